@@ -63,6 +63,14 @@ template <class... Args> std::string Format(std::string_view fmt, const Args&...
     }
 }
 
+// The platform's float text forms: ffGeneral (shortest of fixed and scientific with Precision
+// significant digits, exponent with at least Digits digits and no plus sign), ffExponent
+// ("-d.dddE+ddd", Precision significant digits, Digits exponent digits), ffFixed / ffNumber
+// (Digits decimals, ffNumber with "," thousands separators) and ffCurrency ("$1,234.50",
+// "($1,234.50)"). Not-a-number and infinities are written "NAN", "INF", "-INF".
+enum class TFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
+std::string FloatToStrF(double value, TFloatFormat format, int precision, int digits);
+
 // The platform's FloatToStr: shortest general form with 15 significant digits ("0.1", "1E20").
 std::string FloatToStr(double value);
 // The platform's IntToStr.
@@ -73,6 +81,7 @@ int64_t StrToInt64(std::string_view text);
 int32_t StrToInt(std::string_view text);
 double StrToFloat(std::string_view text);
 bool TryStrToInt64(std::string_view text, int64_t& value);
+bool TryStrToInt(std::string_view text, int32_t& value);
 bool TryStrToFloat(std::string_view text, double& value);
 
 } // namespace ie

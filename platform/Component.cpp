@@ -1,0 +1,143 @@
+#include "platform/Component.h"
+
+#include "platform/Format.h"
+
+#include <algorithm>
+
+namespace ie {
+
+namespace {
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TPersistent
+
+void TPersistent::Assign(const TPersistent* source) {
+    if (source == nullptr) AssignError(nullptr);
+    source->AssignTo(*this);
+}
+
+void TPersistent::AssignTo(TPersistent& dest) const {
+    dest.AssignError(this);
+}
+
+void TPersistent::AssignError(const TPersistent* source) const {
+    std::string_view sourceName = source ? source->ClassName() : std::string_view("nil");
+    throw EConvertError(Format("Cannot assign a %s to a %s", sourceName, ClassName()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TComponent
+
+TComponent::TComponent(TComponent* owner) {
+    if (owner) owner->InsertComponent(this);
+}
+
+TComponent::~TComponent() {
+    BeforeDestruction();
+    DestroyComponents();
+}
+
+void TComponent::Free() {
+    BeforeDestruction();
+    delete this;
+}
+
+void TComponent::BeforeDestruction() {
+    if (FNotified) return;
+    FNotified = true;
+    FState |= csDestroying;
+    // The link is dropped on both sides before the partner is told, so a partner that does not
+    // call the base Notification cannot make this loop run forever.
+    while (!FFreeNotifies.empty()) {
+        TComponent* partner = FFreeNotifies.back();
+        FFreeNotifies.pop_back();
+        partner->DropFreeNotify(this);
+        partner->Notification(this, opRemove);
+    }
+    if (FOwner) FOwner->RemoveComponent(this);
+}
+
+TComponent* TComponent::Components(int32_t index) const {
+    if (index < 0 || index >= ComponentCount())
+        throw EListError(Format("List index out of bounds (%d)", index));
+    return FComponents[static_cast<size_t>(index)];
+}
+
+TComponent* TComponent::FindComponent(std::string_view name) const {
+    if (name.empty()) return nullptr;
+    for (TComponent* c : FComponents)
+        if (SameTextAscii(c->FName, name)) return c;
+    return nullptr;
+}
+
+void TComponent::InsertComponent(TComponent* component) {
+    if (component == nullptr || component->FOwner == this) return;
+    if (component->FOwner) component->FOwner->RemoveComponent(component);
+    FComponents.push_back(component);
+    component->FOwner = this;
+    Notification(component, opInsert);
+}
+
+void TComponent::RemoveComponent(TComponent* component) {
+    if (component == nullptr || component->FOwner != this) return;
+    Notification(component, opRemove);
+    auto it = std::find(FComponents.begin(), FComponents.end(), component);
+    if (it != FComponents.end()) FComponents.erase(it);
+    component->FOwner = nullptr;
+}
+
+void TComponent::DestroyComponents() {
+    while (!FComponents.empty()) {
+        TComponent* c = FComponents.back();
+        RemoveComponent(c);
+        c->Free();
+    }
+}
+
+void TComponent::FreeNotification(TComponent* component) {
+    if (component == nullptr || component == this) return;
+    if (FOwner != nullptr && component->FOwner == FOwner) return;
+    AddFreeNotify(component);
+    component->AddFreeNotify(this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent* component) {
+    if (component == nullptr) return;
+    DropFreeNotify(component);
+    component->DropFreeNotify(this);
+}
+
+void TComponent::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component != nullptr) RemoveFreeNotification(component);
+    // Counting down, and re-checking the bound, because a receiver may free or release
+    // components of this one while it is told.
+    for (size_t i = FComponents.size(); i-- > 0;) {
+        if (i >= FComponents.size()) continue;
+        FComponents[i]->Notification(component, operation);
+    }
+}
+
+void TComponent::AddFreeNotify(TComponent* component) {
+    if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), component) == FFreeNotifies.end())
+        FFreeNotifies.push_back(component);
+}
+
+void TComponent::DropFreeNotify(TComponent* component) {
+    auto it = std::find(FFreeNotifies.begin(), FFreeNotifies.end(), component);
+    if (it != FFreeNotifies.end()) FFreeNotifies.erase(it);
+}
+
+} // namespace ie
