@@ -47,15 +47,23 @@ constexpr bool UseValuePool = false; // let the sanitizer see every value's life
 constexpr bool UseValuePool = true;
 #endif
 
+// Values that outlive the pool (the global constants die after it at exit) must not touch it
+// once it is gone; the flag is trivially destructible, so it stays readable until the very end.
+thread_local bool ValuePoolGone = false;
+
 struct TValuePool {
     static constexpr size_t MaxFree = 4096;
     std::vector<void*> Free;
     ~TValuePool() {
+        ValuePoolGone = true;
         for (void* p : Free)
             ::operator delete(p);
     }
 };
-thread_local TValuePool ValuePool;
+thread_local TValuePool ValuePoolStorage;
+
+// The thread's pool, or nullptr once it has been destroyed.
+TValuePool* ValuePool() noexcept { return ValuePoolGone ? nullptr : &ValuePoolStorage; }
 
 } // namespace
 
@@ -99,9 +107,10 @@ private:
 
 void* TIEValue::operator new(size_t size) {
     if constexpr (UseValuePool) {
-        if (size == sizeof(TIEValue) && !ValuePool.Free.empty()) {
-            void* p = ValuePool.Free.back();
-            ValuePool.Free.pop_back();
+        TValuePool* pool = ValuePool();
+        if (size == sizeof(TIEValue) && pool && !pool->Free.empty()) {
+            void* p = pool->Free.back();
+            pool->Free.pop_back();
             return p;
         }
     }
@@ -110,9 +119,10 @@ void* TIEValue::operator new(size_t size) {
 
 void TIEValue::operator delete(void* p, size_t size) noexcept {
     if constexpr (UseValuePool) {
-        if (size == sizeof(TIEValue) && ValuePool.Free.size() < TValuePool::MaxFree) {
+        TValuePool* pool = ValuePool();
+        if (size == sizeof(TIEValue) && pool && pool->Free.size() < TValuePool::MaxFree) {
             try {
-                ValuePool.Free.push_back(p);
+                pool->Free.push_back(p);
                 return;
             } catch (...) {
             }

@@ -1,0 +1,373 @@
+#include "engine/IEClipsParser.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+#include "engine/IEValue.h"
+#include "platform/Streams.h"
+
+using namespace ie;
+
+namespace {
+
+// A scanner over a text it owns.
+struct Scanner {
+    explicit Scanner(std::string_view text)
+        : Source(std::make_unique<TStringStream>(text)),
+          Stream(std::make_unique<TIEClipsStream>(Source.get())) {}
+    TStreamTokenRef Next() { return Stream->NextToken(); }
+    std::unique_ptr<TStringStream> Source;
+    std::unique_ptr<TIEClipsStream> Stream;
+};
+
+// Every token of a text up to the end of input.
+std::vector<TStreamTokenRef> Tokens(std::string_view text) {
+    Scanner s(text);
+    std::vector<TStreamTokenRef> tokens;
+    for (;;) {
+        TStreamTokenRef t = s.Next();
+        if (t->IsEndOfInput()) return tokens;
+        tokens.push_back(t);
+    }
+}
+
+} // namespace
+
+TEST(IEClipsStreamTest, VariablesCommentsAndWhiteSpace) {
+    Scanner s("(a ?x $?y ? $? ;c\nb)");
+    auto t = s.Next();
+    EXPECT_TRUE(t->Is('('));
+    EXPECT_EQ(t->GetText(), "(");
+    t = s.Next();
+    EXPECT_EQ(t->GetDataType(), dtAtom);
+    EXPECT_EQ(t->GetText(), "a");
+    t = s.Next();
+    EXPECT_EQ(t->GetDataType(), dtVariable);
+    EXPECT_EQ(t->GetText(), "x");
+    EXPECT_EQ(t->AsString(), "?x");
+    t = s.Next();
+    EXPECT_EQ(t->GetDataType(), dtMultiVariable);
+    EXPECT_EQ(t->GetText(), "y");
+    EXPECT_EQ(t->AsString(), "$?y");
+    t = s.Next();
+    EXPECT_EQ(t->GetDataType(), dtVariable);
+    EXPECT_EQ(t->GetText(), "_blank_0");
+    t = s.Next();
+    EXPECT_EQ(t->GetDataType(), dtMultiVariable);
+    EXPECT_EQ(t->GetText(), "_blank_$1");
+    t = s.Next();
+    EXPECT_EQ(t->GetText(), "b");
+    EXPECT_EQ(t->GetLineNumber(), 2);
+    EXPECT_EQ(t->GetWhiteSpace(), ";c\r\n");
+    t = s.Next();
+    EXPECT_TRUE(t->Is(')'));
+    EXPECT_EQ(t->GetLineNumber(), 2);
+}
+
+TEST(IEClipsStreamTest, GeneratedNamesComeFromTheEngine) {
+    struct Counter : ISymbolGenerator {
+        std::string GenerateSymbol(std::string_view prefix) override {
+            return std::string(prefix) + IntToStr(N++);
+        }
+        int N = 41;
+    } counter;
+    Scanner s("? $?");
+    s.Stream->SetEngine(&counter);
+    EXPECT_EQ(s.Next()->GetText(), "_blank_41");
+    EXPECT_EQ(s.Next()->GetText(), "_blank_$42");
+}
+
+TEST(IEClipsStreamTest, PunctuationAndWords) {
+    auto t = Tokens("=>");
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_TRUE(t[0]->Is('='));
+    EXPECT_EQ(t[1]->GetDataType(), dtAtom);
+    EXPECT_EQ(t[1]->GetText(), ">");
+
+    t = Tokens("<-");
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0]->GetText(), "<-");
+
+    t = Tokens("a&b");
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0]->GetText(), "a");
+    EXPECT_TRUE(t[1]->Is('&'));
+    EXPECT_EQ(t[2]->GetText(), "b");
+
+    t = Tokens("x=y");
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0]->GetText(), "x=y");
+
+    // "<" ends a word and begins the next one.
+    t = Tokens("a<b|c~[d]");
+    ASSERT_EQ(t.size(), 8u);
+    EXPECT_EQ(t[0]->GetText(), "a");
+    EXPECT_EQ(t[1]->GetText(), "<b");
+    EXPECT_TRUE(t[2]->Is('|'));
+    EXPECT_EQ(t[3]->GetText(), "c");
+    EXPECT_TRUE(t[4]->Is('~'));
+    EXPECT_TRUE(t[5]->Is('['));
+    EXPECT_EQ(t[6]->GetText(), "d");
+    EXPECT_TRUE(t[7]->Is(']'));
+
+    // A backslash takes the next character into the word, a blank included.
+    t = Tokens("x\\ y");
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0]->GetText(), "x y");
+}
+
+TEST(IEClipsStreamTest, Numbers) {
+    struct Case {
+        const char* text;
+        int32_t kind;
+        double number;
+    };
+    const Case cases[] = {
+        {"12", dtInteger, 12},
+        {"0x1F", dtInteger, 31},
+        {"-7", dtInteger, -7},
+        {"+7", dtInteger, 7},
+        {"2147483647", dtInteger, 2147483647.0},
+        {"-2147483648", dtInteger, -2147483648.0},
+        {"2147483648", dtFloat, 2147483648.0},
+        {"99999999999", dtFloat, 99999999999.0},
+        {"12.5", dtFloat, 12.5},
+        {"1e3", dtFloat, 1000},
+        {"1E-2", dtFloat, 0.01},
+        {".5", dtFloat, 0.5},
+        {"-.5", dtFloat, -0.5},
+        {"5.", dtFloat, 5},
+        {"1e-999", dtFloat, 0},
+    };
+    for (const Case& c : cases) {
+        auto t = Tokens(c.text);
+        ASSERT_EQ(t.size(), 1u) << c.text;
+        EXPECT_EQ(t[0]->GetDataType(), c.kind) << c.text;
+        EXPECT_EQ(t[0]->GetNumber(), c.number) << c.text;
+        EXPECT_EQ(t[0]->GetText(), "") << c.text;
+    }
+    for (const char* atom :
+         {"-", "+", ".", "-x", "1abc", "1e", "1e+", "0x", "0xG", "1e999", "--1", "1.2.3", "+-"}) {
+        auto t = Tokens(atom);
+        ASSERT_EQ(t.size(), 1u) << atom;
+        EXPECT_EQ(t[0]->GetDataType(), dtAtom) << atom;
+        EXPECT_EQ(t[0]->GetText(), atom);
+    }
+}
+
+TEST(IEClipsStreamTest, DisplayText) {
+    auto t = Tokens("\"a b\" 0x1F 2.5 ?v $?m foo");
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_EQ(t[0]->AsString(), "\\\"a b\"\\");
+    EXPECT_EQ(t[1]->AsString(), "31");
+    EXPECT_EQ(t[2]->AsString(), "2.5000");
+    EXPECT_EQ(t[3]->AsString(), "?v");
+    EXPECT_EQ(t[4]->AsString(), "$?m");
+    EXPECT_EQ(t[5]->AsString(), "foo");
+    // What error messages show: the text as written.
+    EXPECT_EQ(t[0]->SourceText(), "\"a b\"");
+    EXPECT_EQ(t[1]->SourceText(), "0x1F");
+    EXPECT_EQ(t[2]->SourceText(), "2.5");
+}
+
+TEST(IEClipsStreamTest, StringsWithEscapes) {
+    auto t = Tokens(R"("a\"b" "c\\d" "e\xf" "")");
+    ASSERT_EQ(t.size(), 4u);
+    EXPECT_EQ(t[0]->GetDataType(), dtString);
+    EXPECT_EQ(t[0]->GetText(), "a\"b");
+    EXPECT_EQ(t[1]->GetText(), "c\\d");
+    EXPECT_EQ(t[2]->GetText(), "exf");
+    EXPECT_EQ(t[3]->GetText(), "");
+    EXPECT_EQ(t[0]->SourceText(), R"("a\"b")");
+}
+
+TEST(IEClipsStreamTest, UnterminatedStringRaises) {
+    for (const char* text : {"\"abc", "\"abc\\", "(printout t \"x)"}) {
+        Scanner s(text);
+        try {
+            for (int i = 0; i < 10; ++i)
+                s.Next();
+            FAIL() << text;
+        } catch (const EIEParseException& e) {
+            EXPECT_STREQ(e.what(), "Invalid string value, string was not terminated");
+            EXPECT_EQ(e.LineNumber(), 1);
+        }
+    }
+}
+
+TEST(IEClipsStreamTest, LineNumbers) {
+    // CR LF, LF and a lone CR each end one line, also inside strings and comments.
+    auto t = Tokens("a\r\nb\nc\rd ; note\r\ne \"x\ny\" f\n\n\ng");
+    ASSERT_EQ(t.size(), 8u);
+    // A string takes the line on which it ends.
+    const int lines[] = {1, 2, 3, 4, 5, 6, 6, 9};
+    for (size_t i = 0; i < t.size(); ++i)
+        EXPECT_EQ(t[i]->GetLineNumber(), lines[i]) << i;
+    // A word ended by a line end keeps the line of the word.
+    t = Tokens("(a\n)");
+    EXPECT_EQ(t[1]->GetLineNumber(), 1);
+    EXPECT_EQ(t[2]->GetLineNumber(), 2);
+}
+
+TEST(IEClipsStreamTest, EndOfInput) {
+    Scanner s("");
+    for (int i = 0; i < 3; ++i) {
+        auto t = s.Next();
+        EXPECT_TRUE(t->IsEndOfInput());
+        EXPECT_EQ(t->GetText(), "EOF");
+        EXPECT_EQ(t->GetLineNumber(), 1);
+    }
+    Scanner w("word");
+    EXPECT_EQ(w.Next()->GetText(), "word");
+    EXPECT_TRUE(w.Next()->IsEndOfInput());
+    EXPECT_TRUE(w.Next()->IsEndOfInput());
+}
+
+TEST(IEClipsStreamTest, HistoryIsTheTextOfTheForm) {
+    Scanner s("(a (b \"q\\\"\" 0x10)\n  c) (next)");
+    for (int i = 0; i < 9; ++i)
+        s.Next();
+    EXPECT_EQ(s.Stream->History(), "( a ( b \"q\\\"\" 0x10 ) \r\nc ) ");
+    // Reading the next form starts the history again.
+    s.Next();
+    EXPECT_EQ(s.Stream->History(), "( ");
+}
+
+TEST(IEClipsStreamTest, PushBackAnyNumberOfTokens) {
+    Scanner s("(a b c) d");
+    std::vector<TStreamTokenRef> taken;
+    for (int i = 0; i < 4; ++i)
+        taken.push_back(s.Next());
+    EXPECT_EQ(s.Stream->Depth(), 1);
+    for (auto it = taken.rbegin(); it != taken.rend(); ++it)
+        s.Stream->PushBack(*it);
+    EXPECT_EQ(s.Stream->Depth(), 0);
+    EXPECT_EQ(s.Stream->History(), "");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(s.Next(), taken[i]);
+    EXPECT_EQ(s.Stream->History(), "( a b c ");
+    EXPECT_TRUE(s.Next()->Is(')'));
+    EXPECT_EQ(s.Next()->GetText(), "d");
+}
+
+TEST(IEClipsStreamTest, PeekKeyword) {
+    Scanner s("(defrule x) (= 1) (?v) (\"s\") a");
+    EXPECT_EQ(s.Stream->PeekKeyword(), "defrule");
+    EXPECT_TRUE(s.Next()->Is('('));
+    EXPECT_EQ(s.Next()->GetText(), "defrule");
+    s.Next();
+    s.Next();
+    EXPECT_EQ(s.Stream->PeekKeyword(), "=");
+    for (int i = 0; i < 4; ++i)
+        s.Next();
+    EXPECT_EQ(s.Stream->PeekKeyword(), "v");
+    for (int i = 0; i < 3; ++i)
+        s.Next();
+    EXPECT_EQ(s.Stream->PeekKeyword(), "");
+    for (int i = 0; i < 3; ++i)
+        s.Next();
+    // Not a "(": the token is consumed.
+    EXPECT_EQ(s.Stream->PeekKeyword(), "");
+    EXPECT_TRUE(s.Next()->IsEndOfInput());
+}
+
+TEST(IEClipsStreamTest, StrayCloseParenIsAFormByItself) {
+    Scanner s(") (foo)");
+    EXPECT_TRUE(s.Next()->Is(')'));
+    // Recovery after the stray ")" must not eat into the next form.
+    s.Stream->SkipToBalance();
+    EXPECT_TRUE(s.Next()->Is('('));
+    EXPECT_EQ(s.Next()->GetText(), "foo");
+    EXPECT_TRUE(s.Next()->Is(')'));
+    EXPECT_EQ(s.Stream->History(), "( foo ) ");
+}
+
+TEST(IEClipsStreamTest, SkipToBalanceEndsTheForm) {
+    Scanner s("(a (b c) d) (e)");
+    s.Next();
+    s.Next();
+    s.Stream->SkipToBalance();
+    EXPECT_TRUE(s.Next()->Is('('));
+    EXPECT_EQ(s.Next()->GetText(), "e");
+    // A form cut off by the end of data: recovery stops at the end.
+    Scanner cut("(a (b");
+    cut.Next();
+    cut.Stream->SkipToBalance();
+    EXPECT_TRUE(cut.Next()->IsEndOfInput());
+}
+
+TEST(IEClipsStreamTest, SkipLineJoinsTheWhiteSpace) {
+    Scanner s("a rest of line\nb");
+    EXPECT_EQ(s.Next()->GetText(), "a");
+    s.Stream->SkipLine();
+    auto b = s.Next();
+    EXPECT_EQ(b->GetText(), "b");
+    EXPECT_EQ(b->GetLineNumber(), 2);
+    EXPECT_EQ(b->GetWhiteSpace(), "rest of line\r\n");
+}
+
+TEST(IEClipsStreamTest, TokenEqualityAndCopies) {
+    auto a = MakeRef<TIEStreamToken>(dtInteger, 3);
+    a->SetNumber(5);
+    a->SetText("five");
+    a->SetWhiteSpace("  ");
+    auto b = MakeRef<TIEStreamToken>(dtInteger, 3);
+    b->SetNumber(5);
+    EXPECT_TRUE(a->Equals(b.get()));
+    b->SetLineNumber(4);
+    EXPECT_FALSE(a->Equals(b.get()));
+    auto c = RefCast<IStreamToken>(a->Clone());
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->GetText(), "five");
+    EXPECT_EQ(c->GetWhiteSpace(), "");
+}
+
+TEST(IEClipsStreamTest, TokensAsValues) {
+    auto t = Tokens("TRUE FALSE NiL EOF word \"s\" 4 2.5 ?v $?m");
+    EXPECT_EQ(t[0]->ToValue(), IETrueValue());
+    EXPECT_EQ(t[1]->ToValue(), IEFalseValue());
+    EXPECT_EQ(t[2]->ToValue(), IEEmptyAtom());
+    EXPECT_EQ(t[3]->ToValue()->GetText(), "EOF");
+    EXPECT_EQ(t[4]->ToValue()->GetDType(), dtAtom);
+    EXPECT_EQ(t[5]->ToValue()->GetText(), "\"s\"");
+    EXPECT_EQ(t[6]->ToValue()->AsInteger(), 4);
+    EXPECT_EQ(t[7]->ToValue()->AsFloat(), 2.5);
+    EXPECT_EQ(t[8]->ToValue()->GetText(), "?v");
+    EXPECT_EQ(t[9]->ToValue()->GetText(), "$?m");
+    Scanner end("");
+    EXPECT_EQ(end.Next()->ToValue(), IEEOFAtom());
+
+    auto back = MakeRef<TIEStreamToken>();
+    back->AssignValue(*TIEValue::CreateFloat(1.25));
+    EXPECT_EQ(back->GetDataType(), dtFloat);
+    EXPECT_EQ(back->GetNumber(), 1.25);
+    back->AssignValue(*TIEValue::CreateText(dtString, "x"));
+    EXPECT_EQ(back->GetDataType(), dtString);
+    EXPECT_EQ(back->GetText(), "x");
+}
+
+// Arbitrary bytes: the scanner ends every text with the end-of-input token or the one error of
+// an unterminated string, in a number of steps bounded by the text's length.
+TEST(IEClipsStreamTest, ArbitraryBytesNeverCrashOrHang) {
+    std::mt19937 random(12345);
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(random() % 200, '\0');
+        for (char& ch : text)
+            ch = static_cast<char>(random() % 256);
+        if (round % 3 == 0) // favour the characters that matter to the scanner
+            for (char& ch : text)
+                ch = "()\"\\;?$ \r\n=&|~[]<>0x1e.+-a"[random() % 27];
+        Scanner s(text);
+        size_t steps = 0;
+        try {
+            while (!s.Next()->IsEndOfInput())
+                ASSERT_LE(++steps, text.size() + 1);
+            s.Stream->SkipToBalance();
+            (void)s.Stream->History();
+        } catch (const EIEParseException& e) {
+            EXPECT_STREQ(e.what(), "Invalid string value, string was not terminated");
+        }
+    }
+}
