@@ -1,0 +1,329 @@
+#include "engine/IEToken.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace ie {
+
+std::string_view TokenActionName(TTokenAction action) noexcept {
+    switch (action) {
+    case taClear:
+        return "taClear";
+    case taAdd:
+        return "taAdd";
+    case taRemove:
+        return "taRemove";
+    case taUpdate:
+        return "taUpdate";
+    }
+    return "<UNKNOWN>";
+}
+
+namespace {
+
+int32_t FactIdOf(const IFact* fact) noexcept {
+    return fact ? fact->GetFactId() : -1;
+}
+
+// Wrapping 32-bit arithmetic: parent * 8 + id.
+int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
+    return static_cast<int32_t>(static_cast<uint32_t>(parentHash) * 8u + static_cast<uint32_t>(id));
+}
+
+uint64_t Mix(uint64_t x) noexcept {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ULL;
+    x ^= x >> 33;
+    return x;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TIEToken
+
+TIEToken::TIEToken() noexcept = default;
+
+TIEToken::~TIEToken() {
+    if (FFacts != FInline) delete[] FFacts;
+}
+
+void TIEToken::SetFacts(const TIEToken* parent) {
+    if (FFacts != FInline) delete[] FFacts;
+    FFacts = FInline;
+    if (FSize > InlineFacts) FFacts = new IFact*[static_cast<size_t>(FSize)];
+    if (FSize == 0) return;
+    // The earlier levels are the parent's (kept alive by FParent); a first-level token or a
+    // copy of one has only its own fact.
+    const int32_t fromParent = parent ? std::min(parent->FSize, FSize - 1) : 0;
+    for (int32_t i = 0; i < fromParent; ++i)
+        FFacts[i] = parent->FFacts[i];
+    for (int32_t i = fromParent; i < FSize - 1; ++i)
+        FFacts[i] = nullptr;
+    FFacts[FSize - 1] = FFact.get();
+}
+
+TRefPtr<TIEToken> TIEToken::CreateFirst(TTokenAction tag, TRefPtr<IFact> fact) {
+    TRefPtr<TIEToken> t = Create();
+    t->FSize = 1;
+    t->FFact = std::move(fact);
+    t->FTag = tag;
+    t->FHashCode = FactIdOf(t->FFact.get());
+    t->SetFacts(nullptr);
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token) {
+    TRefPtr<TIEToken> t = Create();
+    t->Assign(token);
+    t->FNegatedCount = 0;
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact) {
+    TRefPtr<TIEToken> t = Create();
+    const int32_t parentHash = parent ? parent->FHashCode : 0;
+    t->FSize = (parent ? parent->FSize : 0) + 1;
+    t->FFact = std::move(fact);
+    t->FParent = parent;
+    if (parent) {
+        t->FTag = parent->FTag;
+        t->FStrength = parent->FStrength;
+    }
+    t->FHashCode =
+        t->FFact ? ChildHash(parentHash, t->FFact->GetFactId()) : ChildHash(parentHash, 0);
+    t->SetFacts(parent.get());
+    return t;
+}
+
+void TIEToken::Assign(const TIEToken& source) {
+    if (&source == this) return;
+    FSize = source.FSize;
+    FNegatedCount = source.FNegatedCount;
+    FFact = source.FFact;
+    FParent = source.FParent;
+    FHashCode = source.FHashCode;
+    FTag = source.FTag;
+    FStrength = source.FStrength;
+    if (FFacts != FInline) delete[] FFacts;
+    FFacts = FInline;
+    if (FSize > InlineFacts) FFacts = new IFact*[static_cast<size_t>(FSize)];
+    for (int32_t i = 0; i < FSize; ++i)
+        FFacts[i] = source.FFacts[i];
+}
+
+void TIEToken::SetStrength(float strength) noexcept {
+    if (strength == FStrength) return;
+    FStrength = (strength < 0.0f || std::isnan(strength)) ? 0.0f : strength;
+}
+
+void TIEToken::SetTag(TTokenAction action) {
+    if (action == FTag) return;
+    if (action != taClear && !FFact) RaiseIE(imInvalidTokenAction);
+    FTag = action;
+}
+
+bool TIEToken::Equals(const TIEToken& other) const noexcept {
+    const TIEToken* a = this;
+    const TIEToken* b = &other;
+    for (;;) {
+        if (a == b) return true;
+        if (a->FHashCode != b->FHashCode || FactIdOf(a->FFact.get()) != FactIdOf(b->FFact.get()) ||
+            a->FStrength != b->FStrength)
+            return false;
+        if (!a->FParent || a->FParent == b->FParent) return true;
+        if (!b->FParent) return false;
+        a = a->FParent.get();
+        b = b->FParent.get();
+    }
+}
+
+size_t TIEToken::IdentityHash() const noexcept {
+    // Equal tokens agree on hash code, fact identifier and strength (0.0 and -0.0 alike).
+    const float s = FStrength == 0.0f ? 0.0f : FStrength;
+    const uint64_t bits = std::bit_cast<uint32_t>(s);
+    const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(FHashCode)) << 32) ^
+                         static_cast<uint32_t>(FactIdOf(FFact.get())) ^ (bits << 16);
+    return static_cast<size_t>(Mix(key));
+}
+
+bool TIEToken::Equals(const IReteToken* other) const {
+    if (auto* t = dynamic_cast<const TIEToken*>(other)) return Equals(*t);
+    return false;
+}
+
+std::string TIEToken::GetText() const {
+    std::string s(TokenActionName(FTag));
+    s += " cnt=";
+    s += std::to_string(FSize);
+    s += " negcnt=";
+    s += std::to_string(FNegatedCount);
+    for (const TIEToken* t = this; t; t = t->FParent.get())
+        if (t->FFact) {
+            s += IELineEnd;
+            s += t->FFact->GetText();
+        }
+    return s;
+}
+
+std::string TIEToken::FactIdList() const {
+    std::string s;
+    for (int32_t i = 0; i < FSize; ++i) {
+        if (i > 0) s += ", ";
+        s += "f-";
+        s += std::to_string(FactIdOf(FFacts[i]));
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TIETokenTree
+
+TIETokenTree::TIETokenTree(int32_t bucketCount, bool useTokenHash, std::string_view slotName,
+                           int32_t subIndex, int32_t tokenIndex)
+    : FUseTokenHash(useTokenHash), FSlotName(slotName), FSubIndex(subIndex),
+      FBucketCount(bucketCount > 0 ? bucketCount : 1), FTokenIndex(tokenIndex) {}
+
+TIETokenTree::~TIETokenTree() {
+    for (TEntry* e = FFirst; e;) {
+        TEntry* next = e->Next;
+        delete e;
+        e = next;
+    }
+}
+
+int32_t TIETokenTree::ValueKey(const IIEValue* value) noexcept {
+    if (!value) return 0;
+    try {
+        return value->GetHashCode();
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t TIETokenTree::SlotKey(const IFact& fact, std::string_view slotName, int32_t subIndex) {
+    TRefPtr<IIEValue> value = fact.GetSlotValue(slotName);
+    if (subIndex == -1) return ValueKey(value.get());
+    if (!value || value->GetDType() != dtList) return 0;
+    TRefPtr<IValueVector> list = value->AsList();
+    if (!list || subIndex < 0 || subIndex >= list->Count()) return 0;
+    return ValueKey(list->GetItem(subIndex).get());
+}
+
+int32_t TIETokenTree::KeyOf(const TIEToken& token) const {
+    if (FUseTokenHash) return token.HashCode();
+    const IFact* fact = token.FactPtr(FTokenIndex);
+    if (!fact) return 0;
+    if (FSlotName.empty()) return fact->GetFactId();
+    return SlotKey(*fact, FSlotName, FSubIndex);
+}
+
+int32_t TIETokenTree::BucketOf(int32_t key) const noexcept {
+    // The magnitude in unsigned arithmetic: |INT32_MIN| does not overflow.
+    const uint32_t magnitude =
+        key < 0 ? 0u - static_cast<uint32_t>(key) : static_cast<uint32_t>(key);
+    return static_cast<int32_t>(magnitude % static_cast<uint32_t>(FBucketCount));
+}
+
+void TIETokenTree::MarkBucket(int32_t key) {
+    if (FBucketUsed.empty()) FBucketUsed.resize(static_cast<size_t>(FBucketCount), false);
+    FBucketUsed[static_cast<size_t>(BucketOf(key))] = true;
+}
+
+bool TIETokenTree::Add(const TIETokenRef& token) {
+    if (!token) return false;
+    const int32_t key = KeyOf(*token);
+    MarkBucket(key);
+    if (FIdentity.find(token.get()) != FIdentity.end()) return false;
+    auto* e = new TEntry{token, key};
+    FIdentity.insert(e);
+    e->Prev = FLast;
+    (FLast ? FLast->Next : FFirst) = e;
+    FLast = e;
+    TChain& chain = FChains[key];
+    e->KeyPrev = chain.Last;
+    (chain.Last ? chain.Last->KeyNext : chain.First) = e;
+    chain.Last = e;
+    FEmpty = false;
+    return true;
+}
+
+void TIETokenTree::Unlink(TEntry* e) noexcept {
+    (e->Prev ? e->Prev->Next : FFirst) = e->Next;
+    (e->Next ? e->Next->Prev : FLast) = e->Prev;
+    auto it = FChains.find(e->Key);
+    if (it != FChains.end()) {
+        TChain& chain = it->second;
+        (e->KeyPrev ? e->KeyPrev->KeyNext : chain.First) = e->KeyNext;
+        (e->KeyNext ? e->KeyNext->KeyPrev : chain.Last) = e->KeyPrev;
+        if (!chain.First) FChains.erase(it);
+    }
+}
+
+TIETokenRef TIETokenTree::Extract(const TIEToken& token) {
+    auto it = FIdentity.find(&token);
+    if (it == FIdentity.end()) return nullptr;
+    TEntry* e = *it;
+    FIdentity.erase(it);
+    Unlink(e);
+    TIETokenRef stored = std::move(e->Token);
+    delete e;
+    return stored;
+}
+
+bool TIETokenTree::Remove(const TIEToken& token) {
+    return Extract(token) != nullptr;
+}
+
+TIEToken* TIETokenTree::Find(const TIEToken& token) const {
+    auto it = FIdentity.find(&token);
+    return it == FIdentity.end() ? nullptr : (*it)->Token.get();
+}
+
+void TIETokenTree::Clear() {
+    if (FEmpty) return;
+    for (TEntry* e = FFirst; e;) {
+        TEntry* next = e->Next;
+        delete e;
+        e = next;
+    }
+    FFirst = FLast = nullptr;
+    FIdentity.clear();
+    FChains.clear();
+    FEmpty = true;
+}
+
+std::vector<std::vector<const TIEToken*>> TIETokenTree::Buckets() const {
+    std::vector<std::vector<const TIEToken*>> buckets(FBucketUsed.size());
+    for (const TEntry* e = FFirst; e; e = e->Next)
+        buckets[static_cast<size_t>(BucketOf(e->Key))].push_back(e->Token.get());
+    return buckets;
+}
+
+std::string TIETokenTree::GetText() const {
+    std::string s;
+    const auto buckets = Buckets();
+    for (size_t b = 0; b < buckets.size(); ++b) {
+        if (!FBucketUsed[b]) continue;
+        for (const TIEToken* t : buckets[b])
+            s += t->GetText();
+        s += IELineEnd;
+    }
+    return s;
+}
+
+std::string TIETokenTree::GetFactIdText() const {
+    std::string s;
+    for (const auto& bucket : Buckets()) {
+        if (bucket.empty()) continue;
+        for (const TIEToken* t : bucket)
+            s += t->FactIdList();
+        s += IELineEnd;
+    }
+    return s;
+}
+
+} // namespace ie

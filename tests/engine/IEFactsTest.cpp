@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include "engine/IEFacts.h"
+#include "engine/IEValue.h"
+
+namespace ie {
+namespace {
+
+TRefPtr<IIEValue> Int(int32_t i) {
+    return TIEValue::CreateInteger(dtInteger, i);
+}
+TRefPtr<IIEValue> Atom(std::string_view s) {
+    return TIEValue::CreateText(dtAtom, s);
+}
+TRefPtr<IIEValue> List(std::initializer_list<TRefPtr<IIEValue>> items) {
+    auto v = MakeRef<TValueVector>();
+    for (const auto& i : items)
+        v->Add(i);
+    return TIEValue::CreateList(v);
+}
+
+template <class F> std::string RaisedMessage(F&& f) {
+    try {
+        f();
+    } catch (const EIEException& e) {
+        return e.what();
+    }
+    return "<nothing raised>";
+}
+
+TRefPtr<TFactTemplate> Foo() {
+    auto t = TFactTemplate::CreateNamed(nullptr, "foo");
+    t->AddSlot("x", Atom("none"));
+    t->AddSlot("y", Atom("none"));
+    return t;
+}
+
+TRefPtr<IFact> FooFact(const TRefPtr<TFactTemplate>& t, std::string_view x, std::string_view y) {
+    auto f = t->NewFact();
+    f->SetSlotValue("x", Atom(x));
+    f->SetSlotValue("y", Atom(y));
+    return f;
+}
+
+TEST(FactTemplate, ImpliedExactlyWhileDataIsTheOnlySlot) {
+    auto t = TFactTemplate::CreateNamed(nullptr, "alert");
+    t->AddMultiSlot("__Data", List({}));
+    EXPECT_TRUE(t->GetImplied());
+    t->AddSlot("extra", Int(0));
+    EXPECT_FALSE(t->GetImplied());
+    t->DeleteSlot("extra");
+    EXPECT_TRUE(t->GetImplied());
+    EXPECT_EQ(RaisedMessage([&] { t->DeleteSlot("extra"); }), "No such slot name: \"extra\"");
+}
+
+TEST(FactTemplate, SlotNamesAreCheckedAndRenamesKeepEverySlot) {
+    auto t = Foo();
+    auto x = t->SlotByName("x");
+    EXPECT_EQ(RaisedMessage([&] { x->SetName("a b"); }),
+              "a b contains unexpected character: \" \"");
+    x->SetName("x"); // unchanged: silent
+    // Renaming onto another slot's name would lose that slot: refused.
+    EXPECT_EQ(RaisedMessage([&] { x->SetName("y"); }), "Slot name already exists: \"y\"");
+    EXPECT_EQ(t->SlotCount(), 2);
+    EXPECT_EQ(t->SlotByName("y")->GetName(), "y");
+    x->SetName("z");
+    EXPECT_EQ(t->IndexOfSlot("z"), 0); // keeps its place
+    EXPECT_FALSE(t->HasSlot("x"));
+    EXPECT_EQ(RaisedMessage([&] { t->SetName("a(b"); }),
+              "a(b contains unexpected character: \"(\"");
+}
+
+TEST(FactTemplate, AddingSlotsChecksDefaultsAndKinds) {
+    auto t = Foo();
+    EXPECT_EQ(RaisedMessage([&] { t->AddSlot("z", nullptr); }), "Bad Slot Type");
+    EXPECT_EQ(RaisedMessage([&] { t->AddSlot("z", List({Atom("a")})); }),
+              "Invalid default slot value: a ");
+    EXPECT_EQ(RaisedMessage([&] { t->AddMultiSlot("z", Atom("a")); }),
+              "Invalid default value for a multislot, must be a multifield: a");
+    EXPECT_EQ(RaisedMessage([&] { t->AddMultiSlot("  ", List({})); }), "Bad Slot Name:   ");
+    EXPECT_EQ(RaisedMessage([&] { t->AddMultiSlot("x", List({})); }),
+              "Invalid value for existing slot, slot is not multislot");
+    t->AddMultiSlot("m", List({}));
+    EXPECT_EQ(RaisedMessage([&] { t->AddSlot("m", Int(1)); }),
+              "Invalid value for existing slot, multislot is not slot");
+    t->AddSlot("x", Atom("other")); // existing single slot: only the default changes
+    EXPECT_EQ(t->SlotByName("x")->GetSlotDefault()->GetText(), "other");
+    EXPECT_EQ(t->SlotCount(), 3);
+    auto extra = TFactSlot::Create(nullptr);
+    extra->SetName("w");
+    EXPECT_EQ(RaisedMessage([&] { t->PutSlot("v", extra); }),
+              "Index does not match fact slot name: v and w");
+}
+
+TEST(FactSlot, ValidationNamesKindsAndOffendingElements) {
+    auto t = TFactTemplate::CreateNamed(nullptr, "t");
+    auto x = t->AddSlot("x", Int(0));
+    x->SetSlotType(TIETypes{dtInteger});
+    EXPECT_TRUE(x->IsValidValue(TIEValue::CreateText(dtVariable, "v").get()));
+    EXPECT_TRUE(x->IsValidValue(Int(3).get()));
+    EXPECT_EQ(x->ValidationMessage(Atom("abc").get()),
+              "Not a INTEGER type.  Value (abc) is a dtAtom type for x slot");
+    EXPECT_EQ(x->ValidationMessage(Int(1).get()), "");
+
+    auto m = t->AddMultiSlot("m", List({}));
+    m->SetSlotType(TIETypes{dtInteger, dtList, dtMultiSlot});
+    auto bad = List({Int(1), Atom("abc")});
+    EXPECT_FALSE(m->IsValidValue(bad.get()));
+    EXPECT_NE(m->ValidationMessage(bad.get()).find("dtAtom (abc)"), std::string::npos);
+    EXPECT_TRUE(m->IsValidValue(List({Int(1), Int(2)}).get()));
+
+    EXPECT_EQ(RaisedMessage([&] {
+                  x->SetSlotType(TIETypes{dtFuzzy, dtInteger});
+              }),
+              "Cannot mix fuzzy type with other primitive types");
+    m->SetSlotType(TIETypes{dtFuzzy, dtList, dtMultiSlot});
+    EXPECT_TRUE(m->IsFuzzy());
+    EXPECT_TRUE(t->IsFuzzy());
+}
+
+TEST(FactTemplate, EqualityIgnoresOwnerAndHashFollowsNameAndSlots) {
+    TComponent a(nullptr), b(nullptr);
+    auto t1 = TFactTemplate::CreateNamed(&a, "foo");
+    auto t2 = TFactTemplate::CreateNamed(&b, "foo");
+    for (auto& t : {t1, t2}) {
+        t->AddSlot("x", Int(0));
+        t->AddMultiSlot("m", List({}));
+    }
+    EXPECT_TRUE(t1->Equals(t2.get()));
+    EXPECT_EQ(t1->GetHashCode(), t2->GetHashCode());
+    t2->SlotByName("x")->SetSlotDefault(Int(1));
+    EXPECT_FALSE(t1->Equals(t2.get()));
+    const int32_t before = t1->GetHashCode();
+    t1->AddSlot("z", Int(0));
+    EXPECT_NE(t1->GetHashCode(), before);
+
+    auto copy = RefCast<IFactTemplate>(t1->Clone());
+    EXPECT_TRUE(copy->Equals(t1.get()));
+    EXPECT_EQ(copy->SlotAt(2)->GetName(), "z"); // declaration order kept
+}
+
+TEST(Fact, UnsetSlotsReadAsPrivateCopiesOfTheDefault) {
+    auto t = TFactTemplate::CreateNamed(nullptr, "p");
+    t->AddSlot("x", Int(5));
+    auto f = TFact::Create(t);
+    auto v = f->GetSlotValue("x");
+    EXPECT_EQ(v->AsInteger(), 5);
+    v->SetAsInteger(9);
+    EXPECT_EQ(t->SlotByName("x")->GetSlotDefault()->AsInteger(), 5);
+    EXPECT_EQ(f->GetSlotValue("x")->AsInteger(), 9);
+    EXPECT_EQ(RaisedMessage([&] { f->GetSlotValue("nope"); }), "No such slot name: \"nope\"");
+    TRefPtr<IIEValue> found;
+    EXPECT_FALSE(f->FindSlotValue("nope", found));
+    auto bare = TFact::Create(nullptr);
+    EXPECT_EQ(RaisedMessage([&] { bare->GetSlotValue("x"); }), "Fact Template is missing");
+    EXPECT_EQ(RaisedMessage([&] { bare->SetSlotValue("x", Int(1)); }), "Fact Template is missing");
+}
+
+TEST(Fact, EqualityComparesNonFuzzySlotsOfTheSameTemplateObject) {
+    auto t = Foo();
+    auto fz = t->AddMultiSlot("fz", List({}));
+    fz->SetSlotType(TIETypes{dtFuzzy, dtList, dtMultiSlot});
+    auto a = FooFact(t, "1", "2");
+    auto b = FooFact(t, "1", "2");
+    a->SetSlotValue("fz", List({Atom("hot")}));
+    b->SetSlotValue("fz", List({Atom("cold")}));
+    a->SetFactId(1);
+    b->SetFactId(2);
+    EXPECT_TRUE(a->Equals(b.get()));
+    b->SetSlotValue("y", Atom("3"));
+    EXPECT_FALSE(a->Equals(b.get()));
+    auto other = FooFact(Foo(), "1", "2"); // an equal template, but another object
+    EXPECT_FALSE(FooFact(t, "1", "2")->Equals(other.get()));
+}
+
+// Two different facts whose texts concatenate alike have the same hash code; the duplicate index
+// must still keep both and never hand out or remove the wrong one.
+TEST(FactIndex, CollidingHashesStayApart) {
+    auto t = Foo();
+    auto ab_c = FooFact(t, "ab", "c");
+    auto a_bc = FooFact(t, "a", "bc");
+    ASSERT_EQ(ab_c->GetHashCode(), a_bc->GetHashCode());
+    ASSERT_FALSE(ab_c->Equals(a_bc.get()));
+
+    for (bool specHash : {true, false}) {
+        TFactIndex index = specHash ? TFactIndex([](const IFact& f) {
+            return static_cast<size_t>(static_cast<uint32_t>(f.GetHashCode()));
+        })
+                                    : TFactIndex();
+        index.Add(ab_c);
+        EXPECT_EQ(index.FindEqual(*a_bc), nullptr);
+        index.Add(a_bc);
+        EXPECT_EQ(index.FindEqual(*FooFact(t, "a", "bc")), a_bc.get());
+        EXPECT_EQ(index.FindEqual(*FooFact(t, "ab", "c")), ab_c.get());
+        // Retracting an equal copy's stored fact removes that very fact only.
+        EXPECT_FALSE(index.Remove(*FooFact(t, "ab", "c")));
+        EXPECT_TRUE(index.Remove(*ab_c));
+        EXPECT_EQ(index.FindEqual(*FooFact(t, "ab", "c")), nullptr);
+        EXPECT_EQ(index.FindEqual(*FooFact(t, "a", "bc")), a_bc.get());
+        EXPECT_EQ(index.Count(), 1);
+    }
+}
+
+TEST(Fact, ChangingTheTemplateKeepsSharedSlots) {
+    auto t = Foo();
+    auto f = FooFact(t, "1", "2");
+    auto u = TFactTemplate::CreateNamed(nullptr, "bar");
+    u->AddSlot("y", Atom("dy"));
+    u->AddSlot("w", Atom("dw"));
+    f->SetTemplate(u);
+    EXPECT_EQ(f->GetSlotValue("y")->GetText(), "2");
+    EXPECT_EQ(f->GetSlotValue("w")->GetText(), "dw");
+    EXPECT_FALSE(f->GetTemplate()->HasSlot("x"));
+
+    // Slots added to or deleted from the template after the fact was made.
+    auto g = FooFact(t, "1", "2");
+    t->DeleteSlot("x");
+    t->AddSlot("n", Int(4));
+    EXPECT_EQ(g->GetSlotValue("y")->GetText(), "2");
+    EXPECT_EQ(g->GetSlotValue("n")->AsInteger(), 4);
+    EXPECT_EQ(g->GetText(), "(foo (y 2) (n 4))");
+
+    auto other = Foo();
+    auto h = FooFact(other, "1", "2");
+    EXPECT_EQ(RaisedMessage([&] { h->AssignValues(*g); }),
+              "Unable to assign slot values, fact templates are different: foo and foo");
+}
+
+TEST(Fact, CloneCopiesValuesIdentifierAndTag) {
+    auto t = Foo();
+    auto f = FooFact(t, "1", "2");
+    f->SetFactId(7);
+    f->SetTag(3);
+    auto c = RefCast<IFact>(f->Clone());
+    EXPECT_TRUE(c->Equals(f.get()));
+    EXPECT_EQ(c->GetFactId(), 7);
+    EXPECT_EQ(c->GetTag(), 3);
+    c->GetSlotValue("x")->SetAsAtom("changed");
+    EXPECT_EQ(f->GetSlotValue("x")->GetText(), "1");
+    EXPECT_EQ(f->GetLabel(), "f-7 (foo (x 1) (y 2))");
+}
+
+TEST(DefaultWriter, FactsSlotsTemplatesAndFactSets) {
+    auto ordered = TFactTemplate::CreateNamed(nullptr, "alert");
+    ordered->AddMultiSlot("__Data", List({}));
+    auto f = ordered->NewFact();
+    EXPECT_EQ(f->GetText(), "(alert)");
+    f->SetSlotValue("__Data", List({Atom("Power")}));
+    EXPECT_EQ(f->GetText(), "(alert Power )");
+
+    auto t = TFactTemplate::CreateNamed(nullptr, "point");
+    auto x = t->AddSlot("x", Int(0));
+    x->SetSlotType(TIETypes{dtInteger, dtFloat});
+    EXPECT_EQ(x->GetText(), "(slot x (type INTEGER FLOAT)\r\n        (default 0) )");
+    auto name = t->AddSlot("name", Atom("none"));
+    EXPECT_EQ(name->GetText(), "(slot name (default none) )");
+    auto tags = t->AddMultiSlot("tags", List({}));
+    EXPECT_EQ(tags->GetText(), "(multislot tags )");
+    t->SetComment("a point");
+    EXPECT_EQ(t->GetText(), "(deftemplate point \"a point\"\r\n"
+                            "    (slot x (type INTEGER FLOAT)\r\n"
+                            "            (default 0) )\r\n"
+                            "    (slot name (default none) )\r\n"
+                            "    (multislot tags )\r\n"
+                            ")");
+
+    TFactSet set(nullptr);
+    EXPECT_EQ(set.FactSetName(), "FactSet");
+    set.SetFactSetName("init");
+    set.SetComment("c");
+    auto a = TFactTemplate::CreateNamed(nullptr, "a");
+    a->AddMultiSlot("__Data", List({}));
+    auto fa = a->NewFact();
+    fa->SetSlotValue("__Data", List({Int(1)}));
+    auto b = TFactTemplate::CreateNamed(nullptr, "b");
+    b->AddMultiSlot("__Data", List({}));
+    EXPECT_EQ(set.AddFact(fa), 0);
+    EXPECT_EQ(set.AddFact(b->NewFact()), 1);
+    EXPECT_EQ(set.GetText(), "(deffacts init \"c\"\r\n    (a 1 )\r\n    (b)\r\n)");
+    EXPECT_EQ(set.GetFact(1)->GetText(), "(b)");
+}
+
+} // namespace
+} // namespace ie
+
+#include "engine/InferenceEngine.h"
+
+namespace ie {
+namespace {
+
+// Labels pad the identifier to the width of the engine's next identifier.
+TEST(Fact, LabelsPadToTheNextIdentifiersWidth) {
+    TInferenceEngine engine(nullptr);
+    engine.SetFactDuplication(true);
+    auto t = engine.ImpliedTemplate("n");
+    while (engine.NextFactId() < 123)
+        engine.AssertFact(t->NewFact(), false);
+    auto f = t->NewFact();
+    f->SetFactId(7);
+    EXPECT_EQ(f->GetLabel(), "f-007 (n)");
+    f->SetFactId(1234);
+    EXPECT_EQ(f->GetLabel(), "f-1234 (n)");
+}
+
+// Under dynamic checks an integer becomes a float for a float slot; other kinds are refused
+// and the previous value stays.
+TEST(Fact, DynamicChecksConvertIntegersAndRefuseOtherKinds) {
+    TInferenceEngine engine(nullptr);
+    engine.SetTypeChecks(TTypeChecks{tcStatic, tcDynamic});
+    auto t = TFactTemplate::CreateNamed(&engine, "m");
+    auto v = t->AddSlot("v", TIEValue::CreateFloat(1.5));
+    v->SetSlotType(TIETypes{dtFloat});
+    auto f = t->NewFact();
+    f->SetSlotValue("v", Int(3));
+    EXPECT_EQ(f->GetSlotValue("v")->GetDType(), dtFloat);
+    EXPECT_EQ(f->GetSlotValue("v")->AsFloat(), 3.0);
+    EXPECT_EQ(RaisedMessage([&] { f->SetSlotValue("v", Atom("abc")); }),
+              "Not a FLOAT type.  Value (abc) is a dtAtom type for v slot");
+    EXPECT_EQ(f->GetSlotValue("v")->AsFloat(), 3.0);
+    EXPECT_EQ(RaisedMessage([&] { v->SetSlotDefault(Atom("abc")); }),
+              "Invalid default slot value: abc");
+}
+
+} // namespace
+} // namespace ie

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <vector>
+
+#include "engine/IEFacts.h"
+#include "engine/IEToken.h"
+#include "engine/IEValue.h"
+
+namespace ie {
+namespace {
+
+TRefPtr<IIEValue> Int(int32_t i) {
+    return TIEValue::CreateInteger(dtInteger, i);
+}
+
+// A template "p" with one slot x and facts numbered as asked.
+struct TFactMaker {
+    TRefPtr<TFactTemplate> T = TFactTemplate::CreateNamed(nullptr, "p");
+    TFactMaker() { T->AddSlot("x", Int(0)); }
+    TRefPtr<IFact> Fact(int32_t id, int32_t x = 0) {
+        TRefPtr<IFact> f = T->NewFact();
+        f->SetFactId(id);
+        f->SetSlotValue("x", Int(x));
+        return f;
+    }
+};
+
+std::vector<int32_t> Ids(const TIETokenTree& tree, int32_t key, bool keyed) {
+    std::vector<int32_t> ids;
+    auto visit = [&](const TIEToken& t) { ids.push_back(t.Fact()->GetFactId()); };
+    if (keyed)
+        tree.ForEachWithKey(key, visit);
+    else
+        tree.ForEach(visit);
+    return ids;
+}
+
+TEST(IEToken, HashCodesGrowByEightPerLevelAndFactsAreReachedByIndex) {
+    TFactMaker f;
+    auto first = TIEToken::CreateFirst(taAdd, f.Fact(5));
+    auto child = TIEToken::CreateChild(first, f.Fact(3));
+    auto grandchild = TIEToken::CreateChild(child, f.Fact(2));
+    EXPECT_EQ(first->HashCode(), 5);
+    EXPECT_EQ(child->HashCode(), 43);
+    EXPECT_EQ(grandchild->HashCode(), 346);
+    EXPECT_EQ(grandchild->Size(), 3);
+    EXPECT_EQ(grandchild->FactPtr(0)->GetFactId(), 5);
+    EXPECT_EQ(grandchild->FactAt(5)->GetFactId(), 2); // past the end: the last fact
+    EXPECT_EQ(grandchild->FactPtr(-1), nullptr);
+    // The interface reaches the same facts.
+    const IReteToken& t = *grandchild;
+    EXPECT_EQ(t.GetFact(1)->GetFactId(), 3);
+    EXPECT_EQ(t.FactIdList(), "f-5, f-3, f-2");
+    // A copy keeps the chain but starts with no negation count.
+    grandchild->SetNegatedCount(4);
+    auto copy = TIEToken::CreateCopy(*grandchild);
+    EXPECT_EQ(copy->NegatedCount(), 0);
+    EXPECT_TRUE(copy->Equals(*grandchild));
+    EXPECT_EQ(copy->FactPtr(0)->GetFactId(), 5);
+}
+
+TEST(IEToken, HashArithmeticWrapsInsteadOfOverflowing) {
+    TFactMaker f;
+    auto t = TIEToken::CreateFirst(taAdd, f.Fact(INT_MAX));
+    for (int i = 0; i < 12; ++i)
+        t = TIEToken::CreateChild(t, f.Fact(INT_MAX));
+    EXPECT_EQ(t->Size(), 13);
+    EXPECT_EQ(t->FactPtr(12)->GetFactId(), INT_MAX);
+}
+
+TEST(IEToken, SettersKeepTheirBounds) {
+    TFactMaker f;
+    auto clear = TIEToken::Create();
+    clear->SetTag(taClear);
+    try {
+        clear->SetTag(taAdd);
+        FAIL() << "a fact-less token took an add action";
+    } catch (const EIEException& e) {
+        EXPECT_STREQ(e.what(), "Invalid Token Action");
+    }
+    auto t = TIEToken::CreateFirst(taAdd, f.Fact(1));
+    t->SetNegatedCount(-3);
+    EXPECT_EQ(t->NegatedCount(), 0);
+    t->SetStrength(-0.5f);
+    EXPECT_EQ(t->Strength(), 0.0f);
+    t->SetStrength(1.5f); // no upper bound here
+    EXPECT_EQ(t->Strength(), 1.5f);
+    t->SetTag(taRemove);
+    EXPECT_NE(t->GetText().find("taRemove cnt=1 negcnt=0\r\n(p (x 0))"), std::string::npos);
+}
+
+TEST(IETokenTree, RefusesEqualTokensAndTellsStrengthsApart) {
+    TFactMaker f;
+    TIETokenTree tree(101, true, "", -1, 0);
+    auto a = TIEToken::CreateChild(TIEToken::CreateFirst(taAdd, f.Fact(1)), f.Fact(2));
+    auto same = TIEToken::CreateChild(TIEToken::CreateFirst(taAdd, f.Fact(1)), f.Fact(2));
+    EXPECT_TRUE(tree.Add(a));
+    EXPECT_FALSE(tree.Add(same));
+    auto weaker = TIEToken::CreateCopy(*a);
+    weaker->SetStrength(0.5f);
+    EXPECT_TRUE(tree.Add(weaker));
+    EXPECT_EQ(tree.Count(), 2);
+
+    // A remove token is a new object equal to the stored one.
+    auto removal = TIEToken::CreateChild(TIEToken::CreateFirst(taRemove, f.Fact(1)), f.Fact(2));
+    EXPECT_EQ(tree.Find(*removal), a.get());
+    EXPECT_TRUE(tree.Remove(*removal));
+    EXPECT_FALSE(tree.Remove(*removal));
+    EXPECT_EQ(tree.Count(), 1);
+    EXPECT_EQ(tree.First()->Token.get(), weaker.get());
+}
+
+TEST(IETokenTree, KeyedMemoryGivesOnlyThePartnersOfAKeyOldestFirst) {
+    TFactMaker f;
+    // Keyed by slot x of the first fact.
+    TIETokenTree tree(101, false, "x", -1, 0);
+    for (int32_t id = 1; id <= 6; ++id)
+        tree.Add(TIEToken::CreateFirst(taAdd, f.Fact(id, id % 2 == 0 ? 7 : 9)));
+    const int32_t key7 = TIETokenTree::ValueKey(Int(7).get());
+    EXPECT_EQ(Ids(tree, key7, true), (std::vector<int32_t>{2, 4, 6}));
+    tree.Remove(*TIEToken::CreateFirst(taRemove, f.Fact(4, 7)));
+    EXPECT_EQ(Ids(tree, key7, true), (std::vector<int32_t>{2, 6}));
+    EXPECT_EQ(Ids(tree, 0, false), (std::vector<int32_t>{1, 2, 3, 5, 6}));
+    tree.Add(TIEToken::CreateFirst(taAdd, f.Fact(4, 7)));
+    EXPECT_EQ(Ids(tree, key7, true), (std::vector<int32_t>{2, 6, 4}));
+    EXPECT_TRUE(Ids(tree, 12345, true).empty());
+
+    // Keyed by fact identifier when no slot is named.
+    TIETokenTree byId(101, false, "", -1, 0);
+    byId.Add(TIEToken::CreateFirst(taAdd, f.Fact(3)));
+    EXPECT_EQ(Ids(byId, 3, true), (std::vector<int32_t>{3}));
+}
+
+TEST(IETokenTree, NegativeKeysLandInTheBucketOfTheirMagnitude) {
+    TIETokenTree tree(101, true, "", -1, 0);
+    EXPECT_EQ(tree.BucketOf(-5), 5);
+    EXPECT_EQ(tree.BucketOf(-106), 5);
+    EXPECT_EQ(tree.BucketOf(INT_MIN), static_cast<int32_t>(2147483648u % 101u));
+    EXPECT_GE(tree.BucketOf(INT_MIN), 0);
+}
+
+TEST(IETokenTree, TextsFollowBucketsAndClearKeepsUsedBuckets) {
+    TFactMaker f;
+    TIETokenTree tree(101, true, "", -1, 0);
+    tree.Add(TIEToken::CreateFirst(taAdd, f.Fact(102))); // bucket 1
+    tree.Add(TIEToken::CreateFirst(taAdd, f.Fact(1)));   // bucket 1, later
+    tree.Add(TIEToken::CreateFirst(taAdd, f.Fact(0)));   // bucket 0
+    EXPECT_EQ(tree.GetFactIdText(), "f-0\r\nf-102f-1\r\n");
+    EXPECT_EQ(tree.GetText(),
+              "taAdd cnt=1 negcnt=0\r\n(p (x 0))\r\n"
+              "taAdd cnt=1 negcnt=0\r\n(p (x 0))taAdd cnt=1 negcnt=0\r\n(p (x 0))\r\n");
+    EXPECT_FALSE(tree.Empty());
+    tree.Clear();
+    EXPECT_TRUE(tree.Empty());
+    EXPECT_EQ(tree.Count(), 0);
+    EXPECT_EQ(tree.First(), nullptr);
+    EXPECT_EQ(tree.GetFactIdText(), "");
+    EXPECT_EQ(tree.GetText(), "\r\n\r\n"); // the buckets stay, empty
+    // Removing everything is not a clear.
+    tree.Add(TIEToken::CreateFirst(taAdd, f.Fact(1)));
+    tree.Remove(*TIEToken::CreateFirst(taRemove, f.Fact(1)));
+    EXPECT_FALSE(tree.Empty());
+}
+
+} // namespace
+} // namespace ie
