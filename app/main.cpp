@@ -1,13 +1,19 @@
 // The program's main block: the application object, the main window, the rule exchange, the
 // message loop. "--screenshot FILE [--steps N]" makes N iterations, saves the window as an
-// image and ends, for checking the window without a person in front of it.
+// image and ends, for checking the window without a person in front of it (no dialog opens
+// then: messages go to the terminal and a missing rule file is not asked for).
 #include "app/CorvaneMain.h"
+#include "app/QtDialogService.h"
+#ifdef IE_APP_RULES
+#include "app/model/CorvaneDataModule.h"
+#endif
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QPixmap>
 #include <QTimer>
 
-#include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -22,14 +28,31 @@ int main(int argc, char* argv[]) {
         else if (arguments[i] == "--steps" && i + 1 < arguments.size())
             steps = arguments[++i].toInt();
     }
+    const bool interactive = screenshot.isEmpty();
+    std::unique_ptr<ie::TQtDialogServiceInstaller> dialogs;
+    if (interactive) dialogs = std::make_unique<ie::TQtDialogServiceInstaller>();
 
     ie::TfrmCorvane window;
-    // The rule file and its engine are not part of this build: run as when no rule file was
-    // chosen.
-    window.NoExpertSystem(screenshot.isEmpty());
+#ifdef IE_APP_RULES
+    ie::TDataModule1 dataModule(window.Simulation());
+    ie::TDataModule1::TOpenDialog openDialog;
+    if (interactive)
+        openDialog = [&window](std::string& fileName) {
+            const QString chosen = QFileDialog::getOpenFileName(
+                &window, QString(), QString::fromStdString(fileName), "Expert System (*.ie *.clp)");
+            if (chosen.isEmpty()) return false;
+            fileName = chosen.toStdString();
+            return true;
+        };
+    dataModule.DataModuleCreate(openDialog);
+    if (dataModule.ConsoleDialog1) window.SetConsole(dataModule.ConsoleDialog1);
+#else
+    // This build has no rule engine: run as when no rule file was chosen.
+    window.NoExpertSystem(interactive);
+#endif
     window.show();
 
-    if (!screenshot.isEmpty()) {
+    if (!interactive) {
         QTimer::singleShot(200, &window, [&] {
             for (int i = 0; i < steps; ++i)
                 window.Simulation().StepClick();

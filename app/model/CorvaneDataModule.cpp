@@ -1,0 +1,219 @@
+#include "app/model/CorvaneDataModule.h"
+
+#include "engine/IEFacts.h"
+#include "engine/IEValue.h"
+#include "engine/InferenceEngine.h"
+#include "platform/DialogService.h"
+#include "platform/Exceptions.h"
+#include "platform/Format.h"
+
+#include <cfloat>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+namespace ie {
+
+namespace {
+
+constexpr std::string_view DataSlot = "__Data";
+
+std::string_view Trimmed(std::string_view text) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The "__Data" value of an ordered fact, or nothing when the fact's template has no such slot
+// (a rule file may declare "alert" and the others as templates of its own).
+TRefPtr<IIEValue> DataOf(const IFact& fact) {
+    const TRefPtr<IFactTemplate> factTemplate = fact.GetTemplate();
+    if (!factTemplate || factTemplate->IndexOfSlot(DataSlot) < 0) return nullptr;
+    return fact.GetSlotValue(DataSlot);
+}
+
+} // namespace
+
+TDataModule1::TDataModule1(TSimulation& simulation)
+    : FSimulation(simulation), FInferenceEngine1(std::make_unique<TInferenceEngine>(nullptr)) {
+    FInferenceEngine1->OnAssertion = [this](TInferenceEngine* sender, IFact* fact) {
+        InferenceEngine1Assertion(sender, fact);
+    };
+    FInferenceEngine1->OnPrintOut = [this](TInferenceEngine* sender, const std::string& name,
+                                           const std::string& text) {
+        InferenceEngine1PrintOut(sender, name, text);
+    };
+    FFactSet1 = std::make_unique<TFactSet>(nullptr);
+    FFactSet1->SetComment("Holds Metadata of mnemonics");
+    FFactSet1->SetFactSetName("FactSet");
+    FFactSet1->SetEngine(FInferenceEngine1.get());
+}
+
+TDataModule1::~TDataModule1() {
+    if (FSimulation.Rules() == this) FSimulation.SetRules(nullptr);
+    // The fact set leaves the engine before the engine goes; the engine raises nothing while it
+    // is destroyed.
+    FFactSet1.reset();
+    FInferenceEngine1.reset();
+}
+
+void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
+                                    const std::filesystem::path& directory) {
+    const std::filesystem::path standard = directory.empty()
+                                               ? std::filesystem::path(ExpertSystemFileName)
+                                               : directory / ExpertSystemFileName;
+    std::error_code error;
+    std::string fileName;
+    if (std::filesystem::is_regular_file(standard, error)) {
+        fileName = standard.string();
+    } else {
+        fileName = ExpertSystemFileName;
+        if (!openDialog || !openDialog(fileName)) {
+            NoExpertSystem(NoExpertSystemMessage, false);
+            return;
+        }
+    }
+    if (!LoadRuleFile(fileName)) return;
+    FRuleFileName = fileName;
+
+    TGlobalVariables& globals = FInferenceEngine1->GlobalVariables();
+    globals.PutGlobal("*NUM_SYS*", TIEValue::CreateInteger(dtInteger, 2));
+    globals.PutGlobal("*NUM_MNEM_PER_SYSTEM*", TIEValue::CreateInteger(dtInteger, 5));
+    globals.PutGlobal("*NUM_SCI_MNEMS*", TIEValue::CreateInteger(dtInteger, 15));
+    globals.PutGlobal("*SCI_BANDWIDTH*", TIEValue::CreateFloat(3.0 / 15));
+
+    // Attach the metadata set anew: the rule file may have cleared the engine (and with it the
+    // engine's list of fact sets) while the set still names the engine, and a set that is not
+    // registered is not asserted at reset.
+    FFactSet1->SetEngine(nullptr);
+    FFactSet1->SetEngine(FInferenceEngine1.get());
+    const TMnemonics& mnemonics = FSimulation.Mnemonics();
+    for (int i = 0; i < mnemonics.Count(); ++i) {
+        const TMnemonic& item = mnemonics.Items(i);
+        FFactSet1->Facts().Add(Format("(mnem-metadata (name %s) (yellowhigh %f) (redlow %f) "
+                                      "(system %s) (redhigh %f) (yellowlow %f) (subsystem %s))",
+                                      item.Name(), item.YellowHigh(), item.RedLow(), item.System(),
+                                      item.RedHigh(), item.YellowLow(), item.SubSystem()));
+    }
+    FInferenceEngine1->Reset();
+    FSimulation.SetExpertSystemAvailable(true);
+    FSimulation.SetRules(this);
+}
+
+bool TDataModule1::LoadRuleFile(const std::string& fileName) {
+    try {
+        std::ifstream in(fileName, std::ios::binary);
+        if (!in) throw EException(Format("Cannot open file \"%s\"", fileName));
+        std::ostringstream text;
+        text << in.rdbuf();
+        FInferenceEngine1->ExecuteCommand(text.str(), true);
+        return true;
+    } catch (const std::exception& e) {
+        // A half-read rule file must not judge the telemetry: drop what it defined and run
+        // without rules. The reader's message names the line.
+        FInferenceEngine1->Clear();
+        NoExpertSystem(e.what(), true);
+        return false;
+    }
+}
+
+void TDataModule1::NoExpertSystem(const std::string& message, bool isError) {
+    FSimulation.SetExpertSystemAvailable(false);
+    if (FSimulation.Rules() == this) FSimulation.SetRules(nullptr);
+    FSimulation.Log(message);
+    if (isError)
+        GetDialogService().MessageDlg(message, TMsgDlgType::mtError, {TMsgDlgBtn::mbOK}, 0);
+    else
+        GetDialogService().ShowMessage(message);
+}
+
+void TDataModule1::ClearConclusions() {
+    TFacts& facts = FInferenceEngine1->Facts();
+    for (int32_t i = facts.Count() - 1; i >= 0; --i) {
+        if (i >= facts.Count()) continue;
+        const std::string& name = facts.Item(i)->GetTemplate()->GetName();
+        if (name != MnemonicTemplate && name != MetadataTemplate && name != InitialFactTemplate)
+            FInferenceEngine1->RetractAt(i);
+    }
+    const TFactSets& sets = FInferenceEngine1->FactSets();
+    for (int32_t i = 0; i < sets.Count(); ++i) {
+        TFactSet* set = sets.Item(i);
+        if (set != FFactSet1.get()) set->AssertFacts();
+    }
+}
+
+void TDataModule1::AssertMnemonic(const TMnemonic& item) {
+    FInferenceEngine1->AssertString(
+        Format("(mnemonic (name %s) (value %f))", item.Name(), item.Value()));
+}
+
+void TDataModule1::RunInference() {
+    if (FSimulation.DebugMode()) {
+        FSimulation.SetRunning(false);
+        if (ConsoleDialog1) ConsoleDialog1();
+    }
+    try {
+        FInferenceEngine1->Run();
+    } catch (...) {
+        // A failing rule must not leave this iteration's values behind for the next one.
+        RetractMnemonics();
+        throw;
+    }
+    RetractMnemonics();
+}
+
+void TDataModule1::RetractMnemonics() {
+    TFacts& facts = FInferenceEngine1->Facts();
+    for (int32_t i = facts.Count() - 1; i >= 0; --i) {
+        if (i >= facts.Count()) continue;
+        if (facts.Item(i)->GetTemplate()->GetName() == MnemonicTemplate)
+            FInferenceEngine1->RetractAt(i);
+    }
+}
+
+std::string TDataModule1::SystemOf(const IFact& fact) {
+    const TRefPtr<IIEValue> data = DataOf(fact);
+    return data ? std::string(Trimmed(data->GetText())) : std::string();
+}
+
+float TDataModule1::SatelliteHealthOf(const IFact& fact) {
+    constexpr float NotANumber = std::numeric_limits<float>::quiet_NaN();
+    try {
+        const TRefPtr<IIEValue> data = DataOf(fact);
+        if (!data) return NotANumber;
+        const TRefPtr<IValueVector> list = data->AsList();
+        if (!list || list->Count() == 0) return NotANumber;
+        const double value = list->GetItem(0)->AsFloat();
+        if (std::isnan(value)) return NotANumber;
+        // Narrowed to single precision; beyond its range the value is an infinity.
+        if (value > FLT_MAX) return std::numeric_limits<float>::infinity();
+        if (value < -FLT_MAX) return -std::numeric_limits<float>::infinity();
+        return static_cast<float>(value);
+    } catch (const EException&) {
+        return NotANumber;
+    }
+}
+
+void TDataModule1::InferenceEngine1Assertion(TInferenceEngine* /*sender*/, IFact* fact) {
+    if (!fact) return;
+    const TRefPtr<IFactTemplate> factTemplate = fact->GetTemplate();
+    if (!factTemplate) return;
+    const std::string& name = factTemplate->GetName();
+    if (name == "alert" || name == "warning") {
+        if (factTemplate->IndexOfSlot(DataSlot) < 0) return;
+        FSimulation.ShowAlert(SystemOf(*fact), name == "warning");
+    } else if (name == "satellite-health") {
+        FSimulation.SetSatelliteState(SatelliteHealthOf(*fact));
+    }
+}
+
+void TDataModule1::InferenceEngine1PrintOut(TInferenceEngine* /*sender*/,
+                                            const std::string& /*name*/, const std::string& text) {
+    FSimulation.Log(text);
+}
+
+} // namespace ie

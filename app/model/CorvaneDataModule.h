@@ -1,0 +1,90 @@
+// The data module of the telemetry application: it owns the rule engine and carries everything
+// that passes between the simulation and the rule file. At start-up it finds and loads the rule
+// file, hands it four global variables and one metadata fact per mnemonic, and resets the engine.
+// In every iteration it retracts the previous conclusions, asserts one fact per mnemonic value,
+// runs the engine and retracts the value facts again; the facts "alert", "warning" and
+// "satellite-health" that rules assert become panel colours and log lines, and everything the
+// rules print becomes a log line. It knows nothing of widgets: the host hands it the open dialog
+// and the console, and messages go through the dialog service.
+#pragma once
+
+#include "app/model/Simulation.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace ie {
+
+class IFact;
+class TFactSet;
+class TInferenceEngine;
+
+class TDataModule1 : public IRuleExchange {
+public:
+    // The rule file looked for in the working directory.
+    static constexpr const char* ExpertSystemFileName = "expert system";
+    static constexpr const char* NoExpertSystemMessage = "No Expert System Available";
+    // The templates whose facts survive the clearing of conclusions.
+    static constexpr const char* MnemonicTemplate = "mnemonic";
+    static constexpr const char* MetadataTemplate = "mnem-metadata";
+    static constexpr const char* InitialFactTemplate = "Initial-Fact";
+
+    // The open dialog (*.ie, *.clp; the file must exist), opened with fileName "expert system":
+    // true with the chosen file in fileName, false when the user cancels.
+    using TOpenDialog = std::function<bool(std::string& fileName)>;
+
+    // Creates the engine (its events going to the handlers below) and the metadata fact set
+    // "FactSet". Nothing is loaded yet: see DataModuleCreate.
+    explicit TDataModule1(TSimulation& simulation);
+    ~TDataModule1() override;
+    TDataModule1(const TDataModule1&) = delete;
+    TDataModule1& operator=(const TDataModule1&) = delete;
+
+    // Loads "expert system" from directory (the working directory when empty) or the file the
+    // open dialog gives, hands the rules the globals and the metadata and resets the engine.
+    // Without a file, or when it cannot be loaded, the user is told, the engine is left without
+    // rules and the simulation runs without the data module. Registers itself as the
+    // simulation's rule exchange when the rules are available.
+    void DataModuleCreate(const TOpenDialog& openDialog = nullptr,
+                          const std::filesystem::path& directory = {});
+
+    TInferenceEngine& InferenceEngine1() { return *FInferenceEngine1; }
+    TFactSet& FactSet1() { return *FFactSet1; }
+    // The rule file loaded, empty when none is.
+    const std::string& RuleFileName() const { return FRuleFileName; }
+
+    // ConsoleDialog1.Execute: the console on the engine, opened in debug mode before the engine
+    // runs (and by the window's Console button). Empty while the application has no console.
+    std::function<void()> ConsoleDialog1;
+
+    // IRuleExchange: the three points of an iteration.
+    void ClearConclusions() override;
+    void AssertMnemonic(const TMnemonic& item) override;
+    void RunInference() override;
+
+    // The engine's OnAssertion and OnPrintOut.
+    void InferenceEngine1Assertion(TInferenceEngine* sender, IFact* fact);
+    void InferenceEngine1PrintOut(TInferenceEngine* sender, const std::string& name,
+                                  const std::string& text);
+
+    // The satellite state a "satellite-health" fact stands for: the first value of the fact,
+    // read as a float; no value or one that is not a number reads as NaN (the panel turns red).
+    static float SatelliteHealthOf(const IFact& fact);
+    // The system an "alert" or "warning" fact names: its values as text, trimmed.
+    static std::string SystemOf(const IFact& fact);
+
+private:
+    bool LoadRuleFile(const std::string& fileName);
+    void NoExpertSystem(const std::string& message, bool isError);
+    void RetractMnemonics();
+
+    TSimulation& FSimulation;
+    std::unique_ptr<TInferenceEngine> FInferenceEngine1;
+    std::unique_ptr<TFactSet> FFactSet1;
+    std::string FRuleFileName;
+};
+
+} // namespace ie

@@ -1,0 +1,454 @@
+// The data module with the engine and the demo rule file, end to end and without a display.
+#ifdef IE_APP_RULES
+#include "app/model/CorvaneDataModule.h"
+
+#include "engine/IEFacts.h"
+#include "engine/IEValue.h"
+#include "engine/InferenceEngine.h"
+#include "platform/DialogService.h"
+#include "platform/Format.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ie {
+namespace {
+
+namespace fs = std::filesystem;
+
+// 13:04:05.250 on 1 March 2024.
+constexpr TDateTime Start = 45352 + (13 * 3600 + 4 * 60 + 5.25) / 86400.0;
+
+const std::string Banner = "Demo rules: 5 mnemonics per system, 15 science mnemonics with a "
+                           "bandwidth of 0.2000, satellite lost at 2 critical systems";
+
+struct TView : ISimulationView {
+    std::vector<std::string> Lines;
+    std::vector<std::string> Errors;
+    void LogAppended(const std::string& line) override { Lines.push_back(line); }
+    void ErrorRaised(const std::string& message) override { Errors.push_back(message); }
+};
+
+// Answers the dialogs without a person and remembers what they showed.
+struct TScriptedDialogs : IDialogService {
+    std::vector<std::string> Messages;
+    std::vector<std::string> Errors;
+    void ShowMessage(std::string_view text) override { Messages.emplace_back(text); }
+    int MessageBox(std::string_view text, std::string_view, unsigned) override {
+        Messages.emplace_back(text);
+        return mrOk;
+    }
+    TModalResult MessageDlg(std::string_view text, TMsgDlgType type, TMsgDlgButtons, int) override {
+        (type == TMsgDlgType::mtError ? Errors : Messages).emplace_back(text);
+        return mrOk;
+    }
+    std::string InputBox(std::string_view, std::string_view, std::string_view d) override {
+        return std::string(d);
+    }
+    bool InputQuery(std::string_view, std::string_view, std::string&) override { return false; }
+};
+
+// Rounds as the fact texts do: the rules see values and limits to hundredths.
+double Hundredths(double value) {
+    return std::strtod(Format("%f", value).c_str(), nullptr);
+}
+
+class DataModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FPrevious = SetDialogService(&Dialogs);
+        Sim.SetView(&View);
+        Sim.SetClock([] { return 0u; });
+        Sim.Initialize(Start);
+        Dir = fs::temp_directory_path() /
+              ("corvane-dm-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        fs::create_directories(Dir);
+    }
+    void TearDown() override {
+        Module.reset();
+        SetDialogService(FPrevious);
+        std::error_code ec;
+        fs::remove_all(Dir, ec);
+    }
+
+    fs::path Write(const std::string& name, const std::string& text) {
+        const fs::path path = Dir / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    // Loads the text as the working directory's "expert system".
+    void Create(const std::string& rules) {
+        Write(TDataModule1::ExpertSystemFileName, rules);
+        CreateIn(Dir);
+    }
+    void CreateIn(const fs::path& dir, TDataModule1::TOpenDialog dialog = nullptr) {
+        Module = std::make_unique<TDataModule1>(Sim);
+        Module->DataModuleCreate(dialog, dir);
+    }
+    TInferenceEngine& Engine() { return Module->InferenceEngine1(); }
+    std::string FirstError() const { return Dialogs.Errors.empty() ? "" : Dialogs.Errors[0]; }
+
+    // The log lines of the last iteration, without their time stamp.
+    std::vector<std::string> Step() {
+        const size_t before = View.Lines.size();
+        Sim.SimulationStep();
+        const std::string stamp = TimeToStr(Sim.SimTime()) + " ";
+        std::vector<std::string> lines;
+        for (size_t i = before; i < View.Lines.size(); ++i) {
+            EXPECT_EQ(View.Lines[i].rfind(stamp, 0), 0u) << View.Lines[i];
+            lines.push_back(View.Lines[i].substr(stamp.size()));
+        }
+        return lines;
+    }
+    int CountFacts(std::string_view templateName) {
+        int n = 0;
+        for (const auto& fact : Engine().Facts().Items())
+            n += fact->GetTemplate()->GetName() == templateName;
+        return n;
+    }
+    TStatusColour Panel(std::string_view caption) {
+        for (const TSystemPanel& panel : Sim.SystemPanels())
+            if (panel.Caption == caption) return panel.Colour;
+        ADD_FAILURE() << "no panel " << caption;
+        return TStatusColour::scNeutral;
+    }
+
+    TScriptedDialogs Dialogs;
+    TView View;
+    TSimulation Sim;
+    fs::path Dir;
+    std::unique_ptr<TDataModule1> Module;
+
+private:
+    IDialogService* FPrevious = nullptr;
+};
+
+// A template of the values and limits, as a rule file must declare it.
+const std::string Templates = "(deftemplate mnemonic (slot name) (slot value))\n"
+                              "(deftemplate mnem-metadata (slot name) (slot system) "
+                              "(slot subsystem) (slot yellowlow) (slot yellowhigh) "
+                              "(slot redlow) (slot redhigh))\n";
+
+// ---------------------------------------------------------------------------------------------
+// Finding the rule file
+
+TEST_F(DataModuleTest, WithoutRuleFileACancelledDialogLeavesTheSimulationWithoutRules) {
+    std::string offered;
+    CreateIn(Dir, [&](std::string& fileName) {
+        offered = fileName;
+        return false;
+    });
+    EXPECT_EQ(offered, "expert system");
+    EXPECT_EQ(Dialogs.Messages, std::vector<std::string>{"No Expert System Available"});
+    EXPECT_FALSE(Sim.ExpertSystemAvailable());
+    EXPECT_EQ(Sim.Rules(), nullptr);
+    // No variables, no metadata, no reset.
+    EXPECT_EQ(Engine().Facts().Count(), 1);
+    EXPECT_EQ(Engine().GlobalVariables().Count(), 0);
+    Step();
+    Step();
+    EXPECT_EQ(Sim.Points(), 2);
+    EXPECT_EQ(Engine().Facts().Count(), 1);
+    for (const TSystemPanel& panel : Sim.SystemPanels())
+        EXPECT_EQ(panel.Colour, TStatusColour::scNeutral);
+}
+
+TEST_F(DataModuleTest, TheOpenDialogsChoiceIsLoadedWhenThereIsNoExpertSystemFile) {
+    const fs::path chosen = Write("mine.clp", Templates + "(defrule r (mnemonic (name "
+                                                          "CommMnem1)) => (printout t \"seen\"))");
+    CreateIn(Dir, [&](std::string& fileName) {
+        fileName = chosen.string();
+        return true;
+    });
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_EQ(Module->RuleFileName(), chosen.string());
+    EXPECT_EQ(Step(), std::vector<std::string>{"seen"});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+TEST_F(DataModuleTest, StartUpGivesGlobalsAndOneMetadataFactPerMnemonic) {
+    Create(Templates + "(defglobal ?*NUM_SYS* = 7)\n(deffacts own (ready))\n");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    EXPECT_EQ(Sim.Rules(), Module.get());
+    TGlobalVariables& globals = Engine().GlobalVariables();
+    for (const char* name :
+         {"*NUM_SYS*", "*NUM_MNEM_PER_SYSTEM*", "*NUM_SCI_MNEMS*", "*SCI_BANDWIDTH*"})
+        ASSERT_NE(globals.Get(name), nullptr) << name;
+    // The application's values replace the rule file's.
+    EXPECT_EQ(globals.Get("*NUM_SYS*")->GetDType(), dtInteger);
+    EXPECT_EQ(globals.Get("*NUM_SYS*")->AsInteger(), 2);
+    EXPECT_EQ(globals.Get("*NUM_MNEM_PER_SYSTEM*")->AsInteger(), 5);
+    EXPECT_EQ(globals.Get("*NUM_SCI_MNEMS*")->AsInteger(), 15);
+    EXPECT_EQ(globals.Get("*SCI_BANDWIDTH*")->GetDType(), dtFloat);
+    EXPECT_DOUBLE_EQ(globals.Get("*SCI_BANDWIDTH*")->AsFloat(), 0.2);
+
+    // (Initial-Fact) first, then the metadata in mnemonic order, then the rule file's facts.
+    const TFacts& facts = Engine().Facts();
+    ASSERT_EQ(facts.Count(), 32);
+    EXPECT_EQ(facts.Item(0)->GetTemplate()->GetName(), "Initial-Fact");
+    EXPECT_EQ(facts.Item(0)->GetFactId(), 0);
+    const auto text = [](const IFact& fact, std::string_view slot) {
+        const TRefPtr<IIEValue> value = fact.GetSlotValue(slot);
+        return value ? value->AsString() : std::string("<none>");
+    };
+    const auto number = [](const IFact& fact, std::string_view slot) {
+        const TRefPtr<IIEValue> value = fact.GetSlotValue(slot);
+        return value ? value->AsFloat() : -1e300;
+    };
+    const TMnemonics& mnemonics = Sim.Mnemonics();
+    for (int i = 0; i < 30; ++i) {
+        const IFact& fact = *facts.Item(i + 1);
+        const TMnemonic& item = mnemonics.Items(i);
+        ASSERT_EQ(fact.GetTemplate()->GetName(), "mnem-metadata");
+        EXPECT_EQ(text(fact, "name"), item.Name());
+        EXPECT_EQ(text(fact, "system"), item.System());
+        EXPECT_EQ(text(fact, "subsystem"), "unknown");
+        EXPECT_DOUBLE_EQ(number(fact, "yellowlow"), Hundredths(item.YellowLow()));
+        EXPECT_DOUBLE_EQ(number(fact, "yellowhigh"), Hundredths(item.YellowHigh()));
+        EXPECT_DOUBLE_EQ(number(fact, "redlow"), Hundredths(item.RedLow()));
+        EXPECT_DOUBLE_EQ(number(fact, "redhigh"), Hundredths(item.RedHigh()));
+    }
+    EXPECT_EQ(facts.Item(31)->GetTemplate()->GetName(), "ready");
+}
+
+TEST_F(DataModuleTest, ARuleFileDefiningAGlobalSeesTheApplicationsValue) {
+    Create(Templates + "(defglobal ?*NUM_SYS* = 7)\n"
+                       "(defrule r (mnemonic (name CommMnem1)) => (printout t ?*NUM_SYS*))");
+    EXPECT_EQ(Step(), std::vector<std::string>{"2"});
+}
+
+// A rule file that clears the engine while it loads drops the engine's list of fact sets; the
+// metadata set must still be asserted at every reset.
+TEST_F(DataModuleTest, MetadataIsAssertedEvenWhenTheRuleFileClearsTheEngine) {
+    Create("(clear)\n" + Templates);
+    EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+    Engine().Reset();
+    EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+}
+
+// The reader's message names the line; the half-read file is dropped and the simulation runs
+// on without rules.
+TEST_F(DataModuleTest, ARuleFileThatFailsToLoadIsReportedAndTheApplicationRunsWithoutRules) {
+    Create(Templates + "(defrule good (mnemonic) => (assert (alert Power)))\n"
+                       "\n"
+                       "(defrule bad (mnemonic) (assert (x)))\n");
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_NE(Dialogs.Errors[0].find("at line 5"), std::string::npos) << Dialogs.Errors[0];
+    EXPECT_NE(Dialogs.Errors[0].find("Parsing Error"), std::string::npos) << Dialogs.Errors[0];
+    EXPECT_FALSE(Sim.ExpertSystemAvailable());
+    EXPECT_EQ(Engine().Rules().Count(), 0);
+    Step();
+    EXPECT_EQ(Sim.Points(), 1);
+    EXPECT_EQ(Panel("Power"), TStatusColour::scNeutral);
+    EXPECT_TRUE(View.Errors.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fact exchange
+
+TEST_F(DataModuleTest, AnAlertThenAWarningLeavesThePanelRedAndLogsBoth) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => "
+                       "(assert (alert Communications)) (assert (warning Communications)))");
+    EXPECT_EQ(Step(), (std::vector<std::string>{"Alert! Communications critical",
+                                                "Warning! Communications degradation detected"}));
+    EXPECT_EQ(Panel("Communications"), TStatusColour::scRed);
+    EXPECT_EQ(Panel("Power"), TStatusColour::scNeutral);
+}
+
+TEST_F(DataModuleTest, AnAlertNamingNoPanelExactlyIsLoggedAndColoursNothing) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (assert (alert power)))");
+    EXPECT_EQ(Step(), std::vector<std::string>{"Alert! power critical"});
+    for (const TSystemPanel& panel : Sim.SystemPanels())
+        EXPECT_EQ(panel.Colour, TStatusColour::scNeutral);
+}
+
+TEST_F(DataModuleTest, SatelliteHealthSetsTheSatellitePanel) {
+    Create(Templates);
+    Engine().AssertString("(satellite-health 0.5)");
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scYellow);
+    Engine().AssertString("(satellite-health 1)");
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scNeutral);
+    Engine().AssertString("(satellite-health 0.75)");
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scAqua);
+    Engine().AssertString("(satellite-health -3)");
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scRed);
+}
+
+// A health that is no number, or none at all, is a satellite in trouble: the panel turns red and
+// the run goes on (an exception would abort it and leave the values in working memory).
+TEST_F(DataModuleTest, ASatelliteHealthThatIsNoNumberTurnsThePanelRedWithoutAbortingTheRun) {
+    Create(Templates + "(defrule a (declare (salience 10)) (mnemonic (name CommMnem1)) => "
+                       "(assert (satellite-health 1)) (assert (satellite-health high)))\n"
+                       "(defrule b (mnemonic (name CommMnem1)) => (printout t \"after\"))");
+    EXPECT_EQ(Step(), std::vector<std::string>{"after"});
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scRed);
+    EXPECT_EQ(CountFacts("mnemonic"), 0);
+    EXPECT_TRUE(View.Errors.empty());
+
+    Engine().AssertString("(satellite-health 1)");
+    Engine().AssertString("(satellite-health)");
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scRed);
+}
+
+TEST_F(DataModuleTest, ValueFactsLeaveAtTheEndOfTheIterationAndConclusionsAtTheNextOne) {
+    Create(Templates + "(deffacts own (round-start))\n"
+                       "(defrule r (mnemonic (name CommMnem1) (value ?v)) => "
+                       "(assert (seen ?v)) (assert (mnemonic (name Extra) (value 1.0))) "
+                       "(assert (mnem-metadata (name Extra))))");
+    Step();
+    // The rule's own "mnemonic" fact went with the values; its "mnem-metadata" fact stays.
+    EXPECT_EQ(CountFacts("mnemonic"), 0);
+    EXPECT_EQ(CountFacts("mnem-metadata"), 31);
+    EXPECT_EQ(CountFacts("seen"), 1);
+    EXPECT_EQ(CountFacts("round-start"), 1);
+    EXPECT_EQ(Engine().Facts().Count(), 1 + 31 + 2);
+
+    Step();
+    // The conclusion of the first iteration is gone, the rule file's facts are back once.
+    EXPECT_EQ(CountFacts("seen"), 1);
+    EXPECT_EQ(CountFacts("round-start"), 1);
+    EXPECT_EQ(CountFacts("mnem-metadata"), 31);
+    ASSERT_GT(Engine().Facts().Count(), 0);
+    EXPECT_EQ(Engine().Facts().Item(0)->GetTemplate()->GetName(), "Initial-Fact");
+}
+
+TEST_F(DataModuleTest, DebugModeOpensTheConsoleBeforeTheRulesRunAndPausesTheSimulation) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (assert (alert Power)))");
+    int opened = 0;
+    Module->ConsoleDialog1 = [&] {
+        ++opened;
+        EXPECT_EQ(CountFacts("mnemonic"), 30);
+        EXPECT_EQ(CountFacts("alert"), 0);
+        EXPECT_FALSE(Sim.Running());
+    };
+    Sim.SetDebugMode(true);
+    Sim.PlayClick();
+    Sim.TimerTick();
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(Sim.Running());
+    EXPECT_FALSE(Sim.TimerEnabled());
+    EXPECT_EQ(Panel("Power"), TStatusColour::scRed);
+}
+
+TEST_F(DataModuleTest, EverythingPrintedIsLoggedWithTheSimulatedTime) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1) (value ?v)) => "
+                       "(printout t \"CommMnem1 is \" ?v) (printout other \"too\"))");
+    const TMnemonic& first = Sim.Mnemonics().Items(0);
+    const std::vector<std::string> lines = Step();
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         Format("CommMnem1 is %.4f", Hundredths(first.Value())), "too"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The demo rule file, end to end
+
+struct TExpected {
+    std::set<std::string> Alerts;
+    std::set<std::string> Warnings;
+    TStatusColour Satellite = TStatusColour::scNeutral;
+};
+
+// What the demo rules conclude from the current values, worked out here from the model: an
+// engineering system is critical with a mnemonic outside its red limits and degraded with one
+// outside its yellow limits only; the science instrument is degraded (critical) when more than
+// 0.2 x 15 of its mnemonics are outside their yellow (red) limits; the satellite loses half its
+// health per critical system, and is at 0.75 with degraded systems only.
+TExpected Judge(const TMnemonics& mnemonics) {
+    TExpected expected;
+    int scienceDeviations = 0, scienceFaults = 0;
+    for (int i = 0; i < mnemonics.Count(); ++i) {
+        const TMnemonic& m = mnemonics.Items(i);
+        const double v = Hundredths(m.Value());
+        const bool red = v < Hundredths(m.RedLow()) || v > Hundredths(m.RedHigh());
+        const bool yellow = v < Hundredths(m.YellowLow()) || v > Hundredths(m.YellowHigh());
+        if (m.System() == "Scientific") {
+            scienceDeviations += yellow;
+            scienceFaults += red;
+        } else if (red) {
+            expected.Alerts.insert(m.System());
+        } else if (yellow) {
+            expected.Warnings.insert(m.System());
+        }
+    }
+    if (scienceDeviations > 3) expected.Warnings.insert("Scientific");
+    if (scienceFaults > 3) expected.Alerts.insert("Scientific");
+    const size_t critical = expected.Alerts.size();
+    if (critical == 1)
+        expected.Satellite = TStatusColour::scYellow;
+    else if (critical >= 2)
+        expected.Satellite = TStatusColour::scRed;
+    else if (!expected.Warnings.empty())
+        expected.Satellite = TStatusColour::scAqua;
+    return expected;
+}
+
+TEST_F(DataModuleTest, TheDemoRulesJudgeTheTelemetryAsTheModelPredicts) {
+    CreateIn(fs::path(IE_SOURCE_DIR) / "app" / "demo");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    std::set<TStatusColour> satelliteColours;
+    int panelsColoured = 0;
+    for (int iteration = 1; iteration <= 40; ++iteration) {
+        std::vector<std::string> lines = Step();
+        const TExpected expected = Judge(Sim.Mnemonics());
+        std::vector<std::string> wanted;
+        if (iteration == 1) {
+            // The banner fires first, before any conclusion.
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.front(), Banner);
+            lines.erase(lines.begin());
+        }
+        for (const std::string& system : expected.Alerts)
+            wanted.push_back("Alert! " + system + " critical");
+        for (const std::string& system : expected.Warnings)
+            wanted.push_back("Warning! " + system + " degradation detected");
+        std::sort(lines.begin(), lines.end());
+        std::sort(wanted.begin(), wanted.end());
+        EXPECT_EQ(lines, wanted) << "iteration " << iteration;
+
+        for (std::string_view system : SystemNames) {
+            const std::string name(system);
+            const TStatusColour colour = expected.Alerts.count(name)     ? TStatusColour::scRed
+                                         : expected.Warnings.count(name) ? TStatusColour::scYellow
+                                                                         : TStatusColour::scNeutral;
+            EXPECT_EQ(Panel(system), colour) << name << " at iteration " << iteration;
+            panelsColoured += colour != TStatusColour::scNeutral;
+        }
+        EXPECT_EQ(Sim.SatelliteState(), expected.Satellite) << "iteration " << iteration;
+        satelliteColours.insert(Sim.SatelliteState());
+        EXPECT_EQ(CountFacts("mnemonic"), 0);
+        EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+    }
+    // The demo shows something from the first seconds on.
+    EXPECT_GT(panelsColoured, 40);
+    EXPECT_GE(satelliteColours.size(), 3u);
+}
+
+// Every iteration ends with the same working memory shape: nothing accumulates.
+TEST_F(DataModuleTest, TheDemoRulesLeaveNothingBehindOverManyIterations) {
+    CreateIn(fs::path(IE_SOURCE_DIR) / "app" / "demo");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    int most = 0;
+    for (int iteration = 1; iteration <= 1500; ++iteration) {
+        Sim.SimulationStep();
+        ASSERT_EQ(Engine().ActivationCount(), 0) << "iteration " << iteration;
+        ASSERT_EQ(CountFacts("mnemonic"), 0);
+        most = std::max(most, Engine().Facts().Count());
+    }
+    // (Initial-Fact), 30 metadata facts and at most a few dozen conclusions.
+    EXPECT_LE(most, 1 + 30 + 3 + 15 + 15 + 4 + 4 + 4 + 1);
+    EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+}
+
+} // namespace
+} // namespace ie
+#endif // IE_APP_RULES
