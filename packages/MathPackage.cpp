@@ -1,0 +1,412 @@
+#include "packages/MathPackage.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "engine/IEValue.h"
+#include "platform/ClassRegistry.h"
+#include "platform/FloatMath.h"
+#include "platform/Random.h"
+
+namespace ie {
+
+namespace {
+
+constexpr std::string_view NumericArgument = " <numeric-expression>";
+constexpr std::string_view NumericArguments = " <numeric-expression>+";
+
+// Argument i evaluated in the context; a call that gives no value reads as the empty atom.
+TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
+    const TRefPtr<IIEValue>& expression = call->GetArgument(i);
+    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
+    return value ? value : IEEmptyAtom();
+}
+
+TRefPtr<IIEValue> NewInteger(int32_t value) {
+    return TIEValue::CreateInteger(dtInteger, value);
+}
+
+TRefPtr<IIEValue> NewFloat(double value) {
+    return TIEValue::CreateFloat(CheckFloat(value));
+}
+
+// The 64-bit result of integer arithmetic as a 32-bit value; one that does not fit raises
+// instead of keeping its low bits.
+int32_t CheckedInteger(int64_t value) {
+    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+        throw EIntOverflow();
+    return static_cast<int32_t>(value);
+}
+
+// A double rounded to the nearest integer, halves to the even neighbour.
+int32_t RoundedInteger(double value) {
+    const double r = std::nearbyint(CheckFloat(value));
+    if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max()))
+        throw EIntOverflow();
+    return static_cast<int32_t>(r);
+}
+
+// The result of +, -, *, max and min: a float when a float took part, else the rounded integer.
+TRefPtr<IIEValue> NumberResult(double value, bool isFloat) {
+    return isFloat ? NewFloat(value) : NewInteger(RoundedInteger(value));
+}
+
+int32_t IntegerDivide(int32_t a, int32_t b) {
+    if (b == 0) throw EDivByZero();
+    if (b == -1 && a == std::numeric_limits<int32_t>::min()) throw EIntOverflow();
+    return a / b;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Sums, differences, products, quotients
+
+TPlusFunction::TPlusFunction()
+    : TBuiltInFunction("+",
+                       "Returns the sum of its arguments; an integer unless one of them is a "
+                       "float",
+                       NumericArguments) {}
+
+TRefPtr<IIEValue> TPlusFunction::Execute(IFunCall* call, TIEContext* context) {
+    double sum = 0.0;
+    bool isFloat = false;
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
+        TRefPtr<IIEValue> v = Arg(call, i, context);
+        sum = CheckFloat(sum + v->GetAsNumeric());
+        isFloat = isFloat || v->GetDType() == dtFloat;
+    }
+    return NumberResult(sum, isFloat);
+}
+
+TTimesFunction::TTimesFunction()
+    : TBuiltInFunction("*",
+                       "Returns the product of its arguments; an integer unless one of them is a "
+                       "float",
+                       NumericArguments) {}
+
+TRefPtr<IIEValue> TTimesFunction::Execute(IFunCall* call, TIEContext* context) {
+    double product = 1.0;
+    bool isFloat = false;
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
+        TRefPtr<IIEValue> v = Arg(call, i, context);
+        product = CheckFloat(product * v->GetAsNumeric());
+        isFloat = isFloat || v->GetDType() == dtFloat;
+    }
+    return NumberResult(product, isFloat);
+}
+
+TMinusFunction::TMinusFunction()
+    : TBuiltInFunction("-",
+                       "Returns the first argument minus all the following arguments; an "
+                       "integer unless one of them is a float",
+                       NumericArguments, 1) {}
+
+TRefPtr<IIEValue> TMinusFunction::Execute(IFunCall* call, TIEContext* context) {
+    TRefPtr<IIEValue> first = Arg(call, 0, context);
+    double difference = first->GetAsNumeric();
+    bool isFloat = first->GetDType() == dtFloat;
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
+        TRefPtr<IIEValue> v = Arg(call, i, context);
+        difference = CheckFloat(difference - v->GetAsNumeric());
+        isFloat = isFloat || v->GetDType() == dtFloat;
+    }
+    return NumberResult(difference, isFloat);
+}
+
+TDivideFunction::TDivideFunction()
+    : TBuiltInFunction("/",
+                       "Returns the first argument divided by each of the following arguments "
+                       "in turn, as a float",
+                       NumericArguments, 1) {}
+
+TRefPtr<IIEValue> TDivideFunction::Execute(IFunCall* call, TIEContext* context) {
+    double quotient = CheckFloat(Arg(call, 0, context)->GetAsNumeric());
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        quotient = FloatDivide(quotient, Arg(call, i, context)->GetAsNumeric());
+    return NewFloat(quotient);
+}
+
+TIntegerDivideFunction::TIntegerDivideFunction()
+    : TBuiltInFunction("div",
+                       "Returns the first argument divided by each of the following arguments "
+                       "in turn, as integers truncated toward zero",
+                       " <integer-expression>+", 1) {}
+
+TRefPtr<IIEValue> TIntegerDivideFunction::Execute(IFunCall* call, TIEContext* context) {
+    int32_t quotient = Arg(call, 0, context)->AsInteger();
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        quotient = IntegerDivide(quotient, Arg(call, i, context)->AsInteger());
+    return NewInteger(quotient);
+}
+
+TModFunction::TModFunction()
+    : TBuiltInFunction("mod",
+                       "Returns the remainder of the first argument divided by the second; the "
+                       "remainder has the sign of the first argument",
+                       " <integer-expression> <integer-expression>", 2, 2) {}
+
+TRefPtr<IIEValue> TModFunction::Execute(IFunCall* call, TIEContext* context) {
+    const int32_t a = Arg(call, 0, context)->AsInteger();
+    const int32_t b = Arg(call, 1, context)->AsInteger();
+    // The quotient must exist for the remainder to: the same failures as div.
+    IntegerDivide(a, b);
+    return NewInteger(a % b);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Magnitude, extremes, conversions
+
+TAbsFunction::TAbsFunction()
+    : TBuiltInFunction("abs", "Returns the absolute value of its argument", NumericArgument, 1, 1) {
+}
+
+TRefPtr<IIEValue> TAbsFunction::Execute(IFunCall* call, TIEContext* context) {
+    TRefPtr<IIEValue> v = Arg(call, 0, context);
+    switch (v->GetDType()) {
+    case dtInteger:
+        // The magnitude of the most negative integer does not fit: it raises, never comes
+        // back negative.
+        return NewInteger(CheckedInteger(std::abs(static_cast<int64_t>(v->AsInteger()))));
+    case dtFloat:
+        return NewFloat(std::fabs(v->AsFloat()));
+    default:
+        RaiseIE(imExpectedNumericArgument, GetFunctionName());
+    }
+}
+
+namespace {
+
+// max and min: the best value so far; a float that was once the best keeps the result a float.
+template <class Better> TRefPtr<IIEValue> Extreme(IFunCall* call, TIEContext* context) {
+    TRefPtr<IIEValue> first = Arg(call, 0, context);
+    double best = CheckFloat(first->GetAsNumeric());
+    bool isFloat = first->GetDType() == dtFloat;
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
+        TRefPtr<IIEValue> v = Arg(call, i, context);
+        const double x = CheckFloat(v->GetAsNumeric());
+        if (Better()(x, best)) {
+            best = x;
+            isFloat = isFloat || v->GetDType() == dtFloat;
+        }
+    }
+    return NumberResult(best, isFloat);
+}
+
+struct TGreater {
+    bool operator()(double a, double b) const { return a > b; }
+};
+struct TLess {
+    bool operator()(double a, double b) const { return a < b; }
+};
+
+} // namespace
+
+TMaxFunction::TMaxFunction()
+    : TBuiltInFunction("max", "Returns the largest of its arguments", NumericArguments, 1) {}
+
+TRefPtr<IIEValue> TMaxFunction::Execute(IFunCall* call, TIEContext* context) {
+    return Extreme<TGreater>(call, context);
+}
+
+TMinFunction::TMinFunction()
+    : TBuiltInFunction("min", "Returns the smallest of its arguments", NumericArguments, 1) {}
+
+TRefPtr<IIEValue> TMinFunction::Execute(IFunCall* call, TIEContext* context) {
+    return Extreme<TLess>(call, context);
+}
+
+TFloatFunction::TFloatFunction()
+    : TBuiltInFunction("float", "Returns its argument as a float", NumericArgument, 1, 1) {}
+
+TRefPtr<IIEValue> TFloatFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NewFloat(Arg(call, 0, context)->GetAsNumeric());
+}
+
+TIntegerFunction::TIntegerFunction()
+    : TBuiltInFunction("integer",
+                       "Returns its argument as an integer; a float is truncated toward zero",
+                       NumericArgument, 1, 1) {}
+
+TRefPtr<IIEValue> TIntegerFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NewInteger(Arg(call, 0, context)->AsInteger());
+}
+
+TRoundFunction::TRoundFunction()
+    : TBuiltInFunction("round",
+                       "Returns its argument rounded to the nearest whole number (halves to the "
+                       "even neighbour), as a float",
+                       NumericArgument, 1, 1) {}
+
+TRefPtr<IIEValue> TRoundFunction::Execute(IFunCall* call, TIEContext* context) {
+    // nearbyint in the default rounding mode sends halves to the even neighbour.
+    return NewFloat(std::nearbyint(CheckFloat(Arg(call, 0, context)->GetAsNumeric())));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Powers and logarithms
+
+TExpFunction::TExpFunction()
+    : TBuiltInFunction("exp", "Returns e raised to the power of its argument", NumericArgument, 1,
+                       1) {}
+
+TRefPtr<IIEValue> TExpFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NewFloat(Exp(Arg(call, 0, context)->GetAsNumeric()));
+}
+
+TExptFunction::TExptFunction()
+    : TBuiltInFunction("**", "Returns the first argument raised to the power of the second",
+                       " <numeric-expression> <numeric-expression>", 2, 2) {}
+
+TRefPtr<IIEValue> TExptFunction::Execute(IFunCall* call, TIEContext* context) {
+    const double base = Arg(call, 0, context)->GetAsNumeric();
+    const double exponent = Arg(call, 1, context)->GetAsNumeric();
+    return NewFloat(Power(base, exponent));
+}
+
+TLogFunction::TLogFunction()
+    : TBuiltInFunction("log", "Returns the natural logarithm of its argument", NumericArgument, 1,
+                       1) {}
+
+TRefPtr<IIEValue> TLogFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NewFloat(Ln(Arg(call, 0, context)->GetAsNumeric()));
+}
+
+TLog10Function::TLog10Function()
+    : TBuiltInFunction("log10", "Returns the base-10 logarithm of its argument", NumericArgument, 1,
+                       1) {}
+
+TRefPtr<IIEValue> TLog10Function::Execute(IFunCall* call, TIEContext* context) {
+    return NewFloat(Log10(Arg(call, 0, context)->GetAsNumeric()));
+}
+
+TSqrtFunction::TSqrtFunction()
+    : TBuiltInFunction("sqrt", "Returns the square root of its argument", NumericArgument, 1, 1) {}
+
+TRefPtr<IIEValue> TSqrtFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NewFloat(Sqrt(Arg(call, 0, context)->GetAsNumeric()));
+}
+
+TPiFunction::TPiFunction() : TBuiltInFunction("PI", "Returns the value of pi", "", 0, 0) {}
+
+TRefPtr<IIEValue> TPiFunction::Execute(IFunCall*, TIEContext*) {
+    return IEPiValue();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The process-wide random generator
+
+TRandomFunction::TRandomFunction()
+    : TBuiltInFunction("random",
+                       "Returns a random integer: without arguments from 0 to 65535, with one "
+                       "argument from 0 to <high> - 1, with two from <low> to <low> + <high> - 1",
+                       " [[<low-integer-expression>] <high-integer-expression>]", 0, 2) {}
+
+TRefPtr<IIEValue> TRandomFunction::Execute(IFunCall* call, TIEContext* context) {
+    switch (call->ArgumentCount()) {
+    case 0:
+        return NewInteger(Random(65536));
+    case 1:
+        return NewInteger(Random(Arg(call, 0, context)->AsInteger()));
+    default: {
+        const int64_t low = Arg(call, 0, context)->AsInteger();
+        const int32_t high = Arg(call, 1, context)->AsInteger();
+        return NewInteger(CheckedInteger(low + Random(high)));
+    }
+    }
+}
+
+TRandomizeFunction::TRandomizeFunction()
+    : TBuiltInFunction("randomize",
+                       "Seeds the random generator with the given integer, or without one with "
+                       "the milliseconds since midnight; returns TRUE",
+                       " [<seed-integer-expression> ]", 0, 1) {}
+
+TRefPtr<IIEValue> TRandomizeFunction::Execute(IFunCall* call, TIEContext* context) {
+    if (call->ArgumentCount() > 0)
+        SetRandSeed(static_cast<uint32_t>(Arg(call, 0, context)->AsInteger()));
+    else
+        Randomize();
+    return IETrueValue();
+}
+
+TSeedFunction::TSeedFunction()
+    : TBuiltInFunction("seed", "Seeds the random generator with the given integer; returns TRUE",
+                       " <integer-expression>", 1, 1) {}
+
+TRefPtr<IIEValue> TSeedFunction::Execute(IFunCall* call, TIEContext* context) {
+    SetRandSeed(static_cast<uint32_t>(Arg(call, 0, context)->AsInteger()));
+    return IETrueValue();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The package
+
+namespace {
+
+template <class T> void AddFunction(TUserFunctionList& functions) {
+    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
+}
+
+} // namespace
+
+void TMathPackage::DoCreateFunctions() {
+    TUserPackage::DoCreateFunctions();
+    TUserFunctionList& f = Functions();
+    AddFunction<TAbsFunction>(f);
+    AddFunction<TIntegerDivideFunction>(f);
+    AddFunction<TDivideFunction>(f);
+    AddFunction<TExpFunction>(f);
+    AddFunction<TExptFunction>(f);
+    AddFunction<TFloatFunction>(f);
+    AddFunction<TIntegerFunction>(f);
+    AddFunction<TLogFunction>(f);
+    AddFunction<TLog10Function>(f);
+    AddFunction<TMaxFunction>(f);
+    AddFunction<TMinFunction>(f);
+    AddFunction<TMinusFunction>(f);
+    AddFunction<TModFunction>(f);
+    AddFunction<TPiFunction>(f);
+    AddFunction<TPlusFunction>(f);
+    AddFunction<TRandomFunction>(f);
+    AddFunction<TRandomizeFunction>(f);
+    AddFunction<TRoundFunction>(f);
+    AddFunction<TSeedFunction>(f);
+    AddFunction<TSqrtFunction>(f);
+    AddFunction<TTimesFunction>(f);
+}
+
+void RegisterMathFunctionClasses() {
+    static const bool registered = [] {
+        RegisterClass<TAbsFunction>("TAbsFunction");
+        RegisterClass<TIntegerDivideFunction>("TIntegerDivideFunction");
+        RegisterClass<TDivideFunction>("TDivideFunction");
+        RegisterClass<TExpFunction>("TExpFunction");
+        RegisterClass<TExptFunction>("TExptFunction");
+        RegisterClass<TFloatFunction>("TFloatFunction");
+        RegisterClass<TIntegerFunction>("TIntegerFunction");
+        RegisterClass<TLogFunction>("TLogFunction");
+        RegisterClass<TLog10Function>("TLog10Function");
+        RegisterClass<TMaxFunction>("TMaxFunction");
+        RegisterClass<TMinFunction>("TMinFunction");
+        RegisterClass<TMinusFunction>("TMinusFunction");
+        RegisterClass<TModFunction>("TModFunction");
+        RegisterClass<TPiFunction>("TPiFunction");
+        RegisterClass<TPlusFunction>("TPlusFunction");
+        RegisterClass<TRandomFunction>("TRandomFunction");
+        RegisterClass<TRandomizeFunction>("TRandomizeFunction");
+        RegisterClass<TRoundFunction>("TRoundFunction");
+        RegisterClass<TSeedFunction>("TSeedFunction");
+        RegisterClass<TSqrtFunction>("TSqrtFunction");
+        RegisterClass<TTimesFunction>("TTimesFunction");
+        return true;
+    }();
+    (void)registered;
+}
+
+namespace {
+const bool MathClassesRegistered = (RegisterMathFunctionClasses(), true);
+} // namespace
+
+} // namespace ie

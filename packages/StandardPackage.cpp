@@ -1,0 +1,1478 @@
+#include "packages/StandardPackage.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <system_error>
+#include <vector>
+
+#include "engine/IEContext.h"
+#include "engine/IEFacts.h"
+#include "engine/IEHelperFunctions.h"
+#include "engine/InferenceEngine.h"
+#include "platform/ClassRegistry.h"
+#include "platform/Streams.h"
+
+namespace ie {
+
+std::string& HelpFormat() {
+    static std::string format = "%s";
+    return format;
+}
+
+TBuiltInFunction::TBuiltInFunction(std::string_view name, std::string_view help,
+                                   std::string_view arguments, int32_t minCount, int32_t maxCount) {
+    SetFunctionName(name);
+    SetComment(Format(HelpFormat(), help, name));
+    SetArgumentString(arguments);
+    // The maximum first: its setter lowers the minimum, the minimum's setter raises the maximum.
+    if (maxCount != AnyArgumentCount) SetMaxArgumentCount(maxCount);
+    if (minCount != 0) SetMinArgumentCount(minCount);
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Argument access
+
+// The value of an expression; a missing element or a call that gives no value reads as the
+// empty atom, so no body ever dereferences nothing.
+TRefPtr<IIEValue> Eval(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    if (!expression) return IEEmptyAtom();
+    TRefPtr<IIEValue> value = expression->Evaluate(context);
+    return value ? value : IEEmptyAtom();
+}
+
+// Argument i evaluated in the context.
+TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
+    return Eval(call->GetArgument(i), context);
+}
+
+// Argument i as written (unevaluated); the empty atom for a missing element.
+const TRefPtr<IIEValue>& Written(IFunCall* call, int32_t i) {
+    const TRefPtr<IIEValue>& value = call->GetArgument(i);
+    return value ? value : IEEmptyAtom();
+}
+
+// A keyword is recognised by equality with its shared atom (kind and text).
+bool IsKeyword(const TRefPtr<IIEValue>& value, const TRefPtr<IIEValue>& keyword) {
+    return value && value->Equals(keyword.get());
+}
+
+bool IsAtomKeyword(const TRefPtr<IIEValue>& value, const TRefPtr<IIEValue>& keyword) {
+    return value && value->GetDType() == dtAtom && value->Equals(keyword.get());
+}
+
+TRefPtr<IIEValue> NewList(TRefPtr<TValueVector> list) {
+    return TIEValue::CreateList(std::move(list));
+}
+
+TRefPtr<IIEValue> NewInteger(int32_t value) {
+    return TIEValue::CreateInteger(dtInteger, value);
+}
+
+// A clone of the element's value: a new multifield never shares element objects with its source.
+TRefPtr<IIEValue> ClonedElement(const TRefPtr<IIEValue>& element, TIEContext* context) {
+    return Eval(element, context)->CloneValue();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Return state of top-level commands
+//
+// "return" stops the enclosing control forms through the context's return flag. Inside a rule or
+// a deffunction the flag lives on a child context that is dropped afterwards; a top-level command
+// runs in the engine's root context, which lives on. So the outermost control form running in a
+// root context takes the return over and clears the flag when it ends, and a "return" with no
+// enclosing form in a root context sets no flag at all: after every top-level command the root's
+// return flag is clear again.
+
+thread_local std::vector<const TIEContext*> ActiveRootForms;
+
+bool InRootForm(const TIEContext* context) {
+    return std::find(ActiveRootForms.begin(), ActiveRootForms.end(), context) !=
+           ActiveRootForms.end();
+}
+
+class TControlFormScope {
+public:
+    explicit TControlFormScope(TIEContext* context)
+        : FContext(context), FRoot(context->Parent() == nullptr),
+          FOutermost(FRoot && !InRootForm(context)) {
+        if (FRoot) ActiveRootForms.push_back(context);
+    }
+    ~TControlFormScope() {
+        if (!FRoot) return;
+        ActiveRootForms.pop_back();
+        if (FOutermost) FContext->ClearReturn();
+    }
+    TControlFormScope(const TControlFormScope&) = delete;
+    TControlFormScope& operator=(const TControlFormScope&) = delete;
+
+    // The result of a form that stopped at the return flag: the context's return value, which
+    // "return" stores as written. Where no action list above will evaluate it (the outermost
+    // top-level form), it is evaluated here.
+    TRefPtr<IIEValue> TakeReturn() const {
+        TRefPtr<IIEValue> value = FContext->ReturnValue();
+        if (FOutermost) return Eval(value, FContext);
+        return value ? value : IEEmptyAtom();
+    }
+
+private:
+    TIEContext* FContext;
+    bool FRoot;
+    bool FOutermost;
+};
+
+// Evaluates the arguments [from, to) as actions; each value becomes `result`. Returns true when
+// an action set the return flag.
+bool RunActions(IFunCall* call, int32_t from, int32_t to, TIEContext* context,
+                TRefPtr<IIEValue>& result) {
+    for (int32_t i = from; i < to; ++i) {
+        TRefPtr<IIEValue> value = Arg(call, i, context);
+        if (context->ReturnFlag()) return true;
+        result = std::move(value);
+    }
+    return false;
+}
+
+} // namespace
+
+// =============================================================================================
+// Control forms, comparisons and variables
+
+TAndFunction::TAndFunction()
+    : TBuiltInFunction("and", "Returns TRUE if no argument evaluates to FALSE, else FALSE",
+                       " <expression>*") {}
+
+TRefPtr<IIEValue> TAndFunction::Execute(IFunCall* call, TIEContext* context) {
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
+        if (IsFalseValue(Arg(call, i, context).get())) return IEFalseValue();
+    return IETrueValue();
+}
+
+TOrFunction::TOrFunction()
+    : TBuiltInFunction("or", "Returns TRUE if any argument evaluates to TRUE, else FALSE",
+                       " <expression>*") {}
+
+TRefPtr<IIEValue> TOrFunction::Execute(IFunCall* call, TIEContext* context) {
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
+        if (Arg(call, i, context)->Equals(IETrueValue().get())) return IETrueValue();
+    return IEFalseValue();
+}
+
+TNotFunction::TNotFunction()
+    : TBuiltInFunction("not", "Returns TRUE if the argument evaluates to FALSE, else FALSE",
+                       " <expression>", 1, 1) {}
+
+TRefPtr<IIEValue> TNotFunction::Execute(IFunCall* call, TIEContext* context) {
+    return IEBoolValue(IsFalseValue(Arg(call, 0, context).get()));
+}
+
+TEqFunction::TEqFunction()
+    : TBuiltInFunction("eq",
+                       "Returns TRUE if the first argument is equal in type and value to all "
+                       "the other arguments, else FALSE",
+                       " <expression> <expression>+", 1) {}
+
+TRefPtr<IIEValue> TEqFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> first = Arg(call, 0, context);
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        if (!first->Equals(Arg(call, i, context).get())) return IEFalseValue();
+    return IETrueValue();
+}
+
+TEqStarFunction::TEqStarFunction()
+    : TBuiltInFunction("eq*",
+                       "Returns TRUE if the first argument is equal in value to all the other "
+                       "arguments, converting them to its type, else FALSE",
+                       " <expression> <expression>+", 1) {}
+
+TRefPtr<IIEValue> TEqStarFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> first = Arg(call, 0, context);
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        if (!first->EqualsCoerced(Arg(call, i, context).get())) return IEFalseValue();
+    return IETrueValue();
+}
+
+TNeqFunction::TNeqFunction()
+    : TBuiltInFunction("neq",
+                       "Returns TRUE if the first argument differs in type or value from all "
+                       "the other arguments, else FALSE",
+                       " <expression> <expression>*", 1) {}
+
+TRefPtr<IIEValue> TNeqFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> first = Arg(call, 0, context);
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        if (first->Equals(Arg(call, i, context).get())) return IEFalseValue();
+    return IETrueValue();
+}
+
+TEqualsFunction::TEqualsFunction()
+    : TBuiltInFunction("=",
+                       "Returns TRUE if the first argument is numerically equal to all the "
+                       "other arguments, else FALSE",
+                       " <numeric-expression> <numeric-expression>+", 1) {}
+
+TRefPtr<IIEValue> TEqualsFunction::Execute(IFunCall* call, TIEContext* context) {
+    const double first = Arg(call, 0, context)->GetAsNumeric();
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        if (Arg(call, i, context)->GetAsNumeric() != first) return IEFalseValue();
+    return IETrueValue();
+}
+
+TNotEqualsFunction::TNotEqualsFunction()
+    : TBuiltInFunction("<>",
+                       "Returns TRUE if the first argument is numerically different from all "
+                       "the other arguments, else FALSE",
+                       " <numeric-expression> <numeric-expression>*", 1) {}
+
+TRefPtr<IIEValue> TNotEqualsFunction::Execute(IFunCall* call, TIEContext* context) {
+    const double first = Arg(call, 0, context)->GetAsNumeric();
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        if (Arg(call, i, context)->GetAsNumeric() == first) return IEFalseValue();
+    return IETrueValue();
+}
+
+namespace {
+
+// The chained comparisons: every neighbouring pair must hold; the first pair that fails stops
+// the evaluation.
+template <class Holds> TRefPtr<IIEValue> CompareChain(IFunCall* call, TIEContext* context) {
+    double previous = Arg(call, 0, context)->GetAsNumeric();
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
+        const double current = Arg(call, i, context)->GetAsNumeric();
+        if (!Holds()(previous, current)) return IEFalseValue();
+        previous = current;
+    }
+    return IETrueValue();
+}
+
+} // namespace
+
+TGtFunction::TGtFunction()
+    : TBuiltInFunction(">",
+                       "Returns TRUE if each argument is greater than the argument that follows "
+                       "it, else FALSE",
+                       " <numeric-expression> <numeric-expression>+", 2) {}
+
+TRefPtr<IIEValue> TGtFunction::Execute(IFunCall* call, TIEContext* context) {
+    return CompareChain<std::greater<double>>(call, context);
+}
+
+TGtOrEqFunction::TGtOrEqFunction()
+    : TBuiltInFunction(">=",
+                       "Returns TRUE if each argument is greater than or equal to the argument "
+                       "that follows it, else FALSE",
+                       " <numeric-expression> <numeric-expression>+", 2) {}
+
+TRefPtr<IIEValue> TGtOrEqFunction::Execute(IFunCall* call, TIEContext* context) {
+    return CompareChain<std::greater_equal<double>>(call, context);
+}
+
+TLtFunction::TLtFunction()
+    : TBuiltInFunction("<",
+                       "Returns TRUE if each argument is less than the argument that follows "
+                       "it, else FALSE",
+                       " <numeric-expression> <numeric-expression>+", 2) {}
+
+TRefPtr<IIEValue> TLtFunction::Execute(IFunCall* call, TIEContext* context) {
+    return CompareChain<std::less<double>>(call, context);
+}
+
+TLtOrEqFunction::TLtOrEqFunction()
+    : TBuiltInFunction("<=",
+                       "Returns TRUE if each argument is less than or equal to the argument "
+                       "that follows it, else FALSE",
+                       " <numeric-expression> <numeric-expression>+", 2) {}
+
+TRefPtr<IIEValue> TLtOrEqFunction::Execute(IFunCall* call, TIEContext* context) {
+    return CompareChain<std::less_equal<double>>(call, context);
+}
+
+TIfFunction::TIfFunction()
+    : TBuiltInFunction("if",
+                       "Runs the actions after then when the condition is not FALSE, else the "
+                       "actions after else; returns the value of the last action run",
+                       " <predicate-expression> then <expression>+ [else <expression>+]", 2) {}
+
+TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
+    if (!IsKeyword(Written(call, 1), IEThenAtom()))
+        RaiseIE(imSyntaxError, IEMessage(imMissingThen));
+    TControlFormScope scope(context);
+    const int32_t n = call->ArgumentCount();
+    const bool condition = !IsFalseValue(Arg(call, 0, context).get());
+    TRefPtr<IIEValue> result = IEFalseValue();
+    if (condition) {
+        for (int32_t i = 2; i < n; ++i) {
+            TRefPtr<IIEValue> value = Arg(call, i, context);
+            if (IsKeyword(value, IEElseAtom())) break;
+            if (context->ReturnFlag()) return scope.TakeReturn();
+            result = std::move(value);
+        }
+        return result;
+    }
+    for (int32_t i = 3; i < n; ++i)
+        if (IsKeyword(Written(call, i), IEElseAtom())) {
+            if (RunActions(call, i + 1, n, context, result)) return scope.TakeReturn();
+            break;
+        }
+    return result;
+}
+
+TWhileFunction::TWhileFunction()
+    : TBuiltInFunction("while",
+                       "Runs the actions for as long as the condition is not FALSE; returns "
+                       "FALSE, or the value given to return",
+                       " <boolean-expression> [do] <expression>*", 2) {}
+
+TRefPtr<IIEValue> TWhileFunction::Execute(IFunCall* call, TIEContext* context) {
+    TControlFormScope scope(context);
+    const int32_t n = call->ArgumentCount();
+    const int32_t first = IsKeyword(Written(call, 1), IEDoAtom()) ? 2 : 1;
+    TRefPtr<IIEValue> result = Arg(call, 0, context);
+    while (!IsFalseValue(result.get())) {
+        if (RunActions(call, first, n, context, result)) return scope.TakeReturn();
+        result = Arg(call, 0, context);
+    }
+    return result;
+}
+
+TForEachFunction::TForEachFunction()
+    : TBuiltInFunction("foreach",
+                       "Binds the variable to each element of the multifield in turn and runs "
+                       "the actions; returns the value of the last action run",
+                       " <variable-name> <list-expression> <expression>*", 2) {}
+
+TRefPtr<IIEValue> TForEachFunction::Execute(IFunCall* call, TIEContext* context) {
+    TControlFormScope scope(context);
+    const std::string name = Arg(call, 0, context)->AsString();
+    // Held: an action may rebind the variable that owned the list.
+    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    const int32_t n = call->ArgumentCount();
+    TRefPtr<IIEValue> result = IEEmptyAtom();
+    for (int32_t e = 0; e < list->Count(); ++e) {
+        context->SetBinding(name, Eval(list->GetItem(e), context));
+        if (RunActions(call, 2, n, context, result)) return scope.TakeReturn();
+    }
+    return result;
+}
+
+TTryFunction::TTryFunction()
+    : TBuiltInFunction("try",
+                       "Runs the actions; the actions after finally always run afterwards, the "
+                       "actions after catch only when an error was raised, with its message "
+                       "bound to ?__ERROR",
+                       " [<expression>*] [finally [<expression>*>] [catch|except [<expression>*]]",
+                       1) {}
+
+TRefPtr<IIEValue> TTryFunction::Execute(IFunCall* call, TIEContext* context) {
+    const int32_t n = call->ArgumentCount();
+    int32_t finallyAt = -1;
+    for (int32_t i = 0; i < n && finallyAt < 0; ++i)
+        if (IsAtomKeyword(Written(call, i), IEFinallyAtom())) finallyAt = i;
+    int32_t catchAt = -1;
+    for (int32_t i = finallyAt + 1; i < n && catchAt < 0; ++i) {
+        const TRefPtr<IIEValue>& a = Written(call, i);
+        if (IsAtomKeyword(a, IECatchAtom()) || IsAtomKeyword(a, IEExceptAtom())) catchAt = i;
+    }
+    if (finallyAt < 0 && catchAt < 0) RaiseIE(imMissingCatch);
+    const int32_t bodyEnd = finallyAt >= 0 ? finallyAt : catchAt;
+    const int32_t finallyEnd = catchAt >= 0 ? catchAt : n;
+
+    TControlFormScope scope(context);
+    TRefPtr<IIEValue> result = IEEmptyAtom();
+    bool returned = false;
+    // The finally part runs in full even after the body returned; the body's return stands
+    // unless the finally part returns itself.
+    auto runFinally = [&] {
+        if (finallyAt < 0) return;
+        TRefPtr<IIEValue> pending;
+        if (context->ReturnFlag()) pending = context->ReturnValue();
+        context->ClearReturn();
+        if (RunActions(call, finallyAt + 1, finallyEnd, context, result))
+            returned = true;
+        else if (returned)
+            context->SetReturnValue(pending);
+    };
+    std::string error;
+    try {
+        try {
+            returned = RunActions(call, 0, bodyEnd, context, result);
+        } catch (...) {
+            runFinally();
+            throw;
+        }
+        runFinally();
+        if (returned) return scope.TakeReturn();
+        return result;
+    } catch (const EAbort&) {
+        throw;
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    context->ClearReturn();
+    result = IEFalseValue();
+    context->SetBinding("__ERROR", TIEValue::CreateText(dtString, error));
+    if (catchAt >= 0 && RunActions(call, catchAt + 1, n, context, result))
+        return scope.TakeReturn();
+    return result;
+}
+
+TThrowFunction::TThrowFunction()
+    : TBuiltInFunction("throw", "Raises an error with the text of the argument as its message",
+                       " <lexeme-expression>", 1, 1) {}
+
+TRefPtr<IIEValue> TThrowFunction::Execute(IFunCall* call, TIEContext* context) {
+    throw EException(Arg(call, 0, context)->AsString());
+}
+
+TReturnFunction::TReturnFunction()
+    : TBuiltInFunction("return",
+                       "Stops the enclosing actions and returns the argument as their value",
+                       " <expression>", 1, 1) {}
+
+TRefPtr<IIEValue> TReturnFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue>& value = Written(call, 0);
+    // A top-level return with no form to stop leaves the root context as it was.
+    if (!context->Parent() && !InRootForm(context)) return Eval(value, context);
+    context->SetReturnValue(value);
+    return value;
+}
+
+TBindFunction::TBindFunction()
+    : TBuiltInFunction("bind", "Binds the variable to the value of the expression",
+                       " <variable> <expression>", 2, 2) {}
+
+TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
+    TRefPtr<IIEValue> value = Arg(call, 1, context);
+    context->SetBinding(Written(call, 0)->AsString(), value);
+    return value;
+}
+
+TExtractGlobalFunction::TExtractGlobalFunction()
+    : TBuiltInFunction("__get-var", "Returns the value of the named variable", " <variable-name>",
+                       1, 1) {}
+
+TRefPtr<IIEValue> TExtractGlobalFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue>& written = Written(call, 0);
+    if (written->GetDType() == dtVariable || written->GetDType() == dtMultiVariable)
+        return Eval(written, context);
+    const std::string name = Eval(written, context)->AsString();
+    const TBinding* binding = context->FindBinding(name);
+    if (!binding || !binding->Value) return IEEmptyAtom();
+    // Through a variable, so a binding to a position in the matched facts resolves too.
+    return Eval(TIEValue::CreateText(dtVariable, name), context);
+}
+
+// =============================================================================================
+// Multifield functions
+
+namespace {
+
+// "Invalid multifield begin and end parameters: %d, %d" when begin > end.
+void CheckRange(int32_t begin, int32_t end) {
+    if (begin > end) RaiseIE(imInvalidMultifieldRange, begin, end);
+}
+
+} // namespace
+
+TCreateMFFunction::TCreateMFFunction()
+    : TBuiltInFunction("create$", "Returns a new multifield of the values of the arguments",
+                       " <expression>*") {}
+
+TRefPtr<IIEValue> TCreateMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const int32_t n = call->ArgumentCount();
+    auto list = TValueVector::Create();
+    list->Reserve(n);
+    for (int32_t i = 0; i < n; ++i)
+        list->Add(Arg(call, i, context)->CloneValue());
+    return NewList(std::move(list));
+}
+
+TDeleteMFFunction::TDeleteMFFunction()
+    : TBuiltInFunction("delete$",
+                       "Returns a new multifield without the elements from the begin to the end "
+                       "index",
+                       " <multifield-expression> <start-integer-expression> "
+                       "<end-integer-expression>",
+                       3, 3) {}
+
+TRefPtr<IIEValue> TDeleteMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
+    const int32_t begin = Arg(call, 1, context)->AsInteger();
+    const int32_t end = Arg(call, 2, context)->AsInteger();
+    CheckRange(begin, end);
+    auto list = TValueVector::Create();
+    for (int32_t i = 0, n = source->Count(); i < n; ++i)
+        if (i < begin || i > end) list->Add(ClonedElement(source->GetItem(i), context));
+    return NewList(std::move(list));
+}
+
+TExplodeMFFunction::TExplodeMFFunction()
+    : TBuiltInFunction("explode$",
+                       "Returns a new multifield of the blank-separated words of the string, "
+                       "each as an atom",
+                       " <string-expression> ", 1, 1) {}
+
+TRefPtr<IIEValue> TExplodeMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const std::string text = Arg(call, 0, context)->AsString();
+    auto isTrimmed = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    size_t from = 0, to = text.size();
+    while (from < to && isTrimmed(text[from]))
+        ++from;
+    while (to > from && isTrimmed(text[to - 1]))
+        --to;
+    auto list = TValueVector::Create();
+    while (from < to) {
+        size_t blank = text.find(' ', from);
+        if (blank == std::string::npos || blank > to) blank = to;
+        list->Add(TIEValue::CreateText(dtAtom, std::string_view(text).substr(from, blank - from)));
+        from = blank;
+        while (from < to && text[from] == ' ')
+            ++from;
+    }
+    return NewList(std::move(list));
+}
+
+TFirstMFFunction::TFirstMFFunction()
+    : TBuiltInFunction("first$",
+                       "Returns the first element of the multifield, or nothing when it is "
+                       "empty",
+                       " <multifield-expression> ", 1, 1) {}
+
+TRefPtr<IIEValue> TFirstMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IValueVector> list = Arg(call, 0, context)->AsList();
+    if (list->Count() == 0) return IEEmptyAtom();
+    return Eval(list->GetItem(0), context);
+}
+
+TImplodeMFFunction::TImplodeMFFunction()
+    : TBuiltInFunction("implode$",
+                       "Returns a string of the texts of the multifield's elements separated by "
+                       "one blank",
+                       " <multifield-expression> ", 1, 1) {}
+
+TRefPtr<IIEValue> TImplodeMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IValueVector> list = Arg(call, 0, context)->AsList();
+    std::string text;
+    for (int32_t i = 0, n = list->Count(); i < n; ++i) {
+        if (i > 0) text += ' ';
+        text += Eval(list->GetItem(i), context)->AsString();
+    }
+    return TIEValue::CreateText(dtString, text);
+}
+
+TInsertMFFunction::TInsertMFFunction()
+    : TBuiltInFunction("insert$",
+                       "Returns a copy of the multifield with the values inserted at the index",
+                       " <multifield-expression> <integer-expression> <expression>*", 2) {}
+
+TRefPtr<IIEValue> TInsertMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
+    const int32_t index = Arg(call, 1, context)->AsInteger();
+    // A new list: the argument's list (a slot, a variable, a constant) stays as it was.
+    TRefPtr<IValueVector> list = source->CloneVector();
+    for (int32_t i = 2, n = call->ArgumentCount(); i < n; ++i)
+        list->Insert(index, Arg(call, i, context)->CloneValue());
+    return TIEValue::CreateList(std::move(list));
+}
+
+TLengthMFFunction::TLengthMFFunction()
+    : TBuiltInFunction("length$", "Returns the number of elements of the multifield",
+                       " <multifield-expression> ", 1, 1) {}
+
+TRefPtr<IIEValue> TLengthMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NewInteger(Arg(call, 0, context)->AsList()->Count());
+}
+
+TMemberFunction::TMemberFunction()
+    : TBuiltInFunction("member",
+                       "Returns the position (from 0) of the first further argument equal to "
+                       "the first, else FALSE",
+                       " <to-find-expression> <expression>+", 2) {}
+
+TRefPtr<IIEValue> TMemberFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> wanted = Arg(call, 0, context);
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        if (wanted->Equals(Arg(call, i, context).get())) return NewInteger(i - 1);
+    return IEFalseValue();
+}
+
+TMemberMFFunction::TMemberMFFunction()
+    : TBuiltInFunction("member$",
+                       "Returns the index of the first element of the multifield equal to the "
+                       "value, else FALSE",
+                       " <expression> <multifield-expression>", 2, 2) {}
+
+TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> wanted = Arg(call, 0, context);
+    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    for (int32_t i = 0, n = list->Count(); i < n; ++i)
+        if (wanted->Equals(Eval(list->GetItem(i), context).get())) return NewInteger(i);
+    return IEFalseValue();
+}
+
+TNthMFFunction::TNthMFFunction()
+    : TBuiltInFunction("nth$", "Returns the element of the multifield at the index (from 0)",
+                       " <integer-expression> <multifield-expression>", 2, 2) {}
+
+TRefPtr<IIEValue> TNthMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const int32_t index = Arg(call, 0, context)->AsInteger();
+    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    const TRefPtr<IIEValue>& item = list->GetItem(index);
+    return item ? item : IEEmptyAtom();
+}
+
+TReplaceMFFunction::TReplaceMFFunction()
+    : TBuiltInFunction("replace$",
+                       "Returns a new multifield with the elements from the begin to the end "
+                       "index replaced by the values",
+                       " <multifield-expression> <start-integer-expression> "
+                       "<end-integer-expression> <expression>*",
+                       3) {}
+
+TRefPtr<IIEValue> TReplaceMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
+    const int32_t begin = Arg(call, 1, context)->AsInteger();
+    const int32_t end = Arg(call, 2, context)->AsInteger();
+    CheckRange(begin, end);
+    auto list = TValueVector::Create();
+    for (int32_t i = 0, n = source->Count(); i < n; ++i)
+        if (i < begin || i > end) list->Add(ClonedElement(source->GetItem(i), context));
+    for (int32_t i = 3, n = call->ArgumentCount(); i < n; ++i)
+        list->Insert(begin, Arg(call, i, context)->CloneValue());
+    return NewList(std::move(list));
+}
+
+TRestMFFunction::TRestMFFunction()
+    : TBuiltInFunction("rest$", "Returns a copy of the multifield without its first element",
+                       " <multifield-expression>", 1, 1) {}
+
+TRefPtr<IIEValue> TRestMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    TRefPtr<IValueVector> list = Arg(call, 0, context)->AsList()->CloneVector();
+    list->Delete(0);
+    return TIEValue::CreateList(std::move(list));
+}
+
+TSubSeqMFFunction::TSubSeqMFFunction()
+    : TBuiltInFunction("subseq$",
+                       "Returns a new multifield of the elements from the begin to the end "
+                       "index",
+                       " <multifield-expression> <start-integer-expression> "
+                       "<end-integer-expression>",
+                       3, 3) {}
+
+TRefPtr<IIEValue> TSubSeqMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
+    const int32_t begin = Arg(call, 1, context)->AsInteger();
+    const int32_t end = Arg(call, 2, context)->AsInteger();
+    CheckRange(begin, end);
+    auto list = TValueVector::Create();
+    for (int32_t i = begin; i <= end; ++i)
+        list->Add(ClonedElement(source->GetItem(i), context));
+    return NewList(std::move(list));
+}
+
+TSubSetpMFFunction::TSubSetpMFFunction()
+    : TBuiltInFunction("subsetp",
+                       "Returns TRUE if the first argument occurs as a contiguous run of the "
+                       "multifield, else FALSE",
+                       " <expression> <multifield-expression>", 2, 2) {}
+
+TRefPtr<IIEValue> TSubSetpMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> first = Arg(call, 0, context);
+    TRefPtr<IValueVector> run;
+    if (first->GetDType() == dtList) {
+        run = first->AsList();
+    } else {
+        auto single = TValueVector::Create();
+        single->Add(first);
+        run = std::move(single);
+    }
+    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    const int32_t n = list->Count();
+    for (int32_t p = 0; p < n; ++p) {
+        if (!Eval(run->GetItem(0), context)->Equals(Eval(list->GetItem(p), context).get()))
+            continue;
+        bool all = true;
+        for (int32_t j = 1; j < run->Count() && all; ++j)
+            all = p + j < n &&
+                  Eval(run->GetItem(j), context)->Equals(Eval(list->GetItem(p + j), context).get());
+        if (all) return IETrueValue();
+    }
+    return IEFalseValue();
+}
+
+// =============================================================================================
+// Files
+
+TRemoveFunction::TRemoveFunction()
+    : TBuiltInFunction("remove", "Deletes the file; returns TRUE when it was deleted, else FALSE",
+                       " [<file-name>]", 1, 1) {}
+
+TRefPtr<IIEValue> TRemoveFunction::Execute(IFunCall* call, TIEContext* context) {
+    namespace fs = std::filesystem;
+    const fs::path path(Arg(call, 0, context)->AsString());
+    std::error_code ec;
+    // Files only: a directory is never removed by this function.
+    if (!fs::is_regular_file(path, ec)) return IEFalseValue();
+    return IEBoolValue(fs::remove(path, ec) && !ec);
+}
+
+TRenameFunction::TRenameFunction()
+    : TBuiltInFunction("rename",
+                       "Renames the file; returns TRUE when it was renamed, else FALSE (for "
+                       "example when the new name exists)",
+                       " [<old-file-name> <new-file-name>]", 2, 2) {}
+
+TRefPtr<IIEValue> TRenameFunction::Execute(IFunCall* call, TIEContext* context) {
+    namespace fs = std::filesystem;
+    const fs::path from(Arg(call, 0, context)->AsString());
+    const fs::path to(Arg(call, 1, context)->AsString());
+    std::error_code ec;
+    // The platform's rename would replace an existing file silently; an existing target is a
+    // failure and stays untouched.
+    if (!fs::exists(from, ec) || fs::exists(fs::symlink_status(to, ec))) return IEFalseValue();
+    fs::rename(from, to, ec);
+    return IEBoolValue(!ec);
+}
+
+// =============================================================================================
+// Facts, agenda and engine commands
+
+namespace {
+
+// The engine of the context; a context without one cannot serve engine commands.
+TInferenceEngine& EngineOf(TIEContext* context) {
+    TInferenceEngine* engine = context->Engine();
+    if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
+    return *engine;
+}
+
+TRefPtr<IIEValue> NewFactId(int32_t id) {
+    return TIEValue::CreateInteger(dtFactId, id);
+}
+
+TRefPtr<IFact> CloneFact(const IFact& fact) {
+    TRefPtr<ICloneable> copy = fact.Clone();
+    return TRefPtr<IFact>(dynamic_cast<IFact*>(copy.get()));
+}
+
+// The fact of that identifier in working memory (found by identity), or the engine's error.
+TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
+    const int32_t index = engine.Facts().IndexOfID(id);
+    if (index < 0) RaiseIE(imNoSuchFact, IntToStr(id));
+    return engine.Facts().Item(index);
+}
+
+// Replaces every slot value of the fact by its evaluation in the context, in slot order: lists
+// are spliced flat, and a multislot always receives a list.
+void EvaluateFactSlots(IFact& fact, TIEContext* context) {
+    const TRefPtr<IFactTemplate> factTemplate = fact.GetTemplate();
+    if (!factTemplate) return;
+    for (int32_t i = 0, n = factTemplate->SlotCount(); i < n; ++i) {
+        const TRefPtr<IFactSlot> slot = factTemplate->SlotAt(i);
+        const std::string& name = slot->GetName();
+        TRefPtr<IIEValue> value = Eval(fact.GetSlotValue(name), context);
+        if (value->GetDType() == dtList) {
+            value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
+        } else if (slot->IsMultiSlot()) {
+            auto list = TValueVector::Create();
+            list->Add(value);
+            value = TIEValue::CreateList(std::move(list));
+        }
+        fact.SetSlotValue(name, value);
+    }
+}
+
+// The new slot values of a modify or duplicate: each (slot value...) group evaluated. All are
+// read before the fact is touched, so a bad group changes nothing.
+std::vector<std::pair<std::string, TRefPtr<IIEValue>>>
+SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* context) {
+    std::vector<std::pair<std::string, TRefPtr<IIEValue>>> changes;
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
+        const TRefPtr<IValueVector> group = Arg(call, i, context)->AsList();
+        if (group->Count() == 0) RaiseIE(imBadSlotName, std::string_view());
+        std::string name = Eval(group->GetItem(0), context)->AsString();
+        const TRefPtr<IFactSlot> slot = factTemplate.SlotByName(name);
+        const bool oneList =
+            group->Count() == 2 && group->GetItem(1) && group->GetItem(1)->GetDType() == dtList;
+        TRefPtr<IIEValue> value;
+        if (slot->IsMultiSlot() && !oneList) {
+            auto list = TValueVector::Create();
+            for (int32_t j = 1; j < group->Count(); ++j)
+                list->Add(Eval(group->GetItem(j), context));
+            value = TIEValue::CreateList(std::move(list));
+        } else {
+            if (group->Count() < 2) RaiseIE(imBadSlotValue, name);
+            value = Eval(group->GetItem(1), context);
+            if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
+        }
+        changes.emplace_back(std::move(name), std::move(value));
+    }
+    return changes;
+}
+
+// The engine's store of named values ("store", "fetch"): owned by the engine and freed with it;
+// Reset and Clear leave it alone, only clear-storage empties it.
+class TValueStorage : public TComponent {
+public:
+    explicit TValueStorage(TComponent* owner) : TComponent(owner) {}
+    std::string_view ClassName() const override { return "TValueStorage"; }
+    TValueHashTable Values;
+};
+
+TValueHashTable& StorageOf(TInferenceEngine& engine) {
+    TValueStorage* storage = FindComponentOfClass<TValueStorage>(&engine);
+    if (!storage) storage = new TValueStorage(&engine);
+    return storage->Values;
+}
+
+} // namespace
+
+TAssertFunction::TAssertFunction()
+    : TBuiltInFunction("assert", "Asserts the facts; returns the fact-id of the last one, or FALSE",
+                       " <fact>*") {}
+
+TRefPtr<IIEValue> TAssertFunction::Execute(IFunCall* call, TIEContext* context) {
+    const int32_t n = call->ArgumentCount();
+    if (n == 0) return IEFalseValue();
+    TInferenceEngine& engine = EngineOf(context);
+    int32_t id = -1;
+    for (int32_t i = 0; i < n; ++i) {
+        const TRefPtr<IFact> fact = Arg(call, i, context)->AsFact();
+        TRefPtr<IFact> copy = CloneFact(*fact);
+        EvaluateFactSlots(*copy, context);
+        id = engine.AssertFact(copy);
+    }
+    return id == -1 ? IEFalseValue() : NewFactId(id);
+}
+
+TAssertStringFunction::TAssertStringFunction()
+    : TBuiltInFunction("assert-string",
+                       "Asserts the facts written in the strings; returns the fact-id of the "
+                       "last one",
+                       " <string-expression>*", 1) {}
+
+TRefPtr<IIEValue> TAssertStringFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    int32_t id = -1;
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
+        id = engine.AssertString(Arg(call, i, context)->AsString());
+    return NewFactId(id);
+}
+
+TRetractFunction::TRetractFunction()
+    : TBuiltInFunction("retract",
+                       "Retracts the facts of the fact-ids, or every fact for *; returns TRUE",
+                       " *|<fact-index>*", 1) {}
+
+TRefPtr<IIEValue> TRetractFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    TRefPtr<IIEValue> value = Arg(call, 0, context);
+    if (value->GetDType() == dtAtom && value->AsString() == "*") {
+        engine.Facts().Clear(); // sends the clear token through the network
+        return IETrueValue();
+    }
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
+        if (i > 0) value = Arg(call, i, context);
+        const int32_t index = engine.Facts().IndexOfID(value->AsFactId());
+        if (index >= 0) {
+            const TRefPtr<IFact> fact = engine.Facts().Item(index);
+            engine.RetractFactByID(fact.get());
+        }
+    }
+    return IETrueValue();
+}
+
+TRetractStringFunction::TRetractStringFunction()
+    : TBuiltInFunction("retract-string", "Retracts the facts written in the strings",
+                       " <fact-string>") {}
+
+TRefPtr<IIEValue> TRetractStringFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
+        engine.RetractString(Arg(call, i, context)->AsString());
+    return IETrueValue();
+}
+
+TModifyFunction::TModifyFunction()
+    : TBuiltInFunction("modify",
+                       "Changes the slots of the fact and asserts it again; returns its fact-id",
+                       " <fact-index> (<slot-name> <expression>)+", 1) {}
+
+TRefPtr<IIEValue> TModifyFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const TRefPtr<IFact> fact = FactById(engine, Arg(call, 0, context)->AsFactId());
+    const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
+    engine.BeginModify(fact.get());
+    for (const auto& [name, value] : changes)
+        fact->SetSlotValue(name, value);
+    EvaluateFactSlots(*fact, context);
+    return NewFactId(engine.EndModify(fact));
+}
+
+TDuplicateFunction::TDuplicateFunction()
+    : TBuiltInFunction("duplicate",
+                       "Asserts a copy of the fact with the slots changed; returns its fact-id",
+                       " <fact-index> (<slot-name> <expression>)*", 2) {}
+
+TRefPtr<IIEValue> TDuplicateFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const TRefPtr<IFact> fact = FactById(engine, Arg(call, 0, context)->AsFactId());
+    const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
+    TRefPtr<IFact> copy = CloneFact(*fact);
+    copy->SetFactId(-1);
+    for (const auto& [name, value] : changes)
+        copy->SetSlotValue(name, value);
+    return NewFactId(engine.AssertFact(copy));
+}
+
+TGetSlotValueFunction::TGetSlotValueFunction()
+    : TBuiltInFunction("get-slot-value", "Returns a copy of the value of the fact's slot",
+                       " <fact-id-expression>|<fact-expression> [<slot-name-expression> ]", 1, 2) {}
+
+TRefPtr<IIEValue> TGetSlotValueFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> value = Arg(call, 0, context);
+    TRefPtr<IFact> fact;
+    switch (value->GetDType()) {
+    case dtInteger:
+    case dtFactId: {
+        TInferenceEngine& engine = EngineOf(context);
+        const int32_t index = engine.Facts().IndexOfID(value->AsFactId());
+        if (index < 0) RaiseIE(imNoSuchFact, value->GetText());
+        fact = engine.Facts().Item(index);
+        break;
+    }
+    case dtFact:
+        fact = value->AsFact();
+        break;
+    default:
+        RaiseIE(imInvalidDeffunctionArgument, IETypeName(value->GetDType()),
+                SetToText(TIETypes{dtFactId, dtFact}));
+    }
+    const std::string slot =
+        call->ArgumentCount() > 1 ? Arg(call, 1, context)->AsString() : std::string(DataSlotName);
+    return Eval(fact->GetSlotValue(slot), nullptr)->CloneValue();
+}
+
+TGetFactDuplicationFunction::TGetFactDuplicationFunction()
+    : TBuiltInFunction("get-fact-duplication",
+                       "Returns TRUE when duplicate facts are ignored, else FALSE", "", 0, 0) {}
+
+TRefPtr<IIEValue> TGetFactDuplicationFunction::Execute(IFunCall*, TIEContext* context) {
+    return IEBoolValue(!EngineOf(context).FactDuplication());
+}
+
+TSetFactDuplicationFunction::TSetFactDuplicationFunction()
+    : TBuiltInFunction("set-fact-duplication",
+                       "FALSE lets duplicate facts be asserted, any other value ignores them; "
+                       "returns the previous setting",
+                       " <boolean-expression>", 1, 1) {}
+
+TRefPtr<IIEValue> TSetFactDuplicationFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const TRefPtr<IIEValue> previous = IEBoolValue(!engine.FactDuplication());
+    engine.SetFactDuplication(IsFalseValue(Arg(call, 0, context).get()));
+    return previous;
+}
+
+TDoBackwardChainingFunction::TDoBackwardChainingFunction()
+    : TBuiltInFunction("do-backward-chaining",
+                       "Lets the fact templates be reached by backward chaining",
+                       " <fact-template-name>*") {}
+
+TRefPtr<IIEValue> TDoBackwardChainingFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
+        const std::string name = Arg(call, i, context)->AsString();
+        if (name == TestCEName || name == "not") RaiseIE(imCannotBackchainSpecialCE, name);
+        TRefPtr<IFactTemplate> factTemplate = engine.FindFactTemplate(name);
+        if (!factTemplate) factTemplate = engine.ImpliedTemplate(name);
+        factTemplate->SetBackwardChaining(true);
+        TRefPtr<IFactTemplate> goal = TFactTemplate::CreateFull(
+            &engine, std::string(GoalFactPrefix) + name, "Goal seeker for " + name, factTemplate);
+        goal->SetParent(nullptr);
+        engine.FactTemplates().PutTemplate(goal->GetName(), goal);
+    }
+    return IETrueValue();
+}
+
+TClearFunction::TClearFunction()
+    : TBuiltInFunction("clear", "Removes every construct of the engine", "", 0, 0) {}
+
+TRefPtr<IIEValue> TClearFunction::Execute(IFunCall*, TIEContext* context) {
+    // Inside a rule firing the engine defers the clear until the firing ends.
+    EngineOf(context).Clear();
+    return IETrueValue();
+}
+
+TResetFunction::TResetFunction()
+    : TBuiltInFunction("reset", "Resets working memory and the rules", "", 0, 0) {}
+
+TRefPtr<IIEValue> TResetFunction::Execute(IFunCall*, TIEContext* context) {
+    EngineOf(context).Reset();
+    return IETrueValue();
+}
+
+TRunFunction::TRunFunction()
+    : TBuiltInFunction("run",
+                       "Fires rules until the agenda is empty or the limit is reached; returns "
+                       "the number of rules fired",
+                       " [<integer-expression>]", 0, 1) {}
+
+TRefPtr<IIEValue> TRunFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    if (call->ArgumentCount() == 0) return NewInteger(engine.Run());
+    return NewInteger(engine.RunLimited(Written(call, 0)->AsInteger()));
+}
+
+THaltFunction::THaltFunction()
+    : TBuiltInFunction("halt", "Stops the run before the next rule fires", "", 0, 0) {}
+
+TRefPtr<IIEValue> THaltFunction::Execute(IFunCall*, TIEContext* context) {
+    EngineOf(context).Halt();
+    return IETrueValue();
+}
+
+TExitFunction::TExitFunction()
+    : TBuiltInFunction("exit", "Ends the current run or command without a message", "", 0, 0) {}
+
+TRefPtr<IIEValue> TExitFunction::Execute(IFunCall*, TIEContext*) {
+    throw EAbort();
+}
+
+namespace {
+
+// The watch word's members; false for a word that names none.
+bool WatchMembers(const std::string& word, TConstructWatches& members) {
+    if (word == "rules")
+        members = {cwRule};
+    else if (word == "facts")
+        members = {cwFact};
+    else if (word == "activations")
+        members = {cwActivation};
+    else if (word == "compilations")
+        members = {cwCompilation};
+    else if (word == "statistics")
+        members = {cwStatistics};
+    else if (word == "all")
+        members = {cwActivation, cwFact, cwRule, cwCompilation, cwStatistics};
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+TWatchFunction::TWatchFunction()
+    : TBuiltInFunction("watch", "Starts the trace of rules, facts, activations, ...",
+                       " all|rules|facts|activations|compilations|statistics", 1, 1) {}
+
+TRefPtr<IIEValue> TWatchFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const std::string word = Arg(call, 0, context)->AsString();
+    TConstructWatches members;
+    if (!WatchMembers(word, members)) RaiseIE(imCannotWatch, word);
+    engine.SetWatch(engine.Watch() | members);
+    return IETrueValue();
+}
+
+TUnwatchFunction::TUnwatchFunction()
+    : TBuiltInFunction("unwatch", "Stops the trace of rules, facts, activations, ...",
+                       " all|rules|facts|activations|compilations|statistics", 1, 1) {}
+
+TRefPtr<IIEValue> TUnwatchFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const std::string word = Arg(call, 0, context)->AsString();
+    TConstructWatches members;
+    if (!WatchMembers(word, members)) RaiseIE(imCannotUnwatch, word);
+    engine.SetWatch(engine.Watch() - members);
+    return IETrueValue();
+}
+
+TStoreFunction::TStoreFunction()
+    : TBuiltInFunction("store", "Stores the value under the name; returns the value",
+                       " <variable-name> <value>", 2, 2) {}
+
+TRefPtr<IIEValue> TStoreFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    TRefPtr<IIEValue> value = Arg(call, 1, context);
+    if (value.get() == IEEmptyAtom().get()) value = nullptr;
+    const std::string name = Arg(call, 0, context)->AsString();
+    TRefPtr<IIEValue> old;
+    StorageOf(engine).Put(name, value, old);
+    return value;
+}
+
+TFetchFunction::TFetchFunction()
+    : TBuiltInFunction("fetch", "Returns the value stored under the name, or nothing",
+                       " <lexeme-expression>", 1, 1) {}
+
+TRefPtr<IIEValue> TFetchFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    TRefPtr<IIEValue> value;
+    if (!StorageOf(engine).Find(Written(call, 0)->AsString(), value) || !value)
+        return IEEmptyAtom();
+    return value;
+}
+
+TClearStorageFunction::TClearStorageFunction()
+    : TBuiltInFunction("clear-storage", "Removes every stored value", "", 0, 0) {}
+
+TRefPtr<IIEValue> TClearStorageFunction::Execute(IFunCall*, TIEContext* context) {
+    StorageOf(EngineOf(context)).Clear();
+    return nullptr;
+}
+
+TGenSymStarFunction::TGenSymStarFunction()
+    : TBuiltInFunction("gensym*", "Returns a new atom made of gen and a number", "", 0, 0) {}
+
+TRefPtr<IIEValue> TGenSymStarFunction::Execute(IFunCall*, TIEContext* context) {
+    return TIEValue::CreateText(dtAtom, EngineOf(context).GenSym("gen"));
+}
+
+TVersionFunction::TVersionFunction()
+    : TBuiltInFunction("version", "Returns the version of the engine", "", 0, 0) {}
+
+TRefPtr<IIEValue> TVersionFunction::Execute(IFunCall*, TIEContext* context) {
+    return TIEValue::CreateFloat(EngineOf(context).Version());
+}
+
+// =============================================================================================
+// Input and output, streams and files
+
+TPrintOutFunction::TPrintOutFunction()
+    : TBuiltInFunction("printout", "Prints the values to the logical name; crlf ends a line",
+                       " <logical-name> <expression>*") {}
+
+TRefPtr<IIEValue> TPrintOutFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    FText.clear();
+    const int32_t n = call->ArgumentCount();
+    for (int32_t i = 1; i < n; ++i) {
+        const TRefPtr<IIEValue> value = Arg(call, i, context);
+        switch (value->GetDType()) {
+        case dtAtom: {
+            const std::string text = value->AsString();
+            FText += text == "crlf" ? std::string(IELineEnd) : text;
+            break;
+        }
+        case dtString:
+        case dtInteger:
+        case dtFloat:
+            FText += value->AsString();
+            break;
+        case dtList:
+            FText += '(';
+            FText += value->GetText();
+            FText += ')';
+            break;
+        default:
+            FText += value->GetText();
+            break;
+        }
+    }
+    const std::string name = n > 0 ? Arg(call, 0, context)->AsString() : std::string();
+    engine.PrintOut(name, FText);
+    return IEEmptyAtom();
+}
+
+TFormatFunction::TFormatFunction()
+    : TBuiltInFunction("format", "Prints the values formatted by the control string",
+                       " <logical-name> <string-expression> <expression>*", 2) {}
+
+TRefPtr<IIEValue> TFormatFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const int32_t n = call->ArgumentCount();
+    auto values = TValueVector::Create();
+    for (int32_t i = 2; i < n; ++i)
+        values->Add(Arg(call, i, context));
+    FText = IEFormat(Arg(call, 1, context)->AsString(), *values);
+    engine.PrintOut(Arg(call, 0, context)->AsString(), FText);
+    return IEEmptyAtom();
+}
+
+namespace {
+
+std::string LogicalName(IFunCall* call, TIEContext* context) {
+    return call->ArgumentCount() > 0 ? Arg(call, 0, context)->AsString() : std::string();
+}
+
+} // namespace
+
+TReadFunction::TReadFunction()
+    : TBuiltInFunction("read", "Reads one value from the logical name", " [<logical-name>]", 0, 1) {
+}
+
+TRefPtr<IIEValue> TReadFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    TStreamTokenRef token;
+    engine.ReadToken(LogicalName(call, context), token);
+    if (!token) return IEEOFAtom();
+    return token->ToValue();
+}
+
+TReadLineFunction::TReadLineFunction()
+    : TBuiltInFunction("readline", "Reads one line from the logical name as a string",
+                       " [<logical-name>]", 0, 1) {}
+
+TRefPtr<IIEValue> TReadLineFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    std::string line;
+    engine.ReadLine(LogicalName(call, context), line);
+    if (line.empty()) return IEEOFAtom();
+    return TIEValue::CreateText(dtString, line);
+}
+
+TOpenFunction::TOpenFunction()
+    : TBuiltInFunction("open", "Opens the file under the logical name",
+                       " <filename> <logical-name> [a|r|w|r+]", 2, 3) {}
+
+TRefPtr<IIEValue> TOpenFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    std::string mode = "r";
+    if (call->ArgumentCount() > 2) mode = Arg(call, 2, context)->AsString();
+    if (mode != "a" && mode != "r" && mode != "w" && mode != "r+")
+        RaiseIE(imInvalidFileAccess, mode);
+    const std::string fileName = Arg(call, 0, context)->AsString();
+    const TRefPtr<IIEValue> logical = Arg(call, 1, context);
+    const std::string name = logical->AsString();
+    // A taken name is settled before the file is touched: "w" must not empty a file that is
+    // then refused.
+    if (engine.IOStreams().Find(name)) {
+        switch (engine.DuplicateConstructs()) {
+        case dcError:
+            RaiseIE(imDuplicateStreams, name);
+        case dcIgnore:
+            return IEFalseValue();
+        case dcOverwrite:
+            engine.IOStreams().CloseStream(name);
+            break;
+        }
+    }
+    std::unique_ptr<TGTextStream> stream;
+    if (mode == "r" || mode == "r+") {
+        auto file = std::make_unique<TFileStream>(
+            fileName, static_cast<uint16_t>(mode == "r" ? fmOpenRead : fmOpenReadWrite));
+        std::unique_ptr<TIETokenizerStream> tokens = engine.CreateStream(file.get());
+        tokens->SetOwnsStream(true);
+        (void)file.release();
+        stream = std::move(tokens);
+    } else {
+        const bool append = mode == "a" && std::filesystem::exists(fileName);
+        stream = std::make_unique<TGTextStream>(
+            fileName, static_cast<uint16_t>(append ? fmOpenReadWrite : fmCreate));
+        if (append) stream->Seek(0, soFromEnd);
+    }
+    if (!engine.IOStreams().PutStream(name, std::move(stream))) return IEFalseValue();
+    return logical->CloneValue();
+}
+
+TCloseFunction::TCloseFunction()
+    : TBuiltInFunction("close", "Closes the named streams, or every stream", " [<logical-name>+]") {
+}
+
+TRefPtr<IIEValue> TCloseFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const int32_t n = call->ArgumentCount();
+    if (n == 0) engine.IOStreams().Clear();
+    for (int32_t i = 0; i < n; ++i)
+        engine.IOStreams().CloseStream(Arg(call, i, context)->AsString());
+    return IETrueValue();
+}
+
+TDribbleOnFunction::TDribbleOnFunction()
+    : TBuiltInFunction("dribble-on", "Copies the engine's output to the file", " <filename>", 1,
+                       1) {}
+
+TRefPtr<IIEValue> TDribbleOnFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    return IEBoolValue(engine.DribbleOn(Arg(call, 0, context)->AsString()));
+}
+
+TDribbleOffFunction::TDribbleOffFunction()
+    : TBuiltInFunction("dribble-off", "Stops copying the engine's output to a file", "", 0, 0) {}
+
+TRefPtr<IIEValue> TDribbleOffFunction::Execute(IFunCall*, TIEContext* context) {
+    return IEBoolValue(EngineOf(context).DribbleOff());
+}
+
+TBatchFunction::TBatchFunction()
+    : TBuiltInFunction("batch", "Runs the commands of the file", " <filename>", 1, 1) {}
+
+TRefPtr<IIEValue> TBatchFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    return IEBoolValue(engine.Batch(Arg(call, 0, context)->AsString()));
+}
+
+// =============================================================================================
+// The package
+
+namespace {
+
+template <class T> void AddFunction(TUserFunctionList& functions) {
+    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
+}
+
+} // namespace
+
+void TStandardPackage::DoCreateFunctions() {
+    TUserPackage::DoCreateFunctions();
+    TUserFunctionList& f = Functions();
+    AddFunction<TAndFunction>(f);
+    AddFunction<TAssertFunction>(f);
+    AddFunction<TAssertStringFunction>(f);
+    AddFunction<TBatchFunction>(f);
+    AddFunction<TBindFunction>(f);
+    AddFunction<TClearFunction>(f);
+    AddFunction<TClearStorageFunction>(f);
+    AddFunction<TCloseFunction>(f);
+    AddFunction<TDoBackwardChainingFunction>(f);
+    AddFunction<TDribbleOnFunction>(f);
+    AddFunction<TDribbleOffFunction>(f);
+    AddFunction<TDuplicateFunction>(f);
+    AddFunction<TEqFunction>(f);
+    AddFunction<TEqStarFunction>(f);
+    AddFunction<TEqualsFunction>(f);
+    AddFunction<TExitFunction>(f);
+    AddFunction<TExtractGlobalFunction>(f);
+    AddFunction<TFetchFunction>(f);
+    AddFunction<TForEachFunction>(f);
+    AddFunction<TFormatFunction>(f);
+    AddFunction<TGenSymStarFunction>(f);
+    AddFunction<TGetFactDuplicationFunction>(f);
+    AddFunction<TGetSlotValueFunction>(f);
+    AddFunction<TGtFunction>(f);
+    AddFunction<TGtOrEqFunction>(f);
+    AddFunction<THaltFunction>(f);
+    AddFunction<TIfFunction>(f);
+    AddFunction<TLtFunction>(f);
+    AddFunction<TLtOrEqFunction>(f);
+    AddFunction<TMemberFunction>(f);
+    AddFunction<TModifyFunction>(f);
+    AddFunction<TNeqFunction>(f);
+    AddFunction<TNotEqualsFunction>(f);
+    AddFunction<TNotFunction>(f);
+    AddFunction<TOpenFunction>(f);
+    AddFunction<TOrFunction>(f);
+    AddFunction<TPrintOutFunction>(f);
+    AddFunction<TReadFunction>(f);
+    AddFunction<TReadLineFunction>(f);
+    AddFunction<TRemoveFunction>(f);
+    AddFunction<TRenameFunction>(f);
+    AddFunction<TResetFunction>(f);
+    AddFunction<TRetractFunction>(f);
+    AddFunction<TRetractStringFunction>(f);
+    AddFunction<TReturnFunction>(f);
+    AddFunction<TRunFunction>(f);
+    AddFunction<TSetFactDuplicationFunction>(f);
+    AddFunction<TStoreFunction>(f);
+    AddFunction<TTryFunction>(f);
+    AddFunction<TThrowFunction>(f);
+    AddFunction<TUnwatchFunction>(f);
+    AddFunction<TVersionFunction>(f);
+    AddFunction<TWatchFunction>(f);
+    AddFunction<TWhileFunction>(f);
+    AddFunction<TCreateMFFunction>(f);
+    AddFunction<TDeleteMFFunction>(f);
+    AddFunction<TExplodeMFFunction>(f);
+    AddFunction<TFirstMFFunction>(f);
+    AddFunction<TImplodeMFFunction>(f);
+    AddFunction<TInsertMFFunction>(f);
+    AddFunction<TLengthMFFunction>(f);
+    AddFunction<TMemberMFFunction>(f);
+    AddFunction<TNthMFFunction>(f);
+    AddFunction<TReplaceMFFunction>(f);
+    AddFunction<TRestMFFunction>(f);
+    AddFunction<TSubSeqMFFunction>(f);
+    AddFunction<TSubSetpMFFunction>(f);
+}
+
+void RegisterStandardFunctionClasses() {
+    static const bool registered = [] {
+        RegisterClass<TAndFunction>("TAndFunction");
+        RegisterClass<TAssertFunction>("TAssertFunction");
+        RegisterClass<TAssertStringFunction>("TAssertStringFunction");
+        RegisterClass<TBatchFunction>("TBatchFunction");
+        RegisterClass<TBindFunction>("TBindFunction");
+        RegisterClass<TClearFunction>("TClearFunction");
+        RegisterClass<TClearStorageFunction>("TClearStorageFunction");
+        RegisterClass<TCloseFunction>("TCloseFunction");
+        RegisterClass<TDoBackwardChainingFunction>("TDoBackwardChainingFunction");
+        RegisterClass<TDribbleOnFunction>("TDribbleOnFunction");
+        RegisterClass<TDribbleOffFunction>("TDribbleOffFunction");
+        RegisterClass<TDuplicateFunction>("TDuplicateFunction");
+        RegisterClass<TEqFunction>("TEqFunction");
+        RegisterClass<TEqStarFunction>("TEqStarFunction");
+        RegisterClass<TEqualsFunction>("TEqualsFunction");
+        RegisterClass<TExitFunction>("TExitFunction");
+        RegisterClass<TExtractGlobalFunction>("TExtractGlobalFunction");
+        RegisterClass<TFetchFunction>("TFetchFunction");
+        RegisterClass<TForEachFunction>("TForEachFunction");
+        RegisterClass<TFormatFunction>("TFormatFunction");
+        RegisterClass<TGenSymStarFunction>("TGenSymStarFunction");
+        RegisterClass<TGetFactDuplicationFunction>("TGetFactDuplicationFunction");
+        RegisterClass<TGetSlotValueFunction>("TGetSlotValueFunction");
+        RegisterClass<TGtFunction>("TGtFunction");
+        RegisterClass<TGtOrEqFunction>("TGtOrEqFunction");
+        RegisterClass<THaltFunction>("THaltFunction");
+        RegisterClass<TIfFunction>("TIfFunction");
+        RegisterClass<TLtFunction>("TLtFunction");
+        RegisterClass<TLtOrEqFunction>("TLtOrEqFunction");
+        RegisterClass<TMemberFunction>("TMemberFunction");
+        RegisterClass<TModifyFunction>("TModifyFunction");
+        RegisterClass<TNeqFunction>("TNeqFunction");
+        RegisterClass<TNotEqualsFunction>("TNotEqualsFunction");
+        RegisterClass<TNotFunction>("TNotFunction");
+        RegisterClass<TOpenFunction>("TOpenFunction");
+        RegisterClass<TOrFunction>("TOrFunction");
+        RegisterClass<TPrintOutFunction>("TPrintOutFunction");
+        RegisterClass<TReadFunction>("TReadFunction");
+        RegisterClass<TReadLineFunction>("TReadLineFunction");
+        RegisterClass<TRemoveFunction>("TRemoveFunction");
+        RegisterClass<TRenameFunction>("TRenameFunction");
+        RegisterClass<TResetFunction>("TResetFunction");
+        RegisterClass<TRetractFunction>("TRetractFunction");
+        RegisterClass<TRetractStringFunction>("TRetractStringFunction");
+        RegisterClass<TReturnFunction>("TReturnFunction");
+        RegisterClass<TRunFunction>("TRunFunction");
+        RegisterClass<TSetFactDuplicationFunction>("TSetFactDuplicationFunction");
+        RegisterClass<TStoreFunction>("TStoreFunction");
+        RegisterClass<TTryFunction>("TTryFunction");
+        RegisterClass<TThrowFunction>("TThrowFunction");
+        RegisterClass<TUnwatchFunction>("TUnwatchFunction");
+        RegisterClass<TVersionFunction>("TVersionFunction");
+        RegisterClass<TWatchFunction>("TWatchFunction");
+        RegisterClass<TWhileFunction>("TWhileFunction");
+        RegisterClass<TCreateMFFunction>("TCreateMFFunction");
+        RegisterClass<TDeleteMFFunction>("TDeleteMFFunction");
+        RegisterClass<TExplodeMFFunction>("TExplodeMFFunction");
+        RegisterClass<TFirstMFFunction>("TFirstMFFunction");
+        RegisterClass<TImplodeMFFunction>("TImplodeMFFunction");
+        RegisterClass<TInsertMFFunction>("TInsertMFFunction");
+        RegisterClass<TLengthMFFunction>("TLengthMFFunction");
+        RegisterClass<TMemberMFFunction>("TMemberMFFunction");
+        RegisterClass<TNthMFFunction>("TNthMFFunction");
+        RegisterClass<TReplaceMFFunction>("TReplaceMFFunction");
+        RegisterClass<TRestMFFunction>("TRestMFFunction");
+        RegisterClass<TSubSeqMFFunction>("TSubSeqMFFunction");
+        RegisterClass<TSubSetpMFFunction>("TSubSetpMFFunction");
+        return true;
+    }();
+    (void)registered;
+}
+
+void RegisterStandardPackage() {
+    RegisterStandardFunctionClasses();
+    RegisterPackageFactory(pStandard, [](TInferenceEngine* engine) -> TComponent* {
+        return NewPackage<TStandardPackage>(engine);
+    });
+}
+
+namespace {
+// The unit registers its function classes and its package when it starts.
+const bool StandardPackageRegistered = (RegisterStandardPackage(), true);
+} // namespace
+
+} // namespace ie
