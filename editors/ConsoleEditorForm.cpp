@@ -1,0 +1,367 @@
+#include "editors/ConsoleEditorForm.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextCursor>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "editors/FactEditorForm.h"
+#include "editors/FactTemplateEditorForm.h"
+#include "editors/GListBox.h"
+#include "editors/RuleEditorForm.h"
+#include "editors/TypeEditorForm.h"
+
+namespace ie {
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// The long part of a hint "short|long" for the status bar.
+QString LongHint(const QString& hint) {
+    const int bar = hint.indexOf('|');
+    return bar < 0 ? hint : hint.mid(bar + 1);
+}
+
+} // namespace
+
+TIEConsoleDlg::TIEConsoleDlg(bool dialog, TInferenceEngine& engine, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle("Inference Engine Console Demo");
+    resize(800, 600);
+    setMinimumSize(200, 200);
+    BuildWindow();
+    FConsole = std::make_unique<TIEConsole>(dialog, engine);
+    // Fill the window from what the console holds already, then follow it.
+    for (int l = clAgenda; l <= clRules; ++l)
+        for (const auto& line : FConsole->Lines(static_cast<TConsoleList>(l)))
+            FLists[l]->AddLine(Q(line.Text), line.Key);
+    for (const auto& text : FConsole->Output())
+        FOutput->appendPlainText(Q(text));
+    FConsole->SetView(this);
+    ActionsChanged();
+}
+
+TIEConsoleDlg::~TIEConsoleDlg() {
+    FConsole->SetView(nullptr);
+}
+
+QAction* TIEConsoleDlg::MakeAction(TConsoleAction id, const QString& caption,
+                                   const QKeySequence& key, const QString& hint, int helpContext) {
+    auto* a = new QAction(caption, this);
+    if (!key.isEmpty()) a->setShortcut(key);
+    a->setToolTip(hint.section('|', 0, 0));
+    a->setStatusTip(LongHint(hint));
+    a->setData(helpContext);
+    // Shortcuts of hidden actions still reach the console, which decides by AllowCheats.
+    a->setShortcutContext(Qt::WindowShortcut);
+    addAction(a);
+    FActions[id] = a;
+    return a;
+}
+
+void TIEConsoleDlg::Guard(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const EAbort&) {
+        // Abandoned silently (a cancelled read).
+    } catch (const std::exception& e) {
+        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+    }
+}
+
+void TIEConsoleDlg::BuildWindow() {
+    auto* top = new QVBoxLayout(this);
+    auto* menus = new QMenuBar(this);
+    top->setMenuBar(menus);
+    auto* tools = new QToolBar(this);
+    top->addWidget(tools);
+
+    using K = QKeySequence;
+    namespace H = ConsoleHelp;
+    MakeAction(caFileNew, "&New", K("Ctrl+N"), "New|Create a new file", H::New);
+    MakeAction(caFileOpen, "&Open", K("Ctrl+O"), "Open|Open a file", H::Open);
+    MakeAction(caFileSave, "&Save", K("Ctrl+S"), "Save|Save current file", H::Save);
+    MakeAction(caFileSaveAs, "Save &As...", K(), "Save As|Save current file with different name",
+               H::SaveAs);
+    MakeAction(caFileView, "View Expert System", K(), "View|View Entire Expert System", 0);
+    MakeAction(caFileExit, "E&xit", K(), "Exit|Exit application", H::Exit);
+    MakeAction(caEditTypes, "Defined T&ypes...", K(),
+               "Edit Types|Edit the defined types of the inference engine", 0);
+    MakeAction(caEditFacts, "F&acts...", K("Ctrl+Alt+F"),
+               "Edit Facts|Edit the fact base of the inference engine", H::Facts);
+    MakeAction(caEditFactTemplates, "Fact &Templates...", K("Ctrl+T"),
+               "Edit Fact Templates|Edit the Fact Templates of the inference engine",
+               H::FactTemplates);
+    MakeAction(caEditRules, "&Rules...", K("Ctrl+U"),
+               "Edit Rules|Edit the Rules of the inference engine", H::Rules);
+    MakeAction(caIEReset, "Rese&t", K("Ctrl+Alt+T"),
+               "Reset Inference Engine|Reset Inference Engine for another execution", H::Reset);
+    MakeAction(caIERun, "&Run", K("Ctrl+R"), "Execute Inference Engine", H::Run);
+    MakeAction(caIEStep, "Run One &Step", K("Ctrl+Alt+R"), "Execute Inference Engine One Step",
+               H::RunOneStep);
+
+    auto* clearWindow = new QAction("Clear Output Window", this);
+    clearWindow->setStatusTip("Clear output window (Inference Engine is unaffected)");
+    auto* find = new QAction("&Find...", this);
+    find->setShortcut(K("Ctrl+F"));
+    find->setStatusTip("Search output window for text");
+    auto* findAgain = new QAction("Find A&gain", this);
+    findAgain->setShortcut(K("Ctrl+G"));
+    findAgain->setStatusTip("Search again for text");
+    findAgain->setEnabled(false);
+    addAction(find);
+    addAction(findAgain);
+
+    FFileMenu = menus->addMenu("&File");
+    FFileMenu->addActions(
+        {FActions[caFileNew], FActions[caFileOpen], FActions[caFileSave], FActions[caFileSaveAs]});
+    FFileMenu->addSeparator();
+    FFileMenu->addAction(FActions[caFileView]);
+    FFileMenu->addSeparator();
+    FFileMenu->addAction(FActions[caFileExit]);
+    QMenu* edit = menus->addMenu("&Edit");
+    edit->addAction(clearWindow);
+    edit->addSeparator();
+    edit->addActions({find, findAgain});
+    edit->addSeparator();
+    edit->addActions({FActions[caEditTypes], FActions[caEditFacts], FActions[caEditFactTemplates],
+                      FActions[caEditRules]});
+    FEngineMenu = menus->addMenu("E&ngine");
+    FEngineMenu->addAction(FActions[caIEReset]);
+    FEngineMenu->addSeparator();
+    FEngineMenu->addActions({FActions[caIERun], FActions[caIEStep]});
+
+    tools->addActions({FActions[caFileNew], FActions[caFileOpen], FActions[caFileSave]});
+    tools->addSeparator();
+    tools->addActions({FActions[caEditTypes], FActions[caEditFacts], FActions[caEditFactTemplates],
+                       FActions[caEditRules]});
+    tools->addSeparator();
+    tools->addActions({FActions[caIERun], FActions[caIEStep], FActions[caIEReset]});
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    top->addWidget(split, 1);
+    auto* left = new QWidget(split);
+    auto* leftLayout = new QVBoxLayout(left);
+    FOutput = new QPlainTextEdit(left);
+    FOutput->setReadOnly(true);
+    FOutput->setFont(QFont("Courier New"));
+    FOutput->setToolTip("Display Area");
+    FOutput->setWhatsThis(QString::number(ConsoleHelp::Output));
+    leftLayout->addWidget(FOutput, 3);
+    auto* inputRow = new QHBoxLayout;
+    FInput = new QPlainTextEdit(left);
+    FInput->setToolTip("Enter commands");
+    FInput->setTabChangesFocus(true);
+    inputRow->addWidget(FInput, 1);
+    FSubmit = new QPushButton("&Submit", left);
+    FSubmit->setDefault(true);
+    inputRow->addWidget(FSubmit);
+    leftLayout->addLayout(inputRow, 1);
+
+    FViews = new QWidget(split);
+    auto* viewsLayout = new QVBoxLayout(FViews);
+    FViewSplitter = new QSplitter(Qt::Vertical, FViews);
+    viewsLayout->addWidget(FViewSplitter);
+    const char* titles[] = {"&Agenda", "Fa&cts", "Fact &Templates", "&Rules"};
+    const char* hints[] = {
+        "Agenda|Displays Rule Activations on the Inference Engine Agenda",
+        "Fact Base|Displays Facts in the Inference Engine",
+        "Fact Templates|Displays Fact Templates in the Inference Engine",
+        "Rule Base|Displays Rules in the Inference Engine",
+    };
+    for (int i = 0; i < 4; ++i) {
+        FBoxes[i] = new QGroupBox(titles[i], FViewSplitter);
+        FBoxes[i]->setMinimumHeight(100);
+        auto* l = new QVBoxLayout(FBoxes[i]);
+        FLists[i] = new TGListBox(FBoxes[i]);
+        FLists[i]->SetHorizontalScrollBar(true);
+        FLists[i]->setToolTip(QString(hints[i]).section('|', 0, 0));
+        FLists[i]->setStatusTip(LongHint(hints[i]));
+        l->addWidget(FLists[i]);
+    }
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    FOk = new QPushButton("OK", this);
+    FCancel = new QPushButton("Cancel", this);
+    auto* help = new QPushButton("&Help", this);
+    help->setWhatsThis(QString::number(ConsoleHelp::HelpButton));
+    FOk->setVisible(false);
+    FCancel->setVisible(false);
+    buttons->addWidget(FOk);
+    buttons->addWidget(FCancel);
+    buttons->addWidget(help);
+    top->addLayout(buttons);
+    top->addWidget(new QStatusBar(this));
+
+    connect(FSubmit, &QPushButton::clicked, this, [this] { Submit(); });
+    connect(FOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(FCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(clearWindow, &QAction::triggered, this, [this] { FConsole->ClearOutput(); });
+    connect(FActions[caFileNew], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->FileNew(); }); });
+    connect(FActions[caFileOpen], &QAction::triggered, this, [this] {
+        if (!FConsole->Allowed(caFileOpen)) return;
+        const QString name = QFileDialog::getOpenFileName(this, QString(), FFileName,
+                                                          Q(std::string(ConsoleFileFilter)));
+        if (name.isEmpty()) return;
+        FFileName = name;
+        Guard([&] { FConsole->FileOpen(name.toStdString()); });
+    });
+    auto save = [this](TConsoleAction id) {
+        if (!FConsole->Allowed(id)) return;
+        const QString name = QFileDialog::getSaveFileName(this, QString(), FFileName,
+                                                          Q(std::string(ConsoleFileFilter)));
+        if (name.isEmpty()) return;
+        FFileName = name;
+        Guard([&] { FConsole->FileSave(name.toStdString()); });
+    };
+    connect(FActions[caFileSave], &QAction::triggered, this, [save] { save(caFileSave); });
+    connect(FActions[caFileSaveAs], &QAction::triggered, this, [save] { save(caFileSaveAs); });
+    connect(FActions[caFileView], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->FileView(); }); });
+    connect(FActions[caFileExit], &QAction::triggered, this, [this] { close(); });
+    connect(FActions[caEditTypes], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->EditTypes(); }); });
+    connect(FActions[caEditFacts], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->EditFacts(); }); });
+    connect(FActions[caEditFactTemplates], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->EditFactTemplates(); }); });
+    connect(FActions[caEditRules], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->EditRules(); }); });
+    connect(FActions[caIEReset], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->IEReset(); }); });
+    connect(FActions[caIERun], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->IERun(); }); });
+    connect(FActions[caIEStep], &QAction::triggered, this,
+            [this] { Guard([this] { FConsole->IEStep(); }); });
+    connect(find, &QAction::triggered, this, [this, findAgain] {
+        bool ok = false;
+        const QString what =
+            QInputDialog::getText(this, "Find", "Find what:", QLineEdit::Normal, FFindText, &ok);
+        if (!ok) return;
+        FFindText = what;
+        findAgain->setEnabled(true);
+        Find(FFindText, FFindMatchCase);
+    });
+    connect(findAgain, &QAction::triggered, this, [this] { Find(FFindText, FFindMatchCase); });
+}
+
+void TIEConsoleDlg::SetCaption(const std::string& caption) {
+    setWindowTitle(Q(caption));
+}
+
+bool TIEConsoleDlg::ShowModal() {
+    return exec() == QDialog::Accepted;
+}
+
+void TIEConsoleDlg::ShowModeless() {
+    setModal(false);
+    show();
+}
+
+void TIEConsoleDlg::closeEvent(QCloseEvent* event) {
+    // Live mode: the host engine gets its handlers back; the window is only hidden.
+    FConsole->Close();
+    QDialog::closeEvent(event);
+}
+
+void TIEConsoleDlg::Submit() {
+    const std::string input = FInput->toPlainText().toStdString();
+    try {
+        FConsole->Submit(input);
+        FInput->clear();
+    } catch (const EAbort&) {
+    } catch (const std::exception& e) {
+        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+    }
+}
+
+bool TIEConsoleDlg::Find(const QString& what, bool matchCase) {
+    QTextCursor cursor = FOutput->textCursor();
+    const std::string text = FOutput->toPlainText().toStdString();
+    const int64_t at = TIEConsole::FindText(text, cursor.selectionStart(),
+                                            cursor.selectionEnd() - cursor.selectionStart(),
+                                            what.toStdString(), matchCase);
+    if (at < 0) {
+        QMessageBox::information(this, windowTitle(), "Search string '" + what + "' not found");
+        return false;
+    }
+    cursor.setPosition(static_cast<int>(at));
+    cursor.setPosition(static_cast<int>(at) + static_cast<int>(what.size()),
+                       QTextCursor::KeepAnchor);
+    FOutput->setFocus();
+    FOutput->setTextCursor(cursor);
+    return true;
+}
+
+void TIEConsoleDlg::OutputAdded(const std::string& text) {
+    FOutput->appendPlainText(Q(text));
+}
+
+void TIEConsoleDlg::OutputCleared() {
+    FOutput->clear();
+}
+
+void TIEConsoleDlg::LineInserted(TConsoleList list, int32_t index, const std::string& text) {
+    FLists[list]->InsertLine(index, Q(text), FConsole->Lines(list)[index].Key);
+}
+
+void TIEConsoleDlg::LineDeleted(TConsoleList list, int32_t index) {
+    FLists[list]->DeleteLine(index);
+}
+
+void TIEConsoleDlg::ListCleared(TConsoleList list) {
+    FLists[list]->ClearLines();
+}
+
+void TIEConsoleDlg::ActionsChanged() {
+    for (int i = 0; i < ConsoleActionCount; ++i) {
+        const auto id = static_cast<TConsoleAction>(i);
+        FActions[i]->setVisible(FConsole->ActionVisible(id));
+        FActions[i]->setEnabled(FConsole->ActionEnabled(id));
+    }
+    FOk->setVisible(FConsole->ShowButtons());
+    FCancel->setVisible(FConsole->ShowButtons());
+    FFileMenu->menuAction()->setVisible(FConsole->FileMenuVisible());
+    FEngineMenu->menuAction()->setVisible(FConsole->EngineMenuVisible());
+}
+
+void TIEConsoleDlg::ViewsChanged() {
+    const TValidViews views = FConsole->ValidViews();
+    FViews->setVisible(!views.Empty());
+    const TValidView order[] = {vvAgenda, vvFacts, vvFactTemplates, vvRules};
+    for (int i = 0; i < 4; ++i)
+        FBoxes[i]->setVisible(views.Contains(order[i]));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void InstallQtEditorForms() {
+    TEditorFormFactory f;
+    f.Facts = [] { return std::make_unique<TFactsEditDlg>(); };
+    f.FactTemplates = [] { return std::make_unique<TFactTemplatesEditDlg>(); };
+    f.Rules = [] { return std::make_unique<TRulesEditDlg>(); };
+    f.Types = [] { return std::make_unique<TIETypesEditDlg>(); };
+    f.Console = [](bool dialog, TInferenceEngine& engine) -> std::unique_ptr<IConsoleForm> {
+        return std::make_unique<TIEConsoleDlg>(dialog, engine);
+    };
+    SetEditorFormFactory(std::move(f));
+}
+
+} // namespace ie

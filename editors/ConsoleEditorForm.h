@@ -1,0 +1,86 @@
+// TIEConsoleDlg: the console window around TIEConsole: output and input areas, the four live
+// lists, the actions in menus and a tool bar, and OK/Cancel in dialog mode.
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <memory>
+
+#include "editors/logic/ConsoleEditor.h"
+#include "editors/logic/IEDialogs.h"
+
+class QAction;
+class QGroupBox;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QFileDialog;
+
+namespace ie {
+
+class TGListBox;
+
+class TIEConsoleDlg : public QDialog, public IConsoleForm, private IConsoleView {
+    Q_OBJECT
+public:
+    // CreateWithEngine.
+    TIEConsoleDlg(bool dialog, TInferenceEngine& engine, QWidget* parent = nullptr);
+    ~TIEConsoleDlg() override;
+
+    // IConsoleForm
+    TIEConsole& Console() override { return *FConsole; }
+    void SetCaption(const std::string& caption) override;
+    bool ShowModal() override;
+    void ShowModeless() override;
+
+    QPlainTextEdit* Output() const { return FOutput; }
+    QPlainTextEdit* Input() const { return FInput; }
+    TGListBox* List(TConsoleList list) const { return FLists[list]; }
+    QAction* Action(TConsoleAction action) const { return FActions[action]; }
+
+    // Runs the input as commands (the Submit button and Enter).
+    void Submit();
+    // Searches the output for `what` after the selection.
+    bool Find(const QString& what, bool matchCase);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // IConsoleView
+    void OutputAdded(const std::string& text) override;
+    void OutputCleared() override;
+    void LineInserted(TConsoleList list, int32_t index, const std::string& text) override;
+    void LineDeleted(TConsoleList list, int32_t index) override;
+    void ListCleared(TConsoleList list) override;
+    void ActionsChanged() override;
+    void ViewsChanged() override;
+
+    QAction* MakeAction(TConsoleAction id, const QString& caption, const QKeySequence& key,
+                        const QString& hint, int helpContext);
+    void Guard(const std::function<void()>& work);
+    void BuildWindow();
+
+    std::unique_ptr<TIEConsole> FConsole;
+    QPlainTextEdit* FOutput = nullptr;
+    QPlainTextEdit* FInput = nullptr;
+    QPushButton* FSubmit = nullptr;
+    QPushButton* FOk = nullptr;
+    QPushButton* FCancel = nullptr;
+    QWidget* FViews = nullptr;
+    QSplitter* FViewSplitter = nullptr;
+    std::array<QGroupBox*, 4> FBoxes{};
+    std::array<TGListBox*, 4> FLists{};
+    std::array<QAction*, ConsoleActionCount> FActions{};
+    QMenu* FFileMenu = nullptr;
+    QMenu* FEngineMenu = nullptr;
+    QString FFileName;
+    QString FFindText;
+    bool FFindMatchCase = false;
+};
+
+// Installs the Qt forms of the console and the editors as the dialog components' forms.
+void InstallQtEditorForms();
+
+} // namespace ie

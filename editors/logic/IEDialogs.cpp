@@ -1,0 +1,181 @@
+#include "editors/logic/IEDialogs.h"
+
+#include "editors/logic/ConsoleEditor.h"
+#include "editors/logic/EngineTransfer.h"
+#include "engine/IERule.h"
+#include "engine/InferenceEngine.h"
+
+namespace ie {
+namespace {
+
+TEditorFormFactory& Factory() {
+    static TEditorFormFactory factory;
+    return factory;
+}
+
+template <class F> auto CreateForm(const F& create) {
+    if (!create) throw EIEException("No editor form is installed");
+    auto form = create();
+    if (!form) throw EIEException("No editor form is installed");
+    return form;
+}
+
+} // namespace
+
+TEditorFormFactory SetEditorFormFactory(TEditorFormFactory factory) {
+    std::swap(Factory(), factory);
+    return factory;
+}
+
+const TEditorFormFactory& EditorFormFactory() {
+    return Factory();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TIEDialogComponent::SetEngine(TInferenceEngine* value) {
+    if (value == FEngine) return;
+    if (FEngine) RemoveFreeNotification(FEngine);
+    FEngine = value;
+    if (FEngine) FreeNotification(FEngine);
+}
+
+void TIEDialogComponent::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component == FEngine) FEngine = nullptr;
+    TComponent::Notification(component, operation);
+}
+
+TInferenceEngine& TIEDialogComponent::CheckedEngine() const {
+    if (!FEngine) RaiseIE(imUnknownEngine);
+    return *FEngine;
+}
+
+bool TFactsDialog::Execute() {
+    TInferenceEngine& host = CheckedEngine();
+    auto form = CreateForm(EditorFormFactory().Facts);
+    form->SetCaption(FCaption);
+    TInferenceEngine& edited = form->FormEngine();
+    CopyEngineForEditing(edited, host);
+    form->SetEnableFactTemplateEditor(EnableFactTemplateEditor);
+    form->SetEnableTypeEditor(EnableTypeEditor);
+    if (!form->ShowModal()) return false;
+    // One clear of the fact list: one clear token and OnClearFacts, no retraction per fact.
+    host.Facts().Clear();
+    if (EnableTypeEditor) AssignDefinedTypes(host, edited);
+    if (EnableFactTemplateEditor) AssignFactTemplates(host, edited);
+    AddFacts(host, edited);
+    return true;
+}
+
+bool TFactTemplatesDialog::Execute() {
+    TInferenceEngine& host = CheckedEngine();
+    auto form = CreateForm(EditorFormFactory().FactTemplates);
+    form->SetCaption(FCaption);
+    form->SetEnableTypeEditor(EnableTypeEditor);
+    TInferenceEngine& edited = form->FormEngine();
+    AssignDefinedTypes(edited, host);
+    edited.AssignUserFunctions(host);
+    AssignFactTemplates(edited, host);
+    if (!form->ShowModal()) return false;
+    if (EnableTypeEditor) AssignDefinedTypes(host, edited);
+    AssignFactTemplates(host, edited);
+    return true;
+}
+
+void TRulesDialog::SetRule(TRule* value) {
+    if (value == FRule) return;
+    if (FRule) RemoveFreeNotification(FRule);
+    FRule = value;
+    if (FRule) FreeNotification(FRule);
+}
+
+void TRulesDialog::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component == FRule) FRule = nullptr;
+    TIEDialogComponent::Notification(component, operation);
+}
+
+bool TRulesDialog::Execute() {
+    TInferenceEngine& host = CheckedEngine();
+    if (!MultiEdit && !FRule) RaiseIE(imMissingRule);
+    auto form = CreateForm(EditorFormFactory().Rules);
+    form->SetCaption(FCaption);
+    TInferenceEngine& edited = form->FormEngine();
+    CopyEngineForEditing(edited, host);
+    form->SetMultiEdit(MultiEdit);
+    form->SetEnableFactTemplateEditor(EnableFactTemplateEditor);
+    form->SetEnableTypeEditor(EnableTypeEditor);
+    if (!MultiEdit) form->SetRule(FRule);
+    if (!form->ShowModal()) return false;
+    if (MultiEdit) host.Rules().Clear();
+    if (EnableTypeEditor) AssignDefinedTypes(host, edited);
+    if (EnableFactTemplateEditor) AssignFactTemplates(host, edited);
+    if (MultiEdit) {
+        AssignRules(host, edited);
+    } else if (TRule* rule = form->EditedRule()) {
+        FRule->Assign(rule);
+    }
+    return true;
+}
+
+bool TDefinedTypesDialog::Execute() {
+    TInferenceEngine& host = CheckedEngine();
+    auto form = CreateForm(EditorFormFactory().Types);
+    form->SetCaption(FCaption);
+    TInferenceEngine& edited = form->FormEngine();
+    AssignDefinedTypes(edited, host);
+    if (!form->ShowModal()) return false;
+    AssignDefinedTypes(host, edited);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TConsoleDialog::TConsoleDialog(TComponent* owner) : TIEDialogComponent(owner) {
+    FCaption = "Console Editor";
+}
+
+TConsoleDialog::~TConsoleDialog() {
+    // The console gives a live engine its handlers back while both still exist.
+    FForm.reset();
+}
+
+void TConsoleDialog::SetEngine(TInferenceEngine* value) {
+    if (value == FEngine) return;
+    CloseConsole();
+    TIEDialogComponent::SetEngine(value);
+}
+
+void TConsoleDialog::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component == FEngine) CloseConsole();
+    TIEDialogComponent::Notification(component, operation);
+}
+
+void TConsoleDialog::CloseConsole() {
+    FForm.reset();
+}
+
+bool TConsoleDialog::Execute() {
+    TInferenceEngine& host = CheckedEngine();
+    CloseConsole();
+    const auto& create = EditorFormFactory().Console;
+    if (!create) throw EIEException("No editor form is installed");
+    std::unique_ptr<IConsoleForm> form = create(Dialog, host);
+    TIEConsole& console = form->Console();
+    console.SetShowButtons(Dialog);
+    form->SetCaption(FCaption);
+    console.AllowCheats = AllowCheats;
+    console.EchoInput = EchoInput;
+    console.InputCursor = InputCursor;
+    console.SetValidActions(ValidActions);
+    console.SetValidViews(ValidViews);
+    if (!Dialog) {
+        FForm = std::move(form);
+        FForm->ShowModeless();
+        return true;
+    }
+    if (!form->ShowModal()) return false;
+    AssignEngine(host, console.Engine());
+    return true;
+}
+
+} // namespace ie

@@ -1,0 +1,191 @@
+// The dialog components: no engine, copy-back on OK only, cancel leaves the host untouched,
+// free notification.
+#include <gtest/gtest.h>
+
+#include "EditorsTestSupport.h"
+#include "engine/IEDefinedType.h"
+
+namespace ie {
+namespace {
+
+using namespace ie::test;
+
+struct TDialogsFixture : ::testing::Test {
+    TDialogsFixture() {
+        Host->AssertFact(Ordered(*Host, "colour", {"red"}));
+        Host->AssertFact(Ordered(*Host, "colour", {"blue"}));
+        Host->OnClearFacts = [this](TInferenceEngine*) { ++ClearFactsEvents; };
+        Host->OnRetraction = [this](TInferenceEngine*, IFact*) { ++Retractions; };
+    }
+    std::string HostFacts() { return Host->Facts().GetText(); }
+
+    std::unique_ptr<TInferenceEngine, TComponentDeleter> Host{new TInferenceEngine(nullptr)};
+    int ClearFactsEvents = 0, Retractions = 0, FormsMade = 0;
+};
+
+TEST_F(TDialogsFixture, NoEngineRaisesBeforeAnyFormIsMade) {
+    TEditorFormFactory factory;
+    factory.Facts = [this] {
+        ++FormsMade;
+        return std::make_unique<TScriptedFactsForm>(nullptr);
+    };
+    TFormFactoryScope scope(factory);
+    TFactsDialog facts(nullptr);
+    EXPECT_EQ(RaisedMessage([&] { facts.Execute(); }), "Unknown/Undefined Inference Engine");
+    TConsoleDialog console(nullptr);
+    EXPECT_EQ(RaisedMessage([&] { console.Execute(); }), "Unknown/Undefined Inference Engine");
+    TRulesDialog rules(nullptr);
+    rules.SetEngine(Host.get());
+    rules.MultiEdit = false;
+    EXPECT_EQ(RaisedMessage([&] { rules.Execute(); }), "Missing Rule cannot be edited");
+    EXPECT_EQ(FormsMade, 0);
+}
+
+TEST_F(TDialogsFixture, CancelledFactsDialogLeavesTheHostUntouchedEvenAfterDeletingAll) {
+    const std::string before = HostFacts();
+    std::string seen;
+    TEditorFormFactory factory;
+    factory.Facts = [&] {
+        return std::make_unique<TScriptedFactsForm>([&](TInferenceEngine& e) {
+            seen = e.Facts().GetText();
+            e.Facts().Clear();
+            return false;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TFactsDialog dialog(nullptr);
+    dialog.SetEngine(Host.get());
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(seen, before) << "the form edits a copy of the host's facts";
+    EXPECT_EQ(HostFacts(), before);
+    EXPECT_EQ(ClearFactsEvents, 0);
+}
+
+TEST_F(TDialogsFixture, ConfirmedFactsDialogReplacesTheFactsByOneClear) {
+    TEditorFormFactory factory;
+    factory.Facts = [&] {
+        return std::make_unique<TScriptedFactsForm>([](TInferenceEngine& e) {
+            for (int32_t i = 0; i < e.Facts().Count(); ++i)
+                if (e.Facts().Item(i)->GetText().find("red") != std::string::npos) {
+                    e.RetractAt(i);
+                    break;
+                }
+            e.AssertFact(Ordered(e, "size", {"big"}));
+            return true;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TFactsDialog dialog(nullptr);
+    dialog.SetEngine(Host.get());
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_EQ(ClearFactsEvents, 1);
+    EXPECT_EQ(Retractions, 0) << "no retraction event per fact";
+    const std::string text = HostFacts();
+    EXPECT_EQ(text.find("(colour red"), std::string::npos) << text;
+    EXPECT_NE(text.find("(colour blue"), std::string::npos) << text;
+    EXPECT_NE(text.find("(size big"), std::string::npos) << text;
+}
+
+TEST_F(TDialogsFixture, TypesAreWrittenBackOnlyWhenTheTypeEditorIsEnabled) {
+    TEditorFormFactory factory;
+    factory.Facts = [&] {
+        return std::make_unique<TScriptedFactsForm>([](TInferenceEngine& e) {
+            auto t = TIEDefinedType::Create(&e);
+            t->SetName("speed");
+            e.DefinedTypes().PutType("speed", t);
+            return true;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TFactsDialog dialog(nullptr);
+    dialog.SetEngine(Host.get());
+    dialog.EnableTypeEditor = false;
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_FALSE(Host->DefinedTypes().Find("speed"));
+    dialog.EnableTypeEditor = true;
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_TRUE(Host->DefinedTypes().Find("speed"));
+}
+
+TEST_F(TDialogsFixture, TypesDialogCopiesBackOnOkOnly) {
+    auto t = TIEDefinedType::Create(Host.get());
+    t->SetName("mass");
+    Host->DefinedTypes().PutType("mass", t);
+    bool answer = false;
+    TEditorFormFactory factory;
+    factory.Types = [&] {
+        return std::make_unique<TScriptedTypesForm>([&](TInferenceEngine& e) {
+            EXPECT_TRUE(e.DefinedTypes().Find("mass"));
+            e.DefinedTypes().RemoveType("mass");
+            return answer;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TDefinedTypesDialog dialog(nullptr);
+    dialog.SetEngine(Host.get());
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_TRUE(Host->DefinedTypes().Find("mass"));
+    answer = true;
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_FALSE(Host->DefinedTypes().Find("mass"));
+}
+
+TEST_F(TDialogsFixture, ConsoleInDialogModeChangesTheHostOnlyOnOk) {
+    bool answer = false;
+    TEditorFormFactory factory;
+    factory.Console = [&](bool dialog, TInferenceEngine& e) -> std::unique_ptr<IConsoleForm> {
+        return std::make_unique<TScriptedConsoleForm>(dialog, e, [&](TIEConsole& c) {
+            EXPECT_NE(&c.Engine(), Host.get()) << "dialog mode works on a copy";
+            c.Engine().AssertFact(Ordered(c.Engine(), "typed", {"in"}));
+            return answer;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TConsoleDialog dialog(nullptr);
+    dialog.SetEngine(Host.get());
+    EXPECT_EQ(dialog.Caption(), "Console Editor");
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(HostFacts().find("(typed in"), std::string::npos);
+    answer = true;
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_NE(HostFacts().find("(typed in"), std::string::npos);
+    EXPECT_EQ(dialog.ConsoleForm(), nullptr) << "a modal console is freed after Execute";
+}
+
+TEST_F(TDialogsFixture, LiveConsoleStaysOpenOnTheHostAndClosesWithItsEngine) {
+    TEditorFormFactory factory;
+    factory.Console = [&](bool dialog, TInferenceEngine& e) -> std::unique_ptr<IConsoleForm> {
+        return std::make_unique<TScriptedConsoleForm>(dialog, e, [](TIEConsole&) { return false; });
+    };
+    TFormFactoryScope scope(factory);
+    TConsoleDialog dialog(nullptr);
+    dialog.Dialog = false;
+    dialog.SetEngine(Host.get());
+    EXPECT_TRUE(dialog.Execute());
+    ASSERT_NE(dialog.ConsoleForm(), nullptr);
+    TIEConsole& console = dialog.ConsoleForm()->Console();
+    EXPECT_EQ(&console.Engine(), Host.get());
+    EXPECT_EQ(console.InputCursor, "") << "the component's settings reach the console";
+    EXPECT_TRUE(console.ActionVisible(caFileExit)) << "live mode shows Exit";
+    Host.reset();
+    EXPECT_EQ(dialog.Engine(), nullptr);
+    EXPECT_EQ(dialog.ConsoleForm(), nullptr);
+}
+
+TEST(DialogComponents, DestroyingTheEngineOrTheRuleClearsTheReferences) {
+    auto* engine = new TInferenceEngine(nullptr);
+    TFactsDialog facts(nullptr);
+    TRulesDialog rules(nullptr);
+    facts.SetEngine(engine);
+    rules.SetEngine(engine);
+    auto* rule = new TRule(nullptr, engine);
+    rules.SetRule(rule);
+    rule->Free();
+    EXPECT_EQ(rules.Rule(), nullptr);
+    engine->Free();
+    EXPECT_EQ(facts.Engine(), nullptr);
+    EXPECT_EQ(rules.Engine(), nullptr);
+}
+
+} // namespace
+} // namespace ie
