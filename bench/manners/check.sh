@@ -6,6 +6,7 @@ set -euo pipefail
 guests=${1:?usage: check.sh GUESTS OUTPUT}
 output=${2:?usage: check.sh GUESTS OUTPUT}
 awk '
+{ sub(/\r$/, "") }   # the engine ends printed lines with CR LF
 FNR == NR {
     if (match($0, /\(guest \(name [^)]*\) \(sex [^)]*\) \(hobby [^)]*\)\)/)) {
         split($0, w, /[() ]+/)
