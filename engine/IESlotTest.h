@@ -1,0 +1,238 @@
+// Patterns and slot tests: one conditional element of a rule's left-hand side.
+//
+// A pattern (TIEPattern) names a fact template and holds, per template slot in declaration order,
+// the tests of that slot (TIEPatternMatchTest), the required length of a multislot value (-1 =
+// any), how many times the element is negated and an optional variable bound to the matched
+// fact. The network compiles a pattern into alpha nodes and joins; a join compares a slot of the
+// incoming fact with a slot of a fact already in the token through a TIEJoinTest.
+//
+// Invariants: every test of a pattern is owned by exactly one slot list of that pattern and
+// points back at it; after CompileConnectives no test of the pattern is joined by "|".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/IEContext.h"
+#include "engine/IEInterfaces.h"
+#include "engine/IEValue.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+class TIEPattern;
+class TRule;
+class IRuleEngine;
+
+enum TSlotTestType : uint8_t { sttEquals, sttNotEquals };
+using TJoinTestType = TTemplateSlotType;
+
+std::string_view SlotTestTypeName(TSlotTestType t) noexcept;
+std::string_view JoinTestTypeName(TJoinTestType t) noexcept;
+
+// The common part of pattern and join tests: whether the test asks for equality or inequality.
+class TIESlotTest : public TPersistent {
+public:
+    explicit TIESlotTest(TSlotTestType type = sttEquals) : FSlotTestType(type) {}
+
+    std::string_view ClassName() const override { return "TIESlotTest"; }
+    void Assign(const TPersistent* source) override;
+    // "=" or "<>".
+    virtual std::string GetText() const;
+    virtual std::unique_ptr<TIESlotTest> Clone() const = 0;
+    // Equal classes and equal test types.
+    virtual bool Equals(const TIESlotTest& other) const;
+
+    TSlotTestType SlotTestType() const noexcept { return FSlotTestType; }
+    void SetSlotTestType(TSlotTestType type) { FSlotTestType = type; }
+
+protected:
+    TSlotTestType FSlotTestType;
+};
+
+// One test of one slot of a pattern: a constant, a variable, a multifield variable or a
+// predicate call, on the whole slot value (sub-index -1) or on one element of a multislot.
+class TIEPatternMatchTest : public TIESlotTest {
+public:
+    explicit TIEPatternMatchTest(TIEPattern* owner);
+    TIEPatternMatchTest(TIEPattern* owner, TSlotTestType type, TRefPtr<IIEValue> value,
+                        int32_t subIndex);
+
+    std::string_view ClassName() const override { return "TIEPatternMatchTest"; }
+    void Assign(const TPersistent* source) override;
+    // "= SubIdx: -1 Slot: ?x".
+    std::string GetText() const override;
+    std::unique_ptr<TIESlotTest> Clone() const override;
+    bool Equals(const TIESlotTest& other) const override;
+
+    // Evaluates the predicate value in the context: an equality test passes unless the result
+    // is the atom FALSE, an inequality test only when it is.
+    bool Evaluate(TIEContext* context) const;
+
+    const TRefPtr<IIEValue>& SlotValue() const noexcept { return FSlotValue; }
+    void SetSlotValue(TRefPtr<IIEValue> value);
+    int32_t MultiSlotSubIndex() const noexcept { return FMultiSlotSubIndex; }
+    void SetMultiSlotSubIndex(int32_t index);
+    bool Conjunction() const noexcept { return FConjunction; }
+    void SetConjunction(bool value);
+    TIEPattern* Owner() const noexcept { return FOwner; }
+
+    // The kind of the test's value (dtNone when there is none).
+    TIEType ValueType() const noexcept { return FSlotValue ? FSlotValue->GetDType() : dtNone; }
+    bool IsVariable() const noexcept {
+        TIEType t = ValueType();
+        return t == dtVariable || t == dtMultiVariable;
+    }
+    bool IsFunCall() const noexcept { return ValueType() == dtFunCall; }
+    // The function-call form of the test against `variable` (see CompileConnectives).
+    TRefPtr<IFunCall> BuildFunCall(IReasoner* reasoner, const TRefPtr<IIEValue>& variable) const;
+
+private:
+    friend class TIEPattern;
+    friend class TRule;
+    TIEPattern* FOwner;
+    TRefPtr<IIEValue> FSlotValue;
+    int32_t FMultiSlotSubIndex = -1;
+    bool FConjunction = true;
+};
+
+// The network's comparison of a slot of the incoming fact (right) with a slot of a fact already
+// in the left token.
+class TIEJoinTest : public TIESlotTest {
+public:
+    TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
+                std::string_view leftSlot);
+    TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
+                int32_t rightSubIndex, std::string_view leftSlot, int32_t leftSubIndex);
+
+    std::string_view ClassName() const override { return "TIEJoinTest"; }
+    void Assign(const TPersistent* source) override;
+    std::string GetText() const override;
+    std::unique_ptr<TIESlotTest> Clone() const override;
+    bool Equals(const TIESlotTest& other) const override;
+
+    // Compares the right slot of `fact` with the left slot of the token's fact at TokenIndex.
+    bool Test(const IFact& fact, const IReteToken* token) const;
+
+    int32_t RightSubIndex = -1;
+    std::string RightSlot;
+    std::string LeftSlot;
+    int32_t TokenIndex = 0;
+    int32_t LeftSubIndex = -1;
+    TJoinTestType JoinTestType = tstSlot;
+};
+
+using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>>;
+
+// The tests of one slot of a pattern.
+struct TPatternSlot {
+    std::string Name;
+    int32_t MultiSlotLength = -1;
+    TSlotTests Tests;
+};
+
+using TPatternChangeEvent = std::function<void(TIEPattern* sender)>;
+
+class TIEPattern : public TPersistent {
+public:
+    // A pattern of `rule` on `factTemplate`, with one empty test list per template slot.
+    TIEPattern(TRule* rule, std::string_view name, TRefPtr<IFactTemplate> factTemplate,
+               int32_t negatedCount);
+    // A copy of `source` for `rule` with another name and negated count; every anonymous
+    // variable gets a fresh name from the engine's symbol generator.
+    TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name, int32_t negatedCount);
+    ~TIEPattern() override;
+
+    std::string_view ClassName() const override { return "TIEPattern"; }
+    void Assign(const TPersistent* source) override;
+
+    void Changed();
+    void BeginUpdate() noexcept { ++FUpdateCount; }
+    void EndUpdate();
+
+    TIEPatternMatchTest* NewTest(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex);
+    // Adds the test to the named slot; raises "Fact Template is missing" or "No such slot name".
+    TIEPatternMatchTest* AddTestToSlot(std::string_view slotName,
+                                       std::unique_ptr<TIEPatternMatchTest> test);
+    TIEPatternMatchTest* AddSlotTest(std::string_view slotName, TRefPtr<IIEValue> value,
+                                     bool conjunction = true, bool notEqual = false,
+                                     int32_t subIndex = -1);
+    // Rewrites the tests joined by "|" into one predicate test per run of a sub-index.
+    void CompileConnectives();
+    std::unique_ptr<TIEPattern> CopyForRule(TRule* rule) const;
+    // "(name (slot tests) ...)" for traces.
+    std::string GetText() const;
+
+    // Properties
+    bool Unique() const noexcept { return FUnique; }
+    void SetUnique(bool value);
+    bool Explicit() const noexcept { return FExplicit; }
+    void SetExplicit(bool value);
+    const TRefPtr<IFactTemplate>& FactTemplate() const noexcept { return FFactTemplate; }
+    int32_t NegatedCount() const noexcept { return FNegatedCount; }
+    void SetNegatedCount(int32_t count);
+    bool IsNegated() const noexcept { return (FNegatedCount & 1) != 0; }
+    const std::string& BoundName() const noexcept { return FBoundName; }
+    void SetBoundName(std::string_view name);
+    const std::string& Name() const noexcept { return FName; }
+    void SetName(std::string_view name);
+    TRule* Rule() const noexcept { return FRule; }
+    void SetRule(TRule* rule);
+    const std::string& Comment() const noexcept { return FComment; }
+    void SetComment(std::string_view comment) { FComment = comment; }
+    bool IsTest() const noexcept { return FName == TestCEName; }
+    bool IsGoal() const noexcept { return FName.starts_with(GoalFactPrefix); }
+
+    TPatternChangeEvent OnChange;
+
+    // Slots
+    int32_t SlotCount() const noexcept { return static_cast<int32_t>(FSlots.size()); }
+    const std::string& GetSlotName(int32_t i) const { return FSlots.at(i).Name; }
+    int32_t GetMultiSlotLength(int32_t i) const { return FSlots.at(i).MultiSlotLength; }
+    void SetMultiSlotLength(int32_t i, int32_t length);
+    const TSlotTests& GetSlotTests(int32_t i) const { return FSlots.at(i).Tests; }
+    int32_t SlotTestCount(int32_t i) const {
+        return static_cast<int32_t>(FSlots.at(i).Tests.size());
+    }
+    TIEPatternMatchTest* GetTest(int32_t i, int32_t j) const {
+        return FSlots.at(i).Tests.at(j).get();
+    }
+    int32_t IndexOfSlot(std::string_view name) const noexcept;
+    int32_t TestCount() const noexcept { return FTestCount; }
+    int32_t DisjunctionCount() const noexcept { return FDisjunctionCount; }
+
+    // Called by the tests.
+    void TestChanged() { Changed(); }
+    void ConjunctionChanged(TIEPatternMatchTest* test);
+
+private:
+    friend class TRule;
+    IRuleEngine* Engine() const noexcept;
+    void InitSlots();
+    int32_t EnsureSlot(std::string_view name);
+    void Recount() noexcept;
+
+    bool FUnique = false;
+    bool FExplicit = false;
+    TRefPtr<IFactTemplate> FFactTemplate;
+    int32_t FNegatedCount = 0;
+    std::string FBoundName;
+    std::string FName;
+    std::string FComment;
+    std::vector<TPatternSlot> FSlots;
+    int32_t FUpdateCount = 0;
+    TRule* FRule = nullptr;
+    int32_t FTestCount = 0;
+    int32_t FDisjunctionCount = 0;
+};
+
+// Helpers on values shared by patterns, rules and the network.
+TRefPtr<IIEValue> MakeVariable(TIEType kind, std::string_view name);
+// The variable name of a variable or multifield-variable value.
+std::string VariableName(const IIEValue& value);
+
+} // namespace ie

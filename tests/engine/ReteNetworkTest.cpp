@@ -1,0 +1,656 @@
+// Rules compiled into the network and driven by fact tokens, through a small engine fixture that
+// keeps working memory, a plain agenda and two predicate functions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <unordered_map>
+
+#include "engine/IEFacts.h"
+#include "engine/IEPackages.h"
+#include "engine/IERule.h"
+#include "engine/ReteNetwork.h"
+
+using namespace ie;
+
+namespace {
+
+TRefPtr<IIEValue> Var(const std::string& name) {
+    return TIEValue::CreateText(dtVariable, name);
+}
+TRefPtr<IIEValue> MultiVar(const std::string& name) {
+    return TIEValue::CreateText(dtMultiVariable, name);
+}
+TRefPtr<IIEValue> AtomValue(const std::string& text) {
+    return TIEValue::CreateText(dtAtom, text);
+}
+TRefPtr<IIEValue> IntValue(int32_t n) {
+    return TIEValue::CreateInteger(dtInteger, n);
+}
+// "eq": TRUE when all arguments equal the first.
+class TEqFunction : public TIEUserFunction {
+public:
+    using TIEUserFunction::TIEUserFunction;
+    TRefPtr<IIEValue> Call(IFunCall* call, TIEContext* context) override {
+        if (FunctionName() == "ten") return IntValue(10);
+        TRefPtr<IIEValue> first = call->GetArgument(0)->Evaluate(context);
+        bool all = true;
+        for (int32_t i = 1; i < call->ArgumentCount(); ++i)
+            all = all && first->Equals(call->GetArgument(i)->Evaluate(context).get());
+        return IEBoolValue(FunctionName() == "eq" ? all : !all);
+    }
+    std::string FunctionName() const { return GetFunctionName(); }
+};
+
+class TFixture : public IRuleEngine, public IActivationSink, public IReasoner {
+public:
+    TFixture() {
+        InitialTemplate = Ordered("Initial-Fact");
+        Initial = std::make_unique<TIEPattern>(nullptr, "Initial-Fact", InitialTemplate, 0);
+        NotOrTest = TFact::Create(Ordered("__NOT-OR-TEST-CE*"));
+        for (const char* name : {"eq", "neq", "ten"}) {
+            auto f = MakeRef<TEqFunction>(name);
+            Functions[name] = f;
+        }
+        AssertFact(InitialTemplate->NewFact());
+    }
+    ~TFixture() { Net.Clear(); }
+
+    // IRuleEngine
+    IReasoner* Reasoner() override { return this; }
+    std::string GenSym(std::string_view prefix) override {
+        return std::string(prefix) + std::to_string(Symbol++);
+    }
+    int32_t NextRuleIndex() override { return RuleIndex++; }
+    TIEContext* RootContext() override { return &Root; }
+    TIEPattern* InitialFactPattern() override { return Initial.get(); }
+    const TRefPtr<IFact>& NotOrTestFact() override { return NotOrTest; }
+    TRefPtr<IFactTemplate> FindFactTemplate(std::string_view name) override {
+        auto it = Templates.find(std::string(name));
+        return it == Templates.end() ? nullptr : TRefPtr<IFactTemplate>(it->second);
+    }
+    void AssertGoalFact(const TRefPtr<IFact>& fact) override { Goals.push_back(fact); }
+    bool IsGlobalVariable(std::string_view) override { return false; }
+    void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) override {
+        for (const auto& f : Facts)
+            visit(f);
+    }
+    void RuleEngineAttached(TRule&) override {}
+    void RuleEngineDetached(TRule&) override {}
+    void RuleRenamed(TRule&, std::string_view) override {}
+    void RuleChanged(TRule&) override {}
+
+    // IActivationSink: the fixture's agenda owns the activations.
+    void ActivationAdded(TActivation* a) override {
+        Where[a] = Agenda.size();
+        Agenda.emplace_back(a);
+    }
+    void ActivationRemoved(TActivation* a) override {
+        ++Removed;
+        Drop(a);
+    }
+    // The run loop frees a fired activation; nothing touches it after this report.
+    void ActivationFired(TActivation* a) override {
+        ++FiredCount;
+        Drop(a);
+    }
+    void Drop(TActivation* a) {
+        auto it = Where.find(a);
+        if (it == Where.end()) return;
+        const size_t i = it->second;
+        Where.erase(it);
+        std::unique_ptr<TActivation> gone = std::move(Agenda[i]);
+        if (i + 1 != Agenda.size()) {
+            Agenda[i] = std::move(Agenda.back());
+            Where[Agenda[i].get()] = i;
+        }
+        Agenda.pop_back();
+    }
+
+    // IReasoner
+    std::string FunCallText(const IFunCall& call) override { return DefaultFunCallText(call); }
+    std::string FactText(const IFact& fact) override { return fact.GetText(); }
+    std::string UserFunctionText(const IUserFunction& f) override { return f.GetFunctionName(); }
+    std::string DefinedTypeText(const IIEDefinedType&) override { return {}; }
+    void AddUserFunction(const TRefPtr<IUserFunction>& f) override {
+        Functions[f->GetFunctionName()] = f;
+    }
+    void RemoveUserFunction(const TRefPtr<IUserFunction>& f) override {
+        Functions.erase(f->GetFunctionName());
+    }
+    TRefPtr<IUserFunction> FindUserFunction(std::string_view name) override {
+        auto it = Functions.find(std::string(name));
+        return it == Functions.end() ? nullptr : it->second;
+    }
+    void PutUserFunction(std::string_view name, const TRefPtr<IUserFunction>& f) override {
+        Functions[std::string(name)] = f;
+    }
+
+    // Working memory
+    TRefPtr<TFactTemplate> Ordered(const std::string& name) {
+        auto t = TFactTemplate::CreateNamed(nullptr, name);
+        t->AddMultiSlot(DataSlotName, IEEmptyList());
+        Templates[name] = t;
+        return t;
+    }
+    TRefPtr<TFactTemplate> Template(const std::string& name, std::vector<std::string> slots) {
+        auto t = TFactTemplate::CreateNamed(nullptr, name);
+        for (const auto& s : slots)
+            t->AddSlot(s, IEEmptyAtom());
+        Templates[name] = t;
+        return t;
+    }
+    TRefPtr<IFact> AssertFact(TRefPtr<IFact> fact) {
+        fact->SetFactId(NextId++);
+        Facts.push_back(fact);
+        Net.AssertToken(TReteToken::CreateFirst(taAdd, fact));
+        return fact;
+    }
+    TRefPtr<IFact> Assert(const std::string& tpl, const std::string& slot, int32_t value) {
+        TRefPtr<IFact> f = Templates.at(tpl)->NewFact();
+        f->SetSlotValue(slot, TIEValue::CreateInteger(dtInteger, value));
+        return AssertFact(f);
+    }
+    TRefPtr<IFact> AssertOrdered(const std::string& tpl, std::vector<TRefPtr<IIEValue>> values) {
+        auto list = TValueVector::Create();
+        for (auto& v : values)
+            list->Add(v);
+        TRefPtr<IFact> f = Templates.at(tpl)->NewFact();
+        f->SetSlotValue(DataSlotName, TIEValue::CreateList(list));
+        return AssertFact(f);
+    }
+    void Retract(const TRefPtr<IFact>& fact) {
+        Net.AssertToken(TReteToken::CreateFirst(taRemove, fact));
+        std::erase(Facts, fact);
+    }
+    int Count(const TRule& rule) const {
+        return static_cast<int>(std::count_if(Agenda.begin(), Agenda.end(),
+                                              [&](const auto& a) { return a->Rule() == &rule; }));
+    }
+
+    TIEContext Root{nullptr, nullptr};
+    std::map<std::string, TRefPtr<TFactTemplate>> Templates;
+    TRefPtr<TFactTemplate> InitialTemplate;
+    std::unique_ptr<TIEPattern> Initial;
+    TRefPtr<IFact> NotOrTest;
+    std::map<std::string, TRefPtr<IUserFunction>> Functions;
+    std::vector<TRefPtr<IFact>> Facts;
+    std::vector<TRefPtr<IFact>> Goals;
+    std::vector<std::unique_ptr<TActivation>> Agenda;
+    std::unordered_map<TActivation*, size_t> Where;
+    int Removed = 0;
+    int FiredCount = 0;
+    int32_t NextId = 0;
+    int32_t Symbol = 1;
+    int32_t RuleIndex = 0;
+    TReteNetwork Net{this, this};
+};
+
+TRefPtr<IIEValue> CallValue(TFixture& fx, const std::string& name,
+                            std::vector<TRefPtr<IIEValue>> args) {
+    auto call = TFunctionCall::Create(&fx, name);
+    for (auto& a : args)
+        call->AddArgument(a);
+    return TIEValue::CreateFunCall(call);
+}
+
+class ReteTest : public ::testing::Test {
+protected:
+    ReteTest() {
+        Fx.Template("a", {"x"});
+        Fx.Template("b", {"x", "y"});
+        Fx.Ordered("p");
+        Fx.Ordered("pair");
+    }
+
+    std::unique_ptr<TRule> NewRule(const std::string& name) {
+        auto rule = std::make_unique<TRule>(nullptr, &Fx);
+        rule->SetRuleName(name);
+        return rule;
+    }
+    // A pattern on a template with one test per (slot, value) pair.
+    TIEPattern* Add(TRule& rule, const std::string& tpl,
+                    std::vector<std::pair<std::string, TRefPtr<IIEValue>>> tests,
+                    int32_t negated = 0) {
+        auto p = rule.NewPattern(tpl, Fx.Templates.at(tpl), negated);
+        for (auto& [slot, value] : tests)
+            p->AddSlotTest(slot, value);
+        return rule.AddPattern(std::move(p));
+    }
+
+    TFixture Fx;
+};
+
+} // namespace
+
+TEST_F(ReteTest, SharedAlphaChainsShowInTheCompilationTrace) {
+    auto r1 = NewRule("r1");
+    Add(*r1, "a", {{"x", IntValue(1)}});
+    Add(*r1, "b", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r1);
+    EXPECT_EQ(r1->CompilationTrace, "r1: +1+1+1+2+t");
+
+    auto r2 = NewRule("r2");
+    Add(*r2, "a", {{"x", IntValue(1)}});
+    Add(*r2, "b", {{"x", Var("w")}});
+    Fx.Net.AddRule(*r2);
+    // Shared root: no mark; shared child "=1"; the join has the same tests: "=2".
+    EXPECT_EQ(r2->CompilationTrace, "r2: =1=2+t");
+
+    // Removing one keeps the shared nodes alive for the other.
+    const size_t before = Fx.Net.NodeCount();
+    Fx.Net.RemoveRule(*r2);
+    EXPECT_EQ(Fx.Net.NodeCount(), before - 1);
+    Fx.Assert("a", "x", 1);
+    Fx.Assert("b", "x", 5);
+    EXPECT_EQ(Fx.Count(*r1), 1);
+}
+
+TEST_F(ReteTest, EmptyLeftHandSideMatchesTheInitialFact) {
+    auto r = NewRule("r");
+    Fx.Net.AddRule(*r);
+    ASSERT_EQ(r->PatternCount(), 1);
+    EXPECT_EQ(r->GetPattern(0)->Name(), "Initial-Fact");
+    EXPECT_EQ(Fx.Count(*r), 1); // primed with fact 0
+}
+
+TEST_F(ReteTest, HashedJoinMatchesAndRetractionWithdraws) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "b", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r);
+    auto a1 = Fx.Assert("a", "x", 1);
+    auto a2 = Fx.Assert("a", "x", 2);
+    auto b2 = Fx.Assert("b", "x", 2);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    EXPECT_EQ(Fx.Agenda[0]->Token()->FactIdList(), "f-2, f-3");
+    Fx.Retract(a2);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    Fx.Assert("b", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 1);
+    Fx.Retract(a1);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    (void)b2;
+}
+
+TEST_F(ReteTest, NegatedPatternCountsMatchingFacts) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "b", {{"x", Var("v")}}, 1);
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 1);
+    auto b1 = Fx.Assert("b", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    auto b2 = Fx.Assert("b", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    Fx.Retract(b1);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    Fx.Retract(b2);
+    EXPECT_EQ(Fx.Count(*r), 1);
+}
+
+TEST_F(ReteTest, RetractingTheLeftFactOfANegatedJoinWithdrawsItsActivation) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "b", {{"x", Var("v")}}, 1);
+    Fx.Net.AddRule(*r);
+    auto a1 = Fx.Assert("a", "x", 1);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    Fx.Retract(a1); // the right memory is empty: the no-match child must still go
+    EXPECT_EQ(Fx.Count(*r), 0);
+}
+
+TEST_F(ReteTest, ExistsCountsPerLeftTokenWithItsJoinTests) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "b", {{"x", Var("v")}}, 2);
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 1);
+    auto a2 = Fx.Assert("a", "x", 2);
+    auto b2 = Fx.Assert("b", "x", 2);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    EXPECT_EQ(Fx.Agenda[0]->Token()->GetFact(0), a2);
+    // A second match changes nothing; the last one leaving withdraws the activation.
+    auto b2b = Fx.Assert("b", "x", 2);
+    (void)b2b;
+    EXPECT_EQ(Fx.Count(*r), 1);
+    Fx.Retract(b2);
+    EXPECT_EQ(Fx.Count(*r), 1);
+    Fx.Retract(b2b);
+    EXPECT_EQ(Fx.Count(*r), 0);
+}
+
+TEST_F(ReteTest, EachMultifieldSplitIsADistinctMatch) {
+    auto r = NewRule("r");
+    auto p = r->NewPattern("p", Fx.Templates.at("p"));
+    p->AddSlotTest(DataSlotName, MultiVar("a"), true, false, 0);
+    p->AddSlotTest(DataSlotName, Var("x"), true, false, 1);
+    p->AddSlotTest(DataSlotName, MultiVar("b"), true, false, 2);
+    p->SetMultiSlotLength(0, 3);
+    r->AddPattern(std::move(p));
+    Add(*r, "a", {{"x", Var("q")}}); // a second pattern must not merge the splits
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 7);
+    Fx.AssertOrdered("p", {AtomValue("a"), AtomValue("b"), AtomValue("c")});
+    ASSERT_EQ(Fx.Count(*r), 3);
+    std::vector<std::string> xs;
+    for (auto& act : Fx.Agenda) {
+        auto context = Fx.Root.CreateChild();
+        r->LoadBindings(*act->Token(), *context);
+        xs.push_back(context->FindBinding("x")->Value->GetText());
+    }
+    std::sort(xs.begin(), xs.end());
+    EXPECT_EQ(xs, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST_F(ReteTest, MultifieldVariableMatchesAnEmptyMultislot) {
+    auto r = NewRule("r");
+    auto p = r->NewPattern("p", Fx.Templates.at("p"));
+    p->AddSlotTest(DataSlotName, MultiVar("all"), true, false, 0);
+    r->AddPattern(std::move(p));
+    Fx.Net.AddRule(*r);
+    Fx.AssertOrdered("p", {});
+    ASSERT_EQ(Fx.Count(*r), 1);
+    auto context = Fx.Root.CreateChild();
+    r->LoadBindings(*Fx.Agenda[0]->Token(), *context);
+    EXPECT_EQ(context->FindBinding("all")->Value->GetDType(), dtList);
+}
+
+TEST_F(ReteTest, RepeatedVariableInOneOrderedFactIsCompared) {
+    auto r = NewRule("r");
+    auto p = r->NewPattern("pair", Fx.Templates.at("pair"));
+    p->AddSlotTest(DataSlotName, Var("x"), true, false, 0);
+    p->AddSlotTest(DataSlotName, Var("x"), true, false, 1);
+    p->SetMultiSlotLength(0, 2);
+    r->AddPattern(std::move(p));
+    Fx.Net.AddRule(*r);
+    Fx.AssertOrdered("pair", {IntValue(1), IntValue(2)});
+    EXPECT_EQ(Fx.Count(*r), 0);
+    Fx.AssertOrdered("pair", {IntValue(3), IntValue(3)});
+    EXPECT_EQ(Fx.Count(*r), 1);
+}
+
+TEST_F(ReteTest, AddingARulePrimesOnlyItsOwnNodes) {
+    auto r1 = NewRule("r1");
+    Add(*r1, "a", {{"x", Var("v")}});
+    Add(*r1, "b", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r1);
+    Fx.Assert("a", "x", 1);
+    Fx.Assert("b", "x", 1);
+    ASSERT_EQ(Fx.Count(*r1), 1);
+    // r1 fires; a new rule sharing its nodes must not bring r1's activation back.
+    Fx.Agenda[0]->Fire();
+    EXPECT_EQ(Fx.Count(*r1), 0);
+    const int removedBefore = Fx.Removed;
+
+    auto r2 = NewRule("r2");
+    Add(*r2, "a", {{"x", Var("w")}});
+    Add(*r2, "b", {{"x", Var("w")}});
+    Add(*r2, "b", {{"y", Var("z")}});
+    Fx.Net.AddRule(*r2);
+    EXPECT_EQ(r2->CompilationTrace, "r2: =2+2+t");
+    EXPECT_EQ(Fx.Count(*r1), 0);
+    EXPECT_EQ(Fx.Count(*r2), 1);
+    EXPECT_EQ(Fx.Removed, removedBefore);
+}
+
+TEST_F(ReteTest, TestElementKeepsPositionsAndBlocksOnConstants) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    auto t = r->NewPattern("test", nullptr);
+    r->AddPattern(std::move(t));
+    // The test pattern has no template; its predicate lives in a slot list of its own.
+    Add(*r, "b", {{"x", Var("w")}});
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 1);
+    auto b = Fx.Assert("b", "x", 9);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    auto context = Fx.Root.CreateChild();
+    r->LoadBindings(*Fx.Agenda[0]->Token(), *context);
+    // ?w is read from the b fact, not from a shifted position.
+    EXPECT_EQ(context->FindBinding("w")->Value->AsInteger(), 9);
+    (void)b;
+}
+
+TEST_F(ReteTest, ConstantOnlyTestCanBlockTheRule) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    auto t = std::make_unique<TIEPattern>(r.get(), "test", Fx.Templates.at("a"), 0);
+    auto test = std::make_unique<TIEPatternMatchTest>(
+        t.get(), sttEquals, CallValue(Fx, "eq", {IntValue(1), IntValue(2)}), -1);
+    t->AddTestToSlot("x", std::move(test));
+    r->AddPattern(std::move(t));
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 0);
+}
+
+TEST_F(ReteTest, VariableFirstBoundInANegatedPatternIsRefused) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", IntValue(1)}});
+    Add(*r, "b", {{"x", Var("v")}}, 1);
+    Add(*r, "a", {{"x", Var("v")}});
+    try {
+        Fx.Net.AddRule(*r);
+        FAIL() << "compiled";
+    } catch (const EIEException& e) {
+        EXPECT_NE(std::string(e.what()).find("negated pattern"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("v"), std::string::npos);
+    }
+}
+
+TEST_F(ReteTest, JoinsAreSharedOnlyWithTheSameUniqueness) {
+    auto r1 = NewRule("r1");
+    Add(*r1, "a", {{"x", Var("v")}});
+    Add(*r1, "b", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r1);
+    auto r2 = NewRule("r2");
+    Add(*r2, "a", {{"x", Var("v")}});
+    Add(*r2, "b", {{"x", Var("v")}})->SetUnique(true);
+    Fx.Net.AddRule(*r2);
+    EXPECT_EQ(r2->CompilationTrace, "r2: +2+t");
+    Fx.Assert("a", "x", 1);
+    Fx.Assert("b", "x", 1);
+    Fx.Assert("b", "x", 1);
+    auto b2 = TFact::Create(Fx.Templates.at("b"));
+    b2->SetSlotValue("x", IntValue(1));
+    b2->SetSlotValue("y", IntValue(5));
+    Fx.AssertFact(b2);
+    EXPECT_EQ(Fx.Count(*r1), 3);
+    // Unique stops at the first match of a left token; right activations still join.
+    EXPECT_EQ(Fx.Count(*r2), 3);
+}
+
+TEST_F(ReteTest, UniqueJoinStopsAtTheFirstMatchOfALeftToken) {
+    auto r = NewRule("r");
+    Add(*r, "b", {{"x", Var("v")}});
+    Add(*r, "a", {{"x", Var("v")}})->SetUnique(true);
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 1);
+    Fx.Assert("a", "x", 1);
+    auto second = TFact::Create(Fx.Templates.at("a"));
+    Fx.Assert("b", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 1);
+    (void)second;
+}
+
+TEST_F(ReteTest, OneShotRuleThatFiredGetsNoNewActivation) {
+    auto r = NewRule("r");
+    r->SetOneShot(true);
+    Add(*r, "a", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 1);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    Fx.Agenda[0]->Fire();
+    EXPECT_TRUE(r->Fired());
+    Fx.Assert("a", "x", 2);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    r->Reset();
+    Fx.Assert("a", "x", 3);
+    EXPECT_EQ(Fx.Count(*r), 1);
+}
+
+TEST_F(ReteTest, ClearTokenRemovesEveryActivationAndEmptiesMemories) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "b", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r);
+    Fx.Assert("a", "x", 1);
+    Fx.Assert("b", "x", 1);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    Fx.Net.AssertToken(TReteToken::CreateFirst(taClear, nullptr));
+    EXPECT_EQ(Fx.Count(*r), 0);
+    Fx.Assert("b", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 0); // the old a fact is forgotten by the memories
+}
+
+TEST_F(ReteTest, JoinReachedBySingleCallRaises) {
+    TJoinNode join(&Fx.Net);
+    auto fact = Fx.Templates.at("a")->NewFact();
+    try {
+        join.Receive(TReteToken::CreateFirst(taAdd, fact), ctSingle);
+        FAIL();
+    } catch (const EIEException& e) {
+        EXPECT_STREQ(e.what(), "Invalid Call Type: ctSingle");
+    }
+}
+
+TEST_F(ReteTest, DynamicSalienceDoesNotRecompileDuringPropagation) {
+    struct TCountingFixture {
+        int Changes = 0;
+    } counter;
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    r->OnChange = [&](TObject*) { ++counter.Changes; };
+    Fx.Net.AddRule(*r);
+    r->SetSalienceExpression(CallValue(Fx, "ten", {}));
+    EXPECT_EQ(r->Salience(), 10);
+    const int changes = counter.Changes;
+    auto* node = Fx.Net.TerminalNode(*r);
+    ASSERT_NE(node, nullptr);
+    node->ActivationSalience(); // what the agenda asks while a token is in flight
+    EXPECT_EQ(counter.Changes, changes);
+    EXPECT_EQ(r->SalienceExpression()->GetDType(), dtFunCall);
+}
+
+TEST(ReteTokenTest, HashCodesAndIdentity) {
+    auto tpl = TFactTemplate::CreateNamed(nullptr, "t");
+    tpl->AddSlot("x", IEEmptyAtom());
+    auto f5 = tpl->NewFact(), f3 = tpl->NewFact(), f2 = tpl->NewFact();
+    f5->SetFactId(5), f3->SetFactId(3), f2->SetFactId(2);
+    auto t1 = TReteToken::CreateFirst(taAdd, f5);
+    auto t2 = TReteToken::CreateChild(*t1, f3, taAdd, 1.0f);
+    auto t3 = TReteToken::CreateChild(*t2, f2, taAdd, 1.0f);
+    EXPECT_EQ(t1->GetHashCode(), 5);
+    EXPECT_EQ(t2->GetHashCode(), 43);
+    EXPECT_EQ(t3->GetHashCode(), 346);
+    EXPECT_EQ(t3->FactAt(0), f5);
+    EXPECT_EQ(t3->FactAt(5), f2);
+    auto weak = TReteToken::CreateChild(*t1, f3, taAdd, 0.5f);
+    EXPECT_FALSE(SameToken(*t2, *weak));
+    EXPECT_TRUE(SameToken(*t2, *TReteToken::CreateChild(*t1, f3, taRemove, 1.0f)));
+}
+
+TEST_F(ReteTest, ConnectivesBecomeOnePredicateOnTheSlotVariable) {
+    auto r = NewRule("r");
+    auto p = r->NewPattern("a", Fx.Templates.at("a"));
+    p->AddSlotTest("x", AtomValue("red"));
+    p->AddSlotTest("x", AtomValue("blue"), false);
+    TIEPattern* added = r->AddPattern(std::move(p));
+    ASSERT_EQ(added->SlotTestCount(0), 2);
+    EXPECT_EQ(added->GetTest(0, 0)->SlotValue()->GetText(), "?_blank_1");
+    EXPECT_EQ(added->GetTest(0, 1)->SlotValue()->GetText(),
+              "(or (eq red ?_blank_1) (eq blue ?_blank_1))");
+
+    auto r2 = NewRule("r2");
+    auto q = r2->NewPattern("a", Fx.Templates.at("a"));
+    q->AddSlotTest("x", Var("c"));
+    q->AddSlotTest("x", AtomValue("red"), true, true);
+    q->AddSlotTest("x", AtomValue("blue"), false);
+    added = r2->AddPattern(std::move(q));
+    EXPECT_EQ(added->GetTest(0, 0)->SlotValue()->GetText(), "?c");
+    EXPECT_EQ(added->GetTest(0, 1)->SlotValue()->GetText(), "(or (neq red ?c) (eq blue ?c))");
+}
+
+TEST_F(ReteTest, RulesAreNumberedAndNegatedStartsGetTheInitialFact) {
+    Fx.RuleIndex = 4;
+    TRule rule(nullptr, &Fx);
+    EXPECT_EQ(rule.RuleName(), "Rule_4");
+    Add(rule, "a", {{"x", Var("v")}}, 1);
+    ASSERT_EQ(rule.PatternCount(), 2);
+    EXPECT_EQ(rule.GetPattern(0)->Name(), "Initial-Fact");
+    EXPECT_FALSE(rule.GetPattern(1)->IsNegated() && rule.GetPattern(1)->NegatedCount() != 1);
+    Fx.Net.AddRule(rule);
+    EXPECT_EQ(Fx.Count(rule), 1);
+    Fx.Assert("a", "x", 3);
+    EXPECT_EQ(Fx.Count(rule), 0);
+}
+
+TEST_F(ReteTest, RuleRefusesBadNamesAndNegatedFirstUse) {
+    auto r = NewRule("r");
+    try {
+        r->SetRuleName("a b");
+        FAIL();
+    } catch (const EIEException& e) {
+        EXPECT_STREQ(e.what(), "a b contains unexpected character: \" \"");
+    }
+    auto p = r->NewPattern("a", Fx.Templates.at("a"));
+    p->AddSlotTest("x", Var("v"), true, true);
+    try {
+        r->AddPattern(std::move(p));
+        FAIL();
+    } catch (const EIEException& e) {
+        EXPECT_STREQ(e.what(), "First Use of Variable is negated, variable name is v");
+    }
+    auto q = r->NewPattern("a", Fx.Templates.at("a"));
+    EXPECT_THROW(q->AddSlotTest("nope", IntValue(1)), EIEException);
+}
+
+TEST_F(ReteTest, FiringBindsTheFactAddressAndTheRuleName) {
+    auto r = NewRule("check");
+    auto p = r->NewPattern("a", Fx.Templates.at("a"));
+    p->AddSlotTest("x", Var("v"));
+    p->SetBoundName("f");
+    r->AddPattern(std::move(p));
+    std::string seen;
+    int32_t id = -2;
+    r->OnFire = [&](TRule*, TIEContext* c) {
+        seen = c->FindBinding("__RULE")->Value->AsString();
+        id = c->FindBinding("f")->Value->AsFactId();
+    };
+    Fx.Net.AddRule(*r);
+    auto a = Fx.Assert("a", "x", 4);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    Fx.Agenda[0]->Fire();
+    EXPECT_EQ(seen, "check");
+    EXPECT_EQ(id, a->GetFactId());
+    EXPECT_EQ(Fx.FiredCount, 1);
+}
+
+// Growth check behind the benchmark figure: run with --gtest_also_run_disabled_tests.
+TEST_F(ReteTest, DISABLED_AssertRetractGrowsLinearly) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "b", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r);
+    auto run = [&](int n) {
+        auto start = std::chrono::steady_clock::now();
+        std::vector<TRefPtr<IFact>> facts;
+        for (int i = 0; i < n; ++i) {
+            facts.push_back(Fx.Assert("a", "x", i));
+            facts.push_back(Fx.Assert("b", "x", i));
+        }
+        EXPECT_EQ(Fx.Count(*r), n);
+        for (auto& f : facts)
+            Fx.Net.AssertToken(TReteToken::CreateFirst(taRemove, f));
+        EXPECT_EQ(Fx.Count(*r), 0);
+        Fx.Facts.resize(1);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    double small = run(10000), large = run(100000);
+    std::printf("10k: %.3fs  100k: %.3fs  ratio %.2f\n", small, large, large / small);
+}
