@@ -7,19 +7,11 @@
 #include <vector>
 
 #include "engine/IEValue.h"
-#include "platform/ClassRegistry.h"
 #include "platform/FinancialMath.h"
 
 namespace ie {
 
 namespace {
-
-// Argument i evaluated in the context; a call that gives no value reads as the empty atom.
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    const TRefPtr<IIEValue>& expression = call->GetArgument(i);
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
 
 // How one parameter of a financial routine is read from its argument: numbers with the
 // numeric getter, counts with the integer getter, the payment time by its enumeration name and
@@ -69,7 +61,7 @@ double CallWithArguments(double (*routine)(P...), IFunCall* call, TIEContext* co
                          std::index_sequence<I...>) {
     // Braced initialisation evaluates the arguments left to right, in the routine's order.
     std::tuple<decltype(TArgumentReader<P>::Read(std::declval<TRefPtr<IIEValue>>()))...> arguments{
-        TArgumentReader<P>::Read(Arg(call, static_cast<int32_t>(I), context))...};
+        TArgumentReader<P>::Read(EvalArg(call, static_cast<int32_t>(I), context))...};
     return std::apply(routine, arguments);
 }
 
@@ -242,50 +234,32 @@ TRefPtr<IIEValue> TInternalRateOfReturnFunction::Execute(IFunCall* call, TIECont
 
 namespace {
 
-template <class T> void AddFunction(TUserFunctionList& functions) {
-    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
-}
+// The function classes of the package, in the order of its functions.
+using TBusinessFunctionClasses =
+    TFunctionClasses<TDoubleDecliningBalanceFunction, TFutureValueFunction,
+                     TInterestPaymentFunction, TInterestRateFunction, TInternalRateOfReturnFunction,
+                     TNetPresentValueFunction, TNumberOfPeriodsFunction, TPaymentFunction,
+                     TPeriodPaymentFunction, TPresentValueFunction, TSLNDepreciationFunction,
+                     TSYDDepreciationFunction>;
 
 } // namespace
 
 void TBusinessPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& f = Functions();
-    AddFunction<TDoubleDecliningBalanceFunction>(f);
-    AddFunction<TFutureValueFunction>(f);
-    AddFunction<TInterestPaymentFunction>(f);
-    AddFunction<TInterestRateFunction>(f);
-    AddFunction<TInternalRateOfReturnFunction>(f);
-    AddFunction<TNetPresentValueFunction>(f);
-    AddFunction<TNumberOfPeriodsFunction>(f);
-    AddFunction<TPaymentFunction>(f);
-    AddFunction<TPeriodPaymentFunction>(f);
-    AddFunction<TPresentValueFunction>(f);
-    AddFunction<TSLNDepreciationFunction>(f);
-    AddFunction<TSYDDepreciationFunction>(f);
+    TBusinessFunctionClasses::AddTo(Functions());
 }
 
 void RegisterBusinessFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TDoubleDecliningBalanceFunction>("TDoubleDecliningBalanceFunction");
-        RegisterClass<TFutureValueFunction>("TFutureValueFunction");
-        RegisterClass<TInterestPaymentFunction>("TInterestPaymentFunction");
-        RegisterClass<TInterestRateFunction>("TInterestRateFunction");
-        RegisterClass<TInternalRateOfReturnFunction>("TInternalRateOfReturnFunction");
-        RegisterClass<TNetPresentValueFunction>("TNetPresentValueFunction");
-        RegisterClass<TNumberOfPeriodsFunction>("TNumberOfPeriodsFunction");
-        RegisterClass<TPaymentFunction>("TPaymentFunction");
-        RegisterClass<TPeriodPaymentFunction>("TPeriodPaymentFunction");
-        RegisterClass<TPresentValueFunction>("TPresentValueFunction");
-        RegisterClass<TSLNDepreciationFunction>("TSLNDepreciationFunction");
-        RegisterClass<TSYDDepreciationFunction>("TSYDDepreciationFunction");
-        return true;
-    }();
-    (void)registered;
+    TBusinessFunctionClasses::Register();
+}
+
+void RegisterBusinessPackage() {
+    RegisterPackage<TBusinessPackage, TBusinessFunctionClasses>(pBusiness);
 }
 
 namespace {
-const bool BusinessClassesRegistered = (RegisterBusinessFunctionClasses(), true);
+// Engines create the package and stored functions find their classes from start-up on.
+const bool BusinessPackageRegistered = (RegisterBusinessPackage(), true);
 } // namespace
 
 } // namespace ie

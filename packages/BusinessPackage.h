@@ -10,30 +10,18 @@
 
 namespace ie {
 
-#define IE_BUSINESS_FUNCTION(ClassType)                                                            \
-    class ClassType : public TBuiltInFunction {                                                    \
-    public:                                                                                        \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
-    }
-
-IE_BUSINESS_FUNCTION(TDoubleDecliningBalanceFunction);
-IE_BUSINESS_FUNCTION(TFutureValueFunction);
-IE_BUSINESS_FUNCTION(TInterestPaymentFunction);
-IE_BUSINESS_FUNCTION(TInterestRateFunction);
-IE_BUSINESS_FUNCTION(TInternalRateOfReturnFunction);
-IE_BUSINESS_FUNCTION(TNetPresentValueFunction);
-IE_BUSINESS_FUNCTION(TNumberOfPeriodsFunction);
-IE_BUSINESS_FUNCTION(TPaymentFunction);
-IE_BUSINESS_FUNCTION(TPeriodPaymentFunction);
-IE_BUSINESS_FUNCTION(TPresentValueFunction);
-IE_BUSINESS_FUNCTION(TSLNDepreciationFunction);
-IE_BUSINESS_FUNCTION(TSYDDepreciationFunction);
-
-#undef IE_BUSINESS_FUNCTION
+IE_BUILT_IN_FUNCTION(TDoubleDecliningBalanceFunction);
+IE_BUILT_IN_FUNCTION(TFutureValueFunction);
+IE_BUILT_IN_FUNCTION(TInterestPaymentFunction);
+IE_BUILT_IN_FUNCTION(TInterestRateFunction);
+IE_BUILT_IN_FUNCTION(TInternalRateOfReturnFunction);
+IE_BUILT_IN_FUNCTION(TNetPresentValueFunction);
+IE_BUILT_IN_FUNCTION(TNumberOfPeriodsFunction);
+IE_BUILT_IN_FUNCTION(TPaymentFunction);
+IE_BUILT_IN_FUNCTION(TPeriodPaymentFunction);
+IE_BUILT_IN_FUNCTION(TPresentValueFunction);
+IE_BUILT_IN_FUNCTION(TSLNDepreciationFunction);
+IE_BUILT_IN_FUNCTION(TSYDDepreciationFunction);
 
 class TBusinessPackage : public TUserPackage {
 public:
@@ -47,5 +35,7 @@ protected:
 // Registers the package's function classes with the class registry (once; later calls do
 // nothing), so stored package functions can be re-created by class name.
 void RegisterBusinessFunctionClasses();
+// Registers the function classes and the package's factory with the engine (done at start-up).
+void RegisterBusinessPackage();
 
 } // namespace ie

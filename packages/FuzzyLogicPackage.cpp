@@ -12,7 +12,6 @@
 #include "engine/IEHelperFunctions.h"
 #include "engine/InferenceEngine.h"
 #include "fuzzy/FuzzyConsts.h"
-#include "platform/ClassRegistry.h"
 #include "platform/FloatMath.h"
 
 namespace ie {
@@ -24,25 +23,8 @@ TFuzzyExpressionBuilder& FuzzyExpressionBuilder() {
 
 namespace {
 
-using TFunctionSpec = TVariantFunction::TSpec;
-
 // ---------------------------------------------------------------------------------------------
-// Argument access
-
-TRefPtr<IIEValue> Eval(const TRefPtr<IIEValue>& expression, TIEContext* context) {
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
-
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    return Eval(call->GetArgument(i), context);
-}
-
-TInferenceEngine& EngineOf(TIEContext* context) {
-    TInferenceEngine* engine = context ? context->Engine() : nullptr;
-    if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
-    return *engine;
-}
+// Values and arguments
 
 TRefPtr<IIEValue> NewFloat(double value) {
     return TIEValue::CreateFloat(CheckFloat(value));
@@ -130,7 +112,7 @@ TRefPtr<IFuzzySet> FuzzySetOfValue(const TRefPtr<IIEValue>& value, TIEContext* c
 }
 
 TRefPtr<IFuzzySet> FuzzySetArg(IFunCall* call, int32_t i, TIEContext* context) {
-    return FuzzySetOfValue(Arg(call, i, context), context);
+    return FuzzySetOfValue(EvalArg(call, i, context), context);
 }
 
 // The fuzzy variable of the defined type of that name.
@@ -145,7 +127,7 @@ TRefPtr<IFuzzyVariable> TypeVariable(TInferenceEngine& engine, const std::string
 // The variable an argument names: an atom or string names a defined type, a fuzzy value gives
 // its set's variable; any other kind is refused with the three accepted kinds.
 TRefPtr<IFuzzyVariable> VariableArg(IFunCall* call, int32_t i, TIEContext* context) {
-    const TRefPtr<IIEValue> value = Arg(call, i, context);
+    const TRefPtr<IIEValue> value = EvalArg(call, i, context);
     const TIEType kind = value->GetDType();
     if (kind == dtAtom || kind == dtString)
         return TypeVariable(EngineOf(context), value->AsString());
@@ -165,7 +147,7 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
     for (int32_t i = 0, n = factTemplate->SlotCount(); i < n; ++i) {
         const TRefPtr<IFactSlot> slot = factTemplate->SlotAt(i);
         const std::string& name = slot->GetName();
-        TRefPtr<IIEValue> value = Eval(fact.GetSlotValue(name), context);
+        TRefPtr<IIEValue> value = Evaluated(fact.GetSlotValue(name), context);
         if (value->GetDType() == dtList) {
             value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         } else if (slot->IsMultiSlot()) {
@@ -195,7 +177,7 @@ constexpr std::string_view OneNumber = " <numeric-expression> ";
 constexpr std::string_view TwoNumbers = " <numeric-expression> <numeric-expression> ";
 constexpr int32_t Many = AnyArgumentCount;
 
-constexpr TFunctionSpec AssertSpecs[] = {
+constexpr TVariantFunction::TSpec AssertSpecs[] = {
     {"fuzzy-assert",
      "Asserts or adds each fuzzy fact argument to the fact list using the specified fuzzy "
      "inference type.  Returns the fact-id of the last fact asserted, or FALSE",
@@ -206,7 +188,7 @@ constexpr TFunctionSpec AssertSpecs[] = {
      " [<fuzzy-inference-expression>] <fact-expression>*", 1, Many},
 };
 
-constexpr TFunctionSpec OperationSpecs[] = {
+constexpr TVariantFunction::TSpec OperationSpecs[] = {
     {"fuzzy-union",
      "Returns a fuzzy set value, which is the union, or the fuzzy OR, of the fuzzy value "
      "expressions.",
@@ -227,7 +209,7 @@ constexpr TFunctionSpec OperationSpecs[] = {
      3, Many},
 };
 
-constexpr TFunctionSpec GetFuzzySpecs[] = {
+constexpr TVariantFunction::TSpec GetFuzzySpecs[] = {
     {"get-fs", "Returns the fuzzy set value as a vector of singletons, e.g.,  ((x0 y0) (x1 y1)).",
      FactOrFuzzy, 1, 1},
     {"get-fs-length", "Returns the number of singletons in the fuzzy set as an integer.",
@@ -248,7 +230,7 @@ constexpr TFunctionSpec GetFuzzySpecs[] = {
      FactOrFuzzyNumber, 2, 2},
 };
 
-constexpr TFunctionSpec ActivationThresholdSpecs[] = {
+constexpr TVariantFunction::TSpec ActivationThresholdSpecs[] = {
     {"get-activation-threshold",
      "Returns the Rule Activation Threshold value as a floating point number between 0 and 1.",
      NoArguments, 0, 0},
@@ -258,7 +240,7 @@ constexpr TFunctionSpec ActivationThresholdSpecs[] = {
      OneNumber, 1, 1},
 };
 
-constexpr TFunctionSpec AutoTermsSpecs[] = {
+constexpr TVariantFunction::TSpec AutoTermsSpecs[] = {
     {"get-fuzzy-auto-terms", "Returns a boolean value for the FuzzyAutoTerms control variable.",
      NoArguments, 0, 0},
     {"set-fuzzy-auto-terms",
@@ -267,7 +249,7 @@ constexpr TFunctionSpec AutoTermsSpecs[] = {
      " <boolean-expression> ", 1, 1},
 };
 
-constexpr TFunctionSpec CorrelationSpecs[] = {
+constexpr TVariantFunction::TSpec CorrelationSpecs[] = {
     {"get-fuzzy-correlation",
      "Returns the fuzzy correlation method being used in the inference engine, as an atom.",
      NoArguments, 0, 0},
@@ -277,7 +259,7 @@ constexpr TFunctionSpec CorrelationSpecs[] = {
      " <correlation-expression> ", 1, 1},
 };
 
-constexpr TFunctionSpec InferenceSpecs[] = {
+constexpr TVariantFunction::TSpec InferenceSpecs[] = {
     {"get-fuzzy-inference",
      "Returns the fuzzy inference method being used in the inference engine, as an atom.",
      NoArguments, 0, 0},
@@ -287,7 +269,7 @@ constexpr TFunctionSpec InferenceSpecs[] = {
      " <fuzzy-inference-expression> ", 1, 1},
 };
 
-constexpr TFunctionSpec ThresholdSpecs[] = {
+constexpr TVariantFunction::TSpec ThresholdSpecs[] = {
     {"get-fuzzy-threshold",
      "Returns the Fuzzy Equals Threshold value as a floating point number between 0 and 1.",
      NoArguments, 0, 0},
@@ -296,7 +278,7 @@ constexpr TFunctionSpec ThresholdSpecs[] = {
      OneNumber, 1, 1},
 };
 
-constexpr TFunctionSpec UniverseSpecs[] = {
+constexpr TVariantFunction::TSpec UniverseSpecs[] = {
     {"get-u", "Returns the universe of discourse for the fuzzy fact or fuzzy type", FuzzyTypeOrFact,
      1, 1},
     {"get-u-from",
@@ -311,7 +293,7 @@ constexpr TFunctionSpec UniverseSpecs[] = {
      FuzzyTypeOrFact, 1, 1},
 };
 
-constexpr TFunctionSpec DefuzzifySpecs[] = {
+constexpr TVariantFunction::TSpec DefuzzifySpecs[] = {
     {"moment-defuzzify",
      "Returns a defuzzified floating point value, which represents the defuzzified fuzzy set "
      "using the centre of gravity (or first moment of inertia) function.",
@@ -327,7 +309,7 @@ constexpr TFunctionSpec DefuzzifySpecs[] = {
      FactIdOrFuzzy, 1, 1},
 };
 
-constexpr TFunctionSpec ShapeSpecs[] = {
+constexpr TVariantFunction::TSpec ShapeSpecs[] = {
     {"s",
      "Returns a fuzzy value using a growth curve function, i.e., the probability increases from "
      "0 to 1 between the arguments",
@@ -408,7 +390,7 @@ TRefPtr<IIEValue> TFuzzyAssertFunction::Execute(IFunCall* call, TIEContext* cont
     const bool unconditional = FuzzyAssertFunctionType() == fafAssertUnconditional;
     TFuzzyInferenceMethod method = fimMinMax;
     int32_t first = 0;
-    TRefPtr<IIEValue> head = Arg(call, 0, context);
+    TRefPtr<IIEValue> head = EvalArg(call, 0, context);
     if (IsTextType(head->GetDType())) {
         const std::string text = head->AsString();
         if (!FuzzyInferenceIndex(text, method))
@@ -421,7 +403,7 @@ TRefPtr<IIEValue> TFuzzyAssertFunction::Execute(IFunCall* call, TIEContext* cont
     bool asserted = false;
     for (int32_t i = first, n = call->ArgumentCount(); i < n; ++i) {
         // The first fact argument of the unconditional form without a method is already read.
-        const TRefPtr<IIEValue> value = i == 0 ? head : Arg(call, i, context);
+        const TRefPtr<IIEValue> value = i == 0 ? head : EvalArg(call, i, context);
         const TRefPtr<IFact> fact = value->AsFact();
         TRefPtr<ICloneable> clone = fact->Clone();
         TRefPtr<IFact> copy(dynamic_cast<IFact*>(clone.get()));
@@ -443,7 +425,7 @@ TRefPtr<IIEValue> TFuzzyOperationFunction::Execute(IFunCall* call, TIEContext* c
     TFuzzyOperation op = foZadeh;
     int32_t first = 0;
     if (explicitOperation) {
-        const std::string text = Arg(call, 0, context)->AsString();
+        const std::string text = EvalArg(call, 0, context)->AsString();
         if (!FuzzyOperationIndex(text, op))
             RaiseIE(imInvalidFuzzyOperation, text, GetFunctionName(), OperationKeywords());
         first = 1;
@@ -473,15 +455,15 @@ TRefPtr<IIEValue> TGetFuzzyFunction::Execute(IFunCall* call, TIEContext* context
     case gffGetFsLength:
         return TIEValue::CreateInteger(dtInteger, set->Count());
     case gffGetFsX:
-        return NewFloat(set->GetX(Arg(call, 1, context)->AsInteger()));
+        return NewFloat(set->GetX(EvalArg(call, 1, context)->AsInteger()));
     case gffGetFsY:
-        return NewFloat(set->GetY(Arg(call, 1, context)->AsInteger()));
+        return NewFloat(set->GetY(EvalArg(call, 1, context)->AsInteger()));
     case gffGetFsVariable: {
         const IFuzzyVariable* variable = set->GetFuzzyVariable();
         return NewAtom(variable ? std::string_view(variable->GetName()) : std::string_view());
     }
     case gffGetFsValue:
-        return NewFloat(set->GetMembership(CheckFloat(Arg(call, 1, context)->GetAsNumeric())));
+        return NewFloat(set->GetMembership(CheckFloat(EvalArg(call, 1, context)->GetAsNumeric())));
     }
     return IEEmptyAtom();
 }
@@ -493,7 +475,7 @@ TRefPtr<IIEValue> TRWActivationThresholdFunction::Execute(IFunCall* call, TIECon
     TInferenceEngine& engine = EngineOf(context);
     const float previous = engine.MinActivationStrength();
     if (RWActivationThresholdFunctionType() == atfSetActivationThreshold)
-        engine.SetMinActivationStrength(SingleOf(Arg(call, 0, context)->GetAsNumeric()));
+        engine.SetMinActivationStrength(SingleOf(EvalArg(call, 0, context)->GetAsNumeric()));
     return NewFloat(previous);
 }
 
@@ -501,7 +483,7 @@ TRefPtr<IIEValue> TRWFuzzyAutoTerms::Execute(IFunCall* call, TIEContext* context
     TInferenceEngine& engine = EngineOf(context);
     const bool previous = engine.FuzzyAutoTerms();
     if (RWFuzzyAutoTermsType() == fatSetFuzzyAutoTerms)
-        engine.SetFuzzyAutoTerms(Arg(call, 0, context)->Equals(IETrueValue().get()));
+        engine.SetFuzzyAutoTerms(EvalArg(call, 0, context)->Equals(IETrueValue().get()));
     return IEBoolValue(previous);
 }
 
@@ -509,7 +491,7 @@ TRefPtr<IIEValue> TRWFuzzyCorrelationFunction::Execute(IFunCall* call, TIEContex
     TInferenceEngine& engine = EngineOf(context);
     const TFuzzyCorrelationMethod previous = engine.FuzzyCorrelationMethod();
     if (RWFuzzyCorrelationFunctionType() == fcfSetCorrelation) {
-        const std::string text = Arg(call, 0, context)->AsString();
+        const std::string text = EvalArg(call, 0, context)->AsString();
         TFuzzyCorrelationMethod method;
         if (!FuzzyCorrelationIndex(text, method))
             RaiseIE(imInvalidFuzzyCorrelation, text, Joined(FuzzyCorrelationNames));
@@ -522,7 +504,7 @@ TRefPtr<IIEValue> TRWFuzzyInferenceFunction::Execute(IFunCall* call, TIEContext*
     TInferenceEngine& engine = EngineOf(context);
     const TFuzzyInferenceMethod previous = engine.FuzzyInferenceMethod();
     if (RWFuzzyInferenceFunctionType() == fifSetInference) {
-        const std::string text = Arg(call, 0, context)->AsString();
+        const std::string text = EvalArg(call, 0, context)->AsString();
         TFuzzyInferenceMethod method;
         if (!FuzzyInferenceIndex(text, method))
             RaiseIE(imInvalidFuzzyInference, text, Joined(FuzzyInferenceNames));
@@ -535,7 +517,7 @@ TRefPtr<IIEValue> TRWFuzzyThresholdFunction::Execute(IFunCall* call, TIEContext*
     TInferenceEngine& engine = EngineOf(context);
     const float previous = engine.FuzzyEqualsThreshold();
     if (RWFuzzyThresholdFunctionType() == ftfSetFuzzyThreshold)
-        engine.SetFuzzyEqualsThreshold(SingleOf(Arg(call, 0, context)->GetAsNumeric()));
+        engine.SetFuzzyEqualsThreshold(SingleOf(EvalArg(call, 0, context)->GetAsNumeric()));
     return NewFloat(previous);
 }
 
@@ -609,11 +591,11 @@ bool NumericLimit(const IIEValue& value, double& limit) {
 
 TRefPtr<IIEValue> TPlotFuzzySetFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string stream = Arg(call, 0, context)->AsString();
-    const std::string plotChars = Arg(call, 1, context)->AsString();
-    const TRefPtr<IIEValue> lowArg = Arg(call, 2, context);
-    const TRefPtr<IIEValue> highArg = Arg(call, 3, context);
-    const TRefPtr<IIEValue> subject = Arg(call, 4, context);
+    const std::string stream = EvalArg(call, 0, context)->AsString();
+    const std::string plotChars = EvalArg(call, 1, context)->AsString();
+    const TRefPtr<IIEValue> lowArg = EvalArg(call, 2, context);
+    const TRefPtr<IIEValue> highArg = EvalArg(call, 3, context);
+    const TRefPtr<IIEValue> subject = EvalArg(call, 4, context);
 
     std::vector<TRefPtr<IFuzzySet>> sets;
     TRefPtr<IFuzzyVariable> variable;
@@ -697,9 +679,9 @@ TRefPtr<IIEValue> TCreateFuzzyShapeFunction::Execute(IFunCall* call, TIEContext*
     auto set = MakeRef<TIEFuzzySet>(nullptr, call->GetText());
     set->SetParser(dynamic_cast<IFuzzyParser*>(context ? context->Engine() : nullptr));
     const int32_t n = call->ArgumentCount();
-    const double a = CheckFloat(Arg(call, 0, context)->GetAsNumeric());
-    const double b = CheckFloat(Arg(call, 1, context)->GetAsNumeric());
-    const auto third = [&] { return CheckFloat(Arg(call, 2, context)->GetAsNumeric()); };
+    const double a = CheckFloat(EvalArg(call, 0, context)->GetAsNumeric());
+    const double b = CheckFloat(EvalArg(call, 1, context)->GetAsNumeric());
+    const auto third = [&] { return CheckFloat(EvalArg(call, 2, context)->GetAsNumeric()); };
     switch (CreateFuzzyShapeFunctionType()) {
     case fsGrowthShape:
         set->SCurve(FuzzyDefaultFunctionValues, true, a, b, a + (b - a) / 2);
@@ -725,7 +707,7 @@ TRefPtr<IIEValue> TCreateFuzzyShapeFunction::Execute(IFunCall* call, TIEContext*
                 set->BetaCurve(FuzzyDefaultFunctionValues, b, a, c);
             else
                 set->BetaCurveWeighted(FuzzyDefaultFunctionValues, b, a, c,
-                                       CheckFloat(Arg(call, 3, context)->GetAsNumeric()));
+                                       CheckFloat(EvalArg(call, 3, context)->GetAsNumeric()));
         }
         break;
     }
@@ -737,68 +719,27 @@ TRefPtr<IIEValue> TCreateFuzzyShapeFunction::Execute(IFunCall* call, TIEContext*
 
 namespace {
 
-template <class T> void AddFunction(TUserFunctionList& functions) {
-    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
-}
-
-// A variant created under one of its names.
-template <class T> void AddNamed(TUserFunctionList& functions, std::string_view name) {
-    auto function = MakeRef<T>();
-    function->SetFunctionName(name);
-    functions.Add(TRefPtr<IUserFunction>(function.get()));
-}
-
-template <class T, size_t N>
-void AddVariants(TUserFunctionList& functions, const TFunctionSpec (&specs)[N]) {
-    for (const TFunctionSpec& spec : specs)
-        AddNamed<T>(functions, spec.Name);
-}
+// The function classes of the package, in the order of its functions.
+using TFuzzyLogicFunctionClasses =
+    TFunctionClasses<TCreateFuzzySetFunction, TFuzzyAssertFunction, TFuzzyOperationFunction,
+                     TGetFuzzyFunction, TRWActivationThresholdFunction, TRWFuzzyAutoTerms,
+                     TRWFuzzyCorrelationFunction, TRWFuzzyInferenceFunction,
+                     TRWFuzzyThresholdFunction, TUniverseOfDiscourseFunction, TDefuzzifyFunction,
+                     TPlotFuzzySetFunction, TCreateFuzzyShapeFunction>;
 
 } // namespace
 
 void TFuzzyLogicPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& f = Functions();
-    AddFunction<TCreateFuzzySetFunction>(f);
-    AddVariants<TFuzzyAssertFunction>(f, AssertSpecs);
-    AddVariants<TFuzzyOperationFunction>(f, OperationSpecs);
-    AddVariants<TGetFuzzyFunction>(f, GetFuzzySpecs);
-    AddVariants<TRWActivationThresholdFunction>(f, ActivationThresholdSpecs);
-    AddVariants<TRWFuzzyAutoTerms>(f, AutoTermsSpecs);
-    AddVariants<TRWFuzzyCorrelationFunction>(f, CorrelationSpecs);
-    AddVariants<TRWFuzzyInferenceFunction>(f, InferenceSpecs);
-    AddVariants<TRWFuzzyThresholdFunction>(f, ThresholdSpecs);
-    AddVariants<TUniverseOfDiscourseFunction>(f, UniverseSpecs);
-    AddVariants<TDefuzzifyFunction>(f, DefuzzifySpecs);
-    AddFunction<TPlotFuzzySetFunction>(f);
-    AddVariants<TCreateFuzzyShapeFunction>(f, ShapeSpecs);
+    TFuzzyLogicFunctionClasses::AddTo(Functions());
 }
 
 void RegisterFuzzyLogicFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TCreateFuzzySetFunction>("TCreateFuzzySetFunction");
-        RegisterClass<TFuzzyAssertFunction>("TFuzzyAssertFunction");
-        RegisterClass<TFuzzyOperationFunction>("TFuzzyOperationFunction");
-        RegisterClass<TGetFuzzyFunction>("TGetFuzzyFunction");
-        RegisterClass<TRWActivationThresholdFunction>("TRWActivationThresholdFunction");
-        RegisterClass<TRWFuzzyAutoTerms>("TRWFuzzyAutoTerms");
-        RegisterClass<TRWFuzzyCorrelationFunction>("TRWFuzzyCorrelationFunction");
-        RegisterClass<TRWFuzzyInferenceFunction>("TRWFuzzyInferenceFunction");
-        RegisterClass<TRWFuzzyThresholdFunction>("TRWFuzzyThresholdFunction");
-        RegisterClass<TUniverseOfDiscourseFunction>("TUniverseOfDiscourseFunction");
-        RegisterClass<TDefuzzifyFunction>("TDefuzzifyFunction");
-        RegisterClass<TPlotFuzzySetFunction>("TPlotFuzzySetFunction");
-        RegisterClass<TCreateFuzzyShapeFunction>("TCreateFuzzyShapeFunction");
-        return true;
-    }();
-    (void)registered;
+    TFuzzyLogicFunctionClasses::Register();
 }
 
 void RegisterFuzzyLogicPackage() {
-    RegisterFuzzyLogicFunctionClasses();
-    RegisterPackageFactory(pFuzzyLogic, [](TInferenceEngine* engine) -> TComponent* {
-        return NewPackage<TFuzzyLogicPackage>(engine);
-    });
+    RegisterPackage<TFuzzyLogicPackage, TFuzzyLogicFunctionClasses>(pFuzzyLogic);
 }
 
 namespace {

@@ -16,7 +16,6 @@
 
 #include "engine/IEPackages.h"
 #include "engine/IEValue.h"
-#include "packages/MiscPackage.h"
 #include "packages/StandardPackage.h"
 
 namespace ie {
@@ -59,54 +58,27 @@ enum TCreateFuzzyShapeFunctionType : uint8_t {
     fsBetaShape
 };
 
-// A variant class with its selector property `Selector` of enumeration type `Enum`.
-#define IE_FUZZY_VARIANT_FUNCTION(ClassType, Enum, Selector)                                       \
-    class ClassType : public TVariantFunction {                                                    \
-    public:                                                                                        \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
-        Enum Selector() const noexcept { return static_cast<Enum>(Variant()); }                    \
-        void Set##Selector(Enum value) { SelectVariant(value); }                                   \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
-    }
+IE_VARIANT_FUNCTION(TFuzzyAssertFunction, TFuzzyAssertFunctionType, FuzzyAssertFunctionType);
+IE_VARIANT_FUNCTION(TFuzzyOperationFunction, TFuzzyOperationFunctionType,
+                    FuzzyOperationFunctionType);
+IE_VARIANT_FUNCTION(TGetFuzzyFunction, TGetFuzzyFunctionType, GetFuzzyFunctionType);
+IE_VARIANT_FUNCTION(TRWActivationThresholdFunction, TRWActivationThresholdFunctionType,
+                    RWActivationThresholdFunctionType);
+IE_VARIANT_FUNCTION(TRWFuzzyAutoTerms, TRWFuzzyAutoTermsType, RWFuzzyAutoTermsType);
+IE_VARIANT_FUNCTION(TRWFuzzyCorrelationFunction, TRWFuzzyCorrelationFunctionType,
+                    RWFuzzyCorrelationFunctionType);
+IE_VARIANT_FUNCTION(TRWFuzzyInferenceFunction, TRWFuzzyInferenceFunctionType,
+                    RWFuzzyInferenceFunctionType);
+IE_VARIANT_FUNCTION(TRWFuzzyThresholdFunction, TRWFuzzyThresholdFunctionType,
+                    RWFuzzyThresholdFunctionType);
+IE_VARIANT_FUNCTION(TUniverseOfDiscourseFunction, TUniverseOfDiscourseFunctionType,
+                    UniverseOfDiscourseFunctionType);
+IE_VARIANT_FUNCTION(TDefuzzifyFunction, TDefuzzifyFunctionType, DefuzzifyFunctionType);
+IE_VARIANT_FUNCTION(TCreateFuzzyShapeFunction, TCreateFuzzyShapeFunctionType,
+                    CreateFuzzyShapeFunctionType);
 
-IE_FUZZY_VARIANT_FUNCTION(TFuzzyAssertFunction, TFuzzyAssertFunctionType, FuzzyAssertFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TFuzzyOperationFunction, TFuzzyOperationFunctionType,
-                          FuzzyOperationFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TGetFuzzyFunction, TGetFuzzyFunctionType, GetFuzzyFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TRWActivationThresholdFunction, TRWActivationThresholdFunctionType,
-                          RWActivationThresholdFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TRWFuzzyAutoTerms, TRWFuzzyAutoTermsType, RWFuzzyAutoTermsType);
-IE_FUZZY_VARIANT_FUNCTION(TRWFuzzyCorrelationFunction, TRWFuzzyCorrelationFunctionType,
-                          RWFuzzyCorrelationFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TRWFuzzyInferenceFunction, TRWFuzzyInferenceFunctionType,
-                          RWFuzzyInferenceFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TRWFuzzyThresholdFunction, TRWFuzzyThresholdFunctionType,
-                          RWFuzzyThresholdFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TUniverseOfDiscourseFunction, TUniverseOfDiscourseFunctionType,
-                          UniverseOfDiscourseFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TDefuzzifyFunction, TDefuzzifyFunctionType, DefuzzifyFunctionType);
-IE_FUZZY_VARIANT_FUNCTION(TCreateFuzzyShapeFunction, TCreateFuzzyShapeFunctionType,
-                          CreateFuzzyShapeFunctionType);
-
-#undef IE_FUZZY_VARIANT_FUNCTION
-
-#define IE_FUZZY_FUNCTION(ClassType)                                                               \
-    class ClassType : public TBuiltInFunction {                                                    \
-    public:                                                                                        \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
-    }
-
-IE_FUZZY_FUNCTION(TCreateFuzzySetFunction); // create-fuzzy-value
-IE_FUZZY_FUNCTION(TPlotFuzzySetFunction);   // plot-fuzzy-value
-
-#undef IE_FUZZY_FUNCTION
+IE_BUILT_IN_FUNCTION(TCreateFuzzySetFunction); // create-fuzzy-value
+IE_BUILT_IN_FUNCTION(TPlotFuzzySetFunction);   // plot-fuzzy-value
 
 // The engine's builder of a fuzzy value from a linguistic expression over a variable (the items
 // unevaluated, evaluated in the context as the expression is read). create-fuzzy-value calls it;

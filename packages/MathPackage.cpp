@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "engine/IEValue.h"
-#include "platform/ClassRegistry.h"
 #include "platform/FloatMath.h"
 #include "platform/Random.h"
 
@@ -15,13 +15,6 @@ namespace {
 
 constexpr std::string_view NumericArgument = " <numeric-expression>";
 constexpr std::string_view NumericArguments = " <numeric-expression>+";
-
-// Argument i evaluated in the context; a call that gives no value reads as the empty atom.
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    const TRefPtr<IIEValue>& expression = call->GetArgument(i);
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
 
 TRefPtr<IIEValue> NewInteger(int32_t value) {
     return TIEValue::CreateInteger(dtInteger, value);
@@ -58,6 +51,19 @@ int32_t IntegerDivide(int32_t a, int32_t b) {
     return a / b;
 }
 
+// +, - and *: the arguments from `from` on combined in turn into `total`, each step checked; the
+// result is a float when a float took part (`isFloat` tells whether one did before `from`).
+template <class Op>
+TRefPtr<IIEValue> Combined(IFunCall* call, int32_t from, TIEContext* context, double total,
+                           bool isFloat) {
+    for (int32_t i = from, n = call->ArgumentCount(); i < n; ++i) {
+        const TRefPtr<IIEValue> v = EvalArg(call, i, context);
+        total = CheckFloat(Op()(total, v->GetAsNumeric()));
+        isFloat = isFloat || v->GetDType() == dtFloat;
+    }
+    return NumberResult(total, isFloat);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -70,14 +76,7 @@ TPlusFunction::TPlusFunction()
                        NumericArguments) {}
 
 TRefPtr<IIEValue> TPlusFunction::Execute(IFunCall* call, TIEContext* context) {
-    double sum = 0.0;
-    bool isFloat = false;
-    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
-        TRefPtr<IIEValue> v = Arg(call, i, context);
-        sum = CheckFloat(sum + v->GetAsNumeric());
-        isFloat = isFloat || v->GetDType() == dtFloat;
-    }
-    return NumberResult(sum, isFloat);
+    return Combined<std::plus<double>>(call, 0, context, 0.0, false);
 }
 
 TTimesFunction::TTimesFunction()
@@ -87,14 +86,7 @@ TTimesFunction::TTimesFunction()
                        NumericArguments) {}
 
 TRefPtr<IIEValue> TTimesFunction::Execute(IFunCall* call, TIEContext* context) {
-    double product = 1.0;
-    bool isFloat = false;
-    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
-        TRefPtr<IIEValue> v = Arg(call, i, context);
-        product = CheckFloat(product * v->GetAsNumeric());
-        isFloat = isFloat || v->GetDType() == dtFloat;
-    }
-    return NumberResult(product, isFloat);
+    return Combined<std::multiplies<double>>(call, 0, context, 1.0, false);
 }
 
 TMinusFunction::TMinusFunction()
@@ -104,15 +96,9 @@ TMinusFunction::TMinusFunction()
                        NumericArguments, 1) {}
 
 TRefPtr<IIEValue> TMinusFunction::Execute(IFunCall* call, TIEContext* context) {
-    TRefPtr<IIEValue> first = Arg(call, 0, context);
-    double difference = first->GetAsNumeric();
-    bool isFloat = first->GetDType() == dtFloat;
-    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        TRefPtr<IIEValue> v = Arg(call, i, context);
-        difference = CheckFloat(difference - v->GetAsNumeric());
-        isFloat = isFloat || v->GetDType() == dtFloat;
-    }
-    return NumberResult(difference, isFloat);
+    const TRefPtr<IIEValue> first = EvalArg(call, 0, context);
+    return Combined<std::minus<double>>(call, 1, context, first->GetAsNumeric(),
+                                        first->GetDType() == dtFloat);
 }
 
 TDivideFunction::TDivideFunction()
@@ -122,9 +108,9 @@ TDivideFunction::TDivideFunction()
                        NumericArguments, 1) {}
 
 TRefPtr<IIEValue> TDivideFunction::Execute(IFunCall* call, TIEContext* context) {
-    double quotient = CheckFloat(Arg(call, 0, context)->GetAsNumeric());
+    double quotient = CheckFloat(EvalArg(call, 0, context)->GetAsNumeric());
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = FloatDivide(quotient, Arg(call, i, context)->GetAsNumeric());
+        quotient = FloatDivide(quotient, EvalArg(call, i, context)->GetAsNumeric());
     return NewFloat(quotient);
 }
 
@@ -135,9 +121,9 @@ TIntegerDivideFunction::TIntegerDivideFunction()
                        " <integer-expression>+", 1) {}
 
 TRefPtr<IIEValue> TIntegerDivideFunction::Execute(IFunCall* call, TIEContext* context) {
-    int32_t quotient = Arg(call, 0, context)->AsInteger();
+    int32_t quotient = EvalArg(call, 0, context)->AsInteger();
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = IntegerDivide(quotient, Arg(call, i, context)->AsInteger());
+        quotient = IntegerDivide(quotient, EvalArg(call, i, context)->AsInteger());
     return NewInteger(quotient);
 }
 
@@ -148,8 +134,8 @@ TModFunction::TModFunction()
                        " <integer-expression> <integer-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TModFunction::Execute(IFunCall* call, TIEContext* context) {
-    const int32_t a = Arg(call, 0, context)->AsInteger();
-    const int32_t b = Arg(call, 1, context)->AsInteger();
+    const int32_t a = EvalArg(call, 0, context)->AsInteger();
+    const int32_t b = EvalArg(call, 1, context)->AsInteger();
     // The quotient must exist for the remainder to: the same failures as div.
     IntegerDivide(a, b);
     return NewInteger(a % b);
@@ -163,7 +149,7 @@ TAbsFunction::TAbsFunction()
 }
 
 TRefPtr<IIEValue> TAbsFunction::Execute(IFunCall* call, TIEContext* context) {
-    TRefPtr<IIEValue> v = Arg(call, 0, context);
+    TRefPtr<IIEValue> v = EvalArg(call, 0, context);
     switch (v->GetDType()) {
     case dtInteger:
         // The magnitude of the most negative integer does not fit: it raises, never comes
@@ -180,11 +166,11 @@ namespace {
 
 // max and min: the best value so far; a float that was once the best keeps the result a float.
 template <class Better> TRefPtr<IIEValue> Extreme(IFunCall* call, TIEContext* context) {
-    TRefPtr<IIEValue> first = Arg(call, 0, context);
+    TRefPtr<IIEValue> first = EvalArg(call, 0, context);
     double best = CheckFloat(first->GetAsNumeric());
     bool isFloat = first->GetDType() == dtFloat;
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        TRefPtr<IIEValue> v = Arg(call, i, context);
+        TRefPtr<IIEValue> v = EvalArg(call, i, context);
         const double x = CheckFloat(v->GetAsNumeric());
         if (Better()(x, best)) {
             best = x;
@@ -221,7 +207,7 @@ TFloatFunction::TFloatFunction()
     : TBuiltInFunction("float", "Returns its argument as a float", NumericArgument, 1, 1) {}
 
 TRefPtr<IIEValue> TFloatFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewFloat(Arg(call, 0, context)->GetAsNumeric());
+    return NewFloat(EvalArg(call, 0, context)->GetAsNumeric());
 }
 
 TIntegerFunction::TIntegerFunction()
@@ -230,7 +216,7 @@ TIntegerFunction::TIntegerFunction()
                        NumericArgument, 1, 1) {}
 
 TRefPtr<IIEValue> TIntegerFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewInteger(Arg(call, 0, context)->AsInteger());
+    return NewInteger(EvalArg(call, 0, context)->AsInteger());
 }
 
 TRoundFunction::TRoundFunction()
@@ -241,7 +227,7 @@ TRoundFunction::TRoundFunction()
 
 TRefPtr<IIEValue> TRoundFunction::Execute(IFunCall* call, TIEContext* context) {
     // nearbyint in the default rounding mode sends halves to the even neighbour.
-    return NewFloat(std::nearbyint(CheckFloat(Arg(call, 0, context)->GetAsNumeric())));
+    return NewFloat(std::nearbyint(CheckFloat(EvalArg(call, 0, context)->GetAsNumeric())));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -252,7 +238,7 @@ TExpFunction::TExpFunction()
                        1) {}
 
 TRefPtr<IIEValue> TExpFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewFloat(Exp(Arg(call, 0, context)->GetAsNumeric()));
+    return NewFloat(Exp(EvalArg(call, 0, context)->GetAsNumeric()));
 }
 
 TExptFunction::TExptFunction()
@@ -260,8 +246,8 @@ TExptFunction::TExptFunction()
                        " <numeric-expression> <numeric-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TExptFunction::Execute(IFunCall* call, TIEContext* context) {
-    const double base = Arg(call, 0, context)->GetAsNumeric();
-    const double exponent = Arg(call, 1, context)->GetAsNumeric();
+    const double base = EvalArg(call, 0, context)->GetAsNumeric();
+    const double exponent = EvalArg(call, 1, context)->GetAsNumeric();
     return NewFloat(Power(base, exponent));
 }
 
@@ -270,7 +256,7 @@ TLogFunction::TLogFunction()
                        1) {}
 
 TRefPtr<IIEValue> TLogFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewFloat(Ln(Arg(call, 0, context)->GetAsNumeric()));
+    return NewFloat(Ln(EvalArg(call, 0, context)->GetAsNumeric()));
 }
 
 TLog10Function::TLog10Function()
@@ -278,14 +264,14 @@ TLog10Function::TLog10Function()
                        1) {}
 
 TRefPtr<IIEValue> TLog10Function::Execute(IFunCall* call, TIEContext* context) {
-    return NewFloat(Log10(Arg(call, 0, context)->GetAsNumeric()));
+    return NewFloat(Log10(EvalArg(call, 0, context)->GetAsNumeric()));
 }
 
 TSqrtFunction::TSqrtFunction()
     : TBuiltInFunction("sqrt", "Returns the square root of its argument", NumericArgument, 1, 1) {}
 
 TRefPtr<IIEValue> TSqrtFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewFloat(Sqrt(Arg(call, 0, context)->GetAsNumeric()));
+    return NewFloat(Sqrt(EvalArg(call, 0, context)->GetAsNumeric()));
 }
 
 TPiFunction::TPiFunction() : TBuiltInFunction("PI", "Returns the value of pi", "", 0, 0) {}
@@ -308,10 +294,10 @@ TRefPtr<IIEValue> TRandomFunction::Execute(IFunCall* call, TIEContext* context) 
     case 0:
         return NewInteger(Random(65536));
     case 1:
-        return NewInteger(Random(Arg(call, 0, context)->AsInteger()));
+        return NewInteger(Random(EvalArg(call, 0, context)->AsInteger()));
     default: {
-        const int64_t low = Arg(call, 0, context)->AsInteger();
-        const int32_t high = Arg(call, 1, context)->AsInteger();
+        const int64_t low = EvalArg(call, 0, context)->AsInteger();
+        const int32_t high = EvalArg(call, 1, context)->AsInteger();
         return NewInteger(CheckedInteger(low + Random(high)));
     }
     }
@@ -325,7 +311,7 @@ TRandomizeFunction::TRandomizeFunction()
 
 TRefPtr<IIEValue> TRandomizeFunction::Execute(IFunCall* call, TIEContext* context) {
     if (call->ArgumentCount() > 0)
-        SetRandSeed(static_cast<uint32_t>(Arg(call, 0, context)->AsInteger()));
+        SetRandSeed(static_cast<uint32_t>(EvalArg(call, 0, context)->AsInteger()));
     else
         Randomize();
     return IETrueValue();
@@ -336,7 +322,7 @@ TSeedFunction::TSeedFunction()
                        " <integer-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TSeedFunction::Execute(IFunCall* call, TIEContext* context) {
-    SetRandSeed(static_cast<uint32_t>(Arg(call, 0, context)->AsInteger()));
+    SetRandSeed(static_cast<uint32_t>(EvalArg(call, 0, context)->AsInteger()));
     return IETrueValue();
 }
 
@@ -345,68 +331,32 @@ TRefPtr<IIEValue> TSeedFunction::Execute(IFunCall* call, TIEContext* context) {
 
 namespace {
 
-template <class T> void AddFunction(TUserFunctionList& functions) {
-    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
-}
+// The function classes of the package, in the order of its functions.
+using TMathFunctionClasses =
+    TFunctionClasses<TAbsFunction, TIntegerDivideFunction, TDivideFunction, TExpFunction,
+                     TExptFunction, TFloatFunction, TIntegerFunction, TLogFunction, TLog10Function,
+                     TMaxFunction, TMinFunction, TMinusFunction, TModFunction, TPiFunction,
+                     TPlusFunction, TRandomFunction, TRandomizeFunction, TRoundFunction,
+                     TSeedFunction, TSqrtFunction, TTimesFunction>;
 
 } // namespace
 
 void TMathPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& f = Functions();
-    AddFunction<TAbsFunction>(f);
-    AddFunction<TIntegerDivideFunction>(f);
-    AddFunction<TDivideFunction>(f);
-    AddFunction<TExpFunction>(f);
-    AddFunction<TExptFunction>(f);
-    AddFunction<TFloatFunction>(f);
-    AddFunction<TIntegerFunction>(f);
-    AddFunction<TLogFunction>(f);
-    AddFunction<TLog10Function>(f);
-    AddFunction<TMaxFunction>(f);
-    AddFunction<TMinFunction>(f);
-    AddFunction<TMinusFunction>(f);
-    AddFunction<TModFunction>(f);
-    AddFunction<TPiFunction>(f);
-    AddFunction<TPlusFunction>(f);
-    AddFunction<TRandomFunction>(f);
-    AddFunction<TRandomizeFunction>(f);
-    AddFunction<TRoundFunction>(f);
-    AddFunction<TSeedFunction>(f);
-    AddFunction<TSqrtFunction>(f);
-    AddFunction<TTimesFunction>(f);
+    TMathFunctionClasses::AddTo(Functions());
 }
 
 void RegisterMathFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TAbsFunction>("TAbsFunction");
-        RegisterClass<TIntegerDivideFunction>("TIntegerDivideFunction");
-        RegisterClass<TDivideFunction>("TDivideFunction");
-        RegisterClass<TExpFunction>("TExpFunction");
-        RegisterClass<TExptFunction>("TExptFunction");
-        RegisterClass<TFloatFunction>("TFloatFunction");
-        RegisterClass<TIntegerFunction>("TIntegerFunction");
-        RegisterClass<TLogFunction>("TLogFunction");
-        RegisterClass<TLog10Function>("TLog10Function");
-        RegisterClass<TMaxFunction>("TMaxFunction");
-        RegisterClass<TMinFunction>("TMinFunction");
-        RegisterClass<TMinusFunction>("TMinusFunction");
-        RegisterClass<TModFunction>("TModFunction");
-        RegisterClass<TPiFunction>("TPiFunction");
-        RegisterClass<TPlusFunction>("TPlusFunction");
-        RegisterClass<TRandomFunction>("TRandomFunction");
-        RegisterClass<TRandomizeFunction>("TRandomizeFunction");
-        RegisterClass<TRoundFunction>("TRoundFunction");
-        RegisterClass<TSeedFunction>("TSeedFunction");
-        RegisterClass<TSqrtFunction>("TSqrtFunction");
-        RegisterClass<TTimesFunction>("TTimesFunction");
-        return true;
-    }();
-    (void)registered;
+    TMathFunctionClasses::Register();
+}
+
+void RegisterMathPackage() {
+    RegisterPackage<TMathPackage, TMathFunctionClasses>(pMath);
 }
 
 namespace {
-const bool MathClassesRegistered = (RegisterMathFunctionClasses(), true);
+// Engines create the package and stored functions find their classes from start-up on.
+const bool MathPackageRegistered = (RegisterMathPackage(), true);
 } // namespace
 
 } // namespace ie

@@ -16,39 +16,27 @@
 
 namespace ie {
 
-#define IE_MATH_FUNCTION(ClassType)                                                                \
-    class ClassType : public TBuiltInFunction {                                                    \
-    public:                                                                                        \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
-    }
-
-IE_MATH_FUNCTION(TAbsFunction);
-IE_MATH_FUNCTION(TIntegerDivideFunction); // div
-IE_MATH_FUNCTION(TDivideFunction);        // /
-IE_MATH_FUNCTION(TExpFunction);
-IE_MATH_FUNCTION(TExptFunction); // **
-IE_MATH_FUNCTION(TFloatFunction);
-IE_MATH_FUNCTION(TIntegerFunction);
-IE_MATH_FUNCTION(TLogFunction);
-IE_MATH_FUNCTION(TLog10Function);
-IE_MATH_FUNCTION(TMaxFunction);
-IE_MATH_FUNCTION(TMinFunction);
-IE_MATH_FUNCTION(TMinusFunction);
-IE_MATH_FUNCTION(TModFunction);
-IE_MATH_FUNCTION(TPiFunction);
-IE_MATH_FUNCTION(TPlusFunction);
-IE_MATH_FUNCTION(TRandomFunction);
-IE_MATH_FUNCTION(TRandomizeFunction);
-IE_MATH_FUNCTION(TRoundFunction);
-IE_MATH_FUNCTION(TSeedFunction);
-IE_MATH_FUNCTION(TSqrtFunction);
-IE_MATH_FUNCTION(TTimesFunction); // *
-
-#undef IE_MATH_FUNCTION
+IE_BUILT_IN_FUNCTION(TAbsFunction);
+IE_BUILT_IN_FUNCTION(TIntegerDivideFunction); // div
+IE_BUILT_IN_FUNCTION(TDivideFunction);        // /
+IE_BUILT_IN_FUNCTION(TExpFunction);
+IE_BUILT_IN_FUNCTION(TExptFunction); // **
+IE_BUILT_IN_FUNCTION(TFloatFunction);
+IE_BUILT_IN_FUNCTION(TIntegerFunction);
+IE_BUILT_IN_FUNCTION(TLogFunction);
+IE_BUILT_IN_FUNCTION(TLog10Function);
+IE_BUILT_IN_FUNCTION(TMaxFunction);
+IE_BUILT_IN_FUNCTION(TMinFunction);
+IE_BUILT_IN_FUNCTION(TMinusFunction);
+IE_BUILT_IN_FUNCTION(TModFunction);
+IE_BUILT_IN_FUNCTION(TPiFunction);
+IE_BUILT_IN_FUNCTION(TPlusFunction);
+IE_BUILT_IN_FUNCTION(TRandomFunction);
+IE_BUILT_IN_FUNCTION(TRandomizeFunction);
+IE_BUILT_IN_FUNCTION(TRoundFunction);
+IE_BUILT_IN_FUNCTION(TSeedFunction);
+IE_BUILT_IN_FUNCTION(TSqrtFunction);
+IE_BUILT_IN_FUNCTION(TTimesFunction); // *
 
 class TMathPackage : public TUserPackage {
 public:
@@ -62,5 +50,7 @@ protected:
 // Registers the package's function classes with the class registry (once; later calls do
 // nothing), so stored package functions can be re-created by class name.
 void RegisterMathFunctionClasses();
+// Registers the function classes and the package's factory with the engine (done at start-up).
+void RegisterMathPackage();
 
 } // namespace ie

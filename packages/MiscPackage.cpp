@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <mutex>
 
 #include "containers/Structures.h"
 #include "engine/IEFacts.h"
@@ -10,7 +9,6 @@
 #include "engine/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "packages/StandardPackage.h"
-#include "platform/ClassRegistry.h"
 #include "platform/DateTime.h"
 #include "platform/DialogService.h"
 #include "platform/Format.h"
@@ -19,17 +17,9 @@ namespace ie {
 
 namespace {
 
-// Argument `index` evaluated in the context; a missing element or a call that gives no value
-// reads as the empty atom, so no body dereferences nothing.
-TRefPtr<IIEValue> EvalArg(IFunCall* call, TIEContext* context, int32_t index) {
-    const TRefPtr<IIEValue>& expression = call->GetArgument(index);
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
-
 // The argument's text, or empty when the call has fewer arguments.
 std::string OptionalText(IFunCall* call, TIEContext* context, int32_t index) {
-    return index < call->ArgumentCount() ? EvalArg(call, context, index)->AsString() : "";
+    return index < call->ArgumentCount() ? EvalArg(call, index, context)->AsString() : "";
 }
 
 TRefPtr<IIEValue> StringValue(std::string_view text) {
@@ -115,44 +105,10 @@ constexpr std::array<TVariantFunction::TSpec, 5> PrettyPrintSpecs = {{
      " <type-name>", 1, 1},
 }};
 
-// Makes a variant function object and selects the variant by name.
-template <class T> TRefPtr<IUserFunction> CreateNamed(std::string_view name) {
-    TRefPtr<T> f = MakeRef<T>();
-    f->SetFunctionName(name);
-    return f;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Variant classes
-
-TVariantFunction::TVariantFunction(std::span<const TSpec> variants)
-    : TBuiltInFunction(variants[0].Name, variants[0].Help, variants[0].Arguments, variants[0].Min,
-                       variants[0].Max),
-      FVariants(variants) {}
-
-void TVariantFunction::SetFunctionName(std::string_view name) {
-    TBuiltInFunction::SetFunctionName(name);
-    for (size_t i = 0; i < FVariants.size(); ++i)
-        if (FVariants[i].Name == name) return ApplyVariant(static_cast<int>(i));
-}
-
-void TVariantFunction::SelectVariant(int index) {
-    TBuiltInFunction::SetFunctionName(FVariants[static_cast<size_t>(index)].Name);
-    ApplyVariant(index);
-}
-
-// Comment, argument text and counts of the variant; the maximum first, since the maximum setter
-// lowers the minimum and the minimum setter raises the maximum.
-void TVariantFunction::ApplyVariant(int index) {
-    const TSpec& spec = FVariants[static_cast<size_t>(index)];
-    FVariant = index;
-    SetComment(Format(HelpFormat(), spec.Help, spec.Name));
-    SetArgumentString(spec.Arguments);
-    SetMaxArgumentCount(spec.Max);
-    SetMinArgumentCount(spec.Min);
-}
 
 TDecodeDateTimeFunction::TDecodeDateTimeFunction() : TVariantFunction(DecodeSpecs) {}
 TEncodeDateTimeFunction::TEncodeDateTimeFunction() : TVariantFunction(EncodeSpecs) {}
@@ -164,7 +120,7 @@ TPrettyPrintFunction::TPrettyPrintFunction() : TVariantFunction(PrettyPrintSpecs
 // Dates and times
 
 TRefPtr<IIEValue> TDecodeDateTimeFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TDateTime value = EvalArg(call, context, 0)->GetAsNumeric();
+    const TDateTime value = EvalArg(call, 0, context)->GetAsNumeric();
     int year, month, day, hour, minute, second, msec;
     // The platform's decoding rounds to whole milliseconds first, so an encoded time decodes to
     // the fields it was made from (no 59.999 seconds for a minute).
@@ -177,7 +133,7 @@ TRefPtr<IIEValue> TDecodeDateTimeFunction::Execute(IFunCall* call, TIEContext* c
 TRefPtr<IIEValue> TEncodeDateTimeFunction::Execute(IFunCall* call, TIEContext* context) {
     const int32_t n = call->ArgumentCount();
     auto part = [&](int32_t index, int fallback) {
-        return index < n ? EvalArg(call, context, index)->AsInteger() : fallback;
+        return index < n ? EvalArg(call, index, context)->AsInteger() : fallback;
     };
     if (Encode() == edtDate) {
         const int year = part(0, 1);
@@ -205,7 +161,7 @@ TRefPtr<IIEValue> TSystemDateTimeFunction::Execute(IFunCall*, TIEContext*) {
 }
 
 TRefPtr<IIEValue> TDateTimeStringFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> arg = EvalArg(call, context, 0);
+    const TRefPtr<IIEValue> arg = EvalArg(call, 0, context);
     switch (Conversion()) {
     case dtsStrDateTime:
         return TIEValue::CreateFloat(StrToDateTime(arg->AsString()));
@@ -225,7 +181,7 @@ TRefPtr<IIEValue> TDateTimeStringFunction::Execute(IFunCall* call, TIEContext* c
     const TDateTime value = arg->GetAsNumeric();
     // Without a format the platform writes its default short date and long time form.
     const std::string format =
-        call->ArgumentCount() > 1 ? StripQuotes(EvalArg(call, context, 1)->AsString()) : "";
+        call->ArgumentCount() > 1 ? StripQuotes(EvalArg(call, 1, context)->AsString()) : "";
     return StringValue(FormatDateTime(format, value));
 }
 
@@ -277,17 +233,17 @@ TMessageDlgFunction::TMessageDlgFunction()
           2, 4) {}
 
 TRefPtr<IIEValue> TMessageDlgFunction::Execute(IFunCall* call, TIEContext* context) {
-    const std::string text = EvalArg(call, context, 0)->AsString();
-    const std::string typeName = EvalArg(call, context, 1)->AsString();
+    const std::string text = EvalArg(call, 0, context)->AsString();
+    const std::string typeName = EvalArg(call, 1, context)->AsString();
     // A name that is no dialog type or button is refused before any dialog opens.
     TMsgDlgType type;
     if (!TryStrToMsgDlgType(typeName, type)) RaiseIE(imBadArgument, typeName);
     TMsgDlgButtons buttons;
     if (call->ArgumentCount() > 2) {
-        const std::string set = EvalArg(call, context, 2)->AsString();
+        const std::string set = EvalArg(call, 2, context)->AsString();
         if (!TryStrToMsgDlgButtons(set, buttons)) RaiseIE(imBadArgument, set);
     }
-    const int helpContext = call->ArgumentCount() > 3 ? EvalArg(call, context, 3)->AsInteger() : 0;
+    const int helpContext = call->ArgumentCount() > 3 ? EvalArg(call, 3, context)->AsInteger() : 0;
     const TModalResult result = GetDialogService().MessageDlg(text, type, buttons, helpContext);
     return TIEValue::CreateText(dtAtom, ModalResultName(result));
 }
@@ -297,7 +253,7 @@ TShowMessageFunction::TShowMessageFunction()
                        " <string-expression> ", 1, 1) {}
 
 TRefPtr<IIEValue> TShowMessageFunction::Execute(IFunCall* call, TIEContext* context) {
-    GetDialogService().ShowMessage(EvalArg(call, context, 0)->AsString());
+    GetDialogService().ShowMessage(EvalArg(call, 0, context)->AsString());
     return IETrueValue();
 }
 
@@ -305,14 +261,6 @@ TRefPtr<IIEValue> TShowMessageFunction::Execute(IFunCall* call, TIEContext* cont
 // Listings
 
 namespace {
-
-// The engine of the context; a context without one is the invalid-cast error of the class
-// library.
-TInferenceEngine& EngineOf(TIEContext* context) {
-    TInferenceEngine* engine = context->Engine();
-    if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
-    return *engine;
-}
 
 // "Print": the engine's print-out to "t" (the empty name).
 void Print(TInferenceEngine& engine, const std::string& text) {
@@ -456,11 +404,11 @@ TRefPtr<IIEValue> TShowFactsFunction::Execute(IFunCall* call, TIEContext* contex
     if (n == 0) {
         lines = SplitLines(engine.Facts().GetText());
     } else {
-        const int32_t start = EvalArg(call, context, 0)->AsInteger();
+        const int32_t start = EvalArg(call, 0, context)->AsInteger();
         int32_t end = 2147483647;
         int64_t max = engine.Facts().Count();
-        if (n > 1) end = EvalArg(call, context, 1)->AsInteger();
-        if (n > 2) max = EvalArg(call, context, 2)->AsInteger();
+        if (n > 1) end = EvalArg(call, 1, context)->AsInteger();
+        if (n > 2) max = EvalArg(call, 2, context)->AsInteger();
         // Labels carry the plain identifier (f-10, not f-010): the listing is sorted as text, in
         // which f-10 comes before f-2.
         for (const TRefPtr<IFact>& fact : engine.Facts().Items()) {
@@ -499,7 +447,7 @@ namespace {
 // The previous state; the check is on exactly when the argument is the atom TRUE.
 TRefPtr<IIEValue> SetTypeCheck(IFunCall* call, TIEContext* context, TTypeCheck check) {
     TInferenceEngine& engine = EngineOf(context);
-    const bool on = EvalArg(call, context, 0)->Equals(IETrueValue().get());
+    const bool on = EvalArg(call, 0, context)->Equals(IETrueValue().get());
     TTypeChecks checks = engine.TypeChecks();
     const bool previous = checks.Contains(check);
     if (on)
@@ -537,7 +485,7 @@ TResetGlobalsFunction::TResetGlobalsFunction()
 TRefPtr<IIEValue> TResetGlobalsFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     if (call->ArgumentCount() == 0) return IEBoolValue(engine.ResetGlobals());
-    TRefPtr<IIEValue> value = EvalArg(call, context, 0);
+    TRefPtr<IIEValue> value = EvalArg(call, 0, context);
     engine.SetResetGlobals(value->Equals(IETrueValue().get()));
     return value;
 }
@@ -548,7 +496,7 @@ TSetGenFunction::TSetGenFunction()
 
 TRefPtr<IIEValue> TSetGenFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    engine.SetSymbolIndex(EvalArg(call, context, 0)->AsInteger());
+    engine.SetSymbolIndex(EvalArg(call, 0, context)->AsInteger());
     return nullptr;
 }
 
@@ -561,7 +509,7 @@ TIEParseFunction::TIEParseFunction()
 
 TRefPtr<IIEValue> TIEParseFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string text = EvalArg(call, context, 0)->AsString();
+    const std::string text = EvalArg(call, 0, context)->AsString();
     // A text that fails to read or to run is an answer (FALSE), never an error of the caller.
     try {
         engine.ExecuteCommand(text, true);
@@ -593,7 +541,7 @@ TRefPtr<IIEValue> TGuardFunction::Execute(IFunCall* call, TIEContext* context) {
     if (rule) rule->SetEnabled(false);
     TRefPtr<IIEValue> result;
     for (int32_t i = 0; i < call->ArgumentCount(); ++i)
-        result = EvalArg(call, context, i);
+        result = EvalArg(call, i, context);
     return result;
 }
 
@@ -620,7 +568,7 @@ TIEParser& WriterOf(TInferenceEngine& engine) {
 
 TRefPtr<IIEValue> TPrettyPrintFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string name = EvalArg(call, context, 0)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     std::string text;
     switch (PrettyPrint()) {
     case ppfUserFunction: {
@@ -683,7 +631,7 @@ TUnDefRuleFunction::TUnDefRuleFunction()
 
 TRefPtr<IIEValue> TUnDefRuleFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string name = EvalArg(call, context, 0)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     if (!engine.Rules().Find(name)) return IEFalseValue();
     engine.Rules().RemoveRule(name);
     return IETrueValue();
@@ -697,7 +645,7 @@ TUnDefTemplateFunction::TUnDefTemplateFunction()
 
 TRefPtr<IIEValue> TUnDefTemplateFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string name = EvalArg(call, context, 0)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     if (!engine.FactTemplates().Find(name)) return IEFalseValue();
     engine.FactTemplates().RemoveTemplate(name);
     return IETrueValue();
@@ -711,7 +659,7 @@ TUnDefTypeFunction::TUnDefTypeFunction()
 
 TRefPtr<IIEValue> TUnDefTypeFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string name = EvalArg(call, context, 0)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     if (!engine.DefinedTypes().Find(name)) return IEFalseValue();
     engine.DefinedTypes().RemoveType(name);
     return IETrueValue();
@@ -723,7 +671,7 @@ TUnDefFactsFunction::TUnDefFactsFunction()
 
 TRefPtr<IIEValue> TUnDefFactsFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string name = EvalArg(call, context, 0)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     TFactSet* factSet = FindFactSet(engine, name);
     if (!factSet) return IEFalseValue();
     // Leaving the engine takes the set out of its fact-set table; a set the engine made (from a
@@ -741,7 +689,7 @@ TUnDefFunctionFunction::TUnDefFunctionFunction()
 // afterwards no longer find the name.
 TRefPtr<IIEValue> TUnDefFunctionFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string name = EvalArg(call, context, 0)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     TRefPtr<IUserFunction> function = engine.UserFunctions().Find(name);
     if (!function) return IEFalseValue();
     if (call->GetFunction() == function) call->SetFunction(nullptr);
@@ -752,89 +700,32 @@ TRefPtr<IIEValue> TUnDefFunctionFunction::Execute(IFunCall* call, TIEContext* co
 // ---------------------------------------------------------------------------------------------
 // The package
 
+namespace {
+
+// The function classes of the package, in the order of its functions.
+using TMiscFunctionClasses = TFunctionClasses<
+    TDecodeDateTimeFunction, TEncodeDateTimeFunction, TSystemDateTimeFunction,
+    TDateTimeStringFunction, TGuardFunction, TIEParseFunction, TTimeFunction, TAgendaFunction,
+    TGetDynamicCheckFunction, TGetStaticCheckFunction, TInputBoxFunction, TInputQueryFunction,
+    TMessageDlgFunction, TShowMessageFunction, TListRulesFunction, TListDefTypesFunction,
+    TListFactSetsFunction, TListFunctionsFunction, TListTemplatesFunction, TPrettyPrintFunction,
+    TResetGlobalsFunction, TSetGenFunction, TSetDynamicCheckFunction, TSetStaticCheckFunction,
+    TShowFactsFunction, TShowRulesFunction, TUnDefFactsFunction, TUnDefFunctionFunction,
+    TUnDefRuleFunction, TUnDefTemplateFunction, TUnDefTypeFunction>;
+
+} // namespace
+
 void TMiscPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& list = Functions();
-    for (const auto& spec : DecodeSpecs)
-        list.Add(CreateNamed<TDecodeDateTimeFunction>(spec.Name));
-    for (const auto& spec : EncodeSpecs)
-        list.Add(CreateNamed<TEncodeDateTimeFunction>(spec.Name));
-    for (const auto& spec : SystemDateTimeSpecs)
-        list.Add(CreateNamed<TSystemDateTimeFunction>(spec.Name));
-    for (const auto& spec : DateTimeStringSpecs)
-        list.Add(CreateNamed<TDateTimeStringFunction>(spec.Name));
-    list.Add(MakeRef<TGuardFunction>());
-    list.Add(MakeRef<TIEParseFunction>());
-    list.Add(MakeRef<TTimeFunction>());
-    list.Add(MakeRef<TAgendaFunction>());
-    list.Add(MakeRef<TGetDynamicCheckFunction>());
-    list.Add(MakeRef<TGetStaticCheckFunction>());
-    list.Add(MakeRef<TInputBoxFunction>());
-    list.Add(MakeRef<TInputQueryFunction>());
-    list.Add(MakeRef<TMessageDlgFunction>());
-    list.Add(MakeRef<TShowMessageFunction>());
-    list.Add(MakeRef<TListRulesFunction>());
-    list.Add(MakeRef<TListDefTypesFunction>());
-    list.Add(MakeRef<TListFactSetsFunction>());
-    list.Add(MakeRef<TListFunctionsFunction>());
-    list.Add(MakeRef<TListTemplatesFunction>());
-    for (const auto& spec : PrettyPrintSpecs)
-        list.Add(CreateNamed<TPrettyPrintFunction>(spec.Name));
-    list.Add(MakeRef<TResetGlobalsFunction>());
-    list.Add(MakeRef<TSetGenFunction>());
-    list.Add(MakeRef<TSetDynamicCheckFunction>());
-    list.Add(MakeRef<TSetStaticCheckFunction>());
-    list.Add(MakeRef<TShowFactsFunction>());
-    list.Add(MakeRef<TShowRulesFunction>());
-    list.Add(MakeRef<TUnDefFactsFunction>());
-    list.Add(MakeRef<TUnDefFunctionFunction>());
-    list.Add(MakeRef<TUnDefRuleFunction>());
-    list.Add(MakeRef<TUnDefTemplateFunction>());
-    list.Add(MakeRef<TUnDefTypeFunction>());
+    TMiscFunctionClasses::AddTo(Functions());
 }
 
 void RegisterMiscFunctionClasses() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        RegisterClass<TDecodeDateTimeFunction>("TDecodeDateTimeFunction");
-        RegisterClass<TEncodeDateTimeFunction>("TEncodeDateTimeFunction");
-        RegisterClass<TSystemDateTimeFunction>("TSystemDateTimeFunction");
-        RegisterClass<TDateTimeStringFunction>("TDateTimeStringFunction");
-        RegisterClass<TGuardFunction>("TGuardFunction");
-        RegisterClass<TIEParseFunction>("TIEParseFunction");
-        RegisterClass<TTimeFunction>("TTimeFunction");
-        RegisterClass<TAgendaFunction>("TAgendaFunction");
-        RegisterClass<TGetDynamicCheckFunction>("TGetDynamicCheckFunction");
-        RegisterClass<TGetStaticCheckFunction>("TGetStaticCheckFunction");
-        RegisterClass<TInputBoxFunction>("TInputBoxFunction");
-        RegisterClass<TInputQueryFunction>("TInputQueryFunction");
-        RegisterClass<TMessageDlgFunction>("TMessageDlgFunction");
-        RegisterClass<TShowMessageFunction>("TShowMessageFunction");
-        RegisterClass<TListRulesFunction>("TListRulesFunction");
-        RegisterClass<TListDefTypesFunction>("TListDefTypesFunction");
-        RegisterClass<TListFactSetsFunction>("TListFactSetsFunction");
-        RegisterClass<TListFunctionsFunction>("TListFunctionsFunction");
-        RegisterClass<TListTemplatesFunction>("TListTemplatesFunction");
-        RegisterClass<TPrettyPrintFunction>("TPrettyPrintFunction");
-        RegisterClass<TResetGlobalsFunction>("TResetGlobalsFunction");
-        RegisterClass<TSetGenFunction>("TSetGenFunction");
-        RegisterClass<TSetDynamicCheckFunction>("TSetDynamicCheckFunction");
-        RegisterClass<TSetStaticCheckFunction>("TSetStaticCheckFunction");
-        RegisterClass<TShowFactsFunction>("TShowFactsFunction");
-        RegisterClass<TShowRulesFunction>("TShowRulesFunction");
-        RegisterClass<TUnDefFactsFunction>("TUnDefFactsFunction");
-        RegisterClass<TUnDefFunctionFunction>("TUnDefFunctionFunction");
-        RegisterClass<TUnDefRuleFunction>("TUnDefRuleFunction");
-        RegisterClass<TUnDefTemplateFunction>("TUnDefTemplateFunction");
-        RegisterClass<TUnDefTypeFunction>("TUnDefTypeFunction");
-    });
+    TMiscFunctionClasses::Register();
 }
 
 void RegisterMiscPackage() {
-    RegisterMiscFunctionClasses();
-    RegisterPackageFactory(pMiscellaneous, [](TInferenceEngine* engine) -> TComponent* {
-        return NewPackage<TMiscPackage>(engine);
-    });
+    RegisterPackage<TMiscPackage, TMiscFunctionClasses>(pMiscellaneous);
 }
 
 namespace {

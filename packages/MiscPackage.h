@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,144 +49,50 @@ enum TPrettyPrintFunctionType : uint8_t {
     ppfDefType
 };
 
-// A class that serves several names. Setting the name to one of its variants' names selects that
-// variant with its comment, argument text and counts (another name changes only the name);
-// selecting a variant sets its name as well. A new object is the first variant.
-class TVariantFunction : public TBuiltInFunction {
-public:
-    // What one rule-language name sets on the function object.
-    struct TSpec {
-        std::string_view Name;
-        std::string_view Help;
-        std::string_view Arguments;
-        int32_t Min;
-        int32_t Max;
-    };
-
-    void SetFunctionName(std::string_view name) override;
-
-protected:
-    explicit TVariantFunction(std::span<const TSpec> variants);
-    int Variant() const noexcept { return FVariant; }
-    void SelectVariant(int index);
-
-private:
-    void ApplyVariant(int index);
-    std::span<const TSpec> FVariants;
-    int FVariant = 0;
-};
-
 // decode-year ... decode-millisecond
-class TDecodeDateTimeFunction : public TVariantFunction {
-public:
-    TDecodeDateTimeFunction();
-    std::string_view ClassName() const override { return "TDecodeDateTimeFunction"; }
-    TDecodeDateTimeFunctionType Decode() const noexcept {
-        return static_cast<TDecodeDateTimeFunctionType>(Variant());
-    }
-    void SetDecode(TDecodeDateTimeFunctionType value) { SelectVariant(value); }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
+IE_VARIANT_FUNCTION(TDecodeDateTimeFunction, TDecodeDateTimeFunctionType, Decode);
 
 // encode-date, encode-time
-class TEncodeDateTimeFunction : public TVariantFunction {
-public:
-    TEncodeDateTimeFunction();
-    std::string_view ClassName() const override { return "TEncodeDateTimeFunction"; }
-    TEncodeDateTimeFunctionType Encode() const noexcept {
-        return static_cast<TEncodeDateTimeFunctionType>(Variant());
-    }
-    void SetEncode(TEncodeDateTimeFunctionType value) { SelectVariant(value); }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
+IE_VARIANT_FUNCTION(TEncodeDateTimeFunction, TEncodeDateTimeFunctionType, Encode);
 
 // system-datetime, system-date, system-time
-class TSystemDateTimeFunction : public TVariantFunction {
-public:
-    TSystemDateTimeFunction();
-    std::string_view ClassName() const override { return "TSystemDateTimeFunction"; }
-    TSystemDateTimeFunctionType DateTimeType() const noexcept {
-        return static_cast<TSystemDateTimeFunctionType>(Variant());
-    }
-    void SetDateTimeType(TSystemDateTimeFunctionType value) { SelectVariant(value); }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
+IE_VARIANT_FUNCTION(TSystemDateTimeFunction, TSystemDateTimeFunctionType, DateTimeType);
 
 // str-datetime, str-date, str-time, datetime-str, date-str, time-str, datetime-str-format
-class TDateTimeStringFunction : public TVariantFunction {
-public:
-    TDateTimeStringFunction();
-    std::string_view ClassName() const override { return "TDateTimeStringFunction"; }
-    TDateTimeStringFunctionType Conversion() const noexcept {
-        return static_cast<TDateTimeStringFunctionType>(Variant());
-    }
-    void SetConversion(TDateTimeStringFunctionType value) { SelectVariant(value); }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
+IE_VARIANT_FUNCTION(TDateTimeStringFunction, TDateTimeStringFunctionType, Conversion);
 
 // ---------------------------------------------------------------------------------------------
 // Plain functions: one class per name.
 
-#define IE_MISC_FUNCTION(Class)                                                                    \
-    class Class : public TBuiltInFunction {                                                        \
-    public:                                                                                        \
-        Class();                                                                                   \
-        std::string_view ClassName() const override { return #Class; }                             \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
-    };
-
-IE_MISC_FUNCTION(TGuardFunction)           // guard
-IE_MISC_FUNCTION(TIEParseFunction)         // parse
-IE_MISC_FUNCTION(TTimeFunction)            // time
-IE_MISC_FUNCTION(TAgendaFunction)          // agenda
-IE_MISC_FUNCTION(TGetDynamicCheckFunction) // get-dynamic-constraint-checking
-IE_MISC_FUNCTION(TGetStaticCheckFunction)  // get-static-constraint-checking
-IE_MISC_FUNCTION(TInputBoxFunction)        // input-box
-IE_MISC_FUNCTION(TInputQueryFunction)      // input-query
-IE_MISC_FUNCTION(TMessageDlgFunction)      // message-dlg
-IE_MISC_FUNCTION(TShowMessageFunction)     // show-message
-IE_MISC_FUNCTION(TListRulesFunction)       // list-defrules
-IE_MISC_FUNCTION(TListDefTypesFunction)    // list-deftypes
-IE_MISC_FUNCTION(TListFactSetsFunction)    // list-deffacts
-IE_MISC_FUNCTION(TListFunctionsFunction)   // list-deffunctions
-IE_MISC_FUNCTION(TListTemplatesFunction)   // list-deftemplates
-IE_MISC_FUNCTION(TResetGlobalsFunction)    // set-reset-globals
-IE_MISC_FUNCTION(TSetGenFunction)          // setgen
-IE_MISC_FUNCTION(TSetDynamicCheckFunction) // set-dynamic-constraint-checking
-IE_MISC_FUNCTION(TSetStaticCheckFunction)  // set-static-constraint-checking
-IE_MISC_FUNCTION(TShowFactsFunction)       // facts
-IE_MISC_FUNCTION(TShowRulesFunction)       // rules
-IE_MISC_FUNCTION(TUnDefFactsFunction)      // undeffacts
-IE_MISC_FUNCTION(TUnDefFunctionFunction)   // undeffunction
-IE_MISC_FUNCTION(TUnDefRuleFunction)       // undefrule
-IE_MISC_FUNCTION(TUnDefTemplateFunction)   // undeftemplate
-IE_MISC_FUNCTION(TUnDefTypeFunction)       // undeftype
-
-#undef IE_MISC_FUNCTION
+IE_BUILT_IN_FUNCTION(TGuardFunction);           // guard
+IE_BUILT_IN_FUNCTION(TIEParseFunction);         // parse
+IE_BUILT_IN_FUNCTION(TTimeFunction);            // time
+IE_BUILT_IN_FUNCTION(TAgendaFunction);          // agenda
+IE_BUILT_IN_FUNCTION(TGetDynamicCheckFunction); // get-dynamic-constraint-checking
+IE_BUILT_IN_FUNCTION(TGetStaticCheckFunction);  // get-static-constraint-checking
+IE_BUILT_IN_FUNCTION(TInputBoxFunction);        // input-box
+IE_BUILT_IN_FUNCTION(TInputQueryFunction);      // input-query
+IE_BUILT_IN_FUNCTION(TMessageDlgFunction);      // message-dlg
+IE_BUILT_IN_FUNCTION(TShowMessageFunction);     // show-message
+IE_BUILT_IN_FUNCTION(TListRulesFunction);       // list-defrules
+IE_BUILT_IN_FUNCTION(TListDefTypesFunction);    // list-deftypes
+IE_BUILT_IN_FUNCTION(TListFactSetsFunction);    // list-deffacts
+IE_BUILT_IN_FUNCTION(TListFunctionsFunction);   // list-deffunctions
+IE_BUILT_IN_FUNCTION(TListTemplatesFunction);   // list-deftemplates
+IE_BUILT_IN_FUNCTION(TResetGlobalsFunction);    // set-reset-globals
+IE_BUILT_IN_FUNCTION(TSetGenFunction);          // setgen
+IE_BUILT_IN_FUNCTION(TSetDynamicCheckFunction); // set-dynamic-constraint-checking
+IE_BUILT_IN_FUNCTION(TSetStaticCheckFunction);  // set-static-constraint-checking
+IE_BUILT_IN_FUNCTION(TShowFactsFunction);       // facts
+IE_BUILT_IN_FUNCTION(TShowRulesFunction);       // rules
+IE_BUILT_IN_FUNCTION(TUnDefFactsFunction);      // undeffacts
+IE_BUILT_IN_FUNCTION(TUnDefFunctionFunction);   // undeffunction
+IE_BUILT_IN_FUNCTION(TUnDefRuleFunction);       // undefrule
+IE_BUILT_IN_FUNCTION(TUnDefTemplateFunction);   // undeftemplate
+IE_BUILT_IN_FUNCTION(TUnDefTypeFunction);       // undeftype
 
 // ppdeffacts, ppdeffunction, ppdeftemplate, ppdefrule, ppdeftype
-class TPrettyPrintFunction : public TVariantFunction {
-public:
-    TPrettyPrintFunction();
-    std::string_view ClassName() const override { return "TPrettyPrintFunction"; }
-    TPrettyPrintFunctionType PrettyPrint() const noexcept {
-        return static_cast<TPrettyPrintFunctionType>(Variant());
-    }
-    void SetPrettyPrint(TPrettyPrintFunctionType value) { SelectVariant(value); }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
+IE_VARIANT_FUNCTION(TPrettyPrintFunction, TPrettyPrintFunctionType, PrettyPrint);
 
 // ---------------------------------------------------------------------------------------------
 

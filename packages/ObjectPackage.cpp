@@ -16,18 +16,6 @@ namespace ie {
 
 namespace {
 
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    const TRefPtr<IIEValue>& expression = call->GetArgument(i);
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
-
-TInferenceEngine& EngineOf(TIEContext* context) {
-    TInferenceEngine* engine = context ? context->Engine() : nullptr;
-    if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
-    return *engine;
-}
-
 [[noreturn]] void RaiseInvalidCast() {
     throw EInvalidCast(std::string(InvalidCastMessage));
 }
@@ -89,12 +77,12 @@ TCreateComponentFunction::TCreateComponentFunction()
                        2, 3) {}
 
 TRefPtr<IIEValue> TCreateComponentFunction::Execute(IFunCall* call, TIEContext* context) {
-    TComponent* owner = ObjectAs<TComponent>(Arg(call, 1, context)->AsObject());
-    const TClassInfo& cls = ClassOf(Arg(call, 0, context)->AsClass());
+    TComponent* owner = ObjectAs<TComponent>(EvalArg(call, 1, context)->AsObject());
+    const TClassInfo& cls = ClassOf(EvalArg(call, 0, context)->AsClass());
     TComponent* component = cls.CreateComponent(owner);
     if (call->ArgumentCount() > 2) {
         try {
-            TComponent* parent = ObjectAs<TComponent>(Arg(call, 2, context)->AsObject());
+            TComponent* parent = ObjectAs<TComponent>(EvalArg(call, 2, context)->AsObject());
             // A control publishes its Parent; any other component cannot take one.
             const TPropertyTable* table = GetPropertyTable(component);
             const TPropertyInfo* info = table ? table->Find("Parent") : nullptr;
@@ -115,7 +103,7 @@ TCreateObjectFunction::TCreateObjectFunction()
                        " <TClass-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TCreateObjectFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewObject(ClassOf(Arg(call, 0, context)->AsClass()).Create());
+    return NewObject(ClassOf(EvalArg(call, 0, context)->AsClass()).Create());
 }
 
 TExecuteActionFunction::TExecuteActionFunction()
@@ -124,7 +112,7 @@ TExecuteActionFunction::TExecuteActionFunction()
                        " <TBasicAction-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TExecuteActionFunction::Execute(IFunCall* call, TIEContext* context) {
-    TBasicAction* action = ObjectAs<TBasicAction>(Arg(call, 0, context)->AsObject());
+    TBasicAction* action = ObjectAs<TBasicAction>(EvalArg(call, 0, context)->AsObject());
     return IEBoolValue(action && action->Execute());
 }
 
@@ -134,7 +122,7 @@ TFreeObjectFunction::TFreeObjectFunction()
 
 TRefPtr<IIEValue> TFreeObjectFunction::Execute(IFunCall* call, TIEContext* context) {
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
-        TObject* object = Arg(call, i, context)->AsObject();
+        TObject* object = EvalArg(call, i, context)->AsObject();
         if (!object) continue;
         if (context && context->Engine() && EngineDependsOn(*context->Engine(), object)) {
             const auto* component = dynamic_cast<const TComponent*>(object);
@@ -168,9 +156,9 @@ TRefPtr<IIEValue> TGetComponentFunction::Execute(IFunCall* call, TIEContext* con
         found = EngineOf(context).Owner();
     } else {
         TComponent* root = n == 1 ? EngineOf(context).Owner()
-                                  : ObjectAs<TComponent>(Arg(call, 0, context)->AsObject());
+                                  : ObjectAs<TComponent>(EvalArg(call, 0, context)->AsObject());
         RootOrRaise(root, call);
-        found = root->FindComponent(Arg(call, n - 1, context)->AsString());
+        found = root->FindComponent(EvalArg(call, n - 1, context)->AsString());
     }
     return found ? NewObject(found) : IEFalseValue();
 }
@@ -184,7 +172,7 @@ TGetComponentsFunction::TGetComponentsFunction()
 TRefPtr<IIEValue> TGetComponentsFunction::Execute(IFunCall* call, TIEContext* context) {
     TComponent* root = call->ArgumentCount() == 0
                            ? EngineOf(context).Owner()
-                           : ObjectAs<TComponent>(Arg(call, 0, context)->AsObject());
+                           : ObjectAs<TComponent>(EvalArg(call, 0, context)->AsObject());
     RootOrRaise(root, call);
     auto list = TValueVector::Create();
     list->Reserve(root->ComponentCount());
@@ -203,8 +191,8 @@ TGetPropertyFunction::TGetPropertyFunction()
                        " <TObject-expression> <property-name>", 2, 2) {}
 
 TRefPtr<IIEValue> TGetPropertyFunction::Execute(IFunCall* call, TIEContext* context) {
-    TObject* object = Arg(call, 0, context)->AsObject();
-    const std::string name = Arg(call, 1, context)->AsString();
+    TObject* object = EvalArg(call, 0, context)->AsObject();
+    const std::string name = EvalArg(call, 1, context)->AsString();
     const TPropertyTable* table = GetPropertyTable(object);
     if (!table) return IEFalseValue();
     const TPropertyInfo* info = table->Find(name);
@@ -245,7 +233,7 @@ TGetPropertiesFunction::TGetPropertiesFunction()
                        " <TObject-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TGetPropertiesFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TPropertyTable* table = GetPropertyTable(Arg(call, 0, context)->AsObject());
+    const TPropertyTable* table = GetPropertyTable(EvalArg(call, 0, context)->AsObject());
     if (!table) return IEFalseValue();
     auto list = TValueVector::Create();
     for (const TPropertyInfo* info : table->SortedProperties())
@@ -260,15 +248,15 @@ TSetPropertyFunction::TSetPropertyFunction()
                        " <TObject-expression> <property-name> <expression>", 3, 3) {}
 
 TRefPtr<IIEValue> TSetPropertyFunction::Execute(IFunCall* call, TIEContext* context) {
-    TObject* object = Arg(call, 0, context)->AsObject();
+    TObject* object = EvalArg(call, 0, context)->AsObject();
     const TPropertyTable* table = GetPropertyTable(object);
     if (!table) return IEFalseValue();
-    const TPropertyInfo* info = table->Find(Arg(call, 1, context)->AsString());
+    const TPropertyInfo* info = table->Find(EvalArg(call, 1, context)->AsString());
     if (!info) return IEFalseValue();
     switch (info->Kind) {
     case tkInteger:
     case tkInt64:
-        SetPropValue(*object, *info, int64_t(Arg(call, 2, context)->AsInteger()));
+        SetPropValue(*object, *info, int64_t(EvalArg(call, 2, context)->AsInteger()));
         break;
     case tkChar:
     case tkEnumeration:
@@ -277,13 +265,13 @@ TRefPtr<IIEValue> TSetPropertyFunction::Execute(IFunCall* call, TIEContext* cont
     case tkWChar:
     case tkLString:
     case tkWString:
-        SetPropText(*object, *info, Arg(call, 2, context)->AsString());
+        SetPropText(*object, *info, EvalArg(call, 2, context)->AsString());
         break;
     case tkFloat:
-        SetPropValue(*object, *info, Arg(call, 2, context)->AsFloat());
+        SetPropValue(*object, *info, EvalArg(call, 2, context)->AsFloat());
         break;
     case tkClass:
-        SetPropValue(*object, *info, Arg(call, 2, context)->AsObject());
+        SetPropValue(*object, *info, EvalArg(call, 2, context)->AsObject());
         break;
     case tkMethod:
         break;
@@ -303,7 +291,7 @@ TGetClassFunction::TGetClassFunction()
                        " <class-name>", 1, 1) {}
 
 TRefPtr<IIEValue> TGetClassFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewClass(GetClass(Arg(call, 0, context)->AsString()));
+    return NewClass(GetClass(EvalArg(call, 0, context)->AsString()));
 }
 
 TIsClassFunction::TIsClassFunction()
@@ -313,8 +301,8 @@ TIsClassFunction::TIsClassFunction()
                        " <TObject-expression> <TClass-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TIsClassFunction::Execute(IFunCall* call, TIEContext* context) {
-    TObject* object = Arg(call, 0, context)->AsObject();
-    const TClassInfo* cls = Arg(call, 1, context)->AsClass();
+    TObject* object = EvalArg(call, 0, context)->AsObject();
+    const TClassInfo* cls = EvalArg(call, 1, context)->AsClass();
     return IEBoolValue(object && cls && cls->IsInstance(object));
 }
 
@@ -323,44 +311,22 @@ TRefPtr<IIEValue> TIsClassFunction::Execute(IFunCall* call, TIEContext* context)
 
 namespace {
 
-template <class T> void AddFunction(TUserFunctionList& functions) {
-    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
-}
+// The function classes of the package, in the order of its functions.
+using TObjectFunctionClasses =
+    TFunctionClasses<TCreateComponentFunction, TCreateObjectFunction, TExecuteActionFunction,
+                     TFreeObjectFunction, TGetComponentFunction, TGetComponentsFunction,
+                     TGetPropertyFunction, TGetPropertiesFunction, TSetPropertyFunction,
+                     TGetClassFunction, TIsClassFunction>;
 
 } // namespace
 
 void TObjectPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& f = Functions();
-    AddFunction<TCreateComponentFunction>(f);
-    AddFunction<TCreateObjectFunction>(f);
-    AddFunction<TExecuteActionFunction>(f);
-    AddFunction<TFreeObjectFunction>(f);
-    AddFunction<TGetComponentFunction>(f);
-    AddFunction<TGetComponentsFunction>(f);
-    AddFunction<TGetPropertyFunction>(f);
-    AddFunction<TGetPropertiesFunction>(f);
-    AddFunction<TSetPropertyFunction>(f);
-    AddFunction<TGetClassFunction>(f);
-    AddFunction<TIsClassFunction>(f);
+    TObjectFunctionClasses::AddTo(Functions());
 }
 
 void RegisterObjectFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TCreateComponentFunction>("TCreateComponentFunction");
-        RegisterClass<TCreateObjectFunction>("TCreateObjectFunction");
-        RegisterClass<TExecuteActionFunction>("TExecuteActionFunction");
-        RegisterClass<TFreeObjectFunction>("TFreeObjectFunction");
-        RegisterClass<TGetComponentFunction>("TGetComponentFunction");
-        RegisterClass<TGetComponentsFunction>("TGetComponentsFunction");
-        RegisterClass<TGetPropertyFunction>("TGetPropertyFunction");
-        RegisterClass<TGetPropertiesFunction>("TGetPropertiesFunction");
-        RegisterClass<TSetPropertyFunction>("TSetPropertyFunction");
-        RegisterClass<TGetClassFunction>("TGetClassFunction");
-        RegisterClass<TIsClassFunction>("TIsClassFunction");
-        return true;
-    }();
-    (void)registered;
+    TObjectFunctionClasses::Register();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -550,12 +516,9 @@ void RegisterEngineProperties() {
 }
 
 void RegisterObjectPackage() {
-    RegisterObjectFunctionClasses();
     RegisterEngineProperties();
     RegisterActionProperties();
-    RegisterPackageFactory(pObject, [](TInferenceEngine* engine) -> TComponent* {
-        return NewPackage<TObjectPackage>(engine);
-    });
+    RegisterPackage<TObjectPackage, TObjectFunctionClasses>(pObject);
 }
 
 namespace {

@@ -14,29 +14,17 @@
 
 namespace ie {
 
-#define IE_OBJECT_FUNCTION(ClassType)                                                              \
-    class ClassType : public TBuiltInFunction {                                                    \
-    public:                                                                                        \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
-    }
-
-IE_OBJECT_FUNCTION(TCreateComponentFunction); // create-component
-IE_OBJECT_FUNCTION(TCreateObjectFunction);    // create-object
-IE_OBJECT_FUNCTION(TExecuteActionFunction);   // execute-action
-IE_OBJECT_FUNCTION(TFreeObjectFunction);      // free-object
-IE_OBJECT_FUNCTION(TGetComponentFunction);    // get-component
-IE_OBJECT_FUNCTION(TGetComponentsFunction);   // get-components
-IE_OBJECT_FUNCTION(TGetPropertyFunction);     // get-property
-IE_OBJECT_FUNCTION(TGetPropertiesFunction);   // get-properties
-IE_OBJECT_FUNCTION(TSetPropertyFunction);     // set-property
-IE_OBJECT_FUNCTION(TGetClassFunction);        // get-class
-IE_OBJECT_FUNCTION(TIsClassFunction);         // is-class
-
-#undef IE_OBJECT_FUNCTION
+IE_BUILT_IN_FUNCTION(TCreateComponentFunction); // create-component
+IE_BUILT_IN_FUNCTION(TCreateObjectFunction);    // create-object
+IE_BUILT_IN_FUNCTION(TExecuteActionFunction);   // execute-action
+IE_BUILT_IN_FUNCTION(TFreeObjectFunction);      // free-object
+IE_BUILT_IN_FUNCTION(TGetComponentFunction);    // get-component
+IE_BUILT_IN_FUNCTION(TGetComponentsFunction);   // get-components
+IE_BUILT_IN_FUNCTION(TGetPropertyFunction);     // get-property
+IE_BUILT_IN_FUNCTION(TGetPropertiesFunction);   // get-properties
+IE_BUILT_IN_FUNCTION(TSetPropertyFunction);     // set-property
+IE_BUILT_IN_FUNCTION(TGetClassFunction);        // get-class
+IE_BUILT_IN_FUNCTION(TIsClassFunction);         // is-class
 
 // "Invalid property type: %s": a property of a kind that the functions do not read or write.
 inline constexpr std::string_view InvalidPropertyTypeMessage = "Invalid property type: %s";

@@ -2,7 +2,6 @@
 
 #include "engine/IEHelperFunctions.h"
 #include "engine/IEValue.h"
-#include "platform/ClassRegistry.h"
 #include "platform/StoredProperties.h"
 
 namespace ie {
@@ -15,13 +14,6 @@ constexpr std::string_view VerifyTypeHelp =
     "Returns TRUE if the argument is of the following type(s): %s.  If the argument is any "
     "other type, FALSE is returned";
 
-// Argument i evaluated in the context; a call that gives no value reads as the empty atom.
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    const TRefPtr<IIEValue>& expression = call->GetArgument(i);
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -32,7 +24,7 @@ TEvenPFunction::TEvenPFunction()
                        NumericArgument, 1, 1) {}
 
 TRefPtr<IIEValue> TEvenPFunction::Execute(IFunCall* call, TIEContext* context) {
-    return IEBoolValue(Arg(call, 0, context)->AsInteger() % 2 == 0);
+    return IEBoolValue(EvalArg(call, 0, context)->AsInteger() % 2 == 0);
 }
 
 TOddPFunction::TOddPFunction()
@@ -40,7 +32,7 @@ TOddPFunction::TOddPFunction()
                        NumericArgument, 1, 1) {}
 
 TRefPtr<IIEValue> TOddPFunction::Execute(IFunCall* call, TIEContext* context) {
-    return IEBoolValue(Arg(call, 0, context)->AsInteger() % 2 != 0);
+    return IEBoolValue(EvalArg(call, 0, context)->AsInteger() % 2 != 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -50,7 +42,7 @@ TGetValueTypeFunction::TGetValueTypeFunction()
     : TBuiltInFunction("get-type", "Returns the type of the argument", " <expression> ", 1, 1) {}
 
 TRefPtr<IIEValue> TGetValueTypeFunction::Execute(IFunCall* call, TIEContext* context) {
-    return TIEValue::CreateText(dtAtom, IETypeName(Arg(call, 0, context)->GetDType()));
+    return TIEValue::CreateText(dtAtom, IETypeName(EvalArg(call, 0, context)->GetDType()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -104,18 +96,24 @@ void TVerifyTypePFunction::SaveToWriter(TWriter& writer) const {
 }
 
 TRefPtr<IIEValue> TVerifyTypePFunction::Execute(IFunCall* call, TIEContext* context) {
-    return IEBoolValue(FTypes.Contains(Arg(call, 0, context)->GetDType()));
+    return IEBoolValue(FTypes.Contains(EvalArg(call, 0, context)->GetDType()));
 }
 
 // ---------------------------------------------------------------------------------------------
 // The package
 
+namespace {
+
+// The function classes of the package, in the order of its functions.
+using TPredicateFunctionClasses =
+    TFunctionClasses<TEvenPFunction, TOddPFunction, TGetValueTypeFunction, TVerifyTypePFunction>;
+
+} // namespace
+
 void TPredicatePackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
     TUserFunctionList& f = Functions();
-    f.Add(TRefPtr<IUserFunction>(MakeRef<TEvenPFunction>()));
-    f.Add(TRefPtr<IUserFunction>(MakeRef<TOddPFunction>()));
-    f.Add(TRefPtr<IUserFunction>(MakeRef<TGetValueTypeFunction>()));
+    AddFunctions<TEvenPFunction, TOddPFunction, TGetValueTypeFunction>(f);
     struct TTypePredicate {
         std::string_view Name;
         TIETypes Types;
@@ -137,18 +135,16 @@ void TPredicatePackage::DoCreateFunctions() {
 }
 
 void RegisterPredicateFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TEvenPFunction>("TEvenPFunction");
-        RegisterClass<TOddPFunction>("TOddPFunction");
-        RegisterClass<TGetValueTypeFunction>("TGetValueTypeFunction");
-        RegisterClass<TVerifyTypePFunction>("TVerifyTypePFunction");
-        return true;
-    }();
-    (void)registered;
+    TPredicateFunctionClasses::Register();
+}
+
+void RegisterPredicatePackage() {
+    RegisterPackage<TPredicatePackage, TPredicateFunctionClasses>(pPredicate);
 }
 
 namespace {
-const bool PredicateClassesRegistered = (RegisterPredicateFunctionClasses(), true);
+// Engines create the package and stored functions find their classes from start-up on.
+const bool PredicatePackageRegistered = (RegisterPredicatePackage(), true);
 } // namespace
 
 } // namespace ie

@@ -14,43 +14,22 @@
 
 namespace ie {
 
-class TEvenPFunction : public TBuiltInFunction {
-public:
-    TEvenPFunction();
-    std::string_view ClassName() const override { return "TEvenPFunction"; }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
-
-class TOddPFunction : public TBuiltInFunction {
-public:
-    TOddPFunction();
-    std::string_view ClassName() const override { return "TOddPFunction"; }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
+IE_BUILT_IN_FUNCTION(TEvenPFunction);
+IE_BUILT_IN_FUNCTION(TOddPFunction);
 
 // get-type: the enumeration name of the argument's kind, as an atom ("dtInteger").
-class TGetValueTypeFunction : public TBuiltInFunction {
-public:
-    TGetValueTypeFunction();
-    std::string_view ClassName() const override { return "TGetValueTypeFunction"; }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-};
+IE_BUILT_IN_FUNCTION(TGetValueTypeFunction);
 
 // TRUE when the evaluated argument's kind is one of Types. The comment names the kinds, so it
 // is rebuilt whenever the name or the kinds change; the kinds are stored after the inherited
 // data as one integer (the set's bits).
 class TVerifyTypePFunction : public TBuiltInFunction {
 public:
+    static constexpr std::string_view StaticClassName = "TVerifyTypePFunction";
     TVerifyTypePFunction();
     static TRefPtr<TVerifyTypePFunction> CreateWithTypes(std::string_view name, TIETypes types);
 
-    std::string_view ClassName() const override { return "TVerifyTypePFunction"; }
+    std::string_view ClassName() const override { return StaticClassName; }
     void Assign(const TPersistent* source) override;
     void SetFunctionName(std::string_view name) override;
 
@@ -82,5 +61,7 @@ protected:
 // Registers the package's function classes with the class registry (once; later calls do
 // nothing), so stored package functions can be re-created by class name.
 void RegisterPredicateFunctionClasses();
+// Registers the function classes and the package's factory with the engine (done at start-up).
+void RegisterPredicatePackage();
 
 } // namespace ie

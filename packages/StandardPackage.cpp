@@ -10,7 +10,6 @@
 #include "engine/IEFacts.h"
 #include "engine/IEHelperFunctions.h"
 #include "engine/InferenceEngine.h"
-#include "platform/ClassRegistry.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -30,23 +29,37 @@ TBuiltInFunction::TBuiltInFunction(std::string_view name, std::string_view help,
     if (minCount != 0) SetMinArgumentCount(minCount);
 }
 
+TVariantFunction::TVariantFunction(std::span<const TSpec> variants)
+    : TBuiltInFunction(variants[0].Name, variants[0].Help, variants[0].Arguments, variants[0].Min,
+                       variants[0].Max),
+      FVariants(variants) {}
+
+void TVariantFunction::SetFunctionName(std::string_view name) {
+    TBuiltInFunction::SetFunctionName(name);
+    for (size_t i = 0; i < FVariants.size(); ++i)
+        if (FVariants[i].Name == name) return ApplyVariant(static_cast<int>(i));
+}
+
+void TVariantFunction::SelectVariant(int index) {
+    TBuiltInFunction::SetFunctionName(FVariants[static_cast<size_t>(index)].Name);
+    ApplyVariant(index);
+}
+
+// Comment, argument text and counts of the variant; the maximum first, since the maximum setter
+// lowers the minimum and the minimum setter raises the maximum.
+void TVariantFunction::ApplyVariant(int index) {
+    const TSpec& spec = FVariants[static_cast<size_t>(index)];
+    FVariant = index;
+    SetComment(Format(HelpFormat(), spec.Help, spec.Name));
+    SetArgumentString(spec.Arguments);
+    SetMaxArgumentCount(spec.Max);
+    SetMinArgumentCount(spec.Min);
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Argument access
-
-// The value of an expression; a missing element or a call that gives no value reads as the
-// empty atom, so no body ever dereferences nothing.
-TRefPtr<IIEValue> Eval(const TRefPtr<IIEValue>& expression, TIEContext* context) {
-    if (!expression) return IEEmptyAtom();
-    TRefPtr<IIEValue> value = expression->Evaluate(context);
-    return value ? value : IEEmptyAtom();
-}
-
-// Argument i evaluated in the context.
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    return Eval(call->GetArgument(i), context);
-}
 
 // Argument i as written (unevaluated); the empty atom for a missing element.
 const TRefPtr<IIEValue>& Written(IFunCall* call, int32_t i) {
@@ -73,7 +86,7 @@ TRefPtr<IIEValue> NewInteger(int32_t value) {
 
 // A clone of the element's value: a new multifield never shares element objects with its source.
 TRefPtr<IIEValue> ClonedElement(const TRefPtr<IIEValue>& element, TIEContext* context) {
-    return Eval(element, context)->CloneValue();
+    return Evaluated(element, context)->CloneValue();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -113,7 +126,7 @@ public:
     // top-level form), it is evaluated here.
     TRefPtr<IIEValue> TakeReturn() const {
         TRefPtr<IIEValue> value = FContext->ReturnValue();
-        if (FOutermost) return Eval(value, FContext);
+        if (FOutermost) return Evaluated(value, FContext);
         return value ? value : IEEmptyAtom();
     }
 
@@ -128,12 +141,31 @@ private:
 bool RunActions(IFunCall* call, int32_t from, int32_t to, TIEContext* context,
                 TRefPtr<IIEValue>& result) {
     for (int32_t i = from; i < to; ++i) {
-        TRefPtr<IIEValue> value = Arg(call, i, context);
+        TRefPtr<IIEValue> value = EvalArg(call, i, context);
         if (context->ReturnFlag()) return true;
         result = std::move(value);
     }
     return false;
 }
+
+// The comparisons of the first argument with each other one: TRUE when `holds(first, other)` for
+// every other argument, each read by `read` as it is evaluated (the first before any other); the
+// first that fails stops the evaluation.
+template <class Read, class Holds>
+TRefPtr<IIEValue> EachHoldsWithFirst(IFunCall* call, TIEContext* context, Read read, Holds holds) {
+    const auto first = read(EvalArg(call, 0, context));
+    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
+        if (!holds(first, read(EvalArg(call, i, context)))) return IEFalseValue();
+    return IETrueValue();
+}
+
+// The readers of EachHoldsWithFirst: the value itself, or its number.
+struct TAsValue {
+    TRefPtr<IIEValue> operator()(TRefPtr<IIEValue> value) const { return value; }
+};
+struct TAsNumber {
+    double operator()(const TRefPtr<IIEValue>& value) const { return value->GetAsNumeric(); }
+};
 
 } // namespace
 
@@ -146,7 +178,7 @@ TAndFunction::TAndFunction()
 
 TRefPtr<IIEValue> TAndFunction::Execute(IFunCall* call, TIEContext* context) {
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        if (IsFalseValue(Arg(call, i, context).get())) return IEFalseValue();
+        if (IsFalseValue(EvalArg(call, i, context).get())) return IEFalseValue();
     return IETrueValue();
 }
 
@@ -156,7 +188,7 @@ TOrFunction::TOrFunction()
 
 TRefPtr<IIEValue> TOrFunction::Execute(IFunCall* call, TIEContext* context) {
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        if (Arg(call, i, context)->Equals(IETrueValue().get())) return IETrueValue();
+        if (EvalArg(call, i, context)->Equals(IETrueValue().get())) return IETrueValue();
     return IEFalseValue();
 }
 
@@ -165,7 +197,7 @@ TNotFunction::TNotFunction()
                        " <expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TNotFunction::Execute(IFunCall* call, TIEContext* context) {
-    return IEBoolValue(IsFalseValue(Arg(call, 0, context).get()));
+    return IEBoolValue(IsFalseValue(EvalArg(call, 0, context).get()));
 }
 
 TEqFunction::TEqFunction()
@@ -175,10 +207,9 @@ TEqFunction::TEqFunction()
                        " <expression> <expression>+", 1) {}
 
 TRefPtr<IIEValue> TEqFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> first = Arg(call, 0, context);
-    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (!first->Equals(Arg(call, i, context).get())) return IEFalseValue();
-    return IETrueValue();
+    return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
+        return first->Equals(other.get());
+    });
 }
 
 TEqStarFunction::TEqStarFunction()
@@ -188,10 +219,9 @@ TEqStarFunction::TEqStarFunction()
                        " <expression> <expression>+", 1) {}
 
 TRefPtr<IIEValue> TEqStarFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> first = Arg(call, 0, context);
-    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (!first->EqualsCoerced(Arg(call, i, context).get())) return IEFalseValue();
-    return IETrueValue();
+    return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
+        return first->EqualsCoerced(other.get());
+    });
 }
 
 TNeqFunction::TNeqFunction()
@@ -201,10 +231,9 @@ TNeqFunction::TNeqFunction()
                        " <expression> <expression>*", 1) {}
 
 TRefPtr<IIEValue> TNeqFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> first = Arg(call, 0, context);
-    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (first->Equals(Arg(call, i, context).get())) return IEFalseValue();
-    return IETrueValue();
+    return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
+        return !first->Equals(other.get());
+    });
 }
 
 TEqualsFunction::TEqualsFunction()
@@ -214,10 +243,7 @@ TEqualsFunction::TEqualsFunction()
                        " <numeric-expression> <numeric-expression>+", 1) {}
 
 TRefPtr<IIEValue> TEqualsFunction::Execute(IFunCall* call, TIEContext* context) {
-    const double first = Arg(call, 0, context)->GetAsNumeric();
-    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (Arg(call, i, context)->GetAsNumeric() != first) return IEFalseValue();
-    return IETrueValue();
+    return EachHoldsWithFirst(call, context, TAsNumber(), std::equal_to<double>());
 }
 
 TNotEqualsFunction::TNotEqualsFunction()
@@ -227,10 +253,7 @@ TNotEqualsFunction::TNotEqualsFunction()
                        " <numeric-expression> <numeric-expression>*", 1) {}
 
 TRefPtr<IIEValue> TNotEqualsFunction::Execute(IFunCall* call, TIEContext* context) {
-    const double first = Arg(call, 0, context)->GetAsNumeric();
-    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (Arg(call, i, context)->GetAsNumeric() == first) return IEFalseValue();
-    return IETrueValue();
+    return EachHoldsWithFirst(call, context, TAsNumber(), std::not_equal_to<double>());
 }
 
 namespace {
@@ -238,9 +261,9 @@ namespace {
 // The chained comparisons: every neighbouring pair must hold; the first pair that fails stops
 // the evaluation.
 template <class Holds> TRefPtr<IIEValue> CompareChain(IFunCall* call, TIEContext* context) {
-    double previous = Arg(call, 0, context)->GetAsNumeric();
+    double previous = EvalArg(call, 0, context)->GetAsNumeric();
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        const double current = Arg(call, i, context)->GetAsNumeric();
+        const double current = EvalArg(call, i, context)->GetAsNumeric();
         if (!Holds()(previous, current)) return IEFalseValue();
         previous = current;
     }
@@ -300,11 +323,11 @@ TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
         RaiseIE(imSyntaxError, IEMessage(imMissingThen));
     TControlFormScope scope(context);
     const int32_t n = call->ArgumentCount();
-    const bool condition = !IsFalseValue(Arg(call, 0, context).get());
+    const bool condition = !IsFalseValue(EvalArg(call, 0, context).get());
     TRefPtr<IIEValue> result = IEFalseValue();
     if (condition) {
         for (int32_t i = 2; i < n; ++i) {
-            TRefPtr<IIEValue> value = Arg(call, i, context);
+            TRefPtr<IIEValue> value = EvalArg(call, i, context);
             if (IsKeyword(value, IEElseAtom())) break;
             if (context->ReturnFlag()) return scope.TakeReturn();
             result = std::move(value);
@@ -329,10 +352,10 @@ TRefPtr<IIEValue> TWhileFunction::Execute(IFunCall* call, TIEContext* context) {
     TControlFormScope scope(context);
     const int32_t n = call->ArgumentCount();
     const int32_t first = IsKeyword(Written(call, 1), IEDoAtom()) ? 2 : 1;
-    TRefPtr<IIEValue> result = Arg(call, 0, context);
+    TRefPtr<IIEValue> result = EvalArg(call, 0, context);
     while (!IsFalseValue(result.get())) {
         if (RunActions(call, first, n, context, result)) return scope.TakeReturn();
-        result = Arg(call, 0, context);
+        result = EvalArg(call, 0, context);
     }
     return result;
 }
@@ -345,13 +368,13 @@ TForEachFunction::TForEachFunction()
 
 TRefPtr<IIEValue> TForEachFunction::Execute(IFunCall* call, TIEContext* context) {
     TControlFormScope scope(context);
-    const std::string name = Arg(call, 0, context)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     // Held: an action may rebind the variable that owned the list.
-    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
     const int32_t n = call->ArgumentCount();
     TRefPtr<IIEValue> result = IEEmptyAtom();
     for (int32_t e = 0; e < list->Count(); ++e) {
-        context->SetBinding(name, Eval(list->GetItem(e), context));
+        context->SetBinding(name, Evaluated(list->GetItem(e), context));
         if (RunActions(call, 2, n, context, result)) return scope.TakeReturn();
     }
     return result;
@@ -423,7 +446,7 @@ TThrowFunction::TThrowFunction()
                        " <lexeme-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TThrowFunction::Execute(IFunCall* call, TIEContext* context) {
-    throw EException(Arg(call, 0, context)->AsString());
+    throw EException(EvalArg(call, 0, context)->AsString());
 }
 
 TReturnFunction::TReturnFunction()
@@ -434,7 +457,7 @@ TReturnFunction::TReturnFunction()
 TRefPtr<IIEValue> TReturnFunction::Execute(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue>& value = Written(call, 0);
     // A top-level return with no form to stop leaves the root context as it was.
-    if (!context->Parent() && !InRootForm(context)) return Eval(value, context);
+    if (!context->Parent() && !InRootForm(context)) return Evaluated(value, context);
     context->SetReturnValue(value);
     return value;
 }
@@ -444,7 +467,7 @@ TBindFunction::TBindFunction()
                        " <variable> <expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
-    TRefPtr<IIEValue> value = Arg(call, 1, context);
+    TRefPtr<IIEValue> value = EvalArg(call, 1, context);
     context->SetBinding(Written(call, 0)->AsString(), value);
     return value;
 }
@@ -456,12 +479,12 @@ TExtractGlobalFunction::TExtractGlobalFunction()
 TRefPtr<IIEValue> TExtractGlobalFunction::Execute(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue>& written = Written(call, 0);
     if (written->GetDType() == dtVariable || written->GetDType() == dtMultiVariable)
-        return Eval(written, context);
-    const std::string name = Eval(written, context)->AsString();
+        return Evaluated(written, context);
+    const std::string name = Evaluated(written, context)->AsString();
     const TBinding* binding = context->FindBinding(name);
     if (!binding || !binding->Value) return IEEmptyAtom();
     // Through a variable, so a binding to a position in the matched facts resolves too.
-    return Eval(TIEValue::CreateText(dtVariable, name), context);
+    return Evaluated(TIEValue::CreateText(dtVariable, name), context);
 }
 
 // =============================================================================================
@@ -469,9 +492,29 @@ TRefPtr<IIEValue> TExtractGlobalFunction::Execute(IFunCall* call, TIEContext* co
 
 namespace {
 
+// The multifield and the range [Begin, End] that the first three arguments of delete$,
+// replace$ and subseq$ give, read in that order.
+struct TListRange {
+    TRefPtr<IValueVector> Source;
+    int32_t Begin;
+    int32_t End;
+};
+
 // "Invalid multifield begin and end parameters: %d, %d" when begin > end.
-void CheckRange(int32_t begin, int32_t end) {
-    if (begin > end) RaiseIE(imInvalidMultifieldRange, begin, end);
+TListRange ListRangeArguments(IFunCall* call, TIEContext* context) {
+    TListRange range{EvalArg(call, 0, context)->AsList(), EvalArg(call, 1, context)->AsInteger(),
+                     EvalArg(call, 2, context)->AsInteger()};
+    if (range.Begin > range.End) RaiseIE(imInvalidMultifieldRange, range.Begin, range.End);
+    return range;
+}
+
+// A new list of clones of the source's elements outside the range.
+TRefPtr<TValueVector> OutsideRange(const TListRange& range, TIEContext* context) {
+    auto list = TValueVector::Create();
+    for (int32_t i = 0, n = range.Source->Count(); i < n; ++i)
+        if (i < range.Begin || i > range.End)
+            list->Add(ClonedElement(range.Source->GetItem(i), context));
+    return list;
 }
 
 } // namespace
@@ -485,7 +528,7 @@ TRefPtr<IIEValue> TCreateMFFunction::Execute(IFunCall* call, TIEContext* context
     auto list = TValueVector::Create();
     list->Reserve(n);
     for (int32_t i = 0; i < n; ++i)
-        list->Add(Arg(call, i, context)->CloneValue());
+        list->Add(EvalArg(call, i, context)->CloneValue());
     return NewList(std::move(list));
 }
 
@@ -498,14 +541,7 @@ TDeleteMFFunction::TDeleteMFFunction()
                        3, 3) {}
 
 TRefPtr<IIEValue> TDeleteMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
-    const int32_t begin = Arg(call, 1, context)->AsInteger();
-    const int32_t end = Arg(call, 2, context)->AsInteger();
-    CheckRange(begin, end);
-    auto list = TValueVector::Create();
-    for (int32_t i = 0, n = source->Count(); i < n; ++i)
-        if (i < begin || i > end) list->Add(ClonedElement(source->GetItem(i), context));
-    return NewList(std::move(list));
+    return NewList(OutsideRange(ListRangeArguments(call, context), context));
 }
 
 TExplodeMFFunction::TExplodeMFFunction()
@@ -515,7 +551,7 @@ TExplodeMFFunction::TExplodeMFFunction()
                        " <string-expression> ", 1, 1) {}
 
 TRefPtr<IIEValue> TExplodeMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const std::string text = Arg(call, 0, context)->AsString();
+    const std::string text = EvalArg(call, 0, context)->AsString();
     auto isTrimmed = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
     size_t from = 0, to = text.size();
     while (from < to && isTrimmed(text[from]))
@@ -541,9 +577,9 @@ TFirstMFFunction::TFirstMFFunction()
                        " <multifield-expression> ", 1, 1) {}
 
 TRefPtr<IIEValue> TFirstMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IValueVector> list = Arg(call, 0, context)->AsList();
+    const TRefPtr<IValueVector> list = EvalArg(call, 0, context)->AsList();
     if (list->Count() == 0) return IEEmptyAtom();
-    return Eval(list->GetItem(0), context);
+    return Evaluated(list->GetItem(0), context);
 }
 
 TImplodeMFFunction::TImplodeMFFunction()
@@ -553,11 +589,11 @@ TImplodeMFFunction::TImplodeMFFunction()
                        " <multifield-expression> ", 1, 1) {}
 
 TRefPtr<IIEValue> TImplodeMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IValueVector> list = Arg(call, 0, context)->AsList();
+    const TRefPtr<IValueVector> list = EvalArg(call, 0, context)->AsList();
     std::string text;
     for (int32_t i = 0, n = list->Count(); i < n; ++i) {
         if (i > 0) text += ' ';
-        text += Eval(list->GetItem(i), context)->AsString();
+        text += Evaluated(list->GetItem(i), context)->AsString();
     }
     return TIEValue::CreateText(dtString, text);
 }
@@ -568,12 +604,12 @@ TInsertMFFunction::TInsertMFFunction()
                        " <multifield-expression> <integer-expression> <expression>*", 2) {}
 
 TRefPtr<IIEValue> TInsertMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
-    const int32_t index = Arg(call, 1, context)->AsInteger();
+    const TRefPtr<IValueVector> source = EvalArg(call, 0, context)->AsList();
+    const int32_t index = EvalArg(call, 1, context)->AsInteger();
     // A new list: the argument's list (a slot, a variable, a constant) stays as it was.
     TRefPtr<IValueVector> list = source->CloneVector();
     for (int32_t i = 2, n = call->ArgumentCount(); i < n; ++i)
-        list->Insert(index, Arg(call, i, context)->CloneValue());
+        list->Insert(index, EvalArg(call, i, context)->CloneValue());
     return TIEValue::CreateList(std::move(list));
 }
 
@@ -582,7 +618,7 @@ TLengthMFFunction::TLengthMFFunction()
                        " <multifield-expression> ", 1, 1) {}
 
 TRefPtr<IIEValue> TLengthMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewInteger(Arg(call, 0, context)->AsList()->Count());
+    return NewInteger(EvalArg(call, 0, context)->AsList()->Count());
 }
 
 TMemberFunction::TMemberFunction()
@@ -592,9 +628,9 @@ TMemberFunction::TMemberFunction()
                        " <to-find-expression> <expression>+", 2) {}
 
 TRefPtr<IIEValue> TMemberFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> wanted = Arg(call, 0, context);
+    const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (wanted->Equals(Arg(call, i, context).get())) return NewInteger(i - 1);
+        if (wanted->Equals(EvalArg(call, i, context).get())) return NewInteger(i - 1);
     return IEFalseValue();
 }
 
@@ -605,10 +641,10 @@ TMemberMFFunction::TMemberMFFunction()
                        " <expression> <multifield-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> wanted = Arg(call, 0, context);
-    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
+    const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
     for (int32_t i = 0, n = list->Count(); i < n; ++i)
-        if (wanted->Equals(Eval(list->GetItem(i), context).get())) return NewInteger(i);
+        if (wanted->Equals(Evaluated(list->GetItem(i), context).get())) return NewInteger(i);
     return IEFalseValue();
 }
 
@@ -617,8 +653,8 @@ TNthMFFunction::TNthMFFunction()
                        " <integer-expression> <multifield-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TNthMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const int32_t index = Arg(call, 0, context)->AsInteger();
-    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    const int32_t index = EvalArg(call, 0, context)->AsInteger();
+    const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
     const TRefPtr<IIEValue>& item = list->GetItem(index);
     return item ? item : IEEmptyAtom();
 }
@@ -632,15 +668,10 @@ TReplaceMFFunction::TReplaceMFFunction()
                        3) {}
 
 TRefPtr<IIEValue> TReplaceMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
-    const int32_t begin = Arg(call, 1, context)->AsInteger();
-    const int32_t end = Arg(call, 2, context)->AsInteger();
-    CheckRange(begin, end);
-    auto list = TValueVector::Create();
-    for (int32_t i = 0, n = source->Count(); i < n; ++i)
-        if (i < begin || i > end) list->Add(ClonedElement(source->GetItem(i), context));
+    const TListRange range = ListRangeArguments(call, context);
+    TRefPtr<TValueVector> list = OutsideRange(range, context);
     for (int32_t i = 3, n = call->ArgumentCount(); i < n; ++i)
-        list->Insert(begin, Arg(call, i, context)->CloneValue());
+        list->Insert(range.Begin, EvalArg(call, i, context)->CloneValue());
     return NewList(std::move(list));
 }
 
@@ -649,7 +680,7 @@ TRestMFFunction::TRestMFFunction()
                        " <multifield-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TRestMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    TRefPtr<IValueVector> list = Arg(call, 0, context)->AsList()->CloneVector();
+    TRefPtr<IValueVector> list = EvalArg(call, 0, context)->AsList()->CloneVector();
     list->Delete(0);
     return TIEValue::CreateList(std::move(list));
 }
@@ -663,13 +694,10 @@ TSubSeqMFFunction::TSubSeqMFFunction()
                        3, 3) {}
 
 TRefPtr<IIEValue> TSubSeqMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IValueVector> source = Arg(call, 0, context)->AsList();
-    const int32_t begin = Arg(call, 1, context)->AsInteger();
-    const int32_t end = Arg(call, 2, context)->AsInteger();
-    CheckRange(begin, end);
+    const TListRange range = ListRangeArguments(call, context);
     auto list = TValueVector::Create();
-    for (int32_t i = begin; i <= end; ++i)
-        list->Add(ClonedElement(source->GetItem(i), context));
+    for (int32_t i = range.Begin; i <= range.End; ++i)
+        list->Add(ClonedElement(range.Source->GetItem(i), context));
     return NewList(std::move(list));
 }
 
@@ -680,7 +708,7 @@ TSubSetpMFFunction::TSubSetpMFFunction()
                        " <expression> <multifield-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TSubSetpMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> first = Arg(call, 0, context);
+    const TRefPtr<IIEValue> first = EvalArg(call, 0, context);
     TRefPtr<IValueVector> run;
     if (first->GetDType() == dtList) {
         run = first->AsList();
@@ -689,15 +717,16 @@ TRefPtr<IIEValue> TSubSetpMFFunction::Execute(IFunCall* call, TIEContext* contex
         single->Add(first);
         run = std::move(single);
     }
-    const TRefPtr<IValueVector> list = Arg(call, 1, context)->AsList();
+    const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
     const int32_t n = list->Count();
     for (int32_t p = 0; p < n; ++p) {
-        if (!Eval(run->GetItem(0), context)->Equals(Eval(list->GetItem(p), context).get()))
+        if (!Evaluated(run->GetItem(0), context)
+                 ->Equals(Evaluated(list->GetItem(p), context).get()))
             continue;
         bool all = true;
         for (int32_t j = 1; j < run->Count() && all; ++j)
-            all = p + j < n &&
-                  Eval(run->GetItem(j), context)->Equals(Eval(list->GetItem(p + j), context).get());
+            all = p + j < n && Evaluated(run->GetItem(j), context)
+                                   ->Equals(Evaluated(list->GetItem(p + j), context).get());
         if (all) return IETrueValue();
     }
     return IEFalseValue();
@@ -712,7 +741,7 @@ TRemoveFunction::TRemoveFunction()
 
 TRefPtr<IIEValue> TRemoveFunction::Execute(IFunCall* call, TIEContext* context) {
     namespace fs = std::filesystem;
-    const fs::path path(Arg(call, 0, context)->AsString());
+    const fs::path path(EvalArg(call, 0, context)->AsString());
     std::error_code ec;
     // Files only: a directory is never removed by this function.
     if (!fs::is_regular_file(path, ec)) return IEFalseValue();
@@ -727,8 +756,8 @@ TRenameFunction::TRenameFunction()
 
 TRefPtr<IIEValue> TRenameFunction::Execute(IFunCall* call, TIEContext* context) {
     namespace fs = std::filesystem;
-    const fs::path from(Arg(call, 0, context)->AsString());
-    const fs::path to(Arg(call, 1, context)->AsString());
+    const fs::path from(EvalArg(call, 0, context)->AsString());
+    const fs::path to(EvalArg(call, 1, context)->AsString());
     std::error_code ec;
     // The platform's rename would replace an existing file silently; an existing target is a
     // failure and stays untouched.
@@ -741,13 +770,6 @@ TRefPtr<IIEValue> TRenameFunction::Execute(IFunCall* call, TIEContext* context) 
 // Facts, agenda and engine commands
 
 namespace {
-
-// The engine of the context; a context without one cannot serve engine commands.
-TInferenceEngine& EngineOf(TIEContext* context) {
-    TInferenceEngine* engine = context->Engine();
-    if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
-    return *engine;
-}
 
 TRefPtr<IIEValue> NewFactId(int32_t id) {
     return TIEValue::CreateInteger(dtFactId, id);
@@ -773,7 +795,7 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
     for (int32_t i = 0, n = factTemplate->SlotCount(); i < n; ++i) {
         const TRefPtr<IFactSlot> slot = factTemplate->SlotAt(i);
         const std::string& name = slot->GetName();
-        TRefPtr<IIEValue> value = Eval(fact.GetSlotValue(name), context);
+        TRefPtr<IIEValue> value = Evaluated(fact.GetSlotValue(name), context);
         if (value->GetDType() == dtList) {
             value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         } else if (slot->IsMultiSlot()) {
@@ -791,9 +813,9 @@ std::vector<std::pair<std::string, TRefPtr<IIEValue>>>
 SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* context) {
     std::vector<std::pair<std::string, TRefPtr<IIEValue>>> changes;
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        const TRefPtr<IValueVector> group = Arg(call, i, context)->AsList();
+        const TRefPtr<IValueVector> group = EvalArg(call, i, context)->AsList();
         if (group->Count() == 0) RaiseIE(imBadSlotName, std::string_view());
-        std::string name = Eval(group->GetItem(0), context)->AsString();
+        std::string name = Evaluated(group->GetItem(0), context)->AsString();
         const TRefPtr<IFactSlot> slot = factTemplate.SlotByName(name);
         const bool oneList =
             group->Count() == 2 && group->GetItem(1) && group->GetItem(1)->GetDType() == dtList;
@@ -801,11 +823,11 @@ SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* conte
         if (slot->IsMultiSlot() && !oneList) {
             auto list = TValueVector::Create();
             for (int32_t j = 1; j < group->Count(); ++j)
-                list->Add(Eval(group->GetItem(j), context));
+                list->Add(Evaluated(group->GetItem(j), context));
             value = TIEValue::CreateList(std::move(list));
         } else {
             if (group->Count() < 2) RaiseIE(imBadSlotValue, name);
-            value = Eval(group->GetItem(1), context);
+            value = Evaluated(group->GetItem(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
         changes.emplace_back(std::move(name), std::move(value));
@@ -840,7 +862,7 @@ TRefPtr<IIEValue> TAssertFunction::Execute(IFunCall* call, TIEContext* context) 
     TInferenceEngine& engine = EngineOf(context);
     int32_t id = -1;
     for (int32_t i = 0; i < n; ++i) {
-        const TRefPtr<IFact> fact = Arg(call, i, context)->AsFact();
+        const TRefPtr<IFact> fact = EvalArg(call, i, context)->AsFact();
         TRefPtr<IFact> copy = CloneFact(*fact);
         EvaluateFactSlots(*copy, context);
         id = engine.AssertFact(copy);
@@ -858,7 +880,7 @@ TRefPtr<IIEValue> TAssertStringFunction::Execute(IFunCall* call, TIEContext* con
     TInferenceEngine& engine = EngineOf(context);
     int32_t id = -1;
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        id = engine.AssertString(Arg(call, i, context)->AsString());
+        id = engine.AssertString(EvalArg(call, i, context)->AsString());
     return NewFactId(id);
 }
 
@@ -869,13 +891,13 @@ TRetractFunction::TRetractFunction()
 
 TRefPtr<IIEValue> TRetractFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    TRefPtr<IIEValue> value = Arg(call, 0, context);
+    TRefPtr<IIEValue> value = EvalArg(call, 0, context);
     if (value->GetDType() == dtAtom && value->AsString() == "*") {
         engine.Facts().Clear(); // sends the clear token through the network
         return IETrueValue();
     }
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
-        if (i > 0) value = Arg(call, i, context);
+        if (i > 0) value = EvalArg(call, i, context);
         const int32_t index = engine.Facts().IndexOfID(value->AsFactId());
         if (index >= 0) {
             const TRefPtr<IFact> fact = engine.Facts().Item(index);
@@ -892,7 +914,7 @@ TRetractStringFunction::TRetractStringFunction()
 TRefPtr<IIEValue> TRetractStringFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        engine.RetractString(Arg(call, i, context)->AsString());
+        engine.RetractString(EvalArg(call, i, context)->AsString());
     return IETrueValue();
 }
 
@@ -903,7 +925,7 @@ TModifyFunction::TModifyFunction()
 
 TRefPtr<IIEValue> TModifyFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const TRefPtr<IFact> fact = FactById(engine, Arg(call, 0, context)->AsFactId());
+    const TRefPtr<IFact> fact = FactById(engine, EvalArg(call, 0, context)->AsFactId());
     const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
     engine.BeginModify(fact.get());
     for (const auto& [name, value] : changes)
@@ -919,7 +941,7 @@ TDuplicateFunction::TDuplicateFunction()
 
 TRefPtr<IIEValue> TDuplicateFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const TRefPtr<IFact> fact = FactById(engine, Arg(call, 0, context)->AsFactId());
+    const TRefPtr<IFact> fact = FactById(engine, EvalArg(call, 0, context)->AsFactId());
     const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
     TRefPtr<IFact> copy = CloneFact(*fact);
     copy->SetFactId(-1);
@@ -933,7 +955,7 @@ TGetSlotValueFunction::TGetSlotValueFunction()
                        " <fact-id-expression>|<fact-expression> [<slot-name-expression> ]", 1, 2) {}
 
 TRefPtr<IIEValue> TGetSlotValueFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> value = Arg(call, 0, context);
+    const TRefPtr<IIEValue> value = EvalArg(call, 0, context);
     TRefPtr<IFact> fact;
     switch (value->GetDType()) {
     case dtInteger:
@@ -951,9 +973,9 @@ TRefPtr<IIEValue> TGetSlotValueFunction::Execute(IFunCall* call, TIEContext* con
         RaiseIE(imInvalidDeffunctionArgument, IETypeName(value->GetDType()),
                 SetToText(TIETypes{dtFactId, dtFact}));
     }
-    const std::string slot =
-        call->ArgumentCount() > 1 ? Arg(call, 1, context)->AsString() : std::string(DataSlotName);
-    return Eval(fact->GetSlotValue(slot), nullptr)->CloneValue();
+    const std::string slot = call->ArgumentCount() > 1 ? EvalArg(call, 1, context)->AsString()
+                                                       : std::string(DataSlotName);
+    return Evaluated(fact->GetSlotValue(slot), nullptr)->CloneValue();
 }
 
 TGetFactDuplicationFunction::TGetFactDuplicationFunction()
@@ -973,7 +995,7 @@ TSetFactDuplicationFunction::TSetFactDuplicationFunction()
 TRefPtr<IIEValue> TSetFactDuplicationFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     const TRefPtr<IIEValue> previous = IEBoolValue(!engine.FactDuplication());
-    engine.SetFactDuplication(IsFalseValue(Arg(call, 0, context).get()));
+    engine.SetFactDuplication(IsFalseValue(EvalArg(call, 0, context).get()));
     return previous;
 }
 
@@ -985,7 +1007,7 @@ TDoBackwardChainingFunction::TDoBackwardChainingFunction()
 TRefPtr<IIEValue> TDoBackwardChainingFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
-        const std::string name = Arg(call, i, context)->AsString();
+        const std::string name = EvalArg(call, i, context)->AsString();
         if (name == TestCEName || name == "not") RaiseIE(imCannotBackchainSpecialCE, name);
         TRefPtr<IFactTemplate> factTemplate = engine.FindFactTemplate(name);
         if (!factTemplate) factTemplate = engine.ImpliedTemplate(name);
@@ -1071,7 +1093,7 @@ TWatchFunction::TWatchFunction()
 
 TRefPtr<IIEValue> TWatchFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string word = Arg(call, 0, context)->AsString();
+    const std::string word = EvalArg(call, 0, context)->AsString();
     TConstructWatches members;
     if (!WatchMembers(word, members)) RaiseIE(imCannotWatch, word);
     engine.SetWatch(engine.Watch() | members);
@@ -1084,7 +1106,7 @@ TUnwatchFunction::TUnwatchFunction()
 
 TRefPtr<IIEValue> TUnwatchFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const std::string word = Arg(call, 0, context)->AsString();
+    const std::string word = EvalArg(call, 0, context)->AsString();
     TConstructWatches members;
     if (!WatchMembers(word, members)) RaiseIE(imCannotUnwatch, word);
     engine.SetWatch(engine.Watch() - members);
@@ -1097,9 +1119,9 @@ TStoreFunction::TStoreFunction()
 
 TRefPtr<IIEValue> TStoreFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    TRefPtr<IIEValue> value = Arg(call, 1, context);
+    TRefPtr<IIEValue> value = EvalArg(call, 1, context);
     if (value.get() == IEEmptyAtom().get()) value = nullptr;
-    const std::string name = Arg(call, 0, context)->AsString();
+    const std::string name = EvalArg(call, 0, context)->AsString();
     TRefPtr<IIEValue> old;
     StorageOf(engine).Put(name, value, old);
     return value;
@@ -1143,15 +1165,15 @@ TRefPtr<IIEValue> TVersionFunction::Execute(IFunCall*, TIEContext* context) {
 // Input and output, streams and files
 
 TPrintOutFunction::TPrintOutFunction()
-    : TBuiltInFunction("printout", "Prints the values to the logical name; crlf ends a line",
-                       " <logical-name> <expression>*") {}
+    : TTextOutputFunction("printout", "Prints the values to the logical name; crlf ends a line",
+                          " <logical-name> <expression>*") {}
 
 TRefPtr<IIEValue> TPrintOutFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     FText.clear();
     const int32_t n = call->ArgumentCount();
     for (int32_t i = 1; i < n; ++i) {
-        const TRefPtr<IIEValue> value = Arg(call, i, context);
+        const TRefPtr<IIEValue> value = EvalArg(call, i, context);
         switch (value->GetDType()) {
         case dtAtom: {
             const std::string text = value->AsString();
@@ -1173,30 +1195,30 @@ TRefPtr<IIEValue> TPrintOutFunction::Execute(IFunCall* call, TIEContext* context
             break;
         }
     }
-    const std::string name = n > 0 ? Arg(call, 0, context)->AsString() : std::string();
+    const std::string name = n > 0 ? EvalArg(call, 0, context)->AsString() : std::string();
     engine.PrintOut(name, FText);
     return IEEmptyAtom();
 }
 
 TFormatFunction::TFormatFunction()
-    : TBuiltInFunction("format", "Prints the values formatted by the control string",
-                       " <logical-name> <string-expression> <expression>*", 2) {}
+    : TTextOutputFunction("format", "Prints the values formatted by the control string",
+                          " <logical-name> <string-expression> <expression>*", 2) {}
 
 TRefPtr<IIEValue> TFormatFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     const int32_t n = call->ArgumentCount();
     auto values = TValueVector::Create();
     for (int32_t i = 2; i < n; ++i)
-        values->Add(Arg(call, i, context));
-    FText = IEFormat(Arg(call, 1, context)->AsString(), *values);
-    engine.PrintOut(Arg(call, 0, context)->AsString(), FText);
+        values->Add(EvalArg(call, i, context));
+    FText = IEFormat(EvalArg(call, 1, context)->AsString(), *values);
+    engine.PrintOut(EvalArg(call, 0, context)->AsString(), FText);
     return IEEmptyAtom();
 }
 
 namespace {
 
 std::string LogicalName(IFunCall* call, TIEContext* context) {
-    return call->ArgumentCount() > 0 ? Arg(call, 0, context)->AsString() : std::string();
+    return call->ArgumentCount() > 0 ? EvalArg(call, 0, context)->AsString() : std::string();
 }
 
 } // namespace
@@ -1232,11 +1254,11 @@ TOpenFunction::TOpenFunction()
 TRefPtr<IIEValue> TOpenFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     std::string mode = "r";
-    if (call->ArgumentCount() > 2) mode = Arg(call, 2, context)->AsString();
+    if (call->ArgumentCount() > 2) mode = EvalArg(call, 2, context)->AsString();
     if (mode != "a" && mode != "r" && mode != "w" && mode != "r+")
         RaiseIE(imInvalidFileAccess, mode);
-    const std::string fileName = Arg(call, 0, context)->AsString();
-    const TRefPtr<IIEValue> logical = Arg(call, 1, context);
+    const std::string fileName = EvalArg(call, 0, context)->AsString();
+    const TRefPtr<IIEValue> logical = EvalArg(call, 1, context);
     const std::string name = logical->AsString();
     // A taken name is settled before the file is touched: "w" must not empty a file that is
     // then refused.
@@ -1278,7 +1300,7 @@ TRefPtr<IIEValue> TCloseFunction::Execute(IFunCall* call, TIEContext* context) {
     const int32_t n = call->ArgumentCount();
     if (n == 0) engine.IOStreams().Clear();
     for (int32_t i = 0; i < n; ++i)
-        engine.IOStreams().CloseStream(Arg(call, i, context)->AsString());
+        engine.IOStreams().CloseStream(EvalArg(call, i, context)->AsString());
     return IETrueValue();
 }
 
@@ -1288,7 +1310,7 @@ TDribbleOnFunction::TDribbleOnFunction()
 
 TRefPtr<IIEValue> TDribbleOnFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    return IEBoolValue(engine.DribbleOn(Arg(call, 0, context)->AsString()));
+    return IEBoolValue(engine.DribbleOn(EvalArg(call, 0, context)->AsString()));
 }
 
 TDribbleOffFunction::TDribbleOffFunction()
@@ -1303,7 +1325,7 @@ TBatchFunction::TBatchFunction()
 
 TRefPtr<IIEValue> TBatchFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    return IEBoolValue(engine.Batch(Arg(call, 0, context)->AsString()));
+    return IEBoolValue(engine.Batch(EvalArg(call, 0, context)->AsString()));
 }
 
 // =============================================================================================
@@ -1311,163 +1333,36 @@ TRefPtr<IIEValue> TBatchFunction::Execute(IFunCall* call, TIEContext* context) {
 
 namespace {
 
-template <class T> void AddFunction(TUserFunctionList& functions) {
-    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
-}
+// The function classes of the package, in the order of its functions.
+using TStandardFunctionClasses = TFunctionClasses<
+    TAndFunction, TAssertFunction, TAssertStringFunction, TBatchFunction, TBindFunction,
+    TClearFunction, TClearStorageFunction, TCloseFunction, TDoBackwardChainingFunction,
+    TDribbleOnFunction, TDribbleOffFunction, TDuplicateFunction, TEqFunction, TEqStarFunction,
+    TEqualsFunction, TExitFunction, TExtractGlobalFunction, TFetchFunction, TForEachFunction,
+    TFormatFunction, TGenSymStarFunction, TGetFactDuplicationFunction, TGetSlotValueFunction,
+    TGtFunction, TGtOrEqFunction, THaltFunction, TIfFunction, TLtFunction, TLtOrEqFunction,
+    TMemberFunction, TModifyFunction, TNeqFunction, TNotEqualsFunction, TNotFunction, TOpenFunction,
+    TOrFunction, TPrintOutFunction, TReadFunction, TReadLineFunction, TRemoveFunction,
+    TRenameFunction, TResetFunction, TRetractFunction, TRetractStringFunction, TReturnFunction,
+    TRunFunction, TSetFactDuplicationFunction, TStoreFunction, TTryFunction, TThrowFunction,
+    TUnwatchFunction, TVersionFunction, TWatchFunction, TWhileFunction, TCreateMFFunction,
+    TDeleteMFFunction, TExplodeMFFunction, TFirstMFFunction, TImplodeMFFunction, TInsertMFFunction,
+    TLengthMFFunction, TMemberMFFunction, TNthMFFunction, TReplaceMFFunction, TRestMFFunction,
+    TSubSeqMFFunction, TSubSetpMFFunction>;
 
 } // namespace
 
 void TStandardPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& f = Functions();
-    AddFunction<TAndFunction>(f);
-    AddFunction<TAssertFunction>(f);
-    AddFunction<TAssertStringFunction>(f);
-    AddFunction<TBatchFunction>(f);
-    AddFunction<TBindFunction>(f);
-    AddFunction<TClearFunction>(f);
-    AddFunction<TClearStorageFunction>(f);
-    AddFunction<TCloseFunction>(f);
-    AddFunction<TDoBackwardChainingFunction>(f);
-    AddFunction<TDribbleOnFunction>(f);
-    AddFunction<TDribbleOffFunction>(f);
-    AddFunction<TDuplicateFunction>(f);
-    AddFunction<TEqFunction>(f);
-    AddFunction<TEqStarFunction>(f);
-    AddFunction<TEqualsFunction>(f);
-    AddFunction<TExitFunction>(f);
-    AddFunction<TExtractGlobalFunction>(f);
-    AddFunction<TFetchFunction>(f);
-    AddFunction<TForEachFunction>(f);
-    AddFunction<TFormatFunction>(f);
-    AddFunction<TGenSymStarFunction>(f);
-    AddFunction<TGetFactDuplicationFunction>(f);
-    AddFunction<TGetSlotValueFunction>(f);
-    AddFunction<TGtFunction>(f);
-    AddFunction<TGtOrEqFunction>(f);
-    AddFunction<THaltFunction>(f);
-    AddFunction<TIfFunction>(f);
-    AddFunction<TLtFunction>(f);
-    AddFunction<TLtOrEqFunction>(f);
-    AddFunction<TMemberFunction>(f);
-    AddFunction<TModifyFunction>(f);
-    AddFunction<TNeqFunction>(f);
-    AddFunction<TNotEqualsFunction>(f);
-    AddFunction<TNotFunction>(f);
-    AddFunction<TOpenFunction>(f);
-    AddFunction<TOrFunction>(f);
-    AddFunction<TPrintOutFunction>(f);
-    AddFunction<TReadFunction>(f);
-    AddFunction<TReadLineFunction>(f);
-    AddFunction<TRemoveFunction>(f);
-    AddFunction<TRenameFunction>(f);
-    AddFunction<TResetFunction>(f);
-    AddFunction<TRetractFunction>(f);
-    AddFunction<TRetractStringFunction>(f);
-    AddFunction<TReturnFunction>(f);
-    AddFunction<TRunFunction>(f);
-    AddFunction<TSetFactDuplicationFunction>(f);
-    AddFunction<TStoreFunction>(f);
-    AddFunction<TTryFunction>(f);
-    AddFunction<TThrowFunction>(f);
-    AddFunction<TUnwatchFunction>(f);
-    AddFunction<TVersionFunction>(f);
-    AddFunction<TWatchFunction>(f);
-    AddFunction<TWhileFunction>(f);
-    AddFunction<TCreateMFFunction>(f);
-    AddFunction<TDeleteMFFunction>(f);
-    AddFunction<TExplodeMFFunction>(f);
-    AddFunction<TFirstMFFunction>(f);
-    AddFunction<TImplodeMFFunction>(f);
-    AddFunction<TInsertMFFunction>(f);
-    AddFunction<TLengthMFFunction>(f);
-    AddFunction<TMemberMFFunction>(f);
-    AddFunction<TNthMFFunction>(f);
-    AddFunction<TReplaceMFFunction>(f);
-    AddFunction<TRestMFFunction>(f);
-    AddFunction<TSubSeqMFFunction>(f);
-    AddFunction<TSubSetpMFFunction>(f);
+    TStandardFunctionClasses::AddTo(Functions());
 }
 
 void RegisterStandardFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TAndFunction>("TAndFunction");
-        RegisterClass<TAssertFunction>("TAssertFunction");
-        RegisterClass<TAssertStringFunction>("TAssertStringFunction");
-        RegisterClass<TBatchFunction>("TBatchFunction");
-        RegisterClass<TBindFunction>("TBindFunction");
-        RegisterClass<TClearFunction>("TClearFunction");
-        RegisterClass<TClearStorageFunction>("TClearStorageFunction");
-        RegisterClass<TCloseFunction>("TCloseFunction");
-        RegisterClass<TDoBackwardChainingFunction>("TDoBackwardChainingFunction");
-        RegisterClass<TDribbleOnFunction>("TDribbleOnFunction");
-        RegisterClass<TDribbleOffFunction>("TDribbleOffFunction");
-        RegisterClass<TDuplicateFunction>("TDuplicateFunction");
-        RegisterClass<TEqFunction>("TEqFunction");
-        RegisterClass<TEqStarFunction>("TEqStarFunction");
-        RegisterClass<TEqualsFunction>("TEqualsFunction");
-        RegisterClass<TExitFunction>("TExitFunction");
-        RegisterClass<TExtractGlobalFunction>("TExtractGlobalFunction");
-        RegisterClass<TFetchFunction>("TFetchFunction");
-        RegisterClass<TForEachFunction>("TForEachFunction");
-        RegisterClass<TFormatFunction>("TFormatFunction");
-        RegisterClass<TGenSymStarFunction>("TGenSymStarFunction");
-        RegisterClass<TGetFactDuplicationFunction>("TGetFactDuplicationFunction");
-        RegisterClass<TGetSlotValueFunction>("TGetSlotValueFunction");
-        RegisterClass<TGtFunction>("TGtFunction");
-        RegisterClass<TGtOrEqFunction>("TGtOrEqFunction");
-        RegisterClass<THaltFunction>("THaltFunction");
-        RegisterClass<TIfFunction>("TIfFunction");
-        RegisterClass<TLtFunction>("TLtFunction");
-        RegisterClass<TLtOrEqFunction>("TLtOrEqFunction");
-        RegisterClass<TMemberFunction>("TMemberFunction");
-        RegisterClass<TModifyFunction>("TModifyFunction");
-        RegisterClass<TNeqFunction>("TNeqFunction");
-        RegisterClass<TNotEqualsFunction>("TNotEqualsFunction");
-        RegisterClass<TNotFunction>("TNotFunction");
-        RegisterClass<TOpenFunction>("TOpenFunction");
-        RegisterClass<TOrFunction>("TOrFunction");
-        RegisterClass<TPrintOutFunction>("TPrintOutFunction");
-        RegisterClass<TReadFunction>("TReadFunction");
-        RegisterClass<TReadLineFunction>("TReadLineFunction");
-        RegisterClass<TRemoveFunction>("TRemoveFunction");
-        RegisterClass<TRenameFunction>("TRenameFunction");
-        RegisterClass<TResetFunction>("TResetFunction");
-        RegisterClass<TRetractFunction>("TRetractFunction");
-        RegisterClass<TRetractStringFunction>("TRetractStringFunction");
-        RegisterClass<TReturnFunction>("TReturnFunction");
-        RegisterClass<TRunFunction>("TRunFunction");
-        RegisterClass<TSetFactDuplicationFunction>("TSetFactDuplicationFunction");
-        RegisterClass<TStoreFunction>("TStoreFunction");
-        RegisterClass<TTryFunction>("TTryFunction");
-        RegisterClass<TThrowFunction>("TThrowFunction");
-        RegisterClass<TUnwatchFunction>("TUnwatchFunction");
-        RegisterClass<TVersionFunction>("TVersionFunction");
-        RegisterClass<TWatchFunction>("TWatchFunction");
-        RegisterClass<TWhileFunction>("TWhileFunction");
-        RegisterClass<TCreateMFFunction>("TCreateMFFunction");
-        RegisterClass<TDeleteMFFunction>("TDeleteMFFunction");
-        RegisterClass<TExplodeMFFunction>("TExplodeMFFunction");
-        RegisterClass<TFirstMFFunction>("TFirstMFFunction");
-        RegisterClass<TImplodeMFFunction>("TImplodeMFFunction");
-        RegisterClass<TInsertMFFunction>("TInsertMFFunction");
-        RegisterClass<TLengthMFFunction>("TLengthMFFunction");
-        RegisterClass<TMemberMFFunction>("TMemberMFFunction");
-        RegisterClass<TNthMFFunction>("TNthMFFunction");
-        RegisterClass<TReplaceMFFunction>("TReplaceMFFunction");
-        RegisterClass<TRestMFFunction>("TRestMFFunction");
-        RegisterClass<TSubSeqMFFunction>("TSubSeqMFFunction");
-        RegisterClass<TSubSetpMFFunction>("TSubSetpMFFunction");
-        return true;
-    }();
-    (void)registered;
+    TStandardFunctionClasses::Register();
 }
 
 void RegisterStandardPackage() {
-    RegisterStandardFunctionClasses();
-    RegisterPackageFactory(pStandard, [](TInferenceEngine* engine) -> TComponent* {
-        return NewPackage<TStandardPackage>(engine);
-    });
+    RegisterPackage<TStandardPackage, TStandardFunctionClasses>(pStandard);
 }
 
 namespace {

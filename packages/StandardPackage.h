@@ -1,6 +1,7 @@
 // The standard package: the 71 functions that every rule file needs (fact and engine commands,
-// control forms and comparisons, input and output, multifield functions), and the pattern that
-// every built-in function class follows.
+// control forms and comparisons, input and output, multifield functions), and what every
+// built-in function of every package shares: the base classes, the class declaration macros,
+// argument evaluation and the filling of a package's function list.
 //
 // A built-in function is a class of its own, named after its rule-language name. It holds no
 // state (printout and format keep the text of their last call), so one object serves every call
@@ -12,11 +13,16 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
+#include "engine/IEContext.h"
+#include "engine/InferenceEngine.h"
 #include "engine/IEPackages.h"
 #include "engine/IEValue.h"
+#include "platform/ClassRegistry.h"
 
 namespace ie {
 
@@ -37,15 +43,125 @@ protected:
                      int32_t minCount = 0, int32_t maxCount = AnyArgumentCount);
 };
 
-#define IE_BUILT_IN_FUNCTION(ClassType)                                                            \
-    class ClassType : public TBuiltInFunction {                                                    \
+// A class that serves several names. Setting the name to one of its variants' names selects that
+// variant with its comment, argument text and counts (another name changes only the name);
+// selecting a variant sets its name as well. A new object is the first variant.
+class TVariantFunction : public TBuiltInFunction {
+public:
+    // What one rule-language name sets on the function object.
+    struct TSpec {
+        std::string_view Name;
+        std::string_view Help;
+        std::string_view Arguments;
+        int32_t Min;
+        int32_t Max;
+    };
+
+    void SetFunctionName(std::string_view name) override;
+    std::span<const TSpec> VariantSpecs() const noexcept { return FVariants; }
+
+protected:
+    explicit TVariantFunction(std::span<const TSpec> variants);
+    int Variant() const noexcept { return FVariant; }
+    void SelectVariant(int index);
+
+private:
+    void ApplyVariant(int index);
+    std::span<const TSpec> FVariants;
+    int FVariant = 0;
+};
+
+// The declaration of a function class derived from Base that serves one name; its constructor
+// sets the name and its body is Execute.
+#define IE_FUNCTION_CLASS(ClassType, Base)                                                         \
+    class ClassType : public Base {                                                                \
     public:                                                                                        \
+        static constexpr std::string_view StaticClassName = #ClassType;                            \
         ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
+        std::string_view ClassName() const override { return StaticClassName; }                    \
                                                                                                    \
     protected:                                                                                     \
         TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
     }
+
+#define IE_BUILT_IN_FUNCTION(ClassType) IE_FUNCTION_CLASS(ClassType, TBuiltInFunction)
+
+// The declaration of a variant class whose selector property `Selector` has the enumeration type
+// `Enum`, one value per variant in the order of its names.
+#define IE_VARIANT_FUNCTION(ClassType, Enum, Selector)                                             \
+    class ClassType : public TVariantFunction {                                                    \
+    public:                                                                                        \
+        static constexpr std::string_view StaticClassName = #ClassType;                            \
+        ClassType();                                                                               \
+        std::string_view ClassName() const override { return StaticClassName; }                    \
+        Enum Selector() const noexcept { return static_cast<Enum>(Variant()); }                    \
+        void Set##Selector(Enum value) { SelectVariant(value); }                                   \
+                                                                                                   \
+    protected:                                                                                     \
+        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
+    }
+
+// The value of an expression in the context; a missing element or a call that gives no value
+// reads as the empty atom, so no function body ever dereferences nothing.
+inline TRefPtr<IIEValue> Evaluated(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    if (!expression) return IEEmptyAtom();
+    TRefPtr<IIEValue> value = expression->Evaluate(context);
+    return value ? value : IEEmptyAtom();
+}
+
+// Argument i of the call evaluated in the context (a missing one reads as the empty atom).
+inline TRefPtr<IIEValue> EvalArg(IFunCall* call, int32_t i, TIEContext* context) {
+    return Evaluated(call->GetArgument(i), context);
+}
+
+// The engine of the context; a context without one is the class library's invalid cast.
+inline TInferenceEngine& EngineOf(TIEContext* context) {
+    TInferenceEngine* engine = context ? context->Engine() : nullptr;
+    if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
+    return *engine;
+}
+
+// Adds a new object of the function class T to a package's function list; for a variant class,
+// one object for each variant, created under the variant's name, in the order of the variants.
+template <class T> void AddFunction(TUserFunctionList& functions) {
+    if constexpr (std::is_base_of_v<TVariantFunction, T>) {
+        const TRefPtr<T> first = MakeRef<T>();
+        const std::span<const TVariantFunction::TSpec> variants = first->VariantSpecs();
+        for (size_t i = 0; i < variants.size(); ++i) {
+            const TRefPtr<T> function = i == 0 ? first : MakeRef<T>();
+            function->SetFunctionName(variants[i].Name);
+            functions.Add(TRefPtr<IUserFunction>(function));
+        }
+    } else {
+        functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
+    }
+}
+
+// AddFunction for each class, in the given order.
+template <class... T> void AddFunctions(TUserFunctionList& functions) {
+    (AddFunction<T>(functions), ...);
+}
+
+// A package's function classes (each with its StaticClassName), in the order of its functions.
+template <class... T> struct TFunctionClasses {
+    // The objects of the classes (of every variant), added to the function list in this order.
+    static void AddTo(TUserFunctionList& functions) { AddFunctions<T...>(functions); }
+    // Registers the classes with the class registry under their class names, in this order, so
+    // stored package functions can be re-created by class name. Done once; later calls do nothing.
+    static void Register() {
+        static const bool registered = ((RegisterClass<T>(T::StaticClassName), ...), true);
+        (void)registered;
+    }
+};
+
+// Registers a package's function classes with the class registry and its factory with the
+// engine, so that every engine whose Packages name it creates it.
+template <class TPackage, class TClasses> void RegisterPackage(TFunctionPackage package) {
+    TClasses::Register();
+    RegisterPackageFactory(package, [](TInferenceEngine* engine) -> TComponent* {
+        return NewPackage<TPackage>(engine);
+    });
+}
 
 // Facts, agenda and engine commands
 IE_BUILT_IN_FUNCTION(TAssertFunction);
@@ -124,34 +240,18 @@ IE_BUILT_IN_FUNCTION(TRestMFFunction);
 IE_BUILT_IN_FUNCTION(TSubSeqMFFunction);
 IE_BUILT_IN_FUNCTION(TSubSetpMFFunction);
 
-#undef IE_BUILT_IN_FUNCTION
-
-// printout and format keep the text their last call built.
-class TPrintOutFunction : public TBuiltInFunction {
+// Base of printout and format, which keep the text their last call built.
+class TTextOutputFunction : public TBuiltInFunction {
 public:
-    TPrintOutFunction();
-    std::string_view ClassName() const override { return "TPrintOutFunction"; }
     const std::string& LastText() const noexcept { return FText; }
 
 protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-
-private:
+    using TBuiltInFunction::TBuiltInFunction;
     std::string FText;
 };
 
-class TFormatFunction : public TBuiltInFunction {
-public:
-    TFormatFunction();
-    std::string_view ClassName() const override { return "TFormatFunction"; }
-    const std::string& LastText() const noexcept { return FText; }
-
-protected:
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
-
-private:
-    std::string FText;
-};
+IE_FUNCTION_CLASS(TPrintOutFunction, TTextOutputFunction);
+IE_FUNCTION_CLASS(TFormatFunction, TTextOutputFunction);
 
 // The package: creates its functions in the order of the rule-language names and adds them to
 // its function list; the base class registers them with every engine the package serves.

@@ -6,7 +6,6 @@
 
 #include "engine/IEHelperFunctions.h"
 #include "engine/IEValue.h"
-#include "platform/ClassRegistry.h"
 
 namespace ie {
 
@@ -14,25 +13,18 @@ namespace {
 
 constexpr std::string_view TwoLexemes = " <lexeme-expression> <lexeme-expression>";
 
-// Argument i evaluated in the context; a call that gives no value reads as the empty atom.
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    const TRefPtr<IIEValue>& expression = call->GetArgument(i);
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
-
 // The texts of all arguments joined without separator.
 std::string Concatenated(IFunCall* call, TIEContext* context) {
     std::string text;
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        text += Arg(call, i, context)->AsString();
+        text += EvalArg(call, i, context)->AsString();
     return text;
 }
 
 // A new value of the argument's own kind over its text with the letters of one case mapped to
 // the other; a kind that holds no text refuses the text ("Value and type mismatch").
 template <char From, char To> TRefPtr<IIEValue> CaseConverted(IFunCall* call, TIEContext* context) {
-    TRefPtr<IIEValue> v = Arg(call, 0, context);
+    TRefPtr<IIEValue> v = EvalArg(call, 0, context);
     std::string text = v->AsString();
     for (char& c : text)
         if (c >= From && c <= From + 25) c = static_cast<char>(c - From + To);
@@ -84,8 +76,8 @@ TStrCompFunction::TStrCompFunction()
                        TwoLexemes, 2, 2) {}
 
 TRefPtr<IIEValue> TStrCompFunction::Execute(IFunCall* call, TIEContext* context) {
-    const std::string a = Arg(call, 0, context)->AsString();
-    const std::string b = Arg(call, 1, context)->AsString();
+    const std::string a = EvalArg(call, 0, context)->AsString();
+    const std::string b = EvalArg(call, 1, context)->AsString();
     const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i)
         if (a[i] != b[i])
@@ -105,8 +97,8 @@ TStrIndexFunction::TStrIndexFunction()
                        TwoLexemes, 2, 2) {}
 
 TRefPtr<IIEValue> TStrIndexFunction::Execute(IFunCall* call, TIEContext* context) {
-    const std::string part = Arg(call, 0, context)->AsString();
-    const std::string text = Arg(call, 1, context)->AsString();
+    const std::string part = EvalArg(call, 0, context)->AsString();
+    const std::string text = EvalArg(call, 1, context)->AsString();
     if (part.empty()) return IEFalseValue();
     const size_t at = text.find(part);
     if (at == std::string::npos) return IEFalseValue();
@@ -118,8 +110,8 @@ TStrLengthFunction::TStrLengthFunction()
                        " <lexeme-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TStrLengthFunction::Execute(IFunCall* call, TIEContext* context) {
-    return TIEValue::CreateInteger(dtInteger,
-                                   static_cast<int32_t>(Arg(call, 0, context)->AsString().size()));
+    return TIEValue::CreateInteger(
+        dtInteger, static_cast<int32_t>(EvalArg(call, 0, context)->AsString().size()));
 }
 
 TSubStringFunction::TSubStringFunction()
@@ -131,9 +123,9 @@ TSubStringFunction::TSubStringFunction()
                        3, 3) {}
 
 TRefPtr<IIEValue> TSubStringFunction::Execute(IFunCall* call, TIEContext* context) {
-    const int32_t start = Arg(call, 0, context)->AsInteger();
-    const int32_t end = Arg(call, 1, context)->AsInteger();
-    const std::string text = Arg(call, 2, context)->AsString();
+    const int32_t start = EvalArg(call, 0, context)->AsInteger();
+    const int32_t end = EvalArg(call, 1, context)->AsInteger();
+    const std::string text = EvalArg(call, 2, context)->AsString();
     // 64-bit arithmetic: end - start + 1 of extreme positions must not wrap into a valid count.
     const int64_t count = static_cast<int64_t>(end) - start + 1;
     if (start < 1 || static_cast<size_t>(start) > text.size() || count < 0)
@@ -150,12 +142,12 @@ TStrFormatFunction::TStrFormatFunction()
                        "<string-expression> <expression>+", 2) {}
 
 TRefPtr<IIEValue> TStrFormatFunction::Execute(IFunCall* call, TIEContext* context) {
-    const std::string control = Arg(call, 0, context)->AsString();
+    const std::string control = EvalArg(call, 0, context)->AsString();
     TRefPtr<TValueVector> arguments = TValueVector::Create();
     const int32_t n = call->ArgumentCount();
     arguments->Reserve(n - 1);
     for (int32_t i = 1; i < n; ++i)
-        arguments->Add(Arg(call, i, context));
+        arguments->Add(EvalArg(call, i, context));
     return TIEValue::CreateText(dtString, IEFormat(control, *arguments));
 }
 
@@ -164,44 +156,30 @@ TRefPtr<IIEValue> TStrFormatFunction::Execute(IFunCall* call, TIEContext* contex
 
 namespace {
 
-template <class T> void AddFunction(TUserFunctionList& functions) {
-    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
-}
+// The function classes of the package, in the order of its functions.
+using TStringFunctionClasses =
+    TFunctionClasses<TLowerCaseFunction, TStrCatFunction, TStrCompFunction, TStrIndexFunction,
+                     TStrLengthFunction, TSubStringFunction, TSymCatFunction, TUpperCaseFunction,
+                     TStrFormatFunction>;
 
 } // namespace
 
 void TStringPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& f = Functions();
-    AddFunction<TLowerCaseFunction>(f);
-    AddFunction<TStrCatFunction>(f);
-    AddFunction<TStrCompFunction>(f);
-    AddFunction<TStrIndexFunction>(f);
-    AddFunction<TStrLengthFunction>(f);
-    AddFunction<TSubStringFunction>(f);
-    AddFunction<TSymCatFunction>(f);
-    AddFunction<TUpperCaseFunction>(f);
-    AddFunction<TStrFormatFunction>(f);
+    TStringFunctionClasses::AddTo(Functions());
 }
 
 void RegisterStringFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TLowerCaseFunction>("TLowerCaseFunction");
-        RegisterClass<TStrCatFunction>("TStrCatFunction");
-        RegisterClass<TStrCompFunction>("TStrCompFunction");
-        RegisterClass<TStrIndexFunction>("TStrIndexFunction");
-        RegisterClass<TStrLengthFunction>("TStrLengthFunction");
-        RegisterClass<TSubStringFunction>("TSubStringFunction");
-        RegisterClass<TSymCatFunction>("TSymCatFunction");
-        RegisterClass<TUpperCaseFunction>("TUpperCaseFunction");
-        RegisterClass<TStrFormatFunction>("TStrFormatFunction");
-        return true;
-    }();
-    (void)registered;
+    TStringFunctionClasses::Register();
+}
+
+void RegisterStringPackage() {
+    RegisterPackage<TStringPackage, TStringFunctionClasses>(pString);
 }
 
 namespace {
-const bool StringClassesRegistered = (RegisterStringFunctionClasses(), true);
+// Engines create the package and stored functions find their classes from start-up on.
+const bool StringPackageRegistered = (RegisterStringPackage(), true);
 } // namespace
 
 } // namespace ie

@@ -9,27 +9,15 @@
 
 namespace ie {
 
-#define IE_STRING_FUNCTION(ClassType)                                                              \
-    class ClassType : public TBuiltInFunction {                                                    \
-    public:                                                                                        \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
-    }
-
-IE_STRING_FUNCTION(TLowerCaseFunction); // lowcase
-IE_STRING_FUNCTION(TStrCatFunction);
-IE_STRING_FUNCTION(TStrCompFunction); // str-compare
-IE_STRING_FUNCTION(TStrIndexFunction);
-IE_STRING_FUNCTION(TStrLengthFunction);
-IE_STRING_FUNCTION(TSubStringFunction);
-IE_STRING_FUNCTION(TSymCatFunction);
-IE_STRING_FUNCTION(TUpperCaseFunction); // upcase
-IE_STRING_FUNCTION(TStrFormatFunction);
-
-#undef IE_STRING_FUNCTION
+IE_BUILT_IN_FUNCTION(TLowerCaseFunction); // lowcase
+IE_BUILT_IN_FUNCTION(TStrCatFunction);
+IE_BUILT_IN_FUNCTION(TStrCompFunction); // str-compare
+IE_BUILT_IN_FUNCTION(TStrIndexFunction);
+IE_BUILT_IN_FUNCTION(TStrLengthFunction);
+IE_BUILT_IN_FUNCTION(TSubStringFunction);
+IE_BUILT_IN_FUNCTION(TSymCatFunction);
+IE_BUILT_IN_FUNCTION(TUpperCaseFunction); // upcase
+IE_BUILT_IN_FUNCTION(TStrFormatFunction);
 
 class TStringPackage : public TUserPackage {
 public:
@@ -43,5 +31,7 @@ protected:
 // Registers the package's function classes with the class registry (once; later calls do
 // nothing), so stored package functions can be re-created by class name.
 void RegisterStringFunctionClasses();
+// Registers the function classes and the package's factory with the engine (done at start-up).
+void RegisterStringPackage();
 
 } // namespace ie

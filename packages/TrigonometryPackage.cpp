@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "engine/IEValue.h"
-#include "platform/ClassRegistry.h"
 #include "platform/FloatMath.h"
 
 namespace ie {
@@ -17,17 +16,6 @@ constexpr long double TwoPi = Pi * 2;
 
 constexpr std::string_view TwoNumbers = " <numeric-expression-X> <numeric-expression-Y>";
 constexpr std::string_view TwoPoints = " <multifield-expression-1> <multifield-expression-2>";
-
-// The value of an expression; a missing element or a call that gives no value reads as the
-// empty atom.
-TRefPtr<IIEValue> Evaluated(const TRefPtr<IIEValue>& expression, TIEContext* context) {
-    TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
-    return value ? value : IEEmptyAtom();
-}
-
-TRefPtr<IIEValue> Arg(IFunCall* call, int32_t i, TIEContext* context) {
-    return Evaluated(call->GetArgument(i), context);
-}
 
 // The extended result as a float value: a not-a-number raises the invalid operation, a value
 // beyond the double range the overflow.
@@ -70,7 +58,7 @@ TUnaryTrigonometryFunction::TUnaryTrigonometryFunction(std::string_view name, st
     : TBuiltInFunction(name, help, " <numeric-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TUnaryTrigonometryFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewFloat(Compute(CheckFloat(Arg(call, 0, context)->GetAsNumeric())));
+    return NewFloat(Compute(CheckFloat(EvalArg(call, 0, context)->GetAsNumeric())));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -172,8 +160,8 @@ TATan2Function::TATan2Function()
 
 TRefPtr<IIEValue> TATan2Function::Execute(IFunCall* call, TIEContext* context) {
     // The angle of the point (x, y): x is the first argument.
-    const long double x = Arg(call, 0, context)->GetAsNumeric();
-    const long double y = Arg(call, 1, context)->GetAsNumeric();
+    const long double x = EvalArg(call, 0, context)->GetAsNumeric();
+    const long double y = EvalArg(call, 1, context)->GetAsNumeric();
     return NewFloat(std::atan2(y, x));
 }
 
@@ -372,8 +360,8 @@ THypotenuseFunction::THypotenuseFunction()
                        TwoNumbers, 2, 2) {}
 
 TRefPtr<IIEValue> THypotenuseFunction::Execute(IFunCall* call, TIEContext* context) {
-    const long double x = Arg(call, 0, context)->GetAsNumeric();
-    const long double y = Arg(call, 1, context)->GetAsNumeric();
+    const long double x = EvalArg(call, 0, context)->GetAsNumeric();
+    const long double y = EvalArg(call, 1, context)->GetAsNumeric();
     // The squares of doubles cannot overflow in extended precision.
     return NewFloat(std::sqrt(x * x + y * y));
 }
@@ -385,8 +373,8 @@ enum class TDistanceKind { dkSquared, dkEuclidean, dkManhattan };
 // The distance between the points that the two multifield arguments hold, coordinate by
 // coordinate (each element evaluated and read as a number).
 long double Distance(IFunCall* call, TIEContext* context, TDistanceKind kind) {
-    const TRefPtr<IValueVector> p = Arg(call, 0, context)->AsList();
-    const TRefPtr<IValueVector> q = Arg(call, 1, context)->AsList();
+    const TRefPtr<IValueVector> p = EvalArg(call, 0, context)->AsList();
+    const TRefPtr<IValueVector> q = EvalArg(call, 1, context)->AsList();
     if (p->Count() != q->Count()) RaiseIE(imMultifieldLengths);
     long double sum = 0;
     for (int32_t i = 0, n = p->Count(); i < n; ++i) {
@@ -437,100 +425,34 @@ TRefPtr<IIEValue> TDistanceManhattanFunction::Execute(IFunCall* call, TIEContext
 
 namespace {
 
-template <class T> void AddFunction(TUserFunctionList& functions) {
-    functions.Add(TRefPtr<IUserFunction>(MakeRef<T>()));
-}
+// The function classes of the package, in the order of its functions.
+using TTrigonometryFunctionClasses = TFunctionClasses<
+    TACosFunction, TACosHFunction, TACotFunction, TACotHFunction, TACscFunction, TACscHFunction,
+    TASecFunction, TASecHFunction, TASinFunction, TASinHFunction, TATanFunction, TATan2Function,
+    TATanHFunction, TCosFunction, TCosHFunction, TCotFunction, TCotHFunction, TCscFunction,
+    TCscHFunction, TCycleRadFunction, TDegGradFunction, TDegRadFunction, TDistanceFunction,
+    TDistanceSqrFunction, TDistanceManhattanFunction, TGradDegFunction, TGradRadFunction,
+    THypotenuseFunction, TRadCycleFunction, TRadDegFunction, TRadGradFunction, TSecFunction,
+    TSecHFunction, TSinFunction, TSinHFunction, TTanFunction, TTanHFunction>;
 
 } // namespace
 
 void TTrigonometryPackage::DoCreateFunctions() {
     TUserPackage::DoCreateFunctions();
-    TUserFunctionList& f = Functions();
-    AddFunction<TACosFunction>(f);
-    AddFunction<TACosHFunction>(f);
-    AddFunction<TACotFunction>(f);
-    AddFunction<TACotHFunction>(f);
-    AddFunction<TACscFunction>(f);
-    AddFunction<TACscHFunction>(f);
-    AddFunction<TASecFunction>(f);
-    AddFunction<TASecHFunction>(f);
-    AddFunction<TASinFunction>(f);
-    AddFunction<TASinHFunction>(f);
-    AddFunction<TATanFunction>(f);
-    AddFunction<TATan2Function>(f);
-    AddFunction<TATanHFunction>(f);
-    AddFunction<TCosFunction>(f);
-    AddFunction<TCosHFunction>(f);
-    AddFunction<TCotFunction>(f);
-    AddFunction<TCotHFunction>(f);
-    AddFunction<TCscFunction>(f);
-    AddFunction<TCscHFunction>(f);
-    AddFunction<TCycleRadFunction>(f);
-    AddFunction<TDegGradFunction>(f);
-    AddFunction<TDegRadFunction>(f);
-    AddFunction<TDistanceFunction>(f);
-    AddFunction<TDistanceSqrFunction>(f);
-    AddFunction<TDistanceManhattanFunction>(f);
-    AddFunction<TGradDegFunction>(f);
-    AddFunction<TGradRadFunction>(f);
-    AddFunction<THypotenuseFunction>(f);
-    AddFunction<TRadCycleFunction>(f);
-    AddFunction<TRadDegFunction>(f);
-    AddFunction<TRadGradFunction>(f);
-    AddFunction<TSecFunction>(f);
-    AddFunction<TSecHFunction>(f);
-    AddFunction<TSinFunction>(f);
-    AddFunction<TSinHFunction>(f);
-    AddFunction<TTanFunction>(f);
-    AddFunction<TTanHFunction>(f);
+    TTrigonometryFunctionClasses::AddTo(Functions());
 }
 
 void RegisterTrigonometryFunctionClasses() {
-    static const bool registered = [] {
-        RegisterClass<TACosFunction>("TACosFunction");
-        RegisterClass<TACosHFunction>("TACosHFunction");
-        RegisterClass<TACotFunction>("TACotFunction");
-        RegisterClass<TACotHFunction>("TACotHFunction");
-        RegisterClass<TACscFunction>("TACscFunction");
-        RegisterClass<TACscHFunction>("TACscHFunction");
-        RegisterClass<TASecFunction>("TASecFunction");
-        RegisterClass<TASecHFunction>("TASecHFunction");
-        RegisterClass<TASinFunction>("TASinFunction");
-        RegisterClass<TASinHFunction>("TASinHFunction");
-        RegisterClass<TATanFunction>("TATanFunction");
-        RegisterClass<TATan2Function>("TATan2Function");
-        RegisterClass<TATanHFunction>("TATanHFunction");
-        RegisterClass<TCosFunction>("TCosFunction");
-        RegisterClass<TCosHFunction>("TCosHFunction");
-        RegisterClass<TCotFunction>("TCotFunction");
-        RegisterClass<TCotHFunction>("TCotHFunction");
-        RegisterClass<TCscFunction>("TCscFunction");
-        RegisterClass<TCscHFunction>("TCscHFunction");
-        RegisterClass<TCycleRadFunction>("TCycleRadFunction");
-        RegisterClass<TDegGradFunction>("TDegGradFunction");
-        RegisterClass<TDegRadFunction>("TDegRadFunction");
-        RegisterClass<TDistanceFunction>("TDistanceFunction");
-        RegisterClass<TDistanceSqrFunction>("TDistanceSqrFunction");
-        RegisterClass<TDistanceManhattanFunction>("TDistanceManhattanFunction");
-        RegisterClass<TGradDegFunction>("TGradDegFunction");
-        RegisterClass<TGradRadFunction>("TGradRadFunction");
-        RegisterClass<THypotenuseFunction>("THypotenuseFunction");
-        RegisterClass<TRadCycleFunction>("TRadCycleFunction");
-        RegisterClass<TRadDegFunction>("TRadDegFunction");
-        RegisterClass<TRadGradFunction>("TRadGradFunction");
-        RegisterClass<TSecFunction>("TSecFunction");
-        RegisterClass<TSecHFunction>("TSecHFunction");
-        RegisterClass<TSinFunction>("TSinFunction");
-        RegisterClass<TSinHFunction>("TSinHFunction");
-        RegisterClass<TTanFunction>("TTanFunction");
-        RegisterClass<TTanHFunction>("TTanHFunction");
-        return true;
-    }();
-    (void)registered;
+    TTrigonometryFunctionClasses::Register();
+}
+
+void RegisterTrigonometryPackage() {
+    RegisterPackage<TTrigonometryPackage, TTrigonometryFunctionClasses>(pTrigonometry);
 }
 
 namespace {
-const bool TrigonometryClassesRegistered = (RegisterTrigonometryFunctionClasses(), true);
+// Engines create the package and stored functions find their classes from start-up on.
+const bool TrigonometryPackageRegistered = (RegisterTrigonometryPackage(), true);
 } // namespace
 
 } // namespace ie

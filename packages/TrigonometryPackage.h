@@ -27,21 +27,12 @@ protected:
 #define IE_UNARY_TRIGONOMETRY_FUNCTION(ClassType)                                                  \
     class ClassType : public TUnaryTrigonometryFunction {                                          \
     public:                                                                                        \
+        static constexpr std::string_view StaticClassName = #ClassType;                            \
         ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
+        std::string_view ClassName() const override { return StaticClassName; }                    \
                                                                                                    \
     protected:                                                                                     \
         long double Compute(long double x) const override;                                         \
-    }
-
-#define IE_TRIGONOMETRY_FUNCTION(ClassType)                                                        \
-    class ClassType : public TBuiltInFunction {                                                    \
-    public:                                                                                        \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return #ClassType; }                         \
-                                                                                                   \
-    protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
     }
 
 IE_UNARY_TRIGONOMETRY_FUNCTION(TACosFunction);
@@ -55,7 +46,7 @@ IE_UNARY_TRIGONOMETRY_FUNCTION(TASecHFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TASinFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TASinHFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TATanFunction);
-IE_TRIGONOMETRY_FUNCTION(TATan2Function);
+IE_BUILT_IN_FUNCTION(TATan2Function);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TATanHFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TCosFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TCosHFunction);
@@ -66,12 +57,12 @@ IE_UNARY_TRIGONOMETRY_FUNCTION(TCscHFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TCycleRadFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TDegGradFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TDegRadFunction);
-IE_TRIGONOMETRY_FUNCTION(TDistanceFunction);
-IE_TRIGONOMETRY_FUNCTION(TDistanceSqrFunction);
-IE_TRIGONOMETRY_FUNCTION(TDistanceManhattanFunction);
+IE_BUILT_IN_FUNCTION(TDistanceFunction);
+IE_BUILT_IN_FUNCTION(TDistanceSqrFunction);
+IE_BUILT_IN_FUNCTION(TDistanceManhattanFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TGradDegFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TGradRadFunction);
-IE_TRIGONOMETRY_FUNCTION(THypotenuseFunction);
+IE_BUILT_IN_FUNCTION(THypotenuseFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TRadCycleFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TRadDegFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TRadGradFunction);
@@ -83,7 +74,6 @@ IE_UNARY_TRIGONOMETRY_FUNCTION(TTanFunction);
 IE_UNARY_TRIGONOMETRY_FUNCTION(TTanHFunction);
 
 #undef IE_UNARY_TRIGONOMETRY_FUNCTION
-#undef IE_TRIGONOMETRY_FUNCTION
 
 class TTrigonometryPackage : public TUserPackage {
 public:
@@ -97,5 +87,7 @@ protected:
 // Registers the package's function classes with the class registry (once; later calls do
 // nothing), so stored package functions can be re-created by class name.
 void RegisterTrigonometryFunctionClasses();
+// Registers the function classes and the package's factory with the engine (done at start-up).
+void RegisterTrigonometryPackage();
 
 } // namespace ie

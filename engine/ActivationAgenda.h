@@ -1,0 +1,155 @@
+// The agenda: the activations (a rule with the token that matched it) waiting to fire, in firing
+// order.
+//
+// Order: non-increasing salience; among equal saliences the newest activation first under the
+// depth-first strategy and last under breadth-first. Each activation carries the salience it was
+// inserted with and a sequence number drawn at insertion, so the order is a plain key order and
+// the agenda is an order-statistic tree: insertion, removal and finding an activation's index are
+// O(log n), the first activation is at hand, and the index-based operations still work.
+//
+// Ownership: the agenda owns its activations; destroying an activation tells the node that lists
+// it (the rule's terminal node) so that no list keeps a pointer to a freed activation. An
+// activation's text is only built when someone asks for it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <ext/pb_ds/assoc_container.hpp>
+#include <ext/pb_ds/tree_policy.hpp>
+
+#include "engine/IEConsts.h"
+#include "engine/IEInterfaces.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+class TRule;
+class TActivation;
+
+// What an activation needs of the node that made it (a rule's terminal node in the network).
+class IActivationNode {
+public:
+    // The name of the node's rule, as the traces and the activation's text show it.
+    virtual const std::string& ActivationRuleName() const = 0;
+    // The rule's salience after evaluating its salience expression (a dynamic salience).
+    virtual int32_t ActivationSalience() = 0;
+    // Fires the rule with the activation's token; then the node drops the activation from its
+    // list and reports the firing to the engine (which ends in TInferenceEngine::RuleFired).
+    virtual void FireActivation(TActivation& activation) = 0;
+    // The activation is being destroyed: the node must forget it.
+    virtual void ActivationDestroyed(TActivation& activation) noexcept = 0;
+
+protected:
+    ~IActivationNode() = default;
+};
+
+class TActivation : public TPersistent {
+public:
+    TActivation(TRule* rule, float strength, IActivationNode* node, TRefPtr<IReteToken> token);
+    ~TActivation() override;
+
+    std::string_view ClassName() const override { return "TActivation"; }
+
+    TRule* Rule() const noexcept { return FRule; }
+    const TRefPtr<IReteToken>& Token() const noexcept { return FToken; }
+    IActivationNode* Node() const noexcept { return FNode; }
+    // Forgets the node without telling it (a node that is being destroyed).
+    void DetachNode() noexcept { FNode = nullptr; }
+    float Strength() const noexcept { return FStrength; }
+    // Clamped to 0..1.
+    void SetStrength(float value) noexcept;
+
+    // The salience the agenda ordered this activation by (set when it is added).
+    int32_t Salience() const noexcept { return FSalience; }
+    const std::string& RuleName() const;
+    // "<salience> <rule> : <fact ids> (<strength %.4f>)", e.g. "10 check-temp : f-1, f-4 (1.0000)".
+    std::string GetText() const;
+    // Runs the rule through its node.
+    void Fire();
+
+    // Agenda bookkeeping: the order key (see the unit's header comment).
+    struct TKey {
+        int64_t Salience; // negated, so that the higher salience comes first
+        int64_t Sequence; // signed by the strategy
+
+        friend bool operator<(const TKey& a, const TKey& b) noexcept {
+            return a.Salience != b.Salience ? a.Salience < b.Salience : a.Sequence < b.Sequence;
+        }
+    };
+    const TKey& Key() const noexcept { return FKey; }
+    bool InAgenda() const noexcept { return FInAgenda; }
+    // True while the run loop fires this activation.
+    bool Firing() const noexcept { return FFiring; }
+    void SetFiring(bool value) noexcept { FFiring = value; }
+
+private:
+    friend class TActivationAgenda;
+    TRule* FRule;
+    TRefPtr<IReteToken> FToken;
+    IActivationNode* FNode;
+    float FStrength = 1.0f;
+    int32_t FSalience = 0;
+    bool FInAgenda = false;
+    bool FFiring = false;
+    TKey FKey{0, 0};
+};
+
+// The ordered, owning list of activations.
+class TActivationAgenda {
+public:
+    TActivationAgenda() = default;
+    TActivationAgenda(const TActivationAgenda&) = delete;
+    TActivationAgenda& operator=(const TActivationAgenda&) = delete;
+    virtual ~TActivationAgenda();
+
+    TSearchStrategy Strategy() const noexcept { return FStrategy; }
+    // Only the order of later insertions changes; SetStrategy of the engine re-adds the entries.
+    void SetStrategy(TSearchStrategy value) noexcept { FStrategy = value; }
+
+    int32_t Count() const noexcept { return static_cast<int32_t>(FTree.size()); }
+    bool Empty() const noexcept { return FTree.empty(); }
+    // Raises the list index error outside 0..Count-1.
+    TActivation* Item(int32_t index) const;
+    TActivation* First() const noexcept { return FTree.empty() ? nullptr : FTree.begin()->second; }
+    // The first activation that is not firing right now (a nested run skips the firing ones).
+    TActivation* FirstIdle() const noexcept;
+    // The index of the activation, -1 when it is not in this agenda.
+    int32_t IndexOf(const TActivation* activation) const;
+
+    // Takes ownership, files the activation under `salience` and returns its index.
+    int32_t AddActivation(TActivation* activation, int32_t salience);
+    // Takes the activation out without freeing it (the caller owns it now).
+    TActivation* Extract(TActivation* activation);
+    TActivation* RemoveActivation(int32_t index) { return Extract(Item(index)); }
+    // Takes every activation out, in agenda order, without freeing them.
+    std::vector<TActivation*> ExtractAll();
+    // Frees every activation.
+    void Clear();
+    // The activations' texts in agenda order, each followed by CR LF.
+    std::string GetText() const;
+
+    // Where an activation of this salience would go: the first index of an equal salience under
+    // depth-first, after the last equal salience under breadth-first; -1 means appended.
+    int32_t GetInsertIndex(int32_t salience) const;
+
+private:
+    using TTree =
+        __gnu_pbds::tree<TActivation::TKey, TActivation*, std::less<TActivation::TKey>,
+                         __gnu_pbds::rb_tree_tag, __gnu_pbds::tree_order_statistics_node_update>;
+    TTree FTree;
+    TSearchStrategy FStrategy = ssDepthFirst;
+    int64_t FSequence = 0;
+};
+
+// The engine's agenda.
+class TIEAgenda : public TActivationAgenda {
+public:
+    explicit TIEAgenda(TInferenceEngine* engine) : FEngine(engine) {}
+    TInferenceEngine* Engine() const noexcept { return FEngine; }
+
+private:
+    TInferenceEngine* FEngine;
+};
+
+} // namespace ie

@@ -1,0 +1,221 @@
+// The construct tables of the inference engine: fact templates, rules, defined types, functions,
+// named streams, engine and global variables, fact sets and working memory (the fact list).
+//
+// The named tables are the chained hash tables of the container library keyed by construct name
+// (case-sensitive), so their enumeration order (which shows in the engine's text) is the hash
+// order. Every Put applies the engine's duplicate-construct policy: the very same object again
+// changes nothing; dcOverwrite replaces, dcIgnore keeps the first, dcError raises the table's
+// message and leaves the table unchanged.
+//
+// Working memory (TFacts) keeps the asserted facts in ascending identifier order beside a
+// duplicate index: hash buckets of facts, where a fact counts as present only when a fact of its
+// bucket is equal to it (never by hash alone), and a list of the fuzzy facts, which are never
+// hashed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "containers/GHashTable.h"
+#include "containers/GStreams.h"
+#include "engine/IEConsts.h"
+#include "engine/IEFacts.h"
+#include "engine/IEInterfaces.h"
+#include "engine/IEValue.h"
+
+namespace ie {
+
+class TInferenceEngine;
+class TRule;
+class TFactSet;
+
+// The common part of the named tables: the engine and the duplicate policy.
+class TEngineTable {
+public:
+    explicit TEngineTable(TInferenceEngine* engine) : FEngine(engine) {}
+    TInferenceEngine* Engine() const noexcept { return FEngine; }
+
+protected:
+    // What Put does with a name that is taken by another object: true to go on and replace,
+    // false to drop the new one; raises the table's message under dcError.
+    bool AllowReplace(TIEMessageId errorMessage, std::string_view name) const;
+
+    TInferenceEngine* FEngine;
+
+    ~TEngineTable() = default;
+};
+
+class TFactTemplates : public TIStringHashTable, public TEngineTable {
+public:
+    explicit TFactTemplates(TInferenceEngine* engine);
+
+    TRefPtr<IFactTemplate> Find(std::string_view name) const { return FindAs<IFactTemplate>(name); }
+    // Adds under the policy ("Fact Template Name already exists: "%s"").
+    void PutTemplate(std::string_view name, const TRefPtr<IFactTemplate>& item);
+    void ReplaceTemplate(const TRefPtr<IFactTemplate>& oldTemplate,
+                         const TRefPtr<IFactTemplate>& newTemplate);
+    void RemoveTemplate(std::string_view name);
+    void Clear() override;
+};
+
+class TRules : public TGStringHashtable, public TEngineTable {
+public:
+    explicit TRules(TInferenceEngine* engine);
+    ~TRules() override;
+
+    TRule* Find(std::string_view name) const { return FindAs<TRule>(name); }
+    // Adds under the policy ("Duplicate Rules defined with same name: "%s""): compiles the rule,
+    // prints its compilation trace when watched, raises OnAddRule. False when ignored.
+    bool PutRule(std::string_view name, TRule* rule);
+    // Removes the entry and hands the rule to the engine's RemoveRule.
+    void RemoveRule(std::string_view name);
+    // Frees the rules the engine owns, restarts the rule numbering, raises OnClearRules.
+    void Clear() override;
+    bool SortedText = true;
+};
+
+class TIEDefinedTypes : public TIStringHashTable, public TEngineTable {
+public:
+    explicit TIEDefinedTypes(TInferenceEngine* engine);
+
+    TRefPtr<IIEDefinedType> Find(std::string_view name) const {
+        return FindAs<IIEDefinedType>(name);
+    }
+    // Adds under the policy ("Defined Type Name already exists: "%s""); a new fuzzy type gets
+    // the engine's equality threshold and, with FuzzyAutoTerms, the terms low, medium and high.
+    void PutType(std::string_view name, const TRefPtr<IIEDefinedType>& type);
+    void ReplaceType(const TRefPtr<IIEDefinedType>& oldType, const TRefPtr<IIEDefinedType>& type);
+    void RemoveType(std::string_view name);
+    // Clears the fact templates first (they refer to types), then the types.
+    void Clear() override;
+};
+
+class TUserFunctions : public TIStringHashTable, public TEngineTable {
+public:
+    explicit TUserFunctions(TInferenceEngine* engine);
+    ~TUserFunctions() override;
+
+    TRefPtr<IUserFunction> Find(std::string_view name) const { return FindAs<IUserFunction>(name); }
+    // The key must be the function's name ("Function names do not match: %s and %s"); then the
+    // policy ("Function Name already exists: "%s"").
+    void PutFunction(std::string_view name, const TRefPtr<IUserFunction>& function);
+    // Removes the entry and unregisters the engine from the function; null when absent.
+    TRefPtr<IUserFunction> RemoveFunction(std::string_view name);
+    // Removes this engine from every function's reasoners; no event.
+    void Clear() override;
+    int32_t DeffunctionCount() const noexcept { return FDeffunctionCount; }
+
+private:
+    int32_t FDeffunctionCount = 0;
+};
+
+// Named input/output streams, owned.
+class TIOStreams : public TGStringHashtable, public TEngineTable {
+public:
+    explicit TIOStreams(TInferenceEngine* engine);
+    ~TIOStreams() override;
+
+    TGTextStream* Find(std::string_view name) const { return FindAs<TGTextStream>(name); }
+    // Takes ownership ("Duplicate streams defined with same name: "%s""); false when ignored
+    // (the stream is then freed).
+    bool PutStream(std::string_view name, std::unique_ptr<TGTextStream> stream);
+    // "Invalid stream name: %s" when absent.
+    void CloseStream(std::string_view name);
+    void Clear() override;
+};
+
+class TEngineVariables : public TValueHashTable, public TEngineTable {
+public:
+    explicit TEngineVariables(TInferenceEngine* engine);
+    // Each variable's "?name = value" text followed by CR LF.
+    std::string GetText() const;
+};
+
+// Global variables: their defined values; the current values live in the root context.
+class TGlobalVariables : public TEngineVariables {
+public:
+    using TEngineVariables::TEngineVariables;
+    // Stores the defined value and binds the variable in the root context (a call is evaluated
+    // in a fresh child of the root context first).
+    void PutGlobal(std::string_view name, const TRefPtr<IIEValue>& value);
+    // Binds every global again to its defined value.
+    void BindAll();
+    // Empties the table and clears every binding of the root context.
+    void Clear() override;
+
+private:
+    void Bind(std::string_view name, const TRefPtr<IIEValue>& value);
+};
+
+// The fact sets registered with the engine (not owned), in registration order.
+class TFactSets {
+public:
+    explicit TFactSets(TInferenceEngine* engine) : FEngine(engine) {}
+    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    TFactSet* Item(int32_t index) const { return FItems.at(static_cast<size_t>(index)); }
+    void Add(TFactSet* factSet);
+    void Remove(TFactSet* factSet);
+    int32_t IndexOf(const TFactSet* factSet) const;
+    void Clear() { FItems.clear(); }
+    const std::vector<TFactSet*>& Items() const noexcept { return FItems; }
+
+private:
+    TInferenceEngine* FEngine;
+    std::vector<TFactSet*> FItems;
+};
+
+// Working memory.
+class TFacts {
+public:
+    explicit TFacts(TInferenceEngine* engine);
+    TFacts(const TFacts&) = delete;
+    TFacts& operator=(const TFacts&) = delete;
+
+    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    const TRefPtr<IFact>& Item(int32_t index) const;
+    const std::vector<TRefPtr<IFact>>& Items() const noexcept { return FItems; }
+
+    // The duplicate index; switching it on builds it from the facts present.
+    bool Indexed() const noexcept { return FIndexed; }
+    void SetIndexed(bool value);
+
+    // Position of a fact equal to `fact` (the duplicate test), -1 when absent.
+    int32_t IndexOfFact(const IFact* fact) const;
+    // Position of the fact with this identifier, -1 when absent (bisection from 5 facts on).
+    int32_t IndexOfID(int32_t id) const;
+    // Position of this very fact object (by its identifier when it has one), -1 when absent.
+    int32_t IndexOf(const IFact* fact) const;
+
+    // Stores and indexes an asserted fact (the engine's writing path).
+    void Append(const TRefPtr<IFact>& fact);
+    // Takes the fact at `index` out of the list and the index (the engine's writing path).
+    TRefPtr<IFact> Extract(int32_t index);
+    // Empties list and index; the engine then sends its clear token (ClearFacts).
+    void Clear();
+    // Empties list and index only.
+    void ClearItems();
+    // The facts' texts separated by CR LF; the labelled texts for GetLabelledText.
+    std::string GetText() const;
+    std::string GetLabelledText() const;
+
+    int32_t HighestID() const noexcept { return FHighestID; }
+
+private:
+    static bool IsFuzzy(const IFact* fact);
+    void IndexFact(const TRefPtr<IFact>& fact);
+    void UnindexFact(const IFact* fact);
+
+    TInferenceEngine* FEngine;
+    std::vector<TRefPtr<IFact>> FItems;
+    bool FIndexed = false;
+    int32_t FHighestID = 0;
+    TFactIndex FIndex;
+    std::vector<IFact*> FFuzzyFacts;
+};
+
+} // namespace ie

@@ -1,0 +1,409 @@
+// The inference engine component: owns the construct tables, working memory, the agenda, the
+// Rete network, the rule-language parser and the function packages, and carries the settings
+// and events through which a host watches it.
+//
+// Working-memory changes follow one road: a fact is numbered, stored, traced and sent through
+// the network as a token; assertions and retractions requested while a token propagates are
+// queued and carried out right after it, in request order, before the outer call returns.
+// The run loop fires the first activation of the agenda until the agenda is empty, the halt
+// flag is set or the firing limit is reached.
+//
+// Re-entrancy from rule actions: a (run) inside an action runs a nested loop that skips the
+// activations being fired (they stay on the agenda, marked firing, until their firing ends and
+// reports their removal) and counts only its own firings. (reset) and (clear) inside an action
+// are deferred: they are carried out when the outermost firing ends, so nothing that executes is
+// freed under it; the run loop then goes on with the agenda they leave.
+//
+// Traces are formatted only when their watch is on and OnPrintOut is assigned.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ActivationAgenda.h"
+#include "engine/EngineTables.h"
+#include "engine/IEConsts.h"
+#include "engine/IEContext.h"
+#include "engine/IEDefinedType.h"
+#include "engine/IEFacts.h"
+#include "engine/IEInterfaces.h"
+#include "engine/IEParser.h"
+#include "engine/IERule.h"
+#include "engine/ReteNetwork.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+class TRule;
+class TFactSet;
+class TIEParser;
+class TIETokenizerStream;
+
+// A silent exception: raised to abandon an operation without an error (a host's handler that
+// refuses an activation).
+class EAbort : public EException {
+public:
+    EAbort() : EException("Operation aborted") {}
+};
+
+// Engine events.
+using TAgendaEvent =
+    std::function<void(TInferenceEngine* Sender, int32_t Index, TActivation* Activation)>;
+using TRuleEvent = std::function<void(TInferenceEngine* Sender, TRule* Rule)>;
+using TUserFunctionEvent = std::function<void(TInferenceEngine* Sender, IUserFunction* Function)>;
+using TFactEvent = std::function<void(TInferenceEngine* Sender, IFact* Fact)>;
+using TFactTemplateEvent =
+    std::function<void(TInferenceEngine* Sender, IFactTemplate* FactTemplate)>;
+using TEngineNotifyEvent = std::function<void(TInferenceEngine* Sender)>;
+using TReadTokenEvent =
+    std::function<void(TInferenceEngine* Sender, const std::string& InID, TStreamTokenRef& Token)>;
+using TFuzzyCorrelationEvent =
+    std::function<void(TInferenceEngine* Sender, IFact* Fact, bool& Handled, float& Strength)>;
+using TFactCombineEvent = std::function<void(TInferenceEngine* Sender, IFact* NewFact,
+                                             bool& Handled, IFact* ExistingFact)>;
+
+inline constexpr TFunctionPackages AllFunctionPackages = TFunctionPackages::FromBits(511);
+
+// Creates one function package (a component owned by `engine`) for a member of TFunctionPackage.
+// The packages library registers one factory per package; the engine creates those its
+// Packages property names and skips the members nobody registered.
+using TPackageFactory = std::function<TComponent*(TInferenceEngine* engine)>;
+void RegisterPackageFactory(TFunctionPackage package, TPackageFactory factory);
+bool PackageFactoryRegistered(TFunctionPackage package);
+
+// The engine's view of its matcher: the Rete network by default (wrapped), or what a host or a
+// test installs instead.
+class IEngineNetwork {
+public:
+    // Sends a token through the network (taAdd, taRemove with the fact; taClear without one).
+    virtual void AssertToken(TTokenAction action, const TRefPtr<IFact>& fact) = 0;
+    virtual void AddRule(TRule* rule) = 0;
+    virtual void RemoveRule(TRule* rule) = 0;
+    virtual void Clear() = 0;
+    virtual void SetMinActivationStrength(float value) = 0;
+    virtual ~IEngineNetwork() = default;
+};
+
+class TInferenceEngine : public TComponent,
+                         public IReasoner,
+                         public IParserEngine,
+                         public IRuleEngine,
+                         public IActivationSink,
+                         public IFactServices {
+public:
+    explicit TInferenceEngine(TComponent* owner = nullptr);
+    ~TInferenceEngine() override;
+
+    std::string_view ClassName() const override { return "TInferenceEngine"; }
+    // Creates the packages and asserts "(Initial-Fact)"; the constructor calls it.
+    void AfterConstruction();
+
+    // --- Settings ---
+    TDuplicateConstructs DuplicateConstructs() const noexcept { return FDuplicateConstructs; }
+    void SetDuplicateConstructs(TDuplicateConstructs v) noexcept { FDuplicateConstructs = v; }
+    TFunctionPackages Packages() const noexcept { return FPackages; }
+    void SetPackages(TFunctionPackages value);
+    bool FactDuplication() const noexcept { return FFactDuplication; }
+    void SetFactDuplication(bool value);
+    bool FuzzyAutoTerms() const noexcept { return FFuzzyAutoTerms; }
+    void SetFuzzyAutoTerms(bool value) noexcept { FFuzzyAutoTerms = value; }
+    TFuzzyCorrelationMethod FuzzyCorrelationMethod() const noexcept { return FCorrelation; }
+    void SetFuzzyCorrelationMethod(TFuzzyCorrelationMethod v) noexcept { FCorrelation = v; }
+    TFuzzyInferenceMethod FuzzyInferenceMethod() const noexcept { return FInference; }
+    void SetFuzzyInferenceMethod(TFuzzyInferenceMethod v) noexcept { FInference = v; }
+    float FuzzyEqualsThreshold() const noexcept { return FFuzzyEqualsThreshold; }
+    void SetFuzzyEqualsThreshold(float value) noexcept;
+    float MinActivationStrength() const noexcept { return FMinActivationStrength; }
+    void SetMinActivationStrength(float value);
+    TErrorHandling ParserErrorHandling() const noexcept { return FParserErrorHandling; }
+    void SetParserErrorHandling(TErrorHandling value);
+    int32_t ParserMaxErrors() const noexcept { return FParserMaxErrors; }
+    void SetParserMaxErrors(int32_t value);
+    bool ResetGlobals() const noexcept { return FResetGlobals; }
+    void SetResetGlobals(bool value) noexcept { FResetGlobals = value; }
+    TSearchStrategy Strategy() const noexcept { return FStrategy; }
+    void SetStrategy(TSearchStrategy value);
+    int32_t SymbolIndex() const noexcept { return FSymbolIndex; }
+    // A value above the current one is stored; any other only counts the current one up.
+    void SetSymbolIndex(int32_t value) noexcept;
+    TTypeChecks TypeChecks() const noexcept { return FTypeChecks; }
+    void SetTypeChecks(TTypeChecks value);
+    TConstructWatches Watch() const noexcept { return FWatch; }
+    void SetWatch(TConstructWatches value) noexcept { FWatch = value; }
+    float Version() const noexcept { return 2.1f; }
+
+    // --- Tables ---
+    TUserFunctions& UserFunctions() noexcept { return *FUserFunctions; }
+    TRules& Rules() noexcept { return *FRules; }
+    TFacts& Facts() noexcept { return *FFacts; }
+    const TFacts& Facts() const noexcept { return *FFacts; }
+    TFactTemplates& FactTemplates() noexcept { return *FFactTemplates; }
+    TEngineVariables& EngineVariables() noexcept { return *FEngineVariables; }
+    TGlobalVariables& GlobalVariables() noexcept { return *FGlobalVariables; }
+    TFactSets& FactSets() noexcept { return *FFactSets; }
+    TIOStreams& IOStreams() noexcept { return *FIOStreams; }
+    TIEDefinedTypes& DefinedTypes() noexcept { return *FDefinedTypes; }
+    TIEAgenda& Agenda() noexcept { return *FAgenda; }
+    IEngineNetwork* Network() const noexcept { return FNetwork.get(); }
+    // Installs another matcher in place of the Rete network (a host or a test).
+    void SetNetwork(std::unique_ptr<IEngineNetwork> network);
+    TIEParser* Parser() const noexcept { return FParser.get(); }
+    TIEContext* RootContext() override { return FRootContext.get(); }
+
+    // The numbering of facts and rules.
+    int32_t NextFactId() const noexcept { return FNextFactId; }
+    // The next rule number, counted up (each new rule draws one).
+    int32_t NextRuleIndex() override { return FNextRuleIndex++; }
+    // The next new rule is number 0 again.
+    void ResetRuleNumbering() noexcept { FNextRuleIndex = 0; }
+    std::string GenSym(std::string_view prefix) override;
+    std::string GenerateSymbol(std::string_view prefix) override { return GenSym(prefix); }
+
+    // The template of that name; an absent one is created as an implied template.
+    TRefPtr<IFactTemplate> ImpliedTemplate(std::string_view name);
+
+    // --- IActivationSink (the network's reports) ---
+    void ActivationAdded(TActivation* activation) override { AddActivation(activation); }
+    void ActivationRemoved(TActivation* activation) override { RemoveActivation(activation); }
+    void ActivationFired(TActivation* activation) override { RuleFired(activation); }
+    // The Rete network, when the engine runs on its own (null when a host installed another).
+    TReteNetwork* ReteNetwork() const noexcept { return FRete; }
+
+    // --- IRuleEngine ---
+    IReasoner* Reasoner() override { return this; }
+    TIEPattern* InitialFactPattern() override { return FInitialFactPattern.get(); }
+    const TRefPtr<IFact>& NotOrTestFact() override { return FNotOrTestFact; }
+    TRefPtr<IFactTemplate> FindFactTemplate(std::string_view name) override;
+    void AssertGoalFact(const TRefPtr<IFact>& fact) override;
+    bool IsGlobalVariable(std::string_view name) override;
+    void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) override;
+    void RuleEngineAttached(TRule& rule) override;
+    void RuleEngineDetached(TRule& rule) override;
+    void RuleRenamed(TRule& rule, std::string_view oldName) override;
+    void RuleChanged(TRule& rule) override;
+
+    // --- Working memory ---
+    // Reads one fact from text, evaluates its calls and asserts it: the identifier, or -1 when
+    // refused as a duplicate.
+    int32_t AssertString(std::string_view text);
+    virtual int32_t AssertFact(const TRefPtr<IFact>& fact, bool flag = false);
+    int32_t AssertFactWithInference(const TRefPtr<IFact>& fact, TFuzzyInferenceMethod method,
+                                    bool flag);
+    virtual void RetractAt(int32_t index);
+    // Retracts the fact equal to `fact`; its former position, or a negative number when absent.
+    int32_t RetractFact(const IFact* fact);
+    int32_t RetractString(std::string_view text);
+    // Retracts this very fact (found by identity, even with FactDuplication on).
+    int32_t RetractFactByID(const IFact* fact);
+    // Queues a fact for assertion (Assert) or retraction; its position in that queue.
+    virtual int32_t QueueFact(const TRefPtr<IFact>& fact, bool assert);
+    void ProcessPendingFacts();
+    // modify and duplicate act on this very fact.
+    virtual int32_t BeginModify(const IFact* fact);
+    virtual int32_t EndModify(const TRefPtr<IFact>& fact);
+    virtual void ClearFacts();
+
+    // --- Agenda and run ---
+    // Called by the network when a terminal node makes or drops an activation; the engine owns
+    // an added activation from then on and frees a removed one (unless it is firing).
+    virtual void AddActivation(TActivation* activation);
+    virtual void RemoveActivation(TActivation* activation);
+    virtual void RemoveActivationAt(int32_t index);
+    // Reported by the network when an activation has fired: OnRuleFired, then it leaves the
+    // agenda. Its former index, negative when it was not there.
+    virtual int32_t RuleFired(TActivation* activation);
+    int32_t GetActivationInsertIndex(int32_t salience) const;
+    TActivation* GetActivation(int32_t index) const { return FAgenda->Item(index); }
+    int32_t ActivationCount() const noexcept { return FAgenda->Count(); }
+    TActivation* FiringActivation() const noexcept { return FFiring; }
+    int32_t Run() { return RunLimited(2147483647); }
+    int32_t RunLimited(int32_t limit);
+    void Halt() noexcept { FHalt = true; }
+    bool Halted() const noexcept { return FHalt; }
+    virtual void StartInference();
+    virtual void EndInference();
+
+    // Run statistics of the last run.
+    int32_t RulesFired() const noexcept { return FRulesFired; }
+    double RunTime() const noexcept { return FRunTime; }
+
+    // --- Reset and clear ---
+    virtual void Reset();
+    virtual void Clear();
+    // While a rule fires, Reset and Clear are carried out when the firing ends.
+    bool ResetPending() const noexcept { return FDeferred == dfReset; }
+    bool ClearPending() const noexcept { return FDeferred == dfClear; }
+
+    // --- Rules ---
+    virtual void RemoveRule(TRule* rule);
+    void RenameRule(std::string_view oldName, std::string_view newName);
+    void RecompileRule(TRule* rule);
+
+    // --- Input and output ---
+    void PrintOut(const std::string& name, const std::string& text) override;
+    virtual void ReadLine(const std::string& name, std::string& text);
+    virtual void ReadToken(const std::string& name, TStreamTokenRef& token);
+    virtual void ExecuteCommand(std::string_view text, bool execute = true);
+    // Runs each line of the stream as a command; the stream becomes the input of "t" meanwhile.
+    virtual bool BatchFromStream(TStream& stream);
+    bool Batch(const std::string& fileName);
+    bool SetDribbleStream(std::unique_ptr<TStream> stream);
+    bool DribbleOn(const std::string& fileName);
+    bool DribbleOff();
+    bool Dribbling() const noexcept { return FDribble != nullptr; }
+    bool InBatch() const noexcept { return FBatch != nullptr; }
+    // Runs each line; a line that raises is skipped.
+    void ExecuteLines(const std::vector<std::string>& lines);
+    // A new rule-language input stream of the engine's stream class over `stream` (not owned).
+    std::unique_ptr<TIETokenizerStream> CreateStream(TStream* stream);
+    // The factories of parser and stream: a descendant or host substitutes both.
+    using TParserFactory = std::function<std::unique_ptr<TIEParser>(TInferenceEngine*)>;
+    using TStreamFactory = std::function<std::unique_ptr<TIETokenizerStream>(TStream*)>;
+    void SetParserFactory(TParserFactory factory);
+    void SetStreamFactory(TStreamFactory factory);
+
+    // --- IReasoner ---
+    std::string FunCallText(const IFunCall& call) override;
+    std::string FactText(const IFact& fact) override;
+    std::string UserFunctionText(const IUserFunction& function) override;
+    std::string DefinedTypeText(const IIEDefinedType& type) override;
+    void AddUserFunction(const TRefPtr<IUserFunction>& function) override;
+    void RemoveUserFunction(const TRefPtr<IUserFunction>& function) override;
+    TRefPtr<IUserFunction> FindUserFunction(std::string_view name) override;
+    void PutUserFunction(std::string_view name, const TRefPtr<IUserFunction>& f) override;
+    TRefPtr<IStringIterator> UserFunctionNames() override;
+    bool UserFunctionExists(std::string_view name) const;
+    void AssignUserFunctions(TInferenceEngine& source);
+
+    // --- IFactServices (facts, templates and fact sets of this engine) ---
+    // Reads one fact with the engine's reader and evaluates its calls.
+    TRefPtr<IFact> ParseFact(std::string_view text) override;
+    TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) override;
+    // One value (or a multifield) read from the text.
+    TRefPtr<IIEValue> ParseValue(std::string_view text) override;
+    void RenameFactTemplate(IFactTemplate& factTemplate, const std::string& oldName,
+                            const std::string& newName) override;
+    std::string FormatFact(const IFact& fact) override;
+    std::string FormatFactSlot(const IFactSlot& slot) override;
+    std::string FormatFactTemplate(const IFactTemplate& factTemplate) override;
+    std::string FormatFactSet(const TFactSet& factSet) override;
+
+    // --- IParserEngine ---
+    TRefPtr<IFunCall> CreateFunCall(std::string_view name) override;
+
+    void Notification(TComponent* component, TOperation operation) override;
+
+    // --- Cascades used by the tables ---
+    virtual void RemoveTemplateDependants(IFactTemplate* factTemplate);
+    virtual void RemoveTemplatesUsingType(IIEDefinedType* type);
+    // Drops the queued facts, then clears the network, facts and rules.
+    void ClearQueuesNetworkFactsRules();
+
+    // --- Events ---
+    TEngineNotifyEvent OnAddDefaultPackages;
+    TAgendaEvent OnAddActivation, OnRemoveActivation;
+    TIEDefinedTypeEvent OnAddDefinedType, OnRemoveDefinedType;
+    TRuleEvent OnAddRule, OnRemoveRule, OnRuleFired;
+    TUserFunctionEvent OnAddUserFunction, OnRemoveUserFunction;
+    TFactEvent OnAssertion, OnRetraction;
+    TFactTemplateEvent OnNewFactTemplate, OnRemoveFactTemplate;
+    TEngineNotifyEvent OnClear, OnClearDefinedTypes, OnClearFacts, OnClearFactTemplates,
+        OnClearRules, OnReset;
+    TEngineNotifyEvent OnStartInference;
+    TInferenceEvent OnEndInference;
+    TFuzzyCorrelationEvent OnFuzzyCorrelation;
+    TFactCombineEvent OnFuzzyInference;
+    TPrintOutEvent OnPrintOut;
+    TReadLineEvent OnReadLine;
+    TReadTokenEvent OnReadToken;
+
+    // Whether a trace of this kind is printed now.
+    bool Tracing(TConstructWatch watch) const noexcept {
+        return FWatch.Contains(watch) && OnPrintOut != nullptr;
+    }
+
+protected:
+    virtual void AddDefaultPackages();
+    // Frees the packages the engine created.
+    void FreePackages();
+    // Asserts the initial fact (construction and Reset).
+    void AssertInitialFact();
+    void CreateImpliedConstructs();
+
+private:
+    enum TDeferred : uint8_t { dfNone, dfReset, dfClear };
+    void DoReset();
+    void DoClear();
+    void RunDeferred();
+    bool FireOne();
+    void ClearEventHandlers();
+    std::unique_ptr<TIEParser> NewParser();
+    template <class F> auto ReadFrom(std::string_view text, F&& read);
+
+    // Numbering and state
+    int32_t FNextFactId = 0;
+    int32_t FNextRuleIndex = 0;
+    bool FHalt = false;
+    TDeferred FDeferred = dfNone;
+    int32_t FPropagating = 0;
+    std::recursive_mutex FRunLock;
+    TActivation* FFiring = nullptr;
+
+    // Settings
+    TDuplicateConstructs FDuplicateConstructs = dcOverwrite;
+    TFunctionPackages FPackages = AllFunctionPackages;
+    bool FFactDuplication = false;
+    bool FFuzzyAutoTerms = true;
+    TFuzzyCorrelationMethod FCorrelation = fcmMinimum;
+    TFuzzyInferenceMethod FInference = fimMinMax;
+    float FFuzzyEqualsThreshold = 0.01f;
+    float FMinActivationStrength = 0.0f;
+    TErrorHandling FParserErrorHandling = ehRaiseImmediate;
+    int32_t FParserMaxErrors = 10;
+    bool FResetGlobals = true;
+    TSearchStrategy FStrategy = ssDepthFirst;
+    int32_t FSymbolIndex = 1;
+    TTypeChecks FTypeChecks{tcStatic};
+    TConstructWatches FWatch;
+
+    // Statistics
+    int32_t FRulesFired = 0;
+    double FStartTime = 0.0;
+    double FRunTime = 0.0;
+    int32_t FMaxActivations = 0;
+    double FSumActivations = 0.0;
+    int32_t FMaxFacts = 0;
+    double FSumFacts = 0.0;
+
+    // Owned parts
+    std::unique_ptr<TIOStreams> FIOStreams;
+    std::unique_ptr<TGlobalVariables> FGlobalVariables;
+    std::unique_ptr<TIEDefinedTypes> FDefinedTypes;
+    std::unique_ptr<TIEAgenda> FAgenda;
+    std::unique_ptr<TFactTemplates> FFactTemplates;
+    std::unique_ptr<TFacts> FFacts;
+    std::vector<TRefPtr<IFact>> FPendingAssertions;
+    std::vector<TRefPtr<IFact>> FPendingRetractions;
+    TRefPtr<IFact> FNotOrTestFact;
+    std::unique_ptr<TIEPattern> FInitialFactPattern;
+    std::unique_ptr<TFactSets> FFactSets;
+    std::unique_ptr<IEngineNetwork> FNetwork;
+    TReteNetwork* FRete = nullptr;
+    std::unique_ptr<TRules> FRules;
+    std::unique_ptr<TEngineVariables> FEngineVariables;
+    std::unique_ptr<TUserFunctions> FUserFunctions;
+    std::unique_ptr<TIEContext> FRootContext;
+    TParserFactory FParserFactory;
+    TStreamFactory FStreamFactory;
+    std::unique_ptr<TIEParser> FParser;
+    std::unique_ptr<TStream> FDribble;
+    TIETokenizerStream* FBatch = nullptr;
+    std::vector<TComponent*> FPackageObjects;
+};
+
+} // namespace ie

@@ -1,0 +1,746 @@
+// The engine through its C++ interface: working memory, the agenda and the run loop (driven by a
+// small matcher of its own, so that agenda and run are tested apart from the Rete network),
+// reset and clear, input/output routing, settings and tables.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/IEFacts.h"
+#include "engine/IEPackages.h"
+#include "engine/IEValue.h"
+#include "engine/InferenceEngine.h"
+#include "platform/Streams.h"
+
+namespace ie {
+namespace {
+
+TRefPtr<IIEValue> Atom(std::string_view text) {
+    return TIEValue::CreateText(dtAtom, text);
+}
+
+// An ordered fact: the implied template of `name` with the given atoms.
+TRefPtr<IFact> Ordered(TInferenceEngine& e, std::string_view name,
+                       std::initializer_list<std::string_view> atoms = {}) {
+    TRefPtr<IFact> f = e.ImpliedTemplate(name)->NewFact();
+    auto list = MakeRef<TValueVector>();
+    for (auto a : atoms)
+        list->Add(Atom(a));
+    f->SetSlotValue(DataSlotName, TIEValue::CreateList(list));
+    return f;
+}
+
+template <class F> std::string RaisedMessage(F&& f) {
+    try {
+        f();
+    } catch (const EException& e) {
+        return e.what();
+    }
+    return "<nothing raised>";
+}
+
+// A one-fact token.
+class TFakeToken final : public IReteToken {
+public:
+    explicit TFakeToken(TRefPtr<IFact> fact) : FFact(std::move(fact)) {}
+    int32_t FactCount() const noexcept override { return 1; }
+    TRefPtr<IFact> GetFact(int32_t) const override { return FFact; }
+
+private:
+    TRefPtr<IFact> FFact;
+};
+
+class TFakeMatcher;
+
+// A "rule": activated by every asserted fact whose template has its trigger name.
+class TFakeRule final : public IActivationNode {
+public:
+    TFakeRule(TInferenceEngine& e, std::string name, std::string trigger, int32_t salience)
+        : Engine(e), Name(std::move(name)), Trigger(std::move(trigger)), Salience(salience) {}
+
+    const std::string& ActivationRuleName() const override { return Name; }
+    int32_t ActivationSalience() override { return Salience; }
+    void FireActivation(TActivation& activation) override {
+        Fired.push_back(activation.Token()->GetFact(0)->GetFactId());
+        std::erase(Listed, &activation);
+        if (Action) Action(activation);
+        Engine.RuleFired(&activation);
+    }
+    void ActivationDestroyed(TActivation& activation) noexcept override {
+        std::erase(Listed, &activation);
+        ++Destroyed;
+    }
+
+    TInferenceEngine& Engine;
+    std::string Name, Trigger;
+    int32_t Salience;
+    std::function<void(TActivation&)> Action;
+    std::vector<TActivation*> Listed;
+    std::vector<int32_t> Fired;
+    int Destroyed = 0;
+};
+
+class TFakeMatcher final : public IEngineNetwork {
+public:
+    explicit TFakeMatcher(TInferenceEngine& e) : FEngine(e) {}
+    void AssertToken(TTokenAction action, const TRefPtr<IFact>& fact) override {
+        ++Tokens;
+        for (auto& rule : Rules) {
+            if (action == taClear) {
+                while (!rule->Listed.empty())
+                    FEngine.RemoveActivation(rule->Listed.back());
+                continue;
+            }
+            if (fact->GetTemplate()->GetName() != rule->Trigger) continue;
+            if (action == taAdd) {
+                if (DuringPropagation) DuringPropagation(fact);
+                auto* a = new TActivation(nullptr, 1.0f, rule.get(), MakeRef<TFakeToken>(fact));
+                rule->Listed.push_back(a);
+                FEngine.AddActivation(a);
+            } else if (action == taRemove) {
+                for (TActivation* a : std::vector<TActivation*>(rule->Listed))
+                    if (a->Token()->GetFact(0).get() == fact.get()) {
+                        std::erase(rule->Listed, a);
+                        FEngine.RemoveActivation(a);
+                    }
+            }
+        }
+    }
+    void AddRule(TRule*) override {}
+    void RemoveRule(TRule*) override {}
+    void Clear() override {}
+    void SetMinActivationStrength(float) override {}
+
+    TFakeRule* Add(std::string name, std::string trigger, int32_t salience = 0) {
+        Rules.push_back(std::make_unique<TFakeRule>(FEngine, name, trigger, salience));
+        return Rules.back().get();
+    }
+
+    std::vector<std::unique_ptr<TFakeRule>> Rules;
+    std::function<void(const TRefPtr<IFact>&)> DuringPropagation;
+    int Tokens = 0;
+
+private:
+    TInferenceEngine& FEngine;
+};
+
+// An engine with the fake matcher and an output log.
+struct TEngineFixture : ::testing::Test {
+    TEngineFixture() {
+        auto m = std::make_unique<TFakeMatcher>(E);
+        M = m.get();
+        E.SetNetwork(std::move(m));
+        E.OnPrintOut = [this](TInferenceEngine*, const std::string& id, const std::string& text) {
+            Out += id.empty() || id == "t" ? text : "[" + id + "]" + text;
+        };
+    }
+    TInferenceEngine E;
+    TFakeMatcher* M = nullptr;
+    std::string Out;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Working memory
+
+TEST(EngineConstruction, InitialFactIsFactZeroAndImpliedTemplatesExist) {
+    TInferenceEngine e;
+    ASSERT_EQ(e.Facts().Count(), 1);
+    EXPECT_EQ(e.Facts().Item(0)->GetFactId(), 0);
+    EXPECT_EQ(e.Facts().Item(0)->GetTemplate()->GetName(), "Initial-Fact");
+    EXPECT_EQ(e.NextFactId(), 1);
+    EXPECT_TRUE(e.FactTemplates().Find("Initial-Fact"));
+    EXPECT_EQ(e.FactTemplates().Find("Initial-Fact")->GetComment(), "(Implied)");
+    EXPECT_TRUE(e.FactTemplates().Find("__NOT-OR-TEST-CE*"));
+    EXPECT_TRUE(e.NotOrTestFact());
+    EXPECT_EQ(e.NotOrTestFact()->GetFactId(), -1);
+}
+
+TEST_F(TEngineFixture, AssertTracesAndRefusesDuplicates) {
+    E.SetWatch({cwFact});
+    int assertions = 0;
+    E.OnAssertion = [&](TInferenceEngine*, IFact*) { ++assertions; };
+    EXPECT_EQ(E.AssertFact(Ordered(E, "b")), 1);
+    EXPECT_EQ(Out, " ==> f-1 (b)\r\n");
+    EXPECT_EQ(E.AssertFact(Ordered(E, "b")), -1);
+    EXPECT_EQ(assertions, 1);
+    EXPECT_EQ(E.NextFactId(), 2) << "a refused duplicate uses no identifier";
+    E.SetFactDuplication(true);
+    EXPECT_EQ(E.AssertFact(Ordered(E, "b")), 2);
+    Out.clear();
+    E.RetractAt(1);
+    EXPECT_EQ(Out, " <== f-1 (b)\r\n");
+}
+
+TEST_F(TEngineFixture, FactsWhoseSlotTextsConcatenateAlikeAreBothAsserted) {
+    // (foo (x ab) (y c)) and (foo (x a) (y bc)) have the same hash code text "abc".
+    auto t = TFactTemplate::CreateNamed(&E, "foo");
+    t->AddSlot("x", Atom("nil"));
+    t->AddSlot("y", Atom("nil"));
+    E.FactTemplates().PutTemplate("foo", t);
+    auto f1 = t->NewFact();
+    f1->SetSlotValue("x", Atom("ab"));
+    f1->SetSlotValue("y", Atom("c"));
+    auto f2 = t->NewFact();
+    f2->SetSlotValue("x", Atom("a"));
+    f2->SetSlotValue("y", Atom("bc"));
+    EXPECT_EQ(E.AssertFact(f1), 1);
+    EXPECT_EQ(E.AssertFact(f2), 2);
+    // Retracting an equal copy of the second removes the second, never the first.
+    auto copy = t->NewFact();
+    copy->SetSlotValue("x", Atom("a"));
+    copy->SetSlotValue("y", Atom("bc"));
+    EXPECT_EQ(E.RetractFact(copy.get()), 2);
+    ASSERT_EQ(E.Facts().Count(), 2);
+    EXPECT_EQ(E.Facts().Item(1).get(), f1.get());
+}
+
+TEST_F(TEngineFixture, RetractionEventSeesTheFactStillPresent) {
+    auto f = Ordered(E, "a");
+    E.AssertFact(f);
+    bool present = false;
+    E.OnRetraction = [&](TInferenceEngine* s, IFact* fact) {
+        present = s->Facts().IndexOf(fact) >= 0;
+    };
+    EXPECT_EQ(E.RetractFact(f.get()), 1);
+    EXPECT_TRUE(present);
+    EXPECT_EQ(E.RetractFact(f.get()), -1);
+    EXPECT_EQ(f->GetFactId(), 1) << "a retracted fact keeps its identifier";
+}
+
+TEST_F(TEngineFixture, ModifyActsOnThatVeryFactEvenWithDuplicatesAllowed) {
+    E.SetFactDuplication(true);
+    auto first = Ordered(E, "a", {"1"});
+    auto second = Ordered(E, "a", {"1"});
+    E.AssertFact(first);
+    E.AssertFact(second);
+    EXPECT_EQ(E.BeginModify(second.get()), 2);
+    ASSERT_EQ(E.Facts().Count(), 2);
+    EXPECT_EQ(E.Facts().Item(1).get(), first.get());
+}
+
+TEST_F(TEngineFixture, AssertionsDuringPropagationAreQueuedInOrder) {
+    M->Add("r", "trigger");
+    std::vector<std::string> order;
+    E.OnAssertion = [&](TInferenceEngine*, IFact* f) {
+        order.push_back(f->GetTemplate()->GetName());
+    };
+    M->DuringPropagation = [&](const TRefPtr<IFact>&) {
+        EXPECT_EQ(E.AssertFact(Ordered(E, "x")), -1) << "queued, not asserted yet";
+        E.AssertFact(Ordered(E, "y"));
+        EXPECT_EQ(E.Facts().Count(), 2) << "nothing asserted inside the propagation";
+    };
+    EXPECT_EQ(E.AssertFact(Ordered(E, "trigger")), 1);
+    ASSERT_EQ(E.Facts().Count(), 4);
+    EXPECT_EQ(E.Facts().Item(2)->GetTemplate()->GetName(), "x");
+    EXPECT_EQ(E.Facts().Item(3)->GetTemplate()->GetName(), "y");
+    // Each assertion drains the queues before it reports, so the later queued fact reports
+    // first; all of them before the outer assertion.
+    EXPECT_EQ((std::vector<std::string>{"y", "x", "trigger"}), order);
+}
+
+TEST(EngineFacts, IndexOfIdLinearAndBisectionAgree) {
+    TInferenceEngine e;
+    e.SetFactDuplication(true);
+    for (int i = 0; i < 3; ++i)
+        e.AssertFact(Ordered(e, "a"));
+    ASSERT_EQ(e.Facts().Count(), 4);
+    EXPECT_EQ(e.Facts().IndexOfID(3), 3);
+    EXPECT_EQ(e.Facts().IndexOfID(9), -1);
+    e.AssertFact(Ordered(e, "a"));
+    e.RetractAt(2);
+    EXPECT_EQ(e.Facts().IndexOfID(4), 3);
+    EXPECT_EQ(e.Facts().IndexOfID(2), -1);
+    EXPECT_EQ(e.Facts().IndexOfID(0), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Agenda and run
+
+TEST_F(TEngineFixture, EqualSaliencesFireNewestFirstDepthFirstOldestFirstBreadthFirst) {
+    auto* r = M->Add("r", "a");
+    for (auto name : {"1", "2", "3"})
+        E.AssertFact(Ordered(E, "a", {name}));
+    EXPECT_EQ(E.Run(), 3);
+    EXPECT_EQ(r->Fired, (std::vector<int32_t>{3, 2, 1}));
+
+    E.SetStrategy(ssBreadthFirst);
+    r->Fired.clear();
+    for (auto name : {"4", "5", "6"})
+        E.AssertFact(Ordered(E, "a", {name}));
+    EXPECT_EQ(E.Run(), 3);
+    EXPECT_EQ(r->Fired, (std::vector<int32_t>{4, 5, 6}));
+}
+
+TEST_F(TEngineFixture, InsertIndexFollowsSalienceAndStrategy) {
+    M->Add("r10", "s10", 10);
+    M->Add("r5", "s5", 5);
+    M->Add("r0", "s0", 0);
+    E.AssertFact(Ordered(E, "s10"));
+    E.AssertFact(Ordered(E, "s5", {"a"}));
+    E.AssertFact(Ordered(E, "s5", {"b"}));
+    E.AssertFact(Ordered(E, "s0"));
+    EXPECT_EQ(E.GetActivationInsertIndex(5), 1);
+    EXPECT_EQ(E.GetActivationInsertIndex(20), 0);
+    EXPECT_EQ(E.GetActivationInsertIndex(-1), -1);
+    E.SetStrategy(ssBreadthFirst);
+    EXPECT_EQ(E.GetActivationInsertIndex(5), 3);
+    EXPECT_EQ(E.GetActivationInsertIndex(0), -1);
+    EXPECT_EQ(E.GetActivationInsertIndex(11), 0);
+    std::vector<int32_t> indexes;
+    E.OnAddActivation = [&](TInferenceEngine*, int32_t i, TActivation*) { indexes.push_back(i); };
+    E.AssertFact(Ordered(E, "s5", {"c"}));
+    EXPECT_EQ(indexes, (std::vector<int32_t>{3}));
+    EXPECT_EQ(E.GetActivation(0)->GetText(), "10 r10 : f-1 (1.0000)");
+}
+
+TEST_F(TEngineFixture, TracesOfActivationAndFiring) {
+    M->Add("r1", "b");
+    E.SetWatch({cwActivation, cwRule, cwFact});
+    E.AssertFact(Ordered(E, "b"));
+    E.Run();
+    EXPECT_EQ(Out, " ==> f-1 (b)\r\n"
+                   "==> Activation: r1 : f-1\r\n"
+                   "FIRE 0 r1 f-1\r\n"
+                   "<== Activation: r1 : f-1\r\n");
+}
+
+TEST_F(TEngineFixture, NoTraceTextWithoutHandler) {
+    auto* r = M->Add("r1", "b");
+    E.OnPrintOut = nullptr;
+    E.SetWatch({cwActivation, cwRule, cwFact, cwStatistics});
+    E.SetDribbleStream(std::make_unique<TStringStream>());
+    E.AssertFact(Ordered(E, "b"));
+    E.Run();
+    EXPECT_EQ(r->Fired.size(), 1u);
+    // Traces are only made for a handler: the dribble file (which would take "t") saw nothing.
+    // (Text printed explicitly to "t" still reaches the dribble file.)
+    E.PrintOut("t", "x");
+    E.DribbleOff();
+}
+
+TEST_F(TEngineFixture, ChangingStrategyKeepsStrengthsAndReportsEachActivationAgain) {
+    M->Add("r", "a");
+    E.AssertFact(Ordered(E, "a", {"1"}));
+    E.AssertFact(Ordered(E, "a", {"2"}));
+    E.GetActivation(0)->SetStrength(0.25f);
+    int added = 0;
+    E.OnAddActivation = [&](TInferenceEngine*, int32_t, TActivation*) { ++added; };
+    E.SetStrategy(ssBreadthFirst);
+    EXPECT_EQ(added, 2);
+    ASSERT_EQ(E.ActivationCount(), 2);
+    EXPECT_FLOAT_EQ(E.GetActivation(0)->Strength(), 0.25f);
+    E.SetStrategy(ssDepthFirst);
+    EXPECT_FLOAT_EQ(E.GetActivation(1)->Strength(), 0.25f) << "breadth to depth reverses";
+}
+
+TEST_F(TEngineFixture, RunLimitHaltAndEvents) {
+    auto* r = M->Add("r", "a");
+    for (auto name : {"1", "2", "3"})
+        E.AssertFact(Ordered(E, "a", {name}));
+    EXPECT_EQ(E.RunLimited(0), 0);
+    std::vector<std::string> events;
+    E.OnStartInference = [&](TInferenceEngine*) { events.push_back("start"); };
+    E.OnEndInference = [&](TInferenceEngine*, int32_t n) {
+        events.push_back("end " + std::to_string(n));
+    };
+    r->Action = [&](TActivation&) { E.Halt(); };
+    EXPECT_EQ(E.Run(), 1) << "halt stops after its own firing";
+    EXPECT_EQ(E.Run(), 1);
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "end 1", "start", "end 1"}));
+    EXPECT_EQ(E.ActivationCount(), 1);
+}
+
+TEST_F(TEngineFixture, EmptyRunPrintsNoStatistics) {
+    E.SetWatch({cwStatistics});
+    int ended = -1;
+    E.OnEndInference = [&](TInferenceEngine*, int32_t n) { ended = n; };
+    EXPECT_EQ(E.Run(), 0);
+    EXPECT_EQ(ended, 0);
+    EXPECT_EQ(Out, "");
+}
+
+TEST_F(TEngineFixture, StatisticsLines) {
+    M->Add("r", "a");
+    E.AssertFact(Ordered(E, "a", {"1"}));
+    E.AssertFact(Ordered(E, "a", {"2"}));
+    E.SetWatch({cwStatistics});
+    E.Run();
+    // 3 facts after each firing; 1 then 0 activations.
+    EXPECT_NE(Out.find("2 rules fired.     Run time is "), std::string::npos) << Out;
+    EXPECT_NE(Out.find(" rules per second\r\n"), std::string::npos);
+    EXPECT_NE(Out.find("3.0000 mean number of facts (3 maximum)\r\n"), std::string::npos);
+    EXPECT_NE(Out.find("0.5000 mean number of activations (2 maximum)\r\n"), std::string::npos);
+}
+
+TEST_F(TEngineFixture, NestedRunNeverFiresTheFiringActivation) {
+    auto* r = M->Add("r", "a");
+    auto* other = M->Add("o", "b");
+    int depth = 0;
+    r->Action = [&](TActivation&) {
+        ++depth;
+        EXPECT_EQ(E.Run(), 1) << "only the other activation fires";
+        --depth;
+    };
+    E.AssertFact(Ordered(E, "b"));
+    E.AssertFact(Ordered(E, "a"));
+    EXPECT_EQ(E.Run(), 1);
+    EXPECT_EQ(r->Fired.size(), 1u);
+    EXPECT_EQ(other->Fired.size(), 1u);
+    EXPECT_EQ(E.ActivationCount(), 0);
+}
+
+TEST_F(TEngineFixture, FailingActionLeavesTheAgendaConsistent) {
+    auto* r = M->Add("r", "a");
+    int removed = 0;
+    E.OnRemoveActivation = [&](TInferenceEngine*, int32_t, TActivation*) { ++removed; };
+    r->Action = [&](TActivation&) { throw EIEException("boom"); };
+    E.AssertFact(Ordered(E, "a", {"1"}));
+    E.AssertFact(Ordered(E, "a", {"2"}));
+    EXPECT_EQ(RaisedMessage([&] { E.Run(); }), "boom");
+    EXPECT_EQ(E.ActivationCount(), 1);
+    EXPECT_EQ(r->Destroyed, 1) << "the failed activation is freed exactly once";
+    EXPECT_EQ(r->Listed.size(), 1u);
+    EXPECT_EQ(E.FiringActivation(), nullptr);
+    r->Action = nullptr;
+    EXPECT_EQ(E.Run(), 1);
+    EXPECT_EQ(r->Destroyed, 2);
+    (void)removed;
+}
+
+TEST_F(TEngineFixture, RetractingTheFiringFactInsideTheActionIsSafe) {
+    auto* r = M->Add("r", "a");
+    auto f = Ordered(E, "a");
+    E.AssertFact(f);
+    r->Action = [&](TActivation&) { E.RetractFact(f.get()); };
+    EXPECT_EQ(E.Run(), 1);
+    EXPECT_EQ(r->Destroyed, 1);
+    EXPECT_EQ(E.ActivationCount(), 0);
+}
+
+TEST_F(TEngineFixture, ResetAndClearInsideAnActionWaitForTheFiringToEnd) {
+    auto* r = M->Add("r", "a");
+    E.AssertFact(Ordered(E, "a"));
+    int resets = 0;
+    E.OnReset = [&](TInferenceEngine*) { ++resets; };
+    r->Action = [&](TActivation& a) {
+        E.Reset();
+        EXPECT_TRUE(E.ResetPending());
+        EXPECT_EQ(resets, 0);
+        EXPECT_EQ(a.Token()->GetFact(0)->GetTemplate()->GetName(), "a") << "still alive";
+        EXPECT_EQ(E.Facts().Count(), 2);
+    };
+    EXPECT_EQ(E.Run(), 1);
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(E.Facts().Count(), 1);
+
+    int clears = 0;
+    E.OnClear = [&](TInferenceEngine*) { ++clears; };
+    E.AssertFact(Ordered(E, "a"));
+    r->Action = [&](TActivation&) {
+        E.Clear();
+        EXPECT_TRUE(E.ClearPending());
+        EXPECT_EQ(clears, 0);
+    };
+    EXPECT_EQ(E.Run(), 1);
+    EXPECT_EQ(clears, 1);
+    EXPECT_EQ(E.Facts().Count(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reset and clear
+
+TEST_F(TEngineFixture, ResetOrderAndNumbering) {
+    std::vector<std::string> events;
+    E.OnClearFacts = [&](TInferenceEngine*) { events.push_back("clearfacts"); };
+    E.OnAssertion = [&](TInferenceEngine*, IFact* f) {
+        events.push_back("assert " + std::to_string(f->GetFactId()));
+    };
+    E.OnReset = [&](TInferenceEngine*) { events.push_back("reset"); };
+    E.AssertFact(Ordered(E, "x"));
+    events.clear();
+    E.Reset();
+    EXPECT_EQ(events, (std::vector<std::string>{"clearfacts", "assert 0", "reset"}));
+    EXPECT_EQ(E.Facts().Count(), 1);
+    E.AssertFact(Ordered(E, "x"));
+    E.Reset();
+    EXPECT_EQ(E.AssertFact(Ordered(E, "x")), 1);
+}
+
+TEST_F(TEngineFixture, ResetGlobalsRestoresDefinedValues) {
+    E.GlobalVariables().PutGlobal("g", TIEValue::CreateInteger(dtInteger, 0));
+    E.RootContext()->SetGlobalBinding("g", TIEValue::CreateInteger(dtInteger, 5));
+    E.SetResetGlobals(false);
+    E.Reset();
+    EXPECT_EQ(E.RootContext()->FindGlobalBinding("g")->Value->AsInteger(), 5);
+    E.SetResetGlobals(true);
+    E.Reset();
+    EXPECT_EQ(E.RootContext()->FindGlobalBinding("g")->Value->AsInteger(), 0);
+}
+
+TEST_F(TEngineFixture, ClearLeavesImpliedTemplatesAndNoFacts) {
+    E.AssertFact(Ordered(E, "x"));
+    M->Add("r", "x");
+    E.AssertFact(Ordered(E, "x", {"1"}));
+    int clears = 0;
+    E.OnClear = [&](TInferenceEngine*) { ++clears; };
+    E.Clear();
+    EXPECT_EQ(clears, 1);
+    EXPECT_EQ(E.Facts().Count(), 0);
+    EXPECT_EQ(E.ActivationCount(), 0);
+    EXPECT_FALSE(E.FactTemplates().Find("x"));
+    EXPECT_TRUE(E.FactTemplates().Find("Initial-Fact"));
+    EXPECT_TRUE(E.NotOrTestFact());
+    E.Reset();
+    EXPECT_EQ(E.Facts().Count(), 1);
+    EXPECT_EQ(E.Facts().Item(0)->GetFactId(), 0);
+}
+
+TEST(EngineDestruction, RaisesNoEvents) {
+    int events = 0;
+    {
+        TInferenceEngine e;
+        e.OnClear = [&](TInferenceEngine*) { ++events; };
+        e.OnClearFacts = [&](TInferenceEngine*) { ++events; };
+        e.OnRetraction = [&](TInferenceEngine*, IFact*) { ++events; };
+    }
+    EXPECT_EQ(events, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Input and output
+
+TEST_F(TEngineFixture, PrintOutRouting) {
+    E.PrintOut("t", "a");
+    E.PrintOut("", "b");
+    EXPECT_EQ(Out, "ab");
+    E.PrintOut("nowhere", "c");
+    EXPECT_EQ(Out, "ab") << "an unknown name is dropped while a handler is assigned";
+    auto* sink = new TStringStream();
+    E.SetDribbleStream(std::unique_ptr<TStream>(sink));
+    E.PrintOut("t", "d");
+    EXPECT_EQ(sink->DataString(), "d");
+    EXPECT_EQ(Out, "ab");
+    E.DribbleOff();
+    E.OnPrintOut = nullptr;
+    EXPECT_EQ(RaisedMessage([&] { E.PrintOut("nowhere", "c"); }),
+              "Function is unimplemented or unassigned: printout");
+}
+
+TEST_F(TEngineFixture, NamedStreamsAreClosedByClearNotReset) {
+    auto* data = new TStringStream("line one\r\n");
+    auto stream = std::make_unique<TGTextStream>(data);
+    stream->SetOwnsStream(true);
+    E.IOStreams().PutStream("in", std::move(stream));
+    std::string line;
+    E.ReadLine("in", line);
+    EXPECT_EQ(line, "line one");
+    E.ReadLine("in", line);
+    EXPECT_EQ(line, "") << "at its end a named stream reads empty";
+    E.Reset();
+    EXPECT_TRUE(E.IOStreams().Find("in"));
+    E.Clear();
+    EXPECT_FALSE(E.IOStreams().Find("in"));
+    EXPECT_EQ(RaisedMessage([&] { E.IOStreams().CloseStream("in"); }), "Invalid stream name: in");
+}
+
+TEST_F(TEngineFixture, ReadingTerminalWithoutHandlerExplainsTheBlockingNeed) {
+    std::string line;
+    EXPECT_EQ(RaisedMessage([&] { E.ReadLine("t", line); }),
+              "The readline event has not been implemented or unassigned.\r\n"
+              "Warning: Implementation of this function requires a blocking mechanism, \r\n"
+              "such as ShowModal, or the use of threads");
+    E.OnReadLine = [](TInferenceEngine*, const std::string&, std::string& text) { text = "hi"; };
+    E.ReadLine("t", line);
+    EXPECT_EQ(line, "hi");
+}
+
+TEST_F(TEngineFixture, FailingBatchRestoresInputAndEchoesValues) {
+    TStringStream good("abc\r\n12\r\n");
+    EXPECT_TRUE(E.BatchFromStream(good));
+    EXPECT_NE(Out.find("abc"), std::string::npos);
+    TStringStream bad("1\r\n(no-such-function-here)\r\n2\r\n");
+    EXPECT_THROW(E.BatchFromStream(bad), EException);
+    EXPECT_FALSE(E.InBatch()) << "the failed batch is no longer the input";
+    std::string line;
+    EXPECT_THROW(E.ReadLine("t", line), EIEException);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings and tables
+
+TEST(EngineSettings, ClampsAndCounters) {
+    TInferenceEngine e;
+    e.SetMinActivationStrength(-0.5f);
+    EXPECT_EQ(e.MinActivationStrength(), 0.0f);
+    e.SetMinActivationStrength(3.0f);
+    EXPECT_EQ(e.MinActivationStrength(), 1.0f);
+    EXPECT_EQ(e.GenSym("gen"), "gen1");
+    e.SetSymbolIndex(1);
+    EXPECT_EQ(e.SymbolIndex(), 3) << "a value not above the current one counts up by one";
+    e.SetSymbolIndex(10);
+    EXPECT_EQ(e.SymbolIndex(), 10);
+    EXPECT_EQ(e.Packages(), AllFunctionPackages);
+    EXPECT_EQ(e.Packages().Bits(), 511u);
+}
+
+class TCountingPackage : public TUserPackage {
+public:
+    explicit TCountingPackage(TComponent* owner) : TUserPackage(owner) { ++Created; }
+    ~TCountingPackage() override { ++Freed; }
+    static inline int Created = 0, Freed = 0;
+
+protected:
+    void DoCreateFunctions() override {
+        TUserPackage::DoCreateFunctions();
+        Functions().Add(MakeRef<TIEUserFunction>("counted-fn"));
+    }
+};
+
+TEST(EnginePackages, FactoriesAreCreatedAndReplacedWithThePackagesSet) {
+    RegisterPackageFactory(pBusiness, [](TInferenceEngine* e) -> TComponent* {
+        return NewPackage<TCountingPackage>(e);
+    });
+    TCountingPackage::Created = TCountingPackage::Freed = 0;
+    {
+        TInferenceEngine e;
+        EXPECT_EQ(TCountingPackage::Created, 1);
+        EXPECT_TRUE(e.FindUserFunction("counted-fn"));
+        int added = 0;
+        e.OnAddDefaultPackages = [&](TInferenceEngine*) { ++added; };
+        e.SetPackages(AllFunctionPackages);
+        EXPECT_EQ(added, 0);
+        e.SetPackages({pStandard});
+        EXPECT_EQ(added, 1);
+        EXPECT_EQ(TCountingPackage::Freed, 1);
+        EXPECT_FALSE(e.FindUserFunction("counted-fn"));
+        e.Clear();
+        e.SetPackages(AllFunctionPackages);
+        EXPECT_TRUE(e.FindUserFunction("counted-fn")) << "package functions survive Clear";
+    }
+    RegisterPackageFactory(pBusiness, nullptr);
+}
+
+TEST(EngineTables, UserFunctionNamesAndPolicy) {
+    TInferenceEngine e;
+    EXPECT_EQ(
+        RaisedMessage([&] { e.UserFunctions().PutFunction("a", MakeRef<TIEUserFunction>("b")); }),
+        "Function names do not match: a and b");
+    auto f1 = MakeRef<TIEUserFunction>("f");
+    auto f2 = MakeRef<TIEUserFunction>("f");
+    e.PutUserFunction("f", f1);
+    e.SetDuplicateConstructs(dcIgnore);
+    e.PutUserFunction("f", f2);
+    EXPECT_EQ(e.FindUserFunction("f").get(), f1.get());
+    e.SetDuplicateConstructs(dcError);
+    EXPECT_EQ(RaisedMessage([&] { e.PutUserFunction("f", f2); }),
+              "Function Name already exists: \"f\"");
+    e.SetDuplicateConstructs(dcOverwrite);
+    e.PutUserFunction("f", f2);
+    EXPECT_EQ(e.FindUserFunction("f").get(), f2.get());
+    EXPECT_EQ(f1->ReasonerCount(), 0);
+}
+
+// The engine with its own Rete network and a rule built through the C++ interface.
+TEST(EngineWithRete, RuleOnAnOrderedFactFiresWithTraces) {
+    TInferenceEngine e;
+    std::string out;
+    e.OnPrintOut = [&](TInferenceEngine*, const std::string&, const std::string& text) {
+        out += text;
+    };
+    auto* rule = new TRule(&e, &e);
+    rule->SetRuleName("r1");
+    rule->AddPattern(rule->NewPattern("b", e.ImpliedTemplate("b")));
+    int fired = 0;
+    rule->OnFire = [&](TRule*, TIEContext*) { ++fired; };
+    ASSERT_TRUE(e.Rules().PutRule("r1", rule));
+    ASSERT_EQ(e.Rules().Find("r1"), rule);
+    e.SetWatch({cwActivation, cwRule, cwFact});
+    EXPECT_EQ(e.AssertFact(Ordered(e, "b")), 1);
+    EXPECT_EQ(e.ActivationCount(), 1);
+    EXPECT_EQ(e.Run(), 1);
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(out, " ==> f-1 (b)\r\n"
+                   "==> Activation: r1 : f-1\r\n"
+                   "FIRE 0 r1 f-1\r\n"
+                   "<== Activation: r1 : f-1\r\n");
+    // Retracting the fact of a pending activation takes the activation away.
+    e.Reset();
+    e.AssertFact(Ordered(e, "b"));
+    ASSERT_EQ(e.ActivationCount(), 1);
+    e.RetractAt(1);
+    EXPECT_EQ(e.ActivationCount(), 0);
+    e.Clear();
+    EXPECT_FALSE(e.Rules().Find("r1"));
+}
+
+class TThreeFunction : public TIEUserFunction {
+public:
+    TThreeFunction() : TIEUserFunction("three") {}
+
+protected:
+    TRefPtr<IIEValue> Execute(IFunCall*, TIEContext*) override {
+        return TIEValue::CreateInteger(dtInteger, 3);
+    }
+};
+
+TEST(EngineFacts, AssertStringReadsEvaluatesAndRetractStringFindsTheFact) {
+    TInferenceEngine e;
+    e.PutUserFunction("three", MakeRef<TThreeFunction>());
+    e.SetFactDuplication(false);
+    EXPECT_EQ(e.AssertString("(b x 1)"), 1);
+    EXPECT_EQ(e.AssertString("(b x 1)"), -1);
+    EXPECT_EQ(e.Facts().Item(1)->GetText(), "(b x 1)");
+    EXPECT_EQ(e.AssertString("(c (three))"), 2);
+    EXPECT_EQ(e.Facts().Item(2)->GetText(), "(c 3)");
+    EXPECT_EQ(e.RetractString("(b x 1)"), 1);
+    EXPECT_EQ(e.RetractString("(b x 1)"), -1);
+    EXPECT_EQ(e.Facts().Count(), 2);
+}
+
+TEST(EngineDribble, AFileThatCannotBeCreatedIsRefused) {
+    TInferenceEngine e;
+    EXPECT_FALSE(e.DribbleOn("/nonexistent-directory/dribble.txt"));
+    EXPECT_FALSE(e.Dribbling());
+}
+
+// Rule-language scripts with their exact expected output: every tests/data/engine/<name>.clp
+// that has a <name>.out beside it is run as ierun runs a file, and the printed text compared.
+TEST(EngineScripts, ScriptsPrintTheirExpectedOutput) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(IE_TEST_DATA_DIR) / "engine";
+    int ran = 0;
+    if (fs::is_directory(dir))
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            if (entry.path().extension() != ".clp") continue;
+            fs::path expected = entry.path();
+            expected.replace_extension(".out");
+            if (!fs::exists(expected)) continue;
+            auto slurp = [](const fs::path& p) {
+                std::ifstream in(p, std::ios::binary);
+                std::stringstream s;
+                s << in.rdbuf();
+                return s.str();
+            };
+            TInferenceEngine e;
+            std::string out;
+            e.OnPrintOut = [&](TInferenceEngine*, const std::string&, const std::string& text) {
+                out += text;
+            };
+            try {
+                e.ExecuteCommand(slurp(entry.path()), true);
+            } catch (const EException& ex) {
+                out += std::string(ex.what()) + "\n";
+            }
+            EXPECT_EQ(out, slurp(expected)) << entry.path();
+            ++ran;
+        }
+    if (ran == 0) GTEST_SKIP() << "no scripts under " << dir;
+}
+
+} // namespace
+} // namespace ie
