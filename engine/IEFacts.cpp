@@ -712,8 +712,7 @@ void TFact::RaiseNoTemplate() const {
     RaiseIE(imFactTemplateMissing);
 }
 
-void TFact::Sync() const {
-    if (!FTemplateObj || FLayout == FTemplateObj->Layout()) return;
+void TFact::Relayout() const {
     const auto& slots = FTemplateObj->FSlots;
     TFactValues values(slots.size());
     for (size_t i = 0; i < slots.size(); ++i)
@@ -738,9 +737,7 @@ const IIEValue* TFact::PeekValue(int32_t index) const {
     return entry.Slot ? entry.Slot->GetSlotDefault().get() : nullptr;
 }
 
-const TRefPtr<IIEValue>& TFact::ValueAt(int32_t index) const {
-    Sync();
-    TFactValue& entry = FValues.at(static_cast<size_t>(index));
+const TRefPtr<IIEValue>& TFact::DefaultValueAt(TFactValue& entry) const {
     if (!entry.Value && entry.Slot) {
         // A copy, so that changing it never reaches the template's default.
         TRefPtr<IIEValue> def = entry.Slot->GetSlotDefault();

@@ -298,7 +298,11 @@ public:
     TFactTemplate* Template() const noexcept { return FTemplateObj; }
     int32_t SlotCount() const noexcept;
     // The value at the position, read as GetSlotValue reads it.
-    const TRefPtr<IIEValue>& ValueAt(int32_t index) const;
+    const TRefPtr<IIEValue>& ValueAt(int32_t index) const {
+        Sync();
+        TFactValue& entry = FValues.at(static_cast<size_t>(index));
+        return entry.Value ? entry.Value : DefaultValueAt(entry);
+    }
     // The stored value, or the slot's default itself when never set (no copy is made).
     const IIEValue* PeekValue(int32_t index) const;
     void SetValueAt(int32_t index, TRefPtr<IIEValue> value);
@@ -307,7 +311,12 @@ public:
     size_t IdentityHash() const;
 
 private:
-    void Sync() const;
+    // Takes the template's current slot layout (after slots were added, removed or renamed).
+    void Sync() const {
+        if (FTemplateObj && FLayout != FTemplateObj->Layout()) Relayout();
+    }
+    void Relayout() const;
+    const TRefPtr<IIEValue>& DefaultValueAt(TFactValue& entry) const;
     TInferenceEngine* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
 

@@ -138,12 +138,14 @@ TRefPtr<IFunCall> TIEPatternMatchTest::BuildFunCall(IReasoner* reasoner,
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          std::string_view leftSlot)
-    : TIESlotTest(type), RightSlot(rightSlot), LeftSlot(leftSlot), TokenIndex(tokenIndex) {}
+    : TIESlotTest(type), RightSlot(rightSlot), LeftSlot(leftSlot), TokenIndex(tokenIndex),
+      FRightReader(rightSlot), FLeftReader(leftSlot) {}
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          int32_t rightSubIndex, std::string_view leftSlot, int32_t leftSubIndex)
     : TIESlotTest(type), RightSubIndex(rightSubIndex), RightSlot(rightSlot), LeftSlot(leftSlot),
-      TokenIndex(tokenIndex), LeftSubIndex(leftSubIndex), JoinTestType(tstMultiSlot) {}
+      TokenIndex(tokenIndex), LeftSubIndex(leftSubIndex), JoinTestType(tstMultiSlot),
+      FRightReader(rightSlot), FLeftReader(leftSlot) {}
 
 void TIEJoinTest::Assign(const TPersistent* source) {
     auto* test = dynamic_cast<const TIEJoinTest*>(source);
@@ -152,6 +154,8 @@ void TIEJoinTest::Assign(const TPersistent* source) {
     RightSubIndex = test->RightSubIndex;
     RightSlot = test->RightSlot;
     LeftSlot = test->LeftSlot;
+    FRightReader = TSlotReader(RightSlot);
+    FLeftReader = TSlotReader(LeftSlot);
     TokenIndex = test->TokenIndex;
     LeftSubIndex = test->LeftSubIndex;
     JoinTestType = test->JoinTestType;
@@ -180,34 +184,51 @@ bool TIEJoinTest::Equals(const TIESlotTest& other) const {
            JoinTestType == o.JoinTestType;
 }
 
-namespace {
-
-// The element `subIndex` of a list value, or null when there is none.
-TRefPtr<IIEValue> ElementOf(const TRefPtr<IIEValue>& value, int32_t subIndex) {
-    if (subIndex < 0) return value;
-    if (!value || value->GetDType() != dtList) return nullptr;
-    TRefPtr<IValueVector> list = value->AsList();
-    if (!list || subIndex >= list->Count()) return nullptr;
-    return list->GetItem(subIndex);
+void TSlotReader::Resolve(const TFactTemplate* t) const {
+    FHold = TRefPtr<IFactTemplate>(const_cast<TFactTemplate*>(t));
+    FTemplate = t;
+    FLayout = t->Layout();
+    FIndex = t->IndexOfSlot(FName);
 }
 
-} // namespace
+const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
+    if (subIndex < 0 || !value) return value;
+    if (value->GetDType() != dtList) return nullptr;
+    const IValueVector* list = nullptr;
+    TRefPtr<IValueVector> hold;
+    if (typeid(*value) == typeid(TIEValue))
+        list = static_cast<const TIEValue*>(value)->ListPayload();
+    else
+        list = (hold = value->AsList()).get();
+    // A list taken from a value outlives this call only through the value that holds it.
+    if (!list || subIndex >= list->Count()) return nullptr;
+    return list->GetItem(subIndex).get();
+}
 
-bool TIEJoinTest::Test(const IFact& fact, const IReteToken* token) const {
+bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {
+    TRefPtr<IIEValue> holdLeft, holdRight;
+    bool found;
     bool equal;
     if (JoinTestType == tstSlot) {
-        TRefPtr<IFact> left = token->GetFact(TokenIndex);
-        TRefPtr<IIEValue> lv = left->GetSlotValue(LeftSlot);
-        TRefPtr<IIEValue> rv = fact.GetSlotValue(RightSlot);
-        equal = lv && rv ? lv->Equals(rv.get()) : lv == rv;
+        const IFact* left = token ? token->FactPtr(TokenIndex) : nullptr;
+        if (!left) RaiseIE(imNoSuchSlot, LeftSlot);
+        const IIEValue* lv = FLeftReader.Read(*left, holdLeft, found);
+        if (!found) RaiseIE(imNoSuchSlot, LeftSlot);
+        const IIEValue* rv = FRightReader.Read(fact, holdRight, found);
+        if (!found) RaiseIE(imNoSuchSlot, RightSlot);
+        equal = lv && rv ? ValuesEqual(lv, rv) : lv == rv;
     } else {
         // A test on a fact the token does not hold yet is satisfied whatever its type.
-        if (!token || TokenIndex >= token->FactCount()) return true;
-        TRefPtr<IIEValue> lv =
-            ElementOf(token->GetFact(TokenIndex)->GetSlotValue(LeftSlot), LeftSubIndex);
-        TRefPtr<IIEValue> rv = ElementOf(fact.GetSlotValue(RightSlot), RightSubIndex);
+        if (!token || TokenIndex >= token->Size()) return true;
+        const IFact* left = token->FactPtr(TokenIndex);
+        const IIEValue* lv = FLeftReader.Read(*left, holdLeft, found);
+        if (!found) RaiseIE(imNoSuchSlot, LeftSlot);
+        lv = ElementOf(lv, LeftSubIndex);
+        const IIEValue* rv = FRightReader.Read(fact, holdRight, found);
+        if (!found) RaiseIE(imNoSuchSlot, RightSlot);
+        rv = ElementOf(rv, RightSubIndex);
         // A missing element never equals anything, so it passes only an inequality test.
-        equal = lv && rv && lv->Equals(rv.get());
+        equal = lv && rv && ValuesEqual(lv, rv);
     }
     return FSlotTestType == sttEquals ? equal : !equal;
 }

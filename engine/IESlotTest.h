@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "engine/IEContext.h"
+#include "engine/IEFacts.h"
 #include "engine/IEInterfaces.h"
+#include "engine/IEToken.h"
 #include "engine/IEValue.h"
 #include "platform/Component.h"
 
@@ -100,6 +102,55 @@ private:
     bool FConjunction = true;
 };
 
+// Reads one named slot of facts by its position. The position is looked up by name once per
+// template (again when the template's slots change), so a pattern that also admits facts of a
+// child template with another slot layout costs a name lookup when the template changes, never
+// a wrong position. The reader holds the last template it resolved, so its address cannot be
+// reused by another template while the reader remembers it.
+class TSlotReader {
+public:
+    TSlotReader() = default;
+    explicit TSlotReader(std::string_view name) : FName(name) {}
+    TSlotReader(const TSlotReader& other) : FName(other.FName) {}
+    TSlotReader& operator=(const TSlotReader& other) {
+        if (this != &other) {
+            FName = other.FName;
+            FTemplate = nullptr;
+            FHold = nullptr;
+        }
+        return *this;
+    }
+
+    const std::string& Name() const noexcept { return FName; }
+    // The slot's value (the reference stays valid while the fact is not changed), or null when
+    // the fact's template lacks the slot; `found` tells which. A fact that is not a TFact is read
+    // by name into `hold`. Raises what the fact raises without a template.
+    const IIEValue* Read(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const {
+        if (typeid(fact) == typeid(TFact)) {
+            const TFact& f = static_cast<const TFact&>(fact);
+            if (const TFactTemplate* t = f.Template()) {
+                if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
+                found = FIndex >= 0;
+                return found ? f.ValueAt(FIndex).get() : nullptr;
+            }
+        }
+        found = fact.FindSlotValue(FName, hold);
+        return hold.get();
+    }
+
+private:
+    void Resolve(const TFactTemplate* t) const;
+
+    std::string FName;
+    mutable const TFactTemplate* FTemplate = nullptr;
+    mutable TRefPtr<IFactTemplate> FHold;
+    mutable uint32_t FLayout = 0;
+    mutable int32_t FIndex = -1;
+};
+
+// The element `subIndex` of a list value (the value itself for -1), or null when there is none.
+const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex);
+
 // The network's comparison of a slot of the incoming fact (right) with a slot of a fact already
 // in the left token.
 class TIEJoinTest : public TIESlotTest {
@@ -116,14 +167,19 @@ public:
     bool Equals(const TIESlotTest& other) const override;
 
     // Compares the right slot of `fact` with the left slot of the token's fact at TokenIndex.
-    bool Test(const IFact& fact, const IReteToken* token) const;
+    bool Test(const IFact& fact, const TIEToken* token) const;
 
     int32_t RightSubIndex = -1;
+    // The slot names are set by the constructors and Assign, which also prepare their readers.
     std::string RightSlot;
     std::string LeftSlot;
     int32_t TokenIndex = 0;
     int32_t LeftSubIndex = -1;
     TJoinTestType JoinTestType = tstSlot;
+
+private:
+    TSlotReader FRightReader;
+    TSlotReader FLeftReader;
 };
 
 using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>>;

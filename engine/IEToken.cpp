@@ -1,8 +1,8 @@
 #include "engine/IEToken.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
+#include <typeinfo>
 
 namespace ie {
 
@@ -29,15 +29,6 @@ int32_t FactIdOf(const IFact* fact) noexcept {
 // Wrapping 32-bit arithmetic: parent * 8 + id.
 int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
     return static_cast<int32_t>(static_cast<uint32_t>(parentHash) * 8u + static_cast<uint32_t>(id));
-}
-
-uint64_t Mix(uint64_t x) noexcept {
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdULL;
-    x ^= x >> 33;
-    x *= 0xc4ceb9fe1a85ec53ULL;
-    x ^= x >> 33;
-    return x;
 }
 
 } // namespace
@@ -80,6 +71,28 @@ TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token) {
     TRefPtr<TIEToken> t = Create();
     t->Assign(token);
     t->FNegatedCount = 0;
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
+                                        TTokenAction tag, float strength) {
+    TRefPtr<TIEToken> t = Create();
+    const int32_t parentHash = parent ? parent->FHashCode : 0;
+    t->FSize = (parent ? parent->FSize : 0) + 1;
+    const int32_t id = fact ? fact->GetFactId() : 0;
+    t->FFact = std::move(fact);
+    t->FParent = parent;
+    t->FTag = tag;
+    t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
+    t->FHashCode = ChildHash(parentHash, id);
+    t->SetFacts(parent.get());
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token, TTokenAction tag, float strength) {
+    TRefPtr<TIEToken> t = CreateCopy(token);
+    t->FTag = tag;
+    t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
     return t;
 }
 
@@ -126,13 +139,15 @@ void TIEToken::SetTag(TTokenAction action) {
     FTag = action;
 }
 
-bool TIEToken::Equals(const TIEToken& other) const noexcept {
+bool TIEToken::Equals(const TIEToken& other) const {
     const TIEToken* a = this;
     const TIEToken* b = &other;
     for (;;) {
         if (a == b) return true;
-        if (a->FHashCode != b->FHashCode || FactIdOf(a->FFact.get()) != FactIdOf(b->FFact.get()) ||
-            a->FStrength != b->FStrength)
+        const IFact* fa = a->FFact.get();
+        const IFact* fb = b->FFact.get();
+        if (a->FHashCode != b->FHashCode || a->FStrength != b->FStrength) return false;
+        if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
         if (!a->FParent || a->FParent == b->FParent) return true;
         if (!b->FParent) return false;
@@ -141,18 +156,8 @@ bool TIEToken::Equals(const TIEToken& other) const noexcept {
     }
 }
 
-size_t TIEToken::IdentityHash() const noexcept {
-    // Equal tokens agree on hash code, fact identifier and strength (0.0 and -0.0 alike).
-    const float s = FStrength == 0.0f ? 0.0f : FStrength;
-    const uint64_t bits = std::bit_cast<uint32_t>(s);
-    const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(FHashCode)) << 32) ^
-                         static_cast<uint32_t>(FactIdOf(FFact.get())) ^ (bits << 16);
-    return static_cast<size_t>(Mix(key));
-}
-
 bool TIEToken::Equals(const IReteToken* other) const {
-    if (auto* t = dynamic_cast<const TIEToken*>(other)) return Equals(*t);
-    return false;
+    return other && typeid(*other) == typeid(TIEToken) && Equals(Of(*other));
 }
 
 std::string TIEToken::GetText() const {
@@ -235,11 +240,41 @@ void TIETokenTree::MarkBucket(int32_t key) {
 
 bool TIETokenTree::Add(const TIETokenRef& token) {
     if (!token) return false;
-    const int32_t key = KeyOf(*token);
+    return Insert(token, KeyOf(*token)) != nullptr;
+}
+
+TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, size_t hash) const {
+    if (FIdBuckets.empty()) return nullptr;
+    for (TEntry* e = FIdBuckets[IdBucket(hash)]; e; e = e->IdNext)
+        // The stored token decides whether it equals the one looked for.
+        if (e->IdHash == hash && e->Token->Equals(token)) return e;
+    return nullptr;
+}
+
+void TIETokenTree::LinkIdentity(TEntry* e) noexcept {
+    TEntry*& head = FIdBuckets[IdBucket(e->IdHash)];
+    e->IdPrev = nullptr;
+    e->IdNext = head;
+    if (head) head->IdPrev = e;
+    head = e;
+}
+
+void TIETokenTree::GrowIdentity() {
+    FIdShift = FIdBuckets.empty() ? 60 : FIdShift - 1;
+    FIdBuckets.assign(size_t{1} << (64 - FIdShift), nullptr);
+    for (TEntry* e = FFirst; e; e = e->Next)
+        LinkIdentity(e);
+}
+
+TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key) {
     MarkBucket(key);
-    if (FIdentity.find(token.get()) != FIdentity.end()) return false;
+    const size_t hash = token->IdentityHash();
+    if (Lookup(*token, hash)) return nullptr;
+    if (static_cast<size_t>(FCount) >= FIdBuckets.size()) GrowIdentity();
     auto* e = new TEntry{token, key};
-    FIdentity.insert(e);
+    e->IdHash = hash;
+    LinkIdentity(e);
+    ++FCount;
     e->Prev = FLast;
     (FLast ? FLast->Next : FFirst) = e;
     FLast = e;
@@ -248,10 +283,13 @@ bool TIETokenTree::Add(const TIETokenRef& token) {
     (chain.Last ? chain.Last->KeyNext : chain.First) = e;
     chain.Last = e;
     FEmpty = false;
-    return true;
+    return e;
 }
 
 void TIETokenTree::Unlink(TEntry* e) noexcept {
+    (e->IdPrev ? e->IdPrev->IdNext : FIdBuckets[IdBucket(e->IdHash)]) = e->IdNext;
+    if (e->IdNext) e->IdNext->IdPrev = e->IdPrev;
+    --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
     auto it = FChains.find(e->Key);
@@ -263,11 +301,18 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     }
 }
 
+TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
+    return Lookup(token, token.IdentityHash());
+}
+
+void TIETokenTree::Erase(TEntry* entry) {
+    Unlink(entry);
+    delete entry;
+}
+
 TIETokenRef TIETokenTree::Extract(const TIEToken& token) {
-    auto it = FIdentity.find(&token);
-    if (it == FIdentity.end()) return nullptr;
-    TEntry* e = *it;
-    FIdentity.erase(it);
+    TEntry* e = FindEntry(token);
+    if (!e) return nullptr;
     Unlink(e);
     TIETokenRef stored = std::move(e->Token);
     delete e;
@@ -279,8 +324,8 @@ bool TIETokenTree::Remove(const TIEToken& token) {
 }
 
 TIEToken* TIETokenTree::Find(const TIEToken& token) const {
-    auto it = FIdentity.find(&token);
-    return it == FIdentity.end() ? nullptr : (*it)->Token.get();
+    TEntry* e = FindEntry(token);
+    return e ? e->Token.get() : nullptr;
 }
 
 void TIETokenTree::Clear() {
@@ -291,7 +336,8 @@ void TIETokenTree::Clear() {
         e = next;
     }
     FFirst = FLast = nullptr;
-    FIdentity.clear();
+    std::fill(FIdBuckets.begin(), FIdBuckets.end(), nullptr);
+    FCount = 0;
     FChains.clear();
     FEmpty = true;
 }

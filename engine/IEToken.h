@@ -1,11 +1,15 @@
 // Rete tokens and token memories.
 //
 // A token (TIEToken) is a chain of matched facts, one per level, with the action that caused it,
-// a fuzzy strength and a hash code. Every token keeps a small array of its facts, so reaching the
-// fact of any level is one index, never a walk up the parent chain; the facts of the earlier
-// levels stay alive through the parent chain that the token holds.
+// a fuzzy strength and a hash code. It is the one token class of the engine: the Rete network
+// makes, stores and passes nothing else. Every token keeps an array of its facts (inline up to
+// InlineFacts levels, so a join result costs one allocation), so reaching the fact of any level is
+// one index, never a walk up the parent chain; the facts of the earlier levels stay alive through
+// the parent chain that the token holds.
 //
-// A token memory (TIETokenTree) holds the tokens of one join input. Invariants:
+// A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
+// their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
+// Invariants:
 //   - every stored token is in the identity index (keyed by token equality, TIEToken::Equals),
 //     in the arrival list (oldest first) and in the chain of its join key (oldest first);
 //   - no two stored tokens are equal;
@@ -18,7 +22,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/IEConsts.h"
@@ -45,12 +48,24 @@ public:
     // One level more: the parent's action and strength, hash code parent * 8 + fact identifier
     // (parent * 8 without a fact).
     static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact);
+    // One level more with the given action and strength (a negative strength is stored as 0):
+    // the join result of the network.
+    static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
+                                         TTokenAction tag, float strength);
+    // The same chain with another action and strength (negative: 0) and no negated count.
+    static TRefPtr<TIEToken> CreateCopy(const TIEToken& token, TTokenAction tag, float strength);
+    // The token object behind an interface known to hold one (every token of the network).
+    static const TIEToken& Of(const IReteToken& token) noexcept {
+        return static_cast<const TIEToken&>(token);
+    }
 
     // Copies size, negated count, fact, parent, hash code, action and strength.
     void Assign(const TIEToken& source);
 
     // Fast access for the network.
     int32_t Size() const noexcept { return FSize; }
+    // The last fact of the chain (null for a clear token).
+    IFact* LastFact() const noexcept { return FFact.get(); }
     // The fact of this level (null for a clear token).
     IFact* Fact() const noexcept { return FFact.get(); }
     const TRefPtr<IFact>& FactRef() const noexcept { return FFact; }
@@ -75,9 +90,13 @@ public:
 
     // Same token; or equal hash codes, fact identifiers and strengths, and then: no parent here
     // or the same parent object (true), no parent there (false), else the parents decide.
-    bool Equals(const TIEToken& other) const noexcept;
-    // A hash that equal tokens share (the memories' identity index).
-    size_t IdentityHash() const noexcept;
+    // Two fact objects with one identifier (the copies a multifield split makes of one fact, one
+    // per way of splitting) are the same fact only when their values are equal, so that each
+    // split stays a match of its own.
+    bool Equals(const TIEToken& other) const;
+    // A hash that equal tokens share (the memories' identity index): the hash code itself, so
+    // that tokens made in fact order fill neighbouring buckets.
+    size_t IdentityHash() const noexcept { return static_cast<uint32_t>(FHashCode); }
 
     // IReteToken
     int32_t FactCount() const noexcept override { return FSize; }
@@ -104,8 +123,8 @@ private:
     float FStrength = 1.0f;
     int32_t FHashCode = 0;
     TTokenAction FTag = taAdd;
-    // The facts of every level; inline for short chains.
-    static constexpr int32_t InlineFacts = 4;
+    // The facts of every level; inline for the chains of common rules.
+    static constexpr int32_t InlineFacts = 8;
     IFact** FFacts = FInline;
     IFact* FInline[InlineFacts] = {};
 };
@@ -115,14 +134,20 @@ using TIETokenRef = TRefPtr<TIEToken>;
 // The memory of one join input.
 class TIETokenTree {
 public:
-    // One stored token with its links in the arrival list and in its key chain.
+    // One stored token with its links in the arrival list and in its key chain, and the count of
+    // matching right tokens that a negated join keeps for a left token.
     struct TEntry {
         TIETokenRef Token;
         int32_t Key = 0;
+        int32_t NegatedCount = 0;
         TEntry* Prev = nullptr;
         TEntry* Next = nullptr;
         TEntry* KeyPrev = nullptr;
         TEntry* KeyNext = nullptr;
+        // The identity index: the token's IdentityHash and the links of its index bucket.
+        size_t IdHash = 0;
+        TEntry* IdPrev = nullptr;
+        TEntry* IdNext = nullptr;
     };
 
     // The key of a token: its hash code (useTokenHash); else the fact at tokenIndex: its
@@ -136,6 +161,13 @@ public:
 
     // Stores the token unless an equal one is stored (then false).
     bool Add(const TIETokenRef& token);
+    // Stores the token under a key the caller computed as KeyOf would; null when an equal token
+    // is stored already.
+    TEntry* Insert(const TIETokenRef& token, int32_t key);
+    // The entry of the stored token equal to `token`, null when none.
+    TEntry* FindEntry(const TIEToken& token) const;
+    // Unlinks and frees a stored entry.
+    void Erase(TEntry* entry);
     // Removes the stored token equal to `token`; false when there is none.
     bool Remove(const TIEToken& token);
     // Removes and returns the stored token equal to `token` (null when none).
@@ -155,8 +187,9 @@ public:
     int32_t BucketOf(int32_t key) const noexcept;
 
     // Walking: every token oldest first, or the tokens of one key oldest first.
-    const TEntry* First() const noexcept { return FFirst; }
-    const TEntry* FirstWithKey(int32_t key) const noexcept {
+    // Entries link onwards through Next (arrival order) and KeyNext (the same key).
+    TEntry* First() const noexcept { return FFirst; }
+    TEntry* FirstWithKey(int32_t key) const noexcept {
         auto it = FChains.find(key);
         return it == FChains.end() ? nullptr : it->second.First;
     }
@@ -175,7 +208,7 @@ public:
         }
     }
 
-    int32_t Count() const noexcept { return static_cast<int32_t>(FIdentity.size()); }
+    int32_t Count() const noexcept { return FCount; }
     // True after Clear until the next Add.
     bool Empty() const noexcept { return FEmpty; }
     bool UseTokenHash() const noexcept { return FUseTokenHash; }
@@ -197,25 +230,18 @@ private:
         TEntry* First = nullptr;
         TEntry* Last = nullptr;
     };
-    struct TIdentityHash {
-        using is_transparent = void;
-        size_t operator()(const TEntry* e) const noexcept { return e->Token->IdentityHash(); }
-        size_t operator()(const TIEToken* t) const noexcept { return t->IdentityHash(); }
-    };
-    struct TIdentityEqual {
-        using is_transparent = void;
-        // (new, stored): a stored token decides whether it equals the one looked for.
-        bool operator()(const TEntry* a, const TEntry* b) const noexcept {
-            return b->Token->Equals(*a->Token);
-        }
-        bool operator()(const TIEToken* a, const TEntry* b) const noexcept {
-            return b->Token->Equals(*a);
-        }
-        bool operator()(const TEntry* a, const TIEToken* b) const noexcept {
-            return a->Token->Equals(*b);
-        }
-    };
-
+    // The stored entry equal to a token with identity hash `hash`.
+    TEntry* Lookup(const TIEToken& token, size_t hash) const;
+    void LinkIdentity(TEntry* e) noexcept;
+    // The bucket of an identity hash: the top bits of its Fibonacci product. A child token's
+    // hash code is its parent's times 8 plus a fact identifier, so levels whose fact is the
+    // same in every token (a context fact, a negation's placeholder) leave the low bits
+    // constant; the product spreads every bit over the bucket index.
+    size_t IdBucket(size_t hash) const noexcept {
+        return static_cast<size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ULL) >>
+                                   FIdShift);
+    }
+    void GrowIdentity();
     void MarkBucket(int32_t key);
     void Unlink(TEntry* e) noexcept;
     // The stored tokens grouped by bucket (bucket order, then arrival order).
@@ -230,7 +256,11 @@ private:
     bool FEmpty = true;
     TEntry* FFirst = nullptr;
     TEntry* FLast = nullptr;
-    std::unordered_set<TEntry*, TIdentityHash, TIdentityEqual> FIdentity;
+    // Identity index: buckets of entries chained through IdNext (a power-of-two count, at
+    // least as many as entries).
+    std::vector<TEntry*> FIdBuckets;
+    int32_t FIdShift = 64; // 64 - log2 of the bucket count
+    int32_t FCount = 0;
     std::unordered_map<int32_t, TChain> FChains;
     // Buckets used since the memory was made (their lines stay in the text after Clear).
     std::vector<bool> FBucketUsed;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <typeinfo>
 
 #include "engine/IEContext.h"
 #include "fuzzy/FuzzyInterfaces.h"
@@ -680,6 +681,11 @@ bool TIEValue::Equals(const IInterface* other) const {
 bool TIEValue::Equals(const IIEValue* other) const {
     if (other == this) return true;
     if (!other) return false;
+    if (typeid(*other) == typeid(TIEValue)) {
+        bool decided;
+        const bool equal = SameKindEquals(*static_cast<const TIEValue*>(other), decided);
+        if (decided) return equal;
+    }
     const TIEType otherType = other->GetDType();
     if (otherType != FType && FType != dtFuzzy)
         return otherType == dtFuzzy ? other->Equals(static_cast<const IIEValue*>(this)) : false;
@@ -699,8 +705,8 @@ bool TIEValue::EqualsCoerced(const IIEValue* other) const {
 // kind (which coerce where the kinds differ).
 bool TIEValue::SamePayload(const IIEValue* other) const {
     if (IsTextType(FType)) {
-        if (IsTextType(other->GetDType()))
-            if (auto* o = dynamic_cast<const TIEValue*>(other)) return FText->SameText(*o->FText);
+        if (IsTextType(other->GetDType()) && typeid(*other) == typeid(TIEValue))
+            return FText->SameText(*static_cast<const TIEValue*>(other)->FText);
         return FText->Text() == other->AsString();
     }
     switch (FType) {

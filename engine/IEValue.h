@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "containers/GHashTable.h"
@@ -71,6 +72,26 @@ public:
     TIEType DType() const noexcept { return FType; }
     // The text block of a text kind, nullptr for other kinds.
     const TIEText* TextBlock() const noexcept { return IsTextType(FType) ? FText.get() : nullptr; }
+    // The list of a list value (no new reference), nullptr for other kinds.
+    const IValueVector* ListPayload() const noexcept { return FType == dtList ? FList : nullptr; }
+    // Equality of two values of this class and of one kind for the kinds that compare by their
+    // payload alone (numbers and texts); false in `decided` for every other case.
+    bool SameKindEquals(const TIEValue& other, bool& decided) const noexcept {
+        decided = FType == other.FType;
+        if (!decided) return false;
+        switch (FType) {
+        case dtInteger:
+        case dtFactId:
+        case dtDescriptor:
+            return static_cast<int32_t>(FInt) == static_cast<int32_t>(other.FInt);
+        case dtFloat:
+            return FFloat == other.FFloat;
+        default:
+            if (IsTextType(FType)) return FText->SameText(*other.FText);
+            decided = false;
+            return false;
+        }
+    }
 
     // Copies kind, payload and tag as they stand (interface payloads are shared); an owned
     // object is copied. Fires OnChange.
@@ -182,6 +203,29 @@ private:
     bool FOwnsObject = false;
     bool FConstant = false;
 };
+
+// a->Equals(b) for non-null values, without virtual calls when both are TIEValue of one kind
+// that compares by payload (the common case of join tests).
+inline bool ValuesEqual(const IIEValue* a, const IIEValue* b) {
+    if (a == b) return true;
+    if (typeid(*a) == typeid(TIEValue)) {
+        const auto* va = static_cast<const TIEValue*>(a);
+        if (typeid(*b) == typeid(TIEValue)) {
+            bool decided;
+            const bool equal = va->SameKindEquals(*static_cast<const TIEValue*>(b), decided);
+            if (decided) return equal;
+        }
+        return va->Equals(b);
+    }
+    return a->Equals(b);
+}
+
+// The hash code of a non-null value, without a virtual call for TIEValue.
+inline int32_t ValueHashCode(const IIEValue* value) {
+    if (typeid(*value) == typeid(TIEValue))
+        return static_cast<const TIEValue*>(value)->TIEValue::GetHashCode();
+    return value->GetHashCode();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Multifields

@@ -68,160 +68,6 @@ std::string_view PatternMatchTestName(TPatternMatchTest t) noexcept {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Tokens
-
-TRefPtr<TReteToken> TReteToken::CreateFirst(TTokenAction tag, TRefPtr<IFact> fact) {
-    auto t = MakeRef<TReteToken>();
-    t->FTag = tag;
-    if (fact) {
-        t->FHashCode = fact->GetFactId();
-        t->FFacts.push_back(std::move(fact));
-    }
-    return t;
-}
-
-TRefPtr<TReteToken> TReteToken::CreateChild(const IReteToken& parent, TRefPtr<IFact> fact,
-                                            TTokenAction tag, float strength) {
-    auto t = MakeRef<TReteToken>();
-    const int32_t n = parent.FactCount();
-    t->FFacts.reserve(n + 1);
-    if (auto* p = dynamic_cast<const TReteToken*>(&parent))
-        t->FFacts = p->FFacts;
-    else
-        for (int32_t i = 0; i < n; ++i)
-            t->FFacts.push_back(parent.GetFact(i));
-    const uint32_t id = fact ? static_cast<uint32_t>(fact->GetFactId()) : 0u;
-    t->FHashCode = static_cast<int32_t>(static_cast<uint32_t>(parent.GetHashCode()) * 8u + id);
-    t->FFacts.push_back(std::move(fact));
-    t->FTag = tag;
-    t->FStrength = strength < 0.0f ? 0.0f : strength;
-    return t;
-}
-
-TRefPtr<TReteToken> TReteToken::CreateCopy(const IReteToken& token, TTokenAction tag,
-                                           float strength) {
-    auto t = MakeRef<TReteToken>();
-    if (auto* p = dynamic_cast<const TReteToken*>(&token))
-        t->FFacts = p->FFacts;
-    else
-        for (int32_t i = 0; i < token.FactCount(); ++i)
-            t->FFacts.push_back(token.GetFact(i));
-    t->FHashCode = token.GetHashCode();
-    t->FTag = tag;
-    t->FStrength = strength < 0.0f ? 0.0f : strength;
-    return t;
-}
-
-TRefPtr<IFact> TReteToken::FactAt(int32_t index) const {
-    if (FFacts.empty()) return nullptr;
-    return index >= 0 && index < FactCount() ? FFacts[index] : FFacts.back();
-}
-
-bool TReteToken::Equals(const IReteToken* other) const {
-    return other && SameToken(*this, *other);
-}
-
-bool SameToken(const IReteToken& a, const IReteToken& b) {
-    if (&a == &b) return true;
-    const int32_t n = a.FactCount();
-    if (n != b.FactCount() || a.GetHashCode() != b.GetHashCode() ||
-        a.GetStrength() != b.GetStrength())
-        return false;
-    auto* ta = dynamic_cast<const TReteToken*>(&a);
-    auto* tb = dynamic_cast<const TReteToken*>(&b);
-    for (int32_t i = n - 1; i >= 0; --i) {
-        TRefPtr<IFact> hold_a, hold_b;
-        const IFact* fa = ta ? ta->FactPtr(i) : (hold_a = a.GetFact(i)).get();
-        const IFact* fb = tb ? tb->FactPtr(i) : (hold_b = b.GetFact(i)).get();
-        if (fa == fb) continue;
-        if (!fa || !fb || fa->GetFactId() != fb->GetFactId()) return false;
-        // Two objects with one identifier: the copies a multifield split makes of one fact,
-        // told apart by their values.
-        if (!fa->Equals(fb)) return false;
-    }
-    return true;
-}
-
-uint32_t TokenIdentityHash(const IReteToken& token) noexcept {
-    return static_cast<uint32_t>(token.GetHashCode());
-}
-
-// ---------------------------------------------------------------------------------------------
-// TTokenMemory
-
-TTokenMemory::TEntry* TTokenMemory::Add(TRefPtr<IReteToken> token, int32_t key) {
-    const uint32_t h = TokenIdentityHash(*token);
-    auto range = FIdentity.equal_range(h);
-    for (auto it = range.first; it != range.second; ++it)
-        if (SameToken(*it->second->Token, *token)) return nullptr;
-    auto* e = new TEntry;
-    e->Token = std::move(token);
-    e->Key = key;
-    TChain& chain = FChains[key];
-    e->Prev = chain.Tail;
-    if (chain.Tail)
-        chain.Tail->Next = e;
-    else
-        chain.Head = e;
-    chain.Tail = e;
-    FIdentity.emplace(h, e);
-    ++FCount;
-    return e;
-}
-
-TTokenMemory::TEntry* TTokenMemory::Find(const IReteToken& token) const {
-    auto range = FIdentity.equal_range(TokenIdentityHash(token));
-    for (auto it = range.first; it != range.second; ++it)
-        if (SameToken(*it->second->Token, token)) return it->second;
-    return nullptr;
-}
-
-void TTokenMemory::Remove(TEntry* e) {
-    auto range = FIdentity.equal_range(TokenIdentityHash(*e->Token));
-    for (auto it = range.first; it != range.second; ++it)
-        if (it->second == e) {
-            FIdentity.erase(it);
-            break;
-        }
-    auto chainIt = FChains.find(e->Key);
-    TChain& chain = chainIt->second;
-    (e->Prev ? e->Prev->Next : chain.Head) = e->Next;
-    (e->Next ? e->Next->Prev : chain.Tail) = e->Prev;
-    if (!chain.Head) FChains.erase(chainIt);
-    --FCount;
-    delete e;
-}
-
-void TTokenMemory::Clear() {
-    for (auto& [key, chain] : FChains)
-        for (TEntry* e = chain.Head; e;) {
-            TEntry* next = e->Next;
-            delete e;
-            e = next;
-        }
-    FChains.clear();
-    FIdentity.clear();
-    FCount = 0;
-}
-
-TTokenMemory::TEntry* TTokenMemory::First(int32_t key) const {
-    auto it = FChains.find(key);
-    return it == FChains.end() ? nullptr : it->second.Head;
-}
-
-std::string TTokenMemory::GetText() const {
-    std::string text;
-    for (const auto& [key, chain] : FChains) {
-        for (TEntry* e = chain.Head; e; e = e->Next) {
-            if (e != chain.Head) text += ", ";
-            text += e->Token->FactIdList();
-        }
-        text += "\r\n";
-    }
-    return text;
-}
-
-// ---------------------------------------------------------------------------------------------
 // TReteNode
 
 TReteNode::TReteNode(TReteNetwork* rete) : FRete(rete) {}
@@ -236,7 +82,7 @@ TIEContext& TReteNode::Context() {
     return *FContext;
 }
 
-void TReteNode::Propagate(const TRefPtr<IReteToken>& token) {
+void TReteNode::Propagate(const TIETokenRef& token) {
     for (const TReteEdge& e : FOutgoing)
         e.Node->Receive(token, e.CallType);
 }
@@ -292,23 +138,22 @@ bool TPatternMatchNode::SameTest(TPatternMatchTest kind, const IIEValue* value,
     return true;
 }
 
-void TPatternMatchNode::Receive(const TRefPtr<IReteToken>& token, TCallType) {
+void TPatternMatchNode::Receive(const TIETokenRef& token, TCallType) {
     if (token->GetTag() == taClear) return Propagate(token);
     Filter(token, nullptr);
 }
 
-void TPatternMatchNode::Pass(const TRefPtr<IReteToken>& token,
-                             std::vector<TRefPtr<IReteToken>>* out) {
+void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
     if (out)
         out->push_back(token);
     else
         Propagate(token);
 }
 
-bool TPatternMatchNode::EvaluatePredicate(const TRefPtr<IReteToken>& token, const IFact&) {
+bool TPatternMatchNode::EvaluatePredicate(const TIETokenRef& token, const IFact&) {
     TIEContext& context = Context();
     context.SetToken(token);
-    context.SetFact(token->GetFact(0));
+    context.SetFact(TRefPtr<IFact>(token->FactPtr(0)));
     struct TReset {
         TIEContext& C;
         ~TReset() {
@@ -320,14 +165,18 @@ bool TPatternMatchNode::EvaluatePredicate(const TRefPtr<IReteToken>& token, cons
     return !IsFalseValue(result.get());
 }
 
-void TPatternMatchNode::Filter(const TRefPtr<IReteToken>& token,
-                               std::vector<TRefPtr<IReteToken>>* out) {
-    if (token->FactCount() == 0) return;
-    const TRefPtr<IFact> factRef = token->GetFact(0);
-    const IFact& fact = *factRef;
+void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
+    if (token->Size() == 0) return;
+    // The token holds the fact for as long as this runs.
+    const IFact& fact = *token->FactPtr(0);
     switch (FKind) {
     case pmtTestClassType: {
-        const std::string& wanted = FValue->AsAtom();
+        std::string wantedCopy;
+        const std::string& wanted =
+            FClassName ? FClassName->Text() : (wantedCopy = FValue->AsAtom());
+        if (typeid(fact) == typeid(TFact))
+            if (const TFactTemplate* own = static_cast<const TFact&>(fact).Template())
+                if (own->GetName() == wanted) return Pass(token, out);
         for (TRefPtr<IFactTemplate> t = fact.GetTemplate(); t; t = t->GetParent())
             if (t->GetName() == wanted) return Pass(token, out);
         return;
@@ -377,11 +226,10 @@ void TPatternMatchNode::Filter(const TRefPtr<IReteToken>& token,
     }
 }
 
-void TPatternMatchNode::TestValue(const TRefPtr<IReteToken>& token, const IIEValue* a,
-                                  bool notEqual, const IIEValue* b,
-                                  std::vector<TRefPtr<IReteToken>>* out) {
+void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual,
+                                  const IIEValue* b, std::vector<TIETokenRef>* out) {
     const bool fa = a->GetDType() == dtFuzzy, fb = b->GetDType() == dtFuzzy;
-    bool equal = fa && !fb ? b->Equals(a) : a->Equals(b);
+    bool equal = fa && !fb ? b->Equals(a) : ValuesEqual(a, b);
     if (equal == notEqual) return;
     if (!fa && !fb) return Pass(token, out);
     // The degree to which the fuzzy side matches the other decides the strength.
@@ -389,14 +237,14 @@ void TPatternMatchNode::TestValue(const TRefPtr<IReteToken>& token, const IIEVal
     const IIEValue* other = fa ? b : a;
     TRefPtr<IFuzzySet> set = fuzzy->AsFuzzy();
     const double d = set ? set->MatchDegreeOf(other) : 0.0;
-    const double strength = token->GetStrength();
+    const double strength = token->Strength();
     if (strength <= d) return Pass(token, out);
     if (FRete->MinActivationStrength() <= d)
-        Pass(TReteToken::CreateCopy(*token, token->GetTag(), static_cast<float>(d)), out);
+        Pass(TIEToken::CreateCopy(*token, token->Tag(), static_cast<float>(d)), out);
 }
 
-void TPatternMatchNode::SplitMultifield(const TRefPtr<IReteToken>& token, const IFact& fact,
-                                        std::vector<TRefPtr<IReteToken>>* out) {
+void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
+                                        std::vector<TIETokenRef>* out) {
     TRefPtr<IIEValue> value = SlotOf(fact, FSlot);
     if (!value || value->GetDType() != dtList) return;
     TRefPtr<IValueVector> list = value->AsList();
@@ -420,27 +268,34 @@ void TPatternMatchNode::SplitMultifield(const TRefPtr<IReteToken>& token, const 
         if (!copy) return;
         copy->SetSlotValue(FSlot, TIEValue::CreateList(rebuilt));
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
-        TRefPtr<TReteToken> split = TReteToken::CreateFirst(token->GetTag(), copy);
-        TRefPtr<IReteToken> passed = token->GetStrength() == 1.0f
-                                         ? TRefPtr<IReteToken>(split)
-                                         : TRefPtr<IReteToken>(TReteToken::CreateCopy(
-                                               *split, token->GetTag(), token->GetStrength()));
-        Pass(passed, out);
+        TIETokenRef split = TIEToken::CreateFirst(token->Tag(), copy);
+        if (token->Strength() != 1.0f)
+            split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
+        Pass(split, out);
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // TTestNode
 
+void TTestNode::AddTest(std::unique_ptr<TIESlotTest> test) {
+    Classify(test.get());
+    FTests.push_back(std::move(test));
+}
+
+void TTestNode::Classify(const TIESlotTest* test) {
+    if (auto* join = dynamic_cast<const TIEJoinTest*>(test))
+        FJoinTests.push_back(join);
+    else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test))
+        FPredicates.push_back(predicate);
+}
+
 void TTestNode::AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex) {
-    FTests.push_back(
-        std::make_unique<TIEPatternMatchTest>(nullptr, type, std::move(value), subIndex));
+    AddTest(std::make_unique<TIEPatternMatchTest>(nullptr, type, std::move(value), subIndex));
 }
 
 bool TTestNode::HasPredicates() const noexcept {
-    for (const auto& t : FTests)
-        if (dynamic_cast<const TIEPatternMatchTest*>(t.get())) return true;
-    return false;
+    return !FPredicates.empty();
 }
 
 bool TTestNode::SameTests(const TTestNode& other) const {
@@ -457,13 +312,11 @@ bool TTestNode::SameTests(const TTestNode& other) const {
     return true;
 }
 
-bool TTestNode::TestsPass(const IFact* fact, const TRefPtr<IReteToken>& left) {
-    for (const auto& test : FTests) {
-        if (auto* join = dynamic_cast<const TIEJoinTest*>(test.get())) {
-            if (!fact || !join->Test(*fact, left.get())) return false;
-            continue;
-        }
-        auto* predicate = static_cast<const TIEPatternMatchTest*>(test.get());
+bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left) {
+    // The join tests are cheap and come first (the network adds them before any predicate).
+    for (const TIEJoinTest* join : FJoinTests)
+        if (!fact || !join->Test(*fact, left.get())) return false;
+    for (const TIEPatternMatchTest* predicate : FPredicates) {
         TIEContext& context = Context();
         context.SetToken(left);
         context.SetFact(TRefPtr<IFact>(const_cast<IFact*>(fact)));
@@ -482,7 +335,7 @@ bool TTestNode::TestsPass(const IFact* fact, const TRefPtr<IReteToken>& left) {
     return true;
 }
 
-void TTestNode::Receive(const TRefPtr<IReteToken>& token, TCallType) {
+void TTestNode::Receive(const TIETokenRef& token, TCallType) {
     if (token->GetTag() == taClear || TestsPass(nullptr, token)) Propagate(token);
 }
 
@@ -498,14 +351,14 @@ std::string TTestNode::GetText() const {
 
 void TJoinNode::AddJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                             std::string_view leftSlot) {
-    FTests.push_back(std::make_unique<TIEJoinTest>(type, tokenIndex, rightSlot, leftSlot));
+    AddTest(std::make_unique<TIEJoinTest>(type, tokenIndex, rightSlot, leftSlot));
 }
 
 void TJoinNode::AddMultiSlotJoinTest(TSlotTestType type, int32_t tokenIndex,
                                      std::string_view rightSlot, int32_t rightSubIndex,
                                      std::string_view leftSlot, int32_t leftSubIndex) {
-    FTests.push_back(std::make_unique<TIEJoinTest>(type, tokenIndex, rightSlot, rightSubIndex,
-                                                   leftSlot, leftSubIndex));
+    AddTest(std::make_unique<TIEJoinTest>(type, tokenIndex, rightSlot, rightSubIndex, leftSlot,
+                                          leftSubIndex));
 }
 
 void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy) {
@@ -521,22 +374,36 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
         }
     if (chosen >= 0) {
         std::rotate(FTests.begin(), FTests.begin() + chosen, FTests.begin() + chosen + 1);
+        FJoinTests.clear();
+        FPredicates.clear();
+        for (const auto& t : FTests)
+            Classify(t.get());
         auto* j = static_cast<const TIEJoinTest*>(FTests.front().get());
         FHashed = true;
         FHashTokenIndex = j->TokenIndex;
-        FLeftHashSlot = j->LeftSlot;
-        FRightHashSlot = j->RightSlot;
+        FLeftHashSlot = TSlotReader(j->LeftSlot);
+        FRightHashSlot = TSlotReader(j->RightSlot);
         FLeftHashSub = j->JoinTestType == tstMultiSlot ? j->LeftSubIndex : -1;
         FRightHashSub = j->JoinTestType == tstMultiSlot ? j->RightSubIndex : -1;
+        // The memories file their tokens under the value that the chosen test compares.
+        FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, false, j->LeftSlot, FLeftHashSub,
+                                               FHashTokenIndex);
+        FRight =
+            std::make_unique<TIETokenTree>(FRete->HashKey, false, j->RightSlot, FRightHashSub, 0);
     } else {
         FHashed = false;
+        FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
+        FRight = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
     }
-    ClearMemories();
 }
 
+TJoinNode::TJoinNode(TReteNetwork* rete)
+    : TTestNode(rete), FLeft(std::make_unique<TIETokenTree>(rete->HashKey, true, "", -1, 0)),
+      FRight(std::make_unique<TIETokenTree>(rete->HashKey, true, "", -1, 0)) {}
+
 void TJoinNode::ClearMemories() {
-    FLeft.Clear();
-    FRight.Clear();
+    FLeft->Clear();
+    FRight->Clear();
 }
 
 void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
@@ -546,26 +413,31 @@ void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
     FRule = rule;
 }
 
-int32_t TJoinNode::LeftKey(const IReteToken& token) const {
-    if (!FHashed || FHashTokenIndex >= token.FactCount()) return 0;
-    TRefPtr<IFact> fact = token.GetFact(FHashTokenIndex);
-    TRefPtr<IIEValue> v = Element(SlotOf(*fact, FLeftHashSlot), FLeftHashSub);
-    return v ? v->GetHashCode() : 0;
+// The keys are what the memories' KeyOf computes, read by slot position.
+int32_t TJoinNode::LeftKey(const TIEToken& token) const {
+    if (!FHashed) return token.HashCode();
+    if (FHashTokenIndex >= token.Size()) return 0;
+    TRefPtr<IIEValue> hold;
+    bool found;
+    const IIEValue* v = FLeftHashSlot.Read(*token.FactPtr(FHashTokenIndex), hold, found);
+    v = ElementOf(v, FLeftHashSub);
+    return v ? ValueHashCode(v) : 0;
 }
 
 int32_t TJoinNode::RightKey(const IFact& fact) const {
-    if (!FHashed) return 0;
-    TRefPtr<IIEValue> v = Element(SlotOf(fact, FRightHashSlot), FRightHashSub);
-    return v ? v->GetHashCode() : 0;
+    TRefPtr<IIEValue> hold;
+    bool found;
+    const IIEValue* v = ElementOf(FRightHashSlot.Read(fact, hold, found), FRightHashSub);
+    return v ? ValueHashCode(v) : 0;
 }
 
-TRefPtr<IReteToken> TJoinNode::PlaceholderChild(const IReteToken& left, TTokenAction action) {
-    return TReteToken::CreateChild(left, FRete->NotOrTestFact(), action, left.GetStrength());
+TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action) {
+    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength());
 }
 
-void TJoinNode::Receive(const TRefPtr<IReteToken>& token, TCallType callType) {
+void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     FPassed = 0;
-    const TTokenAction tag = token->GetTag();
+    const TTokenAction tag = token->Tag();
     if (tag == taClear) {
         ClearMemories();
         Propagate(token);
@@ -573,112 +445,118 @@ void TJoinNode::Receive(const TRefPtr<IReteToken>& token, TCallType callType) {
     }
     if (callType == ctLeft) {
         if (tag == taRemove) {
-            if (TTokenMemory::TEntry* e = FLeft.Find(*token)) {
+            if (TIETokenTree::TEntry* e = FLeft->FindEntry(*token)) {
                 JoinLeft(*e, taRemove);
                 // The entry may have gone while the removal ran downstream only if this node
                 // was reached again, which the deferred fact changes rule out.
-                FLeft.Remove(e);
+                FLeft->Erase(e);
             }
             return;
         }
-        if (TTokenMemory::TEntry* e = FLeft.Add(token, LeftKey(*token))) {
+        if (TIETokenTree::TEntry* e = FLeft->Insert(token, LeftKey(*token))) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
         }
         return;
     }
     if (callType == ctRight) {
-        const TRefPtr<IFact> fact = token->GetFact(token->FactCount() - 1);
         if (tag == taRemove) {
-            if (TTokenMemory::TEntry* e = FRight.Find(*token)) {
-                FRight.Remove(e);
+            if (TIETokenTree::TEntry* e = FRight->FindEntry(*token)) {
+                FRight->Erase(e);
                 JoinRight(token);
             }
             return;
         }
-        if (FRight.Add(token, RightKey(*fact))) JoinRight(token);
+        const int32_t key = FHashed ? RightKey(*token->LastFact()) : token->HashCode();
+        if (FRight->Insert(token, key)) JoinRight(token);
         return;
     }
     RaiseIE(imInvalidCallType, CallTypeName(callType));
 }
 
-void TJoinNode::JoinLeft(TTokenMemory::TEntry& entry, TTokenAction action) {
-    const TRefPtr<IReteToken> left = entry.Token;
+// Visits the right entries that can match the left token (those of its key when hashed) until
+// the visitor returns false.
+template <class F> void TJoinNode::ForEachRight(const TIEToken& left, F&& visit) {
+    if (FHashed) {
+        for (TIETokenTree::TEntry* r = FRight->FirstWithKey(LeftKey(left)); r;) {
+            TIETokenTree::TEntry* next = r->KeyNext;
+            if (!visit(*r)) return;
+            r = next;
+        }
+        return;
+    }
+    for (TIETokenTree::TEntry* r = FRight->First(); r;) {
+        TIETokenTree::TEntry* next = r->Next;
+        if (!visit(*r)) return;
+        r = next;
+    }
+}
+
+void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
+    const TIETokenRef left = entry.Token;
     if (FNegation != jnNone) {
         // The count of matches kept with the left token decides; a removal uses the stored
         // count, so it withdraws exactly what the addition produced.
         if (action != taRemove) {
             int32_t count = 0;
-            auto count_one = [&](TTokenMemory::TEntry& r) {
-                if (TestsPass(r.Token->GetFact(r.Token->FactCount() - 1).get(), left)) ++count;
+            ForEachRight(*left, [&](TIETokenTree::TEntry& r) {
+                if (TestsPass(r.Token->LastFact(), left)) ++count;
                 return true;
-            };
-            if (FHashed) {
-                for (TTokenMemory::TEntry* r = FRight.First(LeftKey(*left)); r; r = r->Next)
-                    count_one(*r);
-            } else {
-                FRight.ForEach(count_one);
-            }
+            });
             entry.NegatedCount = count;
         }
         const bool passes = FNegation == jnNot ? entry.NegatedCount == 0 : entry.NegatedCount > 0;
         if (passes) {
-            Propagate(PlaceholderChild(*left, action));
+            Propagate(PlaceholderChild(left, action));
             ++FPassed;
         }
         return;
     }
-    auto join_one = [&](TTokenMemory::TEntry& r) {
-        const TRefPtr<IFact> fact = r.Token->GetFact(r.Token->FactCount() - 1);
-        if (!TestsPass(fact.get(), left)) return true;
-        const float strength = std::min(left->GetStrength(), r.Token->GetStrength());
-        Propagate(TReteToken::CreateChild(*left, fact, action, strength));
+    ForEachRight(*left, [&](TIETokenTree::TEntry& r) {
+        IFact* fact = r.Token->LastFact();
+        if (!TestsPass(fact, left)) return true;
+        const float strength = std::min(left->Strength(), r.Token->Strength());
+        Propagate(TIEToken::CreateChild(left, TRefPtr<IFact>(fact), action, strength));
         if (action == taRemove) return true;
         ++FPassed;
         return !Unique;
-    };
-    if (FHashed) {
-        for (TTokenMemory::TEntry* r = FRight.First(LeftKey(*left)); r;) {
-            TTokenMemory::TEntry* next = r->Next;
-            if (!join_one(*r)) break;
-            r = next;
-        }
-    } else {
-        FRight.ForEach(join_one);
-    }
+    });
 }
 
-void TJoinNode::JoinRight(const TRefPtr<IReteToken>& right) {
-    if (FLeft.Empty()) return;
-    const TTokenAction action = right->GetTag();
-    const TRefPtr<IFact> fact = right->GetFact(right->FactCount() - 1);
-    auto join_one = [&](TTokenMemory::TEntry& l) {
-        if (!TestsPass(fact.get(), l.Token)) return true;
+void TJoinNode::JoinRight(const TIETokenRef& right) {
+    if (FLeft->Count() == 0) return;
+    const TTokenAction action = right->Tag();
+    IFact* fact = right->LastFact();
+    auto join_one = [&](TIETokenTree::TEntry& l) {
+        if (!TestsPass(fact, l.Token)) return;
         if (FNegation == jnNone) {
-            const float strength = std::min(l.Token->GetStrength(), right->GetStrength());
-            Propagate(TReteToken::CreateChild(*l.Token, fact, action, strength));
-            return true;
+            const float strength = std::min(l.Token->Strength(), right->Strength());
+            Propagate(TIEToken::CreateChild(l.Token, TRefPtr<IFact>(fact), action, strength));
+            return;
         }
         if (action != taRemove) {
             if (l.NegatedCount++ == 0)
-                Propagate(PlaceholderChild(*l.Token, FNegation == jnNot ? taRemove : taAdd));
+                Propagate(PlaceholderChild(l.Token, FNegation == jnNot ? taRemove : taAdd));
         } else if (l.NegatedCount > 0 && --l.NegatedCount == 0) {
-            Propagate(PlaceholderChild(*l.Token, FNegation == jnNot ? taAdd : taRemove));
+            Propagate(PlaceholderChild(l.Token, FNegation == jnNot ? taAdd : taRemove));
         }
-        return true;
     };
     if (FHashed) {
-        for (TTokenMemory::TEntry* l = FLeft.First(RightKey(*fact)); l;) {
-            TTokenMemory::TEntry* next = l->Next;
+        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(RightKey(*fact)); l;) {
+            TIETokenTree::TEntry* next = l->KeyNext;
             join_one(*l);
             l = next;
         }
     } else {
-        FLeft.ForEach(join_one);
+        for (TIETokenTree::TEntry* l = FLeft->First(); l;) {
+            TIETokenTree::TEntry* next = l->Next;
+            join_one(*l);
+            l = next;
+        }
     }
 }
 
-void TJoinNode::AssertGoal(const IReteToken& left) {
+void TJoinNode::AssertGoal(const TIEToken& left) {
     if (FPassed > 0 || !FGoalPattern || !FRule || FGoalPattern->IsGoal()) return;
     IRuleEngine* engine = FRete->Engine();
     if (!engine) return;
@@ -699,8 +577,8 @@ void TJoinNode::AssertGoal(const IReteToken& left) {
                 TBinding* b = FRule->FindBinding(VariableName(*test->SlotValue()));
                 if (!b) continue;
                 const int32_t at = FRule->TokenIndexOf(b->FactIndex);
-                if (at < 0 || at >= left.FactCount() || b->SlotName == PatternSlotName) continue;
-                value = Element(left.GetFact(at)->GetSlotValue(b->SlotName), b->SubIndex);
+                if (at < 0 || at >= left.Size() || b->SlotName == PatternSlotName) continue;
+                value = Element(left.FactPtr(at)->GetSlotValue(b->SlotName), b->SubIndex);
             } else if (!test->IsFunCall()) {
                 value = test->SlotValue();
             }
@@ -723,34 +601,28 @@ void TJoinNode::AssertGoal(const IReteToken& left) {
     engine->AssertGoalFact(goal);
 }
 
-void TJoinNode::CollectOutputs(std::vector<TRefPtr<IReteToken>>& out) {
-    FLeft.ForEach([&](TTokenMemory::TEntry& l) {
+void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
+    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
         if (FNegation != jnNone) {
-            if (FNegation == jnNot ? l.NegatedCount == 0 : l.NegatedCount > 0)
-                out.push_back(PlaceholderChild(*l.Token, taAdd));
-            return true;
+            if (FNegation == jnNot ? l->NegatedCount == 0 : l->NegatedCount > 0)
+                out.push_back(PlaceholderChild(l->Token, taAdd));
+            continue;
         }
-        auto join_one = [&](TTokenMemory::TEntry& r) {
-            const TRefPtr<IFact> fact = r.Token->GetFact(r.Token->FactCount() - 1);
-            if (!TestsPass(fact.get(), l.Token)) return true;
-            out.push_back(TReteToken::CreateChild(
-                *l.Token, fact, taAdd, std::min(l.Token->GetStrength(), r.Token->GetStrength())));
+        ForEachRight(*l->Token, [&](TIETokenTree::TEntry& r) {
+            IFact* fact = r.Token->LastFact();
+            if (!TestsPass(fact, l->Token)) return true;
+            out.push_back(
+                TIEToken::CreateChild(l->Token, TRefPtr<IFact>(fact), taAdd,
+                                      std::min(l->Token->Strength(), r.Token->Strength())));
             return !Unique;
-        };
-        if (FHashed) {
-            for (TTokenMemory::TEntry* r = FRight.First(LeftKey(*l.Token)); r; r = r->Next)
-                if (!join_one(*r)) break;
-        } else {
-            FRight.ForEach(join_one);
-        }
-        return true;
-    });
+        });
+    }
 }
 
 std::string TJoinNode::GetText() const {
     std::string text = TTestNode::GetText();
     if (FNegation != jnNone) text += " *NEGATED*";
-    return text + " Left Memory: " + FLeft.GetText() + " Right Memory: " + FRight.GetText();
+    return text + " Left Memory: " + FLeft->GetText() + " Right Memory: " + FRight->GetText();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -767,7 +639,7 @@ std::string TPatternMatchTerminalNode::GetText() const {
     return TReteNode::GetText() + " Rule: " + (FRule ? FRule->RuleName() : std::string());
 }
 
-void TPatternMatchTerminalNode::Receive(const TRefPtr<IReteToken>& token, TCallType) {
+void TPatternMatchTerminalNode::Receive(const TIETokenRef& token, TCallType) {
     switch (token->GetTag()) {
     case taClear:
         return RemoveAllActivations();
@@ -780,22 +652,21 @@ void TPatternMatchTerminalNode::Receive(const TRefPtr<IReteToken>& token, TCallT
     }
 }
 
-void TPatternMatchTerminalNode::AddActivation(const TRefPtr<IReteToken>& token,
-                                              TTokenAction action) {
+void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAction action) {
     if (!FRule) return;
     if (action == taAdd && ((FRule->OneShot() && FRule->Fired()) || !FRule->Enabled())) return;
     if (action == taUpdate && FInitialized) return;
     auto* activation = new TActivation(FRule, token->GetStrength(), this, token);
     FOrder.push_back(activation);
     FPosition.emplace(activation, std::prev(FOrder.end()));
-    FByToken.emplace(TokenIdentityHash(*token), activation);
+    FByToken.emplace(token->IdentityHash(), activation);
     Report(activation, true);
 }
 
 bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
     auto pos = FPosition.find(activation);
     if (pos == FPosition.end()) return false;
-    auto range = FByToken.equal_range(TokenIdentityHash(*activation->Token()));
+    auto range = FByToken.equal_range(TIEToken::Of(*activation->Token()).IdentityHash());
     for (auto it = range.first; it != range.second; ++it)
         if (it->second == activation) {
             FByToken.erase(it);
@@ -818,11 +689,11 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
         delete activation; // without an agenda the node is the only holder
 }
 
-bool TPatternMatchTerminalNode::RemoveActivationFor(const IReteToken& token) {
-    auto range = FByToken.equal_range(TokenIdentityHash(token));
+bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
+    auto range = FByToken.equal_range(token.IdentityHash());
     TActivation* found = nullptr;
     for (auto it = range.first; it != range.second; ++it)
-        if (SameToken(*it->second->Token(), token)) {
+        if (TIEToken::Of(*it->second->Token()).Equals(token)) {
             // The oldest of equal activations goes first.
             if (!found) {
                 found = it->second;
@@ -1285,8 +1156,8 @@ void TReteNetwork::AddRule(TRule& rule) {
 namespace {
 
 // Runs the token down the alpha chain from its root to `target`, collecting what passes.
-void RunAlphaPath(TPatternMatchNode* target, const TRefPtr<IReteToken>& token,
-                  std::vector<TRefPtr<IReteToken>>& out) {
+void RunAlphaPath(TPatternMatchNode* target, const TIETokenRef& token,
+                  std::vector<TIETokenRef>& out) {
     std::vector<TPatternMatchNode*> path;
     for (TReteNode* n = target; n;) {
         auto* p = dynamic_cast<TPatternMatchNode*>(n);
@@ -1294,7 +1165,7 @@ void RunAlphaPath(TPatternMatchNode* target, const TRefPtr<IReteToken>& token,
         path.push_back(p);
         n = n->Incoming().empty() ? nullptr : n->Incoming().front().Node;
     }
-    std::vector<TRefPtr<IReteToken>> current{token}, next;
+    std::vector<TIETokenRef> current{token}, next;
     for (auto it = path.rbegin(); it != path.rend() && !current.empty(); ++it) {
         next.clear();
         for (const auto& t : current)
@@ -1306,18 +1177,18 @@ void RunAlphaPath(TPatternMatchNode* target, const TRefPtr<IReteToken>& token,
 
 } // namespace
 
-void TReteNetwork::CollectOutputs(TReteNode* node, std::vector<TRefPtr<IReteToken>>& out) {
+void TReteNetwork::CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out) {
     if (auto* alpha = dynamic_cast<TPatternMatchNode*>(node)) {
         if (!FEngine) return;
         FEngine->ForEachFact([&](const TRefPtr<IFact>& fact) {
-            RunAlphaPath(alpha, TReteToken::CreateFirst(taAdd, fact), out);
+            RunAlphaPath(alpha, TIEToken::CreateFirst(taAdd, fact), out);
         });
         return;
     }
     if (auto* join = dynamic_cast<TJoinNode*>(node)) return join->CollectOutputs(out);
     if (auto* test = dynamic_cast<TTestNode*>(node)) {
         if (test->Incoming().empty()) return;
-        std::vector<TRefPtr<IReteToken>> inputs;
+        std::vector<TIETokenRef> inputs;
         CollectOutputs(test->Incoming().front().Node, inputs);
         for (const auto& t : inputs)
             if (test->TestsPass(nullptr, t)) out.push_back(t);
@@ -1351,13 +1222,13 @@ void TReteNetwork::Prime(TBuild& b) {
     }
     if (!alphaFeeds.empty())
         FEngine->ForEachFact([&](const TRefPtr<IFact>& fact) {
-            TRefPtr<IReteToken> token = TReteToken::CreateFirst(taAdd, fact);
+            TIETokenRef token = TIEToken::CreateFirst(taAdd, fact);
             for (const TFeed& feed : alphaFeeds) {
                 if (!feed.Parent) {
                     feed.Targets.front().Node->Receive(token, ctSingle);
                     continue;
                 }
-                std::vector<TRefPtr<IReteToken>> passed;
+                std::vector<TIETokenRef> passed;
                 RunAlphaPath(static_cast<TPatternMatchNode*>(feed.Parent), token, passed);
                 for (const auto& t : passed)
                     for (const TReteEdge& e : feed.Targets)
@@ -1365,7 +1236,7 @@ void TReteNetwork::Prime(TBuild& b) {
             }
         });
     for (const TFeed& feed : betaFeeds) {
-        std::vector<TRefPtr<IReteToken>> outputs;
+        std::vector<TIETokenRef> outputs;
         CollectOutputs(feed.Parent, outputs);
         for (const auto& t : outputs)
             for (const TReteEdge& e : feed.Targets)
@@ -1416,7 +1287,7 @@ void TReteNetwork::Clear() {
     FNodes.clear();
 }
 
-bool TReteNetwork::AssertToken(const TRefPtr<IReteToken>& token) {
+bool TReteNetwork::AssertToken(const TIETokenRef& token) {
     if (!token) return false;
     const TTokenAction tag = token->GetTag();
     if (!FEnabled && (tag == taAdd || tag == taUpdate)) return false;

@@ -5,9 +5,10 @@
 // Invariants:
 //   - a node lives while its RuleUseCount is positive; each rule's node list names every node
 //     the rule uses, once per use, in creation order;
-//   - a join memory holds each token at most once (token identity, see SameToken), indexed by
-//     the join key: a join visits only the partners filed under the key it looks for, and adding
-//     or removing a token costs O(1) on average; tokens of one key are visited oldest first;
+//   - a join memory (TIETokenTree) holds each token at most once (token identity, see
+//     TIEToken::Equals), indexed by the join key: a join visits only the partners filed under the
+//     key it looks for, and adding or removing a token costs O(1) on average; tokens of one key are
+//     visited oldest first;
 //   - the left memory of a negated join keeps, per left token, the number of right tokens that
 //     match it with the pattern's join tests;
 //   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed).
@@ -29,6 +30,7 @@
 #include "engine/IEInterfaces.h"
 #include "engine/IERule.h"
 #include "engine/IESlotTest.h"
+#include "engine/IEToken.h"
 
 namespace ie {
 
@@ -50,41 +52,9 @@ enum TPatternMatchTest : uint8_t {
 };
 std::string_view PatternMatchTestName(TPatternMatchTest t) noexcept;
 
-// A token of the network: the facts matched so far with direct access by position, the action
-// that caused it, its fuzzy strength and its hash code (first level: the fact's identifier;
-// child: parent's code * 8 + the new fact's identifier, wrapping).
-class TReteToken final : public IReteToken {
-public:
-    static TRefPtr<TReteToken> CreateFirst(TTokenAction tag, TRefPtr<IFact> fact);
-    static TRefPtr<TReteToken> CreateChild(const IReteToken& parent, TRefPtr<IFact> fact,
-                                           TTokenAction tag, float strength);
-    // The same facts with another action and strength.
-    static TRefPtr<TReteToken> CreateCopy(const IReteToken& token, TTokenAction tag,
-                                          float strength);
-
-    int32_t FactCount() const noexcept override { return static_cast<int32_t>(FFacts.size()); }
-    TRefPtr<IFact> GetFact(int32_t index) const override { return FFacts.at(index); }
-    TRefPtr<IFact> FactAt(int32_t index) const override;
-    int32_t GetHashCode() const override { return FHashCode; }
-    TTokenAction GetTag() const noexcept override { return FTag; }
-    float GetStrength() const noexcept override { return FStrength; }
-    bool Equals(const IReteToken* other) const override;
-
-    const IFact* FactPtr(int32_t index) const noexcept { return FFacts[index].get(); }
-
-private:
-    std::vector<TRefPtr<IFact>> FFacts;
-    int32_t FHashCode = 0;
-    float FStrength = 1.0f;
-    TTokenAction FTag = taAdd;
-};
-
-// Token identity of the network: the same facts level by level (the same identifier, and, for
-// the distinct copies that a multifield split makes of one fact, equal slot values) and exactly
-// the same strength. Action and negation counts do not count.
-bool SameToken(const IReteToken& a, const IReteToken& b);
-// The identity hash consistent with SameToken.
-uint32_t TokenIdentityHash(const IReteToken& token) noexcept;
+// The network's tokens are TIEToken (see IEToken.h); TReteToken is the name callers used before
+// the network and the token memories shared one token class.
+using TReteToken = TIEToken;
 
 // What the network tells its engine about activations. The agenda owns every activation that
 // was reported as added; when one is reported as removed the engine takes it off the agenda and
@@ -115,11 +85,11 @@ public:
     TReteNode& operator=(const TReteNode&) = delete;
     virtual ~TReteNode();
 
-    virtual void Receive(const TRefPtr<IReteToken>& token, TCallType callType) = 0;
+    virtual void Receive(const TIETokenRef& token, TCallType callType) = 0;
     virtual std::string_view NodeName() const = 0;
     // "<name> In/Out#: i/o RuleUse: n" and the node's own details.
     virtual std::string GetText() const;
-    void Propagate(const TRefPtr<IReteToken>& token);
+    void Propagate(const TIETokenRef& token);
 
     int32_t RuleUseCount = 1;
     TReteNetwork* Rete() const noexcept { return FRete; }
@@ -146,24 +116,24 @@ public:
     TPatternMatchNode(TReteNetwork* rete, TPatternMatchTest kind, TRefPtr<IIEValue> value,
                       std::vector<TRefPtr<IIEValue>> args);
 
-    void Receive(const TRefPtr<IReteToken>& token, TCallType callType) override;
+    void Receive(const TIETokenRef& token, TCallType callType) override;
     std::string_view NodeName() const override { return "TPatternMatchNode"; }
     std::string GetText() const override;
     bool SameTest(TPatternMatchTest kind, const IIEValue* value,
                   const std::vector<TRefPtr<IIEValue>>& args) const;
     // Runs the test; each passing token goes to `out` when given, else is propagated.
-    void Filter(const TRefPtr<IReteToken>& token, std::vector<TRefPtr<IReteToken>>* out);
+    void Filter(const TIETokenRef& token, std::vector<TIETokenRef>* out);
 
     TPatternMatchTest Kind() const noexcept { return FKind; }
     const TRefPtr<IIEValue>& Value() const noexcept { return FValue; }
 
 private:
-    void Pass(const TRefPtr<IReteToken>& token, std::vector<TRefPtr<IReteToken>>* out);
-    void TestValue(const TRefPtr<IReteToken>& token, const IIEValue* a, bool notEqual,
-                   const IIEValue* b, std::vector<TRefPtr<IReteToken>>* out);
-    bool EvaluatePredicate(const TRefPtr<IReteToken>& token, const IFact& fact);
-    void SplitMultifield(const TRefPtr<IReteToken>& token, const IFact& fact,
-                         std::vector<TRefPtr<IReteToken>>* out);
+    void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
+    void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
+                   std::vector<TIETokenRef>* out);
+    bool EvaluatePredicate(const TIETokenRef& token, const IFact& fact);
+    void SplitMultifield(const TIETokenRef& token, const IFact& fact,
+                         std::vector<TIETokenRef>* out);
 
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
@@ -179,69 +149,27 @@ class TTestNode : public TReteNode {
 public:
     using TReteNode::TReteNode;
 
-    void Receive(const TRefPtr<IReteToken>& token, TCallType callType) override;
+    void Receive(const TIETokenRef& token, TCallType callType) override;
     std::string_view NodeName() const override { return "TTestNode"; }
     std::string GetText() const override;
 
-    void AddTest(std::unique_ptr<TIESlotTest> test) { FTests.push_back(std::move(test)); }
+    void AddTest(std::unique_ptr<TIESlotTest> test);
     void AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex);
     int32_t TestCount() const noexcept { return static_cast<int32_t>(FTests.size()); }
     const TIESlotTest& GetTest(int32_t i) const { return *FTests.at(i); }
     bool SameTests(const TTestNode& other) const;
     bool HasPredicates() const noexcept;
     // All tests hold for the incoming `fact` (null in a test node) against the left token.
-    bool TestsPass(const IFact* fact, const TRefPtr<IReteToken>& left);
+    bool TestsPass(const IFact* fact, const TIETokenRef& left);
 
 protected:
+    // Files the test's typed view (join tests first, then predicates, as they were added).
+    void Classify(const TIESlotTest* test);
+
     std::vector<std::unique_ptr<TIESlotTest>> FTests;
-};
-
-// A join memory (see the unit's invariants).
-class TTokenMemory {
-public:
-    struct TEntry {
-        TRefPtr<IReteToken> Token;
-        int32_t Key = 0;
-        int32_t NegatedCount = 0;
-        TEntry* Prev = nullptr; // within the key's chain, oldest first
-        TEntry* Next = nullptr;
-    };
-
-    TTokenMemory() = default;
-    TTokenMemory(const TTokenMemory&) = delete;
-    TTokenMemory& operator=(const TTokenMemory&) = delete;
-    ~TTokenMemory() { Clear(); }
-
-    // Files the token under the key; null when an identical token is already held.
-    TEntry* Add(TRefPtr<IReteToken> token, int32_t key);
-    // The held entry identical to the token, null when none.
-    TEntry* Find(const IReteToken& token) const;
-    // Unlinks and frees the entry.
-    void Remove(TEntry* entry);
-    void Clear();
-    bool Empty() const noexcept { return FCount == 0; }
-    size_t Count() const noexcept { return FCount; }
-    // The oldest entry of a key's chain, null when none.
-    TEntry* First(int32_t key) const;
-    // Every entry, chain by chain (each chain oldest first).
-    template <class F> void ForEach(F&& visit) const {
-        for (const auto& [key, chain] : FChains)
-            for (TEntry* e = chain.Head; e;) {
-                TEntry* next = e->Next;
-                visit(*e);
-                e = next;
-            }
-    }
-    std::string GetText() const;
-
-private:
-    struct TChain {
-        TEntry* Head = nullptr;
-        TEntry* Tail = nullptr;
-    };
-    std::unordered_map<int32_t, TChain> FChains;
-    std::unordered_multimap<uint32_t, TEntry*> FIdentity;
-    size_t FCount = 0;
+    // The same tests by kind, so that running them needs no type test.
+    std::vector<const TIEJoinTest*> FJoinTests;
+    std::vector<const TIEPatternMatchTest*> FPredicates;
 };
 
 // How a join treats the matches of its right input.
@@ -253,9 +181,9 @@ enum TJoinNegation : uint8_t {
 
 class TJoinNode : public TTestNode {
 public:
-    explicit TJoinNode(TReteNetwork* rete) : TTestNode(rete) {}
+    explicit TJoinNode(TReteNetwork* rete);
 
-    void Receive(const TRefPtr<IReteToken>& token, TCallType callType) override;
+    void Receive(const TIETokenRef& token, TCallType callType) override;
     std::string_view NodeName() const override { return "TJoinNode"; }
     std::string GetText() const override;
 
@@ -270,28 +198,29 @@ public:
     void ClearMemories();
     void SetBackwardChainPattern(TIEPattern* pattern, TRule* rule);
     // The tokens this join has produced so far, recomputed from its memories (priming).
-    void CollectOutputs(std::vector<TRefPtr<IReteToken>>& out);
+    void CollectOutputs(std::vector<TIETokenRef>& out);
 
     bool NegatedPattern() const noexcept { return FNegation != jnNone; }
     TJoinNegation Negation() const noexcept { return FNegation; }
     void SetNegation(TJoinNegation value) noexcept { FNegation = value; }
     bool Unique = false;
     bool Hashed() const noexcept { return FHashed; }
-    const TTokenMemory& LeftMemory() const noexcept { return FLeft; }
-    const TTokenMemory& RightMemory() const noexcept { return FRight; }
+    const TIETokenTree& LeftMemory() const noexcept { return *FLeft; }
+    const TIETokenTree& RightMemory() const noexcept { return *FRight; }
     TIEPattern* BackwardChainPattern() const noexcept { return FGoalPattern; }
 
 private:
-    int32_t LeftKey(const IReteToken& token) const;
+    int32_t LeftKey(const TIEToken& token) const;
     int32_t RightKey(const IFact& fact) const;
-    void JoinLeft(TTokenMemory::TEntry& left, TTokenAction action);
-    void JoinRight(const TRefPtr<IReteToken>& right);
-    void AssertGoal(const IReteToken& left);
-    TRefPtr<IReteToken> PlaceholderChild(const IReteToken& left, TTokenAction action);
+    void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
+    void JoinRight(const TIETokenRef& right);
+    template <class F> void ForEachRight(const TIEToken& left, F&& visit);
+    void AssertGoal(const TIEToken& left);
+    TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
 
     TJoinNegation FNegation = jnNone;
-    TTokenMemory FLeft;
-    TTokenMemory FRight;
+    std::unique_ptr<TIETokenTree> FLeft;
+    std::unique_ptr<TIETokenTree> FRight;
     int32_t FPassed = 0;
     TIEPattern* FGoalPattern = nullptr;
     TRule* FRule = nullptr;
@@ -299,8 +228,8 @@ private:
     int32_t FHashTokenIndex = 0;
     int32_t FRightHashSub = -1;
     int32_t FLeftHashSub = -1;
-    std::string FLeftHashSlot;
-    std::string FRightHashSlot;
+    TSlotReader FLeftHashSlot;
+    TSlotReader FRightHashSlot;
 };
 
 // One per rule: turns complete tokens into activations. The agenda owns the activations; the
@@ -310,12 +239,12 @@ public:
     TPatternMatchTerminalNode(TReteNetwork* rete, TRule* rule);
     ~TPatternMatchTerminalNode() override;
 
-    void Receive(const TRefPtr<IReteToken>& token, TCallType callType) override;
+    void Receive(const TIETokenRef& token, TCallType callType) override;
     std::string_view NodeName() const override { return "TPatternMatchTerminalNode"; }
     std::string GetText() const override;
 
-    void AddActivation(const TRefPtr<IReteToken>& token, TTokenAction action);
-    bool RemoveActivationFor(const IReteToken& token);
+    void AddActivation(const TIETokenRef& token, TTokenAction action);
+    bool RemoveActivationFor(const TIEToken& token);
     // Every activation, the newest first, each reported as removed.
     void RemoveAllActivations();
     void SetInitialized() noexcept { FInitialized = true; }
@@ -339,7 +268,7 @@ private:
     // Insertion order (for RemoveAll and "the first equal token") and identity index.
     std::list<TActivation*> FOrder;
     std::unordered_map<TActivation*, std::list<TActivation*>::iterator> FPosition;
-    std::unordered_multimap<uint32_t, TActivation*> FByToken;
+    std::unordered_multimap<size_t, TActivation*> FByToken;
 };
 
 class TReteNetwork {
@@ -357,7 +286,7 @@ public:
     void RemoveRule(TRule& rule);
     bool HasRule(const TRule& rule) const { return FRules.count(&rule) != 0; }
     // The engine's entry point: one token per fact change, a clear token on reset.
-    bool AssertToken(const TRefPtr<IReteToken>& token);
+    bool AssertToken(const TIETokenRef& token);
     // Every node, root and rule list.
     void Clear();
 
@@ -398,7 +327,7 @@ private:
     // other than `patternIndex`.
     bool BindFunctionArgs(TBuild& b, IFunCall& call, int32_t patternIndex, bool alpha);
     void Prime(TBuild& b);
-    void CollectOutputs(TReteNode* node, std::vector<TRefPtr<IReteToken>>& out);
+    void CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out);
     void DestroyNode(TReteNode* node);
 
     IRuleEngine* FEngine;

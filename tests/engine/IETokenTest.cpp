@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/IEFacts.h"
+#include "engine/IESlotTest.h"
 #include "engine/IEToken.h"
 #include "engine/IEValue.h"
 
@@ -88,6 +89,46 @@ TEST(IEToken, SettersKeepTheirBounds) {
     EXPECT_EQ(t->Strength(), 1.5f);
     t->SetTag(taRemove);
     EXPECT_NE(t->GetText().find("taRemove cnt=1 negcnt=0\r\n(p (x 0))"), std::string::npos);
+}
+
+TEST(IEToken, CopiesOfOneFactAreOneFactOnlyWithEqualValues) {
+    // A multifield split hands on copies of one fact, one per way of splitting; each must stay
+    // a token of its own, while a removal token made from an equal copy finds the stored one.
+    TFactMaker f;
+    auto split1 = TIEToken::CreateFirst(taAdd, f.Fact(7, 1));
+    auto split2 = TIEToken::CreateFirst(taAdd, f.Fact(7, 2));
+    EXPECT_FALSE(split1->Equals(*split2));
+    EXPECT_TRUE(split1->Equals(*TIEToken::CreateFirst(taRemove, f.Fact(7, 1))));
+    TIETokenTree tree(101, true, "", -1, 0);
+    EXPECT_TRUE(tree.Add(split1));
+    EXPECT_TRUE(tree.Add(split2));
+    EXPECT_TRUE(tree.Remove(*TIEToken::CreateFirst(taRemove, f.Fact(7, 2))));
+    EXPECT_EQ(tree.First()->Token.get(), split1.get());
+}
+
+TEST(SlotReader, ReadsByPositionPerTemplateAndFollowsLayoutChanges) {
+    auto parent = TFactTemplate::CreateNamed(nullptr, "p");
+    parent->AddSlot("a", Int(1));
+    parent->AddSlot("x", Int(2));
+    auto other = TFactTemplate::CreateNamed(nullptr, "q");
+    other->AddSlot("x", Int(3)); // the same name at another position
+    TSlotReader reader("x");
+    TRefPtr<IIEValue> hold;
+    bool found = false;
+    auto fp = parent->NewFact();
+    auto fq = other->NewFact();
+    EXPECT_EQ(reader.Read(*fp, hold, found)->AsInteger(), 2);
+    EXPECT_EQ(reader.Read(*fq, hold, found)->AsInteger(), 3);
+    EXPECT_EQ(reader.Read(*fp, hold, found)->AsInteger(), 2);
+    // A slot inserted before x moves it; the reader looks it up again.
+    other->DeleteSlot("x");
+    other->AddSlot("b", Int(4));
+    other->AddSlot("x", Int(5));
+    auto fq2 = other->NewFact();
+    EXPECT_EQ(reader.Read(*fq2, hold, found)->AsInteger(), 5);
+    TSlotReader missing("nope");
+    EXPECT_EQ(missing.Read(*fp, hold, found), nullptr);
+    EXPECT_FALSE(found);
 }
 
 TEST(IETokenTree, RefusesEqualTokensAndTellsStrengthsApart) {

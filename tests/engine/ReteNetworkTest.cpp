@@ -146,7 +146,7 @@ public:
     TRefPtr<IFact> AssertFact(TRefPtr<IFact> fact) {
         fact->SetFactId(NextId++);
         Facts.push_back(fact);
-        Net.AssertToken(TReteToken::CreateFirst(taAdd, fact));
+        Net.AssertToken(TIEToken::CreateFirst(taAdd, fact));
         return fact;
     }
     TRefPtr<IFact> Assert(const std::string& tpl, const std::string& slot, int32_t value) {
@@ -163,7 +163,7 @@ public:
         return AssertFact(f);
     }
     void Retract(const TRefPtr<IFact>& fact) {
-        Net.AssertToken(TReteToken::CreateFirst(taRemove, fact));
+        Net.AssertToken(TIEToken::CreateFirst(taRemove, fact));
         std::erase(Facts, fact);
     }
     int Count(const TRule& rule) const {
@@ -502,7 +502,7 @@ TEST_F(ReteTest, ClearTokenRemovesEveryActivationAndEmptiesMemories) {
     Fx.Assert("a", "x", 1);
     Fx.Assert("b", "x", 1);
     ASSERT_EQ(Fx.Count(*r), 1);
-    Fx.Net.AssertToken(TReteToken::CreateFirst(taClear, nullptr));
+    Fx.Net.AssertToken(TIEToken::CreateFirst(taClear, nullptr));
     EXPECT_EQ(Fx.Count(*r), 0);
     Fx.Assert("b", "x", 1);
     EXPECT_EQ(Fx.Count(*r), 0); // the old a fact is forgotten by the memories
@@ -512,7 +512,7 @@ TEST_F(ReteTest, JoinReachedBySingleCallRaises) {
     TJoinNode join(&Fx.Net);
     auto fact = Fx.Templates.at("a")->NewFact();
     try {
-        join.Receive(TReteToken::CreateFirst(taAdd, fact), ctSingle);
+        join.Receive(TIEToken::CreateFirst(taAdd, fact), ctSingle);
         FAIL();
     } catch (const EIEException& e) {
         EXPECT_STREQ(e.what(), "Invalid Call Type: ctSingle");
@@ -542,17 +542,17 @@ TEST(ReteTokenTest, HashCodesAndIdentity) {
     tpl->AddSlot("x", IEEmptyAtom());
     auto f5 = tpl->NewFact(), f3 = tpl->NewFact(), f2 = tpl->NewFact();
     f5->SetFactId(5), f3->SetFactId(3), f2->SetFactId(2);
-    auto t1 = TReteToken::CreateFirst(taAdd, f5);
-    auto t2 = TReteToken::CreateChild(*t1, f3, taAdd, 1.0f);
-    auto t3 = TReteToken::CreateChild(*t2, f2, taAdd, 1.0f);
+    auto t1 = TIEToken::CreateFirst(taAdd, f5);
+    auto t2 = TIEToken::CreateChild(t1, f3, taAdd, 1.0f);
+    auto t3 = TIEToken::CreateChild(t2, f2, taAdd, 1.0f);
     EXPECT_EQ(t1->GetHashCode(), 5);
     EXPECT_EQ(t2->GetHashCode(), 43);
     EXPECT_EQ(t3->GetHashCode(), 346);
     EXPECT_EQ(t3->FactAt(0), f5);
     EXPECT_EQ(t3->FactAt(5), f2);
-    auto weak = TReteToken::CreateChild(*t1, f3, taAdd, 0.5f);
-    EXPECT_FALSE(SameToken(*t2, *weak));
-    EXPECT_TRUE(SameToken(*t2, *TReteToken::CreateChild(*t1, f3, taRemove, 1.0f)));
+    auto weak = TIEToken::CreateChild(t1, f3, taAdd, 0.5f);
+    EXPECT_FALSE(t2->Equals(*weak));
+    EXPECT_TRUE(t2->Equals(*TIEToken::CreateChild(t1, f3, taRemove, 1.0f)));
 }
 
 TEST_F(ReteTest, ConnectivesBecomeOnePredicateOnTheSlotVariable) {
@@ -646,7 +646,7 @@ TEST_F(ReteTest, DISABLED_AssertRetractGrowsLinearly) {
         }
         EXPECT_EQ(Fx.Count(*r), n);
         for (auto& f : facts)
-            Fx.Net.AssertToken(TReteToken::CreateFirst(taRemove, f));
+            Fx.Net.AssertToken(TIEToken::CreateFirst(taRemove, f));
         EXPECT_EQ(Fx.Count(*r), 0);
         Fx.Facts.resize(1);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
