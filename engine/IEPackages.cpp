@@ -110,6 +110,7 @@ void TIEUserFunction::DeleteReasoner(int32_t index) {
     IReasoner* r = FReasoners[static_cast<size_t>(index)];
     FReasoners.erase(FReasoners.begin() + index);
     ReasonerNotify(r, raDeleted);
+    if (FReasoners.empty()) LastReasonerLeft();
 }
 
 int32_t TIEUserFunction::RemoveReasoner(IReasoner* reasoner) {
@@ -117,11 +118,12 @@ int32_t TIEUserFunction::RemoveReasoner(IReasoner* reasoner) {
     if (i < 0) return i;
     FReasoners.erase(FReasoners.begin() + i);
     ReasonerNotify(reasoner, raExtracted);
+    if (FReasoners.empty()) LastReasonerLeft();
     return i;
 }
 
 void TIEUserFunction::DetachReasoner(const IReasoner* reasoner) noexcept {
-    std::erase(FReasoners, reasoner);
+    if (std::erase(FReasoners, reasoner) > 0 && FReasoners.empty()) LastReasonerLeft();
 }
 
 int32_t TIEUserFunction::IndexOfReasoner(const IReasoner* reasoner) const noexcept {
@@ -371,7 +373,15 @@ void TInterpretedFunction::ClearParameters() {
 }
 
 void TInterpretedFunction::ClearActions() {
-    FActions->Clear();
+    // A new vector rather than emptying this one: a call that is running keeps its own reference.
+    FActions = TValueVector::Create();
+}
+
+void TInterpretedFunction::LastReasonerLeft() noexcept {
+    // A deffunction that calls itself holds its own calls in its body, and a call holds the
+    // function it is bound to; once no engine knows the function, the body goes so that cycle
+    // can be freed.
+    FActions = TValueVector::Create();
 }
 
 TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* context) {
@@ -402,8 +412,9 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
         }
     }
     TRefPtr<IIEValue> result;
-    for (int32_t i = 0; i < FActions->Count(); ++i) {
-        const TRefPtr<IIEValue>& action = FActions->GetItem(i);
+    const TRefPtr<TValueVector> actions = FActions; // the body may be replaced while it runs
+    for (int32_t i = 0; i < actions->Count(); ++i) {
+        const TRefPtr<IIEValue>& action = actions->GetItem(i);
         result = action ? action->Evaluate(child.get()) : nullptr;
         if (child->ReturnFlag()) {
             result = child->ReturnValue();

@@ -100,6 +100,8 @@ public:
 protected:
     // Told when an engine enters (raAdded) or leaves the reasoner list.
     virtual void ReasonerNotify(IReasoner* reasoner, TReasonerAction action);
+    // Told when the last engine has left the reasoner list.
+    virtual void LastReasonerLeft() noexcept {}
     // The body. Arguments arrive unevaluated; the base gives no value.
     virtual TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context);
 
@@ -199,6 +201,7 @@ public:
 
 protected:
     TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
+    void LastReasonerLeft() noexcept override;
 
 private:
     TRefPtr<TValueVector> FParameters;

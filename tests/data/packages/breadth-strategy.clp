@@ -1,0 +1,12 @@
+; Under the breadth-first strategy activations of equal salience fire in the order they arose.
+(defrule p1 (go1) => (printout t "p1" crlf))
+(defrule p2 (go2) => (printout t "p2" crlf))
+(defrule p3 (go3) => (printout t "p3" crlf))
+(defrule urgent (declare (salience 5)) (go3) => (printout t "urgent" crlf))
+(reset)
+(assert (go1))
+(assert (go2))
+(assert (go3))
+(agenda)
+(printout t crlf)
+(run)
