@@ -29,12 +29,6 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// The long part of a hint "short|long" for the status bar.
-QString LongHint(const QString& hint) {
-    const int bar = hint.indexOf('|');
-    return bar < 0 ? hint : hint.mid(bar + 1);
-}
-
 } // namespace
 
 TIEConsoleDlg::TIEConsoleDlg(bool dialog, TInferenceEngine& engine, QWidget* parent)

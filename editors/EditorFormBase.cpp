@@ -1,12 +1,32 @@
 #include "editors/EditorFormBase.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
 #include <QVBoxLayout>
 
+#ifdef IE_HAVE_PRINTSUPPORT
+#include <QPageSetupDialog>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#endif
+
+#include "editors/logic/PrintLayout.h"
+
 namespace ie {
+
+QString LongHint(const QString& hint) {
+    const qsizetype bar = hint.indexOf('|');
+    return bar < 0 ? hint : hint.mid(bar + 1);
+}
 
 TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidget* parent)
     : QDialog(parent), FEngine(new TInferenceEngine(nullptr)) {
@@ -27,9 +47,22 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     buttons->addWidget(help);
     top->addLayout(buttons);
     FStatus = new QStatusBar(this);
+    FHintPanel = new QLabel(this);
+    FHintPanel->setMinimumWidth(300);
+    FInfoPanel = new QLabel(this);
+    FStatus->addWidget(FHintPanel, 4);
+    FStatus->addWidget(FInfoPanel, 5);
     top->addWidget(FStatus);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    // The hints of the whole application while the form exists; the filter goes with the form.
+    if (qApp) qApp->installEventFilter(this);
+}
+
+bool TEditorFormBase::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::StatusTip)
+        FHintPanel->setText(LongHint(static_cast<QStatusTipEvent*>(event)->tip()));
+    return QDialog::eventFilter(watched, event);
 }
 
 bool TEditorFormBase::Guard(const std::function<void()>& work) {
@@ -40,6 +73,92 @@ bool TEditorFormBase::Guard(const std::function<void()>& work) {
         QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
         return false;
     }
+}
+
+QAction* TEditorFormBase::MakeAction(const QString& caption, const QString& shortcut,
+                                     const QString& hint, QToolBar* bar) {
+    auto* action = new QAction(caption, this);
+    if (!shortcut.isEmpty()) action->setShortcut(QKeySequence(shortcut));
+    action->setToolTip(hint.section('|', 0, 0));
+    action->setStatusTip(LongHint(hint));
+    addAction(action);
+    if (bar) bar->addAction(action);
+    return action;
+}
+
+QString TEditorFormBase::AskOpenFile(const QString& title, const QString& filter) {
+    const QString name = QFileDialog::getOpenFileName(this, title, FileName, filter);
+    if (!name.isEmpty()) FileName = name;
+    return name;
+}
+
+QString TEditorFormBase::AskSaveFile(const QString& title, const QString& filter,
+                                     const QString& extension) {
+    QFileDialog dialog(this, title, FileName, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(extension);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    FileName = dialog.selectedFiles().front();
+    return FileName;
+}
+
+#ifdef IE_HAVE_PRINTSUPPORT
+namespace {
+
+class TPainterCanvas : public IPrintCanvas {
+public:
+    explicit TPainterCanvas(QPrinter& printer) : FPrinter(printer) {}
+    void BeginDoc(const std::string& title, int copies) override {
+        FPrinter.setDocName(QString::fromStdString(title));
+        FPrinter.setCopyCount(copies);
+        FPainter.begin(&FPrinter);
+    }
+    void EndDoc() override { FPainter.end(); }
+    void NewPage() override { FPrinter.newPage(); }
+    int PageHeight() const override {
+        return FPrinter.pageLayout().paintRectPixels(FPrinter.resolution()).height();
+    }
+    int TextHeight(const std::string& text) const override {
+        return FPainter.fontMetrics().boundingRect(QString::fromStdString(text)).height();
+    }
+    void TextOut(int x, int y, const std::string& text) override {
+        FPainter.drawText(x, y, QString::fromStdString(text));
+    }
+
+private:
+    QPrinter& FPrinter;
+    QPainter FPainter;
+};
+
+QPrinter& SharedPrinter() {
+    static QPrinter printer;
+    return printer;
+}
+
+} // namespace
+#endif
+
+bool TEditorFormBase::PrintLinesDialog(const QString& title,
+                                       const std::vector<std::string>& lines) {
+#ifdef IE_HAVE_PRINTSUPPORT
+    QPrinter& printer = SharedPrinter();
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    TPainterCanvas canvas(printer);
+    PrintLines(canvas, title.toStdString(), printer.copyCount(), lines);
+    return true;
+#else
+    (void)title, (void)lines;
+    QMessageBox::information(this, windowTitle(), "No printer is available");
+    return false;
+#endif
+}
+
+void TEditorFormBase::PrinterSetup() {
+#ifdef IE_HAVE_PRINTSUPPORT
+    QPageSetupDialog dialog(&SharedPrinter(), this);
+    dialog.exec();
+#endif
 }
 
 } // namespace ie

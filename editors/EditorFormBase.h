@@ -1,14 +1,22 @@
 // The common frame of the editor forms: a private engine owned by the form, a caption, OK,
-// Cancel and Help buttons and a status bar whose first panel shows the hints.
+// Cancel and Help buttons, a status bar whose first panel shows the application's hints while
+// the form exists and whose second panel shows the editor's complaints, file dialogs with the
+// editor's own extension first, and printing a table's text lines.
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/InferenceEngine.h"
 
 class QVBoxLayout;
 class QStatusBar;
+class QLabel;
+class QAction;
+class QToolBar;
 
 namespace ie {
 
@@ -19,17 +27,40 @@ public:
 
     TInferenceEngine& PrivateEngine() { return *FEngine; }
     QStatusBar* StatusBar() const { return FStatus; }
+    QLabel* HintPanel() const { return FHintPanel; }
+    QLabel* InfoPanel() const { return FInfoPanel; }
     // Runs work and shows what it raised.
     bool Guard(const std::function<void()>& work);
+    // An action with a caption, shortcut and a hint ("short|long": the long part goes to the
+    // status bar), added to the tool bar when one is given.
+    QAction* MakeAction(const QString& caption, const QString& shortcut, const QString& hint,
+                        QToolBar* bar = nullptr);
+
+    // File dialogs: the filter lists the editor's own files first. Empty when cancelled.
+    QString AskOpenFile(const QString& title, const QString& filter);
+    QString AskSaveFile(const QString& title, const QString& filter, const QString& extension);
+    // The file name Save uses without asking (set by Open and Save As).
+    QString FileName;
+
+    // The print dialog, then the lines as one job titled `title`; false when cancelled or
+    // when no printer can be had.
+    bool PrintLinesDialog(const QString& title, const std::vector<std::string>& lines);
+    void PrinterSetup();
 
 protected:
     // The layout above the buttons that the form fills.
     QVBoxLayout* Body() const { return FBody; }
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<TInferenceEngine, TComponentDeleter> FEngine;
     QVBoxLayout* FBody = nullptr;
     QStatusBar* FStatus = nullptr;
+    QLabel* FHintPanel = nullptr;
+    QLabel* FInfoPanel = nullptr;
 };
+
+// The long part of a hint: after its "|", or the whole hint.
+QString LongHint(const QString& hint);
 
 } // namespace ie

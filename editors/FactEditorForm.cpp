@@ -3,31 +3,75 @@
 #include <QAction>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include "editors/GListBox.h"
+#include "editors/logic/EngineTransfer.h"
 
 namespace ie {
+namespace {
 
-TFactsEditDlg::TFactsEditDlg(QWidget* parent) : TEditorFormBase("Fact Editor", 11, parent) {
+const QString FactsFilter = "Inference Engine Facts File (*.ief)|*.ief|Inference Engine File "
+                            "(*.ie)|*.ie|CLIPS File (*.clp)|*.clp|Text File (*.txt)|*.txt|Any "
+                            "File|*.*";
+
+// The class library's "Name|pattern|..." filter as the file dialog's ";;" list.
+QString DialogFilter(const QString& filter) {
+    const QStringList parts = filter.split('|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i];
+    return out.join(";;");
+}
+
+QPushButton* ButtonFor(QAction* action, QWidget* parent) {
+    auto* b = new QPushButton(action->text(), parent);
+    QObject::connect(b, &QPushButton::clicked, action, &QAction::trigger);
+    QObject::connect(action, &QAction::changed, b,
+                     [b, action] { b->setEnabled(action->isEnabled()); });
+    b->setEnabled(action->isEnabled());
+    return b;
+}
+
+} // namespace
+
+TFactsEditDlg::TFactsEditDlg(QWidget* parent)
+    : TEditorFormBase("Fact Editor", 11, parent), FEditor(PrivateEngine()) {
     auto* tools = new QToolBar(this);
-    FEditTemplates = tools->addAction("Edit Fact Templates...");
-    FEditTypes = tools->addAction("Edit Defined Types...");
+    FNew = MakeAction("&New", "Ctrl+N", "New Fact", tools);
+    FClear = MakeAction("Clear", "", "Clear Facts", tools);
+    QAction* open = MakeAction("Open", "Ctrl+O", "Open File", tools);
+    QAction* save = MakeAction("Save", "Ctrl+S", "Save File", tools);
+    QAction* saveAs = MakeAction("Save As", "", "Save File", tools);
+    QAction* print = MakeAction("Print", "Ctrl+P", "Print", tools);
+    QAction* setup = MakeAction("Printer Setup", "", "Print Setup", tools);
+    FEditTemplates = MakeAction("Fact Templates", "", "Edit Fact Templates...", tools);
+    FEditTypes = MakeAction("Types", "", "Edit Defined Types...", tools);
+    FAdd = MakeAction("&Add", "", "Add Fact");
+    FReplace = MakeAction("&Replace", "Ctrl+R", "Replace Fact");
+    FDelete = MakeAction("&Delete", "Ctrl+D", "Delete Fact");
     Body()->addWidget(tools);
+
     auto* row = new QHBoxLayout;
     auto* left = new QVBoxLayout;
     auto* sortRow = new QHBoxLayout;
+    sortRow->addWidget(new QLabel("Sort By...", this));
     const char* orders[] = {"Inde&x", "&ID", "&Template"};
     for (int i = 0; i < 3; ++i) {
         auto* b = new QRadioButton(orders[i], this);
         b->setChecked(i == 0);
         connect(b, &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on) Sort(i);
+            if (on) Sort(static_cast<TFactOrder>(i));
         });
         sortRow->addWidget(b);
     }
@@ -36,42 +80,107 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent) : TEditorFormBase("Fact Editor", 1
     FList->SetHorizontalScrollBar(true);
     left->addWidget(FList, 1);
     row->addLayout(left, 1);
+
     auto* right = new QVBoxLayout;
     right->addWidget(new QLabel("&Based On", this));
     FBasedOn = new QComboBox(this);
     right->addWidget(FBasedOn);
-    FEditor = new QPlainTextEdit(this);
-    right->addWidget(FEditor, 1);
+    FPages = new QTabWidget(this);
+    FGrid = new QTableWidget(0, 2, this);
+    FGrid->setHorizontalHeaderLabels({"Slot", "Value"});
+    FGrid->horizontalHeader()->setStretchLastSection(true);
+    FGrid->verticalHeader()->setVisible(false);
+    FMemo = new QPlainTextEdit(this);
+    FPages->addTab(FGrid, "Sl&ot");
+    FPages->addTab(FMemo, "&Freeform");
+    FPages->setEnabled(false);
+    right->addWidget(FPages, 1);
     auto* buttons = new QHBoxLayout;
-    FAdd = new QPushButton("&Add", this);
-    FReplace = new QPushButton("&Replace", this);
-    FDelete = new QPushButton("&Delete", this);
-    FAdd->setToolTip("Add Fact");
-    FReplace->setToolTip("Replace Fact");
-    FDelete->setToolTip("Delete Fact");
-    buttons->addWidget(FAdd);
-    buttons->addWidget(FReplace);
-    buttons->addWidget(FDelete);
+    buttons->addWidget(ButtonFor(FAdd, this));
+    buttons->addWidget(ButtonFor(FReplace, this));
+    buttons->addWidget(ButtonFor(FDelete, this));
     right->addLayout(buttons);
     row->addLayout(right, 1);
     Body()->addLayout(row, 1);
     resize(800, 500);
 
-    connect(FAdd, &QPushButton::clicked, this, [this] { AddFact(); });
-    connect(FReplace, &QPushButton::clicked, this, [this] { ReplaceFact(); });
-    connect(FDelete, &QPushButton::clicked, this, [this] { DeleteFact(); });
-    connect(FList, &QListWidget::currentRowChanged, this, [this](int row) {
-        FReplace->setEnabled(row >= 0);
-        FDelete->setEnabled(row >= 0);
-        if (row < 0) return;
-        const int32_t at =
-            PrivateEngine().Facts().IndexOfID(static_cast<int32_t>(FList->KeyAt(row)));
-        if (at >= 0)
-            FEditor->setPlainText(
-                QString::fromStdString(PrivateEngine().Facts().Item(at)->GetText()));
+    connect(FNew, &QAction::triggered, this, [this] { NewFact(); });
+    connect(FAdd, &QAction::triggered, this, [this] { AddFact(); });
+    connect(FReplace, &QAction::triggered, this, [this] { ReplaceFact(); });
+    connect(FDelete, &QAction::triggered, this, [this] { DeleteFact(); });
+    connect(FClear, &QAction::triggered, this,
+            [this] { Guard([this] { PrivateEngine().Facts().Clear(); }); });
+    connect(FList, &QListWidget::currentRowChanged, this, [this] { LineClicked(); });
+    connect(FBasedOn, &QComboBox::currentTextChanged, this, [this](const QString& name) {
+        if (FLoading) return;
+        FEditor.ChooseTemplate(name.toStdString());
+        ShowCurrent();
     });
-    FReplace->setEnabled(false);
-    FDelete->setEnabled(false);
+    connect(FPages, &QTabWidget::currentChanged, this, [this](int page) {
+        if (FLoading) return;
+        // Leaving a page applies it; the other page then shows the result.
+        FLoading = true;
+        if (page == 1) {
+            if (Guard([this] { FEditor.ApplyGrid(); }))
+                FMemo->setPlainText(QString::fromStdString(FEditor.CurrentText()));
+        } else if (Guard([this] { FEditor.ApplyText(FMemo->toPlainText().toStdString()); })) {
+            ShowCurrent();
+        }
+        FLoading = false;
+    });
+    connect(FGrid, &QTableWidget::cellChanged, this, [this](int r, int c) {
+        if (FLoading || c != 1 || r < 1) return;
+        FEditor.SetGridValue(static_cast<size_t>(r - 1), FGrid->item(r, c)->text().toStdString());
+    });
+    connect(open, &QAction::triggered, this, [this] {
+        const QString name = AskOpenFile("Load Facts File...", DialogFilter(FactsFilter));
+        if (name.isEmpty()) return;
+        AttachHandlers(false);
+        Guard([&] { LoadFactsFile(PrivateEngine(), name.toStdString()); });
+        AttachHandlers(true);
+        Sort(FOrder);
+    });
+    auto saveTo = [this](bool ask) {
+        QString name = FileName;
+        if (ask || name.isEmpty())
+            name = AskSaveFile("Save Facts to file...", DialogFilter(FactsFilter), "ief");
+        if (!name.isEmpty()) Guard([&] { SaveFactsFile(PrivateEngine(), name.toStdString()); });
+    };
+    connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
+    connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
+    connect(print, &QAction::triggered, this, [this] {
+        std::vector<std::string> lines;
+        for (const auto& fact : PrivateEngine().Facts().Items())
+            lines.push_back(fact->GetText());
+        PrintLinesDialog("Facts", lines);
+    });
+    connect(setup, &QAction::triggered, this, [this] { PrinterSetup(); });
+    connect(FEditTemplates, &QAction::triggered, this, [this] {
+        TFactTemplatesDialog dialog(nullptr);
+        dialog.SetCaption("Edit Fact Templates");
+        dialog.SetEngine(&PrivateEngine());
+        dialog.EnableTypeEditor = FEnableTypes;
+        Guard([&] { dialog.Execute(); });
+    });
+    connect(FEditTypes, &QAction::triggered, this, [this] {
+        TDefinedTypesDialog dialog(nullptr);
+        dialog.SetCaption("Edit Defined Types");
+        dialog.SetEngine(&PrivateEngine());
+        Guard([&] { dialog.Execute(); });
+    });
+    for (int key : {Qt::Key_Delete, Qt::Key_Backspace}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), FList);
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] { DeleteFact(); });
+    }
+    UpdateActions();
+}
+
+TFactsEditDlg::~TFactsEditDlg() {
+    AttachHandlers(false);
+    TInferenceEngine& e = PrivateEngine();
+    e.OnNewFactTemplate = nullptr;
+    e.OnRemoveFactTemplate = nullptr;
 }
 
 void TFactsEditDlg::SetCaption(const std::string& caption) {
@@ -79,7 +188,6 @@ void TFactsEditDlg::SetCaption(const std::string& caption) {
 }
 
 void TFactsEditDlg::SetEnableFactTemplateEditor(bool value) {
-    FEnableTemplates = value;
     FEditTemplates->setVisible(value);
     FEditTemplates->setEnabled(value);
 }
@@ -90,67 +198,152 @@ void TFactsEditDlg::SetEnableTypeEditor(bool value) {
     FEditTypes->setEnabled(value);
 }
 
-QString TFactsEditDlg::LineOf(const IFact& fact) const {
-    if (FOrder == 1) return QString::fromStdString(fact.GetLabel());
-    return QString::fromStdString(fact.GetText() + " (f" + std::to_string(fact.GetFactId()) + ")");
+int32_t TFactsEditDlg::SelectedId() const {
+    const int row = FList->currentRow();
+    return row >= 0 ? static_cast<int32_t>(FList->KeyAt(row)) : -1;
 }
 
-void TFactsEditDlg::AttachHandlers() {
+void TFactsEditDlg::UpdateActions() {
+    const bool current = FEditor.Current() != nullptr;
+    const bool selected = FList->currentRow() >= 0;
+    FNew->setEnabled(!FBasedOn->currentText().isEmpty());
+    FAdd->setEnabled(current);
+    FReplace->setEnabled(current && selected);
+    FDelete->setEnabled(selected);
+    FClear->setEnabled(FList->count() > 0);
+    FPages->setEnabled(current);
+}
+
+void TFactsEditDlg::AttachHandlers(bool attach) {
     TInferenceEngine& e = PrivateEngine();
+    if (!attach) {
+        e.OnAssertion = nullptr;
+        e.OnRetraction = nullptr;
+        e.OnClearFacts = nullptr;
+        return;
+    }
     e.OnAssertion = [this](TInferenceEngine*, IFact* f) {
-        FList->AddLine(LineOf(*f), f->GetFactId());
-        FList->setCurrentRow(FList->count() - 1);
+        FList->AddLine(QString::fromStdString(TFactEditor::LineText(*f, FOrder)), f->GetFactId());
+        FList->setCurrentRow(FList->IndexOfKey(f->GetFactId()));
+        UpdateActions();
     };
     e.OnRetraction = [this](TInferenceEngine*, IFact* f) {
-        FList->DeleteLine(FList->IndexOfKey(f->GetFactId()));
+        const int row = FList->IndexOfKey(f->GetFactId());
+        if (row >= 0) FList->DeleteLine(row);
+        UpdateActions();
     };
-    e.OnClearFacts = [this](TInferenceEngine*) { FList->ClearLines(); };
+    e.OnClearFacts = [this](TInferenceEngine*) {
+        FList->ClearLines();
+        UpdateActions();
+    };
 }
 
-void TFactsEditDlg::Sort(int order) {
+void TFactsEditDlg::Prepare() {
+    if (FPrepared) return;
+    FPrepared = true;
+    TInferenceEngine& e = PrivateEngine();
+    AttachHandlers(true);
+    e.OnNewFactTemplate = [this](TInferenceEngine*, IFactTemplate* t) {
+        FBasedOn->addItem(QString::fromStdString(t->GetName()));
+        FBasedOn->model()->sort(0);
+    };
+    e.OnRemoveFactTemplate = [this](TInferenceEngine*, IFactTemplate* t) {
+        const int at = FBasedOn->findText(QString::fromStdString(t->GetName()));
+        if (at >= 0) FBasedOn->removeItem(at);
+    };
+    FLoading = true;
+    FBasedOn->clear();
+    auto it = e.FactTemplates().Keys();
+    while (it->HasNext())
+        FBasedOn->addItem(QString::fromStdString(it->NextString()));
+    FBasedOn->model()->sort(0);
+    FLoading = false;
+    Sort(FOrder);
+}
+
+void TFactsEditDlg::Sort(TFactOrder order) {
     FOrder = order;
-    const qintptr selected = FList->currentRow() >= 0 ? FList->KeyAt(FList->currentRow()) : -1;
-    FList->setSortingEnabled(false);
+    const int32_t selected = SelectedId();
+    FList->setUpdatesEnabled(false);
     FList->ClearLines();
-    for (const auto& fact : PrivateEngine().Facts().Items())
-        FList->AddLine(LineOf(*fact), fact->GetFactId());
-    if (order != 0) FList->sortItems();
+    for (const TFactLine& line : FEditor.Lines(order))
+        FList->AddLine(QString::fromStdString(line.Text), line.ID);
+    FList->setUpdatesEnabled(true);
     if (selected >= 0) FList->setCurrentRow(FList->IndexOfKey(selected));
+    UpdateActions();
+}
+
+void TFactsEditDlg::ShowCurrent() {
+    const bool wasLoading = FLoading;
+    FLoading = true;
+    const QString name = QString::fromStdString(FEditor.CurrentTemplateName());
+    if (!name.isEmpty()) FBasedOn->setCurrentText(name);
+    const auto& rows = FEditor.Grid();
+    FGrid->setRowCount(static_cast<int>(rows.size()) + 1);
+    FGrid->setItem(0, 0, new QTableWidgetItem("Slot"));
+    FGrid->setItem(0, 1, new QTableWidgetItem("Value"));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        auto* slot = new QTableWidgetItem(QString::fromStdString(rows[i].Slot));
+        slot->setFlags(slot->flags() & ~Qt::ItemIsEditable);
+        FGrid->setItem(static_cast<int>(i) + 1, 0, slot);
+        auto* value = new QTableWidgetItem(QString::fromStdString(rows[i].Value));
+        if (i == 0) value->setFlags(value->flags() & ~Qt::ItemIsEditable);
+        FGrid->setItem(static_cast<int>(i) + 1, 1, value);
+    }
+    FMemo->setPlainText(QString::fromStdString(FEditor.CurrentText()));
+    FLoading = wasLoading;
+    UpdateActions();
+}
+
+void TFactsEditDlg::LineClicked() {
+    const int32_t id = SelectedId();
+    if (id >= 0) FEditor.SelectFact(id);
+    ShowCurrent();
+}
+
+void TFactsEditDlg::NewFact() {
+    if (!FEditor.NewFact(FBasedOn->currentText().toStdString())) return;
+    ShowCurrent();
+    if (FPages->currentIndex() == 0)
+        FGrid->setFocus();
+    else
+        FMemo->setFocus();
+}
+
+bool TFactsEditDlg::Apply() {
+    return Guard([this] {
+        if (FPages->currentIndex() == 1)
+            FEditor.ApplyText(FMemo->toPlainText().toStdString());
+        else
+            FEditor.ApplyGrid();
+    });
 }
 
 void TFactsEditDlg::AddFact() {
-    Guard([this] { PrivateEngine().AssertString(FEditor->toPlainText().toStdString()); });
+    if (!Apply()) return;
+    Guard([this] { FEditor.Add(); });
+    ShowCurrent();
+}
+
+void TFactsEditDlg::ReplaceFact() {
+    const int32_t id = SelectedId();
+    if (id < 0 || !Apply()) return;
+    Guard([&] { FEditor.Replace(id); });
+    ShowCurrent();
 }
 
 void TFactsEditDlg::DeleteFact() {
     const int row = FList->currentRow();
-    if (row < 0) return;
-    TInferenceEngine& e = PrivateEngine();
-    const int32_t at = e.Facts().IndexOfID(static_cast<int32_t>(FList->KeyAt(row)));
-    if (at >= 0) Guard([&] { e.RetractAt(at); });
-    FList->setCurrentRow(std::min(row, FList->count() - 1));
-}
-
-void TFactsEditDlg::ReplaceFact() {
-    if (FList->currentRow() < 0) return;
-    const std::string text = FEditor->toPlainText().toStdString();
-    DeleteFact();
-    Guard([&] { PrivateEngine().AssertString(text); });
+    if (row < 0 || !FDelete->isEnabled()) return;
+    Guard([&] { FEditor.Delete(SelectedId()); });
+    if (FList->count() > 0) FList->setCurrentRow(std::min(row, FList->count() - 1));
+    LineClicked();
 }
 
 bool TFactsEditDlg::ShowModal() {
-    FBasedOn->clear();
-    for (auto& entry : PrivateEngine().FactTemplates())
-        if (auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get()))
-            FBasedOn->addItem(QString::fromStdString(t->GetName()));
-    FBasedOn->model()->sort(0);
-    AttachHandlers();
-    Sort(FOrder);
+    Prepare();
     const bool ok = exec() == QDialog::Accepted;
-    TInferenceEngine& e = PrivateEngine();
-    e.OnAssertion = nullptr;
-    e.OnRetraction = nullptr;
-    e.OnClearFacts = nullptr;
+    AttachHandlers(false);
     return ok;
 }
 

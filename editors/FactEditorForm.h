@@ -1,14 +1,17 @@
-// TFactsEditDlg: the fact editor. Its list follows the private engine's facts; a fact is typed
-// as free text and added (asserted), or the selected fact is replaced or deleted (retracted).
+// TFactsEditDlg: the fact editor. Its list follows the private engine's facts; a fact is built
+// in the slot grid or as free text and added (asserted), or the selected fact is replaced or
+// deleted (retracted). The behaviour lives in TFactEditor.
 #pragma once
 
 #include "editors/EditorFormBase.h"
+#include "editors/logic/FactEditor.h"
 #include "editors/logic/IEDialogs.h"
 
 class QComboBox;
 class QPlainTextEdit;
 class QPushButton;
-class QRadioButton;
+class QTableWidget;
+class QTabWidget;
 
 namespace ie {
 
@@ -18,6 +21,7 @@ class TFactsEditDlg : public TEditorFormBase, public IFactsEditForm {
     Q_OBJECT
 public:
     explicit TFactsEditDlg(QWidget* parent = nullptr);
+    ~TFactsEditDlg() override;
 
     // IFactsEditForm
     TInferenceEngine& FormEngine() override { return PrivateEngine(); }
@@ -26,28 +30,48 @@ public:
     void SetEnableFactTemplateEditor(bool value) override;
     void SetEnableTypeEditor(bool value) override;
 
+    TFactEditor& Editor() noexcept { return FEditor; }
     TGListBox* FactList() const { return FList; }
-    QPlainTextEdit* Editor() const { return FEditor; }
-    // Sort by Index, ID or Template (0, 1, 2).
-    void Sort(int order);
+    QPlainTextEdit* FreeForm() const { return FMemo; }
+    QTableWidget* Grid() const { return FGrid; }
+    QComboBox* BasedOn() const { return FBasedOn; }
+    QTabWidget* Pages() const { return FPages; }
+    QAction* NewAction() const { return FNew; }
+    // Attaches the engine's handlers and fills the lists (what showing the form first does).
+    void Prepare();
+    // Sort by Index, ID or Template.
+    void Sort(TFactOrder order);
+    void NewFact();
     void AddFact();
     void DeleteFact();
     void ReplaceFact();
+    // Applies the grid or the free-form page to the current fact.
+    bool Apply();
 
 private:
-    QString LineOf(const IFact& fact) const;
-    void AttachHandlers();
+    void AttachHandlers(bool attach);
+    void ShowCurrent();
+    void LineClicked();
+    void UpdateActions();
+    int32_t SelectedId() const;
 
+    TFactEditor FEditor;
     TGListBox* FList = nullptr;
-    QPlainTextEdit* FEditor = nullptr;
+    QPlainTextEdit* FMemo = nullptr;
+    QTableWidget* FGrid = nullptr;
+    QTabWidget* FPages = nullptr;
     QComboBox* FBasedOn = nullptr;
-    QPushButton* FAdd = nullptr;
-    QPushButton* FReplace = nullptr;
-    QPushButton* FDelete = nullptr;
+    QAction* FNew = nullptr;
+    QAction* FAdd = nullptr;
+    QAction* FReplace = nullptr;
+    QAction* FDelete = nullptr;
+    QAction* FClear = nullptr;
     QAction* FEditTemplates = nullptr;
     QAction* FEditTypes = nullptr;
-    int FOrder = 0;
-    bool FEnableTemplates = true, FEnableTypes = true;
+    TFactOrder FOrder = foIndex;
+    bool FEnableTypes = true;
+    bool FPrepared = false;
+    bool FLoading = false;
 };
 
 } // namespace ie

@@ -1,33 +1,56 @@
 #include "editors/FactTemplateEditorForm.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStatusBar>
+#include <QShortcut>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "editors/GEdit.h"
+#include "editors/TypeEditorFrame.h"
+#include "editors/logic/EngineTransfer.h"
 #include "engine/IEFacts.h"
 
 namespace ie {
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+const QString OpenFilter = "Inference Engine Fact Templates File (*.iet);;Inference Engine File "
+                           "(*.ie);;CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
+const QString SaveFilter = "Inference Engine Fact Template File (*.iet);;Inference Engine File "
+                           "(*.ie);;CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
+
+} // namespace
 
 TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
-    : TEditorFormBase("Fact Template Editor", 13, parent) {
+    : TEditorFormBase("Fact Template Editor", 13, parent), FEditor(PrivateEngine()) {
     auto* tools = new QToolBar(this);
-    QAction* add = tools->addAction("New");
-    add->setShortcut(QKeySequence("Ctrl+N"));
-    add->setToolTip("New Fact Template");
-    FEditTypes = tools->addAction("Edit Types");
+    QAction* add = MakeAction("New", "Ctrl+N", "New Fact Template", tools);
+    FClear = MakeAction("Clear", "", "Clear Fact Templates", tools);
+    QAction* open = MakeAction("Open", "Ctrl+O", "Open File", tools);
+    QAction* save = MakeAction("Save", "Ctrl+S", "Save File", tools);
+    QAction* saveAs = MakeAction("Save As", "", "Save File", tools);
+    QAction* print = MakeAction("Print", "Ctrl+P", "Print", tools);
+    QAction* setup = MakeAction("Printer Setup", "", "Print Setup", tools);
+    FEditTypes = MakeAction("Types", "", "Edit Types", tools);
     Body()->addWidget(tools);
     auto* row = new QHBoxLayout;
     auto* left = new QVBoxLayout;
+    left->addWidget(new QLabel("Templates", this));
     FTree = new QTreeWidget(this);
     FTree->setHeaderHidden(true);
     FTree->setSortingEnabled(true);
+    FTree->sortByColumn(0, Qt::AscendingOrder);
     left->addWidget(FTree, 1);
     auto* buttons = new QHBoxLayout;
     auto* del = new QPushButton("&Delete", this);
@@ -36,49 +59,128 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     buttons->addWidget(slot);
     left->addLayout(buttons);
     row->addLayout(left, 1);
+
+    auto* right = new QVBoxLayout;
     auto* props = new QFormLayout;
     FName = new TGEdit(this);
     FName->SetFilterChars(
         QString::fromLatin1(NameFilterChars.data(), static_cast<int>(NameFilterChars.size())));
     FName->SetFiltering(efBeep);
-    FComment = new QLineEdit(this);
+    FComment = new QPlainTextEdit(this);
+    FComment->setMaximumHeight(60);
     props->addRow("Na&me", FName);
     props->addRow("&Comment", FComment);
-    row->addLayout(props, 1);
+    right->addLayout(props);
+    FSlotPanel = new QWidget(this);
+    auto* sl = new QFormLayout(FSlotPanel);
+    FSlotName = new TGEdit(FSlotPanel);
+    FSlotName->SetFilterChars(FName->FilterChars());
+    FSlotName->SetFiltering(efBeep);
+    FDefault = new QLineEdit(FSlotPanel);
+    FDynamic = new QCheckBox("Default-Dynamic", FSlotPanel);
+    FMulti = new QCheckBox("MultiSlo&t", FSlotPanel);
+    FMulti->setChecked(true);
+    FFrame = new TIETypeEditorFrame(FSlotPanel);
+    FFrame->SetIE(&PrivateEngine());
+    FFrame->SetAllowTypeChange(true);
+    FFrame->SetEnableNonImplicitEditing(false);
+    sl->addRow("Sl&ot Name", FSlotName);
+    sl->addRow("&Default", FDefault);
+    sl->addRow(FDynamic);
+    sl->addRow(FMulti);
+    sl->addRow(FFrame);
+    FSlotPanel->setVisible(false);
+    right->addWidget(FSlotPanel, 1);
+    row->addLayout(right, 2);
     Body()->addLayout(row, 1);
-    resize(700, 450);
+    resize(900, 600);
 
     connect(add, &QAction::triggered, this, [this] { NewTemplate(); });
     connect(slot, &QPushButton::clicked, this, [this] { NewSlot(); });
     connect(del, &QPushButton::clicked, this, [this] { DeleteSelected(); });
-    connect(FTree, &QTreeWidget::currentItemChanged, this, [this] {
-        FLoading = true;
-        TRefPtr<IFactTemplate> t = CurrentTemplate();
-        FName->setText(t ? QString::fromStdString(t->GetName()) : QString());
-        FComment->setText(t ? QString::fromStdString(t->GetComment()) : QString());
-        FLoading = false;
+    for (int key : {Qt::Key_Delete, Qt::Key_Backspace}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), FTree);
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] { DeleteSelected(); });
+    }
+    connect(FClear, &QAction::triggered, this, [this] {
+        Guard([this] { PrivateEngine().FactTemplates().Clear(); });
+        Rebuild();
     });
-    connect(FName, &QLineEdit::textEdited, this, [this](const QString& text) {
+    connect(FTree, &QTreeWidget::currentItemChanged, this, [this] {
+        if (!FLoading) Selected();
+    });
+    connect(FName, &QLineEdit::textEdited, this, [this](const QString& t) { Rename(t); });
+    connect(FComment, &QPlainTextEdit::textChanged, this, [this] {
         TRefPtr<IFactTemplate> t = CurrentTemplate();
         if (FLoading || !t) return;
-        const std::string name = text.toStdString();
-        if (name.empty()) {
-            StatusBar()->showMessage("Please fill in a name");
-        } else if (name != t->GetName() && PrivateEngine().FactTemplates().Find(name)) {
-            StatusBar()->showMessage("Duplicate name found");
-        } else if (Guard([&] { t->SetName(name); })) {
-            StatusBar()->clearMessage();
-            Rebuild();
-        }
+        t->SetComment(FComment->toPlainText().toStdString());
+        InfoPanel()->clear();
     });
-    connect(FComment, &QLineEdit::textEdited, this, [this](const QString& text) {
-        if (TRefPtr<IFactTemplate> t = CurrentTemplate(); t && !FLoading)
-            t->SetComment(text.toStdString());
+    connect(FSlotName, &QLineEdit::editingFinished, this, [this] {
+        if (!FLoading) ApplySlot();
+    });
+    connect(FDefault, &QLineEdit::editingFinished, this, [this] {
+        if (!FLoading) ApplySlot();
+    });
+    connect(FMulti, &QCheckBox::clicked, this, [this] {
+        if (!FLoading) ApplySlot();
+    });
+    connect(FDynamic, &QCheckBox::toggled, this, [this](bool on) { FMulti->setEnabled(!on); });
+    connect(FFrame, &TIETypeEditorFrame::Changed, this, [this] {
+        if (!FLoading) ApplySlot();
+    });
+    TInferenceEngine& e = PrivateEngine();
+    auto refresh = [this](auto&&...) { FFrame->RefreshNames(); };
+    e.OnAddDefinedType = refresh;
+    e.OnRemoveDefinedType = refresh;
+    e.OnClearDefinedTypes = refresh;
+    connect(open, &QAction::triggered, this, [this] {
+        const QString name = AskOpenFile("Load Fact Template File...", OpenFilter);
+        if (name.isEmpty()) return;
+        Guard([&] { LoadTemplatesFile(PrivateEngine(), name.toStdString()); });
+        Rebuild();
+    });
+    auto saveTo = [this](bool ask) {
+        QString name = FileName;
+        if (ask || name.isEmpty())
+            name = AskSaveFile("Save Fact Templates to file...", SaveFilter, "iet");
+        if (!name.isEmpty())
+            Guard([&] { SaveTextFile(name.toStdString(), TemplatesText(PrivateEngine())); });
+    };
+    connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
+    connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
+    connect(print, &QAction::triggered, this, [this] {
+        std::vector<std::string> lines;
+        const std::string text = TemplatesText(PrivateEngine());
+        size_t start = 0;
+        for (size_t i = 0; i <= text.size(); ++i)
+            if (i == text.size() || text[i] == '\n') {
+                std::string line = text.substr(start, i - start);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (i < text.size() || !line.empty()) lines.push_back(line);
+                start = i + 1;
+            }
+        PrintLinesDialog("Fact Templates", lines);
+    });
+    connect(setup, &QAction::triggered, this, [this] { PrinterSetup(); });
+    connect(FEditTypes, &QAction::triggered, this, [this] {
+        TDefinedTypesDialog dialog(nullptr);
+        dialog.SetCaption("Edit Defined Types");
+        dialog.SetEngine(&PrivateEngine());
+        Guard([&] { dialog.Execute(); });
     });
 }
 
+TFactTemplatesEditDlg::~TFactTemplatesEditDlg() {
+    TInferenceEngine& e = PrivateEngine();
+    e.OnAddDefinedType = nullptr;
+    e.OnRemoveDefinedType = nullptr;
+    e.OnClearDefinedTypes = nullptr;
+}
+
 void TFactTemplatesEditDlg::SetCaption(const std::string& caption) {
-    setWindowTitle(QString::fromStdString(caption));
+    setWindowTitle(Q(caption));
 }
 
 void TFactTemplatesEditDlg::SetEnableTypeEditor(bool value) {
@@ -86,50 +188,121 @@ void TFactTemplatesEditDlg::SetEnableTypeEditor(bool value) {
     FEditTypes->setEnabled(value);
 }
 
-std::string TFactTemplatesEditDlg::NewTemplateName(TInferenceEngine& engine) {
-    for (int32_t n = engine.FactTemplates().Count();; ++n) {
-        std::string name = "FactTemplateName" + std::to_string(n);
-        if (!engine.FactTemplates().Find(name)) return name;
-    }
-}
-
-std::string TFactTemplatesEditDlg::NewSlotName(const IFactTemplate& factTemplate) {
-    for (int32_t n = factTemplate.SlotCount();; ++n) {
-        std::string name = "SlotName" + std::to_string(n);
-        if (!factTemplate.HasSlot(name)) return name;
-    }
-}
-
 TRefPtr<IFactTemplate> TFactTemplatesEditDlg::CurrentTemplate() {
     QTreeWidgetItem* item = FTree->currentItem();
     while (item && item->parent())
         item = item->parent();
-    return item ? PrivateEngine().FactTemplates().Find(item->text(0).toStdString()) : nullptr;
+    return item ? PrivateEngine().FactTemplates().Find(
+                      item->data(0, Qt::UserRole).toString().toStdString())
+                : nullptr;
 }
 
 void TFactTemplatesEditDlg::Rebuild() {
-    const QString selected = FTree->currentItem() ? FTree->currentItem()->text(0) : QString();
+    TRefPtr<IFactTemplate> current = CurrentTemplate();
+    const std::string name = current ? current->GetName() : std::string();
+    const std::string slot = FSlot;
+    FLoading = true;
     FTree->clear();
-    for (auto& entry : PrivateEngine().FactTemplates()) {
-        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+    auto it = PrivateEngine().FactTemplates().Keys();
+    while (it->HasNext()) {
+        TRefPtr<IFactTemplate> t = PrivateEngine().FactTemplates().Find(it->NextString());
         if (!t || t->GetImplied()) continue;
-        auto* item = new QTreeWidgetItem(FTree, {QString::fromStdString(t->GetName())});
-        for (int32_t i = 0; i < t->SlotCount(); ++i)
-            new QTreeWidgetItem(item, {QString::fromStdString(t->SlotAt(i)->GetName())});
-        if (item->text(0) == selected) FTree->setCurrentItem(item);
+        auto* item = new QTreeWidgetItem(FTree, {Q(t->GetName())});
+        item->setData(0, Qt::UserRole, Q(t->GetName()));
+        for (int32_t i = 0; i < t->SlotCount(); ++i) {
+            auto* s = new QTreeWidgetItem(item, {Q(t->SlotAt(i)->GetName())});
+            s->setData(0, Qt::UserRole, Q(t->SlotAt(i)->GetName()));
+        }
     }
+    FLoading = false;
+    FSlot.clear();
+    if (!name.empty())
+        SelectItem(name, slot);
+    else
+        Selected();
+}
+
+void TFactTemplatesEditDlg::SelectItem(const std::string& templateName,
+                                       const std::string& slotName) {
+    for (int i = 0; i < FTree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* t = FTree->topLevelItem(i);
+        if (t->data(0, Qt::UserRole).toString().toStdString() != templateName) continue;
+        QTreeWidgetItem* target = t;
+        for (int j = 0; j < t->childCount(); ++j)
+            if (!slotName.empty() &&
+                t->child(j)->data(0, Qt::UserRole).toString().toStdString() == slotName)
+                target = t->child(j);
+        FTree->setCurrentItem(target);
+        Selected();
+        return;
+    }
+    Selected();
+}
+
+void TFactTemplatesEditDlg::Selected() {
+    FLoading = true;
+    QTreeWidgetItem* item = FTree->currentItem();
+    TRefPtr<IFactTemplate> t = CurrentTemplate();
+    const int level = !item ? -1 : (!item->parent() ? 0 : (!item->parent()->parent() ? 1 : 2));
+    QTreeWidgetItem* slotItem = level == 2 ? item->parent() : (level == 1 ? item : nullptr);
+    FSlot = slotItem ? slotItem->data(0, Qt::UserRole).toString().toStdString() : std::string();
+    FName->setEnabled(item != nullptr);
+    FComment->setEnabled(item != nullptr);
+    FClear->setEnabled(PrivateEngine().FactTemplates().Count() > 0);
+    FName->setText(t ? Q(t->GetName()) : QString());
+    FComment->setPlainText(t ? Q(t->GetComment()) : QString());
+    TRefPtr<IFactSlot> slot = t && !FSlot.empty() ? t->SlotByName(FSlot) : nullptr;
+    if (slot) {
+        FSlotPanel->setVisible(true);
+        FSlotName->setText(Q(slot->GetName()));
+        FDefault->setText(Q(FEditor.DefaultText(*slot)));
+        FDynamic->setChecked(TFactTemplateEditor::DefaultDynamicChecked(*slot));
+        FMulti->setChecked(TFactTemplateEditor::MultiSlotChecked(*slot));
+        FFrame->ShowSlotType(*slot);
+        FSlotName->setFocus();
+    } else {
+        FSlotPanel->setVisible(false);
+        FName->setFocus();
+    }
+    FLoading = false;
+}
+
+void TFactTemplatesEditDlg::Rename(const QString& text) {
+    TRefPtr<IFactTemplate> t = CurrentTemplate();
+    if (FLoading || !t) return;
+    QTreeWidgetItem* item = FTree->currentItem();
+    while (item && item->parent())
+        item = item->parent();
+    if (item) item->setText(0, text);
+    std::string complaint;
+    if (!Guard([&] { complaint = FEditor.Rename(*t, text.toStdString()); })) return;
+    InfoPanel()->setText(Q(complaint));
+    if (item) {
+        item->setBackground(0, complaint.empty() ? QBrush() : QBrush(Qt::red));
+        if (complaint.empty()) item->setData(0, Qt::UserRole, Q(t->GetName()));
+    }
+}
+
+bool TFactTemplatesEditDlg::ApplySlot() {
+    TRefPtr<IFactTemplate> t = CurrentTemplate();
+    if (!t || FSlot.empty()) return false;
+    TSlotEdit edit{FSlotName->text().toStdString(), FDefault->text().toStdString(),
+                   FMulti->isChecked(), FDynamic->isChecked(), FFrame->CType()};
+    TRefPtr<IFactSlot> slot;
+    if (!Guard([&] { slot = FEditor.ApplySlot(*t, FSlot, edit); })) return false;
+    InfoPanel()->clear();
+    if (edit.Name.empty() || !slot) return true;
+    FSlot = slot->GetName();
+    Rebuild();
+    return true;
 }
 
 void TFactTemplatesEditDlg::NewTemplate() {
     Guard([this] {
-        TInferenceEngine& e = PrivateEngine();
-        const std::string name = NewTemplateName(e);
-        auto t = TFactTemplate::CreateNamed(&e, name);
-        t->SetComment("Comment");
-        e.FactTemplates().PutTemplate(name, t);
+        TRefPtr<IFactTemplate> t = FEditor.NewTemplate();
+        FSlot.clear();
         Rebuild();
-        const auto found = FTree->findItems(QString::fromStdString(name), Qt::MatchExactly);
-        if (!found.isEmpty()) FTree->setCurrentItem(found.front());
+        SelectItem(t->GetName());
     });
 }
 
@@ -137,8 +310,10 @@ void TFactTemplatesEditDlg::NewSlot() {
     TRefPtr<IFactTemplate> t = CurrentTemplate();
     if (!t) return;
     Guard([&] {
-        t->AddSlot(NewSlotName(*t), nullptr);
+        TRefPtr<IFactSlot> slot = FEditor.NewSlot(*t);
+        FSlot = slot->GetName();
         Rebuild();
+        SelectItem(t->GetName(), slot->GetName());
     });
 }
 
@@ -146,13 +321,21 @@ void TFactTemplatesEditDlg::DeleteSelected() {
     QTreeWidgetItem* item = FTree->currentItem();
     TRefPtr<IFactTemplate> t = CurrentTemplate();
     if (!item || !t) return;
-    StatusBar()->clearMessage();
+    InfoPanel()->clear();
     Guard([&] {
-        if (item->parent())
-            t->DeleteSlot(item->text(0).toStdString());
-        else
-            PrivateEngine().FactTemplates().RemoveTemplate(t->GetName());
-        Rebuild();
+        if (!FSlot.empty()) {
+            FEditor.DeleteSlot(*t, FSlot);
+            FSlot.clear();
+            Rebuild();
+            SelectItem(t->GetName());
+        } else {
+            const int at = FTree->indexOfTopLevelItem(item);
+            FEditor.DeleteTemplate(t->GetName());
+            FTree->setCurrentItem(nullptr);
+            Rebuild();
+            if (FTree->topLevelItemCount() > 0)
+                FTree->setCurrentItem(FTree->topLevelItem(std::max(0, at - 1)));
+        }
     });
 }
 

@@ -1,44 +1,71 @@
 // TFactTemplatesEditDlg: the fact template editor: a tree of the private engine's templates with
-// their slots, new templates and slots, deleting, and the template's name and comment.
+// their slots, new templates and slots, deleting, the template's name and comment, and the slot
+// panel (name, default, multislot and default-dynamic flags, type frame). The behaviour lives in
+// TFactTemplateEditor.
 #pragma once
 
 #include "editors/EditorFormBase.h"
+#include "editors/logic/FactTemplateEditor.h"
 #include "editors/logic/IEDialogs.h"
 
 class QTreeWidget;
+class QTreeWidgetItem;
 class QLineEdit;
+class QCheckBox;
+class QPlainTextEdit;
 
 namespace ie {
 
 class TGEdit;
+class TIETypeEditorFrame;
 
 class TFactTemplatesEditDlg : public TEditorFormBase, public IFactTemplatesEditForm {
     Q_OBJECT
 public:
     explicit TFactTemplatesEditDlg(QWidget* parent = nullptr);
+    ~TFactTemplatesEditDlg() override;
 
     TInferenceEngine& FormEngine() override { return PrivateEngine(); }
     void SetCaption(const std::string& caption) override;
     bool ShowModal() override;
     void SetEnableTypeEditor(bool value) override;
 
+    TFactTemplateEditor& Editor() noexcept { return FEditor; }
     QTreeWidget* Tree() const { return FTree; }
-    // "FactTemplateName" followed by the first free number from the template count on.
-    static std::string NewTemplateName(TInferenceEngine& engine);
-    // "SlotName" followed by the first free number from the slot count on.
-    static std::string NewSlotName(const IFactTemplate& factTemplate);
+    TGEdit* NameEdit() const { return FName; }
+    QWidget* SlotPanel() const { return FSlotPanel; }
+    TGEdit* SlotNameEdit() const { return FSlotName; }
+    QLineEdit* DefaultEdit() const { return FDefault; }
+    QCheckBox* MultiSlotCheck() const { return FMulti; }
+    QCheckBox* DynamicCheck() const { return FDynamic; }
+    TIETypeEditorFrame* Frame() const { return FFrame; }
     void NewTemplate();
     void NewSlot();
     void DeleteSelected();
     void Rebuild();
+    // Applies the slot panel to the current slot.
+    bool ApplySlot();
+    // Selects the item of a template (and of one of its slots).
+    void SelectItem(const std::string& templateName, const std::string& slotName = {});
 
 private:
     TRefPtr<IFactTemplate> CurrentTemplate();
+    void Selected();
+    void Rename(const QString& text);
 
+    TFactTemplateEditor FEditor;
     QTreeWidget* FTree = nullptr;
     TGEdit* FName = nullptr;
-    QLineEdit* FComment = nullptr;
+    QPlainTextEdit* FComment = nullptr;
+    QWidget* FSlotPanel = nullptr;
+    TGEdit* FSlotName = nullptr;
+    QLineEdit* FDefault = nullptr;
+    QCheckBox* FMulti = nullptr;
+    QCheckBox* FDynamic = nullptr;
+    TIETypeEditorFrame* FFrame = nullptr;
     QAction* FEditTypes = nullptr;
+    QAction* FClear = nullptr;
+    std::string FSlot;
     bool FLoading = false;
 };
 

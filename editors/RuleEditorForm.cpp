@@ -4,28 +4,86 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTabWidget>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "editors/GEdit.h"
-#include "engine/IEParser.h"
+#include "editors/GListBox.h"
+#include "editors/logic/EngineReading.h"
+#include "editors/logic/EngineTransfer.h"
+#include "engine/IEFacts.h"
 #include "engine/IERule.h"
 
 namespace ie {
+namespace {
 
-TRulesEditDlg::TRulesEditDlg(QWidget* parent) : TEditorFormBase("Rule Editor", 12, parent) {
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+const QString RulesFilter = "Inference Engine Rules File (*.ier);;Inference Engine File (*.ie);;"
+                            "CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
+
+} // namespace
+
+TRulesEditDlg::TRulesEditDlg(QWidget* parent)
+    : TEditorFormBase("Rule Editor", 12, parent), FEditor(PrivateEngine()) {
     auto* tools = new QToolBar(this);
-    FEditTemplates = tools->addAction("Edit Fact Templates...");
-    FEditTypes = tools->addAction("Edit Defined Types...");
+    FTools = tools;
+    QAction* newRule = MakeAction("New", "Ctrl+N", "New Rule", tools);
+    FAdd = MakeAction("Add", "Ctrl+A", "Add Rule", tools);
+    FReplace = MakeAction("Replace", "Ctrl+R", "Replace Rule", tools);
+    FDelete = MakeAction("Delete", "Ctrl+D", "Delete", tools);
+    FClear = MakeAction("Clear", "", "Clear Rules", tools);
+    QAction* open = MakeAction("Open", "Ctrl+O", "Open File", tools);
+    QAction* save = MakeAction("Save", "Ctrl+S", "Save File", tools);
+    QAction* saveAs = MakeAction("Save As", "", "Save File", tools);
+    QAction* print = MakeAction("Print", "Ctrl+P", "Print", tools);
+    QAction* setup = MakeAction("Printer Setup", "", "Print Setup", tools);
+    FEditTemplates = MakeAction("Fact Templates", "", "Edit Fact Templates...", tools);
+    FEditTypes = MakeAction("Types", "", "Edit Defined Types...", tools);
+    QAction* expand = MakeAction("&Expand All", "", "Expand All", tools);
+    QAction* collapse = MakeAction("&Collapse All", "", "Collapse All", tools);
     Body()->addWidget(tools);
+
     auto* row = new QHBoxLayout;
-    FTree = new QTreeWidget(this);
+    FLeft = new QWidget(this);
+    auto* left = new QVBoxLayout(FLeft);
+    left->addWidget(new QLabel("&Rules", FLeft));
+    FTree = new QTreeWidget(FLeft);
     FTree->setHeaderHidden(true);
     FTree->setSortingEnabled(true);
-    row->addWidget(FTree, 1);
+    FTree->sortByColumn(0, Qt::AscendingOrder);
+    left->addWidget(FTree, 1);
+    row->addWidget(FLeft, 1);
+
+    auto* middle = new QVBoxLayout;
+    auto* display = new QTabWidget(this);
+    FTemplates = new QTreeWidget(this);
+    FTemplates->setHeaderHidden(true);
+    display->addTab(FTemplates, "Fact &Templates");
+    auto* fpage = new QWidget;
+    auto* fl = new QVBoxLayout(fpage);
+    FSearch = new QLineEdit(fpage);
+    FFunctions = new QListWidget(fpage);
+    FDescription = new QPlainTextEdit(fpage);
+    FDescription->setReadOnly(true);
+    fl->addWidget(FSearch);
+    fl->addWidget(FFunctions, 1);
+    fl->addWidget(FDescription);
+    display->addTab(fpage, "F&unctions");
+    middle->addWidget(display, 1);
+    row->addLayout(middle, 1);
+
     auto* right = new QVBoxLayout;
     auto* fields = new QFormLayout;
     FName = new TGEdit(this);
@@ -33,43 +91,193 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent) : TEditorFormBase("Rule Editor", 1
         QString::fromLatin1(NameFilterChars.data(), static_cast<int>(NameFilterChars.size())));
     FName->SetFiltering(efBeep);
     FComment = new TGEdit(this);
-    static_cast<TGEdit*>(FComment)->SetFilterChars("'\"");
-    static_cast<TGEdit*>(FComment)->SetFiltering(efBeep);
+    FComment->SetFilterChars("'\"");
+    FComment->SetFiltering(efBeep);
     FSalience = new QLineEdit("0", this);
+    FSalience->setInputMask("#9999;_");
+    FSalience->setText("0");
     FSalience->setMaxLength(5);
     FOneShot = new QCheckBox("&One Shot", this);
+    FVariables = new QCheckBox("&Variables?", this);
+    auto* clearRule = new QPushButton("C&lear", this);
     fields->addRow("&Name", FName);
     fields->addRow("&Comment", FComment);
     fields->addRow("&Salience", FSalience);
-    fields->addRow(FOneShot);
+    auto* checks = new QHBoxLayout;
+    checks->addWidget(FOneShot);
+    checks->addWidget(FVariables);
+    checks->addWidget(clearRule);
+    fields->addRow(checks);
     right->addLayout(fields);
-    FIf = new QPlainTextEdit(this);
-    FThen = new QPlainTextEdit(this);
-    right->addWidget(FIf, 1);
-    right->addWidget(FThen, 1);
+    FPages = new QTabWidget(this);
+    auto* epage = new QWidget;
+    auto* el = new QVBoxLayout(epage);
+    el->addWidget(new QLabel("&IF", epage));
+    FIf = new TGListBox(epage);
+    FIf->SetHorizontalScrollBar(true);
+    el->addWidget(FIf, 1);
+    el->addWidget(new QLabel("T&HEN", epage));
+    FThen = new TGListBox(epage);
+    FThen->SetHorizontalScrollBar(true);
+    el->addWidget(FThen, 1);
+    FEdit = new QLineEdit(epage);
+    FEdit->setVisible(false);
+    el->addWidget(FEdit);
+    FPages->addTab(epage, "&Editor");
+    auto* mpage = new QWidget;
+    auto* ml = new QVBoxLayout(mpage);
+    FIfMemo = new QPlainTextEdit(mpage);
+    FThenMemo = new QPlainTextEdit(mpage);
+    ml->addWidget(FIfMemo, 1);
+    ml->addWidget(new QLabel("=>", mpage));
+    ml->addWidget(FThenMemo, 1);
+    FPages->addTab(mpage, "&Free Form");
+    right->addWidget(FPages, 1);
     row->addLayout(right, 2);
     Body()->addLayout(row, 1);
-    resize(800, 500);
-    connect(FTree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        while (item && item->parent())
-            item = item->parent();
-        if (!item) return;
-        const std::string name = item->text(0).toStdString().substr(0, item->text(0).indexOf("  "));
-        ShowRule(PrivateEngine().Rules().Find(name));
+    resize(1000, 600);
+
+    connect(newRule, &QAction::triggered, this, [this] {
+        FEditor.Edit(nullptr);
+        ShowEdited();
+        FName->setFocus();
     });
+    connect(clearRule, &QPushButton::clicked, newRule, &QAction::trigger);
+    connect(FAdd, &QAction::triggered, this, [this] { AddRule(); });
+    connect(FReplace, &QAction::triggered, this, [this] { ReplaceRule(); });
+    connect(FDelete, &QAction::triggered, this, [this] { DeleteRule(); });
+    connect(FClear, &QAction::triggered, this, [this] {
+        FTree->setCurrentItem(nullptr);
+        Guard([this] { PrivateEngine().Rules().Clear(); });
+        Rebuild();
+    });
+    for (int key : {Qt::Key_Delete, Qt::Key_Backspace}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), FTree);
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] { DeleteRule(); });
+        for (TRuleSide side : {rsIf, rsThen}) {
+            auto* s = new QShortcut(QKeySequence(key), Lines(side));
+            s->setContext(Qt::WidgetShortcut);
+            connect(s, &QShortcut::activated, this, [this, side] {
+                FieldsToEditor();
+                FEditor.Lines.DeleteLine(side, Lines(side)->currentRow());
+                ShowLines();
+            });
+        }
+    }
+    connect(expand, &QAction::triggered, this,
+            [this] { (FTemplates->hasFocus() ? FTemplates : FTree)->expandAll(); });
+    connect(collapse, &QAction::triggered, this,
+            [this] { (FTemplates->hasFocus() ? FTemplates : FTree)->collapseAll(); });
+    connect(FTree, &QTreeWidget::currentItemChanged, this, [this] {
+        if (FLoading) return;
+        const std::string name = SelectedRuleName();
+        FDelete->setEnabled(!name.empty());
+        if (TRule* rule = PrivateEngine().Rules().Find(name)) {
+            Guard([&] { FEditor.Edit(rule); });
+            ShowEdited();
+        }
+        FReplace->setEnabled(!name.empty() && FEditor.Edited());
+    });
+    connect(FIf, &QListWidget::itemClicked, this, [this] { ChooseLine(rsIf, FIf->currentRow()); });
+    connect(FThen, &QListWidget::itemClicked, this,
+            [this] { ChooseLine(rsThen, FThen->currentRow()); });
+    connect(FEdit, &QLineEdit::textEdited, this, [this](const QString& t) { TypeLine(t); });
+    connect(FPages, &QTabWidget::currentChanged, this, [this](int page) {
+        if (page == 1) {
+            FieldsToEditor();
+            FIfMemo->setPlainText(Q(FEditor.Lines.Text(rsIf)));
+            FThenMemo->setPlainText(Q(FEditor.Lines.Text(rsThen)));
+        } else {
+            FEditor.Lines.SetText(rsIf, FIfMemo->toPlainText().toStdString());
+            FEditor.Lines.SetText(rsThen, FThenMemo->toPlainText().toStdString());
+            ShowLines();
+        }
+    });
+    connect(FFunctions, &QListWidget::currentTextChanged, this, [this](const QString& name) {
+        if (name.isEmpty()) return;
+        if (auto fn = PrivateEngine().UserFunctions().Find(name.toStdString()))
+            FDescription->setPlainText(Q(TRuleEditor::FunctionDescription(*fn)));
+    });
+    connect(FFunctions, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        if (!FEdit->isVisible()) return;
+        Guard([&] {
+            auto fn = FEditor.FindFunction(item->text().toStdString());
+            FEdit->insert(Q(TRuleEditor::FunctionCallText(*fn)));
+            TypeLine(FEdit->text());
+        });
+    });
+    connect(FSearch, &QLineEdit::textEdited, this, [this](const QString& t) {
+        const int32_t at = TRuleEditor::SearchFunction(FFunctionNames, t.toStdString());
+        if (at >= 0) FFunctions->setCurrentRow(at);
+    });
+    connect(FSearch, &QLineEdit::returnPressed, this, [this] {
+        if (FFunctions->currentItem()) FSearch->setText(FFunctions->currentItem()->text());
+    });
+    connect(FTemplates, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        // What dropping the item on the IF side gives, typed into the IF list.
+        QTreeWidgetItem* top = item->parent() ? item->parent() : item;
+        TRefPtr<IFactTemplate> t = PrivateEngine().FactTemplates().Find(top->text(0).toStdString());
+        if (!t) return;
+        FieldsToEditor();
+        std::string text;
+        if (item->parent())
+            if (auto slot = t->SlotByName(item->text(0).toStdString()))
+                text = FEditor.SlotPatternText(*t, *slot, FVariables->isChecked());
+        if (text.empty()) text = FEditor.TemplatePatternText(*t, FVariables->isChecked());
+        FEditor.Lines.InsertLine(rsIf, -1, text);
+        ShowLines();
+    });
+    connect(open, &QAction::triggered, this, [this] {
+        const QString name = AskOpenFile("Load Rules File...", RulesFilter);
+        if (name.isEmpty()) return;
+        Guard([&] { LoadRulesFile(PrivateEngine(), name.toStdString()); });
+        Rebuild();
+    });
+    auto saveTo = [this](bool ask) {
+        QString name = FileName;
+        if (ask || name.isEmpty()) name = AskSaveFile("Save Rules to file...", RulesFilter, "ier");
+        if (!name.isEmpty())
+            Guard([&] { SaveTextFile(name.toStdString(), RulesText(PrivateEngine())); });
+    };
+    connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
+    connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
+    connect(print, &QAction::triggered, this,
+            [this] { PrintLinesDialog("Rules", SplitLines(RulesText(PrivateEngine()))); });
+    connect(setup, &QAction::triggered, this, [this] { PrinterSetup(); });
+    connect(FEditTemplates, &QAction::triggered, this, [this] {
+        TFactTemplatesDialog dialog(nullptr);
+        dialog.SetCaption("Edit Fact Templates");
+        dialog.SetEngine(&PrivateEngine());
+        dialog.EnableTypeEditor = FEnableTypes;
+        bool ok = false;
+        Guard([&] { ok = dialog.Execute(); });
+        if (ok) FillTemplates();
+    });
+    connect(FEditTypes, &QAction::triggered, this, [this] {
+        TDefinedTypesDialog dialog(nullptr);
+        dialog.SetCaption("Edit Defined Types");
+        dialog.SetEngine(&PrivateEngine());
+        Guard([&] { dialog.Execute(); });
+    });
+    ShowEdited();
 }
 
 TRulesEditDlg::~TRulesEditDlg() {
-    if (FEdited) FEdited->Free();
+    TInferenceEngine& e = PrivateEngine();
+    e.OnAddRule = nullptr;
+    e.OnRemoveRule = nullptr;
+    e.OnNewFactTemplate = nullptr;
 }
 
 void TRulesEditDlg::SetCaption(const std::string& caption) {
-    setWindowTitle(QString::fromStdString(caption));
+    setWindowTitle(Q(caption));
 }
 
 void TRulesEditDlg::SetMultiEdit(bool value) {
     FMultiEdit = value;
-    FTree->setVisible(value);
+    FLeft->setVisible(value);
+    FTools->setVisible(value);
     setWhatsThis(QString::number(value ? 12 : 14));
 }
 
@@ -79,66 +287,169 @@ void TRulesEditDlg::SetEnableFactTemplateEditor(bool value) {
 }
 
 void TRulesEditDlg::SetEnableTypeEditor(bool value) {
+    FEnableTypes = value;
     FEditTypes->setVisible(value);
     FEditTypes->setEnabled(value);
 }
 
 void TRulesEditDlg::SetRule(TRule* rule) {
-    if (FEdited) FEdited->Free();
-    FEdited = nullptr;
-    if (!rule) return;
-    FEdited = new TRule(nullptr, &PrivateEngine());
-    FEdited->Assign(rule);
+    Guard([&] { FEditor.Edit(rule); });
+    ShowEdited();
 }
 
 TRule* TRulesEditDlg::EditedRule() {
-    return FEdited;
+    return FEditor.Edited();
 }
 
-std::string TRulesEditDlg::RuleRootText(const TRule& rule) {
-    if (rule.Comment().empty()) return rule.RuleName();
-    return rule.RuleName() + "  \"" + rule.Comment() + "\"";
+std::string TRulesEditDlg::SelectedRuleName() const {
+    QTreeWidgetItem* item = FTree->currentItem();
+    while (item && item->parent())
+        item = item->parent();
+    return item ? TRuleEditor::NameOfRootText(item->text(0).toStdString()) : std::string();
+}
+
+void TRulesEditDlg::SelectRule(const std::string& name) {
+    for (int i = 0; i < FTree->topLevelItemCount(); ++i)
+        if (TRuleEditor::NameOfRootText(FTree->topLevelItem(i)->text(0).toStdString()) == name) {
+            FTree->setCurrentItem(FTree->topLevelItem(i));
+            return;
+        }
 }
 
 void TRulesEditDlg::Rebuild() {
+    FLoading = true;
     FTree->clear();
     auto it = PrivateEngine().Rules().Keys();
     while (it->HasNext()) {
         TRule* rule = PrivateEngine().Rules().Find(it->NextString());
-        if (rule) new QTreeWidgetItem(FTree, {QString::fromStdString(RuleRootText(*rule))});
+        if (!rule) continue;
+        auto* item = new QTreeWidgetItem(FTree, {Q(TRuleEditor::RootText(*rule))});
+        for (const std::string& line : FEditor.ChildLines(*rule))
+            new QTreeWidgetItem(item, {Q(line)});
+    }
+    FLoading = false;
+    FClear->setEnabled(PrivateEngine().Rules().Count() > 0);
+}
+
+void TRulesEditDlg::FillTemplates() {
+    FTemplates->clear();
+    auto it = PrivateEngine().FactTemplates().Keys();
+    while (it->HasNext()) {
+        TRefPtr<IFactTemplate> t = PrivateEngine().FactTemplates().Find(it->NextString());
+        if (!t) continue;
+        auto* item = new QTreeWidgetItem(FTemplates, {Q(t->GetName())});
+        if (!t->GetImplied())
+            for (int32_t i = 0; i < t->SlotCount(); ++i)
+                new QTreeWidgetItem(item, {Q(t->SlotAt(i)->GetName())});
+    }
+    FTemplates->sortItems(0, Qt::AscendingOrder);
+}
+
+void TRulesEditDlg::Prepare() {
+    if (FPrepared) return;
+    FPrepared = true;
+    TInferenceEngine& e = PrivateEngine();
+    if (FMultiEdit) Rebuild();
+    e.OnAddRule = [this](TInferenceEngine*, TRule*) { Rebuild(); };
+    e.OnRemoveRule = [this](TInferenceEngine*, TRule*) { Rebuild(); };
+    e.OnNewFactTemplate = [this](TInferenceEngine*, IFactTemplate*) { FillTemplates(); };
+    FillTemplates();
+    FFunctionNames = FEditor.FunctionNames();
+    FFunctions->clear();
+    for (const std::string& name : FFunctionNames)
+        FFunctions->addItem(Q(name));
+    if (FMultiEdit && FTree->topLevelItemCount() > 0) FTree->setCurrentItem(FTree->topLevelItem(0));
+}
+
+void TRulesEditDlg::ShowLines() {
+    for (TRuleSide side : {rsIf, rsThen}) {
+        TGListBox* list = Lines(side);
+        list->ClearLines();
+        for (const std::string& line : FEditor.Lines[side])
+            list->AddLine(Q(line));
+    }
+    FEdit->setVisible(false);
+}
+
+void TRulesEditDlg::ShowEdited() {
+    FLoading = true;
+    FName->setText(Q(FEditor.Name));
+    FComment->setText(Q(FEditor.Comment));
+    FSalience->setText(Q(FEditor.SalienceText));
+    FOneShot->setChecked(FEditor.OneShot);
+    ShowLines();
+    if (FPages->currentIndex() == 1) {
+        FIfMemo->setPlainText(Q(FEditor.Lines.Text(rsIf)));
+        FThenMemo->setPlainText(Q(FEditor.Lines.Text(rsThen)));
+    }
+    FLoading = false;
+}
+
+void TRulesEditDlg::FieldsToEditor() {
+    FEditor.Name = FName->text().toStdString();
+    FEditor.Comment = FComment->text().toStdString();
+    FEditor.SalienceText = FSalience->text().toStdString();
+    FEditor.OneShot = FOneShot->isChecked();
+    if (FPages->currentIndex() == 1) {
+        FEditor.Lines.SetText(rsIf, FIfMemo->toPlainText().toStdString());
+        FEditor.Lines.SetText(rsThen, FThenMemo->toPlainText().toStdString());
     }
 }
 
-void TRulesEditDlg::ShowRule(TRule* rule) {
-    if (!rule) return;
-    FName->setText(QString::fromStdString(rule->RuleName()));
-    FComment->setText(QString::fromStdString(rule->Comment()));
-    FSalience->setText(QString::number(rule->Salience()));
-    FOneShot->setChecked(rule->OneShot());
-    if (TIEParser* writer = PrivateEngine().Parser()) {
-        Guard([&] {
-            FIf->setPlainText(QString::fromStdString(writer->FormatRuleSide(*rule, 0)));
-            FThen->setPlainText(QString::fromStdString(writer->FormatRuleSide(*rule, 1)));
-        });
-    }
+void TRulesEditDlg::ChooseLine(TRuleSide side, int row) {
+    FEditor.Lines.BeginEdit(side, row);
+    FEdit->setVisible(true);
+    FEdit->setText(Q(FEditor.Lines[side][static_cast<size_t>(FEditor.Lines.EditIndex())]));
+    FEdit->setFocus();
 }
 
-void TRulesEditDlg::ApplyFields() {
-    if (!FEdited) return;
-    Guard([this] {
-        FEdited->SetRuleName(FName->text().toStdString());
-        FEdited->SetComment(FComment->text().toStdString());
-        const QString salience = FSalience->text().trimmed();
-        if (!salience.isEmpty() && salience.toInt() != 0) FEdited->SetSalience(salience.toInt());
-        FEdited->SetOneShot(FOneShot->isChecked());
-    });
+void TRulesEditDlg::TypeLine(const QString& text) {
+    if (!FEditor.Lines.Editing()) return;
+    const TRuleSide side = FEditor.Lines.EditSide();
+    const int32_t index = FEditor.Lines.EditIndex();
+    FEditor.Lines.EditText(text.toStdString());
+    TGListBox* list = Lines(side);
+    while (list->count() < static_cast<int>(FEditor.Lines[side].size()))
+        list->AddLine(QString());
+    list->item(index)->setText(text);
+    list->setCurrentRow(index);
+}
+
+bool TRulesEditDlg::AddRule() {
+    FieldsToEditor();
+    TRule* added = nullptr;
+    if (!Guard([&] { added = FEditor.Add(); }) || !added) return false;
+    const std::string name = added->RuleName();
+    SelectRule(name);
+    Guard([&] { FEditor.Edit(PrivateEngine().Rules().Find(name)); });
+    ShowEdited();
+    return true;
+}
+
+bool TRulesEditDlg::ReplaceRule() {
+    const std::string selected = SelectedRuleName();
+    if (selected.empty()) return false;
+    FieldsToEditor();
+    TRule* added = nullptr;
+    if (!Guard([&] { added = FEditor.Replace(selected); }) || !added) return false;
+    const std::string name = added->RuleName();
+    SelectRule(name);
+    return true;
+}
+
+void TRulesEditDlg::DeleteRule() {
+    const std::string name = SelectedRuleName();
+    if (name.empty()) return;
+    Guard([&] { FEditor.Delete(name); });
 }
 
 bool TRulesEditDlg::ShowModal() {
-    if (FMultiEdit) Rebuild();
-    ShowRule(FEdited);
+    Prepare();
     const bool ok = exec() == QDialog::Accepted;
-    if (ok && !FMultiEdit) ApplyFields();
+    if (ok && !FMultiEdit) {
+        FieldsToEditor();
+        if (!Guard([this] { FEditor.Apply(); })) return false;
+    }
     return ok;
 }
 

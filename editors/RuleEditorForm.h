@@ -1,19 +1,24 @@
-// TRulesEditDlg: the rule editor: the private engine's rules in a tree (multi-edit mode) and the
-// edited rule's name, comment, salience and one-shot flag with its conditions and actions as the
-// engine's writer renders them.
+// TRulesEditDlg: the rule editor: the private engine's rules in a tree (multi-edit mode), the
+// edited rule's fields with its conditions and actions edited line by line or as free text, the
+// fact templates and functions to drop into them, and Add, Replace and Delete. The behaviour
+// lives in TRuleEditor.
 #pragma once
 
 #include "editors/EditorFormBase.h"
 #include "editors/logic/IEDialogs.h"
+#include "editors/logic/RuleEditor.h"
 
 class QCheckBox;
 class QLineEdit;
+class QListWidget;
 class QPlainTextEdit;
+class QTabWidget;
 class QTreeWidget;
 
 namespace ie {
 
 class TGEdit;
+class TGListBox;
 
 class TRulesEditDlg : public TEditorFormBase, public IRulesEditForm {
     Q_OBJECT
@@ -31,25 +36,65 @@ public:
     TRule* EditedRule() override;
 
     // A rule's root line: its name, or its name, two blanks and its comment in quotes.
-    static std::string RuleRootText(const TRule& rule);
+    static std::string RuleRootText(const TRule& rule) { return TRuleEditor::RootText(rule); }
+    TRuleEditor& Editor() noexcept { return FEditor; }
     QTreeWidget* Tree() const { return FTree; }
+    QTreeWidget* TemplatesTree() const { return FTemplates; }
+    TGListBox* Lines(TRuleSide side) const { return side == rsIf ? FIf : FThen; }
+    QLineEdit* LineEditor() const { return FEdit; }
+    TGEdit* NameEdit() const { return FName; }
+    QLineEdit* SalienceEdit() const { return FSalience; }
+    QListWidget* Functions() const { return FFunctions; }
+    QLineEdit* Search() const { return FSearch; }
+    QPlainTextEdit* Description() const { return FDescription; }
+    void Prepare();
     void Rebuild();
+    void FillTemplates();
+    // The form's fields into the editor, and back.
+    void FieldsToEditor();
+    void ShowEdited();
+    bool AddRule();
+    bool ReplaceRule();
+    void DeleteRule();
+    // Clicking a line of a list: the line editor edits it.
+    void ChooseLine(TRuleSide side, int row);
+    void TypeLine(const QString& text);
 
 private:
-    void ShowRule(TRule* rule);
-    void ApplyFields();
+    void ShowLines();
+    std::string SelectedRuleName() const;
+    void SelectRule(const std::string& name);
 
+    TRuleEditor FEditor;
     QTreeWidget* FTree = nullptr;
+    QTreeWidget* FTemplates = nullptr;
+    QListWidget* FFunctions = nullptr;
+    QLineEdit* FSearch = nullptr;
+    QPlainTextEdit* FDescription = nullptr;
     TGEdit* FName = nullptr;
-    QLineEdit* FComment = nullptr;
+    TGEdit* FComment = nullptr;
     QLineEdit* FSalience = nullptr;
     QCheckBox* FOneShot = nullptr;
-    QPlainTextEdit* FIf = nullptr;
-    QPlainTextEdit* FThen = nullptr;
+    QCheckBox* FVariables = nullptr;
+    QTabWidget* FPages = nullptr;
+    TGListBox* FIf = nullptr;
+    TGListBox* FThen = nullptr;
+    QLineEdit* FEdit = nullptr;
+    QPlainTextEdit* FIfMemo = nullptr;
+    QPlainTextEdit* FThenMemo = nullptr;
+    QWidget* FLeft = nullptr;
+    QWidget* FTools = nullptr;
+    QAction* FAdd = nullptr;
+    QAction* FReplace = nullptr;
+    QAction* FDelete = nullptr;
+    QAction* FClear = nullptr;
     QAction* FEditTemplates = nullptr;
     QAction* FEditTypes = nullptr;
     bool FMultiEdit = true;
-    TRule* FEdited = nullptr; // owned, single-rule mode
+    bool FEnableTypes = true;
+    bool FPrepared = false;
+    bool FLoading = false;
+    std::vector<std::string> FFunctionNames;
 };
 
 } // namespace ie

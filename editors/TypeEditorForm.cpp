@@ -2,26 +2,30 @@
 
 #include <QAction>
 #include <QHBoxLayout>
+#include <QShortcut>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "editors/TypeEditorFrame.h"
+#include "editors/logic/EngineReading.h"
+#include "editors/logic/EngineTransfer.h"
 #include "engine/IEDefinedType.h"
 
 namespace ie {
 
 TIETypesEditDlg::TIETypesEditDlg(QWidget* parent) : TEditorFormBase("Types Editor", 15, parent) {
     auto* tools = new QToolBar(this);
-    QAction* add = tools->addAction("New");
-    add->setShortcut(QKeySequence("Ctrl+N"));
-    add->setToolTip("New Defined Type");
-    QAction* put = tools->addAction("Add");
-    put->setShortcut(QKeySequence("Ctrl+A"));
-    put->setToolTip("Add Type");
-    QAction* del = tools->addAction("Delete");
-    del->setShortcut(QKeySequence("Ctrl+D"));
-    del->setToolTip("Delete Type");
+    QAction* add = MakeAction("New", "Ctrl+N", "New Defined Type", tools);
+    QAction* put = MakeAction("Add", "Ctrl+A", "Add Type", tools);
+    QAction* replace = MakeAction("Replace", "Ctrl+R", "Replace Type", tools);
+    QAction* del = MakeAction("Delete", "Ctrl+D", "Delete Type", tools);
+    QAction* clear = MakeAction("Clear", "", "Clear Defined Types", tools);
+    QAction* open = MakeAction("Open", "Ctrl+O", "Open File", tools);
+    QAction* save = MakeAction("Save", "Ctrl+S", "Save File", tools);
+    QAction* saveAs = MakeAction("Save As", "", "Save File", tools);
+    QAction* print = MakeAction("Print", "Ctrl+P", "Print", tools);
+    QAction* setup = MakeAction("Printer Setup", "", "Print Setup", tools);
     Body()->addWidget(tools);
     auto* row = new QHBoxLayout;
     FTree = new QTreeWidget(this);
@@ -30,14 +34,45 @@ TIETypesEditDlg::TIETypesEditDlg(QWidget* parent) : TEditorFormBase("Types Edito
     row->addWidget(FTree, 1);
     FFrame = new TIETypeEditorFrame(this);
     FFrame->SetIE(&PrivateEngine());
+    FFrame->SetAllowTypeChange(false);
     row->addWidget(FFrame, 2);
     Body()->addLayout(row, 1);
     resize(700, 450);
     connect(add, &QAction::triggered, this, [this] { NewType(); });
     connect(put, &QAction::triggered, this, [this] { AddType(); });
     connect(del, &QAction::triggered, this, [this] { DeleteType(); });
+    connect(replace, &QAction::triggered, this, [this] { ReplaceType(); });
+    connect(clear, &QAction::triggered, this, [this] { ClearTypes(); });
+    const QString filter = "Inference Engine Defined Types File (*.ied);;Inference Engine File "
+                           "(*.ie);;CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
+    connect(open, &QAction::triggered, this, [this, filter] {
+        const QString name = AskOpenFile("Load Defined Types File...", filter);
+        if (name.isEmpty()) return;
+        FHoldTree = true;
+        Guard([&] { LoadTypesFile(PrivateEngine(), name.toStdString()); });
+        FHoldTree = false;
+        Rebuild();
+        if (FTree->topLevelItemCount() > 0) FTree->setCurrentItem(FTree->topLevelItem(0));
+    });
+    auto saveTo = [this, filter](bool ask) {
+        QString name = FileName;
+        if (ask || name.isEmpty())
+            name = AskSaveFile("Save Defined Types to file...", filter, "ied");
+        if (!name.isEmpty())
+            Guard([&] { SaveTextFile(name.toStdString(), TypesText(PrivateEngine())); });
+    };
+    connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
+    connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
+    connect(print, &QAction::triggered, this,
+            [this] { PrintLinesDialog("Defined Types", SplitLines(TypesText(PrivateEngine()))); });
+    connect(setup, &QAction::triggered, this, [this] { PrinterSetup(); });
+    for (int key : {Qt::Key_Delete, Qt::Key_Backspace}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), FTree);
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] { DeleteType(); });
+    }
     connect(FTree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        if (!item) return;
+        if (!item || FHoldTree) return;
         TRefPtr<IIEDefinedType> t =
             PrivateEngine().DefinedTypes().Find(item->text(0).toStdString());
         if (t && (!FFrame->CType() || FFrame->CType()->GetName() != t->GetName()))
@@ -69,7 +104,36 @@ void TIETypesEditDlg::AddType() {
         if (types.Find(t->GetName())) RaiseIE(imDefinedTypeExists, t->GetName());
         types.PutType(t->GetName(), t);
         Rebuild();
+        Select(QString::fromStdString(t->GetName()));
     });
+}
+
+void TIETypesEditDlg::Select(const QString& name) {
+    const auto found = FTree->findItems(name, Qt::MatchExactly);
+    if (!found.isEmpty()) FTree->setCurrentItem(found.front());
+}
+
+void TIETypesEditDlg::ReplaceType() {
+    QTreeWidgetItem* item = FTree->currentItem();
+    TRefPtr<IIEDefinedType> t = FFrame->CType();
+    if (!item || !t) return;
+    FHoldTree = true;
+    Guard([&] {
+        TIEDefinedTypes& types = PrivateEngine().DefinedTypes();
+        const std::string old = item->text(0).toStdString();
+        if (types.Find(old)) types.RemoveType(old);
+        if (types.Find(t->GetName())) RaiseIE(imDefinedTypeExists, t->GetName());
+        types.PutType(t->GetName(), t);
+    });
+    FHoldTree = false;
+    Rebuild();
+    Select(QString::fromStdString(t->GetName()));
+}
+
+void TIETypesEditDlg::ClearTypes() {
+    FTree->setCurrentItem(nullptr);
+    Guard([this] { PrivateEngine().DefinedTypes().Clear(); });
+    Rebuild();
 }
 
 void TIETypesEditDlg::DeleteType() {

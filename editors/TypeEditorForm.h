@@ -26,10 +26,15 @@ public:
     // Adds the frame's type ("Defined Type Name already exists: "%s"" when taken).
     void AddType();
     void DeleteType();
+    // Deletes the selected type and adds the edited one.
+    void ReplaceType();
+    void ClearTypes();
     void Rebuild();
 
 private:
+    void Select(const QString& name);
     QTreeWidget* FTree = nullptr;
+    bool FHoldTree = false;
     TIETypeEditorFrame* FFrame = nullptr;
 };
 

@@ -2,8 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTreeWidget>
+#include <QtCharts/QChart>
+
+#include "editors/GEdit.h"
+#include "editors/TypeEditorFrame.h"
+#include "engine/IERule.h"
 
 #include "editors/ConsoleEditorForm.h"
 #include "editors/FactEditorForm.h"
@@ -44,7 +55,7 @@ TEST_F(TFormsFixture, ConsoleWindowMirrorsTheConsoleLists) {
 TEST_F(TFormsFixture, EditorFormsAreBuiltOnTheirPrivateEngines) {
     TFactsEditDlg facts;
     EXPECT_NE(&facts.FormEngine(), Host.get());
-    facts.Sort(1);
+    facts.Sort(foID);
     EXPECT_EQ(facts.FactList()->count(), facts.FormEngine().Facts().Count());
     TFactTemplatesEditDlg templates;
     templates.Rebuild();
@@ -80,6 +91,83 @@ TEST_F(TFormsFixture, ListBoxShowsTheBarOnlyWhenALineIsWiderThanTheList) {
     EXPECT_GT(list.WidestExtent(), narrow);
     list.DeleteLine(1);
     EXPECT_EQ(list.WidestExtent(), narrow);
+}
+
+TEST_F(TFormsFixture, FactFormBuildsAFactInTheGridAndAddsIt) {
+    TFactsEditDlg facts;
+    facts.FormEngine().ExecuteCommand("(deftemplate point (slot x (default 0)))", true);
+    facts.Prepare();
+    facts.BasedOn()->setCurrentText("point");
+    ASSERT_TRUE(facts.NewAction()->isEnabled());
+    facts.NewFact();
+    ASSERT_EQ(facts.Grid()->rowCount(), 3) << "headings, ID and one slot";
+    EXPECT_EQ(facts.Grid()->item(1, 1)->text(), "-1");
+    facts.Grid()->item(2, 1)->setText("5");
+    const int before = facts.FactList()->count();
+    facts.AddFact();
+    EXPECT_EQ(facts.FactList()->count(), before + 1);
+    EXPECT_NE(facts.Grid()->item(1, 1)->text(), "-1");
+    facts.DeleteFact();
+    EXPECT_EQ(facts.FactList()->count(), before);
+}
+
+TEST_F(TFormsFixture, TemplateFormAppliesTheSlotPanel) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    ASSERT_FALSE(templates.SlotPanel()->isHidden());
+    templates.SlotNameEdit()->setText("size");
+    templates.MultiSlotCheck()->setChecked(false);
+    templates.DefaultEdit()->setText("3");
+    ASSERT_TRUE(templates.ApplySlot());
+    TRefPtr<IFactTemplate> t =
+        templates.FormEngine().FactTemplates().Find(templates.NameEdit()->text().toStdString());
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(t->HasSlot("size"));
+    EXPECT_EQ(t->SlotByName("size")->GetSlotDefault()->AsInteger(), 3);
+}
+
+TEST_F(TFormsFixture, RuleFormAddsAndRefusesADuplicate) {
+    TRulesEditDlg rules;
+    rules.Prepare();
+    rules.NameEdit()->setText("r1");
+    rules.ChooseLine(rsIf, 0);
+    rules.TypeLine("(a)");
+    rules.ChooseLine(rsThen, 0);
+    rules.TypeLine("(assert (b))");
+    EXPECT_EQ(rules.Lines(rsIf)->count(), 2) << "an empty line stays for the next condition";
+    ASSERT_TRUE(rules.AddRule());
+    EXPECT_TRUE(rules.FormEngine().Rules().Find("r1"));
+    EXPECT_EQ(rules.Tree()->topLevelItemCount(), 1);
+    EXPECT_GT(rules.Functions()->count(), 0);
+    rules.Search()->setText("asser");
+    emit rules.Search()->textEdited("asser");
+    ASSERT_TRUE(rules.Functions()->currentItem());
+    EXPECT_EQ(rules.Functions()->currentItem()->text(), "assert");
+}
+
+TEST_F(TFormsFixture, TypeFrameShowsPagesByKindAndBuildsShapesByClicks) {
+    TIETypesEditDlg types;
+    types.NewType();
+    TIETypeEditorFrame* frame = types.Frame();
+    frame->FuzzyCheck()->click();
+    EXPECT_TRUE(frame->Editor().Fuzzy());
+    EXPECT_TRUE(frame->Pages()->isTabVisible(3));
+    EXPECT_FALSE(frame->Pages()->isTabVisible(4));
+    frame->Editor().NewTerm();
+    frame->ShowTerms();
+    ASSERT_EQ(frame->Terms()->count(), 1);
+    frame->Terms()->setCurrentRow(0);
+    frame->ChooseShape(1);
+    EXPECT_EQ(frame->Expression()->text(), "(tri ");
+    frame->ChartClick(1, 0);
+    frame->ChartClick(2, 1);
+    // The third click completes the shape, which needs the engine's fuzzy-text evaluation.
+    EXPECT_EQ(frame->Expression()->text(), "(tri 1.0000 2.0000 ");
+    frame->FuzzyCheck()->click();
+    EXPECT_FALSE(frame->Editor().Fuzzy());
+    EXPECT_TRUE(frame->Pages()->isTabVisible(4));
 }
 
 } // namespace

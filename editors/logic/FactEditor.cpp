@@ -1,0 +1,175 @@
+#include "editors/logic/FactEditor.h"
+
+#include <algorithm>
+
+#include "editors/logic/EngineReading.h"
+#include "engine/IEFacts.h"
+#include "engine/InferenceEngine.h"
+
+namespace ie {
+namespace {
+
+TRefPtr<IFact> CopyOf(const IFact& fact) {
+    TRefPtr<ICloneable> copy = fact.Clone();
+    return TRefPtr<IFact>(dynamic_cast<IFact*>(copy.get()));
+}
+
+// The values of an ordered fact as they stand between its relation name and ")".
+std::string DataText(TInferenceEngine& engine, const IFact& fact) {
+    TRefPtr<IIEValue> data = fact.GetSlotValue(DataSlotName);
+    if (!data) return {};
+    if (data->GetDType() != dtList) return ValueText(engine, data.get());
+    TRefPtr<IValueVector> list = data->AsList();
+    std::string text;
+    for (int32_t i = 0; list && i < list->Count(); ++i) {
+        if (i > 0) text += ' ';
+        text += ValueText(engine, list->GetItem(i).get());
+    }
+    return text;
+}
+
+} // namespace
+
+std::string TFactEditor::LineText(const IFact& fact, TFactOrder order) {
+    if (order == foID) return fact.GetLabel();
+    return fact.GetText() + " (f" + std::to_string(fact.GetFactId()) + ")";
+}
+
+std::vector<TFactLine> TFactEditor::Lines(TFactOrder order) const {
+    std::vector<TFactLine> lines;
+    lines.reserve(static_cast<size_t>(FEngine.Facts().Count()));
+    for (const auto& fact : FEngine.Facts().Items())
+        lines.push_back({LineText(*fact, order), fact->GetFactId()});
+    if (order != foIndex)
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const TFactLine& a, const TFactLine& b) { return a.Text < b.Text; });
+    return lines;
+}
+
+bool TFactEditor::SelectFact(int32_t id) {
+    const int32_t at = FEngine.Facts().IndexOfID(id);
+    FCurrent = at >= 0 ? CopyOf(*FEngine.Facts().Item(at)) : nullptr;
+    RefillGrid();
+    return FCurrent != nullptr;
+}
+
+bool TFactEditor::NewFact(const std::string& templateName) {
+    TRefPtr<IFactTemplate> t = FEngine.FactTemplates().Find(templateName);
+    if (!t) return false;
+    FCurrent = t->NewFact();
+    FCurrent->SetFactId(-1);
+    RefillGrid();
+    return true;
+}
+
+void TFactEditor::ChooseTemplate(const std::string& templateName) {
+    if (!FCurrent) return;
+    TRefPtr<IFactTemplate> t = FEngine.FactTemplates().Find(templateName);
+    TRefPtr<IFactTemplate> old = FCurrent->GetTemplate();
+    if (t.get() == old.get()) return;
+    TRefPtr<IFact> fact = t ? t->NewFact() : TRefPtr<IFact>(TFact::Create(nullptr));
+    fact->SetFactId(FCurrent->GetFactId());
+    // Slots of the same name keep their values where the new template takes them.
+    if (t && old)
+        for (int32_t i = 0; i < old->SlotCount(); ++i) {
+            const std::string& name = old->SlotAt(i)->GetName();
+            if (!t->HasSlot(name)) continue;
+            try {
+                fact->SetSlotValue(name, FCurrent->GetSlotValue(name));
+            } catch (const EException&) {
+                // A value the new slot refuses is left at its default.
+            }
+        }
+    FCurrent = fact;
+    RefillGrid();
+}
+
+std::string TFactEditor::CurrentTemplateName() const {
+    if (!FCurrent) return {};
+    TRefPtr<IFactTemplate> t = FCurrent->GetTemplate();
+    return t ? t->GetName() : std::string();
+}
+
+void TFactEditor::RefillGrid() {
+    FGrid.clear();
+    if (!FCurrent) return;
+    FGrid.push_back({"ID", std::to_string(FCurrent->GetFactId())});
+    TRefPtr<IFactTemplate> t = FCurrent->GetTemplate();
+    if (!t || t->GetImplied()) {
+        // An ordered fact shows its relation and its values, so that re-applying the grid
+        // gives the same fact back.
+        FGrid.push_back({"Template", t ? t->GetName() : std::string()});
+        FGrid.push_back({std::string(DataSlotName), t ? DataText(FEngine, *FCurrent) : ""});
+        return;
+    }
+    for (int32_t i = 0; i < t->SlotCount(); ++i) {
+        const std::string& name = t->SlotAt(i)->GetName();
+        FGrid.push_back({name, ValueText(FEngine, FCurrent->GetSlotValue(name).get())});
+    }
+}
+
+void TFactEditor::SetGridValue(size_t row, std::string value) {
+    if (row < FGrid.size()) FGrid[row].Value = std::move(value);
+}
+
+void TFactEditor::ApplyGrid() {
+    if (!FCurrent) return;
+    TRefPtr<IFactTemplate> t = FCurrent->GetTemplate();
+    if (!t || t->GetImplied()) {
+        std::string relation;
+        std::string data;
+        for (const TSlotRow& row : FGrid) {
+            if (row.Slot == "Template") relation = Trimmed(row.Value);
+            if (row.Slot == DataSlotName) data = row.Value;
+        }
+        if (t) relation = t->GetName();
+        ApplyText("(" + relation + " " + data + ")");
+        return;
+    }
+    TRefPtr<IFact> fact = CopyOf(*FCurrent);
+    for (const TSlotRow& row : FGrid) {
+        if (row.Slot.empty() || row.Slot == "ID" || !t->HasSlot(row.Slot)) continue;
+        TRefPtr<IIEValue> value = ReadValue(FEngine, row.Value);
+        if (value && value->GetDType() == dtFunCall)
+            value = value->AsFunCall()->Evaluate(FEngine.RootContext());
+        if (value) fact->SetSlotValue(row.Slot, value);
+    }
+    FCurrent = fact;
+    RefillGrid();
+}
+
+void TFactEditor::ApplyText(const std::string& text) {
+    TRefPtr<IFact> fact = ReadFact(FEngine, text);
+    fact->SetFactId(FCurrent ? FCurrent->GetFactId() : -1);
+    FCurrent = fact;
+    RefillGrid();
+}
+
+std::string TFactEditor::CurrentText() const {
+    return FCurrent ? FCurrent->GetText() : std::string();
+}
+
+int32_t TFactEditor::Add() {
+    if (!FCurrent) return -1;
+    TRefPtr<IFact> fact = CopyOf(*FCurrent);
+    const int32_t id = FEngine.AssertFact(fact);
+    if (id >= 0) SelectFact(id);
+    return id;
+}
+
+int32_t TFactEditor::Replace(int32_t selectedId) {
+    if (!FCurrent) return -1;
+    TRefPtr<IFact> edited = CopyOf(*FCurrent);
+    Delete(selectedId);
+    FCurrent = edited;
+    return Add();
+}
+
+bool TFactEditor::Delete(int32_t id) {
+    const int32_t at = FEngine.Facts().IndexOfID(id);
+    if (at < 0) return false;
+    FEngine.RetractAt(at);
+    return true;
+}
+
+} // namespace ie

@@ -1,0 +1,124 @@
+#include "editors/logic/FactTemplateEditor.h"
+
+#include "editors/logic/EngineReading.h"
+#include "engine/IEFacts.h"
+#include "engine/IEHelperFunctions.h"
+#include "engine/IEValue.h"
+#include "engine/InferenceEngine.h"
+
+namespace ie {
+
+std::string TFactTemplateEditor::NewTemplateName() const {
+    for (int32_t n = FEngine.FactTemplates().Count();; ++n) {
+        std::string name = "FactTemplateName" + std::to_string(n);
+        if (!FEngine.FactTemplates().Find(name)) return name;
+    }
+}
+
+std::string TFactTemplateEditor::NewSlotName(const IFactTemplate& factTemplate) {
+    for (int32_t n = factTemplate.SlotCount();; ++n) {
+        std::string name = "SlotName" + std::to_string(n);
+        if (!factTemplate.HasSlot(name)) return name;
+    }
+}
+
+TRefPtr<IFactTemplate> TFactTemplateEditor::NewTemplate() {
+    const std::string name = NewTemplateName();
+    TRefPtr<IFactTemplate> t = TFactTemplate::CreateNamed(&FEngine, name);
+    t->SetComment("Comment");
+    FEngine.FactTemplates().PutTemplate(name, t);
+    return t;
+}
+
+TRefPtr<IFactSlot> TFactTemplateEditor::NewSlot(IFactTemplate& factTemplate) {
+    auto* owner = dynamic_cast<TFactTemplate*>(&factTemplate);
+    if (!owner) return nullptr;
+    // A slot without a default, of the kinds a new single slot takes; naming it enters it in
+    // the template's table.
+    TRefPtr<TFactSlot> slot = TFactSlot::Create(owner);
+    slot->SetSlotType(SingleSlotTypes());
+    slot->SetName(NewSlotName(factTemplate));
+    return slot;
+}
+
+std::string TFactTemplateEditor::Rename(IFactTemplate& factTemplate, const std::string& name) {
+    if (name.empty()) return "Please fill in a name";
+    if (name == factTemplate.GetName()) return {};
+    if (FEngine.FactTemplates().Find(name)) return "Duplicate name found";
+    factTemplate.SetName(name);
+    return {};
+}
+
+bool TFactTemplateEditor::MultiSlotChecked(const IFactSlot& slot) {
+    const TIETypes kinds = slot.GetSlotType();
+    return kinds.Contains(dtList) || kinds.Contains(dtMultiSlot);
+}
+
+bool TFactTemplateEditor::DefaultDynamicChecked(const IFactSlot& slot) {
+    TRefPtr<IIEValue> value = slot.GetSlotDefault();
+    return value && value->GetDType() == dtFunCall;
+}
+
+std::string TFactTemplateEditor::DefaultText(const IFactSlot& slot) const {
+    TRefPtr<IIEValue> value = slot.GetSlotDefault();
+    return ValueText(FEngine, value.get());
+}
+
+TRefPtr<IFactSlot> TFactTemplateEditor::ApplySlot(IFactTemplate& factTemplate,
+                                                  const std::string& slotName,
+                                                  const TSlotEdit& edit) {
+    TRefPtr<IFactSlot> slot = factTemplate.SlotByName(slotName);
+    if (!slot) return nullptr;
+    TRefPtr<IIEValue> value = ReadValue(FEngine, edit.DefaultText);
+    const bool isCall = value && value->GetDType() == dtFunCall;
+    // A dynamic default is a call that only the fact's assertion evaluates: the type judges
+    // its result then, not the call.
+    if (value && !isCall && edit.Type && !edit.Type->IsValid(value.get()))
+        RaiseIE(imInvalidDefaultSlotValue, value->GetText());
+
+    TIETypes kinds = edit.Type ? edit.Type->GetBaseTypes() : slot->GetSlotType() - MultiSlotMarkers;
+    if (!edit.Type && kinds.Empty()) kinds = SingleSlotTypes();
+    const bool multi = edit.MultiSlot && !edit.DefaultDynamic;
+    if (multi) kinds = kinds | MultiSlotMarkers;
+
+    if (value) {
+        if (!edit.DefaultDynamic) {
+            if (isCall) {
+                value = value->AsFunCall()->Evaluate(FEngine.RootContext());
+                if (value && edit.Type && !edit.Type->IsValid(value.get()))
+                    RaiseIE(imInvalidDefaultSlotValue, value->GetText());
+            }
+            if (multi && value && value->GetDType() != dtList) {
+                auto list = MakeRef<TValueVector>();
+                list->Add(value);
+                value = TIEValue::CreateList(list);
+            }
+            const TIEType kind = value->GetDType();
+            const bool numberForFuzzy =
+                kinds.Contains(dtFuzzy) && (kind == dtInteger || kind == dtFloat);
+            if (!kinds.Contains(kind) && !numberForFuzzy)
+                RaiseIE(imNotAType, SetToText(kinds), value->GetText(), IETypeName(kind));
+        } else if (!isCall) {
+            RaiseIE(imNotAType, "function call", value->GetText(), IETypeName(value->GetDType()));
+        }
+    }
+    if (edit.Name.empty()) return slot;
+    // The name first: a name another slot has raises before anything changed.
+    slot->SetName(edit.Name);
+    slot->SetExtendedTypeInfo(edit.Type);
+    slot->SetSlotType(kinds);
+    slot->SetSlotDefault(value);
+    slot->SetDefaultDynamic(edit.DefaultDynamic);
+    if (auto* t = dynamic_cast<TFactTemplate*>(&factTemplate)) t->MarkChanged();
+    return slot;
+}
+
+void TFactTemplateEditor::DeleteSlot(IFactTemplate& factTemplate, const std::string& slotName) {
+    factTemplate.DeleteSlot(slotName);
+}
+
+void TFactTemplateEditor::DeleteTemplate(const std::string& name) {
+    FEngine.FactTemplates().RemoveTemplate(name);
+}
+
+} // namespace ie

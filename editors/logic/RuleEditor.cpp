@@ -1,0 +1,330 @@
+#include "editors/logic/RuleEditor.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "editors/logic/EngineReading.h"
+#include "engine/IEParser.h"
+#include "engine/IERule.h"
+#include "engine/InferenceEngine.h"
+
+namespace ie {
+namespace {
+
+constexpr std::string_view CRLF = "\r\n";
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Case-insensitive order, as the sorted lists of the editors compare.
+bool LessText(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return Lower(x) < Lower(y); });
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TRuleLines
+
+void TRuleLines::SetText(TRuleSide side, const std::string& text) {
+    std::vector<std::string>& lines = FLines[side];
+    lines.clear();
+    for (const std::string& line : SplitLines(text)) {
+        std::string trimmed = Trimmed(line);
+        if (!trimmed.empty()) lines.push_back(std::move(trimmed));
+    }
+    lines.emplace_back();
+    if (FEditSide == side) FEditIndex = -1;
+}
+
+std::string TRuleLines::Text(TRuleSide side) const {
+    std::string text;
+    for (const std::string& line : FLines[side]) {
+        if (Trimmed(line).empty()) continue;
+        if (!text.empty()) text += CRLF;
+        text += line;
+    }
+    return text;
+}
+
+void TRuleLines::EnsureTrailingEmpty(TRuleSide side) {
+    std::vector<std::string>& lines = FLines[side];
+    if (lines.empty() || !Trimmed(lines.back()).empty()) lines.emplace_back();
+}
+
+void TRuleLines::BeginEdit(TRuleSide side, int32_t index) {
+    std::vector<std::string>& lines = FLines[side];
+    if (index < 0) index = 0;
+    if (static_cast<size_t>(index) >= lines.size()) {
+        EnsureTrailingEmpty(side);
+        index = static_cast<int32_t>(lines.size()) - 1;
+    }
+    FEditSide = side;
+    FEditIndex = index;
+    FEditWasEmpty = Trimmed(lines[static_cast<size_t>(index)]).empty();
+}
+
+void TRuleLines::EditText(const std::string& text) {
+    if (FEditIndex < 0) return;
+    std::vector<std::string>& lines = FLines[FEditSide];
+    if (FEditWasEmpty) {
+        lines.emplace_back();
+        FEditWasEmpty = false;
+    }
+    lines[static_cast<size_t>(FEditIndex)] = text;
+}
+
+void TRuleLines::MoveEdit(int32_t delta) {
+    if (FEditIndex < 0) return;
+    const int32_t last = static_cast<int32_t>(FLines[FEditSide].size()) - 1;
+    BeginEdit(FEditSide, std::clamp(FEditIndex + delta, 0, last));
+}
+
+void TRuleLines::DeleteLine(TRuleSide side, int32_t index) {
+    std::vector<std::string>& lines = FLines[side];
+    if (index < 0 || static_cast<size_t>(index) >= lines.size()) return;
+    lines.erase(lines.begin() + index);
+    EnsureTrailingEmpty(side);
+    if (FEditSide == side) FEditIndex = -1;
+}
+
+void TRuleLines::InsertLine(TRuleSide side, int32_t index, const std::string& text) {
+    std::vector<std::string>& lines = FLines[side];
+    // Past the end: after the last entry, before the empty line kept for typing.
+    size_t at = lines.size();
+    if (!lines.empty() && Trimmed(lines.back()).empty()) at = lines.size() - 1;
+    if (index >= 0 && static_cast<size_t>(index) < at) at = static_cast<size_t>(index);
+    lines.insert(lines.begin() + static_cast<ptrdiff_t>(at), text);
+    EnsureTrailingEmpty(side);
+    if (FEditSide == side) FEditIndex = -1;
+}
+
+void TRuleLines::DropLine(TRuleSide fromSide, int32_t fromIndex, TRuleSide toSide,
+                          int32_t toIndex) {
+    std::vector<std::string>& from = FLines[fromSide];
+    if (fromIndex < 0 || static_cast<size_t>(fromIndex) >= from.size()) return;
+    const std::string text = from[static_cast<size_t>(fromIndex)];
+    if (Trimmed(text).empty()) return;
+    from.erase(from.begin() + fromIndex);
+    if (fromSide == toSide && toIndex > fromIndex) --toIndex;
+    EnsureTrailingEmpty(fromSide);
+    InsertLine(toSide, toIndex, text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TRuleEditor
+
+TRuleEditor::TRuleEditor(TInferenceEngine& engine) : FEngine(engine) {}
+
+TRuleEditor::~TRuleEditor() {
+    SetEdited(nullptr);
+}
+
+void TRuleEditor::SetEdited(TRule* rule) {
+    if (FEdited == rule) return;
+    if (FEdited) FEdited->Free();
+    FEdited = rule;
+}
+
+void TRuleEditor::Edit(const TRule* rule) {
+    Variables.clear();
+    if (!rule) {
+        SetEdited(nullptr);
+        NewRule();
+        return;
+    }
+    auto* copy = new TRule(nullptr, &FEngine);
+    try {
+        copy->Assign(rule);
+    } catch (...) {
+        copy->Free();
+        throw;
+    }
+    SetEdited(copy);
+    Name = copy->RuleName();
+    Comment = copy->Comment();
+    SalienceText = std::to_string(copy->Salience());
+    OneShot = copy->OneShot();
+    TIEParser* writer = FEngine.Parser();
+    Lines.SetText(rsIf, writer ? writer->FormatRuleSide(*copy, 0) : std::string());
+    Lines.SetText(rsThen, writer ? writer->FormatRuleSide(*copy, 1) : std::string());
+}
+
+void TRuleEditor::NewRule() {
+    Name.clear();
+    Comment.clear();
+    SalienceText = "0";
+    OneShot = false;
+    Lines.SetText(rsIf, {});
+    Lines.SetText(rsThen, {});
+    Variables.clear();
+}
+
+TRule* TRuleEditor::Apply() {
+    // The name and the comment are set on the rule read, so that no text of theirs can change
+    // what the reader sees.
+    std::string text = "(defrule ";
+    text += Name.empty() ? std::string("?") : Name;
+    text += CRLF;
+    text += Lines.Text(rsIf);
+    text += CRLF;
+    text += "=>";
+    text += CRLF;
+    text += Lines.Text(rsThen);
+    text += ")";
+    TRule* rule = ReadRule(FEngine, text);
+    try {
+        rule->SetComment(Comment);
+        const std::string salience = Trimmed(SalienceText);
+        int32_t value = 0;
+        const auto [end, error] =
+            std::from_chars(salience.data(), salience.data() + salience.size(), value);
+        if (!salience.empty() && error == std::errc() && end == salience.data() + salience.size() &&
+            value != 0)
+            rule->SetSalience(value);
+        rule->SetOneShot(OneShot);
+    } catch (...) {
+        rule->Free();
+        throw;
+    }
+    SetEdited(rule);
+    return rule;
+}
+
+TRule* TRuleEditor::Add() {
+    TRule* edited = Apply();
+    if (FEngine.Rules().Find(edited->RuleName())) RaiseIE(imDuplicateRules, edited->RuleName());
+    auto* rule = new TRule(&FEngine, &FEngine);
+    try {
+        rule->Assign(edited);
+        if (!FEngine.Rules().PutRule(rule->RuleName(), rule)) {
+            rule->Free();
+            return nullptr;
+        }
+    } catch (...) {
+        rule->Free();
+        throw;
+    }
+    return rule;
+}
+
+TRule* TRuleEditor::Replace(const std::string& selectedName) {
+    TRule* edited = Apply();
+    TIEParser* writer = FEngine.Parser();
+    const std::string text = writer ? writer->FormatRule(*edited) : std::string();
+    // Read before anything is deleted: a text that does not read back leaves the rules alone.
+    TRule* reread = ReadRule(FEngine, text);
+    reread->SetComment(edited->Comment());
+    reread->SetOneShot(edited->OneShot());
+    SetEdited(reread);
+    if (FEngine.Rules().Find(selectedName)) FEngine.Rules().RemoveRule(selectedName);
+    if (FEngine.Rules().Find(reread->RuleName())) RaiseIE(imDuplicateRules, reread->RuleName());
+    auto* rule = new TRule(&FEngine, &FEngine);
+    try {
+        rule->Assign(reread);
+        if (!FEngine.Rules().PutRule(rule->RuleName(), rule)) {
+            rule->Free();
+            return nullptr;
+        }
+    } catch (...) {
+        rule->Free();
+        throw;
+    }
+    return rule;
+}
+
+void TRuleEditor::Delete(const std::string& name) {
+    if (FEngine.Rules().Find(name)) FEngine.Rules().RemoveRule(name);
+}
+
+std::string TRuleEditor::RootText(const TRule& rule) {
+    if (rule.Comment().empty()) return rule.RuleName();
+    return rule.RuleName() + "  \"" + rule.Comment() + "\"";
+}
+
+std::string TRuleEditor::NameOfRootText(const std::string& text) {
+    const size_t blanks = text.find("  ");
+    return blanks == std::string::npos ? text : text.substr(0, blanks);
+}
+
+std::vector<std::string> TRuleEditor::ChildLines(const TRule& rule) const {
+    std::vector<std::string> lines;
+    TIEParser* writer = FEngine.Parser();
+    if (!writer) return lines;
+    std::vector<std::string> all = SplitLines(writer->FormatRule(rule));
+    for (size_t i = 1; i + 1 < all.size(); ++i)
+        lines.push_back(Trimmed(all[i]));
+    return lines;
+}
+
+std::string TRuleEditor::NewVariable(std::string_view prefix) {
+    std::string name = "?" + FEngine.GenSym(prefix);
+    Variables.push_back(name);
+    return name;
+}
+
+std::string TRuleEditor::TemplatePatternText(const IFactTemplate& factTemplate,
+                                             bool withVariables) {
+    std::string text;
+    if (withVariables) text = NewVariable("f") + " <- ";
+    text += "(" + factTemplate.GetName();
+    if (factTemplate.GetImplied()) {
+        if (withVariables) text += " $" + NewVariable("v");
+    } else {
+        for (int32_t i = 0; i < factTemplate.SlotCount(); ++i) {
+            TRefPtr<IFactSlot> slot = factTemplate.SlotAt(i);
+            text += " (" + slot->GetName() + " ";
+            if (withVariables) text += (slot->IsMultiSlot() ? "$" : "") + NewVariable("v");
+            text += ")";
+        }
+    }
+    return text + ")";
+}
+
+std::string TRuleEditor::SlotPatternText(const IFactTemplate& factTemplate, const IFactSlot& slot,
+                                         bool withVariables) {
+    if (factTemplate.GetImplied()) return TemplatePatternText(factTemplate, withVariables);
+    std::string text;
+    if (withVariables) text = NewVariable("f") + " <- ";
+    text += "(" + factTemplate.GetName() + " (" + slot.GetName() + " ";
+    if (withVariables) text += (slot.IsMultiSlot() ? "$" : "") + NewVariable("v");
+    return text + "))";
+}
+
+std::string TRuleEditor::FunctionCallText(const IUserFunction& function) {
+    return "(" + function.GetFunctionName() + " " + function.GetArgumentString() + ")";
+}
+
+TRefPtr<IUserFunction> TRuleEditor::FindFunction(const std::string& name) const {
+    TRefPtr<IUserFunction> function = FEngine.UserFunctions().Find(name);
+    if (!function) throw EIEException("Trouble finding " + name);
+    return function;
+}
+
+std::vector<std::string> TRuleEditor::FunctionNames() const {
+    std::vector<std::string> names;
+    auto it = FEngine.UserFunctions().Keys();
+    while (it->HasNext())
+        names.push_back(it->NextString());
+    std::sort(names.begin(), names.end(), LessText);
+    return names;
+}
+
+int32_t TRuleEditor::SearchFunction(const std::vector<std::string>& names,
+                                    const std::string& text) {
+    const auto at = std::lower_bound(names.begin(), names.end(), text, LessText);
+    return at == names.end() ? -1 : static_cast<int32_t>(at - names.begin());
+}
+
+std::string TRuleEditor::FunctionDescription(const IUserFunction& function) {
+    std::string text = TIEParser::FunctionSignature(function);
+    if (!function.GetComment().empty()) {
+        text += CRLF;
+        text += function.GetComment();
+    }
+    return text;
+}
+
+} // namespace ie
