@@ -5,7 +5,14 @@
 #include <cmath>
 
 #include "engine/IEContext.h"
+#include "engine/IEDefinedType.h"
+#include "engine/IEFacts.h"
+#include "engine/IEFuzzyLogic.h"
+#include "engine/IEPackages.h"
+#include "engine/IERule.h"
+#include "engine/IESlotTest.h"
 #include "engine/IEValue.h"
+#include "engine/InferenceEngine.h"
 
 namespace ie {
 
@@ -630,14 +637,61 @@ TStreamTokenRef TIEClipsParser::ParseConstructHeader(std::string& name, std::str
 
 TRefPtr<IIEValue> TIEClipsParser::ReadConstruct(TParsedType kind, void*& object,
                                                 TRefPtr<IInterface>& interface) {
-    (void)object;
-    (void)interface;
-    (void)kind;
-    // Reached only by a parser that does not read constructs: refuse the form as a whole
-    // (reading its "(" first, so that recovery skips all of it).
-    Next();
-    const std::string keyword = Next()->GetText();
-    ParseError("ParseNext", imUnableToParseStrings, keyword);
+    TInferenceEngine* engine = InferenceEngine();
+    if (!engine) {
+        // Constructs need an inference engine to receive them: refuse the form as a whole
+        // (reading its "(" first, so that recovery skips all of it).
+        Next();
+        const std::string keyword = Next()->GetText();
+        ParseError("ParseNext", imUnableToParseStrings, keyword);
+    }
+    switch (kind) {
+    case ptRule: {
+        TRule* rule = ParseRule();
+        const std::string name = rule->RuleName();
+        bool added = false;
+        try {
+            added = engine->Rules().PutRule(name, rule);
+        } catch (...) {
+            // A rule the network refuses is not left behind half registered.
+            if (engine->Rules().Find(name) != rule) rule->Free();
+            throw;
+        }
+        if (!added) {
+            rule->Free();
+            rule = nullptr;
+        }
+        object = rule;
+        break;
+    }
+    case ptFactSet:
+        object = ParseFactSet();
+        break;
+    case ptFactTemplate: {
+        TRefPtr<IFactTemplate> t = ParseFactTemplate();
+        engine->FactTemplates().PutTemplate(t->GetName(), t);
+        interface = t;
+        break;
+    }
+    case ptFunction: {
+        TRefPtr<IUserFunction> f = ParseFunction();
+        engine->UserFunctions().PutFunction(f->GetFunctionName(), f);
+        interface = f;
+        break;
+    }
+    case ptGlobal:
+        ParseGlobalVariables();
+        break;
+    case ptDefinedType: {
+        TRefPtr<IIEDefinedType> t = ParseDefinedType();
+        engine->DefinedTypes().PutType(t->GetName(), t);
+        interface = t;
+        break;
+    }
+    default:
+        break;
+    }
+    return IEEmptyAtom();
 }
 
 bool TIEClipsParser::ParseNext(bool execute) {
@@ -837,9 +891,7 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValuePair() {
 }
 
 TRefPtr<IIEValue> TIEClipsParser::ParseFactArgument() {
-    // Facts are read by the construct layer of the parser; a parser without it refuses them.
-    Next();
-    ParseError("ParseFact", imUnableToParseStrings, "facts");
+    return TIEValue::CreateFact(ParseFact());
 }
 
 TRefPtr<IFunCall> TIEClipsParser::ParseFunCall() {
@@ -927,6 +979,1128 @@ TRefPtr<IIEValue> TIEClipsParser::ParseFuzzyPoints() {
         points->Add(std::move(x), std::move(y));
     }
     return TIEValue::CreateSingletons(points);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Constructs, facts and patterns
+
+namespace {
+
+std::string UpperCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return text;
+}
+
+// Kind names of a set for messages: without "dt", upper case, joined by ", ".
+std::string KindNames(TIETypes types) {
+    return UpperCase(SetToText(types, ", "));
+}
+
+bool IsAtom(const IStreamToken& token, std::string_view text) {
+    return token.GetDataType() == dtAtom && token.GetText() == text;
+}
+
+std::string LowerText(std::string_view text) {
+    std::string r(text);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return r;
+}
+
+// The plain text of a value for conversions: an atom's or string's characters, else its text.
+std::string PlainText(const IIEValue& value) {
+    const TIEType t = value.GetDType();
+    if (t == dtAtom || t == dtString) return value.AsString();
+    return value.GetText();
+}
+
+} // namespace
+
+TInferenceEngine* TIEClipsParser::InferenceEngine() const {
+    return dynamic_cast<TInferenceEngine*>(FEngine);
+}
+
+TInferenceEngine& TIEClipsParser::ConstructEngine(std::string_view routineName) {
+    TInferenceEngine* engine = InferenceEngine();
+    if (!engine) ParseError(routineName, imUnknownEngine);
+    return *engine;
+}
+
+void TIEClipsParser::ExpectClose(std::string_view routineName) {
+    if (!Next()->Is(')')) ParseError(routineName, imExpectedCloseParen);
+}
+
+void TIEClipsParser::ExpectOpen(std::string_view routineName) {
+    if (!Next()->Is('(')) ParseError(routineName, imExpectedOpenParen);
+}
+
+TRefPtr<IIEValue> TIEClipsParser::EvaluateNow(const TRefPtr<IIEValue>& value) {
+    if (!value) return value;
+    std::unique_ptr<TIEContext> context;
+    TIEContext* root = RootContext();
+    if (root) context = root->CreateChild();
+    return value->Evaluate(context ? context.get() : nullptr);
+}
+
+// --- Values typed by a slot ---
+
+TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDefinedType* type) {
+    constexpr std::string_view routine = "ParseValue(SlotTypes)";
+    TRefPtr<IIEValue> value;
+    const bool fuzzy = types.Contains(dtFuzzy);
+    if (types.Contains(dtMultiSlot)) {
+        value = ParseList();
+    } else if (fuzzy) {
+        if (!type || !type->GetFuzzyVariable()) ParseError(routine, imFuzzyTypeNeeded);
+        value = ParseValue();
+        if (!value) ParseError("ParseValue", imExpectedValueMissing);
+        TRefPtr<IIEValue> result = EvaluateNow(value);
+        if (!result || result->GetDType() != dtFuzzy) {
+            // A term name stands for the variable's term.
+            TRefPtr<IFuzzySet> term;
+            if (value->GetDType() == dtAtom &&
+                type->GetFuzzyVariable()->Find(value->AsString(), term))
+                return TIEValue::CreateFuzzy(term);
+            ParseError(routine, imInvalidFuzzyExpression, value->GetText());
+        }
+        return result;
+    } else {
+        TStreamTokenRef token = Next();
+        if (IsPlainValue(*token)) {
+            value = token->ToValue();
+        } else if (token->Is('(')) {
+            PushBack(token);
+            value = ReadCallValue();
+        } else if (token->Is('=')) {
+            TStreamTokenRef open = Next();
+            if (!open->Is('(')) ParseError("ParseValue", imEqualsAtomInFact);
+            PushBack(open);
+            value = ReadCallValue();
+        } else {
+            ParseError("ParseValue", imBadSlotValue, token->AsString());
+        }
+    }
+    if (!StaticTypeCheck || !value) return value;
+    const TIEType kind = value->GetDType();
+    if (kind == dtNone || kind == dtVariable || kind == dtFunCall || kind == dtMultiVariable)
+        return value;
+    if (type) {
+        if (!type->IsValid(value.get())) ParseError(routine, type->ValidationError(value.get()));
+        return value;
+    }
+    if (types.Contains(kind)) return value;
+    if (kind == dtFloat && types.Contains(dtInteger)) {
+        const double d = value->AsFloat();
+        if (d >= -2147483648.0 && d <= 2147483647.0)
+            return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(d));
+    }
+    if (kind == dtInteger && types.Contains(dtFloat))
+        return TIEValue::CreateFloat(value->AsInteger());
+    if (kind == dtList) return value;
+    ParseError(routine, imForSlot,
+               Format(IEMessage(imNotAType), KindNames(types), value->GetText(), IETypeName(kind)),
+               "ParseValue");
+}
+
+TRefPtr<IIEValue> TIEClipsParser::ParseValueForSlot(const IFactSlot& slot) {
+    TRefPtr<IIEValue> value =
+        ParseValueForTypes(slot.GetSlotType(), slot.GetExtendedTypeInfo().get());
+    if (!StaticTypeCheck || !value) return value;
+    const TIEType kind = value->GetDType();
+    if (kind == dtVariable || kind == dtFunCall || kind == dtMultiVariable) return value;
+    if (slot.IsValidValue(value.get())) return value;
+    if (kind == dtInteger && slot.GetSlotType().Contains(dtFloat))
+        return TIEValue::CreateFloat(value->AsInteger());
+    ParseError("ParseValue(Fact Slot)", slot.ValidationMessage(value.get()));
+}
+
+// --- Facts ---
+
+TRefPtr<IFact> TIEClipsParser::ParseFact() {
+    TNesting nesting(*this, "ParseFact");
+    if (!Next()->Is('(')) ParseError("ParseFact", imExpectedAtom);
+    TStreamTokenRef nameToken = Next();
+    if (nameToken->GetDataType() != dtAtom) ParseError("ParseFact", imExpectedAtom);
+    TInferenceEngine& engine = ConstructEngine("ParseFact");
+    const std::string& name = nameToken->GetText();
+    TRefPtr<IFactTemplate> factTemplate = engine.FactTemplates().Find(name);
+    if (!factTemplate) {
+        if (TemplatesMustExist) ParseError("ParseFact", imUnknownFactTemplate, name);
+        try {
+            factTemplate = engine.ImpliedTemplate(name);
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError("ParseFact", e.what());
+        }
+    }
+    TRefPtr<IFact> fact = factTemplate->NewFact();
+    if (factTemplate->GetImplied()) {
+        TRefPtr<IIEValue> data = ParseList();
+        fact->SetSlotValue(DataSlotName, data);
+    } else {
+        for (;;) {
+            TStreamTokenRef token = Next();
+            PushBack(token);
+            if (!token->Is('(')) break;
+            ParseFactSlot(*fact);
+        }
+    }
+    if (!Next()->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
+    if (OnParseFact) OnParseFact(this, fact.get());
+    return fact;
+}
+
+void TIEClipsParser::ParseFactSlot(IFact& fact) {
+    TNesting nesting(*this, "ParseFactSlot");
+    ExpectOpen("ParseFactSlot");
+    TStreamTokenRef nameToken = Next();
+    if (nameToken->GetDataType() != dtAtom)
+        ParseError("ParseFactSlot", imBadSlotName, nameToken->AsString());
+    TRefPtr<IFactTemplate> factTemplate = fact.GetTemplate();
+    TRefPtr<IFactSlot> slot;
+    if (!factTemplate || !factTemplate->FindSlot(nameToken->GetText(), slot) || !slot) {
+        try {
+            if (factTemplate) factTemplate->SlotByName(nameToken->GetText());
+        } catch (const std::exception& e) {
+            ParseError("ParseFactSlot", e.what());
+        }
+        ParseError("ParseFactSlot", imNoSuchSlot, nameToken->GetText());
+    }
+    TRefPtr<IIEValue> value;
+    TStreamTokenRef next = Next();
+    PushBack(next);
+    if (next->Is(')') && slot->IsMultiSlot()) {
+        value = TIEValue::CreateList(TValueVector::Create());
+    } else {
+        value = ParseValueForSlot(*slot);
+    }
+    ExpectClose("ParseFactSlot");
+    try {
+        fact.SetSlotValue(nameToken->GetText(), value);
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError("ParseFactSlot", e.what());
+    }
+}
+
+bool TIEClipsParser::ParseFacts() {
+    TInferenceEngine* engine = InferenceEngine();
+    if (!engine || !FStream) return false;
+    for (;;) {
+        TStreamTokenRef token = Next();
+        if (token->IsEndOfInput()) break;
+        PushBack(token);
+        TRefPtr<IFact> fact = ParseFact();
+        engine->AssertFact(fact);
+    }
+    return true;
+}
+
+// --- deftemplate ---
+
+TRefPtr<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
+    constexpr std::string_view routine = "ParseFactTemplate";
+    TInferenceEngine& engine = ConstructEngine(routine);
+    std::string name, comment;
+    TStreamTokenRef token =
+        ParseConstructHeader(name, comment, imExpectedDeftemplate, routine, "deftemplate", true);
+    TRefPtr<IFactTemplate> parent;
+    TRefPtr<IIEDefinedType> isA;
+    if (token->GetDataType() == dtAtom) {
+        if (token->GetText() == "extends") {
+            token = Next();
+            if (token->GetDataType() != dtAtom) ParseError(routine, imMissingParentTemplate);
+            parent = engine.FactTemplates().Find(token->GetText());
+        } else if (token->GetText() == "is-a") {
+            token = Next();
+            if (token->GetDataType() != dtAtom) ParseError(routine, imMissingTypeName);
+            isA = engine.DefinedTypes().Find(token->GetText());
+            if (!isA) ParseError(routine, imTypeNameUnknown, token->GetText());
+        } else {
+            ParseError(routine, imExpectedExtends);
+        }
+        token = Next();
+    }
+    TRefPtr<IFactTemplate> result;
+    try {
+        // The parent's slots are copied as objects: the template takes over its content
+        // without a trip through text.
+        TRefPtr<TFactTemplate> created = TFactTemplate::CreateNamed(&engine, name);
+        created->SetComment(comment);
+        if (parent) {
+            for (int32_t i = 0; i < parent->SlotCount(); ++i)
+                created->AddSlotCopy(*parent->SlotAt(i));
+            created->SetParent(parent);
+        }
+        result = created;
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError(routine, e.what());
+    }
+    if (isA) {
+        TRefPtr<IFactSlot> data = result->AddMultiSlot(DataSlotName, IEEmptyList());
+        data->SetExtendedTypeInfo(isA);
+    } else {
+        auto* owner = static_cast<TFactTemplate*>(result.get());
+        while (token->Is('(')) {
+            PushBack(token);
+            TRefPtr<IFactSlot> slot = ParseFactTemplateSlot(owner);
+            try {
+                // A slot of the parent that the template defines again is replaced.
+                if (result->HasSlot(slot->GetName())) result->DeleteSlot(slot->GetName());
+                result->AddSlotCopy(*slot);
+            } catch (const EIEParseException&) {
+                throw;
+            } catch (const std::exception& e) {
+                ParseError(routine, e.what());
+            }
+            token = Next();
+        }
+    }
+    if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
+    if (OnParseFactTemplate) OnParseFactTemplate(this, result.get());
+    return result;
+}
+
+TRefPtr<IFactSlot> TIEClipsParser::ParseFactTemplateSlot(TFactTemplate* owner) {
+    constexpr std::string_view routine = "ParseFactTemplateSlot";
+    TNesting nesting(*this, routine);
+    TInferenceEngine& engine = ConstructEngine(routine);
+    ExpectOpen(routine);
+    TStreamTokenRef kindToken = Next();
+    bool multi = false;
+    if (IsAtom(*kindToken, "multislot")) {
+        multi = true;
+    } else if (!IsAtom(*kindToken, "slot") && !IsAtom(*kindToken, "field")) {
+        ParseError(routine, imInvalidSlotType, kindToken->AsString());
+    }
+    TIETypes types = SingleSlotTypes();
+    if (multi) types = types | MultiSlotMarkers;
+    TStreamTokenRef nameToken = Next();
+    if (nameToken->GetDataType() != dtAtom)
+        ParseError(routine, imBadSlotName, nameToken->AsString());
+    TRefPtr<TFactSlot> slot = TFactSlot::Create(nullptr);
+    (void)owner; // a free slot: naming it must not enter it in the template yet
+    try {
+        slot->SetName(nameToken->GetText());
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError(routine, e.what());
+    }
+    TRefPtr<IIEDefinedType> type;
+    TRefPtr<IIEValue> defaultValue;
+    bool dynamicDefault = false;
+    // The implicit type that range, cardinality, units and allowed values go to.
+    auto implicitType = [&]() -> IIEDefinedType& {
+        if (types.Contains(dtFuzzy)) ParseError(routine, imCannotModifyFuzzySlotType);
+        if (!type) {
+            type = TIEDefinedType::Create(&engine);
+            type->SetImplicit(true);
+        } else if (!type->GetImplicit()) {
+            auto copy = TIEDefinedType::Create(&engine);
+            copy->Assign(dynamic_cast<const TPersistent*>(type.get()));
+            copy->SetImplicit(true);
+            type = copy;
+        }
+        return *type;
+    };
+    TStreamTokenRef token = Next();
+    while (token->Is('(')) {
+        TStreamTokenRef qualifier = Next();
+        if (qualifier->GetDataType() != dtAtom)
+            ParseError(routine, imInvalidSlotQualifier, qualifier->AsString());
+        const std::string q = LowerText(qualifier->GetText());
+        if (q == "default" || q == "default-dynamic") {
+            TRefPtr<IIEValue> value = multi ? ParseList() : ParseValueForTypes(types, type.get());
+            dynamicDefault = q == "default-dynamic";
+            if (!dynamicDefault) {
+                try {
+                    value = EvaluateNow(value);
+                } catch (const EIEParseException&) {
+                    throw;
+                } catch (const std::exception& e) {
+                    ParseError(routine, e.what());
+                }
+            }
+            defaultValue = value;
+        } else if (q == "type") {
+            TRefPtr<IIEDefinedType> named;
+            TIETypes words = ParseSlotTypes(named);
+            types = multi ? words | MultiSlotMarkers : words;
+            if (named) type = named;
+        } else if (q == "range" || q == "cardinality") {
+            IIEDefinedType& t = implicitType();
+            ParseRangeClause(&t, nullptr, q == "cardinality", true);
+        } else if (q == "units") {
+            IIEDefinedType& t = implicitType();
+            t.SetUnits(ParseUnits(routine));
+        } else if (q.starts_with("allowed-")) {
+            IIEDefinedType& t = implicitType();
+            ParseAllowedClause(t, *qualifier);
+        } else {
+            ParseError(routine, imInvalidSlotQualifier, qualifier->GetText());
+        }
+        if (!Next()->Is(')')) ParseError(routine, imExpectedCloseParen);
+        token = Next();
+    }
+    if (!token->Is(')')) ParseError("ParseFactTemplate", imExpectedCloseParen);
+    // The type first: taking a type resets the kinds to the type's, and the kinds then go to
+    // an implicit type as its base kinds.
+    if (type) slot->SetExtendedTypeInfo(type);
+    slot->SetSlotType(types);
+    slot->SetDefaultDynamic(dynamicDefault);
+    if (defaultValue && types.Contains(dtFuzzy) && type && type->GetFuzzyVariable() &&
+        (defaultValue->GetDType() == dtAtom || defaultValue->GetDType() == dtString)) {
+        TRefPtr<IFuzzySet> term;
+        if (type->GetFuzzyVariable()->Find(defaultValue->AsString(), term))
+            defaultValue = TIEValue::CreateFuzzy(term);
+    }
+    if (defaultValue && StaticTypeCheck && !dynamicDefault &&
+        !defaultValue->Equals(IEEmptyAtom().get())) {
+        TRefPtr<IValueVector> list =
+            defaultValue->GetDType() == dtList ? defaultValue->AsList() : nullptr;
+        const bool emptyList = defaultValue->GetDType() == dtList && (!list || list->Count() == 0);
+        if (!emptyList && !slot->IsValidValue(defaultValue.get())) {
+            if (defaultValue->GetDType() == dtInteger && types.Contains(dtFloat))
+                defaultValue = TIEValue::CreateFloat(defaultValue->AsInteger());
+            else
+                ParseError(routine, slot->ValidationMessage(defaultValue.get()));
+        }
+    }
+    if (defaultValue) slot->SetSlotDefault(defaultValue);
+    return slot;
+}
+
+TIETypes TIEClipsParser::ParseSlotTypes(TRefPtr<IIEDefinedType>& type) {
+    constexpr std::string_view routine = "ParseSlotTypes";
+    TInferenceEngine& engine = ConstructEngine(routine);
+    TIETypes result;
+    for (;;) {
+        TStreamTokenRef token = Next();
+        if (token->Is(')')) {
+            PushBack(token);
+            break;
+        }
+        if (token->GetDataType() == dtVariable) {
+            if (token->GetText() != "VARIABLE")
+                ParseError(routine, imInvalidSlotType, token->AsString());
+            result = SingleSlotTypes();
+            continue;
+        }
+        if (token->GetDataType() != dtAtom)
+            ParseError(routine, imInvalidSlotType, token->AsString());
+        const std::string& w = token->GetText();
+        if (w == "SYMBOL" || w == "ATOM") {
+            result.Include(dtAtom);
+        } else if (w == "STRING") {
+            result.Include(dtString);
+        } else if (w == "LEXEME") {
+            result = result | TIETypes{dtAtom, dtString};
+        } else if (w == "INTEGER") {
+            result.Include(dtInteger);
+        } else if (w == "FLOAT") {
+            result.Include(dtFloat);
+        } else if (w == "NUMBER") {
+            result = result | TIETypes{dtInteger, dtFloat};
+        } else if (w == "CLASS") {
+            result = result | TIETypes{dtClass, dtInteger};
+        } else if (w == "DESCRIPTOR") {
+            result = result | TIETypes{dtDescriptor, dtInteger};
+        } else if (w == "OBJECT") {
+            result = result | TIETypes{dtObject, dtInteger};
+        } else if (w == "EXTERNALADDRESS") {
+            result = result | TIETypes{dtExternalAddress, dtInteger};
+        } else if (w == "FUZZY") {
+            result.Include(dtFuzzy);
+        } else if (w == "FACTID") {
+            result = result | TIETypes{dtFactId, dtInteger};
+        } else if (w == "FACT") {
+            result.Include(dtFact);
+        } else {
+            TRefPtr<IIEDefinedType> named = engine.DefinedTypes().Find(w);
+            if (!named) ParseError(routine, imInvalidSlotType, token->AsString());
+            if (type) ParseError(routine, imMultipleInheritance);
+            type = named;
+            result = result | named->GetBaseTypes();
+        }
+    }
+    if (result.Contains(dtFuzzy) && !(result - TIETypes{dtFuzzy}).Empty())
+        ParseError(routine, imCannotMixFuzzyType);
+    return result;
+}
+
+// --- Clauses shared by slots and types ---
+
+TRefPtr<IIEValue> TIEClipsParser::ParseRangeBound(bool isCardinality, bool allowVariable,
+                                                  bool& unlimited) {
+    constexpr std::string_view routine = "ParseDefinedType";
+    unlimited = false;
+    TStreamTokenRef token = Next();
+    switch (token->GetDataType()) {
+    case dtInteger:
+    case dtFloat:
+        return token->ToValue();
+    case dtVariable:
+        if (!allowVariable) ParseError(routine, imExpectedValueMissing);
+        if (token->GetText() == "VARIABLE") {
+            unlimited = true;
+            return nullptr;
+        }
+        try {
+            return token->ToValue(RootContext());
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError(routine, e.what());
+        }
+    case tkOpenParen:
+        PushBack(token);
+        return EvaluateFunCall();
+    default:
+        ParseError(routine, imExpectedIntegerArgument, isCardinality ? "cardinality" : "range");
+    }
+}
+
+void TIEClipsParser::ParseRangeClause(IIEDefinedType* type, IFuzzyVariable* fuzzy,
+                                      bool isCardinality, bool allowVariable) {
+    constexpr std::string_view routine = "ParseDefinedType";
+    bool openMin = false, openMax = false;
+    TRefPtr<IIEValue> lo = ParseRangeBound(isCardinality, allowVariable, openMin);
+    TRefPtr<IIEValue> hi = ParseRangeBound(isCardinality, allowVariable, openMax);
+    try {
+        if (fuzzy) {
+            if (lo) fuzzy->SetMinimum(lo->AsFloat());
+            if (hi) fuzzy->SetMaximum(hi->AsFloat());
+        } else if (type && isCardinality) {
+            type->BeginUpdate();
+            if (lo) type->SetMinCardinality(lo->AsInteger());
+            if (hi) type->SetMaxCardinality(hi->AsInteger());
+            if (openMax) type->SetMaxCardinality(2147483647);
+            type->SetCardinalityLimited(true);
+            type->EndUpdate();
+        } else if (type) {
+            type->BeginUpdate();
+            if (lo) type->SetMinRange(lo->AsFloat());
+            if (openMin) type->SetMinRange(-2147483648.0);
+            if (hi) type->SetMaxRange(hi->AsFloat());
+            if (openMax) type->SetMaxRange(2147483647.0);
+            type->SetRangeLimited(true);
+            type->EndUpdate();
+        }
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError(routine, e.what());
+    }
+    TStreamTokenRef close = Next();
+    if (!close->Is(')')) ParseError(routine, imExpectedCloseParen);
+    PushBack(close);
+}
+
+void TIEClipsParser::ParseAllowedClause(IIEDefinedType& type, const IStreamToken& keyword) {
+    constexpr std::string_view routine = "ParseDefinedType";
+    const std::string& k = keyword.GetText();
+    TValueConstraints flags;
+    if (k == "allowed-values")
+        flags = TValueConstraints{vcAtom, vcString, vcInteger, vcFloat};
+    else if (k == "allowed-lexemes")
+        flags = TValueConstraints{vcAtom, vcString};
+    else if (k == "allowed-strings")
+        flags = TValueConstraints{vcString};
+    else if (k == "allowed-symbols")
+        flags = TValueConstraints{vcAtom};
+    else if (k == "allowed-numbers")
+        flags = TValueConstraints{vcInteger, vcFloat};
+    else if (k == "allowed-integers")
+        flags = TValueConstraints{vcInteger};
+    else if (k == "allowed-floats")
+        flags = TValueConstraints{vcFloat};
+    else
+        ParseError(routine, imExpectedAllowedValue, keyword.AsString());
+    try {
+        type.SetConstraints(type.GetConstraints() | flags);
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError(routine, e.what());
+    }
+    for (;;) {
+        TStreamTokenRef token = Next();
+        if (token->Is(')')) {
+            PushBack(token);
+            break;
+        }
+        // A clause cut off by the end of the text is an error, never a wait for more.
+        if (token->IsEndOfInput()) ParseError(routine, imExpectedCloseParen);
+        try {
+            TRefPtr<IIEValue> value;
+            if (token->Is('(')) {
+                PushBack(token);
+                value = EvaluateFunCall();
+            } else {
+                value = token->ToValue(RootContext());
+            }
+            const TIEType t = value->GetDType();
+            if (k == "allowed-lexemes") {
+                if (t != dtAtom && t != dtString)
+                    value = TIEValue::CreateText(dtString, PlainText(*value));
+            } else if (k == "allowed-strings") {
+                value = TIEValue::CreateText(dtString, PlainText(*value));
+            } else if (k == "allowed-symbols") {
+                value = TIEValue::CreateText(dtAtom, PlainText(*value));
+            } else if (k == "allowed-numbers") {
+                if (t != dtInteger && t != dtFloat)
+                    value = TIEValue::CreateInteger(dtInteger, value->AsInteger());
+            } else if (k == "allowed-integers") {
+                value = TIEValue::CreateInteger(dtInteger, value->AsInteger());
+            } else if (k == "allowed-floats") {
+                value = TIEValue::CreateFloat(value->AsFloat());
+            }
+            type.AddAllowedValue(value);
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError(routine, e.what());
+        }
+    }
+}
+
+std::string TIEClipsParser::ParseUnits(std::string_view routineName) {
+    TStreamTokenRef token = Next();
+    // Units written in quotes read back as their characters, not as the display text.
+    if (token->GetDataType() == dtString) return token->GetText();
+    if (!IsPlainValue(*token)) ParseError(routineName, imExpectedValueMissing);
+    return token->AsString();
+}
+
+// --- deffacts ---
+
+TFactSet* TIEClipsParser::ParseFactSet() {
+    constexpr std::string_view routine = "ParseFactSet";
+    TInferenceEngine& engine = ConstructEngine(routine);
+    std::string name, comment;
+    TStreamTokenRef token =
+        ParseConstructHeader(name, comment, imExpectedDeffacts, routine, "deffacts", true);
+    auto* factSet = new TFactSet(&engine);
+    try {
+        factSet->SetFactSetName(name);
+        factSet->SetComment(comment);
+        std::vector<TRefPtr<IFact>> facts;
+        while (token->Is('(')) {
+            PushBack(token);
+            facts.push_back(ParseFact());
+            token = Next();
+        }
+        if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
+        factSet->SetEngine(&engine);
+        for (const TRefPtr<IFact>& fact : facts)
+            factSet->AddFact(fact);
+        if (OnParseFactSet) OnParseFactSet(this, factSet);
+    } catch (...) {
+        factSet->Free();
+        throw;
+    }
+    return factSet;
+}
+
+// --- defrule ---
+
+TRule* TIEClipsParser::ParseRule() {
+    constexpr std::string_view routine = "ParseRule";
+    TInferenceEngine& engine = ConstructEngine(routine);
+    std::string name, comment;
+    TStreamTokenRef token =
+        ParseConstructHeader(name, comment, imExpectedDefrule, routine, "defrule", true);
+    auto* rule = new TRule(&engine, &engine);
+    rule->BeginUpdate();
+    try {
+        try {
+            rule->SetRuleName(name);
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError(routine, e.what());
+        }
+        rule->SetComment(comment);
+        PushBack(token);
+        if (token->Is('(') && In().PeekKeyword() == "declare") {
+            Next();
+            Next();
+            token = Next();
+            while (token->Is('(')) {
+                TStreamTokenRef property = Next();
+                if (IsAtom(*property, "salience")) {
+                    TStreamTokenRef v = Next();
+                    if (v->GetDataType() == dtInteger) {
+                        rule->SetSalience(static_cast<int32_t>(v->GetNumber()));
+                    } else if (v->GetDataType() == dtVariable) {
+                        rule->SetSalienceExpression(v->ToValue());
+                    } else if (v->Is('(')) {
+                        PushBack(v);
+                        rule->SetSalienceExpression(ReadCallValue());
+                    } else {
+                        ParseError(routine, imExpectedIntegerArgument, "salience");
+                    }
+                } else if (IsAtom(*property, "oneshot") || IsAtom(*property, "enabled")) {
+                    TStreamTokenRef v = Next();
+                    TRefPtr<IIEValue> value;
+                    if (v->Is('(')) {
+                        PushBack(v);
+                        value = EvaluateFunCall();
+                    } else if (IsPlainValue(*v)) {
+                        value = v->ToValue();
+                    } else {
+                        ParseError(routine, imExpectedValueMissing);
+                    }
+                    const bool on = value && value->Equals(IETrueValue().get());
+                    if (property->GetText() == "oneshot")
+                        rule->SetOneShot(on);
+                    else
+                        rule->SetEnabled(on);
+                } else {
+                    ParseError(routine, imExpectedRuleProperty);
+                }
+                if (!Next()->Is(')')) ParseError(routine, imExpectedCloseParen);
+                token = Next();
+            }
+            if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
+        }
+        TRuleBindings bindings;
+        ParseRulePatterns(*rule, bindings);
+        token = Next();
+        if (!token->Is('=')) ParseError(routine, imExpectedArrow);
+        token = Next();
+        if (!IsAtom(*token, ">")) ParseError(routine, imExpectedArrow);
+        ParseRuleActions(*rule);
+        if (!Next()->Is(')')) ParseError(routine, imExpectedCloseParen);
+        if (OnParseRule) OnParseRule(this, rule);
+        rule->EndUpdate();
+    } catch (...) {
+        rule->Free();
+        throw;
+    }
+    return rule;
+}
+
+void TIEClipsParser::ParseRulePatterns(TRule& rule, TRuleBindings& bindings) {
+    constexpr std::string_view routine = "ParseRulePatterns";
+    for (;;) {
+        TStreamTokenRef token = Next();
+        std::string boundName;
+        if (token->GetDataType() == dtVariable) {
+            boundName = token->GetText();
+            if (!IsAtom(*Next(), "<-")) ParseError(routine, imExpectedLeftArrow);
+            token = Next();
+            if (!token->Is('(')) ParseError(routine, imExpectedAtom);
+        } else if (!token->Is('(')) {
+            PushBack(token);
+            return;
+        }
+        PushBack(token);
+        std::unique_ptr<TIEPattern> pattern = ParsePattern(rule, 0, bindings);
+        if (!boundName.empty()) {
+            if (pattern->IsNegated() || pattern->IsTest())
+                ParseError(routine, imNotAndTestCannotBind);
+            pattern->SetBoundName(boundName);
+        }
+        try {
+            rule.AddPattern(std::move(pattern));
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError(routine, e.what());
+        }
+    }
+}
+
+void TIEClipsParser::ParseRuleActions(TRule& rule) {
+    for (;;) {
+        TStreamTokenRef token = Next();
+        PushBack(token);
+        if (!token->Is('(')) return;
+        rule.AddAction(ParseFunCall());
+    }
+}
+
+std::unique_ptr<TIEPattern> TIEClipsParser::ParsePattern(TRule& rule, int32_t negatedCount,
+                                                         TRuleBindings& bindings) {
+    constexpr std::string_view routine = "ParsePattern";
+    TNesting nesting(*this, routine);
+    TInferenceEngine& engine = ConstructEngine(routine);
+    TStreamTokenRef open = Next();
+    if (!open->Is('(')) ParseError(routine, imExpectedAtom);
+    TStreamTokenRef nameToken = Next();
+    if (nameToken->GetDataType() != dtAtom) ParseError(routine, imExpectedAtom);
+    const std::string comment(TrimText(open->GetWhiteSpace()));
+    const std::string& name = nameToken->GetText();
+    std::unique_ptr<TIEPattern> pattern;
+    if (name == "not" || name == "exists" || name == "unique" || name == "explicit") {
+        const int32_t count = name == "not"      ? negatedCount + 1
+                              : name == "exists" ? negatedCount + 2
+                                                 : negatedCount;
+        pattern = ParsePattern(rule, count, bindings);
+        if (name == "unique") pattern->SetUnique(true);
+        if (name == "explicit") pattern->SetExplicit(true);
+    } else if (name == TestCEName) {
+        TRefPtr<IFactTemplate> testTemplate = engine.ImpliedTemplate(TestCEName);
+        pattern = rule.NewPattern(TestCEName, testTemplate, 0);
+        TStreamTokenRef callOpen = Next();
+        PushBack(callOpen);
+        if (!callOpen->Is('(')) ParseError(routine, imExpectedOpenParen);
+        TRefPtr<IIEValue> call = ReadCallValue();
+        pattern->AddSlotTest(DataSlotName, call, true, (negatedCount & 1) != 0, -1);
+    } else {
+        TRefPtr<IFactTemplate> factTemplate;
+        try {
+            factTemplate = engine.ImpliedTemplate(name);
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError(routine, e.what());
+        }
+        pattern = rule.NewPattern(name, factTemplate, negatedCount);
+        if (factTemplate->GetImplied()) {
+            TRefPtr<IFactSlot> data;
+            factTemplate->FindSlot(DataSlotName, data);
+            ParseSlotConstraints(*pattern, data.get(), DataSlotName, true, bindings);
+        } else {
+            for (;;) {
+                TStreamTokenRef token = Next();
+                if (!token->Is('(')) {
+                    PushBack(token);
+                    break;
+                }
+                TStreamTokenRef slotToken = Next();
+                if (slotToken->GetDataType() != dtAtom)
+                    ParseError(routine, imBadSlotName, slotToken->AsString());
+                TRefPtr<IFactSlot> slot;
+                if (!factTemplate->FindSlot(slotToken->GetText(), slot) || !slot)
+                    ParseError(routine, imNoSuchSlot, slotToken->GetText());
+                ParseSlotConstraints(*pattern, slot.get(), slotToken->GetText(),
+                                     slot->IsMultiSlot(), bindings);
+                ExpectClose(routine);
+            }
+        }
+    }
+    if (!comment.empty() && pattern->Comment().empty()) pattern->SetComment(comment);
+    ExpectClose(routine);
+    if (OnParsePattern) OnParsePattern(this, pattern.get());
+    return pattern;
+}
+
+TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, const IFactSlot* slot,
+                                                       std::string_view slotName, bool multi,
+                                                       TRuleBindings& bindings,
+                                                       TStreamTokenRef token, int32_t subIndex,
+                                                       bool conjunction, bool notEqual) {
+    constexpr std::string_view routine = "ParsePattern";
+    const int32_t kind = token->GetDataType();
+    TRefPtr<IIEValue> value;
+    if (kind == dtVariable || kind == dtMultiVariable) {
+        auto [it, first] = bindings.try_emplace(token->GetText(), static_cast<TIEType>(kind));
+        value = TIEValue::CreateText(it->second, token->GetText());
+        (void)first;
+    } else if (IsAtom(*token, ":")) {
+        TStreamTokenRef open = Next();
+        PushBack(open);
+        if (!open->Is('(')) ParseError(routine, imExpectedOpenParen);
+        value = ReadCallValue();
+    } else if (token->Is('=')) {
+        TStreamTokenRef open = Next();
+        PushBack(open);
+        if (!open->Is('(')) ParseError(routine, imExpectedOpenParen);
+        TRefPtr<IIEValue> call = ReadCallValue();
+        const TIEType varKind = multi ? dtMultiVariable : dtVariable;
+        TRefPtr<IIEValue> variable = TIEValue::CreateText(varKind, GenerateName(BlankVariableName));
+        bindings.try_emplace(VariableName(*variable), varKind);
+        pattern.AddSlotTest(slotName, variable, conjunction, false, subIndex);
+        TRefPtr<IFunCall> eq = FEngine->CreateFunCall("eq*");
+        eq->AddArgument(variable);
+        eq->AddArgument(call);
+        value = TIEValue::CreateFunCall(eq);
+        conjunction = true;
+    } else if (kind == dtAtom || kind == dtString || kind == dtInteger || kind == dtFloat) {
+        value = token->ToValue();
+    } else {
+        ParseError(routine, imBadSlotValue, token->AsString());
+    }
+    (void)slot;
+    pattern.AddSlotTest(slotName, value, conjunction, notEqual, subIndex);
+    return value;
+}
+
+void TIEClipsParser::ParseSlotConstraints(TIEPattern& pattern, const IFactSlot* slot,
+                                          std::string_view slotName, bool multi,
+                                          TRuleBindings& bindings) {
+    constexpr std::string_view routine = "ParsePattern";
+    int32_t position = multi ? 0 : -1;
+    int32_t terms = 0;
+    for (;;) {
+        TStreamTokenRef token = Next();
+        if (token->Is(')')) {
+            PushBack(token);
+            break;
+        }
+        if (!multi && terms > 0) ParseError(routine, imSlotNotMultislot, slotName);
+        bool conjunction = true;
+        for (;;) {
+            bool notEqual = false;
+            if (token->Is('~')) {
+                notEqual = true;
+                token = Next();
+            }
+            try {
+                ParseConstraintValue(pattern, slot, slotName, multi, bindings, token, position,
+                                     conjunction, notEqual);
+            } catch (const EIEParseException&) {
+                throw;
+            } catch (const std::exception& e) {
+                ParseError(routine, e.what());
+            }
+            token = Next();
+            if (token->Is('&')) {
+                conjunction = true;
+            } else if (token->Is('|')) {
+                conjunction = false;
+            } else {
+                PushBack(token);
+                break;
+            }
+            token = Next();
+        }
+        ++terms;
+        if (multi) ++position;
+    }
+    if (multi && terms > 0) {
+        const int32_t index = pattern.IndexOfSlot(slotName);
+        if (index >= 0) pattern.SetMultiSlotLength(index, terms);
+    }
+}
+
+// --- deffunction ---
+
+TRefPtr<IUserFunction> TIEClipsParser::ParseFunction() {
+    constexpr std::string_view routine = "ParseFunction";
+    ConstructEngine(routine);
+    std::string name, comment;
+    TStreamTokenRef token =
+        ParseConstructHeader(name, comment, imExpectedDeffunction, routine, "deffunction", true);
+    auto function = MakeRef<TInterpretedFunction>(name);
+    function->SetComment(comment);
+    if (!token->Is('(')) ParseError(routine, imExpectedOpenParen);
+    for (;;) {
+        token = Next();
+        if (token->Is(')')) break;
+        if (token->GetDataType() == dtVariable) {
+            function->AddParameter(token->GetText(), dtVariable);
+        } else if (token->GetDataType() == dtMultiVariable) {
+            function->AddParameter(token->GetText(), dtMultiVariable);
+        } else {
+            ParseError(routine, imExpectedCloseParen);
+        }
+    }
+    token = Next();
+    if (token->GetDataType() == dtString) {
+        function->SetComment(token->GetText());
+        token = Next();
+    }
+    for (;; token = Next()) {
+        if (token->Is(')')) break;
+        if (token->Is('(')) {
+            PushBack(token);
+            function->AddAction(ReadCallValue());
+        } else if (IsPlainValue(*token)) {
+            function->AddAction(token->ToValue());
+        } else {
+            ParseError(routine, imUnexpectedCharacter, token->AsString());
+        }
+    }
+    if (OnParseFunction) OnParseFunction(this, function.get());
+    return function;
+}
+
+// --- defglobal ---
+
+bool TIEClipsParser::ParseGlobalVariables() {
+    constexpr std::string_view routine = "ParseGlobalVariables";
+    TInferenceEngine& engine = ConstructEngine(routine);
+    if (!Next()->Is('(')) ParseError(routine, imExpectedDefglobal);
+    if (Next()->GetText() != "defglobal") ParseError(routine, imExpectedDefglobal);
+    for (;;) {
+        TStreamTokenRef token = Next();
+        if (token->Is(')')) break;
+        PushBack(token);
+        std::string name;
+        TRefPtr<IIEValue> value;
+        ParseVariable(name, value);
+        try {
+            engine.GlobalVariables().PutGlobal(name, value);
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError(routine, e.what());
+        }
+    }
+    return true;
+}
+
+void TIEClipsParser::ParseVariable(std::string& name, TRefPtr<IIEValue>& value) {
+    constexpr std::string_view routine = "ParseVariable";
+    TStreamTokenRef token = Next();
+    if (token->GetDataType() != dtVariable) ParseError(routine, imMissingName);
+    const std::string& text = token->GetText();
+    if (text.size() < 2 || text.front() != '*' || text.back() != '*')
+        ParseError(routine, imBadVariableName, token->AsString());
+    name = text;
+    if (!Next()->Is('=')) ParseError(routine, imExpected, "=");
+    token = Next();
+    if (token->Is('(')) {
+        PushBack(token);
+        value = ReadCallValue();
+    } else if (IsPlainValue(*token)) {
+        value = token->ToValue();
+    } else {
+        ParseError(routine, imExpectedValueMissing);
+    }
+    if (OnParseVariable) OnParseVariable(this, name, value.get());
+}
+
+// --- deftype ---
+
+TRefPtr<IIEDefinedType> TIEClipsParser::ParseDefinedType() {
+    constexpr std::string_view routine = "ParseDefinedType";
+    TInferenceEngine& engine = ConstructEngine(routine);
+    std::string name, comment;
+    TStreamTokenRef token =
+        ParseConstructHeader(name, comment, imExpectedDeftype, routine, "deftype", true);
+    TRefPtr<TIEDefinedType> type = TIEDefinedType::Create(&engine);
+    type->SetName(name);
+    type->SetComment(comment);
+    if (!IsAtom(*token, "extends")) ParseError(routine, imMissingKeyword, "extends");
+    ExpectOpen(routine);
+    if (!IsAtom(*Next(), "type")) ParseError(routine, imMissingKeyword, "type");
+    TRefPtr<IIEDefinedType> ancestor;
+    TIETypes words = ParseSlotTypes(ancestor);
+    ExpectClose(routine);
+    try {
+        if (ancestor) {
+            type->Assign(dynamic_cast<const TPersistent*>(ancestor.get()));
+            type->SetAncestor(ancestor);
+            words = words | ancestor->GetBaseTypes();
+            type->SetName(name);
+            type->SetComment(comment);
+        }
+        type->SetBaseTypes(words);
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError(routine, e.what());
+    }
+    if (words.Contains(dtFuzzy)) {
+        TRefPtr<IFuzzyVariable> variable = ParseFuzzyVariable();
+        variable->SetName(name);
+        type->SetFuzzyVariable(variable);
+        type->SetUnits(variable->GetUnits());
+    } else {
+        token = Next();
+        while (token->Is('(')) {
+            TStreamTokenRef keyword = Next();
+            if (IsAtom(*keyword, "range") || IsAtom(*keyword, "cardinality")) {
+                ParseRangeClause(type.get(), nullptr, keyword->GetText() == "cardinality", true);
+            } else if (IsAtom(*keyword, "units")) {
+                type->SetUnits(ParseUnits(routine));
+            } else {
+                ParseAllowedClause(*type, *keyword);
+            }
+            ExpectClose(routine);
+            token = Next();
+        }
+        PushBack(token);
+    }
+    ExpectClose(routine);
+    if (OnParseDefinedType) OnParseDefinedType(this, type.get());
+    return type;
+}
+
+// --- Fuzzy values ---
+
+TRefPtr<IFuzzyVariable> TIEClipsParser::ParseFuzzyVariable() {
+    constexpr std::string_view routine = "ParseFuzzyVariable";
+    TRefPtr<IFuzzyVariable> variable = NewIEFuzzyVariable("");
+    if (auto* parser = dynamic_cast<IFuzzyParser*>(FEngine)) variable->SetParser(parser);
+    for (;;) {
+        TStreamTokenRef token = Next();
+        if (token->Is(')')) {
+            PushBack(token);
+            break;
+        }
+        if (!token->Is('(')) ParseError(routine, imExpectedOpenParen);
+        TStreamTokenRef keyword = Next();
+        if (IsAtom(*keyword, "range")) {
+            ParseRangeClause(nullptr, variable.get(), false, true);
+        } else if (IsAtom(*keyword, "units")) {
+            variable->SetUnits(ParseUnits(routine));
+        } else if (IsAtom(*keyword, "values")) {
+            for (;;) {
+                TStreamTokenRef t = Next();
+                PushBack(t);
+                if (!t->Is('(')) break;
+                TRefPtr<IFuzzySet> set = ParseFuzzySet(*variable);
+                set->SetRegistered();
+                variable->AddSet(set);
+            }
+        } else {
+            ParseError(routine, imMissingKeyword, "range, units, or values");
+        }
+        ExpectClose(routine);
+    }
+    if (OnParseFuzzyVariable) OnParseFuzzyVariable(this, variable.get());
+    return variable;
+}
+
+TRefPtr<IFuzzySet> TIEClipsParser::ParseFuzzySet(IFuzzyVariable& variable) {
+    constexpr std::string_view routine = "ParseFuzzySet";
+    TNesting nesting(*this, routine);
+    std::string name, comment;
+    TStreamTokenRef token =
+        ParseConstructHeader(name, comment, imExpectedTerm, routine, "term", false);
+    PushBack(token);
+    TRefPtr<IIEValue> value = ParseValue();
+    if (!value) ParseError(routine, imExpectedValueMissing);
+    TRefPtr<IFuzzySet> set;
+    try {
+        if (value->GetDType() == dtSingletons) {
+            // A point list: the set's points as written.
+            auto points = MakeRef<TIEFuzzySet>(&variable, name);
+            TRefPtr<ISingletonsVector> singletons = value->AsSingletons();
+            points->BeginUpdate();
+            for (int32_t i = 0; i < singletons->Count(); ++i)
+                points->Add(EvaluateNow(singletons->GetValue(i))->AsFloat(),
+                            EvaluateNow(singletons->GetMembership(i))->AsFloat());
+            points->EndUpdate();
+            set = points;
+        } else {
+            TRefPtr<IIEValue> result = EvaluateNow(value);
+            if (!result || result->GetDType() != dtFuzzy)
+                ParseError(routine, imInvalidFuzzyExpression, value->GetText());
+            set = result->AsFuzzy();
+        }
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError(routine, e.what());
+    }
+    set->SetName(name);
+    if (auto* parser = dynamic_cast<IFuzzyParser*>(FEngine)) set->SetParser(parser);
+    if (!set->GetFuzzyVariable()) set->SetFuzzyVariable(&variable);
+    ExpectClose(routine);
+    if (OnParseFuzzySet) OnParseFuzzySet(this, set.get());
+    return set;
 }
 
 } // namespace ie

@@ -12,10 +12,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "engine/IEConsts.h"
 #include "engine/IEParser.h"
 
 namespace ie {
@@ -79,6 +82,12 @@ struct TSlotFunction {
     uint16_t High = 65535;
 };
 
+class TInferenceEngine;
+
+// The variables of one rule's conditions with the kind of their first occurrence: a later
+// occurrence of the name takes that kind.
+using TRuleBindings = std::unordered_map<std::string, TIEType>;
+
 class TIEClipsParser : public TIEParser {
 public:
     // Forms nested deeper than this are refused, so that no text can exhaust the stack.
@@ -99,6 +108,46 @@ public:
     virtual TRefPtr<IIEValue> ParseFuzzyPoints();
     // A fact argument of "assert" and its kin, as a fact value.
     virtual TRefPtr<IIEValue> ParseFactArgument();
+
+    // --- Facts and values typed by a slot ---
+    TRefPtr<IFact> ParseFact() override;
+    // "(" slot-name values ")" of a fact of a template with named slots.
+    virtual void ParseFactSlot(IFact& fact);
+    bool ParseFacts() override;
+    // One value as a kind set and a defined type expect it (a multislot takes a list).
+    virtual TRefPtr<IIEValue> ParseValueForTypes(TIETypes types, const IIEDefinedType* type);
+    virtual TRefPtr<IIEValue> ParseValueForSlot(const IFactSlot& slot);
+
+    // --- Constructs (each reads from its "(") ---
+    virtual TRefPtr<IFactTemplate> ParseFactTemplate();
+    TRefPtr<IFactSlot> ParseFactTemplateSlot(TFactTemplate* owner) override;
+    // Type words up to ")" (left unread); a named defined type among them goes to `type`.
+    virtual TIETypes ParseSlotTypes(TRefPtr<IIEDefinedType>& type);
+    // A fact set owned by the engine and registered with it; freed on error.
+    virtual TFactSet* ParseFactSet();
+    // A rule owned by the engine, not yet in its rule table; freed on error.
+    virtual TRule* ParseRule();
+    virtual TRefPtr<IUserFunction> ParseFunction();
+    virtual bool ParseGlobalVariables();
+    // "?*name* = value": the name keeps its asterisks; a call stays unevaluated.
+    virtual void ParseVariable(std::string& name, TRefPtr<IIEValue>& value);
+    virtual TRefPtr<IIEDefinedType> ParseDefinedType();
+
+    // --- Rules ---
+    // One conditional element; its "(" unread.
+    virtual std::unique_ptr<TIEPattern> ParsePattern(TRule& rule, int32_t negatedCount,
+                                                     TRuleBindings& bindings);
+    virtual void ParseRulePatterns(TRule& rule, TRuleBindings& bindings);
+    virtual void ParseRuleActions(TRule& rule);
+
+    // --- Fuzzy values ---
+    // "(term" name value ")": the value is a point list or an expression that gives a set.
+    virtual TRefPtr<IFuzzySet> ParseFuzzySet(IFuzzyVariable& variable);
+    // Clauses range, units and values up to a ")" that stays unread.
+    virtual TRefPtr<IFuzzyVariable> ParseFuzzyVariable();
+
+    // The inference engine that receives constructs (null when the engine is another kind).
+    TInferenceEngine* InferenceEngine() const;
 
     // What a top-level token starts.
     TParsedType GetConstructType(const TStreamTokenRef& token);
@@ -153,6 +202,26 @@ protected:
     static bool IsPlainValue(const IStreamToken& token);
 
 private:
+    TInferenceEngine& ConstructEngine(std::string_view routineName);
+    // "range"/"cardinality" bounds after the keyword; `fuzzy` receives a range instead of
+    // `type` when given.
+    void ParseRangeClause(IIEDefinedType* type, IFuzzyVariable* fuzzy, bool isCardinality,
+                          bool allowVariable);
+    TRefPtr<IIEValue> ParseRangeBound(bool isCardinality, bool allowVariable, bool& unlimited);
+    // The values after an "allowed-..." keyword up to ")".
+    void ParseAllowedClause(IIEDefinedType& type, const IStreamToken& keyword);
+    // The units after "units": a string's text or a word's display text.
+    std::string ParseUnits(std::string_view routineName);
+    void ExpectClose(std::string_view routineName);
+    void ExpectOpen(std::string_view routineName);
+    void ParseSlotConstraints(TIEPattern& pattern, const IFactSlot* slot, std::string_view slotName,
+                              bool multi, TRuleBindings& bindings);
+    TRefPtr<IIEValue> ParseConstraintValue(TIEPattern& pattern, const IFactSlot* slot,
+                                           std::string_view slotName, bool multi,
+                                           TRuleBindings& bindings, TStreamTokenRef token,
+                                           int32_t subIndex, bool conjunction, bool notEqual);
+    TRefPtr<IIEValue> EvaluateNow(const TRefPtr<IIEValue>& value);
+
     TSlotFunction& SlotFunctionEntry(std::string_view name);
     // One element that starts with "(" (still unread): a point list or a call.
     TRefPtr<IIEValue> ReadParenthesisedValue();

@@ -29,6 +29,7 @@ class IUserFunction;
 class IIEDefinedType;
 class IFact;
 class IFactTemplate;
+class IFactSlot;
 class IReteToken;
 class IReasoner;
 class ISingletonsParser;
@@ -325,10 +326,84 @@ public:
     virtual bool InAllowed(const IIEValue* value, TValueConstraint& kind) const = 0;
 };
 
+// One slot of a fact template: name, accepted kinds, default, optional defined type.
+class IFactSlot : public ICloneable {
+public:
+    using ICloneable::Equals;
+
+    virtual bool GetDefaultDynamic() const noexcept = 0;
+    virtual TRefPtr<IIEDefinedType> GetExtendedTypeInfo() const = 0;
+    virtual const std::string& GetName() const noexcept = 0;
+    virtual TRefPtr<IIEValue> GetSlotDefault() const = 0;
+    virtual TIETypes GetSlotType() const noexcept = 0;
+    virtual std::string GetText() const = 0;
+    // The name of the owning template, empty for a free slot.
+    virtual std::string GetTemplateName() const = 0;
+    virtual bool IsFuzzy() const noexcept = 0;
+    virtual bool IsMultiSlot() const noexcept = 0;
+    virtual void SetDefaultDynamic(bool value) = 0;
+    virtual void SetExtendedTypeInfo(const TRefPtr<IIEDefinedType>& type) = 0;
+    virtual void SetName(std::string_view name) = 0;
+    virtual void SetSlotDefault(const TRefPtr<IIEValue>& value) = 0;
+    virtual void SetSlotType(TIETypes types) = 0;
+    virtual TRefPtr<IIEValue> NewDefaultValue(bool multi) const = 0;
+    // Empty when the slot accepts the value, otherwise why not.
+    virtual std::string ValidationMessage(const IIEValue* value) const = 0;
+    virtual bool IsValidValue(const IIEValue* value) const = 0;
+};
+
 // A fact template: named slots in declaration order.
 class IFactTemplate : public ICloneable {
 public:
+    using ICloneable::Equals;
+
     virtual const std::string& GetName() const noexcept = 0;
+
+    // --- Template details (IEFacts) ---
+    // A copy of this template owned by another component (engine).
+    virtual TRefPtr<IFactTemplate> CloneFor(TComponent* owner) const = 0;
+    // Replaces the slots by the other template's, read back through this template's engine.
+    virtual void AssignSlots(const IFactTemplate& source) = 0;
+    virtual bool GetBackwardChaining() const noexcept = 0;
+    virtual void SetBackwardChaining(bool value) = 0;
+    // True for the implied template of ordered facts (one multislot "__Data").
+    virtual bool GetImplied() const noexcept = 0;
+    // Fills every slot of a fact of this template with its default.
+    virtual void InitializeFact(IFact& fact) const = 0;
+    virtual const std::string& GetComment() const noexcept = 0;
+    virtual void SetComment(std::string_view comment) = 0;
+    virtual int32_t GetHashCode() const = 0;
+    virtual std::string GetText() const = 0;
+    // The owning component (the engine when there is one).
+    virtual TComponent* GetEngine() const noexcept = 0;
+    virtual TRefPtr<IFactTemplate> GetParent() const = 0;
+    virtual void SetParent(const TRefPtr<IFactTemplate>& parent) = 0;
+    virtual int32_t SlotCount() const noexcept = 0;
+    // Slots in declaration order.
+    virtual TRefPtr<IFactSlot> SlotAt(int32_t index) const = 0;
+    // Declaration position of the named slot, -1 when absent (hashed).
+    virtual int32_t IndexOfSlot(std::string_view name) const noexcept = 0;
+    // Raises "No such slot name: "%s"" when absent.
+    virtual TRefPtr<IFactSlot> SlotByName(std::string_view name) const = 0;
+    // Walks the slots (IFactSlot*) in declaration order.
+    virtual TRefPtr<IIterator> SlotIterator() const = 0;
+    virtual TRefPtr<IStringIterator> SlotNames() const = 0;
+    virtual bool IsFuzzy() const = 0;
+    virtual void SetName(std::string_view name) = 0;
+    virtual void PutSlot(std::string_view name, const TRefPtr<IFactSlot>& slot) = 0;
+    virtual TRefPtr<IFactSlot> AddMultiSlot(std::string_view name,
+                                            const TRefPtr<IIEValue>& defaultValue) = 0;
+    virtual TRefPtr<IFactSlot> AddSlot(std::string_view name,
+                                       const TRefPtr<IIEValue>& defaultValue) = 0;
+    virtual TRefPtr<IFactSlot> AddSlotCopy(const IFactSlot& slot) = 0;
+    virtual bool HasSlot(std::string_view name) const noexcept = 0;
+    virtual bool FindSlot(std::string_view name, TRefPtr<IFactSlot>& slot) const = 0;
+    // The first slot (declaration order) whose defined type is `type`.
+    virtual TRefPtr<IFactSlot> FindSlotByType(const IIEDefinedType* type) const = 0;
+    virtual void DeleteSlot(std::string_view name) = 0;
+    virtual void Clear() = 0;
+    // A new fact of this template with every slot set to its default.
+    virtual TRefPtr<IFact> NewFact() = 0;
 };
 
 // A fact: its template, identifier (-1 until asserted) and slot values.
@@ -343,6 +418,37 @@ public:
     virtual bool Equals(const IFact* other) const = 0;
     virtual std::string GetText() const = 0;
     virtual int32_t GetHashCode() const = 0;
+
+    // --- Changing facts (IEFacts). The defaults serve read-only fakes. ---
+    // Sets the named slot (checked against the slot's kinds under dynamic type checks).
+    virtual void SetSlotValue(std::string_view slotName, const TRefPtr<IIEValue>& value) {
+        (void)slotName, (void)value;
+        RaiseIE(imFunctionUnimplemented, "SetSlotValue");
+    }
+    virtual void SetFactId(int32_t id) {
+        (void)id;
+        RaiseIE(imFunctionUnimplemented, "SetFactId");
+    }
+    virtual void SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) {
+        (void)factTemplate;
+        RaiseIE(imFunctionUnimplemented, "SetTemplate");
+    }
+    // Replaces every value by a clone of the other fact's (same template object required).
+    virtual void AssignValues(const IFact& other) {
+        (void)other;
+        RaiseIE(imFunctionUnimplemented, "AssignValues");
+    }
+    // Like GetSlotValue, but a slot the template lacks gives false instead of an error.
+    virtual bool FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value) const {
+        value = GetSlotValue(slotName);
+        return value != nullptr;
+    }
+    // "f-", the identifier, a blank and the text.
+    virtual std::string GetLabel() const {
+        return "f-" + std::to_string(GetFactId()) + " " + GetText();
+    }
+    // The slot names of the template in declaration order (none without a template).
+    virtual TRefPtr<IStringIterator> SlotNameIterator() const { return nullptr; }
 };
 
 // A chain of matched facts, one per level of a rule's patterns.
@@ -350,6 +456,30 @@ class IReteToken : public virtual TRefCounted {
 public:
     virtual int32_t FactCount() const noexcept = 0;
     virtual TRefPtr<IFact> GetFact(int32_t index) const = 0;
+
+    // --- Token details (IEToken). The defaults serve plain fact chains. ---
+    // The fact at `index` (0 = first); an index past the end gives the last fact.
+    virtual TRefPtr<IFact> FactAt(int32_t index) const {
+        const int32_t n = FactCount();
+        return n == 0 ? nullptr : GetFact(index < n ? index : n - 1);
+    }
+    virtual TRefPtr<IReteToken> GetParent() const { return nullptr; }
+    virtual int32_t GetHashCode() const { return 0; }
+    virtual TTokenAction GetTag() const noexcept { return taAdd; }
+    virtual float GetStrength() const noexcept { return 1.0f; }
+    virtual int32_t GetNegatedCount() const noexcept { return 0; }
+    virtual bool Equals(const IReteToken* other) const { return other == this; }
+    virtual std::string GetText() const { return {}; }
+    // "f-<id>" of each fact from the first to the last, joined by ", ".
+    virtual std::string FactIdList() const {
+        std::string s;
+        for (int32_t i = 0; i < FactCount(); ++i) {
+            if (i > 0) s += ", ";
+            auto f = GetFact(i);
+            s += "f-" + std::to_string(f ? f->GetFactId() : -1);
+        }
+        return s;
+    }
 };
 
 } // namespace ie

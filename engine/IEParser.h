@@ -23,8 +23,22 @@ namespace ie {
 
 class IIEValue;
 class IFunCall;
+class IFact;
+class IFactSlot;
+class IFactTemplate;
+class IIEDefinedType;
+class IFuzzySet;
+class IFuzzyVariable;
+class IUserFunction;
+class IValueVector;
 class ISingletonsParser;
 class TIEContext;
+class TFactSet;
+class TFactTemplate;
+class TIEPattern;
+class TInterpretedFunction;
+class TRule;
+class TValueHashTable;
 
 // ---------------------------------------------------------------------------------------------
 // Tokens
@@ -237,6 +251,16 @@ protected:
 using TParseEvent = std::function<void(TIEParser* Sender, TParsedType ParsedType, void* AObject,
                                        IInterface* AInterface)>;
 using TParseFunCallEvent = std::function<void(TIEParser* Sender, IFunCall* FunCall)>;
+using TParseFactEvent = std::function<void(TIEParser* Sender, IFact* Fact)>;
+using TParseFactSetEvent = std::function<void(TIEParser* Sender, TFactSet* FactSet)>;
+using TParseFactTemplateEvent = std::function<void(TIEParser* Sender, IFactTemplate* FactTemplate)>;
+using TParseFunctionEvent = std::function<void(TIEParser* Sender, IUserFunction* AFunction)>;
+using TParsePatternEvent = std::function<void(TIEParser* Sender, TIEPattern* Pattern)>;
+using TParseRuleEvent = std::function<void(TIEParser* Sender, TRule* Rule)>;
+using TParseDefinedTypeEvent = std::function<void(TIEParser* Sender, IIEDefinedType* DefinedType)>;
+using TParseFuzzySetEvent = std::function<void(TIEParser* Sender, IFuzzySet* FuzzySet)>;
+using TParseFuzzyVariableEvent =
+    std::function<void(TIEParser* Sender, IFuzzyVariable* FuzzyVariable)>;
 using TParseVariableEvent =
     std::function<void(TIEParser* Sender, const std::string& VarName, IIEValue* Value)>;
 
@@ -274,6 +298,46 @@ public:
     // Parses one call and evaluates it in the engine's root context.
     virtual TRefPtr<IIEValue> EvaluateFunCall() = 0;
 
+    // Reading for the engine's services. A parser without a construct layer refuses them
+    // ("Unable to parse strings of %s at this time").
+    // One fact, not yet asserted, its calls unevaluated.
+    virtual TRefPtr<IFact> ParseFact();
+    // One slot definition, a new slot of `owner` not yet entered in its table.
+    virtual TRefPtr<IFactSlot> ParseFactTemplateSlot(TFactTemplate* owner);
+    // Reads facts to the end of input and asserts each; false without an inference engine.
+    virtual bool ParseFacts();
+
+    // Writers: every construct as rule-language text (CR LF line ends, four-blank indentation)
+    // that the reader reads back to an equal construct.
+    virtual std::string FormatFactSet(const TFactSet& factSet);
+    virtual std::string FormatFact(const IFact& fact);
+    virtual std::string FormatFactSlotValue(const IFact& fact, std::string_view slotName);
+    virtual std::string FormatFactSlotValue(const IFact& fact, std::string_view slotName,
+                                            const IIEValue* value);
+    virtual std::string FormatFactSlotValueText(const IFact& fact, std::string_view slotName,
+                                                std::string_view valueText);
+    virtual std::string FormatFactSlot(const IFactSlot& slot);
+    virtual std::string FormatFactTemplate(const IFactTemplate& factTemplate);
+    virtual std::string FormatFunCall(const IFunCall& call);
+    virtual std::string FormatFuzzySet(const IFuzzySet& set, bool asTerm);
+    virtual std::string FormatFuzzyVariable(const IFuzzyVariable& variable);
+    virtual std::string FormatRule(const TRule& rule);
+    // Side 0 the conditions, 1 the actions.
+    virtual std::string FormatRuleSide(const TRule& rule, int32_t side);
+    virtual std::string FormatPattern(const TIEPattern& pattern);
+    virtual std::string FormatGlobal(std::string_view name, const IIEValue* value);
+    virtual std::string FormatGlobals(const TValueHashTable& variables);
+    virtual std::string FormatValuePairs(const IValueVector& pairs);
+    virtual std::string FormatFunction(const IUserFunction& function, std::string_view signature);
+    virtual std::string FormatDeffunction(const TInterpretedFunction& function);
+    virtual std::string FormatDefinedType(const IIEDefinedType& type);
+    // A value as it stands in a written construct: strings quoted and escaped, calls and facts
+    // through the writers above, and a float that "%.4f" would change with as many digits as
+    // it needs to read back equal.
+    virtual std::string FormatValue(const IIEValue* value);
+    // "(" name, a blank and the trimmed argument string when there is one, ")".
+    static std::string FunctionSignature(const IUserFunction& function);
+
     IParserEngine* Engine() const { return FEngine; }
     TIETokenizerStream* Stream() const { return FStream; }
 
@@ -283,8 +347,17 @@ public:
     int32_t MaxErrors = 10;
 
     TParseEvent OnParse;
+    TParseFactEvent OnParseFact;
+    TParseFactSetEvent OnParseFactSet;
+    TParseFactTemplateEvent OnParseFactTemplate;
+    TParseFunctionEvent OnParseFunction;
     TParseFunCallEvent OnParseFunCall;
     TParseVariableEvent OnParseVariable;
+    TParsePatternEvent OnParsePattern;
+    TParseRuleEvent OnParseRule;
+    TParseDefinedTypeEvent OnParseDefinedType;
+    TParseFuzzySetEvent OnParseFuzzySet;
+    TParseFuzzyVariableEvent OnParseFuzzyVariable;
 
 protected:
     IParserEngine* FEngine;
@@ -293,5 +366,15 @@ protected:
 private:
     int64_t FOwnSymbolCounter = 0;
 };
+
+// Number texts for written constructs: a float in "%.4f" unless that would change it, then in
+// the fewest digits that read back to the same number (always with a "." or an exponent, so it
+// reads back as a float).
+std::string ExactFloatText(double value);
+// A range bound: the integer digits for a whole number, otherwise the exact float text.
+std::string ExactNumberText(double value);
+// A text as one token that reads back to it: as it is when it is a plain word, otherwise
+// quoted with its quotes and backslashes escaped.
+std::string WordOrQuoted(std::string_view text);
 
 } // namespace ie
