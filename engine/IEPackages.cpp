@@ -362,6 +362,21 @@ void TInterpretedFunction::AddParameter(std::string_view name, TIEType kind) {
         RaiseIE(imInvalidDeffunctionArgument, IETypeName(kind),
                 SetToText(TIETypes{dtAtom, dtVariable, dtMultiVariable}, ", "));
     FParameters->Add(TIEValue::CreateText(kind, name));
+    UpdateArgumentCounts();
+}
+
+void TInterpretedFunction::UpdateArgumentCounts() {
+    // Every plain parameter must be given; only a multifield parameter takes any number more.
+    int32_t plain = 0;
+    bool open = false;
+    for (const auto& p : *FParameters) {
+        if (p->GetDType() == dtMultiVariable)
+            open = true;
+        else
+            ++plain;
+    }
+    SetMaxArgumentCount(open ? 2147483647 : plain);
+    SetMinArgumentCount(plain);
 }
 
 void TInterpretedFunction::AddAction(TRefPtr<IIEValue> expression) {
@@ -370,6 +385,7 @@ void TInterpretedFunction::AddAction(TRefPtr<IIEValue> expression) {
 
 void TInterpretedFunction::ClearParameters() {
     FParameters->Clear();
+    UpdateArgumentCounts();
 }
 
 void TInterpretedFunction::ClearActions() {
@@ -384,7 +400,27 @@ void TInterpretedFunction::LastReasonerLeft() noexcept {
     FActions = TValueVector::Create();
 }
 
+namespace {
+// Deffunctions that call each other without end would exhaust the stack; past this depth the
+// call raises instead.
+constexpr int32_t MaxDeffunctionDepth = 512;
+thread_local int32_t DeffunctionDepth = 0;
+
+struct TDeffunctionDepth {
+    explicit TDeffunctionDepth(std::string_view name) {
+        if (DeffunctionDepth >= MaxDeffunctionDepth)
+            throw EIEException(Format("Deffunction %s called recursively more than %d deep", name,
+                                      MaxDeffunctionDepth));
+        ++DeffunctionDepth;
+    }
+    ~TDeffunctionDepth() { --DeffunctionDepth; }
+    TDeffunctionDepth(const TDeffunctionDepth&) = delete;
+    TDeffunctionDepth& operator=(const TDeffunctionDepth&) = delete;
+};
+} // namespace
+
 TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TDeffunctionDepth depth(GetFunctionName());
     std::unique_ptr<TIEContext> child = context->CreateChild();
     const int32_t argCount = call ? call->ArgumentCount() : 0;
     auto evaluateArgument = [&](int32_t i) -> TRefPtr<IIEValue> {

@@ -204,6 +204,8 @@ protected:
     void LastReasonerLeft() noexcept override;
 
 private:
+    void UpdateArgumentCounts();
+
     TRefPtr<TValueVector> FParameters;
     TRefPtr<TValueVector> FActions;
 };
