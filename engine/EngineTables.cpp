@@ -29,6 +29,10 @@ TFactTemplates::TFactTemplates(TInferenceEngine* engine)
 void TFactTemplates::PutTemplate(std::string_view name, const TRefPtr<IFactTemplate>& item) {
     TRefPtr<IFactTemplate> old = Find(name);
     if (old == item && old) return;
+    // An ordered template read back from text (as the engine's own text writes them) is the
+    // one already here: keeping it keeps the facts and patterns that stand on it, among them
+    // the initial fact's.
+    if (old && item && old->GetImplied() && item->GetImplied() && old->Equals(item.get())) return;
     if (old) {
         if (!AllowReplace(imFactTemplateExists, name)) return;
         ReplaceTemplate(old, item);
@@ -44,8 +48,8 @@ void TFactTemplates::ReplaceTemplate(const TRefPtr<IFactTemplate>& oldTemplate,
         FEngine->OnRemoveFactTemplate(FEngine, oldTemplate.get());
     Remove(oldTemplate->GetName());
     PutEntry(newTemplate->GetName(), newTemplate);
-    // The facts and rules of the old template no longer fit the new one.
-    if (FEngine) FEngine->RemoveTemplateDependants(oldTemplate.get());
+    // The facts and rules of the old template are made again against the new one.
+    if (FEngine) FEngine->RebuildTemplateDependants(oldTemplate.get(), newTemplate.get());
 }
 
 void TFactTemplates::RemoveTemplate(std::string_view name) {
@@ -60,6 +64,90 @@ void TFactTemplates::Clear() {
     if (FEngine) FEngine->ClearQueuesNetworkFactsRules();
     TIStringHashTable::Clear();
     if (FEngine && FEngine->OnClearFactTemplates) FEngine->OnClearFactTemplates(FEngine);
+}
+
+namespace {
+
+// The items in an order where each comes after the one `parentOf` names (when that one is in
+// the list); raises `corrupted` for a cycle.
+template <class T, class P>
+std::vector<T*> ParentsFirst(const std::vector<T*>& items, P parentOf, TIEMessageId corrupted) {
+    std::vector<T*> order;
+    std::vector<bool> done(items.size(), false);
+    auto indexOf = [&](const T* item) -> ptrdiff_t {
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i] == item) return static_cast<ptrdiff_t>(i);
+        return -1;
+    };
+    // Those whose parent is not listed come first, in table order.
+    for (size_t i = 0; i < items.size(); ++i)
+        if (indexOf(parentOf(items[i])) < 0) {
+            order.push_back(items[i]);
+            done[i] = true;
+        }
+    while (order.size() < items.size()) {
+        bool progress = false;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (done[i]) continue;
+            const ptrdiff_t parent = indexOf(parentOf(items[i]));
+            if (parent >= 0 && !done[static_cast<size_t>(parent)]) continue;
+            order.push_back(items[i]);
+            done[i] = true;
+            progress = true;
+        }
+        if (!progress) RaiseIE(corrupted);
+    }
+    return order;
+}
+
+} // namespace
+
+std::vector<IFactTemplate*> TFactTemplates::ParentsFirstOrder() const {
+    std::vector<IFactTemplate*> all;
+    for (const auto& entry : *this)
+        if (auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get())) all.push_back(t);
+    return ParentsFirst(
+        all, [](const IFactTemplate* t) { return t->GetParent().get(); },
+        imFactTemplateInheritanceCorrupted);
+}
+
+std::string TFactTemplates::GetText() const {
+    std::string text;
+    for (IFactTemplate* t : ParentsFirstOrder())
+        text += (FEngine ? FEngine->FormatFactTemplate(*t) : t->GetText()) + std::string(IELineEnd);
+    return text;
+}
+
+void TFactTemplates::Assign(const TFactTemplates& source) {
+    if (&source == this || !FEngine) return;
+    // A copy is made from the source's text in this engine, so that its parent and its
+    // defined types are this engine's own.
+    auto copyOf = [&](const IFactTemplate& t) -> TRefPtr<IFactTemplate> {
+        if (!source.Engine()) return t.CloneFor(FEngine);
+        return FEngine->ParseFactTemplate(source.Engine()->FormatFactTemplate(t));
+    };
+    std::vector<std::string> gone;
+    std::vector<std::pair<TRefPtr<IFactTemplate>, TRefPtr<IFactTemplate>>> changed;
+    for (const auto& entry : *this) {
+        TRefPtr<IFactTemplate> mine = Find(entry.Key());
+        TRefPtr<IFactTemplate> theirs = source.Find(entry.Key());
+        if (!theirs)
+            gone.push_back(entry.Key());
+        else if (!mine->Equals(theirs.get()))
+            changed.emplace_back(mine, theirs);
+    }
+    for (const auto& name : gone)
+        RemoveTemplate(name);
+    for (const auto& [mine, theirs] : changed)
+        ReplaceTemplate(mine, copyOf(*theirs));
+    std::vector<IFactTemplate*> all;
+    for (const auto& entry : source)
+        if (auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get())) all.push_back(t);
+    const auto order = ParentsFirst(
+        all, [](const IFactTemplate* t) { return t->GetParent().get(); },
+        imFactTemplateInheritanceCorrupted);
+    for (IFactTemplate* t : order)
+        if (!ContainsKey(t->GetName())) PutTemplate(t->GetName(), copyOf(*t));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -112,6 +200,35 @@ void TRules::Clear() {
     }
 }
 
+std::string TRules::GetText() const {
+    std::vector<std::string> texts;
+    for (const auto& entry : *this)
+        texts.push_back(FEngine ? FEngine->FormatRule(*static_cast<TRule*>(entry.Value()))
+                                : std::string());
+    if (SortedText) std::sort(texts.begin(), texts.end());
+    std::string text;
+    for (const auto& t : texts)
+        text += t + std::string(IELineEnd);
+    return text;
+}
+
+void TRules::Assign(const TRules& source) {
+    if (&source == this) return;
+    Clear();
+    std::vector<TRule*> rules;
+    for (const auto& entry : source)
+        rules.push_back(static_cast<TRule*>(entry.Value()));
+    for (TRule* rule : rules) {
+        if (FEngine && rule->Owner() == FEngine) {
+            PutRule(rule->RuleName(), rule);
+            continue;
+        }
+        if (!FEngine || !source.Engine()) continue;
+        TRule* copy = FEngine->ParseRule(source.Engine()->FormatRule(*rule));
+        if (copy && !PutRule(copy->RuleName(), copy)) copy->Free();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // TIEDefinedTypes
 
@@ -158,7 +275,7 @@ void TIEDefinedTypes::ReplaceType(const TRefPtr<IIEDefinedType>& oldType,
     if (FEngine && FEngine->OnRemoveDefinedType) FEngine->OnRemoveDefinedType(FEngine, oldType);
     Remove(oldType->GetName());
     PutEntry(type->GetName(), type);
-    if (FEngine) FEngine->RemoveTemplatesUsingType(oldType.get());
+    if (FEngine) FEngine->RebuildTypeDependants(oldType.get(), type.get());
     if (FEngine) type->SetOwner(FEngine);
 }
 
@@ -178,6 +295,39 @@ void TIEDefinedTypes::Clear() {
             type->SetAncestor(nullptr);
     TIStringHashTable::Clear();
     if (FEngine && FEngine->OnClearDefinedTypes) FEngine->OnClearDefinedTypes(FEngine);
+}
+
+std::vector<IIEDefinedType*> TIEDefinedTypes::AncestorsFirstOrder() const {
+    std::vector<IIEDefinedType*> all;
+    for (const auto& entry : *this)
+        if (auto* t = dynamic_cast<IIEDefinedType*>(entry.Intf().get())) all.push_back(t);
+    return ParentsFirst(
+        all, [](const IIEDefinedType* t) { return t->GetAncestor().get(); },
+        imDefinedTypeInheritanceCorrupted);
+}
+
+std::string TIEDefinedTypes::GetText() const {
+    std::string text;
+    for (IIEDefinedType* t : AncestorsFirstOrder())
+        text += (FEngine ? FEngine->DefinedTypeText(*t) : std::string()) + std::string(IELineEnd);
+    return text;
+}
+
+void TIEDefinedTypes::Assign(const TIEDefinedTypes& source) {
+    if (&source == this || !FEngine || !source.Engine()) return;
+    Clear();
+    // Through their text, ancestors first, so that each type finds its ancestor here.
+    std::vector<IIEDefinedType*> all;
+    for (const auto& entry : source)
+        if (auto* t = dynamic_cast<IIEDefinedType*>(entry.Intf().get())) all.push_back(t);
+    const auto order = ParentsFirst(
+        all, [](const IIEDefinedType* t) { return t->GetAncestor().get(); },
+        imDefinedTypeInheritanceCorrupted);
+    for (IIEDefinedType* t : order) {
+        TRefPtr<IIEDefinedType> copy =
+            FEngine->ParseDefinedType(source.Engine()->DefinedTypeText(*t));
+        if (copy) PutType(copy->GetName(), copy);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -232,6 +382,15 @@ void TUserFunctions::Clear() {
     FDeffunctionCount = 0;
     for (const auto& f : all)
         f->RemoveReasoner(FEngine);
+}
+
+std::string TUserFunctions::GetText() const {
+    std::string text;
+    if (!FEngine) return text;
+    for (const auto& entry : *this)
+        if (auto* d = dynamic_cast<TInterpretedFunction*>(entry.Intf().get()))
+            text += FEngine->FormatDeffunction(*d) + std::string(IELineEnd);
+    return text;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -310,6 +469,13 @@ void TGlobalVariables::Clear() {
     if (FEngine && FEngine->RootContext()) FEngine->RootContext()->Bindings().Clear();
 }
 
+void TGlobalVariables::Assign(const TGlobalVariables& source) {
+    if (&source == this) return;
+    Clear();
+    if (source.Count() == 0 || !FEngine || !source.Engine()) return;
+    FEngine->ExecuteCommand(source.Engine()->Parser()->FormatGlobals(source), true);
+}
+
 // ---------------------------------------------------------------------------------------------
 // TFactSets
 
@@ -326,6 +492,32 @@ void TFactSets::Add(TFactSet* factSet) {
     FItems.push_back(factSet);
 }
 
+void TFactSets::Clear() {
+    std::vector<TFactSet*> all;
+    all.swap(FItems);
+    for (TFactSet* set : all)
+        if (set->Engine() == FEngine) set->SetEngine(nullptr);
+}
+
+std::string TFactSets::GetText() const {
+    std::string text;
+    for (TFactSet* set : FItems)
+        text += (FEngine ? FEngine->FormatFactSet(*set) : set->GetText()) + std::string(IELineEnd);
+    return text;
+}
+
+void TFactSets::Assign(const TFactSets& source) {
+    if (&source == this || !FEngine) return;
+    Clear();
+    for (TFactSet* set : std::vector<TFactSet*>(source.FItems)) {
+        auto* copy = new TFactSet(FEngine);
+        copy->SetFactSetName(set->FactSetName());
+        copy->SetComment(set->Comment());
+        copy->SetFacts(set->Facts());
+        Add(copy);
+    }
+}
+
 void TFactSets::Remove(TFactSet* factSet) {
     std::erase(FItems, factSet);
 }
@@ -340,16 +532,94 @@ int32_t TFactSets::IndexOf(const TFactSet* factSet) const {
 
 TFacts::TFacts(TInferenceEngine* engine) : FEngine(engine) {}
 
-const TRefPtr<IFact>& TFacts::Item(int32_t index) const {
-    if (index < 0 || index >= Count())
-        throw EListError(Format("List index out of bounds (%d)", index));
-    return FItems[static_cast<size_t>(index)];
-}
-
 bool TFacts::IsFuzzy(const IFact* fact) {
     TRefPtr<IFactTemplate> t = fact->GetTemplate();
     return t && t->IsFuzzy();
 }
+
+// --- Slots, positions and the Fenwick tree ---
+
+void TFacts::TreeAdd(size_t slot, int32_t delta) {
+    for (size_t i = slot + 1; i <= FTree.size(); i += i & (~i + 1))
+        FTree[i - 1] += delta;
+}
+
+int32_t TFacts::TreePrefix(size_t count) const {
+    int32_t sum = 0;
+    for (size_t i = count; i > 0; i -= i & (~i + 1))
+        sum += FTree[i - 1];
+    return sum;
+}
+
+void TFacts::TreeAppend() {
+    // The new node covers the slots (i - lowbit(i), i]: its own live flag plus the live slots
+    // before it in that range.
+    const size_t i = FTree.size() + 1;
+    const size_t low = i & (~i + 1);
+    FTree.push_back(1 + TreePrefix(i - 1) - TreePrefix(i - low));
+}
+
+size_t TFacts::SlotOf(int32_t index) const {
+    if (FSlots.size() == static_cast<size_t>(FLive)) return static_cast<size_t>(index);
+    // The slot where the count of live slots reaches index + 1.
+    size_t pos = 0;
+    int32_t rest = index + 1;
+    size_t step = 1;
+    while (step * 2 <= FTree.size())
+        step *= 2;
+    for (; step > 0; step /= 2)
+        if (pos + step <= FTree.size() && FTree[pos + step - 1] < rest) {
+            pos += step;
+            rest -= FTree[pos - 1];
+        }
+    return pos;
+}
+
+int32_t TFacts::PositionOf(size_t slot) const {
+    if (FSlots.size() == static_cast<size_t>(FLive)) return static_cast<int32_t>(slot);
+    return TreePrefix(slot);
+}
+
+size_t TFacts::SlotOfFact(const IFact* fact) const {
+    if (!fact) return std::string::npos;
+    if (fact->GetFactId() != -1) {
+        auto it = FSlotById.find(fact->GetFactId());
+        if (it != FSlotById.end() && FSlots[it->second].get() == fact) return it->second;
+    }
+    // Not stored under its identifier: by identity.
+    for (size_t i = 0; i < FSlots.size(); ++i)
+        if (FSlots[i].get() == fact) return i;
+    return std::string::npos;
+}
+
+void TFacts::Compact() const {
+    if (FSlots.size() == static_cast<size_t>(FLive)) return;
+    size_t to = 0;
+    for (size_t from = 0; from < FSlots.size(); ++from) {
+        if (!FSlots[from]) continue;
+        if (to != from) FSlots[to] = std::move(FSlots[from]);
+        FSlotById[FSlots[to]->GetFactId()] = to;
+        ++to;
+    }
+    FSlots.resize(to);
+    // Without tombstones every node covers only live slots: its value is its range's length.
+    FTree.resize(to);
+    for (size_t i = 1; i <= to; ++i)
+        FTree[i - 1] = static_cast<int32_t>(i & (~i + 1));
+}
+
+const TRefPtr<IFact>& TFacts::Item(int32_t index) const {
+    if (index < 0 || index >= Count())
+        throw EListError(Format("List index out of bounds (%d)", index));
+    return FSlots[SlotOf(index)];
+}
+
+const std::vector<TRefPtr<IFact>>& TFacts::Items() const {
+    Compact();
+    return FSlots;
+}
+
+// --- The duplicate index ---
 
 void TFacts::SetIndexed(bool value) {
     if (value == FIndexed) return;
@@ -357,8 +627,8 @@ void TFacts::SetIndexed(bool value) {
     FIndex.Clear();
     FFuzzyFacts.clear();
     if (!value) return;
-    for (const auto& f : FItems)
-        IndexFact(f);
+    for (const auto& f : FSlots)
+        if (f) IndexFact(f);
 }
 
 void TFacts::IndexFact(const TRefPtr<IFact>& fact) {
@@ -389,54 +659,120 @@ int32_t TFacts::IndexOfFact(const IFact* fact) const {
         const IFact* equal = FIndex.FindEqual(*fact);
         return equal ? IndexOf(equal) : -1;
     }
-    for (size_t i = 0; i < FItems.size(); ++i)
-        if (FItems[i]->Equals(fact)) return static_cast<int32_t>(i);
+    for (size_t i = 0; i < FSlots.size(); ++i)
+        if (FSlots[i] && FSlots[i]->Equals(fact)) return PositionOf(i);
     return -1;
 }
 
 int32_t TFacts::IndexOfID(int32_t id) const {
-    const int32_t n = Count();
-    if (n < 5) {
-        for (int32_t i = 0; i < n; ++i)
-            if (FItems[static_cast<size_t>(i)]->GetFactId() == id) return i;
-        return -1;
-    }
-    auto it = std::lower_bound(
-        FItems.begin(), FItems.end(), id,
-        [](const TRefPtr<IFact>& f, int32_t value) { return f->GetFactId() < value; });
-    if (it == FItems.end() || (*it)->GetFactId() != id) return -1;
-    return static_cast<int32_t>(it - FItems.begin());
+    auto it = FSlotById.find(id);
+    if (it == FSlotById.end()) return -1;
+    return PositionOf(it->second);
 }
 
 int32_t TFacts::IndexOf(const IFact* fact) const {
-    if (!fact) return -1;
-    if (fact->GetFactId() != -1) {
-        const int32_t i = IndexOfID(fact->GetFactId());
-        if (i >= 0 && FItems[static_cast<size_t>(i)].get() == fact) return i;
-        // Not stored under its identifier: fall back to identity below.
+    const size_t slot = SlotOfFact(fact);
+    return slot == std::string::npos ? -1 : PositionOf(slot);
+}
+
+// --- Changes ---
+
+int32_t TFacts::Add(const TRefPtr<IFact>& fact) {
+    if (!FEngine) {
+        Append(fact);
+        return fact->GetFactId();
     }
-    for (size_t i = 0; i < FItems.size(); ++i)
-        if (FItems[i].get() == fact) return static_cast<int32_t>(i);
-    return -1;
+    const int32_t id = fact ? fact->GetFactId() : -1;
+    if (!KeepIdentifiers || id == -1 || FSlotById.contains(id)) {
+        if (fact) fact->SetFactId(-1);
+        return FEngine->AssertFact(fact, false);
+    }
+    return FEngine->AssertFactKeepingId(fact, id);
+}
+
+void TFacts::Delete(int32_t index) {
+    if (FEngine)
+        FEngine->RetractAt(index);
+    else
+        Extract(index);
+}
+
+void TFacts::Assign(const TFacts& source) {
+    if (&source == this) return;
+    Clear();
+    for (const auto& fact : std::vector<TRefPtr<IFact>>(source.Items())) {
+        TRefPtr<IFactTemplate> theirs = fact->GetTemplate();
+        TRefPtr<IFactTemplate> mine = theirs;
+        if (FEngine && source.Engine() != FEngine && theirs) {
+            mine = FEngine->FactTemplates().Find(theirs->GetName());
+            if (mine && !mine->Equals(theirs.get()))
+                RaiseIE(imCannotAssignSlotValues, mine->GetName(), theirs->GetName());
+        }
+        TRefPtr<ICloneable> clone = fact->Clone();
+        TRefPtr<IFact> copy(dynamic_cast<IFact*>(clone.get()));
+        if (!copy) continue;
+        copy->SetFactId(-1);
+        // A template this engine lacks leaves the fact without one, which the assertion
+        // refuses.
+        if (mine != theirs) copy->SetTemplate(mine);
+        if (FEngine)
+            FEngine->AssertFact(copy, false);
+        else
+            Append(copy);
+    }
 }
 
 void TFacts::Append(const TRefPtr<IFact>& fact) {
-    FItems.push_back(fact);
+    FSlots.push_back(fact);
+    TreeAppend();
+    ++FLive;
+    FSlotById[fact->GetFactId()] = FSlots.size() - 1;
     FHighestID = std::max(FHighestID, fact->GetFactId());
     if (FIndexed) IndexFact(fact);
 }
 
+void TFacts::RemoveSlot(size_t slot) {
+    TRefPtr<IFact> fact = std::move(FSlots[slot]);
+    if (FIndexed) UnindexFact(fact.get());
+    auto it = FSlotById.find(fact->GetFactId());
+    if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
+    --FLive;
+    if (slot + 1 == FSlots.size()) {
+        // The last slot simply goes (and any tombstones before it).
+        FSlots.pop_back();
+        FTree.pop_back();
+        while (!FSlots.empty() && !FSlots.back()) {
+            FSlots.pop_back();
+            FTree.pop_back();
+        }
+        return;
+    }
+    TreeAdd(slot, -1);
+    const size_t dead = FSlots.size() - static_cast<size_t>(FLive);
+    if (dead > 64 && dead > static_cast<size_t>(FLive)) Compact();
+}
+
 TRefPtr<IFact> TFacts::Extract(int32_t index) {
     TRefPtr<IFact> fact = Item(index);
-    if (FIndexed) UnindexFact(fact.get());
-    FItems.erase(FItems.begin() + index);
+    RemoveSlot(SlotOf(index));
     return fact;
+}
+
+bool TFacts::Remove(const IFact* fact) {
+    const size_t slot = SlotOfFact(fact);
+    if (slot == std::string::npos) return false;
+    TRefPtr<IFact> keep = FSlots[slot];
+    RemoveSlot(slot);
+    return true;
 }
 
 void TFacts::ClearItems() {
     FIndex.Clear();
     FFuzzyFacts.clear();
-    FItems.clear();
+    FSlots.clear();
+    FTree.clear();
+    FSlotById.clear();
+    FLive = 0;
     FHighestID = 0;
 }
 
@@ -447,18 +783,24 @@ void TFacts::Clear() {
 
 std::string TFacts::GetText() const {
     std::string text;
-    for (size_t i = 0; i < FItems.size(); ++i) {
-        if (i > 0) text += IELineEnd;
-        text += FItems[i]->GetText();
+    bool first = true;
+    for (const auto& f : FSlots) {
+        if (!f) continue;
+        if (!first) text += IELineEnd;
+        first = false;
+        text += f->GetText();
     }
     return text;
 }
 
 std::string TFacts::GetLabelledText() const {
     std::string text;
-    for (size_t i = 0; i < FItems.size(); ++i) {
-        if (i > 0) text += IELineEnd;
-        text += FItems[i]->GetLabel();
+    bool first = true;
+    for (const auto& f : FSlots) {
+        if (!f) continue;
+        if (!first) text += IELineEnd;
+        first = false;
+        text += f->GetLabel();
     }
     return text;
 }

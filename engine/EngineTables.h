@@ -60,6 +60,15 @@ public:
                          const TRefPtr<IFactTemplate>& newTemplate);
     void RemoveTemplate(std::string_view name);
     void Clear() override;
+    // Every template's deftemplate text followed by CR LF: those without a parent first, in
+    // table order, then the others with every parent before its children ("Fact templates
+    // inheritance structure corrupted" for a cycle).
+    std::string GetText() const;
+    // The templates in table order, except that a parent always comes before its children.
+    std::vector<IFactTemplate*> ParentsFirstOrder() const;
+    // Takes the source's templates: those it lacks go, those that differ are replaced by
+    // copies, the missing ones are copied in.
+    void Assign(const TFactTemplates& source);
 };
 
 class TRules : public TGStringHashtable, public TEngineTable {
@@ -75,6 +84,10 @@ public:
     void RemoveRule(std::string_view name);
     // Frees the rules the engine owns, restarts the rule numbering, raises OnClearRules.
     void Clear() override;
+    // Each rule's defrule text followed by CR LF, sorted as strings while SortedText is set.
+    std::string GetText() const;
+    // A source rule of this engine is added as it is; any other is re-created from its text.
+    void Assign(const TRules& source);
     bool SortedText = true;
 };
 
@@ -92,6 +105,13 @@ public:
     void RemoveType(std::string_view name);
     // Clears the fact templates first (they refer to types), then the types.
     void Clear() override;
+    // The deftype texts, each followed by CR LF, every ancestor before its descendants
+    // ("Defined types inheritance structure corrupted" for a cycle).
+    std::string GetText() const;
+    // The types in table order, except that an ancestor always comes before its descendants.
+    std::vector<IIEDefinedType*> AncestorsFirstOrder() const;
+    // Copies of the source's types, made for this engine.
+    void Assign(const TIEDefinedTypes& source);
 };
 
 class TUserFunctions : public TIStringHashTable, public TEngineTable {
@@ -108,6 +128,8 @@ public:
     // Removes this engine from every function's reasoners; no event.
     void Clear() override;
     int32_t DeffunctionCount() const noexcept { return FDeffunctionCount; }
+    // The text of every deffunction followed by CR LF; package functions are not written.
+    std::string GetText() const;
 
 private:
     int32_t FDeffunctionCount = 0;
@@ -146,6 +168,8 @@ public:
     void BindAll();
     // Empties the table and clears every binding of the root context.
     void Clear() override;
+    // The source's globals, written as defglobal text and executed in this engine.
+    void Assign(const TGlobalVariables& source);
 
 private:
     void Bind(std::string_view name, const TRefPtr<IIEValue>& value);
@@ -160,8 +184,13 @@ public:
     void Add(TFactSet* factSet);
     void Remove(TFactSet* factSet);
     int32_t IndexOf(const TFactSet* factSet) const;
-    void Clear() { FItems.clear(); }
+    // Every fact set leaves the engine (its Engine becomes none).
+    void Clear();
     const std::vector<TFactSet*>& Items() const noexcept { return FItems; }
+    // The deffacts texts of the fact sets.
+    std::string GetText() const;
+    // New fact sets owned by the engine, copies of the source's.
+    void Assign(const TFactSets& source);
 
 private:
     TInferenceEngine* FEngine;
@@ -169,6 +198,12 @@ private:
 };
 
 // Working memory.
+//
+// The facts sit in slots in assertion order; a retracted fact leaves a tombstone that is
+// compacted away once tombstones outnumber the live facts, so removal costs O(1) amortized.
+// Positions (the index-based operations) count live facts only: a Fenwick tree over the slots
+// turns a slot into its position and back in O(log n), and is skipped entirely while there is
+// no tombstone. Identifiers are found through a hash map.
 class TFacts {
 public:
     explicit TFacts(TInferenceEngine* engine);
@@ -176,25 +211,39 @@ public:
     TFacts& operator=(const TFacts&) = delete;
 
     TInferenceEngine* Engine() const noexcept { return FEngine; }
-    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    int32_t Count() const noexcept { return FLive; }
     const TRefPtr<IFact>& Item(int32_t index) const;
-    const std::vector<TRefPtr<IFact>>& Items() const noexcept { return FItems; }
+    // The facts in order (compacts the tombstones first).
+    const std::vector<TRefPtr<IFact>>& Items() const;
 
     // The duplicate index; switching it on builds it from the facts present.
     bool Indexed() const noexcept { return FIndexed; }
     void SetIndexed(bool value);
+    // With this flag set, Add keeps the identifier of a fact that has one not yet present.
+    bool KeepIdentifiers = false;
 
     // Position of a fact equal to `fact` (the duplicate test), -1 when absent.
     int32_t IndexOfFact(const IFact* fact) const;
-    // Position of the fact with this identifier, -1 when absent (bisection from 5 facts on).
+    // Position of the fact with this identifier, -1 when absent.
     int32_t IndexOfID(int32_t id) const;
     // Position of this very fact object (by its identifier when it has one), -1 when absent.
     int32_t IndexOf(const IFact* fact) const;
+
+    // Adds a fact from outside the engine (an editor, Assign): it is asserted through the
+    // engine. The assertion's result.
+    int32_t Add(const TRefPtr<IFact>& fact);
+    // Removes the fact at `index` from outside the engine: the engine retracts it.
+    void Delete(int32_t index);
+    // Clears, then asserts a copy of every source fact (on another engine with this engine's
+    // template of the same name, which must equal the source's).
+    void Assign(const TFacts& source);
 
     // Stores and indexes an asserted fact (the engine's writing path).
     void Append(const TRefPtr<IFact>& fact);
     // Takes the fact at `index` out of the list and the index (the engine's writing path).
     TRefPtr<IFact> Extract(int32_t index);
+    // Takes this very fact out (the engine's writing path); false when it is not stored.
+    bool Remove(const IFact* fact);
     // Empties list and index; the engine then sends its clear token (ClearFacts).
     void Clear();
     // Empties list and index only.
@@ -209,9 +258,22 @@ private:
     static bool IsFuzzy(const IFact* fact);
     void IndexFact(const TRefPtr<IFact>& fact);
     void UnindexFact(const IFact* fact);
+    // The slot of a position, and the position of a live slot.
+    size_t SlotOf(int32_t index) const;
+    int32_t PositionOf(size_t slot) const;
+    // The slot holding this very fact, or npos.
+    size_t SlotOfFact(const IFact* fact) const;
+    void RemoveSlot(size_t slot);
+    void TreeAdd(size_t slot, int32_t delta);
+    void TreeAppend();
+    int32_t TreePrefix(size_t count) const;
+    void Compact() const;
 
     TInferenceEngine* FEngine;
-    std::vector<TRefPtr<IFact>> FItems;
+    mutable std::vector<TRefPtr<IFact>> FSlots;
+    mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based
+    mutable std::unordered_map<int32_t, size_t> FSlotById;
+    int32_t FLive = 0;
     bool FIndexed = false;
     int32_t FHighestID = 0;
     TFactIndex FIndex;

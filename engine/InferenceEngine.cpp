@@ -3,12 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <typeinfo>
 
 #include "engine/IEClipsParser.h"
 #include "engine/IEDefinedType.h"
 #include "engine/IEFacts.h"
+#include "engine/IEFuzzyLogic.h"
 #include "engine/IEPackages.h"
 #include "engine/IEValue.h"
+#include "fuzzy/FuzzyConsts.h"
+#include "platform/DateTime.h"
+#include "platform/Format.h"
+#include "platform/StoredProperties.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -113,6 +119,10 @@ TInferenceEngine::~TInferenceEngine() {
         // Destruction cannot report; what Clear could not free is freed below.
     }
     FDribble.reset();
+    // Components the engine owns (fact sets, rules, packages) go while the tables they
+    // unregister from still exist.
+    FreePackages();
+    DestroyComponents();
     FRules.reset();
     FGlobalVariables.reset();
     FFactTemplates.reset();
@@ -249,8 +259,15 @@ void TInferenceEngine::SetFactDuplication(bool value) {
     FFacts->SetIndexed(!value);
 }
 
-void TInferenceEngine::SetFuzzyEqualsThreshold(float value) noexcept {
+void TInferenceEngine::SetFuzzyEqualsThreshold(float value) {
+    if (value == FFuzzyEqualsThreshold) return;
     FFuzzyEqualsThreshold = std::clamp(value, 0.0f, 1.0f);
+    // Every fuzzy variable of a defined type takes it (a type added later gets it as it comes).
+    if (!FDefinedTypes) return;
+    for (const auto& entry : *FDefinedTypes)
+        if (auto* type = dynamic_cast<IIEDefinedType*>(entry.Intf().get()))
+            if (TRefPtr<IFuzzyVariable> variable = type->GetFuzzyVariable())
+                variable->SetThreshold(FFuzzyEqualsThreshold);
 }
 
 void TInferenceEngine::SetMinActivationStrength(float value) {
@@ -379,6 +396,10 @@ void TInferenceEngine::RemoveRule(TRule* rule) {
     if (rule->Owner() == this && !rule->IsDestroying()) rule->Free();
 }
 
+namespace {
+void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate);
+} // namespace
+
 void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     if (!factTemplate) return;
     auto sameTemplate = [factTemplate](const TRefPtr<IFact>& f) {
@@ -388,6 +409,7 @@ void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     std::erase_if(FPendingRetractions, sameTemplate);
     for (int32_t i = FFacts->Count() - 1; i >= 0; --i)
         if (i < FFacts->Count() && sameTemplate(FFacts->Item(i))) RetractAt(i);
+    ClearFactSetFactsOf(*FFactSets, factTemplate);
     // Every rule with a pattern on the template goes.
     std::vector<std::string> names;
     for (const auto& entry : *FRules) {
@@ -512,7 +534,6 @@ int32_t TInferenceEngine::AssertFactWithInference(const TRefPtr<IFact>& fact,
 }
 
 int32_t TInferenceEngine::AssertFact(const TRefPtr<IFact>& fact, bool flag) {
-    (void)flag;
     if (!fact || !fact->GetTemplate()) RaiseIE(imFactTemplateMissing);
     // Requested while a token propagates: carried out right after that propagation.
     if (FPropagating > 0) {
@@ -521,8 +542,14 @@ int32_t TInferenceEngine::AssertFact(const TRefPtr<IFact>& fact, bool flag) {
     }
     const bool fuzzy = fact->GetTemplate()->IsFuzzy();
     if (fuzzy) {
+        // Concluded by a rule: only as strong as the activation that concluded it.
+        if (FFiring) ScaleByFiringStrength(*fact, FFiring->Strength());
+        // An equal fuzzy fact is absorbed: the new fact takes both, the old one goes.
         const int32_t existing = FFacts->IndexOfFact(fact.get());
-        if (existing >= 0) RetractAt(existing);
+        if (existing >= 0) {
+            CombineFuzzyFacts(*fact, *FFacts->Item(existing), !flag);
+            RetractAt(existing);
+        }
     } else if (!FFactDuplication && FFacts->IndexOfFact(fact.get()) >= 0) {
         return -1;
     }
@@ -564,8 +591,7 @@ void TInferenceEngine::RetractAt(int32_t index) {
     }
     if (Tracing(cwFact)) PrintOut("", " <== " + fact->GetLabel() + std::string(IELineEnd));
     // The handler or the network may have moved the fact: find it again by identity.
-    const int32_t at = FFacts->IndexOf(fact.get());
-    if (at >= 0) FFacts->Extract(at);
+    FFacts->Remove(fact.get());
     ProcessPendingFacts();
 }
 
@@ -598,12 +624,12 @@ void TInferenceEngine::ProcessPendingFacts() {
     if (FPropagating > 0) return;
     while (!FPendingAssertions.empty()) {
         TRefPtr<IFact> f = std::move(FPendingAssertions.front());
-        FPendingAssertions.erase(FPendingAssertions.begin());
+        FPendingAssertions.pop_front();
         AssertFact(f, false);
     }
     while (!FPendingRetractions.empty()) {
         TRefPtr<IFact> f = std::move(FPendingRetractions.front());
-        FPendingRetractions.erase(FPendingRetractions.begin());
+        FPendingRetractions.pop_front();
         RetractFact(f.get());
     }
 }
@@ -984,11 +1010,22 @@ bool TInferenceEngine::DribbleOff() {
 }
 
 void TInferenceEngine::ExecuteLines(const std::vector<std::string>& lines) {
+    std::vector<TExecuteLine> all;
+    all.reserve(lines.size());
+    for (const auto& line : lines)
+        all.push_back({line, false});
+    ExecuteLines(all);
+}
+
+void TInferenceEngine::ExecuteLines(const std::vector<TExecuteLine>& lines) {
     if (!FParser) return;
     TRestore<TErrorHandling> restore(FParser->ErrorHandling, ehRaiseImmediate);
     for (const auto& line : lines) {
         try {
-            ExecuteCommand(line, true);
+            if (line.IsFact)
+                AssertFact(ParseFact(line.Text), false);
+            else
+                ExecuteCommand(line.Text, true);
         } catch (const EException&) {
             // A line that no longer reads is dropped; the others still run.
         }
@@ -1042,16 +1079,1113 @@ TRefPtr<IStringIterator> TInferenceEngine::UserFunctionNames() {
     return FUserFunctions->TGCustomStringHashtable::Keys();
 }
 
-void TInferenceEngine::AssignUserFunctions(TInferenceEngine& source) {
+bool TInferenceEngine::AssignUserFunctions(TInferenceEngine& source, bool tolerant) {
     FUserFunctions->Clear();
+    std::vector<TInterpretedFunction*> deffunctions;
     for (const auto& entry : *source.FUserFunctions) {
         auto* f = dynamic_cast<IUserFunction*>(entry.Intf().get());
-        if (f && !dynamic_cast<TInterpretedFunction*>(f)) f->AddReasoner(this);
+        if (!f) continue;
+        if (auto* d = dynamic_cast<TInterpretedFunction*>(f))
+            deffunctions.push_back(d);
+        else
+            f->AddReasoner(this);
     }
+    std::sort(deffunctions.begin(), deffunctions.end(),
+              [](const TInterpretedFunction* a, const TInterpretedFunction* b) {
+                  return a->GetFunctionName() < b->GetFunctionName();
+              });
+    bool ok = true;
+    for (TInterpretedFunction* d : deffunctions) {
+        try {
+            TRefPtr<IUserFunction> f = ParseFunction(FormatDeffunction(*d));
+            if (f) FUserFunctions->PutFunction(f->GetFunctionName(), f);
+        } catch (const EException&) {
+            if (!tolerant) throw;
+            ok = false;
+        }
+    }
+    return ok;
 }
 
 TRefPtr<IFunCall> TInferenceEngine::CreateFunCall(std::string_view name) {
     return TFunctionCall::Create(this, name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Evaluating facts
+
+TRefPtr<IIEValue> TInferenceEngine::EvaluateSlotValue(const IFactSlot& slot,
+                                                      const TRefPtr<IIEValue>& value,
+                                                      TIEContext* context) {
+    TIEContext* in = context ? context : FRootContext.get();
+    if (!value) return value;
+    TRefPtr<IIEValue> result = value->Evaluate(in);
+    if (!result) return result;
+    if (slot.GetSlotType().Contains(dtFuzzy)) {
+        const bool fuzzy = result->GetDType() == dtFuzzy;
+        bool oneFuzzy = false;
+        if (result->GetDType() == dtList) {
+            TRefPtr<IValueVector> list = result->AsList();
+            oneFuzzy =
+                list->Count() == 1 && list->GetItem(0) && list->GetItem(0)->GetDType() == dtFuzzy;
+        }
+        if (!fuzzy && !oneFuzzy) {
+            TRefPtr<IIEDefinedType> type = slot.GetExtendedTypeInfo();
+            TRefPtr<IFuzzyVariable> variable = type ? type->GetFuzzyVariable() : nullptr;
+            return EvaluateFuzzyExpression(variable.get(), result, in);
+        }
+        return result;
+    }
+    if (result->GetDType() == dtList) {
+        TRefPtr<IValueVector> list = result->AsList();
+        return TIEValue::CreateList(in->EvaluateArguments(*list));
+    }
+    if (slot.IsMultiSlot()) {
+        auto list = TValueVector::Create();
+        list->Add(result);
+        return TIEValue::CreateList(std::move(list));
+    }
+    return result;
+}
+
+IFact& TInferenceEngine::EvaluateFact(IFact& fact, TIEContext* context) {
+    TRefPtr<IFactTemplate> t = fact.GetTemplate();
+    if (!t) return fact;
+    for (int32_t i = 0, n = t->SlotCount(); i < n; ++i) {
+        TRefPtr<IFactSlot> slot = t->SlotAt(i);
+        TRefPtr<IIEValue> value;
+        if (!fact.FindSlotValue(slot->GetName(), value) || !value) continue;
+        fact.SetSlotValue(slot->GetName(), EvaluateSlotValue(*slot, value, context));
+    }
+    return fact;
+}
+
+int32_t TInferenceEngine::AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id) {
+    const int32_t next = FNextFactId;
+    FNextFactId = id;
+    int32_t result = -1;
+    try {
+        result = AssertFact(fact, false);
+    } catch (...) {
+        FNextFactId = std::max(next, FFacts->HighestID() + 1);
+        throw;
+    }
+    FNextFactId = std::max(next, FFacts->HighestID() + 1);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Template and type replacement
+
+namespace {
+
+// Whether a value, at any depth of calls and lists, holds a fact of the template.
+bool MentionsTemplate(const IIEValue* value, const IFactTemplate* factTemplate, int depth = 0) {
+    if (!value || depth > 64) return false;
+    switch (value->GetDType()) {
+    case dtFact: {
+        TRefPtr<IFact> fact = value->AsFact();
+        return fact && fact->GetTemplate().get() == factTemplate;
+    }
+    case dtFunCall: {
+        TRefPtr<IFunCall> call = value->AsFunCall();
+        for (int32_t i = 0; call && i < call->ArgumentCount(); ++i)
+            if (MentionsTemplate(call->GetArgument(i).get(), factTemplate, depth + 1)) return true;
+        return false;
+    }
+    case dtList: {
+        TRefPtr<IValueVector> list = value->AsList();
+        for (int32_t i = 0; list && i < list->Count(); ++i)
+            if (MentionsTemplate(list->GetItem(i).get(), factTemplate, depth + 1)) return true;
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+bool RuleUsesTemplate(const TRule& rule, const IFactTemplate* factTemplate) {
+    for (int32_t p = 0; p < rule.PatternCount(); ++p)
+        if (rule.GetPattern(p)->FactTemplate().get() == factTemplate) return true;
+    for (int32_t a = 0; a < rule.ActionCount(); ++a) {
+        const TRefPtr<IFunCall>& call = rule.GetAction(a);
+        for (int32_t i = 0; call && i < call->ArgumentCount(); ++i)
+            if (MentionsTemplate(call->GetArgument(i).get(), factTemplate)) return true;
+    }
+    return false;
+}
+
+void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate) {
+    for (TFactSet* set : sets.Items()) {
+        TFactSetFacts& facts = set->Facts();
+        for (int32_t i = 0; i < facts.Count(); ++i) {
+            auto fact = facts.GetInterfaceAs<IFact>(i);
+            if (fact && fact->GetTemplate().get() == factTemplate) facts.PutInterface(i, nullptr);
+        }
+    }
+}
+
+} // namespace
+
+void TInferenceEngine::RebuildTemplateDependants(IFactTemplate* oldTemplate,
+                                                 IFactTemplate* newTemplate) {
+    if (!oldTemplate) return;
+    if (!newTemplate || oldTemplate->GetName() != newTemplate->GetName()) {
+        RemoveTemplateDependants(oldTemplate);
+        return;
+    }
+    auto sameTemplate = [oldTemplate](const TRefPtr<IFact>& f) {
+        return f->GetTemplate().get() == oldTemplate;
+    };
+    std::erase_if(FPendingAssertions, sameTemplate);
+    std::erase_if(FPendingRetractions, sameTemplate);
+    std::vector<TExecuteLine> lines;
+    for (int32_t i = FFacts->Count() - 1; i >= 0; --i) {
+        if (i >= FFacts->Count()) continue;
+        TRefPtr<IFact> fact = FFacts->Item(i);
+        if (!sameTemplate(fact)) continue;
+        lines.push_back({FormatFact(*fact), true});
+        RetractAt(i);
+    }
+    ClearFactSetFactsOf(*FFactSets, oldTemplate);
+    std::vector<std::string> names;
+    for (const auto& entry : *FRules) {
+        auto* rule = static_cast<TRule*>(entry.Value());
+        if (RuleUsesTemplate(*rule, oldTemplate)) {
+            names.push_back(entry.Key());
+            lines.push_back({FormatRule(*rule), false});
+        }
+    }
+    for (const auto& name : names)
+        FRules->RemoveRule(name);
+    ExecuteLines(lines);
+}
+
+void TInferenceEngine::RebuildTypeDependants(IIEDefinedType* oldType, IIEDefinedType* newType) {
+    if (!oldType) return;
+    if (!newType || oldType->GetName() != newType->GetName()) {
+        RemoveTemplatesUsingType(oldType);
+        return;
+    }
+    std::vector<TRefPtr<IFactTemplate>> users;
+    for (const auto& entry : *FFactTemplates) {
+        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        if (!t) continue;
+        for (int32_t i = 0; i < t->SlotCount(); ++i)
+            if (t->SlotAt(i)->GetExtendedTypeInfo().get() == oldType) {
+                users.emplace_back(t);
+                break;
+            }
+    }
+    TRefPtr<IIEDefinedType> replacement(newType);
+    for (const auto& t : users) {
+        // The same template on the new type: every slot of the old type takes the new one.
+        TRefPtr<IFactTemplate> rebuilt = t->CloneFor(this);
+        for (int32_t i = 0; i < rebuilt->SlotCount(); ++i) {
+            TRefPtr<IFactSlot> slot = rebuilt->SlotAt(i);
+            if (slot->GetExtendedTypeInfo().get() == oldType)
+                slot->SetExtendedTypeInfo(replacement);
+        }
+        FFactTemplates->ReplaceTemplate(t, rebuilt);
+    }
+}
+
+void TInferenceEngine::ReplaceFactTemplate(std::string_view name,
+                                           const TRefPtr<IFactTemplate>& item) {
+    if (FFactTemplates->ContainsKey(name)) FFactTemplates->RemoveTemplate(name);
+    if (item) FFactTemplates->PutTemplate(item->GetName(), item);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readers and writers
+
+template <class F> auto TInferenceEngine::ReadFromStream(TStream& source, F&& read) {
+    std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
+    struct TRestoreStream {
+        TIEParser& P;
+        TIETokenizerStream* S;
+        ~TRestoreStream() { P.SetStream(S); }
+    } restore{*FParser, FParser->Stream()};
+    FParser->SetStream(stream.get());
+    return read(*FParser);
+}
+
+void TInferenceEngine::ParseStream(TStream& stream) {
+    ReadFromStream(stream, [](TIEParser& p) { return p.Parse(true); });
+}
+
+namespace {
+TIEClipsParser& ClipsParser(TIEParser& parser, std::string_view what) {
+    auto* clips = dynamic_cast<TIEClipsParser*>(&parser);
+    if (!clips) RaiseIE(imUnableToParseStrings, what);
+    return *clips;
+}
+} // namespace
+
+TRefPtr<IIEDefinedType> TInferenceEngine::ParseDefinedType(std::string_view text) {
+    return ReadFrom(text,
+                    [](TIEParser& p) { return ClipsParser(p, "deftype").ParseDefinedType(); });
+}
+
+TRefPtr<IFactTemplate> TInferenceEngine::ParseFactTemplate(std::string_view text) {
+    return ReadFrom(text,
+                    [](TIEParser& p) { return ClipsParser(p, "deftemplate").ParseFactTemplate(); });
+}
+
+TRule* TInferenceEngine::ParseRule(std::string_view text) {
+    return ReadFrom(text, [](TIEParser& p) { return ClipsParser(p, "defrule").ParseRule(); });
+}
+
+TRefPtr<IUserFunction> TInferenceEngine::ParseFunction(std::string_view text) {
+    return ReadFrom(text,
+                    [](TIEParser& p) { return ClipsParser(p, "deffunction").ParseFunction(); });
+}
+
+TFactSet* TInferenceEngine::ParseFactSet(std::string_view text) {
+    return ReadFrom(text, [](TIEParser& p) { return ClipsParser(p, "deffacts").ParseFactSet(); });
+}
+
+TRefPtr<IFunCall> TInferenceEngine::ParseFunCall(std::string_view text) {
+    return ReadFrom(text, [](TIEParser& p) { return p.ParseFunCall(); });
+}
+
+TRefPtr<IIEValue> TInferenceEngine::EvaluateFunCall(std::string_view text) {
+    return ReadFrom(text, [](TIEParser& p) { return p.EvaluateFunCall(); });
+}
+
+TRefPtr<IIEValue> TInferenceEngine::ParseList(std::string_view text) {
+    return ReadFrom(text, [](TIEParser& p) { return p.ParseList(); });
+}
+
+TRefPtr<IFuzzySet> TInferenceEngine::ParseFuzzySet(IFuzzyVariable* variable,
+                                                   std::string_view text) {
+    if (!variable) RaiseIE(imFuzzyVariableNotDefined);
+    return ReadFrom(text, [variable](TIEParser& p) {
+        return ClipsParser(p, "deffuzzyset").ParseFuzzySet(*variable);
+    });
+}
+
+TRefPtr<IFuzzyVariable> TInferenceEngine::ParseFuzzyVariable(std::string_view text) {
+    return ReadFrom(
+        text, [](TIEParser& p) { return ClipsParser(p, "deffuzzyvariable").ParseFuzzyVariable(); });
+}
+
+std::string TInferenceEngine::FuzzySetText(const IFuzzySet& set, bool asTerm) {
+    return FParser->FormatFuzzySet(set, asTerm);
+}
+
+std::string TInferenceEngine::FuzzyVariableText(const IFuzzyVariable& variable) {
+    return FParser->FormatFuzzyVariable(variable);
+}
+
+std::string TInferenceEngine::FormatRule(const TRule& rule) {
+    return FParser->FormatRule(rule);
+}
+
+std::string TInferenceEngine::FormatDeffunction(const TInterpretedFunction& function) {
+    return FParser->FormatDeffunction(function);
+}
+
+std::string TInferenceEngine::FormatGlobals() {
+    return FParser->FormatGlobals(*FGlobalVariables);
+}
+
+TRefPtr<IIEValue> TInferenceEngine::ParseValueOfType(std::string_view text, TIEType type) {
+    switch (type) {
+    case dtNone:
+        return TIEValue::Create();
+    case dtAtom:
+        return TIEValue::CreateText(dtAtom, text);
+    case dtString: {
+        size_t first = 0, last = text.size();
+        while (first < last && text[first] == '"')
+            ++first;
+        while (last > first && text[last - 1] == '"')
+            --last;
+        return TIEValue::CreateText(dtString, text.substr(first, last - first));
+    }
+    case dtInteger:
+    case dtFactId:
+        return TIEValue::CreateInteger(type, StrToInt(text));
+    case dtFloat:
+        return TIEValue::CreateFloat(StrToFloat(text));
+    case dtVariable:
+    case dtMultiVariable:
+    case dtSlot:
+    case dtMultiSlot:
+        return TIEValue::CreateText(type, text);
+    case dtFunCall:
+        return TIEValue::CreateFunCall(ParseFunCall(text));
+    case dtFact:
+        return TIEValue::CreateFact(ParseFact(text));
+    case dtList: {
+        TRefPtr<IIEValue> value = ParseValue(text);
+        return value ? value : IEEmptyList();
+    }
+    default:
+        break;
+    }
+    if (static_cast<int>(type) >= IETypeCount)
+        throw EIEException("Unknown Type (" + std::to_string(static_cast<int>(type)) + ")");
+    RaiseIE(imUnableToParseStrings, IETypeName(type));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The whole engine as text
+
+std::string TInferenceEngine::GetText() {
+    const std::string crlf(IELineEnd);
+    const std::string stars = "; *************************";
+    std::string text;
+    text += stars + crlf;
+    text +=
+        "; Inference Engine v" + Format("%.4f", static_cast<double>(Version())) + " Output" + crlf;
+    text += "; Created: " + DateTimeToStr(Now()) + crlf;
+    text += "; Number of Global Variables: " + std::to_string(FGlobalVariables->Count()) + crlf;
+    text += "; Number of Defined Types:    " + std::to_string(FDefinedTypes->Count()) + crlf;
+    text += "; Number of Fact Templates:   " + std::to_string(FFactTemplates->Count()) + crlf;
+    text += "; Number of Rules:            " + std::to_string(FRules->Count()) + crlf;
+    text += "; Number of Fact Sets:        " + std::to_string(FFactSets->Count()) + crlf;
+    text += "; Number of Facts:            " + std::to_string(FFacts->Count()) + crlf;
+    // set-fact-duplication allows duplicates exactly when its argument is FALSE.
+    text += FFactDuplication ? "(set-fact-duplication FALSE)" : "(set-fact-duplication TRUE)";
+    text += crlf;
+    auto section = [&](std::string_view title, const std::string& body, bool blankAfterTitle) {
+        text += crlf + stars + crlf;
+        text += title;
+        text += crlf;
+        if (blankAfterTitle) text += crlf;
+        text += body;
+    };
+    if (FGlobalVariables->Count() > 0) section("; Global Variables ", FormatGlobals() + crlf, true);
+    if (FDefinedTypes->Count() > 0) section("; Defined Types ", FDefinedTypes->GetText(), true);
+    if (FFactTemplates->Count() > 0) section("; Fact Templates ", FFactTemplates->GetText(), true);
+    if (FUserFunctions->Count() > 0) section("; Deffunctions ", FUserFunctions->GetText(), false);
+    if (FRules->Count() > 0) section("; Rules ", FRules->GetText(), true);
+    if (FFactSets->Count() > 0) section("; Fact Sets ", FFactSets->GetText(), true);
+    if (FFacts->Count() > 0) {
+        std::string body = "(assert" + crlf;
+        for (const auto& fact : FFacts->Items())
+            body += "    " + fact->GetText() + crlf;
+        body += ")" + crlf;
+        section("; Facts ", body, true);
+    }
+    return text;
+}
+
+void TInferenceEngine::SetText(std::string_view text) {
+    TStringStream source(text);
+    std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
+    struct TRestoreStream {
+        TIEParser& P;
+        TIETokenizerStream* S;
+        ~TRestoreStream() { P.SetStream(S); }
+    } restore{*FParser, FParser->Stream()};
+    FParser->SetStream(stream.get());
+    Clear();
+    FParser->Parse(true);
+    Reset();
+}
+
+void TInferenceEngine::LoadFromStream(TStream& stream) {
+    ParseStream(stream);
+}
+
+void TInferenceEngine::SaveToStream(TStream& stream) {
+    const std::string text = GetText();
+    stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+}
+
+namespace {
+void WriteText(TStream& stream, const std::string& text) {
+    if (!text.empty()) stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+}
+void WriteLine(TStream& stream, const std::string& text) {
+    WriteText(stream, text + std::string(IELineEnd));
+}
+} // namespace
+
+void TInferenceEngine::LoadTypesFromStream(TStream& stream) {
+    FDefinedTypes->Clear();
+    ParseStream(stream);
+}
+
+// Types and templates are written in table order with every parent before its children, so
+// that the file reads back (a child read first would extend a parent that is not there yet).
+void TInferenceEngine::SaveTypesToStream(TStream& stream) {
+    for (IIEDefinedType* type : FDefinedTypes->AncestorsFirstOrder())
+        WriteLine(stream, DefinedTypeText(*type));
+}
+
+void TInferenceEngine::LoadFactsFromStream(TStream& stream) {
+    ReadFromStream(stream, [](TIEParser& p) { return p.ParseFacts(); });
+}
+
+void TInferenceEngine::SaveFactsToStream(TStream& stream) {
+    for (const auto& fact : FFacts->Items())
+        WriteLine(stream, FormatFact(*fact));
+}
+
+void TInferenceEngine::SaveTemplateFactsToStream(TStream& stream, std::string_view templateName) {
+    for (const auto& fact : FFacts->Items()) {
+        TRefPtr<IFactTemplate> t = fact->GetTemplate();
+        if (t && t->GetName() == templateName) WriteLine(stream, FormatFact(*fact));
+    }
+}
+
+void TInferenceEngine::LoadTemplatesFromStream(TStream& stream) {
+    FFactTemplates->Clear();
+    ParseStream(stream);
+}
+
+void TInferenceEngine::SaveTemplatesToStream(TStream& stream) {
+    for (IFactTemplate* t : FFactTemplates->ParentsFirstOrder())
+        WriteLine(stream, FormatFactTemplate(*t));
+}
+
+void TInferenceEngine::LoadRulesFromStream(TStream& stream) {
+    FRules->Clear();
+    ParseStream(stream);
+}
+
+void TInferenceEngine::SaveRulesToStream(TStream& stream) {
+    for (const auto& entry : *FRules)
+        WriteLine(stream, FormatRule(*static_cast<TRule*>(entry.Value())));
+}
+
+namespace {
+template <class F> void ReadFile(const std::string& fileName, F&& read) {
+    TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+    read(file);
+}
+template <class F> void WriteFile(const std::string& fileName, F&& write) {
+    TFileStream file(fileName, fmCreate);
+    write(file);
+}
+} // namespace
+
+void TInferenceEngine::LoadFromFile(const std::string& fileName) {
+    ReadFile(fileName, [this](TStream& s) { LoadFromStream(s); });
+}
+void TInferenceEngine::SaveToFile(const std::string& fileName) {
+    WriteFile(fileName, [this](TStream& s) { SaveToStream(s); });
+}
+void TInferenceEngine::LoadTypesFromFile(const std::string& fileName) {
+    ReadFile(fileName, [this](TStream& s) { LoadTypesFromStream(s); });
+}
+void TInferenceEngine::SaveTypesToFile(const std::string& fileName) {
+    WriteFile(fileName, [this](TStream& s) { SaveTypesToStream(s); });
+}
+void TInferenceEngine::LoadFactsFromFile(const std::string& fileName) {
+    ReadFile(fileName, [this](TStream& s) { LoadFactsFromStream(s); });
+}
+void TInferenceEngine::SaveFactsToFile(const std::string& fileName) {
+    WriteFile(fileName, [this](TStream& s) { SaveFactsToStream(s); });
+}
+void TInferenceEngine::SaveTemplateFactsToFile(const std::string& fileName,
+                                               std::string_view templateName) {
+    WriteFile(fileName, [&](TStream& s) { SaveTemplateFactsToStream(s, templateName); });
+}
+void TInferenceEngine::LoadTemplatesFromFile(const std::string& fileName) {
+    ReadFile(fileName, [this](TStream& s) { LoadTemplatesFromStream(s); });
+}
+void TInferenceEngine::SaveTemplatesToFile(const std::string& fileName) {
+    WriteFile(fileName, [this](TStream& s) { SaveTemplatesToStream(s); });
+}
+void TInferenceEngine::LoadRulesFromFile(const std::string& fileName) {
+    ReadFile(fileName, [this](TStream& s) { LoadRulesFromStream(s); });
+}
+void TInferenceEngine::SaveRulesToFile(const std::string& fileName) {
+    WriteFile(fileName, [this](TStream& s) { SaveRulesToStream(s); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stored properties and copying
+
+void TInferenceEngine::DefineProperties(TFiler& filer) {
+    TComponent::DefineProperties(filer);
+    // The tables, in the order in which they depend on each other.
+    filer.DefineProperty(
+        "DefTypes",
+        [this](TReader& r) {
+            FDefinedTypes->Clear();
+            for (const auto& text : r.ReadStrings()) {
+                TRefPtr<IIEDefinedType> type = ParseDefinedType(text);
+                if (type) FDefinedTypes->PutType(type->GetName(), type);
+            }
+        },
+        [this](TWriter& w) {
+            std::vector<std::string> texts;
+            for (IIEDefinedType* type : FDefinedTypes->AncestorsFirstOrder())
+                texts.push_back(DefinedTypeText(*type));
+            w.WriteStrings(texts);
+        },
+        FDefinedTypes->Count() > 0);
+    filer.DefineProperty(
+        "Templates",
+        [this](TReader& r) {
+            FFactTemplates->Clear();
+            for (const auto& text : r.ReadStrings()) {
+                TRefPtr<IFactTemplate> t = ParseFactTemplate(text);
+                if (t) FFactTemplates->PutTemplate(t->GetName(), t);
+            }
+            CreateImpliedConstructs();
+        },
+        [this](TWriter& w) {
+            std::vector<std::string> texts;
+            for (IFactTemplate* t : FFactTemplates->ParentsFirstOrder())
+                texts.push_back(FormatFactTemplate(*t));
+            w.WriteStrings(texts);
+        },
+        FFactTemplates->Count() > 0);
+    filer.DefineProperty(
+        "Variables",
+        [this](TReader& r) {
+            FGlobalVariables->Clear();
+            for (const auto& text : r.ReadStrings()) {
+                std::string name;
+                TRefPtr<IIEValue> value;
+                ReadFrom(text, [&](TIEParser& p) {
+                    ClipsParser(p, "defglobal").ParseVariable(name, value);
+                    return true;
+                });
+                FGlobalVariables->PutGlobal(name, value);
+            }
+        },
+        [this](TWriter& w) {
+            std::vector<std::string> texts;
+            for (const auto& entry : *FGlobalVariables)
+                texts.push_back(FParser->FormatGlobal(entry.Key(),
+                                                      dynamic_cast<IIEValue*>(entry.Intf().get())));
+            w.WriteStrings(texts);
+        },
+        FGlobalVariables->Count() > 0);
+    filer.DefineProperty(
+        "Rules",
+        [this](TReader& r) {
+            FRules->Clear();
+            for (const auto& text : r.ReadStrings()) {
+                TRule* rule = ParseRule(text);
+                if (rule && !FRules->PutRule(rule->RuleName(), rule)) rule->Free();
+            }
+        },
+        [this](TWriter& w) {
+            std::vector<std::string> texts;
+            for (const auto& entry : *FRules)
+                texts.push_back(FormatRule(*static_cast<TRule*>(entry.Value())));
+            w.WriteStrings(texts);
+        },
+        FRules->Count() > 0);
+    filer.DefineProperty(
+        "FactsList",
+        [this](TReader& r) {
+            for (const auto& text : r.ReadStrings())
+                AssertString(text);
+        },
+        [this](TWriter& w) {
+            std::vector<std::string> texts;
+            for (const auto& fact : FFacts->Items())
+                texts.push_back(FormatFact(*fact));
+            w.WriteStrings(texts);
+        },
+        FFacts->Count() > 0);
+    filer.DefineProperty(
+        "FactSets",
+        [this](TReader& r) {
+            for (const auto& text : r.ReadStrings())
+                ParseFactSet(text);
+        },
+        [this](TWriter& w) {
+            // Fact sets of other holders are stored by those holders.
+            std::vector<std::string> texts;
+            for (TFactSet* set : FFactSets->Items())
+                if (set->Owner() == this) texts.push_back(FormatFactSet(*set));
+            w.WriteStrings(texts);
+        },
+        FFactSets->Count() > 0);
+}
+
+void TInferenceEngine::Assign(const TPersistent* source) {
+    auto* other = dynamic_cast<const TInferenceEngine*>(source);
+    if (!other) {
+        TComponent::Assign(source);
+        return;
+    }
+    if (other == this) return;
+    auto& src = const_cast<TInferenceEngine&>(*other);
+    Clear();
+    // The source's classes make this engine's parser and streams from now on; the parser
+    // object itself is kept when the class is the same, so the host's parse events stay.
+    FStreamFactory = src.FStreamFactory;
+    if (typeid(*FParser) != typeid(*src.FParser)) {
+        FParserFactory = src.FParserFactory;
+        std::unique_ptr<TIEParser> parser = NewParser();
+        parser->OnParse = FParser->OnParse;
+        parser->OnParseFunCall = FParser->OnParseFunCall;
+        parser->OnParseVariable = FParser->OnParseVariable;
+        FParser = std::move(parser);
+    }
+    FParser->TemplatesMustExist = src.FParser->TemplatesMustExist;
+    const TTypeChecks checks = src.FTypeChecks;
+    SetTypeChecks(TTypeChecks{});
+    struct TRestoreChecks {
+        TInferenceEngine& E;
+        TTypeChecks C;
+        ~TRestoreChecks() { E.SetTypeChecks(C); }
+    } restoreChecks{*this, checks};
+    FStrategy = src.FStrategy;
+    FAgenda->SetStrategy(FStrategy);
+    SetFactDuplication(src.FFactDuplication);
+    FDuplicateConstructs = src.FDuplicateConstructs;
+    SetParserMaxErrors(src.FParserMaxErrors);
+    SetParserErrorHandling(src.FParserErrorHandling);
+    FWatch = src.FWatch;
+    FResetGlobals = src.FResetGlobals;
+    // First pass over the functions, tolerant: a deffunction may need templates not yet here.
+    const int32_t templates = FFactTemplates->Count();
+    bool failed = !AssignUserFunctions(src, true);
+    if (FFactTemplates->Count() != templates) failed = true;
+    FFuzzyAutoTerms = src.FFuzzyAutoTerms;
+    SetFuzzyEqualsThreshold(src.FFuzzyEqualsThreshold);
+    FCorrelation = src.FCorrelation;
+    FInference = src.FInference;
+    SetMinActivationStrength(src.FMinActivationStrength);
+    FDefinedTypes->Assign(*src.FDefinedTypes);
+    FFactTemplates->Assign(*src.FFactTemplates);
+    if (failed) AssignUserFunctions(src, false);
+    FGlobalVariables->Assign(*src.FGlobalVariables);
+    FFactSets->Assign(*src.FFactSets);
+    FFacts->Assign(*src.FFacts);
+    FRules->Assign(*src.FRules);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fuzzy facts
+
+namespace {
+
+TRefPtr<IFuzzySet> CloneSet(const IFuzzySet& set) {
+    TRefPtr<ICloneable> copy = set.Clone();
+    return TRefPtr<IFuzzySet>(dynamic_cast<IFuzzySet*>(copy.get()));
+}
+
+// The set made by `make` from the set (and, for combining, another), kept on the variable.
+TRefPtr<IIEValue> FuzzyValueOf(TRefPtr<IFuzzySet> set, const IFuzzySet& like) {
+    if (set && !set->GetFuzzyVariable() && like.GetFuzzyVariable()) {
+        set->SetFuzzyVariable(like.GetFuzzyVariable());
+        set->SetParser(like.GetParser());
+    }
+    return TIEValue::CreateFuzzy(std::move(set));
+}
+
+} // namespace
+
+void TInferenceEngine::ScaleByFiringStrength(IFact& fact, float strength) {
+    if (strength == 1.0f) return;
+    if (OnFuzzyCorrelation) {
+        bool handled = false;
+        float s = strength;
+        OnFuzzyCorrelation(this, &fact, handled, s);
+        if (handled) return;
+    }
+    TRefPtr<IFactTemplate> t = fact.GetTemplate();
+    if (!t || !t->IsFuzzy()) RaiseIE(imNotFuzzyFact);
+    const bool product = FCorrelation == fcmProduct;
+    // Each set is scaled on a copy: a slot may hold a term of its variable itself.
+    auto scaled = [&](const TRefPtr<IIEValue>& value) -> TRefPtr<IIEValue> {
+        if (!value || value->GetDType() != dtFuzzy) return value;
+        TRefPtr<IFuzzySet> set = value->AsFuzzy();
+        TRefPtr<IFuzzySet> copy = CloneSet(*set);
+        copy->Correlate(product, strength);
+        return FuzzyValueOf(copy, *set);
+    };
+    for (int32_t i = 0, n = t->SlotCount(); i < n; ++i) {
+        TRefPtr<IFactSlot> slot = t->SlotAt(i);
+        if (!slot->IsFuzzy()) continue;
+        TRefPtr<IIEValue> value;
+        if (!fact.FindSlotValue(slot->GetName(), value) || !value) continue;
+        if (value->GetDType() == dtList) {
+            TRefPtr<IValueVector> list = value->AsList();
+            auto out = TValueVector::Create();
+            for (int32_t j = 0; j < list->Count(); ++j)
+                out->Add(scaled(list->GetItem(j)));
+            fact.SetSlotValue(slot->GetName(), TIEValue::CreateList(std::move(out)));
+        } else {
+            fact.SetSlotValue(slot->GetName(), scaled(value));
+        }
+    }
+}
+
+void TInferenceEngine::CombineFuzzyFacts(IFact& newFact, const IFact& existingFact, bool useUnion) {
+    TRefPtr<IFactTemplate> t = newFact.GetTemplate();
+    TRefPtr<IFactTemplate> other = existingFact.GetTemplate();
+    if (t.get() != other.get())
+        RaiseIE(imCannotUnionFacts, t ? t->GetName() : std::string(),
+                other ? other->GetName() : std::string());
+    if (!t || !t->IsFuzzy()) RaiseIE(imNotFuzzyFact);
+    const TFuzzyOperation op = FuzzyInferenceOperation(FInference);
+    auto combine = [&](const TRefPtr<IIEValue>& a, const TRefPtr<IIEValue>& b) {
+        if (!a || !b || a->GetDType() != dtFuzzy || b->GetDType() != dtFuzzy) return a;
+        TRefPtr<IFuzzySet> sa = a->AsFuzzy();
+        TRefPtr<IFuzzySet> sb = b->AsFuzzy();
+        return FuzzyValueOf(useUnion ? sa->Union(*sb, op) : sa->Intersection(*sb, op), *sa);
+    };
+    // Every slot is combined before any is stored, so a failure leaves the fact as it was.
+    std::vector<std::pair<std::string, TRefPtr<IIEValue>>> results;
+    for (int32_t i = 0, n = t->SlotCount(); i < n; ++i) {
+        TRefPtr<IFactSlot> slot = t->SlotAt(i);
+        if (!slot->IsFuzzy()) continue;
+        TRefPtr<IIEValue> a, b;
+        newFact.FindSlotValue(slot->GetName(), a);
+        existingFact.FindSlotValue(slot->GetName(), b);
+        if (!a || !b) continue;
+        if (a->GetDType() == dtList && b->GetDType() == dtList) {
+            TRefPtr<IValueVector> la = a->AsList(), lb = b->AsList();
+            auto out = TValueVector::Create();
+            for (int32_t j = 0; j < la->Count(); ++j)
+                out->Add(j < lb->Count() ? combine(la->GetItem(j), lb->GetItem(j))
+                                         : la->GetItem(j));
+            results.emplace_back(slot->GetName(), TIEValue::CreateList(std::move(out)));
+        } else {
+            results.emplace_back(slot->GetName(), combine(a, b));
+        }
+    }
+    for (auto& [name, value] : results)
+        newFact.SetSlotValue(name, value);
+}
+
+void TInferenceEngine::FuzzyInference(IFact& newFact, const IFact& existingFact) {
+    bool handled = false;
+    if (OnFuzzyInference)
+        OnFuzzyInference(this, &newFact, handled, const_cast<IFact*>(&existingFact));
+    if (!handled) CombineFuzzyFacts(newFact, existingFact, true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fuzzy expressions
+
+namespace {
+
+enum TFuzzyWord : uint8_t { fwNone, fwOpen, fwClose, fwHedge, fwAndOr, fwArith };
+
+TFuzzyWord FuzzyWordOf(const IIEValue& item) {
+    const TIEType kind = item.GetDType();
+    if (kind != dtAtom && kind != dtString) return fwNone;
+    const std::string text = item.AsString();
+    if (text == "[") return fwOpen;
+    if (text == "]") return fwClose;
+    if (IsFuzzyHedge(text)) return fwHedge;
+    bool isOr = false;
+    TFuzzyOperation op = foZadeh;
+    if (FuzzyAndOrIndex(text, isOr, op)) return fwAndOr;
+    if (IsFuzzyArithOperator(text)) return fwArith;
+    return fwNone;
+}
+
+int StackPrecedence(TFuzzyWord w) {
+    return w == fwOpen ? 4 : w == fwHedge ? 2 : 3;
+}
+
+int ArrivingPrecedence(TFuzzyWord w) {
+    return w == fwOpen ? 0 : w == fwHedge ? 1 : 3;
+}
+
+// One group of the postfix form, with its items as written for a group that stays a list.
+struct TFuzzyGroup {
+    TRefPtr<TValueVector> Postfix = TValueVector::Create();
+    TRefPtr<TValueVector> Written = TValueVector::Create();
+};
+
+} // namespace
+
+TRefPtr<IIEValue> TInferenceEngine::EmptyTerm(IFuzzyVariable* variable) {
+    if (!variable) RaiseIE(imFuzzyVariableNotDefined);
+    TRefPtr<IFuzzySet> set;
+    if (!variable->Find("__Empty", set)) set = variable->CreateSet("__Empty");
+    return TIEValue::CreateFuzzy(set);
+}
+
+TRefPtr<IIEValue> TInferenceEngine::AttachToVariable(IFuzzyVariable* variable,
+                                                     TRefPtr<IIEValue> result) {
+    if (result && result->GetDType() == dtFuzzy && variable) {
+        TRefPtr<IFuzzySet> set = result->AsFuzzy();
+        if (set && !set->GetFuzzyVariable()) {
+            set->SetFuzzyVariable(variable);
+            set->SetParser(this);
+        }
+    }
+    return result;
+}
+
+TRefPtr<IIEValue> TInferenceEngine::EvaluateFuzzyExpression(IFuzzyVariable* variable,
+                                                            const TRefPtr<IIEValue>& value,
+                                                            TIEContext* context) {
+    if (!value) return EmptyTerm(variable);
+    // A variable bound to itself (or a cycle of them) would never end.
+    static thread_local int depth = 0;
+    struct TDepth {
+        TDepth() { ++depth; }
+        ~TDepth() { --depth; }
+    } guard;
+    if (depth > 64) RaiseIE(imInvalidFuzzyItem, value->GetText());
+    TRefPtr<IIEValue> result;
+    switch (value->GetDType()) {
+    case dtAtom:
+    case dtString: {
+        if (!variable) RaiseIE(imFuzzyVariableNotDefined);
+        const std::string name = value->AsAtom();
+        if (name.empty() || name == "__Empty")
+            return AttachToVariable(variable, EmptyTerm(variable));
+        TRefPtr<IFuzzySet> term;
+        if (!variable->Find(name, term)) RaiseIE(imInvalidFuzzyItem, value->GetText());
+        result = TIEValue::CreateFuzzy(term);
+        break;
+    }
+    case dtInteger:
+    case dtFloat: {
+        const std::string name = value->GetDType() == dtInteger ? std::to_string(value->AsInteger())
+                                                                : Format("%.4f", value->AsFloat());
+        auto set = MakeRef<TIEFuzzySet>(variable, name);
+        set->SetParser(this);
+        const double n = value->GetAsNumeric();
+        set->Triangle(n, n, n);
+        result = TIEValue::CreateFuzzy(TRefPtr<IFuzzySet>(set.get()));
+        break;
+    }
+    case dtVariable:
+        if (!context) return value;
+        result = value->Evaluate(context);
+        if (result && result->GetDType() == dtFuzzy)
+            result = TIEValue::CreateFuzzy(result->AsFuzzy());
+        result = EvaluateFuzzyExpression(variable, result, context);
+        break;
+    case dtFunCall:
+        if (!context) return value;
+        result = EvaluateFuzzyExpression(variable, value->Evaluate(context), context);
+        break;
+    case dtList:
+        result = BuildFuzzyExpression(variable, *value->AsList(), context);
+        break;
+    case dtSingletons: {
+        if (context) {
+            result = value->Evaluate(context);
+            break;
+        }
+        TRefPtr<ISingletonsVector> pairs = value->AsSingletons();
+        auto numeric = [](const TRefPtr<IIEValue>& v) {
+            return v && (v->GetDType() == dtInteger || v->GetDType() == dtFloat);
+        };
+        bool allNumbers = true;
+        for (int32_t i = 0; pairs && i < pairs->Count() && allNumbers; ++i)
+            allNumbers = numeric(pairs->GetValue(i)) && numeric(pairs->GetMembership(i));
+        if (!allNumbers) return value;
+        result = value->Evaluate(nullptr);
+        break;
+    }
+    case dtFuzzy:
+        result = value;
+        break;
+    default:
+        if (!context) return IEEmptyAtom();
+        RaiseIE(imInvalidFuzzyItem, value->GetText());
+    }
+    return AttachToVariable(variable, result);
+}
+
+TRefPtr<IIEValue> TInferenceEngine::FuzzyGroupValue(IFuzzyVariable* variable,
+                                                    const IValueVector& group, TIEContext* context,
+                                                    std::vector<TRefPtr<IIEValue>>& stack) {
+    auto pop = [&](const IIEValue& word) {
+        if (stack.empty()) RaiseIE(imMissingHedgeOperand, word.AsString());
+        TRefPtr<IIEValue> top = std::move(stack.back());
+        stack.pop_back();
+        return top;
+    };
+    // A term of a variable is never changed by an expression: it is copied first.
+    auto own = [](const TRefPtr<IIEValue>& v) {
+        TRefPtr<IFuzzySet> set = v->AsFuzzy();
+        if (!set->GetRegistered()) return v;
+        return FuzzyValueOf(CloneSet(*set), *set);
+    };
+    for (int32_t i = 0; i < group.Count(); ++i) {
+        const TRefPtr<IIEValue>& item = group.GetItem(i);
+        const TFuzzyWord word = item ? FuzzyWordOf(*item) : fwNone;
+        if (word == fwNone) {
+            TRefPtr<IIEValue> v = EvaluateFuzzyExpression(variable, item, context);
+            if (!v || v->GetDType() != dtFuzzy) return nullptr;
+            stack.push_back(std::move(v));
+            continue;
+        }
+        const std::string text = item->AsString();
+        switch (word) {
+        case fwHedge: {
+            TRefPtr<IIEValue> a = own(pop(*item));
+            int hedge = 0;
+            FuzzyHedgeIndex(text, hedge);
+            a->AsFuzzy()->Hedge(hedge);
+            stack.push_back(std::move(a));
+            break;
+        }
+        case fwArith: {
+            TRefPtr<IIEValue> b = pop(*item);
+            TRefPtr<IIEValue> a = own(pop(*item));
+            int index = 0;
+            bool onY = false;
+            FuzzyArithOperatorIndex(text, index, onY);
+            const TFzyFloat n = b->AsFuzzy()->MeanOfMaxima();
+            a->AsFuzzy()->Arithmetic(index, onY, n);
+            stack.push_back(std::move(a));
+            break;
+        }
+        case fwAndOr: {
+            TRefPtr<IIEValue> b = pop(*item);
+            TRefPtr<IIEValue> a = pop(*item);
+            bool isOr = false;
+            TFuzzyOperation op = foZadeh;
+            FuzzyAndOrIndex(text, isOr, op);
+            TRefPtr<IFuzzySet> sa = a->AsFuzzy();
+            TRefPtr<IFuzzySet> sb = b->AsFuzzy();
+            stack.push_back(
+                FuzzyValueOf(isOr ? sa->Union(*sb, op) : sa->Intersection(*sb, op), *sa));
+            break;
+        }
+        default:
+            // A bracket that no "]" matched.
+            RaiseIE(imInvalidFuzzyItem, item->GetText());
+        }
+    }
+    if (stack.empty()) return IEEmptyAtom();
+    TRefPtr<IIEValue> top = std::move(stack.back());
+    stack.pop_back();
+    return top;
+}
+
+TRefPtr<IIEValue> TInferenceEngine::BuildFuzzyExpression(IFuzzyVariable* variable,
+                                                         const IValueVector& items,
+                                                         TIEContext* context) {
+    // Stage 1: the postfix form, in groups (a new group wherever an operand follows an operand
+    // or a closing bracket).
+    std::vector<TFuzzyGroup> groups(1);
+    std::vector<TRefPtr<IIEValue>> operators;
+    std::vector<TFuzzyWord> words;
+    int depth = 0;
+    bool lastWasOperand = false;
+    auto closeGroup = [&] {
+        if (depth > 0) RaiseIE(imMissingFuzzyCloseBracket);
+        while (!operators.empty()) {
+            groups.back().Postfix->Add(std::move(operators.back()));
+            operators.pop_back();
+            words.pop_back();
+        }
+    };
+    auto operand = [&](const TRefPtr<IIEValue>& value, const TRefPtr<IIEValue>& written) {
+        if (lastWasOperand) {
+            closeGroup();
+            groups.emplace_back();
+        }
+        groups.back().Postfix->Add(value);
+        groups.back().Written->Add(written);
+        lastWasOperand = true;
+    };
+    for (int32_t i = 0; i < items.Count(); ++i) {
+        const TRefPtr<IIEValue>& written = items.GetItem(i);
+        TRefPtr<IIEValue> item = written;
+        if (context && item) item = item->Evaluate(context);
+        const TIEType kind = item ? item->GetDType() : dtNone;
+        if (kind == dtAtom || kind == dtString) {
+            const TFuzzyWord word = FuzzyWordOf(*item);
+            if (word == fwNone) {
+                operand(item, written);
+                continue;
+            }
+            if (word == fwClose) {
+                // A "]" without its "[" is no item of an expression.
+                if (depth == 0) RaiseIE(imInvalidFuzzyItem, item->GetText());
+                --depth;
+                while (!operators.empty() && words.back() != fwOpen) {
+                    groups.back().Postfix->Add(std::move(operators.back()));
+                    operators.pop_back();
+                    words.pop_back();
+                }
+                if (!operators.empty()) {
+                    operators.pop_back();
+                    words.pop_back();
+                }
+                groups.back().Written->Add(written);
+                lastWasOperand = true;
+                continue;
+            }
+            if (word == fwOpen) ++depth;
+            while (!words.empty() && StackPrecedence(words.back()) <= ArrivingPrecedence(word)) {
+                groups.back().Postfix->Add(std::move(operators.back()));
+                operators.pop_back();
+                words.pop_back();
+            }
+            operators.push_back(item);
+            words.push_back(word);
+            groups.back().Written->Add(written);
+            lastWasOperand = false;
+            continue;
+        }
+        switch (kind) {
+        case dtInteger:
+        case dtVariable:
+        case dtFloat:
+        case dtFunCall:
+        case dtSingletons:
+        case dtFuzzy:
+        case dtMultiVariable: {
+            const TIEType writtenKind = written ? written->GetDType() : dtNone;
+            if ((writtenKind == dtVariable || writtenKind == dtMultiVariable) && kind == dtFuzzy) {
+                // The operators that follow must leave the variable's own set alone.
+                TRefPtr<IFuzzySet> set = item->AsFuzzy();
+                item = FuzzyValueOf(CloneSet(*set), *set);
+            }
+            operand(item, written);
+            break;
+        }
+        default:
+            RaiseIE(imInvalidFuzzyItem, item ? item->GetText() : std::string());
+        }
+    }
+    closeGroup();
+    // Stage 2: every group evaluated on one operand stack.
+    if (groups.front().Postfix->Count() == 0) return IEEmptyList();
+    std::vector<TRefPtr<IIEValue>> stack;
+    std::vector<TRefPtr<IIEValue>> results;
+    for (const TFuzzyGroup& group : groups) {
+        TRefPtr<IIEValue> value = FuzzyGroupValue(variable, *group.Postfix, context, stack);
+        // A group whose operand is not yet a fuzzy value stays as written, so that evaluating
+        // it later gives the written expression's value.
+        if (!value) value = TIEValue::CreateList(group.Written->CloneVector());
+        results.push_back(std::move(value));
+    }
+    if (results.size() == 1) return results.front();
+    auto list = TValueVector::Create();
+    for (auto& r : results)
+        list->Add(std::move(r));
+    return TIEValue::CreateList(std::move(list));
+}
+
+TRefPtr<IIEValue> TInferenceEngine::EvaluateFuzzyText(IFuzzyVariable* variable,
+                                                      std::string_view text, TIEContext* context) {
+    return EvaluateFuzzyExpression(variable, ParseValue(text), context);
+}
+
+TRefPtr<IFuzzySet> TInferenceEngine::ParseFuzzyExpression(IFuzzyVariable* variable,
+                                                          std::string_view text) {
+    return EvaluateFuzzyExpression(variable, ParseValue(text), FRootContext.get())->AsFuzzy();
+}
+
+double TInferenceEngine::DefuzzifyFuzzyText(IFuzzyVariable* variable, std::string_view text,
+                                            TRefPtr<IFuzzySet>& set) {
+    set = EvaluateFuzzyText(variable, text, nullptr)->AsFuzzy();
+    return set->Defuzzify();
+}
+
+TRefPtr<IFuzzySet> TInferenceEngine::ParseFuzzyText(IFuzzyVariable* variable,
+                                                    std::string_view text) {
+    return EvaluateFuzzyText(variable, text, nullptr)->AsFuzzy();
 }
 
 } // namespace ie

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,7 +36,9 @@
 #include "engine/IEParser.h"
 #include "engine/IERule.h"
 #include "engine/ReteNetwork.h"
+#include "fuzzy/FuzzyInterfaces.h"
 #include "platform/Component.h"
+#include "platform/Exceptions.h"
 
 namespace ie {
 
@@ -43,13 +46,6 @@ class TRule;
 class TFactSet;
 class TIEParser;
 class TIETokenizerStream;
-
-// A silent exception: raised to abandon an operation without an error (a host's handler that
-// refuses an activation).
-class EAbort : public EException {
-public:
-    EAbort() : EException("Operation aborted") {}
-};
 
 // Engine events.
 using TAgendaEvent =
@@ -94,7 +90,8 @@ class TInferenceEngine : public TComponent,
                          public IParserEngine,
                          public IRuleEngine,
                          public IActivationSink,
-                         public IFactServices {
+                         public IFactServices,
+                         public IFuzzyParser {
 public:
     explicit TInferenceEngine(TComponent* owner = nullptr);
     ~TInferenceEngine() override;
@@ -117,7 +114,7 @@ public:
     TFuzzyInferenceMethod FuzzyInferenceMethod() const noexcept { return FInference; }
     void SetFuzzyInferenceMethod(TFuzzyInferenceMethod v) noexcept { FInference = v; }
     float FuzzyEqualsThreshold() const noexcept { return FFuzzyEqualsThreshold; }
-    void SetFuzzyEqualsThreshold(float value) noexcept;
+    void SetFuzzyEqualsThreshold(float value);
     float MinActivationStrength() const noexcept { return FMinActivationStrength; }
     void SetMinActivationStrength(float value);
     TErrorHandling ParserErrorHandling() const noexcept { return FParserErrorHandling; }
@@ -192,6 +189,16 @@ public:
     // refused as a duplicate.
     int32_t AssertString(std::string_view text);
     virtual int32_t AssertFact(const TRefPtr<IFact>& fact, bool flag = false);
+    // Asserts a fact under the identifier it brings (an editor or a copied engine keeping the
+    // numbering); the next identifier goes on after the highest one seen.
+    int32_t AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id);
+    // Replaces each slot value of the fact by its evaluation in the context (the root context
+    // when none), slot by slot: a value for a fuzzy slot becomes a fuzzy value of the slot's
+    // variable, a multislot always receives a list, lists are flattened. Returns the fact.
+    IFact& EvaluateFact(IFact& fact, TIEContext* context = nullptr);
+    // One slot value evaluated as EvaluateFact does it.
+    TRefPtr<IIEValue> EvaluateSlotValue(const IFactSlot& slot, const TRefPtr<IIEValue>& value,
+                                        TIEContext* context);
     int32_t AssertFactWithInference(const TRefPtr<IFact>& fact, TFuzzyInferenceMethod method,
                                     bool flag);
     virtual void RetractAt(int32_t index);
@@ -259,6 +266,12 @@ public:
     bool InBatch() const noexcept { return FBatch != nullptr; }
     // Runs each line; a line that raises is skipped.
     void ExecuteLines(const std::vector<std::string>& lines);
+    // A line of ExecuteLines that carries a fact is read as a fact and asserted.
+    struct TExecuteLine {
+        std::string Text;
+        bool IsFact = false;
+    };
+    void ExecuteLines(const std::vector<TExecuteLine>& lines);
     // A new rule-language input stream of the engine's stream class over `stream` (not owned).
     std::unique_ptr<TIETokenizerStream> CreateStream(TStream* stream);
     // The factories of parser and stream: a descendant or host substitutes both.
@@ -278,7 +291,10 @@ public:
     void PutUserFunction(std::string_view name, const TRefPtr<IUserFunction>& f) override;
     TRefPtr<IStringIterator> UserFunctionNames() override;
     bool UserFunctionExists(std::string_view name) const;
-    void AssignUserFunctions(TInferenceEngine& source);
+    // Fills the function table from another engine's: its package functions, and its
+    // deffunctions re-created here. Tolerant: a deffunction that fails is skipped (the result
+    // is then false); otherwise the failure passes on.
+    bool AssignUserFunctions(TInferenceEngine& source, bool tolerant = true);
 
     // --- IFactServices (facts, templates and fact sets of this engine) ---
     // Reads one fact with the engine's reader and evaluates its calls.
@@ -303,6 +319,100 @@ public:
     virtual void RemoveTemplatesUsingType(IIEDefinedType* type);
     // Drops the queued facts, then clears the network, facts and rules.
     void ClearQueuesNetworkFactsRules();
+
+    // Template and type replacement: the facts of the old template are asserted again and the
+    // rules that use it re-created against the new one (through ExecuteLines).
+    virtual void RebuildTemplateDependants(IFactTemplate* oldTemplate, IFactTemplate* newTemplate);
+    virtual void RebuildTypeDependants(IIEDefinedType* oldType, IIEDefinedType* newType);
+    // Removes the template of that name (with its dependants) and stores the given one.
+    virtual void ReplaceFactTemplate(std::string_view name, const TRefPtr<IFactTemplate>& item);
+
+    // --- The whole engine as text, and files ---
+    // The header, the settings line and every non-empty table as a section.
+    virtual std::string GetText();
+    // Clears, reads the whole text with execution on, then resets.
+    virtual void SetText(std::string_view text);
+    // Reads the whole stream with execution on; nothing is cleared or reset.
+    virtual void LoadFromStream(TStream& stream);
+    virtual void SaveToStream(TStream& stream);
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName);
+    // Per construct kind. Loading types, templates or rules clears that table first; loading
+    // facts asserts the stream's facts. Saving writes one text per entry, in table order.
+    virtual void LoadTypesFromStream(TStream& stream);
+    virtual void SaveTypesToStream(TStream& stream);
+    virtual void LoadFactsFromStream(TStream& stream);
+    virtual void SaveFactsToStream(TStream& stream);
+    virtual void SaveTemplateFactsToStream(TStream& stream, std::string_view templateName);
+    virtual void LoadTemplatesFromStream(TStream& stream);
+    virtual void SaveTemplatesToStream(TStream& stream);
+    virtual void LoadRulesFromStream(TStream& stream);
+    virtual void SaveRulesToStream(TStream& stream);
+    void LoadTypesFromFile(const std::string& fileName);
+    void SaveTypesToFile(const std::string& fileName);
+    void LoadFactsFromFile(const std::string& fileName);
+    void SaveFactsToFile(const std::string& fileName);
+    void SaveTemplateFactsToFile(const std::string& fileName, std::string_view templateName);
+    void LoadTemplatesFromFile(const std::string& fileName);
+    void SaveTemplatesToFile(const std::string& fileName);
+    void LoadRulesFromFile(const std::string& fileName);
+    void SaveRulesToFile(const std::string& fileName);
+
+    // The text as a value of the kind ("Unable to parse strings of %s at this time" for a kind
+    // that cannot be read from text).
+    TRefPtr<IIEValue> ParseValueOfType(std::string_view text, TIEType type);
+
+    // Construct readers: each parses one construct from the text (without adding it).
+    TRefPtr<IIEDefinedType> ParseDefinedType(std::string_view text);
+    TRefPtr<IFactTemplate> ParseFactTemplate(std::string_view text);
+    TRule* ParseRule(std::string_view text);
+    TRefPtr<IUserFunction> ParseFunction(std::string_view text);
+    TFactSet* ParseFactSet(std::string_view text);
+    TRefPtr<IFunCall> ParseFunCall(std::string_view text);
+    TRefPtr<IIEValue> EvaluateFunCall(std::string_view text);
+    TRefPtr<IIEValue> ParseList(std::string_view text);
+
+    // Object writers beyond the IReasoner and IFactServices ones.
+    std::string FormatRule(const TRule& rule);
+    std::string FormatDeffunction(const TInterpretedFunction& function);
+    std::string FormatGlobals();
+
+    // Stored properties: "DefTypes", "Templates", "Variables", "Rules" (the tables), then
+    // "FactsList" and "FactSets".
+    void DefineProperties(TFiler& filer) override;
+    // Copies another engine: settings, functions, types, templates, globals, fact sets, facts
+    // and rules.
+    void Assign(const TPersistent* source) override;
+
+    // --- Fuzzy facts and expressions ---
+    // Weakens every fuzzy slot of the fact by the strength (the firing activation's).
+    virtual void ScaleByFiringStrength(IFact& fact, float strength);
+    // Merges the existing fact into the new one slot by slot (union, or intersection when
+    // useUnion is false) by the operation of FuzzyInferenceMethod.
+    virtual void CombineFuzzyFacts(IFact& newFact, const IFact& existingFact, bool useUnion);
+    // The host's hook: OnFuzzyInference, else the union of the two facts.
+    virtual void FuzzyInference(IFact& newFact, const IFact& existingFact);
+    // One value made into a fuzzy value of the variable (a term name, a number, a variable or
+    // call evaluated in the context, an expression list, singletons, a fuzzy value).
+    TRefPtr<IIEValue> EvaluateFuzzyExpression(IFuzzyVariable* variable,
+                                              const TRefPtr<IIEValue>& value, TIEContext* context);
+    // A whole linguistic expression (terms, hedges, and/or and arithmetic words, brackets).
+    TRefPtr<IIEValue> BuildFuzzyExpression(IFuzzyVariable* variable, const IValueVector& items,
+                                           TIEContext* context);
+    // The text read as one value (or a multifield), then EvaluateFuzzyExpression.
+    TRefPtr<IIEValue> EvaluateFuzzyText(IFuzzyVariable* variable, std::string_view text,
+                                        TIEContext* context);
+    // The engine's fuzzy-expression reader: the set of the text evaluated in the root context.
+    TRefPtr<IFuzzySet> ParseFuzzyExpression(IFuzzyVariable* variable, std::string_view text);
+
+    // IFuzzyParser
+    double DefuzzifyFuzzyText(IFuzzyVariable* variable, std::string_view text,
+                              TRefPtr<IFuzzySet>& set) override;
+    TRefPtr<IFuzzySet> ParseFuzzyText(IFuzzyVariable* variable, std::string_view text) override;
+    TRefPtr<IFuzzySet> ParseFuzzySet(IFuzzyVariable* variable, std::string_view text) override;
+    TRefPtr<IFuzzyVariable> ParseFuzzyVariable(std::string_view text) override;
+    std::string FuzzySetText(const IFuzzySet& set, bool asTerm) override;
+    std::string FuzzyVariableText(const IFuzzyVariable& variable) override;
 
     // --- Events ---
     TEngineNotifyEvent OnAddDefaultPackages;
@@ -344,6 +454,13 @@ private:
     void ClearEventHandlers();
     std::unique_ptr<TIEParser> NewParser();
     template <class F> auto ReadFrom(std::string_view text, F&& read);
+    template <class F> auto ReadFromStream(TStream& source, F&& read);
+    // Parses the whole stream with execution on.
+    void ParseStream(TStream& stream);
+    TRefPtr<IIEValue> FuzzyGroupValue(IFuzzyVariable* variable, const IValueVector& group,
+                                      TIEContext* context, std::vector<TRefPtr<IIEValue>>& stack);
+    TRefPtr<IIEValue> EmptyTerm(IFuzzyVariable* variable);
+    TRefPtr<IIEValue> AttachToVariable(IFuzzyVariable* variable, TRefPtr<IIEValue> result);
 
     // Numbering and state
     int32_t FNextFactId = 0;
@@ -387,8 +504,8 @@ private:
     std::unique_ptr<TIEAgenda> FAgenda;
     std::unique_ptr<TFactTemplates> FFactTemplates;
     std::unique_ptr<TFacts> FFacts;
-    std::vector<TRefPtr<IFact>> FPendingAssertions;
-    std::vector<TRefPtr<IFact>> FPendingRetractions;
+    std::deque<TRefPtr<IFact>> FPendingAssertions;
+    std::deque<TRefPtr<IFact>> FPendingRetractions;
     TRefPtr<IFact> FNotOrTestFact;
     std::unique_ptr<TIEPattern> FInitialFactPattern;
     std::unique_ptr<TFactSets> FFactSets;

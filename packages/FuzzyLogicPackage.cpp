@@ -17,7 +17,14 @@
 namespace ie {
 
 TFuzzyExpressionBuilder& FuzzyExpressionBuilder() {
-    static TFuzzyExpressionBuilder builder;
+    // The engine's own builder, reached through the context's engine; a host may install
+    // another.
+    static TFuzzyExpressionBuilder builder = [](IFuzzyVariable* variable, const IValueVector& items,
+                                                TIEContext* context) -> TRefPtr<IIEValue> {
+        TInferenceEngine* engine = context ? context->Engine() : nullptr;
+        if (!engine) RaiseIE(imUnknownEngine);
+        return engine->BuildFuzzyExpression(variable, items, context);
+    };
     return builder;
 }
 

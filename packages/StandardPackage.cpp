@@ -795,6 +795,12 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
     for (int32_t i = 0, n = factTemplate->SlotCount(); i < n; ++i) {
         const TRefPtr<IFactSlot> slot = factTemplate->SlotAt(i);
         const std::string& name = slot->GetName();
+        if (slot->IsFuzzy() && context && context->Engine()) {
+            // A term, an expression or a number becomes a fuzzy value of the slot's variable.
+            fact.SetSlotValue(name, context->Engine()->EvaluateSlotValue(
+                                        *slot, fact.GetSlotValue(name), context));
+            continue;
+        }
         TRefPtr<IIEValue> value = Evaluated(fact.GetSlotValue(name), context);
         if (value->GetDType() == dtList) {
             value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
@@ -1328,6 +1334,54 @@ TRefPtr<IIEValue> TBatchFunction::Execute(IFunCall* call, TIEContext* context) {
     return IEBoolValue(engine.Batch(EvalArg(call, 0, context)->AsString()));
 }
 
+TLoadFunction::TLoadFunction()
+    : TBuiltInFunction("load", "Reads the constructs and commands of the file into the engine",
+                       " <filename>", 1, 1) {}
+
+TRefPtr<IIEValue> TLoadFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    engine.LoadFromFile(EvalArg(call, 0, context)->AsString());
+    return IETrueValue();
+}
+
+TSaveFunction::TSaveFunction()
+    : TBuiltInFunction("save", "Writes the whole engine to the file as text", " <filename>", 1, 1) {
+}
+
+TRefPtr<IIEValue> TSaveFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    engine.SaveToFile(EvalArg(call, 0, context)->AsString());
+    return IETrueValue();
+}
+
+TLoadFactsFunction::TLoadFactsFunction()
+    : TBuiltInFunction("load-facts", "Asserts the facts of the file", " <filename>", 1, 1) {}
+
+TRefPtr<IIEValue> TLoadFactsFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    engine.LoadFactsFromFile(EvalArg(call, 0, context)->AsString());
+    return IETrueValue();
+}
+
+TSaveFactsFunction::TSaveFactsFunction()
+    : TBuiltInFunction("save-facts",
+                       "Writes the facts, or those of the named fact templates, to the file",
+                       " <file-name> [<fact-template-name>+]", 1) {}
+
+TRefPtr<IIEValue> TSaveFactsFunction::Execute(IFunCall* call, TIEContext* context) {
+    TInferenceEngine& engine = EngineOf(context);
+    const std::string fileName = EvalArg(call, 0, context)->AsString();
+    const int32_t n = call->ArgumentCount();
+    if (n == 1) {
+        engine.SaveFactsToFile(fileName);
+        return IETrueValue();
+    }
+    TFileStream file(fileName, fmCreate);
+    for (int32_t i = 1; i < n; ++i)
+        engine.SaveTemplateFactsToStream(file, EvalArg(call, i, context)->AsString());
+    return IETrueValue();
+}
+
 // =============================================================================================
 // The package
 
@@ -1340,15 +1394,16 @@ using TStandardFunctionClasses = TFunctionClasses<
     TDribbleOnFunction, TDribbleOffFunction, TDuplicateFunction, TEqFunction, TEqStarFunction,
     TEqualsFunction, TExitFunction, TExtractGlobalFunction, TFetchFunction, TForEachFunction,
     TFormatFunction, TGenSymStarFunction, TGetFactDuplicationFunction, TGetSlotValueFunction,
-    TGtFunction, TGtOrEqFunction, THaltFunction, TIfFunction, TLtFunction, TLtOrEqFunction,
-    TMemberFunction, TModifyFunction, TNeqFunction, TNotEqualsFunction, TNotFunction, TOpenFunction,
-    TOrFunction, TPrintOutFunction, TReadFunction, TReadLineFunction, TRemoveFunction,
-    TRenameFunction, TResetFunction, TRetractFunction, TRetractStringFunction, TReturnFunction,
-    TRunFunction, TSetFactDuplicationFunction, TStoreFunction, TTryFunction, TThrowFunction,
-    TUnwatchFunction, TVersionFunction, TWatchFunction, TWhileFunction, TCreateMFFunction,
-    TDeleteMFFunction, TExplodeMFFunction, TFirstMFFunction, TImplodeMFFunction, TInsertMFFunction,
-    TLengthMFFunction, TMemberMFFunction, TNthMFFunction, TReplaceMFFunction, TRestMFFunction,
-    TSubSeqMFFunction, TSubSetpMFFunction>;
+    TGtFunction, TGtOrEqFunction, THaltFunction, TIfFunction, TLoadFunction, TLoadFactsFunction,
+    TLtFunction, TLtOrEqFunction, TMemberFunction, TModifyFunction, TNeqFunction,
+    TNotEqualsFunction, TNotFunction, TOpenFunction, TOrFunction, TPrintOutFunction, TReadFunction,
+    TReadLineFunction, TRemoveFunction, TRenameFunction, TResetFunction, TRetractFunction,
+    TRetractStringFunction, TReturnFunction, TRunFunction, TSaveFunction, TSaveFactsFunction,
+    TSetFactDuplicationFunction, TStoreFunction, TTryFunction, TThrowFunction, TUnwatchFunction,
+    TVersionFunction, TWatchFunction, TWhileFunction, TCreateMFFunction, TDeleteMFFunction,
+    TExplodeMFFunction, TFirstMFFunction, TImplodeMFFunction, TInsertMFFunction, TLengthMFFunction,
+    TMemberMFFunction, TNthMFFunction, TReplaceMFFunction, TRestMFFunction, TSubSeqMFFunction,
+    TSubSetpMFFunction>;
 
 } // namespace
 

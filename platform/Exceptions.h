@@ -36,4 +36,11 @@ public:
     using EException::EException;
 };
 
+// A silent exception: raised to abandon an operation without an error (a host's handler that
+// refuses an activation, a cancelled input query). Hosts do not report it.
+class EAbort : public EException {
+public:
+    EAbort() : EException("Operation aborted") {}
+};
+
 } // namespace ie

@@ -56,9 +56,7 @@ int main(int argc, char** argv) {
                 engine.Batch(fileName);
                 continue;
             }
-            TMemoryStream file;
-            file.LoadFromFile(fileName);
-            engine.ExecuteCommand(std::string_view(file.Memory(), file.Size()), true);
+            engine.LoadFromFile(fileName);
         }
     } catch (const std::exception& e) {
         std::fflush(stdout);

@@ -7,13 +7,16 @@
 #include "engine/IEValue.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Streams.h"
+#include "tests/support/IETestValues.h"
+#include "tests/support/TestReasoner.h"
 
 using namespace ie;
+using namespace ie::test;
 
 namespace {
 
 // An engine as far as functions see one: a table of functions keyed by name.
-class TTestEngine : public TComponent, public IReasoner {
+class TTestEngine : public TComponent, public test::TFunctionTableReasoner {
 public:
     explicit TTestEngine(TComponent* owner = nullptr) : TComponent(owner) {}
     std::string FunCallText(const IFunCall& call) override {
@@ -24,24 +27,7 @@ public:
         return "help " + f.GetFunctionName();
     }
     std::string DefinedTypeText(const IIEDefinedType&) override { return {}; }
-    void AddUserFunction(const TRefPtr<IUserFunction>& f) override {
-        Table[f->GetFunctionName()] = f;
-    }
-    // Removal is by the function's present name.
-    void RemoveUserFunction(const TRefPtr<IUserFunction>& f) override {
-        auto it = Table.find(f->GetFunctionName());
-        if (it != Table.end() && it->second == f) Table.erase(it);
-    }
-    TRefPtr<IUserFunction> FindUserFunction(std::string_view name) override {
-        auto it = Table.find(std::string(name));
-        return it == Table.end() ? nullptr : it->second;
-    }
-    void PutUserFunction(std::string_view name, const TRefPtr<IUserFunction>& f) override {
-        Table[std::string(name)] = f;
-    }
     bool Has(std::string_view name) { return FindUserFunction(name) != nullptr; }
-
-    std::unordered_map<std::string, TRefPtr<IUserFunction>> Table;
 };
 
 // Returns the number of its arguments; counts its calls.
@@ -97,17 +83,9 @@ protected:
     }
 };
 
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EException& e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
-
-TRefPtr<IIEValue> Int(int32_t n) {
-    return TIEValue::CreateInteger(dtInteger, n);
+// The message of the error, engine or platform, that `f` raises.
+template <class F> std::string Message(F&& f) {
+    return MessageOf<EException>(std::forward<F>(f));
 }
 
 } // namespace
@@ -322,11 +300,24 @@ TEST(IEInterpretedFunction, ArgumentsSeeTheCallersBindingsAndReturnStops) {
     EXPECT_FALSE(context.ReturnFlag());
 }
 
+TEST(IEInterpretedFunction, ArgumentCountsFollowTheParameters) {
+    auto f = MakeRef<TInterpretedFunction>("h");
+    f->AddParameter("a", dtVariable);
+    f->AddParameter("b", dtVariable);
+    EXPECT_EQ(f->GetMinArgumentCount(), 2);
+    EXPECT_EQ(f->GetMaxArgumentCount(), 2);
+    f->AddParameter("rest", dtMultiVariable);
+    EXPECT_EQ(f->GetMinArgumentCount(), 2);
+    EXPECT_EQ(f->GetMaxArgumentCount(), 2147483647);
+}
+
 TEST(IEInterpretedFunction, MissingArgumentsAreNotReadPastTheList) {
     auto f = MakeRef<TInterpretedFunction>("h");
     f->AddParameter("a", dtVariable);
     f->AddParameter("b", dtVariable);
     f->AddAction(TIEValue::CreateText(dtVariable, "b"));
+    // Calls are refused below the parameter count; the body itself must still cope.
+    f->SetMinArgumentCount(0);
     TIEContext context(nullptr, nullptr);
     auto call = TFunctionCall::Create(nullptr, "h");
     call->SetFunction(f);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/IEDefinedType.h"
 #include "engine/IEFacts.h"
 #include "engine/IEPackages.h"
 #include "engine/IEValue.h"
@@ -99,7 +100,7 @@ public:
             if (fact->GetTemplate()->GetName() != rule->Trigger) continue;
             if (action == taAdd) {
                 if (DuringPropagation) DuringPropagation(fact);
-                auto* a = new TActivation(nullptr, 1.0f, rule.get(), MakeRef<TFakeToken>(fact));
+                auto* a = new TActivation(nullptr, Strength, rule.get(), MakeRef<TFakeToken>(fact));
                 rule->Listed.push_back(a);
                 FEngine.AddActivation(a);
             } else if (action == taRemove) {
@@ -124,6 +125,8 @@ public:
     std::vector<std::unique_ptr<TFakeRule>> Rules;
     std::function<void(const TRefPtr<IFact>&)> DuringPropagation;
     int Tokens = 0;
+    // The strength of the activations made.
+    float Strength = 1.0f;
 
 private:
     TInferenceEngine& FEngine;
@@ -706,6 +709,269 @@ TEST(EngineDribble, AFileThatCannotBeCreatedIsRefused) {
     TInferenceEngine e;
     EXPECT_FALSE(e.DribbleOn("/nonexistent-directory/dribble.txt"));
     EXPECT_FALSE(e.Dribbling());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Destruction with registered fact sets
+
+TEST(EngineDestruction, AnEngineHoldingDeffactsGoesCleanly) {
+    // The engine owns one fact set and another holder owns a second one registered with it.
+    auto holder = std::make_unique<TComponent>(nullptr);
+    {
+        TInferenceEngine e;
+        auto* owned = new TFactSet(&e);
+        owned->SetFactSetName("mine");
+        auto* foreign = new TFactSet(holder.get());
+        foreign->SetFactSetName("theirs");
+        foreign->SetEngine(&e);
+        EXPECT_EQ(e.FactSets().Count(), 2);
+    }
+    // The foreign fact set forgot the engine when it went.
+    ASSERT_EQ(holder->ComponentCount(), 1);
+    EXPECT_EQ(static_cast<TFactSet*>(holder->Components(0))->Engine(), nullptr);
+}
+
+TEST(EngineDestruction, ClearDetachesEveryFactSet) {
+    TInferenceEngine e;
+    auto* owned = new TFactSet(&e);
+    e.Clear();
+    EXPECT_EQ(e.FactSets().Count(), 0);
+    EXPECT_EQ(owned->Engine(), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Working memory positions under many removals
+
+TEST_F(TEngineFixture, PositionsStayRightWhileFactsAreRemovedInAnyOrder) {
+    std::vector<int32_t> ids{0};
+    for (int i = 0; i < 600; ++i)
+        ids.push_back(E.AssertFact(Ordered(E, "n", {std::to_string(i)})));
+    auto check = [&] {
+        ASSERT_EQ(E.Facts().Count(), static_cast<int32_t>(ids.size()));
+        for (size_t i = 0; i < ids.size(); i += 7) {
+            EXPECT_EQ(E.Facts().Item(static_cast<int32_t>(i))->GetFactId(), ids[i]);
+            EXPECT_EQ(E.Facts().IndexOfID(ids[i]), static_cast<int32_t>(i));
+        }
+    };
+    // Every third fact by identity, then positions from the front and the back, with new
+    // facts arriving in between.
+    for (size_t i = ids.size() - 1; i > 0; i -= std::min<size_t>(3, i)) {
+        const int32_t at = E.Facts().IndexOfID(ids[i]);
+        E.RetractFactByID(E.Facts().Item(at).get());
+        ids.erase(ids.begin() + static_cast<ptrdiff_t>(i));
+    }
+    check();
+    for (int k = 0; k < 50; ++k) {
+        E.RetractAt(1);
+        ids.erase(ids.begin() + 1);
+        E.RetractAt(E.Facts().Count() - 2);
+        ids.erase(ids.end() - 2);
+        ids.push_back(E.AssertFact(Ordered(E, "m", {std::to_string(k)})));
+    }
+    check();
+    EXPECT_EQ(E.Facts().IndexOfID(ids[1] - 1), -1) << "a retracted identifier is gone";
+    std::string expected;
+    for (size_t i = 0; i < ids.size(); ++i)
+        expected += (i ? "\r\n" : "") + E.Facts().Item(static_cast<int32_t>(i))->GetText();
+    EXPECT_EQ(E.Facts().GetText(), expected);
+    EXPECT_EQ(E.Facts().Items().size(), ids.size());
+}
+
+TEST_F(TEngineFixture, AddKeepsAFreeIdentifierWhenAsked) {
+    E.AssertFact(Ordered(E, "a"));
+    TRefPtr<IFact> f = Ordered(E, "b");
+    f->SetFactId(40);
+    E.Facts().KeepIdentifiers = true;
+    EXPECT_EQ(E.Facts().Add(f), 40);
+    EXPECT_EQ(E.NextFactId(), 41);
+    TRefPtr<IFact> g = Ordered(E, "c");
+    g->SetFactId(40);
+    EXPECT_EQ(E.Facts().Add(g), 41) << "a taken identifier is not kept";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fuzzy facts
+
+struct TFuzzyFixture : TEngineFixture {
+    TFuzzyFixture() {
+        E.ExecuteCommand("(deftype temp extends (type FUZZY) (range 0 100) (values (term hot "
+                         "((50 0) (100 1))) (term cold ((0 1) (50 0)))))"
+                         "(deftemplate room (slot name) (slot t (type temp)))");
+        Var = E.DefinedTypes().Find("temp")->GetFuzzyVariable();
+    }
+    TRefPtr<IFuzzySet> Term(std::string_view name) {
+        TRefPtr<IFuzzySet> set;
+        Var->Find(name, set);
+        return set;
+    }
+    TRefPtr<IFact> Room(std::string_view name, const TRefPtr<IFuzzySet>& set) {
+        TRefPtr<IFact> f = E.FactTemplates().Find("room")->NewFact();
+        f->SetSlotValue("name", Atom(name));
+        f->SetSlotValue("t", TIEValue::CreateFuzzy(set));
+        return f;
+    }
+    static std::string Points(const IFuzzySet& set) { return set.ValuesAsString(); }
+    // The set of the fact's slot t once the rule on "go" has asserted it at that strength.
+    TRefPtr<IFuzzySet> ConcludedAt(float strength, const std::string& term) {
+        M->Strength = strength;
+        auto* r = M->Add("r", "go");
+        r->Action = [&, term](TActivation&) { Concluded = E.AssertFact(Room("x", Term(term))); };
+        E.AssertFact(Ordered(E, "go"));
+        E.Run();
+        return E.Facts().Item(E.Facts().IndexOfID(Concluded))->GetSlotValue("t")->AsFuzzy();
+    }
+    TRefPtr<IFuzzyVariable> Var;
+    int32_t Concluded = -1;
+};
+
+TEST_F(TFuzzyFixture, AFactConcludedAtFullStrengthIsNotScaled) {
+    const std::string before = Points(*Term("hot"));
+    EXPECT_EQ(Points(*ConcludedAt(1.0f, "hot")), before);
+}
+
+TEST_F(TFuzzyFixture, MinimumCorrelationCutsTheSetAndLeavesTheTermAlone) {
+    const std::string before = Points(*Term("hot"));
+    TRefPtr<IFuzzySet> set = ConcludedAt(0.5f, "hot");
+    EXPECT_DOUBLE_EQ(set->MaxY(), 0.5);
+    EXPECT_DOUBLE_EQ(set->GetMembership(100), 0.5) << "cut flat";
+    EXPECT_DOUBLE_EQ(set->GetMembership(50), 0.0) << "below the cut unchanged";
+    EXPECT_EQ(Points(*Term("hot")), before) << "the term itself is never scaled";
+}
+
+TEST_F(TFuzzyFixture, ProductCorrelationScalesEveryGrade) {
+    E.SetFuzzyCorrelationMethod(fcmProduct);
+    TRefPtr<IFuzzySet> set = ConcludedAt(0.5f, "hot");
+    EXPECT_DOUBLE_EQ(set->GetMembership(100), 0.5);
+    EXPECT_DOUBLE_EQ(set->GetMembership(75), 0.25);
+}
+
+TEST_F(TFuzzyFixture, AHandledCorrelationLeavesTheFactAsAsserted) {
+    float seen = 0;
+    E.OnFuzzyCorrelation = [&](TInferenceEngine*, IFact*, bool& handled, float& strength) {
+        seen = strength;
+        handled = true;
+    };
+    EXPECT_EQ(Points(*ConcludedAt(0.25f, "hot")), Points(*Term("hot")));
+    EXPECT_FLOAT_EQ(seen, 0.25f);
+}
+
+TEST_F(TFuzzyFixture, AnEqualFuzzyFactIsMergedUnderANewIdentifier) {
+    const int32_t first = E.AssertFact(Room("a", Term("hot")));
+    const int32_t second = E.AssertFact(Room("a", Term("cold")));
+    EXPECT_EQ(second, first + 1);
+    EXPECT_EQ(E.Facts().IndexOfID(first), -1) << "the old fact is retracted";
+    TRefPtr<IFuzzySet> merged =
+        E.Facts().Item(E.Facts().IndexOfID(second))->GetSlotValue("t")->AsFuzzy();
+    // min-max unites by the maximum of the grades.
+    EXPECT_DOUBLE_EQ(merged->GetMembership(0), 1.0);
+    EXPECT_DOUBLE_EQ(merged->GetMembership(100), 1.0);
+    EXPECT_DOUBLE_EQ(merged->GetMembership(50), 0.0);
+    EXPECT_EQ(E.Facts().Count(), 2);
+}
+
+TEST_F(TFuzzyFixture, CombiningChecksTemplatesAndFuzziness) {
+    TRefPtr<IFact> room = Room("a", Term("hot"));
+    EXPECT_EQ(RaisedMessage([&] { E.CombineFuzzyFacts(*room, *Ordered(E, "q"), true); }),
+              "Cannot union two facts with different fact templates: room and q");
+    TRefPtr<IFact> q = Ordered(E, "q");
+    EXPECT_EQ(RaisedMessage([&] { E.CombineFuzzyFacts(*q, *Ordered(E, "q"), true); }),
+              "Fact is not a fuzzy fact");
+    bool asked = false;
+    E.OnFuzzyInference = [&](TInferenceEngine*, IFact*, bool& handled, IFact*) {
+        asked = handled = true;
+    };
+    TRefPtr<IFact> other = Room("a", Term("cold"));
+    const std::string before = Points(*room->GetSlotValue("t")->AsFuzzy());
+    E.FuzzyInference(*room, *other);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(Points(*room->GetSlotValue("t")->AsFuzzy()), before);
+    E.OnFuzzyInference = nullptr;
+    E.FuzzyInference(*room, *other);
+    EXPECT_DOUBLE_EQ(room->GetSlotValue("t")->AsFuzzy()->GetMembership(0), 1.0);
+}
+
+TEST_F(TFuzzyFixture, ThresholdsClampAndReachTheVariables) {
+    E.SetFuzzyEqualsThreshold(2.0f);
+    EXPECT_FLOAT_EQ(E.FuzzyEqualsThreshold(), 1.0f);
+    EXPECT_DOUBLE_EQ(Var->GetThreshold(), 1.0);
+    E.SetFuzzyEqualsThreshold(-1.0f);
+    EXPECT_FLOAT_EQ(E.FuzzyEqualsThreshold(), 0.0f);
+    EXPECT_DOUBLE_EQ(Var->GetThreshold(), 0.0);
+}
+
+TEST_F(TFuzzyFixture, ExpressionsFromText) {
+    auto text = [&](std::string_view expression) {
+        TRefPtr<IIEValue> v = E.EvaluateFuzzyText(Var.get(), expression, nullptr);
+        return v->GetDType() == dtFuzzy ? v->AsFuzzy()->GetName() : "list " + v->GetText();
+    };
+    const std::string hot = Points(*Term("hot"));
+    EXPECT_EQ(text("very hot"), "very hot");
+    EXPECT_EQ(Points(*Term("hot")), hot) << "a hedge works on a copy of a term";
+    EXPECT_EQ(text("very hot and cold"), "[very hot] and cold");
+    EXPECT_EQ(text("hot and very cold"), "hot and [very cold]");
+    EXPECT_EQ(text("hot and cold or hot"), "[hot and cold] or hot");
+    EXPECT_EQ(text("[hot and cold]"), "hot and cold");
+    EXPECT_EQ(text("hot very cold"), "very cold");
+    EXPECT_EQ(text("5"), "5");
+    EXPECT_EQ(text("2.5"), "2.5000");
+    EXPECT_EQ(text("hot cold"), "list hot cold ");
+    // Without a context a variable stays an operand of its own group, kept as written.
+    EXPECT_EQ(text("very ?t"), "list very ?t ");
+    EXPECT_EQ(E.EvaluateFuzzyText(Var.get(), "", nullptr)->AsFuzzy()->GetName(), "__Empty");
+    EXPECT_EQ(text("__Empty"), "__Empty");
+    auto error = [&](std::string_view expression, IFuzzyVariable* v = nullptr) {
+        return RaisedMessage([&] { E.EvaluateFuzzyText(v ? v : Var.get(), expression, nullptr); });
+    };
+    auto alone = TValueVector::Create();
+    alone->Add(Atom("very"));
+    EXPECT_EQ(RaisedMessage([&] { E.BuildFuzzyExpression(Var.get(), *alone, nullptr); }),
+              "Missing fuzzy operand to be modified by hedge: very");
+    EXPECT_EQ(error("very"), "Invalid item in fuzzy expression: very");
+    EXPECT_EQ(error("hot and"), "Missing fuzzy operand to be modified by hedge: and");
+    EXPECT_EQ(error("[ hot cold ]"), "Missing Fuzzy Close Bracket in expression");
+    EXPECT_EQ(error("[ hot and cold"), "Missing Fuzzy Close Bracket in expression");
+    EXPECT_EQ(error("warm"), "Invalid item in fuzzy expression: warm");
+    EXPECT_EQ(error("hot and-sum cold"), "Invalid fuzzy operation: \"foSum:");
+    EXPECT_EQ(RaisedMessage([&] { E.EvaluateFuzzyText(nullptr, "hot", nullptr); }),
+              "fuzzy variable is not defined");
+    // A fact-id alone, without a context, is no fuzzy value; inside an expression it is an error.
+    TRefPtr<IIEValue> id = TIEValue::CreateInteger(dtFactId, 3);
+    EXPECT_EQ(E.EvaluateFuzzyExpression(Var.get(), id, nullptr).get(), IEEmptyAtom().get());
+    auto items = TValueVector::Create();
+    items->Add(Atom("very"));
+    items->Add(id);
+    EXPECT_EQ(RaisedMessage([&] { E.BuildFuzzyExpression(Var.get(), *items, nullptr); }),
+              "Invalid item in fuzzy expression: " + id->GetText());
+    EXPECT_EQ(E.BuildFuzzyExpression(Var.get(), *TValueVector::Create(), nullptr).get(),
+              IEEmptyList().get());
+}
+
+TEST_F(TFuzzyFixture, AVariableInAContextIsCopiedBeforeAHedge) {
+    TRefPtr<IFuzzySet> own = Var->CreateSet("mine");
+    own->Add(0, 0);
+    own->Add(100, 1);
+    const std::string before = Points(*own);
+    std::unique_ptr<TIEContext> context = E.RootContext()->CreateChild();
+    context->AddBinding("t", TIEValue::CreateFuzzy(own));
+    TRefPtr<IIEValue> v = E.EvaluateFuzzyText(Var.get(), "very ?t", context.get());
+    ASSERT_EQ(v->GetDType(), dtFuzzy);
+    EXPECT_EQ(v->AsFuzzy()->GetName(), "very mine");
+    EXPECT_NE(Points(*v->AsFuzzy()), before);
+    EXPECT_EQ(Points(*own), before) << "the variable keeps its set";
+}
+
+TEST_F(TFuzzyFixture, ParseValueOfType) {
+    EXPECT_EQ(E.ParseValueOfType("\"\"abc\"\"", dtString)->AsString(), "abc");
+    EXPECT_EQ(E.ParseValueOfType("42", dtInteger)->AsInteger(), 42);
+    EXPECT_EQ(E.ParseValueOfType("7", dtFactId)->GetDType(), dtFactId);
+    EXPECT_DOUBLE_EQ(E.ParseValueOfType("2.5", dtFloat)->AsFloat(), 2.5);
+    EXPECT_EQ(E.ParseValueOfType("x", dtNone)->GetDType(), dtNone);
+    EXPECT_EQ(E.ParseValueOfType("a b", dtList)->GetDType(), dtList);
+    EXPECT_EQ(RaisedMessage([&] { E.ParseValueOfType("hot", dtFuzzy); }),
+              "Unable to parse strings of dtFuzzy at this time");
+    EXPECT_EQ(RaisedMessage([&] { E.ParseValueOfType("1", static_cast<TIEType>(200)); }),
+              "Unknown Type (200)");
+    EXPECT_THROW(E.ParseValueOfType("abc", dtInteger), EException);
 }
 
 // Rule-language scripts with their exact expected output: every tests/data/engine/<name>.clp
