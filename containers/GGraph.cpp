@@ -593,8 +593,7 @@ void TGCustomGraph::Assign(const TPersistent* source) {
     if (src == this) return;
     // Reading the source's validity may run its sort, which only refreshes its scratch state.
     auto* from = const_cast<TGCustomGraph*>(src);
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         const bool acyclic = from->IsValid();
         Clear();
         SetDirected(from->FDirected);
@@ -619,11 +618,7 @@ void TGCustomGraph::Assign(const TPersistent* source) {
         }
         FAcyclic = acyclic;
         FChanged = from->FChanged;
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TGCustomGraph::DefineProperties(TFiler& filer) {
@@ -660,8 +655,7 @@ void TGCustomGraph::WriteNodeNEdges(TWriter& writer) const {
 }
 
 void TGCustomGraph::ReadNodeNEdges(TReader& reader) {
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         Clear();
         const int32_t count = reader.ReadInteger();
         if (count < 0) throw EReadError("Invalid property value");
@@ -681,11 +675,7 @@ void TGCustomGraph::ReadNodeNEdges(TReader& reader) {
                                              FNodes[static_cast<size_t>(to)]);
             e->ReadData(reader);
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 } // namespace ie

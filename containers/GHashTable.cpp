@@ -448,15 +448,10 @@ TRefPtr<IIterator> TGHashtable::Elements() const {
 void TGHashtable::Assign(const TGHashtable& source) {
     if (&source == this) return;
     AssignShape(source);
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         for (const TGHashtableEntry& e : source)
             Put(e.IntKey(), e.Value());
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 // ---------------------------------------------------------------- text keys
@@ -507,28 +502,18 @@ TRefPtr<IStringIterator> TGCustomStringHashtable::Keys() const {
 }
 
 void TGCustomStringHashtable::AssignTo(TStrings& target) const {
-    target.BeginUpdate();
-    try {
+    WithinUpdate(target, [&] {
         target.Clear();
         for (const auto& e : Range<TGStringHashtableEntry>())
             target.AddObject(e.Key(), static_cast<TObject*>(e.Value()));
-    } catch (...) {
-        target.EndUpdate();
-        throw;
-    }
-    target.EndUpdate();
+    });
 }
 
 void TGCustomStringHashtable::AssignTo(TGCustomLinkedList& target) const {
-    target.BeginUpdate();
-    try {
+    WithinUpdate(target, [&] {
         for (const auto& e : Range<TGStringHashtableEntry>())
             target.AddItem(const_cast<std::string*>(&e.Key()));
-    } catch (...) {
-        target.EndUpdate();
-        throw;
-    }
-    target.EndUpdate();
+    });
 }
 
 void* TGStringHashtable::Get(std::string_view key) const {
@@ -582,28 +567,18 @@ TRefPtr<IIterator> TGStringHashtable::Elements() const {
 void TGStringHashtable::Assign(const TGStringHashtable& source) {
     if (&source == this) return;
     AssignShape(source);
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         for (const TGStringHashtableEntry& e : source)
             Put(e.Key(), e.Value());
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TGStringHashtable::Assign(const TStrings& source) {
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         Clear();
         for (int32_t i = 0; i < source.Count(); ++i)
             Put(source.Get(i), source.GetObject(i));
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 // ---------------------------------------------------------------- text to interface
@@ -663,15 +638,10 @@ void TIStringHashTable::Assign(const TIStringHashTable& source) {
     if (&source == this) return;
     // Clear first: the hash method can only change on an empty table.
     AssignShape(source);
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         for (const TIStringHashtableEntry& e : source)
             PutEntry(e.Key(), e.Intf());
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 } // namespace ie

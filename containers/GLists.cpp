@@ -1,5 +1,6 @@
 #include "containers/GLists.h"
 
+#include "platform/Component.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
 
@@ -72,18 +73,13 @@ void TGCustomLinkedList::SetNode(int32_t index, TSQNode* node) {
 
 void TGCustomLinkedList::CopyFrom(const TGCustomLinkedList& source) {
     if (&source == this) return;
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         for (TSQNode* n : source) {
             TSQNode* copy = CreateNode();
             copy->Assign(*n);
             Add(copy);
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TGCustomLinkedList::Assign(const TGCustomLinkedList& source) {

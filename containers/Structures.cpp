@@ -93,16 +93,11 @@ int32_t TStrings::IndexOf(std::string_view s) const {
 
 void TStrings::Assign(const TStrings& source) {
     if (&source == this) return;
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         Clear();
         for (int32_t i = 0; i < source.Count(); ++i)
             AddObject(source.Get(i), source.GetObject(i));
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 std::string TStrings::Text() const {
@@ -384,8 +379,7 @@ void TGCustomStringList::SetCompareMode(TGCompareMode value) {
 }
 
 void TGCustomStringList::AssignItems(const TGCustomStringList& source) {
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
         Clear();
         // The rule first, so a sorted target orders the copies as the source compares them.
         FCompareMode = source.FCompareMode;
@@ -397,11 +391,7 @@ void TGCustomStringList::AssignItems(const TGCustomStringList& source) {
             if (index < 0) continue;
             InsertItem(index, TGStringItem(item));
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TGCustomStringList::Assign(const TStrings& source) {
@@ -473,16 +463,11 @@ void TGCollection::Delete(int32_t index) {
 }
 
 void TGCollection::AssignTo(TStrings& target) const {
-    target.BeginUpdate();
-    try {
+    WithinUpdate(target, [&] {
         target.Clear();
         for (const auto& item : FItems)
             target.AddObject(item->GetDisplayName(), item.get());
-    } catch (...) {
-        target.EndUpdate();
-        throw;
-    }
-    target.EndUpdate();
+    });
 }
 
 } // namespace ie

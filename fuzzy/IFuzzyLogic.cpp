@@ -347,21 +347,7 @@ void TIFuzzySets::Clear() {
 
 void TIFuzzySets::Assign(const TIFuzzySets& source) {
     if (&source == this) return;
-    TRefPtr<IFuzzyVariable> keep(&FOwner);
-    // Copies first: the source may hold the only references to what it lists.
-    std::vector<TRefPtr<IFuzzySet>> copies;
-    copies.reserve(source.FOrder.size());
-    for (const auto& set : source.FOrder) {
-        TRefPtr<IFuzzySet> copy = set->CloneFor(&FOwner);
-        // A copied term stays protected from in-place hedges as its source was.
-        if (set->GetRegistered()) copy->SetRegistered();
-        copies.push_back(std::move(copy));
-    }
-    FOwner.BeginUpdate();
-    Clear();
-    for (const auto& copy : copies)
-        Add(copy);
-    FOwner.EndUpdate();
+    ReplaceWithCopies(source.Count(), [&](int i) { return source.FOrder[size_t(i)]; });
 }
 
 void TIFuzzySets::CopyFrom(const IFuzzyVariable& source) {
@@ -370,11 +356,18 @@ void TIFuzzySets::CopyFrom(const IFuzzyVariable& source) {
         Assign(variable->FItems);
         return;
     }
+    ReplaceWithCopies(source.Count(), [&](int i) { return source.GetSet(i); });
+}
+
+template <class GetSet> void TIFuzzySets::ReplaceWithCopies(int count, GetSet&& getSet) {
     TRefPtr<IFuzzyVariable> keep(&FOwner);
+    // Copies first: the source may hold the only references to what it lists.
     std::vector<TRefPtr<IFuzzySet>> copies;
-    for (int i = 0; i < source.Count(); ++i) {
-        TRefPtr<IFuzzySet> set = source.GetSet(i);
+    copies.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const TRefPtr<IFuzzySet> set = getSet(i);
         TRefPtr<IFuzzySet> copy = set->CloneFor(&FOwner);
+        // A copied term stays protected from in-place hedges as its source was.
         if (set->GetRegistered()) copy->SetRegistered();
         copies.push_back(std::move(copy));
     }

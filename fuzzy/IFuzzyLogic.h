@@ -197,6 +197,9 @@ private:
     };
     void Release(IFuzzySet* set);
     void Detach(bool destroying);
+    // Replaces the terms by copies, attached to the owning variable, of the `count` sets that
+    // getSet(i) gives.
+    template <class GetSet> void ReplaceWithCopies(int count, GetSet&& getSet);
 
     TIFuzzyVariable& FOwner;
     std::unordered_map<std::string, TRefPtr<IFuzzySet>, TNameHash, std::equal_to<>> FByName;

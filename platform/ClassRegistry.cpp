@@ -13,7 +13,7 @@ namespace {
 std::string LowerAscii(std::string_view s) {
     std::string r(s);
     for (char& c : r)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        c = LowerCaseAscii(c);
     return r;
 }
 

@@ -6,21 +6,6 @@
 
 namespace ie {
 
-namespace {
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
-} // namespace
-
 // ---------------------------------------------------------------------------------------------
 // TPersistent
 
@@ -79,7 +64,7 @@ TComponent* TComponent::Components(int32_t index) const {
 TComponent* TComponent::FindComponent(std::string_view name) const {
     if (name.empty()) return nullptr;
     for (TComponent* c : FComponents)
-        if (SameTextAscii(c->FName, name)) return c;
+        if (SameText(c->FName, name)) return c;
     return nullptr;
 }
 

@@ -139,4 +139,17 @@ struct TComponentDeleter {
     }
 };
 
+// Runs `body` between target.BeginUpdate() and target.EndUpdate(), ending the update also when
+// the body raises (lists, tables and graphs tell their owners of a batch of changes once).
+template <class T, class F> void WithinUpdate(T& target, F&& body) {
+    target.BeginUpdate();
+    try {
+        body();
+    } catch (...) {
+        target.EndUpdate();
+        throw;
+    }
+    target.EndUpdate();
+}
+
 } // namespace ie

@@ -1,5 +1,7 @@
 #include "platform/DialogService.h"
 
+#include "platform/Format.h"
+
 #include <array>
 #include <iostream>
 
@@ -19,17 +21,6 @@ constexpr std::array<std::string_view, 11> ButtonCaptions = {
     "Ignore", "All", "No to All", "Yes to All", "Help"};
 constexpr std::array<TModalResult, 11> ButtonResults = {
     mrYes, mrNo, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrAll, mrNoToAll, mrYesToAll, mrNone};
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))

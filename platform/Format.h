@@ -84,4 +84,17 @@ bool TryStrToInt64(std::string_view text, int64_t& value);
 bool TryStrToInt(std::string_view text, int32_t& value);
 bool TryStrToFloat(std::string_view text, double& value);
 
+// An ASCII letter in lower case; every other byte as it is.
+constexpr char LowerCaseAscii(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// The platform's SameText: the texts are equal ignoring the case of ASCII letters.
+constexpr bool SameText(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerCaseAscii(a[i]) != LowerCaseAscii(b[i])) return false;
+    return true;
+}
+
 } // namespace ie

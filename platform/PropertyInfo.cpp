@@ -10,22 +10,11 @@ namespace ie {
 
 namespace {
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
 // Case-insensitive order, then the exact text so that the order is total.
 bool NameBefore(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const char x = LowerAscii(a[i]), y = LowerAscii(b[i]);
+        const char x = LowerCaseAscii(a[i]), y = LowerCaseAscii(b[i]);
         if (x != y) return x < y;
     }
     if (a.size() != b.size()) return a.size() < b.size();

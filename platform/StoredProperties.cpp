@@ -27,17 +27,6 @@ template <class T> T LoadLE(const uint8_t* in) {
     return static_cast<T>(u);
 }
 
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -144,7 +133,7 @@ void TWriter::WriteComponent(TComponent& component) {
 void TReader::DefineProperty(std::string_view name, const TReaderProc& readData,
                              const TWriterProc& writeData, bool hasData) {
     (void)writeData, (void)hasData;
-    if (FPropHandled || !readData || !SameTextAscii(name, FPropName)) return;
+    if (FPropHandled || !readData || !SameText(name, FPropName)) return;
     FPropHandled = true;
     readData(*this);
 }
@@ -152,7 +141,7 @@ void TReader::DefineProperty(std::string_view name, const TReaderProc& readData,
 void TReader::DefineBinaryProperty(std::string_view name, const TStreamProc& readData,
                                    const TStreamProc& writeData, bool hasData) {
     (void)writeData, (void)hasData;
-    if (FPropHandled || !readData || !SameTextAscii(name, FPropName)) return;
+    if (FPropHandled || !readData || !SameText(name, FPropName)) return;
     FPropHandled = true;
     TMemoryStream block;
     const std::string bytes = ReadBinary();

@@ -7,17 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace ie {
 namespace {
 
-template <class E, class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
+using test::MessageOf;
 
 void* P(intptr_t v) {
     return reinterpret_cast<void*>(v);

@@ -5,18 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "tests/support/TestSupport.h"
 
 namespace ie {
 namespace {
 
 template <class F> std::string ListMessageOf(F&& f) {
-    try {
-        f();
-    } catch (const EListError& e) {
-        return e.what();
-    }
-    return "<no exception>";
+    return test::MessageOf<EListError>(std::forward<F>(f));
 }
 
 int A = 1, B = 2, C = 3, D = 4;

@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace ie {
 namespace {
+
+using test::MessageOf;
 
 class TNamed : public virtual TRefCounted {
 public:
@@ -21,15 +25,6 @@ public:
 private:
     int* FAlive;
 };
-
-template <class E, class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
 
 TEST(InterfaceListTest, StackAndQueueOrder) {
     auto a = MakeRef<TNamed>("a"), b = MakeRef<TNamed>("b"), c = MakeRef<TNamed>("c");

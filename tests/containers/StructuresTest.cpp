@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 namespace ie {
 namespace {
+
+using test::MessageOf;
 
 // An object that writes its name to a log when freed.
 class TTracked : public TObject {
@@ -24,15 +28,6 @@ std::vector<std::string> Strings(const TStrings& list) {
     for (int32_t i = 0; i < list.Count(); ++i)
         out.push_back(list.Get(i));
     return out;
-}
-
-template <class E, class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "<no exception>";
 }
 
 TEST(StringListTest, FindOnDuplicatesAcceptReturnsTheFirstEqual) {

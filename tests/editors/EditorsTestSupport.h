@@ -6,12 +6,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/IEDialogs.h"
 #include "engine/IEFacts.h"
 #include "engine/IEValue.h"
 #include "engine/InferenceEngine.h"
+#include "tests/support/TestSupport.h"
 
 namespace ie::test {
 
@@ -26,12 +28,7 @@ inline TRefPtr<IFact> Ordered(TInferenceEngine& e, std::string_view name,
 }
 
 template <class F> std::string RaisedMessage(F&& f) {
-    try {
-        f();
-    } catch (const EException& e) {
-        return e.what();
-    }
-    return "<nothing raised>";
+    return MessageOf<EException>(std::forward<F>(f), "<nothing raised>");
 }
 
 // What a scripted form does while "shown": edits its private engine and answers OK or Cancel.

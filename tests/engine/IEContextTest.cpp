@@ -4,31 +4,12 @@
 
 #include "engine/IEContext.h"
 #include "engine/IEValue.h"
+#include "tests/support/IETestValues.h"
 
 namespace ie {
 namespace {
 
-TRefPtr<IIEValue> Int(int32_t i) {
-    return TIEValue::CreateInteger(dtInteger, i);
-}
-TRefPtr<IIEValue> Var(std::string_view n) {
-    return TIEValue::CreateText(dtVariable, n);
-}
-TRefPtr<IIEValue> List(std::initializer_list<TRefPtr<IIEValue>> items) {
-    auto v = MakeRef<TValueVector>();
-    for (const auto& i : items)
-        v->Add(i);
-    return TIEValue::CreateList(v);
-}
-
-template <class F> std::string RaisedMessage(F&& f) {
-    try {
-        f();
-    } catch (const EIEException& e) {
-        return e.what();
-    }
-    return "<nothing raised>";
-}
+using namespace ie::test;
 
 // Just enough of a fact for resolving positions.
 class TFakeFact final : public IFact {

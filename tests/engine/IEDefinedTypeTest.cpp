@@ -3,40 +3,11 @@
 #include "engine/IEDefinedType.h"
 #include "engine/IEFuzzyLogic.h"
 #include "engine/IEValue.h"
+#include "tests/support/IETestValues.h"
 
 using namespace ie;
 
-namespace {
-
-TRefPtr<IIEValue> Atom(std::string_view s) {
-    return TIEValue::CreateText(dtAtom, s);
-}
-TRefPtr<IIEValue> Str(std::string_view s) {
-    return TIEValue::CreateText(dtString, s);
-}
-TRefPtr<IIEValue> Int(int32_t n) {
-    return TIEValue::CreateInteger(dtInteger, n);
-}
-TRefPtr<IIEValue> Flt(double d) {
-    return TIEValue::CreateFloat(d);
-}
-TRefPtr<IIEValue> List(std::initializer_list<TRefPtr<IIEValue>> items) {
-    auto v = TValueVector::Create();
-    for (const auto& i : items)
-        v->Add(i);
-    return TIEValue::CreateList(v);
-}
-
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EIEException& e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
-
-} // namespace
+using namespace ie::test;
 
 TEST(IEDefinedType, NewTypeAcceptsEveryKindButLists) {
     auto t = TIEDefinedType::Create(nullptr);
@@ -96,7 +67,7 @@ TEST(IEDefinedType, EmptyListElementValidatesWithoutCrash) {
 TEST(IEDefinedType, FuzzyCannotMixAndLeavesTypeUnchanged) {
     auto t = TIEDefinedType::Create(nullptr);
     const TIETypes before = t->GetBaseTypes();
-    EXPECT_EQ(Message([&] {
+    EXPECT_EQ(RaisedMessage([&] {
                   t->SetBaseTypes({dtFuzzy, dtAtom});
               }),
               "Cannot mix fuzzy type with other primitive types");
@@ -139,7 +110,7 @@ TEST(IEDefinedType, InheritanceLoopIsRefused) {
     b->SetImplicit(true);
     b->SetAncestor(a);
     EXPECT_FALSE(b->GetImplicit());
-    EXPECT_EQ(Message([&] { a->SetAncestor(b); }),
+    EXPECT_EQ(RaisedMessage([&] { a->SetAncestor(b); }),
               "Type inheritance loop detected, A type cannot be an ancestor of itself");
     EXPECT_FALSE(a->GetAncestor());
     b->SetAncestor(nullptr); // break the reference so both are freed
@@ -193,9 +164,9 @@ TEST(IEDefinedType, ConstraintMessages) {
     auto t = TIEDefinedType::Create(nullptr);
     t->SetName("color");
     t->SetConstraints({vcAtom});
-    EXPECT_EQ(Message([&] { t->AddAllowedValue(Int(5)); }),
+    EXPECT_EQ(RaisedMessage([&] { t->AddAllowedValue(Int(5)); }),
               "Defined Type color cannot contain Integer constraint types");
-    EXPECT_EQ(Message([&] { t->AddAllowedValue(TIEValue::CreateInteger(dtFactId, 1)); }),
+    EXPECT_EQ(RaisedMessage([&] { t->AddAllowedValue(TIEValue::CreateInteger(dtFactId, 1)); }),
               "Defined Type color cannot contain FactId constraint types");
     t->SetConstraints({vcAtom, vcString});
     t->AddAllowedValue(Atom("a"));
@@ -203,9 +174,9 @@ TEST(IEDefinedType, ConstraintMessages) {
     t->SetConstraints({vcAtom});
     EXPECT_EQ(t->AllowedAtomCount(), 1);
     EXPECT_EQ(t->AllowedStringCount(), 0);
-    EXPECT_EQ(Message([&] { t->GetAllowedString(0); }),
+    EXPECT_EQ(RaisedMessage([&] { t->GetAllowedString(0); }),
               "Defined Type color does not have String constraints");
-    EXPECT_EQ(Message([&] { t->DeleteAllowedValue(0, vcFloat); }),
+    EXPECT_EQ(RaisedMessage([&] { t->DeleteAllowedValue(0, vcFloat); }),
               "Defined Type color does not have Float constraints");
     EXPECT_THROW(t->GetAllowedAtom(5), EListError);
 }
@@ -295,7 +266,7 @@ TEST(IEDefinedType, HugeDefaultsAreRefused) {
     t->SetName("many");
     t->SetCardinalityLimited(true);
     t->SetMinCardinality(2000000000);
-    EXPECT_EQ(Message([&] { t->DefaultValue(true); }),
+    EXPECT_EQ(RaisedMessage([&] { t->DefaultValue(true); }),
               "Defined Type many cannot make a default of 2000000000 elements, at most 65536 "
               "are allowed");
 
@@ -305,7 +276,7 @@ TEST(IEDefinedType, HugeDefaultsAreRefused) {
     r->SetRangeLimited(true);
     r->SetMaxRange(1e20);
     r->SetMinRange(1e15);
-    EXPECT_EQ(Message([&] { r->DefaultValue(false); }),
+    EXPECT_EQ(RaisedMessage([&] { r->DefaultValue(false); }),
               "Defined Type wide cannot make an integer default from the range bound "
               "1000000000000000.0000");
 }

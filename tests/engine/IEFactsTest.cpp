@@ -2,31 +2,12 @@
 
 #include "engine/IEFacts.h"
 #include "engine/IEValue.h"
+#include "tests/support/IETestValues.h"
 
 namespace ie {
 namespace {
 
-TRefPtr<IIEValue> Int(int32_t i) {
-    return TIEValue::CreateInteger(dtInteger, i);
-}
-TRefPtr<IIEValue> Atom(std::string_view s) {
-    return TIEValue::CreateText(dtAtom, s);
-}
-TRefPtr<IIEValue> List(std::initializer_list<TRefPtr<IIEValue>> items) {
-    auto v = MakeRef<TValueVector>();
-    for (const auto& i : items)
-        v->Add(i);
-    return TIEValue::CreateList(v);
-}
-
-template <class F> std::string RaisedMessage(F&& f) {
-    try {
-        f();
-    } catch (const EIEException& e) {
-        return e.what();
-    }
-    return "<nothing raised>";
-}
+using namespace ie::test;
 
 TRefPtr<TFactTemplate> Foo() {
     auto t = TFactTemplate::CreateNamed(nullptr, "foo");

@@ -3,8 +3,10 @@
 #include "engine/IEFuzzyLogic.h"
 #include "engine/IEHelperFunctions.h"
 #include "engine/IEValue.h"
+#include "tests/support/IETestValues.h"
 
 using namespace ie;
+using namespace ie::test;
 
 namespace {
 
@@ -13,15 +15,6 @@ TRefPtr<TValueVector> Args(std::initializer_list<TRefPtr<IIEValue>> items) {
     for (const auto& i : items)
         v->Add(i);
     return v;
-}
-TRefPtr<IIEValue> Int(int32_t n) {
-    return TIEValue::CreateInteger(dtInteger, n);
-}
-TRefPtr<IIEValue> Atom(std::string_view s) {
-    return TIEValue::CreateText(dtAtom, s);
-}
-TRefPtr<IIEValue> Str(std::string_view s) {
-    return TIEValue::CreateText(dtString, s);
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <map>
+#include <random>
 #include <vector>
 
 #include "engine/IEFacts.h"
@@ -202,6 +205,65 @@ TEST(IETokenTree, TextsFollowBucketsAndClearKeepsUsedBuckets) {
     tree.Add(TIEToken::CreateFirst(taAdd, f.Fact(1)));
     tree.Remove(*TIEToken::CreateFirst(taRemove, f.Fact(1)));
     EXPECT_FALSE(tree.Empty());
+}
+
+TEST(IETokenTree, ProbeChainsStayExactThroughGrowthAndRemoval) {
+    // Many probe keys (the chain table grows several times, and keys that share a home slot
+    // shift back over each other when one leaves), checked against a plain model after every
+    // step: each chain holds exactly its tokens, oldest first.
+    TFactMaker f;
+    TIETokenTree tree(101, false, "x", -1, 0);
+    std::map<int32_t, std::vector<int32_t>> model; // probe key -> fact ids, oldest first
+    std::vector<TIETokenRef> stored;
+    std::mt19937 random(7);
+    auto check = [&] {
+        for (const auto& [probe, ids] : model)
+            ASSERT_EQ(Ids(tree, probe, true), ids) << "probe key " << probe;
+        EXPECT_TRUE(Ids(tree, -999, true).empty());
+    };
+    int32_t id = 1;
+    for (int round = 0; round < 6; ++round) {
+        for (int i = 0; i < 300; ++i, ++id) {
+            // Probe keys are spread out and clustered (multiples of 64 share low bits).
+            const int32_t probe = static_cast<int32_t>(random() % 97) * (i % 2 ? 64 : 1);
+            auto token = TIEToken::CreateFirst(taAdd, f.Fact(id, probe % 5));
+            ASSERT_NE(tree.Insert(token, probe % 5, probe), nullptr);
+            model[probe].push_back(id);
+            stored.push_back(token);
+        }
+        check();
+        std::shuffle(stored.begin(), stored.end(), random);
+        for (int i = 0; i < 200; ++i) {
+            TIETokenRef gone = stored.back();
+            stored.pop_back();
+            TIETokenTree::TEntry* e = tree.FindEntry(*gone);
+            ASSERT_NE(e, nullptr);
+            auto& ids = model[e->ProbeKey];
+            ids.erase(std::find(ids.begin(), ids.end(), gone->Fact()->GetFactId()));
+            if (ids.empty()) model.erase(e->ProbeKey);
+            tree.Erase(e);
+        }
+        check();
+    }
+    EXPECT_EQ(tree.Count(), static_cast<int32_t>(stored.size()));
+    tree.Clear();
+    for (const auto& [probe, ids] : model)
+        EXPECT_EQ(tree.FirstWithKey(probe), nullptr);
+}
+
+TEST(IETokenTree, TextGroupsByTheShownKeyWhateverTheProbeKey) {
+    TFactMaker f;
+    TIETokenTree probed(101, false, "x", -1, 0);
+    TIETokenTree plain(101, false, "x", -1, 0);
+    for (int32_t id = 1; id <= 5; ++id) {
+        auto token = TIEToken::CreateFirst(taAdd, f.Fact(id, id * 3));
+        // The probe key differs per token; the text must not show it.
+        probed.Insert(token, probed.KeyOf(*token), 1000 + id);
+        plain.Add(token);
+    }
+    EXPECT_EQ(probed.GetFactIdText(), plain.GetFactIdText());
+    EXPECT_EQ(probed.GetText(), plain.GetText());
+    EXPECT_EQ(Ids(probed, 1003, true), (std::vector<int32_t>{3}));
 }
 
 } // namespace

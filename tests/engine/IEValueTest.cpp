@@ -3,38 +3,12 @@
 #include "engine/IEConsts.h"
 #include "engine/IEContext.h"
 #include "engine/IEValue.h"
+#include "tests/support/IETestValues.h"
 
 namespace ie {
 namespace {
 
-TRefPtr<IIEValue> Atom(std::string_view t) {
-    return TIEValue::CreateText(dtAtom, t);
-}
-TRefPtr<IIEValue> Str(std::string_view t) {
-    return TIEValue::CreateText(dtString, t);
-}
-TRefPtr<IIEValue> Int(int32_t i) {
-    return TIEValue::CreateInteger(dtInteger, i);
-}
-TRefPtr<IIEValue> Flt(double d) {
-    return TIEValue::CreateFloat(d);
-}
-TRefPtr<IIEValue> List(std::initializer_list<TRefPtr<IIEValue>> items) {
-    auto v = MakeRef<TValueVector>();
-    for (const auto& i : items)
-        v->Add(i);
-    return TIEValue::CreateList(v);
-}
-
-// The message an engine operation raises.
-template <class F> std::string RaisedMessage(F&& f) {
-    try {
-        f();
-    } catch (const EIEException& e) {
-        return e.what();
-    }
-    return "<nothing raised>";
-}
+using namespace ie::test;
 
 // ---------------------------------------------------------------------------------------------
 // Messages

@@ -2,20 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include "FuzzyTestSupport.h"
 
 namespace ie {
 namespace {
 
-TRefPtr<TIFuzzySet> MakeSet(std::string_view name, std::initializer_list<TFuzzySetValue> points,
-                            IFuzzyVariable* variable = nullptr) {
-    auto set = MakeRef<TIFuzzySet>(variable, name);
-    set->BeginUpdate();
-    for (const auto& p : points)
-        set->Add(p.X, p.Y);
-    set->EndUpdate();
-    return set;
-}
+using test::MakeSet;
 
 std::string Text(const IFuzzySet& set) {
     return set.ValuesAsString();

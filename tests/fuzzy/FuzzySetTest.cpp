@@ -3,20 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <initializer_list>
+
+#include "FuzzyTestSupport.h"
 
 namespace ie {
 namespace {
 
-TRefPtr<TIFuzzySet> MakeSet(std::string_view name, std::initializer_list<TFuzzySetValue> points,
-                            IFuzzyVariable* variable = nullptr) {
-    auto set = MakeRef<TIFuzzySet>(variable, name);
-    set->BeginUpdate();
-    for (const auto& p : points)
-        set->Add(p.X, p.Y);
-    set->EndUpdate();
-    return set;
-}
+using test::MakeSet;
 
 TRefPtr<TIFuzzyVariable> MakeVariable(TFzyFloat min, TFzyFloat max) {
     auto v = MakeRef<TIFuzzyVariable>("v");

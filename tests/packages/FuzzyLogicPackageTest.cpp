@@ -14,23 +14,12 @@
 #include "engine/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Format.h"
+#include "tests/support/IETestValues.h"
 
 using namespace ie;
+using namespace ie::test;
 
 namespace {
-
-TRefPtr<IIEValue> Atom(std::string_view s) {
-    return TIEValue::CreateText(dtAtom, s);
-}
-TRefPtr<IIEValue> Str(std::string_view s) {
-    return TIEValue::CreateText(dtString, s);
-}
-TRefPtr<IIEValue> Num(double d) {
-    return TIEValue::CreateFloat(d);
-}
-TRefPtr<IIEValue> Int(int32_t i) {
-    return TIEValue::CreateInteger(dtInteger, i);
-}
 
 class FuzzyLogicPackageTest : public ::testing::Test {
 protected:
@@ -61,28 +50,20 @@ protected:
     // call it spells when it begins with "(".
     TRefPtr<IIEValue> Call(std::string_view name,
                            std::initializer_list<TRefPtr<IIEValue>> args = {}) {
-        TRefPtr<IFunCall> call = Engine->CreateFunCall(name);
-        for (const auto& a : args)
-            call->AddArgument(a);
-        return call->Evaluate(Engine->RootContext());
+        return CallFunction(*Engine, name, args);
     }
     // A nested call value, e.g. Nested("tri", {0, 5, 10}).
     TRefPtr<IIEValue> Nested(std::string_view name, std::initializer_list<double> numbers) {
         TRefPtr<IFunCall> call = Engine->CreateFunCall(name);
         for (double d : numbers)
-            call->AddArgument(d == std::floor(d) ? Int(static_cast<int32_t>(d)) : Num(d));
+            call->AddArgument(d == std::floor(d) ? Int(static_cast<int32_t>(d)) : Flt(d));
         return TIEValue::CreateFunCall(call);
     }
     std::string ErrorOf(std::string_view name, std::initializer_list<TRefPtr<IIEValue>> args) {
-        try {
-            Call(name, args);
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "no error";
+        return CallError(*Engine, name, args);
     }
     double Grade(const TRefPtr<IIEValue>& set, double x) {
-        return Call("get-fs-value", {set, Num(x)})->AsFloat();
+        return Call("get-fs-value", {set, Flt(x)})->AsFloat();
     }
     // An ordered fact (name 1) asserted; its identifier.
     int32_t AssertOrdered(std::string_view name) {
@@ -284,19 +265,19 @@ TEST_F(FuzzyLogicPackageTest, SettingsReturnThePreviousValue) {
     EXPECT_EQ(Call("set-fuzzy-auto-terms", {Atom("TRUE")})->GetText(), "FALSE");
     EXPECT_TRUE(Engine->FuzzyAutoTerms());
 
-    EXPECT_EQ(Call("set-fuzzy-threshold", {Num(0.5)})->AsFloat(), static_cast<double>(0.01f));
+    EXPECT_EQ(Call("set-fuzzy-threshold", {Flt(0.5)})->AsFloat(), static_cast<double>(0.01f));
     EXPECT_EQ(Call("get-fuzzy-threshold")->AsFloat(), 0.5);
     Call("set-fuzzy-threshold", {Int(2)});
     EXPECT_EQ(Call("get-fuzzy-threshold")->AsFloat(), 1.0);
 
-    EXPECT_EQ(Call("set-activation-threshold", {Num(0.25)})->AsFloat(), 0.0);
+    EXPECT_EQ(Call("set-activation-threshold", {Flt(0.25)})->AsFloat(), 0.0);
     EXPECT_EQ(Call("get-activation-threshold")->AsFloat(), 0.25);
 }
 
 TEST_F(FuzzyLogicPackageTest, ThresholdsBeyondSinglePrecisionOverflowInsteadOfBecomingInfinite) {
-    EXPECT_EQ(ErrorOf("set-activation-threshold", {Num(1e300)}), "Floating point overflow");
+    EXPECT_EQ(ErrorOf("set-activation-threshold", {Flt(1e300)}), "Floating point overflow");
     EXPECT_EQ(Engine->MinActivationStrength(), 0.0f);
-    EXPECT_EQ(ErrorOf("set-fuzzy-threshold", {Num(-1e300)}), "Floating point overflow");
+    EXPECT_EQ(ErrorOf("set-fuzzy-threshold", {Flt(-1e300)}), "Floating point overflow");
     EXPECT_EQ(Engine->FuzzyEqualsThreshold(), 0.01f);
 }
 
@@ -435,7 +416,7 @@ TEST_F(FuzzyLogicPackageTest, PlotsAVariableTermByTerm) {
 TEST_F(FuzzyLogicPackageTest, PlotsValuesWithTheLastPlotCharacterRepeated) {
     const TRefPtr<IIEValue> a = Call("tri", {Int(0), Int(5), Int(10)});
     const TRefPtr<IIEValue> b = Call("tri", {Int(5), Int(10), Int(15)});
-    Call("plot-fuzzy-value", {Atom("t"), Str("+"), Int(0), Num(15.0), a, b});
+    Call("plot-fuzzy-value", {Atom("t"), Str("+"), Int(0), Flt(15.0), a, b});
     const std::string expected =
         ExpectedPlot("Fuzzy Values: (tri 0 5 10)(+) (tri 5 10 15)(+)\r\n", 0, 15,
                      {{'+', [](double x) { return Tri(0, 5, 10, x); }},

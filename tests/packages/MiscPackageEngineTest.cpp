@@ -12,20 +12,12 @@
 #include "engine/IEFacts.h"
 #include "engine/IEValue.h"
 #include "engine/InferenceEngine.h"
+#include "tests/support/IETestValues.h"
 
 using namespace ie;
+using namespace ie::test;
 
 namespace {
-
-TRefPtr<IIEValue> Int(int32_t v) {
-    return TIEValue::CreateInteger(dtInteger, v);
-}
-TRefPtr<IIEValue> Str(std::string_view s) {
-    return TIEValue::CreateText(dtString, s);
-}
-TRefPtr<IIEValue> Atom(std::string_view s) {
-    return TIEValue::CreateText(dtAtom, s);
-}
 
 bool IsTrue(const TRefPtr<IIEValue>& v) {
     return v && v->Equals(IETrueValue().get());
@@ -86,10 +78,7 @@ protected:
     }
     TRefPtr<IIEValue> Call(std::string_view name,
                            std::initializer_list<TRefPtr<IIEValue>> args = {}) {
-        TRefPtr<IFunCall> call = Engine->CreateFunCall(name);
-        for (const auto& a : args)
-            call->AddArgument(a);
-        return call->Evaluate(Engine->RootContext());
+        return CallFunction(*Engine, name, args);
     }
     // The one text that the call prints.
     std::string Listing(std::string_view name, std::initializer_list<TRefPtr<IIEValue>> args = {}) {

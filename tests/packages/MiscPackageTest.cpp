@@ -13,23 +13,12 @@
 #include "platform/ClassRegistry.h"
 #include "platform/DateTime.h"
 #include "platform/DialogService.h"
+#include "tests/support/IETestValues.h"
 
 using namespace ie;
+using namespace ie::test;
 
 namespace {
-
-TRefPtr<IIEValue> Int(int32_t v) {
-    return TIEValue::CreateInteger(dtInteger, v);
-}
-TRefPtr<IIEValue> Flt(double v) {
-    return TIEValue::CreateFloat(v);
-}
-TRefPtr<IIEValue> Str(std::string_view s) {
-    return TIEValue::CreateText(dtString, s);
-}
-TRefPtr<IIEValue> Atom(std::string_view s) {
-    return TIEValue::CreateText(dtAtom, s);
-}
 
 // Calls the package's functions directly, without an engine: a call binds to the package's
 // function object of its name, nested calls are arguments made with Nest.

@@ -13,8 +13,10 @@
 #include "platform/Actions.h"
 #include "platform/ClassRegistry.h"
 #include "platform/PropertyInfo.h"
+#include "tests/support/IETestValues.h"
 
 using namespace ie;
+using namespace ie::test;
 
 namespace {
 
@@ -140,18 +142,6 @@ TRefPtr<IIEValue> Cls(std::string_view name) {
     v->SetAsClass(GetClass(name));
     return v;
 }
-TRefPtr<IIEValue> Atom(std::string_view s) {
-    return TIEValue::CreateText(dtAtom, s);
-}
-TRefPtr<IIEValue> Str(std::string_view s) {
-    return TIEValue::CreateText(dtString, s);
-}
-TRefPtr<IIEValue> Int(int32_t i) {
-    return TIEValue::CreateInteger(dtInteger, i);
-}
-TRefPtr<IIEValue> Flt(double d) {
-    return TIEValue::CreateFloat(d);
-}
 
 class ObjectPackageTest : public ::testing::Test {
 protected:
@@ -170,18 +160,10 @@ protected:
 
     TRefPtr<IIEValue> Call(std::string_view name,
                            std::initializer_list<TRefPtr<IIEValue>> args = {}) {
-        TRefPtr<IFunCall> call = Engine->CreateFunCall(name);
-        for (const auto& a : args)
-            call->AddArgument(a);
-        return call->Evaluate(Engine->RootContext());
+        return CallFunction(*Engine, name, args);
     }
     std::string ErrorOf(std::string_view name, std::initializer_list<TRefPtr<IIEValue>> args) {
-        try {
-            Call(name, args);
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "no error";
+        return CallError(*Engine, name, args);
     }
     static bool IsTrue(const TRefPtr<IIEValue>& v) { return v->Equals(IETrueValue().get()); }
     static bool IsFalse(const TRefPtr<IIEValue>& v) { return v->Equals(IEFalseValue().get()); }

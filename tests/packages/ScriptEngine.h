@@ -14,10 +14,11 @@
 #include "engine/IEValue.h"
 #include "packages/StandardPackage.h"
 #include "platform/Streams.h"
+#include "tests/support/TestReasoner.h"
 
 namespace ie::test {
 
-class TScriptEngine : public TComponent, public IReasoner, public IParserEngine {
+class TScriptEngine : public TComponent, public TFunctionTableReasoner, public IParserEngine {
 public:
     TScriptEngine() : TComponent(nullptr), Root(nullptr, nullptr) {
         Package = NewPackage<TStandardPackage>(this);
@@ -30,20 +31,6 @@ public:
     std::string FactText(const IFact&) override { return {}; }
     std::string UserFunctionText(const IUserFunction& f) override { return f.GetComment(); }
     std::string DefinedTypeText(const IIEDefinedType&) override { return {}; }
-    void AddUserFunction(const TRefPtr<IUserFunction>& f) override {
-        Table[f->GetFunctionName()] = f;
-    }
-    void RemoveUserFunction(const TRefPtr<IUserFunction>& f) override {
-        auto it = Table.find(f->GetFunctionName());
-        if (it != Table.end() && it->second == f) Table.erase(it);
-    }
-    TRefPtr<IUserFunction> FindUserFunction(std::string_view name) override {
-        auto it = Table.find(std::string(name));
-        return it == Table.end() ? nullptr : it->second;
-    }
-    void PutUserFunction(std::string_view name, const TRefPtr<IUserFunction>& f) override {
-        Table[std::string(name)] = f;
-    }
 
     // IParserEngine
     std::string GenerateSymbol(std::string_view prefix) override {
@@ -106,7 +93,6 @@ public:
 
     TIEContext Root;
     TStandardPackage* Package = nullptr;
-    std::unordered_map<std::string, TRefPtr<IUserFunction>> Table;
     std::unordered_map<std::string, std::string> Output;
     int Counter = 0;
 };

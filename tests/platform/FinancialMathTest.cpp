@@ -10,6 +10,8 @@
 #include <limits>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 using namespace ie;
 
 namespace {
@@ -18,12 +20,7 @@ constexpr auto End = TPaymentTime::ptEndOfPeriod;
 constexpr auto Start = TPaymentTime::ptStartOfPeriod;
 
 std::string ArgumentError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EInvalidArgument& e) {
-        return e.Message();
-    }
-    return "<no EInvalidArgument>";
+    return test::MessageOf<EInvalidArgument>(f, "<no EInvalidArgument>");
 }
 
 } // namespace

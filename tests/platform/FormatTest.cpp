@@ -7,17 +7,14 @@
 #include <functional>
 #include <limits>
 
+#include "tests/support/TestSupport.h"
+
 using namespace ie;
 
 namespace {
 
 std::string ConvertMessage(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EConvertError& e) {
-        return e.Message();
-    }
-    return "<no EConvertError>";
+    return test::MessageOf<EConvertError>(f, "<no EConvertError>");
 }
 
 } // namespace

@@ -11,8 +11,9 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <cstdlib>
 #include <memory>
+
+#include "QtTestApplication.h"
 
 // Fontconfig keeps a cache for the life of the process that the leak checker would report.
 extern "C" const char* __lsan_default_suppressions() {
@@ -25,11 +26,7 @@ namespace {
 class CorvaneMainTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "test_app_ui";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) App = new QApplication(argc, argv);
+        if (QApplication* made = test::StartOffscreenApplication()) App = made;
     }
 
     static void TearDownTestSuite() {

@@ -8,8 +8,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <cstdlib>
 #include <functional>
+
+#include "QtTestApplication.h"
 
 namespace ie {
 namespace {
@@ -17,11 +18,7 @@ namespace {
 class QtDialogServiceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        static int argc = 1;
-        static char name[] = "test_app_ui";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
+        test::StartOffscreenApplication();
         QApplication::setApplicationName("Corvane");
     }
 

@@ -1,0 +1,103 @@
+// The window, the data module with the demo rules and the Qt console, wired as the program's main
+// block wires them: the Console button opens the console modal on a copy of the engine, and OK
+// hands what was done there to the application's engine.
+#include "app/CorvaneMain.h"
+#include "app/model/CorvaneDataModule.h"
+#include "editors/ConsoleEditorForm.h"
+#include "editors/logic/IEDialogs.h"
+#include "engine/IEFacts.h"
+#include "engine/InferenceEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+
+#include "QtTestApplication.h"
+
+namespace ie {
+namespace {
+
+class ConsoleWiringTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (QApplication* made = test::StartOffscreenApplication()) App = made;
+        InstallQtEditorForms();
+    }
+    static void TearDownTestSuite() {
+        delete App;
+        App = nullptr;
+    }
+
+    static QApplication* App;
+};
+
+QApplication* ConsoleWiringTest::App = nullptr;
+
+QPushButton* ButtonCaptioned(QWidget& parent, const QString& caption) {
+    for (QPushButton* button : parent.findChildren<QPushButton*>())
+        if (button->text() == caption) return button;
+    return nullptr;
+}
+
+TEST_F(ConsoleWiringTest, TheConsoleButtonOpensTheConsoleOnACopyAndOkHandsItBack) {
+    TfrmCorvane window(45352 + 9.5 / 24);
+    TDataModule1 dataModule(window.Simulation());
+    dataModule.DataModuleCreate(nullptr, std::filesystem::path(IE_SOURCE_DIR) / "app" / "demo");
+    ASSERT_TRUE(window.Simulation().ExpertSystemAvailable());
+    TConsoleDialog consoleDialog(nullptr);
+    consoleDialog.SetCaption("Console Editor");
+    consoleDialog.SetEngine(&dataModule.InferenceEngine1());
+    dataModule.ConsoleDialog1 = [&consoleDialog] { consoleDialog.Execute(); };
+    window.SetConsole(dataModule.ConsoleDialog1);
+    window.show();
+    QApplication::processEvents();
+
+    TInferenceEngine& engine = dataModule.InferenceEngine1();
+    const int32_t factsBefore = engine.Facts().Count();
+    QString caption;
+    int32_t copiedFacts = -1;
+    bool hostUntouched = false;
+    QTimer::singleShot(0, [&] {
+        auto* console = dynamic_cast<TIEConsoleDlg*>(QApplication::activeModalWidget());
+        if (!console) return;
+        caption = console->windowTitle();
+        copiedFacts = console->Console().Engine().Facts().Count();
+        console->Input()->setPlainText("(assert (alert Power))");
+        console->Submit();
+        // The command ran on the copy only.
+        hostUntouched = engine.Facts().Count() == factsBefore;
+        console->accept();
+    });
+    QPushButton* button = ButtonCaptioned(window, "Console");
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(button->isEnabled());
+    button->click();
+
+    EXPECT_EQ(caption, "Console Editor");
+    EXPECT_EQ(copiedFacts, factsBefore);
+    EXPECT_TRUE(hostUntouched);
+    // OK assigned the copy back: the alert reached the application's engine and its window.
+    EXPECT_EQ(engine.Facts().Count(), factsBefore + 1);
+    EXPECT_TRUE(window.LogText().contains("Alert! Power critical")) << window.LogText().toStdString();
+
+    // The simulation goes on with the demo rules afterwards.
+    for (int i = 0; i < 3; ++i)
+        window.Simulation().StepClick();
+    EXPECT_EQ(window.Simulation().Points(), 3);
+    int metadata = 0;
+    for (const auto& fact : engine.Facts().Items())
+        metadata += fact->GetTemplate()->GetName() == "mnem-metadata";
+    EXPECT_EQ(metadata, 30);
+    dataModule.ConsoleDialog1 = nullptr;
+    window.SetConsole(nullptr);
+}
+
+} // namespace
+} // namespace ie
