@@ -1,18 +1,20 @@
 // The program's main block: the application object, the main window, the rule exchange, the
-// message loop. "--screenshot FILE [--steps N]" makes N iterations, saves the window as an
-// image and ends, for checking the window without a person in front of it (no dialog opens
-// then: messages go to the terminal and a missing rule file is not asked for).
+// message loop. "--screenshot FILE [--steps N] [--print-log]" makes N iterations, saves the
+// window as an image (and writes the log to the standard output) and ends, for checking the
+// window without a person in front of it (no dialog opens then: messages go to the terminal and
+// a missing rule file is not asked for).
 #include "app/CorvaneMain.h"
 #include "app/QtDialogService.h"
-#ifdef IE_APP_RULES
 #include "app/model/CorvaneDataModule.h"
-#endif
+#include "editors/ConsoleEditorForm.h"
+#include "editors/logic/IEDialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QPixmap>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char* argv[]) {
@@ -21,19 +23,21 @@ int main(int argc, char* argv[]) {
 
     QString screenshot;
     int steps = 20;
+    bool printLog = false;
     const QStringList arguments = QApplication::arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == "--screenshot" && i + 1 < arguments.size())
             screenshot = arguments[++i];
         else if (arguments[i] == "--steps" && i + 1 < arguments.size())
             steps = arguments[++i].toInt();
+        else if (arguments[i] == "--print-log")
+            printLog = true;
     }
     const bool interactive = screenshot.isEmpty();
     std::unique_ptr<ie::TQtDialogServiceInstaller> dialogs;
     if (interactive) dialogs = std::make_unique<ie::TQtDialogServiceInstaller>();
 
     ie::TfrmCorvane window;
-#ifdef IE_APP_RULES
     ie::TDataModule1 dataModule(window.Simulation());
     ie::TDataModule1::TOpenDialog openDialog;
     if (interactive)
@@ -45,11 +49,14 @@ int main(int argc, char* argv[]) {
             return true;
         };
     dataModule.DataModuleCreate(openDialog);
-    if (dataModule.ConsoleDialog1) window.SetConsole(dataModule.ConsoleDialog1);
-#else
-    // This build has no rule engine: run as when no rule file was chosen.
-    window.NoExpertSystem(interactive);
-#endif
+
+    // The console opens modal on a copy of the data module's engine; OK hands the copy back.
+    ie::InstallQtEditorForms();
+    ie::TConsoleDialog consoleDialog(nullptr);
+    consoleDialog.SetCaption("Console Editor");
+    consoleDialog.SetEngine(&dataModule.InferenceEngine1());
+    dataModule.ConsoleDialog1 = [&consoleDialog] { consoleDialog.Execute(); };
+    window.SetConsole(dataModule.ConsoleDialog1);
     window.show();
 
     if (!interactive) {
@@ -58,6 +65,7 @@ int main(int argc, char* argv[]) {
                 window.Simulation().StepClick();
             QApplication::processEvents();
             const bool saved = window.grab().save(screenshot);
+            if (printLog) std::fputs(window.LogText().toStdString().c_str(), stdout);
             QApplication::exit(saved ? 0 : 1);
         });
     }

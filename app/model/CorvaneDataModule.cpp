@@ -9,9 +9,7 @@
 
 #include <cfloat>
 #include <cmath>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 namespace ie {
 
@@ -86,11 +84,14 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
     globals.PutGlobal("*NUM_SCI_MNEMS*", TIEValue::CreateInteger(dtInteger, 15));
     globals.PutGlobal("*SCI_BANDWIDTH*", TIEValue::CreateFloat(3.0 / 15));
 
-    // Attach the metadata set anew: the rule file may have cleared the engine (and with it the
-    // engine's list of fact sets) while the set still names the engine, and a set that is not
-    // registered is not asserted at reset.
-    FFactSet1->SetEngine(nullptr);
-    FFactSet1->SetEngine(FInferenceEngine1.get());
+    // Attach the metadata set anew when the engine lost it: a rule file that clears the engine
+    // drops the engine's list of fact sets while the set still names the engine, and a set that
+    // is not registered is not asserted at reset. A set still registered keeps its place, so
+    // the metadata facts come before the rule file's own.
+    if (FInferenceEngine1->FactSets().IndexOf(FFactSet1.get()) < 0) {
+        FFactSet1->SetEngine(nullptr);
+        FFactSet1->SetEngine(FInferenceEngine1.get());
+    }
     const TMnemonics& mnemonics = FSimulation.Mnemonics();
     for (int i = 0; i < mnemonics.Count(); ++i) {
         const TMnemonic& item = mnemonics.Items(i);
@@ -106,11 +107,8 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
 
 bool TDataModule1::LoadRuleFile(const std::string& fileName) {
     try {
-        std::ifstream in(fileName, std::ios::binary);
-        if (!in) throw EException(Format("Cannot open file \"%s\"", fileName));
-        std::ostringstream text;
-        text << in.rdbuf();
-        FInferenceEngine1->ExecuteCommand(text.str(), true);
+        // Parsing only: no clear, no reset.
+        FInferenceEngine1->LoadFromFile(fileName);
         return true;
     } catch (const std::exception& e) {
         // A half-read rule file must not judge the telemetry: drop what it defined and run
@@ -139,10 +137,14 @@ void TDataModule1::ClearConclusions() {
         if (name != MnemonicTemplate && name != MetadataTemplate && name != InitialFactTemplate)
             FInferenceEngine1->RetractAt(i);
     }
+    // The metadata set is not asserted again. The engine holds one set per name, so the set of
+    // the metadata's name is either FactSet1 or the copy of it that an engine copy made (the
+    // console's OK assigns its engine back, fact sets included).
+    const std::string& metadataSetName = FFactSet1->FactSetName();
     const TFactSets& sets = FInferenceEngine1->FactSets();
     for (int32_t i = 0; i < sets.Count(); ++i) {
         TFactSet* set = sets.Item(i);
-        if (set != FFactSet1.get()) set->AssertFacts();
+        if (set != FFactSet1.get() && set->FactSetName() != metadataSetName) set->AssertFacts();
     }
 }
 

@@ -12,7 +12,8 @@
 //   read BYTES     a file of about BYTES bytes of deffacts read by the engine's reader
 //                  (target: 10 MB < 1 s); the Reset that asserts them is reported apart
 //   app N          N headless iterations of the telemetry application's data module with its
-//                  demo rule file (target: >= 2,000 iterations/s); needs IE_APP_RULES
+//                  demo rule file (target: >= 2,000 iterations/s); working memory must
+//                  stay the same size over all of them
 //
 // Exit status: 0 on success, 1 on a wrong result, 2 on bad usage.
 #include "engine/InferenceEngine.h"
@@ -21,7 +22,13 @@
 #ifdef IE_BENCH_APP
 #include "app/model/CorvaneDataModule.h"
 #include "app/model/Simulation.h"
+#include "engine/IEFacts.h"
+#include "engine/IERule.h"
+#include "engine/ReteNetwork.h"
 #include "platform/DialogService.h"
+
+#include <algorithm>
+#include <unordered_set>
 #endif
 
 #include <chrono>
@@ -253,6 +260,31 @@ struct TSilentDialogs : ie::IDialogService {
     bool InputQuery(std::string_view, std::string_view, std::string&) override { return false; }
 };
 
+// Resident memory of the process in KiB (Linux), 0 where it cannot be read.
+int64_t ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    int64_t pages = 0, resident = 0;
+    if (!(statm >> pages >> resident)) return 0;
+    return resident * 4;
+}
+
+// The tokens held in the join memories of the engine's network, each shared node once.
+int64_t TokensHeld(TInferenceEngine& engine) {
+    ie::TReteNetwork* rete = engine.ReteNetwork();
+    if (!rete) return 0;
+    std::unordered_set<const ie::TJoinNode*> joins;
+    for (const auto& entry : engine.Rules())
+        for (ie::TReteNode* node : rete->RuleNodes(*static_cast<const ie::TRule*>(entry.Value())))
+            if (const auto* join = dynamic_cast<const ie::TJoinNode*>(node)) joins.insert(join);
+    int64_t tokens = 0;
+    for (const ie::TJoinNode* join : joins)
+        tokens += join->LeftMemory().Count() + join->RightMemory().Count();
+    return tokens;
+}
+
+// Memory is flat when, after all iterations, no value fact and no activation is left, the
+// network holds exactly the tokens that a fresh engine with the same rules holds for the same
+// facts, and the resident size has not grown by more than the allocator's slack.
 bool BenchApp(int64_t n, const std::filesystem::path& ruleDirectory) {
     ie::RegisterStandardPackage();
     TSilentDialogs dialogs;
@@ -267,23 +299,44 @@ bool BenchApp(int64_t n, const std::filesystem::path& ruleDirectory) {
     ie::TDataModule1 module(simulation);
     module.DataModuleCreate(nullptr, ruleDirectory);
     if (module.RuleFileName().empty()) return Fail("the demo rule file did not load");
-    // Warm up, so that the facts the rules leave for the next step are there when counting.
-    simulation.SimulationStep();
-    const int32_t factsBefore = module.InferenceEngine1().Facts().Count();
+    TInferenceEngine& engine = module.InferenceEngine1();
+    // Warm up: the allocator's pools and the conclusions' facts are there when measuring.
+    for (int i = 0; i < 1000; ++i)
+        simulation.SimulationStep();
+    const int64_t residentBefore = ResidentKiB();
     int64_t fired = 0;
+    int32_t mostFacts = 0;
     const auto start = Clock::now();
     for (int64_t i = 0; i < n; ++i) {
         simulation.SimulationStep();
-        fired += module.InferenceEngine1().RulesFired();
+        fired += engine.RulesFired();
+        mostFacts = std::max(mostFacts, engine.Facts().Count());
     }
     const double seconds = SecondsSince(start);
-    const int32_t factsAfter = module.InferenceEngine1().Facts().Count();
-    if (factsAfter != factsBefore)
-        return Fail("working memory grew from " + std::to_string(factsBefore) + " to " +
-                    std::to_string(factsAfter) + " facts");
+    const int64_t residentAfter = ResidentKiB();
+
+    if (engine.ActivationCount() != 0)
+        return Fail(std::to_string(engine.ActivationCount()) + " activations left behind");
+    TInferenceEngine fresh;
+    fresh.LoadFromFile(module.RuleFileName());
+    for (const TRefPtr<IFact>& fact : engine.Facts().Items()) {
+        if (fact->GetTemplate()->GetName() == ie::TDataModule1::MnemonicTemplate)
+            return Fail("a value fact was left behind: " + fact->GetText());
+        if (fact->GetTemplate()->GetName() != ie::TDataModule1::InitialFactTemplate)
+            fresh.AssertString(fact->GetText());
+    }
+    const int64_t tokens = TokensHeld(engine);
+    const int64_t freshTokens = TokensHeld(fresh);
+    if (tokens != freshTokens)
+        return Fail("the network holds " + std::to_string(tokens) + " tokens, a fresh one " +
+                    std::to_string(freshTokens));
+    const int64_t grown = residentAfter - residentBefore;
+    if (residentBefore > 0 && grown > 1024)
+        return Fail("resident memory grew by " + std::to_string(grown) + " KiB");
     Result("app", n, fired, seconds,
            "iterations_per_s=" + Fixed(seconds > 0 ? static_cast<double>(n) / seconds : 0.0) +
-               " facts=" + std::to_string(factsAfter));
+               " facts_max=" + std::to_string(mostFacts) + " tokens=" + std::to_string(tokens) +
+               " rss_growth_kib=" + std::to_string(grown));
     return true;
 }
 #endif

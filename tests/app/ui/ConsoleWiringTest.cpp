@@ -85,7 +85,8 @@ TEST_F(ConsoleWiringTest, TheConsoleButtonOpensTheConsoleOnACopyAndOkHandsItBack
     EXPECT_TRUE(hostUntouched);
     // OK assigned the copy back: the alert reached the application's engine and its window.
     EXPECT_EQ(engine.Facts().Count(), factsBefore + 1);
-    EXPECT_TRUE(window.LogText().contains("Alert! Power critical")) << window.LogText().toStdString();
+    EXPECT_TRUE(window.LogText().contains("Alert! Power critical"))
+        << window.LogText().toStdString();
 
     // The simulation goes on with the demo rules afterwards.
     for (int i = 0; i < 3; ++i)
