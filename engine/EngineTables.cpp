@@ -510,8 +510,7 @@ void TFactSets::Assign(const TFactSets& source) {
     if (&source == this || !FEngine) return;
     Clear();
     for (TFactSet* set : std::vector<TFactSet*>(source.FItems)) {
-        auto* copy = new TFactSet(FEngine);
-        copy->SetFactSetName(set->FactSetName());
+        auto* copy = new TFactSet(FEngine, set->FactSetName());
         copy->SetComment(set->Comment());
         copy->SetFacts(set->Facts());
         Add(copy);

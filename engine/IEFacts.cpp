@@ -1009,7 +1009,10 @@ void TFactSetFacts::AssignTo(TIList<IFact>& list) const {
         if (auto fact = GetInterfaceAs<IFact>(i)) list.Add(fact);
 }
 
-TFactSet::TFactSet(TComponent* owner) : TComponent(owner), FFacts(this) {
+TFactSet::TFactSet(TComponent* owner) : TFactSet(owner, "FactSet") {}
+
+TFactSet::TFactSet(TComponent* owner, std::string_view name)
+    : TComponent(owner), FFactSetName(name), FFacts(this) {
     if (auto* engine = dynamic_cast<TInferenceEngine*>(owner)) SetEngine(engine);
 }
 

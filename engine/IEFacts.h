@@ -375,6 +375,9 @@ private:
 class TFactSet : public TComponent {
 public:
     explicit TFactSet(TComponent* owner);
+    // Named before it joins its engine, so that it never displaces the engine's set called
+    // "FactSet" (an engine keeps one fact set per name).
+    TFactSet(TComponent* owner, std::string_view name);
     ~TFactSet() override;
 
     std::string_view ClassName() const override { return "TFactSet"; }
