@@ -1,15 +1,21 @@
 #include "editors/ConsoleEditorForm.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextCursor>
@@ -59,10 +65,19 @@ QAction* TIEConsoleDlg::MakeAction(TConsoleAction id, const QString& caption,
     a->setToolTip(hint.section('|', 0, 0));
     a->setStatusTip(LongHint(hint));
     a->setData(helpContext);
-    // Shortcuts of hidden actions still reach the console, which decides by AllowCheats.
     a->setShortcutContext(Qt::WindowShortcut);
+    a->setWhatsThis(QString::number(helpContext));
     addAction(a);
     FActions[id] = a;
+    // A hidden action's own shortcut is dead; its twin fires it while it is hidden, and the
+    // console then decides by AllowCheats.
+    if (!key.isEmpty()) {
+        auto* twin = new QShortcut(key, this);
+        twin->setContext(Qt::WindowShortcut);
+        twin->setEnabled(false);
+        connect(twin, &QShortcut::activated, a, &QAction::trigger);
+        FHiddenShortcuts[id] = twin;
+    }
     return a;
 }
 
@@ -107,6 +122,37 @@ void TIEConsoleDlg::BuildWindow() {
     MakeAction(caIEStep, "Run One &Step", K("Ctrl+Alt+R"), "Execute Inference Engine One Step",
                H::RunOneStep);
 
+    // The standard clipboard actions, on whichever edit has the focus.
+    enum TClip { clCut, clCopy, clPaste };
+    auto clipboard = [this](const QString& caption, const char* key, const QString& hint, int help,
+                            TClip op) {
+        auto* a = new QAction(caption, this);
+        a->setShortcut(QKeySequence(key));
+        a->setToolTip(hint.section('|', 0, 0));
+        a->setStatusTip(LongHint(hint));
+        a->setWhatsThis(QString::number(help));
+        connect(a, &QAction::triggered, this, [op] {
+            QWidget* w = QApplication::focusWidget();
+            if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
+                if (op == clCut) p->cut();
+                if (op == clCopy) p->copy();
+                if (op == clPaste) p->paste();
+            } else if (auto* l = qobject_cast<QLineEdit*>(w)) {
+                if (op == clCut) l->cut();
+                if (op == clCopy) l->copy();
+                if (op == clPaste) l->paste();
+            }
+        });
+        return a;
+    };
+    QAction* cut = clipboard("Cu&t", "Ctrl+X",
+                             "Cut|Cuts the selection and puts it on the Clipboard", H::Cut, clCut);
+    QAction* copy =
+        clipboard("&Copy", "Ctrl+C", "Copy|Copies the selection and puts it on the Clipboard",
+                  H::Copy, clCopy);
+    QAction* paste =
+        clipboard("&Paste", "Ctrl+V", "Paste|Inserts Clipboard contents", H::Paste, clPaste);
+
     auto* clearWindow = new QAction("Clear Output Window", this);
     clearWindow->setStatusTip("Clear output window (Inference Engine is unaffected)");
     auto* find = new QAction("&Find...", this);
@@ -127,7 +173,7 @@ void TIEConsoleDlg::BuildWindow() {
     FFileMenu->addSeparator();
     FFileMenu->addAction(FActions[caFileExit]);
     QMenu* edit = menus->addMenu("&Edit");
-    edit->addAction(clearWindow);
+    edit->addActions({cut, copy, paste, clearWindow});
     edit->addSeparator();
     edit->addActions({find, findAgain});
     edit->addSeparator();
@@ -139,6 +185,8 @@ void TIEConsoleDlg::BuildWindow() {
     FEngineMenu->addActions({FActions[caIERun], FActions[caIEStep]});
 
     tools->addActions({FActions[caFileNew], FActions[caFileOpen], FActions[caFileSave]});
+    tools->addSeparator();
+    tools->addActions({cut, copy, paste});
     tools->addSeparator();
     tools->addActions({FActions[caEditTypes], FActions[caEditFacts], FActions[caEditFactTemplates],
                        FActions[caEditRules]});
@@ -159,9 +207,11 @@ void TIEConsoleDlg::BuildWindow() {
     FInput = new QPlainTextEdit(left);
     FInput->setToolTip("Enter commands");
     FInput->setTabChangesFocus(true);
+    FInput->setWhatsThis(QString::number(ConsoleHelp::Input));
     inputRow->addWidget(FInput, 1);
     FSubmit = new QPushButton("&Submit", left);
     FSubmit->setDefault(true);
+    FSubmit->setWhatsThis(QString::number(ConsoleHelp::Submit));
     inputRow->addWidget(FSubmit);
     leftLayout->addLayout(inputRow, 1);
 
@@ -245,15 +295,37 @@ void TIEConsoleDlg::BuildWindow() {
     connect(FActions[caIEStep], &QAction::triggered, this,
             [this] { Guard([this] { FConsole->IEStep(); }); });
     connect(find, &QAction::triggered, this, [this, findAgain] {
-        bool ok = false;
-        const QString what =
-            QInputDialog::getText(this, "Find", "Find what:", QLineEdit::Normal, FFindText, &ok);
-        if (!ok) return;
-        FFindText = what;
         findAgain->setEnabled(true);
-        Find(FFindText, FFindMatchCase);
+        if (ExecuteFindDialog()) Find(FFindText, FFindMatchCase);
     });
     connect(findAgain, &QAction::triggered, this, [this] { Find(FFindText, FFindMatchCase); });
+}
+
+bool TIEConsoleDlg::ExecuteFindDialog() {
+    // Searching runs downward only; there is a match-case option but no whole-word one.
+    QDialog dialog(this);
+    dialog.setWindowTitle("Find");
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel("Fi&nd what:", &dialog));
+    auto* what = new QLineEdit(FFindText, &dialog);
+    row->addWidget(what, 1);
+    layout->addLayout(row);
+    auto* matchCase = new QCheckBox("Match &case", &dialog);
+    matchCase->setChecked(FFindMatchCase);
+    layout->addWidget(matchCase);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
+    buttons->addButton("&Find Next", QDialogButtonBox::AcceptRole)->setDefault(true);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    FFindDialog = &dialog;
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    FFindDialog = nullptr;
+    if (!ok) return false;
+    FFindText = what->text();
+    FFindMatchCase = matchCase->isChecked();
+    return true;
 }
 
 void TIEConsoleDlg::SetCaption(const std::string& caption) {
@@ -329,6 +401,9 @@ void TIEConsoleDlg::ActionsChanged() {
         const auto id = static_cast<TConsoleAction>(i);
         FActions[i]->setVisible(FConsole->ActionVisible(id));
         FActions[i]->setEnabled(FConsole->ActionEnabled(id));
+        if (FHiddenShortcuts[i])
+            FHiddenShortcuts[i]->setEnabled(!FConsole->ActionVisible(id) &&
+                                            FConsole->ActionEnabled(id));
     }
     FOk->setVisible(FConsole->ShowButtons());
     FCancel->setVisible(FConsole->ShowButtons());

@@ -14,6 +14,7 @@ class QGroupBox;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QShortcut;
 class QSplitter;
 class QFileDialog;
 
@@ -43,6 +44,12 @@ public:
     void Submit();
     // Searches the output for `what` after the selection.
     bool Find(const QString& what, bool matchCase);
+    // The find dialog (text and match case); false when cancelled. While it is open,
+    // FindDialog() is it.
+    bool ExecuteFindDialog();
+    QDialog* FindDialog() const { return FFindDialog; }
+    QString FindText() const { return FFindText; }
+    bool FindMatchCase() const { return FFindMatchCase; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +80,8 @@ private:
     std::array<QGroupBox*, 4> FBoxes{};
     std::array<TGListBox*, 4> FLists{};
     std::array<QAction*, ConsoleActionCount> FActions{};
+    std::array<QShortcut*, ConsoleActionCount> FHiddenShortcuts{};
+    QDialog* FFindDialog = nullptr;
     QMenu* FFileMenu = nullptr;
     QMenu* FEngineMenu = nullptr;
     QString FFileName;

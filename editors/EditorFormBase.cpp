@@ -23,6 +23,19 @@
 
 namespace ie {
 
+void SetHelpContext(QObject* item, int context) {
+    if (!item) return;
+    item->setProperty("helpContext", context);
+    if (auto* w = qobject_cast<QWidget*>(item))
+        w->setWhatsThis(QString::number(context));
+    else if (auto* a = qobject_cast<QAction*>(item))
+        a->setWhatsThis(QString::number(context));
+}
+
+int HelpContext(const QObject* item) {
+    return item ? item->property("helpContext").toInt() : 0;
+}
+
 QString LongHint(const QString& hint) {
     const qsizetype bar = hint.indexOf('|');
     return bar < 0 ? hint : hint.mid(bar + 1);
@@ -32,7 +45,7 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     : QDialog(parent), FEngine(new TInferenceEngine(nullptr)) {
     FEngine->SetTypeChecks(TTypeChecks{tcStatic, tcDynamic});
     setWindowTitle(caption);
-    setWhatsThis(QString::number(helpContext));
+    SetHelpContext(this, helpContext);
     auto* top = new QVBoxLayout(this);
     FBody = new QVBoxLayout;
     top->addLayout(FBody, 1);
@@ -40,11 +53,11 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     buttons->addStretch();
     auto* ok = new QPushButton("OK", this);
     auto* cancel = new QPushButton("Cancel", this);
-    auto* help = new QPushButton("&Help", this);
-    help->setWhatsThis(QString::number(helpContext));
+    FHelp = new QPushButton("&Help", this);
+    SetHelpContext(FHelp, helpContext);
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    buttons->addWidget(help);
+    buttons->addWidget(FHelp);
     top->addLayout(buttons);
     FStatus = new QStatusBar(this);
     FHintPanel = new QLabel(this);

@@ -15,6 +15,7 @@
 class QVBoxLayout;
 class QStatusBar;
 class QLabel;
+class QPushButton;
 class QAction;
 class QToolBar;
 
@@ -29,6 +30,7 @@ public:
     QStatusBar* StatusBar() const { return FStatus; }
     QLabel* HintPanel() const { return FHintPanel; }
     QLabel* InfoPanel() const { return FInfoPanel; }
+    QPushButton* HelpButton() const { return FHelp; }
     // Runs work and shows what it raised.
     bool Guard(const std::function<void()>& work);
     // An action with a caption, shortcut and a hint ("short|long": the long part goes to the
@@ -58,9 +60,14 @@ private:
     QStatusBar* FStatus = nullptr;
     QLabel* FHintPanel = nullptr;
     QLabel* FInfoPanel = nullptr;
+    QPushButton* FHelp = nullptr;
 };
 
 // The long part of a hint: after its "|", or the whole hint.
 QString LongHint(const QString& hint);
+
+// The topic of a control or an action in the editors' help file (0 when none is set).
+void SetHelpContext(QObject* item, int context);
+int HelpContext(const QObject* item);
 
 } // namespace ie

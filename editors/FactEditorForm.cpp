@@ -16,7 +16,6 @@
 #include <QVBoxLayout>
 
 #include "editors/GListBox.h"
-#include "editors/logic/EngineTransfer.h"
 
 namespace ie {
 namespace {
@@ -136,7 +135,7 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
         const QString name = AskOpenFile("Load Facts File...", DialogFilter(FactsFilter));
         if (name.isEmpty()) return;
         AttachHandlers(false);
-        Guard([&] { LoadFactsFile(PrivateEngine(), name.toStdString()); });
+        Guard([&] { PrivateEngine().LoadFactsFromFile(name.toStdString()); });
         AttachHandlers(true);
         Sort(FOrder);
     });
@@ -144,7 +143,7 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
         QString name = FileName;
         if (ask || name.isEmpty())
             name = AskSaveFile("Save Facts to file...", DialogFilter(FactsFilter), "ief");
-        if (!name.isEmpty()) Guard([&] { SaveFactsFile(PrivateEngine(), name.toStdString()); });
+        if (!name.isEmpty()) Guard([&] { PrivateEngine().SaveFactsToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
     connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
@@ -174,6 +173,21 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
         connect(shortcut, &QShortcut::activated, this, [this] { DeleteFact(); });
     }
     UpdateActions();
+
+    SetHelpContext(FAdd, 150);
+    SetHelpContext(FNew, 50);
+    SetHelpContext(FReplace, 40);
+    SetHelpContext(FDelete, 70);
+    SetHelpContext(FClear, 230);
+    SetHelpContext(open, 41);
+    SetHelpContext(save, 31);
+    SetHelpContext(saveAs, 31);
+    SetHelpContext(FList, 170);
+    SetHelpContext(FBasedOn, 60);
+    SetHelpContext(FPages->widget(0), 80);
+    SetHelpContext(FGrid, 90);
+    SetHelpContext(FPages->widget(1), 100);
+    SetHelpContext(FMemo, 110);
 }
 
 TFactsEditDlg::~TFactsEditDlg() {

@@ -15,7 +15,6 @@
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
-#include "editors/logic/EngineTransfer.h"
 #include "engine/IEFacts.h"
 
 namespace ie {
@@ -138,7 +137,7 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     connect(open, &QAction::triggered, this, [this] {
         const QString name = AskOpenFile("Load Fact Template File...", OpenFilter);
         if (name.isEmpty()) return;
-        Guard([&] { LoadTemplatesFile(PrivateEngine(), name.toStdString()); });
+        Guard([&] { PrivateEngine().LoadTemplatesFromFile(name.toStdString()); });
         Rebuild();
     });
     auto saveTo = [this](bool ask) {
@@ -146,13 +145,13 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
         if (ask || name.isEmpty())
             name = AskSaveFile("Save Fact Templates to file...", SaveFilter, "iet");
         if (!name.isEmpty())
-            Guard([&] { SaveTextFile(name.toStdString(), TemplatesText(PrivateEngine())); });
+            Guard([&] { PrivateEngine().SaveTemplatesToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
     connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
     connect(print, &QAction::triggered, this, [this] {
         std::vector<std::string> lines;
-        const std::string text = TemplatesText(PrivateEngine());
+        const std::string text = PrivateEngine().FactTemplates().GetText();
         size_t start = 0;
         for (size_t i = 0; i <= text.size(); ++i)
             if (i == text.size() || text[i] == '\n') {
@@ -170,6 +169,18 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
         dialog.SetEngine(&PrivateEngine());
         Guard([&] { dialog.Execute(); });
     });
+
+    SetHelpContext(add, 200);
+    SetHelpContext(FClear, 230);
+    SetHelpContext(open, 41);
+    SetHelpContext(save, 31);
+    SetHelpContext(saveAs, 31);
+    SetHelpContext(FTree, 28);
+    SetHelpContext(FName, 102);
+    SetHelpContext(FSlotName, 122);
+    SetHelpContext(FDefault, 142);
+    SetHelpContext(FMulti, 280);
+    SetHelpContext(FDynamic, 152);
 }
 
 TFactTemplatesEditDlg::~TFactTemplatesEditDlg() {
@@ -212,6 +223,9 @@ void TFactTemplatesEditDlg::Rebuild() {
         for (int32_t i = 0; i < t->SlotCount(); ++i) {
             auto* s = new QTreeWidgetItem(item, {Q(t->SlotAt(i)->GetName())});
             s->setData(0, Qt::UserRole, Q(t->SlotAt(i)->GetName()));
+            // Level 2: details that stand for their slot.
+            for (const std::string& line : FEditor.SlotDetailLines(*t->SlotAt(i)))
+                new QTreeWidgetItem(s, {Q(line)});
         }
     }
     FLoading = false;

@@ -19,7 +19,6 @@
 #include "editors/GEdit.h"
 #include "editors/GListBox.h"
 #include "editors/logic/EngineReading.h"
-#include "editors/logic/EngineTransfer.h"
 #include "engine/IEFacts.h"
 #include "engine/IERule.h"
 
@@ -231,19 +230,18 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     connect(open, &QAction::triggered, this, [this] {
         const QString name = AskOpenFile("Load Rules File...", RulesFilter);
         if (name.isEmpty()) return;
-        Guard([&] { LoadRulesFile(PrivateEngine(), name.toStdString()); });
+        Guard([&] { PrivateEngine().LoadRulesFromFile(name.toStdString()); });
         Rebuild();
     });
     auto saveTo = [this](bool ask) {
         QString name = FileName;
         if (ask || name.isEmpty()) name = AskSaveFile("Save Rules to file...", RulesFilter, "ier");
-        if (!name.isEmpty())
-            Guard([&] { SaveTextFile(name.toStdString(), RulesText(PrivateEngine())); });
+        if (!name.isEmpty()) Guard([&] { PrivateEngine().SaveRulesToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
     connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
     connect(print, &QAction::triggered, this,
-            [this] { PrintLinesDialog("Rules", SplitLines(RulesText(PrivateEngine()))); });
+            [this] { PrintLinesDialog("Rules", SplitLines(PrivateEngine().Rules().GetText())); });
     connect(setup, &QAction::triggered, this, [this] { PrinterSetup(); });
     connect(FEditTemplates, &QAction::triggered, this, [this] {
         TFactTemplatesDialog dialog(nullptr);
@@ -261,6 +259,30 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
         Guard([&] { dialog.Execute(); });
     });
     ShowEdited();
+
+    SetHelpContext(newRule, 200);
+    SetHelpContext(FAdd, 240);
+    SetHelpContext(FReplace, 210);
+    SetHelpContext(FDelete, 220);
+    SetHelpContext(FClear, 230);
+    SetHelpContext(expand, 250);
+    SetHelpContext(collapse, 260);
+    SetHelpContext(open, 41);
+    SetHelpContext(save, 31);
+    SetHelpContext(saveAs, 31);
+    SetHelpContext(FTree, 21);
+    SetHelpContext(FTemplates, 61);
+    SetHelpContext(FFunctions, 71);
+    SetHelpContext(FSearch, 270);
+    SetHelpContext(FVariables, 81);
+    SetHelpContext(FPages->widget(0), 91);
+    SetHelpContext(FPages->widget(1), 121);
+    SetHelpContext(FThenMemo, 131);
+    SetHelpContext(FIfMemo, 141);
+    SetHelpContext(FEdit, 151);
+    SetHelpContext(FName, 171);
+    SetHelpContext(FComment, 180);
+    SetHelpContext(clearRule, 230);
 }
 
 TRulesEditDlg::~TRulesEditDlg() {
@@ -278,7 +300,8 @@ void TRulesEditDlg::SetMultiEdit(bool value) {
     FMultiEdit = value;
     FLeft->setVisible(value);
     FTools->setVisible(value);
-    setWhatsThis(QString::number(value ? 12 : 14));
+    SetHelpContext(this, value ? 12 : 14);
+    SetHelpContext(HelpButton(), value ? 12 : 14);
 }
 
 void TRulesEditDlg::SetEnableFactTemplateEditor(bool value) {

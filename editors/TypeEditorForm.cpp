@@ -9,7 +9,6 @@
 
 #include "editors/TypeEditorFrame.h"
 #include "editors/logic/EngineReading.h"
-#include "editors/logic/EngineTransfer.h"
 #include "engine/IEDefinedType.h"
 
 namespace ie {
@@ -49,7 +48,7 @@ TIETypesEditDlg::TIETypesEditDlg(QWidget* parent) : TEditorFormBase("Types Edito
         const QString name = AskOpenFile("Load Defined Types File...", filter);
         if (name.isEmpty()) return;
         FHoldTree = true;
-        Guard([&] { LoadTypesFile(PrivateEngine(), name.toStdString()); });
+        Guard([&] { PrivateEngine().LoadTypesFromFile(name.toStdString()); });
         FHoldTree = false;
         Rebuild();
         if (FTree->topLevelItemCount() > 0) FTree->setCurrentItem(FTree->topLevelItem(0));
@@ -58,13 +57,13 @@ TIETypesEditDlg::TIETypesEditDlg(QWidget* parent) : TEditorFormBase("Types Edito
         QString name = FileName;
         if (ask || name.isEmpty())
             name = AskSaveFile("Save Defined Types to file...", filter, "ied");
-        if (!name.isEmpty())
-            Guard([&] { SaveTextFile(name.toStdString(), TypesText(PrivateEngine())); });
+        if (!name.isEmpty()) Guard([&] { PrivateEngine().SaveTypesToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
     connect(saveAs, &QAction::triggered, this, [saveTo] { saveTo(true); });
-    connect(print, &QAction::triggered, this,
-            [this] { PrintLinesDialog("Defined Types", SplitLines(TypesText(PrivateEngine()))); });
+    connect(print, &QAction::triggered, this, [this] {
+        PrintLinesDialog("Defined Types", SplitLines(PrivateEngine().DefinedTypes().GetText()));
+    });
     connect(setup, &QAction::triggered, this, [this] { PrinterSetup(); });
     for (int key : {Qt::Key_Delete, Qt::Key_Backspace}) {
         auto* shortcut = new QShortcut(QKeySequence(key), FTree);
@@ -78,6 +77,15 @@ TIETypesEditDlg::TIETypesEditDlg(QWidget* parent) : TEditorFormBase("Types Edito
         if (t && (!FFrame->CType() || FFrame->CType()->GetName() != t->GetName()))
             FFrame->SetCType(t);
     });
+
+    SetHelpContext(add, 202);
+    SetHelpContext(put, 330);
+    SetHelpContext(replace, 340);
+    SetHelpContext(del, 350);
+    SetHelpContext(clear, 231);
+    SetHelpContext(open, 44);
+    SetHelpContext(save, 34);
+    SetHelpContext(FTree, 360);
 }
 
 void TIETypesEditDlg::SetCaption(const std::string& caption) {

@@ -1,5 +1,7 @@
 #include "editors/TypeEditorFrame.h"
 
+#include <utility>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,6 +24,7 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 
+#include "editors/EditorFormBase.h"
 #include "editors/GEdit.h"
 #include "engine/IEDefinedType.h"
 
@@ -366,6 +369,46 @@ TIETypeEditorFrame::TIETypeEditorFrame(QWidget* parent) : QWidget(parent) {
             [this](int row) { FDelete->setEnabled(row >= 0); });
     FAdd->setEnabled(false);
     FDelete->setEnabled(false);
+
+    // Help topics, in the help file of the embedding form.
+    const std::pair<QObject*, int> topics[] = {
+        {FTypeCombo, 5010},
+        {FTypeEdit, 5400},
+        {FAncestor, 5390},
+        {FPages->widget(0), 5030},
+        {FUnits, 5040},
+        {FComment, 5050},
+        {FFuzzy, 5060},
+        {FKinds, 132},
+        {all, 290},
+        {none, 300},
+        {FPages->widget(1), 5070},
+        {FLimitCard, 5110},
+        {FCardMin, 5080},
+        {FCardMax, 5090},
+        {FPages->widget(2), 5100},
+        {FLimitRange, 5120},
+        {FRangeMin, 5130},
+        {FRangeMax, 5140},
+        {FPages->widget(3), 5150},
+        {FExpression, 5160},
+        {FTerms, 5170},
+        {FTermName, 5180},
+        {newTerm, 5190},
+        {FChart, 5200},
+        {FShowAll, 5270},
+        {FPages->widget(4), 5280},
+        {FAllowed, 5300},
+        {FAllowedEdit, 5310},
+        {FAdd, 5320},
+        {FDelete, 5330},
+        {FClear, 5340},
+    };
+    for (const auto& [item, context] : topics)
+        SetHelpContext(item, context);
+    const int tabTopics[] = {5290, 5350, 5360, 5370, 5380};
+    for (int t = 0; t < FTabs->count() && t < 5; ++t)
+        FTabs->setTabWhatsThis(t, QString::number(tabTopics[t]));
 }
 
 QChart* TIETypeEditorFrame::Chart() const {

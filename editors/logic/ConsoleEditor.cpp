@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "containers/GHashTable.h"
-#include "editors/logic/EngineTransfer.h"
 #include "engine/IEClipsParser.h"
 #include "engine/IERule.h"
 #include "platform/DialogService.h"
@@ -58,7 +57,7 @@ TIEConsole::TIEConsole(bool dialog, TInferenceEngine& engine) : FDialog(dialog) 
         SwapEngineEvents(*FEngine, mine);
         CreateEditors();
         // The copy raises the private engine's events, which fill the lists.
-        AssignEngine(*FEngine, engine);
+        FEngine->Assign(&engine);
         return;
     }
     FEngine = &engine;
@@ -463,16 +462,16 @@ void TIEConsole::FileNew() {
 void TIEConsole::FileOpen(const std::string& fileName) {
     if (!Allowed(caFileOpen)) return;
     FEngine->Clear();
-    LoadEngineFile(*FEngine, fileName);
+    FEngine->LoadFromFile(fileName);
 }
 
 void TIEConsole::FileSave(const std::string& fileName) {
     if (!Allowed(caFileSave)) return;
-    SaveEngineFile(*FEngine, fileName);
+    FEngine->SaveToFile(fileName);
 }
 
 void TIEConsole::FileView() {
-    AddOutput(EngineText(*FEngine));
+    AddOutput(FEngine->GetText());
 }
 
 void TIEConsole::EditTypes() {

@@ -129,7 +129,8 @@ void TFactEditor::ApplyGrid() {
     TRefPtr<IFact> fact = CopyOf(*FCurrent);
     for (const TSlotRow& row : FGrid) {
         if (row.Slot.empty() || row.Slot == "ID" || !t->HasSlot(row.Slot)) continue;
-        TRefPtr<IIEValue> value = ReadValue(FEngine, row.Value);
+        TRefPtr<IIEValue> value =
+            Trimmed(row.Value).empty() ? nullptr : FEngine.ParseValue(row.Value);
         if (value && value->GetDType() == dtFunCall)
             value = value->AsFunCall()->Evaluate(FEngine.RootContext());
         if (value) fact->SetSlotValue(row.Slot, value);
@@ -139,7 +140,8 @@ void TFactEditor::ApplyGrid() {
 }
 
 void TFactEditor::ApplyText(const std::string& text) {
-    TRefPtr<IFact> fact = ReadFact(FEngine, text);
+    TRefPtr<IFact> fact = FEngine.ParseFact(text);
+    if (!fact) RaiseIE(imFactTemplateMissing);
     fact->SetFactId(FCurrent ? FCurrent->GetFactId() : -1);
     FCurrent = fact;
     RefillGrid();

@@ -64,12 +64,21 @@ std::string TFactTemplateEditor::DefaultText(const IFactSlot& slot) const {
     return ValueText(FEngine, value.get());
 }
 
+std::vector<std::string> TFactTemplateEditor::SlotDetailLines(const IFactSlot& slot) const {
+    std::vector<std::string> lines;
+    lines.push_back((slot.IsMultiSlot() ? "Type: (Multislot) " : "Type: ") +
+                    SetToText(slot.GetSlotType() - MultiSlotMarkers, ", "));
+    if (slot.GetSlotDefault()) lines.push_back("Default: " + DefaultText(slot));
+    return lines;
+}
+
 TRefPtr<IFactSlot> TFactTemplateEditor::ApplySlot(IFactTemplate& factTemplate,
                                                   const std::string& slotName,
                                                   const TSlotEdit& edit) {
     TRefPtr<IFactSlot> slot = factTemplate.SlotByName(slotName);
     if (!slot) return nullptr;
-    TRefPtr<IIEValue> value = ReadValue(FEngine, edit.DefaultText);
+    TRefPtr<IIEValue> value =
+        Trimmed(edit.DefaultText).empty() ? nullptr : FEngine.ParseValue(edit.DefaultText);
     const bool isCall = value && value->GetDType() == dtFunCall;
     // A dynamic default is a call that only the fact's assertion evaluates: the type judges
     // its result then, not the call.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/IEInterfaces.h"
 
@@ -44,6 +45,9 @@ public:
     static bool MultiSlotChecked(const IFactSlot& slot);
     static bool DefaultDynamicChecked(const IFactSlot& slot);
     std::string DefaultText(const IFactSlot& slot) const;
+    // The lines shown below a slot in the templates tree: "Type: " (or "Type: (Multislot) ")
+    // and the allowed kinds, then "Default: " and the default's text when there is one.
+    std::vector<std::string> SlotDetailLines(const IFactSlot& slot) const;
 
     // Applies the panel to the slot of the template: reads and checks the default ("Invalid
     // default slot value: %s", "Not a %s type.  Value (%s) is a %s type"), then sets name, type,

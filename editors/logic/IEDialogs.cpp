@@ -62,7 +62,7 @@ bool TFactsDialog::Execute() {
     // One clear of the fact list: one clear token and OnClearFacts, no retraction per fact.
     host.Facts().Clear();
     if (EnableTypeEditor) AssignDefinedTypes(host, edited);
-    if (EnableFactTemplateEditor) AssignFactTemplates(host, edited);
+    if (EnableFactTemplateEditor) host.FactTemplates().Assign(edited.FactTemplates());
     AddFacts(host, edited);
     return true;
 }
@@ -73,12 +73,12 @@ bool TFactTemplatesDialog::Execute() {
     form->SetCaption(FCaption);
     form->SetEnableTypeEditor(EnableTypeEditor);
     TInferenceEngine& edited = form->FormEngine();
-    AssignDefinedTypes(edited, host);
+    edited.DefinedTypes().Assign(host.DefinedTypes());
     edited.AssignUserFunctions(host);
-    AssignFactTemplates(edited, host);
+    edited.FactTemplates().Assign(host.FactTemplates());
     if (!form->ShowModal()) return false;
     if (EnableTypeEditor) AssignDefinedTypes(host, edited);
-    AssignFactTemplates(host, edited);
+    host.FactTemplates().Assign(edited.FactTemplates());
     return true;
 }
 
@@ -108,9 +108,9 @@ bool TRulesDialog::Execute() {
     if (!form->ShowModal()) return false;
     if (MultiEdit) host.Rules().Clear();
     if (EnableTypeEditor) AssignDefinedTypes(host, edited);
-    if (EnableFactTemplateEditor) AssignFactTemplates(host, edited);
+    if (EnableFactTemplateEditor) host.FactTemplates().Assign(edited.FactTemplates());
     if (MultiEdit) {
-        AssignRules(host, edited);
+        host.Rules().Assign(edited.Rules());
     } else if (TRule* rule = form->EditedRule()) {
         FRule->Assign(rule);
     }
@@ -122,7 +122,7 @@ bool TDefinedTypesDialog::Execute() {
     auto form = CreateForm(EditorFormFactory().Types);
     form->SetCaption(FCaption);
     TInferenceEngine& edited = form->FormEngine();
-    AssignDefinedTypes(edited, host);
+    edited.DefinedTypes().Assign(host.DefinedTypes());
     if (!form->ShowModal()) return false;
     AssignDefinedTypes(host, edited);
     return true;
@@ -174,7 +174,7 @@ bool TConsoleDialog::Execute() {
         return true;
     }
     if (!form->ShowModal()) return false;
-    AssignEngine(host, console.Engine());
+    host.Assign(&console.Engine());
     return true;
 }
 

@@ -174,7 +174,7 @@ TRule* TRuleEditor::Apply() {
     text += CRLF;
     text += Lines.Text(rsThen);
     text += ")";
-    TRule* rule = ReadRule(FEngine, text);
+    TRule* rule = FEngine.ParseRule(text);
     try {
         rule->SetComment(Comment);
         const std::string salience = Trimmed(SalienceText);
@@ -215,7 +215,7 @@ TRule* TRuleEditor::Replace(const std::string& selectedName) {
     TIEParser* writer = FEngine.Parser();
     const std::string text = writer ? writer->FormatRule(*edited) : std::string();
     // Read before anything is deleted: a text that does not read back leaves the rules alone.
-    TRule* reread = ReadRule(FEngine, text);
+    TRule* reread = FEngine.ParseRule(text);
     reread->SetComment(edited->Comment());
     reread->SetOneShot(edited->OneShot());
     SetEdited(reread);

@@ -33,17 +33,9 @@ TRefPtr<IFuzzySet> DefaultEvaluate(TInferenceEngine* engine, IIEDefinedType& typ
                                    const std::string& text) {
     if (!engine) RaiseIE(imUnknownEngine);
     TRefPtr<IFuzzyVariable> variable = type.GetFuzzyVariable();
-    if (auto* parser = dynamic_cast<IFuzzyParser*>(engine))
-        return parser->ParseFuzzyText(variable.get(), text);
-    TRefPtr<IIEValue> value = ReadValue(*engine, text);
-    if (!value) RaiseIE(imNotAType, "Fuzzy", "", IETypeName(dtNone));
-    // The reader gives a multifield of what it read: one value stands for itself.
-    if (value->GetDType() == dtList) {
-        TRefPtr<IValueVector> list = value->AsList();
-        if (list && list->Count() == 1) value = list->GetItem(0);
-    }
-    if (value->GetDType() == dtFunCall) value = value->AsFunCall()->Evaluate(engine->RootContext());
-    return value->AsFuzzy();
+    TRefPtr<IIEValue> value =
+        engine->EvaluateFuzzyText(variable.get(), text, engine->RootContext());
+    return value ? value->AsFuzzy() : nullptr;
 }
 
 } // namespace

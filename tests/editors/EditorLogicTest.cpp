@@ -99,6 +99,23 @@ TEST_F(FactEditorTest, ListOrdersAndDelete) {
 
 using TemplateEditorTest = TEngineFixture;
 
+TEST_F(TemplateEditorTest, SlotDetailLinesNameTheKindsAndTheDefault) {
+    Run("(deftemplate box (slot size (type INTEGER) (default 3)) (multislot tags))");
+    TFactTemplateEditor editor(E());
+    TRefPtr<IFactTemplate> t = E().FactTemplates().Find("box");
+    ASSERT_TRUE(t);
+    const auto size = editor.SlotDetailLines(*t->SlotByName("size"));
+    ASSERT_EQ(size.size(), 2u);
+    EXPECT_EQ(size[0].rfind("Type: ", 0), 0u);
+    EXPECT_EQ(size[0].find("Multislot"), std::string::npos);
+    EXPECT_NE(size[0].find("Integer"), std::string::npos) << size[0];
+    EXPECT_EQ(size[1], "Default: 3");
+    const auto tags = editor.SlotDetailLines(*t->SlotByName("tags"));
+    ASSERT_GE(tags.size(), 1u);
+    EXPECT_EQ(tags[0].rfind("Type: (Multislot) ", 0), 0u) << tags[0];
+    EXPECT_EQ(tags[0].find("List"), std::string::npos) << "the multislot markers are not kinds";
+}
+
 TEST_F(TemplateEditorTest, NewNamesCountFromTheTablesAndSkipTakenNames) {
     TFactTemplateEditor editor(E());
     const int32_t n = E().FactTemplates().Count();
@@ -382,6 +399,27 @@ TEST_F(TypeFrameTest, ExpressionThatDoesNotEvaluateKeepsTheTermsSet) {
     EXPECT_FALSE(frame.SetTermExpression(term, "(tri 1 2", false));
     EXPECT_EQ(frame.TermExpression(term), before);
     EXPECT_THROW(frame.SetTermExpression(term, "(tri 1 2", true), EException);
+}
+
+TEST_F(TypeFrameTest, ShapeExpressionsBecomeTheTermsSet) {
+    TTypeFrameEditor frame(&E());
+    frame.SetType(nullptr);
+    frame.SetFuzzy(true, {});
+    // The variable's universe follows the type's range; a set is clipped to it.
+    ASSERT_TRUE(frame.StoreMinRange("0"));
+    ASSERT_TRUE(frame.StoreMaxRange("10"));
+    const std::string term = frame.NewTerm();
+    ASSERT_TRUE(frame.SetTermExpression(term, "(tri 1.0000 2.0000 3.0000 )", true));
+    TRefPtr<IFuzzySet> set = frame.Term(term);
+    ASSERT_TRUE(set);
+    EXPECT_NEAR(set->GetMembership(2.0), 1.0, 1e-4);
+    EXPECT_NEAR(set->GetMembership(1.5), 0.5, 1e-4);
+    EXPECT_NEAR(set->GetMembership(3.5), 0.0, 1e-4);
+    EXPECT_EQ(frame.TermExpression(term), "(tri 1.0000 2.0000 3.0000 )");
+    // A PI shape from two clicks: centre and width.
+    ASSERT_TRUE(frame.SetTermExpression(term, "(pi 5.0000 2.0000)", true));
+    EXPECT_NEAR(frame.Term(term)->GetMembership(5.0), 1.0, 1e-4);
+    EXPECT_NEAR(frame.Term(term)->GetMembership(9.0), 0.0, 1e-4);
 }
 
 TEST(FuzzyShapeClicksTest, TriangleTakesThreeClicksAndPITakesAWidth) {

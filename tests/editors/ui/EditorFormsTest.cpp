@@ -9,8 +9,12 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtCharts/QChart>
+#ifdef IE_HAVE_QTTEST
+#include <QTest>
+#endif
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
@@ -26,13 +30,25 @@
 namespace ie {
 namespace {
 
+QApplication* TheApp = nullptr;
+
 QApplication& App() {
     static int argc = 1;
     static char name[] = "test_editors_ui";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    if (!TheApp) TheApp = new QApplication(argc, argv);
+    return *TheApp;
 }
+
+// The application goes before the process's exit handlers run, while the test module's input
+// devices (children of the application) can still unregister themselves.
+struct TAppEnvironment : ::testing::Environment {
+    void TearDown() override {
+        delete TheApp;
+        TheApp = nullptr;
+    }
+};
+const auto* const AppEnvironment = ::testing::AddGlobalTestEnvironment(new TAppEnvironment);
 
 struct TFormsFixture : ::testing::Test {
     TFormsFixture() { App(); }
@@ -51,6 +67,47 @@ TEST_F(TFormsFixture, ConsoleWindowMirrorsTheConsoleLists) {
     dlg.Console().Engine().Facts().Clear();
     EXPECT_EQ(dlg.List(clFacts)->count(), 0);
 }
+
+#ifdef IE_HAVE_QTTEST
+TEST_F(TFormsFixture, HiddenRunActionsShortcutRunsOnlyWithCheats) {
+    Host->ExecuteCommand("(defrule r1 (go) => (printout t \"fired\" crlf))", true);
+    for (bool cheats : {true, false}) {
+        TIEConsoleDlg dlg(true, *Host);
+        TValidActions actions = TValidActions::FromBits(4095);
+        actions.Exclude(vaIERun);
+        dlg.Console().AllowCheats = cheats;
+        dlg.Console().SetValidActions(actions);
+        ASSERT_FALSE(dlg.Action(caIERun)->isVisible());
+        dlg.Console().Submit("(assert (go))");
+        ASSERT_TRUE(dlg.Console().ActionEnabled(caIERun));
+        dlg.show();
+        dlg.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        QTest::keyClick(&dlg, Qt::Key_R, Qt::ControlModifier);
+        EXPECT_EQ(dlg.Output()->toPlainText().contains("fired"), cheats) << cheats;
+        EXPECT_EQ(dlg.Console().Engine().ActivationCount(), cheats ? 0 : 1);
+        dlg.hide();
+    }
+}
+
+TEST_F(TFormsFixture, FindDialogOffersMatchCase) {
+    TIEConsoleDlg dlg(true, *Host);
+    dlg.Console().PrintOut(&dlg.Console().Engine(), "t", "alpha Beta beta");
+    QTimer::singleShot(0, [&] {
+        QDialog* find = dlg.FindDialog();
+        ASSERT_TRUE(find);
+        find->findChild<QLineEdit*>()->setText("beta");
+        find->findChild<QCheckBox*>()->setChecked(true);
+        find->accept();
+    });
+    ASSERT_TRUE(dlg.ExecuteFindDialog());
+    EXPECT_EQ(dlg.FindText(), "beta");
+    EXPECT_TRUE(dlg.FindMatchCase());
+    ASSERT_TRUE(dlg.Find(dlg.FindText(), dlg.FindMatchCase()));
+    // The lower-case word, not the capitalised one before it.
+    EXPECT_EQ(dlg.Output()->textCursor().selectionStart(), 11);
+}
+#endif
 
 TEST_F(TFormsFixture, EditorFormsAreBuiltOnTheirPrivateEngines) {
     TFactsEditDlg facts;
@@ -126,6 +183,30 @@ TEST_F(TFormsFixture, TemplateFormAppliesTheSlotPanel) {
     ASSERT_TRUE(t);
     ASSERT_TRUE(t->HasSlot("size"));
     EXPECT_EQ(t->SlotByName("size")->GetSlotDefault()->AsInteger(), 3);
+
+    // Below the slot: its kinds and its default; choosing one of them chooses the slot.
+    auto slotItem = [&]() -> QTreeWidgetItem* {
+        for (int i = 0; i < templates.Tree()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* top = templates.Tree()->topLevelItem(i);
+            for (int j = 0; j < top->childCount(); ++j)
+                if (top->child(j)->text(0) == "size") return top->child(j);
+        }
+        return nullptr;
+    };
+    QTreeWidgetItem* slot = slotItem();
+    ASSERT_TRUE(slot);
+    QStringList details;
+    for (int k = 0; k < slot->childCount(); ++k)
+        details << slot->child(k)->text(0);
+    EXPECT_TRUE(details.contains("Default: 3")) << details.join(" / ").toStdString();
+    ASSERT_EQ(details.filter("Type: ").size(), 1) << details.join(" / ").toStdString();
+    EXPECT_FALSE(details.filter("Type: ")[0].contains("Multislot"));
+    templates.NewSlot();
+    EXPECT_NE(templates.SlotNameEdit()->text(), "size");
+    slot = slotItem();
+    ASSERT_TRUE(slot && slot->childCount() > 0);
+    templates.Tree()->setCurrentItem(slot->child(0));
+    EXPECT_EQ(templates.SlotNameEdit()->text(), "size");
 }
 
 TEST_F(TFormsFixture, RuleFormAddsAndRefusesADuplicate) {
@@ -155,6 +236,7 @@ TEST_F(TFormsFixture, TypeFrameShowsPagesByKindAndBuildsShapesByClicks) {
     EXPECT_TRUE(frame->Editor().Fuzzy());
     EXPECT_TRUE(frame->Pages()->isTabVisible(3));
     EXPECT_FALSE(frame->Pages()->isTabVisible(4));
+    frame->Editor().StoreMaxRange("10");
     frame->Editor().NewTerm();
     frame->ShowTerms();
     ASSERT_EQ(frame->Terms()->count(), 1);
@@ -163,8 +245,14 @@ TEST_F(TFormsFixture, TypeFrameShowsPagesByKindAndBuildsShapesByClicks) {
     EXPECT_EQ(frame->Expression()->text(), "(tri ");
     frame->ChartClick(1, 0);
     frame->ChartClick(2, 1);
-    // The third click completes the shape, which needs the engine's fuzzy-text evaluation.
     EXPECT_EQ(frame->Expression()->text(), "(tri 1.0000 2.0000 ");
+    // The third click completes the shape and makes it the term's set.
+    frame->ChartClick(3, 0);
+    EXPECT_EQ(frame->Expression()->text(), "(tri 1.0000 2.0000 3.0000 )");
+    TRefPtr<IFuzzySet> set = frame->Editor().Term(frame->Terms()->item(0)->text().toStdString());
+    ASSERT_TRUE(set);
+    EXPECT_NEAR(set->GetMembership(2.0), 1.0, 1e-4);
+    EXPECT_NEAR(set->GetMembership(1.0), 0.0, 1e-4);
     frame->FuzzyCheck()->click();
     EXPECT_FALSE(frame->Editor().Fuzzy());
     EXPECT_TRUE(frame->Pages()->isTabVisible(4));
