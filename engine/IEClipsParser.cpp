@@ -1043,6 +1043,19 @@ TRefPtr<IIEValue> TIEClipsParser::EvaluateNow(const TRefPtr<IIEValue>& value) {
     return value->Evaluate(context ? context.get() : nullptr);
 }
 
+TRefPtr<IIEValue> TIEClipsParser::EvaluateFuzzyValue(std::string_view routineName,
+                                                     IFuzzyVariable& variable,
+                                                     const TRefPtr<IIEValue>& value) {
+    TInferenceEngine& engine = ConstructEngine(routineName);
+    try {
+        return engine.EvaluateFuzzyExpression(&variable, value, nullptr);
+    } catch (const EIEParseException&) {
+        throw;
+    } catch (const std::exception& e) {
+        ParseError(routineName, e.what());
+    }
+}
+
 // --- Values typed by a slot ---
 
 TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDefinedType* type) {
@@ -1051,19 +1064,26 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDe
     const bool fuzzy = types.Contains(dtFuzzy);
     if (types.Contains(dtMultiSlot)) {
         value = ParseList();
+        if (StaticTypeCheck && fuzzy) {
+            if (!type || !type->GetFuzzyVariable()) ParseError(routine, imFuzzyTypeNeeded);
+            TRefPtr<IIEValue> result =
+                EvaluateFuzzyValue(routine, *type->GetFuzzyVariable(), value);
+            if (!result || result.get() == IEEmptyAtom().get())
+                ParseError(routine, imInvalidFuzzyExpression, value->GetText());
+            if (result->GetDType() == dtList) return result;
+            auto items = MakeRef<TValueVector>();
+            items->Add(result);
+            return TIEValue::CreateList(TRefPtr<IValueVector>(items.get()));
+        }
     } else if (fuzzy) {
         if (!type || !type->GetFuzzyVariable()) ParseError(routine, imFuzzyTypeNeeded);
         value = ParseValue();
         if (!value) ParseError("ParseValue", imExpectedValueMissing);
-        TRefPtr<IIEValue> result = EvaluateNow(value);
-        if (!result || result->GetDType() != dtFuzzy) {
-            // A term name stands for the variable's term.
-            TRefPtr<IFuzzySet> term;
-            if (value->GetDType() == dtAtom &&
-                type->GetFuzzyVariable()->Find(value->AsString(), term))
-                return TIEValue::CreateFuzzy(term);
+        // Variables and calls stay as written: the fact is evaluated again when it is
+        // asserted in a context, and the expression is then completed there.
+        TRefPtr<IIEValue> result = EvaluateFuzzyValue(routine, *type->GetFuzzyVariable(), value);
+        if (!result || result.get() == IEEmptyAtom().get())
             ParseError(routine, imInvalidFuzzyExpression, value->GetText());
-        }
         return result;
     } else {
         TStreamTokenRef token = Next();
@@ -1586,9 +1606,8 @@ TFactSet* TIEClipsParser::ParseFactSet() {
     std::string name, comment;
     TStreamTokenRef token =
         ParseConstructHeader(name, comment, imExpectedDeffacts, routine, "deffacts", true);
-    auto* factSet = new TFactSet(&engine);
+    auto* factSet = new TFactSet(&engine, name);
     try {
-        factSet->SetFactSetName(name);
         factSet->SetComment(comment);
         std::vector<TRefPtr<IFact>> facts;
         while (token->Is('(')) {
@@ -1824,14 +1843,39 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
         eq->AddArgument(call);
         value = TIEValue::CreateFunCall(eq);
         conjunction = true;
+    } else if (!multi && slot && slot->GetSlotType().Contains(dtFuzzy) &&
+               StartsFuzzyExpression(*token)) {
+        // A linguistic expression (very hot, [hot or warm], a point list): the test compares
+        // the slot's fuzzy value with the expression's set by their degree of match.
+        PushBack(token);
+        const TRefPtr<IIEDefinedType> type = slot->GetExtendedTypeInfo();
+        if (!type || !type->GetFuzzyVariable()) ParseError(routine, imFuzzyTypeNeeded);
+        value = ParseValue();
+        if (!value) ParseError(routine, imExpectedValueMissing);
+        if (value->GetDType() == dtFunCall) value = EvaluateNow(value);
+        if (!value || value->GetDType() != dtFuzzy)
+            value = EvaluateFuzzyValue(routine, *type->GetFuzzyVariable(), value);
+        if (!value || value.get() == IEEmptyAtom().get())
+            ParseError(routine, imInvalidFuzzyExpression, token->AsString());
     } else if (kind == dtAtom || kind == dtString || kind == dtInteger || kind == dtFloat) {
         value = token->ToValue();
     } else {
         ParseError(routine, imBadSlotValue, token->AsString());
     }
-    (void)slot;
     pattern.AddSlotTest(slotName, value, conjunction, notEqual, subIndex);
     return value;
+}
+
+bool TIEClipsParser::StartsFuzzyExpression(const IStreamToken& token) {
+    const int32_t kind = token.GetDataType();
+    if (kind == dtAtom || kind == dtString) return true;
+    if (token.Is('[') || token.Is('(')) return true;
+    if (kind != dtInteger && kind != dtFloat) return false;
+    // A number alone is a crisp constant (matched by membership); followed by more items it
+    // starts an expression such as 50 +X 10.
+    TStreamTokenRef after = Next();
+    PushBack(after);
+    return !(after->Is(')') || after->Is('&') || after->Is('|') || after->IsEndOfInput());
 }
 
 void TIEClipsParser::ParseSlotConstraints(TIEPattern& pattern, const IFactSlot* slot,
@@ -2086,9 +2130,17 @@ TRefPtr<IFuzzySet> TIEClipsParser::ParseFuzzySet(IFuzzyVariable& variable) {
             set = points;
         } else {
             TRefPtr<IIEValue> result = EvaluateNow(value);
+            // A linguistic expression over the variable's earlier terms (very hot).
+            if (!result || result->GetDType() != dtFuzzy)
+                result = EvaluateFuzzyValue(routine, variable, result);
             if (!result || result->GetDType() != dtFuzzy)
                 ParseError(routine, imInvalidFuzzyExpression, value->GetText());
             set = result->AsFuzzy();
+            // A bare term name gives the term's own set, which must keep its name.
+            if (set->GetRegistered()) {
+                TRefPtr<ICloneable> copy = set->Clone();
+                set = TRefPtr<IFuzzySet>(dynamic_cast<IFuzzySet*>(copy.get()));
+            }
         }
     } catch (const EIEParseException&) {
         throw;

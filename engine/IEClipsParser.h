@@ -221,6 +221,13 @@ private:
                                            TRuleBindings& bindings, TStreamTokenRef token,
                                            int32_t subIndex, bool conjunction, bool notEqual);
     TRefPtr<IIEValue> EvaluateNow(const TRefPtr<IIEValue>& value);
+    // Whether a constraint term of a fuzzy slot that begins with the token is read as a
+    // linguistic expression rather than as a crisp constant.
+    bool StartsFuzzyExpression(const IStreamToken& token);
+    // A written fuzzy value (term, expression, number, point list) made a value of the
+    // variable by the engine, without a context; engine errors are reported as parse errors.
+    TRefPtr<IIEValue> EvaluateFuzzyValue(std::string_view routineName, IFuzzyVariable& variable,
+                                         const TRefPtr<IIEValue>& value);
 
     TSlotFunction& SlotFunctionEntry(std::string_view name);
     // One element that starts with "(" (still unread): a point list or a call.

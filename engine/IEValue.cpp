@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "engine/IEContext.h"
+#include "engine/IEFuzzyLogic.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "platform/ClassRegistry.h"
 
@@ -736,8 +737,17 @@ bool TIEValue::SamePayload(const IIEValue* other) const {
         return FInt == other->AsExternalAddress();
     case dtSingletons:
         return FSingletons && FSingletons->Equals(static_cast<const IInterface*>(other));
-    case dtFuzzy:
-        return FFuzzy && FFuzzy->Equals(static_cast<const IInterface*>(other));
+    case dtFuzzy: {
+        // A fuzzy value equals what it matches: another fuzzy value whose set overlaps it at
+        // or above the variable's threshold, or a number whose membership exceeds it.
+        if (!FFuzzy) return false;
+        if (auto* set = dynamic_cast<const TIEFuzzySet*>(FFuzzy)) return set->Match(*other);
+        if (other->GetDType() == dtFuzzy) {
+            const TRefPtr<IFuzzySet> otherSet = other->AsFuzzy();
+            return otherSet && FFuzzy->Match(*otherSet);
+        }
+        return FFuzzy->Equals(static_cast<const IInterface*>(other));
+    }
     default:
         return false; // classes are equal only as the same value object
     }
@@ -974,10 +984,29 @@ TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
 }
 
 TRefPtr<IIEValue> TIEValue::EvaluateSingletons(TIEContext* context) {
-    // Making a fuzzy set needs the engine's fuzzy set class, which lives above this unit; the
-    // engine installs the factory (IESingletonsFuzzifier) when it starts.
-    if (!FSingletons || !SingletonsFuzzifier()) return TRefPtr<IIEValue>(this);
-    return CreateFuzzy(SingletonsFuzzifier()(*FSingletons, context));
+    // A host may install its own factory (SingletonsFuzzifier); otherwise the points make a set
+    // of the engine's fuzzy set class.
+    if (!FSingletons) return TRefPtr<IIEValue>(this);
+    if (SingletonsFuzzifier()) return CreateFuzzy(SingletonsFuzzifier()(*FSingletons, context));
+    // A free set of the engine's class: the reader or the fuzzy-expression evaluation attaches
+    // it to the variable of the slot or type it is meant for.
+    auto set = MakeRef<TIEFuzzySet>(nullptr, "");
+    if (auto* parser = dynamic_cast<IFuzzyParser*>(FSingletons->GetParser()))
+        set->SetParser(parser);
+    set->BeginUpdate();
+    try {
+        for (int32_t i = FSingletons->Count() - 1; i >= 0; --i) {
+            const TRefPtr<IIEValue>& x = FSingletons->GetValue(i);
+            const TRefPtr<IIEValue>& y = FSingletons->GetMembership(i);
+            set->Add(x ? x->Evaluate(context)->AsFloat() : 0.0,
+                     y ? y->Evaluate(context)->AsFloat() : 0.0);
+        }
+    } catch (...) {
+        set->EndUpdate();
+        throw;
+    }
+    set->EndUpdate();
+    return CreateFuzzy(TRefPtr<IFuzzySet>(set.get()));
 }
 
 TSingletonsFuzzifier& SingletonsFuzzifier() {

@@ -330,9 +330,9 @@ public:
 };
 
 // Makes the fuzzy set of evaluated singletons: each (x, membership) pair, from the last to the
-// first, evaluated in the context and added as a point. The fuzzy set class belongs to the
-// engine's fuzzy glue, so the engine installs this routine; until then singletons evaluate to
-// themselves.
+// first, evaluated in the context and added as a point. Without an installed routine the
+// points make a free TIEFuzzySet (no variable yet), given the singletons' parser when it is a
+// fuzzy parser.
 using TSingletonsFuzzifier =
     std::function<TRefPtr<IFuzzySet>(const ISingletonsVector& singletons, TIEContext* context)>;
 TSingletonsFuzzifier& SingletonsFuzzifier();
