@@ -3,9 +3,13 @@
 //
 // Order: non-increasing salience; among equal saliences the newest activation first under the
 // depth-first strategy and last under breadth-first. Each activation carries the salience it was
-// inserted with and a sequence number drawn at insertion, so the order is a plain key order and
-// the agenda is an order-statistic tree: insertion, removal and finding an activation's index are
-// O(log n), the first activation is at hand, and the index-based operations still work.
+// inserted with and a sequence number drawn at insertion, so the order is a plain key order. The
+// agenda keeps its activations in that order in a list of short sorted blocks (at most
+// BlockSize activations each, none empty): finding a place is a binary search over the blocks
+// and within one, inserting or removing moves at most one block's pointers, and an index is the
+// sizes of the blocks before plus the place in the block. For the agendas rules make (a few
+// thousand activations at most at a time) this is a handful of cache lines per operation and
+// no allocation; the first activation is at hand.
 //
 // Ownership: the agenda owns its activations; destroying an activation tells the node that lists
 // it (the rule's terminal node) so that no list keeps a pointer to a freed activation. An
@@ -14,18 +18,28 @@
 
 #include <cstdint>
 #include <string>
-
-#include <ext/pb_ds/assoc_container.hpp>
-#include <ext/pb_ds/tree_policy.hpp>
+#include <vector>
 
 #include "engine/IEConsts.h"
 #include "engine/IEInterfaces.h"
+#include "engine/IEToken.h"
 #include "platform/Component.h"
 
 namespace ie {
 
 class TRule;
 class TActivation;
+class TActivationAgenda;
+
+// The agenda's order key (see the unit's header comment).
+struct TActivationKey {
+    int64_t Salience; // negated, so that the higher salience comes first
+    int64_t Sequence; // signed by the strategy
+
+    friend bool operator<(const TActivationKey& a, const TActivationKey& b) noexcept {
+        return a.Salience != b.Salience ? a.Salience < b.Salience : a.Sequence < b.Sequence;
+    }
+};
 
 // What an activation needs of the node that made it (a rule's terminal node in the network).
 class IActivationNode {
@@ -50,6 +64,17 @@ public:
     ~TActivation() override;
 
     std::string_view ClassName() const override { return "TActivation"; }
+    // Rules make and drop activations by the thousand; their memory is recycled.
+    static void* operator new(size_t size) {
+        return size == sizeof(TActivation) ? TBlockPool<sizeof(TActivation)>::Get()
+                                           : ::operator new(size);
+    }
+    static void operator delete(void* p, size_t size) noexcept {
+        if (size == sizeof(TActivation))
+            TBlockPool<sizeof(TActivation)>::Put(p);
+        else
+            ::operator delete(p);
+    }
 
     TRule* Rule() const noexcept { return FRule; }
     const TRefPtr<IReteToken>& Token() const noexcept { return FToken; }
@@ -68,17 +93,22 @@ public:
     // Runs the rule through its node.
     void Fire();
 
-    // Agenda bookkeeping: the order key (see the unit's header comment).
-    struct TKey {
-        int64_t Salience; // negated, so that the higher salience comes first
-        int64_t Sequence; // signed by the strategy
-
-        friend bool operator<(const TKey& a, const TKey& b) noexcept {
-            return a.Salience != b.Salience ? a.Salience < b.Salience : a.Sequence < b.Sequence;
-        }
-    };
+    // Agenda bookkeeping: the order key.
+    using TKey = TActivationKey;
     const TKey& Key() const noexcept { return FKey; }
     bool InAgenda() const noexcept { return FInAgenda; }
+
+    // The links of the node that lists the activation (its rule's terminal node), which keeps
+    // its activations in making order and indexed by token hash; only that node uses them.
+    struct TNodeLinks {
+        TActivation* Prev = nullptr;
+        TActivation* Next = nullptr;
+        TActivation* HashPrev = nullptr;
+        TActivation* HashNext = nullptr;
+        size_t Hash = 0;
+        bool Listed = false;
+    };
+    TNodeLinks NodeLinks;
     // True while the run loop fires this activation.
     bool Firing() const noexcept { return FFiring; }
     void SetFiring(bool value) noexcept { FFiring = value; }
@@ -93,6 +123,8 @@ private:
     bool FInAgenda = false;
     bool FFiring = false;
     TKey FKey{0, 0};
+    // The agenda the activation is filed in while FInAgenda.
+    TActivationAgenda* FAgenda = nullptr;
 };
 
 // The ordered, owning list of activations.
@@ -107,11 +139,13 @@ public:
     // Only the order of later insertions changes; SetStrategy of the engine re-adds the entries.
     void SetStrategy(TSearchStrategy value) noexcept { FStrategy = value; }
 
-    int32_t Count() const noexcept { return static_cast<int32_t>(FTree.size()); }
-    bool Empty() const noexcept { return FTree.empty(); }
+    int32_t Count() const noexcept { return FCount; }
+    bool Empty() const noexcept { return FCount == 0; }
     // Raises the list index error outside 0..Count-1.
     TActivation* Item(int32_t index) const;
-    TActivation* First() const noexcept { return FTree.empty() ? nullptr : FTree.begin()->second; }
+    TActivation* First() const noexcept {
+        return FBlocks.empty() ? nullptr : FBlocks.front().front().Activation;
+    }
     // The first activation that is not firing right now (a nested run skips the firing ones).
     TActivation* FirstIdle() const noexcept;
     // The index of the activation, -1 when it is not in this agenda.
@@ -134,10 +168,32 @@ public:
     int32_t GetInsertIndex(int32_t salience) const;
 
 private:
-    using TTree =
-        __gnu_pbds::tree<TActivation::TKey, TActivation*, std::less<TActivation::TKey>,
-                         __gnu_pbds::rb_tree_tag, __gnu_pbds::tree_order_statistics_node_update>;
-    TTree FTree;
+    static constexpr size_t BlockSize = 128;
+    // A block keeps the keys beside the activations, so that a search reads no activation.
+    struct TSlot {
+        TActivationKey Key;
+        TActivation* Activation;
+    };
+    using TBlock = std::vector<TSlot>;
+    // The block that holds `key` or would take it: the first whose last key is not less, or
+    // the last block (FBlocks must not be empty).
+    size_t BlockFor(const TActivationKey& key) const noexcept;
+    // The number of activations ordered before `key`.
+    size_t Rank(const TActivationKey& key) const noexcept;
+    // Remembers the index last computed for an activation: removing an activation asks for its
+    // index and then for the activation at that index. Any change forgets it.
+    void Remember(int32_t index, TActivation* activation) const noexcept {
+        FKnownIndex = index;
+        FKnownActivation = activation;
+    }
+    void Forget() const noexcept { FKnownActivation = nullptr; }
+
+    std::vector<TBlock> FBlocks;
+    // The blocks' sizes side by side, for summing them quickly.
+    std::vector<int32_t> FSizes;
+    int32_t FCount = 0;
+    mutable int32_t FKnownIndex = -1;
+    mutable TActivation* FKnownActivation = nullptr;
     TSearchStrategy FStrategy = ssDepthFirst;
     int64_t FSequence = 0;
 };

@@ -50,10 +50,8 @@ void TIEToken::SetFacts(const TIEToken* parent) {
     // The earlier levels are the parent's (kept alive by FParent); a first-level token or a
     // copy of one has only its own fact.
     const int32_t fromParent = parent ? std::min(parent->FSize, FSize - 1) : 0;
-    for (int32_t i = 0; i < fromParent; ++i)
-        FFacts[i] = parent->FFacts[i];
-    for (int32_t i = fromParent; i < FSize - 1; ++i)
-        FFacts[i] = nullptr;
+    std::copy_n(parent ? parent->FFacts : FFacts, fromParent, FFacts);
+    std::fill(FFacts + fromParent, FFacts + (FSize - 1), nullptr);
     FFacts[FSize - 1] = FFact.get();
 }
 
@@ -106,8 +104,8 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
         t->FTag = parent->FTag;
         t->FStrength = parent->FStrength;
     }
-    t->FHashCode =
-        t->FFact ? ChildHash(parentHash, t->FFact->GetFactId()) : ChildHash(parentHash, 0);
+    const int32_t id = t->FFact ? t->FFact->GetFactId() : 0;
+    t->FHashCode = ChildHash(parentHash, id);
     t->SetFacts(parent.get());
     return t;
 }
@@ -266,19 +264,24 @@ void TIETokenTree::GrowIdentity() {
         LinkIdentity(e);
 }
 
-TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key) {
-    MarkBucket(key);
+TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key,
+                                           int32_t probeKey) {
     const size_t hash = token->IdentityHash();
-    if (Lookup(*token, hash)) return nullptr;
+    if (Lookup(*token, hash)) {
+        MarkBucket(key);
+        return nullptr;
+    }
     if (static_cast<size_t>(FCount) >= FIdBuckets.size()) GrowIdentity();
-    auto* e = new TEntry{token, key};
+    auto* e = new TEntry{token, key, probeKey};
     e->IdHash = hash;
     LinkIdentity(e);
     ++FCount;
     e->Prev = FLast;
     (FLast ? FLast->Next : FFirst) = e;
     FLast = e;
-    TChain& chain = FChains[key];
+    TChain& chain = ChainFor(probeKey);
+    // Every stored entry's bucket is marked: one sharing the chain head's key needs nothing.
+    if (!chain.First || chain.First->Key != key) MarkBucket(key);
     e->KeyPrev = chain.Last;
     (chain.Last ? chain.Last->KeyNext : chain.First) = e;
     chain.Last = e;
@@ -292,13 +295,51 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
-    auto it = FChains.find(e->Key);
-    if (it != FChains.end()) {
-        TChain& chain = it->second;
-        (e->KeyPrev ? e->KeyPrev->KeyNext : chain.First) = e->KeyNext;
-        (e->KeyNext ? e->KeyNext->KeyPrev : chain.Last) = e->KeyPrev;
-        if (!chain.First) FChains.erase(it);
+    if (TChain* chain = const_cast<TChain*>(FindChain(e->ProbeKey))) {
+        (e->KeyPrev ? e->KeyPrev->KeyNext : chain->First) = e->KeyNext;
+        (e->KeyNext ? e->KeyNext->KeyPrev : chain->Last) = e->KeyPrev;
+        if (!chain->First) EraseChain(*chain);
     }
+}
+
+TIETokenTree::TChain& TIETokenTree::ChainFor(int32_t key) {
+    if (TChain* found = const_cast<TChain*>(FindChain(key))) return *found;
+    if ((FChainCount + 1) * 2 > FChains.size()) {
+        std::vector<TChain> old = std::move(FChains);
+        FChainShift = old.empty() ? 60 : FChainShift - 1;
+        FChains.assign(size_t{1} << (64 - FChainShift), TChain{});
+        FChainCount = 0;
+        for (const TChain& c : old)
+            if (c.Used) {
+                TChain& moved = ChainFor(c.Key);
+                moved.First = c.First;
+                moved.Last = c.Last;
+            }
+    }
+    const size_t mask = FChains.size() - 1;
+    size_t i = ChainHome(key);
+    while (FChains[i].Used)
+        i = (i + 1) & mask;
+    TChain& c = FChains[i];
+    c = TChain{nullptr, nullptr, key, true};
+    ++FChainCount;
+    return c;
+}
+
+void TIETokenTree::EraseChain(TChain& chain) noexcept {
+    // Backward shift: every later entry of the probe run that may move into the hole does.
+    const size_t mask = FChains.size() - 1;
+    size_t hole = static_cast<size_t>(&chain - FChains.data());
+    for (size_t j = (hole + 1) & mask; FChains[j].Used; j = (j + 1) & mask) {
+        const size_t home = ChainHome(FChains[j].Key);
+        // The entry at j may fill the hole unless its home lies cyclically in (hole, j].
+        const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+        if (stays) continue;
+        FChains[hole] = FChains[j];
+        hole = j;
+    }
+    FChains[hole] = TChain{};
+    --FChainCount;
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
@@ -338,7 +379,8 @@ void TIETokenTree::Clear() {
     FFirst = FLast = nullptr;
     std::fill(FIdBuckets.begin(), FIdBuckets.end(), nullptr);
     FCount = 0;
-    FChains.clear();
+    std::fill(FChains.begin(), FChains.end(), TChain{});
+    FChainCount = 0;
     FEmpty = true;
 }
 

@@ -9,16 +9,20 @@
 //
 // A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
 // their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
+// A token has two keys: the shown key (KeyOf: what the memory's text groups the tokens by) and
+// the probe key (the join's key over all its equality tests: what a join looks tokens up by).
 // Invariants:
 //   - every stored token is in the identity index (keyed by token equality, TIEToken::Equals),
-//     in the arrival list (oldest first) and in the chain of its join key (oldest first);
+//     in the arrival list (oldest first) and in the chain of its probe key (oldest first);
 //   - no two stored tokens are equal;
 //   - adding, finding and removing a token are O(1) on average, whatever the memory holds.
 // The historical bucket count only groups the tokens in the memory's text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,6 +36,77 @@ namespace ie {
 // "taClear", "taAdd", "taRemove", "taUpdate".
 std::string_view TokenActionName(TTokenAction action) noexcept;
 
+// Recycles the memory of the network's small, short-lived objects of one size (tokens, memory
+// entries, activation links): a join makes and drops them by the thousand per fact change, in
+// bursts the general allocator's caches do not hold. Each thread keeps its own free list, so
+// nothing is shared between threads; a block freed on another thread than the one that made it
+// simply joins that thread's list. A list keeps at most MaxKept blocks and frees the rest, and
+// gives its blocks back when its thread ends. Under AddressSanitizer the blocks go straight to
+// the general allocator, so that a use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool BlockPoolEnabled = false;
+#else
+inline constexpr bool BlockPoolEnabled = true;
+#endif
+
+template <size_t Size> class TBlockPool {
+public:
+    static constexpr size_t MaxKept = size_t{1} << 16;
+
+    static void* Get() {
+        if constexpr (BlockPoolEnabled) {
+            TList& list = FList;
+            if (TBlock* b = list.Head) {
+                list.Head = b->Next;
+                --list.Count;
+                return b;
+            }
+            FOwner.Touch();
+        }
+        return ::operator new(Size);
+    }
+    static void Put(void* p) noexcept {
+        if constexpr (BlockPoolEnabled) {
+            TList& list = FList;
+            if (!list.Closed && list.Count < MaxKept) {
+                auto* b = static_cast<TBlock*>(p);
+                b->Next = list.Head;
+                list.Head = b;
+                ++list.Count;
+                return;
+            }
+        }
+        ::operator delete(p);
+    }
+
+private:
+    static_assert(Size >= sizeof(void*));
+    struct TBlock {
+        TBlock* Next;
+    };
+    // Trivially destructible, so it stays usable while the thread's other objects die.
+    struct TList {
+        TBlock* Head;
+        size_t Count;
+        bool Closed;
+    };
+    // Gives the thread's blocks back when the thread ends; later frees bypass the list.
+    struct TOwner {
+        void Touch() noexcept {}
+        ~TOwner() {
+            TList& list = FList;
+            list.Closed = true;
+            while (TBlock* b = list.Head) {
+                list.Head = b->Next;
+                ::operator delete(b);
+            }
+            list.Count = 0;
+        }
+    };
+    static inline thread_local TList FList{};
+    static inline thread_local TOwner FOwner;
+};
+
 class TIEToken final : public IReteToken {
 public:
     // An empty token (no fact, size 0, strength 1.0); becomes a clear token with SetTag.
@@ -41,6 +116,16 @@ public:
     TIEToken& operator=(const TIEToken&) = delete;
 
     static TRefPtr<TIEToken> Create() { return TRefPtr<TIEToken>(new TIEToken()); }
+    static void* operator new(size_t size) {
+        return size == sizeof(TIEToken) ? TBlockPool<sizeof(TIEToken)>::Get()
+                                        : ::operator new(size);
+    }
+    static void operator delete(void* p, size_t size) noexcept {
+        if (size == sizeof(TIEToken))
+            TBlockPool<sizeof(TIEToken)>::Put(p);
+        else
+            ::operator delete(p);
+    }
     // A first-level token: size 1, the fact, the action, hash code = the fact's identifier.
     static TRefPtr<TIEToken> CreateFirst(TTokenAction tag, TRefPtr<IFact> fact);
     // Every field of the token, but a negated count of 0.
@@ -126,7 +211,8 @@ private:
     // The facts of every level; inline for the chains of common rules.
     static constexpr int32_t InlineFacts = 8;
     IFact** FFacts = FInline;
-    IFact* FInline[InlineFacts] = {};
+    // Only the first FSize entries are ever set or read.
+    IFact* FInline[InlineFacts];
 };
 
 using TIETokenRef = TRefPtr<TIEToken>;
@@ -138,7 +224,8 @@ public:
     // matching right tokens that a negated join keeps for a left token.
     struct TEntry {
         TIETokenRef Token;
-        int32_t Key = 0;
+        int32_t Key = 0;      // the shown key
+        int32_t ProbeKey = 0; // the key of the chain the entry is in
         int32_t NegatedCount = 0;
         TEntry* Prev = nullptr;
         TEntry* Next = nullptr;
@@ -148,6 +235,17 @@ public:
         size_t IdHash = 0;
         TEntry* IdPrev = nullptr;
         TEntry* IdNext = nullptr;
+
+        static void* operator new(size_t size) {
+            return size == sizeof(TEntry) ? TBlockPool<sizeof(TEntry)>::Get()
+                                          : ::operator new(size);
+        }
+        static void operator delete(void* p, size_t size) noexcept {
+            if (size == sizeof(TEntry))
+                TBlockPool<sizeof(TEntry)>::Put(p);
+            else
+                ::operator delete(p);
+        }
     };
 
     // The key of a token: its hash code (useTokenHash); else the fact at tokenIndex: its
@@ -161,9 +259,10 @@ public:
 
     // Stores the token unless an equal one is stored (then false).
     bool Add(const TIETokenRef& token);
-    // Stores the token under a key the caller computed as KeyOf would; null when an equal token
-    // is stored already.
-    TEntry* Insert(const TIETokenRef& token, int32_t key);
+    // Stores the token under a key the caller computed as KeyOf would, in the chain of
+    // `probeKey` (of `key` when not given); null when an equal token is stored already.
+    TEntry* Insert(const TIETokenRef& token, int32_t key, int32_t probeKey);
+    TEntry* Insert(const TIETokenRef& token, int32_t key) { return Insert(token, key, key); }
     // The entry of the stored token equal to `token`, null when none.
     TEntry* FindEntry(const TIEToken& token) const;
     // Unlinks and frees a stored entry.
@@ -186,12 +285,12 @@ public:
     // The bucket a key falls in: |key| mod BucketCount, never negative.
     int32_t BucketOf(int32_t key) const noexcept;
 
-    // Walking: every token oldest first, or the tokens of one key oldest first.
-    // Entries link onwards through Next (arrival order) and KeyNext (the same key).
+    // Walking: every token oldest first, or the tokens of one probe key oldest first.
+    // Entries link onwards through Next (arrival order) and KeyNext (the same probe key).
     TEntry* First() const noexcept { return FFirst; }
     TEntry* FirstWithKey(int32_t key) const noexcept {
-        auto it = FChains.find(key);
-        return it == FChains.end() ? nullptr : it->second.First;
+        const TChain* chain = FindChain(key);
+        return chain ? chain->First : nullptr;
     }
     template <class F> void ForEach(F&& f) const {
         for (const TEntry* e = FFirst; e;) {
@@ -226,10 +325,30 @@ public:
     std::string GetFactIdText() const;
 
 private:
+    // The probe-key chains live in an open-addressed table (linear probing, at most half
+    // full, removal by backward shift), so that a new key costs no allocation.
     struct TChain {
         TEntry* First = nullptr;
         TEntry* Last = nullptr;
+        int32_t Key = 0;
+        bool Used = false;
     };
+    size_t ChainHome(int32_t key) const noexcept {
+        return static_cast<size_t>(
+            (static_cast<uint64_t>(static_cast<uint32_t>(key)) * 0x9E3779B97F4A7C15ULL) >>
+            FChainShift);
+    }
+    const TChain* FindChain(int32_t key) const noexcept {
+        if (FChainCount == 0) return nullptr;
+        const size_t mask = FChains.size() - 1;
+        for (size_t i = ChainHome(key);; i = (i + 1) & mask) {
+            const TChain& c = FChains[i];
+            if (!c.Used) return nullptr;
+            if (c.Key == key) return &c;
+        }
+    }
+    TChain& ChainFor(int32_t key);
+    void EraseChain(TChain& chain) noexcept;
     // The stored entry equal to a token with identity hash `hash`.
     TEntry* Lookup(const TIEToken& token, size_t hash) const;
     void LinkIdentity(TEntry* e) noexcept;
@@ -261,7 +380,9 @@ private:
     std::vector<TEntry*> FIdBuckets;
     int32_t FIdShift = 64; // 64 - log2 of the bucket count
     int32_t FCount = 0;
-    std::unordered_map<int32_t, TChain> FChains;
+    std::vector<TChain> FChains;
+    size_t FChainCount = 0;
+    int32_t FChainShift = 64; // 64 - log2 of the table size
     // Buckets used since the memory was made (their lines stay in the text after Clear).
     std::vector<bool> FBucketUsed;
 };

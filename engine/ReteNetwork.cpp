@@ -362,39 +362,51 @@ void TJoinNode::AddMultiSlotJoinTest(TSlotTestType type, int32_t tokenIndex,
 }
 
 void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy) {
+    auto hashable = [&](const TIEJoinTest* j) {
+        return j && j->SlotTestType() == sttEquals &&
+               (j->JoinTestType == tstSlot || j->JoinTestType == tstMultiSlot) &&
+               !(isFuzzy && isFuzzy(*j));
+    };
     int chosen = -1;
     for (int pass = 0; pass < 2 && chosen < 0; ++pass)
         for (size_t i = 0; i < FTests.size(); ++i) {
             auto* j = dynamic_cast<const TIEJoinTest*>(FTests[i].get());
-            if (!j || j->SlotTestType() != sttEquals) continue;
-            if (j->JoinTestType != (pass == 0 ? tstSlot : tstMultiSlot)) continue;
-            if (isFuzzy && isFuzzy(*j)) continue;
+            if (!hashable(j) || j->JoinTestType != (pass == 0 ? tstSlot : tstMultiSlot)) continue;
             chosen = static_cast<int>(i);
             break;
         }
-    if (chosen >= 0) {
-        std::rotate(FTests.begin(), FTests.begin() + chosen, FTests.begin() + chosen + 1);
-        FJoinTests.clear();
-        FPredicates.clear();
-        for (const auto& t : FTests)
-            Classify(t.get());
-        auto* j = static_cast<const TIEJoinTest*>(FTests.front().get());
-        FHashed = true;
-        FHashTokenIndex = j->TokenIndex;
-        FLeftHashSlot = TSlotReader(j->LeftSlot);
-        FRightHashSlot = TSlotReader(j->RightSlot);
-        FLeftHashSub = j->JoinTestType == tstMultiSlot ? j->LeftSubIndex : -1;
-        FRightHashSub = j->JoinTestType == tstMultiSlot ? j->RightSubIndex : -1;
-        // The memories file their tokens under the value that the chosen test compares.
-        FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, false, j->LeftSlot, FLeftHashSub,
-                                               FHashTokenIndex);
-        FRight =
-            std::make_unique<TIETokenTree>(FRete->HashKey, false, j->RightSlot, FRightHashSub, 0);
-    } else {
+    FHashParts.clear();
+    if (chosen < 0) {
         FHashed = false;
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
         FRight = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
+        return;
     }
+    std::rotate(FTests.begin(), FTests.begin() + chosen, FTests.begin() + chosen + 1);
+    FJoinTests.clear();
+    FPredicates.clear();
+    for (const auto& t : FTests)
+        Classify(t.get());
+    // The chosen test first, then every other hashable test in test order.
+    for (const auto& t : FTests) {
+        auto* j = dynamic_cast<const TIEJoinTest*>(t.get());
+        if (!hashable(j)) continue;
+        const bool multi = j->JoinTestType == tstMultiSlot;
+        FHashParts.push_back({j->TokenIndex, multi ? j->LeftSubIndex : -1,
+                              multi ? j->RightSubIndex : -1, TSlotReader(j->LeftSlot),
+                              TSlotReader(j->RightSlot)});
+    }
+    // The probe already sorted out partners that differ in a hashed value, so the other join
+    // tests are the likelier to fail: they run first.
+    std::stable_partition(FJoinTests.begin(), FJoinTests.end(),
+                          [&](const TIEJoinTest* j) { return !hashable(j); });
+    const THashPart& shown = FHashParts.front();
+    FHashed = true;
+    // The memories show their tokens grouped by the value that the chosen test compares.
+    FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, false, shown.Left.Name(), shown.LeftSub,
+                                           shown.TokenIndex);
+    FRight = std::make_unique<TIETokenTree>(FRete->HashKey, false, shown.Right.Name(),
+                                            shown.RightSub, 0);
 }
 
 TJoinNode::TJoinNode(TReteNetwork* rete)
@@ -413,22 +425,58 @@ void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
     FRule = rule;
 }
 
-// The keys are what the memories' KeyOf computes, read by slot position.
-int32_t TJoinNode::LeftKey(const TIEToken& token) const {
-    if (!FHashed) return token.HashCode();
-    if (FHashTokenIndex >= token.Size()) return 0;
-    TRefPtr<IIEValue> hold;
-    bool found;
-    const IIEValue* v = FLeftHashSlot.Read(*token.FactPtr(FHashTokenIndex), hold, found);
-    v = ElementOf(v, FLeftHashSub);
-    return v ? ValueHashCode(v) : 0;
+namespace {
+
+// Folds the key of one more hash test into a probe key. Any mix works (a probe re-runs every
+// test on what it finds); this one keeps keys that differ in any part apart.
+uint32_t MixKey(uint32_t key, int32_t part) noexcept {
+    key ^= static_cast<uint32_t>(part) + 0x9E3779B9u + (key << 6) + (key >> 2);
+    return key;
 }
 
-int32_t TJoinNode::RightKey(const IFact& fact) const {
-    TRefPtr<IIEValue> hold;
-    bool found;
-    const IIEValue* v = ElementOf(FRightHashSlot.Read(fact, hold, found), FRightHashSub);
-    return v ? ValueHashCode(v) : 0;
+} // namespace
+
+// The shown keys are what the memories' KeyOf computes, read by slot position.
+int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
+    if (!FHashed) return shown = token.HashCode();
+    uint32_t probe = 0;
+    for (size_t i = 0; i < FHashParts.size(); ++i) {
+        const THashPart& p = FHashParts[i];
+        int32_t part = 0;
+        if (p.TokenIndex < token.Size()) {
+            TRefPtr<IIEValue> hold;
+            bool found;
+            const IIEValue* v = p.Left.Read(*token.FactPtr(p.TokenIndex), hold, found);
+            if (p.LeftSub >= 0) v = ElementOf(v, p.LeftSub);
+            if (v) part = ValueHashCode(v);
+        }
+        if (i == 0) {
+            shown = part;
+            probe = static_cast<uint32_t>(part);
+        } else {
+            probe = MixKey(probe, part);
+        }
+    }
+    return static_cast<int32_t>(probe);
+}
+
+int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
+    uint32_t probe = 0;
+    for (size_t i = 0; i < FHashParts.size(); ++i) {
+        const THashPart& p = FHashParts[i];
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* v = p.Right.Read(fact, hold, found);
+        if (p.RightSub >= 0) v = ElementOf(v, p.RightSub);
+        const int32_t part = v ? ValueHashCode(v) : 0;
+        if (i == 0) {
+            shown = part;
+            probe = static_cast<uint32_t>(part);
+        } else {
+            probe = MixKey(probe, part);
+        }
+    }
+    return static_cast<int32_t>(probe);
 }
 
 TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action) {
@@ -453,7 +501,9 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             }
             return;
         }
-        if (TIETokenTree::TEntry* e = FLeft->Insert(token, LeftKey(*token))) {
+        int32_t shown;
+        const int32_t probe = LeftKey(*token, shown);
+        if (TIETokenTree::TEntry* e = FLeft->Insert(token, shown, probe)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
         }
@@ -462,13 +512,15 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     if (callType == ctRight) {
         if (tag == taRemove) {
             if (TIETokenTree::TEntry* e = FRight->FindEntry(*token)) {
+                const int32_t probe = e->ProbeKey;
                 FRight->Erase(e);
-                JoinRight(token);
+                JoinRight(token, probe);
             }
             return;
         }
-        const int32_t key = FHashed ? RightKey(*token->LastFact()) : token->HashCode();
-        if (FRight->Insert(token, key)) JoinRight(token);
+        int32_t shown = token->HashCode();
+        const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
+        if (FRight->Insert(token, shown, probe)) JoinRight(token, probe);
         return;
     }
     RaiseIE(imInvalidCallType, CallTypeName(callType));
@@ -476,9 +528,9 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
 
 // Visits the right entries that can match the left token (those of its key when hashed) until
 // the visitor returns false.
-template <class F> void TJoinNode::ForEachRight(const TIEToken& left, F&& visit) {
+template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
     if (FHashed) {
-        for (TIETokenTree::TEntry* r = FRight->FirstWithKey(LeftKey(left)); r;) {
+        for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
             TIETokenTree::TEntry* next = r->KeyNext;
             if (!visit(*r)) return;
             r = next;
@@ -499,7 +551,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         // count, so it withdraws exactly what the addition produced.
         if (action != taRemove) {
             int32_t count = 0;
-            ForEachRight(*left, [&](TIETokenTree::TEntry& r) {
+            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
                 if (TestsPass(r.Token->LastFact(), left)) ++count;
                 return true;
             });
@@ -512,7 +564,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         }
         return;
     }
-    ForEachRight(*left, [&](TIETokenTree::TEntry& r) {
+    ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
         IFact* fact = r.Token->LastFact();
         if (!TestsPass(fact, left)) return true;
         const float strength = std::min(left->Strength(), r.Token->Strength());
@@ -523,7 +575,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     });
 }
 
-void TJoinNode::JoinRight(const TIETokenRef& right) {
+void TJoinNode::JoinRight(const TIETokenRef& right, int32_t probeKey) {
     if (FLeft->Count() == 0) return;
     const TTokenAction action = right->Tag();
     IFact* fact = right->LastFact();
@@ -542,7 +594,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right) {
         }
     };
     if (FHashed) {
-        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(RightKey(*fact)); l;) {
+        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
             TIETokenTree::TEntry* next = l->KeyNext;
             join_one(*l);
             l = next;
@@ -608,7 +660,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
                 out.push_back(PlaceholderChild(l->Token, taAdd));
             continue;
         }
-        ForEachRight(*l->Token, [&](TIETokenTree::TEntry& r) {
+        ForEachRight(*l, [&](TIETokenTree::TEntry& r) {
             IFact* fact = r.Token->LastFact();
             if (!TestsPass(fact, l->Token)) return true;
             out.push_back(
@@ -657,23 +709,45 @@ void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAc
     if (action == taAdd && ((FRule->OneShot() && FRule->Fired()) || !FRule->Enabled())) return;
     if (action == taUpdate && FInitialized) return;
     auto* activation = new TActivation(FRule, token->GetStrength(), this, token);
-    FOrder.push_back(activation);
-    FPosition.emplace(activation, std::prev(FOrder.end()));
-    FByToken.emplace(token->IdentityHash(), activation);
+    TActivation::TNodeLinks& links = activation->NodeLinks;
+    links.Prev = FLast;
+    links.Next = nullptr;
+    (FLast ? FLast->NodeLinks.Next : FFirst) = activation;
+    FLast = activation;
+    links.Hash = token->IdentityHash();
+    links.Listed = true;
+    if (static_cast<size_t>(++FCount) > FBuckets.size()) {
+        // Twice the buckets; the chains are rebuilt oldest first, so they stay newest first.
+        FShift = FBuckets.empty() ? 60 : FShift - 1;
+        FBuckets.assign(size_t{1} << (64 - FShift), nullptr);
+        for (TActivation* a = FFirst; a; a = a->NodeLinks.Next)
+            LinkHash(a);
+    } else {
+        LinkHash(activation);
+    }
     Report(activation, true);
 }
 
+void TPatternMatchTerminalNode::LinkHash(TActivation* activation) noexcept {
+    TActivation::TNodeLinks& links = activation->NodeLinks;
+    TActivation*& head = FBuckets[BucketOf(links.Hash)];
+    links.HashPrev = nullptr;
+    links.HashNext = head;
+    if (head) head->NodeLinks.HashPrev = activation;
+    head = activation;
+}
+
 bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
-    auto pos = FPosition.find(activation);
-    if (pos == FPosition.end()) return false;
-    auto range = FByToken.equal_range(TIEToken::Of(*activation->Token()).IdentityHash());
-    for (auto it = range.first; it != range.second; ++it)
-        if (it->second == activation) {
-            FByToken.erase(it);
-            break;
-        }
-    FOrder.erase(pos->second);
-    FPosition.erase(pos);
+    TActivation::TNodeLinks& links = activation->NodeLinks;
+    if (!links.Listed) return false;
+    links.Listed = false;
+    (links.HashPrev ? links.HashPrev->NodeLinks.HashNext : FBuckets[BucketOf(links.Hash)]) =
+        links.HashNext;
+    if (links.HashNext) links.HashNext->NodeLinks.HashPrev = links.HashPrev;
+    (links.Prev ? links.Prev->NodeLinks.Next : FFirst) = links.Next;
+    (links.Next ? links.Next->NodeLinks.Prev : FLast) = links.Prev;
+    links.Prev = links.Next = links.HashPrev = links.HashNext = nullptr;
+    --FCount;
     return true;
 }
 
@@ -690,23 +764,12 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
 }
 
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
-    auto range = FByToken.equal_range(token.IdentityHash());
+    if (FCount == 0) return false;
+    const size_t hash = token.IdentityHash();
+    // The chain runs newest first: the last equal activation met is the oldest, which goes.
     TActivation* found = nullptr;
-    for (auto it = range.first; it != range.second; ++it)
-        if (TIEToken::Of(*it->second->Token()).Equals(token)) {
-            // The oldest of equal activations goes first.
-            if (!found) {
-                found = it->second;
-                continue;
-            }
-            for (TActivation* a : FOrder) {
-                if (a == found) break;
-                if (a == it->second) {
-                    found = a;
-                    break;
-                }
-            }
-        }
+    for (TActivation* a = FBuckets[BucketOf(hash)]; a; a = a->NodeLinks.HashNext)
+        if (a->NodeLinks.Hash == hash && TIEToken::Of(*a->Token()).Equals(token)) found = a;
     if (!found) return false;
     Unlist(found);
     Report(found, false);
@@ -714,8 +777,7 @@ bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
 }
 
 void TPatternMatchTerminalNode::RemoveAllActivations() {
-    while (!FOrder.empty()) {
-        TActivation* last = FOrder.back();
+    while (TActivation* last = FLast) {
         Unlist(last);
         Report(last, false);
     }

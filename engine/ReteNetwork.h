@@ -6,8 +6,9 @@
 //   - a node lives while its RuleUseCount is positive; each rule's node list names every node
 //     the rule uses, once per use, in creation order;
 //   - a join memory (TIETokenTree) holds each token at most once (token identity, see
-//     TIEToken::Equals), indexed by the join key: a join visits only the partners filed under the
-//     key it looks for, and adding or removing a token costs O(1) on average; tokens of one key are
+//     TIEToken::Equals), indexed by the join key over all of the join's hashable equality tests:
+//     a join visits only the partners filed under the key it looks for (those that can pass every
+//     such test), and adding or removing a token costs O(1) on average; tokens of one key are
 //     visited oldest first;
 //   - the left memory of a negated join keeps, per left token, the number of right tokens that
 //     match it with the pattern's join tests;
@@ -17,7 +18,6 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -192,8 +192,11 @@ public:
     void AddMultiSlotJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                               int32_t rightSubIndex, std::string_view leftSlot,
                               int32_t leftSubIndex);
-    // Picks the first hashable equality join test and moves it to the front. `isFuzzy` tells
-    // whether a join test touches a fuzzy slot.
+    // Picks the first hashable equality join test and moves it to the front; the memories
+    // show their tokens grouped by the value that test compares. A join probes its memories
+    // by every hashable equality join test (a single-slot or multislot equality on slots that
+    // are not fuzzy), so that it visits only partners that can match all of them. `isFuzzy`
+    // tells whether a join test touches a fuzzy slot.
     void ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy);
     void ClearMemories();
     void SetBackwardChainPattern(TIEPattern* pattern, TRule* rule);
@@ -210,11 +213,21 @@ public:
     TIEPattern* BackwardChainPattern() const noexcept { return FGoalPattern; }
 
 private:
-    int32_t LeftKey(const TIEToken& token) const;
-    int32_t RightKey(const IFact& fact) const;
+    // One equality join test the memories are keyed on.
+    struct THashPart {
+        int32_t TokenIndex;
+        int32_t LeftSub;
+        int32_t RightSub;
+        TSlotReader Left;
+        TSlotReader Right;
+    };
+    // The keys of a token or fact: `shown` is the key of the first hash test (what the
+    // memory's text groups by), the result the key of all of them (what a probe looks for).
+    int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
+    int32_t RightKey(const IFact& fact, int32_t& shown) const;
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
-    void JoinRight(const TIETokenRef& right);
-    template <class F> void ForEachRight(const TIEToken& left, F&& visit);
+    void JoinRight(const TIETokenRef& right, int32_t probeKey);
+    template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
     void AssertGoal(const TIEToken& left);
     TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
 
@@ -225,11 +238,8 @@ private:
     TIEPattern* FGoalPattern = nullptr;
     TRule* FRule = nullptr;
     bool FHashed = false;
-    int32_t FHashTokenIndex = 0;
-    int32_t FRightHashSub = -1;
-    int32_t FLeftHashSub = -1;
-    TSlotReader FLeftHashSlot;
-    TSlotReader FRightHashSlot;
+    // The hash tests, the displayed one first.
+    std::vector<THashPart> FHashParts;
 };
 
 // One per rule: turns complete tokens into activations. The agenda owns the activations; the
@@ -250,7 +260,7 @@ public:
     void SetInitialized() noexcept { FInitialized = true; }
     bool Initialized() const noexcept { return FInitialized; }
     TRule* Rule() const noexcept { return FRule; }
-    int32_t ActivationCount() const noexcept { return static_cast<int32_t>(FOrder.size()); }
+    int32_t ActivationCount() const noexcept { return FCount; }
 
     // IActivationNode
     const std::string& ActivationRuleName() const override;
@@ -263,12 +273,21 @@ private:
     bool Unlist(TActivation* activation) noexcept;
     void Report(TActivation* activation, bool added);
 
+    size_t BucketOf(size_t hash) const noexcept {
+        return static_cast<size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ULL) >> FShift);
+    }
+    void LinkHash(TActivation* activation) noexcept;
+
     bool FInitialized = false;
     TRule* FRule;
-    // Insertion order (for RemoveAll and "the first equal token") and identity index.
-    std::list<TActivation*> FOrder;
-    std::unordered_map<TActivation*, std::list<TActivation*>::iterator> FPosition;
-    std::unordered_multimap<size_t, TActivation*> FByToken;
+    // The listed activations in making order (for RemoveAll and "the first equal token"),
+    // linked through their NodeLinks, and the identity index: buckets by token hash, chained
+    // newest first, at least as many as activations (a power of two).
+    TActivation* FFirst = nullptr;
+    TActivation* FLast = nullptr;
+    int32_t FCount = 0;
+    std::vector<TActivation*> FBuckets;
+    int32_t FShift = 64; // 64 - log2 of the bucket count
 };
 
 class TReteNetwork {

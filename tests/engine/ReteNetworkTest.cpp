@@ -631,6 +631,125 @@ TEST_F(ReteTest, FiringBindsTheFactAddressAndTheRuleName) {
     EXPECT_EQ(Fx.FiredCount, 1);
 }
 
+namespace {
+
+TRefPtr<IFact> AssertXY(TFixture& fx, const std::string& tpl, int32_t x, int32_t y) {
+    TRefPtr<IFact> f = fx.Templates.at(tpl)->NewFact();
+    f->SetSlotValue("x", IntValue(x));
+    f->SetSlotValue("y", IntValue(y));
+    return fx.AssertFact(f);
+}
+
+TJoinNode* LastJoin(TFixture& fx, const TRule& rule) {
+    TJoinNode* join = nullptr;
+    for (TReteNode* n : fx.Net.RuleNodes(rule))
+        if (auto* j = dynamic_cast<TJoinNode*>(n)) join = j;
+    return join;
+}
+
+std::vector<std::string> Activations(const TFixture& fx) {
+    std::vector<std::string> ids;
+    for (const auto& a : fx.Agenda)
+        ids.push_back(a->Token()->FactIdList());
+    return ids;
+}
+
+} // namespace
+
+TEST_F(ReteTest, JoinOnSeveralEqualitiesMatchesOnlyFactsEqualInAll) {
+    Fx.Template("c", {"x", "y"});
+    auto r = NewRule("r");
+    Add(*r, "b", {{"x", Var("v")}, {"y", Var("w")}});
+    Add(*r, "c", {{"x", Var("v")}, {"y", Var("w")}});
+    Fx.Net.AddRule(*r);
+    AssertXY(Fx, "b", 1, 1);            // f-1
+    AssertXY(Fx, "b", 1, 2);            // f-2
+    auto b21 = AssertXY(Fx, "b", 2, 1); // f-3
+    auto c11 = AssertXY(Fx, "c", 1, 1); // f-4
+    auto c12 = AssertXY(Fx, "c", 1, 2); // f-5
+    AssertXY(Fx, "c", 1, 3);            // f-6: x matches two b facts, y none
+    AssertXY(Fx, "c", 2, 2);            // f-7: y matches, x does not
+    EXPECT_EQ(Activations(Fx), (std::vector<std::string>{"f-1, f-4", "f-2, f-5"}));
+    Fx.Retract(c12);
+    EXPECT_EQ(Activations(Fx), (std::vector<std::string>{"f-1, f-4"}));
+    // A right fact finds its partner after left facts that share only one of the values.
+    AssertXY(Fx, "c", 2, 1); // f-8
+    EXPECT_EQ(Activations(Fx), (std::vector<std::string>{"f-1, f-4", "f-3, f-8"}));
+    Fx.Retract(b21);
+    Fx.Retract(c11);
+    EXPECT_TRUE(Activations(Fx).empty());
+
+    // The memories still show their tokens grouped by the first equality (slot x) alone.
+    TJoinNode* join = LastJoin(Fx, *r);
+    ASSERT_NE(join, nullptr);
+    TIETokenTree byX(Fx.Net.HashKey, false, "x", -1, 0);
+    for (const auto& f : Fx.Facts)
+        if (f->GetTemplate()->GetName() == "b") byX.Add(TIEToken::CreateFirst(taAdd, f));
+    EXPECT_EQ(join->LeftMemory().GetFactIdText(), byX.GetFactIdText());
+    EXPECT_EQ(join->LeftMemory().SlotName(), "x");
+    EXPECT_EQ(join->RightMemory().SlotName(), "x");
+}
+
+TEST_F(ReteTest, NegatedJoinCountsOnlyFactsEqualInEveryJoinedSlot) {
+    Fx.Template("c", {"x", "y"});
+    auto r = NewRule("r");
+    Add(*r, "b", {{"x", Var("v")}, {"y", Var("w")}});
+    Add(*r, "c", {{"x", Var("v")}, {"y", Var("w")}}, 1);
+    Fx.Net.AddRule(*r);
+    AssertXY(Fx, "b", 1, 1);
+    AssertXY(Fx, "b", 1, 2);
+    EXPECT_EQ(Fx.Count(*r), 2);
+    auto c11 = AssertXY(Fx, "c", 1, 1);
+    EXPECT_EQ(Fx.Count(*r), 1);
+    auto c11b = AssertXY(Fx, "c", 1, 1);
+    AssertXY(Fx, "c", 1, 3);
+    AssertXY(Fx, "c", 2, 2);
+    EXPECT_EQ(Fx.Count(*r), 1);
+    Fx.Retract(c11);
+    EXPECT_EQ(Fx.Count(*r), 1); // one match is left
+    Fx.Retract(c11b);
+    EXPECT_EQ(Fx.Count(*r), 2);
+}
+
+TEST_F(ReteTest, InequalityJoinTestsAreCheckedButNeverHashed) {
+    Fx.Template("c", {"x", "y"});
+    auto r = NewRule("r");
+    Add(*r, "b", {{"x", Var("v")}, {"y", Var("w")}});
+    auto p = r->NewPattern("c", Fx.Templates.at("c"), 0);
+    p->AddSlotTest("x", Var("v"));
+    p->AddSlotTest("y", Var("w"), true, true); // (y ~?w)
+    r->AddPattern(std::move(p));
+    Fx.Net.AddRule(*r);
+    AssertXY(Fx, "b", 1, 1);
+    AssertXY(Fx, "c", 1, 1);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    AssertXY(Fx, "c", 1, 2);
+    AssertXY(Fx, "c", 1, 3);
+    EXPECT_EQ(Activations(Fx), (std::vector<std::string>{"f-1, f-3", "f-1, f-4"}));
+}
+
+TEST_F(ReteTest, TerminalNodeFindsEachActivationAmongMany) {
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r);
+    std::vector<TRefPtr<IFact>> facts;
+    for (int32_t i = 0; i < 500; ++i)
+        facts.push_back(Fx.Assert("a", "x", i % 7));
+    auto* terminal = Fx.Net.TerminalNode(*r);
+    ASSERT_NE(terminal, nullptr);
+    EXPECT_EQ(terminal->ActivationCount(), 500);
+    // Every other fact leaves, each taking exactly its own activation.
+    for (size_t i = 0; i < facts.size(); i += 2)
+        Fx.Retract(facts[i]);
+    EXPECT_EQ(terminal->ActivationCount(), 250);
+    EXPECT_EQ(Fx.Count(*r), 250);
+    for (const auto& a : Fx.Agenda)
+        EXPECT_EQ(a->Token()->GetFact(0)->GetFactId() % 2, 0); // ids 1.. : the odd positions
+    Fx.Net.AssertToken(TIEToken::CreateFirst(taClear, nullptr));
+    EXPECT_EQ(terminal->ActivationCount(), 0);
+    EXPECT_EQ(Fx.Count(*r), 0);
+}
+
 // Growth check behind the benchmark figure: run with --gtest_also_run_disabled_tests.
 TEST_F(ReteTest, DISABLED_AssertRetractGrowsLinearly) {
     auto r = NewRule("r");
