@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
@@ -51,6 +52,20 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     FTree->setSortingEnabled(true);
     FTree->sortByColumn(0, Qt::AscendingOrder);
     left->addWidget(FTree, 1);
+    // The tree's pop-up menu: a right click selects the item under the mouse; of its items only
+    // Expand All and Collapse All act.
+    FPopup = new QMenu(this);
+    for (const char* caption : {"Cu&t", "&Copy", "&Delete", "&Rename"})
+        FPopup->addAction(caption);
+    FPopup->addSeparator();
+    connect(FPopup->addAction("&Expand All"), &QAction::triggered, FTree, &QTreeWidget::expandAll);
+    connect(FPopup->addAction("&Collapse All"), &QAction::triggered, FTree,
+            &QTreeWidget::collapseAll);
+    FTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (QTreeWidgetItem* item = FTree->itemAt(at)) FTree->setCurrentItem(item);
+        FPopup->popup(FTree->viewport()->mapToGlobal(at));
+    });
     auto* buttons = new QHBoxLayout;
     auto* del = new QPushButton("&Delete", this);
     auto* slot = new QPushButton("New &Slot", this);

@@ -8,6 +8,7 @@
 #include "editors/logic/FactTemplateEditor.h"
 #include "editors/logic/IEDialogs.h"
 
+class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QLineEdit;
@@ -32,6 +33,9 @@ public:
 
     TFactTemplateEditor& Editor() noexcept { return FEditor; }
     QTreeWidget* Tree() const { return FTree; }
+    // The tree's pop-up menu: Cut, Copy, Delete, Rename (which do nothing), Expand All and
+    // Collapse All.
+    QMenu* PopupMenu() const { return FPopup; }
     TGEdit* NameEdit() const { return FName; }
     QWidget* SlotPanel() const { return FSlotPanel; }
     TGEdit* SlotNameEdit() const { return FSlotName; }
@@ -55,6 +59,7 @@ private:
 
     TFactTemplateEditor FEditor;
     QTreeWidget* FTree = nullptr;
+    QMenu* FPopup = nullptr;
     TGEdit* FName = nullptr;
     QPlainTextEdit* FComment = nullptr;
     QWidget* FSlotPanel = nullptr;

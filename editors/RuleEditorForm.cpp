@@ -1,13 +1,21 @@
 #include "editors/RuleEditorForm.h"
 
+#include <algorithm>
+#include <functional>
+
 #include <QAction>
 #include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
@@ -20,6 +28,7 @@
 #include "editors/GListBox.h"
 #include "editors/logic/EngineReading.h"
 #include "engine/IEFacts.h"
+#include "engine/IEParser.h"
 #include "engine/IERule.h"
 
 namespace ie {
@@ -32,7 +41,114 @@ QString Q(const std::string& s) {
 const QString RulesFilter = "Inference Engine Rules File (*.ier);;Inference Engine File (*.ie);;"
                             "CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
 
+// Where a drag starts: the widget builds its data through the form.
+using TMakeDrag = std::function<QMimeData*(int row, QTreeWidgetItem* item)>;
+// Where a drop lands: the form inserts; false when nothing was dropped.
+using TTakeDrop = std::function<bool(const QMimeData* data, const QPoint& at)>;
+
+bool CarriesDrop(const QMimeData* data) {
+    return data && (data->hasFormat(TRulesEditDlg::DragMimeType) || data->hasText());
+}
+
+// Accepts the editor's drags (and plain text): only a widget that accepted the move gets the
+// drop.
+void AcceptDrag(QDropEvent* event) {
+    if (CarriesDrop(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+class TDragTree : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+    TMakeDrag MakeDrag;
+
+protected:
+    QStringList mimeTypes() const override { return {TRulesEditDlg::DragMimeType, "text/plain"}; }
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
+        return MakeDrag && !items.isEmpty() ? MakeDrag(-1, items.first()) : nullptr;
+    }
+};
+
+class TDragList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+    TMakeDrag MakeDrag;
+
+protected:
+    QStringList mimeTypes() const override { return {TRulesEditDlg::DragMimeType, "text/plain"}; }
+    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override {
+        return MakeDrag && !items.isEmpty() ? MakeDrag(row(items.first()), nullptr) : nullptr;
+    }
+};
+
+// The IF and THEN lists: their lines can be dragged, and they take drops.
+class TRuleLinesBox : public TGListBox {
+public:
+    explicit TRuleLinesBox(QWidget* parent) : TGListBox(parent) {
+        setDragEnabled(true);
+        setAcceptDrops(true);
+        viewport()->setAcceptDrops(true);
+        setDragDropMode(QAbstractItemView::DragDrop);
+        setDropIndicatorShown(true);
+    }
+    TMakeDrag MakeDrag;
+    TTakeDrop TakeDrop;
+
+protected:
+    QStringList mimeTypes() const override { return {TRulesEditDlg::DragMimeType, "text/plain"}; }
+    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override {
+        return MakeDrag && !items.isEmpty() ? MakeDrag(row(items.first()), nullptr) : nullptr;
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override { AcceptDrag(event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { AcceptDrag(event); }
+    void dropEvent(QDropEvent* event) override {
+        // The form rebuilds the lines itself: the list view must not move items on its own.
+        if (TakeDrop && TakeDrop(event->mimeData(), event->position().toPoint())) {
+            event->setDropAction(Qt::CopyAction);
+            event->accept();
+        } else {
+            event->ignore();
+        }
+    }
+};
+
+class TDropMemo : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+    std::function<bool(const QMimeData*)> TakeDrop;
+
+protected:
+    bool canInsertFromMimeData(const QMimeData* source) const override {
+        return CarriesDrop(source);
+    }
+    void insertFromMimeData(const QMimeData* source) override {
+        if (!TakeDrop || !TakeDrop(source)) QPlainTextEdit::insertFromMimeData(source);
+    }
+};
+
+class TDropLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    TTakeDrop TakeDrop;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override { AcceptDrag(event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { AcceptDrag(event); }
+    void dropEvent(QDropEvent* event) override {
+        if (TakeDrop && TakeDrop(event->mimeData(), event->position().toPoint()))
+            event->acceptProposedAction();
+        else
+            event->ignore();
+    }
+};
+
 } // namespace
+
+const char* TRulesEditDlg::DragMimeType = "application/x-ie-rule-editor-drag";
 
 TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     : TEditorFormBase("Rule Editor", 12, parent), FEditor(PrivateEngine()) {
@@ -58,7 +174,8 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     FLeft = new QWidget(this);
     auto* left = new QVBoxLayout(FLeft);
     left->addWidget(new QLabel("&Rules", FLeft));
-    FTree = new QTreeWidget(FLeft);
+    auto* rulesTree = new TDragTree(FLeft);
+    FTree = rulesTree;
     FTree->setHeaderHidden(true);
     FTree->setSortingEnabled(true);
     FTree->sortByColumn(0, Qt::AscendingOrder);
@@ -67,13 +184,15 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
 
     auto* middle = new QVBoxLayout;
     auto* display = new QTabWidget(this);
-    FTemplates = new QTreeWidget(this);
+    auto* templatesTree = new TDragTree(this);
+    FTemplates = templatesTree;
     FTemplates->setHeaderHidden(true);
     display->addTab(FTemplates, "Fact &Templates");
     auto* fpage = new QWidget;
     auto* fl = new QVBoxLayout(fpage);
     FSearch = new QLineEdit(fpage);
-    FFunctions = new QListWidget(fpage);
+    auto* functions = new TDragList(fpage);
+    FFunctions = functions;
     FDescription = new QPlainTextEdit(fpage);
     FDescription->setReadOnly(true);
     fl->addWidget(FSearch);
@@ -112,21 +231,26 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     auto* epage = new QWidget;
     auto* el = new QVBoxLayout(epage);
     el->addWidget(new QLabel("&IF", epage));
-    FIf = new TGListBox(epage);
+    auto* ifLines = new TRuleLinesBox(epage);
+    FIf = ifLines;
     FIf->SetHorizontalScrollBar(true);
     el->addWidget(FIf, 1);
     el->addWidget(new QLabel("T&HEN", epage));
-    FThen = new TGListBox(epage);
+    auto* thenLines = new TRuleLinesBox(epage);
+    FThen = thenLines;
     FThen->SetHorizontalScrollBar(true);
     el->addWidget(FThen, 1);
-    FEdit = new QLineEdit(epage);
+    auto* lineEditor = new TDropLineEdit(epage);
+    FEdit = lineEditor;
     FEdit->setVisible(false);
     el->addWidget(FEdit);
     FPages->addTab(epage, "&Editor");
     auto* mpage = new QWidget;
     auto* ml = new QVBoxLayout(mpage);
-    FIfMemo = new QPlainTextEdit(mpage);
-    FThenMemo = new QPlainTextEdit(mpage);
+    auto* ifMemo = new TDropMemo(mpage);
+    auto* thenMemo = new TDropMemo(mpage);
+    FIfMemo = ifMemo;
+    FThenMemo = thenMemo;
     ml->addWidget(FIfMemo, 1);
     ml->addWidget(new QLabel("=>", mpage));
     ml->addWidget(FThenMemo, 1);
@@ -135,6 +259,56 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     row->addLayout(right, 2);
     Body()->addLayout(row, 1);
     resize(1000, 600);
+
+    // Drag and drop between the trees, the functions list, the lists, the memos and the line
+    // editor.
+    for (QAbstractItemView* view :
+         std::initializer_list<QAbstractItemView*>{FTree, FTemplates, FFunctions}) {
+        view->setDragEnabled(true);
+        view->setDragDropMode(QAbstractItemView::DragOnly);
+    }
+    rulesTree->MakeDrag = [this](int, QTreeWidgetItem* item) {
+        return DragDataOf(FTree, -1, item);
+    };
+    templatesTree->MakeDrag = [this](int, QTreeWidgetItem* item) {
+        return DragDataOf(FTemplates, -1, item);
+    };
+    functions->MakeDrag = [this](int row, QTreeWidgetItem*) { return DragDataOf(FFunctions, row); };
+    for (TRuleSide side : {rsIf, rsThen}) {
+        auto* box = static_cast<TRuleLinesBox*>(Lines(side));
+        box->MakeDrag = [this, box](int row, QTreeWidgetItem*) { return DragDataOf(box, row); };
+        box->TakeDrop = [this, box, side](const QMimeData* data, const QPoint& at) {
+            QListWidgetItem* under = box->itemAt(at);
+            return DropOnList(side, data, under ? box->row(under) : -1);
+        };
+    }
+    for (TDropMemo* memo : {ifMemo, thenMemo})
+        memo->TakeDrop = [this, memo](const QMimeData* data) { return DropOnMemo(memo, data); };
+    lineEditor->TakeDrop = [this, lineEditor](const QMimeData* data, const QPoint& at) {
+        return DropOnLineEditor(data, lineEditor->cursorPositionAt(at));
+    };
+
+    // The trees' pop-up menu.
+    FPopup = new QMenu(this);
+    FPopupDelete = FPopup->addAction("Delete");
+    FPopupExpand = FPopup->addAction("&Expand All");
+    FPopupCollapse = FPopup->addAction("&Collapse All");
+    connect(FPopupDelete, &QAction::triggered, this, [this] { DeleteRule(); });
+    connect(FPopupExpand, &QAction::triggered, this, [this] {
+        if (FPopupTree) FPopupTree->expandAll();
+    });
+    connect(FPopupCollapse, &QAction::triggered, this, [this] {
+        if (FPopupTree) FPopupTree->collapseAll();
+    });
+    for (QTreeWidget* tree : {FTree, FTemplates}) {
+        tree->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(tree, &QWidget::customContextMenuRequested, this, [this, tree](const QPoint& at) {
+            // The click selects the item under the mouse first, as the menu acts on it.
+            if (QTreeWidgetItem* item = tree->itemAt(at)) tree->setCurrentItem(item);
+            PreparePopup(tree);
+            FPopup->popup(tree->viewport()->mapToGlobal(at));
+        });
+    }
 
     connect(newRule, &QAction::triggered, this, [this] {
         FEditor.Edit(nullptr);
@@ -464,6 +638,118 @@ void TRulesEditDlg::DeleteRule() {
     const std::string name = SelectedRuleName();
     if (name.empty()) return;
     Guard([&] { FEditor.Delete(name); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drag and drop
+
+QMimeData* TRulesEditDlg::MimeFor(const TIEDragObject& drag) {
+    auto* data = new QMimeData;
+    data->setData(DragMimeType, QByteArray::fromStdString(drag.Encode()));
+    data->setText(Q(drag.Text));
+    return data;
+}
+
+QMimeData* TRulesEditDlg::DragDataOf(QWidget* source, int row, QTreeWidgetItem* item) {
+    TIEDragObject drag;
+    bool ok = true;
+    if (source == FTree) {
+        if (!item) return nullptr;
+        // Any item of a rule drags the rule.
+        QTreeWidgetItem* root = item;
+        while (root->parent())
+            root = root->parent();
+        TRule* rule =
+            PrivateEngine().Rules().Find(TRuleEditor::NameOfRootText(root->text(0).toStdString()));
+        drag = rule ? TIEDragObject::ForRule(*rule)
+                    : TIEDragObject::ForText(item->text(0).toStdString());
+    } else if (source == FTemplates) {
+        if (!item) return nullptr;
+        QTreeWidgetItem* top = item->parent() ? item->parent() : item;
+        TRefPtr<IFactTemplate> t = PrivateEngine().FactTemplates().Find(top->text(0).toStdString());
+        if (t)
+            drag = TIEDragObject::ForTemplate(*t, item->parent() ? item->text(0).toStdString()
+                                                                 : std::string());
+        else
+            drag = TIEDragObject::ForText(item->text(0).toStdString());
+    } else if (source == FFunctions) {
+        QListWidgetItem* line = FFunctions->item(row);
+        if (!line) return nullptr;
+        ok = Guard([&] {
+            drag = TIEDragObject::ForFunction(PrivateEngine(), line->text().toStdString());
+        });
+    } else if (source == FIf || source == FThen) {
+        const TRuleSide side = source == FIf ? rsIf : rsThen;
+        FieldsToEditor();
+        const auto& lines = FEditor.Lines[side];
+        if (row < 0 || static_cast<size_t>(row) >= lines.size() ||
+            Trimmed(lines[static_cast<size_t>(row)]).empty())
+            return nullptr;
+        drag = TIEDragObject::ForLine(side, row, lines[static_cast<size_t>(row)]);
+    } else {
+        return nullptr;
+    }
+    return ok ? MimeFor(drag) : nullptr;
+}
+
+bool TRulesEditDlg::DragOf(const QMimeData* data, TIEDragObject& drag) {
+    if (!data) return false;
+    if (data->hasFormat(DragMimeType) &&
+        TIEDragObject::Decode(data->data(DragMimeType).toStdString(), drag))
+        return true;
+    if (!data->hasText()) return false;
+    drag = TIEDragObject::ForText(data->text().toStdString());
+    return true;
+}
+
+bool TRulesEditDlg::DropOnList(TRuleSide side, const QMimeData* data, int row) {
+    TIEDragObject drag;
+    if (!DragOf(data, drag)) return false;
+    FieldsToEditor();
+    bool dropped = false;
+    Guard([&] { dropped = FEditor.DropOnLines(drag, side, row, FVariables->isChecked()); });
+    if (dropped) ShowLines();
+    return dropped;
+}
+
+bool TRulesEditDlg::DropOnMemo(QPlainTextEdit* memo, const QMimeData* data) {
+    TIEDragObject drag;
+    if (!memo || !DragOf(data, drag)) return false;
+    const TRuleSide side = memo == FThenMemo ? rsThen : rsIf;
+    std::string text;
+    if (!Guard([&] { text = FEditor.DropText(drag, side, FVariables->isChecked()); })) return true;
+    if (text.empty()) return false;
+    memo->textCursor().insertText(Q(text));
+    return true;
+}
+
+bool TRulesEditDlg::DropOnLineEditor(const QMimeData* data, int position) {
+    TIEDragObject drag;
+    if (!FEditor.Lines.Editing() || !DragOf(data, drag)) return false;
+    std::string text;
+    const TRuleSide side = FEditor.Lines.EditSide();
+    if (!Guard([&] { text = FEditor.DropText(drag, side, FVariables->isChecked()); })) return true;
+    if (text.empty()) return false;
+    // One line: a rule's text arrives with its lines joined.
+    std::string line;
+    for (const std::string& part : SplitLines(text)) {
+        const std::string trimmed = Trimmed(part);
+        if (trimmed.empty()) continue;
+        if (!line.empty()) line += ' ';
+        line += trimmed;
+    }
+    QString current = FEdit->text();
+    position = std::clamp(position, 0, static_cast<int>(current.size()));
+    current.insert(position, Q(line));
+    FEdit->setText(current);
+    FEdit->setCursorPosition(position + static_cast<int>(Q(line).size()));
+    TypeLine(current);
+    return true;
+}
+
+void TRulesEditDlg::PreparePopup(QTreeWidget* tree) {
+    FPopupTree = tree;
+    FPopupDelete->setVisible(tree == FTree);
 }
 
 bool TRulesEditDlg::ShowModal() {

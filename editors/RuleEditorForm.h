@@ -10,10 +10,13 @@
 
 class QCheckBox;
 class QLineEdit;
+class QMenu;
+class QMimeData;
 class QListWidget;
 class QPlainTextEdit;
 class QTabWidget;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace ie {
 
@@ -60,8 +63,30 @@ public:
     void ChooseLine(TRuleSide side, int row);
     void TypeLine(const QString& text);
 
+    // Drag and drop. The data a drag from the trees, the functions list or a list line
+    // carries (null when there is nothing to drag), and what a drop of such data (or of plain
+    // text) does on a list at `row` (-1: after the last line), in a memo at its caret, and in
+    // the line editor at `position`. False when nothing was dropped.
+    static const char* DragMimeType;
+    static QMimeData* MimeFor(const TIEDragObject& drag);
+    QMimeData* DragDataOf(QWidget* source, int row, QTreeWidgetItem* item = nullptr);
+    bool DropOnList(TRuleSide side, const QMimeData* data, int row);
+    bool DropOnMemo(QPlainTextEdit* memo, const QMimeData* data);
+    bool DropOnLineEditor(const QMimeData* data, int position);
+    QPlainTextEdit* Memo(TRuleSide side) const { return side == rsIf ? FIfMemo : FThenMemo; }
+
+    // The trees' pop-up menu: Delete (shown only on the rules tree), Expand All, Collapse All,
+    // acting on the tree it was opened on.
+    QMenu* PopupMenu() const { return FPopup; }
+    void PreparePopup(QTreeWidget* tree);
+    QAction* PopupDelete() const { return FPopupDelete; }
+    QAction* PopupExpand() const { return FPopupExpand; }
+    QAction* PopupCollapse() const { return FPopupCollapse; }
+
 private:
     void ShowLines();
+    // A drop's data as a drag object; false when it carries nothing to drop.
+    static bool DragOf(const QMimeData* data, TIEDragObject& drag);
     std::string SelectedRuleName() const;
     void SelectRule(const std::string& name);
 
@@ -90,6 +115,11 @@ private:
     QAction* FClear = nullptr;
     QAction* FEditTemplates = nullptr;
     QAction* FEditTypes = nullptr;
+    QMenu* FPopup = nullptr;
+    QTreeWidget* FPopupTree = nullptr;
+    QAction* FPopupDelete = nullptr;
+    QAction* FPopupExpand = nullptr;
+    QAction* FPopupCollapse = nullptr;
     bool FMultiEdit = true;
     bool FEnableTypes = true;
     bool FPrepared = false;

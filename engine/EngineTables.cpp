@@ -1,6 +1,7 @@
 #include "engine/EngineTables.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "engine/IEContext.h"
 #include "engine/IEPackages.h"
@@ -315,18 +316,33 @@ std::string TIEDefinedTypes::GetText() const {
 
 void TIEDefinedTypes::Assign(const TIEDefinedTypes& source) {
     if (&source == this || !FEngine || !source.Engine()) return;
-    Clear();
-    // Through their text, ancestors first, so that each type finds its ancestor here.
-    std::vector<IIEDefinedType*> all;
-    for (const auto& entry : source)
-        if (auto* t = dynamic_cast<IIEDefinedType*>(entry.Intf().get())) all.push_back(t);
-    const auto order = ParentsFirst(
-        all, [](const IIEDefinedType* t) { return t->GetAncestor().get(); },
-        imDefinedTypeInheritanceCorrupted);
-    for (IIEDefinedType* t : order) {
-        TRefPtr<IIEDefinedType> copy =
-            FEngine->ParseDefinedType(source.Engine()->DefinedTypeText(*t));
-        if (copy) PutType(copy->GetName(), copy);
+    // Type by type rather than by a clear: clearing the types would clear the fact templates
+    // and with them every fact and rule, although the types they stand on come back at once.
+    std::vector<std::string> gone;
+    for (const auto& entry : *this)
+        if (!source.ContainsKey(entry.Key())) gone.push_back(entry.Key());
+    for (const auto& name : gone)
+        RemoveType(name);
+    // Ancestors first, so that each copy finds its ancestor here already (and a replaced
+    // ancestor's new object).
+    std::unordered_set<std::string> replaced;
+    for (IIEDefinedType* theirs : source.AncestorsFirstOrder()) {
+        const std::string text = source.Engine()->DefinedTypeText(*theirs);
+        TRefPtr<IIEDefinedType> mine = Find(theirs->GetName());
+        // An unchanged type stays the very object its templates hold, unless its ancestor was
+        // replaced under it.
+        TRefPtr<IIEDefinedType> ancestor = mine ? mine->GetAncestor() : nullptr;
+        if (mine && FEngine->DefinedTypeText(*mine) == text &&
+            !(ancestor && replaced.contains(ancestor->GetName())))
+            continue;
+        TRefPtr<IIEDefinedType> copy = FEngine->ParseDefinedType(text);
+        if (!copy) continue;
+        if (mine) {
+            replaced.insert(copy->GetName());
+            ReplaceType(mine, copy);
+        } else {
+            PutType(copy->GetName(), copy);
+        }
     }
 }
 
@@ -699,23 +715,32 @@ void TFacts::Delete(int32_t index) {
 void TFacts::Assign(const TFacts& source) {
     if (&source == this) return;
     Clear();
+    AddFrom(source);
+}
+
+void TFacts::AddFrom(const TFacts& source) {
+    if (&source == this) return;
+    // A handler of this engine may change the source list: walk a snapshot.
     for (const auto& fact : std::vector<TRefPtr<IFact>>(source.Items())) {
         TRefPtr<IFactTemplate> theirs = fact->GetTemplate();
         TRefPtr<IFactTemplate> mine = theirs;
         if (FEngine && source.Engine() != FEngine && theirs) {
             mine = FEngine->FactTemplates().Find(theirs->GetName());
+            // An ordered fact needs no declaration: this engine makes its own implied template.
+            if (!mine && theirs->GetImplied()) mine = FEngine->ImpliedTemplate(theirs->GetName());
             if (mine && !mine->Equals(theirs.get()))
                 RaiseIE(imCannotAssignSlotValues, mine->GetName(), theirs->GetName());
         }
         TRefPtr<ICloneable> clone = fact->Clone();
         TRefPtr<IFact> copy(dynamic_cast<IFact*>(clone.get()));
         if (!copy) continue;
-        copy->SetFactId(-1);
+        // The copy carries the source fact's identifier, which Add keeps only when asked to.
+        copy->SetFactId(fact->GetFactId());
         // A template this engine lacks leaves the fact without one, which the assertion
         // refuses.
         if (mine != theirs) copy->SetTemplate(mine);
         if (FEngine)
-            FEngine->AssertFact(copy, false);
+            Add(copy);
         else
             Append(copy);
     }

@@ -110,7 +110,10 @@ public:
     std::string GetText() const;
     // The types in table order, except that an ancestor always comes before its descendants.
     std::vector<IIEDefinedType*> AncestorsFirstOrder() const;
-    // Copies of the source's types, made for this engine.
+    // Takes the source's types in place: a type the source lacks is removed (with the
+    // templates that use it), one whose text differs is replaced by a copy made for this engine
+    // (its templates, facts and rules rebuilt on the copy), a missing one is added; unchanged
+    // types and everything standing on them stay as they are.
     void Assign(const TIEDefinedTypes& source);
 };
 
@@ -234,9 +237,14 @@ public:
     int32_t Add(const TRefPtr<IFact>& fact);
     // Removes the fact at `index` from outside the engine: the engine retracts it.
     void Delete(int32_t index);
-    // Clears, then asserts a copy of every source fact (on another engine with this engine's
-    // template of the same name, which must equal the source's).
+    // Clears, then adds a copy of every source fact (AddFrom).
     void Assign(const TFacts& source);
+    // Adds (asserts through Add, so KeepIdentifiers applies) a copy of every source fact, in
+    // order, keeping the facts already here. On another engine each copy takes this engine's
+    // template of the same name, which must equal the source's ("Unable to assign slot values,
+    // fact templates are different: %s and %s"); an ordered fact's implied template is made
+    // here when missing.
+    void AddFrom(const TFacts& source);
 
     // Stores and indexes an asserted fact (the engine's writing path).
     void Append(const TRefPtr<IFact>& fact);

@@ -2177,15 +2177,17 @@ TRefPtr<IFuzzySet> TInferenceEngine::ParseFuzzyExpression(IFuzzyVariable* variab
     return EvaluateFuzzyExpression(variable, ParseValue(text), FRootContext.get())->AsFuzzy();
 }
 
+// The fuzzy library's texts are evaluated in the root context: without a context a call such as
+// (tri 1 2 3) would stay unevaluated and give no fuzzy set.
 double TInferenceEngine::DefuzzifyFuzzyText(IFuzzyVariable* variable, std::string_view text,
                                             TRefPtr<IFuzzySet>& set) {
-    set = EvaluateFuzzyText(variable, text, nullptr)->AsFuzzy();
+    set = EvaluateFuzzyText(variable, text, FRootContext.get())->AsFuzzy();
     return set->Defuzzify();
 }
 
 TRefPtr<IFuzzySet> TInferenceEngine::ParseFuzzyText(IFuzzyVariable* variable,
                                                     std::string_view text) {
-    return EvaluateFuzzyText(variable, text, nullptr)->AsFuzzy();
+    return EvaluateFuzzyText(variable, text, FRootContext.get())->AsFuzzy();
 }
 
 } // namespace ie

@@ -405,7 +405,7 @@ public:
     // The engine's fuzzy-expression reader: the set of the text evaluated in the root context.
     TRefPtr<IFuzzySet> ParseFuzzyExpression(IFuzzyVariable* variable, std::string_view text);
 
-    // IFuzzyParser
+    // IFuzzyParser: the texts are evaluated in the root context, so calls in them are made.
     double DefuzzifyFuzzyText(IFuzzyVariable* variable, std::string_view text,
                               TRefPtr<IFuzzySet>& set) override;
     TRefPtr<IFuzzySet> ParseFuzzyText(IFuzzyVariable* variable, std::string_view text) override;

@@ -61,9 +61,11 @@ bool TFactsDialog::Execute() {
     if (!form->ShowModal()) return false;
     // One clear of the fact list: one clear token and OnClearFacts, no retraction per fact.
     host.Facts().Clear();
-    if (EnableTypeEditor) AssignDefinedTypes(host, edited);
+    if (EnableTypeEditor) host.DefinedTypes().Assign(edited.DefinedTypes());
     if (EnableFactTemplateEditor) host.FactTemplates().Assign(edited.FactTemplates());
-    AddFacts(host, edited);
+    // The list was emptied above, before the templates were written: add without a second
+    // clear.
+    host.Facts().AddFrom(edited.Facts());
     return true;
 }
 
@@ -77,7 +79,7 @@ bool TFactTemplatesDialog::Execute() {
     edited.AssignUserFunctions(host);
     edited.FactTemplates().Assign(host.FactTemplates());
     if (!form->ShowModal()) return false;
-    if (EnableTypeEditor) AssignDefinedTypes(host, edited);
+    if (EnableTypeEditor) host.DefinedTypes().Assign(edited.DefinedTypes());
     host.FactTemplates().Assign(edited.FactTemplates());
     return true;
 }
@@ -107,7 +109,7 @@ bool TRulesDialog::Execute() {
     if (!MultiEdit) form->SetRule(FRule);
     if (!form->ShowModal()) return false;
     if (MultiEdit) host.Rules().Clear();
-    if (EnableTypeEditor) AssignDefinedTypes(host, edited);
+    if (EnableTypeEditor) host.DefinedTypes().Assign(edited.DefinedTypes());
     if (EnableFactTemplateEditor) host.FactTemplates().Assign(edited.FactTemplates());
     if (MultiEdit) {
         host.Rules().Assign(edited.Rules());
@@ -124,7 +126,7 @@ bool TDefinedTypesDialog::Execute() {
     TInferenceEngine& edited = form->FormEngine();
     edited.DefinedTypes().Assign(host.DefinedTypes());
     if (!form->ShowModal()) return false;
-    AssignDefinedTypes(host, edited);
+    host.DefinedTypes().Assign(edited.DefinedTypes());
     return true;
 }
 

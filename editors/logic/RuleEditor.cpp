@@ -114,6 +114,112 @@ void TRuleLines::DropLine(TRuleSide fromSide, int32_t fromIndex, TRuleSide toSid
 }
 
 // ---------------------------------------------------------------------------------------------
+// TIEDragObject
+
+TIEDragObject TIEDragObject::ForRule(const TRule& rule) {
+    TIEDragObject drag;
+    drag.Kind = dkRule;
+    drag.Name = rule.RuleName();
+    drag.Text = rule.RuleName();
+    return drag;
+}
+
+TIEDragObject TIEDragObject::ForTemplate(const IFactTemplate& factTemplate,
+                                         const std::string& slotName) {
+    TIEDragObject drag;
+    drag.Name = factTemplate.GetName();
+    const bool slot = !slotName.empty() && !factTemplate.GetImplied();
+    drag.Kind = slot ? dkFactSlot : dkFactTemplate;
+    if (slot) drag.SlotName = slotName;
+    drag.Text = slot ? slotName : drag.Name;
+    return drag;
+}
+
+TIEDragObject TIEDragObject::ForFunction(TInferenceEngine& engine, const std::string& name) {
+    if (!engine.UserFunctions().Find(name)) throw EIEException("Trouble finding " + name);
+    TIEDragObject drag;
+    drag.Kind = dkFunction;
+    drag.Name = name;
+    drag.Text = name;
+    return drag;
+}
+
+TIEDragObject TIEDragObject::ForText(const std::string& text) {
+    TIEDragObject drag;
+    drag.Text = text;
+    return drag;
+}
+
+TIEDragObject TIEDragObject::ForLine(TRuleSide side, int32_t row, const std::string& text) {
+    TIEDragObject drag = ForText(text);
+    drag.FromSide = side;
+    drag.FromRow = row;
+    return drag;
+}
+
+namespace {
+
+// Fields joined by a tab; a tab or backslash inside a field is escaped with a backslash.
+void PutField(std::string& out, std::string_view field) {
+    if (!out.empty()) out += '\t';
+    for (char c : field) {
+        if (c == '\\' || c == '\t') out += '\\';
+        out += c == '\t' ? 't' : c;
+    }
+}
+
+std::vector<std::string> Fields(std::string_view text) {
+    std::vector<std::string> fields(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\' && i + 1 < text.size()) {
+            ++i;
+            fields.back() += text[i] == 't' ? '\t' : text[i];
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+constexpr std::string_view DragTag = "ie-drag";
+
+} // namespace
+
+std::string TIEDragObject::Encode() const {
+    std::string out;
+    PutField(out, DragTag);
+    PutField(out, std::to_string(static_cast<int>(Kind)));
+    PutField(out, Name);
+    PutField(out, SlotName);
+    PutField(out, FromSide == rsIf ? "0" : "1");
+    PutField(out, std::to_string(FromRow));
+    PutField(out, Text);
+    return out;
+}
+
+bool TIEDragObject::Decode(std::string_view text, TIEDragObject& drag) {
+    const std::vector<std::string> f = Fields(text);
+    if (f.size() != 7 || f[0] != DragTag) return false;
+    int kind = 0, row = -1;
+    auto number = [](const std::string& s, int& value) {
+        const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
+        return error == std::errc() && end == s.data() + s.size();
+    };
+    if (!number(f[1], kind) || kind < dkText || kind > dkFunction || !number(f[5], row))
+        return false;
+    drag.Kind = static_cast<TIEDragKind>(kind);
+    drag.Name = f[2];
+    drag.SlotName = f[3];
+    drag.FromSide = f[4] == "1" ? rsThen : rsIf;
+    drag.FromRow = row < 0 ? -1 : row;
+    drag.Text = f[6];
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // TRuleEditor
 
 TRuleEditor::TRuleEditor(TInferenceEngine& engine) : FEngine(engine) {}
@@ -301,6 +407,52 @@ TRefPtr<IUserFunction> TRuleEditor::FindFunction(const std::string& name) const 
     TRefPtr<IUserFunction> function = FEngine.UserFunctions().Find(name);
     if (!function) throw EIEException("Trouble finding " + name);
     return function;
+}
+
+std::string TRuleEditor::DropText(const TIEDragObject& drag, TRuleSide side, bool withVariables) {
+    const bool bind = withVariables && side == rsIf;
+    switch (drag.Kind) {
+    case dkFactTemplate:
+    case dkFactSlot: {
+        TRefPtr<IFactTemplate> t = FEngine.FactTemplates().Find(drag.Name);
+        if (!t) break;
+        if (drag.Kind == dkFactSlot)
+            if (TRefPtr<IFactSlot> slot = t->SlotByName(drag.SlotName))
+                return SlotPatternText(*t, *slot, bind);
+        return TemplatePatternText(*t, bind);
+    }
+    case dkRule:
+        if (TRule* rule = FEngine.Rules().Find(drag.Name))
+            if (TIEParser* writer = FEngine.Parser()) return writer->FormatRule(*rule);
+        break;
+    case dkFunction:
+        return FunctionCallText(*FindFunction(drag.Name));
+    case dkText:
+        break;
+    }
+    return drag.Text;
+}
+
+bool TRuleEditor::DropOnLines(const TIEDragObject& drag, TRuleSide side, int32_t row,
+                              bool withVariables) {
+    if (drag.FromRow >= 0) {
+        const auto& from = Lines[drag.FromSide];
+        if (static_cast<size_t>(drag.FromRow) >= from.size() ||
+            Trimmed(from[static_cast<size_t>(drag.FromRow)]).empty())
+            return false;
+        Lines.DropLine(drag.FromSide, drag.FromRow, side, row);
+        return true;
+    }
+    bool dropped = false;
+    for (const std::string& line : SplitLines(DropText(drag, side, withVariables))) {
+        std::string trimmed = Trimmed(line);
+        if (trimmed.empty()) continue;
+        Lines.InsertLine(side, row, trimmed);
+        // The next line goes below this one.
+        if (row >= 0) ++row;
+        dropped = true;
+    }
+    return dropped;
 }
 
 std::vector<std::string> TRuleEditor::FunctionNames() const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/IEInterfaces.h"
@@ -58,6 +59,43 @@ private:
     bool FEditWasEmpty = false;
 };
 
+// What a drag in the rule editor carries: a rule, a fact template, one of its slots or a
+// function (by name, looked up in the editor's engine when dropped), or only a text (a line of
+// the IF or THEN list, a memo's selection, the line editor's text, a tree item of no object).
+enum TIEDragKind : uint8_t {
+    dkText = 0,
+    dkFactSlot = 1,
+    dkRule = 2,
+    dkFactTemplate = 3,
+    dkFunction = 4
+};
+
+struct TIEDragObject {
+    TIEDragKind Kind = dkText;
+    // The rule, template or function name (the template's for a slot).
+    std::string Name;
+    std::string SlotName;
+    // The dragged text: what a drop gives when the object is gone (and all it gives for dkText).
+    std::string Text;
+    // A line of the IF or THEN list being dragged; FromRow -1 for anything else.
+    TRuleSide FromSide = rsIf;
+    int32_t FromRow = -1;
+
+    static TIEDragObject ForRule(const TRule& rule);
+    // A templates-tree item: the template, or one of its slots (a slot of an implied template
+    // counts as its template).
+    static TIEDragObject ForTemplate(const IFactTemplate& factTemplate,
+                                     const std::string& slotName = {});
+    // "Trouble finding <name>" when the engine has no such function.
+    static TIEDragObject ForFunction(TInferenceEngine& engine, const std::string& name);
+    static TIEDragObject ForText(const std::string& text);
+    static TIEDragObject ForLine(TRuleSide side, int32_t row, const std::string& text);
+
+    // A one-line form for a drag's data, and back (false for a text that is none).
+    std::string Encode() const;
+    static bool Decode(std::string_view text, TIEDragObject& drag);
+};
+
 class TRuleEditor {
 public:
     explicit TRuleEditor(TInferenceEngine& engine);
@@ -106,6 +144,15 @@ public:
     // "Trouble finding <name>" when the engine has no such function.
     TRefPtr<IUserFunction> FindFunction(const std::string& name) const;
     std::vector<std::string> Variables;
+
+    // The text a drop inserts. A template or slot gives its pattern, bound to new variables
+    // only on the IF side with `withVariables` (an action has no fact variable); a rule its
+    // text; a function its call text; anything else (or an object no longer there) its text.
+    std::string DropText(const TIEDragObject& drag, TRuleSide side, bool withVariables);
+    // Dropping onto a list at `row` (past the end: after the last line). A line of a list moves
+    // (leaving the other list, or moving within the same); anything else is inserted, one line
+    // per line of its text. False when nothing was dropped.
+    bool DropOnLines(const TIEDragObject& drag, TRuleSide side, int32_t row, bool withVariables);
 
     // The functions page: the names sorted without regard to letter case, the first name not
     // less than a search text (-1 when none), and a function's call form and help text.

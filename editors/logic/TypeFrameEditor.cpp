@@ -32,10 +32,7 @@ constexpr TIETypes FrameKinds{dtAtom,       dtString, dtInteger, dtFactId,      
 TRefPtr<IFuzzySet> DefaultEvaluate(TInferenceEngine* engine, IIEDefinedType& type,
                                    const std::string& text) {
     if (!engine) RaiseIE(imUnknownEngine);
-    TRefPtr<IFuzzyVariable> variable = type.GetFuzzyVariable();
-    TRefPtr<IIEValue> value =
-        engine->EvaluateFuzzyText(variable.get(), text, engine->RootContext());
-    return value ? value->AsFuzzy() : nullptr;
+    return engine->ParseFuzzyText(type.GetFuzzyVariable().get(), text);
 }
 
 } // namespace

@@ -107,6 +107,39 @@ TEST_F(TDialogsFixture, TypesAreWrittenBackOnlyWhenTheTypeEditorIsEnabled) {
     EXPECT_TRUE(Host->DefinedTypes().Find("speed"));
 }
 
+TEST_F(TDialogsFixture, WritingTypesBackKeepsTheHostsTemplatesFactsAndRules) {
+    Host->ExecuteCommand("(deftype small extends (type INTEGER) (range 0 10))"
+                         "(deftemplate box (slot size (type small)))"
+                         "(defrule r (box (size ?s)) =>)");
+    Host->AssertString("(box (size 3))");
+    TEditorFormFactory factory;
+    factory.Facts = [&] {
+        return std::make_unique<TScriptedFactsForm>([](TInferenceEngine& e) {
+            e.AssertString("(box (size 4))");
+            return true;
+        });
+    };
+    factory.Types = [&] {
+        return std::make_unique<TScriptedTypesForm>([](TInferenceEngine& e) {
+            e.DefinedTypes().Find("small")->SetMaxRange(20);
+            return true;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TFactsDialog facts(nullptr);
+    facts.SetEngine(Host.get());
+    ASSERT_TRUE(facts.Execute());
+    EXPECT_TRUE(Host->Rules().Find("r")) << "the facts dialog does not write rules back";
+    EXPECT_NE(HostFacts().find("(box (size 4))"), std::string::npos) << HostFacts();
+    EXPECT_EQ(ClearFactsEvents, 1);
+    TDefinedTypesDialog types(nullptr);
+    types.SetEngine(Host.get());
+    ASSERT_TRUE(types.Execute());
+    EXPECT_DOUBLE_EQ(Host->DefinedTypes().Find("small")->GetMaxRange(), 20);
+    EXPECT_TRUE(Host->Rules().Find("r"));
+    EXPECT_NE(HostFacts().find("(box (size 4))"), std::string::npos) << HostFacts();
+}
+
 TEST_F(TDialogsFixture, TypesDialogCopiesBackOnOkOnly) {
     auto t = TIEDefinedType::Create(Host.get());
     t->SetName("mass");

@@ -302,6 +302,79 @@ TEST_F(RuleEditorTest, DroppedTextsAndFunctionSearch) {
     EXPECT_EQ(TRuleEditor::FunctionCallText(*fn), "(assert " + fn->GetArgumentString() + ")");
 }
 
+TEST_F(RuleEditorTest, DropsInsertWhatTheDraggedThingGivesWhereTheMouseIs) {
+    Run("(deftemplate point (slot x) (multislot tags))");
+    auto t = E().FactTemplates().Find("point");
+    Compose("r5", "(a)\r\n(b)", "(assert (c))");
+
+    // A template onto the line under the mouse; past the end it goes after the last entry.
+    ASSERT_TRUE(Editor.DropOnLines(TIEDragObject::ForTemplate(*t), rsIf, 1, false));
+    EXPECT_EQ(Editor.Lines.Text(rsIf), "(a)\r\n(point (x ) (tags ))\r\n(b)");
+    ASSERT_TRUE(Editor.DropOnLines(TIEDragObject::ForTemplate(*t, "x"), rsIf, 99, false));
+    EXPECT_EQ(Editor.Lines[rsIf][3], "(point (x ))");
+    EXPECT_EQ(Editor.Lines[rsIf].back(), "") << "the empty line for typing stays last";
+
+    // Variables bind the IF side only; an action gets the bare pattern.
+    EXPECT_NE(Editor.DropText(TIEDragObject::ForTemplate(*t), rsIf, true).find(" <- (point"),
+              std::string::npos);
+    EXPECT_EQ(Editor.DropText(TIEDragObject::ForTemplate(*t), rsThen, true),
+              "(point (x ) (tags ))");
+
+    // A slot of an ordered fact's template counts as the template.
+    auto implied = E().ImpliedTemplate("colour");
+    const TIEDragObject slot = TIEDragObject::ForTemplate(*implied, std::string(DataSlotName));
+    EXPECT_EQ(slot.Kind, dkFactTemplate);
+
+    // A function: its call text; one the engine lacks cannot be dragged.
+    const TIEDragObject fn = TIEDragObject::ForFunction(E(), "assert");
+    EXPECT_EQ(fn.Kind, dkFunction);
+    EXPECT_EQ(Editor.DropText(fn, rsThen, false),
+              TRuleEditor::FunctionCallText(*Editor.FindFunction("assert")));
+    EXPECT_EQ(RaisedMessage([&] { TIEDragObject::ForFunction(E(), "nope"); }),
+              "Trouble finding nope");
+
+    // A rule: its text, one line per line.
+    TRule* added = Editor.Add();
+    ASSERT_TRUE(added);
+    Compose("r6", "(z)", "");
+    ASSERT_TRUE(Editor.DropOnLines(TIEDragObject::ForRule(*added), rsThen, 0, false));
+    EXPECT_EQ(Editor.Lines[rsThen].front().rfind("(defrule r5", 0), 0u)
+        << Editor.Lines[rsThen].front();
+    EXPECT_GT(Editor.Lines[rsThen].size(), 3u);
+
+    // A line of the other list moves over; a plain text is inserted; nothing empty is dropped.
+    Compose("r7", "(a)\r\n(b)", "(assert (c))");
+    ASSERT_TRUE(Editor.DropOnLines(TIEDragObject::ForLine(rsIf, 0, "(a)"), rsThen, 0, false));
+    EXPECT_EQ(Editor.Lines.Text(rsIf), "(b)");
+    EXPECT_EQ(Editor.Lines.Text(rsThen), "(a)\r\n(assert (c))");
+    ASSERT_TRUE(Editor.DropOnLines(TIEDragObject::ForText("(q)"), rsIf, -1, false));
+    EXPECT_EQ(Editor.Lines.Text(rsIf), "(b)\r\n(q)");
+    EXPECT_FALSE(Editor.DropOnLines(TIEDragObject::ForText("  "), rsIf, 0, false));
+    EXPECT_FALSE(Editor.DropOnLines(TIEDragObject::ForLine(rsIf, 2, ""), rsThen, 0, false));
+
+    // A template dropped after it was removed gives its name.
+    const TIEDragObject gone = TIEDragObject::ForTemplate(*t);
+    E().FactTemplates().RemoveTemplate("point");
+    EXPECT_EQ(Editor.DropText(gone, rsIf, false), "point");
+}
+
+TEST(IEDragObjectTest, EncodingRoundTripsEveryFieldAndRefusesOtherTexts) {
+    TIEDragObject drag = TIEDragObject::ForLine(rsThen, 4, "(printout t \"a\tb\\\")");
+    drag.Kind = dkFactSlot;
+    drag.Name = "point";
+    drag.SlotName = "x";
+    TIEDragObject back;
+    ASSERT_TRUE(TIEDragObject::Decode(drag.Encode(), back));
+    EXPECT_EQ(back.Kind, dkFactSlot);
+    EXPECT_EQ(back.Name, "point");
+    EXPECT_EQ(back.SlotName, "x");
+    EXPECT_EQ(back.Text, drag.Text);
+    EXPECT_EQ(back.FromSide, rsThen);
+    EXPECT_EQ(back.FromRow, 4);
+    EXPECT_FALSE(TIEDragObject::Decode("(a)", back));
+    EXPECT_FALSE(TIEDragObject::Decode("ie-drag\t9\tx\t\t0\t-1\tt", back));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Type frame
 

@@ -789,6 +789,89 @@ TEST_F(TEngineFixture, AddKeepsAFreeIdentifierWhenAsked) {
     EXPECT_EQ(E.Facts().Add(g), 41) << "a taken identifier is not kept";
 }
 
+TEST(EngineTables, FactListAssignKeepsTheSourceIdentifiersWhenAsked) {
+    TInferenceEngine source, dest;
+    source.AssertString("(a)");
+    source.AssertString("(b)");
+    source.AssertString("(c)");
+    source.RetractAt(source.Facts().IndexOfID(2));
+    auto ids = [](const TInferenceEngine& e) {
+        std::vector<int32_t> all;
+        for (const auto& f : e.Facts().Items())
+            all.push_back(f->GetFactId());
+        return all;
+    };
+    ASSERT_EQ(ids(source), (std::vector<int32_t>{0, 1, 3}));
+    dest.Facts().KeepIdentifiers = true;
+    dest.Facts().Assign(source.Facts());
+    EXPECT_EQ(ids(dest), (std::vector<int32_t>{0, 1, 3}));
+    EXPECT_EQ(dest.Facts().GetText(), source.Facts().GetText());
+    EXPECT_EQ(dest.NextFactId(), 4) << "numbering goes on after the highest kept identifier";
+    dest.Facts().KeepIdentifiers = false;
+    dest.Facts().Assign(source.Facts());
+    EXPECT_EQ(ids(dest), (std::vector<int32_t>{4, 5, 6})) << "without the flag, new numbers";
+}
+
+TEST(EngineTables, FactListAddFromKeepsTheFactsThereWithoutAClear) {
+    TInferenceEngine source, dest;
+    source.AssertString("(a 1)");
+    dest.AssertString("(z)");
+    int clears = 0;
+    dest.OnClearFacts = [&](TInferenceEngine*) { ++clears; };
+    dest.Facts().AddFrom(source.Facts());
+    EXPECT_EQ(clears, 0);
+    EXPECT_EQ(dest.Facts().GetText(), "(Initial-Fact)\r\n(z)\r\n(a 1)")
+        << "an equal initial fact is refused as a duplicate, an ordered template made here";
+}
+
+TEST(EngineTables, AssigningDefinedTypesKeepsWhatStandsOnThem) {
+    TInferenceEngine host, edited;
+    host.ExecuteCommand("(deftype small extends (type INTEGER) (range 0 10))"
+                        "(deftype other extends (type INTEGER) (range 0 5))"
+                        "(deftemplate box (slot size (type small)))"
+                        "(deftemplate tin (slot n (type other)))"
+                        "(defrule r (box (size ?s)) =>)"
+                        "(defrule q (z) =>)");
+    host.AssertString("(box (size 3))");
+    edited.DefinedTypes().Assign(host.DefinedTypes());
+    edited.ExecuteCommand("(deftype big extends (type INTEGER))");
+    int templateClears = 0, ruleClears = 0;
+    host.OnClearFactTemplates = [&](TInferenceEngine*) { ++templateClears; };
+    host.OnClearRules = [&](TInferenceEngine*) { ++ruleClears; };
+    TRefPtr<IIEDefinedType> small = host.DefinedTypes().Find("small");
+    TRule* r = host.Rules().Find("r");
+
+    // Unchanged types stay the very objects; a new one is added.
+    host.DefinedTypes().Assign(edited.DefinedTypes());
+    EXPECT_TRUE(host.DefinedTypes().Find("big"));
+    EXPECT_EQ(host.DefinedTypes().Find("small"), small);
+    EXPECT_EQ(host.Rules().Find("r"), r);
+    EXPECT_TRUE(host.FactTemplates().Find("tin"));
+    EXPECT_NE(host.Facts().GetText().find("(box (size 3))"), std::string::npos);
+    EXPECT_EQ(templateClears + ruleClears, 0);
+
+    // A changed type is replaced; its template is rebuilt with its facts and rules.
+    edited.DefinedTypes().Find("small")->SetMaxRange(20);
+    host.DefinedTypes().Assign(edited.DefinedTypes());
+    TRefPtr<IIEDefinedType> now = host.DefinedTypes().Find("small");
+    ASSERT_TRUE(now);
+    EXPECT_NE(now, small);
+    EXPECT_DOUBLE_EQ(now->GetMaxRange(), 20);
+    EXPECT_EQ(host.FactTemplates().Find("box")->SlotByName("size")->GetExtendedTypeInfo(), now);
+    EXPECT_TRUE(host.Rules().Find("r"));
+    EXPECT_TRUE(host.Rules().Find("q"));
+    EXPECT_NE(host.Facts().GetText().find("(box (size 3))"), std::string::npos);
+
+    // A type the source lacks goes, with the templates that use it.
+    edited.DefinedTypes().RemoveType("other");
+    host.DefinedTypes().Assign(edited.DefinedTypes());
+    EXPECT_FALSE(host.DefinedTypes().Find("other"));
+    EXPECT_FALSE(host.FactTemplates().Find("tin"));
+    EXPECT_TRUE(host.FactTemplates().Find("box"));
+    EXPECT_TRUE(host.Rules().Find("r"));
+    EXPECT_EQ(templateClears + ruleClears, 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Fuzzy facts
 
@@ -958,6 +1041,30 @@ TEST_F(TFuzzyFixture, AVariableInAContextIsCopiedBeforeAHedge) {
     EXPECT_EQ(v->AsFuzzy()->GetName(), "very mine");
     EXPECT_NE(Points(*v->AsFuzzy()), before);
     EXPECT_EQ(Points(*own), before) << "the variable keeps its set";
+}
+
+// Returns the variable's term "hot".
+class THotFunction : public TIEUserFunction {
+public:
+    explicit THotFunction(TRefPtr<IFuzzySet> hot) : TIEUserFunction("hot-set"), Hot(hot) {}
+
+protected:
+    TRefPtr<IIEValue> Execute(IFunCall*, TIEContext*) override {
+        return TIEValue::CreateFuzzy(Hot);
+    }
+    TRefPtr<IFuzzySet> Hot;
+};
+
+TEST_F(TFuzzyFixture, TheFuzzyLibrarysTextsEvaluateCalls) {
+    E.PutUserFunction("hot-set", MakeRef<THotFunction>(Term("hot")));
+    IFuzzyParser* parser = Var->GetParser();
+    ASSERT_NE(parser, nullptr);
+    TRefPtr<IFuzzySet> set = parser->ParseFuzzyText(Var.get(), "(hot-set)");
+    ASSERT_TRUE(set);
+    EXPECT_EQ(Points(*set), Points(*Term("hot")));
+    TRefPtr<IFuzzySet> defuzzified;
+    EXPECT_NEAR(parser->DefuzzifyFuzzyText(Var.get(), "(hot-set)", defuzzified),
+                Term("hot")->Defuzzify(), 1e-9);
 }
 
 TEST_F(TFuzzyFixture, ParseValueOfType) {

@@ -4,8 +4,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -226,6 +229,106 @@ TEST_F(TFormsFixture, RuleFormAddsAndRefusesADuplicate) {
     emit rules.Search()->textEdited("asser");
     ASSERT_TRUE(rules.Functions()->currentItem());
     EXPECT_EQ(rules.Functions()->currentItem()->text(), "assert");
+}
+
+TEST_F(TFormsFixture, RuleFormTakesDropsFromTheTreesAndTheFunctions) {
+    TRulesEditDlg rules;
+    rules.FormEngine().ExecuteCommand("(deftemplate point (slot x))");
+    rules.Prepare();
+    QTreeWidgetItem* point = nullptr;
+    for (int i = 0; i < rules.TemplatesTree()->topLevelItemCount(); ++i)
+        if (rules.TemplatesTree()->topLevelItem(i)->text(0) == "point")
+            point = rules.TemplatesTree()->topLevelItem(i);
+    ASSERT_TRUE(point && point->childCount() == 1);
+
+    // A slot dragged from the templates tree, dropped on the IF list by a real drop event.
+    std::unique_ptr<QMimeData> data(rules.DragDataOf(rules.TemplatesTree(), -1, point->child(0)));
+    ASSERT_TRUE(data && data->hasFormat(TRulesEditDlg::DragMimeType));
+    QWidget* viewport = rules.Lines(rsIf)->viewport();
+    // A drop reaches only the widget that accepted the drag's move.
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDragMoveEvent move(QPoint(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_EQ(rules.Lines(rsIf)->count(), 2);
+    EXPECT_EQ(rules.Lines(rsIf)->item(0)->text(), "(point (x ))");
+    EXPECT_EQ(rules.Editor().Lines[rsIf][0], "(point (x ))");
+
+    // A function onto the THEN list, then that line dragged over to the IF list.
+    const int at =
+        rules.Functions()->row(rules.Functions()->findItems("assert", Qt::MatchExactly).value(0));
+    ASSERT_GE(at, 0);
+    data.reset(rules.DragDataOf(rules.Functions(), at));
+    ASSERT_TRUE(rules.DropOnList(rsThen, data.get(), -1));
+    ASSERT_EQ(rules.Lines(rsThen)->count(), 2);
+    EXPECT_EQ(rules.Lines(rsThen)->item(0)->text().left(8), "(assert ");
+    data.reset(rules.DragDataOf(rules.Lines(rsThen), 0));
+    ASSERT_TRUE(rules.DropOnList(rsIf, data.get(), 0));
+    EXPECT_EQ(rules.Lines(rsThen)->count(), 1) << "the line left the THEN list";
+    EXPECT_EQ(rules.Lines(rsIf)->item(0)->text().left(8), "(assert ");
+
+    // Plain text into a memo at its caret, and a template into the line editor.
+    QPlainTextEdit* memo = rules.Memo(rsIf);
+    memo->setPlainText("(a)");
+    memo->moveCursor(QTextCursor::End);
+    QMimeData text;
+    text.setText(" (b)");
+    ASSERT_TRUE(rules.DropOnMemo(memo, &text));
+    EXPECT_EQ(memo->toPlainText(), "(a) (b)");
+    rules.ChooseLine(rsThen, 0);
+    data.reset(rules.DragDataOf(rules.TemplatesTree(), -1, point));
+    ASSERT_TRUE(rules.DropOnLineEditor(data.get(), 0));
+    EXPECT_EQ(rules.LineEditor()->text(), "(point (x ))");
+    EXPECT_EQ(rules.Editor().Lines[rsThen][0], "(point (x ))");
+}
+
+TEST_F(TFormsFixture, RuleFormPopupShowsDeleteOnlyOnTheRulesTree) {
+    TRulesEditDlg rules;
+    rules.FormEngine().ExecuteCommand("(defrule r1 (a) =>) (deftemplate point (slot x))");
+    rules.Prepare();
+    ASSERT_EQ(rules.Tree()->topLevelItemCount(), 1);
+    rules.PreparePopup(rules.TemplatesTree());
+    EXPECT_FALSE(rules.PopupDelete()->isVisible());
+    rules.PopupExpand()->trigger();
+    for (int i = 0; i < rules.TemplatesTree()->topLevelItemCount(); ++i)
+        EXPECT_TRUE(rules.TemplatesTree()->topLevelItem(i)->isExpanded());
+    EXPECT_FALSE(rules.Tree()->topLevelItem(0)->isExpanded()) << "only the tree it was opened on";
+    rules.PopupCollapse()->trigger();
+    EXPECT_FALSE(rules.TemplatesTree()->topLevelItem(0)->isExpanded());
+    rules.PreparePopup(rules.Tree());
+    EXPECT_TRUE(rules.PopupDelete()->isVisible());
+    rules.Tree()->setCurrentItem(rules.Tree()->topLevelItem(0));
+    rules.PopupDelete()->trigger();
+    EXPECT_FALSE(rules.FormEngine().Rules().Find("r1"));
+    EXPECT_EQ(rules.Tree()->topLevelItemCount(), 0);
+}
+
+TEST_F(TFormsFixture, TemplateFormPopupOffersSixItemsAndExpandsTheTree) {
+    TFactTemplatesEditDlg templates;
+    templates.FormEngine().ExecuteCommand("(deftemplate point (slot x))");
+    templates.Rebuild();
+    QStringList captions;
+    QAction* expand = nullptr;
+    for (QAction* action : templates.PopupMenu()->actions()) {
+        if (action->isSeparator()) continue;
+        captions << action->text();
+        if (action->text() == "&Expand All") expand = action;
+    }
+    EXPECT_EQ(captions,
+              (QStringList{"Cu&t", "&Copy", "&Delete", "&Rename", "&Expand All", "&Collapse All"}));
+    ASSERT_TRUE(expand);
+    const int before = templates.FormEngine().FactTemplates().Count();
+    for (QAction* action : templates.PopupMenu()->actions())
+        if (action->text() == "&Delete") action->trigger();
+    EXPECT_EQ(templates.FormEngine().FactTemplates().Count(), before) << "Delete does nothing";
+    expand->trigger();
+    for (int i = 0; i < templates.Tree()->topLevelItemCount(); ++i)
+        if (templates.Tree()->topLevelItem(i)->childCount() > 0) {
+            EXPECT_TRUE(templates.Tree()->topLevelItem(i)->isExpanded());
+        }
 }
 
 TEST_F(TFormsFixture, TypeFrameShowsPagesByKindAndBuildsShapesByClicks) {
