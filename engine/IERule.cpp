@@ -151,7 +151,10 @@ void TRule::RunAddPattern(TIEPattern* p) {
             std::string name = VariableName(*test->SlotValue());
             if (FindBinding(name)) continue;
             if (p->NegatedCount() > 0 && name.starts_with(BlankVariableName)) {
-                std::string fresh = "_" + std::to_string(PatternCount()) + "_" + name;
+                std::string fresh = "_";
+                fresh += std::to_string(PatternCount());
+                fresh += '_';
+                fresh += name;
                 renamed.emplace(name, fresh);
                 test->FSlotValue = MakeVariable(test->ValueType(), fresh);
                 name = fresh;

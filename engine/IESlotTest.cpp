@@ -164,9 +164,17 @@ void TIEJoinTest::Assign(const TPersistent* source) {
 std::string TIEJoinTest::GetText() const {
     std::string text = TIESlotTest::GetText() + " " + std::string(JoinTestTypeName(JoinTestType)) +
                        " TokenIdx: " + IntText(TokenIndex) + " Left: " + LeftSlot;
-    if (JoinTestType == tstMultiSlot) text += " " + IntText(LeftSubIndex);
-    text += " Right: " + RightSlot;
-    if (JoinTestType == tstMultiSlot) text += " " + IntText(RightSubIndex);
+    // Appended piece by piece: gcc 12 misreads `" " + text` as an overlapping copy at -O2.
+    if (JoinTestType == tstMultiSlot) {
+        text += ' ';
+        text += IntText(LeftSubIndex);
+    }
+    text += " Right: ";
+    text += RightSlot;
+    if (JoinTestType == tstMultiSlot) {
+        text += ' ';
+        text += IntText(RightSubIndex);
+    }
     return text;
 }
 
@@ -464,7 +472,10 @@ void TIEPattern::CompileConnectives() {
             } else {
                 std::string name = engine->GenSym(BlankVariableName);
                 variable = MakeVariable(dtVariable, name);
-                FRule->AddBinding(name, FRule->PatternCount(), slot.Name, sub);
+                // Bound in this very pattern: its own position once it is in the rule's list
+                // (a pattern's connectives are compiled after it has been appended).
+                const int32_t at = FRule->IndexOfPattern(this);
+                FRule->AddBinding(name, at >= 0 ? at : FRule->PatternCount(), slot.Name, sub);
                 rebuilt.push_back(
                     std::make_unique<TIEPatternMatchTest>(this, sttEquals, variable, sub));
             }
