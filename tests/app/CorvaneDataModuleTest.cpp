@@ -1,5 +1,6 @@
 // The data module with the engine and the demo rule file, end to end and without a display.
 #include "app/model/CorvaneDataModule.h"
+#include "tests/support/TestSupport.h"
 
 #include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/IEDialogs.h"
@@ -73,8 +74,7 @@ protected:
         Sim.SetView(&View);
         Sim.SetClock([] { return 0u; });
         Sim.Initialize(Start);
-        Dir = fs::temp_directory_path() /
-              ("corvane-dm-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        Dir = test::UniqueTempPath("corvane-dm");
         fs::create_directories(Dir);
     }
     void TearDown() override {

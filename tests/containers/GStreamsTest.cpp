@@ -1,4 +1,5 @@
 #include "containers/GStreams.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ public:
 };
 
 std::string TempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / name).string();
+    return test::UniqueTempPath(name).string();
 }
 
 } // namespace

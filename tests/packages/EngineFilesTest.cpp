@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/IEFacts.h"
+#include "tests/support/TestSupport.h"
 #include "engine/IERule.h"
 #include "engine/InferenceEngine.h"
 #include "packages/BusinessPackage.h"
@@ -65,7 +66,7 @@ struct TEngineText : ::testing::Test {
             fs::remove(f);
     }
     std::string File(const std::string& name) {
-        fs::path p = fs::temp_directory_path() / ("ie-engine-files-" + name);
+        fs::path p = test::UniqueTempPath("ie-engine-files-" + name);
         Files.push_back(p);
         return p.string();
     }

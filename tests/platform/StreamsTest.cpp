@@ -1,4 +1,5 @@
 #include "platform/Streams.h"
+#include "tests/support/TestSupport.h"
 #include "platform/ClassRegistry.h"
 #include "platform/StoredProperties.h"
 
@@ -41,7 +42,7 @@ TEST(Streams, StringStreamAndCopy) {
 }
 
 TEST(Streams, FileStreamModesAndErrors) {
-    const std::string path = (std::filesystem::temp_directory_path() / "ie_streams.bin").string();
+    const std::string path = test::UniqueTempPath("ie_streams.bin").string();
     {
         TFileStream f(path, fmCreate);
         f.WriteBuffer("12345", 5);
