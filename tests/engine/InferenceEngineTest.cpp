@@ -1109,10 +1109,16 @@ TEST(EngineScripts, ScriptsPrintTheirExpectedOutput) {
             } catch (const EException& ex) {
                 out += std::string(ex.what()) + "\n";
             }
-            EXPECT_EQ(out, slurp(expected)) << entry.path();
+            // The .out files keep plain line feeds; every one stands for the engine's CR LF.
+            std::string wanted;
+            for (char c : slurp(expected)) {
+                if (c == '\n') wanted += '\r';
+                wanted += c;
+            }
+            EXPECT_EQ(out, wanted) << entry.path();
             ++ran;
         }
-    if (ran == 0) GTEST_SKIP() << "no scripts under " << dir;
+    EXPECT_GT(ran, 0) << "no scripts under " << dir;
 }
 
 } // namespace
