@@ -155,6 +155,25 @@ bool ReadFloat(std::string_view w, double& value) {
 
 TIEClipsStream::TIEClipsStream(TStream* stream) : TIETokenizerStream(stream) {}
 
+void TIEClipsStream::Rebind(TStream* stream) {
+    FStream = stream;
+    // The new stream stands at its start: seeking there from a position that counts the former
+    // read-ahead empties the buffer; with nothing read ahead the next read refills it anyway.
+    if (stream) Seek(0, soFromBeginning);
+    FPushBack.clear();
+    FFormTokens.clear();
+    FLastToken = nullptr;
+    FLexeme.clear();
+    FSource.clear();
+    FPendingWhiteSpace.clear();
+    FCurrentLine = 1;
+    FDepth = 0;
+    FOwnSymbolCounter = 0;
+    FAfterCR = false;
+    FPrevAfterCR = false;
+    FLastCounted = false;
+}
+
 int TIEClipsStream::GetByte() {
     char ch = 0;
     FPrevAfterCR = FAfterCR;

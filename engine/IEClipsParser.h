@@ -27,6 +27,10 @@ class TIEClipsStream : public TIETokenizerStream {
 public:
     explicit TIEClipsStream(TStream* stream);
 
+    // Starts over on another stream (or none) exactly as a newly made scanner would, keeping
+    // only the buffer memory: whatever the former stream left unread is dropped.
+    void Rebind(TStream* stream);
+
     // TIETokenizerStream
     void Reset() override;
     void SkipLine() override;

@@ -973,31 +973,80 @@ size_t TFactIndex::HashOf(const IFact& fact) const {
     return static_cast<size_t>(static_cast<uint32_t>(fact.GetHashCode()));
 }
 
+namespace {
+// Spreads every bit of a hash over the probe start: identity hashes of small integers differ
+// in few low bits.
+inline size_t ProbeStart(size_t h, size_t mask) noexcept {
+    uint64_t x = static_cast<uint64_t>(h);
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    return static_cast<size_t>(x) & mask;
+}
+} // namespace
+
+void TFactIndex::Clear() {
+    for (TEntry& e : FTable)
+        if (e.Fact && e.Fact != Tombstone()) e.Fact->Release();
+    FTable.clear();
+    FTable.shrink_to_fit();
+    FCount = 0;
+    FUsed = 0;
+}
+
+void TFactIndex::Grow() {
+    // Doubles when mostly live, rebuilds in place size when tombstones take the room.
+    size_t size = FTable.empty() ? 64 : FTable.size();
+    if (static_cast<size_t>(FCount) * 2 >= size) size *= 2;
+    std::vector<TEntry> old = std::exchange(FTable, std::vector<TEntry>(size));
+    const size_t mask = size - 1;
+    for (const TEntry& e : old) {
+        if (!e.Fact || e.Fact == Tombstone()) continue;
+        size_t i = ProbeStart(e.Hash, mask);
+        while (FTable[i].Fact)
+            i = (i + 1) & mask;
+        FTable[i] = e;
+    }
+    FUsed = static_cast<size_t>(FCount);
+}
+
 void TFactIndex::Add(const TRefPtr<IFact>& fact) {
     if (!fact) return;
-    FBuckets[HashOf(*fact)].push_back(fact);
+    if ((FUsed + 1) * 4 > FTable.size() * 3) Grow();
+    const size_t h = HashOf(*fact);
+    const size_t mask = FTable.size() - 1;
+    size_t i = ProbeStart(h, mask);
+    while (FTable[i].Fact && FTable[i].Fact != Tombstone())
+        i = (i + 1) & mask;
+    if (!FTable[i].Fact) ++FUsed;
+    fact->AddRef();
+    FTable[i] = TEntry{h, fact.get()};
     ++FCount;
 }
 
 bool TFactIndex::Remove(const IFact& fact) {
-    auto it = FBuckets.find(HashOf(fact));
-    if (it == FBuckets.end()) return false;
-    auto& bucket = it->second;
-    // The very object: an equal fact of the same bucket is another fact.
-    auto pos = std::find_if(bucket.begin(), bucket.end(),
-                            [&](const TRefPtr<IFact>& f) { return f.get() == &fact; });
-    if (pos == bucket.end()) return false;
-    bucket.erase(pos);
-    if (bucket.empty()) FBuckets.erase(it);
-    --FCount;
-    return true;
+    if (FTable.empty()) return false;
+    const size_t h = HashOf(fact);
+    const size_t mask = FTable.size() - 1;
+    // The very object: an equal fact of the same hash is another fact.
+    for (size_t i = ProbeStart(h, mask); FTable[i].Fact; i = (i + 1) & mask) {
+        if (FTable[i].Fact != &fact) continue;
+        IFact* removed = std::exchange(FTable[i].Fact, Tombstone());
+        --FCount;
+        removed->Release();
+        return true;
+    }
+    return false;
 }
 
 IFact* TFactIndex::FindEqual(const IFact& fact) const {
-    auto it = FBuckets.find(HashOf(fact));
-    if (it == FBuckets.end()) return nullptr;
-    for (const auto& f : it->second)
-        if (f->Equals(&fact)) return f.get();
+    if (FTable.empty()) return nullptr;
+    const size_t h = HashOf(fact);
+    const size_t mask = FTable.size() - 1;
+    for (size_t i = ProbeStart(h, mask); FTable[i].Fact; i = (i + 1) & mask) {
+        const TEntry& e = FTable[i];
+        if (e.Hash == h && e.Fact != Tombstone() && e.Fact->Equals(&fact)) return e.Fact;
+    }
     return nullptr;
 }
 

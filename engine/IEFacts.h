@@ -332,30 +332,38 @@ private:
 // The duplicate index of working memory
 
 // Facts by identity hash; a lookup compares facts for equality, so facts whose hashes collide
-// are told apart. Adding and removing a fact object is O(1) on average.
+// are told apart. Adding and removing a fact object is O(1) on average. The table is one flat
+// open-addressed array (linear probing, tombstones for removals): no allocation per fact.
 class TFactIndex {
 public:
     using THashFunction = std::function<size_t(const IFact&)>;
     // The default hash is TFact::IdentityHash (GetHashCode for other facts).
     explicit TFactIndex(THashFunction hash = {});
+    TFactIndex(const TFactIndex&) = delete;
+    TFactIndex& operator=(const TFactIndex&) = delete;
+    ~TFactIndex() { Clear(); }
 
     void Add(const TRefPtr<IFact>& fact);
     // Removes this very fact object; false when it is not indexed.
     bool Remove(const IFact& fact);
     // An indexed fact equal to `fact`, null when none.
     IFact* FindEqual(const IFact& fact) const;
-    void Clear() {
-        FBuckets.clear();
-        FCount = 0;
-    }
+    void Clear();
     int32_t Count() const noexcept { return FCount; }
 
 private:
+    struct TEntry {
+        size_t Hash = 0;
+        IFact* Fact = nullptr; // owns one reference; null = empty, Tombstone() = removed
+    };
+    static IFact* Tombstone() noexcept { return reinterpret_cast<IFact*>(alignof(IFact)); }
     size_t HashOf(const IFact& fact) const;
+    void Grow();
 
     THashFunction FHash;
-    std::unordered_map<size_t, std::vector<TRefPtr<IFact>>> FBuckets;
+    std::vector<TEntry> FTable; // size is zero or a power of two
     int32_t FCount = 0;
+    size_t FUsed = 0; // live entries plus tombstones
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -190,7 +190,9 @@ void TInferenceEngine::SetParserFactory(TParserFactory factory) {
 }
 
 void TInferenceEngine::SetStreamFactory(TStreamFactory factory) {
-    if (factory) FStreamFactory = std::move(factory);
+    if (!factory) return;
+    FStreamFactory = std::move(factory);
+    FDefaultStreamFactory = false;
 }
 
 std::unique_ptr<TIETokenizerStream> TInferenceEngine::CreateStream(TStream* stream) {
@@ -447,13 +449,34 @@ template <class F> auto TInferenceEngine::ReadFrom(std::string_view text, F&& re
     // The parser reads the text through a stream of its own and gets its former stream back,
     // however the reading ends.
     TStringStream source(text);
-    std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
+    std::unique_ptr<TIETokenizerStream> own;
+    TIEClipsStream* shared = nullptr;
+    TIETokenizerStream* stream;
+    if (FDefaultStreamFactory && !FReadStreamBusy) {
+        if (!FReadStream) {
+            FReadStream = std::make_unique<TIEClipsStream>(nullptr);
+            FReadStream->SetEngine(this);
+        }
+        shared = FReadStream.get();
+        shared->Rebind(&source);
+        FReadStreamBusy = true;
+        stream = shared;
+    } else {
+        own = CreateStream(&source);
+        stream = own.get();
+    }
     struct TRestoreStream {
-        TIEParser& P;
+        TInferenceEngine& E;
+        TIEClipsStream* Shared;
         TIETokenizerStream* S;
-        ~TRestoreStream() { P.SetStream(S); }
-    } restore{*FParser, FParser->Stream()};
-    FParser->SetStream(stream.get());
+        ~TRestoreStream() {
+            E.FParser->SetStream(S);
+            if (!Shared) return;
+            Shared->Rebind(nullptr); // the source dies with this reading
+            E.FReadStreamBusy = false;
+        }
+    } restore{*this, shared, FParser->Stream()};
+    FParser->SetStream(stream);
     return read(*FParser);
 }
 
@@ -1717,6 +1740,7 @@ void TInferenceEngine::Assign(const TPersistent* source) {
     // The source's classes make this engine's parser and streams from now on; the parser
     // object itself is kept when the class is the same, so the host's parse events stay.
     FStreamFactory = src.FStreamFactory;
+    FDefaultStreamFactory = src.FDefaultStreamFactory;
     if (typeid(*FParser) != typeid(*src.FParser)) {
         FParserFactory = src.FParserFactory;
         std::unique_ptr<TIEParser> parser = NewParser();

@@ -46,6 +46,7 @@ class TRule;
 class TFactSet;
 class TIEParser;
 class TIETokenizerStream;
+class TIEClipsStream;
 
 // Engine events.
 using TAgendaEvent =
@@ -517,6 +518,11 @@ private:
     std::unique_ptr<TIEContext> FRootContext;
     TParserFactory FParserFactory;
     TStreamFactory FStreamFactory;
+    // Texts read with the engine's own scanner class reuse one scanner (and its buffer); a
+    // reading nested in another (a function called while a fact is parsed) makes its own.
+    bool FDefaultStreamFactory = true;
+    bool FReadStreamBusy = false;
+    std::unique_ptr<TIEClipsStream> FReadStream;
     std::unique_ptr<TIEParser> FParser;
     std::unique_ptr<TStream> FDribble;
     TIETokenizerStream* FBatch = nullptr;

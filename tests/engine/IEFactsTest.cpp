@@ -182,6 +182,31 @@ TEST(FactIndex, CollidingHashesStayApart) {
     }
 }
 
+// Every fact under one hash: lookups walk past removed entries, growth keeps every fact, and an
+// equal fact added again after its twin left is found.
+TEST(FactIndex, OneSharedHashSurvivesRemovalsAndGrowth) {
+    auto t = Foo();
+    TFactIndex index([](const IFact&) { return size_t{7}; });
+    std::vector<TRefPtr<IFact>> facts;
+    for (int i = 0; i < 300; ++i) {
+        facts.push_back(FooFact(t, std::to_string(i), "y"));
+        index.Add(facts.back());
+    }
+    for (int i = 0; i < 300; i += 2)
+        EXPECT_TRUE(index.Remove(*facts[i]));
+    EXPECT_FALSE(index.Remove(*facts[0]));
+    EXPECT_EQ(index.Count(), 150);
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(index.FindEqual(*FooFact(t, std::to_string(i), "y")),
+                  i % 2 ? facts[i].get() : nullptr);
+    auto again = FooFact(t, "0", "y");
+    index.Add(again);
+    EXPECT_EQ(index.FindEqual(*facts[0]), again.get());
+    index.Clear();
+    EXPECT_EQ(index.Count(), 0);
+    EXPECT_EQ(index.FindEqual(*again), nullptr);
+}
+
 TEST(Fact, ChangingTheTemplateKeepsSharedSlots) {
     auto t = Foo();
     auto f = FooFact(t, "1", "2");

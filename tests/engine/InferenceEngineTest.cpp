@@ -705,6 +705,39 @@ TEST(EngineFacts, AssertStringReadsEvaluatesAndRetractStringFindsTheFact) {
     EXPECT_EQ(e.Facts().Count(), 2);
 }
 
+// Asserts another fact while the fact that calls it is being read.
+class TNestedAssertFunction : public TIEUserFunction {
+public:
+    explicit TNestedAssertFunction(TInferenceEngine* engine)
+        : TIEUserFunction("nested"), FEngine(engine) {}
+
+protected:
+    TRefPtr<IIEValue> Execute(IFunCall*, TIEContext*) override {
+        FEngine->AssertString("(inner\n 7)");
+        return TIEValue::CreateInteger(dtInteger, 5);
+    }
+
+private:
+    TInferenceEngine* FEngine;
+};
+
+TEST(EngineFacts, ReadingsFollowingOneAnotherOrNestedStayApart) {
+    TInferenceEngine e;
+    e.PutUserFunction("nested", MakeRef<TNestedAssertFunction>(&e));
+    EXPECT_EQ(e.AssertString("(outer (nested))"), 2);
+    EXPECT_EQ(e.Facts().Item(1)->GetText(), "(inner 7)");
+    EXPECT_EQ(e.Facts().Item(2)->GetText(), "(outer 5)");
+    // Text left unread by one reading never leaks into the next.
+    try {
+        e.AssertString("(a 1) (b 2)");
+    } catch (const EException&) {
+    }
+    const int32_t id = e.AssertString("(c 3)");
+    ASSERT_GE(id, 0);
+    EXPECT_EQ(e.Facts().Item(e.Facts().IndexOfID(id))->GetText(), "(c 3)");
+    EXPECT_EQ(e.Facts().IndexOfFact(e.ParseFact("(b 2)").get()), -1);
+}
+
 TEST(EngineDribble, AFileThatCannotBeCreatedIsRefused) {
     TInferenceEngine e;
     EXPECT_FALSE(e.DribbleOn("/nonexistent-directory/dribble.txt"));
