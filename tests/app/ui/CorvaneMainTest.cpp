@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -99,8 +102,13 @@ TEST_F(CorvaneMainTest, PlayRunsOnTheTimerAndPauseStopsIt) {
     Window->PlayButton()->click();
     EXPECT_TRUE(Window->Timer()->isActive());
     EXPECT_TRUE(Window->PlayButton()->isChecked());
-    for (int spins = 0; spins < 200 && Window->Simulation().Points() < 3; ++spins)
+    // Waits on the clock, not on a count of spins: processEvents returns at once when nothing
+    // is due, so a fast machine could spin through any fixed count before the timer fires.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Window->Simulation().Points() < 3 && std::chrono::steady_clock::now() < deadline) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EXPECT_GE(Window->Simulation().Points(), 3);
     Window->PauseButton()->click();
     EXPECT_FALSE(Window->Timer()->isActive());
