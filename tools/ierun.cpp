@@ -13,10 +13,6 @@
 #include <string>
 
 #include "engine/InferenceEngine.h"
-#include "packages/FuzzyLogicPackage.h"
-#include "packages/MiscPackage.h"
-#include "packages/ObjectPackage.h"
-#include "packages/StandardPackage.h"
 #include "platform/Streams.h"
 
 namespace {
@@ -34,11 +30,8 @@ void Write(const std::string& text) {
 
 int main(int argc, char** argv) {
     using namespace ie;
-    // The packages that exist so far; naming them here also links them into the program.
-    RegisterStandardPackage();
-    RegisterMiscPackage();
-    RegisterObjectPackage();
-    RegisterFuzzyLogicPackage();
+    // The packages register themselves at start-up (the build links them whole), so the engine
+    // creates all nine.
     TInferenceEngine engine;
     engine.OnPrintOut = [](TInferenceEngine*, const std::string&, const std::string& text) {
         Write(text);
