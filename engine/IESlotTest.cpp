@@ -522,4 +522,95 @@ std::string TIEPattern::GetText() const {
     return text + ")";
 }
 
+
+TIEFuzzyJoinTest::TIEFuzzyJoinTest(TSlotTestType type, std::string_view rightSlot,
+                                   TRefPtr<IIEValue> expression, TRefPtr<IFuzzyVariable> variable)
+    : TIESlotTest(type), FRightSlot(rightSlot), FRightReader(rightSlot),
+      FExpression(std::move(expression)), FVariable(std::move(variable)) {}
+
+void TIEFuzzyJoinTest::Assign(const TPersistent* source) {
+    auto* test = dynamic_cast<const TIEFuzzyJoinTest*>(source);
+    if (!test) return TIESlotTest::Assign(source);
+    FSlotTestType = test->FSlotTestType;
+    FRightSlot = test->FRightSlot;
+    FRightReader = TSlotReader(FRightSlot);
+    FExpression = test->FExpression;
+    FVariable = test->FVariable;
+    FVariables = test->FVariables;
+}
+
+std::string TIEFuzzyJoinTest::GetText() const {
+    std::string text = TIESlotTest::GetText();
+    text += " Fuzzy: ";
+    text += FExpression ? FExpression->GetText() : std::string();
+    text += " Right: ";
+    text += FRightSlot;
+    return text;
+}
+
+std::unique_ptr<TIESlotTest> TIEFuzzyJoinTest::Clone() const {
+    auto copy =
+        std::make_unique<TIEFuzzyJoinTest>(FSlotTestType, FRightSlot, FExpression, FVariable);
+    copy->Assign(this);
+    return copy;
+}
+
+bool TIEFuzzyJoinTest::Equals(const TIESlotTest& other) const {
+    if (!TIESlotTest::Equals(other)) return false;
+    auto& o = static_cast<const TIEFuzzyJoinTest&>(other);
+    if (FRightSlot != o.FRightSlot || FVariable.get() != o.FVariable.get() ||
+        FVariables.size() != o.FVariables.size() || !FExpression != !o.FExpression)
+        return false;
+    if (FExpression && FExpression->GetText() != o.FExpression->GetText()) return false;
+    for (size_t i = 0; i < FVariables.size(); ++i) {
+        const TVariableRef &a = FVariables[i], &b = o.FVariables[i];
+        if (a.Name != b.Name || a.TokenIndex != b.TokenIndex || a.Slot.Name() != b.Slot.Name() ||
+            a.SubIndex != b.SubIndex)
+            return false;
+    }
+    return true;
+}
+
+void TIEFuzzyJoinTest::AddVariable(std::string_view name, int32_t tokenIndex, std::string_view slot,
+                                   int32_t subIndex) {
+    FVariables.push_back({std::string(name), tokenIndex, TSlotReader(slot), subIndex});
+}
+
+double TIEFuzzyJoinTest::Degree(const IFact& fact, const TIEToken* token, TIEContext& context,
+                                const TEvaluator& evaluate) const {
+    TRefPtr<IIEValue> hold;
+    bool found;
+    const IIEValue* slotValue = FRightReader.Read(fact, hold, found);
+    if (!found) RaiseIE(imNoSuchSlot, FRightSlot);
+    if (!slotValue) return -1.0;
+    // The variables take the values the left token's facts hold; the expression then reads
+    // them as any expression reads variables in a context.
+    for (const TVariableRef& v : FVariables) {
+        if (v.TokenIndex >= 0 && (!token || v.TokenIndex >= token->Size())) return -1.0;
+        const IFact* left = v.TokenIndex < 0 ? &fact : token->FactPtr(v.TokenIndex);
+        TRefPtr<IIEValue> leftHold;
+        const IIEValue* value = nullptr;
+        if (v.Slot.Name().empty()) {
+            // A variable bound to the whole fact.
+            leftHold = TIEValue::CreateFact(TRefPtr<IFact>(const_cast<IFact*>(left)));
+            value = leftHold.get();
+        } else {
+            value = ElementOf(v.Slot.Read(*left, leftHold, found), v.SubIndex);
+            if (!found) RaiseIE(imNoSuchSlot, v.Slot.Name());
+        }
+        if (!value) return -1.0;
+        context.AddBinding(v.Name, TRefPtr<IIEValue>(const_cast<IIEValue*>(value)));
+    }
+    TRefPtr<IIEValue> expression = evaluate(FVariable.get(), FExpression, &context);
+    if (!expression || expression->GetDType() != dtFuzzy) return -1.0;
+    // As a constant fuzzy test: equality decides first, the degree of match then the strength.
+    const bool fa = slotValue->GetDType() == dtFuzzy;
+    const bool equal =
+        fa ? ValuesEqual(slotValue, expression.get()) : expression->Equals(slotValue);
+    if (equal == (FSlotTestType == sttNotEquals)) return -1.0;
+    TRefPtr<IFuzzySet> set = fa ? slotValue->AsFuzzy() : expression->AsFuzzy();
+    const IIEValue* other = fa ? expression.get() : slotValue;
+    return set ? set->MatchDegreeOf(other) : 0.0;
+}
+
 } // namespace ie

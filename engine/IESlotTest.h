@@ -182,6 +182,53 @@ private:
     TSlotReader FLeftReader;
 };
 
+// A fuzzy slot of the incoming fact compared with a linguistic expression that reads variables
+// bound by earlier patterns, such as (t very ?x): the expression can only be completed once the
+// left token is known, so the test runs in the join. The degree to which the slot's value
+// matches the completed expression caps the strength of the joined token.
+class TIEFuzzyJoinTest : public TIESlotTest {
+public:
+    // Turns the expression into a fuzzy value of the variable, reading variables in the context.
+    using TEvaluator =
+        std::function<TRefPtr<IIEValue>(IFuzzyVariable*, const TRefPtr<IIEValue>&, TIEContext*)>;
+
+    TIEFuzzyJoinTest(TSlotTestType type, std::string_view rightSlot, TRefPtr<IIEValue> expression,
+                     TRefPtr<IFuzzyVariable> variable);
+
+    std::string_view ClassName() const override { return "TIEFuzzyJoinTest"; }
+    void Assign(const TPersistent* source) override;
+    // "= Fuzzy: very ?x Right: size".
+    std::string GetText() const override;
+    std::unique_ptr<TIESlotTest> Clone() const override;
+    bool Equals(const TIESlotTest& other) const override;
+
+    // Names a variable of the expression and where the left token holds its value (token
+    // index -1: the incoming fact).
+    void AddVariable(std::string_view name, int32_t tokenIndex, std::string_view slot,
+                     int32_t subIndex);
+    // The degree (0 to 1) to which the right slot of `fact` matches the expression completed
+    // with the token's values, or -1 when the test fails (an inequality test passes with 1
+    // when the slot does not equal the expression). `context` is a scratch context.
+    double Degree(const IFact& fact, const TIEToken* token, TIEContext& context,
+                  const TEvaluator& evaluate) const;
+
+    const std::string& RightSlot() const noexcept { return FRightSlot; }
+    const TRefPtr<IIEValue>& Expression() const noexcept { return FExpression; }
+
+private:
+    struct TVariableRef {
+        std::string Name;
+        int32_t TokenIndex;
+        TSlotReader Slot;
+        int32_t SubIndex;
+    };
+    std::string FRightSlot;
+    TSlotReader FRightReader;
+    TRefPtr<IIEValue> FExpression;
+    TRefPtr<IFuzzyVariable> FVariable;
+    std::vector<TVariableRef> FVariables;
+};
+
 using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>>;
 
 // The tests of one slot of a pattern.

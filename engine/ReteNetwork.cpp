@@ -4,6 +4,7 @@
 
 #include "engine/IEPackages.h"
 #include "engine/IEValue.h"
+#include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 
 namespace ie {
@@ -286,6 +287,8 @@ void TTestNode::AddTest(std::unique_ptr<TIESlotTest> test) {
 void TTestNode::Classify(const TIESlotTest* test) {
     if (auto* join = dynamic_cast<const TIEJoinTest*>(test))
         FJoinTests.push_back(join);
+    else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
+        FFuzzyTests.push_back(fuzzy);
     else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test))
         FPredicates.push_back(predicate);
 }
@@ -312,10 +315,34 @@ bool TTestNode::SameTests(const TTestNode& other) const {
     return true;
 }
 
-bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left) {
+bool TTestNode::FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength) {
+    auto* engine = dynamic_cast<TInferenceEngine*>(FRete->Engine());
+    if (!engine) return false;
+    const TIEFuzzyJoinTest::TEvaluator evaluate =
+        [engine](IFuzzyVariable* variable, const TRefPtr<IIEValue>& value, TIEContext* context) {
+            return engine->EvaluateFuzzyExpression(variable, value, context);
+        };
+    float current = strength ? *strength : left->Strength();
+    for (const TIEFuzzyJoinTest* test : FFuzzyTests) {
+        // A fresh scope per test, so that the variables of one token never leak into another.
+        std::unique_ptr<TIEContext> scope = Context().CreateChild();
+        scope->SetToken(left);
+        scope->SetFact(TRefPtr<IFact>(const_cast<IFact*>(&fact)));
+        const double d = test->Degree(fact, left.get(), *scope, evaluate);
+        if (d < 0) return false;
+        if (current <= d) continue;
+        if (FRete->MinActivationStrength() > d) return false;
+        current = static_cast<float>(d);
+    }
+    if (strength) *strength = current;
+    return true;
+}
+
+bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
     // The join tests are cheap and come first (the network adds them before any predicate).
     for (const TIEJoinTest* join : FJoinTests)
         if (!fact || !join->Test(*fact, left.get())) return false;
+    if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
     for (const TIEPatternMatchTest* predicate : FPredicates) {
         TIEContext& context = Context();
         context.SetToken(left);
@@ -566,8 +593,8 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     }
     ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
         IFact* fact = r.Token->LastFact();
-        if (!TestsPass(fact, left)) return true;
-        const float strength = std::min(left->Strength(), r.Token->Strength());
+        float strength = std::min(left->Strength(), r.Token->Strength());
+        if (!TestsPass(fact, left, &strength)) return true;
         Propagate(TIEToken::CreateChild(left, TRefPtr<IFact>(fact), action, strength));
         if (action == taRemove) return true;
         ++FPassed;
@@ -580,9 +607,9 @@ void TJoinNode::JoinRight(const TIETokenRef& right, int32_t probeKey) {
     const TTokenAction action = right->Tag();
     IFact* fact = right->LastFact();
     auto join_one = [&](TIETokenTree::TEntry& l) {
-        if (!TestsPass(fact, l.Token)) return;
+        float strength = std::min(l.Token->Strength(), right->Strength());
+        if (!TestsPass(fact, l.Token, FNegation == jnNone ? &strength : nullptr)) return;
         if (FNegation == jnNone) {
-            const float strength = std::min(l.Token->Strength(), right->Strength());
             Propagate(TIEToken::CreateChild(l.Token, TRefPtr<IFact>(fact), action, strength));
             return;
         }
@@ -662,10 +689,9 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
         }
         ForEachRight(*l, [&](TIETokenTree::TEntry& r) {
             IFact* fact = r.Token->LastFact();
-            if (!TestsPass(fact, l->Token)) return true;
-            out.push_back(
-                TIEToken::CreateChild(l->Token, TRefPtr<IFact>(fact), taAdd,
-                                      std::min(l->Token->Strength(), r.Token->Strength())));
+            float strength = std::min(l->Token->Strength(), r.Token->Strength());
+            if (!TestsPass(fact, l->Token, &strength)) return true;
+            out.push_back(TIEToken::CreateChild(l->Token, TRefPtr<IFact>(fact), taAdd, strength));
             return !Unique;
         });
     }
@@ -948,6 +974,55 @@ bool CallReadsOthers(const TRule& rule, const IFunCall& call, int32_t patternInd
     return false;
 }
 
+void CollectCallVariables(const IFunCall& call, std::vector<std::string>& names);
+
+// The variables an expression reads, in order of first appearance, each once.
+void CollectVariables(const IIEValue& value, std::vector<std::string>& names) {
+    const TIEType t = value.GetDType();
+    if (t == dtVariable || t == dtMultiVariable) {
+        std::string name = VariableName(value);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    } else if (t == dtList) {
+        if (TRefPtr<IValueVector> items = value.AsList())
+            for (int32_t i = 0; i < items->Count(); ++i)
+                if (const TRefPtr<IIEValue>& item = items->GetItem(i))
+                    CollectVariables(*item, names);
+    } else if (t == dtFunCall) {
+        if (TRefPtr<IFunCall> call = value.AsFunCall()) CollectCallVariables(*call, names);
+    }
+}
+
+void CollectCallVariables(const IFunCall& call, std::vector<std::string>& names) {
+    for (int32_t i = 0; i < call.ArgumentCount(); ++i)
+        if (const TRefPtr<IIEValue>& arg = call.GetArgument(i)) CollectVariables(*arg, names);
+}
+
+// The fuzzy variable of a single fuzzy slot of the pattern's template, or null.
+TRefPtr<IFuzzyVariable> FuzzySlotVariable(const TIEPattern& p, const std::string& slot) {
+    TRefPtr<IFactSlot> fs;
+    if (!p.FactTemplate() || !p.FactTemplate()->FindSlot(slot, fs) || !fs || !fs->IsFuzzy() ||
+        fs->IsMultiSlot())
+        return nullptr;
+    TRefPtr<IIEDefinedType> type = fs->GetExtendedTypeInfo();
+    return type ? type->GetFuzzyVariable() : nullptr;
+}
+
+// Whether the test compares a fuzzy slot with an expression that still reads variables bound
+// by earlier patterns (the reader leaves such an expression as a list of its written items).
+bool IsFuzzyJoinExpression(const TRule& rule, const TIEPattern& p, const std::string& slot,
+                           const TIEPatternMatchTest& test, int32_t patternIndex) {
+    if (test.ValueType() != dtList || test.MultiSlotSubIndex() >= 0) return false;
+    if (!FuzzySlotVariable(p, slot)) return false;
+    std::vector<std::string> names;
+    CollectVariables(*test.SlotValue(), names);
+    for (const std::string& name : names) {
+        const TBinding* b = rule.FindBinding(name);
+        if (b && b->FactIndex < patternIndex) return true;
+    }
+    return false;
+}
+
 TRefPtr<IFunCall> CloneCall(const IIEValue& value) {
     TRefPtr<IFunCall> call = value.AsFunCall();
     return call ? RefCast<IFunCall>(call->Clone()) : nullptr;
@@ -1016,6 +1091,7 @@ void TReteNetwork::BuildAlphaNodes(TBuild& b) {
         for (int32_t s = 0; s < p->SlotCount(); ++s)
             for (const auto& test : p->GetSlotTests(s)) {
                 if (test->IsVariable() || !test->SlotValue()) continue;
+                if (IsFuzzyJoinExpression(rule, *p, p->GetSlotName(s), *test, i)) continue;
                 TRefPtr<IIEValue> value = test->SlotValue();
                 if (test->IsFunCall()) {
                     if (CallReadsOthers(rule, *value->AsFunCall(), i)) continue;
@@ -1122,6 +1198,30 @@ void TReteNetwork::BuildJoinNodes(TBuild& b) {
                 else
                     join->AddMultiSlotJoinTest(test->SlotTestType(), at, p->GetSlotName(s), sub,
                                                binding->SlotName, binding->SubIndex);
+            }
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (const auto& test : p->GetSlotTests(s)) {
+                const std::string& slot = p->GetSlotName(s);
+                if (!IsFuzzyJoinExpression(rule, *p, slot, *test, i)) continue;
+                auto fuzzy = std::make_unique<TIEFuzzyJoinTest>(
+                    test->SlotTestType(), slot, test->SlotValue(), FuzzySlotVariable(*p, slot));
+                std::vector<std::string> names;
+                CollectVariables(*test->SlotValue(), names);
+                for (const std::string& name : names) {
+                    TBinding* binding = rule.FindBinding(name);
+                    if (!binding) {
+                        if (FEngine && FEngine->IsGlobalVariable(name)) continue;
+                        RaiseIE(imUnknownVariable, name);
+                    }
+                    if (binding->FactIndex > i) RaiseIE(imUnknownVariable, name);
+                    // A variable of this very pattern is read from the incoming fact (-1).
+                    fuzzy->AddVariable(
+                        name, binding->FactIndex == i ? -1 : rule.TokenIndexOf(binding->FactIndex),
+                        binding->SlotName == PatternSlotName ? std::string_view()
+                                                             : std::string_view(binding->SlotName),
+                        binding->SubIndex);
+                }
+                join->AddTest(std::move(fuzzy));
             }
         const bool backward = p->FactTemplate() && p->FactTemplate()->GetBackwardChaining();
         for (int32_t s = 0; s < p->SlotCount(); ++s)

@@ -160,7 +160,9 @@ public:
     bool SameTests(const TTestNode& other) const;
     bool HasPredicates() const noexcept;
     // All tests hold for the incoming `fact` (null in a test node) against the left token.
-    bool TestsPass(const IFact* fact, const TIETokenRef& left);
+    // `strength` (the joined token's strength) is lowered to the degree of a fuzzy join test
+    // that matches less; without it the left token's strength is the one tested.
+    bool TestsPass(const IFact* fact, const TIETokenRef& left, float* strength = nullptr);
 
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
@@ -170,6 +172,10 @@ protected:
     // The same tests by kind, so that running them needs no type test.
     std::vector<const TIEJoinTest*> FJoinTests;
     std::vector<const TIEPatternMatchTest*> FPredicates;
+    std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
+
+private:
+    bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
 };
 
 // How a join treats the matches of its right input.
