@@ -232,36 +232,30 @@ void TTypeFrameEditor::SetRangeLimited(bool value) {
     Changed();
 }
 
-bool TTypeFrameEditor::StoreMinCardinality(const std::string& text) {
-    int32_t v = 0;
+// Parses the text as N and, when it reads, stores it through the setter and reports the change.
+template <class N>
+bool TTypeFrameEditor::StoreParsed(const std::string& text, void (IIEDefinedType::*setter)(N)) {
+    N v = 0;
     if (!ParseWhole(text, v)) return false;
-    Editable().SetMinCardinality(v);
+    (Editable().*setter)(v);
     Changed();
     return true;
+}
+
+bool TTypeFrameEditor::StoreMinCardinality(const std::string& text) {
+    return StoreParsed<int32_t>(text, &IIEDefinedType::SetMinCardinality);
 }
 
 bool TTypeFrameEditor::StoreMaxCardinality(const std::string& text) {
-    int32_t v = 0;
-    if (!ParseWhole(text, v)) return false;
-    Editable().SetMaxCardinality(v);
-    Changed();
-    return true;
+    return StoreParsed<int32_t>(text, &IIEDefinedType::SetMaxCardinality);
 }
 
 bool TTypeFrameEditor::StoreMinRange(const std::string& text) {
-    double v = 0;
-    if (!ParseWhole(text, v)) return false;
-    Editable().SetMinRange(v);
-    Changed();
-    return true;
+    return StoreParsed<double>(text, &IIEDefinedType::SetMinRange);
 }
 
 bool TTypeFrameEditor::StoreMaxRange(const std::string& text) {
-    double v = 0;
-    if (!ParseWhole(text, v)) return false;
-    Editable().SetMaxRange(v);
-    Changed();
-    return true;
+    return StoreParsed<double>(text, &IIEDefinedType::SetMaxRange);
 }
 
 std::string TTypeFrameEditor::RangeText(double value) {
