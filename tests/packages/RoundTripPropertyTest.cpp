@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEFacts.h"
+#include "engine/model/IEFacts.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Streams.h"
 
@@ -170,7 +170,7 @@ private:
                              ")\r\n";
                         info.Multi = name;
                     } else {
-                        s += "    (slot " + name + " (default-dynamic (create$ " +
+                        s += "    (multislot " + name + " (default-dynamic (create$ " +
                              D.OneOf(Symbols) + ")))\r\n";
                     }
                     break;

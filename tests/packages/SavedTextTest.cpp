@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEFacts.h"
-#include "engine/IERule.h"
+#include "engine/model/IEFacts.h"
+#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Streams.h"
 
@@ -82,8 +82,8 @@ TEST_F(TSavedText, NilIsWrittenAsTheWordThatReadsBackToIt) {
     EXPECT_EQ(SlotOf(E.Facts().Count() - 1, "c")->GetText(), "");
 
     const std::string facts = ReloadFacts();
-    EXPECT_NE(facts.find("(ord a nil b)"), std::string::npos) << facts;
-    EXPECT_NE(facts.find("(m x nil y)"), std::string::npos) << facts;
+    EXPECT_NE(facts.find("(ord a nil b )"), std::string::npos) << facts;
+    EXPECT_NE(facts.find("(m x nil y )"), std::string::npos) << facts;
     EXPECT_EQ(SavedFacts(), facts);
     EXPECT_EQ(E.Facts().Items().at(1)->GetSlotValue("__Data")->AsList()->Count(), 3);
 }
