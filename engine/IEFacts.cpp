@@ -924,14 +924,30 @@ int32_t TFact::GetHashCode() const {
     return static_cast<int32_t>(h);
 }
 
+namespace {
+// A value's share of a fact's identity hash: a multifield contributes each of its elements in
+// order (its own hash code is their plain sum, under which (path 1 2) and (path 2 1) collide).
+// Only a multifield equals a multifield, so equal values still hash alike.
+uint64_t MixValueHash(uint64_t h, const IIEValue* v) {
+    if (v && v->GetDType() == dtList) {
+        if (const TRefPtr<IValueVector> list = v->AsList()) {
+            const int32_t n = list->Count();
+            h = MixHash(h, static_cast<uint32_t>(n));
+            for (int32_t i = 0; i < n; ++i)
+                h = MixValueHash(h, list->GetItem(i).get());
+            return h;
+        }
+    }
+    return MixHash(h, v ? static_cast<uint32_t>(v->GetHashCode()) : 0u);
+}
+} // namespace
+
 size_t TFact::IdentityHash() const {
     size_t h = std::hash<const void*>()(FTemplate.get());
     if (!FTemplateObj) return h;
     for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i) {
         if (FTemplateObj->Slot(i)->IsFuzzy()) continue;
-        const IIEValue* v = PeekValue(i);
-        const uint32_t vh = v ? static_cast<uint32_t>(v->GetHashCode()) : 0u;
-        h = (h ^ vh) * 0x100000001b3ULL + 0x9e3779b97f4a7c15ULL;
+        h = MixValueHash(h, PeekValue(i));
     }
     return h;
 }
