@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "engine/IEFacts.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEValue.h"
 #include "tests/support/IETestValues.h"
 
 namespace ie {
