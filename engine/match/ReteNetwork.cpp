@@ -28,9 +28,9 @@ TRefPtr<IIEValue> Element(const TRefPtr<IIEValue>& value, int32_t sub) {
 }
 
 // A slot value read without error: null when the fact's template lacks the slot.
-TRefPtr<IIEValue> SlotOf(const IFact& fact, const std::string& slot) {
+TRefPtr<IIEValue> SlotOf(const IFact& fact, const std::string& slot, TSlotPosition& position) {
     TRefPtr<IIEValue> value;
-    if (!fact.FindSlotValue(slot, value)) return nullptr;
+    if (!FindSlotValueAt(fact, slot, position, value)) return nullptr;
     return value;
 }
 
@@ -189,21 +189,21 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
             if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
             return;
         }
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot);
+        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
         if (v) TestValue(token, v.get(), notEqual, FValue.get(), out);
         return;
     }
     case pmtTestSlotValueEqual:
     case pmtTestSlotValueNotEqual: {
-        TRefPtr<IIEValue> a = Element(SlotOf(fact, FSlot), FSub);
-        TRefPtr<IIEValue> b = Element(SlotOf(fact, FSlot2), FSub2);
+        TRefPtr<IIEValue> a = Element(SlotOf(fact, FSlot, FPosition), FSub);
+        TRefPtr<IIEValue> b = Element(SlotOf(fact, FSlot2, FPosition2), FSub2);
         if (a && b) TestValue(token, a.get(), FKind == pmtTestSlotValueNotEqual, b.get(), out);
         return;
     }
     case pmtTestMultiSlotEqual:
     case pmtTestMultiSlotNotEqual: {
         const bool notEqual = FKind == pmtTestMultiSlotNotEqual;
-        TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot), FSub < 0 ? 0 : FSub);
+        TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot, FPosition), FSub < 0 ? 0 : FSub);
         if (!e || FSub < 0) return;
         if (FValue->GetDType() == dtFunCall) {
             if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
@@ -213,7 +213,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         return;
     }
     case pmtTestMultiSlotLength: {
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot);
+        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
         if (v && v->GetDType() == dtList) {
             TRefPtr<IValueVector> list = v->AsList();
             if (list && list->Count() == FSub) Pass(token, out);
@@ -246,15 +246,22 @@ void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, b
 
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
                                         std::vector<TIETokenRef>* out) {
-    TRefPtr<IIEValue> value = SlotOf(fact, FSlot);
+    TRefPtr<IIEValue> value = SlotOf(fact, FSlot, FPosition);
     if (!value || value->GetDType() != dtList) return;
     TRefPtr<IValueVector> list = value->AsList();
     if (!list) return;
     const int32_t n = list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
-    // down to the empty one; the empty list itself gives one match with an empty run.
-    for (int32_t i = 0; i <= n - p; ++i) {
+    // down to the empty one; the empty list itself gives one match with an empty run. When the
+    // slot's length with the run as one element is known (FSub2), only the cut that gives it
+    // can pass the length test that follows.
+    int32_t first = 0, last = n - p;
+    if (FSub2 >= 0) {
+        first = last = FSub2 - 1 - p;
+        if (first < 0 || first > n - p) return;
+    }
+    for (int32_t i = first; i <= last; ++i) {
         const int32_t runLength = n - p - i;
         auto rebuilt = TValueVector::Create();
         auto run = TValueVector::Create();
@@ -1077,12 +1084,20 @@ void TReteNetwork::BuildAlphaNodes(TBuild& b) {
         }
         TReteNode* node = AddPatternMatchNode(b, nullptr, pmtTestClassType,
                                               Atom(p->FactTemplate()->GetName()), {});
-        for (int32_t s = 0; s < p->SlotCount(); ++s)
+        for (int32_t s = 0; s < p->SlotCount(); ++s) {
+            // A slot with one multifield variable and a known length has one cut only: the
+            // split node is told the length the slot has once the run is one element.
+            int32_t runs = 0;
+            for (const auto& test : p->GetSlotTests(s))
+                runs += test->ValueType() == dtMultiVariable;
+            const int32_t cutLength = runs == 1 ? p->GetMultiSlotLength(s) : -1;
             for (const auto& test : p->GetSlotTests(s))
                 if (test->ValueType() == dtMultiVariable)
-                    node = AddPatternMatchNode(
-                        b, node, pmtTestMultiSlotMultiField, nullptr,
-                        {Atom(p->GetSlotName(s)), Int(test->MultiSlotSubIndex()), Int(0)});
+                    node = AddPatternMatchNode(b, node, pmtTestMultiSlotMultiField, nullptr,
+                                               {Atom(p->GetSlotName(s)),
+                                                Int(test->MultiSlotSubIndex()), Int(0),
+                                                Int(cutLength)});
+        }
         for (int32_t s = 0; s < p->SlotCount(); ++s)
             if (p->GetMultiSlotLength(s) >= 0)
                 node = AddPatternMatchNode(

@@ -141,6 +141,7 @@ private:
     // Decoded arguments.
     std::string FSlot, FSlot2;
     int32_t FSub = -1, FSub2 = -1;
+    TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
     const TIEText* FClassName = nullptr;
 };
 

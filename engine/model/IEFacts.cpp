@@ -1,6 +1,8 @@
 #include "engine/model/IEFacts.h"
 
 #include <algorithm>
+#include <atomic>
+#include <typeinfo>
 #include <utility>
 
 #include "engine/EngineTables.h"
@@ -347,9 +349,14 @@ void TFactTemplate::MarkChanged() noexcept {
     FHashChanged = true;
 }
 
+uint32_t TFactTemplate::NextLayout() noexcept {
+    static std::atomic<uint32_t> last{0};
+    return ++last;
+}
+
 void TFactTemplate::SlotSetChanged() noexcept {
     FImplied = FSlots.size() < 2 && IndexOfSlot(DataSlotName) >= 0;
-    ++FLayout;
+    FLayout = NextLayout();
     MarkChanged();
 }
 
@@ -766,6 +773,26 @@ bool TFact::FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value) c
     if (i < 0) return false;
     value = ValueAt(i);
     return true;
+}
+
+bool TFact::FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value,
+                          TSlotPosition& position) const {
+    if (!FTemplateObj) RaiseNoTemplate();
+    if (position.Template != FTemplateObj || position.Layout != FTemplateObj->Layout())
+        position = {FTemplateObj, FTemplateObj->Layout(), FTemplateObj->IndexOfSlot(slotName)};
+    if (position.Index < 0) {
+        value = nullptr;
+        return false;
+    }
+    value = ValueAt(position.Index);
+    return true;
+}
+
+bool FindSlotValueAt(const IFact& fact, std::string_view slotName, TSlotPosition& position,
+                     TRefPtr<IIEValue>& value) {
+    if (typeid(fact) == typeid(TFact))
+        return static_cast<const TFact&>(fact).FindSlotValue(slotName, value, position);
+    return fact.FindSlotValue(slotName, value);
 }
 
 void TFact::SetSlotValue(std::string_view slotName, const TRefPtr<IIEValue>& value) {
