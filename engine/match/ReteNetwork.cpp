@@ -244,6 +244,23 @@ void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, b
         Pass(TIEToken::CreateCopy(*token, token->Tag(), static_cast<float>(d)), out);
 }
 
+// Whether a fact whose slot `slot` now holds `length` elements can pass some path below `node`:
+// false only when every path reaches a length test of that slot wanting another length before
+// anything else reads the slot (the alpha chain tests lengths right after the splits).
+bool TPatternMatchNode::CutCanPass(const TReteNode& node, const std::string& slot, int32_t length) {
+    for (const TReteEdge& edge : node.Outgoing()) {
+        auto* next = dynamic_cast<const TPatternMatchNode*>(edge.Node);
+        if (!next) return true;
+        if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
+            if (next->FSub == length) return true;
+            continue;
+        }
+        if (next->FSlot == slot || next->FSlot2 == slot) return true;
+        if (CutCanPass(*next, slot, length)) return true;
+    }
+    return false;
+}
+
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
                                         std::vector<TIETokenRef>* out) {
     TRefPtr<IIEValue> value = SlotOf(fact, FSlot, FPosition);
@@ -253,15 +270,11 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     const int32_t n = list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
-    // down to the empty one; the empty list itself gives one match with an empty run. When the
-    // slot's length with the run as one element is known (FSub2), only the cut that gives it
-    // can pass the length test that follows.
-    int32_t first = 0, last = n - p;
-    if (FSub2 >= 0) {
-        first = last = FSub2 - 1 - p;
-        if (first < 0 || first > n - p) return;
-    }
-    for (int32_t i = first; i <= last; ++i) {
+    // down to the empty one; the empty list itself gives one match with an empty run. A cut
+    // that every path below refuses by the slot's length is not made at all (when propagating;
+    // a caller collecting this node's own results gets every cut).
+    for (int32_t i = 0; i <= n - p; ++i) {
+        if (!out && !CutCanPass(*this, FSlot, p + 1 + i)) continue;
         const int32_t runLength = n - p - i;
         auto rebuilt = TValueVector::Create();
         auto run = TValueVector::Create();
@@ -1084,20 +1097,12 @@ void TReteNetwork::BuildAlphaNodes(TBuild& b) {
         }
         TReteNode* node = AddPatternMatchNode(b, nullptr, pmtTestClassType,
                                               Atom(p->FactTemplate()->GetName()), {});
-        for (int32_t s = 0; s < p->SlotCount(); ++s) {
-            // A slot with one multifield variable and a known length has one cut only: the
-            // split node is told the length the slot has once the run is one element.
-            int32_t runs = 0;
-            for (const auto& test : p->GetSlotTests(s))
-                runs += test->ValueType() == dtMultiVariable;
-            const int32_t cutLength = runs == 1 ? p->GetMultiSlotLength(s) : -1;
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
             for (const auto& test : p->GetSlotTests(s))
                 if (test->ValueType() == dtMultiVariable)
-                    node = AddPatternMatchNode(b, node, pmtTestMultiSlotMultiField, nullptr,
-                                               {Atom(p->GetSlotName(s)),
-                                                Int(test->MultiSlotSubIndex()), Int(0),
-                                                Int(cutLength)});
-        }
+                    node = AddPatternMatchNode(
+                        b, node, pmtTestMultiSlotMultiField, nullptr,
+                        {Atom(p->GetSlotName(s)), Int(test->MultiSlotSubIndex()), Int(0)});
         for (int32_t s = 0; s < p->SlotCount(); ++s)
             if (p->GetMultiSlotLength(s) >= 0)
                 node = AddPatternMatchNode(

@@ -134,6 +134,7 @@ private:
     bool EvaluatePredicate(const TIETokenRef& token, const IFact& fact);
     void SplitMultifield(const TIETokenRef& token, const IFact& fact,
                          std::vector<TIETokenRef>* out);
+    static bool CutCanPass(const TReteNode& node, const std::string& slot, int32_t length);
 
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
