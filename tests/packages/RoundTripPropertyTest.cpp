@@ -86,6 +86,15 @@ public:
             r.push_back(TemplateFact());
         r.push_back("(ord" + std::to_string(D.Pick(3)) + " nil " + D.OneOf(Strings) + " " +
                     D.OneOf(Numbers) + " " + AnyConstant(D) + ")");
+        if (HasSamples) r.push_back(D.Chance(50) ? "(reading -0.0 1.5)" : "(reading 0.125)");
+        // A fuzzy fact asserted again is merged with the one there.
+        for (const TTemplateInfo& t : Templates)
+            if (!t.Fuzzy.empty() && D.Chance(50)) {
+                r.push_back("(" + t.Name + ")");
+                r.push_back("(" + t.Name + " (" + t.Fuzzy + " very cold))");
+                r.push_back("(" + t.Name + " (" + t.Fuzzy + " hot))");
+                break;
+            }
         return r;
     }
 
@@ -96,6 +105,10 @@ private:
                 "))\r\n";
         Text += "(deftype colour extends (type SYMBOL) (allowed-symbols red green blue nil))\r\n";
         if (D.Chance(50)) Text += "(deftype wide extends (type small FLOAT) (range -5 500))\r\n";
+        HasSamples = D.Chance(40);
+        if (HasSamples)
+            Text += "(deftype samples extends (type FLOAT) (range -1.5 1.5) (cardinality 1 "
+                    "?VARIABLE))\r\n(deftemplate reading is-a samples)\r\n";
         HasFuzzy = D.Chance(70);
         if (HasFuzzy)
             Text += "(deftype heat extends (type FUZZY) (range 0 100)" +
@@ -116,7 +129,18 @@ private:
             std::string s = "(deftemplate " + info.Name + Comment() + "\r\n";
             for (int k = 0, m = 1 + D.Pick(5); k < m; ++k) {
                 const std::string name = "s" + std::to_string(k);
-                switch (D.Pick(12)) {
+                switch (D.Pick(15)) {
+                case 12:
+                    s += "    (slot " + name + " (type FLOAT) (units \"m per s\") (range -1.5 " +
+                         "?VARIABLE) (default " + (D.Chance(50) ? "-0.0" : "0.25") + "))\r\n";
+                    break;
+                case 13:
+                    s += "    (slot " + name + " (type NUMBER) (allowed-numbers 1 2.5 -0.0))\r\n";
+                    break;
+                case 14:
+                    s += "    (slot " + name + " (allowed-strings \"a\" \"b\\\"c\") (default " +
+                         (D.Chance(50) ? "\"a\"" : "\"b\\\"c\"") + "))\r\n";
+                    break;
                 case 0:
                     s += "    (slot " + name + ")\r\n";
                     info.Singles.push_back(name);
@@ -370,6 +394,7 @@ private:
     std::string Text;
     std::vector<TTemplateInfo> Templates;
     bool HasFuzzy = false;
+    bool HasSamples = false;
     bool HasFunction = false;
     int VarCount = 0;
 };
@@ -387,7 +412,7 @@ std::string FactsText(TInferenceEngine& engine) {
     return stream.DataString();
 }
 
-constexpr int BaseCount = 300;
+constexpr int BaseCount = 250;
 
 // Clears the engine and reads the text as a file is loaded (without a reset).
 void Load(TInferenceEngine& engine, const std::string& text) {
