@@ -302,6 +302,7 @@ public:
     // --- IFactServices (facts, templates and fact sets of this engine) ---
     // Reads one fact with the engine's reader and evaluates its calls.
     TRefPtr<IFact> ParseFact(std::string_view text) override;
+    TRefPtr<IFact> ParseFactSetFact(std::string_view text) override;
     TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) override;
     // One value (or a multifield) read from the text.
     TRefPtr<IIEValue> ParseValue(std::string_view text) override;
@@ -409,7 +410,7 @@ public:
                                            TIEContext* context);
     // The text read as one value (or a multifield), then EvaluateFuzzyExpression.
     TRefPtr<IIEValue> EvaluateFuzzyText(IFuzzyVariable* variable, std::string_view text,
-                                        TIEContext* context);
+                                        TIEContext* context) override;
     // The engine's fuzzy-expression reader: the set of the text evaluated in the root context.
     TRefPtr<IFuzzySet> ParseFuzzyExpression(IFuzzyVariable* variable, std::string_view text);
 
