@@ -119,7 +119,9 @@ void TFactSlot::Assign(const TPersistent* source) {
     TInferenceEngine* engine = Engine();
     const bool foreign = engine && src->Engine() != engine;
     TRefPtr<IIEDefinedType> type = src->FExtendedTypeInfo;
-    if (foreign && type)
+    // A named type is this engine's type of that name; an implicit one (a slot's own copy that
+    // took its qualifiers) may carry the name it was copied from and is kept as it is.
+    if (foreign && type && !type->GetImplicit())
         if (auto own = engine->DefinedTypes().Find(type->GetName())) type = own;
     // Kinds first, then the type (which may widen them), then the default they must accept.
     FSlotType = src->FSlotType;
@@ -1134,16 +1136,9 @@ void TFactSet::AssertFacts() {
         TRefPtr<IFact> fact = GetFact(i);
         if (!fact) continue;
         auto copy = RefCast<IFact>(fact->Clone());
-        auto* f = dynamic_cast<TFact*>(copy.get());
-        if (f)
-            // Calls are evaluated afresh at every reset.
-            for (int32_t s = 0; s < f->SlotCount(); ++s) {
-                const IIEValue* v = f->PeekValue(s);
-                if (v && v->GetDType() == dtFunCall) {
-                    TRefPtr<IIEValue> value = f->ValueAt(s);
-                    f->SetValueAt(s, value->Evaluate(FEngine->RootContext()));
-                }
-            }
+        // Calls are evaluated afresh at every reset, inside multislots and ordered facts too,
+        // as assert evaluates its facts.
+        FEngine->EvaluateFact(*copy, FEngine->RootContext());
         FEngine->AssertFact(copy, false);
     }
 }
