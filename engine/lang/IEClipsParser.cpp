@@ -1864,7 +1864,8 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
         PushBack(open);
         if (!open->Is('(')) ParseError(routine, imExpectedOpenParen);
         TRefPtr<IIEValue> call = ReadCallValue();
-        const TIEType varKind = multi ? dtMultiVariable : dtVariable;
+        // The term stands for one value, a multislot's element as much as a single slot.
+        const TIEType varKind = dtVariable;
         TRefPtr<IIEValue> variable = TIEValue::CreateText(varKind, GenerateName(BlankVariableName));
         bindings.try_emplace(VariableName(*variable), varKind);
         pattern.AddSlotTest(slotName, variable, conjunction, false, subIndex);
@@ -1950,7 +1951,8 @@ void TIEClipsParser::ParseSlotConstraints(TIEPattern& pattern, const IFactSlot* 
         ++terms;
         if (multi) ++position;
     }
-    if (multi && terms > 0) {
+    // A multislot matches exactly the number of elements written: none written means empty.
+    if (multi) {
         const int32_t index = pattern.IndexOfSlot(slotName);
         if (index >= 0) pattern.SetMultiSlotLength(index, terms);
     }

@@ -117,8 +117,8 @@ void TFactSlot::Assign(const TPersistent* source) {
         const TIEType kind = def->GetDType();
         if (kind == dtFuzzy && type && type->GetFuzzyVariable())
             // A fuzzy value's text is an expression over this engine's variable.
-            def = engine->EvaluateFuzzyText(type->GetFuzzyVariable().get(), def->GetText(),
-                                            nullptr);
+            def =
+                engine->EvaluateFuzzyText(type->GetFuzzyVariable().get(), def->GetText(), nullptr);
         else if (kind == dtFunCall || kind == dtFact || kind == dtFuzzy)
             def = services->ParseValue(def->GetText());
     }
@@ -1164,7 +1164,8 @@ void EvaluateSlotCalls(TFact& fact, TIEContext* context) {
             bool hasCall = false;
             for (int32_t j = 0; list && j < list->Count() && !hasCall; ++j)
                 hasCall = list->GetItem(j) && list->GetItem(j)->GetDType() == dtFunCall;
-            if (hasCall) fact.SetValueAt(i, TIEValue::CreateList(context->EvaluateArguments(*list)));
+            if (hasCall)
+                fact.SetValueAt(i, TIEValue::CreateList(context->EvaluateArguments(*list)));
         }
     }
 }
@@ -1176,7 +1177,8 @@ void TFactSet::AssertFacts() {
         if (!fact) continue;
         auto copy = RefCast<IFact>(fact->Clone());
         // Calls and dynamic defaults are evaluated afresh at every reset.
-        if (auto* f = dynamic_cast<TFact*>(copy.get())) EvaluateSlotCalls(*f, FEngine->RootContext());
+        if (auto* f = dynamic_cast<TFact*>(copy.get()))
+            EvaluateSlotCalls(*f, FEngine->RootContext());
         FEngine->AssertFact(copy, false);
     }
 }
