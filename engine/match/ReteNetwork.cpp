@@ -1,6 +1,7 @@
 #include "engine/match/ReteNetwork.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEPackages.h"
@@ -800,15 +801,10 @@ bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
 }
 
 void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
-    IActivationSink* sink = FRete->Sink();
-    if (added) {
-        if (sink) sink->ActivationAdded(activation);
-        return;
-    }
-    if (sink)
-        sink->ActivationRemoved(activation);
+    if (added)
+        FRete->ActivationAdded(activation);
     else
-        delete activation; // without an agenda the node is the only holder
+        FRete->ActivationRemoved(activation);
 }
 
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
@@ -1328,11 +1324,24 @@ void TReteNetwork::AddRule(TRule& rule) {
     if (HasRule(rule)) RemoveRule(rule);
     rule.CompilationTrace = rule.RuleName() + ": ";
     TBuild b{rule, FRules[&rule], {}, {}, {}, {}};
-    CheckNegatedVariables(b);
-    BuildAlphaNodes(b);
-    BuildIntraPatternTests(b);
-    BuildJoinNodes(b);
-    AddTerminalNode(b);
+    // A failed compilation leaves the nodes made so far in the rule's list; they changed too.
+    auto notify = [&] {
+        if (!OnNodeChange) return;
+        const std::vector<TReteNode*> nodes = b.Nodes;
+        for (TReteNode* n : nodes)
+            OnNodeChange(this, n);
+    };
+    try {
+        CheckNegatedVariables(b);
+        BuildAlphaNodes(b);
+        BuildIntraPatternTests(b);
+        BuildJoinNodes(b);
+        AddTerminalNode(b);
+    } catch (...) {
+        notify();
+        throw;
+    }
+    notify();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1456,8 +1465,21 @@ void TReteNetwork::RemoveRule(TRule& rule) {
     if (it == FRules.end()) return;
     std::vector<TReteNode*> nodes = std::move(it->second);
     FRules.erase(it);
-    for (auto n = nodes.rbegin(); n != nodes.rend(); ++n)
-        if (--(*n)->RuleUseCount <= 0) DestroyNode(*n);
+    // A failing handler must not leave nodes behind that no rule owns: its failure passes on
+    // once the rule is out.
+    std::exception_ptr failure;
+    for (auto n = nodes.rbegin(); n != nodes.rend(); ++n) {
+        --(*n)->RuleUseCount;
+        if (OnNodeChange && !failure) {
+            try {
+                OnNodeChange(this, *n);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        if ((*n)->RuleUseCount <= 0) DestroyNode(*n);
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TReteNetwork::Clear() {
@@ -1523,14 +1545,65 @@ bool TReteNetwork::AssertToken(const TIETokenRef& token) {
 
 void TReteNetwork::ActivationAdded(TActivation* activation) {
     if (FSink) FSink->ActivationAdded(activation);
+    if (OnActivation) [[unlikely]]
+        OnActivation(this, activation);
+}
+
+void TReteNetwork::ForwardRemoved(TActivation* activation) {
+    if (FSink)
+        FSink->ActivationRemoved(activation);
+    else
+        delete activation; // without an agenda the node is the only holder
 }
 
 void TReteNetwork::ActivationRemoved(TActivation* activation) {
-    if (FSink) FSink->ActivationRemoved(activation);
+    // The activation has left its node already: a failing handler must not keep it from the
+    // engine, which alone can free it.
+    if (OnDeactivation) [[unlikely]] {
+        try {
+            OnDeactivation(this, activation);
+        } catch (...) {
+            ForwardRemoved(activation);
+            throw;
+        }
+    }
+    ForwardRemoved(activation);
 }
 
 void TReteNetwork::ActivationFired(TActivation* activation) {
+    if (OnRuleFired) [[unlikely]] {
+        try {
+            OnRuleFired(this, activation);
+        } catch (...) {
+            if (FSink) FSink->ActivationFired(activation);
+            throw;
+        }
+    }
     if (FSink) FSink->ActivationFired(activation);
+}
+
+namespace {
+
+void FillTree(const TReteNode& node, TReteTreeItem& item) {
+    item.Node = &node;
+    item.Children.reserve(node.Outgoing().size());
+    for (const TReteEdge& e : node.Outgoing()) {
+        TReteTreeItem& child = item.Children.emplace_back();
+        child.Caption = std::string(CallTypeName(e.CallType)) + " " + e.Node->GetText();
+        FillTree(*e.Node, child);
+    }
+}
+
+} // namespace
+
+void TReteNetwork::AssignTo(std::vector<TReteTreeItem>& view) const {
+    view.clear();
+    view.reserve(FRoots.size());
+    for (const TPatternMatchNode* root : FRoots) {
+        TReteTreeItem& item = view.emplace_back();
+        item.Caption = root->GetText();
+        FillTree(*root, item);
+    }
 }
 
 } // namespace ie

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -298,6 +299,19 @@ private:
     int32_t FShift = 64; // 64 - log2 of the bucket count
 };
 
+// Events of the network. Each is one test of an empty handler where it is raised, outside the
+// join loops, so an unwatched network pays nothing for them.
+using TActivationEvent = std::function<void(TReteNetwork* Sender, TActivation* Activation)>;
+using TReteNodeEvent = std::function<void(TReteNetwork* Sender, TReteNode* Node)>;
+
+// One item of the tree copy of the network (see TReteNetwork::AssignTo): the node's text, headed
+// by the call type of the edge that leads to it for every item below a root.
+struct TReteTreeItem {
+    std::string Caption;
+    const TReteNode* Node = nullptr;
+    std::vector<TReteTreeItem> Children;
+};
+
 class TReteNetwork {
 public:
     static constexpr int32_t DefaultHashKey = 101;
@@ -332,6 +346,18 @@ public:
     size_t NodeCount() const noexcept { return FNodes.size(); }
     TPatternMatchTerminalNode* TerminalNode(const TRule& rule) const;
 
+    // Replaces `view` with the network from the roots down: one item per node reached, every
+    // child in edge order (a join appears under both its inputs).
+    void AssignTo(std::vector<TReteTreeItem>& view) const;
+
+    // Raised after the engine has the new activation; before a removed or fired one goes to the
+    // engine (which may free it).
+    TActivationEvent OnActivation, OnDeactivation, OnRuleFired;
+    // Raised for every node a rule compilation creates or shares, and for every node whose rule
+    // use count drops when a rule is removed (before the node is destroyed when the count
+    // reaches 0).
+    TReteNodeEvent OnNodeChange;
+
     // Used by the nodes.
     void ActivationAdded(TActivation* activation);
     void ActivationRemoved(TActivation* activation);
@@ -361,6 +387,8 @@ private:
     void RootsChanged() noexcept { FRootIndexValid = false; }
     void CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out);
     void DestroyNode(TReteNode* node);
+    // Hands a removed activation to the engine (or frees it when there is none).
+    void ForwardRemoved(TActivation* activation);
 
     IRuleEngine* FEngine;
     IActivationSink* FSink;
