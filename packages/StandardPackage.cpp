@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -1331,7 +1332,16 @@ TBatchFunction::TBatchFunction()
 
 TRefPtr<IIEValue> TBatchFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    return IEBoolValue(engine.Batch(EvalArg(call, 0, context)->AsString()));
+    const std::string fileName = EvalArg(call, 0, context)->AsString();
+    // A file that cannot be opened is a failure the rule program tests for; an error of one
+    // of the file's commands still reaches the caller.
+    std::unique_ptr<TFileStream> file;
+    try {
+        file = std::make_unique<TFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
+    } catch (const EFileStreamError&) {
+        return IEFalseValue();
+    }
+    return IEBoolValue(engine.BatchFromStream(*file));
 }
 
 TLoadFunction::TLoadFunction()
