@@ -57,6 +57,27 @@ void TVariantFunction::ApplyVariant(int index) {
     SetMinArgumentCount(spec.Min);
 }
 
+void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
+                            std::string_view typeName, std::span<const std::string_view> names) {
+    TPropertyInfo info;
+    info.Name = selector;
+    info.Kind = tkEnumeration;
+    info.TypeName = typeName;
+    info.EnumNames.assign(names.begin(), names.end());
+    info.Get = [](const TObject& o) -> TPropertyValue {
+        return int64_t{dynamic_cast<const TVariantFunction&>(o).Variant()};
+    };
+    info.Set = [](TObject& o, const TPropertyValue& v) {
+        auto& function = dynamic_cast<TVariantFunction&>(o);
+        const auto* ordinal = std::get_if<int64_t>(&v);
+        if (!ordinal || *ordinal < 0 ||
+            *ordinal >= static_cast<int64_t>(function.VariantSpecs().size()))
+            throw EPropertyError("Invalid property value");
+        function.SelectVariant(static_cast<int>(*ordinal));
+    };
+    table.Add(std::move(info));
+}
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------
