@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 
 namespace ie {
@@ -336,12 +336,14 @@ bool TTestNode::SameTests(const TTestNode& other) const {
 }
 
 bool TTestNode::FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength) {
-    auto* engine = dynamic_cast<TInferenceEngine*>(FRete->Engine());
+    IRuleEngine* engine = FRete->Engine();
     if (!engine) return false;
-    const TIEFuzzyJoinTest::TEvaluator evaluate =
-        [engine](IFuzzyVariable* variable, const TRefPtr<IIEValue>& value, TIEContext* context) {
-            return engine->EvaluateFuzzyExpression(variable, value, context);
-        };
+    TFuzzyExpressions expressions(engine->FuzzyParser());
+    const TIEFuzzyJoinTest::TEvaluator evaluate = [&expressions](IFuzzyVariable* variable,
+                                                                 const TRefPtr<IIEValue>& value,
+                                                                 TIEContext* context) {
+        return expressions.Evaluate(variable, value, context);
+    };
     float current = strength ? *strength : left->Strength();
     for (const TIEFuzzyJoinTest* test : FFuzzyTests) {
         // A fresh scope per test, so that the variables of one token never leak into another.
