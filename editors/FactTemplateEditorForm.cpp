@@ -16,7 +16,7 @@
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
-#include "engine/IEFacts.h"
+#include "engine/model/IEFacts.h"
 
 namespace ie {
 namespace {

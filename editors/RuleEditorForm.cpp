@@ -27,9 +27,9 @@
 #include "editors/GEdit.h"
 #include "editors/GListBox.h"
 #include "editors/logic/EngineReading.h"
-#include "engine/IEFacts.h"
-#include "engine/IEParser.h"
-#include "engine/IERule.h"
+#include "engine/model/IEFacts.h"
+#include "engine/lang/IEParser.h"
+#include "engine/match/IERule.h"
 
 namespace ie {
 namespace {

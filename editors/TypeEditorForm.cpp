@@ -9,7 +9,7 @@
 
 #include "editors/TypeEditorFrame.h"
 #include "editors/logic/EngineReading.h"
-#include "engine/IEDefinedType.h"
+#include "engine/model/IEDefinedType.h"
 
 namespace ie {
 

@@ -26,7 +26,7 @@
 
 #include "editors/EditorFormBase.h"
 #include "editors/GEdit.h"
-#include "engine/IEDefinedType.h"
+#include "engine/model/IEDefinedType.h"
 
 namespace ie {
 

@@ -2,17 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <limits>
 #include <typeinfo>
 
-#include "engine/IEClipsParser.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/lang/IEClipsParser.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyConsts.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"
@@ -33,10 +32,6 @@ constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPre
                                              pMath,         pString,        pObject,
                                              pTrigonometry, pBusiness,      pFuzzyLogic};
 
-double TimerSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 // One level of loads and batches nested in each other: a file that loads or batches itself
 // (directly or through others) would nest without end.
@@ -531,23 +526,15 @@ TRefPtr<IFact> TInferenceEngine::ParseFact(std::string_view text) {
     TRefPtr<IFact> fact = ReadFrom(text, [](TIEParser& p) { return p.ParseFact(); });
     if (!fact) return fact;
     // The slot expressions are evaluated in the root context, also inside a multifield.
-    auto* f = dynamic_cast<TFact*>(fact.get());
-    if (!f) return fact;
-    for (int32_t i = 0; i < f->SlotCount(); ++i) {
-        const IIEValue* v = f->PeekValue(i);
-        if (!v) continue;
-        if (v->GetDType() == dtFunCall) {
-            f->SetValueAt(i, f->ValueAt(i)->Evaluate(FRootContext.get()));
-        } else if (v->GetDType() == dtList) {
-            TRefPtr<IValueVector> list = v->AsList();
-            bool hasCall = false;
-            for (int32_t j = 0; list && j < list->Count() && !hasCall; ++j)
-                hasCall = list->GetItem(j) && list->GetItem(j)->GetDType() == dtFunCall;
-            if (hasCall)
-                f->SetValueAt(i, TIEValue::CreateList(FRootContext->EvaluateArguments(*list)));
-        }
-    }
+    if (auto* f = dynamic_cast<TFact*>(fact.get())) EvaluateSlotCalls(*f, FRootContext.get());
     return fact;
+}
+
+TRefPtr<IFact> TInferenceEngine::ParseFactSetFact(std::string_view text) {
+    return ReadFrom(text, [](TIEParser& p) {
+        TDeferDynamicDefaults deferred(p);
+        return p.ParseFact();
+    });
 }
 
 TRefPtr<IFactSlot> TInferenceEngine::ParseFactSlot(std::string_view text, TFactTemplate& owner) {
@@ -779,7 +766,7 @@ int32_t TInferenceEngine::RuleFired(TActivation* activation) {
 
 void TInferenceEngine::StartInference() {
     if (OnStartInference) OnStartInference(this);
-    FStartTime = TimerSeconds();
+    FStartTime = TimerMilliseconds();
     FRulesFired = 0;
     FMaxFacts = FFacts->Count();
     FSumFacts = 0;
@@ -831,7 +818,8 @@ int32_t TInferenceEngine::RunLimited(int32_t limit) {
         TInferenceEngine& E;
         bool Nested;
         int32_t Fired;
-        double Start, SumFacts, SumActivations;
+        int64_t Start;
+        double SumFacts, SumActivations;
         int32_t MaxFacts, MaxActivations;
         ~TOuterRun() {
             if (!Nested) return;
@@ -872,7 +860,7 @@ int32_t TInferenceEngine::RunLimited(int32_t limit) {
 
 void TInferenceEngine::EndInference() {
     if (FWatch.Contains(cwStatistics)) {
-        FRunTime = TimerSeconds() - FStartTime;
+        FRunTime = static_cast<double>(TimerMilliseconds() - FStartTime) / 1000.0;
         if (FRulesFired > 0) {
             FSumFacts /= FRulesFired;
             FSumActivations /= FRulesFired;
@@ -1027,7 +1015,11 @@ void TInferenceEngine::ReadToken(const std::string& name, TStreamTokenRef& token
     if (FBatch) {
         token = FBatch->NextToken();
         FBatch->SkipLine();
-        PrintOut("", token->GetText() + std::string(IELineEnd));
+        // The echo shows the input as the user typed it: a number, whose token holds no text,
+        // as written.
+        std::string echo = token->GetText();
+        if (echo.empty() && token->GetDataType() != dtString) echo = token->SourceText();
+        PrintOut("", echo + std::string(IELineEnd));
         return;
     }
     if (OnReadToken) {
@@ -1050,8 +1042,28 @@ void TInferenceEngine::ExecuteCommand(std::string_view text, bool execute) {
     FParser->Parse(execute);
 }
 
+namespace {
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+} // namespace
+
 bool TInferenceEngine::BatchFromStream(TStream& stream) {
     const TFileNesting nesting(FFileDepth);
+    // The batch echoes every line it reads to the dribble file: reading that same file would
+    // read its own echo and never reach the end. The names of the files being batched keep the
+    // dribble off them in turn.
+    const auto* file = dynamic_cast<const TFileStream*>(&stream);
+    const std::string fileName = file ? file->FileName() : std::string();
+    if (FDribble && SameFile(fileName, FDribbleFileName))
+        throw EIEException(Format("Unable to batch %s: it is the dribble file", fileName));
+    FBatchFileNames.push_back(fileName);
+    struct TPop {
+        std::vector<std::string>& Names;
+        ~TPop() { Names.pop_back(); }
+    } pop{FBatchFileNames};
     std::unique_ptr<TIETokenizerStream> batch = CreateStream(&stream);
     // The former batch comes back however this one ends, and this one's stream is closed.
     TRestore<TIETokenizerStream*> restore(FBatch, batch.get());
@@ -1063,25 +1075,8 @@ bool TInferenceEngine::BatchFromStream(TStream& stream) {
     return true;
 }
 
-namespace {
-bool SameFile(const std::string& a, const std::string& b) {
-    if (a.empty() || b.empty()) return false;
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-} // namespace
-
 bool TInferenceEngine::Batch(const std::string& fileName) {
-    // The batch echoes every line it reads to the dribble file: reading that same file would
-    // read its own echo and never reach the end.
-    if (FDribble && SameFile(fileName, FDribbleFileName))
-        throw EIEException(Format("Unable to batch %s: it is the dribble file", fileName));
     TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
-    FBatchFileNames.push_back(fileName);
-    struct TPop {
-        std::vector<std::string>& Names;
-        ~TPop() { Names.pop_back(); }
-    } pop{FBatchFileNames};
     return BatchFromStream(file);
 }
 
@@ -1928,10 +1923,21 @@ void TInferenceEngine::CombineFuzzyFacts(IFact& newFact, const IFact& existingFa
                 other ? other->GetName() : std::string());
     if (!t || !t->IsFuzzy()) RaiseIE(imNotFuzzyFact);
     const TFuzzyOperation op = FuzzyInferenceOperation(FInference);
+    // Under these operations the union with the empty value is the other value itself, which
+    // keeps its own name instead of one that joins it with the empty term's.
+    const bool emptyIsNeutral = useUnion && (op == foZadeh || op == foSum || op == foBoundedSum);
+    auto isEmpty = [](const IFuzzySet& set) {
+        if (set.GetName() != FuzzyEmptySetName) return false;
+        for (int i = 0; i < set.Count(); ++i)
+            if (set.GetY(i) > 0.0) return false;
+        return true;
+    };
     auto combine = [&](const TRefPtr<IIEValue>& a, const TRefPtr<IIEValue>& b) {
         if (!a || !b || a->GetDType() != dtFuzzy || b->GetDType() != dtFuzzy) return a;
         TRefPtr<IFuzzySet> sa = a->AsFuzzy();
         TRefPtr<IFuzzySet> sb = b->AsFuzzy();
+        if (emptyIsNeutral && isEmpty(*sb)) return a;
+        if (emptyIsNeutral && isEmpty(*sa)) return b->CloneValue();
         return FuzzyValueOf(useUnion ? sa->Union(*sb, op) : sa->Intersection(*sb, op), *sa);
     };
     // Every slot is combined before any is stored, so a failure leaves the fact as it was.

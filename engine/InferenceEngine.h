@@ -26,16 +26,16 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/ActivationAgenda.h"
+#include "engine/match/ActivationAgenda.h"
 #include "engine/EngineTables.h"
-#include "engine/IEConsts.h"
-#include "engine/IEContext.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEInterfaces.h"
-#include "engine/IEParser.h"
-#include "engine/IERule.h"
-#include "engine/ReteNetwork.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/lang/IEParser.h"
+#include "engine/match/IERule.h"
+#include "engine/match/ReteNetwork.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "platform/Component.h"
 #include "platform/Exceptions.h"
@@ -305,6 +305,7 @@ public:
     // --- IFactServices (facts, templates and fact sets of this engine) ---
     // Reads one fact with the engine's reader and evaluates its calls.
     TRefPtr<IFact> ParseFact(std::string_view text) override;
+    TRefPtr<IFact> ParseFactSetFact(std::string_view text) override;
     TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) override;
     // One value (or a multifield) read from the text.
     TRefPtr<IIEValue> ParseValue(std::string_view text) override;
@@ -505,7 +506,7 @@ private:
 
     // Statistics
     int32_t FRulesFired = 0;
-    double FStartTime = 0.0;
+    int64_t FStartTime = 0; // whole milliseconds of TimerMilliseconds
     double FRunTime = 0.0;
     int32_t FMaxActivations = 0;
     double FSumActivations = 0.0;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEContext.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEHelperFunctions.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEHelperFunctions.h"
 #include "engine/InferenceEngine.h"
 #include "fuzzy/FuzzyConsts.h"
 #include "platform/FloatMath.h"
@@ -368,6 +368,25 @@ TRWFuzzyThresholdFunction::TRWFuzzyThresholdFunction() : TVariantFunction(Thresh
 TUniverseOfDiscourseFunction::TUniverseOfDiscourseFunction() : TVariantFunction(UniverseSpecs) {}
 TDefuzzifyFunction::TDefuzzifyFunction() : TVariantFunction(DefuzzifySpecs) {}
 TCreateFuzzyShapeFunction::TCreateFuzzyShapeFunction() : TVariantFunction(ShapeSpecs) {}
+
+IE_VARIANT_SELECTOR_NAMES(TFuzzyAssertFunction, "fafAssert", "fafAssertUnconditional")
+IE_VARIANT_SELECTOR_NAMES(TFuzzyOperationFunction, "fofFuzzyUnion", "fofFuzzyUnionX",
+                          "fofFuzzyIntersection", "fofFuzzyIntersectionX")
+IE_VARIANT_SELECTOR_NAMES(TGetFuzzyFunction, "gffGetFs", "gffGetFsLength", "gffGetFsX",
+                          "gffGetFsY", "gffGetFsVariable", "gffGetFsValue")
+IE_VARIANT_SELECTOR_NAMES(TRWActivationThresholdFunction, "atfGetActivationThreshold",
+                          "atfSetActivationThreshold")
+IE_VARIANT_SELECTOR_NAMES(TRWFuzzyAutoTerms, "fatGetFuzzyAutoTerms", "fatSetFuzzyAutoTerms")
+IE_VARIANT_SELECTOR_NAMES(TRWFuzzyCorrelationFunction, "fcfGetCorrelation", "fcfSetCorrelation")
+IE_VARIANT_SELECTOR_NAMES(TRWFuzzyInferenceFunction, "fifGetInference", "fifSetInference")
+IE_VARIANT_SELECTOR_NAMES(TRWFuzzyThresholdFunction, "ftfGetFuzzyThreshold",
+                          "ftfSetFuzzyThreshold")
+IE_VARIANT_SELECTOR_NAMES(TUniverseOfDiscourseFunction, "uodGet", "uodGetFrom", "uodGetTo",
+                          "uodGetUnits")
+IE_VARIANT_SELECTOR_NAMES(TDefuzzifyFunction, "dftMoment", "dftMaximum", "dftUndecidable",
+                          "dftCompatibilityIndex")
+IE_VARIANT_SELECTOR_NAMES(TCreateFuzzyShapeFunction, "fsGrowthShape", "fsDeclineShape",
+                          "fsPIShape", "fsTriangleShape", "fsBetaShape")
 
 // ---------------------------------------------------------------------------------------------
 // create-fuzzy-value

@@ -4,9 +4,9 @@
 #include <array>
 
 #include "containers/Structures.h"
-#include "engine/IEFacts.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "packages/StandardPackage.h"
 #include "platform/DateTime.h"
@@ -115,6 +115,15 @@ TEncodeDateTimeFunction::TEncodeDateTimeFunction() : TVariantFunction(EncodeSpec
 TSystemDateTimeFunction::TSystemDateTimeFunction() : TVariantFunction(SystemDateTimeSpecs) {}
 TDateTimeStringFunction::TDateTimeStringFunction() : TVariantFunction(DateTimeStringSpecs) {}
 TPrettyPrintFunction::TPrettyPrintFunction() : TVariantFunction(PrettyPrintSpecs) {}
+
+IE_VARIANT_SELECTOR_NAMES(TDecodeDateTimeFunction, "ddtYear", "ddtMonth", "ddtDay", "ddtHour",
+                          "ddtMinute", "ddtSecond", "ddtMillisecond")
+IE_VARIANT_SELECTOR_NAMES(TEncodeDateTimeFunction, "edtDate", "edtTime")
+IE_VARIANT_SELECTOR_NAMES(TSystemDateTimeFunction, "sdtDateTime", "sdtDate", "sdtTime")
+IE_VARIANT_SELECTOR_NAMES(TDateTimeStringFunction, "dtsStrDateTime", "dtsStrDate", "dtsStrTime",
+                          "dtsDateTimeStr", "dtsDateStr", "dtsTimeStr", "dtsDateTimeStrFormat")
+IE_VARIANT_SELECTOR_NAMES(TPrettyPrintFunction, "ppfFactSet", "ppfUserFunction",
+                          "ppfFactTemplate", "ppfRule", "ppfDefType")
 
 // ---------------------------------------------------------------------------------------------
 // Dates and times

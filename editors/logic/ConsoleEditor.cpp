@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "containers/GHashTable.h"
-#include "engine/IEClipsParser.h"
-#include "engine/IERule.h"
+#include "engine/lang/IEClipsParser.h"
+#include "engine/match/IERule.h"
 #include "platform/DialogService.h"
 #include "platform/Streams.h"
 

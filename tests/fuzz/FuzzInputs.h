@@ -27,12 +27,12 @@
 #include <vector>
 
 #include "engine/EngineTables.h"
-#include "engine/IEClipsParser.h"
-#include "engine/IEConsts.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
-#include "engine/IEValue.h"
 #include "engine/InferenceEngine.h"
+#include "engine/lang/IEClipsParser.h"
+#include "engine/match/IERule.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "platform/DialogService.h"
 #include "platform/Exceptions.h"
 #include "platform/Streams.h"

@@ -20,17 +20,9 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "engine/EngineTables.h"
-#include "engine/IERule.h"
 #include "engine/InferenceEngine.h"
-#include "packages/BusinessPackage.h"
-#include "packages/FuzzyLogicPackage.h"
-#include "packages/MathPackage.h"
-#include "packages/MiscPackage.h"
-#include "packages/ObjectPackage.h"
-#include "packages/PredicatePackage.h"
-#include "packages/StandardPackage.h"
-#include "packages/StringPackage.h"
-#include "packages/TrigonometryPackage.h"
+#include "engine/match/IERule.h"
+#include "tests/support/AllPackages.h"
 #include "tests/support/TestSupport.h"
 
 namespace ie {
@@ -40,15 +32,7 @@ namespace fs = std::filesystem;
 
 struct TEngineSafety : ::testing::Test {
     TEngineSafety() {
-        RegisterStandardPackage();
-        RegisterMiscPackage();
-        RegisterPredicatePackage();
-        RegisterMathPackage();
-        RegisterStringPackage();
-        RegisterObjectPackage();
-        RegisterTrigonometryPackage();
-        RegisterBusinessPackage();
-        RegisterFuzzyLogicPackage();
+        test::RegisterAllPackages();
         E.OnPrintOut = [this](TInferenceEngine*, const std::string&, const std::string& text) {
             Out += text;
         };

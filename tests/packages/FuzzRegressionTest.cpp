@@ -10,16 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "packages/BusinessPackage.h"
-#include "packages/FuzzyLogicPackage.h"
-#include "packages/MathPackage.h"
-#include "packages/MiscPackage.h"
-#include "packages/ObjectPackage.h"
-#include "packages/PredicatePackage.h"
-#include "packages/StandardPackage.h"
-#include "packages/StringPackage.h"
-#include "packages/TrigonometryPackage.h"
 #include "tests/fuzz/FuzzInputs.h"
+#include "tests/support/AllPackages.h"
 
 namespace ie {
 namespace {
@@ -47,15 +39,7 @@ std::string Bytes(const fs::path& path) {
 // and the scratch directory is removed.
 struct TFuzzReplay : ::testing::Test {
     TFuzzReplay() : Home(fs::current_path()) {
-        RegisterStandardPackage();
-        RegisterMiscPackage();
-        RegisterPredicatePackage();
-        RegisterMathPackage();
-        RegisterStringPackage();
-        RegisterObjectPackage();
-        RegisterTrigonometryPackage();
-        RegisterBusinessPackage();
-        RegisterFuzzyLogicPackage();
+        test::RegisterAllPackages();
     }
     ~TFuzzReplay() override {
         std::error_code ec;

@@ -1,0 +1,211 @@
+// The agenda: the activations (a rule with the token that matched it) waiting to fire, in firing
+// order.
+//
+// Order: non-increasing salience; among equal saliences the newest activation first under the
+// depth-first strategy and last under breadth-first. Each activation carries the salience it was
+// inserted with and a sequence number drawn at insertion, so the order is a plain key order. The
+// agenda keeps its activations in that order in a list of short sorted blocks (at most
+// BlockSize activations each, none empty): finding a place is a binary search over the blocks
+// and within one, inserting or removing moves at most one block's pointers, and an index is the
+// sizes of the blocks before plus the place in the block. For the agendas rules make (a few
+// thousand activations at most at a time) this is a handful of cache lines per operation and
+// no allocation; the first activation is at hand.
+//
+// Ownership: the agenda owns its activations; destroying an activation tells the node that lists
+// it (the rule's terminal node) so that no list keeps a pointer to a freed activation. An
+// activation's text is only built when someone asks for it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/match/IEToken.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+class TRule;
+class TActivation;
+class TActivationAgenda;
+
+// The agenda's order key (see the unit's header comment).
+struct TActivationKey {
+    int64_t Salience; // negated, so that the higher salience comes first
+    int64_t Sequence; // signed by the strategy
+
+    friend bool operator<(const TActivationKey& a, const TActivationKey& b) noexcept {
+        return a.Salience != b.Salience ? a.Salience < b.Salience : a.Sequence < b.Sequence;
+    }
+};
+
+// What an activation needs of the node that made it (a rule's terminal node in the network).
+class IActivationNode {
+public:
+    // The name of the node's rule, as the traces and the activation's text show it.
+    virtual const std::string& ActivationRuleName() const = 0;
+    // The rule's salience after evaluating its salience expression (a dynamic salience).
+    virtual int32_t ActivationSalience() = 0;
+    // Fires the rule with the activation's token; then the node drops the activation from its
+    // list and reports the firing to the engine (which ends in TInferenceEngine::RuleFired).
+    virtual void FireActivation(TActivation& activation) = 0;
+    // The activation is being destroyed: the node must forget it.
+    virtual void ActivationDestroyed(TActivation& activation) noexcept = 0;
+
+protected:
+    ~IActivationNode() = default;
+};
+
+class TActivation : public TPersistent {
+public:
+    TActivation(TRule* rule, float strength, IActivationNode* node, TRefPtr<IReteToken> token);
+    ~TActivation() override;
+
+    std::string_view ClassName() const override { return "TActivation"; }
+    // Rules make and drop activations by the thousand; their memory is recycled.
+    static void* operator new(size_t size) {
+        return size == sizeof(TActivation) ? TBlockPool<sizeof(TActivation)>::Get()
+                                           : ::operator new(size);
+    }
+    static void operator delete(void* p, size_t size) noexcept {
+        if (size == sizeof(TActivation))
+            TBlockPool<sizeof(TActivation)>::Put(p);
+        else
+            ::operator delete(p);
+    }
+
+    TRule* Rule() const noexcept { return FRule; }
+    const TRefPtr<IReteToken>& Token() const noexcept { return FToken; }
+    IActivationNode* Node() const noexcept { return FNode; }
+    // Forgets the node without telling it (a node that is being destroyed).
+    void DetachNode() noexcept { FNode = nullptr; }
+    float Strength() const noexcept { return FStrength; }
+    // Clamped to 0..1.
+    void SetStrength(float value) noexcept;
+
+    // The salience the agenda ordered this activation by (set when it is added).
+    int32_t Salience() const noexcept { return FSalience; }
+    const std::string& RuleName() const;
+    // "<salience> <rule> : <fact ids> (<strength %.4f>)", e.g. "10 check-temp : f-1, f-4 (1.0000)".
+    std::string GetText() const;
+    // Runs the rule through its node.
+    void Fire();
+
+    // Agenda bookkeeping: the order key.
+    using TKey = TActivationKey;
+    const TKey& Key() const noexcept { return FKey; }
+    bool InAgenda() const noexcept { return FInAgenda; }
+
+    // The links of the node that lists the activation (its rule's terminal node), which keeps
+    // its activations in making order and indexed by token hash; only that node uses them.
+    struct TNodeLinks {
+        TActivation* Prev = nullptr;
+        TActivation* Next = nullptr;
+        TActivation* HashPrev = nullptr;
+        TActivation* HashNext = nullptr;
+        size_t Hash = 0;
+        bool Listed = false;
+    };
+    TNodeLinks NodeLinks;
+    // True while the run loop fires this activation.
+    bool Firing() const noexcept { return FFiring; }
+    void SetFiring(bool value) noexcept { FFiring = value; }
+
+private:
+    friend class TActivationAgenda;
+    TRule* FRule;
+    TRefPtr<IReteToken> FToken;
+    IActivationNode* FNode;
+    float FStrength = 1.0f;
+    int32_t FSalience = 0;
+    bool FInAgenda = false;
+    bool FFiring = false;
+    TKey FKey{0, 0};
+    // The agenda the activation is filed in while FInAgenda.
+    TActivationAgenda* FAgenda = nullptr;
+};
+
+// The ordered, owning list of activations.
+class TActivationAgenda {
+public:
+    TActivationAgenda() = default;
+    TActivationAgenda(const TActivationAgenda&) = delete;
+    TActivationAgenda& operator=(const TActivationAgenda&) = delete;
+    virtual ~TActivationAgenda();
+
+    TSearchStrategy Strategy() const noexcept { return FStrategy; }
+    // Only the order of later insertions changes; SetStrategy of the engine re-adds the entries.
+    void SetStrategy(TSearchStrategy value) noexcept { FStrategy = value; }
+
+    int32_t Count() const noexcept { return FCount; }
+    bool Empty() const noexcept { return FCount == 0; }
+    // Raises the list index error outside 0..Count-1.
+    TActivation* Item(int32_t index) const;
+    TActivation* First() const noexcept {
+        return FBlocks.empty() ? nullptr : FBlocks.front().front().Activation;
+    }
+    // The first activation that is not firing right now (a nested run skips the firing ones).
+    TActivation* FirstIdle() const noexcept;
+    // The index of the activation, -1 when it is not in this agenda.
+    int32_t IndexOf(const TActivation* activation) const;
+
+    // Takes ownership, files the activation under `salience` and returns its index.
+    int32_t AddActivation(TActivation* activation, int32_t salience);
+    // Takes the activation out without freeing it (the caller owns it now).
+    TActivation* Extract(TActivation* activation);
+    TActivation* RemoveActivation(int32_t index) { return Extract(Item(index)); }
+    // Takes every activation out, in agenda order, without freeing them.
+    std::vector<TActivation*> ExtractAll();
+    // Frees every activation.
+    void Clear();
+    // The activations' texts in agenda order, each followed by CR LF.
+    std::string GetText() const;
+
+    // Where an activation of this salience would go: the first index of an equal salience under
+    // depth-first, after the last equal salience under breadth-first; -1 means appended.
+    int32_t GetInsertIndex(int32_t salience) const;
+
+private:
+    static constexpr size_t BlockSize = 128;
+    // A block keeps the keys beside the activations, so that a search reads no activation.
+    struct TSlot {
+        TActivationKey Key;
+        TActivation* Activation;
+    };
+    using TBlock = std::vector<TSlot>;
+    // The block that holds `key` or would take it: the first whose last key is not less, or
+    // the last block (FBlocks must not be empty).
+    size_t BlockFor(const TActivationKey& key) const noexcept;
+    // The number of activations ordered before `key`.
+    size_t Rank(const TActivationKey& key) const noexcept;
+    // Remembers the index last computed for an activation: removing an activation asks for its
+    // index and then for the activation at that index. Any change forgets it.
+    void Remember(int32_t index, TActivation* activation) const noexcept {
+        FKnownIndex = index;
+        FKnownActivation = activation;
+    }
+    void Forget() const noexcept { FKnownActivation = nullptr; }
+
+    std::vector<TBlock> FBlocks;
+    // The blocks' sizes side by side, for summing them quickly.
+    std::vector<int32_t> FSizes;
+    int32_t FCount = 0;
+    mutable int32_t FKnownIndex = -1;
+    mutable TActivation* FKnownActivation = nullptr;
+    TSearchStrategy FStrategy = ssDepthFirst;
+    int64_t FSequence = 0;
+};
+
+// The engine's agenda.
+class TIEAgenda : public TActivationAgenda {
+public:
+    explicit TIEAgenda(TInferenceEngine* engine) : FEngine(engine) {}
+    TInferenceEngine* Engine() const noexcept { return FEngine; }
+
+private:
+    TInferenceEngine* FEngine;
+};
+
+} // namespace ie

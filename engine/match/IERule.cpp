@@ -1,0 +1,303 @@
+#include "engine/match/IERule.h"
+
+#include <unordered_map>
+
+namespace ie {
+
+namespace {
+
+// Renames the variable arguments of a call (recursively) that AddPattern renamed.
+void RenameCallVariables(IFunCall& call,
+                         const std::unordered_map<std::string, std::string>& renamed) {
+    for (int32_t i = 0; i < call.ArgumentCount(); ++i) {
+        const TRefPtr<IIEValue>& arg = call.GetArgument(i);
+        if (!arg) continue;
+        TIEType t = arg->GetDType();
+        if (t == dtVariable || t == dtMultiVariable) {
+            auto it = renamed.find(VariableName(*arg));
+            if (it != renamed.end()) call.SetArgument(i, MakeVariable(t, it->second));
+        } else if (t == dtFunCall) {
+            if (TRefPtr<IFunCall> inner = arg->AsFunCall()) RenameCallVariables(*inner, renamed);
+        }
+    }
+}
+
+} // namespace
+
+TRule::TRule(TComponent* owner, IRuleEngine* engine)
+    : TComponent(owner), FSalienceExpression(TIEValue::CreateInteger(dtInteger, 0)) {
+    if (!engine) engine = dynamic_cast<IRuleEngine*>(owner);
+    if (engine) {
+        FEngine = engine;
+        FRuleNumber = engine->NextRuleIndex();
+        FRuleName = "Rule_" + std::to_string(FRuleNumber);
+    }
+}
+
+TRule::~TRule() {
+    OnFire = nullptr;
+    OnChange = nullptr;
+    FUpdateCount = 1; // no change notifications while the parts go
+    FPatterns.clear();
+}
+
+void TRule::SetEngine(IRuleEngine* engine) {
+    if (engine == FEngine) return;
+    if (FEngine) FEngine->RuleEngineDetached(*this);
+    FEngine = engine;
+    if (FEngine) {
+        FRuleNumber = FEngine->NextRuleIndex();
+        FEngine->RuleEngineAttached(*this);
+    }
+}
+
+void TRule::CheckName(std::string_view name) const {
+    int32_t pos = FirstCharOf(name, IEInvalidNameChars);
+    if (pos > 0) RaiseIE(imUnexpectedCharacterIn, name, name[pos - 1]);
+}
+
+void TRule::SetRuleName(std::string_view name) {
+    if (name == FRuleName) return;
+    CheckName(name);
+    std::string old = std::move(FRuleName);
+    FRuleName = name;
+    if (FEngine) FEngine->RuleRenamed(*this, old);
+}
+
+void TRule::SetSalience(int32_t value) {
+    if (value == FSalience) return;
+    FSalience = value;
+    FSalienceExpression = TIEValue::CreateInteger(dtInteger, value);
+    Changed();
+}
+
+void TRule::SetSalienceExpression(TRefPtr<IIEValue> value) {
+    FSalienceExpression = std::move(value);
+    EvaluateSalience();
+}
+
+void TRule::EvaluateSalience() {
+    if (!FEngine || !FSalienceExpression) return;
+    // The agenda calls this while a token is in flight: a new value only reorders the agenda,
+    // so it is stored without a change notification (which would recompile the rule and rebuild
+    // nodes in the middle of the propagation) and the expression stays dynamic.
+    auto context = FEngine->RootContext()->CreateChild();
+    TRefPtr<IIEValue> result = FSalienceExpression->Evaluate(context.get());
+    if (result) FSalience = result->AsInteger();
+}
+
+void TRule::Changed() {
+    if (FUpdateCount > 0) return;
+    if (FEngine) FEngine->RuleChanged(*this);
+    if (OnChange) OnChange(this);
+}
+
+void TRule::EndUpdate() {
+    if (FUpdateCount > 0) --FUpdateCount;
+    if (FUpdateCount == 0) Changed();
+}
+
+int32_t TRule::IndexOfPattern(const TIEPattern* pattern) const noexcept {
+    for (size_t i = 0; i < FPatterns.size(); ++i)
+        if (FPatterns[i].get() == pattern) return static_cast<int32_t>(i);
+    return -1;
+}
+
+int32_t TRule::TokenIndexOf(int32_t patternIndex) const noexcept {
+    int32_t index = patternIndex;
+    for (int32_t i = 0; i < patternIndex && i < PatternCount(); ++i)
+        if (FPatterns[i]->IsTest()) --index;
+    return index;
+}
+
+std::unique_ptr<TIEPattern> TRule::NewPattern(std::string_view name,
+                                              TRefPtr<IFactTemplate> factTemplate,
+                                              int32_t negatedCount) {
+    return std::make_unique<TIEPattern>(this, name, std::move(factTemplate), negatedCount);
+}
+
+TIEPattern* TRule::AddPattern(std::unique_ptr<TIEPattern> pattern) {
+    if (!FEngine) RaiseIE(imUnknownEngine);
+    TIEPattern* p = pattern.get();
+    p->FRule = this;
+    // A rule cannot start with a negated, test or goal-seeking element: it needs a fact to
+    // join with, which the initial fact supplies.
+    if (FPatterns.empty() && (p->NegatedCount() > 0 || p->IsTest() ||
+                              (p->FactTemplate() && p->FactTemplate()->GetBackwardChaining()))) {
+        if (TIEPattern* initial = FEngine->InitialFactPattern()) {
+            auto copy = initial->CopyForRule(this);
+            TIEPattern* raw = copy.get();
+            FPatterns.push_back(std::move(copy));
+            RunAddPattern(raw);
+        }
+    }
+    FPatterns.push_back(std::move(pattern));
+    RunAddPattern(p);
+    Changed();
+    return p;
+}
+
+void TRule::RunAddPattern(TIEPattern* p) {
+    const int32_t index = IndexOfPattern(p);
+    p->BeginUpdate();
+    if (p->IsGoal() && p->BoundName().empty()) p->FBoundName = FEngine->GenSym(FactIndexName);
+    if (!p->BoundName().empty()) AddBinding(p->BoundName(), index, PatternSlotName, -1);
+
+    std::unordered_map<std::string, std::string> renamed;
+    for (int32_t s = 0; s < p->SlotCount(); ++s) {
+        for (int32_t t = 0; t < p->SlotTestCount(s); ++t) {
+            TIEPatternMatchTest* test = p->GetTest(s, t);
+            if (!test->IsVariable()) continue;
+            std::string name = VariableName(*test->SlotValue());
+            if (FindBinding(name)) continue;
+            if (p->NegatedCount() > 0 && name.starts_with(BlankVariableName)) {
+                std::string fresh = "_";
+                fresh += std::to_string(PatternCount());
+                fresh += '_';
+                fresh += name;
+                renamed.emplace(name, fresh);
+                test->FSlotValue = MakeVariable(test->ValueType(), fresh);
+                name = fresh;
+            } else if (test->SlotTestType() == sttNotEquals) {
+                p->EndUpdate();
+                RaiseIE(imFirstUseNegated, name);
+            }
+            AddBinding(name, index, p->GetSlotName(s), test->MultiSlotSubIndex());
+        }
+    }
+    if (!renamed.empty())
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (int32_t t = 0; t < p->SlotTestCount(s); ++t) {
+                TIEPatternMatchTest* test = p->GetTest(s, t);
+                if (test->IsFunCall())
+                    if (TRefPtr<IFunCall> call = test->SlotValue()->AsFunCall())
+                        RenameCallVariables(*call, renamed);
+            }
+    p->CompileConnectives();
+    p->FUpdateCount = 0;
+
+    if (p->IsGoal()) {
+        auto goal = std::make_unique<TIEPattern>(
+            this, *p, std::string_view(p->Name()).substr(GoalFactPrefix.size()), 1);
+        goal->FBoundName.clear();
+        TIEPattern* raw = goal.get();
+        FPatterns.push_back(std::move(goal));
+        RunAddPattern(raw);
+    }
+}
+
+void TRule::AddAction(TRefPtr<IFunCall> action) {
+    FActions.push_back(std::move(action));
+    Changed();
+}
+
+void TRule::ClearPatterns() {
+    FPatterns.clear();
+    FBindings.clear();
+    Changed();
+}
+
+void TRule::ClearActions() {
+    FActions.clear();
+    Changed();
+}
+
+TBinding* TRule::AddBinding(std::string_view name, int32_t patternIndex, std::string_view slotName,
+                            int32_t subIndex) {
+    auto binding = std::make_unique<TBinding>(name, patternIndex, slotName, subIndex);
+    for (const auto& b : FBindings)
+        if (b->Equals(binding.get())) return b.get();
+    FBindings.push_back(std::move(binding));
+    return FBindings.back().get();
+}
+
+int32_t TRule::IndexOfBinding(std::string_view name) const noexcept {
+    for (size_t i = 0; i < FBindings.size(); ++i)
+        if (FBindings[i]->Name == name) return static_cast<int32_t>(i);
+    return -1;
+}
+
+TBinding* TRule::FindBinding(std::string_view name) const noexcept {
+    int32_t i = IndexOfBinding(name);
+    return i < 0 ? nullptr : FBindings[i].get();
+}
+
+bool TRule::IsNegatedBinding(const TBinding& binding) const {
+    if (binding.FactIndex < 0 || binding.FactIndex >= PatternCount()) return false;
+    return FPatterns[binding.FactIndex]->NegatedCount() > 0;
+}
+
+void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
+    const TRefPtr<IFact>& notOrTest = FEngine->NotOrTestFact();
+    for (const auto& b : FBindings) {
+        if (b->SlotName == LocalSlotName) continue;
+        const int32_t at = TokenIndexOf(b->FactIndex);
+        if (at < 0 || at >= token.FactCount()) continue;
+        TRefPtr<IFact> fact = token.GetFact(at);
+        if (!fact || fact == notOrTest) continue;
+        TRefPtr<IIEValue> value;
+        if (b->SlotName == PatternSlotName) {
+            value = TIEValue::CreateInteger(dtFactId, fact->GetFactId());
+        } else {
+            if (!FindSlotValueAt(*fact, b->SlotName, b->Position, value))
+                value = fact->GetSlotValue(b->SlotName); // the template's own error
+            if (b->SubIndex != -1) {
+                TRefPtr<IValueVector> list = value ? value->AsList() : nullptr;
+                value = list && b->SubIndex < list->Count() ? list->GetItem(b->SubIndex)
+                                                            : IEEmptyAtom();
+            }
+        }
+        b->Value = value;
+        context.SetLocalBinding(b->Name, value);
+    }
+    context.SetLocalBinding(RuleVariableName, TIEValue::CreateText(dtString, FRuleName));
+}
+
+void TRule::Fire(const TRefPtr<IReteToken>& token) {
+    if (!FEngine) RaiseIE(imUnknownEngine);
+    std::unique_ptr<TIEContext> context = FEngine->RootContext()->CreateChild();
+    struct TReturnGuard {
+        TIEContext* Context;
+        ~TReturnGuard() { Context->ClearReturn(); }
+    } guard{context.get()};
+    if (token) {
+        context->SetToken(token);
+        LoadBindings(*token, *context);
+    }
+    FFired = true;
+    if (OnFire) OnFire(this, context.get());
+    if (context->ReturnFlag()) return;
+    for (const auto& action : FActions) {
+        if (action) action->Evaluate(context.get());
+        if (context->ReturnFlag()) break;
+    }
+}
+
+void TRule::Assign(const TPersistent* source) {
+    auto* src = dynamic_cast<const TRule*>(source);
+    if (!src) return TComponent::Assign(source);
+    if (src == this) return;
+    if (src->FEngine != FEngine) {
+        // Rules of another engine travel as text through this engine's reader, which belongs
+        // to the engine component.
+        if (!FEngine) RaiseIE(imUnknownEngine);
+    }
+    BeginUpdate();
+    FRuleName = src->FRuleName;
+    FEnabled = src->FEnabled;
+    FComment = src->FComment;
+    FOneShot = src->FOneShot;
+    FBindings.clear();
+    FPatterns.clear();
+    for (int32_t i = 0; i < src->PatternCount(); ++i) {
+        // The partner of a goal pattern is made again when the goal pattern is added.
+        if (i > 0 && src->GetPattern(i - 1)->IsGoal()) continue;
+        AddPattern(src->GetPattern(i)->CopyForRule(this));
+    }
+    FActions = src->FActions;
+    FSalience = src->FSalience;
+    SetSalienceExpression(src->FSalienceExpression);
+    EndUpdate();
+}
+
+} // namespace ie

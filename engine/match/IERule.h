@@ -1,0 +1,149 @@
+// Rules (defrule): a name, a salience, patterns (the left-hand side) and actions (the
+// right-hand side). When one of its activations fires, a rule binds the variables of the matched
+// facts in a fresh child of the engine's root context and evaluates its actions in order.
+//
+// Invariants: every pattern of the rule points back at it and sits at the index its bindings
+// name; a binding is recorded once (AddBinding returns the equal existing one); the salience
+// that the agenda reads is the last value of the salience expression.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/model/IEContext.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/match/IESlotTest.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+class TRule;
+
+// What rules, patterns and the network need of their engine. The engine component implements
+// it; tests drive rules and the network through a small fixture.
+class IRuleEngine {
+public:
+    // The function table through which calls are created by name.
+    virtual IReasoner* Reasoner() = 0;
+    // The prefix followed by the next symbol number (the symbol counter then counts up).
+    virtual std::string GenSym(std::string_view prefix) = 0;
+    // The next rule number (post-incremented).
+    virtual int32_t NextRuleIndex() = 0;
+    virtual TIEContext* RootContext() = 0;
+    // The pattern on the implied template "Initial-Fact" put in front of rules that need it.
+    virtual TIEPattern* InitialFactPattern() = 0;
+    // The unasserted placeholder fact of negated joins.
+    virtual const TRefPtr<IFact>& NotOrTestFact() = 0;
+    virtual TRefPtr<IFactTemplate> FindFactTemplate(std::string_view name) = 0;
+    // Asserts a backward-chaining goal fact (queued while a token is in flight).
+    virtual void AssertGoalFact(const TRefPtr<IFact>& fact) = 0;
+    // True when the name is a global variable of the engine.
+    virtual bool IsGlobalVariable(std::string_view name) = 0;
+    // Calls `visit` for every fact of the fact list, in list order (priming a new rule).
+    virtual void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) = 0;
+
+    // The rule table.
+    virtual void RuleEngineAttached(TRule& rule) = 0;
+    virtual void RuleEngineDetached(TRule& rule) = 0;
+    virtual void RuleRenamed(TRule& rule, std::string_view oldName) = 0;
+    virtual void RuleChanged(TRule& rule) = 0;
+
+protected:
+    ~IRuleEngine() = default;
+};
+
+using TRuleFireEvent = std::function<void(TRule* sender, TIEContext* context)>;
+
+class TRule : public TComponent {
+public:
+    explicit TRule(TComponent* owner, IRuleEngine* engine = nullptr);
+    ~TRule() override;
+
+    std::string_view ClassName() const override { return "TRule"; }
+    void Assign(const TPersistent* source) override;
+
+    // Appends the pattern (running AddPattern on it) and returns it.
+    TIEPattern* AddPattern(std::unique_ptr<TIEPattern> pattern);
+    // A new pattern of this rule, not yet added.
+    std::unique_ptr<TIEPattern> NewPattern(std::string_view name,
+                                           TRefPtr<IFactTemplate> factTemplate,
+                                           int32_t negatedCount = 0);
+    void AddAction(TRefPtr<IFunCall> action);
+    void ClearPatterns();
+    void ClearActions();
+
+    void Changed();
+    void BeginUpdate() noexcept { ++FUpdateCount; }
+    void EndUpdate();
+
+    TBinding* AddBinding(std::string_view name, int32_t patternIndex, std::string_view slotName,
+                         int32_t subIndex);
+    int32_t BindingCount() const noexcept { return static_cast<int32_t>(FBindings.size()); }
+    TBinding* GetBinding(int32_t i) const { return FBindings.at(i).get(); }
+    int32_t IndexOfBinding(std::string_view name) const noexcept;
+    TBinding* FindBinding(std::string_view name) const noexcept;
+    // True when the variable was first bound in a negated pattern.
+    bool IsNegatedBinding(const TBinding& binding) const;
+
+    void EvaluateSalience();
+    void LoadBindings(const IReteToken& token, TIEContext& context);
+    void Fire(const TRefPtr<IReteToken>& token);
+    void Reset() noexcept { FFired = false; }
+
+    // Properties
+    int32_t RuleNumber() const noexcept { return FRuleNumber; }
+    int32_t Salience() const noexcept { return FSalience; }
+    void SetSalience(int32_t value);
+    const TRefPtr<IIEValue>& SalienceExpression() const noexcept { return FSalienceExpression; }
+    void SetSalienceExpression(TRefPtr<IIEValue> value);
+    const std::string& Comment() const noexcept { return FComment; }
+    void SetComment(std::string_view comment) { FComment = comment; }
+    const std::string& RuleName() const noexcept { return FRuleName; }
+    void SetRuleName(std::string_view name);
+    IRuleEngine* Engine() const noexcept { return FEngine; }
+    void SetEngine(IRuleEngine* engine);
+    bool OneShot() const noexcept { return FOneShot; }
+    void SetOneShot(bool value) { FOneShot = value; }
+    bool Fired() const noexcept { return FFired; }
+    bool Enabled() const noexcept { return FEnabled; }
+    void SetEnabled(bool value) { FEnabled = value; }
+
+    int32_t PatternCount() const noexcept { return static_cast<int32_t>(FPatterns.size()); }
+    TIEPattern* GetPattern(int32_t i) const { return FPatterns.at(i).get(); }
+    int32_t IndexOfPattern(const TIEPattern* pattern) const noexcept;
+    // The position in a matching token of the fact of pattern `patternIndex`: test elements
+    // match no fact, so they take no position.
+    int32_t TokenIndexOf(int32_t patternIndex) const noexcept;
+    int32_t ActionCount() const noexcept { return static_cast<int32_t>(FActions.size()); }
+    const TRefPtr<IFunCall>& GetAction(int32_t i) const { return FActions.at(i); }
+
+    // The network's compilation trace of this rule ("name: +1+1+2+t").
+    std::string CompilationTrace;
+
+    TRuleFireEvent OnFire;
+    TNotifyEvent OnChange;
+
+private:
+    void RunAddPattern(TIEPattern* pattern);
+    void CheckName(std::string_view name) const;
+
+    int32_t FRuleNumber = 0;
+    int32_t FSalience = 0;
+    std::string FComment;
+    std::string FRuleName;
+    TRefPtr<IIEValue> FSalienceExpression;
+    std::vector<TRefPtr<IFunCall>> FActions;
+    std::vector<std::unique_ptr<TIEPattern>> FPatterns;
+    std::vector<std::unique_ptr<TBinding>> FBindings;
+    IRuleEngine* FEngine = nullptr;
+    int32_t FUpdateCount = 0;
+    bool FOneShot = false;
+    bool FFired = false;
+    bool FEnabled = true;
+};
+
+} // namespace ie

@@ -1,0 +1,357 @@
+// Patterns and slot tests: one conditional element of a rule's left-hand side.
+//
+// A pattern (TIEPattern) names a fact template and holds, per template slot in declaration order,
+// the tests of that slot (TIEPatternMatchTest), the required length of a multislot value (-1 =
+// any), how many times the element is negated and an optional variable bound to the matched
+// fact. The network compiles a pattern into alpha nodes and joins; a join compares a slot of the
+// incoming fact with a slot of a fact already in the token through a TIEJoinTest.
+//
+// Invariants: every test of a pattern is owned by exactly one slot list of that pattern and
+// points back at it; after CompileConnectives no test of the pattern is joined by "|".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/model/IEContext.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/match/IEToken.h"
+#include "engine/model/IEValue.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+class TIEPattern;
+class TRule;
+class IRuleEngine;
+
+enum TSlotTestType : uint8_t { sttEquals, sttNotEquals };
+using TJoinTestType = TTemplateSlotType;
+
+std::string_view SlotTestTypeName(TSlotTestType t) noexcept;
+std::string_view JoinTestTypeName(TJoinTestType t) noexcept;
+
+// The common part of pattern and join tests: whether the test asks for equality or inequality.
+class TIESlotTest : public TPersistent {
+public:
+    explicit TIESlotTest(TSlotTestType type = sttEquals) : FSlotTestType(type) {}
+
+    std::string_view ClassName() const override { return "TIESlotTest"; }
+    void Assign(const TPersistent* source) override;
+    // "=" or "<>".
+    virtual std::string GetText() const;
+    virtual std::unique_ptr<TIESlotTest> Clone() const = 0;
+    // Equal classes and equal test types.
+    virtual bool Equals(const TIESlotTest& other) const;
+
+    TSlotTestType SlotTestType() const noexcept { return FSlotTestType; }
+    void SetSlotTestType(TSlotTestType type) { FSlotTestType = type; }
+
+protected:
+    TSlotTestType FSlotTestType;
+};
+
+// One constraint of a "|" run as it was read: the test that CompileConnectives makes of the run
+// keeps them, so that the rule is written back as it was written instead of as the generated
+// variable and "or" call that it matches by.
+struct TWrittenConstraint {
+    TSlotTestType Type;
+    TRefPtr<IIEValue> Value;
+    bool Conjunction;
+};
+using TWrittenConstraints = std::vector<TWrittenConstraint>;
+
+// One test of one slot of a pattern: a constant, a variable, a multifield variable or a
+// predicate call, on the whole slot value (sub-index -1) or on one element of a multislot.
+class TIEPatternMatchTest : public TIESlotTest {
+public:
+    explicit TIEPatternMatchTest(TIEPattern* owner);
+    TIEPatternMatchTest(TIEPattern* owner, TSlotTestType type, TRefPtr<IIEValue> value,
+                        int32_t subIndex);
+
+    std::string_view ClassName() const override { return "TIEPatternMatchTest"; }
+    void Assign(const TPersistent* source) override;
+    // "= SubIdx: -1 Slot: ?x".
+    std::string GetText() const override;
+    std::unique_ptr<TIESlotTest> Clone() const override;
+    bool Equals(const TIESlotTest& other) const override;
+
+    // Evaluates the predicate value in the context: an equality test passes unless the result
+    // is the atom FALSE, an inequality test only when it is.
+    bool Evaluate(TIEContext* context) const;
+
+    const TRefPtr<IIEValue>& SlotValue() const noexcept { return FSlotValue; }
+    void SetSlotValue(TRefPtr<IIEValue> value);
+    int32_t MultiSlotSubIndex() const noexcept { return FMultiSlotSubIndex; }
+    void SetMultiSlotSubIndex(int32_t index);
+    bool Conjunction() const noexcept { return FConjunction; }
+    void SetConjunction(bool value);
+    TIEPattern* Owner() const noexcept { return FOwner; }
+    // The run of constraints this test was compiled from (null for a test read as it stands).
+    const TWrittenConstraints* WrittenForm() const noexcept { return FWrittenForm.get(); }
+
+    // The kind of the test's value (dtNone when there is none).
+    TIEType ValueType() const noexcept { return FSlotValue ? FSlotValue->GetDType() : dtNone; }
+    bool IsVariable() const noexcept {
+        TIEType t = ValueType();
+        return t == dtVariable || t == dtMultiVariable;
+    }
+    bool IsFunCall() const noexcept { return ValueType() == dtFunCall; }
+    // The function-call form of the test against `variable` (see CompileConnectives).
+    TRefPtr<IFunCall> BuildFunCall(IReasoner* reasoner, const TRefPtr<IIEValue>& variable) const;
+
+private:
+    friend class TIEPattern;
+    friend class TRule;
+    TIEPattern* FOwner;
+    TRefPtr<IIEValue> FSlotValue;
+    int32_t FMultiSlotSubIndex = -1;
+    bool FConjunction = true;
+    std::shared_ptr<const TWrittenConstraints> FWrittenForm;
+};
+
+// Reads one named slot of facts by its position. The position is looked up by name once per
+// template (again when the template's slots change), so a pattern that also admits facts of a
+// child template with another slot layout costs a name lookup when the template changes, never
+// a wrong position. The reader holds the last template it resolved, so its address cannot be
+// reused by another template while the reader remembers it.
+class TSlotReader {
+public:
+    TSlotReader() = default;
+    explicit TSlotReader(std::string_view name) : FName(name) {}
+    TSlotReader(const TSlotReader& other) : FName(other.FName) {}
+    TSlotReader& operator=(const TSlotReader& other) {
+        if (this != &other) {
+            FName = other.FName;
+            FTemplate = nullptr;
+            FHold = nullptr;
+        }
+        return *this;
+    }
+
+    const std::string& Name() const noexcept { return FName; }
+    // The slot's value (the reference stays valid while the fact is not changed), or null when
+    // the fact's template lacks the slot; `found` tells which. A fact that is not a TFact is read
+    // by name into `hold`. Raises what the fact raises without a template.
+    const IIEValue* Read(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const {
+        if (typeid(fact) == typeid(TFact)) {
+            const TFact& f = static_cast<const TFact&>(fact);
+            if (const TFactTemplate* t = f.Template()) {
+                if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
+                found = FIndex >= 0;
+                return found ? f.ValueAt(FIndex).get() : nullptr;
+            }
+        }
+        found = fact.FindSlotValue(FName, hold);
+        return hold.get();
+    }
+
+private:
+    void Resolve(const TFactTemplate* t) const;
+
+    std::string FName;
+    mutable const TFactTemplate* FTemplate = nullptr;
+    mutable TRefPtr<IFactTemplate> FHold;
+    mutable uint32_t FLayout = 0;
+    mutable int32_t FIndex = -1;
+};
+
+// The element `subIndex` of a list value (the value itself for -1), or null when there is none.
+const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex);
+
+// The network's comparison of a slot of the incoming fact (right) with a slot of a fact already
+// in the left token.
+class TIEJoinTest : public TIESlotTest {
+public:
+    TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
+                std::string_view leftSlot);
+    TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
+                int32_t rightSubIndex, std::string_view leftSlot, int32_t leftSubIndex);
+
+    std::string_view ClassName() const override { return "TIEJoinTest"; }
+    void Assign(const TPersistent* source) override;
+    std::string GetText() const override;
+    std::unique_ptr<TIESlotTest> Clone() const override;
+    bool Equals(const TIESlotTest& other) const override;
+
+    // Compares the right slot of `fact` with the left slot of the token's fact at TokenIndex.
+    bool Test(const IFact& fact, const TIEToken* token) const;
+
+    int32_t RightSubIndex = -1;
+    // The slot names are set by the constructors and Assign, which also prepare their readers.
+    std::string RightSlot;
+    std::string LeftSlot;
+    int32_t TokenIndex = 0;
+    int32_t LeftSubIndex = -1;
+    TJoinTestType JoinTestType = tstSlot;
+
+private:
+    TSlotReader FRightReader;
+    TSlotReader FLeftReader;
+};
+
+// A fuzzy slot of the incoming fact compared with a linguistic expression that reads variables
+// bound by earlier patterns, such as (t very ?x): the expression can only be completed once the
+// left token is known, so the test runs in the join. The degree to which the slot's value
+// matches the completed expression caps the strength of the joined token.
+class TIEFuzzyJoinTest : public TIESlotTest {
+public:
+    // Turns the expression into a fuzzy value of the variable, reading variables in the context.
+    using TEvaluator =
+        std::function<TRefPtr<IIEValue>(IFuzzyVariable*, const TRefPtr<IIEValue>&, TIEContext*)>;
+
+    TIEFuzzyJoinTest(TSlotTestType type, std::string_view rightSlot, TRefPtr<IIEValue> expression,
+                     TRefPtr<IFuzzyVariable> variable);
+
+    std::string_view ClassName() const override { return "TIEFuzzyJoinTest"; }
+    void Assign(const TPersistent* source) override;
+    // "= Fuzzy: very ?x Right: size".
+    std::string GetText() const override;
+    std::unique_ptr<TIESlotTest> Clone() const override;
+    bool Equals(const TIESlotTest& other) const override;
+
+    // Names a variable of the expression and where the left token holds its value (token
+    // index -1: the incoming fact).
+    void AddVariable(std::string_view name, int32_t tokenIndex, std::string_view slot,
+                     int32_t subIndex);
+    // The degree (0 to 1) to which the right slot of `fact` matches the expression completed
+    // with the token's values, or -1 when the test fails (an inequality test passes with 1
+    // when the slot does not equal the expression). `context` is a scratch context.
+    double Degree(const IFact& fact, const TIEToken* token, TIEContext& context,
+                  const TEvaluator& evaluate) const;
+
+    const std::string& RightSlot() const noexcept { return FRightSlot; }
+    const TRefPtr<IIEValue>& Expression() const noexcept { return FExpression; }
+
+private:
+    struct TVariableRef {
+        std::string Name;
+        int32_t TokenIndex;
+        TSlotReader Slot;
+        int32_t SubIndex;
+    };
+    std::string FRightSlot;
+    TSlotReader FRightReader;
+    TRefPtr<IIEValue> FExpression;
+    TRefPtr<IFuzzyVariable> FVariable;
+    std::vector<TVariableRef> FVariables;
+};
+
+using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>>;
+
+// The tests of one slot of a pattern.
+struct TPatternSlot {
+    std::string Name;
+    int32_t MultiSlotLength = -1;
+    TSlotTests Tests;
+};
+
+using TPatternChangeEvent = std::function<void(TIEPattern* sender)>;
+
+class TIEPattern : public TPersistent {
+public:
+    // A pattern of `rule` on `factTemplate`, with one empty test list per template slot.
+    TIEPattern(TRule* rule, std::string_view name, TRefPtr<IFactTemplate> factTemplate,
+               int32_t negatedCount);
+    // A copy of `source` for `rule` with another name and negated count; every anonymous
+    // variable gets a fresh name from the engine's symbol generator.
+    TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name, int32_t negatedCount);
+    ~TIEPattern() override;
+
+    std::string_view ClassName() const override { return "TIEPattern"; }
+    void Assign(const TPersistent* source) override;
+
+    void Changed();
+    void BeginUpdate() noexcept { ++FUpdateCount; }
+    void EndUpdate();
+
+    TIEPatternMatchTest* NewTest(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex);
+    // Adds the test to the named slot; raises "Fact Template is missing" or "No such slot name".
+    TIEPatternMatchTest* AddTestToSlot(std::string_view slotName,
+                                       std::unique_ptr<TIEPatternMatchTest> test);
+    TIEPatternMatchTest* AddSlotTest(std::string_view slotName, TRefPtr<IIEValue> value,
+                                     bool conjunction = true, bool notEqual = false,
+                                     int32_t subIndex = -1);
+    // Rewrites the tests joined by "|" into one predicate test per run of a sub-index.
+    void CompileConnectives();
+    std::unique_ptr<TIEPattern> CopyForRule(TRule* rule) const;
+    // "(name (slot tests) ...)" for traces.
+    std::string GetText() const;
+
+    // Properties
+    bool Unique() const noexcept { return FUnique; }
+    void SetUnique(bool value);
+    bool Explicit() const noexcept { return FExplicit; }
+    void SetExplicit(bool value);
+    const TRefPtr<IFactTemplate>& FactTemplate() const noexcept { return FFactTemplate; }
+    int32_t NegatedCount() const noexcept { return FNegatedCount; }
+    void SetNegatedCount(int32_t count);
+    bool IsNegated() const noexcept { return (FNegatedCount & 1) != 0; }
+    const std::string& BoundName() const noexcept { return FBoundName; }
+    void SetBoundName(std::string_view name);
+    const std::string& Name() const noexcept { return FName; }
+    void SetName(std::string_view name);
+    TRule* Rule() const noexcept { return FRule; }
+    void SetRule(TRule* rule);
+    const std::string& Comment() const noexcept { return FComment; }
+    void SetComment(std::string_view comment) { FComment = comment; }
+    bool IsTest() const noexcept { return FName == TestCEName; }
+    bool IsGoal() const noexcept { return FName.starts_with(GoalFactPrefix); }
+
+    TPatternChangeEvent OnChange;
+
+    // Slots
+    int32_t SlotCount() const noexcept { return static_cast<int32_t>(FSlots.size()); }
+    const std::string& GetSlotName(int32_t i) const { return FSlots.at(i).Name; }
+    int32_t GetMultiSlotLength(int32_t i) const { return FSlots.at(i).MultiSlotLength; }
+    void SetMultiSlotLength(int32_t i, int32_t length);
+    const TSlotTests& GetSlotTests(int32_t i) const { return FSlots.at(i).Tests; }
+    int32_t SlotTestCount(int32_t i) const {
+        return static_cast<int32_t>(FSlots.at(i).Tests.size());
+    }
+    TIEPatternMatchTest* GetTest(int32_t i, int32_t j) const {
+        return FSlots.at(i).Tests.at(j).get();
+    }
+    int32_t IndexOfSlot(std::string_view name) const noexcept;
+    int32_t TestCount() const noexcept { return FTestCount; }
+    int32_t DisjunctionCount() const noexcept { return FDisjunctionCount; }
+
+    // Called by the tests.
+    void TestChanged() { Changed(); }
+    void ConjunctionChanged(TIEPatternMatchTest* test);
+
+private:
+    friend class TRule;
+    IRuleEngine* Engine() const noexcept;
+    void InitSlots();
+    int32_t EnsureSlot(std::string_view name);
+    void Recount() noexcept;
+
+    bool FUnique = false;
+    bool FExplicit = false;
+    TRefPtr<IFactTemplate> FFactTemplate;
+    int32_t FNegatedCount = 0;
+    std::string FBoundName;
+    std::string FName;
+    std::string FComment;
+    std::vector<TPatternSlot> FSlots;
+    int32_t FUpdateCount = 0;
+    TRule* FRule = nullptr;
+    int32_t FTestCount = 0;
+    int32_t FDisjunctionCount = 0;
+};
+
+// Helpers on values shared by patterns, rules and the network.
+TRefPtr<IIEValue> MakeVariable(TIEType kind, std::string_view name);
+// The variable name of a variable or multifield-variable value.
+std::string VariableName(const IIEValue& value);
+// Whether the name is one the reader or a rule made up for an anonymous field ("?", "$?", "=" or
+// a "|" run): "_blank_N", or "_P__blank_N" as renamed in a negated pattern.
+bool IsGeneratedVariableName(std::string_view name) noexcept;
+
+} // namespace ie

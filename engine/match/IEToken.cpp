@@ -1,0 +1,417 @@
+#include "engine/match/IEToken.h"
+
+#include <algorithm>
+#include <cmath>
+#include <typeinfo>
+
+namespace ie {
+
+std::string_view TokenActionName(TTokenAction action) noexcept {
+    switch (action) {
+    case taClear:
+        return "taClear";
+    case taAdd:
+        return "taAdd";
+    case taRemove:
+        return "taRemove";
+    case taUpdate:
+        return "taUpdate";
+    }
+    return "<UNKNOWN>";
+}
+
+namespace {
+
+int32_t FactIdOf(const IFact* fact) noexcept {
+    return fact ? fact->GetFactId() : -1;
+}
+
+// Wrapping 32-bit arithmetic: parent * 8 + id.
+int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
+    return static_cast<int32_t>(static_cast<uint32_t>(parentHash) * 8u + static_cast<uint32_t>(id));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TIEToken
+
+TIEToken::TIEToken() noexcept = default;
+
+TIEToken::~TIEToken() {
+    if (FFacts != FInline) delete[] FFacts;
+}
+
+void TIEToken::SetFacts(const TIEToken* parent) {
+    if (FFacts != FInline) delete[] FFacts;
+    FFacts = FInline;
+    if (FSize > InlineFacts) FFacts = new IFact*[static_cast<size_t>(FSize)];
+    if (FSize == 0) return;
+    // The earlier levels are the parent's (kept alive by FParent); a first-level token or a
+    // copy of one has only its own fact.
+    const int32_t fromParent = parent ? std::min(parent->FSize, FSize - 1) : 0;
+    std::copy_n(parent ? parent->FFacts : FFacts, fromParent, FFacts);
+    std::fill(FFacts + fromParent, FFacts + (FSize - 1), nullptr);
+    FFacts[FSize - 1] = FFact.get();
+}
+
+TRefPtr<TIEToken> TIEToken::CreateFirst(TTokenAction tag, TRefPtr<IFact> fact) {
+    TRefPtr<TIEToken> t = Create();
+    t->FSize = 1;
+    t->FFact = std::move(fact);
+    t->FTag = tag;
+    t->FHashCode = FactIdOf(t->FFact.get());
+    t->SetFacts(nullptr);
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token) {
+    TRefPtr<TIEToken> t = Create();
+    t->Assign(token);
+    t->FNegatedCount = 0;
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
+                                        TTokenAction tag, float strength) {
+    TRefPtr<TIEToken> t = Create();
+    const int32_t parentHash = parent ? parent->FHashCode : 0;
+    t->FSize = (parent ? parent->FSize : 0) + 1;
+    const int32_t id = fact ? fact->GetFactId() : 0;
+    t->FFact = std::move(fact);
+    t->FParent = parent;
+    t->FTag = tag;
+    t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
+    t->FHashCode = ChildHash(parentHash, id);
+    t->SetFacts(parent.get());
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token, TTokenAction tag, float strength) {
+    TRefPtr<TIEToken> t = CreateCopy(token);
+    t->FTag = tag;
+    t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
+    return t;
+}
+
+TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact) {
+    TRefPtr<TIEToken> t = Create();
+    const int32_t parentHash = parent ? parent->FHashCode : 0;
+    t->FSize = (parent ? parent->FSize : 0) + 1;
+    t->FFact = std::move(fact);
+    t->FParent = parent;
+    if (parent) {
+        t->FTag = parent->FTag;
+        t->FStrength = parent->FStrength;
+    }
+    const int32_t id = t->FFact ? t->FFact->GetFactId() : 0;
+    t->FHashCode = ChildHash(parentHash, id);
+    t->SetFacts(parent.get());
+    return t;
+}
+
+void TIEToken::Assign(const TIEToken& source) {
+    if (&source == this) return;
+    FSize = source.FSize;
+    FNegatedCount = source.FNegatedCount;
+    FFact = source.FFact;
+    FParent = source.FParent;
+    FHashCode = source.FHashCode;
+    FTag = source.FTag;
+    FStrength = source.FStrength;
+    if (FFacts != FInline) delete[] FFacts;
+    FFacts = FInline;
+    if (FSize > InlineFacts) FFacts = new IFact*[static_cast<size_t>(FSize)];
+    for (int32_t i = 0; i < FSize; ++i)
+        FFacts[i] = source.FFacts[i];
+}
+
+void TIEToken::SetStrength(float strength) noexcept {
+    if (strength == FStrength) return;
+    FStrength = (strength < 0.0f || std::isnan(strength)) ? 0.0f : strength;
+}
+
+void TIEToken::SetTag(TTokenAction action) {
+    if (action == FTag) return;
+    if (action != taClear && !FFact) RaiseIE(imInvalidTokenAction);
+    FTag = action;
+}
+
+bool TIEToken::Equals(const TIEToken& other) const {
+    const TIEToken* a = this;
+    const TIEToken* b = &other;
+    for (;;) {
+        if (a == b) return true;
+        const IFact* fa = a->FFact.get();
+        const IFact* fb = b->FFact.get();
+        if (a->FHashCode != b->FHashCode || a->FStrength != b->FStrength) return false;
+        if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
+            return false;
+        if (!a->FParent || a->FParent == b->FParent) return true;
+        if (!b->FParent) return false;
+        a = a->FParent.get();
+        b = b->FParent.get();
+    }
+}
+
+bool TIEToken::Equals(const IReteToken* other) const {
+    return other && typeid(*other) == typeid(TIEToken) && Equals(Of(*other));
+}
+
+std::string TIEToken::GetText() const {
+    std::string s(TokenActionName(FTag));
+    s += " cnt=";
+    s += std::to_string(FSize);
+    s += " negcnt=";
+    s += std::to_string(FNegatedCount);
+    for (const TIEToken* t = this; t; t = t->FParent.get())
+        if (t->FFact) {
+            s += IELineEnd;
+            s += t->FFact->GetText();
+        }
+    return s;
+}
+
+std::string TIEToken::FactIdList() const {
+    std::string s;
+    for (int32_t i = 0; i < FSize; ++i) {
+        if (i > 0) s += ", ";
+        s += "f-";
+        s += std::to_string(FactIdOf(FFacts[i]));
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TIETokenTree
+
+TIETokenTree::TIETokenTree(int32_t bucketCount, bool useTokenHash, std::string_view slotName,
+                           int32_t subIndex, int32_t tokenIndex)
+    : FUseTokenHash(useTokenHash), FSlotName(slotName), FSubIndex(subIndex),
+      FBucketCount(bucketCount > 0 ? bucketCount : 1), FTokenIndex(tokenIndex) {}
+
+TIETokenTree::~TIETokenTree() {
+    for (TEntry* e = FFirst; e;) {
+        TEntry* next = e->Next;
+        delete e;
+        e = next;
+    }
+}
+
+int32_t TIETokenTree::ValueKey(const IIEValue* value) noexcept {
+    if (!value) return 0;
+    try {
+        return value->GetHashCode();
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t TIETokenTree::SlotKey(const IFact& fact, std::string_view slotName, int32_t subIndex) {
+    TRefPtr<IIEValue> value = fact.GetSlotValue(slotName);
+    if (subIndex == -1) return ValueKey(value.get());
+    if (!value || value->GetDType() != dtList) return 0;
+    TRefPtr<IValueVector> list = value->AsList();
+    if (!list || subIndex < 0 || subIndex >= list->Count()) return 0;
+    return ValueKey(list->GetItem(subIndex).get());
+}
+
+int32_t TIETokenTree::KeyOf(const TIEToken& token) const {
+    if (FUseTokenHash) return token.HashCode();
+    const IFact* fact = token.FactPtr(FTokenIndex);
+    if (!fact) return 0;
+    if (FSlotName.empty()) return fact->GetFactId();
+    return SlotKey(*fact, FSlotName, FSubIndex);
+}
+
+int32_t TIETokenTree::BucketOf(int32_t key) const noexcept {
+    // The magnitude in unsigned arithmetic: |INT32_MIN| does not overflow.
+    const uint32_t magnitude =
+        key < 0 ? 0u - static_cast<uint32_t>(key) : static_cast<uint32_t>(key);
+    return static_cast<int32_t>(magnitude % static_cast<uint32_t>(FBucketCount));
+}
+
+void TIETokenTree::MarkBucket(int32_t key) {
+    if (FBucketUsed.empty()) FBucketUsed.resize(static_cast<size_t>(FBucketCount), false);
+    FBucketUsed[static_cast<size_t>(BucketOf(key))] = true;
+}
+
+bool TIETokenTree::Add(const TIETokenRef& token) {
+    if (!token) return false;
+    return Insert(token, KeyOf(*token)) != nullptr;
+}
+
+TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, size_t hash) const {
+    if (FIdBuckets.empty()) return nullptr;
+    for (TEntry* e = FIdBuckets[IdBucket(hash)]; e; e = e->IdNext)
+        // The stored token decides whether it equals the one looked for.
+        if (e->IdHash == hash && e->Token->Equals(token)) return e;
+    return nullptr;
+}
+
+void TIETokenTree::LinkIdentity(TEntry* e) noexcept {
+    TEntry*& head = FIdBuckets[IdBucket(e->IdHash)];
+    e->IdPrev = nullptr;
+    e->IdNext = head;
+    if (head) head->IdPrev = e;
+    head = e;
+}
+
+void TIETokenTree::GrowIdentity() {
+    FIdShift = FIdBuckets.empty() ? 60 : FIdShift - 1;
+    FIdBuckets.assign(size_t{1} << (64 - FIdShift), nullptr);
+    for (TEntry* e = FFirst; e; e = e->Next)
+        LinkIdentity(e);
+}
+
+TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key,
+                                           int32_t probeKey) {
+    const size_t hash = token->IdentityHash();
+    if (Lookup(*token, hash)) {
+        MarkBucket(key);
+        return nullptr;
+    }
+    if (static_cast<size_t>(FCount) >= FIdBuckets.size()) GrowIdentity();
+    auto* e = new TEntry{token, key, probeKey};
+    e->IdHash = hash;
+    LinkIdentity(e);
+    ++FCount;
+    e->Prev = FLast;
+    (FLast ? FLast->Next : FFirst) = e;
+    FLast = e;
+    TChain& chain = ChainFor(probeKey);
+    // Every stored entry's bucket is marked: one sharing the chain head's key needs nothing.
+    if (!chain.First || chain.First->Key != key) MarkBucket(key);
+    e->KeyPrev = chain.Last;
+    (chain.Last ? chain.Last->KeyNext : chain.First) = e;
+    chain.Last = e;
+    FEmpty = false;
+    return e;
+}
+
+void TIETokenTree::Unlink(TEntry* e) noexcept {
+    (e->IdPrev ? e->IdPrev->IdNext : FIdBuckets[IdBucket(e->IdHash)]) = e->IdNext;
+    if (e->IdNext) e->IdNext->IdPrev = e->IdPrev;
+    --FCount;
+    (e->Prev ? e->Prev->Next : FFirst) = e->Next;
+    (e->Next ? e->Next->Prev : FLast) = e->Prev;
+    if (TChain* chain = const_cast<TChain*>(FindChain(e->ProbeKey))) {
+        (e->KeyPrev ? e->KeyPrev->KeyNext : chain->First) = e->KeyNext;
+        (e->KeyNext ? e->KeyNext->KeyPrev : chain->Last) = e->KeyPrev;
+        if (!chain->First) EraseChain(*chain);
+    }
+}
+
+TIETokenTree::TChain& TIETokenTree::ChainFor(int32_t key) {
+    if (TChain* found = const_cast<TChain*>(FindChain(key))) return *found;
+    if ((FChainCount + 1) * 2 > FChains.size()) {
+        std::vector<TChain> old = std::move(FChains);
+        FChainShift = old.empty() ? 60 : FChainShift - 1;
+        FChains.assign(size_t{1} << (64 - FChainShift), TChain{});
+        FChainCount = 0;
+        for (const TChain& c : old)
+            if (c.Used) {
+                TChain& moved = ChainFor(c.Key);
+                moved.First = c.First;
+                moved.Last = c.Last;
+            }
+    }
+    const size_t mask = FChains.size() - 1;
+    size_t i = ChainHome(key);
+    while (FChains[i].Used)
+        i = (i + 1) & mask;
+    TChain& c = FChains[i];
+    c = TChain{nullptr, nullptr, key, true};
+    ++FChainCount;
+    return c;
+}
+
+void TIETokenTree::EraseChain(TChain& chain) noexcept {
+    // Backward shift: every later entry of the probe run that may move into the hole does.
+    const size_t mask = FChains.size() - 1;
+    size_t hole = static_cast<size_t>(&chain - FChains.data());
+    for (size_t j = (hole + 1) & mask; FChains[j].Used; j = (j + 1) & mask) {
+        const size_t home = ChainHome(FChains[j].Key);
+        // The entry at j may fill the hole unless its home lies cyclically in (hole, j].
+        const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+        if (stays) continue;
+        FChains[hole] = FChains[j];
+        hole = j;
+    }
+    FChains[hole] = TChain{};
+    --FChainCount;
+}
+
+TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
+    return Lookup(token, token.IdentityHash());
+}
+
+void TIETokenTree::Erase(TEntry* entry) {
+    Unlink(entry);
+    delete entry;
+}
+
+TIETokenRef TIETokenTree::Extract(const TIEToken& token) {
+    TEntry* e = FindEntry(token);
+    if (!e) return nullptr;
+    Unlink(e);
+    TIETokenRef stored = std::move(e->Token);
+    delete e;
+    return stored;
+}
+
+bool TIETokenTree::Remove(const TIEToken& token) {
+    return Extract(token) != nullptr;
+}
+
+TIEToken* TIETokenTree::Find(const TIEToken& token) const {
+    TEntry* e = FindEntry(token);
+    return e ? e->Token.get() : nullptr;
+}
+
+void TIETokenTree::Clear() {
+    if (FEmpty) return;
+    for (TEntry* e = FFirst; e;) {
+        TEntry* next = e->Next;
+        delete e;
+        e = next;
+    }
+    FFirst = FLast = nullptr;
+    std::fill(FIdBuckets.begin(), FIdBuckets.end(), nullptr);
+    FCount = 0;
+    std::fill(FChains.begin(), FChains.end(), TChain{});
+    FChainCount = 0;
+    FEmpty = true;
+}
+
+std::vector<std::vector<const TIEToken*>> TIETokenTree::Buckets() const {
+    std::vector<std::vector<const TIEToken*>> buckets(FBucketUsed.size());
+    for (const TEntry* e = FFirst; e; e = e->Next)
+        buckets[static_cast<size_t>(BucketOf(e->Key))].push_back(e->Token.get());
+    return buckets;
+}
+
+std::string TIETokenTree::GetText() const {
+    std::string s;
+    const auto buckets = Buckets();
+    for (size_t b = 0; b < buckets.size(); ++b) {
+        if (!FBucketUsed[b]) continue;
+        for (const TIEToken* t : buckets[b])
+            s += t->GetText();
+        s += IELineEnd;
+    }
+    return s;
+}
+
+std::string TIETokenTree::GetFactIdText() const {
+    std::string s;
+    for (const auto& bucket : Buckets()) {
+        if (bucket.empty()) continue;
+        for (const TIEToken* t : bucket)
+            s += t->FactIdList();
+        s += IELineEnd;
+    }
+    return s;
+}
+
+} // namespace ie

@@ -1,0 +1,390 @@
+// Rete tokens and token memories.
+//
+// A token (TIEToken) is a chain of matched facts, one per level, with the action that caused it,
+// a fuzzy strength and a hash code. It is the one token class of the engine: the Rete network
+// makes, stores and passes nothing else. Every token keeps an array of its facts (inline up to
+// InlineFacts levels, so a join result costs one allocation), so reaching the fact of any level is
+// one index, never a walk up the parent chain; the facts of the earlier levels stay alive through
+// the parent chain that the token holds.
+//
+// A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
+// their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
+// A token has two keys: the shown key (KeyOf: what the memory's text groups the tokens by) and
+// the probe key (the join's key over all its equality tests: what a join looks tokens up by).
+// Invariants:
+//   - every stored token is in the identity index (keyed by token equality, TIEToken::Equals),
+//     in the arrival list (oldest first) and in the chain of its probe key (oldest first);
+//   - no two stored tokens are equal;
+//   - adding, finding and removing a token are O(1) on average, whatever the memory holds.
+// The historical bucket count only groups the tokens in the memory's text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
+
+namespace ie {
+
+// "taClear", "taAdd", "taRemove", "taUpdate".
+std::string_view TokenActionName(TTokenAction action) noexcept;
+
+// Recycles the memory of the network's small, short-lived objects of one size (tokens, memory
+// entries, activation links): a join makes and drops them by the thousand per fact change, in
+// bursts the general allocator's caches do not hold. Each thread keeps its own free list, so
+// nothing is shared between threads; a block freed on another thread than the one that made it
+// simply joins that thread's list. A list keeps at most MaxKept blocks and frees the rest, and
+// gives its blocks back when its thread ends. Under AddressSanitizer the blocks go straight to
+// the general allocator, so that a use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool BlockPoolEnabled = false;
+#else
+inline constexpr bool BlockPoolEnabled = true;
+#endif
+
+template <size_t Size> class TBlockPool {
+public:
+    static constexpr size_t MaxKept = size_t{1} << 16;
+
+    static void* Get() {
+        if constexpr (BlockPoolEnabled) {
+            TList& list = FList;
+            if (TBlock* b = list.Head) {
+                list.Head = b->Next;
+                --list.Count;
+                return b;
+            }
+            FOwner.Touch();
+        }
+        return ::operator new(Size);
+    }
+    static void Put(void* p) noexcept {
+        if constexpr (BlockPoolEnabled) {
+            TList& list = FList;
+            if (!list.Closed && list.Count < MaxKept) {
+                auto* b = static_cast<TBlock*>(p);
+                b->Next = list.Head;
+                list.Head = b;
+                ++list.Count;
+                return;
+            }
+        }
+        ::operator delete(p);
+    }
+
+private:
+    static_assert(Size >= sizeof(void*));
+    struct TBlock {
+        TBlock* Next;
+    };
+    // Trivially destructible, so it stays usable while the thread's other objects die.
+    struct TList {
+        TBlock* Head;
+        size_t Count;
+        bool Closed;
+    };
+    // Gives the thread's blocks back when the thread ends; later frees bypass the list.
+    struct TOwner {
+        void Touch() noexcept {}
+        ~TOwner() {
+            TList& list = FList;
+            list.Closed = true;
+            while (TBlock* b = list.Head) {
+                list.Head = b->Next;
+                ::operator delete(b);
+            }
+            list.Count = 0;
+        }
+    };
+    static inline thread_local TList FList{};
+    static inline thread_local TOwner FOwner;
+};
+
+class TIEToken final : public IReteToken {
+public:
+    // An empty token (no fact, size 0, strength 1.0); becomes a clear token with SetTag.
+    TIEToken() noexcept;
+    ~TIEToken() override;
+    TIEToken(const TIEToken&) = delete;
+    TIEToken& operator=(const TIEToken&) = delete;
+
+    static TRefPtr<TIEToken> Create() { return TRefPtr<TIEToken>(new TIEToken()); }
+    static void* operator new(size_t size) {
+        return size == sizeof(TIEToken) ? TBlockPool<sizeof(TIEToken)>::Get()
+                                        : ::operator new(size);
+    }
+    static void operator delete(void* p, size_t size) noexcept {
+        if (size == sizeof(TIEToken))
+            TBlockPool<sizeof(TIEToken)>::Put(p);
+        else
+            ::operator delete(p);
+    }
+    // A first-level token: size 1, the fact, the action, hash code = the fact's identifier.
+    static TRefPtr<TIEToken> CreateFirst(TTokenAction tag, TRefPtr<IFact> fact);
+    // Every field of the token, but a negated count of 0.
+    static TRefPtr<TIEToken> CreateCopy(const TIEToken& token);
+    // One level more: the parent's action and strength, hash code parent * 8 + fact identifier
+    // (parent * 8 without a fact).
+    static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact);
+    // One level more with the given action and strength (a negative strength is stored as 0):
+    // the join result of the network.
+    static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
+                                         TTokenAction tag, float strength);
+    // The same chain with another action and strength (negative: 0) and no negated count.
+    static TRefPtr<TIEToken> CreateCopy(const TIEToken& token, TTokenAction tag, float strength);
+    // The token object behind an interface known to hold one (every token of the network).
+    static const TIEToken& Of(const IReteToken& token) noexcept {
+        return static_cast<const TIEToken&>(token);
+    }
+
+    // Copies size, negated count, fact, parent, hash code, action and strength.
+    void Assign(const TIEToken& source);
+
+    // Fast access for the network.
+    int32_t Size() const noexcept { return FSize; }
+    // The last fact of the chain (null for a clear token).
+    IFact* LastFact() const noexcept { return FFact.get(); }
+    // The fact of this level (null for a clear token).
+    IFact* Fact() const noexcept { return FFact.get(); }
+    const TRefPtr<IFact>& FactRef() const noexcept { return FFact; }
+    // The fact at index (0 = first); an index past the end gives the last fact, a negative
+    // index or a token without facts gives null.
+    IFact* FactPtr(int32_t index) const noexcept {
+        if (index < 0 || FSize == 0) return nullptr;
+        return FFacts[index < FSize ? index : FSize - 1];
+    }
+    const TRefPtr<TIEToken>& Parent() const noexcept { return FParent; }
+    int32_t HashCode() const noexcept { return FHashCode; }
+    TTokenAction Tag() const noexcept { return FTag; }
+    float Strength() const noexcept { return FStrength; }
+    int32_t NegatedCount() const noexcept { return FNegatedCount; }
+
+    // A negative count is stored as 0.
+    void SetNegatedCount(int32_t count) noexcept { FNegatedCount = count < 0 ? 0 : count; }
+    // A changed strength below 0 (or not a number) is stored as 0.
+    void SetStrength(float strength) noexcept;
+    // Raises "Invalid Token Action" for an action other than taClear on a token without fact.
+    void SetTag(TTokenAction action);
+
+    // Same token; or equal hash codes, fact identifiers and strengths, and then: no parent here
+    // or the same parent object (true), no parent there (false), else the parents decide.
+    // Two fact objects with one identifier (the copies a multifield split makes of one fact, one
+    // per way of splitting) are the same fact only when their values are equal, so that each
+    // split stays a match of its own.
+    bool Equals(const TIEToken& other) const;
+    // A hash that equal tokens share (the memories' identity index): the hash code itself, so
+    // that tokens made in fact order fill neighbouring buckets.
+    size_t IdentityHash() const noexcept { return static_cast<uint32_t>(FHashCode); }
+
+    // IReteToken
+    int32_t FactCount() const noexcept override { return FSize; }
+    TRefPtr<IFact> GetFact(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
+    TRefPtr<IFact> FactAt(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
+    TRefPtr<IReteToken> GetParent() const override { return FParent; }
+    int32_t GetHashCode() const override { return FHashCode; }
+    TTokenAction GetTag() const noexcept override { return FTag; }
+    float GetStrength() const noexcept override { return FStrength; }
+    int32_t GetNegatedCount() const noexcept override { return FNegatedCount; }
+    bool Equals(const IReteToken* other) const override;
+    // The action's name, " cnt=" size, " negcnt=" negated count, then CR LF and the text of
+    // each level's fact from this level up to the first.
+    std::string GetText() const override;
+    std::string FactIdList() const override;
+
+private:
+    void SetFacts(const TIEToken* parent);
+
+    int32_t FSize = 0;
+    int32_t FNegatedCount = 0;
+    TRefPtr<IFact> FFact;
+    TRefPtr<TIEToken> FParent;
+    float FStrength = 1.0f;
+    int32_t FHashCode = 0;
+    TTokenAction FTag = taAdd;
+    // The facts of every level; inline for the chains of common rules.
+    static constexpr int32_t InlineFacts = 8;
+    IFact** FFacts = FInline;
+    // Only the first FSize entries are ever set or read.
+    IFact* FInline[InlineFacts];
+};
+
+using TIETokenRef = TRefPtr<TIEToken>;
+
+// The memory of one join input.
+class TIETokenTree {
+public:
+    // One stored token with its links in the arrival list and in its key chain, and the count of
+    // matching right tokens that a negated join keeps for a left token.
+    struct TEntry {
+        TIETokenRef Token;
+        int32_t Key = 0;      // the shown key
+        int32_t ProbeKey = 0; // the key of the chain the entry is in
+        int32_t NegatedCount = 0;
+        TEntry* Prev = nullptr;
+        TEntry* Next = nullptr;
+        TEntry* KeyPrev = nullptr;
+        TEntry* KeyNext = nullptr;
+        // The identity index: the token's IdentityHash and the links of its index bucket.
+        size_t IdHash = 0;
+        TEntry* IdPrev = nullptr;
+        TEntry* IdNext = nullptr;
+
+        static void* operator new(size_t size) {
+            return size == sizeof(TEntry) ? TBlockPool<sizeof(TEntry)>::Get()
+                                          : ::operator new(size);
+        }
+        static void operator delete(void* p, size_t size) noexcept {
+            if (size == sizeof(TEntry))
+                TBlockPool<sizeof(TEntry)>::Put(p);
+            else
+                ::operator delete(p);
+        }
+    };
+
+    // The key of a token: its hash code (useTokenHash); else the fact at tokenIndex: its
+    // identifier (empty slotName), the hash code of its slot value (subIndex -1) or of one
+    // element of that value read as a list.
+    TIETokenTree(int32_t bucketCount, bool useTokenHash, std::string_view slotName,
+                 int32_t subIndex, int32_t tokenIndex);
+    ~TIETokenTree();
+    TIETokenTree(const TIETokenTree&) = delete;
+    TIETokenTree& operator=(const TIETokenTree&) = delete;
+
+    // Stores the token unless an equal one is stored (then false).
+    bool Add(const TIETokenRef& token);
+    // Stores the token under a key the caller computed as KeyOf would, in the chain of
+    // `probeKey` (of `key` when not given); null when an equal token is stored already.
+    TEntry* Insert(const TIETokenRef& token, int32_t key, int32_t probeKey);
+    TEntry* Insert(const TIETokenRef& token, int32_t key) { return Insert(token, key, key); }
+    // The entry of the stored token equal to `token`, null when none.
+    TEntry* FindEntry(const TIEToken& token) const;
+    // Unlinks and frees a stored entry.
+    void Erase(TEntry* entry);
+    // Removes the stored token equal to `token`; false when there is none.
+    bool Remove(const TIEToken& token);
+    // Removes and returns the stored token equal to `token` (null when none).
+    TIETokenRef Extract(const TIEToken& token);
+    // The stored token equal to `token`, null when none.
+    TIEToken* Find(const TIEToken& token) const;
+    // Drops every token; does nothing when already cleared and not added to since.
+    void Clear();
+
+    int32_t KeyOf(const TIEToken& token) const;
+    // The key of a value as a memory computes it (the value's hash code, 0 without value).
+    static int32_t ValueKey(const IIEValue* value) noexcept;
+    // The key of the fact's slot value (whole, or element subIndex of a list; 0 when the
+    // element is missing). Raises what reading the slot raises.
+    static int32_t SlotKey(const IFact& fact, std::string_view slotName, int32_t subIndex);
+    // The bucket a key falls in: |key| mod BucketCount, never negative.
+    int32_t BucketOf(int32_t key) const noexcept;
+
+    // Walking: every token oldest first, or the tokens of one probe key oldest first.
+    // Entries link onwards through Next (arrival order) and KeyNext (the same probe key).
+    TEntry* First() const noexcept { return FFirst; }
+    TEntry* FirstWithKey(int32_t key) const noexcept {
+        const TChain* chain = FindChain(key);
+        return chain ? chain->First : nullptr;
+    }
+    template <class F> void ForEach(F&& f) const {
+        for (const TEntry* e = FFirst; e;) {
+            const TEntry* next = e->Next;
+            f(*e->Token);
+            e = next;
+        }
+    }
+    template <class F> void ForEachWithKey(int32_t key, F&& f) const {
+        for (const TEntry* e = FirstWithKey(key); e;) {
+            const TEntry* next = e->KeyNext;
+            f(*e->Token);
+            e = next;
+        }
+    }
+
+    int32_t Count() const noexcept { return FCount; }
+    // True after Clear until the next Add.
+    bool Empty() const noexcept { return FEmpty; }
+    bool UseTokenHash() const noexcept { return FUseTokenHash; }
+    const std::string& SlotName() const noexcept { return FSlotName; }
+    int32_t SubIndex() const noexcept { return FSubIndex; }
+    int32_t BucketCount() const noexcept { return FBucketCount; }
+    int32_t TokenIndex() const noexcept { return FTokenIndex; }
+    bool AllowNilBucket() const noexcept { return FAllowNilBucket; }
+    void SetAllowNilBucket(bool value) noexcept { FAllowNilBucket = value; }
+
+    // For every bucket that was ever used, in bucket order: the text of each of its tokens,
+    // then CR LF.
+    std::string GetText() const;
+    // The fact-identifier list of each token; CR LF after every non-empty bucket.
+    std::string GetFactIdText() const;
+
+private:
+    // The probe-key chains live in an open-addressed table (linear probing, at most half
+    // full, removal by backward shift), so that a new key costs no allocation.
+    struct TChain {
+        TEntry* First = nullptr;
+        TEntry* Last = nullptr;
+        int32_t Key = 0;
+        bool Used = false;
+    };
+    size_t ChainHome(int32_t key) const noexcept {
+        return static_cast<size_t>(
+            (static_cast<uint64_t>(static_cast<uint32_t>(key)) * 0x9E3779B97F4A7C15ULL) >>
+            FChainShift);
+    }
+    const TChain* FindChain(int32_t key) const noexcept {
+        if (FChainCount == 0) return nullptr;
+        const size_t mask = FChains.size() - 1;
+        for (size_t i = ChainHome(key);; i = (i + 1) & mask) {
+            const TChain& c = FChains[i];
+            if (!c.Used) return nullptr;
+            if (c.Key == key) return &c;
+        }
+    }
+    TChain& ChainFor(int32_t key);
+    void EraseChain(TChain& chain) noexcept;
+    // The stored entry equal to a token with identity hash `hash`.
+    TEntry* Lookup(const TIEToken& token, size_t hash) const;
+    void LinkIdentity(TEntry* e) noexcept;
+    // The bucket of an identity hash: the top bits of its Fibonacci product. A child token's
+    // hash code is its parent's times 8 plus a fact identifier, so levels whose fact is the
+    // same in every token (a context fact, a negation's placeholder) leave the low bits
+    // constant; the product spreads every bit over the bucket index.
+    size_t IdBucket(size_t hash) const noexcept {
+        return static_cast<size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ULL) >>
+                                   FIdShift);
+    }
+    void GrowIdentity();
+    void MarkBucket(int32_t key);
+    void Unlink(TEntry* e) noexcept;
+    // The stored tokens grouped by bucket (bucket order, then arrival order).
+    std::vector<std::vector<const TIEToken*>> Buckets() const;
+
+    bool FUseTokenHash;
+    std::string FSlotName;
+    int32_t FSubIndex;
+    int32_t FBucketCount;
+    int32_t FTokenIndex;
+    bool FAllowNilBucket = true;
+    bool FEmpty = true;
+    TEntry* FFirst = nullptr;
+    TEntry* FLast = nullptr;
+    // Identity index: buckets of entries chained through IdNext (a power-of-two count, at
+    // least as many as entries).
+    std::vector<TEntry*> FIdBuckets;
+    int32_t FIdShift = 64; // 64 - log2 of the bucket count
+    int32_t FCount = 0;
+    std::vector<TChain> FChains;
+    size_t FChainCount = 0;
+    int32_t FChainShift = 64; // 64 - log2 of the table size
+    // Buckets used since the memory was made (their lines stay in the text after Clear).
+    std::vector<bool> FBucketUsed;
+};
+
+} // namespace ie

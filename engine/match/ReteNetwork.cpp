@@ -1,0 +1,1512 @@
+#include "engine/match/ReteNetwork.h"
+
+#include <algorithm>
+
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
+#include "engine/InferenceEngine.h"
+#include "platform/Format.h"
+
+namespace ie {
+
+namespace {
+
+constexpr std::string_view NegatedOutsideMessage =
+    "Variable first bound in a negated pattern cannot be used outside it, variable name is %s";
+
+std::string IntText(int64_t n) {
+    return std::to_string(n);
+}
+
+// The element `sub` of a list value; the value itself for -1; null when there is none.
+TRefPtr<IIEValue> Element(const TRefPtr<IIEValue>& value, int32_t sub) {
+    if (sub < 0 || !value) return value;
+    if (value->GetDType() != dtList) return nullptr;
+    TRefPtr<IValueVector> list = value->AsList();
+    if (!list || sub >= list->Count()) return nullptr;
+    return list->GetItem(sub);
+}
+
+// A slot value read without error: null when the fact's template lacks the slot.
+TRefPtr<IIEValue> SlotOf(const IFact& fact, const std::string& slot, TSlotPosition& position) {
+    TRefPtr<IIEValue> value;
+    if (!FindSlotValueAt(fact, slot, position, value)) return nullptr;
+    return value;
+}
+
+TRefPtr<IIEValue> Atom(std::string_view text) {
+    return TIEValue::CreateText(dtAtom, text);
+}
+
+TRefPtr<IIEValue> Int(int32_t n) {
+    return TIEValue::CreateInteger(dtInteger, n);
+}
+
+bool IsVariableValue(const IIEValue* v) {
+    return v && (v->GetDType() == dtVariable || v->GetDType() == dtMultiVariable);
+}
+
+} // namespace
+
+std::string_view CallTypeName(TCallType t) noexcept {
+    static constexpr std::string_view names[] = {"ctLeft", "ctRight", "ctSingle", "ctActivate"};
+    return t <= ctActivate ? names[t] : "<UNKNOWN>";
+}
+
+std::string_view PatternMatchTestName(TPatternMatchTest t) noexcept {
+    static constexpr std::string_view names[] = {"pmtUnknown",
+                                                 "pmtTestClassType",
+                                                 "pmtTestEqual",
+                                                 "pmtTestNotEqual",
+                                                 "pmtTestSlotValueEqual",
+                                                 "pmtTestSlotValueNotEqual",
+                                                 "pmtTestMultiSlotEqual",
+                                                 "pmtTestMultiSlotNotEqual",
+                                                 "pmtTestMultiSlotLength",
+                                                 "pmtTestMultiSlotMultiField",
+                                                 "pmtFailTest"};
+    return t <= pmtFailTest ? names[t] : "<UNKNOWN>";
+}
+
+// ---------------------------------------------------------------------------------------------
+// TReteNode
+
+TReteNode::TReteNode(TReteNetwork* rete) : FRete(rete) {}
+
+TReteNode::~TReteNode() = default;
+
+TIEContext& TReteNode::Context() {
+    if (!FContext) {
+        TIEContext* root = FRete->Engine() ? FRete->Engine()->RootContext() : nullptr;
+        FContext = root ? root->CreateChild() : std::make_unique<TIEContext>(nullptr, nullptr);
+    }
+    return *FContext;
+}
+
+void TReteNode::Propagate(const TIETokenRef& token) {
+    for (const TReteEdge& e : FOutgoing)
+        e.Node->Receive(token, e.CallType);
+}
+
+std::string TReteNode::GetText() const {
+    return std::string(NodeName()) + " In/Out#: " + IntText(FIncoming.size()) + "/" +
+           IntText(FOutgoing.size()) + " RuleUse: " + IntText(RuleUseCount);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPatternMatchNode
+
+TPatternMatchNode::TPatternMatchNode(TReteNetwork* rete, TPatternMatchTest kind,
+                                     TRefPtr<IIEValue> value, std::vector<TRefPtr<IIEValue>> args)
+    : TReteNode(rete), FKind(kind), FValue(std::move(value)), FArgs(std::move(args)) {
+    auto text = [&](size_t i) { return i < FArgs.size() ? FArgs[i]->AsAtom() : std::string(); };
+    auto num = [&](size_t i) { return i < FArgs.size() ? FArgs[i]->AsInteger() : -1; };
+    FSlot = text(0);
+    FSub = num(1);
+    FSlot2 = text(2);
+    FSub2 = num(3);
+    if (kind == pmtTestClassType && FValue)
+        if (auto* v = dynamic_cast<const TIEValue*>(FValue.get())) FClassName = v->TextBlock();
+}
+
+std::string TPatternMatchNode::GetText() const {
+    std::string args;
+    for (size_t i = 0; i < FArgs.size(); ++i) {
+        if (i > 0) args += ", ";
+        args += FArgs[i]->GetText();
+    }
+    return TReteNode::GetText() + " Test: " + std::string(PatternMatchTestName(FKind)) +
+           " Value: " + (FValue ? FValue->GetText() : std::string()) + " Args: (" + args + ")";
+}
+
+bool TPatternMatchNode::SameTest(TPatternMatchTest kind, const IIEValue* value,
+                                 const std::vector<TRefPtr<IIEValue>>& args) const {
+    if (kind != FKind) return false;
+    if (!value != !FValue) return false;
+    if (value) {
+        bool fa = value->GetDType() == dtFuzzy, fb = FValue->GetDType() == dtFuzzy;
+        if (fa || fb) {
+            if (!(fa && fb)) return false;
+            TRefPtr<IFuzzySet> sa = value->AsFuzzy(), sb = FValue->AsFuzzy();
+            if (!sa || !sb || !sa->Equals(sb.get())) return false;
+        } else if (value->GetDType() != FValue->GetDType() || !value->Equals(FValue.get())) {
+            return false;
+        }
+    }
+    if (args.size() != FArgs.size()) return false;
+    for (size_t i = 0; i < args.size(); ++i)
+        if (!args[i]->Equals(FArgs[i].get())) return false;
+    return true;
+}
+
+void TPatternMatchNode::Receive(const TIETokenRef& token, TCallType) {
+    if (token->GetTag() == taClear) return Propagate(token);
+    Filter(token, nullptr);
+}
+
+void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
+    if (out)
+        out->push_back(token);
+    else
+        Propagate(token);
+}
+
+bool TPatternMatchNode::EvaluatePredicate(const TIETokenRef& token, const IFact&) {
+    TIEContext& context = Context();
+    context.SetToken(token);
+    context.SetFact(TRefPtr<IFact>(token->FactPtr(0)));
+    struct TReset {
+        TIEContext& C;
+        ~TReset() {
+            C.SetToken(nullptr);
+            C.SetFact(nullptr);
+        }
+    } reset{context};
+    TRefPtr<IIEValue> result = FValue->Evaluate(&context);
+    return !IsFalseValue(result.get());
+}
+
+void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
+    if (token->Size() == 0) return;
+    // The token holds the fact for as long as this runs.
+    const IFact& fact = *token->FactPtr(0);
+    switch (FKind) {
+    case pmtTestClassType: {
+        std::string wantedCopy;
+        const std::string& wanted =
+            FClassName ? FClassName->Text() : (wantedCopy = FValue->AsAtom());
+        if (typeid(fact) == typeid(TFact))
+            if (const TFactTemplate* own = static_cast<const TFact&>(fact).Template())
+                if (own->GetName() == wanted) return Pass(token, out);
+        for (TRefPtr<IFactTemplate> t = fact.GetTemplate(); t; t = t->GetParent())
+            if (t->GetName() == wanted) return Pass(token, out);
+        return;
+    }
+    case pmtTestEqual:
+    case pmtTestNotEqual: {
+        const bool notEqual = FKind == pmtTestNotEqual;
+        if (FValue->GetDType() == dtFunCall) {
+            if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
+            return;
+        }
+        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
+        if (v) TestValue(token, v.get(), notEqual, FValue.get(), out);
+        return;
+    }
+    case pmtTestSlotValueEqual:
+    case pmtTestSlotValueNotEqual: {
+        TRefPtr<IIEValue> a = Element(SlotOf(fact, FSlot, FPosition), FSub);
+        TRefPtr<IIEValue> b = Element(SlotOf(fact, FSlot2, FPosition2), FSub2);
+        if (a && b) TestValue(token, a.get(), FKind == pmtTestSlotValueNotEqual, b.get(), out);
+        return;
+    }
+    case pmtTestMultiSlotEqual:
+    case pmtTestMultiSlotNotEqual: {
+        const bool notEqual = FKind == pmtTestMultiSlotNotEqual;
+        TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot, FPosition), FSub < 0 ? 0 : FSub);
+        if (!e || FSub < 0) return;
+        if (FValue->GetDType() == dtFunCall) {
+            if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
+            return;
+        }
+        TestValue(token, e.get(), notEqual, FValue.get(), out);
+        return;
+    }
+    case pmtTestMultiSlotLength: {
+        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
+        if (v && v->GetDType() == dtList) {
+            TRefPtr<IValueVector> list = v->AsList();
+            if (list && list->Count() == FSub) Pass(token, out);
+        }
+        return;
+    }
+    case pmtTestMultiSlotMultiField:
+        return SplitMultifield(token, fact, out);
+    default:
+        return;
+    }
+}
+
+void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual,
+                                  const IIEValue* b, std::vector<TIETokenRef>* out) {
+    const bool fa = a->GetDType() == dtFuzzy, fb = b->GetDType() == dtFuzzy;
+    bool equal = fa && !fb ? b->Equals(a) : ValuesEqual(a, b);
+    if (equal == notEqual) return;
+    if (!fa && !fb) return Pass(token, out);
+    // The degree to which the fuzzy side matches the other decides the strength.
+    const IIEValue* fuzzy = fa ? a : b;
+    const IIEValue* other = fa ? b : a;
+    TRefPtr<IFuzzySet> set = fuzzy->AsFuzzy();
+    const double d = set ? set->MatchDegreeOf(other) : 0.0;
+    const double strength = token->Strength();
+    if (strength <= d) return Pass(token, out);
+    if (FRete->MinActivationStrength() <= d)
+        Pass(TIEToken::CreateCopy(*token, token->Tag(), static_cast<float>(d)), out);
+}
+
+// Whether a fact whose slot `slot` now holds `length` elements can pass some path below `node`:
+// false only when every path reaches a length test of that slot wanting another length before
+// anything else reads the slot (the alpha chain tests lengths right after the splits).
+bool TPatternMatchNode::CutCanPass(const TReteNode& node, const std::string& slot, int32_t length) {
+    for (const TReteEdge& edge : node.Outgoing()) {
+        auto* next = dynamic_cast<const TPatternMatchNode*>(edge.Node);
+        if (!next) return true;
+        if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
+            if (next->FSub == length) return true;
+            continue;
+        }
+        if (next->FSlot == slot || next->FSlot2 == slot) return true;
+        if (CutCanPass(*next, slot, length)) return true;
+    }
+    return false;
+}
+
+void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
+                                        std::vector<TIETokenRef>* out) {
+    TRefPtr<IIEValue> value = SlotOf(fact, FSlot, FPosition);
+    if (!value || value->GetDType() != dtList) return;
+    TRefPtr<IValueVector> list = value->AsList();
+    if (!list) return;
+    const int32_t n = list->Count();
+    const int32_t p = FSub < 0 ? 0 : FSub;
+    // Every way of cutting the run of the variable is a distinct match, from the longest run
+    // down to the empty one; the empty list itself gives one match with an empty run. A cut
+    // that every path below refuses by the slot's length is not made at all (when propagating;
+    // a caller collecting this node's own results gets every cut).
+    for (int32_t i = 0; i <= n - p; ++i) {
+        if (!out && !CutCanPass(*this, FSlot, p + 1 + i)) continue;
+        const int32_t runLength = n - p - i;
+        auto rebuilt = TValueVector::Create();
+        auto run = TValueVector::Create();
+        for (int32_t k = 0; k < p; ++k)
+            rebuilt->Add(list->GetItem(k));
+        for (int32_t k = p; k < p + runLength; ++k)
+            run->Add(list->GetItem(k));
+        rebuilt->Add(TIEValue::CreateList(run));
+        for (int32_t k = p + runLength; k < n; ++k)
+            rebuilt->Add(list->GetItem(k));
+        TRefPtr<IFact> copy = RefCast<IFact>(fact.Clone());
+        if (!copy) return;
+        copy->SetSlotValue(FSlot, TIEValue::CreateList(rebuilt));
+        if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
+        TIETokenRef split = TIEToken::CreateFirst(token->Tag(), copy);
+        if (token->Strength() != 1.0f)
+            split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
+        Pass(split, out);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TTestNode
+
+void TTestNode::AddTest(std::unique_ptr<TIESlotTest> test) {
+    Classify(test.get());
+    FTests.push_back(std::move(test));
+}
+
+void TTestNode::Classify(const TIESlotTest* test) {
+    if (auto* join = dynamic_cast<const TIEJoinTest*>(test))
+        FJoinTests.push_back(join);
+    else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
+        FFuzzyTests.push_back(fuzzy);
+    else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test))
+        FPredicates.push_back(predicate);
+}
+
+void TTestNode::AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex) {
+    AddTest(std::make_unique<TIEPatternMatchTest>(nullptr, type, std::move(value), subIndex));
+}
+
+bool TTestNode::HasPredicates() const noexcept {
+    return !FPredicates.empty();
+}
+
+bool TTestNode::SameTests(const TTestNode& other) const {
+    if (NodeName() != other.NodeName() || FTests.size() != other.FTests.size()) return false;
+    for (const auto& t : FTests) {
+        bool found = false;
+        for (const auto& o : other.FTests)
+            if (t->Equals(*o)) {
+                found = true;
+                break;
+            }
+        if (!found) return false;
+    }
+    return true;
+}
+
+bool TTestNode::FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength) {
+    auto* engine = dynamic_cast<TInferenceEngine*>(FRete->Engine());
+    if (!engine) return false;
+    const TIEFuzzyJoinTest::TEvaluator evaluate =
+        [engine](IFuzzyVariable* variable, const TRefPtr<IIEValue>& value, TIEContext* context) {
+            return engine->EvaluateFuzzyExpression(variable, value, context);
+        };
+    float current = strength ? *strength : left->Strength();
+    for (const TIEFuzzyJoinTest* test : FFuzzyTests) {
+        // A fresh scope per test, so that the variables of one token never leak into another.
+        std::unique_ptr<TIEContext> scope = Context().CreateChild();
+        scope->SetToken(left);
+        scope->SetFact(TRefPtr<IFact>(const_cast<IFact*>(&fact)));
+        const double d = test->Degree(fact, left.get(), *scope, evaluate);
+        if (d < 0) return false;
+        if (current <= d) continue;
+        if (FRete->MinActivationStrength() > d) return false;
+        current = static_cast<float>(d);
+    }
+    if (strength) *strength = current;
+    return true;
+}
+
+bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
+    // The join tests are cheap and come first (the network adds them before any predicate).
+    for (const TIEJoinTest* join : FJoinTests)
+        if (!fact || !join->Test(*fact, left.get())) return false;
+    if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
+    for (const TIEPatternMatchTest* predicate : FPredicates) {
+        TIEContext& context = Context();
+        context.SetToken(left);
+        context.SetFact(TRefPtr<IFact>(const_cast<IFact*>(fact)));
+        bool ok;
+        try {
+            ok = predicate->Evaluate(&context);
+        } catch (...) {
+            context.SetToken(nullptr);
+            context.SetFact(nullptr);
+            throw;
+        }
+        context.SetToken(nullptr);
+        context.SetFact(nullptr);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+void TTestNode::Receive(const TIETokenRef& token, TCallType) {
+    if (token->GetTag() == taClear || TestsPass(nullptr, token)) Propagate(token);
+}
+
+std::string TTestNode::GetText() const {
+    std::string text = TReteNode::GetText() + " NumTests: " + IntText(FTests.size());
+    for (const auto& t : FTests)
+        text += " (" + t->GetText() + ")";
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TJoinNode
+
+void TJoinNode::AddJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
+                            std::string_view leftSlot) {
+    AddTest(std::make_unique<TIEJoinTest>(type, tokenIndex, rightSlot, leftSlot));
+}
+
+void TJoinNode::AddMultiSlotJoinTest(TSlotTestType type, int32_t tokenIndex,
+                                     std::string_view rightSlot, int32_t rightSubIndex,
+                                     std::string_view leftSlot, int32_t leftSubIndex) {
+    AddTest(std::make_unique<TIEJoinTest>(type, tokenIndex, rightSlot, rightSubIndex, leftSlot,
+                                          leftSubIndex));
+}
+
+void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy) {
+    auto hashable = [&](const TIEJoinTest* j) {
+        return j && j->SlotTestType() == sttEquals &&
+               (j->JoinTestType == tstSlot || j->JoinTestType == tstMultiSlot) &&
+               !(isFuzzy && isFuzzy(*j));
+    };
+    int chosen = -1;
+    for (int pass = 0; pass < 2 && chosen < 0; ++pass)
+        for (size_t i = 0; i < FTests.size(); ++i) {
+            auto* j = dynamic_cast<const TIEJoinTest*>(FTests[i].get());
+            if (!hashable(j) || j->JoinTestType != (pass == 0 ? tstSlot : tstMultiSlot)) continue;
+            chosen = static_cast<int>(i);
+            break;
+        }
+    FHashParts.clear();
+    if (chosen < 0) {
+        FHashed = false;
+        FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
+        FRight = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
+        return;
+    }
+    std::rotate(FTests.begin(), FTests.begin() + chosen, FTests.begin() + chosen + 1);
+    FJoinTests.clear();
+    FPredicates.clear();
+    for (const auto& t : FTests)
+        Classify(t.get());
+    // The chosen test first, then every other hashable test in test order.
+    for (const auto& t : FTests) {
+        auto* j = dynamic_cast<const TIEJoinTest*>(t.get());
+        if (!hashable(j)) continue;
+        const bool multi = j->JoinTestType == tstMultiSlot;
+        FHashParts.push_back({j->TokenIndex, multi ? j->LeftSubIndex : -1,
+                              multi ? j->RightSubIndex : -1, TSlotReader(j->LeftSlot),
+                              TSlotReader(j->RightSlot)});
+    }
+    // The probe already sorted out partners that differ in a hashed value, so the other join
+    // tests are the likelier to fail: they run first.
+    std::stable_partition(FJoinTests.begin(), FJoinTests.end(),
+                          [&](const TIEJoinTest* j) { return !hashable(j); });
+    const THashPart& shown = FHashParts.front();
+    FHashed = true;
+    // The memories show their tokens grouped by the value that the chosen test compares.
+    FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, false, shown.Left.Name(), shown.LeftSub,
+                                           shown.TokenIndex);
+    FRight = std::make_unique<TIETokenTree>(FRete->HashKey, false, shown.Right.Name(),
+                                            shown.RightSub, 0);
+}
+
+TJoinNode::TJoinNode(TReteNetwork* rete)
+    : TTestNode(rete), FLeft(std::make_unique<TIETokenTree>(rete->HashKey, true, "", -1, 0)),
+      FRight(std::make_unique<TIETokenTree>(rete->HashKey, true, "", -1, 0)) {}
+
+void TJoinNode::ClearMemories() {
+    FLeft->Clear();
+    FRight->Clear();
+}
+
+void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
+    if (pattern && pattern->FactTemplate() && !pattern->FactTemplate()->GetBackwardChaining())
+        RaiseIE(imInvalidBackchainPattern);
+    FGoalPattern = pattern;
+    FRule = rule;
+}
+
+namespace {
+
+// Folds the key of one more hash test into a probe key. Any mix works (a probe re-runs every
+// test on what it finds); this one keeps keys that differ in any part apart.
+uint32_t MixKey(uint32_t key, int32_t part) noexcept {
+    key ^= static_cast<uint32_t>(part) + 0x9E3779B9u + (key << 6) + (key >> 2);
+    return key;
+}
+
+} // namespace
+
+// The shown keys are what the memories' KeyOf computes, read by slot position.
+int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
+    if (!FHashed) return shown = token.HashCode();
+    uint32_t probe = 0;
+    for (size_t i = 0; i < FHashParts.size(); ++i) {
+        const THashPart& p = FHashParts[i];
+        int32_t part = 0;
+        if (p.TokenIndex < token.Size()) {
+            TRefPtr<IIEValue> hold;
+            bool found;
+            const IIEValue* v = p.Left.Read(*token.FactPtr(p.TokenIndex), hold, found);
+            if (p.LeftSub >= 0) v = ElementOf(v, p.LeftSub);
+            if (v) part = ValueHashCode(v);
+        }
+        if (i == 0) {
+            shown = part;
+            probe = static_cast<uint32_t>(part);
+        } else {
+            probe = MixKey(probe, part);
+        }
+    }
+    return static_cast<int32_t>(probe);
+}
+
+int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
+    uint32_t probe = 0;
+    for (size_t i = 0; i < FHashParts.size(); ++i) {
+        const THashPart& p = FHashParts[i];
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* v = p.Right.Read(fact, hold, found);
+        if (p.RightSub >= 0) v = ElementOf(v, p.RightSub);
+        const int32_t part = v ? ValueHashCode(v) : 0;
+        if (i == 0) {
+            shown = part;
+            probe = static_cast<uint32_t>(part);
+        } else {
+            probe = MixKey(probe, part);
+        }
+    }
+    return static_cast<int32_t>(probe);
+}
+
+TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action) {
+    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength());
+}
+
+void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
+    FPassed = 0;
+    const TTokenAction tag = token->Tag();
+    if (tag == taClear) {
+        ClearMemories();
+        Propagate(token);
+        return;
+    }
+    if (callType == ctLeft) {
+        if (tag == taRemove) {
+            if (TIETokenTree::TEntry* e = FLeft->FindEntry(*token)) {
+                JoinLeft(*e, taRemove);
+                // The entry may have gone while the removal ran downstream only if this node
+                // was reached again, which the deferred fact changes rule out.
+                FLeft->Erase(e);
+            }
+            return;
+        }
+        int32_t shown;
+        const int32_t probe = LeftKey(*token, shown);
+        if (TIETokenTree::TEntry* e = FLeft->Insert(token, shown, probe)) {
+            JoinLeft(*e, tag);
+            if (FGoalPattern) AssertGoal(*e->Token);
+        }
+        return;
+    }
+    if (callType == ctRight) {
+        if (tag == taRemove) {
+            if (TIETokenTree::TEntry* e = FRight->FindEntry(*token)) {
+                const int32_t probe = e->ProbeKey;
+                FRight->Erase(e);
+                JoinRight(token, probe);
+            }
+            return;
+        }
+        int32_t shown = token->HashCode();
+        const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
+        if (FRight->Insert(token, shown, probe)) JoinRight(token, probe);
+        return;
+    }
+    RaiseIE(imInvalidCallType, CallTypeName(callType));
+}
+
+// Visits the right entries that can match the left token (those of its key when hashed) until
+// the visitor returns false.
+template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
+    if (FHashed) {
+        for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
+            TIETokenTree::TEntry* next = r->KeyNext;
+            if (!visit(*r)) return;
+            r = next;
+        }
+        return;
+    }
+    for (TIETokenTree::TEntry* r = FRight->First(); r;) {
+        TIETokenTree::TEntry* next = r->Next;
+        if (!visit(*r)) return;
+        r = next;
+    }
+}
+
+void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
+    const TIETokenRef left = entry.Token;
+    if (FNegation != jnNone) {
+        // The count of matches kept with the left token decides; a removal uses the stored
+        // count, so it withdraws exactly what the addition produced.
+        if (action != taRemove) {
+            int32_t count = 0;
+            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+                if (TestsPass(r.Token->LastFact(), left)) ++count;
+                return true;
+            });
+            entry.NegatedCount = count;
+        }
+        const bool passes = FNegation == jnNot ? entry.NegatedCount == 0 : entry.NegatedCount > 0;
+        if (passes) {
+            Propagate(PlaceholderChild(left, action));
+            ++FPassed;
+        }
+        return;
+    }
+    ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+        IFact* fact = r.Token->LastFact();
+        float strength = std::min(left->Strength(), r.Token->Strength());
+        if (!TestsPass(fact, left, &strength)) return true;
+        Propagate(TIEToken::CreateChild(left, TRefPtr<IFact>(fact), action, strength));
+        if (action == taRemove) return true;
+        ++FPassed;
+        return !Unique;
+    });
+}
+
+void TJoinNode::JoinRight(const TIETokenRef& right, int32_t probeKey) {
+    if (FLeft->Count() == 0) return;
+    const TTokenAction action = right->Tag();
+    IFact* fact = right->LastFact();
+    auto join_one = [&](TIETokenTree::TEntry& l) {
+        float strength = std::min(l.Token->Strength(), right->Strength());
+        if (!TestsPass(fact, l.Token, FNegation == jnNone ? &strength : nullptr)) return;
+        if (FNegation == jnNone) {
+            Propagate(TIEToken::CreateChild(l.Token, TRefPtr<IFact>(fact), action, strength));
+            return;
+        }
+        if (action != taRemove) {
+            if (l.NegatedCount++ == 0)
+                Propagate(PlaceholderChild(l.Token, FNegation == jnNot ? taRemove : taAdd));
+        } else if (l.NegatedCount > 0 && --l.NegatedCount == 0) {
+            Propagate(PlaceholderChild(l.Token, FNegation == jnNot ? taAdd : taRemove));
+        }
+    };
+    if (FHashed) {
+        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
+            TIETokenTree::TEntry* next = l->KeyNext;
+            join_one(*l);
+            l = next;
+        }
+    } else {
+        for (TIETokenTree::TEntry* l = FLeft->First(); l;) {
+            TIETokenTree::TEntry* next = l->Next;
+            join_one(*l);
+            l = next;
+        }
+    }
+}
+
+void TJoinNode::AssertGoal(const TIEToken& left) {
+    if (FPassed > 0 || !FGoalPattern || !FRule || FGoalPattern->IsGoal()) return;
+    IRuleEngine* engine = FRete->Engine();
+    if (!engine) return;
+    TRefPtr<IFactTemplate> goalTemplate =
+        engine->FindFactTemplate(std::string(GoalFactPrefix) + FGoalPattern->Name());
+    if (!goalTemplate) return;
+    TRefPtr<IFact> goal = goalTemplate->NewFact();
+    for (int32_t s = 0; s < FGoalPattern->SlotCount(); ++s) {
+        const std::string& slotName = FGoalPattern->GetSlotName(s);
+        if (!goalTemplate->HasSlot(slotName)) continue;
+        const bool multi = goalTemplate->SlotByName(slotName)->IsMultiSlot();
+        auto values = TValueVector::Create();
+        TRefPtr<IIEValue> single;
+        for (const auto& test : FGoalPattern->GetSlotTests(s)) {
+            if (test->SlotTestType() != sttEquals || !test->SlotValue()) continue;
+            TRefPtr<IIEValue> value;
+            if (test->IsVariable()) {
+                TBinding* b = FRule->FindBinding(VariableName(*test->SlotValue()));
+                if (!b) continue;
+                const int32_t at = FRule->TokenIndexOf(b->FactIndex);
+                if (at < 0 || at >= left.Size() || b->SlotName == PatternSlotName) continue;
+                value = Element(left.FactPtr(at)->GetSlotValue(b->SlotName), b->SubIndex);
+            } else if (!test->IsFunCall()) {
+                value = test->SlotValue();
+            }
+            if (!value) continue;
+            if (!multi) {
+                if (!single) single = value;
+                continue;
+            }
+            const int32_t sub = test->MultiSlotSubIndex();
+            if (sub >= 0 && sub <= values->Count())
+                values->Insert(sub, value);
+            else
+                values->Add(value);
+        }
+        if (multi)
+            goal->SetSlotValue(slotName, TIEValue::CreateList(values));
+        else
+            goal->SetSlotValue(slotName, single ? single : IEEmptyAtom());
+    }
+    engine->AssertGoalFact(goal);
+}
+
+void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
+    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
+        if (FNegation != jnNone) {
+            if (FNegation == jnNot ? l->NegatedCount == 0 : l->NegatedCount > 0)
+                out.push_back(PlaceholderChild(l->Token, taAdd));
+            continue;
+        }
+        ForEachRight(*l, [&](TIETokenTree::TEntry& r) {
+            IFact* fact = r.Token->LastFact();
+            float strength = std::min(l->Token->Strength(), r.Token->Strength());
+            if (!TestsPass(fact, l->Token, &strength)) return true;
+            out.push_back(TIEToken::CreateChild(l->Token, TRefPtr<IFact>(fact), taAdd, strength));
+            return !Unique;
+        });
+    }
+}
+
+std::string TJoinNode::GetText() const {
+    std::string text = TTestNode::GetText();
+    if (FNegation != jnNone) text += " *NEGATED*";
+    return text + " Left Memory: " + FLeft->GetText() + " Right Memory: " + FRight->GetText();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPatternMatchTerminalNode
+
+TPatternMatchTerminalNode::TPatternMatchTerminalNode(TReteNetwork* rete, TRule* rule)
+    : TReteNode(rete), FRule(rule) {}
+
+TPatternMatchTerminalNode::~TPatternMatchTerminalNode() {
+    // An activation that outlives the node (one that is firing) must not call back into it.
+    for (TActivation* firing : FFiringNow)
+        firing->DetachNode();
+    while (TActivation* last = FLast) {
+        Unlist(last);
+        last->DetachNode();
+        Report(last, false);
+    }
+}
+
+std::string TPatternMatchTerminalNode::GetText() const {
+    return TReteNode::GetText() + " Rule: " + (FRule ? FRule->RuleName() : std::string());
+}
+
+void TPatternMatchTerminalNode::Receive(const TIETokenRef& token, TCallType) {
+    switch (token->GetTag()) {
+    case taClear:
+        return RemoveAllActivations();
+    case taAdd:
+    case taUpdate:
+        return AddActivation(token, token->GetTag());
+    case taRemove:
+        RemoveActivationFor(*token);
+        return;
+    }
+}
+
+void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAction action) {
+    if (!FRule) return;
+    if (action == taAdd && ((FRule->OneShot() && FRule->Fired()) || !FRule->Enabled())) return;
+    if (action == taUpdate && FInitialized) return;
+    auto* activation = new TActivation(FRule, token->GetStrength(), this, token);
+    TActivation::TNodeLinks& links = activation->NodeLinks;
+    links.Prev = FLast;
+    links.Next = nullptr;
+    (FLast ? FLast->NodeLinks.Next : FFirst) = activation;
+    FLast = activation;
+    links.Hash = token->IdentityHash();
+    links.Listed = true;
+    if (static_cast<size_t>(++FCount) > FBuckets.size()) {
+        // Twice the buckets; the chains are rebuilt oldest first, so they stay newest first.
+        FShift = FBuckets.empty() ? 60 : FShift - 1;
+        FBuckets.assign(size_t{1} << (64 - FShift), nullptr);
+        for (TActivation* a = FFirst; a; a = a->NodeLinks.Next)
+            LinkHash(a);
+    } else {
+        LinkHash(activation);
+    }
+    Report(activation, true);
+}
+
+void TPatternMatchTerminalNode::LinkHash(TActivation* activation) noexcept {
+    TActivation::TNodeLinks& links = activation->NodeLinks;
+    TActivation*& head = FBuckets[BucketOf(links.Hash)];
+    links.HashPrev = nullptr;
+    links.HashNext = head;
+    if (head) head->NodeLinks.HashPrev = activation;
+    head = activation;
+}
+
+bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
+    TActivation::TNodeLinks& links = activation->NodeLinks;
+    if (!links.Listed) return false;
+    links.Listed = false;
+    (links.HashPrev ? links.HashPrev->NodeLinks.HashNext : FBuckets[BucketOf(links.Hash)]) =
+        links.HashNext;
+    if (links.HashNext) links.HashNext->NodeLinks.HashPrev = links.HashPrev;
+    (links.Prev ? links.Prev->NodeLinks.Next : FFirst) = links.Next;
+    (links.Next ? links.Next->NodeLinks.Prev : FLast) = links.Prev;
+    links.Prev = links.Next = links.HashPrev = links.HashNext = nullptr;
+    --FCount;
+    return true;
+}
+
+void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
+    IActivationSink* sink = FRete->Sink();
+    if (added) {
+        if (sink) sink->ActivationAdded(activation);
+        return;
+    }
+    if (sink)
+        sink->ActivationRemoved(activation);
+    else
+        delete activation; // without an agenda the node is the only holder
+}
+
+bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
+    if (FCount == 0) return false;
+    const size_t hash = token.IdentityHash();
+    // The chain runs newest first: the last equal activation met is the oldest, which goes.
+    TActivation* found = nullptr;
+    for (TActivation* a = FBuckets[BucketOf(hash)]; a; a = a->NodeLinks.HashNext)
+        if (a->NodeLinks.Hash == hash && TIEToken::Of(*a->Token()).Equals(token)) found = a;
+    if (!found) return false;
+    Unlist(found);
+    Report(found, false);
+    return true;
+}
+
+void TPatternMatchTerminalNode::RemoveAllActivations() {
+    while (TActivation* last = FLast) {
+        Unlist(last);
+        Report(last, false);
+    }
+}
+
+const std::string& TPatternMatchTerminalNode::ActivationRuleName() const {
+    static const std::string none;
+    return FRule ? FRule->RuleName() : none;
+}
+
+int32_t TPatternMatchTerminalNode::ActivationSalience() {
+    if (!FRule) return 0;
+    FRule->EvaluateSalience();
+    return FRule->Salience();
+}
+
+void TPatternMatchTerminalNode::FireActivation(TActivation& activation) {
+    // The actions may remove the rule, and this node with it; the node then detaches the
+    // activation, and nothing of the node may be touched afterwards.
+    FFiringNow.push_back(&activation);
+    try {
+        if (FRule) FRule->Fire(activation.Token());
+    } catch (...) {
+        if (activation.Node() == this) std::erase(FFiringNow, &activation);
+        throw;
+    }
+    if (activation.Node() != this) return;
+    std::erase(FFiringNow, &activation);
+    Unlist(&activation);
+    FRete->ActivationFired(&activation);
+}
+
+void TPatternMatchTerminalNode::ActivationDestroyed(TActivation& activation) noexcept {
+    Unlist(&activation);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TReteNetwork: compiling
+
+struct TReteNetwork::TBuild {
+    TRule& Rule;
+    std::vector<TReteNode*>& Nodes;
+    std::vector<TReteNode*> AlphaEnds;
+    std::vector<TReteNode*> LastNodes;
+    std::vector<TReteNode*> Created;
+    std::unordered_set<TReteNode*> IsCreated;
+};
+
+TReteNetwork::TReteNetwork(IRuleEngine* engine, IActivationSink* sink)
+    : FEngine(engine), FSink(sink) {}
+
+TReteNetwork::~TReteNetwork() {
+    Clear();
+}
+
+const TRefPtr<IFact>& TReteNetwork::NotOrTestFact() const {
+    static const TRefPtr<IFact> none;
+    return FEngine ? FEngine->NotOrTestFact() : none;
+}
+
+void TReteNetwork::SetMinActivationStrength(float value) noexcept {
+    FMinActivationStrength = std::clamp(value, 0.0f, 1.0f);
+}
+
+void TReteNetwork::SetEnabled(bool value) {
+    if (value == FEnabled) return;
+    FEnabled = value;
+    if (!value) Clear();
+}
+
+const std::vector<TReteNode*>& TReteNetwork::RuleNodes(const TRule& rule) const {
+    static const std::vector<TReteNode*> none;
+    auto it = FRules.find(&rule);
+    return it == FRules.end() ? none : it->second;
+}
+
+TPatternMatchTerminalNode* TReteNetwork::TerminalNode(const TRule& rule) const {
+    const auto& nodes = RuleNodes(rule);
+    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it)
+        if (auto* t = dynamic_cast<TPatternMatchTerminalNode*>(*it)) return t;
+    return nullptr;
+}
+
+TReteNode* TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
+    TReteNode* raw = node.get();
+    raw->FSerial = FNextSerial++;
+    FNodes.emplace(raw, std::move(node));
+    return raw;
+}
+
+void TReteNetwork::Link(TReteNode* from, TReteNode* to, TCallType callType) {
+    from->FOutgoing.push_back({to, callType});
+    to->FIncoming.push_back({from, callType});
+}
+
+TPatternMatchNode* TReteNetwork::AddPatternMatchNode(TBuild& b, TReteNode* parent,
+                                                     TPatternMatchTest kind,
+                                                     TRefPtr<IIEValue> value,
+                                                     std::vector<TRefPtr<IIEValue>> args) {
+    auto consider = [&](TReteNode* n) -> TPatternMatchNode* {
+        auto* p = dynamic_cast<TPatternMatchNode*>(n);
+        return p && p->SameTest(kind, value.get(), args) ? p : nullptr;
+    };
+    TPatternMatchNode* shared = nullptr;
+    if (parent) {
+        for (const TReteEdge& e : parent->FOutgoing)
+            if (e.CallType == ctSingle && (shared = consider(e.Node))) break;
+    } else {
+        for (TPatternMatchNode* r : FRoots)
+            if ((shared = consider(r))) break;
+    }
+    if (shared) {
+        ++shared->RuleUseCount;
+        b.Nodes.push_back(shared);
+        if (parent) b.Rule.CompilationTrace += "=1";
+        return shared;
+    }
+    auto* node = static_cast<TPatternMatchNode*>(
+        Adopt(std::make_unique<TPatternMatchNode>(this, kind, std::move(value), std::move(args))));
+    if (parent)
+        Link(parent, node, ctSingle);
+    else
+        FRoots.push_back(node);
+    b.Nodes.push_back(node);
+    b.Created.push_back(node);
+    b.IsCreated.insert(node);
+    b.Rule.CompilationTrace += "+1";
+    return node;
+}
+
+bool TReteNetwork::BindFunctionArgs(TBuild& b, IFunCall& call, int32_t patternIndex, bool alpha) {
+    bool readsOthers = false;
+    for (int32_t i = 0; i < call.ArgumentCount(); ++i) {
+        const TRefPtr<IIEValue>& arg = call.GetArgument(i);
+        if (!arg) continue;
+        const TIEType t = arg->GetDType();
+        if (t == dtFunCall) {
+            if (TRefPtr<IFunCall> inner = arg->AsFunCall())
+                readsOthers |= BindFunctionArgs(b, *inner, patternIndex, alpha);
+            continue;
+        }
+        if (t != dtVariable && t != dtMultiVariable) continue;
+        const std::string name = VariableName(*arg);
+        TBinding* binding = b.Rule.FindBinding(name);
+        if (!binding) {
+            if (FEngine && FEngine->IsGlobalVariable(name)) continue;
+            RaiseIE(imUnknownVariable, name);
+        }
+        if (binding->FactIndex != patternIndex) readsOthers = true;
+        int32_t at = alpha && binding->FactIndex == patternIndex
+                         ? 0
+                         : b.Rule.TokenIndexOf(binding->FactIndex);
+        std::string_view slot = binding->SlotName == PatternSlotName
+                                    ? std::string_view()
+                                    : std::string_view(binding->SlotName);
+        auto position = TIEValue::Create();
+        position->SetAsOwnedObject(new TBinding(name, at, slot, binding->SubIndex));
+        call.SetArgument(i, position);
+    }
+    return readsOthers;
+}
+
+namespace {
+
+// Whether the call reads a pattern other than `patternIndex`, without changing it.
+bool CallReadsOthers(const TRule& rule, const IFunCall& call, int32_t patternIndex) {
+    for (int32_t i = 0; i < call.ArgumentCount(); ++i) {
+        const TRefPtr<IIEValue>& arg = call.GetArgument(i);
+        if (!arg) continue;
+        if (arg->GetDType() == dtFunCall) {
+            if (TRefPtr<IFunCall> inner = arg->AsFunCall())
+                if (CallReadsOthers(rule, *inner, patternIndex)) return true;
+        } else if (IsVariableValue(arg.get())) {
+            TBinding* b = rule.FindBinding(VariableName(*arg));
+            if (b && b->FactIndex != patternIndex) return true;
+        }
+    }
+    return false;
+}
+
+void CollectCallVariables(const IFunCall& call, std::vector<std::string>& names);
+
+// The variables an expression reads, in order of first appearance, each once.
+void CollectVariables(const IIEValue& value, std::vector<std::string>& names) {
+    const TIEType t = value.GetDType();
+    if (t == dtVariable || t == dtMultiVariable) {
+        std::string name = VariableName(value);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    } else if (t == dtList) {
+        if (TRefPtr<IValueVector> items = value.AsList())
+            for (int32_t i = 0; i < items->Count(); ++i)
+                if (const TRefPtr<IIEValue>& item = items->GetItem(i))
+                    CollectVariables(*item, names);
+    } else if (t == dtFunCall) {
+        if (TRefPtr<IFunCall> call = value.AsFunCall()) CollectCallVariables(*call, names);
+    }
+}
+
+void CollectCallVariables(const IFunCall& call, std::vector<std::string>& names) {
+    for (int32_t i = 0; i < call.ArgumentCount(); ++i)
+        if (const TRefPtr<IIEValue>& arg = call.GetArgument(i)) CollectVariables(*arg, names);
+}
+
+// The fuzzy variable of a single fuzzy slot of the pattern's template, or null.
+TRefPtr<IFuzzyVariable> FuzzySlotVariable(const TIEPattern& p, const std::string& slot) {
+    TRefPtr<IFactSlot> fs;
+    if (!p.FactTemplate() || !p.FactTemplate()->FindSlot(slot, fs) || !fs || !fs->IsFuzzy() ||
+        fs->IsMultiSlot())
+        return nullptr;
+    TRefPtr<IIEDefinedType> type = fs->GetExtendedTypeInfo();
+    return type ? type->GetFuzzyVariable() : nullptr;
+}
+
+// Whether the test compares a fuzzy slot with an expression that still reads variables bound
+// by earlier patterns (the reader leaves such an expression as a list of its written items).
+bool IsFuzzyJoinExpression(const TRule& rule, const TIEPattern& p, const std::string& slot,
+                           const TIEPatternMatchTest& test, int32_t patternIndex) {
+    if (test.ValueType() != dtList || test.MultiSlotSubIndex() >= 0) return false;
+    if (!FuzzySlotVariable(p, slot)) return false;
+    std::vector<std::string> names;
+    CollectVariables(*test.SlotValue(), names);
+    for (const std::string& name : names) {
+        const TBinding* b = rule.FindBinding(name);
+        if (b && b->FactIndex < patternIndex) return true;
+    }
+    return false;
+}
+
+TRefPtr<IFunCall> CloneCall(const IIEValue& value) {
+    TRefPtr<IFunCall> call = value.AsFunCall();
+    return call ? RefCast<IFunCall>(call->Clone()) : nullptr;
+}
+
+bool CallUsesVariable(const IFunCall& call, const std::string& name) {
+    for (int32_t i = 0; i < call.ArgumentCount(); ++i) {
+        const TRefPtr<IIEValue>& arg = call.GetArgument(i);
+        if (!arg) continue;
+        if (arg->GetDType() == dtFunCall) {
+            if (TRefPtr<IFunCall> inner = arg->AsFunCall())
+                if (CallUsesVariable(*inner, name)) return true;
+        } else if (IsVariableValue(arg.get()) && VariableName(*arg) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+void TReteNetwork::CheckNegatedVariables(TBuild& b) {
+    TRule& rule = b.Rule;
+    for (int32_t k = 0; k < rule.BindingCount(); ++k) {
+        const TBinding& binding = *rule.GetBinding(k);
+        if (!rule.IsNegatedBinding(binding)) continue;
+        const std::string& name = binding.Name;
+        auto fail = [&] { throw EIEException(Format(NegatedOutsideMessage, name)); };
+        for (int32_t i = 0; i < rule.PatternCount(); ++i) {
+            if (i == binding.FactIndex) continue;
+            const TIEPattern* p = rule.GetPattern(i);
+            for (int32_t s = 0; s < p->SlotCount(); ++s)
+                for (const auto& test : p->GetSlotTests(s)) {
+                    if (test->IsVariable() && VariableName(*test->SlotValue()) == name) fail();
+                    if (test->IsFunCall())
+                        if (TRefPtr<IFunCall> call = test->SlotValue()->AsFunCall())
+                            if (CallUsesVariable(*call, name)) fail();
+                }
+        }
+        for (int32_t a = 0; a < rule.ActionCount(); ++a)
+            if (rule.GetAction(a) && CallUsesVariable(*rule.GetAction(a), name)) fail();
+    }
+}
+
+void TReteNetwork::BuildAlphaNodes(TBuild& b) {
+    TRule& rule = b.Rule;
+    for (int32_t i = 0; i < rule.PatternCount(); ++i) {
+        TIEPattern* p = rule.GetPattern(i);
+        if (p->IsTest() || !p->FactTemplate()) {
+            b.AlphaEnds.push_back(nullptr);
+            continue;
+        }
+        TReteNode* node = AddPatternMatchNode(b, nullptr, pmtTestClassType,
+                                              Atom(p->FactTemplate()->GetName()), {});
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (const auto& test : p->GetSlotTests(s))
+                if (test->ValueType() == dtMultiVariable)
+                    node = AddPatternMatchNode(
+                        b, node, pmtTestMultiSlotMultiField, nullptr,
+                        {Atom(p->GetSlotName(s)), Int(test->MultiSlotSubIndex()), Int(0)});
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            if (p->GetMultiSlotLength(s) >= 0)
+                node = AddPatternMatchNode(
+                    b, node, pmtTestMultiSlotLength, nullptr,
+                    {Atom(p->GetSlotName(s)), Int(p->GetMultiSlotLength(s)), Int(0)});
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (const auto& test : p->GetSlotTests(s)) {
+                if (test->IsVariable() || !test->SlotValue()) continue;
+                if (IsFuzzyJoinExpression(rule, *p, p->GetSlotName(s), *test, i)) continue;
+                TRefPtr<IIEValue> value = test->SlotValue();
+                if (test->IsFunCall()) {
+                    if (CallReadsOthers(rule, *value->AsFunCall(), i)) continue;
+                    TRefPtr<IFunCall> call = CloneCall(*value);
+                    BindFunctionArgs(b, *call, i, true);
+                    value = TIEValue::CreateFunCall(call);
+                }
+                const bool eq = test->SlotTestType() == sttEquals;
+                const int32_t sub = test->MultiSlotSubIndex();
+                TPatternMatchTest kind =
+                    sub < 0 ? (eq ? pmtTestEqual : pmtTestNotEqual)
+                            : (eq ? pmtTestMultiSlotEqual : pmtTestMultiSlotNotEqual);
+                node =
+                    AddPatternMatchNode(b, node, kind, value, {Atom(p->GetSlotName(s)), Int(sub)});
+            }
+        b.AlphaEnds.push_back(node);
+    }
+}
+
+void TReteNetwork::BuildIntraPatternTests(TBuild& b) {
+    TRule& rule = b.Rule;
+    for (int32_t i = 0; i < rule.PatternCount(); ++i) {
+        TIEPattern* p = rule.GetPattern(i);
+        if (p->IsTest() || !b.AlphaEnds[i]) continue;
+        struct TVarTest {
+            int32_t Slot;
+            const TIEPatternMatchTest* Test;
+            std::string Name;
+        };
+        std::vector<TVarTest> vars;
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (const auto& test : p->GetSlotTests(s))
+                if (test->IsVariable())
+                    vars.push_back({s, test.get(), VariableName(*test->SlotValue())});
+        std::unordered_set<std::string> met;
+        // Every later use of a variable in the pattern, in the same slot (another element) or
+        // in a later slot, is compared with its first use.
+        for (size_t a = 0; a < vars.size(); ++a) {
+            if (met.count(vars[a].Name)) continue;
+            for (size_t c = a + 1; c < vars.size(); ++c) {
+                if (vars[c].Name != vars[a].Name) continue;
+                const bool ne1 = vars[a].Test->SlotTestType() == sttNotEquals;
+                const bool ne2 = vars[c].Test->SlotTestType() == sttNotEquals;
+                if (ne1 && ne2) continue;
+                b.AlphaEnds[i] = AddPatternMatchNode(
+                    b, b.AlphaEnds[i],
+                    ne1 || ne2 ? pmtTestSlotValueNotEqual : pmtTestSlotValueEqual, nullptr,
+                    {Atom(p->GetSlotName(vars[a].Slot)), Int(vars[a].Test->MultiSlotSubIndex()),
+                     Atom(p->GetSlotName(vars[c].Slot)), Int(vars[c].Test->MultiSlotSubIndex())});
+            }
+            met.insert(vars[a].Name);
+        }
+    }
+}
+
+void TReteNetwork::BuildJoinNodes(TBuild& b) {
+    TRule& rule = b.Rule;
+    b.LastNodes.assign(rule.PatternCount(), nullptr);
+    if (rule.PatternCount() == 0) return;
+    b.LastNodes[0] = b.AlphaEnds[0];
+    for (int32_t i = 1; i < rule.PatternCount(); ++i) {
+        TIEPattern* p = rule.GetPattern(i);
+        TReteNode* left = b.LastNodes[i - 1];
+        if (p->IsTest()) {
+            // Every predicate of a test element is evaluated, including one that reads no
+            // pattern variable at all.
+            auto node = std::make_unique<TTestNode>(this);
+            for (int32_t s = 0; s < p->SlotCount(); ++s)
+                for (const auto& test : p->GetSlotTests(s))
+                    if (test->IsFunCall()) {
+                        TRefPtr<IFunCall> call = CloneCall(*test->SlotValue());
+                        BindFunctionArgs(b, *call, i, false);
+                        node->AddPredicate(test->SlotTestType(), TIEValue::CreateFunCall(call),
+                                           test->MultiSlotSubIndex());
+                    }
+            TReteNode* raw = Adopt(std::move(node));
+            Link(left, raw, ctLeft);
+            b.Nodes.push_back(raw);
+            b.Created.push_back(raw);
+            b.IsCreated.insert(raw);
+            rule.CompilationTrace += "+2";
+            b.LastNodes[i] = raw;
+            continue;
+        }
+        TReteNode* right = b.AlphaEnds[i];
+        auto join = std::make_unique<TJoinNode>(this);
+        const int32_t negated = p->NegatedCount();
+        join->SetNegation(negated == 0 ? jnNone : (negated & 1) ? jnNot : jnExists);
+        join->Unique = p->Unique();
+        std::unordered_set<std::string> seen;
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (const auto& test : p->GetSlotTests(s)) {
+                if (!test->IsVariable()) continue;
+                std::string name = VariableName(*test->SlotValue());
+                if (!seen.insert(name).second) continue;
+                TBinding* binding = rule.FindBinding(name);
+                if (!binding) RaiseIE(imCorruptedBinding, name);
+                if (binding->FactIndex >= i || binding->SlotName == PatternSlotName) continue;
+                const int32_t at = rule.TokenIndexOf(binding->FactIndex);
+                const int32_t sub = test->MultiSlotSubIndex();
+                if (sub == -1 && binding->SubIndex == -1)
+                    join->AddJoinTest(test->SlotTestType(), at, p->GetSlotName(s),
+                                      binding->SlotName);
+                else
+                    join->AddMultiSlotJoinTest(test->SlotTestType(), at, p->GetSlotName(s), sub,
+                                               binding->SlotName, binding->SubIndex);
+            }
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (const auto& test : p->GetSlotTests(s)) {
+                const std::string& slot = p->GetSlotName(s);
+                if (!IsFuzzyJoinExpression(rule, *p, slot, *test, i)) continue;
+                auto fuzzy = std::make_unique<TIEFuzzyJoinTest>(
+                    test->SlotTestType(), slot, test->SlotValue(), FuzzySlotVariable(*p, slot));
+                std::vector<std::string> names;
+                CollectVariables(*test->SlotValue(), names);
+                for (const std::string& name : names) {
+                    TBinding* binding = rule.FindBinding(name);
+                    if (!binding) {
+                        if (FEngine && FEngine->IsGlobalVariable(name)) continue;
+                        RaiseIE(imUnknownVariable, name);
+                    }
+                    if (binding->FactIndex > i) RaiseIE(imUnknownVariable, name);
+                    // A variable of this very pattern is read from the incoming fact (-1).
+                    fuzzy->AddVariable(
+                        name, binding->FactIndex == i ? -1 : rule.TokenIndexOf(binding->FactIndex),
+                        binding->SlotName == PatternSlotName ? std::string_view()
+                                                             : std::string_view(binding->SlotName),
+                        binding->SubIndex);
+                }
+                join->AddTest(std::move(fuzzy));
+            }
+        const bool backward = p->FactTemplate() && p->FactTemplate()->GetBackwardChaining();
+        for (int32_t s = 0; s < p->SlotCount(); ++s)
+            for (const auto& test : p->GetSlotTests(s)) {
+                if (!test->IsFunCall() ||
+                    !CallReadsOthers(rule, *test->SlotValue()->AsFunCall(), i))
+                    continue;
+                if (backward) RaiseIE(imCannotBackchainFunctionCalls, p->Name());
+                TRefPtr<IFunCall> call = CloneCall(*test->SlotValue());
+                BindFunctionArgs(b, *call, i, false);
+                join->AddPredicate(test->SlotTestType(), TIEValue::CreateFunCall(call),
+                                   test->MultiSlotSubIndex());
+            }
+        if (join->Negation() == jnNone) {
+            TJoinNode* shared = nullptr;
+            for (const TReteEdge& e : left->FOutgoing) {
+                auto* j = dynamic_cast<TJoinNode*>(e.Node);
+                if (!j || e.CallType != ctLeft || j->Negation() != jnNone ||
+                    j->Unique != join->Unique || j->BackwardChainPattern())
+                    continue;
+                bool fromRight = false;
+                for (const TReteEdge& in : j->FIncoming)
+                    if (in.Node == right && in.CallType == ctRight) fromRight = true;
+                if (fromRight && j->SameTests(*join)) {
+                    shared = j;
+                    break;
+                }
+            }
+            if (shared && !(backward && !p->Explicit())) {
+                ++shared->RuleUseCount;
+                b.Nodes.push_back(shared);
+                rule.CompilationTrace += "=2";
+                b.LastNodes[i] = shared;
+                continue;
+            }
+        }
+        if (backward && !p->Explicit()) join->SetBackwardChainPattern(p, &rule);
+        auto isFuzzy = [&](const TIEJoinTest& t) {
+            auto fuzzySlot = [](const TIEPattern* q, const std::string& slot) {
+                TRefPtr<IFactSlot> fs;
+                return q && q->FactTemplate() && q->FactTemplate()->FindSlot(slot, fs) && fs &&
+                       fs->IsFuzzy();
+            };
+            if (fuzzySlot(p, t.RightSlot)) return true;
+            for (int32_t k = 0; k < i; ++k)
+                if (!rule.GetPattern(k)->IsTest() && rule.TokenIndexOf(k) == t.TokenIndex)
+                    return fuzzySlot(rule.GetPattern(k), t.LeftSlot);
+            return false;
+        };
+        join->ChooseHashTest(isFuzzy);
+        TReteNode* raw = Adopt(std::move(join));
+        Link(left, raw, ctLeft);
+        Link(right, raw, ctRight);
+        b.Nodes.push_back(raw);
+        b.Created.push_back(raw);
+        b.IsCreated.insert(raw);
+        rule.CompilationTrace += "+2";
+        b.LastNodes[i] = raw;
+    }
+}
+
+void TReteNetwork::AddTerminalNode(TBuild& b) {
+    auto* node = static_cast<TPatternMatchTerminalNode*>(
+        Adopt(std::make_unique<TPatternMatchTerminalNode>(this, &b.Rule)));
+    if (!b.LastNodes.empty() && b.LastNodes.back()) Link(b.LastNodes.back(), node, ctActivate);
+    b.Nodes.push_back(node);
+    b.Created.push_back(node);
+    b.IsCreated.insert(node);
+    b.Rule.CompilationTrace += "+t";
+    Prime(b);
+    node->SetInitialized();
+}
+
+void TReteNetwork::AddRule(TRule& rule) {
+    if (!FEnabled) return;
+    if (rule.PatternCount() == 0 && FEngine && FEngine->InitialFactPattern()) {
+        rule.AddPattern(FEngine->InitialFactPattern()->CopyForRule(&rule));
+        if (HasRule(rule)) return;
+    }
+    if (HasRule(rule)) RemoveRule(rule);
+    rule.CompilationTrace = rule.RuleName() + ": ";
+    TBuild b{rule, FRules[&rule], {}, {}, {}, {}};
+    CheckNegatedVariables(b);
+    BuildAlphaNodes(b);
+    BuildIntraPatternTests(b);
+    BuildJoinNodes(b);
+    AddTerminalNode(b);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Priming: only the rule's new nodes receive what their older parents hold, so rules compiled
+// earlier see nothing of it.
+
+namespace {
+
+// Runs the token down the alpha chain from its root to `target`, collecting what passes.
+void RunAlphaPath(TPatternMatchNode* target, const TIETokenRef& token,
+                  std::vector<TIETokenRef>& out) {
+    std::vector<TPatternMatchNode*> path;
+    for (TReteNode* n = target; n;) {
+        auto* p = dynamic_cast<TPatternMatchNode*>(n);
+        if (!p) return;
+        path.push_back(p);
+        n = n->Incoming().empty() ? nullptr : n->Incoming().front().Node;
+    }
+    std::vector<TIETokenRef> current{token}, next;
+    for (auto it = path.rbegin(); it != path.rend() && !current.empty(); ++it) {
+        next.clear();
+        for (const auto& t : current)
+            (*it)->Filter(t, &next);
+        current.swap(next);
+    }
+    out.insert(out.end(), current.begin(), current.end());
+}
+
+} // namespace
+
+void TReteNetwork::CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out) {
+    if (auto* alpha = dynamic_cast<TPatternMatchNode*>(node)) {
+        if (!FEngine) return;
+        FEngine->ForEachFact([&](const TRefPtr<IFact>& fact) {
+            RunAlphaPath(alpha, TIEToken::CreateFirst(taAdd, fact), out);
+        });
+        return;
+    }
+    if (auto* join = dynamic_cast<TJoinNode*>(node)) return join->CollectOutputs(out);
+    if (auto* test = dynamic_cast<TTestNode*>(node)) {
+        if (test->Incoming().empty()) return;
+        std::vector<TIETokenRef> inputs;
+        CollectOutputs(test->Incoming().front().Node, inputs);
+        for (const auto& t : inputs)
+            if (test->TestsPass(nullptr, t)) out.push_back(t);
+    }
+}
+
+void TReteNetwork::Prime(TBuild& b) {
+    if (!FEngine) return;
+    struct TFeed {
+        TReteNode* Parent; // null for a new root
+        std::vector<TReteEdge> Targets;
+    };
+    std::vector<TFeed> alphaFeeds, betaFeeds;
+    auto feedOf = [](std::vector<TFeed>& feeds, TReteNode* parent) -> TFeed& {
+        for (TFeed& f : feeds)
+            if (f.Parent == parent) return f;
+        feeds.push_back({parent, {}});
+        return feeds.back();
+    };
+    for (TReteNode* n : b.Created) {
+        if (n->Incoming().empty()) {
+            if (auto* root = dynamic_cast<TPatternMatchNode*>(n))
+                alphaFeeds.push_back({nullptr, {{root, ctSingle}}});
+            continue;
+        }
+        for (const TReteEdge& in : n->Incoming()) {
+            if (b.IsCreated.count(in.Node)) continue;
+            auto& feeds = dynamic_cast<TPatternMatchNode*>(in.Node) ? alphaFeeds : betaFeeds;
+            feedOf(feeds, in.Node).Targets.push_back({n, in.CallType});
+        }
+    }
+    if (!alphaFeeds.empty())
+        FEngine->ForEachFact([&](const TRefPtr<IFact>& fact) {
+            TIETokenRef token = TIEToken::CreateFirst(taAdd, fact);
+            for (const TFeed& feed : alphaFeeds) {
+                if (!feed.Parent) {
+                    feed.Targets.front().Node->Receive(token, ctSingle);
+                    continue;
+                }
+                std::vector<TIETokenRef> passed;
+                RunAlphaPath(static_cast<TPatternMatchNode*>(feed.Parent), token, passed);
+                for (const auto& t : passed)
+                    for (const TReteEdge& e : feed.Targets)
+                        e.Node->Receive(t, e.CallType);
+            }
+        });
+    for (const TFeed& feed : betaFeeds) {
+        std::vector<TIETokenRef> outputs;
+        CollectOutputs(feed.Parent, outputs);
+        for (const auto& t : outputs)
+            for (const TReteEdge& e : feed.Targets)
+                e.Node->Receive(t, e.CallType);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Removing rules, clearing, propagation
+
+void TReteNetwork::DestroyNode(TReteNode* node) {
+    for (const TReteEdge& in : node->FIncoming) {
+        auto& out = in.Node->FOutgoing;
+        out.erase(std::remove_if(out.begin(), out.end(),
+                                 [&](const TReteEdge& e) { return e.Node == node; }),
+                  out.end());
+    }
+    for (const TReteEdge& o : node->FOutgoing) {
+        auto& in = o.Node->FIncoming;
+        in.erase(std::remove_if(in.begin(), in.end(),
+                                [&](const TReteEdge& e) { return e.Node == node; }),
+                 in.end());
+    }
+    FRoots.erase(std::remove(FRoots.begin(), FRoots.end(), node), FRoots.end());
+    FNodes.erase(node);
+}
+
+void TReteNetwork::RemoveRule(TRule& rule) {
+    auto it = FRules.find(&rule);
+    if (it == FRules.end()) return;
+    std::vector<TReteNode*> nodes = std::move(it->second);
+    FRules.erase(it);
+    for (auto n = nodes.rbegin(); n != nodes.rend(); ++n)
+        if (--(*n)->RuleUseCount <= 0) DestroyNode(*n);
+}
+
+void TReteNetwork::Clear() {
+    // Terminal nodes first, so that their activations are reported while the rest stands.
+    std::vector<TReteNode*> terminals;
+    for (auto& [node, owned] : FNodes)
+        if (dynamic_cast<TPatternMatchTerminalNode*>(node)) terminals.push_back(node);
+    std::sort(terminals.begin(), terminals.end(),
+              [](TReteNode* a, TReteNode* c) { return a->Serial() < c->Serial(); });
+    for (TReteNode* t : terminals)
+        static_cast<TPatternMatchTerminalNode*>(t)->RemoveAllActivations();
+    FRoots.clear();
+    FRules.clear();
+    FNodes.clear();
+}
+
+bool TReteNetwork::AssertToken(const TIETokenRef& token) {
+    if (!token) return false;
+    const TTokenAction tag = token->GetTag();
+    if (!FEnabled && (tag == taAdd || tag == taUpdate)) return false;
+    // A root added while the token runs (none should be) would not be visited twice.
+    const std::vector<TPatternMatchNode*> roots = FRoots;
+    for (TPatternMatchNode* root : roots)
+        root->Receive(token, ctSingle);
+    return true;
+}
+
+void TReteNetwork::ActivationAdded(TActivation* activation) {
+    if (FSink) FSink->ActivationAdded(activation);
+}
+
+void TReteNetwork::ActivationRemoved(TActivation* activation) {
+    if (FSink) FSink->ActivationRemoved(activation);
+}
+
+void TReteNetwork::ActivationFired(TActivation* activation) {
+    if (FSink) FSink->ActivationFired(activation);
+}
+
+} // namespace ie

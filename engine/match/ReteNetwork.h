@@ -1,0 +1,373 @@
+// The Rete network: rules compiled into shared alpha nodes (single-fact tests), join and test
+// nodes (which combine facts into tokens) and one terminal node per rule (which turns complete
+// tokens into activations), and the propagation of tokens through them.
+//
+// Invariants:
+//   - a node lives while its RuleUseCount is positive; each rule's node list names every node
+//     the rule uses, once per use, in creation order;
+//   - a join memory (TIETokenTree) holds each token at most once (token identity, see
+//     TIEToken::Equals), indexed by the join key over all of the join's hashable equality tests:
+//     a join visits only the partners filed under the key it looks for (those that can pass every
+//     such test), and adding or removing a token costs O(1) on average; tokens of one key are
+//     visited oldest first;
+//   - the left memory of a negated join keeps, per left token, the number of right tokens that
+//     match it with the pattern's join tests;
+//   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed).
+// Propagation is depth-first, in edge order, on the caller's thread; the engine defers fact
+// changes requested during a propagation, so no token enters while another is in flight.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/match/ActivationAgenda.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
+#include "engine/match/IEToken.h"
+
+namespace ie {
+
+enum TCallType : uint8_t { ctLeft, ctRight, ctSingle, ctActivate };
+std::string_view CallTypeName(TCallType t) noexcept;
+
+enum TPatternMatchTest : uint8_t {
+    pmtUnknown,
+    pmtTestClassType,
+    pmtTestEqual,
+    pmtTestNotEqual,
+    pmtTestSlotValueEqual,
+    pmtTestSlotValueNotEqual,
+    pmtTestMultiSlotEqual,
+    pmtTestMultiSlotNotEqual,
+    pmtTestMultiSlotLength,
+    pmtTestMultiSlotMultiField,
+    pmtFailTest,
+};
+std::string_view PatternMatchTestName(TPatternMatchTest t) noexcept;
+
+// The network's tokens are TIEToken (see IEToken.h); TReteToken is the name callers used before
+// the network and the token memories shared one token class.
+using TReteToken = TIEToken;
+
+// What the network tells its engine about activations. The agenda owns every activation that
+// was reported as added; when one is reported as removed the engine takes it off the agenda and
+// frees it (unless it is firing), which tells its node through ActivationDestroyed.
+class IActivationSink {
+public:
+    virtual void ActivationAdded(TActivation* activation) = 0;
+    virtual void ActivationRemoved(TActivation* activation) = 0;
+    // The rule of the activation has fired; the activation has left its node's list.
+    virtual void ActivationFired(TActivation* activation) = 0;
+
+protected:
+    ~IActivationSink() = default;
+};
+
+class TReteNetwork;
+class TReteNode;
+
+struct TReteEdge {
+    TReteNode* Node; // the target of an outgoing edge, the source of an incoming one
+    TCallType CallType;
+};
+
+class TReteNode {
+public:
+    explicit TReteNode(TReteNetwork* rete);
+    TReteNode(const TReteNode&) = delete;
+    TReteNode& operator=(const TReteNode&) = delete;
+    virtual ~TReteNode();
+
+    virtual void Receive(const TIETokenRef& token, TCallType callType) = 0;
+    virtual std::string_view NodeName() const = 0;
+    // "<name> In/Out#: i/o RuleUse: n" and the node's own details.
+    virtual std::string GetText() const;
+    void Propagate(const TIETokenRef& token);
+
+    int32_t RuleUseCount = 1;
+    TReteNetwork* Rete() const noexcept { return FRete; }
+    const std::vector<TReteEdge>& Outgoing() const noexcept { return FOutgoing; }
+    const std::vector<TReteEdge>& Incoming() const noexcept { return FIncoming; }
+    // Creation order, for stable priming.
+    uint64_t Serial() const noexcept { return FSerial; }
+
+protected:
+    friend class TReteNetwork;
+    // The context predicates run in (made once per node, on first use).
+    TIEContext& Context();
+
+    TReteNetwork* FRete;
+    std::vector<TReteEdge> FOutgoing;
+    std::vector<TReteEdge> FIncoming;
+    std::unique_ptr<TIEContext> FContext;
+    uint64_t FSerial = 0;
+};
+
+// An alpha node: one test of a single fact.
+class TPatternMatchNode : public TReteNode {
+public:
+    TPatternMatchNode(TReteNetwork* rete, TPatternMatchTest kind, TRefPtr<IIEValue> value,
+                      std::vector<TRefPtr<IIEValue>> args);
+
+    void Receive(const TIETokenRef& token, TCallType callType) override;
+    std::string_view NodeName() const override { return "TPatternMatchNode"; }
+    std::string GetText() const override;
+    bool SameTest(TPatternMatchTest kind, const IIEValue* value,
+                  const std::vector<TRefPtr<IIEValue>>& args) const;
+    // Runs the test; each passing token goes to `out` when given, else is propagated.
+    void Filter(const TIETokenRef& token, std::vector<TIETokenRef>* out);
+
+    TPatternMatchTest Kind() const noexcept { return FKind; }
+    const TRefPtr<IIEValue>& Value() const noexcept { return FValue; }
+
+private:
+    void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
+    void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
+                   std::vector<TIETokenRef>* out);
+    bool EvaluatePredicate(const TIETokenRef& token, const IFact& fact);
+    void SplitMultifield(const TIETokenRef& token, const IFact& fact,
+                         std::vector<TIETokenRef>* out);
+    static bool CutCanPass(const TReteNode& node, const std::string& slot, int32_t length);
+
+    TPatternMatchTest FKind;
+    TRefPtr<IIEValue> FValue;
+    std::vector<TRefPtr<IIEValue>> FArgs;
+    // Decoded arguments.
+    std::string FSlot, FSlot2;
+    int32_t FSub = -1, FSub2 = -1;
+    TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
+    const TIEText* FClassName = nullptr;
+};
+
+// A node that passes tokens whose tests (predicates and join tests) hold.
+class TTestNode : public TReteNode {
+public:
+    using TReteNode::TReteNode;
+
+    void Receive(const TIETokenRef& token, TCallType callType) override;
+    std::string_view NodeName() const override { return "TTestNode"; }
+    std::string GetText() const override;
+
+    void AddTest(std::unique_ptr<TIESlotTest> test);
+    void AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex);
+    int32_t TestCount() const noexcept { return static_cast<int32_t>(FTests.size()); }
+    const TIESlotTest& GetTest(int32_t i) const { return *FTests.at(i); }
+    bool SameTests(const TTestNode& other) const;
+    bool HasPredicates() const noexcept;
+    // All tests hold for the incoming `fact` (null in a test node) against the left token.
+    // `strength` (the joined token's strength) is lowered to the degree of a fuzzy join test
+    // that matches less; without it the left token's strength is the one tested.
+    bool TestsPass(const IFact* fact, const TIETokenRef& left, float* strength = nullptr);
+
+protected:
+    // Files the test's typed view (join tests first, then predicates, as they were added).
+    void Classify(const TIESlotTest* test);
+
+    std::vector<std::unique_ptr<TIESlotTest>> FTests;
+    // The same tests by kind, so that running them needs no type test.
+    std::vector<const TIEJoinTest*> FJoinTests;
+    std::vector<const TIEPatternMatchTest*> FPredicates;
+    std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
+
+private:
+    bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
+};
+
+// How a join treats the matches of its right input.
+enum TJoinNegation : uint8_t {
+    jnNone,   // every match makes a child token
+    jnNot,    // the left token passes while nothing matches
+    jnExists, // the left token passes while something matches (an even negation count)
+};
+
+class TJoinNode : public TTestNode {
+public:
+    explicit TJoinNode(TReteNetwork* rete);
+
+    void Receive(const TIETokenRef& token, TCallType callType) override;
+    std::string_view NodeName() const override { return "TJoinNode"; }
+    std::string GetText() const override;
+
+    void AddJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
+                     std::string_view leftSlot);
+    void AddMultiSlotJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
+                              int32_t rightSubIndex, std::string_view leftSlot,
+                              int32_t leftSubIndex);
+    // Picks the first hashable equality join test and moves it to the front; the memories
+    // show their tokens grouped by the value that test compares. A join probes its memories
+    // by every hashable equality join test (a single-slot or multislot equality on slots that
+    // are not fuzzy), so that it visits only partners that can match all of them. `isFuzzy`
+    // tells whether a join test touches a fuzzy slot.
+    void ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy);
+    void ClearMemories();
+    void SetBackwardChainPattern(TIEPattern* pattern, TRule* rule);
+    // The tokens this join has produced so far, recomputed from its memories (priming).
+    void CollectOutputs(std::vector<TIETokenRef>& out);
+
+    bool NegatedPattern() const noexcept { return FNegation != jnNone; }
+    TJoinNegation Negation() const noexcept { return FNegation; }
+    void SetNegation(TJoinNegation value) noexcept { FNegation = value; }
+    bool Unique = false;
+    bool Hashed() const noexcept { return FHashed; }
+    const TIETokenTree& LeftMemory() const noexcept { return *FLeft; }
+    const TIETokenTree& RightMemory() const noexcept { return *FRight; }
+    TIEPattern* BackwardChainPattern() const noexcept { return FGoalPattern; }
+
+private:
+    // One equality join test the memories are keyed on.
+    struct THashPart {
+        int32_t TokenIndex;
+        int32_t LeftSub;
+        int32_t RightSub;
+        TSlotReader Left;
+        TSlotReader Right;
+    };
+    // The keys of a token or fact: `shown` is the key of the first hash test (what the
+    // memory's text groups by), the result the key of all of them (what a probe looks for).
+    int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
+    int32_t RightKey(const IFact& fact, int32_t& shown) const;
+    void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
+    void JoinRight(const TIETokenRef& right, int32_t probeKey);
+    template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
+    void AssertGoal(const TIEToken& left);
+    TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
+
+    TJoinNegation FNegation = jnNone;
+    std::unique_ptr<TIETokenTree> FLeft;
+    std::unique_ptr<TIETokenTree> FRight;
+    int32_t FPassed = 0;
+    TIEPattern* FGoalPattern = nullptr;
+    TRule* FRule = nullptr;
+    bool FHashed = false;
+    // The hash tests, the displayed one first.
+    std::vector<THashPart> FHashParts;
+};
+
+// One per rule: turns complete tokens into activations. The agenda owns the activations; the
+// node indexes the ones it made by token identity to find them again on retraction.
+class TPatternMatchTerminalNode : public TReteNode, public IActivationNode {
+public:
+    TPatternMatchTerminalNode(TReteNetwork* rete, TRule* rule);
+    ~TPatternMatchTerminalNode() override;
+
+    void Receive(const TIETokenRef& token, TCallType callType) override;
+    std::string_view NodeName() const override { return "TPatternMatchTerminalNode"; }
+    std::string GetText() const override;
+
+    void AddActivation(const TIETokenRef& token, TTokenAction action);
+    bool RemoveActivationFor(const TIEToken& token);
+    // Every activation, the newest first, each reported as removed.
+    void RemoveAllActivations();
+    void SetInitialized() noexcept { FInitialized = true; }
+    bool Initialized() const noexcept { return FInitialized; }
+    TRule* Rule() const noexcept { return FRule; }
+    int32_t ActivationCount() const noexcept { return FCount; }
+
+    // IActivationNode
+    const std::string& ActivationRuleName() const override;
+    int32_t ActivationSalience() override;
+    void FireActivation(TActivation& activation) override;
+    void ActivationDestroyed(TActivation& activation) noexcept override;
+
+private:
+    // Forgets the activation (no report); false when the node did not list it.
+    bool Unlist(TActivation* activation) noexcept;
+    void Report(TActivation* activation, bool added);
+
+    size_t BucketOf(size_t hash) const noexcept {
+        return static_cast<size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ULL) >> FShift);
+    }
+    void LinkHash(TActivation* activation) noexcept;
+
+    bool FInitialized = false;
+    TRule* FRule;
+    // The listed activations in making order (for RemoveAll and "the first equal token"),
+    // linked through their NodeLinks, and the identity index: buckets by token hash, chained
+    // newest first, at least as many as activations (a power of two).
+    TActivation* FFirst = nullptr;
+    TActivation* FLast = nullptr;
+    // The activations whose firing is in progress (more than one when runs nest): the rule's
+    // actions may remove the rule and this node, and the node then detaches them.
+    std::vector<TActivation*> FFiringNow;
+    int32_t FCount = 0;
+    std::vector<TActivation*> FBuckets;
+    int32_t FShift = 64; // 64 - log2 of the bucket count
+};
+
+class TReteNetwork {
+public:
+    static constexpr int32_t DefaultHashKey = 101;
+
+    explicit TReteNetwork(IRuleEngine* engine, IActivationSink* sink = nullptr);
+    TReteNetwork(const TReteNetwork&) = delete;
+    TReteNetwork& operator=(const TReteNetwork&) = delete;
+    ~TReteNetwork();
+
+    // Compiles the rule (sharing nodes with compiled rules) and primes its new nodes with the
+    // engine's facts. A rule that is compiled already is removed first.
+    void AddRule(TRule& rule);
+    void RemoveRule(TRule& rule);
+    bool HasRule(const TRule& rule) const { return FRules.count(&rule) != 0; }
+    // The engine's entry point: one token per fact change, a clear token on reset.
+    bool AssertToken(const TIETokenRef& token);
+    // Every node, root and rule list.
+    void Clear();
+
+    IRuleEngine* Engine() const noexcept { return FEngine; }
+    IActivationSink* Sink() const noexcept { return FSink; }
+    void SetSink(IActivationSink* sink) noexcept { FSink = sink; }
+    bool Enabled() const noexcept { return FEnabled; }
+    void SetEnabled(bool value);
+    float MinActivationStrength() const noexcept { return FMinActivationStrength; }
+    void SetMinActivationStrength(float value) noexcept;
+    int32_t HashKey = DefaultHashKey;
+
+    const std::vector<TPatternMatchNode*>& Roots() const noexcept { return FRoots; }
+    // The nodes of a rule, once per use, in the order the rule took them (empty when none).
+    const std::vector<TReteNode*>& RuleNodes(const TRule& rule) const;
+    size_t NodeCount() const noexcept { return FNodes.size(); }
+    TPatternMatchTerminalNode* TerminalNode(const TRule& rule) const;
+
+    // Used by the nodes.
+    void ActivationAdded(TActivation* activation);
+    void ActivationRemoved(TActivation* activation);
+    void ActivationFired(TActivation* activation);
+    const TRefPtr<IFact>& NotOrTestFact() const;
+
+private:
+    struct TBuild;
+    TReteNode* Adopt(std::unique_ptr<TReteNode> node);
+    void Link(TReteNode* from, TReteNode* to, TCallType callType);
+    TPatternMatchNode* AddPatternMatchNode(TBuild& b, TReteNode* parent, TPatternMatchTest kind,
+                                           TRefPtr<IIEValue> value,
+                                           std::vector<TRefPtr<IIEValue>> args);
+    void BuildAlphaNodes(TBuild& b);
+    void BuildIntraPatternTests(TBuild& b);
+    void BuildJoinNodes(TBuild& b);
+    void AddTerminalNode(TBuild& b);
+    void CheckNegatedVariables(TBuild& b);
+    // Replaces bound variables of the call by their positions; true when it reads a pattern
+    // other than `patternIndex`.
+    bool BindFunctionArgs(TBuild& b, IFunCall& call, int32_t patternIndex, bool alpha);
+    void Prime(TBuild& b);
+    void CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out);
+    void DestroyNode(TReteNode* node);
+
+    IRuleEngine* FEngine;
+    IActivationSink* FSink;
+    std::vector<TPatternMatchNode*> FRoots;
+    std::unordered_map<TReteNode*, std::unique_ptr<TReteNode>> FNodes;
+    std::unordered_map<const TRule*, std::vector<TReteNode*>> FRules;
+    float FMinActivationStrength = 0.0f;
+    bool FEnabled = true;
+    uint64_t FNextSerial = 0;
+};
+
+} // namespace ie

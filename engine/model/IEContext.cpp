@@ -1,0 +1,264 @@
+#include "engine/model/IEContext.h"
+
+#include <algorithm>
+
+#include "engine/model/IEFacts.h"
+
+namespace ie {
+
+// ---------------------------------------------------------------------------------------------
+// TBindingInfo / TBinding
+
+void TBindingInfo::Assign(const TPersistent* source) {
+    if (source == this) return;
+    if (auto* info = dynamic_cast<const TBindingInfo*>(source)) {
+        FactIndex = info->FactIndex;
+        SubIndex = info->SubIndex;
+        SlotName = info->SlotName;
+        return;
+    }
+    TPersistent::Assign(source);
+}
+
+std::string TBindingInfo::GetText() const {
+    std::string r = Format("FactIdx=%d SlotIdx=%s", FactIndex, SlotName);
+    if (SubIndex != -1) r += Format(" SubIdx=%d", SubIndex);
+    return r;
+}
+
+bool TBindingInfo::Equals(const TObject* other) const {
+    auto* info = dynamic_cast<const TBindingInfo*>(other);
+    return info && info->FactIndex == FactIndex && info->SubIndex == SubIndex &&
+           info->SlotName == SlotName;
+}
+
+void TBinding::Assign(const TPersistent* source) {
+    if (source == this) return;
+    TBindingInfo::Assign(source);
+    if (auto* b = dynamic_cast<const TBinding*>(source)) {
+        Name = b->Name;
+        Value = b->Value;
+    }
+}
+
+std::string TBinding::GetText() const {
+    std::string r = "name=" + Name;
+    if (Value) r += " value=" + Value->GetText();
+    return r + " " + TBindingInfo::GetText();
+}
+
+bool TBinding::Equals(const TObject* other) const {
+    auto* b = dynamic_cast<const TBinding*>(other);
+    if (!b || !TBindingInfo::Equals(other) || b->Name != Name) return false;
+    if (Value == b->Value) return true;
+    return Value && b->Value && Value->Equals(b->Value.get());
+}
+
+// ---------------------------------------------------------------------------------------------
+// TBindings
+
+TBinding* TBindings::Find(std::string_view name) const noexcept {
+    if (!FIndex.empty()) {
+        auto it = FIndex.find(name);
+        return it == FIndex.end() ? nullptr : it->second;
+    }
+    for (const auto& b : FItems)
+        if (b->Name == name) return b.get();
+    return nullptr;
+}
+
+void TBindings::BuildIndex() {
+    FIndex.clear();
+    FIndex.reserve(FItems.size() * 2);
+    for (const auto& b : FItems)
+        FIndex.emplace(b->Name, b.get());
+}
+
+TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
+    Remove(binding->Name);
+    TBinding* result = binding.get();
+    FItems.push_back(std::move(binding));
+    if (!FIndex.empty())
+        FIndex.emplace(result->Name, result);
+    else if (FItems.size() > IndexThreshold)
+        BuildIndex();
+    return result;
+}
+
+bool TBindings::Remove(std::string_view name) {
+    auto it = std::find_if(FItems.begin(), FItems.end(),
+                           [&](const std::unique_ptr<TBinding>& b) { return b->Name == name; });
+    if (it == FItems.end()) return false;
+    if (!FIndex.empty()) FIndex.erase((*it)->Name);
+    FItems.erase(it);
+    return true;
+}
+
+void TBindings::Clear() {
+    FIndex.clear();
+    FItems.clear();
+    if (FOwner) FOwner->BindingsCleared();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TIEContext
+
+TIEContext::TIEContext(TIEContext* parent, TInferenceEngine* engine)
+    : FEngine(engine), FBindings(this), FParent(parent) {}
+
+TIEContext::~TIEContext() = default;
+
+std::unique_ptr<TIEContext> TIEContext::CreateChild() {
+    return std::make_unique<TIEContext>(this, FEngine);
+}
+
+TIEContext* TIEContext::Root() noexcept {
+    TIEContext* c = this;
+    while (c->FParent)
+        c = c->FParent;
+    return c;
+}
+
+void TIEContext::SetReturnValue(TRefPtr<IIEValue> value) {
+    FReturnValue = std::move(value);
+    FReturnFlag = true;
+}
+
+void TIEContext::ClearReturn() noexcept {
+    FReturnFlag = false;
+    FReturnValue = nullptr;
+}
+
+TIEContext* TIEContext::PropagateReturn() {
+    if (!FParent) return this;
+    FParent->FReturnFlag = FReturnFlag;
+    FParent->FReturnValue = FReturnValue;
+    return FParent;
+}
+
+TBinding* TIEContext::FindBinding(std::string_view name) const noexcept {
+    const TIEContext* owner = nullptr;
+    return FindBinding(name, owner);
+}
+
+TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owner) const noexcept {
+    for (const TIEContext* c = this; c; c = c->FParent) {
+        if (TBinding* b = c->FBindings.Find(name)) {
+            owner = c;
+            return b;
+        }
+    }
+    owner = nullptr;
+    return nullptr;
+}
+
+TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {
+    const TIEContext* c = this;
+    while (c->FParent)
+        c = c->FParent;
+    return c->FBindings.Find(name);
+}
+
+TBinding* TIEContext::AddBinding(std::string_view name, TRefPtr<IIEValue> value) {
+    return FBindings.Put(std::make_unique<TBinding>(name, std::move(value)));
+}
+
+TBinding* TIEContext::AddPatternBinding(std::string_view name, int32_t factIndex,
+                                        std::string_view slotName, int32_t subIndex) {
+    auto binding = std::make_unique<TBinding>(name, factIndex, slotName, subIndex);
+    // The variable resolves by evaluating a value that holds its position record.
+    auto position = TIEValue::Create();
+    position->SetAsOwnedObject(new TBindingInfo(factIndex, slotName, subIndex));
+    binding->Value = position;
+    return FBindings.Put(std::move(binding));
+}
+
+TBinding* TIEContext::SetBinding(std::string_view name, TRefPtr<IIEValue> value) {
+    if (TBinding* b = FindBinding(name)) {
+        b->Value = std::move(value);
+        return b;
+    }
+    return AddBinding(name, std::move(value));
+}
+
+TBinding* TIEContext::SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value) {
+    if (TBinding* b = FBindings.Find(name)) {
+        b->Value = std::move(value);
+        return b;
+    }
+    return SetBinding(name, std::move(value));
+}
+
+TBinding* TIEContext::SetGlobalBinding(std::string_view name, TRefPtr<IIEValue> value) {
+    TIEContext* root = Root();
+    if (TBinding* b = root->FBindings.Find(name)) {
+        b->Value = std::move(value);
+        return b;
+    }
+    return root->AddBinding(name, std::move(value));
+}
+
+void TIEContext::SpliceInto(const TRefPtr<IIEValue>& value, TValueVector& values, int depth) {
+    if (value && value->GetDType() == dtList) {
+        TRefPtr<IValueVector> list = value->AsList();
+        if (!list) return;
+        for (int32_t i = 0; i < list->Count(); ++i) {
+            const TRefPtr<IIEValue>& element = list->GetItem(i);
+            if (!element) continue; // an empty element contributes nothing
+            SpliceInto(element->Evaluate(this), values, depth + 1);
+        }
+        return;
+    }
+    values.Add(value);
+}
+
+void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values) {
+    if (!argument) return;
+    SpliceInto(argument->Evaluate(this), values, 0);
+}
+
+TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& arguments) {
+    auto values = MakeRef<TValueVector>();
+    values->Reserve(arguments.Count());
+    for (int32_t i = 0; i < arguments.Count(); ++i)
+        EvaluateArgumentInto(arguments.GetItem(i), *values);
+    return values;
+}
+
+void TIEContext::Assign(const TIEContext& source) {
+    if (&source == this) return;
+    FReturnFlag = source.FReturnFlag;
+    FReturnValue = source.FReturnValue ? source.FReturnValue->CloneValue() : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Resolving positions
+
+TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
+                                     std::string_view variableName) {
+    // The position may name the fact being asserted right now (one past the token's facts) or a
+    // fact of the token; anything else is a binding that no longer fits the match.
+    const TIEContext* c = &context;
+    while (c && !c->Token() && !c->Fact())
+        c = c->Parent();
+    if (!c) RaiseIE(imCorruptedBinding, variableName);
+    const int32_t tokenFacts = c->Token() ? c->Token()->FactCount() : 0;
+    TRefPtr<IFact> fact;
+    if (info.FactIndex == tokenFacts && c->Fact())
+        fact = c->Fact();
+    else if (c->Token() && info.FactIndex >= 0 && info.FactIndex < tokenFacts)
+        fact = c->Token()->GetFact(info.FactIndex);
+    if (!fact) RaiseIE(imCorruptedBinding, variableName);
+    if (info.SlotName.empty()) return TIEValue::CreateInteger(dtFactId, fact->GetFactId());
+    TRefPtr<IIEValue> slotValue;
+    if (!FindSlotValueAt(*fact, info.SlotName, info.Position, slotValue))
+        slotValue = fact->GetSlotValue(info.SlotName); // the template's own error
+    if (info.SubIndex == -1) return slotValue;
+    if (!slotValue || slotValue->GetDType() != dtList) RaiseIE(imCorruptedBinding, variableName);
+    TRefPtr<IValueVector> list = slotValue->AsList();
+    if (!list || info.SubIndex < 0 || info.SubIndex >= list->Count())
+        RaiseIE(imCorruptedBinding, variableName);
+    return list->GetItem(info.SubIndex);
+}
+
+} // namespace ie

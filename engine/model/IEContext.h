@@ -1,0 +1,170 @@
+// The evaluation context: the variables bound so far, the enclosing context, the engine, the
+// fact and token of the current rule firing, and the return state that control functions use to
+// unwind. The engine owns one root context (global variables live there); each rule firing and
+// each call of a deffunction evaluates in a child.
+//
+// A context holds few bindings (a rule's variables), so they are kept in insertion order in a
+// small vector searched linearly; a name index is built only when a table grows large (the root
+// context's globals). Bindings are heap objects, so pointers to them stay valid until their
+// name is rebound or the table is cleared.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/model/IEInterfaces.h"
+#include "engine/model/IEValue.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+// Where a pattern variable lies in the matched facts: the fact's position in the token, the
+// slot (empty for the whole fact) and the element of a multislot (-1 for the whole value).
+class TBindingInfo : public TPersistent {
+public:
+    TBindingInfo() = default;
+    TBindingInfo(int32_t factIndex, std::string_view slotName, int32_t subIndex)
+        : FactIndex(factIndex), SubIndex(subIndex), SlotName(slotName) {}
+
+    std::string_view ClassName() const override { return "TBindingInfo"; }
+    void Assign(const TPersistent* source) override;
+    // "FactIdx=<n> SlotIdx=<slot>" and " SubIdx=<n>" when the sub-index is not -1.
+    virtual std::string GetText() const;
+    virtual bool Equals(const TObject* other) const;
+
+    int32_t FactIndex = -1;
+    int32_t SubIndex = -1;
+    std::string SlotName;
+    // Where SlotName was last found, so that resolving skips the name lookup.
+    mutable TSlotPosition Position;
+};
+
+// A named binding: a value, or a position in the matched facts.
+class TBinding : public TBindingInfo {
+public:
+    TBinding() = default;
+    TBinding(std::string_view name, int32_t factIndex, std::string_view slotName, int32_t subIndex)
+        : TBindingInfo(factIndex, slotName, subIndex), Name(name) {}
+    TBinding(std::string_view name, TRefPtr<IIEValue> value)
+        : Value(std::move(value)), Name(name) {}
+
+    std::string_view ClassName() const override { return "TBinding"; }
+    void Assign(const TPersistent* source) override;
+    // "name=<name>", " value=<print form>" when there is a value, a blank and the position.
+    std::string GetText() const override;
+    bool Equals(const TObject* other) const override;
+
+    TRefPtr<IIEValue> Value;
+    std::string Name;
+};
+
+class TIEContext;
+
+// The bindings of one context, keyed by variable name, in insertion order.
+class TBindings {
+public:
+    explicit TBindings(TIEContext* owner) : FOwner(owner) {}
+    TBindings(const TBindings&) = delete;
+    TBindings& operator=(const TBindings&) = delete;
+
+    TBinding* Find(std::string_view name) const noexcept;
+    // Stores the binding under its name; a binding of the same name is removed and freed first.
+    TBinding* Put(std::unique_ptr<TBinding> binding);
+    bool Remove(std::string_view name);
+    // Frees every binding, then tells the owning context (which clears its return state).
+    void Clear();
+    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    TBinding* Item(int32_t index) const { return FItems.at(static_cast<size_t>(index)).get(); }
+
+private:
+    static constexpr size_t IndexThreshold = 16;
+    void BuildIndex();
+
+    TIEContext* FOwner;
+    std::vector<std::unique_ptr<TBinding>> FItems;
+    std::unordered_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
+};
+
+class TIEContext {
+public:
+    TIEContext(TIEContext* parent, TInferenceEngine* engine);
+    TIEContext(const TIEContext&) = delete;
+    TIEContext& operator=(const TIEContext&) = delete;
+    virtual ~TIEContext();
+
+    // A context whose parent is this one, with the same engine.
+    std::unique_ptr<TIEContext> CreateChild();
+
+    TIEContext* Parent() const noexcept { return FParent; }
+    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    // The root of the parent chain.
+    TIEContext* Root() noexcept;
+
+    const TRefPtr<IFact>& Fact() const noexcept { return FFact; }
+    void SetFact(TRefPtr<IFact> fact) { FFact = std::move(fact); }
+    const TRefPtr<IReteToken>& Token() const noexcept { return FToken; }
+    void SetToken(TRefPtr<IReteToken> token) { FToken = std::move(token); }
+
+    // Return state
+    bool ReturnFlag() const noexcept { return FReturnFlag; }
+    const TRefPtr<IIEValue>& ReturnValue() const noexcept { return FReturnValue; }
+    void SetReturnValue(TRefPtr<IIEValue> value);
+    void ClearReturn() noexcept;
+    // Copies flag and value (shared) to the parent and returns the parent; without a parent,
+    // this context.
+    TIEContext* PropagateReturn();
+
+    // Bindings
+    TBindings& Bindings() noexcept { return FBindings; }
+    int32_t BindingCount() const noexcept { return FBindings.Count(); }
+    // The first binding of the name in this context, then its parent, up to the root.
+    TBinding* FindBinding(std::string_view name) const noexcept;
+    // The same; `owner` receives the context whose table holds the binding.
+    TBinding* FindBinding(std::string_view name, const TIEContext*& owner) const noexcept;
+    // Looks only in the root context.
+    TBinding* FindGlobalBinding(std::string_view name) const noexcept;
+    // A new binding in this context (a same-name binding of this context is replaced).
+    TBinding* AddBinding(std::string_view name, TRefPtr<IIEValue> value);
+    // A new position binding in this context; the variable resolves to the value at the
+    // position in the current fact or token.
+    TBinding* AddPatternBinding(std::string_view name, int32_t factIndex, std::string_view slotName,
+                                int32_t subIndex);
+    // Replaces the value of the binding found up the chain, or adds one to this context.
+    TBinding* SetBinding(std::string_view name, TRefPtr<IIEValue> value);
+    // Replaces the value of this context's own binding, otherwise as SetBinding.
+    TBinding* SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value);
+    // Replaces the value in the root context, or adds it there.
+    TBinding* SetGlobalBinding(std::string_view name, TRefPtr<IIEValue> value);
+
+    // Evaluates each argument in this context; list results are spliced flat into the result,
+    // at every depth.
+    TRefPtr<TValueVector> EvaluateArguments(const IValueVector& arguments);
+    // Appends the evaluation of one argument to `values`, splicing lists.
+    void EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values);
+
+    // Copies the return flag and a clone of the return value.
+    void Assign(const TIEContext& source);
+
+private:
+    friend class TBindings;
+    void BindingsCleared() noexcept { ClearReturn(); }
+    void SpliceInto(const TRefPtr<IIEValue>& value, TValueVector& values, int depth);
+
+    bool FReturnFlag = false;
+    TRefPtr<IIEValue> FReturnValue;
+    TInferenceEngine* FEngine;
+    TBindings FBindings;
+    TIEContext* FParent;
+    TRefPtr<IFact> FFact;
+    TRefPtr<IReteToken> FToken;
+};
+
+// Resolves a position record against the context's current fact and token.
+TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
+                                     std::string_view variableName);
+
+} // namespace ie

@@ -1,0 +1,1342 @@
+#include "engine/model/IEFacts.h"
+
+#include <algorithm>
+#include <atomic>
+#include <typeinfo>
+#include <utility>
+
+#include "engine/EngineTables.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
+#include "engine/InferenceEngine.h"
+
+namespace ie {
+
+TIETypes SingleSlotTypes() noexcept {
+    return TIETypes{dtAtom,    dtString, dtInteger,    dtVariable, dtFactId, dtFloat,
+                    dtFunCall, dtFact,   dtDescriptor, dtObject,   dtClass,  dtExternalAddress};
+}
+
+void CheckConstructName(std::string_view name) {
+    const int32_t pos = FirstCharOf(name, IEInvalidNameChars);
+    if (pos > 0) RaiseIE(imUnexpectedCharacterIn, name, name[static_cast<size_t>(pos - 1)]);
+}
+
+namespace {
+
+// Kinds any slot accepts as values to be judged later (when evaluated).
+constexpr TIETypes LateKinds{dtVariable, dtFunCall, dtMultiVariable};
+
+bool KindAccepted(TIETypes slotType, TIEType kind) noexcept {
+    return slotType.Contains(kind) || kind == dtNone || LateKinds.Contains(kind);
+}
+
+// "INTEGER, FLOAT": the slot's kinds without "dt", joined by ", ", upper case.
+std::string UpperKindList(TIETypes types, std::string_view separator) {
+    std::string s = SetToText(types, separator, false);
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string TextOf(const IIEValue* value) {
+    return value ? value->GetText() : std::string();
+}
+
+std::string Trimmed(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return std::string(s.substr(b, e - b));
+}
+
+
+TRefPtr<IIEValue> CloneOf(const IIEValue* value) {
+    return value ? value->CloneValue() : nullptr;
+}
+
+// A stored default: the shared constants as they are, anything else as a private clone.
+bool DynamicChecks(const TInferenceEngine* engine) noexcept {
+    return engine && engine->TypeChecks().Contains(tcDynamic);
+}
+
+TRefPtr<IIEValue> StoredDefault(const TRefPtr<IIEValue>& value) {
+    if (!value || value->IsConstant()) return value;
+    return value->CloneValue();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TFactSlot
+
+TFactSlot::TFactSlot(TFactTemplate* owner) : FOwner(owner) {}
+
+TFactSlot::~TFactSlot() {
+    DetachDefault();
+}
+
+TInferenceEngine* TFactSlot::Engine() const noexcept {
+    return FOwner ? FOwner->Engine() : nullptr;
+}
+
+void TFactSlot::Notify() {
+    if (FOwner) FOwner->MarkChanged();
+}
+
+void TFactSlot::DetachDefault() noexcept {
+    if (FSlotDefault && !FSlotDefault->IsConstant()) FSlotDefault->SetOnChange(nullptr);
+}
+
+void TFactSlot::Assign(const TPersistent* source) {
+    auto* src = dynamic_cast<const TFactSlot*>(source);
+    if (!src) {
+        TPersistent::Assign(source);
+        return;
+    }
+    if (src == this) return;
+    SetName(src->FName);
+    FDefaultDynamic = src->FDefaultDynamic;
+    FTag = src->FTag;
+    TInferenceEngine* engine = Engine();
+    const bool foreign = engine && src->Engine() != engine;
+    TRefPtr<IIEDefinedType> type = src->FExtendedTypeInfo;
+    // A named type is this engine's type of that name; an implicit one (which may carry the
+    // name of the type it was copied from) is the slot's own.
+    if (foreign && type && !type->GetImplicit())
+        if (auto own = engine->DefinedTypes().Find(type->GetName())) type = own;
+    // Kinds first, then the type (which may widen them), then the default they must accept.
+    FSlotType = src->FSlotType;
+    FExtendedTypeInfo = type;
+    Notify();
+    TRefPtr<IIEValue> def = src->FSlotDefault;
+    IFactServices* services = FOwner ? FOwner->Services() : nullptr;
+    if (foreign && def && services) {
+        const TIEType kind = def->GetDType();
+        if (kind == dtFuzzy && type && type->GetFuzzyVariable())
+            // A fuzzy value's text is an expression over this engine's variable.
+            def = engine->EvaluateFuzzyText(type->GetFuzzyVariable().get(), def->GetText(),
+                                            nullptr);
+        else if (kind == dtFunCall || kind == dtFact || kind == dtFuzzy)
+            def = services->ParseValue(def->GetText());
+    }
+    SetSlotDefault(def);
+}
+
+void TFactSlot::AssignFrom(const IInterface* source) {
+    if (auto* slot = dynamic_cast<const TFactSlot*>(source)) {
+        Assign(slot);
+        return;
+    }
+    auto* slot = dynamic_cast<const IFactSlot*>(source);
+    if (!slot) RaiseIE(imFunctionUnimplemented, "AssignFrom");
+    SetName(slot->GetName());
+    FDefaultDynamic = slot->GetDefaultDynamic();
+    FTag = slot->GetTag();
+    FSlotType = slot->GetSlotType();
+    FExtendedTypeInfo = slot->GetExtendedTypeInfo();
+    Notify();
+    SetSlotDefault(slot->GetSlotDefault());
+}
+
+TRefPtr<ICloneable> TFactSlot::Clone() const {
+    TRefPtr<TFactSlot> slot = Create(FOwner);
+    // The clone is not in the template's table: it takes the name directly.
+    slot->FName = FName;
+    slot->FDefaultDynamic = FDefaultDynamic;
+    slot->FTag = FTag;
+    slot->FSlotType = FSlotType;
+    slot->FExtendedTypeInfo = FExtendedTypeInfo;
+    slot->SetSlotDefault(FSlotDefault);
+    return slot;
+}
+
+bool TFactSlot::Equals(const IInterface* other) const {
+    if (other == static_cast<const IInterface*>(this)) return true;
+    auto* slot = dynamic_cast<const IFactSlot*>(other);
+    if (!slot) return false;
+    if (slot->GetName() != FName || slot->GetSlotType() != FSlotType) return false;
+    TRefPtr<IIEDefinedType> type = slot->GetExtendedTypeInfo();
+    if (type != FExtendedTypeInfo &&
+        !(type && FExtendedTypeInfo && FExtendedTypeInfo->Equals(type.get())))
+        return false;
+    TRefPtr<IIEValue> def = slot->GetSlotDefault();
+    return def == FSlotDefault || (def && FSlotDefault && FSlotDefault->EqualsCoerced(def.get()));
+}
+
+std::string TFactSlot::GetText() const {
+    if (IFactServices* services = FOwner ? FOwner->Services() : nullptr)
+        return services->FormatFactSlot(*this);
+    return FormatFactSlotText(*this);
+}
+
+std::string TFactSlot::GetTemplateName() const {
+    return FOwner ? FOwner->GetName() : std::string();
+}
+
+void TFactSlot::SetExtendedTypeInfo(const TRefPtr<IIEDefinedType>& type) {
+    if (type == FExtendedTypeInfo) return;
+    FExtendedTypeInfo = type;
+    FSlotType = type ? type->GetBaseTypes() : TIETypes{};
+    if (FName == DataSlotName) FSlotType = FSlotType | MultiSlotMarkers;
+    Notify();
+}
+
+void TFactSlot::SetName(std::string_view name) {
+    if (name == FName) return;
+    CheckConstructName(name);
+    std::string newName(name);
+    if (FOwner) FOwner->RenameSlot(*this, FName, newName);
+    FName = std::move(newName);
+}
+
+void TFactSlot::SetSlotDefault(const TRefPtr<IIEValue>& value) {
+    if (DynamicChecks(Engine()) && !IsValidValue(value.get()))
+        RaiseIE(imInvalidDefaultSlotValue, TextOf(value.get()));
+    DetachDefault();
+    FSlotDefault = StoredDefault(value);
+    Notify();
+    if (FSlotDefault && !FSlotDefault->IsConstant())
+        FSlotDefault->SetOnChange([this](IIEValue* sender) { CheckValue(sender); });
+}
+
+void TFactSlot::SetSlotType(TIETypes types) {
+    if (types == FSlotType) return;
+    if (types.Contains(dtFuzzy) && !(types - MultiSlotMarkers - TIETypes{dtFuzzy}).Empty())
+        RaiseIE(imCannotMixFuzzyType);
+    Notify();
+    FSlotType = types;
+    if (FExtendedTypeInfo && FExtendedTypeInfo->GetImplicit())
+        FExtendedTypeInfo->SetBaseTypes(types);
+    if (!FSlotDefault || !IsValidValue(FSlotDefault.get())) {
+        DetachDefault();
+        FSlotDefault = NewDefaultValue(IsMultiSlot());
+        if (FSlotDefault && !FSlotDefault->IsConstant())
+            FSlotDefault->SetOnChange([this](IIEValue* sender) { CheckValue(sender); });
+    }
+}
+
+TRefPtr<IIEValue> TFactSlot::NewDefaultValue(bool multi) const {
+    if (FExtendedTypeInfo) return FExtendedTypeInfo->DefaultValue(multi);
+    if (multi) return IEEmptyList()->CloneValue();
+    const TIETypes t = FSlotType;
+    if (t.Contains(dtAtom)) return TIEValue::CreateText(dtAtom, "");
+    if (t.Contains(dtString)) return TIEValue::CreateText(dtString, "");
+    if (t.Contains(dtInteger)) return TIEValue::CreateInteger(dtInteger, 0);
+    if (t.Contains(dtFloat)) return TIEValue::CreateFloat(0.0);
+    if (t.Contains(dtObject)) {
+        auto v = TIEValue::Create();
+        v->SetAsObject(nullptr);
+        return v;
+    }
+    if (t.Contains(dtExternalAddress)) return TIEValue::CreateExternalAddress(0);
+    if (t.Contains(dtFuzzy)) return IEEmptyAtom();
+    if (t.Contains(dtFactId)) return TIEValue::CreateInteger(dtFactId, 0);
+    if (t.Contains(dtFact)) {
+        auto v = TIEValue::Create();
+        v->SetAsFact(nullptr);
+        return v;
+    }
+    if (t.Contains(dtDescriptor)) return TIEValue::CreateInteger(dtDescriptor, 0);
+    if (t.Contains(dtClass)) {
+        auto v = TIEValue::Create();
+        v->SetAsClass(nullptr);
+        return v;
+    }
+    return TIEValue::Create();
+}
+
+bool TFactSlot::IsValidValue(const IIEValue* value) const {
+    if (!value) return true;
+    if (IsMultiSlot() ? value == IEEmptyList().get() : value == IEEmptyAtom().get()) return true;
+    if (FExtendedTypeInfo) return FExtendedTypeInfo->IsValid(value);
+    const TIEType kind = value->GetDType();
+    if (!KindAccepted(FSlotType, kind)) return false;
+    if (kind == dtList) {
+        TRefPtr<IValueVector> list = value->AsList();
+        if (list)
+            for (int32_t i = 0; i < list->Count(); ++i) {
+                const IIEValue* item = list->GetItem(i).get();
+                if (item && !KindAccepted(FSlotType, item->GetDType())) return false;
+            }
+    }
+    return true;
+}
+
+std::string TFactSlot::ValidationMessage(const IIEValue* value) const {
+    if (!value || IsValidValue(value)) return {};
+    if (FExtendedTypeInfo)
+        return Format(IEMessage(imForSlot), FExtendedTypeInfo->ValidationError(value), FName);
+    const std::string kinds = UpperKindList(FSlotType, ", ");
+    const TIEType kind = value->GetDType();
+    if (!FSlotType.Contains(kind) && !LateKinds.Contains(kind)) {
+        const std::string reason =
+            Format(IEMessage(imNotAType), kinds, value->GetText(), IETypeName(kind));
+        return Format(IEMessage(imForSlot), reason, FName);
+    }
+    // A list of an accepted kind: the first element that fails.
+    TRefPtr<IValueVector> list = value->AsList();
+    if (list)
+        for (int32_t i = 0; i < list->Count(); ++i) {
+            const IIEValue* item = list->GetItem(i).get();
+            if (!item || KindAccepted(FSlotType, item->GetDType())) continue;
+            const std::string itemKind =
+                std::string(IETypeName(item->GetDType())) + " (" + item->GetText() + ")";
+            const std::string reason =
+                Format(IEMessage(imNotAType), kinds, value->GetText(), itemKind);
+            return Format(IEMessage(imForSlot), reason, FName);
+        }
+    return {};
+}
+
+void TFactSlot::CheckValue(const IIEValue* value) const {
+    if (DynamicChecks(Engine()) && !IsValidValue(value))
+        RaiseIE(imValueNotValid, TextOf(value), FName);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFactTemplate
+
+TFactTemplate::TFactTemplate(TComponent* owner)
+    : FOwner(owner), FEngine(dynamic_cast<TInferenceEngine*>(owner)),
+      FServices(dynamic_cast<IFactServices*>(owner)) {}
+
+TFactTemplate::~TFactTemplate() {
+    // Slots may outlive their template: they become free slots instead of keeping a dangling
+    // owner.
+    for (auto& slot : FSlots)
+        if (auto* s = dynamic_cast<TFactSlot*>(slot.get()); s && s->FOwner == this)
+            s->FOwner = nullptr;
+}
+
+TRefPtr<TFactTemplate> TFactTemplate::CreateNamed(TComponent* owner, std::string_view name) {
+    TRefPtr<TFactTemplate> t = Create(owner);
+    t->SetName(name);
+    return t;
+}
+
+TRefPtr<TFactTemplate> TFactTemplate::CreateFull(TComponent* owner, std::string_view name,
+                                                 std::string_view comment,
+                                                 const TRefPtr<IFactTemplate>& parent) {
+    TRefPtr<TFactTemplate> t = Create(owner);
+    if (parent) t->AssignFrom(parent.get());
+    t->SetName(name);
+    t->SetComment(comment);
+    t->FParent = parent && parent->GetEngine() == owner ? parent : nullptr;
+    return t;
+}
+
+bool TFactTemplate::DynamicTypeChecks() const noexcept {
+    return DynamicChecks(FEngine);
+}
+
+void TFactTemplate::MarkChanged() noexcept {
+    FFuzzyChanged = true;
+    FHashChanged = true;
+}
+
+uint32_t TFactTemplate::NextLayout() noexcept {
+    static std::atomic<uint32_t> last{0};
+    return ++last;
+}
+
+void TFactTemplate::SlotSetChanged() noexcept {
+    FImplied = FSlots.size() < 2 && IndexOfSlot(DataSlotName) >= 0;
+    FLayout = NextLayout();
+    MarkChanged();
+}
+
+void TFactTemplate::RebuildIndex() {
+    FIndex.clear();
+    for (size_t i = 0; i < FSlots.size(); ++i)
+        FIndex.emplace(FSlots[i]->GetName(), static_cast<int32_t>(i));
+}
+
+void TFactTemplate::Assign(const TPersistent* source) {
+    auto* src = dynamic_cast<const TFactTemplate*>(source);
+    if (!src) {
+        TPersistent::Assign(source);
+        return;
+    }
+    if (src == this) return;
+    FBackwardChaining = src->FBackwardChaining;
+    FComment = src->FComment;
+    SetName(src->FName);
+    FParent = src->FParent && src->FParent->GetEngine() == FOwner ? src->FParent : nullptr;
+    Clear();
+    for (const auto& slot : src->FSlots)
+        AddSlotCopy(*slot);
+    SlotSetChanged();
+}
+
+void TFactTemplate::AssignFrom(const IInterface* source) {
+    auto* src = dynamic_cast<const IFactTemplate*>(source);
+    if (!src) RaiseIE(imFunctionUnimplemented, "AssignFrom");
+    if (src == this) return;
+    if (!FServices) {
+        // Without an engine reader nothing can read slot texts back: copy the slot objects' state.
+        if (auto* t = dynamic_cast<const TFactTemplate*>(src)) {
+            Assign(t);
+            return;
+        }
+    }
+    FBackwardChaining = src->GetBackwardChaining();
+    FComment = src->GetComment();
+    SetName(src->GetName());
+    TRefPtr<IFactTemplate> parent = src->GetParent();
+    FParent = parent && parent->GetEngine() == FOwner ? parent : nullptr;
+    AssignSlots(*src);
+}
+
+void TFactTemplate::AssignSlots(const IFactTemplate& source) {
+    if (&source == this) return;
+    Clear();
+    for (int32_t i = 0; i < source.SlotCount(); ++i) {
+        TRefPtr<IFactSlot> src = source.SlotAt(i);
+        if (FServices) {
+            // Read back in this engine: defined types and defaults resolve here.
+            TRefPtr<IFactSlot> slot = FServices->ParseFactSlot(src->GetText(), *this);
+            if (slot && !HasSlot(slot->GetName())) PutSlot(slot->GetName(), slot);
+        } else {
+            AddSlotCopy(*src);
+        }
+    }
+    SlotSetChanged();
+}
+
+TRefPtr<ICloneable> TFactTemplate::Clone() const {
+    return CloneFor(FOwner);
+}
+
+TRefPtr<IFactTemplate> TFactTemplate::CloneFor(TComponent* owner) const {
+    TRefPtr<TFactTemplate> t = Create(owner);
+    t->FName = FName;
+    if (owner == FOwner)
+        t->Assign(this);
+    else
+        t->AssignFrom(this);
+    return t;
+}
+
+bool TFactTemplate::Equals(const IInterface* other) const {
+    if (other == static_cast<const IInterface*>(this)) return true;
+    auto* t = dynamic_cast<const IFactTemplate*>(other);
+    if (!t) return false;
+    if (t->GetImplied() != FImplied || t->GetName() != FName) return false;
+    for (const auto& slot : FSlots) {
+        TRefPtr<IFactSlot> theirs;
+        if (!t->FindSlot(slot->GetName(), theirs) || !slot->Equals(theirs.get())) return false;
+    }
+    return true;
+}
+
+void TFactTemplate::InitializeFact(IFact& fact) const {
+    TRefPtr<IFactTemplate> t = fact.GetTemplate();
+    if (!t) RaiseIE(imFactTemplateMissing);
+    if (t.get() != static_cast<const IFactTemplate*>(this))
+        RaiseIE(imCannotAssignSlotValues, t->GetName(), FName);
+    auto* f = dynamic_cast<TFact*>(&fact);
+    for (size_t i = 0; i < FSlots.size(); ++i) {
+        const IFactSlot& slot = *FSlots[i];
+        TRefPtr<IIEValue> def = slot.GetSlotDefault();
+        if (slot.GetDefaultDynamic() && FEngine && def) {
+            TRefPtr<IIEValue> value = def->Evaluate(FEngine->RootContext());
+            if (f)
+                f->SetValueAt(static_cast<int32_t>(i), std::move(value));
+            else
+                fact.SetSlotValue(slot.GetName(), value);
+        } else if (f) {
+            // Left unset: the first read takes a copy of the default.
+            f->SetValueAt(static_cast<int32_t>(i), nullptr);
+        } else {
+            fact.SetSlotValue(slot.GetName(), StoredDefault(def));
+        }
+    }
+}
+
+int32_t TFactTemplate::GetHashCode() const {
+    if (FHashChanged) {
+        std::string text = FName;
+        for (const auto& slot : FSlots) {
+            text += slot->GetName();
+            text += IELineEnd;
+        }
+        FHash = HashString(text);
+        FHashChanged = false;
+    }
+    return FHash;
+}
+
+std::string TFactTemplate::GetText() const {
+    if (FServices) return FServices->FormatFactTemplate(*this);
+    return FormatFactTemplateText(*this);
+}
+
+std::string TFactTemplate::GetSlotText(const IFactSlot& slot) const {
+    if (FServices) return FServices->FormatFactSlot(slot);
+    return FormatFactSlotText(slot);
+}
+
+void TFactTemplate::SetParent(const TRefPtr<IFactTemplate>& parent) {
+    FParent = parent;
+}
+
+TRefPtr<IFactSlot> TFactTemplate::SlotAt(int32_t index) const {
+    if (index < 0 || index >= SlotCount()) RaiseIE(imNoSuchSlot, std::to_string(index));
+    return FSlots[static_cast<size_t>(index)];
+}
+
+int32_t TFactTemplate::IndexOfSlot(std::string_view name) const noexcept {
+    auto it = FIndex.find(name);
+    return it == FIndex.end() ? -1 : it->second;
+}
+
+TRefPtr<IFactSlot> TFactTemplate::SlotByName(std::string_view name) const {
+    const int32_t i = IndexOfSlot(name);
+    if (i < 0) RaiseIE(imNoSuchSlot, name);
+    return FSlots[static_cast<size_t>(i)];
+}
+
+bool TFactTemplate::FindSlot(std::string_view name, TRefPtr<IFactSlot>& slot) const {
+    const int32_t i = IndexOfSlot(name);
+    slot = i < 0 ? nullptr : FSlots[static_cast<size_t>(i)];
+    return i >= 0;
+}
+
+namespace {
+
+// Walks a snapshot of the slots (IFactSlot*) or of their names.
+class TSlotIterator final : public IIterator, public IStringIterator {
+public:
+    explicit TSlotIterator(const std::vector<TRefPtr<IFactSlot>>& slots) : FSlots(slots) {
+        FNames.reserve(slots.size());
+        for (const auto& s : slots)
+            FNames.push_back(s->GetName());
+    }
+    void* Current() const override { return FSlots.at(static_cast<size_t>(FCursor)).get(); }
+    int32_t Remaining() const override { return Count() - 1 - FCursor; }
+    bool HasNext() override { return Count() - 1 > FCursor; }
+    void* Next() override { return FSlots.at(static_cast<size_t>(++FCursor)).get(); }
+    const std::string& CurrentString() const override {
+        return FNames.at(static_cast<size_t>(FCursor));
+    }
+    const std::string& NextString() override { return FNames.at(static_cast<size_t>(++FCursor)); }
+    void Reset() override { FCursor = -1; }
+
+private:
+    int32_t Count() const { return static_cast<int32_t>(FSlots.size()); }
+    std::vector<TRefPtr<IFactSlot>> FSlots;
+    std::vector<std::string> FNames;
+    int32_t FCursor = -1;
+};
+
+} // namespace
+
+TRefPtr<IIterator> TFactTemplate::SlotIterator() const {
+    return MakeRef<TSlotIterator>(FSlots);
+}
+
+TRefPtr<IStringIterator> TFactTemplate::SlotNames() const {
+    return MakeRef<TSlotIterator>(FSlots);
+}
+
+bool TFactTemplate::IsFuzzy() const {
+    if (FFuzzyChanged) {
+        FFuzzy =
+            std::any_of(FSlots.begin(), FSlots.end(), [](const auto& s) { return s->IsFuzzy(); });
+        FFuzzyChanged = false;
+    }
+    return FFuzzy;
+}
+
+void TFactTemplate::SetName(std::string_view name) {
+    if (name == FName) return;
+    CheckConstructName(name);
+    std::string newName(name);
+    if (FServices) FServices->RenameFactTemplate(*this, FName, newName);
+    FName = std::move(newName);
+    MarkChanged();
+}
+
+void TFactTemplate::RenameSlot(IFactSlot& slot, const std::string& oldName,
+                               const std::string& newName) {
+    int32_t at = IndexOfSlot(oldName);
+    if (at >= 0 && FSlots[static_cast<size_t>(at)].get() != &slot) at = -1;
+    const int32_t taken = IndexOfSlot(newName);
+    if (taken >= 0 && FSlots[static_cast<size_t>(taken)].get() != &slot)
+        throw EIEException(Format(SlotNameExistsMessage, newName));
+    if (at < 0) {
+        // A slot that is not in the table yet (being named while added) joins at the end.
+        if (auto* s = dynamic_cast<TFactSlot*>(&slot); s && s->FOwner == this && !oldName.empty())
+            return; // a slot that was deleted from this template stays out of it
+        FSlots.emplace_back(&slot);
+        FIndex[newName] = static_cast<int32_t>(FSlots.size() - 1);
+    } else {
+        FIndex.erase(FIndex.find(oldName));
+        FIndex[newName] = at;
+    }
+    SlotSetChanged();
+}
+
+TRefPtr<IFactSlot> TFactTemplate::NewSlot(std::string_view name, TIETypes types,
+                                          const TRefPtr<IIEValue>& defaultValue) {
+    TRefPtr<TFactSlot> slot = TFactSlot::Create(this);
+    slot->FSlotType = types;
+    slot->SetSlotDefault(defaultValue);
+    slot->SetName(name); // enters the slot in the table
+    return slot;
+}
+
+TRefPtr<IFactSlot> TFactTemplate::AddSlot(std::string_view name,
+                                          const TRefPtr<IIEValue>& defaultValue) {
+    if (!defaultValue) RaiseIE(imBadSlotType);
+    if (defaultValue->GetDType() == dtList)
+        RaiseIE(imInvalidDefaultSlotValue, defaultValue->GetText());
+    const int32_t i = IndexOfSlot(name);
+    if (i >= 0) {
+        const TRefPtr<IFactSlot>& slot = FSlots[static_cast<size_t>(i)];
+        if (slot->IsMultiSlot()) RaiseIE(imMultislotIsNotSlot);
+        slot->SetSlotDefault(defaultValue);
+        return slot;
+    }
+    return NewSlot(name, SingleSlotTypes(), defaultValue);
+}
+
+TRefPtr<IFactSlot> TFactTemplate::AddMultiSlot(std::string_view name,
+                                               const TRefPtr<IIEValue>& defaultValue) {
+    if (!defaultValue) RaiseIE(imBadSlotType);
+    if (defaultValue->GetDType() != dtList)
+        RaiseIE(imInvalidMultislotDefault, defaultValue->GetText());
+    if (Trimmed(name).empty()) RaiseIE(imBadSlotName, name);
+    const int32_t i = IndexOfSlot(name);
+    if (i >= 0) {
+        const TRefPtr<IFactSlot>& slot = FSlots[static_cast<size_t>(i)];
+        if (!slot->IsMultiSlot()) RaiseIE(imSlotIsNotMultislot);
+        slot->SetSlotDefault(defaultValue);
+        return slot;
+    }
+    return NewSlot(name, SingleSlotTypes() | MultiSlotMarkers, defaultValue);
+}
+
+TRefPtr<IFactSlot> TFactTemplate::AddSlotCopy(const IFactSlot& slot) {
+    TRefPtr<TFactSlot> copy = TFactSlot::Create(this);
+    if (auto* s = dynamic_cast<const TFactSlot*>(&slot)) {
+        // Assign names the copy, which enters it in the table.
+        copy->Assign(s);
+    } else {
+        copy->AssignFrom(&slot);
+    }
+    if (copy->GetName().empty()) RaiseIE(imBadSlotName, copy->GetName());
+    return copy;
+}
+
+void TFactTemplate::PutSlot(std::string_view name, const TRefPtr<IFactSlot>& slot) {
+    if (!slot || slot->GetName() != name)
+        RaiseIE(imIndexDoesNotMatchSlot, name, slot ? slot->GetName() : std::string());
+    const int32_t i = IndexOfSlot(name);
+    if (i >= 0) {
+        FSlots[static_cast<size_t>(i)] = slot;
+    } else {
+        FSlots.push_back(slot);
+        FIndex.emplace(std::string(name), static_cast<int32_t>(FSlots.size() - 1));
+    }
+    SlotSetChanged();
+}
+
+TRefPtr<IFactSlot> TFactTemplate::FindSlotByType(const IIEDefinedType* type) const {
+    for (const auto& slot : FSlots)
+        if (slot->GetExtendedTypeInfo().get() == type) return slot;
+    return nullptr;
+}
+
+void TFactTemplate::DeleteSlot(std::string_view name) {
+    const int32_t i = IndexOfSlot(name);
+    if (i < 0) RaiseIE(imNoSuchSlot, name);
+    TRefPtr<IFactSlot> slot = FSlots[static_cast<size_t>(i)];
+    FSlots.erase(FSlots.begin() + i);
+    RebuildIndex();
+    // The slot lives on as a free slot.
+    if (auto* s = dynamic_cast<TFactSlot*>(slot.get()); s && s->FOwner == this) s->FOwner = nullptr;
+    SlotSetChanged();
+}
+
+void TFactTemplate::Clear() {
+    for (auto& slot : FSlots)
+        if (auto* s = dynamic_cast<TFactSlot*>(slot.get()); s && s->FOwner == this)
+            s->FOwner = nullptr;
+    FSlots.clear();
+    FIndex.clear();
+    SlotSetChanged();
+}
+
+TRefPtr<IFact> TFactTemplate::NewFact() {
+    TRefPtr<TFact> fact = TFact::Create(TRefPtr<IFactTemplate>(this));
+    InitializeFact(*fact);
+    return fact;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFact
+
+TFact::TFact(TRefPtr<IFactTemplate> factTemplate, const IFact* source) {
+    FTemplate = std::move(factTemplate);
+    FTemplateObj = dynamic_cast<TFactTemplate*>(FTemplate.get());
+    if (FTemplate && !FTemplateObj) RaiseIE(imFactTemplateMissing);
+    if (FTemplateObj) {
+        FValues.resize(FTemplateObj->FSlots.size());
+        for (size_t i = 0; i < FValues.size(); ++i)
+            FValues[i].Slot = FTemplateObj->FSlots[i];
+        FLayout = FTemplateObj->Layout();
+    }
+    if (source) AssignFrom(source);
+}
+
+TRefPtr<TFact> TFact::CreateFromIntf(const TRefPtr<IInterface>& factTemplate) {
+    auto t = RefCast<IFactTemplate>(factTemplate);
+    if (!t) RaiseIE(imFactTemplateMissing);
+    return Create(t);
+}
+
+TInferenceEngine* TFact::Engine() const noexcept {
+    return FTemplateObj ? FTemplateObj->Engine() : nullptr;
+}
+
+void TFact::RaiseNoTemplate() const {
+    RaiseIE(imFactTemplateMissing);
+}
+
+void TFact::Relayout() const {
+    const auto& slots = FTemplateObj->FSlots;
+    TFactValues values(slots.size());
+    for (size_t i = 0; i < slots.size(); ++i)
+        values[i].Slot = slots[i];
+    for (auto& old : FValues) {
+        if (!old.Slot || !old.Value) continue;
+        const int32_t i = FTemplateObj->IndexOfSlot(old.Slot->GetName());
+        if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
+    }
+    FValues = std::move(values);
+    FLayout = FTemplateObj->Layout();
+}
+
+int32_t TFact::SlotCount() const noexcept {
+    return FTemplateObj ? FTemplateObj->SlotCount() : 0;
+}
+
+const IIEValue* TFact::PeekValue(int32_t index) const {
+    Sync();
+    const TFactValue& entry = FValues.at(static_cast<size_t>(index));
+    if (entry.Value) return entry.Value.get();
+    return entry.Slot ? entry.Slot->GetSlotDefault().get() : nullptr;
+}
+
+const TRefPtr<IIEValue>& TFact::DefaultValueAt(TFactValue& entry) const {
+    if (!entry.Value && entry.Slot) {
+        // A copy, so that changing it never reaches the template's default.
+        TRefPtr<IIEValue> def = entry.Slot->GetSlotDefault();
+        entry.Value =
+            def ? def->CloneValue() : entry.Slot->NewDefaultValue(entry.Slot->IsMultiSlot());
+    }
+    return entry.Value;
+}
+
+void TFact::SetValueAt(int32_t index, TRefPtr<IIEValue> value) {
+    Sync();
+    FValues.at(static_cast<size_t>(index)).Value = std::move(value);
+}
+
+TRefPtr<IIEValue> TFact::GetSlotValue(std::string_view slotName) const {
+    if (!FTemplateObj) RaiseNoTemplate();
+    const int32_t i = FTemplateObj->IndexOfSlot(slotName);
+    if (i < 0) RaiseIE(imNoSuchSlot, slotName);
+    return ValueAt(i);
+}
+
+bool TFact::FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value) const {
+    value = nullptr;
+    if (!FTemplateObj) RaiseNoTemplate();
+    const int32_t i = FTemplateObj->IndexOfSlot(slotName);
+    if (i < 0) return false;
+    value = ValueAt(i);
+    return true;
+}
+
+bool TFact::FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value,
+                          TSlotPosition& position) const {
+    if (!FTemplateObj) RaiseNoTemplate();
+    if (position.Template != FTemplateObj || position.Layout != FTemplateObj->Layout())
+        position = {FTemplateObj, FTemplateObj->Layout(), FTemplateObj->IndexOfSlot(slotName)};
+    if (position.Index < 0) {
+        value = nullptr;
+        return false;
+    }
+    value = ValueAt(position.Index);
+    return true;
+}
+
+bool FindSlotValueAt(const IFact& fact, std::string_view slotName, TSlotPosition& position,
+                     TRefPtr<IIEValue>& value) {
+    if (typeid(fact) == typeid(TFact))
+        return static_cast<const TFact&>(fact).FindSlotValue(slotName, value, position);
+    return fact.FindSlotValue(slotName, value);
+}
+
+void TFact::SetSlotValue(std::string_view slotName, const TRefPtr<IIEValue>& value) {
+    if (!FTemplateObj) RaiseNoTemplate();
+    const int32_t i = FTemplateObj->IndexOfSlot(slotName);
+    if (i < 0) RaiseIE(imNoSuchSlot, slotName);
+    TRefPtr<IIEValue> v = value ? value : IEEmptyAtom();
+    if (FTemplateObj->DynamicTypeChecks()) {
+        const IFactSlot& slot = *FTemplateObj->Slot(i);
+        if (!slot.IsValidValue(v.get())) {
+            const TIEType kind = v->GetDType();
+            const TIETypes kinds = slot.GetSlotType();
+            TRefPtr<IIEDefinedType> type = slot.GetExtendedTypeInfo();
+            TRefPtr<IFuzzyVariable> variable = type ? type->GetFuzzyVariable() : nullptr;
+            if (kind == dtInteger && kinds.Contains(dtFloat)) {
+                v = TIEValue::CreateFloat(static_cast<double>(v->AsInteger()));
+            } else if ((kind == dtAtom || kind == dtString) && kinds.Contains(dtFuzzy) &&
+                       variable && variable->GetParser()) {
+                v = TIEValue::CreateFuzzy(
+                    variable->GetParser()->ParseFuzzyText(variable.get(), v->AsString()));
+            } else {
+                // The previous value stays.
+                throw EIEException(slot.ValidationMessage(v.get()));
+            }
+        }
+    }
+    SetValueAt(i, std::move(v));
+}
+
+void TFact::SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) {
+    if (factTemplate == FTemplate) return;
+    auto* obj = dynamic_cast<TFactTemplate*>(factTemplate.get());
+    if (factTemplate && !obj) RaiseIE(imFactTemplateMissing);
+    TFactValues values;
+    if (obj) {
+        const auto& slots = obj->FSlots;
+        values.resize(slots.size());
+        for (size_t i = 0; i < slots.size(); ++i)
+            values[i].Slot = slots[i];
+        if (FTemplateObj) {
+            // Values of the slot names both templates share stay; the others go.
+            Sync();
+            for (auto& old : FValues) {
+                if (!old.Slot || !old.Value) continue;
+                const int32_t i = obj->IndexOfSlot(old.Slot->GetName());
+                if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
+            }
+        }
+    }
+    FValues = std::move(values);
+    FTemplate = factTemplate;
+    FTemplateObj = obj;
+    FLayout = obj ? obj->Layout() : 0;
+}
+
+void TFact::AssignValues(const IFact& other) {
+    TRefPtr<IFactTemplate> theirs = other.GetTemplate();
+    if (!FTemplateObj || !theirs) RaiseNoTemplate();
+    if (theirs.get() != FTemplate.get())
+        RaiseIE(imCannotAssignSlotValues, FTemplateObj->GetName(), theirs->GetName());
+    Sync();
+    const auto* fact = dynamic_cast<const TFact*>(&other);
+    for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i) {
+        TRefPtr<IIEValue> v =
+            fact ? CloneOf(fact->PeekValue(i))
+                 : CloneOf(other.GetSlotValue(FTemplateObj->Slot(i)->GetName()).get());
+        FValues[static_cast<size_t>(i)].Value = std::move(v);
+    }
+}
+
+void TFact::Assign(const TPersistent* source) {
+    auto* src = dynamic_cast<const TFact*>(source);
+    if (!src) {
+        TPersistent::Assign(source);
+        return;
+    }
+    AssignFrom(src);
+}
+
+void TFact::AssignFrom(const IInterface* source) {
+    auto* src = dynamic_cast<const IFact*>(source);
+    if (!src) RaiseIE(imFunctionUnimplemented, "AssignFrom");
+    if (src == this) return;
+    TRefPtr<IFactTemplate> theirs = src->GetTemplate();
+    TInferenceEngine* engine = Engine();
+    if (engine && theirs && theirs->GetEngine() != FTemplateObj->GetEngine()) {
+        // Another engine's fact: read back from its text here, against this engine's template.
+        if (TRefPtr<IFactTemplate> own = engine->FindFactTemplate(theirs->GetName()))
+            SetTemplate(own);
+        TRefPtr<IFact> parsed;
+        if (IFactServices* services = FTemplateObj->Services())
+            parsed = services->ParseFact(src->GetText());
+        if (parsed) {
+            if (parsed->GetTemplate() != FTemplate) SetTemplate(parsed->GetTemplate());
+            AssignValues(*parsed);
+        } else {
+            // No reader: the values of the slot names both templates share, as copies.
+            Sync();
+            for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i) {
+                TRefPtr<IIEValue> v;
+                if (src->FindSlotValue(FTemplateObj->Slot(i)->GetName(), v))
+                    FValues[static_cast<size_t>(i)].Value = CloneOf(v.get());
+            }
+        }
+    } else if (theirs) {
+        if (theirs != FTemplate) SetTemplate(theirs);
+        AssignValues(*src);
+    }
+    FID = src->GetFactId();
+    FTag = src->GetTag();
+}
+
+TRefPtr<ICloneable> TFact::Clone() const {
+    TRefPtr<TFact> fact = Create(FTemplate);
+    fact->AssignFrom(this);
+    return fact;
+}
+
+bool TFact::Equals(const IInterface* other) const {
+    auto* f = dynamic_cast<const IFact*>(other);
+    return f && Equals(f);
+}
+
+bool TFact::Equals(const IFact* other) const {
+    if (other == static_cast<const IFact*>(this)) return true;
+    if (!other || !FTemplateObj) return false;
+    TRefPtr<IFactTemplate> theirs = other->GetTemplate();
+    if (theirs.get() != FTemplate.get()) return false;
+    const auto* fact = dynamic_cast<const TFact*>(other);
+    const int32_t n = FTemplateObj->SlotCount();
+    for (int32_t i = 0; i < n; ++i) {
+        const IFactSlot& slot = *FTemplateObj->Slot(i);
+        if (slot.IsFuzzy()) continue;
+        const IIEValue* mine = PeekValue(i);
+        TRefPtr<IIEValue> held;
+        const IIEValue* other_value;
+        if (fact) {
+            other_value = fact->PeekValue(i);
+        } else {
+            held = other->GetSlotValue(slot.GetName());
+            other_value = held.get();
+        }
+        if (mine == other_value) continue;
+        if (!mine || !other_value || !mine->Equals(other_value)) return false;
+    }
+    return true;
+}
+
+int32_t TFact::GetHashCode() const {
+    if (!FTemplateObj) return 0;
+    std::string text;
+    for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i)
+        text += TextOf(PeekValue(i));
+    const uint32_t h = static_cast<uint32_t>(FTemplateObj->GetHashCode()) * 31u +
+                       static_cast<uint32_t>(HashString(text));
+    return static_cast<int32_t>(h);
+}
+
+namespace {
+// A value's share of a fact's identity hash: a multifield contributes each of its elements in
+// order (its own hash code is their plain sum, under which (path 1 2) and (path 2 1) collide).
+// Only a multifield equals a multifield, so equal values still hash alike.
+uint64_t MixValueHash(uint64_t h, const IIEValue* v) {
+    if (v && v->GetDType() == dtList) {
+        if (const TRefPtr<IValueVector> list = v->AsList()) {
+            const int32_t n = list->Count();
+            h = MixHash(h, static_cast<uint32_t>(n));
+            for (int32_t i = 0; i < n; ++i)
+                h = MixValueHash(h, list->GetItem(i).get());
+            return h;
+        }
+    }
+    return MixHash(h, v ? static_cast<uint32_t>(v->GetHashCode()) : 0u);
+}
+} // namespace
+
+size_t TFact::IdentityHash() const {
+    size_t h = std::hash<const void*>()(FTemplate.get());
+    if (!FTemplateObj) return h;
+    for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i) {
+        if (FTemplateObj->Slot(i)->IsFuzzy()) continue;
+        h = MixValueHash(h, PeekValue(i));
+    }
+    return h;
+}
+
+std::string TFact::GetText() const {
+    if (IFactServices* services = FTemplateObj ? FTemplateObj->Services() : nullptr)
+        return services->FormatFact(*this);
+    return FormatFactText(*this);
+}
+
+std::string TFact::GetLabel() const {
+    std::string id;
+    if (TInferenceEngine* engine = Engine()) {
+        // Padded with zeros to as many digits as the next identifier has.
+        const int32_t width = static_cast<int32_t>(std::to_string(engine->NextFactId()).size());
+        const int64_t magnitude = FID < 0 ? -static_cast<int64_t>(FID) : FID;
+        std::string digits = std::to_string(magnitude);
+        if (static_cast<int32_t>(digits.size()) < width)
+            digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+        id = (FID < 0 ? "-" : "") + digits;
+    } else {
+        id = std::to_string(FID);
+    }
+    return "f-" + id + " " + GetText();
+}
+
+TRefPtr<IStringIterator> TFact::SlotNameIterator() const {
+    return FTemplateObj ? FTemplateObj->SlotNames() : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFactIndex
+
+TFactIndex::TFactIndex(THashFunction hash) : FHash(std::move(hash)) {}
+
+size_t TFactIndex::HashOf(const IFact& fact) const {
+    if (FHash) return FHash(fact);
+    if (auto* f = dynamic_cast<const TFact*>(&fact)) return f->IdentityHash();
+    return static_cast<size_t>(static_cast<uint32_t>(fact.GetHashCode()));
+}
+
+namespace {
+// Spreads every bit of a hash over the probe start: identity hashes of small integers differ
+// in few low bits.
+inline size_t ProbeStart(size_t h, size_t mask) noexcept {
+    uint64_t x = static_cast<uint64_t>(h);
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    return static_cast<size_t>(x) & mask;
+}
+} // namespace
+
+void TFactIndex::Clear() {
+    for (TEntry& e : FTable)
+        if (e.Fact && e.Fact != Tombstone()) e.Fact->Release();
+    FTable.clear();
+    FTable.shrink_to_fit();
+    FCount = 0;
+    FUsed = 0;
+}
+
+void TFactIndex::Grow() {
+    // Doubles when mostly live, rebuilds in place size when tombstones take the room.
+    size_t size = FTable.empty() ? 64 : FTable.size();
+    if (static_cast<size_t>(FCount) * 2 >= size) size *= 2;
+    std::vector<TEntry> old = std::exchange(FTable, std::vector<TEntry>(size));
+    const size_t mask = size - 1;
+    for (const TEntry& e : old) {
+        if (!e.Fact || e.Fact == Tombstone()) continue;
+        size_t i = ProbeStart(e.Hash, mask);
+        while (FTable[i].Fact)
+            i = (i + 1) & mask;
+        FTable[i] = e;
+    }
+    FUsed = static_cast<size_t>(FCount);
+}
+
+void TFactIndex::Add(const TRefPtr<IFact>& fact) {
+    if (!fact) return;
+    if ((FUsed + 1) * 4 > FTable.size() * 3) Grow();
+    const size_t h = HashOf(*fact);
+    const size_t mask = FTable.size() - 1;
+    size_t i = ProbeStart(h, mask);
+    while (FTable[i].Fact && FTable[i].Fact != Tombstone())
+        i = (i + 1) & mask;
+    if (!FTable[i].Fact) ++FUsed;
+    fact->AddRef();
+    FTable[i] = TEntry{h, fact.get()};
+    ++FCount;
+}
+
+bool TFactIndex::Remove(const IFact& fact) {
+    if (FTable.empty()) return false;
+    const size_t h = HashOf(fact);
+    const size_t mask = FTable.size() - 1;
+    // The very object: an equal fact of the same hash is another fact.
+    for (size_t i = ProbeStart(h, mask); FTable[i].Fact; i = (i + 1) & mask) {
+        if (FTable[i].Fact != &fact) continue;
+        IFact* removed = std::exchange(FTable[i].Fact, Tombstone());
+        --FCount;
+        removed->Release();
+        return true;
+    }
+    return false;
+}
+
+IFact* TFactIndex::FindEqual(const IFact& fact) const {
+    if (FTable.empty()) return nullptr;
+    const size_t h = HashOf(fact);
+    const size_t mask = FTable.size() - 1;
+    for (size_t i = ProbeStart(h, mask); FTable[i].Fact; i = (i + 1) & mask) {
+        const TEntry& e = FTable[i];
+        if (e.Hash == h && e.Fact != Tombstone() && e.Fact->Equals(&fact)) return e.Fact;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fact sets
+
+void TFactSetFacts::AssignTo(TIList<IFact>& list) const {
+    for (int32_t i = 0; i < Count(); ++i)
+        if (auto fact = GetInterfaceAs<IFact>(i)) list.Add(fact);
+}
+
+TFactSet::TFactSet(TComponent* owner) : TFactSet(owner, "FactSet") {}
+
+TFactSet::TFactSet(TComponent* owner, std::string_view name)
+    : TComponent(owner), FFactSetName(name), FFacts(this) {
+    if (auto* engine = dynamic_cast<TInferenceEngine*>(owner)) SetEngine(engine);
+}
+
+TFactSet::~TFactSet() {
+    if (FEngine) {
+        TInferenceEngine* engine = std::exchange(FEngine, nullptr);
+        engine->FactSets().Remove(this);
+    }
+}
+
+namespace {
+IFactServices* ServicesOf(TInferenceEngine* engine) {
+    return dynamic_cast<IFactServices*>(engine);
+}
+} // namespace
+
+void TFactSet::ParseAll() {
+    IFactServices* services = ServicesOf(FEngine);
+    if (!services) return;
+    for (int32_t i = 0; i < FFacts.Count(); ++i)
+        FFacts.PutInterface(i, services->ParseFactSetFact(FFacts.Get(i)));
+}
+
+void TFactSet::SetEngine(TInferenceEngine* engine) {
+    if (engine == FEngine) return;
+    TInferenceEngine* old = std::exchange(FEngine, engine);
+    if (old) {
+        if (old != Owner()) RemoveFreeNotification(old);
+        old->FactSets().Remove(this);
+    }
+    if (engine) {
+        if (engine != Owner()) FreeNotification(engine);
+        engine->FactSets().Add(this);
+        ParseAll();
+    } else {
+        for (int32_t i = 0; i < FFacts.Count(); ++i)
+            FFacts.PutInterface(i, nullptr);
+    }
+}
+
+void TFactSet::SetFacts(const TStrings& lines) {
+    FFacts.Clear();
+    for (int32_t i = 0; i < lines.Count(); ++i)
+        FFacts.Add(lines.Get(i));
+    if (FEngine) ParseAll();
+}
+
+int32_t TFactSet::AddFact(const TRefPtr<IFact>& fact) {
+    if (!fact) RaiseIE(imNoSuchFact, "nil");
+    return FFacts.AddInterface(fact->GetText(), fact);
+}
+
+TRefPtr<IFact> TFactSet::GetFact(int32_t index) {
+    TRefPtr<IFact> fact = FFacts.GetInterfaceAs<IFact>(index);
+    IFactServices* services = ServicesOf(FEngine);
+    if (!fact && services) {
+        fact = services->ParseFactSetFact(FFacts.Get(index));
+        FFacts.PutInterface(index, fact);
+    }
+    return fact;
+}
+
+void TFactSet::SetFact(int32_t index, const TRefPtr<IFact>& fact) {
+    FFacts.PutInterface(index, fact);
+}
+
+void EvaluateSlotCalls(TFact& fact, TIEContext* context) {
+    for (int32_t i = 0; i < fact.SlotCount(); ++i) {
+        const IIEValue* v = fact.PeekValue(i);
+        if (!v) continue;
+        if (v->GetDType() == dtFunCall) {
+            fact.SetValueAt(i, fact.ValueAt(i)->Evaluate(context));
+        } else if (v->GetDType() == dtList) {
+            TRefPtr<IValueVector> list = v->AsList();
+            bool hasCall = false;
+            for (int32_t j = 0; list && j < list->Count() && !hasCall; ++j)
+                hasCall = list->GetItem(j) && list->GetItem(j)->GetDType() == dtFunCall;
+            if (hasCall) fact.SetValueAt(i, TIEValue::CreateList(context->EvaluateArguments(*list)));
+        }
+    }
+}
+
+void TFactSet::AssertFacts() {
+    if (!FEngine) return;
+    for (int32_t i = 0; i < FFacts.Count(); ++i) {
+        TRefPtr<IFact> fact = GetFact(i);
+        if (!fact) continue;
+        auto copy = RefCast<IFact>(fact->Clone());
+        // Calls and dynamic defaults are evaluated afresh at every reset.
+        if (auto* f = dynamic_cast<TFact*>(copy.get())) EvaluateSlotCalls(*f, FEngine->RootContext());
+        FEngine->AssertFact(copy, false);
+    }
+}
+
+void TFactSet::Assign(const TPersistent* source) {
+    auto* src = dynamic_cast<const TFactSet*>(source);
+    if (!src) {
+        TComponent::Assign(source);
+        return;
+    }
+    if (src == this) return;
+    FComment = src->FComment;
+    FFactSetName = src->FFactSetName;
+    FFacts.Clear();
+    for (int32_t i = 0; i < src->FFacts.Count(); ++i) {
+        TRefPtr<IFact> fact = src->FFacts.GetInterfaceAs<IFact>(i);
+        IFactServices* services = ServicesOf(FEngine);
+        if (!services) {
+            FFacts.AddInterface(src->FFacts.Get(i),
+                                fact ? RefCast<IFact>(fact->Clone()) : TRefPtr<IFact>());
+        } else {
+            const std::string text = fact ? fact->GetText() : src->FFacts.Get(i);
+            FFacts.AddInterface(text, services->ParseFactSetFact(text));
+        }
+    }
+}
+
+std::string TFactSet::GetText() const {
+    if (IFactServices* services = ServicesOf(FEngine)) return services->FormatFactSet(*this);
+    return FormatFactSetText(*this);
+}
+
+void TFactSet::Loaded() {
+    TComponent::Loaded();
+    AssertFacts();
+}
+
+void TFactSet::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component == FEngine) FEngine = nullptr;
+    TComponent::Notification(component, operation);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The default writer
+
+std::string FormatFactSlotValue(const IFact& fact, std::string_view slotName,
+                                std::string_view valueText) {
+    if (valueText.empty()) return {};
+    TRefPtr<IFactTemplate> t = fact.GetTemplate();
+    if (t && t->GetImplied()) return std::string(valueText);
+    std::string s = "(";
+    s += slotName;
+    s += ' ';
+    s += valueText;
+    s += ')';
+    return s;
+}
+
+std::string FormatFactText(const IFact& fact) {
+    TRefPtr<IFactTemplate> t = fact.GetTemplate();
+    std::string s = "(";
+    if (!t) return s + ")";
+    s += t->GetName();
+    const auto* f = dynamic_cast<const TFact*>(&fact);
+    for (int32_t i = 0; i < t->SlotCount(); ++i) {
+        TRefPtr<IFactSlot> slot = t->SlotAt(i);
+        TRefPtr<IIEValue> held;
+        const IIEValue* value;
+        if (f) {
+            value = f->PeekValue(i);
+        } else {
+            held = fact.GetSlotValue(slot->GetName());
+            value = held.get();
+        }
+        const std::string text = FormatFactSlotValue(fact, slot->GetName(), TextOf(value));
+        if (text.empty()) continue;
+        s += ' ';
+        s += text;
+        if (t->GetImplied()) break;
+    }
+    return s + ")";
+}
+
+std::string FormatFactSlotText(const IFactSlot& slot) {
+    const bool multi = slot.GetSlotType().Contains(dtMultiSlot);
+    std::string s = multi ? "(multislot " : "(slot ";
+    s += slot.GetName();
+    s += ' ';
+    std::string def;
+    TRefPtr<IIEValue> value = slot.GetSlotDefault();
+    if (value) {
+        const std::string text = value->GetText();
+        if (!Trimmed(text).empty())
+            def = (slot.GetDefaultDynamic() ? "(default-dynamic " : "(default ") + text + ") ";
+    }
+    std::string twoIndents = std::string(IEIndent) + std::string(IEIndent);
+    if (TRefPtr<IIEDefinedType> type = slot.GetExtendedTypeInfo()) {
+        if (type->GetImplicit())
+            s += DefinedTypeText(*type);
+        else
+            s += "(type " + type->GetName() + ")";
+        if (!def.empty()) s += twoIndents + def;
+    } else {
+        const TIETypes kinds = slot.GetSlotType();
+        if (kinds == SingleSlotTypes() || kinds == (SingleSlotTypes() | MultiSlotMarkers)) {
+            s += def;
+        } else {
+            const TIETypes shown = kinds -
+                                   TIETypes{dtNone, dtVariable, dtFunCall, dtMultiVariable} -
+                                   (multi ? MultiSlotMarkers : TIETypes{});
+            s += "(type " + UpperKindList(shown, " ") + (multi ? ") " : ")");
+            if (!def.empty()) s += std::string(IELineEnd) + twoIndents + def;
+        }
+    }
+    return s + ")";
+}
+
+std::string FormatFactTemplateText(const IFactTemplate& factTemplate) {
+    std::string s = "(deftemplate " + factTemplate.GetName();
+    if (!factTemplate.GetComment().empty()) s += " \"" + factTemplate.GetComment() + "\"";
+    if (TRefPtr<IFactTemplate> parent = factTemplate.GetParent())
+        s += std::string(IELineEnd) + std::string(IEIndent) + "extends " + parent->GetName();
+    TRefPtr<IIEDefinedType> dataType;
+    if (factTemplate.GetImplied() && factTemplate.SlotCount() > 0)
+        dataType = factTemplate.SlotAt(0)->GetExtendedTypeInfo();
+    if (dataType) {
+        if (dataType->GetImplicit())
+            s += " " + DefinedTypeText(*dataType);
+        else
+            s += " is-a " + dataType->GetName();
+    } else {
+        s += IELineEnd;
+        for (int32_t i = 0; i < factTemplate.SlotCount(); ++i) {
+            s += IEIndent;
+            s += IndentLines(factTemplate.SlotAt(i)->GetText(), IEIndent);
+            s += IELineEnd;
+        }
+    }
+    return s + ")";
+}
+
+std::string FormatFactSetText(const TFactSet& factSet) {
+    std::string s = "(deffacts " + factSet.FactSetName();
+    if (!factSet.Comment().empty()) s += " \"" + factSet.Comment() + "\"";
+    s += IELineEnd;
+    const TFactSetFacts& facts = factSet.Facts();
+    for (int32_t i = 0; i < facts.Count(); ++i) {
+        s += IEIndent;
+        s += IndentLines(facts.Get(i), IEIndent);
+        s += IELineEnd;
+    }
+    return s + ")";
+}
+
+} // namespace ie

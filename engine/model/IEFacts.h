@@ -1,0 +1,456 @@
+// Fact templates and their slots, facts, fact sets, and the duplicate index of working memory.
+//
+// A template (TFactTemplate) keeps its slots in declaration order with a hashed name index;
+// every change of the slot set bumps the template's layout number. A fact (TFact) keeps one
+// value per slot position of its template; a position that was never set holds no value and
+// reads as a clone of the slot's default. Invariant: when a fact's layout number equals its
+// template's, position i of the fact belongs to slot i of the template; a fact whose template
+// changed its slots re-arranges its values by slot name before the next access.
+//
+// The default writer below renders templates, slots, facts and fact sets as rule-language text
+// for objects without an engine; an engine renders through its own writer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "containers/InterfaceCollections.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
+#include "platform/Component.h"
+
+namespace ie {
+
+class TFactTemplate;
+class TFact;
+class TFactSet;
+class TInferenceEngine;
+
+// A slot renamed onto the name of another slot of its template.
+inline constexpr std::string_view SlotNameExistsMessage = "Slot name already exists: \"%s\"";
+
+// What facts, templates and fact sets ask of the engine that owns them beyond its public
+// operations: reading their texts back and writing them through the engine's writer, and
+// re-keying the template table when a template is renamed. The engine implements it; without it
+// texts come from the default writer below and nothing is read back (slots and values are
+// copied as objects instead).
+class IFactServices {
+public:
+    virtual TRefPtr<IFact> ParseFact(std::string_view text) = 0;
+    // A fact of a fact set: its calls and the dynamic defaults of the slots it leaves out stay
+    // unevaluated, to be evaluated at each reset.
+    virtual TRefPtr<IFact> ParseFactSetFact(std::string_view text) = 0;
+    // One slot definition read into a new slot of `owner` (not yet entered in its table).
+    virtual TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) = 0;
+    virtual TRefPtr<IIEValue> ParseValue(std::string_view text) = 0;
+    // Called before the template stores its new name.
+    virtual void RenameFactTemplate(IFactTemplate& factTemplate, const std::string& oldName,
+                                    const std::string& newName) = 0;
+    virtual std::string FormatFact(const IFact& fact) = 0;
+    virtual std::string FormatFactSlot(const IFactSlot& slot) = 0;
+    virtual std::string FormatFactTemplate(const IFactTemplate& factTemplate) = 0;
+    virtual std::string FormatFactSet(const TFactSet& factSet) = 0;
+
+protected:
+    ~IFactServices() = default;
+};
+
+// The kinds a new single slot accepts, and the multislot markers.
+TIETypes SingleSlotTypes() noexcept;
+inline constexpr TIETypes MultiSlotMarkers{dtList, dtMultiSlot};
+
+// Raises "%s contains unexpected character: "%c"" for the first character of the name that
+// names of slots, templates and rules may not contain.
+void CheckConstructName(std::string_view name);
+
+// ---------------------------------------------------------------------------------------------
+// Slots
+
+class TFactSlot : public TPersistent, public IFactSlot {
+public:
+    explicit TFactSlot(TFactTemplate* owner = nullptr);
+    ~TFactSlot() override;
+
+    static TRefPtr<TFactSlot> Create(TFactTemplate* owner) { return MakeRef<TFactSlot>(owner); }
+
+    std::string_view ClassName() const override { return "TFactSlot"; }
+    // From another TFactSlot: name, dynamic flag, tag, kinds, defined type and default; a type
+    // and a call/fact/fuzzy default of another engine are resolved in this slot's engine.
+    void Assign(const TPersistent* source) override;
+
+    // ICloneable
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override { FTag = tag; }
+
+    // IFactSlot
+    bool GetDefaultDynamic() const noexcept override { return FDefaultDynamic; }
+    TRefPtr<IIEDefinedType> GetExtendedTypeInfo() const override { return FExtendedTypeInfo; }
+    const std::string& GetName() const noexcept override { return FName; }
+    TRefPtr<IIEValue> GetSlotDefault() const override { return FSlotDefault; }
+    TIETypes GetSlotType() const noexcept override { return FSlotType; }
+    std::string GetText() const override;
+    std::string GetTemplateName() const override;
+    bool IsFuzzy() const noexcept override { return FSlotType.Contains(dtFuzzy); }
+    bool IsMultiSlot() const noexcept override { return FSlotType.Contains(dtList); }
+    void SetDefaultDynamic(bool value) override { FDefaultDynamic = value; }
+    void SetExtendedTypeInfo(const TRefPtr<IIEDefinedType>& type) override;
+    void SetName(std::string_view name) override;
+    void SetSlotDefault(const TRefPtr<IIEValue>& value) override;
+    void SetSlotType(TIETypes types) override;
+    TRefPtr<IIEValue> NewDefaultValue(bool multi) const override;
+    std::string ValidationMessage(const IIEValue* value) const override;
+    bool IsValidValue(const IIEValue* value) const override;
+
+    // Under dynamic type checks, raises "Value "%s" is not valid, %s" for a value the slot
+    // does not accept.
+    void CheckValue(const IIEValue* value) const;
+
+    TFactTemplate* Owner() const noexcept { return FOwner; }
+    // The engine of the owning template (null for a free slot or an engine-less template).
+    TInferenceEngine* Engine() const noexcept;
+
+private:
+    friend class TFactTemplate;
+    void Notify();
+    void DetachDefault() noexcept;
+
+    TFactTemplate* FOwner;
+    TRefPtr<IIEValue> FSlotDefault;
+    std::string FName;
+    TIETypes FSlotType;
+    intptr_t FTag = 0;
+    TRefPtr<IIEDefinedType> FExtendedTypeInfo;
+    bool FDefaultDynamic = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Templates
+
+class TFactTemplate : public TPersistent, public IFactTemplate {
+public:
+    // An empty template owned by `owner` (its engine when that is a TInferenceEngine).
+    explicit TFactTemplate(TComponent* owner = nullptr);
+    ~TFactTemplate() override;
+
+    static TRefPtr<TFactTemplate> Create(TComponent* owner) {
+        return MakeRef<TFactTemplate>(owner);
+    }
+    static TRefPtr<TFactTemplate> CreateNamed(TComponent* owner, std::string_view name);
+    // Takes over the parent's content first, then the name and comment; the parent is kept only
+    // when it belongs to the same engine.
+    static TRefPtr<TFactTemplate> CreateFull(TComponent* owner, std::string_view name,
+                                             std::string_view comment,
+                                             const TRefPtr<IFactTemplate>& parent);
+
+    std::string_view ClassName() const override { return "TFactTemplate"; }
+    void Assign(const TPersistent* source) override;
+
+    // ICloneable
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override { FTag = tag; }
+
+    // IFactTemplate
+    const std::string& GetName() const noexcept override { return FName; }
+    TRefPtr<IFactTemplate> CloneFor(TComponent* owner) const override;
+    void AssignSlots(const IFactTemplate& source) override;
+    bool GetBackwardChaining() const noexcept override { return FBackwardChaining; }
+    void SetBackwardChaining(bool value) override { FBackwardChaining = value; }
+    bool GetImplied() const noexcept override { return FImplied; }
+    void InitializeFact(IFact& fact) const override;
+    const std::string& GetComment() const noexcept override { return FComment; }
+    void SetComment(std::string_view comment) override { FComment = comment; }
+    int32_t GetHashCode() const override;
+    std::string GetText() const override;
+    TComponent* GetEngine() const noexcept override { return FOwner; }
+    TRefPtr<IFactTemplate> GetParent() const override { return FParent; }
+    void SetParent(const TRefPtr<IFactTemplate>& parent) override;
+    int32_t SlotCount() const noexcept override { return static_cast<int32_t>(FSlots.size()); }
+    TRefPtr<IFactSlot> SlotAt(int32_t index) const override;
+    int32_t IndexOfSlot(std::string_view name) const noexcept override;
+    TRefPtr<IFactSlot> SlotByName(std::string_view name) const override;
+    TRefPtr<IIterator> SlotIterator() const override;
+    TRefPtr<IStringIterator> SlotNames() const override;
+    bool IsFuzzy() const override;
+    void SetName(std::string_view name) override;
+    void PutSlot(std::string_view name, const TRefPtr<IFactSlot>& slot) override;
+    TRefPtr<IFactSlot> AddMultiSlot(std::string_view name,
+                                    const TRefPtr<IIEValue>& defaultValue) override;
+    TRefPtr<IFactSlot> AddSlot(std::string_view name,
+                               const TRefPtr<IIEValue>& defaultValue) override;
+    TRefPtr<IFactSlot> AddSlotCopy(const IFactSlot& slot) override;
+    bool HasSlot(std::string_view name) const noexcept override { return IndexOfSlot(name) >= 0; }
+    bool FindSlot(std::string_view name, TRefPtr<IFactSlot>& slot) const override;
+    TRefPtr<IFactSlot> FindSlotByType(const IIEDefinedType* type) const override;
+    void DeleteSlot(std::string_view name) override;
+    void Clear() override;
+    TRefPtr<IFact> NewFact() override;
+
+    // Fast access.
+    const TRefPtr<IFactSlot>& Slot(int32_t index) const {
+        return FSlots[static_cast<size_t>(index)];
+    }
+    // The owning component when it is an engine, and its services when it offers them.
+    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    IFactServices* Services() const noexcept { return FServices; }
+    bool DynamicTypeChecks() const noexcept;
+    // Counts every change of the slot set (facts re-arrange their values when it moves).
+    uint32_t Layout() const noexcept { return FLayout; }
+    // The slot's text as this template's engine (or the default writer) renders it.
+    std::string GetSlotText(const IFactSlot& slot) const;
+
+    // A slot tells its template that it is renamed; a name taken by another slot raises.
+    void RenameSlot(IFactSlot& slot, const std::string& oldName, const std::string& newName);
+    // The slot's kinds, default or type changed: the fuzzy and hash caches are stale.
+    void MarkChanged() noexcept;
+
+private:
+    friend class TFact;
+    void SlotSetChanged() noexcept;
+    void RebuildIndex();
+    TRefPtr<IFactSlot> NewSlot(std::string_view name, TIETypes types,
+                               const TRefPtr<IIEValue>& defaultValue);
+
+    bool FBackwardChaining = false;
+    TRefPtr<IFactTemplate> FParent;
+    std::string FComment;
+    std::vector<TRefPtr<IFactSlot>> FSlots; // declaration order
+    struct TNameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>()(s);
+        }
+    };
+    std::unordered_map<std::string, int32_t, TNameHash, std::equal_to<>> FIndex;
+    std::string FName;
+    bool FImplied = false;
+    TComponent* FOwner;
+    TInferenceEngine* FEngine;
+    IFactServices* FServices;
+    intptr_t FTag = 0;
+    mutable bool FFuzzyChanged = true;
+    mutable bool FFuzzy = false;
+    mutable bool FHashChanged = true;
+    mutable int32_t FHash = 0;
+    // Unique over all templates (see TSlotPosition); changes whenever the slot set does.
+    uint32_t FLayout = NextLayout();
+    static uint32_t NextLayout() noexcept;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Facts
+
+// One slot position of a fact: its value (null until set or read) and the slot it belongs to.
+struct TFactValue {
+    TRefPtr<IIEValue> Value;
+    TRefPtr<IFactSlot> Slot;
+};
+using TFactValues = std::vector<TFactValue>;
+
+class TFact : public TPersistent, public IFact {
+public:
+    // A fact of the template (may be null), assigned from `source` when given.
+    explicit TFact(TRefPtr<IFactTemplate> factTemplate = nullptr, const IFact* source = nullptr);
+
+    static TRefPtr<TFact> Create(TRefPtr<IFactTemplate> factTemplate,
+                                 const IFact* source = nullptr) {
+        return MakeRef<TFact>(std::move(factTemplate), source);
+    }
+    // Any interface that is a fact template.
+    static TRefPtr<TFact> CreateFromIntf(const TRefPtr<IInterface>& factTemplate);
+
+    std::string_view ClassName() const override { return "TFact"; }
+    // From another TFact; see AssignFrom.
+    void Assign(const TPersistent* source) override;
+
+    // ICloneable. AssignFrom: values, identifier and tag; across engines the source is read
+    // back from its text by this fact's engine.
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override { FTag = tag; }
+
+    // IFact
+    int32_t GetFactId() const noexcept override { return FID; }
+    TRefPtr<IFactTemplate> GetTemplate() const override { return FTemplate; }
+    TRefPtr<IIEValue> GetSlotValue(std::string_view slotName) const override;
+    // Same template object and equal values in every slot that is not fuzzy.
+    bool Equals(const IFact* other) const override;
+    std::string GetText() const override;
+    // The template's hash code * 31 + HashString of the slot value texts in declaration order.
+    int32_t GetHashCode() const override;
+    void SetSlotValue(std::string_view slotName, const TRefPtr<IIEValue>& value) override;
+    void SetFactId(int32_t id) override { FID = id; }
+    void SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) override;
+    void AssignValues(const IFact& other) override;
+    bool FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value) const override;
+    // FindSlotValue through a remembered position (see FindSlotValueAt).
+    bool FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value,
+                       TSlotPosition& position) const;
+    // "f-", the identifier (zero-padded to the width of the engine's next identifier), a blank
+    // and the text.
+    std::string GetLabel() const override;
+    TRefPtr<IStringIterator> SlotNameIterator() const override;
+
+    // Fast access by slot position (declaration order of the template).
+    TFactTemplate* Template() const noexcept { return FTemplateObj; }
+    int32_t SlotCount() const noexcept;
+    // The value at the position, read as GetSlotValue reads it.
+    const TRefPtr<IIEValue>& ValueAt(int32_t index) const {
+        Sync();
+        TFactValue& entry = FValues.at(static_cast<size_t>(index));
+        return entry.Value ? entry.Value : DefaultValueAt(entry);
+    }
+    // The stored value, or the slot's default itself when never set (no copy is made).
+    const IIEValue* PeekValue(int32_t index) const;
+    void SetValueAt(int32_t index, TRefPtr<IIEValue> value);
+    // A hash that equal facts share (template identity and the non-fuzzy values' hashes);
+    // cheaper than GetHashCode, which formats every value.
+    size_t IdentityHash() const;
+
+private:
+    // Takes the template's current slot layout (after slots were added, removed or renamed).
+    void Sync() const {
+        if (FTemplateObj && FLayout != FTemplateObj->Layout()) Relayout();
+    }
+    void Relayout() const;
+    const TRefPtr<IIEValue>& DefaultValueAt(TFactValue& entry) const;
+    TInferenceEngine* Engine() const noexcept;
+    [[noreturn]] void RaiseNoTemplate() const;
+
+    mutable TFactValues FValues;
+    int32_t FID = -1;
+    intptr_t FTag = 0;
+    TRefPtr<IFactTemplate> FTemplate;
+    TFactTemplate* FTemplateObj = nullptr;
+    mutable uint32_t FLayout = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The duplicate index of working memory
+
+// Reads the named slot like IFact::FindSlotValue, through `position` when the fact's template
+// and slot layout are the ones it was found for (no name lookup), refreshing it otherwise.
+bool FindSlotValueAt(const IFact& fact, std::string_view slotName, TSlotPosition& position,
+                     TRefPtr<IIEValue>& value);
+
+// Facts by identity hash; a lookup compares facts for equality, so facts whose hashes collide
+// are told apart. Adding and removing a fact object is O(1) on average. The table is one flat
+// open-addressed array (linear probing, tombstones for removals): no allocation per fact.
+class TFactIndex {
+public:
+    using THashFunction = std::function<size_t(const IFact&)>;
+    // The default hash is TFact::IdentityHash (GetHashCode for other facts).
+    explicit TFactIndex(THashFunction hash = {});
+    TFactIndex(const TFactIndex&) = delete;
+    TFactIndex& operator=(const TFactIndex&) = delete;
+    ~TFactIndex() { Clear(); }
+
+    void Add(const TRefPtr<IFact>& fact);
+    // Removes this very fact object; false when it is not indexed.
+    bool Remove(const IFact& fact);
+    // An indexed fact equal to `fact`, null when none.
+    IFact* FindEqual(const IFact& fact) const;
+    void Clear();
+    int32_t Count() const noexcept { return FCount; }
+
+private:
+    struct TEntry {
+        size_t Hash = 0;
+        IFact* Fact = nullptr; // owns one reference; null = empty, Tombstone() = removed
+    };
+    static IFact* Tombstone() noexcept { return reinterpret_cast<IFact*>(alignof(IFact)); }
+    size_t HashOf(const IFact& fact) const;
+    void Grow();
+
+    THashFunction FHash;
+    std::vector<TEntry> FTable; // size is zero or a power of two
+    int32_t FCount = 0;
+    size_t FUsed = 0; // live entries plus tombstones
+};
+
+// Replaces every call among the fact's slot values, also inside a multifield, by its value in
+// the context.
+void EvaluateSlotCalls(TFact& fact, TIEContext* context);
+
+// ---------------------------------------------------------------------------------------------
+// Fact sets
+
+class TFactSetFacts : public TIStringList {
+public:
+    explicit TFactSetFacts(TFactSet* owner) : FOwner(owner) {}
+    TFactSet* Owner() const noexcept { return FOwner; }
+    // Appends every parsed fact in order.
+    void AssignTo(TIList<IFact>& list) const;
+
+private:
+    TFactSet* FOwner;
+};
+
+class TFactSet : public TComponent {
+public:
+    explicit TFactSet(TComponent* owner);
+    // Named before it joins its engine, so that it never displaces the engine's set called
+    // "FactSet" (an engine keeps one fact set per name).
+    TFactSet(TComponent* owner, std::string_view name);
+    ~TFactSet() override;
+
+    std::string_view ClassName() const override { return "TFactSet"; }
+    void Assign(const TPersistent* source) override;
+
+    virtual std::string GetText() const;
+    // Appends the fact's text as a line holding the fact; returns the line index.
+    virtual int32_t AddFact(const TRefPtr<IFact>& fact);
+    // Asserts a copy of every line's fact, its call values evaluated, through the engine.
+    virtual void AssertFacts();
+
+    // The fact of line i, parsed by the engine when not parsed yet (null without an engine).
+    TRefPtr<IFact> GetFact(int32_t index);
+    void SetFact(int32_t index, const TRefPtr<IFact>& fact);
+
+    const std::string& Comment() const noexcept { return FComment; }
+    void SetComment(std::string_view comment) { FComment = comment; }
+    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    void SetEngine(TInferenceEngine* engine);
+    const std::string& FactSetName() const noexcept { return FFactSetName; }
+    void SetFactSetName(std::string_view name) { FFactSetName = name; }
+    TFactSetFacts& Facts() noexcept { return FFacts; }
+    const TFactSetFacts& Facts() const noexcept { return FFacts; }
+    // Copies the lines; with an engine each line is parsed into its fact.
+    void SetFacts(const TStrings& lines);
+
+    void Loaded() override;
+    void Notification(TComponent* component, TOperation operation) override;
+
+private:
+    void ParseAll();
+
+    std::string FComment;
+    TInferenceEngine* FEngine = nullptr;
+    std::string FFactSetName = "FactSet";
+    TFactSetFacts FFacts;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The default writer (objects without an engine)
+
+std::string FormatFactText(const IFact& fact);
+// One slot of a fact from its value text: empty for an empty text, the text itself for an
+// implied template, otherwise "(" slot " " text ")".
+std::string FormatFactSlotValue(const IFact& fact, std::string_view slotName,
+                                std::string_view valueText);
+std::string FormatFactSlotText(const IFactSlot& slot);
+std::string FormatFactTemplateText(const IFactTemplate& factTemplate);
+std::string FormatFactSetText(const TFactSet& factSet);
+
+} // namespace ie

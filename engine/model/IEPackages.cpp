@@ -1,0 +1,809 @@
+#include "engine/model/IEPackages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "engine/model/IEContext.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
+#include "platform/ClassRegistry.h"
+
+namespace ie {
+
+namespace {
+
+[[noreturn]] void RaiseIndex(int32_t index) {
+    throw EListError(Format("List index out of bounds (%d)", index));
+}
+
+void CheckIndex(int32_t index, size_t count) {
+    if (index < 0 || static_cast<size_t>(index) >= count) RaiseIndex(index);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TIEUserFunction
+
+TIEUserFunction::~TIEUserFunction() = default;
+
+void TIEUserFunction::Assign(const TPersistent* source) {
+    if (source == this) return;
+    const auto* src = dynamic_cast<const TIEUserFunction*>(source);
+    if (!src) {
+        TPersistent::Assign(source);
+        return;
+    }
+    FMinArgumentCount = src->FMinArgumentCount;
+    FMaxArgumentCount = src->FMaxArgumentCount;
+    FComment = src->FComment;
+    SetFunctionName(src->FFunctionName);
+}
+
+void TIEUserFunction::SetFunctionName(std::string_view name) {
+    if (FFunctionName == name) return;
+    if (FReasoners.empty()) {
+        FFunctionName = name;
+        return;
+    }
+    // An engine may drop the function from this list while it unregisters it, so the engines
+    // to register with again are taken before anything changes.
+    const std::vector<IReasoner*> engines = FReasoners;
+    TRefPtr<IUserFunction> self(this); // the engines' tables may hold the only references
+    for (IReasoner* r : engines)
+        r->RemoveUserFunction(self);
+    FFunctionName = name;
+    for (IReasoner* r : engines) {
+        if (IndexOfReasoner(r) < 0) FReasoners.push_back(r);
+        r->AddUserFunction(self);
+    }
+}
+
+void TIEUserFunction::SetMaxArgumentCount(int32_t count) {
+    FMaxArgumentCount = count;
+    if (FMinArgumentCount > count) FMinArgumentCount = count;
+}
+
+void TIEUserFunction::SetMinArgumentCount(int32_t count) {
+    FMinArgumentCount = count;
+    if (FMaxArgumentCount < count) FMaxArgumentCount = count;
+}
+
+TRefPtr<IIEValue> TIEUserFunction::Call(IFunCall* call, TIEContext* context) {
+    const int32_t n = call ? call->ArgumentCount() : 0;
+    if (n < FMinArgumentCount) RaiseIE(imTooFewArguments, FFunctionName);
+    if (n > FMaxArgumentCount) RaiseIE(imTooManyArguments, FFunctionName);
+    if (!context) throw EInvalidCast(std::string(InvalidCastMessage));
+    return Execute(call, context);
+}
+
+TRefPtr<IIEValue> TIEUserFunction::Execute(IFunCall* call, TIEContext* context) {
+    (void)call, (void)context;
+    return nullptr;
+}
+
+void TIEUserFunction::ReasonerNotify(IReasoner* reasoner, TReasonerAction action) {
+    if (!reasoner) return;
+    TRefPtr<IUserFunction> self(this);
+    if (action == raAdded)
+        reasoner->AddUserFunction(self);
+    else
+        reasoner->RemoveUserFunction(self);
+}
+
+int32_t TIEUserFunction::AddReasoner(IReasoner* reasoner) {
+    const int32_t i = IndexOfReasoner(reasoner);
+    if (i >= 0 || !reasoner) return i;
+    FReasoners.push_back(reasoner);
+    ReasonerNotify(reasoner, raAdded);
+    return IndexOfReasoner(reasoner);
+}
+
+void TIEUserFunction::RemoveAllReasoners() {
+    while (!FReasoners.empty())
+        DeleteReasoner(static_cast<int32_t>(FReasoners.size()) - 1);
+}
+
+void TIEUserFunction::DeleteReasoner(int32_t index) {
+    CheckIndex(index, FReasoners.size());
+    IReasoner* r = FReasoners[static_cast<size_t>(index)];
+    FReasoners.erase(FReasoners.begin() + index);
+    ReasonerNotify(r, raDeleted);
+    if (FReasoners.empty()) LastReasonerLeft();
+}
+
+int32_t TIEUserFunction::RemoveReasoner(IReasoner* reasoner) {
+    const int32_t i = IndexOfReasoner(reasoner);
+    if (i < 0) return i;
+    FReasoners.erase(FReasoners.begin() + i);
+    ReasonerNotify(reasoner, raExtracted);
+    if (FReasoners.empty()) LastReasonerLeft();
+    return i;
+}
+
+void TIEUserFunction::DetachReasoner(const IReasoner* reasoner) noexcept {
+    if (std::erase(FReasoners, reasoner) > 0 && FReasoners.empty()) LastReasonerLeft();
+}
+
+int32_t TIEUserFunction::IndexOfReasoner(const IReasoner* reasoner) const noexcept {
+    auto it = std::find(FReasoners.begin(), FReasoners.end(), reasoner);
+    return it == FReasoners.end() ? -1 : static_cast<int32_t>(it - FReasoners.begin());
+}
+
+IReasoner* TIEUserFunction::GetReasoner(int32_t index) const {
+    CheckIndex(index, FReasoners.size());
+    return FReasoners[static_cast<size_t>(index)];
+}
+
+std::string TIEUserFunction::GetText(IReasoner* reasoner) const {
+    if (reasoner) return reasoner->UserFunctionText(*this);
+    return FComment;
+}
+
+void TIEUserFunction::LoadFromReader(TReader& reader) {
+    std::string name = reader.ReadString();
+    FComment = reader.ReadString();
+    FMaxArgumentCount = reader.ReadInteger();
+    FMinArgumentCount = reader.ReadInteger();
+    SetFunctionName(name);
+}
+
+void TIEUserFunction::SaveToWriter(TWriter& writer) const {
+    writer.WriteString(FFunctionName);
+    writer.WriteString(FComment);
+    writer.WriteInteger(FMaxArgumentCount);
+    writer.WriteInteger(FMinArgumentCount);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TFunctionCall
+
+void TFunctionCall::Assign(const TPersistent* source) {
+    if (source == this) return;
+    const auto* src = dynamic_cast<const TFunctionCall*>(source);
+    if (!src) {
+        TPersistent::Assign(source);
+        return;
+    }
+    AssignFrom(src);
+}
+
+void TFunctionCall::AssignFrom(const IInterface* source) {
+    const auto* src = dynamic_cast<const IFunCall*>(source);
+    if (!src || src == this) return;
+    // Clone first: the source may be an argument of this very call.
+    std::vector<TRefPtr<IIEValue>> arguments;
+    arguments.reserve(static_cast<size_t>(src->ArgumentCount()));
+    for (int32_t i = 0; i < src->ArgumentCount(); ++i) {
+        const TRefPtr<IIEValue>& a = src->GetArgument(i);
+        arguments.push_back(a ? a->CloneValue() : nullptr);
+    }
+    FFunctionName = src->GetFunctionName();
+    FComment = src->GetComment();
+    FTag = src->GetTag();
+    FArguments = std::move(arguments);
+}
+
+TRefPtr<ICloneable> TFunctionCall::Clone() const {
+    auto copy = Create(FReasoner, FFunctionName);
+    copy->AssignFrom(this);
+    return copy;
+}
+
+bool TFunctionCall::Equals(const IInterface* other) const {
+    const auto* call = dynamic_cast<const IFunCall*>(other);
+    return call && SameCall(call);
+}
+
+void TFunctionCall::AddArgument(TRefPtr<IIEValue> value) {
+    FArguments.push_back(std::move(value));
+}
+
+void TFunctionCall::DeleteArgument(int32_t index) {
+    CheckIndex(index, FArguments.size());
+    FArguments.erase(FArguments.begin() + index);
+}
+
+bool TFunctionCall::SameCall(const IFunCall* other) const {
+    if (!other) return false;
+    if (other == this) return true;
+    if (FFunctionName != other->GetFunctionName() || ArgumentCount() != other->ArgumentCount())
+        return false;
+    for (int32_t i = 0; i < ArgumentCount(); ++i) {
+        const IIEValue* a = FArguments[static_cast<size_t>(i)].get();
+        const IIEValue* b = other->GetArgument(i).get();
+        if (!a || !b) {
+            if (a != b) return false;
+        } else if (!a->Equals(b)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const TRefPtr<IIEValue>& TFunctionCall::GetArgument(int32_t index) const {
+    CheckIndex(index, FArguments.size());
+    return FArguments[static_cast<size_t>(index)];
+}
+
+void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
+    CheckIndex(index, FArguments.size());
+    FArguments[static_cast<size_t>(index)] = std::move(value);
+}
+
+TRefPtr<IIEValue> TFunctionCall::Evaluate(TIEContext* context) {
+    if (!FFunction) {
+        if (FReasoner) FFunction = FReasoner->FindUserFunction(FFunctionName);
+        if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
+    }
+    // Hold the function: the call may run code that replaces this call's binding.
+    const TRefPtr<IUserFunction> function = FFunction;
+    return function->Call(this, context);
+}
+
+std::string TFunctionCall::GetText() const {
+    if (FReasoner) return FReasoner->FunCallText(*this);
+    return DefaultFunCallText(*this);
+}
+
+int32_t TFunctionCall::GetHashCode() const {
+    uint32_t h = static_cast<uint32_t>(HashString(FFunctionName));
+    for (const auto& a : FArguments)
+        if (a) h += static_cast<uint32_t>(a->GetHashCode());
+    return static_cast<int32_t>(h);
+}
+
+void TFunctionCall::SetFunction(TRefPtr<IUserFunction> function) {
+    FFunction = std::move(function);
+    if (FFunction) FFunctionName = FFunction->GetFunctionName();
+}
+
+void TFunctionCall::AddString(std::string_view text, TIEType kind) {
+    if (!IsTextType(kind)) RaiseIE(imNotAType, "String", text, IETypeName(kind));
+    AddArgument(TIEValue::CreateText(kind, text));
+}
+
+void TFunctionCall::AddInteger(int32_t value, TIEType kind) {
+    if (kind == dtInteger)
+        AddArgument(TIEValue::CreateInteger(dtInteger, value));
+    else if (kind == dtFloat)
+        AddArgument(TIEValue::CreateFloat(value));
+    else
+        RaiseIE(imNotAType, "Integer", IntToStr(value), IETypeName(kind));
+}
+
+void TFunctionCall::AddFloat(double value, TIEType kind) {
+    if (kind == dtFloat) {
+        AddArgument(TIEValue::CreateFloat(value));
+        return;
+    }
+    const double t = std::trunc(value);
+    // A float that does not fit 32 bits is refused rather than wrapped.
+    if (kind != dtInteger || !(t >= -2147483648.0 && t <= 2147483647.0))
+        RaiseIE(imNotAType, "Float", Format("%.4f", value), IETypeName(kind));
+    AddArgument(TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(t)));
+}
+
+void TFunctionCall::AddFact(TRefPtr<IFact> fact) {
+    AddArgument(TIEValue::CreateFact(std::move(fact)));
+}
+
+void TFunctionCall::AddFunCall(TRefPtr<IFunCall> call) {
+    AddArgument(TIEValue::CreateFunCall(std::move(call)));
+}
+
+void TFunctionCall::AddList(TRefPtr<IValueVector> list) {
+    AddArgument(TIEValue::CreateList(std::move(list)));
+}
+
+std::string DefaultFunCallText(const IFunCall& call) {
+    std::string r;
+    const std::string& comment = call.GetComment();
+    size_t p = 0;
+    while (p < comment.size()) {
+        size_t e = comment.find_first_of("\r\n", p);
+        if (e == std::string::npos) e = comment.size();
+        std::string_view line(comment.data() + p, e - p);
+        const size_t b = line.find_first_not_of(" \t");
+        if (b != std::string_view::npos) {
+            line = line.substr(b, line.find_last_not_of(" \t") - b + 1);
+            if (line.front() != ';') r += "; ";
+            r += line;
+            r += IELineEnd;
+        }
+        p = e;
+        if (p < comment.size() && comment[p] == '\r') ++p;
+        if (p < comment.size() && comment[p] == '\n') ++p;
+    }
+    const std::string& name = call.GetFunctionName();
+    r += '(';
+    r += name;
+    const bool slotForm = name == "modify" || name == "duplicate";
+    for (int32_t i = 0; i < call.ArgumentCount(); ++i) {
+        const IIEValue* a = call.GetArgument(i).get();
+        const std::string text = a ? a->GetText() : std::string();
+        if (slotForm && i > 0) {
+            r += " (";
+            r += text;
+            r += ')';
+        } else {
+            r += ' ';
+            r += text;
+        }
+    }
+    r += ')';
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TInterpretedFunction
+
+TInterpretedFunction::TInterpretedFunction()
+    : FParameters(TValueVector::Create()), FActions(TValueVector::Create()) {}
+
+TInterpretedFunction::TInterpretedFunction(std::string_view name) : TInterpretedFunction() {
+    SetFunctionName(name);
+}
+
+TInterpretedFunction::~TInterpretedFunction() = default;
+
+void TInterpretedFunction::Assign(const TPersistent* source) {
+    if (source == this) return;
+    TIEUserFunction::Assign(source);
+    if (const auto* src = dynamic_cast<const TInterpretedFunction*>(source)) {
+        FParameters->Assign(src->FParameters.get());
+        FActions->Assign(src->FActions.get());
+    }
+}
+
+void TInterpretedFunction::AddParameter(std::string_view name, TIEType kind) {
+    if (kind != dtAtom && kind != dtVariable && kind != dtMultiVariable)
+        RaiseIE(imInvalidDeffunctionArgument, IETypeName(kind),
+                SetToText(TIETypes{dtAtom, dtVariable, dtMultiVariable}, ", "));
+    FParameters->Add(TIEValue::CreateText(kind, name));
+    UpdateArgumentCounts();
+}
+
+void TInterpretedFunction::UpdateArgumentCounts() {
+    // Every plain parameter must be given; only a multifield parameter takes any number more.
+    int32_t plain = 0;
+    bool open = false;
+    for (const auto& p : *FParameters) {
+        if (p->GetDType() == dtMultiVariable)
+            open = true;
+        else
+            ++plain;
+    }
+    SetMaxArgumentCount(open ? 2147483647 : plain);
+    SetMinArgumentCount(plain);
+}
+
+void TInterpretedFunction::AddAction(TRefPtr<IIEValue> expression) {
+    FActions->Add(std::move(expression));
+}
+
+void TInterpretedFunction::ClearParameters() {
+    FParameters->Clear();
+    UpdateArgumentCounts();
+}
+
+void TInterpretedFunction::ClearActions() {
+    // A new vector rather than emptying this one: a call that is running keeps its own reference.
+    FActions = TValueVector::Create();
+}
+
+void TInterpretedFunction::LastReasonerLeft() noexcept {
+    // A deffunction that calls itself holds its own calls in its body, and a call holds the
+    // function it is bound to; once no engine knows the function, the body goes so that cycle
+    // can be freed.
+    FActions = TValueVector::Create();
+}
+
+namespace {
+// Deffunctions that call each other without end would exhaust the stack; past this depth the
+// call raises instead.
+constexpr int32_t MaxDeffunctionDepth = 512;
+thread_local int32_t DeffunctionDepth = 0;
+
+struct TDeffunctionDepth {
+    explicit TDeffunctionDepth(std::string_view name) {
+        if (DeffunctionDepth >= MaxDeffunctionDepth)
+            throw EIEException(Format("Deffunction %s called recursively more than %d deep", name,
+                                      MaxDeffunctionDepth));
+        ++DeffunctionDepth;
+    }
+    ~TDeffunctionDepth() { --DeffunctionDepth; }
+    TDeffunctionDepth(const TDeffunctionDepth&) = delete;
+    TDeffunctionDepth& operator=(const TDeffunctionDepth&) = delete;
+};
+} // namespace
+
+TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* context) {
+    const TDeffunctionDepth depth(GetFunctionName());
+    std::unique_ptr<TIEContext> child = context->CreateChild();
+    const int32_t argCount = call ? call->ArgumentCount() : 0;
+    auto evaluateArgument = [&](int32_t i) -> TRefPtr<IIEValue> {
+        const TRefPtr<IIEValue>& a = call->GetArgument(i);
+        return a ? a->Evaluate(child.get()) : TRefPtr<IIEValue>(IEEmptyAtom());
+    };
+    for (int32_t i = 0; i < FParameters->Count(); ++i) {
+        const IIEValue* p = FParameters->GetItem(i).get();
+        const std::string name = p->AsString();
+        switch (p->GetDType()) {
+        case dtVariable:
+            // A missing argument binds the empty atom instead of reading past the list.
+            child->AddBinding(name, i < argCount ? evaluateArgument(i) : IEEmptyAtom());
+            break;
+        case dtMultiVariable: {
+            auto rest = TValueVector::Create();
+            for (int32_t j = i; j < argCount; ++j)
+                rest->Add(evaluateArgument(j));
+            child->AddBinding(name, TIEValue::CreateList(rest));
+            break;
+        }
+        default:
+            child->SetLocalBinding(name, IEEmptyAtom());
+            break;
+        }
+    }
+    TRefPtr<IIEValue> result;
+    const TRefPtr<TValueVector> actions = FActions; // the body may be replaced while it runs
+    for (int32_t i = 0; i < actions->Count(); ++i) {
+        const TRefPtr<IIEValue>& action = actions->GetItem(i);
+        result = action ? action->Evaluate(child.get()) : nullptr;
+        if (child->ReturnFlag()) {
+            result = child->ReturnValue();
+            child->ClearReturn();
+            break;
+        }
+    }
+    if (result) result = result->Evaluate(child.get());
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Host functions
+
+TRefPtr<IIEValue> TIEInnerFunction::Execute(IFunCall* call, TIEContext* context) {
+    TRefPtr<IIEValue> result;
+    if (!FOwnerComponent) {
+        if (!OnCall) RaiseIE(imFunctionUnimplemented, GetFunctionName());
+        OnCall(this, call, context, result);
+        return result;
+    }
+    FOwnerComponent->Execute(call, context, result);
+    return result;
+}
+
+TCustomUserFunction::TCustomUserFunction(TComponent* owner)
+    : TComponent(owner), FFunction(MakeRef<TIEInnerFunction>()) {
+    FFunction->FOwnerComponent = this;
+}
+
+TCustomUserFunction::~TCustomUserFunction() {
+    SetEngine(nullptr);
+    // The function may live on in calls that bound it; it must not reach this component.
+    FFunction->FOwnerComponent = nullptr;
+}
+
+void TCustomUserFunction::Assign(const TPersistent* source) {
+    if (source == this) return;
+    const auto* src = dynamic_cast<const TCustomUserFunction*>(source);
+    if (!src) {
+        TComponent::Assign(source);
+        return;
+    }
+    SetComment(src->Comment());
+    SetFunctionName(src->FunctionName());
+    SetMaxArgumentCount(src->MaxArgumentCount());
+    SetMinArgumentCount(src->MinArgumentCount());
+}
+
+void TCustomUserFunction::SetFunctionName(std::string_view name) {
+    FFunction->SetFunctionName(name);
+    if (auto* engine = dynamic_cast<IReasoner*>(FEngine); engine && !name.empty())
+        FFunction->AddReasoner(engine);
+}
+
+void TCustomUserFunction::SetEngine(TComponent* engine) {
+    if (engine == FEngine) return;
+    if (FEngine) {
+        if (auto* r = dynamic_cast<IReasoner*>(FEngine)) FFunction->RemoveReasoner(r);
+        FEngine->RemoveFreeNotification(this);
+    }
+    FEngine = engine;
+    if (FEngine) {
+        FEngine->FreeNotification(this);
+        if (auto* r = dynamic_cast<IReasoner*>(FEngine); r && !FunctionName().empty())
+            FFunction->AddReasoner(r);
+    }
+}
+
+void TCustomUserFunction::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component == FEngine) SetEngine(nullptr);
+    TComponent::Notification(component, operation);
+}
+
+void TCustomUserFunction::Execute(IFunCall* call, TIEContext* context, TRefPtr<IIEValue>& result) {
+    result = nullptr;
+    if (OnCall) OnCall(this, call, context, result);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lists
+
+IReasoner* TReasonerList::Item(int32_t index) const {
+    CheckIndex(index, FItems.size());
+    return FItems[static_cast<size_t>(index)];
+}
+
+int32_t TReasonerList::IndexOf(const IReasoner* reasoner) const noexcept {
+    auto it = std::find(FItems.begin(), FItems.end(), reasoner);
+    return it == FItems.end() ? -1 : static_cast<int32_t>(it - FItems.begin());
+}
+
+int32_t TReasonerList::Add(IReasoner* reasoner) {
+    int32_t i = IndexOf(reasoner);
+    if (i >= 0 || !reasoner) return i;
+    FItems.push_back(reasoner);
+    i = Count() - 1;
+    if (FNotify) FNotify(reasoner, raAdded);
+    return i;
+}
+
+int32_t TReasonerList::Remove(IReasoner* reasoner) {
+    const int32_t i = IndexOf(reasoner);
+    if (i < 0) return i;
+    FItems.erase(FItems.begin() + i);
+    if (FNotify) FNotify(reasoner, raExtracted);
+    return i;
+}
+
+void TReasonerList::Delete(int32_t index) {
+    CheckIndex(index, FItems.size());
+    IReasoner* r = FItems[static_cast<size_t>(index)];
+    FItems.erase(FItems.begin() + index);
+    if (FNotify) FNotify(r, raDeleted);
+}
+
+void TReasonerList::Forget(const IReasoner* reasoner) noexcept {
+    std::erase(FItems, reasoner);
+}
+
+void TReasonerList::Clear() {
+    while (!FItems.empty())
+        Delete(Count() - 1);
+}
+
+TUserFunctionList::~TUserFunctionList() {
+    FNotify = nullptr;
+    FItems.clear();
+}
+
+const TRefPtr<IUserFunction>& TUserFunctionList::Item(int32_t index) const {
+    CheckIndex(index, FItems.size());
+    return FItems[static_cast<size_t>(index)];
+}
+
+int32_t TUserFunctionList::IndexOf(const IUserFunction* function) const noexcept {
+    for (size_t i = 0; i < FItems.size(); ++i)
+        if (FItems[i].get() == function) return static_cast<int32_t>(i);
+    return -1;
+}
+
+TRefPtr<IUserFunction> TUserFunctionList::Find(std::string_view name) const {
+    for (const auto& f : FItems)
+        if (f->GetFunctionName() == name) return f;
+    return nullptr;
+}
+
+int32_t TUserFunctionList::Add(TRefPtr<IUserFunction> function) {
+    int32_t i = IndexOf(function.get());
+    if (i >= 0 || !function) return i;
+    FItems.push_back(function);
+    i = Count() - 1;
+    if (FNotify) FNotify(function, raAdded);
+    return i;
+}
+
+int32_t TUserFunctionList::Remove(const IUserFunction* function) {
+    const int32_t i = IndexOf(function);
+    if (i < 0) return i;
+    TRefPtr<IUserFunction> f = FItems[static_cast<size_t>(i)];
+    FItems.erase(FItems.begin() + i);
+    if (FNotify) FNotify(f, raExtracted);
+    return i;
+}
+
+void TUserFunctionList::Delete(int32_t index) {
+    CheckIndex(index, FItems.size());
+    TRefPtr<IUserFunction> f = FItems[static_cast<size_t>(index)];
+    FItems.erase(FItems.begin() + index);
+    if (FNotify) FNotify(f, raDeleted);
+}
+
+void TUserFunctionList::Clear() {
+    while (!FItems.empty())
+        Delete(Count() - 1);
+}
+
+void TUserFunctionList::Assign(const TUserFunctionList& other) {
+    if (&other == this) return;
+    const std::vector<TRefPtr<IUserFunction>> items = other.FItems;
+    Clear();
+    for (const auto& f : items)
+        Add(f);
+}
+
+std::string TUserFunctionList::GetText() const {
+    std::string r;
+    for (const auto& f : FItems) {
+        r += f->GetFunctionName();
+        r += IELineEnd;
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Packages
+
+TCustomReasonerOwner::TCustomReasonerOwner(TComponent* owner)
+    : TComponent(owner),
+      FReasoners([this](IReasoner* r, TReasonerAction a) { ReasonersChanged(r, a); }) {}
+
+TUserPackage::TUserPackage(TComponent* owner)
+    : TCustomReasonerOwner(owner),
+      FFunctions(
+          [this](const TRefPtr<IUserFunction>& f, TReasonerAction a) { FunctionsChanged(f, a); }) {
+    if (auto* engine = dynamic_cast<IReasoner*>(owner)) {
+        FCreator = owner;
+        FCreatorReasoner = engine;
+        FReasoners.Add(engine);
+    }
+}
+
+TUserPackage::~TUserPackage() {
+    // An engine that created the package and is being destroyed frees its packages after its
+    // own parts are gone: it is forgotten without being told. Every other engine unregisters
+    // the functions.
+    if (FCreatorReasoner && FCreator && FCreator->IsDestroying() &&
+        FReasoners.IndexOf(FCreatorReasoner) >= 0) {
+        for (const auto& f : FFunctions.Items())
+            if (auto* uf = dynamic_cast<TIEUserFunction*>(f.get()))
+                uf->DetachReasoner(FCreatorReasoner);
+        FReasoners.Forget(FCreatorReasoner);
+    }
+    FReasoners.Clear();
+    FFunctions.Clear();
+    FEngine = nullptr;
+}
+
+void TUserPackage::AfterConstruction() {
+    if (FConstructed) return;
+    FConstructed = true;
+    DoCreateFunctions();
+}
+
+void TUserPackage::DoCreateFunctions() {
+    if (OnCreateFunctions) OnCreateFunctions(this);
+}
+
+void TUserPackage::SetEngine(TComponent* engine) {
+    if (engine == FEngine) return;
+    TComponent* previous = FEngine;
+    if (previous) previous->RemoveFreeNotification(this);
+    FEngine = engine;
+    if (!IsLoading()) {
+        if (auto* r = dynamic_cast<IReasoner*>(previous)) FReasoners.Remove(r);
+        if (auto* r = dynamic_cast<IReasoner*>(engine)) FReasoners.Add(r);
+    }
+    if (engine) engine->FreeNotification(this);
+}
+
+void TUserPackage::SetReset(bool value) {
+    if (!value) return;
+    FFunctions.Clear();
+    DoCreateFunctions();
+}
+
+void TUserPackage::Assign(const TPersistent* source) {
+    if (source == this) return;
+    if (const auto* src = dynamic_cast<const TUserPackage*>(source)) {
+        FFunctions.Assign(src->FFunctions);
+        return;
+    }
+    TCustomReasonerOwner::Assign(source);
+}
+
+void TUserPackage::Notification(TComponent* component, TOperation operation) {
+    if (operation == opRemove && component != this) {
+        if (component == FEngine) {
+            SetEngine(nullptr);
+        } else if (auto* r = dynamic_cast<IReasoner*>(component)) {
+            FReasoners.Remove(r);
+        }
+    }
+    TCustomReasonerOwner::Notification(component, operation);
+}
+
+void TUserPackage::ReasonersChanged(IReasoner* reasoner, TReasonerAction action) {
+    if (action == raAdded) {
+        RegisterFunctions(reasoner);
+        return;
+    }
+    UnregisterFunctions(reasoner);
+    if (FEngine && dynamic_cast<IReasoner*>(FEngine) == reasoner) FEngine = nullptr;
+}
+
+void TUserPackage::FunctionsChanged(const TRefPtr<IUserFunction>& function,
+                                    TReasonerAction action) {
+    if (FReasoners.Count() == 0) return;
+    if (action == raAdded)
+        RegisterFunction(function);
+    else
+        UnregisterFunction(function);
+}
+
+void TUserPackage::RegisterFunctions(IReasoner* reasoner) {
+    for (const auto& f : std::vector<TRefPtr<IUserFunction>>(FFunctions.Items()))
+        f->AddReasoner(reasoner);
+}
+
+void TUserPackage::RegisterFunction(const TRefPtr<IUserFunction>& function) {
+    for (IReasoner* r : std::vector<IReasoner*>(FReasoners.Items()))
+        function->AddReasoner(r);
+}
+
+void TUserPackage::UnregisterFunction(const TRefPtr<IUserFunction>& function) {
+    for (IReasoner* r : std::vector<IReasoner*>(FReasoners.Items()))
+        function->RemoveReasoner(r);
+}
+
+void TUserPackage::UnregisterFunctions(IReasoner* reasoner) {
+    for (const auto& f : std::vector<TRefPtr<IUserFunction>>(FFunctions.Items()))
+        if (f->IndexOfReasoner(reasoner) >= 0) f->RemoveReasoner(reasoner);
+}
+
+void TUserPackage::DefineProperties(TFiler& filer) {
+    TCustomReasonerOwner::DefineProperties(filer);
+    filer.DefineProperty(
+        "PackageFunctions", [this](TReader& reader) { ReadFunctions(reader); },
+        [this](TWriter& writer) { WriteFunctions(writer); }, FFunctions.Count() > 0);
+}
+
+void TUserPackage::WriteFunctions(TWriter& writer) const {
+    writer.WriteListBegin();
+    for (const auto& f : FFunctions.Items())
+        if (auto* s = dynamic_cast<const IStreamableFunction*>(f.get())) {
+            writer.WriteString(s->StreamClassName());
+            s->SaveToWriter(writer);
+        }
+    writer.WriteListEnd();
+}
+
+void TUserPackage::ReadFunctions(TReader& reader) {
+    // Everything is read into a list of its own first, so a failure half way leaves the
+    // package's functions as they were and frees what was read.
+    std::vector<TRefPtr<IUserFunction>> loaded;
+    reader.ReadListBegin();
+    while (!reader.EndOfList()) {
+        const std::string className = reader.ReadString();
+        std::unique_ptr<TObject> object(FindClass(className).Create());
+        auto* counted = dynamic_cast<TRefCounted*>(object.get());
+        auto* function = dynamic_cast<IUserFunction*>(object.get());
+        auto* streamable = dynamic_cast<IStreamableFunction*>(object.get());
+        // Data of a class that cannot read it could not be skipped either.
+        if (!counted || !function || !streamable)
+            throw EReadError(Format("Class %s is not a stored function", className));
+        TRefPtr<IUserFunction> held(function);
+        (void)object.release(); // now owned by its reference count
+        streamable->LoadFromReader(reader);
+        loaded.push_back(std::move(held));
+    }
+    FFunctions.Clear();
+    for (auto& f : loaded)
+        FFunctions.Add(std::move(f));
+}
+
+} // namespace ie

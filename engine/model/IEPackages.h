@@ -1,0 +1,424 @@
+// The function framework and the package base.
+//
+// Every callable of the rule language is an IUserFunction: built-in functions (classes derived
+// from TIEUserFunction), deffunctions (TInterpretedFunction) and host functions (TUserFunction
+// with its OnCall event). A call expression (TFunctionCall) binds to its function by name on its
+// first evaluation and keeps that binding.
+//
+// A function knows the engines it serves (its reasoner list, not owned); adding an engine to the
+// list registers the function in that engine's table and removing it unregisters it, so the two
+// stay in step. A package (TUserPackage) owns a list of functions and a list of engines and keeps
+// every function registered with every engine of the package.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
+#include "platform/Component.h"
+#include "platform/StoredProperties.h"
+
+namespace ie {
+
+class TValueVector;
+
+// Raised when an object is not of the class an operation needs (a missing context).
+class EInvalidCast : public EException {
+public:
+    using EException::EException;
+};
+inline constexpr std::string_view InvalidCastMessage = "Invalid class typecast";
+
+// What stored package functions need of a function: its class name in the class registry and
+// its stored data.
+class IStreamableFunction : public virtual TRefCounted {
+public:
+    virtual std::string_view StreamClassName() const = 0;
+    virtual void LoadFromReader(TReader& reader) = 0;
+    virtual void SaveToWriter(TWriter& writer) const = 0;
+};
+
+// What a reasoner list tells its owner.
+enum TReasonerAction : uint8_t { raAdded = 0, raExtracted = 1, raDeleted = 2 };
+
+// ---------------------------------------------------------------------------------------------
+// Functions
+
+class TIEUserFunction : public TPersistent, public IUserFunction, public IStreamableFunction {
+public:
+    TIEUserFunction() = default;
+    explicit TIEUserFunction(std::string_view name) { SetFunctionName(name); }
+    ~TIEUserFunction() override;
+
+    std::string_view ClassName() const override { return "TIEUserFunction"; }
+
+    // Counts, comment and then the name (through SetFunctionName); the argument text is not
+    // copied. Assigning a function to itself does nothing.
+    void Assign(const TPersistent* source) override;
+
+    // IUserFunction
+    int32_t GetMaxArgumentCount() const noexcept override { return FMaxArgumentCount; }
+    int32_t GetMinArgumentCount() const noexcept override { return FMinArgumentCount; }
+    const std::string& GetArgumentString() const noexcept override { return FArgumentString; }
+    const std::string& GetComment() const noexcept override { return FComment; }
+    const std::string& GetFunctionName() const noexcept override { return FFunctionName; }
+    void SetArgumentString(std::string_view text) override { FArgumentString = text; }
+    void SetComment(std::string_view text) override { FComment = text; }
+    // A new name re-registers the function with every engine it serves, under the new name.
+    void SetFunctionName(std::string_view name) override;
+    // A maximum below the minimum lowers the minimum with it.
+    void SetMaxArgumentCount(int32_t count) override;
+    // A minimum above the maximum raises the maximum with it.
+    void SetMinArgumentCount(int32_t count) override;
+    // Checks the argument count ("Too few arguments for %s", "Too many arguments for %s"),
+    // then runs Execute.
+    TRefPtr<IIEValue> Call(IFunCall* call, TIEContext* context) override;
+
+    int32_t AddReasoner(IReasoner* reasoner) override;
+    void RemoveAllReasoners() override;
+    void DeleteReasoner(int32_t index) override;
+    int32_t RemoveReasoner(IReasoner* reasoner) override;
+    int32_t IndexOfReasoner(const IReasoner* reasoner) const noexcept override;
+    IReasoner* GetReasoner(int32_t index) const override;
+    int32_t ReasonerCount() const noexcept override {
+        return static_cast<int32_t>(FReasoners.size());
+    }
+    std::string GetText(IReasoner* reasoner) const override;
+
+    // Forgets an engine without telling it (an engine that is being destroyed).
+    void DetachReasoner(const IReasoner* reasoner) noexcept;
+
+    // IStreamableFunction: name and comment as strings, then the maximum and the minimum count.
+    std::string_view StreamClassName() const override { return ClassName(); }
+    void LoadFromReader(TReader& reader) override;
+    void SaveToWriter(TWriter& writer) const override;
+
+protected:
+    // Told when an engine enters (raAdded) or leaves the reasoner list.
+    virtual void ReasonerNotify(IReasoner* reasoner, TReasonerAction action);
+    // Told when the last engine has left the reasoner list.
+    virtual void LastReasonerLeft() noexcept {}
+    // The body. Arguments arrive unevaluated; the base gives no value.
+    virtual TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context);
+
+private:
+    int32_t FMinArgumentCount = 0;
+    int32_t FMaxArgumentCount = 2147483647;
+    std::string FComment;
+    std::vector<IReasoner*> FReasoners;
+    std::string FFunctionName;
+    std::string FArgumentString;
+};
+
+// A call expression: the function name, the unevaluated arguments and the function, bound by
+// name on the first evaluation.
+class TFunctionCall : public TPersistent, public IFunCall {
+public:
+    TFunctionCall(IReasoner* reasoner, std::string_view name)
+        : FReasoner(reasoner), FFunctionName(name) {}
+
+    static TRefPtr<TFunctionCall> Create(IReasoner* reasoner, std::string_view name) {
+        return MakeRef<TFunctionCall>(reasoner, name);
+    }
+
+    std::string_view ClassName() const override { return "TFunctionCall"; }
+    // Name, comment, tag and clones of the arguments; the copy binds on its first evaluation.
+    void Assign(const TPersistent* source) override;
+
+    // ICloneable
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override { FTag = tag; }
+
+    // IFunCall
+    void AddArgument(TRefPtr<IIEValue> value) override;
+    void ClearArguments() override { FArguments.clear(); }
+    void DeleteArgument(int32_t index) override;
+    bool SameCall(const IFunCall* other) const override;
+    const TRefPtr<IIEValue>& GetArgument(int32_t index) const override;
+    void SetArgument(int32_t index, TRefPtr<IIEValue> value) override;
+    int32_t ArgumentCount() const noexcept override {
+        return static_cast<int32_t>(FArguments.size());
+    }
+    TRefPtr<IUserFunction> GetFunction() const override { return FFunction; }
+    TRefPtr<IIEValue> Evaluate(TIEContext* context) override;
+    std::string GetText() const override;
+    int32_t GetHashCode() const override;
+    IReasoner* GetReasoner() const noexcept override { return FReasoner; }
+    const std::string& GetFunctionName() const noexcept override { return FFunctionName; }
+    const std::string& GetComment() const noexcept override { return FComment; }
+    void SetFunction(TRefPtr<IUserFunction> function) override;
+    void SetComment(std::string_view comment) override { FComment = comment; }
+
+    // Typed adders: the value is made in the requested kind; a kind that does not fit raises
+    // "Not a %s type.  Value (%s) is a %s type".
+    void AddString(std::string_view text, TIEType kind = dtString);
+    void AddInteger(int32_t value, TIEType kind = dtInteger);
+    void AddFloat(double value, TIEType kind = dtFloat);
+    void AddFact(TRefPtr<IFact> fact);
+    void AddFunCall(TRefPtr<IFunCall> call);
+    void AddList(TRefPtr<IValueVector> list);
+
+private:
+    IReasoner* FReasoner;
+    std::vector<TRefPtr<IIEValue>> FArguments;
+    TRefPtr<IUserFunction> FFunction;
+    std::string FFunctionName;
+    std::string FComment;
+    intptr_t FTag = 0;
+};
+
+// The text of a call as the engine's writer renders it when the call has no engine: comment
+// lines first ("; " before each), then "(" name, the arguments, ")"; "modify" and "duplicate"
+// write every argument after the first in parentheses.
+std::string DefaultFunCallText(const IFunCall& call);
+
+// A function defined in the rule language (deffunction): parameters and actions, run in a child
+// context of the caller's.
+class TInterpretedFunction : public TIEUserFunction {
+public:
+    TInterpretedFunction();
+    explicit TInterpretedFunction(std::string_view name);
+    ~TInterpretedFunction() override;
+
+    std::string_view ClassName() const override { return "TInterpretedFunction"; }
+    void Assign(const TPersistent* source) override;
+
+    // Kind must be dtAtom, dtVariable or dtMultiVariable (the wildcard parameter), else
+    // "Invalid argument type for deffunction: "%s".  Expected %s".
+    void AddParameter(std::string_view name, TIEType kind);
+    void AddAction(TRefPtr<IIEValue> expression);
+    const TValueVector& Parameters() const noexcept { return *FParameters; }
+    const TValueVector& Actions() const noexcept { return *FActions; }
+    void ClearParameters();
+    void ClearActions();
+
+protected:
+    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
+    void LastReasonerLeft() noexcept override;
+
+private:
+    void UpdateArgumentCounts();
+
+    TRefPtr<TValueVector> FParameters;
+    TRefPtr<TValueVector> FActions;
+};
+
+class TCustomUserFunction;
+
+// Host functions: the body is the OnCall event of the owning component.
+using TCallEvent = std::function<void(TObject* sender, IFunCall* call, TIEContext* context,
+                                      TRefPtr<IIEValue>& result)>;
+
+// The function that a TCustomUserFunction registers: it carries the name and counts and
+// forwards each call to its component (which the component clears when it is destroyed).
+class TIEInnerFunction : public TIEUserFunction {
+public:
+    std::string_view ClassName() const override { return "TIEInnerFunction"; }
+    TCallEvent OnCall;
+
+protected:
+    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
+
+private:
+    friend class TCustomUserFunction;
+    TCustomUserFunction* FOwnerComponent = nullptr;
+};
+
+class TCustomUserFunction : public TComponent {
+public:
+    explicit TCustomUserFunction(TComponent* owner);
+    ~TCustomUserFunction() override;
+
+    std::string_view ClassName() const override { return "TCustomUserFunction"; }
+    void Assign(const TPersistent* source) override;
+    void Notification(TComponent* component, TOperation operation) override;
+
+    const std::string& ArgumentString() const { return FFunction->GetArgumentString(); }
+    void SetArgumentString(std::string_view text) { FFunction->SetArgumentString(text); }
+    const std::string& Comment() const { return FFunction->GetComment(); }
+    void SetComment(std::string_view text) { FFunction->SetComment(text); }
+    const std::string& FunctionName() const { return FFunction->GetFunctionName(); }
+    void SetFunctionName(std::string_view name);
+    int32_t MaxArgumentCount() const { return FFunction->GetMaxArgumentCount(); }
+    void SetMaxArgumentCount(int32_t n) { FFunction->SetMaxArgumentCount(n); }
+    int32_t MinArgumentCount() const { return FFunction->GetMinArgumentCount(); }
+    void SetMinArgumentCount(int32_t n) { FFunction->SetMinArgumentCount(n); }
+    // The engine (a component implementing IReasoner) the function is registered with.
+    TComponent* Engine() const { return FEngine; }
+    void SetEngine(TComponent* engine);
+    const TRefPtr<TIEInnerFunction>& Function() const { return FFunction; }
+
+    TCallEvent OnCall;
+
+protected:
+    friend class TIEInnerFunction;
+    virtual void Execute(IFunCall* call, TIEContext* context, TRefPtr<IIEValue>& result);
+
+private:
+    TRefPtr<TIEInnerFunction> FFunction;
+    TComponent* FEngine = nullptr;
+};
+
+class TUserFunction : public TCustomUserFunction {
+public:
+    using TCustomUserFunction::TCustomUserFunction;
+    std::string_view ClassName() const override { return "TUserFunction"; }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Lists that tell their owner
+
+// Engines (not owned). Add puts an engine in only when it is absent and returns its index.
+class TReasonerList {
+public:
+    using TNotify = std::function<void(IReasoner* reasoner, TReasonerAction action)>;
+    explicit TReasonerList(TNotify notify = nullptr) : FNotify(std::move(notify)) {}
+
+    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    IReasoner* Item(int32_t index) const;
+    int32_t IndexOf(const IReasoner* reasoner) const noexcept;
+    int32_t Add(IReasoner* reasoner);
+    int32_t Remove(IReasoner* reasoner);
+    void Delete(int32_t index);
+    void Clear();
+    // Drops the engine without telling the owner (an engine that is being destroyed).
+    void Forget(const IReasoner* reasoner) noexcept;
+    const std::vector<IReasoner*>& Items() const noexcept { return FItems; }
+
+private:
+    std::vector<IReasoner*> FItems;
+    TNotify FNotify;
+};
+
+// Functions of a package. Add puts a function in only when it is absent and returns its index.
+class TUserFunctionList {
+public:
+    using TNotify =
+        std::function<void(const TRefPtr<IUserFunction>& function, TReasonerAction action)>;
+    explicit TUserFunctionList(TNotify notify = nullptr) : FNotify(std::move(notify)) {}
+    ~TUserFunctionList();
+    TUserFunctionList(const TUserFunctionList&) = delete;
+    TUserFunctionList& operator=(const TUserFunctionList&) = delete;
+
+    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    const TRefPtr<IUserFunction>& Item(int32_t index) const;
+    int32_t IndexOf(const IUserFunction* function) const noexcept;
+    // The first function of that name (case-sensitive), null when absent.
+    TRefPtr<IUserFunction> Find(std::string_view name) const;
+    int32_t Add(TRefPtr<IUserFunction> function);
+    int32_t Remove(const IUserFunction* function);
+    void Delete(int32_t index);
+    void Clear();
+    // Replaces the content by the other list's functions (shared). A list assigned to itself
+    // does not change.
+    void Assign(const TUserFunctionList& other);
+    // Each function's name followed by CR LF.
+    std::string GetText() const;
+    const std::vector<TRefPtr<IUserFunction>>& Items() const noexcept { return FItems; }
+
+private:
+    std::vector<TRefPtr<IUserFunction>> FItems;
+    TNotify FNotify;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Packages
+
+// A component that serves a list of engines.
+class TCustomReasonerOwner : public TComponent {
+public:
+    explicit TCustomReasonerOwner(TComponent* owner);
+    std::string_view ClassName() const override { return "TCustomReasonerOwner"; }
+
+    TReasonerList& Reasoners() noexcept { return FReasoners; }
+    const TReasonerList& Reasoners() const noexcept { return FReasoners; }
+
+protected:
+    // Told of every engine added to or removed from the list.
+    virtual void ReasonersChanged(IReasoner* reasoner, TReasonerAction action) {
+        (void)reasoner, (void)action;
+    }
+
+    TReasonerList FReasoners;
+};
+
+// A package: owns its functions and registers all of them with every engine it serves. An
+// engine that creates a package as its owner is served from the start. Create packages with
+// NewPackage<T>(owner) (or call AfterConstruction once after constructing one): the functions
+// are made then, when the most derived class is complete.
+class TUserPackage : public TCustomReasonerOwner {
+public:
+    explicit TUserPackage(TComponent* owner);
+    ~TUserPackage() override;
+
+    std::string_view ClassName() const override { return "TUserPackage"; }
+
+    // Creates the functions (DoCreateFunctions); runs once.
+    void AfterConstruction();
+
+    // The function list; every function in it is registered with every engine of the package.
+    TUserFunctionList& Functions() noexcept { return FFunctions; }
+    const TUserFunctionList& Functions() const noexcept { return FFunctions; }
+
+    TComponent* Engine() const noexcept { return FEngine; }
+    // Serves `engine` (a component implementing IReasoner) instead of the previous one; while
+    // the package is being loaded only the field is set.
+    void SetEngine(TComponent* engine);
+
+    // Reads always False; setting True makes the functions again from scratch.
+    bool Reset() const noexcept { return false; }
+    void SetReset(bool value);
+
+    TNotifyEvent OnCreateFunctions;
+
+    // From another package: its functions (shared). A package assigned to itself does nothing.
+    void Assign(const TPersistent* source) override;
+    void Notification(TComponent* component, TOperation operation) override;
+    // "PackageFunctions": each streamable function's class name and data.
+    void DefineProperties(TFiler& filer) override;
+
+    // Writes the function list as stored data.
+    void WriteFunctions(TWriter& writer) const;
+    // Reads a stored function list. All or nothing: when any function cannot be read (a class
+    // that is not registered raises the registry's error) the previous list stays as it was.
+    void ReadFunctions(TReader& reader);
+
+protected:
+    // Raises OnCreateFunctions; packages call it first and then create their functions.
+    virtual void DoCreateFunctions();
+
+    void ReasonersChanged(IReasoner* reasoner, TReasonerAction action) override;
+    virtual void FunctionsChanged(const TRefPtr<IUserFunction>& function, TReasonerAction action);
+    // Registers every function with the engine.
+    virtual void RegisterFunctions(IReasoner* reasoner);
+    // Registers one function with every engine.
+    virtual void RegisterFunction(const TRefPtr<IUserFunction>& function);
+    // Unregisters one function from every engine.
+    virtual void UnregisterFunction(const TRefPtr<IUserFunction>& function);
+    // Unregisters every function from the engine.
+    virtual void UnregisterFunctions(IReasoner* reasoner);
+
+private:
+    TComponent* FEngine = nullptr;
+    TUserFunctionList FFunctions;
+    // The engine that created the package as its owner.
+    TComponent* FCreator = nullptr;
+    IReasoner* FCreatorReasoner = nullptr;
+    bool FConstructed = false;
+};
+
+// Constructs a package and creates its functions.
+template <class T> T* NewPackage(TComponent* owner) {
+    T* package = new T(owner);
+    package->AfterConstruction();
+    return package;
+}
+
+} // namespace ie

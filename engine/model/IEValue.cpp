@@ -1,0 +1,1432 @@
+#include "engine/model/IEValue.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <typeinfo>
+
+#include "engine/model/IEContext.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "fuzzy/FuzzyInterfaces.h"
+#include "platform/ClassRegistry.h"
+
+namespace ie {
+
+namespace {
+
+// A constant refuses changes with a plain engine error: changing one is a fault of the caller,
+// which must clone the constant first.
+[[noreturn]] void RaiseConstantChange(const IIEValue& value) {
+    throw EIEException("Invalid attempt to change the constant value " + value.GetText());
+}
+
+std::string IntText(int64_t v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// A pointer or 64-bit number folded into a 32-bit hash; numbers that fit 32 bits keep their
+// own value so that integer-like kinds hash as the numbers they are.
+int32_t FoldHash(int64_t v) noexcept {
+    if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
+        return static_cast<int32_t>(v);
+    const auto u = static_cast<uint64_t>(v);
+    return static_cast<int32_t>(static_cast<uint32_t>(u ^ (u >> 32)));
+}
+
+bool FitsInt32(double d) noexcept {
+    return d > -2147483649.0 && d < 2147483648.0; // after truncation toward zero
+}
+
+// Per-thread free list of value blocks. Values are the most frequently made objects of the
+// engine; reusing blocks keeps the general allocator out of the hot paths.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool UseValuePool = false; // let the sanitizer see every value's lifetime
+#else
+constexpr bool UseValuePool = true;
+#endif
+
+// Values that outlive the pool (the global constants die after it at exit) must not touch it
+// once it is gone; the flag is trivially destructible, so it stays readable until the very end.
+thread_local bool ValuePoolGone = false;
+
+struct TValuePool {
+    static constexpr size_t MaxFree = 4096;
+    std::vector<void*> Free;
+    ~TValuePool() {
+        ValuePoolGone = true;
+        for (void* p : Free)
+            ::operator delete(p);
+    }
+};
+thread_local TValuePool ValuePoolStorage;
+
+// The thread's pool, or nullptr once it has been destroyed.
+TValuePool* ValuePool() noexcept { return ValuePoolGone ? nullptr : &ValuePoolStorage; }
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TIEText
+
+TIEText::TIEText(std::string_view text) : FText(text), FHash(HashString(text)) {}
+
+TRefPtr<TIEText> TIEText::Make(std::string_view text) {
+    if (text.empty()) return Empty();
+    return TRefPtr<TIEText>(new TIEText(text));
+}
+
+const TRefPtr<TIEText>& TIEText::Empty() {
+    static const TRefPtr<TIEText> empty(new TIEText(std::string_view()));
+    return empty;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The guardian of an owned component
+
+class TIEValueNexus final : public TComponent {
+public:
+    TIEValueNexus(TIEValue* value, TComponent* watched) : TComponent(nullptr), FValue(value) {
+        FreeNotification(watched);
+    }
+    std::string_view ClassName() const override { return "TIEValueNexus"; }
+    void Notification(TComponent* component, TOperation operation) override {
+        if (operation == opRemove && FValue && component == FValue->AsObject())
+            FValue->ObjectDestroyed();
+        TComponent::Notification(component, operation);
+    }
+    void Detach() noexcept { FValue = nullptr; }
+
+private:
+    TIEValue* FValue;
+};
+
+// ---------------------------------------------------------------------------------------------
+// TIEValue: construction
+
+void* TIEValue::operator new(size_t size) {
+    if constexpr (UseValuePool) {
+        TValuePool* pool = ValuePool();
+        if (size == sizeof(TIEValue) && pool && !pool->Free.empty()) {
+            void* p = pool->Free.back();
+            pool->Free.pop_back();
+            return p;
+        }
+    }
+    return ::operator new(size);
+}
+
+void TIEValue::operator delete(void* p, size_t size) noexcept {
+    if constexpr (UseValuePool) {
+        TValuePool* pool = ValuePool();
+        if (size == sizeof(TIEValue) && pool && pool->Free.size() < TValuePool::MaxFree) {
+            try {
+                pool->Free.push_back(p);
+                return;
+            } catch (...) {
+            }
+        }
+    }
+    ::operator delete(p);
+}
+
+TIEValue::TIEValue() noexcept : FInt(0) {}
+
+TIEValue::~TIEValue() {
+    FOnChange.reset();
+    ReleaseContent();
+}
+
+template <class T> TRefPtr<TIEValue> TIEValue::CreateInterface(TIEType kind, TRefPtr<T> payload) {
+    TRefPtr<TIEValue> v(new TIEValue());
+    T* p = payload.detach();
+    v->SetRef(kind, p, p);
+    return v;
+}
+
+template <class T> void TIEValue::SetInterface(TIEType kind, TRefPtr<T> payload) {
+    CheckChangeable();
+    ReleaseContent();
+    T* p = payload.detach();
+    SetRef(kind, p, p);
+    DoChange();
+}
+
+TRefPtr<TIEValue> TIEValue::Create() {
+    return TRefPtr<TIEValue>(new TIEValue());
+}
+
+TRefPtr<TIEValue> TIEValue::CreateInteger(TIEType kind, int32_t value) {
+    if (kind != dtInteger && kind != dtFactId && kind != dtDescriptor) RaiseIE(imValueTypeMismatch);
+    TRefPtr<TIEValue> v(new TIEValue());
+    v->FType = kind;
+    v->FInt = value;
+    return v;
+}
+
+TRefPtr<TIEValue> TIEValue::CreateText(TIEType kind, std::string_view text) {
+    if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
+    TRefPtr<TIEValue> v(new TIEValue());
+    v->FType = kind;
+    v->FText = TIEText::Make(text);
+    return v;
+}
+
+TRefPtr<TIEValue> TIEValue::CreateText(TIEType kind, TRefPtr<TIEText> text) {
+    if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
+    TRefPtr<TIEValue> v(new TIEValue());
+    v->FType = kind;
+    v->FText = text ? std::move(text) : TIEText::Empty();
+    return v;
+}
+
+TRefPtr<TIEValue> TIEValue::CreateFloat(double value) {
+    TRefPtr<TIEValue> v(new TIEValue());
+    v->FType = dtFloat;
+    v->FFloat = value;
+    return v;
+}
+
+TRefPtr<TIEValue> TIEValue::CreateList(TRefPtr<IValueVector> list) {
+    return CreateInterface(dtList, std::move(list));
+}
+
+TRefPtr<TIEValue> TIEValue::CreateFuzzy(TRefPtr<IFuzzySet> set) {
+    return CreateInterface(dtFuzzy, std::move(set));
+}
+
+TRefPtr<TIEValue> TIEValue::CreateFact(TRefPtr<IFact> fact) {
+    return CreateInterface(dtFact, std::move(fact));
+}
+
+TRefPtr<TIEValue> TIEValue::CreateFunCall(TRefPtr<IFunCall> call) {
+    return CreateInterface(dtFunCall, std::move(call));
+}
+
+TRefPtr<TIEValue> TIEValue::CreateSingletons(TRefPtr<ISingletonsVector> singletons) {
+    return CreateInterface(dtSingletons, std::move(singletons));
+}
+
+TRefPtr<TIEValue> TIEValue::CreateExternalAddress(intptr_t value) {
+    TRefPtr<TIEValue> v(new TIEValue());
+    v->FType = dtExternalAddress;
+    v->FInt = value;
+    return v;
+}
+
+// Takes over one reference already held by the caller (nullptr gives an empty payload of the
+// kind, as an empty interface did).
+void TIEValue::SetRef(TIEType kind, TRefCounted* counted, void* typed) {
+    FType = kind;
+    FCounted = counted;
+    switch (kind) {
+    case dtFunCall:
+        FCall = static_cast<IFunCall*>(typed);
+        break;
+    case dtFact:
+        FFact = static_cast<IFact*>(typed);
+        break;
+    case dtList:
+        FList = static_cast<IValueVector*>(typed);
+        break;
+    case dtSingletons:
+        FSingletons = static_cast<ISingletonsVector*>(typed);
+        break;
+    case dtFuzzy:
+        FFuzzy = static_cast<IFuzzySet*>(typed);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Content and change
+
+void TIEValue::CheckChangeable() const {
+    if (FConstant) RaiseConstantChange(*this);
+}
+
+void TIEValue::ReleaseContent() noexcept {
+    if (FNexus) {
+        auto* nexus = static_cast<TIEValueNexus*>(FNexus);
+        FNexus = nullptr;
+        nexus->Detach();
+        nexus->Free();
+    }
+    if (FType == dtObject && FOwnsObject) {
+        TObject* obj = FObject;
+        FObject = nullptr;
+        FOwnsObject = false;
+        if (auto* comp = dynamic_cast<TComponent*>(obj)) {
+            if (!comp->IsDestroying()) comp->Free();
+        } else {
+            delete obj;
+        }
+        FType = dtNone;
+        FInt = 0;
+        return;
+    }
+    if (FCounted) {
+        TRefCounted* c = FCounted;
+        FCounted = nullptr;
+        FInt = 0;
+        FType = dtNone;
+        c->Release();
+        return;
+    }
+    if (FType == dtFunCall || FType == dtFact || FType == dtList || FType == dtSingletons ||
+        FType == dtFuzzy || FType == dtObject) {
+        FInt = 0;
+        FType = dtNone;
+    }
+}
+
+void TIEValue::ObjectDestroyed() noexcept {
+    // The owned component is being destroyed elsewhere: forget it without freeing it. The
+    // guardian stays (it is running this notification) until the content is next released.
+    static_cast<TIEValueNexus*>(FNexus)->Detach();
+    FObject = nullptr;
+    FOwnsObject = false;
+    FType = dtNone;
+    FInt = 0;
+}
+
+void TIEValue::DoChange() {
+    if (FOnChange && *FOnChange) (*FOnChange)(this);
+}
+
+const TIEValueChangeEvent& TIEValue::GetOnChange() const noexcept {
+    static const TIEValueChangeEvent none;
+    return FOnChange ? *FOnChange : none;
+}
+
+void TIEValue::SetOnChange(TIEValueChangeEvent handler) {
+    CheckChangeable();
+    if (handler)
+        FOnChange = std::make_unique<TIEValueChangeEvent>(std::move(handler));
+    else
+        FOnChange.reset();
+}
+
+void TIEValue::SetTag(intptr_t tag) {
+    CheckChangeable();
+    FTag = tag;
+}
+
+void TIEValue::Clear() {
+    CheckChangeable();
+    ReleaseContent();
+    FInt = 0;
+    FText = nullptr;
+    FType = dtNone;
+}
+
+void TIEValue::SetText(TIEType kind, std::string_view text) {
+    CheckChangeable();
+    ReleaseContent();
+    FType = kind;
+    FText = TIEText::Make(text);
+    DoChange();
+}
+
+void TIEValue::SetTextBlock(TIEType kind, TRefPtr<TIEText> text) {
+    if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
+    CheckChangeable();
+    ReleaseContent();
+    FType = kind;
+    FText = text ? std::move(text) : TIEText::Empty();
+    DoChange();
+}
+
+void TIEValue::SetNumber(TIEType kind, int64_t value) {
+    CheckChangeable();
+    ReleaseContent();
+    FType = kind;
+    FInt = value;
+    DoChange();
+}
+
+void TIEValue::SetAsExternalAddress(intptr_t value) {
+    SetNumber(dtExternalAddress, value);
+}
+
+void TIEValue::SetAsFloat(double value) {
+    CheckChangeable();
+    ReleaseContent();
+    FType = dtFloat;
+    FFloat = value;
+    DoChange();
+}
+
+void TIEValue::SetAsFunCall(TRefPtr<IFunCall> call) {
+    SetInterface(dtFunCall, std::move(call));
+}
+
+void TIEValue::SetAsFuzzy(TRefPtr<IFuzzySet> set) {
+    SetInterface(dtFuzzy, std::move(set));
+}
+
+void TIEValue::SetAsList(TRefPtr<IValueVector> list) {
+    SetInterface(dtList, std::move(list));
+}
+
+void TIEValue::SetAsSingletons(TRefPtr<ISingletonsVector> singletons) {
+    SetInterface(dtSingletons, std::move(singletons));
+}
+
+void TIEValue::SetAsFact(TRefPtr<IFact> fact) {
+    SetInterface(dtFact, std::move(fact));
+}
+
+void TIEValue::SetAsObject(TObject* object) {
+    CheckChangeable();
+    ReleaseContent();
+    FType = dtObject;
+    FObject = object;
+    DoChange();
+}
+
+void TIEValue::SetAsOwnedObject(TObject* object) {
+    if (FConstant) {
+        // The object was handed over; it must not leak when the change is refused.
+        if (auto* comp = dynamic_cast<TComponent*>(object))
+            comp->Free();
+        else
+            delete object;
+        RaiseConstantChange(*this);
+    }
+    ReleaseContent();
+    FType = dtObject;
+    FObject = object;
+    FOwnsObject = object != nullptr;
+    if (auto* comp = dynamic_cast<TComponent*>(object)) FNexus = new TIEValueNexus(this, comp);
+    DoChange();
+}
+
+void TIEValue::SetAsClass(const TClassInfo* cls) {
+    CheckChangeable();
+    ReleaseContent();
+    FType = dtClass;
+    FClass = cls;
+    DoChange();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Getters
+
+void TIEValue::RaiseNotA(std::string_view word) const {
+    RaiseIE(imNotAType, word, GetText(), IETypeName(FType));
+}
+
+std::string TIEValue::AsString() const {
+    if (IsTextType(FType)) return FText->Text();
+    switch (FType) {
+    case dtInteger:
+        return IntText(FInt);
+    case dtFloat:
+        return Format("%.4f", FFloat);
+    case dtFuzzy:
+        if (FFuzzy) return FFuzzy->AsString();
+        break;
+    default:
+        break;
+    }
+    RaiseNotA("string");
+}
+
+int32_t TIEValue::AsInteger() const {
+    switch (FType) {
+    case dtAtom:
+    case dtString: {
+        const std::string& t = FText->Text();
+        int64_t i;
+        if (TryStrToInt64(t, i)) {
+            if (i >= std::numeric_limits<int32_t>::min() &&
+                i <= std::numeric_limits<int32_t>::max())
+                return static_cast<int32_t>(i);
+            break;
+        }
+        double d;
+        if (TryStrToFloat(t, d) && FitsInt32(std::trunc(d))) return static_cast<int32_t>(d);
+        break;
+    }
+    case dtInteger:
+    case dtFactId:
+    case dtDescriptor:
+        return static_cast<int32_t>(FInt);
+    case dtExternalAddress:
+        if (FInt >= std::numeric_limits<int32_t>::min() &&
+            FInt <= std::numeric_limits<int32_t>::max())
+            return static_cast<int32_t>(FInt);
+        break;
+    case dtFloat:
+        if (FitsInt32(FFloat)) return static_cast<int32_t>(FFloat);
+        break;
+    case dtFuzzy:
+        if (FFuzzy) {
+            // Halves go to the even neighbour.
+            const double r = std::nearbyint(FFuzzy->Defuzzify());
+            if (FitsInt32(r)) return static_cast<int32_t>(r);
+        }
+        break;
+    default:
+        break;
+    }
+    RaiseNotA("integer");
+}
+
+double TIEValue::AsFloat() const {
+    switch (FType) {
+    case dtAtom:
+    case dtString: {
+        if (this == IEEmptyAtom().get()) return 0.0;
+        double d;
+        if (TryStrToFloat(FText->Text(), d)) return d;
+        break;
+    }
+    case dtInteger:
+    case dtFactId:
+    case dtDescriptor:
+        return static_cast<double>(FInt);
+    case dtFloat:
+        return FFloat;
+    case dtFuzzy:
+        if (FFuzzy) return FFuzzy->Defuzzify();
+        break;
+    default:
+        break;
+    }
+    RaiseNotA("numeric");
+}
+
+int32_t TIEValue::AsFactId() const {
+    switch (FType) {
+    case dtInteger:
+    case dtFactId:
+        return static_cast<int32_t>(FInt);
+    case dtFloat:
+        if (FitsInt32(FFloat)) return static_cast<int32_t>(FFloat);
+        break;
+    default:
+        break;
+    }
+    RaiseNotA("fact id");
+}
+
+int32_t TIEValue::AsDescriptor() const {
+    if (FType != dtDescriptor) RaiseNotA("descriptor");
+    return static_cast<int32_t>(FInt);
+}
+
+intptr_t TIEValue::AsExternalAddress() const {
+    if (FType == dtObject) return reinterpret_cast<intptr_t>(FObject);
+    if (FType == dtExternalAddress) return static_cast<intptr_t>(FInt);
+    RaiseNotA("External Address");
+}
+
+TObject* TIEValue::AsObject() const {
+    if (FType != dtObject) RaiseNotA("object");
+    return FObject;
+}
+
+TObject* TIEValue::AsOwnedObject() const {
+    if (FType != dtObject) RaiseNotA("object");
+    return FObject;
+}
+
+const TClassInfo* TIEValue::AsClass() const {
+    if (FType != dtClass) RaiseNotA("class");
+    return FClass;
+}
+
+TRefPtr<IFact> TIEValue::AsFact() const {
+    if (FType != dtFact) RaiseNotA("fact");
+    return TRefPtr<IFact>(FFact);
+}
+
+TRefPtr<IFunCall> TIEValue::AsFunCall() const {
+    if (FType != dtFunCall) RaiseNotA("function call");
+    return TRefPtr<IFunCall>(FCall);
+}
+
+TRefPtr<IValueVector> TIEValue::AsList() const {
+    if (FType != dtList) RaiseNotA("list");
+    return TRefPtr<IValueVector>(FList);
+}
+
+TRefPtr<IFuzzySet> TIEValue::AsFuzzy() const {
+    if (FType != dtFuzzy) RaiseNotA("fuzzy value");
+    return TRefPtr<IFuzzySet>(FFuzzy);
+}
+
+TRefPtr<ISingletonsVector> TIEValue::AsSingletons() const {
+    if (FType != dtSingletons) RaiseNotA("singletons");
+    return TRefPtr<ISingletonsVector>(FSingletons);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Print form and hash
+
+namespace {
+
+std::string QuotedString(const std::string& text) {
+    std::string r;
+    r.reserve(text.size() + 2);
+    r += '"';
+    for (char c : text) {
+        if (c == '\\')
+            r += "\\\\";
+        else if (c == '"')
+            r += "\\\"";
+        else
+            r += c;
+    }
+    r += '"';
+    return r;
+}
+
+} // namespace
+
+std::string TIEValue::GetText() const {
+    switch (FType) {
+    case dtNone:
+        return std::string();
+    case dtAtom:
+    case dtSlot:
+    case dtMultiSlot:
+        return FText->Text();
+    case dtString:
+        return QuotedString(FText->Text());
+    case dtInteger:
+        return IntText(FInt);
+    case dtFloat:
+        return Format("%.4f", FFloat);
+    case dtVariable:
+        return "?" + FText->Text();
+    case dtMultiVariable:
+        return "$?" + FText->Text();
+    case dtFactId:
+        return "<Fact-" + IntText(FInt) + ">";
+    case dtFunCall:
+        return FCall ? FCall->GetText() : std::string();
+    case dtFact:
+        return FFact ? FFact->GetText() : std::string();
+    case dtList:
+        return FList ? FList->GetText() : std::string();
+    case dtSingletons:
+        return FSingletons ? FSingletons->GetText() : std::string();
+    case dtFuzzy:
+        return FFuzzy ? FFuzzy->AsString() : std::string();
+    case dtObject: {
+        if (!FObject) return std::string();
+        if (auto* info = dynamic_cast<const TBindingInfo*>(FObject))
+            return "<" + std::string(info->ClassName()) + ": " + info->GetText() + ">";
+        return "<Object: " + std::string(FObject->ClassName()) + ">";
+    }
+    case dtClass:
+        return FClass ? FClass->ClassName() : std::string();
+    case dtExternalAddress:
+        return "<External-Address: " + IntText(FInt) + ">";
+    default:
+        return "<UNKNOWN>";
+    }
+}
+
+int32_t TIEValue::GetHashCode() const {
+    if (IsTextType(FType)) return FText->Hash();
+    switch (FType) {
+    case dtInteger:
+    case dtFactId:
+    case dtDescriptor:
+    case dtExternalAddress:
+        return FoldHash(FInt);
+    case dtFloat: {
+        // A float hashes as its truncated value; one outside the integer range (or not a
+        // number) hashes its bits instead of overflowing.
+        if (FitsInt32(FFloat)) return static_cast<int32_t>(FFloat);
+        uint64_t bits;
+        std::memcpy(&bits, &FFloat, sizeof bits);
+        return static_cast<int32_t>(static_cast<uint32_t>(bits ^ (bits >> 32)));
+    }
+    case dtFunCall:
+        return FCall ? FCall->GetHashCode() : 0;
+    case dtList:
+        return FList ? FList->GetHashCode() : 0;
+    case dtSingletons:
+        return FSingletons ? FSingletons->GetHashCode() : 0;
+    case dtFact:
+        return FFact ? FFact->GetHashCode() : 0;
+    case dtFuzzy:
+        return FFuzzy ? HashString(FFuzzy->AsString()) : 0;
+    case dtObject:
+        return FoldHash(reinterpret_cast<intptr_t>(FObject));
+    case dtClass:
+        return FoldHash(reinterpret_cast<intptr_t>(FClass));
+    default:
+        return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Equality
+
+bool TIEValue::Equals(const IInterface* other) const {
+    auto* v = dynamic_cast<const IIEValue*>(other);
+    return v && Equals(v);
+}
+
+bool TIEValue::Equals(const IIEValue* other) const {
+    if (other == this) return true;
+    if (!other) return false;
+    if (typeid(*other) == typeid(TIEValue)) {
+        bool decided;
+        const bool equal = SameKindEquals(*static_cast<const TIEValue*>(other), decided);
+        if (decided) return equal;
+    }
+    const TIEType otherType = other->GetDType();
+    if (otherType != FType && FType != dtFuzzy)
+        return otherType == dtFuzzy ? other->Equals(static_cast<const IIEValue*>(this)) : false;
+    return SamePayload(other);
+}
+
+bool TIEValue::EqualsCoerced(const IIEValue* other) const {
+    if (!other) return false;
+    const TIEType otherType = other->GetDType();
+    if (FType == dtFunCall && otherType != dtFunCall) return false;
+    if (otherType == dtFuzzy && FType != dtFuzzy)
+        return other->EqualsCoerced(static_cast<const IIEValue*>(this));
+    return SamePayload(other);
+}
+
+// Compares this value's payload with the other value read through the getters of this value's
+// kind (which coerce where the kinds differ).
+bool TIEValue::SamePayload(const IIEValue* other) const {
+    if (IsTextType(FType)) {
+        if (IsTextType(other->GetDType()) && typeid(*other) == typeid(TIEValue))
+            return FText->SameText(*static_cast<const TIEValue*>(other)->FText);
+        return FText->Text() == other->AsString();
+    }
+    switch (FType) {
+    case dtNone:
+        return true;
+    case dtInteger:
+    case dtFactId:
+    case dtDescriptor:
+        return static_cast<int32_t>(FInt) == other->AsInteger();
+    case dtFloat:
+        return FFloat == other->AsFloat();
+    case dtFunCall: {
+        auto call = other->AsFunCall();
+        return FCall && call && FCall->SameCall(call.get());
+    }
+    case dtFact: {
+        auto fact = other->AsFact();
+        return FFact == fact.get() || (FFact && fact && FFact->Equals(fact.get()));
+    }
+    case dtList: {
+        auto list = other->AsList();
+        return FList == list.get() || (FList && list && FList->Equals(list.get()));
+    }
+    case dtObject:
+        return FObject == other->AsObject();
+    case dtExternalAddress:
+        return FInt == other->AsExternalAddress();
+    case dtSingletons:
+        return FSingletons && FSingletons->Equals(static_cast<const IInterface*>(other));
+    case dtFuzzy: {
+        // A fuzzy value equals what it matches: another fuzzy value whose set overlaps it at
+        // or above the variable's threshold, or a number whose membership exceeds it.
+        if (!FFuzzy) return false;
+        if (auto* set = dynamic_cast<const TIEFuzzySet*>(FFuzzy)) return set->Match(*other);
+        if (other->GetDType() == dtFuzzy) {
+            const TRefPtr<IFuzzySet> otherSet = other->AsFuzzy();
+            return otherSet && FFuzzy->Match(*otherSet);
+        }
+        return FFuzzy->Equals(static_cast<const IInterface*>(other));
+    }
+    default:
+        return false; // classes are equal only as the same value object
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copying
+
+namespace {
+
+// A fresh object of the same class assigned from `source`; raises for classes that cannot be
+// copied.
+TObject* DuplicateObject(const TObject* source) {
+    auto* persistent = dynamic_cast<const TPersistent*>(source);
+    const TClassInfo* cls = persistent ? FindClassByType(typeid(*source)) : nullptr;
+    if (cls) {
+        TPersistent* copy = nullptr;
+        if (auto* comp = dynamic_cast<const TComponent*>(source)) {
+            if (cls->IsComponentClass()) copy = cls->CreateComponent(comp->Owner());
+        } else if (cls->CanCreate()) {
+            copy = dynamic_cast<TPersistent*>(cls->Create());
+        }
+        if (copy) {
+            try {
+                copy->Assign(persistent);
+            } catch (...) {
+                if (auto* c = dynamic_cast<TComponent*>(copy))
+                    c->Free();
+                else
+                    delete copy;
+                throw;
+            }
+            return copy;
+        }
+    } else if (auto* info = dynamic_cast<const TBinding*>(source)) {
+        auto* copy = new TBinding();
+        copy->Assign(info);
+        return copy;
+    } else if (auto* pos = dynamic_cast<const TBindingInfo*>(source)) {
+        auto* copy = new TBindingInfo();
+        copy->Assign(pos);
+        return copy;
+    }
+    RaiseIE(imUncloneableValue, source->ClassName());
+}
+
+} // namespace
+
+void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
+    if (source.FType == dtObject && source.FOwnsObject && source.FObject) {
+        TObject* copy = DuplicateObject(source.FObject);
+        ReleaseContent();
+        FText = nullptr;
+        FType = dtObject;
+        FObject = copy;
+        FOwnsObject = true;
+        if (auto* comp = dynamic_cast<TComponent*>(copy)) FNexus = new TIEValueNexus(this, comp);
+        return;
+    }
+    // Build the new payload before releasing the old one: the source may be held only by the
+    // content being replaced.
+    TRefCounted* counted = source.FCounted;
+    void* typed = nullptr;
+    switch (source.FType) {
+    case dtFunCall:
+        typed = source.FCall;
+        break;
+    case dtFact:
+        typed = source.FFact;
+        break;
+    case dtList:
+        typed = source.FList;
+        break;
+    case dtSingletons:
+        typed = source.FSingletons;
+        break;
+    case dtFuzzy:
+        typed = source.FFuzzy;
+        break;
+    default:
+        break;
+    }
+    TRefPtr<IValueVector> listCopy;
+    if (source.FType == dtList && cloneList && source.FList) {
+        listCopy = source.FList->CloneVector();
+        typed = listCopy.get();
+        counted = listCopy.get();
+    }
+    if (counted) counted->AddRef();
+    const TIEType kind = source.FType;
+    const int64_t number = source.FInt;
+    TRefPtr<TIEText> text = source.FText;
+    ReleaseContent();
+    FText = std::move(text);
+    if (counted) {
+        SetRef(kind, counted, typed);
+    } else {
+        FType = kind;
+        FInt = number; // also copies a double, an unowned object or a class bit for bit
+    }
+}
+
+void TIEValue::Assign(const TIEValue& source) {
+    if (&source == this) return;
+    CheckChangeable();
+    CopyPayload(source, false);
+    FTag = source.FTag;
+    DoChange();
+}
+
+void TIEValue::AssignFrom(const IInterface* source) {
+    auto* other = dynamic_cast<const IIEValue*>(source);
+    if (other == this) return;
+    CheckChangeable();
+    if (auto* v = dynamic_cast<const TIEValue*>(other)) {
+        CopyPayload(*v, true);
+        FTag = v->FTag;
+        DoChange();
+        return;
+    }
+    if (!other) {
+        Clear();
+        return;
+    }
+    // A value of another implementation: copy through its getters.
+    ReleaseContent();
+    FText = nullptr;
+    const TIEType kind = other->GetDType();
+    FTag = other->GetTag();
+    if (IsTextType(kind)) {
+        FType = kind;
+        FText = TIEText::Make(kind == dtString || kind == dtAtom || kind == dtSlot ||
+                                      kind == dtMultiSlot || kind == dtVariable ||
+                                      kind == dtMultiVariable
+                                  ? other->AsString()
+                                  : std::string());
+    } else {
+        switch (kind) {
+        case dtInteger:
+        case dtFactId:
+        case dtDescriptor:
+            FType = kind;
+            FInt = other->AsInteger();
+            break;
+        case dtExternalAddress:
+            FType = kind;
+            FInt = other->AsExternalAddress();
+            break;
+        case dtFloat:
+            FType = kind;
+            FFloat = other->AsFloat();
+            break;
+        case dtFunCall:
+            SetAsFunCall(other->AsFunCall());
+            break;
+        case dtFact:
+            SetAsFact(other->AsFact());
+            break;
+        case dtList: {
+            auto list = other->AsList();
+            SetAsList(list ? list->CloneVector() : nullptr);
+            break;
+        }
+        case dtSingletons:
+            SetAsSingletons(other->AsSingletons());
+            break;
+        case dtFuzzy:
+            SetAsFuzzy(other->AsFuzzy());
+            break;
+        case dtObject:
+            if (other->OwnsObject() && other->AsObject())
+                SetAsOwnedObject(DuplicateObject(other->AsObject()));
+            else
+                SetAsObject(other->AsObject());
+            break;
+        case dtClass:
+            SetAsClass(other->AsClass());
+            break;
+        default:
+            break;
+        }
+    }
+    DoChange();
+}
+
+TRefPtr<IIEValue> TIEValue::CloneValue() const {
+    // A clone owns its own copy of a list, so editing the clone never reaches the original (a
+    // fact's slot value, a variable's value or a constant).
+    TRefPtr<TIEValue> v(new TIEValue());
+    v->CopyPayload(*this, true);
+    v->FTag = FTag;
+    return v;
+}
+
+TRefPtr<ICloneable> TIEValue::Clone() const {
+    return CloneValue();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Evaluation
+
+namespace {
+// The position record an object value holds, if it is one. Positions are exactly TBindingInfo
+// or TBinding objects, so comparing the dynamic type spares a dynamic_cast on every variable
+// read; any other object falls back to the cast.
+const TBindingInfo* AsBindingInfo(const TObject* object) {
+    if (!object) return nullptr;
+    const std::type_info& type = typeid(*object);
+    if (type == typeid(TBinding)) return static_cast<const TBinding*>(object);
+    if (type == typeid(TBindingInfo)) return static_cast<const TBindingInfo*>(object);
+    return dynamic_cast<const TBindingInfo*>(object);
+}
+} // namespace
+
+TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
+    switch (FType) {
+    case dtVariable:
+    case dtMultiVariable: {
+        if (!context) RaiseIE(imNoContext, IETypeName(FType));
+        const TIEContext* owner = nullptr;
+        TBinding* binding = context->FindBinding(FText->Text(), owner);
+        if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FText->Text());
+        const TRefPtr<IIEValue>& bound = binding->Value;
+        // A pattern variable is bound to its position in the matched facts.
+        if (bound->GetDType() == dtObject)
+            if (const TBindingInfo* info = AsBindingInfo(bound->AsObject()))
+                return ResolveBindingInfo(*info, *owner, FText->Text());
+        return bound;
+    }
+    case dtFunCall:
+        if (!FCall) RaiseIE(imFunctionUnimplemented, std::string_view());
+        return FCall->Evaluate(context);
+    case dtObject:
+        if (const TBindingInfo* info = AsBindingInfo(FObject)) {
+            if (!context) RaiseIE(imNoContext, IETypeName(FType));
+            const bool named = typeid(*info) == typeid(TBinding);
+            return ResolveBindingInfo(
+                *info, *context,
+                named ? std::string_view(static_cast<const TBinding*>(info)->Name)
+                      : std::string_view(info->SlotName));
+        }
+        return TRefPtr<IIEValue>(this);
+    case dtSingletons:
+        return EvaluateSingletons(context);
+    default:
+        return TRefPtr<IIEValue>(this);
+    }
+}
+
+TRefPtr<IIEValue> TIEValue::EvaluateSingletons(TIEContext* context) {
+    // A host may install its own factory (SingletonsFuzzifier); otherwise the points make a set
+    // of the engine's fuzzy set class.
+    if (!FSingletons) return TRefPtr<IIEValue>(this);
+    if (SingletonsFuzzifier()) return CreateFuzzy(SingletonsFuzzifier()(*FSingletons, context));
+    // A free set of the engine's class: the reader or the fuzzy-expression evaluation attaches
+    // it to the variable of the slot or type it is meant for.
+    auto set = MakeRef<TIEFuzzySet>(nullptr, "");
+    if (auto* parser = dynamic_cast<IFuzzyParser*>(FSingletons->GetParser()))
+        set->SetParser(parser);
+    set->BeginUpdate();
+    try {
+        for (int32_t i = FSingletons->Count() - 1; i >= 0; --i) {
+            const TRefPtr<IIEValue>& x = FSingletons->GetValue(i);
+            const TRefPtr<IIEValue>& y = FSingletons->GetMembership(i);
+            set->Add(x ? x->Evaluate(context)->AsFloat() : 0.0,
+                     y ? y->Evaluate(context)->AsFloat() : 0.0);
+        }
+    } catch (...) {
+        set->EndUpdate();
+        throw;
+    }
+    set->EndUpdate();
+    return CreateFuzzy(TRefPtr<IFuzzySet>(set.get()));
+}
+
+TSingletonsFuzzifier& SingletonsFuzzifier() {
+    static TSingletonsFuzzifier fuzzifier;
+    return fuzzifier;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TValueVector
+
+TValueVector::~TValueVector() = default;
+
+void TValueVector::CheckChangeable() const {
+    if (FConstant) throw EIEException("Invalid attempt to change the constant value ()");
+}
+
+void TValueVector::CheckIndex(int32_t index, int32_t limit) const {
+    if (index < 0 || index >= limit)
+        throw EListError(Format("List index out of bounds (%d)", index));
+}
+
+void TValueVector::AssignFrom(const IInterface* source) {
+    if (auto* v = dynamic_cast<const IValueVector*>(source)) {
+        Assign(v);
+        return;
+    }
+    throw EIEException(
+        Format("Cannot assign a %s to a %s", source ? "TObject" : "nil", "TValueVector"));
+}
+
+TRefPtr<ICloneable> TValueVector::Clone() const {
+    return CloneVector();
+}
+
+TRefPtr<IValueVector> TValueVector::CloneVector() const {
+    auto copy = MakeRef<TValueVector>();
+    copy->Assign(this);
+    return copy;
+}
+
+bool TValueVector::Equals(const IInterface* other) const {
+    auto* v = dynamic_cast<const IValueVector*>(other);
+    return v && Equals(v);
+}
+
+bool TValueVector::Equals(const IValueVector* other) const {
+    if (!other) return false;
+    if (other == this) return true;
+    const int32_t n = Count();
+    if (n != other->Count()) return false;
+    for (int32_t i = 0; i < n; ++i) {
+        const TRefPtr<IIEValue>& a = FItems[static_cast<size_t>(i)];
+        const TRefPtr<IIEValue>& b = other->GetItem(i);
+        if (!a || !b) {
+            if (a || b) return false;
+            continue;
+        }
+        if (!a->Equals(b.get())) return false;
+    }
+    return true;
+}
+
+void TValueVector::Assign(const IValueVector* other) {
+    if (other == this) return;
+    CheckChangeable();
+    std::vector<TRefPtr<IIEValue>> items;
+    if (other) {
+        items.reserve(static_cast<size_t>(other->Count()));
+        for (int32_t i = 0; i < other->Count(); ++i) {
+            const TRefPtr<IIEValue>& v = other->GetItem(i);
+            items.push_back(v ? v->CloneValue() : nullptr);
+        }
+        FTag = other->GetTag();
+    }
+    FItems.swap(items);
+}
+
+const TRefPtr<IIEValue>& TValueVector::GetItem(int32_t index) const {
+    CheckIndex(index, Count());
+    return FItems[static_cast<size_t>(index)];
+}
+
+void TValueVector::SetItem(int32_t index, TRefPtr<IIEValue> value) {
+    CheckChangeable();
+    CheckIndex(index, Count());
+    FItems[static_cast<size_t>(index)] = std::move(value);
+}
+
+int32_t TValueVector::Add(TRefPtr<IIEValue> value) {
+    CheckChangeable();
+    FItems.push_back(std::move(value));
+    return Count() - 1;
+}
+
+void TValueVector::Clear() {
+    CheckChangeable();
+    FItems.clear();
+}
+
+const TRefPtr<IIEValue>& TValueVector::First() const {
+    return GetItem(0);
+}
+const TRefPtr<IIEValue>& TValueVector::Last() const {
+    return GetItem(Count() - 1);
+}
+
+int32_t TValueVector::IndexOf(const IIEValue* value) const noexcept {
+    for (size_t i = 0; i < FItems.size(); ++i)
+        if (FItems[i].get() == value) return static_cast<int32_t>(i);
+    return -1;
+}
+
+void TValueVector::Insert(int32_t index, TRefPtr<IIEValue> value) {
+    CheckChangeable();
+    CheckIndex(index, Count() + 1);
+    FItems.insert(FItems.begin() + index, std::move(value));
+}
+
+void TValueVector::Delete(int32_t index) {
+    CheckChangeable();
+    CheckIndex(index, Count());
+    FItems.erase(FItems.begin() + index);
+}
+
+void TValueVector::AddAll(const IValueVector* other) {
+    CheckChangeable();
+    if (!other) return;
+    const int32_t n = other->Count(); // fixed first: the other list may be this one
+    FItems.reserve(FItems.size() + static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i)
+        FItems.push_back(other->GetItem(i));
+}
+
+int32_t TValueVector::Remove(const IIEValue* value) {
+    CheckChangeable();
+    const int32_t i = IndexOf(value);
+    if (i >= 0) FItems.erase(FItems.begin() + i);
+    return i;
+}
+
+std::string TValueVector::GetText() const {
+    std::string r;
+    for (const auto& v : FItems) {
+        if (v) r += v->GetText();
+        r += ' ';
+    }
+    return r;
+}
+
+int32_t TValueVector::GetHashCode() const {
+    uint32_t h = 0;
+    for (const auto& v : FItems)
+        if (v) h += static_cast<uint32_t>(v->GetHashCode());
+    return static_cast<int32_t>(h);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TSingletonsVector
+
+void TSingletonsVector::Add(TRefPtr<IIEValue> value, TRefPtr<IIEValue> membership) {
+    FValues.Add(std::move(value));
+    FMemberships.Add(std::move(membership));
+}
+
+const TRefPtr<IIEValue>& TSingletonsVector::GetValue(int32_t index) const {
+    return FValues.GetItem(index);
+}
+
+const TRefPtr<IIEValue>& TSingletonsVector::GetMembership(int32_t index) const {
+    return FMemberships.GetItem(index);
+}
+
+void TSingletonsVector::Clear() {
+    FValues.Clear();
+    FMemberships.Clear();
+}
+
+void TSingletonsVector::AssignFrom(const IInterface* source) {
+    auto* other = dynamic_cast<const ISingletonsVector*>(source);
+    if (other == this) return;
+    if (!other)
+        throw EIEException(
+            Format("Cannot assign a %s to a %s", source ? "TObject" : "nil", "TSingletonsVector"));
+    TValueVector values, memberships;
+    for (int32_t i = 0; i < other->Count(); ++i) {
+        const auto& v = other->GetValue(i);
+        const auto& m = other->GetMembership(i);
+        values.Add(v ? v->CloneValue() : nullptr);
+        memberships.Add(m ? m->CloneValue() : nullptr);
+    }
+    FValues.Clear();
+    FValues.AddAll(&values);
+    FMemberships.Clear();
+    FMemberships.AddAll(&memberships);
+    FParser = other->GetParser();
+    FTag = other->GetTag();
+}
+
+TRefPtr<ICloneable> TSingletonsVector::Clone() const {
+    return CloneSingletons();
+}
+
+TRefPtr<ISingletonsVector> TSingletonsVector::CloneSingletons() const {
+    auto copy = MakeRef<TSingletonsVector>(FParser);
+    copy->AssignFrom(this);
+    return copy;
+}
+
+bool TSingletonsVector::Equals(const IInterface* other) const {
+    if (auto* s = dynamic_cast<const ISingletonsVector*>(other)) return Equals(s);
+    // A singletons value compares by its payload.
+    if (auto* v = dynamic_cast<const IIEValue*>(other))
+        if (v->GetDType() == dtSingletons) return Equals(v->AsSingletons().get());
+    return false;
+}
+
+bool TSingletonsVector::Equals(const ISingletonsVector* other) const {
+    if (!other) return false;
+    if (other == this) return true;
+    if (Count() != other->Count()) return false;
+    auto same = [](const TRefPtr<IIEValue>& a, const TRefPtr<IIEValue>& b) {
+        return (!a && !b) || (a && b && a->Equals(b.get()));
+    };
+    for (int32_t i = 0; i < Count(); ++i)
+        if (!same(FValues.GetItem(i), other->GetValue(i)) ||
+            !same(FMemberships.GetItem(i), other->GetMembership(i)))
+            return false;
+    return true;
+}
+
+std::string TSingletonsVector::GetText() const {
+    if (FParser) return FParser->SingletonsText(*this);
+    std::string r;
+    for (int32_t i = 0; i < Count(); ++i) {
+        const auto& v = FValues.GetItem(i);
+        const auto& m = FMemberships.GetItem(i);
+        r += '(';
+        if (v) r += v->GetText();
+        r += ' ';
+        if (m) r += m->GetText();
+        r += ") ";
+    }
+    return r;
+}
+
+int32_t TSingletonsVector::GetHashCode() const {
+    return static_cast<int32_t>(static_cast<uint32_t>(FValues.GetHashCode()) +
+                                static_cast<uint32_t>(FMemberships.GetHashCode()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TValueHashTable
+
+bool TValueHashTable::Find(std::string_view key, TRefPtr<IIEValue>& value) const {
+    TRefPtr<IInterface> found;
+    if (!TIStringHashTable::Find(key, found)) {
+        value = nullptr;
+        return false;
+    }
+    value = TRefPtr<IIEValue>(dynamic_cast<IIEValue*>(found.get()));
+    return true;
+}
+
+TRefPtr<IIEValue> TValueHashTable::Get(std::string_view key) const {
+    TRefPtr<IInterface> found = TIStringHashTable::Get(key);
+    return TRefPtr<IIEValue>(dynamic_cast<IIEValue*>(found.get()));
+}
+
+void TValueHashTable::Put(std::string_view key, TRefPtr<IIEValue> value, TRefPtr<IIEValue>& old) {
+    TRefPtr<IInterface> previous = PutEntry(key, TRefPtr<IInterface>(std::move(value)));
+    old = TRefPtr<IIEValue>(dynamic_cast<IIEValue*>(previous.get()));
+}
+
+void TValueHashTable::Add(std::string_view key, TRefPtr<IIEValue> value) {
+    PutEntry(key, TRefPtr<IInterface>(std::move(value)));
+}
+
+void TValueHashTable::Assign(const TValueHashTable& source) {
+    if (&source == this) return;
+    BeginUpdate();
+    try {
+        AssignShape(source);
+        for (const auto& entry : source) {
+            auto* v = dynamic_cast<const IIEValue*>(entry.Intf().get());
+            PutEntry(entry.Key(), v ? TRefPtr<IInterface>(v->CloneValue()) : nullptr);
+        }
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+std::string TValueHashTable::GetText() const {
+    std::string r;
+    for (const auto& entry : *this) {
+        auto* v = dynamic_cast<const IIEValue*>(entry.Intf().get());
+        r += entry.Key();
+        r += " = ";
+        if (v) r += v->GetText();
+        r += "\r\n";
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Global constants
+
+namespace {
+
+struct TGlobalConstants {
+    TRefPtr<IIEValue> Items[14];
+
+    TGlobalConstants() {
+        int n = 0;
+        auto atom = [&](std::string_view text) {
+            auto v = TIEValue::CreateText(dtAtom, text);
+            v->MakeConstant();
+            Items[n++] = v;
+        };
+        auto number = [&](double d) {
+            auto v = TIEValue::CreateFloat(d);
+            v->MakeConstant();
+            Items[n++] = v;
+        };
+        atom("TRUE");
+        atom("FALSE");
+        atom("");
+        auto list = MakeRef<TValueVector>();
+        list->MakeConstant();
+        auto empty = TIEValue::CreateList(list);
+        empty->MakeConstant();
+        Items[n++] = empty;
+        for (std::string_view k : {"catch", "except", "finally", "else", "do", "EOF", "then"})
+            atom(k);
+        number(3.141592653589793);
+        atom("");
+        number(0.0);
+    }
+};
+
+const TGlobalConstants& Constants() {
+    static const TGlobalConstants constants;
+    return constants;
+}
+
+} // namespace
+
+const TRefPtr<IIEValue>& IETrueValue() {
+    return Constants().Items[0];
+}
+const TRefPtr<IIEValue>& IEFalseValue() {
+    return Constants().Items[1];
+}
+const TRefPtr<IIEValue>& IEEmptyAtom() {
+    return Constants().Items[2];
+}
+const TRefPtr<IIEValue>& IEEmptyList() {
+    return Constants().Items[3];
+}
+const TRefPtr<IIEValue>& IECatchAtom() {
+    return Constants().Items[4];
+}
+const TRefPtr<IIEValue>& IEExceptAtom() {
+    return Constants().Items[5];
+}
+const TRefPtr<IIEValue>& IEFinallyAtom() {
+    return Constants().Items[6];
+}
+const TRefPtr<IIEValue>& IEElseAtom() {
+    return Constants().Items[7];
+}
+const TRefPtr<IIEValue>& IEDoAtom() {
+    return Constants().Items[8];
+}
+const TRefPtr<IIEValue>& IEEOFAtom() {
+    return Constants().Items[9];
+}
+const TRefPtr<IIEValue>& IEThenAtom() {
+    return Constants().Items[10];
+}
+const TRefPtr<IIEValue>& IEPiValue() {
+    return Constants().Items[11];
+}
+const TRefPtr<IIEValue>& IEBlankAtom() {
+    return Constants().Items[12];
+}
+const TRefPtr<IIEValue>& IEZeroValue() {
+    return Constants().Items[13];
+}
+
+bool IsGlobalConstant(const IIEValue* value) noexcept {
+    if (!value) return false;
+    for (const auto& c : Constants().Items)
+        if (c.get() == value) return true;
+    return false;
+}
+
+bool IsFalseValue(const IIEValue* value) noexcept {
+    if (!value) return false;
+    if (value == IEFalseValue().get()) return true;
+    if (value->GetDType() != dtAtom) return false;
+    if (auto* v = dynamic_cast<const TIEValue*>(value))
+        return v->TextBlock()->SameText(
+            *static_cast<const TIEValue*>(IEFalseValue().get())->TextBlock());
+    return false;
+}
+
+} // namespace ie

@@ -1,0 +1,366 @@
+// Engine values: TIEValue (a kind and one payload), the multifield TValueVector, the fuzzy
+// singletons TSingletonsVector, the name-to-value table TValueHashTable, the text hash and the
+// global constant values.
+//
+// Values are made on every slot read, comparison and call, so the common kinds stay cheap:
+// numbers live in the value itself, texts are shared immutable TIEText blocks that carry their
+// hash (copying a text value never copies characters, comparing two texts first compares the
+// blocks and their hashes), and the fourteen global constants are shared and refuse every change.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <typeinfo>
+#include <vector>
+
+#include "containers/GHashTable.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEInterfaces.h"
+
+namespace ie {
+
+// An immutable text shared by the values that hold it, with its HashString computed once.
+class TIEText final : public TRefCounted {
+public:
+    static TRefPtr<TIEText> Make(std::string_view text);
+    // The one shared empty text.
+    static const TRefPtr<TIEText>& Empty();
+
+    const std::string& Text() const noexcept { return FText; }
+    int32_t Hash() const noexcept { return FHash; }
+    bool SameText(const TIEText& other) const noexcept {
+        return this == &other || (FHash == other.FHash && FText == other.FText);
+    }
+
+private:
+    explicit TIEText(std::string_view text);
+    const std::string FText;
+    const int32_t FHash;
+};
+
+// The one value class of the engine.
+class TIEValue final : public IIEValue {
+public:
+    TIEValue() noexcept;
+    ~TIEValue() override;
+    TIEValue(const TIEValue&) = delete;
+    TIEValue& operator=(const TIEValue&) = delete;
+
+    // Constructors by kind; a kind that does not fit raises "Value and type mismatch".
+    static TRefPtr<TIEValue> Create();
+    static TRefPtr<TIEValue> CreateInteger(TIEType kind, int32_t value);
+    static TRefPtr<TIEValue> CreateText(TIEType kind, std::string_view text);
+    // Shares an existing text block (no copy of the characters).
+    static TRefPtr<TIEValue> CreateText(TIEType kind, TRefPtr<TIEText> text);
+    static TRefPtr<TIEValue> CreateFloat(double value);
+    static TRefPtr<TIEValue> CreateList(TRefPtr<IValueVector> list);
+    static TRefPtr<TIEValue> CreateFuzzy(TRefPtr<IFuzzySet> set);
+    static TRefPtr<TIEValue> CreateFact(TRefPtr<IFact> fact);
+    static TRefPtr<TIEValue> CreateFunCall(TRefPtr<IFunCall> call);
+    static TRefPtr<TIEValue> CreateSingletons(TRefPtr<ISingletonsVector> singletons);
+    static TRefPtr<TIEValue> CreateExternalAddress(intptr_t value);
+
+    // Values are allocated on every call and comparison; a per-thread free list keeps that off
+    // the general allocator.
+    static void* operator new(size_t size);
+    static void operator delete(void* p, size_t size) noexcept;
+
+    // Fast, non-virtual access for code that holds a TIEValue.
+    TIEType DType() const noexcept { return FType; }
+    // The text block of a text kind, nullptr for other kinds.
+    const TIEText* TextBlock() const noexcept { return IsTextType(FType) ? FText.get() : nullptr; }
+    // The list of a list value (no new reference), nullptr for other kinds.
+    const IValueVector* ListPayload() const noexcept { return FType == dtList ? FList : nullptr; }
+    // Equality of two values of this class and of one kind for the kinds that compare by their
+    // payload alone (numbers and texts); false in `decided` for every other case.
+    bool SameKindEquals(const TIEValue& other, bool& decided) const noexcept {
+        decided = FType == other.FType;
+        if (!decided) return false;
+        switch (FType) {
+        case dtInteger:
+        case dtFactId:
+        case dtDescriptor:
+            return static_cast<int32_t>(FInt) == static_cast<int32_t>(other.FInt);
+        case dtFloat:
+            return FFloat == other.FFloat;
+        default:
+            if (IsTextType(FType)) return FText->SameText(*other.FText);
+            decided = false;
+            return false;
+        }
+    }
+
+    // Copies kind, payload and tag as they stand (interface payloads are shared); an owned
+    // object is copied. Fires OnChange.
+    void Assign(const TIEValue& source);
+    // Marks this value as one of the global constants; from then on it refuses every change.
+    void MakeConstant() noexcept { FConstant = true; }
+
+    // ICloneable
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override;
+
+    // IIEValue
+    TIEType GetDType() const noexcept override { return FType; }
+    std::string AsAtom() const override { return AsString(); }
+    int32_t AsDescriptor() const override;
+    intptr_t AsExternalAddress() const override;
+    int32_t AsFactId() const override;
+    double AsFloat() const override;
+    TRefPtr<IFunCall> AsFunCall() const override;
+    TRefPtr<IFuzzySet> AsFuzzy() const override;
+    TObject* AsOwnedObject() const override;
+    int32_t AsInteger() const override;
+    TRefPtr<IValueVector> AsList() const override;
+    std::string AsMultiSlot() const override { return AsString(); }
+    std::string AsMultiVariable() const override { return AsString(); }
+    TRefPtr<ISingletonsVector> AsSingletons() const override;
+    std::string AsSlot() const override { return AsString(); }
+    std::string AsString() const override;
+    std::string AsVariable() const override { return AsString(); }
+    double GetAsNumeric() const override { return AsFloat(); }
+    TRefPtr<IFact> AsFact() const override;
+    TObject* AsObject() const override;
+    const TClassInfo* AsClass() const override;
+
+    int32_t GetHashCode() const override;
+    const TIEValueChangeEvent& GetOnChange() const noexcept override;
+    void SetOnChange(TIEValueChangeEvent handler) override;
+
+    void SetAsAtom(std::string_view text) override { SetText(dtAtom, text); }
+    void SetAsDescriptor(int32_t value) override { SetNumber(dtDescriptor, value); }
+    void SetAsExternalAddress(intptr_t value) override;
+    void SetAsFactId(int32_t value) override { SetNumber(dtFactId, value); }
+    void SetAsFloat(double value) override;
+    void SetAsFunCall(TRefPtr<IFunCall> call) override;
+    void SetAsFuzzy(TRefPtr<IFuzzySet> set) override;
+    void SetAsOwnedObject(TObject* object) override;
+    void SetAsInteger(int32_t value) override { SetNumber(dtInteger, value); }
+    void SetAsList(TRefPtr<IValueVector> list) override;
+    void SetAsMultiSlot(std::string_view text) override { SetText(dtMultiSlot, text); }
+    void SetAsMultiVariable(std::string_view text) override { SetText(dtMultiVariable, text); }
+    void SetAsSingletons(TRefPtr<ISingletonsVector> singletons) override;
+    void SetAsSlot(std::string_view text) override { SetText(dtSlot, text); }
+    void SetAsString(std::string_view text) override { SetText(dtString, text); }
+    void SetAsVariable(std::string_view text) override { SetText(dtVariable, text); }
+    void SetAsFact(TRefPtr<IFact> fact) override;
+    void SetAsObject(TObject* object) override;
+    void SetAsClass(const TClassInfo* cls) override;
+    // Sets a text kind sharing an existing text block.
+    void SetTextBlock(TIEType kind, TRefPtr<TIEText> text);
+
+    bool Equals(const IIEValue* other) const override;
+    bool EqualsCoerced(const IIEValue* other) const override;
+    bool OwnsObject() const noexcept override { return FOwnsObject; }
+    TRefPtr<IIEValue> Evaluate(TIEContext* context) override;
+    void Clear() override;
+    std::string GetText() const override;
+    TRefPtr<IIEValue> CloneValue() const override;
+    bool IsConstant() const noexcept override { return FConstant; }
+
+private:
+    void CheckChangeable() const;
+    bool SamePayload(const IIEValue* other) const;
+    [[noreturn]] void RaiseNotA(std::string_view word) const;
+    void ReleaseContent() noexcept;
+    void DoChange();
+    void SetText(TIEType kind, std::string_view text);
+    void SetNumber(TIEType kind, int64_t value);
+    void CopyPayload(const TIEValue& source, bool cloneList);
+    void SetRef(TIEType kind, TRefCounted* counted, void* typed);
+    template <class T> void SetInterface(TIEType kind, TRefPtr<T> payload);
+    template <class T> static TRefPtr<TIEValue> CreateInterface(TIEType kind, TRefPtr<T> payload);
+    TRefPtr<IIEValue> EvaluateBinding(TIEContext* context);
+    TRefPtr<IIEValue> EvaluateSingletons(TIEContext* context);
+    friend class TIEValueNexus;
+    void ObjectDestroyed() noexcept;
+
+    union {
+        int64_t FInt; // dtInteger, dtFactId, dtDescriptor (32-bit), dtExternalAddress
+        double FFloat;
+        IFunCall* FCall;
+        IFact* FFact;
+        IValueVector* FList;
+        ISingletonsVector* FSingletons;
+        IFuzzySet* FFuzzy;
+        TObject* FObject;
+        const TClassInfo* FClass;
+    };
+    // The counted base of an interface payload; holds the payload's one reference.
+    TRefCounted* FCounted = nullptr;
+    TRefPtr<TIEText> FText;
+    std::unique_ptr<TIEValueChangeEvent> FOnChange;
+    // Watches an owned component that may be destroyed elsewhere.
+    TComponent* FNexus = nullptr;
+    intptr_t FTag = 0;
+    TIEType FType = dtNone;
+    bool FOwnsObject = false;
+    bool FConstant = false;
+};
+
+// a->Equals(b) for non-null values, without virtual calls when both are TIEValue of one kind
+// that compares by payload (the common case of join tests).
+inline bool ValuesEqual(const IIEValue* a, const IIEValue* b) {
+    if (a == b) return true;
+    if (typeid(*a) == typeid(TIEValue)) {
+        const auto* va = static_cast<const TIEValue*>(a);
+        if (typeid(*b) == typeid(TIEValue)) {
+            bool decided;
+            const bool equal = va->SameKindEquals(*static_cast<const TIEValue*>(b), decided);
+            if (decided) return equal;
+        }
+        return va->Equals(b);
+    }
+    return a->Equals(b);
+}
+
+// The hash code of a non-null value, without a virtual call for TIEValue.
+inline int32_t ValueHashCode(const IIEValue* value) {
+    if (typeid(*value) == typeid(TIEValue))
+        return static_cast<const TIEValue*>(value)->TIEValue::GetHashCode();
+    return value->GetHashCode();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Multifields
+
+class TValueVector final : public IValueVector {
+public:
+    TValueVector() = default;
+    ~TValueVector() override;
+
+    static TRefPtr<TValueVector> Create() { return MakeRef<TValueVector>(); }
+
+    // ICloneable
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override { FTag = tag; }
+
+    // IValueVector
+    int32_t Count() const noexcept override { return static_cast<int32_t>(FItems.size()); }
+    const TRefPtr<IIEValue>& GetItem(int32_t index) const override;
+    void SetItem(int32_t index, TRefPtr<IIEValue> value) override;
+    bool Equals(const IValueVector* other) const override;
+    void Assign(const IValueVector* other) override;
+    int32_t Add(TRefPtr<IIEValue> value) override;
+    void Clear() override;
+    const TRefPtr<IIEValue>& First() const override;
+    int32_t IndexOf(const IIEValue* value) const noexcept override;
+    void Insert(int32_t index, TRefPtr<IIEValue> value) override;
+    const TRefPtr<IIEValue>& Last() const override;
+    void Delete(int32_t index) override;
+    void AddAll(const IValueVector* other) override;
+    int32_t Remove(const IIEValue* value) override;
+    std::string GetText() const override;
+    int32_t GetHashCode() const override;
+    TRefPtr<IValueVector> CloneVector() const override;
+
+    void Reserve(int32_t count) { FItems.reserve(static_cast<size_t>(count)); }
+    auto begin() const noexcept { return FItems.begin(); }
+    auto end() const noexcept { return FItems.end(); }
+    // The list of IEEmptyList refuses every change.
+    void MakeConstant() noexcept { FConstant = true; }
+
+private:
+    void CheckChangeable() const;
+    void CheckIndex(int32_t index, int32_t limit) const;
+
+    std::vector<TRefPtr<IIEValue>> FItems;
+    intptr_t FTag = 0;
+    bool FConstant = false;
+};
+
+// Fuzzy singletons: a value list and a membership list of the same length.
+class TSingletonsVector final : public ISingletonsVector {
+public:
+    explicit TSingletonsVector(ISingletonsParser* parser = nullptr) : FParser(parser) {}
+
+    // ICloneable
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override { FTag = tag; }
+
+    // ISingletonsVector
+    int32_t Count() const noexcept override { return FValues.Count(); }
+    void Add(TRefPtr<IIEValue> value, TRefPtr<IIEValue> membership) override;
+    const TRefPtr<IIEValue>& GetValue(int32_t index) const override;
+    const TRefPtr<IIEValue>& GetMembership(int32_t index) const override;
+    void Clear() override;
+    bool Equals(const ISingletonsVector* other) const override;
+    std::string GetText() const override;
+    int32_t GetHashCode() const override;
+    ISingletonsParser* GetParser() const noexcept override { return FParser; }
+    void SetParser(ISingletonsParser* parser) override { FParser = parser; }
+    TRefPtr<ISingletonsVector> CloneSingletons() const override;
+
+private:
+    TValueVector FValues;
+    TValueVector FMemberships;
+    ISingletonsParser* FParser;
+    intptr_t FTag = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Name-to-value tables (base of the engine's variable tables)
+
+class TValueHashTable : public TIStringHashTable {
+public:
+    using TIStringHashTable::TIStringHashTable;
+
+    bool Find(std::string_view key, TRefPtr<IIEValue>& value) const;
+    // Raises "No such element: %s" with the key when it is missing.
+    TRefPtr<IIEValue> Get(std::string_view key) const;
+    void Put(std::string_view key, TRefPtr<IIEValue> value, TRefPtr<IIEValue>& old);
+    void Add(std::string_view key, TRefPtr<IIEValue> value);
+    // Clears, takes the source's shape, then puts a clone of each value in key order, so that
+    // changing a value of the copy never reaches the source.
+    void Assign(const TValueHashTable& source);
+    // "key = <print form>" and CR LF for each key, in key order.
+    std::string GetText() const;
+};
+
+// Makes the fuzzy set of evaluated singletons: each (x, membership) pair, from the last to the
+// first, evaluated in the context and added as a point. Without an installed routine the
+// points make a free TIEFuzzySet (no variable yet), given the singletons' parser when it is a
+// fuzzy parser.
+using TSingletonsFuzzifier =
+    std::function<TRefPtr<IFuzzySet>(const ISingletonsVector& singletons, TIEContext* context)>;
+TSingletonsFuzzifier& SingletonsFuzzifier();
+
+// ---------------------------------------------------------------------------------------------
+// Global constant values: shared by every function, never changed.
+
+const TRefPtr<IIEValue>& IETrueValue();
+const TRefPtr<IIEValue>& IEFalseValue();
+const TRefPtr<IIEValue>& IEEmptyAtom();
+const TRefPtr<IIEValue>& IEEmptyList();
+const TRefPtr<IIEValue>& IECatchAtom();
+const TRefPtr<IIEValue>& IEExceptAtom();
+const TRefPtr<IIEValue>& IEFinallyAtom();
+const TRefPtr<IIEValue>& IEElseAtom();
+const TRefPtr<IIEValue>& IEDoAtom();
+const TRefPtr<IIEValue>& IEEOFAtom();
+const TRefPtr<IIEValue>& IEThenAtom();
+const TRefPtr<IIEValue>& IEPiValue();
+const TRefPtr<IIEValue>& IEBlankAtom(); // the second empty atom
+const TRefPtr<IIEValue>& IEZeroValue();
+inline const TRefPtr<IIEValue>& IEBoolValue(bool b) {
+    return b ? IETrueValue() : IEFalseValue();
+}
+// True when the value is one of the fourteen global constants.
+bool IsGlobalConstant(const IIEValue* value) noexcept;
+
+// A condition is false only when its value is the atom FALSE.
+bool IsFalseValue(const IIEValue* value) noexcept;
+
+} // namespace ie
