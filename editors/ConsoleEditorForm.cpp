@@ -22,6 +22,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "editors/EditorFormBase.h"
 #include "editors/FactEditorForm.h"
 #include "editors/FactTemplateEditorForm.h"
 #include "editors/GListBox.h"
@@ -407,8 +408,8 @@ void TIEConsoleDlg::ActionsChanged() {
     }
     FOk->setVisible(FConsole->ShowButtons());
     FCancel->setVisible(FConsole->ShowButtons());
-    FFileMenu->menuAction()->setVisible(FConsole->FileMenuVisible());
-    FEngineMenu->menuAction()->setVisible(FConsole->EngineMenuVisible());
+    FFileMenu->menuAction()->setVisible(HasVisibleMenuItems(*FFileMenu));
+    FEngineMenu->menuAction()->setVisible(HasVisibleMenuItems(*FEngineMenu));
 }
 
 void TIEConsoleDlg::ViewsChanged() {

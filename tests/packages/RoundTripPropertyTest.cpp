@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/IEFacts.h"
 #include "engine/InferenceEngine.h"
+#include "engine/model/IEFacts.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -39,13 +39,13 @@ private:
 // Strings that are hard to keep: quotes, backslashes, CR, LF, CR LF, tabs, a semicolon and an
 // unbalanced parenthesis.
 const std::vector<std::string> Strings = {
-    "\"plain\"",          "\"say \\\"hi\\\"\"", "\"back\\\\slash\"", "\"two\r\nlines\"",
-    "\"lf\nonly\"",       "\"cr\ronly\"",       "\"tab\there\"",     "\"semi; colon (\"",
-    "\"\"",               "\"end\\\\\"",        "\"\r\n\r\n\"",      "\"a \\\"b\\\" \\\\ c\r\nd\"",
+    "\"plain\"",    "\"say \\\"hi\\\"\"", "\"back\\\\slash\"", "\"two\r\nlines\"",
+    "\"lf\nonly\"", "\"cr\ronly\"",       "\"tab\there\"",     "\"semi; colon (\"",
+    "\"\"",         "\"end\\\\\"",        "\"\r\n\r\n\"",      "\"a \\\"b\\\" \\\\ c\r\nd\"",
 };
 const std::vector<std::string> Symbols = {"red", "green", "blue", "x", "y", "nil", "on"};
-const std::vector<std::string> Numbers = {"0", "1", "-7", "42", "2.5", "-0.0", "0.1", "1e3",
-                                          "-1.25"};
+const std::vector<std::string> Numbers = {"0",    "1",   "-7",  "42",   "2.5",
+                                          "-0.0", "0.1", "1e3", "-1.25"};
 
 std::string AnyConstant(TDice& d) {
     switch (d.Pick(3)) {
@@ -86,6 +86,15 @@ public:
             r.push_back(TemplateFact());
         r.push_back("(ord" + std::to_string(D.Pick(3)) + " nil " + D.OneOf(Strings) + " " +
                     D.OneOf(Numbers) + " " + AnyConstant(D) + ")");
+        if (HasSamples) r.push_back(D.Chance(50) ? "(reading -0.0 1.5)" : "(reading 0.125)");
+        // A fuzzy fact asserted again is merged with the one there.
+        for (const TTemplateInfo& t : Templates)
+            if (!t.Fuzzy.empty() && D.Chance(50)) {
+                r.push_back("(" + t.Name + ")");
+                r.push_back("(" + t.Name + " (" + t.Fuzzy + " very cold))");
+                r.push_back("(" + t.Name + " (" + t.Fuzzy + " hot))");
+                break;
+            }
         return r;
     }
 
@@ -96,6 +105,10 @@ private:
                 "))\r\n";
         Text += "(deftype colour extends (type SYMBOL) (allowed-symbols red green blue nil))\r\n";
         if (D.Chance(50)) Text += "(deftype wide extends (type small FLOAT) (range -5 500))\r\n";
+        HasSamples = D.Chance(40);
+        if (HasSamples)
+            Text += "(deftype samples extends (type FLOAT) (range -1.5 1.5) (cardinality 1 "
+                    "?VARIABLE))\r\n(deftemplate reading is-a samples)\r\n";
         HasFuzzy = D.Chance(70);
         if (HasFuzzy)
             Text += "(deftype heat extends (type FUZZY) (range 0 100)" +
@@ -105,9 +118,7 @@ private:
                     (D.Chance(50) ? " (term odd ((0 0) (40 1) (70 0)))" : "") + "))\r\n";
     }
 
-    std::string Comment() {
-        return D.Chance(40) ? " " + D.OneOf(Strings) : std::string();
-    }
+    std::string Comment() { return D.Chance(40) ? " " + D.OneOf(Strings) : std::string(); }
 
     void TemplatesPart() {
         for (int t = 0, n = 1 + D.Pick(3); t < n; ++t) {
@@ -116,7 +127,18 @@ private:
             std::string s = "(deftemplate " + info.Name + Comment() + "\r\n";
             for (int k = 0, m = 1 + D.Pick(5); k < m; ++k) {
                 const std::string name = "s" + std::to_string(k);
-                switch (D.Pick(12)) {
+                switch (D.Pick(15)) {
+                case 12:
+                    s += "    (slot " + name + " (type FLOAT) (units \"m per s\") (range -1.5 " +
+                         "?VARIABLE) (default " + (D.Chance(50) ? "-0.0" : "0.25") + "))\r\n";
+                    break;
+                case 13:
+                    s += "    (slot " + name + " (type NUMBER) (allowed-numbers 1 2.5 -0.0))\r\n";
+                    break;
+                case 14:
+                    s += "    (slot " + name + " (allowed-strings \"a\" \"b\\\"c\") (default " +
+                         (D.Chance(50) ? "\"a\"" : "\"b\\\"c\"") + "))\r\n";
+                    break;
                 case 0:
                     s += "    (slot " + name + ")\r\n";
                     info.Singles.push_back(name);
@@ -183,8 +205,8 @@ private:
             TTemplateInfo child = Templates[0];
             child.Name = "child";
             child.Singles.push_back("extra");
-            Text += "(deftemplate child extends tm0 (slot extra (default " + AnyConstant(D) +
-                    ")))\r\n";
+            Text +=
+                "(deftemplate child extends tm0 (slot extra (default " + AnyConstant(D) + ")))\r\n";
             Templates.push_back(child);
         }
     }
@@ -292,9 +314,9 @@ private:
                 break;
             case 4:
                 if (!bound.empty()) {
-                    s += D.Chance(50) ? "(test (neq " + D.OneOf(bound) + " " + D.OneOf(Strings) +
-                                            "))"
-                                      : "(not (test (eq " + D.OneOf(bound) + " x)))";
+                    s += D.Chance(50)
+                             ? "(test (neq " + D.OneOf(bound) + " " + D.OneOf(Strings) + "))"
+                             : "(not (test (eq " + D.OneOf(bound) + " x)))";
                     break;
                 }
                 [[fallthrough]];
@@ -317,13 +339,14 @@ private:
                 s += "    (printout t " + D.OneOf(Strings) + " crlf)\r\n";
                 break;
             case 1:
-                s += "    (assert (out" + std::to_string(index) + " nil " + D.OneOf(Strings) +
-                     " " + (bound.empty() ? D.OneOf(Numbers) : D.OneOf(bound)) + "))\r\n";
+                s += "    (assert (out" + std::to_string(index) + " nil " + D.OneOf(Strings) + " " +
+                     (bound.empty() ? D.OneOf(Numbers) : D.OneOf(bound)) + "))\r\n";
                 break;
             case 2:
-                s += "    (bind ?*g0* " + (HasFunction ? "(helper 1 nil " + D.OneOf(Strings) + ")"
-                                                       : std::string("nil")) +
-                     ")\r\n";
+                s +=
+                    "    (bind ?*g0* " +
+                    (HasFunction ? "(helper 1 nil " + D.OneOf(Strings) + ")" : std::string("nil")) +
+                    ")\r\n";
                 break;
             case 3:
                 if (!factVariable.empty()) {
@@ -370,6 +393,7 @@ private:
     std::string Text;
     std::vector<TTemplateInfo> Templates;
     bool HasFuzzy = false;
+    bool HasSamples = false;
     bool HasFunction = false;
     int VarCount = 0;
 };
@@ -387,7 +411,7 @@ std::string FactsText(TInferenceEngine& engine) {
     return stream.DataString();
 }
 
-constexpr int BaseCount = 300;
+constexpr int BaseCount = 250;
 
 // Clears the engine and reads the text as a file is loaded (without a reset).
 void Load(TInferenceEngine& engine, const std::string& text) {
