@@ -16,22 +16,10 @@
 #include <QVBoxLayout>
 
 #include "editors/GListBox.h"
+#include "editors/logic/FileFilter.h"
 
 namespace ie {
 namespace {
-
-const QString FactsFilter = "Inference Engine Facts File (*.ief)|*.ief|Inference Engine File "
-                            "(*.ie)|*.ie|CLIPS File (*.clp)|*.clp|Text File (*.txt)|*.txt|Any "
-                            "File|*.*";
-
-// The class library's "Name|pattern|..." filter as the file dialog's ";;" list.
-QString DialogFilter(const QString& filter) {
-    const QStringList parts = filter.split('|');
-    QStringList out;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        out << parts[i];
-    return out.join(";;");
-}
 
 QPushButton* ButtonFor(QAction* action, QWidget* parent) {
     auto* b = new QPushButton(action->text(), parent);
@@ -81,8 +69,10 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
     row->addLayout(left, 1);
 
     auto* right = new QVBoxLayout;
-    right->addWidget(new QLabel("&Based On", this));
+    auto* basedOnLabel = new QLabel("&Based On", this);
+    right->addWidget(basedOnLabel);
     FBasedOn = new QComboBox(this);
+    basedOnLabel->setBuddy(FBasedOn);
     right->addWidget(FBasedOn);
     FPages = new QTabWidget(this);
     FGrid = new QTableWidget(0, 2, this);
@@ -132,7 +122,7 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
         FEditor.SetGridValue(static_cast<size_t>(r - 1), FGrid->item(r, c)->text().toStdString());
     });
     connect(open, &QAction::triggered, this, [this] {
-        const QString name = AskOpenFile("Load Facts File...", DialogFilter(FactsFilter));
+        const QString name = AskOpenFile("Load Facts File...", FactsFileFilter, "ief");
         if (name.isEmpty()) return;
         AttachHandlers(false);
         Guard([&] { PrivateEngine().LoadFactsFromFile(name.toStdString()); });
@@ -142,7 +132,7 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
     auto saveTo = [this](bool ask) {
         QString name = FileName;
         if (ask || name.isEmpty())
-            name = AskSaveFile("Save Facts to file...", DialogFilter(FactsFilter), "ief");
+            name = AskSaveFile("Save Facts to file...", FactsFileFilter, "ief");
         if (!name.isEmpty()) Guard([&] { PrivateEngine().SaveFactsToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });

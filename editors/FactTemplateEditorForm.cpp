@@ -16,6 +16,7 @@
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
+#include "editors/logic/FileFilter.h"
 #include "engine/IEFacts.h"
 
 namespace ie {
@@ -24,11 +25,6 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
-
-const QString OpenFilter = "Inference Engine Fact Templates File (*.iet);;Inference Engine File "
-                           "(*.ie);;CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
-const QString SaveFilter = "Inference Engine Fact Template File (*.iet);;Inference Engine File "
-                           "(*.ie);;CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
 
 } // namespace
 
@@ -150,7 +146,8 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     e.OnRemoveDefinedType = refresh;
     e.OnClearDefinedTypes = refresh;
     connect(open, &QAction::triggered, this, [this] {
-        const QString name = AskOpenFile("Load Fact Template File...", OpenFilter);
+        const QString name =
+            AskOpenFile("Load Fact Template File...", FactTemplatesOpenFilter, "iet");
         if (name.isEmpty()) return;
         Guard([&] { PrivateEngine().LoadTemplatesFromFile(name.toStdString()); });
         Rebuild();
@@ -158,7 +155,7 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     auto saveTo = [this](bool ask) {
         QString name = FileName;
         if (ask || name.isEmpty())
-            name = AskSaveFile("Save Fact Templates to file...", SaveFilter, "iet");
+            name = AskSaveFile("Save Fact Templates to file...", FactTemplatesSaveFilter, "iet");
         if (!name.isEmpty())
             Guard([&] { PrivateEngine().SaveTemplatesToFile(name.toStdString()); });
     };

@@ -27,6 +27,7 @@
 #include "editors/GEdit.h"
 #include "editors/GListBox.h"
 #include "editors/logic/EngineReading.h"
+#include "editors/logic/FileFilter.h"
 #include "engine/IEFacts.h"
 #include "engine/IEParser.h"
 #include "engine/IERule.h"
@@ -37,9 +38,6 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
-
-const QString RulesFilter = "Inference Engine Rules File (*.ier);;Inference Engine File (*.ie);;"
-                            "CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
 
 // Where a drag starts: the widget builds its data through the form.
 using TMakeDrag = std::function<QMimeData*(int row, QTreeWidgetItem* item)>;
@@ -173,9 +171,12 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     auto* row = new QHBoxLayout;
     FLeft = new QWidget(this);
     auto* left = new QVBoxLayout(FLeft);
-    left->addWidget(new QLabel("&Rules", FLeft));
+    // A label's accelerator marks its buddy: Alt and the letter focus the control.
+    auto* rulesLabel = new QLabel("&Rules", FLeft);
+    left->addWidget(rulesLabel);
     auto* rulesTree = new TDragTree(FLeft);
     FTree = rulesTree;
+    rulesLabel->setBuddy(FTree);
     FTree->setHeaderHidden(true);
     FTree->setSortingEnabled(true);
     FTree->sortByColumn(0, Qt::AscendingOrder);
@@ -212,7 +213,8 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     FComment->SetFilterChars("'\"");
     FComment->SetFiltering(efBeep);
     FSalience = new QLineEdit("0", this);
-    FSalience->setInputMask("#9999;_");
+    // A sign or digit, then up to four digits; the unfilled places show blanks.
+    FSalience->setInputMask("#0000; ");
     FSalience->setText("0");
     FSalience->setMaxLength(5);
     FOneShot = new QCheckBox("&One Shot", this);
@@ -230,14 +232,18 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     FPages = new QTabWidget(this);
     auto* epage = new QWidget;
     auto* el = new QVBoxLayout(epage);
-    el->addWidget(new QLabel("&IF", epage));
+    auto* ifLabel = new QLabel("&IF", epage);
+    el->addWidget(ifLabel);
     auto* ifLines = new TRuleLinesBox(epage);
     FIf = ifLines;
+    ifLabel->setBuddy(FIf);
     FIf->SetHorizontalScrollBar(true);
     el->addWidget(FIf, 1);
-    el->addWidget(new QLabel("T&HEN", epage));
+    auto* thenLabel = new QLabel("T&HEN", epage);
+    el->addWidget(thenLabel);
     auto* thenLines = new TRuleLinesBox(epage);
     FThen = thenLines;
+    thenLabel->setBuddy(FThen);
     FThen->SetHorizontalScrollBar(true);
     el->addWidget(FThen, 1);
     auto* lineEditor = new TDropLineEdit(epage);
@@ -402,14 +408,15 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
         ShowLines();
     });
     connect(open, &QAction::triggered, this, [this] {
-        const QString name = AskOpenFile("Load Rules File...", RulesFilter);
+        const QString name = AskOpenFile("Load Rules File...", RulesFileFilter, "ier");
         if (name.isEmpty()) return;
         Guard([&] { PrivateEngine().LoadRulesFromFile(name.toStdString()); });
         Rebuild();
     });
     auto saveTo = [this](bool ask) {
         QString name = FileName;
-        if (ask || name.isEmpty()) name = AskSaveFile("Save Rules to file...", RulesFilter, "ier");
+        if (ask || name.isEmpty())
+            name = AskSaveFile("Save Rules to file...", RulesFileFilter, "ier");
         if (!name.isEmpty()) Guard([&] { PrivateEngine().SaveRulesToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
