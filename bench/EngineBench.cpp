@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/IEFacts.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
 using namespace ie;

@@ -17,7 +17,7 @@
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
 #include "editors/logic/FileFilter.h"
-#include "engine/IEFacts.h"
+#include "engine/model/IEFacts.h"
 
 namespace ie {
 namespace {

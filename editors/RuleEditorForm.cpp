@@ -28,9 +28,9 @@
 #include "editors/GListBox.h"
 #include "editors/logic/EngineReading.h"
 #include "editors/logic/FileFilter.h"
-#include "engine/IEFacts.h"
-#include "engine/IEParser.h"
-#include "engine/IERule.h"
+#include "engine/lang/IEParser.h"
+#include "engine/match/IERule.h"
+#include "engine/model/IEFacts.h"
 
 namespace ie {
 namespace {

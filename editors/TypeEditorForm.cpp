@@ -12,7 +12,7 @@
 #include "editors/TypeEditorFrame.h"
 #include "editors/logic/EngineReading.h"
 #include "editors/logic/FileFilter.h"
-#include "engine/IEDefinedType.h"
+#include "engine/model/IEDefinedType.h"
 
 namespace ie {
 namespace {

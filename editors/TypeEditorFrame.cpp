@@ -28,7 +28,7 @@
 
 #include "editors/EditorFormBase.h"
 #include "editors/GEdit.h"
-#include "engine/IEDefinedType.h"
+#include "engine/model/IEDefinedType.h"
 
 namespace ie {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "engine/IEContext.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

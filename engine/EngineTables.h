@@ -22,10 +22,10 @@
 
 #include "containers/GHashTable.h"
 #include "containers/GStreams.h"
-#include "engine/IEConsts.h"
-#include "engine/IEFacts.h"
-#include "engine/IEInterfaces.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/model/IEValue.h"
 
 namespace ie {
 

@@ -5,12 +5,12 @@
 #include <chrono>
 #include <typeinfo>
 
-#include "engine/IEClipsParser.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/lang/IEClipsParser.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyConsts.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 #include "platform/FinancialMath.h"
 
 namespace ie {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEContext.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEHelperFunctions.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEHelperFunctions.h"
 #include "engine/InferenceEngine.h"
 #include "fuzzy/FuzzyConsts.h"
 #include "platform/FloatMath.h"

@@ -14,8 +14,8 @@
 #include <functional>
 #include <string_view>
 
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "packages/StandardPackage.h"
 
 namespace ie {

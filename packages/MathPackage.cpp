@@ -5,7 +5,7 @@
 #include <functional>
 #include <limits>
 
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 #include "platform/FloatMath.h"
 #include "platform/Random.h"
 

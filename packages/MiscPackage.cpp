@@ -4,9 +4,9 @@
 #include <array>
 
 #include "containers/Structures.h"
-#include "engine/IEFacts.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "packages/StandardPackage.h"
 #include "platform/DateTime.h"

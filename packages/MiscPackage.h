@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/IEPackages.h"
+#include "engine/model/IEPackages.h"
 #include "packages/StandardPackage.h"
 
 namespace ie {

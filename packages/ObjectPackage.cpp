@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Actions.h"
 #include "platform/ClassRegistry.h"

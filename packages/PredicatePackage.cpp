@@ -1,7 +1,7 @@
 #include "packages/PredicatePackage.h"
 
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "platform/StoredProperties.h"
 
 namespace ie {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/IEPackages.h"
+#include "engine/model/IEPackages.h"
 #include "packages/StandardPackage.h"
 
 namespace ie {

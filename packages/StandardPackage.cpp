@@ -6,9 +6,9 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/IEContext.h"
-#include "engine/IEFacts.h"
-#include "engine/IEHelperFunctions.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEHelperFunctions.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Streams.h"
 

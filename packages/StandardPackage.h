@@ -18,10 +18,10 @@
 #include <string_view>
 #include <type_traits>
 
-#include "engine/IEContext.h"
+#include "engine/model/IEContext.h"
 #include "engine/InferenceEngine.h"
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "platform/ClassRegistry.h"
 
 namespace ie {

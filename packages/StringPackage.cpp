@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 
 namespace ie {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 #include "platform/FloatMath.h"
 
 namespace ie {

@@ -10,7 +10,7 @@
 
 #include <string_view>
 
-#include "engine/IEPackages.h"
+#include "engine/model/IEPackages.h"
 #include "packages/StandardPackage.h"
 
 namespace ie {

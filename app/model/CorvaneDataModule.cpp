@@ -1,7 +1,7 @@
 #include "app/model/CorvaneDataModule.h"
 
-#include "engine/IEFacts.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/DialogService.h"
 #include "platform/Exceptions.h"

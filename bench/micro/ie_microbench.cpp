@@ -22,9 +22,9 @@
 #ifdef IE_BENCH_APP
 #include "app/model/CorvaneDataModule.h"
 #include "app/model/Simulation.h"
-#include "engine/IEFacts.h"
-#include "engine/IERule.h"
-#include "engine/ReteNetwork.h"
+#include "engine/model/IEFacts.h"
+#include "engine/match/IERule.h"
+#include "engine/match/ReteNetwork.h"
 #include "platform/DialogService.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "containers/GHashTable.h"
-#include "engine/ActivationAgenda.h"
-#include "engine/IEClipsParser.h"
-#include "engine/IERule.h"
+#include "engine/lang/IEClipsParser.h"
+#include "engine/match/ActivationAgenda.h"
+#include "engine/match/IERule.h"
 #include "platform/DialogService.h"
 #include "platform/Streams.h"
 

@@ -1,6 +1,6 @@
 #include "editors/logic/EngineReading.h"
 
-#include "engine/IEParser.h"
+#include "engine/lang/IEParser.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEInterfaces.h"
 
 namespace ie {
 

@@ -1,7 +1,7 @@
 #include "editors/logic/EngineTransfer.h"
 
 #include "engine/InferenceEngine.h"
-#include "engine/ReteNetwork.h"
+#include "engine/match/ReteNetwork.h"
 
 namespace ie {
 namespace {

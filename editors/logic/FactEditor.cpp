@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "editors/logic/EngineReading.h"
-#include "engine/IEFacts.h"
+#include "engine/model/IEFacts.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

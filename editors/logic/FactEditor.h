@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEInterfaces.h"
 
 namespace ie {
 

@@ -1,9 +1,9 @@
 #include "editors/logic/FactTemplateEditor.h"
 
 #include "editors/logic/EngineReading.h"
-#include "engine/IEFacts.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

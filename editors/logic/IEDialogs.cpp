@@ -2,7 +2,7 @@
 
 #include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/EngineTransfer.h"
-#include "engine/IERule.h"
+#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

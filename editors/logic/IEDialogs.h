@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/IEConsts.h"
+#include "engine/model/IEConsts.h"
 #include "platform/Component.h"
 
 namespace ie {

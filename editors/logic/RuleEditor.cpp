@@ -4,8 +4,8 @@
 #include <charconv>
 
 #include "editors/logic/EngineReading.h"
-#include "engine/IEParser.h"
-#include "engine/IERule.h"
+#include "engine/lang/IEParser.h"
+#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

@@ -4,8 +4,8 @@
 #include <charconv>
 
 #include "editors/logic/EngineReading.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 

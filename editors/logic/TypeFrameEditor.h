@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEInterfaces.h"
 
 namespace ie {
 

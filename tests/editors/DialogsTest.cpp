@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "EditorsTestSupport.h"
-#include "engine/IEDefinedType.h"
+#include "engine/model/IEDefinedType.h"
 
 namespace ie {
 namespace {

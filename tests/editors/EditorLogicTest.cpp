@@ -10,8 +10,8 @@
 #include "editors/logic/PrintLayout.h"
 #include "editors/logic/RuleEditor.h"
 #include "editors/logic/TypeFrameEditor.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IERule.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/match/IERule.h"
 
 namespace ie {
 namespace {

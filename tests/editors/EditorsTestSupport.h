@@ -10,8 +10,8 @@
 
 #include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/IEDialogs.h"
-#include "engine/IEFacts.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "tests/support/TestSupport.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/ActivationAgenda.h"
+#include "engine/match/ActivationAgenda.h"
 #include "platform/Exceptions.h"
 
 namespace ie {

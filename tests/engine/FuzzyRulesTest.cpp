@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ActivationAgenda.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IERule.h"
-#include "engine/IEValue.h"
+#include "engine/match/ActivationAgenda.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/match/IERule.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

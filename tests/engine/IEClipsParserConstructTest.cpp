@@ -1,7 +1,7 @@
 // Reading constructs and writing them back: the round trip is the contract (an editor or the
 // console copies a construct by writing it and reading the text back), so every construct the
 // reader accepts must come back from its text equal, and its text must then stay the same.
-#include "engine/IEClipsParser.h"
+#include "engine/lang/IEClipsParser.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,12 @@
 #include <string>
 
 #include "engine/EngineTables.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
-#include "engine/IESlotTest.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
 using namespace ie;

@@ -1,12 +1,12 @@
-#include "engine/IEClipsParser.h"
+#include "engine/lang/IEClipsParser.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <random>
 
-#include "engine/IEContext.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEValue.h"
 #include "platform/Streams.h"
 
 using namespace ie;

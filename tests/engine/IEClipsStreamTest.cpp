@@ -1,11 +1,11 @@
-#include "engine/IEClipsParser.h"
+#include "engine/lang/IEClipsParser.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <random>
 
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 #include "platform/Streams.h"
 
 using namespace ie;

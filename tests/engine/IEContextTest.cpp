@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "engine/IEContext.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEValue.h"
 #include "tests/support/IETestValues.h"
 
 namespace ie {

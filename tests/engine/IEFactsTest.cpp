@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/IEFacts.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEValue.h"
 #include "tests/support/IETestValues.h"
 
 namespace ie {

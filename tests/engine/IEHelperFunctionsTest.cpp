@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "tests/support/IETestValues.h"
 
 using namespace ie;

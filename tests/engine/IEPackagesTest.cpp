@@ -2,9 +2,9 @@
 
 #include <unordered_map>
 
-#include "engine/IEContext.h"
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Streams.h"
 #include "tests/support/IETestValues.h"

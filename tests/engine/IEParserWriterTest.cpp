@@ -1,16 +1,16 @@
 // The exact texts of the writers: literals, blanks, CR LF line ends and four-blank indentation.
-#include "engine/IEParser.h"
+#include "engine/lang/IEParser.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "engine/EngineTables.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
 using namespace ie;

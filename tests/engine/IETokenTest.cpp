@@ -6,10 +6,10 @@
 #include <random>
 #include <vector>
 
-#include "engine/IEFacts.h"
-#include "engine/IESlotTest.h"
-#include "engine/IEToken.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFacts.h"
+#include "engine/match/IESlotTest.h"
+#include "engine/match/IEToken.h"
+#include "engine/model/IEValue.h"
 
 namespace ie {
 namespace {

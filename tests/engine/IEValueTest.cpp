@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "engine/IEConsts.h"
-#include "engine/IEContext.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEValue.h"
 #include "tests/support/IETestValues.h"
 
 namespace ie {

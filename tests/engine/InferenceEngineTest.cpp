@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Streams.h"
 

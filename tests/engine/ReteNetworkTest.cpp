@@ -9,10 +9,10 @@
 #include <memory>
 #include <unordered_map>
 
-#include "engine/IEFacts.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
-#include "engine/ReteNetwork.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
+#include "engine/match/ReteNetwork.h"
 
 using namespace ie;
 

@@ -9,9 +9,9 @@
 #include <string_view>
 
 #include "engine/EngineTables.h"
-#include "engine/IEClipsParser.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
+#include "engine/lang/IEClipsParser.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Exceptions.h"
 #include "platform/Streams.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEFacts.h"
+#include "engine/model/IEFacts.h"
 #include "tests/support/TestSupport.h"
-#include "engine/IERule.h"
+#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
 #include "packages/BusinessPackage.h"
 #include "packages/FuzzyLogicPackage.h"

@@ -9,9 +9,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "engine/IEDefinedType.h"
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 #include "tests/support/IETestValues.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEContext.h"
-#include "engine/IEFacts.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "tests/support/IETestValues.h"
 

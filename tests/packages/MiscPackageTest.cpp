@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEContext.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEValue.h"
 #include "platform/ClassRegistry.h"
 #include "platform/DateTime.h"
 #include "platform/DialogService.h"

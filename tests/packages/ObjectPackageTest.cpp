@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Actions.h"
 #include "platform/ClassRegistry.h"

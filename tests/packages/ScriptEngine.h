@@ -8,10 +8,10 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/IEClipsParser.h"
-#include "engine/IEContext.h"
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/lang/IEClipsParser.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "packages/StandardPackage.h"
 #include "platform/Streams.h"
 #include "tests/support/TestReasoner.h"

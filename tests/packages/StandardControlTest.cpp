@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "ScriptEngine.h"
-#include "engine/IEContext.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "packages/StandardPackage.h"
 #include "platform/ClassRegistry.h"

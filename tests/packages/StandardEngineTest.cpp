@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/IEClipsParser.h"
+#include "engine/lang/IEClipsParser.h"
 #include "engine/InferenceEngine.h"
 #include "packages/StandardPackage.h"
 #include "platform/Streams.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "ScriptEngine.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 #include "packages/StandardPackage.h"
 
 using namespace ie;

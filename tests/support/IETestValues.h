@@ -8,8 +8,8 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/IEConsts.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEValue.h"
 #include "tests/support/TestSupport.h"
 
 namespace ie::test {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEInterfaces.h"
 
 namespace ie::test {
 

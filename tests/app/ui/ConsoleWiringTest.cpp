@@ -5,7 +5,7 @@
 #include "app/model/CorvaneDataModule.h"
 #include "editors/ConsoleEditorForm.h"
 #include "editors/logic/IEDialogs.h"
-#include "engine/IEFacts.h"
+#include "engine/model/IEFacts.h"
 #include "engine/InferenceEngine.h"
 
 #include <gtest/gtest.h>

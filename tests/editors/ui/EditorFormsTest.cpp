@@ -30,7 +30,7 @@
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
-#include "engine/IERule.h"
+#include "engine/match/IERule.h"
 
 #include "editors/ConsoleEditorForm.h"
 #include "editors/FactEditorForm.h"

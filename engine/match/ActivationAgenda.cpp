@@ -1,4 +1,4 @@
-#include "engine/ActivationAgenda.h"
+#include "engine/match/ActivationAgenda.h"
 
 #include <algorithm>
 #include <limits>

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/IEConsts.h"
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
 #include "platform/Component.h"
 
 namespace ie {

@@ -1,17 +1,17 @@
-#include "engine/IEParser.h"
+#include "engine/lang/IEParser.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "engine/IEContext.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
-#include "engine/IESlotTest.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
+#include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyInterfaces.h"
 
 namespace ie {

@@ -1,9 +1,9 @@
-#include "engine/ReteNetwork.h"
+#include "engine/match/ReteNetwork.h"
 
 #include <algorithm>
 
-#include "engine/IEPackages.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEPackages.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 

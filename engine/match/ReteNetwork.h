@@ -25,12 +25,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/ActivationAgenda.h"
-#include "engine/IEContext.h"
-#include "engine/IEInterfaces.h"
-#include "engine/IERule.h"
-#include "engine/IESlotTest.h"
-#include "engine/IEToken.h"
+#include "engine/match/ActivationAgenda.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
+#include "engine/match/IEToken.h"
 
 namespace ie {
 

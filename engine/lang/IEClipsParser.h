@@ -18,8 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/IEConsts.h"
-#include "engine/IEParser.h"
+#include "engine/model/IEConsts.h"
+#include "engine/lang/IEParser.h"
 
 namespace ie {
 

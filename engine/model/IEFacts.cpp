@@ -1,13 +1,13 @@
-#include "engine/IEFacts.h"
+#include "engine/model/IEFacts.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "engine/EngineTables.h"
-#include "engine/IEContext.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

@@ -1,4 +1,4 @@
-#include "engine/IEContext.h"
+#include "engine/model/IEContext.h"
 
 #include <algorithm>
 

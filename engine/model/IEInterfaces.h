@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "containers/CommonInterfaces.h"
-#include "engine/IEConsts.h"
+#include "engine/model/IEConsts.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "platform/ClassRegistry.h"
 #include "platform/Component.h"

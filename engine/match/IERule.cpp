@@ -1,4 +1,4 @@
-#include "engine/IERule.h"
+#include "engine/match/IERule.h"
 
 #include <unordered_map>
 

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/IEConsts.h"
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
 #include "platform/Component.h"
 #include "platform/StoredProperties.h"
 

@@ -1,4 +1,4 @@
-#include "engine/IEToken.h"
+#include "engine/match/IEToken.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/IEConsts.h"
+#include "engine/model/IEConsts.h"
 
 #include <array>
 

@@ -28,8 +28,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/IEConsts.h"
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
 
 namespace ie {
 

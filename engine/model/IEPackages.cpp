@@ -1,12 +1,12 @@
-#include "engine/IEPackages.h"
+#include "engine/model/IEPackages.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
-#include "engine/IEContext.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "platform/ClassRegistry.h"
 
 namespace ie {

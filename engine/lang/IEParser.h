@@ -16,7 +16,7 @@
 
 #include "containers/CommonInterfaces.h"
 #include "containers/GStreams.h"
-#include "engine/IEConsts.h"
+#include "engine/model/IEConsts.h"
 #include "platform/RefCounted.h"
 
 namespace ie {

@@ -16,8 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/IEInterfaces.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/model/IEValue.h"
 #include "platform/Component.h"
 
 namespace ie {

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "containers/InterfaceCollections.h"
-#include "engine/IEConsts.h"
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
 #include "platform/Component.h"
 
 namespace ie {

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "containers/GHashTable.h"
-#include "engine/IEConsts.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEInterfaces.h"
 
 namespace ie {
 

@@ -1,4 +1,4 @@
-#include "engine/IEValue.h"
+#include "engine/model/IEValue.h"
 
 #include <charconv>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include <new>
 #include <typeinfo>
 
-#include "engine/IEContext.h"
-#include "engine/IEFuzzyLogic.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEFuzzyLogic.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "platform/ClassRegistry.h"
 

@@ -1,9 +1,9 @@
-#include "engine/IESlotTest.h"
+#include "engine/match/IESlotTest.h"
 
 #include <utility>
 
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
 
 namespace ie {
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/IEConsts.h"
-#include "engine/IEInterfaces.h"
-#include "engine/IEToken.h"
+#include "engine/model/IEConsts.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/match/IEToken.h"
 #include "platform/Component.h"
 
 namespace ie {

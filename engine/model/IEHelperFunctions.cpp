@@ -1,4 +1,4 @@
-#include "engine/IEHelperFunctions.h"
+#include "engine/model/IEHelperFunctions.h"
 
 #include <array>
 #include <cstring>

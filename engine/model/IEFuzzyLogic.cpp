@@ -1,4 +1,4 @@
-#include "engine/IEFuzzyLogic.h"
+#include "engine/model/IEFuzzyLogic.h"
 
 namespace ie {
 

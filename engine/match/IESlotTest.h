@@ -17,11 +17,11 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/IEContext.h"
-#include "engine/IEFacts.h"
-#include "engine/IEInterfaces.h"
-#include "engine/IEToken.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEInterfaces.h"
+#include "engine/match/IEToken.h"
+#include "engine/model/IEValue.h"
 #include "platform/Component.h"
 
 namespace ie {

@@ -1,17 +1,17 @@
-#include "engine/IEClipsParser.h"
+#include "engine/lang/IEClipsParser.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
-#include "engine/IEContext.h"
-#include "engine/IEDefinedType.h"
-#include "engine/IEFacts.h"
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEPackages.h"
-#include "engine/IERule.h"
-#include "engine/IESlotTest.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEPackages.h"
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
+#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
 namespace ie {

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "engine/IEInterfaces.h"
+#include "engine/model/IEInterfaces.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "fuzzy/IFuzzyLogic.h"
 

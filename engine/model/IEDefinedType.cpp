@@ -1,11 +1,11 @@
-#include "engine/IEDefinedType.h"
+#include "engine/model/IEDefinedType.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "engine/IEFuzzyLogic.h"
-#include "engine/IEHelperFunctions.h"
-#include "engine/IEValue.h"
+#include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyInterfaces.h"
 
 namespace ie {
