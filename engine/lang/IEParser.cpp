@@ -481,6 +481,18 @@ std::string TIEParser::FormatValue(const IIEValue* value) {
     }
 }
 
+std::string TIEParser::FactValueText(const IIEValue* value) {
+    if (!value || value->GetDType() != dtList) return FormatValue(value);
+    TRefPtr<IValueVector> list = value->AsList();
+    std::string r;
+    if (!list) return r;
+    for (int32_t i = 0; i < list->Count(); ++i) {
+        r += FormatValue(list->GetItem(i).get());
+        r += ' ';
+    }
+    return r;
+}
+
 std::string TIEParser::FormatFactSet(const TFactSet& factSet) {
     std::string r = "(deffacts " + factSet.FactSetName();
     if (!factSet.Comment().empty()) r += " " + QuotedComment(factSet.Comment());
@@ -500,7 +512,7 @@ std::string TIEParser::FormatFact(const IFact& fact) {
     std::string r = "(" + t->GetName();
     if (t->GetImplied()) {
         TRefPtr<IIEValue> data = fact.GetSlotValue(DataSlotName);
-        const std::string text = FormatValue(data.get());
+        const std::string text = FactValueText(data.get());
         if (!text.empty()) r += " " + text;
         return r + ")";
     }
@@ -520,7 +532,7 @@ std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view s
 
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName,
                                            const IIEValue* value) {
-    std::string text = FormatValue(value);
+    std::string text = FactValueText(value);
     if (text.empty() && value && value->Equals(IEEmptyAtom().get())) {
         // nil writes as nothing; in a slot whose default is something else it must be written,
         // or it would read back as the default.

