@@ -471,6 +471,8 @@ TRulesEditDlg::~TRulesEditDlg() {
     e.OnAddRule = nullptr;
     e.OnRemoveRule = nullptr;
     e.OnNewFactTemplate = nullptr;
+    e.OnAddUserFunction = nullptr;
+    e.OnRemoveUserFunction = nullptr;
 }
 
 void TRulesEditDlg::SetCaption(const std::string& caption) {
@@ -557,6 +559,20 @@ void TRulesEditDlg::Prepare() {
     e.OnAddRule = [this](TInferenceEngine*, TRule*) { Rebuild(); };
     e.OnRemoveRule = [this](TInferenceEngine*, TRule*) { Rebuild(); };
     e.OnNewFactTemplate = [this](TInferenceEngine*, IFactTemplate*) { FillTemplates(); };
+    // The functions list follows the functions the engine gains and loses (a deffunction
+    // loaded or undefined from here on).
+    e.OnAddUserFunction = [this](TInferenceEngine*, IUserFunction* function) {
+        if (!function) return;
+        const int32_t at =
+            TRuleEditor::InsertFunctionName(FFunctionNames, function->GetFunctionName());
+        if (at >= 0) FFunctions->insertItem(at, Q(function->GetFunctionName()));
+    };
+    e.OnRemoveUserFunction = [this](TInferenceEngine*, IUserFunction* function) {
+        if (!function) return;
+        const int32_t at =
+            TRuleEditor::EraseFunctionName(FFunctionNames, function->GetFunctionName());
+        if (at >= 0) delete FFunctions->takeItem(at);
+    };
     FillTemplates();
     FFunctionNames = FEditor.FunctionNames();
     FFunctions->clear();

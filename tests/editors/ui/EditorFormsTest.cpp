@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QEnterEvent>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -240,7 +241,8 @@ TEST_F(TFormsFixture, EditorFormsAreBuiltOnTheirPrivateEngines) {
     TFactTemplatesEditDlg templates;
     templates.Rebuild();
     templates.NewTemplate();
-    EXPECT_EQ(templates.Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(templates.Tree()->topLevelItemCount(),
+              templates.FormEngine().FactTemplates().Count());
     TRulesEditDlg rules;
     rules.Rebuild();
     EXPECT_EQ(rules.Tree()->topLevelItemCount(), 0);
@@ -280,13 +282,19 @@ TEST_F(TFormsFixture, FactFormBuildsAFactInTheGridAndAddsIt) {
     facts.BasedOn()->setCurrentText("point");
     ASSERT_TRUE(facts.NewAction()->isEnabled());
     facts.NewFact();
-    ASSERT_EQ(facts.Grid()->rowCount(), 3) << "headings, ID and one slot";
-    EXPECT_EQ(facts.Grid()->item(1, 1)->text(), "-1");
-    facts.Grid()->item(2, 1)->setText("5");
+    ASSERT_EQ(facts.Grid()->rowCount(), 2) << "ID and one slot, below the header of headings";
+    EXPECT_EQ(facts.Grid()->horizontalHeaderItem(0)->text(), "Slot");
+    EXPECT_EQ(facts.Grid()->horizontalHeaderItem(1)->text(), "Value");
+    EXPECT_EQ(facts.Grid()->item(0, 0)->text(), "ID");
+    EXPECT_EQ(facts.Grid()->item(0, 1)->text(), "-1");
+    EXPECT_EQ(facts.Grid()->item(1, 0)->text(), "x");
+    EXPECT_LE(facts.Grid()->rowHeight(1), facts.Grid()->fontMetrics().height() * 2)
+        << "one line of text high";
+    facts.Grid()->item(1, 1)->setText("5");
     const int before = facts.FactList()->count();
     facts.AddFact();
     EXPECT_EQ(facts.FactList()->count(), before + 1);
-    EXPECT_NE(facts.Grid()->item(1, 1)->text(), "-1");
+    EXPECT_NE(facts.Grid()->item(0, 1)->text(), "-1");
     facts.DeleteFact();
     EXPECT_EQ(facts.FactList()->count(), before);
 }
@@ -577,6 +585,59 @@ TEST_F(TFormsFixture, FuzzyChartHasRoomForItsAxes) {
     EXPECT_GE(types.Frame()->ChartView()->width(), TIETypeEditorFrame::ChartMinimumWidth);
     EXPECT_GT(types.Frame()->Chart()->plotArea().width(), 200);
     types.hide();
+}
+
+TEST_F(TFormsFixture, TemplateTreeListsImpliedTemplatesAndEnablesByTheSelection) {
+    TFactTemplatesEditDlg templates;
+    templates.FormEngine().Clear();
+    templates.FormEngine().AssertString("(colour red)");
+    templates.Rebuild();
+    QStringList names;
+    for (int i = 0; i < templates.Tree()->topLevelItemCount(); ++i)
+        names << templates.Tree()->topLevelItem(i)->text(0);
+    EXPECT_TRUE(names.contains("colour")) << "an ordered fact's implied template";
+    EXPECT_TRUE(names.contains("Initial-Fact"));
+    EXPECT_EQ(names.size(), templates.FormEngine().FactTemplates().Count());
+    templates.Tree()->setCurrentItem(nullptr);
+    EXPECT_FALSE(templates.NewSlotButton()->isEnabled()) << "nothing selected";
+    EXPECT_FALSE(templates.DeleteButton()->isEnabled());
+    EXPECT_FALSE(templates.Properties()->isHidden()) << "templates exist";
+    templates.Tree()->setCurrentItem(templates.Tree()->topLevelItem(0));
+    EXPECT_TRUE(templates.NewSlotButton()->isEnabled());
+    EXPECT_TRUE(templates.DeleteButton()->isEnabled());
+    EXPECT_EQ(HelpContext(templates.NewSlotButton()), 42);
+    EXPECT_EQ(HelpContext(templates.DeleteButton()), 52);
+    EXPECT_EQ(HelpContext(templates.Properties()), 92);
+    templates.FormEngine().FactTemplates().Clear();
+    templates.Rebuild();
+    EXPECT_TRUE(templates.Properties()->isHidden()) << "no template to show";
+}
+
+TEST_F(TFormsFixture, RuleFormFunctionsFollowTheEngine) {
+    TRulesEditDlg rules;
+    rules.Prepare();
+    auto names = [&] {
+        QStringList list;
+        for (int i = 0; i < rules.Functions()->count(); ++i)
+            list << rules.Functions()->item(i)->text();
+        return list;
+    };
+    const int before = rules.Functions()->count();
+    ASSERT_FALSE(names().contains("double-it"));
+    rules.FormEngine().ExecuteCommand("(deffunction double-it (?x) (* 2 ?x))", true);
+    const QStringList added = names();
+    ASSERT_EQ(added.size(), before + 1);
+    const qsizetype at = added.indexOf("double-it");
+    ASSERT_GE(at, 0);
+    EXPECT_LT(added[at - 1].compare(added[at], Qt::CaseInsensitive), 0) << "in sorted order";
+    EXPECT_GT(added[at + 1].compare(added[at], Qt::CaseInsensitive), 0);
+    rules.Search()->setText("double-i");
+    emit rules.Search()->textEdited("double-i");
+    ASSERT_TRUE(rules.Functions()->currentItem());
+    EXPECT_EQ(rules.Functions()->currentItem()->text(), "double-it") << "search finds it";
+    rules.FormEngine().ExecuteCommand("(undeffunction double-it)", true);
+    EXPECT_FALSE(names().contains("double-it"));
+    EXPECT_EQ(rules.Functions()->count(), before);
 }
 
 } // namespace
