@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <typeinfo>
 
 #include "engine/lang/IEClipsParser.h"
@@ -31,10 +30,6 @@ constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPre
                                              pMath,         pString,        pObject,
                                              pTrigonometry, pBusiness,      pFuzzyLogic};
 
-double TimerSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Restores a value when the scope ends, also on an exception.
 template <class T> class TRestore {
@@ -732,7 +727,7 @@ int32_t TInferenceEngine::RuleFired(TActivation* activation) {
 
 void TInferenceEngine::StartInference() {
     if (OnStartInference) OnStartInference(this);
-    FStartTime = TimerSeconds();
+    FStartTime = TimerMilliseconds();
     FRulesFired = 0;
     FMaxFacts = FFacts->Count();
     FSumFacts = 0;
@@ -783,7 +778,8 @@ int32_t TInferenceEngine::RunLimited(int32_t limit) {
         TInferenceEngine& E;
         bool Nested;
         int32_t Fired;
-        double Start, SumFacts, SumActivations;
+        int64_t Start;
+        double SumFacts, SumActivations;
         int32_t MaxFacts, MaxActivations;
         ~TOuterRun() {
             if (!Nested) return;
@@ -818,7 +814,7 @@ int32_t TInferenceEngine::RunLimited(int32_t limit) {
 
 void TInferenceEngine::EndInference() {
     if (FWatch.Contains(cwStatistics)) {
-        FRunTime = TimerSeconds() - FStartTime;
+        FRunTime = static_cast<double>(TimerMilliseconds() - FStartTime) / 1000.0;
         if (FRulesFired > 0) {
             FSumFacts /= FRulesFired;
             FSumActivations /= FRulesFired;
@@ -973,7 +969,11 @@ void TInferenceEngine::ReadToken(const std::string& name, TStreamTokenRef& token
     if (FBatch) {
         token = FBatch->NextToken();
         FBatch->SkipLine();
-        PrintOut("", token->GetText() + std::string(IELineEnd));
+        // The echo shows the input as the user typed it: a number, whose token holds no text,
+        // as written.
+        std::string echo = token->GetText();
+        if (echo.empty() && token->GetDataType() != dtString) echo = token->SourceText();
+        PrintOut("", echo + std::string(IELineEnd));
         return;
     }
     if (OnReadToken) {

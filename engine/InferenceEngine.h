@@ -491,7 +491,7 @@ private:
 
     // Statistics
     int32_t FRulesFired = 0;
-    double FStartTime = 0.0;
+    int64_t FStartTime = 0; // whole milliseconds of TimerMilliseconds
     double FRunTime = 0.0;
     int32_t FMaxActivations = 0;
     double FSumActivations = 0.0;

@@ -116,6 +116,15 @@ TSystemDateTimeFunction::TSystemDateTimeFunction() : TVariantFunction(SystemDate
 TDateTimeStringFunction::TDateTimeStringFunction() : TVariantFunction(DateTimeStringSpecs) {}
 TPrettyPrintFunction::TPrettyPrintFunction() : TVariantFunction(PrettyPrintSpecs) {}
 
+IE_VARIANT_SELECTOR_NAMES(TDecodeDateTimeFunction, "ddtYear", "ddtMonth", "ddtDay", "ddtHour",
+                          "ddtMinute", "ddtSecond", "ddtMillisecond")
+IE_VARIANT_SELECTOR_NAMES(TEncodeDateTimeFunction, "edtDate", "edtTime")
+IE_VARIANT_SELECTOR_NAMES(TSystemDateTimeFunction, "sdtDateTime", "sdtDate", "sdtTime")
+IE_VARIANT_SELECTOR_NAMES(TDateTimeStringFunction, "dtsStrDateTime", "dtsStrDate", "dtsStrTime",
+                          "dtsDateTimeStr", "dtsDateStr", "dtsTimeStr", "dtsDateTimeStrFormat")
+IE_VARIANT_SELECTOR_NAMES(TPrettyPrintFunction, "ppfFactSet", "ppfUserFunction",
+                          "ppfFactTemplate", "ppfRule", "ppfDefType")
+
 // ---------------------------------------------------------------------------------------------
 // Dates and times
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -54,6 +55,27 @@ void TVariantFunction::ApplyVariant(int index) {
     SetArgumentString(spec.Arguments);
     SetMaxArgumentCount(spec.Max);
     SetMinArgumentCount(spec.Min);
+}
+
+void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
+                            std::string_view typeName, std::span<const std::string_view> names) {
+    TPropertyInfo info;
+    info.Name = selector;
+    info.Kind = tkEnumeration;
+    info.TypeName = typeName;
+    info.EnumNames.assign(names.begin(), names.end());
+    info.Get = [](const TObject& o) -> TPropertyValue {
+        return int64_t{dynamic_cast<const TVariantFunction&>(o).Variant()};
+    };
+    info.Set = [](TObject& o, const TPropertyValue& v) {
+        auto& function = dynamic_cast<TVariantFunction&>(o);
+        const auto* ordinal = std::get_if<int64_t>(&v);
+        if (!ordinal || *ordinal < 0 ||
+            *ordinal >= static_cast<int64_t>(function.VariantSpecs().size()))
+            throw EPropertyError("Invalid property value");
+        function.SelectVariant(static_cast<int>(*ordinal));
+    };
+    table.Add(std::move(info));
 }
 
 namespace {
@@ -1331,7 +1353,16 @@ TBatchFunction::TBatchFunction()
 
 TRefPtr<IIEValue> TBatchFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    return IEBoolValue(engine.Batch(EvalArg(call, 0, context)->AsString()));
+    const std::string fileName = EvalArg(call, 0, context)->AsString();
+    // A file that cannot be opened is a failure the rule program tests for; an error of one
+    // of the file's commands still reaches the caller.
+    std::unique_ptr<TFileStream> file;
+    try {
+        file = std::make_unique<TFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
+    } catch (const EFileStreamError&) {
+        return IEFalseValue();
+    }
+    return IEBoolValue(engine.BatchFromStream(*file));
 }
 
 TLoadFunction::TLoadFunction()

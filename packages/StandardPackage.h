@@ -23,6 +23,7 @@
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "platform/ClassRegistry.h"
+#include "platform/PropertyInfo.h"
 
 namespace ie {
 
@@ -60,10 +61,13 @@ public:
     void SetFunctionName(std::string_view name) override;
     std::span<const TSpec> VariantSpecs() const noexcept { return FVariants; }
 
-protected:
-    explicit TVariantFunction(std::span<const TSpec> variants);
+    // The selected variant, an index into VariantSpecs; selecting one sets its name, comment,
+    // argument text and counts.
     int Variant() const noexcept { return FVariant; }
     void SelectVariant(int index);
+
+protected:
+    explicit TVariantFunction(std::span<const TSpec> variants);
 
 private:
     void ApplyVariant(int index);
@@ -92,6 +96,10 @@ private:
     class ClassType : public TVariantFunction {                                                    \
     public:                                                                                        \
         static constexpr std::string_view StaticClassName = #ClassType;                            \
+        static constexpr std::string_view SelectorName = #Selector;                                \
+        static constexpr std::string_view SelectorTypeName = #Enum;                                \
+        /* The names of the selector's values in ordinal order (IE_VARIANT_SELECTOR_NAMES). */     \
+        static std::span<const std::string_view> SelectorValueNames();                             \
         ClassType();                                                                               \
         std::string_view ClassName() const override { return StaticClassName; }                    \
         Enum Selector() const noexcept { return static_cast<Enum>(Variant()); }                    \
@@ -100,6 +108,18 @@ private:
     protected:                                                                                     \
         TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
     }
+
+// Defines the selector value names of a variant class, in the order of its enumeration.
+#define IE_VARIANT_SELECTOR_NAMES(ClassType, ...)                                                  \
+    std::span<const std::string_view> ClassType::SelectorValueNames() {                            \
+        static constexpr std::string_view names[] = {__VA_ARGS__};                                 \
+        return names;                                                                              \
+    }
+
+// Publishes the selector of a variant class as an enumeration property of its run-time type
+// information, so that rules read and set it by name with get-property and set-property.
+void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
+                            std::string_view typeName, std::span<const std::string_view> names);
 
 // The value of an expression in the context; a missing element or a call that gives no value
 // reads as the empty atom, so no function body ever dereferences nothing.
@@ -148,9 +168,18 @@ template <class... T> struct TFunctionClasses {
     static void AddTo(TUserFunctionList& functions) { AddFunctions<T...>(functions); }
     // Registers the classes with the class registry under their class names, in this order, so
     // stored package functions can be re-created by class name. Done once; later calls do nothing.
+    // A variant class also publishes its selector.
     static void Register() {
-        static const bool registered = ((RegisterClass<T>(T::StaticClassName), ...), true);
+        static const bool registered = ((RegisterClass<T>(T::StaticClassName), ...),
+                                        (PublishSelectorOf<T>(), ...), true);
         (void)registered;
+    }
+
+private:
+    template <class C> static void PublishSelectorOf() {
+        if constexpr (requires { C::SelectorName; })
+            PublishVariantSelector(PropertyTableOf<C>(C::StaticClassName), C::SelectorName,
+                                   C::SelectorTypeName, C::SelectorValueNames());
     }
 };
 

@@ -178,6 +178,23 @@ TDateTime Now() {
     return Clock() ? Clock()() : SystemNow();
 }
 
+namespace {
+TMillisecondTimer& MillisecondTimer() {
+    static TMillisecondTimer timer;
+    return timer;
+}
+} // namespace
+
+void SetMillisecondTimer(TMillisecondTimer timer) {
+    MillisecondTimer() = std::move(timer);
+}
+
+int64_t TimerMilliseconds() {
+    if (MillisecondTimer()) return MillisecondTimer()();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 TDateTime Date() {
     return std::trunc(Now());
 }

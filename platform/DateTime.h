@@ -77,6 +77,12 @@ TDateTime Now();
 TDateTime Date();
 TDateTime Time();
 
+// A count of whole milliseconds from an arbitrary start, steady against changes of the wall
+// clock; it times runs. Tests can replace it.
+using TMillisecondTimer = std::function<int64_t()>;
+void SetMillisecondTimer(TMillisecondTimer timer); // an empty timer restores the system one
+int64_t TimerMilliseconds();
+
 // Writes Value with the date-time format specifiers (c d dd ddd dddd ddddd dddddd e ee g gg
 // m mm mmm mmmm yy yyyy h hh n nn s ss z zzz t tt am/pm a/p ampm / : and quoted literals).
 // An empty format means "c".

@@ -6,13 +6,15 @@
 // a rule file: its whole text is parsed (constructs may span lines), top-level commands such as
 // (reset) and (run) are executed and their values echoed. A file ending in ".bat" is run as a
 // batch file instead (one complete command per line). Without files, standard input is run as a
-// batch. A failing command or load prints the engine's message and ends with status 1.
+// batch. A failing command or load prints the engine's message and ends with status 1; (exit)
+// ends the shell quietly with status 0.
 #include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <string>
 
 #include "engine/InferenceEngine.h"
+#include "platform/Exceptions.h"
 #include "platform/Streams.h"
 
 namespace {
@@ -51,6 +53,10 @@ int main(int argc, char** argv) {
             }
             engine.LoadFromFile(fileName);
         }
+    } catch (const EAbort&) {
+        // (exit) ends the shell: quietly, and as a normal end.
+        std::fflush(stdout);
+        return 0;
     } catch (const std::exception& e) {
         std::fflush(stdout);
         Write(std::string(e.what()) + "\n");

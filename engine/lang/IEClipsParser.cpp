@@ -359,9 +359,14 @@ TStreamTokenRef TIEClipsStream::ReadToken() {
             const int32_t line = FCurrentLine;
             c = GetByte();
             if (c == EndOfData) return MakeWordToken(line);
+            if (c == '\n' || c == '\r') {
+                // A line end stays in the stream: a reader that takes one token and then the
+                // rest of its line must not lose the next line.
+                UngetByte(c);
+                return MakeWordToken(line);
+            }
             if (c <= ' ') {
-                // The blank ends up in this token's white space; a line end after the word
-                // counts for the lines after it.
+                // The blank ends up in this token's white space.
                 FPendingWhiteSpace += static_cast<char>(c);
                 return MakeWordToken(line);
             }

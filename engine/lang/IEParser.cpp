@@ -607,12 +607,8 @@ std::string TIEParser::FormatFactTemplate(const IFactTemplate& factTemplate) {
     }
     r += CRLF;
     for (int32_t i = 0; i < factTemplate.SlotCount(); ++i) {
+        // Inherited slots too: the text alone says every slot the template has, in its order.
         TRefPtr<IFactSlot> slot = factTemplate.SlotAt(i);
-        // Slots the parent gives alike are not written again.
-        TRefPtr<IFactSlot> inherited;
-        if (parent && parent->FindSlot(slot->GetName(), inherited) && inherited &&
-            FormatFactSlot(*inherited) == FormatFactSlot(*slot))
-            continue;
         r += Indent + IndentLines(FormatFactSlot(*slot), Indent) + CRLF;
     }
     return r + ")";

@@ -1,0 +1,3 @@
+(printout t "first" crlf)
+(no-such-function 1 2)
+(printout t "not reached" crlf)

@@ -1,0 +1,3 @@
+(reset)
+(assert (query carl) (query zed))
+(run)

@@ -1,0 +1,17 @@
+; Reading a file token by token: each read takes one token and skips the rest of its line,
+; whatever the file's line ends.
+(deffunction tokens (?file)
+  (open ?file in "r")
+  (bind ?t (read in))
+  (while (neq ?t EOF)
+    (printout t "[" ?t "]")
+    (bind ?t (read in)))
+  (close in)
+  (printout t crlf))
+(tokens "words-lf.txt")
+(tokens "words-crlf.txt")
+(open "words-lf.txt" in "r")
+(readline in)
+(read in)
+(readline in)
+(close in)
