@@ -239,7 +239,8 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
         if (b->SlotName == PatternSlotName) {
             value = TIEValue::CreateInteger(dtFactId, fact->GetFactId());
         } else {
-            value = fact->GetSlotValue(b->SlotName);
+            if (!FindSlotValueAt(*fact, b->SlotName, b->Position, value))
+                value = fact->GetSlotValue(b->SlotName); // the template's own error
             if (b->SubIndex != -1) {
                 TRefPtr<IValueVector> list = value ? value->AsList() : nullptr;
                 value = list && b->SubIndex < list->Count() ? list->GetItem(b->SubIndex)

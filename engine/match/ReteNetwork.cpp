@@ -28,9 +28,9 @@ TRefPtr<IIEValue> Element(const TRefPtr<IIEValue>& value, int32_t sub) {
 }
 
 // A slot value read without error: null when the fact's template lacks the slot.
-TRefPtr<IIEValue> SlotOf(const IFact& fact, const std::string& slot) {
+TRefPtr<IIEValue> SlotOf(const IFact& fact, const std::string& slot, TSlotPosition& position) {
     TRefPtr<IIEValue> value;
-    if (!fact.FindSlotValue(slot, value)) return nullptr;
+    if (!FindSlotValueAt(fact, slot, position, value)) return nullptr;
     return value;
 }
 
@@ -189,21 +189,21 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
             if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
             return;
         }
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot);
+        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
         if (v) TestValue(token, v.get(), notEqual, FValue.get(), out);
         return;
     }
     case pmtTestSlotValueEqual:
     case pmtTestSlotValueNotEqual: {
-        TRefPtr<IIEValue> a = Element(SlotOf(fact, FSlot), FSub);
-        TRefPtr<IIEValue> b = Element(SlotOf(fact, FSlot2), FSub2);
+        TRefPtr<IIEValue> a = Element(SlotOf(fact, FSlot, FPosition), FSub);
+        TRefPtr<IIEValue> b = Element(SlotOf(fact, FSlot2, FPosition2), FSub2);
         if (a && b) TestValue(token, a.get(), FKind == pmtTestSlotValueNotEqual, b.get(), out);
         return;
     }
     case pmtTestMultiSlotEqual:
     case pmtTestMultiSlotNotEqual: {
         const bool notEqual = FKind == pmtTestMultiSlotNotEqual;
-        TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot), FSub < 0 ? 0 : FSub);
+        TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot, FPosition), FSub < 0 ? 0 : FSub);
         if (!e || FSub < 0) return;
         if (FValue->GetDType() == dtFunCall) {
             if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
@@ -213,7 +213,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         return;
     }
     case pmtTestMultiSlotLength: {
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot);
+        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
         if (v && v->GetDType() == dtList) {
             TRefPtr<IValueVector> list = v->AsList();
             if (list && list->Count() == FSub) Pass(token, out);
@@ -244,17 +244,37 @@ void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, b
         Pass(TIEToken::CreateCopy(*token, token->Tag(), static_cast<float>(d)), out);
 }
 
+// Whether a fact whose slot `slot` now holds `length` elements can pass some path below `node`:
+// false only when every path reaches a length test of that slot wanting another length before
+// anything else reads the slot (the alpha chain tests lengths right after the splits).
+bool TPatternMatchNode::CutCanPass(const TReteNode& node, const std::string& slot, int32_t length) {
+    for (const TReteEdge& edge : node.Outgoing()) {
+        auto* next = dynamic_cast<const TPatternMatchNode*>(edge.Node);
+        if (!next) return true;
+        if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
+            if (next->FSub == length) return true;
+            continue;
+        }
+        if (next->FSlot == slot || next->FSlot2 == slot) return true;
+        if (CutCanPass(*next, slot, length)) return true;
+    }
+    return false;
+}
+
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
                                         std::vector<TIETokenRef>* out) {
-    TRefPtr<IIEValue> value = SlotOf(fact, FSlot);
+    TRefPtr<IIEValue> value = SlotOf(fact, FSlot, FPosition);
     if (!value || value->GetDType() != dtList) return;
     TRefPtr<IValueVector> list = value->AsList();
     if (!list) return;
     const int32_t n = list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
-    // down to the empty one; the empty list itself gives one match with an empty run.
+    // down to the empty one; the empty list itself gives one match with an empty run. A cut
+    // that every path below refuses by the slot's length is not made at all (when propagating;
+    // a caller collecting this node's own results gets every cut).
     for (int32_t i = 0; i <= n - p; ++i) {
+        if (!out && !CutCanPass(*this, FSlot, p + 1 + i)) continue;
         const int32_t runLength = n - p - i;
         auto rebuilt = TValueVector::Create();
         auto run = TValueVector::Create();

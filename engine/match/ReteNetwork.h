@@ -134,6 +134,7 @@ private:
     bool EvaluatePredicate(const TIETokenRef& token, const IFact& fact);
     void SplitMultifield(const TIETokenRef& token, const IFact& fact,
                          std::vector<TIETokenRef>* out);
+    static bool CutCanPass(const TReteNode& node, const std::string& slot, int32_t length);
 
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
@@ -141,6 +142,7 @@ private:
     // Decoded arguments.
     std::string FSlot, FSlot2;
     int32_t FSub = -1, FSub2 = -1;
+    TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
     const TIEText* FClassName = nullptr;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/model/IEFacts.h"
+
 namespace ie {
 
 // ---------------------------------------------------------------------------------------------
@@ -248,7 +250,9 @@ TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext&
         fact = c->Token()->GetFact(info.FactIndex);
     if (!fact) RaiseIE(imCorruptedBinding, variableName);
     if (info.SlotName.empty()) return TIEValue::CreateInteger(dtFactId, fact->GetFactId());
-    TRefPtr<IIEValue> slotValue = fact->GetSlotValue(info.SlotName);
+    TRefPtr<IIEValue> slotValue;
+    if (!FindSlotValueAt(*fact, info.SlotName, info.Position, slotValue))
+        slotValue = fact->GetSlotValue(info.SlotName); // the template's own error
     if (info.SubIndex == -1) return slotValue;
     if (!slotValue || slotValue->GetDType() != dtList) RaiseIE(imCorruptedBinding, variableName);
     TRefPtr<IValueVector> list = slotValue->AsList();

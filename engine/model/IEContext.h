@@ -39,6 +39,8 @@ public:
     int32_t FactIndex = -1;
     int32_t SubIndex = -1;
     std::string SlotName;
+    // Where SlotName was last found, so that resolving skips the name lookup.
+    mutable TSlotPosition Position;
 };
 
 // A named binding: a value, or a position in the matched facts.

@@ -1,6 +1,8 @@
 #include "engine/model/IEFacts.h"
 
 #include <algorithm>
+#include <atomic>
+#include <typeinfo>
 #include <utility>
 
 #include "engine/EngineTables.h"
@@ -347,9 +349,14 @@ void TFactTemplate::MarkChanged() noexcept {
     FHashChanged = true;
 }
 
+uint32_t TFactTemplate::NextLayout() noexcept {
+    static std::atomic<uint32_t> last{0};
+    return ++last;
+}
+
 void TFactTemplate::SlotSetChanged() noexcept {
     FImplied = FSlots.size() < 2 && IndexOfSlot(DataSlotName) >= 0;
-    ++FLayout;
+    FLayout = NextLayout();
     MarkChanged();
 }
 
@@ -768,6 +775,26 @@ bool TFact::FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value) c
     return true;
 }
 
+bool TFact::FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value,
+                          TSlotPosition& position) const {
+    if (!FTemplateObj) RaiseNoTemplate();
+    if (position.Template != FTemplateObj || position.Layout != FTemplateObj->Layout())
+        position = {FTemplateObj, FTemplateObj->Layout(), FTemplateObj->IndexOfSlot(slotName)};
+    if (position.Index < 0) {
+        value = nullptr;
+        return false;
+    }
+    value = ValueAt(position.Index);
+    return true;
+}
+
+bool FindSlotValueAt(const IFact& fact, std::string_view slotName, TSlotPosition& position,
+                     TRefPtr<IIEValue>& value) {
+    if (typeid(fact) == typeid(TFact))
+        return static_cast<const TFact&>(fact).FindSlotValue(slotName, value, position);
+    return fact.FindSlotValue(slotName, value);
+}
+
 void TFact::SetSlotValue(std::string_view slotName, const TRefPtr<IIEValue>& value) {
     if (!FTemplateObj) RaiseNoTemplate();
     const int32_t i = FTemplateObj->IndexOfSlot(slotName);
@@ -924,14 +951,30 @@ int32_t TFact::GetHashCode() const {
     return static_cast<int32_t>(h);
 }
 
+namespace {
+// A value's share of a fact's identity hash: a multifield contributes each of its elements in
+// order (its own hash code is their plain sum, under which (path 1 2) and (path 2 1) collide).
+// Only a multifield equals a multifield, so equal values still hash alike.
+uint64_t MixValueHash(uint64_t h, const IIEValue* v) {
+    if (v && v->GetDType() == dtList) {
+        if (const TRefPtr<IValueVector> list = v->AsList()) {
+            const int32_t n = list->Count();
+            h = MixHash(h, static_cast<uint32_t>(n));
+            for (int32_t i = 0; i < n; ++i)
+                h = MixValueHash(h, list->GetItem(i).get());
+            return h;
+        }
+    }
+    return MixHash(h, v ? static_cast<uint32_t>(v->GetHashCode()) : 0u);
+}
+} // namespace
+
 size_t TFact::IdentityHash() const {
     size_t h = std::hash<const void*>()(FTemplate.get());
     if (!FTemplateObj) return h;
     for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i) {
         if (FTemplateObj->Slot(i)->IsFuzzy()) continue;
-        const IIEValue* v = PeekValue(i);
-        const uint32_t vh = v ? static_cast<uint32_t>(v->GetHashCode()) : 0u;
-        h = (h ^ vh) * 0x100000001b3ULL + 0x9e3779b97f4a7c15ULL;
+        h = MixValueHash(h, PeekValue(i));
     }
     return h;
 }

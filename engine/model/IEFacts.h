@@ -238,7 +238,9 @@ private:
     mutable bool FFuzzy = false;
     mutable bool FHashChanged = true;
     mutable int32_t FHash = 0;
-    uint32_t FLayout = 0;
+    // Unique over all templates (see TSlotPosition); changes whenever the slot set does.
+    uint32_t FLayout = NextLayout();
+    static uint32_t NextLayout() noexcept;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -289,6 +291,9 @@ public:
     void SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) override;
     void AssignValues(const IFact& other) override;
     bool FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value) const override;
+    // FindSlotValue through a remembered position (see FindSlotValueAt).
+    bool FindSlotValue(std::string_view slotName, TRefPtr<IIEValue>& value,
+                       TSlotPosition& position) const;
     // "f-", the identifier (zero-padded to the width of the engine's next identifier), a blank
     // and the text.
     std::string GetLabel() const override;
@@ -330,6 +335,11 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 // The duplicate index of working memory
+
+// Reads the named slot like IFact::FindSlotValue, through `position` when the fact's template
+// and slot layout are the ones it was found for (no name lookup), refreshing it otherwise.
+bool FindSlotValueAt(const IFact& fact, std::string_view slotName, TSlotPosition& position,
+                     TRefPtr<IIEValue>& value);
 
 // Facts by identity hash; a lookup compares facts for equality, so facts whose hashes collide
 // are told apart. Adding and removing a fact object is O(1) on average. The table is one flat

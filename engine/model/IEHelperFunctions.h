@@ -23,6 +23,15 @@ int32_t HashString(std::string_view text) noexcept;
 // as 1).
 int32_t HashStringStep(std::string_view text, int32_t step) noexcept;
 
+// Folds one more hash value into a running hash, order-dependent and with every input bit
+// reaching every output bit, so that sequences of small numbers (such as (path 1 2) and
+// (path 2 1)) spread over the whole range instead of summing into the same few values.
+inline uint64_t MixHash(uint64_t h, uint32_t v) noexcept {
+    h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    h *= 0xff51afd7ed558ccdULL;
+    return h ^ (h >> 32);
+}
+
 // The engine's format routine. The control text is read once, from left to right: each
 // directive ("%", flags "-0123456789.", a letter) takes the next argument; "d", "u", "x" format
 // its integer reading, "e", "f", "g", "m" its float reading, "p" its external address and "s"

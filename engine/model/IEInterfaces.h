@@ -451,6 +451,15 @@ public:
     virtual TRefPtr<IStringIterator> SlotNameIterator() const { return nullptr; }
 };
 
+// Where a compiled reader last found its slot: the template object and slot layout it was
+// found for, and the slot's index there (-1: that template lacks the slot). Layout numbers are
+// unique over all templates, so a stale record never matches another template.
+struct TSlotPosition {
+    const void* Template = nullptr;
+    uint32_t Layout = 0;
+    int32_t Index = -1;
+};
+
 // A chain of matched facts, one per level of a rule's patterns.
 class IReteToken : public virtual TRefCounted {
 public:

@@ -949,6 +949,19 @@ TRefPtr<ICloneable> TIEValue::Clone() const {
 // ---------------------------------------------------------------------------------------------
 // Evaluation
 
+namespace {
+// The position record an object value holds, if it is one. Positions are exactly TBindingInfo
+// or TBinding objects, so comparing the dynamic type spares a dynamic_cast on every variable
+// read; any other object falls back to the cast.
+const TBindingInfo* AsBindingInfo(const TObject* object) {
+    if (!object) return nullptr;
+    const std::type_info& type = typeid(*object);
+    if (type == typeid(TBinding)) return static_cast<const TBinding*>(object);
+    if (type == typeid(TBindingInfo)) return static_cast<const TBindingInfo*>(object);
+    return dynamic_cast<const TBindingInfo*>(object);
+}
+} // namespace
+
 TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
     switch (FType) {
     case dtVariable:
@@ -960,7 +973,7 @@ TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
         const TRefPtr<IIEValue>& bound = binding->Value;
         // A pattern variable is bound to its position in the matched facts.
         if (bound->GetDType() == dtObject)
-            if (auto* info = dynamic_cast<const TBindingInfo*>(bound->AsObject()))
+            if (const TBindingInfo* info = AsBindingInfo(bound->AsObject()))
                 return ResolveBindingInfo(*info, *owner, FText->Text());
         return bound;
     }
@@ -968,12 +981,13 @@ TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
         if (!FCall) RaiseIE(imFunctionUnimplemented, std::string_view());
         return FCall->Evaluate(context);
     case dtObject:
-        if (auto* info = dynamic_cast<const TBindingInfo*>(FObject)) {
+        if (const TBindingInfo* info = AsBindingInfo(FObject)) {
             if (!context) RaiseIE(imNoContext, IETypeName(FType));
-            auto* binding = dynamic_cast<const TBinding*>(info);
-            return ResolveBindingInfo(*info, *context,
-                                      binding ? std::string_view(binding->Name)
-                                              : std::string_view(info->SlotName));
+            const bool named = typeid(*info) == typeid(TBinding);
+            return ResolveBindingInfo(
+                *info, *context,
+                named ? std::string_view(static_cast<const TBinding*>(info)->Name)
+                      : std::string_view(info->SlotName));
         }
         return TRefPtr<IIEValue>(this);
     case dtSingletons:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
 #include "tests/support/IETestValues.h"
@@ -205,6 +207,38 @@ TEST(FactIndex, OneSharedHashSurvivesRemovalsAndGrowth) {
     index.Clear();
     EXPECT_EQ(index.Count(), 0);
     EXPECT_EQ(index.FindEqual(*again), nullptr);
+}
+
+// Ordered facts of two small numbers, the working memory of a transitive closure: the identity
+// hash takes each field in order, so permuted and nearby pairs spread over the table instead of
+// sharing a handful of sums, and equal facts still hash alike.
+TEST(FactIndex, OrderedFactsOfSmallNumbersHashApart) {
+    auto t = TFactTemplate::CreateNamed(nullptr, "path");
+    t->AddMultiSlot("__Data", List({}));
+    auto pathFact = [&](int a, int b) {
+        auto f = t->NewFact();
+        f->SetSlotValue("__Data", List({Int(a), Int(b)}));
+        return f;
+    };
+    auto hashOf = [](const TRefPtr<IFact>& f) {
+        return dynamic_cast<const TFact&>(*f).IdentityHash();
+    };
+    std::set<size_t> hashes;
+    TFactIndex index;
+    for (int a = 1; a <= 60; ++a)
+        for (int b = 1; b <= 60; ++b) {
+            auto f = pathFact(a, b);
+            hashes.insert(hashOf(f));
+            index.Add(f);
+        }
+    EXPECT_GE(hashes.size(), 3590u); // of 3600
+    EXPECT_EQ(hashOf(pathFact(3, 7)), hashOf(pathFact(3, 7)));
+    EXPECT_NE(hashOf(pathFact(3, 7)), hashOf(pathFact(7, 3)));
+    EXPECT_EQ(index.Count(), 3600);
+    auto found = index.FindEqual(*pathFact(42, 17));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->GetSlotValue("__Data")->GetText(), "42 17 ");
+    EXPECT_EQ(index.FindEqual(*pathFact(61, 1)), nullptr);
 }
 
 TEST(Fact, ChangingTheTemplateKeepsSharedSlots) {
