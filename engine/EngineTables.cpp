@@ -101,6 +101,17 @@ std::vector<T*> ParentsFirst(const std::vector<T*>& items, P parentOf, TIEMessag
     return order;
 }
 
+// The entries of a table sorted by name, then parents first.
+template <class T, class Table, class P>
+std::vector<T*> ByNameParentsFirst(const Table& table, P parentOf, TIEMessageId corrupted) {
+    std::vector<T*> all;
+    for (const auto& entry : table)
+        if (auto* t = dynamic_cast<T*>(entry.Intf().get())) all.push_back(t);
+    std::sort(all.begin(), all.end(),
+              [](const T* a, const T* b) { return a->GetName() < b->GetName(); });
+    return ParentsFirst(all, parentOf, corrupted);
+}
+
 } // namespace
 
 std::vector<IFactTemplate*> TFactTemplates::ParentsFirstOrder() const {
@@ -113,8 +124,12 @@ std::vector<IFactTemplate*> TFactTemplates::ParentsFirstOrder() const {
 }
 
 std::string TFactTemplates::GetText() const {
+    // By name, parents first: the order of the table's buckets depends on the order in which
+    // the templates came, and the text must read back to the same text.
     std::string text;
-    for (IFactTemplate* t : ParentsFirstOrder())
+    for (IFactTemplate* t : ByNameParentsFirst<IFactTemplate>(
+             *this, [](const IFactTemplate* t) { return t->GetParent().get(); },
+             imFactTemplateInheritanceCorrupted))
         text += (FEngine ? FEngine->FormatFactTemplate(*t) : t->GetText()) + std::string(IELineEnd);
     return text;
 }
@@ -308,8 +323,11 @@ std::vector<IIEDefinedType*> TIEDefinedTypes::AncestorsFirstOrder() const {
 }
 
 std::string TIEDefinedTypes::GetText() const {
+    // By name, ancestors first, for the reason templates are.
     std::string text;
-    for (IIEDefinedType* t : AncestorsFirstOrder())
+    for (IIEDefinedType* t : ByNameParentsFirst<IIEDefinedType>(
+             *this, [](const IIEDefinedType* t) { return t->GetAncestor().get(); },
+             imDefinedTypeInheritanceCorrupted))
         text += (FEngine ? FEngine->DefinedTypeText(*t) : std::string()) + std::string(IELineEnd);
     return text;
 }

@@ -479,23 +479,15 @@ TRefPtr<IFact> TInferenceEngine::ParseFact(std::string_view text) {
     TRefPtr<IFact> fact = ReadFrom(text, [](TIEParser& p) { return p.ParseFact(); });
     if (!fact) return fact;
     // The slot expressions are evaluated in the root context, also inside a multifield.
-    auto* f = dynamic_cast<TFact*>(fact.get());
-    if (!f) return fact;
-    for (int32_t i = 0; i < f->SlotCount(); ++i) {
-        const IIEValue* v = f->PeekValue(i);
-        if (!v) continue;
-        if (v->GetDType() == dtFunCall) {
-            f->SetValueAt(i, f->ValueAt(i)->Evaluate(FRootContext.get()));
-        } else if (v->GetDType() == dtList) {
-            TRefPtr<IValueVector> list = v->AsList();
-            bool hasCall = false;
-            for (int32_t j = 0; list && j < list->Count() && !hasCall; ++j)
-                hasCall = list->GetItem(j) && list->GetItem(j)->GetDType() == dtFunCall;
-            if (hasCall)
-                f->SetValueAt(i, TIEValue::CreateList(FRootContext->EvaluateArguments(*list)));
-        }
-    }
+    if (auto* f = dynamic_cast<TFact*>(fact.get())) EvaluateSlotCalls(*f, FRootContext.get());
     return fact;
+}
+
+TRefPtr<IFact> TInferenceEngine::ParseFactSetFact(std::string_view text) {
+    return ReadFrom(text, [](TIEParser& p) {
+        TDeferDynamicDefaults deferred(p);
+        return p.ParseFact();
+    });
 }
 
 TRefPtr<IFactSlot> TInferenceEngine::ParseFactSlot(std::string_view text, TFactTemplate& owner) {
@@ -1848,10 +1840,21 @@ void TInferenceEngine::CombineFuzzyFacts(IFact& newFact, const IFact& existingFa
                 other ? other->GetName() : std::string());
     if (!t || !t->IsFuzzy()) RaiseIE(imNotFuzzyFact);
     const TFuzzyOperation op = FuzzyInferenceOperation(FInference);
+    // Under these operations the union with the empty value is the other value itself, which
+    // keeps its own name instead of one that joins it with the empty term's.
+    const bool emptyIsNeutral = useUnion && (op == foZadeh || op == foSum || op == foBoundedSum);
+    auto isEmpty = [](const IFuzzySet& set) {
+        if (set.GetName() != FuzzyEmptySetName) return false;
+        for (int i = 0; i < set.Count(); ++i)
+            if (set.GetY(i) > 0.0) return false;
+        return true;
+    };
     auto combine = [&](const TRefPtr<IIEValue>& a, const TRefPtr<IIEValue>& b) {
         if (!a || !b || a->GetDType() != dtFuzzy || b->GetDType() != dtFuzzy) return a;
         TRefPtr<IFuzzySet> sa = a->AsFuzzy();
         TRefPtr<IFuzzySet> sb = b->AsFuzzy();
+        if (emptyIsNeutral && isEmpty(*sb)) return a;
+        if (emptyIsNeutral && isEmpty(*sa)) return b->CloneValue();
         return FuzzyValueOf(useUnion ? sa->Union(*sb, op) : sa->Intersection(*sb, op), *sa);
     };
     // Every slot is combined before any is stored, so a failure leaves the fact as it was.

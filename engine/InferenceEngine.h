@@ -300,6 +300,7 @@ public:
     // --- IFactServices (facts, templates and fact sets of this engine) ---
     // Reads one fact with the engine's reader and evaluates its calls.
     TRefPtr<IFact> ParseFact(std::string_view text) override;
+    TRefPtr<IFact> ParseFactSetFact(std::string_view text) override;
     TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) override;
     // One value (or a multifield) read from the text.
     TRefPtr<IIEValue> ParseValue(std::string_view text) override;

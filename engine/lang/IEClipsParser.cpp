@@ -1179,7 +1179,10 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
             ParseError("ParseFact", e.what());
         }
     }
-    TRefPtr<IFact> fact = factTemplate->NewFact();
+    // A new fact reads as its defaults the slots the text leaves out; a fact whose dynamic
+    // defaults wait for its assertion is one with no value stored yet.
+    TRefPtr<IFact> fact = DeferDynamicDefaults ? TRefPtr<IFact>(TFact::Create(factTemplate))
+                                               : factTemplate->NewFact();
     if (factTemplate->GetImplied()) {
         TRefPtr<IIEValue> data = ParseList();
         fact->SetSlotValue(DataSlotName, data);
@@ -1634,10 +1637,13 @@ TFactSet* TIEClipsParser::ParseFactSet() {
     try {
         factSet->SetComment(comment);
         std::vector<TRefPtr<IFact>> facts;
-        while (token->Is('(')) {
-            PushBack(token);
-            facts.push_back(ParseFact());
-            token = Next();
+        {
+            TDeferDynamicDefaults deferred(*this);
+            while (token->Is('(')) {
+                PushBack(token);
+                facts.push_back(ParseFact());
+                token = Next();
+            }
         }
         if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
         factSet->SetEngine(&engine);

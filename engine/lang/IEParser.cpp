@@ -5,13 +5,15 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
+#include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEPackages.h"
-#include "engine/match/IERule.h"
-#include "engine/match/IESlotTest.h"
 #include "engine/model/IEValue.h"
+#include "fuzzy/FuzzyConsts.h"
 #include "fuzzy/FuzzyInterfaces.h"
 
 namespace ie {
@@ -221,21 +223,16 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
-// Every line break of the text followed by `prefix`.
-std::string IndentLines(std::string_view text, std::string_view prefix) {
+// Every line break of plain text (not rule-language text) followed by `prefix`.
+std::string PrefixLines(std::string_view text, std::string_view prefix) {
     std::string r;
-    r.reserve(text.size() + 16);
     size_t p = 0;
-    for (;;) {
-        const size_t e = text.find(IELineEnd, p);
-        if (e == std::string_view::npos) {
-            r.append(text.substr(p));
-            return r;
-        }
+    for (size_t e; (e = text.find(IELineEnd, p)) != std::string_view::npos;
+         p = e + IELineEnd.size()) {
         r.append(text.substr(p, e + IELineEnd.size() - p));
         r.append(prefix);
-        p = e + IELineEnd.size();
     }
+    return r.append(text.substr(p));
 }
 
 // A construct comment between double quotes, its quotes and backslashes escaped so that it
@@ -325,8 +322,10 @@ std::string AllowedClauseText(const IIEDefinedType& t) {
     const bool atoms = c.Contains(vcAtom), strings = c.Contains(vcString);
     const bool integers = c.Contains(vcInteger), floats = c.Contains(vcFloat);
     auto addAtoms = [&t](std::string& r) {
-        for (int32_t i = 0; i < t.AllowedAtomCount(); ++i)
-            r += t.GetAllowedAtom(i) + " ";
+        for (int32_t i = 0; i < t.AllowedAtomCount(); ++i) {
+            const std::string atom = t.GetAllowedAtom(i);
+            r += (atom.empty() ? std::string(NilWord) : atom) + " ";
+        }
     };
     auto addStrings = [&t](std::string& r) {
         for (int32_t i = 0; i < t.AllowedStringCount(); ++i)
@@ -392,7 +391,9 @@ std::string ExactFloatText(double value) {
     std::string text = Format("%.4f", value);
     double back = 0.0;
     const auto parsed = std::from_chars(text.data(), text.data() + text.size(), back);
-    if (parsed.ec == std::errc() && back == value) return text;
+    // The sign of a zero counts: -0.0 is written so that it reads back negative.
+    if (parsed.ec == std::errc() && back == value && std::signbit(back) == std::signbit(value))
+        return text;
     if (!std::isfinite(value)) return text;
     char buffer[64];
     const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -450,6 +451,9 @@ std::string TIEParser::FunctionSignature(const IUserFunction& function) {
 std::string TIEParser::FormatValue(const IIEValue* value) {
     if (!value) return {};
     switch (value->GetDType()) {
+    case dtAtom:
+        // The empty atom prints as nothing but is written as the word that reads back to it.
+        return value->Equals(IEEmptyAtom().get()) ? std::string(NilWord) : value->GetText();
     case dtFloat:
         return ExactFloatText(value->AsFloat());
     case dtFunCall: {
@@ -459,6 +463,11 @@ std::string TIEParser::FormatValue(const IIEValue* value) {
     case dtFact: {
         TRefPtr<IFact> fact = value->AsFact();
         return fact ? FormatFact(*fact) : std::string();
+    }
+    case dtFuzzy: {
+        // Through this writer whatever parser the set has: the empty term writes as nothing.
+        TRefPtr<IFuzzySet> set = value->AsFuzzy();
+        return set ? FormatFuzzySet(*set, false) : std::string();
     }
     case dtList: {
         TRefPtr<IValueVector> list = value->AsList();
@@ -533,15 +542,37 @@ std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view s
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName,
                                            const IIEValue* value) {
     std::string text = FactValueText(value);
-    if (text.empty() && value && value->Equals(IEEmptyAtom().get())) {
-        // nil writes as nothing; in a slot whose default is something else it must be written,
-        // or it would read back as the default.
+    if (!text.empty()) {
+        // A fact of a fact set holds a dynamic default as written, to be evaluated at each
+        // reset; left out, it reads back as that default.
+        TRefPtr<IFactTemplate> t = fact.GetTemplate();
+        TRefPtr<IFactSlot> slot;
+        if (t && !t->GetImplied() && t->FindSlot(slotName, slot) && slot &&
+            slot->GetDefaultDynamic()) {
+            TRefPtr<IIEValue> def = slot->GetSlotDefault();
+            if (def && FactValueText(def.get()) == text) return {};
+        }
+    }
+    if (value && value->Equals(IEEmptyAtom().get())) {
+        // A nil slot is left out, as the default gives it back; in a slot whose default is
+        // something else it must be written.
         TRefPtr<IFactTemplate> t = fact.GetTemplate();
         TRefPtr<IFactSlot> slot;
         if (t && !t->GetImplied() && t->FindSlot(slotName, slot) && slot && !slot->IsMultiSlot()) {
             TRefPtr<IIEValue> def = slot->GetSlotDefault();
             if (def && !def->Equals(IEEmptyAtom().get()))
-                return "(" + std::string(slotName) + " nil)";
+                return "(" + std::string(slotName) + " " + text + ")";
+        }
+        text.clear();
+    } else if (text.empty() && value && value->GetDType() == dtFuzzy) {
+        // The empty fuzzy value writes as nothing; in a slot whose default is another value it
+        // is written by the name that reads back as the empty term.
+        TRefPtr<IFactTemplate> t = fact.GetTemplate();
+        TRefPtr<IFactSlot> slot;
+        if (t && !t->GetImplied() && t->FindSlot(slotName, slot) && slot) {
+            TRefPtr<IIEValue> def = slot->GetSlotDefault();
+            if (def && !FormatValue(def.get()).empty())
+                return "(" + std::string(slotName) + " " + std::string(FuzzyEmptySetName) + ")";
         }
     } else if (text.empty()) {
         // An empty multislot whose default is not empty is written as "(name)", or it would
@@ -576,10 +607,22 @@ std::string TIEParser::FormatFactSlot(const IFactSlot& slot) {
         if (!TrimmedText(text).empty())
             defaultPart =
                 (slot.GetDefaultDynamic() ? "(default-dynamic " : "(default ") + text + ") ";
+    } else if (def && !slot.GetDefaultDynamic()) {
+        // A nil or empty default is written when the slot would read back with another one
+        // (the first allowed value of its type, say).
+        TRefPtr<IIEValue> natural = slot.NewDefaultValue(multi);
+        if (natural && !IsEmptyDefault(natural.get()) && !natural->Equals(IEEmptyAtom().get()) &&
+            !TrimmedText(FormatValue(natural.get())).empty())
+            defaultPart = multi ? "(default) " : "(default " + std::string(NilWord) + ") ";
     }
     TRefPtr<IIEDefinedType> type = slot.GetExtendedTypeInfo();
     if (type) {
-        if (type->GetImplicit()) {
+        if (type->GetImplicit() && type->GetName() != ImplicitTypeName) {
+            // A named type with the slot's own qualifiers after it: the copy keeps the name.
+            const TIETypes added = (types - MultiSlotMarkers) - type->GetBaseTypes();
+            r += "(type " + type->GetName() + (added.Empty() ? "" : " " + TypeWords(added)) + ")" +
+                 CRLF + TypeClauses(*type);
+        } else if (type->GetImplicit()) {
             r += "(type " + TypeWords(types) + ")" + CRLF + TypeClauses(*type);
         } else {
             r += "(type " + type->GetName() + ")";
@@ -749,22 +792,89 @@ std::string TIEParser::FormatRuleSide(const TRule& rule, int32_t side) {
     return r;
 }
 
+namespace {
+
+bool IsGeneratedVariable(const IIEValue* value) {
+    return value && (value->GetDType() == dtVariable || value->GetDType() == dtMultiVariable) &&
+           IsGeneratedVariableName(VariableName(*value));
+}
+
+// The expression of an "=" constraint, which the reader keeps as a generated variable followed
+// by the test (eq* variable expression); null when the two values are not such a pair.
+const IIEValue* EqualsExpression(const IIEValue* variable, const IIEValue* next) {
+    if (!next || next->GetDType() != dtFunCall) return nullptr;
+    TRefPtr<IFunCall> call = next->AsFunCall();
+    if (!call || call->GetFunctionName() != "eq*" || call->ArgumentCount() != 2) return nullptr;
+    // In a rule the call refers to the variable by its binding.
+    const IIEValue* first = call->GetArgument(0).get();
+    std::string name;
+    if (first && first->GetDType() == dtObject) {
+        if (auto* binding = dynamic_cast<const TBinding*>(first->AsObject())) name = binding->Name;
+    } else if (first && (first->GetDType() == dtVariable || first->GetDType() == dtMultiVariable)) {
+        name = VariableName(*first);
+    }
+    if (name != VariableName(*variable)) return nullptr;
+    return call->GetArgument(1).get();
+}
+
+} // namespace
+
+std::string TIEParser::FormatConstraints(const std::vector<TConstraintItem>& items,
+                                         bool writtenRun) {
+    std::string r;
+    bool any = false;
+    int32_t lastSub = 0;
+    for (size_t k = 0; k < items.size(); ++k) {
+        const TConstraintItem& item = items[k];
+        const TConstraintItem* next =
+            k + 1 < items.size() && items[k + 1].Sub == item.Sub ? &items[k + 1] : nullptr;
+        std::string text;
+        const IIEValue* expression = nullptr;
+        if (IsGeneratedVariable(item.Value) && next && next->Written) {
+            // The variable a "|" run was compiled against: the run is written as it was read.
+            continue;
+        } else if (IsGeneratedVariable(item.Value) && next && next->Conjunction &&
+                   (expression = EqualsExpression(item.Value, next->Value))) {
+            text = next->Type == sttNotEquals ? "~=" : "=";
+            text += FormatValue(expression);
+            ++k;
+        } else if (item.Written) {
+            std::vector<TConstraintItem> run;
+            for (const TWrittenConstraint& c : *item.Written)
+                run.push_back({c.Type, c.Value.get(), c.Conjunction, item.Sub, nullptr});
+            text = FormatConstraints(run, true);
+        } else {
+            if (item.Type == sttNotEquals) text = "~";
+            if (IsGeneratedVariable(item.Value))
+                text += item.Value->GetDType() == dtMultiVariable ? "$?" : "?";
+            else if (item.Value && item.Value->GetDType() == dtFunCall)
+                text += ":" + FormatValue(item.Value);
+            else
+                text += FormatValue(item.Value);
+        }
+        if (any) {
+            if (writtenRun)
+                r += item.Conjunction ? '&' : '|';
+            else
+                r += item.Sub == lastSub ? '&' : ' ';
+        }
+        r += text;
+        any = true;
+        lastSub = item.Sub;
+    }
+    return r;
+}
+
 std::string TIEParser::FormatPattern(const TIEPattern& pattern) {
     const TRefPtr<IFactTemplate>& factTemplate = pattern.FactTemplate();
     if (!factTemplate) RaiseIE(imFactTemplateMissing);
     const bool isTest = pattern.IsTest();
     auto constraints = [&](int32_t slot) {
-        std::string r;
-        const TSlotTests& tests = pattern.GetSlotTests(slot);
-        for (size_t j = 0; j < tests.size(); ++j) {
-            const TIEPatternMatchTest& test = *tests[j];
-            if (j > 0)
-                r += test.MultiSlotSubIndex() == tests[j - 1]->MultiSlotSubIndex() ? "&" : " ";
-            if (test.SlotTestType() == sttNotEquals && !isTest) r += "~";
-            if (test.IsFunCall() && !isTest) r += ":";
-            r += FormatValue(test.SlotValue().get());
-        }
-        return r;
+        std::vector<TConstraintItem> items;
+        for (const auto& test : pattern.GetSlotTests(slot))
+            items.push_back({test->SlotTestType(), test->SlotValue().get(), test->Conjunction(),
+                             test->MultiSlotSubIndex(), test->WrittenForm()});
+        return FormatConstraints(items, false);
     };
     std::string r = CommentLines(pattern.Comment());
     std::string body;
@@ -854,7 +964,7 @@ std::string TIEParser::FormatFunction(const IUserFunction& function, std::string
     std::string r = ";; " + function.GetFunctionName() + " function" + CRLF;
     const std::string text =
         function.GetComment() + CRLF + Format("     syntax: %s", std::string(signature));
-    if (!text.empty()) r += ";; " + Indent + IndentLines(text, ";; " + Indent);
+    if (!text.empty()) r += ";; " + Indent + PrefixLines(text, ";; " + Indent);
     return r;
 }
 

@@ -39,6 +39,8 @@ class TIEPattern;
 class TInterpretedFunction;
 class TRule;
 class TValueHashTable;
+struct TWrittenConstraint;
+enum TSlotTestType : uint8_t;
 
 // ---------------------------------------------------------------------------------------------
 // Tokens
@@ -346,6 +348,9 @@ public:
 
     bool TemplatesMustExist = false;
     bool StaticTypeCheck = true;
+    // Facts read while set keep a dynamic default unevaluated in every slot they leave out (the
+    // facts of a fact set, whose defaults are evaluated at each reset).
+    bool DeferDynamicDefaults = false;
     TErrorHandling ErrorHandling = ehRaiseImmediate;
     int32_t MaxErrors = 10;
 
@@ -367,7 +372,34 @@ protected:
     TIETokenizerStream* FStream = nullptr;
 
 private:
+    // One test of a slot as the writer sees it.
+    struct TConstraintItem {
+        TSlotTestType Type;
+        const IIEValue* Value;
+        bool Conjunction;
+        int32_t Sub;
+        const std::vector<TWrittenConstraint>* Written;
+    };
+    // The constraints of one slot, or (writtenRun) one "|" run joined by its own connectives.
+    std::string FormatConstraints(const std::vector<TConstraintItem>& items, bool writtenRun);
+
     int64_t FOwnSymbolCounter = 0;
+};
+
+// Sets a parser's DeferDynamicDefaults for its lifetime.
+class TDeferDynamicDefaults {
+public:
+    explicit TDeferDynamicDefaults(TIEParser& parser)
+        : FParser(parser), FOld(parser.DeferDynamicDefaults) {
+        parser.DeferDynamicDefaults = true;
+    }
+    ~TDeferDynamicDefaults() { FParser.DeferDynamicDefaults = FOld; }
+    TDeferDynamicDefaults(const TDeferDynamicDefaults&) = delete;
+    TDeferDynamicDefaults& operator=(const TDeferDynamicDefaults&) = delete;
+
+private:
+    TIEParser& FParser;
+    bool FOld;
 };
 
 // Number texts for written constructs: a float in "%.4f" unless that would change it, then in

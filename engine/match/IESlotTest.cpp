@@ -34,6 +34,16 @@ std::string VariableName(const IIEValue& value) {
     return value.GetDType() == dtMultiVariable ? value.AsMultiVariable() : value.AsVariable();
 }
 
+bool IsGeneratedVariableName(std::string_view name) noexcept {
+    if (name.starts_with(BlankVariableName)) return true;
+    if (!name.starts_with('_')) return false;
+    size_t i = 1;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9')
+        ++i;
+    return i > 1 && i < name.size() && name[i] == '_' &&
+           name.substr(i + 1).starts_with(BlankVariableName);
+}
+
 // ---------------------------------------------------------------------------------------------
 // TIESlotTest
 
@@ -68,6 +78,7 @@ void TIEPatternMatchTest::Assign(const TPersistent* source) {
     FSlotValue = test->FSlotValue ? test->FSlotValue->CloneValue() : nullptr;
     FMultiSlotSubIndex = test->FMultiSlotSubIndex;
     FConjunction = test->FConjunction;
+    FWrittenForm = test->FWrittenForm;
     if (FOwner) FOwner->TestChanged();
 }
 
@@ -82,6 +93,7 @@ std::unique_ptr<TIESlotTest> TIEPatternMatchTest::Clone() const {
         nullptr, FSlotTestType, FSlotValue ? FSlotValue->CloneValue() : nullptr,
         FMultiSlotSubIndex);
     copy->FConjunction = FConjunction;
+    copy->FWrittenForm = FWrittenForm;
     return copy;
 }
 
@@ -479,6 +491,10 @@ void TIEPattern::CompileConnectives() {
                 rebuilt.push_back(
                     std::make_unique<TIEPatternMatchTest>(this, sttEquals, variable, sub));
             }
+            auto written = std::make_shared<TWrittenConstraints>();
+            for (size_t k = first; k < end; ++k)
+                written->push_back({slot.Tests[k]->FSlotTestType, slot.Tests[k]->FSlotValue,
+                                    slot.Tests[k]->FConjunction});
             auto orCall = TFunctionCall::Create(reasoner, "or");
             size_t g = first;
             while (g < end) {
@@ -499,6 +515,7 @@ void TIEPattern::CompileConnectives() {
             }
             rebuilt.push_back(std::make_unique<TIEPatternMatchTest>(
                 this, sttEquals, TIEValue::CreateFunCall(orCall), sub));
+            rebuilt.back()->FWrittenForm = std::move(written);
             i = end;
         }
         slot.Tests = std::move(rebuilt);

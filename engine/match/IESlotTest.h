@@ -56,6 +56,16 @@ protected:
     TSlotTestType FSlotTestType;
 };
 
+// One constraint of a "|" run as it was read: the test that CompileConnectives makes of the run
+// keeps them, so that the rule is written back as it was written instead of as the generated
+// variable and "or" call that it matches by.
+struct TWrittenConstraint {
+    TSlotTestType Type;
+    TRefPtr<IIEValue> Value;
+    bool Conjunction;
+};
+using TWrittenConstraints = std::vector<TWrittenConstraint>;
+
 // One test of one slot of a pattern: a constant, a variable, a multifield variable or a
 // predicate call, on the whole slot value (sub-index -1) or on one element of a multislot.
 class TIEPatternMatchTest : public TIESlotTest {
@@ -82,6 +92,8 @@ public:
     bool Conjunction() const noexcept { return FConjunction; }
     void SetConjunction(bool value);
     TIEPattern* Owner() const noexcept { return FOwner; }
+    // The run of constraints this test was compiled from (null for a test read as it stands).
+    const TWrittenConstraints* WrittenForm() const noexcept { return FWrittenForm.get(); }
 
     // The kind of the test's value (dtNone when there is none).
     TIEType ValueType() const noexcept { return FSlotValue ? FSlotValue->GetDType() : dtNone; }
@@ -100,6 +112,7 @@ private:
     TRefPtr<IIEValue> FSlotValue;
     int32_t FMultiSlotSubIndex = -1;
     bool FConjunction = true;
+    std::shared_ptr<const TWrittenConstraints> FWrittenForm;
 };
 
 // Reads one named slot of facts by its position. The position is looked up by name once per
@@ -337,5 +350,8 @@ private:
 TRefPtr<IIEValue> MakeVariable(TIEType kind, std::string_view name);
 // The variable name of a variable or multifield-variable value.
 std::string VariableName(const IIEValue& value);
+// Whether the name is one the reader or a rule made up for an anonymous field ("?", "$?", "=" or
+// a "|" run): "_blank_N", or "_P__blank_N" as renamed in a negated pattern.
+bool IsGeneratedVariableName(std::string_view name) noexcept;
 
 } // namespace ie

@@ -327,6 +327,8 @@ inline constexpr std::string_view NotOrTestTemplateName = "__NOT-OR-TEST-CE*";
 inline constexpr std::string_view DataSlotName = "__Data";
 inline constexpr std::string_view TestCEName = "test";
 inline constexpr std::string_view GoalFactPrefix = "need-";
+// The word that reads as the empty atom, in any letter case.
+inline constexpr std::string_view NilWord = "nil";
 inline constexpr std::string_view BlankVariableName = "_blank_";
 inline constexpr std::string_view BlankMultiVariableName = "_blank_$";
 inline constexpr std::string_view GeneratedVariableName = "?__var";

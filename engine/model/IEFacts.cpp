@@ -54,22 +54,6 @@ std::string Trimmed(std::string_view s) {
     return std::string(s.substr(b, e - b));
 }
 
-// Every line break of the text followed by the indentation.
-std::string IndentLines(std::string_view text) {
-    std::string s;
-    s.reserve(text.size());
-    size_t pos = 0;
-    for (;;) {
-        size_t br = text.find(IELineEnd, pos);
-        if (br == std::string_view::npos) {
-            s += text.substr(pos);
-            return s;
-        }
-        s += text.substr(pos, br - pos + IELineEnd.size());
-        s += IEIndent;
-        pos = br + IELineEnd.size();
-    }
-}
 
 TRefPtr<IIEValue> CloneOf(const IIEValue* value) {
     return value ? value->CloneValue() : nullptr;
@@ -121,7 +105,9 @@ void TFactSlot::Assign(const TPersistent* source) {
     TInferenceEngine* engine = Engine();
     const bool foreign = engine && src->Engine() != engine;
     TRefPtr<IIEDefinedType> type = src->FExtendedTypeInfo;
-    if (foreign && type)
+    // A named type is this engine's type of that name; an implicit one (which may carry the
+    // name of the type it was copied from) is the slot's own.
+    if (foreign && type && !type->GetImplicit())
         if (auto own = engine->DefinedTypes().Find(type->GetName())) type = own;
     // Kinds first, then the type (which may widen them), then the default they must accept.
     FSlotType = src->FSlotType;
@@ -131,7 +117,11 @@ void TFactSlot::Assign(const TPersistent* source) {
     IFactServices* services = FOwner ? FOwner->Services() : nullptr;
     if (foreign && def && services) {
         const TIEType kind = def->GetDType();
-        if (kind == dtFunCall || kind == dtFact || kind == dtFuzzy)
+        if (kind == dtFuzzy && type && type->GetFuzzyVariable())
+            // A fuzzy value's text is an expression over this engine's variable.
+            def = engine->EvaluateFuzzyText(type->GetFuzzyVariable().get(), def->GetText(),
+                                            nullptr);
+        else if (kind == dtFunCall || kind == dtFact || kind == dtFuzzy)
             def = services->ParseValue(def->GetText());
     }
     SetSlotDefault(def);
@@ -1125,7 +1115,7 @@ void TFactSet::ParseAll() {
     IFactServices* services = ServicesOf(FEngine);
     if (!services) return;
     for (int32_t i = 0; i < FFacts.Count(); ++i)
-        FFacts.PutInterface(i, services->ParseFact(FFacts.Get(i)));
+        FFacts.PutInterface(i, services->ParseFactSetFact(FFacts.Get(i)));
 }
 
 void TFactSet::SetEngine(TInferenceEngine* engine) {
@@ -1161,7 +1151,7 @@ TRefPtr<IFact> TFactSet::GetFact(int32_t index) {
     TRefPtr<IFact> fact = FFacts.GetInterfaceAs<IFact>(index);
     IFactServices* services = ServicesOf(FEngine);
     if (!fact && services) {
-        fact = services->ParseFact(FFacts.Get(index));
+        fact = services->ParseFactSetFact(FFacts.Get(index));
         FFacts.PutInterface(index, fact);
     }
     return fact;
@@ -1171,22 +1161,30 @@ void TFactSet::SetFact(int32_t index, const TRefPtr<IFact>& fact) {
     FFacts.PutInterface(index, fact);
 }
 
+void EvaluateSlotCalls(TFact& fact, TIEContext* context) {
+    for (int32_t i = 0; i < fact.SlotCount(); ++i) {
+        const IIEValue* v = fact.PeekValue(i);
+        if (!v) continue;
+        if (v->GetDType() == dtFunCall) {
+            fact.SetValueAt(i, fact.ValueAt(i)->Evaluate(context));
+        } else if (v->GetDType() == dtList) {
+            TRefPtr<IValueVector> list = v->AsList();
+            bool hasCall = false;
+            for (int32_t j = 0; list && j < list->Count() && !hasCall; ++j)
+                hasCall = list->GetItem(j) && list->GetItem(j)->GetDType() == dtFunCall;
+            if (hasCall) fact.SetValueAt(i, TIEValue::CreateList(context->EvaluateArguments(*list)));
+        }
+    }
+}
+
 void TFactSet::AssertFacts() {
     if (!FEngine) return;
     for (int32_t i = 0; i < FFacts.Count(); ++i) {
         TRefPtr<IFact> fact = GetFact(i);
         if (!fact) continue;
         auto copy = RefCast<IFact>(fact->Clone());
-        auto* f = dynamic_cast<TFact*>(copy.get());
-        if (f)
-            // Calls are evaluated afresh at every reset.
-            for (int32_t s = 0; s < f->SlotCount(); ++s) {
-                const IIEValue* v = f->PeekValue(s);
-                if (v && v->GetDType() == dtFunCall) {
-                    TRefPtr<IIEValue> value = f->ValueAt(s);
-                    f->SetValueAt(s, value->Evaluate(FEngine->RootContext()));
-                }
-            }
+        // Calls and dynamic defaults are evaluated afresh at every reset.
+        if (auto* f = dynamic_cast<TFact*>(copy.get())) EvaluateSlotCalls(*f, FEngine->RootContext());
         FEngine->AssertFact(copy, false);
     }
 }
@@ -1209,7 +1207,7 @@ void TFactSet::Assign(const TPersistent* source) {
                                 fact ? RefCast<IFact>(fact->Clone()) : TRefPtr<IFact>());
         } else {
             const std::string text = fact ? fact->GetText() : src->FFacts.Get(i);
-            FFacts.AddInterface(text, services->ParseFact(text));
+            FFacts.AddInterface(text, services->ParseFactSetFact(text));
         }
     }
 }
@@ -1321,7 +1319,7 @@ std::string FormatFactTemplateText(const IFactTemplate& factTemplate) {
         s += IELineEnd;
         for (int32_t i = 0; i < factTemplate.SlotCount(); ++i) {
             s += IEIndent;
-            s += IndentLines(factTemplate.SlotAt(i)->GetText());
+            s += IndentLines(factTemplate.SlotAt(i)->GetText(), IEIndent);
             s += IELineEnd;
         }
     }
@@ -1335,7 +1333,7 @@ std::string FormatFactSetText(const TFactSet& factSet) {
     const TFactSetFacts& facts = factSet.Facts();
     for (int32_t i = 0; i < facts.Count(); ++i) {
         s += IEIndent;
-        s += IndentLines(facts.Get(i));
+        s += IndentLines(facts.Get(i), IEIndent);
         s += IELineEnd;
     }
     return s + ")";

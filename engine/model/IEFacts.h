@@ -41,6 +41,9 @@ inline constexpr std::string_view SlotNameExistsMessage = "Slot name already exi
 class IFactServices {
 public:
     virtual TRefPtr<IFact> ParseFact(std::string_view text) = 0;
+    // A fact of a fact set: its calls and the dynamic defaults of the slots it leaves out stay
+    // unevaluated, to be evaluated at each reset.
+    virtual TRefPtr<IFact> ParseFactSetFact(std::string_view text) = 0;
     // One slot definition read into a new slot of `owner` (not yet entered in its table).
     virtual TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) = 0;
     virtual TRefPtr<IIEValue> ParseValue(std::string_view text) = 0;
@@ -375,6 +378,10 @@ private:
     int32_t FCount = 0;
     size_t FUsed = 0; // live entries plus tombstones
 };
+
+// Replaces every call among the fact's slot values, also inside a multifield, by its value in
+// the context.
+void EvaluateSlotCalls(TFact& fact, TIEContext* context);
 
 // ---------------------------------------------------------------------------------------------
 // Fact sets

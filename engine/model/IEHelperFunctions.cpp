@@ -206,6 +206,36 @@ std::string StripQuotes(std::string_view text) {
     return std::string(text);
 }
 
+std::string IndentLines(std::string_view text, std::string_view prefix) {
+    std::string r;
+    r.reserve(text.size() + 16);
+    bool inString = false, inComment = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            r += c;
+            if (c == '\\' && i + 1 < text.size())
+                r += text[++i];
+            else if (c == '"')
+                inString = false;
+        } else if (text.substr(i).starts_with(IELineEnd)) {
+            // A comment ends at its line break, which is indented like any other.
+            r += IELineEnd;
+            r += prefix;
+            i += IELineEnd.size() - 1;
+            inComment = false;
+        } else {
+            r += c;
+            if (inComment) continue;
+            if (c == '"')
+                inString = true;
+            else if (c == ';')
+                inComment = true;
+        }
+    }
+    return r;
+}
+
 std::string EnumSetToText(uint64_t bits, std::span<const std::string_view> names,
                           std::string_view separator, size_t prefixLength, bool bracketed) {
     std::string r;

@@ -73,6 +73,10 @@ template <class T> T* FindComponentOfClass(const TComponent* owner) {
 // character and starts and ends with a double quote).
 std::string StripQuotes(std::string_view text);
 
+// Every line break of rule-language text followed by `prefix`, except the line breaks inside
+// string literals: indenting those would change the string each time the text is written.
+std::string IndentLines(std::string_view text, std::string_view prefix);
+
 // Names of the members of a set (bit i stands for names[i]) in order, each without its first
 // `prefixLength` characters, joined by `separator`, in "[" "]" when `bracketed`.
 std::string EnumSetToText(uint64_t bits, std::span<const std::string_view> names,

@@ -1,0 +1,58 @@
+; A parts store saved and read back twice: the second save must give the first text again.
+; The file has CR LF line ends, so the note below holds a CR LF inside its string.
+(deftype level extends (type FUZZY) (range 0 100)
+    (values (term low (z 20 40)) (term high (s 60 80))))
+(deftemplate part
+    (slot name)
+    (slot note (type STRING) (default "none"))
+    (slot spare (type SYMBOL) (allowed-symbols yes no nil) (default nil))
+    (slot tag (type SYMBOL) (default-dynamic (gensym*)))
+    (slot fill (type level) (default high)))
+(deffacts stock
+    (part (name pump) (note "check seals
+every week"))
+    (part (name valve) (spare yes))
+    (reading -0.0 nil 2.5))
+(defglobal ?*unset* = nil ?*zero* = -0.0)
+(defrule report
+    (part (name ?n) (note ?t) (spare ?s&nil|no))
+    (not (broken ?n|none))
+    =>
+    (printout t ?n " needs a spare: [" ?t "]" crlf))
+(defrule levels
+    (part (name ?n) (fill ?f))
+    =>
+    (printout t ?n " fill " ?f " " (get-type ?f) crlf))
+; readline gives EOF for an empty line too: the texts never have three empty lines in a row.
+(deffunction same-text (?a ?b)
+    (open ?a one "r")
+    (open ?b two "r")
+    (bind ?same TRUE)
+    (bind ?lines 0)
+    (bind ?empty 0)
+    (while (< ?empty 3)
+        (bind ?x (readline one))
+        (bind ?y (readline two))
+        (if (and (eq ?x EOF) (eq ?y EOF))
+            then (bind ?empty (+ ?empty 1))
+            else (bind ?empty 0)
+                 (bind ?lines (+ ?lines 1))
+                 (if (and (neq ?x ?y) (neq (sub-string 1 10 ?x) "; Created:"))
+                     then (bind ?same FALSE))))
+    (close one)
+    (close two)
+    (create$ ?same (> ?lines 60)))
+(setgen 10)
+(reset)
+(run)
+(save "saved-text-1.tmp")
+(clear)
+(load "saved-text-1.tmp")
+(save "saved-text-2.tmp")
+(same-text "saved-text-1.tmp" "saved-text-2.tmp")
+(setgen 20)
+(reset)
+(facts 3 4)
+(run)
+(length$ (create$ ?*unset*))
+(str-length (get-slot-value 1 note))

@@ -1,0 +1,452 @@
+// Saving and loading as a property over generated rule bases: a deterministic generator writes
+// rule bases that use every construct (types with fuzzy variables, templates with every slot
+// attribute and named types, rules with every conditional element and connective,
+// deffunctions, globals, fact sets, facts); for each one, save, clear, load and save again must
+// give the same text, and the saved facts must load back as the same facts.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/model/IEFacts.h"
+#include "engine/InferenceEngine.h"
+#include "platform/Streams.h"
+
+namespace ie {
+namespace {
+
+// A small generator with a fixed sequence on every platform (splitmix64).
+class TDice {
+public:
+    explicit TDice(uint64_t seed) : FState(seed) {}
+    uint32_t Next() {
+        uint64_t z = (FState += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return static_cast<uint32_t>((z ^ (z >> 31)) >> 32);
+    }
+    int Pick(int n) { return static_cast<int>(Next() % static_cast<uint32_t>(n)); }
+    bool Chance(int percent) { return Pick(100) < percent; }
+    template <class T> const T& OneOf(const std::vector<T>& items) {
+        return items[static_cast<size_t>(Pick(static_cast<int>(items.size())))];
+    }
+
+private:
+    uint64_t FState;
+};
+
+// Strings that are hard to keep: quotes, backslashes, CR, LF, CR LF, tabs, a semicolon and an
+// unbalanced parenthesis.
+const std::vector<std::string> Strings = {
+    "\"plain\"",          "\"say \\\"hi\\\"\"", "\"back\\\\slash\"", "\"two\r\nlines\"",
+    "\"lf\nonly\"",       "\"cr\ronly\"",       "\"tab\there\"",     "\"semi; colon (\"",
+    "\"\"",               "\"end\\\\\"",        "\"\r\n\r\n\"",      "\"a \\\"b\\\" \\\\ c\r\nd\"",
+};
+const std::vector<std::string> Symbols = {"red", "green", "blue", "x", "y", "nil", "on"};
+const std::vector<std::string> Numbers = {"0", "1", "-7", "42", "2.5", "-0.0", "0.1", "1e3",
+                                          "-1.25"};
+
+std::string AnyConstant(TDice& d) {
+    switch (d.Pick(3)) {
+    case 0:
+        return d.OneOf(Strings);
+    case 1:
+        return d.OneOf(Symbols);
+    default:
+        return d.OneOf(Numbers);
+    }
+}
+
+struct TTemplateInfo {
+    std::string Name;
+    std::vector<std::string> Singles; // slots that take any symbol
+    std::string Multi;                // a multislot of symbols, or empty
+    std::string Fuzzy;                // a fuzzy slot, or empty
+};
+
+class TBaseWriter {
+public:
+    explicit TBaseWriter(uint64_t seed) : D(seed * 7919 + 17) {}
+
+    std::string Write() {
+        TypesPart();
+        TemplatesPart();
+        Globals();
+        Functions();
+        for (int i = 0, n = 1 + D.Pick(4); i < n; ++i)
+            Rule(i);
+        FactSet();
+        return Text;
+    }
+    // Facts to assert after loading.
+    std::vector<std::string> Facts() {
+        std::vector<std::string> r;
+        for (int i = 0, n = D.Pick(4); i < n; ++i)
+            r.push_back(TemplateFact());
+        r.push_back("(ord" + std::to_string(D.Pick(3)) + " nil " + D.OneOf(Strings) + " " +
+                    D.OneOf(Numbers) + " " + AnyConstant(D) + ")");
+        if (HasSamples) r.push_back(D.Chance(50) ? "(reading -0.0 1.5)" : "(reading 0.125)");
+        // A fuzzy fact asserted again is merged with the one there.
+        for (const TTemplateInfo& t : Templates)
+            if (!t.Fuzzy.empty() && D.Chance(50)) {
+                r.push_back("(" + t.Name + ")");
+                r.push_back("(" + t.Name + " (" + t.Fuzzy + " very cold))");
+                r.push_back("(" + t.Name + " (" + t.Fuzzy + " hot))");
+                break;
+            }
+        return r;
+    }
+
+private:
+    void TypesPart() {
+        Text += "(deftype small" + Comment() + " extends (type INTEGER) (range " +
+                std::to_string(D.Pick(3) - 1) + " " + (D.Chance(30) ? "?VARIABLE" : "100") +
+                "))\r\n";
+        Text += "(deftype colour extends (type SYMBOL) (allowed-symbols red green blue nil))\r\n";
+        if (D.Chance(50)) Text += "(deftype wide extends (type small FLOAT) (range -5 500))\r\n";
+        HasSamples = D.Chance(40);
+        if (HasSamples)
+            Text += "(deftype samples extends (type FLOAT) (range -1.5 1.5) (cardinality 1 "
+                    "?VARIABLE))\r\n(deftemplate reading is-a samples)\r\n";
+        HasFuzzy = D.Chance(70);
+        if (HasFuzzy)
+            Text += "(deftype heat extends (type FUZZY) (range 0 100)" +
+                    std::string(D.Chance(50) ? " (units \"deg c\")" : "") +
+                    " (values (term cold (z 10 30)) (term mild (pi 50 10)) (term hot (s 60 "
+                    "80))" +
+                    (D.Chance(50) ? " (term odd ((0 0) (40 1) (70 0)))" : "") + "))\r\n";
+    }
+
+    std::string Comment() {
+        return D.Chance(40) ? " " + D.OneOf(Strings) : std::string();
+    }
+
+    void TemplatesPart() {
+        for (int t = 0, n = 1 + D.Pick(3); t < n; ++t) {
+            TTemplateInfo info;
+            info.Name = "tm" + std::to_string(t);
+            std::string s = "(deftemplate " + info.Name + Comment() + "\r\n";
+            for (int k = 0, m = 1 + D.Pick(5); k < m; ++k) {
+                const std::string name = "s" + std::to_string(k);
+                switch (D.Pick(15)) {
+                case 12:
+                    s += "    (slot " + name + " (type FLOAT) (units \"m per s\") (range -1.5 " +
+                         "?VARIABLE) (default " + (D.Chance(50) ? "-0.0" : "0.25") + "))\r\n";
+                    break;
+                case 13:
+                    s += "    (slot " + name + " (type NUMBER) (allowed-numbers 1 2.5 -0.0))\r\n";
+                    break;
+                case 14:
+                    s += "    (slot " + name + " (allowed-strings \"a\" \"b\\\"c\") (default " +
+                         (D.Chance(50) ? "\"a\"" : "\"b\\\"c\"") + "))\r\n";
+                    break;
+                case 0:
+                    s += "    (slot " + name + ")\r\n";
+                    info.Singles.push_back(name);
+                    break;
+                case 1:
+                    s += "    (slot " + name + " (default " + AnyConstant(D) + "))\r\n";
+                    info.Singles.push_back(name);
+                    break;
+                case 2:
+                    s += "    (slot " + name + " (type INTEGER) (range 0 ?VARIABLE) (default " +
+                         std::to_string(D.Pick(9)) + "))\r\n";
+                    break;
+                case 3:
+                    s += "    (slot " + name + " (type FLOAT) (default " +
+                         (D.Chance(50) ? "-0.0" : "3.25") + "))\r\n";
+                    break;
+                case 4:
+                    s += "    (slot " + name + " (type STRING) (default " + D.OneOf(Strings) +
+                         "))\r\n";
+                    break;
+                case 5:
+                    s += "    (slot " + name + " (type SYMBOL) (default-dynamic (gensym*)))\r\n";
+                    break;
+                case 6:
+                    s += "    (multislot " + name + " (type INTEGER) (cardinality 0 4)" +
+                         (D.Chance(50) ? " (default 1 2)" : "") + ")\r\n";
+                    break;
+                case 7:
+                    s += "    (slot " + name + " (type small) (default 4))\r\n";
+                    break;
+                case 8:
+                    s += "    (multislot " + name + " (type small) (cardinality " +
+                         std::to_string(D.Pick(2)) + " 3))\r\n";
+                    break;
+                case 9:
+                    s += "    (slot " + name + " (type colour) (default " +
+                         (D.Chance(50) ? "nil" : "green") + "))\r\n";
+                    break;
+                case 10:
+                    if (HasFuzzy && info.Fuzzy.empty()) {
+                        s += "    (slot " + name + " (type heat)" +
+                             (D.Chance(60) ? " (default hot)" : "") + ")\r\n";
+                        info.Fuzzy = name;
+                        break;
+                    }
+                    [[fallthrough]];
+                default:
+                    if (info.Multi.empty()) {
+                        s += "    (multislot " + name +
+                             (D.Chance(50) ? " (default a nil " + D.OneOf(Strings) + ")" : "") +
+                             ")\r\n";
+                        info.Multi = name;
+                    } else {
+                        s += "    (multislot " + name + " (default-dynamic (create$ " +
+                             D.OneOf(Symbols) + ")))\r\n";
+                    }
+                    break;
+                }
+            }
+            Text += s + ")\r\n";
+            Templates.push_back(info);
+        }
+        if (D.Chance(40)) {
+            TTemplateInfo child = Templates[0];
+            child.Name = "child";
+            child.Singles.push_back("extra");
+            Text += "(deftemplate child extends tm0 (slot extra (default " + AnyConstant(D) +
+                    ")))\r\n";
+            Templates.push_back(child);
+        }
+    }
+
+    void Globals() {
+        std::string s = "(defglobal";
+        for (int i = 0, n = 1 + D.Pick(4); i < n; ++i) {
+            std::string value = AnyConstant(D);
+            if (D.Chance(25)) value = "nil";
+            s += " ?*g" + std::to_string(i) + "* = " + value;
+        }
+        Text += s + ")\r\n";
+    }
+
+    void Functions() {
+        HasFunction = D.Chance(70);
+        if (!HasFunction) return;
+        Text += "(deffunction helper (?a $?rest)" + Comment() +
+                "\r\n    (bind ?n (length$ $?rest))\r\n    (printout t " + D.OneOf(Strings) +
+                " ?a crlf)\r\n    (if (> ?n 0) then (nth$ 1 $?rest) else ?a))\r\n";
+    }
+
+    // One constraint of a single field. `fresh` is a variable name the field may bind; in a
+    // negated element no variable is bound for later use. "=" stands only in a single slot.
+    std::string Constraint(std::vector<std::string>& bound, bool negated, bool single = false) {
+        const std::string fresh = "?v" + std::to_string(VarCount);
+        auto bind = [&]() {
+            ++VarCount;
+            if (!negated) bound.push_back(fresh);
+            return fresh;
+        };
+        switch (D.Pick(12)) {
+        case 0:
+            return AnyConstant(D);
+        case 1:
+            return "~" + D.OneOf(Symbols);
+        case 2:
+            return D.OneOf(Symbols) + "|" + D.OneOf(Strings) + "|" + D.OneOf(Numbers);
+        case 3:
+            return "?";
+        case 4:
+            return bound.empty() || negated ? "?" : D.OneOf(bound);
+        case 5:
+            return negated ? "~" + D.OneOf(Symbols) + "&~" + D.OneOf(Symbols)
+                           : bind() + "&~" + D.OneOf(Symbols);
+        case 6:
+            return negated ? "red|blue" : bind() + "&red|blue|" + D.OneOf(Numbers);
+        case 7:
+            return negated ? ":(> 1 0)" : bind() + "&:(neq " + fresh + " " + D.OneOf(Symbols) + ")";
+        case 8:
+            return single ? "=(+ 1 " + D.OneOf(Numbers) + ")" : "?";
+        case 9:
+            if (!single) return "~red|blue";
+            return negated ? "~red|=(+ 2 2)" : bind() + "&=(+ 1 1)|" + fresh;
+        case 10:
+            return "~" + D.OneOf(Symbols) + "&~" + D.OneOf(Strings) + "|" + D.OneOf(Numbers);
+        default:
+            return negated ? "x|y" : bind();
+        }
+    }
+
+    std::string Element(std::vector<std::string>& bound, bool negated) {
+        if (D.Chance(45)) {
+            std::string s = "(ord" + std::to_string(D.Pick(3));
+            for (int i = 0, n = D.Pick(4); i < n; ++i)
+                s += " " + Constraint(bound, negated);
+            if (D.Chance(40)) s += D.Chance(50) ? " $?" : " $?m" + std::to_string(VarCount++);
+            return s + ")";
+        }
+        const TTemplateInfo& t = D.OneOf(Templates);
+        std::string s = "(" + t.Name;
+        for (const std::string& slot : t.Singles)
+            if (D.Chance(60)) s += " (" + slot + " " + Constraint(bound, negated, true) + ")";
+        if (!t.Multi.empty() && D.Chance(50)) {
+            s += " (" + t.Multi;
+            if (D.Chance(50)) s += " " + Constraint(bound, negated);
+            s += D.Chance(50) ? " $?)" : " $?t" + std::to_string(VarCount++) + ")";
+        }
+        if (!t.Fuzzy.empty() && D.Chance(40))
+            s += " (" + t.Fuzzy + " " + (D.Chance(50) ? "hot" : "very cold") + ")";
+        return s + ")";
+    }
+
+    void Rule(int index) {
+        std::string s = "(defrule r" + std::to_string(index) + Comment() + "\r\n";
+        if (D.Chance(40))
+            s += "    (declare (salience " + std::to_string(D.Pick(21) - 10) + ")" +
+                 (D.Chance(30) ? " (oneshot TRUE)" : "") + ")\r\n";
+        std::vector<std::string> bound;
+        std::string factVariable;
+        for (int i = 0, n = 1 + D.Pick(4); i < n; ++i) {
+            s += "    ";
+            switch (D.Pick(8)) {
+            case 0:
+                s += "(not " + Element(bound, true) + ")";
+                break;
+            case 1:
+                s += "(exists " + Element(bound, true) + ")";
+                break;
+            case 2:
+                s += "(unique " + Element(bound, false) + ")";
+                break;
+            case 3:
+                s += "(explicit " + Element(bound, false) + ")";
+                break;
+            case 4:
+                if (!bound.empty()) {
+                    s += D.Chance(50) ? "(test (neq " + D.OneOf(bound) + " " + D.OneOf(Strings) +
+                                            "))"
+                                      : "(not (test (eq " + D.OneOf(bound) + " x)))";
+                    break;
+                }
+                [[fallthrough]];
+            case 5:
+                if (factVariable.empty()) {
+                    factVariable = "?f" + std::to_string(index);
+                    s += factVariable + " <- ";
+                }
+                [[fallthrough]];
+            default:
+                s += Element(bound, false);
+                break;
+            }
+            s += "\r\n";
+        }
+        s += "    =>\r\n";
+        for (int i = 0, n = D.Pick(4); i < n; ++i) {
+            switch (D.Pick(5)) {
+            case 0:
+                s += "    (printout t " + D.OneOf(Strings) + " crlf)\r\n";
+                break;
+            case 1:
+                s += "    (assert (out" + std::to_string(index) + " nil " + D.OneOf(Strings) +
+                     " " + (bound.empty() ? D.OneOf(Numbers) : D.OneOf(bound)) + "))\r\n";
+                break;
+            case 2:
+                s += "    (bind ?*g0* " + (HasFunction ? "(helper 1 nil " + D.OneOf(Strings) + ")"
+                                                       : std::string("nil")) +
+                     ")\r\n";
+                break;
+            case 3:
+                if (!factVariable.empty()) {
+                    s += "    (retract " + factVariable + ")\r\n";
+                    break;
+                }
+                [[fallthrough]];
+            default:
+                s += "    (bind ?local " + AnyConstant(D) + ")\r\n";
+                break;
+            }
+        }
+        Text += s + ")\r\n";
+    }
+
+    std::string TemplateFact() {
+        const TTemplateInfo& t = D.OneOf(Templates);
+        std::string s = "(" + t.Name;
+        for (const std::string& slot : t.Singles)
+            if (D.Chance(70)) s += " (" + slot + " " + AnyConstant(D) + ")";
+        if (!t.Multi.empty() && D.Chance(70)) {
+            s += " (" + t.Multi;
+            for (int i = 0, n = D.Pick(4); i < n; ++i)
+                s += " " + AnyConstant(D);
+            s += ")";
+        }
+        if (!t.Fuzzy.empty() && D.Chance(70))
+            s += " (" + t.Fuzzy + " " +
+                 D.OneOf(std::vector<std::string>{"hot", "very cold", "mild", "somewhat hot",
+                                                  "cold or hot", "extremely mild"}) +
+                 ")";
+        return s + ")";
+    }
+
+    void FactSet() {
+        std::string s = "(deffacts start" + Comment() + "\r\n";
+        for (int i = 0, n = 1 + D.Pick(4); i < n; ++i)
+            s += "    " + TemplateFact() + "\r\n";
+        s += "    (ord0 nil " + D.OneOf(Strings) + " " + D.OneOf(Numbers) + ")\r\n";
+        Text += s + ")\r\n";
+    }
+
+    TDice D;
+    std::string Text;
+    std::vector<TTemplateInfo> Templates;
+    bool HasFuzzy = false;
+    bool HasSamples = false;
+    bool HasFunction = false;
+    int VarCount = 0;
+};
+
+// The text without its "; Created:" line, which carries the time.
+std::string Timeless(const std::string& text) {
+    const size_t at = text.find("; Created: ");
+    if (at == std::string::npos) return text;
+    return text.substr(0, at) + text.substr(text.find("\r\n", at) + 2);
+}
+
+std::string FactsText(TInferenceEngine& engine) {
+    TStringStream stream("");
+    engine.SaveFactsToStream(stream);
+    return stream.DataString();
+}
+
+constexpr int BaseCount = 250;
+
+// Clears the engine and reads the text as a file is loaded (without a reset).
+void Load(TInferenceEngine& engine, const std::string& text) {
+    engine.Clear();
+    TStringStream stream(text);
+    engine.LoadFromStream(stream);
+}
+
+TEST(RoundTripProperty, GeneratedRuleBasesSaveAndLoadToTheSameText) {
+    TInferenceEngine engine;
+    engine.OnPrintOut = [](TInferenceEngine*, const std::string&, const std::string&) {};
+    for (int seed = 0; seed < BaseCount; ++seed) {
+        TBaseWriter writer(static_cast<uint64_t>(seed));
+        const std::string source = writer.Write();
+        SCOPED_TRACE("base " + std::to_string(seed) + ":\n" + source);
+        ASSERT_NO_THROW(Load(engine, source));
+        ASSERT_NO_THROW(engine.Reset());
+        for (const std::string& fact : writer.Facts())
+            ASSERT_NO_THROW(engine.AssertString(fact)) << fact;
+        const std::string saved = Timeless(engine.GetText());
+        const std::string facts = FactsText(engine);
+
+        // Save, clear, load, save.
+        ASSERT_NO_THROW(Load(engine, saved)) << saved;
+        ASSERT_EQ(Timeless(engine.GetText()), saved);
+
+        // The saved facts load back as the same facts, in the same order.
+        engine.ExecuteCommand("(retract *)");
+        ASSERT_EQ(engine.Facts().Count(), 0);
+        TStringStream in(facts);
+        ASSERT_NO_THROW(engine.LoadFactsFromStream(in)) << facts;
+        ASSERT_EQ(FactsText(engine), facts);
+    }
+}
+
+} // namespace
+} // namespace ie
