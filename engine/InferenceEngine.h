@@ -47,6 +47,7 @@ class TFactSet;
 class TIEParser;
 class TIETokenizerStream;
 class TIEClipsStream;
+class TEngineConstructSink;
 
 // Engine events.
 using TAgendaEvent =
@@ -154,7 +155,7 @@ public:
     TIEContext* RootContext() override { return FRootContext.get(); }
 
     // The numbering of facts and rules.
-    int32_t NextFactId() const noexcept { return FNextFactId; }
+    int32_t NextFactId() const noexcept override { return FNextFactId; }
     // The next rule number, counted up (each new rule draws one).
     int32_t NextRuleIndex() override { return FNextRuleIndex++; }
     // The next new rule is number 0 again.
@@ -180,6 +181,7 @@ public:
     void AssertGoalFact(const TRefPtr<IFact>& fact) override;
     bool IsGlobalVariable(std::string_view name) override;
     void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) override;
+    IFuzzyParser* FuzzyParser() override { return this; }
     void RuleEngineAttached(TRule& rule) override;
     void RuleEngineDetached(TRule& rule) override;
     void RuleRenamed(TRule& rule, std::string_view oldName) override;
@@ -189,7 +191,7 @@ public:
     // Reads one fact from text, evaluates its calls and asserts it: the identifier, or -1 when
     // refused as a duplicate.
     int32_t AssertString(std::string_view text);
-    virtual int32_t AssertFact(const TRefPtr<IFact>& fact, bool flag = false);
+    int32_t AssertFact(const TRefPtr<IFact>& fact, bool flag = false) override;
     // Asserts a fact under the identifier it brings (an editor or a copied engine keeping the
     // numbering); the next identifier goes on after the highest one seen.
     int32_t AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id);
@@ -310,9 +312,14 @@ public:
     std::string FormatFactSlot(const IFactSlot& slot) override;
     std::string FormatFactTemplate(const IFactTemplate& factTemplate) override;
     std::string FormatFactSet(const TFactSet& factSet) override;
+    bool DynamicTypeChecks() const noexcept override { return FTypeChecks.Contains(tcDynamic); }
+    TRefPtr<IIEDefinedType> FindDefinedType(std::string_view name) override;
+    void FactSetAttached(TFactSet& factSet) override;
+    void FactSetDetached(TFactSet& factSet) override;
 
     // --- IParserEngine ---
     TRefPtr<IFunCall> CreateFunCall(std::string_view name) override;
+    IConstructSink* ConstructSink() override;
 
     void Notification(TComponent* component, TOperation operation) override;
 
@@ -403,7 +410,7 @@ public:
                                            TIEContext* context);
     // The text read as one value (or a multifield), then EvaluateFuzzyExpression.
     TRefPtr<IIEValue> EvaluateFuzzyText(IFuzzyVariable* variable, std::string_view text,
-                                        TIEContext* context);
+                                        TIEContext* context) override;
     // The engine's fuzzy-expression reader: the set of the text evaluated in the root context.
     TRefPtr<IFuzzySet> ParseFuzzyExpression(IFuzzyVariable* variable, std::string_view text);
 
@@ -459,10 +466,6 @@ private:
     template <class F> auto ReadFromStream(TStream& source, F&& read);
     // Parses the whole stream with execution on.
     void ParseStream(TStream& stream);
-    TRefPtr<IIEValue> FuzzyGroupValue(IFuzzyVariable* variable, const IValueVector& group,
-                                      TIEContext* context, std::vector<TRefPtr<IIEValue>>& stack);
-    TRefPtr<IIEValue> EmptyTerm(IFuzzyVariable* variable);
-    TRefPtr<IIEValue> AttachToVariable(IFuzzyVariable* variable, TRefPtr<IIEValue> result);
 
     // Numbering and state
     int32_t FNextFactId = 0;
@@ -525,6 +528,7 @@ private:
     bool FReadStreamBusy = false;
     std::unique_ptr<TIEClipsStream> FReadStream;
     std::unique_ptr<TIEParser> FParser;
+    std::unique_ptr<TEngineConstructSink> FConstructSink;
     std::unique_ptr<TStream> FDribble;
     TIETokenizerStream* FBatch = nullptr;
     std::vector<TComponent*> FPackageObjects;

@@ -282,21 +282,6 @@ void SortLines(std::vector<std::string>& lines) {
     });
 }
 
-// The lines of a CR LF separated text; an empty text has no line at all (not one empty line).
-std::vector<std::string> SplitLines(std::string_view text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        size_t stop = end;
-        if (stop > start && text[stop - 1] == '\r') --stop;
-        lines.emplace_back(text.substr(start, stop - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 template <class Table> std::vector<std::string> KeysOf(const Table& table) {
     std::vector<std::string> names;
     names.reserve(static_cast<size_t>(table.Count()));
@@ -411,7 +396,9 @@ TRefPtr<IIEValue> TShowFactsFunction::Execute(IFunCall* call, TIEContext* contex
     const int32_t n = call->ArgumentCount();
     std::vector<std::string> lines;
     if (n == 0) {
-        lines = SplitLines(engine.Facts().GetText());
+        // One entry per fact: a string value may hold line ends of its own.
+        for (const TRefPtr<IFact>& fact : engine.Facts().Items())
+            lines.push_back(fact->GetText());
     } else {
         const int32_t start = EvalArg(call, 0, context)->AsInteger();
         int32_t end = 2147483647;

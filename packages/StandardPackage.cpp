@@ -1198,33 +1198,35 @@ TPrintOutFunction::TPrintOutFunction()
 
 TRefPtr<IIEValue> TPrintOutFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    FText.clear();
+    // Built in a local text: an argument may call printout again, on this same object.
+    std::string text;
     const int32_t n = call->ArgumentCount();
     for (int32_t i = 1; i < n; ++i) {
         const TRefPtr<IIEValue> value = EvalArg(call, i, context);
         switch (value->GetDType()) {
         case dtAtom: {
-            const std::string text = value->AsString();
-            FText += text == "crlf" ? std::string(IELineEnd) : text;
+            const std::string word = value->AsString();
+            text += word == "crlf" ? std::string(IELineEnd) : word;
             break;
         }
         case dtString:
         case dtInteger:
         case dtFloat:
-            FText += value->AsString();
+            text += value->AsString();
             break;
         case dtList:
-            FText += '(';
-            FText += value->GetText();
-            FText += ')';
+            text += '(';
+            text += value->GetText();
+            text += ')';
             break;
         default:
-            FText += value->GetText();
+            text += value->GetText();
             break;
         }
     }
     const std::string name = n > 0 ? EvalArg(call, 0, context)->AsString() : std::string();
-    engine.PrintOut(name, FText);
+    FText = text;
+    engine.PrintOut(name, text);
     return IEEmptyAtom();
 }
 
@@ -1238,8 +1240,10 @@ TRefPtr<IIEValue> TFormatFunction::Execute(IFunCall* call, TIEContext* context) 
     auto values = TValueVector::Create();
     for (int32_t i = 2; i < n; ++i)
         values->Add(EvalArg(call, i, context));
-    FText = IEFormat(EvalArg(call, 1, context)->AsString(), *values);
-    engine.PrintOut(EvalArg(call, 0, context)->AsString(), FText);
+    std::string text = IEFormat(EvalArg(call, 1, context)->AsString(), *values);
+    const std::string name = EvalArg(call, 0, context)->AsString();
+    FText = text;
+    engine.PrintOut(name, text);
     return IEEmptyAtom();
 }
 

@@ -4,15 +4,15 @@
 #include <charconv>
 #include <cmath>
 
+#include "engine/match/FuzzyExpression.h"
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEFuzzyLogic.h"
 #include "engine/model/IEPackages.h"
-#include "engine/match/IERule.h"
-#include "engine/match/IESlotTest.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 
 namespace ie {
 
@@ -661,7 +661,7 @@ TStreamTokenRef TIEClipsParser::ParseConstructHeader(std::string& name, std::str
 
 TRefPtr<IIEValue> TIEClipsParser::ReadConstruct(TParsedType kind, void*& object,
                                                 TRefPtr<IInterface>& interface) {
-    TInferenceEngine* engine = InferenceEngine();
+    IConstructSink* engine = Sink();
     if (!engine) {
         // Constructs need an inference engine to receive them: refuse the form as a whole
         // (reading its "(" first, so that recovery skips all of it).
@@ -675,10 +675,10 @@ TRefPtr<IIEValue> TIEClipsParser::ReadConstruct(TParsedType kind, void*& object,
         const std::string name = rule->RuleName();
         bool added = false;
         try {
-            added = engine->Rules().PutRule(name, rule);
+            added = engine->PutRule(name, rule);
         } catch (...) {
             // A rule the network refuses is not left behind half registered.
-            if (engine->Rules().Find(name) != rule) rule->Free();
+            if (engine->FindRule(name) != rule) rule->Free();
             throw;
         }
         if (!added) {
@@ -693,13 +693,13 @@ TRefPtr<IIEValue> TIEClipsParser::ReadConstruct(TParsedType kind, void*& object,
         break;
     case ptFactTemplate: {
         TRefPtr<IFactTemplate> t = ParseFactTemplate();
-        engine->FactTemplates().PutTemplate(t->GetName(), t);
+        engine->PutFactTemplate(t);
         interface = t;
         break;
     }
     case ptFunction: {
         TRefPtr<IUserFunction> f = ParseFunction();
-        engine->UserFunctions().PutFunction(f->GetFunctionName(), f);
+        engine->PutUserFunction(f);
         interface = f;
         break;
     }
@@ -708,7 +708,7 @@ TRefPtr<IIEValue> TIEClipsParser::ReadConstruct(TParsedType kind, void*& object,
         break;
     case ptDefinedType: {
         TRefPtr<IIEDefinedType> t = ParseDefinedType();
-        engine->DefinedTypes().PutType(t->GetName(), t);
+        engine->PutDefinedType(t);
         interface = t;
         break;
     }
@@ -1041,12 +1041,12 @@ std::string PlainText(const IIEValue& value) {
 
 } // namespace
 
-TInferenceEngine* TIEClipsParser::InferenceEngine() const {
-    return dynamic_cast<TInferenceEngine*>(FEngine);
+IConstructSink* TIEClipsParser::Sink() const {
+    return FEngine ? FEngine->ConstructSink() : nullptr;
 }
 
-TInferenceEngine& TIEClipsParser::ConstructEngine(std::string_view routineName) {
-    TInferenceEngine* engine = InferenceEngine();
+IConstructSink& TIEClipsParser::ConstructSink(std::string_view routineName) {
+    IConstructSink* engine = Sink();
     if (!engine) ParseError(routineName, imUnknownEngine);
     return *engine;
 }
@@ -1070,9 +1070,9 @@ TRefPtr<IIEValue> TIEClipsParser::EvaluateNow(const TRefPtr<IIEValue>& value) {
 TRefPtr<IIEValue> TIEClipsParser::EvaluateFuzzyValue(std::string_view routineName,
                                                      IFuzzyVariable& variable,
                                                      const TRefPtr<IIEValue>& value) {
-    TInferenceEngine& engine = ConstructEngine(routineName);
+    IConstructSink& engine = ConstructSink(routineName);
     try {
-        return engine.EvaluateFuzzyExpression(&variable, value, nullptr);
+        return TFuzzyExpressions(engine.FuzzyParser()).Evaluate(&variable, value, nullptr);
     } catch (const EIEParseException&) {
         throw;
     } catch (const std::exception& e) {
@@ -1166,9 +1166,9 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
     if (!Next()->Is('(')) ParseError("ParseFact", imExpectedAtom);
     TStreamTokenRef nameToken = Next();
     if (nameToken->GetDataType() != dtAtom) ParseError("ParseFact", imExpectedAtom);
-    TInferenceEngine& engine = ConstructEngine("ParseFact");
+    IConstructSink& engine = ConstructSink("ParseFact");
     const std::string& name = nameToken->GetText();
-    TRefPtr<IFactTemplate> factTemplate = engine.FactTemplates().Find(name);
+    TRefPtr<IFactTemplate> factTemplate = engine.FindFactTemplate(name);
     if (!factTemplate) {
         if (TemplatesMustExist) ParseError("ParseFact", imUnknownFactTemplate, name);
         try {
@@ -1234,7 +1234,7 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
 }
 
 bool TIEClipsParser::ParseFacts() {
-    TInferenceEngine* engine = InferenceEngine();
+    IConstructSink* engine = Sink();
     if (!engine || !FStream) return false;
     for (;;) {
         TStreamTokenRef token = Next();
@@ -1250,7 +1250,7 @@ bool TIEClipsParser::ParseFacts() {
 
 TRefPtr<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
     constexpr std::string_view routine = "ParseFactTemplate";
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     std::string name, comment;
     TStreamTokenRef token =
         ParseConstructHeader(name, comment, imExpectedDeftemplate, routine, "deftemplate", true);
@@ -1260,11 +1260,11 @@ TRefPtr<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
         if (token->GetText() == "extends") {
             token = Next();
             if (token->GetDataType() != dtAtom) ParseError(routine, imMissingParentTemplate);
-            parent = engine.FactTemplates().Find(token->GetText());
+            parent = engine.FindFactTemplate(token->GetText());
         } else if (token->GetText() == "is-a") {
             token = Next();
             if (token->GetDataType() != dtAtom) ParseError(routine, imMissingTypeName);
-            isA = engine.DefinedTypes().Find(token->GetText());
+            isA = engine.FindDefinedType(token->GetText());
             if (!isA) ParseError(routine, imTypeNameUnknown, token->GetText());
         } else {
             ParseError(routine, imExpectedExtends);
@@ -1275,7 +1275,7 @@ TRefPtr<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
     try {
         // The parent's slots are copied as objects: the template takes over its content
         // without a trip through text.
-        TRefPtr<TFactTemplate> created = TFactTemplate::CreateNamed(&engine, name);
+        TRefPtr<TFactTemplate> created = engine.NewFactTemplate(name);
         created->SetComment(comment);
         if (parent) {
             for (int32_t i = 0; i < parent->SlotCount(); ++i)
@@ -1316,7 +1316,7 @@ TRefPtr<IFactTemplate> TIEClipsParser::ParseFactTemplate() {
 TRefPtr<IFactSlot> TIEClipsParser::ParseFactTemplateSlot(TFactTemplate* owner) {
     constexpr std::string_view routine = "ParseFactTemplateSlot";
     TNesting nesting(*this, routine);
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     ExpectOpen(routine);
     TStreamTokenRef kindToken = Next();
     bool multi = false;
@@ -1346,10 +1346,10 @@ TRefPtr<IFactSlot> TIEClipsParser::ParseFactTemplateSlot(TFactTemplate* owner) {
     auto implicitType = [&]() -> IIEDefinedType& {
         if (types.Contains(dtFuzzy)) ParseError(routine, imCannotModifyFuzzySlotType);
         if (!type) {
-            type = TIEDefinedType::Create(&engine);
+            type = engine.NewDefinedType();
             type->SetImplicit(true);
         } else if (!type->GetImplicit()) {
-            auto copy = TIEDefinedType::Create(&engine);
+            auto copy = engine.NewDefinedType();
             copy->Assign(dynamic_cast<const TPersistent*>(type.get()));
             copy->SetImplicit(true);
             type = copy;
@@ -1425,7 +1425,7 @@ TRefPtr<IFactSlot> TIEClipsParser::ParseFactTemplateSlot(TFactTemplate* owner) {
 
 TIETypes TIEClipsParser::ParseSlotTypes(TRefPtr<IIEDefinedType>& type) {
     constexpr std::string_view routine = "ParseSlotTypes";
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     TIETypes result;
     for (;;) {
         TStreamTokenRef token = Next();
@@ -1469,7 +1469,7 @@ TIETypes TIEClipsParser::ParseSlotTypes(TRefPtr<IIEDefinedType>& type) {
         } else if (w == "FACT") {
             result.Include(dtFact);
         } else {
-            TRefPtr<IIEDefinedType> named = engine.DefinedTypes().Find(w);
+            TRefPtr<IIEDefinedType> named = engine.FindDefinedType(w);
             if (!named) ParseError(routine, imInvalidSlotType, token->AsString());
             if (type) ParseError(routine, imMultipleInheritance);
             type = named;
@@ -1629,11 +1629,11 @@ std::string TIEClipsParser::ParseUnits(std::string_view routineName) {
 
 TFactSet* TIEClipsParser::ParseFactSet() {
     constexpr std::string_view routine = "ParseFactSet";
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     std::string name, comment;
     TStreamTokenRef token =
         ParseConstructHeader(name, comment, imExpectedDeffacts, routine, "deffacts", true);
-    auto* factSet = new TFactSet(&engine, name);
+    auto* factSet = engine.NewFactSet(name);
     try {
         factSet->SetComment(comment);
         std::vector<TRefPtr<IFact>> facts;
@@ -1646,7 +1646,7 @@ TFactSet* TIEClipsParser::ParseFactSet() {
             }
         }
         if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
-        factSet->SetEngine(&engine);
+        engine.AttachFactSet(*factSet);
         for (const TRefPtr<IFact>& fact : facts)
             factSet->AddFact(fact);
         if (OnParseFactSet) OnParseFactSet(this, factSet);
@@ -1661,11 +1661,11 @@ TFactSet* TIEClipsParser::ParseFactSet() {
 
 TRule* TIEClipsParser::ParseRule() {
     constexpr std::string_view routine = "ParseRule";
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     std::string name, comment;
     TStreamTokenRef token =
         ParseConstructHeader(name, comment, imExpectedDefrule, routine, "defrule", true);
-    auto* rule = new TRule(&engine, &engine);
+    auto* rule = engine.NewRule();
     rule->BeginUpdate();
     try {
         try {
@@ -1780,7 +1780,7 @@ std::unique_ptr<TIEPattern> TIEClipsParser::ParsePattern(TRule& rule, int32_t ne
                                                          TRuleBindings& bindings) {
     constexpr std::string_view routine = "ParsePattern";
     TNesting nesting(*this, routine);
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     TStreamTokenRef open = Next();
     if (!open->Is('(')) ParseError(routine, imExpectedAtom);
     TStreamTokenRef nameToken = Next();
@@ -1864,7 +1864,8 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
         PushBack(open);
         if (!open->Is('(')) ParseError(routine, imExpectedOpenParen);
         TRefPtr<IIEValue> call = ReadCallValue();
-        const TIEType varKind = multi ? dtMultiVariable : dtVariable;
+        // The term stands for one value, a multislot's element as much as a single slot.
+        const TIEType varKind = dtVariable;
         TRefPtr<IIEValue> variable = TIEValue::CreateText(varKind, GenerateName(BlankVariableName));
         bindings.try_emplace(VariableName(*variable), varKind);
         pattern.AddSlotTest(slotName, variable, conjunction, false, subIndex);
@@ -1950,7 +1951,8 @@ void TIEClipsParser::ParseSlotConstraints(TIEPattern& pattern, const IFactSlot* 
         ++terms;
         if (multi) ++position;
     }
-    if (multi && terms > 0) {
+    // A multislot matches exactly the number of elements written: none written means empty.
+    if (multi) {
         const int32_t index = pattern.IndexOfSlot(slotName);
         if (index >= 0) pattern.SetMultiSlotLength(index, terms);
     }
@@ -1960,7 +1962,7 @@ void TIEClipsParser::ParseSlotConstraints(TIEPattern& pattern, const IFactSlot* 
 
 TRefPtr<IUserFunction> TIEClipsParser::ParseFunction() {
     constexpr std::string_view routine = "ParseFunction";
-    ConstructEngine(routine);
+    ConstructSink(routine);
     std::string name, comment;
     TStreamTokenRef token =
         ParseConstructHeader(name, comment, imExpectedDeffunction, routine, "deffunction", true);
@@ -2002,7 +2004,7 @@ TRefPtr<IUserFunction> TIEClipsParser::ParseFunction() {
 
 bool TIEClipsParser::ParseGlobalVariables() {
     constexpr std::string_view routine = "ParseGlobalVariables";
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     if (!Next()->Is('(')) ParseError(routine, imExpectedDefglobal);
     if (Next()->GetText() != "defglobal") ParseError(routine, imExpectedDefglobal);
     for (;;) {
@@ -2013,7 +2015,7 @@ bool TIEClipsParser::ParseGlobalVariables() {
         TRefPtr<IIEValue> value;
         ParseVariable(name, value);
         try {
-            engine.GlobalVariables().PutGlobal(name, value);
+            engine.PutGlobal(name, value);
         } catch (const EIEParseException&) {
             throw;
         } catch (const std::exception& e) {
@@ -2048,11 +2050,11 @@ void TIEClipsParser::ParseVariable(std::string& name, TRefPtr<IIEValue>& value) 
 
 TRefPtr<IIEDefinedType> TIEClipsParser::ParseDefinedType() {
     constexpr std::string_view routine = "ParseDefinedType";
-    TInferenceEngine& engine = ConstructEngine(routine);
+    IConstructSink& engine = ConstructSink(routine);
     std::string name, comment;
     TStreamTokenRef token =
         ParseConstructHeader(name, comment, imExpectedDeftype, routine, "deftype", true);
-    TRefPtr<TIEDefinedType> type = TIEDefinedType::Create(&engine);
+    TRefPtr<TIEDefinedType> type = engine.NewDefinedType();
     type->SetName(name);
     type->SetComment(comment);
     if (!IsAtom(*token, "extends")) ParseError(routine, imMissingKeyword, "extends");

@@ -86,8 +86,6 @@ struct TSlotFunction {
     uint16_t High = 65535;
 };
 
-class TInferenceEngine;
-
 // The variables of one rule's conditions with the kind of their first occurrence: a later
 // occurrence of the name takes that kind.
 using TRuleBindings = std::unordered_map<std::string, TIEType>;
@@ -150,8 +148,8 @@ public:
     // Clauses range, units and values up to a ")" that stays unread.
     virtual TRefPtr<IFuzzyVariable> ParseFuzzyVariable();
 
-    // The inference engine that receives constructs (null when the engine is another kind).
-    TInferenceEngine* InferenceEngine() const;
+    // Where constructs go (null when the engine takes none).
+    IConstructSink* Sink() const;
 
     // What a top-level token starts.
     TParsedType GetConstructType(const TStreamTokenRef& token);
@@ -206,7 +204,7 @@ protected:
     static bool IsPlainValue(const IStreamToken& token);
 
 private:
-    TInferenceEngine& ConstructEngine(std::string_view routineName);
+    IConstructSink& ConstructSink(std::string_view routineName);
     // "range"/"cardinality" bounds after the keyword; `fuzzy` receives a range instead of
     // `type` when given.
     void ParseRangeClause(IIEDefinedType* type, IFuzzyVariable* fuzzy, bool isCardinality,

@@ -899,7 +899,12 @@ std::string TIEParser::FormatPattern(const TIEPattern& pattern) {
             if (s >= 0) inner = constraints(s);
         } else {
             for (int32_t s = 0; s < pattern.SlotCount(); ++s) {
-                if (pattern.SlotTestCount(s) == 0) continue;
+                if (pattern.SlotTestCount(s) == 0) {
+                    // An empty multislot constraint still demands an empty value.
+                    if (pattern.GetMultiSlotLength(s) == 0)
+                        inner += "(" + pattern.GetSlotName(s) + ") ";
+                    continue;
+                }
                 inner += "(" + pattern.GetSlotName(s) + " " + constraints(s) + ") ";
             }
         }

@@ -28,6 +28,7 @@ class IFactSlot;
 class IFactTemplate;
 class IIEDefinedType;
 class IFuzzySet;
+class IFuzzyParser;
 class IFuzzyVariable;
 class IUserFunction;
 class IValueVector;
@@ -35,6 +36,7 @@ class ISingletonsParser;
 class TIEContext;
 class TFactSet;
 class TFactTemplate;
+class TIEDefinedType;
 class TIEPattern;
 class TInterpretedFunction;
 class TRule;
@@ -232,6 +234,38 @@ template <class... Args> [[noreturn]] void RaiseParse(TIEMessageId id, const Arg
 
 class TIEParser;
 
+// Where the readers of the rule language put the constructs they read, and what they look up
+// on the way. The engine implements it; a reader without one refuses constructs.
+class IConstructSink {
+public:
+    // New constructs owned by (and for rules and fact sets, joined to) the receiving engine.
+    virtual TRefPtr<TFactTemplate> NewFactTemplate(std::string_view name) = 0;
+    virtual TRefPtr<TIEDefinedType> NewDefinedType() = 0;
+    virtual TFactSet* NewFactSet(std::string_view name) = 0;
+    virtual void AttachFactSet(TFactSet& factSet) = 0;
+    virtual TRule* NewRule() = 0;
+
+    virtual TRefPtr<IFactTemplate> FindFactTemplate(std::string_view name) = 0;
+    // The template of that name; an absent one is created as an implied template.
+    virtual TRefPtr<IFactTemplate> ImpliedTemplate(std::string_view name) = 0;
+    virtual TRefPtr<IIEDefinedType> FindDefinedType(std::string_view name) = 0;
+    virtual TRule* FindRule(std::string_view name) = 0;
+
+    // The tables: false when the rule table kept an existing rule instead of this one.
+    virtual bool PutRule(std::string_view name, TRule* rule) = 0;
+    virtual void PutFactTemplate(const TRefPtr<IFactTemplate>& factTemplate) = 0;
+    virtual void PutUserFunction(const TRefPtr<IUserFunction>& function) = 0;
+    virtual void PutDefinedType(const TRefPtr<IIEDefinedType>& type) = 0;
+    virtual void PutGlobal(std::string_view name, const TRefPtr<IIEValue>& value) = 0;
+    virtual void AssertFact(const TRefPtr<IFact>& fact) = 0;
+
+    // What renders the fuzzy sets the readers evaluate.
+    virtual IFuzzyParser* FuzzyParser() = 0;
+
+protected:
+    ~IConstructSink() = default;
+};
+
 // What the parser needs of the engine that owns it. The engine implements it; the construct
 // readers add what they hand over as they come.
 class IParserEngine : public ISymbolGenerator {
@@ -245,6 +279,8 @@ public:
     virtual void PrintOut(const std::string& name, const std::string& text) = 0;
     // What renders the fuzzy point lists read (the engine); none leaves their plain text.
     virtual ISingletonsParser* SingletonsParser() { return nullptr; }
+    // Where constructs go; none makes the readers refuse them.
+    virtual IConstructSink* ConstructSink() { return nullptr; }
 
 protected:
     ~IParserEngine() = default;

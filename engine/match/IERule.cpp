@@ -177,9 +177,14 @@ void TRule::RunAddPattern(TIEPattern* p) {
     p->FUpdateCount = 0;
 
     if (p->IsGoal()) {
-        auto goal = std::make_unique<TIEPattern>(
-            this, *p, std::string_view(p->Name()).substr(GoalFactPrefix.size()), 1);
+        // The goal is only pursued while no fact of the template it asks for matches: the
+        // partner element is built on that template, not on the goal's own, which would make
+        // the goal fact block its own rule. It is explicit so that it raises no goal itself.
+        const std::string_view target = std::string_view(p->Name()).substr(GoalFactPrefix.size());
+        auto goal =
+            std::make_unique<TIEPattern>(this, *p, target, 1, FEngine->FindFactTemplate(target));
         goal->FBoundName.clear();
+        goal->FExplicit = true;
         TIEPattern* raw = goal.get();
         FPatterns.push_back(std::move(goal));
         RunAddPattern(raw);

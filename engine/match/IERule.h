@@ -45,6 +45,8 @@ public:
     virtual bool IsGlobalVariable(std::string_view name) = 0;
     // Calls `visit` for every fact of the fact list, in list order (priming a new rule).
     virtual void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) = 0;
+    // What renders the fuzzy sets that fuzzy joins make (the engine); none leaves them without.
+    virtual IFuzzyParser* FuzzyParser() { return nullptr; }
 
     // The rule table.
     virtual void RuleEngineAttached(TRule& rule) = 0;

@@ -264,8 +264,9 @@ TIEPattern::TIEPattern(TRule* rule, std::string_view name, TRefPtr<IFactTemplate
 }
 
 TIEPattern::TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name,
-                       int32_t negatedCount)
-    : TIEPattern(rule, name, source.FFactTemplate, negatedCount) {
+                       int32_t negatedCount, TRefPtr<IFactTemplate> factTemplate)
+    : TIEPattern(rule, name, factTemplate ? std::move(factTemplate) : source.FFactTemplate,
+                 negatedCount) {
     BeginUpdate();
     IRuleEngine* engine = Engine();
     for (const TPatternSlot& slot : source.FSlots) {
@@ -474,10 +475,14 @@ void TIEPattern::CompileConnectives() {
                 i = end;
                 continue;
             }
-            // The run's variable: its own leading variable, or a fresh one bound by the rule.
+            // The run's variable: its own leading variable when that one is joined to the rest
+            // by "&", or a fresh one bound by the rule. A leading variable followed by "|" is an
+            // alternative like any other term (?a|?b matches either binding's value).
             TRefPtr<IIEValue> variable;
             size_t first = i;
-            if (slot.Tests[i]->ValueType() == dtVariable) {
+            const bool leadsConjunction = i + 1 < end && slot.Tests[i + 1]->FConjunction;
+            if (slot.Tests[i]->ValueType() == dtVariable &&
+                slot.Tests[i]->SlotTestType() == sttEquals && leadsConjunction) {
                 variable = slot.Tests[i]->FSlotValue;
                 rebuilt.push_back(std::move(slot.Tests[i]));
                 first = i + 1;

@@ -258,9 +258,11 @@ public:
     // A pattern of `rule` on `factTemplate`, with one empty test list per template slot.
     TIEPattern(TRule* rule, std::string_view name, TRefPtr<IFactTemplate> factTemplate,
                int32_t negatedCount);
-    // A copy of `source` for `rule` with another name and negated count; every anonymous
-    // variable gets a fresh name from the engine's symbol generator.
-    TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name, int32_t negatedCount);
+    // A copy of `source` for `rule` with another name and negated count, on `factTemplate` when
+    // given (else the source's); every anonymous variable gets a fresh name from the engine's
+    // symbol generator.
+    TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name, int32_t negatedCount,
+               TRefPtr<IFactTemplate> factTemplate = nullptr);
     ~TIEPattern() override;
 
     std::string_view ClassName() const override { return "TIEPattern"; }

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 
 namespace ie {
@@ -336,12 +336,14 @@ bool TTestNode::SameTests(const TTestNode& other) const {
 }
 
 bool TTestNode::FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength) {
-    auto* engine = dynamic_cast<TInferenceEngine*>(FRete->Engine());
+    IRuleEngine* engine = FRete->Engine();
     if (!engine) return false;
-    const TIEFuzzyJoinTest::TEvaluator evaluate =
-        [engine](IFuzzyVariable* variable, const TRefPtr<IIEValue>& value, TIEContext* context) {
-            return engine->EvaluateFuzzyExpression(variable, value, context);
-        };
+    TFuzzyExpressions expressions(engine->FuzzyParser());
+    const TIEFuzzyJoinTest::TEvaluator evaluate = [&expressions](IFuzzyVariable* variable,
+                                                                 const TRefPtr<IIEValue>& value,
+                                                                 TIEContext* context) {
+        return expressions.Evaluate(variable, value, context);
+    };
     float current = strength ? *strength : left->Strength();
     for (const TIEFuzzyJoinTest* test : FFuzzyTests) {
         // A fresh scope per test, so that the variables of one token never leak into another.
@@ -935,8 +937,10 @@ TPatternMatchNode* TReteNetwork::AddPatternMatchNode(TBuild& b, TReteNode* paren
         Adopt(std::make_unique<TPatternMatchNode>(this, kind, std::move(value), std::move(args))));
     if (parent)
         Link(parent, node, ctSingle);
-    else
+    else {
         FRoots.push_back(node);
+        RootsChanged();
+    }
     b.Nodes.push_back(node);
     b.Created.push_back(node);
     b.IsCreated.insert(node);
@@ -1443,6 +1447,7 @@ void TReteNetwork::DestroyNode(TReteNode* node) {
                  in.end());
     }
     FRoots.erase(std::remove(FRoots.begin(), FRoots.end(), node), FRoots.end());
+    RootsChanged();
     FNodes.erase(node);
 }
 
@@ -1465,14 +1470,50 @@ void TReteNetwork::Clear() {
     for (TReteNode* t : terminals)
         static_cast<TPatternMatchTerminalNode*>(t)->RemoveAllActivations();
     FRoots.clear();
+    RootsChanged();
     FRules.clear();
     FNodes.clear();
+}
+
+const std::vector<TPatternMatchNode*>* TReteNetwork::RootsFor(const IFact& fact) {
+    if (typeid(fact) != typeid(TFact)) return nullptr;
+    const TFactTemplate* t = static_cast<const TFact&>(fact).Template();
+    if (!t || t->GetParent()) return nullptr;
+    if (!FRootIndexValid) {
+        FRootsByName.clear();
+        FRootIndexUsable = true;
+        for (TPatternMatchNode* root : FRoots) {
+            if (root->Kind() != pmtTestClassType || !root->Value()) {
+                FRootIndexUsable = false;
+                break;
+            }
+            FRootsByName[root->Value()->AsAtom()].push_back(root);
+        }
+        FRootIndexValid = true;
+    }
+    if (!FRootIndexUsable) return nullptr;
+    static const std::vector<TPatternMatchNode*> none;
+    auto it = FRootsByName.find(t->GetName());
+    return it == FRootsByName.end() ? &none : &it->second;
 }
 
 bool TReteNetwork::AssertToken(const TIETokenRef& token) {
     if (!token) return false;
     const TTokenAction tag = token->GetTag();
     if (!FEnabled && (tag == taAdd || tag == taUpdate)) return false;
+    // Dispatch by template: a fact visits only the roots testing for its template's name.
+    if (tag != taClear && token->Size() > 0)
+        if (const std::vector<TPatternMatchNode*>* own = RootsFor(*token->FactPtr(0))) {
+            // A copy, as below; most templates have one root.
+            if (own->size() == 1) {
+                (*own)[0]->Receive(token, ctSingle);
+            } else {
+                const std::vector<TPatternMatchNode*> roots = *own;
+                for (TPatternMatchNode* root : roots)
+                    root->Receive(token, ctSingle);
+            }
+            return true;
+        }
     // A root added while the token runs (none should be) would not be visited twice.
     const std::vector<TPatternMatchNode*> roots = FRoots;
     for (TPatternMatchNode* root : roots)

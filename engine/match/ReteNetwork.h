@@ -354,12 +354,21 @@ private:
     // other than `patternIndex`.
     bool BindFunctionArgs(TBuild& b, IFunCall& call, int32_t patternIndex, bool alpha);
     void Prime(TBuild& b);
+    // The roots a fact can pass, in root order: those testing for its template's name. Null
+    // when the fact must visit every root (a derived template, a fact of another kind, or a
+    // root that tests something other than the template name).
+    const std::vector<TPatternMatchNode*>* RootsFor(const IFact& fact);
+    void RootsChanged() noexcept { FRootIndexValid = false; }
     void CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out);
     void DestroyNode(TReteNode* node);
 
     IRuleEngine* FEngine;
     IActivationSink* FSink;
     std::vector<TPatternMatchNode*> FRoots;
+    // FRoots by the template name they test (see RootsFor); rebuilt when FRoots changes.
+    std::unordered_map<std::string, std::vector<TPatternMatchNode*>> FRootsByName;
+    bool FRootIndexValid = false;
+    bool FRootIndexUsable = false;
     std::unordered_map<TReteNode*, std::unique_ptr<TReteNode>> FNodes;
     std::unordered_map<const TRule*, std::vector<TReteNode*>> FRules;
     float FMinActivationStrength = 0.0f;

@@ -5,12 +5,10 @@
 #include <typeinfo>
 #include <utility>
 
-#include "engine/EngineTables.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 
 namespace ie {
 
@@ -60,8 +58,8 @@ TRefPtr<IIEValue> CloneOf(const IIEValue* value) {
 }
 
 // A stored default: the shared constants as they are, anything else as a private clone.
-bool DynamicChecks(const TInferenceEngine* engine) noexcept {
-    return engine && engine->TypeChecks().Contains(tcDynamic);
+bool DynamicChecks(const IFactServices* engine) noexcept {
+    return engine && engine->DynamicTypeChecks();
 }
 
 TRefPtr<IIEValue> StoredDefault(const TRefPtr<IIEValue>& value) {
@@ -80,7 +78,7 @@ TFactSlot::~TFactSlot() {
     DetachDefault();
 }
 
-TInferenceEngine* TFactSlot::Engine() const noexcept {
+IFactServices* TFactSlot::Engine() const noexcept {
     return FOwner ? FOwner->Engine() : nullptr;
 }
 
@@ -102,13 +100,13 @@ void TFactSlot::Assign(const TPersistent* source) {
     SetName(src->FName);
     FDefaultDynamic = src->FDefaultDynamic;
     FTag = src->FTag;
-    TInferenceEngine* engine = Engine();
+    IFactServices* engine = Engine();
     const bool foreign = engine && src->Engine() != engine;
     TRefPtr<IIEDefinedType> type = src->FExtendedTypeInfo;
     // A named type is this engine's type of that name; an implicit one (which may carry the
     // name of the type it was copied from) is the slot's own.
     if (foreign && type && !type->GetImplicit())
-        if (auto own = engine->DefinedTypes().Find(type->GetName())) type = own;
+        if (auto own = engine->FindDefinedType(type->GetName())) type = own;
     // Kinds first, then the type (which may widen them), then the default they must accept.
     FSlotType = src->FSlotType;
     FExtendedTypeInfo = type;
@@ -119,8 +117,8 @@ void TFactSlot::Assign(const TPersistent* source) {
         const TIEType kind = def->GetDType();
         if (kind == dtFuzzy && type && type->GetFuzzyVariable())
             // A fuzzy value's text is an expression over this engine's variable.
-            def = engine->EvaluateFuzzyText(type->GetFuzzyVariable().get(), def->GetText(),
-                                            nullptr);
+            def =
+                engine->EvaluateFuzzyText(type->GetFuzzyVariable().get(), def->GetText(), nullptr);
         else if (kind == dtFunCall || kind == dtFact || kind == dtFuzzy)
             def = services->ParseValue(def->GetText());
     }
@@ -302,8 +300,7 @@ void TFactSlot::CheckValue(const IIEValue* value) const {
 // TFactTemplate
 
 TFactTemplate::TFactTemplate(TComponent* owner)
-    : FOwner(owner), FEngine(dynamic_cast<TInferenceEngine*>(owner)),
-      FServices(dynamic_cast<IFactServices*>(owner)) {}
+    : FOwner(owner), FServices(dynamic_cast<IFactServices*>(owner)) {}
 
 TFactTemplate::~TFactTemplate() {
     // Slots may outlive their template: they become free slots instead of keeping a dangling
@@ -331,7 +328,7 @@ TRefPtr<TFactTemplate> TFactTemplate::CreateFull(TComponent* owner, std::string_
 }
 
 bool TFactTemplate::DynamicTypeChecks() const noexcept {
-    return DynamicChecks(FEngine);
+    return DynamicChecks(FServices);
 }
 
 void TFactTemplate::MarkChanged() noexcept {
@@ -443,8 +440,8 @@ void TFactTemplate::InitializeFact(IFact& fact) const {
     for (size_t i = 0; i < FSlots.size(); ++i) {
         const IFactSlot& slot = *FSlots[i];
         TRefPtr<IIEValue> def = slot.GetSlotDefault();
-        if (slot.GetDefaultDynamic() && FEngine && def) {
-            TRefPtr<IIEValue> value = def->Evaluate(FEngine->RootContext());
+        if (slot.GetDefaultDynamic() && FServices && def) {
+            TRefPtr<IIEValue> value = def->Evaluate(FServices->RootContext());
             if (f)
                 f->SetValueAt(static_cast<int32_t>(i), std::move(value));
             else
@@ -701,7 +698,7 @@ TRefPtr<TFact> TFact::CreateFromIntf(const TRefPtr<IInterface>& factTemplate) {
     return Create(t);
 }
 
-TInferenceEngine* TFact::Engine() const noexcept {
+IFactServices* TFact::Engine() const noexcept {
     return FTemplateObj ? FTemplateObj->Engine() : nullptr;
 }
 
@@ -867,7 +864,7 @@ void TFact::AssignFrom(const IInterface* source) {
     if (!src) RaiseIE(imFunctionUnimplemented, "AssignFrom");
     if (src == this) return;
     TRefPtr<IFactTemplate> theirs = src->GetTemplate();
-    TInferenceEngine* engine = Engine();
+    IFactServices* engine = Engine();
     if (engine && theirs && theirs->GetEngine() != FTemplateObj->GetEngine()) {
         // Another engine's fact: read back from its text here, against this engine's template.
         if (TRefPtr<IFactTemplate> own = engine->FindFactTemplate(theirs->GetName()))
@@ -977,7 +974,7 @@ std::string TFact::GetText() const {
 
 std::string TFact::GetLabel() const {
     std::string id;
-    if (TInferenceEngine* engine = Engine()) {
+    if (IFactServices* engine = Engine()) {
         // Padded with zeros to as many digits as the next identifier has.
         const int32_t width = static_cast<int32_t>(std::to_string(engine->NextFactId()).size());
         const int64_t magnitude = FID < 0 ? -static_cast<int64_t>(FID) : FID;
@@ -1095,39 +1092,34 @@ TFactSet::TFactSet(TComponent* owner) : TFactSet(owner, "FactSet") {}
 
 TFactSet::TFactSet(TComponent* owner, std::string_view name)
     : TComponent(owner), FFactSetName(name), FFacts(this) {
-    if (auto* engine = dynamic_cast<TInferenceEngine*>(owner)) SetEngine(engine);
+    if (auto* engine = dynamic_cast<IFactServices*>(owner)) SetEngine(engine);
 }
 
 TFactSet::~TFactSet() {
     if (FEngine) {
-        TInferenceEngine* engine = std::exchange(FEngine, nullptr);
-        engine->FactSets().Remove(this);
+        IFactServices* engine = std::exchange(FEngine, nullptr);
+        engine->FactSetDetached(*this);
     }
 }
 
-namespace {
-IFactServices* ServicesOf(TInferenceEngine* engine) {
-    return dynamic_cast<IFactServices*>(engine);
-}
-} // namespace
-
 void TFactSet::ParseAll() {
-    IFactServices* services = ServicesOf(FEngine);
+    IFactServices* services = FEngine;
     if (!services) return;
     for (int32_t i = 0; i < FFacts.Count(); ++i)
         FFacts.PutInterface(i, services->ParseFactSetFact(FFacts.Get(i)));
 }
 
-void TFactSet::SetEngine(TInferenceEngine* engine) {
+void TFactSet::SetEngine(IFactServices* engine) {
     if (engine == FEngine) return;
-    TInferenceEngine* old = std::exchange(FEngine, engine);
+    IFactServices* old = std::exchange(FEngine, engine);
+    TComponent* oldComponent = std::exchange(FEngineComponent, dynamic_cast<TComponent*>(engine));
     if (old) {
-        if (old != Owner()) RemoveFreeNotification(old);
-        old->FactSets().Remove(this);
+        if (oldComponent && oldComponent != Owner()) RemoveFreeNotification(oldComponent);
+        old->FactSetDetached(*this);
     }
     if (engine) {
-        if (engine != Owner()) FreeNotification(engine);
-        engine->FactSets().Add(this);
+        if (FEngineComponent && FEngineComponent != Owner()) FreeNotification(FEngineComponent);
+        engine->FactSetAttached(*this);
         ParseAll();
     } else {
         for (int32_t i = 0; i < FFacts.Count(); ++i)
@@ -1149,7 +1141,7 @@ int32_t TFactSet::AddFact(const TRefPtr<IFact>& fact) {
 
 TRefPtr<IFact> TFactSet::GetFact(int32_t index) {
     TRefPtr<IFact> fact = FFacts.GetInterfaceAs<IFact>(index);
-    IFactServices* services = ServicesOf(FEngine);
+    IFactServices* services = FEngine;
     if (!fact && services) {
         fact = services->ParseFactSetFact(FFacts.Get(index));
         FFacts.PutInterface(index, fact);
@@ -1172,7 +1164,8 @@ void EvaluateSlotCalls(TFact& fact, TIEContext* context) {
             bool hasCall = false;
             for (int32_t j = 0; list && j < list->Count() && !hasCall; ++j)
                 hasCall = list->GetItem(j) && list->GetItem(j)->GetDType() == dtFunCall;
-            if (hasCall) fact.SetValueAt(i, TIEValue::CreateList(context->EvaluateArguments(*list)));
+            if (hasCall)
+                fact.SetValueAt(i, TIEValue::CreateList(context->EvaluateArguments(*list)));
         }
     }
 }
@@ -1184,7 +1177,8 @@ void TFactSet::AssertFacts() {
         if (!fact) continue;
         auto copy = RefCast<IFact>(fact->Clone());
         // Calls and dynamic defaults are evaluated afresh at every reset.
-        if (auto* f = dynamic_cast<TFact*>(copy.get())) EvaluateSlotCalls(*f, FEngine->RootContext());
+        if (auto* f = dynamic_cast<TFact*>(copy.get()))
+            EvaluateSlotCalls(*f, FEngine->RootContext());
         FEngine->AssertFact(copy, false);
     }
 }
@@ -1201,7 +1195,7 @@ void TFactSet::Assign(const TPersistent* source) {
     FFacts.Clear();
     for (int32_t i = 0; i < src->FFacts.Count(); ++i) {
         TRefPtr<IFact> fact = src->FFacts.GetInterfaceAs<IFact>(i);
-        IFactServices* services = ServicesOf(FEngine);
+        IFactServices* services = FEngine;
         if (!services) {
             FFacts.AddInterface(src->FFacts.Get(i),
                                 fact ? RefCast<IFact>(fact->Clone()) : TRefPtr<IFact>());
@@ -1213,7 +1207,7 @@ void TFactSet::Assign(const TPersistent* source) {
 }
 
 std::string TFactSet::GetText() const {
-    if (IFactServices* services = ServicesOf(FEngine)) return services->FormatFactSet(*this);
+    if (IFactServices* services = FEngine) return services->FormatFactSet(*this);
     return FormatFactSetText(*this);
 }
 
@@ -1223,7 +1217,10 @@ void TFactSet::Loaded() {
 }
 
 void TFactSet::Notification(TComponent* component, TOperation operation) {
-    if (operation == opRemove && component == FEngine) FEngine = nullptr;
+    if (operation == opRemove && component && component == FEngineComponent) {
+        FEngine = nullptr;
+        FEngineComponent = nullptr;
+    }
     TComponent::Notification(component, operation);
 }
 

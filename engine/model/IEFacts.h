@@ -28,16 +28,16 @@ namespace ie {
 class TFactTemplate;
 class TFact;
 class TFactSet;
-class TInferenceEngine;
+class TIEContext;
 
 // A slot renamed onto the name of another slot of its template.
 inline constexpr std::string_view SlotNameExistsMessage = "Slot name already exists: \"%s\"";
 
-// What facts, templates and fact sets ask of the engine that owns them beyond its public
-// operations: reading their texts back and writing them through the engine's writer, and
-// re-keying the template table when a template is renamed. The engine implements it; without it
-// texts come from the default writer below and nothing is read back (slots and values are
-// copied as objects instead).
+// What facts, templates and fact sets ask of the engine that owns them: reading their texts back
+// and writing them through the engine's writer, re-keying the template table when a template is
+// renamed, the engine's settings and tables they consult, and asserting the facts of a fact set.
+// The engine implements it; without it texts come from the default writer below and nothing is
+// read back (slots and values are copied as objects instead).
 class IFactServices {
 public:
     virtual TRefPtr<IFact> ParseFact(std::string_view text) = 0;
@@ -47,6 +47,10 @@ public:
     // One slot definition read into a new slot of `owner` (not yet entered in its table).
     virtual TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) = 0;
     virtual TRefPtr<IIEValue> ParseValue(std::string_view text) = 0;
+    // The text read as a fuzzy expression over the variable, evaluated in the context (none
+    // leaves variables and calls as they are).
+    virtual TRefPtr<IIEValue> EvaluateFuzzyText(IFuzzyVariable* variable, std::string_view text,
+                                                TIEContext* context) = 0;
     // Called before the template stores its new name.
     virtual void RenameFactTemplate(IFactTemplate& factTemplate, const std::string& oldName,
                                     const std::string& newName) = 0;
@@ -54,6 +58,20 @@ public:
     virtual std::string FormatFactSlot(const IFactSlot& slot) = 0;
     virtual std::string FormatFactTemplate(const IFactTemplate& factTemplate) = 0;
     virtual std::string FormatFactSet(const TFactSet& factSet) = 0;
+
+    // True while values are checked against their slots as they are stored.
+    virtual bool DynamicTypeChecks() const noexcept = 0;
+    virtual TRefPtr<IIEDefinedType> FindDefinedType(std::string_view name) = 0;
+    virtual TRefPtr<IFactTemplate> FindFactTemplate(std::string_view name) = 0;
+    // The identifier the next asserted fact gets.
+    virtual int32_t NextFactId() const noexcept = 0;
+    // The context in which defaults and the calls of fact sets are evaluated.
+    virtual TIEContext* RootContext() = 0;
+    // Asserts the fact; returns its identifier, or -1 when it was a duplicate.
+    virtual int32_t AssertFact(const TRefPtr<IFact>& fact, bool flag) = 0;
+    // The engine's table of fact sets, kept by the sets as they join and leave.
+    virtual void FactSetAttached(TFactSet& factSet) = 0;
+    virtual void FactSetDetached(TFactSet& factSet) = 0;
 
 protected:
     ~IFactServices() = default;
@@ -114,7 +132,7 @@ public:
 
     TFactTemplate* Owner() const noexcept { return FOwner; }
     // The engine of the owning template (null for a free slot or an engine-less template).
-    TInferenceEngine* Engine() const noexcept;
+    IFactServices* Engine() const noexcept;
 
 private:
     friend class TFactTemplate;
@@ -135,7 +153,7 @@ private:
 
 class TFactTemplate : public TPersistent, public IFactTemplate {
 public:
-    // An empty template owned by `owner` (its engine when that is a TInferenceEngine).
+    // An empty template owned by `owner` (its engine when that implements IFactServices).
     explicit TFactTemplate(TComponent* owner = nullptr);
     ~TFactTemplate() override;
 
@@ -200,7 +218,7 @@ public:
         return FSlots[static_cast<size_t>(index)];
     }
     // The owning component when it is an engine, and its services when it offers them.
-    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    IFactServices* Engine() const noexcept { return FServices; }
     IFactServices* Services() const noexcept { return FServices; }
     bool DynamicTypeChecks() const noexcept;
     // Counts every change of the slot set (facts re-arrange their values when it moves).
@@ -234,7 +252,6 @@ private:
     std::string FName;
     bool FImplied = false;
     TComponent* FOwner;
-    TInferenceEngine* FEngine;
     IFactServices* FServices;
     intptr_t FTag = 0;
     mutable bool FFuzzyChanged = true;
@@ -325,7 +342,7 @@ private:
     }
     void Relayout() const;
     const TRefPtr<IIEValue>& DefaultValueAt(TFactValue& entry) const;
-    TInferenceEngine* Engine() const noexcept;
+    IFactServices* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
 
     mutable TFactValues FValues;
@@ -420,8 +437,8 @@ public:
 
     const std::string& Comment() const noexcept { return FComment; }
     void SetComment(std::string_view comment) { FComment = comment; }
-    TInferenceEngine* Engine() const noexcept { return FEngine; }
-    void SetEngine(TInferenceEngine* engine);
+    IFactServices* Engine() const noexcept { return FEngine; }
+    void SetEngine(IFactServices* engine);
     const std::string& FactSetName() const noexcept { return FFactSetName; }
     void SetFactSetName(std::string_view name) { FFactSetName = name; }
     TFactSetFacts& Facts() noexcept { return FFacts; }
@@ -436,7 +453,9 @@ private:
     void ParseAll();
 
     std::string FComment;
-    TInferenceEngine* FEngine = nullptr;
+    IFactServices* FEngine = nullptr;
+    // The engine as a component, for its announcement of its destruction.
+    TComponent* FEngineComponent = nullptr;
     std::string FFactSetName = "FactSet";
     TFactSetFacts FFacts;
 };

@@ -421,12 +421,17 @@ struct TDeffunctionDepth {
 
 TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* context) {
     const TDeffunctionDepth depth(GetFunctionName());
-    std::unique_ptr<TIEContext> child = context->CreateChild();
     const int32_t argCount = call ? call->ArgumentCount() : 0;
-    auto evaluateArgument = [&](int32_t i) -> TRefPtr<IIEValue> {
+    // Every argument is evaluated in the caller's context before any parameter is bound: a
+    // parameter must not shadow the caller's variable of the same name in a later argument.
+    std::vector<TRefPtr<IIEValue>> arguments;
+    arguments.reserve(static_cast<size_t>(argCount));
+    for (int32_t i = 0; i < argCount; ++i) {
         const TRefPtr<IIEValue>& a = call->GetArgument(i);
-        return a ? a->Evaluate(child.get()) : TRefPtr<IIEValue>(IEEmptyAtom());
-    };
+        arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
+    }
+    std::unique_ptr<TIEContext> child = context->CreateChild();
+    auto evaluateArgument = [&](int32_t i) { return arguments[static_cast<size_t>(i)]; };
     for (int32_t i = 0; i < FParameters->Count(); ++i) {
         const IIEValue* p = FParameters->GetItem(i).get();
         const std::string name = p->AsString();

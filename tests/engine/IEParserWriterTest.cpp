@@ -82,10 +82,10 @@ TEST(ConstructWriter, ConstraintsComeBackAsWrittenWithoutGeneratedVariables) {
     std::vector<std::string> texts;
     for (int32_t i = 0; i < r->PatternCount(); ++i)
         texts.push_back(e.W().FormatPattern(*r->GetPattern(i)));
-    EXPECT_EQ(texts, (std::vector<std::string>{
-                         "(b red|blue)", "(b ?x&~red|\"q\"|:(> ?x 1)&~3)", "(b ? $?)",
-                         "(b ?y&=(+ 1 1)|?y)", "(m (v =(+ 2 2) $?) )", "(not (b x|y ?))",
-                         "(exists (m (v ?) ))"}));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"(b red|blue)", "(b ?x&~red|\"q\"|:(> ?x 1)&~3)",
+                                        "(b ? $?)", "(b ?y&=(+ 1 1)|?y)", "(m (v =(+ 2 2) $?) )",
+                                        "(not (b x|y ?))", "(exists (m (v ?) ))"}));
     // The rule's text reads back to the same text, however often it is read.
     const std::string first = e.W().FormatRule(*r);
     for (int round = 0; round < 2; ++round) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/IEFacts.h"
 #include "engine/InferenceEngine.h"
+#include "engine/model/IEFacts.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -39,13 +39,13 @@ private:
 // Strings that are hard to keep: quotes, backslashes, CR, LF, CR LF, tabs, a semicolon and an
 // unbalanced parenthesis.
 const std::vector<std::string> Strings = {
-    "\"plain\"",          "\"say \\\"hi\\\"\"", "\"back\\\\slash\"", "\"two\r\nlines\"",
-    "\"lf\nonly\"",       "\"cr\ronly\"",       "\"tab\there\"",     "\"semi; colon (\"",
-    "\"\"",               "\"end\\\\\"",        "\"\r\n\r\n\"",      "\"a \\\"b\\\" \\\\ c\r\nd\"",
+    "\"plain\"",    "\"say \\\"hi\\\"\"", "\"back\\\\slash\"", "\"two\r\nlines\"",
+    "\"lf\nonly\"", "\"cr\ronly\"",       "\"tab\there\"",     "\"semi; colon (\"",
+    "\"\"",         "\"end\\\\\"",        "\"\r\n\r\n\"",      "\"a \\\"b\\\" \\\\ c\r\nd\"",
 };
 const std::vector<std::string> Symbols = {"red", "green", "blue", "x", "y", "nil", "on"};
-const std::vector<std::string> Numbers = {"0", "1", "-7", "42", "2.5", "-0.0", "0.1", "1e3",
-                                          "-1.25"};
+const std::vector<std::string> Numbers = {"0",    "1",   "-7",  "42",   "2.5",
+                                          "-0.0", "0.1", "1e3", "-1.25"};
 
 std::string AnyConstant(TDice& d) {
     switch (d.Pick(3)) {
@@ -118,9 +118,7 @@ private:
                     (D.Chance(50) ? " (term odd ((0 0) (40 1) (70 0)))" : "") + "))\r\n";
     }
 
-    std::string Comment() {
-        return D.Chance(40) ? " " + D.OneOf(Strings) : std::string();
-    }
+    std::string Comment() { return D.Chance(40) ? " " + D.OneOf(Strings) : std::string(); }
 
     void TemplatesPart() {
         for (int t = 0, n = 1 + D.Pick(3); t < n; ++t) {
@@ -207,8 +205,8 @@ private:
             TTemplateInfo child = Templates[0];
             child.Name = "child";
             child.Singles.push_back("extra");
-            Text += "(deftemplate child extends tm0 (slot extra (default " + AnyConstant(D) +
-                    ")))\r\n";
+            Text +=
+                "(deftemplate child extends tm0 (slot extra (default " + AnyConstant(D) + ")))\r\n";
             Templates.push_back(child);
         }
     }
@@ -316,9 +314,9 @@ private:
                 break;
             case 4:
                 if (!bound.empty()) {
-                    s += D.Chance(50) ? "(test (neq " + D.OneOf(bound) + " " + D.OneOf(Strings) +
-                                            "))"
-                                      : "(not (test (eq " + D.OneOf(bound) + " x)))";
+                    s += D.Chance(50)
+                             ? "(test (neq " + D.OneOf(bound) + " " + D.OneOf(Strings) + "))"
+                             : "(not (test (eq " + D.OneOf(bound) + " x)))";
                     break;
                 }
                 [[fallthrough]];
@@ -341,13 +339,14 @@ private:
                 s += "    (printout t " + D.OneOf(Strings) + " crlf)\r\n";
                 break;
             case 1:
-                s += "    (assert (out" + std::to_string(index) + " nil " + D.OneOf(Strings) +
-                     " " + (bound.empty() ? D.OneOf(Numbers) : D.OneOf(bound)) + "))\r\n";
+                s += "    (assert (out" + std::to_string(index) + " nil " + D.OneOf(Strings) + " " +
+                     (bound.empty() ? D.OneOf(Numbers) : D.OneOf(bound)) + "))\r\n";
                 break;
             case 2:
-                s += "    (bind ?*g0* " + (HasFunction ? "(helper 1 nil " + D.OneOf(Strings) + ")"
-                                                       : std::string("nil")) +
-                     ")\r\n";
+                s +=
+                    "    (bind ?*g0* " +
+                    (HasFunction ? "(helper 1 nil " + D.OneOf(Strings) + ")" : std::string("nil")) +
+                    ")\r\n";
                 break;
             case 3:
                 if (!factVariable.empty()) {

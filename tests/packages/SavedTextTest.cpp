@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/IEFacts.h"
-#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
+#include "engine/match/IERule.h"
+#include "engine/model/IEFacts.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -149,17 +149,22 @@ TEST_F(TSavedText, RulesReadBackAsWrittenAndStayTheSame) {
 TEST_F(TSavedText, EmptyAndMergedFuzzyValuesReadBack) {
     E.ExecuteCommand("(deftype fz extends (type FUZZY) (range 0 100)"
                      " (values (term warm (z 10 30)) (term tiny (s 60 80))))"
-                     "(deftemplate w (slot k) (slot t (type fz)))");
+                     "(deftemplate w (slot k) (slot t (type fz)))"
+                     "(deftemplate v (slot k) (slot t (type fz) (default tiny)))");
     E.Reset();
+    E.AssertString("(v (k 1) (t __Empty))");
+    E.AssertString("(v (k 2))");
     E.AssertString("(w (k 1))");
     E.AssertString("(w (k 2))");
     E.AssertString("(w (k 2) (t very warm))");
     const std::string facts = ReloadFacts();
-    EXPECT_EQ(facts.find("__Empty"), std::string::npos) << facts;
-    EXPECT_NE(facts.find("(w (k 1))"), std::string::npos) << facts;
-    EXPECT_NE(facts.find("(w (k 2) (t very warm))"), std::string::npos) << facts;
+    EXPECT_EQ(facts,
+              "(Initial-Fact)\r\n(v (k 1) (t __Empty))\r\n(v (k 2) (t tiny))\r\n(w (k 1))\r\n"
+              "(w (k 2) (t very warm))\r\n");
     EXPECT_EQ(SavedFacts(), facts);
-    EXPECT_EQ(SlotOf(1, "t")->GetDType(), dtFuzzy);
+    for (int32_t i = 1; i <= 4; ++i)
+        EXPECT_EQ(SlotOf(i, "t")->GetDType(), dtFuzzy) << i;
+    EXPECT_EQ(SlotOf(1, "t")->AsFuzzy()->GetName(), "__Empty");
 }
 
 TEST_F(TSavedText, FactSetsMakeDynamicAndFuzzyDefaultsAtEachReset) {
@@ -184,6 +189,16 @@ TEST_F(TSavedText, FactSetsMakeDynamicAndFuzzyDefaultsAtEachReset) {
         EXPECT_EQ(SlotOf(3, "t")->GetDType(), dtFuzzy);
     }
     EXPECT_NE(names[0], names[1]) << "a new symbol at each reset";
+    // A copy of the engine reads the fact set's facts again from their texts, alike.
+    TInferenceEngine copy;
+    copy.Assign(&E);
+    std::vector<std::string> copied;
+    for (int round = 0; round < 2; ++round) {
+        copy.Reset();
+        copied.push_back(copy.Facts().Items().at(1)->GetSlotValue("s")->AsString());
+        EXPECT_EQ(copy.Facts().Items().at(3)->GetSlotValue("t")->GetDType(), dtFuzzy);
+    }
+    EXPECT_NE(copied[0], copied[1]);
     EXPECT_EQ(Saved().find("(deffacts d\r\n    (t (k 1))\r\n"), Saved().find("(deffacts d"));
 }
 

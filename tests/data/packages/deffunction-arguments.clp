@@ -1,0 +1,16 @@
+; Arguments are evaluated where the call is written, before the callee binds its parameters, so
+; a parameter named like a variable of the caller does not shadow it.
+(deffunction show (?p1 ?p2) (create$ ?p1 ?p2))
+(deffunction swap (?p1 ?p2) (show ?p2 ?p1))
+(swap a b)
+(deffunction inner (?a ?b) (- ?b ?a))
+(deffunction outer (?x ?a) (inner ?x ?a))
+(outer 1 10)
+(deffunction rotate (?a ?b ?c) (create$ ?a ?b ?c))
+(deffunction rotate-left (?a ?b ?c) (rotate ?b ?c ?a))
+(rotate-left 1 2 3)
+(deffunction gather (?first $?rest) (+ ?first (* 100 (nth$ 0 ?rest))))
+(deffunction regather (?first $?rest) (gather (length$ ?rest) ?first))
+(regather 7 y z)
+(deffunction fib (?n) (if (< ?n 2) then ?n else (+ (fib (- ?n 1)) (fib (- ?n 2)))))
+(fib 15)

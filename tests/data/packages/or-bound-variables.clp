@@ -1,0 +1,15 @@
+; "|" is an or whatever its terms are: a variable bound by an earlier element is one alternative
+; among the others, in a plain element and in a negated one.
+(deftemplate s (slot x))
+(deffacts d (pair 102 999) (s (x 102)) (s (x 5)))
+(defrule either (pair ?a ?b) (s (x ?a|?b)) => (printout t "either " ?a " " ?b crlf))
+(defrule neither (pair ?a ?b) (not (s (x ?b|?a))) => (printout t "neither" crlf))
+(defrule other (pair ?a ?b) (s (x ~?a|?b)) => (printout t "other" crlf))
+(defrule mixed (pair ?a ?b) (s (x ?b|5|?a)) => (printout t "mixed" crlf))
+(defrule bound-first (pair ?a ?b) (s (x ?c&?a|?b)) => (printout t "bound-first " ?c crlf))
+(reset)
+(run)
+(assert (s (x 999)))
+(run)
+(assert (pair 7 8))
+(run)

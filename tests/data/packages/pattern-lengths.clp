@@ -1,0 +1,17 @@
+; A pattern matches exactly the number of fields it writes: an ordered pattern with no fields
+; needs a fact with no data, an empty multislot constraint an empty multislot.
+(deftemplate task (slot name) (multislot waits-for))
+(defrule flag-alone (flag) => (printout t "flag alone" crlf))
+(defrule flag-one (flag ?x) => (printout t "flag with " ?x crlf))
+(defrule ready (task (name ?n) (waits-for)) => (printout t ?n " is ready" crlf))
+(defrule waits-one (task (name ?n) (waits-for ?w)) => (printout t ?n " waits for " ?w crlf))
+(defrule waits-any (task (name ?n) (waits-for $?all)) => (printout t ?n " has " (length$ ?all) " waits" crlf))
+(assert (flag x))
+(assert (task (name build) (waits-for fetch patch)))
+(run)
+(assert (flag))
+(assert (task (name fetch)))
+(assert (task (name patch) (waits-for fetch)))
+(run)
+(ppdefrule ready)
+(ppdefrule flag-alone)
