@@ -852,12 +852,9 @@ std::string TIEParser::FormatConstraints(const std::vector<TConstraintItem>& ite
             else
                 text += FormatValue(item.Value);
         }
-        if (any) {
-            if (writtenRun)
-                r += item.Conjunction ? '&' : '|';
-            else
-                r += item.Sub == lastSub ? '&' : ' ';
-        }
+        // Tests of one element are joined as they were read: a pattern that has not joined a
+        // rule yet still holds its "|" tests as they stand.
+        if (any) r += item.Sub != lastSub && !writtenRun ? ' ' : item.Conjunction ? '&' : '|';
         r += text;
         any = true;
         lastSub = item.Sub;

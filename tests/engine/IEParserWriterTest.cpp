@@ -10,6 +10,7 @@
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEPackages.h"
 #include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
 #include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 
@@ -92,6 +93,21 @@ TEST(ConstructWriter, ConstraintsComeBackAsWrittenWithoutGeneratedVariables) {
         e.ExecuteCommand(first);
         EXPECT_EQ(e.W().FormatRule(*e.Rules().Find("r")), first);
     }
+}
+
+TEST(ConstructWriter, APatternOutsideARuleKeepsItsOrConstraints) {
+    TEngine e;
+    e.ExecuteCommand("(deftemplate m (multislot v))");
+    TIEPattern ordered(nullptr, "b", e.ImpliedTemplate("b"), 0);
+    ordered.AddSlotTest(DataSlotName, e.ParseValue("red"), true, false, 0);
+    ordered.AddSlotTest(DataSlotName, e.ParseValue("blue"), false, true, 0);
+    ordered.AddSlotTest(DataSlotName, e.ParseValue("?x"), true, false, 1);
+    EXPECT_EQ(e.W().FormatPattern(ordered), "(b red|~blue ?x)");
+    TIEPattern slots(nullptr, "m", e.FactTemplates().Find("m"), 0);
+    slots.AddSlotTest("v", e.ParseValue("?y"), true, false, 0);
+    slots.AddSlotTest("v", e.ParseValue("1"), true, false, 0);
+    slots.AddSlotTest("v", e.ParseValue("2"), false, false, 0);
+    EXPECT_EQ(e.W().FormatPattern(slots), "(m (v ?y&1|2) )");
 }
 
 TEST(ConstructWriter, SlotDefinitions) {
