@@ -453,8 +453,8 @@ void TIEConsoleDlg::ActionsChanged() {
     }
     FOk->setVisible(FConsole->ShowButtons());
     FCancel->setVisible(FConsole->ShowButtons());
-    FFileMenu->menuAction()->setVisible(FConsole->FileMenuVisible());
-    FEngineMenu->menuAction()->setVisible(FConsole->EngineMenuVisible());
+    FFileMenu->menuAction()->setVisible(HasVisibleMenuItems(*FFileMenu));
+    FEngineMenu->menuAction()->setVisible(HasVisibleMenuItems(*FEngineMenu));
 }
 
 void TIEConsoleDlg::ViewsChanged() {

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -21,8 +22,15 @@
 
 #include "editors/logic/FileFilter.h"
 #include "editors/logic/PrintLayout.h"
+#include "engine/model/IEHelperFunctions.h"
 
 namespace ie {
+
+bool HasVisibleMenuItems(const QMenu& menu) {
+    return HasVisibleMenuItems(
+        menu.actions(), [](const QAction* a) { return a->isVisible(); },
+        [](const QAction* a) { return a->isSeparator(); });
+}
 
 void SetHelpContext(QObject* item, int context) {
     if (!item) return;

@@ -19,8 +19,13 @@ class QLabel;
 class QPushButton;
 class QAction;
 class QToolBar;
+class QMenu;
 
 namespace ie {
+
+// True when the menu holds a visible action that is not a separator: a menu with nothing to
+// offer is hidden.
+bool HasVisibleMenuItems(const QMenu& menu);
 
 class TEditorFormBase : public QDialog {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Format.h"
+#include "platform/PropertyInfo.h"
 
 namespace ie {
 
@@ -295,6 +296,22 @@ uint64_t TextToSet(std::string_view text, std::span<const std::string_view> name
         p = e;
     }
     return bits;
+}
+
+void SwapPublishedProperties(TObject& a, TObject& b) {
+    const TPropertyTable* tableA = GetPropertyTable(&a);
+    const TPropertyTable* tableB = GetPropertyTable(&b);
+    if (!tableA || !tableB) return;
+    for (const TPropertyInfo* eventA : tableA->SortedProperties()) {
+        if (eventA->Kind != tkMethod) continue;
+        const TPropertyInfo* eventB = tableB->Find(eventA->Name);
+        // A handler fits only an event of its own type.
+        if (!eventB || eventB->Kind != tkMethod || eventB->TypeName != eventA->TypeName) continue;
+        TPropertyValue handlerA = eventA->Get(a);
+        TPropertyValue handlerB = eventB->Get(b);
+        SetPropValue(a, *eventA, handlerB);
+        SetPropValue(b, *eventB, handlerA);
+    }
 }
 
 } // namespace ie

@@ -95,4 +95,20 @@ size_t NextToken(std::string_view delimiters, std::string_view text, std::string
 uint64_t TextToSet(std::string_view text, std::span<const std::string_view> names);
 inline constexpr std::string_view InvalidSetItemMessage = "Invalid item for set: %s";
 
+// Exchanges the event handlers of two objects: for every published event property (method kind)
+// of a's class that b's class publishes under the same name and event type, a gets b's handler
+// and b gets a's. Properties of every other kind are left alone; an object without type
+// information has no events to exchange. A host uses it to lend its handlers to another engine
+// and take them back.
+void SwapPublishedProperties(TObject& a, TObject& b);
+
+// True when the menu has an item that is visible and not a separator line (a menu with nothing
+// to offer is hidden). `visible` and `separator` answer for one item, so any menu type serves.
+template <class Items, class Visible, class Separator>
+bool HasVisibleMenuItems(const Items& items, Visible visible, Separator separator) {
+    for (const auto& item : items)
+        if (visible(item) && !separator(item)) return true;
+    return false;
+}
+
 } // namespace ie

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <any>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "engine/model/IEFuzzyLogic.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
+#include "platform/PropertyInfo.h"
 #include "tests/support/IETestValues.h"
 
 using namespace ie;
@@ -123,4 +129,128 @@ TEST(IEFuzzyGlue, SetWithoutVariableUsesThresholdZero) {
     set->Add(1, 1);
     EXPECT_TRUE(set->Match(*TIEValue::CreateFloat(0.1)));
     EXPECT_FALSE(set->Match(*TIEValue::CreateFloat(0.0)));
+}
+
+namespace {
+
+using TNotify = std::function<int()>;
+using TOther = std::function<std::string()>;
+
+// Two classes that publish some events alike: both have OnChange and OnClick of the same type,
+// only the first has OnOwn, OnMismatch is a TNotify on one and a TOther on the other, and Count
+// is a setting, never exchanged.
+struct TEventHost : public TObject {
+    std::string_view ClassName() const override { return "TEventHost"; }
+    TNotify OnChange, OnClick, OnOwn, OnMismatch;
+    int64_t Count = 0;
+};
+struct TEventGuest : public TObject {
+    std::string_view ClassName() const override { return "TEventGuest"; }
+    TNotify OnChange, OnClick;
+    TOther OnMismatch;
+    int64_t Count = 0;
+};
+
+template <class T, class H> TPropertyInfo Event(std::string name, std::string type, H T::*field) {
+    return {std::move(name),
+            tkMethod,
+            std::move(type),
+            {},
+            [field](const TObject& o) -> TPropertyValue {
+                return std::any(static_cast<const T&>(o).*field);
+            },
+            [field](TObject& o, const TPropertyValue& v) {
+                static_cast<T&>(o).*field = std::any_cast<H>(std::get<std::any>(v));
+            }};
+}
+
+template <class T> TPropertyInfo Count() {
+    return {"Count",
+            tkInteger,
+            "Integer",
+            {},
+            [](const TObject& o) -> TPropertyValue { return static_cast<const T&>(o).Count; },
+            [](TObject& o, const TPropertyValue& v) {
+                static_cast<T&>(o).Count = std::get<int64_t>(v);
+            }};
+}
+
+void PublishEventClasses() {
+    static const bool done = [] {
+        TPropertyTable& host = PropertyTableOf<TEventHost>("TEventHost");
+        host.Add(Event("OnChange", "TNotify", &TEventHost::OnChange));
+        host.Add(Event("OnClick", "TNotify", &TEventHost::OnClick));
+        host.Add(Event("OnOwn", "TNotify", &TEventHost::OnOwn));
+        host.Add(Event("OnMismatch", "TNotify", &TEventHost::OnMismatch));
+        host.Add(Count<TEventHost>());
+        TPropertyTable& guest = PropertyTableOf<TEventGuest>("TEventGuest");
+        guest.Add(Event("onchange", "TNotify", &TEventGuest::OnChange));
+        guest.Add(Event("OnClick", "TNotify", &TEventGuest::OnClick));
+        guest.Add(Event("OnMismatch", "TOther", &TEventGuest::OnMismatch));
+        guest.Add(Count<TEventGuest>());
+        return true;
+    }();
+    (void)done;
+}
+
+} // namespace
+
+TEST(SwapPublishedProperties, ExchangesTheEventsBothPublishAndNothingElse) {
+    PublishEventClasses();
+    TEventHost host;
+    TEventGuest guest;
+    host.OnChange = [] { return 1; };
+    host.OnOwn = [] { return 3; };
+    host.OnMismatch = [] { return 4; };
+    host.Count = 10;
+    guest.OnClick = [] { return 2; };
+    guest.OnMismatch = [] { return std::string("guest"); };
+    guest.Count = 20;
+    SwapPublishedProperties(host, guest);
+    ASSERT_TRUE(guest.OnChange) << "names match ignoring letter case";
+    EXPECT_EQ(guest.OnChange(), 1);
+    EXPECT_FALSE(host.OnChange);
+    ASSERT_TRUE(host.OnClick);
+    EXPECT_EQ(host.OnClick(), 2);
+    EXPECT_FALSE(guest.OnClick);
+    ASSERT_TRUE(host.OnOwn) << "an event the other does not publish stays";
+    EXPECT_EQ(host.OnOwn(), 3);
+    ASSERT_TRUE(host.OnMismatch) << "events of different types are not exchanged";
+    EXPECT_EQ(host.OnMismatch(), 4);
+    EXPECT_EQ(guest.OnMismatch(), "guest");
+    EXPECT_EQ(host.Count, 10) << "settings are not events";
+    EXPECT_EQ(guest.Count, 20);
+    // Swapping again gives every handler back.
+    SwapPublishedProperties(guest, host);
+    ASSERT_TRUE(host.OnChange);
+    EXPECT_EQ(host.OnChange(), 1);
+    ASSERT_TRUE(guest.OnClick);
+    EXPECT_EQ(guest.OnClick(), 2);
+}
+
+TEST(SwapPublishedProperties, ObjectsWithoutTypeInformationAreLeftAlone) {
+    PublishEventClasses();
+    struct TPlain : public TObject {
+        std::string_view ClassName() const override { return "TPlain"; }
+    } plain;
+    TEventHost host;
+    host.OnChange = [] { return 1; };
+    SwapPublishedProperties(host, plain);
+    SwapPublishedProperties(plain, host);
+    ASSERT_TRUE(host.OnChange);
+    EXPECT_EQ(host.OnChange(), 1);
+}
+
+TEST(HasVisibleMenuItems, OnlyAVisibleItemThatIsNoSeparatorCounts) {
+    struct TItem {
+        bool Visible;
+        bool Separator;
+    };
+    const auto visible = [](const TItem& i) { return i.Visible; };
+    const auto separator = [](const TItem& i) { return i.Separator; };
+    EXPECT_FALSE(HasVisibleMenuItems(std::vector<TItem>{}, visible, separator));
+    EXPECT_FALSE(HasVisibleMenuItems(std::vector<TItem>{{true, true}, {false, false}, {true, true}},
+                                     visible, separator));
+    EXPECT_TRUE(HasVisibleMenuItems(std::vector<TItem>{{true, true}, {false, false}, {true, false}},
+                                    visible, separator));
 }

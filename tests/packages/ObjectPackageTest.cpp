@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
 #include "platform/Actions.h"
@@ -372,6 +373,32 @@ TEST_F(ObjectPackageTest, EngineEventsAreMethodPropertiesThatCanBeExchanged) {
     SetPropValue(*Engine, *info, info->Get(*other));
     Engine->PrintOut("t", "moved");
     EXPECT_EQ(printed, "moved");
+    other->Free();
+}
+
+TEST_F(ObjectPackageTest, SwappingPublishedPropertiesExchangesEveryEngineEventOnly) {
+    auto* other = new TInferenceEngine(nullptr);
+    std::string printed;
+    int resets = 0;
+    other->OnPrintOut = [&](TInferenceEngine*, const std::string&, const std::string& text) {
+        printed += text;
+    };
+    Engine->OnReset = [&](TInferenceEngine*) { ++resets; };
+    Engine->SetStrategy(ssBreadthFirst);
+    SwapPublishedProperties(*Engine, *other);
+    ASSERT_TRUE(Engine->OnPrintOut);
+    EXPECT_FALSE(other->OnPrintOut);
+    EXPECT_FALSE(Engine->OnReset);
+    ASSERT_TRUE(other->OnReset);
+    Engine->PrintOut("t", "lent");
+    other->Reset();
+    EXPECT_EQ(printed, "lent");
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(Engine->Strategy(), ssBreadthFirst) << "settings stay where they are";
+    EXPECT_EQ(other->Strategy(), ssDepthFirst);
+    SwapPublishedProperties(*Engine, *other);
+    EXPECT_FALSE(Engine->OnPrintOut);
+    ASSERT_TRUE(other->OnPrintOut);
     other->Free();
 }
 

@@ -34,6 +34,7 @@
 #include "engine/match/IERule.h"
 
 #include "editors/ConsoleEditorForm.h"
+#include "editors/EditorFormBase.h"
 #include "editors/FactEditorForm.h"
 #include "editors/FactTemplateEditorForm.h"
 #include "editors/GListBox.h"
@@ -68,6 +69,17 @@ struct TFormsFixture : ::testing::Test {
     TFormsFixture() { App(); }
     std::unique_ptr<TInferenceEngine, TComponentDeleter> Host{new TInferenceEngine(nullptr)};
 };
+
+TEST_F(TFormsFixture, AMenuWithOnlySeparatorsAndHiddenActionsHasNothingVisible) {
+    QMenu menu;
+    EXPECT_FALSE(HasVisibleMenuItems(menu));
+    QAction* hidden = menu.addAction("Hidden");
+    hidden->setVisible(false);
+    menu.addSeparator();
+    EXPECT_FALSE(HasVisibleMenuItems(menu)) << "a separator alone does not count";
+    hidden->setVisible(true);
+    EXPECT_TRUE(HasVisibleMenuItems(menu));
+}
 
 TEST_F(TFormsFixture, ConsoleWindowMirrorsTheConsoleLists) {
     TIEConsoleDlg dlg(true, *Host);
