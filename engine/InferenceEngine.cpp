@@ -31,7 +31,6 @@ constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPre
                                              pMath,         pString,        pObject,
                                              pTrigonometry, pBusiness,      pFuzzyLogic};
 
-
 // Restores a value when the scope ends, also on an exception.
 template <class T> class TRestore {
 public:

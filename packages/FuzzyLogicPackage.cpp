@@ -372,21 +372,20 @@ TCreateFuzzyShapeFunction::TCreateFuzzyShapeFunction() : TVariantFunction(ShapeS
 IE_VARIANT_SELECTOR_NAMES(TFuzzyAssertFunction, "fafAssert", "fafAssertUnconditional")
 IE_VARIANT_SELECTOR_NAMES(TFuzzyOperationFunction, "fofFuzzyUnion", "fofFuzzyUnionX",
                           "fofFuzzyIntersection", "fofFuzzyIntersectionX")
-IE_VARIANT_SELECTOR_NAMES(TGetFuzzyFunction, "gffGetFs", "gffGetFsLength", "gffGetFsX",
-                          "gffGetFsY", "gffGetFsVariable", "gffGetFsValue")
+IE_VARIANT_SELECTOR_NAMES(TGetFuzzyFunction, "gffGetFs", "gffGetFsLength", "gffGetFsX", "gffGetFsY",
+                          "gffGetFsVariable", "gffGetFsValue")
 IE_VARIANT_SELECTOR_NAMES(TRWActivationThresholdFunction, "atfGetActivationThreshold",
                           "atfSetActivationThreshold")
 IE_VARIANT_SELECTOR_NAMES(TRWFuzzyAutoTerms, "fatGetFuzzyAutoTerms", "fatSetFuzzyAutoTerms")
 IE_VARIANT_SELECTOR_NAMES(TRWFuzzyCorrelationFunction, "fcfGetCorrelation", "fcfSetCorrelation")
 IE_VARIANT_SELECTOR_NAMES(TRWFuzzyInferenceFunction, "fifGetInference", "fifSetInference")
-IE_VARIANT_SELECTOR_NAMES(TRWFuzzyThresholdFunction, "ftfGetFuzzyThreshold",
-                          "ftfSetFuzzyThreshold")
+IE_VARIANT_SELECTOR_NAMES(TRWFuzzyThresholdFunction, "ftfGetFuzzyThreshold", "ftfSetFuzzyThreshold")
 IE_VARIANT_SELECTOR_NAMES(TUniverseOfDiscourseFunction, "uodGet", "uodGetFrom", "uodGetTo",
                           "uodGetUnits")
 IE_VARIANT_SELECTOR_NAMES(TDefuzzifyFunction, "dftMoment", "dftMaximum", "dftUndecidable",
                           "dftCompatibilityIndex")
-IE_VARIANT_SELECTOR_NAMES(TCreateFuzzyShapeFunction, "fsGrowthShape", "fsDeclineShape",
-                          "fsPIShape", "fsTriangleShape", "fsBetaShape")
+IE_VARIANT_SELECTOR_NAMES(TCreateFuzzyShapeFunction, "fsGrowthShape", "fsDeclineShape", "fsPIShape",
+                          "fsTriangleShape", "fsBetaShape")
 
 // ---------------------------------------------------------------------------------------------
 // create-fuzzy-value

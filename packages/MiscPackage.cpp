@@ -122,8 +122,8 @@ IE_VARIANT_SELECTOR_NAMES(TEncodeDateTimeFunction, "edtDate", "edtTime")
 IE_VARIANT_SELECTOR_NAMES(TSystemDateTimeFunction, "sdtDateTime", "sdtDate", "sdtTime")
 IE_VARIANT_SELECTOR_NAMES(TDateTimeStringFunction, "dtsStrDateTime", "dtsStrDate", "dtsStrTime",
                           "dtsDateTimeStr", "dtsDateStr", "dtsTimeStr", "dtsDateTimeStrFormat")
-IE_VARIANT_SELECTOR_NAMES(TPrettyPrintFunction, "ppfFactSet", "ppfUserFunction",
-                          "ppfFactTemplate", "ppfRule", "ppfDefType")
+IE_VARIANT_SELECTOR_NAMES(TPrettyPrintFunction, "ppfFactSet", "ppfUserFunction", "ppfFactTemplate",
+                          "ppfRule", "ppfDefType")
 
 // ---------------------------------------------------------------------------------------------
 // Dates and times

@@ -170,8 +170,8 @@ template <class... T> struct TFunctionClasses {
     // stored package functions can be re-created by class name. Done once; later calls do nothing.
     // A variant class also publishes its selector.
     static void Register() {
-        static const bool registered = ((RegisterClass<T>(T::StaticClassName), ...),
-                                        (PublishSelectorOf<T>(), ...), true);
+        static const bool registered =
+            ((RegisterClass<T>(T::StaticClassName), ...), (PublishSelectorOf<T>(), ...), true);
         (void)registered;
     }
 

@@ -448,6 +448,23 @@ std::string TIEParser::FunctionSignature(const IUserFunction& function) {
     return text;
 }
 
+namespace {
+
+// The elements of a multifield value, separated by single blanks or each followed by one.
+std::string ElementsText(TIEParser& writer, const IIEValue* list, bool eachFollowedByBlank) {
+    TRefPtr<IValueVector> elements = list->AsList();
+    std::string r;
+    if (!elements) return r;
+    for (int32_t i = 0; i < elements->Count(); ++i) {
+        if (i > 0 && !eachFollowedByBlank) r += ' ';
+        r += writer.FormatValue(elements->GetItem(i).get());
+        if (eachFollowedByBlank) r += ' ';
+    }
+    return r;
+}
+
+} // namespace
+
 std::string TIEParser::FormatValue(const IIEValue* value) {
     if (!value) return {};
     switch (value->GetDType()) {
@@ -469,16 +486,8 @@ std::string TIEParser::FormatValue(const IIEValue* value) {
         TRefPtr<IFuzzySet> set = value->AsFuzzy();
         return set ? FormatFuzzySet(*set, false) : std::string();
     }
-    case dtList: {
-        TRefPtr<IValueVector> list = value->AsList();
-        std::string r;
-        if (!list) return r;
-        for (int32_t i = 0; i < list->Count(); ++i) {
-            if (i > 0) r += ' ';
-            r += FormatValue(list->GetItem(i).get());
-        }
-        return r;
-    }
+    case dtList:
+        return ElementsText(*this, value, false);
     case dtObject:
         // A pattern's compiled "|" constraint refers to its variable by a binding object; the
         // text names the variable, which reads back to the same test.
@@ -492,14 +501,7 @@ std::string TIEParser::FormatValue(const IIEValue* value) {
 
 std::string TIEParser::FactValueText(const IIEValue* value) {
     if (!value || value->GetDType() != dtList) return FormatValue(value);
-    TRefPtr<IValueVector> list = value->AsList();
-    std::string r;
-    if (!list) return r;
-    for (int32_t i = 0; i < list->Count(); ++i) {
-        r += FormatValue(list->GetItem(i).get());
-        r += ' ';
-    }
-    return r;
+    return ElementsText(*this, value, true);
 }
 
 std::string TIEParser::FormatFactSet(const TFactSet& factSet) {
