@@ -50,7 +50,9 @@ QString ToQString(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// Colours of the original palette; yellow is a shade darker on the white chart walls.
+// A state shows in full yellow, red or cyan so that it stands out on the mnemonic lists and the
+// satellite panel; a neutral state keeps the widget's own colour. On the white chart walls yellow
+// is drawn a shade darker.
 QColor StatusColour(TStatusColour colour, const QPalette& palette) {
     switch (colour) {
     case TStatusColour::scYellow:

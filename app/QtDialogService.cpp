@@ -22,7 +22,8 @@ struct TButtonInfo {
     const char* Caption;
 };
 
-// Shown in this order, as the message dialogs of the original platform show them.
+// Added in this order whatever order the caller names them in, so that dialogs offering the same
+// choices lay their buttons out alike.
 constexpr std::array<TButtonInfo, 11> ButtonInfos = {{
     {TMsgDlgBtn::mbYes, QMessageBox::Yes, nullptr},
     {TMsgDlgBtn::mbNo, QMessageBox::No, nullptr},

@@ -576,6 +576,37 @@ TEST_F(ReteTest, ConnectivesBecomeOnePredicateOnTheSlotVariable) {
     EXPECT_EQ(added->GetTest(0, 1)->SlotValue()->GetText(), "(or (neq red ?c) (eq blue ?c))");
 }
 
+TEST_F(ReteTest, ALeadingVariableBeforeAnOrIsOneOfTheAlternatives) {
+    // (b (x ?a) (y ?b)) (a (x ?a|?b)): ?a is bound already, so it must not become the run's
+    // variable (which would demand x = ?a and then x = ?a or ?b).
+    auto r = NewRule("r");
+    Add(*r, "b", {{"x", Var("a")}, {"y", Var("b")}});
+    auto p = r->NewPattern("a", Fx.Templates.at("a"));
+    p->AddSlotTest("x", Var("a"));
+    p->AddSlotTest("x", Var("b"), false);
+    TIEPattern* added = r->AddPattern(std::move(p));
+    ASSERT_EQ(added->SlotTestCount(0), 2);
+    const std::string v = added->GetTest(0, 0)->SlotValue()->GetText();
+    EXPECT_TRUE(v.starts_with("?_blank_")) << v;
+    EXPECT_EQ(added->GetTest(0, 1)->SlotValue()->GetText(),
+              "(or (eq ?a " + v + ") (eq ?b " + v + "))");
+}
+
+TEST_F(ReteTest, AGoalElementIsPairedWithANegatedElementOnTheTemplateItAsksFor) {
+    auto target = Fx.Template("x", {"v"});
+    target->SetBackwardChaining(true);
+    Fx.Template("need-x", {"v"});
+    auto r = NewRule("supply");
+    Add(*r, "need-x", {{"v", Var("v")}});
+    ASSERT_EQ(r->PatternCount(), 2);
+    const TIEPattern* partner = r->GetPattern(1);
+    EXPECT_EQ(partner->Name(), "x");
+    EXPECT_EQ(partner->FactTemplate().get(), static_cast<IFactTemplate*>(target.get()));
+    EXPECT_TRUE(partner->IsNegated());
+    EXPECT_TRUE(partner->Explicit());
+    EXPECT_EQ(partner->GetTest(0, 0)->SlotValue()->GetText(), "?v");
+}
+
 TEST_F(ReteTest, RulesAreNumberedAndNegatedStartsGetTheInitialFact) {
     Fx.RuleIndex = 4;
     TRule rule(nullptr, &Fx);
