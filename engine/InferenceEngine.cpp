@@ -632,14 +632,8 @@ int32_t TInferenceEngine::AssertFact(const TRefPtr<IFact>& fact, bool flag) {
     FFacts->Append(fact);
     if (Tracing(cwFact)) PrintOut("", " ==> " + fact->GetLabel() + std::string(IELineEnd));
     if (FNetwork) {
-        ++FPropagating;
-        try {
-            FNetwork->AssertToken(taAdd, fact);
-        } catch (...) {
-            --FPropagating;
-            throw;
-        }
-        --FPropagating;
+        TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
+        FNetwork->AssertToken(taAdd, fact);
     }
     ProcessPendingFacts();
     if (OnAssertion) OnAssertion(this, fact.get());
@@ -654,14 +648,8 @@ void TInferenceEngine::RetractAt(int32_t index) {
     }
     if (OnRetraction) OnRetraction(this, fact.get());
     if (FNetwork) {
-        ++FPropagating;
-        try {
-            FNetwork->AssertToken(taRemove, fact);
-        } catch (...) {
-            --FPropagating;
-            throw;
-        }
-        --FPropagating;
+        TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
+        FNetwork->AssertToken(taRemove, fact);
     }
     if (Tracing(cwFact)) PrintOut("", " <== " + fact->GetLabel() + std::string(IELineEnd));
     // The handler or the network may have moved the fact: find it again by identity.

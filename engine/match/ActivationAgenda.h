@@ -49,7 +49,7 @@ public:
     // The rule's salience after evaluating its salience expression (a dynamic salience).
     virtual int32_t ActivationSalience() = 0;
     // Fires the rule with the activation's token; then the node drops the activation from its
-    // list and reports the firing to the engine (which ends in TInferenceEngine::RuleFired).
+    // list and reports the firing to the engine (which ends in the engine's RuleFired).
     virtual void FireActivation(TActivation& activation) = 0;
     // The activation is being destroyed: the node must forget it.
     virtual void ActivationDestroyed(TActivation& activation) noexcept = 0;
@@ -201,11 +201,11 @@ private:
 // The engine's agenda.
 class TIEAgenda : public TActivationAgenda {
 public:
-    explicit TIEAgenda(TInferenceEngine* engine) : FEngine(engine) {}
-    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    explicit TIEAgenda(TComponent* engine) : FEngine(engine) {}
+    TComponent* Engine() const noexcept { return FEngine; }
 
 private:
-    TInferenceEngine* FEngine;
+    TComponent* FEngine;
 };
 
 } // namespace ie

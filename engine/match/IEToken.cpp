@@ -198,13 +198,8 @@ TIETokenTree::~TIETokenTree() {
     }
 }
 
-int32_t TIETokenTree::ValueKey(const IIEValue* value) noexcept {
-    if (!value) return 0;
-    try {
-        return value->GetHashCode();
-    } catch (...) {
-        return 0;
-    }
+int32_t TIETokenTree::ValueKey(const IIEValue* value) {
+    return value ? value->GetHashCode() : 0;
 }
 
 int32_t TIETokenTree::SlotKey(const IFact& fact, std::string_view slotName, int32_t subIndex) {

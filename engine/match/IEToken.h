@@ -278,7 +278,8 @@ public:
 
     int32_t KeyOf(const TIEToken& token) const;
     // The key of a value as a memory computes it (the value's hash code, 0 without value).
-    static int32_t ValueKey(const IIEValue* value) noexcept;
+    // Raises what the hash code raises: a stand-in key would file equal values apart.
+    static int32_t ValueKey(const IIEValue* value);
     // The key of the fact's slot value (whole, or element subIndex of a list; 0 when the
     // element is missing). Raises what reading the slot raises.
     static int32_t SlotKey(const IFact& fact, std::string_view slotName, int32_t subIndex);

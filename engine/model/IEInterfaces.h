@@ -36,7 +36,6 @@ class ISingletonsParser;
 class TIEContext;
 class TIEValue;
 class TValueVector;
-class TInferenceEngine;
 
 // ---------------------------------------------------------------------------------------------
 // Values

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEPackages.h"
@@ -1060,6 +1061,27 @@ TEST_F(TFuzzyFixture, ExpressionsFromText) {
               "Invalid item in fuzzy expression: " + id->GetText());
     EXPECT_EQ(E.BuildFuzzyExpression(Var.get(), *TValueVector::Create(), nullptr).get(),
               IEEmptyList().get());
+}
+
+// The evaluator needs no engine: a host of its own gets the same sets, only without the
+// engine's renderer.
+TEST_F(TFuzzyFixture, ExpressionsEvaluateWithoutAnEngine) {
+    TFuzzyExpressions standalone(nullptr);
+    auto items = TValueVector::Create();
+    items->Add(Atom("very"));
+    items->Add(Atom("hot"));
+    TRefPtr<IIEValue> alone = standalone.Build(Var.get(), *items, nullptr);
+    TRefPtr<IIEValue> inEngine = E.BuildFuzzyExpression(Var.get(), *items, nullptr);
+    ASSERT_EQ(alone->GetDType(), dtFuzzy);
+    EXPECT_EQ(alone->AsFuzzy()->GetName(), "very hot");
+    EXPECT_EQ(Points(*alone->AsFuzzy()), Points(*inEngine->AsFuzzy()));
+    TRefPtr<IIEValue> five = TIEValue::CreateInteger(dtInteger, 5);
+    TRefPtr<IFuzzySet> own = standalone.Evaluate(Var.get(), five, nullptr)->AsFuzzy();
+    TRefPtr<IFuzzySet> engines = E.EvaluateFuzzyExpression(Var.get(), five, nullptr)->AsFuzzy();
+    EXPECT_EQ(Points(*own), Points(*engines));
+    EXPECT_EQ(own->GetParser(), nullptr);
+    EXPECT_EQ(engines->GetParser(), static_cast<IFuzzyParser*>(&E));
+    EXPECT_EQ(own->GetFuzzyVariable(), Var.get());
 }
 
 TEST_F(TFuzzyFixture, AVariableInAContextIsCopiedBeforeAHedge) {
