@@ -515,13 +515,16 @@ void TGlobalVariables::Assign(const TGlobalVariables& source) {
 
 void TFactSets::Add(TFactSet* factSet) {
     if (!factSet || IndexOf(factSet) >= 0) return;
-    // One fact set per name: another set of the same name leaves the engine first.
+    // One fact set per name: another set of the same name leaves the engine first, and one the
+    // engine made (from a deffacts) has no other owner and goes with it.
     for (TFactSet* other : std::vector<TFactSet*>(FItems))
         if (other->FactSetName() == factSet->FactSetName()) {
-            if (other->Engine() == FEngine)
+            if (other->Engine() == FEngine) {
                 other->SetEngine(nullptr);
-            else
+                if (FEngine && other->Owner() == FEngine && !other->IsDestroying()) other->Free();
+            } else {
                 Remove(other);
+            }
         }
     FItems.push_back(factSet);
 }
@@ -529,8 +532,12 @@ void TFactSets::Add(TFactSet* factSet) {
 void TFactSets::Clear() {
     std::vector<TFactSet*> all;
     all.swap(FItems);
-    for (TFactSet* set : all)
-        if (set->Engine() == FEngine) set->SetEngine(nullptr);
+    // Sets the engine made are freed; a set another component owns only leaves the engine.
+    for (TFactSet* set : all) {
+        if (set->Engine() != FEngine) continue;
+        set->SetEngine(nullptr);
+        if (FEngine && set->Owner() == FEngine && !set->IsDestroying()) set->Free();
+    }
 }
 
 std::string TFactSets::GetText() const {

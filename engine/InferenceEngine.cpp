@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
+#include <limits>
 #include <typeinfo>
 
 #include "engine/lang/IEClipsParser.h"
@@ -30,6 +32,24 @@ std::array<TPackageFactory, 9>& PackageFactories() {
 constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPredicate,
                                              pMath,         pString,        pObject,
                                              pTrigonometry, pBusiness,      pFuzzyLogic};
+
+// One level of loads and batches nested in each other: a file that loads or batches itself
+// (directly or through others) would nest without end.
+class TFileNesting {
+public:
+    explicit TFileNesting(int32_t& depth) : FDepth(depth) {
+        if (depth >= TInferenceEngine::MaxFileNesting)
+            throw EIEException(Format("Load and batch nested more than %d deep",
+                                      TInferenceEngine::MaxFileNesting));
+        ++FDepth;
+    }
+    ~TFileNesting() { --FDepth; }
+    TFileNesting(const TFileNesting&) = delete;
+    TFileNesting& operator=(const TFileNesting&) = delete;
+
+private:
+    int32_t& FDepth;
+};
 
 // Restores a value when the scope ends, also on an exception.
 template <class T> class TRestore {
@@ -331,10 +351,14 @@ void TInferenceEngine::SetParserMaxErrors(int32_t value) {
 }
 
 void TInferenceEngine::SetSymbolIndex(int32_t value) noexcept {
-    if (value > FSymbolIndex)
+    if (value > FSymbolIndex) {
         FSymbolIndex = value;
-    else
+        FSymbolsSpent = false;
+    } else if (FSymbolIndex == std::numeric_limits<int32_t>::max()) {
+        FSymbolsSpent = true;
+    } else {
         ++FSymbolIndex;
+    }
 }
 
 void TInferenceEngine::SetTypeChecks(TTypeChecks value) {
@@ -343,8 +367,17 @@ void TInferenceEngine::SetTypeChecks(TTypeChecks value) {
 }
 
 std::string TInferenceEngine::GenSym(std::string_view prefix) {
+    // The counter stops at the largest integer: going on would hand out names again (or
+    // negative numbers), so once that name is out every further request is refused.
+    if (FSymbolsSpent)
+        throw EIEException(
+            Format("No new symbol is left: the symbol counter has reached %d", FSymbolIndex));
     std::string name(prefix);
-    name += std::to_string(FSymbolIndex++);
+    name += std::to_string(FSymbolIndex);
+    if (FSymbolIndex == std::numeric_limits<int32_t>::max())
+        FSymbolsSpent = true;
+    else
+        ++FSymbolIndex;
     return name;
 }
 
@@ -454,7 +487,21 @@ void TInferenceEngine::RemoveRule(TRule* rule) {
     if (!rule) return;
     if (OnRemoveRule) OnRemoveRule(this, rule);
     if (FNetwork) FNetwork->RemoveRule(rule);
-    if (rule->Owner() == this && !rule->IsDestroying()) rule->Free();
+    if (rule->Owner() != this || rule->IsDestroying()) return;
+    // A firing rule (at any depth of nested runs) is still evaluating its actions: it leaves the
+    // table and the network now and is freed once no rule fires.
+    if (FFiring) {
+        FRetiredRules.push_back(rule);
+        return;
+    }
+    rule->Free();
+}
+
+void TInferenceEngine::FreeRetiredRules() noexcept {
+    std::vector<TRule*> retired;
+    retired.swap(FRetiredRules);
+    for (TRule* rule : retired)
+        if (!rule->IsDestroying()) rule->Free();
 }
 
 namespace {
@@ -801,6 +848,7 @@ bool TInferenceEngine::FireOne() {
             E.FFiring = Outer;
             E.FAgenda->Extract(A);
             delete A;
+            if (!Outer) E.FreeRetiredRules();
         }
     } end{*this, activation, outer};
     activation->Fire();
@@ -836,6 +884,12 @@ int32_t TInferenceEngine::RunLimited(int32_t limit) {
         }
     } outer{*this,     FFiring != nullptr, FRulesFired, FStartTime,
             FSumFacts, FSumActivations,    FMaxFacts,   FMaxActivations};
+    // Each nested run fires inside the action that called it, one stack frame chain deeper; a
+    // rule that keeps calling (run) is stopped here rather than by the stack.
+    if (FFiring && FRunDepth >= MaxRunNesting)
+        throw EIEException(
+            Format("Run called from rule actions nested more than %d deep", MaxRunNesting));
+    TRestore<int32_t> depth(FRunDepth, FRunDepth + 1);
     StartInference();
     while (!FHalt && FRulesFired < limit && FAgenda->FirstIdle()) {
         bool fired = false;
@@ -1040,7 +1094,28 @@ void TInferenceEngine::ExecuteCommand(std::string_view text, bool execute) {
     FParser->Parse(execute);
 }
 
+namespace {
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+} // namespace
+
 bool TInferenceEngine::BatchFromStream(TStream& stream) {
+    const TFileNesting nesting(FFileDepth);
+    // The batch echoes every line it reads to the dribble file: reading that same file would
+    // read its own echo and never reach the end. The names of the files being batched keep the
+    // dribble off them in turn.
+    const auto* file = dynamic_cast<const TFileStream*>(&stream);
+    const std::string fileName = file ? file->FileName() : std::string();
+    if (FDribble && SameFile(fileName, FDribbleFileName))
+        throw EIEException(Format("Unable to batch %s: it is the dribble file", fileName));
+    FBatchFileNames.push_back(fileName);
+    struct TPop {
+        std::vector<std::string>& Names;
+        ~TPop() { Names.pop_back(); }
+    } pop{FBatchFileNames};
     std::unique_ptr<TIETokenizerStream> batch = CreateStream(&stream);
     // The former batch comes back however this one ends, and this one's stream is closed.
     TRestore<TIETokenizerStream*> restore(FBatch, batch.get());
@@ -1059,20 +1134,27 @@ bool TInferenceEngine::Batch(const std::string& fileName) {
 
 bool TInferenceEngine::SetDribbleStream(std::unique_ptr<TStream> stream) {
     FDribble = std::move(stream);
+    FDribbleFileName.clear();
     return true;
 }
 
 bool TInferenceEngine::DribbleOn(const std::string& fileName) {
+    for (const std::string& batchFile : FBatchFileNames)
+        if (SameFile(fileName, batchFile))
+            throw EIEException(
+                Format("Unable to dribble to %s: it is being run as a batch file", fileName));
     try {
         FDribble = std::make_unique<TFileStream>(fileName, fmCreate);
     } catch (const EException&) {
         return false;
     }
+    FDribbleFileName = fileName;
     return true;
 }
 
 bool TInferenceEngine::DribbleOff() {
     FDribble.reset();
+    FDribbleFileName.clear();
     return true;
 }
 
@@ -1367,6 +1449,7 @@ void TInferenceEngine::ReplaceFactTemplate(std::string_view name,
 // Readers and writers
 
 template <class F> auto TInferenceEngine::ReadFromStream(TStream& source, F&& read) {
+    const TFileNesting nesting(FFileDepth);
     std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
     struct TRestoreStream {
         TIEParser& P;

@@ -127,8 +127,13 @@ public:
     void SetResetGlobals(bool value) noexcept { FResetGlobals = value; }
     TSearchStrategy Strategy() const noexcept { return FStrategy; }
     void SetStrategy(TSearchStrategy value);
+    // The limits of nesting: runs inside rule actions, and loads and batches inside each other.
+    static constexpr int32_t MaxRunNesting = 64;
+    static constexpr int32_t MaxFileNesting = 32;
+
     int32_t SymbolIndex() const noexcept { return FSymbolIndex; }
-    // A value above the current one is stored; any other only counts the current one up.
+    // A value above the current one is stored; any other only counts the current one up. The
+    // counter never passes the largest integer: past it, GenSym refuses.
     void SetSymbolIndex(int32_t value) noexcept;
     TTypeChecks TypeChecks() const noexcept { return FTypeChecks; }
     void SetTypeChecks(TTypeChecks value);
@@ -459,6 +464,8 @@ private:
     void DoReset();
     void DoClear();
     void RunDeferred();
+    // Frees the rules retired while rules fired (none may be firing any more).
+    void FreeRetiredRules() noexcept;
     bool FireOne();
     void ClearEventHandlers();
     std::unique_ptr<TIEParser> NewParser();
@@ -475,6 +482,12 @@ private:
     int32_t FPropagating = 0;
     std::recursive_mutex FRunLock;
     TActivation* FFiring = nullptr;
+    // Rules removed while a rule fires: out of the rule table and the network, freed when the
+    // outermost firing ends (the firing rule may be among them, its actions still running).
+    std::vector<TRule*> FRetiredRules;
+    // How deep runs nest inside rule actions, and loads and batches inside each other.
+    int32_t FRunDepth = 0;
+    int32_t FFileDepth = 0;
 
     // Settings
     TDuplicateConstructs FDuplicateConstructs = dcOverwrite;
@@ -490,6 +503,7 @@ private:
     bool FResetGlobals = true;
     TSearchStrategy FStrategy = ssDepthFirst;
     int32_t FSymbolIndex = 1;
+    bool FSymbolsSpent = false; // the name of the largest integer has been handed out
     TTypeChecks FTypeChecks{tcStatic};
     TConstructWatches FWatch;
 
@@ -531,6 +545,10 @@ private:
     std::unique_ptr<TEngineConstructSink> FConstructSink;
     std::unique_ptr<TStream> FDribble;
     TIETokenizerStream* FBatch = nullptr;
+    // The file the dribble writes to and the files being batched, to keep a batch from reading
+    // what it is writing.
+    std::string FDribbleFileName;
+    std::vector<std::string> FBatchFileNames;
     std::vector<TComponent*> FPackageObjects;
 };
 

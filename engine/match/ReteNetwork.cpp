@@ -732,7 +732,14 @@ TPatternMatchTerminalNode::TPatternMatchTerminalNode(TReteNetwork* rete, TRule* 
     : TReteNode(rete), FRule(rule) {}
 
 TPatternMatchTerminalNode::~TPatternMatchTerminalNode() {
-    RemoveAllActivations();
+    // An activation that outlives the node (one that is firing) must not call back into it.
+    for (TActivation* firing : FFiringNow)
+        firing->DetachNode();
+    while (TActivation* last = FLast) {
+        Unlist(last);
+        last->DetachNode();
+        Report(last, false);
+    }
 }
 
 std::string TPatternMatchTerminalNode::GetText() const {
@@ -843,7 +850,17 @@ int32_t TPatternMatchTerminalNode::ActivationSalience() {
 }
 
 void TPatternMatchTerminalNode::FireActivation(TActivation& activation) {
-    if (FRule) FRule->Fire(activation.Token());
+    // The actions may remove the rule, and this node with it; the node then detaches the
+    // activation, and nothing of the node may be touched afterwards.
+    FFiringNow.push_back(&activation);
+    try {
+        if (FRule) FRule->Fire(activation.Token());
+    } catch (...) {
+        if (activation.Node() == this) std::erase(FFiringNow, &activation);
+        throw;
+    }
+    if (activation.Node() != this) return;
+    std::erase(FFiringNow, &activation);
     Unlist(&activation);
     FRete->ActivationFired(&activation);
 }

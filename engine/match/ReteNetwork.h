@@ -293,6 +293,9 @@ private:
     // newest first, at least as many as activations (a power of two).
     TActivation* FFirst = nullptr;
     TActivation* FLast = nullptr;
+    // The activations whose firing is in progress (more than one when runs nest): the rule's
+    // actions may remove the rule and this node, and the node then detaches them.
+    std::vector<TActivation*> FFiringNow;
     int32_t FCount = 0;
     std::vector<TActivation*> FBuckets;
     int32_t FShift = 64; // 64 - log2 of the bucket count

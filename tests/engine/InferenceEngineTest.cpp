@@ -765,12 +765,22 @@ TEST(EngineDestruction, AnEngineHoldingDeffactsGoesCleanly) {
     EXPECT_EQ(static_cast<TFactSet*>(holder->Components(0))->Engine(), nullptr);
 }
 
-TEST(EngineDestruction, ClearDetachesEveryFactSet) {
+// A fact set the engine made (from a deffacts) has no other owner and is freed; one that another
+// component owns only leaves the engine.
+TEST(EngineDestruction, ClearFreesTheFactSetsItOwnsAndDetachesTheOthers) {
+    TComponent host(nullptr);
     TInferenceEngine e;
-    auto* owned = new TFactSet(&e);
+    auto* foreign = new TFactSet(&host, "foreign");
+    foreign->SetEngine(&e);
+    const int32_t components = e.ComponentCount();
+    new TFactSet(&e, "made");
+    EXPECT_EQ(e.FactSets().Count(), 2);
+    EXPECT_EQ(e.ComponentCount(), components + 1);
     e.Clear();
     EXPECT_EQ(e.FactSets().Count(), 0);
-    EXPECT_EQ(owned->Engine(), nullptr);
+    EXPECT_EQ(e.ComponentCount(), components);
+    EXPECT_EQ(foreign->Engine(), nullptr);
+    EXPECT_EQ(host.ComponentCount(), 1);
 }
 
 // ---------------------------------------------------------------------------------------------

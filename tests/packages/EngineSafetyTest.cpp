@@ -1,0 +1,289 @@
+// Rule programs that change the engine under their own feet or nest without end: a rule that
+// removes or redefines itself or what it uses while it fires, files that load or batch
+// themselves, runs nested in rule actions, the symbol counter at its end, a batch of the file
+// being dribbled, and clearing and loading a rule file many times over.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The address sanitizer's own count of live heap bytes (its runtime exports it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
+#include "engine/EngineTables.h"
+#include "engine/InferenceEngine.h"
+#include "engine/match/IERule.h"
+#include "tests/support/AllPackages.h"
+#include "tests/support/TestSupport.h"
+
+namespace ie {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TEngineSafety : ::testing::Test {
+    TEngineSafety() {
+        test::RegisterAllPackages();
+        E.OnPrintOut = [this](TInferenceEngine*, const std::string&, const std::string& text) {
+            Out += text;
+        };
+    }
+    ~TEngineSafety() override {
+        std::error_code ec;
+        for (const auto& f : Files)
+            fs::remove(f, ec);
+    }
+    // Runs the text as a loaded file runs; a failure's message is printed as ierun prints it.
+    std::string Run(const std::string& text) {
+        Out.clear();
+        try {
+            E.ExecuteCommand(text, true);
+        } catch (const std::exception& e) {
+            Out += std::string("ERROR: ") + e.what() + "\r\n";
+        }
+        return Out;
+    }
+    std::string File(const std::string& name, const std::string& text) {
+        const fs::path p = test::UniqueTempPath("ie-safety-" + name);
+        Files.push_back(p);
+        std::ofstream(p, std::ios::binary) << text;
+        return p.generic_string();
+    }
+    TInferenceEngine E;
+    std::string Out;
+    std::vector<fs::path> Files;
+};
+
+// --- Constructs removed or redefined while they are in use --------------------------------
+
+TEST_F(TEngineSafety, ARuleThatRemovesItselfFinishesItsActions) {
+    // (Top-level calls echo their values: TRUE of reset, the number of rules fired.)
+    EXPECT_EQ(Run("(defrule r => (undefrule r) (printout t after crlf) (assert (done)))"
+                  "(reset) (run)"),
+              "TRUE\r\nafter\r\n1\r\n");
+    EXPECT_EQ(E.Rules().Find("r"), nullptr);
+    EXPECT_EQ(Run("(run)"), "0\r\n");
+    // The name is free again and a new rule of it fires.
+    EXPECT_EQ(Run("(defrule r (done) => (printout t again crlf)) (run)"), "again\r\n1\r\n");
+}
+
+TEST_F(TEngineSafety, ARuleThatRemovesItsTemplateFinishesOnAConsistentEngine) {
+    EXPECT_EQ(Run("(deftemplate t (slot s))"
+                  "(defrule r (t (s ?v)) => (undeftemplate t) (printout t got \" \" ?v crlf)"
+                  "  (assert (after ?v)))"
+                  "(defrule other (declare (salience -1)) (t (s ?)) => (printout t never crlf))"
+                  "(reset) (assert (t (s 1))) (run)"),
+              "TRUE\r\n<Fact-1>\r\ngot 1\r\n1\r\n");
+    EXPECT_EQ(E.Rules().Count(), 0);
+    EXPECT_EQ(E.FactTemplates().Find("t"), nullptr);
+    EXPECT_EQ(E.Facts().Count(), 2); // the initial fact and (after 1)
+    EXPECT_EQ(E.Facts().Items().back()->GetText().rfind("(after 1", 0), 0u);
+    EXPECT_EQ(Run("(deftemplate t (slot s)) (assert (t (s 3))) (run)"), "<Fact-3>\r\n0\r\n");
+}
+
+TEST_F(TEngineSafety, ARuleThatRemovesTheTypeItUsesFinishesItsActions) {
+    EXPECT_EQ(Run("(deftype small extends (type INTEGER) (range 0 10))"
+                  "(deftemplate box (slot size (type small)))"
+                  "(defrule r (box (size ?s)) => (undeftype small) (printout t size \" \" ?s crlf)"
+                  "  (assert (seen ?s)))"
+                  "(reset) (assert (box (size 4))) (run)"),
+              "TRUE\r\n<Fact-1>\r\nsize 4\r\n1\r\n");
+    EXPECT_EQ(E.DefinedTypes().Find("small"), nullptr);
+    EXPECT_EQ(E.FactTemplates().Find("box"), nullptr);
+    EXPECT_EQ(E.Rules().Count(), 0);
+    EXPECT_EQ(E.Facts().Items().back()->GetText().rfind("(seen 4", 0), 0u);
+}
+
+TEST_F(TEngineSafety, ARuleThatRedefinesItselfRunsItsOldActionsToTheEnd) {
+    EXPECT_EQ(Run("(defrule r (go ?n) =>"
+                  "  (parse \"(defrule r (go ?n) => (printout t new \\\" \\\" ?n crlf))\")"
+                  "  (printout t old \" \" ?n crlf) (assert (go (+ ?n 1))))"
+                  "(reset) (assert (go 1)) (run)"),
+              // The new rule matches the facts there are, (go 1) included.
+              "TRUE\r\n<Fact-1>\r\nold 1\r\nnew 2\r\nnew 1\r\n3\r\n");
+    EXPECT_EQ(E.Rules().Count(), 1);
+}
+
+TEST_F(TEngineSafety, ARuleThatRedefinesItsTemplateIsRebuiltAgainstTheNewOne) {
+    // The rule is made again from its text against the new template, and the facts of the
+    // template are asserted again, which would start it again but for (done).
+    EXPECT_EQ(Run("(deftemplate t (slot s))"
+                  "(defrule r (t (s ?v)) (not (done)) => (assert (done))"
+                  "  (parse \"(deftemplate t (slot s) (slot extra (default 9)))\")"
+                  "  (printout t v \" \" ?v crlf))"
+                  "(reset) (assert (t (s 1))) (run)"),
+              "TRUE\r\n<Fact-1>\r\nv 1\r\n1\r\n");
+    ASSERT_NE(E.FactTemplates().Find("t"), nullptr);
+    EXPECT_EQ(E.FactTemplates().Find("t")->SlotCount(), 2);
+    EXPECT_EQ(E.Rules().Count(), 1);
+    EXPECT_EQ(Run("(retract 2) (assert (t (s 2))) (run)").find("v 2\r\n") != std::string::npos,
+              true);
+}
+
+TEST_F(TEngineSafety, ARuleRemovedByANestedRunFinishesItsOuterFiring) {
+    EXPECT_EQ(Run("(defrule outer (go) => (assert (inner)) (run) (printout t outer-done crlf))"
+                  "(defrule inner (inner) => (undefrule outer) (printout t inner crlf))"
+                  "(reset) (assert (go)) (run)"),
+              "TRUE\r\n<Fact-1>\r\ninner\r\nouter-done\r\n1\r\n");
+    EXPECT_EQ(E.Rules().Find("outer"), nullptr);
+    EXPECT_NE(E.Rules().Find("inner"), nullptr);
+}
+
+// --- Nesting limits ----------------------------------------------------------------------
+
+TEST_F(TEngineSafety, AFileThatLoadsItselfStopsAtTheNestingLimit) {
+    const fs::path p = test::UniqueTempPath("ie-safety-self.clp");
+    Files.push_back(p);
+    std::ofstream(p, std::ios::binary) << "(defglobal ?*n* = 0)\n(bind ?*n* (+ ?*n* 1))\n(load \""
+                                       << p.generic_string() << "\")\n";
+    const std::string out = Run("(load \"" + p.generic_string() + "\")");
+    EXPECT_NE(out.find("Load and batch nested more than 32 deep"), std::string::npos) << out;
+    // The engine goes on: the nesting depth is back to zero and a load works.
+    EXPECT_EQ(Run("(load \"" + File("plain.clp", "(defrule fine =>)") + "\")"), "TRUE\r\n");
+    EXPECT_NE(E.Rules().Find("fine"), nullptr);
+}
+
+TEST_F(TEngineSafety, ABatchFileThatBatchesItselfStopsAtTheNestingLimit) {
+    const fs::path p = test::UniqueTempPath("ie-safety-self.bat");
+    Files.push_back(p);
+    std::ofstream(p, std::ios::binary) << "(batch \"" << p.generic_string() << "\")\n";
+    const std::string out = Run("(batch \"" + p.generic_string() + "\")");
+    EXPECT_NE(out.find("Load and batch nested more than 32 deep"), std::string::npos);
+    EXPECT_FALSE(E.InBatch());
+    // Load and batch share the limit: a batch that loads a file that batches the first.
+    const std::string bat = File("a.bat", "");
+    const std::string clp = File("b.clp", "(batch \"" + bat + "\")\n");
+    std::ofstream(bat, std::ios::binary) << "(load \"" << clp << "\")\n";
+    EXPECT_NE(Run("(batch \"" + bat + "\")").find("Load and batch nested more than 32 deep"),
+              std::string::npos);
+    // Well-nested files still work.
+    const std::string inner = File("inner.clp", "(defrule deep =>)");
+    EXPECT_EQ(Run("(batch \"" + File("outer.bat", "(load \"" + inner + "\")\n") + "\")"),
+              "TRUE\r\nTRUE\r\n");
+    EXPECT_NE(E.Rules().Find("deep"), nullptr);
+}
+
+TEST_F(TEngineSafety, RunCalledFromActionsWithoutEndStopsAtTheNestingLimit) {
+    const std::string out = Run("(defrule r (a ?n) => (assert (a (+ ?n 1))) (run))"
+                                "(reset) (assert (a 0)) (run)");
+    EXPECT_NE(out.find("Run called from rule actions nested more than 64 deep"), std::string::npos)
+        << out;
+    // Every firing frame ended: nothing fires, and the agenda still works.
+    EXPECT_EQ(E.FiringActivation(), nullptr);
+    EXPECT_EQ(Run("(undefrule r) (defrule s (a 3) => (printout t three crlf)) (run)"),
+              "TRUE\r\nthree\r\n1\r\n");
+}
+
+TEST_F(TEngineSafety, NestedRunsWithinTheLimitStillFire) {
+    EXPECT_EQ(Run("(defrule r (a ?n&:(< ?n 10)) => (assert (a (+ ?n 1))) (run)"
+                  "  (printout t ?n \" \"))"
+                  "(reset) (assert (a 0)) (run)"),
+              "TRUE\r\n<Fact-1>\r\n9 8 7 6 5 4 3 2 1 0 1\r\n");
+}
+
+// --- The symbol counter at its end -----------------------------------------------------
+
+TEST_F(TEngineSafety, GensymRefusesOnceTheLargestNumberIsHandedOut) {
+    EXPECT_EQ(Run("(setgen 2147483646) (printout t (gensym*) \" \" (gensym*) crlf)"),
+              "gen2147483646 gen2147483647\r\n");
+    const std::string refused = "ERROR: No new symbol is left: the symbol counter has reached "
+                                "2147483647\r\n";
+    EXPECT_EQ(Run("(gensym*)"), refused);
+    // Setting it lower cannot bring back names already handed out.
+    EXPECT_EQ(Run("(setgen 1) (gensym*)"), refused);
+    EXPECT_EQ(E.SymbolIndex(), 2147483647);
+}
+
+TEST_F(TEngineSafety, SetgenAtTheLargestNumberDoesNotOverflow) {
+    EXPECT_EQ(Run("(setgen 2147483647) (setgen 3) (gensym*)"),
+              "ERROR: No new symbol is left: the symbol counter has reached 2147483647\r\n");
+}
+
+// --- Dribble and batch ----------------------------------------------------------------------
+
+TEST_F(TEngineSafety, BatchingTheDribbleFileIsRefused) {
+    const std::string file = File("dribbled.bat", "(printout t x crlf)\n");
+    const std::string out = Run("(dribble-on \"" + file + "\") (batch \"" + file + "\")");
+    EXPECT_NE(out.find("Unable to batch " + file + ": it is the dribble file"), std::string::npos)
+        << out;
+    Run("(dribble-off)");
+    EXPECT_LT(fs::file_size(file), 1000u);
+}
+
+TEST_F(TEngineSafety, DribblingToTheFileBeingBatchedIsRefused) {
+    const std::string file = File("self-dribble.bat", "");
+    std::ofstream(file, std::ios::binary)
+        << "(dribble-on \"" << file << "\")\n(printout t y crlf)\n";
+    const std::string out = Run("(batch \"" + file + "\")");
+    EXPECT_NE(out.find("Unable to dribble to " + file + ": it is being run as a batch file"),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(E.Dribbling());
+    EXPECT_LT(fs::file_size(file), 1000u);
+}
+
+// --- Clearing and loading many times --------------------------------------------------------
+
+size_t AllocatedBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+TEST_F(TEngineSafety, ClearAndLoadManyTimesKeepsMemoryAndTimeFlat) {
+    const std::string file =
+        File("soak.clp", "(deftemplate item (slot id) (slot state))\n"
+                         "(deffacts start (item (id 1) (state new)) (item (id 2) (state new)))\n"
+                         "(deffacts more (item (id 3) (state new)))\n"
+                         "(defrule advance ?i <- (item (id ?n) (state new)) =>"
+                         " (modify ?i (state done)) (assert (log ?n)))\n"
+                         "(defrule count (log ?n) => (bind ?x (* ?n 2)))\n");
+    const auto cycle = [&] {
+        E.Clear();
+        E.LoadFromFile(file);
+        E.Reset();
+        EXPECT_EQ(E.Run(), 6);
+    };
+    for (int i = 0; i < 200; ++i)
+        cycle();
+    const int32_t components = E.ComponentCount();
+    const size_t bytes = AllocatedBytes();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 1000; ++i)
+        cycle();
+    const auto firstHalf = std::chrono::steady_clock::now() - start;
+    for (int i = 0; i < 1000; ++i)
+        cycle();
+    const auto secondHalf = std::chrono::steady_clock::now() - start - firstHalf;
+    EXPECT_EQ(E.ComponentCount(), components);
+    EXPECT_EQ(E.FactSets().Count(), 2);
+    // A leaked fact set of three facts per cycle would be well over a megabyte here.
+    EXPECT_LT(AllocatedBytes(), bytes + 256 * 1024);
+    // Generous against a loaded machine; a cost that grows with the cycles doubles it easily.
+    EXPECT_LT(secondHalf.count(), firstHalf.count() * 3);
+}
+
+TEST_F(TEngineSafety, RedefiningADeffactsFreesTheOldOne) {
+    const int32_t components = E.ComponentCount();
+    for (int i = 0; i < 50; ++i)
+        Run("(deffacts d (a " + std::to_string(i) + "))");
+    EXPECT_EQ(E.ComponentCount(), components + 1);
+    EXPECT_EQ(E.FactSets().Count(), 1);
+    const std::string facts = Run("(reset) (facts)");
+    EXPECT_NE(facts.find("(a 49"), std::string::npos) << facts;
+    EXPECT_EQ(facts.find("(a 48"), std::string::npos) << facts;
+}
+
+} // namespace
+} // namespace ie
