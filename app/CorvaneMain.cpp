@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
@@ -26,10 +27,15 @@
 #include <QtCharts/QChartView>
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+
+#include "app/model/CorvaneDataModule.h"
+#include "editors/EditorFormBase.h"
 
 namespace ie {
 
@@ -135,6 +141,10 @@ struct TMnemonicChart {
     QChartView* View = nullptr;
     QChart* Chart = nullptr;
     QLineSeries* Series[SeriesCount] = {};
+    // The value series' points beyond the axis, drawn at its edge; for every point of the
+    // value series, oldest first, whether it has such a mark.
+    QScatterSeries* Clipped = nullptr;
+    std::deque<bool> ClippedPoints;
     QDateTimeAxis* AxisX = nullptr;
     QValueAxis* AxisY = nullptr;
 };
@@ -170,6 +180,9 @@ void TfrmCorvane::BuildControls() {
     layout->addWidget(BuildMnemonicsGroup());
     layout->addWidget(BuildSystemsGroup(), 1);
     setCentralWidget(central);
+    FRulesStatus = new QLabel;
+    FRulesStatus->setVisible(false);
+    statusBar()->addWidget(FRulesStatus, 1);
 }
 
 QWidget* TfrmCorvane::BuildMnemonicsGroup() {
@@ -241,6 +254,9 @@ QWidget* TfrmCorvane::BuildSystemsGroup() {
     FmmLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     FmmLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     FpcSatViews->addTab(FmmLog, "Log");
+    connect(FpcSatViews, &QTabWidget::currentChanged, this, [this](int page) {
+        if (FpcSatViews->widget(page) == FmmLog) FmmLog->horizontalScrollBar()->setValue(0);
+    });
     layout->addWidget(FpcSatViews, 1);
     connect(FButton1, &QPushButton::clicked, this, [this] { ConsoleClick(); });
     connect(FcbDebug, &QCheckBox::toggled, this,
@@ -390,6 +406,14 @@ void TfrmCorvane::MnemonicNotify(TMnemonic& item, TCollectionNotification action
             series->attachAxis(chart->AxisY);
             chart->Series[s] = series;
         }
+        chart->Clipped = new QScatterSeries;
+        chart->Clipped->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
+        chart->Clipped->setMarkerSize(7);
+        chart->Clipped->setColor(Qt::red);
+        chart->Clipped->setBorderColor(Qt::darkRed);
+        chart->Chart->addSeries(chart->Clipped);
+        chart->Clipped->attachAxis(chart->AxisX);
+        chart->Clipped->attachAxis(chart->AxisY);
         chart->View = new QChartView(chart->Chart, chart->Frame);
         chart->View->setRenderHint(QPainter::Antialiasing, false);
         frameLayout->addWidget(chart->View, 1);
@@ -485,6 +509,8 @@ void TfrmCorvane::LogAppended(const std::string& line) {
     while (text.endsWith('\n'))
         text.chop(1);
     FmmLog->appendPlainText(text);
+    // Long lines must not carry the view away from the time stamps at their start.
+    FmmLog->horizontalScrollBar()->setValue(0);
 }
 
 void TfrmCorvane::SystemPanelsChanged() {
@@ -542,20 +568,27 @@ void TfrmCorvane::MnemonicPlotted(TMnemonic& item) {
                                     item.RedHigh(), item.RedLow()};
     for (int s = 0; s < SeriesCount; ++s)
         chart->Series[s]->append(x, ys[s]);
+    const TValueRange clip = TSimulation::ChartClipRange(item);
+    const bool clipped = item.Value() < clip.Low || item.Value() > clip.High;
+    if (clipped) chart->Clipped->append(x, std::clamp(item.Value(), clip.Low, clip.High));
+    chart->ClippedPoints.push_back(clipped);
     Paint(chart->Title, StatusColour(TSimulation::MnemonicStatus(item), palette()));
-    if (chart->Series[0]->count() > TSimulation::ChartPointLimit)
+    if (chart->Series[0]->count() > TSimulation::ChartPointLimit) {
         for (QLineSeries* series : chart->Series)
             series->remove(0);
+        if (chart->ClippedPoints.front()) chart->Clipped->remove(0);
+        chart->ClippedPoints.pop_front();
+    }
 
     const QList<QPointF> points = chart->Series[0]->points();
-    double low = std::min(item.RedLow(), item.YellowLow());
-    double high = std::max(item.RedHigh(), item.YellowHigh());
+    double low = points.front().y();
+    double high = low;
     for (const QPointF& point : points) {
         low = std::min(low, point.y());
         high = std::max(high, point.y());
     }
-    const double margin = high > low ? (high - low) * 0.05 : 1.0;
-    chart->AxisY->setRange(low - margin, high + margin);
+    const TValueRange axis = TSimulation::ChartValueRange(item, low, high);
+    chart->AxisY->setRange(axis.Low, axis.High);
     const qint64 first = static_cast<qint64>(points.front().x());
     const qint64 last = static_cast<qint64>(points.back().x());
     chart->AxisX->setRange(QDateTime::fromMSecsSinceEpoch(first),
@@ -563,11 +596,34 @@ void TfrmCorvane::MnemonicPlotted(TMnemonic& item) {
 }
 
 void TfrmCorvane::ErrorRaised(const std::string& message) {
-    auto* box = new QMessageBox(QMessageBox::Critical, FSimulation.CaptionBase().c_str(),
+    // One box at a time, modal to the window: the simulation is paused already and cannot be
+    // played or stepped on until the box is closed. A failure while it is open is in the log.
+    if (FErrorBox) return;
+    auto* box = new QMessageBox(QMessageBox::Critical, ToQString(FSimulation.CaptionBase()),
                                 ToQString(message), QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
+    box->setWindowModality(Qt::WindowModal);
+    FErrorBox = box;
+    box->open();
+}
+
+void TfrmCorvane::RulesStatusChanged(const std::string& status) {
+    FRulesStatus->setText(ToQString(status));
+    FRulesStatus->setVisible(!status.empty());
+    QPalette palette = FRulesStatus->palette();
+    palette.setColor(QPalette::WindowText, FSimulation.ExpertSystemAvailable()
+                                               ? this->palette().color(QPalette::WindowText)
+                                               : QColor(Qt::darkRed));
+    FRulesStatus->setPalette(palette);
+}
+
+bool TfrmCorvane::AskRuleFile(std::string& fileName) {
+    const QString chosen =
+        ExecuteFileDialog(this, false, "Open Expert System", TDataModule1::RuleFileFilter,
+                          TDataModule1::RuleFileExtension, ToQString(fileName));
+    if (chosen.isEmpty()) return false;
+    fileName = chosen.toStdString();
+    return true;
 }
 
 void TfrmCorvane::ProcessMessages() {
@@ -590,6 +646,16 @@ int TfrmCorvane::ChartPointCount(const TMnemonic& item) const {
 QString TfrmCorvane::ChartTitle(const TMnemonic& item) const {
     auto* chart = static_cast<TMnemonicChart*>(item.Tag());
     return chart ? chart->Title->text() : QString();
+}
+
+int TfrmCorvane::ChartClippedCount(const TMnemonic& item) const {
+    auto* chart = static_cast<TMnemonicChart*>(item.Tag());
+    return chart ? chart->Clipped->count() : 0;
+}
+
+TValueRange TfrmCorvane::ChartAxisRange(const TMnemonic& item) const {
+    auto* chart = static_cast<TMnemonicChart*>(item.Tag());
+    return chart ? TValueRange{chart->AxisY->min(), chart->AxisY->max()} : TValueRange{};
 }
 
 QString TfrmCorvane::LogText() const {

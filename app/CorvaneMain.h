@@ -8,6 +8,8 @@
 #include "app/model/Simulation.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -19,6 +21,7 @@ class QFrame;
 class QHBoxLayout;
 class QLabel;
 class QListWidget;
+
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
@@ -47,6 +50,9 @@ public:
     void NoExpertSystem(bool showMessage = true);
     // What the Console button opens (the rule engine's console); without one it is disabled.
     void SetConsole(std::function<void()> console);
+    // The open dialog for the rule file when "expert system" is missing: the rule files, or any
+    // file. True with the chosen file in fileName.
+    bool AskRuleFile(std::string& fileName);
 
     // Views of the parts, for the host and for tests.
     int ChartCount() const { return static_cast<int>(FCharts.size()); }
@@ -64,6 +70,15 @@ public:
     QToolButton* PlayButton() const { return FtbPlay; }
     QSlider* SpeedControl() const { return FtbSimSpeed; }
     QCheckBox* DebugCheck() const { return FcbDebug; }
+    QTabWidget* SatelliteViews() const { return FpcSatViews; }
+    QPlainTextEdit* LogView() const { return FmmLog; }
+    QLabel* RulesStatusLabel() const { return FRulesStatus; }
+    // The error box shown now (one at a time), or null.
+    QMessageBox* ErrorBox() const { return FErrorBox; }
+    // The points of a chart's value series drawn at the edge of its axis, marked as clipped.
+    int ChartClippedCount(const TMnemonic& item) const;
+    // A chart's value axis.
+    TValueRange ChartAxisRange(const TMnemonic& item) const;
 
     // IMnemonicsObserver
     void MnemonicNotify(TMnemonic& item, TCollectionNotification action) override;
@@ -79,6 +94,7 @@ public:
     void MnemonicPlotted(TMnemonic& item) override;
     void ErrorRaised(const std::string& message) override;
     void ProcessMessages() override;
+    void RulesStatusChanged(const std::string& status) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -114,6 +130,8 @@ private:
     QToolButton* FtbPlay = nullptr;
     QSlider* FtbSimSpeed = nullptr;
     QTimer* FTimer1 = nullptr;
+    QLabel* FRulesStatus = nullptr;
+    QPointer<QMessageBox> FErrorBox;
 };
 
 } // namespace ie

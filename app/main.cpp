@@ -10,7 +10,6 @@
 #include "editors/logic/IEDialogs.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QPixmap>
 #include <QTimer>
 
@@ -41,13 +40,7 @@ int main(int argc, char* argv[]) {
     ie::TDataModule1 dataModule(window.Simulation());
     ie::TDataModule1::TOpenDialog openDialog;
     if (interactive)
-        openDialog = [&window](std::string& fileName) {
-            const QString chosen = QFileDialog::getOpenFileName(
-                &window, QString(), QString::fromStdString(fileName), "Expert System (*.ie *.clp)");
-            if (chosen.isEmpty()) return false;
-            fileName = chosen.toStdString();
-            return true;
-        };
+        openDialog = [&window](std::string& fileName) { return window.AskRuleFile(fileName); };
     dataModule.DataModuleCreate(openDialog);
 
     // The console opens modal on a copy of the data module's engine; OK hands the copy back.

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -18,6 +19,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTextCursor>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -97,6 +99,7 @@ void TIEConsoleDlg::BuildWindow() {
     auto* menus = new QMenuBar(this);
     top->setMenuBar(menus);
     auto* tools = new QToolBar(this);
+    FTools = tools;
     top->addWidget(tools);
 
     using K = QKeySequence;
@@ -185,6 +188,18 @@ void TIEConsoleDlg::BuildWindow() {
     FEngineMenu->addSeparator();
     FEngineMenu->addActions({FActions[caIERun], FActions[caIEStep]});
 
+    // The tool bar shows short captions, so that all thirteen buttons fit the window's own
+    // width; the menus keep the full ones.
+    const std::pair<QAction*, const char*> shortCaptions[] = {
+        {FActions[caEditTypes], "Types"},
+        {FActions[caEditFacts], "Facts"},
+        {FActions[caEditFactTemplates], "Templates"},
+        {FActions[caEditRules], "Rules"},
+        {FActions[caIEStep], "Step"},
+    };
+    for (const auto& [action, caption] : shortCaptions)
+        action->setIconText(caption);
+    tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
     tools->addActions({FActions[caFileNew], FActions[caFileOpen], FActions[caFileSave]});
     tools->addSeparator();
     tools->addActions({cut, copy, paste});
@@ -202,12 +217,15 @@ void TIEConsoleDlg::BuildWindow() {
     FOutput->setReadOnly(true);
     FOutput->setFont(QFont("Courier New"));
     FOutput->setToolTip("Display Area");
+    FOutput->setStatusTip("Display Area");
     FOutput->setWhatsThis(QString::number(ConsoleHelp::Output));
     leftLayout->addWidget(FOutput, 3);
     auto* inputRow = new QHBoxLayout;
     FInput = new QPlainTextEdit(left);
     FInput->setToolTip("Enter commands");
+    FInput->setStatusTip("Enter commands");
     FInput->setTabChangesFocus(true);
+    FInput->installEventFilter(this);
     FInput->setWhatsThis(QString::number(ConsoleHelp::Input));
     inputRow->addWidget(FInput, 1);
     FSubmit = new QPushButton("&Submit", left);
@@ -252,7 +270,9 @@ void TIEConsoleDlg::BuildWindow() {
     buttons->addWidget(FCancel);
     buttons->addWidget(help);
     top->addLayout(buttons);
-    top->addWidget(new QStatusBar(this));
+    FStatus = new QStatusBar(this);
+    FStatus->setSizeGripEnabled(false);
+    top->addWidget(FStatus);
 
     connect(FSubmit, &QPushButton::clicked, this, [this] { Submit(); });
     connect(FOk, &QPushButton::clicked, this, &QDialog::accept);
@@ -262,16 +282,16 @@ void TIEConsoleDlg::BuildWindow() {
             [this] { Guard([this] { FConsole->FileNew(); }); });
     connect(FActions[caFileOpen], &QAction::triggered, this, [this] {
         if (!FConsole->Allowed(caFileOpen)) return;
-        const QString name = QFileDialog::getOpenFileName(this, QString(), FFileName,
-                                                          Q(std::string(ConsoleFileFilter)));
+        const QString name =
+            ExecuteFileDialog(this, false, "Open", ConsoleFileFilter, "*.ie", FFileName);
         if (name.isEmpty()) return;
         FFileName = name;
         Guard([&] { FConsole->FileOpen(name.toStdString()); });
     });
     auto save = [this](TConsoleAction id) {
         if (!FConsole->Allowed(id)) return;
-        const QString name = QFileDialog::getSaveFileName(this, QString(), FFileName,
-                                                          Q(std::string(ConsoleFileFilter)));
+        const QString name =
+            ExecuteFileDialog(this, true, "Save As", ConsoleFileFilter, "*.ie", FFileName);
         if (name.isEmpty()) return;
         FFileName = name;
         Guard([&] { FConsole->FileSave(name.toStdString()); });
@@ -346,6 +366,31 @@ void TIEConsoleDlg::closeEvent(QCloseEvent* event) {
     // Live mode: the host engine gets its handlers back; the window is only hidden.
     FConsole->Close();
     QDialog::closeEvent(event);
+}
+
+bool TIEConsoleDlg::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        FStatus->showMessage(LongHint(static_cast<QStatusTipEvent*>(event)->tip()));
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+bool TIEConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FInput && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        const Qt::KeyboardModifiers breakLine = Qt::ShiftModifier | Qt::ControlModifier;
+        if (enter && !(key->modifiers() & breakLine)) {
+            FSubmit->click();
+            return true;
+        }
+        if (enter) {
+            FInput->insertPlainText("\n");
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TIEConsoleDlg::Submit() {

@@ -16,7 +16,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QShortcut;
 class QSplitter;
-class QFileDialog;
+class QStatusBar;
+class QToolBar;
 
 namespace ie {
 
@@ -39,6 +40,9 @@ public:
     QPlainTextEdit* Input() const { return FInput; }
     TGListBox* List(TConsoleList list) const { return FLists[list]; }
     QAction* Action(TConsoleAction action) const { return FActions[action]; }
+    QPushButton* SubmitButton() const { return FSubmit; }
+    QToolBar* ToolBar() const { return FTools; }
+    QStatusBar* StatusBar() const { return FStatus; }
 
     // Runs the input as commands (the Submit button and Enter).
     void Submit();
@@ -53,6 +57,11 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The status bar shows the long hint of the control under the mouse.
+    bool event(QEvent* event) override;
+    // Enter in the input box submits (the input does not take it); Shift+Enter or Ctrl+Enter
+    // breaks the line.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // IConsoleView
@@ -75,6 +84,8 @@ private:
     QPushButton* FSubmit = nullptr;
     QPushButton* FOk = nullptr;
     QPushButton* FCancel = nullptr;
+    QToolBar* FTools = nullptr;
+    QStatusBar* FStatus = nullptr;
     QWidget* FViews = nullptr;
     QSplitter* FViewSplitter = nullptr;
     std::array<QGroupBox*, 4> FBoxes{};

@@ -20,6 +20,7 @@
 #include <QPrinter>
 #endif
 
+#include "editors/logic/FileFilter.h"
 #include "editors/logic/PrintLayout.h"
 #include "engine/model/IEHelperFunctions.h"
 
@@ -107,20 +108,37 @@ QAction* TEditorFormBase::MakeAction(const QString& caption, const QString& shor
     return action;
 }
 
-QString TEditorFormBase::AskOpenFile(const QString& title, const QString& filter) {
-    const QString name = QFileDialog::getOpenFileName(this, title, FileName, filter);
+QString ExecuteFileDialog(QWidget* parent, bool save, const QString& title, std::string_view filter,
+                          std::string_view defaultExtension, const QString& fileName) {
+    QFileDialog dialog(parent, title, fileName);
+    QStringList entries;
+    for (const std::string& entry : DialogNameFilters(filter))
+        entries << QString::fromStdString(entry);
+    dialog.setNameFilters(entries);
+    dialog.setDefaultSuffix(QString::fromStdString(DefaultSuffix(defaultExtension)));
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front();
+}
+
+QString TEditorFormBase::AskOpenFile(const QString& title, std::string_view filter,
+                                     std::string_view extension) {
+    const QString name = ExecuteFileDialog(this, false, title, filter, extension, FileName);
     if (!name.isEmpty()) FileName = name;
     return name;
 }
 
-QString TEditorFormBase::AskSaveFile(const QString& title, const QString& filter,
-                                     const QString& extension) {
-    QFileDialog dialog(this, title, FileName, filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(extension);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    FileName = dialog.selectedFiles().front();
-    return FileName;
+QString TEditorFormBase::AskSaveFile(const QString& title, std::string_view filter,
+                                     std::string_view extension) {
+    const QString name = ExecuteFileDialog(this, true, title, filter, extension, FileName);
+    if (!name.isEmpty()) FileName = name;
+    return name;
 }
 
 #ifdef IE_HAVE_PRINTSUPPORT

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/InferenceEngine.h"
@@ -43,9 +44,10 @@ public:
     QAction* MakeAction(const QString& caption, const QString& shortcut, const QString& hint,
                         QToolBar* bar = nullptr);
 
-    // File dialogs: the filter lists the editor's own files first. Empty when cancelled.
-    QString AskOpenFile(const QString& title, const QString& filter);
-    QString AskSaveFile(const QString& title, const QString& filter, const QString& extension);
+    // File dialogs on a "Name|pattern|..." filter that lists the editor's own files first, with
+    // the editor's default extension. Empty when cancelled.
+    QString AskOpenFile(const QString& title, std::string_view filter, std::string_view extension);
+    QString AskSaveFile(const QString& title, std::string_view filter, std::string_view extension);
     // The file name Save uses without asking (set by Open and Save As).
     QString FileName;
 
@@ -70,6 +72,12 @@ private:
 
 // The long part of a hint: after its "|", or the whole hint.
 QString LongHint(const QString& hint);
+
+// An open (or save, prompting before it overwrites) dialog whose filter list is the
+// "Name|pattern|..." filter in the dialog's form and which appends the default extension to a
+// name typed without one; starts at fileName. The chosen file, or empty when cancelled.
+QString ExecuteFileDialog(QWidget* parent, bool save, const QString& title, std::string_view filter,
+                          std::string_view defaultExtension, const QString& fileName);
 
 // The topic of a control or an action in the editors' help file (0 when none is set).
 void SetHelpContext(QObject* item, int context);

@@ -16,22 +16,10 @@
 #include <QVBoxLayout>
 
 #include "editors/GListBox.h"
+#include "editors/logic/FileFilter.h"
 
 namespace ie {
 namespace {
-
-const QString FactsFilter = "Inference Engine Facts File (*.ief)|*.ief|Inference Engine File "
-                            "(*.ie)|*.ie|CLIPS File (*.clp)|*.clp|Text File (*.txt)|*.txt|Any "
-                            "File|*.*";
-
-// The class library's "Name|pattern|..." filter as the file dialog's ";;" list.
-QString DialogFilter(const QString& filter) {
-    const QStringList parts = filter.split('|');
-    QStringList out;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        out << parts[i];
-    return out.join(";;");
-}
 
 QPushButton* ButtonFor(QAction* action, QWidget* parent) {
     auto* b = new QPushButton(action->text(), parent);
@@ -46,6 +34,8 @@ QPushButton* ButtonFor(QAction* action, QWidget* parent) {
 
 TFactsEditDlg::TFactsEditDlg(QWidget* parent)
     : TEditorFormBase("Fact Editor", 11, parent), FEditor(PrivateEngine()) {
+    // Facts copied in from a host keep their identifiers.
+    PrivateEngine().Facts().KeepIdentifiers = true;
     auto* tools = new QToolBar(this);
     FNew = MakeAction("&New", "Ctrl+N", "New Fact", tools);
     FClear = MakeAction("Clear", "", "Clear Facts", tools);
@@ -81,14 +71,20 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
     row->addLayout(left, 1);
 
     auto* right = new QVBoxLayout;
-    right->addWidget(new QLabel("&Based On", this));
+    auto* basedOnLabel = new QLabel("&Based On", this);
+    right->addWidget(basedOnLabel);
     FBasedOn = new QComboBox(this);
+    basedOnLabel->setBuddy(FBasedOn);
     right->addWidget(FBasedOn);
     FPages = new QTabWidget(this);
     FGrid = new QTableWidget(0, 2, this);
     FGrid->setHorizontalHeaderLabels({"Slot", "Value"});
+    // The headings are the grid's header: its first row is the fact's identifier. Rows are one
+    // line of text high.
     FGrid->horizontalHeader()->setStretchLastSection(true);
     FGrid->verticalHeader()->setVisible(false);
+    FGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    FGrid->verticalHeader()->setDefaultSectionSize(FGrid->fontMetrics().height() + 8);
     FMemo = new QPlainTextEdit(this);
     FPages->addTab(FGrid, "Sl&ot");
     FPages->addTab(FMemo, "&Freeform");
@@ -129,10 +125,10 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
     });
     connect(FGrid, &QTableWidget::cellChanged, this, [this](int r, int c) {
         if (FLoading || c != 1 || r < 1) return;
-        FEditor.SetGridValue(static_cast<size_t>(r - 1), FGrid->item(r, c)->text().toStdString());
+        FEditor.SetGridValue(static_cast<size_t>(r), FGrid->item(r, c)->text().toStdString());
     });
     connect(open, &QAction::triggered, this, [this] {
-        const QString name = AskOpenFile("Load Facts File...", DialogFilter(FactsFilter));
+        const QString name = AskOpenFile("Load Facts File...", FactsFileFilter, "ief");
         if (name.isEmpty()) return;
         AttachHandlers(false);
         Guard([&] { PrivateEngine().LoadFactsFromFile(name.toStdString()); });
@@ -142,7 +138,7 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
     auto saveTo = [this](bool ask) {
         QString name = FileName;
         if (ask || name.isEmpty())
-            name = AskSaveFile("Save Facts to file...", DialogFilter(FactsFilter), "ief");
+            name = AskSaveFile("Save Facts to file...", FactsFileFilter, "ief");
         if (!name.isEmpty()) Guard([&] { PrivateEngine().SaveFactsToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
@@ -293,16 +289,15 @@ void TFactsEditDlg::ShowCurrent() {
     const QString name = QString::fromStdString(FEditor.CurrentTemplateName());
     if (!name.isEmpty()) FBasedOn->setCurrentText(name);
     const auto& rows = FEditor.Grid();
-    FGrid->setRowCount(static_cast<int>(rows.size()) + 1);
-    FGrid->setItem(0, 0, new QTableWidgetItem("Slot"));
-    FGrid->setItem(0, 1, new QTableWidgetItem("Value"));
+    FGrid->setRowCount(static_cast<int>(rows.size()));
     for (size_t i = 0; i < rows.size(); ++i) {
         auto* slot = new QTableWidgetItem(QString::fromStdString(rows[i].Slot));
         slot->setFlags(slot->flags() & ~Qt::ItemIsEditable);
-        FGrid->setItem(static_cast<int>(i) + 1, 0, slot);
+        FGrid->setItem(static_cast<int>(i), 0, slot);
         auto* value = new QTableWidgetItem(QString::fromStdString(rows[i].Value));
+        // The identifier is shown, not edited.
         if (i == 0) value->setFlags(value->flags() & ~Qt::ItemIsEditable);
-        FGrid->setItem(static_cast<int>(i) + 1, 1, value);
+        FGrid->setItem(static_cast<int>(i), 1, value);
     }
     FMemo->setPlainText(QString::fromStdString(FEditor.CurrentText()));
     FLoading = wasLoading;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
+#include "editors/logic/FileFilter.h"
 #include "engine/model/IEFacts.h"
 
 namespace ie {
@@ -24,11 +26,6 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
-
-const QString OpenFilter = "Inference Engine Fact Templates File (*.iet);;Inference Engine File "
-                           "(*.ie);;CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
-const QString SaveFilter = "Inference Engine Fact Template File (*.iet);;Inference Engine File "
-                           "(*.ie);;CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
 
 } // namespace
 
@@ -69,13 +66,18 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     auto* buttons = new QHBoxLayout;
     auto* del = new QPushButton("&Delete", this);
     auto* slot = new QPushButton("New &Slot", this);
+    del->setStatusTip("Delete");
+    slot->setStatusTip("New Fact Template Slot");
+    FDeleteButton = del;
+    FNewSlotButton = slot;
     buttons->addWidget(del);
     buttons->addWidget(slot);
     left->addLayout(buttons);
     row->addLayout(left, 1);
 
     auto* right = new QVBoxLayout;
-    auto* props = new QFormLayout;
+    FProperties = new QGroupBox("Properties", this);
+    auto* props = new QFormLayout(FProperties);
     FName = new TGEdit(this);
     FName->SetFilterChars(
         QString::fromLatin1(NameFilterChars.data(), static_cast<int>(NameFilterChars.size())));
@@ -84,7 +86,7 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     FComment->setMaximumHeight(60);
     props->addRow("Na&me", FName);
     props->addRow("&Comment", FComment);
-    right->addLayout(props);
+    right->addWidget(FProperties);
     FSlotPanel = new QWidget(this);
     auto* sl = new QFormLayout(FSlotPanel);
     FSlotName = new TGEdit(FSlotPanel);
@@ -150,7 +152,8 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     e.OnRemoveDefinedType = refresh;
     e.OnClearDefinedTypes = refresh;
     connect(open, &QAction::triggered, this, [this] {
-        const QString name = AskOpenFile("Load Fact Template File...", OpenFilter);
+        const QString name =
+            AskOpenFile("Load Fact Template File...", FactTemplatesOpenFilter, "iet");
         if (name.isEmpty()) return;
         Guard([&] { PrivateEngine().LoadTemplatesFromFile(name.toStdString()); });
         Rebuild();
@@ -158,7 +161,7 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     auto saveTo = [this](bool ask) {
         QString name = FileName;
         if (ask || name.isEmpty())
-            name = AskSaveFile("Save Fact Templates to file...", SaveFilter, "iet");
+            name = AskSaveFile("Save Fact Templates to file...", FactTemplatesSaveFilter, "iet");
         if (!name.isEmpty())
             Guard([&] { PrivateEngine().SaveTemplatesToFile(name.toStdString()); });
     };
@@ -191,6 +194,9 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     SetHelpContext(save, 31);
     SetHelpContext(saveAs, 31);
     SetHelpContext(FTree, 28);
+    SetHelpContext(slot, 42);
+    SetHelpContext(del, 52);
+    SetHelpContext(FProperties, 92);
     SetHelpContext(FName, 102);
     SetHelpContext(FSlotName, 122);
     SetHelpContext(FDefault, 142);
@@ -232,7 +238,7 @@ void TFactTemplatesEditDlg::Rebuild() {
     auto it = PrivateEngine().FactTemplates().Keys();
     while (it->HasNext()) {
         TRefPtr<IFactTemplate> t = PrivateEngine().FactTemplates().Find(it->NextString());
-        if (!t || t->GetImplied()) continue;
+        if (!t) continue;
         auto* item = new QTreeWidgetItem(FTree, {Q(t->GetName())});
         item->setData(0, Qt::UserRole, Q(t->GetName()));
         for (int32_t i = 0; i < t->SlotCount(); ++i) {
@@ -277,7 +283,11 @@ void TFactTemplatesEditDlg::Selected() {
     FSlot = slotItem ? slotItem->data(0, Qt::UserRole).toString().toStdString() : std::string();
     FName->setEnabled(item != nullptr);
     FComment->setEnabled(item != nullptr);
-    FClear->setEnabled(PrivateEngine().FactTemplates().Count() > 0);
+    FNewSlotButton->setEnabled(item != nullptr);
+    FDeleteButton->setEnabled(item != nullptr);
+    const bool templates = PrivateEngine().FactTemplates().Count() > 0;
+    FClear->setEnabled(templates);
+    FProperties->setVisible(templates);
     FName->setText(t ? Q(t->GetName()) : QString());
     FComment->setPlainText(t ? Q(t->GetComment()) : QString());
     TRefPtr<IFactSlot> slot = t && !FSlot.empty() ? t->SlotByName(FSlot) : nullptr;

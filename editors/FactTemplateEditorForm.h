@@ -13,6 +13,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QLineEdit;
 class QCheckBox;
+class QGroupBox;
+class QPushButton;
 class QPlainTextEdit;
 
 namespace ie {
@@ -38,6 +40,9 @@ public:
     QMenu* PopupMenu() const { return FPopup; }
     TGEdit* NameEdit() const { return FName; }
     QWidget* SlotPanel() const { return FSlotPanel; }
+    QGroupBox* Properties() const { return FProperties; }
+    QPushButton* NewSlotButton() const { return FNewSlotButton; }
+    QPushButton* DeleteButton() const { return FDeleteButton; }
     TGEdit* SlotNameEdit() const { return FSlotName; }
     QLineEdit* DefaultEdit() const { return FDefault; }
     QCheckBox* MultiSlotCheck() const { return FMulti; }
@@ -63,6 +68,9 @@ private:
     TGEdit* FName = nullptr;
     QPlainTextEdit* FComment = nullptr;
     QWidget* FSlotPanel = nullptr;
+    QGroupBox* FProperties = nullptr;
+    QPushButton* FNewSlotButton = nullptr;
+    QPushButton* FDeleteButton = nullptr;
     TGEdit* FSlotName = nullptr;
     QLineEdit* FDefault = nullptr;
     QCheckBox* FMulti = nullptr;

@@ -43,11 +43,11 @@ void TGListBox::InsertLine(int index, const QString& text, qintptr key) {
 
 void TGListBox::DeleteLine(int index) {
     if (index < 0 || index >= count()) return;
-    if (FHorizontalScrollBar) {
-        FExtent.Deleting(Lines(), index);
-        ApplyExtent();
-    }
+    // Only the going line is measured; the others' extents are kept counted.
+    const bool widestChanged =
+        FHorizontalScrollBar && FExtent.Deleted(item(index)->text().toStdString());
     delete takeItem(index);
+    if (widestChanged) ApplyExtent();
 }
 
 void TGListBox::ClearLines() {

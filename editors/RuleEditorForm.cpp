@@ -27,9 +27,10 @@
 #include "editors/GEdit.h"
 #include "editors/GListBox.h"
 #include "editors/logic/EngineReading.h"
-#include "engine/model/IEFacts.h"
+#include "editors/logic/FileFilter.h"
 #include "engine/lang/IEParser.h"
 #include "engine/match/IERule.h"
+#include "engine/model/IEFacts.h"
 
 namespace ie {
 namespace {
@@ -37,9 +38,6 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
-
-const QString RulesFilter = "Inference Engine Rules File (*.ier);;Inference Engine File (*.ie);;"
-                            "CLIPS File (*.clp);;Text File (*.txt);;Any File (*)";
 
 // Where a drag starts: the widget builds its data through the form.
 using TMakeDrag = std::function<QMimeData*(int row, QTreeWidgetItem* item)>;
@@ -173,9 +171,12 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     auto* row = new QHBoxLayout;
     FLeft = new QWidget(this);
     auto* left = new QVBoxLayout(FLeft);
-    left->addWidget(new QLabel("&Rules", FLeft));
+    // A label's accelerator marks its buddy: Alt and the letter focus the control.
+    auto* rulesLabel = new QLabel("&Rules", FLeft);
+    left->addWidget(rulesLabel);
     auto* rulesTree = new TDragTree(FLeft);
     FTree = rulesTree;
+    rulesLabel->setBuddy(FTree);
     FTree->setHeaderHidden(true);
     FTree->setSortingEnabled(true);
     FTree->sortByColumn(0, Qt::AscendingOrder);
@@ -212,7 +213,8 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     FComment->SetFilterChars("'\"");
     FComment->SetFiltering(efBeep);
     FSalience = new QLineEdit("0", this);
-    FSalience->setInputMask("#9999;_");
+    // A sign or digit, then up to four digits; the unfilled places show blanks.
+    FSalience->setInputMask("#0000; ");
     FSalience->setText("0");
     FSalience->setMaxLength(5);
     FOneShot = new QCheckBox("&One Shot", this);
@@ -230,14 +232,18 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
     FPages = new QTabWidget(this);
     auto* epage = new QWidget;
     auto* el = new QVBoxLayout(epage);
-    el->addWidget(new QLabel("&IF", epage));
+    auto* ifLabel = new QLabel("&IF", epage);
+    el->addWidget(ifLabel);
     auto* ifLines = new TRuleLinesBox(epage);
     FIf = ifLines;
+    ifLabel->setBuddy(FIf);
     FIf->SetHorizontalScrollBar(true);
     el->addWidget(FIf, 1);
-    el->addWidget(new QLabel("T&HEN", epage));
+    auto* thenLabel = new QLabel("T&HEN", epage);
+    el->addWidget(thenLabel);
     auto* thenLines = new TRuleLinesBox(epage);
     FThen = thenLines;
+    thenLabel->setBuddy(FThen);
     FThen->SetHorizontalScrollBar(true);
     el->addWidget(FThen, 1);
     auto* lineEditor = new TDropLineEdit(epage);
@@ -402,14 +408,15 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
         ShowLines();
     });
     connect(open, &QAction::triggered, this, [this] {
-        const QString name = AskOpenFile("Load Rules File...", RulesFilter);
+        const QString name = AskOpenFile("Load Rules File...", RulesFileFilter, "ier");
         if (name.isEmpty()) return;
         Guard([&] { PrivateEngine().LoadRulesFromFile(name.toStdString()); });
         Rebuild();
     });
     auto saveTo = [this](bool ask) {
         QString name = FileName;
-        if (ask || name.isEmpty()) name = AskSaveFile("Save Rules to file...", RulesFilter, "ier");
+        if (ask || name.isEmpty())
+            name = AskSaveFile("Save Rules to file...", RulesFileFilter, "ier");
         if (!name.isEmpty()) Guard([&] { PrivateEngine().SaveRulesToFile(name.toStdString()); });
     };
     connect(save, &QAction::triggered, this, [saveTo] { saveTo(false); });
@@ -464,6 +471,8 @@ TRulesEditDlg::~TRulesEditDlg() {
     e.OnAddRule = nullptr;
     e.OnRemoveRule = nullptr;
     e.OnNewFactTemplate = nullptr;
+    e.OnAddUserFunction = nullptr;
+    e.OnRemoveUserFunction = nullptr;
 }
 
 void TRulesEditDlg::SetCaption(const std::string& caption) {
@@ -550,6 +559,20 @@ void TRulesEditDlg::Prepare() {
     e.OnAddRule = [this](TInferenceEngine*, TRule*) { Rebuild(); };
     e.OnRemoveRule = [this](TInferenceEngine*, TRule*) { Rebuild(); };
     e.OnNewFactTemplate = [this](TInferenceEngine*, IFactTemplate*) { FillTemplates(); };
+    // The functions list follows the functions the engine gains and loses (a deffunction
+    // loaded or undefined from here on).
+    e.OnAddUserFunction = [this](TInferenceEngine*, IUserFunction* function) {
+        if (!function) return;
+        const int32_t at =
+            TRuleEditor::InsertFunctionName(FFunctionNames, function->GetFunctionName());
+        if (at >= 0) FFunctions->insertItem(at, Q(function->GetFunctionName()));
+    };
+    e.OnRemoveUserFunction = [this](TInferenceEngine*, IUserFunction* function) {
+        if (!function) return;
+        const int32_t at =
+            TRuleEditor::EraseFunctionName(FFunctionNames, function->GetFunctionName());
+        if (at >= 0) delete FFunctions->takeItem(at);
+    };
     FillTemplates();
     FFunctionNames = FEditor.FunctionNames();
     FFunctions->clear();

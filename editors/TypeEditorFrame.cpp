@@ -1,5 +1,6 @@
 #include "editors/TypeEditorFrame.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabBar>
@@ -100,7 +102,9 @@ TIETypeEditorFrame::TIETypeEditorFrame(QWidget* parent) : QWidget(parent) {
     typeRow->addWidget(FTypeEdit);
     FTypeCombo->setVisible(false);
     FAncestor = new QComboBox(this);
-    head->addRow("&Type:", typeRow);
+    FTypeLabel = new QLabel("&Type:", this);
+    FTypeLabel->setBuddy(FTypeEdit);
+    head->addRow(FTypeLabel, typeRow);
     head->addRow("&Extends Ancestor Type:", FAncestor);
     top->addLayout(head);
 
@@ -170,10 +174,18 @@ TIETypeEditorFrame::TIETypeEditorFrame(QWidget* parent) : QWidget(parent) {
     termCol->addWidget(FTerms, 1);
     termCol->addWidget(FTermName);
     termCol->addWidget(newTerm);
+    FTerms->setMaximumWidth(150);
+    FTermName->setMaximumWidth(150);
     fuzzyRow->addLayout(termCol);
     auto* chart = new QChart;
     chart->legend()->setVisible(false);
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    chart->setBackgroundRoundness(0);
     FChart = new TFrameChartView(chart, this);
+    // Terms are drawn on the chart by clicking it: it needs room for readable axes and for
+    // accurate clicks.
+    FChart->setMinimumSize(ChartMinimumWidth, ChartMinimumHeight);
+    FChart->setRenderHint(QPainter::Antialiasing);
     fuzzyRow->addWidget(FChart, 1);
     fl->addLayout(fuzzyRow, 1);
     auto* shapes = new QHBoxLayout;
@@ -415,6 +427,10 @@ QChart* TIETypeEditorFrame::Chart() const {
     return FChart->chart();
 }
 
+QChartView* TIETypeEditorFrame::ChartView() const {
+    return FChart;
+}
+
 QLineEdit* TIETypeEditorFrame::NameEdit() const {
     return FAllowTypeChange ? FTypeCombo->lineEdit() : FTypeEdit;
 }
@@ -437,6 +453,7 @@ void TIETypeEditorFrame::SetAllowTypeChange(bool value) {
     FAllowTypeChange = value;
     FTypeCombo->setVisible(value);
     FTypeEdit->setVisible(!value);
+    FTypeLabel->setBuddy(value ? static_cast<QWidget*>(FTypeCombo) : FTypeEdit);
 }
 
 void TIETypeEditorFrame::RefreshNames() {
@@ -574,6 +591,14 @@ void TIETypeEditorFrame::DrawTerms(const QString& preview) {
     auto* x = new QValueAxis;
     auto* y = new QValueAxis;
     y->setRange(0, 1);
+    y->setTickCount(3);
+    y->setLabelFormat("%.1f");
+    x->setTickCount(5);
+    x->setLabelFormat("%.4g");
+    QFont labels = x->labelsFont();
+    labels.setPointSizeF(std::max(6.0, labels.pointSizeF() * 0.85));
+    x->setLabelsFont(labels);
+    y->setLabelsFont(labels);
     if (const TRefPtr<IIEDefinedType>& t = CType(); t && t->GetRangeLimited())
         x->setRange(t->GetMinRange(), t->GetMaxRange());
     chart->addAxis(x, Qt::AlignBottom);

@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -30,6 +31,10 @@ class TFrameChartView;
 class TIETypeEditorFrame : public QWidget {
     Q_OBJECT
 public:
+    // The least room of the fuzzy chart.
+    static constexpr int ChartMinimumWidth = 320;
+    static constexpr int ChartMinimumHeight = 200;
+
     explicit TIETypeEditorFrame(QWidget* parent = nullptr);
 
     TInferenceEngine* IE() const noexcept { return FEditor.Engine(); }
@@ -56,6 +61,7 @@ public:
     QPushButton* AllowedAdd() const { return FAdd; }
     QTabBar* AllowedTabs() const { return FTabs; }
     QChart* Chart() const;
+    QChartView* ChartView() const;
     QLineEdit* NameEdit() const;
     // Chart clicks in data coordinates (what a mouse click on the chart does).
     void ChartClick(double x, double y);
@@ -78,6 +84,7 @@ private:
     TFuzzyShapeClicks FClicks;
     bool FAllowTypeChange = false;
     bool FLoading = false;
+    QLabel* FTypeLabel = nullptr;
     QComboBox* FTypeCombo = nullptr;
     QLineEdit* FTypeEdit = nullptr;
     QComboBox* FAncestor = nullptr;

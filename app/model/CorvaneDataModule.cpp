@@ -71,7 +71,7 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
     } else {
         fileName = ExpertSystemFileName;
         if (!openDialog || !openDialog(fileName)) {
-            NoExpertSystem(NoExpertSystemMessage, false);
+            NoExpertSystem(NoExpertSystemMessage, false, "Rules inactive: no rule file");
             return;
         }
     }
@@ -103,6 +103,7 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
     FInferenceEngine1->Reset();
     FSimulation.SetExpertSystemAvailable(true);
     FSimulation.SetRules(this);
+    FSimulation.SetRulesStatus(Format("Rules active: %s", fileName));
 }
 
 bool TDataModule1::LoadRuleFile(const std::string& fileName) {
@@ -114,14 +115,19 @@ bool TDataModule1::LoadRuleFile(const std::string& fileName) {
         // A half-read rule file must not judge the telemetry: drop what it defined and run
         // without rules. The reader's message names the line.
         FInferenceEngine1->Clear();
-        NoExpertSystem(e.what(), true);
+        NoExpertSystem(Format("The rule file \"%s\" could not be loaded; the simulation runs "
+                              "without rules.\r\n%s",
+                              fileName, e.what()),
+                       true, Format("Rules inactive: %s could not be loaded", fileName));
         return false;
     }
 }
 
-void TDataModule1::NoExpertSystem(const std::string& message, bool isError) {
+void TDataModule1::NoExpertSystem(const std::string& message, bool isError,
+                                  const std::string& status) {
     FSimulation.SetExpertSystemAvailable(false);
     if (FSimulation.Rules() == this) FSimulation.SetRules(nullptr);
+    FSimulation.SetRulesStatus(status);
     FSimulation.Log(message);
     if (isError)
         GetDialogService().MessageDlg(message, TMsgDlgType::mtError, {TMsgDlgBtn::mbOK}, 0);

@@ -27,6 +27,10 @@ public:
     // The rule file looked for in the working directory.
     static constexpr const char* ExpertSystemFileName = "expert system";
     static constexpr const char* NoExpertSystemMessage = "No Expert System Available";
+    // The open dialog's filter: the rule files, and every file, since the demo's own rule file
+    // ("expert system") has no extension.
+    static constexpr const char* RuleFileFilter = "Expert System|*.ie; *.clp|All Files|*.*";
+    static constexpr const char* RuleFileExtension = "*.ie";
     // The templates whose facts survive the clearing of conclusions.
     static constexpr const char* MnemonicTemplate = "mnemonic";
     static constexpr const char* MetadataTemplate = "mnem-metadata";
@@ -78,7 +82,7 @@ public:
 
 private:
     bool LoadRuleFile(const std::string& fileName);
-    void NoExpertSystem(const std::string& message, bool isError);
+    void NoExpertSystem(const std::string& message, bool isError, const std::string& status);
     void RetractMnemonics();
 
     TSimulation& FSimulation;

@@ -222,6 +222,27 @@ TStatusColour TSimulation::MnemonicStatus(const TMnemonic& item) {
     return TStatusColour::scNeutral;
 }
 
+void TSimulation::SetRulesStatus(std::string status) {
+    FRulesStatus = std::move(status);
+    if (FView) FView->RulesStatusChanged(FRulesStatus);
+}
+
+TValueRange TSimulation::ChartClipRange(const TMnemonic& item) {
+    const double low = std::min(item.RedLow(), item.YellowLow());
+    const double high = std::max(item.RedHigh(), item.YellowHigh());
+    const double span = high > low ? high - low : 1.0;
+    return {low - span / 2, high + span / 2};
+}
+
+TValueRange TSimulation::ChartValueRange(const TMnemonic& item, double dataLow, double dataHigh) {
+    const TValueRange clip = ChartClipRange(item);
+    const double low = std::max(std::min({item.RedLow(), item.YellowLow(), dataLow}), clip.Low);
+    const double high =
+        std::min(std::max({item.RedHigh(), item.YellowHigh(), dataHigh}), clip.High);
+    const double margin = high > low ? (high - low) * 0.05 : 1.0;
+    return {low - margin, high + margin};
+}
+
 std::string TSimulation::ChartHint(const TMnemonic& item) {
     return Format("Shows last %d data points for %s\r\n"
                   "Yellow and red lines represent yellow (warning) and red (critical) limits",

@@ -28,6 +28,12 @@ inline constexpr std::array<std::string_view, 4> SystemNames = {"Communications"
 inline constexpr std::array<std::string_view, 4> SystemAbbreviations = {"Comm", "Pwr", "Ctrl",
                                                                         "Sci"};
 
+// A stretch of a chart's value axis.
+struct TValueRange {
+    double Low = 0;
+    double High = 0;
+};
+
 struct TSystemPanel {
     std::string Caption;
     std::string Hint;
@@ -51,6 +57,8 @@ public:
     virtual void ErrorRaised(const std::string& /*message*/) {}
     // Let pending window messages run (the controls stay responsive while rules run).
     virtual void ProcessMessages() {}
+    // Whether the rules take part, and which file they came from, changed (RulesStatus).
+    virtual void RulesStatusChanged(const std::string& /*status*/) {}
 };
 
 // The rule file's side of an iteration (the data module). Called only while an expert system
@@ -128,6 +136,10 @@ public:
     void SetDebugMode(bool value) { FDebugMode = value; }
     bool ExpertSystemAvailable() const { return FExpertSystemAvailable; }
     void SetExpertSystemAvailable(bool value) { FExpertSystemAvailable = value; }
+    // What the window shows of the rules: active with their file, or inactive and why. Empty
+    // until the rule exchange says.
+    const std::string& RulesStatus() const { return FRulesStatus; }
+    void SetRulesStatus(std::string status);
 
     // Appends "<simulated time> <text>" to the log.
     void Log(std::string_view text);
@@ -139,6 +151,14 @@ public:
 
     static TStatusColour MnemonicStatus(const TMnemonic& item);
     static std::string ChartHint(const TMnemonic& item);
+    // How far a chart's value axis reaches: the limits and half their span beyond them on each
+    // side. The formulas with poles (tan, cot, sec, csc) leap far beyond; drawn to scale, such
+    // leaps would squeeze the limit lines into one and flatten the usual curve, so values
+    // beyond are drawn at this edge, marked as clipped.
+    static TValueRange ChartClipRange(const TMnemonic& item);
+    // The value axis for values between dataLow and dataHigh: the limits and the values, cut to
+    // the clip range, with a margin of 5% of the height on both sides.
+    static TValueRange ChartValueRange(const TMnemonic& item, double dataLow, double dataHigh);
 
 private:
     void BeforeIterate();
@@ -166,6 +186,7 @@ private:
     uint32_t FProcTime = 0;
     bool FDebugMode = false;
     bool FExpertSystemAvailable = true;
+    std::string FRulesStatus;
     std::vector<TSystemPanel> FSystemPanels;
     TStatusColour FSatelliteState = TStatusColour::scNeutral;
 };

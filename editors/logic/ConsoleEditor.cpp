@@ -4,6 +4,7 @@
 
 #include "containers/GHashTable.h"
 #include "engine/lang/IEClipsParser.h"
+#include "engine/match/ActivationAgenda.h"
 #include "engine/match/IERule.h"
 #include "platform/DialogService.h"
 #include "platform/Streams.h"
@@ -240,7 +241,9 @@ void TIEConsole::AddActivation(TInferenceEngine* sender, int32_t index, TActivat
 void TIEConsole::RemoveActivation(TInferenceEngine* sender, int32_t index,
                                   TActivation* activation) {
     if (AgendaShown()) DeleteLine(clAgenda, index);
-    SetRunEnabled(sender && sender->ActivationCount() > 0);
+    // The engine reports a removal while the activation is still filed: it does not count.
+    const int32_t going = activation && activation->InAgenda() ? 1 : 0;
+    SetRunEnabled(sender && sender->ActivationCount() - going > 0);
     if (FHolder && FHolder->OnRemoveActivation)
         FHolder->OnRemoveActivation(sender, index, activation);
 }

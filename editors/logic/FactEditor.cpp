@@ -153,8 +153,9 @@ std::string TFactEditor::CurrentText() const {
 
 int32_t TFactEditor::Add() {
     if (!FCurrent) return -1;
-    TRefPtr<IFact> fact = CopyOf(*FCurrent);
-    const int32_t id = FEngine.AssertFact(fact);
+    // The text, read again by the engine: the fact takes the engine's template of its name as
+    // it stands now (the templates may have been edited since the fact became current).
+    const int32_t id = FEngine.AssertString(FCurrent->GetText());
     if (id >= 0) SelectFact(id);
     return id;
 }

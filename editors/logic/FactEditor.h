@@ -65,8 +65,8 @@ public:
     // The current fact's text, as the free-form page shows it.
     std::string CurrentText() const;
 
-    // Asserts the current fact; the asserted copy becomes current. Returns its identifier, -1
-    // when the engine refused it as a duplicate.
+    // Asserts the current fact's text; the asserted fact (a copy) becomes current. Returns its
+    // identifier, -1 when the engine refused it as a duplicate.
     int32_t Add();
     // Retracts the fact `selectedId` and adds the current one in its place.
     int32_t Replace(int32_t selectedId);

@@ -50,11 +50,34 @@ TInferenceEngine& TIEDialogComponent::CheckedEngine() const {
     return *FEngine;
 }
 
+namespace {
+
+// Switches a fact list to keep the identifiers of the facts handed to it for as long as it
+// lives.
+class TKeepFactIdentifiers {
+public:
+    explicit TKeepFactIdentifiers(TFacts& facts) : FFacts(facts), FWas(facts.KeepIdentifiers) {
+        FFacts.KeepIdentifiers = true;
+    }
+    ~TKeepFactIdentifiers() { FFacts.KeepIdentifiers = FWas; }
+    TKeepFactIdentifiers(const TKeepFactIdentifiers&) = delete;
+    TKeepFactIdentifiers& operator=(const TKeepFactIdentifiers&) = delete;
+
+private:
+    TFacts& FFacts;
+    bool FWas;
+};
+
+} // namespace
+
 bool TFactsDialog::Execute() {
     TInferenceEngine& host = CheckedEngine();
     auto form = CreateForm(EditorFormFactory().Facts);
     form->SetCaption(FCaption);
     TInferenceEngine& edited = form->FormEngine();
+    // The editor shows the host's facts under their own identifiers, and a fact that went
+    // through the editor unchanged comes back under its identifier.
+    edited.Facts().KeepIdentifiers = true;
     CopyEngineForEditing(edited, host);
     form->SetEnableFactTemplateEditor(EnableFactTemplateEditor);
     form->SetEnableTypeEditor(EnableTypeEditor);
@@ -65,6 +88,7 @@ bool TFactsDialog::Execute() {
     if (EnableFactTemplateEditor) host.FactTemplates().Assign(edited.FactTemplates());
     // The list was emptied above, before the templates were written: add without a second
     // clear.
+    const TKeepFactIdentifiers keep(host.Facts());
     host.Facts().AddFrom(edited.Facts());
     return true;
 }

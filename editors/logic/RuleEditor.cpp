@@ -470,6 +470,20 @@ int32_t TRuleEditor::SearchFunction(const std::vector<std::string>& names,
     return at == names.end() ? -1 : static_cast<int32_t>(at - names.begin());
 }
 
+int32_t TRuleEditor::InsertFunctionName(std::vector<std::string>& names, const std::string& name) {
+    const auto at = std::lower_bound(names.begin(), names.end(), name, LessText);
+    if (at != names.end() && *at == name) return -1;
+    return static_cast<int32_t>(names.insert(at, name) - names.begin());
+}
+
+int32_t TRuleEditor::EraseFunctionName(std::vector<std::string>& names, const std::string& name) {
+    const auto at = std::lower_bound(names.begin(), names.end(), name, LessText);
+    if (at == names.end() || *at != name) return -1;
+    const auto index = static_cast<int32_t>(at - names.begin());
+    names.erase(at);
+    return index;
+}
+
 std::string TRuleEditor::FunctionDescription(const IUserFunction& function) {
     std::string text = TIEParser::FunctionSignature(function);
     if (!function.GetComment().empty()) {

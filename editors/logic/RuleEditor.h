@@ -158,6 +158,10 @@ public:
     // less than a search text (-1 when none), and a function's call form and help text.
     std::vector<std::string> FunctionNames() const;
     static int32_t SearchFunction(const std::vector<std::string>& names, const std::string& text);
+    // A function the engine gained or lost, in the sorted list of names: the position where
+    // the name went in or came out, -1 when there was nothing to do.
+    static int32_t InsertFunctionName(std::vector<std::string>& names, const std::string& name);
+    static int32_t EraseFunctionName(std::vector<std::string>& names, const std::string& name);
     static std::string FunctionDescription(const IUserFunction& function);
 
 private:

@@ -154,6 +154,7 @@ TEST_F(DataModuleTest, WithoutRuleFileACancelledDialogLeavesTheSimulationWithout
     EXPECT_EQ(offered, "expert system");
     EXPECT_EQ(Dialogs.Messages, std::vector<std::string>{"No Expert System Available"});
     EXPECT_FALSE(Sim.ExpertSystemAvailable());
+    EXPECT_EQ(Sim.RulesStatus(), "Rules inactive: no rule file");
     EXPECT_EQ(Sim.Rules(), nullptr);
     // No variables, no metadata, no reset.
     EXPECT_EQ(Engine().Facts().Count(), 1);
@@ -175,6 +176,7 @@ TEST_F(DataModuleTest, TheOpenDialogsChoiceIsLoadedWhenThereIsNoExpertSystemFile
     });
     EXPECT_TRUE(Dialogs.Messages.empty());
     EXPECT_EQ(Module->RuleFileName(), chosen.string());
+    EXPECT_EQ(Sim.RulesStatus(), "Rules active: " + chosen.string());
     EXPECT_EQ(Step(), std::vector<std::string>{"seen"});
 }
 
@@ -251,6 +253,11 @@ TEST_F(DataModuleTest, ARuleFileThatFailsToLoadIsReportedAndTheApplicationRunsWi
     ASSERT_EQ(Dialogs.Errors.size(), 1u);
     EXPECT_NE(Dialogs.Errors[0].find("at line 5"), std::string::npos) << Dialogs.Errors[0];
     EXPECT_NE(Dialogs.Errors[0].find("Parsing Error"), std::string::npos) << Dialogs.Errors[0];
+    // The box names the file, and the window says that the rules are inactive.
+    EXPECT_NE(Dialogs.Errors[0].find("expert system"), std::string::npos) << Dialogs.Errors[0];
+    EXPECT_NE(Dialogs.Errors[0].find("without rules"), std::string::npos) << Dialogs.Errors[0];
+    EXPECT_EQ(Sim.RulesStatus().rfind("Rules inactive: ", 0), 0u) << Sim.RulesStatus();
+    EXPECT_NE(Sim.RulesStatus().find("expert system"), std::string::npos) << Sim.RulesStatus();
     EXPECT_FALSE(Sim.ExpertSystemAvailable());
     EXPECT_EQ(Engine().Rules().Count(), 0);
     Step();

@@ -458,5 +458,29 @@ TEST_F(SimulationTest, ChartHintAndStatus) {
     EXPECT_EQ(TSimulation::MnemonicStatus(item), TStatusColour::scNeutral);
 }
 
+// The poles of tan, cot, sec and csc leap to values thousands of times the limits; the axis
+// stops at half the limits' span beyond them, so the limit lines stay apart and the usual curve
+// keeps its height.
+TEST(ChartAxisTest, LeapsBeyondTheLimitsAreCutAndTheLimitsStayApart) {
+    TMnemonic item(nullptr);
+    item.SetRedLow(-48);
+    item.SetYellowLow(-24);
+    item.SetYellowHigh(24);
+    item.SetRedHigh(48);
+    const TValueRange clip = TSimulation::ChartClipRange(item);
+    EXPECT_DOUBLE_EQ(clip.Low, -96);
+    EXPECT_DOUBLE_EQ(clip.High, 96);
+    const TValueRange spiked = TSimulation::ChartValueRange(item, -29290, 4147);
+    EXPECT_DOUBLE_EQ(spiked.Low, -96 - 9.6);
+    EXPECT_DOUBLE_EQ(spiked.High, 96 + 9.6);
+    // The yellow lines stay a quarter of the height apart.
+    EXPECT_GT(48 / (spiked.High - spiked.Low), 0.2);
+    const TValueRange usual = TSimulation::ChartValueRange(item, -30, 20);
+    EXPECT_DOUBLE_EQ(usual.Low, -48 - 4.8) << "the limits are always on the axis";
+    EXPECT_DOUBLE_EQ(usual.High, 48 + 4.8);
+    const TValueRange above = TSimulation::ChartValueRange(item, 0, 70);
+    EXPECT_DOUBLE_EQ(above.High, 70 + 5.9) << "values within the clip range are shown whole";
+}
+
 } // namespace
 } // namespace ie

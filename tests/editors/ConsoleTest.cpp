@@ -76,6 +76,34 @@ TEST_F(TConsoleFixture, RunActionsFollowTheAgenda) {
     EXPECT_FALSE(c.ActionEnabled(caIERun)) << "Clear disables both";
 }
 
+// The engine reports a removed activation while it is still filed; the last one going must
+// still disable both run actions, whether it fires or is retracted away.
+TEST_F(TConsoleFixture, RunActionsFollowARealAgendaToEmpty) {
+    TIEConsole c(true, *Host);
+    c.Submit("(defrule greet (person ?n) => (printout t \"hello \" ?n crlf))");
+    c.Submit("(assert (person ann))");
+    c.Submit("(assert (person bob))");
+    ASSERT_EQ(c.Engine().ActivationCount(), 2);
+    EXPECT_TRUE(c.ActionEnabled(caIERun));
+    c.IEStep();
+    EXPECT_EQ(c.Engine().ActivationCount(), 1);
+    EXPECT_TRUE(c.ActionEnabled(caIERun)) << "one activation is left";
+    c.IEStep();
+    EXPECT_EQ(c.Engine().ActivationCount(), 0);
+    EXPECT_FALSE(c.ActionEnabled(caIERun)) << "the agenda ran empty";
+    EXPECT_FALSE(c.ActionEnabled(caIEStep));
+    c.Submit("(assert (person cy))");
+    EXPECT_TRUE(c.ActionEnabled(caIEStep));
+    const TFacts& facts = c.Engine().Facts();
+    c.Submit("(retract " + std::to_string(facts.Item(facts.Count() - 1)->GetFactId()) + ")");
+    EXPECT_EQ(c.Engine().ActivationCount(), 0);
+    EXPECT_FALSE(c.ActionEnabled(caIERun)) << "its fact was retracted";
+    c.Submit("(assert (person dee))");
+    c.IERun();
+    EXPECT_FALSE(c.ActionEnabled(caIERun)) << "Run emptied the agenda";
+    EXPECT_EQ(c.Lines(clAgenda).size(), 0u);
+}
+
 TEST_F(TConsoleFixture, HiddenActionsWorkOnlyWithCheats) {
     TIEConsole c(true, *Host);
     c.PrintOut(&c.Engine(), "t", "kept");

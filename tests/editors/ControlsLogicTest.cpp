@@ -1,7 +1,9 @@
 // The filtering edit's character filter and the list box's horizontal range.
 #include <gtest/gtest.h>
 
+#include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/EditFilter.h"
+#include "editors/logic/FileFilter.h"
 #include "editors/logic/ListExtent.h"
 
 namespace ie {
@@ -69,6 +71,55 @@ TEST(ListExtent, EqualWidestLinesAreCountedAndTheBarFollowsTheWidth) {
     EXPECT_FALSE(x.BarVisible(false, 10));
     x.Cleared();
     EXPECT_EQ(x.Widest(), 0);
+}
+
+// A list emptied line by line must not measure the remaining lines again and again; a counter
+// of measurements shows it.
+TEST(ListExtent, DeletingMeasuresOnlyTheGoingLine) {
+    int measured = 0;
+    TListExtent x([&](const std::string& s) {
+        ++measured;
+        return static_cast<int32_t>(s.size());
+    });
+    std::vector<std::string> lines;
+    for (int i = 0; i < 2000; ++i)
+        lines.push_back(std::string(static_cast<size_t>(2000 - i), 'a'));
+    for (const auto& l : lines)
+        x.Added(l);
+    measured = 0;
+    // Widest first: every deletion removes the widest line.
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(x.Deleted(lines[i]));
+        const int32_t next =
+            i + 1 < lines.size() ? static_cast<int32_t>(lines[i + 1].size()) + 50 : 0;
+        ASSERT_EQ(x.Widest(), next);
+    }
+    EXPECT_EQ(measured, 2000) << "one measurement per deleted line";
+    EXPECT_EQ(x.WidestCount(), 0);
+}
+
+TEST(FileFilter, PairsBecomeTheDialogsEntriesWithEveryPattern) {
+    EXPECT_EQ(DialogNameFilters(ConsoleFileFilter),
+              (std::vector<std::string>{"All Files (*.ie *.clp)", "Inference Engine Files (*.ie)",
+                                        "CLIPS Files (*.clp)", "All Files (*)"}));
+    const std::vector<std::string> facts = DialogNameFilters(FactsFileFilter);
+    ASSERT_EQ(facts.size(), 5u) << "the last entry keeps its pattern";
+    EXPECT_EQ(facts.front(), "Inference Engine Facts File (*.ief)");
+    EXPECT_EQ(facts.back(), "Any File (*)");
+    EXPECT_EQ(DialogFilterText("A|*.a; *.b|B (*.x)|*.y|Broken"), "A (*.a *.b);;B (*.y)")
+        << "a name's own parentheses give way to its patterns; a name alone is dropped";
+    EXPECT_EQ(DialogNameFilters(RulesFileFilter).front(), "Inference Engine Rules File (*.ier)");
+    EXPECT_EQ(DialogNameFilters(TypesFileFilter).front(),
+              "Inference Engine Defined Types File (*.ied)");
+    EXPECT_EQ(DialogNameFilters(FactTemplatesSaveFilter).front(),
+              "Inference Engine Fact Template File (*.iet)");
+}
+
+TEST(FileFilter, DefaultSuffixDropsTheWildcardAndTheDot) {
+    EXPECT_EQ(DefaultSuffix("*.ie"), "ie");
+    EXPECT_EQ(DefaultSuffix(".clp"), "clp");
+    EXPECT_EQ(DefaultSuffix("ief"), "ief");
+    EXPECT_EQ(DefaultSuffix(""), "");
 }
 
 } // namespace

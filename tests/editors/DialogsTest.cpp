@@ -86,6 +86,43 @@ TEST_F(TDialogsFixture, ConfirmedFactsDialogReplacesTheFactsByOneClear) {
     EXPECT_NE(text.find("(size big"), std::string::npos) << text;
 }
 
+std::vector<int32_t> IdsOf(const TInferenceEngine& e) {
+    std::vector<int32_t> ids;
+    for (const auto& fact : e.Facts().Items())
+        ids.push_back(fact->GetFactId());
+    return ids;
+}
+
+TEST_F(TDialogsFixture, FactsKeepTheirIdentifiersThroughTheEditorAndBack) {
+    Host->RetractAt(1);
+    Host->AssertFact(Ordered(*Host, "size", {"big"}));
+    const std::vector<int32_t> hostIds = IdsOf(*Host);
+    ASSERT_EQ(hostIds, (std::vector<int32_t>{0, 2, 3})) << "a gap where a fact went";
+    std::vector<int32_t> shown;
+    int32_t added = -1;
+    bool addNew = false;
+    TEditorFormFactory factory;
+    factory.Facts = [&] {
+        return std::make_unique<TScriptedFactsForm>([&](TInferenceEngine& e) {
+            shown = IdsOf(e);
+            if (addNew) added = e.AssertString("(size small)");
+            return true;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TFactsDialog dialog(nullptr);
+    dialog.SetEngine(Host.get());
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(shown, hostIds) << "the editor shows the host's identifiers";
+    EXPECT_EQ(IdsOf(*Host), hostIds) << "OK without edits gives the facts back as they were";
+    EXPECT_FALSE(Host->Facts().KeepIdentifiers) << "the host's list is as it was";
+    addNew = true;
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(added, 4) << "a new fact takes the next identifier";
+    EXPECT_EQ(IdsOf(*Host), (std::vector<int32_t>{0, 2, 3, 4}));
+    EXPECT_EQ(Host->AssertString("(size huge)"), 5) << "the host numbers on after them";
+}
+
 TEST_F(TDialogsFixture, TypesAreWrittenBackOnlyWhenTheTypeEditorIsEnabled) {
     TEditorFormFactory factory;
     factory.Facts = [&] {

@@ -49,6 +49,23 @@ TEST_F(FactEditorTest, NewFactShowsMinusOneThenItsIdentifierOnceAdded) {
     EXPECT_EQ(editor.Add(), -1) << "an equal fact is refused and adds nothing";
 }
 
+// Add asserts the fact's text, so the fact takes the template as the engine holds it when it
+// is added, not the one it was begun with.
+TEST_F(FactEditorTest, AddAssertsTheTextUnderTheTemplateOfNow) {
+    Run("(deftemplate point (slot x (default 0)))");
+    TFactEditor editor(E());
+    ASSERT_TRUE(editor.NewFact("point"));
+    editor.SetGridValue(1, "5");
+    editor.ApplyGrid();
+    Run("(deftemplate point (slot x (default 0)) (slot y (default 7)))");
+    const int32_t id = editor.Add();
+    ASSERT_GE(id, 0);
+    const TRefPtr<IFact>& added = E().Facts().Item(E().Facts().IndexOfID(id));
+    EXPECT_EQ(added->GetTemplate().get(), E().FactTemplates().Find("point").get());
+    EXPECT_EQ(ValueText(E(), added->GetSlotValue("y").get()), "7") << added->GetText();
+    EXPECT_EQ(ValueText(E(), added->GetSlotValue("x").get()), "5");
+}
+
 TEST_F(FactEditorTest, WrongSlotValueRaisesAndKeepsTheCurrentFact) {
     Run("(deftemplate point (slot x (type INTEGER) (default 0)))");
     TFactEditor editor(E());

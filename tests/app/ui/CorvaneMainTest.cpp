@@ -7,10 +7,15 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 
@@ -160,6 +165,96 @@ TEST_F(CorvaneMainTest, DebugCheckBoxSetsDebugMode) {
     EXPECT_TRUE(Window->Simulation().DebugMode());
     Window->DebugCheck()->click();
     EXPECT_FALSE(Window->Simulation().DebugMode());
+}
+
+TEST_F(CorvaneMainTest, TheLogOpensAtTheStartOfItsLines) {
+    for (int i = 0; i < 5; ++i)
+        Window->Simulation().Log("a long line " + std::string(400, 'x'));
+    Window->SatelliteViews()->setCurrentWidget(Window->LogView());
+    QApplication::processEvents();
+    QScrollBar* bar = Window->LogView()->horizontalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the lines are wider than the view";
+    EXPECT_EQ(bar->value(), 0) << "the time stamps are in view";
+    Window->Simulation().Log("another " + std::string(400, 'y'));
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), 0);
+}
+
+// CommMnem3 follows csc: near its poles the values leap far beyond the limits. The axis keeps
+// to the limits' neighbourhood and the leaps are marked at its edge.
+TEST_F(CorvaneMainTest, ChartsOfFormulasWithPolesKeepTheirLimitLinesApart) {
+    TMnemonic& item = Window->Simulation().Mnemonics().Items(2);
+    ASSERT_EQ(item.Formula(), TFormula::fmCsc);
+    Window->StepButton()->click();
+    // A leap like the ones a pole gives, plotted as the simulation plots a step.
+    item.SetValue(-29290);
+    Window->MnemonicPlotted(item);
+    item.SetValue(4147);
+    Window->MnemonicPlotted(item);
+    const TValueRange axis = Window->ChartAxisRange(item);
+    const TValueRange clip = TSimulation::ChartClipRange(item);
+    EXPECT_GE(axis.Low, clip.Low - (clip.High - clip.Low) * 0.1);
+    EXPECT_LE(axis.High, clip.High + (clip.High - clip.Low) * 0.1);
+    EXPECT_LT(axis.Low, item.RedLow());
+    EXPECT_GT(axis.High, item.RedHigh());
+    // The two red lines are at least a third of the axis apart.
+    EXPECT_GT((item.RedHigh() - item.RedLow()) / (axis.High - axis.Low), 1.0 / 3);
+    EXPECT_EQ(Window->ChartClippedCount(item), 2);
+    item.SetValue(0);
+    for (int i = 0; i <= TSimulation::ChartPointLimit; ++i)
+        Window->MnemonicPlotted(item);
+    EXPECT_EQ(Window->ChartClippedCount(item), 0) << "the marks go with their points";
+}
+
+TEST_F(CorvaneMainTest, ErrorsShowOneBoxAtATimeWhileTheRunIsPaused) {
+    Window->PlayButton()->click();
+    ASSERT_TRUE(Window->Timer()->isActive());
+    // What the simulation does with a failing iteration: pause, then report.
+    Window->Simulation().SetRunning(false);
+    Window->ErrorRaised("Division by zero");
+    Window->ErrorRaised("Division by zero");
+    Window->ErrorRaised("Division by zero");
+    QApplication::processEvents();
+    int shown = 0;
+    for (QMessageBox* box : Window->findChildren<QMessageBox*>())
+        shown += box->isVisible();
+    EXPECT_EQ(shown, 1);
+    ASSERT_TRUE(Window->ErrorBox());
+    EXPECT_EQ(Window->ErrorBox()->windowModality(), Qt::WindowModal);
+    EXPECT_FALSE(Window->Timer()->isActive());
+    Window->ErrorBox()->close();
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(Window->ErrorBox());
+    Window->ErrorRaised("again");
+    EXPECT_TRUE(Window->ErrorBox()) << "a new failure after the box was closed is shown";
+    Window->ErrorBox()->close();
+}
+
+TEST_F(CorvaneMainTest, TheWindowSaysWhetherTheRulesAreActive) {
+    EXPECT_FALSE(Window->RulesStatusLabel()->isVisibleTo(Window.get()));
+    Window->Simulation().SetExpertSystemAvailable(false);
+    Window->Simulation().SetRulesStatus("Rules inactive: expert system could not be loaded");
+    EXPECT_TRUE(Window->RulesStatusLabel()->isVisibleTo(Window.get()));
+    EXPECT_EQ(Window->RulesStatusLabel()->text(),
+              "Rules inactive: expert system could not be loaded");
+}
+
+TEST_F(CorvaneMainTest, TheRuleFileDialogOffersEveryFileToo) {
+    QStringList filters;
+    QString suffix;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            filters = dialog->nameFilters();
+            suffix = dialog->defaultSuffix();
+            dialog->reject();
+        }
+    });
+    std::string fileName = "expert system";
+    EXPECT_FALSE(Window->AskRuleFile(fileName));
+    EXPECT_EQ(filters, (QStringList{"Expert System (*.ie *.clp)", "All Files (*)"}));
+    EXPECT_EQ(suffix, "ie");
+    EXPECT_EQ(fileName, "expert system") << "cancelled: unchanged";
 }
 
 } // namespace

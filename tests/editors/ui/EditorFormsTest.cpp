@@ -5,16 +5,26 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QEnterEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtCharts/QChart>
+#include <QtCharts/QChartView>
 #ifdef IE_HAVE_QTTEST
 #include <QTest>
 #endif
@@ -30,6 +40,7 @@
 #include "editors/GListBox.h"
 #include "editors/RuleEditorForm.h"
 #include "editors/TypeEditorForm.h"
+#include "editors/logic/FileFilter.h"
 
 namespace ie {
 namespace {
@@ -83,6 +94,116 @@ TEST_F(TFormsFixture, ConsoleWindowMirrorsTheConsoleLists) {
     EXPECT_EQ(dlg.List(clFacts)->count(), 0);
 }
 
+void PressKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &release);
+}
+
+// The entries, suffix and mode of the file dialog that `open` opens, read while it is shown.
+struct TShownFileDialog {
+    QStringList Filters;
+    QString Suffix;
+    QFileDialog::AcceptMode Mode = QFileDialog::AcceptOpen;
+    bool Seen = false;
+};
+
+TShownFileDialog InspectFileDialog(const std::function<void()>& open) {
+    TShownFileDialog shown;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        shown = {dialog->nameFilters(), dialog->defaultSuffix(), dialog->acceptMode(), true};
+        dialog->reject();
+    });
+    open();
+    return shown;
+}
+
+TEST_F(TFormsFixture, ConsoleEnterSubmitsAndShiftEnterBreaksTheLine) {
+    TIEConsoleDlg dlg(true, *Host);
+    EXPECT_TRUE(dlg.SubmitButton()->isDefault());
+    dlg.Input()->setPlainText("(+ 1 2)");
+    PressKey(dlg.Input(), Qt::Key_Return);
+    EXPECT_TRUE(dlg.Input()->toPlainText().isEmpty()) << "submitted and cleared";
+    EXPECT_TRUE(dlg.Output()->toPlainText().contains("(+ 1 2)"));
+    EXPECT_TRUE(dlg.Output()->toPlainText().contains("3"));
+    dlg.Input()->setPlainText("(+ 2 2)");
+    dlg.Input()->moveCursor(QTextCursor::End);
+    PressKey(dlg.Input(), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(dlg.Input()->toPlainText(), "(+ 2 2)\n") << "a line break, no submission";
+    EXPECT_FALSE(dlg.Output()->toPlainText().contains("(+ 2 2)"));
+    PressKey(dlg.Input(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(dlg.Input()->toPlainText().isEmpty()) << "the keypad's Enter submits too";
+    EXPECT_TRUE(dlg.Output()->toPlainText().contains("4"));
+}
+
+TEST_F(TFormsFixture, ConsoleFileDialogsListEveryFilterWithTheDefaultExtension) {
+    TIEConsoleDlg dlg(true, *Host);
+    const QStringList expected{"All Files (*.ie *.clp)", "Inference Engine Files (*.ie)",
+                               "CLIPS Files (*.clp)", "All Files (*)"};
+    const TShownFileDialog open = InspectFileDialog([&] { dlg.Action(caFileOpen)->trigger(); });
+    ASSERT_TRUE(open.Seen);
+    EXPECT_EQ(open.Filters, expected);
+    EXPECT_EQ(open.Suffix, "ie");
+    EXPECT_EQ(open.Mode, QFileDialog::AcceptOpen);
+    const TShownFileDialog save = InspectFileDialog([&] { dlg.Action(caFileSave)->trigger(); });
+    ASSERT_TRUE(save.Seen);
+    EXPECT_EQ(save.Filters, expected);
+    EXPECT_EQ(save.Suffix, "ie");
+    EXPECT_EQ(save.Mode, QFileDialog::AcceptSave);
+}
+
+TEST_F(TFormsFixture, EditorFileDialogsKeepTheirLastFilter) {
+    TFactsEditDlg facts;
+    const TShownFileDialog shown =
+        InspectFileDialog([&] { facts.AskOpenFile("Load Facts File...", FactsFileFilter, "ief"); });
+    ASSERT_TRUE(shown.Seen);
+    ASSERT_EQ(shown.Filters.size(), 5);
+    EXPECT_EQ(shown.Filters.front(), "Inference Engine Facts File (*.ief)");
+    EXPECT_EQ(shown.Filters.back(), "Any File (*)");
+    EXPECT_EQ(shown.Suffix, "ief");
+}
+
+TEST_F(TFormsFixture, ConsoleRunActionsAreDisabledOnceTheAgendaIsEmpty) {
+    Host->ExecuteCommand("(defrule r1 (go) => (printout t \"fired\" crlf))", true);
+    TIEConsoleDlg dlg(true, *Host);
+    EXPECT_FALSE(dlg.Action(caIERun)->isEnabled());
+    dlg.Console().Submit("(assert (go))");
+    EXPECT_TRUE(dlg.Action(caIERun)->isEnabled());
+    EXPECT_TRUE(dlg.Action(caIEStep)->isEnabled());
+    dlg.Action(caIERun)->trigger();
+    EXPECT_TRUE(dlg.Output()->toPlainText().contains("fired"));
+    EXPECT_FALSE(dlg.Action(caIERun)->isEnabled());
+    EXPECT_FALSE(dlg.Action(caIEStep)->isEnabled());
+}
+
+TEST_F(TFormsFixture, ConsoleStatusBarShowsTheLongHintUnderTheMouse) {
+    TIEConsoleDlg dlg(true, *Host);
+    QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+    QApplication::sendEvent(dlg.List(clFacts), &enter);
+    EXPECT_EQ(dlg.StatusBar()->currentMessage(), "Displays Facts in the Inference Engine");
+    QApplication::sendEvent(dlg.Input(), &enter);
+    EXPECT_EQ(dlg.StatusBar()->currentMessage(), "Enter commands");
+}
+
+TEST_F(TFormsFixture, ConsoleToolBarFitsTheWindowsOwnSize) {
+    TIEConsoleDlg dlg(true, *Host);
+    dlg.resize(800, 600);
+    dlg.show();
+    QApplication::processEvents();
+    ASSERT_EQ(dlg.width(), 800);
+    for (QAction* action : dlg.ToolBar()->actions()) {
+        if (action->isSeparator()) continue;
+        QWidget* button = dlg.ToolBar()->widgetForAction(action);
+        ASSERT_TRUE(button) << action->text().toStdString();
+        EXPECT_TRUE(button->isVisible()) << action->text().toStdString() << " is in the overflow";
+    }
+    EXPECT_TRUE(dlg.ToolBar()->widgetForAction(dlg.Action(caIEReset))->isVisible());
+    dlg.hide();
+}
+
 #ifdef IE_HAVE_QTTEST
 TEST_F(TFormsFixture, HiddenRunActionsShortcutRunsOnlyWithCheats) {
     Host->ExecuteCommand("(defrule r1 (go) => (printout t \"fired\" crlf))", true);
@@ -132,7 +253,8 @@ TEST_F(TFormsFixture, EditorFormsAreBuiltOnTheirPrivateEngines) {
     TFactTemplatesEditDlg templates;
     templates.Rebuild();
     templates.NewTemplate();
-    EXPECT_EQ(templates.Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(templates.Tree()->topLevelItemCount(),
+              templates.FormEngine().FactTemplates().Count());
     TRulesEditDlg rules;
     rules.Rebuild();
     EXPECT_EQ(rules.Tree()->topLevelItemCount(), 0);
@@ -172,13 +294,19 @@ TEST_F(TFormsFixture, FactFormBuildsAFactInTheGridAndAddsIt) {
     facts.BasedOn()->setCurrentText("point");
     ASSERT_TRUE(facts.NewAction()->isEnabled());
     facts.NewFact();
-    ASSERT_EQ(facts.Grid()->rowCount(), 3) << "headings, ID and one slot";
-    EXPECT_EQ(facts.Grid()->item(1, 1)->text(), "-1");
-    facts.Grid()->item(2, 1)->setText("5");
+    ASSERT_EQ(facts.Grid()->rowCount(), 2) << "ID and one slot, below the header of headings";
+    EXPECT_EQ(facts.Grid()->horizontalHeaderItem(0)->text(), "Slot");
+    EXPECT_EQ(facts.Grid()->horizontalHeaderItem(1)->text(), "Value");
+    EXPECT_EQ(facts.Grid()->item(0, 0)->text(), "ID");
+    EXPECT_EQ(facts.Grid()->item(0, 1)->text(), "-1");
+    EXPECT_EQ(facts.Grid()->item(1, 0)->text(), "x");
+    EXPECT_LE(facts.Grid()->rowHeight(1), facts.Grid()->fontMetrics().height() * 2)
+        << "one line of text high";
+    facts.Grid()->item(1, 1)->setText("5");
     const int before = facts.FactList()->count();
     facts.AddFact();
     EXPECT_EQ(facts.FactList()->count(), before + 1);
-    EXPECT_NE(facts.Grid()->item(1, 1)->text(), "-1");
+    EXPECT_NE(facts.Grid()->item(0, 1)->text(), "-1");
     facts.DeleteFact();
     EXPECT_EQ(facts.FactList()->count(), before);
 }
@@ -371,6 +499,157 @@ TEST_F(TFormsFixture, TypeFrameShowsPagesByKindAndBuildsShapesByClicks) {
     frame->FuzzyCheck()->click();
     EXPECT_FALSE(frame->Editor().Fuzzy());
     EXPECT_TRUE(frame->Pages()->isTabVisible(4));
+}
+
+// Every label whose caption carries an accelerator has a buddy, so the marker is the
+// toolkit's underline and Alt with the letter focuses the control; none shows a literal "&".
+void ExpectAcceleratorsHaveBuddies(QWidget& form) {
+    for (QLabel* label : form.findChildren<QLabel*>()) {
+        const QString text = label->text();
+        if (!text.contains('&') || text.contains("&&") || label->textFormat() == Qt::RichText)
+            continue;
+        EXPECT_TRUE(label->buddy()) << text.toStdString() << " shows its marker";
+    }
+}
+
+TEST_F(TFormsFixture, LabelAcceleratorsBelongToTheirControls) {
+    TRulesEditDlg rules;
+    ExpectAcceleratorsHaveBuddies(rules);
+    auto labelled = [](QWidget& form, const char* caption) -> QWidget* {
+        for (QLabel* label : form.findChildren<QLabel*>())
+            if (label->text() == caption) return label->buddy();
+        return nullptr;
+    };
+    EXPECT_EQ(labelled(rules, "&IF"), rules.Lines(rsIf));
+    EXPECT_EQ(labelled(rules, "T&HEN"), rules.Lines(rsThen));
+    EXPECT_EQ(labelled(rules, "&Rules"), rules.Tree());
+    TFactsEditDlg facts;
+    ExpectAcceleratorsHaveBuddies(facts);
+    EXPECT_EQ(labelled(facts, "&Based On"), facts.BasedOn());
+    TIETypesEditDlg types;
+    ExpectAcceleratorsHaveBuddies(types);
+    EXPECT_EQ(labelled(types, "&Type:"), types.Frame()->NameEdit());
+    TFactTemplatesEditDlg templates;
+    ExpectAcceleratorsHaveBuddies(templates);
+    EXPECT_EQ(labelled(templates, "&Type:"), templates.Frame()->NameEdit()->parentWidget())
+        << "the drop-down of type names, when the type may be changed";
+}
+
+TEST_F(TFormsFixture, SalienceMaskShowsBlanksNotUnderscores) {
+    TRulesEditDlg rules;
+    rules.SalienceEdit()->setText("200");
+    EXPECT_FALSE(rules.SalienceEdit()->displayText().contains('_'))
+        << rules.SalienceEdit()->displayText().toStdString();
+    EXPECT_EQ(rules.SalienceEdit()->text().trimmed(), "200");
+    rules.SalienceEdit()->setText("-5");
+    EXPECT_EQ(rules.SalienceEdit()->text().trimmed(), "-5");
+}
+
+TEST_F(TFormsFixture, TypesEditorFollowsTheEnginesEventsAndEnablesItsActions) {
+    TIETypesEditDlg types;
+    types.Rebuild();
+    EXPECT_FALSE(types.ClearAction()->isEnabled()) << "no types";
+    EXPECT_FALSE(types.DeleteAction()->isEnabled());
+    EXPECT_FALSE(types.ReplaceAction()->isEnabled());
+    // The pop-up offers the tool bar's actions with Expand All and Collapse All.
+    QStringList popup;
+    for (QAction* a : types.PopupMenu()->actions())
+        if (!a->isSeparator()) popup << a->text();
+    EXPECT_EQ(popup,
+              (QStringList{"New", "Add", "Replace", "Delete", "Clear", "Open", "Save", "Save As",
+                           "Print", "Printer Setup", "Expand All", "Collapse All"}));
+    types.NewType();
+    types.Frame()->NameEdit()->setText("speed");
+    emit types.Frame()->NameEdit()->textEdited("speed");
+    types.AddType();
+    ASSERT_EQ(types.Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(types.Tree()->currentItem()->text(0), "speed");
+    EXPECT_TRUE(types.ClearAction()->isEnabled());
+    EXPECT_TRUE(types.DeleteAction()->isEnabled());
+    EXPECT_TRUE(types.ReplaceAction()->isEnabled());
+    // Types that reach the engine by other ways appear and go by its events alone.
+    types.FormEngine().ExecuteCommand("(deftype colour extends (type SYMBOL))", true);
+    ASSERT_EQ(types.Tree()->topLevelItemCount(), 2);
+    EXPECT_EQ(types.Tree()->topLevelItem(0)->text(0), "colour") << "sorted";
+    types.FormEngine().DefinedTypes().RemoveType("speed");
+    ASSERT_EQ(types.Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(types.Tree()->topLevelItem(0)->text(0), "colour");
+    types.Tree()->setCurrentItem(types.Tree()->topLevelItem(0));
+    types.DeleteType();
+    EXPECT_EQ(types.Tree()->topLevelItemCount(), 0);
+    EXPECT_FALSE(types.ClearAction()->isEnabled());
+    EXPECT_FALSE(types.DeleteAction()->isEnabled());
+}
+
+TEST_F(TFormsFixture, FuzzyChartHasRoomForItsAxes) {
+    TIETypesEditDlg types;
+    types.FormEngine().ExecuteCommand(
+        "(deftype temperature extends (type FUZZY) (range 0 100) (values (term cold ((0 1) (50 "
+        "0)))))",
+        true);
+    types.Rebuild();
+    types.show();
+    types.Tree()->setCurrentItem(types.Tree()->topLevelItem(0));
+    QTabWidget* pages = types.Frame()->Pages();
+    for (int i = 0; i < pages->count(); ++i)
+        if (pages->tabText(i) == "&Fuzzy") pages->setCurrentIndex(i);
+    QApplication::processEvents();
+    EXPECT_GE(types.Frame()->ChartView()->width(), TIETypeEditorFrame::ChartMinimumWidth);
+    EXPECT_GT(types.Frame()->Chart()->plotArea().width(), 200);
+    types.hide();
+}
+
+TEST_F(TFormsFixture, TemplateTreeListsImpliedTemplatesAndEnablesByTheSelection) {
+    TFactTemplatesEditDlg templates;
+    templates.FormEngine().Clear();
+    templates.FormEngine().AssertString("(colour red)");
+    templates.Rebuild();
+    QStringList names;
+    for (int i = 0; i < templates.Tree()->topLevelItemCount(); ++i)
+        names << templates.Tree()->topLevelItem(i)->text(0);
+    EXPECT_TRUE(names.contains("colour")) << "an ordered fact's implied template";
+    EXPECT_TRUE(names.contains("Initial-Fact"));
+    EXPECT_EQ(names.size(), templates.FormEngine().FactTemplates().Count());
+    templates.Tree()->setCurrentItem(nullptr);
+    EXPECT_FALSE(templates.NewSlotButton()->isEnabled()) << "nothing selected";
+    EXPECT_FALSE(templates.DeleteButton()->isEnabled());
+    EXPECT_FALSE(templates.Properties()->isHidden()) << "templates exist";
+    templates.Tree()->setCurrentItem(templates.Tree()->topLevelItem(0));
+    EXPECT_TRUE(templates.NewSlotButton()->isEnabled());
+    EXPECT_TRUE(templates.DeleteButton()->isEnabled());
+    EXPECT_EQ(HelpContext(templates.NewSlotButton()), 42);
+    EXPECT_EQ(HelpContext(templates.DeleteButton()), 52);
+    EXPECT_EQ(HelpContext(templates.Properties()), 92);
+    templates.FormEngine().FactTemplates().Clear();
+    templates.Rebuild();
+    EXPECT_TRUE(templates.Properties()->isHidden()) << "no template to show";
+}
+
+TEST_F(TFormsFixture, RuleFormFunctionsFollowTheEngine) {
+    TRulesEditDlg rules;
+    rules.Prepare();
+    auto names = [&] {
+        QStringList list;
+        for (int i = 0; i < rules.Functions()->count(); ++i)
+            list << rules.Functions()->item(i)->text();
+        return list;
+    };
+    const int before = rules.Functions()->count();
+    ASSERT_FALSE(names().contains("double-it"));
+    rules.FormEngine().ExecuteCommand("(deffunction double-it (?x) (* 2 ?x))", true);
+    const QStringList added = names();
+    ASSERT_EQ(added.size(), before + 1);
+    const qsizetype at = added.indexOf("double-it");
+    ASSERT_GE(at, 0);
+    EXPECT_LT(added[at - 1].compare(added[at], Qt::CaseInsensitive), 0) << "in sorted order";
+    EXPECT_GT(added[at + 1].compare(added[at], Qt::CaseInsensitive), 0);
+    rules.Search()->setText("double-i");
+    emit rules.Search()->textEdited("double-i");
+    ASSERT_TRUE(rules.Functions()->currentItem());
+    EXPECT_EQ(rules.Functions()->currentItem()->text(), "double-it") << "search finds it";
+    rules.FormEngine().ExecuteCommand("(undeffunction double-it)", true);
+    EXPECT_FALSE(names().contains("double-it"));
+    EXPECT_EQ(rules.Functions()->count(), before);
 }
 
 } // namespace
