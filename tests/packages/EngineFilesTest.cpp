@@ -13,15 +13,7 @@
 #include "tests/support/TestSupport.h"
 #include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
-#include "packages/BusinessPackage.h"
-#include "packages/FuzzyLogicPackage.h"
-#include "packages/MathPackage.h"
-#include "packages/MiscPackage.h"
-#include "packages/ObjectPackage.h"
-#include "packages/PredicatePackage.h"
-#include "packages/StandardPackage.h"
-#include "packages/StringPackage.h"
-#include "packages/TrigonometryPackage.h"
+#include "tests/support/AllPackages.h"
 #include "platform/StoredProperties.h"
 #include "platform/Streams.h"
 
@@ -31,15 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 void RegisterAll() {
-    RegisterStandardPackage();
-    RegisterMiscPackage();
-    RegisterPredicatePackage();
-    RegisterMathPackage();
-    RegisterStringPackage();
-    RegisterObjectPackage();
-    RegisterTrigonometryPackage();
-    RegisterBusinessPackage();
-    RegisterFuzzyLogicPackage();
+    test::RegisterAllPackages();
 }
 
 const char* const Constructs =

@@ -15,15 +15,7 @@
 #include <vector>
 
 #include "engine/InferenceEngine.h"
-#include "packages/BusinessPackage.h"
-#include "packages/FuzzyLogicPackage.h"
-#include "packages/MathPackage.h"
-#include "packages/MiscPackage.h"
-#include "packages/ObjectPackage.h"
-#include "packages/PredicatePackage.h"
-#include "packages/StandardPackage.h"
-#include "packages/StringPackage.h"
-#include "packages/TrigonometryPackage.h"
+#include "tests/support/AllPackages.h"
 
 namespace ie {
 namespace {
@@ -48,15 +40,7 @@ std::string WithCrLf(const std::string& text) {
 }
 
 std::string RunScript(const fs::path& script) {
-    RegisterStandardPackage();
-    RegisterMiscPackage();
-    RegisterPredicatePackage();
-    RegisterMathPackage();
-    RegisterStringPackage();
-    RegisterObjectPackage();
-    RegisterTrigonometryPackage();
-    RegisterBusinessPackage();
-    RegisterFuzzyLogicPackage();
+    test::RegisterAllPackages();
     TInferenceEngine engine;
     if (script.filename().string().rfind("breadth-", 0) == 0) engine.SetStrategy(ssBreadthFirst);
     std::string out;
