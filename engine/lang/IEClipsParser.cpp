@@ -1874,16 +1874,22 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
         eq->AddArgument(call);
         value = TIEValue::CreateFunCall(eq);
         conjunction = true;
-    } else if (!multi && slot && slot->GetSlotType().Contains(dtFuzzy) &&
-               StartsFuzzyExpression(*token)) {
+    } else if (slot && slot->GetSlotType().Contains(dtFuzzy) &&
+               (multi ? kind == dtAtom || kind == dtString : StartsFuzzyExpression(*token))) {
         // A linguistic expression (very hot, [hot or warm], a point list): the test compares
-        // the slot's fuzzy value with the expression's set by their degree of match.
-        PushBack(token);
+        // the slot's fuzzy value with the expression's set by their degree of match. Every
+        // element of a fuzzy multislot is a fuzzy value too, so a term name written for one
+        // element becomes its set; a number stays a crisp constant matched by membership.
         const TRefPtr<IIEDefinedType> type = slot->GetExtendedTypeInfo();
         if (!type || !type->GetFuzzyVariable()) ParseError(routine, imFuzzyTypeNeeded);
-        value = ParseValue();
-        if (!value) ParseError(routine, imExpectedValueMissing);
-        if (value->GetDType() == dtFunCall) value = EvaluateNow(value);
+        if (multi) {
+            value = token->ToValue();
+        } else {
+            PushBack(token);
+            value = ParseValue();
+            if (!value) ParseError(routine, imExpectedValueMissing);
+            if (value->GetDType() == dtFunCall) value = EvaluateNow(value);
+        }
         if (!value || value->GetDType() != dtFuzzy)
             value = EvaluateFuzzyValue(routine, *type->GetFuzzyVariable(), value);
         if (!value || value.get() == IEEmptyAtom().get())
