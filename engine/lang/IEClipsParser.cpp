@@ -1875,7 +1875,8 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
         value = TIEValue::CreateFunCall(eq);
         conjunction = true;
     } else if (slot && slot->GetSlotType().Contains(dtFuzzy) &&
-               (multi ? kind == dtAtom || kind == dtString : StartsFuzzyExpression(*token))) {
+               (multi ? kind == dtAtom || kind == dtString || token->Is('[')
+                      : StartsFuzzyExpression(*token))) {
         // A linguistic expression (very hot, [hot or warm], a point list): the test compares
         // the slot's fuzzy value with the expression's set by their degree of match. Every
         // element of a fuzzy multislot is a fuzzy value too, so a term name written for one
@@ -1883,7 +1884,7 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
         const TRefPtr<IIEDefinedType> type = slot->GetExtendedTypeInfo();
         if (!type || !type->GetFuzzyVariable()) ParseError(routine, imFuzzyTypeNeeded);
         if (multi) {
-            value = token->ToValue();
+            value = token->Is('[') ? ReadBracketedElement() : token->ToValue();
         } else {
             PushBack(token);
             value = ParseValue();
@@ -1901,6 +1902,30 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
     }
     pattern.AddSlotTest(slotName, value, conjunction, notEqual, subIndex);
     return value;
+}
+
+TRefPtr<IIEValue> TIEClipsParser::ReadBracketedElement() {
+    // The opening bracket has been read. In a multislot each element is one term, so the
+    // expression ends with its matching bracket rather than with the slot's parenthesis.
+    auto items = TValueVector::Create();
+    items->Add(TIEValue::CreateText(dtAtom, "["));
+    for (int32_t depth = 1; depth > 0;) {
+        TStreamTokenRef token = Next();
+        if (token->Is(')') || token->IsEndOfInput())
+            ParseError("ParsePattern", imMissingFuzzyCloseBracket);
+        if (token->Is('[') || token->Is(']')) {
+            depth += token->Is('[') ? 1 : -1;
+            items->Add(TIEValue::CreateText(dtAtom, token->GetText()));
+        } else if (token->Is('(')) {
+            PushBack(token);
+            items->Add(ReadParenthesisedValue());
+        } else if (IsPlainValue(*token)) {
+            items->Add(token->ToValue());
+        } else {
+            ParseError("ParsePattern", imBadSlotValue, token->AsString());
+        }
+    }
+    return TIEValue::CreateList(items);
 }
 
 bool TIEClipsParser::StartsFuzzyExpression(const IStreamToken& token) {

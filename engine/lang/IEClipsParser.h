@@ -226,6 +226,7 @@ private:
     // Whether a constraint term of a fuzzy slot that begins with the token is read as a
     // linguistic expression rather than as a crisp constant.
     bool StartsFuzzyExpression(const IStreamToken& token);
+    TRefPtr<IIEValue> ReadBracketedElement();
     // A written fuzzy value (term, expression, number, point list) made a value of the
     // variable by the engine, without a context; engine errors are reported as parse errors.
     TRefPtr<IIEValue> EvaluateFuzzyValue(std::string_view routineName, IFuzzyVariable& variable,
