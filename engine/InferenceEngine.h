@@ -87,13 +87,35 @@ public:
     virtual ~IEngineNetwork() = default;
 };
 
+// Every event of the engine, in one place: the engine publishes them, and hosts such as the
+// console take all of them over at once and give them back by swapping this part.
+struct TEngineEvents {
+    TEngineNotifyEvent OnAddDefaultPackages;
+    TAgendaEvent OnAddActivation, OnRemoveActivation;
+    TIEDefinedTypeEvent OnAddDefinedType, OnRemoveDefinedType;
+    TRuleEvent OnAddRule, OnRemoveRule, OnRuleFired;
+    TUserFunctionEvent OnAddUserFunction, OnRemoveUserFunction;
+    TFactEvent OnAssertion, OnRetraction;
+    TFactTemplateEvent OnNewFactTemplate, OnRemoveFactTemplate;
+    TEngineNotifyEvent OnClear, OnClearDefinedTypes, OnClearFacts, OnClearFactTemplates,
+        OnClearRules, OnReset;
+    TEngineNotifyEvent OnStartInference;
+    TInferenceEvent OnEndInference;
+    TFuzzyCorrelationEvent OnFuzzyCorrelation;
+    TFactCombineEvent OnFuzzyInference;
+    TPrintOutEvent OnPrintOut;
+    TReadLineEvent OnReadLine;
+    TReadTokenEvent OnReadToken;
+};
+
 class TInferenceEngine : public TComponent,
                          public IReasoner,
                          public IParserEngine,
                          public IRuleEngine,
                          public IActivationSink,
                          public IFactServices,
-                         public IFuzzyParser {
+                         public IFuzzyParser,
+                         public TEngineEvents {
 public:
     explicit TInferenceEngine(TComponent* owner = nullptr);
     ~TInferenceEngine() override;
@@ -428,23 +450,6 @@ public:
     std::string FuzzySetText(const IFuzzySet& set, bool asTerm) override;
     std::string FuzzyVariableText(const IFuzzyVariable& variable) override;
 
-    // --- Events ---
-    TEngineNotifyEvent OnAddDefaultPackages;
-    TAgendaEvent OnAddActivation, OnRemoveActivation;
-    TIEDefinedTypeEvent OnAddDefinedType, OnRemoveDefinedType;
-    TRuleEvent OnAddRule, OnRemoveRule, OnRuleFired;
-    TUserFunctionEvent OnAddUserFunction, OnRemoveUserFunction;
-    TFactEvent OnAssertion, OnRetraction;
-    TFactTemplateEvent OnNewFactTemplate, OnRemoveFactTemplate;
-    TEngineNotifyEvent OnClear, OnClearDefinedTypes, OnClearFacts, OnClearFactTemplates,
-        OnClearRules, OnReset;
-    TEngineNotifyEvent OnStartInference;
-    TInferenceEvent OnEndInference;
-    TFuzzyCorrelationEvent OnFuzzyCorrelation;
-    TFactCombineEvent OnFuzzyInference;
-    TPrintOutEvent OnPrintOut;
-    TReadLineEvent OnReadLine;
-    TReadTokenEvent OnReadToken;
 
     // Whether a trace of this kind is printed now.
     bool Tracing(TConstructWatch watch) const noexcept {

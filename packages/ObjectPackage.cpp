@@ -420,7 +420,7 @@ TPropertyInfo SingleProperty(std::string name, float (TInferenceEngine::*get)() 
 
 // An event: the handler travels as std::any holding the engine's handler type.
 template <class H>
-TPropertyInfo EventProperty(std::string name, std::string typeName, H TInferenceEngine::*field) {
+TPropertyInfo EventProperty(std::string name, std::string typeName, H TEngineEvents::*field) {
     return {std::move(name),
             tkMethod,
             std::move(typeName),

@@ -1,6 +1,7 @@
 #include "editors/logic/ConsoleEditor.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "containers/GHashTable.h"
 #include "engine/lang/IEClipsParser.h"
@@ -12,34 +13,7 @@
 namespace ie {
 
 void SwapEngineEvents(TInferenceEngine& e, TEngineEvents& v) {
-    using std::swap;
-    swap(e.OnAddDefaultPackages, v.OnAddDefaultPackages);
-    swap(e.OnAddActivation, v.OnAddActivation);
-    swap(e.OnRemoveActivation, v.OnRemoveActivation);
-    swap(e.OnAddDefinedType, v.OnAddDefinedType);
-    swap(e.OnRemoveDefinedType, v.OnRemoveDefinedType);
-    swap(e.OnAddRule, v.OnAddRule);
-    swap(e.OnRemoveRule, v.OnRemoveRule);
-    swap(e.OnRuleFired, v.OnRuleFired);
-    swap(e.OnAddUserFunction, v.OnAddUserFunction);
-    swap(e.OnRemoveUserFunction, v.OnRemoveUserFunction);
-    swap(e.OnAssertion, v.OnAssertion);
-    swap(e.OnRetraction, v.OnRetraction);
-    swap(e.OnNewFactTemplate, v.OnNewFactTemplate);
-    swap(e.OnRemoveFactTemplate, v.OnRemoveFactTemplate);
-    swap(e.OnClear, v.OnClear);
-    swap(e.OnClearDefinedTypes, v.OnClearDefinedTypes);
-    swap(e.OnClearFacts, v.OnClearFacts);
-    swap(e.OnClearFactTemplates, v.OnClearFactTemplates);
-    swap(e.OnClearRules, v.OnClearRules);
-    swap(e.OnReset, v.OnReset);
-    swap(e.OnStartInference, v.OnStartInference);
-    swap(e.OnEndInference, v.OnEndInference);
-    swap(e.OnFuzzyCorrelation, v.OnFuzzyCorrelation);
-    swap(e.OnFuzzyInference, v.OnFuzzyInference);
-    swap(e.OnPrintOut, v.OnPrintOut);
-    swap(e.OnReadLine, v.OnReadLine);
-    swap(e.OnReadToken, v.OnReadToken);
+    std::swap(static_cast<TEngineEvents&>(e), v);
 }
 
 // ---------------------------------------------------------------------------------------------

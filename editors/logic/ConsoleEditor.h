@@ -63,25 +63,6 @@ protected:
     ~IConsoleView() = default;
 };
 
-// Every event property of the engine, for exchanging handlers with it.
-struct TEngineEvents {
-    TEngineNotifyEvent OnAddDefaultPackages;
-    TAgendaEvent OnAddActivation, OnRemoveActivation;
-    TIEDefinedTypeEvent OnAddDefinedType, OnRemoveDefinedType;
-    TRuleEvent OnAddRule, OnRemoveRule, OnRuleFired;
-    TUserFunctionEvent OnAddUserFunction, OnRemoveUserFunction;
-    TFactEvent OnAssertion, OnRetraction;
-    TFactTemplateEvent OnNewFactTemplate, OnRemoveFactTemplate;
-    TEngineNotifyEvent OnClear, OnClearDefinedTypes, OnClearFacts, OnClearFactTemplates,
-        OnClearRules, OnReset;
-    TEngineNotifyEvent OnStartInference;
-    TInferenceEvent OnEndInference;
-    TFuzzyCorrelationEvent OnFuzzyCorrelation;
-    TFactCombineEvent OnFuzzyInference;
-    TPrintOutEvent OnPrintOut;
-    TReadLineEvent OnReadLine;
-    TReadTokenEvent OnReadToken;
-};
 // Each side takes the other's handler of every event.
 void SwapEngineEvents(TInferenceEngine& engine, TEngineEvents& events);
 
