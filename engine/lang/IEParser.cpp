@@ -544,48 +544,34 @@ std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view s
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName,
                                            const IIEValue* value) {
     std::string text = FactValueText(value);
-    if (!text.empty()) {
-        // A fact of a fact set holds a dynamic default as written, to be evaluated at each
-        // reset; left out, it reads back as that default.
-        TRefPtr<IFactTemplate> t = fact.GetTemplate();
-        TRefPtr<IFactSlot> slot;
-        if (t && !t->GetImplied() && t->FindSlot(slotName, slot) && slot &&
-            slot->GetDefaultDynamic()) {
-            TRefPtr<IIEValue> def = slot->GetSlotDefault();
-            if (def && FactValueText(def.get()) == text) return {};
-        }
-    }
+    // Whether a value may be left out, or must be spelled, depends on the declared slot's
+    // default; an implied template has none.
+    TRefPtr<IFactSlot> slot;
+    if (TRefPtr<IFactTemplate> t = fact.GetTemplate(); t && !t->GetImplied())
+        t->FindSlot(slotName, slot);
+    const TRefPtr<IIEValue> def = slot ? slot->GetSlotDefault() : nullptr;
+    // A fact of a fact set holds a dynamic default as written, to be evaluated at each reset;
+    // left out, it reads back as that default.
+    if (!text.empty() && slot && slot->GetDefaultDynamic() && def &&
+        FactValueText(def.get()) == text)
+        return {};
     if (value && value->Equals(IEEmptyAtom().get())) {
         // A nil slot is left out, as the default gives it back; in a slot whose default is
         // something else it must be written.
-        TRefPtr<IFactTemplate> t = fact.GetTemplate();
-        TRefPtr<IFactSlot> slot;
-        if (t && !t->GetImplied() && t->FindSlot(slotName, slot) && slot && !slot->IsMultiSlot()) {
-            TRefPtr<IIEValue> def = slot->GetSlotDefault();
-            if (def && !def->Equals(IEEmptyAtom().get()))
-                return "(" + std::string(slotName) + " " + text + ")";
-        }
+        if (slot && !slot->IsMultiSlot() && def && !def->Equals(IEEmptyAtom().get()))
+            return "(" + std::string(slotName) + " " + text + ")";
         text.clear();
     } else if (text.empty() && value && value->GetDType() == dtFuzzy) {
         // The empty fuzzy value writes as nothing; in a slot whose default is another value it
         // is written by the name that reads back as the empty term.
-        TRefPtr<IFactTemplate> t = fact.GetTemplate();
-        TRefPtr<IFactSlot> slot;
-        if (t && !t->GetImplied() && t->FindSlot(slotName, slot) && slot) {
-            TRefPtr<IIEValue> def = slot->GetSlotDefault();
-            if (def && !FormatValue(def.get()).empty())
-                return "(" + std::string(slotName) + " " + std::string(FuzzyEmptySetName) + ")";
-        }
+        if (slot && def && !FormatValue(def.get()).empty())
+            return "(" + std::string(slotName) + " " + std::string(FuzzyEmptySetName) + ")";
     } else if (text.empty()) {
         // An empty multislot whose default is not empty is written as "(name)", or it would
         // read back as its default.
-        TRefPtr<IFactTemplate> t = fact.GetTemplate();
-        TRefPtr<IFactSlot> slot;
-        if (t && !t->GetImplied() && t->FindSlot(slotName, slot) && slot && slot->IsMultiSlot()) {
-            TRefPtr<IIEValue> def = slot->GetSlotDefault();
-            if (!IsEmptyDefault(def.get()) && !FormatValue(def.get()).empty())
-                return "(" + std::string(slotName) + ")";
-        }
+        if (slot && slot->IsMultiSlot() && !IsEmptyDefault(def.get()) &&
+            !FormatValue(def.get()).empty())
+            return "(" + std::string(slotName) + ")";
     }
     return FormatFactSlotValueText(fact, slotName, text);
 }

@@ -43,6 +43,26 @@ TRefPtr<IIEValue> Int(int32_t n) {
     return TIEValue::CreateInteger(dtInteger, n);
 }
 
+// Binds a token and its fact to a node's context while a test runs, and always unbinds them,
+// so that a failing call never leaves the context holding a token it does not own.
+class TContextBinding {
+public:
+    TContextBinding(TIEContext& context, const TIETokenRef& token, const IFact* fact)
+        : FContext(context) {
+        context.SetToken(token);
+        context.SetFact(TRefPtr<IFact>(const_cast<IFact*>(fact)));
+    }
+    ~TContextBinding() {
+        FContext.SetToken(nullptr);
+        FContext.SetFact(nullptr);
+    }
+    TContextBinding(const TContextBinding&) = delete;
+    TContextBinding& operator=(const TContextBinding&) = delete;
+
+private:
+    TIEContext& FContext;
+};
+
 bool IsVariableValue(const IIEValue* v) {
     return v && (v->GetDType() == dtVariable || v->GetDType() == dtMultiVariable);
 }
@@ -154,15 +174,7 @@ void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>*
 
 bool TPatternMatchNode::EvaluatePredicate(const TIETokenRef& token, const IFact&) {
     TIEContext& context = Context();
-    context.SetToken(token);
-    context.SetFact(TRefPtr<IFact>(token->FactPtr(0)));
-    struct TReset {
-        TIEContext& C;
-        ~TReset() {
-            C.SetToken(nullptr);
-            C.SetFact(nullptr);
-        }
-    } reset{context};
+    TContextBinding bound(context, token, token->FactPtr(0));
     TRefPtr<IIEValue> result = FValue->Evaluate(&context);
     return !IsFalseValue(result.get());
 }
@@ -368,19 +380,8 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
     for (const TIEPatternMatchTest* predicate : FPredicates) {
         TIEContext& context = Context();
-        context.SetToken(left);
-        context.SetFact(TRefPtr<IFact>(const_cast<IFact*>(fact)));
-        bool ok;
-        try {
-            ok = predicate->Evaluate(&context);
-        } catch (...) {
-            context.SetToken(nullptr);
-            context.SetFact(nullptr);
-            throw;
-        }
-        context.SetToken(nullptr);
-        context.SetFact(nullptr);
-        if (!ok) return false;
+        TContextBinding bound(context, left, fact);
+        if (!predicate->Evaluate(&context)) return false;
     }
     return true;
 }
