@@ -64,6 +64,12 @@ using TFuzzyCorrelationEvent =
     std::function<void(TInferenceEngine* Sender, IFact* Fact, bool& Handled, float& Strength)>;
 using TFactCombineEvent = std::function<void(TInferenceEngine* Sender, IFact* NewFact,
                                              bool& Handled, IFact* ExistingFact)>;
+using TPrintOutEvent = std::function<void(TInferenceEngine* Sender, const std::string& OutID,
+                                          const std::string& Text)>;
+// The handler fills Text with the line read.
+using TReadLineEvent =
+    std::function<void(TInferenceEngine* Sender, const std::string& InID, std::string& Text)>;
+using TInferenceEvent = std::function<void(TInferenceEngine* Sender, int32_t RulesFired)>;
 
 inline constexpr TFunctionPackages AllFunctionPackages = TFunctionPackages::FromBits(511);
 
@@ -556,5 +562,11 @@ private:
     std::vector<std::string> FBatchFileNames;
     std::vector<TComponent*> FPackageObjects;
 };
+
+// The engine a context evaluates in; null without a context, without an engine, or when its
+// engine is another reasoner.
+inline TInferenceEngine* ContextEngine(const TIEContext* context) noexcept {
+    return context ? dynamic_cast<TInferenceEngine*>(context->Engine()) : nullptr;
+}
 
 } // namespace ie
