@@ -48,6 +48,7 @@ class TIEParser;
 class TIETokenizerStream;
 class TIEClipsStream;
 class TEngineConstructSink;
+class TEngineFiles;
 
 // Engine events.
 using TAgendaEvent =
@@ -471,6 +472,8 @@ protected:
     void CreateImpliedConstructs();
 
 private:
+    // The engine's files read through its reader and count the nesting of loads.
+    friend class TEngineFiles;
     enum TDeferred : uint8_t { dfNone, dfReset, dfClear };
     void DoReset();
     void DoClear();
@@ -481,9 +484,6 @@ private:
     void ClearEventHandlers();
     std::unique_ptr<TIEParser> NewParser();
     template <class F> auto ReadFrom(std::string_view text, F&& read);
-    template <class F> auto ReadFromStream(TStream& source, F&& read);
-    // Parses the whole stream with execution on.
-    void ParseStream(TStream& stream);
 
     // Numbering and state
     int32_t FNextFactId = 0;
