@@ -91,7 +91,7 @@ private:
 
 class TIEContext {
 public:
-    TIEContext(TIEContext* parent, TInferenceEngine* engine);
+    TIEContext(TIEContext* parent, IReasoner* engine);
     TIEContext(const TIEContext&) = delete;
     TIEContext& operator=(const TIEContext&) = delete;
     virtual ~TIEContext();
@@ -100,7 +100,8 @@ public:
     std::unique_ptr<TIEContext> CreateChild();
 
     TIEContext* Parent() const noexcept { return FParent; }
-    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    // The engine the context evaluates in (the runtime's ContextEngine gives the concrete one).
+    IReasoner* Engine() const noexcept { return FEngine; }
     // The root of the parent chain.
     TIEContext* Root() noexcept;
 
@@ -156,7 +157,7 @@ private:
 
     bool FReturnFlag = false;
     TRefPtr<IIEValue> FReturnValue;
-    TInferenceEngine* FEngine;
+    IReasoner* FEngine;
     TBindings FBindings;
     TIEContext* FParent;
     TRefPtr<IFact> FFact;
