@@ -136,7 +136,7 @@ inline TRefPtr<IIEValue> EvalArg(IFunCall* call, int32_t i, TIEContext* context)
 
 // The engine of the context; a context without one is the class library's invalid cast.
 inline TInferenceEngine& EngineOf(TIEContext* context) {
-    TInferenceEngine* engine = context ? context->Engine() : nullptr;
+    TInferenceEngine* engine = ContextEngine(context);
     if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
     return *engine;
 }

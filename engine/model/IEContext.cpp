@@ -139,7 +139,7 @@ void TBindings::Clear() {
 // ---------------------------------------------------------------------------------------------
 // TIEContext
 
-TIEContext::TIEContext(TIEContext* parent, TInferenceEngine* engine)
+TIEContext::TIEContext(TIEContext* parent, IReasoner* engine)
     : FEngine(engine), FBindings(this), FParent(parent) {}
 
 TIEContext::~TIEContext() = default;

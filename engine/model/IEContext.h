@@ -97,7 +97,7 @@ private:
 
 class TIEContext {
 public:
-    TIEContext(TIEContext* parent, TInferenceEngine* engine);
+    TIEContext(TIEContext* parent, IReasoner* engine);
     TIEContext(const TIEContext&) = delete;
     TIEContext& operator=(const TIEContext&) = delete;
     virtual ~TIEContext();
@@ -106,7 +106,8 @@ public:
     std::unique_ptr<TIEContext> CreateChild();
 
     TIEContext* Parent() const noexcept { return FParent; }
-    TInferenceEngine* Engine() const noexcept { return FEngine; }
+    // The engine the context evaluates in (the runtime's ContextEngine gives the concrete one).
+    IReasoner* Engine() const noexcept { return FEngine; }
     // The root of the parent chain.
     TIEContext* Root() noexcept;
 
@@ -180,7 +181,7 @@ private:
 
     bool FReturnFlag = false;
     TRefPtr<IIEValue> FReturnValue;
-    TInferenceEngine* FEngine;
+    IReasoner* FEngine;
     TBindings FBindings;
     TIEContext* FParent;
     TRefPtr<IFact> FFact;
