@@ -6,7 +6,6 @@
 #include "engine/lang/IEParser.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"
-#include "platform/Restore.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -91,8 +90,7 @@ void TEngineFiles::Read(TStream& source, bool facts) {
     const TFileNesting nesting(FEngine.FFileDepth);
     std::unique_ptr<TIETokenizerStream> stream = FEngine.CreateStream(&source);
     TIEParser& parser = *FEngine.Parser();
-    const TOnExit restore([&parser, former = parser.Stream()] { parser.SetStream(former); });
-    parser.SetStream(stream.get());
+    const TParserStreamScope reading(parser, stream.get());
     if (facts)
         parser.ParseFacts();
     else

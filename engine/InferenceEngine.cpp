@@ -359,16 +359,15 @@ void TInferenceEngine::SetStrategy(TSearchStrategy value) {
     std::vector<TActivation*> all = FAgenda->ExtractAll();
     FStrategy = value;
     FAgenda->SetStrategy(value);
-    for (size_t i = 0; i < all.size(); ++i) {
-        try {
-            AddActivation(all[i]);
-        } catch (...) {
-            // The agenda must not lose what it owned: the rest goes back untraced.
-            for (size_t j = i + 1; j < all.size(); ++j)
-                FAgenda->AddActivation(all[j], all[j]->Salience());
-            throw;
-        }
-    }
+    size_t next = 0;
+    // The agenda must not lose what it owned: when filing one fails, the rest goes back
+    // untraced.
+    const TOnFailure refile([&] {
+        for (size_t j = next; j < all.size(); ++j)
+            FAgenda->AddActivation(all[j], all[j]->Salience());
+    });
+    while (next < all.size())
+        AddActivation(all[next++]);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -542,18 +541,12 @@ template <class F> auto TInferenceEngine::ReadFrom(std::string_view text, F&& re
         own = CreateStream(&source);
         stream = own.get();
     }
-    struct TRestoreStream {
-        TInferenceEngine& E;
-        TIEClipsStream* Shared;
-        TIETokenizerStream* S;
-        ~TRestoreStream() {
-            E.FParser->SetStream(S);
-            if (!Shared) return;
-            Shared->Rebind(nullptr); // the source dies with this reading
-            E.FReadStreamBusy = false;
-        }
-    } restore{*this, shared, FParser->Stream()};
-    FParser->SetStream(stream);
+    const TOnExit release([this, shared] {
+        if (!shared) return;
+        shared->Rebind(nullptr); // the source dies with this reading
+        FReadStreamBusy = false;
+    });
+    const TParserStreamScope reading(*FParser, stream);
     return read(*FParser);
 }
 
@@ -745,6 +738,11 @@ int32_t TInferenceEngine::GetActivationInsertIndex(int32_t salience) const {
 
 void TInferenceEngine::AddActivation(TActivation* activation) {
     if (!activation) return;
+    // The agenda owns an activation from the moment it is reported: one that never got there
+    // is freed (its node forgets it), also before a failure passes on.
+    const TOnExit freeUnfiled([activation] {
+        if (!activation->InAgenda()) delete activation;
+    });
     try {
         const int32_t salience =
             activation->Node() ? activation->Node()->ActivationSalience() : activation->Salience();
@@ -755,13 +753,7 @@ void TInferenceEngine::AddActivation(TActivation* activation) {
         if (OnAddActivation) OnAddActivation(this, index, activation);
     } catch (const EAbort&) {
         // A host may refuse to hear of an activation; the activation stays.
-    } catch (...) {
-        // The agenda owns an activation from the moment it is reported: one that never got
-        // there is freed (its node forgets it) before the failure passes on.
-        if (!activation->InAgenda()) delete activation;
-        throw;
     }
-    if (!activation->InAgenda()) delete activation;
 }
 
 void TInferenceEngine::RemoveActivation(TActivation* activation) {
@@ -1055,13 +1047,7 @@ void TInferenceEngine::ReadToken(const std::string& name, TStreamTokenRef& token
 void TInferenceEngine::ExecuteCommand(std::string_view text, bool execute) {
     TStringStream source(text);
     std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
-    TIETokenizerStream* former = FParser->Stream();
-    struct TRestoreStream {
-        TIEParser& P;
-        TIETokenizerStream* S;
-        ~TRestoreStream() { P.SetStream(S); }
-    } restore{*FParser, former};
-    FParser->SetStream(stream.get());
+    const TParserStreamScope reading(*FParser, stream.get());
     FParser->Parse(execute);
 }
 
@@ -1083,10 +1069,7 @@ bool TInferenceEngine::BatchFromStream(TStream& stream) {
     if (FDribble && SameFile(fileName, FDribbleFileName))
         throw EIEException(Format("Unable to batch %s: it is the dribble file", fileName));
     FBatchFileNames.push_back(fileName);
-    struct TPop {
-        std::vector<std::string>& Names;
-        ~TPop() { Names.pop_back(); }
-    } pop{FBatchFileNames};
+    const TOnExit pop([this] { FBatchFileNames.pop_back(); });
     std::unique_ptr<TIETokenizerStream> batch = CreateStream(&stream);
     // The former batch comes back however this one ends, and this one's stream is closed.
     TRestore<TIETokenizerStream*> restore(FBatch, batch.get());
@@ -1283,15 +1266,8 @@ IFact& TInferenceEngine::EvaluateFact(IFact& fact, TIEContext* context) {
 int32_t TInferenceEngine::AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id) {
     const int32_t next = FNextFactId;
     FNextFactId = id;
-    int32_t result = -1;
-    try {
-        result = AssertFact(fact, false);
-    } catch (...) {
-        FNextFactId = std::max(next, FFacts->HighestID() + 1);
-        throw;
-    }
-    FNextFactId = std::max(next, FFacts->HighestID() + 1);
-    return result;
+    const TOnExit restore([&] { FNextFactId = std::max(next, FFacts->HighestID() + 1); });
+    return AssertFact(fact, false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1545,12 +1521,7 @@ std::string TInferenceEngine::GetText() {
 void TInferenceEngine::SetText(std::string_view text) {
     TStringStream source(text);
     std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
-    struct TRestoreStream {
-        TIEParser& P;
-        TIETokenizerStream* S;
-        ~TRestoreStream() { P.SetStream(S); }
-    } restore{*FParser, FParser->Stream()};
-    FParser->SetStream(stream.get());
+    const TParserStreamScope reading(*FParser, stream.get());
     Clear();
     FParser->Parse(true);
     Reset();

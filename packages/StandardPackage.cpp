@@ -820,8 +820,8 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
         TInferenceEngine* engine = slot->IsFuzzy() ? ContextEngine(context) : nullptr;
         if (engine) {
             // A term, an expression or a number becomes a fuzzy value of the slot's variable.
-            fact.SetSlotValue(name, engine->EvaluateSlotValue(
-                                        *slot, fact.GetSlotValue(name), context));
+            fact.SetSlotValue(name,
+                              engine->EvaluateSlotValue(*slot, fact.GetSlotValue(name), context));
             continue;
         }
         TRefPtr<IIEValue> value = Evaluated(fact.GetSlotValue(name), context);
