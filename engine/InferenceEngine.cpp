@@ -6,6 +6,7 @@
 #include <limits>
 #include <typeinfo>
 
+#include "engine/EngineFiles.h"
 #include "engine/lang/IEClipsParser.h"
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEDefinedType.h"
@@ -16,6 +17,7 @@
 #include "fuzzy/FuzzyConsts.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"
+#include "platform/Restore.h"
 #include "platform/StoredProperties.h"
 #include "platform/Streams.h"
 
@@ -32,37 +34,6 @@ std::array<TPackageFactory, 9>& PackageFactories() {
 constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPredicate,
                                              pMath,         pString,        pObject,
                                              pTrigonometry, pBusiness,      pFuzzyLogic};
-
-// One level of loads and batches nested in each other: a file that loads or batches itself
-// (directly or through others) would nest without end.
-class TFileNesting {
-public:
-    explicit TFileNesting(int32_t& depth) : FDepth(depth) {
-        if (depth >= TInferenceEngine::MaxFileNesting)
-            throw EIEException(Format("Load and batch nested more than %d deep",
-                                      TInferenceEngine::MaxFileNesting));
-        ++FDepth;
-    }
-    ~TFileNesting() { --FDepth; }
-    TFileNesting(const TFileNesting&) = delete;
-    TFileNesting& operator=(const TFileNesting&) = delete;
-
-private:
-    int32_t& FDepth;
-};
-
-// Restores a value when the scope ends, also on an exception.
-template <class T> class TRestore {
-public:
-    TRestore(T& ref, T value) : FRef(ref), FOld(ref) { ref = std::move(value); }
-    ~TRestore() { FRef = std::move(FOld); }
-    TRestore(const TRestore&) = delete;
-    TRestore& operator=(const TRestore&) = delete;
-
-private:
-    T& FRef;
-    T FOld;
-};
 
 // The Rete network as the engine's matcher.
 class TReteMatcher final : public IEngineNetwork {
@@ -388,16 +359,15 @@ void TInferenceEngine::SetStrategy(TSearchStrategy value) {
     std::vector<TActivation*> all = FAgenda->ExtractAll();
     FStrategy = value;
     FAgenda->SetStrategy(value);
-    for (size_t i = 0; i < all.size(); ++i) {
-        try {
-            AddActivation(all[i]);
-        } catch (...) {
-            // The agenda must not lose what it owned: the rest goes back untraced.
-            for (size_t j = i + 1; j < all.size(); ++j)
-                FAgenda->AddActivation(all[j], all[j]->Salience());
-            throw;
-        }
-    }
+    size_t next = 0;
+    // The agenda must not lose what it owned: when filing one fails, the rest goes back
+    // untraced.
+    const TOnFailure refile([&] {
+        for (size_t j = next; j < all.size(); ++j)
+            FAgenda->AddActivation(all[j], all[j]->Salience());
+    });
+    while (next < all.size())
+        AddActivation(all[next++]);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -571,18 +541,12 @@ template <class F> auto TInferenceEngine::ReadFrom(std::string_view text, F&& re
         own = CreateStream(&source);
         stream = own.get();
     }
-    struct TRestoreStream {
-        TInferenceEngine& E;
-        TIEClipsStream* Shared;
-        TIETokenizerStream* S;
-        ~TRestoreStream() {
-            E.FParser->SetStream(S);
-            if (!Shared) return;
-            Shared->Rebind(nullptr); // the source dies with this reading
-            E.FReadStreamBusy = false;
-        }
-    } restore{*this, shared, FParser->Stream()};
-    FParser->SetStream(stream);
+    const TOnExit release([this, shared] {
+        if (!shared) return;
+        shared->Rebind(nullptr); // the source dies with this reading
+        FReadStreamBusy = false;
+    });
+    const TParserStreamScope reading(*FParser, stream);
     return read(*FParser);
 }
 
@@ -774,6 +738,11 @@ int32_t TInferenceEngine::GetActivationInsertIndex(int32_t salience) const {
 
 void TInferenceEngine::AddActivation(TActivation* activation) {
     if (!activation) return;
+    // The agenda owns an activation from the moment it is reported: one that never got there
+    // is freed (its node forgets it), also before a failure passes on.
+    const TOnExit freeUnfiled([activation] {
+        if (!activation->InAgenda()) delete activation;
+    });
     try {
         const int32_t salience =
             activation->Node() ? activation->Node()->ActivationSalience() : activation->Salience();
@@ -784,13 +753,7 @@ void TInferenceEngine::AddActivation(TActivation* activation) {
         if (OnAddActivation) OnAddActivation(this, index, activation);
     } catch (const EAbort&) {
         // A host may refuse to hear of an activation; the activation stays.
-    } catch (...) {
-        // The agenda owns an activation from the moment it is reported: one that never got
-        // there is freed (its node forgets it) before the failure passes on.
-        if (!activation->InAgenda()) delete activation;
-        throw;
     }
-    if (!activation->InAgenda()) delete activation;
 }
 
 void TInferenceEngine::RemoveActivation(TActivation* activation) {
@@ -1084,13 +1047,7 @@ void TInferenceEngine::ReadToken(const std::string& name, TStreamTokenRef& token
 void TInferenceEngine::ExecuteCommand(std::string_view text, bool execute) {
     TStringStream source(text);
     std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
-    TIETokenizerStream* former = FParser->Stream();
-    struct TRestoreStream {
-        TIEParser& P;
-        TIETokenizerStream* S;
-        ~TRestoreStream() { P.SetStream(S); }
-    } restore{*FParser, former};
-    FParser->SetStream(stream.get());
+    const TParserStreamScope reading(*FParser, stream.get());
     FParser->Parse(execute);
 }
 
@@ -1112,10 +1069,7 @@ bool TInferenceEngine::BatchFromStream(TStream& stream) {
     if (FDribble && SameFile(fileName, FDribbleFileName))
         throw EIEException(Format("Unable to batch %s: it is the dribble file", fileName));
     FBatchFileNames.push_back(fileName);
-    struct TPop {
-        std::vector<std::string>& Names;
-        ~TPop() { Names.pop_back(); }
-    } pop{FBatchFileNames};
+    const TOnExit pop([this] { FBatchFileNames.pop_back(); });
     std::unique_ptr<TIETokenizerStream> batch = CreateStream(&stream);
     // The former batch comes back however this one ends, and this one's stream is closed.
     TRestore<TIETokenizerStream*> restore(FBatch, batch.get());
@@ -1312,15 +1266,8 @@ IFact& TInferenceEngine::EvaluateFact(IFact& fact, TIEContext* context) {
 int32_t TInferenceEngine::AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id) {
     const int32_t next = FNextFactId;
     FNextFactId = id;
-    int32_t result = -1;
-    try {
-        result = AssertFact(fact, false);
-    } catch (...) {
-        FNextFactId = std::max(next, FFacts->HighestID() + 1);
-        throw;
-    }
-    FNextFactId = std::max(next, FFacts->HighestID() + 1);
-    return result;
+    const TOnExit restore([&] { FNextFactId = std::max(next, FFacts->HighestID() + 1); });
+    return AssertFact(fact, false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1448,22 +1395,6 @@ void TInferenceEngine::ReplaceFactTemplate(std::string_view name,
 // ---------------------------------------------------------------------------------------------
 // Readers and writers
 
-template <class F> auto TInferenceEngine::ReadFromStream(TStream& source, F&& read) {
-    const TFileNesting nesting(FFileDepth);
-    std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
-    struct TRestoreStream {
-        TIEParser& P;
-        TIETokenizerStream* S;
-        ~TRestoreStream() { P.SetStream(S); }
-    } restore{*FParser, FParser->Stream()};
-    FParser->SetStream(stream.get());
-    return read(*FParser);
-}
-
-void TInferenceEngine::ParseStream(TStream& stream) {
-    ReadFromStream(stream, [](TIEParser& p) { return p.Parse(true); });
-}
-
 namespace {
 TIEClipsParser& ClipsParser(TIEParser& parser, std::string_view what) {
     auto* clips = dynamic_cast<TIEClipsParser*>(&parser);
@@ -1584,169 +1515,84 @@ TRefPtr<IIEValue> TInferenceEngine::ParseValueOfType(std::string_view text, TIET
 // The whole engine as text
 
 std::string TInferenceEngine::GetText() {
-    const std::string crlf(IELineEnd);
-    const std::string stars = "; *************************";
-    std::string text;
-    text += stars + crlf;
-    text +=
-        "; Inference Engine v" + Format("%.4f", static_cast<double>(Version())) + " Output" + crlf;
-    text += "; Created: " + DateTimeToStr(Now()) + crlf;
-    text += "; Number of Global Variables: " + std::to_string(FGlobalVariables->Count()) + crlf;
-    text += "; Number of Defined Types:    " + std::to_string(FDefinedTypes->Count()) + crlf;
-    text += "; Number of Fact Templates:   " + std::to_string(FFactTemplates->Count()) + crlf;
-    text += "; Number of Rules:            " + std::to_string(FRules->Count()) + crlf;
-    text += "; Number of Fact Sets:        " + std::to_string(FFactSets->Count()) + crlf;
-    text += "; Number of Facts:            " + std::to_string(FFacts->Count()) + crlf;
-    // set-fact-duplication allows duplicates exactly when its argument is FALSE.
-    text += FFactDuplication ? "(set-fact-duplication FALSE)" : "(set-fact-duplication TRUE)";
-    text += crlf;
-    auto section = [&](std::string_view title, const std::string& body, bool blankAfterTitle) {
-        text += crlf + stars + crlf;
-        text += title;
-        text += crlf;
-        if (blankAfterTitle) text += crlf;
-        text += body;
-    };
-    if (FGlobalVariables->Count() > 0) section("; Global Variables ", FormatGlobals() + crlf, true);
-    if (FDefinedTypes->Count() > 0) section("; Defined Types ", FDefinedTypes->GetText(), true);
-    if (FFactTemplates->Count() > 0) section("; Fact Templates ", FFactTemplates->GetText(), true);
-    if (FUserFunctions->Count() > 0) section("; Deffunctions ", FUserFunctions->GetText(), false);
-    if (FRules->Count() > 0) section("; Rules ", FRules->GetText(), true);
-    if (FFactSets->Count() > 0) section("; Fact Sets ", FFactSets->GetText(), true);
-    if (FFacts->Count() > 0) {
-        std::string body = "(assert" + crlf;
-        for (const auto& fact : FFacts->Items())
-            body += "    " + fact->GetText() + crlf;
-        body += ")" + crlf;
-        section("; Facts ", body, true);
-    }
-    return text;
+    return TEngineFiles(*this).Text();
 }
 
 void TInferenceEngine::SetText(std::string_view text) {
     TStringStream source(text);
     std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
-    struct TRestoreStream {
-        TIEParser& P;
-        TIETokenizerStream* S;
-        ~TRestoreStream() { P.SetStream(S); }
-    } restore{*FParser, FParser->Stream()};
-    FParser->SetStream(stream.get());
+    const TParserStreamScope reading(*FParser, stream.get());
     Clear();
     FParser->Parse(true);
     Reset();
 }
 
 void TInferenceEngine::LoadFromStream(TStream& stream) {
-    ParseStream(stream);
+    TEngineFiles(*this).LoadFromStream(stream);
 }
-
 void TInferenceEngine::SaveToStream(TStream& stream) {
-    const std::string text = GetText();
-    stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+    TEngineFiles(*this).SaveToStream(stream);
 }
-
-namespace {
-void WriteText(TStream& stream, const std::string& text) {
-    if (!text.empty()) stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
-}
-void WriteLine(TStream& stream, const std::string& text) {
-    WriteText(stream, text + std::string(IELineEnd));
-}
-} // namespace
-
-void TInferenceEngine::LoadTypesFromStream(TStream& stream) {
-    FDefinedTypes->Clear();
-    ParseStream(stream);
-}
-
-// Types and templates are written in table order with every parent before its children, so
-// that the file reads back (a child read first would extend a parent that is not there yet).
-void TInferenceEngine::SaveTypesToStream(TStream& stream) {
-    for (IIEDefinedType* type : FDefinedTypes->AncestorsFirstOrder())
-        WriteLine(stream, DefinedTypeText(*type));
-}
-
-void TInferenceEngine::LoadFactsFromStream(TStream& stream) {
-    ReadFromStream(stream, [](TIEParser& p) { return p.ParseFacts(); });
-}
-
-void TInferenceEngine::SaveFactsToStream(TStream& stream) {
-    for (const auto& fact : FFacts->Items())
-        WriteLine(stream, FormatFact(*fact));
-}
-
-void TInferenceEngine::SaveTemplateFactsToStream(TStream& stream, std::string_view templateName) {
-    for (const auto& fact : FFacts->Items()) {
-        TRefPtr<IFactTemplate> t = fact->GetTemplate();
-        if (t && t->GetName() == templateName) WriteLine(stream, FormatFact(*fact));
-    }
-}
-
-void TInferenceEngine::LoadTemplatesFromStream(TStream& stream) {
-    FFactTemplates->Clear();
-    ParseStream(stream);
-}
-
-void TInferenceEngine::SaveTemplatesToStream(TStream& stream) {
-    for (IFactTemplate* t : FFactTemplates->ParentsFirstOrder())
-        WriteLine(stream, FormatFactTemplate(*t));
-}
-
-void TInferenceEngine::LoadRulesFromStream(TStream& stream) {
-    FRules->Clear();
-    ParseStream(stream);
-}
-
-void TInferenceEngine::SaveRulesToStream(TStream& stream) {
-    for (const auto& entry : *FRules)
-        WriteLine(stream, FormatRule(*static_cast<TRule*>(entry.Value())));
-}
-
-namespace {
-template <class F> void ReadFile(const std::string& fileName, F&& read) {
-    TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
-    read(file);
-}
-template <class F> void WriteFile(const std::string& fileName, F&& write) {
-    TFileStream file(fileName, fmCreate);
-    write(file);
-}
-} // namespace
-
 void TInferenceEngine::LoadFromFile(const std::string& fileName) {
-    ReadFile(fileName, [this](TStream& s) { LoadFromStream(s); });
+    TEngineFiles(*this).LoadFromFile(fileName);
 }
 void TInferenceEngine::SaveToFile(const std::string& fileName) {
-    WriteFile(fileName, [this](TStream& s) { SaveToStream(s); });
+    TEngineFiles(*this).SaveToFile(fileName);
+}
+void TInferenceEngine::LoadTypesFromStream(TStream& stream) {
+    TEngineFiles(*this).LoadTypesFromStream(stream);
+}
+void TInferenceEngine::SaveTypesToStream(TStream& stream) {
+    TEngineFiles(*this).SaveTypesToStream(stream);
+}
+void TInferenceEngine::LoadFactsFromStream(TStream& stream) {
+    TEngineFiles(*this).LoadFactsFromStream(stream);
+}
+void TInferenceEngine::SaveFactsToStream(TStream& stream) {
+    TEngineFiles(*this).SaveFactsToStream(stream);
+}
+void TInferenceEngine::SaveTemplateFactsToStream(TStream& stream, std::string_view templateName) {
+    TEngineFiles(*this).SaveTemplateFactsToStream(stream, templateName);
+}
+void TInferenceEngine::LoadTemplatesFromStream(TStream& stream) {
+    TEngineFiles(*this).LoadTemplatesFromStream(stream);
+}
+void TInferenceEngine::SaveTemplatesToStream(TStream& stream) {
+    TEngineFiles(*this).SaveTemplatesToStream(stream);
+}
+void TInferenceEngine::LoadRulesFromStream(TStream& stream) {
+    TEngineFiles(*this).LoadRulesFromStream(stream);
+}
+void TInferenceEngine::SaveRulesToStream(TStream& stream) {
+    TEngineFiles(*this).SaveRulesToStream(stream);
 }
 void TInferenceEngine::LoadTypesFromFile(const std::string& fileName) {
-    ReadFile(fileName, [this](TStream& s) { LoadTypesFromStream(s); });
+    TEngineFiles(*this).LoadTypesFromFile(fileName);
 }
 void TInferenceEngine::SaveTypesToFile(const std::string& fileName) {
-    WriteFile(fileName, [this](TStream& s) { SaveTypesToStream(s); });
+    TEngineFiles(*this).SaveTypesToFile(fileName);
 }
 void TInferenceEngine::LoadFactsFromFile(const std::string& fileName) {
-    ReadFile(fileName, [this](TStream& s) { LoadFactsFromStream(s); });
+    TEngineFiles(*this).LoadFactsFromFile(fileName);
 }
 void TInferenceEngine::SaveFactsToFile(const std::string& fileName) {
-    WriteFile(fileName, [this](TStream& s) { SaveFactsToStream(s); });
+    TEngineFiles(*this).SaveFactsToFile(fileName);
 }
 void TInferenceEngine::SaveTemplateFactsToFile(const std::string& fileName,
                                                std::string_view templateName) {
-    WriteFile(fileName, [&](TStream& s) { SaveTemplateFactsToStream(s, templateName); });
+    TEngineFiles(*this).SaveTemplateFactsToFile(fileName, templateName);
 }
 void TInferenceEngine::LoadTemplatesFromFile(const std::string& fileName) {
-    ReadFile(fileName, [this](TStream& s) { LoadTemplatesFromStream(s); });
+    TEngineFiles(*this).LoadTemplatesFromFile(fileName);
 }
 void TInferenceEngine::SaveTemplatesToFile(const std::string& fileName) {
-    WriteFile(fileName, [this](TStream& s) { SaveTemplatesToStream(s); });
+    TEngineFiles(*this).SaveTemplatesToFile(fileName);
 }
 void TInferenceEngine::LoadRulesFromFile(const std::string& fileName) {
-    ReadFile(fileName, [this](TStream& s) { LoadRulesFromStream(s); });
+    TEngineFiles(*this).LoadRulesFromFile(fileName);
 }
 void TInferenceEngine::SaveRulesToFile(const std::string& fileName) {
-    WriteFile(fileName, [this](TStream& s) { SaveRulesToStream(s); });
+    TEngineFiles(*this).SaveRulesToFile(fileName);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -48,6 +48,7 @@ class TIEParser;
 class TIETokenizerStream;
 class TIEClipsStream;
 class TEngineConstructSink;
+class TEngineFiles;
 
 // Engine events.
 using TAgendaEvent =
@@ -64,6 +65,12 @@ using TFuzzyCorrelationEvent =
     std::function<void(TInferenceEngine* Sender, IFact* Fact, bool& Handled, float& Strength)>;
 using TFactCombineEvent = std::function<void(TInferenceEngine* Sender, IFact* NewFact,
                                              bool& Handled, IFact* ExistingFact)>;
+using TPrintOutEvent = std::function<void(TInferenceEngine* Sender, const std::string& OutID,
+                                          const std::string& Text)>;
+// The handler fills Text with the line read.
+using TReadLineEvent =
+    std::function<void(TInferenceEngine* Sender, const std::string& InID, std::string& Text)>;
+using TInferenceEvent = std::function<void(TInferenceEngine* Sender, int32_t RulesFired)>;
 
 inline constexpr TFunctionPackages AllFunctionPackages = TFunctionPackages::FromBits(511);
 
@@ -465,6 +472,8 @@ protected:
     void CreateImpliedConstructs();
 
 private:
+    // The engine's files read through its reader and count the nesting of loads.
+    friend class TEngineFiles;
     enum TDeferred : uint8_t { dfNone, dfReset, dfClear };
     void DoReset();
     void DoClear();
@@ -475,9 +484,6 @@ private:
     void ClearEventHandlers();
     std::unique_ptr<TIEParser> NewParser();
     template <class F> auto ReadFrom(std::string_view text, F&& read);
-    template <class F> auto ReadFromStream(TStream& source, F&& read);
-    // Parses the whole stream with execution on.
-    void ParseStream(TStream& stream);
 
     // Numbering and state
     int32_t FNextFactId = 0;
@@ -556,5 +562,11 @@ private:
     std::vector<std::string> FBatchFileNames;
     std::vector<TComponent*> FPackageObjects;
 };
+
+// The engine a context evaluates in; null without a context, without an engine, or when its
+// engine is another reasoner.
+inline TInferenceEngine* ContextEngine(const TIEContext* context) noexcept {
+    return context ? dynamic_cast<TInferenceEngine*>(context->Engine()) : nullptr;
+}
 
 } // namespace ie

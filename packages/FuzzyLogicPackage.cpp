@@ -21,7 +21,7 @@ TFuzzyExpressionBuilder& FuzzyExpressionBuilder() {
     // another.
     static TFuzzyExpressionBuilder builder = [](IFuzzyVariable* variable, const IValueVector& items,
                                                 TIEContext* context) -> TRefPtr<IIEValue> {
-        TInferenceEngine* engine = context ? context->Engine() : nullptr;
+        TInferenceEngine* engine = ContextEngine(context);
         if (!engine) RaiseIE(imUnknownEngine);
         return engine->BuildFuzzyExpression(variable, items, context);
     };
@@ -471,7 +471,7 @@ TRefPtr<IIEValue> TGetFuzzyFunction::Execute(IFunCall* call, TIEContext* context
     const TRefPtr<IFuzzySet> set = FuzzySetArg(call, 0, context);
     switch (GetFuzzyFunctionType()) {
     case gffGetFs: {
-        TInferenceEngine* engine = context ? context->Engine() : nullptr;
+        TInferenceEngine* engine = ContextEngine(context);
         auto singletons = MakeRef<TSingletonsVector>(dynamic_cast<ISingletonsParser*>(engine));
         for (const TFuzzySetValue& p : set->Points())
             singletons->Add(TIEValue::CreateFloat(p.X), TIEValue::CreateFloat(p.Y));

@@ -124,7 +124,8 @@ TRefPtr<IIEValue> TFreeObjectFunction::Execute(IFunCall* call, TIEContext* conte
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
         TObject* object = EvalArg(call, i, context)->AsObject();
         if (!object) continue;
-        if (context && context->Engine() && EngineDependsOn(*context->Engine(), object)) {
+        if (TInferenceEngine* engine = ContextEngine(context);
+            engine && EngineDependsOn(*engine, object)) {
             const auto* component = dynamic_cast<const TComponent*>(object);
             const std::string name = component && !component->Name().empty()
                                          ? component->Name()

@@ -868,10 +868,11 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
     for (int32_t i = 0, n = factTemplate->SlotCount(); i < n; ++i) {
         const TRefPtr<IFactSlot> slot = factTemplate->SlotAt(i);
         const std::string& name = slot->GetName();
-        if (slot->IsFuzzy() && context && context->Engine()) {
+        TInferenceEngine* engine = slot->IsFuzzy() ? ContextEngine(context) : nullptr;
+        if (engine) {
             // A term, an expression or a number becomes a fuzzy value of the slot's variable.
-            fact.SetSlotValue(name, context->Engine()->EvaluateSlotValue(
-                                        *slot, fact.GetSlotValue(name), context));
+            fact.SetSlotValue(name,
+                              engine->EvaluateSlotValue(*slot, fact.GetSlotValue(name), context));
             continue;
         }
         TRefPtr<IIEValue> value = Evaluated(fact.GetSlotValue(name), context);

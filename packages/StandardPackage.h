@@ -172,7 +172,7 @@ TRefPtr<IIEValue> NumberValue(const TIENumber& number);
 
 // The engine of the context; a context without one is the class library's invalid cast.
 inline TInferenceEngine& EngineOf(TIEContext* context) {
-    TInferenceEngine* engine = context ? context->Engine() : nullptr;
+    TInferenceEngine* engine = ContextEngine(context);
     if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
     return *engine;
 }

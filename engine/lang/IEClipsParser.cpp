@@ -13,6 +13,7 @@
 #include "engine/model/IEFuzzyLogic.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
+#include "platform/Restore.h"
 
 namespace ie {
 
@@ -393,7 +394,14 @@ void TIEClipsStream::ReadAhead() {
     FFormTokens.clear();
     FDepth = 0;
     int32_t count = 0;
-    try {
+    {
+        // When the form cannot be completed, what was read of it stays as the history of the
+        // error, and nothing of it is handed out.
+        const TOnFailure keepHistory([this] {
+            FFormTokens = std::move(FPushBack);
+            FPushBack.clear();
+            if (!FFormTokens.empty()) FLastToken = FFormTokens.back();
+        });
         do {
             TStreamTokenRef token = ReadToken();
             const bool end = token->IsEndOfInput();
@@ -402,13 +410,6 @@ void TIEClipsStream::ReadAhead() {
             FPushBack.push_back(std::move(token));
             if (end) break;
         } while (count > 0);
-    } catch (...) {
-        // The form cannot be completed: what was read of it stays as the history of the
-        // error, and nothing of it is handed out.
-        FFormTokens = std::move(FPushBack);
-        FPushBack.clear();
-        if (!FFormTokens.empty()) FLastToken = FFormTokens.back();
-        throw;
     }
     std::reverse(FPushBack.begin(), FPushBack.end());
 }
@@ -674,12 +675,12 @@ TRefPtr<IIEValue> TIEClipsParser::ReadConstruct(TParsedType kind, void*& object,
         TRule* rule = ParseRule();
         const std::string name = rule->RuleName();
         bool added = false;
-        try {
-            added = engine->PutRule(name, rule);
-        } catch (...) {
+        {
             // A rule the network refuses is not left behind half registered.
-            if (engine->FindRule(name) != rule) rule->Free();
-            throw;
+            const TOnFailure freeRefused([engine, &name, rule] {
+                if (engine->FindRule(name) != rule) rule->Free();
+            });
+            added = engine->PutRule(name, rule);
         }
         if (!added) {
             rule->Free();
@@ -1634,26 +1635,22 @@ TFactSet* TIEClipsParser::ParseFactSet() {
     TStreamTokenRef token =
         ParseConstructHeader(name, comment, imExpectedDeffacts, routine, "deffacts", true);
     auto* factSet = engine.NewFactSet(name);
-    try {
-        factSet->SetComment(comment);
-        std::vector<TRefPtr<IFact>> facts;
-        {
-            TDeferDynamicDefaults deferred(*this);
-            while (token->Is('(')) {
-                PushBack(token);
-                facts.push_back(ParseFact());
-                token = Next();
-            }
+    const TOnFailure freeHalfRead([factSet] { factSet->Free(); });
+    factSet->SetComment(comment);
+    std::vector<TRefPtr<IFact>> facts;
+    {
+        TDeferDynamicDefaults deferred(*this);
+        while (token->Is('(')) {
+            PushBack(token);
+            facts.push_back(ParseFact());
+            token = Next();
         }
-        if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
-        engine.AttachFactSet(*factSet);
-        for (const TRefPtr<IFact>& fact : facts)
-            factSet->AddFact(fact);
-        if (OnParseFactSet) OnParseFactSet(this, factSet);
-    } catch (...) {
-        factSet->Free();
-        throw;
     }
+    if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
+    engine.AttachFactSet(*factSet);
+    for (const TRefPtr<IFact>& fact : facts)
+        factSet->AddFact(fact);
+    if (OnParseFactSet) OnParseFactSet(this, factSet);
     return factSet;
 }
 
@@ -1667,72 +1664,68 @@ TRule* TIEClipsParser::ParseRule() {
         ParseConstructHeader(name, comment, imExpectedDefrule, routine, "defrule", true);
     auto* rule = engine.NewRule();
     rule->BeginUpdate();
+    const TOnFailure freeHalfRead([rule] { rule->Free(); });
     try {
-        try {
-            rule->SetRuleName(name);
-        } catch (const EIEParseException&) {
-            throw;
-        } catch (const std::exception& e) {
-            ParseError(routine, e.what());
-        }
-        rule->SetComment(comment);
-        PushBack(token);
-        if (token->Is('(') && In().PeekKeyword() == "declare") {
-            Next();
-            Next();
-            token = Next();
-            while (token->Is('(')) {
-                TStreamTokenRef property = Next();
-                if (IsAtom(*property, "salience")) {
-                    TStreamTokenRef v = Next();
-                    if (v->GetDataType() == dtInteger) {
-                        rule->SetSalience(static_cast<int32_t>(v->GetNumber()));
-                    } else if (v->GetDataType() == dtVariable) {
-                        rule->SetSalienceExpression(v->ToValue());
-                    } else if (v->Is('(')) {
-                        PushBack(v);
-                        rule->SetSalienceExpression(ReadCallValue());
-                    } else {
-                        ParseError(routine, imExpectedIntegerArgument, "salience");
-                    }
-                } else if (IsAtom(*property, "oneshot") || IsAtom(*property, "enabled")) {
-                    TStreamTokenRef v = Next();
-                    TRefPtr<IIEValue> value;
-                    if (v->Is('(')) {
-                        PushBack(v);
-                        value = EvaluateFunCall();
-                    } else if (IsPlainValue(*v)) {
-                        value = v->ToValue();
-                    } else {
-                        ParseError(routine, imExpectedValueMissing);
-                    }
-                    const bool on = value && value->Equals(IETrueValue().get());
-                    if (property->GetText() == "oneshot")
-                        rule->SetOneShot(on);
-                    else
-                        rule->SetEnabled(on);
-                } else {
-                    ParseError(routine, imExpectedRuleProperty);
-                }
-                if (!Next()->Is(')')) ParseError(routine, imExpectedCloseParen);
-                token = Next();
-            }
-            if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
-        }
-        TRuleBindings bindings;
-        ParseRulePatterns(*rule, bindings);
-        token = Next();
-        if (!token->Is('=')) ParseError(routine, imExpectedArrow);
-        token = Next();
-        if (!IsAtom(*token, ">")) ParseError(routine, imExpectedArrow);
-        ParseRuleActions(*rule);
-        if (!Next()->Is(')')) ParseError(routine, imExpectedCloseParen);
-        if (OnParseRule) OnParseRule(this, rule);
-        rule->EndUpdate();
-    } catch (...) {
-        rule->Free();
+        rule->SetRuleName(name);
+    } catch (const EIEParseException&) {
         throw;
+    } catch (const std::exception& e) {
+        ParseError(routine, e.what());
     }
+    rule->SetComment(comment);
+    PushBack(token);
+    if (token->Is('(') && In().PeekKeyword() == "declare") {
+        Next();
+        Next();
+        token = Next();
+        while (token->Is('(')) {
+            TStreamTokenRef property = Next();
+            if (IsAtom(*property, "salience")) {
+                TStreamTokenRef v = Next();
+                if (v->GetDataType() == dtInteger) {
+                    rule->SetSalience(static_cast<int32_t>(v->GetNumber()));
+                } else if (v->GetDataType() == dtVariable) {
+                    rule->SetSalienceExpression(v->ToValue());
+                } else if (v->Is('(')) {
+                    PushBack(v);
+                    rule->SetSalienceExpression(ReadCallValue());
+                } else {
+                    ParseError(routine, imExpectedIntegerArgument, "salience");
+                }
+            } else if (IsAtom(*property, "oneshot") || IsAtom(*property, "enabled")) {
+                TStreamTokenRef v = Next();
+                TRefPtr<IIEValue> value;
+                if (v->Is('(')) {
+                    PushBack(v);
+                    value = EvaluateFunCall();
+                } else if (IsPlainValue(*v)) {
+                    value = v->ToValue();
+                } else {
+                    ParseError(routine, imExpectedValueMissing);
+                }
+                const bool on = value && value->Equals(IETrueValue().get());
+                if (property->GetText() == "oneshot")
+                    rule->SetOneShot(on);
+                else
+                    rule->SetEnabled(on);
+            } else {
+                ParseError(routine, imExpectedRuleProperty);
+            }
+            if (!Next()->Is(')')) ParseError(routine, imExpectedCloseParen);
+            token = Next();
+        }
+        if (!token->Is(')')) ParseError(routine, imExpectedCloseParen);
+    }
+    TRuleBindings bindings;
+    ParseRulePatterns(*rule, bindings);
+    token = Next();
+    if (!token->Is('=')) ParseError(routine, imExpectedArrow);
+    token = Next();
+    if (!IsAtom(*token, ">")) ParseError(routine, imExpectedArrow);
+    ParseRuleActions(*rule);
+    if (!Next()->Is(')')) ParseError(routine, imExpectedCloseParen);
+    if (OnParseRule) OnParseRule(this, rule);
+    rule->EndUpdate();
     return rule;
 }
 

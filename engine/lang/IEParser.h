@@ -438,6 +438,23 @@ private:
     bool FOld;
 };
 
+// The parser reads from `stream` for the guard's lifetime and gets its former stream back
+// however the reading ends.
+class TParserStreamScope {
+public:
+    TParserStreamScope(TIEParser& parser, TIETokenizerStream* stream)
+        : FParser(parser), FFormer(parser.Stream()) {
+        parser.SetStream(stream);
+    }
+    ~TParserStreamScope() { FParser.SetStream(FFormer); }
+    TParserStreamScope(const TParserStreamScope&) = delete;
+    TParserStreamScope& operator=(const TParserStreamScope&) = delete;
+
+private:
+    TIEParser& FParser;
+    TIETokenizerStream* FFormer;
+};
+
 // Number texts for written constructs: a float in "%.4f" unless that would change it, then in
 // the fewest digits that read back to the same number (always with a "." or an exponent, so it
 // reads back as a float).

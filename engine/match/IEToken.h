@@ -186,6 +186,7 @@ public:
     // IReteToken
     int32_t FactCount() const noexcept override { return FSize; }
     TRefPtr<IFact> GetFact(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
+    const IFact* BorrowFact(int32_t index) const noexcept override { return FactPtr(index); }
     TRefPtr<IFact> FactAt(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
     TRefPtr<IReteToken> GetParent() const override { return FParent; }
     int32_t GetHashCode() const override { return FHashCode; }

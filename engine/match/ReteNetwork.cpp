@@ -43,24 +43,24 @@ TRefPtr<IIEValue> Int(int32_t n) {
     return TIEValue::CreateInteger(dtInteger, n);
 }
 
-// Binds a token and its fact to a node's context while a test runs, and always unbinds them,
-// so that a failing call never leaves the context holding a token it does not own.
+// Lends a token and its fact to a node's context while its tests run, and always restores the
+// match the context had before (a test that reaches the network again leaves it as it found it),
+// so that a failing call never leaves the context pointing at a token it does not hold. No
+// references are taken: the caller holds the token and the fact throughout.
 class TContextBinding {
 public:
-    TContextBinding(TIEContext& context, const TIETokenRef& token, const IFact* fact)
-        : FContext(context) {
-        context.SetToken(token);
-        context.SetFact(TRefPtr<IFact>(const_cast<IFact*>(fact)));
+    TContextBinding(TIEContext& context, const TIEToken* token, const IFact* fact) noexcept
+        : FContext(context), FToken(context.MatchToken()), FFact(context.MatchFact()) {
+        context.SetMatch(token, fact);
     }
-    ~TContextBinding() {
-        FContext.SetToken(nullptr);
-        FContext.SetFact(nullptr);
-    }
+    ~TContextBinding() { FContext.SetMatch(FToken, FFact); }
     TContextBinding(const TContextBinding&) = delete;
     TContextBinding& operator=(const TContextBinding&) = delete;
 
 private:
     TIEContext& FContext;
+    const IReteToken* FToken;
+    const IFact* FFact;
 };
 
 bool IsVariableValue(const IIEValue* v) {
@@ -174,7 +174,7 @@ void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>*
 
 bool TPatternMatchNode::EvaluatePredicate(const TIETokenRef& token, const IFact&) {
     TIEContext& context = Context();
-    TContextBinding bound(context, token, token->FactPtr(0));
+    TContextBinding bound(context, token.get(), token->FactPtr(0));
     TRefPtr<IIEValue> result = FValue->Evaluate(&context);
     return !IsFalseValue(result.get());
 }
@@ -383,11 +383,11 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     for (const TIEJoinTest* join : FJoinTests)
         if (!fact || !join->Test(*fact, left.get())) return false;
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
-    for (const TIEPatternMatchTest* predicate : FPredicates) {
-        TIEContext& context = Context();
-        TContextBinding bound(context, left, fact);
+    if (FPredicates.empty()) return true;
+    TIEContext& context = Context();
+    TContextBinding bound(context, left.get(), fact);
+    for (const TIEPatternMatchTest* predicate : FPredicates)
         if (!predicate->Evaluate(&context)) return false;
-    }
     return true;
 }
 

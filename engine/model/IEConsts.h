@@ -1,5 +1,5 @@
 // What every unit of the engine shares without code: the engine's exception, its message table,
-// its enumerations with their sets, the event signatures and the fixed names and texts.
+// its enumerations with their sets and the fixed names and texts.
 //
 // Every engine failure is an EIEException whose message is one entry of the table, formatted
 // with its arguments. Raising sites name the entry symbolically (TIEMessageId); the text itself
@@ -15,8 +15,6 @@
 #include "platform/Format.h"
 
 namespace ie {
-
-class TInferenceEngine;
 
 // ---------------------------------------------------------------------------------------------
 // Sets of enumerations
@@ -153,16 +151,6 @@ using TValidViews = TEnumSet<TValidView>;
 
 // The text type of names (function names, binding names).
 using TIEName = std::string;
-
-// ---------------------------------------------------------------------------------------------
-// Event signatures shared by the engine and its hosts
-
-using TPrintOutEvent = std::function<void(TInferenceEngine* Sender, const std::string& OutID,
-                                          const std::string& Text)>;
-// The handler fills Text with the line read.
-using TReadLineEvent =
-    std::function<void(TInferenceEngine* Sender, const std::string& InID, std::string& Text)>;
-using TInferenceEvent = std::function<void(TInferenceEngine* Sender, int32_t RulesFired)>;
 
 // ---------------------------------------------------------------------------------------------
 // The message table, in table order

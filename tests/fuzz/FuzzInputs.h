@@ -136,7 +136,7 @@ protected:
                                 call->GetArgument(0)->GetDType() != dtFunCall))
             throw EIEException("fuzz: while needs a call as its condition");
         if (name == "run") {
-            TInferenceEngine* engine = context ? context->Engine() : nullptr;
+            TInferenceEngine* engine = ContextEngine(context);
             if (!engine) throw EIEException("fuzz: no engine");
             int32_t limit = RunFiringLimit;
             if (call->ArgumentCount() > 0 && call->GetArgument(0))

@@ -39,7 +39,7 @@ public:
 protected:
     TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override {
         // The fact (name value): an ordered fact built without the reader.
-        TInferenceEngine* engine = context->Engine();
+        TInferenceEngine* engine = ContextEngine(context);
         const std::string name = call->GetArgument(0)->Evaluate(context)->AsString();
         TRefPtr<IFact> fact = engine->ImpliedTemplate(name)->NewFact();
         TRefPtr<TValueVector> list = TValueVector::Create();
