@@ -298,7 +298,12 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
         rebuilt->Add(TIEValue::CreateList(run));
         for (int32_t k = p + runLength; k < n; ++k)
             rebuilt->Add(list->GetItem(k));
-        TRefPtr<IFact> copy = RefCast<IFact>(fact.Clone());
+        // The other slots keep their value objects: tokens only read them.
+        TRefPtr<IFact> copy;
+        if (typeid(fact) == typeid(TFact))
+            copy = static_cast<const TFact&>(fact).ShareValues();
+        else
+            copy = RefCast<IFact>(fact.Clone());
         if (!copy) return;
         copy->SetSlotValue(FSlot, TIEValue::CreateList(rebuilt));
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
