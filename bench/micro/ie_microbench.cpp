@@ -6,6 +6,8 @@
 //
 // Cases (ie_microbench <case> [size]):
 //   assert N       AssertString of N distinct ordered facts, then Reset (target: 1,000,000 < 2 s)
+//   duplicate N    the working memory's duplicate index: N ordered facts of two numbers built
+//                  without the reader are asserted, N equal copies refused, then all retracted
 //   activations N  one rule activated by N facts, then Run (target: 100,000 < 1 s)
 //   join N         N facts of one template and N partners of another, joined on one slot by a
 //                  two-pattern rule: assert all, then retract all in assertion order (linear)
@@ -49,6 +51,9 @@ namespace {
 using ie::IFact;
 using ie::TInferenceEngine;
 using ie::TRefPtr;
+using ie::IFactTemplate;
+using ie::TIEValue;
+using ie::TValueVector;
 using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
@@ -162,6 +167,43 @@ bool BenchActivations(int64_t n) {
         return Fail("fired " + std::to_string(fired) + " rules");
     Result("activations", n, fired, total,
            "assert_s=" + Fixed(asserted) + " run_s=" + Fixed(run) + " " + asserter.Way());
+    return true;
+}
+
+// Facts built through their template (no reading), so the index's share shows.
+bool BenchDuplicate(int64_t n) {
+    auto engine = NewEngine();
+    TRefPtr<IFactTemplate> t = engine->ImpliedTemplate("pair");
+    auto pair = [&](int64_t i) {
+        TRefPtr<IFact> f = t->NewFact();
+        auto list = ie::MakeRef<TValueVector>();
+        list->Add(TIEValue::CreateInteger(ie::dtInteger, static_cast<int32_t>(i / 1000)));
+        list->Add(TIEValue::CreateInteger(ie::dtInteger, static_cast<int32_t>(i % 1000)));
+        f->SetSlotValue(ie::DataSlotName, TIEValue::CreateList(list));
+        return f;
+    };
+    std::vector<TRefPtr<IFact>> facts, copies;
+    for (int64_t i = 0; i < n; ++i) {
+        facts.push_back(pair(i));
+        copies.push_back(pair(i));
+    }
+    const int32_t before = engine->Facts().Count();
+    const auto start = Clock::now();
+    for (const auto& f : facts)
+        if (engine->AssertFact(f) < 0) return Fail("a distinct fact was refused");
+    const double asserted = SecondsSince(start);
+    const auto refuseStart = Clock::now();
+    for (const auto& f : copies)
+        if (engine->AssertFact(f) >= 0) return Fail("a duplicate was asserted");
+    const double refused = SecondsSince(refuseStart);
+    const auto retractStart = Clock::now();
+    for (const auto& f : facts)
+        if (engine->RetractFact(f.get()) < 0) return Fail("a fact could not be retracted");
+    const double retracted = SecondsSince(retractStart);
+    if (engine->Facts().Count() != before) return Fail("facts were left behind");
+    Result("duplicate", n, 0, SecondsSince(start),
+           "assert_s=" + Fixed(asserted) + " refuse_s=" + Fixed(refused) +
+               " retract_s=" + Fixed(retracted));
     return true;
 }
 
@@ -342,7 +384,8 @@ bool BenchApp(int64_t n, const std::filesystem::path& ruleDirectory) {
 #endif
 
 int Usage() {
-    std::fputs("usage: ie_microbench assert|activations|join|read|app [size] [rule directory]\n",
+    std::fputs("usage: ie_microbench assert|duplicate|activations|join|read|app [size] [rule "
+               "directory]\n",
                stderr);
     return 2;
 }
@@ -357,6 +400,8 @@ int main(int argc, char** argv) {
         bool ok = false;
         if (name == "assert")
             ok = BenchAssert(size > 0 ? size : 1000000);
+        else if (name == "duplicate")
+            ok = BenchDuplicate(size > 0 ? size : 1000000);
         else if (name == "activations")
             ok = BenchActivations(size > 0 ? size : 100000);
         else if (name == "join")
