@@ -41,6 +41,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <malloc.h>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -117,6 +118,11 @@ private:
     bool FCommand = false;
 };
 
+// Bytes the allocator has handed out and not got back (glibc).
+size_t HeapBytesInUse() {
+    return mallinfo2().uordblks;
+}
+
 // AssertString of N facts, then Reset.
 bool BenchAssert(int64_t n) {
     auto engine = NewEngine();
@@ -127,11 +133,16 @@ bool BenchAssert(int64_t n) {
                         std::to_string(i % 1000) + ".5)");
     const int32_t before = engine->Facts().Count();
     TAsserter asserter(*engine);
+    const size_t heapBefore = HeapBytesInUse();
     const auto start = Clock::now();
     for (const auto& text : texts)
         if (asserter.Assert(text) < 0) return Fail("a fact was refused: " + text);
     const double asserted = SecondsSince(start);
     const int32_t count = engine->Facts().Count();
+    // Everything working memory holds for a fact: the fact, its values, its share of the
+    // tables and indexes (the texts were allocated before).
+    const double bytesPerFact =
+        static_cast<double>(HeapBytesInUse() - heapBefore) / static_cast<double>(n);
     const auto resetStart = Clock::now();
     engine->Reset();
     const double reset = SecondsSince(resetStart);
@@ -140,7 +151,8 @@ bool BenchAssert(int64_t n) {
         return Fail("working memory holds " + std::to_string(count) + " facts");
     if (engine->Facts().Count() != 1) return Fail("Reset left facts behind");
     Result("assert", n, 0, total,
-           "assert_s=" + Fixed(asserted) + " reset_s=" + Fixed(reset) + " " + asserter.Way());
+           "assert_s=" + Fixed(asserted) + " reset_s=" + Fixed(reset) + " " + asserter.Way() +
+               " bytes_per_fact=" + std::to_string(static_cast<int64_t>(bytesPerFact)));
     return true;
 }
 
