@@ -22,6 +22,18 @@ void RenameCallVariables(IFunCall& call,
     }
 }
 
+// Binds the name in the firing context itself: a variable of the same name further up (one
+// bound at the top level) is shadowed, never overwritten by the match. `fresh`: the context does
+// not hold the name yet.
+void BindLocally(TIEContext& context, std::string_view name, TRefPtr<IIEValue> value, bool fresh) {
+    if (!fresh)
+        if (TBinding* own = context.Bindings().Find(name)) {
+            own->Value = std::move(value);
+            return;
+        }
+    context.Bindings().Append(name, std::move(value));
+}
+
 } // namespace
 
 TRule::TRule(TComponent* owner, IRuleEngine* engine)
@@ -61,6 +73,7 @@ void TRule::SetRuleName(std::string_view name) {
     CheckName(name);
     std::string old = std::move(FRuleName);
     FRuleName = name;
+    FRuleNameValue = nullptr;
     if (FEngine) FEngine->RuleRenamed(*this, old);
 }
 
@@ -87,6 +100,7 @@ void TRule::EvaluateSalience() {
 }
 
 void TRule::Changed() {
+    BindingsChanged();
     if (FUpdateCount > 0) return;
     if (FEngine) FEngine->RuleChanged(*this);
     if (OnChange) OnChange(this);
@@ -197,6 +211,7 @@ void TRule::AddAction(TRefPtr<IFunCall> action) {
 }
 
 void TRule::ClearPatterns() {
+    BindingsChanged();
     FPatterns.clear();
     FBindings.clear();
     Changed();
@@ -212,6 +227,7 @@ TBinding* TRule::AddBinding(std::string_view name, int32_t patternIndex, std::st
     auto binding = std::make_unique<TBinding>(name, patternIndex, slotName, subIndex);
     for (const auto& b : FBindings)
         if (b->Equals(binding.get())) return b.get();
+    BindingsChanged();
     FBindings.push_back(std::move(binding));
     return FBindings.back().get();
 }
@@ -232,39 +248,82 @@ bool TRule::IsNegatedBinding(const TBinding& binding) const {
     return FPatterns[binding.FactIndex]->NegatedCount() > 0;
 }
 
-void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
-    const TRefPtr<IFact>& notOrTest = FEngine->NotOrTestFact();
+void TRule::PlanLoad() {
+    FLoadPlan.clear();
+    FLoadNamesUnique = true;
     for (const auto& b : FBindings) {
         if (b->SlotName == LocalSlotName) continue;
-        const int32_t at = TokenIndexOf(b->FactIndex);
-        if (at < 0 || at >= token.FactCount()) continue;
-        TRefPtr<IFact> fact = token.GetFact(at);
+        if (b->Name == RuleVariableName) FLoadNamesUnique = false;
+        for (const TLoadStep& step : FLoadPlan)
+            if (step.Binding->Name == b->Name) FLoadNamesUnique = false;
+        FLoadPlan.push_back({b.get(), TokenIndexOf(b->FactIndex), b->SlotName == PatternSlotName});
+    }
+    FLoadPlanned = true;
+}
+
+void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
+    if (!FLoadPlanned) PlanLoad();
+    const IFact* notOrTest = FEngine->NotOrTestFact().get();
+    // A fresh context takes the names in order without searching for them first.
+    const bool append = FLoadNamesUnique && context.BindingCount() == 0;
+    const int32_t factCount = token.FactCount();
+    for (const TLoadStep& step : FLoadPlan) {
+        const int32_t at = step.TokenIndex;
+        if (at < 0 || at >= factCount) continue;
+        TRefPtr<IFact> factHold; // only for a token that cannot lend its facts
+        const IFact* fact = token.BorrowFact(at);
+        if (!fact) {
+            factHold = token.GetFact(at);
+            fact = factHold.get();
+        }
         if (!fact || fact == notOrTest) continue;
+        TBinding& b = *step.Binding;
         TRefPtr<IIEValue> value;
-        if (b->SlotName == PatternSlotName) {
+        if (step.WholeFact) {
             value = TIEValue::CreateInteger(dtFactId, fact->GetFactId());
         } else {
-            if (!FindSlotValueAt(*fact, b->SlotName, b->Position, value))
-                value = fact->GetSlotValue(b->SlotName); // the template's own error
-            if (b->SubIndex != -1) {
-                TRefPtr<IValueVector> list = value ? value->AsList() : nullptr;
-                value = list && b->SubIndex < list->Count() ? list->GetItem(b->SubIndex)
-                                                            : IEEmptyAtom();
+            TRefPtr<IIEValue> hold;
+            const IIEValue* slotValue = BorrowSlotValue(*fact, b, hold);
+            if (b.SubIndex == -1) {
+                value = TRefPtr<IIEValue>(const_cast<IIEValue*>(slotValue));
+            } else {
+                TRefPtr<IValueVector> listHold;
+                const IValueVector* list = nullptr;
+                if (slotValue && slotValue->GetDType() == dtList)
+                    list = BorrowList(*slotValue, listHold);
+                else if (slotValue)
+                    list = (listHold = slotValue->AsList()).get();
+                value = list && b.SubIndex < list->Count() ? list->GetItem(b.SubIndex)
+                                                           : IEEmptyAtom();
             }
         }
-        b->Value = value;
-        context.SetLocalBinding(b->Name, value);
+        b.Value = value;
+        BindLocally(context, b.Name, std::move(value), append);
     }
-    context.SetLocalBinding(RuleVariableName, TIEValue::CreateText(dtString, FRuleName));
+    if (!FRuleNameValue) FRuleNameValue = TIEValue::CreateText(dtString, FRuleName);
+    BindLocally(context, RuleVariableName, FRuleNameValue, append);
+}
+
+std::unique_ptr<TIEContext> TRule::TakeFiringContext() {
+    TIEContext* root = FEngine->RootContext();
+    if (FSpareContext && FSpareContext->Parent() == root) return std::move(FSpareContext);
+    FSpareContext = nullptr;
+    return root->CreateChild();
 }
 
 void TRule::Fire(const TRefPtr<IReteToken>& token) {
     if (!FEngine) RaiseIE(imUnknownEngine);
-    std::unique_ptr<TIEContext> context = FEngine->RootContext()->CreateChild();
-    struct TReturnGuard {
-        TIEContext* Context;
-        ~TReturnGuard() { Context->ClearReturn(); }
-    } guard{context.get()};
+    std::unique_ptr<TIEContext> context = TakeFiringContext();
+    // However the firing ends, the context lets go of the match and the values and waits for
+    // the next firing (a firing nested in this one makes its own).
+    struct TRecycle {
+        TRule& Rule;
+        std::unique_ptr<TIEContext>& Context;
+        ~TRecycle() {
+            Context->Recycle();
+            if (!Rule.FSpareContext) Rule.FSpareContext = std::move(Context);
+        }
+    } recycle{*this, context};
     if (token) {
         context->SetToken(token);
         LoadBindings(*token, *context);
@@ -289,9 +348,11 @@ void TRule::Assign(const TPersistent* source) {
     }
     BeginUpdate();
     FRuleName = src->FRuleName;
+    FRuleNameValue = nullptr;
     FEnabled = src->FEnabled;
     FComment = src->FComment;
     FOneShot = src->FOneShot;
+    BindingsChanged();
     FBindings.clear();
     FPatterns.clear();
     for (int32_t i = 0; i < src->PatternCount(); ++i) {

@@ -130,8 +130,19 @@ public:
     TNotifyEvent OnChange;
 
 private:
+    // How a firing binds one variable: the rule's binding and where its fact lies in the token.
+    struct TLoadStep {
+        TBinding* Binding;
+        int32_t TokenIndex;
+        bool WholeFact;
+    };
     void RunAddPattern(TIEPattern* pattern);
     void CheckName(std::string_view name) const;
+    // Forgets the load plan; the next firing makes it again from the bindings and patterns.
+    void BindingsChanged() noexcept { FLoadPlanned = false; }
+    void PlanLoad();
+    // A child of the engine's root context to fire in: the one the last firing left, if any.
+    std::unique_ptr<TIEContext> TakeFiringContext();
 
     int32_t FRuleNumber = 0;
     int32_t FSalience = 0;
@@ -146,6 +157,14 @@ private:
     bool FOneShot = false;
     bool FFired = false;
     bool FEnabled = true;
+    // Compiled from the bindings before a firing needs it: every variable in binding order.
+    std::vector<TLoadStep> FLoadPlan;
+    bool FLoadPlanned = false;
+    bool FLoadNamesUnique = false; // no two steps bind one name
+    // A firing context kept for the next firing, so that binding costs no allocation.
+    std::unique_ptr<TIEContext> FSpareContext;
+    // The value of the rule variable, made once per name.
+    TRefPtr<IIEValue> FRuleNameValue;
 };
 
 } // namespace ie

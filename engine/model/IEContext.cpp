@@ -1,6 +1,7 @@
 #include "engine/model/IEContext.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 #include "engine/model/IEFacts.h"
 
@@ -92,6 +93,41 @@ bool TBindings::Remove(std::string_view name) {
     if (!FIndex.empty()) FIndex.erase((*it)->Name);
     FItems.erase(it);
     return true;
+}
+
+TBinding* TBindings::Append(std::string_view name, TRefPtr<IIEValue> value) {
+    std::unique_ptr<TBinding> binding;
+    if (FSpare.empty()) {
+        binding = std::make_unique<TBinding>(name, std::move(value));
+    } else {
+        binding = std::move(FSpare.back());
+        FSpare.pop_back();
+        binding->Name = name;
+        binding->Value = std::move(value);
+    }
+    TBinding* result = binding.get();
+    FItems.push_back(std::move(binding));
+    if (!FIndex.empty())
+        FIndex.emplace(result->Name, result);
+    else if (FItems.size() > IndexThreshold)
+        BuildIndex();
+    return result;
+}
+
+void TBindings::Recycle() {
+    FIndex.clear();
+    for (auto& b : FItems) {
+        // Only a plain value binding comes back as it was made; anything else is let go.
+        if (typeid(*b) != typeid(TBinding)) continue;
+        b->Value = nullptr;
+        b->FactIndex = -1;
+        b->SubIndex = -1;
+        b->SlotName.clear();
+        b->Position = {};
+        FSpare.push_back(std::move(b));
+    }
+    FItems.clear();
+    if (FOwner) FOwner->BindingsCleared();
 }
 
 void TBindings::Clear() {
@@ -225,6 +261,15 @@ TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& argument
     return values;
 }
 
+void TIEContext::Recycle() {
+    FBindings.Recycle();
+    FToken = nullptr;
+    FFact = nullptr;
+    FMatchToken = nullptr;
+    FMatchFact = nullptr;
+    ClearReturn();
+}
+
 void TIEContext::Assign(const TIEContext& source) {
     if (&source == this) return;
     FReturnFlag = source.FReturnFlag;
@@ -234,28 +279,57 @@ void TIEContext::Assign(const TIEContext& source) {
 // ---------------------------------------------------------------------------------------------
 // Resolving positions
 
+const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
+                                TRefPtr<IIEValue>& hold) {
+    if (typeid(fact) == typeid(TFact)) {
+        const TFact& f = static_cast<const TFact&>(fact);
+        if (const TFactTemplate* t = f.Template()) {
+            TSlotPosition& at = info.Position;
+            if (at.Template != t || at.Layout != t->Layout())
+                at = {t, t->Layout(), t->IndexOfSlot(info.SlotName)};
+            if (at.Index >= 0) return f.ValueAt(at.Index).get();
+        }
+    }
+    if (!FindSlotValueAt(fact, info.SlotName, info.Position, hold))
+        hold = fact.GetSlotValue(info.SlotName); // the template's own error
+    return hold.get();
+}
+
+const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold) {
+    if (typeid(value) == typeid(TIEValue)) return static_cast<const TIEValue&>(value).ListPayload();
+    hold = value.AsList();
+    return hold.get();
+}
+
 TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                      std::string_view variableName) {
-    // The position may name the fact being asserted right now (one past the token's facts) or a
+    // The position may name the fact being matched right now (one past the token's facts) or a
     // fact of the token; anything else is a binding that no longer fits the match.
     const TIEContext* c = &context;
-    while (c && !c->Token() && !c->Fact())
+    while (c && !c->MatchToken() && !c->MatchFact())
         c = c->Parent();
     if (!c) RaiseIE(imCorruptedBinding, variableName);
-    const int32_t tokenFacts = c->Token() ? c->Token()->FactCount() : 0;
-    TRefPtr<IFact> fact;
-    if (info.FactIndex == tokenFacts && c->Fact())
-        fact = c->Fact();
-    else if (c->Token() && info.FactIndex >= 0 && info.FactIndex < tokenFacts)
-        fact = c->Token()->GetFact(info.FactIndex);
+    const IReteToken* token = c->MatchToken();
+    const int32_t tokenFacts = token ? token->FactCount() : 0;
+    const IFact* fact = nullptr;
+    TRefPtr<IFact> factHold; // only for a token that cannot lend its facts
+    if (info.FactIndex == tokenFacts && c->MatchFact()) {
+        fact = c->MatchFact();
+    } else if (token && info.FactIndex >= 0 && info.FactIndex < tokenFacts) {
+        fact = token->BorrowFact(info.FactIndex);
+        if (!fact) {
+            factHold = token->GetFact(info.FactIndex);
+            fact = factHold.get();
+        }
+    }
     if (!fact) RaiseIE(imCorruptedBinding, variableName);
     if (info.SlotName.empty()) return TIEValue::CreateInteger(dtFactId, fact->GetFactId());
-    TRefPtr<IIEValue> slotValue;
-    if (!FindSlotValueAt(*fact, info.SlotName, info.Position, slotValue))
-        slotValue = fact->GetSlotValue(info.SlotName); // the template's own error
-    if (info.SubIndex == -1) return slotValue;
+    TRefPtr<IIEValue> valueHold;
+    const IIEValue* slotValue = BorrowSlotValue(*fact, info, valueHold);
+    if (info.SubIndex == -1) return TRefPtr<IIEValue>(const_cast<IIEValue*>(slotValue));
     if (!slotValue || slotValue->GetDType() != dtList) RaiseIE(imCorruptedBinding, variableName);
-    TRefPtr<IValueVector> list = slotValue->AsList();
+    TRefPtr<IValueVector> listHold;
+    const IValueVector* list = BorrowList(*slotValue, listHold);
     if (!list || info.SubIndex < 0 || info.SubIndex >= list->Count())
         RaiseIE(imCorruptedBinding, variableName);
     return list->GetItem(info.SubIndex);

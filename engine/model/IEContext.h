@@ -77,6 +77,11 @@ public:
     bool Remove(std::string_view name);
     // Frees every binding, then tells the owning context (which clears its return state).
     void Clear();
+    // Binds a name this table does not hold yet (the caller knows it does not), reusing a
+    // binding object that Recycle kept.
+    TBinding* Append(std::string_view name, TRefPtr<IIEValue> value);
+    // Empties the table like Clear but keeps the binding objects for Append.
+    void Recycle();
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     TBinding* Item(int32_t index) const { return FItems.at(static_cast<size_t>(index)).get(); }
 
@@ -86,6 +91,7 @@ private:
 
     TIEContext* FOwner;
     std::vector<std::unique_ptr<TBinding>> FItems;
+    std::vector<std::unique_ptr<TBinding>> FSpare; // kept by Recycle for Append
     std::unordered_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
 };
 
@@ -106,9 +112,24 @@ public:
     TIEContext* Root() noexcept;
 
     const TRefPtr<IFact>& Fact() const noexcept { return FFact; }
-    void SetFact(TRefPtr<IFact> fact) { FFact = std::move(fact); }
+    void SetFact(TRefPtr<IFact> fact) {
+        FFact = std::move(fact);
+        FMatchFact = FFact.get();
+    }
     const TRefPtr<IReteToken>& Token() const noexcept { return FToken; }
-    void SetToken(TRefPtr<IReteToken> token) { FToken = std::move(token); }
+    void SetToken(TRefPtr<IReteToken> token) {
+        FToken = std::move(token);
+        FMatchToken = FToken.get();
+    }
+    // The match that pattern variables read: the token and the fact joining it. SetToken and
+    // SetFact set it too; the network lends a match for the length of a test through SetMatch,
+    // without taking references (the caller keeps both alive meanwhile).
+    const IReteToken* MatchToken() const noexcept { return FMatchToken; }
+    const IFact* MatchFact() const noexcept { return FMatchFact; }
+    void SetMatch(const IReteToken* token, const IFact* fact) noexcept {
+        FMatchToken = token;
+        FMatchFact = fact;
+    }
 
     // Return state
     bool ReturnFlag() const noexcept { return FReturnFlag; }
@@ -149,6 +170,9 @@ public:
 
     // Copies the return flag and a clone of the return value.
     void Assign(const TIEContext& source);
+    // Ready for another use under the same parent: no bindings (their objects are kept for
+    // TBindings::Append), no token, fact or match, no return state.
+    void Recycle();
 
 private:
     friend class TBindings;
@@ -162,9 +186,20 @@ private:
     TIEContext* FParent;
     TRefPtr<IFact> FFact;
     TRefPtr<IReteToken> FToken;
+    const IReteToken* FMatchToken = nullptr;
+    const IFact* FMatchFact = nullptr;
 };
 
-// Resolves a position record against the context's current fact and token.
+// The value of the slot that `info` names in `fact`, without taking a reference where the fact
+// can lend it: a fact of the engine's own kind is read by the position remembered in `info`
+// (found by name again only when the template or its slot layout changes), any other fact by
+// name into `hold`. Raises what the template raises for a slot it lacks.
+const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
+                                TRefPtr<IIEValue>& hold);
+// The list of a list value, borrowed from the engine's own values (other values: into `hold`).
+const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold);
+
+// Resolves a position record against the context's current match.
 TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                      std::string_view variableName);
 

@@ -464,6 +464,9 @@ class IReteToken : public virtual TRefCounted {
 public:
     virtual int32_t FactCount() const noexcept = 0;
     virtual TRefPtr<IFact> GetFact(int32_t index) const = 0;
+    // The fact at `index` (0 <= index < FactCount()) without taking a reference, for tokens
+    // that keep their facts alive themselves; null when the token cannot lend it.
+    virtual const IFact* BorrowFact(int32_t) const noexcept { return nullptr; }
 
     // --- Token details (IEToken). The defaults serve plain fact chains. ---
     // The fact at `index` (0 = first); an index past the end gives the last fact.

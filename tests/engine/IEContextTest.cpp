@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "engine/model/IEContext.h"
+#include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
 #include "tests/support/IETestValues.h"
 
@@ -181,6 +183,97 @@ TEST(IEContextEvaluate, PositionsOutOfRangeRaiseCorruptedBinding) {
     bare.AddPatternBinding("x", 0, "data", -1);
     EXPECT_EQ(RaisedMessage([&] { Var("x")->Evaluate(&bare); }),
               "Corrupted Binding, variable not found: x");
+}
+
+// A token that lends its facts, as the network's tokens do.
+class TLendingToken final : public IReteToken {
+public:
+    std::vector<TRefPtr<IFact>> Facts;
+    int32_t FactCount() const noexcept override { return static_cast<int32_t>(Facts.size()); }
+    TRefPtr<IFact> GetFact(int32_t index) const override {
+        return Facts.at(static_cast<size_t>(index));
+    }
+    const IFact* BorrowFact(int32_t index) const noexcept override {
+        return Facts[static_cast<size_t>(index)].get();
+    }
+};
+
+TEST(IEContextEvaluate, LentMatchesResolveAndFollowTheTemplatesSlotLayout) {
+    auto shape = TFactTemplate::CreateNamed(nullptr, "shape");
+    shape->AddSlot("x", Int(0));
+    shape->AddMultiSlot("pts", List({}));
+    auto other = TFactTemplate::CreateNamed(nullptr, "other");
+    other->AddSlot("pad", Int(0));
+    other->AddSlot("x", Int(0)); // the same slot name at another position
+    auto s = shape->NewFact();
+    s->SetSlotValue("x", Int(7));
+    s->SetSlotValue("pts", List({Int(4), Int(5)}));
+    auto o = other->NewFact();
+    o->SetSlotValue("x", Int(8));
+    auto token = MakeRef<TLendingToken>();
+    token->Facts = {s, o};
+
+    TIEContext node(nullptr, nullptr);
+    auto x0 = TIEValue::Create();
+    x0->SetAsOwnedObject(new TBinding("a", 0, "x", -1));
+    auto x1 = TIEValue::Create();
+    x1->SetAsOwnedObject(new TBinding("b", 1, "x", -1));
+    auto element = TIEValue::Create();
+    element->SetAsOwnedObject(new TBinding("c", 0, "pts", 1));
+    auto incoming = TIEValue::Create();
+    incoming->SetAsOwnedObject(new TBinding("d", 2, "x", -1));
+
+    node.SetMatch(token.get(), o.get());
+    EXPECT_EQ(node.MatchToken(), token.get());
+    EXPECT_EQ(x0->Evaluate(&node)->AsInteger(), 7);
+    EXPECT_EQ(x1->Evaluate(&node)->AsInteger(), 8);
+    EXPECT_EQ(element->Evaluate(&node)->AsInteger(), 5);
+    EXPECT_EQ(incoming->Evaluate(&node)->AsInteger(), 8); // one past the token: the fact
+    // One position record read against facts of two layouts, then against a changed layout.
+    token->Facts = {o, s};
+    EXPECT_EQ(x0->Evaluate(&node)->AsInteger(), 8);
+    EXPECT_EQ(x1->Evaluate(&node)->AsInteger(), 7);
+    other->AddSlot("first", Int(0));
+    other->DeleteSlot("pad");
+    EXPECT_EQ(x0->Evaluate(&node)->AsInteger(), 8);
+    // A fact whose template lacks the slot raises the template's own error.
+    EXPECT_EQ(RaisedMessage([&] { element->Evaluate(&node); }), "No such slot name: \"pts\"");
+    node.SetMatch(nullptr, nullptr);
+    EXPECT_EQ(RaisedMessage([&] { x0->Evaluate(&node); }),
+              "Corrupted Binding, variable not found: a");
+}
+
+TEST(IEContextBindings, RecycledContextsStartEmptyAndReuseTheirBindings) {
+    TIEContext root(nullptr, nullptr);
+    root.AddBinding("shared", Int(1));
+    auto child = root.CreateChild();
+    auto token = MakeRef<TFakeToken>();
+    child->SetToken(token);
+    child->SetReturnValue(Int(9));
+    std::vector<const TBinding*> first;
+    for (int32_t i = 0; i < 20; ++i) // past the size at which the table indexes its names
+        first.push_back(child->Bindings().Append("v" + std::to_string(i), Int(i)));
+    EXPECT_EQ(child->FindBinding("v17")->Value->AsInteger(), 17);
+
+    child->Recycle();
+    EXPECT_EQ(child->BindingCount(), 0);
+    EXPECT_EQ(child->FindBinding("v3"), nullptr);
+    EXPECT_FALSE(child->ReturnFlag());
+    EXPECT_EQ(child->Token(), nullptr);
+    EXPECT_EQ(child->MatchToken(), nullptr);
+    EXPECT_EQ(child->FindBinding("shared")->Value->AsInteger(), 1);
+
+    // The objects come back under their new names, with no position left over.
+    const TBinding* again = child->Bindings().Append("w", Int(5));
+    EXPECT_NE(std::find(first.begin(), first.end(), again), first.end());
+    EXPECT_EQ(again->FactIndex, -1);
+    EXPECT_TRUE(again->SlotName.empty());
+    EXPECT_EQ(child->FindBinding("w")->Value->AsInteger(), 5);
+    for (int32_t i = 0; i < 20; ++i)
+        child->Bindings().Append("u" + std::to_string(i), Int(i));
+    EXPECT_EQ(child->FindBinding("u19")->Value->AsInteger(), 19);
+    EXPECT_EQ(child->FindBinding("w")->Value->AsInteger(), 5);
+    EXPECT_EQ(child->FindBinding("v1"), nullptr);
 }
 
 TEST(IEContextBindingText, RecordsPrintAndCompare) {

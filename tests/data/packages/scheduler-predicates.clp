@@ -1,0 +1,49 @@
+; Machine scheduler check: tasks hold a machine over [start, end). Predicates and test elements
+; compare values across several patterns; a deffunction whose parameters share the rule's
+; variable names must read its own arguments; an action that rebinds a pattern variable changes
+; it for the rest of that firing only.
+(deftemplate task (slot id) (slot machine) (slot start) (slot end))
+(defglobal ?*clashes* = 0 ?*overlap* = 0 ?*idle* = 0)
+; The parameters are named as the rule's variables but called in the other order: (later ?s2 ?s)
+; asks whether the second task starts after the first.
+(deffunction later (?s ?s2) (> ?s ?s2))
+(deffunction overlap (?s ?e ?s2 ?e2) (- (min ?e ?e2) (max ?s ?s2)))
+(defrule clash
+    (task (id ?a) (machine ?m) (start ?s) (end ?e))
+    (task (id ?b&~?a) (machine ?m) (start ?s2&:(later ?s2 ?s)|:(and (= ?s2 ?s) (> ?b ?a)))
+          (end ?e2))
+    (test (> (overlap ?s ?e ?s2 ?e2) 0))
+    =>
+    (bind ?*clashes* (+ ?*clashes* 1))
+    (bind ?*overlap* (+ ?*overlap* (overlap ?s ?e ?s2 ?e2)))
+    (printout t "clash " ?a " " ?b " on " ?m " for " (overlap ?s ?e ?s2 ?e2) crlf))
+; A gap: a task followed on its machine by a later one with no task starting in between.
+(defrule gap
+    (task (id ?a) (machine ?m) (end ?e))
+    (task (id ?b) (machine ?m) (start ?s&:(> ?s ?e)))
+    (not (task (machine ?m) (start ?x&:(>= ?x ?e)&:(< ?x ?s))))
+    =>
+    (bind ?s (- ?s ?e))
+    (bind ?*idle* (+ ?*idle* ?s))
+    (printout t "gap " ?a " " ?b " on " ?m " of " ?s crlf))
+; Every machine with a task on it that no other task on it precedes.
+(defrule first-task
+    (task (id ?a) (machine ?m) (start ?s))
+    (not (task (machine ?m) (start ?t&:(< ?t ?s))))
+    (exists (task (machine ?m) (id ~?a) (start ?u&:(>= ?u ?s))))
+    =>
+    (printout t "first on " ?m " is " ?a crlf))
+(defrule summary
+    (declare (salience -10))
+    =>
+    (printout t ?*clashes* " clashes, " ?*overlap* " overlapping, " ?*idle* " idle" crlf))
+(deffacts plan
+    (task (id 1) (machine lathe) (start 0) (end 4))
+    (task (id 2) (machine lathe) (start 3) (end 6))
+    (task (id 3) (machine lathe) (start 8) (end 9))
+    (task (id 4) (machine mill) (start 0) (end 5))
+    (task (id 5) (machine mill) (start 0) (end 2))
+    (task (id 6) (machine mill) (start 7) (end 10))
+    (task (id 7) (machine drill) (start 2) (end 3)))
+(reset)
+(run)
