@@ -40,9 +40,14 @@ int32_t RoundedInteger(double value) {
     return static_cast<int32_t>(r);
 }
 
-// The result of +, -, *, max and min: a float when a float took part, else the rounded integer.
+// The number of +, -, *, max and min: a float when a float took part, else the rounded integer.
+TIENumber CheckedNumber(double value, bool isFloat) {
+    if (isFloat) return {CheckFloat(value), true};
+    return {static_cast<double>(RoundedInteger(value)), false};
+}
+
 TRefPtr<IIEValue> NumberResult(double value, bool isFloat) {
-    return isFloat ? NewFloat(value) : NewInteger(RoundedInteger(value));
+    return NumberValue(CheckedNumber(value, isFloat));
 }
 
 int32_t IntegerDivide(int32_t a, int32_t b) {
@@ -54,14 +59,13 @@ int32_t IntegerDivide(int32_t a, int32_t b) {
 // +, - and *: the arguments from `from` on combined in turn into `total`, each step checked; the
 // result is a float when a float took part (`isFloat` tells whether one did before `from`).
 template <class Op>
-TRefPtr<IIEValue> Combined(IFunCall* call, int32_t from, TIEContext* context, double total,
-                           bool isFloat) {
+TIENumber Combined(IFunCall* call, int32_t from, TIEContext* context, double total, bool isFloat) {
     for (int32_t i = from, n = call->ArgumentCount(); i < n; ++i) {
-        const TRefPtr<IIEValue> v = EvalArg(call, i, context);
-        total = CheckFloat(Op()(total, v->GetAsNumeric()));
-        isFloat = isFloat || v->GetDType() == dtFloat;
+        const TIENumber v = EvalNumber(call->GetArgument(i), context);
+        total = CheckFloat(Op()(total, v.Value));
+        isFloat = isFloat || v.IsFloat;
     }
-    return NumberResult(total, isFloat);
+    return CheckedNumber(total, isFloat);
 }
 
 } // namespace
@@ -70,48 +74,47 @@ TRefPtr<IIEValue> Combined(IFunCall* call, int32_t from, TIEContext* context, do
 // Sums, differences, products, quotients
 
 TPlusFunction::TPlusFunction()
-    : TBuiltInFunction("+",
+    : TNumericFunction("+",
                        "Returns the sum of its arguments; an integer unless one of them is a "
                        "float",
                        NumericArguments) {}
 
-TRefPtr<IIEValue> TPlusFunction::Execute(IFunCall* call, TIEContext* context) {
+TIENumber TPlusFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     return Combined<std::plus<double>>(call, 0, context, 0.0, false);
 }
 
 TTimesFunction::TTimesFunction()
-    : TBuiltInFunction("*",
+    : TNumericFunction("*",
                        "Returns the product of its arguments; an integer unless one of them is a "
                        "float",
                        NumericArguments) {}
 
-TRefPtr<IIEValue> TTimesFunction::Execute(IFunCall* call, TIEContext* context) {
+TIENumber TTimesFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     return Combined<std::multiplies<double>>(call, 0, context, 1.0, false);
 }
 
 TMinusFunction::TMinusFunction()
-    : TBuiltInFunction("-",
+    : TNumericFunction("-",
                        "Returns the first argument minus all the following arguments; an "
                        "integer unless one of them is a float",
                        NumericArguments, 1) {}
 
-TRefPtr<IIEValue> TMinusFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> first = EvalArg(call, 0, context);
-    return Combined<std::minus<double>>(call, 1, context, first->GetAsNumeric(),
-                                        first->GetDType() == dtFloat);
+TIENumber TMinusFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    const TIENumber first = EvalNumber(call->GetArgument(0), context);
+    return Combined<std::minus<double>>(call, 1, context, first.Value, first.IsFloat);
 }
 
 TDivideFunction::TDivideFunction()
-    : TBuiltInFunction("/",
+    : TNumericFunction("/",
                        "Returns the first argument divided by each of the following arguments "
                        "in turn, as a float",
                        NumericArguments, 1) {}
 
-TRefPtr<IIEValue> TDivideFunction::Execute(IFunCall* call, TIEContext* context) {
-    double quotient = CheckFloat(EvalArg(call, 0, context)->GetAsNumeric());
+TIENumber TDivideFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    double quotient = CheckFloat(EvalNumber(call->GetArgument(0), context).Value);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = FloatDivide(quotient, EvalArg(call, i, context)->GetAsNumeric());
-    return NewFloat(quotient);
+        quotient = FloatDivide(quotient, EvalNumber(call->GetArgument(i), context).Value);
+    return {CheckFloat(quotient), true};
 }
 
 TIntegerDivideFunction::TIntegerDivideFunction()

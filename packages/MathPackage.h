@@ -18,7 +18,7 @@ namespace ie {
 
 IE_BUILT_IN_FUNCTION(TAbsFunction);
 IE_BUILT_IN_FUNCTION(TIntegerDivideFunction); // div
-IE_BUILT_IN_FUNCTION(TDivideFunction);        // /
+IE_NUMERIC_FUNCTION(TDivideFunction);        // /
 IE_BUILT_IN_FUNCTION(TExpFunction);
 IE_BUILT_IN_FUNCTION(TExptFunction); // **
 IE_BUILT_IN_FUNCTION(TFloatFunction);
@@ -27,16 +27,16 @@ IE_BUILT_IN_FUNCTION(TLogFunction);
 IE_BUILT_IN_FUNCTION(TLog10Function);
 IE_BUILT_IN_FUNCTION(TMaxFunction);
 IE_BUILT_IN_FUNCTION(TMinFunction);
-IE_BUILT_IN_FUNCTION(TMinusFunction);
+IE_NUMERIC_FUNCTION(TMinusFunction);
 IE_BUILT_IN_FUNCTION(TModFunction);
 IE_BUILT_IN_FUNCTION(TPiFunction);
-IE_BUILT_IN_FUNCTION(TPlusFunction);
+IE_NUMERIC_FUNCTION(TPlusFunction);
 IE_BUILT_IN_FUNCTION(TRandomFunction);
 IE_BUILT_IN_FUNCTION(TRandomizeFunction);
 IE_BUILT_IN_FUNCTION(TRoundFunction);
 IE_BUILT_IN_FUNCTION(TSeedFunction);
 IE_BUILT_IN_FUNCTION(TSqrtFunction);
-IE_BUILT_IN_FUNCTION(TTimesFunction); // *
+IE_NUMERIC_FUNCTION(TTimesFunction); // *
 
 class TMathPackage : public TUserPackage {
 public:

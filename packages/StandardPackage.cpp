@@ -57,6 +57,44 @@ void TVariantFunction::ApplyVariant(int index) {
     SetMinArgumentCount(spec.Min);
 }
 
+bool TNumericFunction::CallNumber(IFunCall* call, TIEContext* context, TIENumber& result) {
+    CheckCall(call, context);
+    result = ExecuteNumber(call, context);
+    return true;
+}
+
+TRefPtr<IIEValue> TNumericFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NumberValue(ExecuteNumber(call, context));
+}
+
+TRefPtr<IIEValue> NumberValue(const TIENumber& number) {
+    if (number.IsFloat) return TIEValue::CreateFloat(number.Value);
+    return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(number.Value));
+}
+
+TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue)) {
+        const auto* value = static_cast<const TIEValue*>(e);
+        switch (value->DType()) {
+        case dtInteger:
+            return {value->NumberPayload(), false};
+        case dtFloat:
+            return {value->NumberPayload(), true};
+        case dtFunCall:
+            if (IFunCall* call = value->CallPayload(); call && typeid(*call) == typeid(TFunctionCall)) {
+                TIENumber number;
+                if (static_cast<TFunctionCall*>(call)->EvaluateNumber(context, number))
+                    return number;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    const TRefPtr<IIEValue> value = Evaluated(expression, context);
+    return {value->GetAsNumeric(), value->GetDType() == dtFloat};
+}
+
 void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
                             std::string_view typeName, std::span<const std::string_view> names) {
     TPropertyInfo info;
@@ -175,18 +213,22 @@ bool RunActions(IFunCall* call, int32_t from, int32_t to, TIEContext* context,
 // first that fails stops the evaluation.
 template <class Read, class Holds>
 TRefPtr<IIEValue> EachHoldsWithFirst(IFunCall* call, TIEContext* context, Read read, Holds holds) {
-    const auto first = read(EvalArg(call, 0, context));
+    const auto first = read(call->GetArgument(0), context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (!holds(first, read(EvalArg(call, i, context)))) return IEFalseValue();
+        if (!holds(first, read(call->GetArgument(i), context))) return IEFalseValue();
     return IETrueValue();
 }
 
 // The readers of EachHoldsWithFirst: the value itself, or its number.
 struct TAsValue {
-    TRefPtr<IIEValue> operator()(TRefPtr<IIEValue> value) const { return value; }
+    TRefPtr<IIEValue> operator()(const TRefPtr<IIEValue>& argument, TIEContext* context) const {
+        return Evaluated(argument, context);
+    }
 };
 struct TAsNumber {
-    double operator()(const TRefPtr<IIEValue>& value) const { return value->GetAsNumeric(); }
+    double operator()(const TRefPtr<IIEValue>& argument, TIEContext* context) const {
+        return EvalNumber(argument, context).Value;
+    }
 };
 
 } // namespace
@@ -230,7 +272,7 @@ TEqFunction::TEqFunction()
 
 TRefPtr<IIEValue> TEqFunction::Execute(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
-        return first->Equals(other.get());
+        return ValuesEqual(first.get(), other.get());
     });
 }
 
@@ -254,7 +296,7 @@ TNeqFunction::TNeqFunction()
 
 TRefPtr<IIEValue> TNeqFunction::Execute(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
-        return !first->Equals(other.get());
+        return !ValuesEqual(first.get(), other.get());
     });
 }
 
@@ -283,9 +325,9 @@ namespace {
 // The chained comparisons: every neighbouring pair must hold; the first pair that fails stops
 // the evaluation.
 template <class Holds> TRefPtr<IIEValue> CompareChain(IFunCall* call, TIEContext* context) {
-    double previous = EvalArg(call, 0, context)->GetAsNumeric();
+    double previous = EvalNumber(call->GetArgument(0), context).Value;
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        const double current = EvalArg(call, i, context)->GetAsNumeric();
+        const double current = EvalNumber(call->GetArgument(i), context).Value;
         if (!Holds()(previous, current)) return IEFalseValue();
         previous = current;
     }
@@ -665,8 +707,17 @@ TMemberMFFunction::TMemberMFFunction()
 TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
     const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
-    for (int32_t i = 0, n = list->Count(); i < n; ++i)
-        if (wanted->Equals(Evaluated(list->GetItem(i), context).get())) return NewInteger(i);
+    for (int32_t i = 0, n = list->Count(); i < n; ++i) {
+        const TRefPtr<IIEValue>& item = list->GetItem(i);
+        // Elements are nearly always literals, which are their own value.
+        const IIEValue* e = item.get();
+        if (e && typeid(*e) == typeid(TIEValue) &&
+            static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
+            if (wanted->Equals(e)) return NewInteger(i);
+        } else if (wanted->Equals(Evaluated(item, context).get())) {
+            return NewInteger(i);
+        }
+    }
     return IEFalseValue();
 }
 

@@ -75,6 +75,20 @@ private:
     int FVariant = 0;
 };
 
+// Base of the functions that compute a number (+, -, *, /). The body is ExecuteNumber; Execute
+// makes the value, a float when a float took part, else the integer. Where such a call is the
+// numeric argument of another (EvalNumber), its number is passed on and no value is made.
+class TNumericFunction : public TBuiltInFunction {
+public:
+    bool CallNumber(IFunCall* call, TIEContext* context, TIENumber& result) final;
+
+protected:
+    using TBuiltInFunction::TBuiltInFunction;
+    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) final;
+    // The number of the call's value: a finite float, or an integer within 32 bits.
+    virtual TIENumber ExecuteNumber(IFunCall* call, TIEContext* context) = 0;
+};
+
 // The declaration of a function class derived from Base that serves one name; its constructor
 // sets the name and its body is Execute.
 #define IE_FUNCTION_CLASS(ClassType, Base)                                                         \
@@ -89,6 +103,19 @@ private:
     }
 
 #define IE_BUILT_IN_FUNCTION(ClassType) IE_FUNCTION_CLASS(ClassType, TBuiltInFunction)
+
+// The declaration of a numeric function class: its constructor sets the name and its body is
+// ExecuteNumber.
+#define IE_NUMERIC_FUNCTION(ClassType)                                                             \
+    class ClassType : public TNumericFunction {                                                    \
+    public:                                                                                        \
+        static constexpr std::string_view StaticClassName = #ClassType;                            \
+        ClassType();                                                                               \
+        std::string_view ClassName() const override { return StaticClassName; }                    \
+                                                                                                   \
+    protected:                                                                                     \
+        TIENumber ExecuteNumber(IFunCall* call, TIEContext* context) override;                     \
+    }
 
 // The declaration of a variant class whose selector property `Selector` has the enumeration type
 // `Enum`, one value per variant in the order of its names.
@@ -126,13 +153,22 @@ void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
 inline TRefPtr<IIEValue> Evaluated(const TRefPtr<IIEValue>& expression, TIEContext* context) {
     if (!expression) return IEEmptyAtom();
     TRefPtr<IIEValue> value = expression->Evaluate(context);
-    return value ? value : IEEmptyAtom();
+    if (!value) return IEEmptyAtom();
+    return value; // moved, not copied: no second count
 }
 
 // Argument i of the call evaluated in the context (a missing one reads as the empty atom).
 inline TRefPtr<IIEValue> EvalArg(IFunCall* call, int32_t i, TIEContext* context) {
     return Evaluated(call->GetArgument(i), context);
 }
+
+// The number of a numeric argument, read as GetAsNumeric reads its value, with whether it is a
+// float. Number literals are read in place and calls of numeric functions give their number, so
+// no value is made for either; anything else is evaluated as EvalArg does.
+TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context);
+
+// The value that holds a number: a float, or the integer.
+TRefPtr<IIEValue> NumberValue(const TIENumber& number);
 
 // The engine of the context; a context without one is the class library's invalid cast.
 inline TInferenceEngine& EngineOf(TIEContext* context) {

@@ -746,6 +746,16 @@ void TFact::SetValueAt(int32_t index, TRefPtr<IIEValue> value) {
     FValues.at(static_cast<size_t>(index)).Value = std::move(value);
 }
 
+TRefPtr<TFact> TFact::ShareValues() const {
+    Sync();
+    TRefPtr<TFact> copy = Create(FTemplate);
+    copy->FValues = FValues;
+    copy->FLayout = FLayout;
+    copy->FID = FID;
+    copy->FTag = FTag;
+    return copy;
+}
+
 TRefPtr<IIEValue> TFact::GetSlotValue(std::string_view slotName) const {
     if (!FTemplateObj) RaiseNoTemplate();
     const int32_t i = FTemplateObj->IndexOfSlot(slotName);

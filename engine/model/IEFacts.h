@@ -331,6 +331,10 @@ public:
     // The stored value, or the slot's default itself when never set (no copy is made).
     const IIEValue* PeekValue(int32_t index) const;
     void SetValueAt(int32_t index, TRefPtr<IIEValue> value);
+    // A copy with this fact's identifier and tag whose slots hold this fact's value objects
+    // themselves, not copies: a view for matching that replaces whole slot values but never
+    // edits one in place.
+    TRefPtr<TFact> ShareValues() const;
     // A hash that equal facts share (template identity and the non-fuzzy values' hashes);
     // cheaper than GetHashCode, which formats every value.
     size_t IdentityHash() const;

@@ -70,12 +70,21 @@ void TIEUserFunction::SetMinArgumentCount(int32_t count) {
     if (FMaxArgumentCount < count) FMaxArgumentCount = count;
 }
 
-TRefPtr<IIEValue> TIEUserFunction::Call(IFunCall* call, TIEContext* context) {
+void TIEUserFunction::CheckCall(const IFunCall* call, const TIEContext* context) const {
     const int32_t n = call ? call->ArgumentCount() : 0;
     if (n < FMinArgumentCount) RaiseIE(imTooFewArguments, FFunctionName);
     if (n > FMaxArgumentCount) RaiseIE(imTooManyArguments, FFunctionName);
     if (!context) throw EInvalidCast(std::string(InvalidCastMessage));
+}
+
+TRefPtr<IIEValue> TIEUserFunction::Call(IFunCall* call, TIEContext* context) {
+    CheckCall(call, context);
     return Execute(call, context);
+}
+
+bool TIEUserFunction::CallNumber(IFunCall* call, TIEContext* context, TIENumber& result) {
+    (void)call, (void)context, (void)result;
+    return false;
 }
 
 TRefPtr<IIEValue> TIEUserFunction::Execute(IFunCall* call, TIEContext* context) {
@@ -232,14 +241,28 @@ void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     FArguments[static_cast<size_t>(index)] = std::move(value);
 }
 
-TRefPtr<IIEValue> TFunctionCall::Evaluate(TIEContext* context) {
+const TRefPtr<IUserFunction>& TFunctionCall::Bound() {
     if (!FFunction) {
-        if (FReasoner) FFunction = FReasoner->FindUserFunction(FFunctionName);
+        if (FReasoner) {
+            FFunction = FReasoner->FindUserFunction(FFunctionName);
+            FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
+        }
         if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
     }
+    return FFunction;
+}
+
+TRefPtr<IIEValue> TFunctionCall::Evaluate(TIEContext* context) {
     // Hold the function: the call may run code that replaces this call's binding.
-    const TRefPtr<IUserFunction> function = FFunction;
+    const TRefPtr<IUserFunction> function = Bound();
     return function->Call(this, context);
+}
+
+bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
+    Bound();
+    if (!FNative) return false;
+    const TRefPtr<IUserFunction> hold = FFunction;
+    return FNative->CallNumber(this, context, result);
 }
 
 std::string TFunctionCall::GetText() const {
@@ -256,6 +279,7 @@ int32_t TFunctionCall::GetHashCode() const {
 
 void TFunctionCall::SetFunction(TRefPtr<IUserFunction> function) {
     FFunction = std::move(function);
+    FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
     if (FFunction) FFunctionName = FFunction->GetFunctionName();
 }
 

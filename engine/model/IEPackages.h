@@ -42,6 +42,13 @@ public:
     virtual void SaveToWriter(TWriter& writer) const = 0;
 };
 
+// A number computed without making a value: the double the numeric functions compute in, and
+// whether a float took part (the value the call gives is then a float, else an integer).
+struct TIENumber {
+    double Value;
+    bool IsFloat;
+};
+
 // What a reasoner list tells its owner.
 enum TReasonerAction : uint8_t { raAdded = 0, raExtracted = 1, raDeleted = 2 };
 
@@ -77,6 +84,10 @@ public:
     // Checks the argument count ("Too few arguments for %s", "Too many arguments for %s"),
     // then runs Execute.
     TRefPtr<IIEValue> Call(IFunCall* call, TIEContext* context) override;
+    // Call for a function that computes numbers: the same checks, then the number the call's
+    // value would hold, without making the value. False, with nothing checked or run, for a
+    // function that does not compute numbers this way.
+    virtual bool CallNumber(IFunCall* call, TIEContext* context, TIENumber& result);
 
     int32_t AddReasoner(IReasoner* reasoner) override;
     void RemoveAllReasoners() override;
@@ -98,6 +109,8 @@ public:
     void SaveToWriter(TWriter& writer) const override;
 
 protected:
+    // The checks of Call: the argument count against the limits, then the context.
+    void CheckCall(const IFunCall* call, const TIEContext* context) const;
     // Told when an engine enters (raAdded) or leaves the reasoner list.
     virtual void ReasonerNotify(IReasoner* reasoner, TReasonerAction action);
     // Told when the last engine has left the reasoner list.
@@ -148,6 +161,10 @@ public:
     }
     TRefPtr<IUserFunction> GetFunction() const override { return FFunction; }
     TRefPtr<IIEValue> Evaluate(TIEContext* context) override;
+    // Evaluates the call into `result` without making a value when its function computes
+    // numbers (TIEUserFunction::CallNumber); false when it does not, with nothing evaluated.
+    // Binds the function as Evaluate does.
+    bool EvaluateNumber(TIEContext* context, TIENumber& result);
     std::string GetText() const override;
     int32_t GetHashCode() const override;
     IReasoner* GetReasoner() const noexcept override { return FReasoner; }
@@ -166,9 +183,14 @@ public:
     void AddList(TRefPtr<IValueVector> list);
 
 private:
+    // The bound function, found by name on first use.
+    const TRefPtr<IUserFunction>& Bound();
+
     IReasoner* FReasoner;
     std::vector<TRefPtr<IIEValue>> FArguments;
     TRefPtr<IUserFunction> FFunction;
+    // FFunction as the framework's class when it is one (spares a cast per numeric call).
+    TIEUserFunction* FNative = nullptr;
     std::string FFunctionName;
     std::string FComment;
     intptr_t FTag = 0;

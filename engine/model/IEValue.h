@@ -72,6 +72,27 @@ public:
     TIEType DType() const noexcept { return FType; }
     // The text block of a text kind, nullptr for other kinds.
     const TIEText* TextBlock() const noexcept { return IsTextType(FType) ? FText.get() : nullptr; }
+    // The number of an integer, fact-identifier, descriptor or float value as AsFloat reads it;
+    // only for those kinds.
+    double NumberPayload() const noexcept {
+        return FType == dtFloat ? FFloat : static_cast<double>(FInt);
+    }
+    // The call of a call value (no new reference), nullptr for other kinds.
+    IFunCall* CallPayload() const noexcept { return FType == dtFunCall ? FCall : nullptr; }
+    // True for the kinds whose evaluation is the value itself (literals, lists, facts), false for
+    // variables, calls, position records and singletons.
+    bool EvaluatesToItself() const noexcept {
+        switch (FType) {
+        case dtVariable:
+        case dtMultiVariable:
+        case dtFunCall:
+        case dtObject:
+        case dtSingletons:
+            return false;
+        default:
+            return true;
+        }
+    }
     // The list of a list value (no new reference), nullptr for other kinds.
     const IValueVector* ListPayload() const noexcept { return FType == dtList ? FList : nullptr; }
     // Equality of two values of this class and of one kind for the kinds that compare by their
