@@ -12,7 +12,7 @@ namespace ie {
 
 TActivation::TActivation(TRule* rule, float strength, IActivationNode* node,
                          TRefPtr<IReteToken> token)
-    : FRule(rule), FToken(std::move(token)), FNode(node) {
+    : TTokenHolder(hkActivation), FRule(rule), FToken(std::move(token)), FNode(node) {
     SetStrength(strength);
 }
 

@@ -53,12 +53,16 @@ public:
     virtual void FireActivation(TActivation& activation) = 0;
     // The activation is being destroyed: the node must forget it.
     virtual void ActivationDestroyed(TActivation& activation) noexcept = 0;
+    // The token of a listed activation was withdrawn upstream: the node drops the activation
+    // and reports it removed. A node whose activations hold no join's tokens has nothing to do.
+    virtual void WithdrawActivation(TActivation&) {}
 
 protected:
     ~IActivationNode() = default;
 };
 
-class TActivation : public TPersistent {
+// A holder of its token (TTokenHolder) while its node lists it and the token was made by a join.
+class TActivation : public TPersistent, public TTokenHolder {
 public:
     TActivation(TRule* rule, float strength, IActivationNode* node, TRefPtr<IReteToken> token);
     ~TActivation() override;
@@ -99,7 +103,8 @@ public:
     bool InAgenda() const noexcept { return FInAgenda; }
 
     // The links of the node that lists the activation (its rule's terminal node), which keeps
-    // its activations in making order and indexed by token hash; only that node uses them.
+    // its activations in making order and indexes those of first-level tokens by token hash
+    // (the others are withdrawn through their token's holder list); only that node uses them.
     struct TNodeLinks {
         TActivation* Prev = nullptr;
         TActivation* Next = nullptr;
@@ -107,6 +112,7 @@ public:
         TActivation* HashNext = nullptr;
         size_t Hash = 0;
         bool Listed = false;
+        bool Indexed = false; // in the hash index rather than its token's holder list
     };
     TNodeLinks NodeLinks;
     // True while the run loop fires this activation.

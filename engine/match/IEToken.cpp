@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <typeinfo>
+#include <unordered_set>
 
 namespace ie {
 
@@ -40,6 +42,22 @@ TIEToken::TIEToken() noexcept = default;
 
 TIEToken::~TIEToken() {
     if (FFacts != FInline) delete[] FFacts;
+}
+
+void TIEToken::AddHolder(TTokenHolder& holder) noexcept {
+    holder.HolderPrev = FLastHolder;
+    holder.HolderNext = nullptr;
+    (FLastHolder ? FLastHolder->HolderNext : FHolders) = &holder;
+    FLastHolder = &holder;
+    holder.Holding = true;
+}
+
+void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
+    if (!holder.Holding) return;
+    (holder.HolderPrev ? holder.HolderPrev->HolderNext : FHolders) = holder.HolderNext;
+    (holder.HolderNext ? holder.HolderNext->HolderPrev : FLastHolder) = holder.HolderPrev;
+    holder.HolderPrev = holder.HolderNext = nullptr;
+    holder.Holding = false;
 }
 
 void TIEToken::SetFacts(const TIEToken* parent) {
@@ -182,13 +200,81 @@ std::string TIEToken::FactIdList() const {
     return s;
 }
 
-// ---------------------------------------------------------------------------------------------
-// TIETokenTree
-
 TIETokenTree::TIETokenTree(int32_t bucketCount, bool useTokenHash, std::string_view slotName,
                            int32_t subIndex, int32_t tokenIndex)
     : FUseTokenHash(useTokenHash), FSlotName(slotName), FSubIndex(subIndex),
       FBucketCount(bucketCount > 0 ? bucketCount : 1), FTokenIndex(tokenIndex) {}
+
+// ---------------------------------------------------------------------------------------------
+// TTokenEntry
+
+bool TTokenEntry::RightSide() const noexcept {
+    return Tree && Tree->RightSide();
+}
+
+void TTokenEntry::AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept {
+    child.AddRef();
+    child.FLeftOwner = &left;
+    child.FLeftPrev = left.LastChild;
+    child.FLeftNext = nullptr;
+    (left.LastChild ? left.LastChild->FLeftNext : left.FirstChild) = &child;
+    left.LastChild = &child;
+    child.FRightOwner = right;
+    if (!right) return;
+    child.FRightPrev = right->LastChild;
+    child.FRightNext = nullptr;
+    (right->LastChild ? right->LastChild->FRightNext : right->FirstChild) = &child;
+    right->LastChild = &child;
+}
+
+TIETokenRef TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
+    if (TTokenEntry* right = child.FRightOwner) {
+        (child.FRightPrev ? child.FRightPrev->FRightNext : right->FirstChild) = child.FRightNext;
+        (child.FRightNext ? child.FRightNext->FRightPrev : right->LastChild) = child.FRightPrev;
+        child.FRightPrev = child.FRightNext = nullptr;
+        child.FRightOwner = nullptr;
+    }
+    TTokenEntry* left = child.FLeftOwner;
+    if (!left) return nullptr;
+    (child.FLeftPrev ? child.FLeftPrev->FLeftNext : left->FirstChild) = child.FLeftNext;
+    (child.FLeftNext ? child.FLeftNext->FLeftPrev : left->LastChild) = child.FLeftPrev;
+    child.FLeftPrev = child.FLeftNext = nullptr;
+    child.FLeftOwner = nullptr;
+    TIETokenRef hold(&child);
+    child.Release(); // the left entry's count, now the result's
+    return hold;
+}
+
+TIEToken* TTokenEntry::DetachRightChildren() noexcept {
+    TIEToken* first = FirstChild;
+    for (TIEToken* c = first; c; c = c->FRightNext) {
+        c->FRightOwner = nullptr;
+        c->FRightPrev = nullptr;
+    }
+    FirstChild = LastChild = nullptr;
+    return first;
+}
+
+TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
+    TIEToken* next = child.FRightNext;
+    child.FRightNext = nullptr;
+    return next;
+}
+
+TTokenEntry::~TTokenEntry() {
+    if (Holding) Token->RemoveHolder(*this);
+    if (RightSide()) {
+        // The children stay with their left entries, which hold them.
+        for (TIEToken* c = DetachRightChildren(); c;)
+            c = TakeNextDetached(*c);
+        return;
+    }
+    while (TIEToken* c = FirstChild)
+        ReleaseChild(*c);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TIETokenTree
 
 TIETokenTree::~TIETokenTree() {
     for (TEntry* e = FFirst; e;) {
@@ -240,12 +326,12 @@ TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, size_t hash) c
     if (FIdBuckets.empty()) return nullptr;
     for (TEntry* e = FIdBuckets[IdBucket(hash)]; e; e = e->IdNext)
         // The stored token decides whether it equals the one looked for.
-        if (e->IdHash == hash && e->Token->Equals(token)) return e;
+        if (e->Token->IdentityHash() == hash && e->Token->Equals(token)) return e;
     return nullptr;
 }
 
 void TIETokenTree::LinkIdentity(TEntry* e) noexcept {
-    TEntry*& head = FIdBuckets[IdBucket(e->IdHash)];
+    TEntry*& head = FIdBuckets[IdBucket(e->Token->IdentityHash())];
     e->IdPrev = nullptr;
     e->IdNext = head;
     if (head) head->IdPrev = e;
@@ -256,20 +342,26 @@ void TIETokenTree::GrowIdentity() {
     FIdShift = FIdBuckets.empty() ? 60 : FIdShift - 1;
     FIdBuckets.assign(size_t{1} << (64 - FIdShift), nullptr);
     for (TEntry* e = FFirst; e; e = e->Next)
-        LinkIdentity(e);
+        if (e->Indexed) LinkIdentity(e);
 }
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key,
-                                           int32_t probeKey) {
-    const size_t hash = token->IdentityHash();
-    if (Lookup(*token, hash)) {
-        MarkBucket(key);
-        return nullptr;
+                                           int32_t probeKey, bool held) {
+    TEntry* e;
+    if (held) {
+        e = new TEntry(this, token, key, probeKey);
+        token->AddHolder(*e);
+    } else {
+        if (Lookup(*token, token->IdentityHash())) {
+            MarkBucket(key);
+            return nullptr;
+        }
+        if (static_cast<size_t>(FIndexedCount) >= FIdBuckets.size()) GrowIdentity();
+        e = new TEntry(this, token, key, probeKey);
+        e->Indexed = true;
+        LinkIdentity(e);
+        ++FIndexedCount;
     }
-    if (static_cast<size_t>(FCount) >= FIdBuckets.size()) GrowIdentity();
-    auto* e = new TEntry{token, key, probeKey};
-    e->IdHash = hash;
-    LinkIdentity(e);
     ++FCount;
     e->Prev = FLast;
     (FLast ? FLast->Next : FFirst) = e;
@@ -281,12 +373,17 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     (chain.Last ? chain.Last->KeyNext : chain.First) = e;
     chain.Last = e;
     FEmpty = false;
+    DebugCheck();
     return e;
 }
 
 void TIETokenTree::Unlink(TEntry* e) noexcept {
-    (e->IdPrev ? e->IdPrev->IdNext : FIdBuckets[IdBucket(e->IdHash)]) = e->IdNext;
-    if (e->IdNext) e->IdNext->IdPrev = e->IdPrev;
+    if (e->Indexed) {
+        (e->IdPrev ? e->IdPrev->IdNext : FIdBuckets[IdBucket(e->Token->IdentityHash())]) =
+            e->IdNext;
+        if (e->IdNext) e->IdNext->IdPrev = e->IdPrev;
+        --FIndexedCount;
+    }
     --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
@@ -344,6 +441,7 @@ TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
 void TIETokenTree::Erase(TEntry* entry) {
     Unlink(entry);
     delete entry;
+    DebugCheck();
 }
 
 TIETokenRef TIETokenTree::Extract(const TIEToken& token) {
@@ -374,9 +472,72 @@ void TIETokenTree::Clear() {
     FFirst = FLast = nullptr;
     std::fill(FIdBuckets.begin(), FIdBuckets.end(), nullptr);
     FCount = 0;
+    FIndexedCount = 0;
     std::fill(FChains.begin(), FChains.end(), TChain{});
     FChainCount = 0;
     FEmpty = true;
+}
+
+void TIETokenTree::CheckInvariants() const {
+    auto fail = [](const char* what) { throw std::logic_error(std::string("token memory: ") + what); };
+    int32_t count = 0, indexed = 0;
+    std::unordered_set<const TEntry*> seen;
+    for (const TEntry* e = FFirst; e; e = e->Next) {
+        if ((e->Prev ? e->Prev->Next : FFirst) != e) fail("arrival list broken");
+        if (e->Tree != this) fail("entry of another memory");
+        if (!e->Token) fail("entry without token");
+        seen.insert(e);
+        ++count;
+        if (e->Indexed) {
+            ++indexed;
+            if (e->Holding) fail("indexed entry in a holder list");
+            if (Lookup(*e->Token, e->Token->IdentityHash()) != e)
+                fail("indexed token not found, or an equal one found first");
+        } else {
+            bool listed = false;
+            for (const TTokenHolder* h = e->Token->FirstHolder(); h && !listed; h = h->HolderNext)
+                listed = h == e;
+            if (!listed) fail("held entry missing from its token's holders");
+        }
+        const TChain* chain = FindChain(e->ProbeKey);
+        if (!chain) fail("probe key without chain");
+        bool inChain = false;
+        for (const TEntry* k = chain->First; k && !inChain; k = k->KeyNext)
+            inChain = k == e;
+        if (!inChain) fail("entry missing from the chain of its probe key");
+        for (const TIEToken* c = e->FirstChild; c; c = RightSide() ? c->NextOfRight() : c->NextOfLeft())
+            if ((RightSide() ? c->RightOwner() : c->LeftOwner()) != e) fail("child of another entry");
+    }
+    if (FLast != (count ? FLast : nullptr) || (count && FLast->Next)) fail("arrival list end");
+    if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");
+    size_t chained = 0;
+    for (const TChain& c : FChains) {
+        if (!c.Used) continue;
+        if (!c.First) fail("empty chain kept");
+        for (const TEntry* k = c.First; k; k = k->KeyNext) {
+            if (k->ProbeKey != c.Key || !seen.count(k)) fail("chain holds a foreign entry");
+            ++chained;
+        }
+    }
+    if (chained != static_cast<size_t>(count)) fail("chains and arrival list differ");
+    // No two stored tokens are equal; held tokens are told apart by their makers, so the check
+    // compares them by hash first.
+    std::unordered_map<int32_t, std::vector<const TIEToken*>> byHash;
+    for (const TEntry* e = FFirst; e; e = e->Next) {
+        auto& same = byHash[e->Token->HashCode()];
+        for (const TIEToken* t : same)
+            if (t->Equals(*e->Token)) fail("two equal tokens stored");
+        same.push_back(e->Token.get());
+    }
+}
+
+// The full check costs O(n); a debug build runs it while the memory is small and then at every
+// power of two of its size, so that the checks stay linear in the work done.
+void TIETokenTree::DebugCheck() const {
+#if defined(IE_CHECK_TOKEN_TREE)
+    const uint32_t n = static_cast<uint32_t>(FCount);
+    if (n <= 16 || (n & (n - 1)) == 0) CheckInvariants();
+#endif
 }
 
 std::vector<std::vector<const TIEToken*>> TIETokenTree::Buckets() const {

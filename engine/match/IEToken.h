@@ -11,9 +11,18 @@
 // their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
 // A token has two keys: the shown key (KeyOf: what the memory's text groups the tokens by) and
 // the probe key (the join's key over all its equality tests: what a join looks tokens up by).
-// Invariants:
-//   - every stored token is in the identity index (keyed by token equality, TIEToken::Equals),
-//     in the arrival list (oldest first) and in the chain of its probe key (oldest first);
+//
+// Retraction follows links instead of searching. A token a join makes (a child) is linked into
+// the child lists of the two memory entries it was made from (the left one holds it), and every
+// place that keeps it downstream (an entry of a later join's memory, an activation) is linked
+// into the token's holder list. Withdrawing an entry withdraws its children, and withdrawing a
+// child removes each of its holders, oldest first, which is the order in which propagation
+// reached them. Only first-level tokens (one per fact change, made afresh for the removal) are
+// found by equality, through the identity index.
+// Invariants (CheckInvariants verifies them in debug builds):
+//   - every stored token is in the arrival list (oldest first) and in the chain of its probe key
+//     (oldest first); an indexed token is in the identity index (keyed by token equality,
+//     TIEToken::Equals), a held one in its token's holder list;
 //   - no two stored tokens are equal;
 //   - adding, finding and removing a token are O(1) on average, whatever the memory holds.
 // The historical bucket count only groups the tokens in the memory's text.
@@ -30,6 +39,11 @@
 
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
+
+// Debug builds check the token memories' invariants as they change (TIETokenTree::CheckInvariants).
+#if !defined(NDEBUG) && !defined(IE_CHECK_TOKEN_TREE)
+#define IE_CHECK_TOKEN_TREE 1
+#endif
 
 namespace ie {
 
@@ -105,6 +119,24 @@ private:
     };
     static inline thread_local TList FList{};
     static inline thread_local TOwner FOwner;
+};
+
+class TIEToken;
+struct TTokenEntry;
+class TIETokenTree;
+
+// A place downstream that keeps a token made by a join: an entry of a join memory or an
+// activation. The token lists its holders (newest last) so that withdrawing it reaches each.
+struct TTokenHolder {
+    enum TKind : uint8_t { hkEntry, hkActivation };
+    explicit TTokenHolder(TKind kind) noexcept : HolderKind(kind) {}
+    TTokenHolder(const TTokenHolder&) = delete;
+    TTokenHolder& operator=(const TTokenHolder&) = delete;
+
+    TTokenHolder* HolderPrev = nullptr;
+    TTokenHolder* HolderNext = nullptr;
+    TKind HolderKind;
+    bool Holding = false; // linked into its token's holder list
 };
 
 class TIEToken final : public IReteToken {
@@ -199,7 +231,20 @@ public:
     std::string GetText() const override;
     std::string FactIdList() const override;
 
+    // The holders of a token made by a join (see TTokenHolder), oldest first.
+    TTokenHolder* FirstHolder() const noexcept { return FHolders; }
+    void AddHolder(TTokenHolder& holder) noexcept;
+    void RemoveHolder(TTokenHolder& holder) noexcept;
+    // The entries this token was made from (null when it was made by no join, or once they
+    // dropped it); the right one is null for a negated join's placeholder.
+    TTokenEntry* LeftOwner() const noexcept { return FLeftOwner; }
+    TTokenEntry* RightOwner() const noexcept { return FRightOwner; }
+    // The next child of the same left or right entry.
+    TIEToken* NextOfLeft() const noexcept { return FLeftNext; }
+    TIEToken* NextOfRight() const noexcept { return FRightNext; }
+
 private:
+    friend struct TTokenEntry;
     void SetFacts(const TIEToken* parent);
 
     int32_t FSize = 0;
@@ -214,40 +259,86 @@ private:
     IFact** FFacts = FInline;
     // Only the first FSize entries are ever set or read.
     IFact* FInline[InlineFacts];
+    // The links of a child (see the unit's header comment).
+    TTokenHolder* FHolders = nullptr;
+    TTokenHolder* FLastHolder = nullptr;
+    TTokenEntry* FLeftOwner = nullptr;
+    TTokenEntry* FRightOwner = nullptr;
+    TIEToken* FLeftPrev = nullptr;
+    TIEToken* FLeftNext = nullptr;
+    TIEToken* FRightPrev = nullptr;
+    TIEToken* FRightNext = nullptr;
 };
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
+// What a memory's owner does when a held entry's token is withdrawn upstream: withdraw what the
+// entry supports and erase it (a join removing one of its left tokens).
+class ITokenMemoryOwner {
+public:
+    virtual void WithdrawEntry(TTokenEntry& entry) = 0;
+
+protected:
+    ~ITokenMemoryOwner() = default;
+};
+
+// One stored token of a memory with its links in the arrival list, in its key chain and in the
+// identity index (an indexed entry) or its token's holder list (a held entry), the count of
+// matching right tokens that a negated join keeps for a left token, and the children the join
+// made with it.
+struct TTokenEntry : TTokenHolder {
+    TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
+        : TTokenHolder(hkEntry), Token(std::move(token)), Tree(tree), Key(key),
+          ProbeKey(probeKey) {}
+    // Unlinks the entry from its token's holders and lets its children go.
+    ~TTokenEntry();
+
+    TIETokenRef Token;
+    TIETokenTree* Tree;
+    int32_t Key = 0;      // the shown key
+    int32_t ProbeKey = 0; // the key of the chain the entry is in
+    int32_t NegatedCount = 0;
+    bool Indexed = false;
+    TTokenEntry* Prev = nullptr;
+    TTokenEntry* Next = nullptr;
+    TTokenEntry* KeyPrev = nullptr;
+    TTokenEntry* KeyNext = nullptr;
+    // The identity index's bucket chain (indexed entries).
+    TTokenEntry* IdPrev = nullptr;
+    TTokenEntry* IdNext = nullptr;
+    // The tokens the join made with this entry, oldest first (left entries hold them).
+    TIEToken* FirstChild = nullptr;
+    TIEToken* LastChild = nullptr;
+
+    // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
+    // entry holds it.
+    static void AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept;
+    // Unlinks `child` from the entries it was made from; the result is the left entry's hold
+    // (null when the child was linked to none).
+    static TIETokenRef ReleaseChild(TIEToken& child) noexcept;
+    // Cuts this right entry's child list loose, leaving its children with their left entries;
+    // returns the first of them, chained through NextOfRight.
+    TIEToken* DetachRightChildren() noexcept;
+    // The next of the detached children, forgetting the link.
+    static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
+    bool RightSide() const noexcept;
+
+    static void* operator new(size_t size) {
+        return size == sizeof(TTokenEntry) ? TBlockPool<sizeof(TTokenEntry)>::Get()
+                                           : ::operator new(size);
+    }
+    static void operator delete(void* p, size_t size) noexcept {
+        if (size == sizeof(TTokenEntry))
+            TBlockPool<sizeof(TTokenEntry)>::Put(p);
+        else
+            ::operator delete(p);
+    }
+};
+
 // The memory of one join input.
 class TIETokenTree {
 public:
-    // One stored token with its links in the arrival list and in its key chain, and the count of
-    // matching right tokens that a negated join keeps for a left token.
-    struct TEntry {
-        TIETokenRef Token;
-        int32_t Key = 0;      // the shown key
-        int32_t ProbeKey = 0; // the key of the chain the entry is in
-        int32_t NegatedCount = 0;
-        TEntry* Prev = nullptr;
-        TEntry* Next = nullptr;
-        TEntry* KeyPrev = nullptr;
-        TEntry* KeyNext = nullptr;
-        // The identity index: the token's IdentityHash and the links of its index bucket.
-        size_t IdHash = 0;
-        TEntry* IdPrev = nullptr;
-        TEntry* IdNext = nullptr;
-
-        static void* operator new(size_t size) {
-            return size == sizeof(TEntry) ? TBlockPool<sizeof(TEntry)>::Get()
-                                          : ::operator new(size);
-        }
-        static void operator delete(void* p, size_t size) noexcept {
-            if (size == sizeof(TEntry))
-                TBlockPool<sizeof(TEntry)>::Put(p);
-            else
-                ::operator delete(p);
-        }
-    };
+    using TEntry = TTokenEntry;
 
     // The key of a token: its hash code (useTokenHash); else the fact at tokenIndex: its
     // identifier (empty slotName), the hash code of its slot value (subIndex -1) or of one
@@ -261,10 +352,12 @@ public:
     // Stores the token unless an equal one is stored (then false).
     bool Add(const TIETokenRef& token);
     // Stores the token under a key the caller computed as KeyOf would, in the chain of
-    // `probeKey` (of `key` when not given); null when an equal token is stored already.
-    TEntry* Insert(const TIETokenRef& token, int32_t key, int32_t probeKey);
+    // `probeKey` (of `key` when not given); null when an equal token is stored already. A held
+    // token (one a join made, withdrawn through its links) is neither indexed nor looked for:
+    // its makers never make it twice.
+    TEntry* Insert(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held = false);
     TEntry* Insert(const TIETokenRef& token, int32_t key) { return Insert(token, key, key); }
-    // The entry of the stored token equal to `token`, null when none.
+    // The entry of the indexed token equal to `token`, null when none.
     TEntry* FindEntry(const TIEToken& token) const;
     // Unlinks and frees a stored entry.
     void Erase(TEntry* entry);
@@ -310,6 +403,17 @@ public:
     }
 
     int32_t Count() const noexcept { return FCount; }
+    // Who withdraws held entries (the join of a left memory); the side whose entries' children
+    // are listed through the right links (a join's right memory).
+    ITokenMemoryOwner* Owner() const noexcept { return FOwner; }
+    void SetOwner(ITokenMemoryOwner* owner, bool rightSide) noexcept {
+        FOwner = owner;
+        FRightSide = rightSide;
+    }
+    bool RightSide() const noexcept { return FRightSide; }
+    // Verifies the invariants of the unit's header comment; raises a logic error naming the
+    // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
+    void CheckInvariants() const;
     // True after Clear until the next Add.
     bool Empty() const noexcept { return FEmpty; }
     bool UseTokenHash() const noexcept { return FUseTokenHash; }
@@ -368,6 +472,10 @@ private:
     // The stored tokens grouped by bucket (bucket order, then arrival order).
     std::vector<std::vector<const TIEToken*>> Buckets() const;
 
+    void DebugCheck() const;
+
+    ITokenMemoryOwner* FOwner = nullptr;
+    bool FRightSide = false;
     bool FUseTokenHash;
     std::string FSlotName;
     int32_t FSubIndex;
@@ -382,6 +490,7 @@ private:
     std::vector<TEntry*> FIdBuckets;
     int32_t FIdShift = 64; // 64 - log2 of the bucket count
     int32_t FCount = 0;
+    int32_t FIndexedCount = 0;
     std::vector<TChain> FChains;
     size_t FChainCount = 0;
     int32_t FChainShift = 64; // 64 - log2 of the table size

@@ -436,6 +436,7 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
         FHashed = false;
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
         FRight = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
+        AdoptMemories();
         return;
     }
     std::rotate(FTests.begin(), FTests.begin() + chosen, FTests.begin() + chosen + 1);
@@ -463,11 +464,19 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
                                            shown.TokenIndex);
     FRight = std::make_unique<TIETokenTree>(FRete->HashKey, false, shown.Right.Name(),
                                             shown.RightSub, 0);
+    AdoptMemories();
 }
 
 TJoinNode::TJoinNode(TReteNetwork* rete)
     : TTestNode(rete), FLeft(std::make_unique<TIETokenTree>(rete->HashKey, true, "", -1, 0)),
-      FRight(std::make_unique<TIETokenTree>(rete->HashKey, true, "", -1, 0)) {}
+      FRight(std::make_unique<TIETokenTree>(rete->HashKey, true, "", -1, 0)) {
+    AdoptMemories();
+}
+
+void TJoinNode::AdoptMemories() {
+    FLeft->SetOwner(this, false);
+    FRight->SetOwner(this, true);
+}
 
 void TJoinNode::ClearMemories() {
     FLeft->Clear();
@@ -539,6 +548,71 @@ TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction ac
     return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength());
 }
 
+namespace {
+
+// Removes every holder of a withdrawn token, oldest first: the order in which its propagation
+// reached them.
+void WithdrawHolders(TIEToken& token) {
+    while (TTokenHolder* h = token.FirstHolder()) {
+        if (h->HolderKind == TTokenHolder::hkEntry) {
+            auto& entry = static_cast<TTokenEntry&>(*h);
+            if (ITokenMemoryOwner* owner = entry.Tree->Owner()) owner->WithdrawEntry(entry);
+        } else {
+            auto& activation = static_cast<TActivation&>(*h);
+            if (IActivationNode* node = activation.Node()) node->WithdrawActivation(activation);
+        }
+        // A holder nobody withdraws (none should be) must not stop the walk.
+        if (token.FirstHolder() == h) token.RemoveHolder(*h);
+    }
+}
+
+// Unlinks a child from the entries it was made from and withdraws it.
+void DropChild(TIEToken& child) {
+    const TIETokenRef hold = TTokenEntry::ReleaseChild(child);
+    WithdrawHolders(child);
+}
+
+} // namespace
+
+void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right,
+                          TTokenAction action, float strength) {
+    const TIETokenRef child =
+        right ? TIEToken::CreateChild(left.Token, right->Token->FactRef(), action, strength)
+              : PlaceholderChild(left.Token, action);
+    TTokenEntry::AdoptChild(left, right, *child);
+    Propagate(child);
+}
+
+void TJoinNode::WithdrawEntry(TTokenEntry& entry) {
+    if (entry.Tree == FLeft.get()) RemoveLeft(entry);
+}
+
+void TJoinNode::RemoveLeft(TIETokenTree::TEntry& left) {
+    while (TIEToken* child = left.FirstChild)
+        DropChild(*child);
+    FLeft->Erase(&left);
+}
+
+void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
+    const int32_t probe = right.ProbeKey;
+    if (FNegation != jnNone) {
+        // The counts of the left tokens it matched drop.
+        const TIETokenRef stored = right.Token;
+        FRight->Erase(&right);
+        JoinRight(stored, nullptr, probe, taRemove);
+        return;
+    }
+    // Out of the memory first, then what it supported, in the order it was made (the left
+    // memory's order).
+    TIEToken* child = right.DetachRightChildren();
+    FRight->Erase(&right);
+    while (child) {
+        TIEToken* next = TTokenEntry::TakeNextDetached(*child);
+        DropChild(*child);
+        child = next;
+    }
+}
+
 void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     FPassed = 0;
     const TTokenAction tag = token->Tag();
@@ -549,17 +623,15 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     }
     if (callType == ctLeft) {
         if (tag == taRemove) {
-            if (TIETokenTree::TEntry* e = FLeft->FindEntry(*token)) {
-                JoinLeft(*e, taRemove);
-                // The entry may have gone while the removal ran downstream only if this node
-                // was reached again, which the deferred fact changes rule out.
-                FLeft->Erase(e);
-            }
+            // Tokens made by joins are withdrawn through their links; a first-level token is
+            // made afresh for its removal and found by equality.
+            if (TIETokenTree::TEntry* e = FLeft->FindEntry(*token)) RemoveLeft(*e);
             return;
         }
         int32_t shown;
         const int32_t probe = LeftKey(*token, shown);
-        if (TIETokenTree::TEntry* e = FLeft->Insert(token, shown, probe)) {
+        if (TIETokenTree::TEntry* e =
+                FLeft->Insert(token, shown, probe, token->LeftOwner() != nullptr)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
         }
@@ -567,16 +639,13 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     }
     if (callType == ctRight) {
         if (tag == taRemove) {
-            if (TIETokenTree::TEntry* e = FRight->FindEntry(*token)) {
-                const int32_t probe = e->ProbeKey;
-                FRight->Erase(e);
-                JoinRight(token, probe);
-            }
+            if (TIETokenTree::TEntry* e = FRight->FindEntry(*token)) RemoveRight(*e);
             return;
         }
         int32_t shown = token->HashCode();
         const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        if (FRight->Insert(token, shown, probe)) JoinRight(token, probe);
+        if (TIETokenTree::TEntry* e = FRight->Insert(token, shown, probe))
+            JoinRight(token, e, probe, tag);
         return;
     }
     RaiseIE(imInvalidCallType, CallTypeName(callType));
@@ -603,50 +672,48 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     const TIETokenRef left = entry.Token;
     if (FNegation != jnNone) {
-        // The count of matches kept with the left token decides; a removal uses the stored
-        // count, so it withdraws exactly what the addition produced.
-        if (action != taRemove) {
-            int32_t count = 0;
-            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-                if (TestsPass(r.Token->LastFact(), left)) ++count;
-                return true;
-            });
-            entry.NegatedCount = count;
-        }
-        const bool passes = FNegation == jnNot ? entry.NegatedCount == 0 : entry.NegatedCount > 0;
-        if (passes) {
-            Propagate(PlaceholderChild(left, action));
+        // The count of matches kept with the left token decides.
+        int32_t count = 0;
+        ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+            if (TestsPass(r.Token->LastFact(), left)) ++count;
+            return true;
+        });
+        entry.NegatedCount = count;
+        if (FNegation == jnNot ? count == 0 : count > 0) {
+            EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
         }
         return;
     }
     ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-        IFact* fact = r.Token->LastFact();
         float strength = std::min(left->Strength(), r.Token->Strength());
-        if (!TestsPass(fact, left, &strength)) return true;
-        Propagate(TIEToken::CreateChild(left, TRefPtr<IFact>(fact), action, strength));
-        if (action == taRemove) return true;
+        if (!TestsPass(r.Token->LastFact(), left, &strength)) return true;
+        EmitChild(entry, &r, action, strength);
         ++FPassed;
         return !Unique;
     });
 }
 
-void TJoinNode::JoinRight(const TIETokenRef& right, int32_t probeKey) {
+void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightEntry,
+                          int32_t probeKey, TTokenAction action) {
     if (FLeft->Count() == 0) return;
-    const TTokenAction action = right->Tag();
     IFact* fact = right->LastFact();
     auto join_one = [&](TIETokenTree::TEntry& l) {
         float strength = std::min(l.Token->Strength(), right->Strength());
         if (!TestsPass(fact, l.Token, FNegation == jnNone ? &strength : nullptr)) return;
-        if (FNegation == jnNone) {
-            Propagate(TIEToken::CreateChild(l.Token, TRefPtr<IFact>(fact), action, strength));
-            return;
-        }
+        if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
+        // A placeholder comes when the left token starts passing and goes when it stops.
+        auto placeholder = [&](bool make) {
+            if (make)
+                EmitChild(l, nullptr, taAdd, l.Token->Strength());
+            else
+                while (TIEToken* child = l.FirstChild)
+                    DropChild(*child);
+        };
         if (action != taRemove) {
-            if (l.NegatedCount++ == 0)
-                Propagate(PlaceholderChild(l.Token, FNegation == jnNot ? taRemove : taAdd));
+            if (l.NegatedCount++ == 0) placeholder(FNegation == jnExists);
         } else if (l.NegatedCount > 0 && --l.NegatedCount == 0) {
-            Propagate(PlaceholderChild(l.Token, FNegation == jnNot ? taAdd : taRemove));
+            placeholder(FNegation == jnNot);
         }
     };
     if (FHashed) {
@@ -710,20 +777,12 @@ void TJoinNode::AssertGoal(const TIEToken& left) {
 }
 
 void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
-    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
-        if (FNegation != jnNone) {
-            if (FNegation == jnNot ? l->NegatedCount == 0 : l->NegatedCount > 0)
-                out.push_back(PlaceholderChild(l->Token, taAdd));
-            continue;
+    // The tokens themselves, so that what new nodes keep of them is withdrawn with them.
+    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next)
+        for (TIEToken* child = l->FirstChild; child; child = child->NextOfLeft()) {
+            out.emplace_back(child);
+            if (Unique) break;
         }
-        ForEachRight(*l, [&](TIETokenTree::TEntry& r) {
-            IFact* fact = r.Token->LastFact();
-            float strength = std::min(l->Token->Strength(), r.Token->Strength());
-            if (!TestsPass(fact, l->Token, &strength)) return true;
-            out.push_back(TIEToken::CreateChild(l->Token, TRefPtr<IFact>(fact), taAdd, strength));
-            return !Unique;
-        });
-    }
 }
 
 std::string TJoinNode::GetText() const {
@@ -766,6 +825,14 @@ void TPatternMatchTerminalNode::Receive(const TIETokenRef& token, TCallType) {
     }
 }
 
+namespace {
+
+TIEToken& TokenOf(TActivation& activation) noexcept {
+    return const_cast<TIEToken&>(TIEToken::Of(*activation.Token()));
+}
+
+} // namespace
+
 void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAction action) {
     if (!FRule) return;
     if (action == taAdd && ((FRule->OneShot() && FRule->Fired()) || !FRule->Enabled())) return;
@@ -776,16 +843,23 @@ void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAc
     links.Next = nullptr;
     (FLast ? FLast->NodeLinks.Next : FFirst) = activation;
     FLast = activation;
-    links.Hash = token->IdentityHash();
     links.Listed = true;
-    if (static_cast<size_t>(++FCount) > FBuckets.size()) {
-        // Twice the buckets; the chains are rebuilt oldest first, so they stay newest first.
-        FShift = FBuckets.empty() ? 60 : FShift - 1;
-        FBuckets.assign(size_t{1} << (64 - FShift), nullptr);
-        for (TActivation* a = FFirst; a; a = a->NodeLinks.Next)
-            LinkHash(a);
+    ++FCount;
+    if (token->LeftOwner()) {
+        // Made by a join: withdrawn through the token's holders.
+        token->AddHolder(*activation);
     } else {
-        LinkHash(activation);
+        links.Hash = token->IdentityHash();
+        links.Indexed = true;
+        if (static_cast<size_t>(++FIndexedCount) > FBuckets.size()) {
+            // Twice the buckets; the chains are rebuilt oldest first, so they stay newest first.
+            FShift = FBuckets.empty() ? 60 : FShift - 1;
+            FBuckets.assign(size_t{1} << (64 - FShift), nullptr);
+            for (TActivation* a = FFirst; a; a = a->NodeLinks.Next)
+                if (a->NodeLinks.Indexed) LinkHash(a);
+        } else {
+            LinkHash(activation);
+        }
     }
     Report(activation, true);
 }
@@ -803,9 +877,15 @@ bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
     TActivation::TNodeLinks& links = activation->NodeLinks;
     if (!links.Listed) return false;
     links.Listed = false;
-    (links.HashPrev ? links.HashPrev->NodeLinks.HashNext : FBuckets[BucketOf(links.Hash)]) =
-        links.HashNext;
-    if (links.HashNext) links.HashNext->NodeLinks.HashPrev = links.HashPrev;
+    if (links.Indexed) {
+        links.Indexed = false;
+        (links.HashPrev ? links.HashPrev->NodeLinks.HashNext : FBuckets[BucketOf(links.Hash)]) =
+            links.HashNext;
+        if (links.HashNext) links.HashNext->NodeLinks.HashPrev = links.HashPrev;
+        --FIndexedCount;
+    } else {
+        TokenOf(*activation).RemoveHolder(*activation);
+    }
     (links.Prev ? links.Prev->NodeLinks.Next : FFirst) = links.Next;
     (links.Next ? links.Next->NodeLinks.Prev : FLast) = links.Prev;
     links.Prev = links.Next = links.HashPrev = links.HashNext = nullptr;
@@ -821,7 +901,7 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
 }
 
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
-    if (FCount == 0) return false;
+    if (FIndexedCount == 0) return false;
     const size_t hash = token.IdentityHash();
     // The chain runs newest first: the last equal activation met is the oldest, which goes.
     TActivation* found = nullptr;
@@ -831,6 +911,11 @@ bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
     Unlist(found);
     Report(found, false);
     return true;
+}
+
+void TPatternMatchTerminalNode::WithdrawActivation(TActivation& activation) {
+    if (!Unlist(&activation)) return;
+    Report(&activation, false);
 }
 
 void TPatternMatchTerminalNode::RemoveAllActivations() {

@@ -188,7 +188,7 @@ enum TJoinNegation : uint8_t {
     jnExists, // the left token passes while something matches (an even negation count)
 };
 
-class TJoinNode : public TTestNode {
+class TJoinNode : public TTestNode, public ITokenMemoryOwner {
 public:
     explicit TJoinNode(TReteNetwork* rete);
 
@@ -221,6 +221,9 @@ public:
     const TIETokenTree& RightMemory() const noexcept { return *FRight; }
     TIEPattern* BackwardChainPattern() const noexcept { return FGoalPattern; }
 
+    // ITokenMemoryOwner: a left token withdrawn upstream.
+    void WithdrawEntry(TTokenEntry& entry) override;
+
 private:
     // One equality join test the memories are keyed on.
     struct THashPart {
@@ -234,8 +237,21 @@ private:
     // memory's text groups by), the result the key of all of them (what a probe looks for).
     int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
     int32_t RightKey(const IFact& fact, int32_t& shown) const;
+    // Joins a new left entry with the right memory.
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
-    void JoinRight(const TIETokenRef& right, int32_t probeKey);
+    // Joins a right token (new, or for a negated join also one just removed) with the left
+    // memory.
+    void JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightEntry, int32_t probeKey,
+                   TTokenAction action);
+    // Withdraws what a left entry supports, then erases it.
+    void RemoveLeft(TIETokenTree::TEntry& left);
+    // Withdraws what a right entry supports and erases it.
+    void RemoveRight(TIETokenTree::TEntry& right);
+    // Makes a child of `left` (with the fact of `right`, or the not-or-test fact for a negated
+    // join's placeholder), links it to both and propagates it.
+    void EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right, TTokenAction action,
+                   float strength);
+    void AdoptMemories();
     template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
     void AssertGoal(const TIEToken& left);
     TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
@@ -263,6 +279,8 @@ public:
     std::string GetText() const override;
 
     void AddActivation(const TIETokenRef& token, TTokenAction action);
+    // The activation of a first-level token equal to `token` (tokens made by joins are
+    // withdrawn through their holders).
     bool RemoveActivationFor(const TIEToken& token);
     // Every activation, the newest first, each reported as removed.
     void RemoveAllActivations();
@@ -276,6 +294,7 @@ public:
     int32_t ActivationSalience() override;
     void FireActivation(TActivation& activation) override;
     void ActivationDestroyed(TActivation& activation) noexcept override;
+    void WithdrawActivation(TActivation& activation) override;
 
 private:
     // Forgets the activation (no report); false when the node did not list it.
@@ -290,14 +309,16 @@ private:
     bool FInitialized = false;
     TRule* FRule;
     // The listed activations in making order (for RemoveAll and "the first equal token"),
-    // linked through their NodeLinks, and the identity index: buckets by token hash, chained
-    // newest first, at least as many as activations (a power of two).
+    // linked through their NodeLinks, and the identity index of those with first-level tokens:
+    // buckets by token hash, chained newest first, at least as many as indexed activations (a
+    // power of two).
     TActivation* FFirst = nullptr;
     TActivation* FLast = nullptr;
     // The activations whose firing is in progress (more than one when runs nest): the rule's
     // actions may remove the rule and this node, and the node then detaches them.
     std::vector<TActivation*> FFiringNow;
     int32_t FCount = 0;
+    int32_t FIndexedCount = 0;
     std::vector<TActivation*> FBuckets;
     int32_t FShift = 64; // 64 - log2 of the bucket count
 };

@@ -781,6 +781,117 @@ TEST_F(ReteTest, TerminalNodeFindsEachActivationAmongMany) {
     EXPECT_EQ(Fx.Count(*r), 0);
 }
 
+namespace {
+
+// The joins of a rule in the order it took them.
+std::vector<TJoinNode*> JoinsOf(TFixture& fx, const TRule& rule) {
+    std::vector<TJoinNode*> joins;
+    for (TReteNode* n : fx.Net.RuleNodes(rule))
+        if (auto* j = dynamic_cast<TJoinNode*>(n)) joins.push_back(j);
+    return joins;
+}
+
+} // namespace
+
+TEST_F(ReteTest, RetractingAFactJoinedManyTimesWithdrawsEveryTokenBelowIt) {
+    // a(v) b(v, y) not p: one fact a joined with 300 b facts through two joins and a negation;
+    // its retraction must withdraw 300 activations, in the order they were made, and leave no
+    // token of it in any memory.
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "b", {{"x", Var("v")}, {"y", Var("w")}});
+    Add(*r, "a", {{"x", Var("w")}}, 1);
+    Fx.Net.AddRule(*r);
+    auto a = Fx.Assert("a", "x", 1);
+    for (int32_t i = 0; i < 300; ++i) {
+        TRefPtr<IFact> b = Fx.Templates.at("b")->NewFact();
+        b->SetSlotValue("x", IntValue(1));
+        b->SetSlotValue("y", IntValue(1000 + i));
+        Fx.AssertFact(b);
+    }
+    ASSERT_EQ(Fx.Count(*r), 300);
+    std::vector<std::string> withdrawn;
+    Fx.Net.OnDeactivation = [&](TReteNetwork*, TActivation* act) {
+        withdrawn.push_back(act->Token()->FactIdList());
+    };
+    Fx.Retract(a);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    ASSERT_EQ(withdrawn.size(), 300u);
+    EXPECT_EQ(withdrawn.front(), "f-1, f-2, f--1");
+    EXPECT_EQ(withdrawn.back(), "f-1, f-301, f--1");
+    const auto joins = JoinsOf(Fx, *r);
+    ASSERT_EQ(joins.size(), 2u);
+    EXPECT_EQ(joins[0]->LeftMemory().Count(), 0);
+    EXPECT_EQ(joins[0]->RightMemory().Count(), 300);
+    EXPECT_EQ(joins[1]->LeftMemory().Count(), 0);
+    // Asserting it again makes them again; a fact matching the negation then withdraws one.
+    Fx.Net.OnDeactivation = nullptr;
+    Fx.Assert("a", "x", 1);
+    EXPECT_EQ(Fx.Count(*r), 300);
+    auto blocker = Fx.Assert("a", "x", 1005);
+    EXPECT_EQ(Fx.Count(*r), 299);
+    Fx.Retract(blocker);
+    EXPECT_EQ(Fx.Count(*r), 300);
+    EXPECT_EQ(joins[1]->LeftMemory().Count(), 300);
+}
+
+TEST_F(ReteTest, RetractingARightFactWithdrawsOnlyItsOwnTokensInLeftOrder) {
+    auto r = NewRule("r");
+    Add(*r, "b", {{"x", Var("v")}});
+    Add(*r, "a", {{"x", Var("v")}});
+    Add(*r, "p", {});
+    Fx.Net.AddRule(*r);
+    for (int32_t i = 0; i < 4; ++i) {
+        TRefPtr<IFact> b = Fx.Templates.at("b")->NewFact();
+        b->SetSlotValue("x", IntValue(i % 2));
+        Fx.AssertFact(b);
+    }
+    auto a0 = Fx.Assert("a", "x", 0);
+    auto a1 = Fx.Assert("a", "x", 1);
+    auto p = Fx.AssertOrdered("p", {IntValue(9)});
+    ASSERT_EQ(Fx.Count(*r), 4);
+    std::vector<std::string> withdrawn;
+    Fx.Net.OnDeactivation = [&](TReteNetwork*, TActivation* act) {
+        withdrawn.push_back(act->Token()->FactIdList());
+    };
+    Fx.Retract(a0);
+    // Facts from 1 on: b 1 to 4, a0 5, a1 6, p 7.
+    EXPECT_EQ(withdrawn, (std::vector<std::string>{"f-1, f-5, f-7", "f-3, f-5, f-7"}));
+    withdrawn.clear();
+    Fx.Retract(p);
+    EXPECT_EQ(withdrawn, (std::vector<std::string>{"f-2, f-6, f-7", "f-4, f-6, f-7"}));
+    (void)a1;
+}
+
+TEST_F(ReteTest, RemovingARuleLeavesTheSharedJoinsTokensWithdrawable) {
+    // Two rules share the first join; the second's own join holds the shared join's tokens.
+    // Removing the second rule, then retracting, must neither leave activations nor touch
+    // freed entries.
+    auto r1 = NewRule("r1");
+    Add(*r1, "a", {{"x", Var("v")}});
+    Add(*r1, "b", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r1);
+    auto r2 = NewRule("r2");
+    Add(*r2, "a", {{"x", Var("v")}});
+    Add(*r2, "b", {{"x", Var("v")}});
+    Add(*r2, "p", {});
+    Fx.Assert("p", "__Data", 0);
+    auto a = Fx.Assert("a", "x", 3);
+    Fx.Assert("b", "x", 3);
+    Fx.Net.AddRule(*r2); // primed with the shared join's existing token
+    EXPECT_EQ(Fx.Count(*r1), 1);
+    EXPECT_EQ(Fx.Count(*r2), 1);
+    Fx.Net.RemoveRule(*r2);
+    EXPECT_EQ(Fx.Count(*r2), 0);
+    Fx.Retract(a);
+    EXPECT_EQ(Fx.Count(*r1), 0);
+    Fx.Net.AddRule(*r2);
+    auto again = Fx.Assert("a", "x", 3);
+    EXPECT_EQ(Fx.Count(*r2), 1);
+    Fx.Retract(again);
+    EXPECT_EQ(Fx.Count(*r1) + Fx.Count(*r2), 0);
+}
+
 // Growth check behind the benchmark figure: run with --gtest_also_run_disabled_tests.
 TEST_F(ReteTest, DISABLED_AssertRetractGrowsLinearly) {
     auto r = NewRule("r");
