@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "containers/GHashTable.h"
 #include "containers/GStreams.h"
 #include "engine/model/IEConsts.h"
@@ -280,7 +282,7 @@ private:
     TInferenceEngine* FEngine;
     mutable std::vector<TRefPtr<IFact>> FSlots;
     mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based
-    mutable std::unordered_map<int32_t, size_t> FSlotById;
+    mutable boost::unordered_flat_map<int32_t, size_t> FSlotById;
     int32_t FLive = 0;
     bool FIndexed = false;
     int32_t FHighestID = 0;

@@ -1005,89 +1005,67 @@ TRefPtr<IStringIterator> TFact::SlotNameIterator() const {
 // ---------------------------------------------------------------------------------------------
 // TFactIndex
 
-TFactIndex::TFactIndex(THashFunction hash) : FHash(std::move(hash)) {}
-
 size_t TFactIndex::HashOf(const IFact& fact) const {
     if (FHash) return FHash(fact);
     if (auto* f = dynamic_cast<const TFact*>(&fact)) return f->IdentityHash();
     return static_cast<size_t>(static_cast<uint32_t>(fact.GetHashCode()));
 }
 
-namespace {
-// Spreads every bit of a hash over the probe start: identity hashes of small integers differ
-// in few low bits.
-inline size_t ProbeStart(size_t h, size_t mask) noexcept {
-    uint64_t x = static_cast<uint64_t>(h);
-    x ^= x >> 33;
-    x *= 0xff51afd7ed558ccdULL;
-    x ^= x >> 33;
-    return static_cast<size_t>(x) & mask;
-}
-} // namespace
-
 void TFactIndex::Clear() {
-    for (TEntry& e : FTable)
-        if (e.Fact && e.Fact != Tombstone()) e.Fact->Release();
-    FTable.clear();
-    FTable.shrink_to_fit();
+    for (const TKey& key : FFacts)
+        key.Fact->Release();
+    for (auto& [first, later] : FEqualLater)
+        for (IFact* f : later)
+            f->Release();
+    FFacts = {};
+    FEqualLater = {};
     FCount = 0;
-    FUsed = 0;
-}
-
-void TFactIndex::Grow() {
-    // Doubles when mostly live, rebuilds in place size when tombstones take the room.
-    size_t size = FTable.empty() ? 64 : FTable.size();
-    if (static_cast<size_t>(FCount) * 2 >= size) size *= 2;
-    std::vector<TEntry> old = std::exchange(FTable, std::vector<TEntry>(size));
-    const size_t mask = size - 1;
-    for (const TEntry& e : old) {
-        if (!e.Fact || e.Fact == Tombstone()) continue;
-        size_t i = ProbeStart(e.Hash, mask);
-        while (FTable[i].Fact)
-            i = (i + 1) & mask;
-        FTable[i] = e;
-    }
-    FUsed = static_cast<size_t>(FCount);
 }
 
 void TFactIndex::Add(const TRefPtr<IFact>& fact) {
     if (!fact) return;
-    if ((FUsed + 1) * 4 > FTable.size() * 3) Grow();
-    const size_t h = HashOf(*fact);
-    const size_t mask = FTable.size() - 1;
-    size_t i = ProbeStart(h, mask);
-    while (FTable[i].Fact && FTable[i].Fact != Tombstone())
-        i = (i + 1) & mask;
-    if (!FTable[i].Fact) ++FUsed;
+    const auto [it, added] = FFacts.insert(TKey{HashOf(*fact), fact.get()});
+    if (!added) FEqualLater[it->Fact].push_back(fact.get());
     fact->AddRef();
-    FTable[i] = TEntry{h, fact.get()};
     ++FCount;
 }
 
 bool TFactIndex::Remove(const IFact& fact) {
-    if (FTable.empty()) return false;
-    const size_t h = HashOf(fact);
-    const size_t mask = FTable.size() - 1;
-    // The very object: an equal fact of the same hash is another fact.
-    for (size_t i = ProbeStart(h, mask); FTable[i].Fact; i = (i + 1) & mask) {
-        if (FTable[i].Fact != &fact) continue;
-        IFact* removed = std::exchange(FTable[i].Fact, Tombstone());
-        --FCount;
-        removed->Release();
-        return true;
+    if (FCount == 0) return false;
+    const auto it = FFacts.find(TKey{HashOf(fact), &fact});
+    if (it == FFacts.end()) return false;
+    const IFact* first = it->Fact;
+    const auto later = FEqualLater.empty() ? FEqualLater.end() : FEqualLater.find(first);
+    if (first == &fact) {
+        // The very object: the earliest of its equal facts left indexed takes its place.
+        const size_t hash = it->Hash;
+        FFacts.erase(it);
+        if (later != FEqualLater.end()) {
+            std::vector<IFact*> rest = std::move(later->second);
+            FEqualLater.erase(later);
+            IFact* next = rest.front();
+            rest.erase(rest.begin());
+            FFacts.insert(TKey{hash, next});
+            if (!rest.empty()) FEqualLater.emplace(next, std::move(rest));
+        }
+    } else {
+        // An equal fact of the same hash is another fact: only a later twin is this one.
+        if (later == FEqualLater.end()) return false;
+        std::vector<IFact*>& twins = later->second;
+        const auto at = std::find(twins.begin(), twins.end(), &fact);
+        if (at == twins.end()) return false;
+        twins.erase(at);
+        if (twins.empty()) FEqualLater.erase(later);
     }
-    return false;
+    --FCount;
+    fact.Release();
+    return true;
 }
 
 IFact* TFactIndex::FindEqual(const IFact& fact) const {
-    if (FTable.empty()) return nullptr;
-    const size_t h = HashOf(fact);
-    const size_t mask = FTable.size() - 1;
-    for (size_t i = ProbeStart(h, mask); FTable[i].Fact; i = (i + 1) & mask) {
-        const TEntry& e = FTable[i];
-        if (e.Hash == h && e.Fact != Tombstone() && e.Fact->Equals(&fact)) return e.Fact;
-    }
-    return nullptr;
+    if (FCount == 0) return nullptr;
+    const auto it = FFacts.find(TKey{HashOf(fact), &fact});
+    return it == FFacts.end() ? nullptr : const_cast<IFact*>(it->Fact);
 }
 
 // ---------------------------------------------------------------------------------------------

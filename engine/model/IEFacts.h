@@ -18,6 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+#include <boost/unordered/unordered_flat_set.hpp>
+
 #include "containers/InterfaceCollections.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
@@ -366,13 +369,16 @@ bool FindSlotValueAt(const IFact& fact, std::string_view slotName, TSlotPosition
                      TRefPtr<IIEValue>& value);
 
 // Facts by identity hash; a lookup compares facts for equality, so facts whose hashes collide
-// are told apart. Adding and removing a fact object is O(1) on average. The table is one flat
-// open-addressed array (linear probing, tombstones for removals): no allocation per fact.
+// are told apart. The table is a flat open-addressing map of one 16-byte entry (hash, fact) per
+// distinct fact. Equal facts (working memory allows them when fact duplication is on) share one
+// entry: the earliest indexed one is the entry's fact, the later ones wait in a side table under
+// it, and the first of them takes its place when it leaves. The index holds one reference to
+// every fact it holds.
 class TFactIndex {
 public:
-    using THashFunction = std::function<size_t(const IFact&)>;
+    using THashFunction = size_t (*)(const IFact&);
     // The default hash is TFact::IdentityHash (GetHashCode for other facts).
-    explicit TFactIndex(THashFunction hash = {});
+    explicit TFactIndex(THashFunction hash = nullptr) noexcept : FHash(hash) {}
     TFactIndex(const TFactIndex&) = delete;
     TFactIndex& operator=(const TFactIndex&) = delete;
     ~TFactIndex() { Clear(); }
@@ -380,24 +386,33 @@ public:
     void Add(const TRefPtr<IFact>& fact);
     // Removes this very fact object; false when it is not indexed.
     bool Remove(const IFact& fact);
-    // An indexed fact equal to `fact`, null when none.
+    // An indexed fact equal to `fact` (the earliest indexed of them), null when none.
     IFact* FindEqual(const IFact& fact) const;
     void Clear();
     int32_t Count() const noexcept { return FCount; }
 
 private:
-    struct TEntry {
-        size_t Hash = 0;
-        IFact* Fact = nullptr; // owns one reference; null = empty, Tombstone() = removed
+    struct TKey {
+        size_t Hash;
+        const IFact* Fact;
     };
-    static IFact* Tombstone() noexcept { return reinterpret_cast<IFact*>(alignof(IFact)); }
+    struct TKeyHash {
+        // The table mixes the hash further (identity hashes of small integers differ in few
+        // bits).
+        size_t operator()(const TKey& key) const noexcept { return key.Hash; }
+    };
+    struct TKeyEqual {
+        bool operator()(const TKey& a, const TKey& b) const {
+            return a.Hash == b.Hash && (a.Fact == b.Fact || a.Fact->Equals(b.Fact));
+        }
+    };
     size_t HashOf(const IFact& fact) const;
-    void Grow();
 
     THashFunction FHash;
-    std::vector<TEntry> FTable; // size is zero or a power of two
+    boost::unordered_flat_set<TKey, TKeyHash, TKeyEqual> FFacts;
+    // The later equal facts of an entry, in indexing order, under the entry's fact.
+    boost::unordered_flat_map<const IFact*, std::vector<IFact*>> FEqualLater;
     int32_t FCount = 0;
-    size_t FUsed = 0; // live entries plus tombstones
 };
 
 // Replaces every call among the fact's slot values, also inside a multifield, by its value in

@@ -184,6 +184,39 @@ TEST(FactIndex, CollidingHashesStayApart) {
     }
 }
 
+// Working memory with fact duplication on holds equal facts side by side: the index answers with
+// the earliest still indexed, removes each very object only once, and keeps the others.
+TEST(FactIndex, EqualFactsSideBySideLeaveOneByOne) {
+    auto t = Foo();
+    auto first = FooFact(t, "1", "2");
+    auto second = FooFact(t, "1", "2");
+    auto third = FooFact(t, "1", "2");
+    auto other = FooFact(t, "3", "4");
+    TFactIndex index;
+    for (const auto& f : {first, second, third, other})
+        index.Add(f);
+    EXPECT_EQ(index.Count(), 4);
+    EXPECT_EQ(index.FindEqual(*FooFact(t, "1", "2")), first.get());
+    EXPECT_FALSE(index.Remove(*FooFact(t, "1", "2"))); // equal, but not indexed itself
+    EXPECT_TRUE(index.Remove(*second));
+    EXPECT_FALSE(index.Remove(*second));
+    EXPECT_EQ(index.FindEqual(*second), first.get());
+    EXPECT_TRUE(index.Remove(*first));
+    EXPECT_EQ(index.FindEqual(*first), third.get());
+    index.Add(first); // back again: now the latest of the two
+    EXPECT_TRUE(index.Remove(*third));
+    EXPECT_EQ(index.FindEqual(*third), first.get());
+    EXPECT_TRUE(index.Remove(*first));
+    EXPECT_EQ(index.FindEqual(*first), nullptr);
+    EXPECT_EQ(index.FindEqual(*FooFact(t, "3", "4")), other.get());
+    EXPECT_EQ(index.Count(), 1);
+    // The index let go of every reference it took.
+    EXPECT_EQ(first->RefCount(), 1);
+    EXPECT_EQ(second->RefCount(), 1);
+    EXPECT_EQ(third->RefCount(), 1);
+    EXPECT_EQ(other->RefCount(), 2);
+}
+
 // Every fact under one hash: lookups walk past removed entries, growth keeps every fact, and an
 // equal fact added again after its twin left is found.
 TEST(FactIndex, OneSharedHashSurvivesRemovalsAndGrowth) {
