@@ -293,8 +293,8 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
                     list = BorrowList(*slotValue, listHold);
                 else if (slotValue)
                     list = (listHold = slotValue->AsList()).get();
-                value = list && b.SubIndex < list->Count() ? list->GetItem(b.SubIndex)
-                                                           : IEEmptyAtom();
+                value =
+                    list && b.SubIndex < list->Count() ? list->GetItem(b.SubIndex) : IEEmptyAtom();
             }
         }
         b.Value = value;

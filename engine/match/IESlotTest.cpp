@@ -214,12 +214,8 @@ void TSlotReader::Resolve(const TFactTemplate* t) const {
 const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
     if (value->GetDType() != dtList) return nullptr;
-    const IValueVector* list = nullptr;
     TRefPtr<IValueVector> hold;
-    if (typeid(*value) == typeid(TIEValue))
-        list = static_cast<const TIEValue*>(value)->ListPayload();
-    else
-        list = (hold = value->AsList()).get();
+    const IValueVector* list = BorrowList(*value, hold);
     // A list taken from a value outlives this call only through the value that holds it.
     if (!list || subIndex >= list->Count()) return nullptr;
     return list->GetItem(subIndex).get();

@@ -8,6 +8,77 @@
 namespace ie {
 
 // ---------------------------------------------------------------------------------------------
+// Block reuse
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool ReuseBlocks = false; // let the sanitizer see every object's lifetime
+#else
+constexpr bool ReuseBlocks = true;
+#endif
+
+// Per-thread free list of blocks of one size. Objects freed after the list is gone (at the end
+// of the thread) go to the general allocator: the flag is trivially destructible, so it stays
+// readable until the very end.
+template <size_t Size> struct TFreeBlocks {
+    static constexpr size_t MaxFree = 1024;
+    static inline thread_local bool Gone = false;
+    std::vector<void*> Free;
+    ~TFreeBlocks() {
+        Gone = true;
+        for (void* p : Free)
+            ::operator delete(p);
+    }
+    static TFreeBlocks* Get() noexcept {
+        static thread_local TFreeBlocks blocks;
+        return Gone ? nullptr : &blocks;
+    }
+    static void* Take(size_t size) {
+        if constexpr (ReuseBlocks) {
+            TFreeBlocks* blocks = size == Size ? Get() : nullptr;
+            if (blocks && !blocks->Free.empty()) {
+                void* p = blocks->Free.back();
+                blocks->Free.pop_back();
+                return p;
+            }
+        }
+        return ::operator new(size);
+    }
+    static void Give(void* p, size_t size) noexcept {
+        if constexpr (ReuseBlocks) {
+            TFreeBlocks* blocks = size == Size ? Get() : nullptr;
+            if (blocks && blocks->Free.size() < MaxFree) {
+                try {
+                    blocks->Free.push_back(p);
+                    return;
+                } catch (...) {
+                }
+            }
+        }
+        ::operator delete(p);
+    }
+};
+
+} // namespace
+
+void* TBinding::operator new(size_t size) {
+    return TFreeBlocks<sizeof(TBinding)>::Take(size);
+}
+
+void TBinding::operator delete(void* p, size_t size) noexcept {
+    TFreeBlocks<sizeof(TBinding)>::Give(p, size);
+}
+
+void* TIEContext::operator new(size_t size) {
+    return TFreeBlocks<sizeof(TIEContext)>::Take(size);
+}
+
+void TIEContext::operator delete(void* p, size_t size) noexcept {
+    TFreeBlocks<sizeof(TIEContext)>::Give(p, size);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TBindingInfo / TBinding
 
 void TBindingInfo::Assign(const TPersistent* source) {
@@ -58,13 +129,29 @@ bool TBinding::Equals(const TObject* other) const {
 // ---------------------------------------------------------------------------------------------
 // TBindings
 
+namespace {
+
+// Variable names are short and mostly differ in length or first character: comparing them in
+// line is cheaper than a call to the library's comparison for each binding of a table.
+bool SameName(const std::string& bound, std::string_view name) noexcept {
+    const size_t n = name.size();
+    if (bound.size() != n) return false;
+    const char* a = bound.data();
+    const char* b = name.data();
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+} // namespace
+
 TBinding* TBindings::Find(std::string_view name) const noexcept {
     if (!FIndex.empty()) {
         auto it = FIndex.find(name);
         return it == FIndex.end() ? nullptr : it->second;
     }
     for (const auto& b : FItems)
-        if (b->Name == name) return b.get();
+        if (SameName(b->Name, name)) return b.get();
     return nullptr;
 }
 
@@ -77,6 +164,10 @@ void TBindings::BuildIndex() {
 
 TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
     Remove(binding->Name);
+    return Insert(std::move(binding));
+}
+
+TBinding* TBindings::Insert(std::unique_ptr<TBinding> binding) {
     TBinding* result = binding.get();
     FItems.push_back(std::move(binding));
     if (!FIndex.empty())
@@ -87,8 +178,9 @@ TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
 }
 
 bool TBindings::Remove(std::string_view name) {
-    auto it = std::find_if(FItems.begin(), FItems.end(),
-                           [&](const std::unique_ptr<TBinding>& b) { return b->Name == name; });
+    auto it = std::find_if(FItems.begin(), FItems.end(), [&](const std::unique_ptr<TBinding>& b) {
+        return SameName(b->Name, name);
+    });
     if (it == FItems.end()) return false;
     if (!FIndex.empty()) FIndex.erase((*it)->Name);
     FItems.erase(it);
@@ -105,13 +197,7 @@ TBinding* TBindings::Append(std::string_view name, TRefPtr<IIEValue> value) {
         binding->Name = name;
         binding->Value = std::move(value);
     }
-    TBinding* result = binding.get();
-    FItems.push_back(std::move(binding));
-    if (!FIndex.empty())
-        FIndex.emplace(result->Name, result);
-    else if (FItems.size() > IndexThreshold)
-        BuildIndex();
-    return result;
+    return Insert(std::move(binding));
 }
 
 void TBindings::Recycle() {

@@ -54,6 +54,9 @@ public:
 
     std::string_view ClassName() const override { return "TBinding"; }
     void Assign(const TPersistent* source) override;
+    // Every call of a deffunction binds its parameters: blocks are reused per thread.
+    static void* operator new(size_t size);
+    static void operator delete(void* p, size_t size) noexcept;
     // "name=<name>", " value=<print form>" when there is a value, a blank and the position.
     std::string GetText() const override;
     bool Equals(const TObject* other) const override;
@@ -88,10 +91,12 @@ public:
 private:
     static constexpr size_t IndexThreshold = 16;
     void BuildIndex();
+    // Appends a binding whose name the table does not hold.
+    TBinding* Insert(std::unique_ptr<TBinding> binding);
 
     TIEContext* FOwner;
     std::vector<std::unique_ptr<TBinding>> FItems;
-    std::vector<std::unique_ptr<TBinding>> FSpare; // kept by Recycle for Append
+    std::vector<std::unique_ptr<TBinding>> FSpare;          // kept by Recycle for Append
     std::unordered_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
 };
 
@@ -101,6 +106,9 @@ public:
     TIEContext(const TIEContext&) = delete;
     TIEContext& operator=(const TIEContext&) = delete;
     virtual ~TIEContext();
+    // Every call of a deffunction makes a context: blocks are reused per thread.
+    static void* operator new(size_t size);
+    static void operator delete(void* p, size_t size) noexcept;
 
     // A context whose parent is this one, with the same engine.
     std::unique_ptr<TIEContext> CreateChild();
