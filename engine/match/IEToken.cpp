@@ -40,9 +40,7 @@ int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
 
 TIEToken::TIEToken() noexcept = default;
 
-TIEToken::~TIEToken() {
-    if (FFacts != FInline) delete[] FFacts;
-}
+TIEToken::~TIEToken() = default;
 
 void TIEToken::AddHolder(TTokenHolder& holder) noexcept {
     holder.HolderPrev = FLastHolder;
@@ -60,26 +58,12 @@ void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
     holder.Holding = false;
 }
 
-void TIEToken::SetFacts(const TIEToken* parent) {
-    if (FFacts != FInline) delete[] FFacts;
-    FFacts = FInline;
-    if (FSize > InlineFacts) FFacts = new IFact*[static_cast<size_t>(FSize)];
-    if (FSize == 0) return;
-    // The earlier levels are the parent's (kept alive by FParent); a first-level token or a
-    // copy of one has only its own fact.
-    const int32_t fromParent = parent ? std::min(parent->FSize, FSize - 1) : 0;
-    std::copy_n(parent ? parent->FFacts : FFacts, fromParent, FFacts);
-    std::fill(FFacts + fromParent, FFacts + (FSize - 1), nullptr);
-    FFacts[FSize - 1] = FFact.get();
-}
-
 TRefPtr<TIEToken> TIEToken::CreateFirst(TTokenAction tag, TRefPtr<IFact> fact) {
     TRefPtr<TIEToken> t = Create();
     t->FSize = 1;
     t->FFact = std::move(fact);
     t->FTag = tag;
     t->FHashCode = FactIdOf(t->FFact.get());
-    t->SetFacts(nullptr);
     return t;
 }
 
@@ -101,7 +85,6 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     t->FTag = tag;
     t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
     t->FHashCode = ChildHash(parentHash, id);
-    t->SetFacts(parent.get());
     return t;
 }
 
@@ -124,7 +107,6 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     }
     const int32_t id = t->FFact ? t->FFact->GetFactId() : 0;
     t->FHashCode = ChildHash(parentHash, id);
-    t->SetFacts(parent.get());
     return t;
 }
 
@@ -137,11 +119,6 @@ void TIEToken::Assign(const TIEToken& source) {
     FHashCode = source.FHashCode;
     FTag = source.FTag;
     FStrength = source.FStrength;
-    if (FFacts != FInline) delete[] FFacts;
-    FFacts = FInline;
-    if (FSize > InlineFacts) FFacts = new IFact*[static_cast<size_t>(FSize)];
-    for (int32_t i = 0; i < FSize; ++i)
-        FFacts[i] = source.FFacts[i];
 }
 
 void TIEToken::SetStrength(float strength) noexcept {
@@ -191,11 +168,16 @@ std::string TIEToken::GetText() const {
 }
 
 std::string TIEToken::FactIdList() const {
+    // The chain runs from the last level up; the list from the first.
+    std::vector<const IFact*> facts(static_cast<size_t>(FSize), nullptr);
+    const TIEToken* t = this;
+    for (int32_t i = FSize - 1; i >= 0 && t; --i, t = t->FParent.get())
+        facts[static_cast<size_t>(i)] = t->FFact.get();
     std::string s;
     for (int32_t i = 0; i < FSize; ++i) {
         if (i > 0) s += ", ";
         s += "f-";
-        s += std::to_string(FactIdOf(FFacts[i]));
+        s += std::to_string(FactIdOf(facts[static_cast<size_t>(i)]));
     }
     return s;
 }
@@ -227,7 +209,7 @@ void TTokenEntry::AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& ch
     right->LastChild = &child;
 }
 
-TIETokenRef TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
+bool TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
     if (TTokenEntry* right = child.FRightOwner) {
         (child.FRightPrev ? child.FRightPrev->FRightNext : right->FirstChild) = child.FRightNext;
         (child.FRightNext ? child.FRightNext->FRightPrev : right->LastChild) = child.FRightPrev;
@@ -235,14 +217,12 @@ TIETokenRef TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
         child.FRightOwner = nullptr;
     }
     TTokenEntry* left = child.FLeftOwner;
-    if (!left) return nullptr;
+    if (!left) return false;
     (child.FLeftPrev ? child.FLeftPrev->FLeftNext : left->FirstChild) = child.FLeftNext;
     (child.FLeftNext ? child.FLeftNext->FLeftPrev : left->LastChild) = child.FLeftPrev;
     child.FLeftPrev = child.FLeftNext = nullptr;
     child.FLeftOwner = nullptr;
-    TIETokenRef hold(&child);
-    child.Release(); // the left entry's count, now the result's
-    return hold;
+    return true;
 }
 
 TIEToken* TTokenEntry::DetachRightChildren() noexcept {
@@ -270,7 +250,7 @@ TTokenEntry::~TTokenEntry() {
         return;
     }
     while (TIEToken* c = FirstChild)
-        ReleaseChild(*c);
+        if (ReleaseChild(*c)) c->Release();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,10 +2,10 @@
 //
 // A token (TIEToken) is a chain of matched facts, one per level, with the action that caused it,
 // a fuzzy strength and a hash code. It is the one token class of the engine: the Rete network
-// makes, stores and passes nothing else. Every token keeps an array of its facts (inline up to
-// InlineFacts levels, so a join result costs one allocation), so reaching the fact of any level is
-// one index, never a walk up the parent chain; the facts of the earlier levels stay alive through
-// the parent chain that the token holds.
+// makes, stores and passes nothing else. A token holds its own fact and its parent; the fact of
+// an earlier level is its ancestor's, a few steps up a chain of tokens that the join tests of one
+// rule keep in cache. A token is kept small (two cache lines with its links): making and dropping
+// tokens is most of the work of a rule program whose facts change often.
 //
 // A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
 // their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
@@ -190,7 +190,12 @@ public:
     // index or a token without facts gives null.
     IFact* FactPtr(int32_t index) const noexcept {
         if (index < 0 || FSize == 0) return nullptr;
-        return FFacts[index < FSize ? index : FSize - 1];
+        const TIEToken* t = this;
+        for (int32_t level = FSize - 1; level > index; --level) {
+            t = t->FParent.get();
+            if (!t) return nullptr;
+        }
+        return t->FFact.get();
     }
     const TRefPtr<TIEToken>& Parent() const noexcept { return FParent; }
     int32_t HashCode() const noexcept { return FHashCode; }
@@ -245,7 +250,6 @@ public:
 
 private:
     friend struct TTokenEntry;
-    void SetFacts(const TIEToken* parent);
 
     int32_t FSize = 0;
     int32_t FNegatedCount = 0;
@@ -254,11 +258,6 @@ private:
     float FStrength = 1.0f;
     int32_t FHashCode = 0;
     TTokenAction FTag = taAdd;
-    // The facts of every level; inline for the chains of common rules.
-    static constexpr int32_t InlineFacts = 8;
-    IFact** FFacts = FInline;
-    // Only the first FSize entries are ever set or read.
-    IFact* FInline[InlineFacts];
     // The links of a child (see the unit's header comment).
     TTokenHolder* FHolders = nullptr;
     TTokenHolder* FLastHolder = nullptr;
@@ -313,9 +312,9 @@ struct TTokenEntry : TTokenHolder {
     // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
     // entry holds it.
     static void AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept;
-    // Unlinks `child` from the entries it was made from; the result is the left entry's hold
-    // (null when the child was linked to none).
-    static TIETokenRef ReleaseChild(TIEToken& child) noexcept;
+    // Unlinks `child` from the entries it was made from; true when a left entry held it, whose
+    // count the caller then owns (and must Release).
+    [[nodiscard]] static bool ReleaseChild(TIEToken& child) noexcept;
     // Cuts this right entry's child list loose, leaving its children with their left entries;
     // returns the first of them, chained through NextOfRight.
     TIEToken* DetachRightChildren() noexcept;

@@ -568,7 +568,15 @@ void WithdrawHolders(TIEToken& token) {
 
 // Unlinks a child from the entries it was made from and withdraws it.
 void DropChild(TIEToken& child) {
-    const TIETokenRef hold = TTokenEntry::ReleaseChild(child);
+    // The left entry's count keeps the child alive until its holders are gone.
+    const bool held = TTokenEntry::ReleaseChild(child);
+    struct TDrop {
+        TIEToken& Child;
+        bool Held;
+        ~TDrop() {
+            if (Held) Child.Release();
+        }
+    } drop{child, held};
     WithdrawHolders(child);
 }
 
@@ -670,7 +678,8 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 }
 
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
-    const TIETokenRef left = entry.Token;
+    // The entry stays while its join runs (no token enters the network meanwhile).
+    const TIETokenRef& left = entry.Token;
     if (FNegation != jnNone) {
         // The count of matches kept with the left token decides.
         int32_t count = 0;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <typeinfo>
+#include <unordered_set>
 
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFuzzyLogic.h"
@@ -72,11 +73,50 @@ TValuePool* ValuePool() noexcept { return ValuePoolGone ? nullptr : &ValuePoolSt
 // ---------------------------------------------------------------------------------------------
 // TIEText
 
+namespace {
+
+// The live text blocks by their text. HashString samples long texts, so the table hashes every
+// character. Texts are made and freed on the engine's one thread.
+struct TTextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const noexcept {
+        return std::hash<std::string_view>()(text);
+    }
+    size_t operator()(const TIEText* block) const noexcept { return (*this)(block->Text()); }
+};
+struct TTextEqual {
+    using is_transparent = void;
+    bool operator()(const TIEText* a, const TIEText* b) const noexcept { return a == b; }
+    bool operator()(std::string_view a, const TIEText* b) const noexcept { return a == b->Text(); }
+    bool operator()(const TIEText* a, std::string_view b) const noexcept { return a->Text() == b; }
+};
+using TTextTable = std::unordered_set<const TIEText*, TTextHash, TTextEqual>;
+
+// Never destroyed: blocks held by static objects may outlive every other static.
+TTextTable& LiveTexts() {
+    static TTextTable* table = new TTextTable();
+    return *table;
+}
+
+} // namespace
+
 TIEText::TIEText(std::string_view text) : FText(text), FHash(HashString(text)) {}
+
+TIEText::~TIEText() {
+    if (!FText.empty()) LiveTexts().erase(this);
+}
 
 TRefPtr<TIEText> TIEText::Make(std::string_view text) {
     if (text.empty()) return Empty();
-    return TRefPtr<TIEText>(new TIEText(text));
+    TTextTable& table = LiveTexts();
+    if (auto it = table.find(text); it != table.end()) return TRefPtr<TIEText>(const_cast<TIEText*>(*it));
+    TRefPtr<TIEText> block(new TIEText(text));
+    table.insert(block.get());
+    return block;
+}
+
+size_t TIEText::InternedCount() noexcept {
+    return LiveTexts().size();
 }
 
 const TRefPtr<TIEText>& TIEText::Empty() {

@@ -193,6 +193,60 @@ TEST(IEFunctionCall, BindsOnceByName) {
     EXPECT_EQ(call->GetFunction().get(), first.get());
 }
 
+TEST(IEFunctionCall, EvaluateNumberRunsOnlyFunctionsThatComputeNumbers) {
+    // Sums its arguments' numbers; counts how often a value was made.
+    class TSumFunction : public TIEUserFunction {
+    public:
+        TSumFunction() { SetFunctionName("sum"); }
+        std::string_view ClassName() const override { return "TSumFunction"; }
+        bool CallNumber(IFunCall* call, TIEContext* context, TIENumber& result) override {
+            CheckCall(call, context);
+            result = {0.0, false};
+            for (int32_t i = 0; i < call->ArgumentCount(); ++i)
+                result.Value += call->GetArgument(i)->Evaluate(context)->GetAsNumeric();
+            return true;
+        }
+        int Values = 0;
+
+    protected:
+        TRefPtr<IIEValue> Execute(IFunCall*, TIEContext*) override {
+            ++Values;
+            return Int(0);
+        }
+    };
+    TTestEngine engine;
+    TIEContext context(nullptr, nullptr);
+    auto sum = MakeRef<TSumFunction>();
+    sum->SetMaxArgumentCount(2);
+    engine.AddUserFunction(sum);
+    auto call = TFunctionCall::Create(&engine, "sum");
+    call->AddArgument(Int(2));
+    call->AddArgument(Flt(0.5));
+    TIENumber n{-1.0, true};
+    ASSERT_TRUE(call->EvaluateNumber(&context, n));
+    EXPECT_EQ(n.Value, 2.5);
+    EXPECT_FALSE(n.IsFloat);
+    EXPECT_EQ(sum->Values, 0);
+    EXPECT_EQ(call->GetFunction().get(), sum.get());
+    call->AddArgument(Int(1));
+    EXPECT_EQ(Message([&] { call->EvaluateNumber(&context, n); }), "Too many arguments for sum");
+    EXPECT_EQ(Message([&] { call->EvaluateNumber(nullptr, n); }), "Too many arguments for sum");
+    call->DeleteArgument(2);
+    EXPECT_EQ(Message([&] { call->EvaluateNumber(nullptr, n); }), "Invalid class typecast");
+
+    // Any other function is left to Evaluate: nothing runs.
+    auto counter = MakeRef<TCountFunction>();
+    engine.AddUserFunction(counter);
+    auto other = TFunctionCall::Create(&engine, "count-args");
+    n = {7.0, true};
+    EXPECT_FALSE(other->EvaluateNumber(&context, n));
+    EXPECT_EQ(counter->Calls, 0);
+    EXPECT_EQ(n.Value, 7.0);
+    auto missing = TFunctionCall::Create(&engine, "no-such");
+    EXPECT_EQ(Message([&] { missing->EvaluateNumber(&context, n); }),
+              "Function is unimplemented or unassigned: no-such");
+}
+
 TEST(IEFunctionCall, TypedAddersAndTheirErrors) {
     auto call = TFunctionCall::Create(nullptr, "f");
     call->AddInteger(3, dtFloat);

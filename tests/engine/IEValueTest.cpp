@@ -193,6 +193,29 @@ TEST(IEValueEquality, ListsCompareElementsStrictly) {
     EXPECT_FALSE(List({Int(1)})->Equals(List({Int(1), Int(1)}).get()));
 }
 
+TEST(IEValueEquality, EqualTextsShareOneBlockWhileEitherLives) {
+    const size_t before = TIEText::InternedCount();
+    TRefPtr<TIEValue> atom = TIEValue::CreateText(dtAtom, "interned-red");
+    TRefPtr<TIEValue> string = TIEValue::CreateText(dtString, std::string("interned-") + "red");
+    ASSERT_NE(atom->TextBlock(), nullptr);
+    EXPECT_EQ(atom->TextBlock(), string->TextBlock());
+    EXPECT_EQ(TIEText::InternedCount(), before + 1);
+    // One block, two kinds: a symbol still never equals the string of its text.
+    EXPECT_FALSE(atom->Equals(string.get()));
+    EXPECT_TRUE(atom->EqualsCoerced(string.get()));
+    EXPECT_TRUE(atom->Equals(TIEValue::CreateText(dtAtom, "interned-red").get()));
+    EXPECT_FALSE(atom->Equals(TIEValue::CreateText(dtAtom, "interned-Red").get()));
+    atom = nullptr;
+    EXPECT_EQ(TIEText::InternedCount(), before + 1);
+    string = nullptr;
+    EXPECT_EQ(TIEText::InternedCount(), before);
+    // A text made again after its last holder went is a fresh block that equals as before.
+    TRefPtr<TIEValue> again = TIEValue::CreateText(dtAtom, "interned-red");
+    EXPECT_EQ(again->AsString(), "interned-red");
+    EXPECT_EQ(again->GetHashCode(), HashString("interned-red"));
+    EXPECT_EQ(TIEValue::CreateText(dtAtom, "")->TextBlock(), TIEText::Empty().get());
+}
+
 TEST(IEValueHash, MatchesTheTextHashAndTheNumbers) {
     EXPECT_EQ(Atom("abc")->GetHashCode(), 96354);
     EXPECT_EQ(Str("abc")->GetHashCode(), 96354);

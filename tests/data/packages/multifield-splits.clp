@@ -1,0 +1,25 @@
+; Patterns that cut multislots several ways match views of a fact; the fact itself keeps its
+; values, and what a rule builds from the pieces is new. Each pair of words that appears in order
+; in both sentences is reported once per way of finding it.
+(deftemplate sentence (slot id) (multislot words) (multislot marks))
+(deffacts sentences
+    (sentence (id 1) (words the cat sat on the mat) (marks 1 2.5 "x"))
+    (sentence (id 2) (words on the mat the cat slept) (marks)))
+(defrule common-pair
+    (sentence (id 1) (words $? ?a $? ?b $?) (marks $?m1))
+    (sentence (id 2) (words $? ?a $? ?b $?) (marks $?m2))
+    =>
+    (printout t ?a " then " ?b " marks " (length$ $?m1) "/" (length$ $?m2) crlf))
+(defrule split-both
+    (sentence (id ?i) (words ?first $?rest) (marks $?front ?last))
+    =>
+    (printout t ?i ": " ?first " + " (length$ $?rest) " words, last mark " ?last
+              " after " (create$ $?front) crlf))
+(defrule rebuild
+    (declare (salience -10))
+    ?f <- (sentence (id 1) (words $?head mat) (marks $?m&:(> (length$ $?m) 0)))
+    =>
+    (assert (sentence (id 3) (words $?head rug) (marks (rest$ $?m)))))
+(reset)
+(run)
+(facts)
