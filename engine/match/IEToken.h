@@ -39,6 +39,7 @@
 
 #include <boost/unordered/unordered_flat_map.hpp>
 
+#include "engine/model/FlatTables.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
 
@@ -137,7 +138,13 @@ public:
     // Appends the node to its key's chain; returns the chain's first node before (null for a
     // new key).
     TNode* Append(int32_t key, TNode& node) {
-        TEnds& ends = FMap[key];
+        auto it = FMap.find(key);
+        if (it == FMap.end()) {
+            // Keys come and go as chains empty and fill again (see FlatTables.h).
+            MakeRoomToInsert(FMap);
+            it = FMap.emplace(key, TEnds{}).first;
+        }
+        TEnds& ends = it->second;
         TNode* first = ends.First;
         Links::Prev(node) = ends.Last;
         Links::Next(node) = nullptr;
