@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "engine/model/FlatTables.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEPackages.h"
 #include "engine/match/IERule.h"
@@ -775,6 +776,7 @@ void TFacts::Append(const TRefPtr<IFact>& fact) {
     FSlots.push_back(fact);
     TreeAppend();
     ++FLive;
+    MakeRoomToInsert(FSlotById);
     FSlotById[fact->GetFactId()] = FSlots.size() - 1;
     FHighestID = std::max(FHighestID, fact->GetFactId());
     if (FIndexed) IndexFact(fact);

@@ -264,6 +264,14 @@ TRefPtr<TIEStreamToken> TIEClipsStream::NewToken(int32_t dataType, int32_t line)
     return token;
 }
 
+TRefPtr<TIEText> TIEClipsStream::SharedAtomText(std::string_view text) {
+    if (const auto it = FAtomTexts.find(text); it != FAtomTexts.end()) return it->second;
+    if (FAtomTexts.size() >= MaxSharedAtomTexts) FAtomTexts.clear();
+    TRefPtr<TIEText> block = TIEText::Make(text);
+    FAtomTexts.emplace(std::string(text), block);
+    return block;
+}
+
 TRefPtr<TIEStreamToken> TIEClipsStream::MakeWordToken(int32_t line) {
     const std::string_view w = FLexeme;
     TRefPtr<TIEStreamToken> token;
@@ -296,6 +304,7 @@ TRefPtr<TIEStreamToken> TIEClipsStream::MakeWordToken(int32_t line) {
     } else {
         token = NewToken(dtAtom, line);
         token->SetText(FLexeme);
+        token->SetTextBlock(SharedAtomText(FLexeme));
     }
     if (!FSource.empty()) token->SetSourceText(std::move(FSource));
     FSource.clear();

@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "engine/model/IEConsts.h"
 #include "engine/lang/IEParser.h"
 
@@ -62,6 +64,8 @@ private:
     TRefPtr<TIEStreamToken> MakeWordToken(int32_t line);
     TRefPtr<TIEStreamToken> NewToken(int32_t dataType, int32_t line);
     std::string GenerateName(std::string_view prefix);
+    // The text block of an atom read before, or a new one remembered for the atoms to come.
+    TRefPtr<TIEText> SharedAtomText(std::string_view text);
 
     std::vector<TStreamTokenRef> FPushBack;   // the top (back) is the next token
     std::vector<TStreamTokenRef> FFormTokens; // handed out in the current form, in order
@@ -69,6 +73,17 @@ private:
     std::string FLexeme;
     std::string FSource; // the word as written, kept only when it held an escape
     std::string FPendingWhiteSpace;
+    // Atom texts read, so that the facts of a long read share them (a few bytes per value
+    // instead of a block each). Bounded: when full it starts over.
+    static constexpr size_t MaxSharedAtomTexts = 4096;
+    struct TTextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>()(s);
+        }
+    };
+    boost::unordered_flat_map<std::string, TRefPtr<TIEText>, TTextHash, std::equal_to<>>
+        FAtomTexts;
     int32_t FCurrentLine = 1;
     int32_t FDepth = 0;
     int64_t FOwnSymbolCounter = 0;

@@ -44,6 +44,7 @@ void TIEStreamToken::Assign(const IStreamToken& source) {
     FLineNumber = source.GetLineNumber();
     FNumber = source.GetNumber();
     FText = source.GetText();
+    FTextBlock = nullptr;
     FTag = source.GetTag();
     FSource.clear();
 }
@@ -93,6 +94,7 @@ TRefPtr<IIEValue> TIEStreamToken::ToValue() const {
         if (FText == "TRUE") return IETrueValue();
         if (FText == "FALSE") return IEFalseValue();
         if (IsNilText(FText)) return IEEmptyAtom();
+        if (FTextBlock) return TIEValue::CreateText(dtAtom, FTextBlock);
         return TIEValue::CreateText(dtAtom, FText);
     case dtString:
     case dtVariable:
@@ -143,6 +145,7 @@ void TIEStreamToken::AssignValue(const IIEValue& value) {
     case dtSlot:
     case dtMultiSlot:
         FText = value.AsString();
+        FTextBlock = nullptr;
         break;
     case dtInteger:
     case dtFactId:

@@ -17,6 +17,7 @@
 #include "containers/CommonInterfaces.h"
 #include "containers/GStreams.h"
 #include "engine/model/IEConsts.h"
+#include "engine/model/IEValue.h"
 #include "platform/RefCounted.h"
 
 namespace ie {
@@ -119,7 +120,10 @@ public:
     void SetDataType(int32_t value) override { FDataType = value; }
     void SetLineNumber(int32_t value) override { FLineNumber = value; }
     void SetNumber(double value) override { FNumber = value; }
-    void SetText(std::string value) override { FText = std::move(value); }
+    void SetText(std::string value) override {
+        FText = std::move(value);
+        FTextBlock = nullptr;
+    }
     void AssignValue(const IIEValue& value) override;
     const std::string& GetWhiteSpace() const override { return FWhiteSpace; }
     void SetWhiteSpace(std::string value) override { FWhiteSpace = std::move(value); }
@@ -129,6 +133,9 @@ public:
     void Assign(const IStreamToken& source);
     // The scanner records the source text only where it differs from the display text.
     void SetSourceText(std::string value) { FSource = std::move(value); }
+    // A shared text block holding the token's text: the atom values made from the token share
+    // it instead of each copying the text.
+    void SetTextBlock(TRefPtr<TIEText> block) { FTextBlock = std::move(block); }
 
 private:
     int32_t FDataType = tkEndOfInput;
@@ -138,6 +145,7 @@ private:
     intptr_t FTag = 0;
     std::string FWhiteSpace;
     std::string FSource;
+    TRefPtr<TIEText> FTextBlock; // null, or FText's text
 };
 
 using TStreamTokenRef = TRefPtr<IStreamToken>;

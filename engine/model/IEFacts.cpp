@@ -7,6 +7,7 @@
 
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
+#include "engine/model/FlatTables.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
 
@@ -1024,6 +1025,7 @@ void TFactIndex::Clear() {
 
 void TFactIndex::Add(const TRefPtr<IFact>& fact) {
     if (!fact) return;
+    MakeRoomToInsert(FFacts);
     const auto [it, added] = FFacts.insert(TKey{HashOf(*fact), fact.get()});
     if (!added) FEqualLater[it->Fact].push_back(fact.get());
     fact->AddRef();
@@ -1045,6 +1047,7 @@ bool TFactIndex::Remove(const IFact& fact) {
             FEqualLater.erase(later);
             IFact* next = rest.front();
             rest.erase(rest.begin());
+            MakeRoomToInsert(FFacts);
             FFacts.insert(TKey{hash, next});
             if (!rest.empty()) FEqualLater.emplace(next, std::move(rest));
         }

@@ -371,3 +371,28 @@ TEST(IEClipsStreamTest, ArbitraryBytesNeverCrashOrHang) {
         }
     }
 }
+
+// The atoms of a long read share one text block per distinct text; a token whose text is set
+// afterwards (a reader rewriting it) makes values of its new text, and the sharing never mixes
+// texts up, also past the scanner's bound on remembered texts.
+TEST(IEClipsStreamTest, AtomValuesShareTheirTextBlocks) {
+    std::string text;
+    for (int i = 0; i < 5000; ++i)
+        text += "same w" + std::to_string(i) + " ";
+    text += "same \"same\"";
+    const auto tokens = Tokens(text);
+    ASSERT_EQ(tokens.size(), 10002u);
+    const auto first = tokens[0]->ToValue();
+    const auto last = tokens[10000]->ToValue();
+    ASSERT_NE(dynamic_cast<TIEValue*>(first.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<TIEValue&>(*first).TextBlock(),
+              dynamic_cast<TIEValue&>(*tokens[2]->ToValue()).TextBlock());
+    EXPECT_EQ(last->AsAtom(), "same");
+    for (int i = 0; i < 5000; ++i)
+        ASSERT_EQ(tokens[2 * i + 1]->ToValue()->AsAtom(), "w" + std::to_string(i));
+    EXPECT_EQ(tokens[10001]->ToValue()->GetDType(), dtString);
+
+    tokens[0]->SetText("other");
+    EXPECT_EQ(tokens[0]->ToValue()->AsAtom(), "other");
+    EXPECT_EQ(first->AsAtom(), "same");
+}
