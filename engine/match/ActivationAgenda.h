@@ -62,23 +62,13 @@ protected:
 };
 
 // A holder of its token (TTokenHolder) while its node lists it and the token was made by a join.
-class TActivation : public TPersistent, public TTokenHolder {
+// Rules make and drop activations by the thousand; their memory is recycled (TPooled).
+class TActivation : public TPersistent, public TTokenHolder, public TPooled<TActivation> {
 public:
     TActivation(TRule* rule, float strength, IActivationNode* node, TRefPtr<IReteToken> token);
     ~TActivation() override;
 
     std::string_view ClassName() const override { return "TActivation"; }
-    // Rules make and drop activations by the thousand; their memory is recycled.
-    static void* operator new(size_t size) {
-        return size == sizeof(TActivation) ? TBlockPool<sizeof(TActivation)>::Get()
-                                           : ::operator new(size);
-    }
-    static void operator delete(void* p, size_t size) noexcept {
-        if (size == sizeof(TActivation))
-            TBlockPool<sizeof(TActivation)>::Put(p);
-        else
-            ::operator delete(p);
-    }
 
     TRule* Rule() const noexcept { return FRule; }
     const TRefPtr<IReteToken>& Token() const noexcept { return FToken; }

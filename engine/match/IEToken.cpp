@@ -309,8 +309,8 @@ TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, int32_t hash) 
     return nullptr;
 }
 
-TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key,
-                                           int32_t probeKey, bool held) {
+TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key, int32_t probeKey,
+                                           bool held) {
     TEntry* e;
     if (held) {
         e = new TEntry(this, token, key, probeKey);
@@ -392,7 +392,9 @@ void TIETokenTree::Clear() {
 }
 
 void TIETokenTree::CheckInvariants() const {
-    auto fail = [](const char* what) { throw std::logic_error(std::string("token memory: ") + what); };
+    auto fail = [](const char* what) {
+        throw std::logic_error(std::string("token memory: ") + what);
+    };
     int32_t count = 0, indexed = 0;
     std::unordered_set<const TEntry*> seen;
     for (const TEntry* e = FFirst; e; e = e->Next) {
@@ -416,8 +418,10 @@ void TIETokenTree::CheckInvariants() const {
         for (const TEntry* k = FChains.First(e->ProbeKey); k && !inChain; k = k->KeyNext)
             inChain = k == e;
         if (!inChain) fail("entry missing from the chain of its probe key");
-        for (const TIEToken* c = e->FirstChild; c; c = RightSide() ? c->NextOfRight() : c->NextOfLeft())
-            if ((RightSide() ? c->RightOwner() : c->LeftOwner()) != e) fail("child of another entry");
+        for (const TIEToken* c = e->FirstChild; c;
+             c = RightSide() ? c->NextOfRight() : c->NextOfLeft())
+            if ((RightSide() ? c->RightOwner() : c->LeftOwner()) != e)
+                fail("child of another entry");
     }
     if (FLast != (count ? FLast : nullptr) || (count && FLast->Next)) fail("arrival list end");
     if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");

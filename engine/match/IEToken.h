@@ -179,6 +179,20 @@ private:
     boost::unordered_flat_map<int32_t, TEnds> FMap;
 };
 
+// Gives a class the pool's recycling for objects of exactly its own size (a derived class of
+// another size goes to the general allocator).
+template <class T> struct TPooled {
+    static void* operator new(size_t size) {
+        return size == sizeof(T) ? TBlockPool<sizeof(T)>::Get() : ::operator new(size);
+    }
+    static void operator delete(void* p, size_t size) noexcept {
+        if (size == sizeof(T))
+            TBlockPool<sizeof(T)>::Put(p);
+        else
+            ::operator delete(p);
+    }
+};
+
 class TIEToken;
 struct TTokenEntry;
 class TIETokenTree;
@@ -197,7 +211,7 @@ struct TTokenHolder {
     bool Holding = false; // linked into its token's holder list
 };
 
-class TIEToken final : public IReteToken {
+class TIEToken final : public IReteToken, public TPooled<TIEToken> {
 public:
     // An empty token (no fact, size 0, strength 1.0); becomes a clear token with SetTag.
     TIEToken() noexcept;
@@ -206,16 +220,6 @@ public:
     TIEToken& operator=(const TIEToken&) = delete;
 
     static TRefPtr<TIEToken> Create() { return TRefPtr<TIEToken>(new TIEToken()); }
-    static void* operator new(size_t size) {
-        return size == sizeof(TIEToken) ? TBlockPool<sizeof(TIEToken)>::Get()
-                                        : ::operator new(size);
-    }
-    static void operator delete(void* p, size_t size) noexcept {
-        if (size == sizeof(TIEToken))
-            TBlockPool<sizeof(TIEToken)>::Put(p);
-        else
-            ::operator delete(p);
-    }
     // A first-level token: size 1, the fact, the action, hash code = the fact's identifier.
     static TRefPtr<TIEToken> CreateFirst(TTokenAction tag, TRefPtr<IFact> fact);
     // Every field of the token, but a negated count of 0.
@@ -340,10 +344,10 @@ protected:
 // identity index (an indexed entry) or its token's holder list (a held entry), the count of
 // matching right tokens that a negated join keeps for a left token, and the children the join
 // made with it.
-struct TTokenEntry : TTokenHolder {
+struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
-        : TTokenHolder(hkEntry), Token(std::move(token)), Tree(tree), Key(key),
-          ProbeKey(probeKey) {}
+        : TTokenHolder(hkEntry), Token(std::move(token)), Tree(tree), Key(key), ProbeKey(probeKey) {
+    }
     // Unlinks the entry from its token's holders and lets its children go.
     ~TTokenEntry();
 
@@ -376,17 +380,6 @@ struct TTokenEntry : TTokenHolder {
     // The next of the detached children, forgetting the link.
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;
-
-    static void* operator new(size_t size) {
-        return size == sizeof(TTokenEntry) ? TBlockPool<sizeof(TTokenEntry)>::Get()
-                                           : ::operator new(size);
-    }
-    static void operator delete(void* p, size_t size) noexcept {
-        if (size == sizeof(TTokenEntry))
-            TBlockPool<sizeof(TTokenEntry)>::Put(p);
-        else
-            ::operator delete(p);
-    }
 };
 
 // The memory of one join input.
