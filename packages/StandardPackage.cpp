@@ -87,6 +87,15 @@ TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context) {
                     return number;
             }
             break;
+        case dtVariable:
+        case dtMultiVariable:
+        case dtObject: {
+            // A variable is read where it is bound (a pattern variable in the matched fact).
+            TRefPtr<IIEValue> hold;
+            if (const IIEValue* bound = value->BorrowVariable(context, hold))
+                return {bound->GetAsNumeric(), bound->GetDType() == dtFloat};
+            break;
+        }
         default:
             break;
         }

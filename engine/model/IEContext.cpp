@@ -387,8 +387,8 @@ const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hol
     return hold.get();
 }
 
-TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
-                                     std::string_view variableName) {
+const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
+                                  std::string_view variableName, TRefPtr<IIEValue>& hold) {
     // The position may name the fact being matched right now (one past the token's facts) or a
     // fact of the token; anything else is a binding that no longer fits the match.
     const TIEContext* c = &context;
@@ -409,16 +409,30 @@ TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext&
         }
     }
     if (!fact) RaiseIE(imCorruptedBinding, variableName);
-    if (info.SlotName.empty()) return TIEValue::CreateInteger(dtFactId, fact->GetFactId());
+    if (info.SlotName.empty()) {
+        hold = TIEValue::CreateInteger(dtFactId, fact->GetFactId());
+        return hold.get();
+    }
     TRefPtr<IIEValue> valueHold;
-    const IIEValue* slotValue = BorrowSlotValue(*fact, info, valueHold);
-    if (info.SubIndex == -1) return TRefPtr<IIEValue>(const_cast<IIEValue*>(slotValue));
-    if (!slotValue || slotValue->GetDType() != dtList) RaiseIE(imCorruptedBinding, variableName);
     TRefPtr<IValueVector> listHold;
-    const IValueVector* list = BorrowList(*slotValue, listHold);
-    if (!list || info.SubIndex < 0 || info.SubIndex >= list->Count())
-        RaiseIE(imCorruptedBinding, variableName);
-    return list->GetItem(info.SubIndex);
+    const IIEValue* value = BorrowSlotValue(*fact, info, valueHold);
+    if (info.SubIndex != -1) {
+        if (!value || value->GetDType() != dtList) RaiseIE(imCorruptedBinding, variableName);
+        const IValueVector* list = BorrowList(*value, listHold);
+        if (!list || info.SubIndex < 0 || info.SubIndex >= list->Count())
+            RaiseIE(imCorruptedBinding, variableName);
+        value = list->GetItem(info.SubIndex).get();
+    }
+    // What only this call held must outlive it.
+    if (factHold || valueHold || listHold) hold = TRefPtr<IIEValue>(const_cast<IIEValue*>(value));
+    return value;
+}
+
+TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
+                                     std::string_view variableName) {
+    TRefPtr<IIEValue> hold;
+    const IIEValue* value = BorrowBindingInfo(info, context, variableName, hold);
+    return hold ? hold : TRefPtr<IIEValue>(const_cast<IIEValue*>(value));
 }
 
 } // namespace ie

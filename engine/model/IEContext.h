@@ -207,6 +207,11 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
 // The list of a list value, borrowed from the engine's own values (other values: into `hold`).
 const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold);
 
+// The value a position record names in the context's current match, without taking a
+// reference where the matched fact holds it: valid while the match lasts; `hold` keeps what
+// the read had to make or take (a fact identifier, a value of a token that cannot lend).
+const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
+                                  std::string_view variableName, TRefPtr<IIEValue>& hold);
 // Resolves a position record against the context's current match.
 TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                      std::string_view variableName);

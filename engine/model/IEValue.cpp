@@ -1002,7 +1002,7 @@ const TBindingInfo* AsBindingInfo(const TObject* object) {
 }
 } // namespace
 
-TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
+const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>& hold) const {
     switch (FType) {
     case dtVariable:
     case dtMultiVariable: {
@@ -1010,26 +1010,43 @@ TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
         const TIEContext* owner = nullptr;
         TBinding* binding = context->FindBinding(FText->Text(), owner);
         if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FText->Text());
-        const TRefPtr<IIEValue>& bound = binding->Value;
+        const IIEValue* bound = binding->Value.get();
         // A pattern variable is bound to its position in the matched facts.
         if (bound->GetDType() == dtObject)
             if (const TBindingInfo* info = AsBindingInfo(bound->AsObject()))
-                return ResolveBindingInfo(*info, *owner, FText->Text());
+                return BorrowBindingInfo(*info, *owner, FText->Text(), hold);
         return bound;
     }
-    case dtFunCall:
-        if (!FCall) RaiseIE(imFunctionUnimplemented, std::string_view());
-        return FCall->Evaluate(context);
     case dtObject:
         if (const TBindingInfo* info = AsBindingInfo(FObject)) {
             if (!context) RaiseIE(imNoContext, IETypeName(FType));
             const bool named = typeid(*info) == typeid(TBinding);
-            return ResolveBindingInfo(
+            return BorrowBindingInfo(
                 *info, *context,
                 named ? std::string_view(static_cast<const TBinding*>(info)->Name)
-                      : std::string_view(info->SlotName));
+                      : std::string_view(info->SlotName),
+                hold);
         }
-        return TRefPtr<IIEValue>(this);
+        return nullptr;
+    default:
+        return nullptr;
+    }
+}
+
+TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
+    switch (FType) {
+    case dtVariable:
+    case dtMultiVariable:
+    case dtObject: {
+        TRefPtr<IIEValue> hold;
+        const IIEValue* value = BorrowVariable(context, hold);
+        if (hold) return hold;
+        // An object that is no position stands for itself.
+        return TRefPtr<IIEValue>(value ? const_cast<IIEValue*>(value) : this);
+    }
+    case dtFunCall:
+        if (!FCall) RaiseIE(imFunctionUnimplemented, std::string_view());
+        return FCall->Evaluate(context);
     case dtSingletons:
         return EvaluateSingletons(context);
     default:

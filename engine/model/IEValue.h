@@ -186,6 +186,11 @@ public:
     bool EqualsCoerced(const IIEValue* other) const override;
     bool OwnsObject() const noexcept override { return FOwnsObject; }
     TRefPtr<IIEValue> Evaluate(TIEContext* context) override;
+    // What a variable or a position record evaluates to, without taking a reference where the
+    // binding or the matched fact holds the value: valid until the binding changes or the match
+    // ends; `hold` keeps a value made for the read (a fact identifier). Null for other kinds.
+    // Raises as Evaluate does.
+    const IIEValue* BorrowVariable(TIEContext* context, TRefPtr<IIEValue>& hold) const;
     void Clear() override;
     std::string GetText() const override;
     TRefPtr<IIEValue> CloneValue() const override;

@@ -243,6 +243,47 @@ TEST(IEContextEvaluate, LentMatchesResolveAndFollowTheTemplatesSlotLayout) {
               "Corrupted Binding, variable not found: a");
 }
 
+TEST(IEContextEvaluate, BorrowedReadsHoldOnlyWhatTheMatchDoesNotKeep) {
+    auto shape = TFactTemplate::CreateNamed(nullptr, "shape");
+    shape->AddSlot("x", Int(0));
+    shape->AddMultiSlot("pts", List({}));
+    auto s = shape->NewFact();
+    s->SetSlotValue("x", Int(7));
+    s->SetSlotValue("pts", List({Int(4), Int(5)}));
+    auto lending = MakeRef<TLendingToken>();
+    lending->Facts = {s};
+    TIEContext node(nullptr, nullptr);
+    node.SetMatch(lending.get(), nullptr);
+    TRefPtr<IIEValue> hold;
+    // Values the matched fact keeps are lent as they are.
+    const IIEValue* x = BorrowBindingInfo(TBindingInfo(0, "x", -1), node, "x", hold);
+    EXPECT_EQ(x, s->GetSlotValue("x").get());
+    EXPECT_EQ(hold, nullptr);
+    const IIEValue* e = BorrowBindingInfo(TBindingInfo(0, "pts", 0), node, "e", hold);
+    EXPECT_EQ(e->AsInteger(), 4);
+    EXPECT_EQ(hold, nullptr);
+    // A fact identifier is made for the read and held.
+    const IIEValue* id = BorrowBindingInfo(TBindingInfo(0, "", -1), node, "f", hold);
+    EXPECT_EQ(id, hold.get());
+    EXPECT_EQ(id->AsFactId(), s->GetFactId());
+
+    // A token that cannot lend its facts, with a fact read by name: the value is held.
+    auto fake = MakeRef<TFakeFact>(
+        3, std::map<std::string, TRefPtr<IIEValue>, std::less<>>{{"speed", Int(88)}});
+    auto plain = MakeRef<TFakeToken>();
+    plain->Facts.push_back(fake);
+    node.SetMatch(plain.get(), nullptr);
+    hold = nullptr;
+    const IIEValue* speed = BorrowBindingInfo(TBindingInfo(0, "speed", -1), node, "s", hold);
+    EXPECT_EQ(speed, hold.get());
+    EXPECT_EQ(speed->AsInteger(), 88);
+    // A variable in a numeric call reads the same way.
+    auto position = TIEValue::Create();
+    position->SetAsOwnedObject(new TBinding("s", 0, "speed", -1));
+    TRefPtr<IIEValue> held;
+    EXPECT_EQ(position->BorrowVariable(&node, held)->AsInteger(), 88);
+}
+
 TEST(IEContextBindings, RecycledContextsStartEmptyAndReuseTheirBindings) {
     TIEContext root(nullptr, nullptr);
     root.AddBinding("shared", Int(1));
