@@ -42,9 +42,14 @@ private:
 class TFakeToken final : public IReteToken {
 public:
     std::vector<TRefPtr<IFact>> Facts;
+    // Whether the token lends its facts, as the network's tokens do.
+    bool Lends = false;
     int32_t FactCount() const noexcept override { return static_cast<int32_t>(Facts.size()); }
     TRefPtr<IFact> GetFact(int32_t index) const override {
         return Facts.at(static_cast<size_t>(index));
+    }
+    const IFact* BorrowFact(int32_t index) const noexcept override {
+        return Lends ? Facts[static_cast<size_t>(index)].get() : nullptr;
     }
 };
 
@@ -185,19 +190,6 @@ TEST(IEContextEvaluate, PositionsOutOfRangeRaiseCorruptedBinding) {
               "Corrupted Binding, variable not found: x");
 }
 
-// A token that lends its facts, as the network's tokens do.
-class TLendingToken final : public IReteToken {
-public:
-    std::vector<TRefPtr<IFact>> Facts;
-    int32_t FactCount() const noexcept override { return static_cast<int32_t>(Facts.size()); }
-    TRefPtr<IFact> GetFact(int32_t index) const override {
-        return Facts.at(static_cast<size_t>(index));
-    }
-    const IFact* BorrowFact(int32_t index) const noexcept override {
-        return Facts[static_cast<size_t>(index)].get();
-    }
-};
-
 TEST(IEContextEvaluate, LentMatchesResolveAndFollowTheTemplatesSlotLayout) {
     auto shape = TFactTemplate::CreateNamed(nullptr, "shape");
     shape->AddSlot("x", Int(0));
@@ -210,7 +202,8 @@ TEST(IEContextEvaluate, LentMatchesResolveAndFollowTheTemplatesSlotLayout) {
     s->SetSlotValue("pts", List({Int(4), Int(5)}));
     auto o = other->NewFact();
     o->SetSlotValue("x", Int(8));
-    auto token = MakeRef<TLendingToken>();
+    auto token = MakeRef<TFakeToken>();
+    token->Lends = true;
     token->Facts = {s, o};
 
     TIEContext node(nullptr, nullptr);
@@ -250,7 +243,8 @@ TEST(IEContextEvaluate, BorrowedReadsHoldOnlyWhatTheMatchDoesNotKeep) {
     auto s = shape->NewFact();
     s->SetSlotValue("x", Int(7));
     s->SetSlotValue("pts", List({Int(4), Int(5)}));
-    auto lending = MakeRef<TLendingToken>();
+    auto lending = MakeRef<TFakeToken>();
+    lending->Lends = true;
     lending->Facts = {s};
     TIEContext node(nullptr, nullptr);
     node.SetMatch(lending.get(), nullptr);
