@@ -18,7 +18,7 @@ namespace ie {
 
 IE_BUILT_IN_FUNCTION(TAbsFunction);
 IE_BUILT_IN_FUNCTION(TIntegerDivideFunction); // div
-IE_NUMERIC_FUNCTION(TDivideFunction);        // /
+IE_NUMERIC_FUNCTION(TDivideFunction);         // /
 IE_BUILT_IN_FUNCTION(TExpFunction);
 IE_BUILT_IN_FUNCTION(TExptFunction); // **
 IE_BUILT_IN_FUNCTION(TFloatFunction);

@@ -81,7 +81,8 @@ TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context) {
         case dtFloat:
             return {value->NumberPayload(), true};
         case dtFunCall:
-            if (IFunCall* call = value->CallPayload(); call && typeid(*call) == typeid(TFunctionCall)) {
+            if (IFunCall* call = value->CallPayload();
+                call && typeid(*call) == typeid(TFunctionCall)) {
                 TIENumber number;
                 if (static_cast<TFunctionCall*>(call)->EvaluateNumber(context, number))
                     return number;

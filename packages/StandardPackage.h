@@ -90,8 +90,8 @@ protected:
 };
 
 // The declaration of a function class derived from Base that serves one name; its constructor
-// sets the name and its body is Execute.
-#define IE_FUNCTION_CLASS(ClassType, Base)                                                         \
+// sets the name and its body is the member declared by the remaining arguments.
+#define IE_FUNCTION_CLASS_WITH_BODY(ClassType, Base, ...)                                          \
     class ClassType : public Base {                                                                \
     public:                                                                                        \
         static constexpr std::string_view StaticClassName = #ClassType;                            \
@@ -99,23 +99,20 @@ protected:
         std::string_view ClassName() const override { return StaticClassName; }                    \
                                                                                                    \
     protected:                                                                                     \
-        TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;                   \
+        __VA_ARGS__ override;                                                                      \
     }
+
+// The same with Execute as the body.
+#define IE_FUNCTION_CLASS(ClassType, Base)                                                         \
+    IE_FUNCTION_CLASS_WITH_BODY(ClassType, Base,                                                   \
+                                TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context))
 
 #define IE_BUILT_IN_FUNCTION(ClassType) IE_FUNCTION_CLASS(ClassType, TBuiltInFunction)
 
-// The declaration of a numeric function class: its constructor sets the name and its body is
-// ExecuteNumber.
+// A numeric function class: its body is ExecuteNumber.
 #define IE_NUMERIC_FUNCTION(ClassType)                                                             \
-    class ClassType : public TNumericFunction {                                                    \
-    public:                                                                                        \
-        static constexpr std::string_view StaticClassName = #ClassType;                            \
-        ClassType();                                                                               \
-        std::string_view ClassName() const override { return StaticClassName; }                    \
-                                                                                                   \
-    protected:                                                                                     \
-        TIENumber ExecuteNumber(IFunCall* call, TIEContext* context) override;                     \
-    }
+    IE_FUNCTION_CLASS_WITH_BODY(ClassType, TNumericFunction,                                       \
+                                TIENumber ExecuteNumber(IFunCall* call, TIEContext* context))
 
 // The declaration of a variant class whose selector property `Selector` has the enumeration type
 // `Enum`, one value per variant in the order of its names.

@@ -109,7 +109,8 @@ TIEText::~TIEText() {
 TRefPtr<TIEText> TIEText::Make(std::string_view text) {
     if (text.empty()) return Empty();
     TTextTable& table = LiveTexts();
-    if (auto it = table.find(text); it != table.end()) return TRefPtr<TIEText>(const_cast<TIEText*>(*it));
+    if (auto it = table.find(text); it != table.end())
+        return TRefPtr<TIEText>(const_cast<TIEText*>(*it));
     TRefPtr<TIEText> block(new TIEText(text));
     table.insert(block.get());
     return block;
@@ -176,8 +177,17 @@ void TIEValue::operator delete(void* p, size_t size) noexcept {
 TIEValue::TIEValue() noexcept : FInt(0) {}
 
 TIEValue::~TIEValue() {
-    FOnChange.reset();
+    if (FExtras) FExtras->OnChange = nullptr;
     ReleaseContent();
+}
+
+TIEValue::TExtras& TIEValue::Extras() {
+    if (!FExtras) FExtras = std::make_unique<TExtras>();
+    return *FExtras;
+}
+
+void TIEValue::StoreTag(intptr_t tag) {
+    if (tag != 0 || FExtras) Extras().Tag = tag;
 }
 
 template <class T> TRefPtr<TIEValue> TIEValue::CreateInterface(TIEType kind, TRefPtr<T> payload) {
@@ -291,9 +301,9 @@ void TIEValue::CheckChangeable() const {
 }
 
 void TIEValue::ReleaseContent() noexcept {
-    if (FNexus) {
-        auto* nexus = static_cast<TIEValueNexus*>(FNexus);
-        FNexus = nullptr;
+    if (TComponent* watcher = Nexus()) {
+        auto* nexus = static_cast<TIEValueNexus*>(watcher);
+        FExtras->Nexus = nullptr;
         nexus->Detach();
         nexus->Free();
     }
@@ -328,7 +338,7 @@ void TIEValue::ReleaseContent() noexcept {
 void TIEValue::ObjectDestroyed() noexcept {
     // The owned component is being destroyed elsewhere: forget it without freeing it. The
     // guardian stays (it is running this notification) until the content is next released.
-    static_cast<TIEValueNexus*>(FNexus)->Detach();
+    static_cast<TIEValueNexus*>(Nexus())->Detach();
     FObject = nullptr;
     FOwnsObject = false;
     FType = dtNone;
@@ -336,25 +346,22 @@ void TIEValue::ObjectDestroyed() noexcept {
 }
 
 void TIEValue::DoChange() {
-    if (FOnChange && *FOnChange) (*FOnChange)(this);
+    if (FExtras && FExtras->OnChange) FExtras->OnChange(this);
 }
 
 const TIEValueChangeEvent& TIEValue::GetOnChange() const noexcept {
     static const TIEValueChangeEvent none;
-    return FOnChange ? *FOnChange : none;
+    return FExtras ? FExtras->OnChange : none;
 }
 
 void TIEValue::SetOnChange(TIEValueChangeEvent handler) {
     CheckChangeable();
-    if (handler)
-        FOnChange = std::make_unique<TIEValueChangeEvent>(std::move(handler));
-    else
-        FOnChange.reset();
+    if (handler || FExtras) Extras().OnChange = std::move(handler);
 }
 
 void TIEValue::SetTag(intptr_t tag) {
     CheckChangeable();
-    FTag = tag;
+    StoreTag(tag);
 }
 
 void TIEValue::Clear() {
@@ -443,7 +450,8 @@ void TIEValue::SetAsOwnedObject(TObject* object) {
     FType = dtObject;
     FObject = object;
     FOwnsObject = object != nullptr;
-    if (auto* comp = dynamic_cast<TComponent*>(object)) FNexus = new TIEValueNexus(this, comp);
+    if (auto* comp = dynamic_cast<TComponent*>(object))
+        Extras().Nexus = new TIEValueNexus(this, comp);
     DoChange();
 }
 
@@ -844,7 +852,8 @@ void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
         FType = dtObject;
         FObject = copy;
         FOwnsObject = true;
-        if (auto* comp = dynamic_cast<TComponent*>(copy)) FNexus = new TIEValueNexus(this, comp);
+        if (auto* comp = dynamic_cast<TComponent*>(copy))
+            Extras().Nexus = new TIEValueNexus(this, comp);
         return;
     }
     // Build the new payload before releasing the old one: the source may be held only by the
@@ -894,7 +903,7 @@ void TIEValue::Assign(const TIEValue& source) {
     if (&source == this) return;
     CheckChangeable();
     CopyPayload(source, false);
-    FTag = source.FTag;
+    StoreTag(source.GetTag());
     DoChange();
 }
 
@@ -904,7 +913,7 @@ void TIEValue::AssignFrom(const IInterface* source) {
     CheckChangeable();
     if (auto* v = dynamic_cast<const TIEValue*>(other)) {
         CopyPayload(*v, true);
-        FTag = v->FTag;
+        StoreTag(v->GetTag());
         DoChange();
         return;
     }
@@ -916,7 +925,7 @@ void TIEValue::AssignFrom(const IInterface* source) {
     ReleaseContent();
     FText = nullptr;
     const TIEType kind = other->GetDType();
-    FTag = other->GetTag();
+    StoreTag(other->GetTag());
     if (IsTextType(kind)) {
         FType = kind;
         FText = TIEText::Make(kind == dtString || kind == dtAtom || kind == dtSlot ||
@@ -978,7 +987,7 @@ TRefPtr<IIEValue> TIEValue::CloneValue() const {
     // fact's slot value, a variable's value or a constant).
     TRefPtr<TIEValue> v(new TIEValue());
     v->CopyPayload(*this, true);
-    v->FTag = FTag;
+    v->StoreTag(GetTag());
     return v;
 }
 

@@ -130,7 +130,7 @@ public:
     void AssignFrom(const IInterface* source) override;
     TRefPtr<ICloneable> Clone() const override;
     bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FTag; }
+    intptr_t GetTag() const override { return FExtras ? FExtras->Tag : 0; }
     void SetTag(intptr_t tag) override;
 
     // IIEValue
@@ -227,10 +227,19 @@ private:
     // The counted base of an interface payload; holds the payload's one reference.
     TRefCounted* FCounted = nullptr;
     TRefPtr<TIEText> FText;
-    std::unique_ptr<TIEValueChangeEvent> FOnChange;
-    // Watches an owned component that may be destroyed elsewhere.
-    TComponent* FNexus = nullptr;
-    intptr_t FTag = 0;
+    // What few values carry (a change handler, a watched component, a tag), kept apart so
+    // that the many values that carry none stay small.
+    struct TExtras {
+        TIEValueChangeEvent OnChange;
+        // Watches an owned component that may be destroyed elsewhere.
+        TComponent* Nexus = nullptr;
+        intptr_t Tag = 0;
+    };
+    TExtras& Extras();
+    TComponent* Nexus() const noexcept { return FExtras ? FExtras->Nexus : nullptr; }
+    // Sets the tag without the constant check; a zero tag makes no extras.
+    void StoreTag(intptr_t tag);
+    std::unique_ptr<TExtras> FExtras;
     TIEType FType = dtNone;
     bool FOwnsObject = false;
     bool FConstant = false;
