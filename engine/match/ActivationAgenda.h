@@ -110,7 +110,7 @@ public:
         TActivation* Next = nullptr;
         TActivation* HashPrev = nullptr;
         TActivation* HashNext = nullptr;
-        size_t Hash = 0;
+        int32_t Hash = 0; // the token's hash code (an indexed activation)
         bool Listed = false;
         bool Indexed = false; // in the hash index rather than its token's holder list
     };

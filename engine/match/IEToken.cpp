@@ -302,27 +302,11 @@ bool TIETokenTree::Add(const TIETokenRef& token) {
     return Insert(token, KeyOf(*token)) != nullptr;
 }
 
-TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, size_t hash) const {
-    if (FIdBuckets.empty()) return nullptr;
-    for (TEntry* e = FIdBuckets[IdBucket(hash)]; e; e = e->IdNext)
+TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, int32_t hash) const {
+    for (TEntry* e = FIdentity.First(hash); e; e = e->IdNext)
         // The stored token decides whether it equals the one looked for.
-        if (e->Token->IdentityHash() == hash && e->Token->Equals(token)) return e;
+        if (e->Token->Equals(token)) return e;
     return nullptr;
-}
-
-void TIETokenTree::LinkIdentity(TEntry* e) noexcept {
-    TEntry*& head = FIdBuckets[IdBucket(e->Token->IdentityHash())];
-    e->IdPrev = nullptr;
-    e->IdNext = head;
-    if (head) head->IdPrev = e;
-    head = e;
-}
-
-void TIETokenTree::GrowIdentity() {
-    FIdShift = FIdBuckets.empty() ? 60 : FIdShift - 1;
-    FIdBuckets.assign(size_t{1} << (64 - FIdShift), nullptr);
-    for (TEntry* e = FFirst; e; e = e->Next)
-        if (e->Indexed) LinkIdentity(e);
 }
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key,
@@ -332,26 +316,22 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
         e = new TEntry(this, token, key, probeKey);
         token->AddHolder(*e);
     } else {
-        if (Lookup(*token, token->IdentityHash())) {
+        if (Lookup(*token, token->HashCode())) {
             MarkBucket(key);
             return nullptr;
         }
-        if (static_cast<size_t>(FIndexedCount) >= FIdBuckets.size()) GrowIdentity();
         e = new TEntry(this, token, key, probeKey);
         e->Indexed = true;
-        LinkIdentity(e);
+        FIdentity.Append(token->HashCode(), *e);
         ++FIndexedCount;
     }
     ++FCount;
     e->Prev = FLast;
     (FLast ? FLast->Next : FFirst) = e;
     FLast = e;
-    TChain& chain = ChainFor(probeKey);
     // Every stored entry's bucket is marked: one sharing the chain head's key needs nothing.
-    if (!chain.First || chain.First->Key != key) MarkBucket(key);
-    e->KeyPrev = chain.Last;
-    (chain.Last ? chain.Last->KeyNext : chain.First) = e;
-    chain.Last = e;
+    const TEntry* head = FChains.Append(probeKey, *e);
+    if (!head || head->Key != key) MarkBucket(key);
     FEmpty = false;
     DebugCheck();
     return e;
@@ -359,63 +339,17 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
 
 void TIETokenTree::Unlink(TEntry* e) noexcept {
     if (e->Indexed) {
-        (e->IdPrev ? e->IdPrev->IdNext : FIdBuckets[IdBucket(e->Token->IdentityHash())]) =
-            e->IdNext;
-        if (e->IdNext) e->IdNext->IdPrev = e->IdPrev;
+        FIdentity.Unlink(e->Token->HashCode(), *e);
         --FIndexedCount;
     }
     --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
-    if (TChain* chain = const_cast<TChain*>(FindChain(e->ProbeKey))) {
-        (e->KeyPrev ? e->KeyPrev->KeyNext : chain->First) = e->KeyNext;
-        (e->KeyNext ? e->KeyNext->KeyPrev : chain->Last) = e->KeyPrev;
-        if (!chain->First) EraseChain(*chain);
-    }
-}
-
-TIETokenTree::TChain& TIETokenTree::ChainFor(int32_t key) {
-    if (TChain* found = const_cast<TChain*>(FindChain(key))) return *found;
-    if ((FChainCount + 1) * 2 > FChains.size()) {
-        std::vector<TChain> old = std::move(FChains);
-        FChainShift = old.empty() ? 60 : FChainShift - 1;
-        FChains.assign(size_t{1} << (64 - FChainShift), TChain{});
-        FChainCount = 0;
-        for (const TChain& c : old)
-            if (c.Used) {
-                TChain& moved = ChainFor(c.Key);
-                moved.First = c.First;
-                moved.Last = c.Last;
-            }
-    }
-    const size_t mask = FChains.size() - 1;
-    size_t i = ChainHome(key);
-    while (FChains[i].Used)
-        i = (i + 1) & mask;
-    TChain& c = FChains[i];
-    c = TChain{nullptr, nullptr, key, true};
-    ++FChainCount;
-    return c;
-}
-
-void TIETokenTree::EraseChain(TChain& chain) noexcept {
-    // Backward shift: every later entry of the probe run that may move into the hole does.
-    const size_t mask = FChains.size() - 1;
-    size_t hole = static_cast<size_t>(&chain - FChains.data());
-    for (size_t j = (hole + 1) & mask; FChains[j].Used; j = (j + 1) & mask) {
-        const size_t home = ChainHome(FChains[j].Key);
-        // The entry at j may fill the hole unless its home lies cyclically in (hole, j].
-        const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
-        if (stays) continue;
-        FChains[hole] = FChains[j];
-        hole = j;
-    }
-    FChains[hole] = TChain{};
-    --FChainCount;
+    FChains.Unlink(e->ProbeKey, *e);
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
-    return Lookup(token, token.IdentityHash());
+    return Lookup(token, token.HashCode());
 }
 
 void TIETokenTree::Erase(TEntry* entry) {
@@ -450,11 +384,10 @@ void TIETokenTree::Clear() {
         e = next;
     }
     FFirst = FLast = nullptr;
-    std::fill(FIdBuckets.begin(), FIdBuckets.end(), nullptr);
+    FIdentity.Clear();
     FCount = 0;
     FIndexedCount = 0;
-    std::fill(FChains.begin(), FChains.end(), TChain{});
-    FChainCount = 0;
+    FChains.Clear();
     FEmpty = true;
 }
 
@@ -471,7 +404,7 @@ void TIETokenTree::CheckInvariants() const {
         if (e->Indexed) {
             ++indexed;
             if (e->Holding) fail("indexed entry in a holder list");
-            if (Lookup(*e->Token, e->Token->IdentityHash()) != e)
+            if (Lookup(*e->Token, e->Token->HashCode()) != e)
                 fail("indexed token not found, or an equal one found first");
         } else {
             bool listed = false;
@@ -479,10 +412,8 @@ void TIETokenTree::CheckInvariants() const {
                 listed = h == e;
             if (!listed) fail("held entry missing from its token's holders");
         }
-        const TChain* chain = FindChain(e->ProbeKey);
-        if (!chain) fail("probe key without chain");
         bool inChain = false;
-        for (const TEntry* k = chain->First; k && !inChain; k = k->KeyNext)
+        for (const TEntry* k = FChains.First(e->ProbeKey); k && !inChain; k = k->KeyNext)
             inChain = k == e;
         if (!inChain) fail("entry missing from the chain of its probe key");
         for (const TIEToken* c = e->FirstChild; c; c = RightSide() ? c->NextOfRight() : c->NextOfLeft())
@@ -491,14 +422,13 @@ void TIETokenTree::CheckInvariants() const {
     if (FLast != (count ? FLast : nullptr) || (count && FLast->Next)) fail("arrival list end");
     if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");
     size_t chained = 0;
-    for (const TChain& c : FChains) {
-        if (!c.Used) continue;
-        if (!c.First) fail("empty chain kept");
-        for (const TEntry* k = c.First; k; k = k->KeyNext) {
-            if (k->ProbeKey != c.Key || !seen.count(k)) fail("chain holds a foreign entry");
+    FChains.ForEachKey([&](int32_t key, const TEntry* first) {
+        if (!first) fail("empty chain kept");
+        for (const TEntry* k = first; k; k = k->KeyNext) {
+            if (k->ProbeKey != key || !seen.count(k)) fail("chain holds a foreign entry");
             ++chained;
         }
-    }
+    });
     if (chained != static_cast<size_t>(count)) fail("chains and arrival list differ");
     // No two stored tokens are equal; held tokens are told apart by their makers, so the check
     // compares them by hash first.

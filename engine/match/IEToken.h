@@ -37,6 +37,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
+#include "engine/model/FlatTables.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
 
@@ -119,6 +122,61 @@ private:
     };
     static inline thread_local TList FList{};
     static inline thread_local TOwner FOwner;
+};
+
+// Chains of intrusively linked nodes by a 32-bit key, each chain in arrival order (oldest
+// first): a flat map from key to the chain's two ends. The network's indexes all need the same
+// thing (the nodes of one key, in order, and O(1) removal of a node it already holds), so this
+// one template serves the memories' probe keys and identity index and the terminal nodes'
+// activations. `Links` names the node's two link fields: static TNode*& Prev(TNode&) and Next.
+template <class TNode, class Links> class TKeyChains {
+public:
+    TNode* First(int32_t key) const noexcept {
+        const auto it = FMap.find(key);
+        return it == FMap.end() ? nullptr : it->second.First;
+    }
+    // Appends the node to its key's chain; returns the chain's first node before (null for a
+    // new key).
+    TNode* Append(int32_t key, TNode& node) {
+        auto it = FMap.find(key);
+        if (it == FMap.end()) {
+            // Keys come and go as chains empty and fill again (see FlatTables.h).
+            MakeRoomToInsert(FMap);
+            it = FMap.emplace(key, TEnds{}).first;
+        }
+        TEnds& ends = it->second;
+        TNode* first = ends.First;
+        Links::Prev(node) = ends.Last;
+        Links::Next(node) = nullptr;
+        (ends.Last ? Links::Next(*ends.Last) : ends.First) = &node;
+        ends.Last = &node;
+        return first;
+    }
+    // Unlinks a node of the chain of `key`; a chain left empty goes.
+    void Unlink(int32_t key, TNode& node) noexcept {
+        const auto it = FMap.find(key);
+        if (it == FMap.end()) return;
+        TEnds& ends = it->second;
+        TNode* prev = Links::Prev(node);
+        TNode* next = Links::Next(node);
+        (prev ? Links::Next(*prev) : ends.First) = next;
+        (next ? Links::Prev(*next) : ends.Last) = prev;
+        Links::Prev(node) = Links::Next(node) = nullptr;
+        if (!ends.First) FMap.erase(it);
+    }
+    void Clear() noexcept { FMap.clear(); }
+    size_t KeyCount() const noexcept { return FMap.size(); }
+    template <class F> void ForEachKey(F&& f) const {
+        for (const auto& [key, ends] : FMap)
+            f(key, ends.First);
+    }
+
+private:
+    struct TEnds {
+        TNode* First = nullptr;
+        TNode* Last = nullptr;
+    };
+    boost::unordered_flat_map<int32_t, TEnds> FMap;
 };
 
 class TIEToken;
@@ -216,9 +274,6 @@ public:
     // per way of splitting) are the same fact only when their values are equal, so that each
     // split stays a match of its own.
     bool Equals(const TIEToken& other) const;
-    // A hash that equal tokens share (the memories' identity index): the hash code itself, so
-    // that tokens made in fact order fill neighbouring buckets.
-    size_t IdentityHash() const noexcept { return static_cast<uint32_t>(FHashCode); }
 
     // IReteToken
     int32_t FactCount() const noexcept override { return FSize; }
@@ -382,10 +437,7 @@ public:
     // Walking: every token oldest first, or the tokens of one probe key oldest first.
     // Entries link onwards through Next (arrival order) and KeyNext (the same probe key).
     TEntry* First() const noexcept { return FFirst; }
-    TEntry* FirstWithKey(int32_t key) const noexcept {
-        const TChain* chain = FindChain(key);
-        return chain ? chain->First : nullptr;
-    }
+    TEntry* FirstWithKey(int32_t key) const noexcept { return FChains.First(key); }
     template <class F> void ForEach(F&& f) const {
         for (const TEntry* e = FFirst; e;) {
             const TEntry* next = e->Next;
@@ -430,42 +482,16 @@ public:
     std::string GetFactIdText() const;
 
 private:
-    // The probe-key chains live in an open-addressed table (linear probing, at most half
-    // full, removal by backward shift), so that a new key costs no allocation.
-    struct TChain {
-        TEntry* First = nullptr;
-        TEntry* Last = nullptr;
-        int32_t Key = 0;
-        bool Used = false;
+    struct TKeyLinks {
+        static TEntry*& Prev(TEntry& e) noexcept { return e.KeyPrev; }
+        static TEntry*& Next(TEntry& e) noexcept { return e.KeyNext; }
     };
-    size_t ChainHome(int32_t key) const noexcept {
-        return static_cast<size_t>(
-            (static_cast<uint64_t>(static_cast<uint32_t>(key)) * 0x9E3779B97F4A7C15ULL) >>
-            FChainShift);
-    }
-    const TChain* FindChain(int32_t key) const noexcept {
-        if (FChainCount == 0) return nullptr;
-        const size_t mask = FChains.size() - 1;
-        for (size_t i = ChainHome(key);; i = (i + 1) & mask) {
-            const TChain& c = FChains[i];
-            if (!c.Used) return nullptr;
-            if (c.Key == key) return &c;
-        }
-    }
-    TChain& ChainFor(int32_t key);
-    void EraseChain(TChain& chain) noexcept;
+    struct TIdLinks {
+        static TEntry*& Prev(TEntry& e) noexcept { return e.IdPrev; }
+        static TEntry*& Next(TEntry& e) noexcept { return e.IdNext; }
+    };
     // The stored entry equal to a token with identity hash `hash`.
-    TEntry* Lookup(const TIEToken& token, size_t hash) const;
-    void LinkIdentity(TEntry* e) noexcept;
-    // The bucket of an identity hash: the top bits of its Fibonacci product. A child token's
-    // hash code is its parent's times 8 plus a fact identifier, so levels whose fact is the
-    // same in every token (a context fact, a negation's placeholder) leave the low bits
-    // constant; the product spreads every bit over the bucket index.
-    size_t IdBucket(size_t hash) const noexcept {
-        return static_cast<size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ULL) >>
-                                   FIdShift);
-    }
-    void GrowIdentity();
+    TEntry* Lookup(const TIEToken& token, int32_t hash) const;
     void MarkBucket(int32_t key);
     void Unlink(TEntry* e) noexcept;
     // The stored tokens grouped by bucket (bucket order, then arrival order).
@@ -484,15 +510,12 @@ private:
     bool FEmpty = true;
     TEntry* FFirst = nullptr;
     TEntry* FLast = nullptr;
-    // Identity index: buckets of entries chained through IdNext (a power-of-two count, at
-    // least as many as entries).
-    std::vector<TEntry*> FIdBuckets;
-    int32_t FIdShift = 64; // 64 - log2 of the bucket count
+    // The identity index of the indexed entries, by the token's hash code.
+    TKeyChains<TEntry, TIdLinks> FIdentity;
     int32_t FCount = 0;
     int32_t FIndexedCount = 0;
-    std::vector<TChain> FChains;
-    size_t FChainCount = 0;
-    int32_t FChainShift = 64; // 64 - log2 of the table size
+    // The entries by probe key.
+    TKeyChains<TEntry, TKeyLinks> FChains;
     // Buckets used since the memory was made (their lines stay in the text after Clear).
     std::vector<bool> FBucketUsed;
 };

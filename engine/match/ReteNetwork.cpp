@@ -858,28 +858,11 @@ void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAc
         // Made by a join: withdrawn through the token's holders.
         token->AddHolder(*activation);
     } else {
-        links.Hash = token->IdentityHash();
+        links.Hash = token->HashCode();
         links.Indexed = true;
-        if (static_cast<size_t>(++FIndexedCount) > FBuckets.size()) {
-            // Twice the buckets; the chains are rebuilt oldest first, so they stay newest first.
-            FShift = FBuckets.empty() ? 60 : FShift - 1;
-            FBuckets.assign(size_t{1} << (64 - FShift), nullptr);
-            for (TActivation* a = FFirst; a; a = a->NodeLinks.Next)
-                if (a->NodeLinks.Indexed) LinkHash(a);
-        } else {
-            LinkHash(activation);
-        }
+        FIndex.Append(links.Hash, *activation);
     }
     Report(activation, true);
-}
-
-void TPatternMatchTerminalNode::LinkHash(TActivation* activation) noexcept {
-    TActivation::TNodeLinks& links = activation->NodeLinks;
-    TActivation*& head = FBuckets[BucketOf(links.Hash)];
-    links.HashPrev = nullptr;
-    links.HashNext = head;
-    if (head) head->NodeLinks.HashPrev = activation;
-    head = activation;
 }
 
 bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
@@ -888,10 +871,7 @@ bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
     links.Listed = false;
     if (links.Indexed) {
         links.Indexed = false;
-        (links.HashPrev ? links.HashPrev->NodeLinks.HashNext : FBuckets[BucketOf(links.Hash)]) =
-            links.HashNext;
-        if (links.HashNext) links.HashNext->NodeLinks.HashPrev = links.HashPrev;
-        --FIndexedCount;
+        FIndex.Unlink(links.Hash, *activation);
     } else {
         TokenOf(*activation).RemoveHolder(*activation);
     }
@@ -910,12 +890,10 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
 }
 
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
-    if (FIndexedCount == 0) return false;
-    const size_t hash = token.IdentityHash();
-    // The chain runs newest first: the last equal activation met is the oldest, which goes.
-    TActivation* found = nullptr;
-    for (TActivation* a = FBuckets[BucketOf(hash)]; a; a = a->NodeLinks.HashNext)
-        if (a->NodeLinks.Hash == hash && TIEToken::Of(*a->Token()).Equals(token)) found = a;
+    // The chain runs oldest first: the first equal activation goes.
+    TActivation* found = FIndex.First(token.HashCode());
+    while (found && !TIEToken::Of(*found->Token()).Equals(token))
+        found = found->NodeLinks.HashNext;
     if (!found) return false;
     Unlist(found);
     Report(found, false);

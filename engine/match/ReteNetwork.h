@@ -301,26 +301,23 @@ private:
     bool Unlist(TActivation* activation) noexcept;
     void Report(TActivation* activation, bool added);
 
-    size_t BucketOf(size_t hash) const noexcept {
-        return static_cast<size_t>((static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ULL) >> FShift);
-    }
-    void LinkHash(TActivation* activation) noexcept;
+    struct TIndexLinks {
+        static TActivation*& Prev(TActivation& a) noexcept { return a.NodeLinks.HashPrev; }
+        static TActivation*& Next(TActivation& a) noexcept { return a.NodeLinks.HashNext; }
+    };
 
     bool FInitialized = false;
     TRule* FRule;
-    // The listed activations in making order (for RemoveAll and "the first equal token"),
-    // linked through their NodeLinks, and the identity index of those with first-level tokens:
-    // buckets by token hash, chained newest first, at least as many as indexed activations (a
-    // power of two).
+    // The listed activations in making order (for RemoveAll), linked through their NodeLinks,
+    // and the identity index of those with first-level tokens: chains by token hash code,
+    // oldest first (for "the first equal token").
     TActivation* FFirst = nullptr;
     TActivation* FLast = nullptr;
     // The activations whose firing is in progress (more than one when runs nest): the rule's
     // actions may remove the rule and this node, and the node then detaches them.
     std::vector<TActivation*> FFiringNow;
     int32_t FCount = 0;
-    int32_t FIndexedCount = 0;
-    std::vector<TActivation*> FBuckets;
-    int32_t FShift = 64; // 64 - log2 of the bucket count
+    TKeyChains<TActivation, TIndexLinks> FIndex;
 };
 
 // Events of the network. Each is one test of an empty handler where it is raised, outside the

@@ -4,6 +4,7 @@
 #include <climits>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/model/IEFacts.h"
@@ -220,6 +221,7 @@ TEST(IETokenTree, ProbeChainsStayExactThroughGrowthAndRemoval) {
         for (const auto& [probe, ids] : model)
             ASSERT_EQ(Ids(tree, probe, true), ids) << "probe key " << probe;
         EXPECT_TRUE(Ids(tree, -999, true).empty());
+        EXPECT_NO_THROW(tree.CheckInvariants());
     };
     int32_t id = 1;
     for (int round = 0; round < 6; ++round) {
@@ -249,6 +251,27 @@ TEST(IETokenTree, ProbeChainsStayExactThroughGrowthAndRemoval) {
     tree.Clear();
     for (const auto& [probe, ids] : model)
         EXPECT_EQ(tree.FirstWithKey(probe), nullptr);
+}
+
+TEST(IETokenTree, InvariantCheckFindsTwoEqualTokens) {
+    // Held tokens (made by joins) skip the equality index; the invariant check still refuses
+    // two equal ones, so a join that made a token twice is caught in debug builds.
+    TFactMaker f;
+    TIETokenTree tree(101, true, "", -1, 0);
+    auto parent = TIEToken::CreateFirst(taAdd, f.Fact(1));
+    auto a = TIEToken::CreateChild(parent, f.Fact(2));
+    auto same = TIEToken::CreateChild(parent, f.Fact(2));
+    ASSERT_NE(tree.Insert(a, a->HashCode(), a->HashCode(), true), nullptr);
+    EXPECT_NO_THROW(tree.CheckInvariants());
+#if defined(IE_CHECK_TOKEN_TREE)
+    // Debug builds check as the memory changes.
+    EXPECT_THROW(tree.Insert(same, same->HashCode(), same->HashCode(), true), std::logic_error);
+#else
+    tree.Insert(same, same->HashCode(), same->HashCode(), true);
+#endif
+    EXPECT_THROW(tree.CheckInvariants(), std::logic_error);
+    tree.Clear();
+    EXPECT_NO_THROW(tree.CheckInvariants());
 }
 
 TEST(IETokenTree, TextGroupsByTheShownKeyWhateverTheProbeKey) {
