@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <typeinfo>
 
 #include "engine/model/IEContext.h"
 #include "engine/model/IEHelperFunctions.h"
@@ -448,26 +449,40 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     const int32_t argCount = call ? call->ArgumentCount() : 0;
     // Every argument is evaluated in the caller's context before any parameter is bound: a
     // parameter must not shadow the caller's variable of the same name in a later argument.
-    std::vector<TRefPtr<IIEValue>> arguments;
-    arguments.reserve(static_cast<size_t>(argCount));
+    // Calls of a few arguments, the usual case, keep them on the stack.
+    constexpr int32_t InlineArguments = 8;
+    TRefPtr<IIEValue> inlineArguments[InlineArguments];
+    std::vector<TRefPtr<IIEValue>> moreArguments;
+    TRefPtr<IIEValue>* arguments = inlineArguments;
+    if (argCount > InlineArguments) {
+        moreArguments.resize(static_cast<size_t>(argCount));
+        arguments = moreArguments.data();
+    }
     for (int32_t i = 0; i < argCount; ++i) {
         const TRefPtr<IIEValue>& a = call->GetArgument(i);
-        arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
+        arguments[i] = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
     }
     std::unique_ptr<TIEContext> child = context->CreateChild();
-    auto evaluateArgument = [&](int32_t i) { return arguments[static_cast<size_t>(i)]; };
+    std::string nameCopy;
     for (int32_t i = 0; i < FParameters->Count(); ++i) {
         const IIEValue* p = FParameters->GetItem(i).get();
-        const std::string name = p->AsString();
+        std::string_view name;
+        if (const TIEText* text = typeid(*p) == typeid(TIEValue)
+                                      ? static_cast<const TIEValue*>(p)->TextBlock()
+                                      : nullptr)
+            name = text->Text();
+        else
+            name = nameCopy = p->AsString();
         switch (p->GetDType()) {
         case dtVariable:
-            // A missing argument binds the empty atom instead of reading past the list.
-            child->AddBinding(name, i < argCount ? evaluateArgument(i) : IEEmptyAtom());
+            // A missing argument binds the empty atom instead of reading past the list. Each
+            // argument is bound once, after any wildcard before it took its copy.
+            child->AddBinding(name, i < argCount ? std::move(arguments[i]) : IEEmptyAtom());
             break;
         case dtMultiVariable: {
             auto rest = TValueVector::Create();
             for (int32_t j = i; j < argCount; ++j)
-                rest->Add(evaluateArgument(j));
+                rest->Add(arguments[j]);
             child->AddBinding(name, TIEValue::CreateList(rest));
             break;
         }

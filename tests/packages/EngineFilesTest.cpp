@@ -161,6 +161,38 @@ TEST_F(TEngineText, WholeEngineFilesRoundTrip) {
     EXPECT_THROW(other.LoadFromFile(File("missing.ie")), EException);
 }
 
+// A host's engine that writes and reads its own way: the file methods go through its stream
+// methods, and its text is what the whole-engine stream gets.
+class THostEngine : public TInferenceEngine {
+public:
+    std::string GetText() override { return "; host\r\n" + TInferenceEngine::GetText(); }
+    void SaveFactsToStream(TStream& stream) override {
+        const std::string mark = "; facts\r\n";
+        stream.WriteBuffer(mark.data(), static_cast<int64_t>(mark.size()));
+        TInferenceEngine::SaveFactsToStream(stream);
+    }
+    void LoadRulesFromStream(TStream& stream) override {
+        ++RuleLoads;
+        TInferenceEngine::LoadRulesFromStream(stream);
+    }
+    int RuleLoads = 0;
+};
+
+TEST_F(TEngineText, FileMethodsGoThroughAHostsStreamMethods) {
+    THostEngine host;
+    host.ExecuteCommand(Constructs);
+    host.Reset();
+    const std::string whole = File("host.ie"), facts = File("host.ief"), rules = File("host.ier");
+    host.SaveToFile(whole);
+    EXPECT_EQ(Slurp(whole).substr(0, 8), "; host\r\n");
+    host.SaveFactsToFile(facts);
+    EXPECT_EQ(Slurp(facts).substr(0, 9), "; facts\r\n");
+    host.SaveRulesToFile(rules);
+    host.LoadRulesFromFile(rules);
+    EXPECT_EQ(host.RuleLoads, 1);
+    EXPECT_EQ(host.Rules().Count(), 3);
+}
+
 TEST_F(TEngineText, PerConstructFiles) {
     E.ExecuteCommand(Constructs);
     E.Reset();

@@ -1,0 +1,18 @@
+; Deffunctions with more arguments than usual, wildcards after plain parameters, and a parameter
+; named like a variable of the caller: every argument is evaluated in the caller first.
+(deffunction sum10 (?a ?b ?c ?d ?e ?f ?g ?h ?i ?j)
+    (+ ?a ?b ?c ?d ?e ?f ?g ?h ?i ?j))
+(sum10 1 2 3 4 5 6 7 8 9 10)
+(deffunction tail (?first ?second $?rest)
+    (create$ ?second ?first (length$ ?rest) ?rest))
+(tail a b c d e f g h i j k l)
+(tail a b)
+(deffunction shadow (?x ?y) (- ?x ?y))
+(bind ?x 10)
+(bind ?y 3)
+(shadow ?y ?x)
+(shadow (+ ?x 1) ?x)
+(deffunction nested (?a ?b ?c ?d ?e ?f ?g ?h ?i)
+    (sum10 ?i ?h ?g ?f ?e ?d ?c ?b ?a (shadow ?a ?i)))
+(nested 1 2 3 4 5 6 7 8 9)
+(try (sum10 1 2 3) catch (printout t ?__ERROR crlf))
