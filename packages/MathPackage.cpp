@@ -118,30 +118,30 @@ TIENumber TDivideFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
 }
 
 TIntegerDivideFunction::TIntegerDivideFunction()
-    : TBuiltInFunction("div",
+    : TNumericFunction("div",
                        "Returns the first argument divided by each of the following arguments "
                        "in turn, as integers truncated toward zero",
                        " <integer-expression>+", 1) {}
 
-TRefPtr<IIEValue> TIntegerDivideFunction::Execute(IFunCall* call, TIEContext* context) {
-    int32_t quotient = EvalArg(call, 0, context)->AsInteger();
+TIENumber TIntegerDivideFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    int32_t quotient = EvalInteger(call->GetArgument(0), context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = IntegerDivide(quotient, EvalArg(call, i, context)->AsInteger());
-    return NewInteger(quotient);
+        quotient = IntegerDivide(quotient, EvalInteger(call->GetArgument(i), context));
+    return {static_cast<double>(quotient), false};
 }
 
 TModFunction::TModFunction()
-    : TBuiltInFunction("mod",
+    : TNumericFunction("mod",
                        "Returns the remainder of the first argument divided by the second; the "
                        "remainder has the sign of the first argument",
                        " <integer-expression> <integer-expression>", 2, 2) {}
 
-TRefPtr<IIEValue> TModFunction::Execute(IFunCall* call, TIEContext* context) {
-    const int32_t a = EvalArg(call, 0, context)->AsInteger();
-    const int32_t b = EvalArg(call, 1, context)->AsInteger();
+TIENumber TModFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    const int32_t a = EvalInteger(call->GetArgument(0), context);
+    const int32_t b = EvalInteger(call->GetArgument(1), context);
     // The quotient must exist for the remainder to: the same failures as div.
     IntegerDivide(a, b);
-    return NewInteger(a % b);
+    return {static_cast<double>(a % b), false};
 }
 
 // ---------------------------------------------------------------------------------------------

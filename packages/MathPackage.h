@@ -17,7 +17,7 @@
 namespace ie {
 
 IE_BUILT_IN_FUNCTION(TAbsFunction);
-IE_BUILT_IN_FUNCTION(TIntegerDivideFunction); // div
+IE_NUMERIC_FUNCTION(TIntegerDivideFunction);  // div
 IE_NUMERIC_FUNCTION(TDivideFunction);         // /
 IE_BUILT_IN_FUNCTION(TExpFunction);
 IE_BUILT_IN_FUNCTION(TExptFunction); // **
@@ -28,7 +28,7 @@ IE_BUILT_IN_FUNCTION(TLog10Function);
 IE_BUILT_IN_FUNCTION(TMaxFunction);
 IE_BUILT_IN_FUNCTION(TMinFunction);
 IE_NUMERIC_FUNCTION(TMinusFunction);
-IE_BUILT_IN_FUNCTION(TModFunction);
+IE_NUMERIC_FUNCTION(TModFunction);
 IE_BUILT_IN_FUNCTION(TPiFunction);
 IE_NUMERIC_FUNCTION(TPlusFunction);
 IE_BUILT_IN_FUNCTION(TRandomFunction);

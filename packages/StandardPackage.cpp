@@ -115,6 +115,37 @@ TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context) {
     return {value->GetAsNumeric(), value->GetDType() == dtFloat};
 }
 
+int32_t EvalInteger(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue)) {
+        const auto* value = static_cast<const TIEValue*>(e);
+        switch (value->DType()) {
+        case dtInteger:
+            return value->AsInteger();
+        case dtFunCall:
+            if (IFunCall* call = value->CallPayload();
+                call && typeid(*call) == typeid(TFunctionCall)) {
+                TIENumber number;
+                if (static_cast<TFunctionCall*>(call)->EvaluateNumber(context, number))
+                    // A float is read as the value the call would have given.
+                    return number.IsFloat ? NumberValue(number)->AsInteger()
+                                          : static_cast<int32_t>(number.Value);
+            }
+            break;
+        case dtVariable:
+        case dtMultiVariable:
+        case dtObject: {
+            TRefPtr<IIEValue> hold;
+            if (const IIEValue* bound = value->BorrowVariable(context, hold))
+                return bound->AsInteger();
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return Evaluated(expression, context)->AsInteger();
+}
+
 void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
                             std::string_view typeName, std::span<const std::string_view> names) {
     TPropertyInfo info;

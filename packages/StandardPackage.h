@@ -182,6 +182,10 @@ inline TRefPtr<IIEValue> EvalArg(IFunCall* call, int32_t i, TIEContext* context)
 // no value is made for either; anything else is evaluated as EvalArg does.
 TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context);
 
+// The integer of an integer argument, read as AsInteger reads its value; integer literals,
+// variables and calls of numeric functions make no value for it.
+int32_t EvalInteger(const TRefPtr<IIEValue>& expression, TIEContext* context);
+
 // The value that holds a number: a float, or the integer.
 TRefPtr<IIEValue> NumberValue(const TIENumber& number);
 

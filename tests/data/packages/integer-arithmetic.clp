@@ -1,0 +1,18 @@
+; div and mod read their arguments as integers, whether literals, variables, arithmetic or
+; other integer calls, and give integers to enclosing arithmetic.
+(defglobal ?*seven* = 7 ?*half* = 2.5)
+(mod 17 5)
+(mod -17 5)
+(mod (* 2 ?*seven*) 4)
+(mod (* ?*half* 3) 4)
+(mod (+ 1 (mod 20 7)) 3)
+(div 100 (mod 17 5) 3)
+(div (/ 9 2) 2)
+(+ (mod 17 5) 0.5)
+(* (div 17 5) (div 17 5))
+(div "12" 5)
+(mod ?*seven* (div ?*seven* 2))
+(deffunction clock (?back ?a) (mod (- (+ ?back 36000) ?a) 36000))
+(clock 100 9000)
+(clock 9000 100)
+(mod 5 (- 3 3))
