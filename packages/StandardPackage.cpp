@@ -82,68 +82,65 @@ TRefPtr<IIEValue> NumberValue(const TIENumber& number) {
     return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(number.Value));
 }
 
-TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+namespace {
+
+// Reads an argument through `read` without making a value where it can: a number literal in
+// place, a call of a numeric function by its number, a variable where it is bound (a pattern
+// variable in the matched fact); anything else is evaluated first.
+template <class Read>
+auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read read) {
     if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue)) {
         const auto* value = static_cast<const TIEValue*>(e);
         switch (value->DType()) {
         case dtInteger:
-            return {value->NumberPayload(), false};
         case dtFloat:
-            return {value->NumberPayload(), true};
+            return read.Literal(*value);
         case dtFunCall:
             if (IFunCall* call = value->CallPayload();
                 call && typeid(*call) == typeid(TFunctionCall)) {
                 TIENumber number;
                 if (static_cast<TFunctionCall*>(call)->EvaluateNumber(context, number))
-                    return number;
+                    return read.Number(number);
             }
             break;
         case dtVariable:
         case dtMultiVariable:
         case dtObject: {
-            // A variable is read where it is bound (a pattern variable in the matched fact).
             TRefPtr<IIEValue> hold;
             if (const IIEValue* bound = value->BorrowVariable(context, hold))
-                return {bound->GetAsNumeric(), bound->GetDType() == dtFloat};
+                return read.Value(*bound);
             break;
         }
         default:
             break;
         }
     }
-    const TRefPtr<IIEValue> value = Evaluated(expression, context);
-    return {value->GetAsNumeric(), value->GetDType() == dtFloat};
+    return read.Value(*Evaluated(expression, context));
+}
+
+struct TReadNumber {
+    TIENumber Literal(const TIEValue& v) const { return {v.NumberPayload(), v.DType() == dtFloat}; }
+    TIENumber Number(const TIENumber& n) const { return n; }
+    TIENumber Value(const IIEValue& v) const { return {v.GetAsNumeric(), v.GetDType() == dtFloat}; }
+};
+
+struct TReadInteger {
+    int32_t Literal(const TIEValue& v) const { return v.AsInteger(); }
+    // A float is read as the value the call would have given.
+    int32_t Number(const TIENumber& n) const {
+        return n.IsFloat ? NumberValue(n)->AsInteger() : static_cast<int32_t>(n.Value);
+    }
+    int32_t Value(const IIEValue& v) const { return v.AsInteger(); }
+};
+
+} // namespace
+
+TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    return ReadArgument(expression, context, TReadNumber());
 }
 
 int32_t EvalInteger(const TRefPtr<IIEValue>& expression, TIEContext* context) {
-    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue)) {
-        const auto* value = static_cast<const TIEValue*>(e);
-        switch (value->DType()) {
-        case dtInteger:
-            return value->AsInteger();
-        case dtFunCall:
-            if (IFunCall* call = value->CallPayload();
-                call && typeid(*call) == typeid(TFunctionCall)) {
-                TIENumber number;
-                if (static_cast<TFunctionCall*>(call)->EvaluateNumber(context, number))
-                    // A float is read as the value the call would have given.
-                    return number.IsFloat ? NumberValue(number)->AsInteger()
-                                          : static_cast<int32_t>(number.Value);
-            }
-            break;
-        case dtVariable:
-        case dtMultiVariable:
-        case dtObject: {
-            TRefPtr<IIEValue> hold;
-            if (const IIEValue* bound = value->BorrowVariable(context, hold))
-                return bound->AsInteger();
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    return Evaluated(expression, context)->AsInteger();
+    return ReadArgument(expression, context, TReadInteger());
 }
 
 void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
