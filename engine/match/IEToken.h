@@ -388,7 +388,7 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     // The same, placing the child after `leftPrev` in the left entry's list and after
     // `rightPrev` in the right one's (null: first).
     static void AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenEntry* right,
-                               TIEToken* rightPrev, TIEToken& child) noexcept;
+                                TIEToken* rightPrev, TIEToken& child) noexcept;
     // Unlinks `child` from the entries it was made from; true when a left entry held it, whose
     // count the caller then owns (and must Release).
     [[nodiscard]] static bool ReleaseChild(TIEToken& child) noexcept;
