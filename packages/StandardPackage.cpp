@@ -67,6 +67,16 @@ TRefPtr<IIEValue> TNumericFunction::Execute(IFunCall* call, TIEContext* context)
     return NumberValue(ExecuteNumber(call, context));
 }
 
+bool TTestFunction::CallTest(IFunCall* call, TIEContext* context, bool& holds) {
+    CheckCall(call, context);
+    holds = ExecuteTest(call, context);
+    return true;
+}
+
+TRefPtr<IIEValue> TTestFunction::Execute(IFunCall* call, TIEContext* context) {
+    return IEBoolValue(ExecuteTest(call, context));
+}
+
 TRefPtr<IIEValue> NumberValue(const TIENumber& number) {
     if (number.IsFloat) return TIEValue::CreateFloat(number.Value);
     return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(number.Value));
@@ -222,11 +232,11 @@ bool RunActions(IFunCall* call, int32_t from, int32_t to, TIEContext* context,
 // every other argument, each read by `read` as it is evaluated (the first before any other); the
 // first that fails stops the evaluation.
 template <class Read, class Holds>
-TRefPtr<IIEValue> EachHoldsWithFirst(IFunCall* call, TIEContext* context, Read read, Holds holds) {
+bool EachHoldsWithFirst(IFunCall* call, TIEContext* context, Read read, Holds holds) {
     const auto first = read(call->GetArgument(0), context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (!holds(first, read(call->GetArgument(i), context))) return IEFalseValue();
-    return IETrueValue();
+        if (!holds(first, read(call->GetArgument(i), context))) return false;
+    return true;
 }
 
 // The readers of EachHoldsWithFirst: the value itself, or its number.
@@ -247,13 +257,13 @@ struct TAsNumber {
 // Control forms, comparisons and variables
 
 TAndFunction::TAndFunction()
-    : TBuiltInFunction("and", "Returns TRUE if no argument evaluates to FALSE, else FALSE",
-                       " <expression>*") {}
+    : TTestFunction("and", "Returns TRUE if no argument evaluates to FALSE, else FALSE",
+                    " <expression>*") {}
 
-TRefPtr<IIEValue> TAndFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TAndFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        if (IsFalseValue(EvalArg(call, i, context).get())) return IEFalseValue();
-    return IETrueValue();
+        if (!EvalCondition(call->GetArgument(i), context)) return false;
+    return true;
 }
 
 TOrFunction::TOrFunction()
@@ -267,66 +277,66 @@ TRefPtr<IIEValue> TOrFunction::Execute(IFunCall* call, TIEContext* context) {
 }
 
 TNotFunction::TNotFunction()
-    : TBuiltInFunction("not", "Returns TRUE if the argument evaluates to FALSE, else FALSE",
-                       " <expression>", 1, 1) {}
+    : TTestFunction("not", "Returns TRUE if the argument evaluates to FALSE, else FALSE",
+                    " <expression>", 1, 1) {}
 
-TRefPtr<IIEValue> TNotFunction::Execute(IFunCall* call, TIEContext* context) {
-    return IEBoolValue(IsFalseValue(EvalArg(call, 0, context).get()));
+bool TNotFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
+    return !EvalCondition(call->GetArgument(0), context);
 }
 
 TEqFunction::TEqFunction()
-    : TBuiltInFunction("eq",
-                       "Returns TRUE if the first argument is equal in type and value to all "
-                       "the other arguments, else FALSE",
-                       " <expression> <expression>+", 1) {}
+    : TTestFunction("eq",
+                    "Returns TRUE if the first argument is equal in type and value to all "
+                    "the other arguments, else FALSE",
+                    " <expression> <expression>+", 1) {}
 
-TRefPtr<IIEValue> TEqFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TEqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
         return ValuesEqual(first.get(), other.get());
     });
 }
 
 TEqStarFunction::TEqStarFunction()
-    : TBuiltInFunction("eq*",
-                       "Returns TRUE if the first argument is equal in value to all the other "
-                       "arguments, converting them to its type, else FALSE",
-                       " <expression> <expression>+", 1) {}
+    : TTestFunction("eq*",
+                    "Returns TRUE if the first argument is equal in value to all the other "
+                    "arguments, converting them to its type, else FALSE",
+                    " <expression> <expression>+", 1) {}
 
-TRefPtr<IIEValue> TEqStarFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TEqStarFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
         return first->EqualsCoerced(other.get());
     });
 }
 
 TNeqFunction::TNeqFunction()
-    : TBuiltInFunction("neq",
-                       "Returns TRUE if the first argument differs in type or value from all "
-                       "the other arguments, else FALSE",
-                       " <expression> <expression>*", 1) {}
+    : TTestFunction("neq",
+                    "Returns TRUE if the first argument differs in type or value from all "
+                    "the other arguments, else FALSE",
+                    " <expression> <expression>*", 1) {}
 
-TRefPtr<IIEValue> TNeqFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TNeqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsValue(), [](const auto& first, const auto& other) {
         return !ValuesEqual(first.get(), other.get());
     });
 }
 
 TEqualsFunction::TEqualsFunction()
-    : TBuiltInFunction("=",
-                       "Returns TRUE if the first argument is numerically equal to all the "
-                       "other arguments, else FALSE",
-                       " <numeric-expression> <numeric-expression>+", 1) {}
+    : TTestFunction("=",
+                    "Returns TRUE if the first argument is numerically equal to all the "
+                    "other arguments, else FALSE",
+                    " <numeric-expression> <numeric-expression>+", 1) {}
 
-TRefPtr<IIEValue> TEqualsFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TEqualsFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsNumber(), std::equal_to<double>());
 }
 
 TNotEqualsFunction::TNotEqualsFunction()
-    : TBuiltInFunction("<>",
-                       "Returns TRUE if the first argument is numerically different from all "
-                       "the other arguments, else FALSE",
-                       " <numeric-expression> <numeric-expression>*", 1) {}
+    : TTestFunction("<>",
+                    "Returns TRUE if the first argument is numerically different from all "
+                    "the other arguments, else FALSE",
+                    " <numeric-expression> <numeric-expression>*", 1) {}
 
-TRefPtr<IIEValue> TNotEqualsFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TNotEqualsFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsNumber(), std::not_equal_to<double>());
 }
 
@@ -334,55 +344,55 @@ namespace {
 
 // The chained comparisons: every neighbouring pair must hold; the first pair that fails stops
 // the evaluation.
-template <class Holds> TRefPtr<IIEValue> CompareChain(IFunCall* call, TIEContext* context) {
+template <class Holds> bool CompareChain(IFunCall* call, TIEContext* context) {
     double previous = EvalNumber(call->GetArgument(0), context).Value;
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
         const double current = EvalNumber(call->GetArgument(i), context).Value;
-        if (!Holds()(previous, current)) return IEFalseValue();
+        if (!Holds()(previous, current)) return false;
         previous = current;
     }
-    return IETrueValue();
+    return true;
 }
 
 } // namespace
 
 TGtFunction::TGtFunction()
-    : TBuiltInFunction(">",
-                       "Returns TRUE if each argument is greater than the argument that follows "
-                       "it, else FALSE",
-                       " <numeric-expression> <numeric-expression>+", 2) {}
+    : TTestFunction(">",
+                    "Returns TRUE if each argument is greater than the argument that follows "
+                    "it, else FALSE",
+                    " <numeric-expression> <numeric-expression>+", 2) {}
 
-TRefPtr<IIEValue> TGtFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TGtFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::greater<double>>(call, context);
 }
 
 TGtOrEqFunction::TGtOrEqFunction()
-    : TBuiltInFunction(">=",
-                       "Returns TRUE if each argument is greater than or equal to the argument "
-                       "that follows it, else FALSE",
-                       " <numeric-expression> <numeric-expression>+", 2) {}
+    : TTestFunction(">=",
+                    "Returns TRUE if each argument is greater than or equal to the argument "
+                    "that follows it, else FALSE",
+                    " <numeric-expression> <numeric-expression>+", 2) {}
 
-TRefPtr<IIEValue> TGtOrEqFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TGtOrEqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::greater_equal<double>>(call, context);
 }
 
 TLtFunction::TLtFunction()
-    : TBuiltInFunction("<",
-                       "Returns TRUE if each argument is less than the argument that follows "
-                       "it, else FALSE",
-                       " <numeric-expression> <numeric-expression>+", 2) {}
+    : TTestFunction("<",
+                    "Returns TRUE if each argument is less than the argument that follows "
+                    "it, else FALSE",
+                    " <numeric-expression> <numeric-expression>+", 2) {}
 
-TRefPtr<IIEValue> TLtFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TLtFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::less<double>>(call, context);
 }
 
 TLtOrEqFunction::TLtOrEqFunction()
-    : TBuiltInFunction("<=",
-                       "Returns TRUE if each argument is less than or equal to the argument "
-                       "that follows it, else FALSE",
-                       " <numeric-expression> <numeric-expression>+", 2) {}
+    : TTestFunction("<=",
+                    "Returns TRUE if each argument is less than or equal to the argument "
+                    "that follows it, else FALSE",
+                    " <numeric-expression> <numeric-expression>+", 2) {}
 
-TRefPtr<IIEValue> TLtOrEqFunction::Execute(IFunCall* call, TIEContext* context) {
+bool TLtOrEqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::less_equal<double>>(call, context);
 }
 
@@ -397,7 +407,7 @@ TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
         RaiseIE(imSyntaxError, IEMessage(imMissingThen));
     TControlFormScope scope(context);
     const int32_t n = call->ArgumentCount();
-    const bool condition = !IsFalseValue(EvalArg(call, 0, context).get());
+    const bool condition = EvalCondition(call->GetArgument(0), context);
     TRefPtr<IIEValue> result = IEFalseValue();
     if (condition) {
         for (int32_t i = 2; i < n; ++i) {

@@ -89,6 +89,19 @@ protected:
     virtual TIENumber ExecuteNumber(IFunCall* call, TIEContext* context) = 0;
 };
 
+// Base of the functions whose value is TRUE or FALSE (the comparisons, and, not). The body is
+// ExecuteTest; Execute makes the value. Where such a call is a condition (EvalCondition) the
+// answer is passed on and no value changes hands.
+class TTestFunction : public TBuiltInFunction {
+public:
+    bool CallTest(IFunCall* call, TIEContext* context, bool& holds) final;
+
+protected:
+    using TBuiltInFunction::TBuiltInFunction;
+    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) final;
+    virtual bool ExecuteTest(IFunCall* call, TIEContext* context) = 0;
+};
+
 // The declaration of a function class derived from Base that serves one name; its constructor
 // sets the name and its body is the member declared by the remaining arguments.
 #define IE_FUNCTION_CLASS_WITH_BODY(ClassType, Base, ...)                                          \
@@ -108,6 +121,11 @@ protected:
                                 TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context))
 
 #define IE_BUILT_IN_FUNCTION(ClassType) IE_FUNCTION_CLASS(ClassType, TBuiltInFunction)
+
+// A function class whose value is TRUE or FALSE: its body is ExecuteTest.
+#define IE_TEST_FUNCTION(ClassType)                                                                \
+    IE_FUNCTION_CLASS_WITH_BODY(ClassType, TTestFunction,                                          \
+                                bool ExecuteTest(IFunCall* call, TIEContext* context))
 
 // A numeric function class: its body is ExecuteNumber.
 #define IE_NUMERIC_FUNCTION(ClassType)                                                             \
@@ -250,18 +268,18 @@ IE_BUILT_IN_FUNCTION(TGenSymStarFunction);
 IE_BUILT_IN_FUNCTION(TVersionFunction);
 
 // Control forms, comparisons and variables
-IE_BUILT_IN_FUNCTION(TAndFunction);
+IE_TEST_FUNCTION(TAndFunction);
 IE_BUILT_IN_FUNCTION(TOrFunction);
-IE_BUILT_IN_FUNCTION(TNotFunction);
-IE_BUILT_IN_FUNCTION(TEqFunction);
-IE_BUILT_IN_FUNCTION(TEqStarFunction);
-IE_BUILT_IN_FUNCTION(TNeqFunction);
-IE_BUILT_IN_FUNCTION(TEqualsFunction);
-IE_BUILT_IN_FUNCTION(TNotEqualsFunction);
-IE_BUILT_IN_FUNCTION(TGtFunction);
-IE_BUILT_IN_FUNCTION(TGtOrEqFunction);
-IE_BUILT_IN_FUNCTION(TLtFunction);
-IE_BUILT_IN_FUNCTION(TLtOrEqFunction);
+IE_TEST_FUNCTION(TNotFunction);
+IE_TEST_FUNCTION(TEqFunction);
+IE_TEST_FUNCTION(TEqStarFunction);
+IE_TEST_FUNCTION(TNeqFunction);
+IE_TEST_FUNCTION(TEqualsFunction);
+IE_TEST_FUNCTION(TNotEqualsFunction);
+IE_TEST_FUNCTION(TGtFunction);
+IE_TEST_FUNCTION(TGtOrEqFunction);
+IE_TEST_FUNCTION(TLtFunction);
+IE_TEST_FUNCTION(TLtOrEqFunction);
 IE_BUILT_IN_FUNCTION(TIfFunction);
 IE_BUILT_IN_FUNCTION(TWhileFunction);
 IE_BUILT_IN_FUNCTION(TForEachFunction);

@@ -108,9 +108,8 @@ bool TIEPatternMatchTest::Equals(const TIESlotTest& other) const {
 
 bool TIEPatternMatchTest::Evaluate(TIEContext* context) const {
     if (!FSlotValue) return FSlotTestType == sttEquals;
-    TRefPtr<IIEValue> result = FSlotValue->Evaluate(context);
-    bool isFalse = IsFalseValue(result.get());
-    return FSlotTestType == sttEquals ? !isFalse : isFalse;
+    const bool holds = EvalCondition(FSlotValue, context);
+    return FSlotTestType == sttEquals ? holds : !holds;
 }
 
 void TIEPatternMatchTest::SetSlotValue(TRefPtr<IIEValue> value) {

@@ -176,8 +176,7 @@ void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>*
 bool TPatternMatchNode::EvaluatePredicate(const TIETokenRef& token, const IFact&) {
     TIEContext& context = Context();
     TContextBinding bound(context, token.get(), token->FactPtr(0));
-    TRefPtr<IIEValue> result = FValue->Evaluate(&context);
-    return !IsFalseValue(result.get());
+    return EvalCondition(FValue, &context);
 }
 
 void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef>* out) {

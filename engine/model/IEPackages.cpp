@@ -88,6 +88,11 @@ bool TIEUserFunction::CallNumber(IFunCall* call, TIEContext* context, TIENumber&
     return false;
 }
 
+bool TIEUserFunction::CallTest(IFunCall* call, TIEContext* context, bool& holds) {
+    (void)call, (void)context, (void)holds;
+    return false;
+}
+
 TRefPtr<IIEValue> TIEUserFunction::Execute(IFunCall* call, TIEContext* context) {
     (void)call, (void)context;
     return nullptr;
@@ -253,17 +258,82 @@ const TRefPtr<IUserFunction>& TFunctionCall::Bound() {
     return FFunction;
 }
 
+namespace {
+// A running function must outlive its call even when the call lets go of it (undeffunction of
+// itself, a call freed by the code it runs). Taking a counted reference per call would cost two
+// atomic updates on the hottest path, so a call that lets go of its function while calls run on
+// this thread parks the reference here instead, and the outermost call frees what was parked.
+thread_local int32_t RunningCalls = 0;
+thread_local std::vector<TRefPtr<IUserFunction>> ParkedFunctions;
+
+struct TRunningCall {
+    TRunningCall() noexcept { ++RunningCalls; }
+    ~TRunningCall() {
+        if (--RunningCalls == 0 && !ParkedFunctions.empty()) {
+            // Freeing a function may free calls that park again: drain until nothing is left.
+            ++RunningCalls;
+            while (!ParkedFunctions.empty()) {
+                std::vector<TRefPtr<IUserFunction>> parked;
+                parked.swap(ParkedFunctions);
+            }
+            --RunningCalls;
+        }
+    }
+    TRunningCall(const TRunningCall&) = delete;
+    TRunningCall& operator=(const TRunningCall&) = delete;
+};
+} // namespace
+
+TFunctionCall::~TFunctionCall() {
+    ReleaseFunction();
+}
+
+void TFunctionCall::ReleaseFunction() noexcept {
+    FNative = nullptr;
+    if (!FFunction) return;
+    if (RunningCalls > 0) {
+        try {
+            ParkedFunctions.push_back(std::move(FFunction));
+            return;
+        } catch (...) {
+            // Out of memory: a reference kept for good is better than one freed while in use.
+            (void)FFunction.detach();
+        }
+    }
+    FFunction = nullptr;
+}
+
 TRefPtr<IIEValue> TFunctionCall::Evaluate(TIEContext* context) {
-    // Hold the function: the call may run code that replaces this call's binding.
-    const TRefPtr<IUserFunction> function = Bound();
+    IUserFunction* function = Bound().get();
+    const TRunningCall running;
     return function->Call(this, context);
 }
 
 bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
     Bound();
     if (!FNative) return false;
-    const TRefPtr<IUserFunction> hold = FFunction;
+    const TRunningCall running;
     return FNative->CallNumber(this, context, result);
+}
+
+bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
+    Bound();
+    if (!FNative) return false;
+    const TRunningCall running;
+    return FNative->CallTest(this, context, holds);
+}
+
+bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue)) {
+        const auto* value = static_cast<const TIEValue*>(e);
+        if (value->DType() == dtFunCall)
+            if (IFunCall* call = value->CallPayload();
+                call && typeid(*call) == typeid(TFunctionCall))
+                if (bool holds; static_cast<TFunctionCall*>(call)->EvaluateTest(context, holds))
+                    return holds;
+    }
+    const TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
+    return !IsFalseValue(value.get());
 }
 
 std::string TFunctionCall::GetText() const {
@@ -279,6 +349,7 @@ int32_t TFunctionCall::GetHashCode() const {
 }
 
 void TFunctionCall::SetFunction(TRefPtr<IUserFunction> function) {
+    ReleaseFunction();
     FFunction = std::move(function);
     FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
     if (FFunction) FFunctionName = FFunction->GetFunctionName();

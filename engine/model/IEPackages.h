@@ -88,6 +88,10 @@ public:
     // value would hold, without making the value. False, with nothing checked or run, for a
     // function that does not compute numbers this way.
     virtual bool CallNumber(IFunCall* call, TIEContext* context, TIENumber& result);
+    // Call for a function whose value is TRUE or FALSE: the same checks, then whether the value
+    // would be TRUE, without handing a value over. False, with nothing checked or run, for a
+    // function that does not answer this way.
+    virtual bool CallTest(IFunCall* call, TIEContext* context, bool& holds);
 
     int32_t AddReasoner(IReasoner* reasoner) override;
     void RemoveAllReasoners() override;
@@ -133,6 +137,7 @@ class TFunctionCall : public TPersistent, public IFunCall {
 public:
     TFunctionCall(IReasoner* reasoner, std::string_view name)
         : FReasoner(reasoner), FFunctionName(name) {}
+    ~TFunctionCall() override;
 
     static TRefPtr<TFunctionCall> Create(IReasoner* reasoner, std::string_view name) {
         return MakeRef<TFunctionCall>(reasoner, name);
@@ -165,6 +170,8 @@ public:
     // numbers (TIEUserFunction::CallNumber); false when it does not, with nothing evaluated.
     // Binds the function as Evaluate does.
     bool EvaluateNumber(TIEContext* context, TIENumber& result);
+    // The same for a call whose function answers TRUE or FALSE (TIEUserFunction::CallTest).
+    bool EvaluateTest(TIEContext* context, bool& holds);
     std::string GetText() const override;
     int32_t GetHashCode() const override;
     IReasoner* GetReasoner() const noexcept override { return FReasoner; }
@@ -185,6 +192,9 @@ public:
 private:
     // The bound function, found by name on first use.
     const TRefPtr<IUserFunction>& Bound();
+    // Lets go of the bound function; while any call runs on this thread the reference is kept
+    // until the outermost call returns, since the function may be the one running.
+    void ReleaseFunction() noexcept;
 
     IReasoner* FReasoner;
     std::vector<TRefPtr<IIEValue>> FArguments;
@@ -195,6 +205,10 @@ private:
     std::string FComment;
     intptr_t FTag = 0;
 };
+
+// Whether the expression's value is anything but FALSE, as conditions and predicates read it;
+// a comparison answers without handing its TRUE or FALSE over.
+bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context);
 
 // The text of a call as the engine's writer renders it when the call has no engine: comment
 // lines first ("; " before each), then "(" name, the arguments, ")"; "modify" and "duplicate"
