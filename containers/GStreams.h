@@ -74,6 +74,13 @@ protected:
         }
         return Read(&ch, 1) == 1;
     }
+    // The read-ahead bytes not yet consumed (none unless reading), for scanners that take a
+    // run of bytes at once; SkipBuffered consumes `count` of them.
+    std::string_view BufferedBytes() const {
+        if (FMode != 1 || !FCurrent) return {};
+        return {FCurrent, static_cast<size_t>(FBufferEnd - FCurrent)};
+    }
+    void SkipBuffered(size_t count) { FCurrent += count; }
 
     TStream* FStream;
 

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/match/FuzzyExpression.h"
 #include "engine/match/IERule.h"
 #include "engine/match/IESlotTest.h"
@@ -39,6 +41,12 @@ bool EndsWord(int c) {
     default:
         return false;
     }
+}
+
+// A character that simply continues a word: not blank, not a token start, not an escape.
+bool IsPlainWordChar(char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c > ' ' && c != '\\' && !EndsWord(c);
 }
 
 bool IsPunctuation(int c) {
@@ -162,8 +170,8 @@ void TIEClipsStream::Rebind(TStream* stream) {
     // read-ahead empties the buffer; with nothing read ahead the next read refills it anyway.
     if (stream) Seek(0, soFromBeginning);
     FPushBack.clear();
-    FFormTokens.clear();
     FLastToken = nullptr;
+    RecycleFormTokens();
     FLexeme.clear();
     FSource.clear();
     FPendingWhiteSpace.clear();
@@ -175,7 +183,7 @@ void TIEClipsStream::Rebind(TStream* stream) {
     FLastCounted = false;
 }
 
-int TIEClipsStream::GetByte() {
+inline int TIEClipsStream::GetByte() {
     char ch = 0;
     FPrevAfterCR = FAfterCR;
     if (!NextByte(ch)) {
@@ -258,10 +266,26 @@ std::string TIEClipsStream::GenerateName(std::string_view prefix) {
 }
 
 TRefPtr<TIEStreamToken> TIEClipsStream::NewToken(int32_t dataType, int32_t line) {
-    auto token = MakeRef<TIEStreamToken>(dataType, line);
-    token->SetWhiteSpace(std::move(FPendingWhiteSpace));
+    TRefPtr<TIEStreamToken> token;
+    if (FSpareTokens.empty()) {
+        token = MakeRef<TIEStreamToken>(dataType, line);
+    } else {
+        token = std::move(FSpareTokens.back());
+        FSpareTokens.pop_back();
+        token->Reuse(dataType, line);
+    }
+    token->SwapWhiteSpace(FPendingWhiteSpace);
     FPendingWhiteSpace.clear();
+    if (FMadeTokens.size() < MaxSpareTokens) FMadeTokens.push_back(token);
     return token;
+}
+
+void TIEClipsStream::RecycleFormTokens() {
+    FFormTokens.clear();
+    // A token still held elsewhere (by a parser, a value, or as the last token) stays as it is.
+    for (TRefPtr<TIEStreamToken>& made : FMadeTokens)
+        if (made->RefCount() == 1) FSpareTokens.push_back(std::move(made));
+    FMadeTokens.clear();
 }
 
 TRefPtr<TIEText> TIEClipsStream::SharedAtomText(std::string_view text) {
@@ -366,6 +390,19 @@ TStreamTokenRef TIEClipsStream::ReadToken() {
         // A word: everything up to a blank, the end of data or a character that begins a token.
         FLexeme += static_cast<char>(c);
         for (;;) {
+            // The plain characters that follow are taken from the read-ahead in one run; none of
+            // them is a line end, so the line bookkeeping is that of any such character.
+            const std::string_view ahead = BufferedBytes();
+            size_t run = 0;
+            while (run < ahead.size() && IsPlainWordChar(ahead[run]))
+                ++run;
+            if (run > 0) {
+                FLexeme.append(ahead.data(), run);
+                if (!FSource.empty()) FSource.append(ahead.data(), run);
+                SkipBuffered(run);
+                FAfterCR = false;
+                FLastCounted = false;
+            }
             const int32_t line = FCurrentLine;
             c = GetByte();
             if (c == EndOfData) return MakeWordToken(line);
@@ -400,7 +437,7 @@ TStreamTokenRef TIEClipsStream::ReadToken() {
 }
 
 void TIEClipsStream::ReadAhead() {
-    FFormTokens.clear();
+    RecycleFormTokens();
     FDepth = 0;
     int32_t count = 0;
     {
@@ -846,7 +883,8 @@ TRefPtr<IIEValue> TIEClipsParser::ReadParenthesisedValue() {
 }
 
 TRefPtr<IIEValue> TIEClipsParser::ParseList() {
-    auto list = TValueVector::Create();
+    // Gathered first, so that the list takes exactly the room it needs in one allocation.
+    boost::container::small_vector<TRefPtr<IIEValue>, 16> items;
     for (;;) {
         TStreamTokenRef token = Next();
         if (token->Is(')') || token->IsEndOfInput()) {
@@ -854,21 +892,25 @@ TRefPtr<IIEValue> TIEClipsParser::ParseList() {
             break;
         }
         if (IsPlainValue(*token)) {
-            list->Add(token->ToValue());
+            items.push_back(token->ToValue());
         } else if (token->Is('[') || token->Is(']')) {
-            list->Add(TIEValue::CreateText(dtAtom, token->GetText()));
+            items.push_back(TIEValue::CreateText(dtAtom, token->GetText()));
         } else if (token->Is('(')) {
             PushBack(token);
-            list->Add(ReadParenthesisedValue());
+            items.push_back(ReadParenthesisedValue());
         } else if (token->Is('=')) {
             TStreamTokenRef open = Next();
             if (!open->Is('(')) ParseError("ParseList", imEqualsAtomInFact);
             PushBack(open);
-            list->Add(ReadCallValue());
+            items.push_back(ReadCallValue());
         } else {
             ParseError("ParseList", imBadSlotValue, token->AsString());
         }
     }
+    auto list = TValueVector::Create();
+    list->Reserve(static_cast<int32_t>(items.size()));
+    for (TRefPtr<IIEValue>& item : items)
+        list->Add(std::move(item));
     return TIEValue::CreateList(list);
 }
 

@@ -63,6 +63,8 @@ private:
     void ReadAhead();
     TRefPtr<TIEStreamToken> MakeWordToken(int32_t line);
     TRefPtr<TIEStreamToken> NewToken(int32_t dataType, int32_t line);
+    // Ends the finished form's history and keeps for reuse its tokens nobody holds any more.
+    void RecycleFormTokens();
     std::string GenerateName(std::string_view prefix);
     // The text block of an atom read before, or a new one remembered for the atoms to come.
     TRefPtr<TIEText> SharedAtomText(std::string_view text);
@@ -70,6 +72,12 @@ private:
     std::vector<TStreamTokenRef> FPushBack;   // the top (back) is the next token
     std::vector<TStreamTokenRef> FFormTokens; // handed out in the current form, in order
     TStreamTokenRef FLastToken;
+    // The tokens made since the last form began (up to MaxSpareTokens), and those of them that
+    // nobody held any more when the next began: NewToken hands these out again, so reading a
+    // form allocates no token objects once the scanner has read a form as long before.
+    static constexpr size_t MaxSpareTokens = 1024;
+    std::vector<TRefPtr<TIEStreamToken>> FMadeTokens;
+    std::vector<TRefPtr<TIEStreamToken>> FSpareTokens;
     std::string FLexeme;
     std::string FSource; // the word as written, kept only when it held an escape
     std::string FPendingWhiteSpace;

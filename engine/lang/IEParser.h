@@ -136,6 +136,20 @@ public:
     // A shared text block holding the token's text: the atom values made from the token share
     // it instead of each copying the text.
     void SetTextBlock(TRefPtr<TIEText> block) { FTextBlock = std::move(block); }
+    // Makes the token as a newly made one of that kind and line, keeping the memory of its
+    // texts, so that a scanner can hand it out again once nobody else holds it.
+    void Reuse(int32_t dataType, int32_t lineNumber) noexcept {
+        FDataType = dataType;
+        FLineNumber = lineNumber;
+        FNumber = 0.0;
+        FText.clear();
+        FTag = 0;
+        FWhiteSpace.clear();
+        FSource.clear();
+        FTextBlock = nullptr;
+    }
+    // Exchanges the white space with `text` (both keep their memory).
+    void SwapWhiteSpace(std::string& text) noexcept { FWhiteSpace.swap(text); }
 
 private:
     int32_t FDataType = tkEndOfInput;

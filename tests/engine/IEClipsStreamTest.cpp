@@ -396,3 +396,58 @@ TEST(IEClipsStreamTest, AtomValuesShareTheirTextBlocks) {
     EXPECT_EQ(tokens[0]->ToValue()->AsAtom(), "other");
     EXPECT_EQ(first->AsAtom(), "same");
 }
+
+TEST(IEClipsStreamTest, TokensKeptPastTheirFormStayAsTheyWere) {
+    // The scanner reuses the token objects of a finished form: only those nobody holds.
+    Scanner s("(first \"s\" 1.5 ?v)\n(second x y z w v u t)\n(third)");
+    std::vector<TStreamTokenRef> kept;
+    for (int i = 0; i < 6; ++i)
+        kept.push_back(s.Next());
+    for (int form = 0; form < 2; ++form)
+        for (TStreamTokenRef t = s.Next(); !t->Is(')'); t = s.Next())
+            ASSERT_FALSE(t->IsEndOfInput());
+    EXPECT_EQ(kept[1]->GetText(), "first");
+    EXPECT_EQ(kept[2]->GetDataType(), dtString);
+    EXPECT_EQ(kept[2]->SourceText(), "\"s\"");
+    EXPECT_EQ(kept[3]->GetNumber(), 1.5);
+    EXPECT_EQ(kept[3]->SourceText(), "1.5");
+    EXPECT_EQ(kept[4]->AsString(), "?v");
+    EXPECT_TRUE(kept[5]->Is(')'));
+    // A token let go of is handed out again as new: no text, white space or source of before.
+    kept.clear();
+    Scanner r("(\"a b\" 0x1F w\\(x) (y) (z)");
+    for (int i = 0; i < 5; ++i)
+        r.Next();
+    auto t = r.Next();
+    EXPECT_TRUE(t->Is('('));
+    EXPECT_EQ(t->GetWhiteSpace(), " ");
+    t = r.Next();
+    EXPECT_EQ(t->GetText(), "y");
+    EXPECT_EQ(t->SourceText(), "y");
+    EXPECT_EQ(t->GetWhiteSpace(), "");
+    r.Next();
+    t = r.Next();
+    t = r.Next();
+    EXPECT_EQ(t->GetText(), "z");
+    EXPECT_EQ(t->GetNumber(), 0.0);
+    EXPECT_EQ(r.Stream->History(), "( z ");
+}
+
+TEST(IEClipsStreamTest, LongWordsAcrossTheReadBuffer) {
+    // Words longer than the scanner's read-ahead buffer, and words that straddle its refills,
+    // come out whole, escapes included, with their lines.
+    const std::string longWord(20000, 'k');
+    std::string text = "(" + longWord + " a\\ b" + std::string(8190, 'm') + "\\)z\r\nlast)";
+    for (int i = 0; i < 3000; ++i)
+        text += " w" + std::to_string(i);
+    const auto t = Tokens(text);
+    ASSERT_EQ(t.size(), 5u + 3000u);
+    EXPECT_EQ(t[1]->GetText(), longWord);
+    EXPECT_EQ(t[2]->GetText(), "a b" + std::string(8190, 'm') + ")z");
+    EXPECT_EQ(t[2]->SourceText(), "a\\ b" + std::string(8190, 'm') + "\\)z");
+    EXPECT_EQ(t[2]->GetLineNumber(), 1);
+    EXPECT_EQ(t[3]->GetText(), "last");
+    EXPECT_EQ(t[3]->GetLineNumber(), 2);
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_EQ(t[5 + static_cast<size_t>(i)]->GetText(), "w" + std::to_string(i));
+}
