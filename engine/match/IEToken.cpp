@@ -194,19 +194,22 @@ bool TTokenEntry::RightSide() const noexcept {
     return Tree && Tree->RightSide();
 }
 
-void TTokenEntry::AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept {
+void TTokenEntry::AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenEntry* right,
+                                  TIEToken* rightPrev, TIEToken& child) noexcept {
     child.AddRef();
     child.FLeftOwner = &left;
-    child.FLeftPrev = left.LastChild;
-    child.FLeftNext = nullptr;
-    (left.LastChild ? left.LastChild->FLeftNext : left.FirstChild) = &child;
-    left.LastChild = &child;
+    child.FLeftPrev = leftPrev;
+    TIEToken*& leftNext = leftPrev ? leftPrev->FLeftNext : left.FirstChild;
+    child.FLeftNext = leftNext;
+    (leftNext ? leftNext->FLeftPrev : left.LastChild) = &child;
+    leftNext = &child;
     child.FRightOwner = right;
     if (!right) return;
-    child.FRightPrev = right->LastChild;
-    child.FRightNext = nullptr;
-    (right->LastChild ? right->LastChild->FRightNext : right->FirstChild) = &child;
-    right->LastChild = &child;
+    child.FRightPrev = rightPrev;
+    TIEToken*& rightNext = rightPrev ? rightPrev->FRightNext : right->FirstChild;
+    child.FRightNext = rightNext;
+    (rightNext ? rightNext->FRightPrev : right->LastChild) = &child;
+    rightNext = &child;
 }
 
 bool TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
@@ -303,7 +306,7 @@ bool TIETokenTree::Add(const TIETokenRef& token) {
 }
 
 TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, int32_t hash) const {
-    for (TEntry* e = FIdentity.First(hash); e; e = e->IdNext)
+    for (TEntry* e = FIdentity.First(hash); e; e = static_cast<TEntry*>(e->HolderNext))
         // The stored token decides whether it equals the one looked for.
         if (e->Token->Equals(token)) return e;
     return nullptr;
@@ -330,7 +333,7 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     (FLast ? FLast->Next : FFirst) = e;
     FLast = e;
     // Every stored entry's bucket is marked: one sharing the chain head's key needs nothing.
-    const TEntry* head = FChains.Append(probeKey, *e);
+    const TEntry* head = FChained ? FChains.Append(probeKey, *e) : nullptr;
     if (!head || head->Key != key) MarkBucket(key);
     FEmpty = false;
     DebugCheck();
@@ -345,7 +348,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
-    FChains.Unlink(e->ProbeKey, *e);
+    if (FChained) FChains.Unlink(e->ProbeKey, *e);
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
@@ -414,7 +417,7 @@ void TIETokenTree::CheckInvariants() const {
                 listed = h == e;
             if (!listed) fail("held entry missing from its token's holders");
         }
-        bool inChain = false;
+        bool inChain = !FChained;
         for (const TEntry* k = FChains.First(e->ProbeKey); k && !inChain; k = k->KeyNext)
             inChain = k == e;
         if (!inChain) fail("entry missing from the chain of its probe key");
@@ -433,7 +436,8 @@ void TIETokenTree::CheckInvariants() const {
             ++chained;
         }
     });
-    if (chained != static_cast<size_t>(count)) fail("chains and arrival list differ");
+    if (chained != (FChained ? static_cast<size_t>(count) : 0))
+        fail("chains and arrival list differ");
     // No two stored tokens are equal; held tokens are told apart by their makers, so the check
     // compares them by hash first.
     std::unordered_map<int32_t, std::vector<const TIEToken*>> byHash;

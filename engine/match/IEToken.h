@@ -128,7 +128,8 @@ private:
 // first): a flat map from key to the chain's two ends. The network's indexes all need the same
 // thing (the nodes of one key, in order, and O(1) removal of a node it already holds), so this
 // one template serves the memories' probe keys and identity index and the terminal nodes'
-// activations. `Links` names the node's two link fields: static TNode*& Prev(TNode&) and Next.
+// activations. `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
+// P is TNode or a base of it (a node may keep its links in a base it shares with other lists).
 template <class TNode, class Links> class TKeyChains {
 public:
     TNode* First(int32_t key) const noexcept {
@@ -148,7 +149,10 @@ public:
         TNode* first = ends.First;
         Links::Prev(node) = ends.Last;
         Links::Next(node) = nullptr;
-        (ends.Last ? Links::Next(*ends.Last) : ends.First) = &node;
+        if (ends.Last)
+            Links::Next(*ends.Last) = &node;
+        else
+            ends.First = &node;
         ends.Last = &node;
         return first;
     }
@@ -157,11 +161,18 @@ public:
         const auto it = FMap.find(key);
         if (it == FMap.end()) return;
         TEnds& ends = it->second;
-        TNode* prev = Links::Prev(node);
-        TNode* next = Links::Next(node);
-        (prev ? Links::Next(*prev) : ends.First) = next;
-        (next ? Links::Prev(*next) : ends.Last) = prev;
-        Links::Prev(node) = Links::Next(node) = nullptr;
+        TNode* prev = static_cast<TNode*>(Links::Prev(node));
+        TNode* next = static_cast<TNode*>(Links::Next(node));
+        if (prev)
+            Links::Next(*prev) = next;
+        else
+            ends.First = next;
+        if (next)
+            Links::Prev(*next) = prev;
+        else
+            ends.Last = prev;
+        Links::Prev(node) = nullptr;
+        Links::Next(node) = nullptr;
         if (!ends.First) FMap.erase(it);
     }
     void Clear() noexcept { FMap.clear(); }
@@ -199,6 +210,8 @@ class TIETokenTree;
 
 // A place downstream that keeps a token made by a join: an entry of a join memory or an
 // activation. The token lists its holders (newest last) so that withdrawing it reaches each.
+// A memory entry that is not held (an indexed one) threads its memory's identity index through
+// the same two links.
 struct TTokenHolder {
     enum TKind : uint8_t { hkEntry, hkActivation };
     explicit TTokenHolder(TKind kind) noexcept : HolderKind(kind) {}
@@ -346,31 +359,36 @@ protected:
 // made with it.
 struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
-        : TTokenHolder(hkEntry), Token(std::move(token)), Tree(tree), Key(key), ProbeKey(probeKey) {
+        : TTokenHolder(hkEntry), Key(key), ProbeKey(probeKey), Token(std::move(token)), Tree(tree) {
     }
     // Unlinks the entry from its token's holders and lets its children go.
     ~TTokenEntry();
 
-    TIETokenRef Token;
-    TIETokenTree* Tree;
+    // The small fields first: they fill the holder's tail. An indexed entry's identity chain
+    // runs through the holder links (see TTokenHolder); 96 bytes an entry.
+    bool Indexed = false;
     int32_t Key = 0;      // the shown key
     int32_t ProbeKey = 0; // the key of the chain the entry is in
     int32_t NegatedCount = 0;
-    bool Indexed = false;
+    TIETokenRef Token;
+    TIETokenTree* Tree;
     TTokenEntry* Prev = nullptr;
     TTokenEntry* Next = nullptr;
     TTokenEntry* KeyPrev = nullptr;
     TTokenEntry* KeyNext = nullptr;
-    // The identity index's bucket chain (indexed entries).
-    TTokenEntry* IdPrev = nullptr;
-    TTokenEntry* IdNext = nullptr;
     // The tokens the join made with this entry, oldest first (left entries hold them).
     TIEToken* FirstChild = nullptr;
     TIEToken* LastChild = nullptr;
 
     // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
     // entry holds it.
-    static void AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept;
+    static void AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept {
+        AdoptChildAfter(left, left.LastChild, right, right ? right->LastChild : nullptr, child);
+    }
+    // The same, placing the child after `leftPrev` in the left entry's list and after
+    // `rightPrev` in the right one's (null: first).
+    static void AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenEntry* right,
+                                TIEToken* rightPrev, TIEToken& child) noexcept;
     // Unlinks `child` from the entries it was made from; true when a left entry held it, whose
     // count the caller then owns (and must Release).
     [[nodiscard]] static bool ReleaseChild(TIEToken& child) noexcept;
@@ -381,6 +399,7 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;
 };
+static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 96, "a memory entry grew");
 
 // The memory of one join input.
 class TIETokenTree {
@@ -430,6 +449,7 @@ public:
     // Walking: every token oldest first, or the tokens of one probe key oldest first.
     // Entries link onwards through Next (arrival order) and KeyNext (the same probe key).
     TEntry* First() const noexcept { return FFirst; }
+    // (Null in a memory kept without chains.)
     TEntry* FirstWithKey(int32_t key) const noexcept { return FChains.First(key); }
     template <class F> void ForEach(F&& f) const {
         for (const TEntry* e = FFirst; e;) {
@@ -455,6 +475,11 @@ public:
         FRightSide = rightSide;
     }
     bool RightSide() const noexcept { return FRightSide; }
+    // Whether the memory keeps its probe-key chains (the default). A memory that is only ever
+    // walked whole (the memories of a join without an equality to hash) drops them: a chain per
+    // stored token is memory spent for nothing. Set while the memory is empty.
+    bool Chained() const noexcept { return FChained; }
+    void SetChained(bool chained) noexcept { FChained = chained; }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
     void CheckInvariants() const;
@@ -480,8 +505,8 @@ private:
         static TEntry*& Next(TEntry& e) noexcept { return e.KeyNext; }
     };
     struct TIdLinks {
-        static TEntry*& Prev(TEntry& e) noexcept { return e.IdPrev; }
-        static TEntry*& Next(TEntry& e) noexcept { return e.IdNext; }
+        static TTokenHolder*& Prev(TEntry& e) noexcept { return e.HolderPrev; }
+        static TTokenHolder*& Next(TEntry& e) noexcept { return e.HolderNext; }
     };
     // The stored entry equal to a token with identity hash `hash`.
     TEntry* Lookup(const TIEToken& token, int32_t hash) const;
@@ -494,6 +519,7 @@ private:
 
     ITokenMemoryOwner* FOwner = nullptr;
     bool FRightSide = false;
+    bool FChained = true;
     bool FUseTokenHash;
     std::string FSlotName;
     int32_t FSubIndex;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <unordered_map>
 
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEPackages.h"
@@ -290,6 +291,9 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
         const int32_t runLength = n - p - i;
         auto rebuilt = TValueVector::Create();
         auto run = TValueVector::Create();
+        // Exact sizes: every cut a join keeps holds these lists as long as the fact lives.
+        rebuilt->Reserve(n - runLength + 1);
+        run->Reserve(runLength);
         for (int32_t k = 0; k < p; ++k)
             rebuilt->Add(list->GetItem(k));
         for (int32_t k = p; k < p + runLength; ++k)
@@ -475,6 +479,9 @@ TJoinNode::TJoinNode(TReteNetwork* rete)
 void TJoinNode::AdoptMemories() {
     FLeft->SetOwner(this, false);
     FRight->SetOwner(this, true);
+    // Without a hashed equality both memories are walked whole: no probe chains.
+    FLeft->SetChained(FHashed);
+    FRight->SetChained(FHashed);
 }
 
 void TJoinNode::ClearMemories() {
@@ -588,6 +595,11 @@ void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* righ
               : PlaceholderChild(left.Token, action);
     TTokenEntry::AdoptChild(left, right, *child);
     Propagate(child);
+    // A child nothing below keeps (a test refused it, its rule is off) has nothing to withdraw
+    // later: letting it go now keeps the memory to the tokens that matter. CollectOutputs makes
+    // it again should a new rule want it.
+    if (!child->FirstHolder() && child->LeftOwner() == &left && TTokenEntry::ReleaseChild(*child))
+        child->Release();
 }
 
 void TJoinNode::WithdrawEntry(TTokenEntry& entry) {
@@ -785,12 +797,46 @@ void TJoinNode::AssertGoal(const TIEToken& left) {
 }
 
 void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
-    // The tokens themselves, so that what new nodes keep of them is withdrawn with them.
-    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next)
-        for (TIEToken* child = l->FirstChild; child; child = child->NextOfLeft()) {
-            out.emplace_back(child);
-            if (Unique) break;
+    // The tokens themselves, so that what new nodes keep of them is withdrawn with them. The
+    // children nothing kept were let go (see EmitChild): they are made again here, in their
+    // places, so that both child lists stay in the order a join makes them (a left entry's
+    // children in right memory order, a right entry's in left memory order).
+    std::unordered_map<const TTokenEntry*, TIEToken*> lastOfRight;
+    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
+        if (FNegation != jnNone) {
+            if (FNegation == jnNot ? l->NegatedCount != 0 : l->NegatedCount == 0) continue;
+            if (!l->FirstChild)
+                TTokenEntry::AdoptChild(*l, nullptr, *PlaceholderChild(l->Token, taAdd));
+            out.emplace_back(l->FirstChild);
+            continue;
         }
+        // A unique join gives one output per left token: its first child when it has one.
+        bool given = Unique && l->FirstChild;
+        if (given) out.emplace_back(l->FirstChild);
+        TIEToken* at = l->FirstChild;
+        TIEToken* prev = nullptr;
+        ForEachRight(*l, [&](TIETokenTree::TEntry& r) {
+            TIEToken*& rightPrev = lastOfRight[&r];
+            if (at && at->RightOwner() == &r) {
+                if (!Unique) out.emplace_back(at);
+                rightPrev = prev = at;
+                at = at->NextOfLeft();
+                return true;
+            }
+            if (given) return true;
+            float strength = std::min(l->Token->Strength(), r.Token->Strength());
+            if (!TestsPass(r.Token->LastFact(), l->Token, &strength)) return true;
+            const TIETokenRef child =
+                TIEToken::CreateChild(l->Token, r.Token->FactRef(), taAdd, strength);
+            TTokenEntry::AdoptChildAfter(*l, prev, &r, rightPrev, *child);
+            out.push_back(child);
+            rightPrev = prev = child.get();
+            given = Unique;
+            return true;
+        });
+        for (; at && !Unique; at = at->NextOfLeft())
+            out.emplace_back(at);
+    }
 }
 
 std::string TJoinNode::GetText() const {

@@ -253,6 +253,43 @@ TEST(IETokenTree, ProbeChainsStayExactThroughGrowthAndRemoval) {
         EXPECT_EQ(tree.FirstWithKey(probe), nullptr);
 }
 
+TEST(IETokenTree, UnchainedMemoryStillFindsAddsAndRemovesInOrder) {
+    // A memory walked whole keeps no probe chains; its identity index (threaded through the
+    // entries' holder links) still finds each token, colliding hash codes included, and held
+    // entries keep their place in their token's holder list.
+    TFactMaker f;
+    TIETokenTree tree(101, true, "", -1, 0);
+    tree.SetChained(false);
+    std::vector<TIETokenRef> tokens;
+    for (int32_t id = 1; id <= 12; ++id) {
+        // Copies of one fact with other values share an identifier, so several tokens share
+        // a hash code.
+        tokens.push_back(TIEToken::CreateFirst(taAdd, f.Fact((id + 1) / 3, id)));
+        ASSERT_NE(tree.Insert(tokens.back(), tokens.back()->HashCode()), nullptr);
+    }
+    auto parent = TIEToken::CreateFirst(taAdd, f.Fact(50));
+    auto child = TIEToken::CreateChild(parent, f.Fact(51));
+    TIETokenTree::TEntry* held = tree.Insert(child, child->HashCode(), child->HashCode(), true);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(child->FirstHolder(), held);
+    EXPECT_NO_THROW(tree.CheckInvariants());
+    EXPECT_EQ(tree.FirstWithKey(tokens[0]->HashCode()), nullptr);
+    EXPECT_EQ(tree.Insert(TIEToken::CreateFirst(taAdd, f.Fact(1, 4)), 1), nullptr); // equal
+    for (size_t i : {4u, 0u, 11u, 5u})
+        EXPECT_TRUE(tree.Remove(*tokens[i]));
+    EXPECT_FALSE(tree.Remove(*tokens[4]));
+    tree.Erase(held);
+    EXPECT_EQ(child->FirstHolder(), nullptr);
+    EXPECT_NO_THROW(tree.CheckInvariants());
+    std::vector<int32_t> values;
+    tree.ForEach(
+        [&](const TIEToken& t) { values.push_back(t.Fact()->GetSlotValue("x")->AsInteger()); });
+    EXPECT_EQ(values, (std::vector<int32_t>{2, 3, 4, 7, 8, 9, 10, 11}));
+    for (size_t i : {1u, 2u, 3u, 6u, 7u, 8u, 9u, 10u})
+        EXPECT_EQ(tree.Find(*tokens[i]), tokens[i].get());
+    EXPECT_EQ(tree.Count(), 8);
+}
+
 TEST(IETokenTree, InvariantCheckFindsTwoEqualTokens) {
     // Held tokens (made by joins) skip the equality index; the invariant check still refuses
     // two equal ones, so a join that made a token twice is caught in debug builds.
