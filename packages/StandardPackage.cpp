@@ -96,11 +96,9 @@ auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read
         case dtFloat:
             return read.Literal(*value);
         case dtFunCall:
-            if (IFunCall* call = value->CallPayload();
-                call && typeid(*call) == typeid(TFunctionCall)) {
+            if (TFunctionCall* call = AsFunctionCall(*value)) {
                 TIENumber number;
-                if (static_cast<TFunctionCall*>(call)->EvaluateNumber(context, number))
-                    return read.Number(number);
+                if (call->EvaluateNumber(context, number)) return read.Number(number);
             }
             break;
         case dtVariable:

@@ -323,15 +323,16 @@ bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
     return FNative->CallTest(this, context, holds);
 }
 
+TFunctionCall* AsFunctionCall(const TIEValue& value) {
+    IFunCall* call = value.CallPayload();
+    return call && typeid(*call) == typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call)
+                                                          : nullptr;
+}
+
 bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context) {
-    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue)) {
-        const auto* value = static_cast<const TIEValue*>(e);
-        if (value->DType() == dtFunCall)
-            if (IFunCall* call = value->CallPayload();
-                call && typeid(*call) == typeid(TFunctionCall))
-                if (bool holds; static_cast<TFunctionCall*>(call)->EvaluateTest(context, holds))
-                    return holds;
-    }
+    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue))
+        if (TFunctionCall* call = AsFunctionCall(*static_cast<const TIEValue*>(e)))
+            if (bool holds; call->EvaluateTest(context, holds)) return holds;
     const TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
     return !IsFalseValue(value.get());
 }

@@ -210,6 +210,9 @@ private:
 // a comparison answers without handing its TRUE or FALSE over.
 bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context);
 
+// The framework's call a call value holds, nullptr for any other value or call.
+TFunctionCall* AsFunctionCall(const TIEValue& value);
+
 // The text of a call as the engine's writer renders it when the call has no engine: comment
 // lines first ("; " before each), then "(" name, the arguments, ")"; "modify" and "duplicate"
 // write every argument after the first in parentheses.
