@@ -173,10 +173,14 @@ void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>*
         Propagate(token);
 }
 
-bool TPatternMatchNode::EvaluatePredicate(const TIETokenRef& token, const IFact&) {
+bool TPatternMatchNode::PredicatePasses(const TIETokenRef& token, bool notEqual) {
+    // A removal withdraws whatever the fact's addition left below, whatever the predicate would
+    // say now (it may read globals or other state that changed since); where nothing was left,
+    // the memories below find nothing to remove.
+    if (token->Tag() == taRemove) return true;
     TIEContext& context = Context();
     TContextBinding bound(context, token.get(), token->FactPtr(0));
-    return EvalCondition(FValue, &context);
+    return EvalCondition(FValue, &context) != notEqual;
 }
 
 void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
@@ -199,7 +203,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
     case pmtTestNotEqual: {
         const bool notEqual = FKind == pmtTestNotEqual;
         if (FValue->GetDType() == dtFunCall) {
-            if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
+            if (PredicatePasses(token, notEqual)) Pass(token, out);
             return;
         }
         TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
@@ -219,7 +223,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot, FPosition), FSub < 0 ? 0 : FSub);
         if (!e || FSub < 0) return;
         if (FValue->GetDType() == dtFunCall) {
-            if (EvaluatePredicate(token, fact) != notEqual) Pass(token, out);
+            if (PredicatePasses(token, notEqual)) Pass(token, out);
             return;
         }
         TestValue(token, e.get(), notEqual, FValue.get(), out);

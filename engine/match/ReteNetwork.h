@@ -132,7 +132,7 @@ private:
     void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
                    std::vector<TIETokenRef>* out);
-    bool EvaluatePredicate(const TIETokenRef& token, const IFact& fact);
+    bool PredicatePasses(const TIETokenRef& token, bool notEqual);
     void SplitMultifield(const TIETokenRef& token, const IFact& fact,
                          std::vector<TIETokenRef>* out);
     static bool CutCanPass(const TReteNode& node, const std::string& slot, int32_t length);
