@@ -103,8 +103,7 @@ void TEngineFiles::LoadFromStream(TStream& stream) {
 
 void TEngineFiles::SaveToStream(TStream& stream) {
     // Through the engine: a host's engine may write its own text.
-    const std::string text = FEngine.GetText();
-    stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+    WriteText(stream, FEngine.GetText());
 }
 
 // ---------------------------------------------------------------------------------------------

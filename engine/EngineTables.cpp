@@ -514,18 +514,25 @@ void TGlobalVariables::Assign(const TGlobalVariables& source) {
 // ---------------------------------------------------------------------------------------------
 // TFactSets
 
+namespace {
+// The set leaves the engine; one the engine made (from a deffacts) has no other owner and is
+// freed with it.
+void ReleaseFactSet(TFactSet* set, TInferenceEngine* engine) {
+    set->SetEngine(nullptr);
+    if (engine && set->Owner() == engine && !set->IsDestroying()) set->Free();
+}
+} // namespace
+
 void TFactSets::Add(TFactSet* factSet) {
     if (!factSet || IndexOf(factSet) >= 0) return;
     // One fact set per name: another set of the same name leaves the engine first, and one the
     // engine made (from a deffacts) has no other owner and goes with it.
     for (TFactSet* other : std::vector<TFactSet*>(FItems))
         if (other->FactSetName() == factSet->FactSetName()) {
-            if (other->Engine() == FEngine) {
-                other->SetEngine(nullptr);
-                if (FEngine && other->Owner() == FEngine && !other->IsDestroying()) other->Free();
-            } else {
+            if (other->Engine() == FEngine)
+                ReleaseFactSet(other, FEngine);
+            else
                 Remove(other);
-            }
         }
     FItems.push_back(factSet);
 }
@@ -534,11 +541,8 @@ void TFactSets::Clear() {
     std::vector<TFactSet*> all;
     all.swap(FItems);
     // Sets the engine made are freed; a set another component owns only leaves the engine.
-    for (TFactSet* set : all) {
-        if (set->Engine() != FEngine) continue;
-        set->SetEngine(nullptr);
-        if (FEngine && set->Owner() == FEngine && !set->IsDestroying()) set->Free();
-    }
+    for (TFactSet* set : all)
+        if (set->Engine() == FEngine) ReleaseFactSet(set, FEngine);
 }
 
 std::string TFactSets::GetText() const {

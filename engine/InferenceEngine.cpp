@@ -321,14 +321,22 @@ void TInferenceEngine::SetParserMaxErrors(int32_t value) {
     if (FParser) FParser->MaxErrors = value;
 }
 
+namespace {
+// Counts the symbol index up by one; at the largest integer it stays and marks the names spent.
+void CountSymbol(int32_t& index, bool& spent) noexcept {
+    if (index == std::numeric_limits<int32_t>::max())
+        spent = true;
+    else
+        ++index;
+}
+} // namespace
+
 void TInferenceEngine::SetSymbolIndex(int32_t value) noexcept {
     if (value > FSymbolIndex) {
         FSymbolIndex = value;
         FSymbolsSpent = false;
-    } else if (FSymbolIndex == std::numeric_limits<int32_t>::max()) {
-        FSymbolsSpent = true;
     } else {
-        ++FSymbolIndex;
+        CountSymbol(FSymbolIndex, FSymbolsSpent);
     }
 }
 
@@ -345,10 +353,7 @@ std::string TInferenceEngine::GenSym(std::string_view prefix) {
             Format("No new symbol is left: the symbol counter has reached %d", FSymbolIndex));
     std::string name(prefix);
     name += std::to_string(FSymbolIndex);
-    if (FSymbolIndex == std::numeric_limits<int32_t>::max())
-        FSymbolsSpent = true;
-    else
-        ++FSymbolIndex;
+    CountSymbol(FSymbolIndex, FSymbolsSpent);
     return name;
 }
 
