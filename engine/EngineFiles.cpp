@@ -32,9 +32,13 @@ template <class F> void ReadFile(const std::string& fileName, F&& read) {
     read(file);
 }
 
+// The whole text is made before the file is created: a text that cannot be written (a symbol
+// that would not read back) leaves the file as it was.
 template <class F> void WriteFile(const std::string& fileName, F&& write) {
+    TStringStream text("");
+    write(text);
     TFileStream file(fileName, fmCreate);
-    write(file);
+    WriteText(file, text.DataString());
 }
 
 } // namespace
@@ -103,6 +107,7 @@ void TEngineFiles::LoadFromStream(TStream& stream) {
 
 void TEngineFiles::SaveToStream(TStream& stream) {
     // Through the engine: a host's engine may write its own text.
+    const TRefuseUnreadableSymbols readable(FEngine.Parser());
     WriteText(stream, FEngine.GetText());
 }
 
@@ -124,15 +129,22 @@ void TEngineFiles::LoadFactsFromStream(TStream& stream) {
 }
 
 void TEngineFiles::SaveFactsToStream(TStream& stream) {
+    const TRefuseUnreadableSymbols readable(FEngine.Parser());
+    std::string text;
     for (const auto& fact : FEngine.Facts().Items())
-        WriteLine(stream, FEngine.FormatFact(*fact));
+        text += FEngine.FormatFact(*fact) + std::string(IELineEnd);
+    WriteText(stream, text);
 }
 
 void TEngineFiles::SaveTemplateFactsToStream(TStream& stream, std::string_view templateName) {
+    const TRefuseUnreadableSymbols readable(FEngine.Parser());
+    std::string text;
     for (const auto& fact : FEngine.Facts().Items()) {
         TRefPtr<IFactTemplate> t = fact->GetTemplate();
-        if (t && t->GetName() == templateName) WriteLine(stream, FEngine.FormatFact(*fact));
+        if (t && t->GetName() == templateName)
+            text += FEngine.FormatFact(*fact) + std::string(IELineEnd);
     }
+    WriteText(stream, text);
 }
 
 void TEngineFiles::LoadTemplatesFromStream(TStream& stream) {
@@ -151,8 +163,11 @@ void TEngineFiles::LoadRulesFromStream(TStream& stream) {
 }
 
 void TEngineFiles::SaveRulesToStream(TStream& stream) {
+    const TRefuseUnreadableSymbols readable(FEngine.Parser());
+    std::string text;
     for (const auto& entry : FEngine.Rules())
-        WriteLine(stream, FEngine.FormatRule(*static_cast<TRule*>(entry.Value())));
+        text += FEngine.FormatRule(*static_cast<TRule*>(entry.Value())) + std::string(IELineEnd);
+    WriteText(stream, text);
 }
 
 // ---------------------------------------------------------------------------------------------

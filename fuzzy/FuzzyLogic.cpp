@@ -315,6 +315,7 @@ void TFuzzySet::CheckIndex(int index) const {
 }
 
 TFzyFloat TFuzzySet::ClampX(TFzyFloat x) const {
+    if (!HasUniverse()) return x;
     TFzyFloat lo = GetXRange(1), hi = GetXRange(0);
     if (x < lo) return lo;
     if (x > hi) return hi;
@@ -785,7 +786,9 @@ void TFuzzySet::ApplyIntensify(TFzyFloat power) {
 TFuzzySet& TFuzzySet::ApplyHedge(int hedge) {
     if (hedge < 0 || hedge >= FuzzyHedgeCount)
         throw EListError(Format("List index out of bounds (%d)", hedge));
-    const std::string newName = FuzzyHedgeText(hedge, FName);
+    // A set without a name (given by its points) stays without one: a name made from the
+    // empty name would not read back; the set is written by its points instead.
+    const std::string newName = FName.empty() ? std::string() : FuzzyHedgeText(hedge, FName);
     const std::string oldExpression = FExpression;
     const TFzyFloat p = FuzzyHedgeValues[size_t(hedge)];
     {
@@ -866,7 +869,7 @@ TFuzzySet& TFuzzySet::ApplyArithmetic(int op, bool onY, TFzyFloat value) {
     ReplacePoints(std::move(points));
     std::string word(FuzzyArithOperators[size_t(op)]);
     if (!onY) word += 'X';
-    StoreName(FuzzyArithValueText(oldName, word, value));
+    StoreName(oldName.empty() ? std::string() : FuzzyArithValueText(oldName, word, value));
     FExpression = FuzzyArithText(op, onY, oldExpression.empty() ? oldName : oldExpression);
     Changed();
     return *this;
@@ -890,7 +893,9 @@ TRefPtr<TFuzzySet> TFuzzySet::Combine(const TFuzzySet& other, std::string_view w
     TidyCombined(points);
     TRefPtr<TFuzzySet> result = CreateLike();
     result->ReplacePoints(std::move(points));
-    result->StoreName(FuzzyOperationText(FName, other.FName, word));
+    result->StoreName(FName.empty() || other.FName.empty()
+                          ? std::string()
+                          : FuzzyOperationText(FName, other.FName, word));
     std::string expression = BracketFuzzyText(FExpression.empty() ? FName : FExpression);
     expression += ' ';
     expression += word;
@@ -926,7 +931,7 @@ TRefPtr<TFuzzySet> TFuzzySet::CrispAndOr(bool isOr, TFzyFloat level) const {
     TRefPtr<TFuzzySet> result = CreateLike();
     result->ReplacePoints(std::move(points));
     std::string_view word = isOr ? FuzzyOrNames[0] : FuzzyAndNames[0];
-    result->StoreName(FuzzyArithValueText(FName, word, level));
+    result->StoreName(FName.empty() ? std::string() : FuzzyArithValueText(FName, word, level));
     if (!FExpression.empty()) {
         result->FExpression =
             FExpression + ' ' + std::string(word) + ' ' + Format(FuzzyFloatFormat, level);

@@ -72,6 +72,10 @@ public:
     // --- Owner context ---
     // 0: the universe maximum, 1: the minimum; any other index raises EFzyException.
     virtual TFzyFloat GetXRange(int index) const;
+    // Whether the owner context gives the set a universe that its points are held to. A free
+    // set's points stay as given, however large: the default range above only places the
+    // default shapes.
+    virtual bool HasUniverse() const { return false; }
     virtual int NumFunctionValues() const { return FuzzyDefaultFunctionValues; }
     virtual TDefuzzificationMethod DefuzzificationMethod() const { return dmCenterOfGravity; }
     // The match threshold; False when the set has none (Match then reports False).

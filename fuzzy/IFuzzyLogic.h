@@ -33,6 +33,7 @@ public:
     virtual TRefPtr<TIFuzzySet> CreateSet(IFuzzyVariable* variable, std::string_view name) const;
     TRefPtr<TFuzzySet> CreateLike() const override;
     TFzyFloat GetXRange(int index) const override;
+    bool HasUniverse() const override { return FVariable != nullptr; }
     bool MatchThreshold(TFzyFloat& threshold) const override;
     // Copies the variable and the parser as well when the source is a TIFuzzySet.
     void Assign(const TFuzzySet& source) override;

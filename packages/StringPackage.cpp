@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
+#include "platform/FloatMath.h"
 
 namespace ie {
 
@@ -102,7 +104,12 @@ TRefPtr<IIEValue> TStrIndexFunction::Execute(IFunCall* call, TIEContext* context
     if (part.empty()) return IEFalseValue();
     const size_t at = text.find(part);
     if (at == std::string::npos) return IEFalseValue();
-    return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(at + 1));
+    return TextCountValue(at + 1);
+}
+
+TRefPtr<IIEValue> TextCountValue(size_t count) {
+    if (count > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw EIntOverflow();
+    return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(count));
 }
 
 TStrLengthFunction::TStrLengthFunction()
@@ -110,8 +117,7 @@ TStrLengthFunction::TStrLengthFunction()
                        " <lexeme-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TStrLengthFunction::Execute(IFunCall* call, TIEContext* context) {
-    return TIEValue::CreateInteger(
-        dtInteger, static_cast<int32_t>(EvalArg(call, 0, context)->AsString().size()));
+    return TextCountValue(EvalArg(call, 0, context)->AsString().size());
 }
 
 TSubStringFunction::TSubStringFunction()

@@ -28,6 +28,10 @@ protected:
     void DoCreateFunctions() override;
 };
 
+// A count or position of a text as an engine integer; "Integer overflow" (EIntOverflow) when it
+// is beyond the 32-bit integers, never a wrapped, negative number.
+TRefPtr<IIEValue> TextCountValue(size_t count);
+
 // Registers the package's function classes with the class registry (once; later calls do
 // nothing), so stored package functions can be re-created by class name.
 void RegisterStringFunctionClasses();

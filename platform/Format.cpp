@@ -275,12 +275,14 @@ std::string FormatV(std::string_view fmt, std::span<const TFormatArg> args) {
             return true;
         }
         if (i < n && IsDigit(fmt[i])) {
-            int v = 0;
+            // Every digit counts; a number beyond the integers is no width or precision.
+            int64_t v = 0;
             while (i < n && IsDigit(fmt[i])) {
-                if (v < 100000) v = v * 10 + (fmt[i] - '0');
+                v = v * 10 + (fmt[i] - '0');
+                if (v > std::numeric_limits<int>::max()) RaiseFormatError(fmt);
                 ++i;
             }
-            value = v;
+            value = static_cast<int>(v);
             return true;
         }
         return false;

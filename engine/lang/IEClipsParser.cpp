@@ -1,6 +1,7 @@
 #include "engine/lang/IEClipsParser.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -20,6 +21,9 @@
 namespace ie {
 
 namespace {
+
+constexpr std::string_view MinimumAboveMaximumMessage =
+    "Invalid %s: the minimum %s is greater than the maximum %s";
 
 constexpr int32_t ParserHistoryLimit = 255;
 constexpr int32_t ParserHistoryKeep = 128;
@@ -158,6 +162,36 @@ bool ReadFloat(std::string_view w, double& value) {
 }
 
 } // namespace
+
+bool SymbolWord(std::string_view text, std::string& word) {
+    word.clear();
+    if (text.empty()) return false;
+    const auto first = static_cast<unsigned char>(text[0]);
+    if (first <= ' ' || IsPunctuation(first) || first == ';' || first == '"') return false;
+    // The word is classified by its whole text, escapes resolved, as the scanner does.
+    if (first == '?' || text.starts_with("$?")) return false;
+    if (IsDigit(text[0]) && text.size() == 1) return false;
+    if (text.size() > 1 &&
+        (IsDigit(text[0]) || text[0] == '+' || text[0] == '-' || text[0] == '.')) {
+        int32_t i = 0;
+        double f = 0.0;
+        if (ReadInteger(text, i) || ReadFloat(text, f)) return false;
+    }
+    if (text.size() == NilWord.size()) {
+        std::string lower(text);
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == NilWord) return false;
+    }
+    word.reserve(text.size() + 4);
+    word += text[0];
+    for (size_t k = 1; k < text.size(); ++k) {
+        const char c = text[k];
+        if (!IsPlainWordChar(c)) word += '\\';
+        word += c;
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------------------------
 // TIEClipsStream
@@ -1571,6 +1605,23 @@ void TIEClipsParser::ParseRangeClause(IIEDefinedType* type, IFuzzyVariable* fuzz
     bool openMin = false, openMax = false;
     TRefPtr<IIEValue> lo = ParseRangeBound(isCardinality, allowVariable, openMin);
     TRefPtr<IIEValue> hi = ParseRangeBound(isCardinality, allowVariable, openMax);
+    // A minimum above the maximum is refused here: the setters would quietly narrow it to one
+    // value, which the user would learn only from a later validation message.
+    if (lo && hi) {
+        double a = 0, b = 0;
+        try {
+            a = isCardinality ? lo->AsInteger() : lo->AsFloat();
+            b = isCardinality ? hi->AsInteger() : hi->AsFloat();
+        } catch (const EIEParseException&) {
+            throw;
+        } catch (const std::exception& e) {
+            ParseError(routine, e.what());
+        }
+        if (a > b)
+            ParseError(routine,
+                       Format(MinimumAboveMaximumMessage, isCardinality ? "cardinality" : "range",
+                              ExactNumberText(a), ExactNumberText(b)));
+    }
     try {
         if (fuzzy) {
             if (lo) fuzzy->SetMinimum(lo->AsFloat());
@@ -1585,9 +1636,9 @@ void TIEClipsParser::ParseRangeClause(IIEDefinedType* type, IFuzzyVariable* fuzz
         } else if (type) {
             type->BeginUpdate();
             if (lo) type->SetMinRange(lo->AsFloat());
-            if (openMin) type->SetMinRange(-2147483648.0);
+            if (openMin) type->SetMinRange(OpenRangeBound(type->GetBaseTypes(), false));
             if (hi) type->SetMaxRange(hi->AsFloat());
-            if (openMax) type->SetMaxRange(2147483647.0);
+            if (openMax) type->SetMaxRange(OpenRangeBound(type->GetBaseTypes(), true));
             type->SetRangeLimited(true);
             type->EndUpdate();
         }

@@ -20,6 +20,9 @@ namespace ie {
 
 namespace {
 
+constexpr std::string_view UnreadableSymbolMessage =
+    "Cannot save the symbol \"%s\": no written word reads back as that symbol";
+
 // A token's number as a 32-bit integer: truncated toward zero and held to the 32-bit range, so
 // that a hand-made token with a huge number can never overflow the conversion.
 int32_t TruncToInt32(double number) noexcept {
@@ -301,11 +304,11 @@ bool IsEmptyDefault(const IIEValue* value) {
 
 std::string RangeClauseText(const IIEDefinedType& t) {
     if (!t.GetRangeLimited()) return {};
-    auto bound = [](double d, double open) {
-        return d == open ? std::string("?VARIABLE") : ExactNumberText(d);
+    auto bound = [&t](double d, bool maximum) {
+        return IsOpenRangeBound(t, d, maximum) ? std::string("?VARIABLE") : ExactNumberText(d);
     };
-    return Indent + "(range " + bound(t.GetMinRange(), -2147483648.0) + " " +
-           bound(t.GetMaxRange(), 2147483647.0) + ") " + CRLF;
+    return Indent + "(range " + bound(t.GetMinRange(), false) + " " + bound(t.GetMaxRange(), true) +
+           ") " + CRLF;
 }
 
 std::string UnitsClauseText(const IIEDefinedType& t) {
@@ -471,9 +474,18 @@ std::string ElementsText(TIEParser& writer, const IIEValue* list, bool eachFollo
 std::string TIEParser::FormatValue(const IIEValue* value) {
     if (!value) return {};
     switch (value->GetDType()) {
-    case dtAtom:
+    case dtAtom: {
         // The empty atom prints as nothing but is written as the word that reads back to it.
-        return value->Equals(IEEmptyAtom().get()) ? std::string(NilWord) : value->GetText();
+        if (value->Equals(IEEmptyAtom().get())) return std::string(NilWord);
+        // A symbol made by a function may hold blanks, parentheses or quotes: it is written as
+        // the escaped word that reads back to it.
+        std::string text = value->AsAtom();
+        std::string word;
+        if (SymbolWord(text, word)) return word;
+        // "[" and "]" read back as themselves in a list.
+        if (text == "[" || text == "]" || !RefuseUnreadableSymbols) return text;
+        throw EIEException(Format(UnreadableSymbolMessage, text));
+    }
     case dtFloat:
         return ExactFloatText(value->AsFloat());
     case dtFunCall: {
@@ -664,21 +676,26 @@ std::string TIEParser::FormatFunCall(const IFunCall& call) {
 }
 
 std::string TIEParser::FormatFuzzySet(const IFuzzySet& set, bool asTerm) {
-    if (!asTerm) return set.GetName() == "__Empty" ? std::string() : set.GetName();
-    auto& s = const_cast<IFuzzySet&>(set);
     auto num = [](double d) { return ExactFloatText(d); };
-    std::string form;
     const int count = set.Count();
+    auto pointList = [&] {
+        std::string points = "(";
+        for (int i = 0; i < count; ++i)
+            points += "(" + num(set.GetX(i)) + " " + num(set.GetY(i)) + ") ";
+        return points + ")";
+    };
+    if (!asTerm) {
+        if (set.GetName() == "__Empty") return {};
+        // A set given by its points (a point list in a slot) has no name to be written by: it
+        // is written as its points, which read back to the same set.
+        if (set.GetName().empty() && count > 0) return pointList();
+        return set.GetName();
+    }
+    auto& s = const_cast<IFuzzySet&>(set);
+    std::string form;
     switch (set.GetSetType()) {
     case fstUserDefined:
-        if (!set.GetExpression().empty()) {
-            form = set.GetExpression();
-        } else {
-            form = "(";
-            for (int i = 0; i < count; ++i)
-                form += "(" + num(set.GetX(i)) + " " + num(set.GetY(i)) + ") ";
-            form += ")";
-        }
+        form = !set.GetExpression().empty() ? set.GetExpression() : pointList();
         break;
     case fstTriangle:
         form = "(tri " + num(count > 0 ? set.GetX(0) : 0) + " " + num(count > 1 ? set.GetX(1) : 0) +

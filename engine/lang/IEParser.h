@@ -409,6 +409,9 @@ public:
     // Facts read while set keep a dynamic default unevaluated in every slot they leave out (the
     // facts of a fact set, whose defaults are evaluated at each reset).
     bool DeferDynamicDefaults = false;
+    // While set, the writers refuse a symbol that no written word reads back to (a text that
+    // is to be read again: a saved file), instead of writing its bare text as listings do.
+    bool RefuseUnreadableSymbols = false;
     TErrorHandling ErrorHandling = ehRaiseImmediate;
     int32_t MaxErrors = 10;
 
@@ -442,6 +445,25 @@ private:
     std::string FormatConstraints(const std::vector<TConstraintItem>& items, bool writtenRun);
 
     int64_t FOwnSymbolCounter = 0;
+};
+
+// Sets a parser's RefuseUnreadableSymbols for its lifetime.
+class TRefuseUnreadableSymbols {
+public:
+    // A null parser (an engine that writes without one) is left alone.
+    explicit TRefuseUnreadableSymbols(TIEParser* parser)
+        : FParser(parser), FOld(parser && parser->RefuseUnreadableSymbols) {
+        if (parser) parser->RefuseUnreadableSymbols = true;
+    }
+    ~TRefuseUnreadableSymbols() {
+        if (FParser) FParser->RefuseUnreadableSymbols = FOld;
+    }
+    TRefuseUnreadableSymbols(const TRefuseUnreadableSymbols&) = delete;
+    TRefuseUnreadableSymbols& operator=(const TRefuseUnreadableSymbols&) = delete;
+
+private:
+    TIEParser* FParser;
+    bool FOld;
 };
 
 // Sets a parser's DeferDynamicDefaults for its lifetime.
@@ -486,5 +508,11 @@ std::string ExactNumberText(double value);
 // A text as one token that reads back to it: as it is when it is a plain word, otherwise
 // quoted with its quotes and backslashes escaped.
 std::string WordOrQuoted(std::string_view text);
+// A symbol's text as a word that the scanner reads back to the same symbol: blanks, control
+// characters, backslashes and the characters that end a word are each preceded by a backslash.
+// False when no word reads back to it: a text that begins with a character that cannot begin a
+// word, one that reads as a number or a variable, and a spelling of nil other than the empty
+// symbol's own.
+bool SymbolWord(std::string_view text, std::string& word);
 
 } // namespace ie

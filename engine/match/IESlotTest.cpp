@@ -491,7 +491,12 @@ void TIEPattern::CompileConnectives() {
                 rebuilt.push_back(
                     std::make_unique<TIEPatternMatchTest>(this, sttEquals, variable, sub));
             }
+            // A generated leading variable stands for an "=" constraint or a lone "?", which
+            // the run's written form must keep: without it the run's first term would be
+            // written as a call on a variable that nothing binds when the text is read back.
             auto written = std::make_shared<TWrittenConstraints>();
+            if (first > i && IsGeneratedVariableName(VariableName(*variable)))
+                written->push_back({sttEquals, variable, true});
             for (size_t k = first; k < end; ++k)
                 written->push_back({slot.Tests[k]->FSlotTestType, slot.Tests[k]->FSlotValue,
                                     slot.Tests[k]->FConjunction});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "engine/model/IEFuzzyLogic.h"
 #include "engine/model/IEHelperFunctions.h"
@@ -683,9 +684,24 @@ std::string TIEDefinedType::ValidationError(const IIEValue* value) const {
 // ---------------------------------------------------------------------------------------------
 // Defaults
 
+double OpenRangeBound(TIETypes baseTypes, bool maximum) noexcept {
+    if (baseTypes.Contains(dtFloat))
+        return maximum ? std::numeric_limits<double>::max() : -std::numeric_limits<double>::max();
+    return maximum ? DefaultMaxRange : DefaultMinRange;
+}
+
+bool IsOpenRangeBound(const IIEDefinedType& type, double bound, bool maximum) noexcept {
+    return bound == OpenRangeBound(type.GetBaseTypes(), maximum) ||
+           bound == OpenRangeBound(TIETypes{dtFloat}, maximum);
+}
+
 TRefPtr<IIEValue> TIEDefinedType::SingleDefault() const {
-    const bool fullRange = FMinRange == DefaultMinRange && FMaxRange == DefaultMaxRange;
-    const double bound = FMinRange != DefaultMinRange ? FMinRange : FMaxRange;
+    // Either open bound counts, whatever the kinds: a range left at its defaults is open too.
+    const bool openMin =
+        FMinRange == DefaultMinRange || FMinRange == OpenRangeBound({dtFloat}, false);
+    const bool fullRange =
+        openMin && (FMaxRange == DefaultMaxRange || FMaxRange == OpenRangeBound({dtFloat}, true));
+    const double bound = !openMin ? FMinRange : FMaxRange;
     if (FBaseTypes.Contains(dtAtom)) {
         if (FConstraints.Contains(vcAtom) && FAtoms.Count() > 0)
             return TIEValue::CreateText(dtAtom, FAtoms.Item(0));
@@ -862,12 +878,12 @@ std::string KindWords(TIETypes types) {
 
 std::string RangeClause(const IIEDefinedType& t) {
     if (!t.GetRangeLimited()) return {};
-    auto bound = [](double d, double open) {
-        if (d == open) return std::string("?VARIABLE");
+    auto bound = [&t](double d, bool maximum) {
+        if (IsOpenRangeBound(t, d, maximum)) return std::string("?VARIABLE");
         return Format("%.0f", std::trunc(d) + 0.0);
     };
-    return std::string(IEIndent) + "(range " + bound(t.GetMinRange(), DefaultMinRange) + " " +
-           bound(t.GetMaxRange(), DefaultMaxRange) + ") " + std::string(IELineEnd);
+    return std::string(IEIndent) + "(range " + bound(t.GetMinRange(), false) + " " +
+           bound(t.GetMaxRange(), true) + ") " + std::string(IELineEnd);
 }
 
 std::string UnitsClause(const IIEDefinedType& t) {

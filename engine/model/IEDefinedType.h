@@ -201,4 +201,12 @@ TIETypes DefaultDefinedBaseTypes() noexcept;
 // implicit type) as the engine's writer renders it.
 std::string DefinedTypeText(const IIEDefinedType& type);
 
+// The bound that an open ("?VARIABLE") end of a range stands for. A type that takes floats is
+// open to the whole float range, so that a float beyond the 32-bit integers is in its range; any
+// other type is open to the 32-bit integers.
+double OpenRangeBound(TIETypes baseTypes, bool maximum) noexcept;
+// Whether a range bound is open and written "?VARIABLE": the type's own open bound, or the
+// widest float for any type.
+bool IsOpenRangeBound(const IIEDefinedType& type, double bound, bool maximum) noexcept;
+
 } // namespace ie

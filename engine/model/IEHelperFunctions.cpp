@@ -207,12 +207,38 @@ std::string StripQuotes(std::string_view text) {
     return std::string(text);
 }
 
+namespace {
+
+// A character that a word of the rule language goes on after.
+bool IsWordChar(char ch) noexcept {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c <= ' ') return false;
+    switch (c) {
+    case '(':
+    case ')':
+    case '"':
+    case '&':
+    case '|':
+    case '~':
+    case '[':
+    case ']':
+    case ';':
+        return false;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
 std::string IndentLines(std::string_view text, std::string_view prefix) {
     std::string r;
     r.reserve(text.size() + 16);
-    bool inString = false, inComment = false;
+    bool inString = false, inComment = false, inWord = false;
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
+        const bool wordGoesOn = inWord;
+        inWord = false;
         if (inString) {
             r += c;
             if (c == '\\' && i + 1 < text.size())
@@ -228,10 +254,18 @@ std::string IndentLines(std::string_view text, std::string_view prefix) {
         } else {
             r += c;
             if (inComment) continue;
-            if (c == '"')
+            if (c == '\\' && wordGoesOn && i + 1 < text.size()) {
+                // Inside a word a backslash takes the next character (a quote, a semicolon, a
+                // line break) into the word; at a word's start it is a character of its own.
+                r += text[++i];
+                inWord = true;
+            } else if (IsWordChar(c)) {
+                inWord = true;
+            } else if (c == '"') {
                 inString = true;
-            else if (c == ';')
+            } else if (c == ';') {
                 inComment = true;
+            }
         }
     }
     return r;

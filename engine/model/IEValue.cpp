@@ -321,6 +321,10 @@ void TIEValue::ReleaseContent() noexcept {
         return;
     }
     if (FCounted) {
+        if (FSharedList) {
+            --static_cast<TValueVector*>(FList)->FShares;
+            FSharedList = false;
+        }
         TRefCounted* c = FCounted;
         FCounted = nullptr;
         FInt = 0;
@@ -603,7 +607,21 @@ TRefPtr<IFunCall> TIEValue::AsFunCall() const {
 
 TRefPtr<IValueVector> TIEValue::AsList() const {
     if (FType != dtList) RaiseNotA("list");
+    // The list is handed out as the value's own: whoever changes it changes this value only.
+    if (FList && typeid(*FList) == typeid(TValueVector)) {
+        auto* list = static_cast<TValueVector*>(FList);
+        if (list->FShares > 0 && !list->FConstant) return const_cast<TIEValue*>(this)->OwnList();
+    }
     return TRefPtr<IValueVector>(FList);
+}
+
+TRefPtr<IValueVector> TIEValue::OwnList() {
+    TRefPtr<IValueVector> copy = FList->CloneVector();
+    copy->AddRef();
+    // Not a change of the value: it holds an equal list, now its own.
+    ReleaseContent();
+    SetRef(dtList, copy.get(), copy.get());
+    return copy;
 }
 
 TRefPtr<IFuzzySet> TIEValue::AsFuzzy() const {
@@ -776,6 +794,11 @@ bool TIEValue::SamePayload(const IIEValue* other) const {
         return FFact == fact.get() || (FFact && fact && FFact->Equals(fact.get()));
     }
     case dtList: {
+        // Compared as it stands: asking for the list would give a shared one a copy.
+        if (typeid(*other) == typeid(TIEValue)) {
+            const IValueVector* list = static_cast<const TIEValue*>(other)->ListPayload();
+            return FList == list || (FList && list && FList->Equals(list));
+        }
         auto list = other->AsList();
         return FList == list.get() || (FList && list && FList->Equals(list.get()));
     }
@@ -991,6 +1014,27 @@ TRefPtr<IIEValue> TIEValue::CloneValue() const {
     return v;
 }
 
+TRefPtr<IIEValue> TIEValue::SharingClone() const {
+    TRefPtr<TIEValue> v(new TIEValue());
+    if (FType == dtList && FList) {
+        // Only this class's lists keep count of their sharers; any other list, and a constant
+        // one (that of IEEmptyList, whose copies may be changed), is copied.
+        auto* list =
+            typeid(*FList) == typeid(TValueVector) ? static_cast<TValueVector*>(FList) : nullptr;
+        const bool share = list && !list->FConstant;
+        v->CopyPayload(*this, !share);
+        if (share) {
+            ++list->FShares;
+            v->FSharedList = true;
+        }
+        v->StoreTag(GetTag());
+        return v;
+    }
+    v->CopyPayload(*this, false);
+    v->StoreTag(GetTag());
+    return v;
+}
+
 TRefPtr<ICloneable> TIEValue::Clone() const {
     return CloneValue();
 }
@@ -1097,7 +1141,25 @@ TSingletonsFuzzifier& SingletonsFuzzifier() {
 // ---------------------------------------------------------------------------------------------
 // TValueVector
 
-TValueVector::~TValueVector() = default;
+TValueVector::~TValueVector() {
+    // A list nested n deep would be released by n nested destructor calls, which overflow the
+    // stack when the nesting is deep enough: the elements whose lists go with them are taken
+    // apart here, one level after the other.
+    std::vector<TRefPtr<IIEValue>> pending;
+    pending.swap(FItems);
+    while (!pending.empty()) {
+        TRefPtr<IIEValue> value = std::move(pending.back());
+        pending.pop_back();
+        if (!value || value->RefCount() != 1 || typeid(*value) != typeid(TIEValue)) continue;
+        const IValueVector* inner = static_cast<const TIEValue*>(value.get())->ListPayload();
+        // Held by the value alone: it goes with the value.
+        if (!inner || inner->RefCount() != 1 || typeid(*inner) != typeid(TValueVector)) continue;
+        auto& items = const_cast<TValueVector*>(static_cast<const TValueVector*>(inner))->FItems;
+        for (TRefPtr<IIEValue>& item : items)
+            pending.push_back(std::move(item));
+        items.clear();
+    }
+}
 
 void TValueVector::CheckChangeable() const {
     if (FConstant) throw EIEException("Invalid attempt to change the constant value ()");
@@ -1157,7 +1219,12 @@ void TValueVector::Assign(const IValueVector* other) {
         items.reserve(static_cast<size_t>(other->Count()));
         for (int32_t i = 0; i < other->Count(); ++i) {
             const TRefPtr<IIEValue>& v = other->GetItem(i);
-            items.push_back(v ? v->CloneValue() : nullptr);
+            // The elements are copied; the lists inside them are shared, not copied level by
+            // level (a list nested n deep would cost n copies at every copy of it).
+            if (v && typeid(*v) == typeid(TIEValue))
+                items.push_back(static_cast<const TIEValue*>(v.get())->SharingClone());
+            else
+                items.push_back(v ? v->CloneValue() : nullptr);
         }
         FTag = other->GetTag();
     }
@@ -1227,19 +1294,66 @@ int32_t TValueVector::Remove(const IIEValue* value) {
     return i;
 }
 
-std::string TValueVector::GetText() const {
-    std::string r;
-    for (const auto& v : FItems) {
-        if (v) r += v->GetText();
-        r += ' ';
+namespace {
+
+// The list of an element that is itself one of these lists, else null.
+const TValueVector* NestedList(const TRefPtr<IIEValue>& element) {
+    if (!element || typeid(*element) != typeid(TIEValue)) return nullptr;
+    // Read as it stands: the element keeps the list alive while it is walked.
+    const IValueVector* list = static_cast<const TIEValue*>(element.get())->ListPayload();
+    if (!list || typeid(*list) != typeid(TValueVector)) return nullptr;
+    return static_cast<const TValueVector*>(list);
+}
+
+// Walks the elements of a list and of the lists nested in it without recursion (a list may
+// nest deeper than the stack would allow): `leaf` for each element that is not such a list,
+// `end` after the elements of each nested list.
+template <class Leaf, class End> void WalkNested(const TValueVector& root, Leaf&& leaf, End&& end) {
+    struct TFrame {
+        const TValueVector* List;
+        int32_t Next;
+    };
+    std::vector<TFrame> stack{{&root, 0}};
+    while (!stack.empty()) {
+        TFrame& top = stack.back();
+        if (top.Next >= top.List->Count()) {
+            stack.pop_back();
+            if (!stack.empty()) end();
+            continue;
+        }
+        const TRefPtr<IIEValue>& element = top.List->GetItem(top.Next++);
+        if (const TValueVector* inner = NestedList(element))
+            stack.push_back({inner, 0});
+        else
+            leaf(element);
     }
+}
+
+} // namespace
+
+std::string TValueVector::GetText() const {
+    // Each element's print form followed by a blank; a nested list's print form is its own
+    // elements' in turn.
+    std::string r;
+    WalkNested(
+        *this,
+        [&r](const TRefPtr<IIEValue>& v) {
+            if (v) r += v->GetText();
+            r += ' ';
+        },
+        [&r] { r += ' '; });
     return r;
 }
 
 int32_t TValueVector::GetHashCode() const {
+    // The sum of the elements' hash codes, a nested list's being the sum of its own.
     uint32_t h = 0;
-    for (const auto& v : FItems)
-        if (v) h += static_cast<uint32_t>(v->GetHashCode());
+    WalkNested(
+        *this,
+        [&h](const TRefPtr<IIEValue>& v) {
+            if (v) h += static_cast<uint32_t>(v->GetHashCode());
+        },
+        [] {});
     return static_cast<int32_t>(h);
 }
 

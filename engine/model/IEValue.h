@@ -194,6 +194,14 @@ public:
     void Clear() override;
     std::string GetText() const override;
     TRefPtr<IIEValue> CloneValue() const override;
+    // A clone that shares a list payload instead of copying it: the element clones of a list
+    // copy, so that copying a list costs its own length, however deep its elements nest. The
+    // shared list is copied when one of its holders asks for it (AsList), so the holders never
+    // see each other's changes.
+    TRefPtr<IIEValue> SharingClone() const;
+    // The list payload as this value's own: a list shared with other values is copied first,
+    // so that a change made through it reaches no other value.
+    TRefPtr<IValueVector> OwnList();
     bool IsConstant() const noexcept override { return FConstant; }
 
 private:
@@ -243,6 +251,8 @@ private:
     TIEType FType = dtNone;
     bool FOwnsObject = false;
     bool FConstant = false;
+    // The list payload is shared with the value this one was copied from (SharingClone).
+    bool FSharedList = false;
 };
 
 // a->Equals(b) for non-null values, without virtual calls when both are TIEValue of one kind
@@ -309,13 +319,18 @@ public:
     auto end() const noexcept { return FItems.end(); }
     // The list of IEEmptyList refuses every change.
     void MakeConstant() noexcept { FConstant = true; }
+    bool IsConstant() const noexcept { return FConstant; }
 
 private:
+    friend class TIEValue;
     void CheckChangeable() const;
     void CheckIndex(int32_t index, int32_t limit) const;
 
     std::vector<TRefPtr<IIEValue>> FItems;
     intptr_t FTag = 0;
+    // The number of values that share this list as copies of its holder (SharingClone): while
+    // it is above 0, a holder that asks for the list gets its own copy first.
+    int32_t FShares = 0;
     bool FConstant = false;
 };
 

@@ -306,6 +306,25 @@ TEST(ConstructFaults, MultislotsWithRangeCardinalityAndAllowedValuesReadBack) {
     EXPECT_TRUE(t->SlotByName("a")->Equals(e.FactTemplates().Find("m")->SlotByName("a").get()));
 }
 
+TEST(ConstructFaults, AnOpenFloatRangeTakesFloatsBeyondTheIntegers) {
+    TEngine e;
+    e.ExecuteCommand(
+        "(deftype far extends (type FLOAT) (range 1.5 ?VARIABLE))"
+        "(deftype low extends (type NUMBER) (range ?VARIABLE 0))"
+        "(deftype whole extends (type INTEGER) (range 0 ?VARIABLE))"
+        "(deftemplate t (slot x (type far)) (slot y (type low)) (slot z (type whole)))");
+    EXPECT_NO_THROW(e.AssertString("(t (x 3e9) (y -3e9) (z 2147483647))"));
+    EXPECT_THROW(e.AssertString("(t (x 1.25))"), EIEException);
+    const std::string text = WrittenConstructs(e);
+    EXPECT_NE(text.find("(range 1.5000 ?VARIABLE)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(range ?VARIABLE 0)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(range 0 ?VARIABLE)"), std::string::npos) << text;
+    TEngine back;
+    back.ExecuteCommand(text);
+    EXPECT_EQ(WrittenConstructs(back), text);
+    EXPECT_NO_THROW(back.AssertString("(t (x 3e9) (y -3e9))"));
+}
+
 TEST(ConstructFaults, FractionalRangeBoundsSurvive) {
     TEngine e;
     e.ExecuteCommand("(deftype r extends (type FLOAT) (range -2.5 0.125))");
@@ -422,6 +441,16 @@ TEST(ConstructErrors, MessagesNameTheRoutineTheLineAndTheTokens) {
         {"(deftype t (type INTEGER))",
          "Parsing Error, Missing keyword.  Expected \"extends\" in ParseDefinedType at line 1: "
          "( deftype t ( "},
+        // A minimum above its maximum is refused as it is read, not narrowed to one value.
+        {"(deftype down extends (type INTEGER) (range 10 0))",
+         "Parsing Error, Invalid range: the minimum 10 is greater than the maximum 0 in "
+         "ParseDefinedType at line 1: ( deftype down extends ( type INTEGER ) ( range 10 0 "},
+        {"(deftemplate t (multislot x (cardinality 5 1)))",
+         "Parsing Error, Invalid cardinality: the minimum 5 is greater than the maximum 1 in "
+         "ParseDefinedType at line 1: ( deftemplate t ( multislot x ( cardinality 5 1 "},
+        {"(deftype f extends (type FUZZY) (range 2.5 -1))",
+         "Parsing Error, Invalid range: the minimum 2.5000 is greater than the maximum -1 in "
+         "ParseDefinedType at line 1: ( deftype f extends ( type FUZZY ) ( range 2.5 -1 "},
     };
     for (const TCase& c : cases) {
         TEngine e;

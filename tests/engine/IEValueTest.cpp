@@ -254,6 +254,33 @@ TEST(IEValueCopy, CloneOfAListIsIndependentAtEveryDepth) {
     EXPECT_EQ(copy->GetText(), "0 1 2  changed new ");
 }
 
+TEST(IEValueCopy, ACopyOfANestedListSharesItsInnerListsUntilOneIsChanged) {
+    auto inner = List({Int(1)});
+    auto outer = List({inner});
+    auto copy = outer->CloneValue();
+    const auto payload = [](const TRefPtr<IIEValue>& v) {
+        return static_cast<const TIEValue*>(v.get())->ListPayload();
+    };
+    const IValueVector* shared = payload(copy->AsList()->GetItem(0));
+    EXPECT_EQ(shared, payload(inner));
+    // A change gets a list of its own; the other holder keeps what it had.
+    copy->AsList()->GetItem(0)->AsList()->Add(Int(2));
+    EXPECT_EQ(inner->GetText(), "1 ");
+    EXPECT_EQ(copy->GetText(), "1 2  ");
+    inner->AsList()->Add(Int(3));
+    EXPECT_EQ(copy->GetText(), "1 2  ");
+    EXPECT_EQ(outer->GetText(), "1 3  ");
+
+    // Built, copied, printed, hashed and freed at a depth the stack would not take by
+    // recursion, each copy costing one level.
+    TRefPtr<IIEValue> deep = List({});
+    constexpr int Depth = 200000;
+    for (int i = 0; i < Depth; ++i)
+        deep = List({deep})->CloneValue();
+    EXPECT_EQ(deep->GetText(), std::string(Depth, ' '));
+    EXPECT_EQ(deep->CloneValue()->GetHashCode(), deep->GetHashCode());
+}
+
 TEST(IEValueCopy, AssignSharesInterfacesAndCopiesTag) {
     auto list = List({Int(1)});
     list->SetTag(5);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "FunctionPackagesScript.h"
+#include "packages/StringPackage.h"
+#include "platform/FloatMath.h"
 
 using namespace ie;
 using ie::test::FunctionPackagesTest;
@@ -39,6 +41,9 @@ TEST_F(StringPackageTest, IndexAndLength) {
     EXPECT_EQ(Integer("(str-length hello)"), 5);
     EXPECT_EQ(Integer("(str-length \"\")"), 0);
     EXPECT_EQ(Integer("(str-length 12.5)"), 7); // "12.5000"
+    // A text of 2^31 characters has a length beyond the engine's integers: an overflow.
+    EXPECT_EQ(TextCountValue(2147483647u)->AsInteger(), 2147483647);
+    EXPECT_THROW(TextCountValue(2147483648u), EIntOverflow);
 }
 
 TEST_F(StringPackageTest, SubStringPositionsCountFromOne) {

@@ -124,6 +124,13 @@ TEST(FormatTest, Text) {
     EXPECT_EQ(Format("%s", static_cast<const char*>(nullptr)), "");
 }
 
+TEST(FormatTest, EveryDigitOfAWidthCounts) {
+    EXPECT_EQ(Format("%1234567d", 5).size(), 1234567u);
+    EXPECT_EQ(Format("%.1000001d", 5).size(), 1000001u);
+    EXPECT_EQ(ConvertMessage([] { Format("%2147483648d", 5); }),
+              "Format '%2147483648d' invalid or incompatible with argument");
+}
+
 TEST(FormatTest, StarAndIndex) {
     EXPECT_EQ(Format("%*d", 5, 42), "   42");
     EXPECT_EQ(Format("%-*d|", 4, 7), "7   |");
