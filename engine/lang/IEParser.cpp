@@ -330,7 +330,9 @@ std::string AllowedClauseText(const IIEDefinedType& t) {
     auto addAtoms = [&t](std::string& r) {
         for (int32_t i = 0; i < t.AllowedAtomCount(); ++i) {
             const std::string atom = t.GetAllowedAtom(i);
-            r += (atom.empty() ? std::string(NilWord) : atom) + " ";
+            // An allowed symbol read from an escaped word is written as that word again.
+            std::string word;
+            r += (atom.empty() ? std::string(NilWord) : SymbolWord(atom, word) ? word : atom) + " ";
         }
     };
     auto addStrings = [&t](std::string& r) {
