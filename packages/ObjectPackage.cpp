@@ -28,7 +28,10 @@ template <class T> T* ObjectAs(TObject* object) {
     return typed;
 }
 
+// The value refers to the object without owning it; the object is tracked so that the value
+// tells when the object has been freed instead of touching freed memory.
 TRefPtr<IIEValue> NewObject(TObject* object) {
+    (void)TrackObjectLife(object);
     TRefPtr<TIEValue> value = TIEValue::Create();
     value->SetAsObject(object);
     return value;
@@ -103,7 +106,20 @@ TCreateObjectFunction::TCreateObjectFunction()
                        " <TClass-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TCreateObjectFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewObject(ClassOf(EvalArg(call, 0, context)->AsClass()).Create());
+    TObject* object = ClassOf(EvalArg(call, 0, context)->AsClass()).Create();
+    // Nobody owns the new object: the engine frees it when it goes, unless freed before.
+    if (TInferenceEngine* engine = ContextEngine(context)) {
+        try {
+            engine->KeepMadeObject(object);
+        } catch (...) {
+            if (auto* component = dynamic_cast<TComponent*>(object))
+                component->Free();
+            else
+                delete object;
+            throw;
+        }
+    }
+    return NewObject(object);
 }
 
 TExecuteActionFunction::TExecuteActionFunction()

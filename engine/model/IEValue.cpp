@@ -328,6 +328,7 @@ void TIEValue::ReleaseContent() noexcept {
         c->Release();
         return;
     }
+    if (FType == dtObject && FExtras) FExtras->Life = nullptr;
     if (FType == dtFunCall || FType == dtFact || FType == dtList || FType == dtSingletons ||
         FType == dtFuzzy || FType == dtObject) {
         FInt = 0;
@@ -434,6 +435,7 @@ void TIEValue::SetAsObject(TObject* object) {
     ReleaseContent();
     FType = dtObject;
     FObject = object;
+    if (TRefPtr<TObjectLife> life = FindObjectLife(object)) Extras().Life = std::move(life);
     DoChange();
 }
 
@@ -578,6 +580,12 @@ intptr_t TIEValue::AsExternalAddress() const {
 
 TObject* TIEValue::AsObject() const {
     if (FType != dtObject) RaiseNotA("object");
+    return LiveObject();
+}
+
+TObject* TIEValue::LiveObject() const {
+    if (FExtras && FExtras->Life && !FExtras->Life->Object())
+        throw EIEException("The object this value refers to has been freed");
     return FObject;
 }
 
@@ -671,6 +679,7 @@ std::string TIEValue::GetText() const {
         return FFuzzy ? FFuzzy->AsString() : std::string();
     case dtObject: {
         if (!FObject) return std::string();
+        if (FExtras && FExtras->Life && !FExtras->Life->Object()) return "<Object: freed>";
         if (auto* info = dynamic_cast<const TBindingInfo*>(FObject))
             return "<" + std::string(info->ClassName()) + ": " + info->GetText() + ">";
         return "<Object: " + std::string(FObject->ClassName()) + ">";
@@ -780,6 +789,8 @@ bool TIEValue::SamePayload(const IIEValue* other) const {
         return FList == list.get() || (FList && list && FList->Equals(list.get()));
     }
     case dtObject:
+        // By identity; a freed object is no longer touched.
+        if (const auto* v = dynamic_cast<const TIEValue*>(other)) return FObject == v->FObject;
         return FObject == other->AsObject();
     case dtExternalAddress:
         return FInt == other->AsExternalAddress();
@@ -845,6 +856,17 @@ TObject* DuplicateObject(const TObject* source) {
 } // namespace
 
 void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
+    if (source.FType == dtObject && !source.FOwnsObject && source.FExtras &&
+        source.FExtras->Life) {
+        TRefPtr<TObjectLife> life = source.FExtras->Life;
+        TObject* object = source.FObject;
+        ReleaseContent();
+        FText = nullptr;
+        FType = dtObject;
+        FObject = object;
+        Extras().Life = std::move(life);
+        return;
+    }
     if (source.FType == dtObject && source.FOwnsObject && source.FObject) {
         TObject* copy = DuplicateObject(source.FObject);
         ReleaseContent();
@@ -1027,7 +1049,7 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
         return bound;
     }
     case dtObject:
-        if (const TBindingInfo* info = AsBindingInfo(FObject)) {
+        if (const TBindingInfo* info = AsBindingInfo(LiveObject())) {
             if (!context) RaiseIE(imNoContext, IETypeName(FType));
             const bool named = typeid(*info) == typeid(TBinding);
             return BorrowBindingInfo(

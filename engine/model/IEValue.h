@@ -233,10 +233,14 @@ private:
         TIEValueChangeEvent OnChange;
         // Watches an owned component that may be destroyed elsewhere.
         TComponent* Nexus = nullptr;
+        // Tells whether an object held without owning it still exists (a tracked object).
+        TRefPtr<TObjectLife> Life;
         intptr_t Tag = 0;
     };
     TExtras& Extras();
     TComponent* Nexus() const noexcept { return FExtras ? FExtras->Nexus : nullptr; }
+    // The held object; raises when it is tracked and has been freed.
+    TObject* LiveObject() const;
     // Sets the tag without the constant check; a zero tag makes no extras.
     void StoreTag(intptr_t tag);
     std::unique_ptr<TExtras> FExtras;

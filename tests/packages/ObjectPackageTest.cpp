@@ -43,7 +43,9 @@ public:
 // A plain object: no published properties.
 class TTestThing : public TObject {
 public:
+    ~TTestThing() override { ++Freed; }
     std::string_view ClassName() const override { return "TTestThing"; }
+    static inline int Freed = 0;
 };
 
 TTestWidget& W(TObject& o) {
@@ -434,6 +436,45 @@ TEST_F(ObjectPackageTest, CreatingAndFreeingObjects) {
               "Class TTestThing is not a component class");
     EXPECT_TRUE(IsTrue(Call("free-object", {made, Obj(nullptr)})));
     EXPECT_EQ(Panel->ComponentCount(), 0);
+}
+
+// Mended: a value whose object was freed no longer reaches it; using the value or freeing it
+// again fails with a message. Objects made by create-object and never freed go with the engine.
+TEST_F(ObjectPackageTest, FreedObjectsAreNotReachedAndMadeObjectsGoWithTheEngine) {
+    const std::string gone = "The object this value refers to has been freed";
+    const int freed = TTestThing::Freed;
+    const TRefPtr<IIEValue> thing = Call("create-object", {Cls("TTestThing")});
+    const TRefPtr<IIEValue> copy = thing->CloneValue();
+    EXPECT_TRUE(IsTrue(Call("free-object", {thing})));
+    EXPECT_EQ(TTestThing::Freed, freed + 1);
+    EXPECT_EQ(ErrorOf("free-object", {copy}), gone);
+    EXPECT_EQ(ErrorOf("is-class", {thing, Cls("TTestThing")}), gone);
+    EXPECT_EQ(copy->GetText(), "<Object: freed>");
+    EXPECT_EQ(TTestThing::Freed, freed + 1);
+
+    // Through a variable, as a program holds it.
+    const auto errorOf = [this](std::string_view text) -> std::string {
+        try {
+            Engine->ExecuteCommand(text);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    EXPECT_EQ(errorOf("(bind ?o (create-object (get-class TTestThing))) (free-object ?o)"),
+              "no error");
+    EXPECT_EQ(errorOf("(get-type ?o)"), gone);
+    EXPECT_EQ(errorOf("(free-object ?o)"), gone);
+    EXPECT_EQ(TTestThing::Freed, freed + 2);
+
+    {
+        TInferenceEngine other;
+        CallFunction(other, "create-object", {Cls("TTestThing")});
+        const TRefPtr<IIEValue> kept = CallFunction(other, "create-object", {Cls("TTestThing")});
+        CallFunction(other, "free-object", {kept});
+        EXPECT_EQ(TTestThing::Freed, freed + 3);
+    }
+    EXPECT_EQ(TTestThing::Freed, freed + 4);
 }
 
 TEST_F(ObjectPackageTest, CreateComponentWithAParent) {
