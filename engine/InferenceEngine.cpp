@@ -183,9 +183,8 @@ void TInferenceEngine::KeepMadeObject(TObject* object) {
     if (!object) return;
     // Objects freed meanwhile leave their records behind; they are dropped as the list grows.
     if (FMadeObjects.size() >= 64 && FMadeObjects.size() == FMadeObjects.capacity())
-        std::erase_if(FMadeObjects, [](const TRefPtr<TObjectLife>& life) {
-            return life->Object() == nullptr;
-        });
+        std::erase_if(FMadeObjects,
+                      [](const TRefPtr<TObjectLife>& life) { return life->Object() == nullptr; });
     FMadeObjects.push_back(TrackObjectLife(object));
 }
 

@@ -478,7 +478,6 @@ public:
     std::string FuzzySetText(const IFuzzySet& set, bool asTerm) override;
     std::string FuzzyVariableText(const IFuzzyVariable& variable) override;
 
-
     // Whether a trace of this kind is printed now.
     bool Tracing(TConstructWatch watch) const noexcept {
         return FWatch.Contains(watch) && OnPrintOut != nullptr;

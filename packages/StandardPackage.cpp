@@ -1419,8 +1419,8 @@ TRefPtr<IIEValue> TOpenFunction::Execute(IFunCall* call, TIEContext* context) {
     } else if (mode == "a") {
         // Each write lands at the end of the file as it is then: another stream appending to
         // the same file keeps its text.
-        stream = std::make_unique<TGTextStream>(
-            fileName, static_cast<uint16_t>(fmOpenReadWrite | fmAppend));
+        stream = std::make_unique<TGTextStream>(fileName,
+                                                static_cast<uint16_t>(fmOpenReadWrite | fmAppend));
         stream->Seek(0, soFromEnd);
     } else {
         stream = std::make_unique<TGTextStream>(fileName, static_cast<uint16_t>(fmCreate));

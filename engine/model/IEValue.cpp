@@ -856,8 +856,7 @@ TObject* DuplicateObject(const TObject* source) {
 } // namespace
 
 void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
-    if (source.FType == dtObject && !source.FOwnsObject && source.FExtras &&
-        source.FExtras->Life) {
+    if (source.FType == dtObject && !source.FOwnsObject && source.FExtras && source.FExtras->Life) {
         TRefPtr<TObjectLife> life = source.FExtras->Life;
         TObject* object = source.FObject;
         ReleaseContent();

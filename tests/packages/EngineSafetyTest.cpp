@@ -353,7 +353,8 @@ TEST_F(TEngineSafety, ResetInAnActionKeepsWhatFollowsAndClearIsRefused) {
               "<Fact-1>\r\nafter\r\n1\r\n(Initial-Fact)\r\n(phase 2 )\r\n"
               "For a total of 2 facts.TRUE\r\n");
     const std::string stage2 = File("stage2.clp", "(defrule two => (printout t two crlf))");
-    EXPECT_EQ(Run("(defrule stage (phase 2) => (clear) (load \"" + stage2 + "\"))"
+    EXPECT_EQ(Run("(defrule stage (phase 2) => (clear) (load \"" + stage2 +
+                  "\"))"
                   "(run)"),
               "ERROR: Clear is not allowed while rules fire\r\n");
     EXPECT_NE(E.Rules().Find("stage"), nullptr);

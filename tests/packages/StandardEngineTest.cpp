@@ -292,8 +292,7 @@ TEST_F(StandardStreams, PrintingToAStreamOpenForReadingIsRefused) {
     R.Eval("(open \"" + PathOf("in.txt") + "\" in r)");
     EXPECT_EQ(R.Error("(printout in \"x\" crlf)"),
               "Cannot write to in: the stream is open for reading");
-    EXPECT_EQ(R.Error("(format in \"x%n\")"),
-              "Cannot write to in: the stream is open for reading");
+    EXPECT_EQ(R.Error("(format in \"x%n\")"), "Cannot write to in: the stream is open for reading");
     EXPECT_EQ(R.Text("(read in)"), "word");
     EXPECT_EQ(R.Text("(close in)"), "TRUE");
     EXPECT_EQ(Read("in.txt"), "word\n");
