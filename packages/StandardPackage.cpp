@@ -1150,7 +1150,7 @@ TClearFunction::TClearFunction()
     : TBuiltInFunction("clear", "Removes every construct of the engine", "", 0, 0) {}
 
 TRefPtr<IIEValue> TClearFunction::Execute(IFunCall*, TIEContext* context) {
-    // Inside a rule firing the engine defers the clear until the firing ends.
+    // Refused while rules fire or while the engine matches or resets (CheckChangeAllowed).
     EngineOf(context).Clear();
     return IETrueValue();
 }

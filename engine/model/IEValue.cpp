@@ -580,13 +580,7 @@ intptr_t TIEValue::AsExternalAddress() const {
 
 TObject* TIEValue::AsObject() const {
     if (FType != dtObject) RaiseNotA("object");
-    return LiveObject();
-}
-
-TObject* TIEValue::LiveObject() const {
-    if (FExtras && FExtras->Life && !FExtras->Life->Object())
-        throw EIEException("The object this value refers to has been freed");
-    return FObject;
+    return ObjectFreed() ? nullptr : FObject;
 }
 
 TObject* TIEValue::AsOwnedObject() const {
@@ -679,7 +673,7 @@ std::string TIEValue::GetText() const {
         return FFuzzy ? FFuzzy->AsString() : std::string();
     case dtObject: {
         if (!FObject) return std::string();
-        if (FExtras && FExtras->Life && !FExtras->Life->Object()) return "<Object: freed>";
+        if (ObjectFreed()) return "<Object: freed>";
         if (auto* info = dynamic_cast<const TBindingInfo*>(FObject))
             return "<" + std::string(info->ClassName()) + ": " + info->GetText() + ">";
         return "<Object: " + std::string(FObject->ClassName()) + ">";
@@ -1048,7 +1042,7 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
         return bound;
     }
     case dtObject:
-        if (const TBindingInfo* info = AsBindingInfo(LiveObject())) {
+        if (const TBindingInfo* info = AsBindingInfo(TIEValue::AsObject())) {
             if (!context) RaiseIE(imNoContext, IETypeName(FType));
             const bool named = typeid(*info) == typeid(TBinding);
             return BorrowBindingInfo(

@@ -153,7 +153,12 @@ public:
     std::string AsVariable() const override { return AsString(); }
     double GetAsNumeric() const override { return AsFloat(); }
     TRefPtr<IFact> AsFact() const override;
+    // Null for an object that has been freed (ObjectFreed).
     TObject* AsObject() const override;
+    // True for an object value whose tracked object has been freed: it is no longer reached.
+    bool ObjectFreed() const noexcept {
+        return FType == dtObject && FExtras && FExtras->Life && !FExtras->Life->Object();
+    }
     const TClassInfo* AsClass() const override;
 
     int32_t GetHashCode() const override;
@@ -239,8 +244,6 @@ private:
     };
     TExtras& Extras();
     TComponent* Nexus() const noexcept { return FExtras ? FExtras->Nexus : nullptr; }
-    // The held object; raises when it is tracked and has been freed.
-    TObject* LiveObject() const;
     // Sets the tag without the constant check; a zero tag makes no extras.
     void StoreTag(intptr_t tag);
     std::unique_ptr<TExtras> FExtras;

@@ -438,8 +438,9 @@ TEST_F(ObjectPackageTest, CreatingAndFreeingObjects) {
     EXPECT_EQ(Panel->ComponentCount(), 0);
 }
 
-// Mended: a value whose object was freed no longer reaches it; using the value or freeing it
-// again fails with a message. Objects made by create-object and never freed go with the engine.
+// Mended: a value whose object was freed no longer reaches it. The functions that would use the
+// object refuse it, freeing it again included; it prints as a freed object. Objects made by
+// create-object and never freed go with the engine.
 TEST_F(ObjectPackageTest, FreedObjectsAreNotReachedAndMadeObjectsGoWithTheEngine) {
     const std::string gone = "The object this value refers to has been freed";
     const int freed = TTestThing::Freed;
@@ -449,10 +450,15 @@ TEST_F(ObjectPackageTest, FreedObjectsAreNotReachedAndMadeObjectsGoWithTheEngine
     EXPECT_EQ(TTestThing::Freed, freed + 1);
     EXPECT_EQ(ErrorOf("free-object", {copy}), gone);
     EXPECT_EQ(ErrorOf("is-class", {thing, Cls("TTestThing")}), gone);
+    EXPECT_EQ(ErrorOf("get-properties", {copy}), gone);
     EXPECT_EQ(copy->GetText(), "<Object: freed>");
     EXPECT_EQ(TTestThing::Freed, freed + 1);
 
-    // Through a variable, as a program holds it.
+    // Through variables and facts, as a program holds it.
+    std::string out;
+    Engine->OnPrintOut = [&out](TInferenceEngine*, const std::string&, const std::string& text) {
+        out += text;
+    };
     const auto errorOf = [this](std::string_view text) -> std::string {
         try {
             Engine->ExecuteCommand(text);
@@ -461,10 +467,15 @@ TEST_F(ObjectPackageTest, FreedObjectsAreNotReachedAndMadeObjectsGoWithTheEngine
         }
         return "no error";
     };
-    EXPECT_EQ(errorOf("(bind ?o (create-object (get-class TTestThing))) (free-object ?o)"),
+    EXPECT_EQ(errorOf("(bind ?o (create-object (get-class TTestThing))) (assert (holds ?o))"
+                      "(free-object ?o)"),
               "no error");
-    EXPECT_EQ(errorOf("(get-type ?o)"), gone);
     EXPECT_EQ(errorOf("(free-object ?o)"), gone);
+    EXPECT_EQ(errorOf("(get-property ?o Count)"), gone);
+    out.clear();
+    EXPECT_EQ(errorOf("(printout t ?o \" \" (get-type ?o) crlf) (facts)"), "no error");
+    EXPECT_EQ(out, "<Object: freed> dtObject\r\n(holds <Object: freed> )\r\n(Initial-Fact)\r\n"
+                   "For a total of 2 facts.TRUE\r\n");
     EXPECT_EQ(TTestThing::Freed, freed + 2);
 
     {
