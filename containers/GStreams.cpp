@@ -88,6 +88,7 @@ int64_t TGBufferStream::Read(void* buffer, int64_t count) {
 int64_t TGBufferStream::Write(const void* buffer, int64_t count) {
     if (count <= 0) return 0;
     if (!FStream) NoStream();
+    if (FReadOnly) throw EStreamError("Stream is open for reading only");
     char* const start = FBuffer.get();
     if (FMode != 2) {
         // Output belongs where the reader stopped, not behind the read-ahead.

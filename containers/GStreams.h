@@ -55,6 +55,10 @@ public:
 
     TStream* Stream() const { return FStream; }
     uint8_t Mode() const { return FMode; }
+    // A stream opened for reading refuses output ("Stream is open for reading only") instead of
+    // buffering bytes that the file would refuse later.
+    bool ReadOnly() const { return FReadOnly; }
+    void SetReadOnly(bool value) { FReadOnly = value; }
 
     TNotifyEvent OnBufferFilled;
     TNotifyEvent OnBufferFlushed;
@@ -92,6 +96,7 @@ private:
     char* FCurrent = nullptr;
     char* FBufferEnd = nullptr;
     uint8_t FMode = 0;
+    bool FReadOnly = false;
 };
 
 class TGTextStream : public TGBufferStream {

@@ -22,6 +22,10 @@ bool TEngineTable::AllowReplace(TIEMessageId errorMessage, std::string_view name
     }
 }
 
+void TEngineTable::CheckChangeAllowed(std::string_view what) const {
+    if (FEngine) FEngine->CheckChangeAllowed(what);
+}
+
 // ---------------------------------------------------------------------------------------------
 // TFactTemplates
 
@@ -37,6 +41,7 @@ void TFactTemplates::PutTemplate(std::string_view name, const TRefPtr<IFactTempl
     if (old && item && old->GetImplied() && item->GetImplied() && old->Equals(item.get())) return;
     if (old) {
         if (!AllowReplace(imFactTemplateExists, name)) return;
+        CheckChangeAllowed("Redefining a fact template");
         ReplaceTemplate(old, item);
         return;
     }
@@ -57,6 +62,7 @@ void TFactTemplates::ReplaceTemplate(const TRefPtr<IFactTemplate>& oldTemplate,
 void TFactTemplates::RemoveTemplate(std::string_view name) {
     TRefPtr<IFactTemplate> t = Find(name);
     if (!t) return;
+    CheckChangeAllowed("Removing a fact template");
     if (FEngine && FEngine->OnRemoveFactTemplate) FEngine->OnRemoveFactTemplate(FEngine, t.get());
     if (FEngine) FEngine->RemoveTemplateDependants(t.get());
     if (ContainsKey(name)) Remove(name);
@@ -179,11 +185,12 @@ TRules::~TRules() {
 bool TRules::PutRule(std::string_view name, TRule* rule) {
     TRule* old = Find(name);
     if (old == rule && old) return true;
+    CheckChangeAllowed("Defining a rule");
     if (old) {
         if (!AllowReplace(imDuplicateRules, name)) return false;
         RemoveRule(name);
     }
-    if (FEngine && FEngine->Network()) FEngine->Network()->AddRule(rule);
+    if (FEngine) FEngine->CompileRule(rule);
     TGStringHashtable::Put(name, rule);
     if (FEngine) {
         if (FEngine->Tracing(cwCompilation))
@@ -196,6 +203,7 @@ bool TRules::PutRule(std::string_view name, TRule* rule) {
 void TRules::RemoveRule(std::string_view name) {
     TRule* rule = Find(name);
     if (!rule) return;
+    CheckChangeAllowed("Removing a rule");
     TGStringHashtable::Remove(name);
     if (FEngine) FEngine->RemoveRule(rule);
 }
@@ -258,6 +266,7 @@ void TIEDefinedTypes::PutType(std::string_view name, const TRefPtr<IIEDefinedTyp
     if (old == type && old) return;
     if (old) {
         if (!AllowReplace(imDefinedTypeExists, name)) return;
+        CheckChangeAllowed("Redefining a type");
         ReplaceType(old, type);
         return;
     }
@@ -299,6 +308,7 @@ void TIEDefinedTypes::ReplaceType(const TRefPtr<IIEDefinedType>& oldType,
 void TIEDefinedTypes::RemoveType(std::string_view name) {
     TRefPtr<IIEDefinedType> type = Find(name);
     if (!type) return;
+    CheckChangeAllowed("Removing a type");
     type->SetOwner(nullptr);
     if (FEngine && FEngine->OnRemoveDefinedType) FEngine->OnRemoveDefinedType(FEngine, type);
     if (FEngine) FEngine->RemoveTemplatesUsingType(type.get());
@@ -435,7 +445,11 @@ TIOStreams::TIOStreams(TInferenceEngine* engine)
     : TGStringHashtable(11, 0.75f), TEngineTable(engine) {}
 
 TIOStreams::~TIOStreams() {
-    Clear();
+    try {
+        Clear();
+    } catch (...) {
+        // Destruction cannot report a failed write; close and Clear do.
+    }
 }
 
 bool TIOStreams::PutStream(std::string_view name, std::unique_ptr<TGTextStream> stream) {
@@ -443,22 +457,34 @@ bool TIOStreams::PutStream(std::string_view name, std::unique_ptr<TGTextStream> 
         if (!AllowReplace(imDuplicateStreams, name)) return false;
         CloseStream(name);
     }
-    TGStringHashtable::Put(name, stream.release());
+    TGStringHashtable::Put(name, stream.get());
+    (void)stream.release();
     return true;
 }
 
 void TIOStreams::CloseStream(std::string_view name) {
     if (!ContainsKey(name)) RaiseIE(imInvalidStreamName, name);
     std::unique_ptr<TGTextStream> stream(static_cast<TGTextStream*>(Remove(name)));
+    // Output still buffered is written now, so that a failure is reported, not lost.
+    stream->CloseStream();
 }
 
 void TIOStreams::Clear() {
-    std::vector<TGTextStream*> all;
+    std::vector<std::unique_ptr<TGTextStream>> all;
     for (const auto& entry : *this)
-        all.push_back(static_cast<TGTextStream*>(entry.Value()));
+        all.emplace_back(static_cast<TGTextStream*>(entry.Value()));
     TGStringHashtable::Clear();
-    for (TGTextStream* s : all)
-        delete s;
+    // Every stream is closed and freed; the first failure is reported afterwards.
+    std::exception_ptr failure;
+    for (auto& s : all) {
+        try {
+            s->CloseStream();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    all.clear();
+    if (failure) std::rethrow_exception(failure);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -489,6 +515,7 @@ void TGlobalVariables::Bind(std::string_view name, const TRefPtr<IIEValue>& valu
 }
 
 void TGlobalVariables::PutGlobal(std::string_view name, const TRefPtr<IIEValue>& value) {
+    CheckChangeAllowed("Defining a global variable");
     TRefPtr<IIEValue> old;
     Put(name, value, old);
     Bind(name, value);
@@ -529,6 +556,7 @@ void TFactSets::Add(TFactSet* factSet) {
     // engine made (from a deffacts) has no other owner and goes with it.
     for (TFactSet* other : std::vector<TFactSet*>(FItems))
         if (other->FactSetName() == factSet->FactSetName()) {
+            if (FEngine) FEngine->CheckChangeAllowed("Redefining a fact set");
             if (other->Engine() == FEngine)
                 ReleaseFactSet(other, FEngine);
             else

@@ -45,6 +45,8 @@ protected:
     // What Put does with a name that is taken by another object: true to go on and replace,
     // false to drop the new one; raises the table's message under dcError.
     bool AllowReplace(TIEMessageId errorMessage, std::string_view name) const;
+    // Refuses the change while the engine evaluates user code in the middle of its structures.
+    void CheckChangeAllowed(std::string_view what) const;
 
     TInferenceEngine* FEngine;
 

@@ -145,7 +145,7 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
 TInferenceEngine::~TInferenceEngine() {
     // No event reaches the host while the engine goes.
     ClearEventHandlers();
-    FDeferred = dfNone;
+    FActivity = eaIdle;
     FFiring = nullptr;
     try {
         DoClear();
@@ -153,6 +153,7 @@ TInferenceEngine::~TInferenceEngine() {
         // Destruction cannot report; what Clear could not free is freed below.
     }
     FDribble.reset();
+    FreeMadeObjects();
     // Components the engine owns (fact sets, rules, packages) go while the tables they
     // unregister from still exist.
     FreePackages();
@@ -176,6 +177,34 @@ TInferenceEngine::~TInferenceEngine() {
     FEngineVariables.reset();
     FParser.reset();
     FIOStreams.reset();
+}
+
+void TInferenceEngine::KeepMadeObject(TObject* object) {
+    if (!object) return;
+    // Objects freed meanwhile leave their records behind; they are dropped as the list grows.
+    if (FMadeObjects.size() >= 64 && FMadeObjects.size() == FMadeObjects.capacity())
+        std::erase_if(FMadeObjects,
+                      [](const TRefPtr<TObjectLife>& life) { return life->Object() == nullptr; });
+    FMadeObjects.push_back(TrackObjectLife(object));
+}
+
+void TInferenceEngine::FreeMadeObjects() noexcept {
+    std::vector<TRefPtr<TObjectLife>> made;
+    made.swap(FMadeObjects);
+    // The latest first: an object made later may refer to an earlier one.
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        TObject* object = (*it)->Object();
+        if (!object) continue;
+        try {
+            if (auto* component = dynamic_cast<TComponent*>(object)) {
+                if (!component->IsDestroying()) component->Free();
+            } else {
+                delete object;
+            }
+        } catch (...) {
+            // Destruction cannot report; the object's own destructor failed.
+        }
+    }
 }
 
 void TInferenceEngine::AfterConstruction() {
@@ -454,8 +483,19 @@ void TInferenceEngine::RenameRule(std::string_view oldName, std::string_view new
 
 void TInferenceEngine::RecompileRule(TRule* rule) {
     if (!FNetwork || !rule || FRules->Find(rule->RuleName()) != rule) return;
+    CheckChangeAllowed("Changing a rule");
     FNetwork->RemoveRule(rule);
-    FNetwork->AddRule(rule);
+    CompileRule(rule);
+}
+
+void TInferenceEngine::CompileRule(TRule* rule) {
+    if (!FNetwork || !rule) return;
+    {
+        // The rule's tests run on the facts already there: they see the engine as matching.
+        TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
+        FNetwork->AddRule(rule);
+    }
+    ProcessPendingFacts();
 }
 
 void TInferenceEngine::RemoveRule(TRule* rule) {
@@ -857,21 +897,16 @@ int32_t TInferenceEngine::RunLimited(int32_t limit) {
     if (FFiring && FRunDepth >= MaxRunNesting)
         throw EIEException(
             Format("Run called from rule actions nested more than %d deep", MaxRunNesting));
+    CheckChangeAllowed("Run");
     TRestore<int32_t> depth(FRunDepth, FRunDepth + 1);
     StartInference();
     while (!FHalt && FRulesFired < limit && FAgenda->FirstIdle()) {
         bool fired = false;
         {
             std::lock_guard<std::recursive_mutex> lock(FRunLock);
-            try {
-                fired = FireOne();
-            } catch (...) {
-                if (!FFiring) RunDeferred();
-                throw;
-            }
+            fired = FireOne();
         }
         if (fired) ++FRulesFired;
-        if (!FFiring) RunDeferred();
     }
     const int32_t fired = FRulesFired;
     EndInference();
@@ -905,40 +940,41 @@ void TInferenceEngine::EndInference() {
 // ---------------------------------------------------------------------------------------------
 // Reset and clear
 
+void TInferenceEngine::CheckChangeAllowed(std::string_view what) const {
+    TEngineActivity activity = FActivity;
+    if (activity == eaIdle && FPropagating > 0) activity = eaMatching;
+    if (activity == eaIdle) return;
+    static constexpr std::string_view Doing[] = {"", "matches facts", "evaluates a salience",
+                                                 "resets"};
+    throw EIEException(Format("%s is not allowed while the engine %s", what, Doing[activity]));
+}
+
 void TInferenceEngine::Reset() {
-    // From a rule action: carried out when the firing ends, so the firing rule, its activation
-    // and its token stay alive while the action runs.
-    if (FFiring) {
-        if (FDeferred != dfClear) FDeferred = dfReset;
-        return;
-    }
+    // From a rule action it is carried out at once: the firing activation leaves the agenda as
+    // with a retraction, and the run loop frees it when the action ends.
+    CheckChangeAllowed("Reset");
     DoReset();
 }
 
 void TInferenceEngine::Clear() {
-    if (FFiring) {
-        FDeferred = dfClear;
-        return;
-    }
+    CheckChangeAllowed("Clear");
+    if (FFiring) throw EIEException("Clear is not allowed while rules fire");
     DoClear();
 }
 
-void TInferenceEngine::RunDeferred() {
-    const TDeferred what = FDeferred;
-    FDeferred = dfNone;
-    if (what == dfReset) DoReset();
-    if (what == dfClear) DoClear();
-}
-
 void TInferenceEngine::DoReset() {
-    FFacts->Clear();
-    FNextFactId = 0;
-    for (const auto& entry : *FRules)
-        static_cast<TRule*>(entry.Value())->Reset();
-    AssertInitialFact();
-    if (FResetGlobals) FGlobalVariables->BindAll();
-    for (TFactSet* factSet : std::vector<TFactSet*>(FFactSets->Items()))
-        factSet->AssertFacts();
+    {
+        // Deffacts, defaults and global values are evaluated while the engine walks its tables.
+        TRestore<TEngineActivity> resetting(FActivity, eaResetting);
+        FFacts->Clear();
+        FNextFactId = 0;
+        for (const auto& entry : *FRules)
+            static_cast<TRule*>(entry.Value())->Reset();
+        AssertInitialFact();
+        if (FResetGlobals) FGlobalVariables->BindAll();
+        for (TFactSet* factSet : std::vector<TFactSet*>(FFactSets->Items()))
+            factSet->AssertFacts();
+    }
     if (OnReset) OnReset(this);
 }
 
@@ -991,6 +1027,8 @@ void TInferenceEngine::PrintOut(const std::string& name, const std::string& text
         return;
     }
     if (TGTextStream* stream = FIOStreams->Find(name)) {
+        if (stream->ReadOnly())
+            throw EIEException(Format("Cannot write to %s: the stream is open for reading", name));
         stream->WriteString(text);
         return;
     }

@@ -10,9 +10,15 @@
 //
 // Re-entrancy from rule actions: a (run) inside an action runs a nested loop that skips the
 // activations being fired (they stay on the agenda, marked firing, until their firing ends and
-// reports their removal) and counts only its own firings. (reset) and (clear) inside an action
-// are deferred: they are carried out when the outermost firing ends, so nothing that executes is
-// freed under it; the run loop then goes on with the agenda they leave.
+// reports their removal) and counts only its own firings. (reset) inside an action is carried
+// out at once, like a retraction of every fact, so the actions after it see its result; (clear)
+// would free the rules that are running and is refused while rules fire.
+//
+// Re-entrancy from what the engine evaluates in the middle of its own structures (pattern and
+// join tests and salience while a token propagates or a rule is compiled, deffacts, defaults and
+// global values while it resets): commands that would change those structures (clear, reset,
+// run, defining or removing rules, redefining or removing templates, types and fact sets,
+// defining globals) are refused with a message naming what the engine is doing.
 //
 // Traces are formatted only when their watch is on and OnPrintOut is assigned.
 #pragma once
@@ -216,6 +222,11 @@ public:
     bool IsGlobalVariable(std::string_view name) override;
     void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) override;
     IFuzzyParser* FuzzyParser() override { return this; }
+    TEngineActivity SwapActivity(TEngineActivity activity) override {
+        const TEngineActivity former = FActivity;
+        FActivity = activity;
+        return former;
+    }
     void RuleEngineAttached(TRule& rule) override;
     void RuleEngineDetached(TRule& rule) override;
     void RuleRenamed(TRule& rule, std::string_view oldName) override;
@@ -278,12 +289,22 @@ public:
 
     // --- Reset and clear ---
     virtual void Reset();
+    // Refused while rules fire: the rules that run would go with everything else.
     virtual void Clear();
-    // While a rule fires, Reset and Clear are carried out when the firing ends.
-    bool ResetPending() const noexcept { return FDeferred == dfReset; }
-    bool ClearPending() const noexcept { return FDeferred == dfClear; }
+    // Raises "<what> is not allowed while the engine <activity>" while the engine evaluates
+    // user code in the middle of its own structures (a token in flight, a rule being compiled,
+    // a salience, a reset); `what` names the change ("Clear", "Removing a rule").
+    void CheckChangeAllowed(std::string_view what) const;
+
+    // --- Objects ---
+    // An object that rule code made (create-object) and nobody owns: the engine frees it when
+    // it goes, unless it has been freed before.
+    void KeepMadeObject(TObject* object);
 
     // --- Rules ---
+    // Compiles the rule into the network; facts asserted by its tests meanwhile are asserted
+    // right after.
+    void CompileRule(TRule* rule);
     virtual void RemoveRule(TRule* rule);
     void RenameRule(std::string_view oldName, std::string_view newName);
     void RecompileRule(TRule* rule);
@@ -457,7 +478,6 @@ public:
     std::string FuzzySetText(const IFuzzySet& set, bool asTerm) override;
     std::string FuzzyVariableText(const IFuzzyVariable& variable) override;
 
-
     // Whether a trace of this kind is printed now.
     bool Tracing(TConstructWatch watch) const noexcept {
         return FWatch.Contains(watch) && OnPrintOut != nullptr;
@@ -474,10 +494,9 @@ protected:
 private:
     // The engine's files read through its reader and count the nesting of loads.
     friend class TEngineFiles;
-    enum TDeferred : uint8_t { dfNone, dfReset, dfClear };
     void DoReset();
     void DoClear();
-    void RunDeferred();
+    void FreeMadeObjects() noexcept;
     // Frees the rules retired while rules fired (none may be firing any more).
     void FreeRetiredRules() noexcept;
     bool FireOne();
@@ -489,7 +508,7 @@ private:
     int32_t FNextFactId = 0;
     int32_t FNextRuleIndex = 0;
     bool FHalt = false;
-    TDeferred FDeferred = dfNone;
+    TEngineActivity FActivity = eaIdle;
     int32_t FPropagating = 0;
     std::recursive_mutex FRunLock;
     TActivation* FFiring = nullptr;
@@ -561,6 +580,8 @@ private:
     std::string FDribbleFileName;
     std::vector<std::string> FBatchFileNames;
     std::vector<TComponent*> FPackageObjects;
+    // What KeepMadeObject was given, by life record.
+    std::vector<TRefPtr<TObjectLife>> FMadeObjects;
 };
 
 // The engine a context evaluates in; null without a context, without an engine, or when its

@@ -670,6 +670,8 @@ TRefPtr<IIEValue> TUnDefFactsFunction::Execute(IFunCall* call, TIEContext* conte
     const std::string name = EvalArg(call, 0, context)->AsString();
     TFactSet* factSet = FindFactSet(engine, name);
     if (!factSet) return IEFalseValue();
+    // A reset may be asserting this very set.
+    engine.CheckChangeAllowed("Removing a fact set");
     // Leaving the engine takes the set out of its fact-set table; a set the engine made (from a
     // deffacts) has no other owner and goes with it.
     factSet->SetEngine(nullptr);

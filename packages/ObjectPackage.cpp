@@ -28,7 +28,18 @@ template <class T> T* ObjectAs(TObject* object) {
     return typed;
 }
 
+// The object of an argument; one that has been freed is refused rather than taken for nil.
+TObject* ObjectArg(IFunCall* call, int32_t index, TIEContext* context) {
+    const TRefPtr<IIEValue> value = EvalArg(call, index, context);
+    if (const auto* v = dynamic_cast<const TIEValue*>(value.get()); v && v->ObjectFreed())
+        throw EIEException(std::string(FreedObjectMessage));
+    return value->AsObject();
+}
+
+// The value refers to the object without owning it; the object is tracked so that the value
+// tells when the object has been freed instead of touching freed memory.
 TRefPtr<IIEValue> NewObject(TObject* object) {
+    (void)TrackObjectLife(object);
     TRefPtr<TIEValue> value = TIEValue::Create();
     value->SetAsObject(object);
     return value;
@@ -77,12 +88,12 @@ TCreateComponentFunction::TCreateComponentFunction()
                        2, 3) {}
 
 TRefPtr<IIEValue> TCreateComponentFunction::Execute(IFunCall* call, TIEContext* context) {
-    TComponent* owner = ObjectAs<TComponent>(EvalArg(call, 1, context)->AsObject());
+    TComponent* owner = ObjectAs<TComponent>(ObjectArg(call, 1, context));
     const TClassInfo& cls = ClassOf(EvalArg(call, 0, context)->AsClass());
     TComponent* component = cls.CreateComponent(owner);
     if (call->ArgumentCount() > 2) {
         try {
-            TComponent* parent = ObjectAs<TComponent>(EvalArg(call, 2, context)->AsObject());
+            TComponent* parent = ObjectAs<TComponent>(ObjectArg(call, 2, context));
             // A control publishes its Parent; any other component cannot take one.
             const TPropertyTable* table = GetPropertyTable(component);
             const TPropertyInfo* info = table ? table->Find("Parent") : nullptr;
@@ -103,7 +114,20 @@ TCreateObjectFunction::TCreateObjectFunction()
                        " <TClass-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TCreateObjectFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewObject(ClassOf(EvalArg(call, 0, context)->AsClass()).Create());
+    TObject* object = ClassOf(EvalArg(call, 0, context)->AsClass()).Create();
+    // Nobody owns the new object: the engine frees it when it goes, unless freed before.
+    if (TInferenceEngine* engine = ContextEngine(context)) {
+        try {
+            engine->KeepMadeObject(object);
+        } catch (...) {
+            if (auto* component = dynamic_cast<TComponent*>(object))
+                component->Free();
+            else
+                delete object;
+            throw;
+        }
+    }
+    return NewObject(object);
 }
 
 TExecuteActionFunction::TExecuteActionFunction()
@@ -112,7 +136,7 @@ TExecuteActionFunction::TExecuteActionFunction()
                        " <TBasicAction-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TExecuteActionFunction::Execute(IFunCall* call, TIEContext* context) {
-    TBasicAction* action = ObjectAs<TBasicAction>(EvalArg(call, 0, context)->AsObject());
+    TBasicAction* action = ObjectAs<TBasicAction>(ObjectArg(call, 0, context));
     return IEBoolValue(action && action->Execute());
 }
 
@@ -122,7 +146,7 @@ TFreeObjectFunction::TFreeObjectFunction()
 
 TRefPtr<IIEValue> TFreeObjectFunction::Execute(IFunCall* call, TIEContext* context) {
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
-        TObject* object = EvalArg(call, i, context)->AsObject();
+        TObject* object = ObjectArg(call, i, context);
         if (!object) continue;
         if (TInferenceEngine* engine = ContextEngine(context);
             engine && EngineDependsOn(*engine, object)) {
@@ -157,7 +181,7 @@ TRefPtr<IIEValue> TGetComponentFunction::Execute(IFunCall* call, TIEContext* con
         found = EngineOf(context).Owner();
     } else {
         TComponent* root = n == 1 ? EngineOf(context).Owner()
-                                  : ObjectAs<TComponent>(EvalArg(call, 0, context)->AsObject());
+                                  : ObjectAs<TComponent>(ObjectArg(call, 0, context));
         RootOrRaise(root, call);
         found = root->FindComponent(EvalArg(call, n - 1, context)->AsString());
     }
@@ -173,7 +197,7 @@ TGetComponentsFunction::TGetComponentsFunction()
 TRefPtr<IIEValue> TGetComponentsFunction::Execute(IFunCall* call, TIEContext* context) {
     TComponent* root = call->ArgumentCount() == 0
                            ? EngineOf(context).Owner()
-                           : ObjectAs<TComponent>(EvalArg(call, 0, context)->AsObject());
+                           : ObjectAs<TComponent>(ObjectArg(call, 0, context));
     RootOrRaise(root, call);
     auto list = TValueVector::Create();
     list->Reserve(root->ComponentCount());
@@ -192,7 +216,7 @@ TGetPropertyFunction::TGetPropertyFunction()
                        " <TObject-expression> <property-name>", 2, 2) {}
 
 TRefPtr<IIEValue> TGetPropertyFunction::Execute(IFunCall* call, TIEContext* context) {
-    TObject* object = EvalArg(call, 0, context)->AsObject();
+    TObject* object = ObjectArg(call, 0, context);
     const std::string name = EvalArg(call, 1, context)->AsString();
     const TPropertyTable* table = GetPropertyTable(object);
     if (!table) return IEFalseValue();
@@ -234,7 +258,7 @@ TGetPropertiesFunction::TGetPropertiesFunction()
                        " <TObject-expression>", 1, 1) {}
 
 TRefPtr<IIEValue> TGetPropertiesFunction::Execute(IFunCall* call, TIEContext* context) {
-    const TPropertyTable* table = GetPropertyTable(EvalArg(call, 0, context)->AsObject());
+    const TPropertyTable* table = GetPropertyTable(ObjectArg(call, 0, context));
     if (!table) return IEFalseValue();
     auto list = TValueVector::Create();
     for (const TPropertyInfo* info : table->SortedProperties())
@@ -249,7 +273,7 @@ TSetPropertyFunction::TSetPropertyFunction()
                        " <TObject-expression> <property-name> <expression>", 3, 3) {}
 
 TRefPtr<IIEValue> TSetPropertyFunction::Execute(IFunCall* call, TIEContext* context) {
-    TObject* object = EvalArg(call, 0, context)->AsObject();
+    TObject* object = ObjectArg(call, 0, context);
     const TPropertyTable* table = GetPropertyTable(object);
     if (!table) return IEFalseValue();
     const TPropertyInfo* info = table->Find(EvalArg(call, 1, context)->AsString());
@@ -272,7 +296,7 @@ TRefPtr<IIEValue> TSetPropertyFunction::Execute(IFunCall* call, TIEContext* cont
         SetPropValue(*object, *info, EvalArg(call, 2, context)->AsFloat());
         break;
     case tkClass:
-        SetPropValue(*object, *info, EvalArg(call, 2, context)->AsObject());
+        SetPropValue(*object, *info, ObjectArg(call, 2, context));
         break;
     case tkMethod:
         break;
@@ -302,7 +326,7 @@ TIsClassFunction::TIsClassFunction()
                        " <TObject-expression> <TClass-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TIsClassFunction::Execute(IFunCall* call, TIEContext* context) {
-    TObject* object = EvalArg(call, 0, context)->AsObject();
+    TObject* object = ObjectArg(call, 0, context);
     const TClassInfo* cls = EvalArg(call, 1, context)->AsClass();
     return IEBoolValue(object && cls && cls->IsInstance(object));
 }

@@ -33,6 +33,11 @@ inline constexpr std::string_view InvalidPropertyTypeMessage = "Invalid property
 inline constexpr std::string_view CannotFreeEngineObjectMessage =
     "Cannot free %s: the engine running the call depends on it";
 
+// A value whose object has been freed stays an object value (printed "<Object: freed>"); the
+// functions that would use the object refuse it, free-object included.
+inline constexpr std::string_view FreedObjectMessage =
+    "The object this value refers to has been freed";
+
 class TObjectPackage : public TUserPackage {
 public:
     explicit TObjectPackage(TComponent* owner) : TUserPackage(owner) {}

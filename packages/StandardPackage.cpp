@@ -1150,7 +1150,7 @@ TClearFunction::TClearFunction()
     : TBuiltInFunction("clear", "Removes every construct of the engine", "", 0, 0) {}
 
 TRefPtr<IIEValue> TClearFunction::Execute(IFunCall*, TIEContext* context) {
-    // Inside a rule firing the engine defers the clear until the firing ends.
+    // Refused while rules fire or while the engine matches or resets (CheckChangeAllowed).
     EngineOf(context).Clear();
     return IETrueValue();
 }
@@ -1390,6 +1390,10 @@ TRefPtr<IIEValue> TOpenFunction::Execute(IFunCall* call, TIEContext* context) {
     const std::string fileName = EvalArg(call, 0, context)->AsString();
     const TRefPtr<IIEValue> logical = EvalArg(call, 1, context);
     const std::string name = logical->AsString();
+    // Output to "t" (or no name) goes to the terminal: a stream of that name could never be
+    // reached. Refused before the file is touched.
+    if (name.empty() || name == "t")
+        throw EIEException(Format("Invalid logical name for a stream: \"%s\"", name));
     // A taken name is settled before the file is touched: "w" must not empty a file that is
     // then refused.
     if (engine.IOStreams().Find(name)) {
@@ -1410,12 +1414,16 @@ TRefPtr<IIEValue> TOpenFunction::Execute(IFunCall* call, TIEContext* context) {
         std::unique_ptr<TIETokenizerStream> tokens = engine.CreateStream(file.get());
         tokens->SetOwnsStream(true);
         (void)file.release();
+        tokens->SetReadOnly(mode == "r");
         stream = std::move(tokens);
+    } else if (mode == "a") {
+        // Each write lands at the end of the file as it is then: another stream appending to
+        // the same file keeps its text.
+        stream = std::make_unique<TGTextStream>(fileName,
+                                                static_cast<uint16_t>(fmOpenReadWrite | fmAppend));
+        stream->Seek(0, soFromEnd);
     } else {
-        const bool append = mode == "a" && std::filesystem::exists(fileName);
-        stream = std::make_unique<TGTextStream>(
-            fileName, static_cast<uint16_t>(append ? fmOpenReadWrite : fmCreate));
-        if (append) stream->Seek(0, soFromEnd);
+        stream = std::make_unique<TGTextStream>(fileName, static_cast<uint16_t>(fmCreate));
     }
     if (!engine.IOStreams().PutStream(name, std::move(stream))) return IEFalseValue();
     return logical->CloneValue();

@@ -3,8 +3,64 @@
 #include "platform/Format.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <unordered_map>
 
 namespace ie {
+
+// ---------------------------------------------------------------------------------------------
+// TObject and its life records
+
+namespace {
+
+struct TObjectLives {
+    std::mutex Lock;
+    std::unordered_map<const TObject*, TRefPtr<TObjectLife>> Records;
+    // Records.size(), read without the lock by every destructor.
+    std::atomic<size_t> Count{0};
+};
+
+TObjectLives& ObjectLives() {
+    // Never destroyed: objects may outlive the statics of this unit.
+    static auto* lives = new TObjectLives;
+    return *lives;
+}
+
+} // namespace
+
+TObject::~TObject() {
+    TObjectLives& lives = ObjectLives();
+    if (lives.Count.load(std::memory_order_acquire) == 0) return;
+    TRefPtr<TObjectLife> record;
+    {
+        std::lock_guard<std::mutex> lock(lives.Lock);
+        auto it = lives.Records.find(this);
+        if (it == lives.Records.end()) return;
+        record = std::move(it->second);
+        lives.Records.erase(it);
+        lives.Count.store(lives.Records.size(), std::memory_order_release);
+    }
+    record->FObject = nullptr;
+}
+
+TRefPtr<TObjectLife> TrackObjectLife(TObject* object) {
+    if (!object) return nullptr;
+    TObjectLives& lives = ObjectLives();
+    std::lock_guard<std::mutex> lock(lives.Lock);
+    TRefPtr<TObjectLife>& record = lives.Records[object];
+    if (!record) record = MakeRef<TObjectLife>(object);
+    lives.Count.store(lives.Records.size(), std::memory_order_release);
+    return record;
+}
+
+TRefPtr<TObjectLife> FindObjectLife(const TObject* object) {
+    TObjectLives& lives = ObjectLives();
+    if (!object || lives.Count.load(std::memory_order_acquire) == 0) return nullptr;
+    std::lock_guard<std::mutex> lock(lives.Lock);
+    auto it = lives.Records.find(object);
+    return it == lives.Records.end() ? nullptr : it->second;
+}
 
 // ---------------------------------------------------------------------------------------------
 // TPersistent

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "platform/Exceptions.h"
+#include "platform/RefCounted.h"
 
 #include <cstdint>
 #include <functional>
@@ -32,12 +33,33 @@ public:
     TObject() = default;
     TObject(const TObject&) = delete;
     TObject& operator=(const TObject&) = delete;
-    virtual ~TObject() = default;
+    // Ends the object's life record (TObjectLife), when it has one.
+    virtual ~TObject();
 
     // The name of the most derived class; every class that can appear in a message or a stored
     // form overrides it.
     virtual std::string_view ClassName() const { return "TObject"; }
 };
+
+// Whether an object still exists, for the holders that refer to an object they do not own
+// (the rule language's object values): the object's destructor clears it, so a holder can tell
+// a freed object from a live one instead of touching freed memory.
+class TObjectLife final : public virtual TRefCounted {
+public:
+    explicit TObjectLife(TObject* object) noexcept : FObject(object) {}
+    // Null once the object is destroyed.
+    TObject* Object() const noexcept { return FObject; }
+
+private:
+    friend class TObject;
+    TObject* FObject;
+};
+
+// The life record of the object, made on the first request; the same record afterwards until
+// the object is destroyed. While any object has one, destroying an object costs a lookup.
+TRefPtr<TObjectLife> TrackObjectLife(TObject* object);
+// The object's life record when it is tracked; null otherwise (and for null).
+TRefPtr<TObjectLife> FindObjectLife(const TObject* object);
 
 // Sender-only event.
 using TNotifyEvent = std::function<void(TObject* sender)>;

@@ -77,7 +77,8 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName
         flags |= O_RDONLY;
         break;
     }
-    FHandle = ::open(fileName.c_str(), flags);
+    if ((mode & fmAppend) && (mode & 0x0003) != fmOpenRead) flags |= O_APPEND | O_CREAT;
+    FHandle = ::open(fileName.c_str(), flags, 0666);
     if (FHandle >= 0) {
         // A directory opens for reading on this platform but is no file to stream.
         struct stat st {};

@@ -19,10 +19,13 @@ enum TSeekOrigin : int32_t { soFromBeginning = 0, soFromCurrent = 1, soFromEnd =
 
 // File open modes: one access mode, optionally or-ed with share flags (accepted and ignored:
 // this platform does not lock files). fmCreate creates the file or truncates it, read/write.
+// fmAppend, with a writing access mode, creates a missing file and puts every write at the end
+// of the file as it is then, so several streams appending to one file keep each other's text.
 enum TFileMode : uint16_t {
     fmOpenRead = 0x0000,
     fmOpenWrite = 0x0001,
     fmOpenReadWrite = 0x0002,
+    fmAppend = 0x0004,
     fmShareCompat = 0x0000,
     fmShareExclusive = 0x0010,
     fmShareDenyWrite = 0x0020,

@@ -95,6 +95,7 @@ void TRule::EvaluateSalience() {
     // so it is stored without a change notification (which would recompile the rule and rebuild
     // nodes in the middle of the propagation) and the expression stays dynamic.
     auto context = FEngine->RootContext()->CreateChild();
+    const TActivityScope busy(FEngine, eaSalience);
     TRefPtr<IIEValue> result = FSalienceExpression->Evaluate(context.get());
     if (result) FSalience = result->AsInteger();
 }

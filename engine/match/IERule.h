@@ -23,6 +23,10 @@ namespace ie {
 
 class TRule;
 
+// What the engine is doing while it evaluates user code in the middle of its own structures:
+// commands that would change those structures under it are refused meanwhile.
+enum TEngineActivity : uint8_t { eaIdle, eaMatching, eaSalience, eaResetting };
+
 // What rules, patterns and the network need of their engine. The engine component implements
 // it; tests drive rules and the network through a small fixture.
 class IRuleEngine {
@@ -47,6 +51,11 @@ public:
     virtual void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) = 0;
     // What renders the fuzzy sets that fuzzy joins make (the engine); none leaves them without.
     virtual IFuzzyParser* FuzzyParser() { return nullptr; }
+    // Sets what the engine is doing and returns what it did before (TActivityScope).
+    virtual TEngineActivity SwapActivity(TEngineActivity activity) {
+        (void)activity;
+        return eaIdle;
+    }
 
     // The rule table.
     virtual void RuleEngineAttached(TRule& rule) = 0;
@@ -56,6 +65,22 @@ public:
 
 protected:
     ~IRuleEngine() = default;
+};
+
+// Marks the engine busy with an activity for the length of a scope.
+class TActivityScope {
+public:
+    TActivityScope(IRuleEngine* engine, TEngineActivity activity)
+        : FEngine(engine), FFormer(engine ? engine->SwapActivity(activity) : eaIdle) {}
+    ~TActivityScope() {
+        if (FEngine) FEngine->SwapActivity(FFormer);
+    }
+    TActivityScope(const TActivityScope&) = delete;
+    TActivityScope& operator=(const TActivityScope&) = delete;
+
+private:
+    IRuleEngine* FEngine;
+    TEngineActivity FFormer;
 };
 
 using TRuleFireEvent = std::function<void(TRule* sender, TIEContext* context)>;

@@ -332,6 +332,7 @@ void TIEValue::ReleaseContent() noexcept {
         c->Release();
         return;
     }
+    if (FType == dtObject && FExtras) FExtras->Life = nullptr;
     if (FType == dtFunCall || FType == dtFact || FType == dtList || FType == dtSingletons ||
         FType == dtFuzzy || FType == dtObject) {
         FInt = 0;
@@ -438,6 +439,7 @@ void TIEValue::SetAsObject(TObject* object) {
     ReleaseContent();
     FType = dtObject;
     FObject = object;
+    if (TRefPtr<TObjectLife> life = FindObjectLife(object)) Extras().Life = std::move(life);
     DoChange();
 }
 
@@ -582,7 +584,7 @@ intptr_t TIEValue::AsExternalAddress() const {
 
 TObject* TIEValue::AsObject() const {
     if (FType != dtObject) RaiseNotA("object");
-    return FObject;
+    return ObjectFreed() ? nullptr : FObject;
 }
 
 TObject* TIEValue::AsOwnedObject() const {
@@ -689,6 +691,7 @@ std::string TIEValue::GetText() const {
         return FFuzzy ? FFuzzy->AsString() : std::string();
     case dtObject: {
         if (!FObject) return std::string();
+        if (ObjectFreed()) return "<Object: freed>";
         if (auto* info = dynamic_cast<const TBindingInfo*>(FObject))
             return "<" + std::string(info->ClassName()) + ": " + info->GetText() + ">";
         return "<Object: " + std::string(FObject->ClassName()) + ">";
@@ -803,6 +806,8 @@ bool TIEValue::SamePayload(const IIEValue* other) const {
         return FList == list.get() || (FList && list && FList->Equals(list.get()));
     }
     case dtObject:
+        // By identity; a freed object is no longer touched.
+        if (const auto* v = dynamic_cast<const TIEValue*>(other)) return FObject == v->FObject;
         return FObject == other->AsObject();
     case dtExternalAddress:
         return FInt == other->AsExternalAddress();
@@ -868,6 +873,16 @@ TObject* DuplicateObject(const TObject* source) {
 } // namespace
 
 void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
+    if (source.FType == dtObject && !source.FOwnsObject && source.FExtras && source.FExtras->Life) {
+        TRefPtr<TObjectLife> life = source.FExtras->Life;
+        TObject* object = source.FObject;
+        ReleaseContent();
+        FText = nullptr;
+        FType = dtObject;
+        FObject = object;
+        Extras().Life = std::move(life);
+        return;
+    }
     if (source.FType == dtObject && source.FOwnsObject && source.FObject) {
         TObject* copy = DuplicateObject(source.FObject);
         ReleaseContent();
@@ -1071,7 +1086,7 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
         return bound;
     }
     case dtObject:
-        if (const TBindingInfo* info = AsBindingInfo(FObject)) {
+        if (const TBindingInfo* info = AsBindingInfo(TIEValue::AsObject())) {
             if (!context) RaiseIE(imNoContext, IETypeName(FType));
             const bool named = typeid(*info) == typeid(TBinding);
             return BorrowBindingInfo(

@@ -153,7 +153,12 @@ public:
     std::string AsVariable() const override { return AsString(); }
     double GetAsNumeric() const override { return AsFloat(); }
     TRefPtr<IFact> AsFact() const override;
+    // Null for an object that has been freed (ObjectFreed).
     TObject* AsObject() const override;
+    // True for an object value whose tracked object has been freed: it is no longer reached.
+    bool ObjectFreed() const noexcept {
+        return FType == dtObject && FExtras && FExtras->Life && !FExtras->Life->Object();
+    }
     const TClassInfo* AsClass() const override;
 
     int32_t GetHashCode() const override;
@@ -241,6 +246,8 @@ private:
         TIEValueChangeEvent OnChange;
         // Watches an owned component that may be destroyed elsewhere.
         TComponent* Nexus = nullptr;
+        // Tells whether an object held without owning it still exists (a tracked object).
+        TRefPtr<TObjectLife> Life;
         intptr_t Tag = 0;
     };
     TExtras& Extras();

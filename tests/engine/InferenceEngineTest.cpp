@@ -426,33 +426,31 @@ TEST_F(TEngineFixture, RetractingTheFiringFactInsideTheActionIsSafe) {
     EXPECT_EQ(E.ActivationCount(), 0);
 }
 
-TEST_F(TEngineFixture, ResetAndClearInsideAnActionWaitForTheFiringToEnd) {
+TEST_F(TEngineFixture, ResetInsideAnActionIsDoneAtOnceAndClearIsRefused) {
     auto* r = M->Add("r", "a");
     E.AssertFact(Ordered(E, "a"));
     int resets = 0;
     E.OnReset = [&](TInferenceEngine*) { ++resets; };
     r->Action = [&](TActivation& a) {
         E.Reset();
-        EXPECT_TRUE(E.ResetPending());
-        EXPECT_EQ(resets, 0);
+        EXPECT_EQ(resets, 1);
         EXPECT_EQ(a.Token()->GetFact(0)->GetTemplate()->GetName(), "a") << "still alive";
-        EXPECT_EQ(E.Facts().Count(), 2);
+        EXPECT_EQ(E.Facts().Count(), 1);
+        // What the action does after the reset stays.
+        E.AssertFact(Ordered(E, "b"));
     };
     EXPECT_EQ(E.Run(), 1);
     EXPECT_EQ(resets, 1);
-    EXPECT_EQ(E.Facts().Count(), 1);
+    EXPECT_EQ(E.Facts().Count(), 2);
+    EXPECT_EQ(r->Destroyed, 1);
 
     int clears = 0;
     E.OnClear = [&](TInferenceEngine*) { ++clears; };
     E.AssertFact(Ordered(E, "a"));
-    r->Action = [&](TActivation&) {
-        E.Clear();
-        EXPECT_TRUE(E.ClearPending());
-        EXPECT_EQ(clears, 0);
-    };
-    EXPECT_EQ(E.Run(), 1);
-    EXPECT_EQ(clears, 1);
-    EXPECT_EQ(E.Facts().Count(), 0);
+    r->Action = [&](TActivation&) { E.Clear(); };
+    EXPECT_EQ(RaisedMessage([&] { E.Run(); }), "Clear is not allowed while rules fire");
+    EXPECT_EQ(clears, 0);
+    EXPECT_EQ(E.Facts().Count(), 3);
 }
 
 // ---------------------------------------------------------------------------------------------

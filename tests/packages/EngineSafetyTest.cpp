@@ -285,5 +285,82 @@ TEST_F(TEngineSafety, RedefiningADeffactsFreesTheOldOne) {
     EXPECT_EQ(facts.find("(a 48"), std::string::npos) << facts;
 }
 
+// --- Engine changes from what the engine evaluates while it walks its own structures -------
+
+// Pattern and join tests run while a token propagates, or while a new rule is matched against
+// the facts there are; a change of the network there would free what is being walked.
+TEST_F(TEngineSafety, ChangesFromPatternAndJoinTestsAreRefused) {
+    EXPECT_EQ(Run("(defrule r (p ?x&:(clear)) => ) (assert (p 1))"),
+              "ERROR: Clear is not allowed while the engine matches facts\r\n");
+    EXPECT_EQ(Run("(defrule s (q ?x) (test (undefrule s)) => ) (assert (q 1))"),
+              "ERROR: Removing a rule is not allowed while the engine matches facts\r\n");
+    EXPECT_EQ(Run("(deftemplate t (slot v)) (defrule u (t (v ?x)) (z ?y&:(eq ?x (undeftemplate t)))"
+                  " => ) (assert (t (v 1))) (assert (z 1))"),
+              "<Fact-3>\r\n"
+              "ERROR: Removing a fact template is not allowed while the engine matches facts\r\n");
+    const std::string file = File("r.clp", "(defrule r (p ?x) => (printout t new crlf))");
+    EXPECT_EQ(Run("(defrule w (m ?x&:(load \"" + file + "\")) => ) (assert (m 2))"),
+              "ERROR: Defining a rule is not allowed while the engine matches facts\r\n");
+    // A new rule meets the facts there are while it is compiled.
+    EXPECT_EQ(Run("(defrule late (p ?x&:(reset)) => )"),
+              "ERROR: Reset is not allowed while the engine matches facts\r\n");
+    EXPECT_EQ(E.Rules().Find("late"), nullptr);
+    // The engine goes on with everything that was refused still in place.
+    EXPECT_EQ(Run("(facts)"), "(Initial-Fact)\r\n(m 2 )\r\n(p 1 )\r\n(q 1 )\r\n(t (v 1))\r\n"
+                              "(z 1 )\r\nFor a total of 6 facts.TRUE\r\n");
+    EXPECT_NE(E.Rules().Find("r"), nullptr);
+    EXPECT_NE(E.Rules().Find("s"), nullptr);
+    EXPECT_NE(E.FactTemplates().Find("t"), nullptr);
+    EXPECT_EQ(Run("(defrule fine (q ?x) => (printout t q \" \" ?x crlf)) (run)"), "q 1\r\n1\r\n");
+}
+
+TEST_F(TEngineSafety, ChangesFromASalienceAreRefused) {
+    EXPECT_EQ(Run("(defglobal ?*go* = FALSE)"
+                  "(defrule r (declare (salience (if ?*go* then (clear) else 0))) (p) => )"
+                  "(bind ?*go* TRUE) (assert (p))"),
+              "TRUE\r\nERROR: Clear is not allowed while the engine evaluates a salience\r\n");
+    EXPECT_EQ(Run("(defrule s (declare (salience (undefrule r))) (p) => )"),
+              "ERROR: Removing a rule is not allowed while the engine evaluates a salience\r\n");
+}
+
+// Deffacts, defaults and global values are evaluated while reset walks the tables; a reset
+// that would start itself again is refused instead of recursing without end.
+TEST_F(TEngineSafety, ChangesAndNestedResetsFromWhatResetEvaluatesAreRefused) {
+    EXPECT_EQ(Run("(deffacts d (p (clear)) (p 2)) (reset)"),
+              "ERROR: Clear is not allowed while the engine resets\r\n");
+    EXPECT_EQ(Run("(undeffacts d) (deffacts e (p (undeffacts e))) (reset)"),
+              "TRUE\r\nERROR: Removing a fact set is not allowed while the engine resets\r\n");
+    EXPECT_EQ(Run("(undeffacts e) (deffacts f (p (reset))) (reset)"),
+              "TRUE\r\nERROR: Reset is not allowed while the engine resets\r\n");
+    EXPECT_EQ(Run("(undeffacts f) (deftemplate q (slot s (default-dynamic (reset))))"
+                  "(deffacts g (q)) (reset)"),
+              "TRUE\r\nERROR: Reset is not allowed while the engine resets\r\n");
+    EXPECT_EQ(Run("(undeffacts g) (defglobal ?*h* = (run)) (defrule r => (reset)) (reset)"),
+              "TRUE\r\nERROR: Run is not allowed while the engine resets\r\n");
+    EXPECT_NE(Run("(clear) (defglobal ?*g* = 1) (defglobal ?*k* = (reset))")
+                  .find("Reset is not allowed while the engine resets"),
+              std::string::npos);
+    // With the offending constructs gone, reset works again.
+    EXPECT_EQ(Run("(clear) (deffacts d (p 1)) (reset) (facts)"),
+              "TRUE\r\nTRUE\r\n(Initial-Fact)\r\n(p 1 )\r\nFor a total of 2 facts.TRUE\r\n");
+}
+
+// Reset in a rule action takes effect at once, so what the action does after it stays; clear
+// would free the running rule and is refused, so nothing reports success and is then undone.
+TEST_F(TEngineSafety, ResetInAnActionKeepsWhatFollowsAndClearIsRefused) {
+    EXPECT_EQ(Run("(defrule go (go) => (reset) (assert (phase 2)) (printout t after crlf))"
+                  "(assert (go)) (run) (facts)"),
+              "<Fact-1>\r\nafter\r\n1\r\n(Initial-Fact)\r\n(phase 2 )\r\n"
+              "For a total of 2 facts.TRUE\r\n");
+    const std::string stage2 = File("stage2.clp", "(defrule two => (printout t two crlf))");
+    EXPECT_EQ(Run("(defrule stage (phase 2) => (clear) (load \"" + stage2 +
+                  "\"))"
+                  "(run)"),
+              "ERROR: Clear is not allowed while rules fire\r\n");
+    EXPECT_NE(E.Rules().Find("stage"), nullptr);
+    EXPECT_EQ(E.Rules().Find("two"), nullptr);
+    EXPECT_EQ(E.Facts().Count(), 2);
+}
+
 } // namespace
 } // namespace ie

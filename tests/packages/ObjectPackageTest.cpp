@@ -43,7 +43,9 @@ public:
 // A plain object: no published properties.
 class TTestThing : public TObject {
 public:
+    ~TTestThing() override { ++Freed; }
     std::string_view ClassName() const override { return "TTestThing"; }
+    static inline int Freed = 0;
 };
 
 TTestWidget& W(TObject& o) {
@@ -434,6 +436,56 @@ TEST_F(ObjectPackageTest, CreatingAndFreeingObjects) {
               "Class TTestThing is not a component class");
     EXPECT_TRUE(IsTrue(Call("free-object", {made, Obj(nullptr)})));
     EXPECT_EQ(Panel->ComponentCount(), 0);
+}
+
+// Mended: a value whose object was freed no longer reaches it. The functions that would use the
+// object refuse it, freeing it again included; it prints as a freed object. Objects made by
+// create-object and never freed go with the engine.
+TEST_F(ObjectPackageTest, FreedObjectsAreNotReachedAndMadeObjectsGoWithTheEngine) {
+    const std::string gone = "The object this value refers to has been freed";
+    const int freed = TTestThing::Freed;
+    const TRefPtr<IIEValue> thing = Call("create-object", {Cls("TTestThing")});
+    const TRefPtr<IIEValue> copy = thing->CloneValue();
+    EXPECT_TRUE(IsTrue(Call("free-object", {thing})));
+    EXPECT_EQ(TTestThing::Freed, freed + 1);
+    EXPECT_EQ(ErrorOf("free-object", {copy}), gone);
+    EXPECT_EQ(ErrorOf("is-class", {thing, Cls("TTestThing")}), gone);
+    EXPECT_EQ(ErrorOf("get-properties", {copy}), gone);
+    EXPECT_EQ(copy->GetText(), "<Object: freed>");
+    EXPECT_EQ(TTestThing::Freed, freed + 1);
+
+    // Through variables and facts, as a program holds it.
+    std::string out;
+    Engine->OnPrintOut = [&out](TInferenceEngine*, const std::string&, const std::string& text) {
+        out += text;
+    };
+    const auto errorOf = [this](std::string_view text) -> std::string {
+        try {
+            Engine->ExecuteCommand(text);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    EXPECT_EQ(errorOf("(bind ?o (create-object (get-class TTestThing))) (assert (holds ?o))"
+                      "(free-object ?o)"),
+              "no error");
+    EXPECT_EQ(errorOf("(free-object ?o)"), gone);
+    EXPECT_EQ(errorOf("(get-property ?o Count)"), gone);
+    out.clear();
+    EXPECT_EQ(errorOf("(printout t ?o \" \" (get-type ?o) crlf) (facts)"), "no error");
+    EXPECT_EQ(out, "<Object: freed> dtObject\r\n(holds <Object: freed> )\r\n(Initial-Fact)\r\n"
+                   "For a total of 2 facts.TRUE\r\n");
+    EXPECT_EQ(TTestThing::Freed, freed + 2);
+
+    {
+        TInferenceEngine other;
+        CallFunction(other, "create-object", {Cls("TTestThing")});
+        const TRefPtr<IIEValue> kept = CallFunction(other, "create-object", {Cls("TTestThing")});
+        CallFunction(other, "free-object", {kept});
+        EXPECT_EQ(TTestThing::Freed, freed + 3);
+    }
+    EXPECT_EQ(TTestThing::Freed, freed + 4);
 }
 
 TEST_F(ObjectPackageTest, CreateComponentWithAParent) {

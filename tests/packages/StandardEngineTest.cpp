@@ -254,3 +254,46 @@ TEST_F(StandardStreams, DuplicateNameIsRefusedBeforeTheFileIsTouched) {
     EXPECT_EQ(R.Text("(open \"" + PathOf("keep.txt") + "\" s w)"), "FALSE");
     EXPECT_EQ(Read("keep.txt"), "keep");
 }
+
+// Mended: the logical name is checked before the file is touched; an empty one (and "t", which
+// always means the terminal) is refused instead of emptying the file and failing afterwards.
+TEST_F(StandardStreams, TerminalOrEmptyLogicalNameIsRefusedBeforeTheFileIsTouched) {
+    { std::ofstream(PathOf("keep.txt"), std::ios::binary) << "keep"; }
+    const std::string f = "\"" + PathOf("keep.txt") + "\"";
+    EXPECT_EQ(R.Error("(open " + f + " \"\" \"w\")"), "Invalid logical name for a stream: \"\"");
+    EXPECT_EQ(R.Error("(open " + f + " t \"w\")"), "Invalid logical name for a stream: \"t\"");
+    EXPECT_EQ(Read("keep.txt"), "keep");
+}
+
+TEST_F(StandardStreams, AppendStreamsOnOneFileKeepEachOthersText) {
+    const std::string f = "\"" + PathOf("log.txt") + "\"";
+    R.Eval("(open " + f + " a1 a) (open " + f + " a2 a)");
+    R.Eval("(printout a1 \"one\" crlf) (printout a2 \"two\" crlf) (close a1)");
+    R.Eval("(printout a2 \"three\" crlf) (close a2)");
+    EXPECT_EQ(Read("log.txt"), "one\r\ntwo\r\nthree\r\n");
+}
+
+// A device that refuses every write: the failure is reported by close, and the stream is closed
+// all the same.
+TEST_F(StandardStreams, WriteErrorsAreReportedWhenTheStreamIsClosed) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    R.Eval("(open \"/dev/full\" full w) (printout full \"x\" crlf)");
+    EXPECT_EQ(R.Error("(close full)"), "Stream write error");
+    EXPECT_EQ(R.Error("(close full)"), "Invalid stream name: full");
+    R.Eval("(open \"/dev/full\" full w) (open \"" + PathOf("ok.txt") + "\" ok w)");
+    R.Eval("(printout full \"x\" crlf) (printout ok \"kept\" crlf)");
+    EXPECT_EQ(R.Error("(close)"), "Stream write error");
+    EXPECT_EQ(Read("ok.txt"), "kept\r\n");
+    EXPECT_EQ(R.Error("(close ok)"), "Invalid stream name: ok");
+}
+
+TEST_F(StandardStreams, PrintingToAStreamOpenForReadingIsRefused) {
+    { std::ofstream(PathOf("in.txt"), std::ios::binary) << "word\n"; }
+    R.Eval("(open \"" + PathOf("in.txt") + "\" in r)");
+    EXPECT_EQ(R.Error("(printout in \"x\" crlf)"),
+              "Cannot write to in: the stream is open for reading");
+    EXPECT_EQ(R.Error("(format in \"x%n\")"), "Cannot write to in: the stream is open for reading");
+    EXPECT_EQ(R.Text("(read in)"), "word");
+    EXPECT_EQ(R.Text("(close in)"), "TRUE");
+    EXPECT_EQ(Read("in.txt"), "word\n");
+}
