@@ -177,7 +177,8 @@ void TfrmCorvane::BuildControls() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(BuildMnemonicsGroup());
+    // Room beyond the design size goes to the charts and the lists as much as to the panels.
+    layout->addWidget(BuildMnemonicsGroup(), 1);
     layout->addWidget(BuildSystemsGroup(), 1);
     setCentralWidget(central);
     FRulesStatus = new QLabel;
@@ -187,7 +188,7 @@ void TfrmCorvane::BuildControls() {
 
 QWidget* TfrmCorvane::BuildMnemonicsGroup() {
     auto* group = new QGroupBox("Mnemonics");
-    group->setFixedHeight(265 + 20);
+    group->setMinimumHeight(265 + 20);
     auto* layout = new QHBoxLayout(group);
     layout->setContentsMargins(4, 4, 4, 4);
     auto* splitter = new QSplitter(Qt::Horizontal);
@@ -359,7 +360,10 @@ void TfrmCorvane::MnemonicNotify(TMnemonic& item, TCollectionNotification action
     if (action == TCollectionNotification::cnAdded) {
         auto chart = std::make_unique<TMnemonicChart>();
         chart->Frame = new QFrame(FChartRow);
-        chart->Frame->setFixedSize(ChartWidth, ChartHeight);
+        // As wide as designed, as high as the chart row: a taller window draws taller charts.
+        chart->Frame->setFixedWidth(ChartWidth);
+        chart->Frame->setMinimumHeight(ChartHeight);
+        chart->Frame->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
         auto* frameLayout = new QVBoxLayout(chart->Frame);
         frameLayout->setContentsMargins(0, 0, 0, 0);
         frameLayout->setSpacing(0);
@@ -475,6 +479,10 @@ void TfrmCorvane::MnemonicUpdate(TMnemonic* item) {
         }
     }
     FlbMnemonics->setUpdatesEnabled(true);
+    // The names are read in full: the list is at least as wide as its widest name.
+    const int scrollBar = FlbMnemonics->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    FlbMnemonics->setMinimumWidth(FlbMnemonics->sizeHintForColumn(0) +
+                                  2 * FlbMnemonics->frameWidth() + scrollBar + 4);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -48,8 +48,10 @@ int main(int argc, char* argv[]) {
     ie::TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetCaption("Console Editor");
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] { consoleDialog.Execute(); };
-    window.SetConsole(dataModule.ConsoleDialog1);
+    dataModule.ConsoleDialog1 = [&consoleDialog] {
+        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    };
+    window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
     window.show();
 
     if (!interactive) {

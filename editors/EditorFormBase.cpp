@@ -64,6 +64,11 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     auto* cancel = new QPushButton("Cancel", this);
     FHelp = new QPushButton("&Help", this);
     SetHelpContext(FHelp, helpContext);
+    // Enter finishes the field it is typed in; only a click (or Space on the focused button)
+    // closes the form. Otherwise Enter after a refused field would close the form with OK and
+    // drop the field's change.
+    for (QPushButton* button : {ok, cancel, FHelp})
+        button->setAutoDefault(false);
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     buttons->addWidget(FHelp);
@@ -76,7 +81,7 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     FStatus->addWidget(FInfoPanel, 5);
     top->addWidget(FStatus);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cancel, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
     // The hints of the whole application while the form exists; the filter goes with the form.
     if (qApp) qApp->installEventFilter(this);
 }
@@ -85,6 +90,40 @@ bool TEditorFormBase::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::StatusTip)
         FHintPanel->setText(LongHint(static_cast<QStatusTipEvent*>(event)->tip()));
     return QDialog::eventFilter(watched, event);
+}
+
+void TEditorFormBase::RememberState() {
+    FShownState = FEngine->GetText();
+}
+
+bool TEditorFormBase::HasChanges() {
+    return FShownState && FEngine->GetText() != *FShownState;
+}
+
+void TEditorFormBase::reject() {
+    if (!HasChanges()) {
+        QDialog::reject();
+        return;
+    }
+    switch (AskDiscardChanges(this)) {
+    case QMessageBox::Save:
+        accept();
+        break;
+    case QMessageBox::Discard:
+        QDialog::reject();
+        break;
+    default:
+        break;
+    }
+}
+
+QMessageBox::StandardButton AskDiscardChanges(QWidget* parent) {
+    QMessageBox box(QMessageBox::Question, parent ? parent->windowTitle() : QString(),
+                    "The changes made here have not been applied. Keep them?",
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setObjectName("discardChanges");
+    return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 bool TEditorFormBase::Guard(const std::function<void()>& work) {

@@ -1,6 +1,7 @@
 #include "editors/FactTemplateEditorForm.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -75,7 +77,16 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     left->addLayout(buttons);
     row->addLayout(left, 1);
 
-    auto* right = new QVBoxLayout;
+    // The properties and the slot panel with its type frame scroll: the frame alone is taller
+    // than a small screen, and the form must keep its buttons in view.
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* rightPane = new QWidget(scroll);
+    auto* right = new QVBoxLayout(rightPane);
+    right->setContentsMargins(0, 0, 0, 0);
+    scroll->setWidget(rightPane);
     FProperties = new QGroupBox("Properties", this);
     auto* props = new QFormLayout(FProperties);
     FName = new TGEdit(this);
@@ -107,9 +118,10 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     sl->addRow(FFrame);
     FSlotPanel->setVisible(false);
     right->addWidget(FSlotPanel, 1);
-    row->addLayout(right, 2);
+    right->addStretch(0);
+    row->addWidget(scroll, 2);
     Body()->addLayout(row, 1);
-    resize(900, 600);
+    resize(780, 560);
 
     connect(add, &QAction::triggered, this, [this] { NewTemplate(); });
     connect(slot, &QPushButton::clicked, this, [this] { NewSlot(); });
@@ -328,12 +340,31 @@ bool TFactTemplatesEditDlg::ApplySlot() {
     TSlotEdit edit{FSlotName->text().toStdString(), FDefault->text().toStdString(),
                    FMulti->isChecked(), FDynamic->isChecked(), FFrame->CType()};
     TRefPtr<IFactSlot> slot;
-    if (!Guard([&] { slot = FEditor.ApplySlot(*t, FSlot, edit); })) return false;
+    if (!Guard([&] { slot = FEditor.ApplySlot(*t, FSlot, edit); })) {
+        // The editor stays open on the field at fault, its text selected to be typed over: a
+        // name another slot has, or else the default.
+        const bool nameTaken = !edit.Name.empty() && edit.Name != FSlot && t->SlotByName(edit.Name);
+        QLineEdit* fault = nameTaken ? static_cast<QLineEdit*>(FSlotName) : FDefault;
+        MarkFault(fault);
+        fault->setFocus();
+        fault->selectAll();
+        return false;
+    }
+    MarkFault(nullptr);
     InfoPanel()->clear();
     if (edit.Name.empty() || !slot) return true;
     FSlot = slot->GetName();
     Rebuild();
     return true;
+}
+
+void TFactTemplatesEditDlg::MarkFault(QLineEdit* fault) {
+    for (QLineEdit* edit : {static_cast<QLineEdit*>(FSlotName), FDefault}) {
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Base, edit == fault ? QColor(Qt::red)
+                                                       : QApplication::palette().color(QPalette::Base));
+        edit->setPalette(palette);
+    }
 }
 
 void TFactTemplatesEditDlg::NewTemplate() {
@@ -380,6 +411,7 @@ void TFactTemplatesEditDlg::DeleteSelected() {
 
 bool TFactTemplatesEditDlg::ShowModal() {
     Rebuild();
+    RememberState();
     return exec() == QDialog::Accepted;
 }
 

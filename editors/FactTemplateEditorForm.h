@@ -54,6 +54,8 @@ public:
     void Rebuild();
     // Applies the slot panel to the current slot.
     bool ApplySlot();
+    // Paints the slot field at fault red (the others as usual); none with null.
+    void MarkFault(QLineEdit* fault);
     // Selects the item of a template (and of one of its slots).
     void SelectItem(const std::string& templateName, const std::string& slotName = {});
 

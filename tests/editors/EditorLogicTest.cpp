@@ -96,6 +96,19 @@ TEST_F(FactEditorTest, OrderedFactRoundTripsThroughTheGrid) {
     EXPECT_EQ(text.find("green"), std::string::npos) << text;
 }
 
+// The Template row of an ordered fact names its relation: typed over, it gives the fact another.
+TEST_F(FactEditorTest, TheTemplateRowOfAnOrderedFactRenamesItsRelation) {
+    E().AssertFact(Ordered(E(), "newfact", {"5"}));
+    TFactEditor editor(E());
+    ASSERT_TRUE(editor.SelectFact(E().Facts().Item(E().Facts().Count() - 1)->GetFactId()));
+    editor.SetGridValue(1, "other");
+    editor.SetGridValue(2, "6");
+    editor.ApplyGrid();
+    EXPECT_EQ(editor.CurrentText(), "(other 6)");
+    ASSERT_GE(editor.Add(), 0);
+    EXPECT_NE(E().Facts().GetText().find("(other 6)"), std::string::npos);
+}
+
 TEST_F(FactEditorTest, ListOrdersAndDelete) {
     E().AssertFact(Ordered(E(), "zebra"));
     E().AssertFact(Ordered(E(), "apple"));

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -119,6 +120,106 @@ TShownFileDialog InspectFileDialog(const std::function<void()>& open) {
     });
     open();
     return shown;
+}
+
+// Answers the box that asks whether to discard a form's changes, once it shows; counts the boxes.
+int DiscardBoxesSeen = 0;
+void AnswerDiscardBox(QMessageBox::StandardButton answer) {
+    QTimer::singleShot(0, [answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != "discardChanges") return;
+        ++DiscardBoxesSeen;
+        box->button(answer)->click();
+    });
+}
+
+// Escape on a console whose private copy changed asks first; Cancel keeps it open, Discard
+// closes it. Unchanged, it closes at once.
+TEST_F(TFormsFixture, ConsoleAsksBeforeEscapeDiscardsAChangedCopy) {
+    DiscardBoxesSeen = 0;
+    {
+        TIEConsoleDlg unchanged(true, *Host);
+        QTimer::singleShot(0, [&] {
+            AnswerDiscardBox(QMessageBox::Discard);
+            PressKey(&unchanged, Qt::Key_Escape);
+        });
+        EXPECT_FALSE(unchanged.ShowModal());
+        QApplication::processEvents();
+        EXPECT_EQ(DiscardBoxesSeen, 0);
+    }
+    TIEConsoleDlg dlg(true, *Host);
+    dlg.Console().Submit("(assert (typed))");
+    bool stayedOpen = false;
+    QTimer::singleShot(0, [&] {
+        AnswerDiscardBox(QMessageBox::Cancel);
+        PressKey(&dlg, Qt::Key_Escape);
+        stayedOpen = dlg.isVisible();
+        AnswerDiscardBox(QMessageBox::Discard);
+        PressKey(&dlg, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(dlg.ShowModal());
+    QApplication::processEvents();
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(DiscardBoxesSeen, 2);
+}
+
+// The fact editor opens on its list, so that Enter or Space does not close it; Escape after an
+// assertion asks, and Save keeps the change as OK does.
+TEST_F(TFormsFixture, FactEditorOpensOnItsListAndAsksBeforeDiscardingFacts) {
+    DiscardBoxesSeen = 0;
+    TFactsEditDlg facts;
+    facts.FormEngine().AssertString("(kept)");
+    bool focusOnList = false, openAfterEnter = false;
+    QTimer::singleShot(0, [&] {
+        focusOnList = facts.focusWidget() == facts.FactList();
+        if (QWidget* focus = facts.focusWidget()) {
+            PressKey(focus, Qt::Key_Return);
+            PressKey(focus, Qt::Key_Space);
+        }
+        openAfterEnter = facts.isVisible();
+        facts.FormEngine().AssertString("(added)");
+        AnswerDiscardBox(QMessageBox::Save);
+        PressKey(&facts, Qt::Key_Escape);
+    });
+    EXPECT_TRUE(facts.ShowModal()) << "Save closes as OK does";
+    QApplication::processEvents();
+    EXPECT_TRUE(focusOnList);
+    EXPECT_TRUE(openAfterEnter);
+    EXPECT_EQ(DiscardBoxesSeen, 1);
+}
+
+// A slot renamed onto a name its template has already: the error keeps the editor open with the
+// name selected, and the Enter that applied the name does not close it.
+TEST_F(TFormsFixture, TemplateEditorKeepsARefusedSlotNameOpenForCorrection) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.SlotNameEdit()->setText("size");
+    ASSERT_TRUE(templates.ApplySlot());
+    templates.NewSlot();
+    bool open = false, selected = false;
+    QString error;
+    QTimer::singleShot(0, [&] {
+        templates.SlotNameEdit()->setFocus();
+        templates.SlotNameEdit()->setText("size");
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                error = box->text();
+                box->accept();
+            }
+        });
+        PressKey(templates.SlotNameEdit(), Qt::Key_Return);
+        open = templates.isVisible();
+        selected = templates.SlotNameEdit()->selectedText() == "size" &&
+                   templates.focusWidget() == templates.SlotNameEdit();
+        templates.done(QDialog::Rejected);
+    });
+    templates.ShowModal();
+    QApplication::processEvents();
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(open);
+    EXPECT_TRUE(selected);
 }
 
 TEST_F(TFormsFixture, ConsoleEnterSubmitsAndShiftEnterBreaksTheLine) {
