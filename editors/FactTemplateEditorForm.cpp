@@ -1,5 +1,7 @@
 #include "editors/FactTemplateEditorForm.h"
 
+#include "platform/Restore.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -145,11 +147,12 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
         t->SetComment(FComment->toPlainText().toStdString());
         InfoPanel()->clear();
     });
+    // A field left as the form closes is not applied: OK and Cancel have decided already.
     connect(FSlotName, &QLineEdit::editingFinished, this, [this] {
-        if (!FLoading) ApplySlot();
+        if (!FLoading && isVisible()) ApplySlot();
     });
     connect(FDefault, &QLineEdit::editingFinished, this, [this] {
-        if (!FLoading) ApplySlot();
+        if (!FLoading && isVisible()) ApplySlot();
     });
     connect(FMulti, &QCheckBox::clicked, this, [this] {
         if (!FLoading) ApplySlot();
@@ -217,6 +220,11 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
 }
 
 TFactTemplatesEditDlg::~TFactTemplatesEditDlg() {
+    // The fields finish their editing as they lose the focus while the form's widgets go: the
+    // form, no longer whole, must not apply them.
+    for (QObject* field : std::initializer_list<QObject*>{FSlotName, FDefault, FComment, FName,
+                                                         FFrame, FTree, FMulti})
+        field->disconnect(this);
     TInferenceEngine& e = PrivateEngine();
     e.OnAddDefinedType = nullptr;
     e.OnRemoveDefinedType = nullptr;
@@ -337,10 +345,29 @@ void TFactTemplatesEditDlg::Rename(const QString& text) {
 bool TFactTemplatesEditDlg::ApplySlot() {
     TRefPtr<IFactTemplate> t = CurrentTemplate();
     if (!t || FSlot.empty()) return false;
+    // The error box takes the focus from the field, which finishes its editing once more: one
+    // complaint at a time.
+    if (FApplying) return false;
+    const TRestore<bool> applying(FApplying, true);
     TSlotEdit edit{FSlotName->text().toStdString(), FDefault->text().toStdString(),
                    FMulti->isChecked(), FDynamic->isChecked(), FFrame->CType()};
+    // The same refused edit finished again (the field regains the focus after the box): the
+    // field still shows it marked, the status bar still says why; no second box.
+    const std::string attempt = FSlot + '\n' + edit.Name + '\n' + edit.DefaultText + '\n' +
+                                (edit.MultiSlot ? "m" : "") + (edit.DefaultDynamic ? "d" : "");
+    if (!FRefused.empty() && attempt == FRefused) return false;
     TRefPtr<IFactSlot> slot;
-    if (!Guard([&] { slot = FEditor.ApplySlot(*t, FSlot, edit); })) {
+    std::string complaint;
+    if (!Guard([&] {
+            try {
+                slot = FEditor.ApplySlot(*t, FSlot, edit);
+            } catch (const std::exception& e) {
+                complaint = e.what();
+                throw;
+            }
+        })) {
+        FRefused = attempt;
+        InfoPanel()->setText(Q(complaint));
         // The editor stays open on the field at fault, its text selected to be typed over: a
         // name another slot has, or else the default.
         const bool nameTaken = !edit.Name.empty() && edit.Name != FSlot && t->SlotByName(edit.Name);
@@ -350,6 +377,7 @@ bool TFactTemplatesEditDlg::ApplySlot() {
         fault->selectAll();
         return false;
     }
+    FRefused.clear();
     MarkFault(nullptr);
     InfoPanel()->clear();
     if (edit.Name.empty() || !slot) return true;

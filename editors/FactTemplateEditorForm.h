@@ -82,6 +82,9 @@ private:
     QAction* FClear = nullptr;
     std::string FSlot;
     bool FLoading = false;
+    bool FApplying = false;
+    // The slot edit last refused, so that finishing it again does not complain twice.
+    std::string FRefused;
 };
 
 } // namespace ie

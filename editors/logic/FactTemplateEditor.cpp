@@ -78,7 +78,12 @@ std::string TFactTemplateEditor::RefusedDefault(const IIEDefinedType& type,
     std::string shown = ValueText(FEngine, &value);
     if (shown.empty()) shown = value.AsString();
     if (shown.empty()) shown = "\"\"";
-    const std::string reason = type.ValidationError(&value);
+    std::string reason = type.ValidationError(&value);
+    // The type's message repeats the value before its reason: keep the reason.
+    if (reason.starts_with("Value ")) {
+        const size_t comma = reason.find(", ");
+        if (comma != std::string::npos) reason.erase(0, comma + 2);
+    }
     return reason.empty() ? shown : shown + " (" + reason + ")";
 }
 

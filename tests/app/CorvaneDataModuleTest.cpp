@@ -523,13 +523,13 @@ TEST_F(DataModuleTest, ConsoleOkWithoutAChangeLeavesTheEngineAloneAndAWriteBackL
                        "(defrule r (mnemonic (name CommMnem1)) => (assert (alert Power)))");
     ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
     EXPECT_EQ(Step(), (std::vector<std::string>{"hello", "Alert! Power critical"}));
-    const IFact* alert = Engine().Facts().Item(Engine().Facts().Count() - 1);
+    const IFact* alert = Engine().Facts().Item(Engine().Facts().Count() - 1).get();
     TConsoleScript console(*Module);
     const size_t logged = View.Lines.size();
     console.Run(nullptr);
     EXPECT_FALSE(console.Dialog.WroteBack());
     EXPECT_EQ(View.Lines.size(), logged);
-    EXPECT_EQ(Engine().Facts().Item(Engine().Facts().Count() - 1), alert);
+    EXPECT_EQ(Engine().Facts().Item(Engine().Facts().Count() - 1).get(), alert);
     EXPECT_EQ(Step(), std::vector<std::string>{"Alert! Power critical"});
 
     console.Run([](TInferenceEngine& copy) { copy.AssertString("(note typed)"); });
@@ -571,6 +571,16 @@ TEST_F(DataModuleTest, AConsoleThatClearsTheRulesLeavesThemInactiveUntilItLoadsR
     EXPECT_EQ(CountFacts("mnem-metadata"), 30);
     EXPECT_EQ(Step(), std::vector<std::string>{"seen 2"});
     EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+}
+
+// Of forty rules the box names the one that failed, after the error's own text.
+TEST_F(DataModuleTest, AnErrorWhileARuleFiresNamesTheRule) {
+    Create(Templates + "(defrule fine (mnemonic (name CommMnem1)) => (printout t \"fine\"))\n"
+                       "(defrule divide (mnemonic (name CommMnem2)) => (printout t (/ 1 0)))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Sim.StepClick();
+    ASSERT_EQ(View.Errors.size(), 1u);
+    EXPECT_EQ(View.Errors[0], "Floating point division by zero (in rule divide)");
 }
 
 // Text for the terminal becomes log lines; text for a name that is no open stream is dropped by

@@ -30,6 +30,8 @@
 #include <QTest>
 #endif
 
+#include <cstdlib>
+
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
 #include "engine/match/IERule.h"
@@ -200,15 +202,21 @@ TEST_F(TFormsFixture, TemplateEditorKeepsARefusedSlotNameOpenForCorrection) {
     templates.NewSlot();
     bool open = false, selected = false;
     QString error;
+    int boxes = 0;
+    // Closes the error box as the user does.
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (error.isEmpty()) error = box->text();
+            ++boxes;
+            box->accept();
+        }
+    });
+    closer.start();
     QTimer::singleShot(0, [&] {
         templates.SlotNameEdit()->setFocus();
         templates.SlotNameEdit()->setText("size");
-        QTimer::singleShot(0, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                error = box->text();
-                box->accept();
-            }
-        });
         PressKey(templates.SlotNameEdit(), Qt::Key_Return);
         open = templates.isVisible();
         selected = templates.SlotNameEdit()->selectedText() == "size" &&
@@ -216,10 +224,35 @@ TEST_F(TFormsFixture, TemplateEditorKeepsARefusedSlotNameOpenForCorrection) {
         templates.done(QDialog::Rejected);
     });
     templates.ShowModal();
-    QApplication::processEvents();
+    closer.stop();
     EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(boxes, 1) << "one complaint";
     EXPECT_TRUE(open);
     EXPECT_TRUE(selected);
+}
+
+// With a slot and its type frame shown the template editor still fits an 800 x 600 screen with
+// its buttons in view. With IE_SCREENSHOT_DIR set the picture is saved there.
+TEST_F(TFormsFixture, TemplateEditorWithASlotFitsASmallScreen) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.resize(780, 560);
+    templates.show();
+    QApplication::processEvents();
+    EXPECT_LE(templates.minimumSizeHint().width(), 800);
+    EXPECT_LE(templates.minimumSizeHint().height(), 560);
+    EXPECT_LE(templates.width(), 800);
+    EXPECT_LE(templates.height(), 600);
+    for (QPushButton* button : templates.findChildren<QPushButton*>()) {
+        if (button->text() != "OK" && button->text() != "Cancel") continue;
+        const QPoint corner = button->mapTo(&templates, QPoint(button->width(), button->height()));
+        EXPECT_LE(corner.y(), templates.height()) << button->text().toStdString();
+        EXPECT_LE(corner.x(), templates.width()) << button->text().toStdString();
+    }
+    if (const char* dir = std::getenv("IE_SCREENSHOT_DIR"))
+        templates.grab().save(QString::fromLocal8Bit(dir) + "/template-editor.png");
 }
 
 TEST_F(TFormsFixture, ConsoleEnterSubmitsAndShiftEnterBreaksTheLine) {
