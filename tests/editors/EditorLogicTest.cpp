@@ -273,6 +273,10 @@ TEST_F(RuleEditorTest, AddingTheSameRuleTwiceRaisesTheDuplicateMessage) {
     EXPECT_EQ(RaisedMessage([&] { Editor.Add(); }),
               "Duplicate Rules defined with same name: \"r1\"");
     EXPECT_EQ(E().Rules().Count(), 1);
+    // Cleared and added without a name: the user is told that a name is needed.
+    Compose("", "(a ?x)", "(assert (b ?x))");
+    EXPECT_EQ(RaisedMessage([&] { Editor.Add(); }), RuleNameMissingMessage);
+    EXPECT_EQ(E().Rules().Count(), 1);
     EXPECT_EQ(TRuleEditor::RootText(*rule), "r1  \"first\"");
     EXPECT_EQ(TRuleEditor::NameOfRootText(TRuleEditor::RootText(*rule)), "r1");
 }
@@ -447,6 +451,28 @@ TEST_F(TypeFrameTest, FuzzyReplacesTheKindsAndUncheckingRestoresTheCheckedOnes) 
     EXPECT_EQ(frame.Type()->GetBaseTypes(), (TIETypes{dtAtom, dtInteger}));
     EXPECT_TRUE(frame.AllowedTabShown(atSymbols));
     EXPECT_FALSE(frame.AllowedTabShown(atStrings));
+}
+
+// A term typed before the range was set is read again when the range changes: it reaches as far
+// as its expression says once the range allows it.
+TEST_F(TypeFrameTest, ATermTypedBeforeTheRangeFollowsTheRangeSetAfterIt) {
+    TTypeFrameEditor frame(&E());
+    frame.SetType(nullptr);
+    frame.SetFuzzy(true, {});
+    ASSERT_TRUE(frame.StoreMinRange("0"));
+    ASSERT_TRUE(frame.StoreMaxRange("1"));
+    const std::string term = frame.NewTerm("high");
+    ASSERT_TRUE(frame.SetTermExpression(term, "(tri 0 5 10)", true));
+    const auto reach = [&] {
+        double x = 0;
+        for (const auto& p : frame.Term(term)->Points())
+            x = std::max(x, p.X);
+        return x;
+    };
+    EXPECT_LE(reach(), 1.0);
+    ASSERT_TRUE(frame.StoreMaxRange("10"));
+    EXPECT_DOUBLE_EQ(reach(), 10.0);
+    EXPECT_EQ(frame.TermExpression(term), "(tri 0 5 10)");
 }
 
 TEST_F(TypeFrameTest, MinAndMaxTextsAreStoredOnlyWhenTheyConvert) {

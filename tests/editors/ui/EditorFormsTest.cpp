@@ -692,6 +692,19 @@ TEST_F(TFormsFixture, TypesEditorFollowsTheEnginesEventsAndEnablesItsActions) {
     EXPECT_EQ(popup,
               (QStringList{"New", "Add", "Replace", "Delete", "Clear", "Open", "Save", "Save As",
                            "Print", "Printer Setup", "Expand All", "Collapse All"}));
+    // Add without a name says that a name is needed.
+    types.NewType();
+    QString refused;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            refused = box->text();
+            box->accept();
+        }
+    });
+    types.AddType();
+    QApplication::processEvents();
+    EXPECT_EQ(refused.toStdString(), TypeNameMissingMessage);
+    EXPECT_EQ(types.Tree()->topLevelItemCount(), 0);
     types.NewType();
     types.Frame()->NameEdit()->setText("speed");
     emit types.Frame()->NameEdit()->textEdited("speed");
