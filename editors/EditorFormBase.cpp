@@ -150,6 +150,9 @@ QAction* TEditorFormBase::MakeAction(const QString& caption, const QString& shor
 QString ExecuteFileDialog(QWidget* parent, bool save, const QString& title, std::string_view filter,
                           std::string_view defaultExtension, const QString& fileName) {
     QFileDialog dialog(parent, title, fileName);
+    // Qt's own dialog shows each entry with its patterns, so that entries of one name (the
+    // console's two "All Files") are told apart; a desktop's dialog may show the names alone.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     QStringList entries;
     for (const std::string& entry : DialogNameFilters(filter))
         entries << QString::fromStdString(entry);

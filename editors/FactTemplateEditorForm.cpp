@@ -223,7 +223,7 @@ TFactTemplatesEditDlg::~TFactTemplatesEditDlg() {
     // The fields finish their editing as they lose the focus while the form's widgets go: the
     // form, no longer whole, must not apply them.
     for (QObject* field : std::initializer_list<QObject*>{FSlotName, FDefault, FComment, FName,
-                                                         FFrame, FTree, FMulti})
+                                                          FFrame, FTree, FMulti})
         field->disconnect(this);
     TInferenceEngine& e = PrivateEngine();
     e.OnAddDefinedType = nullptr;
@@ -389,8 +389,9 @@ bool TFactTemplatesEditDlg::ApplySlot() {
 void TFactTemplatesEditDlg::MarkFault(QLineEdit* fault) {
     for (QLineEdit* edit : {static_cast<QLineEdit*>(FSlotName), FDefault}) {
         QPalette palette = edit->palette();
-        palette.setColor(QPalette::Base, edit == fault ? QColor(Qt::red)
-                                                       : QApplication::palette().color(QPalette::Base));
+        palette.setColor(QPalette::Base, edit == fault
+                                             ? QColor(Qt::red)
+                                             : QApplication::palette().color(QPalette::Base));
         edit->setPalette(palette);
     }
 }

@@ -1,8 +1,8 @@
 #include "app/model/CorvaneDataModule.h"
 
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/DialogService.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
@@ -333,9 +333,8 @@ void TDataModule1::InferenceEngine1Assertion(TInferenceEngine* /*sender*/, IFact
     const TRefPtr<IFactTemplate> factTemplate = fact->GetTemplate();
     if (!factTemplate) return;
     const std::string& name = factTemplate->GetName();
-    if (!FHeldConclusions.empty() &&
-        std::find(FHeldConclusions.begin(), FHeldConclusions.end(), fact->GetText()) !=
-            FHeldConclusions.end())
+    if (!FHeldConclusions.empty() && std::find(FHeldConclusions.begin(), FHeldConclusions.end(),
+                                               fact->GetText()) != FHeldConclusions.end())
         return;
     if (name == "alert" || name == "warning") {
         if (factTemplate->IndexOfSlot(DataSlot) < 0) return;

@@ -16,7 +16,8 @@
 namespace ie {
 
 // Add, Replace or OK with an empty Name.
-inline constexpr const char* RuleNameMissingMessage = "A rule needs a name: fill in the Name field.";
+inline constexpr const char* RuleNameMissingMessage =
+    "A rule needs a name: fill in the Name field.";
 
 class TInferenceEngine;
 class TRule;

@@ -543,8 +543,9 @@ TEST_F(DataModuleTest, ConsoleOkWithoutAChangeLeavesTheEngineAloneAndAWriteBackL
 // (clear) in the console leaves an engine that cannot take the telemetry: said once, the rules
 // go inactive and the steps go on. Loading a rule file there and resetting brings them back.
 TEST_F(DataModuleTest, AConsoleThatClearsTheRulesLeavesThemInactiveUntilItLoadsRulesAgain) {
-    const std::string rules = Templates + "(defglobal ?*NUM_SYS* = 7)\n(defrule r (mnemonic (name CommMnem1)) => "
-                                          "(printout t \"seen \" ?*NUM_SYS*))";
+    const std::string rules =
+        Templates + "(defglobal ?*NUM_SYS* = 7)\n(defrule r (mnemonic (name CommMnem1)) => "
+                    "(printout t \"seen \" ?*NUM_SYS*))";
     const fs::path file = Write("mine.clp", rules);
     Create(rules);
     ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();

@@ -203,12 +203,14 @@ TEST_F(TemplateEditorTest, DefaultOutsideTheTypeIsRefusedAndTheSlotKeepsItsSetti
     type->SetBaseTypes({dtInteger});
     TSlotEdit edit{"renamed", "abc", false, false, type};
     // The value and why the type refuses it.
-    EXPECT_EQ(RaisedMessage([&] { editor.ApplySlot(*t, name, edit); }),
-              "Invalid default slot value: abc (Not a INTEGER type.  Value (abc) is a dtAtom type)");
+    EXPECT_EQ(
+        RaisedMessage([&] { editor.ApplySlot(*t, name, edit); }),
+        "Invalid default slot value: abc (Not a INTEGER type.  Value (abc) is a dtAtom type)");
     // A default that shows nil is named as such.
     edit.DefaultText = "nil";
-    EXPECT_EQ(RaisedMessage([&] { editor.ApplySlot(*t, name, edit); }).rfind(
-                  "Invalid default slot value: nil (", 0),
+    EXPECT_EQ(RaisedMessage([&] {
+                  editor.ApplySlot(*t, name, edit);
+              }).rfind("Invalid default slot value: nil (", 0),
               0u);
     EXPECT_TRUE(t->HasSlot(name)) << "the slot keeps its name";
     edit.DefaultText = "7";
