@@ -178,8 +178,8 @@ void TfrmCorvane::BuildControls() {
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
     // Room beyond the design size goes to the charts and the lists as much as to the panels.
-    layout->addWidget(BuildMnemonicsGroup(), 1);
-    layout->addWidget(BuildSystemsGroup(), 1);
+    layout->addWidget(BuildMnemonicsGroup(), 3);
+    layout->addWidget(BuildSystemsGroup(), 2);
     setCentralWidget(central);
     FRulesStatus = new QLabel;
     FRulesStatus->setVisible(false);
@@ -264,7 +264,9 @@ QWidget* TfrmCorvane::BuildSystemsGroup() {
             [this](bool checked) { FSimulation.SetDebugMode(checked); });
 
     auto* panel1 = new QWidget;
-    panel1->setFixedWidth(260);
+    // At least as designed; wider when the science names need it (see MnemonicUpdate).
+    panel1->setMinimumWidth(260);
+    panel1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* rightLayout = new QVBoxLayout(panel1);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     auto* sciGroup = new QGroupBox("Science Instrument Mnemonics");
@@ -483,6 +485,8 @@ void TfrmCorvane::MnemonicUpdate(TMnemonic* item) {
     const int scrollBar = FlbMnemonics->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     FlbMnemonics->setMinimumWidth(FlbMnemonics->sizeHintForColumn(0) +
                                   2 * FlbMnemonics->frameWidth() + scrollBar + 4);
+    FlbSciMnems->setMinimumWidth(FlbSciMnems->sizeHintForColumn(0) +
+                                 2 * FlbSciMnems->frameWidth() + scrollBar + 4);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -83,11 +83,13 @@ TEST_F(CorvaneMainTest, ALargeWindowGivesItsRoomToTheChartsAndTheNames) {
     Window->resize(1920, 1080);
     QApplication::processEvents();
     EXPECT_GT(Window->ChartOf(m[0])->height(), designHeight + 100);
-    QListWidget* list = Window->MnemonicList();
-    int widest = 0;
-    for (int i = 0; i < list->count(); ++i)
-        widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
-    EXPECT_LE(widest, list->viewport()->width()) << "names are cut";
+    for (QListWidget* list : {Window->MnemonicList(), Window->ScienceList()}) {
+        int widest = 0;
+        for (int i = 0; i < list->count(); ++i)
+            widest =
+                std::max(widest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
+        EXPECT_LE(widest, list->viewport()->width()) << "names are cut";
+    }
 }
 
 TEST_F(CorvaneMainTest, OpensPausedWithTheSpeedAt100) {
