@@ -692,8 +692,10 @@ TEST_F(TFormsFixture, TypesEditorFollowsTheEnginesEventsAndEnablesItsActions) {
     EXPECT_EQ(popup,
               (QStringList{"New", "Add", "Replace", "Delete", "Clear", "Open", "Save", "Save As",
                            "Print", "Printer Setup", "Expand All", "Collapse All"}));
-    // Add without a name says that a name is needed.
+    // Add with the name cleared says that a name is needed.
     types.NewType();
+    types.Frame()->NameEdit()->setText("");
+    emit types.Frame()->NameEdit()->textEdited("");
     QString refused;
     QTimer::singleShot(0, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
