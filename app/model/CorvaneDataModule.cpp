@@ -188,7 +188,6 @@ void TDataModule1::EngineWrittenBack() {
     } catch (const std::exception& e) {
         problem = e.what();
     }
-    const std::string source = FRuleFileName.empty() ? "the console" : FRuleFileName;
     if (!problem.empty()) {
         // Said once: an engine that was already left out stays out quietly.
         if (RulesTakePart())
@@ -218,7 +217,8 @@ void TDataModule1::EngineWrittenBack() {
                        true, "Rules inactive: the rules cannot take the telemetry");
         return;
     }
-    Activate(Format("Rules active: %s", source));
+    // The console may have loaded another file than the one of the start-up.
+    Activate("Rules active: as written back from the console");
 }
 
 bool TDataModule1::LoadRuleFile(const std::string& fileName) {
