@@ -255,6 +255,48 @@ TEST_F(TFormsFixture, TemplateEditorWithASlotFitsASmallScreen) {
         templates.grab().save(QString::fromLocal8Bit(dir) + "/template-editor.png");
 }
 
+// A range that the slot's default does not fit is refused naming the value and the reason, and
+// the default is the field marked, not the range.
+TEST_F(TFormsFixture, TemplateEditorMarksTheDefaultThatARangeChangeRefuses) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.MultiSlotCheck()->setChecked(false);
+    templates.DefaultEdit()->setText("5");
+    ASSERT_TRUE(templates.ApplySlot());
+    templates.show();
+    QString refused;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            refused = box->text();
+            box->accept();
+        }
+    });
+    closer.start();
+    for (QCheckBox* check : templates.findChildren<QCheckBox*>())
+        if (check->text() == "Limit Range") check->click();
+    QLineEdit* max = nullptr;
+    for (QLineEdit* edit : templates.findChildren<QLineEdit*>())
+        if (edit->text() == "2147483647.0000") max = edit;
+    ASSERT_NE(max, nullptr);
+    max->setText("3");
+    emit max->textEdited("3");
+    emit max->editingFinished();
+    QApplication::processEvents();
+    closer.stop();
+    EXPECT_TRUE(refused.startsWith("Invalid default slot value: 5 (")) << refused.toStdString();
+    EXPECT_TRUE(refused.contains("3.0000")) << refused.toStdString();
+    const auto red = [](const QLineEdit* edit) {
+        return edit->palette().color(QPalette::Base) == QColor(Qt::red);
+    };
+    EXPECT_TRUE(red(templates.DefaultEdit()));
+    EXPECT_FALSE(red(max));
+    EXPECT_FALSE(red(templates.SlotNameEdit()));
+}
+
 TEST_F(TFormsFixture, ConsoleEnterSubmitsAndShiftEnterBreaksTheLine) {
     TIEConsoleDlg dlg(true, *Host);
     EXPECT_TRUE(dlg.SubmitButton()->isDefault());
