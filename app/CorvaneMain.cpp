@@ -177,8 +177,9 @@ void TfrmCorvane::BuildControls() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(BuildMnemonicsGroup());
-    layout->addWidget(BuildSystemsGroup(), 1);
+    // Room beyond the design size goes to the charts and the lists as much as to the panels.
+    layout->addWidget(BuildMnemonicsGroup(), 3);
+    layout->addWidget(BuildSystemsGroup(), 2);
     setCentralWidget(central);
     FRulesStatus = new QLabel;
     FRulesStatus->setVisible(false);
@@ -187,7 +188,7 @@ void TfrmCorvane::BuildControls() {
 
 QWidget* TfrmCorvane::BuildMnemonicsGroup() {
     auto* group = new QGroupBox("Mnemonics");
-    group->setFixedHeight(265 + 20);
+    group->setMinimumHeight(265 + 20);
     auto* layout = new QHBoxLayout(group);
     layout->setContentsMargins(4, 4, 4, 4);
     auto* splitter = new QSplitter(Qt::Horizontal);
@@ -263,7 +264,9 @@ QWidget* TfrmCorvane::BuildSystemsGroup() {
             [this](bool checked) { FSimulation.SetDebugMode(checked); });
 
     auto* panel1 = new QWidget;
-    panel1->setFixedWidth(260);
+    // At least as designed; wider when the science names need it (see MnemonicUpdate).
+    panel1->setMinimumWidth(260);
+    panel1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* rightLayout = new QVBoxLayout(panel1);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     auto* sciGroup = new QGroupBox("Science Instrument Mnemonics");
@@ -359,7 +362,10 @@ void TfrmCorvane::MnemonicNotify(TMnemonic& item, TCollectionNotification action
     if (action == TCollectionNotification::cnAdded) {
         auto chart = std::make_unique<TMnemonicChart>();
         chart->Frame = new QFrame(FChartRow);
-        chart->Frame->setFixedSize(ChartWidth, ChartHeight);
+        // As wide as designed, as high as the chart row: a taller window draws taller charts.
+        chart->Frame->setFixedWidth(ChartWidth);
+        chart->Frame->setMinimumHeight(ChartHeight);
+        chart->Frame->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
         auto* frameLayout = new QVBoxLayout(chart->Frame);
         frameLayout->setContentsMargins(0, 0, 0, 0);
         frameLayout->setSpacing(0);
@@ -475,6 +481,12 @@ void TfrmCorvane::MnemonicUpdate(TMnemonic* item) {
         }
     }
     FlbMnemonics->setUpdatesEnabled(true);
+    // The names are read in full: the list is at least as wide as its widest name.
+    const int scrollBar = FlbMnemonics->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    FlbMnemonics->setMinimumWidth(FlbMnemonics->sizeHintForColumn(0) +
+                                  2 * FlbMnemonics->frameWidth() + scrollBar + 4);
+    FlbSciMnems->setMinimumWidth(FlbSciMnems->sizeHintForColumn(0) +
+                                 2 * FlbSciMnems->frameWidth() + scrollBar + 4);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // The program's main block: the application object, the main window, the rule exchange, the
-// message loop. "--screenshot FILE [--steps N] [--print-log]" makes N iterations, saves the
+// message loop. "--screenshot FILE [--steps N] [--print-log] [--size WxH]" makes N iterations in
+// a window of that size (its own size by default), saves the
 // window as an image (and writes the log to the standard output) and ends, for checking the
 // window without a person in front of it (no dialog opens then: messages go to the terminal and
 // a missing rule file is not asked for).
@@ -23,6 +24,7 @@ int main(int argc, char* argv[]) {
     QString screenshot;
     int steps = 20;
     bool printLog = false;
+    QString size;
     const QStringList arguments = QApplication::arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == "--screenshot" && i + 1 < arguments.size())
@@ -31,6 +33,8 @@ int main(int argc, char* argv[]) {
             steps = arguments[++i].toInt();
         else if (arguments[i] == "--print-log")
             printLog = true;
+        else if (arguments[i] == "--size" && i + 1 < arguments.size())
+            size = arguments[++i];
     }
     const bool interactive = screenshot.isEmpty();
     std::unique_ptr<ie::TQtDialogServiceInstaller> dialogs;
@@ -48,8 +52,13 @@ int main(int argc, char* argv[]) {
     ie::TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetCaption("Console Editor");
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] { consoleDialog.Execute(); };
-    window.SetConsole(dataModule.ConsoleDialog1);
+    dataModule.ConsoleDialog1 = [&consoleDialog] {
+        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    };
+    window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
+    const QStringList extent = size.split('x');
+    if (extent.size() == 2 && extent[0].toInt() > 0 && extent[1].toInt() > 0)
+        window.resize(extent[0].toInt(), extent[1].toInt());
     window.show();
 
     if (!interactive) {

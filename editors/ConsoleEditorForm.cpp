@@ -276,7 +276,7 @@ void TIEConsoleDlg::BuildWindow() {
 
     connect(FSubmit, &QPushButton::clicked, this, [this] { Submit(); });
     connect(FOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(FCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(FCancel, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
     connect(clearWindow, &QAction::triggered, this, [this] { FConsole->ClearOutput(); });
     connect(FActions[caFileNew], &QAction::triggered, this,
             [this] { Guard([this] { FConsole->FileNew(); }); });
@@ -360,6 +360,20 @@ bool TIEConsoleDlg::ShowModal() {
 void TIEConsoleDlg::ShowModeless() {
     setModal(false);
     show();
+}
+
+void TIEConsoleDlg::reject() {
+    // A private copy that changed is only thrown away when the user says so; the live console
+    // has nothing to throw away.
+    if (FConsole->DialogMode() && FConsole->Modified()) {
+        const QMessageBox::StandardButton choice = AskDiscardChanges(this);
+        if (choice == QMessageBox::Save) {
+            accept();
+            return;
+        }
+        if (choice != QMessageBox::Discard) return;
+    }
+    QDialog::reject();
 }
 
 void TIEConsoleDlg::closeEvent(QCloseEvent* event) {

@@ -55,6 +55,10 @@ public:
     QString FindText() const { return FFindText; }
     bool FindMatchCase() const { return FFindMatchCase; }
 
+    // Escape, Exit and the close box: a changed private copy is thrown away only when the user
+    // says so. The Cancel button discards without asking.
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     // The status bar shows the long hint of the control under the mouse.

@@ -64,6 +64,11 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     auto* cancel = new QPushButton("Cancel", this);
     FHelp = new QPushButton("&Help", this);
     SetHelpContext(FHelp, helpContext);
+    // Enter finishes the field it is typed in; only a click (or Space on the focused button)
+    // closes the form. Otherwise Enter after a refused field would close the form with OK and
+    // drop the field's change.
+    for (QPushButton* button : {ok, cancel, FHelp})
+        button->setAutoDefault(false);
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     buttons->addWidget(FHelp);
@@ -76,7 +81,7 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     FStatus->addWidget(FInfoPanel, 5);
     top->addWidget(FStatus);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cancel, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
     // The hints of the whole application while the form exists; the filter goes with the form.
     if (qApp) qApp->installEventFilter(this);
 }
@@ -85,6 +90,40 @@ bool TEditorFormBase::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::StatusTip)
         FHintPanel->setText(LongHint(static_cast<QStatusTipEvent*>(event)->tip()));
     return QDialog::eventFilter(watched, event);
+}
+
+void TEditorFormBase::RememberState() {
+    FShownState = FEngine->GetText();
+}
+
+bool TEditorFormBase::HasChanges() {
+    return FShownState && FEngine->GetText() != *FShownState;
+}
+
+void TEditorFormBase::reject() {
+    if (!HasChanges()) {
+        QDialog::reject();
+        return;
+    }
+    switch (AskDiscardChanges(this)) {
+    case QMessageBox::Save:
+        accept();
+        break;
+    case QMessageBox::Discard:
+        QDialog::reject();
+        break;
+    default:
+        break;
+    }
+}
+
+QMessageBox::StandardButton AskDiscardChanges(QWidget* parent) {
+    QMessageBox box(QMessageBox::Question, parent ? parent->windowTitle() : QString(),
+                    "The changes made here have not been applied. Keep them?",
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setObjectName("discardChanges");
+    return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 bool TEditorFormBase::Guard(const std::function<void()>& work) {
@@ -111,6 +150,9 @@ QAction* TEditorFormBase::MakeAction(const QString& caption, const QString& shor
 QString ExecuteFileDialog(QWidget* parent, bool save, const QString& title, std::string_view filter,
                           std::string_view defaultExtension, const QString& fileName) {
     QFileDialog dialog(parent, title, fileName);
+    // Qt's own dialog shows each entry with its patterns, so that entries of one name (the
+    // console's two "All Files") are told apart; a desktop's dialog may show the names alone.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     QStringList entries;
     for (const std::string& entry : DialogNameFilters(filter))
         entries << QString::fromStdString(entry);

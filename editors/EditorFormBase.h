@@ -5,8 +5,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,7 +58,17 @@ public:
     bool PrintLinesDialog(const QString& title, const std::vector<std::string>& lines);
     void PrinterSetup();
 
+    // Whether the private engine differs from what it held when the form was shown (never for a
+    // form that was not shown modally).
+    virtual bool HasChanges();
+
+    // Escape and the close box: with changes, asks whether to keep them (OK), throw them away or
+    // go on editing; without, closes at once. The Cancel button discards without asking.
+    void reject() override;
+
 protected:
+    // The private engine as shown: HasChanges compares with it. Called before the form runs.
+    void RememberState();
     // The layout above the buttons that the form fills.
     QVBoxLayout* Body() const { return FBody; }
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,7 +80,12 @@ private:
     QLabel* FHintPanel = nullptr;
     QLabel* FInfoPanel = nullptr;
     QPushButton* FHelp = nullptr;
+    std::optional<std::string> FShownState;
 };
+
+// Asks whether the changes made in a form are kept (Save), thrown away (Discard) or the form
+// stays open (Cancel): Qt's usual buttons.
+QMessageBox::StandardButton AskDiscardChanges(QWidget* parent);
 
 // The long part of a hint: after its "|", or the whole hint.
 QString LongHint(const QString& hint);

@@ -269,6 +269,8 @@ void TFactsEditDlg::Prepare() {
     FBasedOn->model()->sort(0);
     FLoading = false;
     Sort(FOrder);
+    // The form opens on the list: OK must not take a Space or Enter meant for the facts.
+    FList->setFocus();
 }
 
 void TFactsEditDlg::Sort(TFactOrder order) {
@@ -351,6 +353,7 @@ void TFactsEditDlg::DeleteFact() {
 
 bool TFactsEditDlg::ShowModal() {
     Prepare();
+    RememberState();
     const bool ok = exec() == QDialog::Accepted;
     AttachHandlers(false);
     return ok;

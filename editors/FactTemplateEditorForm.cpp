@@ -1,6 +1,9 @@
 #include "editors/FactTemplateEditorForm.h"
 
+#include "platform/Restore.h"
+
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -10,6 +13,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -75,7 +79,16 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     left->addLayout(buttons);
     row->addLayout(left, 1);
 
-    auto* right = new QVBoxLayout;
+    // The properties and the slot panel with its type frame scroll: the frame alone is taller
+    // than a small screen, and the form must keep its buttons in view.
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* rightPane = new QWidget(scroll);
+    auto* right = new QVBoxLayout(rightPane);
+    right->setContentsMargins(0, 0, 0, 0);
+    scroll->setWidget(rightPane);
     FProperties = new QGroupBox("Properties", this);
     auto* props = new QFormLayout(FProperties);
     FName = new TGEdit(this);
@@ -107,9 +120,10 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     sl->addRow(FFrame);
     FSlotPanel->setVisible(false);
     right->addWidget(FSlotPanel, 1);
-    row->addLayout(right, 2);
+    right->addStretch(0);
+    row->addWidget(scroll, 2);
     Body()->addLayout(row, 1);
-    resize(900, 600);
+    resize(780, 560);
 
     connect(add, &QAction::triggered, this, [this] { NewTemplate(); });
     connect(slot, &QPushButton::clicked, this, [this] { NewSlot(); });
@@ -133,11 +147,12 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
         t->SetComment(FComment->toPlainText().toStdString());
         InfoPanel()->clear();
     });
+    // A field left as the form closes is not applied: OK and Cancel have decided already.
     connect(FSlotName, &QLineEdit::editingFinished, this, [this] {
-        if (!FLoading) ApplySlot();
+        if (!FLoading && isVisible()) ApplySlot();
     });
     connect(FDefault, &QLineEdit::editingFinished, this, [this] {
-        if (!FLoading) ApplySlot();
+        if (!FLoading && isVisible()) ApplySlot();
     });
     connect(FMulti, &QCheckBox::clicked, this, [this] {
         if (!FLoading) ApplySlot();
@@ -205,6 +220,11 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
 }
 
 TFactTemplatesEditDlg::~TFactTemplatesEditDlg() {
+    // The fields finish their editing as they lose the focus while the form's widgets go: the
+    // form, no longer whole, must not apply them.
+    for (QObject* field : std::initializer_list<QObject*>{FSlotName, FDefault, FComment, FName,
+                                                          FFrame, FTree, FMulti})
+        field->disconnect(this);
     TInferenceEngine& e = PrivateEngine();
     e.OnAddDefinedType = nullptr;
     e.OnRemoveDefinedType = nullptr;
@@ -325,15 +345,55 @@ void TFactTemplatesEditDlg::Rename(const QString& text) {
 bool TFactTemplatesEditDlg::ApplySlot() {
     TRefPtr<IFactTemplate> t = CurrentTemplate();
     if (!t || FSlot.empty()) return false;
+    // The error box takes the focus from the field, which finishes its editing once more: one
+    // complaint at a time.
+    if (FApplying) return false;
+    const TRestore<bool> applying(FApplying, true);
     TSlotEdit edit{FSlotName->text().toStdString(), FDefault->text().toStdString(),
                    FMulti->isChecked(), FDynamic->isChecked(), FFrame->CType()};
+    // The same refused edit finished again (the field regains the focus after the box): the
+    // field still shows it marked, the status bar still says why; no second box.
+    const std::string attempt = FSlot + '\n' + edit.Name + '\n' + edit.DefaultText + '\n' +
+                                (edit.MultiSlot ? "m" : "") + (edit.DefaultDynamic ? "d" : "");
+    if (!FRefused.empty() && attempt == FRefused) return false;
     TRefPtr<IFactSlot> slot;
-    if (!Guard([&] { slot = FEditor.ApplySlot(*t, FSlot, edit); })) return false;
+    std::string complaint;
+    if (!Guard([&] {
+            try {
+                slot = FEditor.ApplySlot(*t, FSlot, edit);
+            } catch (const std::exception& e) {
+                complaint = e.what();
+                throw;
+            }
+        })) {
+        FRefused = attempt;
+        InfoPanel()->setText(Q(complaint));
+        // The editor stays open on the field at fault, its text selected to be typed over: a
+        // name another slot has, or else the default.
+        const bool nameTaken = !edit.Name.empty() && edit.Name != FSlot && t->SlotByName(edit.Name);
+        QLineEdit* fault = nameTaken ? static_cast<QLineEdit*>(FSlotName) : FDefault;
+        MarkFault(fault);
+        fault->setFocus();
+        fault->selectAll();
+        return false;
+    }
+    FRefused.clear();
+    MarkFault(nullptr);
     InfoPanel()->clear();
     if (edit.Name.empty() || !slot) return true;
     FSlot = slot->GetName();
     Rebuild();
     return true;
+}
+
+void TFactTemplatesEditDlg::MarkFault(QLineEdit* fault) {
+    for (QLineEdit* edit : {static_cast<QLineEdit*>(FSlotName), FDefault}) {
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Base, edit == fault
+                                             ? QColor(Qt::red)
+                                             : QApplication::palette().color(QPalette::Base));
+        edit->setPalette(palette);
+    }
 }
 
 void TFactTemplatesEditDlg::NewTemplate() {
@@ -380,6 +440,7 @@ void TFactTemplatesEditDlg::DeleteSelected() {
 
 bool TFactTemplatesEditDlg::ShowModal() {
     Rebuild();
+    RememberState();
     return exec() == QDialog::Accepted;
 }
 

@@ -54,6 +54,8 @@ public:
     void Rebuild();
     // Applies the slot panel to the current slot.
     bool ApplySlot();
+    // Paints the slot field at fault red (the others as usual); none with null.
+    void MarkFault(QLineEdit* fault);
     // Selects the item of a template (and of one of its slots).
     void SelectItem(const std::string& templateName, const std::string& slotName = {});
 
@@ -80,6 +82,9 @@ private:
     QAction* FClear = nullptr;
     std::string FSlot;
     bool FLoading = false;
+    bool FApplying = false;
+    // The slot edit last refused, so that finishing it again does not complain twice.
+    std::string FRefused;
 };
 
 } // namespace ie

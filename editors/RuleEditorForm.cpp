@@ -777,6 +777,7 @@ void TRulesEditDlg::PreparePopup(QTreeWidget* tree) {
 
 bool TRulesEditDlg::ShowModal() {
     Prepare();
+    RememberState();
     const bool ok = exec() == QDialog::Accepted;
     if (ok && !FMultiEdit) {
         FieldsToEditor();

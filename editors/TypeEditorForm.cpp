@@ -196,6 +196,7 @@ void TIETypesEditDlg::AddType() {
     if (!t) return;
     Guard([&] {
         TIEDefinedTypes& types = PrivateEngine().DefinedTypes();
+        if (t->GetName().empty()) throw EIEException(TypeNameMissingMessage);
         if (types.Find(t->GetName())) RaiseIE(imDefinedTypeExists, t->GetName());
         types.PutType(t->GetName(), t);
         Select(t.get());
@@ -235,6 +236,7 @@ void TIETypesEditDlg::DeleteType() {
 
 bool TIETypesEditDlg::ShowModal() {
     Rebuild();
+    RememberState();
     return exec() == QDialog::Accepted;
 }
 

@@ -13,6 +13,10 @@ class QTreeWidgetItem;
 
 namespace ie {
 
+// Add with an empty type name.
+inline constexpr const char* TypeNameMissingMessage =
+    "A defined type needs a name: fill in the Type field.";
+
 class TIETypeEditorFrame;
 
 class TIETypesEditDlg : public TEditorFormBase, public ITypesEditForm {

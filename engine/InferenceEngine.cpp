@@ -25,6 +25,20 @@ namespace ie {
 
 namespace {
 
+// An error raised while a rule fires carries the rule's name, so that the user knows which rule
+// to open. Only the innermost firing names it (a rule whose action runs other rules passes their
+// errors on); the error keeps its class and, before the name, its own text.
+thread_local const void* NamedFailure = nullptr;
+
+void NameFailingRule(EException& error, const std::string& rule, bool outermost) {
+    if (NamedFailure != &error) {
+        NamedFailure = &error;
+        static_cast<std::runtime_error&>(error) =
+            std::runtime_error(Format("%s (in rule %s)", error.what(), rule));
+    }
+    if (outermost) NamedFailure = nullptr;
+}
+
 std::array<TPackageFactory, 9>& PackageFactories() {
     static std::array<TPackageFactory, 9> factories;
     return factories;
@@ -859,7 +873,14 @@ bool TInferenceEngine::FireOne() {
             if (!Outer) E.FreeRetiredRules();
         }
     } end{*this, activation, outer};
-    activation->Fire();
+    try {
+        activation->Fire();
+    } catch (EAbort&) {
+        throw;
+    } catch (EException& e) {
+        NameFailingRule(e, activation->RuleName(), outer == nullptr);
+        throw;
+    }
     if (FWatch.Contains(cwStatistics)) {
         const int32_t facts = FFacts->Count();
         const int32_t activations = FAgenda->Count();

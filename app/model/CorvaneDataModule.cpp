@@ -1,12 +1,14 @@
 #include "app/model/CorvaneDataModule.h"
 
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/DialogService.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/Restore.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -77,7 +79,27 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
     }
     if (!LoadRuleFile(fileName)) return;
     FRuleFileName = fileName;
+    // Whatever keeps the rules from taking the exchanged facts is told as a broken file is: a
+    // reset that fails half-way would leave the engine to fail again at every step.
+    std::string problem;
+    try {
+        HandOverExchange();
+        problem = ExchangeProblem();
+        if (problem.empty()) FInferenceEngine1->Reset();
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    if (!problem.empty()) {
+        NoExpertSystem(Format("The rule file \"%s\" cannot be used; the simulation runs without "
+                              "rules.\r\n%s",
+                              fileName, problem),
+                       true, Format("Rules inactive: %s cannot be used", fileName));
+        return;
+    }
+    Activate(Format("Rules active: %s", fileName));
+}
 
+void TDataModule1::HandOverExchange() {
     TGlobalVariables& globals = FInferenceEngine1->GlobalVariables();
     globals.PutGlobal("*NUM_SYS*", TIEValue::CreateInteger(dtInteger, 2));
     globals.PutGlobal("*NUM_MNEM_PER_SYSTEM*", TIEValue::CreateInteger(dtInteger, 5));
@@ -87,11 +109,18 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
     // Attach the metadata set anew when the engine lost it: a rule file that clears the engine
     // drops the engine's list of fact sets while the set still names the engine, and a set that
     // is not registered is not asserted at reset. A set still registered keeps its place, so
-    // the metadata facts come before the rule file's own.
-    if (FInferenceEngine1->FactSets().IndexOf(FFactSet1.get()) < 0) {
+    // the metadata facts come before the rule file's own. An engine written back by the
+    // console holds a copy of the set under its name, which serves as well.
+    const TFactSets& sets = FInferenceEngine1->FactSets();
+    bool registered = false;
+    for (int32_t i = 0; i < sets.Count() && !registered; ++i)
+        registered = sets.Item(i) == FFactSet1.get() ||
+                     sets.Item(i)->FactSetName() == FFactSet1->FactSetName();
+    if (!registered) {
         FFactSet1->SetEngine(nullptr);
         FFactSet1->SetEngine(FInferenceEngine1.get());
     }
+    if (FFactSet1->Facts().Count() > 0) return;
     const TMnemonics& mnemonics = FSimulation.Mnemonics();
     for (int i = 0; i < mnemonics.Count(); ++i) {
         const TMnemonic& item = mnemonics.Items(i);
@@ -100,15 +129,103 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
                                       item.Name(), item.YellowHigh(), item.RedLow(), item.System(),
                                       item.RedHigh(), item.YellowLow(), item.SubSystem()));
     }
-    FInferenceEngine1->Reset();
+}
+
+std::string TDataModule1::ExchangeProblem() {
+    // Without a declared template the reader takes "(name ...)" for a call of a function
+    // "name"; say what is missing instead.
+    for (const char* name : {MetadataTemplate, MnemonicTemplate}) {
+        const TRefPtr<IFactTemplate> found = FInferenceEngine1->FactTemplates().Find(name);
+        if (!found || found->GetImplied())
+            return Format("The rules declare no template \"%s\".", name);
+    }
+    // Each fact as the exchange writes it must read: a slot whose type the values do not fit
+    // fails here rather than at every step.
+    const TMnemonics& mnemonics = FSimulation.Mnemonics();
+    try {
+        for (int i = 0; i < mnemonics.Count(); ++i) {
+            const TMnemonic& item = mnemonics.Items(i);
+            FInferenceEngine1->ParseFact(Format(
+                "(mnem-metadata (name %s) (yellowhigh %f) (redlow %f) (system %s) (redhigh %f) "
+                "(yellowlow %f) (subsystem %s))",
+                item.Name(), item.YellowHigh(), item.RedLow(), item.System(), item.RedHigh(),
+                item.YellowLow(), item.SubSystem()));
+            FInferenceEngine1->ParseFact(
+                Format("(mnemonic (name %s) (value %f))", item.Name(), item.Value()));
+        }
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+bool TDataModule1::RulesTakePart() const {
+    return FSimulation.ExpertSystemAvailable() && FSimulation.Rules() == this;
+}
+
+void TDataModule1::Activate(const std::string& status) {
     FSimulation.SetExpertSystemAvailable(true);
     FSimulation.SetRules(this);
-    FSimulation.SetRulesStatus(Format("Rules active: %s", fileName));
+    FSimulation.SetRulesStatus(status);
+}
+
+void TDataModule1::ExecuteConsole() {
+    if (!ConsoleDialog1) return;
+    FHeldConclusions.clear();
+    for (const auto& fact : FInferenceEngine1->Facts().Items()) {
+        const std::string& name = fact->GetTemplate()->GetName();
+        if (name == "alert" || name == "warning" || name == "satellite-health")
+            FHeldConclusions.push_back(fact->GetText());
+    }
+    const TOnExit forget([this] { FHeldConclusions.clear(); });
+    if (ConsoleDialog1()) EngineWrittenBack();
+}
+
+void TDataModule1::EngineWrittenBack() {
+    std::string problem;
+    try {
+        problem = ExchangeProblem();
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    if (!problem.empty()) {
+        // Said once: an engine that was already left out stays out quietly.
+        if (RulesTakePart())
+            NoExpertSystem(Format("The rules written back from the console cannot take the "
+                                  "telemetry; the simulation runs without rules.\r\n%s",
+                                  problem),
+                           true, "Rules inactive: the rules cannot take the telemetry");
+        return;
+    }
+    if (RulesTakePart()) return;
+    try {
+        HandOverExchange();
+        // An engine cleared in the console lost the metadata set with its facts.
+        bool metadata = false;
+        for (const auto& fact : FInferenceEngine1->Facts().Items())
+            metadata = metadata || fact->GetTemplate()->GetName() == MetadataTemplate;
+        if (!metadata) {
+            const TFactSets& sets = FInferenceEngine1->FactSets();
+            for (int32_t i = 0; i < sets.Count(); ++i)
+                if (sets.Item(i)->FactSetName() == FFactSet1->FactSetName())
+                    sets.Item(i)->AssertFacts();
+        }
+    } catch (const std::exception& e) {
+        NoExpertSystem(Format("The rules written back from the console cannot take the "
+                              "telemetry; the simulation runs without rules.\r\n%s",
+                              e.what()),
+                       true, "Rules inactive: the rules cannot take the telemetry");
+        return;
+    }
+    // The console may have loaded another file than the one of the start-up.
+    Activate("Rules active: as written back from the console");
 }
 
 bool TDataModule1::LoadRuleFile(const std::string& fileName) {
     try {
-        // Parsing only: no clear, no reset.
+        // Parsing only: no clear, no reset. What the file's commands echo, and the facts they
+        // assert, belong to no iteration: the reset that follows starts the working memory.
+        const TRestore<bool> quiet(FLoading, true);
         FInferenceEngine1->LoadFromFile(fileName);
         return true;
     } catch (const std::exception& e) {
@@ -130,7 +247,7 @@ void TDataModule1::NoExpertSystem(const std::string& message, bool isError,
     FSimulation.SetRulesStatus(status);
     FSimulation.Log(message);
     if (isError)
-        GetDialogService().MessageDlg(message, TMsgDlgType::mtError, {TMsgDlgBtn::mbOK}, 0);
+        GetDialogService().MessageBox(message, RulesNotUsedCaption, MB_OK | MB_ICONERROR);
     else
         GetDialogService().ShowMessage(message);
 }
@@ -162,7 +279,12 @@ void TDataModule1::AssertMnemonic(const TMnemonic& item) {
 void TDataModule1::RunInference() {
     if (FSimulation.DebugMode()) {
         FSimulation.SetRunning(false);
-        if (ConsoleDialog1) ConsoleDialog1();
+        ExecuteConsole();
+        // The console may have left the rules out; what it wrote back is not judged then.
+        if (!RulesTakePart()) {
+            RetractMnemonics();
+            return;
+        }
     }
     try {
         FInferenceEngine1->Run();
@@ -207,10 +329,13 @@ float TDataModule1::SatelliteHealthOf(const IFact& fact) {
 }
 
 void TDataModule1::InferenceEngine1Assertion(TInferenceEngine* /*sender*/, IFact* fact) {
-    if (!fact) return;
+    if (!fact || FLoading) return;
     const TRefPtr<IFactTemplate> factTemplate = fact->GetTemplate();
     if (!factTemplate) return;
     const std::string& name = factTemplate->GetName();
+    if (!FHeldConclusions.empty() && std::find(FHeldConclusions.begin(), FHeldConclusions.end(),
+                                               fact->GetText()) != FHeldConclusions.end())
+        return;
     if (name == "alert" || name == "warning") {
         if (factTemplate->IndexOfSlot(DataSlot) < 0) return;
         FSimulation.ShowAlert(SystemOf(*fact), name == "warning");
@@ -221,6 +346,7 @@ void TDataModule1::InferenceEngine1Assertion(TInferenceEngine* /*sender*/, IFact
 
 void TDataModule1::InferenceEngine1PrintOut(TInferenceEngine* /*sender*/,
                                             const std::string& /*name*/, const std::string& text) {
+    if (FLoading) return;
     FSimulation.Log(text);
 }
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ie {
 
@@ -27,6 +28,8 @@ public:
     // The rule file looked for in the working directory.
     static constexpr const char* ExpertSystemFileName = "expert system";
     static constexpr const char* NoExpertSystemMessage = "No Expert System Available";
+    // The title of the box that tells why the rules do not take part.
+    static constexpr const char* RulesNotUsedCaption = "Rules not used";
     // The open dialog's filter: the rule files, and every file, since the demo's own rule file
     // ("expert system") has no extension.
     static constexpr const char* RuleFileFilter = "Expert System|*.ie; *.clp|All Files|*.*";
@@ -61,8 +64,18 @@ public:
     const std::string& RuleFileName() const { return FRuleFileName; }
 
     // ConsoleDialog1.Execute: the console on the engine, opened in debug mode before the engine
-    // runs (and by the window's Console button). Empty while the application has no console.
-    std::function<void()> ConsoleDialog1;
+    // runs (and by the window's Console button). True when OK wrote the console's engine back.
+    // Empty while the application has no console.
+    std::function<bool()> ConsoleDialog1;
+    // Opens the console and takes in what it wrote back: alerts the engine held before are not
+    // shown again, and the rules take part exactly while the engine can take the exchanged facts.
+    void ExecuteConsole();
+    // The engine changed under the module (the console's OK): when it cannot take the metadata
+    // and value facts the user is told once and the simulation runs without rules; when it can
+    // again, the rules take part again.
+    void EngineWrittenBack();
+    // What keeps the engine from taking the metadata and value facts, empty when nothing does.
+    std::string ExchangeProblem();
 
     // IRuleExchange: the three points of an iteration.
     void ClearConclusions() override;
@@ -82,6 +95,10 @@ public:
 
 private:
     bool LoadRuleFile(const std::string& fileName);
+    // The globals, the metadata set on the engine and its lines.
+    void HandOverExchange();
+    bool RulesTakePart() const;
+    void Activate(const std::string& status);
     void NoExpertSystem(const std::string& message, bool isError, const std::string& status);
     void RetractMnemonics();
 
@@ -89,6 +106,12 @@ private:
     std::unique_ptr<TInferenceEngine> FInferenceEngine1;
     std::unique_ptr<TFactSet> FFactSet1;
     std::string FRuleFileName;
+    // While the rule file loads at start-up: its command echoes and the facts it asserts (gone
+    // at the reset that follows) do not reach the log.
+    bool FLoading = false;
+    // While the console writes back: the texts of the alerts, warnings and satellite states the
+    // engine held before, which are not shown again.
+    std::vector<std::string> FHeldConclusions;
 };
 
 } // namespace ie

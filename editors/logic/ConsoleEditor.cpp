@@ -8,6 +8,7 @@
 #include "engine/match/ActivationAgenda.h"
 #include "engine/match/IERule.h"
 #include "platform/DialogService.h"
+#include "platform/Restore.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -32,6 +33,7 @@ TIEConsole::TIEConsole(bool dialog, TInferenceEngine& engine) : FDialog(dialog) 
         SwapEngineEvents(*FEngine, mine);
         CreateEditors();
         // The copy raises the private engine's events, which fill the lists.
+        const TRestore<bool> filling(FFilling, true);
         FEngine->Assign(&engine);
         return;
     }
@@ -41,6 +43,7 @@ TIEConsole::TIEConsole(bool dialog, TInferenceEngine& engine) : FDialog(dialog) 
     SwapEngineEvents(*FEngine, *FHolder);
     FHandlersBorrowed = true;
     // Through the handlers, so that the host hears of every item already present.
+    const TRestore<bool> filling(FFilling, true);
     FillAgenda();
     FillFacts();
     FillTemplates();
@@ -207,6 +210,7 @@ std::string TIEConsole::TemplateLine(const IFactTemplate& factTemplate) {
 // Engine handlers: the console's work, then the host's handler (live mode).
 
 void TIEConsole::AddActivation(TInferenceEngine* sender, int32_t index, TActivation* activation) {
+    Changed();
     if (AgendaShown()) InsertLine(clAgenda, index, activation->GetText(), 0);
     SetRunEnabled(true);
     if (FHolder && FHolder->OnAddActivation) FHolder->OnAddActivation(sender, index, activation);
@@ -214,6 +218,7 @@ void TIEConsole::AddActivation(TInferenceEngine* sender, int32_t index, TActivat
 
 void TIEConsole::RemoveActivation(TInferenceEngine* sender, int32_t index,
                                   TActivation* activation) {
+    Changed();
     if (AgendaShown()) DeleteLine(clAgenda, index);
     // The engine reports a removal while the activation is still filed: it does not count.
     const int32_t going = activation && activation->InAgenda() ? 1 : 0;
@@ -223,21 +228,25 @@ void TIEConsole::RemoveActivation(TInferenceEngine* sender, int32_t index,
 }
 
 void TIEConsole::Assertion(TInferenceEngine* sender, IFact* fact) {
+    Changed();
     AppendLine(clFacts, fact->GetLabel(), fact->GetFactId());
     if (FHolder && FHolder->OnAssertion) FHolder->OnAssertion(sender, fact);
 }
 
 void TIEConsole::Retraction(TInferenceEngine* sender, IFact* fact) {
+    Changed();
     DeleteKey(clFacts, fact->GetFactId());
     if (FHolder && FHolder->OnRetraction) FHolder->OnRetraction(sender, fact);
 }
 
 void TIEConsole::ClearFacts(TInferenceEngine* sender) {
+    Changed();
     ClearList(clFacts);
     if (FHolder && FHolder->OnClearFacts) FHolder->OnClearFacts(sender);
 }
 
 void TIEConsole::NewFactTemplate(TInferenceEngine* sender, IFactTemplate* factTemplate) {
+    Changed();
     factTemplate->SetTag(FTemplateCounter);
     AppendLine(clFactTemplates, TemplateLine(*factTemplate), FTemplateCounter);
     ++FTemplateCounter;
@@ -245,23 +254,27 @@ void TIEConsole::NewFactTemplate(TInferenceEngine* sender, IFactTemplate* factTe
 }
 
 void TIEConsole::RemoveFactTemplate(TInferenceEngine* sender, IFactTemplate* factTemplate) {
+    Changed();
     DeleteKey(clFactTemplates, factTemplate->GetTag());
     if (FHolder && FHolder->OnRemoveFactTemplate)
         FHolder->OnRemoveFactTemplate(sender, factTemplate);
 }
 
 void TIEConsole::ClearFactTemplates(TInferenceEngine* sender) {
+    Changed();
     ClearList(clFactTemplates);
     FTemplateCounter = 0;
     if (FHolder && FHolder->OnClearFactTemplates) FHolder->OnClearFactTemplates(sender);
 }
 
 void TIEConsole::AddRule(TInferenceEngine* sender, TRule* rule) {
+    Changed();
     AppendLine(clRules, RuleLine(*rule), reinterpret_cast<intptr_t>(rule));
     if (FHolder && FHolder->OnAddRule) FHolder->OnAddRule(sender, rule);
 }
 
 void TIEConsole::RemoveRule(TInferenceEngine* sender, TRule* rule) {
+    Changed();
     const auto& lines = FLines[clRules];
     const auto key = reinterpret_cast<intptr_t>(rule);
     auto it = std::find_if(lines.begin(), lines.end(),
@@ -271,11 +284,13 @@ void TIEConsole::RemoveRule(TInferenceEngine* sender, TRule* rule) {
 }
 
 void TIEConsole::ClearRules(TInferenceEngine* sender) {
+    Changed();
     ClearList(clRules);
     if (FHolder && FHolder->OnClearRules) FHolder->OnClearRules(sender);
 }
 
 void TIEConsole::Clear(TInferenceEngine* sender) {
+    Changed();
     ClearList(clAgenda);
     SetRunEnabled(false);
     if (FHolder && FHolder->OnClear) FHolder->OnClear(sender);
@@ -403,6 +418,8 @@ void TIEConsole::AttachRuleHandlers(bool attach) {
 
 void TIEConsole::SetValidViews(TValidViews value) {
     if (value == FValidViews) return;
+    // Refilling the lists reports what is there already: no change.
+    const TRestore<bool> filling(FFilling, true);
     FValidViews = value;
     if (FView) FView->ViewsChanged();
     if (value.Contains(vvAgenda))
@@ -432,12 +449,14 @@ void TIEConsole::SetValidViews(TValidViews value) {
 
 void TIEConsole::FileNew() {
     if (!Allowed(caFileNew)) return;
+    Changed();
     ClearOutput();
     FEngine->Clear();
 }
 
 void TIEConsole::FileOpen(const std::string& fileName) {
     if (!Allowed(caFileOpen)) return;
+    Changed();
     FEngine->Clear();
     FEngine->LoadFromFile(fileName);
 }
@@ -452,32 +471,38 @@ void TIEConsole::FileView() {
 }
 
 void TIEConsole::EditTypes() {
-    if (Allowed(caEditTypes)) FTypesDialog->Execute();
+    if (Allowed(caEditTypes) && FTypesDialog->Execute()) Changed();
 }
 
 void TIEConsole::EditFacts() {
-    if (Allowed(caEditFacts)) FFactsDialog->Execute();
+    if (Allowed(caEditFacts) && FFactsDialog->Execute()) Changed();
 }
 
 void TIEConsole::EditFactTemplates() {
-    if (Allowed(caEditFactTemplates)) FFactTemplatesDialog->Execute();
+    if (Allowed(caEditFactTemplates) && FFactTemplatesDialog->Execute()) Changed();
 }
 
 void TIEConsole::EditRules() {
-    if (Allowed(caEditRules)) FRulesDialog->Execute();
+    if (Allowed(caEditRules) && FRulesDialog->Execute()) Changed();
 }
 
 void TIEConsole::IEReset() {
-    if (Allowed(caIEReset)) FEngine->Reset();
+    if (!Allowed(caIEReset)) return;
+    Changed();
+    FEngine->Reset();
 }
 
 // A disabled action does not run, whatever its shortcut.
 void TIEConsole::IERun() {
-    if (FEnabled[caIERun] && Allowed(caIERun)) FEngine->Run();
+    if (!FEnabled[caIERun] || !Allowed(caIERun)) return;
+    Changed();
+    FEngine->Run();
 }
 
 void TIEConsole::IEStep() {
-    if (FEnabled[caIEStep] && Allowed(caIEStep)) FEngine->RunLimited(1);
+    if (!FEnabled[caIEStep] || !Allowed(caIEStep)) return;
+    Changed();
+    FEngine->RunLimited(1);
 }
 
 void TIEConsole::Submit(std::string_view input) {
@@ -499,6 +524,7 @@ void TIEConsole::Submit(std::string_view input) {
         if (i > 0) command += "\r\n";
         command += lines[i];
     }
+    Changed();
     FEngine->ExecuteCommand(command, true);
 }
 

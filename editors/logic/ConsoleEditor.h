@@ -129,6 +129,12 @@ public:
     // Live mode: gives the host engine its handlers back (once); the lists stop following.
     void Close();
 
+    // Whether anything may have changed the engine since the console was opened: an engine
+    // event other than the filling of the lists, a submitted command (it may bind a global), an
+    // action that works on the engine or an editor closed with OK. Dialog mode writes the engine
+    // back only then, and asks before a close without OK throws such changes away.
+    bool Modified() const noexcept { return FModified; }
+
     const std::vector<TConsoleLine>& Lines(TConsoleList list) const { return FLines[list]; }
     const std::vector<std::string>& Output() const noexcept { return FOutput; }
     const std::string& LastOutput() const noexcept { return FLastOutput; }
@@ -185,6 +191,9 @@ private:
     void ReturnHandlers();
     void CreateEditors();
     bool AgendaShown() const noexcept { return FValidViews.Contains(vvAgenda); }
+    void Changed() noexcept {
+        if (!FFilling) FModified = true;
+    }
 
     bool FDialog;
     std::unique_ptr<TInferenceEngine, TComponentDeleter> FOwnEngine;
@@ -204,6 +213,9 @@ private:
     std::vector<std::string> FOutput;
     std::string FLastOutput;
     intptr_t FTemplateCounter = 0;
+    bool FModified = false;
+    // While the lists are filled from the engine: the handlers' calls change nothing.
+    bool FFilling = false;
 
     std::unique_ptr<TDefinedTypesDialog, TComponentDeleter> FTypesDialog;
     std::unique_ptr<TFactsDialog, TComponentDeleter> FFactsDialog;

@@ -122,7 +122,9 @@ void TFactEditor::ApplyGrid() {
             if (row.Slot == "Template") relation = Trimmed(row.Value);
             if (row.Slot == DataSlotName) data = row.Value;
         }
-        if (t) relation = t->GetName();
+        // The relation typed in the Template row names the fact: an ordered fact can be given
+        // another relation there. An emptied row keeps the fact's own.
+        if (relation.empty() && t) relation = t->GetName();
         ApplyText("(" + relation + " " + data + ")");
         return;
     }

@@ -72,6 +72,21 @@ std::vector<std::string> TFactTemplateEditor::SlotDetailLines(const IFactSlot& s
     return lines;
 }
 
+std::string TFactTemplateEditor::RefusedDefault(const IIEDefinedType& type,
+                                                const IIEValue& value) const {
+    // The value as the user reads it (nil too), and why the type refuses it.
+    std::string shown = ValueText(FEngine, &value);
+    if (shown.empty()) shown = value.AsString();
+    if (shown.empty()) shown = "\"\"";
+    std::string reason = type.ValidationError(&value);
+    // The type's message repeats the value before its reason: keep the reason.
+    if (reason.starts_with("Value ")) {
+        const size_t comma = reason.find(", ");
+        if (comma != std::string::npos) reason.erase(0, comma + 2);
+    }
+    return reason.empty() ? shown : shown + " (" + reason + ")";
+}
+
 TRefPtr<IFactSlot> TFactTemplateEditor::ApplySlot(IFactTemplate& factTemplate,
                                                   const std::string& slotName,
                                                   const TSlotEdit& edit) {
@@ -83,7 +98,7 @@ TRefPtr<IFactSlot> TFactTemplateEditor::ApplySlot(IFactTemplate& factTemplate,
     // A dynamic default is a call that only the fact's assertion evaluates: the type judges
     // its result then, not the call.
     if (value && !isCall && edit.Type && !edit.Type->IsValid(value.get()))
-        RaiseIE(imInvalidDefaultSlotValue, value->GetText());
+        RaiseIE(imInvalidDefaultSlotValue, RefusedDefault(*edit.Type, *value));
 
     TIETypes kinds = edit.Type ? edit.Type->GetBaseTypes() : slot->GetSlotType() - MultiSlotMarkers;
     if (!edit.Type && kinds.Empty()) kinds = SingleSlotTypes();
@@ -95,7 +110,7 @@ TRefPtr<IFactSlot> TFactTemplateEditor::ApplySlot(IFactTemplate& factTemplate,
             if (isCall) {
                 value = value->AsFunCall()->Evaluate(FEngine.RootContext());
                 if (value && edit.Type && !edit.Type->IsValid(value.get()))
-                    RaiseIE(imInvalidDefaultSlotValue, value->GetText());
+                    RaiseIE(imInvalidDefaultSlotValue, RefusedDefault(*edit.Type, *value));
             }
             if (multi && value && value->GetDType() != dtList) {
                 auto list = MakeRef<TValueVector>();

@@ -53,6 +53,8 @@ public:
     // default slot value: %s", "Not a %s type.  Value (%s) is a %s type"), then sets name, type,
     // kinds, default and flag. With an empty name nothing is stored. On failure the slot keeps
     // its previous settings. Returns the slot (renamed when the name changed).
+    // The text of a default the slot's type refuses: the value and the type's reason.
+    std::string RefusedDefault(const IIEDefinedType& type, const IIEValue& value) const;
     TRefPtr<IFactSlot> ApplySlot(IFactTemplate& factTemplate, const std::string& slotName,
                                  const TSlotEdit& edit);
 

@@ -182,6 +182,7 @@ void TConsoleDialog::CloseConsole() {
 
 bool TConsoleDialog::Execute() {
     TInferenceEngine& host = CheckedEngine();
+    FWroteBack = false;
     CloseConsole();
     const auto& create = EditorFormFactory().Console;
     if (!create) throw EIEException("No editor form is installed");
@@ -200,7 +201,11 @@ bool TConsoleDialog::Execute() {
         return true;
     }
     if (!form->ShowModal()) return false;
+    // Writing back rebuilds the host engine: its facts are asserted again and the rules that
+    // fired on them match again. Nothing changed, nothing to rebuild.
+    if (!console.Modified()) return true;
     host.Assign(&console.Engine());
+    FWroteBack = true;
     return true;
 }
 

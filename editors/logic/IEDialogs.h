@@ -158,6 +158,9 @@ public:
     bool Execute() override;
     // Frees the open console form (live mode) and drops the reference.
     virtual void CloseConsole();
+    // Whether the last Execute wrote the console's engine back into Engine: in dialog mode, OK
+    // after a change. OK without a change leaves the host engine alone.
+    bool WroteBack() const noexcept { return FWroteBack; }
     // The console form open in live mode, or null.
     IConsoleForm* ConsoleForm() const noexcept { return FForm.get(); }
     // A live console closes before its engine goes.
@@ -172,6 +175,7 @@ public:
 
 private:
     std::unique_ptr<IConsoleForm> FForm;
+    bool FWroteBack = false;
 };
 
 } // namespace ie

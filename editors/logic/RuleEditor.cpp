@@ -271,8 +271,10 @@ void TRuleEditor::NewRule() {
 TRule* TRuleEditor::Apply() {
     // The name and the comment are set on the rule read, so that no text of theirs can change
     // what the reader sees.
+    // Without a name the reader would complain of text the user never typed.
+    if (Trimmed(Name).empty()) throw EIEException(RuleNameMissingMessage);
     std::string text = "(defrule ";
-    text += Name.empty() ? std::string("?") : Name;
+    text += Name;
     text += CRLF;
     text += Lines.Text(rsIf);
     text += CRLF;

@@ -15,6 +15,10 @@
 
 namespace ie {
 
+// Add, Replace or OK with an empty Name.
+inline constexpr const char* RuleNameMissingMessage =
+    "A rule needs a name: fill in the Name field.";
+
 class TInferenceEngine;
 class TRule;
 

@@ -229,6 +229,7 @@ void TTypeFrameEditor::SetCardinalityLimited(bool value) {
 
 void TTypeFrameEditor::SetRangeLimited(bool value) {
     Editable().SetRangeLimited(value);
+    ReevaluateTerms();
     Changed();
 }
 
@@ -251,11 +252,38 @@ bool TTypeFrameEditor::StoreMaxCardinality(const std::string& text) {
 }
 
 bool TTypeFrameEditor::StoreMinRange(const std::string& text) {
-    return StoreParsed<double>(text, &IIEDefinedType::SetMinRange);
+    return StoreRange(text, &IIEDefinedType::SetMinRange);
 }
 
 bool TTypeFrameEditor::StoreMaxRange(const std::string& text) {
-    return StoreParsed<double>(text, &IIEDefinedType::SetMaxRange);
+    return StoreRange(text, &IIEDefinedType::SetMaxRange);
+}
+
+bool TTypeFrameEditor::StoreRange(const std::string& text, void (IIEDefinedType::*setter)(double)) {
+    double v = 0;
+    if (!ParseWhole(text, v)) return false;
+    (Editable().*setter)(v);
+    ReevaluateTerms();
+    Changed();
+    return true;
+}
+
+void TTypeFrameEditor::ReevaluateTerms() {
+    // A term is read within its variable's range: one typed before the range was set was cut
+    // to the old range. Read again from its expression, it reaches as far as the new one lets.
+    for (const std::string& name : TermNames()) {
+        const TRefPtr<IFuzzySet> set = Term(name);
+        if (!set || set->GetExpression().empty()) continue;
+        const std::string expression = set->GetExpression();
+        try {
+            if (const TRefPtr<IFuzzySet> result = Evaluate(expression)) {
+                set->AssignValues(*result);
+                set->SetExpression(expression);
+            }
+        } catch (const EException&) {
+            // An expression the new range cannot take keeps the set it had.
+        }
+    }
 }
 
 std::string TTypeFrameEditor::RangeText(double value) {

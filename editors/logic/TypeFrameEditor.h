@@ -82,6 +82,8 @@ public:
     // Before each edit: without non-implicit editing, a type that is not implicit is replaced
     // by a clone marked implicit and named "implicit" (the named type stays as it was).
     IIEDefinedType& Editable();
+    bool StoreRange(const std::string& text, void (IIEDefinedType::*setter)(double));
+    void ReevaluateTerms();
     template <class N> bool StoreParsed(const std::string& text, void (IIEDefinedType::*setter)(N));
 
     // Kinds.

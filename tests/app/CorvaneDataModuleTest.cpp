@@ -48,10 +48,12 @@ struct TScriptedDialogs : IDialogService {
     std::vector<std::string> Messages;
     std::vector<std::string> Errors;
     void ShowMessage(std::string_view text) override { Messages.emplace_back(text); }
-    int MessageBox(std::string_view text, std::string_view, unsigned) override {
-        Messages.emplace_back(text);
+    int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override {
+        ((flags & 0xF0) == MB_ICONERROR ? Errors : Messages).emplace_back(text);
+        Captions.emplace_back(caption);
         return mrOk;
     }
+    std::vector<std::string> Captions;
     TModalResult MessageDlg(std::string_view text, TMsgDlgType type, TMsgDlgButtons, int) override {
         (type == TMsgDlgType::mtError ? Errors : Messages).emplace_back(text);
         return mrOk;
@@ -266,6 +268,64 @@ TEST_F(DataModuleTest, ARuleFileThatFailsToLoadIsReportedAndTheApplicationRunsWi
     EXPECT_TRUE(View.Errors.empty());
 }
 
+// Every rule file that loads but cannot take the exchanged facts is told as a broken file is:
+// one box naming the file and the problem, the rules inactive, the simulation running on.
+TEST_F(DataModuleTest, ARuleFileThatCannotTakeTheMetadataIsReportedAndTheSimulationRunsOn) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"empty", ""},
+        {"no metadata template",
+         "(deftemplate mnemonic (slot name) (slot value))\n(defrule r (mnemonic) => )\n"},
+        {"no value template",
+         "(deftemplate mnem-metadata (slot name) (slot system) (slot subsystem) "
+         "(slot yellowlow) (slot yellowhigh) (slot redlow) (slot redhigh))\n"},
+        {"not a rule file", "Dear user,\nthe telemetry looks fine today. Regards\n"},
+        {"metadata of the wrong type",
+         "(deftemplate mnemonic (slot name) (slot value))\n"
+         "(deftemplate mnem-metadata (slot name) (slot system (type INTEGER)) (slot subsystem) "
+         "(slot yellowlow) (slot yellowhigh) (slot redlow) (slot redhigh))\n"},
+    };
+    for (const auto& [what, text] : files) {
+        SCOPED_TRACE(what);
+        Dialogs.Errors.clear();
+        View.Errors.clear();
+        const fs::path chosen = Write(what + ".clp", text);
+        // Chosen in the open dialog, as a user picks a file of the wrong kind.
+        CreateIn(Dir, [&](std::string& fileName) {
+            fileName = chosen.string();
+            return true;
+        });
+        ASSERT_EQ(Dialogs.Errors.size(), 1u);
+        EXPECT_EQ(Dialogs.Captions.back(), "Rules not used");
+        EXPECT_NE(Dialogs.Errors[0].find(chosen.string()), std::string::npos) << Dialogs.Errors[0];
+        EXPECT_NE(Dialogs.Errors[0].find("without rules"), std::string::npos) << Dialogs.Errors[0];
+        EXPECT_EQ(Dialogs.Errors[0].find("unimplemented"), std::string::npos) << Dialogs.Errors[0];
+        EXPECT_FALSE(Sim.ExpertSystemAvailable());
+        EXPECT_EQ(Sim.Rules(), nullptr);
+        EXPECT_EQ(Sim.RulesStatus().rfind("Rules inactive: ", 0), 0u) << Sim.RulesStatus();
+        const int points = Sim.Points();
+        Sim.StepClick();
+        EXPECT_EQ(Sim.Points(), points + 1);
+        EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+        Module.reset();
+    }
+    // A missing template is named as such.
+    Dialogs.Errors.clear();
+    Create("(deftemplate mnemonic (slot name) (slot value))\n");
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_NE(Dialogs.Errors[0].find("\"mnem-metadata\""), std::string::npos) << Dialogs.Errors[0];
+}
+
+// Loading at start-up runs the file's commands; what they echo and the facts they assert (gone
+// at the reset) are no news for the log. A file saved from the console has such commands.
+TEST_F(DataModuleTest, LoadingTheRuleFileSendsNoCommandEchoesOrStaleAlertsToTheLog) {
+    Create(Templates + "(assert (alert Power))\n(+ 1 2)\n(deffacts own (ready))\n");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    EXPECT_TRUE(View.Lines.empty()) << View.Lines.front();
+    EXPECT_EQ(Panel("Power"), TStatusColour::scNeutral);
+    EXPECT_EQ(CountFacts("alert"), 0);
+    EXPECT_EQ(CountFacts("ready"), 1);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The fact exchange
 
@@ -343,6 +403,7 @@ TEST_F(DataModuleTest, DebugModeOpensTheConsoleBeforeTheRulesRunAndPausesTheSimu
         EXPECT_EQ(CountFacts("mnemonic"), 30);
         EXPECT_EQ(CountFacts("alert"), 0);
         EXPECT_FALSE(Sim.Running());
+        return false;
     };
     Sim.SetDebugMode(true);
     Sim.PlayClick();
@@ -396,7 +457,7 @@ TEST_F(DataModuleTest, TheConsoleInDebugModeWorksOnACopyAndOkHandsItBack) {
     {
         TConsoleDialog console(nullptr);
         console.SetEngine(&Engine());
-        Module->ConsoleDialog1 = [&] { console.Execute(); };
+        Module->ConsoleDialog1 = [&] { return console.Execute() && console.WroteBack(); };
         Sim.SetDebugMode(true);
         EXPECT_EQ(sorted(Step()),
                   (std::vector<std::string>{"Alert! Power critical", "round 2", "typed"}));
@@ -428,6 +489,99 @@ TEST_F(DataModuleTest, TheConsoleInDebugModeWorksOnACopyAndOkHandsItBack) {
     }
     SetEditorFormFactory(previous);
     EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+}
+
+// The console as the Console button opens it, on a copy that `work` edits before OK.
+struct TConsoleScript {
+    explicit TConsoleScript(TDataModule1& module) : Module(module) {
+        TEditorFormFactory factory;
+        factory.Console = [this](bool dialog, TInferenceEngine& engine) {
+            return std::make_unique<TScriptedConsoleForm>(dialog, engine, Work);
+        };
+        Previous = SetEditorFormFactory(factory);
+        Dialog.SetEngine(&Module.InferenceEngine1());
+        Module.ConsoleDialog1 = [this] { return Dialog.Execute() && Dialog.WroteBack(); };
+    }
+    ~TConsoleScript() {
+        Module.ConsoleDialog1 = nullptr;
+        SetEditorFormFactory(Previous);
+    }
+    void Run(std::function<void(TInferenceEngine&)> work) {
+        Work = std::move(work);
+        Module.ExecuteConsole();
+    }
+    TDataModule1& Module;
+    TConsoleDialog Dialog{nullptr};
+    std::function<void(TInferenceEngine&)> Work;
+    TEditorFormFactory Previous;
+};
+
+// OK without a change leaves the engine as it was: no alert logged again, no rule that fired
+// once fires again. A write-back after a change does not log the alerts the engine held.
+TEST_F(DataModuleTest, ConsoleOkWithoutAChangeLeavesTheEngineAloneAndAWriteBackLogsNoOldAlerts) {
+    Create(Templates + "(defrule hello (declare (salience 10)) => (printout t \"hello\"))\n"
+                       "(defrule r (mnemonic (name CommMnem1)) => (assert (alert Power)))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    EXPECT_EQ(Step(), (std::vector<std::string>{"hello", "Alert! Power critical"}));
+    const IFact* alert = Engine().Facts().Item(Engine().Facts().Count() - 1).get();
+    TConsoleScript console(*Module);
+    const size_t logged = View.Lines.size();
+    console.Run(nullptr);
+    EXPECT_FALSE(console.Dialog.WroteBack());
+    EXPECT_EQ(View.Lines.size(), logged);
+    EXPECT_EQ(Engine().Facts().Item(Engine().Facts().Count() - 1).get(), alert);
+    EXPECT_EQ(Step(), std::vector<std::string>{"Alert! Power critical"});
+
+    console.Run([](TInferenceEngine& copy) { copy.AssertString("(note typed)"); });
+    EXPECT_TRUE(console.Dialog.WroteBack());
+    EXPECT_EQ(View.Lines.size(), logged + 1);
+    EXPECT_EQ(CountFacts("note"), 1);
+    EXPECT_EQ(CountFacts("alert"), 1);
+    EXPECT_TRUE(Sim.ExpertSystemAvailable());
+}
+
+// (clear) in the console leaves an engine that cannot take the telemetry: said once, the rules
+// go inactive and the steps go on. Loading a rule file there and resetting brings them back.
+TEST_F(DataModuleTest, AConsoleThatClearsTheRulesLeavesThemInactiveUntilItLoadsRulesAgain) {
+    const std::string rules =
+        Templates + "(defglobal ?*NUM_SYS* = 7)\n(defrule r (mnemonic (name CommMnem1)) => "
+                    "(printout t \"seen \" ?*NUM_SYS*))";
+    const fs::path file = Write("mine.clp", rules);
+    Create(rules);
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    TConsoleScript console(*Module);
+    console.Run([](TInferenceEngine& copy) { copy.Clear(); });
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_NE(Dialogs.Errors[0].find("\"mnem-metadata\""), std::string::npos) << Dialogs.Errors[0];
+    EXPECT_FALSE(Sim.ExpertSystemAvailable());
+    EXPECT_EQ(Sim.RulesStatus().rfind("Rules inactive", 0), 0u) << Sim.RulesStatus();
+    EXPECT_TRUE(Step().empty());
+    EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+    // Still inactive after another change: not said again.
+    console.Run([](TInferenceEngine& copy) { copy.AssertString("(note typed)"); });
+    EXPECT_EQ(Dialogs.Errors.size(), 1u);
+
+    console.Run([&](TInferenceEngine& copy) {
+        copy.Clear();
+        copy.LoadFromFile(file.string());
+        copy.Reset();
+    });
+    EXPECT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_TRUE(Sim.ExpertSystemAvailable());
+    EXPECT_EQ(Sim.RulesStatus().rfind("Rules active", 0), 0u) << Sim.RulesStatus();
+    EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+    EXPECT_EQ(Step(), std::vector<std::string>{"seen 2"});
+    EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+}
+
+// Of forty rules the box names the one that failed, after the error's own text.
+TEST_F(DataModuleTest, AnErrorWhileARuleFiresNamesTheRule) {
+    Create(Templates + "(defrule fine (mnemonic (name CommMnem1)) => (printout t \"fine\"))\n"
+                       "(defrule divide (mnemonic (name CommMnem2)) => (printout t (/ 1 0)))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Sim.StepClick();
+    ASSERT_EQ(View.Errors.size(), 1u);
+    EXPECT_EQ(View.Errors[0], "Floating point division by zero (in rule divide)");
 }
 
 // Text for the terminal becomes log lines; text for a name that is no open stream is dropped by

@@ -32,7 +32,12 @@ TEST_F(TConsoleFixture, DialogModeFillsTheListsFromTheCopy) {
                                            Host->Facts().Item(1)->GetLabel(),
                                        }));
     EXPECT_EQ(c.Lines(clFacts)[1].Key, Host->Facts().Item(1)->GetFactId());
+    // Filling and refilling the lists changes nothing; a retraction does.
+    c.SetValidViews(TValidViews{vvRules});
+    c.SetValidViews(TValidViews::FromBits(15));
+    EXPECT_FALSE(c.Modified());
     c.Engine().RetractAt(1);
+    EXPECT_TRUE(c.Modified());
     EXPECT_EQ(c.Lines(clFacts).size(), 1u);
     EXPECT_EQ(Host->Facts().Count(), 2) << "the host is untouched";
 }

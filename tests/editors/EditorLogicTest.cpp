@@ -96,6 +96,20 @@ TEST_F(FactEditorTest, OrderedFactRoundTripsThroughTheGrid) {
     EXPECT_EQ(text.find("green"), std::string::npos) << text;
 }
 
+// The Template row of an ordered fact names its relation: typed over, it gives the fact another.
+TEST_F(FactEditorTest, TheTemplateRowOfAnOrderedFactRenamesItsRelation) {
+    E().AssertFact(Ordered(E(), "newfact", {"5"}));
+    TFactEditor editor(E());
+    ASSERT_TRUE(editor.SelectFact(E().Facts().Item(E().Facts().Count() - 1)->GetFactId()));
+    editor.SetGridValue(1, "other");
+    editor.SetGridValue(2, "6");
+    editor.ApplyGrid();
+    EXPECT_EQ(editor.CurrentText().rfind("(other 6", 0), 0u) << editor.CurrentText();
+    ASSERT_GE(editor.Add(), 0);
+    const TRefPtr<IFact>& added = E().Facts().Item(E().Facts().Count() - 1);
+    EXPECT_EQ(added->GetTemplate()->GetName(), "other");
+}
+
 TEST_F(FactEditorTest, ListOrdersAndDelete) {
     E().AssertFact(Ordered(E(), "zebra"));
     E().AssertFact(Ordered(E(), "apple"));
@@ -188,8 +202,16 @@ TEST_F(TemplateEditorTest, DefaultOutsideTheTypeIsRefusedAndTheSlotKeepsItsSetti
     auto type = TIEDefinedType::Create(&E());
     type->SetBaseTypes({dtInteger});
     TSlotEdit edit{"renamed", "abc", false, false, type};
-    EXPECT_EQ(RaisedMessage([&] { editor.ApplySlot(*t, name, edit); }),
-              "Invalid default slot value: abc");
+    // The value and why the type refuses it.
+    EXPECT_EQ(
+        RaisedMessage([&] { editor.ApplySlot(*t, name, edit); }),
+        "Invalid default slot value: abc (Not a INTEGER type.  Value (abc) is a dtAtom type)");
+    // A default that shows nil is named as such.
+    edit.DefaultText = "nil";
+    EXPECT_EQ(RaisedMessage([&] {
+                  editor.ApplySlot(*t, name, edit);
+              }).rfind("Invalid default slot value: nil (", 0),
+              0u);
     EXPECT_TRUE(t->HasSlot(name)) << "the slot keeps its name";
     edit.DefaultText = "7";
     auto applied = editor.ApplySlot(*t, name, edit);
@@ -252,6 +274,10 @@ TEST_F(RuleEditorTest, AddingTheSameRuleTwiceRaisesTheDuplicateMessage) {
     EXPECT_EQ(rule->Salience(), 0);
     EXPECT_EQ(RaisedMessage([&] { Editor.Add(); }),
               "Duplicate Rules defined with same name: \"r1\"");
+    EXPECT_EQ(E().Rules().Count(), 1);
+    // Cleared and added without a name: the user is told that a name is needed.
+    Compose("", "(a ?x)", "(assert (b ?x))");
+    EXPECT_EQ(RaisedMessage([&] { Editor.Add(); }), RuleNameMissingMessage);
     EXPECT_EQ(E().Rules().Count(), 1);
     EXPECT_EQ(TRuleEditor::RootText(*rule), "r1  \"first\"");
     EXPECT_EQ(TRuleEditor::NameOfRootText(TRuleEditor::RootText(*rule)), "r1");
@@ -427,6 +453,28 @@ TEST_F(TypeFrameTest, FuzzyReplacesTheKindsAndUncheckingRestoresTheCheckedOnes) 
     EXPECT_EQ(frame.Type()->GetBaseTypes(), (TIETypes{dtAtom, dtInteger}));
     EXPECT_TRUE(frame.AllowedTabShown(atSymbols));
     EXPECT_FALSE(frame.AllowedTabShown(atStrings));
+}
+
+// A term typed before the range was set is read again when the range changes: it reaches as far
+// as its expression says once the range allows it.
+TEST_F(TypeFrameTest, ATermTypedBeforeTheRangeFollowsTheRangeSetAfterIt) {
+    TTypeFrameEditor frame(&E());
+    frame.SetType(nullptr);
+    frame.SetFuzzy(true, {});
+    ASSERT_TRUE(frame.StoreMinRange("0"));
+    ASSERT_TRUE(frame.StoreMaxRange("1"));
+    const std::string term = frame.NewTerm("high");
+    ASSERT_TRUE(frame.SetTermExpression(term, "(tri 0 5 10)", true));
+    const auto reach = [&] {
+        double x = 0;
+        for (const auto& p : frame.Term(term)->Points())
+            x = std::max(x, p.X);
+        return x;
+    };
+    EXPECT_LE(reach(), 1.0);
+    ASSERT_TRUE(frame.StoreMaxRange("10"));
+    EXPECT_DOUBLE_EQ(reach(), 10.0);
+    EXPECT_EQ(frame.TermExpression(term), "(tri 0 5 10)");
 }
 
 TEST_F(TypeFrameTest, MinAndMaxTextsAreStoredOnlyWhenTheyConvert) {

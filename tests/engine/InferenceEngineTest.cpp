@@ -405,7 +405,7 @@ TEST_F(TEngineFixture, FailingActionLeavesTheAgendaConsistent) {
     r->Action = [&](TActivation&) { throw EIEException("boom"); };
     E.AssertFact(Ordered(E, "a", {"1"}));
     E.AssertFact(Ordered(E, "a", {"2"}));
-    EXPECT_EQ(RaisedMessage([&] { E.Run(); }), "boom");
+    EXPECT_EQ(RaisedMessage([&] { E.Run(); }), "boom (in rule r)") << "names the rule";
     EXPECT_EQ(E.ActivationCount(), 1);
     EXPECT_EQ(r->Destroyed, 1) << "the failed activation is freed exactly once";
     EXPECT_EQ(r->Listed.size(), 1u);

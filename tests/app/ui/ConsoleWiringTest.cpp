@@ -54,8 +54,10 @@ TEST_F(ConsoleWiringTest, TheConsoleButtonOpensTheConsoleOnACopyAndOkHandsItBack
     TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetCaption("Console Editor");
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] { consoleDialog.Execute(); };
-    window.SetConsole(dataModule.ConsoleDialog1);
+    dataModule.ConsoleDialog1 = [&consoleDialog] {
+        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    };
+    window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
     window.show();
     QApplication::processEvents();
 
@@ -96,6 +98,47 @@ TEST_F(ConsoleWiringTest, TheConsoleButtonOpensTheConsoleOnACopyAndOkHandsItBack
     for (const auto& fact : engine.Facts().Items())
         metadata += fact->GetTemplate()->GetName() == "mnem-metadata";
     EXPECT_EQ(metadata, 30);
+    dataModule.ConsoleDialog1 = nullptr;
+    window.SetConsole(nullptr);
+}
+
+// OK without a change: the engine keeps its facts (no alert logged again, no rule that fired
+// once fires again on the next step).
+TEST_F(ConsoleWiringTest, ConsoleOkWithoutAChangeLeavesTheEngineAndTheLogAlone) {
+    TfrmCorvane window(45352 + 9.5 / 24);
+    TDataModule1 dataModule(window.Simulation());
+    dataModule.DataModuleCreate(nullptr, std::filesystem::path(IE_SOURCE_DIR) / "app" / "demo");
+    ASSERT_TRUE(window.Simulation().ExpertSystemAvailable());
+    TConsoleDialog consoleDialog(nullptr);
+    consoleDialog.SetEngine(&dataModule.InferenceEngine1());
+    dataModule.ConsoleDialog1 = [&consoleDialog] {
+        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    };
+    window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
+    window.show();
+    for (int i = 0; i < 3; ++i)
+        window.Simulation().StepClick();
+    TInferenceEngine& engine = dataModule.InferenceEngine1();
+    std::vector<const IFact*> facts;
+    for (const auto& fact : engine.Facts().Items())
+        facts.push_back(fact.get());
+    const QString log = window.LogText();
+    QTimer::singleShot(0, [] {
+        if (auto* console = dynamic_cast<TIEConsoleDlg*>(QApplication::activeModalWidget()))
+            console->accept();
+    });
+    QPushButton* button = ButtonCaptioned(window, "Console");
+    ASSERT_NE(button, nullptr);
+    button->click();
+    EXPECT_FALSE(consoleDialog.WroteBack());
+    EXPECT_EQ(window.LogText(), log);
+    std::vector<const IFact*> after;
+    for (const auto& fact : engine.Facts().Items())
+        after.push_back(fact.get());
+    EXPECT_EQ(after, facts);
+    window.Simulation().StepClick();
+    EXPECT_EQ(log.count("Demo rules"), 1);
+    EXPECT_EQ(window.LogText().count("Demo rules"), 1) << window.LogText().toStdString();
     dataModule.ConsoleDialog1 = nullptr;
     window.SetConsole(nullptr);
 }

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 #include "QtTestApplication.h"
@@ -73,6 +74,22 @@ TEST_F(CorvaneMainTest, BuildsThirtyChartsAndTheLists) {
     EXPECT_EQ(Window->SystemPanel(0)->text(), "Communications");
     EXPECT_EQ(Window->SystemPanel(3)->text(), "Scientific");
     EXPECT_EQ(Window->windowTitle(), "Corvane Demo Application");
+}
+
+// On a large screen the charts grow with the window and the list shows the names in full.
+TEST_F(CorvaneMainTest, ALargeWindowGivesItsRoomToTheChartsAndTheNames) {
+    const TMnemonics& m = Window->Simulation().Mnemonics();
+    const int designHeight = Window->ChartOf(m[0])->height();
+    Window->resize(1920, 1080);
+    QApplication::processEvents();
+    EXPECT_GT(Window->ChartOf(m[0])->height(), designHeight + 100);
+    for (QListWidget* list : {Window->MnemonicList(), Window->ScienceList()}) {
+        int widest = 0;
+        for (int i = 0; i < list->count(); ++i)
+            widest =
+                std::max(widest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
+        EXPECT_LE(widest, list->viewport()->width()) << "names are cut";
+    }
 }
 
 TEST_F(CorvaneMainTest, OpensPausedWithTheSpeedAt100) {

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -28,6 +29,8 @@
 #ifdef IE_HAVE_QTTEST
 #include <QTest>
 #endif
+
+#include <cstdlib>
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
@@ -119,6 +122,179 @@ TShownFileDialog InspectFileDialog(const std::function<void()>& open) {
     });
     open();
     return shown;
+}
+
+// Answers the box that asks whether to discard a form's changes, once it shows; counts the boxes.
+int DiscardBoxesSeen = 0;
+void AnswerDiscardBox(QMessageBox::StandardButton answer) {
+    QTimer::singleShot(0, [answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != "discardChanges") return;
+        ++DiscardBoxesSeen;
+        box->button(answer)->click();
+    });
+}
+
+// Escape on a console whose private copy changed asks first; Cancel keeps it open, Discard
+// closes it. Unchanged, it closes at once.
+TEST_F(TFormsFixture, ConsoleAsksBeforeEscapeDiscardsAChangedCopy) {
+    DiscardBoxesSeen = 0;
+    {
+        TIEConsoleDlg unchanged(true, *Host);
+        QTimer::singleShot(0, [&] {
+            AnswerDiscardBox(QMessageBox::Discard);
+            PressKey(&unchanged, Qt::Key_Escape);
+        });
+        EXPECT_FALSE(unchanged.ShowModal());
+        QApplication::processEvents();
+        EXPECT_EQ(DiscardBoxesSeen, 0);
+    }
+    TIEConsoleDlg dlg(true, *Host);
+    dlg.Console().Submit("(assert (typed))");
+    bool stayedOpen = false;
+    QTimer::singleShot(0, [&] {
+        AnswerDiscardBox(QMessageBox::Cancel);
+        PressKey(&dlg, Qt::Key_Escape);
+        stayedOpen = dlg.isVisible();
+        AnswerDiscardBox(QMessageBox::Discard);
+        PressKey(&dlg, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(dlg.ShowModal());
+    QApplication::processEvents();
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(DiscardBoxesSeen, 2);
+}
+
+// The fact editor opens on its list, so that Enter or Space does not close it; Escape after an
+// assertion asks, and Save keeps the change as OK does.
+TEST_F(TFormsFixture, FactEditorOpensOnItsListAndAsksBeforeDiscardingFacts) {
+    DiscardBoxesSeen = 0;
+    TFactsEditDlg facts;
+    facts.FormEngine().AssertString("(kept)");
+    bool focusOnList = false, openAfterEnter = false;
+    QTimer::singleShot(0, [&] {
+        focusOnList = facts.focusWidget() == facts.FactList();
+        if (QWidget* focus = facts.focusWidget()) {
+            PressKey(focus, Qt::Key_Return);
+            PressKey(focus, Qt::Key_Space);
+        }
+        openAfterEnter = facts.isVisible();
+        facts.FormEngine().AssertString("(added)");
+        AnswerDiscardBox(QMessageBox::Save);
+        PressKey(&facts, Qt::Key_Escape);
+    });
+    EXPECT_TRUE(facts.ShowModal()) << "Save closes as OK does";
+    QApplication::processEvents();
+    EXPECT_TRUE(focusOnList);
+    EXPECT_TRUE(openAfterEnter);
+    EXPECT_EQ(DiscardBoxesSeen, 1);
+}
+
+// A slot renamed onto a name its template has already: the error keeps the editor open with the
+// name selected, and the Enter that applied the name does not close it.
+TEST_F(TFormsFixture, TemplateEditorKeepsARefusedSlotNameOpenForCorrection) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.SlotNameEdit()->setText("size");
+    ASSERT_TRUE(templates.ApplySlot());
+    templates.NewSlot();
+    bool open = false, selected = false;
+    QString error;
+    int boxes = 0;
+    // Closes the error box as the user does.
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (error.isEmpty()) error = box->text();
+            ++boxes;
+            box->accept();
+        }
+    });
+    closer.start();
+    QTimer::singleShot(0, [&] {
+        templates.SlotNameEdit()->setFocus();
+        templates.SlotNameEdit()->setText("size");
+        PressKey(templates.SlotNameEdit(), Qt::Key_Return);
+        open = templates.isVisible();
+        selected = templates.SlotNameEdit()->selectedText() == "size" &&
+                   templates.focusWidget() == templates.SlotNameEdit();
+        templates.done(QDialog::Rejected);
+    });
+    templates.ShowModal();
+    closer.stop();
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(boxes, 1) << "one complaint";
+    EXPECT_TRUE(open);
+    EXPECT_TRUE(selected);
+}
+
+// With a slot and its type frame shown the template editor still fits an 800 x 600 screen with
+// its buttons in view. With IE_SCREENSHOT_DIR set the picture is saved there.
+TEST_F(TFormsFixture, TemplateEditorWithASlotFitsASmallScreen) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.resize(780, 560);
+    templates.show();
+    QApplication::processEvents();
+    EXPECT_LE(templates.minimumSizeHint().width(), 800);
+    EXPECT_LE(templates.minimumSizeHint().height(), 560);
+    EXPECT_LE(templates.width(), 800);
+    EXPECT_LE(templates.height(), 600);
+    for (QPushButton* button : templates.findChildren<QPushButton*>()) {
+        if (button->text() != "OK" && button->text() != "Cancel") continue;
+        const QPoint corner = button->mapTo(&templates, QPoint(button->width(), button->height()));
+        EXPECT_LE(corner.y(), templates.height()) << button->text().toStdString();
+        EXPECT_LE(corner.x(), templates.width()) << button->text().toStdString();
+    }
+    if (const char* dir = std::getenv("IE_SCREENSHOT_DIR"))
+        templates.grab().save(QString::fromLocal8Bit(dir) + "/template-editor.png");
+}
+
+// A range that the slot's default does not fit is refused naming the value and the reason, and
+// the default is the field marked, not the range.
+TEST_F(TFormsFixture, TemplateEditorMarksTheDefaultThatARangeChangeRefuses) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.MultiSlotCheck()->setChecked(false);
+    templates.DefaultEdit()->setText("5");
+    ASSERT_TRUE(templates.ApplySlot());
+    templates.show();
+    QString refused;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            refused = box->text();
+            box->accept();
+        }
+    });
+    closer.start();
+    for (QCheckBox* check : templates.findChildren<QCheckBox*>())
+        if (check->text() == "Limit Range") check->click();
+    QLineEdit* max = nullptr;
+    for (QLineEdit* edit : templates.findChildren<QLineEdit*>())
+        if (edit->text() == "2147483647.0000") max = edit;
+    ASSERT_NE(max, nullptr);
+    max->setText("3");
+    emit max->textEdited("3");
+    emit max->editingFinished();
+    QApplication::processEvents();
+    closer.stop();
+    EXPECT_TRUE(refused.startsWith("Invalid default slot value: 5 (")) << refused.toStdString();
+    EXPECT_TRUE(refused.contains("3.0000")) << refused.toStdString();
+    const auto red = [](const QLineEdit* edit) {
+        return edit->palette().color(QPalette::Base) == QColor(Qt::red);
+    };
+    EXPECT_TRUE(red(templates.DefaultEdit()));
+    EXPECT_FALSE(red(max));
+    EXPECT_FALSE(red(templates.SlotNameEdit()));
 }
 
 TEST_F(TFormsFixture, ConsoleEnterSubmitsAndShiftEnterBreaksTheLine) {
@@ -558,6 +734,21 @@ TEST_F(TFormsFixture, TypesEditorFollowsTheEnginesEventsAndEnablesItsActions) {
     EXPECT_EQ(popup,
               (QStringList{"New", "Add", "Replace", "Delete", "Clear", "Open", "Save", "Save As",
                            "Print", "Printer Setup", "Expand All", "Collapse All"}));
+    // Add with the name cleared says that a name is needed.
+    types.NewType();
+    types.Frame()->NameEdit()->setText("");
+    emit types.Frame()->NameEdit()->textEdited("");
+    QString refused;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            refused = box->text();
+            box->accept();
+        }
+    });
+    types.AddType();
+    QApplication::processEvents();
+    EXPECT_EQ(refused.toStdString(), TypeNameMissingMessage);
+    EXPECT_EQ(types.Tree()->topLevelItemCount(), 0);
     types.NewType();
     types.Frame()->NameEdit()->setText("speed");
     emit types.Frame()->NameEdit()->textEdited("speed");
