@@ -1030,7 +1030,8 @@ TFuzzySet& TFuzzySet::Correlate(bool product, TFzyFloat strength) {
     }
     ReplacePoints(std::move(points));
     StoreName(FuzzyArithValueText(oldName, FuzzyArithOperators[size_t(faoLowerAbove)], strength));
-    FExpression = FuzzyArithText(faoLowerAbove, true, oldExpression.empty() ? oldName : oldExpression);
+    FExpression =
+        FuzzyArithText(faoLowerAbove, true, oldExpression.empty() ? oldName : oldExpression);
     Changed();
     return *this;
 }

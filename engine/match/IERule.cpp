@@ -360,8 +360,7 @@ private:
         if (IRuleEngine* engine = FRule.Engine()) {
             if (engine->IsGlobalVariable(name)) return;
             // A variable bound at the top level: the firing context is a child of the root.
-            if (TIEContext* root = engine->RootContext(); root && root->FindBinding(name))
-                return;
+            if (TIEContext* root = engine->RootContext(); root && root->FindBinding(name)) return;
         }
         FUnbound = name;
     }

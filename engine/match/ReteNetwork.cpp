@@ -1461,8 +1461,8 @@ void TReteNetwork::AddRule(TRule& rule) {
     };
     // A rule whose actions read a variable that nothing binds would fail at every firing.
     if (const std::string name = rule.FirstUnboundActionVariable(); !name.empty())
-        throw EIEException(Format(ActionErrorMessage,
-                                  Format(IEMessage(imUnknownVariable), name), rule.RuleName()));
+        throw EIEException(Format(ActionErrorMessage, Format(IEMessage(imUnknownVariable), name),
+                                  rule.RuleName()));
     try {
         BuildAlphaNodes(b);
         BuildIntraPatternTests(b);
