@@ -952,7 +952,7 @@ SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* conte
                 list->Add(Evaluated(group->GetItem(j), context));
             value = TIEValue::CreateList(std::move(list));
         } else {
-            if (group->Count() < 2) RaiseIE(imBadSlotValue, name);
+            if (group->Count() < 2) RaiseIE(imExpectedValueMissing);
             value = Evaluated(group->GetItem(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }

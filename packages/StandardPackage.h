@@ -231,10 +231,13 @@ template <class... T> struct TFunctionClasses {
     }
 
 private:
+    // Every function class has type information; a variant class also publishes its selector.
     template <class C> static void PublishSelectorOf() {
         if constexpr (requires { C::SelectorName; })
             PublishVariantSelector(PropertyTableOf<C>(C::StaticClassName), C::SelectorName,
                                    C::SelectorTypeName, C::SelectorValueNames());
+        else
+            PropertyTableOf<C>(C::StaticClassName);
     }
 };
 

@@ -993,9 +993,9 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValuePair() {
     if (token->GetDataType() != dtAtom) ParseError("ParseValuePair", imExpectedAtom);
     auto pair = TValueVector::Create();
     pair->Add(token->ToValue());
-    TRefPtr<IIEValue> value = ParseValue();
-    if (!value) ParseError("ParseValuePair", imExpectedValueMissing);
-    pair->Add(std::move(value));
+    // A slot written without a value is an empty multislot value: the pair holds the name
+    // alone, and the function refuses it for a single slot once the fact's template is known.
+    if (TRefPtr<IIEValue> value = ParseValue()) pair->Add(std::move(value));
     if (!Next()->Is(')')) ParseError("ParseValuePair", imExpectedCloseParen);
     return TIEValue::CreateList(pair);
 }

@@ -1,6 +1,7 @@
 #include "engine/match/IERule.h"
 
 #include <unordered_map>
+#include <unordered_set>
 
 namespace ie {
 
@@ -164,7 +165,7 @@ void TRule::RunAddPattern(TIEPattern* p) {
             TIEPatternMatchTest* test = p->GetTest(s, t);
             if (!test->IsVariable()) continue;
             std::string name = VariableName(*test->SlotValue());
-            if (FindBinding(name)) continue;
+            if (FindBinding(name, index)) continue;
             if (p->NegatedCount() > 0 && name.starts_with(BlankVariableName)) {
                 std::string fresh = "_";
                 fresh += std::to_string(PatternCount());
@@ -244,16 +245,148 @@ TBinding* TRule::FindBinding(std::string_view name) const noexcept {
     return i < 0 ? nullptr : FBindings[i].get();
 }
 
+TBinding* TRule::FindBinding(std::string_view name, int32_t patternIndex) const noexcept {
+    for (const auto& b : FBindings) {
+        if (b->Name != name) continue;
+        if (b->FactIndex == patternIndex) return b.get();
+        if (b->FactIndex < patternIndex && !IsNegatedBinding(*b)) return b.get();
+    }
+    return nullptr;
+}
+
 bool TRule::IsNegatedBinding(const TBinding& binding) const {
     if (binding.FactIndex < 0 || binding.FactIndex >= PatternCount()) return false;
     return FPatterns[binding.FactIndex]->NegatedCount() > 0;
+}
+
+int32_t TRule::ElementNumber(int32_t patternIndex) const {
+    int32_t number = 0;
+    for (int32_t i = 0; i <= patternIndex && i < PatternCount(); ++i) {
+        const TIEPattern* p = FPatterns[i].get();
+        if (i > 0 && FPatterns[i - 1]->IsGoal()) continue; // the goal's partner
+        if (i == 0 && PatternCount() > 1 && FEngine && FEngine->InitialFactPattern() &&
+            p->Name() == FEngine->InitialFactPattern()->Name()) {
+            // Put in front of an element that needs a fact to join with.
+            const TIEPattern* next = FPatterns[1].get();
+            if (next->NegatedCount() > 0 || next->IsTest() ||
+                (next->FactTemplate() && next->FactTemplate()->GetBackwardChaining()))
+                continue;
+        }
+        ++number;
+    }
+    return number;
+}
+
+namespace {
+
+// Walks the actions in the order they are written, as a firing evaluates them.
+class TActionVariableScan {
+public:
+    explicit TActionVariableScan(const TRule& rule) : FRule(rule) {
+        FBound.insert(std::string(RuleVariableName));
+    }
+
+    void Call(const IFunCall& call) {
+        const std::string& name = call.GetFunctionName();
+        const int32_t n = call.ArgumentCount();
+        int32_t from = 0;
+        if (name == "bind" && n >= 1) {
+            // The value is read before the variable is bound.
+            for (int32_t i = 1; i < n; ++i)
+                Argument(call.GetArgument(i));
+            Binds(call.GetArgument(0), true);
+            return;
+        }
+        if (name == "foreach" && n >= 1) {
+            // The list is read before the variable is bound, the actions after.
+            if (n >= 2) Argument(call.GetArgument(1));
+            Binds(call.GetArgument(0), false);
+            from = 2;
+        }
+        if (name == "try") FBound.insert("__ERROR");
+        for (int32_t i = from; i < n; ++i)
+            Argument(call.GetArgument(i));
+    }
+
+    void Argument(const TRefPtr<IIEValue>& value) {
+        if (!value || !FUnbound.empty()) return;
+        switch (value->GetDType()) {
+        case dtVariable:
+        case dtMultiVariable:
+            Read(VariableName(*value));
+            break;
+        case dtFunCall:
+            if (TRefPtr<IFunCall> call = value->AsFunCall()) Call(*call);
+            break;
+        case dtList:
+            if (TRefPtr<IValueVector> items = value->AsList())
+                for (int32_t i = 0; i < items->Count(); ++i)
+                    Argument(items->GetItem(i));
+            break;
+        case dtFact:
+            if (TRefPtr<IFact> fact = value->AsFact())
+                if (TRefPtr<IFactTemplate> t = fact->GetTemplate())
+                    for (int32_t i = 0; i < t->SlotCount(); ++i) {
+                        TRefPtr<IIEValue> slotValue;
+                        if (fact->FindSlotValue(t->SlotAt(i)->GetName(), slotValue))
+                            Argument(slotValue);
+                    }
+            break;
+        default:
+            break;
+        }
+    }
+
+    // The first variable read unbound; empty when none, or when a bind or foreach named its
+    // variable through an expression.
+    std::string Result() const { return FDynamic ? std::string() : FUnbound; }
+
+private:
+    // bind takes its variable as written; foreach evaluates the name (a constant in practice).
+    void Binds(const TRefPtr<IIEValue>& target, bool written) {
+        const TIEType t = target ? target->GetDType() : dtNone;
+        if (written && (t == dtVariable || t == dtMultiVariable)) {
+            FBound.insert(VariableName(*target));
+        } else if (t == dtAtom || t == dtString) {
+            FBound.insert(target->AsString());
+        } else {
+            Argument(target);
+            FDynamic = true;
+        }
+    }
+
+    void Read(const std::string& name) {
+        if (name.empty() || name.starts_with('*') || FBound.count(name)) return;
+        if (FRule.FindBinding(name, FRule.PatternCount())) return;
+        if (IRuleEngine* engine = FRule.Engine()) {
+            if (engine->IsGlobalVariable(name)) return;
+            // A variable bound at the top level: the firing context is a child of the root.
+            if (TIEContext* root = engine->RootContext(); root && root->FindBinding(name)) return;
+        }
+        FUnbound = name;
+    }
+
+    const TRule& FRule;
+    std::unordered_set<std::string> FBound;
+    std::string FUnbound;
+    bool FDynamic = false;
+};
+
+} // namespace
+
+std::string TRule::FirstUnboundActionVariable() const {
+    TActionVariableScan scan(*this);
+    for (const auto& action : FActions)
+        if (action) scan.Call(*action);
+    return scan.Result();
 }
 
 void TRule::PlanLoad() {
     FLoadPlan.clear();
     FLoadNamesUnique = true;
     for (const auto& b : FBindings) {
-        if (b->SlotName == LocalSlotName) continue;
+        // A variable of a not or exists element is that element's own: the actions never see it.
+        if (b->SlotName == LocalSlotName || IsNegatedBinding(*b)) continue;
         if (b->Name == RuleVariableName) FLoadNamesUnique = false;
         for (const TLoadStep& step : FLoadPlan)
             if (step.Binding->Name == b->Name) FLoadNamesUnique = false;

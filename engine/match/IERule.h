@@ -113,8 +113,20 @@ public:
     TBinding* GetBinding(int32_t i) const { return FBindings.at(i).get(); }
     int32_t IndexOfBinding(std::string_view name) const noexcept;
     TBinding* FindBinding(std::string_view name) const noexcept;
+    // The binding of the name that pattern `patternIndex` sees: one made by that pattern itself
+    // or by a positive pattern before it. A variable first written in a not or exists element
+    // belongs to that element alone; the same name elsewhere is a variable of its own.
+    TBinding* FindBinding(std::string_view name, int32_t patternIndex) const noexcept;
     // True when the variable was first bound in a negated pattern.
     bool IsNegatedBinding(const TBinding& binding) const;
+    // The number of pattern `patternIndex` among the elements the rule's text wrote (from 1):
+    // the initial-fact element put in front and the partners of goal patterns are not counted.
+    int32_t ElementNumber(int32_t patternIndex) const;
+    // The first variable that an action reads before anything binds it: no pattern of the rule
+    // (outside not and exists elements), no earlier bind or foreach of the actions, no variable
+    // of the top level or global. Empty when there is none, or when an action names the
+    // variable it binds through an expression (which only the firing knows).
+    std::string FirstUnboundActionVariable() const;
 
     void EvaluateSalience();
     void LoadBindings(const IReteToken& token, TIEContext& context);

@@ -13,8 +13,9 @@ namespace ie {
 
 namespace {
 
-constexpr std::string_view NegatedOutsideMessage =
-    "Variable first bound in a negated pattern cannot be used outside it, variable name is %s";
+// Where a rule's compilation failed, after the failure's own message.
+constexpr std::string_view ElementErrorMessage = "%s, in CE %s (%s) of rule %s";
+constexpr std::string_view ActionErrorMessage = "%s, in the actions of rule %s";
 
 std::string IntText(int64_t n) {
     return std::to_string(n);
@@ -773,7 +774,8 @@ void TJoinNode::AssertGoal(const TIEToken& left) {
             if (test->SlotTestType() != sttEquals || !test->SlotValue()) continue;
             TRefPtr<IIEValue> value;
             if (test->IsVariable()) {
-                TBinding* b = FRule->FindBinding(VariableName(*test->SlotValue()));
+                TBinding* b = FRule->FindBinding(VariableName(*test->SlotValue()),
+                                                 FRule->IndexOfPattern(FGoalPattern));
                 if (!b) continue;
                 const int32_t at = FRule->TokenIndexOf(b->FactIndex);
                 if (at < 0 || at >= left.Size() || b->SlotName == PatternSlotName) continue;
@@ -1002,6 +1004,7 @@ struct TReteNetwork::TBuild {
     std::vector<TReteNode*> LastNodes;
     std::vector<TReteNode*> Created;
     std::unordered_set<TReteNode*> IsCreated;
+    int32_t Pattern = -1; // the pattern being compiled, for the place of a failure
 };
 
 TReteNetwork::TReteNetwork(IRuleEngine* engine, IActivationSink* sink)
@@ -1101,7 +1104,7 @@ bool TReteNetwork::BindFunctionArgs(TBuild& b, IFunCall& call, int32_t patternIn
         }
         if (t != dtVariable && t != dtMultiVariable) continue;
         const std::string name = VariableName(*arg);
-        TBinding* binding = b.Rule.FindBinding(name);
+        TBinding* binding = b.Rule.FindBinding(name, patternIndex);
         if (!binding) {
             if (FEngine && FEngine->IsGlobalVariable(name)) continue;
             RaiseIE(imUnknownVariable, name);
@@ -1131,7 +1134,7 @@ bool CallReadsOthers(const TRule& rule, const IFunCall& call, int32_t patternInd
             if (TRefPtr<IFunCall> inner = arg->AsFunCall())
                 if (CallReadsOthers(rule, *inner, patternIndex)) return true;
         } else if (IsVariableValue(arg.get())) {
-            TBinding* b = rule.FindBinding(VariableName(*arg));
+            TBinding* b = rule.FindBinding(VariableName(*arg), patternIndex);
             if (b && b->FactIndex != patternIndex) return true;
         }
     }
@@ -1181,7 +1184,7 @@ bool IsFuzzyJoinExpression(const TRule& rule, const TIEPattern& p, const std::st
     std::vector<std::string> names;
     CollectVariables(*test.SlotValue(), names);
     for (const std::string& name : names) {
-        const TBinding* b = rule.FindBinding(name);
+        const TBinding* b = rule.FindBinding(name, patternIndex);
         if (b && b->FactIndex < patternIndex) return true;
     }
     return false;
@@ -1208,32 +1211,10 @@ bool CallUsesVariable(const IFunCall& call, const std::string& name) {
 
 } // namespace
 
-void TReteNetwork::CheckNegatedVariables(TBuild& b) {
-    TRule& rule = b.Rule;
-    for (int32_t k = 0; k < rule.BindingCount(); ++k) {
-        const TBinding& binding = *rule.GetBinding(k);
-        if (!rule.IsNegatedBinding(binding)) continue;
-        const std::string& name = binding.Name;
-        auto fail = [&] { throw EIEException(Format(NegatedOutsideMessage, name)); };
-        for (int32_t i = 0; i < rule.PatternCount(); ++i) {
-            if (i == binding.FactIndex) continue;
-            const TIEPattern* p = rule.GetPattern(i);
-            for (int32_t s = 0; s < p->SlotCount(); ++s)
-                for (const auto& test : p->GetSlotTests(s)) {
-                    if (test->IsVariable() && VariableName(*test->SlotValue()) == name) fail();
-                    if (test->IsFunCall())
-                        if (TRefPtr<IFunCall> call = test->SlotValue()->AsFunCall())
-                            if (CallUsesVariable(*call, name)) fail();
-                }
-        }
-        for (int32_t a = 0; a < rule.ActionCount(); ++a)
-            if (rule.GetAction(a) && CallUsesVariable(*rule.GetAction(a), name)) fail();
-    }
-}
-
 void TReteNetwork::BuildAlphaNodes(TBuild& b) {
     TRule& rule = b.Rule;
     for (int32_t i = 0; i < rule.PatternCount(); ++i) {
+        b.Pattern = i;
         TIEPattern* p = rule.GetPattern(i);
         if (p->IsTest() || !p->FactTemplate()) {
             b.AlphaEnds.push_back(nullptr);
@@ -1278,6 +1259,7 @@ void TReteNetwork::BuildAlphaNodes(TBuild& b) {
 void TReteNetwork::BuildIntraPatternTests(TBuild& b) {
     TRule& rule = b.Rule;
     for (int32_t i = 0; i < rule.PatternCount(); ++i) {
+        b.Pattern = i;
         TIEPattern* p = rule.GetPattern(i);
         if (p->IsTest() || !b.AlphaEnds[i]) continue;
         struct TVarTest {
@@ -1317,6 +1299,7 @@ void TReteNetwork::BuildJoinNodes(TBuild& b) {
     if (rule.PatternCount() == 0) return;
     b.LastNodes[0] = b.AlphaEnds[0];
     for (int32_t i = 1; i < rule.PatternCount(); ++i) {
+        b.Pattern = i;
         TIEPattern* p = rule.GetPattern(i);
         TReteNode* left = b.LastNodes[i - 1];
         if (p->IsTest()) {
@@ -1345,13 +1328,14 @@ void TReteNetwork::BuildJoinNodes(TBuild& b) {
         const int32_t negated = p->NegatedCount();
         join->SetNegation(negated == 0 ? jnNone : (negated & 1) ? jnNot : jnExists);
         join->Unique = p->Unique();
-        std::unordered_set<std::string> seen;
+        // Every place of a variable bound by an earlier pattern is compared with the binding:
+        // comparing the places only with each other misses a value that differs from the
+        // binding at a place after the first (?v twice, or ~?v before ?v).
         for (int32_t s = 0; s < p->SlotCount(); ++s)
             for (const auto& test : p->GetSlotTests(s)) {
                 if (!test->IsVariable()) continue;
                 std::string name = VariableName(*test->SlotValue());
-                if (!seen.insert(name).second) continue;
-                TBinding* binding = rule.FindBinding(name);
+                TBinding* binding = rule.FindBinding(name, i);
                 if (!binding) RaiseIE(imCorruptedBinding, name);
                 if (binding->FactIndex >= i || binding->SlotName == PatternSlotName) continue;
                 const int32_t at = rule.TokenIndexOf(binding->FactIndex);
@@ -1372,7 +1356,7 @@ void TReteNetwork::BuildJoinNodes(TBuild& b) {
                 std::vector<std::string> names;
                 CollectVariables(*test->SlotValue(), names);
                 for (const std::string& name : names) {
-                    TBinding* binding = rule.FindBinding(name);
+                    TBinding* binding = rule.FindBinding(name, i);
                     if (!binding) {
                         if (FEngine && FEngine->IsGlobalVariable(name)) continue;
                         RaiseIE(imUnknownVariable, name);
@@ -1475,12 +1459,23 @@ void TReteNetwork::AddRule(TRule& rule) {
         for (TReteNode* n : nodes)
             OnNodeChange(this, n);
     };
+    // A rule whose actions read a variable that nothing binds would fail at every firing.
+    if (const std::string name = rule.FirstUnboundActionVariable(); !name.empty())
+        throw EIEException(Format(ActionErrorMessage, Format(IEMessage(imUnknownVariable), name),
+                                  rule.RuleName()));
     try {
-        CheckNegatedVariables(b);
         BuildAlphaNodes(b);
         BuildIntraPatternTests(b);
         BuildJoinNodes(b);
+        b.Pattern = -1;
         AddTerminalNode(b);
+    } catch (const EIEException& e) {
+        notify();
+        if (b.Pattern < 0 || b.Pattern >= rule.PatternCount()) throw;
+        // The message says which element of which rule it comes from.
+        throw EIEException(Format(ElementErrorMessage, std::string_view(e.what()),
+                                  IntText(rule.ElementNumber(b.Pattern)),
+                                  rule.GetPattern(b.Pattern)->Name(), rule.RuleName()));
     } catch (...) {
         notify();
         throw;

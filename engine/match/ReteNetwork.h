@@ -396,7 +396,6 @@ private:
     void BuildIntraPatternTests(TBuild& b);
     void BuildJoinNodes(TBuild& b);
     void AddTerminalNode(TBuild& b);
-    void CheckNegatedVariables(TBuild& b);
     // Replaces bound variables of the call by their positions; true when it reads a pattern
     // other than `patternIndex`.
     bool BindFunctionArgs(TBuild& b, IFunCall& call, int32_t patternIndex, bool alpha);

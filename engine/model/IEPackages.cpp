@@ -534,7 +534,9 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
         const TRefPtr<IIEValue>& a = call->GetArgument(i);
         arguments[i] = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
     }
-    std::unique_ptr<TIEContext> child = context->CreateChild();
+    // The body binds in a context of its own under the root (where the globals live): what
+    // it binds never reaches the caller's variables, and the caller's are not its own.
+    std::unique_ptr<TIEContext> child = context->Root()->CreateChild();
     std::string nameCopy;
     for (int32_t i = 0; i < FParameters->Count(); ++i) {
         const IIEValue* p = FParameters->GetItem(i).get();

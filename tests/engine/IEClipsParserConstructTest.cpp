@@ -152,7 +152,7 @@ const char* const RoundTripCorpus[] = {
     "(defrule r4 (exists (a ?x)) (not (exists (b))) => (f))",
     "(defrule r5 (test (> 1 0)) (a) => (f))",
     "(defrule r6 (a ?x) (not (test (eq ?x 1))) => (f))",
-    "(defrule r7 => (f \"x\" 1 2.5 0.1 (g (h ?x) $?y)))",
+    "(defrule r7 => (bind ?x 1) (bind $?y (f)) (f \"x\" 1 2.5 0.1 (g (h ?x) $?y)))",
     "(defrule r8 ?f <- (a ?x&~1&~2) (unique (b ?x)) (explicit (c)) => (retract ?f))",
     "(defrule r9 (a ?x&:(> ?x 3)) (b red|blue ~green) (c =(+ 1 2)) => (f))",
     "(deftemplate pt (slot x) (multislot tags)) (defrule r10 (pt (x ?x&~0) (tags a ?b $?c))"

@@ -39,3 +39,14 @@
 (facts 0)
 (reset)
 (assert (x))
+; A slot written without a value is an empty multislot for modify and duplicate, as for assert;
+; a single slot still needs a value.
+(deftemplate bag (slot owner) (multislot items))
+(bind ?b (assert (bag (owner ann) (items a b))))
+(bind ?b (modify ?b (items)))
+(duplicate ?b (owner bob) (items))
+(duplicate ?b (items c) (owner cy))
+(bind ?e (duplicate ?b (owner eve)))
+(length$ (get-slot-value ?e items))
+(try (modify ?b (owner)) catch (printout t ?__ERROR crlf))
+(facts 2)

@@ -1,6 +1,7 @@
 ; Function objects publish their selector: the property that says which of the class's
 ; rule-language functions the object is. Reading a name the class does not publish gives
-; nothing; writing one is refused with FALSE. A class without type information gives FALSE.
+; nothing; writing one is refused with FALSE. A class without a selector still has type
+; information: no properties, and nothing for any name.
 (deffunction show (?object ?property)
   (printout t ?property " = [" (get-property ?object ?property) "]" crlf))
 (bind ?threshold (create-object (get-class TRWActivationThresholdFunction)))
@@ -20,7 +21,7 @@
 (set-property ?pretty PrettyPrint ppfRule)
 (show ?pretty PrettyPrint)
 (bind ?plus (create-object (get-class TPlusFunction)))
-(get-properties ?plus)
-(get-property ?plus Anything)
+(printout t "properties: " (length$ (get-properties ?plus)) crlf)
+(show ?plus Anything)
 (set-property ?plus Anything 1)
 (free-object ?threshold ?decode ?pretty ?plus)

@@ -1,0 +1,23 @@
+; A deffunction binds in a context of its own: its bind never changes the variable of the same
+; name in the rule or the function that called it.
+(deffunction f1 (?a) (bind ?t (* ?a 2)) (+ ?t 1))
+(defrule caller (go) => (bind ?t 100) (printout t (f1 1) " " ?t crlf))
+(assert (go))
+(run)
+; Greatest common divisor and least common multiple: the helpers use ?r and ?g for their
+; own work, as the rule does for its own purpose. Expected: 4/6 lcm 12 gcd 2, 9/12 lcm 36 gcd 3.
+(deffunction gcd (?a ?b)
+  (while (<> ?b 0)
+    (bind ?r (mod ?a ?b))
+    (bind ?a ?b)
+    (bind ?b ?r))
+  ?a)
+(deffunction lcm (?a ?b)
+  (bind ?g (gcd ?a ?b))
+  (div (* ?a ?b) ?g))
+(defrule describe (pair ?x ?y)
+  => (bind ?r (str-cat ?x "/" ?y))
+     (bind ?g (gcd ?x ?y))
+     (printout t ?r " lcm " (lcm ?x ?y) " gcd " ?g crlf))
+(assert (pair 4 6) (pair 9 12))
+(run)

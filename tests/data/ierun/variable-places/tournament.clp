@@ -1,0 +1,22 @@
+; A round robin of four teams. A team sits out every game in which it is neither the home nor
+; the away side, and plays away where it is the away side but not the home side: each team
+; plays three games, sits out three, and the six games have six away sides.
+(clear)
+(defglobal ?*aways* = 0)
+(deftemplate tally (slot team) (slot rests (default 0)))
+(deffacts round
+  (team ant) (team bee) (team cat) (team dog)
+  (tally (team ant)) (tally (team bee)) (tally (team cat)) (tally (team dog))
+  (game 1 ant bee) (game 2 cat dog) (game 3 ant cat)
+  (game 4 bee dog) (game 5 ant dog) (game 6 bee cat))
+(defrule sits-out (declare (salience 1)) (team ?t) (game ?g ~?t ~?t)
+  => (assert (rest ?t ?g)))
+(defrule count-rest ?r <- (rest ?t ?) ?c <- (tally (team ?t) (rests ?n))
+  => (retract ?r) (modify ?c (rests (+ ?n 1))))
+(defrule plays-away (declare (salience 1)) (team ?t) (game ? ~?t ?t)
+  => (bind ?*aways* (+ ?*aways* 1)))
+(defrule report (declare (salience -1)) (tally (team ?t) (rests ?n))
+  => (printout t ?t " rests " ?n crlf))
+(reset)
+(run)
+(printout t "away games " ?*aways* crlf)
