@@ -448,7 +448,7 @@ TEST_F(TEngineFixture, ResetInsideAnActionIsDoneAtOnceAndClearIsRefused) {
     E.OnClear = [&](TInferenceEngine*) { ++clears; };
     E.AssertFact(Ordered(E, "a"));
     r->Action = [&](TActivation&) { E.Clear(); };
-    EXPECT_EQ(RaisedMessage([&] { E.Run(); }), "Clear is not allowed while rules fire");
+    EXPECT_EQ(RaisedMessage([&] { E.Run(); }), "Clear is not allowed while rules fire (in rule r)");
     EXPECT_EQ(clears, 0);
     EXPECT_EQ(E.Facts().Count(), 3);
 }

@@ -356,7 +356,7 @@ TEST_F(TEngineSafety, ResetInAnActionKeepsWhatFollowsAndClearIsRefused) {
     EXPECT_EQ(Run("(defrule stage (phase 2) => (clear) (load \"" + stage2 +
                   "\"))"
                   "(run)"),
-              "ERROR: Clear is not allowed while rules fire\r\n");
+              "ERROR: Clear is not allowed while rules fire (in rule stage)\r\n");
     EXPECT_NE(E.Rules().Find("stage"), nullptr);
     EXPECT_EQ(E.Rules().Find("two"), nullptr);
     EXPECT_EQ(E.Facts().Count(), 2);
