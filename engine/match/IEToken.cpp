@@ -119,6 +119,7 @@ void TIEToken::Assign(const TIEToken& source) {
     FHashCode = source.FHashCode;
     FTag = source.FTag;
     FStrength = source.FStrength;
+    FCut = source.FCut;
 }
 
 void TIEToken::SetStrength(float strength) noexcept {
@@ -139,7 +140,8 @@ bool TIEToken::Equals(const TIEToken& other) const {
         if (a == b) return true;
         const IFact* fa = a->FFact.get();
         const IFact* fb = b->FFact.get();
-        if (a->FHashCode != b->FHashCode || a->FStrength != b->FStrength) return false;
+        if (a->FHashCode != b->FHashCode || a->FStrength != b->FStrength || a->FCut != b->FCut)
+            return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
         if (!a->FParent || a->FParent == b->FParent) return true;
@@ -319,13 +321,13 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
         e = new TEntry(this, token, key, probeKey);
         token->AddHolder(*e);
     } else {
-        if (Lookup(*token, token->HashCode())) {
+        if (Lookup(*token, token->IdentityHash())) {
             MarkBucket(key);
             return nullptr;
         }
         e = new TEntry(this, token, key, probeKey);
         e->Indexed = true;
-        FIdentity.Append(token->HashCode(), *e);
+        FIdentity.Append(token->IdentityHash(), *e);
         ++FIndexedCount;
     }
     ++FCount;
@@ -342,7 +344,7 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
 
 void TIETokenTree::Unlink(TEntry* e) noexcept {
     if (e->Indexed) {
-        FIdentity.Unlink(e->Token->HashCode(), *e);
+        FIdentity.Unlink(e->Token->IdentityHash(), *e);
         --FIndexedCount;
     }
     --FCount;
@@ -352,7 +354,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
-    return Lookup(token, token.HashCode());
+    return Lookup(token, token.IdentityHash());
 }
 
 void TIETokenTree::Erase(TEntry* entry) {
@@ -409,7 +411,7 @@ void TIETokenTree::CheckInvariants() const {
         if (e->Indexed) {
             ++indexed;
             if (e->Holding) fail("indexed entry in a holder list");
-            if (Lookup(*e->Token, e->Token->HashCode()) != e)
+            if (Lookup(*e->Token, e->Token->IdentityHash()) != e)
                 fail("indexed token not found, or an equal one found first");
         } else {
             bool listed = false;

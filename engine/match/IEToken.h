@@ -274,6 +274,16 @@ public:
     }
     const TRefPtr<TIEToken>& Parent() const noexcept { return FParent; }
     int32_t HashCode() const noexcept { return FHashCode; }
+    // The key of the identity indexes (memories, activations): the hash code, told apart by the
+    // cut for the tokens a multifield split makes of one fact (all of one hash code), so that
+    // the n + 1 cuts of a slot of n elements do not share one chain.
+    int32_t IdentityHash() const noexcept {
+        return static_cast<int32_t>(static_cast<uint32_t>(FHashCode) ^ (FCut * 0x9E3779B1u));
+    }
+    uint32_t Cut() const noexcept { return FCut; }
+    // Marks a split's token with its cut (the position and length of the run it gave the
+    // variable, mixed into the cut of the token it was split from).
+    void SetCut(uint32_t cut) noexcept { FCut = cut; }
     TTokenAction Tag() const noexcept { return FTag; }
     float Strength() const noexcept { return FStrength; }
     int32_t NegatedCount() const noexcept { return FNegatedCount; }
@@ -330,6 +340,7 @@ private:
     float FStrength = 1.0f;
     int32_t FHashCode = 0;
     TTokenAction FTag = taAdd;
+    uint32_t FCut = 0;
     // The links of a child (see the unit's header comment).
     TTokenHolder* FHolders = nullptr;
     TTokenHolder* FLastHolder = nullptr;

@@ -261,21 +261,24 @@ void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, b
         Pass(TIEToken::CreateCopy(*token, token->Tag(), static_cast<float>(d)), out);
 }
 
-// Whether a fact whose slot `slot` now holds `length` elements can pass some path below `node`:
-// false only when every path reaches a length test of that slot wanting another length before
-// anything else reads the slot (the alpha chain tests lengths right after the splits).
-bool TPatternMatchNode::CutCanPass(const TReteNode& node, const std::string& slot, int32_t length) {
+// The lengths of slot `slot` with which a fact can pass some path below `node`: any length
+// (`any`) unless every path reaches a length test of that slot before anything else reads the
+// slot (the alpha chain tests lengths right after the splits); then the lengths those tests want.
+void TPatternMatchNode::CutLengths(const TReteNode& node, const std::string& slot,
+                                   std::vector<int32_t>& lengths, bool& any) {
     for (const TReteEdge& edge : node.Outgoing()) {
+        if (any) return;
         auto* next = dynamic_cast<const TPatternMatchNode*>(edge.Node);
-        if (!next) return true;
-        if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
-            if (next->FSub == length) return true;
-            continue;
+        if (!next) {
+            any = true;
+        } else if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
+            lengths.push_back(next->FSub);
+        } else if (next->FSlot == slot || next->FSlot2 == slot) {
+            any = true;
+        } else {
+            CutLengths(*next, slot, lengths, any);
         }
-        if (next->FSlot == slot || next->FSlot2 == slot) return true;
-        if (CutCanPass(*next, slot, length)) return true;
     }
-    return false;
 }
 
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
@@ -286,25 +289,32 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     if (!list) return;
     const int32_t n = list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
+    if (n < p) return;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
     // down to the empty one; the empty list itself gives one match with an empty run. A cut
     // that every path below refuses by the slot's length is not made at all (when propagating;
     // a caller collecting this node's own results gets every cut).
-    for (int32_t i = 0; i <= n - p; ++i) {
-        if (!out && !CutCanPass(*this, FSlot, p + 1 + i)) continue;
+    std::vector<int32_t> lengths;
+    bool any = out != nullptr;
+    if (!any) CutLengths(*this, FSlot, lengths, any);
+    // The cuts to make, longest run first: every one, or those giving a length wanted below.
+    std::vector<int32_t> cuts;
+    if (any) {
+        cuts.resize(static_cast<size_t>(n - p + 1));
+        for (int32_t i = 0; i <= n - p; ++i)
+            cuts[static_cast<size_t>(i)] = i;
+    } else {
+        std::sort(lengths.begin(), lengths.end());
+        lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+        for (const int32_t length : lengths)
+            if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) cuts.push_back(i);
+    }
+    for (const int32_t i : cuts) {
         const int32_t runLength = n - p - i;
-        auto rebuilt = TValueVector::Create();
-        auto run = TValueVector::Create();
-        // Exact sizes: every cut a join keeps holds these lists as long as the fact lives.
-        rebuilt->Reserve(n - runLength + 1);
-        run->Reserve(runLength);
-        for (int32_t k = 0; k < p; ++k)
-            rebuilt->Add(list->GetItem(k));
-        for (int32_t k = p; k < p + runLength; ++k)
-            run->Add(list->GetItem(k));
-        rebuilt->Add(TIEValue::CreateList(run));
-        for (int32_t k = p + runLength; k < n; ++k)
-            rebuilt->Add(list->GetItem(k));
+        // Views of the fact's list: a cut costs the same whatever the slot's length.
+        TRefPtr<IIEValue> run = TIEValue::CreateList(TListView::Slice(list, p, runLength));
+        TRefPtr<IIEValue> rebuilt =
+            TIEValue::CreateList(TListView::Splice(list, p, runLength, std::move(run)));
         // The other slots keep their value objects: tokens only read them.
         TRefPtr<IFact> copy;
         if (typeid(fact) == typeid(TFact))
@@ -312,9 +322,11 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
         else
             copy = RefCast<IFact>(fact.Clone());
         if (!copy) return;
-        copy->SetSlotValue(FSlot, TIEValue::CreateList(rebuilt));
+        copy->SetSlotValue(FSlot, std::move(rebuilt));
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
         TIETokenRef split = TIEToken::CreateFirst(token->Tag(), copy);
+        split->SetCut((token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +
+                      static_cast<uint32_t>(runLength) + 1u);
         if (token->Strength() != 1.0f)
             split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
         Pass(split, out);
@@ -907,7 +919,7 @@ void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAc
         // Made by a join: withdrawn through the token's holders.
         token->AddHolder(*activation);
     } else {
-        links.Hash = token->HashCode();
+        links.Hash = token->IdentityHash();
         links.Indexed = true;
         FIndex.Append(links.Hash, *activation);
     }
@@ -940,7 +952,7 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
 
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
     // The chain runs oldest first: the first equal activation goes.
-    TActivation* found = FIndex.First(token.HashCode());
+    TActivation* found = FIndex.First(token.IdentityHash());
     while (found && !TIEToken::Of(*found->Token()).Equals(token))
         found = found->NodeLinks.HashNext;
     if (!found) return false;

@@ -135,7 +135,8 @@ private:
     bool PredicatePasses(const TIETokenRef& token, bool notEqual);
     void SplitMultifield(const TIETokenRef& token, const IFact& fact,
                          std::vector<TIETokenRef>* out);
-    static bool CutCanPass(const TReteNode& node, const std::string& slot, int32_t length);
+    static void CutLengths(const TReteNode& node, const std::string& slot,
+                           std::vector<int32_t>& lengths, bool& any);
 
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
