@@ -365,9 +365,8 @@ protected:
 };
 
 // One stored token of a memory with its links in the arrival list, in its key chain and in the
-// identity index (an indexed entry) or its token's holder list (a held entry), the count of
-// matching right tokens that a negated join keeps for a left token, and the children the join
-// made with it.
+// identity index (an indexed entry) or its token's holder list (a held entry), the mark of a
+// negated join (which right entry blocks a left one), and the children the join made with it.
 struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
         : TTokenHolder(hkEntry), Key(key), ProbeKey(probeKey), Token(std::move(token)), Tree(tree) {
@@ -380,7 +379,9 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     bool Indexed = false;
     int32_t Key = 0;      // the shown key
     int32_t ProbeKey = 0; // the key of the chain the entry is in
-    int32_t NegatedCount = 0;
+    // A negated join's mark: a right entry's own number, and in a left entry the number of the
+    // right entry that blocks it (one that matches it; 0 while none does).
+    uint32_t Mark = 0;
     TIETokenRef Token;
     TIETokenTree* Tree;
     TTokenEntry* Prev = nullptr;

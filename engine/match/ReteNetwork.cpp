@@ -503,6 +503,7 @@ void TJoinNode::AdoptMemories() {
 void TJoinNode::ClearMemories() {
     FLeft->Clear();
     FRight->Clear();
+    FNextMark = 0;
 }
 
 void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
@@ -631,10 +632,38 @@ void TJoinNode::RemoveLeft(TIETokenTree::TEntry& left) {
 void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
     const int32_t probe = right.ProbeKey;
     if (FNegation != jnNone) {
-        // The counts of the left tokens it matched drop.
-        const TIETokenRef stored = right.Token;
+        // The left tokens it blocked look for another blocker; those that find none change
+        // sides, in the left memory's order.
+        const uint32_t mark = right.Mark;
+        auto unblock = [&](TIETokenTree::TEntry& l) {
+            if (l.Mark != mark) return;
+            l.Mark = 0;
+            ForEachRight(l, [&](TIETokenTree::TEntry& r) {
+                if (&r == &right || !TestsPass(r.Token->LastFact(), l.Token)) return true;
+                l.Mark = r.Mark;
+                return false;
+            });
+            if (l.Mark != 0) return;
+            if (FNegation == jnNot)
+                EmitChild(l, nullptr, taAdd, l.Token->Strength());
+            else
+                while (TIEToken* child = l.FirstChild)
+                    DropChild(*child);
+        };
+        if (FHashed) {
+            for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probe); l;) {
+                TIETokenTree::TEntry* next = l->KeyNext;
+                unblock(*l);
+                l = next;
+            }
+        } else {
+            for (TIETokenTree::TEntry* l = FLeft->First(); l;) {
+                TIETokenTree::TEntry* next = l->Next;
+                unblock(*l);
+                l = next;
+            }
+        }
         FRight->Erase(&right);
-        JoinRight(stored, nullptr, probe, taRemove);
         return;
     }
     // Out of the memory first, then what it supported, in the order it was made (the left
@@ -679,8 +708,14 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         }
         int32_t shown = token->HashCode();
         const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        if (TIETokenTree::TEntry* e = FRight->Insert(token, shown, probe))
+        if (TIETokenTree::TEntry* e = FRight->Insert(token, shown, probe)) {
+            if (FNegation != jnNone) {
+                // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
+                if (++FNextMark == 0) ++FNextMark;
+                e->Mark = FNextMark;
+            }
             JoinRight(token, e, probe, tag);
+        }
         return;
     }
     RaiseIE(imInvalidCallType, CallTypeName(callType));
@@ -708,14 +743,15 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile).
     const TIETokenRef& left = entry.Token;
     if (FNegation != jnNone) {
-        // The count of matches kept with the left token decides.
-        int32_t count = 0;
+        // The first right token that matches blocks the left one; the others are not tried.
+        uint32_t blocker = 0;
         ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (TestsPass(r.Token->LastFact(), left)) ++count;
-            return true;
+            if (!TestsPass(r.Token->LastFact(), left)) return true;
+            blocker = r.Mark;
+            return false;
         });
-        entry.NegatedCount = count;
-        if (FNegation == jnNot ? count == 0 : count > 0) {
+        entry.Mark = blocker;
+        if (FNegation == jnNot ? blocker == 0 : blocker != 0) {
             EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
         }
@@ -735,22 +771,18 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
     if (FLeft->Count() == 0) return;
     IFact* fact = right->LastFact();
     auto join_one = [&](TIETokenTree::TEntry& l) {
+        // A left token blocked already stays so whatever the new right token says.
+        if (FNegation != jnNone && l.Mark != 0) return;
         float strength = std::min(l.Token->Strength(), right->Strength());
         if (!TestsPass(fact, l.Token, FNegation == jnNone ? &strength : nullptr)) return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
-        // A placeholder comes when the left token starts passing and goes when it stops.
-        auto placeholder = [&](bool make) {
-            if (make)
-                EmitChild(l, nullptr, taAdd, l.Token->Strength());
-            else
-                while (TIEToken* child = l.FirstChild)
-                    DropChild(*child);
-        };
-        if (action != taRemove) {
-            if (l.NegatedCount++ == 0) placeholder(FNegation == jnExists);
-        } else if (l.NegatedCount > 0 && --l.NegatedCount == 0) {
-            placeholder(FNegation == jnNot);
-        }
+        // Newly blocked: an exists placeholder comes, a not placeholder goes.
+        l.Mark = rightEntry->Mark;
+        if (FNegation == jnExists)
+            EmitChild(l, nullptr, taAdd, l.Token->Strength());
+        else
+            while (TIEToken* child = l.FirstChild)
+                DropChild(*child);
     };
     if (FHashed) {
         for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
@@ -820,7 +852,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
     std::unordered_map<const TTokenEntry*, TIEToken*> lastOfRight;
     for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
         if (FNegation != jnNone) {
-            if (FNegation == jnNot ? l->NegatedCount != 0 : l->NegatedCount == 0) continue;
+            if (FNegation == jnNot ? l->Mark != 0 : l->Mark == 0) continue;
             if (!l->FirstChild)
                 TTokenEntry::AdoptChild(*l, nullptr, *PlaceholderChild(l->Token, taAdd));
             out.emplace_back(l->FirstChild);
