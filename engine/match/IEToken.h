@@ -55,11 +55,15 @@ std::string_view TokenActionName(TTokenAction action) noexcept;
 
 // Recycles the memory of the network's small, short-lived objects of one size (tokens, memory
 // entries, activation links): a join makes and drops them by the thousand per fact change, in
-// bursts the general allocator's caches do not hold. Each thread keeps its own free list, so
-// nothing is shared between threads; a block freed on another thread than the one that made it
-// simply joins that thread's list. A list keeps at most MaxKept blocks and frees the rest, and
-// gives its blocks back when its thread ends. Under AddressSanitizer the blocks go straight to
-// the general allocator, so that a use after free is still caught.
+// bursts the general allocator's caches do not hold. The blocks are cut from slabs of 64 KiB
+// (aligned to their size, so a block finds its slab's header), so a block costs its size and no
+// allocator header. Each thread keeps its own slabs and free list, so nothing is shared between
+// threads; a block freed on another thread than the one that made it simply joins that thread's
+// list. When a thread ends, its slabs are freed if every block it made came back to its own list
+// and no other thread's block is in that list (the usual case: the engine is gone); otherwise
+// they stay, since a live block or another thread's list may still point into them. Under
+// AddressSanitizer the blocks go straight to the general allocator, so that a use after free is
+// still caught.
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool BlockPoolEnabled = false;
 #else
@@ -68,56 +72,85 @@ inline constexpr bool BlockPoolEnabled = true;
 
 template <size_t Size> class TBlockPool {
 public:
-    static constexpr size_t MaxKept = size_t{1} << 16;
+    static constexpr size_t SlabBytes = size_t{64} << 10;
 
     static void* Get() {
         if constexpr (BlockPoolEnabled) {
             TList& list = FList;
+            ++list.Live;
             if (TBlock* b = list.Head) {
                 list.Head = b->Next;
-                --list.Count;
                 return b;
             }
-            FOwner.Touch();
+            if (list.Next == list.End) NewSlab(list);
+            void* p = list.Next;
+            list.Next += Size;
+            return p;
+        } else {
+            return ::operator new(Size);
         }
-        return ::operator new(Size);
     }
     static void Put(void* p) noexcept {
         if constexpr (BlockPoolEnabled) {
             TList& list = FList;
-            if (!list.Closed && list.Count < MaxKept) {
-                auto* b = static_cast<TBlock*>(p);
-                b->Next = list.Head;
-                list.Head = b;
-                ++list.Count;
-                return;
-            }
+            const auto* slab = reinterpret_cast<const TSlab*>(reinterpret_cast<uintptr_t>(p) &
+                                                              ~uintptr_t{SlabBytes - 1});
+            if (slab->Owner == &list)
+                --list.Live;
+            else
+                list.Foreign = true;
+            auto* b = static_cast<TBlock*>(p);
+            b->Next = list.Head;
+            list.Head = b;
+        } else {
+            ::operator delete(p);
         }
-        ::operator delete(p);
     }
 
 private:
-    static_assert(Size >= sizeof(void*));
+    static_assert(Size >= sizeof(void*) && Size % alignof(void*) == 0);
     struct TBlock {
         TBlock* Next;
     };
+    struct TList;
+    struct TSlab {
+        TSlab* Next;
+        const TList* Owner;
+    };
+    static constexpr size_t HeaderBytes = 16; // keeps the blocks 16-byte aligned
+    static_assert(sizeof(TSlab) <= HeaderBytes);
     // Trivially destructible, so it stays usable while the thread's other objects die.
     struct TList {
         TBlock* Head;
-        size_t Count;
-        bool Closed;
+        char* Next; // the unused rest of the newest slab
+        char* End;
+        TSlab* Slabs;
+        size_t Live; // blocks cut from this thread's slabs and not back in its list
+        bool Foreign; // the list holds a block of another thread's slab
     };
-    // Gives the thread's blocks back when the thread ends; later frees bypass the list.
+    static void NewSlab(TList& list) {
+        auto* slab =
+            static_cast<TSlab*>(::operator new(SlabBytes, std::align_val_t{SlabBytes}));
+        FOwner.Touch();
+        slab->Next = list.Slabs;
+        slab->Owner = &list;
+        list.Slabs = slab;
+        list.Next = reinterpret_cast<char*>(slab) + HeaderBytes;
+        list.End = list.Next + (SlabBytes - HeaderBytes) / Size * Size;
+    }
+    // Frees the thread's slabs when nothing can point into them any more. Blocks asked for
+    // later (by objects that die after the thread's own) come from new slabs, which stay.
     struct TOwner {
         void Touch() noexcept {}
         ~TOwner() {
             TList& list = FList;
-            list.Closed = true;
-            while (TBlock* b = list.Head) {
-                list.Head = b->Next;
-                ::operator delete(b);
+            if (list.Live != 0 || list.Foreign) return;
+            while (TSlab* s = list.Slabs) {
+                list.Slabs = s->Next;
+                ::operator delete(s, std::align_val_t{SlabBytes});
             }
-            list.Count = 0;
+            list.Head = nullptr;
+            list.Next = list.End = nullptr;
         }
     };
     static inline thread_local TList FList{};
