@@ -307,11 +307,10 @@ bool TIETokenTree::Add(const TIETokenRef& token) {
     return Insert(token, KeyOf(*token)) != nullptr;
 }
 
-TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, int32_t hash) const {
-    for (TEntry* e = FIdentity.First(hash); e; e = static_cast<TEntry*>(e->HolderNext))
-        // The stored token decides whether it equals the one looked for.
-        if (e->Token->Equals(token)) return e;
-    return nullptr;
+TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token) const {
+    if (FIdentity.empty()) return nullptr;
+    const auto it = FIdentity.find(token);
+    return it == FIdentity.end() ? nullptr : *it;
 }
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key, int32_t probeKey,
@@ -321,13 +320,15 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
         e = new TEntry(this, token, key, probeKey);
         token->AddHolder(*e);
     } else {
-        if (Lookup(*token, token->IdentityHash())) {
+        if (Lookup(*token)) {
             MarkBucket(key);
             return nullptr;
         }
         e = new TEntry(this, token, key, probeKey);
         e->Indexed = true;
-        FIdentity.Append(token->IdentityHash(), *e);
+        // Tokens come and go as facts change (see FlatTables.h).
+        MakeRoomToInsert(FIdentity);
+        FIdentity.insert(e);
         ++FIndexedCount;
     }
     ++FCount;
@@ -344,7 +345,7 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
 
 void TIETokenTree::Unlink(TEntry* e) noexcept {
     if (e->Indexed) {
-        FIdentity.Unlink(e->Token->IdentityHash(), *e);
+        FIdentity.erase(e);
         --FIndexedCount;
     }
     --FCount;
@@ -354,7 +355,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
-    return Lookup(token, token.IdentityHash());
+    return Lookup(token);
 }
 
 void TIETokenTree::Erase(TEntry* entry) {
@@ -389,7 +390,7 @@ void TIETokenTree::Clear() {
         e = next;
     }
     FFirst = FLast = nullptr;
-    FIdentity.Clear();
+    FIdentity.clear();
     FCount = 0;
     FIndexedCount = 0;
     FChains.Clear();
@@ -411,7 +412,7 @@ void TIETokenTree::CheckInvariants() const {
         if (e->Indexed) {
             ++indexed;
             if (e->Holding) fail("indexed entry in a holder list");
-            if (Lookup(*e->Token, e->Token->IdentityHash()) != e)
+            if (Lookup(*e->Token) != e)
                 fail("indexed token not found, or an equal one found first");
         } else {
             bool listed = false;

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
+#include <boost/unordered/unordered_flat_set.hpp>
 
 #include "engine/model/FlatTables.h"
 #include "engine/model/IEConsts.h"
@@ -160,7 +161,7 @@ private:
 // Chains of intrusively linked nodes by a 32-bit key, each chain in arrival order (oldest
 // first): a flat map from key to the chain's two ends. The network's indexes all need the same
 // thing (the nodes of one key, in order, and O(1) removal of a node it already holds), so this
-// one template serves the memories' probe keys and identity index and the terminal nodes'
+// one template serves the memories' probe keys and the terminal nodes' identity index of
 // activations. `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
 // P is TNode or a base of it (a node may keep its links in a base it shares with other lists).
 template <class TNode, class Links> class TKeyChains {
@@ -243,8 +244,7 @@ class TIETokenTree;
 
 // A place downstream that keeps a token made by a join: an entry of a join memory or an
 // activation. The token lists its holders (newest last) so that withdrawing it reaches each.
-// A memory entry that is not held (an indexed one) threads its memory's identity index through
-// the same two links.
+// A memory entry that is not held (an indexed one) leaves the two links unused.
 struct TTokenHolder {
     enum TKind : uint8_t { hkEntry, hkActivation };
     explicit TTokenHolder(TKind kind) noexcept : HolderKind(kind) {}
@@ -407,8 +407,7 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     // Unlinks the entry from its token's holders and lets its children go.
     ~TTokenEntry();
 
-    // The small fields first: they fill the holder's tail. An indexed entry's identity chain
-    // runs through the holder links (see TTokenHolder); 96 bytes an entry.
+    // The small fields first: they fill the holder's tail; 96 bytes an entry.
     bool Indexed = false;
     int32_t Key = 0;      // the shown key
     int32_t ProbeKey = 0; // the key of the chain the entry is in
@@ -549,12 +548,24 @@ private:
         static TEntry*& Prev(TEntry& e) noexcept { return e.KeyPrev; }
         static TEntry*& Next(TEntry& e) noexcept { return e.KeyNext; }
     };
-    struct TIdLinks {
-        static TTokenHolder*& Prev(TEntry& e) noexcept { return e.HolderPrev; }
-        static TTokenHolder*& Next(TEntry& e) noexcept { return e.HolderNext; }
+    // The identity index is a set of entries looked up by token: no two stored tokens are
+    // equal, so a token finds at most one entry; one pointer a stored token.
+    struct TIdHash {
+        using is_transparent = void;
+        size_t operator()(const TIEToken& t) const noexcept {
+            return static_cast<uint32_t>(t.IdentityHash());
+        }
+        size_t operator()(const TEntry* e) const noexcept { return (*this)(*e->Token); }
     };
-    // The stored entry equal to a token with identity hash `hash`.
-    TEntry* Lookup(const TIEToken& token, int32_t hash) const;
+    struct TIdEqual {
+        using is_transparent = void;
+        bool operator()(const TEntry* a, const TEntry* b) const noexcept { return a == b; }
+        // The stored token decides whether it equals the one looked for.
+        bool operator()(const TIEToken& t, const TEntry* e) const { return e->Token->Equals(t); }
+        bool operator()(const TEntry* e, const TIEToken& t) const { return e->Token->Equals(t); }
+    };
+    // The stored entry equal to a token.
+    TEntry* Lookup(const TIEToken& token) const;
     void MarkBucket(int32_t key);
     void Unlink(TEntry* e) noexcept;
     // The stored tokens grouped by bucket (bucket order, then arrival order).
@@ -574,8 +585,8 @@ private:
     bool FEmpty = true;
     TEntry* FFirst = nullptr;
     TEntry* FLast = nullptr;
-    // The identity index of the indexed entries, by the token's hash code.
-    TKeyChains<TEntry, TIdLinks> FIdentity;
+    // The identity index of the indexed entries.
+    boost::unordered_flat_set<TEntry*, TIdHash, TIdEqual> FIdentity;
     int32_t FCount = 0;
     int32_t FIndexedCount = 0;
     // The entries by probe key.
