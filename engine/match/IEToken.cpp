@@ -434,10 +434,13 @@ void TIETokenTree::CheckInvariants() const {
     size_t chained = 0;
     FChains.ForEachKey([&](int32_t key, const TEntry* first) {
         if (!first) fail("empty chain kept");
+        const TEntry* last = first;
         for (const TEntry* k = first; k; k = k->KeyNext) {
             if (k->ProbeKey != key || !seen.count(k)) fail("chain holds a foreign entry");
             ++chained;
+            last = k;
         }
+        if (first && first->KeyPrev != last) fail("chain's first entry lost its last");
     });
     if (chained != (FChained ? static_cast<size_t>(count) : 0))
         fail("chains and arrival list differ");

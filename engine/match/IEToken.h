@@ -159,7 +159,7 @@ private:
 };
 
 // Chains of intrusively linked nodes by a 32-bit key, each chain in arrival order (oldest
-// first): a flat map from key to the chain's two ends. The network's indexes all need the same
+// first): a flat map from key to the chain's first node. The network's indexes all need the same
 // thing (the nodes of one key, in order, and O(1) removal of a node it already holds), so this
 // one template serves the memories' probe keys and the terminal nodes' identity index of
 // activations. `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
@@ -168,60 +168,59 @@ template <class TNode, class Links> class TKeyChains {
 public:
     TNode* First(int32_t key) const noexcept {
         const auto it = FMap.find(key);
-        return it == FMap.end() ? nullptr : it->second.First;
+        return it == FMap.end() ? nullptr : it->second;
     }
     // Appends the node to its key's chain; returns the chain's first node before (null for a
     // new key).
     TNode* Append(int32_t key, TNode& node) {
         auto it = FMap.find(key);
+        Links::Next(node) = nullptr;
         if (it == FMap.end()) {
             // Keys come and go as chains empty and fill again (see FlatTables.h).
             MakeRoomToInsert(FMap);
-            it = FMap.emplace(key, TEnds{}).first;
+            FMap.emplace(key, &node);
+            Links::Prev(node) = &node;
+            return nullptr;
         }
-        TEnds& ends = it->second;
-        TNode* first = ends.First;
-        Links::Prev(node) = ends.Last;
-        Links::Next(node) = nullptr;
-        if (ends.Last)
-            Links::Next(*ends.Last) = &node;
-        else
-            ends.First = &node;
-        ends.Last = &node;
+        TNode* first = it->second;
+        TNode* last = static_cast<TNode*>(Links::Prev(*first));
+        Links::Prev(node) = last;
+        Links::Next(*last) = &node;
+        Links::Prev(*first) = &node;
         return first;
     }
     // Unlinks a node of the chain of `key`; a chain left empty goes.
     void Unlink(int32_t key, TNode& node) noexcept {
         const auto it = FMap.find(key);
         if (it == FMap.end()) return;
-        TEnds& ends = it->second;
+        TNode* first = it->second;
         TNode* prev = static_cast<TNode*>(Links::Prev(node));
         TNode* next = static_cast<TNode*>(Links::Next(node));
-        if (prev)
+        if (&node == first) {
+            if (next) {
+                Links::Prev(*next) = prev; // the last node
+                it->second = next;
+            } else {
+                FMap.erase(it);
+            }
+        } else {
             Links::Next(*prev) = next;
-        else
-            ends.First = next;
-        if (next)
-            Links::Prev(*next) = prev;
-        else
-            ends.Last = prev;
+            (next ? Links::Prev(*next) : Links::Prev(*first)) = prev;
+        }
         Links::Prev(node) = nullptr;
         Links::Next(node) = nullptr;
-        if (!ends.First) FMap.erase(it);
     }
     void Clear() noexcept { FMap.clear(); }
     size_t KeyCount() const noexcept { return FMap.size(); }
     template <class F> void ForEachKey(F&& f) const {
-        for (const auto& [key, ends] : FMap)
-            f(key, ends.First);
+        for (const auto& [key, first] : FMap)
+            f(key, first);
     }
 
 private:
-    struct TEnds {
-        TNode* First = nullptr;
-        TNode* Last = nullptr;
-    };
-    boost::unordered_flat_map<int32_t, TEnds> FMap;
+    // Each chain's first node; the chain runs on through Next, and the first node's Prev is the
+    // last node (so that appending needs no second pointer per key).
+    boost::unordered_flat_map<int32_t, TNode*> FMap;
 };
 
 // Gives a class the pool's recycling for objects of exactly its own size (a derived class of
