@@ -126,7 +126,7 @@ private:
         char* Next; // the unused rest of the newest slab
         char* End;
         TSlab* Slabs;
-        size_t Live; // blocks cut from this thread's slabs and not back in its list
+        size_t Live;  // blocks cut from this thread's slabs and not back in its list
         bool Foreign; // the list holds a block of another thread's slab
     };
     static void NewSlab(TList& list) {
