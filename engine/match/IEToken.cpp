@@ -119,6 +119,7 @@ void TIEToken::Assign(const TIEToken& source) {
     FHashCode = source.FHashCode;
     FTag = source.FTag;
     FStrength = source.FStrength;
+    FCut = source.FCut;
 }
 
 void TIEToken::SetStrength(float strength) noexcept {
@@ -139,7 +140,8 @@ bool TIEToken::Equals(const TIEToken& other) const {
         if (a == b) return true;
         const IFact* fa = a->FFact.get();
         const IFact* fb = b->FFact.get();
-        if (a->FHashCode != b->FHashCode || a->FStrength != b->FStrength) return false;
+        if (a->FHashCode != b->FHashCode || a->FStrength != b->FStrength || a->FCut != b->FCut)
+            return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
         if (!a->FParent || a->FParent == b->FParent) return true;
@@ -305,11 +307,10 @@ bool TIETokenTree::Add(const TIETokenRef& token) {
     return Insert(token, KeyOf(*token)) != nullptr;
 }
 
-TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token, int32_t hash) const {
-    for (TEntry* e = FIdentity.First(hash); e; e = static_cast<TEntry*>(e->HolderNext))
-        // The stored token decides whether it equals the one looked for.
-        if (e->Token->Equals(token)) return e;
-    return nullptr;
+TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token) const {
+    if (FIdentity.empty()) return nullptr;
+    const auto it = FIdentity.find(token);
+    return it == FIdentity.end() ? nullptr : *it;
 }
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key, int32_t probeKey,
@@ -319,13 +320,15 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
         e = new TEntry(this, token, key, probeKey);
         token->AddHolder(*e);
     } else {
-        if (Lookup(*token, token->HashCode())) {
+        if (Lookup(*token)) {
             MarkBucket(key);
             return nullptr;
         }
         e = new TEntry(this, token, key, probeKey);
         e->Indexed = true;
-        FIdentity.Append(token->HashCode(), *e);
+        // Tokens come and go as facts change (see FlatTables.h).
+        MakeRoomToInsert(FIdentity);
+        FIdentity.insert(e);
         ++FIndexedCount;
     }
     ++FCount;
@@ -342,7 +345,7 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
 
 void TIETokenTree::Unlink(TEntry* e) noexcept {
     if (e->Indexed) {
-        FIdentity.Unlink(e->Token->HashCode(), *e);
+        FIdentity.erase(e);
         --FIndexedCount;
     }
     --FCount;
@@ -352,7 +355,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
-    return Lookup(token, token.HashCode());
+    return Lookup(token);
 }
 
 void TIETokenTree::Erase(TEntry* entry) {
@@ -387,7 +390,7 @@ void TIETokenTree::Clear() {
         e = next;
     }
     FFirst = FLast = nullptr;
-    FIdentity.Clear();
+    FIdentity.clear();
     FCount = 0;
     FIndexedCount = 0;
     FChains.Clear();
@@ -409,7 +412,7 @@ void TIETokenTree::CheckInvariants() const {
         if (e->Indexed) {
             ++indexed;
             if (e->Holding) fail("indexed entry in a holder list");
-            if (Lookup(*e->Token, e->Token->HashCode()) != e)
+            if (Lookup(*e->Token) != e)
                 fail("indexed token not found, or an equal one found first");
         } else {
             bool listed = false;
@@ -431,10 +434,13 @@ void TIETokenTree::CheckInvariants() const {
     size_t chained = 0;
     FChains.ForEachKey([&](int32_t key, const TEntry* first) {
         if (!first) fail("empty chain kept");
+        const TEntry* last = first;
         for (const TEntry* k = first; k; k = k->KeyNext) {
             if (k->ProbeKey != key || !seen.count(k)) fail("chain holds a foreign entry");
             ++chained;
+            last = k;
         }
+        if (first && first->KeyPrev != last) fail("chain's first entry lost its last");
     });
     if (chained != (FChained ? static_cast<size_t>(count) : 0))
         fail("chains and arrival list differ");

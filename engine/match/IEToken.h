@@ -38,6 +38,7 @@
 #include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
+#include <boost/unordered/unordered_flat_set.hpp>
 
 #include "engine/model/FlatTables.h"
 #include "engine/model/IEConsts.h"
@@ -55,11 +56,15 @@ std::string_view TokenActionName(TTokenAction action) noexcept;
 
 // Recycles the memory of the network's small, short-lived objects of one size (tokens, memory
 // entries, activation links): a join makes and drops them by the thousand per fact change, in
-// bursts the general allocator's caches do not hold. Each thread keeps its own free list, so
-// nothing is shared between threads; a block freed on another thread than the one that made it
-// simply joins that thread's list. A list keeps at most MaxKept blocks and frees the rest, and
-// gives its blocks back when its thread ends. Under AddressSanitizer the blocks go straight to
-// the general allocator, so that a use after free is still caught.
+// bursts the general allocator's caches do not hold. The blocks are cut from slabs of 64 KiB
+// (aligned to their size, so a block finds its slab's header), so a block costs its size and no
+// allocator header. Each thread keeps its own slabs and free list, so nothing is shared between
+// threads; a block freed on another thread than the one that made it simply joins that thread's
+// list. When a thread ends, its slabs are freed if every block it made came back to its own list
+// and no other thread's block is in that list (the usual case: the engine is gone); otherwise
+// they stay, since a live block or another thread's list may still point into them. Under
+// AddressSanitizer the blocks go straight to the general allocator, so that a use after free is
+// still caught.
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool BlockPoolEnabled = false;
 #else
@@ -68,56 +73,85 @@ inline constexpr bool BlockPoolEnabled = true;
 
 template <size_t Size> class TBlockPool {
 public:
-    static constexpr size_t MaxKept = size_t{1} << 16;
+    static constexpr size_t SlabBytes = size_t{64} << 10;
 
     static void* Get() {
         if constexpr (BlockPoolEnabled) {
             TList& list = FList;
+            ++list.Live;
             if (TBlock* b = list.Head) {
                 list.Head = b->Next;
-                --list.Count;
                 return b;
             }
-            FOwner.Touch();
+            if (list.Next == list.End) NewSlab(list);
+            void* p = list.Next;
+            list.Next += Size;
+            return p;
+        } else {
+            return ::operator new(Size);
         }
-        return ::operator new(Size);
     }
     static void Put(void* p) noexcept {
         if constexpr (BlockPoolEnabled) {
             TList& list = FList;
-            if (!list.Closed && list.Count < MaxKept) {
-                auto* b = static_cast<TBlock*>(p);
-                b->Next = list.Head;
-                list.Head = b;
-                ++list.Count;
-                return;
-            }
+            const auto* slab = reinterpret_cast<const TSlab*>(reinterpret_cast<uintptr_t>(p) &
+                                                              ~uintptr_t{SlabBytes - 1});
+            if (slab->Owner == &list)
+                --list.Live;
+            else
+                list.Foreign = true;
+            auto* b = static_cast<TBlock*>(p);
+            b->Next = list.Head;
+            list.Head = b;
+        } else {
+            ::operator delete(p);
         }
-        ::operator delete(p);
     }
 
 private:
-    static_assert(Size >= sizeof(void*));
+    static_assert(Size >= sizeof(void*) && Size % alignof(void*) == 0);
     struct TBlock {
         TBlock* Next;
     };
+    struct TList;
+    struct TSlab {
+        TSlab* Next;
+        const TList* Owner;
+    };
+    static constexpr size_t HeaderBytes = 16; // keeps the blocks 16-byte aligned
+    static_assert(sizeof(TSlab) <= HeaderBytes);
     // Trivially destructible, so it stays usable while the thread's other objects die.
     struct TList {
         TBlock* Head;
-        size_t Count;
-        bool Closed;
+        char* Next; // the unused rest of the newest slab
+        char* End;
+        TSlab* Slabs;
+        size_t Live;  // blocks cut from this thread's slabs and not back in its list
+        bool Foreign; // the list holds a block of another thread's slab
     };
-    // Gives the thread's blocks back when the thread ends; later frees bypass the list.
+    static void NewSlab(TList& list) {
+        auto* slab =
+            static_cast<TSlab*>(::operator new(SlabBytes, std::align_val_t{SlabBytes}));
+        FOwner.Touch();
+        slab->Next = list.Slabs;
+        slab->Owner = &list;
+        list.Slabs = slab;
+        list.Next = reinterpret_cast<char*>(slab) + HeaderBytes;
+        list.End = list.Next + (SlabBytes - HeaderBytes) / Size * Size;
+    }
+    // Frees the thread's slabs when nothing can point into them any more. Blocks asked for
+    // later (by objects that die after the thread's own) come from new slabs, which stay.
     struct TOwner {
         void Touch() noexcept {}
         ~TOwner() {
             TList& list = FList;
-            list.Closed = true;
-            while (TBlock* b = list.Head) {
-                list.Head = b->Next;
-                ::operator delete(b);
+            if (list.Live != 0 || list.Foreign) return;
+            while (TSlab* s = list.Slabs) {
+                list.Slabs = s->Next;
+                ::operator delete(s, std::align_val_t{SlabBytes});
             }
-            list.Count = 0;
+            list.Head = nullptr;
+            list.Next = list.End = nullptr;
         }
     };
     static inline thread_local TList FList{};
@@ -125,69 +159,68 @@ private:
 };
 
 // Chains of intrusively linked nodes by a 32-bit key, each chain in arrival order (oldest
-// first): a flat map from key to the chain's two ends. The network's indexes all need the same
+// first): a flat map from key to the chain's first node. The network's indexes all need the same
 // thing (the nodes of one key, in order, and O(1) removal of a node it already holds), so this
-// one template serves the memories' probe keys and identity index and the terminal nodes'
+// one template serves the memories' probe keys and the terminal nodes' identity index of
 // activations. `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
 // P is TNode or a base of it (a node may keep its links in a base it shares with other lists).
 template <class TNode, class Links> class TKeyChains {
 public:
     TNode* First(int32_t key) const noexcept {
         const auto it = FMap.find(key);
-        return it == FMap.end() ? nullptr : it->second.First;
+        return it == FMap.end() ? nullptr : it->second;
     }
     // Appends the node to its key's chain; returns the chain's first node before (null for a
     // new key).
     TNode* Append(int32_t key, TNode& node) {
         auto it = FMap.find(key);
+        Links::Next(node) = nullptr;
         if (it == FMap.end()) {
             // Keys come and go as chains empty and fill again (see FlatTables.h).
             MakeRoomToInsert(FMap);
-            it = FMap.emplace(key, TEnds{}).first;
+            FMap.emplace(key, &node);
+            Links::Prev(node) = &node;
+            return nullptr;
         }
-        TEnds& ends = it->second;
-        TNode* first = ends.First;
-        Links::Prev(node) = ends.Last;
-        Links::Next(node) = nullptr;
-        if (ends.Last)
-            Links::Next(*ends.Last) = &node;
-        else
-            ends.First = &node;
-        ends.Last = &node;
+        TNode* first = it->second;
+        TNode* last = static_cast<TNode*>(Links::Prev(*first));
+        Links::Prev(node) = last;
+        Links::Next(*last) = &node;
+        Links::Prev(*first) = &node;
         return first;
     }
     // Unlinks a node of the chain of `key`; a chain left empty goes.
     void Unlink(int32_t key, TNode& node) noexcept {
         const auto it = FMap.find(key);
         if (it == FMap.end()) return;
-        TEnds& ends = it->second;
+        TNode* first = it->second;
         TNode* prev = static_cast<TNode*>(Links::Prev(node));
         TNode* next = static_cast<TNode*>(Links::Next(node));
-        if (prev)
+        if (&node == first) {
+            if (next) {
+                Links::Prev(*next) = prev; // the last node
+                it->second = next;
+            } else {
+                FMap.erase(it);
+            }
+        } else {
             Links::Next(*prev) = next;
-        else
-            ends.First = next;
-        if (next)
-            Links::Prev(*next) = prev;
-        else
-            ends.Last = prev;
+            (next ? Links::Prev(*next) : Links::Prev(*first)) = prev;
+        }
         Links::Prev(node) = nullptr;
         Links::Next(node) = nullptr;
-        if (!ends.First) FMap.erase(it);
     }
     void Clear() noexcept { FMap.clear(); }
     size_t KeyCount() const noexcept { return FMap.size(); }
     template <class F> void ForEachKey(F&& f) const {
-        for (const auto& [key, ends] : FMap)
-            f(key, ends.First);
+        for (const auto& [key, first] : FMap)
+            f(key, first);
     }
 
 private:
-    struct TEnds {
-        TNode* First = nullptr;
-        TNode* Last = nullptr;
-    };
-    boost::unordered_flat_map<int32_t, TEnds> FMap;
+    // Each chain's first node; the chain runs on through Next, and the first node's Prev is the
+    // last node (so that appending needs no second pointer per key).
+    boost::unordered_flat_map<int32_t, TNode*> FMap;
 };
 
 // Gives a class the pool's recycling for objects of exactly its own size (a derived class of
@@ -210,8 +243,7 @@ class TIETokenTree;
 
 // A place downstream that keeps a token made by a join: an entry of a join memory or an
 // activation. The token lists its holders (newest last) so that withdrawing it reaches each.
-// A memory entry that is not held (an indexed one) threads its memory's identity index through
-// the same two links.
+// A memory entry that is not held (an indexed one) leaves the two links unused.
 struct TTokenHolder {
     enum TKind : uint8_t { hkEntry, hkActivation };
     explicit TTokenHolder(TKind kind) noexcept : HolderKind(kind) {}
@@ -274,6 +306,16 @@ public:
     }
     const TRefPtr<TIEToken>& Parent() const noexcept { return FParent; }
     int32_t HashCode() const noexcept { return FHashCode; }
+    // The key of the identity indexes (memories, activations): the hash code, told apart by the
+    // cut for the tokens a multifield split makes of one fact (all of one hash code), so that
+    // the n + 1 cuts of a slot of n elements do not share one chain.
+    int32_t IdentityHash() const noexcept {
+        return static_cast<int32_t>(static_cast<uint32_t>(FHashCode) ^ (FCut * 0x9E3779B1u));
+    }
+    uint32_t Cut() const noexcept { return FCut; }
+    // Marks a split's token with its cut (the position and length of the run it gave the
+    // variable, mixed into the cut of the token it was split from).
+    void SetCut(uint32_t cut) noexcept { FCut = cut; }
     TTokenAction Tag() const noexcept { return FTag; }
     float Strength() const noexcept { return FStrength; }
     int32_t NegatedCount() const noexcept { return FNegatedCount; }
@@ -330,6 +372,7 @@ private:
     float FStrength = 1.0f;
     int32_t FHashCode = 0;
     TTokenAction FTag = taAdd;
+    uint32_t FCut = 0;
     // The links of a child (see the unit's header comment).
     TTokenHolder* FHolders = nullptr;
     TTokenHolder* FLastHolder = nullptr;
@@ -354,9 +397,8 @@ protected:
 };
 
 // One stored token of a memory with its links in the arrival list, in its key chain and in the
-// identity index (an indexed entry) or its token's holder list (a held entry), the count of
-// matching right tokens that a negated join keeps for a left token, and the children the join
-// made with it.
+// identity index (an indexed entry) or its token's holder list (a held entry), the mark of a
+// negated join (which right entry blocks a left one), and the children the join made with it.
 struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
         : TTokenHolder(hkEntry), Key(key), ProbeKey(probeKey), Token(std::move(token)), Tree(tree) {
@@ -364,12 +406,13 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     // Unlinks the entry from its token's holders and lets its children go.
     ~TTokenEntry();
 
-    // The small fields first: they fill the holder's tail. An indexed entry's identity chain
-    // runs through the holder links (see TTokenHolder); 96 bytes an entry.
+    // The small fields first: they fill the holder's tail; 96 bytes an entry.
     bool Indexed = false;
     int32_t Key = 0;      // the shown key
     int32_t ProbeKey = 0; // the key of the chain the entry is in
-    int32_t NegatedCount = 0;
+    // A negated join's mark: a right entry's own number, and in a left entry the number of the
+    // right entry that blocks it (one that matches it; 0 while none does).
+    uint32_t Mark = 0;
     TIETokenRef Token;
     TIETokenTree* Tree;
     TTokenEntry* Prev = nullptr;
@@ -504,12 +547,24 @@ private:
         static TEntry*& Prev(TEntry& e) noexcept { return e.KeyPrev; }
         static TEntry*& Next(TEntry& e) noexcept { return e.KeyNext; }
     };
-    struct TIdLinks {
-        static TTokenHolder*& Prev(TEntry& e) noexcept { return e.HolderPrev; }
-        static TTokenHolder*& Next(TEntry& e) noexcept { return e.HolderNext; }
+    // The identity index is a set of entries looked up by token: no two stored tokens are
+    // equal, so a token finds at most one entry; one pointer a stored token.
+    struct TIdHash {
+        using is_transparent = void;
+        size_t operator()(const TIEToken& t) const noexcept {
+            return static_cast<uint32_t>(t.IdentityHash());
+        }
+        size_t operator()(const TEntry* e) const noexcept { return (*this)(*e->Token); }
     };
-    // The stored entry equal to a token with identity hash `hash`.
-    TEntry* Lookup(const TIEToken& token, int32_t hash) const;
+    struct TIdEqual {
+        using is_transparent = void;
+        bool operator()(const TEntry* a, const TEntry* b) const noexcept { return a == b; }
+        // The stored token decides whether it equals the one looked for.
+        bool operator()(const TIEToken& t, const TEntry* e) const { return e->Token->Equals(t); }
+        bool operator()(const TEntry* e, const TIEToken& t) const { return e->Token->Equals(t); }
+    };
+    // The stored entry equal to a token.
+    TEntry* Lookup(const TIEToken& token) const;
     void MarkBucket(int32_t key);
     void Unlink(TEntry* e) noexcept;
     // The stored tokens grouped by bucket (bucket order, then arrival order).
@@ -529,8 +584,8 @@ private:
     bool FEmpty = true;
     TEntry* FFirst = nullptr;
     TEntry* FLast = nullptr;
-    // The identity index of the indexed entries, by the token's hash code.
-    TKeyChains<TEntry, TIdLinks> FIdentity;
+    // The identity index of the indexed entries.
+    boost::unordered_flat_set<TEntry*, TIdHash, TIdEqual> FIdentity;
     int32_t FCount = 0;
     int32_t FIndexedCount = 0;
     // The entries by probe key.

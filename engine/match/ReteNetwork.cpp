@@ -262,21 +262,24 @@ void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, b
         Pass(TIEToken::CreateCopy(*token, token->Tag(), static_cast<float>(d)), out);
 }
 
-// Whether a fact whose slot `slot` now holds `length` elements can pass some path below `node`:
-// false only when every path reaches a length test of that slot wanting another length before
-// anything else reads the slot (the alpha chain tests lengths right after the splits).
-bool TPatternMatchNode::CutCanPass(const TReteNode& node, const std::string& slot, int32_t length) {
+// The lengths of slot `slot` with which a fact can pass some path below `node`: any length
+// (`any`) unless every path reaches a length test of that slot before anything else reads the
+// slot (the alpha chain tests lengths right after the splits); then the lengths those tests want.
+void TPatternMatchNode::CutLengths(const TReteNode& node, const std::string& slot,
+                                   std::vector<int32_t>& lengths, bool& any) {
     for (const TReteEdge& edge : node.Outgoing()) {
+        if (any) return;
         auto* next = dynamic_cast<const TPatternMatchNode*>(edge.Node);
-        if (!next) return true;
-        if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
-            if (next->FSub == length) return true;
-            continue;
+        if (!next) {
+            any = true;
+        } else if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
+            lengths.push_back(next->FSub);
+        } else if (next->FSlot == slot || next->FSlot2 == slot) {
+            any = true;
+        } else {
+            CutLengths(*next, slot, lengths, any);
         }
-        if (next->FSlot == slot || next->FSlot2 == slot) return true;
-        if (CutCanPass(*next, slot, length)) return true;
     }
-    return false;
 }
 
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
@@ -287,25 +290,32 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     if (!list) return;
     const int32_t n = list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
+    if (n < p) return;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
     // down to the empty one; the empty list itself gives one match with an empty run. A cut
     // that every path below refuses by the slot's length is not made at all (when propagating;
     // a caller collecting this node's own results gets every cut).
-    for (int32_t i = 0; i <= n - p; ++i) {
-        if (!out && !CutCanPass(*this, FSlot, p + 1 + i)) continue;
+    std::vector<int32_t> lengths;
+    bool any = out != nullptr;
+    if (!any) CutLengths(*this, FSlot, lengths, any);
+    // The cuts to make, longest run first: every one, or those giving a length wanted below.
+    std::vector<int32_t> cuts;
+    if (any) {
+        cuts.resize(static_cast<size_t>(n - p + 1));
+        for (int32_t i = 0; i <= n - p; ++i)
+            cuts[static_cast<size_t>(i)] = i;
+    } else {
+        std::sort(lengths.begin(), lengths.end());
+        lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+        for (const int32_t length : lengths)
+            if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) cuts.push_back(i);
+    }
+    for (const int32_t i : cuts) {
         const int32_t runLength = n - p - i;
-        auto rebuilt = TValueVector::Create();
-        auto run = TValueVector::Create();
-        // Exact sizes: every cut a join keeps holds these lists as long as the fact lives.
-        rebuilt->Reserve(n - runLength + 1);
-        run->Reserve(runLength);
-        for (int32_t k = 0; k < p; ++k)
-            rebuilt->Add(list->GetItem(k));
-        for (int32_t k = p; k < p + runLength; ++k)
-            run->Add(list->GetItem(k));
-        rebuilt->Add(TIEValue::CreateList(run));
-        for (int32_t k = p + runLength; k < n; ++k)
-            rebuilt->Add(list->GetItem(k));
+        // Views of the fact's list: a cut costs the same whatever the slot's length.
+        TRefPtr<IIEValue> run = TIEValue::CreateList(TListView::Slice(list, p, runLength));
+        TRefPtr<IIEValue> rebuilt =
+            TIEValue::CreateList(TListView::Splice(list, p, runLength, std::move(run)));
         // The other slots keep their value objects: tokens only read them.
         TRefPtr<IFact> copy;
         if (typeid(fact) == typeid(TFact))
@@ -313,9 +323,11 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
         else
             copy = RefCast<IFact>(fact.Clone());
         if (!copy) return;
-        copy->SetSlotValue(FSlot, TIEValue::CreateList(rebuilt));
+        copy->SetSlotValue(FSlot, std::move(rebuilt));
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
         TIETokenRef split = TIEToken::CreateFirst(token->Tag(), copy);
+        split->SetCut((token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +
+                      static_cast<uint32_t>(runLength) + 1u);
         if (token->Strength() != 1.0f)
             split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
         Pass(split, out);
@@ -492,6 +504,7 @@ void TJoinNode::AdoptMemories() {
 void TJoinNode::ClearMemories() {
     FLeft->Clear();
     FRight->Clear();
+    FNextMark = 0;
 }
 
 void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
@@ -620,10 +633,38 @@ void TJoinNode::RemoveLeft(TIETokenTree::TEntry& left) {
 void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
     const int32_t probe = right.ProbeKey;
     if (FNegation != jnNone) {
-        // The counts of the left tokens it matched drop.
-        const TIETokenRef stored = right.Token;
+        // The left tokens it blocked look for another blocker; those that find none change
+        // sides, in the left memory's order.
+        const uint32_t mark = right.Mark;
+        auto unblock = [&](TIETokenTree::TEntry& l) {
+            if (l.Mark != mark) return;
+            l.Mark = 0;
+            ForEachRight(l, [&](TIETokenTree::TEntry& r) {
+                if (&r == &right || !TestsPass(r.Token->LastFact(), l.Token)) return true;
+                l.Mark = r.Mark;
+                return false;
+            });
+            if (l.Mark != 0) return;
+            if (FNegation == jnNot)
+                EmitChild(l, nullptr, taAdd, l.Token->Strength());
+            else
+                while (TIEToken* child = l.FirstChild)
+                    DropChild(*child);
+        };
+        if (FHashed) {
+            for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probe); l;) {
+                TIETokenTree::TEntry* next = l->KeyNext;
+                unblock(*l);
+                l = next;
+            }
+        } else {
+            for (TIETokenTree::TEntry* l = FLeft->First(); l;) {
+                TIETokenTree::TEntry* next = l->Next;
+                unblock(*l);
+                l = next;
+            }
+        }
         FRight->Erase(&right);
-        JoinRight(stored, nullptr, probe, taRemove);
         return;
     }
     // Out of the memory first, then what it supported, in the order it was made (the left
@@ -668,8 +709,14 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         }
         int32_t shown = token->HashCode();
         const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        if (TIETokenTree::TEntry* e = FRight->Insert(token, shown, probe))
+        if (TIETokenTree::TEntry* e = FRight->Insert(token, shown, probe)) {
+            if (FNegation != jnNone) {
+                // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
+                if (++FNextMark == 0) ++FNextMark;
+                e->Mark = FNextMark;
+            }
             JoinRight(token, e, probe, tag);
+        }
         return;
     }
     RaiseIE(imInvalidCallType, CallTypeName(callType));
@@ -697,14 +744,15 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile).
     const TIETokenRef& left = entry.Token;
     if (FNegation != jnNone) {
-        // The count of matches kept with the left token decides.
-        int32_t count = 0;
+        // The first right token that matches blocks the left one; the others are not tried.
+        uint32_t blocker = 0;
         ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (TestsPass(r.Token->LastFact(), left)) ++count;
-            return true;
+            if (!TestsPass(r.Token->LastFact(), left)) return true;
+            blocker = r.Mark;
+            return false;
         });
-        entry.NegatedCount = count;
-        if (FNegation == jnNot ? count == 0 : count > 0) {
+        entry.Mark = blocker;
+        if (FNegation == jnNot ? blocker == 0 : blocker != 0) {
             EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
         }
@@ -724,22 +772,18 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
     if (FLeft->Count() == 0) return;
     IFact* fact = right->LastFact();
     auto join_one = [&](TIETokenTree::TEntry& l) {
+        // A left token blocked already stays so whatever the new right token says.
+        if (FNegation != jnNone && l.Mark != 0) return;
         float strength = std::min(l.Token->Strength(), right->Strength());
         if (!TestsPass(fact, l.Token, FNegation == jnNone ? &strength : nullptr)) return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
-        // A placeholder comes when the left token starts passing and goes when it stops.
-        auto placeholder = [&](bool make) {
-            if (make)
-                EmitChild(l, nullptr, taAdd, l.Token->Strength());
-            else
-                while (TIEToken* child = l.FirstChild)
-                    DropChild(*child);
-        };
-        if (action != taRemove) {
-            if (l.NegatedCount++ == 0) placeholder(FNegation == jnExists);
-        } else if (l.NegatedCount > 0 && --l.NegatedCount == 0) {
-            placeholder(FNegation == jnNot);
-        }
+        // Newly blocked: an exists placeholder comes, a not placeholder goes.
+        l.Mark = rightEntry->Mark;
+        if (FNegation == jnExists)
+            EmitChild(l, nullptr, taAdd, l.Token->Strength());
+        else
+            while (TIEToken* child = l.FirstChild)
+                DropChild(*child);
     };
     if (FHashed) {
         for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
@@ -810,7 +854,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
     std::unordered_map<const TTokenEntry*, TIEToken*> lastOfRight;
     for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
         if (FNegation != jnNone) {
-            if (FNegation == jnNot ? l->NegatedCount != 0 : l->NegatedCount == 0) continue;
+            if (FNegation == jnNot ? l->Mark != 0 : l->Mark == 0) continue;
             if (!l->FirstChild)
                 TTokenEntry::AdoptChild(*l, nullptr, *PlaceholderChild(l->Token, taAdd));
             out.emplace_back(l->FirstChild);
@@ -909,7 +953,7 @@ void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAc
         // Made by a join: withdrawn through the token's holders.
         token->AddHolder(*activation);
     } else {
-        links.Hash = token->HashCode();
+        links.Hash = token->IdentityHash();
         links.Indexed = true;
         FIndex.Append(links.Hash, *activation);
     }
@@ -942,7 +986,7 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
 
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
     // The chain runs oldest first: the first equal activation goes.
-    TActivation* found = FIndex.First(token.HashCode());
+    TActivation* found = FIndex.First(token.IdentityHash());
     while (found && !TIEToken::Of(*found->Token()).Equals(token))
         found = found->NodeLinks.HashNext;
     if (!found) return false;

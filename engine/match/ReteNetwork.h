@@ -10,8 +10,9 @@
 //     a join visits only the partners filed under the key it looks for (those that can pass every
 //     such test), and adding or removing a token costs O(1) on average; tokens of one key are
 //     visited oldest first;
-//   - the left memory of a negated join keeps, per left token, the number of right tokens that
-//     match it with the pattern's join tests;
+//   - the left memory of a negated join keeps, per left token, one right token that matches it
+//     with the pattern's join tests (its blocker), or none: a left token is tested against the
+//     right memory only until one matches, and again only when its blocker goes;
 //   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed).
 // Propagation is depth-first, in edge order, on the caller's thread; the engine defers fact
 // changes requested during a propagation, so no token enters while another is in flight.
@@ -135,7 +136,8 @@ private:
     bool PredicatePasses(const TIETokenRef& token, bool notEqual);
     void SplitMultifield(const TIETokenRef& token, const IFact& fact,
                          std::vector<TIETokenRef>* out);
-    static bool CutCanPass(const TReteNode& node, const std::string& slot, int32_t length);
+    static void CutLengths(const TReteNode& node, const std::string& slot,
+                           std::vector<int32_t>& lengths, bool& any);
 
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
@@ -239,8 +241,7 @@ private:
     int32_t RightKey(const IFact& fact, int32_t& shown) const;
     // Joins a new left entry with the right memory.
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
-    // Joins a right token (new, or for a negated join also one just removed) with the left
-    // memory.
+    // Joins a new right token with the left memory.
     void JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightEntry, int32_t probeKey,
                    TTokenAction action);
     // Withdraws what a left entry supports, then erases it.
@@ -263,6 +264,8 @@ private:
     TIEPattern* FGoalPattern = nullptr;
     TRule* FRule = nullptr;
     bool FHashed = false;
+    // The number the next right entry of a negated join gets (see TTokenEntry::Mark).
+    uint32_t FNextMark = 0;
     // The hash tests, the displayed one first.
     std::vector<THashPart> FHashParts;
 };

@@ -1373,6 +1373,178 @@ int32_t TValueVector::GetHashCode() const {
 }
 
 // ---------------------------------------------------------------------------------------------
+// TListView
+
+TRefPtr<TListView> TListView::Slice(TRefPtr<IValueVector> base, int32_t start, int32_t count) {
+    auto view = MakeRef<TListView>();
+    view->FBase = std::move(base);
+    view->FStart = start;
+    view->FCount = count;
+    return view;
+}
+
+TRefPtr<TListView> TListView::Splice(TRefPtr<IValueVector> base, int32_t start, int32_t count,
+                                     TRefPtr<IIEValue> element) {
+    auto view = Slice(std::move(base), start, count);
+    view->FElement = std::move(element);
+    view->FSplice = true;
+    return view;
+}
+
+TValueVector& TListView::Own() {
+    if (!FOwn) {
+        auto own = MakeRef<TValueVector>();
+        const int32_t n = Count();
+        own->Reserve(n);
+        for (int32_t i = 0; i < n; ++i)
+            own->Add(GetItem(i));
+        own->SetTag(FTag);
+        FOwn = std::move(own);
+        FBase = nullptr;
+        FElement = nullptr;
+    }
+    return *FOwn;
+}
+
+void TListView::AssignFrom(const IInterface* source) {
+    Own().AssignFrom(source);
+}
+
+TRefPtr<ICloneable> TListView::Clone() const {
+    return CloneVector();
+}
+
+TRefPtr<IValueVector> TListView::CloneVector() const {
+    auto copy = MakeRef<TValueVector>();
+    copy->Assign(this);
+    return copy;
+}
+
+bool TListView::Equals(const IInterface* other) const {
+    auto* v = dynamic_cast<const IValueVector*>(other);
+    return v && Equals(v);
+}
+
+int32_t TListView::Count() const noexcept {
+    if (FOwn) return FOwn->Count();
+    return FSplice ? FBase->Count() - FCount + 1 : FCount;
+}
+
+const TRefPtr<IIEValue>& TListView::GetItem(int32_t index) const {
+    if (FOwn) return FOwn->GetItem(index);
+    if (index < 0 || index >= Count())
+        throw EListError(Format("List index out of bounds (%d)", index));
+    if (!FSplice) return FBase->GetItem(FStart + index);
+    if (index < FStart) return FBase->GetItem(index);
+    if (index == FStart) return FElement;
+    return FBase->GetItem(index + FCount - 1);
+}
+
+void TListView::SetItem(int32_t index, TRefPtr<IIEValue> value) {
+    Own().SetItem(index, std::move(value));
+}
+
+bool TListView::SameCut(const IValueVector* a, const IValueVector* b) noexcept {
+    if (a == b) return true;
+    if (!a || !b || typeid(*a) != typeid(TListView) || typeid(*b) != typeid(TListView))
+        return false;
+    const auto& va = static_cast<const TListView&>(*a);
+    const auto& vb = static_cast<const TListView&>(*b);
+    if (va.FOwn || vb.FOwn || va.FSplice != vb.FSplice || va.FStart != vb.FStart ||
+        va.FCount != vb.FCount || !SameCut(va.FBase.get(), vb.FBase.get()))
+        return false;
+    if (va.FElement == vb.FElement) return true;
+    const auto* ea = dynamic_cast<const TIEValue*>(va.FElement.get());
+    const auto* eb = dynamic_cast<const TIEValue*>(vb.FElement.get());
+    return ea && eb && ea->ListPayload() && SameCut(ea->ListPayload(), eb->ListPayload());
+}
+
+bool TListView::Equals(const IValueVector* other) const {
+    if (!other) return false;
+    if (other == this || SameCut(this, other)) return true;
+    const int32_t n = Count();
+    if (n != other->Count()) return false;
+    for (int32_t i = 0; i < n; ++i) {
+        const TRefPtr<IIEValue>& a = GetItem(i);
+        const TRefPtr<IIEValue>& b = other->GetItem(i);
+        if (!a || !b) {
+            if (a || b) return false;
+            continue;
+        }
+        if (!a->Equals(b.get())) return false;
+    }
+    return true;
+}
+
+void TListView::Assign(const IValueVector* other) {
+    if (other == this) return;
+    Own().Assign(other);
+}
+
+int32_t TListView::Add(TRefPtr<IIEValue> value) {
+    return Own().Add(std::move(value));
+}
+
+void TListView::Clear() {
+    Own().Clear();
+}
+
+const TRefPtr<IIEValue>& TListView::First() const {
+    return GetItem(0);
+}
+
+const TRefPtr<IIEValue>& TListView::Last() const {
+    return GetItem(Count() - 1);
+}
+
+int32_t TListView::IndexOf(const IIEValue* value) const noexcept {
+    const int32_t n = Count();
+    for (int32_t i = 0; i < n; ++i)
+        if (GetItem(i).get() == value) return i;
+    return -1;
+}
+
+void TListView::Insert(int32_t index, TRefPtr<IIEValue> value) {
+    Own().Insert(index, std::move(value));
+}
+
+void TListView::Delete(int32_t index) {
+    Own().Delete(index);
+}
+
+void TListView::AddAll(const IValueVector* other) {
+    if (other == this) {
+        // The elements are read before the view becomes a list of its own.
+        TValueVector& own = Own();
+        own.AddAll(&own);
+        return;
+    }
+    Own().AddAll(other);
+}
+
+int32_t TListView::Remove(const IIEValue* value) {
+    return Own().Remove(value);
+}
+
+std::string TListView::GetText() const {
+    std::string r;
+    const int32_t n = Count();
+    for (int32_t i = 0; i < n; ++i) {
+        if (const TRefPtr<IIEValue>& v = GetItem(i)) r += v->GetText();
+        r += ' ';
+    }
+    return r;
+}
+
+int32_t TListView::GetHashCode() const {
+    uint32_t h = 0;
+    const int32_t n = Count();
+    for (int32_t i = 0; i < n; ++i)
+        if (const TRefPtr<IIEValue>& v = GetItem(i)) h += static_cast<uint32_t>(v->GetHashCode());
+    return static_cast<int32_t>(h);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TSingletonsVector
 
 void TSingletonsVector::Add(TRefPtr<IIEValue> value, TRefPtr<IIEValue> membership) {

@@ -341,6 +341,61 @@ private:
     bool FConstant = false;
 };
 
+// A list read through another without copying it: either the run [start, start + count) of the
+// base list (a slice), or the base list with that run replaced by one element (a splice). A
+// multifield split makes one per way of cutting a slot, so that a cut costs the same whatever the
+// slot's length; the elements are the base list's own. The first change makes the view a list of
+// its own (the base list is never changed through it). The base list must not change while a
+// view reads it: the views are made over the lists of asserted facts, which stay as they are.
+class TListView final : public IValueVector {
+public:
+    static TRefPtr<TListView> Slice(TRefPtr<IValueVector> base, int32_t start, int32_t count);
+    static TRefPtr<TListView> Splice(TRefPtr<IValueVector> base, int32_t start, int32_t count,
+                                     TRefPtr<IIEValue> element);
+
+    // ICloneable
+    void AssignFrom(const IInterface* source) override;
+    TRefPtr<ICloneable> Clone() const override;
+    bool Equals(const IInterface* other) const override;
+    intptr_t GetTag() const override { return FTag; }
+    void SetTag(intptr_t tag) override { FTag = tag; }
+
+    // IValueVector
+    int32_t Count() const noexcept override;
+    const TRefPtr<IIEValue>& GetItem(int32_t index) const override;
+    void SetItem(int32_t index, TRefPtr<IIEValue> value) override;
+    bool Equals(const IValueVector* other) const override;
+    void Assign(const IValueVector* other) override;
+    int32_t Add(TRefPtr<IIEValue> value) override;
+    void Clear() override;
+    const TRefPtr<IIEValue>& First() const override;
+    int32_t IndexOf(const IIEValue* value) const noexcept override;
+    void Insert(int32_t index, TRefPtr<IIEValue> value) override;
+    const TRefPtr<IIEValue>& Last() const override;
+    void Delete(int32_t index) override;
+    void AddAll(const IValueVector* other) override;
+    int32_t Remove(const IIEValue* value) override;
+    std::string GetText() const override;
+    int32_t GetHashCode() const override;
+    TRefPtr<IValueVector> CloneVector() const override;
+
+    // Whether two views cut the same lists at the same places (then their elements are equal
+    // without reading them): how the tokens of one split, made again for a removal, are found.
+    static bool SameCut(const IValueVector* a, const IValueVector* b) noexcept;
+
+private:
+    // The list of its own that a change makes of the view.
+    TValueVector& Own();
+
+    TRefPtr<IValueVector> FBase;
+    TRefPtr<IIEValue> FElement; // a splice's element
+    TRefPtr<TValueVector> FOwn;
+    int32_t FStart = 0;
+    int32_t FCount = 0;
+    bool FSplice = false;
+    intptr_t FTag = 0;
+};
+
 // Fuzzy singletons: a value list and a membership list of the same length.
 class TSingletonsVector final : public ISingletonsVector {
 public:

@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "engine/model/IEFacts.h"
@@ -108,6 +109,29 @@ TEST(IEToken, CopiesOfOneFactAreOneFactOnlyWithEqualValues) {
     EXPECT_TRUE(tree.Add(split2));
     EXPECT_TRUE(tree.Remove(*TIEToken::CreateFirst(taRemove, f.Fact(7, 2))));
     EXPECT_EQ(tree.First()->Token.get(), split1.get());
+}
+
+TEST(IEToken, TokensMadeOnOneThreadMayDieOnAnother) {
+    // The pool's blocks come from per-thread slabs: a token released on another thread joins
+    // that thread's free list and must stay usable after its maker's thread has ended.
+    TFactMaker m;
+    std::vector<TIETokenRef> made;
+    std::thread maker([&] {
+        for (int32_t i = 1; i <= 3000; ++i)
+            made.push_back(TIEToken::CreateFirst(taAdd, m.Fact(i, i)));
+    });
+    maker.join();
+    int64_t sum = 0;
+    for (const TIETokenRef& t : made)
+        sum += t->HashCode();
+    EXPECT_EQ(sum, int64_t{3000} * 3001 / 2);
+    made.clear(); // their blocks join this thread's list
+    std::vector<TIETokenRef> again;
+    for (int32_t i = 1; i <= 3000; ++i)
+        again.push_back(TIEToken::CreateChild(TIEToken::CreateFirst(taAdd, m.Fact(i)), m.Fact(i)));
+    std::thread dropper([&] { again.clear(); });
+    dropper.join();
+    EXPECT_TRUE(again.empty());
 }
 
 TEST(SlotReader, ReadsByPositionPerTemplateAndFollowsLayoutChanges) {

@@ -431,6 +431,46 @@ TEST(TValueVectorTest, IndexOutsideTheListRaisesTheListError) {
     EXPECT_THROW(MakeRef<TValueVector>()->First(), EListError);
 }
 
+TEST(TListViewTest, ReadsThroughTheBaseListAndOwnsItsElementsOnceChanged) {
+    auto base = MakeRef<TValueVector>();
+    for (const char* w : {"a", "b", "c", "d"})
+        base->Add(Atom(w));
+    auto run = TListView::Slice(base, 1, 2);
+    EXPECT_EQ(run->GetText(), "b c ");
+    EXPECT_EQ(run->GetItem(0).get(), base->GetItem(1).get()); // the base list's own elements
+    EXPECT_THROW(run->GetItem(2), EListError);
+    auto cut = TListView::Splice(base, 1, 2, TIEValue::CreateList(run));
+    EXPECT_EQ(cut->Count(), 3);
+    EXPECT_EQ(cut->GetText(), "a b c  d ");
+    EXPECT_EQ(cut->Last().get(), base->GetItem(3).get());
+
+    // Equal by content to a plain list, and cut alike to a view made again the same way.
+    auto plain = MakeRef<TValueVector>();
+    plain->Add(Atom("b"));
+    plain->Add(Atom("c"));
+    EXPECT_TRUE(run->Equals(plain.get()));
+    EXPECT_TRUE(plain->Equals(run.get()));
+    EXPECT_EQ(run->GetHashCode(), plain->GetHashCode());
+    auto again = TListView::Splice(base, 1, 2, TIEValue::CreateList(TListView::Slice(base, 1, 2)));
+    EXPECT_TRUE(TListView::SameCut(cut.get(), again.get()));
+    EXPECT_TRUE(cut->Equals(again.get()));
+    auto other = TListView::Splice(base, 1, 1, TIEValue::CreateList(TListView::Slice(base, 1, 1)));
+    EXPECT_FALSE(TListView::SameCut(cut.get(), other.get()));
+    EXPECT_FALSE(cut->Equals(other.get()));
+
+    // A change makes a list of its own; the base list stays as it was.
+    run->Add(Atom("z"));
+    run->Delete(0);
+    EXPECT_EQ(run->GetText(), "c z ");
+    EXPECT_EQ(base->GetText(), "a b c d ");
+    EXPECT_FALSE(TListView::SameCut(run.get(), TListView::Slice(base, 1, 2).get()));
+    auto clone = cut->CloneVector();
+    EXPECT_TRUE(clone->Equals(cut.get()));
+    cut->AddAll(cut.get());
+    EXPECT_EQ(cut->Count(), 6);
+    EXPECT_EQ(base->Count(), 4);
+}
+
 TEST(TSingletonsVectorTest, TextEqualityAndClone) {
     auto s = MakeRef<TSingletonsVector>();
     s->Add(Int(1), Flt(0.5));

@@ -23,3 +23,19 @@
 (reset)
 (run)
 (facts)
+; A slot that grows by one element per firing under a two-way split: every cut of every length
+; is made and withdrawn again, one firing per element.
+(deftemplate chain (multislot links))
+(defrule grow
+    ?f <- (chain (links $?z $?n))
+    (sentence (id 2))
+    =>
+    (modify ?f (links $?z $?n x)))
+(defrule long-enough
+    (declare (salience 10))
+    (chain (links $?l&:(= (length$ $?l) 150)))
+    =>
+    (printout t "chain of " (length$ $?l) " links" crlf)
+    (halt))
+(assert (chain))
+(run)

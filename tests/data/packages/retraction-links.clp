@@ -57,3 +57,35 @@
 (run)
 (unwatch activations)
 (agenda)
+; A not is decided by the first right fact that matches (its blocker): the others are not
+; tried, and only the left facts a withdrawn blocker blocked look for another.
+(defglobal ?*tests* = 0)
+(deffunction above (?a ?b) (bind ?*tests* (+ ?*tests* 1)) (> ?a ?b))
+(deftemplate level (slot v))
+(defrule highest
+    (declare (salience 5))
+    ?f <- (level (v ?x))
+    (not (level (v ?y&:(above ?y ?x))))
+    =>
+    (printout t "highest " ?x crlf)
+    (retract ?f))
+(assert (level (v 3)) (level (v 1)) (level (v 4)) (level (v 5)) (level (v 2)) (level (v 6)))
+(printout t ?*tests* " tests to find the highest of 6" crlf)
+(run)
+; An exists with several blockers passes until the last one goes.
+(deftemplate zone (slot name))
+(deftemplate alarm (slot zone) (slot id))
+(defrule alarmed
+    (zone (name ?z))
+    (exists (alarm (zone ?z)))
+    =>
+    (printout t "zone " ?z " alarmed" crlf))
+(defglobal ?*first* = 0 ?*second* = 0)
+(assert (zone (name north)))
+(bind ?*first* (assert (alarm (zone north) (id 1))))
+(bind ?*second* (assert (alarm (zone north) (id 2))))
+(watch activations)
+(retract ?*first*)
+(agenda)
+(retract ?*second*)
+(unwatch activations)
