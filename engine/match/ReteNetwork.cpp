@@ -127,6 +127,8 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork* rete, TPatternMatchTest kind,
     FSub = num(1);
     FSlot2 = text(2);
     FSub2 = num(3);
+    FReader = TSlotReader(FSlot);
+    FReader2 = TSlotReader(FSlot2);
     if (kind == pmtTestClassType && FValue)
         if (auto* v = dynamic_cast<const TIEValue*>(FValue.get())) FClassName = v->TextBlock();
 }
@@ -166,11 +168,113 @@ void TPatternMatchNode::Receive(const TIETokenRef& token, TCallType) {
     Filter(token, nullptr);
 }
 
+void TPatternMatchNode::Prepare(const IFactTemplate* factTemplate) {
+    if (!FSlot.empty()) FReader.Prepare(factTemplate);
+    if (!FSlot2.empty()) FReader2.Prepare(factTemplate);
+}
+
 void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
     if (out)
         out->push_back(token);
     else
-        Propagate(token);
+        Emit(token);
+}
+
+void TPatternMatchNode::RebuildIndex() {
+    FIndexes.clear();
+    FPlain.clear();
+    FIndexVersion = FEdgeVersion;
+    // Below this many children of one slot, trying each test costs no more than a lookup.
+    constexpr size_t MinIndexed = 3;
+    struct TCandidate {
+        uint32_t Position;
+        TConstantKey Key;
+        const TPatternMatchNode* Node;
+    };
+    std::vector<std::vector<TCandidate>> groups;
+    std::vector<bool> grouped(FOutgoing.size(), false);
+    for (uint32_t i = 0; i < FOutgoing.size(); ++i) {
+        const TReteEdge& e = FOutgoing[i];
+        auto* child = e.CallType == ctSingle ? dynamic_cast<TPatternMatchNode*>(e.Node) : nullptr;
+        if (!child || !(child->FKind == pmtTestEqual ||
+                        (child->FKind == pmtTestMultiSlotEqual && child->FSub >= 0)))
+            continue;
+        TConstantKey key;
+        if (!MakeConstantKey(child->FValue.get(), key)) continue;
+        const int32_t sub = child->FKind == pmtTestEqual ? -1 : child->FSub;
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+            const TPatternMatchNode* first = g.front().Node;
+            return first->FSlot == child->FSlot &&
+                   (first->FKind == pmtTestEqual ? -1 : first->FSub) == sub;
+        });
+        if (group == groups.end()) group = groups.insert(groups.end(), std::vector<TCandidate>());
+        group->push_back({i, key, child});
+    }
+    for (const auto& g : groups) {
+        if (g.size() < MinIndexed) continue;
+        TChildIndex& index = FIndexes.emplace_back();
+        const TPatternMatchNode* first = g.front().Node;
+        index.Slot = TSlotReader(first->FSlot);
+        index.Sub = first->FKind == pmtTestEqual ? -1 : first->FSub;
+        for (const TCandidate& c : g) {
+            index.Children[c.Key].push_back(c.Position);
+            index.All.push_back(c.Position);
+            grouped[c.Position] = true;
+        }
+    }
+    for (uint32_t i = 0; i < FOutgoing.size(); ++i)
+        if (!grouped[i]) FPlain.push_back(i);
+}
+
+void TPatternMatchNode::Emit(const TIETokenRef& token) {
+    if (FIndexVersion != FEdgeVersion) RebuildIndex();
+    if (FIndexes.empty() || token->Size() == 0 || token->GetTag() == taClear)
+        return Propagate(token);
+    // The token holds the fact while the children run.
+    const IFact& fact = *token->FactPtr(0);
+    // The indexed children to visit, in edge order: nearly always one list of one child.
+    const std::vector<uint32_t>* picked = nullptr;
+    std::vector<uint32_t> merged;
+    for (const TChildIndex& index : FIndexes) {
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* value = index.Slot.Read(fact, hold, found);
+        const std::vector<uint32_t>* children = &index.All;
+        if (found && value) {
+            // Without the element every child of the index fails.
+            value = ElementOf(value, index.Sub);
+            if (!value) continue;
+            TConstantKey key;
+            if (MakeConstantKey(value, key)) {
+                auto it = index.Children.find(key);
+                if (it == index.Children.end()) continue;
+                children = &it->second;
+            }
+        }
+        if (!picked) {
+            picked = children;
+            continue;
+        }
+        if (merged.empty()) merged = *picked;
+        merged.insert(merged.end(), children->begin(), children->end());
+    }
+    if (!merged.empty()) {
+        std::sort(merged.begin(), merged.end());
+        picked = &merged;
+    }
+    auto visit = [&](uint32_t position) {
+        const TReteEdge& e = FOutgoing[position];
+        e.Node->Receive(token, e.CallType);
+    };
+    size_t k = 0;
+    const size_t n = picked ? picked->size() : 0;
+    for (uint32_t position : FPlain) {
+        while (k < n && (*picked)[k] < position)
+            visit((*picked)[k++]);
+        visit(position);
+    }
+    while (k < n)
+        visit((*picked)[k++]);
 }
 
 bool TPatternMatchNode::PredicatePasses(const TIETokenRef& token, bool notEqual) {
@@ -206,33 +310,42 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
             if (PredicatePasses(token, notEqual)) Pass(token, out);
             return;
         }
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
-        if (v) TestValue(token, v.get(), notEqual, FValue.get(), out);
+        TRefPtr<IIEValue> hold;
+        bool found;
+        if (const IIEValue* v = FReader.Read(fact, hold, found))
+            TestValue(token, v, notEqual, FValue.get(), out);
         return;
     }
     case pmtTestSlotValueEqual:
     case pmtTestSlotValueNotEqual: {
-        TRefPtr<IIEValue> a = Element(SlotOf(fact, FSlot, FPosition), FSub);
-        TRefPtr<IIEValue> b = Element(SlotOf(fact, FSlot2, FPosition2), FSub2);
-        if (a && b) TestValue(token, a.get(), FKind == pmtTestSlotValueNotEqual, b.get(), out);
+        TRefPtr<IIEValue> holdA, holdB;
+        bool found;
+        const IIEValue* a = ElementOf(FReader.Read(fact, holdA, found), FSub);
+        const IIEValue* b = ElementOf(FReader2.Read(fact, holdB, found), FSub2);
+        if (a && b) TestValue(token, a, FKind == pmtTestSlotValueNotEqual, b, out);
         return;
     }
     case pmtTestMultiSlotEqual:
     case pmtTestMultiSlotNotEqual: {
         const bool notEqual = FKind == pmtTestMultiSlotNotEqual;
-        TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot, FPosition), FSub < 0 ? 0 : FSub);
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* e = ElementOf(FReader.Read(fact, hold, found), FSub < 0 ? 0 : FSub);
         if (!e || FSub < 0) return;
         if (FValue->GetDType() == dtFunCall) {
             if (PredicatePasses(token, notEqual)) Pass(token, out);
             return;
         }
-        TestValue(token, e.get(), notEqual, FValue.get(), out);
+        TestValue(token, e, notEqual, FValue.get(), out);
         return;
     }
     case pmtTestMultiSlotLength: {
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
+        TRefPtr<IIEValue> hold;
+        TRefPtr<IValueVector> holdList;
+        bool found;
+        const IIEValue* v = FReader.Read(fact, hold, found);
         if (v && v->GetDType() == dtList) {
-            TRefPtr<IValueVector> list = v->AsList();
+            const IValueVector* list = BorrowList(*v, holdList);
             if (list && list->Count() == FSub) Pass(token, out);
         }
         return;
@@ -1002,6 +1115,8 @@ struct TReteNetwork::TBuild {
     std::vector<TReteNode*> LastNodes;
     std::vector<TReteNode*> Created;
     std::unordered_set<TReteNode*> IsCreated;
+    // The template of the pattern whose alpha nodes are being built.
+    const IFactTemplate* Template = nullptr;
 };
 
 TReteNetwork::TReteNetwork(IRuleEngine* engine, IActivationSink* sink)
@@ -1048,6 +1163,7 @@ TReteNode* TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
 
 void TReteNetwork::Link(TReteNode* from, TReteNode* to, TCallType callType) {
     from->FOutgoing.push_back({to, callType});
+    ++from->FEdgeVersion;
     to->FIncoming.push_back({from, callType});
 }
 
@@ -1075,6 +1191,7 @@ TPatternMatchNode* TReteNetwork::AddPatternMatchNode(TBuild& b, TReteNode* paren
     }
     auto* node = static_cast<TPatternMatchNode*>(
         Adopt(std::make_unique<TPatternMatchNode>(this, kind, std::move(value), std::move(args))));
+    node->Prepare(b.Template);
     if (parent)
         Link(parent, node, ctSingle);
     else {
@@ -1239,6 +1356,7 @@ void TReteNetwork::BuildAlphaNodes(TBuild& b) {
             b.AlphaEnds.push_back(nullptr);
             continue;
         }
+        b.Template = p->FactTemplate().get();
         TReteNode* node = AddPatternMatchNode(b, nullptr, pmtTestClassType,
                                               Atom(p->FactTemplate()->GetName()), {});
         for (int32_t s = 0; s < p->SlotCount(); ++s)
@@ -1280,6 +1398,7 @@ void TReteNetwork::BuildIntraPatternTests(TBuild& b) {
     for (int32_t i = 0; i < rule.PatternCount(); ++i) {
         TIEPattern* p = rule.GetPattern(i);
         if (p->IsTest() || !b.AlphaEnds[i]) continue;
+        b.Template = p->FactTemplate().get();
         struct TVarTest {
             int32_t Slot;
             const TIEPatternMatchTest* Test;
@@ -1589,6 +1708,7 @@ void TReteNetwork::Prime(TBuild& b) {
 void TReteNetwork::DestroyNode(TReteNode* node) {
     for (const TReteEdge& in : node->FIncoming) {
         auto& out = in.Node->FOutgoing;
+        ++in.Node->FEdgeVersion;
         out.erase(std::remove_if(out.begin(), out.end(),
                                  [&](const TReteEdge& e) { return e.Node == node; }),
                   out.end());

@@ -26,6 +26,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "engine/match/ActivationAgenda.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
@@ -109,6 +111,8 @@ protected:
     std::vector<TReteEdge> FIncoming;
     std::unique_ptr<TIEContext> FContext;
     uint64_t FSerial = 0;
+    // Changes whenever FOutgoing does (see TPatternMatchNode's child index).
+    uint32_t FEdgeVersion = 0;
 };
 
 // An alpha node: one test of a single fact.
@@ -128,7 +132,25 @@ public:
     TPatternMatchTest Kind() const noexcept { return FKind; }
     const TRefPtr<IIEValue>& Value() const noexcept { return FValue; }
 
+    // Reads the slots this node tests by their positions in facts of `factTemplate`, resolved
+    // now rather than on the first fact.
+    void Prepare(const IFactTemplate* factTemplate);
+
 private:
+    // The children that compare one slot, or one element of a multislot, with a constant for
+    // equality, by the key of the constant: a fact visits only the child its value names.
+    struct TChildIndex {
+        TSlotReader Slot;
+        int32_t Sub = -1;
+        // Edge positions of the children, each list in edge order; `All` for a fact whose value
+        // has no key (it visits every child, which decide for themselves).
+        boost::unordered_flat_map<TConstantKey, std::vector<uint32_t>, TConstantKeyHash> Children;
+        std::vector<uint32_t> All;
+    };
+    // Sends a passing token on: to every plain child and, of each indexed group, to the
+    // children that test for the value the fact holds, in edge order.
+    void Emit(const TIETokenRef& token);
+    void RebuildIndex();
     void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
                    std::vector<TIETokenRef>* out);
@@ -144,7 +166,11 @@ private:
     std::string FSlot, FSlot2;
     int32_t FSub = -1, FSub2 = -1;
     TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
+    TSlotReader FReader, FReader2;        // FSlot and FSlot2
     const TIEText* FClassName = nullptr;
+    std::vector<TChildIndex> FIndexes;
+    std::vector<uint32_t> FPlain;         // edge positions outside every index
+    uint32_t FIndexVersion = ~0u;         // the FEdgeVersion the index was built for
 };
 
 // A node that passes tokens whose tests (predicates and join tests) hold.
