@@ -314,7 +314,9 @@ TEST_F(ReteTest, ConstantTestsOfOneSlotAreFoundByTheFactsValue) {
         Fx.Net.AddRule(*rules.back());
     };
     for (int32_t k = 0; k < 100; ++k) {
-        rule("k" + std::to_string(k), "x", IntValue(k));
+        std::string name = "k"; // appended: gcc 12 misreads "k" + text as an overlapping copy
+        name += std::to_string(k);
+        rule(name, "x", IntValue(k));
         if (k == 2) rule("ne", "x", IntValue(5), true);
     }
     rule("y7", "y", IntValue(7));
