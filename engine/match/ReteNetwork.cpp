@@ -809,13 +809,11 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile).
     const TIETokenRef& left = entry.Token;
     if (FNegation != jnNone) {
-        // The count of matches kept with the left token decides.
-        int32_t count = 0;
-        ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (TestsPass(r.Token->LastFact(), left)) ++count;
-            return true;
-        });
-        entry.NegatedCount = count;
+        // Whether anything matches decides, so the first match ends the search: a pattern
+        // whose only join test is a predicate (no key narrows the right memory) would otherwise
+        // test every right token for every left one.
+        entry.NegatedCount = HasMatch(entry) ? 1 : 0;
+        const int32_t count = entry.NegatedCount;
         if (FNegation == jnNot ? count == 0 : count > 0) {
             EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
@@ -850,7 +848,12 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
         if (action != taRemove) {
             if (l.NegatedCount++ == 0) placeholder(FNegation == jnExists);
         } else if (l.NegatedCount > 0 && --l.NegatedCount == 0) {
-            placeholder(FNegation == jnNot);
+            // The count holds the matches known (the search for the first one stopped there):
+            // at zero another may still match. The removed token has left the memory already.
+            if (HasMatch(l))
+                l.NegatedCount = 1;
+            else
+                placeholder(FNegation == jnNot);
         }
     };
     if (FHashed) {
@@ -866,6 +869,15 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
             l = next;
         }
     }
+}
+
+bool TJoinNode::HasMatch(const TIETokenTree::TEntry& left) {
+    bool found = false;
+    ForEachRight(left, [&](TIETokenTree::TEntry& r) {
+        found = TestsPass(r.Token->LastFact(), left.Token);
+        return !found;
+    });
+    return found;
 }
 
 void TJoinNode::AssertGoal(const TIEToken& left) {

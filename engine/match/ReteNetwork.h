@@ -10,8 +10,9 @@
 //     a join visits only the partners filed under the key it looks for (those that can pass every
 //     such test), and adding or removing a token costs O(1) on average; tokens of one key are
 //     visited oldest first;
-//   - the left memory of a negated join keeps, per left token, the number of right tokens that
-//     match it with the pattern's join tests;
+//   - the left memory of a negated join keeps, per left token, a count of right tokens that
+//     match it with the pattern's join tests, at most their number and zero only when none does
+//     (a left token's search stops at its first match);
 //   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed).
 // Propagation is depth-first, in edge order, on the caller's thread; the engine defers fact
 // changes requested during a propagation, so no token enters while another is in flight.
@@ -279,6 +280,8 @@ private:
                    float strength);
     void AdoptMemories();
     template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
+    // Whether some right token passes the join tests with the left entry's token.
+    bool HasMatch(const TIETokenTree::TEntry& left);
     void AssertGoal(const TIEToken& left);
     TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
 

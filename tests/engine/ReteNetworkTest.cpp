@@ -382,6 +382,41 @@ TEST_F(ReteTest, NegatedPatternCountsMatchingFacts) {
     EXPECT_EQ(Fx.Count(*r), 1);
 }
 
+TEST_F(ReteTest, NegatedJoinStopsAtTheFirstMatchAndSearchesAgainWhenItGoes) {
+    // a(x ?v), not b(x ~?v): no key narrows the right memory, so a left token's search walks
+    // it, and needs to go no further than one match.
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    auto p = r->NewPattern("b", Fx.Templates.at("b"), 1);
+    p->AddSlotTest("x", Var("v"), true, true);
+    r->AddPattern(std::move(p));
+    Fx.Net.AddRule(*r);
+    std::vector<TRefPtr<TCountingFact>> bs;
+    for (int32_t i = 1; i <= 50; ++i) {
+        auto b = MakeRef<TCountingFact>(Fx.Templates.at("b"));
+        b->SetSlotValue("x", IntValue(i));
+        Fx.AssertFact(b);
+        bs.push_back(b);
+    }
+    Fx.Assert("a", "x", 0);
+    int reads = 0;
+    for (const auto& b : bs)
+        reads += b->Reads;
+    EXPECT_LE(reads, 2);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    // Whichever fact blocked it, the rule stays blocked while any is left.
+    for (size_t i = 0; i + 1 < bs.size(); ++i) {
+        Fx.Retract(bs[i]);
+        ASSERT_EQ(Fx.Count(*r), 0) << i;
+    }
+    Fx.Retract(bs.back());
+    EXPECT_EQ(Fx.Count(*r), 1);
+    auto again = Fx.Assert("b", "x", 7);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    Fx.Retract(again);
+    EXPECT_EQ(Fx.Count(*r), 1);
+}
+
 TEST_F(ReteTest, RetractingTheLeftFactOfANegatedJoinWithdrawsItsActivation) {
     auto r = NewRule("r");
     Add(*r, "a", {{"x", Var("v")}});
