@@ -4,6 +4,8 @@
 #include <exception>
 #include <unordered_map>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
@@ -187,12 +189,12 @@ void TPatternMatchNode::RebuildIndex() {
     // Below this many children of one slot, trying each test costs no more than a lookup.
     constexpr size_t MinIndexed = 3;
     struct TCandidate {
-        uint32_t Position;
+        TIndexedChild Child;
         TConstantKey Key;
-        const TPatternMatchNode* Node;
     };
     std::vector<std::vector<TCandidate>> groups;
     std::vector<bool> grouped(FOutgoing.size(), false);
+    auto subOf = [](const TPatternMatchNode& n) { return n.FKind == pmtTestEqual ? -1 : n.FSub; };
     for (uint32_t i = 0; i < FOutgoing.size(); ++i) {
         const TReteEdge& e = FOutgoing[i];
         auto* child = e.CallType == ctSingle ? dynamic_cast<TPatternMatchNode*>(e.Node) : nullptr;
@@ -201,25 +203,31 @@ void TPatternMatchNode::RebuildIndex() {
             continue;
         TConstantKey key;
         if (!MakeConstantKey(child->FValue.get(), key)) continue;
-        const int32_t sub = child->FKind == pmtTestEqual ? -1 : child->FSub;
         auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
-            const TPatternMatchNode* first = g.front().Node;
-            return first->FSlot == child->FSlot &&
-                   (first->FKind == pmtTestEqual ? -1 : first->FSub) == sub;
+            const TPatternMatchNode& first = *g.front().Child.Node;
+            return first.FSlot == child->FSlot && subOf(first) == subOf(*child);
         });
         if (group == groups.end()) group = groups.insert(groups.end(), std::vector<TCandidate>());
-        group->push_back({i, key, child});
+        group->push_back({{child, i, -1}, key});
     }
     for (const auto& g : groups) {
         if (g.size() < MinIndexed) continue;
         TChildIndex& index = FIndexes.emplace_back();
-        const TPatternMatchNode* first = g.front().Node;
-        index.Slot = TSlotReader(first->FSlot);
-        index.Sub = first->FKind == pmtTestEqual ? -1 : first->FSub;
+        index.Slot = TSlotReader(g.front().Child.Node->FSlot);
+        index.Sub = subOf(*g.front().Child.Node);
+        index.Children.reserve(g.size());
         for (const TCandidate& c : g) {
-            index.Children[c.Key].push_back(c.Position);
-            index.All.push_back(c.Position);
-            grouped[c.Position] = true;
+            auto [it, added] = index.Children.emplace(c.Key, c.Child);
+            if (!added) {
+                // After the last child of the key.
+                int32_t* link = &it->second.Next;
+                while (*link >= 0)
+                    link = &index.Equal[static_cast<size_t>(*link)].Next;
+                *link = static_cast<int32_t>(index.Equal.size());
+                index.Equal.push_back(c.Child);
+            }
+            index.All.push_back(c.Child);
+            grouped[c.Child.Position] = true;
         }
     }
     for (uint32_t i = 0; i < FOutgoing.size(); ++i)
@@ -232,14 +240,17 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
         return Propagate(token);
     // The token holds the fact while the children run.
     const IFact& fact = *token->FactPtr(0);
-    // The indexed children to visit, in edge order: nearly always one list of one child.
-    const std::vector<uint32_t>* picked = nullptr;
-    std::vector<uint32_t> merged;
+    // The indexed children to visit: nearly always one, whose test is known to hold.
+    struct TPick {
+        uint32_t Position;
+        TPatternMatchNode* Node;
+        bool Passed;
+    };
+    boost::container::small_vector<TPick, 4> picked;
     for (const TChildIndex& index : FIndexes) {
         TRefPtr<IIEValue> hold;
         bool found;
         const IIEValue* value = index.Slot.Read(fact, hold, found);
-        const std::vector<uint32_t>* children = &index.All;
         if (found && value) {
             // Without the element every child of the index fails.
             value = ElementOf(value, index.Sub);
@@ -248,33 +259,34 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
             if (MakeConstantKey(value, key)) {
                 auto it = index.Children.find(key);
                 if (it == index.Children.end()) continue;
-                children = &it->second;
+                // Keys equal exactly when the values are, and neither is fuzzy: the test holds.
+                for (const TIndexedChild* c = &it->second; c;
+                     c = c->Next < 0 ? nullptr : &index.Equal[static_cast<size_t>(c->Next)])
+                    picked.push_back({c->Position, c->Node, true});
+                continue;
             }
         }
-        if (!picked) {
-            picked = children;
-            continue;
-        }
-        if (merged.empty()) merged = *picked;
-        merged.insert(merged.end(), children->begin(), children->end());
+        for (const TIndexedChild& c : index.All)
+            picked.push_back({c.Position, c.Node, false});
     }
-    if (!merged.empty()) {
-        std::sort(merged.begin(), merged.end());
-        picked = &merged;
-    }
-    auto visit = [&](uint32_t position) {
-        const TReteEdge& e = FOutgoing[position];
-        e.Node->Receive(token, e.CallType);
+    if (FIndexes.size() > 1)
+        std::sort(picked.begin(), picked.end(),
+                  [](const TPick& a, const TPick& b) { return a.Position < b.Position; });
+    auto visitPick = [&](const TPick& p) {
+        if (p.Passed)
+            p.Node->Emit(token);
+        else
+            p.Node->Receive(token, ctSingle);
     };
     size_t k = 0;
-    const size_t n = picked ? picked->size() : 0;
     for (uint32_t position : FPlain) {
-        while (k < n && (*picked)[k] < position)
-            visit((*picked)[k++]);
-        visit(position);
+        while (k < picked.size() && picked[k].Position < position)
+            visitPick(picked[k++]);
+        const TReteEdge& e = FOutgoing[position];
+        e.Node->Receive(token, e.CallType);
     }
-    while (k < n)
-        visit((*picked)[k++]);
+    while (k < picked.size())
+        visitPick(picked[k++]);
 }
 
 bool TPatternMatchNode::PredicatePasses(const TIETokenRef& token, bool notEqual) {

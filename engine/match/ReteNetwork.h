@@ -109,11 +109,11 @@ protected:
 
     TReteNetwork* FRete;
     std::vector<TReteEdge> FOutgoing;
+    // Changes whenever FOutgoing does (see TPatternMatchNode's child index).
+    uint32_t FEdgeVersion = 0;
     std::vector<TReteEdge> FIncoming;
     std::unique_ptr<TIEContext> FContext;
     uint64_t FSerial = 0;
-    // Changes whenever FOutgoing does (see TPatternMatchNode's child index).
-    uint32_t FEdgeVersion = 0;
 };
 
 // An alpha node: one test of a single fact.
@@ -138,15 +138,23 @@ public:
     void Prepare(const IFactTemplate* factTemplate);
 
 private:
+    // One child of an index: the node and the position of its edge.
+    struct TIndexedChild {
+        TPatternMatchNode* Node;
+        uint32_t Position;
+        int32_t Next; // the next child with an equal key in TChildIndex::Equal, or -1
+    };
     // The children that compare one slot, or one element of a multislot, with a constant for
-    // equality, by the key of the constant: a fact visits only the child its value names.
+    // equality, by the key of the constant: a fact visits only the child its value names, whose
+    // test then holds without running. (Equal tests share a node, so a key names one child;
+    // more would be kept in edge order.)
     struct TChildIndex {
         TSlotReader Slot;
         int32_t Sub = -1;
-        // Edge positions of the children, each list in edge order; `All` for a fact whose value
-        // has no key (it visits every child, which decide for themselves).
-        boost::unordered_flat_map<TConstantKey, std::vector<uint32_t>, TConstantKeyHash> Children;
-        std::vector<uint32_t> All;
+        boost::unordered_flat_map<TConstantKey, TIndexedChild, TConstantKeyHash> Children;
+        std::vector<TIndexedChild> Equal;
+        // Every child in edge order, for a fact whose value has no key: each runs its test.
+        std::vector<TIndexedChild> All;
     };
     // Sends a passing token on: to every plain child and, of each indexed group, to the
     // children that test for the value the fact holds, in edge order.
@@ -160,6 +168,9 @@ private:
                          std::vector<TIETokenRef>* out);
     static bool CutCanPass(const TReteNode& node, const std::string& slot, int32_t length);
 
+    // What a token that passes needs first, together.
+    uint32_t FIndexVersion = ~0u; // the FEdgeVersion the index was built for
+    std::vector<TChildIndex> FIndexes;
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
     std::vector<TRefPtr<IIEValue>> FArgs;
@@ -169,9 +180,7 @@ private:
     TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
     TSlotReader FReader, FReader2;        // FSlot and FSlot2
     const TIEText* FClassName = nullptr;
-    std::vector<TChildIndex> FIndexes;
     std::vector<uint32_t> FPlain;         // edge positions outside every index
-    uint32_t FIndexVersion = ~0u;         // the FEdgeVersion the index was built for
 };
 
 // A node that passes tokens whose tests (predicates and join tests) hold.
