@@ -186,6 +186,7 @@ void TPatternMatchNode::RebuildIndex() {
     FIndexes.clear();
     FPlain.clear();
     FIndexVersion = FEdgeVersion;
+    FOnlyEdge = FOutgoing.size() == 1 ? FOutgoing.front() : TReteEdge{nullptr, ctSingle};
     // Below this many children of one slot, trying each test costs no more than a lookup.
     constexpr size_t MinIndexed = 3;
     struct TCandidate {
@@ -236,6 +237,7 @@ void TPatternMatchNode::RebuildIndex() {
 
 void TPatternMatchNode::Emit(const TIETokenRef& token) {
     if (FIndexVersion != FEdgeVersion) RebuildIndex();
+    if (FOnlyEdge.Node) return FOnlyEdge.Node->Receive(token, FOnlyEdge.CallType);
     if (FIndexes.empty() || token->Size() == 0 || token->GetTag() == taClear)
         return Propagate(token);
     // The token holds the fact while the children run.

@@ -108,12 +108,14 @@ protected:
     TIEContext& Context();
 
     TReteNetwork* FRete;
-    std::vector<TReteEdge> FOutgoing;
-    // Changes whenever FOutgoing does (see TPatternMatchNode's child index).
-    uint32_t FEdgeVersion = 0;
     std::vector<TReteEdge> FIncoming;
     std::unique_ptr<TIEContext> FContext;
     uint64_t FSerial = 0;
+    // Last, so that what a passing token reads of a node and its subclass's first fields share
+    // a cache line.
+    std::vector<TReteEdge> FOutgoing;
+    // Changes whenever FOutgoing does (see TPatternMatchNode's child index).
+    uint32_t FEdgeVersion = 0;
 };
 
 // An alpha node: one test of a single fact.
@@ -170,6 +172,8 @@ private:
 
     // What a token that passes needs first, together.
     uint32_t FIndexVersion = ~0u; // the FEdgeVersion the index was built for
+    // The one outgoing edge of a node that has one (most have), read without the edge list.
+    TReteEdge FOnlyEdge{nullptr, ctSingle};
     std::vector<TChildIndex> FIndexes;
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
