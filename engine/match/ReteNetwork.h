@@ -182,9 +182,9 @@ private:
     std::string FSlot, FSlot2;
     int32_t FSub = -1, FSub2 = -1;
     TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
-    TSlotReader FReader, FReader2;        // FSlot and FSlot2
+    TSlotReader FReader, FReader2;       // FSlot and FSlot2
     const TIEText* FClassName = nullptr;
-    std::vector<uint32_t> FPlain;         // edge positions outside every index
+    std::vector<uint32_t> FPlain; // edge positions outside every index
 };
 
 // A node that passes tokens whose tests (predicates and join tests) hold.

@@ -282,8 +282,8 @@ namespace {
 // that way).
 class TCountingFact final : public TFact {
 public:
-    using TFact::TFact;
     using TFact::FindSlotValue;
+    using TFact::TFact;
     bool FindSlotValue(std::string_view name, TRefPtr<IIEValue>& value) const override {
         ++Reads;
         return TFact::FindSlotValue(name, value);
@@ -349,9 +349,9 @@ TEST_F(ReteTest, ConstantTestsOfOneSlotAreFoundByTheFactsValue) {
              {IntValue(1), "k1"}}) {
         auto g = assertXY(x, 0);
         // k1 was made before ne, the others after it.
-        const std::vector<std::string> expected =
-            wanted == "k1" ? std::vector<std::string>{"k1", "ne"}
-                           : std::vector<std::string>{"ne", wanted};
+        const std::vector<std::string> expected = wanted == "k1"
+                                                      ? std::vector<std::string>{"k1", "ne"}
+                                                      : std::vector<std::string>{"ne", wanted};
         EXPECT_EQ(RuleNames(Fx), expected) << wanted;
         Fx.Retract(g);
     }
