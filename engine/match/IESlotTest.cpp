@@ -1,5 +1,6 @@
 #include "engine/match/IESlotTest.h"
 
+#include <cstring>
 #include <utility>
 
 #include "engine/model/IEPackages.h"
@@ -208,6 +209,30 @@ void TSlotReader::Resolve(const TFactTemplate* t) const {
     FTemplate = t;
     FLayout = t->Layout();
     FIndex = t->IndexOfSlot(FName);
+}
+
+bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
+    if (!value || typeid(*value) != typeid(TIEValue)) return false;
+    const auto* v = static_cast<const TIEValue*>(value);
+    key = TConstantKey{v->DType(), 0, nullptr};
+    switch (v->DType()) {
+    case dtInteger:
+    case dtFactId:
+    case dtDescriptor:
+        // Compared as 32-bit numbers (TIEValue::SameKindEquals).
+        key.Bits = static_cast<uint32_t>(v->IntPayload());
+        return true;
+    case dtFloat: {
+        double d = v->NumberPayload();
+        if (d != d) return false;
+        if (d == 0.0) d = 0.0;
+        std::memcpy(&key.Bits, &d, sizeof d);
+        return true;
+    }
+    default:
+        key.Text = v->TextBlock();
+        return key.Text != nullptr;
+    }
 }
 
 const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {

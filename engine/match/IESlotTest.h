@@ -135,6 +135,11 @@ public:
     }
 
     const std::string& Name() const noexcept { return FName; }
+    // Resolves the position for facts of `factTemplate` now (a rule's compilation knows the
+    // template its pattern reads), so that the first fact read needs no name lookup.
+    void Prepare(const IFactTemplate* factTemplate) const {
+        if (auto* t = dynamic_cast<const TFactTemplate*>(factTemplate)) Resolve(t);
+    }
     // The slot's value (the reference stays valid while the fact is not changed), or null when
     // the fact's template lacks the slot; `found` tells which. A fact that is not a TFact is read
     // by name into `hold`. Raises what the fact raises without a template.
@@ -160,6 +165,30 @@ private:
     mutable uint32_t FLayout = 0;
     mutable int32_t FIndex = -1;
 };
+
+// The identity of a number or text for finding, by the value a fact holds, the alpha tests that
+// compare a slot with constants for equality: two keys are equal exactly when ValuesEqual holds
+// for their values. Only numbers and texts of the engine's own value class have keys: a fuzzy
+// value equals what it matches, NaN equals nothing, other kinds compare by content. A text key
+// refers to the value's text block, so it lives no longer than the value.
+struct TConstantKey {
+    TIEType Type = dtNone;
+    uint64_t Bits = 0; // an integer kind's 32-bit value, a float's bits (0.0 for -0.0)
+    const TIEText* Text = nullptr;
+
+    bool operator==(const TConstantKey& other) const noexcept {
+        return Type == other.Type && Bits == other.Bits &&
+               (Text == other.Text || (Text && other.Text && Text->SameText(*other.Text)));
+    }
+};
+struct TConstantKeyHash {
+    size_t operator()(const TConstantKey& key) const noexcept {
+        const uint64_t h = key.Text ? static_cast<uint32_t>(key.Text->Hash()) : key.Bits;
+        return static_cast<size_t>((h ^ (uint64_t(key.Type) << 56)) * 0x9E3779B97F4A7C15ull);
+    }
+};
+// The key of the value; false when it has none.
+bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept;
 
 // The element `subIndex` of a list value (the value itself for -1), or null when there is none.
 const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex);

@@ -4,6 +4,8 @@
 #include <exception>
 #include <unordered_map>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
@@ -128,6 +130,8 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork* rete, TPatternMatchTest kind,
     FSub = num(1);
     FSlot2 = text(2);
     FSub2 = num(3);
+    FReader = TSlotReader(FSlot);
+    FReader2 = TSlotReader(FSlot2);
     if (kind == pmtTestClassType && FValue)
         if (auto* v = dynamic_cast<const TIEValue*>(FValue.get())) FClassName = v->TextBlock();
 }
@@ -167,11 +171,125 @@ void TPatternMatchNode::Receive(const TIETokenRef& token, TCallType) {
     Filter(token, nullptr);
 }
 
+void TPatternMatchNode::Prepare(const IFactTemplate* factTemplate) {
+    if (!FSlot.empty()) FReader.Prepare(factTemplate);
+    if (!FSlot2.empty()) FReader2.Prepare(factTemplate);
+}
+
 void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
     if (out)
         out->push_back(token);
     else
-        Propagate(token);
+        Emit(token);
+}
+
+void TPatternMatchNode::RebuildIndex() {
+    FIndexes.clear();
+    FPlain.clear();
+    FIndexVersion = FEdgeVersion;
+    FOnlyEdge = FOutgoing.size() == 1 ? FOutgoing.front() : TReteEdge{nullptr, ctSingle};
+    // Below this many children of one slot, trying each test costs no more than a lookup.
+    constexpr size_t MinIndexed = 3;
+    struct TCandidate {
+        TIndexedChild Child;
+        TConstantKey Key;
+    };
+    std::vector<std::vector<TCandidate>> groups;
+    std::vector<bool> grouped(FOutgoing.size(), false);
+    auto subOf = [](const TPatternMatchNode& n) { return n.FKind == pmtTestEqual ? -1 : n.FSub; };
+    for (uint32_t i = 0; i < FOutgoing.size(); ++i) {
+        const TReteEdge& e = FOutgoing[i];
+        auto* child = e.CallType == ctSingle ? dynamic_cast<TPatternMatchNode*>(e.Node) : nullptr;
+        if (!child || !(child->FKind == pmtTestEqual ||
+                        (child->FKind == pmtTestMultiSlotEqual && child->FSub >= 0)))
+            continue;
+        TConstantKey key;
+        if (!MakeConstantKey(child->FValue.get(), key)) continue;
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+            const TPatternMatchNode& first = *g.front().Child.Node;
+            return first.FSlot == child->FSlot && subOf(first) == subOf(*child);
+        });
+        if (group == groups.end()) group = groups.insert(groups.end(), std::vector<TCandidate>());
+        group->push_back({{child, i, -1}, key});
+    }
+    for (const auto& g : groups) {
+        if (g.size() < MinIndexed) continue;
+        TChildIndex& index = FIndexes.emplace_back();
+        index.Slot = TSlotReader(g.front().Child.Node->FSlot);
+        index.Sub = subOf(*g.front().Child.Node);
+        index.Children.reserve(g.size());
+        for (const TCandidate& c : g) {
+            auto [it, added] = index.Children.emplace(c.Key, c.Child);
+            if (!added) {
+                // After the last child of the key.
+                int32_t* link = &it->second.Next;
+                while (*link >= 0)
+                    link = &index.Equal[static_cast<size_t>(*link)].Next;
+                *link = static_cast<int32_t>(index.Equal.size());
+                index.Equal.push_back(c.Child);
+            }
+            index.All.push_back(c.Child);
+            grouped[c.Child.Position] = true;
+        }
+    }
+    for (uint32_t i = 0; i < FOutgoing.size(); ++i)
+        if (!grouped[i]) FPlain.push_back(i);
+}
+
+void TPatternMatchNode::Emit(const TIETokenRef& token) {
+    if (FIndexVersion != FEdgeVersion) RebuildIndex();
+    if (FOnlyEdge.Node) return FOnlyEdge.Node->Receive(token, FOnlyEdge.CallType);
+    if (FIndexes.empty() || token->Size() == 0 || token->GetTag() == taClear)
+        return Propagate(token);
+    // The token holds the fact while the children run.
+    const IFact& fact = *token->FactPtr(0);
+    // The indexed children to visit: nearly always one, whose test is known to hold.
+    struct TPick {
+        uint32_t Position;
+        TPatternMatchNode* Node;
+        bool Passed;
+    };
+    boost::container::small_vector<TPick, 4> picked;
+    for (const TChildIndex& index : FIndexes) {
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* value = index.Slot.Read(fact, hold, found);
+        if (found && value) {
+            // Without the element every child of the index fails.
+            value = ElementOf(value, index.Sub);
+            if (!value) continue;
+            TConstantKey key;
+            if (MakeConstantKey(value, key)) {
+                auto it = index.Children.find(key);
+                if (it == index.Children.end()) continue;
+                // Keys equal exactly when the values are, and neither is fuzzy: the test holds.
+                for (const TIndexedChild* c = &it->second; c;
+                     c = c->Next < 0 ? nullptr : &index.Equal[static_cast<size_t>(c->Next)])
+                    picked.push_back({c->Position, c->Node, true});
+                continue;
+            }
+        }
+        for (const TIndexedChild& c : index.All)
+            picked.push_back({c.Position, c.Node, false});
+    }
+    if (FIndexes.size() > 1)
+        std::sort(picked.begin(), picked.end(),
+                  [](const TPick& a, const TPick& b) { return a.Position < b.Position; });
+    auto visitPick = [&](const TPick& p) {
+        if (p.Passed)
+            p.Node->Emit(token);
+        else
+            p.Node->Receive(token, ctSingle);
+    };
+    size_t k = 0;
+    for (uint32_t position : FPlain) {
+        while (k < picked.size() && picked[k].Position < position)
+            visitPick(picked[k++]);
+        const TReteEdge& e = FOutgoing[position];
+        e.Node->Receive(token, e.CallType);
+    }
+    while (k < picked.size())
+        visitPick(picked[k++]);
 }
 
 bool TPatternMatchNode::PredicatePasses(const TIETokenRef& token, bool notEqual) {
@@ -207,33 +325,42 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
             if (PredicatePasses(token, notEqual)) Pass(token, out);
             return;
         }
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
-        if (v) TestValue(token, v.get(), notEqual, FValue.get(), out);
+        TRefPtr<IIEValue> hold;
+        bool found;
+        if (const IIEValue* v = FReader.Read(fact, hold, found))
+            TestValue(token, v, notEqual, FValue.get(), out);
         return;
     }
     case pmtTestSlotValueEqual:
     case pmtTestSlotValueNotEqual: {
-        TRefPtr<IIEValue> a = Element(SlotOf(fact, FSlot, FPosition), FSub);
-        TRefPtr<IIEValue> b = Element(SlotOf(fact, FSlot2, FPosition2), FSub2);
-        if (a && b) TestValue(token, a.get(), FKind == pmtTestSlotValueNotEqual, b.get(), out);
+        TRefPtr<IIEValue> holdA, holdB;
+        bool found;
+        const IIEValue* a = ElementOf(FReader.Read(fact, holdA, found), FSub);
+        const IIEValue* b = ElementOf(FReader2.Read(fact, holdB, found), FSub2);
+        if (a && b) TestValue(token, a, FKind == pmtTestSlotValueNotEqual, b, out);
         return;
     }
     case pmtTestMultiSlotEqual:
     case pmtTestMultiSlotNotEqual: {
         const bool notEqual = FKind == pmtTestMultiSlotNotEqual;
-        TRefPtr<IIEValue> e = Element(SlotOf(fact, FSlot, FPosition), FSub < 0 ? 0 : FSub);
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* e = ElementOf(FReader.Read(fact, hold, found), FSub < 0 ? 0 : FSub);
         if (!e || FSub < 0) return;
         if (FValue->GetDType() == dtFunCall) {
             if (PredicatePasses(token, notEqual)) Pass(token, out);
             return;
         }
-        TestValue(token, e.get(), notEqual, FValue.get(), out);
+        TestValue(token, e, notEqual, FValue.get(), out);
         return;
     }
     case pmtTestMultiSlotLength: {
-        TRefPtr<IIEValue> v = SlotOf(fact, FSlot, FPosition);
+        TRefPtr<IIEValue> hold;
+        TRefPtr<IValueVector> holdList;
+        bool found;
+        const IIEValue* v = FReader.Read(fact, hold, found);
         if (v && v->GetDType() == dtList) {
-            TRefPtr<IValueVector> list = v->AsList();
+            const IValueVector* list = BorrowList(*v, holdList);
             if (list && list->Count() == FSub) Pass(token, out);
         }
         return;
@@ -800,6 +927,15 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
     }
 }
 
+bool TJoinNode::HasMatch(const TIETokenTree::TEntry& left) {
+    bool found = false;
+    ForEachRight(left, [&](TIETokenTree::TEntry& r) {
+        found = TestsPass(r.Token->LastFact(), left.Token);
+        return !found;
+    });
+    return found;
+}
+
 void TJoinNode::AssertGoal(const TIEToken& left) {
     if (FPassed > 0 || !FGoalPattern || !FRule || FGoalPattern->IsGoal()) return;
     IRuleEngine* engine = FRete->Engine();
@@ -1049,6 +1185,8 @@ struct TReteNetwork::TBuild {
     std::vector<TReteNode*> Created;
     std::unordered_set<TReteNode*> IsCreated;
     int32_t Pattern = -1; // the pattern being compiled, for the place of a failure
+    // The template of the pattern whose alpha nodes are being built.
+    const IFactTemplate* Template = nullptr;
 };
 
 TReteNetwork::TReteNetwork(IRuleEngine* engine, IActivationSink* sink)
@@ -1095,6 +1233,7 @@ TReteNode* TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
 
 void TReteNetwork::Link(TReteNode* from, TReteNode* to, TCallType callType) {
     from->FOutgoing.push_back({to, callType});
+    ++from->FEdgeVersion;
     to->FIncoming.push_back({from, callType});
 }
 
@@ -1122,6 +1261,7 @@ TPatternMatchNode* TReteNetwork::AddPatternMatchNode(TBuild& b, TReteNode* paren
     }
     auto* node = static_cast<TPatternMatchNode*>(
         Adopt(std::make_unique<TPatternMatchNode>(this, kind, std::move(value), std::move(args))));
+    node->Prepare(b.Template);
     if (parent)
         Link(parent, node, ctSingle);
     else {
@@ -1264,6 +1404,7 @@ void TReteNetwork::BuildAlphaNodes(TBuild& b) {
             b.AlphaEnds.push_back(nullptr);
             continue;
         }
+        b.Template = p->FactTemplate().get();
         TReteNode* node = AddPatternMatchNode(b, nullptr, pmtTestClassType,
                                               Atom(p->FactTemplate()->GetName()), {});
         for (int32_t s = 0; s < p->SlotCount(); ++s)
@@ -1306,6 +1447,7 @@ void TReteNetwork::BuildIntraPatternTests(TBuild& b) {
         b.Pattern = i;
         TIEPattern* p = rule.GetPattern(i);
         if (p->IsTest() || !b.AlphaEnds[i]) continue;
+        b.Template = p->FactTemplate().get();
         struct TVarTest {
             int32_t Slot;
             const TIEPatternMatchTest* Test;
@@ -1628,6 +1770,7 @@ void TReteNetwork::Prime(TBuild& b) {
 void TReteNetwork::DestroyNode(TReteNode* node) {
     for (const TReteEdge& in : node->FIncoming) {
         auto& out = in.Node->FOutgoing;
+        ++in.Node->FEdgeVersion;
         out.erase(std::remove_if(out.begin(), out.end(),
                                  [&](const TReteEdge& e) { return e.Node == node; }),
                   out.end());

@@ -27,6 +27,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "engine/match/ActivationAgenda.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
@@ -106,10 +108,14 @@ protected:
     TIEContext& Context();
 
     TReteNetwork* FRete;
-    std::vector<TReteEdge> FOutgoing;
     std::vector<TReteEdge> FIncoming;
     std::unique_ptr<TIEContext> FContext;
     uint64_t FSerial = 0;
+    // Last, so that what a passing token reads of a node and its subclass's first fields share
+    // a cache line.
+    std::vector<TReteEdge> FOutgoing;
+    // Changes whenever FOutgoing does (see TPatternMatchNode's child index).
+    uint32_t FEdgeVersion = 0;
 };
 
 // An alpha node: one test of a single fact.
@@ -129,7 +135,33 @@ public:
     TPatternMatchTest Kind() const noexcept { return FKind; }
     const TRefPtr<IIEValue>& Value() const noexcept { return FValue; }
 
+    // Reads the slots this node tests by their positions in facts of `factTemplate`, resolved
+    // now rather than on the first fact.
+    void Prepare(const IFactTemplate* factTemplate);
+
 private:
+    // One child of an index: the node and the position of its edge.
+    struct TIndexedChild {
+        TPatternMatchNode* Node;
+        uint32_t Position;
+        int32_t Next; // the next child with an equal key in TChildIndex::Equal, or -1
+    };
+    // The children that compare one slot, or one element of a multislot, with a constant for
+    // equality, by the key of the constant: a fact visits only the child its value names, whose
+    // test then holds without running. (Equal tests share a node, so a key names one child;
+    // more would be kept in edge order.)
+    struct TChildIndex {
+        TSlotReader Slot;
+        int32_t Sub = -1;
+        boost::unordered_flat_map<TConstantKey, TIndexedChild, TConstantKeyHash> Children;
+        std::vector<TIndexedChild> Equal;
+        // Every child in edge order, for a fact whose value has no key: each runs its test.
+        std::vector<TIndexedChild> All;
+    };
+    // Sends a passing token on: to every plain child and, of each indexed group, to the
+    // children that test for the value the fact holds, in edge order.
+    void Emit(const TIETokenRef& token);
+    void RebuildIndex();
     void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
                    std::vector<TIETokenRef>* out);
@@ -139,6 +171,11 @@ private:
     static void CutLengths(const TReteNode& node, const std::string& slot,
                            std::vector<int32_t>& lengths, bool& any);
 
+    // What a token that passes needs first, together.
+    uint32_t FIndexVersion = ~0u; // the FEdgeVersion the index was built for
+    // The one outgoing edge of a node that has one (most have), read without the edge list.
+    TReteEdge FOnlyEdge{nullptr, ctSingle};
+    std::vector<TChildIndex> FIndexes;
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
     std::vector<TRefPtr<IIEValue>> FArgs;
@@ -146,7 +183,9 @@ private:
     std::string FSlot, FSlot2;
     int32_t FSub = -1, FSub2 = -1;
     TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
+    TSlotReader FReader, FReader2;       // FSlot and FSlot2
     const TIEText* FClassName = nullptr;
+    std::vector<uint32_t> FPlain; // edge positions outside every index
 };
 
 // A node that passes tokens whose tests (predicates and join tests) hold.
@@ -254,6 +293,8 @@ private:
                    float strength);
     void AdoptMemories();
     template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
+    // Whether some right token passes the join tests with the left entry's token.
+    bool HasMatch(const TIETokenTree::TEntry& left);
     void AssertGoal(const TIEToken& left);
     TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
 

@@ -83,6 +83,9 @@ public:
     double NumberPayload() const noexcept {
         return FType == dtFloat ? FFloat : static_cast<double>(FInt);
     }
+    // The 32-bit number of an integer, fact-identifier or descriptor value, as SameKindEquals
+    // compares it; only for those kinds.
+    int32_t IntPayload() const noexcept { return static_cast<int32_t>(FInt); }
     // The call of a call value (no new reference), nullptr for other kinds.
     IFunCall* CallPayload() const noexcept { return FType == dtFunCall ? FCall : nullptr; }
     // True for the kinds whose evaluation is the value itself (literals, lists, facts), false for

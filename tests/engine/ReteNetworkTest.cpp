@@ -276,6 +276,95 @@ TEST_F(ReteTest, HashedJoinMatchesAndRetractionWithdraws) {
     (void)b2;
 }
 
+namespace {
+
+// A fact that counts the reads of its slots by name (facts of other classes than TFact are read
+// that way).
+class TCountingFact final : public TFact {
+public:
+    using TFact::FindSlotValue;
+    using TFact::TFact;
+    bool FindSlotValue(std::string_view name, TRefPtr<IIEValue>& value) const override {
+        ++Reads;
+        return TFact::FindSlotValue(name, value);
+    }
+    mutable int Reads = 0;
+};
+
+// The rule names of the fixture's activations in the order they were added.
+std::vector<std::string> RuleNames(const TFixture& fx) {
+    std::vector<std::string> names;
+    for (const auto& a : fx.Agenda)
+        names.push_back(a->Rule()->RuleName());
+    return names;
+}
+
+} // namespace
+
+TEST_F(ReteTest, ConstantTestsOfOneSlotAreFoundByTheFactsValue) {
+    // 100 rules differ in the constant they want in slot x; one tests x for inequality and one
+    // tests y, both made among them, so a fact visits indexed and plain children.
+    std::vector<std::unique_ptr<TRule>> rules;
+    auto rule = [&](const std::string& name, const std::string& slot, TRefPtr<IIEValue> value,
+                    bool notEqual = false) {
+        rules.push_back(NewRule(name));
+        auto p = rules.back()->NewPattern("b", Fx.Templates.at("b"), 0);
+        p->AddSlotTest(slot, value, true, notEqual);
+        rules.back()->AddPattern(std::move(p));
+        Fx.Net.AddRule(*rules.back());
+    };
+    for (int32_t k = 0; k < 100; ++k) {
+        std::string name = "k"; // appended: gcc 12 misreads "k" + text as an overlapping copy
+        name += std::to_string(k);
+        rule(name, "x", IntValue(k));
+        if (k == 2) rule("ne", "x", IntValue(5), true);
+    }
+    rule("y7", "y", IntValue(7));
+    // Equal only within a kind: 1.0, 1, one and "one" are four values; 0.0 equals -0.0.
+    rule("float", "x", TIEValue::CreateFloat(1.0));
+    rule("atom", "x", AtomValue("one"));
+    rule("string", "x", TIEValue::CreateText(dtString, "one"));
+    rule("zero", "x", TIEValue::CreateFloat(0.0));
+
+    auto assertXY = [&](TRefPtr<IIEValue> x, int32_t y) {
+        auto f = MakeRef<TCountingFact>(Fx.Templates.at("b"));
+        f->SetSlotValue("x", x);
+        f->SetSlotValue("y", IntValue(y));
+        Fx.AssertFact(f);
+        return f;
+    };
+    auto f = assertXY(IntValue(3), 7);
+    // In the order the rules were made, whichever children the fact visited.
+    EXPECT_EQ(RuleNames(Fx), (std::vector<std::string>{"ne", "k3", "y7"}));
+    // One read for the lookup and one per test that runs, not one per rule.
+    EXPECT_LT(f->Reads, 10);
+    Fx.Retract(f);
+    EXPECT_TRUE(Fx.Agenda.empty());
+
+    for (auto [x, wanted] : std::vector<std::pair<TRefPtr<IIEValue>, std::string>>{
+             {TIEValue::CreateFloat(1.0), "float"},
+             {AtomValue("one"), "atom"},
+             {TIEValue::CreateText(dtString, "one"), "string"},
+             {TIEValue::CreateFloat(-0.0), "zero"},
+             {IntValue(1), "k1"}}) {
+        auto g = assertXY(x, 0);
+        // k1 was made before ne, the others after it.
+        const std::vector<std::string> expected = wanted == "k1"
+                                                      ? std::vector<std::string>{"k1", "ne"}
+                                                      : std::vector<std::string>{"ne", wanted};
+        EXPECT_EQ(RuleNames(Fx), expected) << wanted;
+        Fx.Retract(g);
+    }
+    // A rule removed leaves the index; one added later joins it.
+    Fx.Net.RemoveRule(*rules[5]); // k4
+    assertXY(IntValue(4), 0);
+    EXPECT_EQ(RuleNames(Fx), (std::vector<std::string>{"ne"}));
+    rule("k4again", "x", IntValue(4));
+    EXPECT_EQ(RuleNames(Fx), (std::vector<std::string>{"ne", "k4again"}));
+    assertXY(IntValue(4), 1);
+    EXPECT_EQ(RuleNames(Fx), (std::vector<std::string>{"ne", "k4again", "ne", "k4again"}));
+}
+
 TEST_F(ReteTest, NegatedPatternCountsMatchingFacts) {
     auto r = NewRule("r");
     Add(*r, "a", {{"x", Var("v")}});
@@ -290,6 +379,41 @@ TEST_F(ReteTest, NegatedPatternCountsMatchingFacts) {
     Fx.Retract(b1);
     EXPECT_EQ(Fx.Count(*r), 0);
     Fx.Retract(b2);
+    EXPECT_EQ(Fx.Count(*r), 1);
+}
+
+TEST_F(ReteTest, NegatedJoinStopsAtTheFirstMatchAndSearchesAgainWhenItGoes) {
+    // a(x ?v), not b(x ~?v): no key narrows the right memory, so a left token's search walks
+    // it, and needs to go no further than one match.
+    auto r = NewRule("r");
+    Add(*r, "a", {{"x", Var("v")}});
+    auto p = r->NewPattern("b", Fx.Templates.at("b"), 1);
+    p->AddSlotTest("x", Var("v"), true, true);
+    r->AddPattern(std::move(p));
+    Fx.Net.AddRule(*r);
+    std::vector<TRefPtr<TCountingFact>> bs;
+    for (int32_t i = 1; i <= 50; ++i) {
+        auto b = MakeRef<TCountingFact>(Fx.Templates.at("b"));
+        b->SetSlotValue("x", IntValue(i));
+        Fx.AssertFact(b);
+        bs.push_back(b);
+    }
+    Fx.Assert("a", "x", 0);
+    int reads = 0;
+    for (const auto& b : bs)
+        reads += b->Reads;
+    EXPECT_LE(reads, 2);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    // Whichever fact blocked it, the rule stays blocked while any is left.
+    for (size_t i = 0; i + 1 < bs.size(); ++i) {
+        Fx.Retract(bs[i]);
+        ASSERT_EQ(Fx.Count(*r), 0) << i;
+    }
+    Fx.Retract(bs.back());
+    EXPECT_EQ(Fx.Count(*r), 1);
+    auto again = Fx.Assert("b", "x", 7);
+    EXPECT_EQ(Fx.Count(*r), 0);
+    Fx.Retract(again);
     EXPECT_EQ(Fx.Count(*r), 1);
 }
 

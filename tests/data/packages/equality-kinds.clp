@@ -54,6 +54,14 @@
     (tag (name ?name) (n 2.0))
     =>
     (printout t "float two " ?name crlf))
+(defrule symbol-RED
+    (tag (name RED) (n ?n))
+    =>
+    (printout t "symbol RED " ?n crlf))
+(defrule float-one
+    (tag (name ?name) (n 1.0))
+    =>
+    (printout t "float one " ?name crlf))
 (defrule same-name-other-kind
     (tag (name ?a) (n ?x))
     (tag (name ?b&:(eq* ?a ?b)&:(neq ?a ?b)) (n ?y))
