@@ -407,6 +407,7 @@ void TIETokenTree::CheckInvariants() const {
         if ((e->Prev ? e->Prev->Next : FFirst) != e) fail("arrival list broken");
         if (e->Tree != this) fail("entry of another memory");
         if (!e->Token) fail("entry without token");
+        if (e->Fact != e->Token->LastFact()) fail("entry's fact is not its token's");
         seen.insert(e);
         ++count;
         if (e->Indexed) {

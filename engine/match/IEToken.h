@@ -401,24 +401,28 @@ protected:
 // negated join (which right entry blocks a left one), and the children the join made with it.
 struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
-        : TTokenHolder(hkEntry), Key(key), ProbeKey(probeKey), Token(std::move(token)), Tree(tree) {
-    }
+        : TTokenHolder(hkEntry), Key(key), ProbeKey(probeKey), Fact(token->LastFact()),
+          Token(std::move(token)), Tree(tree) {}
     // Unlinks the entry from its token's holders and lets its children go.
     ~TTokenEntry();
 
-    // The small fields first: they fill the holder's tail; 96 bytes an entry.
+    // The small fields first: they fill the holder's tail. A join's walk over a memory reads
+    // Mark, Fact and the link it follows, which sit together so that a visit costs the entry's
+    // own cache line and not the token's too; 104 bytes an entry.
     bool Indexed = false;
     int32_t Key = 0;      // the shown key
     int32_t ProbeKey = 0; // the key of the chain the entry is in
     // A negated join's mark: a right entry's own number, and in a left entry the number of the
     // right entry that blocks it (one that matches it; 0 while none does).
     uint32_t Mark = 0;
+    // The token's last fact (Token keeps it alive).
+    IFact* Fact;
+    TTokenEntry* Next = nullptr;
+    TTokenEntry* KeyNext = nullptr;
     TIETokenRef Token;
     TIETokenTree* Tree;
     TTokenEntry* Prev = nullptr;
-    TTokenEntry* Next = nullptr;
     TTokenEntry* KeyPrev = nullptr;
-    TTokenEntry* KeyNext = nullptr;
     // The tokens the join made with this entry, oldest first (left entries hold them).
     TIEToken* FirstChild = nullptr;
     TIEToken* LastChild = nullptr;
@@ -442,7 +446,7 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;
 };
-static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 96, "a memory entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 104, "a memory entry grew");
 
 // The memory of one join input.
 class TIETokenTree {

@@ -767,7 +767,7 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             if (l.Mark != mark) return;
             l.Mark = 0;
             ForEachRight(l, [&](TIETokenTree::TEntry& r) {
-                if (&r == &right || !TestsPass(r.Token->LastFact(), l.Token)) return true;
+                if (&r == &right || !TestsPass(r.Fact, l.Token)) return true;
                 l.Mark = r.Mark;
                 return false;
             });
@@ -874,7 +874,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;
         ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (!TestsPass(r.Token->LastFact(), left)) return true;
+            if (!TestsPass(r.Fact, left)) return true;
             blocker = r.Mark;
             return false;
         });
@@ -885,9 +885,18 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         }
         return;
     }
+    // Without fuzzy tests the strength is the smaller of the two, needed only for a match: the
+    // right token is not read for the partners that fail.
+    const bool fuzzy = !FFuzzyTests.empty();
     ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-        float strength = std::min(left->Strength(), r.Token->Strength());
-        if (!TestsPass(r.Token->LastFact(), left, &strength)) return true;
+        float strength = 0.0f;
+        if (fuzzy) {
+            strength = std::min(left->Strength(), r.Token->Strength());
+            if (!TestsPass(r.Fact, left, &strength)) return true;
+        } else {
+            if (!TestsPass(r.Fact, left)) return true;
+            strength = std::min(left->Strength(), r.Token->Strength());
+        }
         EmitChild(entry, &r, action, strength);
         ++FPassed;
         return !Unique;
@@ -930,7 +939,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
 bool TJoinNode::HasMatch(const TIETokenTree::TEntry& left) {
     bool found = false;
     ForEachRight(left, [&](TIETokenTree::TEntry& r) {
-        found = TestsPass(r.Token->LastFact(), left.Token);
+        found = TestsPass(r.Fact, left.Token);
         return !found;
     });
     return found;
@@ -1011,7 +1020,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
             }
             if (given) return true;
             float strength = std::min(l->Token->Strength(), r.Token->Strength());
-            if (!TestsPass(r.Token->LastFact(), l->Token, &strength)) return true;
+            if (!TestsPass(r.Fact, l->Token, &strength)) return true;
             const TIETokenRef child =
                 TIEToken::CreateChild(l->Token, r.Token->FactRef(), taAdd, strength);
             TTokenEntry::AdoptChildAfter(*l, prev, &r, rightPrev, *child);
