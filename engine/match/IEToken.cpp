@@ -438,6 +438,8 @@ void TIETokenTree::CheckInvariants() const {
         const TEntry* last = first;
         for (const TEntry* k = first; k; k = k->KeyNext) {
             if (k->ProbeKey != key || !seen.count(k)) fail("chain holds a foreign entry");
+            if (k != first && (!k->KeyPrev || k->KeyPrev->KeyNext != k))
+                fail("chain's back link broken");
             ++chained;
             last = k;
         }

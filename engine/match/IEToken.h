@@ -191,6 +191,17 @@ public:
     }
     // Unlinks a node of the chain of `key`; a chain left empty goes.
     void Unlink(int32_t key, TNode& node) noexcept {
+        TNode* before = static_cast<TNode*>(Links::Prev(node));
+        TNode* after = static_cast<TNode*>(Links::Next(node));
+        // A node inside its chain (neither first, whose Prev is the last node, nor last) leaves
+        // the chain's head as it is: no lookup.
+        if (before && after && Links::Next(*before) == &node) {
+            Links::Next(*before) = after;
+            Links::Prev(*after) = before;
+            Links::Prev(node) = nullptr;
+            Links::Next(node) = nullptr;
+            return;
+        }
         const auto it = FMap.find(key);
         if (it == FMap.end()) return;
         TNode* first = it->second;
