@@ -436,7 +436,14 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     TTokenEntry* KeyPrev = nullptr;
     // The tokens the join made with this entry, oldest first (left entries hold them).
     TIEToken* FirstChild = nullptr;
-    TIEToken* LastChild = nullptr;
+    union {
+        TIEToken* LastChild = nullptr;
+        // A negated join's right entry has no children (the placeholders it decides on have no
+        // right partner); it counts instead the left entries it was made the blocker of, so
+        // that its removal looks for them only when there may be some. Left entries that go
+        // while blocked are not taken off: the count may be too high, never too low.
+        uint32_t Blocked;
+    };
 
     // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
     // entry holds it.

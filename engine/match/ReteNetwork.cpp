@@ -731,6 +731,12 @@ void DropChild(TIEToken& child) {
     WithdrawHolders(child);
 }
 
+// Counts one more left entry blocked by a negated join's right entry (saturating: the count
+// may only be too high).
+void CountBlock(TTokenEntry& right) noexcept {
+    if (right.Blocked != UINT32_MAX) ++right.Blocked;
+}
+
 } // namespace
 
 void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right,
@@ -763,12 +769,17 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         // The left tokens it blocked look for another blocker; those that find none change
         // sides, in the left memory's order.
         const uint32_t mark = right.Mark;
+        if (right.Blocked == 0) {
+            FRight->Erase(&right);
+            return;
+        }
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
             l.Mark = 0;
             ForEachRight(l, [&](TIETokenTree::TEntry& r) {
                 if (&r == &right || !TestsPass(r.Fact, l.Token)) return true;
                 l.Mark = r.Mark;
+                CountBlock(r);
                 return false;
             });
             if (l.Mark != 0) return;
@@ -841,6 +852,7 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
                 // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
                 if (++FNextMark == 0) ++FNextMark;
                 e->Mark = FNextMark;
+                e->Blocked = 0;
             }
             JoinRight(token, e, probe, tag);
         }
@@ -876,6 +888,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
             if (!TestsPass(r.Fact, left)) return true;
             blocker = r.Mark;
+            CountBlock(r);
             return false;
         });
         entry.Mark = blocker;
@@ -915,6 +928,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
         l.Mark = rightEntry->Mark;
+        CountBlock(*rightEntry);
         if (FNegation == jnExists)
             EmitChild(l, nullptr, taAdd, l.Token->Strength());
         else
