@@ -578,7 +578,14 @@ TBindFunction::TBindFunction()
 
 TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
     TRefPtr<IIEValue> value = EvalArg(call, 1, context);
-    context->SetBinding(Written(call, 0)->AsString(), value);
+    const IIEValue* name = Written(call, 0).get();
+    // The name is read in place where the variable holds it as text.
+    if (const TIEText* text = typeid(*name) == typeid(TIEValue)
+                                  ? static_cast<const TIEValue*>(name)->TextBlock()
+                                  : nullptr)
+        context->SetBinding(text->Text(), value);
+    else
+        context->SetBinding(name->AsString(), value);
     return value;
 }
 

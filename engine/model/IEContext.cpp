@@ -341,7 +341,8 @@ TBinding* TIEContext::SetBinding(std::string_view name, TRefPtr<IIEValue> value)
         b->Value = std::move(value);
         return b;
     }
-    return AddBinding(name, std::move(value));
+    // The search began in this context, so it holds no binding of the name.
+    return FBindings.Append(name, std::move(value));
 }
 
 TBinding* TIEContext::SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value) {
