@@ -578,7 +578,14 @@ TBindFunction::TBindFunction()
 
 TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
     TRefPtr<IIEValue> value = EvalArg(call, 1, context);
-    context->SetBinding(Written(call, 0)->AsString(), value);
+    const IIEValue* name = Written(call, 0).get();
+    // The name is read in place where the variable holds it as text.
+    if (const TIEText* text = typeid(*name) == typeid(TIEValue)
+                                  ? static_cast<const TIEValue*>(name)->TextBlock()
+                                  : nullptr)
+        context->SetBinding(text->Text(), value);
+    else
+        context->SetBinding(name->AsString(), value);
     return value;
 }
 
@@ -752,7 +759,16 @@ TMemberMFFunction::TMemberMFFunction()
 
 TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
-    const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
+    const TRefPtr<IIEValue> listValue = EvalArg(call, 1, context);
+    // Only read: the list is borrowed from the value rather than copied out of it (AsList hands
+    // out a copy of a list that other values share). AsList raises for anything but a list.
+    TRefPtr<IValueVector> hold;
+    const IValueVector* list =
+        listValue->GetDType() == dtList ? BorrowList(*listValue, hold) : nullptr;
+    if (!list) {
+        hold = listValue->AsList();
+        list = hold.get();
+    }
     for (int32_t i = 0, n = list->Count(); i < n; ++i) {
         const TRefPtr<IIEValue>& item = list->GetItem(i);
         // Elements are nearly always literals, which are their own value.

@@ -234,6 +234,45 @@ std::unique_ptr<TIEContext> TIEContext::CreateChild() {
     return std::make_unique<TIEContext>(this, FEngine);
 }
 
+namespace {
+
+// Contexts that GiveBack kept on this thread, each with its binding objects for reuse.
+struct TSpareContexts {
+    static constexpr size_t MaxSpare = 64;
+    static inline thread_local bool Gone = false;
+    std::vector<std::unique_ptr<TIEContext>> Spare;
+    ~TSpareContexts() { Gone = true; }
+    static TSpareContexts* Get() noexcept {
+        static thread_local TSpareContexts spare;
+        return Gone ? nullptr : &spare;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<TIEContext> TIEContext::TakeChild() {
+    TSpareContexts* spare = TSpareContexts::Get();
+    if (!spare || spare->Spare.empty()) return CreateChild();
+    std::unique_ptr<TIEContext> child = std::move(spare->Spare.back());
+    spare->Spare.pop_back();
+    child->FParent = this;
+    child->FEngine = FEngine;
+    return child;
+}
+
+void TIEContext::GiveBack(std::unique_ptr<TIEContext> context) noexcept {
+    if (!context) return;
+    try {
+        context->Recycle();
+        TSpareContexts* spare = TSpareContexts::Get();
+        if (!spare || spare->Spare.size() >= TSpareContexts::MaxSpare) return;
+        context->FParent = nullptr;
+        spare->Spare.push_back(std::move(context));
+    } catch (...) {
+        // The context is freed instead (by its owner, as it leaves this scope).
+    }
+}
+
 TIEContext* TIEContext::Root() noexcept {
     TIEContext* c = this;
     while (c->FParent)
@@ -282,7 +321,9 @@ TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {
 }
 
 TBinding* TIEContext::AddBinding(std::string_view name, TRefPtr<IIEValue> value) {
-    return FBindings.Put(std::make_unique<TBinding>(name, std::move(value)));
+    // As Put: a binding of the same name goes first; the new one may reuse a recycled object.
+    FBindings.Remove(name);
+    return FBindings.Append(name, std::move(value));
 }
 
 TBinding* TIEContext::AddPatternBinding(std::string_view name, int32_t factIndex,
@@ -300,7 +341,8 @@ TBinding* TIEContext::SetBinding(std::string_view name, TRefPtr<IIEValue> value)
         b->Value = std::move(value);
         return b;
     }
-    return AddBinding(name, std::move(value));
+    // The search began in this context, so it holds no binding of the name.
+    return FBindings.Append(name, std::move(value));
 }
 
 TBinding* TIEContext::SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value) {

@@ -112,6 +112,12 @@ public:
 
     // A context whose parent is this one, with the same engine.
     std::unique_ptr<TIEContext> CreateChild();
+    // The same, reusing a context that GiveBack kept on this thread where there is one (with
+    // the binding objects it kept): for calls that make a child each time, such as deffunctions.
+    std::unique_ptr<TIEContext> TakeChild();
+    // Keeps a context made by CreateChild or TakeChild for a later TakeChild: its bindings lose
+    // their values, and its match and return state are cleared, at once.
+    static void GiveBack(std::unique_ptr<TIEContext> context) noexcept;
 
     TIEContext* Parent() const noexcept { return FParent; }
     // The engine the context evaluates in (the runtime's ContextEngine gives the concrete one).

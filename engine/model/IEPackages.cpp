@@ -451,6 +451,7 @@ void TInterpretedFunction::Assign(const TPersistent* source) {
     if (const auto* src = dynamic_cast<const TInterpretedFunction*>(source)) {
         FParameters->Assign(src->FParameters.get());
         FActions->Assign(src->FActions.get());
+        ParametersChanged();
     }
 }
 
@@ -459,6 +460,20 @@ void TInterpretedFunction::AddParameter(std::string_view name, TIEType kind) {
         RaiseIE(imInvalidDeffunctionArgument, IETypeName(kind),
                 SetToText(TIETypes{dtAtom, dtVariable, dtMultiVariable}, ", "));
     FParameters->Add(TIEValue::CreateText(kind, name));
+    ParametersChanged();
+}
+
+void TInterpretedFunction::ParametersChanged() {
+    FParameterNames.clear();
+    FDistinctParameters = true;
+    for (const auto& p : *FParameters) {
+        std::string name = p->AsString();
+        const TIEType kind = p->GetDType();
+        if (kind != dtVariable && kind != dtMultiVariable) FDistinctParameters = false;
+        for (const auto& other : FParameterNames)
+            if (other.first == name) FDistinctParameters = false;
+        FParameterNames.emplace_back(std::move(name), kind);
+    }
     UpdateArgumentCounts();
 }
 
@@ -482,7 +497,7 @@ void TInterpretedFunction::AddAction(TRefPtr<IIEValue> expression) {
 
 void TInterpretedFunction::ClearParameters() {
     FParameters->Clear();
-    UpdateArgumentCounts();
+    ParametersChanged();
 }
 
 void TInterpretedFunction::ClearActions() {
@@ -535,48 +550,51 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
         arguments[i] = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
     }
     // The body binds in a context of its own under the root (where the globals live): what
-    // it binds never reaches the caller's variables, and the caller's are not its own.
-    std::unique_ptr<TIEContext> child = context->Root()->CreateChild();
-    std::string nameCopy;
-    for (int32_t i = 0; i < FParameters->Count(); ++i) {
-        const IIEValue* p = FParameters->GetItem(i).get();
-        std::string_view name;
-        if (const TIEText* text = typeid(*p) == typeid(TIEValue)
-                                      ? static_cast<const TIEValue*>(p)->TextBlock()
-                                      : nullptr)
-            name = text->Text();
-        else
-            name = nameCopy = p->AsString();
-        switch (p->GetDType()) {
+    // it binds never reaches the caller's variables, and the caller's are not its own. The
+    // context is one a call before this one gave back, so that a call allocates nothing for it.
+    struct TChildContext {
+        std::unique_ptr<TIEContext> Context;
+        ~TChildContext() { TIEContext::GiveBack(std::move(Context)); }
+    } scope{context->Root()->TakeChild()};
+    TIEContext* child = scope.Context.get();
+    const int32_t parameterCount = static_cast<int32_t>(FParameterNames.size());
+    for (int32_t i = 0; i < parameterCount; ++i) {
+        const auto& [name, kind] = FParameterNames[static_cast<size_t>(i)];
+        TRefPtr<IIEValue> value;
+        switch (kind) {
         case dtVariable:
             // A missing argument binds the empty atom instead of reading past the list. Each
             // argument is bound once, after any wildcard before it took its copy.
-            child->AddBinding(name, i < argCount ? std::move(arguments[i]) : IEEmptyAtom());
+            value = i < argCount ? std::move(arguments[i]) : IEEmptyAtom();
             break;
         case dtMultiVariable: {
             auto rest = TValueVector::Create();
             for (int32_t j = i; j < argCount; ++j)
                 rest->Add(arguments[j]);
-            child->AddBinding(name, TIEValue::CreateList(rest));
+            value = TIEValue::CreateList(rest);
             break;
         }
         default:
             child->SetLocalBinding(name, IEEmptyAtom());
-            break;
+            continue;
         }
+        if (FDistinctParameters)
+            child->Bindings().Append(name, std::move(value));
+        else
+            child->AddBinding(name, std::move(value));
     }
     TRefPtr<IIEValue> result;
     const TRefPtr<TValueVector> actions = FActions; // the body may be replaced while it runs
     for (int32_t i = 0; i < actions->Count(); ++i) {
         const TRefPtr<IIEValue>& action = actions->GetItem(i);
-        result = action ? action->Evaluate(child.get()) : nullptr;
+        result = action ? action->Evaluate(child) : nullptr;
         if (child->ReturnFlag()) {
             result = child->ReturnValue();
             child->ClearReturn();
             break;
         }
     }
-    if (result) result = result->Evaluate(child.get());
+    if (result) result = result->Evaluate(child);
     return result;
 }
 

@@ -244,9 +244,16 @@ protected:
 
 private:
     void UpdateArgumentCounts();
+    // Rebuilds FParameterNames and FDistinctParameters from the parameter list.
+    void ParametersChanged();
 
     TRefPtr<TValueVector> FParameters;
     TRefPtr<TValueVector> FActions;
+    // The parameters' names and kinds as a call binds them, read once when the list changes.
+    std::vector<std::pair<std::string, TIEType>> FParameterNames;
+    // Every parameter a variable or wildcard of a name no other parameter has: a call then
+    // appends each binding to its fresh context without looking for one of the same name.
+    bool FDistinctParameters = true;
 };
 
 class TCustomUserFunction;

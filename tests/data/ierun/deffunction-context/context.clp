@@ -21,3 +21,13 @@
      (printout t ?r " lcm " (lcm ?x ?y) " gcd " ?g crlf))
 (assert (pair 4 6) (pair 9 12))
 (run)
+; Each call, a nested one too, binds in a context of its own: the recursion below keeps every
+; level's ?here apart. Repeated parameter names bind the last argument; a wildcard takes the rest.
+(deffunction depth (?n)
+  (bind ?here ?n)
+  (if (> ?n 0) then (bind ?below (depth (- ?n 1))))
+  (str-cat ?here (if (> ?n 0) then ?below else "")))
+(printout t (depth 4) " " (depth 2) crlf)
+(deffunction twice (?a ?a) ?a)
+(deffunction spread (?a $?rest) (+ (* 10 (length$ ?rest)) ?a))
+(printout t (twice 1 2) " " (spread 1 2 3) " " (spread 7) crlf)
