@@ -724,11 +724,12 @@ TRefPtr<IIEValue> TInsertMFFunction::Execute(IFunCall* call, TIEContext* context
 }
 
 TLengthMFFunction::TLengthMFFunction()
-    : TBuiltInFunction("length$", "Returns the number of elements of the multifield",
+    : TNumericFunction("length$", "Returns the number of elements of the multifield",
                        " <multifield-expression> ", 1, 1) {}
 
-TRefPtr<IIEValue> TLengthMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewInteger(EvalArg(call, 0, context)->AsList()->Count());
+// A number, so that a test such as (< (length$ ?a) ?n) reads the length without making a value.
+TIENumber TLengthMFFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    return {static_cast<double>(EvalArg(call, 0, context)->AsList()->Count()), false};
 }
 
 TMemberFunction::TMemberFunction()
