@@ -752,6 +752,17 @@ TMemberMFFunction::TMemberMFFunction()
                        " <expression> <multifield-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const int32_t index = IndexOfWanted(call, context);
+    return index >= 0 ? NewInteger(index) : IEFalseValue();
+}
+
+bool TMemberMFFunction::CallTest(IFunCall* call, TIEContext* context, bool& holds) {
+    CheckCall(call, context);
+    holds = IndexOfWanted(call, context) >= 0;
+    return true;
+}
+
+int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
     const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
     for (int32_t i = 0, n = list->Count(); i < n; ++i) {
@@ -760,12 +771,12 @@ TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context
         const IIEValue* e = item.get();
         if (e && typeid(*e) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
-            if (wanted->Equals(e)) return NewInteger(i);
+            if (wanted->Equals(e)) return i;
         } else if (wanted->Equals(Evaluated(item, context).get())) {
-            return NewInteger(i);
+            return i;
         }
     }
-    return IEFalseValue();
+    return -1;
 }
 
 TNthMFFunction::TNthMFFunction()
