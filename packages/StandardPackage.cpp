@@ -731,11 +731,12 @@ TRefPtr<IIEValue> TInsertMFFunction::Execute(IFunCall* call, TIEContext* context
 }
 
 TLengthMFFunction::TLengthMFFunction()
-    : TBuiltInFunction("length$", "Returns the number of elements of the multifield",
+    : TNumericFunction("length$", "Returns the number of elements of the multifield",
                        " <multifield-expression> ", 1, 1) {}
 
-TRefPtr<IIEValue> TLengthMFFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewInteger(EvalArg(call, 0, context)->AsList()->Count());
+// A number, so that a test such as (< (length$ ?a) ?n) reads the length without making a value.
+TIENumber TLengthMFFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    return {static_cast<double>(EvalArg(call, 0, context)->AsList()->Count()), false};
 }
 
 TMemberFunction::TMemberFunction()
@@ -758,6 +759,17 @@ TMemberMFFunction::TMemberMFFunction()
                        " <expression> <multifield-expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context) {
+    const int32_t index = IndexOfWanted(call, context);
+    return index >= 0 ? NewInteger(index) : IEFalseValue();
+}
+
+bool TMemberMFFunction::CallTest(IFunCall* call, TIEContext* context, bool& holds) {
+    CheckCall(call, context);
+    holds = IndexOfWanted(call, context) >= 0;
+    return true;
+}
+
+int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
     const TRefPtr<IIEValue> listValue = EvalArg(call, 1, context);
     // Only read: the list is borrowed from the value rather than copied out of it (AsList hands
@@ -775,12 +787,12 @@ TRefPtr<IIEValue> TMemberMFFunction::Execute(IFunCall* call, TIEContext* context
         const IIEValue* e = item.get();
         if (e && typeid(*e) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
-            if (wanted->Equals(e)) return NewInteger(i);
+            if (wanted->Equals(e)) return i;
         } else if (wanted->Equals(Evaluated(item, context).get())) {
-            return NewInteger(i);
+            return i;
         }
     }
-    return IEFalseValue();
+    return -1;
 }
 
 TNthMFFunction::TNthMFFunction()

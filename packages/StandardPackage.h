@@ -318,9 +318,23 @@ IE_BUILT_IN_FUNCTION(TExplodeMFFunction);
 IE_BUILT_IN_FUNCTION(TFirstMFFunction);
 IE_BUILT_IN_FUNCTION(TImplodeMFFunction);
 IE_BUILT_IN_FUNCTION(TInsertMFFunction);
-IE_BUILT_IN_FUNCTION(TLengthMFFunction);
+IE_NUMERIC_FUNCTION(TLengthMFFunction);
 IE_BUILT_IN_FUNCTION(TMemberFunction);
-IE_BUILT_IN_FUNCTION(TMemberMFFunction);
+// member$ answers as a condition too, so that (not (member$ ?x $?list)) makes no value.
+class TMemberMFFunction : public TBuiltInFunction {
+public:
+    static constexpr std::string_view StaticClassName = "TMemberMFFunction";
+    TMemberMFFunction();
+    std::string_view ClassName() const override { return StaticClassName; }
+    bool CallTest(IFunCall* call, TIEContext* context, bool& holds) override;
+
+protected:
+    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
+
+private:
+    // The index of the first element equal to the first argument; -1 when there is none.
+    static int32_t IndexOfWanted(IFunCall* call, TIEContext* context);
+};
 IE_BUILT_IN_FUNCTION(TNthMFFunction);
 IE_BUILT_IN_FUNCTION(TReplaceMFFunction);
 IE_BUILT_IN_FUNCTION(TRestMFFunction);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "engine/InferenceEngine.h"
@@ -28,14 +29,56 @@ void Write(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
+// Whether the shell frees its engine before the process ends. An optimised build leaves the
+// working memory (facts, tokens, values: millions of small blocks after a long run) to the
+// operating system, which takes it back at once, where freeing it block by block can cost a
+// fifth of the run. Debug and sanitizer builds free everything, so that LeakSanitizer still
+// finds whatever the engine itself fails to free.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
+#define IE_IERUN_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_LEAK__)
+#define IE_IERUN_SANITIZED 1
+#endif
+#if defined(NDEBUG) && !defined(IE_IERUN_SANITIZED)
+constexpr bool kFreeEngineAtExit = false;
+#else
+constexpr bool kFreeEngineAtExit = true;
+#endif
+
+// Ends the engine's life at the end of the shell and returns `status`. What the engine's
+// destruction does outside the process is done either way: the dribble file and the streams
+// the program opened are closed, so that their buffered output reaches the files.
+int Finish(std::unique_ptr<ie::TInferenceEngine> engine, int status) {
+    std::fflush(stdout);
+    if (kFreeEngineAtExit) {
+        engine.reset();
+        return status;
+    }
+    engine->OnPrintOut = nullptr;
+    engine->DribbleOff();
+    try {
+        engine->IOStreams().Clear();
+    } catch (...) {
+        // The engine's destructor does not report a failed close either.
+    }
+    // Still reachable, for a leak checker run on an optimised build.
+    static ie::TInferenceEngine* leftToTheSystem = nullptr;
+    leftToTheSystem = engine.release();
+    (void)leftToTheSystem;
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace ie;
     // The packages register themselves at start-up (the build links them whole), so the engine
     // creates all nine.
-    TInferenceEngine engine;
-    engine.OnPrintOut = [](TInferenceEngine*, const std::string&, const std::string& text) {
+    auto engine = std::make_unique<TInferenceEngine>();
+    engine->OnPrintOut = [](TInferenceEngine*, const std::string&, const std::string& text) {
         Write(text);
     };
     try {
@@ -43,26 +86,23 @@ int main(int argc, char** argv) {
             std::string input((std::istreambuf_iterator<char>(std::cin)),
                               std::istreambuf_iterator<char>());
             TStringStream stream(input);
-            engine.BatchFromStream(stream);
+            engine->BatchFromStream(stream);
         }
         for (int i = 1; i < argc; ++i) {
             const std::string fileName = argv[i];
             if (EndsWith(fileName, ".bat")) {
-                engine.Batch(fileName);
+                engine->Batch(fileName);
                 continue;
             }
-            engine.LoadFromFile(fileName);
+            engine->LoadFromFile(fileName);
         }
     } catch (const EAbort&) {
         // (exit) ends the shell: quietly, and as a normal end.
-        std::fflush(stdout);
-        return 0;
+        return Finish(std::move(engine), 0);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         Write(std::string(e.what()) + "\n");
-        std::fflush(stdout);
-        return 1;
+        return Finish(std::move(engine), 1);
     }
-    std::fflush(stdout);
-    return 0;
+    return Finish(std::move(engine), 0);
 }

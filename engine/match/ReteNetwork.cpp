@@ -443,14 +443,19 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
         TRefPtr<IIEValue> run = TIEValue::CreateList(TListView::Slice(list, p, runLength));
         TRefPtr<IIEValue> rebuilt =
             TIEValue::CreateList(TListView::Splice(list, p, runLength, std::move(run)));
-        // The other slots keep their value objects: tokens only read them.
+        // The other slots keep their value objects: tokens only read them. The cut list is put
+        // in place as it is, never checked against the slot's constraints: its pieces are the
+        // variables' bindings, not a value the slot holds.
         TRefPtr<IFact> copy;
-        if (typeid(fact) == typeid(TFact))
-            copy = static_cast<const TFact&>(fact).ShareValues();
-        else
+        if (typeid(fact) == typeid(TFact)) {
+            TRefPtr<TFact> shared = static_cast<const TFact&>(fact).ShareValues();
+            shared->SetValueAt(FPosition.Index, std::move(rebuilt));
+            copy = std::move(shared);
+        } else {
             copy = RefCast<IFact>(fact.Clone());
-        if (!copy) return;
-        copy->SetSlotValue(FSlot, std::move(rebuilt));
+            if (!copy) return;
+            copy->SetSlotValue(FSlot, std::move(rebuilt));
+        }
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
         TIETokenRef split = TIEToken::CreateFirst(token->Tag(), copy);
         split->SetCut((token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +

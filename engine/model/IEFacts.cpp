@@ -749,7 +749,11 @@ void TFact::SetValueAt(int32_t index, TRefPtr<IIEValue> value) {
 
 TRefPtr<TFact> TFact::ShareValues() const {
     Sync();
-    TRefPtr<TFact> copy = Create(FTemplate);
+    // Made without a template and given this fact's slots and values at once: a split makes
+    // one copy per cut, so the copy costs one array of shared references and nothing more.
+    TRefPtr<TFact> copy = Create(nullptr);
+    copy->FTemplate = FTemplate;
+    copy->FTemplateObj = FTemplateObj;
     copy->FValues = FValues;
     copy->FLayout = FLayout;
     copy->FID = FID;

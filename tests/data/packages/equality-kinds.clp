@@ -28,6 +28,8 @@
 (member$ 2 (create$ 1 (+ 1 1) 3))
 (member$ x (create$ a b c))
 (member$ x (create$))
+(if (member$ 1 (create$ 1.0 "1")) then found else absent)
+(if (not (member$ 1.0 (create$ 1 1.0))) then absent else found)
 (length$ (create$ a (create$ b c) d))
 (nth$ 1 (create$ a "a" 1))
 (nth$ 2 (create$ a "a" 1))

@@ -39,3 +39,15 @@
     (halt))
 (assert (chain))
 (run)
+; Constraint checks while rules run leave the ways a multislot is cut for matching alone: the
+; pieces are bindings, not values of the slot.
+(clear)
+(set-dynamic-constraint-checking TRUE)
+(deftemplate triple (multislot m (cardinality 3 3)))
+(defrule cut
+    (triple (m $?a $?b))
+    =>
+    (printout t (length$ ?a) "+" (length$ ?b) crlf))
+(assert (triple (m 1 2 3)))
+(run)
+(set-dynamic-constraint-checking FALSE)
