@@ -485,8 +485,8 @@ void TfrmCorvane::MnemonicUpdate(TMnemonic* item) {
     const int scrollBar = FlbMnemonics->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     FlbMnemonics->setMinimumWidth(FlbMnemonics->sizeHintForColumn(0) +
                                   2 * FlbMnemonics->frameWidth() + scrollBar + 4);
-    FlbSciMnems->setMinimumWidth(FlbSciMnems->sizeHintForColumn(0) +
-                                 2 * FlbSciMnems->frameWidth() + scrollBar + 4);
+    FlbSciMnems->setMinimumWidth(FlbSciMnems->sizeHintForColumn(0) + 2 * FlbSciMnems->frameWidth() +
+                                 scrollBar + 4);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "editors/logic/EngineReading.h"
-#include "engine/model/IEFacts.h"
 #include "engine/InferenceEngine.h"
+#include "engine/model/IEFacts.h"
 
 namespace ie {
 namespace {

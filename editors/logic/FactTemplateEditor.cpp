@@ -1,10 +1,10 @@
 #include "editors/logic/FactTemplateEditor.h"
 
 #include "editors/logic/EngineReading.h"
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 
 namespace ie {
 

@@ -2,8 +2,8 @@
 
 #include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/EngineTransfer.h"
-#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
+#include "engine/match/IERule.h"
 
 namespace ie {
 namespace {

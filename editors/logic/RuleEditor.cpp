@@ -4,9 +4,9 @@
 #include <charconv>
 
 #include "editors/logic/EngineReading.h"
+#include "engine/InferenceEngine.h"
 #include "engine/lang/IEParser.h"
 #include "engine/match/IERule.h"
-#include "engine/InferenceEngine.h"
 
 namespace ie {
 namespace {

@@ -4,9 +4,9 @@
 #include <charconv>
 
 #include "editors/logic/EngineReading.h"
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 
 namespace ie {
