@@ -17,7 +17,8 @@ namespace {
 struct TObjectLives {
     std::mutex Lock;
     std::unordered_map<const TObject*, TRefPtr<TObjectLife>> Records;
-    // Records.size(), read without the lock by every destructor.
+    // Records.size(), read without the lock by the look-ups; a look-up may be given an address
+    // that is no object, so it cannot ask the object itself.
     std::atomic<size_t> Count{0};
 };
 
@@ -30,8 +31,9 @@ TObjectLives& ObjectLives() {
 } // namespace
 
 TObject::~TObject() {
+    // Only a tracked object pays for the lock: facts and activations go by the million.
+    if (!FTracked) return;
     TObjectLives& lives = ObjectLives();
-    if (lives.Count.load(std::memory_order_acquire) == 0) return;
     TRefPtr<TObjectLife> record;
     {
         std::lock_guard<std::mutex> lock(lives.Lock);
@@ -50,6 +52,7 @@ TRefPtr<TObjectLife> TrackObjectLife(TObject* object) {
     std::lock_guard<std::mutex> lock(lives.Lock);
     TRefPtr<TObjectLife>& record = lives.Records[object];
     if (!record) record = MakeRef<TObjectLife>(object);
+    object->FTracked = true;
     lives.Count.store(lives.Records.size(), std::memory_order_release);
     return record;
 }

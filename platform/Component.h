@@ -39,6 +39,11 @@ public:
     // The name of the most derived class; every class that can appear in a message or a stored
     // form overrides it.
     virtual std::string_view ClassName() const { return "TObject"; }
+
+private:
+    friend TRefPtr<class TObjectLife> TrackObjectLife(TObject* object);
+    // Set once the object has a life record; its destructor then ends the record.
+    bool FTracked = false;
 };
 
 // Whether an object still exists, for the holders that refer to an object they do not own
@@ -56,7 +61,7 @@ private:
 };
 
 // The life record of the object, made on the first request; the same record afterwards until
-// the object is destroyed. While any object has one, destroying an object costs a lookup.
+// the object is destroyed. Destroying a tracked object costs a lookup; any other, nothing.
 TRefPtr<TObjectLife> TrackObjectLife(TObject* object);
 // The object's life record when it is tracked; null otherwise (and for null).
 TRefPtr<TObjectLife> FindObjectLife(const TObject* object);
