@@ -47,11 +47,14 @@ bool EndsWord(int c) {
     }
 }
 
-// A character that simply continues a word: not blank, not a token start, not an escape.
+} // namespace
+
 bool IsPlainWordChar(char ch) {
     const auto c = static_cast<unsigned char>(ch);
     return c > ' ' && c != '\\' && !EndsWord(c);
 }
+
+namespace {
 
 bool IsPunctuation(int c) {
     switch (c) {

@@ -425,27 +425,8 @@ std::string WordOrQuoted(std::string_view text) {
             first == '?' || first == '$' || first == '=')
             plain = false;
     }
-    for (char c : text) {
-        if (!plain) break;
-        if (static_cast<unsigned char>(c) <= ' ') plain = false;
-        switch (c) {
-        case '"':
-        case '(':
-        case ')':
-        case '&':
-        case '|':
-        case '~':
-        case '[':
-        case ']':
-        case ';':
-        case '<':
-        case '\\':
-            plain = false;
-            break;
-        default:
-            break;
-        }
-    }
+    for (size_t i = 0; plain && i < text.size(); ++i)
+        plain = IsPlainWordChar(text[i]);
     return plain ? std::string(text) : QuotedComment(text);
 }
 

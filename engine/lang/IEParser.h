@@ -505,6 +505,8 @@ private:
 std::string ExactFloatText(double value);
 // A range bound: the integer digits for a whole number, otherwise the exact float text.
 std::string ExactNumberText(double value);
+// A character that simply continues a word: not blank, not a token start, not an escape.
+bool IsPlainWordChar(char ch);
 // A text as one token that reads back to it: as it is when it is a plain word, otherwise
 // quoted with its quotes and backslashes escaped.
 std::string WordOrQuoted(std::string_view text);

@@ -132,14 +132,22 @@ std::unique_ptr<TIEPattern> TRule::NewPattern(std::string_view name,
     return std::make_unique<TIEPattern>(this, name, std::move(factTemplate), negatedCount);
 }
 
+namespace {
+
+// A negated, test or goal-seeking element cannot start a rule: it needs a fact to join with,
+// which the initial fact in front of it supplies.
+bool NeedsFactBefore(const TIEPattern& p) {
+    return p.NegatedCount() > 0 || p.IsTest() ||
+           (p.FactTemplate() && p.FactTemplate()->GetBackwardChaining());
+}
+
+} // namespace
+
 TIEPattern* TRule::AddPattern(std::unique_ptr<TIEPattern> pattern) {
     if (!FEngine) RaiseIE(imUnknownEngine);
     TIEPattern* p = pattern.get();
     p->FRule = this;
-    // A rule cannot start with a negated, test or goal-seeking element: it needs a fact to
-    // join with, which the initial fact supplies.
-    if (FPatterns.empty() && (p->NegatedCount() > 0 || p->IsTest() ||
-                              (p->FactTemplate() && p->FactTemplate()->GetBackwardChaining()))) {
+    if (FPatterns.empty() && NeedsFactBefore(*p)) {
         if (TIEPattern* initial = FEngine->InitialFactPattern()) {
             auto copy = initial->CopyForRule(this);
             TIEPattern* raw = copy.get();
@@ -267,10 +275,7 @@ int32_t TRule::ElementNumber(int32_t patternIndex) const {
         if (i == 0 && PatternCount() > 1 && FEngine && FEngine->InitialFactPattern() &&
             p->Name() == FEngine->InitialFactPattern()->Name()) {
             // Put in front of an element that needs a fact to join with.
-            const TIEPattern* next = FPatterns[1].get();
-            if (next->NegatedCount() > 0 || next->IsTest() ||
-                (next->FactTemplate() && next->FactTemplate()->GetBackwardChaining()))
-                continue;
+            if (NeedsFactBefore(*FPatterns[1])) continue;
         }
         ++number;
     }

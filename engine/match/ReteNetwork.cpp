@@ -794,19 +794,7 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
                 while (TIEToken* child = l.FirstChild)
                     DropChild(*child);
         };
-        if (FHashed) {
-            for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probe); l;) {
-                TIETokenTree::TEntry* next = l->KeyNext;
-                unblock(*l);
-                l = next;
-            }
-        } else {
-            for (TIETokenTree::TEntry* l = FLeft->First(); l;) {
-                TIETokenTree::TEntry* next = l->Next;
-                unblock(*l);
-                l = next;
-            }
-        }
+        ForEachLeft(probe, unblock);
         FRight->Erase(&right);
         return;
     }
@@ -884,6 +872,24 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
     }
 }
 
+// Visits the left entries that can match a right token of the probe key (every one when the
+// join is not hashed); a visit may remove the entry it is given.
+template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
+    if (FHashed) {
+        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
+            TIETokenTree::TEntry* next = l->KeyNext;
+            visit(*l);
+            l = next;
+        }
+        return;
+    }
+    for (TIETokenTree::TEntry* l = FLeft->First(); l;) {
+        TIETokenTree::TEntry* next = l->Next;
+        visit(*l);
+        l = next;
+    }
+}
+
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile).
     const TIETokenRef& left = entry.Token;
@@ -940,28 +946,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
             while (TIEToken* child = l.FirstChild)
                 DropChild(*child);
     };
-    if (FHashed) {
-        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
-            TIETokenTree::TEntry* next = l->KeyNext;
-            join_one(*l);
-            l = next;
-        }
-    } else {
-        for (TIETokenTree::TEntry* l = FLeft->First(); l;) {
-            TIETokenTree::TEntry* next = l->Next;
-            join_one(*l);
-            l = next;
-        }
-    }
-}
-
-bool TJoinNode::HasMatch(const TIETokenTree::TEntry& left) {
-    bool found = false;
-    ForEachRight(left, [&](TIETokenTree::TEntry& r) {
-        found = TestsPass(r.Fact, left.Token);
-        return !found;
-    });
-    return found;
+    ForEachLeft(probeKey, join_one);
 }
 
 void TJoinNode::AssertGoal(const TIEToken& left) {
@@ -1405,20 +1390,6 @@ bool IsFuzzyJoinExpression(const TRule& rule, const TIEPattern& p, const std::st
 TRefPtr<IFunCall> CloneCall(const IIEValue& value) {
     TRefPtr<IFunCall> call = value.AsFunCall();
     return call ? RefCast<IFunCall>(call->Clone()) : nullptr;
-}
-
-bool CallUsesVariable(const IFunCall& call, const std::string& name) {
-    for (int32_t i = 0; i < call.ArgumentCount(); ++i) {
-        const TRefPtr<IIEValue>& arg = call.GetArgument(i);
-        if (!arg) continue;
-        if (arg->GetDType() == dtFunCall) {
-            if (TRefPtr<IFunCall> inner = arg->AsFunCall())
-                if (CallUsesVariable(*inner, name)) return true;
-        } else if (IsVariableValue(arg.get()) && VariableName(*arg) == name) {
-            return true;
-        }
-    }
-    return false;
 }
 
 } // namespace

@@ -293,8 +293,7 @@ private:
                    float strength);
     void AdoptMemories();
     template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
-    // Whether some right token passes the join tests with the left entry's token.
-    bool HasMatch(const TIETokenTree::TEntry& left);
+    template <class F> void ForEachLeft(int32_t probeKey, F&& visit);
     void AssertGoal(const TIEToken& left);
     TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
 
