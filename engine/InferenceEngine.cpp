@@ -210,11 +210,7 @@ void TInferenceEngine::FreeMadeObjects() noexcept {
         TObject* object = (*it)->Object();
         if (!object) continue;
         try {
-            if (auto* component = dynamic_cast<TComponent*>(object)) {
-                if (!component->IsDestroying()) component->Free();
-            } else {
-                delete object;
-            }
+            FreeObject(object);
         } catch (...) {
             // Destruction cannot report; the object's own destructor failed.
         }

@@ -120,10 +120,7 @@ TRefPtr<IIEValue> TCreateObjectFunction::Execute(IFunCall* call, TIEContext* con
         try {
             engine->KeepMadeObject(object);
         } catch (...) {
-            if (auto* component = dynamic_cast<TComponent*>(object))
-                component->Free();
-            else
-                delete object;
+            FreeObject(object);
             throw;
         }
     }
@@ -156,10 +153,7 @@ TRefPtr<IIEValue> TFreeObjectFunction::Execute(IFunCall* call, TIEContext* conte
                                          : std::string(object->ClassName());
             throw EException(Format(CannotFreeEngineObjectMessage, name));
         }
-        if (auto* component = dynamic_cast<TComponent*>(object))
-            component->Free();
-        else
-            delete object;
+        FreeObject(object);
     }
     return IETrueValue();
 }

@@ -730,13 +730,28 @@ TRefPtr<IIEValue> TInsertMFFunction::Execute(IFunCall* call, TIEContext* context
     return TIEValue::CreateList(std::move(list));
 }
 
+namespace {
+
+// The list of a value that is only read: borrowed from the value rather than copied out of it
+// (AsList hands out a copy of a list that other values share). AsList raises for anything but a
+// list.
+const IValueVector* ListToRead(const IIEValue& value, TRefPtr<IValueVector>& hold) {
+    const IValueVector* list = value.GetDType() == dtList ? BorrowList(value, hold) : nullptr;
+    if (list) return list;
+    hold = value.AsList();
+    return hold.get();
+}
+
+} // namespace
+
 TLengthMFFunction::TLengthMFFunction()
     : TNumericFunction("length$", "Returns the number of elements of the multifield",
                        " <multifield-expression> ", 1, 1) {}
 
 // A number, so that a test such as (< (length$ ?a) ?n) reads the length without making a value.
 TIENumber TLengthMFFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    return {static_cast<double>(EvalArg(call, 0, context)->AsList()->Count()), false};
+    TRefPtr<IValueVector> hold;
+    return {static_cast<double>(ListToRead(*EvalArg(call, 0, context), hold)->Count()), false};
 }
 
 TMemberFunction::TMemberFunction()
@@ -772,15 +787,8 @@ bool TMemberMFFunction::CallTest(IFunCall* call, TIEContext* context, bool& hold
 int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
     const TRefPtr<IIEValue> listValue = EvalArg(call, 1, context);
-    // Only read: the list is borrowed from the value rather than copied out of it (AsList hands
-    // out a copy of a list that other values share). AsList raises for anything but a list.
     TRefPtr<IValueVector> hold;
-    const IValueVector* list =
-        listValue->GetDType() == dtList ? BorrowList(*listValue, hold) : nullptr;
-    if (!list) {
-        hold = listValue->AsList();
-        list = hold.get();
-    }
+    const IValueVector* list = ListToRead(*listValue, hold);
     for (int32_t i = 0, n = list->Count(); i < n; ++i) {
         const TRefPtr<IIEValue>& item = list->GetItem(i);
         // Elements are nearly always literals, which are their own value.

@@ -65,6 +65,14 @@ TRefPtr<TObjectLife> FindObjectLife(const TObject* object) {
     return it == lives.Records.end() ? nullptr : it->second;
 }
 
+void FreeObject(TObject* object) {
+    if (auto* component = dynamic_cast<TComponent*>(object)) {
+        if (!component->IsDestroying()) component->Free();
+    } else {
+        delete object;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // TPersistent
 

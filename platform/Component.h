@@ -166,6 +166,10 @@ struct TComponentDeleter {
     }
 };
 
+// Frees an object of its own making: a component through Free (unless it is already going), any
+// other object by delete. Null is nothing to free.
+void FreeObject(TObject* object);
+
 // Runs `body` between target.BeginUpdate() and target.EndUpdate(), ending the update also when
 // the body raises (lists, tables and graphs tell their owners of a batch of changes once).
 template <class T, class F> void WithinUpdate(T& target, F&& body) {

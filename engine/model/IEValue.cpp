@@ -311,11 +311,7 @@ void TIEValue::ReleaseContent() noexcept {
         TObject* obj = FObject;
         FObject = nullptr;
         FOwnsObject = false;
-        if (auto* comp = dynamic_cast<TComponent*>(obj)) {
-            if (!comp->IsDestroying()) comp->Free();
-        } else {
-            delete obj;
-        }
+        FreeObject(obj);
         FType = dtNone;
         FInt = 0;
         return;
@@ -446,10 +442,7 @@ void TIEValue::SetAsObject(TObject* object) {
 void TIEValue::SetAsOwnedObject(TObject* object) {
     if (FConstant) {
         // The object was handed over; it must not leak when the change is refused.
-        if (auto* comp = dynamic_cast<TComponent*>(object))
-            comp->Free();
-        else
-            delete object;
+        FreeObject(object);
         RaiseConstantChange(*this);
     }
     ReleaseContent();
@@ -850,10 +843,7 @@ TObject* DuplicateObject(const TObject* source) {
             try {
                 copy->Assign(persistent);
             } catch (...) {
-                if (auto* c = dynamic_cast<TComponent*>(copy))
-                    c->Free();
-                else
-                    delete copy;
+                FreeObject(copy);
                 throw;
             }
             return copy;
