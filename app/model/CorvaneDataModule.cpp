@@ -36,7 +36,25 @@ TRefPtr<IIEValue> DataOf(const IFact& fact) {
     return fact.GetSlotValue(DataSlot);
 }
 
+// The facts the exchange asserts for a mnemonic: its metadata once, its value every step.
+std::string MetadataFactText(const TMnemonic& item) {
+    return Format("(mnem-metadata (name %s) (yellowhigh %f) (redlow %f) (system %s) (redhigh %f) "
+                  "(yellowlow %f) (subsystem %s))",
+                  item.Name(), item.YellowHigh(), item.RedLow(), item.System(), item.RedHigh(),
+                  item.YellowLow(), item.SubSystem());
+}
+
+std::string MnemonicFactText(const TMnemonic& item) {
+    return Format("(mnemonic (name %s) (value %f))", item.Name(), item.Value());
+}
+
 } // namespace
+
+// The engine holds one set per name: the metadata set is FactSet1 or the copy of it that an
+// engine copy made (the console's OK assigns its engine back, fact sets included).
+bool TDataModule1::IsMetadataSet(const TFactSet* set) const {
+    return set == FFactSet1.get() || set->FactSetName() == FFactSet1->FactSetName();
+}
 
 TDataModule1::TDataModule1(TSimulation& simulation)
     : FSimulation(simulation), FInferenceEngine1(std::make_unique<TInferenceEngine>(nullptr)) {
@@ -114,8 +132,7 @@ void TDataModule1::HandOverExchange() {
     const TFactSets& sets = FInferenceEngine1->FactSets();
     bool registered = false;
     for (int32_t i = 0; i < sets.Count() && !registered; ++i)
-        registered = sets.Item(i) == FFactSet1.get() ||
-                     sets.Item(i)->FactSetName() == FFactSet1->FactSetName();
+        registered = IsMetadataSet(sets.Item(i));
     if (!registered) {
         FFactSet1->SetEngine(nullptr);
         FFactSet1->SetEngine(FInferenceEngine1.get());
@@ -123,11 +140,7 @@ void TDataModule1::HandOverExchange() {
     if (FFactSet1->Facts().Count() > 0) return;
     const TMnemonics& mnemonics = FSimulation.Mnemonics();
     for (int i = 0; i < mnemonics.Count(); ++i) {
-        const TMnemonic& item = mnemonics.Items(i);
-        FFactSet1->Facts().Add(Format("(mnem-metadata (name %s) (yellowhigh %f) (redlow %f) "
-                                      "(system %s) (redhigh %f) (yellowlow %f) (subsystem %s))",
-                                      item.Name(), item.YellowHigh(), item.RedLow(), item.System(),
-                                      item.RedHigh(), item.YellowLow(), item.SubSystem()));
+        FFactSet1->Facts().Add(MetadataFactText(mnemonics.Items(i)));
     }
 }
 
@@ -144,14 +157,8 @@ std::string TDataModule1::ExchangeProblem() {
     const TMnemonics& mnemonics = FSimulation.Mnemonics();
     try {
         for (int i = 0; i < mnemonics.Count(); ++i) {
-            const TMnemonic& item = mnemonics.Items(i);
-            FInferenceEngine1->ParseFact(Format(
-                "(mnem-metadata (name %s) (yellowhigh %f) (redlow %f) (system %s) (redhigh %f) "
-                "(yellowlow %f) (subsystem %s))",
-                item.Name(), item.YellowHigh(), item.RedLow(), item.System(), item.RedHigh(),
-                item.YellowLow(), item.SubSystem()));
-            FInferenceEngine1->ParseFact(
-                Format("(mnemonic (name %s) (value %f))", item.Name(), item.Value()));
+            FInferenceEngine1->ParseFact(MetadataFactText(mnemonics.Items(i)));
+            FInferenceEngine1->ParseFact(MnemonicFactText(mnemonics.Items(i)));
         }
     } catch (const std::exception& e) {
         return e.what();
@@ -207,8 +214,7 @@ void TDataModule1::EngineWrittenBack() {
         if (!metadata) {
             const TFactSets& sets = FInferenceEngine1->FactSets();
             for (int32_t i = 0; i < sets.Count(); ++i)
-                if (sets.Item(i)->FactSetName() == FFactSet1->FactSetName())
-                    sets.Item(i)->AssertFacts();
+                if (IsMetadataSet(sets.Item(i))) sets.Item(i)->AssertFacts();
         }
     } catch (const std::exception& e) {
         NoExpertSystem(Format("The rules written back from the console cannot take the "
@@ -260,20 +266,14 @@ void TDataModule1::ClearConclusions() {
         if (name != MnemonicTemplate && name != MetadataTemplate && name != InitialFactTemplate)
             FInferenceEngine1->RetractAt(i);
     }
-    // The metadata set is not asserted again. The engine holds one set per name, so the set of
-    // the metadata's name is either FactSet1 or the copy of it that an engine copy made (the
-    // console's OK assigns its engine back, fact sets included).
-    const std::string& metadataSetName = FFactSet1->FactSetName();
+    // The metadata set is not asserted again.
     const TFactSets& sets = FInferenceEngine1->FactSets();
-    for (int32_t i = 0; i < sets.Count(); ++i) {
-        TFactSet* set = sets.Item(i);
-        if (set != FFactSet1.get() && set->FactSetName() != metadataSetName) set->AssertFacts();
-    }
+    for (int32_t i = 0; i < sets.Count(); ++i)
+        if (!IsMetadataSet(sets.Item(i))) sets.Item(i)->AssertFacts();
 }
 
 void TDataModule1::AssertMnemonic(const TMnemonic& item) {
-    FInferenceEngine1->AssertString(
-        Format("(mnemonic (name %s) (value %f))", item.Name(), item.Value()));
+    FInferenceEngine1->AssertString(MnemonicFactText(item));
 }
 
 void TDataModule1::RunInference() {

@@ -98,6 +98,7 @@ private:
     // The globals, the metadata set on the engine and its lines.
     void HandOverExchange();
     bool RulesTakePart() const;
+    bool IsMetadataSet(const TFactSet* set) const;
     void Activate(const std::string& status);
     void NoExpertSystem(const std::string& message, bool isError, const std::string& status);
     void RetractMnemonics();
