@@ -1184,14 +1184,40 @@ void TValueVector::AssignFrom(const IInterface* source) {
         Format("Cannot assign a %s to a %s", source ? "TObject" : "nil", "TValueVector"));
 }
 
+namespace {
+
+// A list of its own holding the elements of `list` (shared, not copied).
+TRefPtr<IValueVector> CopyOfList(const IValueVector& list) {
+    auto copy = MakeRef<TValueVector>();
+    copy->Assign(&list);
+    return copy;
+}
+
+// Element by element; an absent element equals only an absent one. Templated on the first list
+// so that a list of a final class reads its elements without a virtual call.
+template <class L> bool ElementsEqual(const L& a, const IValueVector& b) {
+    const int32_t n = a.Count();
+    if (n != b.Count()) return false;
+    for (int32_t i = 0; i < n; ++i) {
+        const TRefPtr<IIEValue>& x = a.GetItem(i);
+        const TRefPtr<IIEValue>& y = b.GetItem(i);
+        if (!x || !y) {
+            if (x || y) return false;
+            continue;
+        }
+        if (!x->Equals(y.get())) return false;
+    }
+    return true;
+}
+
+} // namespace
+
 TRefPtr<ICloneable> TValueVector::Clone() const {
     return CloneVector();
 }
 
 TRefPtr<IValueVector> TValueVector::CloneVector() const {
-    auto copy = MakeRef<TValueVector>();
-    copy->Assign(this);
-    return copy;
+    return CopyOfList(*this);
 }
 
 bool TValueVector::Equals(const IInterface* other) const {
@@ -1200,20 +1226,7 @@ bool TValueVector::Equals(const IInterface* other) const {
 }
 
 bool TValueVector::Equals(const IValueVector* other) const {
-    if (!other) return false;
-    if (other == this) return true;
-    const int32_t n = Count();
-    if (n != other->Count()) return false;
-    for (int32_t i = 0; i < n; ++i) {
-        const TRefPtr<IIEValue>& a = FItems[static_cast<size_t>(i)];
-        const TRefPtr<IIEValue>& b = other->GetItem(i);
-        if (!a || !b) {
-            if (a || b) return false;
-            continue;
-        }
-        if (!a->Equals(b.get())) return false;
-    }
-    return true;
+    return other && (other == this || ElementsEqual(*this, *other));
 }
 
 void TValueVector::Assign(const IValueVector* other) {
@@ -1405,9 +1418,7 @@ TRefPtr<ICloneable> TListView::Clone() const {
 }
 
 TRefPtr<IValueVector> TListView::CloneVector() const {
-    auto copy = MakeRef<TValueVector>();
-    copy->Assign(this);
-    return copy;
+    return CopyOfList(*this);
 }
 
 bool TListView::Equals(const IInterface* other) const {
@@ -1451,19 +1462,7 @@ bool TListView::SameCut(const IValueVector* a, const IValueVector* b) noexcept {
 
 bool TListView::Equals(const IValueVector* other) const {
     if (!other) return false;
-    if (other == this || SameCut(this, other)) return true;
-    const int32_t n = Count();
-    if (n != other->Count()) return false;
-    for (int32_t i = 0; i < n; ++i) {
-        const TRefPtr<IIEValue>& a = GetItem(i);
-        const TRefPtr<IIEValue>& b = other->GetItem(i);
-        if (!a || !b) {
-            if (a || b) return false;
-            continue;
-        }
-        if (!a->Equals(b.get())) return false;
-    }
-    return true;
+    return other == this || SameCut(this, other) || ElementsEqual(*this, *other);
 }
 
 void TListView::Assign(const IValueVector* other) {
