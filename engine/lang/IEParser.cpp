@@ -663,8 +663,13 @@ std::string TIEParser::FormatFuzzySet(const IFuzzySet& set, bool asTerm) {
     const int count = set.Count();
     auto pointList = [&] {
         std::string points = "(";
-        for (int i = 0; i < count; ++i)
-            points += "(" + num(set.GetX(i)) + " " + num(set.GetY(i)) + ") ";
+        for (int i = 0; i < count; ++i) {
+            points += '(';
+            points += num(set.GetX(i));
+            points += ' ';
+            points += num(set.GetY(i));
+            points += ") ";
+        }
         return points + ")";
     };
     if (!asTerm) {
