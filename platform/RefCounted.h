@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <type_traits>
 #include <utility>
 
 namespace ie {
@@ -33,6 +34,10 @@ private:
     mutable std::atomic<int32_t> FRefCount{0};
 };
 
+// A U* converts to a T* (U is T or derives from it): the pointers that may share T's count.
+template <class U, class T>
+concept PointeeOf = std::is_convertible_v<U*, T*>;
+
 // Owning pointer to any object with AddRef()/Release().
 template <class T> class TRefPtr {
 public:
@@ -45,12 +50,8 @@ public:
     }
     TRefPtr(const TRefPtr& other) noexcept : TRefPtr(other.FPtr) {}
     TRefPtr(TRefPtr&& other) noexcept : FPtr(std::exchange(other.FPtr, nullptr)) {}
-    template <class U>
-        requires std::is_convertible_v<U*, T*>
-    TRefPtr(const TRefPtr<U>& other) noexcept : TRefPtr(other.get()) {}
-    template <class U>
-        requires std::is_convertible_v<U*, T*>
-    TRefPtr(TRefPtr<U>&& other) noexcept : FPtr(other.detach()) {}
+    template <PointeeOf<T> U> TRefPtr(const TRefPtr<U>& other) noexcept : TRefPtr(other.get()) {}
+    template <PointeeOf<T> U> TRefPtr(TRefPtr<U>&& other) noexcept : FPtr(other.detach()) {}
     ~TRefPtr() {
         if (FPtr) FPtr->Release();
     }
