@@ -1,3 +1,9 @@
+// The business package's functions: depreciation, the time value of money and cash flows, each
+// a call of one platform financial routine with the call's arguments read as its parameters.
+//
+// Invariant: the arguments are evaluated once each, left to right in the routine's order, and a
+// result is always a finite float (CheckFloat); a cash flow is read only from floats, never
+// guessed from another kind. Needs of the engine nothing but the function framework.
 #include "packages/BusinessPackage.h"
 
 #include <span>

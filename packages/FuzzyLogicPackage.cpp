@@ -1,3 +1,10 @@
+// The fuzzy logic package's functions: fuzzy values from terms and shapes, fuzzy facts, union
+// and intersection, the points, universe and defuzzified values of a set, the plot, and the
+// engine's fuzzy settings.
+//
+// Invariant: a set given as an argument is never changed in place (every result is a new set),
+// and a variant object's selector agrees with its name. Works on the concrete engine (facts by
+// identifier, defined types' fuzzy variables, the fuzzy settings), hence EngineAccess.
 #include "packages/FuzzyLogicPackage.h"
 
 #include <algorithm>
@@ -6,12 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFuzzyLogic.h"
 #include "engine/model/IEHelperFunctions.h"
-#include "engine/InferenceEngine.h"
 #include "fuzzy/FuzzyConsts.h"
+#include "packages/EngineAccess.h"
 #include "platform/FloatMath.h"
 
 namespace ie {

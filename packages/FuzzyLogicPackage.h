@@ -16,7 +16,7 @@
 
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
-#include "packages/StandardPackage.h"
+#include "packages/FunctionFramework.h"
 
 namespace ie {
 

@@ -1,3 +1,9 @@
+// The math package's functions: sums, differences, products and quotients, magnitudes and
+// extremes, powers and logarithms, and the process-wide random generator.
+//
+// Invariant: no result is a not-a-number, an infinity or a wrapped integer; an integer result
+// that does not fit 32 bits is refused ("Integer overflow"). Needs of the engine nothing but the
+// function framework.
 #include "packages/MathPackage.h"
 
 #include <cmath>

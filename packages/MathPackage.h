@@ -12,13 +12,13 @@
 #include <string_view>
 
 #include "engine/model/IEPackages.h"
-#include "packages/StandardPackage.h"
+#include "packages/FunctionFramework.h"
 
 namespace ie {
 
 IE_BUILT_IN_FUNCTION(TAbsFunction);
-IE_NUMERIC_FUNCTION(TIntegerDivideFunction);  // div
-IE_NUMERIC_FUNCTION(TDivideFunction);         // /
+IE_NUMERIC_FUNCTION(TIntegerDivideFunction); // div
+IE_NUMERIC_FUNCTION(TDivideFunction);        // /
 IE_BUILT_IN_FUNCTION(TExpFunction);
 IE_BUILT_IN_FUNCTION(TExptFunction); // **
 IE_BUILT_IN_FUNCTION(TFloatFunction);

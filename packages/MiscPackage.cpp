@@ -1,14 +1,20 @@
+// The miscellaneous package's functions: dates and times, dialogs, the listings of the engine's
+// constructs, the engine settings, pretty-printing and undefining, "parse" and "guard".
+//
+// Invariant: the functions keep no engine state (each body reaches the engine through its
+// context), and a variant object's selector agrees with its name. Works on the concrete engine
+// (its construct tables, settings, fact sets and writer), hence EngineAccess.
 #include "packages/MiscPackage.h"
 
 #include <algorithm>
 #include <array>
 
 #include "containers/Structures.h"
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
-#include "packages/StandardPackage.h"
+#include "packages/EngineAccess.h"
 #include "platform/DateTime.h"
 #include "platform/DialogService.h"
 #include "platform/Format.h"

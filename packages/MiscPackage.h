@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/model/IEPackages.h"
-#include "packages/StandardPackage.h"
+#include "packages/FunctionFramework.h"
 
 namespace ie {
 

@@ -1,3 +1,9 @@
+// The object package's functions (creating, finding, freeing objects; properties by name; actions
+// and classes) and the publication of the engine's own settings and events as properties.
+//
+// Invariant: an object value never owns its object, and a freed object is refused rather than
+// reached; freeing the engine or one of its parts is refused. Works on the concrete engine (its
+// owner, its published settings), hence EngineAccess.
 #include "packages/ObjectPackage.h"
 
 #include <cmath>
@@ -5,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
+#include "engine/model/IEValue.h"
+#include "packages/EngineAccess.h"
 #include "platform/Actions.h"
 #include "platform/ClassRegistry.h"
 #include "platform/FloatMath.h"
@@ -174,8 +181,8 @@ TRefPtr<IIEValue> TGetComponentFunction::Execute(IFunCall* call, TIEContext* con
     if (n == 0) {
         found = EngineOf(context).Owner();
     } else {
-        TComponent* root = n == 1 ? EngineOf(context).Owner()
-                                  : ObjectAs<TComponent>(ObjectArg(call, 0, context));
+        TComponent* root =
+            n == 1 ? EngineOf(context).Owner() : ObjectAs<TComponent>(ObjectArg(call, 0, context));
         RootOrRaise(root, call);
         found = root->FindComponent(EvalArg(call, n - 1, context)->AsString());
     }

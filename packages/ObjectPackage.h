@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "engine/model/IEPackages.h"
-#include "packages/StandardPackage.h"
+#include "packages/FunctionFramework.h"
 
 namespace ie {
 

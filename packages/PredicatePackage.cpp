@@ -1,3 +1,8 @@
+// The predicate package's functions: parity, get-type and the type predicates.
+//
+// Invariant: a type predicate's comment always names the kinds it accepts (rebuilt when its name
+// or kinds change), and it looks at the evaluated value's own kind only. Needs of the engine
+// nothing but the function framework.
 #include "packages/PredicatePackage.h"
 
 #include "engine/model/IEHelperFunctions.h"

@@ -1,3 +1,8 @@
+// The string package's functions: case conversion, concatenation, comparison, search, length,
+// substrings and formatting.
+//
+// Invariant: positions count from 1 over single-byte characters; a case conversion makes a new
+// value of the argument's own kind. Needs of the engine nothing but the function framework.
 #include "packages/StringPackage.h"
 
 #include <algorithm>

@@ -1,3 +1,9 @@
+// The trigonometry package's functions: inverse and direct circular and hyperbolic functions,
+// angle conversions, the hypotenuse and the distances between points.
+//
+// Invariant: every result is a finite double computed in extended precision; a domain error, a
+// pole or an overflow raises the platform's error of that kind. Needs of the engine nothing but
+// the function framework.
 #include "packages/TrigonometryPackage.h"
 
 #include <cmath>

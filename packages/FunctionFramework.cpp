@@ -1,0 +1,172 @@
+// The function framework's shared code: the construction of a built-in function from its name,
+// help and counts, the selection of a variant, the numeric and test bases, the numeric argument
+// readers and the hand-over of a package's creator to the engine.
+//
+// Invariant: the numeric argument readers give the number that evaluating the argument and reading
+// the value (GetAsNumeric, AsInteger) would give; they only skip making the value where they can.
+// The engine's runtime header is included here only to hand a package's creator to its factory
+// table; no framework header exposes the concrete engine.
+#include "packages/FunctionFramework.h"
+
+#include <typeinfo>
+#include <utility>
+#include <variant>
+
+#include "engine/InferenceEngine.h"
+#include "platform/Format.h"
+
+namespace ie {
+
+std::string& HelpFormat() {
+    static std::string format = "%s";
+    return format;
+}
+
+TBuiltInFunction::TBuiltInFunction(std::string_view name, std::string_view help,
+                                   std::string_view arguments, int32_t minCount, int32_t maxCount) {
+    SetFunctionName(name);
+    SetComment(Format(HelpFormat(), help, name));
+    SetArgumentString(arguments);
+    // The maximum first: its setter lowers the minimum, the minimum's setter raises the maximum.
+    if (maxCount != AnyArgumentCount) SetMaxArgumentCount(maxCount);
+    if (minCount != 0) SetMinArgumentCount(minCount);
+}
+
+TVariantFunction::TVariantFunction(std::span<const TSpec> variants)
+    : TBuiltInFunction(variants[0].Name, variants[0].Help, variants[0].Arguments, variants[0].Min,
+                       variants[0].Max),
+      FVariants(variants) {}
+
+void TVariantFunction::SetFunctionName(std::string_view name) {
+    TBuiltInFunction::SetFunctionName(name);
+    for (size_t i = 0; i < FVariants.size(); ++i)
+        if (FVariants[i].Name == name) return ApplyVariant(static_cast<int>(i));
+}
+
+void TVariantFunction::SelectVariant(int index) {
+    TBuiltInFunction::SetFunctionName(FVariants[static_cast<size_t>(index)].Name);
+    ApplyVariant(index);
+}
+
+// Comment, argument text and counts of the variant; the maximum first, since the maximum setter
+// lowers the minimum and the minimum setter raises the maximum.
+void TVariantFunction::ApplyVariant(int index) {
+    const TSpec& spec = FVariants[static_cast<size_t>(index)];
+    FVariant = index;
+    SetComment(Format(HelpFormat(), spec.Help, spec.Name));
+    SetArgumentString(spec.Arguments);
+    SetMaxArgumentCount(spec.Max);
+    SetMinArgumentCount(spec.Min);
+}
+
+bool TNumericFunction::CallNumber(IFunCall* call, TIEContext* context, TIENumber& result) {
+    CheckCall(call, context);
+    result = ExecuteNumber(call, context);
+    return true;
+}
+
+TRefPtr<IIEValue> TNumericFunction::Execute(IFunCall* call, TIEContext* context) {
+    return NumberValue(ExecuteNumber(call, context));
+}
+
+bool TTestFunction::CallTest(IFunCall* call, TIEContext* context, bool& holds) {
+    CheckCall(call, context);
+    holds = ExecuteTest(call, context);
+    return true;
+}
+
+TRefPtr<IIEValue> TTestFunction::Execute(IFunCall* call, TIEContext* context) {
+    return IEBoolValue(ExecuteTest(call, context));
+}
+
+TRefPtr<IIEValue> NumberValue(const TIENumber& number) {
+    if (number.IsFloat) return TIEValue::CreateFloat(number.Value);
+    return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(number.Value));
+}
+
+namespace {
+
+// Reads an argument through `read` without making a value where it can: a number literal in
+// place, a call of a numeric function by its number, a variable where it is bound (a pattern
+// variable in the matched fact); anything else is evaluated first.
+template <class Read>
+auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read read) {
+    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue)) {
+        const auto* value = static_cast<const TIEValue*>(e);
+        switch (value->DType()) {
+        case dtInteger:
+        case dtFloat:
+            return read.Literal(*value);
+        case dtFunCall:
+            if (TFunctionCall* call = AsFunctionCall(*value)) {
+                TIENumber number;
+                if (call->EvaluateNumber(context, number)) return read.Number(number);
+            }
+            break;
+        case dtVariable:
+        case dtMultiVariable:
+        case dtObject: {
+            TRefPtr<IIEValue> hold;
+            if (const IIEValue* bound = value->BorrowVariable(context, hold))
+                return read.Value(*bound);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return read.Value(*Evaluated(expression, context));
+}
+
+struct TReadNumber {
+    TIENumber Literal(const TIEValue& v) const { return {v.NumberPayload(), v.DType() == dtFloat}; }
+    TIENumber Number(const TIENumber& n) const { return n; }
+    TIENumber Value(const IIEValue& v) const { return {v.GetAsNumeric(), v.GetDType() == dtFloat}; }
+};
+
+struct TReadInteger {
+    int32_t Literal(const TIEValue& v) const { return v.AsInteger(); }
+    // A float is read as the value the call would have given.
+    int32_t Number(const TIENumber& n) const {
+        return n.IsFloat ? NumberValue(n)->AsInteger() : static_cast<int32_t>(n.Value);
+    }
+    int32_t Value(const IIEValue& v) const { return v.AsInteger(); }
+};
+
+} // namespace
+
+TIENumber EvalNumber(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    return ReadArgument(expression, context, TReadNumber());
+}
+
+int32_t EvalInteger(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    return ReadArgument(expression, context, TReadInteger());
+}
+
+void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
+                            std::string_view typeName, std::span<const std::string_view> names) {
+    TPropertyInfo info;
+    info.Name = selector;
+    info.Kind = tkEnumeration;
+    info.TypeName = typeName;
+    info.EnumNames.assign(names.begin(), names.end());
+    info.Get = [](const TObject& o) -> TPropertyValue {
+        return int64_t{dynamic_cast<const TVariantFunction&>(o).Variant()};
+    };
+    info.Set = [](TObject& o, const TPropertyValue& v) {
+        auto& function = dynamic_cast<TVariantFunction&>(o);
+        const auto* ordinal = std::get_if<int64_t>(&v);
+        if (!ordinal || *ordinal < 0 ||
+            *ordinal >= static_cast<int64_t>(function.VariantSpecs().size()))
+            throw EPropertyError("Invalid property value");
+        function.SelectVariant(static_cast<int>(*ordinal));
+    };
+    table.Add(std::move(info));
+}
+
+void RegisterPackageCreator(TFunctionPackage package, TPackageCreator create) {
+    RegisterPackageFactory(
+        package, [create](TInferenceEngine* engine) -> TComponent* { return create(engine); });
+}
+
+} // namespace ie
