@@ -1,3 +1,7 @@
+// The main window's widgets, the mnemonic charts and lists, and the window's two roles as the
+// simulation's view and the mnemonics' owner. The window only draws what the model reports and
+// forwards its controls; it unhooks itself from the model in its destructor, since the model, a
+// member, outlives the window's body and must not call back into a half-destroyed window.
 #include "app/CorvaneMain.h"
 
 #include <QApplication>

@@ -1,3 +1,7 @@
+// The Qt dialog service: message boxes, message dialogs and input queries over the active window.
+// Buttons are laid out in one fixed order whatever order the caller names them in, and closing a
+// box or pressing Escape gives the same cancel result as the terminal service, so rule code sees
+// the same answers whichever host runs it.
 #include "app/QtDialogService.h"
 
 #include <QApplication>

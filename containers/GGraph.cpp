@@ -1,3 +1,7 @@
+// The graph's nodes, edges, walks and stored form, and the factories that re-create node and edge
+// classes by name when a stored graph is read. An edge's destructor takes it out of every list
+// that holds it, so removing a node cannot leave an edge on either side pointing at it; path
+// sums saturate instead of wrapping, and walks use explicit stacks, not recursion.
 #include "containers/GGraph.h"
 
 #include "platform/ClassRegistry.h"

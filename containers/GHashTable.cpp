@@ -1,3 +1,7 @@
+// The chained hash tables: the four hash methods, growth, unlinking, the indexed cursor and the
+// enumerators, for integer, text and interface keys. Freeing detaches the buckets before deleting
+// any entry, since an entry's value may be released into code that looks at this table again;
+// every change that could shift the indexes at or before the cursor drops it.
 #include "containers/GHashTable.h"
 
 #include "containers/GLists.h"

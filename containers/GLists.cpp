@@ -1,3 +1,6 @@
+// The linked list with its index cursor, and the pointer queue and stack over it. Every change
+// goes through Changed, which drops the cursor before telling OnChange, so a handler that indexes
+// the list never walks from a node already freed.
 #include "containers/GLists.h"
 
 #include "platform/Component.h"

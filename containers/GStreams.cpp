@@ -1,3 +1,7 @@
+// The buffered stream and the text stream on it. Every switch between reading and writing goes
+// through the logical position: a write after a read first seeks the stream back to where the
+// reader stopped, and a read after a write flushes first. A flush leaves the buffer idle, so no
+// stale byte is ever delivered; the destructor flushes too, but only Flush reports a failure.
 #include "containers/GStreams.h"
 
 #include "platform/Format.h"

@@ -1,3 +1,7 @@
+// The interface list's errors, the interface string list's own operations and the list iterator.
+// An interface being replaced is released only after its item holds the new one, and the backward
+// walk holds each item's interface while the action runs, so a release or an action that deletes
+// items never leaves the list half changed.
 #include "containers/InterfaceCollections.h"
 
 #include "platform/Exceptions.h"

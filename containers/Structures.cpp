@@ -1,3 +1,7 @@
+// The four comparison rules (ordinal and dictionary order, each with and without case) and the
+// string lists built on them. A sorted list finds insertion points by binary search under its
+// current rule, so it stays sorted; every change follows the owner-call, Changing, change, Changed
+// protocol, and items are detached from the list before their owned objects are freed.
 #include "containers/Structures.h"
 
 #include "platform/Format.h"

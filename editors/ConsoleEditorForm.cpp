@@ -1,3 +1,7 @@
+// The console window and the Qt editor forms' factory (InstallQtEditorForms). The window only
+// shows what TIEConsole holds and forwards every action to it; each action also has a twin
+// shortcut that stays live while the action is hidden, so that the console, not the window,
+// decides whether a hidden action may run. Errors become message boxes; a cancelled read does not.
 #include "editors/ConsoleEditorForm.h"
 
 #include <QAction>

@@ -1,3 +1,7 @@
+// The editor forms' common frame, file dialogs and printing. The form's private engine checks
+// types statically and dynamically; Enter never closes a form, so a refused field cannot be
+// dropped by an OK it did not mean; and Cancel on a form whose engine text differs from what it
+// was shown with asks before discarding. Printing lays out through PrintLayout on a QPainter.
 #include "editors/EditorFormBase.h"
 
 #include <QAction>

@@ -1,3 +1,6 @@
+// The fact editor's window over TFactEditor. Facts copied in keep their identifiers; leaving the
+// grid or the text page applies it, so the two pages always show the same fact; and every change
+// made while the window fills its controls is ignored, so showing a fact never edits it.
 #include "editors/FactEditorForm.h"
 
 #include <QAction>

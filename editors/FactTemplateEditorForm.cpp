@@ -1,3 +1,7 @@
+// The fact template editor's window over TFactTemplateEditor. A slot field is applied when its
+// editing finishes, but only while the form is shown and whole, and a refused edit is reported
+// once: the same attempt finished again keeps the field at fault marked and the reason in the
+// status bar, without a second message box.
 #include "editors/FactTemplateEditorForm.h"
 
 #include "platform/Restore.h"

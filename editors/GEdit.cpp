@@ -1,3 +1,6 @@
+// The filtering edit's key and paste handling over TEditFilter. A typed character is filtered
+// before the edit sees it, and a pasted text is filtered as a whole; when filtering raises, the
+// edit goes back to its last accepted text, so it never shows a refused character.
 #include "editors/GEdit.h"
 
 #include <QApplication>

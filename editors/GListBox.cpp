@@ -1,3 +1,6 @@
+// The list box over TListExtent. Each line carries its item's key; extents are counted only
+// while the horizontal scroll bar is on, and rescanned when it is switched on, so a deleted line
+// is the only one measured again.
 #include "editors/GListBox.h"
 
 #include <QFontMetrics>

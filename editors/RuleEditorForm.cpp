@@ -1,3 +1,7 @@
+// The rule editor's window over TRuleEditor, with the drag and drop between its trees, lists
+// and memos. Drags carry TIEDragObject's encoded text, so only this editor's items (or plain
+// text) are taken; the lists are rebuilt from the editor's lines rather than moved by the list
+// views; and the rule tree and the functions list follow the private engine's events.
 #include "editors/RuleEditorForm.h"
 
 #include <algorithm>

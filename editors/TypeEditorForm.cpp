@@ -1,3 +1,7 @@
+// The types editor's window around the type frame. Each tree item keeps the type object it
+// stands for and the name it was filed under, and the tree follows the private engine's type
+// events; Replace removes the old type before filing the frame's type, with the tree's signals
+// held so the frame is not reloaded from a type that is going.
 #include "editors/TypeEditorForm.h"
 
 #include <QAction>

@@ -1,3 +1,7 @@
+// The type frame's controls, its fuzzy-terms chart and the forwarding to TTypeFrameEditor. Every
+// edit goes through Guarded, which does nothing while the frame fills its controls from the type
+// and turns a refused edit into a message, so loading a type never changes it and an error never
+// escapes into Qt's event loop.
 #include "editors/TypeEditorFrame.h"
 
 #include <algorithm>

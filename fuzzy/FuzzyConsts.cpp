@@ -1,3 +1,7 @@
+// The vocabulary's lookups and the expression texts of derived sets. Every word of every table is
+// filed once in one hash table that records its index in each table it belongs to, since the
+// reader looks up every item of an expression; an and-word and the or-word at the same position
+// name the same operation, so the two tables must be kept in step.
 #include "fuzzy/FuzzyConsts.h"
 
 #include "platform/Format.h"

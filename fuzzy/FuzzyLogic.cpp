@@ -1,3 +1,8 @@
+// The fuzzy set's point edits, shapes, hedges, arithmetic, combinations and defuzzification.
+// Two sets are combined by one common walk over both point lists (every point of either and every
+// crossing between them), so a result is exact for piecewise-linear sets; combined points are
+// tidied without changing the membership function, and a bulk edit runs inside an update that
+// is closed, putting the points back in order, even when an exception ends it.
 #include "fuzzy/FuzzyLogic.h"
 
 #include "platform/Format.h"

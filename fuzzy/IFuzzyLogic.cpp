@@ -1,3 +1,7 @@
+// The counted fuzzy set, a variable's terms table and the fuzzy variable. A term refers to its
+// variable by plain pointer, any other set by counted reference, and a set that leaves a
+// variable's terms holds itself while it does, so a release during the move frees nothing early;
+// a set of another implementation is copied into a TIFuzzySet before it is combined with one.
 #include "fuzzy/IFuzzyLogic.h"
 
 #include "platform/Format.h"

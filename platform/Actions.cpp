@@ -1,3 +1,6 @@
+// TBasicAction's Execute and the table of its published OnExecute property, through which rules
+// set and read an action's handler by name. The table is registered once, after the component
+// table it extends, whether start-up code or the first caller gets there first.
 #include "platform/Actions.h"
 
 #include "platform/PropertyInfo.h"

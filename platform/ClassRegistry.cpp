@@ -1,3 +1,7 @@
+// The class registry: one owning list of TClassInfo and two indexes (by lower-cased name, by
+// type), all under one lock. An entry never moves once registered, so a reference handed out
+// stays valid until its class is unregistered, and unregistering a class detaches the classes
+// registered as derived from it instead of leaving them a dangling base.
 #include "platform/ClassRegistry.h"
 
 #include "platform/Format.h"

@@ -1,3 +1,7 @@
+// TObject's life records, TPersistent's assignment and TComponent's ownership and free
+// notification. Free() tells a component's partners and leaves its owner before any destructor
+// runs, and each link is dropped on both sides before the partner is told, so no receiver sees a
+// half-destroyed component or loops forever. Only objects handed to rules pay for a life record.
 #include "platform/Component.h"
 
 #include "platform/Format.h"

@@ -1,3 +1,6 @@
+// The names of dialog types, buttons and modal results, the terminal dialog service and the
+// process-wide slot the host installs its own service in. The terminal service never blocks on a
+// closed input: the end of input answers as the dialog's cancel button would.
 #include "platform/DialogService.h"
 
 #include "platform/Format.h"

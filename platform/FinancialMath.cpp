@@ -1,3 +1,7 @@
+// The financial routines, all solved on the one time-value identity. Near-zero rates take the
+// annuity factor from its series, since (F - 1) / r loses its digits to cancellation, and the
+// rate finders run a bounded Newton's method: an answer is finite, or the routine raises
+// EInvalidArgument with its own name (or a math error of FloatMath.h).
 #include "platform/FinancialMath.h"
 
 #include <cmath>

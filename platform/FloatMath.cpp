@@ -1,3 +1,6 @@
+// The checked floating-point routines. Each one tests its domain before calling the C library and
+// passes the result through CheckFloat, so no NaN or infinity ever leaves this unit: they become
+// EInvalidOp, EZeroDivide or EOverflow.
 #include "platform/FloatMath.h"
 
 #include <cmath>

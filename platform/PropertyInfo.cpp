@@ -1,3 +1,7 @@
+// The registry of property tables, the typed getters and setters, the text forms of enumerations
+// and sets, and the table of TComponent's own properties. Tables never move once registered; the
+// cache from dynamic type to most derived registered table is cleared on each registration, since
+// a new class may be the better match for types already seen.
 #include "platform/PropertyInfo.h"
 
 #include "platform/Format.h"

@@ -1,3 +1,5 @@
+// The one process-wide seed and the draws made from it. A draw always advances the seed, even one
+// whose range is empty, so the sequence a seed gives does not depend on the ranges asked for.
 #include "platform/Random.h"
 
 #include <chrono>

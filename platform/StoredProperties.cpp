@@ -1,3 +1,7 @@
+// TWriter and TReader, the two halves of the stored-property encoding. Numbers go through
+// StoreLE/LoadLE byte by byte, never through memory, so the form is the same on every host; the
+// reader checks every length against what the stream still holds before allocating, and a
+// component whose properties fail to read is freed, not left half loaded with its owner.
 #include "platform/StoredProperties.h"
 
 #include "platform/ClassRegistry.h"

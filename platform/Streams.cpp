@@ -1,3 +1,6 @@
+// The stream base's size and all-or-nothing transfers, and the file, memory and string streams.
+// File reads and writes retry interrupted system calls and return only what was transferred; a
+// directory is refused on open, so an open file stream never holds a handle that fails later.
 #include "platform/Streams.h"
 
 #include "platform/Format.h"

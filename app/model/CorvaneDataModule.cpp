@@ -1,3 +1,8 @@
+// The rule exchange: loading and checking the rule file, the metadata fact set, and the
+// per-iteration assert, run and retract. A rule file is checked whole at start-up (templates
+// declared, every exchanged fact readable, reset succeeding) or not used at all, so a broken file
+// fails once rather than at every step; and the iteration's value facts are retracted even when a
+// rule fails, so none is left behind for the next one.
 #include "app/model/CorvaneDataModule.h"
 
 #include "engine/InferenceEngine.h"

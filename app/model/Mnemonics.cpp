@@ -1,3 +1,7 @@
+// The mnemonics' formulas, limits and collection. Each limit setter pushes its partner along, so
+// every low limit stays at or below its high one; formulas go through the checked math, so a
+// value is never NaN or infinite but a math error. Random mnemonics draw from the shared generator
+// in a fixed order, since the generated set must be the same for a given seed.
 #include "app/model/Mnemonics.h"
 
 #include "platform/Format.h"

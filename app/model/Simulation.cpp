@@ -1,3 +1,7 @@
+// The simulation's clock, play / pause / step machine, log and display state. A failing step
+// pauses before it is reported, so one failure is reported once; a step never runs inside
+// another; and the timer is off during a step and while the console is open, and after a step
+// comes back on only if the simulation still runs.
 #include "app/model/Simulation.h"
 
 #include "platform/Format.h"

@@ -1,3 +1,7 @@
+// The console's construction on a private or a live engine, its engine handlers, lists, actions
+// and command submission. Each line carries its item's key, so a removal takes out the line of
+// that very item; a view that is not valid has its handlers off the engine, so it costs the
+// engine nothing; and refilling a list reports nothing as a change. A disabled action never runs.
 #include "editors/logic/ConsoleEditor.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Filtering one character and a whole pasted text. A refused character is dropped (returned as
+// '\0') in every mode but efException, which raises before anything is kept, so an edit never
+// holds a character it refuses.
 #include "editors/logic/EditFilter.h"
 
 namespace ie {

@@ -1,3 +1,6 @@
+// The editors' text helpers. Values are written by the engine's own writer when it has one, so
+// what an editor shows reads back through the engine's reader as the same value; lines split on
+// CR, LF and CR LF alike.
 #include "editors/logic/EngineReading.h"
 
 #include "engine/lang/IEParser.h"

@@ -1,3 +1,6 @@
+// Copying a host engine into an editor's private engine. The copy runs with the receiving
+// engine's network switched off (and back on however it ends), since an editor edits tables and
+// never fires rules; the private engine then checks types both statically and dynamically.
 #include "editors/logic/EngineTransfer.h"
 
 #include "engine/InferenceEngine.h"

@@ -1,3 +1,7 @@
+// The fact editor's logic. The current fact is always a copy, never a fact of the engine, so
+// editing the grid changes nothing until Add or Replace asserts its text again; that re-reading
+// gives the fact the engine's template as it stands now. An ordered fact's grid shows its
+// relation and its values, so applying an untouched grid gives the same fact back.
 #include "editors/logic/FactEditor.h"
 
 #include <algorithm>

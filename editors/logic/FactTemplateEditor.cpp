@@ -1,3 +1,6 @@
+// The fact template editor's logic. Applying the slot panel checks everything (the default
+// against the type and the slot's kinds; a dynamic default must be a call) before it changes
+// anything, and the slot's name is set first, so a refused edit leaves the slot as it was.
 #include "editors/logic/FactTemplateEditor.h"
 
 #include "editors/logic/EngineReading.h"

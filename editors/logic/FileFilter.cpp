@@ -1,3 +1,6 @@
+// Converting the editors' "Name|pattern" filters to the file dialog's form. A pair without a
+// pattern is dropped and a name that shows its own patterns in parentheses gives them up, so the
+// dialog lists exactly the converted patterns.
 #include "editors/logic/FileFilter.h"
 
 #include "editors/logic/EngineReading.h"

@@ -1,3 +1,7 @@
+// The dialog components' Execute: copy the host's tables into the form's private engine, show the
+// form, and write back only on OK. The host's engine and rule are held by free notification, so a
+// component never reaches a freed one; facts keep their identifiers through the round trip, and a
+// console that changed nothing does not rebuild the host.
 #include "editors/logic/IEDialogs.h"
 
 #include "editors/logic/ConsoleEditor.h"

@@ -1,3 +1,6 @@
+// The counted extents of the list box's lines. An extent's count reaches zero only when its last
+// line goes, so the map's largest key is always the widest line still present and a deletion
+// reports whether the widest extent changed.
 #include "editors/logic/ListExtent.h"
 
 namespace ie {

@@ -1,3 +1,5 @@
+// Laying lines out on printed pages. A line that would pass the bottom margin starts a new page
+// before it is printed, so no line is cut across pages; at least one copy is always asked for.
 #include "editors/logic/PrintLayout.h"
 
 namespace ie {

@@ -1,3 +1,7 @@
+// The rule editor's logic: the editable lines of both sides, the dragged-item encoding and the
+// rule built from the fields. Every rule is built by the engine's reader from the text the user
+// sees, and Replace reads the new rule back before it deletes the old one, so a text that does not
+// read leaves the engine's rules as they were. The edited rule is a private copy the editor frees.
 #include "editors/logic/RuleEditor.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// The defined-type frame's logic and the shape clicks on its chart. A named type is never edited
+// in place (unless non-implicit editing is enabled): the first edit clones it into an implicit
+// type, so cancelling leaves the named type untouched. Terms are re-read from their expressions
+// when the range changes, since a term is always cut to its variable's range.
 #include "editors/logic/TypeFrameEditor.h"
 
 #include <algorithm>
