@@ -4,8 +4,9 @@
 //
 // A token carries its kind (a value kind, or the character code of a punctuation), its line,
 // its number or text, the white space and comments read before it, and the text it stood as in
-// the source, which is what error messages show. The concrete scanner and parser are in
-// IEClipsParser.
+// the source, which is what error messages show. The concrete scanner is in IEClipsScanner, the
+// concrete parser in IEClipsParser; the writers of TIEParser are defined beside the readers of
+// their construct family (TypeSyntax, TemplateSyntax, RuleSyntax, FunctionSyntax, ValueSyntax).
 #pragma once
 
 #include <cstdint>
