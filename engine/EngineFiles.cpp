@@ -1,3 +1,9 @@
+// Engine files: the whole engine as one rule-language text, and loading and saving the engine and
+// each construct table through streams and files.
+//
+// Invariant: what is saved reads back into an equal engine or table (parents and ancestors are
+// written before their children), and a file is only written once its whole text is made, so a
+// text that cannot be written leaves the file as it was.
 #include "engine/EngineFiles.h"
 
 #include <memory>
@@ -91,7 +97,7 @@ std::string TEngineFiles::Text() const {
 }
 
 void TEngineFiles::Read(TStream& source, bool facts) {
-    const TFileNesting nesting(FEngine.FFileDepth);
+    const TFileNesting nesting(FEngine.IORouter().FileDepth());
     std::unique_ptr<TIETokenizerStream> stream = FEngine.CreateStream(&source);
     TIEParser& parser = *FEngine.Parser();
     const TParserStreamScope reading(parser, stream.get());
