@@ -292,8 +292,9 @@ public:
     virtual void ClearFacts() { FMemory->ClearFacts(); }
 
     // --- Agenda and run ---
-    // Called by the network when a terminal node makes or drops an activation; the engine owns
-    // an added activation from then on and frees a removed one (unless it is firing).
+    // A terminal node has made or dropped an activation (the Rete network reports to the run
+    // control itself; an installed matcher reports here): the agenda owns an added activation
+    // from then on and frees a removed one (unless it is firing).
     virtual void AddActivation(TActivation* activation) { FRun->AddActivation(activation); }
     virtual void RemoveActivation(TActivation* activation) { FRun->RemoveActivation(activation); }
     virtual void RemoveActivationAt(int32_t index) { FRun->RemoveActivationAt(index); }
