@@ -1120,105 +1120,15 @@ void TInferenceEngine::SaveRulesToFile(const std::string& fileName) {
 
 void TInferenceEngine::DefineProperties(TFiler& filer) {
     TComponent::DefineProperties(filer);
-    // The tables, in the order in which they depend on each other.
-    filer.DefineProperty(
-        "DefTypes",
-        [this](TReader& r) {
-            FDefinedTypes->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                TRefPtr<IIEDefinedType> type = ParseDefinedType(text);
-                if (type) FDefinedTypes->PutType(type->GetName(), type);
-            }
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (IIEDefinedType* type : FDefinedTypes->AncestorsFirstOrder())
-                texts.push_back(DefinedTypeText(*type));
-            w.WriteStrings(texts);
-        },
-        FDefinedTypes->Count() > 0);
-    filer.DefineProperty(
-        "Templates",
-        [this](TReader& r) {
-            FFactTemplates->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                TRefPtr<IFactTemplate> t = ParseFactTemplate(text);
-                if (t) FFactTemplates->PutTemplate(t->GetName(), t);
-            }
-            CreateImpliedConstructs();
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (IFactTemplate* t : FFactTemplates->ParentsFirstOrder())
-                texts.push_back(FormatFactTemplate(*t));
-            w.WriteStrings(texts);
-        },
-        FFactTemplates->Count() > 0);
-    filer.DefineProperty(
-        "Variables",
-        [this](TReader& r) {
-            FGlobalVariables->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                std::string name;
-                TRefPtr<IIEValue> value;
-                ReadFrom(text, [&](TIEParser& p) {
-                    ClipsParser(p, "defglobal").ParseVariable(name, value);
-                    return true;
-                });
-                FGlobalVariables->PutGlobal(name, value);
-            }
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (const auto& entry : *FGlobalVariables)
-                texts.push_back(FParser->FormatGlobal(entry.Key(),
-                                                      dynamic_cast<IIEValue*>(entry.Intf().get())));
-            w.WriteStrings(texts);
-        },
-        FGlobalVariables->Count() > 0);
-    filer.DefineProperty(
-        "Rules",
-        [this](TReader& r) {
-            FRules->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                TRule* rule = ParseRule(text);
-                if (rule && !FRules->PutRule(rule->RuleName(), rule)) rule->Free();
-            }
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (const auto& entry : *FRules)
-                texts.push_back(FormatRule(*static_cast<TRule*>(entry.Value())));
-            w.WriteStrings(texts);
-        },
-        FRules->Count() > 0);
-    filer.DefineProperty(
-        "FactsList",
-        [this](TReader& r) {
-            for (const auto& text : r.ReadStrings())
-                AssertString(text);
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (const auto& fact : Facts().Items())
-                texts.push_back(FormatFact(*fact));
-            w.WriteStrings(texts);
-        },
-        Facts().Count() > 0);
-    filer.DefineProperty(
-        "FactSets",
-        [this](TReader& r) {
-            for (const auto& text : r.ReadStrings())
-                ParseFactSet(text);
-        },
-        [this](TWriter& w) {
-            // Fact sets of other holders are stored by those holders.
-            std::vector<std::string> texts;
-            for (TFactSet* set : FFactSets->Items())
-                if (set->Owner() == this) texts.push_back(FormatFactSet(*set));
-            w.WriteStrings(texts);
-        },
-        FFactSets->Count() > 0);
+    TEngineFiles(*this).DefineProperties(filer);
+}
+
+void TInferenceEngine::ParseGlobal(std::string_view text, std::string& name,
+                                   TRefPtr<IIEValue>& value) {
+    ReadFrom(text, [&](TIEParser& p) {
+        ClipsParser(p, "defglobal").ParseVariable(name, value);
+        return true;
+    });
 }
 
 void TInferenceEngine::Assign(const TPersistent* source) {

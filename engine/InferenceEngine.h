@@ -537,7 +537,7 @@ protected:
     void CreateImpliedConstructs();
 
 private:
-    // The engine's files read through its reader and count the nesting of loads.
+    // The engine's files and stored properties read through its reader.
     friend class TEngineFiles;
     void DoReset();
     void DoClear();
@@ -545,6 +545,8 @@ private:
     void ClearEventHandlers();
     std::unique_ptr<TIEParser> NewParser();
     template <class F> auto ReadFrom(std::string_view text, F&& read);
+    // One stored global variable ("?name = value") read into its name and value.
+    void ParseGlobal(std::string_view text, std::string& name, TRefPtr<IIEValue>& value);
 
     // The collaborators, made first and gone last: the tables and the network report to them.
     std::unique_ptr<TIORouter> FIO;
