@@ -1144,7 +1144,9 @@ void TInferenceEngine::Assign(const TPersistent* source) {
     // object itself is kept when the class is the same, so the host's parse events stay.
     FStreamFactory = src.FStreamFactory;
     FDefaultStreamFactory = src.FDefaultStreamFactory;
-    if (typeid(*FParser) != typeid(*src.FParser)) {
+    const TIEParser& mine = *FParser;
+    const TIEParser& theirs = *src.FParser;
+    if (typeid(mine) != typeid(theirs)) {
         FParserFactory = src.FParserFactory;
         std::unique_ptr<TIEParser> parser = NewParser();
         parser->OnParse = FParser->OnParse;
