@@ -1,3 +1,9 @@
+// Engine files: the whole engine as one rule-language text, and loading and saving the engine and
+// each construct table through streams and files.
+//
+// Invariant: what is saved reads back into an equal engine or table (parents and ancestors are
+// written before their children), and a file is only written once its whole text is made, so a
+// text that cannot be written leaves the file as it was.
 #include "engine/EngineFiles.h"
 
 #include <memory>
@@ -6,6 +12,7 @@
 #include "engine/lang/IEParser.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"
+#include "platform/StoredProperties.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -91,7 +98,7 @@ std::string TEngineFiles::Text() const {
 }
 
 void TEngineFiles::Read(TStream& source, bool facts) {
-    const TFileNesting nesting(FEngine.FFileDepth);
+    const TFileNesting nesting(FEngine.IORouter().FileDepth());
     std::unique_ptr<TIETokenizerStream> stream = FEngine.CreateStream(&source);
     TIEParser& parser = *FEngine.Parser();
     const TParserStreamScope reading(parser, stream.get());
@@ -206,6 +213,109 @@ void TEngineFiles::LoadRulesFromFile(const std::string& fileName) {
 }
 void TEngineFiles::SaveRulesToFile(const std::string& fileName) {
     WriteFile(fileName, [this](TStream& s) { FEngine.SaveRulesToStream(s); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stored properties
+
+void TEngineFiles::DefineProperties(TFiler& filer) {
+    TInferenceEngine& e = FEngine;
+    // The tables, in the order in which they depend on each other.
+    filer.DefineProperty(
+        "DefTypes",
+        [&e](TReader& r) {
+            e.DefinedTypes().Clear();
+            for (const auto& text : r.ReadStrings()) {
+                TRefPtr<IIEDefinedType> type = e.ParseDefinedType(text);
+                if (type) e.DefinedTypes().PutType(type->GetName(), type);
+            }
+        },
+        [&e](TWriter& w) {
+            std::vector<std::string> texts;
+            for (IIEDefinedType* type : e.DefinedTypes().AncestorsFirstOrder())
+                texts.push_back(e.DefinedTypeText(*type));
+            w.WriteStrings(texts);
+        },
+        e.DefinedTypes().Count() > 0);
+    filer.DefineProperty(
+        "Templates",
+        [&e](TReader& r) {
+            e.FactTemplates().Clear();
+            for (const auto& text : r.ReadStrings()) {
+                TRefPtr<IFactTemplate> t = e.ParseFactTemplate(text);
+                if (t) e.FactTemplates().PutTemplate(t->GetName(), t);
+            }
+            e.CreateImpliedConstructs();
+        },
+        [&e](TWriter& w) {
+            std::vector<std::string> texts;
+            for (IFactTemplate* t : e.FactTemplates().ParentsFirstOrder())
+                texts.push_back(e.FormatFactTemplate(*t));
+            w.WriteStrings(texts);
+        },
+        e.FactTemplates().Count() > 0);
+    filer.DefineProperty(
+        "Variables",
+        [&e](TReader& r) {
+            e.GlobalVariables().Clear();
+            for (const auto& text : r.ReadStrings()) {
+                std::string name;
+                TRefPtr<IIEValue> value;
+                e.ParseGlobal(text, name, value);
+                e.GlobalVariables().PutGlobal(name, value);
+            }
+        },
+        [&e](TWriter& w) {
+            std::vector<std::string> texts;
+            for (const auto& entry : e.GlobalVariables())
+                texts.push_back(e.Parser()->FormatGlobal(
+                    entry.Key(), dynamic_cast<IIEValue*>(entry.Intf().get())));
+            w.WriteStrings(texts);
+        },
+        e.GlobalVariables().Count() > 0);
+    filer.DefineProperty(
+        "Rules",
+        [&e](TReader& r) {
+            e.Rules().Clear();
+            for (const auto& text : r.ReadStrings()) {
+                TRule* rule = e.ParseRule(text);
+                if (rule && !e.Rules().PutRule(rule->RuleName(), rule)) rule->Free();
+            }
+        },
+        [&e](TWriter& w) {
+            std::vector<std::string> texts;
+            for (const auto& entry : e.Rules())
+                texts.push_back(e.FormatRule(*static_cast<TRule*>(entry.Value())));
+            w.WriteStrings(texts);
+        },
+        e.Rules().Count() > 0);
+    filer.DefineProperty(
+        "FactsList",
+        [&e](TReader& r) {
+            for (const auto& text : r.ReadStrings())
+                e.AssertString(text);
+        },
+        [&e](TWriter& w) {
+            std::vector<std::string> texts;
+            for (const auto& fact : e.Facts().Items())
+                texts.push_back(e.FormatFact(*fact));
+            w.WriteStrings(texts);
+        },
+        e.Facts().Count() > 0);
+    filer.DefineProperty(
+        "FactSets",
+        [&e](TReader& r) {
+            for (const auto& text : r.ReadStrings())
+                e.ParseFactSet(text);
+        },
+        [&e](TWriter& w) {
+            // Fact sets of other holders are stored by those holders.
+            std::vector<std::string> texts;
+            for (TFactSet* set : e.FactSets().Items())
+                if (set->Owner() == &e) texts.push_back(e.FormatFactSet(*set));
+            w.WriteStrings(texts);
+        },
+        e.FactSets().Count() > 0);
 }
 
 } // namespace ie

@@ -1,6 +1,7 @@
-// Engine files: the whole engine written as one rule-language text and read back, and each
+// Engine files: the whole engine written as one rule-language text and read back, each
 // construct table (types, templates, rules, facts) saved and loaded on its own, through streams
-// or files. TInferenceEngine's load and save methods delegate here.
+// or files, and the engine's stored properties. TInferenceEngine's load and save methods and
+// DefineProperties delegate here.
 //
 // A saved table reads back into an equal table: types and templates are written parents first,
 // because a child read before its parent would extend a construct that is not there yet. Loads
@@ -13,6 +14,7 @@
 
 namespace ie {
 
+class TFiler;
 class TInferenceEngine;
 class TStream;
 
@@ -63,6 +65,10 @@ public:
     void SaveTemplatesToFile(const std::string& fileName);
     void LoadRulesFromFile(const std::string& fileName);
     void SaveRulesToFile(const std::string& fileName);
+
+    // The engine's stored properties: "DefTypes", "Templates", "Variables", "Rules" (the
+    // tables, in the order in which they depend on each other), then "FactsList" and "FactSets".
+    void DefineProperties(TFiler& filer);
 
 private:
     // Reads the stream through the engine's reader, which gets its former stream back however

@@ -1,13 +1,21 @@
+// The engine's construct tables: the named tables under the duplicate-construct policy, the
+// fact sets, and the fact list (TFacts) with its duplicate index.
+//
+// Invariant: a fact is in the list and in the duplicate index exactly once, positions count live
+// facts only, and a fact counts as present only when an equal fact is stored (never by hash
+// alone). Changes that make facts come and go (Add, Delete, Clear) go through the working
+// memory, which propagates them; the tables' own writing paths only store and index.
 #include "engine/EngineTables.h"
 
 #include <algorithm>
 #include <unordered_set>
 
+#include "engine/InferenceEngine.h"
+#include "engine/WorkingMemory.h"
+#include "engine/match/IERule.h"
 #include "engine/model/FlatTables.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEPackages.h"
-#include "engine/match/IERule.h"
-#include "engine/InferenceEngine.h"
 
 namespace ie {
 
@@ -603,7 +611,8 @@ int32_t TFactSets::IndexOf(const TFactSet* factSet) const {
 // ---------------------------------------------------------------------------------------------
 // TFacts
 
-TFacts::TFacts(TInferenceEngine* engine) : FEngine(engine) {}
+TFacts::TFacts(TWorkingMemory* memory)
+    : FMemory(memory), FEngine(memory ? &memory->Engine() : nullptr) {}
 
 bool TFacts::IsFuzzy(const IFact* fact) {
     TRefPtr<IFactTemplate> t = fact->GetTemplate();
@@ -751,21 +760,21 @@ int32_t TFacts::IndexOf(const IFact* fact) const {
 // --- Changes ---
 
 int32_t TFacts::Add(const TRefPtr<IFact>& fact) {
-    if (!FEngine) {
+    if (!FMemory) {
         Append(fact);
         return fact->GetFactId();
     }
     const int32_t id = fact ? fact->GetFactId() : -1;
     if (!KeepIdentifiers || id == -1 || FSlotById.contains(id)) {
         if (fact) fact->SetFactId(-1);
-        return FEngine->AssertFact(fact, false);
+        return FMemory->Assert(fact, false);
     }
-    return FEngine->AssertFactKeepingId(fact, id);
+    return FMemory->AssertKeepingId(fact, id);
 }
 
 void TFacts::Delete(int32_t index) {
-    if (FEngine)
-        FEngine->RetractAt(index);
+    if (FMemory)
+        FMemory->RetractAt(index);
     else
         Extract(index);
 }
@@ -861,7 +870,7 @@ void TFacts::ClearItems() {
 
 void TFacts::Clear() {
     ClearItems();
-    if (FEngine) FEngine->ClearFacts();
+    if (FMemory) FMemory->ClearFacts();
 }
 
 std::string TFacts::GetText() const {

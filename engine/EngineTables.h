@@ -32,6 +32,7 @@
 namespace ie {
 
 class TInferenceEngine;
+class TWorkingMemory;
 class TRule;
 class TFactSet;
 
@@ -213,7 +214,8 @@ private:
 // no tombstone. Identifiers are found through a hash map.
 class TFacts {
 public:
-    explicit TFacts(TInferenceEngine* engine);
+    // The working memory asserts and retracts what is added and removed from outside the engine.
+    explicit TFacts(TWorkingMemory* memory);
     TFacts(const TFacts&) = delete;
     TFacts& operator=(const TFacts&) = delete;
 
@@ -237,9 +239,9 @@ public:
     int32_t IndexOf(const IFact* fact) const;
 
     // Adds a fact from outside the engine (an editor, Assign): it is asserted through the
-    // engine. The assertion's result.
+    // working memory. The assertion's result.
     int32_t Add(const TRefPtr<IFact>& fact);
-    // Removes the fact at `index` from outside the engine: the engine retracts it.
+    // Removes the fact at `index` from outside the engine: the working memory retracts it.
     void Delete(int32_t index);
     // Clears, then adds a copy of every source fact (AddFrom).
     void Assign(const TFacts& source);
@@ -256,7 +258,7 @@ public:
     TRefPtr<IFact> Extract(int32_t index);
     // Takes this very fact out (the engine's writing path); false when it is not stored.
     bool Remove(const IFact* fact);
-    // Empties list and index; the engine then sends its clear token (ClearFacts).
+    // Empties list and index; the working memory then sends its clear token (ClearFacts).
     void Clear();
     // Empties list and index only.
     void ClearItems();
@@ -281,6 +283,7 @@ private:
     int32_t TreePrefix(size_t count) const;
     void Compact() const;
 
+    TWorkingMemory* FMemory;
     TInferenceEngine* FEngine;
     mutable std::vector<TRefPtr<IFact>> FSlots;
     mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based

@@ -1,8 +1,16 @@
+// The inference engine's own part: construction and destruction (the order in which the parts go
+// matters: components unregister from tables that must still exist), the settings, the rule and
+// template cascades, reset and clear, the reader's entry points, the stored properties and
+// copying. The work on facts, the agenda and the run, and input and output is done by the working
+// memory, the run control and the input/output router; the engine's methods for it are forwards.
+//
+// Invariant: user code evaluated in the middle of the engine's own structures (a token in
+// flight, a rule being compiled, a salience, a reset) cannot change them: CheckChangeAllowed
+// refuses, naming what the engine is doing.
 #include "engine/InferenceEngine.h"
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <limits>
 #include <typeinfo>
 
@@ -24,20 +32,6 @@
 namespace ie {
 
 namespace {
-
-// An error raised while a rule fires carries the rule's name, so that the user knows which rule
-// to open. Only the innermost firing names it (a rule whose action runs other rules passes their
-// errors on); the error keeps its class and, before the name, its own text.
-thread_local const void* NamedFailure = nullptr;
-
-void NameFailingRule(EException& error, const std::string& rule, bool outermost) {
-    if (NamedFailure != &error) {
-        NamedFailure = &error;
-        static_cast<std::runtime_error&>(error) =
-            std::runtime_error(Format("%s (in rule %s)", error.what(), rule));
-    }
-    if (outermost) NamedFailure = nullptr;
-}
 
 std::array<TPackageFactory, 9>& PackageFactories() {
     static std::array<TPackageFactory, 9> factories;
@@ -118,7 +112,9 @@ public:
     void PutGlobal(std::string_view name, const TRefPtr<IIEValue>& value) override {
         FEngine.GlobalVariables().PutGlobal(name, value);
     }
-    void AssertFact(const TRefPtr<IFact>& fact) override { FEngine.AssertFact(fact); }
+    void AssertFact(const TRefPtr<IFact>& fact) override {
+        FEngine.WorkingMemory().Assert(fact, false);
+    }
 
     IFuzzyParser* FuzzyParser() override { return &FEngine; }
 
@@ -127,7 +123,9 @@ private:
 };
 
 TInferenceEngine::TInferenceEngine(TComponent* owner)
-    : TComponent(owner), FConstructSink(std::make_unique<TEngineConstructSink>(*this)) {
+    : TComponent(owner), FIO(std::make_unique<TIORouter>(*this)),
+      FMemory(std::make_unique<TWorkingMemory>(*this)), FRun(std::make_unique<TRunControl>(*this)),
+      FConstructSink(std::make_unique<TEngineConstructSink>(*this)) {
     FParserFactory = [](TInferenceEngine* engine) -> std::unique_ptr<TIEParser> {
         return std::make_unique<TIEClipsParser>(engine, nullptr);
     };
@@ -135,15 +133,13 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
         return std::make_unique<TIEClipsStream>(stream);
     };
     FParser = NewParser();
-    FIOStreams = std::make_unique<TIOStreams>(this);
     FGlobalVariables = std::make_unique<TGlobalVariables>(this);
     FDefinedTypes = std::make_unique<TIEDefinedTypes>(this);
-    FAgenda = std::make_unique<TIEAgenda>(this);
     FFactTemplates = std::make_unique<TFactTemplates>(this);
-    FFacts = std::make_unique<TFacts>(this);
     FFactSets = std::make_unique<TFactSets>(this);
     {
-        auto matcher = std::make_unique<TReteMatcher>(this, this);
+        // The network reports its activations to the run control directly.
+        auto matcher = std::make_unique<TReteMatcher>(this, FRun.get());
         FRete = &matcher->Net();
         FNetwork = std::move(matcher);
     }
@@ -152,7 +148,6 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
     FUserFunctions = std::make_unique<TUserFunctions>(this);
     FRootContext = std::make_unique<TIEContext>(nullptr, this);
     CreateImpliedConstructs();
-    FFacts->SetIndexed(true);
     AfterConstruction();
 }
 
@@ -160,13 +155,13 @@ TInferenceEngine::~TInferenceEngine() {
     // No event reaches the host while the engine goes.
     ClearEventHandlers();
     FActivity = eaIdle;
-    FFiring = nullptr;
+    FRun->ForgetFiring();
     try {
         DoClear();
     } catch (...) {
         // Destruction cannot report; what Clear could not free is freed below.
     }
-    FDribble.reset();
+    FIO->CloseDribble();
     FreeMadeObjects();
     // Components the engine owns (fact sets, rules, packages) go while the tables they
     // unregister from still exist.
@@ -180,17 +175,15 @@ TInferenceEngine::~TInferenceEngine() {
     FUserFunctions.reset();
     FInitialFactPattern.reset();
     FNotOrTestFact = nullptr;
-    FAgenda.reset();
+    FRun->Release();
     FFactSets.reset();
-    FFacts.reset();
-    FPendingAssertions.clear();
-    FPendingRetractions.clear();
+    FMemory->Release();
     FRete = nullptr;
     FNetwork.reset();
     FRootContext.reset();
     FEngineVariables.reset();
     FParser.reset();
-    FIOStreams.reset();
+    FIO->Release();
 }
 
 void TInferenceEngine::KeepMadeObject(TObject* object) {
@@ -328,12 +321,6 @@ void TInferenceEngine::SetPackages(TFunctionPackages value) {
     AddDefaultPackages();
 }
 
-void TInferenceEngine::SetFactDuplication(bool value) {
-    if (value == FFactDuplication) return;
-    FFactDuplication = value;
-    FFacts->SetIndexed(!value);
-}
-
 void TInferenceEngine::SetFuzzyEqualsThreshold(float value) {
     if (value == FFuzzyEqualsThreshold) return;
     FFuzzyEqualsThreshold = std::clamp(value, 0.0f, 1.0f);
@@ -396,24 +383,6 @@ std::string TInferenceEngine::GenSym(std::string_view prefix) {
     return name;
 }
 
-void TInferenceEngine::SetStrategy(TSearchStrategy value) {
-    if (value == FStrategy) return;
-    // Every activation is filed again, in its former order, under the new strategy; the
-    // activations themselves stay (with their strengths and their place in the node lists).
-    std::vector<TActivation*> all = FAgenda->ExtractAll();
-    FStrategy = value;
-    FAgenda->SetStrategy(value);
-    size_t next = 0;
-    // The agenda must not lose what it owned: when filing one fails, the rest goes back
-    // untraced.
-    const TOnFailure refile([&] {
-        for (size_t j = next; j < all.size(); ++j)
-            FAgenda->AddActivation(all[j], all[j]->Salience());
-    });
-    while (next < all.size())
-        AddActivation(all[next++]);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Templates and rules
 
@@ -429,14 +398,6 @@ TRefPtr<IIEDefinedType> TInferenceEngine::FindDefinedType(std::string_view name)
     return FDefinedTypes->Find(name);
 }
 
-void TInferenceEngine::FactSetAttached(TFactSet& factSet) {
-    FFactSets->Add(&factSet);
-}
-
-void TInferenceEngine::FactSetDetached(TFactSet& factSet) {
-    FFactSets->Remove(&factSet);
-}
-
 TRefPtr<IFactTemplate> TInferenceEngine::ImpliedTemplate(std::string_view name) {
     if (TRefPtr<IFactTemplate> found = FFactTemplates->Find(name)) return found;
     TRefPtr<TFactTemplate> t = TFactTemplate::CreateNamed(this, name);
@@ -448,17 +409,6 @@ TRefPtr<IFactTemplate> TInferenceEngine::ImpliedTemplate(std::string_view name) 
 
 bool TInferenceEngine::IsGlobalVariable(std::string_view name) {
     return FGlobalVariables->ContainsKey(name);
-}
-
-void TInferenceEngine::ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) {
-    // A copy: priming may assert goal facts, which are queued, but stay safe regardless.
-    const std::vector<TRefPtr<IFact>> facts = FFacts->Items();
-    for (const auto& f : facts)
-        visit(f);
-}
-
-void TInferenceEngine::AssertGoalFact(const TRefPtr<IFact>& fact) {
-    AssertFact(fact, false);
 }
 
 void TInferenceEngine::RuleEngineAttached(TRule& rule) {
@@ -502,10 +452,11 @@ void TInferenceEngine::CompileRule(TRule* rule) {
     if (!FNetwork || !rule) return;
     {
         // The rule's tests run on the facts already there: they see the engine as matching.
-        TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
+        int32_t& depth = FMemory->PropagationDepth();
+        TRestore<int32_t> propagating(depth, depth + 1);
         FNetwork->AddRule(rule);
     }
-    ProcessPendingFacts();
+    FMemory->ProcessPending();
 }
 
 void TInferenceEngine::RemoveRule(TRule* rule) {
@@ -515,18 +466,7 @@ void TInferenceEngine::RemoveRule(TRule* rule) {
     if (rule->Owner() != this || rule->IsDestroying()) return;
     // A firing rule (at any depth of nested runs) is still evaluating its actions: it leaves the
     // table and the network now and is freed once no rule fires.
-    if (FFiring) {
-        FRetiredRules.push_back(rule);
-        return;
-    }
-    rule->Free();
-}
-
-void TInferenceEngine::FreeRetiredRules() noexcept {
-    std::vector<TRule*> retired;
-    retired.swap(FRetiredRules);
-    for (TRule* rule : retired)
-        if (!rule->IsDestroying()) rule->Free();
+    if (!FRun->RetireWhileFiring(rule)) rule->Free();
 }
 
 namespace {
@@ -535,13 +475,7 @@ void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate);
 
 void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     if (!factTemplate) return;
-    auto sameTemplate = [factTemplate](const TRefPtr<IFact>& f) {
-        return f->GetTemplate().get() == factTemplate;
-    };
-    std::erase_if(FPendingAssertions, sameTemplate);
-    std::erase_if(FPendingRetractions, sameTemplate);
-    for (int32_t i = FFacts->Count() - 1; i >= 0; --i)
-        if (i < FFacts->Count() && sameTemplate(FFacts->Item(i))) RetractAt(i);
+    FMemory->RetractFactsOf(factTemplate);
     ClearFactSetFactsOf(*FFactSets, factTemplate);
     // Every rule with a pattern on the template goes.
     std::vector<std::string> names;
@@ -659,299 +593,14 @@ void TInferenceEngine::AssertInitialFact() {
     // The same as AssertString("(Initial-Fact)"), without a trip through the reader.
     TRefPtr<IFactTemplate> t = ImpliedTemplate(InitialFactName);
     if (!t) return;
-    AssertFact(t->NewFact(), false);
-}
-
-int32_t TInferenceEngine::AssertString(std::string_view text) {
-    return AssertFact(ParseFact(text), false);
-}
-
-int32_t TInferenceEngine::AssertFactWithInference(const TRefPtr<IFact>& fact,
-                                                  TFuzzyInferenceMethod method, bool flag) {
-    if (method == FInference) return AssertFact(fact, flag);
-    TRestore<TFuzzyInferenceMethod> restore(FInference, method);
-    return AssertFact(fact, flag);
-}
-
-int32_t TInferenceEngine::AssertFact(const TRefPtr<IFact>& fact, bool flag) {
-    if (!fact || !fact->GetTemplate()) RaiseIE(imFactTemplateMissing);
-    // Requested while a token propagates: carried out right after that propagation.
-    if (FPropagating > 0) {
-        QueueFact(fact, true);
-        return -1;
-    }
-    const bool fuzzy = fact->GetTemplate()->IsFuzzy();
-    if (fuzzy) {
-        // Concluded by a rule: only as strong as the activation that concluded it.
-        if (FFiring) ScaleByFiringStrength(*fact, FFiring->Strength());
-        // An equal fuzzy fact is absorbed: the new fact takes both, the old one goes.
-        const int32_t existing = FFacts->IndexOfFact(fact.get());
-        if (existing >= 0) {
-            CombineFuzzyFacts(*fact, *FFacts->Item(existing), !flag);
-            RetractAt(existing);
-        }
-    } else if (!FFactDuplication && FFacts->IndexOfFact(fact.get()) >= 0) {
-        return -1;
-    }
-    const int32_t id = FNextFactId++;
-    fact->SetFactId(id);
-    FFacts->Append(fact);
-    if (Tracing(cwFact)) PrintOut("", " ==> " + fact->GetLabel() + std::string(IELineEnd));
-    if (FNetwork) {
-        TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
-        FNetwork->AssertToken(taAdd, fact);
-    }
-    ProcessPendingFacts();
-    if (OnAssertion) OnAssertion(this, fact.get());
-    return id;
-}
-
-void TInferenceEngine::RetractAt(int32_t index) {
-    TRefPtr<IFact> fact = FFacts->Item(index);
-    if (FPropagating > 0) {
-        QueueFact(fact, false);
-        return;
-    }
-    if (OnRetraction) OnRetraction(this, fact.get());
-    if (FNetwork) {
-        TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
-        FNetwork->AssertToken(taRemove, fact);
-    }
-    if (Tracing(cwFact)) PrintOut("", " <== " + fact->GetLabel() + std::string(IELineEnd));
-    // The handler or the network may have moved the fact: find it again by identity.
-    FFacts->Remove(fact.get());
-    ProcessPendingFacts();
-}
-
-int32_t TInferenceEngine::RetractFact(const IFact* fact) {
-    const int32_t index = FFacts->IndexOfFact(fact);
-    if (index < 0) return index;
-    RetractAt(index);
-    return index;
-}
-
-int32_t TInferenceEngine::RetractString(std::string_view text) {
-    TRefPtr<IFact> fact = ParseFact(text);
-    return RetractFact(fact.get());
-}
-
-int32_t TInferenceEngine::RetractFactByID(const IFact* fact) {
-    const int32_t index = FFacts->IndexOf(fact);
-    if (index >= 0) RetractAt(index);
-    return index;
-}
-
-int32_t TInferenceEngine::QueueFact(const TRefPtr<IFact>& fact, bool assert) {
-    auto& queue = assert ? FPendingAssertions : FPendingRetractions;
-    queue.push_back(fact);
-    return static_cast<int32_t>(queue.size()) - 1;
-}
-
-void TInferenceEngine::ProcessPendingFacts() {
-    // A change that is itself propagating leaves the queues to the outermost change.
-    if (FPropagating > 0) return;
-    while (!FPendingAssertions.empty()) {
-        TRefPtr<IFact> f = std::move(FPendingAssertions.front());
-        FPendingAssertions.pop_front();
-        AssertFact(f, false);
-    }
-    while (!FPendingRetractions.empty()) {
-        TRefPtr<IFact> f = std::move(FPendingRetractions.front());
-        FPendingRetractions.pop_front();
-        RetractFact(f.get());
-    }
-}
-
-int32_t TInferenceEngine::BeginModify(const IFact* fact) {
-    // The very fact, not merely an equal one: with FactDuplication on there may be several.
-    return RetractFactByID(fact);
-}
-
-int32_t TInferenceEngine::EndModify(const TRefPtr<IFact>& fact) {
-    return AssertFact(fact, false);
-}
-
-void TInferenceEngine::ClearFacts() {
-    if (FNetwork) FNetwork->AssertToken(taClear, nullptr);
-    if (OnClearFacts) OnClearFacts(this);
+    FMemory->Assert(t->NewFact(), false);
 }
 
 void TInferenceEngine::ClearQueuesNetworkFactsRules() {
-    FPendingAssertions.clear();
-    FPendingRetractions.clear();
+    FMemory->ClearQueues();
     if (FNetwork) FNetwork->Clear();
-    if (FFacts) FFacts->Clear();
+    if (!FMemory->Released()) FMemory->Facts().Clear();
     if (FRules) FRules->Clear();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Agenda and run
-
-int32_t TInferenceEngine::GetActivationInsertIndex(int32_t salience) const {
-    return FAgenda->GetInsertIndex(salience);
-}
-
-void TInferenceEngine::AddActivation(TActivation* activation) {
-    if (!activation) return;
-    // The agenda owns an activation from the moment it is reported: one that never got there
-    // is freed (its node forgets it), also before a failure passes on.
-    const TOnExit freeUnfiled([activation] {
-        if (!activation->InAgenda()) delete activation;
-    });
-    try {
-        const int32_t salience =
-            activation->Node() ? activation->Node()->ActivationSalience() : activation->Salience();
-        const int32_t index = FAgenda->AddActivation(activation, salience);
-        if (Tracing(cwActivation))
-            PrintOut("", "==> Activation: " + activation->RuleName() + " : " +
-                             activation->Token()->FactIdList() + std::string(IELineEnd));
-        if (OnAddActivation) OnAddActivation(this, index, activation);
-    } catch (const EAbort&) {
-        // A host may refuse to hear of an activation; the activation stays.
-    }
-}
-
-void TInferenceEngine::RemoveActivation(TActivation* activation) {
-    const int32_t index = FAgenda->IndexOf(activation);
-    if (index >= 0) RemoveActivationAt(index);
-}
-
-void TInferenceEngine::RemoveActivationAt(int32_t index) {
-    TActivation* activation = FAgenda->Item(index);
-    if (OnRemoveActivation) OnRemoveActivation(this, index, activation);
-    if (Tracing(cwActivation))
-        PrintOut("", "<== Activation: " + activation->RuleName() + " : " +
-                         activation->Token()->FactIdList() + std::string(IELineEnd));
-    FAgenda->Extract(activation);
-    // A firing activation is freed by the run loop when its firing ends.
-    if (!activation->Firing()) delete activation;
-}
-
-int32_t TInferenceEngine::RuleFired(TActivation* activation) {
-    if (OnRuleFired) OnRuleFired(this, activation->Rule());
-    const int32_t index = FAgenda->IndexOf(activation);
-    if (index >= 0) RemoveActivationAt(index);
-    return index;
-}
-
-void TInferenceEngine::StartInference() {
-    if (OnStartInference) OnStartInference(this);
-    FStartTime = TimerMilliseconds();
-    FRulesFired = 0;
-    FMaxFacts = FFacts->Count();
-    FSumFacts = 0;
-    FMaxActivations = FAgenda->Count();
-    FSumActivations = 0;
-    FHalt = false;
-}
-
-bool TInferenceEngine::FireOne() {
-    TActivation* activation = FAgenda->FirstIdle();
-    if (!activation) return false;
-    if (Tracing(cwRule))
-        PrintOut("", "FIRE " + std::to_string(FRulesFired) + " " + activation->RuleName() + " " +
-                         activation->Token()->FactIdList() + std::string(IELineEnd));
-    // The activation stays on the agenda while it fires (its removal is reported when the
-    // firing ends), but it belongs to this frame: a nested (run) skips it and a retraction in
-    // the action only takes it off the agenda. It is freed here, exactly once, however the
-    // firing ends.
-    TActivation* outer = FFiring;
-    FFiring = activation;
-    activation->SetFiring(true);
-    struct TEnd {
-        TInferenceEngine& E;
-        TActivation* A;
-        TActivation* Outer;
-        ~TEnd() {
-            E.FFiring = Outer;
-            E.FAgenda->Extract(A);
-            delete A;
-            if (!Outer) E.FreeRetiredRules();
-        }
-    } end{*this, activation, outer};
-    try {
-        activation->Fire();
-    } catch (EAbort&) {
-        throw;
-    } catch (EException& e) {
-        NameFailingRule(e, activation->RuleName(), outer == nullptr);
-        throw;
-    }
-    if (FWatch.Contains(cwStatistics)) {
-        const int32_t facts = FFacts->Count();
-        const int32_t activations = FAgenda->Count();
-        FSumFacts += facts;
-        FMaxFacts = std::max(FMaxFacts, facts);
-        FSumActivations += activations;
-        FMaxActivations = std::max(FMaxActivations, activations);
-    }
-    return true;
-}
-
-int32_t TInferenceEngine::RunLimited(int32_t limit) {
-    // A run inside a rule action counts its own firings; the enclosing run's count and
-    // statistics go on where they were afterwards.
-    struct TOuterRun {
-        TInferenceEngine& E;
-        bool Nested;
-        int32_t Fired;
-        int64_t Start;
-        double SumFacts, SumActivations;
-        int32_t MaxFacts, MaxActivations;
-        ~TOuterRun() {
-            if (!Nested) return;
-            E.FRulesFired = Fired;
-            E.FStartTime = Start;
-            E.FSumFacts = SumFacts;
-            E.FSumActivations = SumActivations;
-            E.FMaxFacts = MaxFacts;
-            E.FMaxActivations = MaxActivations;
-        }
-    } outer{*this,     FFiring != nullptr, FRulesFired, FStartTime,
-            FSumFacts, FSumActivations,    FMaxFacts,   FMaxActivations};
-    // Each nested run fires inside the action that called it, one stack frame chain deeper; a
-    // rule that keeps calling (run) is stopped here rather than by the stack.
-    if (FFiring && FRunDepth >= MaxRunNesting)
-        throw EIEException(
-            Format("Run called from rule actions nested more than %d deep", MaxRunNesting));
-    CheckChangeAllowed("Run");
-    TRestore<int32_t> depth(FRunDepth, FRunDepth + 1);
-    StartInference();
-    while (!FHalt && FRulesFired < limit && FAgenda->FirstIdle()) {
-        bool fired = false;
-        {
-            std::lock_guard<std::recursive_mutex> lock(FRunLock);
-            fired = FireOne();
-        }
-        if (fired) ++FRulesFired;
-    }
-    const int32_t fired = FRulesFired;
-    EndInference();
-    return fired;
-}
-
-void TInferenceEngine::EndInference() {
-    if (FWatch.Contains(cwStatistics)) {
-        FRunTime = static_cast<double>(TimerMilliseconds() - FStartTime) / 1000.0;
-        if (FRulesFired > 0) {
-            FSumFacts /= FRulesFired;
-            FSumActivations /= FRulesFired;
-        }
-        if (FRulesFired >= 1 && OnPrintOut) {
-            const std::string fired = std::to_string(FRulesFired);
-            PrintOut("", fired + " rules fired.     Run time is " + Format("%.4f", FRunTime) +
-                             " seconds" + std::string(IELineEnd));
-            const std::string rate =
-                FRunTime == 0.0 ? fired : Format("%.4f", FRulesFired / FRunTime);
-            PrintOut("", rate + " rules per second" + std::string(IELineEnd));
-            PrintOut("", Format("%.4f", FSumFacts) + " mean number of facts (" +
-                             std::to_string(FMaxFacts) + " maximum)" + std::string(IELineEnd));
-            PrintOut("", Format("%.4f", FSumActivations) + " mean number of activations (" +
-                             std::to_string(FMaxActivations) + " maximum)" +
-                             std::string(IELineEnd));
-        }
-    }
-    if (OnEndInference) OnEndInference(this, FRulesFired);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -959,7 +608,7 @@ void TInferenceEngine::EndInference() {
 
 void TInferenceEngine::CheckChangeAllowed(std::string_view what) const {
     TEngineActivity activity = FActivity;
-    if (activity == eaIdle && FPropagating > 0) activity = eaMatching;
+    if (activity == eaIdle && FMemory->Propagating() > 0) activity = eaMatching;
     if (activity == eaIdle) return;
     static constexpr std::string_view Doing[] = {"", "matches facts", "evaluates a salience",
                                                  "resets"};
@@ -975,7 +624,7 @@ void TInferenceEngine::Reset() {
 
 void TInferenceEngine::Clear() {
     CheckChangeAllowed("Clear");
-    if (FFiring) throw EIEException("Clear is not allowed while rules fire");
+    if (FRun->Firing()) throw EIEException("Clear is not allowed while rules fire");
     DoClear();
 }
 
@@ -983,8 +632,8 @@ void TInferenceEngine::DoReset() {
     {
         // Deffacts, defaults and global values are evaluated while the engine walks its tables.
         TRestore<TEngineActivity> resetting(FActivity, eaResetting);
-        FFacts->Clear();
-        FNextFactId = 0;
+        FMemory->Facts().Clear();
+        FMemory->RestartNumbering();
         for (const auto& entry : *FRules)
             static_cast<TRule*>(entry.Value())->Reset();
         AssertInitialFact();
@@ -996,10 +645,9 @@ void TInferenceEngine::DoReset() {
 }
 
 void TInferenceEngine::DoClear() {
-    FHalt = false;
-    FNextFactId = 0;
+    FMemory->RestartNumbering();
     FNextRuleIndex = 0;
-    FAgenda->Clear();
+    FRun->Clear();
     if (FNetwork) FNetwork->Clear();
     FRules->Clear();
     FFactTemplates->Clear();
@@ -1009,9 +657,8 @@ void TInferenceEngine::DoClear() {
     std::exception_ptr failure;
     try {
         FFactSets->Clear();
-        FFacts->Clear();
-        FPendingAssertions.clear();
-        FPendingRetractions.clear();
+        FMemory->Facts().Clear();
+        FMemory->ClearQueues();
         if (FUserFunctions->DeffunctionCount() > 0) {
             std::vector<std::string> names;
             for (const auto& entry : *FUserFunctions)
@@ -1022,7 +669,7 @@ void TInferenceEngine::DoClear() {
         }
         FInitialFactPattern.reset();
         FEngineVariables->TValueHashTable::Clear();
-        FIOStreams->Clear();
+        FIO->Streams().Clear();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -1034,76 +681,6 @@ void TInferenceEngine::DoClear() {
 // ---------------------------------------------------------------------------------------------
 // Input and output
 
-void TInferenceEngine::PrintOut(const std::string& name, const std::string& text) {
-    if (name.empty() || name == "t") {
-        if (FDribble) {
-            FDribble->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
-            return;
-        }
-        if (OnPrintOut) OnPrintOut(this, name, text);
-        return;
-    }
-    if (TGTextStream* stream = FIOStreams->Find(name)) {
-        if (stream->ReadOnly())
-            throw EIEException(Format("Cannot write to %s: the stream is open for reading", name));
-        stream->WriteString(text);
-        return;
-    }
-    if (!OnPrintOut) RaiseIE(imFunctionUnimplemented, "printout");
-}
-
-namespace {
-[[noreturn]] void RaiseNoReader(std::string_view function) {
-    RaiseIE(imEventNotImplemented, function);
-}
-} // namespace
-
-void TInferenceEngine::ReadLine(const std::string& name, std::string& text) {
-    if (!name.empty() && name != "t") {
-        if (TGTextStream* stream = FIOStreams->Find(name)) {
-            text.clear();
-            if (!stream->Eof()) stream->ReadLn(text);
-            return;
-        }
-    }
-    if (FBatch) {
-        text.clear();
-        FBatch->ReadLn(text);
-        PrintOut("", text + std::string(IELineEnd));
-        return;
-    }
-    if (OnReadLine) {
-        OnReadLine(this, name, text);
-        return;
-    }
-    RaiseNoReader("readline");
-}
-
-void TInferenceEngine::ReadToken(const std::string& name, TStreamTokenRef& token) {
-    if (!name.empty() && name != "t") {
-        if (auto* stream = dynamic_cast<TIETokenizerStream*>(FIOStreams->Find(name))) {
-            token = stream->NextToken();
-            stream->SkipLine();
-            return;
-        }
-    }
-    if (FBatch) {
-        token = FBatch->NextToken();
-        FBatch->SkipLine();
-        // The echo shows the input as the user typed it: a number, whose token holds no text,
-        // as written.
-        std::string echo = token->GetText();
-        if (echo.empty() && token->GetDataType() != dtString) echo = token->SourceText();
-        PrintOut("", echo + std::string(IELineEnd));
-        return;
-    }
-    if (OnReadToken) {
-        OnReadToken(this, name, token);
-        return;
-    }
-    RaiseNoReader("read");
-}
-
 void TInferenceEngine::ExecuteCommand(std::string_view text, bool execute) {
     TStringStream source(text);
     std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
@@ -1111,65 +688,9 @@ void TInferenceEngine::ExecuteCommand(std::string_view text, bool execute) {
     FParser->Parse(execute);
 }
 
-namespace {
-bool SameFile(const std::string& a, const std::string& b) {
-    if (a.empty() || b.empty()) return false;
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-} // namespace
-
-bool TInferenceEngine::BatchFromStream(TStream& stream) {
-    const TFileNesting nesting(FFileDepth);
-    // The batch echoes every line it reads to the dribble file: reading that same file would
-    // read its own echo and never reach the end. The names of the files being batched keep the
-    // dribble off them in turn.
-    const auto* file = dynamic_cast<const TFileStream*>(&stream);
-    const std::string fileName = file ? file->FileName() : std::string();
-    if (FDribble && SameFile(fileName, FDribbleFileName))
-        throw EIEException(Format("Unable to batch %s: it is the dribble file", fileName));
-    FBatchFileNames.push_back(fileName);
-    const TOnExit pop([this] { FBatchFileNames.pop_back(); });
-    std::unique_ptr<TIETokenizerStream> batch = CreateStream(&stream);
-    // The former batch comes back however this one ends, and this one's stream is closed.
-    TRestore<TIETokenizerStream*> restore(FBatch, batch.get());
-    std::string line;
-    while (!batch->Eof()) {
-        batch->ReadLn(line);
-        ExecuteCommand(line, true);
-    }
-    return true;
-}
-
 bool TInferenceEngine::Batch(const std::string& fileName) {
     TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
     return BatchFromStream(file);
-}
-
-bool TInferenceEngine::SetDribbleStream(std::unique_ptr<TStream> stream) {
-    FDribble = std::move(stream);
-    FDribbleFileName.clear();
-    return true;
-}
-
-bool TInferenceEngine::DribbleOn(const std::string& fileName) {
-    for (const std::string& batchFile : FBatchFileNames)
-        if (SameFile(fileName, batchFile))
-            throw EIEException(
-                Format("Unable to dribble to %s: it is being run as a batch file", fileName));
-    try {
-        FDribble = std::make_unique<TFileStream>(fileName, fmCreate);
-    } catch (const EException&) {
-        return false;
-    }
-    FDribbleFileName = fileName;
-    return true;
-}
-
-bool TInferenceEngine::DribbleOff() {
-    FDribble.reset();
-    FDribbleFileName.clear();
-    return true;
 }
 
 void TInferenceEngine::ExecuteLines(const std::vector<std::string>& lines) {
@@ -1186,7 +707,7 @@ void TInferenceEngine::ExecuteLines(const std::vector<TExecuteLine>& lines) {
     for (const auto& line : lines) {
         try {
             if (line.IsFact)
-                AssertFact(ParseFact(line.Text), false);
+                FMemory->Assert(ParseFact(line.Text), false);
             else
                 ExecuteCommand(line.Text, true);
         } catch (const EException&) {
@@ -1277,59 +798,6 @@ TRefPtr<IFunCall> TInferenceEngine::CreateFunCall(std::string_view name) {
 // ---------------------------------------------------------------------------------------------
 // Evaluating facts
 
-TRefPtr<IIEValue> TInferenceEngine::EvaluateSlotValue(const IFactSlot& slot,
-                                                      const TRefPtr<IIEValue>& value,
-                                                      TIEContext* context) {
-    TIEContext* in = context ? context : FRootContext.get();
-    if (!value) return value;
-    TRefPtr<IIEValue> result = value->Evaluate(in);
-    if (!result) return result;
-    if (slot.GetSlotType().Contains(dtFuzzy)) {
-        const bool fuzzy = result->GetDType() == dtFuzzy;
-        bool oneFuzzy = false;
-        if (result->GetDType() == dtList) {
-            TRefPtr<IValueVector> list = result->AsList();
-            oneFuzzy =
-                list->Count() == 1 && list->GetItem(0) && list->GetItem(0)->GetDType() == dtFuzzy;
-        }
-        if (!fuzzy && !oneFuzzy) {
-            TRefPtr<IIEDefinedType> type = slot.GetExtendedTypeInfo();
-            TRefPtr<IFuzzyVariable> variable = type ? type->GetFuzzyVariable() : nullptr;
-            return EvaluateFuzzyExpression(variable.get(), result, in);
-        }
-        return result;
-    }
-    if (result->GetDType() == dtList) {
-        TRefPtr<IValueVector> list = result->AsList();
-        return TIEValue::CreateList(in->EvaluateArguments(*list));
-    }
-    if (slot.IsMultiSlot()) {
-        auto list = TValueVector::Create();
-        list->Add(result);
-        return TIEValue::CreateList(std::move(list));
-    }
-    return result;
-}
-
-IFact& TInferenceEngine::EvaluateFact(IFact& fact, TIEContext* context) {
-    TRefPtr<IFactTemplate> t = fact.GetTemplate();
-    if (!t) return fact;
-    for (int32_t i = 0, n = t->SlotCount(); i < n; ++i) {
-        TRefPtr<IFactSlot> slot = t->SlotAt(i);
-        TRefPtr<IIEValue> value;
-        if (!fact.FindSlotValue(slot->GetName(), value) || !value) continue;
-        fact.SetSlotValue(slot->GetName(), EvaluateSlotValue(*slot, value, context));
-    }
-    return fact;
-}
-
-int32_t TInferenceEngine::AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id) {
-    const int32_t next = FNextFactId;
-    FNextFactId = id;
-    const TOnExit restore([&] { FNextFactId = std::max(next, FFacts->HighestID() + 1); });
-    return AssertFact(fact, false);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Template and type replacement
 
@@ -1390,19 +858,11 @@ void TInferenceEngine::RebuildTemplateDependants(IFactTemplate* oldTemplate,
         RemoveTemplateDependants(oldTemplate);
         return;
     }
-    auto sameTemplate = [oldTemplate](const TRefPtr<IFact>& f) {
-        return f->GetTemplate().get() == oldTemplate;
-    };
-    std::erase_if(FPendingAssertions, sameTemplate);
-    std::erase_if(FPendingRetractions, sameTemplate);
+    // The facts go now and come back as text, read against the new template.
     std::vector<TExecuteLine> lines;
-    for (int32_t i = FFacts->Count() - 1; i >= 0; --i) {
-        if (i >= FFacts->Count()) continue;
-        TRefPtr<IFact> fact = FFacts->Item(i);
-        if (!sameTemplate(fact)) continue;
+    FMemory->RetractFactsOf(oldTemplate, [&](const TRefPtr<IFact>& fact) {
         lines.push_back({FormatFact(*fact), true});
-        RetractAt(i);
-    }
+    });
     ClearFactSetFactsOf(*FFactSets, oldTemplate);
     std::vector<std::string> names;
     for (const auto& entry : *FRules) {
@@ -1660,105 +1120,15 @@ void TInferenceEngine::SaveRulesToFile(const std::string& fileName) {
 
 void TInferenceEngine::DefineProperties(TFiler& filer) {
     TComponent::DefineProperties(filer);
-    // The tables, in the order in which they depend on each other.
-    filer.DefineProperty(
-        "DefTypes",
-        [this](TReader& r) {
-            FDefinedTypes->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                TRefPtr<IIEDefinedType> type = ParseDefinedType(text);
-                if (type) FDefinedTypes->PutType(type->GetName(), type);
-            }
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (IIEDefinedType* type : FDefinedTypes->AncestorsFirstOrder())
-                texts.push_back(DefinedTypeText(*type));
-            w.WriteStrings(texts);
-        },
-        FDefinedTypes->Count() > 0);
-    filer.DefineProperty(
-        "Templates",
-        [this](TReader& r) {
-            FFactTemplates->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                TRefPtr<IFactTemplate> t = ParseFactTemplate(text);
-                if (t) FFactTemplates->PutTemplate(t->GetName(), t);
-            }
-            CreateImpliedConstructs();
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (IFactTemplate* t : FFactTemplates->ParentsFirstOrder())
-                texts.push_back(FormatFactTemplate(*t));
-            w.WriteStrings(texts);
-        },
-        FFactTemplates->Count() > 0);
-    filer.DefineProperty(
-        "Variables",
-        [this](TReader& r) {
-            FGlobalVariables->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                std::string name;
-                TRefPtr<IIEValue> value;
-                ReadFrom(text, [&](TIEParser& p) {
-                    ClipsParser(p, "defglobal").ParseVariable(name, value);
-                    return true;
-                });
-                FGlobalVariables->PutGlobal(name, value);
-            }
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (const auto& entry : *FGlobalVariables)
-                texts.push_back(FParser->FormatGlobal(entry.Key(),
-                                                      dynamic_cast<IIEValue*>(entry.Intf().get())));
-            w.WriteStrings(texts);
-        },
-        FGlobalVariables->Count() > 0);
-    filer.DefineProperty(
-        "Rules",
-        [this](TReader& r) {
-            FRules->Clear();
-            for (const auto& text : r.ReadStrings()) {
-                TRule* rule = ParseRule(text);
-                if (rule && !FRules->PutRule(rule->RuleName(), rule)) rule->Free();
-            }
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (const auto& entry : *FRules)
-                texts.push_back(FormatRule(*static_cast<TRule*>(entry.Value())));
-            w.WriteStrings(texts);
-        },
-        FRules->Count() > 0);
-    filer.DefineProperty(
-        "FactsList",
-        [this](TReader& r) {
-            for (const auto& text : r.ReadStrings())
-                AssertString(text);
-        },
-        [this](TWriter& w) {
-            std::vector<std::string> texts;
-            for (const auto& fact : FFacts->Items())
-                texts.push_back(FormatFact(*fact));
-            w.WriteStrings(texts);
-        },
-        FFacts->Count() > 0);
-    filer.DefineProperty(
-        "FactSets",
-        [this](TReader& r) {
-            for (const auto& text : r.ReadStrings())
-                ParseFactSet(text);
-        },
-        [this](TWriter& w) {
-            // Fact sets of other holders are stored by those holders.
-            std::vector<std::string> texts;
-            for (TFactSet* set : FFactSets->Items())
-                if (set->Owner() == this) texts.push_back(FormatFactSet(*set));
-            w.WriteStrings(texts);
-        },
-        FFactSets->Count() > 0);
+    TEngineFiles(*this).DefineProperties(filer);
+}
+
+void TInferenceEngine::ParseGlobal(std::string_view text, std::string& name,
+                                   TRefPtr<IIEValue>& value) {
+    ReadFrom(text, [&](TIEParser& p) {
+        ClipsParser(p, "defglobal").ParseVariable(name, value);
+        return true;
+    });
 }
 
 void TInferenceEngine::Assign(const TPersistent* source) {
@@ -1774,7 +1144,9 @@ void TInferenceEngine::Assign(const TPersistent* source) {
     // object itself is kept when the class is the same, so the host's parse events stay.
     FStreamFactory = src.FStreamFactory;
     FDefaultStreamFactory = src.FDefaultStreamFactory;
-    if (typeid(*FParser) != typeid(*src.FParser)) {
+    const TIEParser& mine = *FParser;
+    const TIEParser& theirs = *src.FParser;
+    if (typeid(mine) != typeid(theirs)) {
         FParserFactory = src.FParserFactory;
         std::unique_ptr<TIEParser> parser = NewParser();
         parser->OnParse = FParser->OnParse;
@@ -1790,9 +1162,8 @@ void TInferenceEngine::Assign(const TPersistent* source) {
         TTypeChecks C;
         ~TRestoreChecks() { E.SetTypeChecks(C); }
     } restoreChecks{*this, checks};
-    FStrategy = src.FStrategy;
-    FAgenda->SetStrategy(FStrategy);
-    SetFactDuplication(src.FFactDuplication);
+    FRun->AdoptStrategy(src.Strategy());
+    SetFactDuplication(src.FactDuplication());
     FDuplicateConstructs = src.FDuplicateConstructs;
     SetParserMaxErrors(src.FParserMaxErrors);
     SetParserErrorHandling(src.FParserErrorHandling);
@@ -1804,112 +1175,20 @@ void TInferenceEngine::Assign(const TPersistent* source) {
     if (FFactTemplates->Count() != templates) failed = true;
     FFuzzyAutoTerms = src.FFuzzyAutoTerms;
     SetFuzzyEqualsThreshold(src.FFuzzyEqualsThreshold);
-    FCorrelation = src.FCorrelation;
-    FInference = src.FInference;
+    SetFuzzyCorrelationMethod(src.FuzzyCorrelationMethod());
+    SetFuzzyInferenceMethod(src.FuzzyInferenceMethod());
     SetMinActivationStrength(src.FMinActivationStrength);
     FDefinedTypes->Assign(*src.FDefinedTypes);
     FFactTemplates->Assign(*src.FFactTemplates);
     if (failed) AssignUserFunctions(src, false);
     FGlobalVariables->Assign(*src.FGlobalVariables);
     FFactSets->Assign(*src.FFactSets);
-    FFacts->Assign(*src.FFacts);
+    Facts().Assign(src.Facts());
     FRules->Assign(*src.FRules);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Fuzzy facts
-
-void TInferenceEngine::ScaleByFiringStrength(IFact& fact, float strength) {
-    if (strength == 1.0f) return;
-    if (OnFuzzyCorrelation) {
-        bool handled = false;
-        float s = strength;
-        OnFuzzyCorrelation(this, &fact, handled, s);
-        if (handled) return;
-    }
-    TRefPtr<IFactTemplate> t = fact.GetTemplate();
-    if (!t || !t->IsFuzzy()) RaiseIE(imNotFuzzyFact);
-    const bool product = FCorrelation == fcmProduct;
-    // Each set is scaled on a copy: a slot may hold a term of its variable itself.
-    auto scaled = [&](const TRefPtr<IIEValue>& value) -> TRefPtr<IIEValue> {
-        if (!value || value->GetDType() != dtFuzzy) return value;
-        TRefPtr<IFuzzySet> set = value->AsFuzzy();
-        TRefPtr<IFuzzySet> copy = CloneSet(*set);
-        copy->Correlate(product, strength);
-        return FuzzyValueOf(copy, *set);
-    };
-    for (int32_t i = 0, n = t->SlotCount(); i < n; ++i) {
-        TRefPtr<IFactSlot> slot = t->SlotAt(i);
-        if (!slot->IsFuzzy()) continue;
-        TRefPtr<IIEValue> value;
-        if (!fact.FindSlotValue(slot->GetName(), value) || !value) continue;
-        if (value->GetDType() == dtList) {
-            TRefPtr<IValueVector> list = value->AsList();
-            auto out = TValueVector::Create();
-            for (int32_t j = 0; j < list->Count(); ++j)
-                out->Add(scaled(list->GetItem(j)));
-            fact.SetSlotValue(slot->GetName(), TIEValue::CreateList(std::move(out)));
-        } else {
-            fact.SetSlotValue(slot->GetName(), scaled(value));
-        }
-    }
-}
-
-void TInferenceEngine::CombineFuzzyFacts(IFact& newFact, const IFact& existingFact, bool useUnion) {
-    TRefPtr<IFactTemplate> t = newFact.GetTemplate();
-    TRefPtr<IFactTemplate> other = existingFact.GetTemplate();
-    if (t.get() != other.get())
-        RaiseIE(imCannotUnionFacts, t ? t->GetName() : std::string(),
-                other ? other->GetName() : std::string());
-    if (!t || !t->IsFuzzy()) RaiseIE(imNotFuzzyFact);
-    const TFuzzyOperation op = FuzzyInferenceOperation(FInference);
-    // Under these operations the union with the empty value is the other value itself, which
-    // keeps its own name instead of one that joins it with the empty term's.
-    const bool emptyIsNeutral = useUnion && (op == foZadeh || op == foSum || op == foBoundedSum);
-    auto isEmpty = [](const IFuzzySet& set) {
-        if (set.GetName() != FuzzyEmptySetName) return false;
-        for (int i = 0; i < set.Count(); ++i)
-            if (set.GetY(i) > 0.0) return false;
-        return true;
-    };
-    auto combine = [&](const TRefPtr<IIEValue>& a, const TRefPtr<IIEValue>& b) {
-        if (!a || !b || a->GetDType() != dtFuzzy || b->GetDType() != dtFuzzy) return a;
-        TRefPtr<IFuzzySet> sa = a->AsFuzzy();
-        TRefPtr<IFuzzySet> sb = b->AsFuzzy();
-        if (emptyIsNeutral && isEmpty(*sb)) return a;
-        if (emptyIsNeutral && isEmpty(*sa)) return b->CloneValue();
-        return FuzzyValueOf(useUnion ? sa->Union(*sb, op) : sa->Intersection(*sb, op), *sa);
-    };
-    // Every slot is combined before any is stored, so a failure leaves the fact as it was.
-    std::vector<std::pair<std::string, TRefPtr<IIEValue>>> results;
-    for (int32_t i = 0, n = t->SlotCount(); i < n; ++i) {
-        TRefPtr<IFactSlot> slot = t->SlotAt(i);
-        if (!slot->IsFuzzy()) continue;
-        TRefPtr<IIEValue> a, b;
-        newFact.FindSlotValue(slot->GetName(), a);
-        existingFact.FindSlotValue(slot->GetName(), b);
-        if (!a || !b) continue;
-        if (a->GetDType() == dtList && b->GetDType() == dtList) {
-            TRefPtr<IValueVector> la = a->AsList(), lb = b->AsList();
-            auto out = TValueVector::Create();
-            for (int32_t j = 0; j < la->Count(); ++j)
-                out->Add(j < lb->Count() ? combine(la->GetItem(j), lb->GetItem(j))
-                                         : la->GetItem(j));
-            results.emplace_back(slot->GetName(), TIEValue::CreateList(std::move(out)));
-        } else {
-            results.emplace_back(slot->GetName(), combine(a, b));
-        }
-    }
-    for (auto& [name, value] : results)
-        newFact.SetSlotValue(name, value);
-}
-
-void TInferenceEngine::FuzzyInference(IFact& newFact, const IFact& existingFact) {
-    bool handled = false;
-    if (OnFuzzyInference)
-        OnFuzzyInference(this, &newFact, handled, const_cast<IFact*>(&existingFact));
-    if (!handled) CombineFuzzyFacts(newFact, existingFact, true);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Fuzzy expressions

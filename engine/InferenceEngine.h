@@ -1,6 +1,11 @@
-// The inference engine component: owns the construct tables, working memory, the agenda, the
-// Rete network, the rule-language parser and the function packages, and carries the settings
-// and events through which a host watches it.
+// The inference engine component: the published face of the engine. It owns the construct
+// tables, the Rete network, the rule-language parser and the function packages, and three
+// collaborators that do the work of one concern each: the working memory (TWorkingMemory:
+// assert, retract, modify, the pending queues, the duplicate index), the run control
+// (TRunControl: the agenda, the network's activation reports, the run loop, halting,
+// statistics) and the input/output router (TIORouter: printout, read, dribble, batch). The
+// engine carries the settings and events through which a host watches it; its operations
+// forward to the collaborators.
 //
 // Working-memory changes follow one road: a fact is numbered, stored, traced and sent through
 // the network as a token; assertions and retractions requested while a token propagates are
@@ -24,24 +29,25 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "engine/match/ActivationAgenda.h"
 #include "engine/EngineTables.h"
+#include "engine/IORouter.h"
+#include "engine/RunControl.h"
+#include "engine/WorkingMemory.h"
+#include "engine/lang/IEParser.h"
+#include "engine/match/ActivationAgenda.h"
+#include "engine/match/IERule.h"
+#include "engine/match/ReteNetwork.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEInterfaces.h"
-#include "engine/lang/IEParser.h"
-#include "engine/match/IERule.h"
-#include "engine/match/ReteNetwork.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "platform/Component.h"
 #include "platform/Exceptions.h"
@@ -125,7 +131,6 @@ class TInferenceEngine : public TComponent,
                          public IReasoner,
                          public IParserEngine,
                          public IRuleEngine,
-                         public IActivationSink,
                          public IFactServices,
                          public IFuzzyParser,
                          public TEngineEvents {
@@ -142,14 +147,22 @@ public:
     void SetDuplicateConstructs(TDuplicateConstructs v) noexcept { FDuplicateConstructs = v; }
     TFunctionPackages Packages() const noexcept { return FPackages; }
     void SetPackages(TFunctionPackages value);
-    bool FactDuplication() const noexcept { return FFactDuplication; }
-    void SetFactDuplication(bool value);
+    bool FactDuplication() const noexcept { return FMemory->FactDuplication(); }
+    void SetFactDuplication(bool value) { FMemory->SetFactDuplication(value); }
     bool FuzzyAutoTerms() const noexcept { return FFuzzyAutoTerms; }
     void SetFuzzyAutoTerms(bool value) noexcept { FFuzzyAutoTerms = value; }
-    TFuzzyCorrelationMethod FuzzyCorrelationMethod() const noexcept { return FCorrelation; }
-    void SetFuzzyCorrelationMethod(TFuzzyCorrelationMethod v) noexcept { FCorrelation = v; }
-    TFuzzyInferenceMethod FuzzyInferenceMethod() const noexcept { return FInference; }
-    void SetFuzzyInferenceMethod(TFuzzyInferenceMethod v) noexcept { FInference = v; }
+    TFuzzyCorrelationMethod FuzzyCorrelationMethod() const noexcept {
+        return FMemory->FuzzyCorrelationMethod();
+    }
+    void SetFuzzyCorrelationMethod(TFuzzyCorrelationMethod v) noexcept {
+        FMemory->SetFuzzyCorrelationMethod(v);
+    }
+    TFuzzyInferenceMethod FuzzyInferenceMethod() const noexcept {
+        return FMemory->FuzzyInferenceMethod();
+    }
+    void SetFuzzyInferenceMethod(TFuzzyInferenceMethod v) noexcept {
+        FMemory->SetFuzzyInferenceMethod(v);
+    }
     float FuzzyEqualsThreshold() const noexcept { return FFuzzyEqualsThreshold; }
     void SetFuzzyEqualsThreshold(float value);
     float MinActivationStrength() const noexcept { return FMinActivationStrength; }
@@ -160,11 +173,11 @@ public:
     void SetParserMaxErrors(int32_t value);
     bool ResetGlobals() const noexcept { return FResetGlobals; }
     void SetResetGlobals(bool value) noexcept { FResetGlobals = value; }
-    TSearchStrategy Strategy() const noexcept { return FStrategy; }
-    void SetStrategy(TSearchStrategy value);
+    TSearchStrategy Strategy() const noexcept { return FRun->Strategy(); }
+    void SetStrategy(TSearchStrategy value) { FRun->SetStrategy(value); }
     // The limits of nesting: runs inside rule actions, and loads and batches inside each other.
-    static constexpr int32_t MaxRunNesting = 64;
-    static constexpr int32_t MaxFileNesting = 32;
+    static constexpr int32_t MaxRunNesting = TRunControl::MaxRunNesting;
+    static constexpr int32_t MaxFileNesting = TIORouter::MaxFileNesting;
 
     int32_t SymbolIndex() const noexcept { return FSymbolIndex; }
     // A value above the current one is stored; any other only counts the current one up. The
@@ -179,15 +192,15 @@ public:
     // --- Tables ---
     TUserFunctions& UserFunctions() noexcept { return *FUserFunctions; }
     TRules& Rules() noexcept { return *FRules; }
-    TFacts& Facts() noexcept { return *FFacts; }
-    const TFacts& Facts() const noexcept { return *FFacts; }
+    TFacts& Facts() noexcept { return FMemory->Facts(); }
+    const TFacts& Facts() const noexcept { return FMemory->Facts(); }
     TFactTemplates& FactTemplates() noexcept { return *FFactTemplates; }
     TEngineVariables& EngineVariables() noexcept { return *FEngineVariables; }
     TGlobalVariables& GlobalVariables() noexcept { return *FGlobalVariables; }
     TFactSets& FactSets() noexcept { return *FFactSets; }
-    TIOStreams& IOStreams() noexcept { return *FIOStreams; }
+    TIOStreams& IOStreams() noexcept { return FIO->Streams(); }
     TIEDefinedTypes& DefinedTypes() noexcept { return *FDefinedTypes; }
-    TIEAgenda& Agenda() noexcept { return *FAgenda; }
+    TIEAgenda& Agenda() noexcept { return FRun->Agenda(); }
     IEngineNetwork* Network() const noexcept { return FNetwork.get(); }
     // Installs another matcher in place of the Rete network (a host or a test).
     void SetNetwork(std::unique_ptr<IEngineNetwork> network);
@@ -195,7 +208,7 @@ public:
     TIEContext* RootContext() override { return FRootContext.get(); }
 
     // The numbering of facts and rules.
-    int32_t NextFactId() const noexcept override { return FNextFactId; }
+    int32_t NextFactId() const noexcept override { return FMemory->NextFactId(); }
     // The next rule number, counted up (each new rule draws one).
     int32_t NextRuleIndex() override { return FNextRuleIndex++; }
     // The next new rule is number 0 again.
@@ -206,10 +219,10 @@ public:
     // The template of that name; an absent one is created as an implied template.
     TRefPtr<IFactTemplate> ImpliedTemplate(std::string_view name);
 
-    // --- IActivationSink (the network's reports) ---
-    void ActivationAdded(TActivation* activation) override { AddActivation(activation); }
-    void ActivationRemoved(TActivation* activation) override { RemoveActivation(activation); }
-    void ActivationFired(TActivation* activation) override { RuleFired(activation); }
+    // The collaborators (a unit of the runtime reaches them; hosts use the operations below).
+    TWorkingMemory& WorkingMemory() noexcept { return *FMemory; }
+    TRunControl& RunControl() noexcept { return *FRun; }
+    TIORouter& IORouter() noexcept { return *FIO; }
     // The Rete network, when the engine runs on its own (null when a host installed another).
     TReteNetwork* ReteNetwork() const noexcept { return FRete; }
 
@@ -218,9 +231,11 @@ public:
     TIEPattern* InitialFactPattern() override { return FInitialFactPattern.get(); }
     const TRefPtr<IFact>& NotOrTestFact() override { return FNotOrTestFact; }
     TRefPtr<IFactTemplate> FindFactTemplate(std::string_view name) override;
-    void AssertGoalFact(const TRefPtr<IFact>& fact) override;
+    void AssertGoalFact(const TRefPtr<IFact>& fact) override { FMemory->Assert(fact, false); }
     bool IsGlobalVariable(std::string_view name) override;
-    void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) override;
+    void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) override {
+        FMemory->ForEachFact(visit);
+    }
     IFuzzyParser* FuzzyParser() override { return this; }
     TEngineActivity SwapActivity(TEngineActivity activity) override {
         const TEngineActivity former = FActivity;
@@ -235,57 +250,73 @@ public:
     // --- Working memory ---
     // Reads one fact from text, evaluates its calls and asserts it: the identifier, or -1 when
     // refused as a duplicate.
-    int32_t AssertString(std::string_view text);
-    int32_t AssertFact(const TRefPtr<IFact>& fact, bool flag = false) override;
+    int32_t AssertString(std::string_view text) { return FMemory->Assert(ParseFact(text), false); }
+    int32_t AssertFact(const TRefPtr<IFact>& fact, bool flag = false) override {
+        return FMemory->Assert(fact, flag);
+    }
     // Asserts a fact under the identifier it brings (an editor or a copied engine keeping the
     // numbering); the next identifier goes on after the highest one seen.
-    int32_t AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id);
+    int32_t AssertFactKeepingId(const TRefPtr<IFact>& fact, int32_t id) {
+        return FMemory->AssertKeepingId(fact, id);
+    }
     // Replaces each slot value of the fact by its evaluation in the context (the root context
     // when none), slot by slot: a value for a fuzzy slot becomes a fuzzy value of the slot's
     // variable, a multislot always receives a list, lists are flattened. Returns the fact.
-    IFact& EvaluateFact(IFact& fact, TIEContext* context = nullptr);
+    IFact& EvaluateFact(IFact& fact, TIEContext* context = nullptr) {
+        return FMemory->EvaluateFact(fact, context);
+    }
     // One slot value evaluated as EvaluateFact does it.
     TRefPtr<IIEValue> EvaluateSlotValue(const IFactSlot& slot, const TRefPtr<IIEValue>& value,
-                                        TIEContext* context);
+                                        TIEContext* context) {
+        return FMemory->EvaluateSlotValue(slot, value, context);
+    }
     int32_t AssertFactWithInference(const TRefPtr<IFact>& fact, TFuzzyInferenceMethod method,
-                                    bool flag);
-    virtual void RetractAt(int32_t index);
+                                    bool flag) {
+        return FMemory->AssertWithInference(fact, method, flag);
+    }
+    virtual void RetractAt(int32_t index) { FMemory->RetractAt(index); }
     // Retracts the fact equal to `fact`; its former position, or a negative number when absent.
-    int32_t RetractFact(const IFact* fact);
-    int32_t RetractString(std::string_view text);
+    int32_t RetractFact(const IFact* fact) { return FMemory->Retract(fact); }
+    int32_t RetractString(std::string_view text) { return FMemory->Retract(ParseFact(text).get()); }
     // Retracts this very fact (found by identity, even with FactDuplication on).
-    int32_t RetractFactByID(const IFact* fact);
+    int32_t RetractFactByID(const IFact* fact) { return FMemory->RetractByID(fact); }
     // Queues a fact for assertion (Assert) or retraction; its position in that queue.
-    virtual int32_t QueueFact(const TRefPtr<IFact>& fact, bool assert);
-    void ProcessPendingFacts();
-    // modify and duplicate act on this very fact.
-    virtual int32_t BeginModify(const IFact* fact);
-    virtual int32_t EndModify(const TRefPtr<IFact>& fact);
-    virtual void ClearFacts();
+    virtual int32_t QueueFact(const TRefPtr<IFact>& fact, bool assert) {
+        return FMemory->Queue(fact, assert);
+    }
+    void ProcessPendingFacts() { FMemory->ProcessPending(); }
+    // modify and duplicate act on this very fact (not merely an equal one: with FactDuplication
+    // on there may be several).
+    virtual int32_t BeginModify(const IFact* fact) { return FMemory->RetractByID(fact); }
+    virtual int32_t EndModify(const TRefPtr<IFact>& fact) { return FMemory->Assert(fact, false); }
+    virtual void ClearFacts() { FMemory->ClearFacts(); }
 
     // --- Agenda and run ---
-    // Called by the network when a terminal node makes or drops an activation; the engine owns
-    // an added activation from then on and frees a removed one (unless it is firing).
-    virtual void AddActivation(TActivation* activation);
-    virtual void RemoveActivation(TActivation* activation);
-    virtual void RemoveActivationAt(int32_t index);
+    // A terminal node has made or dropped an activation (the Rete network reports to the run
+    // control itself; an installed matcher reports here): the agenda owns an added activation
+    // from then on and frees a removed one (unless it is firing).
+    virtual void AddActivation(TActivation* activation) { FRun->AddActivation(activation); }
+    virtual void RemoveActivation(TActivation* activation) { FRun->RemoveActivation(activation); }
+    virtual void RemoveActivationAt(int32_t index) { FRun->RemoveActivationAt(index); }
     // Reported by the network when an activation has fired: OnRuleFired, then it leaves the
     // agenda. Its former index, negative when it was not there.
-    virtual int32_t RuleFired(TActivation* activation);
-    int32_t GetActivationInsertIndex(int32_t salience) const;
-    TActivation* GetActivation(int32_t index) const { return FAgenda->Item(index); }
-    int32_t ActivationCount() const noexcept { return FAgenda->Count(); }
-    TActivation* FiringActivation() const noexcept { return FFiring; }
+    virtual int32_t RuleFired(TActivation* activation) { return FRun->RuleFired(activation); }
+    int32_t GetActivationInsertIndex(int32_t salience) const {
+        return FRun->Agenda().GetInsertIndex(salience);
+    }
+    TActivation* GetActivation(int32_t index) const { return FRun->Agenda().Item(index); }
+    int32_t ActivationCount() const noexcept { return FRun->Agenda().Count(); }
+    TActivation* FiringActivation() const noexcept { return FRun->Firing(); }
     int32_t Run() { return RunLimited(2147483647); }
-    int32_t RunLimited(int32_t limit);
-    void Halt() noexcept { FHalt = true; }
-    bool Halted() const noexcept { return FHalt; }
-    virtual void StartInference();
-    virtual void EndInference();
+    int32_t RunLimited(int32_t limit) { return FRun->Run(limit); }
+    void Halt() noexcept { FRun->Halt(); }
+    bool Halted() const noexcept { return FRun->Halted(); }
+    virtual void StartInference() { FRun->StartInference(); }
+    virtual void EndInference() { FRun->EndInference(); }
 
     // Run statistics of the last run.
-    int32_t RulesFired() const noexcept { return FRulesFired; }
-    double RunTime() const noexcept { return FRunTime; }
+    int32_t RulesFired() const noexcept { return FRun->RulesFired(); }
+    double RunTime() const noexcept { return FRun->RunTime(); }
 
     // --- Reset and clear ---
     virtual void Reset();
@@ -310,18 +341,24 @@ public:
     void RecompileRule(TRule* rule);
 
     // --- Input and output ---
-    void PrintOut(const std::string& name, const std::string& text) override;
-    virtual void ReadLine(const std::string& name, std::string& text);
-    virtual void ReadToken(const std::string& name, TStreamTokenRef& token);
+    void PrintOut(const std::string& name, const std::string& text) override {
+        FIO->PrintOut(name, text);
+    }
+    virtual void ReadLine(const std::string& name, std::string& text) { FIO->ReadLine(name, text); }
+    virtual void ReadToken(const std::string& name, TStreamTokenRef& token) {
+        FIO->ReadToken(name, token);
+    }
     virtual void ExecuteCommand(std::string_view text, bool execute = true);
     // Runs each line of the stream as a command; the stream becomes the input of "t" meanwhile.
-    virtual bool BatchFromStream(TStream& stream);
+    virtual bool BatchFromStream(TStream& stream) { return FIO->BatchFromStream(stream); }
     bool Batch(const std::string& fileName);
-    bool SetDribbleStream(std::unique_ptr<TStream> stream);
-    bool DribbleOn(const std::string& fileName);
-    bool DribbleOff();
-    bool Dribbling() const noexcept { return FDribble != nullptr; }
-    bool InBatch() const noexcept { return FBatch != nullptr; }
+    bool SetDribbleStream(std::unique_ptr<TStream> stream) {
+        return FIO->SetDribbleStream(std::move(stream));
+    }
+    bool DribbleOn(const std::string& fileName) { return FIO->DribbleOn(fileName); }
+    bool DribbleOff() { return FIO->DribbleOff(); }
+    bool Dribbling() const noexcept { return FIO->Dribbling(); }
+    bool InBatch() const noexcept { return FIO->InBatch(); }
     // Runs each line; a line that raises is skipped.
     void ExecuteLines(const std::vector<std::string>& lines);
     // A line of ExecuteLines that carries a fact is read as a fact and asserted.
@@ -355,6 +392,8 @@ public:
     bool AssignUserFunctions(TInferenceEngine& source, bool tolerant = true);
 
     // --- IFactServices (facts, templates and fact sets of this engine) ---
+    // The engine is the services its templates find (a template asks its owner component), so
+    // it keeps this seam: assertion goes to the working memory, the texts to the reader.
     // Reads one fact with the engine's reader and evaluates its calls.
     TRefPtr<IFact> ParseFact(std::string_view text) override;
     TRefPtr<IFact> ParseFactSetFact(std::string_view text) override;
@@ -369,8 +408,8 @@ public:
     std::string FormatFactSet(const TFactSet& factSet) override;
     bool DynamicTypeChecks() const noexcept override { return FTypeChecks.Contains(tcDynamic); }
     TRefPtr<IIEDefinedType> FindDefinedType(std::string_view name) override;
-    void FactSetAttached(TFactSet& factSet) override;
-    void FactSetDetached(TFactSet& factSet) override;
+    void FactSetAttached(TFactSet& factSet) override { FFactSets->Add(&factSet); }
+    void FactSetDetached(TFactSet& factSet) override { FFactSets->Remove(&factSet); }
 
     // --- IParserEngine ---
     TRefPtr<IFunCall> CreateFunCall(std::string_view name) override;
@@ -450,12 +489,18 @@ public:
 
     // --- Fuzzy facts and expressions ---
     // Weakens every fuzzy slot of the fact by the strength (the firing activation's).
-    virtual void ScaleByFiringStrength(IFact& fact, float strength);
+    virtual void ScaleByFiringStrength(IFact& fact, float strength) {
+        FMemory->ScaleByFiringStrength(fact, strength);
+    }
     // Merges the existing fact into the new one slot by slot (union, or intersection when
     // useUnion is false) by the operation of FuzzyInferenceMethod.
-    virtual void CombineFuzzyFacts(IFact& newFact, const IFact& existingFact, bool useUnion);
+    virtual void CombineFuzzyFacts(IFact& newFact, const IFact& existingFact, bool useUnion) {
+        FMemory->CombineFuzzyFacts(newFact, existingFact, useUnion);
+    }
     // The host's hook: OnFuzzyInference, else the union of the two facts.
-    virtual void FuzzyInference(IFact& newFact, const IFact& existingFact);
+    virtual void FuzzyInference(IFact& newFact, const IFact& existingFact) {
+        FMemory->FuzzyInference(newFact, existingFact);
+    }
     // One value made into a fuzzy value of the variable (a term name, a number, a variable or
     // call evaluated in the context, an expression list, singletons, a fuzzy value).
     TRefPtr<IIEValue> EvaluateFuzzyExpression(IFuzzyVariable* variable,
@@ -492,69 +537,44 @@ protected:
     void CreateImpliedConstructs();
 
 private:
-    // The engine's files read through its reader and count the nesting of loads.
+    // The engine's files and stored properties read through its reader.
     friend class TEngineFiles;
     void DoReset();
     void DoClear();
     void FreeMadeObjects() noexcept;
-    // Frees the rules retired while rules fired (none may be firing any more).
-    void FreeRetiredRules() noexcept;
-    bool FireOne();
     void ClearEventHandlers();
     std::unique_ptr<TIEParser> NewParser();
     template <class F> auto ReadFrom(std::string_view text, F&& read);
+    // One stored global variable ("?name = value") read into its name and value.
+    void ParseGlobal(std::string_view text, std::string& name, TRefPtr<IIEValue>& value);
+
+    // The collaborators, made first and gone last: the tables and the network report to them.
+    std::unique_ptr<TIORouter> FIO;
+    std::unique_ptr<TWorkingMemory> FMemory;
+    std::unique_ptr<TRunControl> FRun;
 
     // Numbering and state
-    int32_t FNextFactId = 0;
     int32_t FNextRuleIndex = 0;
-    bool FHalt = false;
     TEngineActivity FActivity = eaIdle;
-    int32_t FPropagating = 0;
-    std::recursive_mutex FRunLock;
-    TActivation* FFiring = nullptr;
-    // Rules removed while a rule fires: out of the rule table and the network, freed when the
-    // outermost firing ends (the firing rule may be among them, its actions still running).
-    std::vector<TRule*> FRetiredRules;
-    // How deep runs nest inside rule actions, and loads and batches inside each other.
-    int32_t FRunDepth = 0;
-    int32_t FFileDepth = 0;
 
     // Settings
     TDuplicateConstructs FDuplicateConstructs = dcOverwrite;
     TFunctionPackages FPackages = AllFunctionPackages;
-    bool FFactDuplication = false;
     bool FFuzzyAutoTerms = true;
-    TFuzzyCorrelationMethod FCorrelation = fcmMinimum;
-    TFuzzyInferenceMethod FInference = fimMinMax;
     float FFuzzyEqualsThreshold = 0.01f;
     float FMinActivationStrength = 0.0f;
     TErrorHandling FParserErrorHandling = ehRaiseImmediate;
     int32_t FParserMaxErrors = 10;
     bool FResetGlobals = true;
-    TSearchStrategy FStrategy = ssDepthFirst;
     int32_t FSymbolIndex = 1;
     bool FSymbolsSpent = false; // the name of the largest integer has been handed out
     TTypeChecks FTypeChecks{tcStatic};
     TConstructWatches FWatch;
 
-    // Statistics
-    int32_t FRulesFired = 0;
-    int64_t FStartTime = 0; // whole milliseconds of TimerMilliseconds
-    double FRunTime = 0.0;
-    int32_t FMaxActivations = 0;
-    double FSumActivations = 0.0;
-    int32_t FMaxFacts = 0;
-    double FSumFacts = 0.0;
-
     // Owned parts
-    std::unique_ptr<TIOStreams> FIOStreams;
     std::unique_ptr<TGlobalVariables> FGlobalVariables;
     std::unique_ptr<TIEDefinedTypes> FDefinedTypes;
-    std::unique_ptr<TIEAgenda> FAgenda;
     std::unique_ptr<TFactTemplates> FFactTemplates;
-    std::unique_ptr<TFacts> FFacts;
-    std::deque<TRefPtr<IFact>> FPendingAssertions;
-    std::deque<TRefPtr<IFact>> FPendingRetractions;
     TRefPtr<IFact> FNotOrTestFact;
     std::unique_ptr<TIEPattern> FInitialFactPattern;
     std::unique_ptr<TFactSets> FFactSets;
@@ -573,12 +593,6 @@ private:
     std::unique_ptr<TIEClipsStream> FReadStream;
     std::unique_ptr<TIEParser> FParser;
     std::unique_ptr<TEngineConstructSink> FConstructSink;
-    std::unique_ptr<TStream> FDribble;
-    TIETokenizerStream* FBatch = nullptr;
-    // The file the dribble writes to and the files being batched, to keep a batch from reading
-    // what it is writing.
-    std::string FDribbleFileName;
-    std::vector<std::string> FBatchFileNames;
     std::vector<TComponent*> FPackageObjects;
     // What KeepMadeObject was given, by life record.
     std::vector<TRefPtr<TObjectLife>> FMadeObjects;
