@@ -33,11 +33,6 @@ namespace ie {
 
 namespace {
 
-std::array<TPackageFactory, 9>& PackageFactories() {
-    static std::array<TPackageFactory, 9> factories;
-    return factories;
-}
-
 // The order in which the packages are created.
 constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPredicate,
                                              pMath,         pString,        pObject,
@@ -61,14 +56,6 @@ private:
 };
 
 } // namespace
-
-void RegisterPackageFactory(TFunctionPackage package, TPackageFactory factory) {
-    PackageFactories()[package] = std::move(factory);
-}
-
-bool PackageFactoryRegistered(TFunctionPackage package) {
-    return PackageFactories()[package] != nullptr;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction
@@ -276,7 +263,7 @@ void TInferenceEngine::SetNetwork(std::unique_ptr<IEngineNetwork> network) {
 void TInferenceEngine::AddDefaultPackages() {
     for (TFunctionPackage p : PackageOrder) {
         if (!FPackages.Contains(p)) continue;
-        const TPackageFactory& factory = PackageFactories()[p];
+        const TPackageFactory& factory = PackageFactory(p);
         if (!factory) continue;
         if (TComponent* package = factory(this)) FPackageObjects.push_back(package);
     }

@@ -86,12 +86,6 @@ using TInferenceEvent = std::function<void(TInferenceEngine* Sender, int32_t Rul
 
 inline constexpr TFunctionPackages AllFunctionPackages = TFunctionPackages::FromBits(511);
 
-// Creates one function package (a component owned by `engine`) for a member of TFunctionPackage.
-// The packages library registers one factory per package; the engine creates those its
-// Packages property names and skips the members nobody registered.
-using TPackageFactory = std::function<TComponent*(TInferenceEngine* engine)>;
-void RegisterPackageFactory(TFunctionPackage package, TPackageFactory factory);
-bool PackageFactoryRegistered(TFunctionPackage package);
 
 // The engine's view of its matcher: the Rete network by default (wrapped), or what a host or a
 // test installs instead.

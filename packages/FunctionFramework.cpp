@@ -1,18 +1,16 @@
 // The function framework's shared code: the construction of a built-in function from its name,
 // help and counts, the selection of a variant, the numeric and test bases, the numeric argument
-// readers and the hand-over of a package's creator to the engine.
+// readers.
 //
 // Invariant: the numeric argument readers give the number that evaluating the argument and reading
 // the value (GetAsNumeric, AsInteger) would give; they only skip making the value where they can.
-// The engine's runtime header is included here only to hand a package's creator to its factory
-// table; no framework header exposes the concrete engine.
+// Nothing here names the concrete engine: packages register their factories in the model layer.
 #include "packages/FunctionFramework.h"
 
 #include <typeinfo>
 #include <utility>
 #include <variant>
 
-#include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 
 namespace ie {
@@ -162,11 +160,6 @@ void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
         function.SelectVariant(static_cast<int>(*ordinal));
     };
     table.Add(std::move(info));
-}
-
-void RegisterPackageCreator(TFunctionPackage package, TPackageCreator create) {
-    RegisterPackageFactory(
-        package, [create](TInferenceEngine* engine) -> TComponent* { return create(engine); });
 }
 
 } // namespace ie

@@ -236,18 +236,11 @@ private:
     }
 };
 
-// Makes a package owned by the engine it is given.
-using TPackageCreator = TComponent* (*)(TComponent* engine);
-
-// Hands the engine the creator of a package, as the factory of the package's member of
-// TFunctionPackage; the engine creates the packages its Packages set names.
-void RegisterPackageCreator(TFunctionPackage package, TPackageCreator create);
-
 // Registers a package's function classes with the class registry and its factory with the
 // engine, so that every engine whose Packages name it creates it.
 template <class TPackage, class TClasses> void RegisterPackage(TFunctionPackage package) {
     TClasses::Register();
-    RegisterPackageCreator(
+    RegisterPackageFactory(
         package, [](TComponent* engine) -> TComponent* { return NewPackage<TPackage>(engine); });
 }
 

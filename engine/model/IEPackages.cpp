@@ -1,6 +1,7 @@
 #include "engine/model/IEPackages.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <typeinfo>
@@ -940,6 +941,27 @@ void TUserPackage::ReadFunctions(TReader& reader) {
     FFunctions.Clear();
     for (auto& f : loaded)
         FFunctions.Add(std::move(f));
+}
+
+namespace {
+
+std::array<TPackageFactory, 9>& PackageFactories() {
+    static std::array<TPackageFactory, 9> factories;
+    return factories;
+}
+
+} // namespace
+
+void RegisterPackageFactory(TFunctionPackage package, TPackageFactory factory) {
+    PackageFactories()[package] = std::move(factory);
+}
+
+bool PackageFactoryRegistered(TFunctionPackage package) {
+    return PackageFactories()[package] != nullptr;
+}
+
+const TPackageFactory& PackageFactory(TFunctionPackage package) {
+    return PackageFactories()[package];
 }
 
 } // namespace ie

@@ -467,4 +467,14 @@ template <class T> T* NewPackage(TComponent* owner) {
     return package;
 }
 
+// Creates one function package (a component owned by `engine`, the engine that asks) for a member
+// of TFunctionPackage. The packages library registers one factory per package from its start-up
+// code; an engine creates those its Packages property names and skips the members nobody
+// registered. The table lives here so that the packages register without naming the engine.
+using TPackageFactory = std::function<TComponent*(TComponent* engine)>;
+void RegisterPackageFactory(TFunctionPackage package, TPackageFactory factory);
+bool PackageFactoryRegistered(TFunctionPackage package);
+// The registered factory of a package; empty when nobody registered one.
+const TPackageFactory& PackageFactory(TFunctionPackage package);
+
 } // namespace ie

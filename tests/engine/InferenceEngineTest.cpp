@@ -604,7 +604,7 @@ protected:
 };
 
 TEST(EnginePackages, FactoriesAreCreatedAndReplacedWithThePackagesSet) {
-    RegisterPackageFactory(pBusiness, [](TInferenceEngine* e) -> TComponent* {
+    RegisterPackageFactory(pBusiness, [](TComponent* e) -> TComponent* {
         return NewPackage<TCountingPackage>(e);
     });
     TCountingPackage::Created = TCountingPackage::Freed = 0;
