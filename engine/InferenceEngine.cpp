@@ -15,6 +15,7 @@
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyConsts.h"
+#include "platform/Assert.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"
 #include "platform/Restore.h"
@@ -701,6 +702,7 @@ int32_t TInferenceEngine::AssertFact(const TRefPtr<IFact>& fact, bool flag) {
         TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
         FNetwork->AssertToken(taAdd, fact);
     }
+    if (StructureChecks()) CheckStructures();
     ProcessPendingFacts();
     if (OnAssertion) OnAssertion(this, fact.get());
     return id;
@@ -720,6 +722,7 @@ void TInferenceEngine::RetractAt(int32_t index) {
     if (Tracing(cwFact)) PrintOut("", " <== " + fact->GetLabel() + std::string(IELineEnd));
     // The handler or the network may have moved the fact: find it again by identity.
     FFacts->Remove(fact.get());
+    if (StructureChecks()) CheckStructures();
     ProcessPendingFacts();
 }
 
@@ -877,6 +880,7 @@ bool TInferenceEngine::FireOne() {
         NameFailingRule(e, activation->RuleName(), outer == nullptr);
         throw;
     }
+    if (StructureChecks()) CheckStructures();
     if (FWatch.Contains(cwStatistics)) {
         const int32_t facts = FFacts->Count();
         const int32_t activations = FAgenda->Count();

@@ -262,6 +262,11 @@ public:
     virtual int32_t BeginModify(const IFact* fact);
     virtual int32_t EndModify(const TRefPtr<IFact>& fact);
     virtual void ClearFacts();
+    // Runs every structure checker (agenda, facts and their index, network) and compares the
+    // agenda with the network's activations; a broken invariant aborts (EngineChecks.cpp). The
+    // engine calls it after each propagation and firing while StructureChecks() is on; unless
+    // `always`, a large engine is checked only once the changes since the last check earned it.
+    void CheckStructures(bool always = false) const;
 
     // --- Agenda and run ---
     // Called by the network when a terminal node makes or drops an activation; the engine owns

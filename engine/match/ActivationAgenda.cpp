@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/Assert.h"
 #include "platform/Format.h"
 
 namespace ie {
@@ -85,7 +86,8 @@ TActivation* TActivationAgenda::Item(int32_t index) const {
         if (rest < FSizes[b]) return FBlocks[b][static_cast<size_t>(rest)].Activation;
         rest -= FSizes[b];
     }
-    return nullptr; // not reached: the blocks hold FCount activations
+    IE_ASSERT(!"the blocks hold FCount activations");
+    return nullptr;
 }
 
 TActivation* TActivationAgenda::FirstIdle() const noexcept {
