@@ -149,6 +149,8 @@ TActivation* TActivationAgenda::Extract(TActivation* activation) {
     const size_t b = BlockFor(activation->FKey);
     TBlock& block = FBlocks[b];
     auto it = std::lower_bound(block.begin(), block.end(), activation->FKey, KeyBefore<TSlot>);
+    // A filed activation is where its key says.
+    IE_ASSERT(it != block.end() && it->Activation == activation);
     if (it == block.end() || it->Activation != activation) return nullptr;
     block.erase(it);
     if (--FSizes[b] == 0) {
