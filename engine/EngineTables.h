@@ -262,6 +262,9 @@ public:
     void Clear();
     // Empties list and index only.
     void ClearItems();
+    // Verifies the list's counts and identifiers and the duplicate index against the facts
+    // (EngineChecks.cpp); raises a logic error naming the first invariant broken.
+    void CheckInvariants() const;
     // The facts' texts separated by CR LF; the labelled texts for GetLabelledText.
     std::string GetText() const;
     std::string GetLabelledText() const;

@@ -284,6 +284,12 @@ public:
     virtual int32_t BeginModify(const IFact* fact) { return FMemory->RetractByID(fact); }
     virtual int32_t EndModify(const TRefPtr<IFact>& fact) { return FMemory->Assert(fact, false); }
     virtual void ClearFacts() { FMemory->ClearFacts(); }
+    // Runs every structure checker (agenda, facts and their index, network) and compares the
+    // agenda with the network's activations; a broken invariant aborts (EngineChecks.cpp). The
+    // working memory calls it after each propagation and the run control after each firing while
+    // StructureChecks() is on; unless `always`, a large engine is checked only once the changes
+    // since the last check earned it.
+    void CheckStructures(bool always = false) const;
 
     // --- Agenda and run ---
     // A terminal node has made or dropped an activation (the Rete network reports to the run

@@ -14,6 +14,7 @@
 #include "engine/match/IERule.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"
+#include "platform/Assert.h"
 #include "platform/Restore.h"
 
 namespace ie {
@@ -175,6 +176,7 @@ bool TRunControl::FireOne() {
         NameFailingRule(e, activation->RuleName(), outer == nullptr);
         throw;
     }
+    if (StructureChecks()) FEngine.CheckStructures();
     if (FEngine.Watch().Contains(cwStatistics)) {
         const int32_t facts = FEngine.Facts().Count();
         const int32_t activations = FAgenda->Count();

@@ -18,6 +18,7 @@
 #include "engine/model/IEContext.h"
 #include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyConsts.h"
+#include "platform/Assert.h"
 #include "platform/Restore.h"
 
 namespace ie {
@@ -81,6 +82,7 @@ int32_t TWorkingMemory::Assert(const TRefPtr<IFact>& fact, bool flag) {
         TRestore<int32_t> propagating(FPropagating, FPropagating + 1);
         network->AssertToken(taAdd, fact);
     }
+    if (StructureChecks()) FEngine.CheckStructures();
     ProcessPending();
     if (FEngine.OnAssertion) FEngine.OnAssertion(&FEngine, fact.get());
     return id;
@@ -108,6 +110,7 @@ void TWorkingMemory::RetractAt(int32_t index) {
         FEngine.PrintOut("", " <== " + fact->GetLabel() + std::string(IELineEnd));
     // The handler or the network may have moved the fact: find it again by identity.
     FFacts->Remove(fact.get());
+    if (StructureChecks()) FEngine.CheckStructures();
     ProcessPending();
 }
 

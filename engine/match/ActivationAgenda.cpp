@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/Assert.h"
 #include "platform/Format.h"
 
 namespace ie {
@@ -85,7 +86,8 @@ TActivation* TActivationAgenda::Item(int32_t index) const {
         if (rest < FSizes[b]) return FBlocks[b][static_cast<size_t>(rest)].Activation;
         rest -= FSizes[b];
     }
-    return nullptr; // not reached: the blocks hold FCount activations
+    IE_ASSERT(!"the blocks hold FCount activations");
+    return nullptr;
 }
 
 TActivation* TActivationAgenda::FirstIdle() const noexcept {
@@ -147,6 +149,8 @@ TActivation* TActivationAgenda::Extract(TActivation* activation) {
     const size_t b = BlockFor(activation->FKey);
     TBlock& block = FBlocks[b];
     auto it = std::lower_bound(block.begin(), block.end(), activation->FKey, KeyBefore<TSlot>);
+    // A filed activation is where its key says.
+    IE_ASSERT(it != block.end() && it->Activation == activation);
     if (it == block.end() || it->Activation != activation) return nullptr;
     block.erase(it);
     if (--FSizes[b] == 0) {

@@ -163,6 +163,10 @@ public:
     // depth-first, after the last equal salience under breadth-first; -1 means appended.
     int32_t GetInsertIndex(int32_t salience) const;
 
+    // Verifies the order and the counts of the unit's header comment (StructureChecks.cpp);
+    // raises a logic error naming the first invariant broken.
+    void CheckInvariants() const;
+
 private:
     static constexpr size_t BlockSize = 128;
     // A block keeps the keys beside the activations, so that a search reads no activation.

@@ -6,6 +6,8 @@
 #include <typeinfo>
 #include <unordered_set>
 
+#include "platform/Assert.h"
+
 namespace ie {
 
 std::string_view TokenActionName(TTokenAction action) noexcept {
@@ -129,7 +131,8 @@ void TIEToken::SetStrength(float strength) noexcept {
 
 void TIEToken::SetTag(TTokenAction action) {
     if (action == FTag) return;
-    if (action != taClear && !FFact) RaiseIE(imInvalidTokenAction);
+    // Only the network tags tokens, and it never tags a fact-less token with a fact change.
+    IE_ASSERT(action == taClear || FFact);
     FTag = action;
 }
 

@@ -335,7 +335,7 @@ public:
     void SetNegatedCount(int32_t count) noexcept { FNegatedCount = count < 0 ? 0 : count; }
     // A changed strength below 0 (or not a number) is stored as 0.
     void SetStrength(float strength) noexcept;
-    // Raises "Invalid Token Action" for an action other than taClear on a token without fact.
+    // An action other than taClear on a token without fact is a fault (IE_ASSERT).
     void SetTag(TTokenAction action);
 
     // Same token; or equal hash codes, fact identifiers and strengths, and then: no parent here

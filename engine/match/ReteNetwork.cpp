@@ -9,6 +9,7 @@
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
+#include "platform/Assert.h"
 #include "platform/Format.h"
 
 namespace ie {
@@ -851,7 +852,8 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         }
         return;
     }
-    RaiseIE(imInvalidCallType, CallTypeName(callType));
+    // A join is linked to its inputs as their left or right target only.
+    IE_ASSERT(callType == ctLeft || callType == ctRight);
 }
 
 // Visits the right entries that can match the left token (those of its key when hashed) until

@@ -331,6 +331,9 @@ public:
     bool Initialized() const noexcept { return FInitialized; }
     TRule* Rule() const noexcept { return FRule; }
     int32_t ActivationCount() const noexcept { return FCount; }
+    // Verifies the node's activation list and index (StructureChecks.cpp); `upstream` is the
+    // left memory of the join whose tokens reach the node (null: first-level tokens only).
+    void CheckInvariants(const TIETokenTree* upstream) const;
 
     // IActivationNode
     const std::string& ActivationRuleName() const override;
@@ -413,6 +416,13 @@ public:
     // Replaces `view` with the network from the roots down: one item per node reached, every
     // child in edge order (a join appears under both its inputs).
     void AssignTo(std::vector<TReteTreeItem>& view) const;
+
+    // Verifies the whole network (StructureChecks.cpp): edges, rule uses, every memory and the
+    // links between the memories and activations of connected nodes; raises a logic error
+    // naming the first invariant broken. `activations` receives the number of listed
+    // activations, for the engine to compare with its agenda. Returns the number of memory
+    // entries checked.
+    int64_t CheckInvariants(int32_t* activations = nullptr) const;
 
     // Raised after the engine has the new activation; before a removed or fired one goes to the
     // engine (which may free it).

@@ -390,6 +390,10 @@ public:
     IFact* FindEqual(const IFact& fact) const;
     void Clear();
     int32_t Count() const noexcept { return FCount; }
+    // Verifies that every fact is indexed once, under the hash it has now, a later equal fact
+    // under the first one, and that the count agrees (FactIndexCheck.cpp); raises a logic error
+    // naming the first invariant broken.
+    void CheckInvariants() const;
 
 private:
     struct TKey {

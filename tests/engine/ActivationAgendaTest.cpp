@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/match/ActivationAgenda.h"
@@ -85,6 +86,28 @@ TEST(ActivationAgenda, AnActivationOfAnotherAgendaIsNotFound) {
     EXPECT_EQ(one.IndexOf(a), -1);
     EXPECT_EQ(one.AddActivation(a, 3), 0);
     EXPECT_EQ(one.Item(0), a);
+}
+
+TEST(ActivationAgenda, CheckerPassesAcrossBlockSplitsAndCatchesAStaleKey) {
+    TActivationAgenda agenda;
+    std::vector<TActivation*> all;
+    for (int i = 0; i < 400; ++i) {
+        all.push_back(NewActivation());
+        agenda.AddActivation(all.back(), i % 7);
+    }
+    for (int i = 0; i < 400; i += 3)
+        delete agenda.Extract(all[static_cast<size_t>(i)]);
+    agenda.IndexOf(all[1]); // remembered
+    EXPECT_NO_THROW(agenda.CheckInvariants());
+    // Filed twice: the first slot keeps a key its activation no longer has.
+    TActivation* twice = all[1];
+    agenda.AddActivation(twice, 3);
+    EXPECT_THROW(agenda.CheckInvariants(), std::logic_error);
+    std::vector<TActivation*> rest = agenda.ExtractAll();
+    std::erase(rest, twice);
+    for (TActivation* a : rest)
+        delete a;
+    delete twice;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
@@ -204,6 +205,7 @@ TEST(FactIndex, EqualFactsSideBySideLeaveOneByOne) {
     EXPECT_TRUE(index.Remove(*first));
     EXPECT_EQ(index.FindEqual(*first), third.get());
     index.Add(first); // back again: now the latest of the two
+    EXPECT_NO_THROW(index.CheckInvariants());
     EXPECT_TRUE(index.Remove(*third));
     EXPECT_EQ(index.FindEqual(*third), first.get());
     EXPECT_TRUE(index.Remove(*first));
@@ -215,6 +217,23 @@ TEST(FactIndex, EqualFactsSideBySideLeaveOneByOne) {
     EXPECT_EQ(second->RefCount(), 1);
     EXPECT_EQ(third->RefCount(), 1);
     EXPECT_EQ(other->RefCount(), 2);
+}
+
+// The checker finds a fact changed in place while indexed (its stored hash is stale) and a fact
+// indexed twice.
+TEST(FactIndex, CheckerCatchesAStaleHashAndAFactIndexedTwice) {
+    auto t = Foo();
+    auto a = FooFact(t, "1", "2");
+    TFactIndex index;
+    index.Add(a);
+    index.Add(FooFact(t, "1", "2"));
+    EXPECT_NO_THROW(index.CheckInvariants());
+    a->SetSlotValue("x", Atom("9"));
+    EXPECT_THROW(index.CheckInvariants(), std::logic_error);
+    index.Clear();
+    index.Add(a);
+    index.Add(a);
+    EXPECT_THROW(index.CheckInvariants(), std::logic_error);
 }
 
 // Every fact under one hash: lookups walk past removed entries, growth keeps every fact, and an

@@ -17,6 +17,8 @@
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
+#include "platform/Assert.h"
+#include "platform/Restore.h"
 #include "platform/Streams.h"
 
 namespace ie {
@@ -1144,11 +1146,30 @@ TEST_F(TFuzzyFixture, ParseValueOfType) {
     EXPECT_THROW(E.ParseValueOfType("abc", dtInteger), EException);
 }
 
+// With structure checks on, the change after a corruption of the network aborts, naming it.
+TEST(EngineChecks, TheChangeAfterACorruptionAborts) {
+    if (!ChecksCompiled) GTEST_SKIP() << "the structure checks are compiled out";
+    TInferenceEngine e;
+    const bool checked = SetStructureChecks(true);
+    const TOnExit restore([checked] { SetStructureChecks(checked); });
+    e.ExecuteCommand("(defrule r (a ?x) (b ?x) =>)");
+    e.AssertString("(a 1)");
+    e.AssertString("(b 1)");
+    e.CheckStructures(true);
+    TRule* r = e.Rules().Find("r");
+    ASSERT_NE(r, nullptr);
+    ++e.ReteNetwork()->RuleNodes(*r).back()->RuleUseCount;
+    EXPECT_DEATH(e.AssertString("(a 2)"), "invariant broken: network: .*rule use count");
+    --e.ReteNetwork()->RuleNodes(*r).back()->RuleUseCount;
+}
+
 // Rule-language scripts with their exact expected output: every tests/data/engine/<name>.clp
 // that has a <name>.out beside it is run as ierun runs a file, and the printed text compared.
 TEST(EngineScripts, ScriptsPrintTheirExpectedOutput) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(IE_TEST_DATA_DIR) / "engine";
+    const bool checked = SetStructureChecks(true);
+    const TOnExit restore([checked] { SetStructureChecks(checked); });
     int ran = 0;
     if (fs::is_directory(dir))
         for (const auto& entry : fs::directory_iterator(dir)) {

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "engine/InferenceEngine.h"
+#include "platform/Assert.h"
+#include "platform/Restore.h"
 #include "tests/support/AllPackages.h"
 
 namespace ie {
@@ -41,6 +43,9 @@ std::string WithCrLf(const std::string& text) {
 
 std::string RunScript(const fs::path& script) {
     test::RegisterAllPackages();
+    // Every structure is checked after each change and firing (in builds that have checks).
+    const bool checked = SetStructureChecks(true);
+    const TOnExit restore([checked] { SetStructureChecks(checked); });
     TInferenceEngine engine;
     if (script.filename().string().rfind("breadth-", 0) == 0) engine.SetStrategy(ssBreadthFirst);
     std::string out;

@@ -1,0 +1,84 @@
+// The engine's whole-structure check, run after each propagation and firing while structure
+// checks are on (platform/Assert.h), and the check of its fact list. The fact list keeps: its
+// live slots number FLive, as its tree of live flags counts them; each identifier it files
+// names a live slot holding a fact of that identifier; while indexed, the duplicate index holds
+// exactly the live facts that are not fuzzy (the fuzzy ones are listed apart). Between the
+// agenda and the network: every activation the terminal nodes list is on the agenda, and every
+// activation on the agenda is listed by its node unless it is firing.
+#include <stdexcept>
+#include <string>
+
+#include "engine/EngineTables.h"
+#include "engine/InferenceEngine.h"
+#include "engine/match/ReteNetwork.h"
+#include "platform/Assert.h"
+
+namespace ie {
+
+void TFacts::CheckInvariants() const {
+    auto fail = [](const char* what) { throw std::logic_error(std::string("facts: ") + what); };
+    int32_t live = 0, plain = 0;
+    for (const auto& f : FSlots)
+        if (f) {
+            ++live;
+            if (FIndexed && !IsFuzzy(f.get())) {
+                ++plain;
+                if (!FIndex.FindEqual(*f)) fail("a live fact missing from the duplicate index");
+            }
+        }
+    if (live != FLive) fail("live count differs from the facts stored");
+    if (FTree.size() != FSlots.size() || TreePrefix(FTree.size()) != FLive)
+        fail("tree of live slots differs from the slots");
+    for (const auto& [id, slot] : FSlotById)
+        if (slot >= FSlots.size() || !FSlots[slot] || FSlots[slot]->GetFactId() != id)
+            fail("identifier filed under a slot that does not hold it");
+    if (!FIndexed) return;
+    FIndex.CheckInvariants();
+    if (FIndex.Count() != plain) fail("duplicate index and live facts differ in number");
+    for (const IFact* f : FFuzzyFacts)
+        if (SlotOfFact(f) == std::string::npos) fail("a fuzzy fact listed that is not stored");
+    if (static_cast<int32_t>(FFuzzyFacts.size()) != live - plain)
+        fail("fuzzy facts listed and stored differ in number");
+}
+
+namespace {
+
+// A check walks every structure; after each change of a large engine that would make a long
+// run quadratic. Each change earns the visit of CheckCredit items, and a check runs once the
+// credit covers the items the last one visited: an engine of up to CheckCredit items is checked
+// after every change, a larger one at a spacing that bounds the checks' share of the work.
+constexpr int64_t CheckCredit = 256;
+thread_local int64_t Credit = 0;
+thread_local int64_t LastCost = 0;
+
+} // namespace
+
+void TInferenceEngine::CheckStructures(bool always) const {
+    Credit += CheckCredit;
+    if (!always && Credit < LastCost) return;
+    Credit = 0;
+    const TIEAgenda& agenda = FRun->Agenda();
+    const TFacts& facts = FMemory->Facts();
+    LastCost = facts.Count() + agenda.Count();
+    try {
+        agenda.CheckInvariants();
+        facts.CheckInvariants();
+        if (!FRete) return;
+        int32_t listed = 0;
+        LastCost += FRete->CheckInvariants(&listed);
+        int32_t filed = 0;
+        for (int32_t i = 0; i < agenda.Count(); ++i) {
+            const TActivation* a = agenda.Item(i);
+            if (a->NodeLinks.Listed)
+                ++filed;
+            else if (!a->Firing())
+                throw std::logic_error("agenda: an activation no node lists");
+        }
+        if (filed != listed)
+            throw std::logic_error("agenda: the terminal nodes list activations it does not hold");
+    } catch (const std::logic_error& e) {
+        InvariantBroken(e.what());
+    }
+}
+
+} // namespace ie

@@ -1,0 +1,287 @@
+// The whole-structure checks of the agenda and of the network, which the engine runs after each
+// propagation and firing when structure checks are on (platform/Assert.h).
+//
+// The agenda keeps: its blocks are not empty and hold at most BlockSize activations each, their
+// sizes are recorded and add up to the count; the keys are strictly ascending (salience, then
+// the sequence signed by the strategy), each slot's key is its activation's, and every
+// activation knows it is filed in this agenda.
+//
+// The network keeps: every node it owns is reached from a root, every edge is recorded at both
+// ends, and a node's rule use count is the number of times the rules' node lists name it; each
+// join's memories belong to it and pass their own check; a left memory holds the tokens of the
+// join upstream (or first-level tokens), a right memory first-level tokens; a token a join makes
+// is held only by the left memories and activations of the nodes its join feeds; a negated
+// join's left entry is blocked by a right entry it has, which counts it; a terminal node's list
+// and index hold exactly its activations.
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/match/ActivationAgenda.h"
+#include "engine/match/ReteNetwork.h"
+
+namespace ie {
+
+// ---------------------------------------------------------------------------------------------
+// The agenda
+
+void TActivationAgenda::CheckInvariants() const {
+    auto fail = [](const char* what) { throw std::logic_error(std::string("agenda: ") + what); };
+    if (FBlocks.size() != FSizes.size()) fail("block sizes and blocks differ in number");
+    int32_t count = 0;
+    const TSlot* before = nullptr;
+    for (size_t b = 0; b < FBlocks.size(); ++b) {
+        const TBlock& block = FBlocks[b];
+        if (block.empty()) fail("empty block kept");
+        if (block.size() > BlockSize) fail("block larger than its bound");
+        if (FSizes[b] != static_cast<int32_t>(block.size())) fail("recorded block size differs");
+        for (const TSlot& slot : block) {
+            const TActivation* a = slot.Activation;
+            if (!a) fail("slot without an activation");
+            if (!a->FInAgenda || a->FAgenda != this) fail("activation not filed in this agenda");
+            if (slot.Key.Salience != a->FKey.Salience || slot.Key.Sequence != a->FKey.Sequence)
+                fail("slot key differs from its activation's key");
+            if (a->FKey.Salience != -static_cast<int64_t>(a->FSalience))
+                fail("key does not follow the activation's salience");
+            if ((FStrategy == ssDepthFirst) != (a->FKey.Sequence < 0))
+                fail("sequence not signed by the strategy");
+            if (a->FKey.Sequence > FSequence || -a->FKey.Sequence > FSequence)
+                fail("sequence number not yet drawn");
+            if (before && !(before->Key < slot.Key)) fail("activations out of order");
+            before = &slot;
+            ++count;
+        }
+    }
+    if (count != FCount) fail("count differs from the activations filed");
+    if (FKnownActivation) {
+        if (FKnownIndex < 0 || FKnownIndex >= FCount) fail("remembered index out of range");
+        int32_t rest = FKnownIndex;
+        size_t b = 0;
+        while (rest >= FSizes[b])
+            rest -= FSizes[b++];
+        if (FBlocks[b][static_cast<size_t>(rest)].Activation != FKnownActivation)
+            fail("remembered index names another activation");
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The network
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::logic_error("network: " + what);
+}
+
+bool ListsHolder(const TIEToken& token, const TTokenHolder& holder) {
+    for (const TTokenHolder* h = token.FirstHolder(); h; h = h->HolderNext)
+        if (h == &holder) return true;
+    return false;
+}
+
+// The join whose made tokens reach `node` through its left input (past test nodes), or null
+// when the tokens come from the alpha nodes (first-level tokens).
+const TJoinNode* UpstreamJoin(const TReteNode& node) {
+    const TReteNode* at = &node;
+    for (;;) {
+        const TReteNode* from = nullptr;
+        int inputs = 0;
+        for (const TReteEdge& e : at->Incoming())
+            if (e.CallType != ctRight) {
+                from = e.Node;
+                ++inputs;
+            }
+        if (inputs != 1) Fail(std::string(at->NodeName()) + " without exactly one left input");
+        if (auto* join = dynamic_cast<const TJoinNode*>(from)) return join;
+        if (!dynamic_cast<const TTestNode*>(from)) return nullptr;
+        at = from;
+    }
+}
+
+} // namespace
+
+void TPatternMatchTerminalNode::CheckInvariants(const TIETokenTree* upstream) const {
+    const std::string rule = FRule ? FRule->RuleName() : std::string();
+    auto fail = [&](const char* what) { Fail("terminal node of " + rule + ": " + what); };
+    int32_t count = 0, indexed = 0;
+    const TActivation* last = nullptr;
+    for (const TActivation* a = FFirst; a; a = a->NodeLinks.Next) {
+        const TActivation::TNodeLinks& links = a->NodeLinks;
+        if ((links.Prev ? links.Prev->NodeLinks.Next : FFirst) != a) fail("activation list broken");
+        if (!links.Listed) fail("activation in the list not marked listed");
+        if (a->Node() != this || a->Rule() != FRule) fail("activation of another node");
+        if (!a->Token()) fail("activation without a token");
+        const TIEToken& token = TIEToken::Of(*a->Token());
+        if (links.Indexed) {
+            ++indexed;
+            if (token.LeftOwner()) fail("indexed activation of a token a join made");
+            if (links.Hash != token.IdentityHash()) fail("activation indexed under another hash");
+            bool found = false;
+            for (const TActivation* k = FIndex.First(links.Hash); k && !found;
+                 k = k->NodeLinks.HashNext)
+                found = k == a;
+            if (!found) fail("indexed activation missing from its chain");
+        } else {
+            if (!token.LeftOwner()) fail("held activation of a first-level token");
+            if (!ListsHolder(token, *a)) fail("held activation missing from its token's holders");
+        }
+        const TIETokenTree* maker = token.LeftOwner() ? token.LeftOwner()->Tree : nullptr;
+        if (maker != upstream) fail("activation of a token that does not reach the node");
+        last = a;
+        ++count;
+    }
+    if (FLast != last) fail("activation list end");
+    if (count != FCount) fail("count differs from the activations listed");
+    int32_t chained = 0;
+    FIndex.ForEachKey([&](int32_t key, const TActivation* first) {
+        for (const TActivation* k = first; k; k = k->NodeLinks.HashNext) {
+            if (!k->NodeLinks.Indexed || k->NodeLinks.Hash != key)
+                fail("index holds an activation not indexed under its key");
+            ++chained;
+        }
+    });
+    if (chained != indexed) fail("index and list differ");
+}
+
+int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
+    // Nodes, edges and rule uses.
+    std::unordered_map<const TReteNode*, int32_t> uses;
+    for (const auto& [rule, nodes] : FRules)
+        for (const TReteNode* n : nodes) {
+            if (!FNodes.count(const_cast<TReteNode*>(n)))
+                Fail("a rule lists a node the network does not own");
+            ++uses[n];
+        }
+    auto count = [](const std::vector<TReteEdge>& edges, const TReteNode* node, TCallType type) {
+        int32_t n = 0;
+        for (const TReteEdge& e : edges)
+            n += e.Node == node && e.CallType == type;
+        return n;
+    };
+    for (const auto& [raw, owned] : FNodes) {
+        const std::string name(raw->NodeName());
+        if (owned.get() != raw) Fail(name + " owned under another node's key");
+        if (raw->FRete != this) Fail(name + " of another network");
+        if (raw->RuleUseCount != uses[raw])
+            Fail(name + ": rule use count differs from the rules' node lists");
+        for (const TReteEdge& e : raw->FOutgoing) {
+            if (!FNodes.count(e.Node)) Fail(name + ": edge to a node the network does not own");
+            if (count(raw->FOutgoing, e.Node, e.CallType) !=
+                count(e.Node->FIncoming, raw, e.CallType))
+                Fail(name + ": edge not recorded at both ends");
+        }
+        for (const TReteEdge& e : raw->FIncoming)
+            if (!FNodes.count(e.Node) || count(e.Node->FOutgoing, raw, e.CallType) !=
+                                             count(raw->FIncoming, e.Node, e.CallType))
+                Fail(name + ": incoming edge not recorded at its source");
+    }
+    std::unordered_set<const TReteNode*> reached;
+    std::vector<const TReteNode*> todo;
+    for (const TPatternMatchNode* root : FRoots) {
+        if (!FNodes.count(const_cast<TPatternMatchNode*>(root))) Fail("root not owned");
+        if (!root->FIncoming.empty()) Fail("root with an input");
+        if (reached.insert(root).second) todo.push_back(root);
+    }
+    while (!todo.empty()) {
+        const TReteNode* n = todo.back();
+        todo.pop_back();
+        for (const TReteEdge& e : n->FOutgoing)
+            if (reached.insert(e.Node).second) todo.push_back(e.Node);
+    }
+    if (reached.size() != FNodes.size()) Fail("a node not reached from a root");
+
+    // Which join owns a memory, and which join's tokens reach a node.
+    std::unordered_map<const TIETokenTree*, const TJoinNode*> leftOf;
+    std::unordered_map<const TReteNode*, const TJoinNode*> upstream;
+    for (const auto& [raw, owned] : FNodes) {
+        if (auto* join = dynamic_cast<const TJoinNode*>(raw)) {
+            leftOf[&join->LeftMemory()] = join;
+            upstream[raw] = UpstreamJoin(*raw);
+        } else if (dynamic_cast<const TPatternMatchTerminalNode*>(raw)) {
+            upstream[raw] = UpstreamJoin(*raw);
+        }
+    }
+    // A holder of a token `maker` made: a left entry or an activation of a node it feeds.
+    auto checkHolders = [&](const TIEToken& child, const TJoinNode* maker) {
+        for (const TTokenHolder* h = child.FirstHolder(); h; h = h->HolderNext) {
+            const TReteNode* holder = nullptr;
+            if (h->HolderKind == TTokenHolder::hkEntry) {
+                const auto it = leftOf.find(static_cast<const TTokenEntry*>(h)->Tree);
+                if (it == leftOf.end()) Fail("a token held by an entry of no left memory");
+                holder = it->second;
+            } else {
+                holder = dynamic_cast<const TPatternMatchTerminalNode*>(
+                    static_cast<const TActivation*>(h)->Node());
+                if (!holder) continue; // a firing activation whose node has gone
+            }
+            const auto up = upstream.find(holder);
+            if (up == upstream.end() || up->second != maker)
+                Fail("a token held by a node its join does not feed");
+        }
+    };
+
+    // The memories.
+    int32_t listed = 0;
+    int64_t entries = 0;
+    for (const auto& [raw, owned] : FNodes) {
+        if (auto* terminal = dynamic_cast<const TPatternMatchTerminalNode*>(raw)) {
+            const TJoinNode* up = upstream[raw];
+            terminal->CheckInvariants(up ? &up->LeftMemory() : nullptr);
+            listed += terminal->ActivationCount();
+            continue;
+        }
+        auto* join = dynamic_cast<const TJoinNode*>(raw);
+        if (!join) continue;
+        const TIETokenTree& left = join->LeftMemory();
+        const TIETokenTree& right = join->RightMemory();
+        const ITokenMemoryOwner* self = join;
+        if (left.Owner() != self || left.RightSide()) Fail("left memory of another join");
+        if (right.Owner() != self || !right.RightSide()) Fail("right memory of another join");
+        left.CheckInvariants();
+        right.CheckInvariants();
+        entries += left.Count() + right.Count();
+        const TJoinNode* up = upstream[raw];
+        const TIETokenTree* made = up ? &up->LeftMemory() : nullptr;
+        const bool negated = join->Negation() != jnNone;
+        std::unordered_map<uint32_t, const TTokenEntry*> marks;
+        for (const TTokenEntry* e = right.First(); e; e = e->Next) {
+            if (e->Token->LeftOwner()) Fail("right memory holds a token a join made");
+            if (negated) {
+                if (e->Mark == 0 || !marks.emplace(e->Mark, e).second)
+                    Fail("right entry of a negated join without its own number");
+                continue;
+            }
+            for (const TIEToken* c = e->FirstChild; c; c = c->NextOfRight())
+                if (c->RightOwner() != e || !c->LeftOwner() || c->LeftOwner()->Tree != &left)
+                    Fail("child of a right entry not made with a left entry of its join");
+        }
+        std::unordered_map<const TTokenEntry*, uint32_t> blocked;
+        int32_t size = -1;
+        for (const TTokenEntry* e = left.First(); e; e = e->Next) {
+            const TIETokenTree* maker =
+                e->Token->LeftOwner() ? e->Token->LeftOwner()->Tree : nullptr;
+            if (maker != made) Fail("left memory holds a token of another join");
+            if (size >= 0 && e->Token->Size() != size) Fail("left tokens of different lengths");
+            size = e->Token->Size();
+            if (negated && e->Mark != 0) {
+                const auto it = marks.find(e->Mark);
+                if (it == marks.end()) Fail("left entry blocked by a right entry that has gone");
+                ++blocked[it->second];
+            }
+            for (const TIEToken* c = e->FirstChild; c; c = c->NextOfLeft()) {
+                if (c->LeftOwner() != e) Fail("child listed under another left entry");
+                if (c->RightOwner() && c->RightOwner()->Tree != &right)
+                    Fail("child made with an entry of another right memory");
+                checkHolders(*c, join);
+            }
+        }
+        for (const auto& [entry, n] : blocked)
+            if (entry->Blocked < n) Fail("right entry counts fewer left entries than it blocks");
+    }
+    if (activations) *activations = listed;
+    return entries;
+}
+
+} // namespace ie
