@@ -247,7 +247,11 @@ TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
 }
 
 TTokenEntry::~TTokenEntry() {
-    if (Holding) Token->RemoveHolder(*this);
+    if (Holding) {
+        Token->RemoveHolder(*this);
+        if (TRightTokens* shared = Tree ? Tree->Shared() : nullptr)
+            if (!Token->FirstHolder()) shared->Forget(*Token);
+    }
     if (RightSide()) {
         // The children stay with their left entries, which hold them.
         for (TIEToken* c = DetachRightChildren(); c;)
@@ -259,7 +263,47 @@ TTokenEntry::~TTokenEntry() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// TRightTokens
+
+TIEToken& TRightTokens::Canonical(const TIETokenRef& token, bool& fresh) {
+    TIEToken* found = Find(token);
+    if (!found) {
+        MakeRoomToInsert(FTokens);
+        FTokens.insert(token.get());
+        found = token.get();
+        FFound = found;
+        FFresh = true;
+    }
+    fresh = FFresh;
+    return *found;
+}
+
+TIEToken* TRightTokens::Find(const TIETokenRef& token) {
+    if (token == FProbe) return FFound;
+    FProbe = token;
+    FFound = nullptr;
+    FFresh = false;
+    if (FTokens.empty()) return nullptr;
+    const auto it = FTokens.find(*token);
+    if (it != FTokens.end()) FFound = *it;
+    return FFound;
+}
+
+void TRightTokens::Forget(const TIEToken& token) noexcept {
+    if (FFound == &token) FFound = nullptr;
+    const auto it = FTokens.find(const_cast<TIEToken*>(&token));
+    if (it != FTokens.end()) FTokens.erase(it);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TIETokenTree
+
+TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexcept {
+    for (TTokenHolder* h = token.FirstHolder(); h; h = h->HolderNext)
+        if (h->HolderKind == TTokenHolder::hkEntry && static_cast<TEntry*>(h)->Tree == this)
+            return static_cast<TEntry*>(h);
+    return nullptr;
+}
 
 TIETokenTree::~TIETokenTree() {
     for (TEntry* e = FFirst; e;) {

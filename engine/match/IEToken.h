@@ -466,6 +466,58 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
 };
 static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 104, "a memory entry grew");
 
+// The tokens of single facts that the joins' right memories hold, one object per token identity
+// (TIEToken::Equals): every right entry of a fact, in whichever join, is held by that one token,
+// so a removal finds a join's entry through the token's holders (the join reached first by the
+// fact's propagation holds the first of them) after one identity lookup for the whole network,
+// instead of an insert, a lookup and an erase in an identity index of every join. A token stays
+// listed while it has holders.
+class TRightTokens {
+public:
+    TRightTokens() = default;
+    TRightTokens(const TRightTokens&) = delete;
+    TRightTokens& operator=(const TRightTokens&) = delete;
+
+    // The listed token equal to `token`; `token` itself, now listed, when there is none. The
+    // caller makes it held before anything else can end it. `fresh` tells whether the token was
+    // listed by this probe (since the last Settle, the joins its propagation reached first):
+    // then no memory outside this propagation holds it.
+    TIEToken& Canonical(const TIETokenRef& token, bool& fresh);
+    // The listed token equal to `token`, null when none.
+    TIEToken* Find(const TIETokenRef& token);
+    // Unlists a token whose last holder went.
+    void Forget(const TIEToken& token) noexcept;
+    size_t Count() const noexcept { return FTokens.size(); }
+    // Lets go of the token last looked for (at the end of a propagation).
+    void Settle() noexcept {
+        FProbe = nullptr;
+        FFound = nullptr;
+        FFresh = false;
+    }
+
+private:
+    struct THash {
+        using is_transparent = void;
+        size_t operator()(const TIEToken& t) const noexcept {
+            return static_cast<uint32_t>(t.IdentityHash());
+        }
+        size_t operator()(const TIEToken* t) const noexcept { return (*this)(*t); }
+    };
+    struct TEqual {
+        using is_transparent = void;
+        bool operator()(const TIEToken* a, const TIEToken* b) const noexcept { return a == b; }
+        bool operator()(const TIEToken& t, const TIEToken* s) const { return s->Equals(t); }
+        bool operator()(const TIEToken* s, const TIEToken& t) const { return s->Equals(t); }
+    };
+    boost::unordered_flat_set<TIEToken*, THash, TEqual> FTokens;
+    // The token last looked for and what it found: a fact's propagation reaches the joins that
+    // read its pattern one after another with one token object. The reference keeps the
+    // address from being reused while it is remembered.
+    TIETokenRef FProbe;
+    TIEToken* FFound = nullptr;
+    bool FFresh = false;
+};
+
 // The memory of one join input.
 class TIETokenTree {
 public:
@@ -544,6 +596,13 @@ public:
     // walked whole (the memories of a join without an equality to hash) drops them: a chain per
     // stored token is memory spent for nothing. Set while the memory is empty.
     bool Chained() const noexcept { return FChained; }
+    // Where the right memory's single-fact tokens are listed (see TRightTokens); entries held
+    // by such a token unlist it when they are its last holder.
+    TRightTokens* Shared() const noexcept { return FShared; }
+    void SetShared(TRightTokens* shared) noexcept { FShared = shared; }
+    // The entry of this memory that `token` holds, null when none. The first holder is tried
+    // first.
+    TEntry* HeldEntry(const TIEToken& token) const noexcept;
     void SetChained(bool chained) noexcept { FChained = chained; }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
@@ -595,6 +654,7 @@ private:
     void DebugCheck() const;
 
     ITokenMemoryOwner* FOwner = nullptr;
+    TRightTokens* FShared = nullptr;
     bool FRightSide = false;
     bool FChained = true;
     bool FUseTokenHash;

@@ -10,6 +10,7 @@
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "platform/Format.h"
+#include "platform/Restore.h"
 
 namespace ie {
 
@@ -628,6 +629,7 @@ TJoinNode::TJoinNode(TReteNetwork* rete)
 void TJoinNode::AdoptMemories() {
     FLeft->SetOwner(this, false);
     FRight->SetOwner(this, true);
+    FRight->SetShared(&FRete->RightTokens());
     // Without a hashed equality both memories are walked whole: no probe chains.
     FLeft->SetChained(FHashed);
     FRight->SetChained(FHashed);
@@ -834,20 +836,45 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         return;
     }
     if (callType == ctRight) {
+        // A fact's own token (every right token but a stray made by a join) is held by the
+        // network's one token of its identity, which finds the entry (see TRightTokens).
+        const bool single = !token->Parent() && !token->LeftOwner();
+        TRightTokens& shared = FRete->RightTokens();
         if (tag == taRemove) {
-            if (TIETokenTree::TEntry* e = FRight->FindEntry(*token)) RemoveRight(*e);
+            TIETokenTree::TEntry* e = nullptr;
+            if (!single)
+                e = FRight->FindEntry(*token);
+            else if (const TIEToken* s = shared.Find(token))
+                e = FRight->HeldEntry(*s);
+            if (e) RemoveRight(*e);
             return;
         }
         int32_t shown = token->HashCode();
         const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        if (TIETokenTree::TEntry* e = FRight->Insert(token, shown, probe)) {
+        TIETokenTree::TEntry* e;
+        if (single) {
+            bool fresh;
+            TIEToken& s = shared.Canonical(token, fresh);
+            // A token listed before this propagation (an equal one met again when a new rule's
+            // join is primed) may be held here already; one listed by it reaches a join once.
+            if (!fresh && FRight->HeldEntry(s)) return;
+            try {
+                e = FRight->Insert(TIETokenRef(&s), shown, probe, true);
+            } catch (...) {
+                if (!s.FirstHolder()) shared.Forget(s);
+                throw;
+            }
+        } else {
+            e = FRight->Insert(token, shown, probe);
+        }
+        if (e) {
             if (FNegation != jnNone) {
                 // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
                 if (++FNextMark == 0) ++FNextMark;
                 e->Mark = FNextMark;
                 e->Blocked = 0;
             }
-            JoinRight(token, e, probe, tag);
+            JoinRight(e->Token, e, probe, tag);
         }
         return;
     }
@@ -1716,6 +1743,8 @@ void TReteNetwork::CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out
 
 void TReteNetwork::Prime(TBuild& b) {
     if (!FEngine) return;
+    FRightTokens.Settle();
+    TOnExit settle([this] { FRightTokens.Settle(); });
     struct TFeed {
         TReteNode* Parent; // null for a new root
         std::vector<TReteEdge> Targets;
@@ -1846,6 +1875,9 @@ const std::vector<TPatternMatchNode*>* TReteNetwork::RootsFor(const IFact& fact)
 
 bool TReteNetwork::AssertToken(const TIETokenRef& token) {
     if (!token) return false;
+    // The token's propagation is the span of the right tokens' remembered probe.
+    FRightTokens.Settle();
+    TOnExit settle([this] { FRightTokens.Settle(); });
     const TTokenAction tag = token->GetTag();
     if (!FEnabled && (tag == taAdd || tag == taUpdate)) return false;
     // Dispatch by template: a fact visits only the roots testing for its template's name.

@@ -427,6 +427,8 @@ public:
     void ActivationRemoved(TActivation* activation);
     void ActivationFired(TActivation* activation);
     const TRefPtr<IFact>& NotOrTestFact() const;
+    // The single-fact tokens the joins' right memories hold (see TRightTokens).
+    TRightTokens& RightTokens() noexcept { return FRightTokens; }
 
 private:
     struct TBuild;
@@ -460,6 +462,8 @@ private:
     std::unordered_map<std::string, std::vector<TPatternMatchNode*>> FRootsByName;
     bool FRootIndexValid = false;
     bool FRootIndexUsable = false;
+    // Before the nodes, whose memories unlist their tokens as they go.
+    TRightTokens FRightTokens;
     std::unordered_map<TReteNode*, std::unique_ptr<TReteNode>> FNodes;
     std::unordered_map<const TRule*, std::vector<TReteNode*>> FRules;
     float FMinActivationStrength = 0.0f;
