@@ -249,8 +249,8 @@ TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
 TTokenEntry::~TTokenEntry() {
     if (Holding) {
         Token->RemoveHolder(*this);
-        if (TRightTokens* shared = Tree ? Tree->Shared() : nullptr)
-            if (!Token->FirstHolder()) shared->Forget(*Token);
+        if (TFactTokens* shared = Tree ? Tree->Shared() : nullptr)
+            if (!Token->FirstHolder() && !Token->Parent()) shared->Forget(*Token);
     }
     if (RightSide()) {
         // The children stay with their left entries, which hold them.
@@ -263,9 +263,9 @@ TTokenEntry::~TTokenEntry() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// TRightTokens
+// TFactTokens
 
-TIEToken& TRightTokens::Canonical(const TIETokenRef& token, bool& fresh) {
+TIEToken& TFactTokens::Canonical(const TIETokenRef& token, bool& fresh) {
     TIEToken* found = Find(token);
     if (!found) {
         MakeRoomToInsert(FTokens);
@@ -278,7 +278,7 @@ TIEToken& TRightTokens::Canonical(const TIETokenRef& token, bool& fresh) {
     return *found;
 }
 
-TIEToken* TRightTokens::Find(const TIETokenRef& token) {
+TIEToken* TFactTokens::Find(const TIETokenRef& token) {
     if (token == FProbe) return FFound;
     FProbe = token;
     FFound = nullptr;
@@ -289,7 +289,7 @@ TIEToken* TRightTokens::Find(const TIETokenRef& token) {
     return FFound;
 }
 
-void TRightTokens::Forget(const TIEToken& token) noexcept {
+void TFactTokens::Forget(const TIEToken& token) noexcept {
     if (FFound == &token) FFound = nullptr;
     const auto it = FTokens.find(const_cast<TIEToken*>(&token));
     if (it != FTokens.end()) FTokens.erase(it);

@@ -466,17 +466,17 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
 };
 static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 104, "a memory entry grew");
 
-// The tokens of single facts that the joins' right memories hold, one object per token identity
-// (TIEToken::Equals): every right entry of a fact, in whichever join, is held by that one token,
-// so a removal finds a join's entry through the token's holders (the join reached first by the
-// fact's propagation holds the first of them) after one identity lookup for the whole network,
-// instead of an insert, a lookup and an erase in an identity index of every join. A token stays
-// listed while it has holders.
-class TRightTokens {
+// The tokens of single facts that the join memories hold, one object per token identity
+// (TIEToken::Equals): every entry of a fact's own token, in whichever join and on either side, is
+// held by that one token, so a removal finds a join's entry through the token's holders (the
+// memory reached first by the fact's propagation holds the first of them) after one identity
+// lookup for the whole network, instead of an insert, a lookup and an erase in an identity index
+// of every memory. A token stays listed while it has holders.
+class TFactTokens {
 public:
-    TRightTokens() = default;
-    TRightTokens(const TRightTokens&) = delete;
-    TRightTokens& operator=(const TRightTokens&) = delete;
+    TFactTokens() = default;
+    TFactTokens(const TFactTokens&) = delete;
+    TFactTokens& operator=(const TFactTokens&) = delete;
 
     // The listed token equal to `token`; `token` itself, now listed, when there is none. The
     // caller makes it held before anything else can end it. `fresh` tells whether the token was
@@ -596,10 +596,10 @@ public:
     // walked whole (the memories of a join without an equality to hash) drops them: a chain per
     // stored token is memory spent for nothing. Set while the memory is empty.
     bool Chained() const noexcept { return FChained; }
-    // Where the right memory's single-fact tokens are listed (see TRightTokens); entries held
-    // by such a token unlist it when they are its last holder.
-    TRightTokens* Shared() const noexcept { return FShared; }
-    void SetShared(TRightTokens* shared) noexcept { FShared = shared; }
+    // Where the memory's single-fact tokens are listed (see TFactTokens); entries held by such a
+    // token unlist it when they are its last holder.
+    TFactTokens* Shared() const noexcept { return FShared; }
+    void SetShared(TFactTokens* shared) noexcept { FShared = shared; }
     // The entry of this memory that `token` holds, null when none. The first holder is tried
     // first.
     TEntry* HeldEntry(const TIEToken& token) const noexcept;
@@ -654,7 +654,7 @@ private:
     void DebugCheck() const;
 
     ITokenMemoryOwner* FOwner = nullptr;
-    TRightTokens* FShared = nullptr;
+    TFactTokens* FShared = nullptr;
     bool FRightSide = false;
     bool FChained = true;
     bool FUseTokenHash;

@@ -629,7 +629,8 @@ TJoinNode::TJoinNode(TReteNetwork* rete)
 void TJoinNode::AdoptMemories() {
     FLeft->SetOwner(this, false);
     FRight->SetOwner(this, true);
-    FRight->SetShared(&FRete->RightTokens());
+    FLeft->SetShared(&FRete->FactTokens());
+    FRight->SetShared(&FRete->FactTokens());
     // Without a hashed equality both memories are walked whole: no probe chains.
     FLeft->SetChained(FHashed);
     FRight->SetChained(FHashed);
@@ -821,53 +822,27 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     }
     if (callType == ctLeft) {
         if (tag == taRemove) {
-            // Tokens made by joins are withdrawn through their links; a first-level token is
+            // Tokens made by joins are withdrawn through their links; a fact's own token is
             // made afresh for its removal and found by equality.
-            if (TIETokenTree::TEntry* e = FLeft->FindEntry(*token)) RemoveLeft(*e);
+            if (TIETokenTree::TEntry* e = FindStored(*FLeft, token)) RemoveLeft(*e);
             return;
         }
         int32_t shown;
         const int32_t probe = LeftKey(*token, shown);
-        if (TIETokenTree::TEntry* e =
-                FLeft->Insert(token, shown, probe, token->LeftOwner() != nullptr)) {
+        if (TIETokenTree::TEntry* e = Store(*FLeft, token, shown, probe)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
         }
         return;
     }
     if (callType == ctRight) {
-        // A fact's own token (every right token but a stray made by a join) is held by the
-        // network's one token of its identity, which finds the entry (see TRightTokens).
-        const bool single = !token->Parent() && !token->LeftOwner();
-        TRightTokens& shared = FRete->RightTokens();
         if (tag == taRemove) {
-            TIETokenTree::TEntry* e = nullptr;
-            if (!single)
-                e = FRight->FindEntry(*token);
-            else if (const TIEToken* s = shared.Find(token))
-                e = FRight->HeldEntry(*s);
-            if (e) RemoveRight(*e);
+            if (TIETokenTree::TEntry* e = FindStored(*FRight, token)) RemoveRight(*e);
             return;
         }
         int32_t shown = token->HashCode();
         const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        TIETokenTree::TEntry* e;
-        if (single) {
-            bool fresh;
-            TIEToken& s = shared.Canonical(token, fresh);
-            // A token listed before this propagation (an equal one met again when a new rule's
-            // join is primed) may be held here already; one listed by it reaches a join once.
-            if (!fresh && FRight->HeldEntry(s)) return;
-            try {
-                e = FRight->Insert(TIETokenRef(&s), shown, probe, true);
-            } catch (...) {
-                if (!s.FirstHolder()) shared.Forget(s);
-                throw;
-            }
-        } else {
-            e = FRight->Insert(token, shown, probe);
-        }
-        if (e) {
+        if (TIETokenTree::TEntry* e = Store(*FRight, token, shown, probe)) {
             if (FNegation != jnNone) {
                 // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
                 if (++FNextMark == 0) ++FNextMark;
@@ -879,6 +854,41 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         return;
     }
     RaiseIE(imInvalidCallType, CallTypeName(callType));
+}
+
+namespace {
+
+// A fact's own token: no join made it (see TFactTokens).
+bool SingleFactToken(const TIEToken& token) noexcept {
+    return token.Size() == 1 && !token.Parent() && !token.LeftOwner();
+}
+
+} // namespace
+
+// A fact's own token is held by the network's one token of its identity, which finds the entry
+// (see TFactTokens); a token a join made is held by its maker's child.
+TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& token,
+                                       int32_t shown, int32_t probe) {
+    if (!SingleFactToken(*token))
+        return memory.Insert(token, shown, probe, token->LeftOwner() != nullptr);
+    TFactTokens& shared = FRete->FactTokens();
+    bool fresh;
+    TIEToken& s = shared.Canonical(token, fresh);
+    // A token listed before this propagation (an equal one met again when a new rule's join is
+    // primed) may be held here already; one listed by it reaches a memory once.
+    if (!fresh && memory.HeldEntry(s)) return nullptr;
+    try {
+        return memory.Insert(TIETokenRef(&s), shown, probe, true);
+    } catch (...) {
+        if (!s.FirstHolder()) shared.Forget(s);
+        throw;
+    }
+}
+
+TIETokenTree::TEntry* TJoinNode::FindStored(const TIETokenTree& memory, const TIETokenRef& token) {
+    if (!SingleFactToken(*token)) return memory.FindEntry(*token);
+    const TIEToken* s = FRete->FactTokens().Find(token);
+    return s ? memory.HeldEntry(*s) : nullptr;
 }
 
 // Visits the right entries that can match the left token (those of its key when hashed) until
@@ -1743,8 +1753,8 @@ void TReteNetwork::CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out
 
 void TReteNetwork::Prime(TBuild& b) {
     if (!FEngine) return;
-    FRightTokens.Settle();
-    TOnExit settle([this] { FRightTokens.Settle(); });
+    FFactTokens.Settle();
+    TOnExit settle([this] { FFactTokens.Settle(); });
     struct TFeed {
         TReteNode* Parent; // null for a new root
         std::vector<TReteEdge> Targets;
@@ -1875,9 +1885,9 @@ const std::vector<TPatternMatchNode*>* TReteNetwork::RootsFor(const IFact& fact)
 
 bool TReteNetwork::AssertToken(const TIETokenRef& token) {
     if (!token) return false;
-    // The token's propagation is the span of the right tokens' remembered probe.
-    FRightTokens.Settle();
-    TOnExit settle([this] { FRightTokens.Settle(); });
+    // The token's propagation is the span of the fact tokens' remembered probe.
+    FFactTokens.Settle();
+    TOnExit settle([this] { FFactTokens.Settle(); });
     const TTokenAction tag = token->GetTag();
     if (!FEnabled && (tag == taAdd || tag == taUpdate)) return false;
     // Dispatch by template: a fact visits only the roots testing for its template's name.
