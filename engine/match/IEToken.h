@@ -564,10 +564,19 @@ public:
     int32_t BucketOf(int32_t key) const noexcept;
 
     // Walking: every token oldest first, or the tokens of one probe key oldest first.
-    // Entries link onwards through Next (arrival order) and KeyNext (the same probe key).
+    // Entries link onwards through Next (arrival order) and NextWithKey (the same probe key).
     TEntry* First() const noexcept { return FFirst; }
     // (Null in a memory kept without chains.)
-    TEntry* FirstWithKey(int32_t key) const noexcept { return FChains.First(key); }
+    TEntry* FirstWithKey(int32_t key) const noexcept {
+        const TEntry* head = FChained ? Head(key) : nullptr;
+        return const_cast<TEntry*>(head);
+    }
+    // The next entry of the same probe key (its chain runs on into the next key's in the
+    // bucket).
+    static TEntry* NextWithKey(const TEntry& e) noexcept {
+        TEntry* next = e.KeyNext;
+        return next && next->ProbeKey == e.ProbeKey ? next : nullptr;
+    }
     template <class F> void ForEach(F&& f) const {
         for (const TEntry* e = FFirst; e;) {
             const TEntry* next = e->Next;
@@ -577,7 +586,7 @@ public:
     }
     template <class F> void ForEachWithKey(int32_t key, F&& f) const {
         for (const TEntry* e = FirstWithKey(key); e;) {
-            const TEntry* next = e->KeyNext;
+            const TEntry* next = NextWithKey(*e);
             f(*e->Token);
             e = next;
         }
@@ -624,10 +633,25 @@ public:
     std::string GetFactIdText() const;
 
 private:
-    struct TKeyLinks {
-        static TEntry*& Prev(TEntry& e) noexcept { return e.KeyPrev; }
-        static TEntry*& Next(TEntry& e) noexcept { return e.KeyNext; }
-    };
+    // The probe-key chains are an intrusive hash table: a bucket lists its keys' chains one after
+    // another, each chain's entries oldest first through KeyNext, so the last entry of a chain
+    // links on to the first of the next chain in the bucket. A chain's first entry keeps its
+    // last in KeyPrev (so that appending needs no walk), every other entry its predecessor: an
+    // entry is its chain's first exactly when its KeyPrev does not link on to it. Against a map
+    // from key to chain this saves the map's slot and group metadata (a cache miss each on
+    // every insert and erase) and most of its memory.
+    size_t SlotOf(int32_t key) const noexcept {
+        return static_cast<size_t>((static_cast<uint32_t>(key) * 0x9E3779B1u) >> FBucketShift);
+    }
+    static bool ChainFirst(const TEntry& e) noexcept { return e.KeyPrev->KeyNext != &e; }
+    // The first entry of the chain of `key`, null when none.
+    const TEntry* Head(int32_t key) const noexcept;
+    // The link that leads to the chain `first` begins (a bucket's slot or the last entry of the
+    // chain before it in the bucket).
+    TEntry*& LinkTo(const TEntry& first) noexcept;
+    void ChainAppend(TEntry& e);
+    void ChainUnlink(TEntry& e) noexcept;
+    void Rehash(size_t buckets);
     // The identity index is a set of entries looked up by token: no two stored tokens are
     // equal, so a token finds at most one entry; one pointer a stored token.
     struct TIdHash {
@@ -670,8 +694,10 @@ private:
     boost::unordered_flat_set<TEntry*, TIdHash, TIdEqual> FIdentity;
     int32_t FCount = 0;
     int32_t FIndexedCount = 0;
-    // The entries by probe key.
-    TKeyChains<TEntry, TKeyLinks> FChains;
+    // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
+    std::vector<TEntry*> FBuckets;
+    uint32_t FBucketShift = 32;
+    size_t FKeys = 0;
     // Buckets used since the memory was made (their lines stay in the text after Clear).
     std::vector<bool> FBucketUsed;
 };

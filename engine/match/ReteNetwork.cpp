@@ -896,7 +896,7 @@ TIETokenTree::TEntry* TJoinNode::FindStored(const TIETokenTree& memory, const TI
 template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
     if (FHashed) {
         for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
-            TIETokenTree::TEntry* next = r->KeyNext;
+            TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
             if (!visit(*r)) return;
             r = next;
         }
@@ -914,7 +914,7 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
     if (FHashed) {
         for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
-            TIETokenTree::TEntry* next = l->KeyNext;
+            TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*l);
             visit(*l);
             l = next;
         }
