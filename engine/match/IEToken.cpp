@@ -43,17 +43,29 @@ TIEToken::TIEToken() noexcept = default;
 TIEToken::~TIEToken() = default;
 
 void TIEToken::AddHolder(TTokenHolder& holder) noexcept {
-    holder.HolderPrev = FLastHolder;
     holder.HolderNext = nullptr;
-    (FLastHolder ? FLastHolder->HolderNext : FHolders) = &holder;
-    FLastHolder = &holder;
     holder.Holding = true;
+    if (!FHolders) {
+        FHolders = &holder;
+        holder.HolderPrev = &holder;
+        return;
+    }
+    TTokenHolder* last = FHolders->HolderPrev;
+    last->HolderNext = &holder;
+    holder.HolderPrev = last;
+    FHolders->HolderPrev = &holder;
 }
 
 void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
     if (!holder.Holding) return;
-    (holder.HolderPrev ? holder.HolderPrev->HolderNext : FHolders) = holder.HolderNext;
-    (holder.HolderNext ? holder.HolderNext->HolderPrev : FLastHolder) = holder.HolderPrev;
+    TTokenHolder* next = holder.HolderNext;
+    if (&holder == FHolders) {
+        if (next) next->HolderPrev = holder.HolderPrev; // the last
+        FHolders = next;
+    } else {
+        holder.HolderPrev->HolderNext = next;
+        (next ? next->HolderPrev : FHolders->HolderPrev) = holder.HolderPrev;
+    }
     holder.HolderPrev = holder.HolderNext = nullptr;
     holder.Holding = false;
 }

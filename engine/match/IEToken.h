@@ -385,8 +385,8 @@ private:
     TTokenAction FTag = taAdd;
     uint32_t FCut = 0;
     // The links of a child (see the unit's header comment).
+    // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
     TTokenHolder* FHolders = nullptr;
-    TTokenHolder* FLastHolder = nullptr;
     TTokenEntry* FLeftOwner = nullptr;
     TTokenEntry* FRightOwner = nullptr;
     TIEToken* FLeftPrev = nullptr;
@@ -394,6 +394,8 @@ private:
     TIEToken* FRightPrev = nullptr;
     TIEToken* FRightNext = nullptr;
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 120, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
