@@ -18,7 +18,9 @@
 // into the token's holder list. Withdrawing an entry withdraws its children, and withdrawing a
 // child removes each of its holders, oldest first, which is the order in which propagation
 // reached them. Only first-level tokens (one per fact change, made afresh for the removal) are
-// found by equality, through the identity index.
+// found by equality: in the join network through the one token of their identity that every
+// memory's entry of the fact is held by (TFactTokens), elsewhere through a memory's identity
+// index.
 // Invariants (CheckInvariants verifies them in debug builds):
 //   - every stored token is in the arrival list (oldest first) and in the chain of its probe key
 //     (oldest first); an indexed token is in the identity index (keyed by token equality,
@@ -162,10 +164,9 @@ private:
 };
 
 // Chains of intrusively linked nodes by a 32-bit key, each chain in arrival order (oldest
-// first): a flat map from key to the chain's first node. The network's indexes all need the same
-// thing (the nodes of one key, in order, and O(1) removal of a node it already holds), so this
-// one template serves the memories' probe keys and the terminal nodes' identity index of
-// activations. `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
+// first): a flat map from key to the chain's first node. It serves the terminal nodes' identity
+// index of activations (the token memories chain their entries in a table of their own, see
+// TIETokenTree). `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
 // P is TNode or a base of it (a node may keep its links in a base it shares with other lists).
 template <class TNode, class Links> class TKeyChains {
 public:
