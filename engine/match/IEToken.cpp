@@ -45,17 +45,29 @@ TIEToken::TIEToken() noexcept = default;
 TIEToken::~TIEToken() = default;
 
 void TIEToken::AddHolder(TTokenHolder& holder) noexcept {
-    holder.HolderPrev = FLastHolder;
     holder.HolderNext = nullptr;
-    (FLastHolder ? FLastHolder->HolderNext : FHolders) = &holder;
-    FLastHolder = &holder;
     holder.Holding = true;
+    if (!FHolders) {
+        FHolders = &holder;
+        holder.HolderPrev = &holder;
+        return;
+    }
+    TTokenHolder* last = FHolders->HolderPrev;
+    last->HolderNext = &holder;
+    holder.HolderPrev = last;
+    FHolders->HolderPrev = &holder;
 }
 
 void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
     if (!holder.Holding) return;
-    (holder.HolderPrev ? holder.HolderPrev->HolderNext : FHolders) = holder.HolderNext;
-    (holder.HolderNext ? holder.HolderNext->HolderPrev : FLastHolder) = holder.HolderPrev;
+    TTokenHolder* next = holder.HolderNext;
+    if (&holder == FHolders) {
+        if (next) next->HolderPrev = holder.HolderPrev; // the last
+        FHolders = next;
+    } else {
+        holder.HolderPrev->HolderNext = next;
+        (next ? next->HolderPrev : FHolders->HolderPrev) = holder.HolderPrev;
+    }
     holder.HolderPrev = holder.HolderNext = nullptr;
     holder.Holding = false;
 }
@@ -250,7 +262,11 @@ TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
 }
 
 TTokenEntry::~TTokenEntry() {
-    if (Holding) Token->RemoveHolder(*this);
+    if (Holding) {
+        Token->RemoveHolder(*this);
+        if (TFactTokens* shared = Tree ? Tree->Shared() : nullptr)
+            if (!Token->FirstHolder() && !Token->Parent()) shared->Forget(*Token);
+    }
     if (RightSide()) {
         // The children stay with their left entries, which hold them.
         for (TIEToken* c = DetachRightChildren(); c;)
@@ -262,7 +278,47 @@ TTokenEntry::~TTokenEntry() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// TFactTokens
+
+TIEToken& TFactTokens::Canonical(const TIETokenRef& token, bool& fresh) {
+    TIEToken* found = Find(token);
+    if (!found) {
+        MakeRoomToInsert(FTokens);
+        FTokens.insert(token.get());
+        found = token.get();
+        FFound = found;
+        FFresh = true;
+    }
+    fresh = FFresh;
+    return *found;
+}
+
+TIEToken* TFactTokens::Find(const TIETokenRef& token) {
+    if (token == FProbe) return FFound;
+    FProbe = token;
+    FFound = nullptr;
+    FFresh = false;
+    if (FTokens.empty()) return nullptr;
+    const auto it = FTokens.find(*token);
+    if (it != FTokens.end()) FFound = *it;
+    return FFound;
+}
+
+void TFactTokens::Forget(const TIEToken& token) noexcept {
+    if (FFound == &token) FFound = nullptr;
+    const auto it = FTokens.find(const_cast<TIEToken*>(&token));
+    if (it != FTokens.end()) FTokens.erase(it);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TIETokenTree
+
+TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexcept {
+    for (TTokenHolder* h = token.FirstHolder(); h; h = h->HolderNext)
+        if (h->HolderKind == TTokenHolder::hkEntry && static_cast<TEntry*>(h)->Tree == this)
+            return static_cast<TEntry*>(h);
+    return nullptr;
+}
 
 TIETokenTree::~TIETokenTree() {
     for (TEntry* e = FFirst; e;) {
@@ -318,6 +374,7 @@ TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token) const {
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key, int32_t probeKey,
                                            bool held) {
+    if (FChained && !FBuckets.empty()) __builtin_prefetch(&FBuckets[SlotOf(probeKey)]);
     TEntry* e;
     if (held) {
         e = new TEntry(this, token, key, probeKey);
@@ -338,15 +395,93 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     e->Prev = FLast;
     (FLast ? FLast->Next : FFirst) = e;
     FLast = e;
-    // Every stored entry's bucket is marked: one sharing the chain head's key needs nothing.
-    const TEntry* head = FChained ? FChains.Append(probeKey, *e) : nullptr;
-    if (!head || head->Key != key) MarkBucket(key);
+    if (FChained) ChainAppend(*e);
+    // Every stored entry's bucket is marked.
+    MarkBucket(key);
     FEmpty = false;
     DebugCheck();
     return e;
 }
 
+const TIETokenTree::TEntry* TIETokenTree::Head(int32_t key) const noexcept {
+    if (FBuckets.empty()) return nullptr;
+    for (const TEntry* h = FBuckets[SlotOf(key)]; h; h = h->KeyPrev->KeyNext)
+        if (h->ProbeKey == key) return h;
+    return nullptr;
+}
+
+TIETokenTree::TEntry*& TIETokenTree::LinkTo(const TEntry& first) noexcept {
+    TEntry** link = &FBuckets[SlotOf(first.ProbeKey)];
+    while (*link != &first)
+        link = &(*link)->KeyPrev->KeyNext;
+    return *link;
+}
+
+void TIETokenTree::ChainAppend(TEntry& e) {
+    if (TEntry* first = const_cast<TEntry*>(Head(e.ProbeKey))) {
+        TEntry* last = first->KeyPrev;
+        e.KeyNext = last->KeyNext;
+        e.KeyPrev = last;
+        last->KeyNext = &e;
+        first->KeyPrev = &e;
+        return;
+    }
+    if (FKeys >= FBuckets.size()) Rehash(FBuckets.empty() ? 8 : 2 * FBuckets.size());
+    TEntry*& slot = FBuckets[SlotOf(e.ProbeKey)];
+    e.KeyNext = slot;
+    e.KeyPrev = &e;
+    slot = &e;
+    ++FKeys;
+}
+
+void TIETokenTree::ChainUnlink(TEntry& e) noexcept {
+    TEntry* next = e.KeyNext;
+    const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
+    if (!ChainFirst(e)) {
+        TEntry* prev = e.KeyPrev;
+        prev->KeyNext = next;
+        if (nextInChain)
+            next->KeyPrev = prev;
+        else // the chain's last: its first keeps the new last
+            const_cast<TEntry*>(Head(e.ProbeKey))->KeyPrev = prev;
+    } else if (nextInChain) {
+        // The next entry leads the chain now.
+        next->KeyPrev = e.KeyPrev;
+        LinkTo(e) = next;
+    } else {
+        LinkTo(e) = next; // the chain goes
+        --FKeys;
+    }
+    e.KeyPrev = e.KeyNext = nullptr;
+}
+
+void TIETokenTree::Rehash(size_t buckets) {
+    std::vector<TEntry*> old(buckets, nullptr);
+    old.swap(FBuckets);
+    FBucketShift = 32;
+    for (size_t n = buckets; n > 1; n >>= 1)
+        --FBucketShift;
+    // Whole chains move, each keeping its order.
+    for (TEntry* first : old)
+        while (first) {
+            TEntry* last = first->KeyPrev;
+            TEntry* following = last->KeyNext;
+            TEntry*& slot = FBuckets[SlotOf(first->ProbeKey)];
+            last->KeyNext = slot;
+            slot = first;
+            first = following;
+        }
+}
+
 void TIETokenTree::Unlink(TEntry* e) noexcept {
+    // The places the unlinking writes are scattered over the heap: asking for them together
+    // lets their cache misses overlap instead of following one another.
+    if (FChained && !FBuckets.empty()) {
+        __builtin_prefetch(&FBuckets[SlotOf(e->ProbeKey)]);
+        if (e->KeyNext) __builtin_prefetch(e->KeyNext);
+    }
+    if (e->Prev) __builtin_prefetch(e->Prev, 1);
+    if (e->Next) __builtin_prefetch(e->Next, 1);
     if (e->Indexed) {
         FIdentity.erase(e);
         --FIndexedCount;
@@ -354,7 +489,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
-    if (FChained) FChains.Unlink(e->ProbeKey, *e);
+    if (FChained) ChainUnlink(*e);
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
@@ -396,7 +531,8 @@ void TIETokenTree::Clear() {
     FIdentity.clear();
     FCount = 0;
     FIndexedCount = 0;
-    FChains.Clear();
+    std::fill(FBuckets.begin(), FBuckets.end(), nullptr);
+    FKeys = 0;
     FEmpty = true;
 }
 
@@ -425,7 +561,7 @@ void TIETokenTree::CheckInvariants() const {
             if (!listed) fail("held entry missing from its token's holders");
         }
         bool inChain = !FChained;
-        for (const TEntry* k = FChains.First(e->ProbeKey); k && !inChain; k = k->KeyNext)
+        for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain; k = NextWithKey(*k))
             inChain = k == e;
         if (!inChain) fail("entry missing from the chain of its probe key");
         for (const TIEToken* c = e->FirstChild; c;
@@ -435,19 +571,23 @@ void TIETokenTree::CheckInvariants() const {
     }
     if (FLast != (count ? FLast : nullptr) || (count && FLast->Next)) fail("arrival list end");
     if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");
-    size_t chained = 0;
-    FChains.ForEachKey([&](int32_t key, const TEntry* first) {
-        if (!first) fail("empty chain kept");
-        const TEntry* last = first;
-        for (const TEntry* k = first; k; k = k->KeyNext) {
-            if (k->ProbeKey != key || !seen.count(k)) fail("chain holds a foreign entry");
-            if (k != first && (!k->KeyPrev || k->KeyPrev->KeyNext != k))
-                fail("chain's back link broken");
-            ++chained;
-            last = k;
+    size_t chained = 0, keys = 0;
+    for (const TEntry* first : FBuckets)
+        for (const TEntry* k = first; k;) {
+            if (!ChainFirst(*k)) fail("chain's first entry lost its last");
+            ++keys;
+            const TEntry* last = k;
+            for (; k && k->ProbeKey == first->ProbeKey && (k == first || !ChainFirst(*k));
+                 k = k->KeyNext) {
+                if (!seen.count(k)) fail("chain holds a foreign entry");
+                if (SlotOf(k->ProbeKey) != SlotOf(first->ProbeKey)) fail("entry in another bucket");
+                ++chained;
+                last = k;
+            }
+            if (first->KeyPrev != last) fail("chain's first entry lost its last");
+            first = k;
         }
-        if (first && first->KeyPrev != last) fail("chain's first entry lost its last");
-    });
+    if (keys != FKeys) fail("key count differs from the chains");
     if (chained != (FChained ? static_cast<size_t>(count) : 0))
         fail("chains and arrival list differ");
     // No two stored tokens are equal; held tokens are told apart by their makers, so the check

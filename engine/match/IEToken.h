@@ -18,7 +18,9 @@
 // into the token's holder list. Withdrawing an entry withdraws its children, and withdrawing a
 // child removes each of its holders, oldest first, which is the order in which propagation
 // reached them. Only first-level tokens (one per fact change, made afresh for the removal) are
-// found by equality, through the identity index.
+// found by equality: in the join network through the one token of their identity that every
+// memory's entry of the fact is held by (TFactTokens), elsewhere through a memory's identity
+// index.
 // Invariants (CheckInvariants verifies them in debug builds):
 //   - every stored token is in the arrival list (oldest first) and in the chain of its probe key
 //     (oldest first); an indexed token is in the identity index (keyed by token equality,
@@ -81,6 +83,9 @@ public:
             ++list.Live;
             if (TBlock* b = list.Head) {
                 list.Head = b->Next;
+                // The next block's link is read by the next Get: a block freed a while ago has
+                // left the cache, and the read would stall the maker of the next token.
+                if (list.Head) __builtin_prefetch(list.Head, 1);
                 return b;
             }
             if (list.Next == list.End) NewSlab(list);
@@ -159,10 +164,9 @@ private:
 };
 
 // Chains of intrusively linked nodes by a 32-bit key, each chain in arrival order (oldest
-// first): a flat map from key to the chain's first node. The network's indexes all need the same
-// thing (the nodes of one key, in order, and O(1) removal of a node it already holds), so this
-// one template serves the memories' probe keys and the terminal nodes' identity index of
-// activations. `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
+// first): a flat map from key to the chain's first node. It serves the terminal nodes' identity
+// index of activations (the token memories chain their entries in a table of their own, see
+// TIETokenTree). `Links` names the node's two link fields: static P*& Prev(TNode&) and Next, where
 // P is TNode or a base of it (a node may keep its links in a base it shares with other lists).
 template <class TNode, class Links> class TKeyChains {
 public:
@@ -385,8 +389,8 @@ private:
     TTokenAction FTag = taAdd;
     uint32_t FCut = 0;
     // The links of a child (see the unit's header comment).
+    // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
     TTokenHolder* FHolders = nullptr;
-    TTokenHolder* FLastHolder = nullptr;
     TTokenEntry* FLeftOwner = nullptr;
     TTokenEntry* FRightOwner = nullptr;
     TIEToken* FLeftPrev = nullptr;
@@ -394,6 +398,8 @@ private:
     TIEToken* FRightPrev = nullptr;
     TIEToken* FRightNext = nullptr;
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 120, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
@@ -466,6 +472,58 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
 };
 static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 104, "a memory entry grew");
 
+// The tokens of single facts that the join memories hold, one object per token identity
+// (TIEToken::Equals): every entry of a fact's own token, in whichever join and on either side, is
+// held by that one token, so a removal finds a join's entry through the token's holders (the
+// memory reached first by the fact's propagation holds the first of them) after one identity
+// lookup for the whole network, instead of an insert, a lookup and an erase in an identity index
+// of every memory. A token stays listed while it has holders.
+class TFactTokens {
+public:
+    TFactTokens() = default;
+    TFactTokens(const TFactTokens&) = delete;
+    TFactTokens& operator=(const TFactTokens&) = delete;
+
+    // The listed token equal to `token`; `token` itself, now listed, when there is none. The
+    // caller makes it held before anything else can end it. `fresh` tells whether the token was
+    // listed by this probe (since the last Settle, the joins its propagation reached first):
+    // then no memory outside this propagation holds it.
+    TIEToken& Canonical(const TIETokenRef& token, bool& fresh);
+    // The listed token equal to `token`, null when none.
+    TIEToken* Find(const TIETokenRef& token);
+    // Unlists a token whose last holder went.
+    void Forget(const TIEToken& token) noexcept;
+    size_t Count() const noexcept { return FTokens.size(); }
+    // Lets go of the token last looked for (at the end of a propagation).
+    void Settle() noexcept {
+        FProbe = nullptr;
+        FFound = nullptr;
+        FFresh = false;
+    }
+
+private:
+    struct THash {
+        using is_transparent = void;
+        size_t operator()(const TIEToken& t) const noexcept {
+            return static_cast<uint32_t>(t.IdentityHash());
+        }
+        size_t operator()(const TIEToken* t) const noexcept { return (*this)(*t); }
+    };
+    struct TEqual {
+        using is_transparent = void;
+        bool operator()(const TIEToken* a, const TIEToken* b) const noexcept { return a == b; }
+        bool operator()(const TIEToken& t, const TIEToken* s) const { return s->Equals(t); }
+        bool operator()(const TIEToken* s, const TIEToken& t) const { return s->Equals(t); }
+    };
+    boost::unordered_flat_set<TIEToken*, THash, TEqual> FTokens;
+    // The token last looked for and what it found: a fact's propagation reaches the joins that
+    // read its pattern one after another with one token object. The reference keeps the
+    // address from being reused while it is remembered.
+    TIETokenRef FProbe;
+    TIEToken* FFound = nullptr;
+    bool FFresh = false;
+};
+
 // The memory of one join input.
 class TIETokenTree {
 public:
@@ -512,10 +570,19 @@ public:
     int32_t BucketOf(int32_t key) const noexcept;
 
     // Walking: every token oldest first, or the tokens of one probe key oldest first.
-    // Entries link onwards through Next (arrival order) and KeyNext (the same probe key).
+    // Entries link onwards through Next (arrival order) and NextWithKey (the same probe key).
     TEntry* First() const noexcept { return FFirst; }
     // (Null in a memory kept without chains.)
-    TEntry* FirstWithKey(int32_t key) const noexcept { return FChains.First(key); }
+    TEntry* FirstWithKey(int32_t key) const noexcept {
+        const TEntry* head = FChained ? Head(key) : nullptr;
+        return const_cast<TEntry*>(head);
+    }
+    // The next entry of the same probe key (its chain runs on into the next key's in the
+    // bucket).
+    static TEntry* NextWithKey(const TEntry& e) noexcept {
+        TEntry* next = e.KeyNext;
+        return next && next->ProbeKey == e.ProbeKey ? next : nullptr;
+    }
     template <class F> void ForEach(F&& f) const {
         for (const TEntry* e = FFirst; e;) {
             const TEntry* next = e->Next;
@@ -525,7 +592,7 @@ public:
     }
     template <class F> void ForEachWithKey(int32_t key, F&& f) const {
         for (const TEntry* e = FirstWithKey(key); e;) {
-            const TEntry* next = e->KeyNext;
+            const TEntry* next = NextWithKey(*e);
             f(*e->Token);
             e = next;
         }
@@ -544,6 +611,13 @@ public:
     // walked whole (the memories of a join without an equality to hash) drops them: a chain per
     // stored token is memory spent for nothing. Set while the memory is empty.
     bool Chained() const noexcept { return FChained; }
+    // Where the memory's single-fact tokens are listed (see TFactTokens); entries held by such a
+    // token unlist it when they are its last holder.
+    TFactTokens* Shared() const noexcept { return FShared; }
+    void SetShared(TFactTokens* shared) noexcept { FShared = shared; }
+    // The entry of this memory that `token` holds, null when none. The first holder is tried
+    // first.
+    TEntry* HeldEntry(const TIEToken& token) const noexcept;
     void SetChained(bool chained) noexcept { FChained = chained; }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
@@ -565,10 +639,25 @@ public:
     std::string GetFactIdText() const;
 
 private:
-    struct TKeyLinks {
-        static TEntry*& Prev(TEntry& e) noexcept { return e.KeyPrev; }
-        static TEntry*& Next(TEntry& e) noexcept { return e.KeyNext; }
-    };
+    // The probe-key chains are an intrusive hash table: a bucket lists its keys' chains one after
+    // another, each chain's entries oldest first through KeyNext, so the last entry of a chain
+    // links on to the first of the next chain in the bucket. A chain's first entry keeps its
+    // last in KeyPrev (so that appending needs no walk), every other entry its predecessor: an
+    // entry is its chain's first exactly when its KeyPrev does not link on to it. Against a map
+    // from key to chain this saves the map's slot and group metadata (a cache miss each on
+    // every insert and erase) and most of its memory.
+    size_t SlotOf(int32_t key) const noexcept {
+        return static_cast<size_t>((static_cast<uint32_t>(key) * 0x9E3779B1u) >> FBucketShift);
+    }
+    static bool ChainFirst(const TEntry& e) noexcept { return e.KeyPrev->KeyNext != &e; }
+    // The first entry of the chain of `key`, null when none.
+    const TEntry* Head(int32_t key) const noexcept;
+    // The link that leads to the chain `first` begins (a bucket's slot or the last entry of the
+    // chain before it in the bucket).
+    TEntry*& LinkTo(const TEntry& first) noexcept;
+    void ChainAppend(TEntry& e);
+    void ChainUnlink(TEntry& e) noexcept;
+    void Rehash(size_t buckets);
     // The identity index is a set of entries looked up by token: no two stored tokens are
     // equal, so a token finds at most one entry; one pointer a stored token.
     struct TIdHash {
@@ -595,6 +684,7 @@ private:
     void DebugCheck() const;
 
     ITokenMemoryOwner* FOwner = nullptr;
+    TFactTokens* FShared = nullptr;
     bool FRightSide = false;
     bool FChained = true;
     bool FUseTokenHash;
@@ -610,8 +700,10 @@ private:
     boost::unordered_flat_set<TEntry*, TIdHash, TIdEqual> FIdentity;
     int32_t FCount = 0;
     int32_t FIndexedCount = 0;
-    // The entries by probe key.
-    TKeyChains<TEntry, TKeyLinks> FChains;
+    // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
+    std::vector<TEntry*> FBuckets;
+    uint32_t FBucketShift = 32;
+    size_t FKeys = 0;
     // Buckets used since the memory was made (their lines stay in the text after Clear).
     std::vector<bool> FBucketUsed;
 };

@@ -11,6 +11,7 @@
 #include "engine/model/IEValue.h"
 #include "platform/Assert.h"
 #include "platform/Format.h"
+#include "platform/Restore.h"
 
 namespace ie {
 
@@ -629,6 +630,8 @@ TJoinNode::TJoinNode(TReteNetwork* rete)
 void TJoinNode::AdoptMemories() {
     FLeft->SetOwner(this, false);
     FRight->SetOwner(this, true);
+    FLeft->SetShared(&FRete->FactTokens());
+    FRight->SetShared(&FRete->FactTokens());
     // Without a hashed equality both memories are walked whole: no probe chains.
     FLeft->SetChained(FHashed);
     FRight->SetChained(FHashed);
@@ -820,15 +823,14 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     }
     if (callType == ctLeft) {
         if (tag == taRemove) {
-            // Tokens made by joins are withdrawn through their links; a first-level token is
+            // Tokens made by joins are withdrawn through their links; a fact's own token is
             // made afresh for its removal and found by equality.
-            if (TIETokenTree::TEntry* e = FLeft->FindEntry(*token)) RemoveLeft(*e);
+            if (TIETokenTree::TEntry* e = FindStored(*FLeft, token)) RemoveLeft(*e);
             return;
         }
         int32_t shown;
         const int32_t probe = LeftKey(*token, shown);
-        if (TIETokenTree::TEntry* e =
-                FLeft->Insert(token, shown, probe, token->LeftOwner() != nullptr)) {
+        if (TIETokenTree::TEntry* e = Store(*FLeft, token, shown, probe)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
         }
@@ -836,19 +838,19 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     }
     if (callType == ctRight) {
         if (tag == taRemove) {
-            if (TIETokenTree::TEntry* e = FRight->FindEntry(*token)) RemoveRight(*e);
+            if (TIETokenTree::TEntry* e = FindStored(*FRight, token)) RemoveRight(*e);
             return;
         }
         int32_t shown = token->HashCode();
         const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        if (TIETokenTree::TEntry* e = FRight->Insert(token, shown, probe)) {
+        if (TIETokenTree::TEntry* e = Store(*FRight, token, shown, probe)) {
             if (FNegation != jnNone) {
                 // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
                 if (++FNextMark == 0) ++FNextMark;
                 e->Mark = FNextMark;
                 e->Blocked = 0;
             }
-            JoinRight(token, e, probe, tag);
+            JoinRight(e->Token, e, probe, tag);
         }
         return;
     }
@@ -856,12 +858,47 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     IE_ASSERT(callType == ctLeft || callType == ctRight);
 }
 
+namespace {
+
+// A fact's own token: no join made it (see TFactTokens).
+bool SingleFactToken(const TIEToken& token) noexcept {
+    return token.Size() == 1 && !token.Parent() && !token.LeftOwner();
+}
+
+} // namespace
+
+// A fact's own token is held by the network's one token of its identity, which finds the entry
+// (see TFactTokens); a token a join made is held by its maker's child.
+TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& token,
+                                       int32_t shown, int32_t probe) {
+    if (!SingleFactToken(*token))
+        return memory.Insert(token, shown, probe, token->LeftOwner() != nullptr);
+    TFactTokens& shared = FRete->FactTokens();
+    bool fresh;
+    TIEToken& s = shared.Canonical(token, fresh);
+    // A token listed before this propagation (an equal one met again when a new rule's join is
+    // primed) may be held here already; one listed by it reaches a memory once.
+    if (!fresh && memory.HeldEntry(s)) return nullptr;
+    try {
+        return memory.Insert(TIETokenRef(&s), shown, probe, true);
+    } catch (...) {
+        if (!s.FirstHolder()) shared.Forget(s);
+        throw;
+    }
+}
+
+TIETokenTree::TEntry* TJoinNode::FindStored(const TIETokenTree& memory, const TIETokenRef& token) {
+    if (!SingleFactToken(*token)) return memory.FindEntry(*token);
+    const TIEToken* s = FRete->FactTokens().Find(token);
+    return s ? memory.HeldEntry(*s) : nullptr;
+}
+
 // Visits the right entries that can match the left token (those of its key when hashed) until
 // the visitor returns false.
 template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
     if (FHashed) {
         for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
-            TIETokenTree::TEntry* next = r->KeyNext;
+            TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
             if (!visit(*r)) return;
             r = next;
         }
@@ -879,7 +916,7 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
     if (FHashed) {
         for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
-            TIETokenTree::TEntry* next = l->KeyNext;
+            TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*l);
             visit(*l);
             l = next;
         }
@@ -1718,6 +1755,8 @@ void TReteNetwork::CollectOutputs(TReteNode* node, std::vector<TIETokenRef>& out
 
 void TReteNetwork::Prime(TBuild& b) {
     if (!FEngine) return;
+    FFactTokens.Settle();
+    TOnExit settle([this] { FFactTokens.Settle(); });
     struct TFeed {
         TReteNode* Parent; // null for a new root
         std::vector<TReteEdge> Targets;
@@ -1848,6 +1887,9 @@ const std::vector<TPatternMatchNode*>* TReteNetwork::RootsFor(const IFact& fact)
 
 bool TReteNetwork::AssertToken(const TIETokenRef& token) {
     if (!token) return false;
+    // The token's propagation is the span of the fact tokens' remembered probe.
+    FFactTokens.Settle();
+    TOnExit settle([this] { FFactTokens.Settle(); });
     const TTokenAction tag = token->GetTag();
     if (!FEnabled && (tag == taAdd || tag == taUpdate)) return false;
     // Dispatch by template: a fact visits only the roots testing for its template's name.

@@ -278,6 +278,11 @@ private:
     // memory's text groups by), the result the key of all of them (what a probe looks for).
     int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
     int32_t RightKey(const IFact& fact, int32_t& shown) const;
+    // Stores a token in one of the memories (null when an equal one is stored); finds the entry
+    // of a stored one equal to `token`.
+    TIETokenTree::TEntry* Store(TIETokenTree& memory, const TIETokenRef& token, int32_t shown,
+                                int32_t probe);
+    TIETokenTree::TEntry* FindStored(const TIETokenTree& memory, const TIETokenRef& token);
     // Joins a new left entry with the right memory.
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
     // Joins a new right token with the left memory.
@@ -437,6 +442,8 @@ public:
     void ActivationRemoved(TActivation* activation);
     void ActivationFired(TActivation* activation);
     const TRefPtr<IFact>& NotOrTestFact() const;
+    // The single-fact tokens the join memories hold (see TFactTokens).
+    TFactTokens& FactTokens() noexcept { return FFactTokens; }
 
 private:
     struct TBuild;
@@ -470,6 +477,8 @@ private:
     std::unordered_map<std::string, std::vector<TPatternMatchNode*>> FRootsByName;
     bool FRootIndexValid = false;
     bool FRootIndexUsable = false;
+    // Before the nodes, whose memories unlist their tokens as they go.
+    TFactTokens FFactTokens;
     std::unordered_map<TReteNode*, std::unique_ptr<TReteNode>> FNodes;
     std::unordered_map<const TRule*, std::vector<TReteNode*>> FRules;
     float FMinActivationStrength = 0.0f;

@@ -1,0 +1,23 @@
+; Rules compiled after their facts exist share the pattern nodes of earlier rules: their joins
+; are primed with facts that the older joins already hold, and later retractions and modifies
+; reach every join, old and new, in the network's order.
+(deftemplate e (slot p) (slot q))
+(deffacts d (e (p 1) (q 2)) (e (p 2) (q 3)) (e (p 3) (q 1)) (e (p 2) (q 1)))
+(defrule chain (e (p ?a) (q ?b)) (e (p ?b) (q ?c)) => (printout t "chain " ?a " " ?b " " ?c crlf))
+(reset)
+(watch activations)
+(defrule back (e (p ?a) (q ?b)) (not (e (p ?b) (q ?a))) => (printout t "one-way " ?a " " ?b crlf))
+(defrule any (e (p ?a)) (exists (e (q ?a))) => (printout t "reached " ?a crlf))
+(defrule loop (e (p ?a) (q ?a)) => (printout t "loop " ?a crlf))
+(bind ?f (assert (e (p 1) (q 3))))
+(retract 1)
+(modify 2 (q 2))
+(run)
+(retract ?f)
+(assert (e (p 3) (q 3)))
+(assert (e (p 3) (q 2)))
+(undefrule back)
+(retract 3)
+(run)
+(reset)
+(run)
