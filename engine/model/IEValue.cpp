@@ -193,7 +193,7 @@ void TIEValue::StoreTag(intptr_t tag) {
 template <class T> TRefPtr<TIEValue> TIEValue::CreateInterface(TIEType kind, TRefPtr<T> payload) {
     TRefPtr<TIEValue> v(new TIEValue());
     T* p = payload.detach();
-    v->SetRef(kind, p, p);
+    v->SetRef(kind, p);
     return v;
 }
 
@@ -201,7 +201,7 @@ template <class T> void TIEValue::SetInterface(TIEType kind, TRefPtr<T> payload)
     CheckChangeable();
     ReleaseContent();
     T* p = payload.detach();
-    SetRef(kind, p, p);
+    SetRef(kind, p);
     DoChange();
 }
 
@@ -220,16 +220,14 @@ TRefPtr<TIEValue> TIEValue::CreateInteger(TIEType kind, int32_t value) {
 TRefPtr<TIEValue> TIEValue::CreateText(TIEType kind, std::string_view text) {
     if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
     TRefPtr<TIEValue> v(new TIEValue());
-    v->FType = kind;
-    v->FText = TIEText::Make(text);
+    v->SetTextPayload(kind, TIEText::Make(text));
     return v;
 }
 
 TRefPtr<TIEValue> TIEValue::CreateText(TIEType kind, TRefPtr<TIEText> text) {
     if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
     TRefPtr<TIEValue> v(new TIEValue());
-    v->FType = kind;
-    v->FText = text ? std::move(text) : TIEText::Empty();
+    v->SetTextPayload(kind, std::move(text));
     return v;
 }
 
@@ -269,9 +267,8 @@ TRefPtr<TIEValue> TIEValue::CreateExternalAddress(intptr_t value) {
 
 // Takes over one reference already held by the caller (nullptr gives an empty payload of the
 // kind, as an empty interface did).
-void TIEValue::SetRef(TIEType kind, TRefCounted* counted, void* typed) {
+void TIEValue::SetRef(TIEType kind, void* typed) {
     FType = kind;
-    FCounted = counted;
     switch (kind) {
     case dtFunCall:
         FCall = static_cast<IFunCall*>(typed);
@@ -289,7 +286,31 @@ void TIEValue::SetRef(TIEType kind, TRefCounted* counted, void* typed) {
         FFuzzy = static_cast<IFuzzySet*>(typed);
         break;
     default:
+        FInt = 0;
         break;
+    }
+}
+
+void TIEValue::SetTextPayload(TIEType kind, TRefPtr<TIEText> text) noexcept {
+    if (!text) text = TIEText::Empty();
+    FType = kind;
+    FTextBlock = text.detach();
+}
+
+TRefCounted* TIEValue::CountedPayload() const noexcept {
+    switch (FType) {
+    case dtFunCall:
+        return FCall;
+    case dtFact:
+        return FFact;
+    case dtList:
+        return FList;
+    case dtSingletons:
+        return FSingletons;
+    case dtFuzzy:
+        return FFuzzy;
+    default:
+        return IsTextType(FType) ? FTextBlock : nullptr;
     }
 }
 
@@ -316,13 +337,11 @@ void TIEValue::ReleaseContent() noexcept {
         FInt = 0;
         return;
     }
-    if (FCounted) {
+    if (TRefCounted* c = CountedPayload()) {
         if (FSharedList) {
             --static_cast<TValueVector*>(FList)->FShares;
             FSharedList = false;
         }
-        TRefCounted* c = FCounted;
-        FCounted = nullptr;
         FInt = 0;
         FType = dtNone;
         c->Release();
@@ -369,15 +388,13 @@ void TIEValue::Clear() {
     CheckChangeable();
     ReleaseContent();
     FInt = 0;
-    FText = nullptr;
     FType = dtNone;
 }
 
 void TIEValue::SetText(TIEType kind, std::string_view text) {
     CheckChangeable();
     ReleaseContent();
-    FType = kind;
-    FText = TIEText::Make(text);
+    SetTextPayload(kind, TIEText::Make(text));
     DoChange();
 }
 
@@ -385,8 +402,7 @@ void TIEValue::SetTextBlock(TIEType kind, TRefPtr<TIEText> text) {
     if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
     CheckChangeable();
     ReleaseContent();
-    FType = kind;
-    FText = text ? std::move(text) : TIEText::Empty();
+    SetTextPayload(kind, std::move(text));
     DoChange();
 }
 
@@ -470,7 +486,7 @@ void TIEValue::RaiseNotA(std::string_view word) const {
 }
 
 std::string TIEValue::AsString() const {
-    if (IsTextType(FType)) return FText->Text();
+    if (IsTextType(FType)) return FTextBlock->Text();
     switch (FType) {
     case dtInteger:
         return IntText(FInt);
@@ -489,7 +505,7 @@ int32_t TIEValue::AsInteger() const {
     switch (FType) {
     case dtAtom:
     case dtString: {
-        const std::string& t = FText->Text();
+        const std::string& t = FTextBlock->Text();
         int64_t i;
         if (TryStrToInt64(t, i)) {
             if (i >= std::numeric_limits<int32_t>::min() &&
@@ -532,7 +548,7 @@ double TIEValue::AsFloat() const {
     case dtString: {
         if (this == IEEmptyAtom().get()) return 0.0;
         double d;
-        if (TryStrToFloat(FText->Text(), d)) return d;
+        if (TryStrToFloat(FTextBlock->Text(), d)) return d;
         break;
     }
     case dtInteger:
@@ -615,7 +631,7 @@ TRefPtr<IValueVector> TIEValue::OwnList() {
     copy->AddRef();
     // Not a change of the value: it holds an equal list, now its own.
     ReleaseContent();
-    SetRef(dtList, copy.get(), copy.get());
+    SetRef(dtList, copy.get());
     return copy;
 }
 
@@ -659,17 +675,17 @@ std::string TIEValue::GetText() const {
     case dtAtom:
     case dtSlot:
     case dtMultiSlot:
-        return FText->Text();
+        return FTextBlock->Text();
     case dtString:
-        return QuotedString(FText->Text());
+        return QuotedString(FTextBlock->Text());
     case dtInteger:
         return IntText(FInt);
     case dtFloat:
         return Format("%.4f", FFloat);
     case dtVariable:
-        return "?" + FText->Text();
+        return "?" + FTextBlock->Text();
     case dtMultiVariable:
-        return "$?" + FText->Text();
+        return "$?" + FTextBlock->Text();
     case dtFactId:
         return "<Fact-" + IntText(FInt) + ">";
     case dtFunCall:
@@ -699,7 +715,7 @@ std::string TIEValue::GetText() const {
 }
 
 int32_t TIEValue::GetHashCode() const {
-    if (IsTextType(FType)) return FText->Hash();
+    if (IsTextType(FType)) return FTextBlock->Hash();
     switch (FType) {
     case dtInteger:
     case dtFactId:
@@ -769,8 +785,8 @@ bool TIEValue::EqualsCoerced(const IIEValue* other) const {
 bool TIEValue::SamePayload(const IIEValue* other) const {
     if (IsTextType(FType)) {
         if (IsTextType(other->GetDType()) && typeid(*other) == typeid(TIEValue))
-            return FText->SameText(*static_cast<const TIEValue*>(other)->FText);
-        return FText->Text() == other->AsString();
+            return FTextBlock->SameText(*static_cast<const TIEValue*>(other)->FTextBlock);
+        return FTextBlock->Text() == other->AsString();
     }
     switch (FType) {
     case dtNone:
@@ -867,7 +883,6 @@ void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
         TRefPtr<TObjectLife> life = source.FExtras->Life;
         TObject* object = source.FObject;
         ReleaseContent();
-        FText = nullptr;
         FType = dtObject;
         FObject = object;
         Extras().Life = std::move(life);
@@ -876,7 +891,6 @@ void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
     if (source.FType == dtObject && source.FOwnsObject && source.FObject) {
         TObject* copy = DuplicateObject(source.FObject);
         ReleaseContent();
-        FText = nullptr;
         FType = dtObject;
         FObject = copy;
         FOwnsObject = true;
@@ -886,44 +900,21 @@ void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
     }
     // Build the new payload before releasing the old one: the source may be held only by the
     // content being replaced.
-    TRefCounted* counted = source.FCounted;
-    void* typed = nullptr;
-    switch (source.FType) {
-    case dtFunCall:
-        typed = source.FCall;
-        break;
-    case dtFact:
-        typed = source.FFact;
-        break;
-    case dtList:
-        typed = source.FList;
-        break;
-    case dtSingletons:
-        typed = source.FSingletons;
-        break;
-    case dtFuzzy:
-        typed = source.FFuzzy;
-        break;
-    default:
-        break;
-    }
+    TRefCounted* counted = source.CountedPayload();
+    int64_t payload = source.FInt; // also a double, a pointer, an unowned object or a class
     TRefPtr<IValueVector> listCopy;
     if (source.FType == dtList && cloneList && source.FList) {
         listCopy = source.FList->CloneVector();
-        typed = listCopy.get();
         counted = listCopy.get();
     }
     if (counted) counted->AddRef();
     const TIEType kind = source.FType;
-    const int64_t number = source.FInt;
-    TRefPtr<TIEText> text = source.FText;
     ReleaseContent();
-    FText = std::move(text);
-    if (counted) {
-        SetRef(kind, counted, typed);
+    if (listCopy) {
+        SetRef(kind, listCopy.get());
     } else {
         FType = kind;
-        FInt = number; // also copies a double, an unowned object or a class bit for bit
+        FInt = payload; // copied bit for bit: the reference taken above is the copy's own
     }
 }
 
@@ -951,16 +942,14 @@ void TIEValue::AssignFrom(const IInterface* source) {
     }
     // A value of another implementation: copy through its getters.
     ReleaseContent();
-    FText = nullptr;
     const TIEType kind = other->GetDType();
     StoreTag(other->GetTag());
     if (IsTextType(kind)) {
-        FType = kind;
-        FText = TIEText::Make(kind == dtString || kind == dtAtom || kind == dtSlot ||
-                                      kind == dtMultiSlot || kind == dtVariable ||
-                                      kind == dtMultiVariable
-                                  ? other->AsString()
-                                  : std::string());
+        SetTextPayload(kind, TIEText::Make(kind == dtString || kind == dtAtom ||
+                                                   kind == dtSlot || kind == dtMultiSlot ||
+                                                   kind == dtVariable || kind == dtMultiVariable
+                                               ? other->AsString()
+                                               : std::string()));
     } else {
         switch (kind) {
         case dtInteger:
@@ -1066,13 +1055,13 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
         const TIEContext* owner = nullptr;
-        TBinding* binding = context->FindBinding(FText->Text(), owner);
-        if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FText->Text());
+        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner);
+        if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
         // A pattern variable is bound to its position in the matched facts.
         if (bound->GetDType() == dtObject)
             if (const TBindingInfo* info = AsBindingInfo(bound->AsObject()))
-                return BorrowBindingInfo(*info, *owner, FText->Text(), hold);
+                return BorrowBindingInfo(*info, *owner, FTextBlock->Text(), hold);
         return bound;
     }
     case dtObject:

@@ -77,7 +77,7 @@ public:
     // Fast, non-virtual access for code that holds a TIEValue.
     TIEType DType() const noexcept { return FType; }
     // The text block of a text kind, nullptr for other kinds.
-    const TIEText* TextBlock() const noexcept { return IsTextType(FType) ? FText.get() : nullptr; }
+    const TIEText* TextBlock() const noexcept { return IsTextType(FType) ? FTextBlock : nullptr; }
     // The number of an integer, fact-identifier, descriptor or float value as AsFloat reads it;
     // only for those kinds.
     double NumberPayload() const noexcept {
@@ -117,7 +117,7 @@ public:
         case dtFloat:
             return FFloat == other.FFloat;
         default:
-            if (IsTextType(FType)) return FText->SameText(*other.FText);
+            if (IsTextType(FType)) return FTextBlock->SameText(*other.FTextBlock);
             decided = false;
             return false;
         }
@@ -221,7 +221,12 @@ private:
     void SetText(TIEType kind, std::string_view text);
     void SetNumber(TIEType kind, int64_t value);
     void CopyPayload(const TIEValue& source, bool cloneList);
-    void SetRef(TIEType kind, TRefCounted* counted, void* typed);
+    void SetRef(TIEType kind, void* typed);
+    // The counted object the payload holds one reference to (a text block or an interface),
+    // nullptr for the kinds that hold none.
+    TRefCounted* CountedPayload() const noexcept;
+    // Takes over one reference the caller holds to a text block.
+    void SetTextPayload(TIEType kind, TRefPtr<TIEText> text) noexcept;
     template <class T> void SetInterface(TIEType kind, TRefPtr<T> payload);
     template <class T> static TRefPtr<TIEValue> CreateInterface(TIEType kind, TRefPtr<T> payload);
     TRefPtr<IIEValue> EvaluateBinding(TIEContext* context);
@@ -229,9 +234,13 @@ private:
     friend class TIEValueNexus;
     void ObjectDestroyed() noexcept;
 
+    // The payload; a text or interface payload holds one reference to its object, released by
+    // ReleaseContent. The kind tells which member is live, so the value needs no pointer apart
+    // for the counted object (a value is made per slot element: 48 bytes, not 64).
     union {
         int64_t FInt; // dtInteger, dtFactId, dtDescriptor (32-bit), dtExternalAddress
         double FFloat;
+        TIEText* FTextBlock; // the text kinds, never null
         IFunCall* FCall;
         IFact* FFact;
         IValueVector* FList;
@@ -240,9 +249,6 @@ private:
         TObject* FObject;
         const TClassInfo* FClass;
     };
-    // The counted base of an interface payload; holds the payload's one reference.
-    TRefCounted* FCounted = nullptr;
-    TRefPtr<TIEText> FText;
     // What few values carry (a change handler, a watched component, a tag), kept apart so
     // that the many values that carry none stay small.
     struct TExtras {
