@@ -439,10 +439,9 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     }
     for (const int32_t i : cuts) {
         const int32_t runLength = n - p - i;
-        // Views of the fact's list: a cut costs the same whatever the slot's length.
-        TRefPtr<IIEValue> run = TIEValue::CreateList(TListView::Slice(list, p, runLength));
-        TRefPtr<IIEValue> rebuilt =
-            TIEValue::CreateList(TListView::Splice(list, p, runLength, std::move(run)));
+        // A view of the fact's list: a cut costs the same whatever the slot's length, and the
+        // run's own list value is made only when something reads the variable.
+        TRefPtr<IIEValue> rebuilt = TIEValue::CreateList(TListView::Cut(list, p, runLength));
         // The other slots keep their value objects: tokens only read them. The cut list is put
         // in place as it is, never checked against the slot's constraints: its pieces are the
         // variables' bindings, not a value the slot holds.

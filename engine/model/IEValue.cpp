@@ -1383,6 +1383,13 @@ TRefPtr<TListView> TListView::Splice(TRefPtr<IValueVector> base, int32_t start, 
     return view;
 }
 
+TRefPtr<TListView> TListView::Cut(TRefPtr<IValueVector> base, int32_t start, int32_t count) {
+    auto view = Slice(std::move(base), start, count);
+    view->FSplice = true;
+    view->FCut = true;
+    return view;
+}
+
 TValueVector& TListView::Own() {
     if (!FOwn) {
         auto own = MakeRef<TValueVector>();
@@ -1426,7 +1433,10 @@ const TRefPtr<IIEValue>& TListView::GetItem(int32_t index) const {
         throw EListError(Format("List index out of bounds (%d)", index));
     if (!FSplice) return FBase->GetItem(FStart + index);
     if (index < FStart) return FBase->GetItem(index);
-    if (index == FStart) return FElement;
+    if (index == FStart) {
+        if (!FElement && FCut) FElement = TIEValue::CreateList(Slice(FBase, FStart, FCount));
+        return FElement;
+    }
     return FBase->GetItem(index + FCount - 1);
 }
 
@@ -1443,6 +1453,9 @@ bool TListView::SameCut(const IValueVector* a, const IValueVector* b) noexcept {
     if (va.FOwn || vb.FOwn || va.FSplice != vb.FSplice || va.FStart != vb.FStart ||
         va.FCount != vb.FCount || !SameCut(va.FBase.get(), vb.FBase.get()))
         return false;
+    // Two cuts of the same lists at the same places hold equal runs, read or not.
+    if (va.FCut && vb.FCut) return true;
+    if (va.FCut != vb.FCut) return false;
     if (va.FElement == vb.FElement) return true;
     const auto* ea = dynamic_cast<const TIEValue*>(va.FElement.get());
     const auto* eb = dynamic_cast<const TIEValue*>(vb.FElement.get());

@@ -361,6 +361,11 @@ public:
     static TRefPtr<TListView> Slice(TRefPtr<IValueVector> base, int32_t start, int32_t count);
     static TRefPtr<TListView> Splice(TRefPtr<IValueVector> base, int32_t start, int32_t count,
                                      TRefPtr<IIEValue> element);
+    // The splice whose element is the list value of the slice [start, start + count) of the
+    // base list: one cut of a multifield split. The element is made when it is first read, so a
+    // cut that nothing reads (one made again to find the matches of a retracted fact, or one a
+    // test refuses by other slots) costs one view.
+    static TRefPtr<TListView> Cut(TRefPtr<IValueVector> base, int32_t start, int32_t count);
 
     // ICloneable
     void AssignFrom(const IInterface* source) override;
@@ -397,11 +402,13 @@ private:
     TValueVector& Own();
 
     TRefPtr<IValueVector> FBase;
-    TRefPtr<IIEValue> FElement; // a splice's element
+    mutable TRefPtr<IIEValue> FElement; // a splice's element; a cut's once read
     TRefPtr<TValueVector> FOwn;
     int32_t FStart = 0;
     int32_t FCount = 0;
     bool FSplice = false;
+    // A cut (see Cut): the element is the slice of the base at the spliced run.
+    bool FCut = false;
     intptr_t FTag = 0;
 };
 
