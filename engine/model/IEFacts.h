@@ -24,6 +24,7 @@
 #include "containers/InterfaceCollections.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
+#include "engine/model/IEValue.h"
 #include "platform/Component.h"
 
 namespace ie {
@@ -289,6 +290,9 @@ public:
     static TRefPtr<TFact> CreateFromIntf(const TRefPtr<IInterface>& factTemplate);
 
     std::string_view ClassName() const override { return "TFact"; }
+    // Facts are made per assertion and per cut of a multifield split (AllocateBlock).
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
     // From another TFact; see AssignFrom.
     void Assign(const TPersistent* source) override;
 

@@ -7,6 +7,7 @@
 #include <new>
 #include <typeinfo>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFuzzyLogic.h"
@@ -42,31 +43,43 @@ bool FitsInt32(double d) noexcept {
     return d > -2147483649.0 && d < 2147483648.0; // after truncation toward zero
 }
 
-// Per-thread free list of value blocks. Values are the most frequently made objects of the
-// engine; reusing blocks keeps the general allocator out of the hot paths.
+// Per-thread free lists of small blocks by size (values, list views, facts: the objects the
+// engine makes most often). Reusing blocks keeps the general allocator out of the hot paths.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool UseValuePool = false; // let the sanitizer see every value's lifetime
+constexpr bool UseBlockPool = false; // let the sanitizer see every object's lifetime
 #else
-constexpr bool UseValuePool = true;
+constexpr bool UseBlockPool = true;
 #endif
 
-// Values that outlive the pool (the global constants die after it at exit) must not touch it
+// Objects that outlive the pool (the global constants die after it at exit) must not touch it
 // once it is gone; the flag is trivially destructible, so it stays readable until the very end.
-thread_local bool ValuePoolGone = false;
+thread_local bool BlockPoolGone = false;
 
-struct TValuePool {
-    static constexpr size_t MaxFree = 4096;
-    std::vector<void*> Free;
-    ~TValuePool() {
-        ValuePoolGone = true;
-        for (void* p : Free)
-            ::operator delete(p);
+struct TBlockFreeLists {
+    static constexpr size_t Step = 16;
+    static constexpr size_t Classes = 16; // blocks up to 256 bytes
+    static constexpr uint32_t MaxFree = 4096;
+    struct TFree {
+        TFree* Next;
+    };
+    TFree* Head[Classes] = {};
+    uint32_t Count[Classes] = {};
+    ~TBlockFreeLists() {
+        BlockPoolGone = true;
+        for (TFree* head : Head)
+            while (head)
+                ::operator delete(std::exchange(head, head->Next));
     }
 };
-thread_local TValuePool ValuePoolStorage;
+thread_local TBlockFreeLists BlockFreeLists;
 
-// The thread's pool, or nullptr once it has been destroyed.
-TValuePool* ValuePool() noexcept { return ValuePoolGone ? nullptr : &ValuePoolStorage; }
+// The thread's free lists, or nullptr once they have been destroyed.
+TBlockFreeLists* BlockPool() noexcept { return BlockPoolGone ? nullptr : &BlockFreeLists; }
+
+// The size class of a block, Classes when it is too large for the free lists.
+size_t BlockClass(size_t size) noexcept {
+    return size == 0 ? TBlockFreeLists::Classes : (size - 1) / TBlockFreeLists::Step;
+}
 
 } // namespace
 
@@ -148,30 +161,43 @@ private:
 // ---------------------------------------------------------------------------------------------
 // TIEValue: construction
 
-void* TIEValue::operator new(size_t size) {
-    if constexpr (UseValuePool) {
-        TValuePool* pool = ValuePool();
-        if (size == sizeof(TIEValue) && pool && !pool->Free.empty()) {
-            void* p = pool->Free.back();
-            pool->Free.pop_back();
-            return p;
+void* AllocateBlock(size_t size) {
+    if constexpr (UseBlockPool) {
+        const size_t c = BlockClass(size);
+        TBlockFreeLists* pool = BlockPool();
+        if (c < TBlockFreeLists::Classes && pool && pool->Head[c]) {
+            auto* block = pool->Head[c];
+            pool->Head[c] = block->Next;
+            --pool->Count[c];
+            return block;
         }
+        // Whole classes, so that a freed block serves every size of its class.
+        if (c < TBlockFreeLists::Classes) size = (c + 1) * TBlockFreeLists::Step;
     }
     return ::operator new(size);
 }
 
-void TIEValue::operator delete(void* p, size_t size) noexcept {
-    if constexpr (UseValuePool) {
-        TValuePool* pool = ValuePool();
-        if (size == sizeof(TIEValue) && pool && pool->Free.size() < TValuePool::MaxFree) {
-            try {
-                pool->Free.push_back(p);
-                return;
-            } catch (...) {
-            }
+void FreeBlock(void* p, size_t size) noexcept {
+    if constexpr (UseBlockPool) {
+        const size_t c = BlockClass(size);
+        TBlockFreeLists* pool = BlockPool();
+        if (c < TBlockFreeLists::Classes && pool && pool->Count[c] < TBlockFreeLists::MaxFree) {
+            auto* block = static_cast<TBlockFreeLists::TFree*>(p);
+            block->Next = pool->Head[c];
+            pool->Head[c] = block;
+            ++pool->Count[c];
+            return;
         }
     }
     ::operator delete(p);
+}
+
+void* TIEValue::operator new(size_t size) {
+    return AllocateBlock(size);
+}
+
+void TIEValue::operator delete(void* p, size_t size) noexcept {
+    FreeBlock(p, size);
 }
 
 TIEValue::TIEValue() noexcept : FInt(0) {}

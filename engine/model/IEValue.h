@@ -47,6 +47,12 @@ private:
     const int32_t FHash;
 };
 
+// Blocks for the engine's small objects made in great numbers (values, list views, facts):
+// per-thread free lists by size keep the general allocator out of the hot paths. FreeBlock takes
+// the size that AllocateBlock was given; a block may be freed on another thread.
+void* AllocateBlock(size_t size);
+void FreeBlock(void* p, size_t size) noexcept;
+
 // The one value class of the engine.
 class TIEValue final : public IIEValue {
 public:
@@ -69,8 +75,7 @@ public:
     static TRefPtr<TIEValue> CreateSingletons(TRefPtr<ISingletonsVector> singletons);
     static TRefPtr<TIEValue> CreateExternalAddress(intptr_t value);
 
-    // Values are allocated on every call and comparison; a per-thread free list keeps that off
-    // the general allocator.
+    // Values are allocated on every call and comparison (AllocateBlock).
     static void* operator new(size_t size);
     static void operator delete(void* p, size_t size) noexcept;
 
@@ -392,6 +397,10 @@ public:
     std::string GetText() const override;
     int32_t GetHashCode() const override;
     TRefPtr<IValueVector> CloneVector() const override;
+
+    // Views are made per cut of a multifield split (AllocateBlock).
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     // Whether two views cut the same lists at the same places (then their elements are equal
     // without reading them): how the tokens of one split, made again for a removal, are found.
