@@ -275,7 +275,7 @@ struct TFactValue {
     TRefPtr<IIEValue> Value;
     TRefPtr<IFactSlot> Slot;
 };
-using TFactValues = std::vector<TFactValue>;
+using TFactValues = std::vector<TFactValue, TBlockAllocator<TFactValue>>;
 
 class TFact : public TPersistent, public IFact {
 public:

@@ -53,6 +53,16 @@ private:
 void* AllocateBlock(size_t size);
 void FreeBlock(void* p, size_t size) noexcept;
 
+// A standard allocator over AllocateBlock, for the short arrays of small objects (a fact's slots).
+template <class T> struct TBlockAllocator {
+    using value_type = T;
+    TBlockAllocator() noexcept = default;
+    template <class U> TBlockAllocator(const TBlockAllocator<U>&) noexcept {}
+    T* allocate(size_t n) { return static_cast<T*>(AllocateBlock(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) noexcept { FreeBlock(p, n * sizeof(T)); }
+    template <class U> bool operator==(const TBlockAllocator<U>&) const noexcept { return true; }
+};
+
 // The one value class of the engine.
 class TIEValue final : public IIEValue {
 public:
