@@ -1,5 +1,6 @@
 #include "engine/model/IEValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -76,9 +77,16 @@ thread_local TBlockFreeLists BlockFreeLists;
 // The thread's free lists, or nullptr once they have been destroyed.
 TBlockFreeLists* BlockPool() noexcept { return BlockPoolGone ? nullptr : &BlockFreeLists; }
 
-// The size class of a block, Classes when it is too large for the free lists.
+// The size class of a block, Classes when it is too large for the free lists. Class c holds
+// blocks of 16 c + 24 bytes, the sizes the general allocator serves without waste (16-byte
+// chunks less its 8-byte header), so that rounding a block up to its class costs no memory.
 size_t BlockClass(size_t size) noexcept {
-    return size == 0 ? TBlockFreeLists::Classes : (size - 1) / TBlockFreeLists::Step;
+    if (size <= 24) return size == 0 ? TBlockFreeLists::Classes : 0;
+    return std::min<size_t>((size - 9) / TBlockFreeLists::Step, TBlockFreeLists::Classes);
+}
+
+size_t ClassSize(size_t c) noexcept {
+    return c * TBlockFreeLists::Step + 24;
 }
 
 } // namespace
@@ -172,7 +180,7 @@ void* AllocateBlock(size_t size) {
             return block;
         }
         // Whole classes, so that a freed block serves every size of its class.
-        if (c < TBlockFreeLists::Classes) size = (c + 1) * TBlockFreeLists::Step;
+        if (c < TBlockFreeLists::Classes) size = ClassSize(c);
     }
     return ::operator new(size);
 }
