@@ -52,30 +52,34 @@ constexpr bool UseBlockPool = false; // let the sanitizer see every object's lif
 constexpr bool UseBlockPool = true;
 #endif
 
-// Objects that outlive the pool (the global constants die after it at exit) must not touch it
-// once it is gone; the flag is trivially destructible, so it stays readable until the very end.
-thread_local bool BlockPoolGone = false;
-
+// The lists are plain thread-local data (no guard or wrapper call on each use); a second
+// thread-local object, made when a thread first keeps a block, frees them when the thread ends.
+// Objects that outlive it (the global constants die after it at exit) then use the general
+// allocator: the lists stay readable until the very end, marked gone.
 struct TBlockFreeLists {
     static constexpr size_t Step = 16;
-    static constexpr size_t Classes = 16; // blocks up to 256 bytes
+    static constexpr size_t Classes = 16; // blocks up to 264 bytes
     static constexpr uint32_t MaxFree = 4096;
     struct TFree {
         TFree* Next;
     };
-    TFree* Head[Classes] = {};
-    uint32_t Count[Classes] = {};
-    ~TBlockFreeLists() {
-        BlockPoolGone = true;
-        for (TFree* head : Head)
+    TFree* Head[Classes];
+    uint32_t Count[Classes];
+    bool Kept; // the owner below exists for this thread
+    bool Gone; // the owner has freed the lists
+};
+thread_local constinit TBlockFreeLists BlockFreeLists{};
+
+struct TBlockFreeListsOwner {
+    bool Alive = true;
+    ~TBlockFreeListsOwner() {
+        BlockFreeLists.Gone = true;
+        for (TBlockFreeLists::TFree*& head : BlockFreeLists.Head)
             while (head)
                 ::operator delete(std::exchange(head, head->Next));
     }
 };
-thread_local TBlockFreeLists BlockFreeLists;
-
-// The thread's free lists, or nullptr once they have been destroyed.
-TBlockFreeLists* BlockPool() noexcept { return BlockPoolGone ? nullptr : &BlockFreeLists; }
+thread_local TBlockFreeListsOwner BlockFreeListsOwner;
 
 // The size class of a block, Classes when it is too large for the free lists. Class c holds
 // blocks of 16 c + 24 bytes, the sizes the general allocator serves without waste (16-byte
@@ -172,15 +176,16 @@ private:
 void* AllocateBlock(size_t size) {
     if constexpr (UseBlockPool) {
         const size_t c = BlockClass(size);
-        TBlockFreeLists* pool = BlockPool();
-        if (c < TBlockFreeLists::Classes && pool && pool->Head[c]) {
-            auto* block = pool->Head[c];
-            pool->Head[c] = block->Next;
-            --pool->Count[c];
-            return block;
+        if (c < TBlockFreeLists::Classes) {
+            TBlockFreeLists& pool = BlockFreeLists;
+            if (TBlockFreeLists::TFree* block = pool.Head[c]) {
+                pool.Head[c] = block->Next;
+                --pool.Count[c];
+                return block;
+            }
+            // Whole classes, so that a freed block serves every size of its class.
+            size = ClassSize(c);
         }
-        // Whole classes, so that a freed block serves every size of its class.
-        if (c < TBlockFreeLists::Classes) size = ClassSize(c);
     }
     return ::operator new(size);
 }
@@ -188,12 +193,17 @@ void* AllocateBlock(size_t size) {
 void FreeBlock(void* p, size_t size) noexcept {
     if constexpr (UseBlockPool) {
         const size_t c = BlockClass(size);
-        TBlockFreeLists* pool = BlockPool();
-        if (c < TBlockFreeLists::Classes && pool && pool->Count[c] < TBlockFreeLists::MaxFree) {
+        TBlockFreeLists& pool = BlockFreeLists;
+        if (c < TBlockFreeLists::Classes && pool.Count[c] < TBlockFreeLists::MaxFree &&
+            !pool.Gone) {
+            if (!pool.Kept) {
+                // Makes the owner of this thread's lists, which frees them when it ends.
+                pool.Kept = BlockFreeListsOwner.Alive;
+            }
             auto* block = static_cast<TBlockFreeLists::TFree*>(p);
-            block->Next = pool->Head[c];
-            pool->Head[c] = block;
-            ++pool->Count[c];
+            block->Next = pool.Head[c];
+            pool.Head[c] = block;
+            ++pool.Count[c];
             return;
         }
     }
