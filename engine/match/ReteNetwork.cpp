@@ -461,7 +461,7 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
             copy->SetSlotValue(FSlot, std::move(rebuilt));
         }
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
-        TIETokenRef split = TIEToken::CreateFirst(token->Tag(), copy);
+        TIETokenRef split = TIEToken::CreateFirst(token->Tag(), std::move(copy));
         split->SetCut((token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +
                       static_cast<uint32_t>(runLength) + 1u);
         if (token->Strength() != 1.0f)
