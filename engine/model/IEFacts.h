@@ -306,7 +306,7 @@ public:
 
     // IFact
     int32_t GetFactId() const noexcept override { return FID; }
-    TRefPtr<IFactTemplate> GetTemplate() const override { return FTemplate; }
+    TRefPtr<IFactTemplate> GetTemplate() const override { return TemplateIntf(); }
     TRefPtr<IIEValue> GetSlotValue(std::string_view slotName) const override;
     // Same template object and equal values in every slot that is not fuzzy.
     bool Equals(const IFact* other) const override;
@@ -327,7 +327,7 @@ public:
     TRefPtr<IStringIterator> SlotNameIterator() const override;
 
     // Fast access by slot position (declaration order of the template).
-    TFactTemplate* Template() const noexcept { return FTemplateObj; }
+    TFactTemplate* Template() const noexcept { return FTemplateObj.get(); }
     int32_t SlotCount() const noexcept;
     // The value at the position, read as GetSlotValue reads it.
     const TRefPtr<IIEValue>& ValueAt(int32_t index) const {
@@ -356,12 +356,15 @@ private:
     IFactServices* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
 
+    IFactTemplate* TemplateIntf() const noexcept { return FTemplateObj.get(); }
+
+    // A fact is made per assertion and per cut of a multifield split: its fields are packed
+    // (the template is held once, as its class).
     mutable TFactValues FValues;
     int32_t FID = -1;
-    intptr_t FTag = 0;
-    TRefPtr<IFactTemplate> FTemplate;
-    TFactTemplate* FTemplateObj = nullptr;
     mutable uint32_t FLayout = 0;
+    intptr_t FTag = 0;
+    TRefPtr<TFactTemplate> FTemplateObj;
 };
 
 // ---------------------------------------------------------------------------------------------
