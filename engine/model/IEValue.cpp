@@ -989,9 +989,9 @@ void TIEValue::AssignFrom(const IInterface* source) {
     const TIEType kind = other->GetDType();
     StoreTag(other->GetTag());
     if (IsTextType(kind)) {
-        SetTextPayload(kind, TIEText::Make(kind == dtString || kind == dtAtom ||
-                                                   kind == dtSlot || kind == dtMultiSlot ||
-                                                   kind == dtVariable || kind == dtMultiVariable
+        SetTextPayload(kind, TIEText::Make(kind == dtString || kind == dtAtom || kind == dtSlot ||
+                                                   kind == dtMultiSlot || kind == dtVariable ||
+                                                   kind == dtMultiVariable
                                                ? other->AsString()
                                                : std::string()));
     } else {
