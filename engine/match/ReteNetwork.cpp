@@ -415,7 +415,9 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
                                         std::vector<TIETokenRef>* out) {
     TRefPtr<IIEValue> value = SlotOf(fact, FSlot, FPosition);
     if (!value || value->GetDType() != dtList) return;
-    TRefPtr<IValueVector> list = value->AsList();
+    // Read, not taken: asking the slot's value for its list would copy a list it shares.
+    TRefPtr<IValueVector> hold;
+    TRefPtr<IValueVector> list(const_cast<IValueVector*>(BorrowList(*value, hold)));
     if (!list) return;
     const int32_t n = list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
@@ -424,27 +426,29 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     // down to the empty one; the empty list itself gives one match with an empty run. A cut
     // that every path below refuses by the slot's length is not made at all (when propagating;
     // a caller collecting this node's own results gets every cut).
-    std::vector<int32_t> lengths;
     bool any = out != nullptr;
-    if (!any) CutLengths(*this, FSlot, lengths, any);
-    // The cuts to make, longest run first: every one, or those giving a length wanted below.
-    std::vector<int32_t> cuts;
-    if (any) {
-        cuts.resize(static_cast<size_t>(n - p + 1));
-        for (int32_t i = 0; i <= n - p; ++i)
-            cuts[static_cast<size_t>(i)] = i;
-    } else {
-        std::sort(lengths.begin(), lengths.end());
-        lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
-        for (const int32_t length : lengths)
-            if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) cuts.push_back(i);
+    // The cuts wanted by length tests, longest run first; every cut when `any`. The lengths are
+    // gathered in a buffer of the thread's, read before any cut is passed on (a cut may reach
+    // another split on its way).
+    boost::container::small_vector<int32_t, 4> wanted;
+    if (!any) {
+        static thread_local std::vector<int32_t> lengths;
+        lengths.clear();
+        CutLengths(*this, FSlot, lengths, any);
+        if (!any) {
+            std::sort(lengths.begin(), lengths.end());
+            lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+            for (const int32_t length : lengths)
+                if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
+        }
     }
-    for (const int32_t i : cuts) {
+    const int32_t cutCount = any ? n - p + 1 : static_cast<int32_t>(wanted.size());
+    for (int32_t c = 0; c < cutCount; ++c) {
+        const int32_t i = any ? c : wanted[static_cast<size_t>(c)];
         const int32_t runLength = n - p - i;
-        // Views of the fact's list: a cut costs the same whatever the slot's length.
-        TRefPtr<IIEValue> run = TIEValue::CreateList(TListView::Slice(list, p, runLength));
-        TRefPtr<IIEValue> rebuilt =
-            TIEValue::CreateList(TListView::Splice(list, p, runLength, std::move(run)));
+        // A view of the fact's list: a cut costs the same whatever the slot's length, and the
+        // run's own list value is made only when something reads the variable.
+        TRefPtr<IIEValue> rebuilt = TIEValue::CreateList(TListView::Cut(list, p, runLength));
         // The other slots keep their value objects: tokens only read them. The cut list is put
         // in place as it is, never checked against the slot's constraints: its pieces are the
         // variables' bindings, not a value the slot holds.
@@ -459,7 +463,7 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
             copy->SetSlotValue(FSlot, std::move(rebuilt));
         }
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
-        TIETokenRef split = TIEToken::CreateFirst(token->Tag(), copy);
+        TIETokenRef split = TIEToken::CreateFirst(token->Tag(), std::move(copy));
         split->SetCut((token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +
                       static_cast<uint32_t>(runLength) + 1u);
         if (token->Strength() != 1.0f)

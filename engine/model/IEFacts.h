@@ -24,6 +24,7 @@
 #include "containers/InterfaceCollections.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
+#include "engine/model/IEValue.h"
 #include "platform/Component.h"
 
 namespace ie {
@@ -274,7 +275,7 @@ struct TFactValue {
     TRefPtr<IIEValue> Value;
     TRefPtr<IFactSlot> Slot;
 };
-using TFactValues = std::vector<TFactValue>;
+using TFactValues = std::vector<TFactValue, TBlockAllocator<TFactValue>>;
 
 class TFact : public TPersistent, public IFact {
 public:
@@ -289,6 +290,9 @@ public:
     static TRefPtr<TFact> CreateFromIntf(const TRefPtr<IInterface>& factTemplate);
 
     std::string_view ClassName() const override { return "TFact"; }
+    // Facts are made per assertion and per cut of a multifield split (AllocateBlock).
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
     // From another TFact; see AssignFrom.
     void Assign(const TPersistent* source) override;
 
@@ -302,7 +306,7 @@ public:
 
     // IFact
     int32_t GetFactId() const noexcept override { return FID; }
-    TRefPtr<IFactTemplate> GetTemplate() const override { return FTemplate; }
+    TRefPtr<IFactTemplate> GetTemplate() const override { return TemplateIntf(); }
     TRefPtr<IIEValue> GetSlotValue(std::string_view slotName) const override;
     // Same template object and equal values in every slot that is not fuzzy.
     bool Equals(const IFact* other) const override;
@@ -323,7 +327,7 @@ public:
     TRefPtr<IStringIterator> SlotNameIterator() const override;
 
     // Fast access by slot position (declaration order of the template).
-    TFactTemplate* Template() const noexcept { return FTemplateObj; }
+    TFactTemplate* Template() const noexcept { return FTemplateObj.get(); }
     int32_t SlotCount() const noexcept;
     // The value at the position, read as GetSlotValue reads it.
     const TRefPtr<IIEValue>& ValueAt(int32_t index) const {
@@ -352,12 +356,15 @@ private:
     IFactServices* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
 
+    IFactTemplate* TemplateIntf() const noexcept { return FTemplateObj.get(); }
+
+    // A fact is made per assertion and per cut of a multifield split: its fields are packed
+    // (the template is held once, as its class).
     mutable TFactValues FValues;
     int32_t FID = -1;
-    intptr_t FTag = 0;
-    TRefPtr<IFactTemplate> FTemplate;
-    TFactTemplate* FTemplateObj = nullptr;
     mutable uint32_t FLayout = 0;
+    intptr_t FTag = 0;
+    TRefPtr<TFactTemplate> FTemplateObj;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "engine/model/IEValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <new>
 #include <typeinfo>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFuzzyLogic.h"
@@ -42,31 +44,54 @@ bool FitsInt32(double d) noexcept {
     return d > -2147483649.0 && d < 2147483648.0; // after truncation toward zero
 }
 
-// Per-thread free list of value blocks. Values are the most frequently made objects of the
-// engine; reusing blocks keeps the general allocator out of the hot paths.
+// Per-thread free lists of small blocks by size (values, list views, facts: the objects the
+// engine makes most often). Reusing blocks keeps the general allocator out of the hot paths.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool UseValuePool = false; // let the sanitizer see every value's lifetime
+constexpr bool UseBlockPool = false; // let the sanitizer see every object's lifetime
 #else
-constexpr bool UseValuePool = true;
+constexpr bool UseBlockPool = true;
 #endif
 
-// Values that outlive the pool (the global constants die after it at exit) must not touch it
-// once it is gone; the flag is trivially destructible, so it stays readable until the very end.
-thread_local bool ValuePoolGone = false;
+// The lists are plain thread-local data (no guard or wrapper call on each use); a second
+// thread-local object, made when a thread first keeps a block, frees them when the thread ends.
+// Objects that outlive it (the global constants die after it at exit) then use the general
+// allocator: the lists stay readable until the very end, marked gone.
+struct TBlockFreeLists {
+    static constexpr size_t Step = 16;
+    static constexpr size_t Classes = 16; // blocks up to 264 bytes
+    static constexpr uint32_t MaxFree = 4096;
+    struct TFree {
+        TFree* Next;
+    };
+    TFree* Head[Classes];
+    uint32_t Count[Classes];
+    bool Kept; // the owner below exists for this thread
+    bool Gone; // the owner has freed the lists
+};
+thread_local constinit TBlockFreeLists BlockFreeLists{};
 
-struct TValuePool {
-    static constexpr size_t MaxFree = 4096;
-    std::vector<void*> Free;
-    ~TValuePool() {
-        ValuePoolGone = true;
-        for (void* p : Free)
-            ::operator delete(p);
+struct TBlockFreeListsOwner {
+    bool Alive = true;
+    ~TBlockFreeListsOwner() {
+        BlockFreeLists.Gone = true;
+        for (TBlockFreeLists::TFree*& head : BlockFreeLists.Head)
+            while (head)
+                ::operator delete(std::exchange(head, head->Next));
     }
 };
-thread_local TValuePool ValuePoolStorage;
+thread_local TBlockFreeListsOwner BlockFreeListsOwner;
 
-// The thread's pool, or nullptr once it has been destroyed.
-TValuePool* ValuePool() noexcept { return ValuePoolGone ? nullptr : &ValuePoolStorage; }
+// The size class of a block, Classes when it is too large for the free lists. Class c holds
+// blocks of 16 c + 24 bytes, the sizes the general allocator serves without waste (16-byte
+// chunks less its 8-byte header), so that rounding a block up to its class costs no memory.
+size_t BlockClass(size_t size) noexcept {
+    if (size <= 24) return size == 0 ? TBlockFreeLists::Classes : 0;
+    return std::min<size_t>((size - 9) / TBlockFreeLists::Step, TBlockFreeLists::Classes);
+}
+
+size_t ClassSize(size_t c) noexcept {
+    return c * TBlockFreeLists::Step + 24;
+}
 
 } // namespace
 
@@ -148,30 +173,49 @@ private:
 // ---------------------------------------------------------------------------------------------
 // TIEValue: construction
 
-void* TIEValue::operator new(size_t size) {
-    if constexpr (UseValuePool) {
-        TValuePool* pool = ValuePool();
-        if (size == sizeof(TIEValue) && pool && !pool->Free.empty()) {
-            void* p = pool->Free.back();
-            pool->Free.pop_back();
-            return p;
+void* AllocateBlock(size_t size) {
+    if constexpr (UseBlockPool) {
+        const size_t c = BlockClass(size);
+        if (c < TBlockFreeLists::Classes) {
+            TBlockFreeLists& pool = BlockFreeLists;
+            if (TBlockFreeLists::TFree* block = pool.Head[c]) {
+                pool.Head[c] = block->Next;
+                --pool.Count[c];
+                return block;
+            }
+            // Whole classes, so that a freed block serves every size of its class.
+            size = ClassSize(c);
         }
     }
     return ::operator new(size);
 }
 
-void TIEValue::operator delete(void* p, size_t size) noexcept {
-    if constexpr (UseValuePool) {
-        TValuePool* pool = ValuePool();
-        if (size == sizeof(TIEValue) && pool && pool->Free.size() < TValuePool::MaxFree) {
-            try {
-                pool->Free.push_back(p);
-                return;
-            } catch (...) {
+void FreeBlock(void* p, size_t size) noexcept {
+    if constexpr (UseBlockPool) {
+        const size_t c = BlockClass(size);
+        TBlockFreeLists& pool = BlockFreeLists;
+        if (c < TBlockFreeLists::Classes && pool.Count[c] < TBlockFreeLists::MaxFree &&
+            !pool.Gone) {
+            if (!pool.Kept) {
+                // Makes the owner of this thread's lists, which frees them when it ends.
+                pool.Kept = BlockFreeListsOwner.Alive;
             }
+            auto* block = static_cast<TBlockFreeLists::TFree*>(p);
+            block->Next = pool.Head[c];
+            pool.Head[c] = block;
+            ++pool.Count[c];
+            return;
         }
     }
     ::operator delete(p);
+}
+
+void* TIEValue::operator new(size_t size) {
+    return AllocateBlock(size);
+}
+
+void TIEValue::operator delete(void* p, size_t size) noexcept {
+    FreeBlock(p, size);
 }
 
 TIEValue::TIEValue() noexcept : FInt(0) {}
@@ -193,7 +237,7 @@ void TIEValue::StoreTag(intptr_t tag) {
 template <class T> TRefPtr<TIEValue> TIEValue::CreateInterface(TIEType kind, TRefPtr<T> payload) {
     TRefPtr<TIEValue> v(new TIEValue());
     T* p = payload.detach();
-    v->SetRef(kind, p, p);
+    v->SetRef(kind, p);
     return v;
 }
 
@@ -201,7 +245,7 @@ template <class T> void TIEValue::SetInterface(TIEType kind, TRefPtr<T> payload)
     CheckChangeable();
     ReleaseContent();
     T* p = payload.detach();
-    SetRef(kind, p, p);
+    SetRef(kind, p);
     DoChange();
 }
 
@@ -220,16 +264,14 @@ TRefPtr<TIEValue> TIEValue::CreateInteger(TIEType kind, int32_t value) {
 TRefPtr<TIEValue> TIEValue::CreateText(TIEType kind, std::string_view text) {
     if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
     TRefPtr<TIEValue> v(new TIEValue());
-    v->FType = kind;
-    v->FText = TIEText::Make(text);
+    v->SetTextPayload(kind, TIEText::Make(text));
     return v;
 }
 
 TRefPtr<TIEValue> TIEValue::CreateText(TIEType kind, TRefPtr<TIEText> text) {
     if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
     TRefPtr<TIEValue> v(new TIEValue());
-    v->FType = kind;
-    v->FText = text ? std::move(text) : TIEText::Empty();
+    v->SetTextPayload(kind, std::move(text));
     return v;
 }
 
@@ -269,9 +311,8 @@ TRefPtr<TIEValue> TIEValue::CreateExternalAddress(intptr_t value) {
 
 // Takes over one reference already held by the caller (nullptr gives an empty payload of the
 // kind, as an empty interface did).
-void TIEValue::SetRef(TIEType kind, TRefCounted* counted, void* typed) {
+void TIEValue::SetRef(TIEType kind, void* typed) {
     FType = kind;
-    FCounted = counted;
     switch (kind) {
     case dtFunCall:
         FCall = static_cast<IFunCall*>(typed);
@@ -289,7 +330,31 @@ void TIEValue::SetRef(TIEType kind, TRefCounted* counted, void* typed) {
         FFuzzy = static_cast<IFuzzySet*>(typed);
         break;
     default:
+        FInt = 0;
         break;
+    }
+}
+
+void TIEValue::SetTextPayload(TIEType kind, TRefPtr<TIEText> text) noexcept {
+    if (!text) text = TIEText::Empty();
+    FType = kind;
+    FTextBlock = text.detach();
+}
+
+TRefCounted* TIEValue::CountedPayload() const noexcept {
+    switch (FType) {
+    case dtFunCall:
+        return FCall;
+    case dtFact:
+        return FFact;
+    case dtList:
+        return FList;
+    case dtSingletons:
+        return FSingletons;
+    case dtFuzzy:
+        return FFuzzy;
+    default:
+        return IsTextType(FType) ? FTextBlock : nullptr;
     }
 }
 
@@ -316,13 +381,11 @@ void TIEValue::ReleaseContent() noexcept {
         FInt = 0;
         return;
     }
-    if (FCounted) {
+    if (TRefCounted* c = CountedPayload()) {
         if (FSharedList) {
             --static_cast<TValueVector*>(FList)->FShares;
             FSharedList = false;
         }
-        TRefCounted* c = FCounted;
-        FCounted = nullptr;
         FInt = 0;
         FType = dtNone;
         c->Release();
@@ -369,15 +432,13 @@ void TIEValue::Clear() {
     CheckChangeable();
     ReleaseContent();
     FInt = 0;
-    FText = nullptr;
     FType = dtNone;
 }
 
 void TIEValue::SetText(TIEType kind, std::string_view text) {
     CheckChangeable();
     ReleaseContent();
-    FType = kind;
-    FText = TIEText::Make(text);
+    SetTextPayload(kind, TIEText::Make(text));
     DoChange();
 }
 
@@ -385,8 +446,7 @@ void TIEValue::SetTextBlock(TIEType kind, TRefPtr<TIEText> text) {
     if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
     CheckChangeable();
     ReleaseContent();
-    FType = kind;
-    FText = text ? std::move(text) : TIEText::Empty();
+    SetTextPayload(kind, std::move(text));
     DoChange();
 }
 
@@ -470,7 +530,7 @@ void TIEValue::RaiseNotA(std::string_view word) const {
 }
 
 std::string TIEValue::AsString() const {
-    if (IsTextType(FType)) return FText->Text();
+    if (IsTextType(FType)) return FTextBlock->Text();
     switch (FType) {
     case dtInteger:
         return IntText(FInt);
@@ -489,7 +549,7 @@ int32_t TIEValue::AsInteger() const {
     switch (FType) {
     case dtAtom:
     case dtString: {
-        const std::string& t = FText->Text();
+        const std::string& t = FTextBlock->Text();
         int64_t i;
         if (TryStrToInt64(t, i)) {
             if (i >= std::numeric_limits<int32_t>::min() &&
@@ -532,7 +592,7 @@ double TIEValue::AsFloat() const {
     case dtString: {
         if (this == IEEmptyAtom().get()) return 0.0;
         double d;
-        if (TryStrToFloat(FText->Text(), d)) return d;
+        if (TryStrToFloat(FTextBlock->Text(), d)) return d;
         break;
     }
     case dtInteger:
@@ -615,7 +675,7 @@ TRefPtr<IValueVector> TIEValue::OwnList() {
     copy->AddRef();
     // Not a change of the value: it holds an equal list, now its own.
     ReleaseContent();
-    SetRef(dtList, copy.get(), copy.get());
+    SetRef(dtList, copy.get());
     return copy;
 }
 
@@ -659,17 +719,17 @@ std::string TIEValue::GetText() const {
     case dtAtom:
     case dtSlot:
     case dtMultiSlot:
-        return FText->Text();
+        return FTextBlock->Text();
     case dtString:
-        return QuotedString(FText->Text());
+        return QuotedString(FTextBlock->Text());
     case dtInteger:
         return IntText(FInt);
     case dtFloat:
         return Format("%.4f", FFloat);
     case dtVariable:
-        return "?" + FText->Text();
+        return "?" + FTextBlock->Text();
     case dtMultiVariable:
-        return "$?" + FText->Text();
+        return "$?" + FTextBlock->Text();
     case dtFactId:
         return "<Fact-" + IntText(FInt) + ">";
     case dtFunCall:
@@ -699,7 +759,7 @@ std::string TIEValue::GetText() const {
 }
 
 int32_t TIEValue::GetHashCode() const {
-    if (IsTextType(FType)) return FText->Hash();
+    if (IsTextType(FType)) return FTextBlock->Hash();
     switch (FType) {
     case dtInteger:
     case dtFactId:
@@ -769,8 +829,8 @@ bool TIEValue::EqualsCoerced(const IIEValue* other) const {
 bool TIEValue::SamePayload(const IIEValue* other) const {
     if (IsTextType(FType)) {
         if (IsTextType(other->GetDType()) && typeid(*other) == typeid(TIEValue))
-            return FText->SameText(*static_cast<const TIEValue*>(other)->FText);
-        return FText->Text() == other->AsString();
+            return FTextBlock->SameText(*static_cast<const TIEValue*>(other)->FTextBlock);
+        return FTextBlock->Text() == other->AsString();
     }
     switch (FType) {
     case dtNone:
@@ -867,7 +927,6 @@ void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
         TRefPtr<TObjectLife> life = source.FExtras->Life;
         TObject* object = source.FObject;
         ReleaseContent();
-        FText = nullptr;
         FType = dtObject;
         FObject = object;
         Extras().Life = std::move(life);
@@ -876,7 +935,6 @@ void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
     if (source.FType == dtObject && source.FOwnsObject && source.FObject) {
         TObject* copy = DuplicateObject(source.FObject);
         ReleaseContent();
-        FText = nullptr;
         FType = dtObject;
         FObject = copy;
         FOwnsObject = true;
@@ -886,44 +944,21 @@ void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
     }
     // Build the new payload before releasing the old one: the source may be held only by the
     // content being replaced.
-    TRefCounted* counted = source.FCounted;
-    void* typed = nullptr;
-    switch (source.FType) {
-    case dtFunCall:
-        typed = source.FCall;
-        break;
-    case dtFact:
-        typed = source.FFact;
-        break;
-    case dtList:
-        typed = source.FList;
-        break;
-    case dtSingletons:
-        typed = source.FSingletons;
-        break;
-    case dtFuzzy:
-        typed = source.FFuzzy;
-        break;
-    default:
-        break;
-    }
+    TRefCounted* counted = source.CountedPayload();
+    int64_t payload = source.FInt; // also a double, a pointer, an unowned object or a class
     TRefPtr<IValueVector> listCopy;
     if (source.FType == dtList && cloneList && source.FList) {
         listCopy = source.FList->CloneVector();
-        typed = listCopy.get();
         counted = listCopy.get();
     }
     if (counted) counted->AddRef();
     const TIEType kind = source.FType;
-    const int64_t number = source.FInt;
-    TRefPtr<TIEText> text = source.FText;
     ReleaseContent();
-    FText = std::move(text);
-    if (counted) {
-        SetRef(kind, counted, typed);
+    if (listCopy) {
+        SetRef(kind, listCopy.get());
     } else {
         FType = kind;
-        FInt = number; // also copies a double, an unowned object or a class bit for bit
+        FInt = payload; // copied bit for bit: the reference taken above is the copy's own
     }
 }
 
@@ -951,16 +986,14 @@ void TIEValue::AssignFrom(const IInterface* source) {
     }
     // A value of another implementation: copy through its getters.
     ReleaseContent();
-    FText = nullptr;
     const TIEType kind = other->GetDType();
     StoreTag(other->GetTag());
     if (IsTextType(kind)) {
-        FType = kind;
-        FText = TIEText::Make(kind == dtString || kind == dtAtom || kind == dtSlot ||
-                                      kind == dtMultiSlot || kind == dtVariable ||
-                                      kind == dtMultiVariable
-                                  ? other->AsString()
-                                  : std::string());
+        SetTextPayload(kind, TIEText::Make(kind == dtString || kind == dtAtom || kind == dtSlot ||
+                                                   kind == dtMultiSlot || kind == dtVariable ||
+                                                   kind == dtMultiVariable
+                                               ? other->AsString()
+                                               : std::string()));
     } else {
         switch (kind) {
         case dtInteger:
@@ -1066,13 +1099,13 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
         const TIEContext* owner = nullptr;
-        TBinding* binding = context->FindBinding(FText->Text(), owner);
-        if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FText->Text());
+        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner);
+        if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
         // A pattern variable is bound to its position in the matched facts.
         if (bound->GetDType() == dtObject)
             if (const TBindingInfo* info = AsBindingInfo(bound->AsObject()))
-                return BorrowBindingInfo(*info, *owner, FText->Text(), hold);
+                return BorrowBindingInfo(*info, *owner, FTextBlock->Text(), hold);
         return bound;
     }
     case dtObject:
@@ -1394,6 +1427,13 @@ TRefPtr<TListView> TListView::Splice(TRefPtr<IValueVector> base, int32_t start, 
     return view;
 }
 
+TRefPtr<TListView> TListView::Cut(TRefPtr<IValueVector> base, int32_t start, int32_t count) {
+    auto view = Slice(std::move(base), start, count);
+    view->FSplice = true;
+    view->FCut = true;
+    return view;
+}
+
 TValueVector& TListView::Own() {
     if (!FOwn) {
         auto own = MakeRef<TValueVector>();
@@ -1437,7 +1477,10 @@ const TRefPtr<IIEValue>& TListView::GetItem(int32_t index) const {
         throw EListError(Format("List index out of bounds (%d)", index));
     if (!FSplice) return FBase->GetItem(FStart + index);
     if (index < FStart) return FBase->GetItem(index);
-    if (index == FStart) return FElement;
+    if (index == FStart) {
+        if (!FElement && FCut) FElement = TIEValue::CreateList(Slice(FBase, FStart, FCount));
+        return FElement;
+    }
     return FBase->GetItem(index + FCount - 1);
 }
 
@@ -1454,6 +1497,9 @@ bool TListView::SameCut(const IValueVector* a, const IValueVector* b) noexcept {
     if (va.FOwn || vb.FOwn || va.FSplice != vb.FSplice || va.FStart != vb.FStart ||
         va.FCount != vb.FCount || !SameCut(va.FBase.get(), vb.FBase.get()))
         return false;
+    // Two cuts of the same lists at the same places hold equal runs, read or not.
+    if (va.FCut && vb.FCut) return true;
+    if (va.FCut != vb.FCut) return false;
     if (va.FElement == vb.FElement) return true;
     const auto* ea = dynamic_cast<const TIEValue*>(va.FElement.get());
     const auto* eb = dynamic_cast<const TIEValue*>(vb.FElement.get());

@@ -47,6 +47,22 @@ private:
     const int32_t FHash;
 };
 
+// Blocks for the engine's small objects made in great numbers (values, list views, facts):
+// per-thread free lists by size keep the general allocator out of the hot paths. FreeBlock takes
+// the size that AllocateBlock was given; a block may be freed on another thread.
+void* AllocateBlock(size_t size);
+void FreeBlock(void* p, size_t size) noexcept;
+
+// A standard allocator over AllocateBlock, for the short arrays of small objects (a fact's slots).
+template <class T> struct TBlockAllocator {
+    using value_type = T;
+    TBlockAllocator() noexcept = default;
+    template <class U> TBlockAllocator(const TBlockAllocator<U>&) noexcept {}
+    T* allocate(size_t n) { return static_cast<T*>(AllocateBlock(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) noexcept { FreeBlock(p, n * sizeof(T)); }
+    template <class U> bool operator==(const TBlockAllocator<U>&) const noexcept { return true; }
+};
+
 // The one value class of the engine.
 class TIEValue final : public IIEValue {
 public:
@@ -69,15 +85,14 @@ public:
     static TRefPtr<TIEValue> CreateSingletons(TRefPtr<ISingletonsVector> singletons);
     static TRefPtr<TIEValue> CreateExternalAddress(intptr_t value);
 
-    // Values are allocated on every call and comparison; a per-thread free list keeps that off
-    // the general allocator.
+    // Values are allocated on every call and comparison (AllocateBlock).
     static void* operator new(size_t size);
     static void operator delete(void* p, size_t size) noexcept;
 
     // Fast, non-virtual access for code that holds a TIEValue.
     TIEType DType() const noexcept { return FType; }
     // The text block of a text kind, nullptr for other kinds.
-    const TIEText* TextBlock() const noexcept { return IsTextType(FType) ? FText.get() : nullptr; }
+    const TIEText* TextBlock() const noexcept { return IsTextType(FType) ? FTextBlock : nullptr; }
     // The number of an integer, fact-identifier, descriptor or float value as AsFloat reads it;
     // only for those kinds.
     double NumberPayload() const noexcept {
@@ -117,7 +132,7 @@ public:
         case dtFloat:
             return FFloat == other.FFloat;
         default:
-            if (IsTextType(FType)) return FText->SameText(*other.FText);
+            if (IsTextType(FType)) return FTextBlock->SameText(*other.FTextBlock);
             decided = false;
             return false;
         }
@@ -221,7 +236,12 @@ private:
     void SetText(TIEType kind, std::string_view text);
     void SetNumber(TIEType kind, int64_t value);
     void CopyPayload(const TIEValue& source, bool cloneList);
-    void SetRef(TIEType kind, TRefCounted* counted, void* typed);
+    void SetRef(TIEType kind, void* typed);
+    // The counted object the payload holds one reference to (a text block or an interface),
+    // nullptr for the kinds that hold none.
+    TRefCounted* CountedPayload() const noexcept;
+    // Takes over one reference the caller holds to a text block.
+    void SetTextPayload(TIEType kind, TRefPtr<TIEText> text) noexcept;
     template <class T> void SetInterface(TIEType kind, TRefPtr<T> payload);
     template <class T> static TRefPtr<TIEValue> CreateInterface(TIEType kind, TRefPtr<T> payload);
     TRefPtr<IIEValue> EvaluateBinding(TIEContext* context);
@@ -229,9 +249,13 @@ private:
     friend class TIEValueNexus;
     void ObjectDestroyed() noexcept;
 
+    // The payload; a text or interface payload holds one reference to its object, released by
+    // ReleaseContent. The kind tells which member is live, so the value needs no pointer apart
+    // for the counted object (a value is made per slot element: 48 bytes, not 64).
     union {
         int64_t FInt; // dtInteger, dtFactId, dtDescriptor (32-bit), dtExternalAddress
         double FFloat;
+        TIEText* FTextBlock; // the text kinds, never null
         IFunCall* FCall;
         IFact* FFact;
         IValueVector* FList;
@@ -240,9 +264,6 @@ private:
         TObject* FObject;
         const TClassInfo* FClass;
     };
-    // The counted base of an interface payload; holds the payload's one reference.
-    TRefCounted* FCounted = nullptr;
-    TRefPtr<TIEText> FText;
     // What few values carry (a change handler, a watched component, a tag), kept apart so
     // that the many values that carry none stay small.
     struct TExtras {
@@ -355,6 +376,11 @@ public:
     static TRefPtr<TListView> Slice(TRefPtr<IValueVector> base, int32_t start, int32_t count);
     static TRefPtr<TListView> Splice(TRefPtr<IValueVector> base, int32_t start, int32_t count,
                                      TRefPtr<IIEValue> element);
+    // The splice whose element is the list value of the slice [start, start + count) of the
+    // base list: one cut of a multifield split. The element is made when it is first read, so a
+    // cut that nothing reads (one made again to find the matches of a retracted fact, or one a
+    // test refuses by other slots) costs one view.
+    static TRefPtr<TListView> Cut(TRefPtr<IValueVector> base, int32_t start, int32_t count);
 
     // ICloneable
     void AssignFrom(const IInterface* source) override;
@@ -382,6 +408,10 @@ public:
     int32_t GetHashCode() const override;
     TRefPtr<IValueVector> CloneVector() const override;
 
+    // Views are made per cut of a multifield split (AllocateBlock).
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+
     // Whether two views cut the same lists at the same places (then their elements are equal
     // without reading them): how the tokens of one split, made again for a removal, are found.
     static bool SameCut(const IValueVector* a, const IValueVector* b) noexcept;
@@ -391,11 +421,13 @@ private:
     TValueVector& Own();
 
     TRefPtr<IValueVector> FBase;
-    TRefPtr<IIEValue> FElement; // a splice's element
+    mutable TRefPtr<IIEValue> FElement; // a splice's element; a cut's once read
     TRefPtr<TValueVector> FOwn;
     int32_t FStart = 0;
     int32_t FCount = 0;
     bool FSplice = false;
+    // A cut (see Cut): the element is the slice of the base at the spliced run.
+    bool FCut = false;
     intptr_t FTag = 0;
 };
 

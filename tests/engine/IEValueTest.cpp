@@ -469,6 +469,35 @@ TEST(TListViewTest, ReadsThroughTheBaseListAndOwnsItsElementsOnceChanged) {
     cut->AddAll(cut.get());
     EXPECT_EQ(cut->Count(), 6);
     EXPECT_EQ(base->Count(), 4);
+
+    // A split's cut makes its run's list value when first read, and is cut alike to another
+    // cut at the same places whether or not either run has been read.
+    auto lazy = TListView::Cut(base, 1, 2);
+    auto lazyAgain = TListView::Cut(base, 1, 2);
+    EXPECT_TRUE(TListView::SameCut(lazy.get(), lazyAgain.get()));
+    EXPECT_EQ(lazy->GetText(), "a b c  d ");
+    EXPECT_EQ(lazy->GetItem(1).get(), lazy->GetItem(1).get()); // made once
+    EXPECT_TRUE(TListView::SameCut(lazy.get(), lazyAgain.get()));
+    EXPECT_FALSE(TListView::SameCut(lazy.get(), TListView::Cut(base, 1, 1).get()));
+    EXPECT_TRUE(lazy->Equals(again.get()));
+    lazy->GetItem(1)->AsList()->Add(Atom("y"));
+    EXPECT_EQ(lazy->GetText(), "a b c y  d ");
+    EXPECT_EQ(base->GetText(), "a b c d ");
+}
+
+TEST(TIEValueTest, ValueLetsGoOfItsTextWhenItsKindChanges) {
+    const size_t before = TIEText::InternedCount();
+    auto v = TIEValue::CreateText(dtAtom, "text-held-by-one-value");
+    auto copy = TIEValue::Create();
+    copy->Assign(*v);
+    EXPECT_EQ(copy->TextBlock(), v->TextBlock());
+    EXPECT_EQ(TIEText::InternedCount(), before + 1);
+    v->SetAsInteger(7);
+    copy->SetAsList(MakeRef<TValueVector>());
+    EXPECT_EQ(TIEText::InternedCount(), before);
+    copy->Assign(*v);
+    EXPECT_EQ(copy->AsInteger(), 7);
+    EXPECT_EQ(copy->TextBlock(), nullptr);
 }
 
 TEST(TSingletonsVectorTest, TextEqualityAndClone) {
