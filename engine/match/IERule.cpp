@@ -92,6 +92,11 @@ void TRule::SetSalienceExpression(TRefPtr<IIEValue> value) {
 
 void TRule::EvaluateSalience() {
     if (!FEngine || !FSalienceExpression) return;
+    // A number (every rule's salience but a dynamic one) stands for itself: no context needed.
+    if (const TIEType type = FSalienceExpression->GetDType(); type == dtInteger || type == dtFloat) {
+        FSalience = FSalienceExpression->AsInteger();
+        return;
+    }
     // The agenda calls this while a token is in flight: a new value only reorders the agenda,
     // so it is stored without a change notification (which would recompile the rule and rebuild
     // nodes in the middle of the propagation) and the expression stays dynamic.
