@@ -269,20 +269,21 @@ struct TSpareContexts {
 
 } // namespace
 
-std::unique_ptr<TIEContext> TIEContext::TakeChild() {
+std::unique_ptr<TIEContext> TIEContext::TakeChild(bool keepNames) {
     TSpareContexts* spare = TSpareContexts::Get();
     if (!spare || spare->Spare.empty()) return CreateChild();
     std::unique_ptr<TIEContext> child = std::move(spare->Spare.back());
     spare->Spare.pop_back();
     child->FParent = this;
     child->FEngine = FEngine;
+    if (!keepNames) child->FBindings.Truncate(0);
     return child;
 }
 
-void TIEContext::GiveBack(std::unique_ptr<TIEContext> context) noexcept {
+void TIEContext::GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames) noexcept {
     if (!context) return;
     try {
-        context->Recycle();
+        context->Recycle(keepNames);
         TSpareContexts* spare = TSpareContexts::Get();
         if (!spare || spare->Spare.size() >= TSpareContexts::MaxSpare) return;
         context->FParent = nullptr;

@@ -118,10 +118,13 @@ public:
     std::unique_ptr<TIEContext> CreateChild();
     // The same, reusing a context that GiveBack kept on this thread where there is one (with
     // the binding objects it kept): for calls that make a child each time, such as deffunctions.
-    std::unique_ptr<TIEContext> TakeChild();
+    // `keepNames`: the context may hold the names GiveBack kept, without values (the caller
+    // sets or drops them); otherwise it holds no binding.
+    std::unique_ptr<TIEContext> TakeChild(bool keepNames = false);
     // Keeps a context made by CreateChild or TakeChild for a later TakeChild: its bindings lose
-    // their values, and its match and return state are cleared, at once.
-    static void GiveBack(std::unique_ptr<TIEContext> context) noexcept;
+    // their values (the first `keepNames` stay under their names), and its match and return
+    // state are cleared, at once.
+    static void GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames = 0) noexcept;
 
     TIEContext* Parent() const noexcept { return FParent; }
     // The engine the context evaluates in (the runtime's ContextEngine gives the concrete one).
