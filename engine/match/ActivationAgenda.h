@@ -187,7 +187,8 @@ private:
     // Remembers the index and the place last computed for an activation: removing an
     // activation asks for its index, then for the activation at that index, and then takes it
     // out. Any change forgets it.
-    void Remember(int32_t index, TActivation* activation, size_t block, size_t slot) const noexcept {
+    void Remember(int32_t index, TActivation* activation, size_t block,
+                  size_t slot) const noexcept {
         FKnownIndex = index;
         FKnownActivation = activation;
         FKnownBlock = block;

@@ -93,7 +93,8 @@ void TRule::SetSalienceExpression(TRefPtr<IIEValue> value) {
 void TRule::EvaluateSalience() {
     if (!FEngine || !FSalienceExpression) return;
     // A number (every rule's salience but a dynamic one) stands for itself: no context needed.
-    if (const TIEType type = FSalienceExpression->GetDType(); type == dtInteger || type == dtFloat) {
+    if (const TIEType type = FSalienceExpression->GetDType();
+        type == dtInteger || type == dtFloat) {
         FSalience = FSalienceExpression->AsInteger();
         return;
     }

@@ -140,9 +140,8 @@ TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
     // Where a new activation of each salience would go.
     for (int salience = -5; salience <= 20; salience += 5) {
         auto at = model.lower_bound({-salience, std::numeric_limits<int>::max()});
-        const int32_t expected = at == model.end()
-                                     ? -1
-                                     : static_cast<int32_t>(std::distance(model.begin(), at));
+        const int32_t expected =
+            at == model.end() ? -1 : static_cast<int32_t>(std::distance(model.begin(), at));
         EXPECT_EQ(agenda.GetInsertIndex(salience), expected) << salience;
     }
     const std::vector<TActivation*> all = agenda.ExtractAll();
