@@ -46,19 +46,11 @@ TActivationAgenda::~TActivationAgenda() {
     Clear();
 }
 
-namespace {
-
-template <class TSlot> bool KeyBefore(const TSlot& slot, const TActivationKey& key) noexcept {
-    return slot.Key < key;
-}
-
-} // namespace
-
 size_t TActivationAgenda::BlockFor(const TActivationKey& key) const noexcept {
     size_t low = 0, high = FBlocks.size() - 1;
     while (low < high) {
         const size_t mid = (low + high) / 2;
-        if (FBlocks[mid].back().Key < key)
+        if (key < FBlocks[mid].back().Key)
             low = mid + 1;
         else
             high = mid;
@@ -66,15 +58,23 @@ size_t TActivationAgenda::BlockFor(const TActivationKey& key) const noexcept {
     return low;
 }
 
+size_t TActivationAgenda::FirstLess(const TBlock& block, const TActivationKey& key) noexcept {
+    const auto at = std::partition_point(block.begin(), block.end(),
+                                         [&key](const TSlot& slot) { return !(slot.Key < key); });
+    return static_cast<size_t>(at - block.begin());
+}
+
+int32_t TActivationAgenda::Before(size_t b, size_t less) const noexcept {
+    int32_t rank = 0;
+    for (size_t i = b + 1; i < FSizes.size(); ++i)
+        rank += FSizes[i];
+    return rank + FSizes[b] - static_cast<int32_t>(less);
+}
+
 size_t TActivationAgenda::Rank(const TActivationKey& key) const noexcept {
     if (FBlocks.empty()) return 0;
     const size_t b = BlockFor(key);
-    int32_t rank = 0;
-    for (size_t i = 0; i < b; ++i)
-        rank += FSizes[i];
-    const TBlock& block = FBlocks[b];
-    const auto at = std::lower_bound(block.begin(), block.end(), key, KeyBefore<TSlot>);
-    return static_cast<size_t>(rank) + static_cast<size_t>(at - block.begin());
+    return static_cast<size_t>(Before(b, FirstLess(FBlocks[b], key)));
 }
 
 TActivation* TActivationAgenda::Item(int32_t index) const {
@@ -82,8 +82,13 @@ TActivation* TActivationAgenda::Item(int32_t index) const {
         throw EListError(Format("List index out of bounds (%d)", index));
     if (FKnownActivation && FKnownIndex == index) return FKnownActivation;
     int32_t rest = index;
-    for (size_t b = 0; b < FSizes.size(); ++b) {
-        if (rest < FSizes[b]) return FBlocks[b][static_cast<size_t>(rest)].Activation;
+    for (size_t b = FSizes.size(); b-- > 0;) {
+        if (rest < FSizes[b]) {
+            const auto slot = static_cast<size_t>(FSizes[b] - 1 - rest);
+            TActivation* activation = FBlocks[b][slot].Activation;
+            Remember(index, activation, b, slot);
+            return activation;
+        }
         rest -= FSizes[b];
     }
     IE_ASSERT(!"the blocks hold FCount activations");
@@ -92,17 +97,20 @@ TActivation* TActivationAgenda::Item(int32_t index) const {
 
 TActivation* TActivationAgenda::FirstIdle() const noexcept {
     // Only the activations of the enclosing firings can be skipped: a handful at most.
-    for (const TBlock& block : FBlocks)
-        for (const TSlot& slot : block)
-            if (!slot.Activation->Firing()) return slot.Activation;
+    for (auto block = FBlocks.rbegin(); block != FBlocks.rend(); ++block)
+        for (auto slot = block->rbegin(); slot != block->rend(); ++slot)
+            if (!slot->Activation->Firing()) return slot->Activation;
     return nullptr;
 }
 
 int32_t TActivationAgenda::IndexOf(const TActivation* activation) const {
     if (!activation || !activation->FInAgenda || activation->FAgenda != this) return -1;
     if (activation == FKnownActivation) return FKnownIndex;
-    const auto index = static_cast<int32_t>(Rank(activation->FKey));
-    Remember(index, const_cast<TActivation*>(activation));
+    const size_t b = BlockFor(activation->FKey);
+    const size_t less = FirstLess(FBlocks[b], activation->FKey);
+    if (less == 0 || FBlocks[b][less - 1].Activation != activation) return -1;
+    const int32_t index = Before(b, less);
+    Remember(index, const_cast<TActivation*>(activation), b, less - 1);
     return index;
 }
 
@@ -116,43 +124,52 @@ int32_t TActivationAgenda::AddActivation(TActivation* activation, int32_t salien
         FBlocks.emplace_back().reserve(BlockSize + 1);
         FSizes.push_back(0);
     }
-    const size_t b = BlockFor(key);
-    int32_t rank = 0;
-    for (size_t i = 0; i < b; ++i)
-        rank += FSizes[i];
+    size_t b = BlockFor(key);
     TBlock& block = FBlocks[b];
-    const auto at = std::lower_bound(block.begin(), block.end(), key, KeyBefore<TSlot>);
-    const auto index = rank + static_cast<int32_t>(at - block.begin());
-    block.insert(at, TSlot{key, activation});
+    size_t slot = FirstLess(block, key);
+    const int32_t index = Before(b, slot);
+    block.insert(block.begin() + static_cast<std::ptrdiff_t>(slot), TSlot{key, activation});
     ++FSizes[b];
     if (block.size() > BlockSize) {
-        // Split in halves; the upper half becomes the next block.
-        TBlock upper;
-        upper.reserve(BlockSize + 1);
-        upper.assign(block.begin() + BlockSize / 2, block.end());
-        block.resize(BlockSize / 2);
-        FSizes[b] = static_cast<int32_t>(block.size());
+        // Split in halves; the half of the smaller keys becomes the next block.
+        constexpr size_t half = BlockSize / 2;
+        TBlock lower;
+        lower.reserve(BlockSize + 1);
+        lower.assign(block.begin() + half, block.end());
+        block.resize(half);
+        FSizes[b] = static_cast<int32_t>(half);
         const auto next = static_cast<std::ptrdiff_t>(b) + 1;
-        FSizes.insert(FSizes.begin() + next, static_cast<int32_t>(upper.size()));
-        FBlocks.insert(FBlocks.begin() + next, std::move(upper));
+        FSizes.insert(FSizes.begin() + next, static_cast<int32_t>(lower.size()));
+        FBlocks.insert(FBlocks.begin() + next, std::move(lower));
+        if (slot >= half) {
+            ++b;
+            slot -= half;
+        }
     }
     ++FCount;
     activation->FInAgenda = true;
     activation->FAgenda = this;
-    Remember(index, activation);
+    Remember(index, activation, b, slot);
     return index;
 }
 
 TActivation* TActivationAgenda::Extract(TActivation* activation) {
     if (!activation || !activation->FInAgenda || activation->FAgenda != this) return nullptr;
+    size_t b, slot;
+    if (activation == FKnownActivation) {
+        b = FKnownBlock;
+        slot = FKnownSlot;
+    } else {
+        b = BlockFor(activation->FKey);
+        slot = FirstLess(FBlocks[b], activation->FKey);
+        if (slot-- == 0) return nullptr;
+    }
     Forget();
-    const size_t b = BlockFor(activation->FKey);
     TBlock& block = FBlocks[b];
-    auto it = std::lower_bound(block.begin(), block.end(), activation->FKey, KeyBefore<TSlot>);
     // A filed activation is where its key says.
-    IE_ASSERT(it != block.end() && it->Activation == activation);
-    if (it == block.end() || it->Activation != activation) return nullptr;
-    block.erase(it);
+    IE_ASSERT(block[slot].Activation == activation);
+    if (block[slot].Activation != activation) return nullptr;
+    block.erase(block.begin() + static_cast<std::ptrdiff_t>(slot));
     if (--FSizes[b] == 0) {
         FBlocks.erase(FBlocks.begin() + static_cast<std::ptrdiff_t>(b));
         FSizes.erase(FSizes.begin() + static_cast<std::ptrdiff_t>(b));
@@ -166,11 +183,11 @@ TActivation* TActivationAgenda::Extract(TActivation* activation) {
 std::vector<TActivation*> TActivationAgenda::ExtractAll() {
     std::vector<TActivation*> all;
     all.reserve(static_cast<size_t>(FCount));
-    for (const TBlock& block : FBlocks)
-        for (const TSlot& slot : block) {
-            slot.Activation->FInAgenda = false;
-            slot.Activation->FAgenda = nullptr;
-            all.push_back(slot.Activation);
+    for (auto block = FBlocks.rbegin(); block != FBlocks.rend(); ++block)
+        for (auto slot = block->rbegin(); slot != block->rend(); ++slot) {
+            slot->Activation->FInAgenda = false;
+            slot->Activation->FAgenda = nullptr;
+            all.push_back(slot->Activation);
         }
     Forget();
     FBlocks.clear();
@@ -186,9 +203,9 @@ void TActivationAgenda::Clear() {
 
 std::string TActivationAgenda::GetText() const {
     std::string text;
-    for (const TBlock& block : FBlocks)
-        for (const TSlot& slot : block) {
-            text += slot.Activation->GetText();
+    for (auto block = FBlocks.rbegin(); block != FBlocks.rend(); ++block)
+        for (auto slot = block->rbegin(); slot != block->rend(); ++slot) {
+            text += slot->Activation->GetText();
             text += IELineEnd;
         }
     return text;

@@ -4,12 +4,15 @@
 // Order: non-increasing salience; among equal saliences the newest activation first under the
 // depth-first strategy and last under breadth-first. Each activation carries the salience it was
 // inserted with and a sequence number drawn at insertion, so the order is a plain key order. The
-// agenda keeps its activations in that order in a list of short sorted blocks (at most
-// BlockSize activations each, none empty): finding a place is a binary search over the blocks
-// and within one, inserting or removing moves at most one block's pointers, and an index is the
-// sizes of the blocks before plus the place in the block. For the agendas rules make (a few
-// thousand activations at most at a time) this is a handful of cache lines per operation and
-// no allocation; the first activation is at hand.
+// agenda keeps its activations in a list of short sorted blocks (at most BlockSize activations
+// each, none empty), stored back to front: the last block holds the first activations, and a
+// block holds its activations last-first, so that the first activation is the last slot of the
+// last block. Firing takes the first activation and depth-first puts a new activation of the
+// highest salience first: both are then a push or pop at the end of a vector. Finding a place
+// is a binary search over the blocks and within one, inserting or removing elsewhere moves at
+// most one block's pointers, and an index is the sizes of the blocks behind plus the place in
+// the block. For the agendas rules make (a few thousand activations at most at a time) this is
+// a handful of cache lines per operation and no allocation.
 //
 // Ownership: the agenda owns its activations; destroying an activation tells the node that lists
 // it (the rule's terminal node) so that no list keeps a pointer to a freed activation. An
@@ -140,7 +143,7 @@ public:
     // Raises the list index error outside 0..Count-1.
     TActivation* Item(int32_t index) const;
     TActivation* First() const noexcept {
-        return FBlocks.empty() ? nullptr : FBlocks.front().front().Activation;
+        return FBlocks.empty() ? nullptr : FBlocks.back().back().Activation;
     }
     // The first activation that is not firing right now (a nested run skips the firing ones).
     TActivation* FirstIdle() const noexcept;
@@ -168,23 +171,32 @@ public:
     void CheckInvariants() const;
 
 private:
-    static constexpr size_t BlockSize = 128;
+    static constexpr size_t BlockSize = 64;
     // A block keeps the keys beside the activations, so that a search reads no activation.
     struct TSlot {
         TActivationKey Key;
         TActivation* Activation;
     };
+    // Largest key first (see the unit's header comment).
     using TBlock = std::vector<TSlot>;
-    // The block that holds `key` or would take it: the first whose last key is not less, or
-    // the last block (FBlocks must not be empty).
+    // The block that holds `key` or would take it: the first whose smallest (last) key is not
+    // greater, or the last block (FBlocks must not be empty).
     size_t BlockFor(const TActivationKey& key) const noexcept;
+    // The place in `block` of the first key less than `key`.
+    static size_t FirstLess(const TBlock& block, const TActivationKey& key) noexcept;
+    // The number of activations ordered before the keys of block `b` that are less than `key`.
+    int32_t Before(size_t b, size_t less) const noexcept;
     // The number of activations ordered before `key`.
     size_t Rank(const TActivationKey& key) const noexcept;
-    // Remembers the index last computed for an activation: removing an activation asks for its
-    // index and then for the activation at that index. Any change forgets it.
-    void Remember(int32_t index, TActivation* activation) const noexcept {
+    // Remembers the index and the place last computed for an activation: removing an
+    // activation asks for its index, then for the activation at that index, and then takes it
+    // out. Any change forgets it.
+    void Remember(int32_t index, TActivation* activation, size_t block,
+                  size_t slot) const noexcept {
         FKnownIndex = index;
         FKnownActivation = activation;
+        FKnownBlock = block;
+        FKnownSlot = slot;
     }
     void Forget() const noexcept { FKnownActivation = nullptr; }
 
@@ -194,6 +206,8 @@ private:
     int32_t FCount = 0;
     mutable int32_t FKnownIndex = -1;
     mutable TActivation* FKnownActivation = nullptr;
+    mutable size_t FKnownBlock = 0;
+    mutable size_t FKnownSlot = 0;
     TSearchStrategy FStrategy = ssDepthFirst;
     int64_t FSequence = 0;
 };

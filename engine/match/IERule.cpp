@@ -92,6 +92,12 @@ void TRule::SetSalienceExpression(TRefPtr<IIEValue> value) {
 
 void TRule::EvaluateSalience() {
     if (!FEngine || !FSalienceExpression) return;
+    // A number (every rule's salience but a dynamic one) stands for itself: no context needed.
+    if (const TIEType type = FSalienceExpression->GetDType();
+        type == dtInteger || type == dtFloat) {
+        FSalience = FSalienceExpression->AsInteger();
+        return;
+    }
     // The agenda calls this while a token is in flight: a new value only reorders the agenda,
     // so it is stored without a change notification (which would recompile the rule and rebuild
     // nodes in the middle of the propagation) and the expression stays dynamic.
@@ -400,11 +406,29 @@ void TRule::PlanLoad() {
     FLoadPlanned = true;
 }
 
-void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
+void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable) {
     if (!FLoadPlanned) PlanLoad();
     const IFact* notOrTest = FEngine->NotOrTestFact().get();
+    TBindings& bindings = context.Bindings();
     // A fresh context takes the names in order without searching for them first.
-    const bool append = FLoadNamesUnique && context.BindingCount() == 0;
+    const bool append = FLoadNamesUnique && context.BindingCount() == reusable;
+    // The names the last firing left are taken in order while they are this load's names;
+    // from the first that is not, the rest are dropped and bound anew.
+    int32_t made = 0;
+    const auto bind = [&](std::string_view name, TRefPtr<IIEValue> value) {
+        if (made < reusable) {
+            TBinding& kept = *bindings.Item(made);
+            if (kept.Name == name) {
+                kept.Value = std::move(value);
+                ++made;
+                return;
+            }
+            bindings.Truncate(made);
+            reusable = made;
+        }
+        BindLocally(context, name, std::move(value), append);
+        ++made;
+    };
     const int32_t factCount = token.FactCount();
     for (const TLoadStep& step : FLoadPlan) {
         const int32_t at = step.TokenIndex;
@@ -437,10 +461,11 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
             }
         }
         b.Value = value;
-        BindLocally(context, b.Name, std::move(value), append);
+        bind(b.Name, std::move(value));
     }
     if (!FRuleNameValue) FRuleNameValue = TIEValue::CreateText(dtString, FRuleName);
-    BindLocally(context, RuleVariableName, FRuleNameValue, append);
+    bind(RuleVariableName, FRuleNameValue);
+    if (made < reusable) bindings.Truncate(made); // names this match leaves unbound
 }
 
 std::unique_ptr<TIEContext> TRule::TakeFiringContext() {
@@ -453,19 +478,25 @@ std::unique_ptr<TIEContext> TRule::TakeFiringContext() {
 void TRule::Fire(const TRefPtr<IReteToken>& token) {
     if (!FEngine) RaiseIE(imUnknownEngine);
     std::unique_ptr<TIEContext> context = TakeFiringContext();
+    // The names the last firing in this context loaded, without their values.
+    const int32_t kept = context->BindingCount();
     // However the firing ends, the context lets go of the match and the values and waits for
-    // the next firing (a firing nested in this one makes its own).
+    // the next firing (a firing nested in this one makes its own), keeping the loaded names.
     struct TRecycle {
         TRule& Rule;
         std::unique_ptr<TIEContext>& Context;
+        int32_t Loaded = 0;
         ~TRecycle() {
-            Context->Recycle();
+            Context->Recycle(Loaded);
             if (!Rule.FSpareContext) Rule.FSpareContext = std::move(Context);
         }
     } recycle{*this, context};
     if (token) {
         context->SetToken(token);
-        LoadBindings(*token, *context);
+        LoadBindings(*token, *context, kept);
+        recycle.Loaded = context->BindingCount();
+    } else if (kept > 0) {
+        context->Bindings().Truncate(0);
     }
     FFired = true;
     if (OnFire) OnFire(this, context.get());

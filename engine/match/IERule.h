@@ -129,7 +129,9 @@ public:
     std::string FirstUnboundActionVariable() const;
 
     void EvaluateSalience();
-    void LoadBindings(const IReteToken& token, TIEContext& context);
+    void LoadBindings(const IReteToken& token, TIEContext& context) {
+        LoadBindings(token, context, 0);
+    }
     void Fire(const TRefPtr<IReteToken>& token);
     void Reset() noexcept { FFired = false; }
 
@@ -180,6 +182,9 @@ private:
     void PlanLoad();
     // A child of the engine's root context to fire in: the one the last firing left, if any.
     std::unique_ptr<TIEContext> TakeFiringContext();
+    // `reusable`: the context's bindings are that many names an earlier load made, without
+    // values (TIEContext::Recycle keeping names); they take this match's values in place.
+    void LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable);
 
     int32_t FRuleNumber = 0;
     int32_t FSalience = 0;

@@ -49,7 +49,8 @@ void TActivationAgenda::CheckInvariants() const {
                 fail("sequence not signed by the strategy");
             if (a->FKey.Sequence > FSequence || -a->FKey.Sequence > FSequence)
                 fail("sequence number not yet drawn");
-            if (before && !(before->Key < slot.Key)) fail("activations out of order");
+            // Stored largest key first: the agenda's first activation is the last slot.
+            if (before && !(slot.Key < before->Key)) fail("activations out of order");
             before = &slot;
             ++count;
         }
@@ -58,11 +59,14 @@ void TActivationAgenda::CheckInvariants() const {
     if (FKnownActivation) {
         if (FKnownIndex < 0 || FKnownIndex >= FCount) fail("remembered index out of range");
         int32_t rest = FKnownIndex;
-        size_t b = 0;
+        size_t b = FSizes.size() - 1;
         while (rest >= FSizes[b])
-            rest -= FSizes[b++];
-        if (FBlocks[b][static_cast<size_t>(rest)].Activation != FKnownActivation)
+            rest -= FSizes[b--];
+        const auto slot = static_cast<size_t>(FSizes[b] - 1 - rest);
+        if (FBlocks[b][slot].Activation != FKnownActivation)
             fail("remembered index names another activation");
+        if (FKnownBlock != b || FKnownSlot != slot)
+            fail("remembered place differs from the remembered index");
     }
 }
 

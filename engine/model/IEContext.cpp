@@ -200,9 +200,28 @@ TBinding* TBindings::Append(std::string_view name, TRefPtr<IIEValue> value) {
     return Insert(std::move(binding));
 }
 
-void TBindings::Recycle() {
+void TBindings::Recycle(int32_t keep) {
+    size_t kept = 0;
+    if (FIndex.empty())
+        for (; kept < FItems.size() && static_cast<int32_t>(kept) < keep; ++kept) {
+            TBinding& b = *FItems[kept];
+            if (typeid(b) != typeid(TBinding)) break;
+            b.Value = nullptr;
+            b.FactIndex = -1;
+            b.SubIndex = -1;
+            b.SlotName.clear();
+            b.Position = {};
+        }
+    Truncate(static_cast<int32_t>(kept));
+    if (FOwner) FOwner->BindingsCleared();
+}
+
+void TBindings::Truncate(int32_t count) {
+    const size_t keep = count < 0 ? 0 : static_cast<size_t>(count);
+    if (keep >= FItems.size()) return;
     FIndex.clear();
-    for (auto& b : FItems) {
+    for (size_t i = keep; i < FItems.size(); ++i) {
+        std::unique_ptr<TBinding>& b = FItems[i];
         // Only a plain value binding comes back as it was made; anything else is let go.
         if (typeid(*b) != typeid(TBinding)) continue;
         b->Value = nullptr;
@@ -212,8 +231,8 @@ void TBindings::Recycle() {
         b->Position = {};
         FSpare.push_back(std::move(b));
     }
-    FItems.clear();
-    if (FOwner) FOwner->BindingsCleared();
+    FItems.resize(keep);
+    if (FItems.size() > IndexThreshold) BuildIndex();
 }
 
 void TBindings::Clear() {
@@ -250,20 +269,21 @@ struct TSpareContexts {
 
 } // namespace
 
-std::unique_ptr<TIEContext> TIEContext::TakeChild() {
+std::unique_ptr<TIEContext> TIEContext::TakeChild(bool keepNames) {
     TSpareContexts* spare = TSpareContexts::Get();
     if (!spare || spare->Spare.empty()) return CreateChild();
     std::unique_ptr<TIEContext> child = std::move(spare->Spare.back());
     spare->Spare.pop_back();
     child->FParent = this;
     child->FEngine = FEngine;
+    if (!keepNames) child->FBindings.Truncate(0);
     return child;
 }
 
-void TIEContext::GiveBack(std::unique_ptr<TIEContext> context) noexcept {
+void TIEContext::GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames) noexcept {
     if (!context) return;
     try {
-        context->Recycle();
+        context->Recycle(keepNames);
         TSpareContexts* spare = TSpareContexts::Get();
         if (!spare || spare->Spare.size() >= TSpareContexts::MaxSpare) return;
         context->FParent = nullptr;
@@ -389,8 +409,8 @@ TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& argument
     return values;
 }
 
-void TIEContext::Recycle() {
-    FBindings.Recycle();
+void TIEContext::Recycle(int32_t keepNames) {
+    FBindings.Recycle(keepNames);
     FToken = nullptr;
     FFact = nullptr;
     FMatchToken = nullptr;

@@ -83,8 +83,12 @@ public:
     // Binds a name this table does not hold yet (the caller knows it does not), reusing a
     // binding object that Recycle kept.
     TBinding* Append(std::string_view name, TRefPtr<IIEValue> value);
-    // Empties the table like Clear but keeps the binding objects for Append.
-    void Recycle();
+    // Empties the table like Clear but keeps the binding objects for Append. The first `keep`
+    // bindings stay in place under their names, without their values: the firing context of a
+    // rule binds the same names in the same order each time, and sets them again directly.
+    void Recycle(int32_t keep = 0);
+    // Drops the bindings from `count` on, keeping their objects for Append.
+    void Truncate(int32_t count);
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     TBinding* Item(int32_t index) const { return FItems.at(static_cast<size_t>(index)).get(); }
 
@@ -114,10 +118,13 @@ public:
     std::unique_ptr<TIEContext> CreateChild();
     // The same, reusing a context that GiveBack kept on this thread where there is one (with
     // the binding objects it kept): for calls that make a child each time, such as deffunctions.
-    std::unique_ptr<TIEContext> TakeChild();
+    // `keepNames`: the context may hold the names GiveBack kept, without values (the caller
+    // sets or drops them); otherwise it holds no binding.
+    std::unique_ptr<TIEContext> TakeChild(bool keepNames = false);
     // Keeps a context made by CreateChild or TakeChild for a later TakeChild: its bindings lose
-    // their values, and its match and return state are cleared, at once.
-    static void GiveBack(std::unique_ptr<TIEContext> context) noexcept;
+    // their values (the first `keepNames` stay under their names), and its match and return
+    // state are cleared, at once.
+    static void GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames = 0) noexcept;
 
     TIEContext* Parent() const noexcept { return FParent; }
     // The engine the context evaluates in (the runtime's ContextEngine gives the concrete one).
@@ -185,8 +192,9 @@ public:
     // Copies the return flag and a clone of the return value.
     void Assign(const TIEContext& source);
     // Ready for another use under the same parent: no bindings (their objects are kept for
-    // TBindings::Append), no token, fact or match, no return state.
-    void Recycle();
+    // TBindings::Append; the first `keepNames` stay under their names, see TBindings::Recycle),
+    // no token, fact or match, no return state.
+    void Recycle(int32_t keepNames = 0);
 
 private:
     friend class TBindings;

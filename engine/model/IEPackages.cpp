@@ -553,12 +553,21 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     // The body binds in a context of its own under the root (where the globals live): what
     // it binds never reaches the caller's variables, and the caller's are not its own. The
     // context is one a call before this one gave back, so that a call allocates nothing for it.
+    // It keeps the parameter names in place for the next call (mostly of this function again):
+    // a call whose names match sets their values without binding them anew.
     struct TChildContext {
         std::unique_ptr<TIEContext> Context;
-        ~TChildContext() { TIEContext::GiveBack(std::move(Context)); }
-    } scope{context->Root()->TakeChild()};
+        int32_t KeepNames = 0;
+        ~TChildContext() { TIEContext::GiveBack(std::move(Context), KeepNames); }
+    } scope{context->Root()->TakeChild(true)};
     TIEContext* child = scope.Context.get();
+    TBindings& bindings = child->Bindings();
     const int32_t parameterCount = static_cast<int32_t>(FParameterNames.size());
+    int32_t kept = bindings.Count();
+    if (!FDistinctParameters && kept > 0) {
+        bindings.Truncate(0);
+        kept = 0;
+    }
     for (int32_t i = 0; i < parameterCount; ++i) {
         const auto& [name, kind] = FParameterNames[static_cast<size_t>(i)];
         TRefPtr<IIEValue> value;
@@ -579,11 +588,23 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
             child->SetLocalBinding(name, IEEmptyAtom());
             continue;
         }
-        if (FDistinctParameters)
-            child->Bindings().Append(name, std::move(value));
-        else
+        if (!FDistinctParameters) {
             child->AddBinding(name, std::move(value));
+            continue;
+        }
+        if (i < kept) {
+            TBinding& same = *bindings.Item(i);
+            if (same.Name == name) {
+                same.Value = std::move(value);
+                continue;
+            }
+            bindings.Truncate(i);
+            kept = i;
+        }
+        bindings.Append(name, std::move(value));
     }
+    if (kept > parameterCount) bindings.Truncate(parameterCount);
+    if (FDistinctParameters) scope.KeepNames = parameterCount;
     TRefPtr<IIEValue> result;
     const TRefPtr<TValueVector> actions = FActions; // the body may be replaced while it runs
     for (int32_t i = 0; i < actions->Count(); ++i) {

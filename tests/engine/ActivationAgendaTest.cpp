@@ -2,6 +2,9 @@
 // removals (the index of an activation is asked for and then used to take it out).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -108,6 +111,68 @@ TEST(ActivationAgenda, CheckerPassesAcrossBlockSplitsAndCatchesAStaleKey) {
     for (TActivation* a : rest)
         delete a;
     delete twice;
+}
+
+TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
+    // Thousands of insertions and removals at the front, in the middle and at the end under
+    // both strategies, checked against a sorted map of (salience, insertion number).
+    TActivationAgenda agenda;
+    std::map<std::pair<int, int>, TActivation*> model; // (-salience, +-sequence)
+    std::map<TActivation*, std::pair<int, int>> keys;
+    unsigned seed = 12345;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    int sequence = 0;
+    const auto checkAll = [&] {
+        ASSERT_EQ(agenda.Count(), static_cast<int32_t>(model.size()));
+        int32_t i = 0;
+        for (const auto& [key, activation] : model) {
+            ASSERT_EQ(agenda.Item(i), activation) << i;
+            ASSERT_EQ(agenda.IndexOf(activation), i);
+            ++i;
+        }
+        EXPECT_EQ(agenda.First(), model.empty() ? nullptr : model.begin()->second);
+    };
+    for (int round = 0; round < 4000; ++round) {
+        if (round == 2000) agenda.SetStrategy(ssBreadthFirst);
+        const bool depth = agenda.Strategy() == ssDepthFirst;
+        if (model.empty() || next() % 5 < 3) {
+            const int salience = static_cast<int>(next() % 4) * 5;
+            TActivation* a = NewActivation();
+            ++sequence;
+            const std::pair<int, int> key{-salience, depth ? -sequence : sequence};
+            model[key] = a;
+            keys[a] = key;
+            const int32_t index = agenda.AddActivation(a, salience);
+            ASSERT_EQ(index, static_cast<int32_t>(std::distance(model.begin(), model.find(key))));
+        } else {
+            // The first one (a firing) half of the time, else one anywhere, taken as the engine
+            // does: its index, then the activation at that index.
+            auto it = model.begin();
+            if (next() % 2) std::advance(it, static_cast<long>(next() % model.size()));
+            TActivation* a = it->second;
+            const int32_t index = agenda.IndexOf(a);
+            ASSERT_EQ(index, static_cast<int32_t>(std::distance(model.begin(), it)));
+            ASSERT_EQ(agenda.RemoveActivation(index), a);
+            keys.erase(a);
+            model.erase(it);
+            delete a;
+        }
+        if (round % 500 == 0) checkAll();
+    }
+    checkAll();
+    // Where a new activation of each salience would go.
+    for (int salience = -5; salience <= 20; salience += 5) {
+        auto at = model.lower_bound({-salience, std::numeric_limits<int>::max()});
+        const int32_t expected =
+            at == model.end() ? -1 : static_cast<int32_t>(std::distance(model.begin(), at));
+        EXPECT_EQ(agenda.GetInsertIndex(salience), expected) << salience;
+    }
+    const std::vector<TActivation*> all = agenda.ExtractAll();
+    ASSERT_EQ(all.size(), model.size());
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), model.begin(),
+                           [](TActivation* a, const auto& entry) { return a == entry.second; }));
+    for (TActivation* a : all)
+        delete a;
 }
 
 } // namespace

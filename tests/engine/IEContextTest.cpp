@@ -315,6 +315,22 @@ TEST(IEContextBindings, RecycledContextsStartEmptyAndReuseTheirBindings) {
     EXPECT_EQ(child->FindBinding("u19")->Value->AsInteger(), 19);
     EXPECT_EQ(child->FindBinding("w")->Value->AsInteger(), 5);
     EXPECT_EQ(child->FindBinding("v1"), nullptr);
+
+    // A rule's firing context keeps the names it loaded, in place and without values; the
+    // rest go back to the spares.
+    child->Recycle();
+    child->Bindings().Append("w", Int(1));
+    child->Bindings().Append("u0", Int(2));
+    child->Bindings().Append("u5", Int(3));
+    child->Recycle(2);
+    ASSERT_EQ(child->BindingCount(), 2);
+    EXPECT_EQ(child->Bindings().Item(0)->Name, "w");
+    EXPECT_EQ(child->Bindings().Item(1)->Name, "u0");
+    EXPECT_EQ(child->Bindings().Item(1)->Value, nullptr);
+    EXPECT_EQ(child->FindBinding("u5"), nullptr);
+    child->Bindings().Truncate(1);
+    EXPECT_EQ(child->FindBinding("u0"), nullptr);
+    EXPECT_NE(child->FindBinding("w"), nullptr);
 }
 
 TEST(IEContextBindingText, RecordsPrintAndCompare) {

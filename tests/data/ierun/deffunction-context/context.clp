@@ -31,3 +31,9 @@
 (deffunction twice (?a ?a) ?a)
 (deffunction spread (?a $?rest) (+ (* 10 (length$ ?rest)) ?a))
 (printout t (twice 1 2) " " (spread 1 2 3) " " (spread 7) crlf)
+; Calls one after another and inside each other's arguments, of functions whose parameters
+; share names in other places: each binds its own.
+(deffunction pick (?a ?b ?c) (str-cat ?a ?b ?c))
+(deffunction one (?a) ?a)
+(deffunction swap (?b ?a) (str-cat ?a ?b))
+(printout t (pick x y z) " " (one q) " " (swap 1 2) " " (pick (one u) (swap v w) (one t)) crlf)

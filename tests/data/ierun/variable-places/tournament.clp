@@ -2,7 +2,7 @@
 ; the away side, and plays away where it is the away side but not the home side: each team
 ; plays three games, sits out three, and the six games have six away sides.
 (clear)
-(defglobal ?*aways* = 0)
+(defglobal ?*aways* = 0 ?*hosts* = "")
 (deftemplate tally (slot team) (slot rests (default 0)))
 (deffacts round
   (team ant) (team bee) (team cat) (team dog)
@@ -15,8 +15,12 @@
   => (retract ?r) (modify ?c (rests (+ ?n 1))))
 (defrule plays-away (declare (salience 1)) (team ?t) (game ? ~?t ?t)
   => (bind ?*aways* (+ ?*aways* 1)))
+; Each firing reads its own match, whatever the firing before it bound.
+(defrule hosts (declare (salience -2)) (game ?g ?h ?)
+  => (bind ?h (sym-cat ?h ?g)) (bind ?seen ?h) (bind ?*hosts* (str-cat ?*hosts* " " ?seen)))
 (defrule report (declare (salience -1)) (tally (team ?t) (rests ?n))
   => (printout t ?t " rests " ?n crlf))
 (reset)
 (run)
 (printout t "away games " ?*aways* crlf)
+(printout t "hosts" ?*hosts* crlf)
