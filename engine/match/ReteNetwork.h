@@ -474,7 +474,7 @@ private:
     IActivationSink* FSink;
     std::vector<TPatternMatchNode*> FRoots;
     // FRoots by the template name they test (see RootsFor); rebuilt when FRoots changes.
-    std::unordered_map<std::string, std::vector<TPatternMatchNode*>> FRootsByName;
+    boost::unordered_flat_map<std::string, std::vector<TPatternMatchNode*>> FRootsByName;
     bool FRootIndexValid = false;
     bool FRootIndexUsable = false;
     // Before the nodes, whose memories unlist their tokens as they go.

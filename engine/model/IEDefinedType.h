@@ -12,8 +12,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
@@ -154,7 +155,7 @@ private:
 
     private:
         std::vector<std::string> FItems;
-        std::unordered_map<std::string, int32_t> FFolded; // folded text -> occurrences
+        boost::unordered_flat_map<std::string, int32_t> FFolded; // folded text -> occurrences
     };
 
     // The constraint kind of an atom, string, integer or float (integers may fall to floats
