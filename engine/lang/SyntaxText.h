@@ -34,13 +34,18 @@ inline std::string QuotedComment(std::string_view text) {
     return r;
 }
 
-inline std::string TrimmedText(std::string_view text) {
+// The text without the blanks and control characters at both ends.
+inline std::string_view TrimText(std::string_view text) {
     size_t b = 0, e = text.size();
     while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
         ++b;
     while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
         --e;
-    return std::string(text.substr(b, e - b));
+    return text.substr(b, e - b);
+}
+
+inline std::string TrimmedText(std::string_view text) {
+    return std::string(TrimText(text));
 }
 
 // Comment lines as calls and patterns carry them: each non-empty line, "; " in front unless it
@@ -72,16 +77,6 @@ std::string TypeClauses(const IIEDefinedType& type);
 
 // ---------------------------------------------------------------------------------------------
 // Reading
-
-// The text without the blanks and control characters at both ends.
-inline std::string_view TrimText(std::string_view text) {
-    size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
-        --e;
-    return text.substr(b, e - b);
-}
 
 inline bool IsAtom(const IStreamToken& token, std::string_view text) {
     return token.GetDataType() == dtAtom && token.GetText() == text;
