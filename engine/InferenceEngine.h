@@ -4,8 +4,10 @@
 // assert, retract, modify, the pending queues, the duplicate index), the run control
 // (TRunControl: the agenda, the network's activation reports, the run loop, halting,
 // statistics) and the input/output router (TIORouter: printout, read, dribble, batch). The
-// engine carries the settings and events through which a host watches it; its operations
-// forward to the collaborators.
+// reader's entry points (TEngineReader, owned too), the construct cascades (TConstructCascades),
+// files (TEngineFiles), copying (TEngineCopy) and the objects rule code made (TMadeObjects) are
+// units of their own as well. The engine carries the settings and events through which a host
+// watches it; its operations forward to the collaborators.
 //
 // Working-memory changes follow one road: a fact is numbered, stored, traced and sent through
 // the network as a token; assertions and retractions requested while a token propagates are
