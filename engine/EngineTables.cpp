@@ -216,6 +216,11 @@ void TRules::RemoveRule(std::string_view name) {
     if (FEngine) FEngine->RemoveRule(rule);
 }
 
+void TRules::ResetAll() {
+    for (const auto& entry : *this)
+        static_cast<TRule*>(entry.Value())->Reset();
+}
+
 void TRules::Clear() {
     std::vector<TRule*> owned;
     for (const auto& entry : *this) {
@@ -427,6 +432,15 @@ TRefPtr<IUserFunction> TUserFunctions::RemoveFunction(std::string_view name) {
     return function;
 }
 
+void TUserFunctions::RemoveDeffunctions() {
+    if (FDeffunctionCount == 0) return;
+    std::vector<std::string> names;
+    for (const auto& entry : *this)
+        if (dynamic_cast<TInterpretedFunction*>(entry.Intf().get())) names.push_back(entry.Key());
+    for (const auto& name : names)
+        RemoveFunction(name);
+}
+
 void TUserFunctions::Clear() {
     std::vector<TRefPtr<IUserFunction>> all;
     for (const auto& entry : *this)
@@ -571,6 +585,11 @@ void TFactSets::Add(TFactSet* factSet) {
                 Remove(other);
         }
     FItems.push_back(factSet);
+}
+
+void TFactSets::AssertAll() {
+    for (TFactSet* factSet : std::vector<TFactSet*>(FItems))
+        factSet->AssertFacts();
 }
 
 void TFactSets::Clear() {

@@ -89,6 +89,8 @@ public:
     void RemoveRule(std::string_view name);
     // Frees the rules the engine owns, restarts the rule numbering, raises OnClearRules.
     void Clear() override;
+    // Resets every rule (the engine's reset).
+    void ResetAll();
     // Each rule's defrule text followed by CR LF, sorted as strings while SortedText is set.
     std::string GetText() const;
     // A source rule of this engine is added as it is; any other is re-created from its text.
@@ -136,6 +138,8 @@ public:
     // Removes this engine from every function's reasoners; no event.
     void Clear() override;
     int32_t DeffunctionCount() const noexcept { return FDeffunctionCount; }
+    // Removes every deffunction (the engine's clear); the package functions stay.
+    void RemoveDeffunctions();
     // The text of every deffunction followed by CR LF; package functions are not written.
     std::string GetText() const;
 
@@ -194,6 +198,8 @@ public:
     int32_t IndexOf(const TFactSet* factSet) const;
     // Every fact set leaves the engine (its Engine becomes none).
     void Clear();
+    // Every fact set asserts its facts (the engine's reset), walking the list as it was before.
+    void AssertAll();
     const std::vector<TFactSet*>& Items() const noexcept { return FItems; }
     // The deffacts texts of the fact sets.
     std::string GetText() const;

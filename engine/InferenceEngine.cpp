@@ -1,8 +1,10 @@
 // The inference engine's own part: construction and destruction (the order in which the parts go
-// matters: components unregister from tables that must still exist), the settings, the rule and
-// template cascades, reset and clear, the reader's entry points, the stored properties and
-// copying. The work on facts, the agenda and the run, and input and output is done by the working
-// memory, the run control and the input/output router; the engine's methods for it are forwards.
+// matters: components unregister from tables that must still exist), the settings, the rule
+// table's hooks, and reset and clear as sequences of calls to its parts. The work on facts, the
+// agenda and the run, input and output, reading, the construct cascades, files and copying is
+// done by the collaborators (TWorkingMemory, TRunControl, TIORouter, TEngineReader,
+// TConstructCascades, TEngineFiles, TEngineCopy, TMadeObjects); the engine's methods for it
+// are forwards.
 //
 // Invariant: user code evaluated in the middle of the engine's own structures (a token in
 // flight, a rule being compiled, a salience, a reset) cannot change them: CheckChangeAllowed
@@ -12,8 +14,9 @@
 #include <algorithm>
 #include <array>
 #include <limits>
-#include <typeinfo>
 
+#include "engine/ConstructCascades.h"
+#include "engine/EngineCopy.h"
 #include "engine/EngineFiles.h"
 #include "engine/lang/IEClipsParser.h"
 #include "engine/match/FuzzyExpression.h"
@@ -113,6 +116,7 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
     : TComponent(owner), FIO(std::make_unique<TIORouter>(*this)),
       FMemory(std::make_unique<TWorkingMemory>(*this)), FRun(std::make_unique<TRunControl>(*this)),
       FConstructSink(std::make_unique<TEngineConstructSink>(*this)) {
+    FReader = std::make_unique<TEngineReader>(*this);
     FParserFactory = [](TInferenceEngine* engine) -> std::unique_ptr<TIEParser> {
         return std::make_unique<TIEClipsParser>(engine, nullptr);
     };
@@ -149,7 +153,7 @@ TInferenceEngine::~TInferenceEngine() {
         // Destruction cannot report; what Clear could not free is freed below.
     }
     FIO->CloseDribble();
-    FreeMadeObjects();
+    FMadeObjects.FreeAll();
     // Components the engine owns (fact sets, rules, packages) go while the tables they
     // unregister from still exist.
     FreePackages();
@@ -173,52 +177,13 @@ TInferenceEngine::~TInferenceEngine() {
     FIO->Release();
 }
 
-void TInferenceEngine::KeepMadeObject(TObject* object) {
-    if (!object) return;
-    // Objects freed meanwhile leave their records behind; they are dropped as the list grows.
-    if (FMadeObjects.size() >= 64 && FMadeObjects.size() == FMadeObjects.capacity())
-        std::erase_if(FMadeObjects,
-                      [](const TRefPtr<TObjectLife>& life) { return life->Object() == nullptr; });
-    FMadeObjects.push_back(TrackObjectLife(object));
-}
-
-void TInferenceEngine::FreeMadeObjects() noexcept {
-    std::vector<TRefPtr<TObjectLife>> made;
-    made.swap(FMadeObjects);
-    // The latest first: an object made later may refer to an earlier one.
-    for (auto it = made.rbegin(); it != made.rend(); ++it) {
-        TObject* object = (*it)->Object();
-        if (!object) continue;
-        try {
-            FreeObject(object);
-        } catch (...) {
-            // Destruction cannot report; the object's own destructor failed.
-        }
-    }
-}
-
 void TInferenceEngine::AfterConstruction() {
     AddDefaultPackages();
     AssertInitialFact();
 }
 
 void TInferenceEngine::ClearEventHandlers() {
-    OnAddDefaultPackages = nullptr;
-    OnAddActivation = OnRemoveActivation = nullptr;
-    OnAddDefinedType = OnRemoveDefinedType = nullptr;
-    OnAddRule = OnRemoveRule = OnRuleFired = nullptr;
-    OnAddUserFunction = OnRemoveUserFunction = nullptr;
-    OnAssertion = OnRetraction = nullptr;
-    OnNewFactTemplate = OnRemoveFactTemplate = nullptr;
-    OnClear = OnClearDefinedTypes = OnClearFacts = OnClearFactTemplates = OnClearRules = OnReset =
-        nullptr;
-    OnStartInference = nullptr;
-    OnEndInference = nullptr;
-    OnFuzzyCorrelation = nullptr;
-    OnFuzzyInference = nullptr;
-    OnPrintOut = nullptr;
-    OnReadLine = nullptr;
-    OnReadToken = nullptr;
+    static_cast<TEngineEvents&>(*this) = TEngineEvents{};
     if (FParser) {
         FParser->OnParse = nullptr;
         FParser->OnParseFunCall = nullptr;
@@ -456,98 +421,25 @@ void TInferenceEngine::RemoveRule(TRule* rule) {
     if (!FRun->RetireWhileFiring(rule)) rule->Free();
 }
 
-namespace {
-void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate);
-} // namespace
-
 void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
-    if (!factTemplate) return;
-    FMemory->RetractFactsOf(factTemplate);
-    ClearFactSetFactsOf(*FFactSets, factTemplate);
-    // Every rule with a pattern on the template goes.
-    std::vector<std::string> names;
-    for (const auto& entry : *FRules) {
-        auto* rule = static_cast<TRule*>(entry.Value());
-        for (int32_t p = 0; p < rule->PatternCount(); ++p)
-            if (rule->GetPattern(p)->FactTemplate().get() == factTemplate) {
-                names.push_back(entry.Key());
-                break;
-            }
-    }
-    for (const auto& name : names)
-        FRules->RemoveRule(name);
+    TConstructCascades(*this).RemoveTemplateDependants(factTemplate);
 }
 
 void TInferenceEngine::RemoveTemplatesUsingType(IIEDefinedType* type) {
-    if (!type) return;
-    std::vector<std::string> names;
-    for (const auto& entry : *FFactTemplates) {
-        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
-        if (!t) continue;
-        for (int32_t i = 0; i < t->SlotCount(); ++i)
-            if (t->SlotAt(i)->GetExtendedTypeInfo().get() == type) {
-                names.push_back(entry.Key());
-                break;
-            }
-    }
-    for (auto it = names.rbegin(); it != names.rend(); ++it)
-        FFactTemplates->RemoveTemplate(*it);
+    TConstructCascades(*this).RemoveTemplatesUsingType(type);
+}
+
+void TInferenceEngine::RebuildTemplateDependants(IFactTemplate* oldTemplate,
+                                                 IFactTemplate* newTemplate) {
+    TConstructCascades(*this).RebuildTemplateDependants(oldTemplate, newTemplate);
+}
+
+void TInferenceEngine::RebuildTypeDependants(IIEDefinedType* oldType, IIEDefinedType* newType) {
+    TConstructCascades(*this).RebuildTypeDependants(oldType, newType);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Working memory
-
-template <class F> auto TInferenceEngine::ReadFrom(std::string_view text, F&& read) {
-    // The parser reads the text through a stream of its own and gets its former stream back,
-    // however the reading ends.
-    TStringStream source(text);
-    std::unique_ptr<TIETokenizerStream> own;
-    TIEClipsStream* shared = nullptr;
-    TIETokenizerStream* stream;
-    if (FDefaultStreamFactory && !FReadStreamBusy) {
-        if (!FReadStream) {
-            FReadStream = std::make_unique<TIEClipsStream>(nullptr);
-            FReadStream->SetEngine(this);
-        }
-        shared = FReadStream.get();
-        shared->Rebind(&source);
-        FReadStreamBusy = true;
-        stream = shared;
-    } else {
-        own = CreateStream(&source);
-        stream = own.get();
-    }
-    const TOnExit release([this, shared] {
-        if (!shared) return;
-        shared->Rebind(nullptr); // the source dies with this reading
-        FReadStreamBusy = false;
-    });
-    const TParserStreamScope reading(*FParser, stream);
-    return read(*FParser);
-}
-
-TRefPtr<IFact> TInferenceEngine::ParseFact(std::string_view text) {
-    TRefPtr<IFact> fact = ReadFrom(text, [](TIEParser& p) { return p.ParseFact(); });
-    if (!fact) return fact;
-    // The slot expressions are evaluated in the root context, also inside a multifield.
-    if (auto* f = dynamic_cast<TFact*>(fact.get())) EvaluateSlotCalls(*f, FRootContext.get());
-    return fact;
-}
-
-TRefPtr<IFact> TInferenceEngine::ParseFactSetFact(std::string_view text) {
-    return ReadFrom(text, [](TIEParser& p) {
-        TDeferDynamicDefaults deferred(p);
-        return p.ParseFact();
-    });
-}
-
-TRefPtr<IFactSlot> TInferenceEngine::ParseFactSlot(std::string_view text, TFactTemplate& owner) {
-    return ReadFrom(text, [&owner](TIEParser& p) { return p.ParseFactTemplateSlot(&owner); });
-}
-
-TRefPtr<IIEValue> TInferenceEngine::ParseValue(std::string_view text) {
-    return ReadFrom(text, [](TIEParser& p) { return p.ParseValue(); });
-}
 
 void TInferenceEngine::RenameFactTemplate(IFactTemplate& factTemplate, const std::string& oldName,
                                           const std::string& newName) {
@@ -621,12 +513,10 @@ void TInferenceEngine::DoReset() {
         TRestore<TEngineActivity> resetting(FActivity, eaResetting);
         FMemory->Facts().Clear();
         FMemory->RestartNumbering();
-        for (const auto& entry : *FRules)
-            static_cast<TRule*>(entry.Value())->Reset();
+        FRules->ResetAll();
         AssertInitialFact();
         if (FResetGlobals) FGlobalVariables->BindAll();
-        for (TFactSet* factSet : std::vector<TFactSet*>(FFactSets->Items()))
-            factSet->AssertFacts();
+        FFactSets->AssertAll();
     }
     if (OnReset) OnReset(this);
 }
@@ -646,14 +536,7 @@ void TInferenceEngine::DoClear() {
         FFactSets->Clear();
         FMemory->Facts().Clear();
         FMemory->ClearQueues();
-        if (FUserFunctions->DeffunctionCount() > 0) {
-            std::vector<std::string> names;
-            for (const auto& entry : *FUserFunctions)
-                if (dynamic_cast<TInterpretedFunction*>(entry.Intf().get()))
-                    names.push_back(entry.Key());
-            for (const auto& name : names)
-                FUserFunctions->RemoveFunction(name);
-        }
+        FUserFunctions->RemoveDeffunctions();
         FInitialFactPattern.reset();
         FEngineVariables->TValueHashTable::Clear();
         FIO->Streams().Clear();
@@ -668,13 +551,6 @@ void TInferenceEngine::DoClear() {
 // ---------------------------------------------------------------------------------------------
 // Input and output
 
-void TInferenceEngine::ExecuteCommand(std::string_view text, bool execute) {
-    TStringStream source(text);
-    std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
-    const TParserStreamScope reading(*FParser, stream.get());
-    FParser->Parse(execute);
-}
-
 bool TInferenceEngine::Batch(const std::string& fileName) {
     TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
     return BatchFromStream(file);
@@ -686,21 +562,6 @@ void TInferenceEngine::ExecuteLines(const std::vector<std::string>& lines) {
     for (const auto& line : lines)
         all.push_back({line, false});
     ExecuteLines(all);
-}
-
-void TInferenceEngine::ExecuteLines(const std::vector<TExecuteLine>& lines) {
-    if (!FParser) return;
-    TRestore<TErrorHandling> restore(FParser->ErrorHandling, ehRaiseImmediate);
-    for (const auto& line : lines) {
-        try {
-            if (line.IsFact)
-                FMemory->Assert(ParseFact(line.Text), false);
-            else
-                ExecuteCommand(line.Text, true);
-        } catch (const EException&) {
-            // A line that no longer reads is dropped; the others still run.
-        }
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -751,31 +612,7 @@ TRefPtr<IStringIterator> TInferenceEngine::UserFunctionNames() {
 }
 
 bool TInferenceEngine::AssignUserFunctions(TInferenceEngine& source, bool tolerant) {
-    FUserFunctions->Clear();
-    std::vector<TInterpretedFunction*> deffunctions;
-    for (const auto& entry : *source.FUserFunctions) {
-        auto* f = dynamic_cast<IUserFunction*>(entry.Intf().get());
-        if (!f) continue;
-        if (auto* d = dynamic_cast<TInterpretedFunction*>(f))
-            deffunctions.push_back(d);
-        else
-            f->AddReasoner(this);
-    }
-    std::sort(deffunctions.begin(), deffunctions.end(),
-              [](const TInterpretedFunction* a, const TInterpretedFunction* b) {
-                  return a->GetFunctionName() < b->GetFunctionName();
-              });
-    bool ok = true;
-    for (TInterpretedFunction* d : deffunctions) {
-        try {
-            TRefPtr<IUserFunction> f = ParseFunction(FormatDeffunction(*d));
-            if (f) FUserFunctions->PutFunction(f->GetFunctionName(), f);
-        } catch (const EException&) {
-            if (!tolerant) throw;
-            ok = false;
-        }
-    }
-    return ok;
+    return TEngineCopy(*this).AssignUserFunctions(source, tolerant);
 }
 
 TRefPtr<IFunCall> TInferenceEngine::CreateFunCall(std::string_view name) {
@@ -783,115 +620,7 @@ TRefPtr<IFunCall> TInferenceEngine::CreateFunCall(std::string_view name) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Evaluating facts
-
-// ---------------------------------------------------------------------------------------------
-// Template and type replacement
-
-namespace {
-
-// Whether a value, at any depth of calls and lists, holds a fact of the template.
-bool MentionsTemplate(const IIEValue* value, const IFactTemplate* factTemplate, int depth = 0) {
-    if (!value || depth > 64) return false;
-    switch (value->GetDType()) {
-    case dtFact: {
-        TRefPtr<IFact> fact = value->AsFact();
-        return fact && fact->GetTemplate().get() == factTemplate;
-    }
-    case dtFunCall: {
-        TRefPtr<IFunCall> call = value->AsFunCall();
-        for (int32_t i = 0; call && i < call->ArgumentCount(); ++i)
-            if (MentionsTemplate(call->GetArgument(i).get(), factTemplate, depth + 1)) return true;
-        return false;
-    }
-    case dtList: {
-        TRefPtr<IValueVector> list = value->AsList();
-        for (int32_t i = 0; list && i < list->Count(); ++i)
-            if (MentionsTemplate(list->GetItem(i).get(), factTemplate, depth + 1)) return true;
-        return false;
-    }
-    default:
-        return false;
-    }
-}
-
-bool RuleUsesTemplate(const TRule& rule, const IFactTemplate* factTemplate) {
-    for (int32_t p = 0; p < rule.PatternCount(); ++p)
-        if (rule.GetPattern(p)->FactTemplate().get() == factTemplate) return true;
-    for (int32_t a = 0; a < rule.ActionCount(); ++a) {
-        const TRefPtr<IFunCall>& call = rule.GetAction(a);
-        for (int32_t i = 0; call && i < call->ArgumentCount(); ++i)
-            if (MentionsTemplate(call->GetArgument(i).get(), factTemplate)) return true;
-    }
-    return false;
-}
-
-void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate) {
-    for (TFactSet* set : sets.Items()) {
-        TFactSetFacts& facts = set->Facts();
-        for (int32_t i = 0; i < facts.Count(); ++i) {
-            auto fact = facts.GetInterfaceAs<IFact>(i);
-            if (fact && fact->GetTemplate().get() == factTemplate) facts.PutInterface(i, nullptr);
-        }
-    }
-}
-
-} // namespace
-
-void TInferenceEngine::RebuildTemplateDependants(IFactTemplate* oldTemplate,
-                                                 IFactTemplate* newTemplate) {
-    if (!oldTemplate) return;
-    if (!newTemplate || oldTemplate->GetName() != newTemplate->GetName()) {
-        RemoveTemplateDependants(oldTemplate);
-        return;
-    }
-    // The facts go now and come back as text, read against the new template.
-    std::vector<TExecuteLine> lines;
-    FMemory->RetractFactsOf(oldTemplate, [&](const TRefPtr<IFact>& fact) {
-        lines.push_back({FormatFact(*fact), true});
-    });
-    ClearFactSetFactsOf(*FFactSets, oldTemplate);
-    std::vector<std::string> names;
-    for (const auto& entry : *FRules) {
-        auto* rule = static_cast<TRule*>(entry.Value());
-        if (RuleUsesTemplate(*rule, oldTemplate)) {
-            names.push_back(entry.Key());
-            lines.push_back({FormatRule(*rule), false});
-        }
-    }
-    for (const auto& name : names)
-        FRules->RemoveRule(name);
-    ExecuteLines(lines);
-}
-
-void TInferenceEngine::RebuildTypeDependants(IIEDefinedType* oldType, IIEDefinedType* newType) {
-    if (!oldType) return;
-    if (!newType || oldType->GetName() != newType->GetName()) {
-        RemoveTemplatesUsingType(oldType);
-        return;
-    }
-    std::vector<TRefPtr<IFactTemplate>> users;
-    for (const auto& entry : *FFactTemplates) {
-        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
-        if (!t) continue;
-        for (int32_t i = 0; i < t->SlotCount(); ++i)
-            if (t->SlotAt(i)->GetExtendedTypeInfo().get() == oldType) {
-                users.emplace_back(t);
-                break;
-            }
-    }
-    TRefPtr<IIEDefinedType> replacement(newType);
-    for (const auto& t : users) {
-        // The same template on the new type: every slot of the old type takes the new one.
-        TRefPtr<IFactTemplate> rebuilt = t->CloneFor(this);
-        for (int32_t i = 0; i < rebuilt->SlotCount(); ++i) {
-            TRefPtr<IFactSlot> slot = rebuilt->SlotAt(i);
-            if (slot->GetExtendedTypeInfo().get() == oldType)
-                slot->SetExtendedTypeInfo(replacement);
-        }
-        FFactTemplates->ReplaceTemplate(t, rebuilt);
-    }
-}
+// Template replacement
 
 void TInferenceEngine::ReplaceFactTemplate(std::string_view name,
                                            const TRefPtr<IFactTemplate>& item) {
@@ -902,60 +631,45 @@ void TInferenceEngine::ReplaceFactTemplate(std::string_view name,
 // ---------------------------------------------------------------------------------------------
 // Readers and writers
 
-namespace {
-TIEClipsParser& ClipsParser(TIEParser& parser, std::string_view what) {
-    auto* clips = dynamic_cast<TIEClipsParser*>(&parser);
-    if (!clips) RaiseIE(imUnableToParseStrings, what);
-    return *clips;
-}
-} // namespace
-
 TRefPtr<IIEDefinedType> TInferenceEngine::ParseDefinedType(std::string_view text) {
-    return ReadFrom(text,
-                    [](TIEParser& p) { return ClipsParser(p, "deftype").ParseDefinedType(); });
+    return FReader->ParseDefinedType(text);
 }
 
 TRefPtr<IFactTemplate> TInferenceEngine::ParseFactTemplate(std::string_view text) {
-    return ReadFrom(text,
-                    [](TIEParser& p) { return ClipsParser(p, "deftemplate").ParseFactTemplate(); });
+    return FReader->ParseFactTemplate(text);
 }
 
 TRule* TInferenceEngine::ParseRule(std::string_view text) {
-    return ReadFrom(text, [](TIEParser& p) { return ClipsParser(p, "defrule").ParseRule(); });
+    return FReader->ParseRule(text);
 }
 
 TRefPtr<IUserFunction> TInferenceEngine::ParseFunction(std::string_view text) {
-    return ReadFrom(text,
-                    [](TIEParser& p) { return ClipsParser(p, "deffunction").ParseFunction(); });
+    return FReader->ParseFunction(text);
 }
 
 TFactSet* TInferenceEngine::ParseFactSet(std::string_view text) {
-    return ReadFrom(text, [](TIEParser& p) { return ClipsParser(p, "deffacts").ParseFactSet(); });
+    return FReader->ParseFactSet(text);
 }
 
 TRefPtr<IFunCall> TInferenceEngine::ParseFunCall(std::string_view text) {
-    return ReadFrom(text, [](TIEParser& p) { return p.ParseFunCall(); });
+    return FReader->ParseFunCall(text);
 }
 
 TRefPtr<IIEValue> TInferenceEngine::EvaluateFunCall(std::string_view text) {
-    return ReadFrom(text, [](TIEParser& p) { return p.EvaluateFunCall(); });
+    return FReader->EvaluateFunCall(text);
 }
 
 TRefPtr<IIEValue> TInferenceEngine::ParseList(std::string_view text) {
-    return ReadFrom(text, [](TIEParser& p) { return p.ParseList(); });
+    return FReader->ParseList(text);
 }
 
 TRefPtr<IFuzzySet> TInferenceEngine::ParseFuzzySet(IFuzzyVariable* variable,
                                                    std::string_view text) {
-    if (!variable) RaiseIE(imFuzzyVariableNotDefined);
-    return ReadFrom(text, [variable](TIEParser& p) {
-        return ClipsParser(p, "deffuzzyset").ParseFuzzySet(*variable);
-    });
+    return FReader->ParseFuzzySet(variable, text);
 }
 
 TRefPtr<IFuzzyVariable> TInferenceEngine::ParseFuzzyVariable(std::string_view text) {
-    return ReadFrom(
-        text, [](TIEParser& p) { return ClipsParser(p, "deffuzzyvariable").ParseFuzzyVariable(); });
+    return FReader->ParseFuzzyVariable(text);
 }
 
 std::string TInferenceEngine::FuzzySetText(const IFuzzySet& set, bool asTerm) {
@@ -979,43 +693,7 @@ std::string TInferenceEngine::FormatGlobals() {
 }
 
 TRefPtr<IIEValue> TInferenceEngine::ParseValueOfType(std::string_view text, TIEType type) {
-    switch (type) {
-    case dtNone:
-        return TIEValue::Create();
-    case dtAtom:
-        return TIEValue::CreateText(dtAtom, text);
-    case dtString: {
-        size_t first = 0, last = text.size();
-        while (first < last && text[first] == '"')
-            ++first;
-        while (last > first && text[last - 1] == '"')
-            --last;
-        return TIEValue::CreateText(dtString, text.substr(first, last - first));
-    }
-    case dtInteger:
-    case dtFactId:
-        return TIEValue::CreateInteger(type, StrToInt(text));
-    case dtFloat:
-        return TIEValue::CreateFloat(StrToFloat(text));
-    case dtVariable:
-    case dtMultiVariable:
-    case dtSlot:
-    case dtMultiSlot:
-        return TIEValue::CreateText(type, text);
-    case dtFunCall:
-        return TIEValue::CreateFunCall(ParseFunCall(text));
-    case dtFact:
-        return TIEValue::CreateFact(ParseFact(text));
-    case dtList: {
-        TRefPtr<IIEValue> value = ParseValue(text);
-        return value ? value : IEEmptyList();
-    }
-    default:
-        break;
-    }
-    if (static_cast<int>(type) >= IETypeCount)
-        throw EIEException("Unknown Type (" + std::to_string(static_cast<int>(type)) + ")");
-    RaiseIE(imUnableToParseStrings, IETypeName(type));
+    return FReader->ParseValueOfType(text, type);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1026,12 +704,7 @@ std::string TInferenceEngine::GetText() {
 }
 
 void TInferenceEngine::SetText(std::string_view text) {
-    TStringStream source(text);
-    std::unique_ptr<TIETokenizerStream> stream = CreateStream(&source);
-    const TParserStreamScope reading(*FParser, stream.get());
-    Clear();
-    FParser->Parse(true);
-    Reset();
+    FReader->SetText(text);
 }
 
 void TInferenceEngine::LoadFromStream(TStream& stream) {
@@ -1110,72 +783,14 @@ void TInferenceEngine::DefineProperties(TFiler& filer) {
     TEngineFiles(*this).DefineProperties(filer);
 }
 
-void TInferenceEngine::ParseGlobal(std::string_view text, std::string& name,
-                                   TRefPtr<IIEValue>& value) {
-    ReadFrom(text, [&](TIEParser& p) {
-        ClipsParser(p, "defglobal").ParseVariable(name, value);
-        return true;
-    });
-}
-
 void TInferenceEngine::Assign(const TPersistent* source) {
     auto* other = dynamic_cast<const TInferenceEngine*>(source);
     if (!other) {
         TComponent::Assign(source);
         return;
     }
-    if (other == this) return;
-    auto& src = const_cast<TInferenceEngine&>(*other);
-    Clear();
-    // The source's classes make this engine's parser and streams from now on; the parser
-    // object itself is kept when the class is the same, so the host's parse events stay.
-    FStreamFactory = src.FStreamFactory;
-    FDefaultStreamFactory = src.FDefaultStreamFactory;
-    const TIEParser& mine = *FParser;
-    const TIEParser& theirs = *src.FParser;
-    if (typeid(mine) != typeid(theirs)) {
-        FParserFactory = src.FParserFactory;
-        std::unique_ptr<TIEParser> parser = NewParser();
-        parser->OnParse = FParser->OnParse;
-        parser->OnParseFunCall = FParser->OnParseFunCall;
-        parser->OnParseVariable = FParser->OnParseVariable;
-        FParser = std::move(parser);
-    }
-    FParser->TemplatesMustExist = src.FParser->TemplatesMustExist;
-    const TTypeChecks checks = src.FTypeChecks;
-    SetTypeChecks(TTypeChecks{});
-    struct TRestoreChecks {
-        TInferenceEngine& E;
-        TTypeChecks C;
-        ~TRestoreChecks() { E.SetTypeChecks(C); }
-    } restoreChecks{*this, checks};
-    FRun->AdoptStrategy(src.Strategy());
-    SetFactDuplication(src.FactDuplication());
-    FDuplicateConstructs = src.FDuplicateConstructs;
-    SetParserMaxErrors(src.FParserMaxErrors);
-    SetParserErrorHandling(src.FParserErrorHandling);
-    FWatch = src.FWatch;
-    FResetGlobals = src.FResetGlobals;
-    // First pass over the functions, tolerant: a deffunction may need templates not yet here.
-    const int32_t templates = FFactTemplates->Count();
-    bool failed = !AssignUserFunctions(src, true);
-    if (FFactTemplates->Count() != templates) failed = true;
-    FFuzzyAutoTerms = src.FFuzzyAutoTerms;
-    SetFuzzyEqualsThreshold(src.FFuzzyEqualsThreshold);
-    SetFuzzyCorrelationMethod(src.FuzzyCorrelationMethod());
-    SetFuzzyInferenceMethod(src.FuzzyInferenceMethod());
-    SetMinActivationStrength(src.FMinActivationStrength);
-    FDefinedTypes->Assign(*src.FDefinedTypes);
-    FFactTemplates->Assign(*src.FFactTemplates);
-    if (failed) AssignUserFunctions(src, false);
-    FGlobalVariables->Assign(*src.FGlobalVariables);
-    FFactSets->Assign(*src.FFactSets);
-    Facts().Assign(src.Facts());
-    FRules->Assign(*src.FRules);
+    if (other != this) TEngineCopy(*this).Assign(const_cast<TInferenceEngine&>(*other));
 }
-
-// ---------------------------------------------------------------------------------------------
-// Fuzzy facts
 
 // ---------------------------------------------------------------------------------------------
 // Fuzzy expressions

@@ -4,8 +4,10 @@
 // assert, retract, modify, the pending queues, the duplicate index), the run control
 // (TRunControl: the agenda, the network's activation reports, the run loop, halting,
 // statistics) and the input/output router (TIORouter: printout, read, dribble, batch). The
-// engine carries the settings and events through which a host watches it; its operations
-// forward to the collaborators.
+// reader's entry points (TEngineReader, owned too), the construct cascades (TConstructCascades),
+// files (TEngineFiles), copying (TEngineCopy) and the objects rule code made (TMadeObjects) are
+// units of their own as well. The engine carries the settings and events through which a host
+// watches it; its operations forward to the collaborators.
 //
 // Working-memory changes follow one road: a fact is numbered, stored, traced and sent through
 // the network as a token; assertions and retractions requested while a token propagates are
@@ -35,8 +37,10 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/EngineReader.h"
 #include "engine/EngineTables.h"
 #include "engine/IORouter.h"
+#include "engine/MadeObjects.h"
 #include "engine/RunControl.h"
 #include "engine/WorkingMemory.h"
 #include "engine/lang/IEParser.h"
@@ -61,6 +65,7 @@ class TIETokenizerStream;
 class TIEClipsStream;
 class TEngineConstructSink;
 class TEngineFiles;
+class TEngineCopy;
 
 // Engine events.
 using TAgendaEvent =
@@ -85,7 +90,6 @@ using TReadLineEvent =
 using TInferenceEvent = std::function<void(TInferenceEngine* Sender, int32_t RulesFired)>;
 
 inline constexpr TFunctionPackages AllFunctionPackages = TFunctionPackages::FromBits(511);
-
 
 // The engine's view of its matcher: the Rete network by default (wrapped), or what a host or a
 // test installs instead.
@@ -330,7 +334,7 @@ public:
     // --- Objects ---
     // An object that rule code made (create-object) and nobody owns: the engine frees it when
     // it goes, unless it has been freed before.
-    void KeepMadeObject(TObject* object);
+    void KeepMadeObject(TObject* object) { FMadeObjects.Keep(object); }
 
     // --- Rules ---
     // Compiles the rule into the network; facts asserted by its tests meanwhile are asserted
@@ -348,7 +352,9 @@ public:
     virtual void ReadToken(const std::string& name, TStreamTokenRef& token) {
         FIO->ReadToken(name, token);
     }
-    virtual void ExecuteCommand(std::string_view text, bool execute = true);
+    virtual void ExecuteCommand(std::string_view text, bool execute = true) {
+        FReader->ExecuteCommand(text, execute);
+    }
     // Runs each line of the stream as a command; the stream becomes the input of "t" meanwhile.
     virtual bool BatchFromStream(TStream& stream) { return FIO->BatchFromStream(stream); }
     bool Batch(const std::string& fileName);
@@ -362,11 +368,8 @@ public:
     // Runs each line; a line that raises is skipped.
     void ExecuteLines(const std::vector<std::string>& lines);
     // A line of ExecuteLines that carries a fact is read as a fact and asserted.
-    struct TExecuteLine {
-        std::string Text;
-        bool IsFact = false;
-    };
-    void ExecuteLines(const std::vector<TExecuteLine>& lines);
+    using TExecuteLine = TEngineReader::TExecuteLine;
+    void ExecuteLines(const std::vector<TExecuteLine>& lines) { FReader->ExecuteLines(lines); }
     // A new rule-language input stream of the engine's stream class over `stream` (not owned).
     std::unique_ptr<TIETokenizerStream> CreateStream(TStream* stream);
     // The factories of parser and stream: a descendant or host substitutes both.
@@ -395,11 +398,17 @@ public:
     // The engine is the services its templates find (a template asks its owner component), so
     // it keeps this seam: assertion goes to the working memory, the texts to the reader.
     // Reads one fact with the engine's reader and evaluates its calls.
-    TRefPtr<IFact> ParseFact(std::string_view text) override;
-    TRefPtr<IFact> ParseFactSetFact(std::string_view text) override;
-    TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) override;
+    TRefPtr<IFact> ParseFact(std::string_view text) override { return FReader->ParseFact(text); }
+    TRefPtr<IFact> ParseFactSetFact(std::string_view text) override {
+        return FReader->ParseFactSetFact(text);
+    }
+    TRefPtr<IFactSlot> ParseFactSlot(std::string_view text, TFactTemplate& owner) override {
+        return FReader->ParseFactSlot(text, owner);
+    }
     // One value (or a multifield) read from the text.
-    TRefPtr<IIEValue> ParseValue(std::string_view text) override;
+    TRefPtr<IIEValue> ParseValue(std::string_view text) override {
+        return FReader->ParseValue(text);
+    }
     void RenameFactTemplate(IFactTemplate& factTemplate, const std::string& oldName,
                             const std::string& newName) override;
     std::string FormatFact(const IFact& fact) override;
@@ -537,16 +546,19 @@ protected:
     void CreateImpliedConstructs();
 
 private:
-    // The engine's files and stored properties read through its reader.
+    // The engine's files and stored properties read through its reader; the reader and the copy
+    // reach the parser and stream classes the engine keeps.
     friend class TEngineFiles;
+    friend class TEngineReader;
+    friend class TEngineCopy;
     void DoReset();
     void DoClear();
-    void FreeMadeObjects() noexcept;
     void ClearEventHandlers();
     std::unique_ptr<TIEParser> NewParser();
-    template <class F> auto ReadFrom(std::string_view text, F&& read);
     // One stored global variable ("?name = value") read into its name and value.
-    void ParseGlobal(std::string_view text, std::string& name, TRefPtr<IIEValue>& value);
+    void ParseGlobal(std::string_view text, std::string& name, TRefPtr<IIEValue>& value) {
+        FReader->ParseGlobal(text, name, value);
+    }
 
     // The collaborators, made first and gone last: the tables and the network report to them.
     std::unique_ptr<TIORouter> FIO;
@@ -586,16 +598,14 @@ private:
     std::unique_ptr<TIEContext> FRootContext;
     TParserFactory FParserFactory;
     TStreamFactory FStreamFactory;
-    // Texts read with the engine's own scanner class reuse one scanner (and its buffer); a
-    // reading nested in another (a function called while a fact is parsed) makes its own.
+    // Texts read with the engine's own scanner class reuse the reader's scanner.
     bool FDefaultStreamFactory = true;
-    bool FReadStreamBusy = false;
-    std::unique_ptr<TIEClipsStream> FReadStream;
+    std::unique_ptr<TEngineReader> FReader;
     std::unique_ptr<TIEParser> FParser;
     std::unique_ptr<TEngineConstructSink> FConstructSink;
     std::vector<TComponent*> FPackageObjects;
-    // What KeepMadeObject was given, by life record.
-    std::vector<TRefPtr<TObjectLife>> FMadeObjects;
+    // What KeepMadeObject was given.
+    TMadeObjects FMadeObjects;
 };
 
 // The engine a context evaluates in; null without a context, without an engine, or when its

@@ -12,9 +12,9 @@
 
 #include "engine/InferenceEngine.h"
 #include "engine/match/IERule.h"
+#include "platform/Assert.h"
 #include "platform/DateTime.h"
 #include "platform/Format.h"
-#include "platform/Assert.h"
 #include "platform/Restore.h"
 
 namespace ie {

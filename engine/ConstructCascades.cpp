@@ -1,0 +1,156 @@
+// The construct cascades over the engine's tables: rules found by their patterns (and, for a
+// rebuild, by the facts their actions hold), fact-set facts by their template, templates by
+// their slots' types.
+//
+// Invariant: the tables are only walked while names are collected; the removals come after, so
+// no table changes under its own iteration.
+#include "engine/ConstructCascades.h"
+
+#include <string>
+#include <vector>
+
+#include "engine/InferenceEngine.h"
+#include "engine/model/IEFacts.h"
+
+namespace ie {
+
+namespace {
+
+// Whether a value, at any depth of calls and lists, holds a fact of the template.
+bool MentionsTemplate(const IIEValue* value, const IFactTemplate* factTemplate, int depth = 0) {
+    if (!value || depth > 64) return false;
+    switch (value->GetDType()) {
+    case dtFact: {
+        TRefPtr<IFact> fact = value->AsFact();
+        return fact && fact->GetTemplate().get() == factTemplate;
+    }
+    case dtFunCall: {
+        TRefPtr<IFunCall> call = value->AsFunCall();
+        for (int32_t i = 0; call && i < call->ArgumentCount(); ++i)
+            if (MentionsTemplate(call->GetArgument(i).get(), factTemplate, depth + 1)) return true;
+        return false;
+    }
+    case dtList: {
+        TRefPtr<IValueVector> list = value->AsList();
+        for (int32_t i = 0; list && i < list->Count(); ++i)
+            if (MentionsTemplate(list->GetItem(i).get(), factTemplate, depth + 1)) return true;
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+bool RuleHasPatternOn(const TRule& rule, const IFactTemplate* factTemplate) {
+    for (int32_t p = 0; p < rule.PatternCount(); ++p)
+        if (rule.GetPattern(p)->FactTemplate().get() == factTemplate) return true;
+    return false;
+}
+
+bool RuleUsesTemplate(const TRule& rule, const IFactTemplate* factTemplate) {
+    if (RuleHasPatternOn(rule, factTemplate)) return true;
+    for (int32_t a = 0; a < rule.ActionCount(); ++a) {
+        const TRefPtr<IFunCall>& call = rule.GetAction(a);
+        for (int32_t i = 0; call && i < call->ArgumentCount(); ++i)
+            if (MentionsTemplate(call->GetArgument(i).get(), factTemplate)) return true;
+    }
+    return false;
+}
+
+bool TemplateUsesType(IFactTemplate& factTemplate, const IIEDefinedType* type) {
+    for (int32_t i = 0; i < factTemplate.SlotCount(); ++i)
+        if (factTemplate.SlotAt(i)->GetExtendedTypeInfo().get() == type) return true;
+    return false;
+}
+
+void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate) {
+    for (TFactSet* set : sets.Items()) {
+        TFactSetFacts& facts = set->Facts();
+        for (int32_t i = 0; i < facts.Count(); ++i) {
+            auto fact = facts.GetInterfaceAs<IFact>(i);
+            if (fact && fact->GetTemplate().get() == factTemplate) facts.PutInterface(i, nullptr);
+        }
+    }
+}
+
+} // namespace
+
+void TConstructCascades::RemoveTemplateDependants(IFactTemplate* factTemplate) {
+    if (!factTemplate) return;
+    FEngine.WorkingMemory().RetractFactsOf(factTemplate);
+    ClearFactSetFactsOf(FEngine.FactSets(), factTemplate);
+    // Every rule with a pattern on the template goes.
+    TRules& rules = FEngine.Rules();
+    std::vector<std::string> names;
+    for (const auto& entry : rules)
+        if (RuleHasPatternOn(*static_cast<TRule*>(entry.Value()), factTemplate))
+            names.push_back(entry.Key());
+    for (const auto& name : names)
+        rules.RemoveRule(name);
+}
+
+void TConstructCascades::RemoveTemplatesUsingType(IIEDefinedType* type) {
+    if (!type) return;
+    TFactTemplates& templates = FEngine.FactTemplates();
+    std::vector<std::string> names;
+    for (const auto& entry : templates) {
+        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        if (t && TemplateUsesType(*t, type)) names.push_back(entry.Key());
+    }
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        templates.RemoveTemplate(*it);
+}
+
+void TConstructCascades::RebuildTemplateDependants(IFactTemplate* oldTemplate,
+                                                   IFactTemplate* newTemplate) {
+    if (!oldTemplate) return;
+    if (!newTemplate || oldTemplate->GetName() != newTemplate->GetName()) {
+        FEngine.RemoveTemplateDependants(oldTemplate);
+        return;
+    }
+    // The facts go now and come back as text, read against the new template.
+    std::vector<TInferenceEngine::TExecuteLine> lines;
+    FEngine.WorkingMemory().RetractFactsOf(oldTemplate, [&](const TRefPtr<IFact>& fact) {
+        lines.push_back({FEngine.FormatFact(*fact), true});
+    });
+    ClearFactSetFactsOf(FEngine.FactSets(), oldTemplate);
+    TRules& rules = FEngine.Rules();
+    std::vector<std::string> names;
+    for (const auto& entry : rules) {
+        auto* rule = static_cast<TRule*>(entry.Value());
+        if (RuleUsesTemplate(*rule, oldTemplate)) {
+            names.push_back(entry.Key());
+            lines.push_back({FEngine.FormatRule(*rule), false});
+        }
+    }
+    for (const auto& name : names)
+        rules.RemoveRule(name);
+    FEngine.ExecuteLines(lines);
+}
+
+void TConstructCascades::RebuildTypeDependants(IIEDefinedType* oldType, IIEDefinedType* newType) {
+    if (!oldType) return;
+    if (!newType || oldType->GetName() != newType->GetName()) {
+        FEngine.RemoveTemplatesUsingType(oldType);
+        return;
+    }
+    TFactTemplates& templates = FEngine.FactTemplates();
+    std::vector<TRefPtr<IFactTemplate>> users;
+    for (const auto& entry : templates) {
+        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        if (t && TemplateUsesType(*t, oldType)) users.emplace_back(t);
+    }
+    TRefPtr<IIEDefinedType> replacement(newType);
+    for (const auto& t : users) {
+        // The same template on the new type: every slot of the old type takes the new one.
+        TRefPtr<IFactTemplate> rebuilt = t->CloneFor(&FEngine);
+        for (int32_t i = 0; i < rebuilt->SlotCount(); ++i) {
+            TRefPtr<IFactSlot> slot = rebuilt->SlotAt(i);
+            if (slot->GetExtendedTypeInfo().get() == oldType)
+                slot->SetExtendedTypeInfo(replacement);
+        }
+        templates.ReplaceTemplate(t, rebuilt);
+    }
+}
+
+} // namespace ie
