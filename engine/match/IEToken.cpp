@@ -211,36 +211,65 @@ bool TTokenEntry::RightSide() const noexcept {
     return Tree && Tree->RightSide();
 }
 
+namespace {
+
+// A child list of one side: the entry's FirstChild heads it, the children link on through
+// Next, and each child's Prev is its predecessor, but the first's, which is the last child.
+template <TIEToken* TIEToken::*Prev, TIEToken* TIEToken::*Next>
+void LinkChildAfter(TIEToken*& head, TIEToken* prev, TIEToken& child) noexcept {
+    if (!head) {
+        child.*Prev = &child;
+        child.*Next = nullptr;
+        head = &child;
+        return;
+    }
+    if (!prev) { // the new first
+        child.*Prev = head->*Prev;
+        child.*Next = head;
+        head->*Prev = &child;
+        head = &child;
+        return;
+    }
+    child.*Prev = prev;
+    child.*Next = prev->*Next;
+    prev->*Next = &child;
+    (child.*Next ? child.*Next : head)->*Prev = &child;
+}
+
+template <TIEToken* TIEToken::*Prev, TIEToken* TIEToken::*Next>
+void UnlinkChild(TIEToken*& head, TIEToken& child) noexcept {
+    TIEToken* next = child.*Next;
+    if (head == &child) {
+        if (next) next->*Prev = child.*Prev; // the last child
+        head = next;
+    } else {
+        (child.*Prev)->*Next = next;
+        (next ? next : head)->*Prev = child.*Prev;
+    }
+    child.*Prev = child.*Next = nullptr;
+}
+
+} // namespace
+
 void TTokenEntry::AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenEntry* right,
                                   TIEToken* rightPrev, TIEToken& child) noexcept {
     child.AddRef();
     child.FLeftOwner = &left;
-    child.FLeftPrev = leftPrev;
-    TIEToken*& leftNext = leftPrev ? leftPrev->FLeftNext : left.FirstChild;
-    child.FLeftNext = leftNext;
-    (leftNext ? leftNext->FLeftPrev : left.LastChild) = &child;
-    leftNext = &child;
+    LinkChildAfter<&TIEToken::FLeftPrev, &TIEToken::FLeftNext>(left.FirstChild, leftPrev, child);
     child.FRightOwner = right;
     if (!right) return;
-    child.FRightPrev = rightPrev;
-    TIEToken*& rightNext = rightPrev ? rightPrev->FRightNext : right->FirstChild;
-    child.FRightNext = rightNext;
-    (rightNext ? rightNext->FRightPrev : right->LastChild) = &child;
-    rightNext = &child;
+    LinkChildAfter<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, rightPrev,
+                                                                  child);
 }
 
 bool TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
     if (TTokenEntry* right = child.FRightOwner) {
-        (child.FRightPrev ? child.FRightPrev->FRightNext : right->FirstChild) = child.FRightNext;
-        (child.FRightNext ? child.FRightNext->FRightPrev : right->LastChild) = child.FRightPrev;
-        child.FRightPrev = child.FRightNext = nullptr;
+        UnlinkChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, child);
         child.FRightOwner = nullptr;
     }
     TTokenEntry* left = child.FLeftOwner;
     if (!left) return false;
-    (child.FLeftPrev ? child.FLeftPrev->FLeftNext : left->FirstChild) = child.FLeftNext;
-    (child.FLeftNext ? child.FLeftNext->FLeftPrev : left->LastChild) = child.FLeftPrev;
-    child.FLeftPrev = child.FLeftNext = nullptr;
+    UnlinkChild<&TIEToken::FLeftPrev, &TIEToken::FLeftNext>(left->FirstChild, child);
     child.FLeftOwner = nullptr;
     return true;
 }
@@ -251,7 +280,7 @@ TIEToken* TTokenEntry::DetachRightChildren() noexcept {
         c->FRightOwner = nullptr;
         c->FRightPrev = nullptr;
     }
-    FirstChild = LastChild = nullptr;
+    FirstChild = nullptr;
     return first;
 }
 

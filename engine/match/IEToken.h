@@ -416,8 +416,8 @@ protected:
 // One stored token of a memory with its links in the arrival list, in its key chain and in the
 // identity index (an indexed entry) or its token's holder list (a held entry), the mark of a
 // negated join (which right entry blocks a left one), and the children the join made with it.
-// An entry of a memory kept without probe-key chains is just this (88 bytes); a chained memory's
-// entry is a TChainedEntry, which adds the chain links at the end (104 bytes).
+// An entry of a memory kept without probe-key chains is just this (80 bytes); a chained memory's
+// entry is a TChainedEntry, which adds the chain links at the end (96 bytes).
 struct TTokenEntry : TTokenHolder {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
         : TTokenHolder(hkEntry), Key(key), Token(std::move(token)), Tree(tree),
@@ -434,20 +434,20 @@ struct TTokenEntry : TTokenHolder {
     // together at the end so that a visit costs the entry's one cache line and not the token's
     // too.
     bool Indexed = false;
+    // A negated join's right entry has no children (the placeholders it decides on have no
+    // right partner); it counts instead the left entries it was made the blocker of, so that
+    // its removal looks for them only when there may be some. Left entries that go while
+    // blocked are not taken off, and the count stops at its maximum: it may be too high, never
+    // too low.
+    uint8_t Blocked = 0;
     int32_t Key = 0; // the shown key
     TIETokenRef Token;
     TIETokenTree* Tree;
     TTokenEntry* Prev = nullptr;
-    // The tokens the join made with this entry, oldest first (left entries hold them).
+    // The tokens the join made with this entry, oldest first (left entries hold them). The
+    // first child's link back (in this entry's side) leads to the last child, so that appending
+    // needs no second pointer per entry.
     TIEToken* FirstChild = nullptr;
-    union {
-        TIEToken* LastChild = nullptr;
-        // A negated join's right entry has no children (the placeholders it decides on have no
-        // right partner); it counts instead the left entries it was made the blocker of, so
-        // that its removal looks for them only when there may be some. Left entries that go
-        // while blocked are not taken off: the count may be too high, never too low.
-        uint32_t Blocked;
-    };
     int32_t ProbeKey = 0; // the key of the chain the entry is in
     // A negated join's mark: a right entry's own number, and in a left entry the number of the
     // right entry that blocks it (one that matches it; 0 while none does).
@@ -459,7 +459,9 @@ struct TTokenEntry : TTokenHolder {
     // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
     // entry holds it.
     static void AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept {
-        AdoptChildAfter(left, left.LastChild, right, right ? right->LastChild : nullptr, child);
+        TIEToken* leftLast = left.FirstChild ? left.FirstChild->FLeftPrev : nullptr;
+        TIEToken* rightLast = right && right->FirstChild ? right->FirstChild->FRightPrev : nullptr;
+        AdoptChildAfter(left, leftLast, right, rightLast, child);
     }
     // The same, placing the child after `leftPrev` in the left entry's list and after
     // `rightPrev` in the right one's (null: first).
@@ -475,7 +477,7 @@ struct TTokenEntry : TTokenHolder {
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;
 };
-static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 88, "a memory entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 80, "a memory entry grew");
 
 // The entry of a memory that keeps probe-key chains: the chain links follow the fields a walk
 // reads (see TIETokenTree's chain table).
@@ -484,7 +486,7 @@ struct TChainedEntry final : TTokenEntry {
     TChainedEntry* KeyNext = nullptr;
     TChainedEntry* KeyPrev = nullptr;
 };
-static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 104, "a chained entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 96, "a chained entry grew");
 
 inline void* TTokenEntry::operator new(size_t size) {
     if (size == sizeof(TChainedEntry)) return TBlockPool<sizeof(TChainedEntry)>::Get();
