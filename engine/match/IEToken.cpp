@@ -211,36 +211,65 @@ bool TTokenEntry::RightSide() const noexcept {
     return Tree && Tree->RightSide();
 }
 
+namespace {
+
+// A child list of one side: the entry's FirstChild heads it, the children link on through
+// Next, and each child's Prev is its predecessor, but the first's, which is the last child.
+template <TIEToken* TIEToken::*Prev, TIEToken* TIEToken::*Next>
+void LinkChildAfter(TIEToken*& head, TIEToken* prev, TIEToken& child) noexcept {
+    if (!head) {
+        child.*Prev = &child;
+        child.*Next = nullptr;
+        head = &child;
+        return;
+    }
+    if (!prev) { // the new first
+        child.*Prev = head->*Prev;
+        child.*Next = head;
+        head->*Prev = &child;
+        head = &child;
+        return;
+    }
+    child.*Prev = prev;
+    child.*Next = prev->*Next;
+    prev->*Next = &child;
+    (child.*Next ? child.*Next : head)->*Prev = &child;
+}
+
+template <TIEToken* TIEToken::*Prev, TIEToken* TIEToken::*Next>
+void UnlinkChild(TIEToken*& head, TIEToken& child) noexcept {
+    TIEToken* next = child.*Next;
+    if (head == &child) {
+        if (next) next->*Prev = child.*Prev; // the last child
+        head = next;
+    } else {
+        (child.*Prev)->*Next = next;
+        (next ? next : head)->*Prev = child.*Prev;
+    }
+    child.*Prev = child.*Next = nullptr;
+}
+
+} // namespace
+
 void TTokenEntry::AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenEntry* right,
                                   TIEToken* rightPrev, TIEToken& child) noexcept {
     child.AddRef();
     child.FLeftOwner = &left;
-    child.FLeftPrev = leftPrev;
-    TIEToken*& leftNext = leftPrev ? leftPrev->FLeftNext : left.FirstChild;
-    child.FLeftNext = leftNext;
-    (leftNext ? leftNext->FLeftPrev : left.LastChild) = &child;
-    leftNext = &child;
+    LinkChildAfter<&TIEToken::FLeftPrev, &TIEToken::FLeftNext>(left.FirstChild, leftPrev, child);
     child.FRightOwner = right;
     if (!right) return;
-    child.FRightPrev = rightPrev;
-    TIEToken*& rightNext = rightPrev ? rightPrev->FRightNext : right->FirstChild;
-    child.FRightNext = rightNext;
-    (rightNext ? rightNext->FRightPrev : right->LastChild) = &child;
-    rightNext = &child;
+    LinkChildAfter<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, rightPrev,
+                                                                  child);
 }
 
 bool TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
     if (TTokenEntry* right = child.FRightOwner) {
-        (child.FRightPrev ? child.FRightPrev->FRightNext : right->FirstChild) = child.FRightNext;
-        (child.FRightNext ? child.FRightNext->FRightPrev : right->LastChild) = child.FRightPrev;
-        child.FRightPrev = child.FRightNext = nullptr;
+        UnlinkChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, child);
         child.FRightOwner = nullptr;
     }
     TTokenEntry* left = child.FLeftOwner;
     if (!left) return false;
-    (child.FLeftPrev ? child.FLeftPrev->FLeftNext : left->FirstChild) = child.FLeftNext;
-    (child.FLeftNext ? child.FLeftNext->FLeftPrev : left->LastChild) = child.FLeftPrev;
-    child.FLeftPrev = child.FLeftNext = nullptr;
+    UnlinkChild<&TIEToken::FLeftPrev, &TIEToken::FLeftNext>(left->FirstChild, child);
     child.FLeftOwner = nullptr;
     return true;
 }
@@ -251,7 +280,7 @@ TIEToken* TTokenEntry::DetachRightChildren() noexcept {
         c->FRightOwner = nullptr;
         c->FRightPrev = nullptr;
     }
-    FirstChild = LastChild = nullptr;
+    FirstChild = nullptr;
     return first;
 }
 
@@ -323,9 +352,22 @@ TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexc
 TIETokenTree::~TIETokenTree() {
     for (TEntry* e = FFirst; e;) {
         TEntry* next = e->Next;
-        delete e;
+        Free(e);
         e = next;
     }
+}
+
+TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
+                                             int32_t probeKey) {
+    if (FChained) return new TChainedEntry(this, token, key, probeKey);
+    return new TEntry(this, token, key, probeKey);
+}
+
+void TIETokenTree::Free(TEntry* e) noexcept {
+    if (FChained)
+        delete static_cast<TChainedEntry*>(e);
+    else
+        delete e;
 }
 
 int32_t TIETokenTree::ValueKey(const IIEValue* value) {
@@ -377,14 +419,14 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     if (FChained && !FBuckets.empty()) __builtin_prefetch(&FBuckets[SlotOf(probeKey)]);
     TEntry* e;
     if (held) {
-        e = new TEntry(this, token, key, probeKey);
+        e = NewEntry(token, key, probeKey);
         token->AddHolder(*e);
     } else {
         if (Lookup(*token)) {
             MarkBucket(key);
             return nullptr;
         }
-        e = new TEntry(this, token, key, probeKey);
+        e = NewEntry(token, key, probeKey);
         e->Indexed = true;
         // Tokens come and go as facts change (see FlatTables.h).
         MakeRoomToInsert(FIdentity);
@@ -395,7 +437,7 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     e->Prev = FLast;
     (FLast ? FLast->Next : FFirst) = e;
     FLast = e;
-    if (FChained) ChainAppend(*e);
+    if (FChained) ChainAppend(static_cast<TChainedEntry&>(*e));
     // Every stored entry's bucket is marked.
     MarkBucket(key);
     FEmpty = false;
@@ -403,23 +445,23 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     return e;
 }
 
-const TIETokenTree::TEntry* TIETokenTree::Head(int32_t key) const noexcept {
+const TChainedEntry* TIETokenTree::Head(int32_t key) const noexcept {
     if (FBuckets.empty()) return nullptr;
-    for (const TEntry* h = FBuckets[SlotOf(key)]; h; h = h->KeyPrev->KeyNext)
+    for (const TChainedEntry* h = FBuckets[SlotOf(key)]; h; h = h->KeyPrev->KeyNext)
         if (h->ProbeKey == key) return h;
     return nullptr;
 }
 
-TIETokenTree::TEntry*& TIETokenTree::LinkTo(const TEntry& first) noexcept {
-    TEntry** link = &FBuckets[SlotOf(first.ProbeKey)];
+TChainedEntry*& TIETokenTree::LinkTo(const TChainedEntry& first) noexcept {
+    TChainedEntry** link = &FBuckets[SlotOf(first.ProbeKey)];
     while (*link != &first)
         link = &(*link)->KeyPrev->KeyNext;
     return *link;
 }
 
-void TIETokenTree::ChainAppend(TEntry& e) {
-    if (TEntry* first = const_cast<TEntry*>(Head(e.ProbeKey))) {
-        TEntry* last = first->KeyPrev;
+void TIETokenTree::ChainAppend(TChainedEntry& e) {
+    if (TChainedEntry* first = const_cast<TChainedEntry*>(Head(e.ProbeKey))) {
+        TChainedEntry* last = first->KeyPrev;
         e.KeyNext = last->KeyNext;
         e.KeyPrev = last;
         last->KeyNext = &e;
@@ -427,23 +469,23 @@ void TIETokenTree::ChainAppend(TEntry& e) {
         return;
     }
     if (FKeys >= FBuckets.size()) Rehash(FBuckets.empty() ? 8 : 2 * FBuckets.size());
-    TEntry*& slot = FBuckets[SlotOf(e.ProbeKey)];
+    TChainedEntry*& slot = FBuckets[SlotOf(e.ProbeKey)];
     e.KeyNext = slot;
     e.KeyPrev = &e;
     slot = &e;
     ++FKeys;
 }
 
-void TIETokenTree::ChainUnlink(TEntry& e) noexcept {
-    TEntry* next = e.KeyNext;
+void TIETokenTree::ChainUnlink(TChainedEntry& e) noexcept {
+    TChainedEntry* next = e.KeyNext;
     const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
     if (!ChainFirst(e)) {
-        TEntry* prev = e.KeyPrev;
+        TChainedEntry* prev = e.KeyPrev;
         prev->KeyNext = next;
         if (nextInChain)
             next->KeyPrev = prev;
         else // the chain's last: its first keeps the new last
-            const_cast<TEntry*>(Head(e.ProbeKey))->KeyPrev = prev;
+            const_cast<TChainedEntry*>(Head(e.ProbeKey))->KeyPrev = prev;
     } else if (nextInChain) {
         // The next entry leads the chain now.
         next->KeyPrev = e.KeyPrev;
@@ -456,17 +498,17 @@ void TIETokenTree::ChainUnlink(TEntry& e) noexcept {
 }
 
 void TIETokenTree::Rehash(size_t buckets) {
-    std::vector<TEntry*> old(buckets, nullptr);
+    std::vector<TChainedEntry*> old(buckets, nullptr);
     old.swap(FBuckets);
     FBucketShift = 32;
     for (size_t n = buckets; n > 1; n >>= 1)
         --FBucketShift;
     // Whole chains move, each keeping its order.
-    for (TEntry* first : old)
+    for (TChainedEntry* first : old)
         while (first) {
-            TEntry* last = first->KeyPrev;
-            TEntry* following = last->KeyNext;
-            TEntry*& slot = FBuckets[SlotOf(first->ProbeKey)];
+            TChainedEntry* last = first->KeyPrev;
+            TChainedEntry* following = last->KeyNext;
+            TChainedEntry*& slot = FBuckets[SlotOf(first->ProbeKey)];
             last->KeyNext = slot;
             slot = first;
             first = following;
@@ -478,7 +520,8 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     // lets their cache misses overlap instead of following one another.
     if (FChained && !FBuckets.empty()) {
         __builtin_prefetch(&FBuckets[SlotOf(e->ProbeKey)]);
-        if (e->KeyNext) __builtin_prefetch(e->KeyNext);
+        if (TChainedEntry* next = static_cast<TChainedEntry*>(e)->KeyNext)
+            __builtin_prefetch(next);
     }
     if (e->Prev) __builtin_prefetch(e->Prev, 1);
     if (e->Next) __builtin_prefetch(e->Next, 1);
@@ -489,7 +532,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
-    if (FChained) ChainUnlink(*e);
+    if (FChained) ChainUnlink(static_cast<TChainedEntry&>(*e));
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
@@ -498,7 +541,7 @@ TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
 
 void TIETokenTree::Erase(TEntry* entry) {
     Unlink(entry);
-    delete entry;
+    Free(entry);
     DebugCheck();
 }
 
@@ -507,7 +550,7 @@ TIETokenRef TIETokenTree::Extract(const TIEToken& token) {
     if (!e) return nullptr;
     Unlink(e);
     TIETokenRef stored = std::move(e->Token);
-    delete e;
+    Free(e);
     return stored;
 }
 
@@ -524,7 +567,7 @@ void TIETokenTree::Clear() {
     if (FEmpty) return;
     for (TEntry* e = FFirst; e;) {
         TEntry* next = e->Next;
-        delete e;
+        Free(e);
         e = next;
     }
     FFirst = FLast = nullptr;
@@ -572,11 +615,11 @@ void TIETokenTree::CheckInvariants() const {
     if (FLast != (count ? FLast : nullptr) || (count && FLast->Next)) fail("arrival list end");
     if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");
     size_t chained = 0, keys = 0;
-    for (const TEntry* first : FBuckets)
-        for (const TEntry* k = first; k;) {
+    for (const TChainedEntry* first : FBuckets)
+        for (const TChainedEntry* k = first; k;) {
             if (!ChainFirst(*k)) fail("chain's first entry lost its last");
             ++keys;
-            const TEntry* last = k;
+            const TChainedEntry* last = k;
             for (; k && k->ProbeKey == first->ProbeKey && (k == first || !ChainFirst(*k));
                  k = k->KeyNext) {
                 if (!seen.count(k)) fail("chain holds a foreign entry");

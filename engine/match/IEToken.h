@@ -416,18 +416,38 @@ protected:
 // One stored token of a memory with its links in the arrival list, in its key chain and in the
 // identity index (an indexed entry) or its token's holder list (a held entry), the mark of a
 // negated join (which right entry blocks a left one), and the children the join made with it.
-struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
+// An entry of a memory kept without probe-key chains is just this (80 bytes); a chained memory's
+// entry is a TChainedEntry, which adds the chain links at the end (96 bytes).
+struct TTokenEntry : TTokenHolder {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
-        : TTokenHolder(hkEntry), Key(key), ProbeKey(probeKey), Fact(token->LastFact()),
-          Token(std::move(token)), Tree(tree) {}
+        : TTokenHolder(hkEntry), Key(key), Token(std::move(token)), Tree(tree),
+          ProbeKey(probeKey), Fact(Token->LastFact()) {}
     // Unlinks the entry from its token's holders and lets its children go.
     ~TTokenEntry();
 
+    // Blocks of the two entry sizes from their pools (see TChainedEntry).
+    static void* operator new(size_t size);
+    static void operator delete(void* p, size_t size) noexcept;
+
     // The small fields first: they fill the holder's tail. A join's walk over a memory reads
-    // Mark, Fact and the link it follows, which sit together so that a visit costs the entry's
-    // own cache line and not the token's too; 104 bytes an entry.
+    // Mark, Fact and the link it follows (Next, or a chained entry's KeyNext), which sit
+    // together at the end so that a visit costs the entry's one cache line and not the token's
+    // too.
     bool Indexed = false;
-    int32_t Key = 0;      // the shown key
+    // A negated join's right entry has no children (the placeholders it decides on have no
+    // right partner); it counts instead the left entries it was made the blocker of, so that
+    // its removal looks for them only when there may be some. Left entries that go while
+    // blocked are not taken off, and the count stops at its maximum: it may be too high, never
+    // too low.
+    uint8_t Blocked = 0;
+    int32_t Key = 0; // the shown key
+    TIETokenRef Token;
+    TIETokenTree* Tree;
+    TTokenEntry* Prev = nullptr;
+    // The tokens the join made with this entry, oldest first (left entries hold them). The
+    // first child's link back (in this entry's side) leads to the last child, so that appending
+    // needs no second pointer per entry.
+    TIEToken* FirstChild = nullptr;
     int32_t ProbeKey = 0; // the key of the chain the entry is in
     // A negated join's mark: a right entry's own number, and in a left entry the number of the
     // right entry that blocks it (one that matches it; 0 while none does).
@@ -435,26 +455,13 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     // The token's last fact (Token keeps it alive).
     IFact* Fact;
     TTokenEntry* Next = nullptr;
-    TTokenEntry* KeyNext = nullptr;
-    TIETokenRef Token;
-    TIETokenTree* Tree;
-    TTokenEntry* Prev = nullptr;
-    TTokenEntry* KeyPrev = nullptr;
-    // The tokens the join made with this entry, oldest first (left entries hold them).
-    TIEToken* FirstChild = nullptr;
-    union {
-        TIEToken* LastChild = nullptr;
-        // A negated join's right entry has no children (the placeholders it decides on have no
-        // right partner); it counts instead the left entries it was made the blocker of, so
-        // that its removal looks for them only when there may be some. Left entries that go
-        // while blocked are not taken off: the count may be too high, never too low.
-        uint32_t Blocked;
-    };
 
     // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
     // entry holds it.
     static void AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept {
-        AdoptChildAfter(left, left.LastChild, right, right ? right->LastChild : nullptr, child);
+        TIEToken* leftLast = left.FirstChild ? left.FirstChild->FLeftPrev : nullptr;
+        TIEToken* rightLast = right && right->FirstChild ? right->FirstChild->FRightPrev : nullptr;
+        AdoptChildAfter(left, leftLast, right, rightLast, child);
     }
     // The same, placing the child after `leftPrev` in the left entry's list and after
     // `rightPrev` in the right one's (null: first).
@@ -470,7 +477,30 @@ struct TTokenEntry : TTokenHolder, TPooled<TTokenEntry> {
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;
 };
-static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 104, "a memory entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 80, "a memory entry grew");
+
+// The entry of a memory that keeps probe-key chains: the chain links follow the fields a walk
+// reads (see TIETokenTree's chain table).
+struct TChainedEntry final : TTokenEntry {
+    using TTokenEntry::TTokenEntry;
+    TChainedEntry* KeyNext = nullptr;
+    TChainedEntry* KeyPrev = nullptr;
+};
+static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 96, "a chained entry grew");
+
+inline void* TTokenEntry::operator new(size_t size) {
+    if (size == sizeof(TChainedEntry)) return TBlockPool<sizeof(TChainedEntry)>::Get();
+    if (size == sizeof(TTokenEntry)) return TBlockPool<sizeof(TTokenEntry)>::Get();
+    return ::operator new(size);
+}
+inline void TTokenEntry::operator delete(void* p, size_t size) noexcept {
+    if (size == sizeof(TChainedEntry))
+        TBlockPool<sizeof(TChainedEntry)>::Put(p);
+    else if (size == sizeof(TTokenEntry))
+        TBlockPool<sizeof(TTokenEntry)>::Put(p);
+    else
+        ::operator delete(p);
+}
 
 // The tokens of single facts that the join memories hold, one object per token identity
 // (TIEToken::Equals): every entry of a fact's own token, in whichever join and on either side, is
@@ -579,8 +609,9 @@ public:
     }
     // The next entry of the same probe key (its chain runs on into the next key's in the
     // bucket).
+    // (Only for an entry of a chained memory.)
     static TEntry* NextWithKey(const TEntry& e) noexcept {
-        TEntry* next = e.KeyNext;
+        TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext;
         return next && next->ProbeKey == e.ProbeKey ? next : nullptr;
     }
     template <class F> void ForEach(F&& f) const {
@@ -649,14 +680,17 @@ private:
     size_t SlotOf(int32_t key) const noexcept {
         return static_cast<size_t>((static_cast<uint32_t>(key) * 0x9E3779B1u) >> FBucketShift);
     }
-    static bool ChainFirst(const TEntry& e) noexcept { return e.KeyPrev->KeyNext != &e; }
+    static bool ChainFirst(const TChainedEntry& e) noexcept { return e.KeyPrev->KeyNext != &e; }
     // The first entry of the chain of `key`, null when none.
-    const TEntry* Head(int32_t key) const noexcept;
+    const TChainedEntry* Head(int32_t key) const noexcept;
     // The link that leads to the chain `first` begins (a bucket's slot or the last entry of the
     // chain before it in the bucket).
-    TEntry*& LinkTo(const TEntry& first) noexcept;
-    void ChainAppend(TEntry& e);
-    void ChainUnlink(TEntry& e) noexcept;
+    TChainedEntry*& LinkTo(const TChainedEntry& first) noexcept;
+    void ChainAppend(TChainedEntry& e);
+    void ChainUnlink(TChainedEntry& e) noexcept;
+    // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
+    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey);
+    void Free(TEntry* e) noexcept;
     void Rehash(size_t buckets);
     // The identity index is a set of entries looked up by token: no two stored tokens are
     // equal, so a token finds at most one entry; one pointer a stored token.
@@ -701,7 +735,7 @@ private:
     int32_t FCount = 0;
     int32_t FIndexedCount = 0;
     // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
-    std::vector<TEntry*> FBuckets;
+    std::vector<TChainedEntry*> FBuckets;
     uint32_t FBucketShift = 32;
     size_t FKeys = 0;
     // Buckets used since the memory was made (their lines stay in the text after Clear).

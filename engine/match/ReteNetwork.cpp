@@ -747,7 +747,7 @@ void DropChild(TIEToken& child) {
 // Counts one more left entry blocked by a negated join's right entry (saturating: the count
 // may only be too high).
 void CountBlock(TTokenEntry& right) noexcept {
-    if (right.Blocked != UINT32_MAX) ++right.Blocked;
+    if (right.Blocked != UINT8_MAX) ++right.Blocked;
 }
 
 } // namespace

@@ -282,7 +282,9 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
             }
         }
         for (const auto& [entry, n] : blocked)
-            if (entry->Blocked < n) Fail("right entry counts fewer left entries than it blocks");
+            // A full count stays full: it may be too high, never too low.
+            if (entry->Blocked != UINT8_MAX && entry->Blocked < n)
+                Fail("right entry counts fewer left entries than it blocks");
     }
     if (activations) *activations = listed;
     return entries;
