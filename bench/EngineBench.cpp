@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 
 using namespace ie;
 

@@ -62,7 +62,6 @@ class TRule;
 class TFactSet;
 class TIEParser;
 class TIETokenizerStream;
-class TIEClipsStream;
 class TEngineConstructSink;
 class TEngineFiles;
 class TEngineCopy;

@@ -24,9 +24,9 @@
 #ifdef IE_BENCH_APP
 #include "app/model/CorvaneDataModule.h"
 #include "app/model/Simulation.h"
-#include "engine/model/IEFacts.h"
 #include "engine/match/IERule.h"
 #include "engine/match/ReteNetwork.h"
+#include "engine/model/IEFacts.h"
 #include "platform/DialogService.h"
 
 #include <algorithm>
@@ -50,10 +50,10 @@
 namespace {
 
 using ie::IFact;
-using ie::TInferenceEngine;
-using ie::TRefPtr;
 using ie::IFactTemplate;
 using ie::TIEValue;
+using ie::TInferenceEngine;
+using ie::TRefPtr;
 using ie::TValueVector;
 using Clock = std::chrono::steady_clock;
 

@@ -3,8 +3,8 @@
 // CR, LF and CR LF alike.
 #include "editors/logic/EngineReading.h"
 
-#include "engine/lang/IEParser.h"
 #include "engine/InferenceEngine.h"
+#include "engine/lang/IEParser.h"
 
 namespace ie {
 namespace {

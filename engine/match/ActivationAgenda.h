@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/match/IEToken.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEInterfaces.h"
-#include "engine/match/IEToken.h"
 #include "platform/Component.h"
 
 namespace ie {

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/match/IESlotTest.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
-#include "engine/match/IESlotTest.h"
 #include "platform/Component.h"
 
 namespace ie {

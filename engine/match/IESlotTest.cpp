@@ -3,8 +3,8 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/model/IEPackages.h"
 #include "engine/match/IERule.h"
+#include "engine/model/IEPackages.h"
 
 namespace ie {
 
@@ -568,7 +568,6 @@ std::string TIEPattern::GetText() const {
     }
     return text + ")";
 }
-
 
 TIEFuzzyJoinTest::TIEFuzzyJoinTest(TSlotTestType type, std::string_view rightSlot,
                                    TRefPtr<IIEValue> expression, TRefPtr<IFuzzyVariable> variable)

@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/match/IEToken.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEInterfaces.h"
-#include "engine/match/IEToken.h"
 #include "engine/model/IEValue.h"
 #include "platform/Component.h"
 

@@ -259,7 +259,7 @@ void TTokenEntry::AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenE
     child.FRightOwner = right;
     if (!right) return;
     LinkChildAfter<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, rightPrev,
-                                                                  child);
+                                                                 child);
 }
 
 bool TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
@@ -520,8 +520,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     // lets their cache misses overlap instead of following one another.
     if (FChained && !FBuckets.empty()) {
         __builtin_prefetch(&FBuckets[SlotOf(e->ProbeKey)]);
-        if (TChainedEntry* next = static_cast<TChainedEntry*>(e)->KeyNext)
-            __builtin_prefetch(next);
+        if (TChainedEntry* next = static_cast<TChainedEntry*>(e)->KeyNext) __builtin_prefetch(next);
     }
     if (e->Prev) __builtin_prefetch(e->Prev, 1);
     if (e->Next) __builtin_prefetch(e->Next, 1);

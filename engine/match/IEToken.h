@@ -135,8 +135,7 @@ private:
         bool Foreign; // the list holds a block of another thread's slab
     };
     static void NewSlab(TList& list) {
-        auto* slab =
-            static_cast<TSlab*>(::operator new(SlabBytes, std::align_val_t{SlabBytes}));
+        auto* slab = static_cast<TSlab*>(::operator new (SlabBytes, std::align_val_t{SlabBytes}));
         FOwner.Touch();
         slab->Next = list.Slabs;
         slab->Owner = &list;
@@ -153,7 +152,7 @@ private:
             if (list.Live != 0 || list.Foreign) return;
             while (TSlab* s = list.Slabs) {
                 list.Slabs = s->Next;
-                ::operator delete(s, std::align_val_t{SlabBytes});
+                ::operator delete (s, std::align_val_t{SlabBytes});
             }
             list.Head = nullptr;
             list.Next = list.End = nullptr;
@@ -420,8 +419,8 @@ protected:
 // entry is a TChainedEntry, which adds the chain links at the end (96 bytes).
 struct TTokenEntry : TTokenHolder {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
-        : TTokenHolder(hkEntry), Key(key), Token(std::move(token)), Tree(tree),
-          ProbeKey(probeKey), Fact(Token->LastFact()) {}
+        : TTokenHolder(hkEntry), Key(key), Token(std::move(token)), Tree(tree), ProbeKey(probeKey),
+          Fact(Token->LastFact()) {}
     // Unlinks the entry from its token's holders and lets its children go.
     ~TTokenEntry();
 

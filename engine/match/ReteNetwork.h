@@ -30,11 +30,11 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 
 #include "engine/match/ActivationAgenda.h"
-#include "engine/model/IEContext.h"
-#include "engine/model/IEInterfaces.h"
 #include "engine/match/IERule.h"
 #include "engine/match/IESlotTest.h"
 #include "engine/match/IEToken.h"
+#include "engine/model/IEContext.h"
+#include "engine/model/IEInterfaces.h"
 
 namespace ie {
 

@@ -5,11 +5,11 @@
 #include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/IEDialogs.h"
 
-#include "engine/model/IEFacts.h"
-#include "engine/match/IERule.h"
-#include "engine/model/IEValue.h"
 #include "engine/InferenceEngine.h"
+#include "engine/match/IERule.h"
 #include "engine/match/ReteNetwork.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEValue.h"
 #include "platform/DialogService.h"
 #include "platform/Format.h"
 

@@ -10,8 +10,8 @@
 #include "editors/logic/PrintLayout.h"
 #include "editors/logic/RuleEditor.h"
 #include "editors/logic/TypeFrameEditor.h"
-#include "engine/model/IEDefinedType.h"
 #include "engine/match/IERule.h"
+#include "engine/model/IEDefinedType.h"
 
 namespace ie {
 namespace {

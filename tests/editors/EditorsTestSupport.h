@@ -10,9 +10,9 @@
 
 #include "editors/logic/ConsoleEditor.h"
 #include "editors/logic/IEDialogs.h"
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "tests/support/TestSupport.h"
 
 namespace ie::test {

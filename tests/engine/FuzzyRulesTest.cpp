@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "engine/InferenceEngine.h"
 #include "engine/match/ActivationAgenda.h"
+#include "engine/match/IERule.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
-#include "engine/match/IERule.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 
 namespace ie {
 namespace {

@@ -6,13 +6,13 @@
 #include <string>
 
 #include "engine/EngineTables.h"
+#include "engine/InferenceEngine.h"
+#include "engine/match/IERule.h"
+#include "engine/match/IESlotTest.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEPackages.h"
-#include "engine/match/IERule.h"
-#include "engine/match/IESlotTest.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 
 using namespace ie;
 

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/model/IEFacts.h"
 #include "engine/match/IESlotTest.h"
 #include "engine/match/IEToken.h"
+#include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
 #include "platform/Assert.h"
 

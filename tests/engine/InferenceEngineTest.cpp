@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/InferenceEngine.h"
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/Assert.h"
 #include "platform/Restore.h"
 #include "platform/Streams.h"
@@ -606,9 +606,8 @@ protected:
 };
 
 TEST(EnginePackages, FactoriesAreCreatedAndReplacedWithThePackagesSet) {
-    RegisterPackageFactory(pBusiness, [](TComponent* e) -> TComponent* {
-        return NewPackage<TCountingPackage>(e);
-    });
+    RegisterPackageFactory(
+        pBusiness, [](TComponent* e) -> TComponent* { return NewPackage<TCountingPackage>(e); });
     TCountingPackage::Created = TCountingPackage::Freed = 0;
     {
         TInferenceEngine e;

@@ -10,10 +10,10 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "engine/model/IEFacts.h"
-#include "engine/model/IEPackages.h"
 #include "engine/match/IERule.h"
 #include "engine/match/ReteNetwork.h"
+#include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
 #include "platform/Assert.h"
 
 using namespace ie;

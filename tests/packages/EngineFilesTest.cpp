@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/model/IEFacts.h"
-#include "tests/support/TestSupport.h"
-#include "engine/match/IERule.h"
 #include "engine/InferenceEngine.h"
-#include "tests/support/AllPackages.h"
+#include "engine/match/IERule.h"
+#include "engine/model/IEFacts.h"
 #include "platform/StoredProperties.h"
 #include "platform/Streams.h"
+#include "tests/support/AllPackages.h"
+#include "tests/support/TestSupport.h"
 
 namespace ie {
 namespace {

@@ -38,9 +38,7 @@ std::string Bytes(const fs::path& path) {
 // The targets work in their scratch directory; the test process gets its own directory back
 // and the scratch directory is removed.
 struct TFuzzReplay : ::testing::Test {
-    TFuzzReplay() : Home(fs::current_path()) {
-        test::RegisterAllPackages();
-    }
+    TFuzzReplay() : Home(fs::current_path()) { test::RegisterAllPackages(); }
     ~TFuzzReplay() override {
         std::error_code ec;
         fs::current_path(Home, ec);

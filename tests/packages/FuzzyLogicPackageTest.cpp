@@ -9,10 +9,10 @@
 #include <initializer_list>
 #include <string>
 
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFuzzyLogic.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/Format.h"
 #include "tests/support/IETestValues.h"
 

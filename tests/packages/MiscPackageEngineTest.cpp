@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "tests/support/IETestValues.h"
 
 using namespace ie;

@@ -8,9 +8,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "platform/Actions.h"
 #include "platform/ClassRegistry.h"
 #include "platform/PropertyInfo.h"

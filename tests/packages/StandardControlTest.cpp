@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "ScriptEngine.h"
+#include "engine/InferenceEngine.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEValue.h"
-#include "engine/InferenceEngine.h"
 #include "packages/StandardPackage.h"
 #include "platform/ClassRegistry.h"
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/lang/IEClipsParser.h"
 #include "engine/InferenceEngine.h"
+#include "engine/lang/IEClipsParser.h"
 #include "packages/StandardPackage.h"
 #include "platform/Streams.h"
 

@@ -1,7 +1,7 @@
 #include "platform/Streams.h"
-#include "tests/support/TestSupport.h"
 #include "platform/ClassRegistry.h"
 #include "platform/StoredProperties.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

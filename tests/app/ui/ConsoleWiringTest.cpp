@@ -5,8 +5,8 @@
 #include "app/model/CorvaneDataModule.h"
 #include "editors/ConsoleEditorForm.h"
 #include "editors/logic/IEDialogs.h"
-#include "engine/model/IEFacts.h"
 #include "engine/InferenceEngine.h"
+#include "engine/model/IEFacts.h"
 
 #include <gtest/gtest.h>
 

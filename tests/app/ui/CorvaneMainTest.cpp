@@ -86,8 +86,7 @@ TEST_F(CorvaneMainTest, ALargeWindowGivesItsRoomToTheChartsAndTheNames) {
     for (QListWidget* list : {Window->MnemonicList(), Window->ScienceList()}) {
         int widest = 0;
         for (int i = 0; i < list->count(); ++i)
-            widest =
-                std::max(widest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
+            widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->item(i)->text()));
         EXPECT_LE(widest, list->viewport()->width()) << "names are cut";
     }
 }
