@@ -1,3 +1,10 @@
+// The agenda's activations and their block list: insertion, extraction and lookup by index.
+//
+// Invariant: each activation's key (negated salience, then a sequence number negated under
+// depth-first) is fixed when it is inserted, so every search is a binary search over plain keys,
+// and a block that outgrows BlockSize splits in halves so that an insertion moves few slots
+// however long the agenda is. The last position found is remembered because firing, removing and
+// listing usually ask about the activation just touched.
 #include "engine/match/ActivationAgenda.h"
 
 #include <algorithm>

@@ -1,3 +1,10 @@
+// Fuzzy expressions evaluated: single items to a fuzzy value of the variable, and linguistic
+// expressions in two stages (postfix form by operator precedence, then one operand stack).
+//
+// Invariant: a registered term of a fuzzy variable is never changed by an expression (it is
+// copied before a hedge or operation applies), a chain of variables bound to each other stops
+// with an error instead of recursing forever, and a group whose operand is not yet a fuzzy value
+// stays a list as written so that a later evaluation gives the written expression's value.
 #include "engine/match/FuzzyExpression.h"
 
 #include <utility>

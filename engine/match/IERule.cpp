@@ -1,3 +1,10 @@
+// Rules: pattern and action lists, variable bindings, the salience, and the firing that binds a
+// matched token's values in a child context and runs the actions.
+//
+// Invariant: the match binds its variables in the firing context itself, shadowing and never
+// overwriting a name bound higher up; variables of not and exists elements stay their elements'
+// own. Firing is the hot path, so the load plan (which token level and slot feeds each variable)
+// is worked out once per rule and the firing context is reused while its parent is the root.
 #include "engine/match/IERule.h"
 
 #include <unordered_map>

@@ -1,3 +1,10 @@
+// Slot tests, join tests and patterns: copying, comparing and writing them, the join test's
+// slot comparison, the constant keys of the alpha memories, and the compiling of "|" runs.
+//
+// Invariant: a slot reader re-resolves its slot index whenever the template's layout changes, so
+// a join never reads a stale position; a constant key is made only for a value whose equality is
+// exactly key equality (NaN has none, -0.0 folds into 0.0); CompileConnectives turns each "|" run
+// into one call test on a variable, so the network sees only "&"-joined tests.
 #include "engine/match/IESlotTest.h"
 
 #include <cstring>

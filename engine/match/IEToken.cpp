@@ -1,3 +1,10 @@
+// Tokens, their child and holder links, the shared first-level tokens of a fact, and the token
+// memory with its arrival list, key chains and identity index.
+//
+// Invariant: a child token is held by its left entry only (a right entry detaches its children
+// when it goes), so each child is released exactly once; a memory keeps every token once, in
+// arrival order and in its key's chain, so retraction unlinks instead of searching and each
+// operation stays O(1) on average. CheckInvariants spells the rules out for debug builds.
 #include "engine/match/IEToken.h"
 
 #include <algorithm>

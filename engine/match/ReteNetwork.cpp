@@ -1,3 +1,11 @@
+// The Rete network's nodes and their work: alpha filtering, joins (positive, negated, goal
+// seeking), test nodes and terminal nodes; compiling a rule into shared nodes, priming its new
+// nodes, removing rules, and propagating fact changes.
+//
+// Invariant: only a rule's new nodes are primed with what their older parents hold, so rules
+// compiled earlier are never handed a token again; a node's tests borrow the token and fact
+// through the context and always restore the previous match, even when a call fails; a withdrawn
+// token loses its holders oldest first, the order in which propagation reached them.
 #include "engine/match/ReteNetwork.h"
 
 #include <algorithm>

@@ -1,3 +1,9 @@
+// The engine's message table and kind names.
+//
+// Invariant: the table holds one text per TIEMessageId in the enumeration's order, so a raising
+// site and its words cannot drift apart; adding a message means adding its text here (the
+// message count is pinned at compile time), and a lookup out of range gives an empty text or
+// "<UNKNOWN>" rather than reading past the table.
 #include "engine/model/IEConsts.h"
 
 #include <array>

@@ -1,3 +1,11 @@
+// Defined types: copying and comparing them, their allowed-value lists, validation, default
+// values, and their descriptions and rule-language text.
+//
+// Invariant: setting an ancestor that leads back to the type is refused, so walking the chain
+// always ends; numbers compare by number in the allowed lists, so an integer matches the float
+// of the same value; a default is the first allowed value or the limited range's bound, and a
+// default that cannot be made (a bound beyond 32 bits, too many elements) is an error, not a
+// silently wrong value.
 #include "engine/model/IEDefinedType.h"
 
 #include <algorithm>

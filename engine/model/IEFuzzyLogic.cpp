@@ -1,3 +1,9 @@
+// The engine's fuzzy set and variable: the library's factories overridden so that every set and
+// term the library makes is an engine set, and matching extended to engine values.
+//
+// Invariant: a set without a variable matches at threshold 0, and every match records its
+// degree (0 for a value that cannot match), so the firing strength read afterwards belongs to
+// the last value matched.
 #include "engine/model/IEFuzzyLogic.h"
 
 namespace ie {

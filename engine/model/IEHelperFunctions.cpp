@@ -1,3 +1,10 @@
+// Shared routines: the text hash, the "format" directive writer, text and set conversions, and
+// the exchange of event handlers between two objects.
+//
+// Invariant: the hash samples a long text at a fixed stride (about eight characters), so hashing
+// stays cheap for every value, call and list; formatting never fails on a short argument list or
+// a cut-off directive (such text is written as it stands); handlers move only between events of
+// the same type.
 #include "engine/model/IEHelperFunctions.h"
 
 #include <array>

@@ -1,3 +1,11 @@
+// The function framework: built-in, interpreted and host functions, function calls and their
+// binding, the reasoner and function lists, and packages.
+//
+// Invariant: a function's reasoner list and each engine's function table change together, and a
+// package keeps each of its functions registered with each of its engines. A running function
+// outlives its call even when the call lets go of it (a deffunction undefined by its own body),
+// and deffunctions calling each other without end raise past a fixed depth instead of
+// exhausting the stack.
 #include "engine/model/IEPackages.h"
 
 #include <algorithm>
