@@ -805,6 +805,12 @@ void TFact::SetSlotValue(std::string_view slotName, const TRefPtr<IIEValue>& val
     if (!FTemplateObj) RaiseNoTemplate();
     const int32_t i = FTemplateObj->IndexOfSlot(slotName);
     if (i < 0) RaiseIE(imNoSuchSlot, slotName);
+    SetSlotValueAt(i, value);
+}
+
+void TFact::SetSlotValueAt(int32_t i, const TRefPtr<IIEValue>& value) {
+    if (!FTemplateObj) RaiseNoTemplate();
+    if (i < 0 || i >= FTemplateObj->SlotCount()) RaiseIE(imNoSuchSlot, std::to_string(i));
     TRefPtr<IIEValue> v = value ? value : IEEmptyAtom();
     if (FTemplateObj->DynamicTypeChecks()) {
         const IFactSlot& slot = *FTemplateObj->Slot(i);

@@ -338,6 +338,8 @@ public:
     // The stored value, or the slot's default itself when never set (no copy is made).
     const IIEValue* PeekValue(int32_t index) const;
     void SetValueAt(int32_t index, TRefPtr<IIEValue> value);
+    // SetSlotValue of the slot at the position (no name lookup): the same checks and conversions.
+    void SetSlotValueAt(int32_t index, const TRefPtr<IIEValue>& value);
     // A copy with this fact's identifier and tag whose slots hold this fact's value objects
     // themselves, not copies: a view for matching that replaces whole slot values but never
     // edits one in place.
