@@ -28,6 +28,14 @@ namespace {
 // Kinds any slot accepts as values to be judged later (when evaluated).
 constexpr TIETypes LateKinds{dtVariable, dtFunCall, dtMultiVariable};
 
+// Counts the changes of any fact's values, so that TFactIndex knows a hash it kept is still the
+// fact's hash.
+std::atomic<uint64_t> GFactChanges{0};
+
+void NoteFactChange() noexcept {
+    GFactChanges.fetch_add(1, std::memory_order_relaxed);
+}
+
 bool KindAccepted(TIETypes slotType, TIEType kind) noexcept {
     return slotType.Contains(kind) || kind == dtNone || LateKinds.Contains(kind);
 }
@@ -749,6 +757,7 @@ const TRefPtr<IIEValue>& TFact::DefaultValueAt(TFactValue& entry) const {
 void TFact::SetValueAt(int32_t index, TRefPtr<IIEValue> value) {
     Sync();
     FValues.at(static_cast<size_t>(index)).Value = std::move(value);
+    NoteFactChange();
 }
 
 TRefPtr<TFact> TFact::ShareValues() const {
@@ -855,6 +864,7 @@ void TFact::SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) {
         }
     }
     FValues = std::move(values);
+    NoteFactChange();
     FTemplateObj = obj;
     FLayout = obj ? obj->Layout() : 0;
 }
@@ -872,6 +882,7 @@ void TFact::AssignValues(const IFact& other) {
                  : CloneOf(other.GetSlotValue(FTemplateObj->Slot(i)->GetName()).get());
         FValues[static_cast<size_t>(i)].Value = std::move(v);
     }
+    NoteFactChange();
 }
 
 void TFact::Assign(const TPersistent* source) {
@@ -907,6 +918,7 @@ void TFact::AssignFrom(const IInterface* source) {
                 if (src->FindSlotValue(FTemplateObj->Slot(i)->GetName(), v))
                     FValues[static_cast<size_t>(i)].Value = CloneOf(v.get());
             }
+            NoteFactChange();
         }
     } else if (theirs) {
         if (theirs.get() != TemplateIntf()) SetTemplate(theirs);
@@ -1036,18 +1048,29 @@ void TFactIndex::Clear() {
     FFacts = {};
     FEqualLater = {};
     FCount = 0;
+    FHashed = nullptr;
+}
+
+size_t TFactIndex::HashForAdd(const IFact& fact) {
+    // The hash FindEqual just computed for this fact, when no fact changed since (an assertion
+    // looks for an equal fact, then adds it).
+    const bool kept = FHashed.get() == &fact &&
+                      FHashedStamp == GFactChanges.load(std::memory_order_relaxed);
+    FHashed = nullptr;
+    return kept ? FHashedHash : HashOf(fact);
 }
 
 void TFactIndex::Add(const TRefPtr<IFact>& fact) {
     if (!fact) return;
     MakeRoomToInsert(FFacts);
-    const auto [it, added] = FFacts.insert(TKey{HashOf(*fact), fact.get()});
+    const auto [it, added] = FFacts.insert(TKey{HashForAdd(*fact), fact.get()});
     if (!added) FEqualLater[it->Fact].push_back(fact.get());
     fact->AddRef();
     ++FCount;
 }
 
 bool TFactIndex::Remove(const IFact& fact) {
+    FHashed = nullptr;
     if (FCount == 0) return false;
     const auto it = FFacts.find(TKey{HashOf(fact), &fact});
     if (it == FFacts.end()) return false;
@@ -1082,7 +1105,12 @@ bool TFactIndex::Remove(const IFact& fact) {
 
 IFact* TFactIndex::FindEqual(const IFact& fact) const {
     if (FCount == 0) return nullptr;
-    const auto it = FFacts.find(TKey{HashOf(fact), &fact});
+    const size_t hash = HashOf(fact);
+    // Held, so that its address is not another fact's when Add asks.
+    FHashed = TRefPtr<IFact>(const_cast<IFact*>(&fact));
+    FHashedHash = hash;
+    FHashedStamp = GFactChanges.load(std::memory_order_relaxed);
+    const auto it = FFacts.find(TKey{hash, &fact});
     return it == FFacts.end() ? nullptr : const_cast<IFact*>(it->Fact);
 }
 

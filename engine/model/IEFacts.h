@@ -420,12 +420,17 @@ private:
         }
     };
     size_t HashOf(const IFact& fact) const;
+    size_t HashForAdd(const IFact& fact);
 
     THashFunction FHash;
     boost::unordered_flat_set<TKey, TKeyHash, TKeyEqual> FFacts;
     // The later equal facts of an entry, in indexing order, under the entry's fact.
     boost::unordered_flat_map<const IFact*, std::vector<IFact*>> FEqualLater;
     int32_t FCount = 0;
+    // The last fact FindEqual hashed, its hash and the count of fact changes then.
+    mutable TRefPtr<IFact> FHashed;
+    mutable size_t FHashedHash = 0;
+    mutable uint64_t FHashedStamp = 0;
 };
 
 // Replaces every call among the fact's slot values, also inside a multifield, by its value in
