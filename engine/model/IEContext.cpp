@@ -333,6 +333,35 @@ TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owne
     return nullptr;
 }
 
+TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owner,
+                                  uint16_t& hint) const noexcept {
+    const int32_t count = FBindings.Count();
+    if (hint < count) {
+        TBinding* b = FBindings.Item(hint);
+        if (SameName(b->Name, name)) {
+            owner = this;
+            return b;
+        }
+    }
+    // A table's names are distinct, so the first binding of the name is the one Find gives.
+    if (count <= 64) {
+        for (int32_t i = 0; i < count; ++i) {
+            TBinding* b = FBindings.Item(i);
+            if (SameName(b->Name, name)) {
+                hint = static_cast<uint16_t>(i);
+                owner = this;
+                return b;
+            }
+        }
+        if (!FParent) {
+            owner = nullptr;
+            return nullptr;
+        }
+        return FParent->FindBinding(name, owner);
+    }
+    return FindBinding(name, owner);
+}
+
 TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {
     const TIEContext* c = this;
     while (c->FParent)

@@ -1099,7 +1099,7 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
         const TIEContext* owner = nullptr;
-        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner);
+        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
         if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
         // A pattern variable is bound to its position in the matched facts.
