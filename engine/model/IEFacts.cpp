@@ -1054,8 +1054,8 @@ void TFactIndex::Clear() {
 size_t TFactIndex::HashForAdd(const IFact& fact) {
     // The hash FindEqual just computed for this fact, when no fact changed since (an assertion
     // looks for an equal fact, then adds it).
-    const bool kept = FHashed.get() == &fact &&
-                      FHashedStamp == GFactChanges.load(std::memory_order_relaxed);
+    const bool kept =
+        FHashed.get() == &fact && FHashedStamp == GFactChanges.load(std::memory_order_relaxed);
     FHashed = nullptr;
     return kept ? FHashedHash : HashOf(fact);
 }
