@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <typeinfo>
 
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEContext.h"
@@ -14,6 +15,12 @@ namespace ie {
 
 // The engine of the context; a context without one is the class library's invalid cast.
 inline TInferenceEngine& EngineOf(TIEContext* context) {
+    // Nearly always the engine class itself: its exact type is checked for less than a cast
+    // costs (functions call this once per call); a derived engine or another reasoner takes the
+    // cast.
+    IReasoner* reasoner = context ? context->Engine() : nullptr;
+    if (reasoner && typeid(*reasoner) == typeid(TInferenceEngine))
+        return *static_cast<TInferenceEngine*>(reasoner);
     TInferenceEngine* engine = ContextEngine(context);
     if (!engine) throw EInvalidCast(std::string(InvalidCastMessage));
     return *engine;

@@ -803,9 +803,56 @@ TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
     return engine.Facts().Item(index);
 }
 
+// A stored value that evaluates to itself and stays as it is in a single-field slot: setting it
+// again changes nothing but what the dynamic type check would say.
+bool IsSettledValue(const IIEValue* value) {
+    if (!value || typeid(*value) != typeid(TIEValue)) return false;
+    switch (static_cast<const TIEValue*>(value)->DType()) {
+    case dtAtom:
+    case dtString:
+    case dtInteger:
+    case dtFloat:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// EvaluateFactSlots's step for the slot at the position of a fact of the class TFact.
+void EvaluateSlotAt(TFact& fact, const IFactSlot& slot, int32_t i, TIEContext* context) {
+    TInferenceEngine* engine = slot.IsFuzzy() ? ContextEngine(context) : nullptr;
+    if (engine) {
+        fact.SetSlotValueAt(i, engine->EvaluateSlotValue(slot, fact.ValueAt(i), context));
+        return;
+    }
+    const TRefPtr<IIEValue>& stored = fact.ValueAt(i);
+    if (!slot.IsMultiSlot() && IsSettledValue(stored.get())) {
+        if (fact.Template()->DynamicTypeChecks()) fact.SetSlotValueAt(i, TRefPtr<IIEValue>(stored));
+        return;
+    }
+    TRefPtr<IIEValue> value = Evaluated(stored, context);
+    if (value->GetDType() == dtList) {
+        value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
+    } else if (slot.IsMultiSlot()) {
+        auto list = TValueVector::Create();
+        list->Add(value);
+        value = TIEValue::CreateList(std::move(list));
+    }
+    fact.SetSlotValueAt(i, value);
+}
+
 // Replaces every slot value of the fact by its evaluation in the context, in slot order: lists
 // are spliced flat, and a multislot always receives a list.
 void EvaluateFactSlots(IFact& fact, TIEContext* context) {
+    if (typeid(fact) == typeid(TFact)) {
+        // By position: no slot name is looked up.
+        auto& f = static_cast<TFact&>(fact);
+        for (int32_t i = 0; f.Template() && i < f.Template()->SlotCount(); ++i) {
+            const TRefPtr<IFactSlot> slot = f.Template()->Slot(i);
+            EvaluateSlotAt(f, *slot, i, context);
+        }
+        return;
+    }
     const TRefPtr<IFactTemplate> factTemplate = fact.GetTemplate();
     if (!factTemplate) return;
     for (int32_t i = 0, n = factTemplate->SlotCount(); i < n; ++i) {
@@ -830,16 +877,31 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
     }
 }
 
+// One new slot value of a modify or duplicate: the slot's position in the template (whose slot
+// layout was `Layout` then) and its name.
+struct TSlotChange {
+    int32_t Index;
+    std::string Name;
+    TRefPtr<IIEValue> Value;
+};
+
+struct TSlotChanges {
+    uint32_t Layout = 0;
+    std::vector<TSlotChange> Items;
+};
+
 // The new slot values of a modify or duplicate: each (slot value...) group evaluated. All are
 // read before the fact is touched, so a bad group changes nothing.
-std::vector<std::pair<std::string, TRefPtr<IIEValue>>>
-SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* context) {
-    std::vector<std::pair<std::string, TRefPtr<IIEValue>>> changes;
+TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* context) {
+    TSlotChanges changes;
+    changes.Items.reserve(static_cast<size_t>(std::max(call->ArgumentCount() - 1, 0)));
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
         const TRefPtr<IValueVector> group = EvalArg(call, i, context)->AsList();
         if (group->Count() == 0) RaiseIE(imBadSlotName, std::string_view());
         std::string name = Evaluated(group->GetItem(0), context)->AsString();
-        const TRefPtr<IFactSlot> slot = factTemplate.SlotByName(name);
+        const int32_t index = factTemplate.IndexOfSlot(name);
+        if (index < 0) RaiseIE(imNoSuchSlot, name);
+        const TRefPtr<IFactSlot> slot = factTemplate.SlotAt(index);
         const bool oneList =
             group->Count() == 2 && group->GetItem(1) && group->GetItem(1)->GetDType() == dtList;
         TRefPtr<IIEValue> value;
@@ -853,9 +915,29 @@ SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* conte
             value = Evaluated(group->GetItem(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
-        changes.emplace_back(std::move(name), std::move(value));
+        changes.Items.push_back({index, std::move(name), std::move(value)});
     }
+    // Read after the values: evaluating them may have changed the template's slots.
+    if (typeid(factTemplate) == typeid(TFactTemplate))
+        changes.Layout = static_cast<const TFactTemplate&>(factTemplate).Layout();
+    else if (auto* t = dynamic_cast<const TFactTemplate*>(&factTemplate))
+        changes.Layout = t->Layout();
     return changes;
+}
+
+// Sets the changed slots: by position when the fact is a TFact of the template whose layout the
+// positions were found in, by name otherwise.
+void ApplySlotChanges(IFact& fact, const TSlotChanges& changes) {
+    if (typeid(fact) == typeid(TFact)) {
+        auto& f = static_cast<TFact&>(fact);
+        if (f.Template() && f.Template()->Layout() == changes.Layout) {
+            for (const TSlotChange& change : changes.Items)
+                f.SetSlotValueAt(change.Index, change.Value);
+            return;
+        }
+    }
+    for (const TSlotChange& change : changes.Items)
+        fact.SetSlotValue(change.Name, change.Value);
 }
 
 // The engine's store of named values ("store", "fetch"): owned by the engine and freed with it;
@@ -951,8 +1033,7 @@ TRefPtr<IIEValue> TModifyFunction::Execute(IFunCall* call, TIEContext* context) 
     const TRefPtr<IFact> fact = FactById(engine, EvalArg(call, 0, context)->AsFactId());
     const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
     engine.BeginModify(fact.get());
-    for (const auto& [name, value] : changes)
-        fact->SetSlotValue(name, value);
+    ApplySlotChanges(*fact, changes);
     EvaluateFactSlots(*fact, context);
     return NewFactId(engine.EndModify(fact));
 }
@@ -968,8 +1049,7 @@ TRefPtr<IIEValue> TDuplicateFunction::Execute(IFunCall* call, TIEContext* contex
     const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
     TRefPtr<IFact> copy = CloneFact(*fact);
     copy->SetFactId(-1);
-    for (const auto& [name, value] : changes)
-        copy->SetSlotValue(name, value);
+    ApplySlotChanges(*copy, changes);
     return NewFactId(engine.AssertFact(copy));
 }
 

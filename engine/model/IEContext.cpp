@@ -1,3 +1,11 @@
+// Contexts and their binding tables: per-thread reuse of binding and context blocks, lookup,
+// binding and rebinding, argument splicing, and slot positions resolved for reading bound facts.
+//
+// Invariant: a table's name index exists exactly while the table is above IndexThreshold, and is
+// rebuilt whenever a truncation leaves it there, so a lookup never reads a stale index; only
+// plain value bindings are recycled, cleared of value and position, so a reused binding never
+// carries the previous firing's data; a cached slot position is trusted only while its
+// template and layout number are unchanged.
 #include "engine/model/IEContext.h"
 
 #include <algorithm>
@@ -331,6 +339,35 @@ TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owne
     }
     owner = nullptr;
     return nullptr;
+}
+
+TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owner,
+                                  uint16_t& hint) const noexcept {
+    const int32_t count = FBindings.Count();
+    if (hint < count) {
+        TBinding* b = FBindings.Item(hint);
+        if (SameName(b->Name, name)) {
+            owner = this;
+            return b;
+        }
+    }
+    // A table's names are distinct, so the first binding of the name is the one Find gives.
+    if (count <= 64) {
+        for (int32_t i = 0; i < count; ++i) {
+            TBinding* b = FBindings.Item(i);
+            if (SameName(b->Name, name)) {
+                hint = static_cast<uint16_t>(i);
+                owner = this;
+                return b;
+            }
+        }
+        if (!FParent) {
+            owner = nullptr;
+            return nullptr;
+        }
+        return FParent->FindBinding(name, owner);
+    }
+    return FindBinding(name, owner);
 }
 
 TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {

@@ -168,6 +168,11 @@ public:
     TBinding* FindBinding(std::string_view name) const noexcept;
     // The same; `owner` receives the context whose table holds the binding.
     TBinding* FindBinding(std::string_view name, const TIEContext*& owner) const noexcept;
+    // FindBinding for a reader that remembers where it found the name among this context's own
+    // bindings: the binding at `hint` when it has the name, else as FindBinding, and `hint`
+    // learns the new position.
+    TBinding* FindBinding(std::string_view name, const TIEContext*& owner,
+                          uint16_t& hint) const noexcept;
     // Looks only in the root context.
     TBinding* FindGlobalBinding(std::string_view name) const noexcept;
     // A new binding in this context (a same-name binding of this context is replaced).

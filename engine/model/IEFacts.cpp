@@ -1,3 +1,11 @@
+// Slots, templates, facts, the duplicate index of working memory, fact sets and the default
+// text writer.
+//
+// Invariant: a fact re-arranges its values by slot name before any access once its template's
+// layout number has moved, so a slot position is never read against another layout; a default
+// read into a fact is a private copy, so changing it never reaches the template; the duplicate
+// index holds each asserted fact once, keeps equal facts in order behind the first, and promotes
+// the earliest when the first goes, so a duplicate check always finds a fact still asserted.
 #include "engine/model/IEFacts.h"
 
 #include <algorithm>
@@ -27,6 +35,14 @@ namespace {
 
 // Kinds any slot accepts as values to be judged later (when evaluated).
 constexpr TIETypes LateKinds{dtVariable, dtFunCall, dtMultiVariable};
+
+// Counts the changes of any fact's values, so that TFactIndex knows a hash it kept is still the
+// fact's hash.
+std::atomic<uint64_t> GFactChanges{0};
+
+void NoteFactChange() noexcept {
+    GFactChanges.fetch_add(1, std::memory_order_relaxed);
+}
 
 bool KindAccepted(TIETypes slotType, TIEType kind) noexcept {
     return slotType.Contains(kind) || kind == dtNone || LateKinds.Contains(kind);
@@ -749,6 +765,7 @@ const TRefPtr<IIEValue>& TFact::DefaultValueAt(TFactValue& entry) const {
 void TFact::SetValueAt(int32_t index, TRefPtr<IIEValue> value) {
     Sync();
     FValues.at(static_cast<size_t>(index)).Value = std::move(value);
+    NoteFactChange();
 }
 
 TRefPtr<TFact> TFact::ShareValues() const {
@@ -805,6 +822,12 @@ void TFact::SetSlotValue(std::string_view slotName, const TRefPtr<IIEValue>& val
     if (!FTemplateObj) RaiseNoTemplate();
     const int32_t i = FTemplateObj->IndexOfSlot(slotName);
     if (i < 0) RaiseIE(imNoSuchSlot, slotName);
+    SetSlotValueAt(i, value);
+}
+
+void TFact::SetSlotValueAt(int32_t i, const TRefPtr<IIEValue>& value) {
+    if (!FTemplateObj) RaiseNoTemplate();
+    if (i < 0 || i >= FTemplateObj->SlotCount()) RaiseIE(imNoSuchSlot, std::to_string(i));
     TRefPtr<IIEValue> v = value ? value : IEEmptyAtom();
     if (FTemplateObj->DynamicTypeChecks()) {
         const IFactSlot& slot = *FTemplateObj->Slot(i);
@@ -849,6 +872,7 @@ void TFact::SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) {
         }
     }
     FValues = std::move(values);
+    NoteFactChange();
     FTemplateObj = obj;
     FLayout = obj ? obj->Layout() : 0;
 }
@@ -866,6 +890,7 @@ void TFact::AssignValues(const IFact& other) {
                  : CloneOf(other.GetSlotValue(FTemplateObj->Slot(i)->GetName()).get());
         FValues[static_cast<size_t>(i)].Value = std::move(v);
     }
+    NoteFactChange();
 }
 
 void TFact::Assign(const TPersistent* source) {
@@ -901,6 +926,7 @@ void TFact::AssignFrom(const IInterface* source) {
                 if (src->FindSlotValue(FTemplateObj->Slot(i)->GetName(), v))
                     FValues[static_cast<size_t>(i)].Value = CloneOf(v.get());
             }
+            NoteFactChange();
         }
     } else if (theirs) {
         if (theirs.get() != TemplateIntf()) SetTemplate(theirs);
@@ -1030,18 +1056,29 @@ void TFactIndex::Clear() {
     FFacts = {};
     FEqualLater = {};
     FCount = 0;
+    FHashed = nullptr;
+}
+
+size_t TFactIndex::HashForAdd(const IFact& fact) {
+    // The hash FindEqual just computed for this fact, when no fact changed since (an assertion
+    // looks for an equal fact, then adds it).
+    const bool kept =
+        FHashed.get() == &fact && FHashedStamp == GFactChanges.load(std::memory_order_relaxed);
+    FHashed = nullptr;
+    return kept ? FHashedHash : HashOf(fact);
 }
 
 void TFactIndex::Add(const TRefPtr<IFact>& fact) {
     if (!fact) return;
     MakeRoomToInsert(FFacts);
-    const auto [it, added] = FFacts.insert(TKey{HashOf(*fact), fact.get()});
+    const auto [it, added] = FFacts.insert(TKey{HashForAdd(*fact), fact.get()});
     if (!added) FEqualLater[it->Fact].push_back(fact.get());
     fact->AddRef();
     ++FCount;
 }
 
 bool TFactIndex::Remove(const IFact& fact) {
+    FHashed = nullptr;
     if (FCount == 0) return false;
     const auto it = FFacts.find(TKey{HashOf(fact), &fact});
     if (it == FFacts.end()) return false;
@@ -1076,7 +1113,12 @@ bool TFactIndex::Remove(const IFact& fact) {
 
 IFact* TFactIndex::FindEqual(const IFact& fact) const {
     if (FCount == 0) return nullptr;
-    const auto it = FFacts.find(TKey{HashOf(fact), &fact});
+    const size_t hash = HashOf(fact);
+    // Held, so that its address is not another fact's when Add asks.
+    FHashed = TRefPtr<IFact>(const_cast<IFact*>(&fact));
+    FHashedHash = hash;
+    FHashedStamp = GFactChanges.load(std::memory_order_relaxed);
+    const auto it = FFacts.find(TKey{hash, &fact});
     return it == FFacts.end() ? nullptr : const_cast<IFact*>(it->Fact);
 }
 

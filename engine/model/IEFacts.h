@@ -338,6 +338,8 @@ public:
     // The stored value, or the slot's default itself when never set (no copy is made).
     const IIEValue* PeekValue(int32_t index) const;
     void SetValueAt(int32_t index, TRefPtr<IIEValue> value);
+    // SetSlotValue of the slot at the position (no name lookup): the same checks and conversions.
+    void SetSlotValueAt(int32_t index, const TRefPtr<IIEValue>& value);
     // A copy with this fact's identifier and tag whose slots hold this fact's value objects
     // themselves, not copies: a view for matching that replaces whole slot values but never
     // edits one in place.
@@ -418,12 +420,17 @@ private:
         }
     };
     size_t HashOf(const IFact& fact) const;
+    size_t HashForAdd(const IFact& fact);
 
     THashFunction FHash;
     boost::unordered_flat_set<TKey, TKeyHash, TKeyEqual> FFacts;
     // The later equal facts of an entry, in indexing order, under the entry's fact.
     boost::unordered_flat_map<const IFact*, std::vector<IFact*>> FEqualLater;
     int32_t FCount = 0;
+    // The last fact FindEqual hashed, its hash and the count of fact changes then.
+    mutable TRefPtr<IFact> FHashed;
+    mutable size_t FHashedHash = 0;
+    mutable uint64_t FHashedStamp = 0;
 };
 
 // Replaces every call among the fact's slot values, also inside a multifield, by its value in

@@ -1,3 +1,11 @@
+// Values and lists: per-thread block reuse, interned text blocks, TIEValue's construction,
+// change, getters, print form, hash, equality, copying and evaluation, and the list classes
+// (TValueVector, TListView, TSingletonsVector), the name-to-value table and the global constants.
+//
+// Invariant: a text lives in exactly one block while any value holds it, so equal texts compare
+// by block address; the table of live blocks is never destroyed, since static values may outlive
+// it; nested lists are walked without recursion, so a deep list cannot overflow the stack; the
+// global constants refuse every change with an engine error.
 #include "engine/model/IEValue.h"
 
 #include <algorithm>
@@ -1099,7 +1107,7 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
         const TIEContext* owner = nullptr;
-        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner);
+        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
         if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
         // A pattern variable is bound to its position in the matched facts.

@@ -284,6 +284,9 @@ private:
     bool FConstant = false;
     // The list payload is shared with the value this one was copied from (SharingClone).
     bool FSharedList = false;
+    // A variable's position among the bindings of the context that last read it, checked by
+    // name before it is used (fills padding: the value stays 48 bytes).
+    mutable uint16_t FBindingHint = 0;
 };
 
 // a->Equals(b) for non-null values, without virtual calls when both are TIEValue of one kind

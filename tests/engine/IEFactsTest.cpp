@@ -236,6 +236,19 @@ TEST(FactIndex, CheckerCatchesAStaleHashAndAFactIndexedTwice) {
     EXPECT_THROW(index.CheckInvariants(), std::logic_error);
 }
 
+// Adding reuses the hash of the lookup just before it only while the fact is unchanged.
+TEST(FactIndex, AFactChangedAfterTheLookupIsAddedUnderItsNewHash) {
+    auto t = Foo();
+    TFactIndex index;
+    index.Add(FooFact(t, "0", "0"));
+    auto a = FooFact(t, "1", "2");
+    EXPECT_EQ(index.FindEqual(*a), nullptr);
+    a->SetSlotValue("x", Atom("9"));
+    index.Add(a);
+    EXPECT_NO_THROW(index.CheckInvariants());
+    EXPECT_EQ(index.FindEqual(*FooFact(t, "9", "2")), a.get());
+}
+
 // Every fact under one hash: lookups walk past removed entries, growth keeps every fact, and an
 // equal fact added again after its twin left is found.
 TEST(FactIndex, OneSharedHashSurvivesRemovalsAndGrowth) {
