@@ -13,8 +13,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "engine/model/IEInterfaces.h"
 #include "engine/model/IEValue.h"
@@ -100,8 +101,8 @@ private:
 
     TIEContext* FOwner;
     std::vector<std::unique_ptr<TBinding>> FItems;
-    std::vector<std::unique_ptr<TBinding>> FSpare;          // kept by Recycle for Append
-    std::unordered_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
+    std::vector<std::unique_ptr<TBinding>> FSpare;                 // kept by Recycle for Append
+    boost::unordered_flat_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
 };
 
 class TIEContext {

@@ -13,9 +13,9 @@
 #include <typeinfo>
 #include <utility>
 
+#include "engine/model/FlatTables.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
-#include "engine/model/FlatTables.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
 
@@ -68,7 +68,6 @@ std::string Trimmed(std::string_view s) {
         --e;
     return std::string(s.substr(b, e - b));
 }
-
 
 TRefPtr<IIEValue> CloneOf(const IIEValue* value) {
     return value ? value->CloneValue() : nullptr;

@@ -15,7 +15,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -252,7 +251,7 @@ private:
             return std::hash<std::string_view>()(s);
         }
     };
-    std::unordered_map<std::string, int32_t, TNameHash, std::equal_to<>> FIndex;
+    boost::unordered_flat_map<std::string, int32_t, TNameHash, std::equal_to<>> FIndex;
     std::string FName;
     bool FImplied = false;
     TComponent* FOwner;

@@ -15,9 +15,11 @@
 #include <limits>
 #include <new>
 #include <typeinfo>
-#include <unordered_set>
 #include <utility>
 
+#include <boost/unordered/unordered_flat_set.hpp>
+
+#include "engine/model/FlatTables.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFuzzyLogic.h"
 #include "fuzzy/FuzzyInterfaces.h"
@@ -123,7 +125,7 @@ struct TTextEqual {
     bool operator()(std::string_view a, const TIEText* b) const noexcept { return a == b->Text(); }
     bool operator()(const TIEText* a, std::string_view b) const noexcept { return a->Text() == b; }
 };
-using TTextTable = std::unordered_set<const TIEText*, TTextHash, TTextEqual>;
+using TTextTable = boost::unordered_flat_set<const TIEText*, TTextHash, TTextEqual>;
 
 // Never destroyed: blocks held by static objects may outlive every other static.
 TTextTable& LiveTexts() {
@@ -136,7 +138,7 @@ TTextTable& LiveTexts() {
 TIEText::TIEText(std::string_view text) : FText(text), FHash(HashString(text)) {}
 
 TIEText::~TIEText() {
-    if (!FText.empty()) LiveTexts().erase(this);
+    if (!FText.empty()) LiveTexts().erase(static_cast<const TIEText*>(this));
 }
 
 TRefPtr<TIEText> TIEText::Make(std::string_view text) {
@@ -145,6 +147,8 @@ TRefPtr<TIEText> TIEText::Make(std::string_view text) {
     if (auto it = table.find(text); it != table.end())
         return TRefPtr<TIEText>(const_cast<TIEText*>(*it));
     TRefPtr<TIEText> block(new TIEText(text));
+    // Texts come and go with the facts that hold them.
+    MakeRoomToInsert(table);
     table.insert(block.get());
     return block;
 }
