@@ -245,32 +245,61 @@ const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
     return list->GetItem(subIndex).get();
 }
 
-bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {
-    TRefPtr<IIEValue> holdLeft, holdRight;
+void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
     bool found;
-    bool equal;
     if (JoinTestType == tstSlot) {
         const IFact* left = token ? token->FactPtr(TokenIndex) : nullptr;
-        if (!left) RaiseIE(imNoSuchSlot, LeftSlot);
-        const IIEValue* lv = FLeftReader.Read(*left, holdLeft, found);
-        if (!found) RaiseIE(imNoSuchSlot, LeftSlot);
-        const IIEValue* rv = FRightReader.Read(fact, holdRight, found);
-        if (!found) RaiseIE(imNoSuchSlot, RightSlot);
-        equal = lv && rv ? ValuesEqual(lv, rv) : lv == rv;
-    } else {
-        // A test on a fact the token does not hold yet is satisfied whatever its type.
-        if (!token || TokenIndex >= token->Size()) return true;
-        const IFact* left = token->FactPtr(TokenIndex);
-        const IIEValue* lv = FLeftReader.Read(*left, holdLeft, found);
-        if (!found) RaiseIE(imNoSuchSlot, LeftSlot);
-        lv = ElementOf(lv, LeftSubIndex);
-        const IIEValue* rv = FRightReader.Read(fact, holdRight, found);
-        if (!found) RaiseIE(imNoSuchSlot, RightSlot);
-        rv = ElementOf(rv, RightSubIndex);
-        // A missing element never equals anything, so it passes only an inequality test.
-        equal = lv && rv && ValuesEqual(lv, rv);
+        if (!left) {
+            side.State = TSide::stMissing;
+            return;
+        }
+        side.Value = FLeftReader.Read(*left, side.Hold, found);
+        side.State = found ? TSide::stValue : TSide::stMissing;
+        return;
     }
+    // A test on a fact the token does not hold yet is satisfied whatever its type.
+    if (!token || TokenIndex >= token->Size()) {
+        side.State = TSide::stPass;
+        return;
+    }
+    side.Value = FLeftReader.Read(*token->FactPtr(TokenIndex), side.Hold, found);
+    if (!found) {
+        side.State = TSide::stMissing;
+        return;
+    }
+    side.Value = ElementOf(side.Value, LeftSubIndex);
+    side.State = TSide::stValue;
+}
+
+void TIEJoinTest::ReadRight(const IFact& fact, TSide& side) const {
+    bool found;
+    side.Value = FRightReader.Read(fact, side.Hold, found);
+    if (!found) {
+        side.State = TSide::stMissing;
+        return;
+    }
+    if (JoinTestType != tstSlot) side.Value = ElementOf(side.Value, RightSubIndex);
+    side.State = TSide::stValue;
+}
+
+bool TIEJoinTest::Compare(const TSide& left, const TSide& right) const {
+    if (left.State == TSide::stPass) return true;
+    if (left.State == TSide::stMissing) RaiseIE(imNoSuchSlot, LeftSlot);
+    if (right.State == TSide::stMissing) RaiseIE(imNoSuchSlot, RightSlot);
+    const IIEValue* lv = left.Value;
+    const IIEValue* rv = right.Value;
+    // A missing element never equals anything, so it passes only an inequality test; a
+    // missing slot value equals only another.
+    const bool equal = lv && rv ? ValuesEqual(lv, rv) : JoinTestType == tstSlot && lv == rv;
     return FSlotTestType == sttEquals ? equal : !equal;
+}
+
+bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {
+    TSide left, right;
+    ReadLeft(token, left);
+    if (left.State != TSide::stValue) return Compare(left, right);
+    ReadRight(fact, right);
+    return Compare(left, right);
 }
 
 // ---------------------------------------------------------------------------------------------

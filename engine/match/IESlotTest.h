@@ -211,6 +211,19 @@ public:
     // Compares the right slot of `fact` with the left slot of the token's fact at TokenIndex.
     bool Test(const IFact& fact, const TIEToken* token) const;
 
+    // One side of the comparison read ahead: a join holds one side fixed while it tries the
+    // partners of the other, so that side is read once, not once per partner. What the read
+    // found is told by Compare, which raises what Test raises in the order Test does.
+    struct TSide {
+        enum TState : uint8_t { stUnread, stValue, stMissing, stPass };
+        const IIEValue* Value = nullptr; // the slot or element; null when there is none
+        TRefPtr<IIEValue> Hold;          // keeps a value read by name alive
+        TState State = stUnread;
+    };
+    void ReadLeft(const TIEToken* token, TSide& side) const;
+    void ReadRight(const IFact& fact, TSide& side) const;
+    bool Compare(const TSide& left, const TSide& right) const;
+
     int32_t RightSubIndex = -1;
     // The slot names are set by the constructors and Assign, which also prepare their readers.
     std::string RightSlot;

@@ -540,6 +540,34 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     // The join tests are cheap and come first (the network adds them before any predicate).
     for (const TIEJoinTest* join : FJoinTests)
         if (!fact || !join->Test(*fact, left.get())) return false;
+    return OtherTestsPass(fact, left, strength);
+}
+
+bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
+                               TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
+    using TSide = TIEJoinTest::TSide;
+    if (!FJoinTests.empty() && !fact) return false;
+    for (size_t i = 0; i < FJoinTests.size(); ++i) {
+        const TIEJoinTest& join = *FJoinTests[i];
+        TSide& fixed = sides[i];
+        TSide other;
+        // The reads come in Test's order: the left side first, the right one only when the
+        // left has a value.
+        if (leftFixed) {
+            if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
+            if (fixed.State == TSide::stValue) join.ReadRight(*fact, other);
+            if (!join.Compare(fixed, other)) return false;
+        } else {
+            join.ReadLeft(left.get(), other);
+            if (other.State == TSide::stValue && fixed.State == TSide::stUnread)
+                join.ReadRight(*fact, fixed);
+            if (!join.Compare(other, fixed)) return false;
+        }
+    }
+    return OtherTestsPass(fact, left, strength);
+}
+
+bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
     if (FPredicates.empty()) return true;
     TIEContext& context = Context();
@@ -933,14 +961,34 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
     }
 }
 
+namespace {
+
+// The fixed side's values of a join's tests while it runs (see TTestNode::TestsPassFixed).
+class TFixedSides {
+public:
+    explicit TFixedSides(size_t count) {
+        if (count > std::size(FInline)) FMore.resize(count);
+    }
+    TIEJoinTest::TSide* Data() noexcept { return FMore.empty() ? FInline : FMore.data(); }
+
+private:
+    TIEJoinTest::TSide FInline[4];
+    std::vector<TIEJoinTest::TSide> FMore;
+};
+
+} // namespace
+
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
-    // The entry stays while its join runs (no token enters the network meanwhile).
+    // The entry stays while its join runs (no token enters the network meanwhile), and so do
+    // the values of its facts that the tests read.
     const TIETokenRef& left = entry.Token;
+    TFixedSides fixed(FJoinTests.size());
+    TIEJoinTest::TSide* sides = fixed.Data();
     if (FNegation != jnNone) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;
         ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (!TestsPass(r.Fact, left)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
             blocker = r.Mark;
             CountBlock(r);
             return false;
@@ -959,9 +1007,9 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         float strength = 0.0f;
         if (fuzzy) {
             strength = std::min(left->Strength(), r.Token->Strength());
-            if (!TestsPass(r.Fact, left, &strength)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true, &strength)) return true;
         } else {
-            if (!TestsPass(r.Fact, left)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
             strength = std::min(left->Strength(), r.Token->Strength());
         }
         EmitChild(entry, &r, action, strength);
@@ -974,11 +1022,15 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
                           int32_t probeKey, TTokenAction action) {
     if (FLeft->Count() == 0) return;
     IFact* fact = right->LastFact();
+    TFixedSides fixed(FJoinTests.size());
+    TIEJoinTest::TSide* sides = fixed.Data();
     auto join_one = [&](TIETokenTree::TEntry& l) {
         // A left token blocked already stays so whatever the new right token says.
         if (FNegation != jnNone && l.Mark != 0) return;
         float strength = std::min(l.Token->Strength(), right->Strength());
-        if (!TestsPass(fact, l.Token, FNegation == jnNone ? &strength : nullptr)) return;
+        if (!TestsPassFixed(fact, l.Token, sides, false,
+                            FNegation == jnNone ? &strength : nullptr))
+            return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
         l.Mark = rightEntry->Mark;

@@ -207,6 +207,11 @@ public:
     // `strength` (the joined token's strength) is lowered to the degree of a fuzzy join test
     // that matches less; without it the left token's strength is the one tested.
     bool TestsPass(const IFact* fact, const TIETokenRef& left, float* strength = nullptr);
+    // TestsPass for a join that holds one side fixed while it tries the partners of the other:
+    // `sides` (one per join test, unread at first) keeps the fixed side's values once read, the
+    // left token's when `leftFixed`, else the fact's.
+    bool TestsPassFixed(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
+                        bool leftFixed, float* strength = nullptr);
 
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
@@ -220,6 +225,8 @@ protected:
 
 private:
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
+    // The fuzzy join tests and the predicates, which follow the join tests.
+    bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
 };
 
 // How a join treats the matches of its right input.
