@@ -235,7 +235,7 @@ bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
     }
 }
 
-const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
+const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
     if (value->GetDType() != dtList) return nullptr;
     TRefPtr<IValueVector> hold;
@@ -282,16 +282,9 @@ void TIEJoinTest::ReadRight(const IFact& fact, TSide& side) const {
     side.State = TSide::stValue;
 }
 
-bool TIEJoinTest::Compare(const TSide& left, const TSide& right) const {
-    if (left.State == TSide::stPass) return true;
-    if (left.State == TSide::stMissing) RaiseIE(imNoSuchSlot, LeftSlot);
-    if (right.State == TSide::stMissing) RaiseIE(imNoSuchSlot, RightSlot);
-    const IIEValue* lv = left.Value;
-    const IIEValue* rv = right.Value;
-    // A missing element never equals anything, so it passes only an inequality test; a
-    // missing slot value equals only another.
-    const bool equal = lv && rv ? ValuesEqual(lv, rv) : JoinTestType == tstSlot && lv == rv;
-    return FSlotTestType == sttEquals ? equal : !equal;
+void TIEJoinTest::RaiseMissing(const TSide& left) const {
+    // The left side is read first: when it has a value, the right slot is the missing one.
+    RaiseIE(imNoSuchSlot, left.State == TSide::stMissing ? LeftSlot : RightSlot);
 }
 
 bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {

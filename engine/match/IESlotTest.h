@@ -191,7 +191,21 @@ struct TConstantKeyHash {
 bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept;
 
 // The element `subIndex` of a list value (the value itself for -1), or null when there is none.
-const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex);
+const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex);
+// The same, without calls for a list of the engine's own classes (the elements of an ordered
+// fact read by every join test of its patterns).
+inline const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
+    if (subIndex < 0 || !value) return value;
+    if (typeid(*value) == typeid(TIEValue)) {
+        const IValueVector* list = static_cast<const TIEValue*>(value)->ListPayload();
+        if (list && typeid(*list) == typeid(TValueVector)) {
+            const auto* items = static_cast<const TValueVector*>(list);
+            return subIndex < items->end() - items->begin() ? items->begin()[subIndex].get()
+                                                            : nullptr;
+        }
+    }
+    return ElementOfAny(value, subIndex);
+}
 
 // The network's comparison of a slot of the incoming fact (right) with a slot of a fact already
 // in the left token.
@@ -222,7 +236,16 @@ public:
     };
     void ReadLeft(const TIEToken* token, TSide& side) const;
     void ReadRight(const IFact& fact, TSide& side) const;
-    bool Compare(const TSide& left, const TSide& right) const;
+    bool Compare(const TSide& left, const TSide& right) const {
+        if (left.State != TSide::stValue || right.State != TSide::stValue) [[unlikely]]
+            return CompareUnread(left);
+        const IIEValue* lv = left.Value;
+        const IIEValue* rv = right.Value;
+        // A missing element never equals anything, so it passes only an inequality test; a
+        // missing slot value equals only another.
+        const bool equal = lv && rv ? ValuesEqual(lv, rv) : JoinTestType == tstSlot && lv == rv;
+        return FSlotTestType == sttEquals ? equal : !equal;
+    }
 
     int32_t RightSubIndex = -1;
     // The slot names are set by the constructors and Assign, which also prepare their readers.
@@ -233,6 +256,13 @@ public:
     TJoinTestType JoinTestType = tstSlot;
 
 private:
+    // Compare when a side has no value: passes or raises.
+    [[noreturn]] void RaiseMissing(const TSide& left) const;
+    bool CompareUnread(const TSide& left) const {
+        if (left.State == TSide::stPass) return true;
+        RaiseMissing(left);
+    }
+
     TSlotReader FRightReader;
     TSlotReader FLeftReader;
 };
