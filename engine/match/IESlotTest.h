@@ -236,6 +236,12 @@ public:
     };
     void ReadLeft(const TIEToken* token, TSide& side) const;
     void ReadRight(const IFact& fact, TSide& side) const;
+    // Whether ReadRight gives the same as the other test's for every fact.
+    bool SameRight(const TIEJoinTest& other) const noexcept {
+        return (JoinTestType == tstSlot) == (other.JoinTestType == tstSlot) &&
+               (JoinTestType == tstSlot || RightSubIndex == other.RightSubIndex) &&
+               RightSlot == other.RightSlot;
+    }
     bool Compare(const TSide& left, const TSide& right) const {
         if (left.State != TSide::stValue || right.State != TSide::stValue) [[unlikely]]
             return CompareUnread(left);

@@ -481,8 +481,10 @@ void TTestNode::AddTest(std::unique_ptr<TIESlotTest> test) {
 }
 
 void TTestNode::Classify(const TIESlotTest* test) {
-    if (auto* join = dynamic_cast<const TIEJoinTest*>(test))
+    if (auto* join = dynamic_cast<const TIEJoinTest*>(test)) {
         FJoinTests.push_back(join);
+        Regroup();
+    }
     else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
         FFuzzyTests.push_back(fuzzy);
     else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test))
@@ -491,6 +493,16 @@ void TTestNode::Classify(const TIESlotTest* test) {
 
 void TTestNode::AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex) {
     AddTest(std::make_unique<TIEPatternMatchTest>(nullptr, type, std::move(value), subIndex));
+}
+
+void TTestNode::Regroup() {
+    FRightGroup.assign(FJoinTests.size(), 0);
+    for (size_t i = 0; i < FJoinTests.size(); ++i) {
+        size_t first = 0;
+        while (!FJoinTests[i]->SameRight(*FJoinTests[first]))
+            ++first;
+        FRightGroup[i] = static_cast<uint32_t>(first);
+    }
 }
 
 bool TTestNode::HasPredicates() const noexcept {
@@ -547,17 +559,24 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
     if (!FJoinTests.empty() && !fact) return false;
+    // With the left side fixed, the incoming fact's side as read last, for the tests of its
+    // group (a missing slot raises, so what is kept is always a value).
+    TSide right;
+    uint32_t rightGroup = UINT32_MAX;
     for (size_t i = 0; i < FJoinTests.size(); ++i) {
         const TIEJoinTest& join = *FJoinTests[i];
         TSide& fixed = sides[i];
-        TSide other;
         // The reads come in Test's order: the left side first, the right one only when the
         // left has a value.
         if (leftFixed) {
             if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
-            if (fixed.State == TSide::stValue) join.ReadRight(*fact, other);
-            if (!join.Compare(fixed, other)) return false;
+            if (fixed.State == TSide::stValue && FRightGroup[i] != rightGroup) {
+                join.ReadRight(*fact, right);
+                rightGroup = FRightGroup[i];
+            }
+            if (!join.Compare(fixed, right)) return false;
         } else {
+            TSide other;
             join.ReadLeft(left.get(), other);
             if (other.State == TSide::stValue && fixed.State == TSide::stUnread)
                 join.ReadRight(*fact, fixed);
@@ -643,6 +662,7 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
     // tests are the likelier to fail: they run first.
     std::stable_partition(FJoinTests.begin(), FJoinTests.end(),
                           [&](const TIEJoinTest* j) { return !hashable(j); });
+    Regroup();
     const THashPart& shown = FHashParts.front();
     FHashed = true;
     // The memories show their tokens grouped by the value that the chosen test compares.

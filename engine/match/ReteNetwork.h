@@ -216,10 +216,15 @@ public:
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
     void Classify(const TIESlotTest* test);
+    // Fills FRightGroup for the join tests as they stand.
+    void Regroup();
 
     std::vector<std::unique_ptr<TIESlotTest>> FTests;
     // The same tests by kind, so that running them needs no type test.
     std::vector<const TIEJoinTest*> FJoinTests;
+    // Per join test, the first of FJoinTests that reads the same of the incoming fact, so that
+    // the tests of one join that compare one slot with several share its read (see Regroup).
+    std::vector<uint32_t> FRightGroup;
     std::vector<const TIEPatternMatchTest*> FPredicates;
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
 
