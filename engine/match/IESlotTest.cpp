@@ -211,6 +211,20 @@ void TSlotReader::Resolve(const TFactTemplate* t) const {
     FIndex = t->IndexOfSlot(FName);
 }
 
+const IIEValue* TSlotReader::ReadResolving(const IFact& fact, TRefPtr<IIEValue>& hold,
+                                           bool& found) const {
+    if (typeid(fact) == typeid(TFact)) {
+        const TFact& f = static_cast<const TFact&>(fact);
+        if (const TFactTemplate* t = f.Template()) {
+            if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
+            found = FIndex >= 0;
+            return found ? f.ValueAt(FIndex).get() : nullptr;
+        }
+    }
+    found = fact.FindSlotValue(FName, hold);
+    return hold.get();
+}
+
 bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
     if (!value || typeid(*value) != typeid(TIEValue)) return false;
     const auto* v = static_cast<const TIEValue*>(value);

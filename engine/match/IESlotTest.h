@@ -146,18 +146,19 @@ public:
     const IIEValue* Read(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const {
         if (typeid(fact) == typeid(TFact)) {
             const TFact& f = static_cast<const TFact&>(fact);
-            if (const TFactTemplate* t = f.Template()) {
-                if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
+            const TFactTemplate* t = f.Template();
+            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]] {
                 found = FIndex >= 0;
                 return found ? f.ValueAt(FIndex).get() : nullptr;
             }
         }
-        found = fact.FindSlotValue(FName, hold);
-        return hold.get();
+        return ReadResolving(fact, hold, found);
     }
 
 private:
     void Resolve(const TFactTemplate* t) const;
+    // Read for a fact of another template than the last one read (or of none).
+    const IIEValue* ReadResolving(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const;
 
     std::string FName;
     mutable const TFactTemplate* FTemplate = nullptr;
