@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <unordered_map>
 
 #include <boost/container/small_vector.hpp>
@@ -484,8 +485,7 @@ void TTestNode::Classify(const TIESlotTest* test) {
     if (auto* join = dynamic_cast<const TIEJoinTest*>(test)) {
         FJoinTests.push_back(join);
         Regroup();
-    }
-    else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
+    } else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
         FFuzzyTests.push_back(fuzzy);
     else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test))
         FPredicates.push_back(predicate);
@@ -558,7 +558,8 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
 bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
-    if (!FJoinTests.empty() && !fact) return false;
+    if (FJoinTests.empty()) return OtherTestsPass(fact, left, strength);
+    if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
     TSide right;
@@ -586,7 +587,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
     return OtherTestsPass(fact, left, strength);
 }
 
-bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
+inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
     if (FPredicates.empty()) return true;
     TIEContext& context = Context();
@@ -984,16 +985,27 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
 namespace {
 
 // The fixed side's values of a join's tests while it runs (see TTestNode::TestsPassFixed).
+// Made for every activation of a join, so a join without join tests pays nothing for it.
 class TFixedSides {
 public:
-    explicit TFixedSides(size_t count) {
-        if (count > std::size(FInline)) FMore.resize(count);
+    using TSide = TIEJoinTest::TSide;
+    explicit TFixedSides(size_t count) : FCount(count) {
+        if (count > kInline) FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
+        std::uninitialized_value_construct_n(FData, count);
     }
-    TIEJoinTest::TSide* Data() noexcept { return FMore.empty() ? FInline : FMore.data(); }
+    ~TFixedSides() {
+        std::destroy_n(FData, FCount);
+        if (FCount > kInline) ::operator delete(FData);
+    }
+    TFixedSides(const TFixedSides&) = delete;
+    TFixedSides& operator=(const TFixedSides&) = delete;
+    TSide* Data() noexcept { return FData; }
 
 private:
-    TIEJoinTest::TSide FInline[4];
-    std::vector<TIEJoinTest::TSide> FMore;
+    static constexpr size_t kInline = 4;
+    size_t FCount;
+    alignas(TSide) unsigned char FInline[kInline * sizeof(TSide)];
+    TSide* FData = reinterpret_cast<TSide*>(FInline);
 };
 
 } // namespace
@@ -1048,8 +1060,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
         // A left token blocked already stays so whatever the new right token says.
         if (FNegation != jnNone && l.Mark != 0) return;
         float strength = std::min(l.Token->Strength(), right->Strength());
-        if (!TestsPassFixed(fact, l.Token, sides, false,
-                            FNegation == jnNone ? &strength : nullptr))
+        if (!TestsPassFixed(fact, l.Token, sides, false, FNegation == jnNone ? &strength : nullptr))
             return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
