@@ -218,6 +218,20 @@ void TSlotReader::Resolve(const TFactTemplate* t) const {
     FIndex = t->IndexOfSlot(FName);
 }
 
+const IIEValue* TSlotReader::ReadResolving(const IFact& fact, TRefPtr<IIEValue>& hold,
+                                           bool& found) const {
+    if (typeid(fact) == typeid(TFact)) {
+        const TFact& f = static_cast<const TFact&>(fact);
+        if (const TFactTemplate* t = f.Template()) {
+            if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
+            found = FIndex >= 0;
+            return found ? f.ValueAt(FIndex).get() : nullptr;
+        }
+    }
+    found = fact.FindSlotValue(FName, hold);
+    return hold.get();
+}
+
 bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
     if (!value || typeid(*value) != typeid(TIEValue)) return false;
     const auto* v = static_cast<const TIEValue*>(value);
@@ -242,7 +256,7 @@ bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
     }
 }
 
-const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
+const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
     if (value->GetDType() != dtList) return nullptr;
     TRefPtr<IValueVector> hold;
@@ -252,32 +266,54 @@ const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
     return list->GetItem(subIndex).get();
 }
 
-bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {
-    TRefPtr<IIEValue> holdLeft, holdRight;
+void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
     bool found;
-    bool equal;
     if (JoinTestType == tstSlot) {
         const IFact* left = token ? token->FactPtr(TokenIndex) : nullptr;
-        if (!left) RaiseIE(imNoSuchSlot, LeftSlot);
-        const IIEValue* lv = FLeftReader.Read(*left, holdLeft, found);
-        if (!found) RaiseIE(imNoSuchSlot, LeftSlot);
-        const IIEValue* rv = FRightReader.Read(fact, holdRight, found);
-        if (!found) RaiseIE(imNoSuchSlot, RightSlot);
-        equal = lv && rv ? ValuesEqual(lv, rv) : lv == rv;
-    } else {
-        // A test on a fact the token does not hold yet is satisfied whatever its type.
-        if (!token || TokenIndex >= token->Size()) return true;
-        const IFact* left = token->FactPtr(TokenIndex);
-        const IIEValue* lv = FLeftReader.Read(*left, holdLeft, found);
-        if (!found) RaiseIE(imNoSuchSlot, LeftSlot);
-        lv = ElementOf(lv, LeftSubIndex);
-        const IIEValue* rv = FRightReader.Read(fact, holdRight, found);
-        if (!found) RaiseIE(imNoSuchSlot, RightSlot);
-        rv = ElementOf(rv, RightSubIndex);
-        // A missing element never equals anything, so it passes only an inequality test.
-        equal = lv && rv && ValuesEqual(lv, rv);
+        if (!left) {
+            side.State = TSide::stMissing;
+            return;
+        }
+        side.Value = FLeftReader.Read(*left, side.Hold, found);
+        side.State = found ? TSide::stValue : TSide::stMissing;
+        return;
     }
-    return FSlotTestType == sttEquals ? equal : !equal;
+    // A test on a fact the token does not hold yet is satisfied whatever its type.
+    if (!token || TokenIndex >= token->Size()) {
+        side.State = TSide::stPass;
+        return;
+    }
+    side.Value = FLeftReader.Read(*token->FactPtr(TokenIndex), side.Hold, found);
+    if (!found) {
+        side.State = TSide::stMissing;
+        return;
+    }
+    side.Value = ElementOf(side.Value, LeftSubIndex);
+    side.State = TSide::stValue;
+}
+
+void TIEJoinTest::ReadRight(const IFact& fact, TSide& side) const {
+    bool found;
+    side.Value = FRightReader.Read(fact, side.Hold, found);
+    if (!found) {
+        side.State = TSide::stMissing;
+        return;
+    }
+    if (JoinTestType != tstSlot) side.Value = ElementOf(side.Value, RightSubIndex);
+    side.State = TSide::stValue;
+}
+
+void TIEJoinTest::RaiseMissing(const TSide& left) const {
+    // The left side is read first: when it has a value, the right slot is the missing one.
+    RaiseIE(imNoSuchSlot, left.State == TSide::stMissing ? LeftSlot : RightSlot);
+}
+
+bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {
+    TSide left, right;
+    ReadLeft(token, left);
+    if (left.State != TSide::stValue) return Compare(left, right);
+    ReadRight(fact, right);
+    return Compare(left, right);
 }
 
 // ---------------------------------------------------------------------------------------------

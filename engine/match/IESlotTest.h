@@ -146,18 +146,19 @@ public:
     const IIEValue* Read(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const {
         if (typeid(fact) == typeid(TFact)) {
             const TFact& f = static_cast<const TFact&>(fact);
-            if (const TFactTemplate* t = f.Template()) {
-                if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
+            const TFactTemplate* t = f.Template();
+            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]] {
                 found = FIndex >= 0;
                 return found ? f.ValueAt(FIndex).get() : nullptr;
             }
         }
-        found = fact.FindSlotValue(FName, hold);
-        return hold.get();
+        return ReadResolving(fact, hold, found);
     }
 
 private:
     void Resolve(const TFactTemplate* t) const;
+    // Read for a fact of another template than the last one read (or of none).
+    const IIEValue* ReadResolving(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const;
 
     std::string FName;
     mutable const TFactTemplate* FTemplate = nullptr;
@@ -191,7 +192,21 @@ struct TConstantKeyHash {
 bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept;
 
 // The element `subIndex` of a list value (the value itself for -1), or null when there is none.
-const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex);
+const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex);
+// The same, without calls for a list of the engine's own classes (the elements of an ordered
+// fact read by every join test of its patterns).
+inline const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
+    if (subIndex < 0 || !value) return value;
+    if (typeid(*value) == typeid(TIEValue)) {
+        const IValueVector* list = static_cast<const TIEValue*>(value)->ListPayload();
+        if (list && typeid(*list) == typeid(TValueVector)) {
+            const auto* items = static_cast<const TValueVector*>(list);
+            return subIndex < items->end() - items->begin() ? items->begin()[subIndex].get()
+                                                            : nullptr;
+        }
+    }
+    return ElementOfAny(value, subIndex);
+}
 
 // The network's comparison of a slot of the incoming fact (right) with a slot of a fact already
 // in the left token.
@@ -211,6 +226,34 @@ public:
     // Compares the right slot of `fact` with the left slot of the token's fact at TokenIndex.
     bool Test(const IFact& fact, const TIEToken* token) const;
 
+    // One side of the comparison read ahead: a join holds one side fixed while it tries the
+    // partners of the other, so that side is read once, not once per partner. What the read
+    // found is told by Compare, which raises what Test raises in the order Test does.
+    struct TSide {
+        enum TState : uint8_t { stUnread, stValue, stMissing, stPass };
+        const IIEValue* Value = nullptr; // the slot or element; null when there is none
+        TRefPtr<IIEValue> Hold;          // keeps a value read by name alive
+        TState State = stUnread;
+    };
+    void ReadLeft(const TIEToken* token, TSide& side) const;
+    void ReadRight(const IFact& fact, TSide& side) const;
+    // Whether ReadRight gives the same as the other test's for every fact.
+    bool SameRight(const TIEJoinTest& other) const noexcept {
+        return (JoinTestType == tstSlot) == (other.JoinTestType == tstSlot) &&
+               (JoinTestType == tstSlot || RightSubIndex == other.RightSubIndex) &&
+               RightSlot == other.RightSlot;
+    }
+    bool Compare(const TSide& left, const TSide& right) const {
+        if (left.State != TSide::stValue || right.State != TSide::stValue) [[unlikely]]
+            return CompareUnread(left);
+        const IIEValue* lv = left.Value;
+        const IIEValue* rv = right.Value;
+        // A missing element never equals anything, so it passes only an inequality test; a
+        // missing slot value equals only another.
+        const bool equal = lv && rv ? ValuesEqual(lv, rv) : JoinTestType == tstSlot && lv == rv;
+        return FSlotTestType == sttEquals ? equal : !equal;
+    }
+
     int32_t RightSubIndex = -1;
     // The slot names are set by the constructors and Assign, which also prepare their readers.
     std::string RightSlot;
@@ -220,6 +263,13 @@ public:
     TJoinTestType JoinTestType = tstSlot;
 
 private:
+    // Compare when a side has no value: passes or raises.
+    [[noreturn]] void RaiseMissing(const TSide& left) const;
+    bool CompareUnread(const TSide& left) const {
+        if (left.State == TSide::stPass) return true;
+        RaiseMissing(left);
+    }
+
     TSlotReader FRightReader;
     TSlotReader FLeftReader;
 };

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <unordered_map>
 
 #include <boost/container/small_vector.hpp>
@@ -489,9 +490,10 @@ void TTestNode::AddTest(std::unique_ptr<TIESlotTest> test) {
 }
 
 void TTestNode::Classify(const TIESlotTest* test) {
-    if (auto* join = dynamic_cast<const TIEJoinTest*>(test))
+    if (auto* join = dynamic_cast<const TIEJoinTest*>(test)) {
         FJoinTests.push_back(join);
-    else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
+        Regroup();
+    } else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
         FFuzzyTests.push_back(fuzzy);
     else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test))
         FPredicates.push_back(predicate);
@@ -499,6 +501,16 @@ void TTestNode::Classify(const TIESlotTest* test) {
 
 void TTestNode::AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex) {
     AddTest(std::make_unique<TIEPatternMatchTest>(nullptr, type, std::move(value), subIndex));
+}
+
+void TTestNode::Regroup() {
+    FRightGroup.assign(FJoinTests.size(), 0);
+    for (size_t i = 0; i < FJoinTests.size(); ++i) {
+        size_t first = 0;
+        while (!FJoinTests[i]->SameRight(*FJoinTests[first]))
+            ++first;
+        FRightGroup[i] = static_cast<uint32_t>(first);
+    }
 }
 
 bool TTestNode::HasPredicates() const noexcept {
@@ -548,6 +560,42 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     // The join tests are cheap and come first (the network adds them before any predicate).
     for (const TIEJoinTest* join : FJoinTests)
         if (!fact || !join->Test(*fact, left.get())) return false;
+    return OtherTestsPass(fact, left, strength);
+}
+
+bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
+                               TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
+    using TSide = TIEJoinTest::TSide;
+    if (FJoinTests.empty()) return OtherTestsPass(fact, left, strength);
+    if (!fact) return false;
+    // With the left side fixed, the incoming fact's side as read last, for the tests of its
+    // group (a missing slot raises, so what is kept is always a value).
+    TSide right;
+    uint32_t rightGroup = UINT32_MAX;
+    for (size_t i = 0; i < FJoinTests.size(); ++i) {
+        const TIEJoinTest& join = *FJoinTests[i];
+        TSide& fixed = sides[i];
+        // The reads come in Test's order: the left side first, the right one only when the
+        // left has a value.
+        if (leftFixed) {
+            if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
+            if (fixed.State == TSide::stValue && FRightGroup[i] != rightGroup) {
+                join.ReadRight(*fact, right);
+                rightGroup = FRightGroup[i];
+            }
+            if (!join.Compare(fixed, right)) return false;
+        } else {
+            TSide other;
+            join.ReadLeft(left.get(), other);
+            if (other.State == TSide::stValue && fixed.State == TSide::stUnread)
+                join.ReadRight(*fact, fixed);
+            if (!join.Compare(other, fixed)) return false;
+        }
+    }
+    return OtherTestsPass(fact, left, strength);
+}
+
+inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
     if (FPredicates.empty()) return true;
     TIEContext& context = Context();
@@ -623,6 +671,7 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
     // tests are the likelier to fail: they run first.
     std::stable_partition(FJoinTests.begin(), FJoinTests.end(),
                           [&](const TIEJoinTest* j) { return !hashable(j); });
+    Regroup();
     const THashPart& shown = FHashParts.front();
     FHashed = true;
     // The memories show their tokens grouped by the value that the chosen test compares.
@@ -941,14 +990,45 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
     }
 }
 
+namespace {
+
+// The fixed side's values of a join's tests while it runs (see TTestNode::TestsPassFixed).
+// Made for every activation of a join, so a join without join tests pays nothing for it.
+class TFixedSides {
+public:
+    using TSide = TIEJoinTest::TSide;
+    explicit TFixedSides(size_t count) : FCount(count) {
+        if (count > kInline) FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
+        std::uninitialized_value_construct_n(FData, count);
+    }
+    ~TFixedSides() {
+        std::destroy_n(FData, FCount);
+        if (FCount > kInline) ::operator delete(FData);
+    }
+    TFixedSides(const TFixedSides&) = delete;
+    TFixedSides& operator=(const TFixedSides&) = delete;
+    TSide* Data() noexcept { return FData; }
+
+private:
+    static constexpr size_t kInline = 4;
+    size_t FCount;
+    alignas(TSide) unsigned char FInline[kInline * sizeof(TSide)];
+    TSide* FData = reinterpret_cast<TSide*>(FInline);
+};
+
+} // namespace
+
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
-    // The entry stays while its join runs (no token enters the network meanwhile).
+    // The entry stays while its join runs (no token enters the network meanwhile), and so do
+    // the values of its facts that the tests read.
     const TIETokenRef& left = entry.Token;
+    TFixedSides fixed(FJoinTests.size());
+    TIEJoinTest::TSide* sides = fixed.Data();
     if (FNegation != jnNone) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;
         ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (!TestsPass(r.Fact, left)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
             blocker = r.Mark;
             CountBlock(r);
             return false;
@@ -967,9 +1047,9 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         float strength = 0.0f;
         if (fuzzy) {
             strength = std::min(left->Strength(), r.Token->Strength());
-            if (!TestsPass(r.Fact, left, &strength)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true, &strength)) return true;
         } else {
-            if (!TestsPass(r.Fact, left)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
             strength = std::min(left->Strength(), r.Token->Strength());
         }
         EmitChild(entry, &r, action, strength);
@@ -982,11 +1062,14 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
                           int32_t probeKey, TTokenAction action) {
     if (FLeft->Count() == 0) return;
     IFact* fact = right->LastFact();
+    TFixedSides fixed(FJoinTests.size());
+    TIEJoinTest::TSide* sides = fixed.Data();
     auto join_one = [&](TIETokenTree::TEntry& l) {
         // A left token blocked already stays so whatever the new right token says.
         if (FNegation != jnNone && l.Mark != 0) return;
         float strength = std::min(l.Token->Strength(), right->Strength());
-        if (!TestsPass(fact, l.Token, FNegation == jnNone ? &strength : nullptr)) return;
+        if (!TestsPassFixed(fact, l.Token, sides, false, FNegation == jnNone ? &strength : nullptr))
+            return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
         l.Mark = rightEntry->Mark;

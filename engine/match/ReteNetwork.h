@@ -207,19 +207,31 @@ public:
     // `strength` (the joined token's strength) is lowered to the degree of a fuzzy join test
     // that matches less; without it the left token's strength is the one tested.
     bool TestsPass(const IFact* fact, const TIETokenRef& left, float* strength = nullptr);
+    // TestsPass for a join that holds one side fixed while it tries the partners of the other:
+    // `sides` (one per join test, unread at first) keeps the fixed side's values once read, the
+    // left token's when `leftFixed`, else the fact's.
+    bool TestsPassFixed(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
+                        bool leftFixed, float* strength = nullptr);
 
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
     void Classify(const TIESlotTest* test);
+    // Fills FRightGroup for the join tests as they stand.
+    void Regroup();
 
     std::vector<std::unique_ptr<TIESlotTest>> FTests;
     // The same tests by kind, so that running them needs no type test.
     std::vector<const TIEJoinTest*> FJoinTests;
+    // Per join test, the first of FJoinTests that reads the same of the incoming fact, so that
+    // the tests of one join that compare one slot with several share its read (see Regroup).
+    std::vector<uint32_t> FRightGroup;
     std::vector<const TIEPatternMatchTest*> FPredicates;
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
 
 private:
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
+    // The fuzzy join tests and the predicates, which follow the join tests.
+    bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
 };
 
 // How a join treats the matches of its right input.

@@ -19,3 +19,10 @@
   => (printout t "not-negated-first " ?x crlf))
 (reset)
 (run)
+; Facts that come before the partners they are compared with, and a place of the incoming fact
+; tested against two bindings: each test still reads its own place and binding.
+(defrule apart (declare (salience 8)) (a ?v) (c ?w) (b ?z&~?v&~?w ?)
+  => (printout t "apart " ?v " " ?w " " ?z crlf))
+(assert (b w v) (b x v) (b y v))
+(assert (c y))
+(run)
