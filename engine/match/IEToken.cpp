@@ -283,17 +283,17 @@ bool TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
 
 TIEToken* TTokenEntry::DetachRightChildren() noexcept {
     TIEToken* first = FirstChild;
-    for (TIEToken* c = first; c; c = c->FRightNext) {
-        c->FRightOwner = nullptr;
-        c->FRightPrev = nullptr;
-    }
     FirstChild = nullptr;
     return first;
 }
 
 TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
     TIEToken* next = child.FRightNext;
-    child.FRightNext = nullptr;
+    child.FRightOwner = nullptr;
+    child.FRightPrev = child.FRightNext = nullptr;
+    // The caller withdraws this child before it takes the next, which has long left the cache:
+    // asking for it now lets the miss overlap that work.
+    if (next) PrefetchToken(next);
     return next;
 }
 
@@ -309,8 +309,10 @@ TTokenEntry::~TTokenEntry() {
             c = TakeNextDetached(*c);
         return;
     }
-    while (TIEToken* c = FirstChild)
+    while (TIEToken* c = FirstChild) {
+        if (TIEToken* next = c->FLeftNext) PrefetchToken(next);
         if (ReleaseChild(*c)) c->Release();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

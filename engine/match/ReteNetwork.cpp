@@ -828,8 +828,11 @@ void TJoinNode::WithdrawEntry(TTokenEntry& entry) {
 }
 
 void TJoinNode::RemoveLeft(TIETokenTree::TEntry& left) {
-    while (TIEToken* child = left.FirstChild)
+    while (TIEToken* child = left.FirstChild) {
+        // The next child's miss overlaps this one's withdrawal.
+        if (TIEToken* next = child->NextOfLeft()) PrefetchToken(next);
         DropChild(*child);
+    }
     FLeft->Erase(&left);
 }
 
