@@ -505,6 +505,14 @@ TRefPtr<IFactSlot> TFactTemplate::SlotAt(int32_t index) const {
 }
 
 int32_t TFactTemplate::IndexOfSlot(std::string_view name) const noexcept {
+    // A template of a few slots: comparing the names costs less than hashing the one asked for.
+    if (FIndex.size() <= 8) {
+        for (const auto& [slotName, at] : FIndex)
+            if (slotName.size() == name.size() &&
+                std::char_traits<char>::compare(slotName.data(), name.data(), name.size()) == 0)
+                return at;
+        return -1;
+    }
     auto it = FIndex.find(name);
     return it == FIndex.end() ? -1 : it->second;
 }
