@@ -19,12 +19,6 @@ namespace ie {
 
 namespace {
 
-std::string UpperCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return text;
-}
-
 // Kind names of a set for messages: without "dt", upper case, joined by ", ".
 std::string KindNames(TIETypes types) {
     return UpperCase(SetToText(types, ", "));

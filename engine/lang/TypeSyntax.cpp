@@ -29,12 +29,6 @@ std::string PlainText(const IIEValue& value) {
     return value.GetText();
 }
 
-std::string UpperCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return text;
-}
-
 std::string RangeClauseText(const IIEDefinedType& t) {
     if (!t.GetRangeLimited()) return {};
     auto bound = [&t](double d, bool maximum) {

@@ -70,12 +70,6 @@ std::string PrintForm(const IIEValue* value) {
     return value ? value->GetText() : std::string();
 }
 
-std::string UpperCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return text;
-}
-
 // Kinds that every non-fuzzy type accepts whatever its BaseTypes.
 constexpr TIETypes AlwaysAccepted{dtNone, dtVariable, dtFunCall, dtMultiVariable};
 // Kinds that a fuzzy type accepts and makes into fuzzy values later.

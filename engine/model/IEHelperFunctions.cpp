@@ -355,4 +355,10 @@ void SwapPublishedProperties(TObject& a, TObject& b) {
     }
 }
 
+std::string UpperCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return text;
+}
+
 } // namespace ie

@@ -23,6 +23,9 @@ int32_t HashString(std::string_view text) noexcept;
 // as 1).
 int32_t HashStringStep(std::string_view text, int32_t step) noexcept;
 
+// The text with its ASCII letters in upper case (kind names and keywords in messages and writing).
+std::string UpperCase(std::string text);
+
 // Folds one more hash value into a running hash, order-dependent and with every input bit
 // reaching every output bit, so that sequences of small numbers (such as (path 1 2) and
 // (path 2 1)) spread over the whole range instead of summing into the same few values.
