@@ -508,9 +508,7 @@ int32_t TFactTemplate::IndexOfSlot(std::string_view name) const noexcept {
     // A template of a few slots: comparing the names costs less than hashing the one asked for.
     if (FIndex.size() <= 8) {
         for (const auto& [slotName, at] : FIndex)
-            if (slotName.size() == name.size() &&
-                std::char_traits<char>::compare(slotName.data(), name.data(), name.size()) == 0)
-                return at;
+            if (slotName == name) return at;
         return -1;
     }
     auto it = FIndex.find(name);
