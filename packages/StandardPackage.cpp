@@ -289,27 +289,46 @@ TIfFunction::TIfFunction()
                        "actions after else; returns the value of the last action run",
                        " <predicate-expression> then <expression>+ [else <expression>+]", 2) {}
 
-TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
+namespace {
+
+// Where the else keyword of an if stands among its written arguments (the argument count when it
+// has none), after the check that "then" follows the condition. A call of the framework keeps
+// both for its next run: an if inside a rule or a deffunction runs with the same written parts
+// each time.
+int32_t IfElsePosition(IFunCall* call, int32_t n) {
+    TFunctionCall* own =
+        typeid(*call) == typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call) : nullptr;
+    if (own && own->FormMark() >= 0) return own->FormMark();
     if (!IsKeyword(Written(call, 1), IEThenAtom()))
         RaiseIE(imSyntaxError, IEMessage(imMissingThen));
-    TControlFormScope scope(context);
+    const IIEValue* elseAtom = IEElseAtom().get();
+    int32_t at = n;
+    for (int32_t i = 3; i < n && at == n; ++i)
+        if (const IIEValue* a = Written(call, i).get(); a->Equals(elseAtom)) at = i;
+    if (own) own->SetFormMark(at);
+    return at;
+}
+
+} // namespace
+
+TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
     const int32_t n = call->ArgumentCount();
+    const int32_t elseAt = IfElsePosition(call, n);
+    TControlFormScope scope(context);
     const bool condition = EvalCondition(call->GetArgument(0), context);
     TRefPtr<IIEValue> result = IEFalseValue();
     if (condition) {
+        // An action whose value is the else keyword ends the branch as the written one does.
+        const IIEValue* elseAtom = IEElseAtom().get();
         for (int32_t i = 2; i < n; ++i) {
             TRefPtr<IIEValue> value = EvalArg(call, i, context);
-            if (IsKeyword(value, IEElseAtom())) break;
+            if (value->Equals(elseAtom)) break;
             if (context->ReturnFlag()) return scope.TakeReturn();
             result = std::move(value);
         }
         return result;
     }
-    for (int32_t i = 3; i < n; ++i)
-        if (IsKeyword(Written(call, i), IEElseAtom())) {
-            if (RunActions(call, i + 1, n, context, result)) return scope.TakeReturn();
-            break;
-        }
+    if (elseAt < n && RunActions(call, elseAt + 1, n, context, result)) return scope.TakeReturn();
     return result;
 }
 

@@ -80,11 +80,11 @@ void TIEUserFunction::SetMinArgumentCount(int32_t count) {
     if (FMaxArgumentCount < count) FMaxArgumentCount = count;
 }
 
-void TIEUserFunction::CheckCall(const IFunCall* call, const TIEContext* context) const {
-    const int32_t n = call ? call->ArgumentCount() : 0;
-    if (n < FMinArgumentCount) RaiseIE(imTooFewArguments, FFunctionName);
-    if (n > FMaxArgumentCount) RaiseIE(imTooManyArguments, FFunctionName);
-    if (!context) throw EInvalidCast(std::string(InvalidCastMessage));
+void TIEUserFunction::RaiseBadCall(int32_t count, const TIEContext* context) const {
+    if (count < FMinArgumentCount) RaiseIE(imTooFewArguments, FFunctionName);
+    if (count > FMaxArgumentCount) RaiseIE(imTooManyArguments, FFunctionName);
+    (void)context;
+    throw EInvalidCast(std::string(InvalidCastMessage));
 }
 
 TRefPtr<IIEValue> TIEUserFunction::Call(IFunCall* call, TIEContext* context) {
@@ -207,6 +207,7 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
     FComment = src->GetComment();
     FTag = src->GetTag();
     FArguments = std::move(arguments);
+    FFormMark = -1;
 }
 
 TRefPtr<ICloneable> TFunctionCall::Clone() const {
@@ -222,11 +223,18 @@ bool TFunctionCall::Equals(const IInterface* other) const {
 
 void TFunctionCall::AddArgument(TRefPtr<IIEValue> value) {
     FArguments.push_back(std::move(value));
+    FFormMark = -1;
+}
+
+void TFunctionCall::ClearArguments() {
+    FArguments.clear();
+    FFormMark = -1;
 }
 
 void TFunctionCall::DeleteArgument(int32_t index) {
     CheckIndex(index, FArguments.size());
     FArguments.erase(FArguments.begin() + index);
+    FFormMark = -1;
 }
 
 bool TFunctionCall::SameCall(const IFunCall* other) const {
@@ -254,6 +262,7 @@ const TRefPtr<IIEValue>& TFunctionCall::GetArgument(int32_t index) const {
 void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     CheckIndex(index, FArguments.size());
     FArguments[static_cast<size_t>(index)] = std::move(value);
+    FFormMark = -1;
 }
 
 const TRefPtr<IUserFunction>& TFunctionCall::Bound() {
@@ -261,6 +270,7 @@ const TRefPtr<IUserFunction>& TFunctionCall::Bound() {
         if (FReasoner) {
             FFunction = FReasoner->FindUserFunction(FFunctionName);
             FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
+            FFormMark = -1;
         }
         if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
     }
@@ -299,6 +309,7 @@ TFunctionCall::~TFunctionCall() {
 
 void TFunctionCall::ReleaseFunction() noexcept {
     FNative = nullptr;
+    FFormMark = -1;
     if (!FFunction) return;
     if (RunningCalls > 0) {
         try {
