@@ -819,9 +819,9 @@ TRefPtr<IFact> CloneFact(const IFact& fact) {
 
 // The fact of that identifier in working memory (found by identity), or the engine's error.
 TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
-    const int32_t index = engine.Facts().IndexOfID(id);
-    if (index < 0) RaiseIE(imNoSuchFact, IntToStr(id));
-    return engine.Facts().Item(index);
+    const IFact* fact = engine.Facts().FindID(id);
+    if (!fact) RaiseIE(imNoSuchFact, IntToStr(id));
+    return TRefPtr<IFact>(const_cast<IFact*>(fact));
 }
 
 // A stored value that evaluates to itself and stays as it is in a single-field slot: setting it
