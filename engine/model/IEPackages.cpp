@@ -14,6 +14,8 @@
 #include <memory>
 #include <typeinfo>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/model/IEContext.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
@@ -557,17 +559,11 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     // Every argument is evaluated in the caller's context before any parameter is bound: a
     // parameter must not shadow the caller's variable of the same name in a later argument.
     // Calls of a few arguments, the usual case, keep them on the stack.
-    constexpr int32_t InlineArguments = 8;
-    TRefPtr<IIEValue> inlineArguments[InlineArguments];
-    std::vector<TRefPtr<IIEValue>> moreArguments;
-    TRefPtr<IIEValue>* arguments = inlineArguments;
-    if (argCount > InlineArguments) {
-        moreArguments.resize(static_cast<size_t>(argCount));
-        arguments = moreArguments.data();
-    }
+    boost::container::small_vector<TRefPtr<IIEValue>, 8> arguments;
+    arguments.reserve(static_cast<size_t>(argCount));
     for (int32_t i = 0; i < argCount; ++i) {
         const TRefPtr<IIEValue>& a = call->GetArgument(i);
-        arguments[i] = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
+        arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
     }
     // The body binds in a context of its own under the root (where the globals live): what
     // it binds never reaches the caller's variables, and the caller's are not its own. The
@@ -626,8 +622,11 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     if (FDistinctParameters) scope.KeepNames = parameterCount;
     TRefPtr<IIEValue> result;
     const TRefPtr<TValueVector> actions = FActions; // the body may be replaced while it runs
-    for (int32_t i = 0; i < actions->Count(); ++i) {
-        const TRefPtr<IIEValue>& action = actions->GetItem(i);
+    // The actions are read in place (an action may add to the list it runs from, so its length
+    // and place are read again for each).
+    const TValueVector& body = *actions;
+    for (size_t i = 0; i < static_cast<size_t>(body.end() - body.begin()); ++i) {
+        const TRefPtr<IIEValue>& action = body.begin()[static_cast<ptrdiff_t>(i)];
         result = action ? action->Evaluate(child) : nullptr;
         if (child->ReturnFlag()) {
             result = child->ReturnValue();
