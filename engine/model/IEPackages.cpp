@@ -267,15 +267,13 @@ void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     FFormMark = -1;
 }
 
-const TRefPtr<IUserFunction>& TFunctionCall::Bound() {
-    if (!FFunction) {
-        if (FReasoner) {
-            FFunction = FReasoner->FindUserFunction(FFunctionName);
-            FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
-            FFormMark = -1;
-        }
-        if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
+const TRefPtr<IUserFunction>& TFunctionCall::BindByName() {
+    if (FReasoner) {
+        FFunction = FReasoner->FindUserFunction(FFunctionName);
+        FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
+        FFormMark = -1;
     }
+    if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
     return FFunction;
 }
 

@@ -204,8 +204,13 @@ public:
     void SetFormMark(int32_t mark) noexcept { FFormMark = mark; }
 
 private:
-    // The bound function, found by name on first use.
-    const TRefPtr<IUserFunction>& Bound();
+    // The bound function, found by name on first use (BindByName).
+    const TRefPtr<IUserFunction>& Bound() {
+        if (FFunction) [[likely]]
+            return FFunction;
+        return BindByName();
+    }
+    const TRefPtr<IUserFunction>& BindByName();
     // Lets go of the bound function; while any call runs on this thread the reference is kept
     // until the outermost call returns, since the function may be the one running.
     void ReleaseFunction() noexcept;
