@@ -142,6 +142,7 @@ TEST(StandardIf, OneCallRunsEitherPartAgainAndFollowsItsArguments) {
         EXPECT_EQ(call->Evaluate(&e.Root)->GetText(), c[0] == 'T' ? "3" : "yes");
     }
     e.Root.Bindings().Remove("e");
+    e.Root.SetBinding("c", atom("FALSE"));
     for (int32_t i = 3; i < 7; ++i)
         call->SetArgument(i, i == 3 ? atom("else") : i == 4 ? TIEValue::CreateFunCall(bindE)
                                                             : number(i - 3));
