@@ -144,8 +144,9 @@ TEST(StandardIf, OneCallRunsEitherPartAgainAndFollowsItsArguments) {
     e.Root.Bindings().Remove("e");
     e.Root.SetBinding("c", atom("FALSE"));
     for (int32_t i = 3; i < 7; ++i)
-        call->SetArgument(i, i == 3 ? atom("else") : i == 4 ? TIEValue::CreateFunCall(bindE)
-                                                            : number(i - 3));
+        call->SetArgument(i, i == 3   ? atom("else")
+                             : i == 4 ? TIEValue::CreateFunCall(bindE)
+                                      : number(i - 3));
     EXPECT_EQ(call->Evaluate(&e.Root)->GetText(), "3");
     EXPECT_EQ(e.Text("?e"), "yes");
     // A then keyword taken away is missed on the next run.
