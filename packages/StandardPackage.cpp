@@ -293,30 +293,30 @@ TIfFunction::TIfFunction()
 
 namespace {
 
-// Where the else keyword of an if stands among its written arguments (the argument count when it
-// has none), after the check that "then" follows the condition. A call of the framework keeps
-// both for its next run: an if inside a rule or a deffunction runs with the same written parts
-// each time.
-int32_t IfElsePosition(IFunCall* call, int32_t n) {
-    TFunctionCall* own =
-        typeid(*call) == typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call) : nullptr;
-    if (own && own->FormMark() >= 0) return own->FormMark();
-    if (!IsKeyword(Written(call, 1), IEThenAtom()))
-        RaiseIE(imSyntaxError, IEMessage(imMissingThen));
-    const IIEValue* elseAtom = IEElseAtom().get();
-    int32_t at = n;
-    for (int32_t i = 3; i < n && at == n; ++i)
-        if (const IIEValue* a = Written(call, i).get(); a->Equals(elseAtom)) at = i;
-    if (own) own->SetFormMark(at);
-    return at;
+// What an if call keeps of its written parts (TFunctionCall::FormMark): nothing yet, that "then"
+// follows the condition, or (from 0 on) where the else keyword stands, the argument count when it
+// has none. An if inside a rule or a deffunction runs with the same written parts each time, so
+// the checks and the search are made once, each when a run first needs it.
+constexpr int32_t IfNotChecked = -1;
+constexpr int32_t IfThenChecked = -2;
+
+TFunctionCall* OwnCall(IFunCall* call) {
+    return typeid(*call) == typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call) : nullptr;
 }
 
 } // namespace
 
 TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
-    const int32_t n = call->ArgumentCount();
-    const int32_t elseAt = IfElsePosition(call, n);
+    TFunctionCall* own = OwnCall(call);
+    int32_t mark = own ? own->FormMark() : IfNotChecked;
+    if (mark == IfNotChecked) {
+        if (!IsKeyword(Written(call, 1), IEThenAtom()))
+            RaiseIE(imSyntaxError, IEMessage(imMissingThen));
+        mark = IfThenChecked;
+        if (own) own->SetFormMark(mark);
+    }
     TControlFormScope scope(context);
+    const int32_t n = call->ArgumentCount();
     const bool condition = EvalCondition(call->GetArgument(0), context);
     TRefPtr<IIEValue> result = IEFalseValue();
     if (condition) {
@@ -330,7 +330,14 @@ TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
         }
         return result;
     }
-    if (elseAt < n && RunActions(call, elseAt + 1, n, context, result)) return scope.TakeReturn();
+    if (mark < 0) {
+        const IIEValue* elseAtom = IEElseAtom().get();
+        mark = n;
+        for (int32_t i = 3; i < n && mark == n; ++i)
+            if (Written(call, i)->Equals(elseAtom)) mark = i;
+        if (own) own->SetFormMark(mark);
+    }
+    if (mark < n && RunActions(call, mark + 1, n, context, result)) return scope.TakeReturn();
     return result;
 }
 

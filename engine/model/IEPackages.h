@@ -197,8 +197,8 @@ public:
     void AddFunCall(TRefPtr<IFunCall> call);
     void AddList(TRefPtr<IValueVector> list);
 
-    // A position among the written arguments that the bound function worked out from them once
-    // (where a control form's else keyword stands), -1 until it is set; forgotten whenever the
+    // What the bound function worked out once from the written arguments (a control form's
+    // checks, where its else keyword stands), -1 until it sets something; forgotten whenever the
     // arguments or the function change.
     int32_t FormMark() const noexcept { return FFormMark; }
     void SetFormMark(int32_t mark) noexcept { FFormMark = mark; }
