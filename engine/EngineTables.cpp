@@ -771,6 +771,11 @@ int32_t TFacts::IndexOfID(int32_t id) const {
     return PositionOf(it->second);
 }
 
+const IFact* TFacts::FindID(int32_t id) const {
+    auto it = FSlotById.find(id);
+    return it == FSlotById.end() ? nullptr : FSlots[it->second].get();
+}
+
 int32_t TFacts::IndexOf(const IFact* fact) const {
     const size_t slot = SlotOfFact(fact);
     return slot == std::string::npos ? -1 : PositionOf(slot);

@@ -241,6 +241,8 @@ public:
     int32_t IndexOfFact(const IFact* fact) const;
     // Position of the fact with this identifier, -1 when absent.
     int32_t IndexOfID(int32_t id) const;
+    // The fact with this identifier, nullptr when absent (no position is counted out).
+    const IFact* FindID(int32_t id) const;
     // Position of this very fact object (by its identifier when it has one), -1 when absent.
     int32_t IndexOf(const IFact* fact) const;
 

@@ -105,8 +105,15 @@ auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read
         case dtMultiVariable:
         case dtObject: {
             TRefPtr<IIEValue> hold;
-            if (const IIEValue* bound = value->BorrowVariable(context, hold))
+            if (const IIEValue* bound = value->BorrowVariable(context, hold)) {
+                // A bound number of the engine's own class reads as a literal would.
+                if (typeid(*bound) == typeid(TIEValue)) {
+                    const auto* number = static_cast<const TIEValue*>(bound);
+                    if (number->DType() == dtInteger || number->DType() == dtFloat)
+                        return read.Literal(*number);
+                }
                 return read.Value(*bound);
+            }
             break;
         }
         default:

@@ -220,23 +220,24 @@ TRefPtr<IIEValue> TFloatFunction::Execute(IFunCall* call, TIEContext* context) {
 }
 
 TIntegerFunction::TIntegerFunction()
-    : TBuiltInFunction("integer",
+    : TNumericFunction("integer",
                        "Returns its argument as an integer; a float is truncated toward zero",
                        NumericArgument, 1, 1) {}
 
-TRefPtr<IIEValue> TIntegerFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewInteger(EvalArg(call, 0, context)->AsInteger());
+TIENumber TIntegerFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    return {static_cast<double>(EvalInteger(call->GetArgument(0), context)), false};
 }
 
 TRoundFunction::TRoundFunction()
-    : TBuiltInFunction("round",
+    : TNumericFunction("round",
                        "Returns its argument rounded to the nearest whole number (halves to the "
                        "even neighbour), as a float",
                        NumericArgument, 1, 1) {}
 
-TRefPtr<IIEValue> TRoundFunction::Execute(IFunCall* call, TIEContext* context) {
+TIENumber TRoundFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     // nearbyint in the default rounding mode sends halves to the even neighbour.
-    return NewFloat(std::nearbyint(CheckFloat(EvalArg(call, 0, context)->GetAsNumeric())));
+    return {CheckFloat(std::nearbyint(CheckFloat(EvalNumber(call->GetArgument(0), context).Value))),
+            true};
 }
 
 // ---------------------------------------------------------------------------------------------

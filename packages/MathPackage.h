@@ -22,7 +22,7 @@ IE_NUMERIC_FUNCTION(TDivideFunction);        // /
 IE_BUILT_IN_FUNCTION(TExpFunction);
 IE_BUILT_IN_FUNCTION(TExptFunction); // **
 IE_BUILT_IN_FUNCTION(TFloatFunction);
-IE_BUILT_IN_FUNCTION(TIntegerFunction);
+IE_NUMERIC_FUNCTION(TIntegerFunction);
 IE_BUILT_IN_FUNCTION(TLogFunction);
 IE_BUILT_IN_FUNCTION(TLog10Function);
 IE_BUILT_IN_FUNCTION(TMaxFunction);
@@ -33,7 +33,7 @@ IE_BUILT_IN_FUNCTION(TPiFunction);
 IE_NUMERIC_FUNCTION(TPlusFunction);
 IE_BUILT_IN_FUNCTION(TRandomFunction);
 IE_BUILT_IN_FUNCTION(TRandomizeFunction);
-IE_BUILT_IN_FUNCTION(TRoundFunction);
+IE_NUMERIC_FUNCTION(TRoundFunction);
 IE_BUILT_IN_FUNCTION(TSeedFunction);
 IE_BUILT_IN_FUNCTION(TSqrtFunction);
 IE_NUMERIC_FUNCTION(TTimesFunction); // *

@@ -14,6 +14,8 @@
 #include <system_error>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFacts.h"
@@ -289,27 +291,53 @@ TIfFunction::TIfFunction()
                        "actions after else; returns the value of the last action run",
                        " <predicate-expression> then <expression>+ [else <expression>+]", 2) {}
 
+namespace {
+
+// What an if call keeps of its written parts (TFunctionCall::FormMark): nothing yet, that "then"
+// follows the condition, or (from 0 on) where the else keyword stands, the argument count when it
+// has none. An if inside a rule or a deffunction runs with the same written parts each time, so
+// the checks and the search are made once, each when a run first needs it.
+constexpr int32_t IfNotChecked = -1;
+constexpr int32_t IfThenChecked = -2;
+
+TFunctionCall* OwnCall(IFunCall* call) {
+    return typeid(*call) == typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call) : nullptr;
+}
+
+} // namespace
+
 TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
-    if (!IsKeyword(Written(call, 1), IEThenAtom()))
-        RaiseIE(imSyntaxError, IEMessage(imMissingThen));
+    TFunctionCall* own = OwnCall(call);
+    int32_t mark = own ? own->FormMark() : IfNotChecked;
+    if (mark == IfNotChecked) {
+        if (!IsKeyword(Written(call, 1), IEThenAtom()))
+            RaiseIE(imSyntaxError, IEMessage(imMissingThen));
+        mark = IfThenChecked;
+        if (own) own->SetFormMark(mark);
+    }
     TControlFormScope scope(context);
     const int32_t n = call->ArgumentCount();
     const bool condition = EvalCondition(call->GetArgument(0), context);
     TRefPtr<IIEValue> result = IEFalseValue();
     if (condition) {
+        // An action whose value is the else keyword ends the branch as the written one does.
+        const IIEValue* elseAtom = IEElseAtom().get();
         for (int32_t i = 2; i < n; ++i) {
             TRefPtr<IIEValue> value = EvalArg(call, i, context);
-            if (IsKeyword(value, IEElseAtom())) break;
+            if (value->Equals(elseAtom)) break;
             if (context->ReturnFlag()) return scope.TakeReturn();
             result = std::move(value);
         }
         return result;
     }
-    for (int32_t i = 3; i < n; ++i)
-        if (IsKeyword(Written(call, i), IEElseAtom())) {
-            if (RunActions(call, i + 1, n, context, result)) return scope.TakeReturn();
-            break;
-        }
+    if (mark < 0) {
+        const IIEValue* elseAtom = IEElseAtom().get();
+        mark = n;
+        for (int32_t i = 3; i < n && mark == n; ++i)
+            if (Written(call, i)->Equals(elseAtom)) mark = i;
+        if (own) own->SetFormMark(mark);
+    }
+    if (mark < n && RunActions(call, mark + 1, n, context, result)) return scope.TakeReturn();
     return result;
 }
 
@@ -798,9 +826,9 @@ TRefPtr<IFact> CloneFact(const IFact& fact) {
 
 // The fact of that identifier in working memory (found by identity), or the engine's error.
 TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
-    const int32_t index = engine.Facts().IndexOfID(id);
-    if (index < 0) RaiseIE(imNoSuchFact, IntToStr(id));
-    return engine.Facts().Item(index);
+    const IFact* fact = engine.Facts().FindID(id);
+    if (!fact) RaiseIE(imNoSuchFact, IntToStr(id));
+    return TRefPtr<IFact>(const_cast<IFact*>(fact));
 }
 
 // A stored value that evaluates to itself and stays as it is in a single-field slot: setting it
@@ -887,39 +915,60 @@ struct TSlotChange {
 
 struct TSlotChanges {
     uint32_t Layout = 0;
-    std::vector<TSlotChange> Items;
+    // A modify changes a slot or two: no allocation for the list.
+    boost::container::small_vector<TSlotChange, 4> Items;
 };
 
 // The new slot values of a modify or duplicate: each (slot value...) group evaluated. All are
-// read before the fact is touched, so a bad group changes nothing.
+// read before the fact is touched, so a bad group changes nothing. A group written as a list
+// and a slot name written as an atom are read where they stand (they evaluate to themselves).
 TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEContext* context) {
     TSlotChanges changes;
-    changes.Items.reserve(static_cast<size_t>(std::max(call->ArgumentCount() - 1, 0)));
+    const TFactTemplate* ownTemplate = typeid(factTemplate) == typeid(TFactTemplate)
+                                           ? static_cast<const TFactTemplate*>(&factTemplate)
+                                           : nullptr;
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        const TRefPtr<IValueVector> group = EvalArg(call, i, context)->AsList();
-        if (group->Count() == 0) RaiseIE(imBadSlotName, std::string_view());
-        std::string name = Evaluated(group->GetItem(0), context)->AsString();
+        // Held while the values are evaluated: they are read from it.
+        TRefPtr<IIEValue> written = call->GetArgument(i);
+        TRefPtr<IValueVector> groupHold;
+        const IValueVector* group = nullptr;
+        if (const IIEValue* w = written.get(); w && typeid(*w) == typeid(TIEValue))
+            group = static_cast<const TIEValue*>(w)->ListPayload();
+        if (!group) {
+            groupHold = Evaluated(written, context)->AsList();
+            group = groupHold.get();
+        }
+        const int32_t count = group->Count();
+        if (count == 0) RaiseIE(imBadSlotName, std::string_view());
+        const IIEValue* first = group->GetItem(0).get();
+        std::string name;
+        if (first && typeid(*first) == typeid(TIEValue) &&
+            static_cast<const TIEValue*>(first)->DType() == dtAtom)
+            name = static_cast<const TIEValue*>(first)->TextBlock()->Text();
+        else
+            name = Evaluated(group->GetItem(0), context)->AsString();
         const int32_t index = factTemplate.IndexOfSlot(name);
         if (index < 0) RaiseIE(imNoSuchSlot, name);
-        const TRefPtr<IFactSlot> slot = factTemplate.SlotAt(index);
-        const bool oneList =
-            group->Count() == 2 && group->GetItem(1) && group->GetItem(1)->GetDType() == dtList;
+        const bool multi = ownTemplate ? ownTemplate->Slot(index)->IsMultiSlot()
+                                       : factTemplate.SlotAt(index)->IsMultiSlot();
+        const IIEValue* second = count == 2 ? group->GetItem(1).get() : nullptr;
+        const bool oneList = second && second->GetDType() == dtList;
         TRefPtr<IIEValue> value;
-        if (slot->IsMultiSlot() && !oneList) {
+        if (multi && !oneList) {
             auto list = TValueVector::Create();
-            for (int32_t j = 1; j < group->Count(); ++j)
+            for (int32_t j = 1; j < count; ++j)
                 list->Add(Evaluated(group->GetItem(j), context));
             value = TIEValue::CreateList(std::move(list));
         } else {
-            if (group->Count() < 2) RaiseIE(imExpectedValueMissing);
+            if (count < 2) RaiseIE(imExpectedValueMissing);
             value = Evaluated(group->GetItem(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
         changes.Items.push_back({index, std::move(name), std::move(value)});
     }
     // Read after the values: evaluating them may have changed the template's slots.
-    if (typeid(factTemplate) == typeid(TFactTemplate))
-        changes.Layout = static_cast<const TFactTemplate&>(factTemplate).Layout();
+    if (ownTemplate)
+        changes.Layout = ownTemplate->Layout();
     else if (auto* t = dynamic_cast<const TFactTemplate*>(&factTemplate))
         changes.Layout = t->Layout();
     return changes;

@@ -23,13 +23,18 @@ constexpr long double TwoPi = Pi * 2;
 constexpr std::string_view TwoNumbers = " <numeric-expression-X> <numeric-expression-Y>";
 constexpr std::string_view TwoPoints = " <multifield-expression-1> <multifield-expression-2>";
 
-// The extended result as a float value: a not-a-number raises the invalid operation, a value
-// beyond the double range the overflow.
-TRefPtr<IIEValue> NewFloat(long double value) {
+// The extended result as a double: a not-a-number raises the invalid operation, a value beyond
+// the double range the overflow.
+double FloatResult(long double value) {
     if (std::isnan(value)) throw EInvalidOp();
     // Converting an extended value beyond the double range is undefined: test before.
     if (std::fabs(value) > std::numeric_limits<double>::max()) throw EOverflow();
-    return TIEValue::CreateFloat(static_cast<double>(value));
+    return static_cast<double>(value);
+}
+
+// The same as a float value.
+TRefPtr<IIEValue> NewFloat(long double value) {
+    return TIEValue::CreateFloat(FloatResult(value));
 }
 
 // The checked operations of the extended computations.
@@ -61,10 +66,11 @@ long double UnitArgument(long double x) {
 } // namespace
 
 TUnaryTrigonometryFunction::TUnaryTrigonometryFunction(std::string_view name, std::string_view help)
-    : TBuiltInFunction(name, help, " <numeric-expression>", 1, 1) {}
+    : TNumericFunction(name, help, " <numeric-expression>", 1, 1) {}
 
-TRefPtr<IIEValue> TUnaryTrigonometryFunction::Execute(IFunCall* call, TIEContext* context) {
-    return NewFloat(Compute(CheckFloat(EvalArg(call, 0, context)->GetAsNumeric())));
+TIENumber TUnaryTrigonometryFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    return {FloatResult(Compute(CheckFloat(EvalNumber(call->GetArgument(0), context).Value))),
+            true};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,11 +16,12 @@
 namespace ie {
 
 // A function of one numeric argument (" <numeric-expression>", exactly one argument): the body
-// reads the number and hands it to Compute.
-class TUnaryTrigonometryFunction : public TBuiltInFunction {
+// reads the number and hands it to Compute. Its float result goes to an enclosing arithmetic call
+// as a number, without a value.
+class TUnaryTrigonometryFunction : public TNumericFunction {
 protected:
     TUnaryTrigonometryFunction(std::string_view name, std::string_view help);
-    TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) final;
+    TIENumber ExecuteNumber(IFunCall* call, TIEContext* context) final;
     virtual long double Compute(long double x) const = 0;
 };
 

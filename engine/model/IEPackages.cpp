@@ -14,6 +14,8 @@
 #include <memory>
 #include <typeinfo>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/model/IEContext.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEValue.h"
@@ -80,11 +82,11 @@ void TIEUserFunction::SetMinArgumentCount(int32_t count) {
     if (FMaxArgumentCount < count) FMaxArgumentCount = count;
 }
 
-void TIEUserFunction::CheckCall(const IFunCall* call, const TIEContext* context) const {
-    const int32_t n = call ? call->ArgumentCount() : 0;
-    if (n < FMinArgumentCount) RaiseIE(imTooFewArguments, FFunctionName);
-    if (n > FMaxArgumentCount) RaiseIE(imTooManyArguments, FFunctionName);
-    if (!context) throw EInvalidCast(std::string(InvalidCastMessage));
+void TIEUserFunction::RaiseBadCall(int32_t count, const TIEContext* context) const {
+    if (count < FMinArgumentCount) RaiseIE(imTooFewArguments, FFunctionName);
+    if (count > FMaxArgumentCount) RaiseIE(imTooManyArguments, FFunctionName);
+    (void)context;
+    throw EInvalidCast(std::string(InvalidCastMessage));
 }
 
 TRefPtr<IIEValue> TIEUserFunction::Call(IFunCall* call, TIEContext* context) {
@@ -207,6 +209,7 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
     FComment = src->GetComment();
     FTag = src->GetTag();
     FArguments = std::move(arguments);
+    FFormMark = -1;
 }
 
 TRefPtr<ICloneable> TFunctionCall::Clone() const {
@@ -222,11 +225,18 @@ bool TFunctionCall::Equals(const IInterface* other) const {
 
 void TFunctionCall::AddArgument(TRefPtr<IIEValue> value) {
     FArguments.push_back(std::move(value));
+    FFormMark = -1;
+}
+
+void TFunctionCall::ClearArguments() {
+    FArguments.clear();
+    FFormMark = -1;
 }
 
 void TFunctionCall::DeleteArgument(int32_t index) {
     CheckIndex(index, FArguments.size());
     FArguments.erase(FArguments.begin() + index);
+    FFormMark = -1;
 }
 
 bool TFunctionCall::SameCall(const IFunCall* other) const {
@@ -254,16 +264,16 @@ const TRefPtr<IIEValue>& TFunctionCall::GetArgument(int32_t index) const {
 void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     CheckIndex(index, FArguments.size());
     FArguments[static_cast<size_t>(index)] = std::move(value);
+    FFormMark = -1;
 }
 
-const TRefPtr<IUserFunction>& TFunctionCall::Bound() {
-    if (!FFunction) {
-        if (FReasoner) {
-            FFunction = FReasoner->FindUserFunction(FFunctionName);
-            FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
-        }
-        if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
+const TRefPtr<IUserFunction>& TFunctionCall::BindByName() {
+    if (FReasoner) {
+        FFunction = FReasoner->FindUserFunction(FFunctionName);
+        FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
+        FFormMark = -1;
     }
+    if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
     return FFunction;
 }
 
@@ -299,6 +309,7 @@ TFunctionCall::~TFunctionCall() {
 
 void TFunctionCall::ReleaseFunction() noexcept {
     FNative = nullptr;
+    FFormMark = -1;
     if (!FFunction) return;
     if (RunningCalls > 0) {
         try {
@@ -546,17 +557,11 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     // Every argument is evaluated in the caller's context before any parameter is bound: a
     // parameter must not shadow the caller's variable of the same name in a later argument.
     // Calls of a few arguments, the usual case, keep them on the stack.
-    constexpr int32_t InlineArguments = 8;
-    TRefPtr<IIEValue> inlineArguments[InlineArguments];
-    std::vector<TRefPtr<IIEValue>> moreArguments;
-    TRefPtr<IIEValue>* arguments = inlineArguments;
-    if (argCount > InlineArguments) {
-        moreArguments.resize(static_cast<size_t>(argCount));
-        arguments = moreArguments.data();
-    }
+    boost::container::small_vector<TRefPtr<IIEValue>, 8> arguments;
+    arguments.reserve(static_cast<size_t>(argCount));
     for (int32_t i = 0; i < argCount; ++i) {
         const TRefPtr<IIEValue>& a = call->GetArgument(i);
-        arguments[i] = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
+        arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
     }
     // The body binds in a context of its own under the root (where the globals live): what
     // it binds never reaches the caller's variables, and the caller's are not its own. The
@@ -615,8 +620,11 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     if (FDistinctParameters) scope.KeepNames = parameterCount;
     TRefPtr<IIEValue> result;
     const TRefPtr<TValueVector> actions = FActions; // the body may be replaced while it runs
-    for (int32_t i = 0; i < actions->Count(); ++i) {
-        const TRefPtr<IIEValue>& action = actions->GetItem(i);
+    // The actions are read in place (an action may add to the list it runs from, so its length
+    // and place are read again for each).
+    const TValueVector& body = *actions;
+    for (size_t i = 0; i < static_cast<size_t>(body.end() - body.begin()); ++i) {
+        const TRefPtr<IIEValue>& action = body.begin()[static_cast<ptrdiff_t>(i)];
         result = action ? action->Evaluate(child) : nullptr;
         if (child->ReturnFlag()) {
             result = child->ReturnValue();

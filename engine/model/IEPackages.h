@@ -113,8 +113,13 @@ public:
     void SaveToWriter(TWriter& writer) const override;
 
 protected:
-    // The checks of Call: the argument count against the limits, then the context.
-    void CheckCall(const IFunCall* call, const TIEContext* context) const;
+    // The checks of Call: the argument count against the limits, then the context. Every call of
+    // every function passes here, so the passing case is inline.
+    void CheckCall(const IFunCall* call, const TIEContext* context) const {
+        const int32_t n = call ? call->ArgumentCount() : 0;
+        if (n < FMinArgumentCount || n > FMaxArgumentCount || !context) [[unlikely]]
+            RaiseBadCall(n, context);
+    }
     // Told when an engine enters (raAdded) or leaves the reasoner list.
     virtual void ReasonerNotify(IReasoner* reasoner, TReasonerAction action);
     // Told when the last engine has left the reasoner list.
@@ -123,6 +128,9 @@ protected:
     virtual TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context);
 
 private:
+    // The error of a call that CheckCall refuses.
+    [[noreturn]] void RaiseBadCall(int32_t count, const TIEContext* context) const;
+
     int32_t FMinArgumentCount = 0;
     int32_t FMaxArgumentCount = 2147483647;
     std::string FComment;
@@ -156,7 +164,7 @@ public:
 
     // IFunCall
     void AddArgument(TRefPtr<IIEValue> value) override;
-    void ClearArguments() override { FArguments.clear(); }
+    void ClearArguments() override;
     void DeleteArgument(int32_t index) override;
     bool SameCall(const IFunCall* other) const override;
     const TRefPtr<IIEValue>& GetArgument(int32_t index) const override;
@@ -189,9 +197,20 @@ public:
     void AddFunCall(TRefPtr<IFunCall> call);
     void AddList(TRefPtr<IValueVector> list);
 
+    // What the bound function worked out once from the written arguments (a control form's
+    // checks, where its else keyword stands), -1 until it sets something; forgotten whenever the
+    // arguments or the function change.
+    int32_t FormMark() const noexcept { return FFormMark; }
+    void SetFormMark(int32_t mark) noexcept { FFormMark = mark; }
+
 private:
-    // The bound function, found by name on first use.
-    const TRefPtr<IUserFunction>& Bound();
+    // The bound function, found by name on first use (BindByName).
+    const TRefPtr<IUserFunction>& Bound() {
+        if (FFunction) [[likely]]
+            return FFunction;
+        return BindByName();
+    }
+    const TRefPtr<IUserFunction>& BindByName();
     // Lets go of the bound function; while any call runs on this thread the reference is kept
     // until the outermost call returns, since the function may be the one running.
     void ReleaseFunction() noexcept;
@@ -204,6 +223,7 @@ private:
     std::string FFunctionName;
     std::string FComment;
     intptr_t FTag = 0;
+    int32_t FFormMark = -1;
 };
 
 // Whether the expression's value is anything but FALSE, as conditions and predicates read it;

@@ -121,6 +121,44 @@ TEST(StandardIf, ThenAndElseParts) {
     EXPECT_EQ(e.Root.FindBinding("b"), nullptr);
 }
 
+TEST(StandardIf, OneCallRunsEitherPartAgainAndFollowsItsArguments) {
+    TScriptEngine e;
+    // An action whose value is the else keyword ends the then-part.
+    EXPECT_EQ(e.Text("(bind ?k else) (if TRUE then 1 ?k 2 else 3)"), "1");
+    // A call whose arguments change finds its keywords again: (if ?c then 1 2 3 else (bind ?e
+    // yes)) becomes (if ?c then 1 else (bind ?e yes) 2 3).
+    auto atom = [](std::string_view text) { return TIEValue::CreateText(dtAtom, text); };
+    auto number = [](int32_t n) { return TIEValue::CreateInteger(dtInteger, n); };
+    auto bindE = TFunctionCall::Create(&e, "bind");
+    bindE->AddArgument(TIEValue::CreateText(dtVariable, "e"));
+    bindE->AddArgument(atom("yes"));
+    auto call = TFunctionCall::Create(&e, "if");
+    for (auto v : {TIEValue::CreateText(dtVariable, "c"), atom("then"), number(1), number(2),
+                   number(3), atom("else"), TIEValue::CreateFunCall(bindE)})
+        call->AddArgument(v);
+    // One call runs either part, run after run.
+    for (const char* c : {"TRUE", "FALSE", "TRUE"}) {
+        e.Root.SetBinding("c", atom(c));
+        EXPECT_EQ(call->Evaluate(&e.Root)->GetText(), c[0] == 'T' ? "3" : "yes");
+    }
+    e.Root.Bindings().Remove("e");
+    e.Root.SetBinding("c", atom("FALSE"));
+    for (int32_t i = 3; i < 7; ++i)
+        call->SetArgument(i, i == 3   ? atom("else")
+                             : i == 4 ? TIEValue::CreateFunCall(bindE)
+                                      : number(i - 3));
+    EXPECT_EQ(call->Evaluate(&e.Root)->GetText(), "3");
+    EXPECT_EQ(e.Text("?e"), "yes");
+    // A then keyword taken away is missed on the next run.
+    call->SetArgument(1, atom("THEN"));
+    try {
+        call->Evaluate(&e.Root);
+        ADD_FAILURE() << "no error";
+    } catch (const std::exception& x) {
+        EXPECT_STREQ(x.what(), "Syntax Error: Missing \"then\" in an IF statement");
+    }
+}
+
 TEST(StandardIf, MissingThenIsASyntaxErrorBeforeAnyEvaluation) {
     TScriptEngine e;
     EXPECT_EQ(e.Error("(if (bind ?c 1) 2)"), "Syntax Error: Missing \"then\" in an IF statement");

@@ -14,3 +14,9 @@
 (regather 7 y z)
 (deffunction fib (?n) (if (< ?n 2) then ?n else (+ (fib (- ?n 1)) (fib (- ?n 2)))))
 (fib 15)
+; One if runs either of its parts call after call; atan, rad-deg, round and integer hand their
+; numbers to the enclosing call.
+(deffunction sign (?x) (if (< ?x 0) then neg else (if (= ?x 0) then zero else pos)))
+(create$ (sign -2) (sign 0) (sign 3) (sign -1) (sign 5) (sign 0))
+(deffunction angle (?dx ?dy) (integer (round (* 100 (rad-deg (atan (/ ?dy ?dx)))))))
+(create$ (angle 1 1) (angle 3 -1) (angle 2 7) (integer -2.7) (round 2.5) (atan 1) (+ 1 (integer 2)))
