@@ -548,15 +548,20 @@ void TIETokenTree::Rehash(size_t buckets) {
         }
 }
 
+void TIETokenTree::PrefetchErase(const TEntry& e) const noexcept {
+    if (FChained && !FBuckets.empty()) {
+        __builtin_prefetch(&FBuckets[SlotOf(e.ProbeKey)]);
+        if (TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext)
+            __builtin_prefetch(next);
+    }
+    if (e.Prev) __builtin_prefetch(e.Prev, 1);
+    if (e.Next) __builtin_prefetch(e.Next, 1);
+}
+
 void TIETokenTree::Unlink(TEntry* e) noexcept {
     // The places the unlinking writes are scattered over the heap: asking for them together
     // lets their cache misses overlap instead of following one another.
-    if (FChained && !FBuckets.empty()) {
-        __builtin_prefetch(&FBuckets[SlotOf(e->ProbeKey)]);
-        if (TChainedEntry* next = static_cast<TChainedEntry*>(e)->KeyNext) __builtin_prefetch(next);
-    }
-    if (e->Prev) __builtin_prefetch(e->Prev, 1);
-    if (e->Next) __builtin_prefetch(e->Next, 1);
+    PrefetchErase(*e);
     if (e->Indexed) {
         FIdentity.erase(e);
         --FIndexedCount;

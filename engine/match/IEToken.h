@@ -739,6 +739,9 @@ public:
     // The entry of this memory that `token` holds, null when none. The first holder is tried
     // first.
     TEntry* HeldEntry(const TIEToken& token) const noexcept;
+    // Asks for the cache lines erasing the entry will write (its neighbours, its key's bucket
+    // slot), so that their misses overlap the work done before.
+    void PrefetchErase(const TEntry& e) const noexcept;
     void SetChained(bool chained) noexcept { FChained = chained; }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).

@@ -927,7 +927,15 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     }
     if (callType == ctRight) {
         if (tag == taRemove) {
-            if (TIETokenTree::TEntry* e = FindStored(*FRight, token)) RemoveRight(*e);
+            TIETokenTree::TEntry* e = FindStored(*FRight, token);
+            if (!e) return;
+            // The fact's entry in the next join its removal reaches is erased next: asking now
+            // for what that erasing writes lets the misses overlap this join's work.
+            if (TTokenHolder* h = e->HolderNext; h && h->HolderKind == TTokenHolder::hkEntry) {
+                const auto& next = static_cast<const TTokenEntry&>(*h);
+                next.Tree->PrefetchErase(next);
+            }
+            RemoveRight(*e);
             return;
         }
         int32_t shown = token->HashCode();
