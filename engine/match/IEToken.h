@@ -5,7 +5,9 @@
 // makes, stores and passes nothing else. A token holds its own fact and its parent; the fact of
 // an earlier level is its ancestor's, a few steps up a chain of tokens that the join tests of one
 // rule keep in cache. A token is kept small (two cache lines with its links): making and dropping
-// tokens is most of the work of a rule program whose facts change often.
+// tokens is most of the work of a rule program whose facts change often. A token a join makes
+// for the left memory of another join carries the room for its entry there (TakeEntrySlot): the
+// partial match is one block.
 //
 // A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
 // their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
@@ -117,8 +119,8 @@ private:
     };
     static void Map(TState& st) {
         // Twice the size, trimmed to an aligned chunk (so that a block finds its slab's header).
-        void* p = mmap(nullptr, 2 * ChunkBytes, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* p = mmap(nullptr, 2 * ChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                       -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         const uintptr_t start = reinterpret_cast<uintptr_t>(p);
         const uintptr_t chunk = (start + ChunkBytes - 1) & ~uintptr_t{ChunkBytes - 1};
@@ -483,7 +485,7 @@ private:
     int32_t FHashCode = 0;
     TTokenAction FTag = taAdd;
     TEntrySlot FSlot = esNone; // the room for an entry it was made with
-    bool FSlotUsed = false; // an entry lives in it
+    bool FSlotUsed = false;    // an entry lives in it
     uint32_t FCut = 0;
     // The links of a child (see the unit's header comment).
     // The first holder; its HolderPrev is the last (so that appending needs no second pointer).

@@ -767,8 +767,7 @@ int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
 
 TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action,
                                         TIEToken::TEntrySlot entrySlot) {
-    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(),
-                                 entrySlot);
+    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(), entrySlot);
 }
 
 TIEToken::TEntrySlot TJoinNode::ChildSlot() {
