@@ -93,7 +93,10 @@ public:
     static void* Get() {
 #if IE_SLAB_MAPPINGS
         TState& st = FState;
-        if (st.Next == st.End) Map(st);
+        if (st.Next == st.End) {
+            Map(st);
+            FOwner.Touch();
+        }
         void* slab = st.Next;
         st.Next += SlabBytes;
         return slab;
@@ -131,7 +134,19 @@ private:
         st.Next = reinterpret_cast<char*>(chunk);
         st.End = st.Next + ChunkBytes;
     }
+    // Trivially destructible, so it stays usable while the thread's other objects die.
     static inline thread_local TState FState{};
+    // Unmaps the part of the thread's last mapping no slab was cut from when the thread ends
+    // (a slab asked for later comes from a new mapping, which stays).
+    struct TOwner {
+        void Touch() noexcept {}
+        ~TOwner() {
+            TState& st = FState;
+            if (st.Next != st.End) munmap(st.Next, static_cast<size_t>(st.End - st.Next));
+            st.Next = st.End = nullptr;
+        }
+    };
+    static inline thread_local TOwner FOwner;
 #endif
 };
 
