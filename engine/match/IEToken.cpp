@@ -96,8 +96,14 @@ TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token) {
 }
 
 TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
-                                        TTokenAction tag, float strength) {
-    TRefPtr<TIEToken> t = Create();
+                                        TTokenAction tag, float strength, TEntrySlot entrySlot) {
+    TRefPtr<TIEToken> t;
+    if (entrySlot != esNone) {
+        t = new (TWithEntrySlot{entrySlot}) TIEToken();
+        t->FSlot = entrySlot;
+    } else {
+        t = Create();
+    }
     const int32_t parentHash = parent ? parent->FHashCode : 0;
     t->FSize = (parent ? parent->FSize : 0) + 1;
     const int32_t id = fact ? fact->GetFactId() : 0;
@@ -307,12 +313,14 @@ TTokenEntry::~TTokenEntry() {
         // The children stay with their left entries, which hold them.
         for (TIEToken* c = DetachRightChildren(); c;)
             c = TakeNextDetached(*c);
-        return;
+    } else {
+        while (TIEToken* c = FirstChild) {
+            if (TIEToken* next = c->FLeftNext) PrefetchToken(next);
+            if (ReleaseChild(*c)) c->Release();
+        }
     }
-    while (TIEToken* c = FirstChild) {
-        if (TIEToken* next = c->FLeftNext) PrefetchToken(next);
-        if (ReleaseChild(*c)) c->Release();
-    }
+    // The memory releases the token that holds this entry once the entry is gone.
+    if (InTokenSlot()) (void)Token.detach();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -367,12 +375,28 @@ TIETokenTree::~TIETokenTree() {
 }
 
 TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
-                                             int32_t probeKey) {
+                                             int32_t probeKey, bool held) {
+    // A held token's first memory takes the room the token keeps for it, if it has some.
+    if (void* slot = held ? token->TakeEntrySlot(FChained) : nullptr) {
+        if (FChained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
+        return ::new (slot) TEntry(this, token, key, probeKey);
+    }
     if (FChained) return new TChainedEntry(this, token, key, probeKey);
     return new TEntry(this, token, key, probeKey);
 }
 
 void TIETokenTree::Free(TEntry* e) noexcept {
+    if (e->InTokenSlot()) {
+        // The entry leaves its count of the token to this release (see ~TTokenEntry).
+        TIEToken* token = e->Token.get();
+        if (FChained)
+            static_cast<TChainedEntry*>(e)->~TChainedEntry();
+        else
+            e->~TEntry();
+        token->FreeEntrySlot();
+        token->Release();
+        return;
+    }
     if (FChained)
         delete static_cast<TChainedEntry*>(e);
     else
@@ -428,14 +452,14 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     if (FChained && !FBuckets.empty()) __builtin_prefetch(&FBuckets[SlotOf(probeKey)]);
     TEntry* e;
     if (held) {
-        e = NewEntry(token, key, probeKey);
+        e = NewEntry(token, key, probeKey, true);
         token->AddHolder(*e);
     } else {
         if (Lookup(*token)) {
             MarkBucket(key);
             return nullptr;
         }
-        e = NewEntry(token, key, probeKey);
+        e = NewEntry(token, key, probeKey, false);
         e->Indexed = true;
         // Tokens come and go as facts change (see FlatTables.h).
         MakeRoomToInsert(FIdentity);
@@ -524,15 +548,20 @@ void TIETokenTree::Rehash(size_t buckets) {
         }
 }
 
+void TIETokenTree::PrefetchErase(const TEntry& e) const noexcept {
+    if (FChained && !FBuckets.empty()) {
+        __builtin_prefetch(&FBuckets[SlotOf(e.ProbeKey)]);
+        if (TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext)
+            __builtin_prefetch(next);
+    }
+    if (e.Prev) __builtin_prefetch(e.Prev, 1);
+    if (e.Next) __builtin_prefetch(e.Next, 1);
+}
+
 void TIETokenTree::Unlink(TEntry* e) noexcept {
     // The places the unlinking writes are scattered over the heap: asking for them together
     // lets their cache misses overlap instead of following one another.
-    if (FChained && !FBuckets.empty()) {
-        __builtin_prefetch(&FBuckets[SlotOf(e->ProbeKey)]);
-        if (TChainedEntry* next = static_cast<TChainedEntry*>(e)->KeyNext) __builtin_prefetch(next);
-    }
-    if (e->Prev) __builtin_prefetch(e->Prev, 1);
-    if (e->Next) __builtin_prefetch(e->Next, 1);
+    PrefetchErase(*e);
     if (e->Indexed) {
         FIdentity.erase(e);
         --FIndexedCount;
@@ -557,7 +586,7 @@ TIETokenRef TIETokenTree::Extract(const TIEToken& token) {
     TEntry* e = FindEntry(token);
     if (!e) return nullptr;
     Unlink(e);
-    TIETokenRef stored = std::move(e->Token);
+    TIETokenRef stored = e->Token;
     Free(e);
     return stored;
 }

@@ -5,7 +5,9 @@
 // makes, stores and passes nothing else. A token holds its own fact and its parent; the fact of
 // an earlier level is its ancestor's, a few steps up a chain of tokens that the join tests of one
 // rule keep in cache. A token is kept small (two cache lines with its links): making and dropping
-// tokens is most of the work of a rule program whose facts change often.
+// tokens is most of the work of a rule program whose facts change often. A token a join makes
+// for the left memory of another join carries the room for its entry there (TakeEntrySlot): the
+// partial match is one block.
 //
 // A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
 // their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
@@ -38,6 +40,13 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#define IE_SLAB_MAPPINGS 1
+#else
+#define IE_SLAB_MAPPINGS 0
+#endif
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>
@@ -73,9 +82,77 @@ inline constexpr bool BlockPoolEnabled = false;
 inline constexpr bool BlockPoolEnabled = true;
 #endif
 
-template <size_t Size> class TBlockPool {
+// Where the block pools of a thread get their 64 KiB slabs: cut from 2 MiB mappings of their
+// own. A slab aligned to its size asked of the general allocator cost it up to another slab's
+// worth of padding, most of it never reused (a tenth of the peak memory of a program of many
+// tokens); the pages of a mapping that no slab has touched take no memory.
+class TSlabSource {
 public:
     static constexpr size_t SlabBytes = size_t{64} << 10;
+
+    static void* Get() {
+#if IE_SLAB_MAPPINGS
+        TState& st = FState;
+        if (st.Next == st.End) {
+            Map(st);
+            FOwner.Touch();
+        }
+        void* slab = st.Next;
+        st.Next += SlabBytes;
+        return slab;
+#else
+        return ::operator new (SlabBytes, std::align_val_t{SlabBytes});
+#endif
+    }
+    // Gives back a slab Get gave (on any thread).
+    static void Put(void* slab) noexcept {
+#if IE_SLAB_MAPPINGS
+        munmap(slab, SlabBytes);
+#else
+        ::operator delete (slab, std::align_val_t{SlabBytes});
+#endif
+    }
+
+private:
+#if IE_SLAB_MAPPINGS
+    static constexpr size_t ChunkBytes = size_t{2} << 20;
+    struct TState {
+        char* Next;
+        char* End;
+    };
+    static void Map(TState& st) {
+        // Twice the size, trimmed to an aligned chunk (so that a block finds its slab's header).
+        void* p = mmap(nullptr, 2 * ChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                       -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+        const uintptr_t chunk = (start + ChunkBytes - 1) & ~uintptr_t{ChunkBytes - 1};
+        if (chunk > start) munmap(p, chunk - start);
+        const uintptr_t end = start + 2 * ChunkBytes;
+        if (chunk + ChunkBytes < end)
+            munmap(reinterpret_cast<void*>(chunk + ChunkBytes), end - chunk - ChunkBytes);
+        st.Next = reinterpret_cast<char*>(chunk);
+        st.End = st.Next + ChunkBytes;
+    }
+    // Trivially destructible, so it stays usable while the thread's other objects die.
+    static inline thread_local TState FState{};
+    // Unmaps the part of the thread's last mapping no slab was cut from when the thread ends
+    // (a slab asked for later comes from a new mapping, which stays).
+    struct TOwner {
+        void Touch() noexcept {}
+        ~TOwner() {
+            TState& st = FState;
+            if (st.Next != st.End) munmap(st.Next, static_cast<size_t>(st.End - st.Next));
+            st.Next = st.End = nullptr;
+        }
+    };
+    static inline thread_local TOwner FOwner;
+#endif
+};
+
+template <size_t Size> class TBlockPool {
+public:
+    static constexpr size_t SlabBytes = TSlabSource::SlabBytes;
 
     static void* Get() {
         if constexpr (BlockPoolEnabled) {
@@ -135,7 +212,7 @@ private:
         bool Foreign; // the list holds a block of another thread's slab
     };
     static void NewSlab(TList& list) {
-        auto* slab = static_cast<TSlab*>(::operator new (SlabBytes, std::align_val_t{SlabBytes}));
+        auto* slab = static_cast<TSlab*>(TSlabSource::Get());
         FOwner.Touch();
         slab->Next = list.Slabs;
         slab->Owner = &list;
@@ -152,7 +229,7 @@ private:
             if (list.Live != 0 || list.Foreign) return;
             while (TSlab* s = list.Slabs) {
                 list.Slabs = s->Next;
-                ::operator delete (s, std::align_val_t{SlabBytes});
+                TSlabSource::Put(s);
             }
             list.Head = nullptr;
             list.Next = list.End = nullptr;
@@ -270,13 +347,29 @@ struct TTokenHolder {
     bool Holding = false; // linked into its token's holder list
 };
 
-class TIEToken final : public IReteToken, public TPooled<TIEToken> {
+class TIEToken final : public IReteToken {
 public:
     // An empty token (no fact, size 0, strength 1.0); becomes a clear token with SetTag.
     TIEToken() noexcept;
     ~TIEToken() override;
     TIEToken(const TIEToken&) = delete;
     TIEToken& operator=(const TIEToken&) = delete;
+
+    // Tokens come from the block pool in two sizes: a join whose children go on to the left
+    // memory of another join makes them with room for that memory's entry behind the token
+    // (see EntrySlot), so that a partial match is one block: one allocation and one cache miss
+    // less for each, made and withdrawn. The block goes back to its pool by the size it has.
+    // The room a token keeps for an entry: none, an entry of a memory without probe-key
+    // chains, or a chained one (which the other kind fits in too).
+    enum TEntrySlot : uint8_t { esNone, esPlain, esChained };
+    struct TWithEntrySlot {
+        TEntrySlot Slot;
+    };
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, TWithEntrySlot slot);
+    static void operator delete(void* p) noexcept;
+    static void operator delete(void* p, TWithEntrySlot slot) noexcept;
+    static void operator delete(TIEToken* p, std::destroying_delete_t) noexcept;
 
     static TRefPtr<TIEToken> Create() { return TRefPtr<TIEToken>(new TIEToken()); }
     // A first-level token: size 1, the fact, the action, hash code = the fact's identifier.
@@ -288,8 +381,10 @@ public:
     static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact);
     // One level more with the given action and strength (a negative strength is stored as 0):
     // the join result of the network.
+    // `entrySlot`: the room the token keeps for one memory entry (see TakeEntrySlot).
     static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
-                                         TTokenAction tag, float strength);
+                                         TTokenAction tag, float strength,
+                                         TEntrySlot entrySlot = esNone);
     // The same chain with another action and strength (negative: 0) and no negated count.
     static TRefPtr<TIEToken> CreateCopy(const TIEToken& token, TTokenAction tag, float strength);
     // The token object behind an interface known to hold one (every token of the network).
@@ -376,8 +471,26 @@ public:
     TIEToken* NextOfLeft() const noexcept { return FLeftNext; }
     TIEToken* NextOfRight() const noexcept { return FRightNext; }
 
+    // The room behind a token made with an entry slot, free for the entry of the first memory
+    // that holds it (null when there is none, it is taken or too small for a `chained` entry);
+    // the memory gives it back with FreeEntrySlot when it frees that entry, which holds a count
+    // of the token meanwhile.
+    void* TakeEntrySlot(bool chained) noexcept {
+        if (FSlot == esNone || FSlotUsed || (chained && FSlot != esChained)) return nullptr;
+        FSlotUsed = true;
+        return EntrySlot();
+    }
+    void FreeEntrySlot() noexcept { FSlotUsed = false; }
+    bool InEntrySlot(const void* entry) const noexcept {
+        return FSlot != esNone && entry == EntrySlot();
+    }
+
 private:
     friend struct TTokenEntry;
+
+    void* EntrySlot() const noexcept {
+        return const_cast<char*>(reinterpret_cast<const char*>(this)) + sizeof(TIEToken);
+    }
 
     int32_t FSize = 0;
     int32_t FNegatedCount = 0;
@@ -386,6 +499,8 @@ private:
     float FStrength = 1.0f;
     int32_t FHashCode = 0;
     TTokenAction FTag = taAdd;
+    TEntrySlot FSlot = esNone; // the room for an entry it was made with
+    bool FSlotUsed = false;    // an entry lives in it
     uint32_t FCut = 0;
     // The links of a child (see the unit's header comment).
     // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
@@ -431,8 +546,11 @@ struct TTokenEntry : TTokenHolder {
     TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
         : TTokenHolder(hkEntry), Key(key), Token(std::move(token)), Tree(tree), ProbeKey(probeKey),
           Fact(Token->LastFact()) {}
-    // Unlinks the entry from its token's holders and lets its children go.
+    // Unlinks the entry from its token's holders and lets its children go. An entry in its
+    // token's slot leaves the count it holds to its memory, which releases the token after
+    // freeing the slot.
     ~TTokenEntry();
+    bool InTokenSlot() const noexcept { return Token && Token->InEntrySlot(this); }
 
     // Blocks of the two entry sizes from their pools (see TChainedEntry).
     static void* operator new(size_t size);
@@ -498,6 +616,44 @@ struct TChainedEntry final : TTokenEntry {
     TChainedEntry* KeyPrev = nullptr;
 };
 static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 96, "a chained entry grew");
+
+// The block sizes of tokens with room for an entry.
+inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);
+inline constexpr size_t ChainedSlotTokenBytes = sizeof(TIEToken) + sizeof(TChainedEntry);
+
+// (The class is final: `size` is always its own.)
+inline void* TIEToken::operator new(size_t) {
+    return TBlockPool<sizeof(TIEToken)>::Get();
+}
+inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
+    switch (slot.Slot) {
+    case esPlain:
+        return TBlockPool<PlainSlotTokenBytes>::Get();
+    case esChained:
+        return TBlockPool<ChainedSlotTokenBytes>::Get();
+    default:
+        return TBlockPool<sizeof(TIEToken)>::Get();
+    }
+}
+inline void TIEToken::operator delete(void* p, TWithEntrySlot slot) noexcept {
+    switch (slot.Slot) {
+    case esPlain:
+        return TBlockPool<PlainSlotTokenBytes>::Put(p);
+    case esChained:
+        return TBlockPool<ChainedSlotTokenBytes>::Put(p);
+    default:
+        return TBlockPool<sizeof(TIEToken)>::Put(p);
+    }
+}
+// Only for a constructor that throws (none does).
+inline void TIEToken::operator delete(void* p) noexcept {
+    TBlockPool<sizeof(TIEToken)>::Put(p);
+}
+inline void TIEToken::operator delete(TIEToken* p, std::destroying_delete_t) noexcept {
+    const TWithEntrySlot slot{p->FSlot};
+    p->~TIEToken();
+    operator delete(static_cast<void*>(p), slot);
+}
 
 inline void* TTokenEntry::operator new(size_t size) {
     if (size == sizeof(TChainedEntry)) return TBlockPool<sizeof(TChainedEntry)>::Get();
@@ -660,6 +816,9 @@ public:
     // The entry of this memory that `token` holds, null when none. The first holder is tried
     // first.
     TEntry* HeldEntry(const TIEToken& token) const noexcept;
+    // Asks for the cache lines erasing the entry will write (its neighbours, its key's bucket
+    // slot), so that their misses overlap the work done before.
+    void PrefetchErase(const TEntry& e) const noexcept;
     void SetChained(bool chained) noexcept { FChained = chained; }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
@@ -700,7 +859,7 @@ private:
     void ChainAppend(TChainedEntry& e);
     void ChainUnlink(TChainedEntry& e) noexcept;
     // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
-    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey);
+    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held);
     void Free(TEntry* e) noexcept;
     void Rehash(size_t buckets);
     // The identity index is a set of entries looked up by token: no two stored tokens are

@@ -765,8 +765,31 @@ int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
     return static_cast<int32_t>(probe);
 }
 
-TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action) {
-    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength());
+TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action,
+                                        TIEToken::TEntrySlot entrySlot) {
+    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(), entrySlot);
+}
+
+TIEToken::TEntrySlot TJoinNode::ChildSlot() {
+    if (FStoredVersion == FEdgeVersion) return FChildSlot;
+    // The first join the children reach, through the test nodes of test CEs, which pass them on
+    // as they are, takes the slot.
+    auto first = [](const TReteNode& node, int depth, auto& self) -> const TJoinNode* {
+        for (const TReteEdge& edge : node.Outgoing()) {
+            if (const auto* join = dynamic_cast<const TJoinNode*>(edge.Node)) {
+                if (edge.CallType == ctLeft) return join;
+            } else if (depth < 4 && dynamic_cast<const TTestNode*>(edge.Node)) {
+                if (const TJoinNode* below = self(*edge.Node, depth + 1, self)) return below;
+            }
+        }
+        return nullptr;
+    };
+    const TJoinNode* next = first(*this, 0, first);
+    FChildSlot = !next                          ? TIEToken::esNone
+                 : next->LeftMemory().Chained() ? TIEToken::esChained
+                                                : TIEToken::esPlain;
+    FStoredVersion = FEdgeVersion;
+    return FChildSlot;
 }
 
 namespace {
@@ -811,9 +834,10 @@ void CountBlock(TTokenEntry& right) noexcept {
 
 void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right,
                           TTokenAction action, float strength) {
+    const TIEToken::TEntrySlot slot = ChildSlot();
     const TIETokenRef child =
-        right ? TIEToken::CreateChild(left.Token, right->Token->FactRef(), action, strength)
-              : PlaceholderChild(left.Token, action);
+        right ? TIEToken::CreateChild(left.Token, right->Token->FactRef(), action, strength, slot)
+              : PlaceholderChild(left.Token, action, slot);
     TTokenEntry::AdoptChild(left, right, *child);
     Propagate(child);
     // A child nothing below keeps (a test refused it, its rule is off) has nothing to withdraw
@@ -902,7 +926,15 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
     }
     if (callType == ctRight) {
         if (tag == taRemove) {
-            if (TIETokenTree::TEntry* e = FindStored(*FRight, token)) RemoveRight(*e);
+            TIETokenTree::TEntry* e = FindStored(*FRight, token);
+            if (!e) return;
+            // The fact's entry in the next join its removal reaches is erased next: asking now
+            // for what that erasing writes lets the misses overlap this join's work.
+            if (TTokenHolder* h = e->HolderNext; h && h->HolderKind == TTokenHolder::hkEntry) {
+                const auto& next = static_cast<const TTokenEntry&>(*h);
+                next.Tree->PrefetchErase(next);
+            }
+            RemoveRight(*e);
             return;
         }
         int32_t shown = token->HashCode();

@@ -312,7 +312,11 @@ private:
     template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
     template <class F> void ForEachLeft(int32_t probeKey, F&& visit);
     void AssertGoal(const TIEToken& left);
-    TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action);
+    TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action,
+                                 TIEToken::TEntrySlot entrySlot = TIEToken::esNone);
+    // The room for an entry the children this join makes get: when they go on to another
+    // join's left memory, the size of that memory's entries (see TIEToken::TakeEntrySlot).
+    TIEToken::TEntrySlot ChildSlot();
 
     TJoinNegation FNegation = jnNone;
     std::unique_ptr<TIETokenTree> FLeft;
@@ -325,6 +329,9 @@ private:
     uint32_t FNextMark = 0;
     // The hash tests, the displayed one first.
     std::vector<THashPart> FHashParts;
+    // ChildSlot's answer and the edge version it was found at.
+    TIEToken::TEntrySlot FChildSlot = TIEToken::esNone;
+    uint32_t FStoredVersion = UINT32_MAX;
 };
 
 // One per rule: turns complete tokens into activations. The agenda owns the activations; the

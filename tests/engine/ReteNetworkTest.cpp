@@ -955,6 +955,14 @@ TEST_F(ReteTest, RetractingAFactJoinedManyTimesWithdrawsEveryTokenBelowIt) {
     Fx.Retract(blocker);
     EXPECT_EQ(Fx.Count(*r), 300);
     EXPECT_EQ(joins[1]->LeftMemory().Count(), 300);
+    // A token the first join made shares its block with its entry in the second join's left
+    // memory; a fact's own token (one for every memory that holds it) has no such room.
+    size_t inSlot = 0;
+    for (const TTokenEntry* e = joins[1]->LeftMemory().First(); e; e = e->Next)
+        inSlot += e->InTokenSlot();
+    EXPECT_EQ(inSlot, 300u);
+    EXPECT_FALSE(joins[0]->LeftMemory().First()->InTokenSlot());
+    EXPECT_FALSE(joins[0]->RightMemory().First()->InTokenSlot());
     // The network's checker passes on these memories and finds a use count that the rules'
     // node lists do not back, and a token the first join made filed in its right memory.
     int32_t listed = -1;
