@@ -131,6 +131,10 @@ private:
         const uintptr_t end = start + 2 * ChunkBytes;
         if (chunk + ChunkBytes < end)
             munmap(reinterpret_cast<void*>(chunk + ChunkBytes), end - chunk - ChunkBytes);
+        // An aligned 2 MiB chunk is what the kernel backs with one huge page where transparent
+        // huge pages are always on: the whole chunk would count as touched at the first token,
+        // and compacting memory for it stalls. Slabs are filled one page at a time instead.
+        madvise(reinterpret_cast<void*>(chunk), ChunkBytes, MADV_NOHUGEPAGE);
         st.Next = reinterpret_cast<char*>(chunk);
         st.End = st.Next + ChunkBytes;
     }
