@@ -454,7 +454,14 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
         } else {
             TRefPtr<IIEValue> hold;
             const IIEValue* slotValue = BorrowSlotValue(*fact, b, hold);
-            if (b.SubIndex == -1) {
+            const TMatchCut* cut = token.CutAt(at);
+            if (cut && b.Position.Index >= 0 && TMatchCut::CutsSlot(cut, b.Position.Index)) {
+                // A slot a split cut: the element of the cut list, made of the fact's own list.
+                TRefPtr<IIEValue> cutHold;
+                const IIEValue* element =
+                    TMatchCut::Element(cut, slotValue, b.Position.Index, b.SubIndex, cutHold);
+                value = element ? TRefPtr<IIEValue>(const_cast<IIEValue*>(element)) : IEEmptyAtom();
+            } else if (b.SubIndex == -1) {
                 value = TRefPtr<IIEValue>(const_cast<IIEValue*>(slotValue));
             } else {
                 TRefPtr<IValueVector> listHold;

@@ -269,12 +269,13 @@ const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
 void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
     bool found;
     if (JoinTestType == tstSlot) {
-        const IFact* left = token ? token->FactPtr(TokenIndex) : nullptr;
+        const TIEToken* level = token ? token->LevelPtr(TokenIndex) : nullptr;
+        const IFact* left = level ? level->Fact() : nullptr;
         if (!left) {
             side.State = TSide::stMissing;
             return;
         }
-        side.Value = FLeftReader.Read(*left, side.Hold, found);
+        side.Value = FLeftReader.ReadElement(*left, level->MatchCut(), -1, side.Hold, found);
         side.State = found ? TSide::stValue : TSide::stMissing;
         return;
     }
@@ -283,12 +284,13 @@ void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
         side.State = TSide::stPass;
         return;
     }
-    side.Value = FLeftReader.Read(*token->FactPtr(TokenIndex), side.Hold, found);
+    const TIEToken* level = token->LevelPtr(TokenIndex);
+    side.Value =
+        FLeftReader.ReadElement(*level->Fact(), level->MatchCut(), LeftSubIndex, side.Hold, found);
     if (!found) {
         side.State = TSide::stMissing;
         return;
     }
-    side.Value = ElementOf(side.Value, LeftSubIndex);
     side.State = TSide::stValue;
 }
 
@@ -676,7 +678,8 @@ double TIEFuzzyJoinTest::Degree(const IFact& fact, const TIEToken* token, TIECon
     // them as any expression reads variables in a context.
     for (const TVariableRef& v : FVariables) {
         if (v.TokenIndex >= 0 && (!token || v.TokenIndex >= token->Size())) return -1.0;
-        const IFact* left = v.TokenIndex < 0 ? &fact : token->FactPtr(v.TokenIndex);
+        const TIEToken* level = v.TokenIndex < 0 ? nullptr : token->LevelPtr(v.TokenIndex);
+        const IFact* left = level ? level->Fact() : &fact;
         TRefPtr<IIEValue> leftHold;
         const IIEValue* value = nullptr;
         if (v.Slot.Name().empty()) {
@@ -684,7 +687,8 @@ double TIEFuzzyJoinTest::Degree(const IFact& fact, const TIEToken* token, TIECon
             leftHold = TIEValue::CreateFact(TRefPtr<IFact>(const_cast<IFact*>(left)));
             value = leftHold.get();
         } else {
-            value = ElementOf(v.Slot.Read(*left, leftHold, found), v.SubIndex);
+            value = v.Slot.ReadElement(*left, level ? level->MatchCut() : nullptr, v.SubIndex,
+                                       leftHold, found);
             if (!found) RaiseIE(imNoSuchSlot, v.Slot.Name());
         }
         if (!value) return -1.0;

@@ -154,6 +154,16 @@ public:
         }
         return ReadResolving(fact, hold, found);
     }
+    // Element `sub` (-1: the whole value) of the slot as the cuts of a multifield split leave
+    // it (`cut`: the cuts the token's level holds of the fact; null: none), or null.
+    inline const IIEValue* ReadElement(const IFact& fact, const TMatchCut* cut, int32_t sub,
+                                       TRefPtr<IIEValue>& hold, bool& found) const;
+    // The same for `value`, which Read just gave for the fact.
+    inline const IIEValue* ElementRead(const IFact& fact, const TMatchCut* cut,
+                                       const IIEValue* value, int32_t sub,
+                                       TRefPtr<IIEValue>& hold) const;
+    // The position of the slot in the last fact of the engine's own class read.
+    int32_t Index() const noexcept { return FIndex; }
 
 private:
     void Resolve(const TFactTemplate* t) const;
@@ -206,6 +216,21 @@ inline const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
         }
     }
     return ElementOfAny(value, subIndex);
+}
+
+inline const IIEValue* TSlotReader::ReadElement(const IFact& fact, const TMatchCut* cut,
+                                                int32_t sub, TRefPtr<IIEValue>& hold,
+                                                bool& found) const {
+    const IIEValue* value = Read(fact, hold, found);
+    return found ? ElementRead(fact, cut, value, sub, hold) : ElementOf(value, sub);
+}
+
+inline const IIEValue* TSlotReader::ElementRead(const IFact& fact, const TMatchCut* cut,
+                                                const IIEValue* value, int32_t sub,
+                                                TRefPtr<IIEValue>& hold) const {
+    if (cut && typeid(fact) == typeid(TFact) && TMatchCut::CutsSlot(cut, FIndex))
+        return TMatchCut::Element(cut, value, FIndex, sub, hold);
+    return ElementOf(value, sub);
 }
 
 // The network's comparison of a slot of the incoming fact (right) with a slot of a fact already

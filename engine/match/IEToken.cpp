@@ -109,6 +109,13 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     return t;
 }
 
+TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, const TIEToken& right,
+                                        TTokenAction tag, float strength) {
+    TRefPtr<TIEToken> t = CreateChild(parent, right.FFact, tag, strength);
+    t->FMatchCut = right.FMatchCut;
+    return t;
+}
+
 TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token, TTokenAction tag, float strength) {
     TRefPtr<TIEToken> t = CreateCopy(token);
     t->FTag = tag;
@@ -141,6 +148,7 @@ void TIEToken::Assign(const TIEToken& source) {
     FTag = source.FTag;
     FStrength = source.FStrength;
     FCut = source.FCut;
+    FMatchCut = source.FMatchCut;
 }
 
 void TIEToken::SetStrength(float strength) noexcept {
@@ -166,6 +174,7 @@ bool TIEToken::Equals(const TIEToken& other) const {
             return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
+        if (!TMatchCut::SameCuts(a->FMatchCut.get(), b->FMatchCut.get())) return false;
         if (!a->FParent || a->FParent == b->FParent) return true;
         if (!b->FParent) return false;
         a = a->FParent.get();
