@@ -509,7 +509,7 @@ const IIEValue* TMatchCut::Element(const TMatchCut* cut, const IIEValue* slotVal
     int32_t k = sub;
     for (; cut; cut = cut->Outer.get()) {
         if (cut->Slot != slot || k < cut->Start) continue;
-        if (k == cut->Start) return cut->Run(*base, slot);
+        if (k == cut->Start) return cut->Run(*slotValue, *base, slot);
         k += cut->Length - 1;
     }
     if (k >= base->Count()) return nullptr;
@@ -518,7 +518,8 @@ const IIEValue* TMatchCut::Element(const TMatchCut* cut, const IIEValue* slotVal
     return item;
 }
 
-const IIEValue* TMatchCut::Run(const IValueVector& base, int32_t slot) const {
+const IIEValue* TMatchCut::Run(const IIEValue& slotValue, const IValueVector& base,
+                               int32_t slot) const {
     if (FRun) return FRun.get();
     // Where the run starts in the base list: past the earlier runs before it. Splits cut a slot
     // from left to right, so a run never holds an earlier one; one that did would be read from
@@ -532,6 +533,8 @@ const IIEValue* TMatchCut::Run(const IValueVector& base, int32_t slot) const {
         else if (c->Start < start + Length)
             plain = false;
     }
+    // A run of the whole list is the slot's own value, which the fact keeps.
+    if (plain && start == 0 && Length == base.Count()) return &slotValue;
     if (plain)
         FRun = TIEValue::CreateList(TListView::Slice(
             TRefPtr<IValueVector>(const_cast<IValueVector*>(&base)), start, Length));

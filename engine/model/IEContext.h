@@ -277,7 +277,7 @@ public:
 
 private:
     ~TMatchCut() = default;
-    const IIEValue* Run(const IValueVector& base, int32_t slot) const;
+    const IIEValue* Run(const IIEValue& slotValue, const IValueVector& base, int32_t slot) const;
 
     mutable TRefPtr<IIEValue> FRun;
     mutable int32_t FRefs = 0;
