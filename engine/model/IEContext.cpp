@@ -533,9 +533,10 @@ const IIEValue* TMatchCut::Run(const IIEValue& slotValue, const IValueVector& ba
         else if (c->Start < start + Length)
             plain = false;
     }
-    // A run of the whole list is the slot's own value, which the fact keeps.
-    if (plain && start == 0 && Length == base.Count()) return &slotValue;
-    if (plain)
+    // A run of the whole list is the slot's own value: no list is made.
+    if (plain && start == 0 && Length == base.Count())
+        FRun = TRefPtr<IIEValue>(const_cast<IIEValue*>(&slotValue));
+    else if (plain)
         FRun = TIEValue::CreateList(TListView::Slice(
             TRefPtr<IValueVector>(const_cast<IValueVector*>(&base)), start, Length));
     else
