@@ -449,20 +449,23 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     // that every path below refuses by the slot's length is not made at all (when propagating;
     // a caller collecting this node's own results gets every cut).
     bool any = out != nullptr;
-    // The cuts wanted by length tests, longest run first; every cut when `any`. The lengths are
-    // gathered in a buffer of the thread's, read before any cut is passed on (a cut may reach
-    // another split on its way).
+    // The cuts wanted by length tests, longest run first; every cut when `any`. The lengths the
+    // paths below want are found again only when the network's edges changed.
     boost::container::small_vector<int32_t, 4> wanted;
     if (!any) {
-        static thread_local std::vector<int32_t> lengths;
-        lengths.clear();
-        CutLengths(*this, FSlot, lengths, any);
-        if (!any) {
-            std::sort(lengths.begin(), lengths.end());
-            lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
-            for (const int32_t length : lengths)
-                if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
+        if (FCutVersion != FRete->EdgeChanges()) {
+            FCutLengths.clear();
+            FCutAny = false;
+            CutLengths(*this, FSlot, FCutLengths, FCutAny);
+            std::sort(FCutLengths.begin(), FCutLengths.end());
+            FCutLengths.erase(std::unique(FCutLengths.begin(), FCutLengths.end()),
+                              FCutLengths.end());
+            FCutVersion = FRete->EdgeChanges();
         }
+        any = FCutAny;
+        if (!any)
+            for (const int32_t length : FCutLengths)
+                if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
     }
     const int32_t cutCount = any ? n - p + 1 : static_cast<int32_t>(wanted.size());
     for (int32_t c = 0; c < cutCount; ++c) {
@@ -1446,6 +1449,7 @@ TReteNode* TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
 void TReteNetwork::Link(TReteNode* from, TReteNode* to, TCallType callType) {
     from->FOutgoing.push_back({to, callType});
     ++from->FEdgeVersion;
+    ++FEdgeChanges;
     to->FIncoming.push_back({from, callType});
 }
 
@@ -1971,6 +1975,7 @@ void TReteNetwork::DestroyNode(TReteNode* node) {
     for (const TReteEdge& in : node->FIncoming) {
         auto& out = in.Node->FOutgoing;
         ++in.Node->FEdgeVersion;
+        ++FEdgeChanges;
         out.erase(std::remove_if(out.begin(), out.end(),
                                  [&](const TReteEdge& e) { return e.Node == node; }),
                   out.end());

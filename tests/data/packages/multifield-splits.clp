@@ -99,3 +99,19 @@
 (retract ?f)
 (agenda)
 (unwatch activations)
+; A rule added later shares a split with one that wants another length of the slot: facts
+; asserted after it are cut in the ways both rules want.
+(clear)
+(deftemplate m (multislot v))
+(defrule whole
+    (m (v $?a))
+    =>
+    (printout t "whole " ?a crlf))
+(assert (m (v 1 x)))
+(run)
+(defrule before-x
+    (m (v $?a x))
+    =>
+    (printout t "before x " ?a crlf))
+(assert (m (v 2 3 x)))
+(run)
