@@ -564,12 +564,6 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
     return hold.get();
 }
 
-const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold) {
-    if (typeid(value) == typeid(TIEValue)) return static_cast<const TIEValue&>(value).ListPayload();
-    hold = value.AsList();
-    return hold.get();
-}
-
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold) {
     // The position may name the fact being matched right now (one past the token's facts) or a

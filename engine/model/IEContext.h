@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -225,7 +226,11 @@ private:
 const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
                                 TRefPtr<IIEValue>& hold);
 // The list of a list value, borrowed from the engine's own values (other values: into `hold`).
-const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold);
+inline const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold) {
+    if (typeid(value) == typeid(TIEValue)) return static_cast<const TIEValue&>(value).ListPayload();
+    hold = value.AsList();
+    return hold.get();
+}
 
 // The value a position record names in the context's current match, without taking a
 // reference where the matched fact holds it: valid while the match lasts; `hold` keeps what
