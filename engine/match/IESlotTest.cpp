@@ -256,6 +256,14 @@ bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
     }
 }
 
+const IIEValue* TSlotReader::ElementRead(const IFact& fact, const TMatchCut* cut,
+                                         const IIEValue* value, int32_t sub,
+                                         TRefPtr<IIEValue>& hold) const {
+    if (cut && typeid(fact) == typeid(TFact) && TMatchCut::CutsSlot(cut, FIndex))
+        return TMatchCut::Element(cut, value, FIndex, sub, hold);
+    return ElementOf(value, sub);
+}
+
 const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
     if (value->GetDType() != dtList) return nullptr;

@@ -159,9 +159,8 @@ public:
     inline const IIEValue* ReadElement(const IFact& fact, const TMatchCut* cut, int32_t sub,
                                        TRefPtr<IIEValue>& hold, bool& found) const;
     // The same for `value`, which Read just gave for the fact.
-    inline const IIEValue* ElementRead(const IFact& fact, const TMatchCut* cut,
-                                       const IIEValue* value, int32_t sub,
-                                       TRefPtr<IIEValue>& hold) const;
+    const IIEValue* ElementRead(const IFact& fact, const TMatchCut* cut, const IIEValue* value,
+                                int32_t sub, TRefPtr<IIEValue>& hold) const;
     // The position of the slot in the last fact of the engine's own class read.
     int32_t Index() const noexcept { return FIndex; }
 
@@ -222,14 +221,9 @@ inline const IIEValue* TSlotReader::ReadElement(const IFact& fact, const TMatchC
                                                 int32_t sub, TRefPtr<IIEValue>& hold,
                                                 bool& found) const {
     const IIEValue* value = Read(fact, hold, found);
-    return found ? ElementRead(fact, cut, value, sub, hold) : ElementOf(value, sub);
-}
-
-inline const IIEValue* TSlotReader::ElementRead(const IFact& fact, const TMatchCut* cut,
-                                                const IIEValue* value, int32_t sub,
-                                                TRefPtr<IIEValue>& hold) const {
-    if (cut && typeid(fact) == typeid(TFact) && TMatchCut::CutsSlot(cut, FIndex))
-        return TMatchCut::Element(cut, value, FIndex, sub, hold);
+    // Only the facts of splits have cuts: read through them out of line.
+    if (cut && found) [[unlikely]]
+        return ElementRead(fact, cut, value, sub, hold);
     return ElementOf(value, sub);
 }
 

@@ -111,8 +111,16 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
 
 TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, const TIEToken& right,
                                         TTokenAction tag, float strength) {
-    TRefPtr<TIEToken> t = CreateChild(parent, right.FFact, tag, strength);
+    TRefPtr<TIEToken> t = Create();
+    const int32_t parentHash = parent ? parent->FHashCode : 0;
+    t->FSize = (parent ? parent->FSize : 0) + 1;
+    const int32_t id = right.FFact ? right.FFact->GetFactId() : 0;
+    t->FFact = right.FFact;
     t->FMatchCut = right.FMatchCut;
+    t->FParent = parent;
+    t->FTag = tag;
+    t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
+    t->FHashCode = ChildHash(parentHash, id);
     return t;
 }
 

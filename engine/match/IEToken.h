@@ -376,6 +376,11 @@ public:
         const TIEToken* t = LevelPtr(index);
         return t ? t->FMatchCut.get() : nullptr;
     }
+    const IFact* BorrowFactCut(int32_t index, const TMatchCut*& cut) const noexcept override {
+        const TIEToken* t = LevelPtr(index);
+        cut = t ? t->FMatchCut.get() : nullptr;
+        return t ? t->FFact.get() : nullptr;
+    }
     TRefPtr<IFact> FactAt(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
     TRefPtr<IReteToken> GetParent() const override { return FParent; }
     int32_t GetHashCode() const override { return FHashCode; }

@@ -267,7 +267,9 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
         const IIEValue* value = index.Slot.Read(fact, hold, found);
         if (found && value) {
             // Without the element every child of the index fails.
-            value = index.Slot.ElementRead(fact, token->MatchCut(), value, index.Sub, hold);
+            value = token->MatchCut()
+                        ? index.Slot.ElementRead(fact, token->MatchCut(), value, index.Sub, hold)
+                        : ElementOf(value, index.Sub);
             if (!value) continue;
             TConstantKey key;
             if (MakeConstantKey(value, key)) {
@@ -785,8 +787,13 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
             TRefPtr<IIEValue> hold;
             bool found;
             const TIEToken* level = token.LevelPtr(p.TokenIndex);
-            const IIEValue* v =
-                p.Left.ReadElement(*level->Fact(), level->MatchCut(), p.LeftSub, hold, found);
+            const IIEValue* v = p.Left.Read(*level->Fact(), hold, found);
+            if (level->MatchCut())
+                v = found
+                        ? p.Left.ElementRead(*level->Fact(), level->MatchCut(), v, p.LeftSub, hold)
+                        : nullptr;
+            else if (p.LeftSub >= 0)
+                v = ElementOf(v, p.LeftSub);
             if (v) part = ValueHashCode(v);
         }
         if (i == 0) {

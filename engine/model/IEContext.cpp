@@ -580,8 +580,7 @@ const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& co
     if (info.FactIndex == tokenFacts && c->MatchFact()) {
         fact = c->MatchFact();
     } else if (token && info.FactIndex >= 0 && info.FactIndex < tokenFacts) {
-        cut = token->CutAt(info.FactIndex);
-        fact = token->BorrowFact(info.FactIndex);
+        fact = token->BorrowFactCut(info.FactIndex, cut);
         if (!fact) {
             factHold = token->GetFact(info.FactIndex);
             fact = factHold.get();
