@@ -283,7 +283,9 @@ void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
             side.State = TSide::stMissing;
             return;
         }
-        side.Value = FLeftReader.ReadElement(*left, level->MatchCut(), -1, side.Hold, found);
+        if (level->MatchCut()) [[unlikely]]
+            return ReadLeftCut(*level, side);
+        side.Value = FLeftReader.Read(*left, side.Hold, found);
         side.State = found ? TSide::stValue : TSide::stMissing;
         return;
     }
@@ -293,13 +295,23 @@ void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
         return;
     }
     const TIEToken* level = token->LevelPtr(TokenIndex);
-    side.Value =
-        FLeftReader.ReadElement(*level->Fact(), level->MatchCut(), LeftSubIndex, side.Hold, found);
+    if (level->MatchCut()) [[unlikely]]
+        return ReadLeftCut(*level, side);
+    side.Value = FLeftReader.Read(*level->Fact(), side.Hold, found);
     if (!found) {
         side.State = TSide::stMissing;
         return;
     }
+    side.Value = ElementOf(side.Value, LeftSubIndex);
     side.State = TSide::stValue;
+}
+
+void TIEJoinTest::ReadLeftCut(const TIEToken& level, TSide& side) const {
+    bool found;
+    side.Value =
+        FLeftReader.ReadElement(*level.Fact(), level.MatchCut(),
+                                JoinTestType == tstSlot ? -1 : LeftSubIndex, side.Hold, found);
+    side.State = found ? TSide::stValue : TSide::stMissing;
 }
 
 void TIEJoinTest::ReadRight(const IFact& fact, TSide& side) const {

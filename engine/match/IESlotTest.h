@@ -256,6 +256,8 @@ public:
     };
     void ReadLeft(const TIEToken* token, TSide& side) const;
     void ReadRight(const IFact& fact, TSide& side) const;
+    // ReadLeft for a level whose fact a split cut (read through the cuts).
+    [[gnu::noinline]] void ReadLeftCut(const TIEToken& level, TSide& side) const;
     // Whether ReadRight gives the same as the other test's for every fact.
     bool SameRight(const TIEJoinTest& other) const noexcept {
         return (JoinTestType == tstSlot) == (other.JoinTestType == tstSlot) &&
