@@ -441,7 +441,8 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
         const int32_t at = step.TokenIndex;
         if (at < 0 || at >= factCount) continue;
         TRefPtr<IFact> factHold; // only for a token that cannot lend its facts
-        const IFact* fact = token.BorrowFact(at);
+        const TMatchCut* cut = nullptr;
+        const IFact* fact = token.BorrowFactCut(at, cut);
         if (!fact) {
             factHold = token.GetFact(at);
             fact = factHold.get();
@@ -454,7 +455,13 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
         } else {
             TRefPtr<IIEValue> hold;
             const IIEValue* slotValue = BorrowSlotValue(*fact, b, hold);
-            if (b.SubIndex == -1) {
+            if (cut && b.Position.Index >= 0 && TMatchCut::CutsSlot(cut, b.Position.Index)) {
+                // A slot a split cut: the element of the cut list, made of the fact's own list.
+                TRefPtr<IIEValue> cutHold;
+                const IIEValue* element =
+                    TMatchCut::Element(cut, slotValue, b.Position.Index, b.SubIndex, cutHold);
+                value = element ? TRefPtr<IIEValue>(const_cast<IIEValue*>(element)) : IEEmptyAtom();
+            } else if (b.SubIndex == -1) {
                 value = TRefPtr<IIEValue>(const_cast<IIEValue*>(slotValue));
             } else {
                 TRefPtr<IValueVector> listHold;

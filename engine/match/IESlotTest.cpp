@@ -256,6 +256,14 @@ bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
     }
 }
 
+const IIEValue* TSlotReader::ElementRead(const IFact& fact, const TMatchCut* cut,
+                                         const IIEValue* value, int32_t sub,
+                                         TRefPtr<IIEValue>& hold) const {
+    if (cut && typeid(fact) == typeid(TFact) && TMatchCut::CutsSlot(cut, FIndex))
+        return TMatchCut::Element(cut, value, FIndex, sub, hold);
+    return ElementOf(value, sub);
+}
+
 const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
     if (value->GetDType() != dtList) return nullptr;
@@ -269,11 +277,14 @@ const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
 void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
     bool found;
     if (JoinTestType == tstSlot) {
-        const IFact* left = token ? token->FactPtr(TokenIndex) : nullptr;
+        const TIEToken* level = token ? token->LevelPtr(TokenIndex) : nullptr;
+        const IFact* left = level ? level->Fact() : nullptr;
         if (!left) {
             side.State = TSide::stMissing;
             return;
         }
+        if (level->MatchCut()) [[unlikely]]
+            return ReadLeftCut(*level, side);
         side.Value = FLeftReader.Read(*left, side.Hold, found);
         side.State = found ? TSide::stValue : TSide::stMissing;
         return;
@@ -283,13 +294,24 @@ void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
         side.State = TSide::stPass;
         return;
     }
-    side.Value = FLeftReader.Read(*token->FactPtr(TokenIndex), side.Hold, found);
+    const TIEToken* level = token->LevelPtr(TokenIndex);
+    if (level->MatchCut()) [[unlikely]]
+        return ReadLeftCut(*level, side);
+    side.Value = FLeftReader.Read(*level->Fact(), side.Hold, found);
     if (!found) {
         side.State = TSide::stMissing;
         return;
     }
     side.Value = ElementOf(side.Value, LeftSubIndex);
     side.State = TSide::stValue;
+}
+
+void TIEJoinTest::ReadLeftCut(const TIEToken& level, TSide& side) const {
+    bool found;
+    side.Value =
+        FLeftReader.ReadElement(*level.Fact(), level.MatchCut(),
+                                JoinTestType == tstSlot ? -1 : LeftSubIndex, side.Hold, found);
+    side.State = found ? TSide::stValue : TSide::stMissing;
 }
 
 void TIEJoinTest::ReadRight(const IFact& fact, TSide& side) const {
@@ -676,7 +698,8 @@ double TIEFuzzyJoinTest::Degree(const IFact& fact, const TIEToken* token, TIECon
     // them as any expression reads variables in a context.
     for (const TVariableRef& v : FVariables) {
         if (v.TokenIndex >= 0 && (!token || v.TokenIndex >= token->Size())) return -1.0;
-        const IFact* left = v.TokenIndex < 0 ? &fact : token->FactPtr(v.TokenIndex);
+        const TIEToken* level = v.TokenIndex < 0 ? nullptr : token->LevelPtr(v.TokenIndex);
+        const IFact* left = level ? level->Fact() : &fact;
         TRefPtr<IIEValue> leftHold;
         const IIEValue* value = nullptr;
         if (v.Slot.Name().empty()) {
@@ -684,7 +707,8 @@ double TIEFuzzyJoinTest::Degree(const IFact& fact, const TIEToken* token, TIECon
             leftHold = TIEValue::CreateFact(TRefPtr<IFact>(const_cast<IFact*>(left)));
             value = leftHold.get();
         } else {
-            value = ElementOf(v.Slot.Read(*left, leftHold, found), v.SubIndex);
+            value = v.Slot.ReadElement(*left, level ? level->MatchCut() : nullptr, v.SubIndex,
+                                       leftHold, found);
             if (!found) RaiseIE(imNoSuchSlot, v.Slot.Name());
         }
         if (!value) return -1.0;

@@ -154,6 +154,15 @@ public:
         }
         return ReadResolving(fact, hold, found);
     }
+    // Element `sub` (-1: the whole value) of the slot as the cuts of a multifield split leave
+    // it (`cut`: the cuts the token's level holds of the fact; null: none), or null.
+    inline const IIEValue* ReadElement(const IFact& fact, const TMatchCut* cut, int32_t sub,
+                                       TRefPtr<IIEValue>& hold, bool& found) const;
+    // The same for `value`, which Read just gave for the fact.
+    const IIEValue* ElementRead(const IFact& fact, const TMatchCut* cut, const IIEValue* value,
+                                int32_t sub, TRefPtr<IIEValue>& hold) const;
+    // The position of the slot in the last fact of the engine's own class read.
+    int32_t Index() const noexcept { return FIndex; }
 
 private:
     void Resolve(const TFactTemplate* t) const;
@@ -208,6 +217,16 @@ inline const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
     return ElementOfAny(value, subIndex);
 }
 
+inline const IIEValue* TSlotReader::ReadElement(const IFact& fact, const TMatchCut* cut,
+                                                int32_t sub, TRefPtr<IIEValue>& hold,
+                                                bool& found) const {
+    const IIEValue* value = Read(fact, hold, found);
+    // Only the facts of splits have cuts: read through them out of line.
+    if (cut && found) [[unlikely]]
+        return ElementRead(fact, cut, value, sub, hold);
+    return ElementOf(value, sub);
+}
+
 // The network's comparison of a slot of the incoming fact (right) with a slot of a fact already
 // in the left token.
 class TIEJoinTest : public TIESlotTest {
@@ -237,6 +256,8 @@ public:
     };
     void ReadLeft(const TIEToken* token, TSide& side) const;
     void ReadRight(const IFact& fact, TSide& side) const;
+    // ReadLeft for a level whose fact a split cut (read through the cuts).
+    [[gnu::noinline]] void ReadLeftCut(const TIEToken& level, TSide& side) const;
     // Whether ReadRight gives the same as the other test's for every fact.
     bool SameRight(const TIEJoinTest& other) const noexcept {
         return (JoinTestType == tstSlot) == (other.JoinTestType == tstSlot) &&

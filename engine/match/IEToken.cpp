@@ -115,6 +115,13 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     return t;
 }
 
+TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, const TIEToken& right,
+                                        TTokenAction tag, float strength, TEntrySlot entrySlot) {
+    TRefPtr<TIEToken> t = CreateChild(parent, right.FFact, tag, strength, entrySlot);
+    t->FMatchCut = right.FMatchCut;
+    return t;
+}
+
 TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token, TTokenAction tag, float strength) {
     TRefPtr<TIEToken> t = CreateCopy(token);
     t->FTag = tag;
@@ -147,6 +154,7 @@ void TIEToken::Assign(const TIEToken& source) {
     FTag = source.FTag;
     FStrength = source.FStrength;
     FCut = source.FCut;
+    FMatchCut = source.FMatchCut;
 }
 
 void TIEToken::SetStrength(float strength) noexcept {
@@ -172,6 +180,7 @@ bool TIEToken::Equals(const TIEToken& other) const {
             return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
+        if (!TMatchCut::SameCuts(a->FMatchCut.get(), b->FMatchCut.get())) return false;
         if (!a->FParent || a->FParent == b->FParent) return true;
         if (!b->FParent) return false;
         a = a->FParent.get();

@@ -53,6 +53,7 @@
 
 #include "engine/model/FlatTables.h"
 #include "engine/model/IEConsts.h"
+#include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
 
 // Debug builds check the token memories' invariants as they change (TIETokenTree::CheckInvariants).
@@ -389,6 +390,10 @@ public:
     static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
                                          TTokenAction tag, float strength,
                                          TEntrySlot entrySlot = esNone);
+    // The same with the fact of a first-level token `right` and the cuts it holds.
+    static TRefPtr<TIEToken> CreateChild(const TRefPtr<TIEToken>& parent, const TIEToken& right,
+                                         TTokenAction tag, float strength,
+                                         TEntrySlot entrySlot = esNone);
     // The same chain with another action and strength (negative: 0) and no negated count.
     static TRefPtr<TIEToken> CreateCopy(const TIEToken& token, TTokenAction tag, float strength);
     // The token object behind an interface known to hold one (every token of the network).
@@ -429,6 +434,21 @@ public:
     // Marks a split's token with its cut (the position and length of the run it gave the
     // variable, mixed into the cut of the token it was split from).
     void SetCut(uint32_t cut) noexcept { FCut = cut; }
+    // The positions of the cuts a split made of this level's fact (null: none): the fact is the
+    // one matched, not a copy, and its cut slots are read through them.
+    const TMatchCut* MatchCut() const noexcept { return FMatchCut.get(); }
+    const TRefPtr<TMatchCut>& MatchCutRef() const noexcept { return FMatchCut; }
+    void SetMatchCut(TRefPtr<TMatchCut> cut) noexcept { FMatchCut = std::move(cut); }
+    // The token of the level at `index`, as FactPtr finds its fact.
+    const TIEToken* LevelPtr(int32_t index) const noexcept {
+        if (index < 0 || FSize == 0) return nullptr;
+        const TIEToken* t = this;
+        for (int32_t level = FSize - 1; level > index; --level) {
+            t = t->FParent.get();
+            if (!t) return nullptr;
+        }
+        return t;
+    }
     TTokenAction Tag() const noexcept { return FTag; }
     float Strength() const noexcept { return FStrength; }
     int32_t NegatedCount() const noexcept { return FNegatedCount; }
@@ -443,14 +463,24 @@ public:
     // Same token; or equal hash codes, fact identifiers and strengths, and then: no parent here
     // or the same parent object (true), no parent there (false), else the parents decide.
     // Two fact objects with one identifier (the copies a multifield split makes of one fact, one
-    // per way of splitting) are the same fact only when their values are equal, so that each
-    // split stays a match of its own.
+    // per way of splitting, where a rule's join reads the cut fact itself) are the same fact only
+    // when their values are equal, and two levels of one fact are the same only when they hold
+    // the same cuts (TMatchCut), so that each split stays a match of its own.
     bool Equals(const TIEToken& other) const;
 
     // IReteToken
     int32_t FactCount() const noexcept override { return FSize; }
     TRefPtr<IFact> GetFact(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
     const IFact* BorrowFact(int32_t index) const noexcept override { return FactPtr(index); }
+    const TMatchCut* CutAt(int32_t index) const noexcept override {
+        const TIEToken* t = LevelPtr(index);
+        return t ? t->FMatchCut.get() : nullptr;
+    }
+    const IFact* BorrowFactCut(int32_t index, const TMatchCut*& cut) const noexcept override {
+        const TIEToken* t = LevelPtr(index);
+        cut = t ? t->FMatchCut.get() : nullptr;
+        return t ? t->FFact.get() : nullptr;
+    }
     TRefPtr<IFact> FactAt(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
     TRefPtr<IReteToken> GetParent() const override { return FParent; }
     int32_t GetHashCode() const override { return FHashCode; }
@@ -506,6 +536,7 @@ private:
     TEntrySlot FSlot = esNone; // the room for an entry it was made with
     bool FSlotUsed = false;    // an entry lives in it
     uint32_t FCut = 0;
+    TRefPtr<TMatchCut> FMatchCut;
     // The links of a child (see the unit's header comment).
     // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
     TTokenHolder* FHolders = nullptr;
@@ -517,7 +548,9 @@ private:
     TIEToken* FRightNext = nullptr;
 };
 
-static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 120, "a token grew");
+// Two cache lines: a pool block of a token starts a line (the cuts of a split took the last 8
+// bytes). The entry room behind a token is sized by it.
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 128, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 

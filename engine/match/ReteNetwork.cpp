@@ -267,7 +267,9 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
         const IIEValue* value = index.Slot.Read(fact, hold, found);
         if (found && value) {
             // Without the element every child of the index fails.
-            value = ElementOf(value, index.Sub);
+            value = token->MatchCut()
+                        ? index.Slot.ElementRead(fact, token->MatchCut(), value, index.Sub, hold)
+                        : ElementOf(value, index.Sub);
             if (!value) continue;
             TConstantKey key;
             if (MakeConstantKey(value, key)) {
@@ -317,6 +319,8 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
     if (token->Size() == 0) return;
     // The token holds the fact for as long as this runs.
     const IFact& fact = *token->FactPtr(0);
+    // The cuts of the splits above, through which the cut slots are read.
+    const TMatchCut* cut = token->MatchCut();
     switch (FKind) {
     case pmtTestClassType: {
         std::string wantedCopy;
@@ -338,7 +342,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         }
         TRefPtr<IIEValue> hold;
         bool found;
-        if (const IIEValue* v = FReader.Read(fact, hold, found))
+        if (const IIEValue* v = FReader.ReadElement(fact, cut, -1, hold, found))
             TestValue(token, v, notEqual, FValue.get(), out);
         return;
     }
@@ -346,8 +350,8 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
     case pmtTestSlotValueNotEqual: {
         TRefPtr<IIEValue> holdA, holdB;
         bool found;
-        const IIEValue* a = ElementOf(FReader.Read(fact, holdA, found), FSub);
-        const IIEValue* b = ElementOf(FReader2.Read(fact, holdB, found), FSub2);
+        const IIEValue* a = FReader.ReadElement(fact, cut, FSub, holdA, found);
+        const IIEValue* b = FReader2.ReadElement(fact, cut, FSub2, holdB, found);
         if (a && b) TestValue(token, a, FKind == pmtTestSlotValueNotEqual, b, out);
         return;
     }
@@ -356,7 +360,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         const bool notEqual = FKind == pmtTestMultiSlotNotEqual;
         TRefPtr<IIEValue> hold;
         bool found;
-        const IIEValue* e = ElementOf(FReader.Read(fact, hold, found), FSub < 0 ? 0 : FSub);
+        const IIEValue* e = FReader.ReadElement(fact, cut, FSub < 0 ? 0 : FSub, hold, found);
         if (!e || FSub < 0) return;
         if (FValue->GetDType() == dtFunCall) {
             if (PredicatePasses(token, notEqual)) Pass(token, out);
@@ -372,7 +376,11 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         const IIEValue* v = FReader.Read(fact, hold, found);
         if (v && v->GetDType() == dtList) {
             const IValueVector* list = BorrowList(*v, holdList);
-            if (list && list->Count() == FSub) Pass(token, out);
+            if (!list) return;
+            int32_t count = list->Count();
+            if (cut && typeid(fact) == typeid(TFact))
+                count = TMatchCut::CutCount(cut, FReader.Index(), count);
+            if (count == FSub) Pass(token, out);
         }
         return;
     }
@@ -428,7 +436,14 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     TRefPtr<IValueVector> hold;
     TRefPtr<IValueVector> list(const_cast<IValueVector*>(BorrowList(*value, hold)));
     if (!list) return;
-    const int32_t n = list->Count();
+    // A cut is the fact itself with the positions of the run (TMatchCut), stacked on the cuts
+    // the splits above made (a fact of another class than the engine's own: a copy of the fact
+    // whose slot holds the cut list). A join that reads the incoming fact gets a copy (CutCopy).
+    const bool positions = typeid(fact) == typeid(TFact) &&
+                           static_cast<const TFact&>(fact).Template() && FPosition.Index >= 0;
+    const int32_t n = positions
+                          ? TMatchCut::CutCount(token->MatchCut(), FPosition.Index, list->Count())
+                          : list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
     if (n < p) return;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
@@ -436,25 +451,40 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
     // that every path below refuses by the slot's length is not made at all (when propagating;
     // a caller collecting this node's own results gets every cut).
     bool any = out != nullptr;
-    // The cuts wanted by length tests, longest run first; every cut when `any`. The lengths are
-    // gathered in a buffer of the thread's, read before any cut is passed on (a cut may reach
-    // another split on its way).
+    // The cuts wanted by length tests, longest run first; every cut when `any`. The lengths the
+    // paths below want are found again only when the network's edges changed.
     boost::container::small_vector<int32_t, 4> wanted;
     if (!any) {
-        static thread_local std::vector<int32_t> lengths;
-        lengths.clear();
-        CutLengths(*this, FSlot, lengths, any);
-        if (!any) {
-            std::sort(lengths.begin(), lengths.end());
-            lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
-            for (const int32_t length : lengths)
-                if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
+        if (FCutVersion != FRete->EdgeChanges()) {
+            FCutLengths.clear();
+            FCutAny = false;
+            CutLengths(*this, FSlot, FCutLengths, FCutAny);
+            std::sort(FCutLengths.begin(), FCutLengths.end());
+            FCutLengths.erase(std::unique(FCutLengths.begin(), FCutLengths.end()),
+                              FCutLengths.end());
+            FCutVersion = FRete->EdgeChanges();
         }
+        any = FCutAny;
+        if (!any)
+            for (const int32_t length : FCutLengths)
+                if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
     }
     const int32_t cutCount = any ? n - p + 1 : static_cast<int32_t>(wanted.size());
     for (int32_t c = 0; c < cutCount; ++c) {
         const int32_t i = any ? c : wanted[static_cast<size_t>(c)];
         const int32_t runLength = n - p - i;
+        const uint32_t cutKey = (token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +
+                                static_cast<uint32_t>(runLength) + 1u;
+        if (positions) {
+            TIETokenRef split = TIEToken::CreateFirst(token->Tag(), token->FactRef());
+            split->SetMatchCut(TRefPtr<TMatchCut>(
+                new TMatchCut(token->MatchCutRef(), FPosition.Index, p, runLength)));
+            split->SetCut(cutKey);
+            if (token->Strength() != 1.0f)
+                split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
+            Pass(split, out);
+            continue;
+        }
         // A view of the fact's list: a cut costs the same whatever the slot's length, and the
         // run's own list value is made only when something reads the variable.
         TRefPtr<IIEValue> rebuilt = TIEValue::CreateList(TListView::Cut(list, p, runLength));
@@ -473,13 +503,37 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
         }
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
         TIETokenRef split = TIEToken::CreateFirst(token->Tag(), std::move(copy));
-        split->SetCut((token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +
-                      static_cast<uint32_t>(runLength) + 1u);
+        split->SetCut(cutKey);
         if (token->Strength() != 1.0f)
             split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
         Pass(split, out);
     }
 }
+
+// A first-level token of a split's cut as a fact of its own: a copy of the fact whose cut slots
+// hold the cut lists (the other slots keep their value objects), for a join whose tests read the
+// incoming fact itself. Two copies of one cut are equal facts (their lists are the same cuts).
+namespace {
+TIETokenRef CutCopy(const TIETokenRef& token) {
+    const auto& fact = static_cast<const TFact&>(*token->Fact());
+    TRefPtr<TFact> copy = fact.ShareValues();
+    for (const TMatchCut* c = token->MatchCut(); c; c = c->Outer.get()) {
+        bool later = false; // a newer cut of the slot made its list already
+        for (const TMatchCut* n = token->MatchCut(); n != c; n = n->Outer.get())
+            later |= n->Slot == c->Slot;
+        if (later) continue;
+        TRefPtr<IIEValue> list;
+        TMatchCut::Element(token->MatchCut(), fact.ValueAt(c->Slot).get(), c->Slot, -1, list);
+        copy->SetValueAt(c->Slot, std::move(list));
+    }
+    if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
+    TIETokenRef split = TIEToken::CreateFirst(token->Tag(), std::move(copy));
+    split->SetCut(token->Cut());
+    if (token->Strength() != 1.0f)
+        split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
+    return split;
+}
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // TTestNode
@@ -732,8 +786,14 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
         if (p.TokenIndex < token.Size()) {
             TRefPtr<IIEValue> hold;
             bool found;
-            const IIEValue* v = p.Left.Read(*token.FactPtr(p.TokenIndex), hold, found);
-            if (p.LeftSub >= 0) v = ElementOf(v, p.LeftSub);
+            const TIEToken* level = token.LevelPtr(p.TokenIndex);
+            const IIEValue* v = p.Left.Read(*level->Fact(), hold, found);
+            if (level->MatchCut())
+                v = found
+                        ? p.Left.ElementRead(*level->Fact(), level->MatchCut(), v, p.LeftSub, hold)
+                        : nullptr;
+            else if (p.LeftSub >= 0)
+                v = ElementOf(v, p.LeftSub);
             if (v) part = ValueHashCode(v);
         }
         if (i == 0) {
@@ -836,7 +896,7 @@ void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* righ
                           TTokenAction action, float strength) {
     const TIEToken::TEntrySlot slot = ChildSlot();
     const TIETokenRef child =
-        right ? TIEToken::CreateChild(left.Token, right->Token->FactRef(), action, strength, slot)
+        right ? TIEToken::CreateChild(left.Token, *right->Token, action, strength, slot)
               : PlaceholderChild(left.Token, action, slot);
     TTokenEntry::AdoptChild(left, right, *child);
     Propagate(child);
@@ -925,6 +985,8 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         return;
     }
     if (callType == ctRight) {
+        // Join tests read the incoming fact: a split's cut comes as a copy of the fact.
+        if (token->MatchCut() && !FTests.empty()) return Receive(CutCopy(token), ctRight);
         if (tag == taRemove) {
             TIETokenTree::TEntry* e = FindStored(*FRight, token);
             if (!e) return;
@@ -1141,7 +1203,18 @@ void TJoinNode::AssertGoal(const TIEToken& left) {
                 if (!b) continue;
                 const int32_t at = FRule->TokenIndexOf(b->FactIndex);
                 if (at < 0 || at >= left.Size() || b->SlotName == PatternSlotName) continue;
-                value = Element(left.FactPtr(at)->GetSlotValue(b->SlotName), b->SubIndex);
+                const TIEToken* level = left.LevelPtr(at);
+                if (level->MatchCut()) {
+                    // A fact a split cut: the element of the cut list.
+                    TRefPtr<IIEValue> hold;
+                    bool found;
+                    const IIEValue* e = TSlotReader(b->SlotName)
+                                            .ReadElement(*level->Fact(), level->MatchCut(),
+                                                         b->SubIndex, hold, found);
+                    value = TRefPtr<IIEValue>(const_cast<IIEValue*>(e));
+                } else {
+                    value = Element(level->Fact()->GetSlotValue(b->SlotName), b->SubIndex);
+                }
             } else if (!test->IsFunCall()) {
                 value = test->SlotValue();
             }
@@ -1194,8 +1267,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
             if (given) return true;
             float strength = std::min(l->Token->Strength(), r.Token->Strength());
             if (!TestsPass(r.Fact, l->Token, &strength)) return true;
-            const TIETokenRef child =
-                TIEToken::CreateChild(l->Token, r.Token->FactRef(), taAdd, strength);
+            const TIETokenRef child = TIEToken::CreateChild(l->Token, *r.Token, taAdd, strength);
             TTokenEntry::AdoptChildAfter(*l, prev, &r, rightPrev, *child);
             out.push_back(child);
             rightPrev = prev = child.get();
@@ -1416,6 +1488,7 @@ TReteNode* TReteNetwork::Adopt(std::unique_ptr<TReteNode> node) {
 void TReteNetwork::Link(TReteNode* from, TReteNode* to, TCallType callType) {
     from->FOutgoing.push_back({to, callType});
     ++from->FEdgeVersion;
+    ++FEdgeChanges;
     to->FIncoming.push_back({from, callType});
 }
 
@@ -1941,6 +2014,7 @@ void TReteNetwork::DestroyNode(TReteNode* node) {
     for (const TReteEdge& in : node->FIncoming) {
         auto& out = in.Node->FOutgoing;
         ++in.Node->FEdgeVersion;
+        ++FEdgeChanges;
         out.erase(std::remove_if(out.begin(), out.end(),
                                  [&](const TReteEdge& e) { return e.Node == node; }),
                   out.end());

@@ -186,6 +186,10 @@ private:
     TSlotReader FReader, FReader2;       // FSlot and FSlot2
     const TIEText* FClassName = nullptr;
     std::vector<uint32_t> FPlain; // edge positions outside every index
+    // A split's CutLengths, found when the network's edges were as EdgeChanges says FCutVersion.
+    uint64_t FCutVersion = ~uint64_t{0};
+    std::vector<int32_t> FCutLengths; // sorted, each once
+    bool FCutAny = false;
 };
 
 // A node that passes tokens whose tests (predicates and join tests) hold.
@@ -461,6 +465,8 @@ public:
     void ActivationRemoved(TActivation* activation);
     void ActivationFired(TActivation* activation);
     const TRefPtr<IFact>& NotOrTestFact() const;
+    // Counts every change of any node's edges (what a split's cached CutLengths depend on).
+    uint64_t EdgeChanges() const noexcept { return FEdgeChanges; }
     // The single-fact tokens the join memories hold (see TFactTokens).
     TFactTokens& FactTokens() noexcept { return FFactTokens; }
 
@@ -503,6 +509,7 @@ private:
     float FMinActivationStrength = 0.0f;
     bool FEnabled = true;
     uint64_t FNextSerial = 0;
+    uint64_t FEdgeChanges = 0;
 };
 
 } // namespace ie

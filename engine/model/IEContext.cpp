@@ -462,6 +462,90 @@ void TIEContext::Assign(const TIEContext& source) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Cuts of multifield splits
+
+namespace {
+
+// The cut list the chain's cuts of the slot make of the base list, the oldest cut applied first.
+TRefPtr<IValueVector> CutList(const TMatchCut* cut, const IValueVector& base, int32_t slot) {
+    std::vector<const TMatchCut*> chain;
+    for (; cut; cut = cut->Outer.get())
+        if (cut->Slot == slot) chain.push_back(cut);
+    TRefPtr<IValueVector> list(const_cast<IValueVector*>(&base));
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        list = TListView::Cut(std::move(list), (*it)->Start, (*it)->Length);
+    return list;
+}
+
+} // namespace
+
+bool TMatchCut::SameCuts(const TMatchCut* a, const TMatchCut* b) noexcept {
+    for (;;) {
+        if (a == b) return true;
+        if (!a || !b || a->Slot != b->Slot || a->Start != b->Start || a->Length != b->Length)
+            return false;
+        a = a->Outer.get();
+        b = b->Outer.get();
+    }
+}
+
+int32_t TMatchCut::CutCount(const TMatchCut* cut, int32_t slot, int32_t count) noexcept {
+    for (; cut; cut = cut->Outer.get())
+        if (cut->Slot == slot) count -= cut->Length - 1;
+    return count;
+}
+
+const IIEValue* TMatchCut::Element(const TMatchCut* cut, const IIEValue* slotValue, int32_t slot,
+                                   int32_t sub, TRefPtr<IIEValue>& hold) {
+    if (!slotValue || slotValue->GetDType() != dtList) return nullptr;
+    TRefPtr<IValueVector> listHold;
+    const IValueVector* base = BorrowList(*slotValue, listHold);
+    if (!base) return nullptr;
+    if (sub < 0) {
+        hold = TIEValue::CreateList(CutList(cut, *base, slot));
+        return hold.get();
+    }
+    // From the newest cut back: an element after a run moves by the run's length less one.
+    int32_t k = sub;
+    for (; cut; cut = cut->Outer.get()) {
+        if (cut->Slot != slot || k < cut->Start) continue;
+        if (k == cut->Start) return cut->Run(*slotValue, *base, slot);
+        k += cut->Length - 1;
+    }
+    if (k >= base->Count()) return nullptr;
+    const IIEValue* item = base->GetItem(k).get();
+    if (listHold) hold = TRefPtr<IIEValue>(const_cast<IIEValue*>(item));
+    return item;
+}
+
+const IIEValue* TMatchCut::Run(const IIEValue& slotValue, const IValueVector& base,
+                               int32_t slot) const {
+    if (FRun) return FRun.get();
+    // Where the run starts in the base list: past the earlier runs before it. Splits cut a slot
+    // from left to right, so a run never holds an earlier one; one that did would be read from
+    // the cut list the earlier cuts make.
+    int32_t start = Start;
+    bool plain = true;
+    for (const TMatchCut* c = Outer.get(); c; c = c->Outer.get()) {
+        if (c->Slot != slot) continue;
+        if (c->Start < start)
+            start += c->Length - 1;
+        else if (c->Start < start + Length)
+            plain = false;
+    }
+    // A run of the whole list is the slot's own value: no list is made.
+    if (plain && start == 0 && Length == base.Count())
+        FRun = TRefPtr<IIEValue>(const_cast<IIEValue*>(&slotValue));
+    else if (plain)
+        FRun = TIEValue::CreateList(TListView::Slice(
+            TRefPtr<IValueVector>(const_cast<IValueVector*>(&base)), start, Length));
+    else
+        FRun =
+            TIEValue::CreateList(TListView::Slice(CutList(Outer.get(), base, slot), Start, Length));
+    return FRun.get();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Resolving positions
 
 const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
@@ -480,12 +564,6 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
     return hold.get();
 }
 
-const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold) {
-    if (typeid(value) == typeid(TIEValue)) return static_cast<const TIEValue&>(value).ListPayload();
-    hold = value.AsList();
-    return hold.get();
-}
-
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold) {
     // The position may name the fact being matched right now (one past the token's facts) or a
@@ -498,10 +576,11 @@ const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& co
     const int32_t tokenFacts = token ? token->FactCount() : 0;
     const IFact* fact = nullptr;
     TRefPtr<IFact> factHold; // only for a token that cannot lend its facts
+    const TMatchCut* cut = nullptr;
     if (info.FactIndex == tokenFacts && c->MatchFact()) {
         fact = c->MatchFact();
     } else if (token && info.FactIndex >= 0 && info.FactIndex < tokenFacts) {
-        fact = token->BorrowFact(info.FactIndex);
+        fact = token->BorrowFactCut(info.FactIndex, cut);
         if (!fact) {
             factHold = token->GetFact(info.FactIndex);
             fact = factHold.get();
@@ -515,6 +594,15 @@ const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& co
     TRefPtr<IIEValue> valueHold;
     TRefPtr<IValueVector> listHold;
     const IIEValue* value = BorrowSlotValue(*fact, info, valueHold);
+    // A fact of the token that a split cut is read through its cuts.
+    if (cut && info.Position.Index >= 0 && TMatchCut::CutsSlot(cut, info.Position.Index)) {
+        TRefPtr<IIEValue> cutHold;
+        value = TMatchCut::Element(cut, value, info.Position.Index, info.SubIndex, cutHold);
+        if (!value) RaiseIE(imCorruptedBinding, variableName);
+        if (factHold || valueHold || cutHold)
+            hold = TRefPtr<IIEValue>(const_cast<IIEValue*>(value));
+        return value;
+    }
     if (info.SubIndex != -1) {
         if (!value || value->GetDType() != dtList) RaiseIE(imCorruptedBinding, variableName);
         const IValueVector* list = BorrowList(*value, listHold);

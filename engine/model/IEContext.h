@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -225,13 +226,68 @@ private:
 const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
                                 TRefPtr<IIEValue>& hold);
 // The list of a list value, borrowed from the engine's own values (other values: into `hold`).
-const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold);
+inline const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVector>& hold) {
+    if (typeid(value) == typeid(TIEValue)) return static_cast<const TIEValue&>(value).ListPayload();
+    hold = value.AsList();
+    return hold.get();
+}
 
 // The value a position record names in the context's current match, without taking a
 // reference where the matched fact holds it: valid while the match lasts; `hold` keeps what
 // the read had to make or take (a fact identifier, a value of a token that cannot lend).
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold);
+// One cut of a multifield split as a match holds it: instead of a copy of the fact whose slot
+// holds the cut list, the match keeps the fact and these positions. The run of a `$?` variable
+// in the slot at position Slot of the fact starts at element Start of the slot as the earlier
+// cuts left it and is Length elements long; the cut list has the run as one element (a list) in
+// its place. Outer is the cut made before this one in the same match (another split of the
+// pattern), or null. The run's list value is made when first read and kept.
+class TMatchCut {
+public:
+    TMatchCut(TRefPtr<TMatchCut> outer, int32_t slot, int32_t start, int32_t length) noexcept
+        : Outer(std::move(outer)), Slot(slot), Start(start), Length(length) {}
+    TMatchCut(const TMatchCut&) = delete;
+    TMatchCut& operator=(const TMatchCut&) = delete;
+
+    // Owned by the tokens of one engine's network, on its thread: a plain count.
+    void AddRef() const noexcept { ++FRefs; }
+    void Release() const noexcept {
+        if (--FRefs == 0) delete this;
+    }
+    // Made per cut (AllocateBlock).
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+
+    // Whether a cut of the chain cuts the slot at `slot`.
+    static bool CutsSlot(const TMatchCut* cut, int32_t slot) noexcept {
+        for (; cut; cut = cut->Outer.get())
+            if (cut->Slot == slot) return true;
+        return false;
+    }
+    // Whether two chains cut at the same places.
+    static bool SameCuts(const TMatchCut* a, const TMatchCut* b) noexcept;
+    // The number of elements of the cut list of a slot of `count` elements.
+    static int32_t CutCount(const TMatchCut* cut, int32_t slot, int32_t count) noexcept;
+    // Element `sub` of the cut list the chain makes of `slotValue` (the value of the slot at
+    // `slot` of the fact), null past its end; the whole cut list for a negative `sub`. What the
+    // read made, when the chain does not keep it, goes to `hold`.
+    static const IIEValue* Element(const TMatchCut* cut, const IIEValue* slotValue, int32_t slot,
+                                   int32_t sub, TRefPtr<IIEValue>& hold);
+
+    const TRefPtr<TMatchCut> Outer;
+    const int32_t Slot;
+    const int32_t Start;
+    const int32_t Length;
+
+private:
+    ~TMatchCut() = default;
+    const IIEValue* Run(const IIEValue& slotValue, const IValueVector& base, int32_t slot) const;
+
+    mutable TRefPtr<IIEValue> FRun;
+    mutable int32_t FRefs = 0;
+};
+
 // Resolves a position record against the context's current match.
 TRefPtr<IIEValue> ResolveBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                      std::string_view variableName);

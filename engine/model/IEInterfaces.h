@@ -32,6 +32,7 @@ class IFactTemplate;
 class IFactSlot;
 class IReteToken;
 class IReasoner;
+class TMatchCut;
 class ISingletonsParser;
 class TIEContext;
 class TIEValue;
@@ -467,6 +468,13 @@ public:
     // The fact at `index` (0 <= index < FactCount()) without taking a reference, for tokens
     // that keep their facts alive themselves; null when the token cannot lend it.
     virtual const IFact* BorrowFact(int32_t) const noexcept { return nullptr; }
+    // How multifield splits cut the fact at `index` (see TMatchCut); null when they did not.
+    virtual const TMatchCut* CutAt(int32_t) const noexcept { return nullptr; }
+    // BorrowFact and CutAt in one.
+    virtual const IFact* BorrowFactCut(int32_t index, const TMatchCut*& cut) const noexcept {
+        cut = CutAt(index);
+        return BorrowFact(index);
+    }
 
     // --- Token details (IEToken). The defaults serve plain fact chains. ---
     // The fact at `index` (0 = first); an index past the end gives the last fact.

@@ -51,3 +51,67 @@
 (assert (triple (m 1 2 3)))
 (run)
 (set-dynamic-constraint-checking FALSE)
+; The pieces of cut slots read every way a match reads them: by the join of a later pattern, by
+; the join of the cut pattern itself, in a test, in a predicate of the pattern, and as the fact
+; bound to the pattern; the activations name the facts matched, and a retraction withdraws each
+; cut.
+(clear)
+(deftemplate m (multislot v) (slot k))
+(deftemplate w (slot x))
+(defrule three
+    (m (v $?a ?x $?b) (k ?k))
+    (w (x ?x))
+    =>
+    (printout t "three " ?a " " ?x " " ?b " " ?k crlf))
+(defrule later
+    (w (x ?y))
+    (m (v $?a ?z&:(numberp ?z)&:(> ?z 1) $?b))
+    (test (> (length$ ?a) (+ (length$ ?b) ?y -2)))
+    =>
+    (printout t "later " ?y " " ?a " " ?z " " ?b crlf))
+(defrule joined
+    (w (x ?y))
+    (m (v $?a ?y $?b))
+    =>
+    (printout t "joined " ?y " " ?a " " ?b crlf))
+(defrule around-c
+    ?f <- (m (v $?p c $?q) (k ?k))
+    =>
+    (printout t "around-c " ?f " " ?p " " ?q " " ?k crlf))
+(defrule ends
+    (m (v ?first $?mid ?last))
+    (w (x ?first))
+    =>
+    (printout t "ends " ?first " " ?mid " " ?last crlf))
+(defrule no-pair
+    (w (x ?y))
+    (not (m (v $? ?y ?y $?)))
+    =>
+    (printout t "no pair " ?y crlf))
+(watch activations)
+(assert (w (x 2)) (w (x 3)))
+(assert (m (v 1 2 3 c 2) (k z)))
+(assert (m (v 3 3 c) (k y)))
+(agenda)
+(run)
+(bind ?f (assert (m (v 2 2 c 2 3) (k x))))
+(agenda)
+(retract ?f)
+(agenda)
+(unwatch activations)
+; A rule added later shares a split with one that wants another length of the slot: facts
+; asserted after it are cut in the ways both rules want.
+(clear)
+(deftemplate m (multislot v))
+(defrule whole
+    (m (v $?a))
+    =>
+    (printout t "whole " ?a crlf))
+(assert (m (v 1 x)))
+(run)
+(defrule before-x
+    (m (v $?a x))
+    =>
+    (printout t "before x " ?a crlf))
+(assert (m (v 2 3 x)))
+(run)
