@@ -1073,25 +1073,26 @@ size_t TFactIndex::HashForAdd(const IFact& fact) {
     return kept ? FHashedHash : HashOf(fact);
 }
 
-void TFactIndex::Add(const TRefPtr<IFact>& fact) {
-    if (!fact) return;
+size_t TFactIndex::Add(const TRefPtr<IFact>& fact) {
+    if (!fact) return 0;
+    const size_t hash = HashForAdd(*fact);
     MakeRoomToInsert(FFacts);
-    const auto [it, added] = FFacts.insert(TKey{HashForAdd(*fact), fact.get()});
+    const auto [it, added] = FFacts.insert(TKey{hash, fact.get()});
     if (!added) FEqualLater[it->Fact].push_back(fact.get());
     fact->AddRef();
     ++FCount;
+    return hash;
 }
 
-bool TFactIndex::Remove(const IFact& fact) {
+bool TFactIndex::Remove(const IFact& fact, size_t hash) {
     FHashed = nullptr;
     if (FCount == 0) return false;
-    const auto it = FFacts.find(TKey{HashOf(fact), &fact});
+    const auto it = FFacts.find(TKey{hash, &fact});
     if (it == FFacts.end()) return false;
     const IFact* first = it->Fact;
     const auto later = FEqualLater.empty() ? FEqualLater.end() : FEqualLater.find(first);
     if (first == &fact) {
         // The very object: the earliest of its equal facts left indexed takes its place.
-        const size_t hash = it->Hash;
         FFacts.erase(it);
         if (later != FEqualLater.end()) {
             std::vector<IFact*> rest = std::move(later->second);
