@@ -353,6 +353,8 @@ private:
         if (FTemplateObj && FLayout != FTemplateObj->Layout()) Relayout();
     }
     void Relayout() const;
+    // Equals for another TFact.
+    bool EqualsFact(const TFact& other) const;
     const TRefPtr<IIEValue>& DefaultValueAt(TFactValue& entry) const;
     IFactServices* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
