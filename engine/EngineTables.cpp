@@ -687,11 +687,33 @@ int32_t TFacts::PositionOf(size_t slot) const {
     return TreePrefix(slot);
 }
 
+size_t TFacts::SlotOfId(int32_t id) const {
+    if (FIdsAscending) {
+        const auto it = std::lower_bound(FIds.begin(), FIds.end(), id);
+        if (it == FIds.end() || *it != id) return std::string::npos;
+        const auto slot = static_cast<size_t>(it - FIds.begin());
+        return FSlots[slot] ? slot : std::string::npos;
+    }
+    const auto it = FSlotById.find(id);
+    return it == FSlotById.end() ? std::string::npos : it->second;
+}
+
+void TFacts::FileIdentifiers() {
+    // Identifiers out of order from now on: the slots are found through the table, where a later
+    // slot of an identifier stands for it.
+    FIdsAscending = false;
+    FSlotById.clear();
+    FIds.clear();
+    FIdsAscending = true;
+    for (size_t i = 0; i < FSlots.size(); ++i)
+        if (FSlots[i]) FSlotById[FIds[i]] = static_cast<uint32_t>(i);
+}
+
 size_t TFacts::SlotOfFact(const IFact* fact) const {
     if (!fact) return std::string::npos;
     if (fact->GetFactId() != -1) {
-        auto it = FSlotById.find(fact->GetFactId());
-        if (it != FSlotById.end() && FSlots[it->second].get() == fact) return it->second;
+        const size_t slot = SlotOfId(fact->GetFactId());
+        if (slot != std::string::npos && FSlots[slot].get() == fact) return slot;
     }
     // Not stored under its identifier: by identity.
     for (size_t i = 0; i < FSlots.size(); ++i)
@@ -707,12 +729,14 @@ void TFacts::Compact() const {
         if (to != from) {
             FSlots[to] = std::move(FSlots[from]);
             FHashes[to] = FHashes[from];
+            FIds[to] = FIds[from];
         }
-        FSlotById[FSlots[to]->GetFactId()] = static_cast<uint32_t>(to);
+        if (!FIdsAscending) FSlotById[FIds[to]] = static_cast<uint32_t>(to);
         ++to;
     }
     FSlots.resize(to);
     FHashes.resize(to);
+    FIds.resize(to);
     // Without tombstones every node covers only live slots: its value is its range's length.
     FTree.resize(to);
     for (size_t i = 1; i <= to; ++i)
@@ -785,14 +809,13 @@ const IFact* TFacts::FindEqual(const IFact* fact) const {
 }
 
 int32_t TFacts::IndexOfID(int32_t id) const {
-    auto it = FSlotById.find(id);
-    if (it == FSlotById.end()) return -1;
-    return PositionOf(it->second);
+    const size_t slot = SlotOfId(id);
+    return slot == std::string::npos ? -1 : PositionOf(slot);
 }
 
 const IFact* TFacts::FindID(int32_t id) const {
-    auto it = FSlotById.find(id);
-    return it == FSlotById.end() ? nullptr : FSlots[it->second].get();
+    const size_t slot = SlotOfId(id);
+    return slot == std::string::npos ? nullptr : FSlots[slot].get();
 }
 
 int32_t TFacts::IndexOf(const IFact* fact) const {
@@ -808,7 +831,7 @@ int32_t TFacts::Add(const TRefPtr<IFact>& fact) {
         return fact->GetFactId();
     }
     const int32_t id = fact ? fact->GetFactId() : -1;
-    if (!KeepIdentifiers || id == -1 || FSlotById.contains(id)) {
+    if (!KeepIdentifiers || id == -1 || SlotOfId(id) != std::string::npos) {
         if (fact) fact->SetFactId(-1);
         return FMemory->Assert(fact, false);
     }
@@ -861,25 +884,34 @@ void TFacts::Append(const TRefPtr<IFact>& fact) {
     FHashes.push_back(FIndexed ? IndexFact(fact) : 0);
     TreeAppend();
     ++FLive;
-    MakeRoomToInsert(FSlotById);
-    FSlotById[fact->GetFactId()] = static_cast<uint32_t>(FSlots.size() - 1);
+    const int32_t id = fact->GetFactId();
+    if (FIdsAscending && !FIds.empty() && id <= FIds.back()) FileIdentifiers();
+    FIds.push_back(id);
+    if (!FIdsAscending) {
+        MakeRoomToInsert(FSlotById);
+        FSlotById[id] = static_cast<uint32_t>(FSlots.size() - 1);
+    }
     FHighestID = std::max(FHighestID, fact->GetFactId());
 }
 
 void TFacts::RemoveSlot(size_t slot) {
     TRefPtr<IFact> fact = std::move(FSlots[slot]);
     if (FIndexed) UnindexFact(fact.get(), FHashes[slot]);
-    auto it = FSlotById.find(fact->GetFactId());
-    if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
+    if (!FIdsAscending) {
+        auto it = FSlotById.find(FIds[slot]);
+        if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
+    }
     --FLive;
     if (slot + 1 == FSlots.size()) {
         // The last slot simply goes (and any tombstones before it).
         FSlots.pop_back();
         FHashes.pop_back();
+        FIds.pop_back();
         FTree.pop_back();
         while (!FSlots.empty() && !FSlots.back()) {
             FSlots.pop_back();
             FHashes.pop_back();
+            FIds.pop_back();
             FTree.pop_back();
         }
         return;
@@ -910,6 +942,8 @@ void TFacts::ClearItems() {
     FHashes.clear();
     FTree.clear();
     FSlotById.clear();
+    FIds.clear();
+    FIdsAscending = true;
     FLive = 0;
     FHighestID = 0;
 }
