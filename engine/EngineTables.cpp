@@ -705,7 +705,8 @@ void TFacts::FileIdentifiers() {
     FSlotById.clear();
     FIds.clear();
     FIdsAscending = true;
-    for (size_t i = 0; i < FSlots.size(); ++i)
+    // (Called while a slot is appended: only the slots whose identifiers are kept.)
+    for (size_t i = 0; i < FIds.size(); ++i)
         if (FSlots[i]) FSlotById[FIds[i]] = static_cast<uint32_t>(i);
 }
 
