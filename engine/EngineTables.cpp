@@ -703,8 +703,6 @@ void TFacts::FileIdentifiers() {
     // slot of an identifier stands for it.
     FIdsAscending = false;
     FSlotById.clear();
-    FIds.clear();
-    FIdsAscending = true;
     // (Called while a slot is appended: only the slots whose identifiers are kept.)
     for (size_t i = 0; i < FIds.size(); ++i)
         if (FSlots[i]) FSlotById[FIds[i]] = static_cast<uint32_t>(i);
