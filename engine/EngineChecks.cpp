@@ -30,16 +30,8 @@ void TFacts::CheckInvariants() const {
     if (FHashes.size() != FSlots.size()) fail("hashes kept beside the slots differ in number");
     if (FTree.size() != FSlots.size() || TreePrefix(FTree.size()) != FLive)
         fail("tree of live slots differs from the slots");
-    if (FIds.size() != FSlots.size()) fail("identifiers kept beside the slots differ in number");
-    for (size_t i = 0; i < FSlots.size(); ++i) {
-        if (FSlots[i] && FSlots[i]->GetFactId() != FIds[i])
-            fail("identifier kept beside a slot differs from its fact's");
-        if (FIdsAscending && i > 0 && FIds[i - 1] >= FIds[i])
-            fail("identifiers kept as ascending are out of order");
-    }
     for (const auto& [id, slot] : FSlotById)
-        if (FIdsAscending || slot >= FSlots.size() || !FSlots[slot] ||
-            FSlots[slot]->GetFactId() != id)
+        if (slot >= FSlots.size() || !FSlots[slot] || FSlots[slot]->GetFactId() != id)
             fail("identifier filed under a slot that does not hold it");
     if (!FIndexed) return;
     FIndex.CheckInvariants();

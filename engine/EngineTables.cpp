@@ -687,32 +687,11 @@ int32_t TFacts::PositionOf(size_t slot) const {
     return TreePrefix(slot);
 }
 
-size_t TFacts::SlotOfId(int32_t id) const {
-    if (FIdsAscending) {
-        const auto it = std::lower_bound(FIds.begin(), FIds.end(), id);
-        if (it == FIds.end() || *it != id) return std::string::npos;
-        const auto slot = static_cast<size_t>(it - FIds.begin());
-        return FSlots[slot] ? slot : std::string::npos;
-    }
-    const auto it = FSlotById.find(id);
-    return it == FSlotById.end() ? std::string::npos : it->second;
-}
-
-void TFacts::FileIdentifiers() {
-    // Identifiers out of order from now on: the slots are found through the table, where a later
-    // slot of an identifier stands for it.
-    FIdsAscending = false;
-    FSlotById.clear();
-    // (Called while a slot is appended: only the slots whose identifiers are kept.)
-    for (size_t i = 0; i < FIds.size(); ++i)
-        if (FSlots[i]) FSlotById[FIds[i]] = static_cast<uint32_t>(i);
-}
-
 size_t TFacts::SlotOfFact(const IFact* fact) const {
     if (!fact) return std::string::npos;
     if (fact->GetFactId() != -1) {
-        const size_t slot = SlotOfId(fact->GetFactId());
-        if (slot != std::string::npos && FSlots[slot].get() == fact) return slot;
+        auto it = FSlotById.find(fact->GetFactId());
+        if (it != FSlotById.end() && FSlots[it->second].get() == fact) return it->second;
     }
     // Not stored under its identifier: by identity.
     for (size_t i = 0; i < FSlots.size(); ++i)
@@ -728,14 +707,12 @@ void TFacts::Compact() const {
         if (to != from) {
             FSlots[to] = std::move(FSlots[from]);
             FHashes[to] = FHashes[from];
-            FIds[to] = FIds[from];
         }
-        if (!FIdsAscending) FSlotById[FIds[to]] = static_cast<uint32_t>(to);
+        FSlotById[FSlots[to]->GetFactId()] = static_cast<uint32_t>(to);
         ++to;
     }
     FSlots.resize(to);
     FHashes.resize(to);
-    FIds.resize(to);
     // Without tombstones every node covers only live slots: its value is its range's length.
     FTree.resize(to);
     for (size_t i = 1; i <= to; ++i)
@@ -808,13 +785,14 @@ const IFact* TFacts::FindEqual(const IFact* fact) const {
 }
 
 int32_t TFacts::IndexOfID(int32_t id) const {
-    const size_t slot = SlotOfId(id);
-    return slot == std::string::npos ? -1 : PositionOf(slot);
+    auto it = FSlotById.find(id);
+    if (it == FSlotById.end()) return -1;
+    return PositionOf(it->second);
 }
 
 const IFact* TFacts::FindID(int32_t id) const {
-    const size_t slot = SlotOfId(id);
-    return slot == std::string::npos ? nullptr : FSlots[slot].get();
+    auto it = FSlotById.find(id);
+    return it == FSlotById.end() ? nullptr : FSlots[it->second].get();
 }
 
 int32_t TFacts::IndexOf(const IFact* fact) const {
@@ -830,7 +808,7 @@ int32_t TFacts::Add(const TRefPtr<IFact>& fact) {
         return fact->GetFactId();
     }
     const int32_t id = fact ? fact->GetFactId() : -1;
-    if (!KeepIdentifiers || id == -1 || SlotOfId(id) != std::string::npos) {
+    if (!KeepIdentifiers || id == -1 || FSlotById.contains(id)) {
         if (fact) fact->SetFactId(-1);
         return FMemory->Assert(fact, false);
     }
@@ -883,34 +861,25 @@ void TFacts::Append(const TRefPtr<IFact>& fact) {
     FHashes.push_back(FIndexed ? IndexFact(fact) : 0);
     TreeAppend();
     ++FLive;
-    const int32_t id = fact->GetFactId();
-    if (FIdsAscending && !FIds.empty() && id <= FIds.back()) FileIdentifiers();
-    FIds.push_back(id);
-    if (!FIdsAscending) {
-        MakeRoomToInsert(FSlotById);
-        FSlotById[id] = static_cast<uint32_t>(FSlots.size() - 1);
-    }
+    MakeRoomToInsert(FSlotById);
+    FSlotById[fact->GetFactId()] = static_cast<uint32_t>(FSlots.size() - 1);
     FHighestID = std::max(FHighestID, fact->GetFactId());
 }
 
 void TFacts::RemoveSlot(size_t slot) {
     TRefPtr<IFact> fact = std::move(FSlots[slot]);
     if (FIndexed) UnindexFact(fact.get(), FHashes[slot]);
-    if (!FIdsAscending) {
-        auto it = FSlotById.find(FIds[slot]);
-        if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
-    }
+    auto it = FSlotById.find(fact->GetFactId());
+    if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
     --FLive;
     if (slot + 1 == FSlots.size()) {
         // The last slot simply goes (and any tombstones before it).
         FSlots.pop_back();
         FHashes.pop_back();
-        FIds.pop_back();
         FTree.pop_back();
         while (!FSlots.empty() && !FSlots.back()) {
             FSlots.pop_back();
             FHashes.pop_back();
-            FIds.pop_back();
             FTree.pop_back();
         }
         return;
@@ -941,8 +910,6 @@ void TFacts::ClearItems() {
     FHashes.clear();
     FTree.clear();
     FSlotById.clear();
-    FIds.clear();
-    FIdsAscending = true;
     FLive = 0;
     FHighestID = 0;
 }

@@ -217,7 +217,7 @@ private:
 // compacted away once tombstones outnumber the live facts, so removal costs O(1) amortized.
 // Positions (the index-based operations) count live facts only: a Fenwick tree over the slots
 // turns a slot into its position and back in O(log n), and is skipped entirely while there is
-// no tombstone. Identifiers are found by binary search while they ascend, else through a hash map.
+// no tombstone. Identifiers are found through a hash map.
 class TFacts {
 public:
     // The working memory asserts and retracts what is added and removed from outside the engine.
@@ -290,9 +290,6 @@ private:
     // The slot of a position, and the position of a live slot.
     size_t SlotOf(int32_t index) const;
     int32_t PositionOf(size_t slot) const;
-    // The slot of the live fact stored under the identifier, or npos.
-    size_t SlotOfId(int32_t id) const;
-    void FileIdentifiers();
     // The slot holding this very fact, or npos.
     size_t SlotOfFact(const IFact* fact) const;
     void RemoveSlot(size_t slot);
@@ -308,11 +305,6 @@ private:
     // by it instead of hashing every value again).
     mutable std::vector<size_t> FHashes;
     mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based
-    // Beside each slot (a tombstone too): the identifier its fact was stored under. While they
-    // ascend (every fact numbered by the working memory in turn) a slot is found by binary
-    // search; a fact stored out of order files them all in FSlotById instead.
-    mutable std::vector<int32_t> FIds;
-    bool FIdsAscending = true;
     mutable boost::unordered_flat_map<int32_t, uint32_t> FSlotById;
     int32_t FLive = 0;
     bool FIndexed = false;
