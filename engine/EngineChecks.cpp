@@ -27,6 +27,7 @@ void TFacts::CheckInvariants() const {
             }
         }
     if (live != FLive) fail("live count differs from the facts stored");
+    if (FHashes.size() != FSlots.size()) fail("hashes kept beside the slots differ in number");
     if (FTree.size() != FSlots.size() || TreePrefix(FTree.size()) != FLive)
         fail("tree of live slots differs from the slots");
     for (const auto& [id, slot] : FSlotById)

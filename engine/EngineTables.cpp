@@ -8,6 +8,7 @@
 #include "engine/EngineTables.h"
 
 #include <algorithm>
+#include <typeinfo>
 #include <unordered_set>
 
 #include "engine/InferenceEngine.h"
@@ -634,6 +635,11 @@ TFacts::TFacts(TWorkingMemory* memory)
     : FMemory(memory), FEngine(memory ? &memory->Engine() : nullptr) {}
 
 bool TFacts::IsFuzzy(const IFact* fact) {
+    // The exact class first: no counted reference to the template, no dynamic cast.
+    if (typeid(*fact) == typeid(TFact)) {
+        const TFactTemplate* t = static_cast<const TFact*>(fact)->Template();
+        return t && t->IsFuzzy();
+    }
     TRefPtr<IFactTemplate> t = fact->GetTemplate();
     return t && t->IsFuzzy();
 }
@@ -698,11 +704,15 @@ void TFacts::Compact() const {
     size_t to = 0;
     for (size_t from = 0; from < FSlots.size(); ++from) {
         if (!FSlots[from]) continue;
-        if (to != from) FSlots[to] = std::move(FSlots[from]);
-        FSlotById[FSlots[to]->GetFactId()] = to;
+        if (to != from) {
+            FSlots[to] = std::move(FSlots[from]);
+            FHashes[to] = FHashes[from];
+        }
+        FSlotById[FSlots[to]->GetFactId()] = static_cast<uint32_t>(to);
         ++to;
     }
     FSlots.resize(to);
+    FHashes.resize(to);
     // Without tombstones every node covers only live slots: its value is its range's length.
     FTree.resize(to);
     for (size_t i = 1; i <= to; ++i)
@@ -728,41 +738,50 @@ void TFacts::SetIndexed(bool value) {
     FIndex.Clear();
     FFuzzyFacts.clear();
     if (!value) return;
-    for (const auto& f : FSlots)
-        if (f) IndexFact(f);
+    for (size_t i = 0; i < FSlots.size(); ++i)
+        if (FSlots[i]) FHashes[i] = IndexFact(FSlots[i]);
 }
 
-void TFacts::IndexFact(const TRefPtr<IFact>& fact) {
-    if (IsFuzzy(fact.get()))
-        FFuzzyFacts.push_back(fact.get());
-    else
-        FIndex.Add(fact);
+size_t TFacts::IndexFact(const TRefPtr<IFact>& fact) {
+    if (!IsFuzzy(fact.get())) return FIndex.Add(fact);
+    FFuzzyFacts.push_back(fact.get());
+    return 0;
 }
 
-void TFacts::UnindexFact(const IFact* fact) {
+void TFacts::UnindexFact(const IFact* fact, size_t hash) {
     if (IsFuzzy(fact)) {
         std::erase(FFuzzyFacts, fact);
         return;
     }
     // The very object leaves its bucket; an equal fact under the same hash stays.
-    FIndex.Remove(*fact);
+    FIndex.Remove(*fact, hash);
 }
 
 int32_t TFacts::IndexOfFact(const IFact* fact) const {
     if (!fact) return -1;
     if (FIndexed) {
-        if (IsFuzzy(fact)) {
-            for (const IFact* f : FFuzzyFacts)
-                if (f->Equals(fact)) return IndexOf(f);
-            return -1;
-        }
-        // A shared hash code is no proof: the index only answers with an equal fact.
-        const IFact* equal = FIndex.FindEqual(*fact);
+        const IFact* equal = FindEqual(fact);
         return equal ? IndexOf(equal) : -1;
     }
     for (size_t i = 0; i < FSlots.size(); ++i)
         if (FSlots[i] && FSlots[i]->Equals(fact)) return PositionOf(i);
     return -1;
+}
+
+const IFact* TFacts::FindEqual(const IFact* fact) const {
+    if (!fact) return nullptr;
+    if (!FIndexed) {
+        for (const auto& f : FSlots)
+            if (f && f->Equals(fact)) return f.get();
+        return nullptr;
+    }
+    if (IsFuzzy(fact)) {
+        for (const IFact* f : FFuzzyFacts)
+            if (f->Equals(fact)) return f;
+        return nullptr;
+    }
+    // A shared hash code is no proof: the index only answers with an equal fact.
+    return FIndex.FindEqual(*fact);
 }
 
 int32_t TFacts::IndexOfID(int32_t id) const {
@@ -839,26 +858,28 @@ void TFacts::AddFrom(const TFacts& source) {
 
 void TFacts::Append(const TRefPtr<IFact>& fact) {
     FSlots.push_back(fact);
+    FHashes.push_back(FIndexed ? IndexFact(fact) : 0);
     TreeAppend();
     ++FLive;
     MakeRoomToInsert(FSlotById);
-    FSlotById[fact->GetFactId()] = FSlots.size() - 1;
+    FSlotById[fact->GetFactId()] = static_cast<uint32_t>(FSlots.size() - 1);
     FHighestID = std::max(FHighestID, fact->GetFactId());
-    if (FIndexed) IndexFact(fact);
 }
 
 void TFacts::RemoveSlot(size_t slot) {
     TRefPtr<IFact> fact = std::move(FSlots[slot]);
-    if (FIndexed) UnindexFact(fact.get());
+    if (FIndexed) UnindexFact(fact.get(), FHashes[slot]);
     auto it = FSlotById.find(fact->GetFactId());
     if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
     --FLive;
     if (slot + 1 == FSlots.size()) {
         // The last slot simply goes (and any tombstones before it).
         FSlots.pop_back();
+        FHashes.pop_back();
         FTree.pop_back();
         while (!FSlots.empty() && !FSlots.back()) {
             FSlots.pop_back();
+            FHashes.pop_back();
             FTree.pop_back();
         }
         return;
@@ -886,6 +907,7 @@ void TFacts::ClearItems() {
     FIndex.Clear();
     FFuzzyFacts.clear();
     FSlots.clear();
+    FHashes.clear();
     FTree.clear();
     FSlotById.clear();
     FLive = 0;

@@ -239,6 +239,9 @@ public:
 
     // Position of a fact equal to `fact` (the duplicate test), -1 when absent.
     int32_t IndexOfFact(const IFact* fact) const;
+    // A stored fact equal to `fact`, null when none (the duplicate test without counting out a
+    // position).
+    const IFact* FindEqual(const IFact* fact) const;
     // Position of the fact with this identifier, -1 when absent.
     int32_t IndexOfID(int32_t id) const;
     // The fact with this identifier, nullptr when absent (no position is counted out).
@@ -281,8 +284,9 @@ public:
 
 private:
     static bool IsFuzzy(const IFact* fact);
-    void IndexFact(const TRefPtr<IFact>& fact);
-    void UnindexFact(const IFact* fact);
+    // Indexes the fact; the hash it is indexed under (0 for a fuzzy fact, which is only listed).
+    size_t IndexFact(const TRefPtr<IFact>& fact);
+    void UnindexFact(const IFact* fact, size_t hash);
     // The slot of a position, and the position of a live slot.
     size_t SlotOf(int32_t index) const;
     int32_t PositionOf(size_t slot) const;
@@ -297,8 +301,11 @@ private:
     TWorkingMemory* FMemory;
     TInferenceEngine* FEngine;
     mutable std::vector<TRefPtr<IFact>> FSlots;
+    // Beside each slot: the hash its fact was indexed under (the removal finds the index entry
+    // by it instead of hashing every value again).
+    mutable std::vector<size_t> FHashes;
     mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based
-    mutable boost::unordered_flat_map<int32_t, size_t> FSlotById;
+    mutable boost::unordered_flat_map<int32_t, uint32_t> FSlotById;
     int32_t FLive = 0;
     bool FIndexed = false;
     int32_t FHighestID = 0;

@@ -70,7 +70,7 @@ int32_t TWorkingMemory::Assert(const TRefPtr<IFact>& fact, bool flag) {
             CombineFuzzyFacts(*fact, *FFacts->Item(existing), !flag);
             RetractAt(existing);
         }
-    } else if (!FFactDuplication && FFacts->IndexOfFact(fact.get()) >= 0) {
+    } else if (!FFactDuplication && FFacts->FindEqual(fact.get())) {
         return -1;
     }
     const int32_t id = FNextFactId++;
@@ -96,7 +96,10 @@ int32_t TWorkingMemory::AssertKeepingId(const TRefPtr<IFact>& fact, int32_t id) 
 }
 
 void TWorkingMemory::RetractAt(int32_t index) {
-    TRefPtr<IFact> fact = FFacts->Item(index);
+    RetractStored(FFacts->Item(index));
+}
+
+void TWorkingMemory::RetractStored(TRefPtr<IFact> fact) {
     if (FPropagating > 0) {
         Queue(fact, false);
         return;
@@ -123,7 +126,8 @@ int32_t TWorkingMemory::Retract(const IFact* fact) {
 
 int32_t TWorkingMemory::RetractByID(const IFact* fact) {
     const int32_t index = FFacts->IndexOf(fact);
-    if (index >= 0) RetractAt(index);
+    // The fact itself, not its position: no second walk from the position back to the slot.
+    if (index >= 0) RetractStored(TRefPtr<IFact>(const_cast<IFact*>(fact)));
     return index;
 }
 

@@ -90,6 +90,9 @@ public:
     IFact& EvaluateFact(IFact& fact, TIEContext* context);
 
 private:
+    // Retracts a fact that is stored (or queues its retraction).
+    void RetractStored(TRefPtr<IFact> fact);
+
     TInferenceEngine& FEngine;
     std::unique_ptr<TFacts> FFacts;
     std::deque<TRefPtr<IFact>> FPendingAssertions;

@@ -955,6 +955,7 @@ bool TFact::Equals(const IInterface* other) const {
 bool TFact::Equals(const IFact* other) const {
     if (other == static_cast<const IFact*>(this)) return true;
     if (!other || !FTemplateObj) return false;
+    if (typeid(*other) == typeid(TFact)) return EqualsFact(static_cast<const TFact&>(*other));
     TRefPtr<IFactTemplate> theirs = other->GetTemplate();
     if (theirs.get() != TemplateIntf()) return false;
     const auto* fact = dynamic_cast<const TFact*>(other);
@@ -973,6 +974,26 @@ bool TFact::Equals(const IFact* other) const {
         }
         if (mine == other_value) continue;
         if (!mine || !other_value || !mine->Equals(other_value)) return false;
+    }
+    return true;
+}
+
+bool TFact::EqualsFact(const TFact& other) const {
+    // The duplicate test of every assertion: the slot arrays side by side, no counted
+    // references, no name lookups; the fuzzy slots are looked for only in a fuzzy template.
+    if (other.FTemplateObj != FTemplateObj) return false;
+    Sync();
+    other.Sync();
+    const bool fuzzy = FTemplateObj->TFactTemplate::IsFuzzy();
+    for (size_t i = 0, n = FValues.size(); i < n; ++i) {
+        const IIEValue* mine = FValues[i].Value.get();
+        const IIEValue* theirs = other.FValues[i].Value.get();
+        if (mine == theirs && mine) continue;
+        if (fuzzy && FTemplateObj->Slot(static_cast<int32_t>(i))->IsFuzzy()) continue;
+        if (!mine) mine = PeekValue(static_cast<int32_t>(i));
+        if (!theirs) theirs = other.PeekValue(static_cast<int32_t>(i));
+        if (mine == theirs) continue;
+        if (!mine || !theirs || !mine->Equals(theirs)) return false;
     }
     return true;
 }
@@ -1008,9 +1029,12 @@ uint64_t MixValueHash(uint64_t h, const IIEValue* v) {
 size_t TFact::IdentityHash() const {
     size_t h = std::hash<const void*>()(TemplateIntf());
     if (!FTemplateObj) return h;
-    for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i) {
-        if (FTemplateObj->Slot(i)->IsFuzzy()) continue;
-        h = MixValueHash(h, PeekValue(i));
+    Sync();
+    const bool fuzzy = FTemplateObj->TFactTemplate::IsFuzzy();
+    for (size_t i = 0, n = FValues.size(); i < n; ++i) {
+        if (fuzzy && FTemplateObj->Slot(static_cast<int32_t>(i))->IsFuzzy()) continue;
+        const IIEValue* v = FValues[i].Value.get();
+        h = MixValueHash(h, v ? v : PeekValue(static_cast<int32_t>(i)));
     }
     return h;
 }
@@ -1073,25 +1097,26 @@ size_t TFactIndex::HashForAdd(const IFact& fact) {
     return kept ? FHashedHash : HashOf(fact);
 }
 
-void TFactIndex::Add(const TRefPtr<IFact>& fact) {
-    if (!fact) return;
+size_t TFactIndex::Add(const TRefPtr<IFact>& fact) {
+    if (!fact) return 0;
+    const size_t hash = HashForAdd(*fact);
     MakeRoomToInsert(FFacts);
-    const auto [it, added] = FFacts.insert(TKey{HashForAdd(*fact), fact.get()});
+    const auto [it, added] = FFacts.insert(TKey{hash, fact.get()});
     if (!added) FEqualLater[it->Fact].push_back(fact.get());
     fact->AddRef();
     ++FCount;
+    return hash;
 }
 
-bool TFactIndex::Remove(const IFact& fact) {
+bool TFactIndex::Remove(const IFact& fact, size_t hash) {
     FHashed = nullptr;
     if (FCount == 0) return false;
-    const auto it = FFacts.find(TKey{HashOf(fact), &fact});
+    const auto it = FFacts.find(TKey{hash, &fact});
     if (it == FFacts.end()) return false;
     const IFact* first = it->Fact;
     const auto later = FEqualLater.empty() ? FEqualLater.end() : FEqualLater.find(first);
     if (first == &fact) {
         // The very object: the earliest of its equal facts left indexed takes its place.
-        const size_t hash = it->Hash;
         FFacts.erase(it);
         if (later != FEqualLater.end()) {
             std::vector<IFact*> rest = std::move(later->second);

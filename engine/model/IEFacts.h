@@ -353,6 +353,8 @@ private:
         if (FTemplateObj && FLayout != FTemplateObj->Layout()) Relayout();
     }
     void Relayout() const;
+    // Equals for another TFact.
+    bool EqualsFact(const TFact& other) const;
     const TRefPtr<IIEValue>& DefaultValueAt(TFactValue& entry) const;
     IFactServices* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
@@ -391,9 +393,12 @@ public:
     TFactIndex& operator=(const TFactIndex&) = delete;
     ~TFactIndex() { Clear(); }
 
-    void Add(const TRefPtr<IFact>& fact);
+    // The hash the fact is indexed under.
+    size_t Add(const TRefPtr<IFact>& fact);
     // Removes this very fact object; false when it is not indexed.
-    bool Remove(const IFact& fact);
+    bool Remove(const IFact& fact) { return Remove(fact, HashOf(fact)); }
+    // The same, given the hash Add returned for it.
+    bool Remove(const IFact& fact, size_t hash);
     // An indexed fact equal to `fact` (the earliest indexed of them), null when none.
     IFact* FindEqual(const IFact& fact) const;
     void Clear();

@@ -830,6 +830,18 @@ TEST_F(TEngineFixture, AddKeepsAFreeIdentifierWhenAsked) {
     TRefPtr<IFact> g = Ordered(E, "c");
     g->SetFactId(40);
     EXPECT_EQ(E.Facts().Add(g), 41) << "a taken identifier is not kept";
+    TRefPtr<IFact> h = Ordered(E, "d");
+    h->SetFactId(5);
+    EXPECT_EQ(E.Facts().Add(h), 5) << "a free identifier below the highest is kept too";
+    EXPECT_EQ(E.NextFactId(), 42);
+    EXPECT_EQ(E.Facts().IndexOfID(5), E.Facts().Count() - 1) << "stored last, in assertion order";
+    EXPECT_EQ(E.Facts().IndexOfID(40), E.Facts().IndexOf(f.get()));
+    const int32_t at = E.Facts().Count() - 3;
+    EXPECT_EQ(E.RetractFactByID(f.get()), at);
+    EXPECT_EQ(E.Facts().FindID(40), nullptr);
+    EXPECT_EQ(E.Facts().FindID(41), g.get());
+    EXPECT_EQ(E.Facts().FindID(5), h.get());
+    E.Facts().CheckInvariants();
 }
 
 TEST(EngineTables, FactListAssignKeepsTheSourceIdentifiersWhenAsked) {
