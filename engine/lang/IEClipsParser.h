@@ -180,6 +180,7 @@ private:
     TSlotFunction& SlotFunctionEntry(std::string_view name);
     // One element that starts with "(" (still unread): a point list or a call.
     TRefPtr<IIEValue> ReadParenthesisedValue();
+    bool ReadListItem(const TStreamTokenRef& token, TRefPtr<IIEValue>& item);
     TRefPtr<IIEValue> ReadCallValue();
     TRefPtr<IIEValue> ReadPointCoordinate();
 

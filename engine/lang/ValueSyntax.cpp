@@ -60,6 +60,23 @@ TRefPtr<IIEValue> TIEClipsParser::ReadParenthesisedValue() {
     return ReadCallValue();
 }
 
+// Reads into `item` the element of a written list that starts with `token`: a plain value, a
+// bracket (an atom of its own) or a parenthesised value. False for any other token, which the
+// caller decides on.
+bool TIEClipsParser::ReadListItem(const TStreamTokenRef& token, TRefPtr<IIEValue>& item) {
+    if (IsPlainValue(*token)) {
+        item = token->ToValue();
+    } else if (token->Is('[') || token->Is(']')) {
+        item = TIEValue::CreateText(dtAtom, token->GetText());
+    } else if (token->Is('(')) {
+        PushBack(token);
+        item = ReadParenthesisedValue();
+    } else {
+        return false;
+    }
+    return true;
+}
+
 TRefPtr<IIEValue> TIEClipsParser::ParseList() {
     // Gathered first, so that the list takes exactly the room it needs in one allocation.
     boost::container::small_vector<TRefPtr<IIEValue>, 16> items;
@@ -69,13 +86,8 @@ TRefPtr<IIEValue> TIEClipsParser::ParseList() {
             PushBack(token);
             break;
         }
-        if (IsPlainValue(*token)) {
-            items.push_back(token->ToValue());
-        } else if (token->Is('[') || token->Is(']')) {
-            items.push_back(TIEValue::CreateText(dtAtom, token->GetText()));
-        } else if (token->Is('(')) {
-            PushBack(token);
-            items.push_back(ReadParenthesisedValue());
+        if (TRefPtr<IIEValue> item; ReadListItem(token, item)) {
+            items.push_back(std::move(item));
         } else if (token->Is('=')) {
             TStreamTokenRef open = Next();
             if (!open->Is('(')) ParseError("ParseList", imEqualsAtomInFact);
@@ -112,13 +124,8 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValue() {
             PushBack(token);
             break;
         }
-        if (IsPlainValue(*token)) {
-            add(token->ToValue());
-        } else if (token->Is('[') || token->Is(']')) {
-            add(TIEValue::CreateText(dtAtom, token->GetText()));
-        } else if (token->Is('(')) {
-            PushBack(token);
-            add(ReadParenthesisedValue());
+        if (TRefPtr<IIEValue> item; ReadListItem(token, item)) {
+            add(std::move(item));
         } else if (!first) {
             ParseError("ParseValue", imBadArgument, token->AsString());
         } else {

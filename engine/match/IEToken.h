@@ -360,7 +360,7 @@ public:
     TIEToken(const TIEToken&) = delete;
     TIEToken& operator=(const TIEToken&) = delete;
 
-    // Tokens come from the block pool in two sizes: a join whose children go on to the left
+    // Tokens come from the block pool in three sizes: a join whose children go on to the left
     // memory of another join makes them with room for that memory's entry behind the token
     // (see EntrySlot), so that a partial match is one block: one allocation and one cache miss
     // less for each, made and withdrawn. The block goes back to its pool by the size it has.

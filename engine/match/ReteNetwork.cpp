@@ -428,6 +428,16 @@ void TPatternMatchNode::CutLengths(const TReteNode& node, const std::string& slo
     }
 }
 
+namespace {
+// A cut's first-level token, told apart from the other cuts of its fact by `cutKey` and carrying
+// the strength of the token it was cut from.
+TIETokenRef CutToken(TIETokenRef split, uint32_t cutKey, const TIEToken& from) {
+    split->SetCut(cutKey);
+    if (from.Strength() != 1.0f) return TIEToken::CreateCopy(*split, from.Tag(), from.Strength());
+    return split;
+}
+} // namespace
+
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
                                         std::vector<TIETokenRef>* out) {
     TRefPtr<IIEValue> value = SlotOf(fact, FSlot, FPosition);
@@ -479,10 +489,7 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
             TIETokenRef split = TIEToken::CreateFirst(token->Tag(), token->FactRef());
             split->SetMatchCut(TRefPtr<TMatchCut>(
                 new TMatchCut(token->MatchCutRef(), FPosition.Index, p, runLength)));
-            split->SetCut(cutKey);
-            if (token->Strength() != 1.0f)
-                split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
-            Pass(split, out);
+            Pass(CutToken(std::move(split), cutKey, *token), out);
             continue;
         }
         // A view of the fact's list: a cut costs the same whatever the slot's length, and the
@@ -502,11 +509,7 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
             copy->SetSlotValue(FSlot, std::move(rebuilt));
         }
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
-        TIETokenRef split = TIEToken::CreateFirst(token->Tag(), std::move(copy));
-        split->SetCut(cutKey);
-        if (token->Strength() != 1.0f)
-            split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
-        Pass(split, out);
+        Pass(CutToken(TIEToken::CreateFirst(token->Tag(), std::move(copy)), cutKey, *token), out);
     }
 }
 
@@ -527,11 +530,7 @@ TIETokenRef CutCopy(const TIETokenRef& token) {
         copy->SetValueAt(c->Slot, std::move(list));
     }
     if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
-    TIETokenRef split = TIEToken::CreateFirst(token->Tag(), std::move(copy));
-    split->SetCut(token->Cut());
-    if (token->Strength() != 1.0f)
-        split = TIEToken::CreateCopy(*split, token->Tag(), token->Strength());
-    return split;
+    return CutToken(TIEToken::CreateFirst(token->Tag(), std::move(copy)), token->Cut(), *token);
 }
 } // namespace
 
@@ -787,13 +786,8 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
             TRefPtr<IIEValue> hold;
             bool found;
             const TIEToken* level = token.LevelPtr(p.TokenIndex);
-            const IIEValue* v = p.Left.Read(*level->Fact(), hold, found);
-            if (level->MatchCut())
-                v = found
-                        ? p.Left.ElementRead(*level->Fact(), level->MatchCut(), v, p.LeftSub, hold)
-                        : nullptr;
-            else if (p.LeftSub >= 0)
-                v = ElementOf(v, p.LeftSub);
+            const IIEValue* v =
+                p.Left.ReadElement(*level->Fact(), level->MatchCut(), p.LeftSub, hold, found);
             if (v) part = ValueHashCode(v);
         }
         if (i == 0) {
