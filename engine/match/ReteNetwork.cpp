@@ -245,6 +245,18 @@ void TPatternMatchNode::RebuildIndex() {
     }
     for (uint32_t i = 0; i < FOutgoing.size(); ++i)
         if (!grouped[i]) FPlain.push_back(i);
+    FCutChildren.clear();
+    if (FKind == pmtTestMultiSlotMultiField && FIndexes.empty()) {
+        for (const TReteEdge& e : FOutgoing) {
+            auto* child = e.CallType == ctSingle ? dynamic_cast<TPatternMatchNode*>(e.Node) : nullptr;
+            if (!child) {
+                FCutChildren.clear();
+                break;
+            }
+            FCutChildren.push_back(
+                {child, child->FKind == pmtTestMultiSlotLength && child->FSlot == FSlot});
+        }
+    }
 }
 
 void TPatternMatchNode::Emit(const TIETokenRef& token) {
@@ -369,26 +381,27 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         TestValue(token, e, notEqual, FValue.get(), out);
         return;
     }
-    case pmtTestMultiSlotLength: {
-        TRefPtr<IIEValue> hold;
-        TRefPtr<IValueVector> holdList;
-        bool found;
-        const IIEValue* v = FReader.Read(fact, hold, found);
-        if (v && v->GetDType() == dtList) {
-            const IValueVector* list = BorrowList(*v, holdList);
-            if (!list) return;
-            int32_t count = list->Count();
-            if (cut && typeid(fact) == typeid(TFact))
-                count = TMatchCut::CutCount(cut, FReader.Index(), count);
-            if (count == FSub) Pass(token, out);
-        }
+    case pmtTestMultiSlotLength:
+        if (LengthPasses(fact, cut)) Pass(token, out);
         return;
-    }
     case pmtTestMultiSlotMultiField:
         return SplitMultifield(token, fact, out);
     default:
         return;
     }
+}
+
+bool TPatternMatchNode::LengthPasses(const IFact& fact, const TMatchCut* cut) const {
+    TRefPtr<IIEValue> hold;
+    TRefPtr<IValueVector> holdList;
+    bool found;
+    const IIEValue* v = FReader.Read(fact, hold, found);
+    if (!v || v->GetDType() != dtList) return false;
+    const IValueVector* list = BorrowList(*v, holdList);
+    if (!list) return false;
+    int32_t count = list->Count();
+    if (cut && typeid(fact) == typeid(TFact)) count = TMatchCut::CutCount(cut, FReader.Index(), count);
+    return count == FSub;
 }
 
 void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual,
@@ -431,29 +444,47 @@ void TPatternMatchNode::CutLengths(const TReteNode& node, const std::string& slo
 namespace {
 // A cut's first-level token, told apart from the other cuts of its fact by `cutKey` and carrying
 // the strength of the token it was cut from.
-TIETokenRef CutToken(TIETokenRef split, uint32_t cutKey, const TIEToken& from) {
+TIETokenRef CutToken(TIETokenRef split, uint32_t cutKey, TTokenAction tag, float strength) {
     split->SetCut(cutKey);
-    if (from.Strength() != 1.0f) return TIEToken::CreateCopy(*split, from.Tag(), from.Strength());
+    if (strength != 1.0f) return TIEToken::CreateCopy(*split, tag, strength);
     return split;
 }
 } // namespace
 
-void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& fact,
+// A pattern's tokens are first-level ones: the fact is the token's own.
+void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact&,
                                         std::vector<TIETokenRef>* out) {
-    TRefPtr<IIEValue> value = SlotOf(fact, FSlot, FPosition);
-    if (!value || value->GetDType() != dtList) return;
-    // Read, not taken: asking the slot's value for its list would copy a list it shares.
-    TRefPtr<IValueVector> hold;
-    TRefPtr<IValueVector> list(const_cast<IValueVector*>(BorrowList(*value, hold)));
-    if (!list) return;
+    SplitCuts({token->Tag(), token->FactRef(), token->MatchCutRef(), token->Cut(),
+               token->Strength()},
+              out);
+}
+
+void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIETokenRef>* out) {
+    const IFact& fact = *from.Fact;
     // A cut is the fact itself with the positions of the run (TMatchCut), stacked on the cuts
     // the splits above made (a fact of another class than the engine's own: a copy of the fact
     // whose slot holds the cut list). A join that reads the incoming fact gets a copy (CutCopy).
-    const bool positions = typeid(fact) == typeid(TFact) &&
-                           static_cast<const TFact&>(fact).Template() && FPosition.Index >= 0;
-    const int32_t n = positions
-                          ? TMatchCut::CutCount(token->MatchCut(), FPosition.Index, list->Count())
-                          : list->Count();
+    // The engine's own facts are read by the slot's position, without taking the value.
+    const bool own =
+        typeid(fact) == typeid(TFact) && static_cast<const TFact&>(fact).Template() != nullptr;
+    TRefPtr<IIEValue> valueHold;
+    const IIEValue* value;
+    if (own) {
+        bool found;
+        value = FReader.Read(fact, valueHold, found);
+    } else {
+        valueHold = SlotOf(fact, FSlot, FPosition);
+        value = valueHold.get();
+    }
+    if (!value || value->GetDType() != dtList) return;
+    // Read, not taken: asking the slot's value for its list would copy a list it shares.
+    TRefPtr<IValueVector> hold;
+    const IValueVector* list = BorrowList(*value, hold);
+    if (!list) return;
+    const int32_t slot = FReader.Index();
+    const bool positions = own && slot >= 0;
+    const int32_t n = positions ? TMatchCut::CutCount(from.Cuts.get(), slot, list->Count())
+                                : list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
     if (n < p) return;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
@@ -480,21 +511,32 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
                 if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
     }
     const int32_t cutCount = any ? n - p + 1 : static_cast<int32_t>(wanted.size());
+    // Children that split again or test the slot's length take the cuts without a token.
+    bool tokenless = false;
+    if (positions && !out) {
+        if (FIndexVersion != FEdgeVersion) RebuildIndex();
+        tokenless = !FCutChildren.empty();
+    }
     for (int32_t c = 0; c < cutCount; ++c) {
         const int32_t i = any ? c : wanted[static_cast<size_t>(c)];
         const int32_t runLength = n - p - i;
-        const uint32_t cutKey = (token->Cut() * 31u + static_cast<uint32_t>(p)) * 65599u +
+        const uint32_t cutKey = (from.Cut * 31u + static_cast<uint32_t>(p)) * 65599u +
                                 static_cast<uint32_t>(runLength) + 1u;
         if (positions) {
-            TIETokenRef split = TIEToken::CreateFirst(token->Tag(), token->FactRef());
-            split->SetMatchCut(TRefPtr<TMatchCut>(
-                new TMatchCut(token->MatchCutRef(), FPosition.Index, p, runLength)));
-            Pass(CutToken(std::move(split), cutKey, *token), out);
+            TRefPtr<TMatchCut> cuts(new TMatchCut(from.Cuts, slot, p, runLength));
+            if (tokenless) {
+                PassCut({from.Tag, from.Fact, cuts, cutKey, from.Strength}, n - runLength + 1);
+                continue;
+            }
+            TIETokenRef split = TIEToken::CreateFirst(from.Tag, from.Fact);
+            split->SetMatchCut(std::move(cuts));
+            Pass(CutToken(std::move(split), cutKey, from.Tag, from.Strength), out);
             continue;
         }
         // A view of the fact's list: a cut costs the same whatever the slot's length, and the
         // run's own list value is made only when something reads the variable.
-        TRefPtr<IIEValue> rebuilt = TIEValue::CreateList(TListView::Cut(list, p, runLength));
+        TRefPtr<IIEValue> rebuilt = TIEValue::CreateList(
+            TListView::Cut(TRefPtr<IValueVector>(const_cast<IValueVector*>(list)), p, runLength));
         // The other slots keep their value objects: tokens only read them. The cut list is put
         // in place as it is, never checked against the slot's constraints: its pieces are the
         // variables' bindings, not a value the slot holds.
@@ -509,7 +551,32 @@ void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact& f
             copy->SetSlotValue(FSlot, std::move(rebuilt));
         }
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
-        Pass(CutToken(TIEToken::CreateFirst(token->Tag(), std::move(copy)), cutKey, *token), out);
+        Pass(CutToken(TIEToken::CreateFirst(from.Tag, std::move(copy)), cutKey, from.Tag,
+                      from.Strength),
+             out);
+    }
+}
+
+void TPatternMatchNode::PassCut(const TSplitSource& cut, int32_t count) {
+    // Made for the first child that needs it; the others get the same token, as Emit gives it.
+    TIETokenRef token;
+    auto made = [&]() -> const TIETokenRef& {
+        if (!token) {
+            TIETokenRef split = TIEToken::CreateFirst(cut.Tag, cut.Fact);
+            split->SetMatchCut(cut.Cuts);
+            token = CutToken(std::move(split), cut.Cut, cut.Tag, cut.Strength);
+        }
+        return token;
+    };
+    for (const TCutChild& c : FCutChildren) {
+        TPatternMatchNode* child = c.Node;
+        if (child->FKind == pmtTestMultiSlotMultiField)
+            child->SplitCuts(cut, nullptr);
+        else if (child->FKind != pmtTestMultiSlotLength)
+            child->Receive(made(), ctSingle);
+        else if (c.SameSlot ? count == child->FSub
+                            : child->LengthPasses(*cut.Fact, cut.Cuts.get()))
+            child->Emit(made());
     }
 }
 
@@ -530,7 +597,8 @@ TIETokenRef CutCopy(const TIETokenRef& token) {
         copy->SetValueAt(c->Slot, std::move(list));
     }
     if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
-    return CutToken(TIEToken::CreateFirst(token->Tag(), std::move(copy)), token->Cut(), *token);
+    return CutToken(TIEToken::CreateFirst(token->Tag(), std::move(copy)), token->Cut(),
+                    token->Tag(), token->Strength());
 }
 } // namespace
 

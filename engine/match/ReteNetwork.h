@@ -168,6 +168,22 @@ private:
     bool PredicatePasses(const TIETokenRef& token, bool notEqual);
     void SplitMultifield(const TIETokenRef& token, const IFact& fact,
                          std::vector<TIETokenRef>* out);
+    // What a split cuts: the fact, its cuts so far and the action, cut and strength of the token
+    // they came with (a split whose only child splits again hands its cuts on without a token).
+    struct TSplitSource {
+        TTokenAction Tag;
+        const TRefPtr<IFact>& Fact;
+        const TRefPtr<TMatchCut>& Cuts;
+        uint32_t Cut;
+        float Strength;
+    };
+    void SplitCuts(const TSplitSource& from, std::vector<TIETokenRef>* out);
+    // Sends one cut to the children (FCutChildren), making its token only for those that keep
+    // or test more than the cuts.
+    // `count`: the length of the node's slot as the cuts leave it.
+    void PassCut(const TSplitSource& cut, int32_t count);
+    // Whether the slot, read through the cuts, has the length the node wants.
+    bool LengthPasses(const IFact& fact, const TMatchCut* cut) const;
     static void CutLengths(const TReteNode& node, const std::string& slot,
                            std::vector<int32_t>& lengths, bool& any);
 
@@ -175,6 +191,13 @@ private:
     uint32_t FIndexVersion = ~0u; // the FEdgeVersion the index was built for
     // The one outgoing edge of a node that has one (most have), read without the edge list.
     TReteEdge FOnlyEdge{nullptr, ctSingle};
+    // The children in edge order when each is a pattern node and none is indexed (else empty):
+    // a split hands its cuts to those that split again or test the length without a token.
+    struct TCutChild {
+        TPatternMatchNode* Node;
+        bool SameSlot; // a length test of this node's slot
+    };
+    std::vector<TCutChild> FCutChildren;
     std::vector<TChildIndex> FIndexes;
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
