@@ -509,7 +509,7 @@ const IIEValue* TMatchCut::Element(const TMatchCut* cut, const IIEValue* slotVal
     int32_t k = sub;
     for (; cut; cut = cut->Outer.get()) {
         if (cut->Slot != slot || k < cut->Start) continue;
-        if (k == cut->Start) return cut->Run(*slotValue, *base, slot);
+        if (k == cut->Start) return cut->Run(*slotValue, *base, slot, hold);
         k += cut->Length - 1;
     }
     if (k >= base->Count()) return nullptr;
@@ -518,9 +518,8 @@ const IIEValue* TMatchCut::Element(const TMatchCut* cut, const IIEValue* slotVal
     return item;
 }
 
-const IIEValue* TMatchCut::Run(const IIEValue& slotValue, const IValueVector& base,
-                               int32_t slot) const {
-    if (FRun) return FRun.get();
+const IIEValue* TMatchCut::Run(const IIEValue& slotValue, const IValueVector& base, int32_t slot,
+                               TRefPtr<IIEValue>& hold) const {
     // Where the run starts in the base list: past the earlier runs before it. Splits cut a slot
     // from left to right, so a run never holds an earlier one; one that did would be read from
     // the cut list the earlier cuts make.
@@ -534,15 +533,14 @@ const IIEValue* TMatchCut::Run(const IIEValue& slotValue, const IValueVector& ba
             plain = false;
     }
     // A run of the whole list is the slot's own value: no list is made.
-    if (plain && start == 0 && Length == base.Count())
-        FRun = TRefPtr<IIEValue>(const_cast<IIEValue*>(&slotValue));
-    else if (plain)
-        FRun = TIEValue::CreateList(TListView::Slice(
+    if (plain && start == 0 && Length == base.Count()) return &slotValue;
+    if (plain)
+        hold = TIEValue::CreateList(TListView::Slice(
             TRefPtr<IValueVector>(const_cast<IValueVector*>(&base)), start, Length));
     else
-        FRun =
+        hold =
             TIEValue::CreateList(TListView::Slice(CutList(Outer.get(), base, slot), Start, Length));
-    return FRun.get();
+    return hold.get();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -242,7 +242,7 @@ const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& co
 // in the slot at position Slot of the fact starts at element Start of the slot as the earlier
 // cuts left it and is Length elements long; the cut list has the run as one element (a list) in
 // its place. Outer is the cut made before this one in the same match (another split of the
-// pattern), or null. The run's list value is made when first read and kept.
+// pattern), or null. The run's list value is made for each read, held by the reader.
 class TMatchCut {
 public:
     TMatchCut(TRefPtr<TMatchCut> outer, int32_t slot, int32_t start, int32_t length) noexcept
@@ -282,9 +282,9 @@ public:
 
 private:
     ~TMatchCut() = default;
-    const IIEValue* Run(const IIEValue& slotValue, const IValueVector& base, int32_t slot) const;
+    const IIEValue* Run(const IIEValue& slotValue, const IValueVector& base, int32_t slot,
+                        TRefPtr<IIEValue>& hold) const;
 
-    mutable TRefPtr<IIEValue> FRun;
     mutable int32_t FRefs = 0;
 };
 
