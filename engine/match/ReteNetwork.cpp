@@ -248,7 +248,8 @@ void TPatternMatchNode::RebuildIndex() {
     FCutChildren.clear();
     if (FKind == pmtTestMultiSlotMultiField && FIndexes.empty()) {
         for (const TReteEdge& e : FOutgoing) {
-            auto* child = e.CallType == ctSingle ? dynamic_cast<TPatternMatchNode*>(e.Node) : nullptr;
+            auto* child =
+                e.CallType == ctSingle ? dynamic_cast<TPatternMatchNode*>(e.Node) : nullptr;
             if (!child) {
                 FCutChildren.clear();
                 break;
@@ -400,7 +401,8 @@ bool TPatternMatchNode::LengthPasses(const IFact& fact, const TMatchCut* cut) co
     const IValueVector* list = BorrowList(*v, holdList);
     if (!list) return false;
     int32_t count = list->Count();
-    if (cut && typeid(fact) == typeid(TFact)) count = TMatchCut::CutCount(cut, FReader.Index(), count);
+    if (cut && typeid(fact) == typeid(TFact))
+        count = TMatchCut::CutCount(cut, FReader.Index(), count);
     return count == FSub;
 }
 
@@ -454,9 +456,9 @@ TIETokenRef CutToken(TIETokenRef split, uint32_t cutKey, TTokenAction tag, float
 // A pattern's tokens are first-level ones: the fact is the token's own.
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact&,
                                         std::vector<TIETokenRef>* out) {
-    SplitCuts({token->Tag(), token->FactRef(), token->MatchCutRef(), token->Cut(),
-               token->Strength()},
-              out);
+    SplitCuts(
+        {token->Tag(), token->FactRef(), token->MatchCutRef(), token->Cut(), token->Strength()},
+        out);
 }
 
 void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIETokenRef>* out) {
@@ -483,8 +485,8 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
     if (!list) return;
     const int32_t slot = FReader.Index();
     const bool positions = own && slot >= 0;
-    const int32_t n = positions ? TMatchCut::CutCount(from.Cuts.get(), slot, list->Count())
-                                : list->Count();
+    const int32_t n =
+        positions ? TMatchCut::CutCount(from.Cuts.get(), slot, list->Count()) : list->Count();
     const int32_t p = FSub < 0 ? 0 : FSub;
     if (n < p) return;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
@@ -574,8 +576,7 @@ void TPatternMatchNode::PassCut(const TSplitSource& cut, int32_t count) {
             child->SplitCuts(cut, nullptr);
         else if (child->FKind != pmtTestMultiSlotLength)
             child->Receive(made(), ctSingle);
-        else if (c.SameSlot ? count == child->FSub
-                            : child->LengthPasses(*cut.Fact, cut.Cuts.get()))
+        else if (c.SameSlot ? count == child->FSub : child->LengthPasses(*cut.Fact, cut.Cuts.get()))
             child->Emit(made());
     }
 }
