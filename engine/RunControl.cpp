@@ -55,7 +55,12 @@ void TRunControl::AddActivation(TActivation* activation) {
     try {
         const int32_t salience =
             activation->Node() ? activation->Node()->ActivationSalience() : activation->Salience();
-        const int32_t index = FAgenda->AddActivation(activation, salience);
+        // Only a listener is told the index: counting it out sums a long agenda's blocks.
+        int32_t index = -1;
+        if (FEngine.OnAddActivation)
+            index = FAgenda->AddActivation(activation, salience);
+        else
+            FAgenda->File(activation, salience);
         if (FEngine.Tracing(cwActivation))
             FEngine.PrintOut("", "==> Activation: " + activation->RuleName() + " : " +
                                      activation->Token()->FactIdList() + std::string(IELineEnd));
@@ -66,19 +71,32 @@ void TRunControl::AddActivation(TActivation* activation) {
 }
 
 void TRunControl::RemoveActivation(TActivation* activation) {
-    const int32_t index = FAgenda->IndexOf(activation);
-    if (index >= 0) RemoveActivationAt(index);
+    if (FEngine.OnRemoveActivation) {
+        const int32_t index = FAgenda->IndexOf(activation);
+        if (index >= 0) RemoveActivationAt(index);
+    } else if (FAgenda->Holds(activation)) {
+        Drop(activation);
+    }
 }
 
 void TRunControl::RemoveActivationAt(int32_t index) {
     TActivation* activation = FAgenda->Item(index);
     if (FEngine.OnRemoveActivation) FEngine.OnRemoveActivation(&FEngine, index, activation);
+    Drop(activation);
+}
+
+void TRunControl::Drop(TActivation* activation) {
     if (FEngine.Tracing(cwActivation))
         FEngine.PrintOut("", "<== Activation: " + activation->RuleName() + " : " +
                                  activation->Token()->FactIdList() + std::string(IELineEnd));
     FAgenda->Extract(activation);
     // A firing activation is freed by the run loop when its firing ends.
     if (!activation->Firing()) delete activation;
+}
+
+void TRunControl::ActivationFired(TActivation* activation) {
+    if (FEngine.OnRuleFired) FEngine.OnRuleFired(&FEngine, activation->Rule());
+    RemoveActivation(activation);
 }
 
 int32_t TRunControl::RuleFired(TActivation* activation) {

@@ -41,7 +41,8 @@ public:
     // --- IActivationSink (the network's reports) ---
     void ActivationAdded(TActivation* activation) override { AddActivation(activation); }
     void ActivationRemoved(TActivation* activation) override { RemoveActivation(activation); }
-    void ActivationFired(TActivation* activation) override { RuleFired(activation); }
+    // RuleFired without counting out the index nobody is told.
+    void ActivationFired(TActivation* activation) override;
 
     // The agenda owns an added activation from then on and frees a removed one (unless it is
     // firing).
@@ -76,6 +77,8 @@ public:
 
 private:
     bool FireOne();
+    // Traces the activation's leaving, takes it off the agenda and frees it unless it fires.
+    void Drop(TActivation* activation);
     // Frees the rules retired while rules fired (none may be firing any more).
     void FreeRetiredRules() noexcept;
 

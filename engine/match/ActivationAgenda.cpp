@@ -72,7 +72,13 @@ size_t TActivationAgenda::FirstLess(const TBlock& block, const TActivationKey& k
 }
 
 int32_t TActivationAgenda::Before(size_t b, size_t less) const noexcept {
+    // Sum the shorter side: the blocks after b, or those before it taken from the count.
     int32_t rank = 0;
+    if (b < FSizes.size() / 2) {
+        for (size_t i = 0; i < b; ++i)
+            rank += FSizes[i];
+        return FCount - rank - static_cast<int32_t>(less);
+    }
     for (size_t i = b + 1; i < FSizes.size(); ++i)
         rank += FSizes[i];
     return rank + FSizes[b] - static_cast<int32_t>(less);
@@ -110,8 +116,12 @@ TActivation* TActivationAgenda::FirstIdle() const noexcept {
     return nullptr;
 }
 
+bool TActivationAgenda::Holds(const TActivation* activation) const noexcept {
+    return activation && activation->FInAgenda && activation->FAgenda == this;
+}
+
 int32_t TActivationAgenda::IndexOf(const TActivation* activation) const {
-    if (!activation || !activation->FInAgenda || activation->FAgenda != this) return -1;
+    if (!Holds(activation)) return -1;
     if (activation == FKnownActivation) return FKnownIndex;
     const size_t b = BlockFor(activation->FKey);
     const size_t less = FirstLess(FBlocks[b], activation->FKey);
@@ -121,7 +131,7 @@ int32_t TActivationAgenda::IndexOf(const TActivation* activation) const {
     return index;
 }
 
-int32_t TActivationAgenda::AddActivation(TActivation* activation, int32_t salience) {
+std::pair<size_t, size_t> TActivationAgenda::Insert(TActivation* activation, int32_t salience) {
     ++FSequence;
     activation->FSalience = salience;
     activation->FKey.Salience = -static_cast<int64_t>(salience);
@@ -134,7 +144,6 @@ int32_t TActivationAgenda::AddActivation(TActivation* activation, int32_t salien
     size_t b = BlockFor(key);
     TBlock& block = FBlocks[b];
     size_t slot = FirstLess(block, key);
-    const int32_t index = Before(b, slot);
     block.insert(block.begin() + static_cast<std::ptrdiff_t>(slot), TSlot{key, activation});
     ++FSizes[b];
     if (block.size() > BlockSize) {
@@ -156,8 +165,19 @@ int32_t TActivationAgenda::AddActivation(TActivation* activation, int32_t salien
     ++FCount;
     activation->FInAgenda = true;
     activation->FAgenda = this;
+    Forget();
+    return {b, slot};
+}
+
+int32_t TActivationAgenda::AddActivation(TActivation* activation, int32_t salience) {
+    const auto [b, slot] = Insert(activation, salience);
+    const int32_t index = Before(b, slot + 1);
     Remember(index, activation, b, slot);
     return index;
+}
+
+void TActivationAgenda::File(TActivation* activation, int32_t salience) {
+    Insert(activation, salience);
 }
 
 TActivation* TActivationAgenda::Extract(TActivation* activation) {

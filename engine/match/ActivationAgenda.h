@@ -149,9 +149,12 @@ public:
     TActivation* FirstIdle() const noexcept;
     // The index of the activation, -1 when it is not in this agenda.
     int32_t IndexOf(const TActivation* activation) const;
+    bool Holds(const TActivation* activation) const noexcept;
 
     // Takes ownership, files the activation under `salience` and returns its index.
     int32_t AddActivation(TActivation* activation, int32_t salience);
+    // The same without counting out the index (a long agenda's blocks are summed for it).
+    void File(TActivation* activation, int32_t salience);
     // Takes the activation out without freeing it (the caller owns it now).
     TActivation* Extract(TActivation* activation);
     TActivation* RemoveActivation(int32_t index) { return Extract(Item(index)); }
@@ -186,6 +189,8 @@ private:
     static size_t FirstLess(const TBlock& block, const TActivationKey& key) noexcept;
     // The number of activations ordered before the keys of block `b` that are less than `key`.
     int32_t Before(size_t b, size_t less) const noexcept;
+    // Files the activation; its block and slot.
+    std::pair<size_t, size_t> Insert(TActivation* activation, int32_t salience);
     // The number of activations ordered before `key`.
     size_t Rank(const TActivationKey& key) const noexcept;
     // Remembers the index and the place last computed for an activation: removing an
