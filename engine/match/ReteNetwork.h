@@ -248,6 +248,7 @@ enum TJoinNegation : uint8_t {
 class TJoinNode : public TTestNode, public ITokenMemoryOwner {
 public:
     explicit TJoinNode(TReteNetwork* rete);
+    ~TJoinNode() override;
 
     void Receive(const TIETokenRef& token, TCallType callType) override;
     std::string_view NodeName() const override { return "TJoinNode"; }
@@ -264,6 +265,12 @@ public:
     // are not fuzzy), so that it visits only partners that can match all of them. `isFuzzy`
     // tells whether a join test touches a fuzzy slot.
     void ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy);
+    // Shares the right memory of another join that reads `source` from the right with the same
+    // keys, while that memory has never held a fact: each fact is then stored once for all of
+    // them (see TSharedEntry). Called once the join is linked to its inputs.
+    void ShareRight(const TReteNode& source);
+    // This join's sharer bit in its right memory (0 when the memory is its own).
+    uint64_t RightBit() const noexcept { return FRightBit; }
     void ClearMemories();
     void SetBackwardChainPattern(TIEPattern* pattern, TRule* rule);
     // The tokens this join has produced so far, recomputed from its memories (priming).
@@ -308,6 +315,10 @@ private:
     void RemoveLeft(TIETokenTree::TEntry& left);
     // Withdraws what a right entry supports and erases it.
     void RemoveRight(TIETokenTree::TEntry& right);
+    // Erases a right entry this join has processed the removal of, unless a sharer has it.
+    void EraseRight(TIETokenTree::TEntry& right);
+    // Right memories that can be shared: the same input read by the same keys.
+    bool SameRightKeys(const TJoinNode& other) const;
     // Makes a child of `left` (with the fact of `right`, or the not-or-test fact for a negated
     // join's placeholder), links it to both and propagates it.
     void EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right, TTokenAction action,
@@ -324,7 +335,9 @@ private:
 
     TJoinNegation FNegation = jnNone;
     std::unique_ptr<TIETokenTree> FLeft;
-    std::unique_ptr<TIETokenTree> FRight;
+    std::shared_ptr<TIETokenTree> FRight;
+    // What ShareRight gave it (see RightBit).
+    uint64_t FRightBit = 0;
     int32_t FPassed = 0;
     TIEPattern* FGoalPattern = nullptr;
     TRule* FRule = nullptr;
