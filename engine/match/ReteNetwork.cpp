@@ -1342,7 +1342,8 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
 std::string TJoinNode::GetText() const {
     std::string text = TTestNode::GetText();
     if (FNegation != jnNone) text += " *NEGATED*";
-    return text + " Left Memory: " + FLeft->GetText() + " Right Memory: " + FRight->GetText(FRightBit);
+    return text + " Left Memory: " + FLeft->GetText() +
+           " Right Memory: " + FRight->GetText(FRightBit);
 }
 
 // ---------------------------------------------------------------------------------------------

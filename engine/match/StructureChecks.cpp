@@ -249,7 +249,8 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
             Fail("right memory of another join");
         if (bit != 0 && (!right.Sharing() || (bit & (bit - 1)) != 0 || !(right.Sharers() & bit)))
             Fail("a join shares a right memory that does not list it");
-        if (right.Sharing() && !bit) Fail("a shared right memory read by a join that does not share");
+        if (right.Sharing() && !bit)
+            Fail("a shared right memory read by a join that does not share");
         left.CheckInvariants();
         entries += left.Count();
         if (!bit || !sharers.count(&right)) {
