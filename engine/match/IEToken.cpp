@@ -401,9 +401,16 @@ TIETokenTree::~TIETokenTree() {
 }
 
 TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
-                                             int32_t probeKey, bool held) {
+                                             int32_t probeKey, bool held, uint64_t seen) {
+    if (FSharing) {
+        auto* e = new TSharedEntry(this, token, key, probeKey);
+        e->Seen = seen;
+        // Never 0 (no blocker); numbers are reused only after 2^32 entries.
+        if (++FNextMark == 0) ++FNextMark;
+        e->Mark = FNextMark;
+        return e;
+    }
     // A held token's first memory takes the room the token keeps for it, if it has some.
-    if (FSharing) return new TSharedEntry(this, token, key, probeKey);
     if (void* slot = held ? token->TakeEntrySlot(FChained) : nullptr) {
         if (FChained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
         return ::new (slot) TEntry(this, token, key, probeKey);
@@ -503,25 +510,19 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     if (FChained && !FBuckets.empty()) __builtin_prefetch(&FBuckets[SlotOf(probeKey)]);
     TEntry* e;
     if (held) {
-        e = NewEntry(token, key, probeKey, true);
+        e = NewEntry(token, key, probeKey, true, seen);
         token->AddHolder(*e);
     } else {
         if (Lookup(*token)) {
             MarkBucket(key);
             return nullptr;
         }
-        e = NewEntry(token, key, probeKey, false);
+        e = NewEntry(token, key, probeKey, false, seen);
         e->Indexed = true;
         // Tokens come and go as facts change (see FlatTables.h).
         MakeRoomToInsert(FIdentity);
         FIdentity.insert(e);
         ++FIndexedCount;
-    }
-    if (FSharing) {
-        static_cast<TSharedEntry*>(e)->Seen = seen;
-        // Never 0 (no blocker); numbers are reused only after 2^32 entries.
-        if (++FNextMark == 0) ++FNextMark;
-        e->Mark = FNextMark;
     }
     ++FCount;
     e->Prev = FLast;

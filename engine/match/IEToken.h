@@ -929,7 +929,8 @@ private:
     void ChainAppend(TChainedEntry& e);
     void ChainUnlink(TChainedEntry& e) noexcept;
     // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
-    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held);
+    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held,
+                     uint64_t seen);
     void Free(TEntry* e) noexcept;
     void Rehash(size_t buckets);
     // The identity index is a set of entries looked up by token: no two stored tokens are

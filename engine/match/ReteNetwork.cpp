@@ -1115,6 +1115,15 @@ TIETokenTree::TEntry* TJoinNode::FindStored(const TIETokenTree& memory, const TI
 // the visitor returns false.
 template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
     if (FHashed) {
+        // An own memory's walk asks nothing of each entry.
+        if (!FRightBit) {
+            for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
+                TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
+                if (!visit(*r)) return;
+                r = next;
+            }
+            return;
+        }
         for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
             TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
             if (TIETokenTree::Sees(*r, FRightBit) && !visit(*r)) return;
