@@ -307,6 +307,8 @@ TIEToken* TTokenEntry::DetachRightChildrenOf(const TIETokenTree* left) noexcept 
     TIEToken* last = nullptr;
     for (TIEToken* c = FirstChild; c;) {
         TIEToken* next = c->FRightNext;
+        // Each child has long left the cache, and so has its left entry.
+        if (next) __builtin_prefetch(next);
         if (c->FLeftOwner && c->FLeftOwner->Tree == left) {
             UnlinkChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(FirstChild, *c);
             // Chained on through FRightNext as DetachRightChildren leaves them (its owner stays

@@ -997,8 +997,10 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
     }
     // Out of the memory first, then what it supported, in the order it was made (the left
     // memory's order). A shared entry lists the children of every sharer: this join's go.
-    TIEToken* child =
-        FRightBit ? right.DetachRightChildrenOf(FLeft.get()) : right.DetachRightChildren();
+    // The last sharer to have the removal finds only its own.
+    TIEToken* child = FRightBit && static_cast<const TSharedEntry&>(right).Seen
+                          ? right.DetachRightChildrenOf(FLeft.get())
+                          : right.DetachRightChildren();
     EraseRight(right);
     while (child) {
         TIEToken* next = TTokenEntry::TakeNextDetached(*child);
