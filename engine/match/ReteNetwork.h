@@ -13,7 +13,11 @@
 //   - the left memory of a negated join keeps, per left token, one right token that matches it
 //     with the pattern's join tests (its blocker), or none: a left token is tested against the
 //     right memory only until one matches, and again only when its blocker goes;
-//   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed).
+//   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed);
+//   - joins that read one input from the right by the same keys share one right memory when
+//     they are made before it holds a fact: each fact is one entry for all of them, and a join
+//     sees it from its own right activation of the fact to its own right activation of the
+//     removal, so a fact reaches every sharer as it would reach a memory of its own.
 // Propagation is depth-first, in edge order, on the caller's thread; the engine defers fact
 // changes requested during a propagation, so no token enters while another is in flight.
 #pragma once
