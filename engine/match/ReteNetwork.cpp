@@ -1093,10 +1093,9 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
             entry.Seen |= bit;
             return held;
         }
-    }
-    // A token listed before this propagation (an equal one met again when a new rule's join is
-    // primed) may be held here already; one listed by it reaches a memory once.
-    else if (!fresh && memory.HeldEntry(s)) {
+    } else if (!fresh && memory.HeldEntry(s)) {
+        // A token listed before this propagation (an equal one met again when a new rule's join
+        // is primed) may be held here already; one listed by it reaches a memory once.
         return nullptr;
     }
     try {
