@@ -302,6 +302,25 @@ TIEToken* TTokenEntry::DetachRightChildren() noexcept {
     return first;
 }
 
+TIEToken* TTokenEntry::DetachRightChildrenOf(const TIETokenTree* left) noexcept {
+    TIEToken* first = nullptr;
+    TIEToken* last = nullptr;
+    for (TIEToken* c = FirstChild; c;) {
+        TIEToken* next = c->FRightNext;
+        // Each child has long left the cache, and so has its left entry.
+        if (next) __builtin_prefetch(next);
+        if (c->FLeftOwner && c->FLeftOwner->Tree == left) {
+            UnlinkChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(FirstChild, *c);
+            // Chained on through FRightNext as DetachRightChildren leaves them (its owner stays
+            // until TakeNextDetached).
+            (last ? last->FRightNext : first) = c;
+            last = c;
+        }
+        c = next;
+    }
+    return first;
+}
+
 TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
     TIEToken* next = child.FRightNext;
     child.FRightOwner = nullptr;
@@ -384,7 +403,15 @@ TIETokenTree::~TIETokenTree() {
 }
 
 TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
-                                             int32_t probeKey, bool held) {
+                                             int32_t probeKey, bool held, uint64_t seen) {
+    if (FSharing) {
+        auto* e = new TSharedEntry(this, token, key, probeKey);
+        e->Seen = seen;
+        // Never 0 (no blocker); numbers are reused only after 2^32 entries.
+        if (++FNextMark == 0) ++FNextMark;
+        e->Mark = FNextMark;
+        return e;
+    }
     // A held token's first memory takes the room the token keeps for it, if it has some.
     if (void* slot = held ? token->TakeEntrySlot(FChained) : nullptr) {
         if (FChained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
@@ -406,10 +433,34 @@ void TIETokenTree::Free(TEntry* e) noexcept {
         token->Release();
         return;
     }
-    if (FChained)
+    if (FSharing)
+        delete static_cast<TSharedEntry*>(e);
+    else if (FChained)
         delete static_cast<TChainedEntry*>(e);
     else
         delete e;
+}
+
+uint64_t TIETokenTree::TakeSharer() {
+    if (FSharers == ~uint64_t{0}) return 0;
+    // Entries of the unshared kind cannot take sharers.
+    if (!FSharing && !Pristine()) return 0;
+    FSharing = true;
+    const uint64_t bit = ~FSharers & (FSharers + 1);
+    FSharers |= bit;
+    return bit;
+}
+
+void TIETokenTree::ReleaseSharer(uint64_t bit) {
+    if (!FSharing || !(FSharers & bit)) return;
+    for (TEntry* e = FFirst; e;) {
+        TEntry* next = e->Next;
+        auto& shared = static_cast<TSharedEntry&>(*e);
+        shared.Seen &= ~bit;
+        if (!shared.Seen) Erase(e);
+        e = next;
+    }
+    FSharers &= ~bit;
 }
 
 int32_t TIETokenTree::ValueKey(const IIEValue* value) {
@@ -457,18 +508,18 @@ TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token) const {
 }
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key, int32_t probeKey,
-                                           bool held) {
+                                           bool held, uint64_t seen) {
     if (FChained && !FBuckets.empty()) __builtin_prefetch(&FBuckets[SlotOf(probeKey)]);
     TEntry* e;
     if (held) {
-        e = NewEntry(token, key, probeKey, true);
+        e = NewEntry(token, key, probeKey, true, seen);
         token->AddHolder(*e);
     } else {
         if (Lookup(*token)) {
             MarkBucket(key);
             return nullptr;
         }
-        e = NewEntry(token, key, probeKey, false);
+        e = NewEntry(token, key, probeKey, false, seen);
         e->Indexed = true;
         // Tokens come and go as facts change (see FlatTables.h).
         MakeRoomToInsert(FIdentity);
@@ -622,6 +673,7 @@ void TIETokenTree::Clear() {
     FIndexedCount = 0;
     std::fill(FBuckets.begin(), FBuckets.end(), nullptr);
     FKeys = 0;
+    FNextMark = 0;
     FEmpty = true;
 }
 
@@ -636,6 +688,12 @@ void TIETokenTree::CheckInvariants() const {
         if (e->Tree != this) fail("entry of another memory");
         if (!e->Token) fail("entry without token");
         if (e->Fact != e->Token->LastFact()) fail("entry's fact is not its token's");
+        if (FSharing) {
+            const uint64_t by = static_cast<const TSharedEntry*>(e)->Seen;
+            if (!by) fail("shared entry no sharer has");
+            if (by & ~FSharers) fail("shared entry seen by a join that does not share");
+            if (e->Mark == 0) fail("shared entry without its own number");
+        }
         seen.insert(e);
         ++count;
         if (e->Indexed) {
@@ -699,16 +757,17 @@ void TIETokenTree::DebugCheck() const {
 #endif
 }
 
-std::vector<std::vector<const TIEToken*>> TIETokenTree::Buckets() const {
+std::vector<std::vector<const TIEToken*>> TIETokenTree::Buckets(uint64_t visible) const {
     std::vector<std::vector<const TIEToken*>> buckets(FBucketUsed.size());
     for (const TEntry* e = FFirst; e; e = e->Next)
-        buckets[static_cast<size_t>(BucketOf(e->Key))].push_back(e->Token.get());
+        if (!FSharing || Sees(*e, visible))
+            buckets[static_cast<size_t>(BucketOf(e->Key))].push_back(e->Token.get());
     return buckets;
 }
 
-std::string TIETokenTree::GetText() const {
+std::string TIETokenTree::GetText(uint64_t visible) const {
     std::string s;
-    const auto buckets = Buckets();
+    const auto buckets = Buckets(visible);
     for (size_t b = 0; b < buckets.size(); ++b) {
         if (!FBucketUsed[b]) continue;
         for (const TIEToken* t : buckets[b])

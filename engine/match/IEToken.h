@@ -639,6 +639,9 @@ struct TTokenEntry : TTokenHolder {
     // this entry until each is passed to TakeNextDetached (so the list costs no walk of its
     // own): the entry may go first, as long as nothing reads a child's right links before then.
     TIEToken* DetachRightChildren() noexcept;
+    // The same for the children a right entry of a shared memory has with the left entries of
+    // `left` only (the memory of one of its joins), in their order; the others stay.
+    TIEToken* DetachRightChildrenOf(const TIETokenTree* left) noexcept;
     // The next of the detached children, cutting `child`'s right links.
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;
@@ -647,12 +650,22 @@ static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 80, "a memory entry g
 
 // The entry of a memory that keeps probe-key chains: the chain links follow the fields a walk
 // reads (see TIETokenTree's chain table).
-struct TChainedEntry final : TTokenEntry {
+struct TChainedEntry : TTokenEntry {
     using TTokenEntry::TTokenEntry;
     TChainedEntry* KeyNext = nullptr;
     TChainedEntry* KeyPrev = nullptr;
 };
 static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 96, "a chained entry grew");
+
+// The entry of a right memory that several joins share (see TIETokenTree::TakeSharer): one per
+// fact for all of them, with the sharers that have taken the fact in. A join sees the entry only
+// once its own right activation has taken it in, and no longer once its removal has; the entry
+// goes when no sharer has it.
+struct TSharedEntry final : TChainedEntry {
+    using TChainedEntry::TChainedEntry;
+    uint64_t Seen = 0;
+};
+static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 104, "a shared entry grew");
 
 // The block sizes of tokens with room for an entry.
 inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);
@@ -693,12 +706,15 @@ inline void TIEToken::operator delete(TIEToken* p, std::destroying_delete_t) noe
 }
 
 inline void* TTokenEntry::operator new(size_t size) {
+    if (size == sizeof(TSharedEntry)) return TBlockPool<sizeof(TSharedEntry)>::Get();
     if (size == sizeof(TChainedEntry)) return TBlockPool<sizeof(TChainedEntry)>::Get();
     if (size == sizeof(TTokenEntry)) return TBlockPool<sizeof(TTokenEntry)>::Get();
     return ::operator new(size);
 }
 inline void TTokenEntry::operator delete(void* p, size_t size) noexcept {
-    if (size == sizeof(TChainedEntry))
+    if (size == sizeof(TSharedEntry))
+        TBlockPool<sizeof(TSharedEntry)>::Put(p);
+    else if (size == sizeof(TChainedEntry))
         TBlockPool<sizeof(TChainedEntry)>::Put(p);
     else if (size == sizeof(TTokenEntry))
         TBlockPool<sizeof(TTokenEntry)>::Put(p);
@@ -777,8 +793,10 @@ public:
     // Stores the token under a key the caller computed as KeyOf would, in the chain of
     // `probeKey` (of `key` when not given); null when an equal token is stored already. A held
     // token (one a join made, withdrawn through its links) is neither indexed nor looked for:
-    // its makers never make it twice.
-    TEntry* Insert(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held = false);
+    // its makers never make it twice. In a shared memory the new entry is seen by the sharers
+    // `seen` and gets the memory's next mark.
+    TEntry* Insert(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held = false,
+                   uint64_t seen = 0);
     TEntry* Insert(const TIETokenRef& token, int32_t key) { return Insert(token, key, key); }
     // The entry of the indexed token equal to `token`, null when none.
     TEntry* FindEntry(const TIEToken& token) const;
@@ -870,9 +888,24 @@ public:
     bool AllowNilBucket() const noexcept { return FAllowNilBucket; }
     void SetAllowNilBucket(bool value) noexcept { FAllowNilBucket = value; }
 
+    // Sharing: the right memory of joins that read one input the same way holds each fact once
+    // for all of them (see TSharedEntry). A sharer is one bit; the first taken makes the memory
+    // shared, which it must be still unused for (Pristine). 0 when all 64 are taken.
+    uint64_t TakeSharer();
+    // Takes the sharer's bit off every entry, erasing those no sharer has any more.
+    void ReleaseSharer(uint64_t bit);
+    bool Sharing() const noexcept { return FSharing; }
+    uint64_t Sharers() const noexcept { return FSharers; }
+    // Nothing was ever stored (not even a bucket of the text marked).
+    bool Pristine() const noexcept { return FEmpty && FBucketUsed.empty(); }
+    // Whether the sharer `bit` (0: not a sharer, every entry) sees the entry.
+    static bool Sees(const TEntry& e, uint64_t bit) noexcept {
+        return !bit || (static_cast<const TSharedEntry&>(e).Seen & bit) != 0;
+    }
+
     // For every bucket that was ever used, in bucket order: the text of each of its tokens,
-    // then CR LF.
-    std::string GetText() const;
+    // then CR LF. `visible`: the tokens a sharer sees (0: all).
+    std::string GetText(uint64_t visible = 0) const;
     // The fact-identifier list of each token; CR LF after every non-empty bucket.
     std::string GetFactIdText() const;
 
@@ -896,7 +929,8 @@ private:
     void ChainAppend(TChainedEntry& e);
     void ChainUnlink(TChainedEntry& e) noexcept;
     // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
-    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held);
+    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held,
+                     uint64_t seen);
     void Free(TEntry* e) noexcept;
     void Rehash(size_t buckets);
     // The identity index is a set of entries looked up by token: no two stored tokens are
@@ -920,7 +954,7 @@ private:
     void MarkBucket(int32_t key);
     void Unlink(TEntry* e) noexcept;
     // The stored tokens grouped by bucket (bucket order, then arrival order).
-    std::vector<std::vector<const TIEToken*>> Buckets() const;
+    std::vector<std::vector<const TIEToken*>> Buckets(uint64_t visible = 0) const;
 
     void DebugCheck() const;
 
@@ -947,6 +981,10 @@ private:
     size_t FKeys = 0;
     // Buckets used since the memory was made (their lines stay in the text after Clear).
     std::vector<bool> FBucketUsed;
+    bool FSharing = false;
+    uint64_t FSharers = 0;
+    // The mark of the next entry of a shared memory (see TTokenEntry::Mark).
+    uint32_t FNextMark = 0;
 };
 
 } // namespace ie

@@ -820,6 +820,49 @@ void TJoinNode::AdoptMemories() {
     FRight->SetChained(FHashed);
 }
 
+TJoinNode::~TJoinNode() {
+    // The sharers that stay no longer wait for this one: the facts only it had go.
+    if (FRightBit) FRight->ReleaseSharer(FRightBit);
+}
+
+bool TJoinNode::SameRightKeys(const TJoinNode& other) const {
+    // A join with tests takes a split's cut as a copy of the fact, one without as it comes.
+    if (FHashed != other.FHashed || FTests.empty() != other.FTests.empty() ||
+        FHashParts.size() != other.FHashParts.size() ||
+        FRight->BucketCount() != other.FRight->BucketCount() ||
+        FRight->Chained() != other.FRight->Chained())
+        return false;
+    for (size_t i = 0; i < FHashParts.size(); ++i)
+        if (FHashParts[i].RightSub != other.FHashParts[i].RightSub ||
+            FHashParts[i].Right.Name() != other.FHashParts[i].Right.Name())
+            return false;
+    return true;
+}
+
+void TJoinNode::ShareRight(const TReteNode& source) {
+    // Only memories that never held a fact are shared, so every sharer's memory shows what an
+    // own one would (the same facts in the same order, the same buckets of the text).
+    if (FRightBit || !FRight->Pristine()) return;
+    for (const TReteEdge& edge : source.Outgoing()) {
+        auto* other = dynamic_cast<TJoinNode*>(edge.Node);
+        if (!other || other == this || edge.CallType != ctRight || !SameRightKeys(*other) ||
+            !other->FRight->Pristine())
+            continue;
+        TIETokenTree& memory = *other->FRight;
+        if (!other->FRightBit) {
+            other->FRightBit = memory.TakeSharer();
+            if (!other->FRightBit) continue;
+            // Right entries are withdrawn by no owner (see WithdrawEntry): the memory needs none.
+            memory.SetOwner(nullptr, true);
+        }
+        const uint64_t bit = memory.TakeSharer();
+        if (!bit) continue;
+        FRight = other->FRight;
+        FRightBit = bit;
+        return;
+    }
+}
+
 void TJoinNode::ClearMemories() {
     FLeft->Clear();
     FRight->Clear();
@@ -983,14 +1026,22 @@ void TJoinNode::RemoveLeft(TIETokenTree::TEntry& left) {
     FLeft->Erase(&left);
 }
 
+void TJoinNode::EraseRight(TIETokenTree::TEntry& right) {
+    if (FRightBit && static_cast<const TSharedEntry&>(right).Seen) return;
+    FRight->Erase(&right);
+}
+
 void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
     const int32_t probe = right.ProbeKey;
+    // This join sees a shared entry no more; the sharers that have not had the removal yet still
+    // do.
+    if (FRightBit) static_cast<TSharedEntry&>(right).Seen &= ~FRightBit;
     if (FNegation != jnNone) {
         // The left tokens it blocked look for another blocker; those that find none change
         // sides, in the left memory's order.
         const uint32_t mark = right.Mark;
         if (right.Blocked == 0) {
-            FRight->Erase(&right);
+            EraseRight(right);
             return;
         }
         auto unblock = [&](TIETokenTree::TEntry& l) {
@@ -1010,13 +1061,16 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
                     DropChild(*child);
         };
         ForEachLeft(probe, unblock);
-        FRight->Erase(&right);
+        EraseRight(right);
         return;
     }
     // Out of the memory first, then what it supported, in the order it was made (the left
-    // memory's order).
-    TIEToken* child = right.DetachRightChildren();
-    FRight->Erase(&right);
+    // memory's order). A shared entry lists the children of every sharer: this join's go.
+    // The last sharer to have the removal finds only its own.
+    TIEToken* child = FRightBit && static_cast<const TSharedEntry&>(right).Seen
+                          ? right.DetachRightChildrenOf(FLeft.get())
+                          : right.DetachRightChildren();
+    EraseRight(right);
     while (child) {
         TIEToken* next = TTokenEntry::TakeNextDetached(*child);
         DropChild(*child);
@@ -1052,7 +1106,7 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         if (token->MatchCut() && !FTests.empty()) return Receive(CutCopy(token), ctRight);
         if (tag == taRemove) {
             TIETokenTree::TEntry* e = FindStored(*FRight, token);
-            if (!e) return;
+            if (!e || !TIETokenTree::Sees(*e, FRightBit)) return;
             // The fact's entry in the next join its removal reaches is erased next: asking now
             // for what that erasing writes lets the misses overlap this join's work.
             if (TTokenHolder* h = e->HolderNext; h && h->HolderKind == TTokenHolder::hkEntry) {
@@ -1065,7 +1119,8 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
         int32_t shown = token->HashCode();
         const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
         if (TIETokenTree::TEntry* e = Store(*FRight, token, shown, probe)) {
-            if (FNegation != jnNone) {
+            // A shared memory numbers its entries itself, once for all sharers.
+            if (FNegation != jnNone && !FRightBit) {
                 // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
                 if (++FNextMark == 0) ++FNextMark;
                 e->Mark = FNextMark;
@@ -1097,11 +1152,23 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
     TFactTokens& shared = FRete->FactTokens();
     bool fresh;
     TIEToken& s = shared.Canonical(token, fresh);
-    // A token listed before this propagation (an equal one met again when a new rule's join is
-    // primed) may be held here already; one listed by it reaches a memory once.
-    if (!fresh && memory.HeldEntry(s)) return nullptr;
+    const uint64_t bit = &memory == FRight.get() ? FRightBit : 0;
+    if (bit) {
+        // A shared memory is reached by every sharer: the first stores the fact, the others
+        // take the entry in.
+        if (TIETokenTree::TEntry* held = memory.HeldEntry(s)) {
+            auto& entry = static_cast<TSharedEntry&>(*held);
+            if (entry.Seen & bit) return nullptr;
+            entry.Seen |= bit;
+            return held;
+        }
+    } else if (!fresh && memory.HeldEntry(s)) {
+        // A token listed before this propagation (an equal one met again when a new rule's join
+        // is primed) may be held here already; one listed by it reaches a memory once.
+        return nullptr;
+    }
     try {
-        return memory.Insert(TIETokenRef(&s), shown, probe, true);
+        return memory.Insert(TIETokenRef(&s), shown, probe, true, bit);
     } catch (...) {
         if (!s.FirstHolder()) shared.Forget(s);
         throw;
@@ -1118,16 +1185,25 @@ TIETokenTree::TEntry* TJoinNode::FindStored(const TIETokenTree& memory, const TI
 // the visitor returns false.
 template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
     if (FHashed) {
+        // An own memory's walk asks nothing of each entry.
+        if (!FRightBit) {
+            for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
+                TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
+                if (!visit(*r)) return;
+                r = next;
+            }
+            return;
+        }
         for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
             TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
-            if (!visit(*r)) return;
+            if (TIETokenTree::Sees(*r, FRightBit) && !visit(*r)) return;
             r = next;
         }
         return;
     }
     for (TIETokenTree::TEntry* r = FRight->First(); r;) {
         TIETokenTree::TEntry* next = r->Next;
-        if (!visit(*r)) return;
+        if (TIETokenTree::Sees(*r, FRightBit) && !visit(*r)) return;
         r = next;
     }
 }
@@ -1345,7 +1421,8 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
 std::string TJoinNode::GetText() const {
     std::string text = TTestNode::GetText();
     if (FNegation != jnNone) text += " *NEGATED*";
-    return text + " Left Memory: " + FLeft->GetText() + " Right Memory: " + FRight->GetText();
+    return text + " Left Memory: " + FLeft->GetText() +
+           " Right Memory: " + FRight->GetText(FRightBit);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1913,6 +1990,7 @@ void TReteNetwork::BuildJoinNodes(TBuild& b) {
         TReteNode* raw = Adopt(std::move(join));
         Link(left, raw, ctLeft);
         Link(right, raw, ctRight);
+        static_cast<TJoinNode*>(raw)->ShareRight(*right);
         b.Nodes.push_back(raw);
         b.Created.push_back(raw);
         b.IsCreated.insert(raw);

@@ -13,7 +13,11 @@
 //   - the left memory of a negated join keeps, per left token, one right token that matches it
 //     with the pattern's join tests (its blocker), or none: a left token is tested against the
 //     right memory only until one matches, and again only when its blocker goes;
-//   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed).
+//   - a fuzzy slot never drives a hashed join (approximate equality cannot be hashed);
+//   - joins that read one input from the right by the same keys share one right memory when
+//     they are made before it holds a fact: each fact is one entry for all of them, and a join
+//     sees it from its own right activation of the fact to its own right activation of the
+//     removal, so a fact reaches every sharer as it would reach a memory of its own.
 // Propagation is depth-first, in edge order, on the caller's thread; the engine defers fact
 // changes requested during a propagation, so no token enters while another is in flight.
 #pragma once
@@ -271,6 +275,7 @@ enum TJoinNegation : uint8_t {
 class TJoinNode : public TTestNode, public ITokenMemoryOwner {
 public:
     explicit TJoinNode(TReteNetwork* rete);
+    ~TJoinNode() override;
 
     void Receive(const TIETokenRef& token, TCallType callType) override;
     std::string_view NodeName() const override { return "TJoinNode"; }
@@ -287,6 +292,12 @@ public:
     // are not fuzzy), so that it visits only partners that can match all of them. `isFuzzy`
     // tells whether a join test touches a fuzzy slot.
     void ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy);
+    // Shares the right memory of another join that reads `source` from the right with the same
+    // keys, while that memory has never held a fact: each fact is then stored once for all of
+    // them (see TSharedEntry). Called once the join is linked to its inputs.
+    void ShareRight(const TReteNode& source);
+    // This join's sharer bit in its right memory (0 when the memory is its own).
+    uint64_t RightBit() const noexcept { return FRightBit; }
     void ClearMemories();
     void SetBackwardChainPattern(TIEPattern* pattern, TRule* rule);
     // The tokens this join has produced so far, recomputed from its memories (priming).
@@ -331,6 +342,10 @@ private:
     void RemoveLeft(TIETokenTree::TEntry& left);
     // Withdraws what a right entry supports and erases it.
     void RemoveRight(TIETokenTree::TEntry& right);
+    // Erases a right entry this join has processed the removal of, unless a sharer has it.
+    void EraseRight(TIETokenTree::TEntry& right);
+    // Right memories that can be shared: the same input read by the same keys.
+    bool SameRightKeys(const TJoinNode& other) const;
     // Makes a child of `left` (with the fact of `right`, or the not-or-test fact for a negated
     // join's placeholder), links it to both and propagates it.
     void EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right, TTokenAction action,
@@ -347,7 +362,9 @@ private:
 
     TJoinNegation FNegation = jnNone;
     std::unique_ptr<TIETokenTree> FLeft;
-    std::unique_ptr<TIETokenTree> FRight;
+    std::shared_ptr<TIETokenTree> FRight;
+    // What ShareRight gave it (see RightBit).
+    uint64_t FRightBit = 0;
     int32_t FPassed = 0;
     TIEPattern* FGoalPattern = nullptr;
     TRule* FRule = nullptr;

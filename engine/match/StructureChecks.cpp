@@ -229,6 +229,8 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
     // The memories.
     int32_t listed = 0;
     int64_t entries = 0;
+    // The sharers of each shared right memory, as the joins tell them and as it lists them.
+    std::unordered_map<const TIETokenTree*, uint64_t> sharers;
     for (const auto& [raw, owned] : FNodes) {
         if (auto* terminal = dynamic_cast<const TPatternMatchTerminalNode*>(raw)) {
             const TJoinNode* up = upstream[raw];
@@ -242,24 +244,44 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
         const TIETokenTree& right = join->RightMemory();
         const ITokenMemoryOwner* self = join;
         if (left.Owner() != self || left.RightSide()) Fail("left memory of another join");
-        if (right.Owner() != self || !right.RightSide()) Fail("right memory of another join");
+        const uint64_t bit = join->RightBit();
+        if (right.Owner() != (bit ? nullptr : self) || !right.RightSide())
+            Fail("right memory of another join");
+        if (bit != 0 && (!right.Sharing() || (bit & (bit - 1)) != 0 || !(right.Sharers() & bit)))
+            Fail("a join shares a right memory that does not list it");
+        if (right.Sharing() && !bit)
+            Fail("a shared right memory read by a join that does not share");
         left.CheckInvariants();
-        right.CheckInvariants();
-        entries += left.Count() + right.Count();
+        entries += left.Count();
+        if (!bit || !sharers.count(&right)) {
+            right.CheckInvariants();
+            entries += right.Count();
+        }
+        if (bit) {
+            if (sharers[&right] & bit) Fail("two joins share a right memory with one bit");
+            sharers[&right] |= bit;
+        }
         const TJoinNode* up = upstream[raw];
         const TIETokenTree* made = up ? &up->LeftMemory() : nullptr;
         const bool negated = join->Negation() != jnNone;
         std::unordered_map<uint32_t, const TTokenEntry*> marks;
         for (const TTokenEntry* e = right.First(); e; e = e->Next) {
             if (e->Token->LeftOwner()) Fail("right memory holds a token a join made");
+            if (!TIETokenTree::Sees(*e, bit)) continue;
             if (negated) {
                 if (e->Mark == 0 || !marks.emplace(e->Mark, e).second)
                     Fail("right entry of a negated join without its own number");
                 continue;
             }
-            for (const TIEToken* c = e->FirstChild; c; c = c->NextOfRight())
-                if (c->RightOwner() != e || !c->LeftOwner() || c->LeftOwner()->Tree != &left)
+            for (const TIEToken* c = e->FirstChild; c; c = c->NextOfRight()) {
+                if (c->RightOwner() != e || !c->LeftOwner())
                     Fail("child of a right entry not made with a left entry of its join");
+                // A shared entry lists the children of every sharer.
+                const auto maker = leftOf.find(c->LeftOwner()->Tree);
+                if (c->LeftOwner()->Tree != &left &&
+                    (!bit || maker == leftOf.end() || &maker->second->RightMemory() != &right))
+                    Fail("child of a right entry not made with a left entry of its join");
+            }
         }
         std::unordered_map<const TTokenEntry*, uint32_t> blocked;
         int32_t size = -1;
@@ -286,6 +308,8 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
             if (entry->Blocked != UINT8_MAX && entry->Blocked < n)
                 Fail("right entry counts fewer left entries than it blocks");
     }
+    for (const auto& [memory, bits] : sharers)
+        if (memory->Sharers() != bits) Fail("a shared right memory lists a sharer that has gone");
     if (activations) *activations = listed;
     return entries;
 }

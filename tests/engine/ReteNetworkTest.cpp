@@ -979,6 +979,68 @@ TEST_F(ReteTest, RetractingAFactJoinedManyTimesWithdrawsEveryTokenBelowIt) {
     EXPECT_NO_THROW(Fx.Net.CheckInvariants());
 }
 
+TEST_F(ReteTest, JoinsReadingOneInputByTheSameKeysShareOneRightMemory) {
+    // r1: b(v) a(v) a(v) and r2: b(v) not a(v) a(v): four joins read a by x, all from one alpha
+    // node; r3, made after facts came, keeps a memory of its own.
+    auto r1 = NewRule("r1");
+    Add(*r1, "b", {{"x", Var("v")}});
+    Add(*r1, "a", {{"x", Var("v")}});
+    Add(*r1, "a", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r1);
+    auto r2 = NewRule("r2");
+    Add(*r2, "b", {{"x", Var("v")}});
+    Add(*r2, "a", {{"x", Var("v")}}, 1);
+    Add(*r2, "a", {{"x", Var("v")}});
+    Fx.Net.AddRule(*r2);
+    const auto j1 = JoinsOf(Fx, *r1);
+    const auto j2 = JoinsOf(Fx, *r2);
+    ASSERT_EQ(j1.size(), 2u);
+    ASSERT_EQ(j2.size(), 2u);
+    const TIETokenTree* shared = &j1[0]->RightMemory();
+    for (const TJoinNode* j : {j1[1], j2[0], j2[1]})
+        EXPECT_EQ(&j->RightMemory(), shared);
+    EXPECT_EQ(shared->Sharers(), 0xFu);
+    std::vector<std::string> events;
+    Fx.Net.OnActivation = [&](TReteNetwork*, TActivation* act) {
+        events.push_back("+" + act->Rule()->RuleName() + " " + act->Token()->FactIdList());
+    };
+    Fx.Net.OnDeactivation = [&](TReteNetwork*, TActivation* act) {
+        events.push_back("-" + act->Rule()->RuleName() + " " + act->Token()->FactIdList());
+    };
+    auto b = Fx.Assert("b", "x", 1);
+    // The second join of r1 meets the new a through its left input before its own right
+    // activation: it must not see it in the shared memory yet (one match, not two).
+    auto a = Fx.Assert("a", "x", 1);
+    EXPECT_EQ(Fx.Count(*r1), 1);
+    EXPECT_EQ(shared->Count(), 1);
+    EXPECT_NO_THROW(Fx.Net.CheckInvariants());
+    // Retracted: the negation lets b through before r2's last join has had the removal, which
+    // still sees a and matches, then withdraws the match; the entry goes with its last sharer.
+    events.clear();
+    Fx.Retract(a);
+    EXPECT_EQ(events, (std::vector<std::string>{"-r1 f-1, f-2, f-2", "+r2 f-1, f--1, f-2",
+                                                "-r2 f-1, f--1, f-2"}));
+    EXPECT_EQ(shared->Count(), 0);
+    auto a2 = Fx.Assert("a", "x", 1);
+    auto r3 = NewRule("r3");
+    Add(*r3, "b", {{"y", Var("w")}});
+    Add(*r3, "a", {{"x", Var("w")}});
+    Fx.Net.AddRule(*r3);
+    EXPECT_EQ(JoinsOf(Fx, *r3).at(0)->RightBit(), 0u);
+    // Removing sharers keeps the memory for the rest, without the facts only they had.
+    Fx.Net.RemoveRule(*r1);
+    EXPECT_EQ(shared->Sharers(), 0xCu);
+    EXPECT_EQ(shared->Count(), 1);
+    EXPECT_NO_THROW(Fx.Net.CheckInvariants());
+    EXPECT_EQ(Fx.Count(*r2), 0);
+    Fx.Retract(a2);
+    EXPECT_EQ(Fx.Count(*r2), 0);
+    EXPECT_EQ(shared->Count(), 0);
+    Fx.Net.AssertToken(TIEToken::CreateFirst(taClear, nullptr));
+    EXPECT_NO_THROW(Fx.Net.CheckInvariants());
+    (void)b;
+}
+
 TEST_F(ReteTest, RetractingARightFactWithdrawsOnlyItsOwnTokensInLeftOrder) {
     auto r = NewRule("r");
     Add(*r, "b", {{"x", Var("v")}});
