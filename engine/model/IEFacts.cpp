@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <stdexcept>
 #include <typeinfo>
 #include <utility>
 
@@ -702,6 +704,24 @@ TRefPtr<IFact> TFactTemplate::NewFact() {
 // ---------------------------------------------------------------------------------------------
 // TFact
 
+TFactValues::TFactValues(size_t count) : FSize(count) {
+    if (count == 0) return;
+    FData = static_cast<TFactValue*>(AllocateBlock(count * sizeof(TFactValue)));
+    std::uninitialized_value_construct_n(FData, count);
+}
+
+TFactValues::TFactValues(const TFactValue* values, size_t count) : FSize(count) {
+    if (count == 0) return;
+    FData = static_cast<TFactValue*>(AllocateBlock(count * sizeof(TFactValue)));
+    std::uninitialized_copy_n(values, count, FData);
+}
+
+void TFactValues::Free(TFactValue* values, size_t count) noexcept {
+    if (!values) return;
+    std::destroy_n(values, count);
+    FreeBlock(values, count * sizeof(TFactValue));
+}
+
 TFact::TFact(TRefPtr<IFactTemplate> factTemplate, const IFact* source) {
     IFactTemplate* given = factTemplate.get();
     auto* obj = given && typeid(*given) == typeid(TFactTemplate)
@@ -710,12 +730,37 @@ TFact::TFact(TRefPtr<IFactTemplate> factTemplate, const IFact* source) {
     if (given && !obj) RaiseIE(imFactTemplateMissing);
     FTemplateObj = obj;
     if (FTemplateObj) {
-        FValues.resize(FTemplateObj->FSlots.size());
-        for (size_t i = 0; i < FValues.size(); ++i)
-            FValues[i].Slot = FTemplateObj->FSlots[i];
+        const auto& slots = FTemplateObj->FSlots;
+        TFactValues values(slots.size());
+        for (size_t i = 0; i < slots.size(); ++i)
+            values[i].Slot = slots[i];
+        AdoptValues(std::move(values));
         FLayout = FTemplateObj->Layout();
     }
     if (source) AssignFrom(source);
+}
+
+TFact::~TFact() {
+    TFactValues::Free(FValues, FValueCount);
+    if (FHasTag) SetSideTag(this, 0);
+}
+
+void TFact::SetTag(intptr_t tag) {
+    if (tag == 0 && !FHasTag) return;
+    SetSideTag(this, tag);
+    FHasTag = tag != 0;
+}
+
+void TFact::RaiseNoPosition() {
+    throw std::out_of_range("TFact: slot position out of range");
+}
+
+void TFact::AdoptValues(TFactValues&& values) const noexcept {
+    TFactValue* old = FValues;
+    const uint32_t oldCount = FValueCount;
+    FValueCount = static_cast<uint32_t>(values.size());
+    FValues = values.Release();
+    TFactValues::Free(old, oldCount);
 }
 
 TRefPtr<TFact> TFact::CreateFromIntf(const TRefPtr<IInterface>& factTemplate) {
@@ -737,12 +782,13 @@ void TFact::Relayout() const {
     TFactValues values(slots.size());
     for (size_t i = 0; i < slots.size(); ++i)
         values[i].Slot = slots[i];
-    for (auto& old : FValues) {
+    for (uint32_t k = 0; k < FValueCount; ++k) {
+        TFactValue& old = FValues[k];
         if (!old.Slot || !old.Value) continue;
         const int32_t i = FTemplateObj->IndexOfSlot(old.Slot->GetName());
         if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
     }
-    FValues = std::move(values);
+    AdoptValues(std::move(values));
     FLayout = FTemplateObj->Layout();
 }
 
@@ -752,7 +798,7 @@ int32_t TFact::SlotCount() const noexcept {
 
 const IIEValue* TFact::PeekValue(int32_t index) const {
     Sync();
-    const TFactValue& entry = FValues.at(static_cast<size_t>(index));
+    const TFactValue& entry = Entry(index);
     if (entry.Value) return entry.Value.get();
     return entry.Slot ? entry.Slot->GetSlotDefault().get() : nullptr;
 }
@@ -769,7 +815,7 @@ const TRefPtr<IIEValue>& TFact::DefaultValueAt(TFactValue& entry) const {
 
 void TFact::SetValueAt(int32_t index, TRefPtr<IIEValue> value) {
     Sync();
-    FValues.at(static_cast<size_t>(index)).Value = std::move(value);
+    Entry(index).Value = std::move(value);
     NoteFactChange();
 }
 
@@ -779,10 +825,10 @@ TRefPtr<TFact> TFact::ShareValues() const {
     // one copy per cut, so the copy costs one array of shared references and nothing more.
     TRefPtr<TFact> copy = Create(nullptr);
     copy->FTemplateObj = FTemplateObj;
-    copy->FValues = FValues;
+    copy->AdoptValues(TFactValues(FValues, FValueCount));
     copy->FLayout = FLayout;
     copy->FID = FID;
-    copy->FTag = FTag;
+    copy->SetTag(GetTag());
     return copy;
 }
 
@@ -860,23 +906,23 @@ void TFact::SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) {
     if (factTemplate.get() == TemplateIntf()) return;
     auto* obj = dynamic_cast<TFactTemplate*>(factTemplate.get());
     if (factTemplate && !obj) RaiseIE(imFactTemplateMissing);
-    TFactValues values;
+    TFactValues values(obj ? obj->FSlots.size() : 0);
     if (obj) {
         const auto& slots = obj->FSlots;
-        values.resize(slots.size());
         for (size_t i = 0; i < slots.size(); ++i)
             values[i].Slot = slots[i];
         if (FTemplateObj) {
             // Values of the slot names both templates share stay; the others go.
             Sync();
-            for (auto& old : FValues) {
+            for (uint32_t k = 0; k < FValueCount; ++k) {
+                TFactValue& old = FValues[k];
                 if (!old.Slot || !old.Value) continue;
                 const int32_t i = obj->IndexOfSlot(old.Slot->GetName());
                 if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
             }
         }
     }
-    FValues = std::move(values);
+    AdoptValues(std::move(values));
     NoteFactChange();
     FTemplateObj = obj;
     FLayout = obj ? obj->Layout() : 0;
@@ -938,7 +984,7 @@ void TFact::AssignFrom(const IInterface* source) {
         AssignValues(*src);
     }
     FID = src->GetFactId();
-    FTag = src->GetTag();
+    SetTag(src->GetTag());
 }
 
 TRefPtr<ICloneable> TFact::Clone() const {
@@ -985,7 +1031,7 @@ bool TFact::EqualsFact(const TFact& other) const {
     Sync();
     other.Sync();
     const bool fuzzy = FTemplateObj->TFactTemplate::IsFuzzy();
-    for (size_t i = 0, n = FValues.size(); i < n; ++i) {
+    for (size_t i = 0, n = FValueCount; i < n; ++i) {
         const IIEValue* mine = FValues[i].Value.get();
         const IIEValue* theirs = other.FValues[i].Value.get();
         if (mine == theirs && mine) continue;
@@ -1031,7 +1077,7 @@ size_t TFact::IdentityHash() const {
     if (!FTemplateObj) return h;
     Sync();
     const bool fuzzy = FTemplateObj->TFactTemplate::IsFuzzy();
-    for (size_t i = 0, n = FValues.size(); i < n; ++i) {
+    for (size_t i = 0, n = FValueCount; i < n; ++i) {
         if (fuzzy && FTemplateObj->Slot(static_cast<int32_t>(i))->IsFuzzy()) continue;
         const IIEValue* v = FValues[i].Value.get();
         h = MixValueHash(h, v ? v : PeekValue(static_cast<int32_t>(i)));

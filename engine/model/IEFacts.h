@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -274,12 +275,38 @@ struct TFactValue {
     TRefPtr<IIEValue> Value;
     TRefPtr<IFactSlot> Slot;
 };
-using TFactValues = std::vector<TFactValue, TBlockAllocator<TFactValue>>;
+// An owned array of slot positions (AllocateBlock): the slots of a fact being built.
+class TFactValues {
+public:
+    TFactValues() noexcept = default;
+    explicit TFactValues(size_t count);
+    TFactValues(const TFactValue* values, size_t count);
+    TFactValues(TFactValues&& other) noexcept
+        : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)) {}
+    TFactValues(const TFactValues&) = delete;
+    TFactValues& operator=(const TFactValues&) = delete;
+    TFactValues& operator=(TFactValues&&) = delete;
+    ~TFactValues() { Free(FData, FSize); }
+
+    size_t size() const noexcept { return FSize; }
+    TFactValue& operator[](size_t i) noexcept { return FData[i]; }
+    // Hands the array over to its new owner, which frees it with Free.
+    TFactValue* Release() noexcept {
+        FSize = 0;
+        return std::exchange(FData, nullptr);
+    }
+    static void Free(TFactValue* values, size_t count) noexcept;
+
+private:
+    TFactValue* FData = nullptr;
+    size_t FSize = 0;
+};
 
 class TFact : public TPersistent, public IFact {
 public:
     // A fact of the template (may be null), assigned from `source` when given.
     explicit TFact(TRefPtr<IFactTemplate> factTemplate = nullptr, const IFact* source = nullptr);
+    ~TFact() override;
 
     static TRefPtr<TFact> Create(TRefPtr<IFactTemplate> factTemplate,
                                  const IFact* source = nullptr) {
@@ -300,8 +327,8 @@ public:
     void AssignFrom(const IInterface* source) override;
     TRefPtr<ICloneable> Clone() const override;
     bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FTag; }
-    void SetTag(intptr_t tag) override { FTag = tag; }
+    intptr_t GetTag() const override { return FHasTag ? SideTag(this) : 0; }
+    void SetTag(intptr_t tag) override;
 
     // IFact
     int32_t GetFactId() const noexcept override { return FID; }
@@ -331,7 +358,7 @@ public:
     // The value at the position, read as GetSlotValue reads it.
     const TRefPtr<IIEValue>& ValueAt(int32_t index) const {
         Sync();
-        TFactValue& entry = FValues.at(static_cast<size_t>(index));
+        TFactValue& entry = Entry(index);
         return entry.Value ? entry.Value : DefaultValueAt(entry);
     }
     // The stored value, or the slot's default itself when never set (no copy is made).
@@ -360,14 +387,24 @@ private:
     [[noreturn]] void RaiseNoTemplate() const;
 
     IFactTemplate* TemplateIntf() const noexcept { return FTemplateObj.get(); }
+    // The slot position, bounds-checked (std::out_of_range).
+    TFactValue& Entry(int32_t index) const {
+        if (static_cast<uint32_t>(index) >= FValueCount) RaiseNoPosition();
+        return FValues[index];
+    }
+    [[noreturn]] static void RaiseNoPosition();
+    // Takes over the array as the fact's slot positions, freeing the previous ones.
+    void AdoptValues(TFactValues&& values) const noexcept;
 
     // A fact is made per assertion and per cut of a multifield split: its fields are packed
-    // (the template is held once, as its class).
-    mutable TFactValues FValues;
+    // (the template is held once, as its class; the slot array is a pointer and a count; the
+    // rare tag lives beside the fact, see SideTag), so that it fills a 72-byte block.
+    mutable TFactValue* FValues = nullptr;
+    TRefPtr<TFactTemplate> FTemplateObj;
+    mutable uint32_t FValueCount = 0;
     int32_t FID = -1;
     mutable uint32_t FLayout = 0;
-    intptr_t FTag = 0;
-    TRefPtr<TFactTemplate> FTemplateObj;
+    bool FHasTag = false;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -13,10 +13,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <typeinfo>
 #include <utility>
 
+#include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>
 
 #include "engine/model/FlatTables.h"
@@ -233,17 +235,61 @@ void TIEValue::operator delete(void* p, size_t size) noexcept {
 TIEValue::TIEValue() noexcept : FInt(0) {}
 
 TIEValue::~TIEValue() {
-    if (FExtras) FExtras->OnChange = nullptr;
+    if (TExtras* extras = FindExtras()) extras->OnChange = nullptr;
     ReleaseContent();
+    if (FHasExtras) DropExtras();
+}
+
+// The extras of the values that have them, by value. Values may be made and freed on several
+// threads, so the table is guarded; the extras themselves stay where they are while their value
+// lives (the table holds them by pointer).
+struct TIEValue::TExtrasTable {
+    std::mutex Lock;
+    boost::unordered_flat_map<const TIEValue*, std::unique_ptr<TExtras>> Items;
+};
+
+TIEValue::TExtrasTable& TIEValue::ExtrasTable() {
+    // Never destroyed: values held by static objects may outlive every other static.
+    static TExtrasTable* table = new TExtrasTable();
+    return *table;
+}
+
+TIEValue::TExtras* TIEValue::LookUpExtras() const noexcept {
+    TExtrasTable& table = ExtrasTable();
+    std::lock_guard lock(table.Lock);
+    auto it = table.Items.find(this);
+    return it == table.Items.end() ? nullptr : it->second.get();
 }
 
 TIEValue::TExtras& TIEValue::Extras() {
-    if (!FExtras) FExtras = std::make_unique<TExtras>();
-    return *FExtras;
+    if (TExtras* extras = FindExtras()) return *extras;
+    auto made = std::make_unique<TExtras>();
+    TExtras* extras = made.get();
+    TExtrasTable& table = ExtrasTable();
+    {
+        std::lock_guard lock(table.Lock);
+        table.Items[this] = std::move(made);
+    }
+    FHasExtras = true;
+    return *extras;
+}
+
+void TIEValue::DropExtras() noexcept {
+    std::unique_ptr<TExtras> extras;
+    TExtrasTable& table = ExtrasTable();
+    {
+        std::lock_guard lock(table.Lock);
+        auto it = table.Items.find(this);
+        if (it == table.Items.end()) return;
+        extras = std::move(it->second);
+        table.Items.erase(it);
+    }
+    FHasExtras = false;
+    // Destroyed outside the lock: a change handler's captures may free other values.
 }
 
 void TIEValue::StoreTag(intptr_t tag) {
-    if (tag != 0 || FExtras) Extras().Tag = tag;
+    if (tag != 0 || FHasExtras) Extras().Tag = tag;
 }
 
 template <class T> TRefPtr<TIEValue> TIEValue::CreateInterface(TIEType kind, TRefPtr<T> payload) {
@@ -380,7 +426,7 @@ void TIEValue::CheckChangeable() const {
 void TIEValue::ReleaseContent() noexcept {
     if (TComponent* watcher = Nexus()) {
         auto* nexus = static_cast<TIEValueNexus*>(watcher);
-        FExtras->Nexus = nullptr;
+        FindExtras()->Nexus = nullptr;
         nexus->Detach();
         nexus->Free();
     }
@@ -403,7 +449,7 @@ void TIEValue::ReleaseContent() noexcept {
         c->Release();
         return;
     }
-    if (FType == dtObject && FExtras) FExtras->Life = nullptr;
+    if (FType == dtObject && FHasExtras) FindExtras()->Life = nullptr;
     if (FType == dtFunCall || FType == dtFact || FType == dtList || FType == dtSingletons ||
         FType == dtFuzzy || FType == dtObject) {
         FInt = 0;
@@ -422,17 +468,19 @@ void TIEValue::ObjectDestroyed() noexcept {
 }
 
 void TIEValue::DoChange() {
-    if (FExtras && FExtras->OnChange) FExtras->OnChange(this);
+    if (!FHasExtras) return;
+    if (TExtras* extras = FindExtras(); extras->OnChange) extras->OnChange(this);
 }
 
 const TIEValueChangeEvent& TIEValue::GetOnChange() const noexcept {
     static const TIEValueChangeEvent none;
-    return FExtras ? FExtras->OnChange : none;
+    const TExtras* extras = FindExtras();
+    return extras ? extras->OnChange : none;
 }
 
 void TIEValue::SetOnChange(TIEValueChangeEvent handler) {
     CheckChangeable();
-    if (handler || FExtras) Extras().OnChange = std::move(handler);
+    if (handler || FHasExtras) Extras().OnChange = std::move(handler);
 }
 
 void TIEValue::SetTag(intptr_t tag) {
@@ -935,8 +983,9 @@ TObject* DuplicateObject(const TObject* source) {
 } // namespace
 
 void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
-    if (source.FType == dtObject && !source.FOwnsObject && source.FExtras && source.FExtras->Life) {
-        TRefPtr<TObjectLife> life = source.FExtras->Life;
+    const TExtras* sourceExtras = source.FType == dtObject ? source.FindExtras() : nullptr;
+    if (source.FType == dtObject && !source.FOwnsObject && sourceExtras && sourceExtras->Life) {
+        TRefPtr<TObjectLife> life = sourceExtras->Life;
         TObject* object = source.FObject;
         ReleaseContent();
         FType = dtObject;
@@ -1191,7 +1240,45 @@ TSingletonsFuzzifier& SingletonsFuzzifier() {
 // ---------------------------------------------------------------------------------------------
 // TValueVector
 
+namespace {
+
+struct TSideTags {
+    std::mutex Lock;
+    boost::unordered_flat_map<const void*, intptr_t> Items;
+};
+
+TSideTags& SideTags() {
+    // Never destroyed: tagged objects held by static objects may outlive every other static.
+    static TSideTags* tags = new TSideTags();
+    return *tags;
+}
+
+} // namespace
+
+intptr_t SideTag(const void* owner) noexcept {
+    TSideTags& tags = SideTags();
+    std::lock_guard lock(tags.Lock);
+    auto it = tags.Items.find(owner);
+    return it == tags.Items.end() ? 0 : it->second;
+}
+
+void SetSideTag(const void* owner, intptr_t tag) {
+    TSideTags& tags = SideTags();
+    std::lock_guard lock(tags.Lock);
+    if (tag == 0)
+        tags.Items.erase(owner);
+    else
+        tags.Items[owner] = tag;
+}
+
+void TValueVector::SetTag(intptr_t tag) {
+    if (tag == 0 && !FHasTag) return;
+    SetSideTag(this, tag);
+    FHasTag = tag != 0;
+}
+
 TValueVector::~TValueVector() {
+    if (FHasTag) SetSideTag(this, 0);
     // A list nested n deep would be released by n nested destructor calls, which overflow the
     // stack when the nesting is deep enough: the elements whose lists go with them are taken
     // apart here, one level after the other.
@@ -1289,7 +1376,7 @@ void TValueVector::Assign(const IValueVector* other) {
             else
                 items.push_back(v ? v->CloneValue() : nullptr);
         }
-        FTag = other->GetTag();
+        SetTag(other->GetTag());
     }
     FItems.swap(items);
 }
