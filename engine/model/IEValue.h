@@ -364,6 +364,10 @@ public:
     int32_t GetHashCode() const override;
     TRefPtr<IValueVector> CloneVector() const override;
 
+    // Lists are made per call and per multifield slot (AllocateBlock).
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+
     void Reserve(int32_t count) { FItems.reserve(static_cast<size_t>(count)); }
     auto begin() const noexcept { return FItems.begin(); }
     auto end() const noexcept { return FItems.end(); }
@@ -376,7 +380,9 @@ private:
     void CheckChangeable() const;
     void CheckIndex(int32_t index, int32_t limit) const;
 
-    std::vector<TRefPtr<IIEValue>> FItems;
+    // The elements; a short list's array is a block of its own size too (AllocateBlock).
+    using TItems = std::vector<TRefPtr<IIEValue>, TBlockAllocator<TRefPtr<IIEValue>>>;
+    TItems FItems;
     // The number of values that share this list as copies of its holder (SharingClone): while
     // it is above 0, a holder that asks for the list gets its own copy first.
     int32_t FShares = 0;
