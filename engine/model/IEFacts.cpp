@@ -362,7 +362,20 @@ uint32_t TFactTemplate::NextLayout() noexcept {
 void TFactTemplate::SlotSetChanged() noexcept {
     FImplied = FSlots.size() < 2 && IndexOfSlot(DataSlotName) >= 0;
     FLayout = NextLayout();
+    FLayoutKept = false;
     MarkChanged();
+}
+
+void TFactTemplate::KeepLayoutSlow() const {
+    FKeptLayouts.emplace_back(FLayout, FSlots);
+    FLayoutKept = true;
+}
+
+const std::vector<TRefPtr<IFactSlot>>* TFactTemplate::SlotsOfLayout(uint32_t layout) const {
+    if (layout == FLayout) return &FSlots;
+    for (auto it = FKeptLayouts.rbegin(); it != FKeptLayouts.rend(); ++it)
+        if (it->first == layout) return &it->second;
+    return nullptr;
 }
 
 void TFactTemplate::RebuildIndex() {
@@ -730,12 +743,9 @@ TFact::TFact(TRefPtr<IFactTemplate> factTemplate, const IFact* source) {
     if (given && !obj) RaiseIE(imFactTemplateMissing);
     FTemplateObj = obj;
     if (FTemplateObj) {
-        const auto& slots = FTemplateObj->FSlots;
-        TFactValues values(slots.size());
-        for (size_t i = 0; i < slots.size(); ++i)
-            values[i].Slot = slots[i];
-        AdoptValues(std::move(values));
+        AdoptValues(TFactValues(FTemplateObj->FSlots.size()));
         FLayout = FTemplateObj->Layout();
+        FTemplateObj->KeepLayout();
     }
     if (source) AssignFrom(source);
 }
@@ -778,18 +788,19 @@ void TFact::RaiseNoTemplate() const {
 }
 
 void TFact::Relayout() const {
-    const auto& slots = FTemplateObj->FSlots;
-    TFactValues values(slots.size());
-    for (size_t i = 0; i < slots.size(); ++i)
-        values[i].Slot = slots[i];
-    for (uint32_t k = 0; k < FValueCount; ++k) {
-        TFactValue& old = FValues[k];
-        if (!old.Slot || !old.Value) continue;
-        const int32_t i = FTemplateObj->IndexOfSlot(old.Slot->GetName());
-        if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
+    TFactValues values(FTemplateObj->FSlots.size());
+    // The values follow their slots by name (a renamed slot keeps its value).
+    if (const auto* slots = FTemplateObj->SlotsOfLayout(FLayout)) {
+        for (uint32_t k = 0; k < FValueCount && k < slots->size(); ++k) {
+            TFactValue& old = FValues[k];
+            if (!old.Value || !(*slots)[k]) continue;
+            const int32_t i = FTemplateObj->IndexOfSlot((*slots)[k]->GetName());
+            if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
+        }
     }
     AdoptValues(std::move(values));
     FLayout = FTemplateObj->Layout();
+    FTemplateObj->KeepLayout();
 }
 
 int32_t TFact::SlotCount() const noexcept {
@@ -800,15 +811,18 @@ const IIEValue* TFact::PeekValue(int32_t index) const {
     Sync();
     const TFactValue& entry = Entry(index);
     if (entry.Value) return entry.Value.get();
-    return entry.Slot ? entry.Slot->GetSlotDefault().get() : nullptr;
+    const IFactSlot* slot = FTemplateObj->Slot(index).get();
+    return slot ? slot->GetSlotDefault().get() : nullptr;
 }
 
-const TRefPtr<IIEValue>& TFact::DefaultValueAt(TFactValue& entry) const {
-    if (!entry.Value && entry.Slot) {
-        // A copy, so that changing it never reaches the template's default.
-        TRefPtr<IIEValue> def = entry.Slot->GetSlotDefault();
-        entry.Value =
-            def ? def->CloneValue() : entry.Slot->NewDefaultValue(entry.Slot->IsMultiSlot());
+const TRefPtr<IIEValue>& TFact::DefaultValueAt(int32_t index) const {
+    TFactValue& entry = Entry(index);
+    if (!entry.Value) {
+        if (const IFactSlot* slot = FTemplateObj->Slot(index).get()) {
+            // A copy, so that changing it never reaches the template's default.
+            TRefPtr<IIEValue> def = slot->GetSlotDefault();
+            entry.Value = def ? def->CloneValue() : slot->NewDefaultValue(slot->IsMultiSlot());
+        }
     }
     return entry.Value;
 }
@@ -907,25 +921,22 @@ void TFact::SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) {
     auto* obj = dynamic_cast<TFactTemplate*>(factTemplate.get());
     if (factTemplate && !obj) RaiseIE(imFactTemplateMissing);
     TFactValues values(obj ? obj->FSlots.size() : 0);
-    if (obj) {
-        const auto& slots = obj->FSlots;
-        for (size_t i = 0; i < slots.size(); ++i)
-            values[i].Slot = slots[i];
-        if (FTemplateObj) {
-            // Values of the slot names both templates share stay; the others go.
-            Sync();
-            for (uint32_t k = 0; k < FValueCount; ++k) {
-                TFactValue& old = FValues[k];
-                if (!old.Slot || !old.Value) continue;
-                const int32_t i = obj->IndexOfSlot(old.Slot->GetName());
-                if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
-            }
+    if (obj && FTemplateObj) {
+        // Values of the slot names both templates share stay; the others go.
+        Sync();
+        for (uint32_t k = 0; k < FValueCount; ++k) {
+            TFactValue& old = FValues[k];
+            const IFactSlot* slot = FTemplateObj->Slot(static_cast<int32_t>(k)).get();
+            if (!slot || !old.Value) continue;
+            const int32_t i = obj->IndexOfSlot(slot->GetName());
+            if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
         }
     }
     AdoptValues(std::move(values));
     NoteFactChange();
     FTemplateObj = obj;
     FLayout = obj ? obj->Layout() : 0;
+    if (obj) obj->KeepLayout();
 }
 
 void TFact::AssignValues(const IFact& other) {

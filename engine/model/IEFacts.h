@@ -227,6 +227,15 @@ public:
     bool DynamicTypeChecks() const noexcept;
     // Counts every change of the slot set (facts re-arrange their values when it moves).
     uint32_t Layout() const noexcept { return FLayout; }
+    // The slots in the order of the given layout number: the current slots for the current
+    // layout, a kept copy for an earlier one that a fact was made in (KeepLayout), null for
+    // another. A fact re-arranges its values by the names of these slots.
+    const std::vector<TRefPtr<IFactSlot>>* SlotsOfLayout(uint32_t layout) const;
+    // Remembers the current slots under the current layout number (once per layout): a fact
+    // takes the layout.
+    void KeepLayout() const {
+        if (!FLayoutKept) KeepLayoutSlow();
+    }
     // The slot's text as this template's engine (or the default writer) renders it.
     std::string GetSlotText(const IFactSlot& slot) const;
 
@@ -265,15 +274,20 @@ private:
     // Unique over all templates (see TSlotPosition); changes whenever the slot set does.
     uint32_t FLayout = NextLayout();
     static uint32_t NextLayout() noexcept;
+    void KeepLayoutSlow() const;
+    // The slots of the earlier layouts facts were made in, by layout number; the current
+    // layout's slots are FSlots, kept here too once FLayoutKept is set.
+    mutable std::vector<std::pair<uint32_t, std::vector<TRefPtr<IFactSlot>>>> FKeptLayouts;
+    mutable bool FLayoutKept = false;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Facts
 
-// One slot position of a fact: its value (null until set or read) and the slot it belongs to.
+// One slot position of a fact: its value (null until set or read). The slot it belongs to is
+// the template's slot at that position in the fact's layout (TFactTemplate::SlotsOfLayout).
 struct TFactValue {
     TRefPtr<IIEValue> Value;
-    TRefPtr<IFactSlot> Slot;
 };
 // An owned array of slot positions (AllocateBlock): the slots of a fact being built.
 class TFactValues {
@@ -359,7 +373,7 @@ public:
     const TRefPtr<IIEValue>& ValueAt(int32_t index) const {
         Sync();
         TFactValue& entry = Entry(index);
-        return entry.Value ? entry.Value : DefaultValueAt(entry);
+        return entry.Value ? entry.Value : DefaultValueAt(index);
     }
     // The stored value, or the slot's default itself when never set (no copy is made).
     const IIEValue* PeekValue(int32_t index) const;
@@ -382,7 +396,8 @@ private:
     void Relayout() const;
     // Equals for another TFact.
     bool EqualsFact(const TFact& other) const;
-    const TRefPtr<IIEValue>& DefaultValueAt(TFactValue& entry) const;
+    // Stores and returns a copy of the slot's default at the (synchronised) position.
+    const TRefPtr<IIEValue>& DefaultValueAt(int32_t index) const;
     IFactServices* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
 
