@@ -93,8 +93,9 @@ thread_local constinit TBlockPool BlockPool{};
 struct TBlockStash {
     std::mutex Lock;
     TBlockPool::TFree* Head[TBlockPool::Classes] = {};
-    std::atomic<bool> Any{false};
 };
+// Whether a thread has ever stashed blocks (a pool that runs dry asks before it takes the lock).
+constinit std::atomic<bool> BlocksStashed{false};
 
 TBlockStash& BlockStash() {
     // Never destroyed: blocks may be freed until the very end.
@@ -111,13 +112,13 @@ void StashBlocks(size_t c, TBlockPool::TFree* first) noexcept {
     std::lock_guard lock(stash.Lock);
     last->Next = stash.Head[c];
     stash.Head[c] = first;
-    stash.Any.store(true, std::memory_order_relaxed);
+    BlocksStashed.store(true, std::memory_order_relaxed);
 }
 
 // The stashed blocks of the class, all of them (null when there are none).
 TBlockPool::TFree* TakeStashed(size_t c) noexcept {
+    if (!BlocksStashed.load(std::memory_order_relaxed)) return nullptr;
     TBlockStash& stash = BlockStash();
-    if (!stash.Any.load(std::memory_order_relaxed)) return nullptr;
     std::lock_guard lock(stash.Lock);
     return std::exchange(stash.Head[c], nullptr);
 }
