@@ -292,6 +292,10 @@ private:
     int32_t PositionOf(size_t slot) const;
     // The slot holding this very fact, or npos.
     size_t SlotOfFact(const IFact* fact) const;
+    // The slot filed under the identifier, or npos.
+    size_t SlotOfId(int32_t id) const;
+    // Files the identifiers in the hash table from now on (an identifier arrived out of order).
+    void FileIdsInTable() const;
     void RemoveSlot(size_t slot);
     void TreeAdd(size_t slot, int32_t delta);
     void TreeAppend();
@@ -305,6 +309,12 @@ private:
     // by it instead of hashing every value again).
     mutable std::vector<size_t> FHashes;
     mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based
+    // The identifier each slot was filed under (a tombstone's too), while they ascend with the
+    // slots: a slot is found by binary search, 4 bytes per fact. Once a fact comes whose
+    // identifier is not above the last one (an identifier kept from elsewhere, a compaction
+    // that finds the order changed), the identifiers go to FSlotById until the list is cleared.
+    mutable std::vector<int32_t> FIds;
+    mutable bool FIdsInTable = false;
     mutable boost::unordered_flat_map<int32_t, uint32_t> FSlotById;
     int32_t FLive = 0;
     bool FIndexed = false;
