@@ -217,7 +217,8 @@ private:
 // compacted away once tombstones outnumber the live facts, so removal costs O(1) amortized.
 // Positions (the index-based operations) count live facts only: a Fenwick tree over the slots
 // turns a slot into its position and back in O(log n), and is skipped entirely while there is
-// no tombstone. Identifiers are found through a hash map.
+// no tombstone. Identifiers are found by binary search while they ascend with the slots, through
+// a hash map once they do not.
 class TFacts {
 public:
     // The working memory asserts and retracts what is added and removed from outside the engine.
