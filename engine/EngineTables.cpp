@@ -690,13 +690,35 @@ int32_t TFacts::PositionOf(size_t slot) const {
 size_t TFacts::SlotOfFact(const IFact* fact) const {
     if (!fact) return std::string::npos;
     if (fact->GetFactId() != -1) {
-        auto it = FSlotById.find(fact->GetFactId());
-        if (it != FSlotById.end() && FSlots[it->second].get() == fact) return it->second;
+        const size_t slot = SlotOfId(fact->GetFactId());
+        if (slot != std::string::npos && FSlots[slot].get() == fact) return slot;
     }
     // Not stored under its identifier: by identity.
     for (size_t i = 0; i < FSlots.size(); ++i)
         if (FSlots[i].get() == fact) return i;
     return std::string::npos;
+}
+
+size_t TFacts::SlotOfId(int32_t id) const {
+    if (FIdsInTable) {
+        auto it = FSlotById.find(id);
+        return it == FSlotById.end() ? std::string::npos : it->second;
+    }
+    auto it = std::lower_bound(FIds.begin(), FIds.end(), id);
+    if (it == FIds.end() || *it != id) return std::string::npos;
+    const auto slot = static_cast<size_t>(it - FIds.begin());
+    return FSlots[slot] ? slot : std::string::npos;
+}
+
+void TFacts::FileIdsInTable() const {
+    if (FIdsInTable) return;
+    FSlotById.clear();
+    FSlotById.reserve(static_cast<size_t>(FLive));
+    for (size_t slot = 0; slot < FIds.size(); ++slot)
+        if (FSlots[slot]) FSlotById[FIds[slot]] = static_cast<uint32_t>(slot);
+    FIds.clear();
+    FIds.shrink_to_fit();
+    FIdsInTable = true;
 }
 
 void TFacts::Compact() const {
@@ -708,11 +730,28 @@ void TFacts::Compact() const {
             FSlots[to] = std::move(FSlots[from]);
             FHashes[to] = FHashes[from];
         }
-        FSlotById[FSlots[to]->GetFactId()] = static_cast<uint32_t>(to);
+        // The identifiers are filed again as the facts carry them now.
+        const int32_t id = FSlots[to]->GetFactId();
+        if (!FIdsInTable) {
+            if (to == 0 || id > FIds[to - 1]) {
+                FIds[to] = id;
+            } else {
+                // Out of order: the slots compacted so far go to the table with this one.
+                FIds.resize(to);
+                FSlotById.clear();
+                for (size_t slot = 0; slot < to; ++slot)
+                    FSlotById[FIds[slot]] = static_cast<uint32_t>(slot);
+                FIds.clear();
+                FIds.shrink_to_fit();
+                FIdsInTable = true;
+            }
+        }
+        if (FIdsInTable) FSlotById[id] = static_cast<uint32_t>(to);
         ++to;
     }
     FSlots.resize(to);
     FHashes.resize(to);
+    if (!FIdsInTable) FIds.resize(to);
     // Without tombstones every node covers only live slots: its value is its range's length.
     FTree.resize(to);
     for (size_t i = 1; i <= to; ++i)
@@ -785,14 +824,13 @@ const IFact* TFacts::FindEqual(const IFact* fact) const {
 }
 
 int32_t TFacts::IndexOfID(int32_t id) const {
-    auto it = FSlotById.find(id);
-    if (it == FSlotById.end()) return -1;
-    return PositionOf(it->second);
+    const size_t slot = SlotOfId(id);
+    return slot == std::string::npos ? -1 : PositionOf(slot);
 }
 
 const IFact* TFacts::FindID(int32_t id) const {
-    auto it = FSlotById.find(id);
-    return it == FSlotById.end() ? nullptr : FSlots[it->second].get();
+    const size_t slot = SlotOfId(id);
+    return slot == std::string::npos ? nullptr : FSlots[slot].get();
 }
 
 int32_t TFacts::IndexOf(const IFact* fact) const {
@@ -808,7 +846,7 @@ int32_t TFacts::Add(const TRefPtr<IFact>& fact) {
         return fact->GetFactId();
     }
     const int32_t id = fact ? fact->GetFactId() : -1;
-    if (!KeepIdentifiers || id == -1 || FSlotById.contains(id)) {
+    if (!KeepIdentifiers || id == -1 || SlotOfId(id) != std::string::npos) {
         if (fact) fact->SetFactId(-1);
         return FMemory->Assert(fact, false);
     }
@@ -857,20 +895,28 @@ void TFacts::AddFrom(const TFacts& source) {
 }
 
 void TFacts::Append(const TRefPtr<IFact>& fact) {
+    const int32_t id = fact->GetFactId();
+    if (!FIdsInTable && !FIds.empty() && id <= FIds.back()) FileIdsInTable();
     FSlots.push_back(fact);
     FHashes.push_back(FIndexed ? IndexFact(fact) : 0);
     TreeAppend();
     ++FLive;
-    MakeRoomToInsert(FSlotById);
-    FSlotById[fact->GetFactId()] = static_cast<uint32_t>(FSlots.size() - 1);
+    if (FIdsInTable) {
+        MakeRoomToInsert(FSlotById);
+        FSlotById[id] = static_cast<uint32_t>(FSlots.size() - 1);
+    } else {
+        FIds.push_back(id);
+    }
     FHighestID = std::max(FHighestID, fact->GetFactId());
 }
 
 void TFacts::RemoveSlot(size_t slot) {
     TRefPtr<IFact> fact = std::move(FSlots[slot]);
     if (FIndexed) UnindexFact(fact.get(), FHashes[slot]);
-    auto it = FSlotById.find(fact->GetFactId());
-    if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
+    if (FIdsInTable) {
+        auto it = FSlotById.find(fact->GetFactId());
+        if (it != FSlotById.end() && it->second == slot) FSlotById.erase(it);
+    }
     --FLive;
     if (slot + 1 == FSlots.size()) {
         // The last slot simply goes (and any tombstones before it).
@@ -882,6 +928,7 @@ void TFacts::RemoveSlot(size_t slot) {
             FHashes.pop_back();
             FTree.pop_back();
         }
+        if (!FIdsInTable) FIds.resize(FSlots.size());
         return;
     }
     TreeAdd(slot, -1);
@@ -909,6 +956,8 @@ void TFacts::ClearItems() {
     FSlots.clear();
     FHashes.clear();
     FTree.clear();
+    FIds.clear();
+    FIdsInTable = false;
     FSlotById.clear();
     FLive = 0;
     FHighestID = 0;

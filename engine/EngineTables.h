@@ -217,7 +217,8 @@ private:
 // compacted away once tombstones outnumber the live facts, so removal costs O(1) amortized.
 // Positions (the index-based operations) count live facts only: a Fenwick tree over the slots
 // turns a slot into its position and back in O(log n), and is skipped entirely while there is
-// no tombstone. Identifiers are found through a hash map.
+// no tombstone. Identifiers are found by binary search while they ascend with the slots, through
+// a hash map once they do not.
 class TFacts {
 public:
     // The working memory asserts and retracts what is added and removed from outside the engine.
@@ -292,6 +293,10 @@ private:
     int32_t PositionOf(size_t slot) const;
     // The slot holding this very fact, or npos.
     size_t SlotOfFact(const IFact* fact) const;
+    // The slot filed under the identifier, or npos.
+    size_t SlotOfId(int32_t id) const;
+    // Files the identifiers in the hash table from now on (an identifier arrived out of order).
+    void FileIdsInTable() const;
     void RemoveSlot(size_t slot);
     void TreeAdd(size_t slot, int32_t delta);
     void TreeAppend();
@@ -305,6 +310,12 @@ private:
     // by it instead of hashing every value again).
     mutable std::vector<size_t> FHashes;
     mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based
+    // The identifier each slot was filed under (a tombstone's too), while they ascend with the
+    // slots: a slot is found by binary search, 4 bytes per fact. Once a fact comes whose
+    // identifier is not above the last one (an identifier kept from elsewhere, a compaction
+    // that finds the order changed), the identifiers go to FSlotById until the list is cleared.
+    mutable std::vector<int32_t> FIds;
+    mutable bool FIdsInTable = false;
     mutable boost::unordered_flat_map<int32_t, uint32_t> FSlotById;
     int32_t FLive = 0;
     bool FIndexed = false;

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <stdexcept>
 #include <typeinfo>
 #include <utility>
 
@@ -360,7 +362,20 @@ uint32_t TFactTemplate::NextLayout() noexcept {
 void TFactTemplate::SlotSetChanged() noexcept {
     FImplied = FSlots.size() < 2 && IndexOfSlot(DataSlotName) >= 0;
     FLayout = NextLayout();
+    FLayoutKept = false;
     MarkChanged();
+}
+
+void TFactTemplate::KeepLayoutSlow() const {
+    FKeptLayouts.emplace_back(FLayout, FSlots);
+    FLayoutKept = true;
+}
+
+const std::vector<TRefPtr<IFactSlot>>* TFactTemplate::SlotsOfLayout(uint32_t layout) const {
+    if (layout == FLayout) return &FSlots;
+    for (auto it = FKeptLayouts.rbegin(); it != FKeptLayouts.rend(); ++it)
+        if (it->first == layout) return &it->second;
+    return nullptr;
 }
 
 void TFactTemplate::RebuildIndex() {
@@ -702,6 +717,24 @@ TRefPtr<IFact> TFactTemplate::NewFact() {
 // ---------------------------------------------------------------------------------------------
 // TFact
 
+TFactValues::TFactValues(size_t count) : FSize(count) {
+    if (count == 0) return;
+    FData = static_cast<TFactValue*>(AllocateBlock(count * sizeof(TFactValue)));
+    std::uninitialized_value_construct_n(FData, count);
+}
+
+TFactValues::TFactValues(const TFactValue* values, size_t count) : FSize(count) {
+    if (count == 0) return;
+    FData = static_cast<TFactValue*>(AllocateBlock(count * sizeof(TFactValue)));
+    std::uninitialized_copy_n(values, count, FData);
+}
+
+void TFactValues::Free(TFactValue* values, size_t count) noexcept {
+    if (!values) return;
+    std::destroy_n(values, count);
+    FreeBlock(values, count * sizeof(TFactValue));
+}
+
 TFact::TFact(TRefPtr<IFactTemplate> factTemplate, const IFact* source) {
     IFactTemplate* given = factTemplate.get();
     auto* obj = given && typeid(*given) == typeid(TFactTemplate)
@@ -710,12 +743,34 @@ TFact::TFact(TRefPtr<IFactTemplate> factTemplate, const IFact* source) {
     if (given && !obj) RaiseIE(imFactTemplateMissing);
     FTemplateObj = obj;
     if (FTemplateObj) {
-        FValues.resize(FTemplateObj->FSlots.size());
-        for (size_t i = 0; i < FValues.size(); ++i)
-            FValues[i].Slot = FTemplateObj->FSlots[i];
+        AdoptValues(TFactValues(FTemplateObj->FSlots.size()));
         FLayout = FTemplateObj->Layout();
+        FTemplateObj->KeepLayout();
     }
     if (source) AssignFrom(source);
+}
+
+TFact::~TFact() {
+    TFactValues::Free(FValues, FValueCount);
+    if (FHasTag) SetSideTag(this, 0);
+}
+
+void TFact::SetTag(intptr_t tag) {
+    if (tag == 0 && !FHasTag) return;
+    SetSideTag(this, tag);
+    FHasTag = tag != 0;
+}
+
+void TFact::RaiseNoPosition() {
+    throw std::out_of_range("TFact: slot position out of range");
+}
+
+void TFact::AdoptValues(TFactValues&& values) const noexcept {
+    TFactValue* old = FValues;
+    const uint32_t oldCount = FValueCount;
+    FValueCount = static_cast<uint32_t>(values.size());
+    FValues = values.Release();
+    TFactValues::Free(old, oldCount);
 }
 
 TRefPtr<TFact> TFact::CreateFromIntf(const TRefPtr<IInterface>& factTemplate) {
@@ -733,17 +788,19 @@ void TFact::RaiseNoTemplate() const {
 }
 
 void TFact::Relayout() const {
-    const auto& slots = FTemplateObj->FSlots;
-    TFactValues values(slots.size());
-    for (size_t i = 0; i < slots.size(); ++i)
-        values[i].Slot = slots[i];
-    for (auto& old : FValues) {
-        if (!old.Slot || !old.Value) continue;
-        const int32_t i = FTemplateObj->IndexOfSlot(old.Slot->GetName());
-        if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
+    TFactValues values(FTemplateObj->FSlots.size());
+    // The values follow their slots by name (a renamed slot keeps its value).
+    if (const auto* slots = FTemplateObj->SlotsOfLayout(FLayout)) {
+        for (uint32_t k = 0; k < FValueCount && k < slots->size(); ++k) {
+            TFactValue& old = FValues[k];
+            if (!old.Value || !(*slots)[k]) continue;
+            const int32_t i = FTemplateObj->IndexOfSlot((*slots)[k]->GetName());
+            if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
+        }
     }
-    FValues = std::move(values);
+    AdoptValues(std::move(values));
     FLayout = FTemplateObj->Layout();
+    FTemplateObj->KeepLayout();
 }
 
 int32_t TFact::SlotCount() const noexcept {
@@ -752,24 +809,27 @@ int32_t TFact::SlotCount() const noexcept {
 
 const IIEValue* TFact::PeekValue(int32_t index) const {
     Sync();
-    const TFactValue& entry = FValues.at(static_cast<size_t>(index));
+    const TFactValue& entry = Entry(index);
     if (entry.Value) return entry.Value.get();
-    return entry.Slot ? entry.Slot->GetSlotDefault().get() : nullptr;
+    const IFactSlot* slot = FTemplateObj->Slot(index).get();
+    return slot ? slot->GetSlotDefault().get() : nullptr;
 }
 
-const TRefPtr<IIEValue>& TFact::DefaultValueAt(TFactValue& entry) const {
-    if (!entry.Value && entry.Slot) {
-        // A copy, so that changing it never reaches the template's default.
-        TRefPtr<IIEValue> def = entry.Slot->GetSlotDefault();
-        entry.Value =
-            def ? def->CloneValue() : entry.Slot->NewDefaultValue(entry.Slot->IsMultiSlot());
+const TRefPtr<IIEValue>& TFact::DefaultValueAt(int32_t index) const {
+    TFactValue& entry = Entry(index);
+    if (!entry.Value) {
+        if (const IFactSlot* slot = FTemplateObj->Slot(index).get()) {
+            // A copy, so that changing it never reaches the template's default.
+            TRefPtr<IIEValue> def = slot->GetSlotDefault();
+            entry.Value = def ? def->CloneValue() : slot->NewDefaultValue(slot->IsMultiSlot());
+        }
     }
     return entry.Value;
 }
 
 void TFact::SetValueAt(int32_t index, TRefPtr<IIEValue> value) {
     Sync();
-    FValues.at(static_cast<size_t>(index)).Value = std::move(value);
+    Entry(index).Value = std::move(value);
     NoteFactChange();
 }
 
@@ -779,10 +839,10 @@ TRefPtr<TFact> TFact::ShareValues() const {
     // one copy per cut, so the copy costs one array of shared references and nothing more.
     TRefPtr<TFact> copy = Create(nullptr);
     copy->FTemplateObj = FTemplateObj;
-    copy->FValues = FValues;
+    copy->AdoptValues(TFactValues(FValues, FValueCount));
     copy->FLayout = FLayout;
     copy->FID = FID;
-    copy->FTag = FTag;
+    copy->SetTag(GetTag());
     return copy;
 }
 
@@ -860,26 +920,23 @@ void TFact::SetTemplate(const TRefPtr<IFactTemplate>& factTemplate) {
     if (factTemplate.get() == TemplateIntf()) return;
     auto* obj = dynamic_cast<TFactTemplate*>(factTemplate.get());
     if (factTemplate && !obj) RaiseIE(imFactTemplateMissing);
-    TFactValues values;
-    if (obj) {
-        const auto& slots = obj->FSlots;
-        values.resize(slots.size());
-        for (size_t i = 0; i < slots.size(); ++i)
-            values[i].Slot = slots[i];
-        if (FTemplateObj) {
-            // Values of the slot names both templates share stay; the others go.
-            Sync();
-            for (auto& old : FValues) {
-                if (!old.Slot || !old.Value) continue;
-                const int32_t i = obj->IndexOfSlot(old.Slot->GetName());
-                if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
-            }
+    TFactValues values(obj ? obj->FSlots.size() : 0);
+    if (obj && FTemplateObj) {
+        // Values of the slot names both templates share stay; the others go.
+        Sync();
+        for (uint32_t k = 0; k < FValueCount; ++k) {
+            TFactValue& old = FValues[k];
+            const IFactSlot* slot = FTemplateObj->Slot(static_cast<int32_t>(k)).get();
+            if (!slot || !old.Value) continue;
+            const int32_t i = obj->IndexOfSlot(slot->GetName());
+            if (i >= 0) values[static_cast<size_t>(i)].Value = std::move(old.Value);
         }
     }
-    FValues = std::move(values);
+    AdoptValues(std::move(values));
     NoteFactChange();
     FTemplateObj = obj;
     FLayout = obj ? obj->Layout() : 0;
+    if (obj) obj->KeepLayout();
 }
 
 void TFact::AssignValues(const IFact& other) {
@@ -938,7 +995,7 @@ void TFact::AssignFrom(const IInterface* source) {
         AssignValues(*src);
     }
     FID = src->GetFactId();
-    FTag = src->GetTag();
+    SetTag(src->GetTag());
 }
 
 TRefPtr<ICloneable> TFact::Clone() const {
@@ -985,7 +1042,7 @@ bool TFact::EqualsFact(const TFact& other) const {
     Sync();
     other.Sync();
     const bool fuzzy = FTemplateObj->TFactTemplate::IsFuzzy();
-    for (size_t i = 0, n = FValues.size(); i < n; ++i) {
+    for (size_t i = 0, n = FValueCount; i < n; ++i) {
         const IIEValue* mine = FValues[i].Value.get();
         const IIEValue* theirs = other.FValues[i].Value.get();
         if (mine == theirs && mine) continue;
@@ -1031,7 +1088,7 @@ size_t TFact::IdentityHash() const {
     if (!FTemplateObj) return h;
     Sync();
     const bool fuzzy = FTemplateObj->TFactTemplate::IsFuzzy();
-    for (size_t i = 0, n = FValues.size(); i < n; ++i) {
+    for (size_t i = 0, n = FValueCount; i < n; ++i) {
         if (fuzzy && FTemplateObj->Slot(static_cast<int32_t>(i))->IsFuzzy()) continue;
         const IIEValue* v = FValues[i].Value.get();
         h = MixValueHash(h, v ? v : PeekValue(static_cast<int32_t>(i)));

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
@@ -226,6 +227,15 @@ public:
     bool DynamicTypeChecks() const noexcept;
     // Counts every change of the slot set (facts re-arrange their values when it moves).
     uint32_t Layout() const noexcept { return FLayout; }
+    // The slots in the order of the given layout number: the current slots for the current
+    // layout, a kept copy for an earlier one that a fact was made in (KeepLayout), null for
+    // another. A fact re-arranges its values by the names of these slots.
+    const std::vector<TRefPtr<IFactSlot>>* SlotsOfLayout(uint32_t layout) const;
+    // Remembers the current slots under the current layout number (once per layout): a fact
+    // takes the layout.
+    void KeepLayout() const {
+        if (!FLayoutKept) KeepLayoutSlow();
+    }
     // The slot's text as this template's engine (or the default writer) renders it.
     std::string GetSlotText(const IFactSlot& slot) const;
 
@@ -264,22 +274,53 @@ private:
     // Unique over all templates (see TSlotPosition); changes whenever the slot set does.
     uint32_t FLayout = NextLayout();
     static uint32_t NextLayout() noexcept;
+    void KeepLayoutSlow() const;
+    // The slots of the earlier layouts facts were made in, by layout number; the current
+    // layout's slots are FSlots, kept here too once FLayoutKept is set.
+    mutable std::vector<std::pair<uint32_t, std::vector<TRefPtr<IFactSlot>>>> FKeptLayouts;
+    mutable bool FLayoutKept = false;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Facts
 
-// One slot position of a fact: its value (null until set or read) and the slot it belongs to.
+// One slot position of a fact: its value (null until set or read). The slot it belongs to is
+// the template's slot at that position in the fact's layout (TFactTemplate::SlotsOfLayout).
 struct TFactValue {
     TRefPtr<IIEValue> Value;
-    TRefPtr<IFactSlot> Slot;
 };
-using TFactValues = std::vector<TFactValue, TBlockAllocator<TFactValue>>;
+// An owned array of slot positions (AllocateBlock): the slots of a fact being built.
+class TFactValues {
+public:
+    TFactValues() noexcept = default;
+    explicit TFactValues(size_t count);
+    TFactValues(const TFactValue* values, size_t count);
+    TFactValues(TFactValues&& other) noexcept
+        : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0)) {}
+    TFactValues(const TFactValues&) = delete;
+    TFactValues& operator=(const TFactValues&) = delete;
+    TFactValues& operator=(TFactValues&&) = delete;
+    ~TFactValues() { Free(FData, FSize); }
+
+    size_t size() const noexcept { return FSize; }
+    TFactValue& operator[](size_t i) noexcept { return FData[i]; }
+    // Hands the array over to its new owner, which frees it with Free.
+    TFactValue* Release() noexcept {
+        FSize = 0;
+        return std::exchange(FData, nullptr);
+    }
+    static void Free(TFactValue* values, size_t count) noexcept;
+
+private:
+    TFactValue* FData = nullptr;
+    size_t FSize = 0;
+};
 
 class TFact : public TPersistent, public IFact {
 public:
     // A fact of the template (may be null), assigned from `source` when given.
     explicit TFact(TRefPtr<IFactTemplate> factTemplate = nullptr, const IFact* source = nullptr);
+    ~TFact() override;
 
     static TRefPtr<TFact> Create(TRefPtr<IFactTemplate> factTemplate,
                                  const IFact* source = nullptr) {
@@ -300,8 +341,8 @@ public:
     void AssignFrom(const IInterface* source) override;
     TRefPtr<ICloneable> Clone() const override;
     bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FTag; }
-    void SetTag(intptr_t tag) override { FTag = tag; }
+    intptr_t GetTag() const override { return FHasTag ? SideTag(this) : 0; }
+    void SetTag(intptr_t tag) override;
 
     // IFact
     int32_t GetFactId() const noexcept override { return FID; }
@@ -331,8 +372,8 @@ public:
     // The value at the position, read as GetSlotValue reads it.
     const TRefPtr<IIEValue>& ValueAt(int32_t index) const {
         Sync();
-        TFactValue& entry = FValues.at(static_cast<size_t>(index));
-        return entry.Value ? entry.Value : DefaultValueAt(entry);
+        TFactValue& entry = Entry(index);
+        return entry.Value ? entry.Value : DefaultValueAt(index);
     }
     // The stored value, or the slot's default itself when never set (no copy is made).
     const IIEValue* PeekValue(int32_t index) const;
@@ -355,19 +396,30 @@ private:
     void Relayout() const;
     // Equals for another TFact.
     bool EqualsFact(const TFact& other) const;
-    const TRefPtr<IIEValue>& DefaultValueAt(TFactValue& entry) const;
+    // Stores and returns a copy of the slot's default at the (synchronised) position.
+    const TRefPtr<IIEValue>& DefaultValueAt(int32_t index) const;
     IFactServices* Engine() const noexcept;
     [[noreturn]] void RaiseNoTemplate() const;
 
     IFactTemplate* TemplateIntf() const noexcept { return FTemplateObj.get(); }
+    // The slot position, bounds-checked (std::out_of_range).
+    TFactValue& Entry(int32_t index) const {
+        if (static_cast<uint32_t>(index) >= FValueCount) RaiseNoPosition();
+        return FValues[index];
+    }
+    [[noreturn]] static void RaiseNoPosition();
+    // Takes over the array as the fact's slot positions, freeing the previous ones.
+    void AdoptValues(TFactValues&& values) const noexcept;
 
     // A fact is made per assertion and per cut of a multifield split: its fields are packed
-    // (the template is held once, as its class).
-    mutable TFactValues FValues;
+    // (the template is held once, as its class; the slot array is a pointer and a count; the
+    // rare tag lives beside the fact, see SideTag), so that it fills a 72-byte block.
+    mutable TFactValue* FValues = nullptr;
+    TRefPtr<TFactTemplate> FTemplateObj;
+    mutable uint32_t FValueCount = 0;
     int32_t FID = -1;
     mutable uint32_t FLayout = 0;
-    intptr_t FTag = 0;
-    TRefPtr<TFactTemplate> FTemplateObj;
+    bool FHasTag = false;
 };
 
 // ---------------------------------------------------------------------------------------------

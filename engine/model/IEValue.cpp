@@ -9,14 +9,17 @@
 #include "engine/model/IEValue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <typeinfo>
 #include <utility>
 
+#include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>
 
 #include "engine/model/FlatTables.h"
@@ -54,53 +57,110 @@ bool FitsInt32(double d) noexcept {
     return d > -2147483649.0 && d < 2147483648.0; // after truncation toward zero
 }
 
-// Per-thread free lists of small blocks by size (values, list views, facts: the objects the
-// engine makes most often). Reusing blocks keeps the general allocator out of the hot paths.
+// Per-thread pools of small blocks by size (values, lists, facts and their slot arrays: the
+// objects the engine makes most often). Reusing blocks keeps the general allocator out of the
+// hot paths, and cutting them from slabs, in steps of 8 bytes and without a header each, keeps
+// them small: a 40-byte value takes 40 bytes, not a 48-byte chunk of the general allocator.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool UseBlockPool = false; // let the sanitizer see every object's lifetime
 #else
 constexpr bool UseBlockPool = true;
 #endif
 
-// The lists are plain thread-local data (no guard or wrapper call on each use); a second
-// thread-local object, made when a thread first keeps a block, frees them when the thread ends.
-// Objects that outlive it (the global constants die after it at exit) then use the general
-// allocator: the lists stay readable until the very end, marked gone.
-struct TBlockFreeLists {
-    static constexpr size_t Step = 16;
-    static constexpr size_t Classes = 16; // blocks up to 264 bytes
-    static constexpr uint32_t MaxFree = 4096;
+// A pool is plain thread-local data (no guard or wrapper call on each use). A freed block waits
+// on its size's free list for the next block of that size; blocks never go back to the general
+// allocator. A second thread-local object, made when a thread first keeps a block, hands the
+// thread's free blocks to a shared stash when the thread ends, where the pools of other threads
+// take them up; a block freed after that (the global constants die after it at exit) goes to the
+// stash directly.
+struct TBlockPool {
+    static constexpr size_t Step = 8;
+    static constexpr size_t Classes = 33; // blocks of 8 to 264 bytes
+    // Below the general allocator's mapping threshold, so slabs come from its heap; their pages
+    // become resident only as blocks are cut from them.
+    static constexpr size_t SlabSize = 64 * 1024 - 64;
     struct TFree {
         TFree* Next;
     };
     TFree* Head[Classes];
-    uint32_t Count[Classes];
+    char* Rest; // the part of the current slab not cut yet
+    char* RestEnd;
     bool Kept; // the owner below exists for this thread
-    bool Gone; // the owner has freed the lists
+    bool Gone; // the thread's pool has been handed to the stash
 };
-thread_local constinit TBlockFreeLists BlockFreeLists{};
+thread_local constinit TBlockPool BlockPool{};
 
-struct TBlockFreeListsOwner {
+struct TBlockStash {
+    std::mutex Lock;
+    TBlockPool::TFree* Head[TBlockPool::Classes] = {};
+};
+// Whether a thread has ever stashed blocks (a pool that runs dry asks before it takes the lock).
+constinit std::atomic<bool> BlocksStashed{false};
+
+TBlockStash& BlockStash() {
+    // Never destroyed: blocks may be freed until the very end.
+    static TBlockStash* stash = new TBlockStash();
+    return *stash;
+}
+
+void StashBlocks(size_t c, TBlockPool::TFree* first) noexcept {
+    if (!first) return;
+    TBlockPool::TFree* last = first;
+    while (last->Next)
+        last = last->Next;
+    TBlockStash& stash = BlockStash();
+    std::lock_guard lock(stash.Lock);
+    last->Next = stash.Head[c];
+    stash.Head[c] = first;
+    BlocksStashed.store(true, std::memory_order_relaxed);
+}
+
+// The stashed blocks of the class, all of them (null when there are none).
+TBlockPool::TFree* TakeStashed(size_t c) noexcept {
+    if (!BlocksStashed.load(std::memory_order_relaxed)) return nullptr;
+    TBlockStash& stash = BlockStash();
+    std::lock_guard lock(stash.Lock);
+    return std::exchange(stash.Head[c], nullptr);
+}
+
+struct TBlockPoolOwner {
     bool Alive = true;
-    ~TBlockFreeListsOwner() {
-        BlockFreeLists.Gone = true;
-        for (TBlockFreeLists::TFree*& head : BlockFreeLists.Head)
-            while (head)
-                ::operator delete(std::exchange(head, head->Next));
+    ~TBlockPoolOwner() {
+        BlockPool.Gone = true;
+        for (size_t c = 0; c < TBlockPool::Classes; ++c)
+            StashBlocks(c, std::exchange(BlockPool.Head[c], nullptr));
     }
 };
-thread_local TBlockFreeListsOwner BlockFreeListsOwner;
+thread_local TBlockPoolOwner BlockPoolOwner;
 
-// The size class of a block, Classes when it is too large for the free lists. Class c holds
-// blocks of 16 c + 24 bytes, the sizes the general allocator serves without waste (16-byte
-// chunks less its 8-byte header), so that rounding a block up to its class costs no memory.
+// The size class of a block, Classes when it is too large for the pools.
 size_t BlockClass(size_t size) noexcept {
-    if (size <= 24) return size == 0 ? TBlockFreeLists::Classes : 0;
-    return std::min<size_t>((size - 9) / TBlockFreeLists::Step, TBlockFreeLists::Classes);
+    if (size == 0) return TBlockPool::Classes;
+    return std::min<size_t>((size - 1) / TBlockPool::Step, TBlockPool::Classes);
 }
 
 size_t ClassSize(size_t c) noexcept {
-    return c * TBlockFreeLists::Step + 24;
+    return (c + 1) * TBlockPool::Step;
+}
+
+// A new block of the class: from the stash, else cut from the slab.
+void* NewPoolBlock(TBlockPool& pool, size_t c) {
+    if (TBlockPool::TFree* taken = TakeStashed(c)) {
+        if (pool.Gone) {
+            // No pool to keep the others: they go back.
+            StashBlocks(c, taken->Next);
+            return taken;
+        }
+        pool.Head[c] = taken->Next;
+        return taken;
+    }
+    const size_t size = ClassSize(c);
+    if (static_cast<size_t>(pool.RestEnd - pool.Rest) < size) {
+        // The end of the old slab (less than one block) stays unused.
+        pool.Rest = static_cast<char*>(::operator new(TBlockPool::SlabSize));
+        pool.RestEnd = pool.Rest + TBlockPool::SlabSize;
+    }
+    return std::exchange(pool.Rest, pool.Rest + size);
 }
 
 } // namespace
@@ -188,15 +248,13 @@ private:
 void* AllocateBlock(size_t size) {
     if constexpr (UseBlockPool) {
         const size_t c = BlockClass(size);
-        if (c < TBlockFreeLists::Classes) {
-            TBlockFreeLists& pool = BlockFreeLists;
-            if (TBlockFreeLists::TFree* block = pool.Head[c]) {
+        if (c < TBlockPool::Classes) {
+            TBlockPool& pool = BlockPool;
+            if (TBlockPool::TFree* block = pool.Head[c]) {
                 pool.Head[c] = block->Next;
-                --pool.Count[c];
                 return block;
             }
-            // Whole classes, so that a freed block serves every size of its class.
-            size = ClassSize(c);
+            return NewPoolBlock(pool, c);
         }
     }
     return ::operator new(size);
@@ -205,17 +263,20 @@ void* AllocateBlock(size_t size) {
 void FreeBlock(void* p, size_t size) noexcept {
     if constexpr (UseBlockPool) {
         const size_t c = BlockClass(size);
-        TBlockFreeLists& pool = BlockFreeLists;
-        if (c < TBlockFreeLists::Classes && pool.Count[c] < TBlockFreeLists::MaxFree &&
-            !pool.Gone) {
-            if (!pool.Kept) {
-                // Makes the owner of this thread's lists, which frees them when it ends.
-                pool.Kept = BlockFreeListsOwner.Alive;
+        if (c < TBlockPool::Classes) {
+            auto* block = static_cast<TBlockPool::TFree*>(p);
+            TBlockPool& pool = BlockPool;
+            if (pool.Gone) {
+                block->Next = nullptr;
+                StashBlocks(c, block);
+                return;
             }
-            auto* block = static_cast<TBlockFreeLists::TFree*>(p);
+            if (!pool.Kept) {
+                // Makes the owner of this thread's pool, which stashes it when the thread ends.
+                pool.Kept = BlockPoolOwner.Alive;
+            }
             block->Next = pool.Head[c];
             pool.Head[c] = block;
-            ++pool.Count[c];
             return;
         }
     }
@@ -233,17 +294,61 @@ void TIEValue::operator delete(void* p, size_t size) noexcept {
 TIEValue::TIEValue() noexcept : FInt(0) {}
 
 TIEValue::~TIEValue() {
-    if (FExtras) FExtras->OnChange = nullptr;
+    if (TExtras* extras = FindExtras()) extras->OnChange = nullptr;
     ReleaseContent();
+    if (FHasExtras) DropExtras();
+}
+
+// The extras of the values that have them, by value. Values may be made and freed on several
+// threads, so the table is guarded; the extras themselves stay where they are while their value
+// lives (the table holds them by pointer).
+struct TIEValue::TExtrasTable {
+    std::mutex Lock;
+    boost::unordered_flat_map<const TIEValue*, std::unique_ptr<TExtras>> Items;
+};
+
+TIEValue::TExtrasTable& TIEValue::ExtrasTable() {
+    // Never destroyed: values held by static objects may outlive every other static.
+    static TExtrasTable* table = new TExtrasTable();
+    return *table;
+}
+
+TIEValue::TExtras* TIEValue::LookUpExtras() const noexcept {
+    TExtrasTable& table = ExtrasTable();
+    std::lock_guard lock(table.Lock);
+    auto it = table.Items.find(this);
+    return it == table.Items.end() ? nullptr : it->second.get();
 }
 
 TIEValue::TExtras& TIEValue::Extras() {
-    if (!FExtras) FExtras = std::make_unique<TExtras>();
-    return *FExtras;
+    if (TExtras* extras = FindExtras()) return *extras;
+    auto made = std::make_unique<TExtras>();
+    TExtras* extras = made.get();
+    TExtrasTable& table = ExtrasTable();
+    {
+        std::lock_guard lock(table.Lock);
+        table.Items[this] = std::move(made);
+    }
+    FHasExtras = true;
+    return *extras;
+}
+
+void TIEValue::DropExtras() noexcept {
+    std::unique_ptr<TExtras> extras;
+    TExtrasTable& table = ExtrasTable();
+    {
+        std::lock_guard lock(table.Lock);
+        auto it = table.Items.find(this);
+        if (it == table.Items.end()) return;
+        extras = std::move(it->second);
+        table.Items.erase(it);
+    }
+    FHasExtras = false;
+    // Destroyed outside the lock: a change handler's captures may free other values.
 }
 
 void TIEValue::StoreTag(intptr_t tag) {
-    if (tag != 0 || FExtras) Extras().Tag = tag;
+    if (tag != 0 || FHasExtras) Extras().Tag = tag;
 }
 
 template <class T> TRefPtr<TIEValue> TIEValue::CreateInterface(TIEType kind, TRefPtr<T> payload) {
@@ -380,7 +485,7 @@ void TIEValue::CheckChangeable() const {
 void TIEValue::ReleaseContent() noexcept {
     if (TComponent* watcher = Nexus()) {
         auto* nexus = static_cast<TIEValueNexus*>(watcher);
-        FExtras->Nexus = nullptr;
+        FindExtras()->Nexus = nullptr;
         nexus->Detach();
         nexus->Free();
     }
@@ -403,7 +508,7 @@ void TIEValue::ReleaseContent() noexcept {
         c->Release();
         return;
     }
-    if (FType == dtObject && FExtras) FExtras->Life = nullptr;
+    if (FType == dtObject && FHasExtras) FindExtras()->Life = nullptr;
     if (FType == dtFunCall || FType == dtFact || FType == dtList || FType == dtSingletons ||
         FType == dtFuzzy || FType == dtObject) {
         FInt = 0;
@@ -422,17 +527,19 @@ void TIEValue::ObjectDestroyed() noexcept {
 }
 
 void TIEValue::DoChange() {
-    if (FExtras && FExtras->OnChange) FExtras->OnChange(this);
+    if (!FHasExtras) return;
+    if (TExtras* extras = FindExtras(); extras->OnChange) extras->OnChange(this);
 }
 
 const TIEValueChangeEvent& TIEValue::GetOnChange() const noexcept {
     static const TIEValueChangeEvent none;
-    return FExtras ? FExtras->OnChange : none;
+    const TExtras* extras = FindExtras();
+    return extras ? extras->OnChange : none;
 }
 
 void TIEValue::SetOnChange(TIEValueChangeEvent handler) {
     CheckChangeable();
-    if (handler || FExtras) Extras().OnChange = std::move(handler);
+    if (handler || FHasExtras) Extras().OnChange = std::move(handler);
 }
 
 void TIEValue::SetTag(intptr_t tag) {
@@ -935,8 +1042,9 @@ TObject* DuplicateObject(const TObject* source) {
 } // namespace
 
 void TIEValue::CopyPayload(const TIEValue& source, bool cloneList) {
-    if (source.FType == dtObject && !source.FOwnsObject && source.FExtras && source.FExtras->Life) {
-        TRefPtr<TObjectLife> life = source.FExtras->Life;
+    const TExtras* sourceExtras = source.FType == dtObject ? source.FindExtras() : nullptr;
+    if (source.FType == dtObject && !source.FOwnsObject && sourceExtras && sourceExtras->Life) {
+        TRefPtr<TObjectLife> life = sourceExtras->Life;
         TObject* object = source.FObject;
         ReleaseContent();
         FType = dtObject;
@@ -1191,11 +1299,49 @@ TSingletonsFuzzifier& SingletonsFuzzifier() {
 // ---------------------------------------------------------------------------------------------
 // TValueVector
 
+namespace {
+
+struct TSideTags {
+    std::mutex Lock;
+    boost::unordered_flat_map<const void*, intptr_t> Items;
+};
+
+TSideTags& SideTags() {
+    // Never destroyed: tagged objects held by static objects may outlive every other static.
+    static TSideTags* tags = new TSideTags();
+    return *tags;
+}
+
+} // namespace
+
+intptr_t SideTag(const void* owner) noexcept {
+    TSideTags& tags = SideTags();
+    std::lock_guard lock(tags.Lock);
+    auto it = tags.Items.find(owner);
+    return it == tags.Items.end() ? 0 : it->second;
+}
+
+void SetSideTag(const void* owner, intptr_t tag) {
+    TSideTags& tags = SideTags();
+    std::lock_guard lock(tags.Lock);
+    if (tag == 0)
+        tags.Items.erase(owner);
+    else
+        tags.Items[owner] = tag;
+}
+
+void TValueVector::SetTag(intptr_t tag) {
+    if (tag == 0 && !FHasTag) return;
+    SetSideTag(this, tag);
+    FHasTag = tag != 0;
+}
+
 TValueVector::~TValueVector() {
+    if (FHasTag) SetSideTag(this, 0);
     // A list nested n deep would be released by n nested destructor calls, which overflow the
     // stack when the nesting is deep enough: the elements whose lists go with them are taken
     // apart here, one level after the other.
-    std::vector<TRefPtr<IIEValue>> pending;
+    TItems pending;
     pending.swap(FItems);
     while (!pending.empty()) {
         TRefPtr<IIEValue> value = std::move(pending.back());
@@ -1277,7 +1423,7 @@ bool TValueVector::Equals(const IValueVector* other) const {
 void TValueVector::Assign(const IValueVector* other) {
     if (other == this) return;
     CheckChangeable();
-    std::vector<TRefPtr<IIEValue>> items;
+    TItems items;
     if (other) {
         items.reserve(static_cast<size_t>(other->Count()));
         for (int32_t i = 0; i < other->Count(); ++i) {
@@ -1289,7 +1435,7 @@ void TValueVector::Assign(const IValueVector* other) {
             else
                 items.push_back(v ? v->CloneValue() : nullptr);
         }
-        FTag = other->GetTag();
+        SetTag(other->GetTag());
     }
     FItems.swap(items);
 }

@@ -63,6 +63,12 @@ template <class T> struct TBlockAllocator {
     template <class U> bool operator==(const TBlockAllocator<U>&) const noexcept { return true; }
 };
 
+// Tags of the objects made in great numbers (facts, lists) kept beside them, so that the many
+// objects that never get one carry only a flag: the tag of `owner` (0 when it has none), and a
+// new tag for it (0 removes it). The owner clears its tag before it is freed.
+intptr_t SideTag(const void* owner) noexcept;
+void SetSideTag(const void* owner, intptr_t tag);
+
 // The one value class of the engine.
 class TIEValue final : public IIEValue {
 public:
@@ -148,7 +154,7 @@ public:
     void AssignFrom(const IInterface* source) override;
     TRefPtr<ICloneable> Clone() const override;
     bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FExtras ? FExtras->Tag : 0; }
+    intptr_t GetTag() const override { return FHasExtras ? FindExtras()->Tag : 0; }
     void SetTag(intptr_t tag) override;
 
     // IIEValue
@@ -175,7 +181,9 @@ public:
     TObject* AsObject() const override;
     // True for an object value whose tracked object has been freed: it is no longer reached.
     bool ObjectFreed() const noexcept {
-        return FType == dtObject && FExtras && FExtras->Life && !FExtras->Life->Object();
+        if (FType != dtObject || !FHasExtras) return false;
+        const TExtras* extras = FindExtras();
+        return extras->Life && !extras->Life->Object();
     }
     const TClassInfo* AsClass() const override;
 
@@ -251,7 +259,7 @@ private:
 
     // The payload; a text or interface payload holds one reference to its object, released by
     // ReleaseContent. The kind tells which member is live, so the value needs no pointer apart
-    // for the counted object (a value is made per slot element: 48 bytes, not 64).
+    // for the counted object (a value is made per slot element: 40 bytes, not 64).
     union {
         int64_t FInt; // dtInteger, dtFactId, dtDescriptor (32-bit), dtExternalAddress
         double FFloat;
@@ -274,18 +282,26 @@ private:
         TRefPtr<TObjectLife> Life;
         intptr_t Tag = 0;
     };
+    // The value's extras, made on first use; they live in a table beside the values, keyed by
+    // the value's address, so that a value is 40 bytes (a 48-byte heap block), not 48 (64).
     TExtras& Extras();
-    TComponent* Nexus() const noexcept { return FExtras ? FExtras->Nexus : nullptr; }
+    // The extras when the value has them (FHasExtras), else null.
+    TExtras* FindExtras() const noexcept { return FHasExtras ? LookUpExtras() : nullptr; }
+    TExtras* LookUpExtras() const noexcept;
+    void DropExtras() noexcept;
+    struct TExtrasTable;
+    static TExtrasTable& ExtrasTable();
+    TComponent* Nexus() const noexcept { return FHasExtras ? FindExtras()->Nexus : nullptr; }
     // Sets the tag without the constant check; a zero tag makes no extras.
     void StoreTag(intptr_t tag);
-    std::unique_ptr<TExtras> FExtras;
     TIEType FType = dtNone;
+    bool FHasExtras = false;
     bool FOwnsObject = false;
     bool FConstant = false;
     // The list payload is shared with the value this one was copied from (SharingClone).
     bool FSharedList = false;
     // A variable's position among the bindings of the context that last read it, checked by
-    // name before it is used (fills padding: the value stays 48 bytes).
+    // name before it is used (fills padding: the value stays 40 bytes).
     mutable uint16_t FBindingHint = 0;
 };
 
@@ -326,8 +342,8 @@ public:
     void AssignFrom(const IInterface* source) override;
     TRefPtr<ICloneable> Clone() const override;
     bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FTag; }
-    void SetTag(intptr_t tag) override { FTag = tag; }
+    intptr_t GetTag() const override { return FHasTag ? SideTag(this) : 0; }
+    void SetTag(intptr_t tag) override;
 
     // IValueVector
     int32_t Count() const noexcept override { return static_cast<int32_t>(FItems.size()); }
@@ -348,6 +364,10 @@ public:
     int32_t GetHashCode() const override;
     TRefPtr<IValueVector> CloneVector() const override;
 
+    // Lists are made per call and per multifield slot (AllocateBlock).
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+
     void Reserve(int32_t count) { FItems.reserve(static_cast<size_t>(count)); }
     auto begin() const noexcept { return FItems.begin(); }
     auto end() const noexcept { return FItems.end(); }
@@ -360,12 +380,15 @@ private:
     void CheckChangeable() const;
     void CheckIndex(int32_t index, int32_t limit) const;
 
-    std::vector<TRefPtr<IIEValue>> FItems;
-    intptr_t FTag = 0;
+    // The elements; a short list's array is a block of its own size too (AllocateBlock).
+    using TItems = std::vector<TRefPtr<IIEValue>, TBlockAllocator<TRefPtr<IIEValue>>>;
+    TItems FItems;
     // The number of values that share this list as copies of its holder (SharingClone): while
     // it is above 0, a holder that asks for the list gets its own copy first.
     int32_t FShares = 0;
     bool FConstant = false;
+    // The tag is kept beside the list (SideTag): a list is 56 bytes, a 64-byte heap block.
+    bool FHasTag = false;
 };
 
 // A list read through another without copying it: either the run [start, start + count) of the

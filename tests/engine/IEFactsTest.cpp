@@ -324,6 +324,11 @@ TEST(Fact, ChangingTheTemplateKeepsSharedSlots) {
     EXPECT_EQ(g->GetSlotValue("y")->GetText(), "2");
     EXPECT_EQ(g->GetSlotValue("n")->AsInteger(), 4);
     EXPECT_EQ(g->GetText(), "(foo (y 2) (n 4))");
+    // A slot renamed, then another added, before the fact is read again: the value follows
+    // its slot to the new name.
+    t->SlotByName("y")->SetName("z");
+    t->AddSlot("m", Int(9));
+    EXPECT_EQ(g->GetText(), "(foo (z 2) (n 4) (m 9))");
 
     auto other = Foo();
     auto h = FooFact(other, "1", "2");

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEValue.h"
@@ -288,6 +291,39 @@ TEST(IEValueCopy, AssignSharesInterfacesAndCopiesTag) {
     static_cast<TIEValue*>(other.get())->Assign(*static_cast<TIEValue*>(list.get()));
     EXPECT_EQ(other->GetTag(), 5);
     EXPECT_EQ(other->AsList().get(), list->AsList().get());
+}
+
+TEST(IEValueCopy, TagsGoWithTheirValuesAndLists) {
+    // Tags and handlers are kept beside values and lists: the ones made after tagged ones were
+    // freed (in their blocks) start without any, also after a thread that freed them ended.
+    for (int round = 0; round < 3; ++round) {
+        auto v = Int(round);
+        auto l = TValueVector::Create();
+        EXPECT_EQ(v->GetTag(), 0);
+        EXPECT_EQ(l->GetTag(), 0);
+        EXPECT_FALSE(v->GetOnChange());
+        v->SetTag(7);
+        v->SetOnChange([](IIEValue*) {});
+        l->SetTag(8);
+        EXPECT_EQ(v->GetTag(), 7);
+        EXPECT_EQ(l->GetTag(), 8);
+        if (round == 1) {
+            std::thread([&] {
+                v = nullptr;
+                l = nullptr;
+            }).join();
+        }
+    }
+    std::vector<TRefPtr<IIEValue>> made;
+    for (int32_t i = 0; i < 5000; ++i)
+        made.push_back(Int(i));
+    std::thread([&] { made.clear(); }).join();
+    double sum = 0;
+    for (int32_t i = 0; i < 10000; ++i)
+        made.push_back(TIEValue::CreateFloat(i + 0.5));
+    for (const auto& v : made)
+        sum += v->AsFloat() + static_cast<double>(v->GetTag());
+    EXPECT_EQ(sum, 10000.0 * 9999 / 2 + 5000);
 }
 
 TEST(IEValueCopy, AssignFromClonesTheList) {

@@ -818,6 +818,21 @@ TEST_F(TEngineFixture, PositionsStayRightWhileFactsAreRemovedInAnyOrder) {
         expected += (i ? "\r\n" : "") + E.Facts().Item(static_cast<int32_t>(i))->GetText();
     EXPECT_EQ(E.Facts().GetText(), expected);
     EXPECT_EQ(E.Facts().Items().size(), ids.size());
+    // A fact that keeps an identifier below the highest: the identifiers are filed in a table
+    // from then on, through the removals and the compaction that follow.
+    TRefPtr<IFact> low = Ordered(E, "low");
+    low->SetFactId(ids[1] - 1);
+    E.Facts().KeepIdentifiers = true;
+    ASSERT_EQ(E.Facts().Add(low), ids[1] - 1);
+    ids.push_back(ids[1] - 1);
+    while (ids.size() > 100) {
+        E.RetractAt(1);
+        ids.erase(ids.begin() + 1);
+    }
+    check();
+    EXPECT_EQ(E.Facts().Items().size(), ids.size());
+    check();
+    E.Facts().CheckInvariants();
 }
 
 TEST_F(TEngineFixture, AddKeepsAFreeIdentifierWhenAsked) {
