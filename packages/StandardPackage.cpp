@@ -468,11 +468,12 @@ TBindFunction::TBindFunction()
 TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
     TRefPtr<IIEValue> value = EvalArg(call, 1, context);
     const IIEValue* name = Written(call, 0).get();
-    // The name is read in place where the variable holds it as text.
-    if (const TIEText* text = typeid(*name) == typeid(TIEValue)
-                                  ? static_cast<const TIEValue*>(name)->TextBlock()
-                                  : nullptr)
-        context->SetBinding(text->Text(), value);
+    // The name is read in place where the variable holds it as text, and the binding looked
+    // for first where the variable last found it.
+    const TIEValue* variable =
+        typeid(*name) == typeid(TIEValue) ? static_cast<const TIEValue*>(name) : nullptr;
+    if (const TIEText* text = variable ? variable->TextBlock() : nullptr)
+        context->SetBinding(text->Text(), value, variable->BindingHint());
     else
         context->SetBinding(name->AsString(), value);
     return value;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/model/IEConsts.h"
+#include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
 #include "platform/Component.h"
 #include "platform/StoredProperties.h"
@@ -266,14 +267,22 @@ private:
     void UpdateArgumentCounts();
     // Rebuilds FParameterNames and FDistinctParameters from the parameter list.
     void ParametersChanged();
+    // Lays out the frame of a call (FLayout) and sets each variable of the body to look first
+    // at its slot.
+    void CompileFrame();
+    // Runs the actions in the call's context and gives the result.
+    TRefPtr<IIEValue> RunBody(TIEContext* child);
 
     TRefPtr<TValueVector> FParameters;
     TRefPtr<TValueVector> FActions;
     // The parameters' names and kinds as a call binds them, read once when the list changes.
     std::vector<std::pair<std::string, TIEType>> FParameterNames;
     // Every parameter a variable or wildcard of a name no other parameter has: a call then
-    // appends each binding to its fresh context without looking for one of the same name.
+    // binds in a frame (FLayout) by position.
     bool FDistinctParameters = true;
+    // The frame of a call, compiled on the first call after the parameters or the actions
+    // changed (Id 0 until then).
+    TFrameLayout FLayout;
 };
 
 class TCustomUserFunction;

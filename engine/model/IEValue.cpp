@@ -1110,8 +1110,9 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtVariable:
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
-        const TIEContext* owner = nullptr;
-        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
+        const TIEContext* owner = context;
+        TBinding* binding = context->BindingAt(FBindingHint, FTextBlock->Text());
+        if (!binding) binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
         if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
         // A pattern variable is bound to its position in the matched facts.

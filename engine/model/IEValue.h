@@ -214,6 +214,10 @@ public:
     // ends; `hold` keeps a value made for the read (a fact identifier). Null for other kinds.
     // Raises as Evaluate does.
     const IIEValue* BorrowVariable(TIEContext* context, TRefPtr<IIEValue>& hold) const;
+    // A variable's position among the bindings of the context that last read or bound it,
+    // checked by name before it is used (a deffunction's compiler sets it to the variable's
+    // frame slot).
+    uint16_t& BindingHint() const noexcept { return FBindingHint; }
     void Clear() override;
     std::string GetText() const override;
     TRefPtr<IIEValue> CloneValue() const override;
