@@ -9,6 +9,7 @@
 #include "engine/model/IEContext.h"
 
 #include <algorithm>
+#include <atomic>
 #include <typeinfo>
 
 #include "engine/model/IEFacts.h"
@@ -137,6 +138,12 @@ bool TBinding::Equals(const TObject* other) const {
 // ---------------------------------------------------------------------------------------------
 // TBindings
 
+uint64_t TBindings::Stamp() const noexcept {
+    static std::atomic<uint64_t> next{1};
+    if (FStamp == 0) FStamp = next.fetch_add(1, std::memory_order_relaxed);
+    return FStamp;
+}
+
 TBinding* TBindings::Find(std::string_view name) const noexcept {
     TBinding* b = FindSlot(name);
     return b && Visible(*b) ? b : nullptr;
@@ -167,6 +174,7 @@ TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
 TBinding* TBindings::Insert(std::unique_ptr<TBinding> binding) {
     TBinding* result = binding.get();
     FItems.push_back(std::move(binding));
+    FStamp = 0;
     if (!FIndex.empty())
         FIndex.emplace(result->Name, result);
     else if (FItems.size() > IndexThreshold)
@@ -181,6 +189,7 @@ bool TBindings::Remove(std::string_view name) {
     if (it == FItems.end()) return false;
     if (!FIndex.empty()) FIndex.erase((*it)->Name);
     FItems.erase(it);
+    FStamp = 0;
     FFrameSlots = 0; // the slots no longer stand at their positions
     return true;
 }
@@ -210,6 +219,7 @@ void TBindings::Recycle(int32_t keep) {
             b.SlotName.clear();
             b.Position = {};
             b.FrameLocal = false;
+            b.AbsentAbove = 0;
         }
     FFrameSlots = 0;
     Truncate(static_cast<int32_t>(kept));
@@ -231,9 +241,11 @@ void TBindings::Truncate(int32_t count) {
         b->SlotName.clear();
         b->Position = {};
         b->FrameLocal = false;
+        b->AbsentAbove = 0;
         FSpare.push_back(std::move(b));
     }
     FItems.resize(keep);
+    FStamp = 0;
     if (FItems.size() > IndexThreshold) BuildIndex();
 }
 
@@ -250,6 +262,7 @@ void TBindings::Shape(const TFrameLayout& layout) {
 void TBindings::Clear() {
     FIndex.clear();
     FItems.clear();
+    FStamp = 0;
     FFrameSlots = 0;
     if (FOwner) FOwner->BindingsCleared();
 }
@@ -330,12 +343,15 @@ std::unique_ptr<TIEContext> TIEContext::TakeFrame(TIEContext* parent, const TFra
         size_t i = list.size();
         while (i > 0 && list[i - 1]->FFrameId != layout.Id)
             --i;
-        if (i == 0) i = list.size(); // none of this layout: the last one is shaped anew
-        frame = std::move(list[i - 1]);
-        list.erase(list.begin() + static_cast<ptrdiff_t>(i - 1));
-    } else {
-        frame = std::make_unique<TIEContext>(parent, parent ? parent->FEngine : nullptr);
+        // None of this layout: functions that call each other by turns each keep a frame, and
+        // only a full list gives up its oldest to be shaped anew.
+        if (i == 0 && list.size() >= TSpareFrames::MaxSpare / 2) i = 1;
+        if (i > 0) {
+            frame = std::move(list[i - 1]);
+            list.erase(list.begin() + static_cast<ptrdiff_t>(i - 1));
+        }
     }
+    if (!frame) frame = std::make_unique<TIEContext>(parent, parent ? parent->FEngine : nullptr);
     frame->FParent = parent;
     frame->FEngine = parent ? parent->FEngine : nullptr;
     if (frame->FFrameId != layout.Id || layout.Id == 0) {
@@ -354,7 +370,7 @@ void TIEContext::GiveBackFrame(std::unique_ptr<TIEContext> frame) noexcept {
         if (slots > 0) {
             for (int32_t i = 0; i < slots; ++i)
                 bindings.FItems[static_cast<size_t>(i)]->Value = nullptr;
-            bindings.Truncate(slots);
+            if (bindings.Count() > slots) bindings.Truncate(slots);
         } else {
             frame->FFrameId = 0;
             bindings.Truncate(0);
@@ -484,16 +500,23 @@ TBinding* TIEContext::SetBinding(std::string_view name, TRefPtr<IIEValue> value)
 }
 
 TBinding* TIEContext::SetBindingApart(std::string_view name, TRefPtr<IIEValue> value,
-                                      uint16_t& hint) {
-    TBinding* own = OwnSlot(name, hint);
+                                      uint16_t& hint, TBinding* own) {
+    if (!own) own = OwnSlot(name, hint);
     if (!own || !TBindings::Visible(*own)) {
-        // Not bound here: a binding up the chain takes the value, else this context binds it.
+        // Not bound here: a binding up the chain takes the value, else this context binds it. A
+        // frame slot remembers that the root lacked the name, until the root's names change.
+        const bool rootAbove = FParent && !FParent->FParent;
+        if (own && rootAbove && own->AbsentAbove == FParent->FBindings.Stamp()) {
+            own->Value = std::move(value);
+            return own;
+        }
         if (FParent)
             if (TBinding* up = FParent->FindBinding(name)) {
                 up->Value = std::move(value);
                 return up;
             }
         if (!own) return FBindings.Append(name, std::move(value));
+        if (rootAbove) own->AbsentAbove = FParent->FBindings.Stamp();
     }
     own->Value = std::move(value);
     return own;

@@ -68,6 +68,9 @@ public:
     // A slot of a deffunction's frame for a variable its body binds: while it has no value the
     // name is not bound in its context, and lookups pass it by (see TIEContext::TakeFrame).
     bool FrameLocal = false;
+    // For a frame slot: the stamp (TBindings::Stamp) of the root's names when the root was last
+    // found to lack this name, 0 when unknown.
+    uint64_t AbsentAbove = 0;
 };
 
 class TIEContext;
@@ -124,6 +127,9 @@ public:
     // The number of frame slots the table begins with (TIEContext::TakeFrame); 0 for a table
     // that is no frame, or whose slots a removal or a clearing broke up.
     int32_t FrameSlots() const noexcept { return FFrameSlots; }
+    // A number that stands for the names the table holds: drawn anew (never given twice in the
+    // process) after any name came or went.
+    uint64_t Stamp() const noexcept;
 
 private:
     friend class TIEContext;
@@ -141,6 +147,7 @@ private:
     std::vector<std::unique_ptr<TBinding>> FSpare;                 // kept by Recycle for Append
     boost::unordered_flat_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
     int32_t FFrameSlots = 0;
+    mutable uint64_t FStamp = 0; // 0: none drawn since the names last changed
 };
 
 class TIEContext {
@@ -224,10 +231,15 @@ public:
     // This context's binding of the name when it stands at `hint`, else null: the common read of
     // a variable, whose hint is right after its first read, in line.
     TBinding* BindingAt(uint16_t hint, std::string_view name) const noexcept {
+        TBinding* b = SlotAt(hint, name);
+        return b && TBindings::Visible(*b) ? b : nullptr;
+    }
+    // The same, a frame slot without a value included.
+    TBinding* SlotAt(uint16_t hint, std::string_view name) const noexcept {
         const auto& items = FBindings.FItems;
         if (hint >= items.size()) return nullptr;
         TBinding* b = items[hint].get();
-        return SameName(b->Name, name) && TBindings::Visible(*b) ? b : nullptr;
+        return SameName(b->Name, name) ? b : nullptr;
     }
     // Looks only in the root context.
     TBinding* FindGlobalBinding(std::string_view name) const noexcept;
@@ -242,11 +254,12 @@ public:
     // The same for a writer that remembers where it found the name among this context's own
     // bindings (as the FindBinding with a hint).
     TBinding* SetBinding(std::string_view name, TRefPtr<IIEValue> value, uint16_t& hint) {
-        if (TBinding* b = BindingAt(hint, name)) {
+        TBinding* b = SlotAt(hint, name);
+        if (b && TBindings::Visible(*b)) {
             b->Value = std::move(value);
             return b;
         }
-        return SetBindingApart(name, std::move(value), hint);
+        return SetBindingApart(name, std::move(value), hint, b);
     }
     // Replaces the value of this context's own binding, otherwise as SetBinding.
     TBinding* SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value);
@@ -269,8 +282,10 @@ public:
 private:
     friend class TBindings;
     void BindingsCleared() noexcept { ClearReturn(); }
-    // SetBinding with a hint, where the binding does not stand at the hint.
-    TBinding* SetBindingApart(std::string_view name, TRefPtr<IIEValue> value, uint16_t& hint);
+    // SetBinding with a hint, where no bound binding stands at the hint; `own`: the frame slot
+    // of the name without a value that stands there, if one does.
+    TBinding* SetBindingApart(std::string_view name, TRefPtr<IIEValue> value, uint16_t& hint,
+                              TBinding* own);
     // This context's own binding of the name, a frame slot without a value included, found
     // first at `hint` (which learns the position); null when the table does not hold the name.
     TBinding* OwnSlot(std::string_view name, uint16_t& hint) const noexcept;
