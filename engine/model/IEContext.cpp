@@ -684,8 +684,43 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
     return hold.get();
 }
 
+namespace {
+
+// The common read of a pattern variable, null where it does not apply: the match lent to the
+// context itself, a whole slot of a fact of the engine's own kind that no split cut, at the
+// position the record remembers for the fact's template and layout.
+inline const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
+    if (info.SubIndex != -1) return nullptr;
+    const IFact* fact = context.MatchFact();
+    if (const IReteToken* token = context.MatchToken()) {
+        const int32_t n = token->FactCount();
+        if (info.FactIndex != n || !fact) {
+            if (info.FactIndex < 0 || info.FactIndex >= n) return nullptr;
+            const TMatchCut* cut = nullptr;
+            fact = token->BorrowFactCut(info.FactIndex, cut);
+            if (cut) return nullptr;
+        }
+    } else if (info.FactIndex != 0) {
+        return nullptr;
+    }
+    if (!fact || typeid(*fact) != typeid(TFact)) return nullptr;
+    const TFact& f = static_cast<const TFact&>(*fact);
+    const TFactTemplate* t = f.Template();
+    const TSlotPosition& at = info.Position;
+    if (!t || at.Template != t || at.Layout != t->Layout() || at.Index < 0) return nullptr;
+    return f.ValueAt(at.Index).get();
+}
+
+} // namespace
+
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold) {
+    if (const IIEValue* value = ReadMatchedSlot(info, context)) return value;
+    return BorrowBindingInfoApart(info, context, variableName, hold);
+}
+
+const IIEValue* BorrowBindingInfoApart(const TBindingInfo& info, const TIEContext& context,
+                                       std::string_view variableName, TRefPtr<IIEValue>& hold) {
     // The position may name the fact being matched right now (one past the token's facts) or a
     // fact of the token; anything else is a binding that no longer fits the match.
     const TIEContext* c = &context;

@@ -322,6 +322,10 @@ inline const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVecto
 // the read had to make or take (a fact identifier, a value of a token that cannot lend).
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold);
+// BorrowBindingInfo for every case, the common read (a whole slot of the match lent to the
+// context) included, which BorrowBindingInfo tries first in line.
+const IIEValue* BorrowBindingInfoApart(const TBindingInfo& info, const TIEContext& context,
+                                       std::string_view variableName, TRefPtr<IIEValue>& hold);
 // One cut of a multifield split as a match holds it: instead of a copy of the fact whose slot
 // holds the cut list, the match keeps the fact and these positions. The run of a `$?` variable
 // in the slot at position Slot of the fact starts at element Start of the slot as the earlier

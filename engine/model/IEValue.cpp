@@ -1122,6 +1122,12 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
         return bound;
     }
     case dtObject:
+        // The positions the network compiles into tests: owned records of one class.
+        if (FOwnsObject && FObject && !ObjectFreed() && typeid(*FObject) == typeid(TBinding)) {
+            if (!context) RaiseIE(imNoContext, IETypeName(FType));
+            const auto& info = static_cast<const TBinding&>(*FObject);
+            return BorrowBindingInfo(info, *context, info.Name, hold);
+        }
         if (const TBindingInfo* info = AsBindingInfo(TIEValue::AsObject())) {
             if (!context) RaiseIE(imNoContext, IETypeName(FType));
             const bool named = typeid(*info) == typeid(TBinding);
