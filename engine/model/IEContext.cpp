@@ -458,7 +458,9 @@ TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owne
         owner = nullptr;
         return nullptr;
     }
-    return FParent->FindBinding(name, owner);
+    // The hint serves the context that holds the name, so that a global read in a rule or a
+    // deffunction finds its binding in the root at once too.
+    return FParent->FindBinding(name, owner, hint);
 }
 
 TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {
@@ -510,8 +512,9 @@ TBinding* TIEContext::SetBindingApart(std::string_view name, TRefPtr<IIEValue> v
             own->Value = std::move(value);
             return own;
         }
+        const TIEContext* holder = nullptr;
         if (FParent)
-            if (TBinding* up = FParent->FindBinding(name)) {
+            if (TBinding* up = FParent->FindBinding(name, holder, hint)) {
                 up->Value = std::move(value);
                 return up;
             }

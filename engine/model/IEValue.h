@@ -119,6 +119,11 @@ public:
     }
     // The list of a list value (no new reference), nullptr for other kinds.
     const IValueVector* ListPayload() const noexcept { return FType == dtList ? FList : nullptr; }
+    // The object an object value owns (a pattern variable's position record in a test), nullptr
+    // for other values.
+    const TObject* OwnedObjectPayload() const noexcept {
+        return FType == dtObject && FOwnsObject ? FObject : nullptr;
+    }
     // Equality of two values of this class and of one kind for the kinds that compare by their
     // payload alone (numbers and texts); false in `decided` for every other case.
     bool SameKindEquals(const TIEValue& other, bool& decided) const noexcept {
