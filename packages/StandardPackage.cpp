@@ -213,7 +213,9 @@ TEqualsFunction::TEqualsFunction()
     : TTestFunction("=",
                     "Returns TRUE if the first argument is numerically equal to all the "
                     "other arguments, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 1) {}
+                    " <numeric-expression> <numeric-expression>+", 1) {
+    SetNumberTest(ntEqual);
+}
 
 bool TEqualsFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsNumber(), std::equal_to<double>());
@@ -223,7 +225,9 @@ TNotEqualsFunction::TNotEqualsFunction()
     : TTestFunction("<>",
                     "Returns TRUE if the first argument is numerically different from all "
                     "the other arguments, else FALSE",
-                    " <numeric-expression> <numeric-expression>*", 1) {}
+                    " <numeric-expression> <numeric-expression>*", 1) {
+    SetNumberTest(ntNotEqual);
+}
 
 bool TNotEqualsFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsNumber(), std::not_equal_to<double>());
@@ -249,7 +253,9 @@ TGtFunction::TGtFunction()
     : TTestFunction(">",
                     "Returns TRUE if each argument is greater than the argument that follows "
                     "it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntGreater);
+}
 
 bool TGtFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::greater<double>>(call, context);
@@ -259,7 +265,9 @@ TGtOrEqFunction::TGtOrEqFunction()
     : TTestFunction(">=",
                     "Returns TRUE if each argument is greater than or equal to the argument "
                     "that follows it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntGreaterOrEqual);
+}
 
 bool TGtOrEqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::greater_equal<double>>(call, context);
@@ -269,7 +277,9 @@ TLtFunction::TLtFunction()
     : TTestFunction("<",
                     "Returns TRUE if each argument is less than the argument that follows "
                     "it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntLess);
+}
 
 bool TLtFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::less<double>>(call, context);
@@ -279,7 +289,9 @@ TLtOrEqFunction::TLtOrEqFunction()
     : TTestFunction("<=",
                     "Returns TRUE if each argument is less than or equal to the argument "
                     "that follows it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntLessOrEqual);
+}
 
 bool TLtOrEqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::less_equal<double>>(call, context);

@@ -689,10 +689,7 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
 
 namespace {
 
-// The common read of a pattern variable, null where it does not apply: the match lent to the
-// context itself, a whole slot of a fact of the engine's own kind that no split cut, at the
-// position the record remembers for the fact's template and layout.
-inline const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
+inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context) {
     if (info.SubIndex != -1) return nullptr;
     const IFact* fact = context.MatchFact();
     if (const IReteToken* token = context.MatchToken()) {
@@ -716,9 +713,13 @@ inline const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContex
 
 } // namespace
 
+const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
+    return ReadSlotInPlace(info, context);
+}
+
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold) {
-    if (const IIEValue* value = ReadMatchedSlot(info, context)) return value;
+    if (const IIEValue* value = ReadSlotInPlace(info, context)) return value;
     return BorrowBindingInfoApart(info, context, variableName, hold);
 }
 

@@ -322,6 +322,11 @@ inline const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVecto
 // the read had to make or take (a fact identifier, a value of a token that cannot lend).
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold);
+// The common read of a pattern variable, null where it does not apply (BorrowBindingInfo then
+// reads it, or raises): the match lent to the context itself, a whole slot of a fact of the
+// engine's own kind that no split cut, at the position the record remembers for the fact's
+// template and layout. Reads without any effect.
+const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context);
 // BorrowBindingInfo for every case, the common read (a whole slot of the match lent to the
 // context) included, which BorrowBindingInfo tries first in line.
 const IIEValue* BorrowBindingInfoApart(const TBindingInfo& info, const TIEContext& context,

@@ -340,8 +340,94 @@ bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
 bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
     Bound();
     if (!FNative) return false;
+    // A comparison of pattern variables and numbers, the most common test of a join, is
+    // answered here: reading its arguments has no effect, so when one does not read as a plain
+    // number the function runs as always and reads them again.
+    if (const TNumberTest test = FNative->NumberTest(); test != ntNone && context &&
+                                                       FNative->CountFits(ArgumentCount()))
+        if (TestNumbersInPlace(test, *context, holds)) return true;
     const TRunningCall running;
     return FNative->CallTest(this, context, holds);
+}
+
+namespace {
+
+// The number an argument reads as without evaluating anything, as the numeric argument readers
+// read it: a number literal, a test's pattern variable that the common read finds bound to a
+// number (ReadMatchedSlot), a variable whose binding stands where it last found it and holds a
+// number. False for every other argument.
+bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double& number) {
+    if (!argument || typeid(*argument) != typeid(TIEValue)) return false;
+    const auto* value = static_cast<const TIEValue*>(argument);
+    const IIEValue* bound = nullptr;
+    switch (value->DType()) {
+    case dtInteger:
+    case dtFloat:
+        number = value->NumberPayload();
+        return true;
+    case dtObject: {
+        const TObject* position = value->OwnedObjectPayload();
+        if (!position || typeid(*position) != typeid(TBinding)) return false;
+        bound = ReadMatchedSlot(static_cast<const TBinding&>(*position), context);
+        break;
+    }
+    case dtVariable:
+    case dtMultiVariable:
+        if (const TBinding* b = context.BindingAt(value->BindingHint(), value->TextBlock()->Text()))
+            bound = b->Value.get();
+        break;
+    default:
+        return false;
+    }
+    if (!bound || typeid(*bound) != typeid(TIEValue)) return false;
+    const auto* n = static_cast<const TIEValue*>(bound);
+    if (n->DType() != dtInteger && n->DType() != dtFloat) return false;
+    number = n->NumberPayload();
+    return true;
+}
+
+bool NumbersHold(TNumberTest test, double a, double b) noexcept {
+    switch (test) {
+    case ntGreater:
+        return a > b;
+    case ntGreaterOrEqual:
+        return a >= b;
+    case ntLess:
+        return a < b;
+    case ntLessOrEqual:
+        return a <= b;
+    case ntEqual:
+        return a == b;
+    case ntNotEqual:
+        return a != b;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& context,
+                                       bool& holds) const {
+    const size_t n = FArguments.size();
+    double first = 0.0;
+    if (n == 0 || !ReadPlainNumber(FArguments[0].get(), context, first)) return false;
+    // =, <> compare the first with each other; the others each pair of neighbours. The first
+    // pair that fails decides, and the arguments after it are not read (nor are they when the
+    // function runs).
+    const bool chain = test != ntEqual && test != ntNotEqual;
+    double previous = first;
+    for (size_t i = 1; i < n; ++i) {
+        double current;
+        if (!ReadPlainNumber(FArguments[i].get(), context, current)) return false;
+        if (!NumbersHold(test, chain ? previous : first, current)) {
+            holds = false;
+            return true;
+        }
+        previous = current;
+    }
+    holds = true;
+    return true;
 }
 
 TFunctionCall* AsFunctionCall(const TIEValue& value) {
