@@ -686,23 +686,54 @@ bool TMemberMFFunction::CallTest(IFunCall* call, TIEContext* context, bool& hold
     return true;
 }
 
-int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
-    const TRefPtr<IIEValue> listValue = EvalArg(call, 1, context);
-    TRefPtr<IValueVector> hold;
-    const IValueVector* list = ListToRead(*listValue, hold);
-    for (int32_t i = 0, n = list->Count(); i < n; ++i) {
-        const TRefPtr<IIEValue>& item = list->GetItem(i);
-        // Elements are nearly always literals, which are their own value.
-        const IIEValue* e = item.get();
+namespace {
+
+// The position of the first element equal to `wanted`, -1 when none is. Elements are nearly
+// always literals, which are their own value and compare without a virtual call.
+template <class Item>
+int32_t IndexOfElement(int32_t n, Item item, const IIEValue& wanted, TIEContext* context) {
+    for (int32_t i = 0; i < n; ++i) {
+        const IIEValue* e = item(i).get();
         if (e && typeid(*e) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
-            if (wanted->Equals(e)) return i;
-        } else if (wanted->Equals(Evaluated(item, context).get())) {
+            if (ValuesEqual(&wanted, e)) return i;
+        } else if (wanted.Equals(Evaluated(item(i), context).get())) {
             return i;
         }
     }
     return -1;
+}
+
+} // namespace
+
+int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
+    // The list is read last, so a variable's list is read where it is bound (nothing runs
+    // between the read and the search that could rebind it).
+    const TRefPtr<IIEValue>& written = call->GetArgument(1);
+    TRefPtr<IIEValue> listHold;
+    const IIEValue* listValue = nullptr;
+    if (const IIEValue* w = written.get(); w && typeid(*w) == typeid(TIEValue))
+        listValue = static_cast<const TIEValue*>(w)->BorrowVariable(context, listHold);
+    if (!listValue) {
+        listHold = Evaluated(written, context);
+        listValue = listHold.get();
+    }
+    TRefPtr<IValueVector> hold;
+    const IValueVector* list = ListToRead(*listValue, hold);
+    if (typeid(*list) == typeid(TValueVector)) {
+        // In place; an element whose evaluation shrank the list reads as GetItem reads it.
+        const auto& items = static_cast<const TValueVector&>(*list);
+        return IndexOfElement(
+            items.Count(),
+            [&](int32_t i) -> const TRefPtr<IIEValue>& {
+                return i < items.Count() ? items.begin()[i] : items.GetItem(i);
+            },
+            *wanted, context);
+    }
+    return IndexOfElement(
+        list->Count(), [&](int32_t i) -> const TRefPtr<IIEValue>& { return list->GetItem(i); },
+        *wanted, context);
 }
 
 TNthMFFunction::TNthMFFunction()
