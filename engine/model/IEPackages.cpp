@@ -343,8 +343,8 @@ bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
     // A comparison of pattern variables and numbers, the most common test of a join, is
     // answered here: reading its arguments has no effect, so when one does not read as a plain
     // number the function runs as always and reads them again.
-    if (const TNumberTest test = FNative->NumberTest(); test != ntNone && context &&
-                                                       FNative->CountFits(ArgumentCount()))
+    if (const TNumberTest test = FNative->NumberTest();
+        test != ntNone && context && FNative->CountFits(ArgumentCount()))
         if (TestNumbersInPlace(test, *context, holds)) return true;
     const TRunningCall running;
     return FNative->CallTest(this, context, holds);
@@ -761,9 +761,9 @@ void TInterpretedFunction::CompileFrame() {
         return -1;
     };
     auto collect = [&](const IIEValue& value) {
-        const IFunCall* call =
-            typeid(value) == typeid(TIEValue) ? static_cast<const TIEValue&>(value).CallPayload()
-                                              : nullptr;
+        const IFunCall* call = typeid(value) == typeid(TIEValue)
+                                   ? static_cast<const TIEValue&>(value).CallPayload()
+                                   : nullptr;
         if (!call || call->ArgumentCount() < 1 || call->GetFunctionName() != "bind") return;
         if (const TIEText* name = VariableText(call->GetArgument(0).get()))
             if (slotOf(name->Text()) < 0) layout.Names.emplace_back(name->Text());
