@@ -6,7 +6,11 @@
 // A context holds few bindings (a rule's variables), so they are kept in insertion order in a
 // small vector searched linearly; a name index is built only when a table grows large (the root
 // context's globals). Bindings are heap objects, so pointers to them stay valid until their
-// name is rebound or the table is cleared.
+// name is rebound or the table is cleared. A deffunction's call binds in a frame (TakeFrame): a
+// table laid out once as one binding per parameter and per variable the body binds, reused from
+// call to call, whose variables are found where their slot stands; a slot of the body's own
+// variables counts as bound only while it has a value, so that until its first bind in a call a
+// name reaches the root as in a table that does not hold it.
 #pragma once
 
 #include <cstdint>
