@@ -690,16 +690,20 @@ namespace {
 
 // The position of the first element equal to `wanted`, -1 when none is. Elements are nearly
 // always literals, which are their own value and compare without a virtual call.
-template <class Item>
-int32_t IndexOfElement(int32_t n, Item item, const IIEValue& wanted, TIEContext* context) {
+// `keep`: called before an element is evaluated (which may run code that rebinds the variable
+// the list was read from), to hold the list.
+template <class Item, class Keep>
+int32_t IndexOfElement(int32_t n, Item item, const IIEValue& wanted, TIEContext* context,
+                       Keep keep) {
     for (int32_t i = 0; i < n; ++i) {
         const IIEValue* e = item(i).get();
         if (e && typeid(*e) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
             if (ValuesEqual(&wanted, e)) return i;
-        } else if (wanted.Equals(Evaluated(item(i), context).get())) {
-            return i;
+            continue;
         }
+        keep();
+        if (wanted.Equals(Evaluated(item(i), context).get())) return i;
     }
     return -1;
 }
@@ -708,8 +712,8 @@ int32_t IndexOfElement(int32_t n, Item item, const IIEValue& wanted, TIEContext*
 
 int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
-    // The list is read last, so a variable's list is read where it is bound (nothing runs
-    // between the read and the search that could rebind it).
+    // The list is read last, so a variable's list is read where it is bound without a counted
+    // reference; it is held before any element is evaluated (code that could rebind it).
     const TRefPtr<IIEValue>& written = call->GetArgument(1);
     TRefPtr<IIEValue> listHold;
     const IIEValue* listValue = nullptr;
@@ -721,6 +725,9 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     }
     TRefPtr<IValueVector> hold;
     const IValueVector* list = ListToRead(*listValue, hold);
+    auto keep = [&] {
+        if (!listHold) listHold = TRefPtr<IIEValue>(const_cast<IIEValue*>(listValue));
+    };
     if (typeid(*list) == typeid(TValueVector)) {
         // In place; an element whose evaluation shrank the list reads as GetItem reads it.
         const auto& items = static_cast<const TValueVector&>(*list);
@@ -729,11 +736,11 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
             [&](int32_t i) -> const TRefPtr<IIEValue>& {
                 return i < items.Count() ? items.begin()[i] : items.GetItem(i);
             },
-            *wanted, context);
+            *wanted, context, keep);
     }
     return IndexOfElement(
         list->Count(), [&](int32_t i) -> const TRefPtr<IIEValue>& { return list->GetItem(i); },
-        *wanted, context);
+        *wanted, context, keep);
 }
 
 TNthMFFunction::TNthMFFunction()
