@@ -991,28 +991,35 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
         }
         const int32_t count = group->Count();
         if (count == 0) RaiseIE(imBadSlotName, std::string_view());
-        const IIEValue* first = group->GetItem(0).get();
+        // The engine's own list is read in place (as GetItem reads it past its end).
+        const TValueVector* own =
+            typeid(*group) == typeid(TValueVector) ? static_cast<const TValueVector*>(group)
+                                                   : nullptr;
+        auto element = [&](int32_t k) -> const TRefPtr<IIEValue>& {
+            return own && k < own->Count() ? own->begin()[k] : group->GetItem(k);
+        };
+        const IIEValue* first = element(0).get();
         std::string name;
         if (first && typeid(*first) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(first)->DType() == dtAtom)
             name = static_cast<const TIEValue*>(first)->TextBlock()->Text();
         else
-            name = Evaluated(group->GetItem(0), context)->AsString();
+            name = Evaluated(element(0), context)->AsString();
         const int32_t index = factTemplate.IndexOfSlot(name);
         if (index < 0) RaiseIE(imNoSuchSlot, name);
         const bool multi = ownTemplate ? ownTemplate->Slot(index)->IsMultiSlot()
                                        : factTemplate.SlotAt(index)->IsMultiSlot();
-        const IIEValue* second = count == 2 ? group->GetItem(1).get() : nullptr;
+        const IIEValue* second = count == 2 ? element(1).get() : nullptr;
         const bool oneList = second && second->GetDType() == dtList;
         TRefPtr<IIEValue> value;
         if (multi && !oneList) {
             auto list = TValueVector::Create();
             for (int32_t j = 1; j < count; ++j)
-                list->Add(Evaluated(group->GetItem(j), context));
+                list->Add(Evaluated(element(j), context));
             value = TIEValue::CreateList(std::move(list));
         } else {
             if (count < 2) RaiseIE(imExpectedValueMissing);
-            value = Evaluated(group->GetItem(1), context);
+            value = Evaluated(element(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
         changes.Items.push_back({index, std::move(name), std::move(value)});
