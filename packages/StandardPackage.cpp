@@ -992,9 +992,9 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
         const int32_t count = group->Count();
         if (count == 0) RaiseIE(imBadSlotName, std::string_view());
         // The engine's own list is read in place (as GetItem reads it past its end).
-        const TValueVector* own =
-            typeid(*group) == typeid(TValueVector) ? static_cast<const TValueVector*>(group)
-                                                   : nullptr;
+        const TValueVector* own = typeid(*group) == typeid(TValueVector)
+                                      ? static_cast<const TValueVector*>(group)
+                                      : nullptr;
         auto element = [&](int32_t k) -> const TRefPtr<IIEValue>& {
             return own && k < own->Count() ? own->begin()[k] : group->GetItem(k);
         };
