@@ -105,7 +105,16 @@ auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read
         case dtMultiVariable:
         case dtObject: {
             TRefPtr<IIEValue> hold;
-            if (const IIEValue* bound = value->BorrowVariable(context, hold)) {
+            const IIEValue* bound = nullptr;
+            // A pattern variable of a test: its position in the match is read at once.
+            const TObject* position = value->OwnedObjectPayload();
+            if (position && context && typeid(*position) == typeid(TBinding)) {
+                const auto& info = static_cast<const TBinding&>(*position);
+                bound = BorrowBindingInfo(info, *context, info.Name, hold);
+            } else {
+                bound = value->BorrowVariable(context, hold);
+            }
+            if (bound) {
                 // A bound number of the engine's own class reads as a literal would.
                 if (typeid(*bound) == typeid(TIEValue)) {
                     const auto* number = static_cast<const TIEValue*>(bound);

@@ -213,7 +213,9 @@ TEqualsFunction::TEqualsFunction()
     : TTestFunction("=",
                     "Returns TRUE if the first argument is numerically equal to all the "
                     "other arguments, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 1) {}
+                    " <numeric-expression> <numeric-expression>+", 1) {
+    SetNumberTest(ntEqual);
+}
 
 bool TEqualsFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsNumber(), std::equal_to<double>());
@@ -223,7 +225,9 @@ TNotEqualsFunction::TNotEqualsFunction()
     : TTestFunction("<>",
                     "Returns TRUE if the first argument is numerically different from all "
                     "the other arguments, else FALSE",
-                    " <numeric-expression> <numeric-expression>*", 1) {}
+                    " <numeric-expression> <numeric-expression>*", 1) {
+    SetNumberTest(ntNotEqual);
+}
 
 bool TNotEqualsFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return EachHoldsWithFirst(call, context, TAsNumber(), std::not_equal_to<double>());
@@ -249,7 +253,9 @@ TGtFunction::TGtFunction()
     : TTestFunction(">",
                     "Returns TRUE if each argument is greater than the argument that follows "
                     "it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntGreater);
+}
 
 bool TGtFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::greater<double>>(call, context);
@@ -259,7 +265,9 @@ TGtOrEqFunction::TGtOrEqFunction()
     : TTestFunction(">=",
                     "Returns TRUE if each argument is greater than or equal to the argument "
                     "that follows it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntGreaterOrEqual);
+}
 
 bool TGtOrEqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::greater_equal<double>>(call, context);
@@ -269,7 +277,9 @@ TLtFunction::TLtFunction()
     : TTestFunction("<",
                     "Returns TRUE if each argument is less than the argument that follows "
                     "it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntLess);
+}
 
 bool TLtFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::less<double>>(call, context);
@@ -279,7 +289,9 @@ TLtOrEqFunction::TLtOrEqFunction()
     : TTestFunction("<=",
                     "Returns TRUE if each argument is less than or equal to the argument "
                     "that follows it, else FALSE",
-                    " <numeric-expression> <numeric-expression>+", 2) {}
+                    " <numeric-expression> <numeric-expression>+", 2) {
+    SetNumberTest(ntLessOrEqual);
+}
 
 bool TLtOrEqFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     return CompareChain<std::less_equal<double>>(call, context);
@@ -468,11 +480,12 @@ TBindFunction::TBindFunction()
 TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
     TRefPtr<IIEValue> value = EvalArg(call, 1, context);
     const IIEValue* name = Written(call, 0).get();
-    // The name is read in place where the variable holds it as text.
-    if (const TIEText* text = typeid(*name) == typeid(TIEValue)
-                                  ? static_cast<const TIEValue*>(name)->TextBlock()
-                                  : nullptr)
-        context->SetBinding(text->Text(), value);
+    // The name is read in place where the variable holds it as text, and the binding looked
+    // for first where the variable last found it.
+    const TIEValue* variable =
+        typeid(*name) == typeid(TIEValue) ? static_cast<const TIEValue*>(name) : nullptr;
+    if (const TIEText* text = variable ? variable->TextBlock() : nullptr)
+        context->SetBinding(text->Text(), value, variable->BindingHint());
     else
         context->SetBinding(name->AsString(), value);
     return value;
@@ -673,23 +686,61 @@ bool TMemberMFFunction::CallTest(IFunCall* call, TIEContext* context, bool& hold
     return true;
 }
 
-int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
-    const TRefPtr<IIEValue> listValue = EvalArg(call, 1, context);
-    TRefPtr<IValueVector> hold;
-    const IValueVector* list = ListToRead(*listValue, hold);
-    for (int32_t i = 0, n = list->Count(); i < n; ++i) {
-        const TRefPtr<IIEValue>& item = list->GetItem(i);
-        // Elements are nearly always literals, which are their own value.
-        const IIEValue* e = item.get();
+namespace {
+
+// The position of the first element equal to `wanted`, -1 when none is. Elements are nearly
+// always literals, which are their own value and compare without a virtual call.
+// `keep`: called before an element is evaluated (which may run code that rebinds the variable
+// the list was read from), to hold the list.
+template <class Item, class Keep>
+int32_t IndexOfElement(int32_t n, Item item, const IIEValue& wanted, TIEContext* context,
+                       Keep keep) {
+    for (int32_t i = 0; i < n; ++i) {
+        const IIEValue* e = item(i).get();
         if (e && typeid(*e) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
-            if (wanted->Equals(e)) return i;
-        } else if (wanted->Equals(Evaluated(item, context).get())) {
-            return i;
+            if (ValuesEqual(&wanted, e)) return i;
+            continue;
         }
+        keep();
+        if (wanted.Equals(Evaluated(item(i), context).get())) return i;
     }
     return -1;
+}
+
+} // namespace
+
+int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
+    const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
+    // The list is read last, so a variable's list is read where it is bound without a counted
+    // reference; it is held before any element is evaluated (code that could rebind it).
+    const TRefPtr<IIEValue>& written = call->GetArgument(1);
+    TRefPtr<IIEValue> listHold;
+    const IIEValue* listValue = nullptr;
+    if (const IIEValue* w = written.get(); w && typeid(*w) == typeid(TIEValue))
+        listValue = static_cast<const TIEValue*>(w)->BorrowVariable(context, listHold);
+    if (!listValue) {
+        listHold = Evaluated(written, context);
+        listValue = listHold.get();
+    }
+    TRefPtr<IValueVector> hold;
+    const IValueVector* list = ListToRead(*listValue, hold);
+    auto keep = [&] {
+        if (!listHold) listHold = TRefPtr<IIEValue>(const_cast<IIEValue*>(listValue));
+    };
+    if (typeid(*list) == typeid(TValueVector)) {
+        // In place; an element whose evaluation shrank the list reads as GetItem reads it.
+        const auto& items = static_cast<const TValueVector&>(*list);
+        return IndexOfElement(
+            items.Count(),
+            [&](int32_t i) -> const TRefPtr<IIEValue>& {
+                return i < items.Count() ? items.begin()[i] : items.GetItem(i);
+            },
+            *wanted, context, keep);
+    }
+    return IndexOfElement(
+        list->Count(), [&](int32_t i) -> const TRefPtr<IIEValue>& { return list->GetItem(i); },
+        *wanted, context, keep);
 }
 
 TNthMFFunction::TNthMFFunction()
@@ -940,28 +991,35 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
         }
         const int32_t count = group->Count();
         if (count == 0) RaiseIE(imBadSlotName, std::string_view());
-        const IIEValue* first = group->GetItem(0).get();
+        // The engine's own list is read in place (as GetItem reads it past its end).
+        const TValueVector* own = typeid(*group) == typeid(TValueVector)
+                                      ? static_cast<const TValueVector*>(group)
+                                      : nullptr;
+        auto element = [&](int32_t k) -> const TRefPtr<IIEValue>& {
+            return own && k < own->Count() ? own->begin()[k] : group->GetItem(k);
+        };
+        const IIEValue* first = element(0).get();
         std::string name;
         if (first && typeid(*first) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(first)->DType() == dtAtom)
             name = static_cast<const TIEValue*>(first)->TextBlock()->Text();
         else
-            name = Evaluated(group->GetItem(0), context)->AsString();
+            name = Evaluated(element(0), context)->AsString();
         const int32_t index = factTemplate.IndexOfSlot(name);
         if (index < 0) RaiseIE(imNoSuchSlot, name);
         const bool multi = ownTemplate ? ownTemplate->Slot(index)->IsMultiSlot()
                                        : factTemplate.SlotAt(index)->IsMultiSlot();
-        const IIEValue* second = count == 2 ? group->GetItem(1).get() : nullptr;
+        const IIEValue* second = count == 2 ? element(1).get() : nullptr;
         const bool oneList = second && second->GetDType() == dtList;
         TRefPtr<IIEValue> value;
         if (multi && !oneList) {
             auto list = TValueVector::Create();
             for (int32_t j = 1; j < count; ++j)
-                list->Add(Evaluated(group->GetItem(j), context));
+                list->Add(Evaluated(element(j), context));
             value = TIEValue::CreateList(std::move(list));
         } else {
             if (count < 2) RaiseIE(imExpectedValueMissing);
-            value = Evaluated(group->GetItem(1), context);
+            value = Evaluated(element(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
         changes.Items.push_back({index, std::move(name), std::move(value)});

@@ -9,6 +9,7 @@
 #include "engine/model/IEContext.h"
 
 #include <algorithm>
+#include <atomic>
 #include <typeinfo>
 
 #include "engine/model/IEFacts.h"
@@ -137,23 +138,18 @@ bool TBinding::Equals(const TObject* other) const {
 // ---------------------------------------------------------------------------------------------
 // TBindings
 
-namespace {
-
-// Variable names are short and mostly differ in length or first character: comparing them in
-// line is cheaper than a call to the library's comparison for each binding of a table.
-bool SameName(const std::string& bound, std::string_view name) noexcept {
-    const size_t n = name.size();
-    if (bound.size() != n) return false;
-    const char* a = bound.data();
-    const char* b = name.data();
-    for (size_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
+uint64_t TBindings::Stamp() const noexcept {
+    static std::atomic<uint64_t> next{1};
+    if (FStamp == 0) FStamp = next.fetch_add(1, std::memory_order_relaxed);
+    return FStamp;
 }
 
-} // namespace
-
 TBinding* TBindings::Find(std::string_view name) const noexcept {
+    TBinding* b = FindSlot(name);
+    return b && Visible(*b) ? b : nullptr;
+}
+
+TBinding* TBindings::FindSlot(std::string_view name) const noexcept {
     if (!FIndex.empty()) {
         auto it = FIndex.find(name);
         return it == FIndex.end() ? nullptr : it->second;
@@ -178,6 +174,7 @@ TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
 TBinding* TBindings::Insert(std::unique_ptr<TBinding> binding) {
     TBinding* result = binding.get();
     FItems.push_back(std::move(binding));
+    FStamp = 0;
     if (!FIndex.empty())
         FIndex.emplace(result->Name, result);
     else if (FItems.size() > IndexThreshold)
@@ -192,6 +189,8 @@ bool TBindings::Remove(std::string_view name) {
     if (it == FItems.end()) return false;
     if (!FIndex.empty()) FIndex.erase((*it)->Name);
     FItems.erase(it);
+    FStamp = 0;
+    FFrameSlots = 0; // the slots no longer stand at their positions
     return true;
 }
 
@@ -219,7 +218,10 @@ void TBindings::Recycle(int32_t keep) {
             b.SubIndex = -1;
             b.SlotName.clear();
             b.Position = {};
+            b.FrameLocal = false;
+            b.AbsentAbove = 0;
         }
+    FFrameSlots = 0;
     Truncate(static_cast<int32_t>(kept));
     if (FOwner) FOwner->BindingsCleared();
 }
@@ -227,6 +229,7 @@ void TBindings::Recycle(int32_t keep) {
 void TBindings::Truncate(int32_t count) {
     const size_t keep = count < 0 ? 0 : static_cast<size_t>(count);
     if (keep >= FItems.size()) return;
+    if (count < FFrameSlots) FFrameSlots = 0;
     FIndex.clear();
     for (size_t i = keep; i < FItems.size(); ++i) {
         std::unique_ptr<TBinding>& b = FItems[i];
@@ -237,15 +240,30 @@ void TBindings::Truncate(int32_t count) {
         b->SubIndex = -1;
         b->SlotName.clear();
         b->Position = {};
+        b->FrameLocal = false;
+        b->AbsentAbove = 0;
         FSpare.push_back(std::move(b));
     }
     FItems.resize(keep);
+    FStamp = 0;
     if (FItems.size() > IndexThreshold) BuildIndex();
+}
+
+void TBindings::Shape(const TFrameLayout& layout) {
+    Truncate(0);
+    FFrameSlots = 0;
+    const int32_t n = static_cast<int32_t>(layout.Names.size());
+    for (int32_t i = 0; i < n; ++i)
+        Append(layout.Names[static_cast<size_t>(i)], nullptr)->FrameLocal =
+            i >= layout.ParameterCount;
+    FFrameSlots = n;
 }
 
 void TBindings::Clear() {
     FIndex.clear();
     FItems.clear();
+    FStamp = 0;
+    FFrameSlots = 0;
     if (FOwner) FOwner->BindingsCleared();
 }
 
@@ -301,6 +319,76 @@ void TIEContext::GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames
     }
 }
 
+namespace {
+
+// Deffunction frames that GiveBackFrame kept on this thread, each shaped for its layout.
+struct TSpareFrames {
+    static constexpr size_t MaxSpare = 64;
+    static inline thread_local bool Gone = false;
+    std::vector<std::unique_ptr<TIEContext>> Spare;
+    ~TSpareFrames() { Gone = true; }
+    static TSpareFrames* Get() noexcept {
+        static thread_local TSpareFrames spare;
+        return Gone ? nullptr : &spare;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<TIEContext> TIEContext::TakeFrame(TIEContext* parent, const TFrameLayout& layout) {
+    std::unique_ptr<TIEContext> frame;
+    if (TSpareFrames* spare = TSpareFrames::Get(); spare && !spare->Spare.empty()) {
+        // The frame given back last is most often the one wanted (a function called in a loop).
+        auto& list = spare->Spare;
+        size_t i = list.size();
+        while (i > 0 && list[i - 1]->FFrameId != layout.Id)
+            --i;
+        // None of this layout: functions that call each other by turns each keep a frame, and
+        // only a full list gives up its oldest to be shaped anew.
+        if (i == 0 && list.size() >= TSpareFrames::MaxSpare / 2) i = 1;
+        if (i > 0) {
+            frame = std::move(list[i - 1]);
+            list.erase(list.begin() + static_cast<ptrdiff_t>(i - 1));
+        }
+    }
+    if (!frame) frame = std::make_unique<TIEContext>(parent, parent ? parent->FEngine : nullptr);
+    frame->FParent = parent;
+    frame->FEngine = parent ? parent->FEngine : nullptr;
+    if (frame->FFrameId != layout.Id || layout.Id == 0) {
+        frame->FFrameId = 0;
+        frame->FBindings.Shape(layout);
+        frame->FFrameId = layout.Id;
+    }
+    return frame;
+}
+
+void TIEContext::GiveBackFrame(std::unique_ptr<TIEContext> frame) noexcept {
+    if (!frame) return;
+    try {
+        TBindings& bindings = frame->FBindings;
+        const int32_t slots = bindings.FFrameSlots;
+        if (slots > 0) {
+            for (int32_t i = 0; i < slots; ++i)
+                bindings.FItems[static_cast<size_t>(i)]->Value = nullptr;
+            if (bindings.Count() > slots) bindings.Truncate(slots);
+        } else {
+            frame->FFrameId = 0;
+            bindings.Truncate(0);
+        }
+        frame->FToken = nullptr;
+        frame->FFact = nullptr;
+        frame->FMatchToken = nullptr;
+        frame->FMatchFact = nullptr;
+        frame->ClearReturn();
+        TSpareFrames* spare = TSpareFrames::Get();
+        if (!spare || spare->Spare.size() >= TSpareFrames::MaxSpare) return;
+        frame->FParent = nullptr;
+        spare->Spare.push_back(std::move(frame));
+    } catch (...) {
+        // The frame is freed instead (by its owner, as it leaves this scope).
+    }
+}
+
 TIEContext* TIEContext::Root() noexcept {
     TIEContext* c = this;
     while (c->FParent)
@@ -341,33 +429,38 @@ TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owne
     return nullptr;
 }
 
-TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owner,
-                                  uint16_t& hint) const noexcept {
-    const int32_t count = FBindings.Count();
+TBinding* TIEContext::OwnSlot(std::string_view name, uint16_t& hint) const noexcept {
+    const auto& items = FBindings.FItems;
+    const size_t count = items.size();
     if (hint < count) {
-        TBinding* b = FBindings.Item(hint);
+        TBinding* b = items[hint].get();
+        if (SameName(b->Name, name)) return b;
+    }
+    // A table's names are distinct, so the first binding of the name is the one Find gives.
+    if (count > 64) return FBindings.FindSlot(name);
+    for (size_t i = 0; i < count; ++i) {
+        TBinding* b = items[i].get();
         if (SameName(b->Name, name)) {
-            owner = this;
+            hint = static_cast<uint16_t>(i);
             return b;
         }
     }
-    // A table's names are distinct, so the first binding of the name is the one Find gives.
-    if (count <= 64) {
-        for (int32_t i = 0; i < count; ++i) {
-            TBinding* b = FBindings.Item(i);
-            if (SameName(b->Name, name)) {
-                hint = static_cast<uint16_t>(i);
-                owner = this;
-                return b;
-            }
-        }
-        if (!FParent) {
-            owner = nullptr;
-            return nullptr;
-        }
-        return FParent->FindBinding(name, owner);
+    return nullptr;
+}
+
+TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owner,
+                                  uint16_t& hint) const noexcept {
+    if (TBinding* b = OwnSlot(name, hint); b && TBindings::Visible(*b)) {
+        owner = this;
+        return b;
     }
-    return FindBinding(name, owner);
+    if (!FParent) {
+        owner = nullptr;
+        return nullptr;
+    }
+    // The hint serves the context that holds the name, so that a global read in a rule or a
+    // deffunction finds its binding in the root at once too.
+    return FParent->FindBinding(name, owner, hint);
 }
 
 TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {
@@ -398,8 +491,38 @@ TBinding* TIEContext::SetBinding(std::string_view name, TRefPtr<IIEValue> value)
         b->Value = std::move(value);
         return b;
     }
-    // The search began in this context, so it holds no binding of the name.
+    // The search began in this context, so it holds no binding of the name, unless a frame
+    // slot waits for it.
+    if (FBindings.FFrameSlots > 0)
+        if (TBinding* slot = FBindings.FindSlot(name)) {
+            slot->Value = std::move(value);
+            return slot;
+        }
     return FBindings.Append(name, std::move(value));
+}
+
+TBinding* TIEContext::SetBindingApart(std::string_view name, TRefPtr<IIEValue> value,
+                                      uint16_t& hint, TBinding* own) {
+    if (!own) own = OwnSlot(name, hint);
+    if (!own || !TBindings::Visible(*own)) {
+        // Not bound here: a binding up the chain takes the value, else this context binds it. A
+        // frame slot remembers that the root lacked the name, until the root's names change.
+        const bool rootAbove = FParent && !FParent->FParent;
+        if (own && rootAbove && own->AbsentAbove == FParent->FBindings.Stamp()) {
+            own->Value = std::move(value);
+            return own;
+        }
+        const TIEContext* holder = nullptr;
+        if (FParent)
+            if (TBinding* up = FParent->FindBinding(name, holder, hint)) {
+                up->Value = std::move(value);
+                return up;
+            }
+        if (!own) return FBindings.Append(name, std::move(value));
+        if (rootAbove) own->AbsentAbove = FParent->FBindings.Stamp();
+    }
+    own->Value = std::move(value);
+    return own;
 }
 
 TBinding* TIEContext::SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value) {
@@ -562,8 +685,44 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
     return hold.get();
 }
 
+namespace {
+
+inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context) {
+    if (info.SubIndex != -1) return nullptr;
+    const IFact* fact = context.MatchFact();
+    if (const IReteToken* token = context.MatchToken()) {
+        const int32_t n = token->FactCount();
+        if (info.FactIndex != n || !fact) {
+            if (info.FactIndex < 0 || info.FactIndex >= n) return nullptr;
+            const TMatchCut* cut = nullptr;
+            fact = token->BorrowFactCut(info.FactIndex, cut);
+            if (cut) return nullptr;
+        }
+    } else if (info.FactIndex != 0) {
+        return nullptr;
+    }
+    if (!fact || typeid(*fact) != typeid(TFact)) return nullptr;
+    const TFact& f = static_cast<const TFact&>(*fact);
+    const TFactTemplate* t = f.Template();
+    const TSlotPosition& at = info.Position;
+    if (!t || at.Template != t || at.Layout != t->Layout() || at.Index < 0) return nullptr;
+    return f.ValueAt(at.Index).get();
+}
+
+} // namespace
+
+const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
+    return ReadSlotInPlace(info, context);
+}
+
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold) {
+    if (const IIEValue* value = ReadSlotInPlace(info, context)) return value;
+    return BorrowBindingInfoApart(info, context, variableName, hold);
+}
+
+const IIEValue* BorrowBindingInfoApart(const TBindingInfo& info, const TIEContext& context,
+                                       std::string_view variableName, TRefPtr<IIEValue>& hold) {
     // The position may name the fact being matched right now (one past the token's facts) or a
     // fact of the token; anything else is a binding that no longer fits the match.
     const TIEContext* c = &context;

@@ -6,7 +6,11 @@
 // A context holds few bindings (a rule's variables), so they are kept in insertion order in a
 // small vector searched linearly; a name index is built only when a table grows large (the root
 // context's globals). Bindings are heap objects, so pointers to them stay valid until their
-// name is rebound or the table is cleared.
+// name is rebound or the table is cleared. A deffunction's call binds in a frame (TakeFrame): a
+// table laid out once as one binding per parameter and per variable the body binds, reused from
+// call to call, whose variables are found where their slot stands; a slot of the body's own
+// variables counts as bound only while it has a value, so that until its first bind in a call a
+// name reaches the root as in a table that does not hold it.
 #pragma once
 
 #include <cstdint>
@@ -65,9 +69,38 @@ public:
 
     TRefPtr<IIEValue> Value;
     std::string Name;
+    // A slot of a deffunction's frame for a variable its body binds: while it has no value the
+    // name is not bound in its context, and lookups pass it by (see TIEContext::TakeFrame).
+    bool FrameLocal = false;
+    // For a frame slot: the stamp (TBindings::Stamp) of the root's names when the root was last
+    // found to lack this name, 0 when unknown.
+    uint64_t AbsentAbove = 0;
 };
 
 class TIEContext;
+
+// Variable names are short and mostly differ in length or first character: comparing them in
+// line is cheaper than a call to the library's comparison for each binding of a table.
+inline bool SameName(const std::string& bound, std::string_view name) noexcept {
+    const size_t n = name.size();
+    if (bound.size() != n) return false;
+    const char* a = bound.data();
+    const char* b = name.data();
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The variables a deffunction's call binds, in slot order: its parameters, then the variables
+// its body binds. Made when the deffunction is compiled; a call's context holds one binding per
+// slot under these names, so that a call binds by position and the body's variables find their
+// binding at the position they learned.
+struct TFrameLayout {
+    // Distinct for every layout made in the process (a frame is reused only for its own layout).
+    uint64_t Id = 0;
+    std::vector<std::string> Names;
+    int32_t ParameterCount = 0;
+};
 
 // The bindings of one context, keyed by variable name, in insertion order.
 class TBindings {
@@ -77,6 +110,8 @@ public:
     TBindings& operator=(const TBindings&) = delete;
 
     TBinding* Find(std::string_view name) const noexcept;
+    // As Find, but a frame slot without a value is found too (see TBinding::FrameLocal).
+    TBinding* FindSlot(std::string_view name) const noexcept;
     // Stores the binding under its name; a binding of the same name is removed and freed first.
     TBinding* Put(std::unique_ptr<TBinding> binding);
     bool Remove(std::string_view name);
@@ -93,10 +128,21 @@ public:
     void Truncate(int32_t count);
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     TBinding* Item(int32_t index) const { return FItems.at(static_cast<size_t>(index)).get(); }
+    // The number of frame slots the table begins with (TIEContext::TakeFrame); 0 for a table
+    // that is no frame, or whose slots a removal or a clearing broke up.
+    int32_t FrameSlots() const noexcept { return FFrameSlots; }
+    // A number that stands for the names the table holds: drawn anew (never given twice in the
+    // process) after any name came or went.
+    uint64_t Stamp() const noexcept;
 
 private:
+    friend class TIEContext;
     static constexpr size_t IndexThreshold = 16;
+    // Whether a binding found by name counts as bound: a frame slot without a value does not.
+    static bool Visible(const TBinding& b) noexcept { return !b.FrameLocal || b.Value; }
     void BuildIndex();
+    // Lays the table out as the frame's slots, without values.
+    void Shape(const TFrameLayout& layout);
     // Appends a binding whose name the table does not hold.
     TBinding* Insert(std::unique_ptr<TBinding> binding);
 
@@ -104,6 +150,8 @@ private:
     std::vector<std::unique_ptr<TBinding>> FItems;
     std::vector<std::unique_ptr<TBinding>> FSpare;                 // kept by Recycle for Append
     boost::unordered_flat_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
+    int32_t FFrameSlots = 0;
+    mutable uint64_t FStamp = 0; // 0: none drawn since the names last changed
 };
 
 class TIEContext {
@@ -127,6 +175,15 @@ public:
     // their values (the first `keepNames` stay under their names), and its match and return
     // state are cleared, at once.
     static void GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames = 0) noexcept;
+    // A context for one call of a deffunction, a child of `parent` (the root) whose bindings are
+    // the layout's slots in order, without values: a context given back by GiveBackFrame for the
+    // same layout where there is one on this thread. The caller sets the parameters' values by
+    // position; a variable the body binds is bound once its slot has a value (until then the
+    // name is looked for up the chain, as in a context that does not hold it yet).
+    static std::unique_ptr<TIEContext> TakeFrame(TIEContext* parent, const TFrameLayout& layout);
+    // Lets go of the frame's values and match and return state at once, and keeps it for
+    // TakeFrame.
+    static void GiveBackFrame(std::unique_ptr<TIEContext> frame) noexcept;
 
     TIEContext* Parent() const noexcept { return FParent; }
     // The engine the context evaluates in (the runtime's ContextEngine gives the concrete one).
@@ -175,6 +232,19 @@ public:
     // learns the new position.
     TBinding* FindBinding(std::string_view name, const TIEContext*& owner,
                           uint16_t& hint) const noexcept;
+    // This context's binding of the name when it stands at `hint`, else null: the common read of
+    // a variable, whose hint is right after its first read, in line.
+    TBinding* BindingAt(uint16_t hint, std::string_view name) const noexcept {
+        TBinding* b = SlotAt(hint, name);
+        return b && TBindings::Visible(*b) ? b : nullptr;
+    }
+    // The same, a frame slot without a value included.
+    TBinding* SlotAt(uint16_t hint, std::string_view name) const noexcept {
+        const auto& items = FBindings.FItems;
+        if (hint >= items.size()) return nullptr;
+        TBinding* b = items[hint].get();
+        return SameName(b->Name, name) ? b : nullptr;
+    }
     // Looks only in the root context.
     TBinding* FindGlobalBinding(std::string_view name) const noexcept;
     // A new binding in this context (a same-name binding of this context is replaced).
@@ -185,6 +255,16 @@ public:
                                 int32_t subIndex);
     // Replaces the value of the binding found up the chain, or adds one to this context.
     TBinding* SetBinding(std::string_view name, TRefPtr<IIEValue> value);
+    // The same for a writer that remembers where it found the name among this context's own
+    // bindings (as the FindBinding with a hint).
+    TBinding* SetBinding(std::string_view name, TRefPtr<IIEValue> value, uint16_t& hint) {
+        TBinding* b = SlotAt(hint, name);
+        if (b && TBindings::Visible(*b)) {
+            b->Value = std::move(value);
+            return b;
+        }
+        return SetBindingApart(name, std::move(value), hint, b);
+    }
     // Replaces the value of this context's own binding, otherwise as SetBinding.
     TBinding* SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value);
     // Replaces the value in the root context, or adds it there.
@@ -206,11 +286,20 @@ public:
 private:
     friend class TBindings;
     void BindingsCleared() noexcept { ClearReturn(); }
+    // SetBinding with a hint, where no bound binding stands at the hint; `own`: the frame slot
+    // of the name without a value that stands there, if one does.
+    TBinding* SetBindingApart(std::string_view name, TRefPtr<IIEValue> value, uint16_t& hint,
+                              TBinding* own);
+    // This context's own binding of the name, a frame slot without a value included, found
+    // first at `hint` (which learns the position); null when the table does not hold the name.
+    TBinding* OwnSlot(std::string_view name, uint16_t& hint) const noexcept;
     void SpliceInto(const TRefPtr<IIEValue>& value, TValueVector& values, int depth);
 
     bool FReturnFlag = false;
     TRefPtr<IIEValue> FReturnValue;
     IReasoner* FEngine;
+    // The layout the bindings are shaped as (TakeFrame), 0 when none.
+    uint64_t FFrameId = 0;
     TBindings FBindings;
     TIEContext* FParent;
     TRefPtr<IFact> FFact;
@@ -237,6 +326,15 @@ inline const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVecto
 // the read had to make or take (a fact identifier, a value of a token that cannot lend).
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold);
+// The common read of a pattern variable, null where it does not apply (BorrowBindingInfo then
+// reads it, or raises): the match lent to the context itself, a whole slot of a fact of the
+// engine's own kind that no split cut, at the position the record remembers for the fact's
+// template and layout. Reads without any effect.
+const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context);
+// BorrowBindingInfo for every case, the common read (a whole slot of the match lent to the
+// context) included, which BorrowBindingInfo tries first in line.
+const IIEValue* BorrowBindingInfoApart(const TBindingInfo& info, const TIEContext& context,
+                                       std::string_view variableName, TRefPtr<IIEValue>& hold);
 // One cut of a multifield split as a match holds it: instead of a copy of the fact whose slot
 // holds the cut list, the match keeps the fact and these positions. The run of a `$?` variable
 // in the slot at position Slot of the fact starts at element Start of the slot as the earlier

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <typeinfo>
@@ -339,8 +340,94 @@ bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
 bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
     Bound();
     if (!FNative) return false;
+    // A comparison of pattern variables and numbers, the most common test of a join, is
+    // answered here: reading its arguments has no effect, so when one does not read as a plain
+    // number the function runs as always and reads them again.
+    if (const TNumberTest test = FNative->NumberTest();
+        test != ntNone && context && FNative->CountFits(ArgumentCount()))
+        if (TestNumbersInPlace(test, *context, holds)) return true;
     const TRunningCall running;
     return FNative->CallTest(this, context, holds);
+}
+
+namespace {
+
+// The number an argument reads as without evaluating anything, as the numeric argument readers
+// read it: a number literal, a test's pattern variable that the common read finds bound to a
+// number (ReadMatchedSlot), a variable whose binding stands where it last found it and holds a
+// number. False for every other argument.
+bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double& number) {
+    if (!argument || typeid(*argument) != typeid(TIEValue)) return false;
+    const auto* value = static_cast<const TIEValue*>(argument);
+    const IIEValue* bound = nullptr;
+    switch (value->DType()) {
+    case dtInteger:
+    case dtFloat:
+        number = value->NumberPayload();
+        return true;
+    case dtObject: {
+        const TObject* position = value->OwnedObjectPayload();
+        if (!position || typeid(*position) != typeid(TBinding)) return false;
+        bound = ReadMatchedSlot(static_cast<const TBinding&>(*position), context);
+        break;
+    }
+    case dtVariable:
+    case dtMultiVariable:
+        if (const TBinding* b = context.BindingAt(value->BindingHint(), value->TextBlock()->Text()))
+            bound = b->Value.get();
+        break;
+    default:
+        return false;
+    }
+    if (!bound || typeid(*bound) != typeid(TIEValue)) return false;
+    const auto* n = static_cast<const TIEValue*>(bound);
+    if (n->DType() != dtInteger && n->DType() != dtFloat) return false;
+    number = n->NumberPayload();
+    return true;
+}
+
+bool NumbersHold(TNumberTest test, double a, double b) noexcept {
+    switch (test) {
+    case ntGreater:
+        return a > b;
+    case ntGreaterOrEqual:
+        return a >= b;
+    case ntLess:
+        return a < b;
+    case ntLessOrEqual:
+        return a <= b;
+    case ntEqual:
+        return a == b;
+    case ntNotEqual:
+        return a != b;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& context,
+                                       bool& holds) const {
+    const size_t n = FArguments.size();
+    double first = 0.0;
+    if (n == 0 || !ReadPlainNumber(FArguments[0].get(), context, first)) return false;
+    // =, <> compare the first with each other; the others each pair of neighbours. The first
+    // pair that fails decides, and the arguments after it are not read (nor are they when the
+    // function runs).
+    const bool chain = test != ntEqual && test != ntNotEqual;
+    double previous = first;
+    for (size_t i = 1; i < n; ++i) {
+        double current;
+        if (!ReadPlainNumber(FArguments[i].get(), context, current)) return false;
+        if (!NumbersHold(test, chain ? previous : first, current)) {
+            holds = false;
+            return true;
+        }
+        previous = current;
+    }
+    holds = true;
+    return true;
 }
 
 TFunctionCall* AsFunctionCall(const TIEValue& value) {
@@ -484,6 +571,7 @@ void TInterpretedFunction::AddParameter(std::string_view name, TIEType kind) {
 }
 
 void TInterpretedFunction::ParametersChanged() {
+    FLayout.Id = 0;
     FParameterNames.clear();
     FDistinctParameters = true;
     for (const auto& p : *FParameters) {
@@ -513,6 +601,7 @@ void TInterpretedFunction::UpdateArgumentCounts() {
 
 void TInterpretedFunction::AddAction(TRefPtr<IIEValue> expression) {
     FActions->Add(std::move(expression));
+    FLayout.Id = 0;
 }
 
 void TInterpretedFunction::ClearParameters() {
@@ -523,6 +612,7 @@ void TInterpretedFunction::ClearParameters() {
 void TInterpretedFunction::ClearActions() {
     // A new vector rather than emptying this one: a call that is running keeps its own reference.
     FActions = TValueVector::Create();
+    FLayout.Id = 0;
 }
 
 void TInterpretedFunction::LastReasonerLeft() noexcept {
@@ -530,6 +620,7 @@ void TInterpretedFunction::LastReasonerLeft() noexcept {
     // function it is bound to; once no engine knows the function, the body goes so that cycle
     // can be freed.
     FActions = TValueVector::Create();
+    FLayout.Id = 0;
 }
 
 namespace {
@@ -564,60 +655,53 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
         arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
     }
     // The body binds in a context of its own under the root (where the globals live): what
-    // it binds never reaches the caller's variables, and the caller's are not its own. The
-    // context is one a call before this one gave back, so that a call allocates nothing for it.
-    // It keeps the parameter names in place for the next call (mostly of this function again):
-    // a call whose names match sets their values without binding them anew.
-    struct TChildContext {
-        std::unique_ptr<TIEContext> Context;
-        int32_t KeepNames = 0;
-        ~TChildContext() { TIEContext::GiveBack(std::move(Context), KeepNames); }
-    } scope{context->Root()->TakeChild(true)};
-    TIEContext* child = scope.Context.get();
-    TBindings& bindings = child->Bindings();
+    // it binds never reaches the caller's variables, and the caller's are not its own.
+    TIEContext* root = context->Root();
     const int32_t parameterCount = static_cast<int32_t>(FParameterNames.size());
-    int32_t kept = bindings.Count();
-    if (!FDistinctParameters && kept > 0) {
-        bindings.Truncate(0);
-        kept = 0;
-    }
-    for (int32_t i = 0; i < parameterCount; ++i) {
-        const auto& [name, kind] = FParameterNames[static_cast<size_t>(i)];
-        TRefPtr<IIEValue> value;
-        switch (kind) {
-        case dtVariable:
-            // A missing argument binds the empty atom instead of reading past the list. Each
-            // argument is bound once, after any wildcard before it took its copy.
-            value = i < argCount ? std::move(arguments[i]) : IEEmptyAtom();
-            break;
-        case dtMultiVariable: {
+    auto parameterValue = [&](int32_t i, TIEType kind) -> TRefPtr<IIEValue> {
+        if (kind == dtMultiVariable) {
             auto rest = TValueVector::Create();
             for (int32_t j = i; j < argCount; ++j)
-                rest->Add(arguments[j]);
-            value = TIEValue::CreateList(rest);
-            break;
+                rest->Add(arguments[static_cast<size_t>(j)]);
+            return TIEValue::CreateList(rest);
         }
-        default:
-            child->SetLocalBinding(name, IEEmptyAtom());
-            continue;
+        // A missing argument binds the empty atom instead of reading past the list. Each
+        // argument is bound once, after any wildcard before it took its copy.
+        return i < argCount ? std::move(arguments[static_cast<size_t>(i)])
+                            : TRefPtr<IIEValue>(IEEmptyAtom());
+    };
+    if (!FDistinctParameters) {
+        // Parameters of one name, or atoms: bound by name one after the other, as written.
+        struct TChildContext {
+            std::unique_ptr<TIEContext> Context;
+            ~TChildContext() { TIEContext::GiveBack(std::move(Context)); }
+        } scope{root->TakeChild()};
+        TIEContext* child = scope.Context.get();
+        for (int32_t i = 0; i < parameterCount; ++i) {
+            const auto& [name, kind] = FParameterNames[static_cast<size_t>(i)];
+            if (kind == dtVariable || kind == dtMultiVariable)
+                child->AddBinding(name, parameterValue(i, kind));
+            else
+                child->SetLocalBinding(name, IEEmptyAtom());
         }
-        if (!FDistinctParameters) {
-            child->AddBinding(name, std::move(value));
-            continue;
-        }
-        if (i < kept) {
-            TBinding& same = *bindings.Item(i);
-            if (same.Name == name) {
-                same.Value = std::move(value);
-                continue;
-            }
-            bindings.Truncate(i);
-            kept = i;
-        }
-        bindings.Append(name, std::move(value));
+        return RunBody(child);
     }
-    if (kept > parameterCount) bindings.Truncate(parameterCount);
-    if (FDistinctParameters) scope.KeepNames = parameterCount;
+    // The context is a frame a call before this one gave back, with a binding per parameter and
+    // per variable the body binds already in place: the parameters are set by position, and a
+    // call allocates nothing for its context.
+    if (FLayout.Id == 0) CompileFrame();
+    struct TFrameScope {
+        std::unique_ptr<TIEContext> Context;
+        ~TFrameScope() { TIEContext::GiveBackFrame(std::move(Context)); }
+    } scope{TIEContext::TakeFrame(root, FLayout)};
+    TIEContext* child = scope.Context.get();
+    TBindings& bindings = child->Bindings();
+    for (int32_t i = 0; i < parameterCount; ++i)
+        bindings.Item(i)->Value = parameterValue(i, FParameterNames[static_cast<size_t>(i)].second);
+    return RunBody(child);
+}
+
+TRefPtr<IIEValue> TInterpretedFunction::RunBody(TIEContext* child) {
     TRefPtr<IIEValue> result;
     const TRefPtr<TValueVector> actions = FActions; // the body may be replaced while it runs
     // The actions are read in place (an action may add to the list it runs from, so its length
@@ -634,6 +718,68 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     }
     if (result) result = result->Evaluate(child);
     return result;
+}
+
+namespace {
+
+// The variable a value names, null for any other value.
+const TIEText* VariableText(const IIEValue* value) {
+    if (!value || typeid(*value) != typeid(TIEValue)) return nullptr;
+    const auto* v = static_cast<const TIEValue*>(value);
+    return v->DType() == dtVariable || v->DType() == dtMultiVariable ? v->TextBlock() : nullptr;
+}
+
+// Calls `visit` for every value of the expression, calls' arguments and lists' elements at every
+// depth included.
+template <class Visit> void VisitExpression(const IIEValue* value, Visit& visit, int depth = 0) {
+    if (!value || depth > 256) return;
+    visit(*value);
+    if (typeid(*value) != typeid(TIEValue)) return;
+    const auto* v = static_cast<const TIEValue*>(value);
+    if (IFunCall* call = v->CallPayload()) {
+        for (int32_t i = 0; i < call->ArgumentCount(); ++i)
+            VisitExpression(call->GetArgument(i).get(), visit, depth + 1);
+    } else if (const IValueVector* list = v->ListPayload()) {
+        for (int32_t i = 0; i < list->Count(); ++i)
+            VisitExpression(list->GetItem(i).get(), visit, depth + 1);
+    }
+}
+
+std::atomic<uint64_t> NextFrameLayout{1};
+
+} // namespace
+
+void TInterpretedFunction::CompileFrame() {
+    // The slots: the parameters, then each variable that a bind of the body names, once.
+    TFrameLayout layout;
+    for (const auto& p : FParameterNames)
+        layout.Names.push_back(p.first);
+    layout.ParameterCount = static_cast<int32_t>(layout.Names.size());
+    auto slotOf = [&](std::string_view name) -> int32_t {
+        for (size_t i = 0; i < layout.Names.size(); ++i)
+            if (layout.Names[i] == name) return static_cast<int32_t>(i);
+        return -1;
+    };
+    auto collect = [&](const IIEValue& value) {
+        const IFunCall* call = typeid(value) == typeid(TIEValue)
+                                   ? static_cast<const TIEValue&>(value).CallPayload()
+                                   : nullptr;
+        if (!call || call->ArgumentCount() < 1 || call->GetFunctionName() != "bind") return;
+        if (const TIEText* name = VariableText(call->GetArgument(0).get()))
+            if (slotOf(name->Text()) < 0) layout.Names.emplace_back(name->Text());
+    };
+    for (const auto& action : *FActions)
+        VisitExpression(action.get(), collect);
+    // Each variable of the body looks first where its slot stands.
+    auto place = [&](const IIEValue& value) {
+        if (const TIEText* name = VariableText(&value))
+            if (const int32_t slot = slotOf(name->Text()); slot >= 0 && slot <= UINT16_MAX)
+                static_cast<const TIEValue&>(value).BindingHint() = static_cast<uint16_t>(slot);
+    };
+    for (const auto& action : *FActions)
+        VisitExpression(action.get(), place);
+    layout.Id = NextFrameLayout.fetch_add(1, std::memory_order_relaxed);
+    FLayout = std::move(layout);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/model/IEConsts.h"
+#include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
 #include "platform/Component.h"
 #include "platform/StoredProperties.h"
@@ -47,6 +48,19 @@ public:
 struct TIENumber {
     double Value;
     bool IsFloat;
+};
+
+// How a comparison function relates numbers (>, >=, <, <= each pair of neighbours; =, <> the
+// first with each other), so that a call whose arguments are plain numbers is answered in place
+// (TFunctionCall::EvaluateTest); ntNone for every other function.
+enum TNumberTest : uint8_t {
+    ntNone,
+    ntGreater,
+    ntGreaterOrEqual,
+    ntLess,
+    ntLessOrEqual,
+    ntEqual,
+    ntNotEqual
 };
 
 // What a reasoner list tells its owner.
@@ -92,6 +106,13 @@ public:
     // would be TRUE, without handing a value over. False, with nothing checked or run, for a
     // function that does not answer this way.
     virtual bool CallTest(IFunCall* call, TIEContext* context, bool& holds);
+    // The comparison this function makes of numbers, ntNone when it is no such comparison; its
+    // CallTest must answer as the comparison does for arguments that read as numbers.
+    TNumberTest NumberTest() const noexcept { return FNumberTest; }
+    // Whether a call of `count` arguments passes the count check of Call.
+    bool CountFits(int32_t count) const noexcept {
+        return count >= FMinArgumentCount && count <= FMaxArgumentCount;
+    }
 
     int32_t AddReasoner(IReasoner* reasoner) override;
     void RemoveAllReasoners() override;
@@ -120,6 +141,7 @@ protected:
         if (n < FMinArgumentCount || n > FMaxArgumentCount || !context) [[unlikely]]
             RaiseBadCall(n, context);
     }
+    void SetNumberTest(TNumberTest test) noexcept { FNumberTest = test; }
     // Told when an engine enters (raAdded) or leaves the reasoner list.
     virtual void ReasonerNotify(IReasoner* reasoner, TReasonerAction action);
     // Told when the last engine has left the reasoner list.
@@ -133,6 +155,7 @@ private:
 
     int32_t FMinArgumentCount = 0;
     int32_t FMaxArgumentCount = 2147483647;
+    TNumberTest FNumberTest = ntNone;
     std::string FComment;
     std::vector<IReasoner*> FReasoners;
     std::string FFunctionName;
@@ -214,6 +237,9 @@ private:
     // Lets go of the bound function; while any call runs on this thread the reference is kept
     // until the outermost call returns, since the function may be the one running.
     void ReleaseFunction() noexcept;
+    // EvaluateTest for a comparison of numbers whose arguments all read as numbers without
+    // evaluating anything (see ReadPlainNumber): false, with nothing run, when one does not.
+    bool TestNumbersInPlace(TNumberTest test, const TIEContext& context, bool& holds) const;
 
     IReasoner* FReasoner;
     std::vector<TRefPtr<IIEValue>> FArguments;
@@ -266,14 +292,22 @@ private:
     void UpdateArgumentCounts();
     // Rebuilds FParameterNames and FDistinctParameters from the parameter list.
     void ParametersChanged();
+    // Lays out the frame of a call (FLayout) and sets each variable of the body to look first
+    // at its slot.
+    void CompileFrame();
+    // Runs the actions in the call's context and gives the result.
+    TRefPtr<IIEValue> RunBody(TIEContext* child);
 
     TRefPtr<TValueVector> FParameters;
     TRefPtr<TValueVector> FActions;
     // The parameters' names and kinds as a call binds them, read once when the list changes.
     std::vector<std::pair<std::string, TIEType>> FParameterNames;
     // Every parameter a variable or wildcard of a name no other parameter has: a call then
-    // appends each binding to its fresh context without looking for one of the same name.
+    // binds in a frame (FLayout) by position.
     bool FDistinctParameters = true;
+    // The frame of a call, compiled on the first call after the parameters or the actions
+    // changed (Id 0 until then).
+    TFrameLayout FLayout;
 };
 
 class TCustomUserFunction;

@@ -1218,8 +1218,9 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtVariable:
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
-        const TIEContext* owner = nullptr;
-        TBinding* binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
+        const TIEContext* owner = context;
+        TBinding* binding = context->BindingAt(FBindingHint, FTextBlock->Text());
+        if (!binding) binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
         if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
         // A pattern variable is bound to its position in the matched facts.
@@ -1229,6 +1230,12 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
         return bound;
     }
     case dtObject:
+        // The positions the network compiles into tests: owned records of one class.
+        if (FOwnsObject && FObject && !ObjectFreed() && typeid(*FObject) == typeid(TBinding)) {
+            if (!context) RaiseIE(imNoContext, IETypeName(FType));
+            const auto& info = static_cast<const TBinding&>(*FObject);
+            return BorrowBindingInfo(info, *context, info.Name, hold);
+        }
         if (const TBindingInfo* info = AsBindingInfo(TIEValue::AsObject())) {
             if (!context) RaiseIE(imNoContext, IETypeName(FType));
             const bool named = typeid(*info) == typeid(TBinding);

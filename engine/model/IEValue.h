@@ -125,6 +125,11 @@ public:
     }
     // The list of a list value (no new reference), nullptr for other kinds.
     const IValueVector* ListPayload() const noexcept { return FType == dtList ? FList : nullptr; }
+    // The object an object value owns (a pattern variable's position record in a test), nullptr
+    // for other values.
+    const TObject* OwnedObjectPayload() const noexcept {
+        return FType == dtObject && FOwnsObject ? FObject : nullptr;
+    }
     // Equality of two values of this class and of one kind for the kinds that compare by their
     // payload alone (numbers and texts); false in `decided` for every other case.
     bool SameKindEquals(const TIEValue& other, bool& decided) const noexcept {
@@ -222,6 +227,10 @@ public:
     // ends; `hold` keeps a value made for the read (a fact identifier). Null for other kinds.
     // Raises as Evaluate does.
     const IIEValue* BorrowVariable(TIEContext* context, TRefPtr<IIEValue>& hold) const;
+    // A variable's position among the bindings of the context that last read or bound it,
+    // checked by name before it is used (a deffunction's compiler sets it to the variable's
+    // frame slot).
+    uint16_t& BindingHint() const noexcept { return FBindingHint; }
     void Clear() override;
     std::string GetText() const override;
     TRefPtr<IIEValue> CloneValue() const override;

@@ -333,6 +333,48 @@ TEST(IEContextBindings, RecycledContextsStartEmptyAndReuseTheirBindings) {
     EXPECT_NE(child->FindBinding("w"), nullptr);
 }
 
+TEST(IEContextBindings, FrameSlotsAreBoundOnlyWhileTheyHaveValues) {
+    TIEContext root(nullptr, nullptr);
+    root.AddBinding("g", Int(1));
+    TFrameLayout layout;
+    layout.Id = 0x7fff0001;
+    layout.Names = {"p", "x", "g", "late"};
+    layout.ParameterCount = 1;
+    auto frame = TIEContext::TakeFrame(&root, layout);
+    ASSERT_EQ(frame->BindingCount(), 4);
+    frame->Bindings().Item(0)->Value = Int(7);
+    // A slot of the body's own variables is not bound before its first bind in the call.
+    EXPECT_EQ(frame->FindBinding("x"), nullptr);
+    uint16_t hint = 1;
+    frame->SetBinding("x", Int(2), hint);
+    EXPECT_EQ(frame->FindBinding("x")->Value->AsInteger(), 2);
+    // A name the root holds is the root's: the slot stays unbound.
+    uint16_t global = 2;
+    frame->SetBinding("g", Int(3), global);
+    EXPECT_EQ(root.FindBinding("g")->Value->AsInteger(), 3);
+    EXPECT_EQ(frame->Bindings().Item(2)->Value, nullptr);
+    // Also when the root gains the name after the slot found it absent there.
+    uint16_t late = 3;
+    frame->SetBinding("late", Int(4), late);
+    frame->Bindings().Item(3)->Value = nullptr;
+    frame->SetBinding("late", Int(5), late);
+    EXPECT_EQ(frame->Bindings().Item(3)->Value->AsInteger(), 5);
+    frame->Bindings().Item(3)->Value = nullptr;
+    root.AddBinding("late", Int(6));
+    frame->SetBinding("late", Int(8), late);
+    EXPECT_EQ(root.FindBinding("late")->Value->AsInteger(), 8);
+    EXPECT_EQ(frame->Bindings().Item(3)->Value, nullptr);
+
+    // Given back, it comes again for its layout, in place and without values.
+    TIEContext::GiveBackFrame(std::move(frame));
+    auto again = TIEContext::TakeFrame(&root, layout);
+    EXPECT_EQ(again->BindingCount(), 4);
+    EXPECT_EQ(again->Bindings().Item(0)->Name, "p");
+    EXPECT_EQ(again->FindBinding("x"), nullptr);
+    EXPECT_EQ(again->Parent(), &root);
+    TIEContext::GiveBackFrame(std::move(again));
+}
+
 TEST(IEContextBindingText, RecordsPrintAndCompare) {
     TBinding b("x", Int(4));
     EXPECT_EQ(b.GetText(), "name=x value=4 FactIdx=-1 SlotIdx=");

@@ -20,3 +20,23 @@
 (create$ (sign -2) (sign 0) (sign 3) (sign -1) (sign 5) (sign 0))
 (deffunction angle (?dx ?dy) (integer (round (* 100 (rad-deg (atan (/ ?dy ?dx)))))))
 (create$ (angle 1 1) (angle 3 -1) (angle 2 7) (integer -2.7) (round 2.5) (atan 1) (+ 1 (integer 2)))
+; A deffunction's own variables: a variable its body binds is bound from its first bind in each
+; call (an earlier call's value is gone), every level of a recursion has its own, a bind of a
+; global (even one defined while the call runs) sets the global, and loop variables bind beside.
+(deffunction seen (?first) (if (eq ?first yes) then (bind ?mark here)) ?mark)
+(seen yes)
+(try (seen no) catch (printout t ?__ERROR crlf))
+(deffunction levels (?n) (bind ?here (* ?n 10)) (if (> ?n 0) then (bind ?below (levels (- ?n 1))) else (bind ?below 0)) (+ ?here ?below))
+(levels 3)
+(defglobal ?*hits* = 0)
+(deffunction hit ($?xs) (bind ?sum 0) (foreach e ?xs (bind ?sum (+ ?sum ?e)) (bind ?*hits* (+ ?*hits* 1))) (return ?sum) never)
+(hit 1 2 3)
+(hit 4)
+?*hits*
+(deffunction late () (bind ?*late* 1) (parse "(defglobal ?*late* = 2)") (bind ?*late* (+ ?*late* 5)) ?*late*)
+(late)
+?*late*
+(late)
+(deffunction later () (parse "(defglobal ?*later* = 2)") (bind ?*later* (+ ?*later* 5)) ?*later*)
+(later)
+?*later*
