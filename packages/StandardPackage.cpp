@@ -871,6 +871,7 @@ TRefPtr<IIEValue> NewFactId(int32_t id) {
 }
 
 TRefPtr<IFact> CloneFact(const IFact& fact) {
+    if (typeid(fact) == typeid(TFact)) return static_cast<const TFact&>(fact).Copy();
     TRefPtr<ICloneable> copy = fact.Clone();
     return TRefPtr<IFact>(dynamic_cast<IFact*>(copy.get()));
 }

@@ -945,7 +945,8 @@ void TFact::AssignValues(const IFact& other) {
     if (theirs.get() != TemplateIntf())
         RaiseIE(imCannotAssignSlotValues, FTemplateObj->GetName(), theirs->GetName());
     Sync();
-    const auto* fact = dynamic_cast<const TFact*>(&other);
+    const auto* fact = typeid(other) == typeid(TFact) ? static_cast<const TFact*>(&other)
+                                                      : dynamic_cast<const TFact*>(&other);
     for (int32_t i = 0; i < FTemplateObj->SlotCount(); ++i) {
         TRefPtr<IIEValue> v =
             fact ? CloneOf(fact->PeekValue(i))
@@ -999,8 +1000,16 @@ void TFact::AssignFrom(const IInterface* source) {
 }
 
 TRefPtr<ICloneable> TFact::Clone() const {
+    return Copy();
+}
+
+TRefPtr<TFact> TFact::Copy() const {
+    // AssignFrom for a fact of this very template, without its casts (an assertion copies its
+    // fact literal this way each time it runs).
     TRefPtr<TFact> fact = Create(GetTemplate());
-    fact->AssignFrom(this);
+    if (FTemplateObj) fact->AssignValues(*this);
+    fact->FID = FID;
+    fact->SetTag(GetTag());
     return fact;
 }
 

@@ -340,6 +340,8 @@ public:
     // back from its text by this fact's engine.
     void AssignFrom(const IInterface* source) override;
     TRefPtr<ICloneable> Clone() const override;
+    // Clone as a fact: the template, copies of the values, the identifier and the tag.
+    TRefPtr<TFact> Copy() const;
     bool Equals(const IInterface* other) const override;
     intptr_t GetTag() const override { return FHasTag ? SideTag(this) : 0; }
     void SetTag(intptr_t tag) override;
