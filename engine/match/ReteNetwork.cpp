@@ -688,7 +688,9 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
 bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
-    if (FJoinTests.empty()) return OtherTestsPass(fact, left, strength);
+    // Most joins have no other tests: no call for them.
+    const bool others = !FFuzzyTests.empty() || !FPredicates.empty();
+    if (FJoinTests.empty()) return !others || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
@@ -714,7 +716,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
             if (!join.Compare(other, fixed)) return false;
         }
     }
-    return OtherTestsPass(fact, left, strength);
+    return !others || OtherTestsPass(fact, left, strength);
 }
 
 inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
