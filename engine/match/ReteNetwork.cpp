@@ -689,8 +689,8 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
     // Most joins have no other tests: no call for them.
-    const bool others = !FFuzzyTests.empty() || !FPredicates.empty();
-    if (FJoinTests.empty()) return !others || OtherTestsPass(fact, left, strength);
+    if (FJoinTests.empty())
+        return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
@@ -716,7 +716,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
             if (!join.Compare(other, fixed)) return false;
         }
     }
-    return !others || OtherTestsPass(fact, left, strength);
+    return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
 }
 
 inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
@@ -921,21 +921,19 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
 }
 
 int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
-    uint32_t probe = 0;
-    for (size_t i = 0; i < FHashParts.size(); ++i) {
-        const THashPart& p = FHashParts[i];
+    auto key = [&](const THashPart& p) -> int32_t {
         TRefPtr<IIEValue> hold;
         bool found;
         const IIEValue* v = p.Right.Read(fact, hold, found);
         if (p.RightSub >= 0) v = ElementOf(v, p.RightSub);
-        const int32_t part = v ? ValueHashCode(v) : 0;
-        if (i == 0) {
-            shown = part;
-            probe = static_cast<uint32_t>(part);
-        } else {
-            probe = MixKey(probe, part);
-        }
-    }
+        return v ? ValueHashCode(v) : 0;
+    };
+    const THashPart* p = FHashParts.data();
+    const THashPart* const end = p + FHashParts.size();
+    shown = key(*p);
+    uint32_t probe = static_cast<uint32_t>(shown);
+    while (++p != end)
+        probe = MixKey(probe, key(*p));
     return static_cast<int32_t>(probe);
 }
 
