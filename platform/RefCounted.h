@@ -29,6 +29,9 @@ protected:
     TRefCounted(const TRefCounted&) noexcept {}
     TRefCounted& operator=(const TRefCounted&) noexcept { return *this; }
     virtual ~TRefCounted() = default;
+    // The first count of an object no other thread can see yet, without a locked instruction
+    // (which would wait for the stores that made the object); TRefPtr::Adopt takes it over.
+    void SetFirstRef() const noexcept { FRefCount.store(1, std::memory_order_relaxed); }
 
 private:
     mutable std::atomic<int32_t> FRefCount{0};
@@ -79,6 +82,12 @@ public:
     }
     // Gives up ownership without releasing; the caller now holds the count.
     [[nodiscard]] T* detach() noexcept { return std::exchange(FPtr, nullptr); }
+    // Takes over a count the caller holds (what detach gave up).
+    [[nodiscard]] static TRefPtr Adopt(T* p) noexcept {
+        TRefPtr r;
+        r.FPtr = p;
+        return r;
+    }
 
     T* get() const noexcept { return FPtr; }
     T* operator->() const noexcept { return FPtr; }

@@ -314,17 +314,6 @@ void TIEJoinTest::ReadLeftCut(const TIEToken& level, TSide& side) const {
     side.State = found ? TSide::stValue : TSide::stMissing;
 }
 
-void TIEJoinTest::ReadRight(const IFact& fact, TSide& side) const {
-    bool found;
-    side.Value = FRightReader.Read(fact, side.Hold, found);
-    if (!found) {
-        side.State = TSide::stMissing;
-        return;
-    }
-    if (JoinTestType != tstSlot) side.Value = ElementOf(side.Value, RightSubIndex);
-    side.State = TSide::stValue;
-}
-
 void TIEJoinTest::RaiseMissing(const TSide& left) const {
     // The left side is read first: when it has a value, the right slot is the missing one.
     RaiseIE(imNoSuchSlot, left.State == TSide::stMissing ? LeftSlot : RightSlot);

@@ -255,7 +255,17 @@ public:
         TState State = stUnread;
     };
     void ReadLeft(const TIEToken* token, TSide& side) const;
-    void ReadRight(const IFact& fact, TSide& side) const;
+    // Inline: a join reads the incoming fact's side once per partner it tries.
+    void ReadRight(const IFact& fact, TSide& side) const {
+        bool found;
+        side.Value = FRightReader.Read(fact, side.Hold, found);
+        if (!found) [[unlikely]] {
+            side.State = TSide::stMissing;
+            return;
+        }
+        if (JoinTestType != tstSlot) side.Value = ElementOf(side.Value, RightSubIndex);
+        side.State = TSide::stValue;
+    }
     // ReadLeft for a level whose fact a split cut (read through the cuts).
     [[gnu::noinline]] void ReadLeftCut(const TIEToken& level, TSide& side) const;
     // Whether ReadRight gives the same as the other test's for every fact.

@@ -97,22 +97,28 @@ TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token) {
 
 TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
                                         TTokenAction tag, float strength, TEntrySlot entrySlot) {
-    TRefPtr<TIEToken> t;
+    // The parent is counted before the new block is written, and the new token gets its first
+    // count by a plain store: a locked add waits for every store before it, and the stores to a
+    // block fresh from the pool may wait for its cache line.
+    TRefPtr<TIEToken> counted = parent;
+    const int32_t parentHash = parent ? parent->FHashCode : 0;
+    const int32_t size = (parent ? parent->FSize : 0) + 1;
+    const int32_t id = fact ? fact->GetFactId() : 0;
+    TIEToken* t;
     if (entrySlot != esNone) {
         t = new (TWithEntrySlot{entrySlot}) TIEToken();
         t->FSlot = entrySlot;
     } else {
-        t = Create();
+        t = new TIEToken();
     }
-    const int32_t parentHash = parent ? parent->FHashCode : 0;
-    t->FSize = (parent ? parent->FSize : 0) + 1;
-    const int32_t id = fact ? fact->GetFactId() : 0;
+    t->SetFirstRef();
+    t->FSize = size;
     t->FFact = std::move(fact);
-    t->FParent = parent;
+    t->FParent = std::move(counted);
     t->FTag = tag;
     t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
     t->FHashCode = ChildHash(parentHash, id);
-    return t;
+    return TRefPtr<TIEToken>::Adopt(t);
 }
 
 TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, const TIEToken& right,

@@ -688,7 +688,9 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
 bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
-    if (FJoinTests.empty()) return OtherTestsPass(fact, left, strength);
+    // Most joins have no other tests: no call for them.
+    if (FJoinTests.empty())
+        return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
@@ -714,7 +716,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
             if (!join.Compare(other, fixed)) return false;
         }
     }
-    return OtherTestsPass(fact, left, strength);
+    return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
 }
 
 inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
@@ -890,44 +892,48 @@ uint32_t MixKey(uint32_t key, int32_t part) noexcept {
 // The shown keys are what the memories' KeyOf computes, read by slot position.
 int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
     if (!FHashed) return shown = token.HashCode();
-    uint32_t probe = 0;
-    for (size_t i = 0; i < FHashParts.size(); ++i) {
-        const THashPart& p = FHashParts[i];
-        int32_t part = 0;
-        if (p.TokenIndex < token.Size()) {
-            TRefPtr<IIEValue> hold;
-            bool found;
-            const TIEToken* level = token.LevelPtr(p.TokenIndex);
-            const IIEValue* v =
-                p.Left.ReadElement(*level->Fact(), level->MatchCut(), p.LeftSub, hold, found);
-            if (v) part = ValueHashCode(v);
+    const int32_t size = token.Size();
+    // The level read last: a part on the same level or an earlier one walks on from it.
+    const TIEToken* at = &token;
+    int32_t atIndex = size - 1;
+    auto key = [&](const THashPart& p) -> int32_t {
+        if (p.TokenIndex >= size) return 0;
+        if (p.TokenIndex > atIndex || p.TokenIndex < 0) {
+            at = &token;
+            atIndex = size - 1;
         }
-        if (i == 0) {
-            shown = part;
-            probe = static_cast<uint32_t>(part);
-        } else {
-            probe = MixKey(probe, part);
-        }
-    }
+        for (; atIndex > p.TokenIndex && at; --atIndex)
+            at = at->Parent().get();
+        const TIEToken* level = p.TokenIndex < 0 ? nullptr : at;
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* v =
+            p.Left.ReadElement(*level->Fact(), level->MatchCut(), p.LeftSub, hold, found);
+        return v ? ValueHashCode(v) : 0;
+    };
+    const THashPart* p = FHashParts.data();
+    const THashPart* const end = p + FHashParts.size();
+    shown = key(*p);
+    uint32_t probe = static_cast<uint32_t>(shown);
+    while (++p != end)
+        probe = MixKey(probe, key(*p));
     return static_cast<int32_t>(probe);
 }
 
 int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
-    uint32_t probe = 0;
-    for (size_t i = 0; i < FHashParts.size(); ++i) {
-        const THashPart& p = FHashParts[i];
+    auto key = [&](const THashPart& p) -> int32_t {
         TRefPtr<IIEValue> hold;
         bool found;
         const IIEValue* v = p.Right.Read(fact, hold, found);
         if (p.RightSub >= 0) v = ElementOf(v, p.RightSub);
-        const int32_t part = v ? ValueHashCode(v) : 0;
-        if (i == 0) {
-            shown = part;
-            probe = static_cast<uint32_t>(part);
-        } else {
-            probe = MixKey(probe, part);
-        }
-    }
+        return v ? ValueHashCode(v) : 0;
+    };
+    const THashPart* p = FHashParts.data();
+    const THashPart* const end = p + FHashParts.size();
+    shown = key(*p);
+    uint32_t probe = static_cast<uint32_t>(shown);
+    while (++p != end)
+        probe = MixKey(probe, key(*p));
     return static_cast<int32_t>(probe);
 }
 

@@ -65,6 +65,16 @@ TEST(IEToken, HashCodesGrowByEightPerLevelAndFactsAreReachedByIndex) {
     EXPECT_EQ(copy->NegatedCount(), 0);
     EXPECT_TRUE(copy->Equals(*grandchild));
     EXPECT_EQ(copy->FactPtr(0)->GetFactId(), 5);
+    // A join's child holds the one count of itself and one of its parent, which it gives back.
+    const int32_t parentCount = child->RefCount();
+    {
+        auto joined = TIEToken::CreateChild(child, f.Fact(7), taAdd, -1.0f, TIEToken::esPlain);
+        EXPECT_EQ(joined->RefCount(), 1);
+        EXPECT_EQ(child->RefCount(), parentCount + 1);
+        EXPECT_EQ(joined->HashCode(), 43 * 8 + 7);
+        EXPECT_EQ(joined->Strength(), 0.0f);
+    }
+    EXPECT_EQ(child->RefCount(), parentCount);
 }
 
 TEST(IEToken, HashArithmeticWrapsInsteadOfOverflowing) {
