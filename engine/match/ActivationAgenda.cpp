@@ -333,8 +333,8 @@ int32_t TActivationAgenda::GetInsertIndex(int32_t salience) const {
     if (depthFirst ? salience < FTail->FSalience : salience <= FTail->FSalience) return -1;
     NeedIndex();
     const int64_t key = -static_cast<int64_t>(salience);
-    const int64_t sequence = depthFirst ? std::numeric_limits<int64_t>::min()
-                                        : std::numeric_limits<int64_t>::max();
+    const int64_t sequence =
+        depthFirst ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
     return static_cast<int32_t>(Rank({key, sequence}));
 }
 
