@@ -142,7 +142,7 @@ void TActivationAgenda::NeedIndex() const {
             FBlocks.emplace_back().reserve(BlockSize + 1);
             FSizes.push_back(0);
         }
-        FBlocks.back().push_back(TSlot{a->FKey, a});
+        FBlocks.back().push_back(TSlot{a->Key(), a});
         ++FSizes.back();
     }
     FIndexed = true;
@@ -201,7 +201,7 @@ size_t TActivationAgenda::Rank(const TActivationKey& key) const noexcept {
 }
 
 std::pair<size_t, size_t> TActivationAgenda::IndexInsert(TActivation* activation) {
-    const TActivationKey key = activation->FKey;
+    const TActivationKey key = activation->Key();
     if (FBlocks.empty()) {
         FBlocks.emplace_back().reserve(BlockSize + 1);
         FSizes.push_back(0);
@@ -236,8 +236,8 @@ void TActivationAgenda::IndexErase(TActivation* activation) {
         b = FKnownBlock;
         slot = FKnownSlot;
     } else {
-        b = BlockFor(activation->FKey);
-        slot = FirstLess(FBlocks[b], activation->FKey) - 1;
+        b = BlockFor(activation->Key());
+        slot = FirstLess(FBlocks[b], activation->Key()) - 1;
     }
     TBlock& block = FBlocks[b];
     // A filed activation is where its key says.
@@ -317,8 +317,8 @@ int32_t TActivationAgenda::IndexOf(const TActivation* activation) const {
         return FKnownIndex;
     }
     NeedIndex();
-    const size_t b = BlockFor(activation->FKey);
-    const size_t less = FirstLess(FBlocks[b], activation->FKey);
+    const size_t b = BlockFor(activation->Key());
+    const size_t less = FirstLess(FBlocks[b], activation->Key());
     if (less == 0 || FBlocks[b][less - 1].Activation != activation) return -1;
     const int32_t index = Before(b, less);
     Remember(index, const_cast<TActivation*>(activation), b, less - 1);
@@ -344,8 +344,7 @@ int32_t TActivationAgenda::GetInsertIndex(int32_t salience) const {
 std::pair<size_t, size_t> TActivationAgenda::Insert(TActivation* activation, int32_t salience) {
     ++FSequence;
     activation->FSalience = salience;
-    activation->FKey.Salience = -static_cast<int64_t>(salience);
-    activation->FKey.Sequence = FStrategy == ssDepthFirst ? -FSequence : FSequence;
+    activation->FSequence = FStrategy == ssDepthFirst ? -FSequence : FSequence;
     Forget();
     Link(activation);
     ++FCount;
@@ -365,8 +364,8 @@ int32_t TActivationAgenda::AddActivation(TActivation* activation, int32_t salien
     }
     if (b == NoPlace) {
         NeedIndex();
-        b = BlockFor(activation->FKey);
-        slot = FirstLess(FBlocks[b], activation->FKey) - 1;
+        b = BlockFor(activation->Key());
+        slot = FirstLess(FBlocks[b], activation->Key()) - 1;
     }
     FUnasked = 0;
     const int32_t index = Before(b, slot + 1);

@@ -100,7 +100,7 @@ public:
 
     // Agenda bookkeeping: the order key.
     using TKey = TActivationKey;
-    const TKey& Key() const noexcept { return FKey; }
+    TKey Key() const noexcept { return {-static_cast<int64_t>(FSalience), FSequence}; }
     bool InAgenda() const noexcept { return FInAgenda; }
 
     // The links of the node that lists the activation (its rule's terminal node), which keeps
@@ -129,7 +129,8 @@ private:
     int32_t FSalience = 0;
     bool FInAgenda = false;
     bool FFiring = false;
-    TKey FKey{0, 0};
+    // The key's sequence number, signed by the strategy it was filed under.
+    int64_t FSequence = 0;
     // The agenda the activation is filed in while FInAgenda, and its neighbours there.
     TActivationAgenda* FAgenda = nullptr;
     TActivation* FAgendaPrev = nullptr;

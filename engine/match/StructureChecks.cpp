@@ -39,11 +39,9 @@ void TActivationAgenda::CheckInvariants() const {
         if (++count > FCount) fail("list longer than the count");
         if (a->FAgendaPrev != before) fail("list links differ in the two directions");
         if (!a->FInAgenda || a->FAgenda != this) fail("activation not filed in this agenda");
-        if (a->FKey.Salience != -static_cast<int64_t>(a->FSalience))
-            fail("key does not follow the activation's salience");
-        if (a->FKey.Sequence == 0 || a->FKey.Sequence > FSequence || -a->FKey.Sequence > FSequence)
+        if (a->FSequence == 0 || a->FSequence > FSequence || -a->FSequence > FSequence)
             fail("sequence number not yet drawn");
-        if (before && !(before->FKey < a->FKey)) fail("activations out of order");
+        if (before && !(before->Key() < a->Key())) fail("activations out of order");
         // Groups.
         const bool first = !before || before->FSalience != a->FSalience;
         const bool last = !a->FAgendaNext || a->FAgendaNext->FSalience != a->FSalience;
@@ -69,8 +67,8 @@ void TActivationAgenda::CheckInvariants() const {
                 fail("recorded block size differs");
             for (auto slot = block.rbegin(); slot != block.rend(); ++slot) {
                 if (slot->Activation != next) fail("index and list differ");
-                if (slot->Key.Salience != next->FKey.Salience ||
-                    slot->Key.Sequence != next->FKey.Sequence)
+                if (slot->Key.Salience != next->Key().Salience ||
+                    slot->Key.Sequence != next->Key().Sequence)
                     fail("slot key differs from its activation's key");
                 next = next->FAgendaNext;
             }
