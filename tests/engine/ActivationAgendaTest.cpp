@@ -136,6 +136,10 @@ TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
             ASSERT_EQ(agenda.IndexOf(activation), i);
             ++i;
         }
+        EXPECT_NO_THROW(agenda.CheckInvariants()); // the place the walk remembered
+        // Backwards, so that no position is the one after the last asked.
+        for (auto it = model.rbegin(); it != model.rend(); ++it)
+            ASSERT_EQ(agenda.Item(--i), it->second) << i;
         EXPECT_EQ(agenda.First(), model.empty() ? nullptr : model.begin()->second);
         EXPECT_NO_THROW(agenda.CheckInvariants());
     };
@@ -179,12 +183,17 @@ TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
         if (round % 500 == 0) checkAll();
     }
     checkAll();
-    // Where a new activation of each salience would go.
-    for (int salience = -5; salience <= 20; salience += 5) {
-        auto at = model.lower_bound({-salience, std::numeric_limits<int>::max()});
-        const int32_t expected =
-            at == model.end() ? -1 : static_cast<int32_t>(std::distance(model.begin(), at));
-        EXPECT_EQ(agenda.GetInsertIndex(salience), expected) << salience;
+    // Where a new activation of each salience would go: after the equal ones breadth-first,
+    // before them depth-first.
+    for (const bool depth : {false, true}) {
+        agenda.SetStrategy(depth ? ssDepthFirst : ssBreadthFirst);
+        for (int salience = -5; salience <= 20; salience += 5) {
+            auto at = model.lower_bound({-salience, depth ? std::numeric_limits<int>::min()
+                                                          : std::numeric_limits<int>::max()});
+            const int32_t expected =
+                at == model.end() ? -1 : static_cast<int32_t>(std::distance(model.begin(), at));
+            EXPECT_EQ(agenda.GetInsertIndex(salience), expected) << salience << depth;
+        }
     }
     const std::vector<TActivation*> all = agenda.ExtractAll();
     ASSERT_EQ(all.size(), model.size());
