@@ -305,10 +305,6 @@ TActivation* TActivationAgenda::FirstIdle() const noexcept {
     return nullptr;
 }
 
-bool TActivationAgenda::Holds(const TActivation* activation) const noexcept {
-    return activation && activation->FInAgenda && activation->FAgenda == this;
-}
-
 int32_t TActivationAgenda::IndexOf(const TActivation* activation) const {
     if (!Holds(activation)) return -1;
     if (activation == FKnownActivation) return FKnownIndex;

@@ -158,7 +158,9 @@ public:
     TActivation* FirstIdle() const noexcept;
     // The index of the activation, -1 when it is not in this agenda.
     int32_t IndexOf(const TActivation* activation) const;
-    bool Holds(const TActivation* activation) const noexcept;
+    bool Holds(const TActivation* activation) const noexcept {
+        return activation && activation->FInAgenda && activation->FAgenda == this;
+    }
 
     // Takes ownership, files the activation under `salience` and returns its index.
     int32_t AddActivation(TActivation* activation, int32_t salience);
