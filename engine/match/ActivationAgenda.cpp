@@ -1,10 +1,13 @@
-// The agenda's activations and their block list: insertion, extraction and lookup by index.
+// The agenda's activations, their list and salience groups, and the order-statistics index that
+// answers positions.
 //
-// Invariant: each activation's key (negated salience, then a sequence number negated under
-// depth-first) is fixed when it is inserted, so every search is a binary search over plain keys,
-// and a block that outgrows BlockSize splits in halves so that an insertion moves few slots
-// however long the agenda is. The last position found is remembered because firing, removing and
-// listing usually ask about the activation just touched.
+// Invariant: the list holds every filed activation in key order (negated salience, then a
+// sequence number negated under depth-first, fixed at filing), each group names the first and
+// last activation of its salience, and while the index is built it holds the same activations
+// in the same order. A block of the index that outgrows BlockSize splits in halves so that an
+// insertion moves few slots however long the agenda is. The last position found is remembered
+// because firing, removing and listing usually ask about the activation just touched or the
+// next one.
 #include "engine/match/ActivationAgenda.h"
 
 #include <algorithm>
@@ -53,6 +56,113 @@ TActivationAgenda::~TActivationAgenda() {
     Clear();
 }
 
+// ---------------------------------------------------------------------------------------------
+// The list and its groups
+
+size_t TActivationAgenda::GroupFor(int32_t salience) const noexcept {
+    // Most agendas have one to a few saliences, and most filings go to the highest or lowest.
+    const size_t n = FGroups.size();
+    if (n == 0 || FGroups[0].Salience <= salience) return 0;
+    if (FGroups[n - 1].Salience > salience) return n;
+    size_t low = 1, high = n - 1;
+    while (low < high) {
+        const size_t mid = (low + high) / 2;
+        if (FGroups[mid].Salience > salience)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return low;
+}
+
+void TActivationAgenda::LinkBefore(TActivation* activation, TActivation* next) noexcept {
+    TActivation* prev = next ? next->FAgendaPrev : FTail;
+    activation->FAgendaPrev = prev;
+    activation->FAgendaNext = next;
+    (prev ? prev->FAgendaNext : FHead) = activation;
+    (next ? next->FAgendaPrev : FTail) = activation;
+}
+
+void TActivationAgenda::Link(TActivation* activation) {
+    const int32_t salience = activation->FSalience;
+    const size_t g = GroupFor(salience);
+    if (g < FGroups.size() && FGroups[g].Salience == salience) {
+        TGroup& group = FGroups[g];
+        if (FStrategy == ssDepthFirst) {
+            LinkBefore(activation, group.First);
+            group.First = activation;
+        } else {
+            LinkBefore(activation, group.Last->FAgendaNext);
+            group.Last = activation;
+        }
+        return;
+    }
+    FGroups.insert(FGroups.begin() + static_cast<std::ptrdiff_t>(g),
+                   TGroup{salience, activation, activation});
+    LinkBefore(activation, g + 1 < FGroups.size() ? FGroups[g + 1].First : nullptr);
+}
+
+void TActivationAgenda::Unlink(TActivation* activation) {
+    TActivation* prev = activation->FAgendaPrev;
+    TActivation* next = activation->FAgendaNext;
+    const int32_t salience = activation->FSalience;
+    // Only an activation at its group's edge changes the group.
+    const bool first = !prev || prev->FSalience != salience;
+    const bool last = !next || next->FSalience != salience;
+    if (first || last) {
+        const size_t g = GroupFor(salience);
+        IE_ASSERT(g < FGroups.size() && FGroups[g].Salience == salience);
+        TGroup& group = FGroups[g];
+        if (first && last)
+            FGroups.erase(FGroups.begin() + static_cast<std::ptrdiff_t>(g));
+        else if (first)
+            group.First = next;
+        else
+            group.Last = prev;
+    }
+    (prev ? prev->FAgendaNext : FHead) = next;
+    (next ? next->FAgendaPrev : FTail) = prev;
+    activation->FAgendaPrev = activation->FAgendaNext = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The order-statistics index
+
+void TActivationAgenda::NeedIndex() const {
+    FUnasked = 0;
+    if (FIndexed) return;
+    // Three quarters full, so that the filings that follow split few blocks.
+    constexpr size_t fill = BlockSize * 3 / 4;
+    FBlocks.clear();
+    FSizes.clear();
+    FBlocks.reserve(static_cast<size_t>(FCount) / fill + 1);
+    FSizes.reserve(FBlocks.capacity());
+    for (TActivation* a = FTail; a; a = a->FAgendaPrev) {
+        if (FBlocks.empty() || FBlocks.back().size() == fill) {
+            FBlocks.emplace_back().reserve(BlockSize + 1);
+            FSizes.push_back(0);
+        }
+        FBlocks.back().push_back(TSlot{a->Key(), a});
+        ++FSizes.back();
+    }
+    FIndexed = true;
+}
+
+void TActivationAgenda::DropIndex() const noexcept {
+    FIndexed = false;
+    FBlocks.clear();
+    FBlocks.shrink_to_fit();
+    FSizes.clear();
+    FSizes.shrink_to_fit();
+    FKnownBlock = NoPlace;
+}
+
+void TActivationAgenda::IndexChanged() const noexcept {
+    // Rebuilding costs one pass over the agenda; following this many changes without a
+    // question has cost more than that, so a later question can pay for the rebuild.
+    if (++FUnasked > 2 * std::max<int64_t>(FCount, 256)) DropIndex();
+}
+
 size_t TActivationAgenda::BlockFor(const TActivationKey& key) const noexcept {
     size_t low = 0, high = FBlocks.size() - 1;
     while (low < high) {
@@ -90,53 +200,8 @@ size_t TActivationAgenda::Rank(const TActivationKey& key) const noexcept {
     return static_cast<size_t>(Before(b, FirstLess(FBlocks[b], key)));
 }
 
-TActivation* TActivationAgenda::Item(int32_t index) const {
-    if (index < 0 || index >= FCount)
-        throw EListError(Format("List index out of bounds (%d)", index));
-    if (FKnownActivation && FKnownIndex == index) return FKnownActivation;
-    int32_t rest = index;
-    for (size_t b = FSizes.size(); b-- > 0;) {
-        if (rest < FSizes[b]) {
-            const auto slot = static_cast<size_t>(FSizes[b] - 1 - rest);
-            TActivation* activation = FBlocks[b][slot].Activation;
-            Remember(index, activation, b, slot);
-            return activation;
-        }
-        rest -= FSizes[b];
-    }
-    IE_ASSERT(!"the blocks hold FCount activations");
-    return nullptr;
-}
-
-TActivation* TActivationAgenda::FirstIdle() const noexcept {
-    // Only the activations of the enclosing firings can be skipped: a handful at most.
-    for (auto block = FBlocks.rbegin(); block != FBlocks.rend(); ++block)
-        for (auto slot = block->rbegin(); slot != block->rend(); ++slot)
-            if (!slot->Activation->Firing()) return slot->Activation;
-    return nullptr;
-}
-
-bool TActivationAgenda::Holds(const TActivation* activation) const noexcept {
-    return activation && activation->FInAgenda && activation->FAgenda == this;
-}
-
-int32_t TActivationAgenda::IndexOf(const TActivation* activation) const {
-    if (!Holds(activation)) return -1;
-    if (activation == FKnownActivation) return FKnownIndex;
-    const size_t b = BlockFor(activation->FKey);
-    const size_t less = FirstLess(FBlocks[b], activation->FKey);
-    if (less == 0 || FBlocks[b][less - 1].Activation != activation) return -1;
-    const int32_t index = Before(b, less);
-    Remember(index, const_cast<TActivation*>(activation), b, less - 1);
-    return index;
-}
-
-std::pair<size_t, size_t> TActivationAgenda::Insert(TActivation* activation, int32_t salience) {
-    ++FSequence;
-    activation->FSalience = salience;
-    activation->FKey.Salience = -static_cast<int64_t>(salience);
-    activation->FKey.Sequence = FStrategy == ssDepthFirst ? -FSequence : FSequence;
-    const TActivationKey key = activation->FKey;
+std::pair<size_t, size_t> TActivationAgenda::IndexInsert(TActivation* activation) {
+    const TActivationKey key = activation->Key();
     if (FBlocks.empty()) {
         FBlocks.emplace_back().reserve(BlockSize + 1);
         FSizes.push_back(0);
@@ -162,15 +227,143 @@ std::pair<size_t, size_t> TActivationAgenda::Insert(TActivation* activation, int
             slot -= half;
         }
     }
-    ++FCount;
-    activation->FInAgenda = true;
-    activation->FAgenda = this;
-    Forget();
     return {b, slot};
 }
 
+void TActivationAgenda::IndexErase(TActivation* activation) {
+    size_t b, slot;
+    if (activation == FKnownActivation && FKnownBlock != NoPlace) {
+        b = FKnownBlock;
+        slot = FKnownSlot;
+    } else {
+        b = BlockFor(activation->Key());
+        slot = FirstLess(FBlocks[b], activation->Key()) - 1;
+    }
+    TBlock& block = FBlocks[b];
+    // A filed activation is where its key says.
+    IE_ASSERT(slot < block.size() && block[slot].Activation == activation);
+    block.erase(block.begin() + static_cast<std::ptrdiff_t>(slot));
+    if (--FSizes[b] == 0) {
+        FBlocks.erase(FBlocks.begin() + static_cast<std::ptrdiff_t>(b));
+        FSizes.erase(FSizes.begin() + static_cast<std::ptrdiff_t>(b));
+    }
+}
+
+void TActivationAgenda::RememberEnd(bool first) const noexcept {
+    if (first)
+        Remember(0, FHead, FIndexed ? FBlocks.size() - 1 : NoPlace,
+                 FIndexed ? FBlocks.back().size() - 1 : 0);
+    else
+        Remember(FCount - 1, FTail, FIndexed ? 0 : NoPlace, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Positions
+
+TActivation* TActivationAgenda::Item(int32_t index) const {
+    if (index < 0 || index >= FCount)
+        throw EListError(Format("List index out of bounds (%d)", index));
+    if (FKnownActivation) {
+        if (FKnownIndex == index) return FKnownActivation;
+        if (FKnownIndex + 1 == index) {
+            // The next one of a listing: the list's next, and the place before in the index.
+            TActivation* next = FKnownActivation->FAgendaNext;
+            size_t b = FKnownBlock, slot = 0;
+            if (b != NoPlace) {
+                if (FKnownSlot > 0)
+                    slot = FKnownSlot - 1;
+                else
+                    slot = FBlocks[--b].size() - 1; // a next one is there: b > 0
+            }
+            Remember(index, next, b, slot);
+            return next;
+        }
+    }
+    if (index == 0 || index == FCount - 1) {
+        RememberEnd(index == 0);
+        return FKnownActivation;
+    }
+    NeedIndex();
+    int32_t rest = index;
+    for (size_t b = FSizes.size(); b-- > 0;) {
+        if (rest < FSizes[b]) {
+            const auto slot = static_cast<size_t>(FSizes[b] - 1 - rest);
+            TActivation* activation = FBlocks[b][slot].Activation;
+            Remember(index, activation, b, slot);
+            return activation;
+        }
+        rest -= FSizes[b];
+    }
+    IE_ASSERT(!"the blocks hold FCount activations");
+    return nullptr;
+}
+
+TActivation* TActivationAgenda::FirstIdle() const noexcept {
+    // Only the activations of the enclosing firings can be skipped: a handful at most.
+    for (TActivation* a = FHead; a; a = a->FAgendaNext)
+        if (!a->Firing()) return a;
+    return nullptr;
+}
+
+int32_t TActivationAgenda::IndexOf(const TActivation* activation) const {
+    if (!Holds(activation)) return -1;
+    if (activation == FKnownActivation) return FKnownIndex;
+    if (activation == FHead || activation == FTail) {
+        RememberEnd(activation == FHead);
+        return FKnownIndex;
+    }
+    NeedIndex();
+    const size_t b = BlockFor(activation->Key());
+    const size_t less = FirstLess(FBlocks[b], activation->Key());
+    if (less == 0 || FBlocks[b][less - 1].Activation != activation) return -1;
+    const int32_t index = Before(b, less);
+    Remember(index, const_cast<TActivation*>(activation), b, less - 1);
+    return index;
+}
+
+int32_t TActivationAgenda::GetInsertIndex(int32_t salience) const {
+    if (FCount == 0) return -1;
+    // Depth-first: before every equal salience; breadth-first: after them.
+    const bool depthFirst = FStrategy == ssDepthFirst;
+    if (depthFirst ? salience >= FHead->FSalience : salience > FHead->FSalience) return 0;
+    if (depthFirst ? salience < FTail->FSalience : salience <= FTail->FSalience) return -1;
+    NeedIndex();
+    const int64_t key = -static_cast<int64_t>(salience);
+    const int64_t sequence =
+        depthFirst ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+    return static_cast<int32_t>(Rank({key, sequence}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Changes
+
+std::pair<size_t, size_t> TActivationAgenda::Insert(TActivation* activation, int32_t salience) {
+    ++FSequence;
+    activation->FSalience = salience;
+    activation->FSequence = FStrategy == ssDepthFirst ? -FSequence : FSequence;
+    Forget();
+    Link(activation);
+    ++FCount;
+    activation->FInAgenda = true;
+    activation->FAgenda = this;
+    if (!FIndexed) return {NoPlace, 0};
+    const auto place = IndexInsert(activation);
+    IndexChanged();
+    return FIndexed ? place : std::pair<size_t, size_t>{NoPlace, 0};
+}
+
 int32_t TActivationAgenda::AddActivation(TActivation* activation, int32_t salience) {
-    const auto [b, slot] = Insert(activation, salience);
+    auto [b, slot] = Insert(activation, salience);
+    if (activation == FHead || activation == FTail) {
+        RememberEnd(activation == FHead);
+        return FKnownIndex;
+    }
+    if (b == NoPlace) {
+        NeedIndex();
+        b = BlockFor(activation->Key());
+        slot = FirstLess(FBlocks[b], activation->Key()) - 1;
+    }
+    FUnasked = 0;
     const int32_t index = Before(b, slot + 1);
     Remember(index, activation, b, slot);
     return index;
@@ -181,26 +374,13 @@ void TActivationAgenda::File(TActivation* activation, int32_t salience) {
 }
 
 TActivation* TActivationAgenda::Extract(TActivation* activation) {
-    if (!activation || !activation->FInAgenda || activation->FAgenda != this) return nullptr;
-    size_t b, slot;
-    if (activation == FKnownActivation) {
-        b = FKnownBlock;
-        slot = FKnownSlot;
-    } else {
-        b = BlockFor(activation->FKey);
-        slot = FirstLess(FBlocks[b], activation->FKey);
-        if (slot-- == 0) return nullptr;
+    if (!Holds(activation)) return nullptr;
+    if (FIndexed) {
+        IndexErase(activation);
+        IndexChanged();
     }
     Forget();
-    TBlock& block = FBlocks[b];
-    // A filed activation is where its key says.
-    IE_ASSERT(block[slot].Activation == activation);
-    if (block[slot].Activation != activation) return nullptr;
-    block.erase(block.begin() + static_cast<std::ptrdiff_t>(slot));
-    if (--FSizes[b] == 0) {
-        FBlocks.erase(FBlocks.begin() + static_cast<std::ptrdiff_t>(b));
-        FSizes.erase(FSizes.begin() + static_cast<std::ptrdiff_t>(b));
-    }
+    Unlink(activation);
     --FCount;
     activation->FInAgenda = false;
     activation->FAgenda = nullptr;
@@ -210,15 +390,18 @@ TActivation* TActivationAgenda::Extract(TActivation* activation) {
 std::vector<TActivation*> TActivationAgenda::ExtractAll() {
     std::vector<TActivation*> all;
     all.reserve(static_cast<size_t>(FCount));
-    for (auto block = FBlocks.rbegin(); block != FBlocks.rend(); ++block)
-        for (auto slot = block->rbegin(); slot != block->rend(); ++slot) {
-            slot->Activation->FInAgenda = false;
-            slot->Activation->FAgenda = nullptr;
-            all.push_back(slot->Activation);
-        }
+    for (TActivation* a = FHead; a;) {
+        TActivation* next = a->FAgendaNext;
+        a->FInAgenda = false;
+        a->FAgenda = nullptr;
+        a->FAgendaPrev = a->FAgendaNext = nullptr;
+        all.push_back(a);
+        a = next;
+    }
     Forget();
-    FBlocks.clear();
-    FSizes.clear();
+    DropIndex();
+    FHead = FTail = nullptr;
+    FGroups.clear();
     FCount = 0;
     return all;
 }
@@ -230,22 +413,11 @@ void TActivationAgenda::Clear() {
 
 std::string TActivationAgenda::GetText() const {
     std::string text;
-    for (auto block = FBlocks.rbegin(); block != FBlocks.rend(); ++block)
-        for (auto slot = block->rbegin(); slot != block->rend(); ++slot) {
-            text += slot->Activation->GetText();
-            text += IELineEnd;
-        }
+    for (const TActivation* a = FHead; a; a = a->FAgendaNext) {
+        text += a->GetText();
+        text += IELineEnd;
+    }
     return text;
-}
-
-int32_t TActivationAgenda::GetInsertIndex(int32_t salience) const {
-    if (FCount == 0) return -1;
-    const int64_t key = -static_cast<int64_t>(salience);
-    // Depth-first: before every equal salience; breadth-first: after them.
-    const int64_t sequence = FStrategy == ssDepthFirst ? std::numeric_limits<int64_t>::min()
-                                                       : std::numeric_limits<int64_t>::max();
-    const size_t index = Rank({key, sequence});
-    return index >= static_cast<size_t>(FCount) ? -1 : static_cast<int32_t>(index);
 }
 
 } // namespace ie

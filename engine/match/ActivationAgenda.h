@@ -2,17 +2,25 @@
 // order.
 //
 // Order: non-increasing salience; among equal saliences the newest activation first under the
-// depth-first strategy and last under breadth-first. Each activation carries the salience it was
-// inserted with and a sequence number drawn at insertion, so the order is a plain key order. The
-// agenda keeps its activations in a list of short sorted blocks (at most BlockSize activations
-// each, none empty), stored back to front: the last block holds the first activations, and a
-// block holds its activations last-first, so that the first activation is the last slot of the
-// last block. Firing takes the first activation and depth-first puts a new activation of the
-// highest salience first: both are then a push or pop at the end of a vector. Finding a place
-// is a binary search over the blocks and within one, inserting or removing elsewhere moves at
-// most one block's pointers, and an index is the sizes of the blocks behind plus the place in
-// the block. For the agendas rules make (a few thousand activations at most at a time) this is
-// a handful of cache lines per operation and no allocation.
+// depth-first strategy and last under breadth-first. The agenda keeps its activations in one
+// doubly linked list in that order, through links in the activations themselves, and a short
+// vector of salience groups (highest first), each naming its first and last activation. Filing
+// finds the group (its end tests first, then a binary search over the few groups) and links the
+// activation at the group's front (depth-first) or back (breadth-first); taking one out unlinks
+// it and looks at its group only when it was at the group's edge. Firing takes the list's head.
+// None of this counts positions, so a run that nobody watches pays nothing for them.
+//
+// Positions (Item, IndexOf, the index AddActivation returns) come from an order-statistics index
+// built on the first question that the list's ends cannot answer: a list of short sorted blocks
+// keyed by (negated salience, sequence number signed by the strategy), stored back to front (the
+// last block holds the first activations, last-first), so that an index is the sizes of the
+// blocks behind plus the place in the block. Once built it follows every change, so a listener
+// told the index of each activation (the console) costs a binary search and a block's shift per
+// change rather than a walk; when as many changes as the agenda holds go by without a question
+// the index is dropped again. Each activation's key is drawn at filing, whether or not the index
+// exists, and the list's order is the key order: within a group the depth-first keys (negated
+// sequences, newest smallest) come before the breadth-first ones (oldest smallest), which is
+// where front and back filing put them.
 //
 // Ownership: the agenda owns its activations; destroying an activation tells the node that lists
 // it (the rule's terminal node) so that no list keeps a pointer to a freed activation. An
@@ -92,7 +100,7 @@ public:
 
     // Agenda bookkeeping: the order key.
     using TKey = TActivationKey;
-    const TKey& Key() const noexcept { return FKey; }
+    TKey Key() const noexcept { return {-static_cast<int64_t>(FSalience), FSequence}; }
     bool InAgenda() const noexcept { return FInAgenda; }
 
     // The links of the node that lists the activation (its rule's terminal node), which keeps
@@ -121,9 +129,12 @@ private:
     int32_t FSalience = 0;
     bool FInAgenda = false;
     bool FFiring = false;
-    TKey FKey{0, 0};
-    // The agenda the activation is filed in while FInAgenda.
+    // The key's sequence number, signed by the strategy it was filed under.
+    int64_t FSequence = 0;
+    // The agenda the activation is filed in while FInAgenda, and its neighbours there.
     TActivationAgenda* FAgenda = nullptr;
+    TActivation* FAgendaPrev = nullptr;
+    TActivation* FAgendaNext = nullptr;
 };
 
 // The ordered, owning list of activations.
@@ -142,18 +153,18 @@ public:
     bool Empty() const noexcept { return FCount == 0; }
     // Raises the list index error outside 0..Count-1.
     TActivation* Item(int32_t index) const;
-    TActivation* First() const noexcept {
-        return FBlocks.empty() ? nullptr : FBlocks.back().back().Activation;
-    }
+    TActivation* First() const noexcept { return FHead; }
     // The first activation that is not firing right now (a nested run skips the firing ones).
     TActivation* FirstIdle() const noexcept;
     // The index of the activation, -1 when it is not in this agenda.
     int32_t IndexOf(const TActivation* activation) const;
-    bool Holds(const TActivation* activation) const noexcept;
+    bool Holds(const TActivation* activation) const noexcept {
+        return activation && activation->FInAgenda && activation->FAgenda == this;
+    }
 
     // Takes ownership, files the activation under `salience` and returns its index.
     int32_t AddActivation(TActivation* activation, int32_t salience);
-    // The same without counting out the index (a long agenda's blocks are summed for it).
+    // The same without counting out the index.
     void File(TActivation* activation, int32_t salience);
     // Takes the activation out without freeing it (the caller owns it now).
     TActivation* Extract(TActivation* activation);
@@ -174,7 +185,26 @@ public:
     void CheckInvariants() const;
 
 private:
+    // A run of activations of one salience: they are linked from First to Last in the list.
+    struct TGroup {
+        int32_t Salience;
+        TActivation* First;
+        TActivation* Last;
+    };
+    // The place of `salience` among the groups: the first group whose salience is not higher.
+    size_t GroupFor(int32_t salience) const noexcept;
+    // Links the activation into the list and its group by its salience and the strategy.
+    void Link(TActivation* activation);
+    // Links the activation in front of `next` (at the tail when null).
+    void LinkBefore(TActivation* activation, TActivation* next) noexcept;
+    void Unlink(TActivation* activation);
+    // Files the activation: its key, the list and, when built, the index (its block and slot
+    // there, NoPlace without the index).
+    std::pair<size_t, size_t> Insert(TActivation* activation, int32_t salience);
+
+    // The order-statistics index (see the unit's header comment).
     static constexpr size_t BlockSize = 64;
+    static constexpr size_t NoPlace = static_cast<size_t>(-1);
     // A block keeps the keys beside the activations, so that a search reads no activation.
     struct TSlot {
         TActivationKey Key;
@@ -182,6 +212,12 @@ private:
     };
     // Largest key first (see the unit's header comment).
     using TBlock = std::vector<TSlot>;
+    // Builds the index from the list unless it is there; a question resets the count of changes
+    // made without one.
+    void NeedIndex() const;
+    void DropIndex() const noexcept;
+    // Counts a change the index followed; drops the index after many without a question.
+    void IndexChanged() const noexcept;
     // The block that holds `key` or would take it: the first whose smallest (last) key is not
     // greater, or the last block (FBlocks must not be empty).
     size_t BlockFor(const TActivationKey& key) const noexcept;
@@ -189,32 +225,44 @@ private:
     static size_t FirstLess(const TBlock& block, const TActivationKey& key) noexcept;
     // The number of activations ordered before the keys of block `b` that are less than `key`.
     int32_t Before(size_t b, size_t less) const noexcept;
-    // Files the activation; its block and slot.
-    std::pair<size_t, size_t> Insert(TActivation* activation, int32_t salience);
+    // Files the activation in the index; its block and slot.
+    std::pair<size_t, size_t> IndexInsert(TActivation* activation);
+    // Takes the activation out of the index.
+    void IndexErase(TActivation* activation);
     // The number of activations ordered before `key`.
     size_t Rank(const TActivationKey& key) const noexcept;
-    // Remembers the index and the place last computed for an activation: removing an
-    // activation asks for its index, then for the activation at that index, and then takes it
-    // out. Any change forgets it.
-    void Remember(int32_t index, TActivation* activation, size_t block,
-                  size_t slot) const noexcept {
+    // Remembers the index last computed for an activation and, with the index built, its place:
+    // removing an activation asks for its index, then for the activation at that index, and
+    // then takes it out, and a listing asks for one index after the other. Any change forgets
+    // it.
+    void Remember(int32_t index, TActivation* activation, size_t block = NoPlace,
+                  size_t slot = 0) const noexcept {
         FKnownIndex = index;
         FKnownActivation = activation;
         FKnownBlock = block;
         FKnownSlot = slot;
     }
+    // Remembers the list's first or last activation (with its place when the index is built).
+    void RememberEnd(bool first) const noexcept;
     void Forget() const noexcept { FKnownActivation = nullptr; }
 
-    std::vector<TBlock> FBlocks;
-    // The blocks' sizes side by side, for summing them quickly.
-    std::vector<int32_t> FSizes;
+    TActivation* FHead = nullptr;
+    TActivation* FTail = nullptr;
+    std::vector<TGroup> FGroups; // highest salience first
     int32_t FCount = 0;
-    mutable int32_t FKnownIndex = -1;
-    mutable TActivation* FKnownActivation = nullptr;
-    mutable size_t FKnownBlock = 0;
-    mutable size_t FKnownSlot = 0;
     TSearchStrategy FStrategy = ssDepthFirst;
     int64_t FSequence = 0;
+
+    mutable bool FIndexed = false;
+    mutable std::vector<TBlock> FBlocks;
+    // The blocks' sizes side by side, for summing them quickly.
+    mutable std::vector<int32_t> FSizes;
+    // Changes the index followed since it last answered a question.
+    mutable int64_t FUnasked = 0;
+    mutable int32_t FKnownIndex = -1;
+    mutable TActivation* FKnownActivation = nullptr;
+    mutable size_t FKnownBlock = NoPlace;
+    mutable size_t FKnownSlot = 0;
 };
 
 // The engine's agenda.

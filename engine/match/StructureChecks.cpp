@@ -1,10 +1,12 @@
 // The whole-structure checks of the agenda and of the network, which the engine runs after each
 // propagation and firing when structure checks are on (platform/Assert.h).
 //
-// The agenda keeps: its blocks are not empty and hold at most BlockSize activations each, their
-// sizes are recorded and add up to the count; the keys are strictly ascending (salience, then
-// the sequence signed by the strategy), each slot's key is its activation's, and every
-// activation knows it is filed in this agenda.
+// The agenda keeps: its list is linked both ways, holds the count of activations, each knowing
+// it is filed in this agenda, with strictly ascending keys (salience, then the sequence signed by
+// the strategy); its groups have strictly descending saliences and name the first and last
+// activation of each salience in the list; when its index is built, the blocks are not empty,
+// hold at most BlockSize activations each, their sizes are recorded, and they hold the list's
+// activations in its order with their keys; a remembered index names its activation.
 //
 // The network keeps: every node it owns is reached from a root, every edge is recorded at both
 // ends, and a node's rule use count is the number of times the rules' node lists name it; each
@@ -29,43 +31,61 @@ namespace ie {
 
 void TActivationAgenda::CheckInvariants() const {
     auto fail = [](const char* what) { throw std::logic_error(std::string("agenda: ") + what); };
-    if (FBlocks.size() != FSizes.size()) fail("block sizes and blocks differ in number");
+    // The list.
     int32_t count = 0;
-    const TSlot* before = nullptr;
-    for (size_t b = 0; b < FBlocks.size(); ++b) {
-        const TBlock& block = FBlocks[b];
-        if (block.empty()) fail("empty block kept");
-        if (block.size() > BlockSize) fail("block larger than its bound");
-        if (FSizes[b] != static_cast<int32_t>(block.size())) fail("recorded block size differs");
-        for (const TSlot& slot : block) {
-            const TActivation* a = slot.Activation;
-            if (!a) fail("slot without an activation");
-            if (!a->FInAgenda || a->FAgenda != this) fail("activation not filed in this agenda");
-            if (slot.Key.Salience != a->FKey.Salience || slot.Key.Sequence != a->FKey.Sequence)
-                fail("slot key differs from its activation's key");
-            if (a->FKey.Salience != -static_cast<int64_t>(a->FSalience))
-                fail("key does not follow the activation's salience");
-            if ((FStrategy == ssDepthFirst) != (a->FKey.Sequence < 0))
-                fail("sequence not signed by the strategy");
-            if (a->FKey.Sequence > FSequence || -a->FKey.Sequence > FSequence)
-                fail("sequence number not yet drawn");
-            // Stored largest key first: the agenda's first activation is the last slot.
-            if (before && !(slot.Key < before->Key)) fail("activations out of order");
-            before = &slot;
-            ++count;
-        }
+    size_t group = 0;
+    const TActivation* before = nullptr;
+    for (const TActivation* a = FHead; a; before = a, a = a->FAgendaNext) {
+        if (++count > FCount) fail("list longer than the count");
+        if (a->FAgendaPrev != before) fail("list links differ in the two directions");
+        if (!a->FInAgenda || a->FAgenda != this) fail("activation not filed in this agenda");
+        if (a->FSequence == 0 || a->FSequence > FSequence || -a->FSequence > FSequence)
+            fail("sequence number not yet drawn");
+        if (before && !(before->Key() < a->Key())) fail("activations out of order");
+        // Groups.
+        const bool first = !before || before->FSalience != a->FSalience;
+        const bool last = !a->FAgendaNext || a->FAgendaNext->FSalience != a->FSalience;
+        if (first && before) ++group;
+        if (group >= FGroups.size() || FGroups[group].Salience != a->FSalience)
+            fail("salience group missing");
+        if (first != (FGroups[group].First == a)) fail("group names another first activation");
+        if (last != (FGroups[group].Last == a)) fail("group names another last activation");
     }
+    if (before != FTail) fail("list tail differs");
     if (count != FCount) fail("count differs from the activations filed");
+    if (FCount ? group + 1 != FGroups.size() : !FGroups.empty())
+        fail("group without activations kept");
+    // The index, stored back to front.
+    if (FIndexed) {
+        if (FBlocks.size() != FSizes.size()) fail("block sizes and blocks differ in number");
+        const TActivation* next = FHead;
+        for (size_t b = FBlocks.size(); b-- > 0;) {
+            const TBlock& block = FBlocks[b];
+            if (block.empty()) fail("empty block kept");
+            if (block.size() > BlockSize) fail("block larger than its bound");
+            if (FSizes[b] != static_cast<int32_t>(block.size()))
+                fail("recorded block size differs");
+            for (auto slot = block.rbegin(); slot != block.rend(); ++slot) {
+                if (slot->Activation != next) fail("index and list differ");
+                if (slot->Key.Salience != next->Key().Salience ||
+                    slot->Key.Sequence != next->Key().Sequence)
+                    fail("slot key differs from its activation's key");
+                next = next->FAgendaNext;
+            }
+        }
+        if (next) fail("index holds fewer activations than the list");
+    } else if (!FBlocks.empty() || FKnownBlock != NoPlace) {
+        fail("index parts kept while it is dropped");
+    }
     if (FKnownActivation) {
         if (FKnownIndex < 0 || FKnownIndex >= FCount) fail("remembered index out of range");
-        int32_t rest = FKnownIndex;
-        size_t b = FSizes.size() - 1;
-        while (rest >= FSizes[b])
-            rest -= FSizes[b--];
-        const auto slot = static_cast<size_t>(FSizes[b] - 1 - rest);
-        if (FBlocks[b][slot].Activation != FKnownActivation)
-            fail("remembered index names another activation");
-        if (FKnownBlock != b || FKnownSlot != slot)
+        const TActivation* a = FHead;
+        for (int32_t i = 0; i < FKnownIndex; ++i)
+            a = a->FAgendaNext;
+        if (a != FKnownActivation) fail("remembered index names another activation");
+        if (FKnownBlock != NoPlace &&
+            (FKnownBlock >= FBlocks.size() || FKnownSlot >= FBlocks[FKnownBlock].size() ||
+             FBlocks[FKnownBlock][FKnownSlot].Activation != a))
             fail("remembered place differs from the remembered index");
     }
 }

@@ -91,31 +91,37 @@ TEST(ActivationAgenda, AnActivationOfAnotherAgendaIsNotFound) {
     EXPECT_EQ(one.Item(0), a);
 }
 
-TEST(ActivationAgenda, CheckerPassesAcrossBlockSplitsAndCatchesAStaleKey) {
+TEST(ActivationAgenda, CheckerPassesAcrossBlockSplitsAndCatchesAStrayActivation) {
     TActivationAgenda agenda;
     std::vector<TActivation*> all;
-    for (int i = 0; i < 400; ++i) {
+    all.push_back(NewActivation());
+    agenda.AddActivation(all.back(), -1); // the last one throughout
+    for (int i = 1; i < 400; ++i) {
         all.push_back(NewActivation());
-        agenda.AddActivation(all.back(), i % 7);
+        agenda.File(all.back(), i % 7);
     }
-    for (int i = 0; i < 400; i += 3)
+    for (int i = 3; i < 400; i += 3)
         delete agenda.Extract(all[static_cast<size_t>(i)]);
-    agenda.IndexOf(all[1]); // remembered
     EXPECT_NO_THROW(agenda.CheckInvariants());
-    // Filed twice: the first slot keeps a key its activation no longer has.
-    TActivation* twice = all[1];
-    agenda.AddActivation(twice, 3);
+    agenda.IndexOf(all[1]); // builds the index and remembers a place
+    EXPECT_NO_THROW(agenda.CheckInvariants());
+    for (int i = 2; i < 400; i += 3)
+        delete agenda.Extract(all[static_cast<size_t>(i)]);
+    EXPECT_NO_THROW(agenda.CheckInvariants());
+    // Filed in a second agenda without leaving the first.
+    TActivationAgenda other;
+    other.AddActivation(all[0], 3);
+    EXPECT_NO_THROW(other.CheckInvariants());
     EXPECT_THROW(agenda.CheckInvariants(), std::logic_error);
-    std::vector<TActivation*> rest = agenda.ExtractAll();
-    std::erase(rest, twice);
-    for (TActivation* a : rest)
+    other.ExtractAll();
+    for (TActivation* a : agenda.ExtractAll())
         delete a;
-    delete twice;
 }
 
 TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
     // Thousands of insertions and removals at the front, in the middle and at the end under
-    // both strategies, checked against a sorted map of (salience, insertion number).
+    // both strategies, checked against a sorted map of (salience, insertion number). For a
+    // stretch nobody asks for an index (the index is dropped, then built again).
     TActivationAgenda agenda;
     std::map<std::pair<int, int>, TActivation*> model; // (-salience, +-sequence)
     std::map<TActivation*, std::pair<int, int>> keys;
@@ -130,11 +136,17 @@ TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
             ASSERT_EQ(agenda.IndexOf(activation), i);
             ++i;
         }
+        EXPECT_NO_THROW(agenda.CheckInvariants()); // the place the walk remembered
+        // Backwards, so that no position is the one after the last asked.
+        for (auto it = model.rbegin(); it != model.rend(); ++it)
+            ASSERT_EQ(agenda.Item(--i), it->second) << i;
         EXPECT_EQ(agenda.First(), model.empty() ? nullptr : model.begin()->second);
+        EXPECT_NO_THROW(agenda.CheckInvariants());
     };
     for (int round = 0; round < 4000; ++round) {
         if (round == 2000) agenda.SetStrategy(ssBreadthFirst);
         const bool depth = agenda.Strategy() == ssDepthFirst;
+        const bool unasked = round >= 1000 && round < 1800;
         if (model.empty() || next() % 5 < 3) {
             const int salience = static_cast<int>(next() % 4) * 5;
             TActivation* a = NewActivation();
@@ -142,6 +154,10 @@ TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
             const std::pair<int, int> key{-salience, depth ? -sequence : sequence};
             model[key] = a;
             keys[a] = key;
+            if (unasked) {
+                agenda.File(a, salience);
+                continue;
+            }
             const int32_t index = agenda.AddActivation(a, salience);
             ASSERT_EQ(index, static_cast<int32_t>(std::distance(model.begin(), model.find(key))));
         } else {
@@ -150,6 +166,13 @@ TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
             auto it = model.begin();
             if (next() % 2) std::advance(it, static_cast<long>(next() % model.size()));
             TActivation* a = it->second;
+            if (unasked) {
+                ASSERT_EQ(agenda.Extract(a), a);
+                keys.erase(a);
+                model.erase(it);
+                delete a;
+                continue;
+            }
             const int32_t index = agenda.IndexOf(a);
             ASSERT_EQ(index, static_cast<int32_t>(std::distance(model.begin(), it)));
             ASSERT_EQ(agenda.RemoveActivation(index), a);
@@ -160,12 +183,17 @@ TEST(ActivationAgenda, ManyBlocksKeepTheOrderOfAPlainSortedList) {
         if (round % 500 == 0) checkAll();
     }
     checkAll();
-    // Where a new activation of each salience would go.
-    for (int salience = -5; salience <= 20; salience += 5) {
-        auto at = model.lower_bound({-salience, std::numeric_limits<int>::max()});
-        const int32_t expected =
-            at == model.end() ? -1 : static_cast<int32_t>(std::distance(model.begin(), at));
-        EXPECT_EQ(agenda.GetInsertIndex(salience), expected) << salience;
+    // Where a new activation of each salience would go: after the equal ones breadth-first,
+    // before them depth-first.
+    for (const bool depth : {false, true}) {
+        agenda.SetStrategy(depth ? ssDepthFirst : ssBreadthFirst);
+        for (int salience = -5; salience <= 20; salience += 5) {
+            auto at = model.lower_bound({-salience, depth ? std::numeric_limits<int>::min()
+                                                          : std::numeric_limits<int>::max()});
+            const int32_t expected =
+                at == model.end() ? -1 : static_cast<int32_t>(std::distance(model.begin(), at));
+            EXPECT_EQ(agenda.GetInsertIndex(salience), expected) << salience << depth;
+        }
     }
     const std::vector<TActivation*> all = agenda.ExtractAll();
     ASSERT_EQ(all.size(), model.size());
