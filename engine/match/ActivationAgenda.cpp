@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #include "platform/Assert.h"
 #include "platform/Format.h"
@@ -338,6 +339,9 @@ int32_t TActivationAgenda::GetInsertIndex(int32_t salience) const {
 // Changes
 
 std::pair<size_t, size_t> TActivationAgenda::Insert(TActivation* activation, int32_t salience) {
+    // Filed twice, the activation's links would make the list a cycle.
+    if (activation->FInAgenda)
+        throw std::logic_error("TActivationAgenda: the activation is filed already");
     ++FSequence;
     activation->FSalience = salience;
     activation->FSequence = FStrategy == ssDepthFirst ? -FSequence : FSequence;
