@@ -9,9 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <stdexcept>
 #include <typeinfo>
-#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
