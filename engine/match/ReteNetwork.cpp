@@ -818,7 +818,6 @@ void TJoinNode::AdoptMemories() {
     // Without a hashed equality both memories are walked whole: no probe chains.
     FLeft->SetChained(FHashed);
     FRight->SetChained(FHashed);
-    FUnblocked.clear();
 }
 
 TJoinNode::~TJoinNode() {
@@ -868,7 +867,6 @@ void TJoinNode::ClearMemories() {
     FLeft->Clear();
     FRight->Clear();
     FNextMark = 0;
-    FUnblocked.clear();
 }
 
 void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
@@ -1015,22 +1013,6 @@ void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* righ
         child->Release();
 }
 
-void TJoinNode::CountUnblocked(const TIETokenTree::TEntry& left, int32_t change) {
-    const int32_t key = FHashed ? left.ProbeKey : 0;
-    if (change > 0) {
-        auto it = FUnblocked.find(key);
-        if (it == FUnblocked.end()) {
-            MakeRoomToInsert(FUnblocked);
-            FUnblocked.emplace(key, change);
-        } else {
-            it->second += change;
-        }
-        return;
-    }
-    const auto it = FUnblocked.find(key);
-    if (it != FUnblocked.end() && (it->second += change) <= 0) FUnblocked.erase(it);
-}
-
 void TJoinNode::WithdrawEntry(TTokenEntry& entry) {
     if (entry.Tree == FLeft.get()) RemoveLeft(entry);
 }
@@ -1041,7 +1023,6 @@ void TJoinNode::RemoveLeft(TIETokenTree::TEntry& left) {
         if (TIEToken* next = child->NextOfLeft()) PrefetchToken(next);
         DropChild(*child);
     }
-    if (FNegation != jnNone && left.Mark == 0) CountUnblocked(left, -1);
     FLeft->Erase(&left);
 }
 
@@ -1066,17 +1047,13 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
             l.Mark = 0;
-            CountUnblocked(l, 1);
             ForEachRight(l, [&](TIETokenTree::TEntry& r) {
                 if (&r == &right || !TestsPass(r.Fact, l.Token)) return true;
                 l.Mark = r.Mark;
                 CountBlock(r);
                 return false;
             });
-            if (l.Mark != 0) {
-                CountUnblocked(l, -1);
-                return;
-            }
+            if (l.Mark != 0) return;
             if (FNegation == jnNot)
                 EmitChild(l, nullptr, taAdd, l.Token->Strength());
             else
@@ -1286,19 +1263,13 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     if (FNegation != jnNone) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;
-        try {
-            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-                if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
-                blocker = r.Mark;
-                CountBlock(r);
-                return false;
-            });
-        } catch (...) {
-            CountUnblocked(entry, 1); // the entry stays, unblocked
-            throw;
-        }
+        ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
+            blocker = r.Mark;
+            CountBlock(r);
+            return false;
+        });
         entry.Mark = blocker;
-        if (blocker == 0) CountUnblocked(entry, 1);
         if (FNegation == jnNot ? blocker == 0 : blocker != 0) {
             EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
@@ -1326,8 +1297,6 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
 void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightEntry,
                           int32_t probeKey, TTokenAction action) {
     if (FLeft->Count() == 0) return;
-    // A negated join's right token decides only on left tokens no other blocks.
-    if (FNegation != jnNone && !FUnblocked.contains(FHashed ? probeKey : 0)) return;
     IFact* fact = right->LastFact();
     TFixedSides fixed(FJoinTests.size());
     TIEJoinTest::TSide* sides = fixed.Data();
@@ -1340,7 +1309,6 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
         l.Mark = rightEntry->Mark;
-        CountUnblocked(l, -1);
         CountBlock(*rightEntry);
         if (FNegation == jnExists)
             EmitChild(l, nullptr, taAdd, l.Token->Strength());

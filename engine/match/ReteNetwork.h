@@ -359,8 +359,6 @@ private:
     // The room for an entry the children this join makes get: when they go on to another
     // join's left memory, the size of that memory's entries (see TIEToken::TakeEntrySlot).
     TIEToken::TEntrySlot ChildSlot();
-    // A negated join's left entry is blocked (`blocked`) or no longer (see FUnblocked).
-    void CountUnblocked(const TIETokenTree::TEntry& left, int32_t change);
 
     TJoinNegation FNegation = jnNone;
     std::unique_ptr<TIETokenTree> FLeft;
@@ -373,11 +371,6 @@ private:
     bool FHashed = false;
     // The number the next right entry of a negated join gets (see TTokenEntry::Mark).
     uint32_t FNextMark = 0;
-    // How many left entries of a negated join no right token blocks, by probe key (all under 0
-    // when the join is not hashed): a new right token of a key without any has nothing to
-    // decide, and the walk over the blocked entries of its key (most of them, in a join that
-    // blocks often) is spared.
-    boost::unordered_flat_map<int32_t, int32_t> FUnblocked;
     // The hash tests, the displayed one first.
     std::vector<THashPart> FHashParts;
     // ChildSlot's answer and the edge version it was found at.
