@@ -9,11 +9,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <stdexcept>
 #include <typeinfo>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/Assert.h"
+
+#if IE_SLAB_MAPPINGS && defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace ie {
 
@@ -30,6 +36,23 @@ std::string_view TokenActionName(TTokenAction action) noexcept {
     }
     return "<UNKNOWN>";
 }
+
+#if IE_SLAB_MAPPINGS
+void TSlabSource::TrimHeap() noexcept {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
+    // Only when megabytes came free since the last time: trimming walks the free lists, and
+    // the pieces too small for a page stay free whatever is done.
+    static thread_local size_t kept = 0;
+    const size_t free = mallinfo2().fordblks;
+    if (free < kept + 2 * ChunkBytes) {
+        kept = std::min(kept, free);
+        return;
+    }
+    malloc_trim(0);
+    kept = mallinfo2().fordblks;
+#endif
+}
+#endif
 
 namespace {
 
@@ -49,7 +72,42 @@ int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
 
 TIEToken::TIEToken() noexcept = default;
 
-TIEToken::~TIEToken() = default;
+namespace {
+
+// The negated counts other than 0 that tokens were given (see StoredNegatedCount); never freed,
+// so that a token that dies during the program's exit still finds it.
+struct TNegatedCounts {
+    std::mutex Lock;
+    std::unordered_map<const TIEToken*, int32_t> Counts;
+};
+TNegatedCounts& NegatedCounts() {
+    static auto* counts = new TNegatedCounts;
+    return *counts;
+}
+
+} // namespace
+
+TIEToken::~TIEToken() {
+    if (FCounted) SetNegatedCount(0);
+}
+
+int32_t TIEToken::StoredNegatedCount() const noexcept {
+    TNegatedCounts& nc = NegatedCounts();
+    const std::lock_guard lock(nc.Lock);
+    const auto it = nc.Counts.find(this);
+    return it == nc.Counts.end() ? 0 : it->second;
+}
+
+void TIEToken::SetNegatedCount(int32_t count) {
+    if (count <= 0 && !FCounted) return;
+    TNegatedCounts& nc = NegatedCounts();
+    const std::lock_guard lock(nc.Lock);
+    if (count > 0)
+        nc.Counts[this] = count;
+    else
+        nc.Counts.erase(this);
+    FCounted = count > 0;
+}
 
 void TIEToken::AddHolder(TTokenHolder& holder) noexcept {
     holder.HolderNext = nullptr;
@@ -91,7 +149,7 @@ TRefPtr<TIEToken> TIEToken::CreateFirst(TTokenAction tag, TRefPtr<IFact> fact) {
 TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token) {
     TRefPtr<TIEToken> t = Create();
     t->Assign(token);
-    t->FNegatedCount = 0;
+    t->SetNegatedCount(0);
     return t;
 }
 
@@ -153,7 +211,7 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
 void TIEToken::Assign(const TIEToken& source) {
     if (&source == this) return;
     FSize = source.FSize;
-    FNegatedCount = source.FNegatedCount;
+    SetNegatedCount(source.NegatedCount());
     FFact = source.FFact;
     FParent = source.FParent;
     FHashCode = source.FHashCode;
@@ -199,11 +257,11 @@ bool TIEToken::Equals(const IReteToken* other) const {
 }
 
 std::string TIEToken::GetText() const {
-    std::string s(TokenActionName(FTag));
+    std::string s(TokenActionName(Tag()));
     s += " cnt=";
     s += std::to_string(FSize);
     s += " negcnt=";
-    s += std::to_string(FNegatedCount);
+    s += std::to_string(NegatedCount());
     for (const TIEToken* t = this; t; t = t->FParent.get())
         if (t->FFact) {
             s += IELineEnd;

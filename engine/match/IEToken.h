@@ -121,7 +121,13 @@ private:
         char* Next;
         char* End;
     };
+    // Gives the general allocator's free pages back before a new chunk is touched: the slabs
+    // cannot use them, and what a program's loading freed (the text read, the constructs
+    // parsed) would otherwise stay counted beside every token (a fifth of the peak memory of a
+    // program that builds its matches after loading megabytes of facts).
+    static void TrimHeap() noexcept;
     static void Map(TState& st) {
+        TrimHeap();
         // Twice the size, trimmed to an aligned chunk (so that a block finds its slab's header).
         void* p = mmap(nullptr, 2 * ChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
                        -1, 0);
@@ -449,12 +455,12 @@ public:
         }
         return t;
     }
-    TTokenAction Tag() const noexcept { return FTag; }
+    TTokenAction Tag() const noexcept { return static_cast<TTokenAction>(FTag); }
     float Strength() const noexcept { return FStrength; }
-    int32_t NegatedCount() const noexcept { return FNegatedCount; }
+    int32_t NegatedCount() const noexcept { return FCounted ? StoredNegatedCount() : 0; }
 
     // A negative count is stored as 0.
-    void SetNegatedCount(int32_t count) noexcept { FNegatedCount = count < 0 ? 0 : count; }
+    void SetNegatedCount(int32_t count);
     // A changed strength below 0 (or not a number) is stored as 0.
     void SetStrength(float strength) noexcept;
     // An action other than taClear on a token without fact is a fault (IE_ASSERT).
@@ -484,9 +490,9 @@ public:
     TRefPtr<IFact> FactAt(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
     TRefPtr<IReteToken> GetParent() const override { return FParent; }
     int32_t GetHashCode() const override { return FHashCode; }
-    TTokenAction GetTag() const noexcept override { return FTag; }
+    TTokenAction GetTag() const noexcept override { return Tag(); }
     float GetStrength() const noexcept override { return FStrength; }
-    int32_t GetNegatedCount() const noexcept override { return FNegatedCount; }
+    int32_t GetNegatedCount() const noexcept override { return NegatedCount(); }
     bool Equals(const IReteToken* other) const override;
     // The action's name, " cnt=" size, " negcnt=" negated count, then CR LF and the text of
     // each level's fact from this level up to the first.
@@ -511,10 +517,10 @@ public:
     // of the token meanwhile.
     void* TakeEntrySlot(bool chained) noexcept {
         if (FSlot == esNone || FSlotUsed || (chained && FSlot != esChained)) return nullptr;
-        FSlotUsed = true;
+        FSlotUsed = 1;
         return EntrySlot();
     }
-    void FreeEntrySlot() noexcept { FSlotUsed = false; }
+    void FreeEntrySlot() noexcept { FSlotUsed = 0; }
     bool InEntrySlot(const void* entry) const noexcept {
         return FSlot != esNone && entry == EntrySlot();
     }
@@ -522,20 +528,26 @@ public:
 private:
     friend struct TTokenEntry;
 
+    // The network never counts negations on a token: a count other than 0 is kept aside, by
+    // the token's address, so that it costs the tokens of a match nothing.
+    int32_t StoredNegatedCount() const noexcept;
     void* EntrySlot() const noexcept {
         return const_cast<char*>(reinterpret_cast<const char*>(this)) + sizeof(TIEToken);
     }
 
-    int32_t FSize = 0;
-    int32_t FNegatedCount = 0;
-    TRefPtr<IFact> FFact;
-    TRefPtr<TIEToken> FParent;
+    // The size and the small fields share one word (a token of 2^23 levels would take a rule
+    // of as many patterns and a gigabyte of its tokens), so that a token with its virtual base
+    // is 120 bytes.
+    int32_t FSize : 24 = 0;
+    uint32_t FTag : 2 = taAdd;
+    uint32_t FSlot : 2 = esNone; // the room for an entry it was made with
+    uint32_t FSlotUsed : 1 = 0;  // an entry lives in it
+    uint32_t FCounted : 1 = 0;   // a negated count other than 0 is kept aside
     float FStrength = 1.0f;
     int32_t FHashCode = 0;
-    TTokenAction FTag = taAdd;
-    TEntrySlot FSlot = esNone; // the room for an entry it was made with
-    bool FSlotUsed = false;    // an entry lives in it
     uint32_t FCut = 0;
+    TRefPtr<IFact> FFact;
+    TRefPtr<TIEToken> FParent;
     TRefPtr<TMatchCut> FMatchCut;
     // The links of a child (see the unit's header comment).
     // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
@@ -548,9 +560,9 @@ private:
     TIEToken* FRightNext = nullptr;
 };
 
-// Two cache lines: a pool block of a token starts a line (the cuts of a split took the last 8
-// bytes). The entry room behind a token is sized by it.
-static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 128, "a token grew");
+// Under two cache lines (the cuts of a split took 8 bytes of them). The entry room behind a
+// token is sized by it.
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 120, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
@@ -700,7 +712,7 @@ inline void TIEToken::operator delete(void* p) noexcept {
     TBlockPool<sizeof(TIEToken)>::Put(p);
 }
 inline void TIEToken::operator delete(TIEToken* p, std::destroying_delete_t) noexcept {
-    const TWithEntrySlot slot{p->FSlot};
+    const TWithEntrySlot slot{static_cast<TEntrySlot>(p->FSlot)};
     p->~TIEToken();
     operator delete(static_cast<void*>(p), slot);
 }

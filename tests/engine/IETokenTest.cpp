@@ -75,6 +75,18 @@ TEST(IEToken, HashCodesGrowByEightPerLevelAndFactsAreReachedByIndex) {
         EXPECT_EQ(joined->Strength(), 0.0f);
     }
     EXPECT_EQ(child->RefCount(), parentCount);
+    // Assign takes the count over; a token made where a counted one died starts at 0.
+    copy->Assign(*grandchild);
+    EXPECT_EQ(copy->GetNegatedCount(), 4);
+    EXPECT_NE(copy->GetText().find("negcnt=4"), std::string::npos);
+    const void* place = copy.get();
+    copy = nullptr;
+    auto next = TIEToken::CreateChild(child, f.Fact(2));
+    if (next.get() == place) {
+        EXPECT_EQ(next->NegatedCount(), 0);
+    }
+    grandchild->SetNegatedCount(0);
+    EXPECT_EQ(grandchild->NegatedCount(), 0);
 }
 
 TEST(IEToken, HashArithmeticWrapsInsteadOfOverflowing) {
