@@ -72,6 +72,9 @@ int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
 
 TIEToken::TIEToken() noexcept = default;
 
+TIEToken::TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept
+    : FSize(size), FTag(tag), FSlot(slot) {}
+
 namespace {
 
 // The negated counts other than 0 that tokens were given (see StoredNegatedCount); never freed,
@@ -162,18 +165,12 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     const int32_t parentHash = parent ? parent->FHashCode : 0;
     const int32_t size = (parent ? parent->FSize : 0) + 1;
     const int32_t id = fact ? fact->GetFactId() : 0;
-    TIEToken* t;
-    if (entrySlot != esNone) {
-        t = new (TWithEntrySlot{entrySlot}) TIEToken();
-        t->FSlot = entrySlot;
-    } else {
-        t = new TIEToken();
-    }
+    TIEToken* t = entrySlot != esNone
+                      ? new (TWithEntrySlot{entrySlot}) TIEToken(size, tag, entrySlot)
+                      : new TIEToken(size, tag, esNone);
     t->SetFirstRef();
-    t->FSize = size;
     t->FFact = std::move(fact);
     t->FParent = std::move(counted);
-    t->FTag = tag;
     t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
     t->FHashCode = ChildHash(parentHash, id);
     return TRefPtr<TIEToken>::Adopt(t);

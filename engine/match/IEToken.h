@@ -528,6 +528,9 @@ public:
 private:
     friend struct TTokenEntry;
 
+    // A join's child: the word of the small fields written once.
+    TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept;
+
     // The network never counts negations on a token: a count other than 0 is kept aside, by
     // the token's address, so that it costs the tokens of a match nothing.
     int32_t StoredNegatedCount() const noexcept;
