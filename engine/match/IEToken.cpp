@@ -165,9 +165,9 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     const int32_t parentHash = parent ? parent->FHashCode : 0;
     const int32_t size = (parent ? parent->FSize : 0) + 1;
     const int32_t id = fact ? fact->GetFactId() : 0;
-    TIEToken* t = entrySlot != esNone
-                      ? new (TWithEntrySlot{entrySlot}) TIEToken(size, tag, entrySlot)
-                      : new TIEToken(size, tag, esNone);
+    TIEToken* t = entrySlot != esNone ? new (TWithEntrySlot{entrySlot})
+                                            TIEToken(size, tag, entrySlot)
+                                      : new TIEToken(size, tag, esNone);
     t->SetFirstRef();
     t->FFact = std::move(fact);
     t->FParent = std::move(counted);
