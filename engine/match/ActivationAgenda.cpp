@@ -340,7 +340,7 @@ int32_t TActivationAgenda::GetInsertIndex(int32_t salience) const {
 
 std::pair<size_t, size_t> TActivationAgenda::Insert(TActivation* activation, int32_t salience) {
     // Filed twice, the activation's links would make the list a cycle.
-    if (activation->FInAgenda)
+    if (Holds(activation))
         throw std::logic_error("TActivationAgenda: the activation is filed already");
     ++FSequence;
     activation->FSalience = salience;

@@ -108,6 +108,9 @@ TEST(ActivationAgenda, CheckerPassesAcrossBlockSplitsAndCatchesAStrayActivation)
     for (int i = 2; i < 400; i += 3)
         delete agenda.Extract(all[static_cast<size_t>(i)]);
     EXPECT_NO_THROW(agenda.CheckInvariants());
+    // Filed twice in one agenda: refused, the list stays whole.
+    EXPECT_THROW(agenda.File(all[1], 5), std::logic_error);
+    EXPECT_NO_THROW(agenda.CheckInvariants());
     // Filed in a second agenda without leaving the first.
     TActivationAgenda other;
     other.AddActivation(all[0], 3);
