@@ -887,6 +887,17 @@ uint32_t MixKey(uint32_t key, int32_t part) noexcept {
     return key;
 }
 
+// A join's probe key: the first part's hash (the one shown in texts) with the others mixed in.
+template <class TPart, class F>
+int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
+    auto p = parts.begin();
+    shown = key(*p);
+    uint32_t probe = static_cast<uint32_t>(shown);
+    while (++p != parts.end())
+        probe = MixKey(probe, key(*p));
+    return static_cast<int32_t>(probe);
+}
+
 } // namespace
 
 // The shown keys are what the memories' KeyOf computes, read by slot position.
@@ -911,13 +922,7 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
             p.Left.ReadElement(*level->Fact(), level->MatchCut(), p.LeftSub, hold, found);
         return v ? ValueHashCode(v) : 0;
     };
-    const THashPart* p = FHashParts.data();
-    const THashPart* const end = p + FHashParts.size();
-    shown = key(*p);
-    uint32_t probe = static_cast<uint32_t>(shown);
-    while (++p != end)
-        probe = MixKey(probe, key(*p));
-    return static_cast<int32_t>(probe);
+    return ProbeKey(FHashParts, key, shown);
 }
 
 int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
@@ -928,13 +933,7 @@ int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
         if (p.RightSub >= 0) v = ElementOf(v, p.RightSub);
         return v ? ValueHashCode(v) : 0;
     };
-    const THashPart* p = FHashParts.data();
-    const THashPart* const end = p + FHashParts.size();
-    shown = key(*p);
-    uint32_t probe = static_cast<uint32_t>(shown);
-    while (++p != end)
-        probe = MixKey(probe, key(*p));
-    return static_cast<int32_t>(probe);
+    return ProbeKey(FHashParts, key, shown);
 }
 
 TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action,

@@ -281,17 +281,22 @@ std::unique_ptr<TIEContext> TIEContext::CreateChild() {
 
 namespace {
 
-// Contexts that GiveBack kept on this thread, each with its binding objects for reuse.
-struct TSpareContexts {
+// Contexts kept on this thread for reuse, of one kind (the tag); none once the thread's end
+// has destroyed the list.
+template <class TTag> struct TSpares {
     static constexpr size_t MaxSpare = 64;
     static inline thread_local bool Gone = false;
     std::vector<std::unique_ptr<TIEContext>> Spare;
-    ~TSpareContexts() { Gone = true; }
-    static TSpareContexts* Get() noexcept {
-        static thread_local TSpareContexts spare;
+    ~TSpares() { Gone = true; }
+    static TSpares* Get() noexcept {
+        static thread_local TSpares spare;
         return Gone ? nullptr : &spare;
     }
 };
+// What GiveBack kept, each with its binding objects.
+using TSpareContexts = TSpares<struct TContextsTag>;
+// What GiveBackFrame kept, each shaped for its layout.
+using TSpareFrames = TSpares<struct TFramesTag>;
 
 } // namespace
 
@@ -318,22 +323,6 @@ void TIEContext::GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames
         // The context is freed instead (by its owner, as it leaves this scope).
     }
 }
-
-namespace {
-
-// Deffunction frames that GiveBackFrame kept on this thread, each shaped for its layout.
-struct TSpareFrames {
-    static constexpr size_t MaxSpare = 64;
-    static inline thread_local bool Gone = false;
-    std::vector<std::unique_ptr<TIEContext>> Spare;
-    ~TSpareFrames() { Gone = true; }
-    static TSpareFrames* Get() noexcept {
-        static thread_local TSpareFrames spare;
-        return Gone ? nullptr : &spare;
-    }
-};
-
-} // namespace
 
 std::unique_ptr<TIEContext> TIEContext::TakeFrame(TIEContext* parent, const TFrameLayout& layout) {
     std::unique_ptr<TIEContext> frame;
