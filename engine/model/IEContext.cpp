@@ -213,13 +213,7 @@ void TBindings::Recycle(int32_t keep) {
         for (; kept < FItems.size() && static_cast<int32_t>(kept) < keep; ++kept) {
             TBinding& b = *FItems[kept];
             if (typeid(b) != typeid(TBinding)) break;
-            b.Value = nullptr;
-            b.FactIndex = -1;
-            b.SubIndex = -1;
-            b.SlotName.clear();
-            b.Position = {};
-            b.FrameLocal = false;
-            b.AbsentAbove = 0;
+            Blank(b);
         }
     FFrameSlots = 0;
     Truncate(static_cast<int32_t>(kept));
@@ -235,13 +229,7 @@ void TBindings::Truncate(int32_t count) {
         std::unique_ptr<TBinding>& b = FItems[i];
         // Only a plain value binding comes back as it was made; anything else is let go.
         if (typeid(*b) != typeid(TBinding)) continue;
-        b->Value = nullptr;
-        b->FactIndex = -1;
-        b->SubIndex = -1;
-        b->SlotName.clear();
-        b->Position = {};
-        b->FrameLocal = false;
-        b->AbsentAbove = 0;
+        Blank(*b);
         FSpare.push_back(std::move(b));
     }
     FItems.resize(keep);
@@ -300,21 +288,21 @@ using TSpareFrames = TSpares<struct TFramesTag>;
 
 } // namespace
 
-std::unique_ptr<TIEContext> TIEContext::TakeChild(bool keepNames) {
+std::unique_ptr<TIEContext> TIEContext::TakeChild() {
     TSpareContexts* spare = TSpareContexts::Get();
     if (!spare || spare->Spare.empty()) return CreateChild();
     std::unique_ptr<TIEContext> child = std::move(spare->Spare.back());
     spare->Spare.pop_back();
     child->FParent = this;
     child->FEngine = FEngine;
-    if (!keepNames) child->FBindings.Truncate(0);
+    // GiveBack emptied its bindings.
     return child;
 }
 
-void TIEContext::GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames) noexcept {
+void TIEContext::GiveBack(std::unique_ptr<TIEContext> context) noexcept {
     if (!context) return;
     try {
-        context->Recycle(keepNames);
+        context->Recycle();
         TSpareContexts* spare = TSpareContexts::Get();
         if (!spare || spare->Spare.size() >= TSpareContexts::MaxSpare) return;
         context->FParent = nullptr;

@@ -141,6 +141,16 @@ private:
     // Whether a binding found by name counts as bound: a frame slot without a value does not.
     static bool Visible(const TBinding& b) noexcept { return !b.FrameLocal || b.Value; }
     void BuildIndex();
+    // Takes the binding back to a plain binding of its name without a value, for reuse.
+    static void Blank(TBinding& b) noexcept {
+        b.Value = nullptr;
+        b.FactIndex = -1;
+        b.SubIndex = -1;
+        b.SlotName.clear();
+        b.Position = {};
+        b.FrameLocal = false;
+        b.AbsentAbove = 0;
+    }
     // Lays the table out as the frame's slots, without values.
     void Shape(const TFrameLayout& layout);
     // Appends a binding whose name the table does not hold.
@@ -168,13 +178,11 @@ public:
     std::unique_ptr<TIEContext> CreateChild();
     // The same, reusing a context that GiveBack kept on this thread where there is one (with
     // the binding objects it kept): for calls that make a child each time, such as deffunctions.
-    // `keepNames`: the context may hold the names GiveBack kept, without values (the caller
-    // sets or drops them); otherwise it holds no binding.
-    std::unique_ptr<TIEContext> TakeChild(bool keepNames = false);
-    // Keeps a context made by CreateChild or TakeChild for a later TakeChild: its bindings lose
-    // their values (the first `keepNames` stay under their names), and its match and return
-    // state are cleared, at once.
-    static void GiveBack(std::unique_ptr<TIEContext> context, int32_t keepNames = 0) noexcept;
+    // The context holds no binding.
+    std::unique_ptr<TIEContext> TakeChild();
+    // Keeps a context made by CreateChild or TakeChild for a later TakeChild: its bindings and
+    // its match and return state are cleared at once.
+    static void GiveBack(std::unique_ptr<TIEContext> context) noexcept;
     // A context for one call of a deffunction, a child of `parent` (the root) whose bindings are
     // the layout's slots in order, without values: a context given back by GiveBackFrame for the
     // same layout where there is one on this thread. The caller sets the parameters' values by
