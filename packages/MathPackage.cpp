@@ -235,9 +235,9 @@ TRoundFunction::TRoundFunction()
                        NumericArgument, 1, 1) {}
 
 TIENumber TRoundFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    // nearbyint in the default rounding mode sends halves to the even neighbour.
-    return {CheckFloat(std::nearbyint(CheckFloat(EvalNumber(call->GetArgument(0), context).Value))),
-            true};
+    // nearbyint in the default rounding mode sends halves to the even neighbour; a finite
+    // argument rounds to a finite value, so the result needs no check of its own.
+    return {std::nearbyint(CheckFloat(EvalNumber(call->GetArgument(0), context).Value)), true};
 }
 
 // ---------------------------------------------------------------------------------------------

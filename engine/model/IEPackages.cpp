@@ -83,10 +83,10 @@ void TIEUserFunction::SetMinArgumentCount(int32_t count) {
     if (FMaxArgumentCount < count) FMaxArgumentCount = count;
 }
 
-void TIEUserFunction::RaiseBadCall(int32_t count, const TIEContext* context) const {
+void TIEUserFunction::RaiseBadCall(int32_t count) const {
     if (count < FMinArgumentCount) RaiseIE(imTooFewArguments, FFunctionName);
     if (count > FMaxArgumentCount) RaiseIE(imTooManyArguments, FFunctionName);
-    (void)context;
+    // The count fits, so the context was missing.
     throw EInvalidCast(std::string(InvalidCastMessage));
 }
 

@@ -139,7 +139,7 @@ protected:
     void CheckCall(const IFunCall* call, const TIEContext* context) const {
         const int32_t n = call ? call->ArgumentCount() : 0;
         if (n < FMinArgumentCount || n > FMaxArgumentCount || !context) [[unlikely]]
-            RaiseBadCall(n, context);
+            RaiseBadCall(n);
     }
     void SetNumberTest(TNumberTest test) noexcept { FNumberTest = test; }
     // Told when an engine enters (raAdded) or leaves the reasoner list.
@@ -151,7 +151,7 @@ protected:
 
 private:
     // The error of a call that CheckCall refuses.
-    [[noreturn]] void RaiseBadCall(int32_t count, const TIEContext* context) const;
+    [[noreturn]] void RaiseBadCall(int32_t count) const;
 
     int32_t FMinArgumentCount = 0;
     int32_t FMaxArgumentCount = 2147483647;
