@@ -738,12 +738,7 @@ void TFacts::Compact() const {
             } else {
                 // Out of order: the slots compacted so far go to the table with this one.
                 FIds.resize(to);
-                FSlotById.clear();
-                for (size_t slot = 0; slot < to; ++slot)
-                    FSlotById[FIds[slot]] = static_cast<uint32_t>(slot);
-                FIds.clear();
-                FIds.shrink_to_fit();
-                FIdsInTable = true;
+                FileIdsInTable();
             }
         }
         if (FIdsInTable) FSlotById[id] = static_cast<uint32_t>(to);
@@ -797,14 +792,8 @@ void TFacts::UnindexFact(const IFact* fact, size_t hash) {
 }
 
 int32_t TFacts::IndexOfFact(const IFact* fact) const {
-    if (!fact) return -1;
-    if (FIndexed) {
-        const IFact* equal = FindEqual(fact);
-        return equal ? IndexOf(equal) : -1;
-    }
-    for (size_t i = 0; i < FSlots.size(); ++i)
-        if (FSlots[i] && FSlots[i]->Equals(fact)) return PositionOf(i);
-    return -1;
+    const IFact* equal = FindEqual(fact);
+    return equal ? IndexOf(equal) : -1;
 }
 
 const IFact* TFacts::FindEqual(const IFact* fact) const {
@@ -907,7 +896,7 @@ void TFacts::Append(const TRefPtr<IFact>& fact) {
     } else {
         FIds.push_back(id);
     }
-    FHighestID = std::max(FHighestID, fact->GetFactId());
+    FHighestID = std::max(FHighestID, id);
 }
 
 void TFacts::RemoveSlot(size_t slot) {

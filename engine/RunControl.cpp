@@ -116,7 +116,7 @@ void TRunControl::SetStrategy(TSearchStrategy value) {
     // untraced.
     const TOnFailure refile([&] {
         for (size_t j = next; j < all.size(); ++j)
-            FAgenda->AddActivation(all[j], all[j]->Salience());
+            FAgenda->File(all[j], all[j]->Salience());
     });
     while (next < all.size())
         AddActivation(all[next++]);
