@@ -689,8 +689,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
     // Most joins have no other tests: no call for them.
-    if (FJoinTests.empty())
-        return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
+    if (FJoinTests.empty()) return !HasOtherTests() || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
@@ -716,7 +715,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
             if (!join.Compare(other, fixed)) return false;
         }
     }
-    return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
+    return !HasOtherTests() || OtherTestsPass(fact, left, strength);
 }
 
 inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {

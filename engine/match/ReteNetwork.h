@@ -261,6 +261,8 @@ protected:
 
 private:
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
+    // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
+    bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
     // The fuzzy join tests and the predicates, which follow the join tests.
     bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
 };
