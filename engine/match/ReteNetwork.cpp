@@ -386,7 +386,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         if (LengthPasses(fact, cut)) Pass(token, out);
         return;
     case pmtTestMultiSlotMultiField:
-        return SplitMultifield(token, fact, out);
+        return SplitMultifield(token, out);
     default:
         return;
     }
@@ -454,8 +454,7 @@ TIETokenRef CutToken(TIETokenRef split, uint32_t cutKey, TTokenAction tag, float
 } // namespace
 
 // A pattern's tokens are first-level ones: the fact is the token's own.
-void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact&,
-                                        std::vector<TIETokenRef>* out) {
+void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
     SplitCuts(
         {token->Tag(), token->FactRef(), token->MatchCutRef(), token->Cut(), token->Strength()},
         out);

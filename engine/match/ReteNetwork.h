@@ -170,8 +170,7 @@ private:
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
                    std::vector<TIETokenRef>* out);
     bool PredicatePasses(const TIETokenRef& token, bool notEqual);
-    void SplitMultifield(const TIETokenRef& token, const IFact& fact,
-                         std::vector<TIETokenRef>* out);
+    void SplitMultifield(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     // What a split cuts: the fact, its cuts so far and the action, cut and strength of the token
     // they came with (a split whose only child splits again hands its cuts on without a token).
     struct TSplitSource {
