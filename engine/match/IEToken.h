@@ -420,13 +420,8 @@ public:
     // The fact at index (0 = first); an index past the end gives the last fact, a negative
     // index or a token without facts gives null.
     IFact* FactPtr(int32_t index) const noexcept {
-        if (index < 0 || FSize == 0) return nullptr;
-        const TIEToken* t = this;
-        for (int32_t level = FSize - 1; level > index; --level) {
-            t = t->FParent.get();
-            if (!t) return nullptr;
-        }
-        return t->FFact.get();
+        const TIEToken* t = LevelPtr(index);
+        return t ? t->FFact.get() : nullptr;
     }
     const TRefPtr<TIEToken>& Parent() const noexcept { return FParent; }
     int32_t HashCode() const noexcept { return FHashCode; }
@@ -445,7 +440,7 @@ public:
     const TMatchCut* MatchCut() const noexcept { return FMatchCut.get(); }
     const TRefPtr<TMatchCut>& MatchCutRef() const noexcept { return FMatchCut; }
     void SetMatchCut(TRefPtr<TMatchCut> cut) noexcept { FMatchCut = std::move(cut); }
-    // The token of the level at `index`, as FactPtr finds its fact.
+    // The token of the level at `index` (the one FactPtr takes the fact of).
     const TIEToken* LevelPtr(int32_t index) const noexcept {
         if (index < 0 || FSize == 0) return nullptr;
         const TIEToken* t = this;

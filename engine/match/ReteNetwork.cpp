@@ -386,7 +386,7 @@ void TPatternMatchNode::Filter(const TIETokenRef& token, std::vector<TIETokenRef
         if (LengthPasses(fact, cut)) Pass(token, out);
         return;
     case pmtTestMultiSlotMultiField:
-        return SplitMultifield(token, fact, out);
+        return SplitMultifield(token, out);
     default:
         return;
     }
@@ -454,8 +454,7 @@ TIETokenRef CutToken(TIETokenRef split, uint32_t cutKey, TTokenAction tag, float
 } // namespace
 
 // A pattern's tokens are first-level ones: the fact is the token's own.
-void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, const IFact&,
-                                        std::vector<TIETokenRef>* out) {
+void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
     SplitCuts(
         {token->Tag(), token->FactRef(), token->MatchCutRef(), token->Cut(), token->Strength()},
         out);
@@ -689,8 +688,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
     // Most joins have no other tests: no call for them.
-    if (FJoinTests.empty())
-        return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
+    if (FJoinTests.empty()) return !HasOtherTests() || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
@@ -716,7 +714,7 @@ bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
             if (!join.Compare(other, fixed)) return false;
         }
     }
-    return (FFuzzyTests.empty() && FPredicates.empty()) || OtherTestsPass(fact, left, strength);
+    return !HasOtherTests() || OtherTestsPass(fact, left, strength);
 }
 
 inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {

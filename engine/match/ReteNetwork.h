@@ -170,8 +170,7 @@ private:
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
                    std::vector<TIETokenRef>* out);
     bool PredicatePasses(const TIETokenRef& token, bool notEqual);
-    void SplitMultifield(const TIETokenRef& token, const IFact& fact,
-                         std::vector<TIETokenRef>* out);
+    void SplitMultifield(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     // What a split cuts: the fact, its cuts so far and the action, cut and strength of the token
     // they came with (a split whose only child splits again hands its cuts on without a token).
     struct TSplitSource {
@@ -261,6 +260,8 @@ protected:
 
 private:
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
+    // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
+    bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
     // The fuzzy join tests and the predicates, which follow the join tests.
     bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
 };
