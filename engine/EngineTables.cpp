@@ -700,6 +700,18 @@ size_t TFacts::SlotOfFact(const IFact* fact) const {
 }
 
 size_t TFacts::SlotOfId(int32_t id) const {
+    // A modify or retract asks for the same identifier two or three times in a row.
+    if (FLastKnown && id == FLastId) return FLastSlot;
+    const size_t slot = FindSlotOfId(id);
+    if (slot != std::string::npos) {
+        FLastKnown = true;
+        FLastId = id;
+        FLastSlot = slot;
+    }
+    return slot;
+}
+
+size_t TFacts::FindSlotOfId(int32_t id) const {
     if (FIdsInTable) {
         auto it = FSlotById.find(id);
         return it == FSlotById.end() ? std::string::npos : it->second;
@@ -712,6 +724,7 @@ size_t TFacts::SlotOfId(int32_t id) const {
 
 void TFacts::FileIdsInTable() const {
     if (FIdsInTable) return;
+    ForgetLastId();
     FSlotById.clear();
     FSlotById.reserve(static_cast<size_t>(FLive));
     for (size_t slot = 0; slot < FIds.size(); ++slot)
@@ -723,6 +736,7 @@ void TFacts::FileIdsInTable() const {
 
 void TFacts::Compact() const {
     if (FSlots.size() == static_cast<size_t>(FLive)) return;
+    ForgetLastId();
     size_t to = 0;
     for (size_t from = 0; from < FSlots.size(); ++from) {
         if (!FSlots[from]) continue;
@@ -885,6 +899,7 @@ void TFacts::AddFrom(const TFacts& source) {
 
 void TFacts::Append(const TRefPtr<IFact>& fact) {
     const int32_t id = fact->GetFactId();
+    if (FLastKnown && id == FLastId) ForgetLastId(); // filed again under a second slot
     if (!FIdsInTable && !FIds.empty() && id <= FIds.back()) FileIdsInTable();
     FSlots.push_back(fact);
     FHashes.push_back(FIndexed ? IndexFact(fact) : 0);
@@ -900,6 +915,7 @@ void TFacts::Append(const TRefPtr<IFact>& fact) {
 }
 
 void TFacts::RemoveSlot(size_t slot) {
+    ForgetLastId();
     TRefPtr<IFact> fact = std::move(FSlots[slot]);
     if (FIndexed) UnindexFact(fact.get(), FHashes[slot]);
     if (FIdsInTable) {
@@ -940,6 +956,7 @@ bool TFacts::Remove(const IFact* fact) {
 }
 
 void TFacts::ClearItems() {
+    ForgetLastId();
     FIndex.Clear();
     FFuzzyFacts.clear();
     FSlots.clear();

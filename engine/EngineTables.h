@@ -293,8 +293,11 @@ private:
     int32_t PositionOf(size_t slot) const;
     // The slot holding this very fact, or npos.
     size_t SlotOfFact(const IFact* fact) const;
-    // The slot filed under the identifier, or npos.
+    // The slot filed under the identifier, or npos. The last one found is remembered until
+    // the slots or the identifiers move (ForgetLastId).
     size_t SlotOfId(int32_t id) const;
+    size_t FindSlotOfId(int32_t id) const;
+    void ForgetLastId() const noexcept { FLastKnown = false; }
     // Files the identifiers in the hash table from now on (an identifier arrived out of order).
     void FileIdsInTable() const;
     void RemoveSlot(size_t slot);
@@ -317,6 +320,9 @@ private:
     mutable std::vector<int32_t> FIds;
     mutable bool FIdsInTable = false;
     mutable boost::unordered_flat_map<int32_t, uint32_t> FSlotById;
+    mutable bool FLastKnown = false;
+    mutable int32_t FLastId = 0;
+    mutable size_t FLastSlot = 0;
     int32_t FLive = 0;
     bool FIndexed = false;
     int32_t FHighestID = 0;

@@ -928,6 +928,14 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
         // By position: no slot name is looked up.
         auto& f = static_cast<TFact&>(fact);
         for (int32_t i = 0; f.Template() && i < f.Template()->SlotCount(); ++i) {
+            // A settled value (most are, a modify's new values among them) is passed by without
+            // a counted reference to its slot.
+            const IFactSlot& plain = *f.Template()->Slot(i);
+            if (!plain.IsFuzzy() && !plain.IsMultiSlot() && IsSettledValue(f.ValueAt(i).get())) {
+                if (f.Template()->DynamicTypeChecks())
+                    f.SetSlotValueAt(i, TRefPtr<IIEValue>(f.ValueAt(i)));
+                continue;
+            }
             const TRefPtr<IFactSlot> slot = f.Template()->Slot(i);
             EvaluateSlotAt(f, *slot, i, context);
         }
@@ -958,11 +966,16 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
 }
 
 // One new slot value of a modify or duplicate: the slot's position in the template (whose slot
-// layout was `Layout` then) and its name.
+// layout was `Layout` then) and its name: the interned text of the atom the call holds, or a
+// copy of a name that was evaluated.
 struct TSlotChange {
     int32_t Index;
-    std::string Name;
+    const TIEText* Text;
+    std::string Evaluated;
     TRefPtr<IIEValue> Value;
+    std::string_view Name() const noexcept {
+        return Text ? std::string_view(Text->Text()) : std::string_view(Evaluated);
+    }
 };
 
 struct TSlotChanges {
@@ -1000,14 +1013,24 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
             return own && k < own->Count() ? own->begin()[k] : group->GetItem(k);
         };
         const IIEValue* first = element(0).get();
-        std::string name;
+        // An atom of the call's own list (which outlives the modify) is not copied; its
+        // interned text finds the slot by identity.
+        const TIEText* text = nullptr;
+        std::string evaluated;
         if (first && typeid(*first) == typeid(TIEValue) &&
-            static_cast<const TIEValue*>(first)->DType() == dtAtom)
-            name = static_cast<const TIEValue*>(first)->TextBlock()->Text();
-        else
-            name = Evaluated(element(0), context)->AsString();
-        const int32_t index = factTemplate.IndexOfSlot(name);
-        if (index < 0) RaiseIE(imNoSuchSlot, name);
+            static_cast<const TIEValue*>(first)->DType() == dtAtom) {
+            text = static_cast<const TIEValue*>(first)->TextBlock();
+            if (groupHold) {
+                evaluated = text->Text();
+                text = nullptr;
+            }
+        } else {
+            evaluated = Evaluated(element(0), context)->AsString();
+        }
+        const int32_t index = ownTemplate && text ? ownTemplate->IndexOfSlotText(*text)
+                              : text              ? factTemplate.IndexOfSlot(text->Text())
+                                                  : factTemplate.IndexOfSlot(evaluated);
+        if (index < 0) RaiseIE(imNoSuchSlot, text ? std::string_view(text->Text()) : evaluated);
         const bool multi = ownTemplate ? ownTemplate->Slot(index)->IsMultiSlot()
                                        : factTemplate.SlotAt(index)->IsMultiSlot();
         const IIEValue* second = count == 2 ? element(1).get() : nullptr;
@@ -1023,7 +1046,7 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
             value = Evaluated(element(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
-        changes.Items.push_back({index, std::move(name), std::move(value)});
+        changes.Items.push_back({index, text, std::move(evaluated), std::move(value)});
     }
     // Read after the values: evaluating them may have changed the template's slots.
     if (ownTemplate)
@@ -1045,7 +1068,7 @@ void ApplySlotChanges(IFact& fact, const TSlotChanges& changes) {
         }
     }
     for (const TSlotChange& change : changes.Items)
-        fact.SetSlotValue(change.Name, change.Value);
+        fact.SetSlotValue(change.Name(), change.Value);
 }
 
 // The engine's store of named values ("store", "fetch"): owned by the engine and freed with it;
@@ -1111,9 +1134,9 @@ TRefPtr<IIEValue> TRetractFunction::Execute(IFunCall* call, TIEContext* context)
     }
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
         if (i > 0) value = EvalArg(call, i, context);
-        const int32_t index = engine.Facts().IndexOfID(value->AsFactId());
-        if (index >= 0) {
-            const TRefPtr<IFact> fact = engine.Facts().Item(index);
+        // Found by identifier alone: no position is counted out.
+        if (const IFact* found = engine.Facts().FindID(value->AsFactId())) {
+            const TRefPtr<IFact> fact(const_cast<IFact*>(found));
             engine.RetractFactByID(fact.get());
         }
     }

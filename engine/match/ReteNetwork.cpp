@@ -9,6 +9,7 @@
 #include "engine/match/ReteNetwork.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <unordered_map>
@@ -2214,8 +2215,16 @@ void TReteNetwork::Clear() {
 const std::vector<TPatternMatchNode*>* TReteNetwork::RootsFor(const IFact& fact) {
     if (typeid(fact) != typeid(TFact)) return nullptr;
     const TFactTemplate* t = static_cast<const TFact&>(fact).Template();
-    if (!t || t->GetParent()) return nullptr;
+    if (!t) return nullptr;
+    // The answer for the template is kept in it while this index stands: no name is hashed.
+    TFactTemplate::TNetworkNote& note = t->NetworkNote();
+    if (FRootIndexValid && note.Owner == this && note.Stamp == FRootStamp)
+        return static_cast<const std::vector<TPatternMatchNode*>*>(note.Value);
+    if (t->GetParent()) return nullptr;
     if (!FRootIndexValid) {
+        // Unique over all networks: a note left by another network never matches.
+        static std::atomic<uint64_t> stamps{0};
+        FRootStamp = ++stamps;
         FRootsByName.clear();
         FRootIndexUsable = true;
         for (TPatternMatchNode* root : FRoots) {
@@ -2230,7 +2239,9 @@ const std::vector<TPatternMatchNode*>* TReteNetwork::RootsFor(const IFact& fact)
     if (!FRootIndexUsable) return nullptr;
     static const std::vector<TPatternMatchNode*> none;
     auto it = FRootsByName.find(t->GetName());
-    return it == FRootsByName.end() ? &none : &it->second;
+    const std::vector<TPatternMatchNode*>* roots = it == FRootsByName.end() ? &none : &it->second;
+    note = {this, FRootStamp, roots};
+    return roots;
 }
 
 bool TReteNetwork::AssertToken(const TIETokenRef& token) {

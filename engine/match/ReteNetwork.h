@@ -542,6 +542,7 @@ private:
     // FRoots by the template name they test (see RootsFor); rebuilt when FRoots changes.
     boost::unordered_flat_map<std::string, std::vector<TPatternMatchNode*>> FRootsByName;
     bool FRootIndexValid = false;
+    uint64_t FRootStamp = 0; // this index's own number (see RootsFor)
     bool FRootIndexUsable = false;
     // Before the nodes, whose memories unlist their tokens as they go.
     TFactTokens FFactTokens;

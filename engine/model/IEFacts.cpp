@@ -381,7 +381,7 @@ const std::vector<TRefPtr<IFactSlot>>* TFactTemplate::SlotsOfLayout(uint32_t lay
 void TFactTemplate::RebuildIndex() {
     FIndex.clear();
     for (size_t i = 0; i < FSlots.size(); ++i)
-        FIndex.emplace(FSlots[i]->GetName(), static_cast<int32_t>(i));
+        FIndex.Set(FSlots[i]->GetName(), static_cast<int32_t>(i));
 }
 
 void TFactTemplate::Assign(const TPersistent* source) {
@@ -512,6 +512,7 @@ std::string TFactTemplate::GetSlotText(const IFactSlot& slot) const {
 
 void TFactTemplate::SetParent(const TRefPtr<IFactTemplate>& parent) {
     FParent = parent;
+    FNetworkNote = {};
 }
 
 TRefPtr<IFactSlot> TFactTemplate::SlotAt(int32_t index) const {
@@ -520,14 +521,59 @@ TRefPtr<IFactSlot> TFactTemplate::SlotAt(int32_t index) const {
 }
 
 int32_t TFactTemplate::IndexOfSlot(std::string_view name) const noexcept {
+    return FIndex.Find(name);
+}
+
+int32_t TFactTemplate::TSlotNameIndex::Find(std::string_view name) const noexcept {
     // A template of a few slots: comparing the names costs less than hashing the one asked for.
-    if (FIndex.size() <= 8) {
-        for (const auto& [slotName, at] : FIndex)
-            if (slotName == name) return at;
+    if (FLarge.empty()) {
+        for (const auto& [text, at] : FNames)
+            if (text->Text() == name) return at;
         return -1;
     }
-    auto it = FIndex.find(name);
-    return it == FIndex.end() ? -1 : it->second;
+    auto it = FLarge.find(name);
+    return it == FLarge.end() ? -1 : it->second;
+}
+
+int32_t TFactTemplate::TSlotNameIndex::FindText(const TIEText& text) const noexcept {
+    if (FLarge.empty())
+        for (const auto& [name, at] : FNames)
+            if (name.get() == &text) return at;
+    // Not the same block: a text interned elsewhere, or a name that is not there.
+    return Find(text.Text());
+}
+
+void TFactTemplate::TSlotNameIndex::Set(std::string_view name, int32_t at) {
+    if (FLarge.empty() ? Find(name) >= 0 : FLarge.contains(name)) {
+        for (auto& entry : FNames)
+            if (entry.first->Text() == name) {
+                entry.second = at;
+                if (!FLarge.empty()) FLarge[entry.first->Text()] = at;
+                return;
+            }
+    }
+    FNames.emplace_back(TIEText::Make(name), at);
+    if (!FLarge.empty()) {
+        FLarge.emplace(FNames.back().first->Text(), at);
+    } else if (FNames.size() > kSmallSlotCount) {
+        for (const auto& [text, position] : FNames)
+            FLarge.emplace(text->Text(), position);
+    }
+}
+
+void TFactTemplate::TSlotNameIndex::Erase(std::string_view name) {
+    for (auto it = FNames.begin(); it != FNames.end(); ++it)
+        if (it->first->Text() == name) {
+            if (!FLarge.empty()) FLarge.erase(it->first->Text());
+            FNames.erase(it);
+            if (FNames.size() <= kSmallSlotCount) FLarge = {};
+            return;
+        }
+}
+
+void TFactTemplate::TSlotNameIndex::clear() noexcept {
+    FNames.clear();
+    FLarge = {};
 }
 
 TRefPtr<IFactSlot> TFactTemplate::SlotByName(std::string_view name) const {
@@ -594,6 +640,7 @@ void TFactTemplate::SetName(std::string_view name) {
     std::string newName(name);
     if (FServices) FServices->RenameFactTemplate(*this, FName, newName);
     FName = std::move(newName);
+    FNetworkNote = {};
     MarkChanged();
 }
 
@@ -609,10 +656,10 @@ void TFactTemplate::RenameSlot(IFactSlot& slot, const std::string& oldName,
         if (auto* s = dynamic_cast<TFactSlot*>(&slot); s && s->FOwner == this && !oldName.empty())
             return; // a slot that was deleted from this template stays out of it
         FSlots.emplace_back(&slot);
-        FIndex[newName] = static_cast<int32_t>(FSlots.size() - 1);
+        FIndex.Set(newName, static_cast<int32_t>(FSlots.size() - 1));
     } else {
-        FIndex.erase(FIndex.find(oldName));
-        FIndex[newName] = at;
+        FIndex.Erase(oldName);
+        FIndex.Set(newName, at);
     }
     SlotSetChanged();
 }
@@ -677,7 +724,7 @@ void TFactTemplate::PutSlot(std::string_view name, const TRefPtr<IFactSlot>& slo
         FSlots[static_cast<size_t>(i)] = slot;
     } else {
         FSlots.push_back(slot);
-        FIndex.emplace(std::string(name), static_cast<int32_t>(FSlots.size() - 1));
+        FIndex.Set(name, static_cast<int32_t>(FSlots.size() - 1));
     }
     SlotSetChanged();
 }

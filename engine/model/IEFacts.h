@@ -199,6 +199,8 @@ public:
     int32_t SlotCount() const noexcept override { return static_cast<int32_t>(FSlots.size()); }
     TRefPtr<IFactSlot> SlotAt(int32_t index) const override;
     int32_t IndexOfSlot(std::string_view name) const noexcept override;
+    // IndexOfSlot for a name held as an interned text (an atom of a rule): found by identity.
+    int32_t IndexOfSlotText(const TIEText& name) const noexcept { return FIndex.FindText(name); }
     TRefPtr<IFactSlot> SlotByName(std::string_view name) const override;
     TRefPtr<IIterator> SlotIterator() const override;
     TRefPtr<IStringIterator> SlotNames() const override;
@@ -239,6 +241,16 @@ public:
     // The slot's text as this template's engine (or the default writer) renders it.
     std::string GetSlotText(const IFactSlot& slot) const;
 
+    // Room for one answer a network computed about facts of this template (the pattern roots
+    // they visit), valid while `Owner` and `Stamp` are the network's; a new name or parent
+    // empties it.
+    struct TNetworkNote {
+        const void* Owner = nullptr;
+        uint64_t Stamp = 0;
+        const void* Value = nullptr;
+    };
+    TNetworkNote& NetworkNote() const noexcept { return FNetworkNote; }
+
     // A slot tells its template that it is renamed; a name taken by another slot raises.
     void RenameSlot(IFactSlot& slot, const std::string& oldName, const std::string& newName);
     // The slot's kinds, default or type changed: the fuzzy and hash caches are stale.
@@ -255,13 +267,26 @@ private:
     TRefPtr<IFactTemplate> FParent;
     std::string FComment;
     std::vector<TRefPtr<IFactSlot>> FSlots; // declaration order
-    struct TNameHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const noexcept {
-            return std::hash<std::string_view>()(s);
-        }
+    // The slots' positions by the names they were filed under. Most templates have a few
+    // slots: a short list of interned names, compared in turn (by identity first, for a name
+    // read from a rule), and a hash table beside it only past kSmallSlotCount names.
+    class TSlotNameIndex {
+    public:
+        static constexpr size_t kSmallSlotCount = 8;
+        size_t size() const noexcept { return FNames.size(); }
+        int32_t Find(std::string_view name) const noexcept;
+        int32_t FindText(const TIEText& text) const noexcept;
+        // Files the name at the position (replacing the position it had).
+        void Set(std::string_view name, int32_t at);
+        void Erase(std::string_view name);
+        void clear() noexcept;
+
+    private:
+        std::vector<std::pair<TRefPtr<TIEText>, int32_t>> FNames;
+        // Keys view the texts held in FNames.
+        boost::unordered_flat_map<std::string_view, int32_t> FLarge;
     };
-    boost::unordered_flat_map<std::string, int32_t, TNameHash, std::equal_to<>> FIndex;
+    TSlotNameIndex FIndex;
     std::string FName;
     bool FImplied = false;
     TComponent* FOwner;
@@ -279,6 +304,7 @@ private:
     // layout's slots are FSlots, kept here too once FLayoutKept is set.
     mutable std::vector<std::pair<uint32_t, std::vector<TRefPtr<IFactSlot>>>> FKeptLayouts;
     mutable bool FLayoutKept = false;
+    mutable TNetworkNote FNetworkNote;
 };
 
 // ---------------------------------------------------------------------------------------------
