@@ -927,7 +927,17 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
     if (typeid(fact) == typeid(TFact)) {
         // By position: no slot name is looked up.
         auto& f = static_cast<TFact&>(fact);
-        for (int32_t i = 0; f.Template() && i < f.Template()->SlotCount(); ++i) {
+        int32_t i = 0;
+        if (const TFactTemplate* t = f.Template();
+            t && t->PlainSlots() && !t->DynamicTypeChecks()) {
+            // Single-field slots whose values are settled already (a modify's new values and
+            // the fact's others) are left as they are.
+            const int32_t n = t->SlotCount();
+            while (i < n && IsSettledValue(f.ValueAt(i).get()))
+                ++i;
+            if (i == n) return;
+        }
+        for (; f.Template() && i < f.Template()->SlotCount(); ++i) {
             // A settled value (most are, a modify's new values among them) is passed by without
             // a counted reference to its slot.
             const IFactSlot& plain = *f.Template()->Slot(i);

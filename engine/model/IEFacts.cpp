@@ -626,12 +626,15 @@ TRefPtr<IStringIterator> TFactTemplate::SlotNames() const {
 }
 
 bool TFactTemplate::IsFuzzy() const {
-    if (FFuzzyChanged) {
-        FFuzzy =
-            std::any_of(FSlots.begin(), FSlots.end(), [](const auto& s) { return s->IsFuzzy(); });
-        FFuzzyChanged = false;
-    }
+    if (FFuzzyChanged) RefreshKinds();
     return FFuzzy;
+}
+
+void TFactTemplate::RefreshKinds() const {
+    FFuzzy = std::any_of(FSlots.begin(), FSlots.end(), [](const auto& s) { return s->IsFuzzy(); });
+    FPlain = std::none_of(FSlots.begin(), FSlots.end(),
+                          [](const auto& s) { return s->IsFuzzy() || s->IsMultiSlot(); });
+    FFuzzyChanged = false;
 }
 
 void TFactTemplate::SetName(std::string_view name) {

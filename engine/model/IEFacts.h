@@ -227,6 +227,11 @@ public:
     IFactServices* Engine() const noexcept { return FServices; }
     IFactServices* Services() const noexcept { return FServices; }
     bool DynamicTypeChecks() const noexcept;
+    // No slot is fuzzy or a multislot.
+    bool PlainSlots() const {
+        if (FFuzzyChanged) RefreshKinds();
+        return FPlain;
+    }
     // Counts every change of the slot set (facts re-arrange their values when it moves).
     uint32_t Layout() const noexcept { return FLayout; }
     // The slots in the order of the given layout number: the current slots for the current
@@ -294,6 +299,8 @@ private:
     intptr_t FTag = 0;
     mutable bool FFuzzyChanged = true;
     mutable bool FFuzzy = false;
+    mutable bool FPlain = true;
+    void RefreshKinds() const;
     mutable bool FHashChanged = true;
     mutable int32_t FHash = 0;
     // Unique over all templates (see TSlotPosition); changes whenever the slot set does.

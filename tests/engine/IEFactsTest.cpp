@@ -54,6 +54,32 @@ TEST(FactTemplate, SlotNamesAreCheckedAndRenamesKeepEverySlot) {
               "a(b contains unexpected character: \"(\"");
 }
 
+TEST(FactTemplate, SlotPositionsHoldPastEightSlotsThroughRenamesAndDeletions) {
+    auto t = TFactTemplate::CreateNamed(nullptr, "wide");
+    for (int i = 0; i < 12; ++i)
+        t->AddSlot("s" + std::to_string(i), Int(i));
+    t->SlotByName("s3")->SetName("t3");
+    t->DeleteSlot("s0");
+    t->DeleteSlot("s1");
+    // 10 slots, then 6 (the short list alone again), then 7 with one added back.
+    for (int size : {10, 6, 7}) {
+        if (size == 6)
+            for (const char* name : {"s2", "s5", "s7", "s9"})
+                t->DeleteSlot(name);
+        if (size == 7) t->AddSlot("s1", Int(1));
+        ASSERT_EQ(t->SlotCount(), size);
+        for (int i = 0; i < size; ++i) {
+            const std::string& name = t->SlotAt(i)->GetName();
+            EXPECT_EQ(t->IndexOfSlot(name), i) << name;
+            EXPECT_EQ(t->IndexOfSlotText(*TIEText::Make(name)), i) << name;
+        }
+        EXPECT_EQ(t->IndexOfSlot("s3"), -1);
+        EXPECT_EQ(t->IndexOfSlotText(*TIEText::Make("s0")), -1);
+    }
+    EXPECT_EQ(t->SlotAt(0)->GetName(), "t3");
+    EXPECT_EQ(t->SlotAt(6)->GetName(), "s1");
+}
+
 TEST(FactTemplate, AddingSlotsChecksDefaultsAndKinds) {
     auto t = Foo();
     EXPECT_EQ(RaisedMessage([&] { t->AddSlot("z", nullptr); }), "Bad Slot Type");

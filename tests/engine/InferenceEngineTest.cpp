@@ -3,6 +3,7 @@
 // reset and clear, input/output routing, settings and tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -791,16 +792,21 @@ TEST_F(TEngineFixture, PositionsStayRightWhileFactsAreRemovedInAnyOrder) {
         ids.push_back(E.AssertFact(Ordered(E, "n", {std::to_string(i)})));
     auto check = [&] {
         ASSERT_EQ(E.Facts().Count(), static_cast<int32_t>(ids.size()));
-        for (size_t i = 0; i < ids.size(); i += 7) {
-            EXPECT_EQ(E.Facts().Item(static_cast<int32_t>(i))->GetFactId(), ids[i]);
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (i % 7 == 0) EXPECT_EQ(E.Facts().Item(static_cast<int32_t>(i))->GetFactId(), ids[i]);
             EXPECT_EQ(E.Facts().IndexOfID(ids[i]), static_cast<int32_t>(i));
+            // The identifier after it, which is a retracted one or another's.
+            const auto next = std::find(ids.begin(), ids.end(), ids[i] + 1);
+            EXPECT_EQ(E.Facts().IndexOfID(ids[i] + 1),
+                      next == ids.end() ? -1 : static_cast<int32_t>(next - ids.begin()));
         }
     };
     // Every third fact by identity, then positions from the front and the back, with new
-    // facts arriving in between.
+    // facts arriving in between. A fact just found and retracted is not found again.
     for (size_t i = ids.size() - 1; i > 0; i -= std::min<size_t>(3, i)) {
         const int32_t at = E.Facts().IndexOfID(ids[i]);
         E.RetractFactByID(E.Facts().Item(at).get());
+        EXPECT_EQ(E.Facts().FindID(ids[i]), nullptr);
         ids.erase(ids.begin() + static_cast<ptrdiff_t>(i));
     }
     check();

@@ -50,3 +50,14 @@
 (length$ (get-slot-value ?e items))
 (try (modify ?b (owner)) catch (printout t ?__ERROR crlf))
 (facts 2)
+; A template of ten slots: modify and duplicate find the slots past the eighth by their names,
+; and a retracted fact is not found again by its identifier.
+(deftemplate wide (slot s1) (slot s2) (slot s3) (slot s4) (slot s5) (slot s6) (slot s7)
+  (slot s8) (slot s9) (slot s10 (default 0)))
+(bind ?w (assert (wide (s1 a) (s10 1))))
+(bind ?w (modify ?w (s10 (+ (get-slot-value ?w s10) 1)) (s9 z) (s2 y)))
+(bind ?d (duplicate ?w (s10 5) (s1 b)))
+(try (modify ?w (s11 1)) catch (printout t ?__ERROR crlf))
+(retract ?d)
+(try (modify ?d (s1 c)) catch (printout t ?__ERROR crlf))
+(facts 7)
