@@ -663,7 +663,15 @@ void TFacts::TreeAppend() {
     // before it in that range.
     const size_t i = FTree.size() + 1;
     const size_t low = i & (~i + 1);
-    FTree.push_back(1 + TreePrefix(i - 1) - TreePrefix(i - low));
+    int32_t live = 1;
+    if (FSlots.size() == static_cast<size_t>(FLive) + 1) {
+        live = static_cast<int32_t>(low); // no tombstone: the whole range is live
+    } else {
+        // The nodes that tile (i - low, i - 1]: the walk of a prefix sum, stopped at the range.
+        for (size_t j = i - 1; j > i - low; j -= j & (~j + 1))
+            live += FTree[j - 1];
+    }
+    FTree.push_back(live);
 }
 
 size_t TFacts::SlotOf(int32_t index) const {

@@ -976,22 +976,24 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
 }
 
 // One new slot value of a modify or duplicate: the slot's position in the template (whose slot
-// layout was `Layout` then) and its name: the interned text of the atom the call holds, or a
-// copy of a name that was evaluated.
+// layout was `Layout` then) and its name: the interned text of the atom the call holds, or
+// (Text null) the evaluated name kept at NameAt in TSlotChanges::Names.
 struct TSlotChange {
     int32_t Index;
+    int32_t NameAt;
     const TIEText* Text;
-    std::string Evaluated;
     TRefPtr<IIEValue> Value;
-    std::string_view Name() const noexcept {
-        return Text ? std::string_view(Text->Text()) : std::string_view(Evaluated);
-    }
 };
 
 struct TSlotChanges {
     uint32_t Layout = 0;
     // A modify changes a slot or two: no allocation for the list.
     boost::container::small_vector<TSlotChange, 4> Items;
+    std::vector<std::string> Names;
+    std::string_view Name(const TSlotChange& change) const noexcept {
+        if (change.Text) return change.Text->Text();
+        return Names[static_cast<size_t>(change.NameAt)];
+    }
 };
 
 // The new slot values of a modify or duplicate: each (slot value...) group evaluated. All are
@@ -1026,21 +1028,21 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
         // An atom of the call's own list (which outlives the modify) is not copied; its
         // interned text finds the slot by identity.
         const TIEText* text = nullptr;
-        std::string evaluated;
         if (first && typeid(*first) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(first)->DType() == dtAtom) {
             text = static_cast<const TIEValue*>(first)->TextBlock();
             if (groupHold) {
-                evaluated = text->Text();
+                changes.Names.emplace_back(text->Text());
                 text = nullptr;
             }
         } else {
-            evaluated = Evaluated(element(0), context)->AsString();
+            changes.Names.push_back(Evaluated(element(0), context)->AsString());
         }
+        const std::string_view name =
+            text ? std::string_view(text->Text()) : std::string_view(changes.Names.back());
         const int32_t index = ownTemplate && text ? ownTemplate->IndexOfSlotText(*text)
-                              : text              ? factTemplate.IndexOfSlot(text->Text())
-                                                  : factTemplate.IndexOfSlot(evaluated);
-        if (index < 0) RaiseIE(imNoSuchSlot, text ? std::string_view(text->Text()) : evaluated);
+                                                  : factTemplate.IndexOfSlot(name);
+        if (index < 0) RaiseIE(imNoSuchSlot, name);
         const bool multi = ownTemplate ? ownTemplate->Slot(index)->IsMultiSlot()
                                        : factTemplate.SlotAt(index)->IsMultiSlot();
         const IIEValue* second = count == 2 ? element(1).get() : nullptr;
@@ -1056,7 +1058,8 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
             value = Evaluated(element(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
-        changes.Items.push_back({index, text, std::move(evaluated), std::move(value)});
+        changes.Items.push_back({index, static_cast<int32_t>(changes.Names.size()) - 1, text,
+                                 std::move(value)});
     }
     // Read after the values: evaluating them may have changed the template's slots.
     if (ownTemplate)
@@ -1078,7 +1081,7 @@ void ApplySlotChanges(IFact& fact, const TSlotChanges& changes) {
         }
     }
     for (const TSlotChange& change : changes.Items)
-        fact.SetSlotValue(change.Name(), change.Value);
+        fact.SetSlotValue(changes.Name(change), change.Value);
 }
 
 // The engine's store of named values ("store", "fetch"): owned by the engine and freed with it;

@@ -793,7 +793,9 @@ TEST_F(TEngineFixture, PositionsStayRightWhileFactsAreRemovedInAnyOrder) {
     auto check = [&] {
         ASSERT_EQ(E.Facts().Count(), static_cast<int32_t>(ids.size()));
         for (size_t i = 0; i < ids.size(); ++i) {
-            if (i % 7 == 0) EXPECT_EQ(E.Facts().Item(static_cast<int32_t>(i))->GetFactId(), ids[i]);
+            if (i % 7 == 0) {
+                EXPECT_EQ(E.Facts().Item(static_cast<int32_t>(i))->GetFactId(), ids[i]);
+            }
             EXPECT_EQ(E.Facts().IndexOfID(ids[i]), static_cast<int32_t>(i));
             // The identifier after it, which is a retracted one or another's.
             const auto next = std::find(ids.begin(), ids.end(), ids[i] + 1);
@@ -810,6 +812,12 @@ TEST_F(TEngineFixture, PositionsStayRightWhileFactsAreRemovedInAnyOrder) {
         ids.erase(ids.begin() + static_cast<ptrdiff_t>(i));
     }
     check();
+    // The newest fact found and retracted, and a new one stored where it was: the old
+    // identifier finds nothing.
+    const int32_t newest = ids.back();
+    E.RetractFactByID(E.Facts().FindID(newest));
+    ids.back() = E.AssertFact(Ordered(E, "p"));
+    EXPECT_EQ(E.Facts().FindID(newest), nullptr);
     for (int k = 0; k < 50; ++k) {
         E.RetractAt(1);
         ids.erase(ids.begin() + 1);
