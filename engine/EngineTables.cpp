@@ -638,7 +638,7 @@ bool TFacts::IsFuzzy(const IFact* fact) {
     // The exact class first: no counted reference to the template, no dynamic cast.
     if (typeid(*fact) == typeid(TFact)) {
         const TFactTemplate* t = static_cast<const TFact*>(fact)->Template();
-        return t && t->IsFuzzy();
+        return t && t->TFactTemplate::IsFuzzy();
     }
     TRefPtr<IFactTemplate> t = fact->GetTemplate();
     return t && t->IsFuzzy();

@@ -1129,6 +1129,11 @@ namespace {
 // order (its own hash code is their plain sum, under which (path 1 2) and (path 2 1) collide).
 // Only a multifield equals a multifield, so equal values still hash alike.
 uint64_t MixValueHash(uint64_t h, const IIEValue* v) {
+    // The engine's own value of a single field (nearly every slot value): no virtual call.
+    if (v && typeid(*v) == typeid(TIEValue)) {
+        const auto* own = static_cast<const TIEValue*>(v);
+        if (own->DType() != dtList) return MixHash(h, static_cast<uint32_t>(own->GetHashCode()));
+    }
     if (v && v->GetDType() == dtList) {
         if (const TRefPtr<IValueVector> list = v->AsList()) {
             const int32_t n = list->Count();
