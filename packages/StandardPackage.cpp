@@ -1058,8 +1058,8 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
             value = Evaluated(element(1), context);
             if (oneList) value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
         }
-        changes.Items.push_back({index, static_cast<int32_t>(changes.Names.size()) - 1, text,
-                                 std::move(value)});
+        changes.Items.push_back(
+            {index, static_cast<int32_t>(changes.Names.size()) - 1, text, std::move(value)});
     }
     // Read after the values: evaluating them may have changed the template's slots.
     if (ownTemplate)
