@@ -89,20 +89,23 @@ void TRule::SetSalience(int32_t value) {
     if (value == FSalience) return;
     FSalience = value;
     FSalienceExpression = TIEValue::CreateInteger(dtInteger, value);
+    FSalienceFixed = false;
     Changed();
 }
 
 void TRule::SetSalienceExpression(TRefPtr<IIEValue> value) {
     FSalienceExpression = std::move(value);
+    FSalienceFixed = false;
     EvaluateSalience();
 }
 
 void TRule::EvaluateSalience() {
-    if (!FEngine || !FSalienceExpression) return;
+    if (FSalienceFixed || !FEngine || !FSalienceExpression) return;
     // A number (every rule's salience but a dynamic one) stands for itself: no context needed.
     if (const TIEType type = FSalienceExpression->GetDType();
         type == dtInteger || type == dtFloat) {
         FSalience = FSalienceExpression->AsInteger();
+        FSalienceFixed = true;
         return;
     }
     // The agenda calls this while a token is in flight: a new value only reorders the agenda,
@@ -474,7 +477,6 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
                     list && b.SubIndex < list->Count() ? list->GetItem(b.SubIndex) : IEEmptyAtom();
             }
         }
-        b.Value = value;
         bind(b.Name, std::move(value));
     }
     if (!FRuleNameValue) FRuleNameValue = TIEValue::CreateText(dtString, FRuleName);

@@ -199,6 +199,9 @@ private:
     bool FOneShot = false;
     bool FFired = false;
     bool FEnabled = true;
+    // The salience expression is a number that FSalience holds already: the agenda asks for the
+    // salience at every activation, and only a dynamic salience needs evaluating.
+    bool FSalienceFixed = false;
     // Compiled from the bindings before a firing needs it: every variable in binding order.
     std::vector<TLoadStep> FLoadPlan;
     bool FLoadPlanned = false;

@@ -138,6 +138,16 @@ public:
 private:
     friend class TIEContext;
     static constexpr size_t IndexThreshold = 16;
+    // One bit per name's length and first character: a name whose bit is clear in FNameMarks
+    // is not in the table. A rule's firing context is asked for every global variable its
+    // actions read, which it never holds, and says so without comparing a name.
+    static uint64_t NameMark(std::string_view name) noexcept {
+        const unsigned first = name.empty() ? 0u : static_cast<unsigned char>(name[0]);
+        return uint64_t{1} << ((first + name.size() * 7) & 63);
+    }
+    bool MayHold(std::string_view name) const noexcept { return FNameMarks & NameMark(name); }
+    // Marks the names the table holds now (after names went).
+    void RemarkNames() noexcept;
     // Whether a binding found by name counts as bound: a frame slot without a value does not.
     static bool Visible(const TBinding& b) noexcept { return !b.FrameLocal || b.Value; }
     void BuildIndex();
@@ -162,6 +172,7 @@ private:
     boost::unordered_flat_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
     int32_t FFrameSlots = 0;
     mutable uint64_t FStamp = 0; // 0: none drawn since the names last changed
+    uint64_t FNameMarks = 0;     // NameMark of every name held, and maybe of some gone
 };
 
 class TIEContext {
