@@ -174,6 +174,9 @@ private:
         TBinding* Binding;
         int32_t TokenIndex;
         bool WholeFact;
+        // The fact identifier value the step made last (WholeFact): when the firing that took
+        // it is over and nothing else holds it, the next firing sets it instead of making one.
+        TRefPtr<TIEValue> Spare;
     };
     void RunAddPattern(TIEPattern* pattern);
     void CheckName(std::string_view name) const;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,12 +81,26 @@ public:
 class TIEContext;
 
 // Variable names are short and mostly differ in length or first character: comparing them in
-// line is cheaper than a call to the library's comparison for each binding of a table.
+// line is cheaper than a call to the library's comparison for each binding of a table. Past
+// three characters they are compared a word at a time, the last word overlapping the one before.
 inline bool SameName(const std::string& bound, std::string_view name) noexcept {
     const size_t n = name.size();
     if (bound.size() != n) return false;
     const char* a = bound.data();
     const char* b = name.data();
+    const auto word = [](const char* p, auto size) {
+        decltype(size) w;
+        std::memcpy(&w, p, sizeof w);
+        return w;
+    };
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (word(a + i, uint64_t{}) != word(b + i, uint64_t{})) return false;
+        return word(a + n - 8, uint64_t{}) == word(b + n - 8, uint64_t{});
+    }
+    if (n >= 4)
+        return word(a, uint32_t{}) == word(b, uint32_t{}) &&
+               word(a + n - 4, uint32_t{}) == word(b + n - 4, uint32_t{});
     for (size_t i = 0; i < n; ++i)
         if (a[i] != b[i]) return false;
     return true;
