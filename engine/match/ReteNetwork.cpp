@@ -1488,17 +1488,16 @@ void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAc
     } else {
         links.Hash = token->IdentityHash();
         links.Indexed = true;
-        if (FHashing)
-            FIndex.Append(links.Hash, *activation);
-        else if (FCount > IndexFrom)
-            BuildIndex();
+        if (FHashing || FCount > IndexFrom) Chain(*activation);
     }
     Report(activation, true);
 }
 
-void TPatternMatchTerminalNode::BuildIndex() {
+void TPatternMatchTerminalNode::Chain(TActivation& last) {
+    // The list's last activation, or every one of them when the chains are made first.
+    TActivation* from = FHashing ? &last : FFirst;
     FHashing = true;
-    for (TActivation* a = FFirst; a; a = a->NodeLinks.Next)
+    for (TActivation* a = from; a; a = a->NodeLinks.Next)
         if (a->NodeLinks.Indexed) FIndex.Append(a->NodeLinks.Hash, *a);
 }
 
@@ -1529,16 +1528,11 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
     // The chain, like the list, runs oldest first: the first equal activation goes.
     const int32_t hash = token.IdentityHash();
-    TActivation* found;
-    if (FHashing) {
-        found = FIndex.First(hash);
-        while (found && !TIEToken::Of(*found->Token()).Equals(token))
-            found = found->NodeLinks.HashNext;
-    } else {
-        found = FFirst;
-        while (found && !(found->NodeLinks.Indexed && found->NodeLinks.Hash == hash &&
-                          TIEToken::Of(*found->Token()).Equals(token)))
-            found = found->NodeLinks.Next;
+    TActivation* found = FHashing ? FIndex.First(hash) : FFirst;
+    for (; found; found = FHashing ? found->NodeLinks.HashNext : found->NodeLinks.Next) {
+        const TActivation::TNodeLinks& links = found->NodeLinks;
+        if (links.Indexed && links.Hash == hash && TIEToken::Of(*found->Token()).Equals(token))
+            break;
     }
     if (!found) return false;
     Unlist(found);

@@ -438,8 +438,9 @@ private:
     // once the node lists more than IndexFrom activations, and kept until it lists none.
     static constexpr int32_t IndexFrom = 8;
     bool FHashing = false;
-    // Chains every indexed activation of the list, oldest first.
-    void BuildIndex();
+    // Chains the list's last activation, the list's indexed activations in order (oldest
+    // first) when there are no chains yet.
+    void Chain(TActivation& last);
 };
 
 // Events of the network. Each is one test of an empty handler where it is raised, outside the
