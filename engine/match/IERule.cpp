@@ -89,20 +89,23 @@ void TRule::SetSalience(int32_t value) {
     if (value == FSalience) return;
     FSalience = value;
     FSalienceExpression = TIEValue::CreateInteger(dtInteger, value);
+    FSalienceFixed = false;
     Changed();
 }
 
 void TRule::SetSalienceExpression(TRefPtr<IIEValue> value) {
     FSalienceExpression = std::move(value);
+    FSalienceFixed = false;
     EvaluateSalience();
 }
 
 void TRule::EvaluateSalience() {
-    if (!FEngine || !FSalienceExpression) return;
+    if (FSalienceFixed || !FEngine || !FSalienceExpression) return;
     // A number (every rule's salience but a dynamic one) stands for itself: no context needed.
     if (const TIEType type = FSalienceExpression->GetDType();
         type == dtInteger || type == dtFloat) {
         FSalience = FSalienceExpression->AsInteger();
+        FSalienceFixed = true;
         return;
     }
     // The agenda calls this while a token is in flight: a new value only reorders the agenda,
@@ -408,7 +411,8 @@ void TRule::PlanLoad() {
         if (b->Name == RuleVariableName) FLoadNamesUnique = false;
         for (const TLoadStep& step : FLoadPlan)
             if (step.Binding->Name == b->Name) FLoadNamesUnique = false;
-        FLoadPlan.push_back({b.get(), TokenIndexOf(b->FactIndex), b->SlotName == PatternSlotName});
+        FLoadPlan.push_back(
+            {b.get(), TokenIndexOf(b->FactIndex), b->SlotName == PatternSlotName, nullptr});
     }
     FLoadPlanned = true;
 }
@@ -437,7 +441,7 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
         ++made;
     };
     const int32_t factCount = token.FactCount();
-    for (const TLoadStep& step : FLoadPlan) {
+    for (TLoadStep& step : FLoadPlan) {
         const int32_t at = step.TokenIndex;
         if (at < 0 || at >= factCount) continue;
         TRefPtr<IFact> factHold; // only for a token that cannot lend its facts
@@ -451,7 +455,12 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
         TBinding& b = *step.Binding;
         TRefPtr<IIEValue> value;
         if (step.WholeFact) {
-            value = TIEValue::CreateInteger(dtFactId, fact->GetFactId());
+            TIEValue* spare = step.Spare.get();
+            if (spare && spare->RefCount() == 1 && !spare->IsConstant() && !spare->GetOnChange())
+                spare->SetAsFactId(fact->GetFactId());
+            else
+                step.Spare = TIEValue::CreateInteger(dtFactId, fact->GetFactId());
+            value = step.Spare;
         } else {
             TRefPtr<IIEValue> hold;
             const IIEValue* slotValue = BorrowSlotValue(*fact, b, hold);
@@ -474,7 +483,6 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
                     list && b.SubIndex < list->Count() ? list->GetItem(b.SubIndex) : IEEmptyAtom();
             }
         }
-        b.Value = value;
         bind(b.Name, std::move(value));
     }
     if (!FRuleNameValue) FRuleNameValue = TIEValue::CreateText(dtString, FRuleName);

@@ -174,6 +174,9 @@ private:
         TBinding* Binding;
         int32_t TokenIndex;
         bool WholeFact;
+        // The fact identifier value the step made last (WholeFact): when the firing that took
+        // it is over and nothing else holds it, the next firing sets it instead of making one.
+        TRefPtr<TIEValue> Spare;
     };
     void RunAddPattern(TIEPattern* pattern);
     void CheckName(std::string_view name) const;
@@ -199,6 +202,9 @@ private:
     bool FOneShot = false;
     bool FFired = false;
     bool FEnabled = true;
+    // The salience expression is a number that FSalience holds already: the agenda asks for the
+    // salience at every activation, and only a dynamic salience needs evaluating.
+    bool FSalienceFixed = false;
     // Compiled from the bindings before a firing needs it: every variable in binding order.
     std::vector<TLoadStep> FLoadPlan;
     bool FLoadPlanned = false;

@@ -1489,9 +1489,17 @@ void TPatternMatchTerminalNode::AddActivation(const TIETokenRef& token, TTokenAc
     } else {
         links.Hash = token->IdentityHash();
         links.Indexed = true;
-        FIndex.Append(links.Hash, *activation);
+        if (FHashing || FCount > IndexFrom) Chain(*activation);
     }
     Report(activation, true);
+}
+
+void TPatternMatchTerminalNode::Chain(TActivation& last) {
+    // The list's last activation, or every one of them when the chains are made first.
+    TActivation* from = FHashing ? &last : FFirst;
+    FHashing = true;
+    for (TActivation* a = from; a; a = a->NodeLinks.Next)
+        if (a->NodeLinks.Indexed) FIndex.Append(a->NodeLinks.Hash, *a);
 }
 
 bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
@@ -1500,14 +1508,14 @@ bool TPatternMatchTerminalNode::Unlist(TActivation* activation) noexcept {
     links.Listed = false;
     if (links.Indexed) {
         links.Indexed = false;
-        FIndex.Unlink(links.Hash, *activation);
+        if (FHashing) FIndex.Unlink(links.Hash, *activation);
     } else {
         TokenOf(*activation).RemoveHolder(*activation);
     }
     (links.Prev ? links.Prev->NodeLinks.Next : FFirst) = links.Next;
     (links.Next ? links.Next->NodeLinks.Prev : FLast) = links.Prev;
     links.Prev = links.Next = links.HashPrev = links.HashNext = nullptr;
-    --FCount;
+    if (--FCount == 0) FHashing = false; // the chains are empty
     return true;
 }
 
@@ -1519,10 +1527,14 @@ void TPatternMatchTerminalNode::Report(TActivation* activation, bool added) {
 }
 
 bool TPatternMatchTerminalNode::RemoveActivationFor(const TIEToken& token) {
-    // The chain runs oldest first: the first equal activation goes.
-    TActivation* found = FIndex.First(token.IdentityHash());
-    while (found && !TIEToken::Of(*found->Token()).Equals(token))
-        found = found->NodeLinks.HashNext;
+    // The chain, like the list, runs oldest first: the first equal activation goes.
+    const int32_t hash = token.IdentityHash();
+    TActivation* found = FHashing ? FIndex.First(hash) : FFirst;
+    for (; found; found = FHashing ? found->NodeLinks.HashNext : found->NodeLinks.Next) {
+        const TActivation::TNodeLinks& links = found->NodeLinks;
+        if (links.Indexed && links.Hash == hash && TIEToken::Of(*found->Token()).Equals(token))
+            break;
+    }
     if (!found) return false;
     Unlist(found);
     Report(found, false);

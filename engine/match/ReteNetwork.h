@@ -433,6 +433,14 @@ private:
     std::vector<TActivation*> FFiringNow;
     int32_t FCount = 0;
     TKeyChains<TActivation, TIndexLinks> FIndex;
+    // Most rules list a few activations at a time, and a retraction finds the one of its token
+    // sooner in the short list than a hash table files and drops it: the chains are built only
+    // once the node lists more than IndexFrom activations, and kept until it lists none.
+    static constexpr int32_t IndexFrom = 8;
+    bool FHashing = false;
+    // Chains the list's last activation, the list's indexed activations in order (oldest
+    // first) when there are no chains yet.
+    void Chain(TActivation& last);
 };
 
 // Events of the network. Each is one test of an empty handler where it is raised, outside the

@@ -142,7 +142,7 @@ void TPatternMatchTerminalNode::CheckInvariants(const TIETokenTree* upstream) co
             ++indexed;
             if (token.LeftOwner()) fail("indexed activation of a token a join made");
             if (links.Hash != token.IdentityHash()) fail("activation indexed under another hash");
-            bool found = false;
+            bool found = !FHashing; // below the threshold the list is the index
             for (const TActivation* k = FIndex.First(links.Hash); k && !found;
                  k = k->NodeLinks.HashNext)
                 found = k == a;
@@ -166,7 +166,9 @@ void TPatternMatchTerminalNode::CheckInvariants(const TIETokenTree* upstream) co
             ++chained;
         }
     });
-    if (chained != indexed) fail("index and list differ");
+    if (chained != (FHashing ? indexed : 0)) fail("index and list differ");
+    if (FHashing && FCount == 0) fail("index kept for an empty list");
+    if (!FHashing && indexed > IndexFrom) fail("long list without its index");
 }
 
 int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {

@@ -150,6 +150,7 @@ TBinding* TBindings::Find(std::string_view name) const noexcept {
 }
 
 TBinding* TBindings::FindSlot(std::string_view name) const noexcept {
+    if (!MayHold(name)) return nullptr;
     if (!FIndex.empty()) {
         auto it = FIndex.find(name);
         return it == FIndex.end() ? nullptr : it->second;
@@ -157,6 +158,12 @@ TBinding* TBindings::FindSlot(std::string_view name) const noexcept {
     for (const auto& b : FItems)
         if (SameName(b->Name, name)) return b.get();
     return nullptr;
+}
+
+void TBindings::RemarkNames() noexcept {
+    FNameMarks = 0;
+    for (const auto& b : FItems)
+        FNameMarks |= NameMark(b->Name);
 }
 
 void TBindings::BuildIndex() {
@@ -173,6 +180,7 @@ TBinding* TBindings::Put(std::unique_ptr<TBinding> binding) {
 
 TBinding* TBindings::Insert(std::unique_ptr<TBinding> binding) {
     TBinding* result = binding.get();
+    FNameMarks |= NameMark(result->Name);
     FItems.push_back(std::move(binding));
     FStamp = 0;
     if (!FIndex.empty())
@@ -183,12 +191,14 @@ TBinding* TBindings::Insert(std::unique_ptr<TBinding> binding) {
 }
 
 bool TBindings::Remove(std::string_view name) {
+    if (!MayHold(name)) return false;
     auto it = std::find_if(FItems.begin(), FItems.end(), [&](const std::unique_ptr<TBinding>& b) {
         return SameName(b->Name, name);
     });
     if (it == FItems.end()) return false;
     if (!FIndex.empty()) FIndex.erase((*it)->Name);
     FItems.erase(it);
+    RemarkNames();
     FStamp = 0;
     FFrameSlots = 0; // the slots no longer stand at their positions
     return true;
@@ -233,6 +243,7 @@ void TBindings::Truncate(int32_t count) {
         FSpare.push_back(std::move(b));
     }
     FItems.resize(keep);
+    RemarkNames();
     FStamp = 0;
     if (FItems.size() > IndexThreshold) BuildIndex();
 }
@@ -250,6 +261,7 @@ void TBindings::Shape(const TFrameLayout& layout) {
 void TBindings::Clear() {
     FIndex.clear();
     FItems.clear();
+    FNameMarks = 0;
     FStamp = 0;
     FFrameSlots = 0;
     if (FOwner) FOwner->BindingsCleared();
@@ -413,6 +425,7 @@ TBinding* TIEContext::OwnSlot(std::string_view name, uint16_t& hint) const noexc
         TBinding* b = items[hint].get();
         if (SameName(b->Name, name)) return b;
     }
+    if (!FBindings.MayHold(name)) return nullptr;
     // A table's names are distinct, so the first binding of the name is the one Find gives.
     if (count > 64) return FBindings.FindSlot(name);
     for (size_t i = 0; i < count; ++i) {

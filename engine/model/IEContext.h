@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,12 +81,26 @@ public:
 class TIEContext;
 
 // Variable names are short and mostly differ in length or first character: comparing them in
-// line is cheaper than a call to the library's comparison for each binding of a table.
+// line is cheaper than a call to the library's comparison for each binding of a table. Past
+// three characters they are compared a word at a time, the last word overlapping the one before.
 inline bool SameName(const std::string& bound, std::string_view name) noexcept {
     const size_t n = name.size();
     if (bound.size() != n) return false;
     const char* a = bound.data();
     const char* b = name.data();
+    const auto word = [](const char* p, auto size) {
+        decltype(size) w;
+        std::memcpy(&w, p, sizeof w);
+        return w;
+    };
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (word(a + i, uint64_t{}) != word(b + i, uint64_t{})) return false;
+        return word(a + n - 8, uint64_t{}) == word(b + n - 8, uint64_t{});
+    }
+    if (n >= 4)
+        return word(a, uint32_t{}) == word(b, uint32_t{}) &&
+               word(a + n - 4, uint32_t{}) == word(b + n - 4, uint32_t{});
     for (size_t i = 0; i < n; ++i)
         if (a[i] != b[i]) return false;
     return true;
@@ -138,6 +153,16 @@ public:
 private:
     friend class TIEContext;
     static constexpr size_t IndexThreshold = 16;
+    // One bit per name's length and first character: a name whose bit is clear in FNameMarks
+    // is not in the table. A rule's firing context is asked for every global variable its
+    // actions read, which it never holds, and says so without comparing a name.
+    static uint64_t NameMark(std::string_view name) noexcept {
+        const unsigned first = name.empty() ? 0u : static_cast<unsigned char>(name[0]);
+        return uint64_t{1} << ((first + name.size() * 7) & 63);
+    }
+    bool MayHold(std::string_view name) const noexcept { return FNameMarks & NameMark(name); }
+    // Marks the names the table holds now (after names went).
+    void RemarkNames() noexcept;
     // Whether a binding found by name counts as bound: a frame slot without a value does not.
     static bool Visible(const TBinding& b) noexcept { return !b.FrameLocal || b.Value; }
     void BuildIndex();
@@ -162,6 +187,7 @@ private:
     boost::unordered_flat_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
     int32_t FFrameSlots = 0;
     mutable uint64_t FStamp = 0; // 0: none drawn since the names last changed
+    uint64_t FNameMarks = 0;     // NameMark of every name held, and maybe of some gone
 };
 
 class TIEContext {

@@ -898,9 +898,22 @@ TEST_F(ReteTest, TerminalNodeFindsEachActivationAmongMany) {
     EXPECT_EQ(Fx.Count(*r), 250);
     for (const auto& a : Fx.Agenda)
         EXPECT_EQ(a->Token()->GetFact(0)->GetFactId() % 2, 0); // ids 1.. : the odd positions
+    EXPECT_NO_THROW(terminal->CheckInvariants(nullptr));
     Fx.Net.AssertToken(TIEToken::CreateFirst(taClear, nullptr));
     EXPECT_EQ(terminal->ActivationCount(), 0);
     EXPECT_EQ(Fx.Count(*r), 0);
+    // A few again: the node drops its index with its last activation and finds these in its
+    // list.
+    auto p = Fx.Assert("a", "x", 1);
+    auto q = Fx.Assert("a", "x", 2);
+    Fx.Assert("a", "x", 3);
+    Fx.Retract(q);
+    Fx.Retract(p);
+    EXPECT_EQ(terminal->ActivationCount(), 1);
+    ASSERT_EQ(Fx.Count(*r), 1);
+    EXPECT_EQ(Fx.Agenda.front()->Token()->GetFact(0)->GetFactId(),
+              static_cast<int32_t>(facts.size()) + 3);
+    EXPECT_NO_THROW(terminal->CheckInvariants(nullptr));
 }
 
 namespace {

@@ -18,9 +18,14 @@
 ; Each firing reads its own match, whatever the firing before it bound.
 (defrule hosts (declare (salience -2)) (game ?g ?h ?)
   => (bind ?h (sym-cat ?h ?g)) (bind ?seen ?h) (bind ?*hosts* (str-cat ?*hosts* " " ?seen)))
+; The fact address a firing bound, kept past the firing, stays the address it was.
+(defglobal ?*first-game* = nil)
+(defrule first-game (declare (salience -3)) ?g <- (game $?)
+  => (if (eq ?*first-game* nil) then (bind ?*first-game* ?g)))
 (defrule report (declare (salience -1)) (tally (team ?t) (rests ?n))
   => (printout t ?t " rests " ?n crlf))
 (reset)
 (run)
 (printout t "away games " ?*aways* crlf)
 (printout t "hosts" ?*hosts* crlf)
+(printout t "first game " ?*first-game* crlf)
