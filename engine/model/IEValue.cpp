@@ -1458,12 +1458,6 @@ void TValueVector::SetItem(int32_t index, TRefPtr<IIEValue> value) {
     FItems[static_cast<size_t>(index)] = std::move(value);
 }
 
-int32_t TValueVector::Add(TRefPtr<IIEValue> value) {
-    CheckChangeable();
-    FItems.push_back(std::move(value));
-    return Count() - 1;
-}
-
 void TValueVector::Clear() {
     CheckChangeable();
     FItems.clear();

@@ -8,6 +8,7 @@
 // blocks and their hashes), and the fourteen global constants are shared and refuse every change.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -360,7 +361,13 @@ public:
     void SetItem(int32_t index, TRefPtr<IIEValue> value) override;
     bool Equals(const IValueVector* other) const override;
     void Assign(const IValueVector* other) override;
-    int32_t Add(TRefPtr<IIEValue> value) override;
+    // In line: the argument lists of calls are built by it.
+    int32_t Add(TRefPtr<IIEValue> value) override {
+        if (FConstant) [[unlikely]]
+            CheckChangeable();
+        FItems.push_back(std::move(value));
+        return Count() - 1;
+    }
     void Clear() override;
     const TRefPtr<IIEValue>& First() const override;
     int32_t IndexOf(const IIEValue* value) const noexcept override;
@@ -378,6 +385,12 @@ public:
     static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     void Reserve(int32_t count) { FItems.reserve(static_cast<size_t>(count)); }
+    // Room for `more` elements after the present ones; the room grows at least twofold, so
+    // that lists spliced one after another into this one cost their length.
+    void ReserveMore(int32_t more) {
+        const size_t need = FItems.size() + static_cast<size_t>(more);
+        if (need > FItems.capacity()) FItems.reserve(std::max(need, 2 * FItems.capacity()));
+    }
     auto begin() const noexcept { return FItems.begin(); }
     auto end() const noexcept { return FItems.end(); }
     // The list of IEEmptyList refuses every change.
