@@ -64,14 +64,28 @@ int32_t IntegerDivide(int32_t a, int32_t b) {
 
 // +, - and *: the arguments from `from` on combined in turn into `total`, each step checked; the
 // result is a float when a float took part (`isFloat` tells whether one did before `from`).
+// The checks of CheckFloat and CheckedNumber in line, for the common case of finite steps: a step
+// that leaves the finite numbers raises as CheckFloat does, and integers combine into an integral
+// total (exact while it is within 32 bits), which needs only its range checked, not rounding.
 template <class Op>
 TIENumber Combined(IFunCall* call, int32_t from, TIEContext* context, double total, bool isFloat) {
     for (int32_t i = from, n = call->ArgumentCount(); i < n; ++i) {
         const TIENumber v = EvalNumber(call->GetArgument(i), context);
-        total = CheckFloat(Op()(total, v.Value));
+        total = Op()(total, v.Value);
+        if (!std::isfinite(total)) [[unlikely]]
+            CheckFloat(total);
         isFloat = isFloat || v.IsFloat;
     }
-    return CheckedNumber(total, isFloat);
+    // A first argument that no step followed is checked here.
+    if (!std::isfinite(total)) [[unlikely]]
+        CheckFloat(total);
+    if (isFloat) return {total, true};
+    // RoundedInteger without its CheckFloat; through the integer, so a zero product of a
+    // negative is 0, not -0.
+    const double r = std::nearbyint(total);
+    if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max()))
+        throw EIntOverflow();
+    return {static_cast<double>(static_cast<int32_t>(r)), false};
 }
 
 } // namespace

@@ -716,6 +716,11 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
     if (!slotValue || typeid(*slotValue) != typeid(TIEValue)) return nullptr;
     const IValueVector* list = static_cast<const TIEValue*>(slotValue)->ListPayload();
     if (!list) return nullptr;
+    // An ordered fact's field: an element of a list that no cut moved, read in place.
+    if (!cut && typeid(*list) == typeid(TValueVector)) {
+        const auto& items = static_cast<const TValueVector&>(*list);
+        return sub < items.Count() ? items.begin()[sub].get() : nullptr;
+    }
     // As TMatchCut::Element counts: from the newest cut back, an element after a run moves by
     // the run's length less one.
     int32_t k = sub;
