@@ -70,7 +70,7 @@ int32_t IntegerDivide(int32_t a, int32_t b) {
 template <class Op>
 TIENumber Combined(IFunCall* call, int32_t from, TIEContext* context, double total, bool isFloat) {
     for (int32_t i = from, n = call->ArgumentCount(); i < n; ++i) {
-        const TIENumber v = EvalNumber(call->GetArgument(i), context);
+        const TIENumber v = EvalNumber(ArgumentOf(call, i), context);
         total = Op()(total, v.Value);
         if (!std::isfinite(total)) [[unlikely]]
             CheckFloat(total);
@@ -120,7 +120,7 @@ TMinusFunction::TMinusFunction()
                        NumericArguments, 1) {}
 
 TIENumber TMinusFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    const TIENumber first = EvalNumber(call->GetArgument(0), context);
+    const TIENumber first = EvalNumber(ArgumentOf(call, 0), context);
     return Combined<std::minus<double>>(call, 1, context, first.Value, first.IsFloat);
 }
 
@@ -131,9 +131,9 @@ TDivideFunction::TDivideFunction()
                        NumericArguments, 1) {}
 
 TIENumber TDivideFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    double quotient = CheckFloat(EvalNumber(call->GetArgument(0), context).Value);
+    double quotient = CheckFloat(EvalNumber(ArgumentOf(call, 0), context).Value);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = FloatDivide(quotient, EvalNumber(call->GetArgument(i), context).Value);
+        quotient = FloatDivide(quotient, EvalNumber(ArgumentOf(call, i), context).Value);
     return {CheckFloat(quotient), true};
 }
 
@@ -144,9 +144,9 @@ TIntegerDivideFunction::TIntegerDivideFunction()
                        " <integer-expression>+", 1) {}
 
 TIENumber TIntegerDivideFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    int32_t quotient = EvalInteger(call->GetArgument(0), context);
+    int32_t quotient = EvalInteger(ArgumentOf(call, 0), context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = IntegerDivide(quotient, EvalInteger(call->GetArgument(i), context));
+        quotient = IntegerDivide(quotient, EvalInteger(ArgumentOf(call, i), context));
     return {static_cast<double>(quotient), false};
 }
 
@@ -157,8 +157,8 @@ TModFunction::TModFunction()
                        " <integer-expression> <integer-expression>", 2, 2) {}
 
 TIENumber TModFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    const int32_t a = EvalInteger(call->GetArgument(0), context);
-    const int32_t b = EvalInteger(call->GetArgument(1), context);
+    const int32_t a = EvalInteger(ArgumentOf(call, 0), context);
+    const int32_t b = EvalInteger(ArgumentOf(call, 1), context);
     // The quotient must exist for the remainder to: the same failures as div.
     IntegerDivide(a, b);
     return {static_cast<double>(a % b), false};
@@ -239,7 +239,7 @@ TIntegerFunction::TIntegerFunction()
                        NumericArgument, 1, 1) {}
 
 TIENumber TIntegerFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    return {static_cast<double>(EvalInteger(call->GetArgument(0), context)), false};
+    return {static_cast<double>(EvalInteger(ArgumentOf(call, 0), context)), false};
 }
 
 TRoundFunction::TRoundFunction()
@@ -251,7 +251,7 @@ TRoundFunction::TRoundFunction()
 TIENumber TRoundFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     // nearbyint in the default rounding mode sends halves to the even neighbour; a finite
     // argument rounds to a finite value, so the result needs no check of its own.
-    return {std::nearbyint(CheckFloat(EvalNumber(call->GetArgument(0), context).Value)), true};
+    return {std::nearbyint(CheckFloat(EvalNumber(ArgumentOf(call, 0), context).Value)), true};
 }
 
 // ---------------------------------------------------------------------------------------------

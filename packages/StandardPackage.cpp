@@ -32,7 +32,7 @@ namespace {
 
 // Argument i as written (unevaluated); the empty atom for a missing element.
 const TRefPtr<IIEValue>& Written(IFunCall* call, int32_t i) {
-    const TRefPtr<IIEValue>& value = call->GetArgument(i);
+    const TRefPtr<IIEValue>& value = ArgumentOf(call, i);
     return value ? value : IEEmptyAtom();
 }
 
@@ -122,9 +122,9 @@ bool RunActions(IFunCall* call, int32_t from, int32_t to, TIEContext* context,
 // first that fails stops the evaluation.
 template <class Read, class Holds>
 bool EachHoldsWithFirst(IFunCall* call, TIEContext* context, Read read, Holds holds) {
-    const auto first = read(call->GetArgument(0), context);
+    const auto first = read(ArgumentOf(call, 0), context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (!holds(first, read(call->GetArgument(i), context))) return false;
+        if (!holds(first, read(ArgumentOf(call, i), context))) return false;
     return true;
 }
 
@@ -151,7 +151,7 @@ TAndFunction::TAndFunction()
 
 bool TAndFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        if (!EvalCondition(call->GetArgument(i), context)) return false;
+        if (!EvalCondition(ArgumentOf(call, i), context)) return false;
     return true;
 }
 
@@ -170,7 +170,7 @@ TNotFunction::TNotFunction()
                     " <expression>", 1, 1) {}
 
 bool TNotFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
-    return !EvalCondition(call->GetArgument(0), context);
+    return !EvalCondition(ArgumentOf(call, 0), context);
 }
 
 TEqFunction::TEqFunction()
@@ -238,9 +238,9 @@ namespace {
 // The chained comparisons: every neighbouring pair must hold; the first pair that fails stops
 // the evaluation.
 template <class Holds> bool CompareChain(IFunCall* call, TIEContext* context) {
-    double previous = EvalNumber(call->GetArgument(0), context).Value;
+    double previous = EvalNumber(ArgumentOf(call, 0), context).Value;
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        const double current = EvalNumber(call->GetArgument(i), context).Value;
+        const double current = EvalNumber(ArgumentOf(call, i), context).Value;
         if (!Holds()(previous, current)) return false;
         previous = current;
     }
@@ -329,7 +329,7 @@ TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
     }
     TControlFormScope scope(context);
     const int32_t n = call->ArgumentCount();
-    const bool condition = EvalCondition(call->GetArgument(0), context);
+    const bool condition = EvalCondition(ArgumentOf(call, 0), context);
     TRefPtr<IIEValue> result = IEFalseValue();
     if (condition) {
         // An action whose value is the else keyword ends the branch as the written one does.
@@ -723,7 +723,7 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     const IIEValue* wanted = nullptr;
     TIENumber number;
     bool isNumber = false;
-    if (const IIEValue* w = call->GetArgument(0).get(); w && typeid(*w) == typeid(TIEValue)) {
+    if (const IIEValue* w = ArgumentOf(call, 0).get(); w && typeid(*w) == typeid(TIEValue)) {
         const auto* v = static_cast<const TIEValue*>(w);
         if (v->EvaluatesToItself()) {
             wanted = v;
@@ -744,7 +744,7 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     auto keepWanted = [&] {
         if (!wantedHold && wanted) wantedHold = TRefPtr<IIEValue>(const_cast<IIEValue*>(wanted));
     };
-    const TRefPtr<IIEValue>& written = call->GetArgument(1);
+    const TRefPtr<IIEValue>& written = ArgumentOf(call, 1);
     TRefPtr<IIEValue> listHold;
     const IIEValue* listValue = nullptr;
     if (const IIEValue* w = written.get(); w && typeid(*w) == typeid(TIEValue))

@@ -755,8 +755,18 @@ inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContex
     const TSlotPosition& at = info.Position;
     if (!t || at.Template != t || at.Layout != t->Layout() || at.Index < 0) return nullptr;
     const IIEValue* value = f.ValueAt(at.Index).get();
-    if (!cut && info.SubIndex == -1) [[likely]]
-        return value;
+    if (!cut) {
+        if (info.SubIndex == -1) [[likely]]
+            return value;
+        // An ordered fact's field, in line (the addresses of the type information tell the
+        // classes here; ReadCutInPlace reads whatever they do not tell).
+        if (info.SubIndex >= 0 && value && &typeid(*value) == &typeid(TIEValue))
+            if (const IValueVector* list = static_cast<const TIEValue*>(value)->ListPayload();
+                list && &typeid(*list) == &typeid(TValueVector)) {
+                const auto& items = static_cast<const TValueVector&>(*list);
+                if (info.SubIndex < items.Count()) return items.begin()[info.SubIndex].get();
+            }
+    }
     return ReadCutInPlace(cut, value, at.Index, info.SubIndex);
 }
 
