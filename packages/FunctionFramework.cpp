@@ -145,9 +145,9 @@ auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read
         case dtVariable:
         case dtMultiVariable:
             // The same for a variable whose binding stands where it last found it.
-            if (context)
-                if (const TBinding* b =
-                        context->BindingAt(value->BindingHint(), value->TextBlock()->Text()))
+            if (const TIEContext* owner = context)
+                if (const TBinding* b = context->NearestBindingAt(
+                        value->BindingHint(), value->TextBlock()->Text(), owner))
                     if (const IIEValue* bound = b->Value.get();
                         bound && &typeid(*bound) == &typeid(TIEValue)) {
                         const auto* number = static_cast<const TIEValue*>(bound);

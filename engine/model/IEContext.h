@@ -246,6 +246,21 @@ public:
         TBinding* b = SlotAt(hint, name);
         return b && TBindings::Visible(*b) ? b : nullptr;
     }
+    // BindingAt in the nearest context up the chain that holds bindings of its own (`owner`
+    // receives it): a test's context holds none, so a global read in a test is found in the root
+    // at once. Null where FindBinding must look.
+    TBinding* NearestBindingAt(uint16_t hint, std::string_view name,
+                               const TIEContext*& owner) const noexcept {
+        if (!FBindings.FItems.empty()) [[likely]] {
+            owner = this;
+            return BindingAt(hint, name);
+        }
+        const TIEContext* c = this;
+        while (c->FBindings.FItems.empty() && c->FParent)
+            c = c->FParent;
+        owner = c;
+        return c->BindingAt(hint, name);
+    }
     // The same, a frame slot without a value included.
     TBinding* SlotAt(uint16_t hint, std::string_view name) const noexcept {
         const auto& items = FBindings.FItems;

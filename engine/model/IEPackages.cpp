@@ -375,7 +375,8 @@ bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double
     }
     case dtVariable:
     case dtMultiVariable:
-        if (const TBinding* b = context.BindingAt(value->BindingHint(), value->TextBlock()->Text()))
+        if (const TIEContext* owner = nullptr; const TBinding* b = context.NearestBindingAt(
+                value->BindingHint(), value->TextBlock()->Text(), owner))
             bound = b->Value.get();
         break;
     default:

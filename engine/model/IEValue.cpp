@@ -1219,7 +1219,7 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
         const TIEContext* owner = context;
-        TBinding* binding = context->BindingAt(FBindingHint, FTextBlock->Text());
+        TBinding* binding = context->NearestBindingAt(FBindingHint, FTextBlock->Text(), owner);
         if (!binding) binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
         if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
