@@ -790,8 +790,8 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
             asValue, context, keep);
     }
     return IndexOfElement(
-        *list, [&](const TIEValue& e) { return ValuesEqual(wanted, &e); },
-        [&] { return wanted; }, context, keep);
+        *list, [&](const TIEValue& e) { return ValuesEqual(wanted, &e); }, [&] { return wanted; },
+        context, keep);
 }
 
 TNthMFFunction::TNthMFFunction()

@@ -375,8 +375,9 @@ bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double
     }
     case dtVariable:
     case dtMultiVariable:
-        if (const TIEContext* owner = nullptr; const TBinding* b = context.NearestBindingAt(
-                value->BindingHint(), value->TextBlock()->Text(), owner))
+        if (const TIEContext* owner = nullptr;
+            const TBinding* b =
+                context.NearestBindingAt(value->BindingHint(), value->TextBlock()->Text(), owner))
             bound = b->Value.get();
         break;
     default:
