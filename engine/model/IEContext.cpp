@@ -531,8 +531,9 @@ void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int dep
         if (!list) return;
         if (typeid(*list) == typeid(TValueVector)) {
             // Elements are nearly always literals, their own values: taken as they stand.
+            // (No room is reserved ahead: the list grows as it did, since it may become a
+            // fact's slot, whose spare room would stay for the fact's life.)
             const auto& items = static_cast<const TValueVector&>(*list);
-            values.ReserveMore(items.Count());
             for (int32_t i = 0; i < items.Count(); ++i) {
                 const TRefPtr<IIEValue>& element = items.begin()[i];
                 const IIEValue* e = element.get();

@@ -8,7 +8,6 @@
 // blocks and their hashes), and the fourteen global constants are shared and refuse every change.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -385,12 +384,6 @@ public:
     static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     void Reserve(int32_t count) { FItems.reserve(static_cast<size_t>(count)); }
-    // Room for `more` elements after the present ones; the room grows at least twofold, so
-    // that lists spliced one after another into this one cost their length.
-    void ReserveMore(int32_t more) {
-        const size_t need = FItems.size() + static_cast<size_t>(more);
-        if (need > FItems.capacity()) FItems.reserve(std::max(need, 2 * FItems.capacity()));
-    }
     auto begin() const noexcept { return FItems.begin(); }
     auto end() const noexcept { return FItems.end(); }
     // The list of IEEmptyList refuses every change.
