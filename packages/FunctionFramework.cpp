@@ -84,6 +84,34 @@ TRefPtr<IIEValue> NumberValue(const TIENumber& number) {
 
 namespace {
 
+// ReadArgument for a variable or a position (`value`, the TIEValue of `expression`), apart from
+// the in-place read so that the common path holds nothing: the value where it is bound (a
+// pattern variable in the matched fact), else the evaluated expression.
+template <class Read>
+[[gnu::noinline]] auto ReadVariable(const TIEValue& value, const TRefPtr<IIEValue>& expression,
+                                    TIEContext* context, Read read) {
+    TRefPtr<IIEValue> hold;
+    const IIEValue* bound = nullptr;
+    // A pattern variable of a test: its position in the match is read at once.
+    const TObject* position = value.OwnedObjectPayload();
+    if (position && context && typeid(*position) == typeid(TBinding)) {
+        const auto& info = static_cast<const TBinding&>(*position);
+        bound = BorrowBindingInfo(info, *context, info.Name, hold);
+    } else {
+        bound = value.BorrowVariable(context, hold);
+    }
+    if (bound) {
+        // A bound number of the engine's own class reads as a literal would.
+        if (typeid(*bound) == typeid(TIEValue)) {
+            const auto* number = static_cast<const TIEValue*>(bound);
+            if (number->DType() == dtInteger || number->DType() == dtFloat)
+                return read.Literal(*number);
+        }
+        return read.Value(*bound);
+    }
+    return read.Value(*Evaluated(expression, context));
+}
+
 // Reads an argument through `read` without making a value where it can: a number literal in
 // place, a call of a numeric function by its number, a variable where it is bound (a pattern
 // variable in the matched fact); anything else is evaluated first.
@@ -101,30 +129,32 @@ auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read
                 if (call->EvaluateNumber(context, number)) return read.Number(number);
             }
             break;
-        case dtVariable:
-        case dtMultiVariable:
-        case dtObject: {
-            TRefPtr<IIEValue> hold;
-            const IIEValue* bound = nullptr;
-            // A pattern variable of a test: its position in the match is read at once.
-            const TObject* position = value->OwnedObjectPayload();
-            if (position && context && typeid(*position) == typeid(TBinding)) {
-                const auto& info = static_cast<const TBinding&>(*position);
-                bound = BorrowBindingInfo(info, *context, info.Name, hold);
-            } else {
-                bound = value->BorrowVariable(context, hold);
-            }
-            if (bound) {
-                // A bound number of the engine's own class reads as a literal would.
-                if (typeid(*bound) == typeid(TIEValue)) {
+        case dtObject:
+            // A pattern variable of a test whose value the match holds as it stands: a number
+            // is read in place, with nothing to hold (the other cases read it as below).
+            if (const TObject* position = value->OwnedObjectPayload();
+                position && context && &typeid(*position) == &typeid(TBinding))
+                if (const IIEValue* bound =
+                        ReadMatchedSlot(static_cast<const TBinding&>(*position), *context);
+                    bound && &typeid(*bound) == &typeid(TIEValue)) {
                     const auto* number = static_cast<const TIEValue*>(bound);
                     if (number->DType() == dtInteger || number->DType() == dtFloat)
                         return read.Literal(*number);
                 }
-                return read.Value(*bound);
-            }
-            break;
-        }
+            return ReadVariable(*value, expression, context, read);
+        case dtVariable:
+        case dtMultiVariable:
+            // The same for a variable whose binding stands where it last found it.
+            if (const TIEContext* owner = context)
+                if (const TBinding* b = context->NearestBindingAt(
+                        value->BindingHint(), value->TextBlock()->Text(), owner))
+                    if (const IIEValue* bound = b->Value.get();
+                        bound && &typeid(*bound) == &typeid(TIEValue)) {
+                        const auto* number = static_cast<const TIEValue*>(bound);
+                        if (number->DType() == dtInteger || number->DType() == dtFloat)
+                            return read.Literal(*number);
+                    }
+            return ReadVariable(*value, expression, context, read);
         default:
             break;
         }

@@ -176,7 +176,7 @@ inline TRefPtr<IIEValue> Evaluated(const TRefPtr<IIEValue>& expression, TIEConte
 
 // Argument i of the call evaluated in the context (a missing one reads as the empty atom).
 inline TRefPtr<IIEValue> EvalArg(IFunCall* call, int32_t i, TIEContext* context) {
-    return Evaluated(call->GetArgument(i), context);
+    return Evaluated(ArgumentOf(call, i), context);
 }
 
 // The number of a numeric argument, read as GetAsNumeric reads its value, with whether it is a

@@ -64,14 +64,28 @@ int32_t IntegerDivide(int32_t a, int32_t b) {
 
 // +, - and *: the arguments from `from` on combined in turn into `total`, each step checked; the
 // result is a float when a float took part (`isFloat` tells whether one did before `from`).
+// The checks of CheckFloat and CheckedNumber in line, for the common case of finite steps: a step
+// that leaves the finite numbers raises as CheckFloat does, and integers combine into an integral
+// total (exact while it is within 32 bits), which needs only its range checked, not rounding.
 template <class Op>
 TIENumber Combined(IFunCall* call, int32_t from, TIEContext* context, double total, bool isFloat) {
     for (int32_t i = from, n = call->ArgumentCount(); i < n; ++i) {
-        const TIENumber v = EvalNumber(call->GetArgument(i), context);
-        total = CheckFloat(Op()(total, v.Value));
+        const TIENumber v = EvalNumber(ArgumentOf(call, i), context);
+        total = Op()(total, v.Value);
+        if (!std::isfinite(total)) [[unlikely]]
+            CheckFloat(total);
         isFloat = isFloat || v.IsFloat;
     }
-    return CheckedNumber(total, isFloat);
+    // A first argument that no step followed is checked here.
+    if (!std::isfinite(total)) [[unlikely]]
+        CheckFloat(total);
+    if (isFloat) return {total, true};
+    // RoundedInteger without its CheckFloat; through the integer, so a zero product of a
+    // negative is 0, not -0.
+    const double r = std::nearbyint(total);
+    if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max()))
+        throw EIntOverflow();
+    return {static_cast<double>(static_cast<int32_t>(r)), false};
 }
 
 } // namespace
@@ -106,7 +120,7 @@ TMinusFunction::TMinusFunction()
                        NumericArguments, 1) {}
 
 TIENumber TMinusFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    const TIENumber first = EvalNumber(call->GetArgument(0), context);
+    const TIENumber first = EvalNumber(ArgumentOf(call, 0), context);
     return Combined<std::minus<double>>(call, 1, context, first.Value, first.IsFloat);
 }
 
@@ -117,9 +131,9 @@ TDivideFunction::TDivideFunction()
                        NumericArguments, 1) {}
 
 TIENumber TDivideFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    double quotient = CheckFloat(EvalNumber(call->GetArgument(0), context).Value);
+    double quotient = CheckFloat(EvalNumber(ArgumentOf(call, 0), context).Value);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = FloatDivide(quotient, EvalNumber(call->GetArgument(i), context).Value);
+        quotient = FloatDivide(quotient, EvalNumber(ArgumentOf(call, i), context).Value);
     return {CheckFloat(quotient), true};
 }
 
@@ -130,9 +144,9 @@ TIntegerDivideFunction::TIntegerDivideFunction()
                        " <integer-expression>+", 1) {}
 
 TIENumber TIntegerDivideFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    int32_t quotient = EvalInteger(call->GetArgument(0), context);
+    int32_t quotient = EvalInteger(ArgumentOf(call, 0), context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        quotient = IntegerDivide(quotient, EvalInteger(call->GetArgument(i), context));
+        quotient = IntegerDivide(quotient, EvalInteger(ArgumentOf(call, i), context));
     return {static_cast<double>(quotient), false};
 }
 
@@ -143,8 +157,8 @@ TModFunction::TModFunction()
                        " <integer-expression> <integer-expression>", 2, 2) {}
 
 TIENumber TModFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    const int32_t a = EvalInteger(call->GetArgument(0), context);
-    const int32_t b = EvalInteger(call->GetArgument(1), context);
+    const int32_t a = EvalInteger(ArgumentOf(call, 0), context);
+    const int32_t b = EvalInteger(ArgumentOf(call, 1), context);
     // The quotient must exist for the remainder to: the same failures as div.
     IntegerDivide(a, b);
     return {static_cast<double>(a % b), false};
@@ -225,7 +239,7 @@ TIntegerFunction::TIntegerFunction()
                        NumericArgument, 1, 1) {}
 
 TIENumber TIntegerFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
-    return {static_cast<double>(EvalInteger(call->GetArgument(0), context)), false};
+    return {static_cast<double>(EvalInteger(ArgumentOf(call, 0), context)), false};
 }
 
 TRoundFunction::TRoundFunction()
@@ -237,7 +251,7 @@ TRoundFunction::TRoundFunction()
 TIENumber TRoundFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     // nearbyint in the default rounding mode sends halves to the even neighbour; a finite
     // argument rounds to a finite value, so the result needs no check of its own.
-    return {std::nearbyint(CheckFloat(EvalNumber(call->GetArgument(0), context).Value)), true};
+    return {std::nearbyint(CheckFloat(EvalNumber(ArgumentOf(call, 0), context).Value)), true};
 }
 
 // ---------------------------------------------------------------------------------------------

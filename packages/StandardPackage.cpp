@@ -32,7 +32,7 @@ namespace {
 
 // Argument i as written (unevaluated); the empty atom for a missing element.
 const TRefPtr<IIEValue>& Written(IFunCall* call, int32_t i) {
-    const TRefPtr<IIEValue>& value = call->GetArgument(i);
+    const TRefPtr<IIEValue>& value = ArgumentOf(call, i);
     return value ? value : IEEmptyAtom();
 }
 
@@ -122,9 +122,9 @@ bool RunActions(IFunCall* call, int32_t from, int32_t to, TIEContext* context,
 // first that fails stops the evaluation.
 template <class Read, class Holds>
 bool EachHoldsWithFirst(IFunCall* call, TIEContext* context, Read read, Holds holds) {
-    const auto first = read(call->GetArgument(0), context);
+    const auto first = read(ArgumentOf(call, 0), context);
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i)
-        if (!holds(first, read(call->GetArgument(i), context))) return false;
+        if (!holds(first, read(ArgumentOf(call, i), context))) return false;
     return true;
 }
 
@@ -151,7 +151,7 @@ TAndFunction::TAndFunction()
 
 bool TAndFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        if (!EvalCondition(call->GetArgument(i), context)) return false;
+        if (!EvalCondition(ArgumentOf(call, i), context)) return false;
     return true;
 }
 
@@ -170,7 +170,7 @@ TNotFunction::TNotFunction()
                     " <expression>", 1, 1) {}
 
 bool TNotFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
-    return !EvalCondition(call->GetArgument(0), context);
+    return !EvalCondition(ArgumentOf(call, 0), context);
 }
 
 TEqFunction::TEqFunction()
@@ -238,9 +238,9 @@ namespace {
 // The chained comparisons: every neighbouring pair must hold; the first pair that fails stops
 // the evaluation.
 template <class Holds> bool CompareChain(IFunCall* call, TIEContext* context) {
-    double previous = EvalNumber(call->GetArgument(0), context).Value;
+    double previous = EvalNumber(ArgumentOf(call, 0), context).Value;
     for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
-        const double current = EvalNumber(call->GetArgument(i), context).Value;
+        const double current = EvalNumber(ArgumentOf(call, i), context).Value;
         if (!Holds()(previous, current)) return false;
         previous = current;
     }
@@ -329,7 +329,7 @@ TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
     }
     TControlFormScope scope(context);
     const int32_t n = call->ArgumentCount();
-    const bool condition = EvalCondition(call->GetArgument(0), context);
+    const bool condition = EvalCondition(ArgumentOf(call, 0), context);
     TRefPtr<IIEValue> result = IEFalseValue();
     if (condition) {
         // An action whose value is the else keyword ends the branch as the written one does.
@@ -688,22 +688,28 @@ bool TMemberMFFunction::CallTest(IFunCall* call, TIEContext* context, bool& hold
 
 namespace {
 
-// The position of the first element equal to `wanted`, -1 when none is. Elements are nearly
-// always literals, which are their own value and compare without a virtual call.
+// The position of the first element of `list` equal to the wanted value, -1 when none is.
+// Elements are nearly always literals, which are their own value: `same` compares those without
+// a virtual call. Any other element is evaluated and compared with `wanted()`, the wanted value.
 // `keep`: called before an element is evaluated (which may run code that rebinds the variable
-// the list was read from), to hold the list.
-template <class Item, class Keep>
-int32_t IndexOfElement(int32_t n, Item item, const IIEValue& wanted, TIEContext* context,
+// the list or the wanted value was read from), to hold both.
+template <class Same, class Wanted, class Keep>
+int32_t IndexOfElement(const IValueVector& list, Same same, Wanted wanted, TIEContext* context,
                        Keep keep) {
-    for (int32_t i = 0; i < n; ++i) {
-        const IIEValue* e = item(i).get();
+    // In place; an element whose evaluation shrank the list reads as GetItem reads it.
+    const auto* items =
+        typeid(list) == typeid(TValueVector) ? static_cast<const TValueVector*>(&list) : nullptr;
+    for (int32_t i = 0, n = list.Count(); i < n; ++i) {
+        const TRefPtr<IIEValue>& item =
+            items && i < items->Count() ? items->begin()[i] : list.GetItem(i);
+        const IIEValue* e = item.get();
         if (e && typeid(*e) == typeid(TIEValue) &&
             static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
-            if (ValuesEqual(&wanted, e)) return i;
+            if (same(*static_cast<const TIEValue*>(e))) return i;
             continue;
         }
         keep();
-        if (wanted.Equals(Evaluated(item(i), context).get())) return i;
+        if (wanted()->Equals(Evaluated(item, context).get())) return i;
     }
     return -1;
 }
@@ -711,36 +717,81 @@ int32_t IndexOfElement(int32_t n, Item item, const IIEValue& wanted, TIEContext*
 } // namespace
 
 int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
-    const TRefPtr<IIEValue> wanted = EvalArg(call, 0, context);
+    // The wanted value is read as EvalArg reads it, but without a counted reference where a
+    // variable holds it, and as a number where a numeric call gives one (no value is made).
+    TRefPtr<IIEValue> wantedHold;
+    const IIEValue* wanted = nullptr;
+    TIENumber number;
+    bool isNumber = false;
+    if (const IIEValue* w = ArgumentOf(call, 0).get(); w && typeid(*w) == typeid(TIEValue)) {
+        const auto* v = static_cast<const TIEValue*>(w);
+        if (v->EvaluatesToItself()) {
+            wanted = v;
+        } else if (TFunctionCall* numeric = AsFunctionCall(*v)) {
+            isNumber = numeric->EvaluateNumber(context, number);
+        } else if (v->DType() == dtVariable || v->DType() == dtMultiVariable ||
+                   v->DType() == dtObject) {
+            wanted = v->BorrowVariable(context, wantedHold);
+            if (!wanted) wanted = v; // an object that is no position stands for itself
+        }
+    }
+    if (!wanted && !isNumber) {
+        wantedHold = EvalArg(call, 0, context);
+        wanted = wantedHold.get();
+    }
     // The list is read last, so a variable's list is read where it is bound without a counted
-    // reference; it is held before any element is evaluated (code that could rebind it).
-    const TRefPtr<IIEValue>& written = call->GetArgument(1);
+    // reference; the wanted value is held before anything that could rebind its variable runs.
+    auto keepWanted = [&] {
+        if (!wantedHold && wanted) wantedHold = TRefPtr<IIEValue>(const_cast<IIEValue*>(wanted));
+    };
+    const TRefPtr<IIEValue>& written = ArgumentOf(call, 1);
     TRefPtr<IIEValue> listHold;
     const IIEValue* listValue = nullptr;
     if (const IIEValue* w = written.get(); w && typeid(*w) == typeid(TIEValue))
         listValue = static_cast<const TIEValue*>(w)->BorrowVariable(context, listHold);
     if (!listValue) {
+        keepWanted();
         listHold = Evaluated(written, context);
         listValue = listHold.get();
     }
     TRefPtr<IValueVector> hold;
     const IValueVector* list = ListToRead(*listValue, hold);
     auto keep = [&] {
+        keepWanted();
         if (!listHold) listHold = TRefPtr<IIEValue>(const_cast<IIEValue*>(listValue));
     };
-    if (typeid(*list) == typeid(TValueVector)) {
-        // In place; an element whose evaluation shrank the list reads as GetItem reads it.
-        const auto& items = static_cast<const TValueVector&>(*list);
+    // A wanted number of the engine's own class is compared as a number, as SameKindEquals does.
+    if (!isNumber && typeid(*wanted) == typeid(TIEValue)) {
+        const auto* v = static_cast<const TIEValue*>(wanted);
+        if (v->DType() == dtInteger || v->DType() == dtFloat) {
+            number = {v->NumberPayload(), v->DType() == dtFloat};
+            isNumber = true;
+        }
+    }
+    if (isNumber) {
+        const TIEType kind = number.IsFloat ? dtFloat : dtInteger;
+        const int32_t whole = number.IsFloat ? 0 : static_cast<int32_t>(number.Value);
+        auto asValue = [&]() -> const IIEValue* {
+            if (!wanted) {
+                wantedHold = NumberValue(number);
+                wanted = wantedHold.get();
+            }
+            return wanted;
+        };
         return IndexOfElement(
-            items.Count(),
-            [&](int32_t i) -> const TRefPtr<IIEValue>& {
-                return i < items.Count() ? items.begin()[i] : items.GetItem(i);
+            *list,
+            [&](const TIEValue& e) {
+                // Values of other kinds never equal a number; a fuzzy value decides itself.
+                if (e.DType() == kind)
+                    return number.IsFloat ? e.NumberPayload() == number.Value
+                                          : e.IntPayload() == whole;
+                return e.DType() == dtFuzzy && ValuesEqual(asValue(), &e);
             },
-            *wanted, context, keep);
+            asValue, context, keep);
     }
     return IndexOfElement(
-        list->Count(), [&](int32_t i) -> const TRefPtr<IIEValue>& { return list->GetItem(i); },
-        *wanted, context, keep);
+        *list, [&](const TIEValue& e) { return ValuesEqual(wanted, &e); }, [&] { return wanted; },
+        context, keep);
 }
 
 TNthMFFunction::TNthMFFunction()

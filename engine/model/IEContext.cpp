@@ -532,23 +532,66 @@ TBinding* TIEContext::SetGlobalBinding(std::string_view name, TRefPtr<IIEValue> 
     return root->AddBinding(name, std::move(value));
 }
 
-void TIEContext::SpliceInto(const TRefPtr<IIEValue>& value, TValueVector& values, int depth) {
+void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int depth) {
     if (value && value->GetDType() == dtList) {
-        TRefPtr<IValueVector> list = value->AsList();
+        // Read in place: the list is only read here, so a shared one is not copied (AsList).
+        TRefPtr<IValueVector> list;
+        if (typeid(*value) == typeid(TIEValue))
+            list = TRefPtr<IValueVector>(
+                const_cast<IValueVector*>(static_cast<const TIEValue*>(value)->ListPayload()));
+        else
+            list = value->AsList();
         if (!list) return;
+        if (typeid(*list) == typeid(TValueVector)) {
+            // Elements are nearly always literals, their own values: taken as they stand.
+            // (No room is reserved ahead: the list grows as it did, since it may become a
+            // fact's slot, whose spare room would stay for the fact's life.)
+            const auto& items = static_cast<const TValueVector&>(*list);
+            for (int32_t i = 0; i < items.Count(); ++i) {
+                const TRefPtr<IIEValue>& element = items.begin()[i];
+                const IIEValue* e = element.get();
+                if (!e) continue; // an empty element contributes nothing
+                if (typeid(*e) == typeid(TIEValue)) {
+                    const auto* literal = static_cast<const TIEValue*>(e);
+                    if (literal->DType() != dtList && literal->EvaluatesToItself()) {
+                        values.Add(element);
+                        continue;
+                    }
+                }
+                SpliceInto(element->Evaluate(this).get(), values, depth + 1);
+            }
+            return;
+        }
         for (int32_t i = 0; i < list->Count(); ++i) {
             const TRefPtr<IIEValue>& element = list->GetItem(i);
             if (!element) continue; // an empty element contributes nothing
-            SpliceInto(element->Evaluate(this), values, depth + 1);
+            SpliceInto(element->Evaluate(this).get(), values, depth + 1);
         }
         return;
     }
-    values.Add(value);
+    values.Add(TRefPtr<IIEValue>(const_cast<IIEValue*>(value)));
 }
 
 void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values) {
     if (!argument) return;
-    SpliceInto(argument->Evaluate(this), values, 0);
+    if (typeid(*argument) == typeid(TIEValue)) {
+        const auto* v = static_cast<const TIEValue*>(argument.get());
+        // A literal is its own value; a variable's value is read where it is bound, without a
+        // counted reference (the splice holds a list it reads).
+        if (v->DType() != dtList && v->EvaluatesToItself()) {
+            values.Add(argument);
+            return;
+        }
+        const TIEType kind = v->DType();
+        if (kind == dtVariable || kind == dtMultiVariable || kind == dtObject) {
+            TRefPtr<IIEValue> hold;
+            const IIEValue* bound = v->BorrowVariable(this, hold);
+            // An object that is no position stands for itself, as Evaluate gives it.
+            SpliceInto(bound ? bound : v, values, 0);
+            return;
+        }
+    }
+    SpliceInto(argument->Evaluate(this).get(), values, 0);
 }
 
 TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& arguments) {
@@ -677,16 +720,45 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
 
 namespace {
 
+// Element `sub` of the slot at `slot` (whose value is `slotValue`) as the cut chain makes it
+// (the whole slot for a negative `sub`) where the slot holds it already: an element of the slot's
+// list, or the run of a `$?` variable that spans the whole list alone. Null for what
+// TMatchCut::Element would have to make or fails to find.
+const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, int32_t slot,
+                               int32_t sub) {
+    if (sub < 0) return sub == -1 && !TMatchCut::CutsSlot(cut, slot) ? slotValue : nullptr;
+    if (!slotValue || typeid(*slotValue) != typeid(TIEValue)) return nullptr;
+    const IValueVector* list = static_cast<const TIEValue*>(slotValue)->ListPayload();
+    if (!list) return nullptr;
+    // An ordered fact's field: an element of a list that no cut moved, read in place.
+    if (!cut && typeid(*list) == typeid(TValueVector)) {
+        const auto& items = static_cast<const TValueVector&>(*list);
+        return sub < items.Count() ? items.begin()[sub].get() : nullptr;
+    }
+    // As TMatchCut::Element counts: from the newest cut back, an element after a run moves by
+    // the run's length less one.
+    int32_t k = sub;
+    for (; cut; cut = cut->Outer.get()) {
+        if (cut->Slot != slot || k < cut->Start) continue;
+        if (k == cut->Start) {
+            if (cut->Start != 0 || cut->Length != list->Count() ||
+                TMatchCut::CutsSlot(cut->Outer.get(), slot))
+                return nullptr;
+            return slotValue;
+        }
+        k += cut->Length - 1;
+    }
+    return k < list->Count() ? list->GetItem(k).get() : nullptr;
+}
+
 inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context) {
-    if (info.SubIndex != -1) return nullptr;
     const IFact* fact = context.MatchFact();
+    const TMatchCut* cut = nullptr;
     if (const IReteToken* token = context.MatchToken()) {
         const int32_t n = token->FactCount();
         if (info.FactIndex != n || !fact) {
             if (info.FactIndex < 0 || info.FactIndex >= n) return nullptr;
-            const TMatchCut* cut = nullptr;
             fact = token->BorrowFactCut(info.FactIndex, cut);
-            if (cut) return nullptr;
         }
     } else if (info.FactIndex != 0) {
         return nullptr;
@@ -696,7 +768,20 @@ inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContex
     const TFactTemplate* t = f.Template();
     const TSlotPosition& at = info.Position;
     if (!t || at.Template != t || at.Layout != t->Layout() || at.Index < 0) return nullptr;
-    return f.ValueAt(at.Index).get();
+    const IIEValue* value = f.ValueAt(at.Index).get();
+    if (!cut) {
+        if (info.SubIndex == -1) [[likely]]
+            return value;
+        // An ordered fact's field, in line (the addresses of the type information tell the
+        // classes here; ReadCutInPlace reads whatever they do not tell).
+        if (info.SubIndex >= 0 && value && &typeid(*value) == &typeid(TIEValue))
+            if (const IValueVector* list = static_cast<const TIEValue*>(value)->ListPayload();
+                list && &typeid(*list) == &typeid(TValueVector)) {
+                const auto& items = static_cast<const TValueVector&>(*list);
+                if (info.SubIndex < items.Count()) return items.begin()[info.SubIndex].get();
+            }
+    }
+    return ReadCutInPlace(cut, value, at.Index, info.SubIndex);
 }
 
 } // namespace

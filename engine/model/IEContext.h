@@ -272,6 +272,21 @@ public:
         TBinding* b = SlotAt(hint, name);
         return b && TBindings::Visible(*b) ? b : nullptr;
     }
+    // BindingAt in the nearest context up the chain that holds bindings of its own (`owner`
+    // receives it): a test's context holds none, so a global read in a test is found in the root
+    // at once. Null where FindBinding must look.
+    TBinding* NearestBindingAt(uint16_t hint, std::string_view name,
+                               const TIEContext*& owner) const noexcept {
+        if (!FBindings.FItems.empty()) [[likely]] {
+            owner = this;
+            return BindingAt(hint, name);
+        }
+        const TIEContext* c = this;
+        while (c->FBindings.FItems.empty() && c->FParent)
+            c = c->FParent;
+        owner = c;
+        return c->BindingAt(hint, name);
+    }
     // The same, a frame slot without a value included.
     TBinding* SlotAt(uint16_t hint, std::string_view name) const noexcept {
         const auto& items = FBindings.FItems;
@@ -327,7 +342,7 @@ private:
     // This context's own binding of the name, a frame slot without a value included, found
     // first at `hint` (which learns the position); null when the table does not hold the name.
     TBinding* OwnSlot(std::string_view name, uint16_t& hint) const noexcept;
-    void SpliceInto(const TRefPtr<IIEValue>& value, TValueVector& values, int depth);
+    void SpliceInto(const IIEValue* value, TValueVector& values, int depth);
 
     bool FReturnFlag = false;
     TRefPtr<IIEValue> FReturnValue;
@@ -361,9 +376,10 @@ inline const IValueVector* BorrowList(const IIEValue& value, TRefPtr<IValueVecto
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,
                                   std::string_view variableName, TRefPtr<IIEValue>& hold);
 // The common read of a pattern variable, null where it does not apply (BorrowBindingInfo then
-// reads it, or raises): the match lent to the context itself, a whole slot of a fact of the
-// engine's own kind that no split cut, at the position the record remembers for the fact's
-// template and layout. Reads without any effect.
+// reads it, or raises): the match lent to the context itself, a slot of a fact of the engine's
+// own kind at the position the record remembers for the fact's template and layout, or an
+// element of it that a split's cuts leave in place (a `$?` variable alone in its slot is the
+// slot's own list). Reads without any effect.
 const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context);
 // BorrowBindingInfo for every case, the common read (a whole slot of the match lent to the
 // context) included, which BorrowBindingInfo tries first in line.

@@ -356,8 +356,10 @@ namespace {
 // read it: a number literal, a test's pattern variable that the common read finds bound to a
 // number (ReadMatchedSlot), a variable whose binding stands where it last found it and holds a
 // number. False for every other argument.
+// The addresses of the type information tell the classes here: a class they do not tell reads
+// as no plain number, and the function reads it as always.
 bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double& number) {
-    if (!argument || typeid(*argument) != typeid(TIEValue)) return false;
+    if (!argument || &typeid(*argument) != &typeid(TIEValue)) return false;
     const auto* value = static_cast<const TIEValue*>(argument);
     const IIEValue* bound = nullptr;
     switch (value->DType()) {
@@ -367,19 +369,21 @@ bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double
         return true;
     case dtObject: {
         const TObject* position = value->OwnedObjectPayload();
-        if (!position || typeid(*position) != typeid(TBinding)) return false;
+        if (!position || &typeid(*position) != &typeid(TBinding)) return false;
         bound = ReadMatchedSlot(static_cast<const TBinding&>(*position), context);
         break;
     }
     case dtVariable:
     case dtMultiVariable:
-        if (const TBinding* b = context.BindingAt(value->BindingHint(), value->TextBlock()->Text()))
+        if (const TIEContext* owner = nullptr;
+            const TBinding* b =
+                context.NearestBindingAt(value->BindingHint(), value->TextBlock()->Text(), owner))
             bound = b->Value.get();
         break;
     default:
         return false;
     }
-    if (!bound || typeid(*bound) != typeid(TIEValue)) return false;
+    if (!bound || &typeid(*bound) != &typeid(TIEValue)) return false;
     const auto* n = static_cast<const TIEValue*>(bound);
     if (n->DType() != dtInteger && n->DType() != dtFloat) return false;
     number = n->NumberPayload();

@@ -191,6 +191,12 @@ public:
     void DeleteArgument(int32_t index) override;
     bool SameCall(const IFunCall* other) const override;
     const TRefPtr<IIEValue>& GetArgument(int32_t index) const override;
+    // GetArgument in line, for the readers of arguments (ArgumentOf).
+    const TRefPtr<IIEValue>& ArgumentAt(int32_t index) const {
+        if (static_cast<size_t>(index) >= FArguments.size()) [[unlikely]]
+            return GetArgument(index); // raises as it does
+        return FArguments[static_cast<size_t>(index)];
+    }
     void SetArgument(int32_t index, TRefPtr<IIEValue> value) override;
     int32_t ArgumentCount() const noexcept override {
         return static_cast<int32_t>(FArguments.size());
@@ -251,6 +257,14 @@ private:
     intptr_t FTag = 0;
     int32_t FFormMark = -1;
 };
+
+// call->GetArgument(index), without a virtual call for the framework's own call class (told by
+// the address of its type information; a class that it does not tell reads as it always does).
+inline const TRefPtr<IIEValue>& ArgumentOf(const IFunCall* call, int32_t index) {
+    if (&typeid(*call) == &typeid(TFunctionCall))
+        return static_cast<const TFunctionCall*>(call)->ArgumentAt(index);
+    return call->GetArgument(index);
+}
 
 // Whether the expression's value is anything but FALSE, as conditions and predicates read it;
 // a comparison answers without handing its TRUE or FALSE over.

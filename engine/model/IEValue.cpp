@@ -1219,7 +1219,7 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     case dtMultiVariable: {
         if (!context) RaiseIE(imNoContext, IETypeName(FType));
         const TIEContext* owner = context;
-        TBinding* binding = context->BindingAt(FBindingHint, FTextBlock->Text());
+        TBinding* binding = context->NearestBindingAt(FBindingHint, FTextBlock->Text(), owner);
         if (!binding) binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
         if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
         const IIEValue* bound = binding->Value.get();
@@ -1456,12 +1456,6 @@ void TValueVector::SetItem(int32_t index, TRefPtr<IIEValue> value) {
     CheckChangeable();
     CheckIndex(index, Count());
     FItems[static_cast<size_t>(index)] = std::move(value);
-}
-
-int32_t TValueVector::Add(TRefPtr<IIEValue> value) {
-    CheckChangeable();
-    FItems.push_back(std::move(value));
-    return Count() - 1;
 }
 
 void TValueVector::Clear() {

@@ -360,7 +360,13 @@ public:
     void SetItem(int32_t index, TRefPtr<IIEValue> value) override;
     bool Equals(const IValueVector* other) const override;
     void Assign(const IValueVector* other) override;
-    int32_t Add(TRefPtr<IIEValue> value) override;
+    // In line: the argument lists of calls are built by it.
+    int32_t Add(TRefPtr<IIEValue> value) override {
+        if (FConstant) [[unlikely]]
+            CheckChangeable();
+        FItems.push_back(std::move(value));
+        return Count() - 1;
+    }
     void Clear() override;
     const TRefPtr<IIEValue>& First() const override;
     int32_t IndexOf(const IIEValue* value) const noexcept override;
