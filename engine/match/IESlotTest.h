@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -197,8 +198,31 @@ struct TConstantKeyHash {
         return static_cast<size_t>((h ^ (uint64_t(key.Type) << 56)) * 0x9E3779B97F4A7C15ull);
     }
 };
-// The key of the value; false when it has none.
-bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept;
+// The key of the value; false when it has none. Inline: an indexed alpha node makes one per
+// fact it passes on.
+inline bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
+    if (!value || typeid(*value) != typeid(TIEValue)) return false;
+    const auto* v = static_cast<const TIEValue*>(value);
+    key = TConstantKey{v->DType(), 0, nullptr};
+    switch (v->DType()) {
+    case dtInteger:
+    case dtFactId:
+    case dtDescriptor:
+        // Compared as 32-bit numbers (TIEValue::SameKindEquals).
+        key.Bits = static_cast<uint32_t>(v->IntPayload());
+        return true;
+    case dtFloat: {
+        double d = v->NumberPayload();
+        if (d != d) return false;
+        if (d == 0.0) d = 0.0;
+        std::memcpy(&key.Bits, &d, sizeof d);
+        return true;
+    }
+    default:
+        key.Text = v->TextBlock();
+        return key.Text != nullptr;
+    }
+}
 
 // The element `subIndex` of a list value (the value itself for -1), or null when there is none.
 const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex);

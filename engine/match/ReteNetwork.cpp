@@ -267,6 +267,24 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
         return Propagate(token);
     // The token holds the fact while the children run.
     const IFact& fact = *token->FactPtr(0);
+    // The common shape: one index and nothing else below, the fact's value naming one child or
+    // none. Anything else takes the general walk.
+    if (FIndexes.size() == 1 && FPlain.empty()) {
+        const TChildIndex& index = FIndexes.front();
+        TRefPtr<IIEValue> hold;
+        bool found;
+        const IIEValue* value = index.Slot.Read(fact, hold, found);
+        if (found && value && !token->MatchCut()) {
+            value = ElementOf(value, index.Sub);
+            if (!value) return;
+            TConstantKey key;
+            if (MakeConstantKey(value, key)) {
+                auto it = index.Children.find(key);
+                if (it == index.Children.end()) return;
+                if (it->second.Next < 0) return it->second.Node->Emit(token);
+            }
+        }
+    }
     // The indexed children to visit: nearly always one, whose test is known to hold.
     struct TPick {
         uint32_t Position;
@@ -408,7 +426,12 @@ bool TPatternMatchNode::LengthPasses(const IFact& fact, const TMatchCut* cut) co
 
 void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual,
                                   const IIEValue* b, std::vector<TIETokenRef>* out) {
-    const bool fa = a->GetDType() == dtFuzzy, fb = b->GetDType() == dtFuzzy;
+    // The engine's own values tell their kind without a call.
+    auto isFuzzy = [](const IIEValue* v) {
+        return typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v)->DType() == dtFuzzy
+                                              : v->GetDType() == dtFuzzy;
+    };
+    const bool fa = isFuzzy(a), fb = isFuzzy(b);
     bool equal = fa && !fb ? b->Equals(a) : ValuesEqual(a, b);
     if (equal == notEqual) return;
     if (!fa && !fb) return Pass(token, out);
@@ -684,7 +707,7 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     return OtherTestsPass(fact, left, strength);
 }
 
-bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
+bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
     // Most joins have no other tests: no call for them.
@@ -939,8 +962,7 @@ TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction ac
     return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(), entrySlot);
 }
 
-TIEToken::TEntrySlot TJoinNode::ChildSlot() {
-    if (FStoredVersion == FEdgeVersion) return FChildSlot;
+TIEToken::TEntrySlot TJoinNode::FindChildSlot() {
     // The first join the children reach, through the test nodes of test CEs, which pass them on
     // as they are, takes the slot.
     auto first = [](const TReteNode& node, int depth, auto& self) -> const TJoinNode* {

@@ -241,7 +241,12 @@ public:
     // `sides` (one per join test, unread at first) keeps the fixed side's values once read, the
     // left token's when `leftFixed`, else the fact's.
     bool TestsPassFixed(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
-                        bool leftFixed, float* strength = nullptr);
+                        bool leftFixed, float* strength = nullptr) {
+        // Many joins test nothing (a pattern that shares no variable with those before it):
+        // they pass every partner without a call.
+        if (FJoinTests.empty() && !HasOtherTests()) return true;
+        return TestsPassSides(fact, left, sides, leftFixed, strength);
+    }
 
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
@@ -259,6 +264,9 @@ protected:
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
 
 private:
+    // TestsPassFixed for a join with tests.
+    bool TestsPassSides(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
+                        bool leftFixed, float* strength);
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
@@ -359,7 +367,11 @@ private:
                                  TIEToken::TEntrySlot entrySlot = TIEToken::esNone);
     // The room for an entry the children this join makes get: when they go on to another
     // join's left memory, the size of that memory's entries (see TIEToken::TakeEntrySlot).
-    TIEToken::TEntrySlot ChildSlot();
+    TIEToken::TEntrySlot ChildSlot() {
+        return FStoredVersion == FEdgeVersion ? FChildSlot : FindChildSlot();
+    }
+    // ChildSlot after the edges changed.
+    [[gnu::noinline]] TIEToken::TEntrySlot FindChildSlot();
 
     TJoinNegation FNegation = jnNone;
     std::unique_ptr<TIETokenTree> FLeft;
