@@ -145,13 +145,18 @@ public:
     // the fact's template lacks the slot; `found` tells which. A fact that is not a TFact is read
     // by name into `hold`. Raises what the fact raises without a template.
     const IIEValue* Read(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const {
-        if (typeid(fact) == typeid(TFact)) {
+        // The type object itself, not its name: the name comparison may call strcmp, and a
+        // call costs the fast path more than the read. A miss only takes the slow path.
+        if (&typeid(fact) == &typeid(TFact)) {
             const TFact& f = static_cast<const TFact&>(fact);
             const TFactTemplate* t = f.Template();
-            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]] {
-                found = FIndex >= 0;
-                return found ? f.ValueAt(FIndex).get() : nullptr;
-            }
+            // A value set in a fact of the template as the reader resolved it: read without a
+            // call (the rest, defaults and missing slots included, read out of line).
+            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]]
+                if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]] {
+                    found = true;
+                    return v;
+                }
         }
         return ReadResolving(fact, hold, found);
     }
@@ -228,11 +233,13 @@ inline bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
 const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex);
 // The same, without calls for a list of the engine's own classes (the elements of an ordered
 // fact read by every join test of its patterns).
+// The type objects are compared by address (no name comparison, no call): a miss only takes
+// the general way.
 inline const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
-    if (typeid(*value) == typeid(TIEValue)) {
+    if (&typeid(*value) == &typeid(TIEValue)) {
         const IValueVector* list = static_cast<const TIEValue*>(value)->ListPayload();
-        if (list && typeid(*list) == typeid(TValueVector)) {
+        if (list && &typeid(*list) == &typeid(TValueVector)) {
             const auto* items = static_cast<const TValueVector*>(list);
             return subIndex < items->end() - items->begin() ? items->begin()[subIndex].get()
                                                             : nullptr;
@@ -305,7 +312,19 @@ public:
         const IIEValue* rv = right.Value;
         // A missing element never equals anything, so it passes only an inequality test; a
         // missing slot value equals only another.
-        const bool equal = lv && rv ? ValuesEqual(lv, rv) : JoinTestType == tstSlot && lv == rv;
+        bool equal;
+        if (lv && rv) {
+            // Two numbers or texts of the engine's own class, the usual case, compare inline.
+            // (One value is equal to itself whatever it holds, NaN included.)
+            bool decided = lv == rv;
+            equal = decided;
+            if (!decided && &typeid(*lv) == &typeid(TIEValue) && &typeid(*rv) == &typeid(TIEValue))
+                equal = static_cast<const TIEValue*>(lv)->SameKindEquals(
+                    *static_cast<const TIEValue*>(rv), decided);
+            if (!decided) equal = ValuesEqual(lv, rv);
+        } else {
+            equal = JoinTestType == tstSlot && lv == rv;
+        }
         return FSlotTestType == sttEquals ? equal : !equal;
     }
 

@@ -426,12 +426,7 @@ bool TPatternMatchNode::LengthPasses(const IFact& fact, const TMatchCut* cut) co
 
 void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual,
                                   const IIEValue* b, std::vector<TIETokenRef>* out) {
-    // The engine's own values tell their kind without a call.
-    auto isFuzzy = [](const IIEValue* v) {
-        return typeid(*v) == typeid(TIEValue) ? static_cast<const TIEValue*>(v)->DType() == dtFuzzy
-                                              : v->GetDType() == dtFuzzy;
-    };
-    const bool fa = isFuzzy(a), fb = isFuzzy(b);
+    const bool fa = a->GetDType() == dtFuzzy, fb = b->GetDType() == dtFuzzy;
     bool equal = fa && !fb ? b->Equals(a) : ValuesEqual(a, b);
     if (equal == notEqual) return;
     if (!fa && !fb) return Pass(token, out);
