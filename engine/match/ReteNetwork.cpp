@@ -265,26 +265,45 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
     if (FOnlyEdge.Node) return FOnlyEdge.Node->Receive(token, FOnlyEdge.CallType);
     if (FIndexes.empty() || token->Size() == 0 || token->GetTag() == taClear)
         return Propagate(token);
-    // The token holds the fact while the children run.
-    const IFact& fact = *token->FactPtr(0);
     // The common shape: one index and nothing else below, the fact's value naming one child or
     // none. Anything else takes the general walk.
     if (FIndexes.size() == 1 && FPlain.empty()) {
-        const TChildIndex& index = FIndexes.front();
-        TRefPtr<IIEValue> hold;
-        bool found;
-        const IIEValue* value = index.Slot.Read(fact, hold, found);
-        if (found && value && !token->MatchCut()) {
-            value = ElementOf(value, index.Sub);
-            if (!value) return;
-            TConstantKey key;
-            if (MakeConstantKey(value, key)) {
-                auto it = index.Children.find(key);
-                if (it == index.Children.end()) return;
-                if (it->second.Next < 0) return it->second.Node->Emit(token);
-            }
+        TPatternMatchNode* child = nullptr;
+        switch (OnlyIndexedChild(token, child)) {
+        case pkNone:
+            return;
+        case pkOne:
+            return child->Emit(token);
+        case pkAny:
+            break;
         }
     }
+    EmitPicked(token);
+}
+
+TPatternMatchNode::TPickKind TPatternMatchNode::OnlyIndexedChild(const TIETokenRef& token,
+                                                                 TPatternMatchNode*& child) const {
+    const TChildIndex& index = FIndexes.front();
+    // The token holds the fact while the children run.
+    const IFact& fact = *token->FactPtr(0);
+    TRefPtr<IIEValue> hold;
+    bool found;
+    const IIEValue* value = index.Slot.Read(fact, hold, found);
+    if (!found || !value || token->MatchCut()) return pkAny;
+    value = ElementOf(value, index.Sub);
+    // Without the element every child of the index fails.
+    if (!value) return pkNone;
+    TConstantKey key;
+    if (!MakeConstantKey(value, key)) return pkAny;
+    auto it = index.Children.find(key);
+    if (it == index.Children.end()) return pkNone;
+    if (it->second.Next >= 0) return pkAny;
+    child = it->second.Node;
+    return pkOne;
+}
+
+void TPatternMatchNode::EmitPicked(const TIETokenRef& token) {
+    const IFact& fact = *token->FactPtr(0);
     // The indexed children to visit: nearly always one, whose test is known to hold.
     struct TPick {
         uint32_t Position;
@@ -426,6 +445,17 @@ bool TPatternMatchNode::LengthPasses(const IFact& fact, const TMatchCut* cut) co
 
 void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual,
                                   const IIEValue* b, std::vector<TIETokenRef>* out) {
+    // Two numbers or texts of the engine's own class, the usual case, compare inline (the type
+    // objects by address: a miss only takes the general way below).
+    if (a != b && &typeid(*a) == &typeid(TIEValue) && &typeid(*b) == &typeid(TIEValue)) {
+        bool decided;
+        const bool equal = static_cast<const TIEValue*>(a)->SameKindEquals(
+            *static_cast<const TIEValue*>(b), decided);
+        if (decided) {
+            if (equal != notEqual) Pass(token, out);
+            return;
+        }
+    }
     const bool fa = a->GetDType() == dtFuzzy, fb = b->GetDType() == dtFuzzy;
     bool equal = fa && !fb ? b->Equals(a) : ValuesEqual(a, b);
     if (equal == notEqual) return;
@@ -702,6 +732,42 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     return OtherTestsPass(fact, left, strength);
 }
 
+namespace {
+
+// The levels of a left token, found in one walk up its chain on the first read: a join whose
+// tests read several levels would otherwise walk the chain from the token once per test.
+class TTokenLevels {
+public:
+    // `several`: whether more than one test reads the token (one read walks no further alone).
+    TTokenLevels(const TIEToken* token, bool several) noexcept
+        : FToken(token), FSeveral(several) {}
+    // What token->LevelPtr(index) gives.
+    const TIEToken* At(int32_t index) noexcept {
+        const int32_t size = FToken ? FToken->Size() : 0;
+        if (index < 0 || size == 0) return nullptr;
+        if (index >= size - 1) return FToken;
+        if (!FSeveral || size > kMax) return FToken->LevelPtr(index);
+        if (!FFilled) {
+            const TIEToken* t = FToken;
+            for (int32_t level = size - 1; level >= 0; --level) {
+                FLevels[level] = t;
+                if (t) t = t->Parent().get();
+            }
+            FFilled = true;
+        }
+        return FLevels[index];
+    }
+
+private:
+    static constexpr int32_t kMax = 16;
+    const TIEToken* FToken;
+    bool FSeveral;
+    bool FFilled = false;
+    const TIEToken* FLevels[kMax];
+};
+
+} // namespace
+
 bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
@@ -712,13 +778,15 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
     // group (a missing slot raises, so what is kept is always a value).
     TSide right;
     uint32_t rightGroup = UINT32_MAX;
+    TTokenLevels levels(left.get(), FJoinTests.size() > 1);
     for (size_t i = 0; i < FJoinTests.size(); ++i) {
         const TIEJoinTest& join = *FJoinTests[i];
         TSide& fixed = sides[i];
         // The reads come in Test's order: the left side first, the right one only when the
         // left has a value.
         if (leftFixed) {
-            if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
+            if (fixed.State == TSide::stUnread)
+                join.ReadLeftAt(left.get(), levels.At(join.TokenIndex), fixed);
             if (fixed.State == TSide::stValue && FRightGroup[i] != rightGroup) {
                 join.ReadRight(*fact, right);
                 rightGroup = FRightGroup[i];
@@ -726,7 +794,7 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
             if (!join.Compare(fixed, right)) return false;
         } else {
             TSide other;
-            join.ReadLeft(left.get(), other);
+            join.ReadLeftAt(left.get(), levels.At(join.TokenIndex), other);
             if (other.State == TSide::stValue && fixed.State == TSide::stUnread)
                 join.ReadRight(*fact, fixed);
             if (!join.Compare(other, fixed)) return false;

@@ -165,6 +165,12 @@ private:
     // Sends a passing token on: to every plain child and, of each indexed group, to the
     // children that test for the value the fact holds, in edge order.
     void Emit(const TIETokenRef& token);
+    // Emit's general walk over the indexes and the plain children.
+    [[gnu::noinline]] void EmitPicked(const TIETokenRef& token);
+    // For a node with one index and no plain child: the one child the fact's value names (pkOne),
+    // none (pkNone), or pkAny when the general walk must decide.
+    enum TPickKind : uint8_t { pkNone, pkOne, pkAny };
+    TPickKind OnlyIndexedChild(const TIETokenRef& token, TPatternMatchNode*& child) const;
     void RebuildIndex();
     void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
