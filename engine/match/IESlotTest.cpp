@@ -251,12 +251,9 @@ const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
 }
 
 void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
-    ReadLeftAt(token, token ? token->LevelPtr(TokenIndex) : nullptr, side);
-}
-
-void TIEJoinTest::ReadLeftAt(const TIEToken* token, const TIEToken* level, TSide& side) const {
     bool found;
     if (JoinTestType == tstSlot) {
+        const TIEToken* level = token ? token->LevelPtr(TokenIndex) : nullptr;
         const IFact* left = level ? level->Fact() : nullptr;
         if (!left) {
             side.State = TSide::stMissing;
@@ -273,6 +270,7 @@ void TIEJoinTest::ReadLeftAt(const TIEToken* token, const TIEToken* level, TSide
         side.State = TSide::stPass;
         return;
     }
+    const TIEToken* level = token->LevelPtr(TokenIndex);
     if (level->MatchCut()) [[unlikely]]
         return ReadLeftCut(*level, side);
     side.Value = FLeftReader.Read(*level->Fact(), side.Hold, found);

@@ -286,9 +286,6 @@ public:
         TState State = stUnread;
     };
     void ReadLeft(const TIEToken* token, TSide& side) const;
-    // ReadLeft given the token's level at TokenIndex (what token->LevelPtr(TokenIndex) gives),
-    // for a join that finds the levels of a token once for all its tests.
-    void ReadLeftAt(const TIEToken* token, const TIEToken* level, TSide& side) const;
     // Inline: a join reads the incoming fact's side once per partner it tries.
     void ReadRight(const IFact& fact, TSide& side) const {
         bool found;

@@ -445,17 +445,6 @@ bool TPatternMatchNode::LengthPasses(const IFact& fact, const TMatchCut* cut) co
 
 void TPatternMatchNode::TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual,
                                   const IIEValue* b, std::vector<TIETokenRef>* out) {
-    // Two numbers or texts of the engine's own class, the usual case, compare inline (the type
-    // objects by address: a miss only takes the general way below).
-    if (a != b && &typeid(*a) == &typeid(TIEValue) && &typeid(*b) == &typeid(TIEValue)) {
-        bool decided;
-        const bool equal = static_cast<const TIEValue*>(a)->SameKindEquals(
-            *static_cast<const TIEValue*>(b), decided);
-        if (decided) {
-            if (equal != notEqual) Pass(token, out);
-            return;
-        }
-    }
     const bool fa = a->GetDType() == dtFuzzy, fb = b->GetDType() == dtFuzzy;
     bool equal = fa && !fb ? b->Equals(a) : ValuesEqual(a, b);
     if (equal == notEqual) return;
@@ -732,42 +721,6 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     return OtherTestsPass(fact, left, strength);
 }
 
-namespace {
-
-// The levels of a left token, found in one walk up its chain on the first read: a join whose
-// tests read several levels would otherwise walk the chain from the token once per test.
-class TTokenLevels {
-public:
-    // `several`: whether more than one test reads the token (one read walks no further alone).
-    TTokenLevels(const TIEToken* token, bool several) noexcept
-        : FToken(token), FSeveral(several) {}
-    // What token->LevelPtr(index) gives.
-    const TIEToken* At(int32_t index) noexcept {
-        const int32_t size = FToken ? FToken->Size() : 0;
-        if (index < 0 || size == 0) return nullptr;
-        if (index >= size - 1) return FToken;
-        if (!FSeveral || size > kMax) return FToken->LevelPtr(index);
-        if (!FFilled) {
-            const TIEToken* t = FToken;
-            for (int32_t level = size - 1; level >= 0; --level) {
-                FLevels[level] = t;
-                if (t) t = t->Parent().get();
-            }
-            FFilled = true;
-        }
-        return FLevels[index];
-    }
-
-private:
-    static constexpr int32_t kMax = 16;
-    const TIEToken* FToken;
-    bool FSeveral;
-    bool FFilled = false;
-    const TIEToken* FLevels[kMax];
-};
-
-} // namespace
-
 bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
@@ -778,15 +731,13 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
     // group (a missing slot raises, so what is kept is always a value).
     TSide right;
     uint32_t rightGroup = UINT32_MAX;
-    TTokenLevels levels(left.get(), FJoinTests.size() > 1);
     for (size_t i = 0; i < FJoinTests.size(); ++i) {
         const TIEJoinTest& join = *FJoinTests[i];
         TSide& fixed = sides[i];
         // The reads come in Test's order: the left side first, the right one only when the
         // left has a value.
         if (leftFixed) {
-            if (fixed.State == TSide::stUnread)
-                join.ReadLeftAt(left.get(), levels.At(join.TokenIndex), fixed);
+            if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
             if (fixed.State == TSide::stValue && FRightGroup[i] != rightGroup) {
                 join.ReadRight(*fact, right);
                 rightGroup = FRightGroup[i];
@@ -794,7 +745,7 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
             if (!join.Compare(fixed, right)) return false;
         } else {
             TSide other;
-            join.ReadLeftAt(left.get(), levels.At(join.TokenIndex), other);
+            join.ReadLeft(left.get(), other);
             if (other.State == TSide::stValue && fixed.State == TSide::stUnread)
                 join.ReadRight(*fact, fixed);
             if (!join.Compare(other, fixed)) return false;
