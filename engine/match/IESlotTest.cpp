@@ -232,30 +232,6 @@ const IIEValue* TSlotReader::ReadResolving(const IFact& fact, TRefPtr<IIEValue>&
     return hold.get();
 }
 
-bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
-    if (!value || typeid(*value) != typeid(TIEValue)) return false;
-    const auto* v = static_cast<const TIEValue*>(value);
-    key = TConstantKey{v->DType(), 0, nullptr};
-    switch (v->DType()) {
-    case dtInteger:
-    case dtFactId:
-    case dtDescriptor:
-        // Compared as 32-bit numbers (TIEValue::SameKindEquals).
-        key.Bits = static_cast<uint32_t>(v->IntPayload());
-        return true;
-    case dtFloat: {
-        double d = v->NumberPayload();
-        if (d != d) return false;
-        if (d == 0.0) d = 0.0;
-        std::memcpy(&key.Bits, &d, sizeof d);
-        return true;
-    }
-    default:
-        key.Text = v->TextBlock();
-        return key.Text != nullptr;
-    }
-}
-
 const IIEValue* TSlotReader::ElementRead(const IFact& fact, const TMatchCut* cut,
                                          const IIEValue* value, int32_t sub,
                                          TRefPtr<IIEValue>& hold) const {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -144,13 +145,18 @@ public:
     // the fact's template lacks the slot; `found` tells which. A fact that is not a TFact is read
     // by name into `hold`. Raises what the fact raises without a template.
     const IIEValue* Read(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const {
-        if (typeid(fact) == typeid(TFact)) {
+        // The type object itself, not its name: the name comparison may call strcmp, and a
+        // call costs the fast path more than the read. A miss only takes the slow path.
+        if (&typeid(fact) == &typeid(TFact)) {
             const TFact& f = static_cast<const TFact&>(fact);
             const TFactTemplate* t = f.Template();
-            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]] {
-                found = FIndex >= 0;
-                return found ? f.ValueAt(FIndex).get() : nullptr;
-            }
+            // A value set in a fact of the template as the reader resolved it: read without a
+            // call (the rest, defaults and missing slots included, read out of line).
+            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]]
+                if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]] {
+                    found = true;
+                    return v;
+                }
         }
         return ReadResolving(fact, hold, found);
     }
@@ -197,18 +203,43 @@ struct TConstantKeyHash {
         return static_cast<size_t>((h ^ (uint64_t(key.Type) << 56)) * 0x9E3779B97F4A7C15ull);
     }
 };
-// The key of the value; false when it has none.
-bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept;
+// The key of the value; false when it has none. Inline: an indexed alpha node makes one per
+// fact it passes on.
+inline bool MakeConstantKey(const IIEValue* value, TConstantKey& key) noexcept {
+    if (!value || typeid(*value) != typeid(TIEValue)) return false;
+    const auto* v = static_cast<const TIEValue*>(value);
+    key = TConstantKey{v->DType(), 0, nullptr};
+    switch (v->DType()) {
+    case dtInteger:
+    case dtFactId:
+    case dtDescriptor:
+        // Compared as 32-bit numbers (TIEValue::SameKindEquals).
+        key.Bits = static_cast<uint32_t>(v->IntPayload());
+        return true;
+    case dtFloat: {
+        double d = v->NumberPayload();
+        if (d != d) return false;
+        if (d == 0.0) d = 0.0;
+        std::memcpy(&key.Bits, &d, sizeof d);
+        return true;
+    }
+    default:
+        key.Text = v->TextBlock();
+        return key.Text != nullptr;
+    }
+}
 
 // The element `subIndex` of a list value (the value itself for -1), or null when there is none.
 const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex);
 // The same, without calls for a list of the engine's own classes (the elements of an ordered
 // fact read by every join test of its patterns).
+// The type objects are compared by address (no name comparison, no call): a miss only takes
+// the general way.
 inline const IIEValue* ElementOf(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
-    if (typeid(*value) == typeid(TIEValue)) {
+    if (&typeid(*value) == &typeid(TIEValue)) {
         const IValueVector* list = static_cast<const TIEValue*>(value)->ListPayload();
-        if (list && typeid(*list) == typeid(TValueVector)) {
+        if (list && &typeid(*list) == &typeid(TValueVector)) {
             const auto* items = static_cast<const TValueVector*>(list);
             return subIndex < items->end() - items->begin() ? items->begin()[subIndex].get()
                                                             : nullptr;
@@ -281,7 +312,19 @@ public:
         const IIEValue* rv = right.Value;
         // A missing element never equals anything, so it passes only an inequality test; a
         // missing slot value equals only another.
-        const bool equal = lv && rv ? ValuesEqual(lv, rv) : JoinTestType == tstSlot && lv == rv;
+        bool equal;
+        if (lv && rv) {
+            // Two numbers or texts of the engine's own class, the usual case, compare inline.
+            // (One value is equal to itself whatever it holds, NaN included.)
+            bool decided = lv == rv;
+            equal = decided;
+            if (!decided && &typeid(*lv) == &typeid(TIEValue) && &typeid(*rv) == &typeid(TIEValue))
+                equal = static_cast<const TIEValue*>(lv)->SameKindEquals(
+                    *static_cast<const TIEValue*>(rv), decided);
+            if (!decided) equal = ValuesEqual(lv, rv);
+        } else {
+            equal = JoinTestType == tstSlot && lv == rv;
+        }
         return FSlotTestType == sttEquals ? equal : !equal;
     }
 

@@ -266,7 +266,44 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
     if (FOnlyEdge.Node) return FOnlyEdge.Node->Receive(token, FOnlyEdge.CallType);
     if (FIndexes.empty() || token->Size() == 0 || token->GetTag() == taClear)
         return Propagate(token);
+    // The common shape: one index and nothing else below, the fact's value naming one child or
+    // none. Anything else takes the general walk.
+    if (FIndexes.size() == 1 && FPlain.empty()) {
+        TPatternMatchNode* child = nullptr;
+        switch (OnlyIndexedChild(token, child)) {
+        case pkNone:
+            return;
+        case pkOne:
+            return child->Emit(token);
+        case pkAny:
+            break;
+        }
+    }
+    EmitPicked(token);
+}
+
+TPatternMatchNode::TPickKind TPatternMatchNode::OnlyIndexedChild(const TIETokenRef& token,
+                                                                 TPatternMatchNode*& child) const {
+    const TChildIndex& index = FIndexes.front();
     // The token holds the fact while the children run.
+    const IFact& fact = *token->FactPtr(0);
+    TRefPtr<IIEValue> hold;
+    bool found;
+    const IIEValue* value = index.Slot.Read(fact, hold, found);
+    if (!found || !value || token->MatchCut()) return pkAny;
+    value = ElementOf(value, index.Sub);
+    // Without the element every child of the index fails.
+    if (!value) return pkNone;
+    TConstantKey key;
+    if (!MakeConstantKey(value, key)) return pkAny;
+    auto it = index.Children.find(key);
+    if (it == index.Children.end()) return pkNone;
+    if (it->second.Next >= 0) return pkAny;
+    child = it->second.Node;
+    return pkOne;
+}
+
+void TPatternMatchNode::EmitPicked(const TIETokenRef& token) {
     const IFact& fact = *token->FactPtr(0);
     // The indexed children to visit: nearly always one, whose test is known to hold.
     struct TPick {
@@ -685,7 +722,7 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     return OtherTestsPass(fact, left, strength);
 }
 
-bool TTestNode::TestsPassFixed(const IFact* fact, const TIETokenRef& left,
+bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
                                TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
     using TSide = TIEJoinTest::TSide;
     // Most joins have no other tests: no call for them.
@@ -940,8 +977,7 @@ TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction ac
     return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(), entrySlot);
 }
 
-TIEToken::TEntrySlot TJoinNode::ChildSlot() {
-    if (FStoredVersion == FEdgeVersion) return FChildSlot;
+TIEToken::TEntrySlot TJoinNode::FindChildSlot() {
     // The first join the children reach, through the test nodes of test CEs, which pass them on
     // as they are, takes the slot.
     auto first = [](const TReteNode& node, int depth, auto& self) -> const TJoinNode* {

@@ -165,6 +165,12 @@ private:
     // Sends a passing token on: to every plain child and, of each indexed group, to the
     // children that test for the value the fact holds, in edge order.
     void Emit(const TIETokenRef& token);
+    // Emit's general walk over the indexes and the plain children.
+    [[gnu::noinline]] void EmitPicked(const TIETokenRef& token);
+    // For a node with one index and no plain child: the one child the fact's value names (pkOne),
+    // none (pkNone), or pkAny when the general walk must decide.
+    enum TPickKind : uint8_t { pkNone, pkOne, pkAny };
+    TPickKind OnlyIndexedChild(const TIETokenRef& token, TPatternMatchNode*& child) const;
     void RebuildIndex();
     void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
@@ -241,7 +247,12 @@ public:
     // `sides` (one per join test, unread at first) keeps the fixed side's values once read, the
     // left token's when `leftFixed`, else the fact's.
     bool TestsPassFixed(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
-                        bool leftFixed, float* strength = nullptr);
+                        bool leftFixed, float* strength = nullptr) {
+        // Many joins test nothing (a pattern that shares no variable with those before it):
+        // they pass every partner without a call.
+        if (FJoinTests.empty() && !HasOtherTests()) return true;
+        return TestsPassSides(fact, left, sides, leftFixed, strength);
+    }
 
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
@@ -259,6 +270,9 @@ protected:
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
 
 private:
+    // TestsPassFixed for a join with tests.
+    bool TestsPassSides(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
+                        bool leftFixed, float* strength);
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
@@ -359,7 +373,11 @@ private:
                                  TIEToken::TEntrySlot entrySlot = TIEToken::esNone);
     // The room for an entry the children this join makes get: when they go on to another
     // join's left memory, the size of that memory's entries (see TIEToken::TakeEntrySlot).
-    TIEToken::TEntrySlot ChildSlot();
+    TIEToken::TEntrySlot ChildSlot() {
+        return FStoredVersion == FEdgeVersion ? FChildSlot : FindChildSlot();
+    }
+    // ChildSlot after the edges changed.
+    [[gnu::noinline]] TIEToken::TEntrySlot FindChildSlot();
 
     TJoinNegation FNegation = jnNone;
     std::unique_ptr<TIETokenTree> FLeft;

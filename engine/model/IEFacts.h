@@ -412,6 +412,12 @@ public:
     }
     // The stored value, or the slot's default itself when never set (no copy is made).
     const IIEValue* PeekValue(int32_t index) const;
+    // The value stored at the position while the fact has the slot layout `layout`, else null
+    // (never set, another layout, no such position): a read that needs no call.
+    const IIEValue* StoredValueAt(int32_t index, uint32_t layout) const noexcept {
+        const bool here = FLayout == layout && static_cast<uint32_t>(index) < FValueCount;
+        return here ? FValues[index].Value.get() : nullptr;
+    }
     void SetValueAt(int32_t index, TRefPtr<IIEValue> value);
     // SetSlotValue of the slot at the position (no name lookup): the same checks and conversions.
     void SetSlotValueAt(int32_t index, const TRefPtr<IIEValue>& value);

@@ -168,12 +168,17 @@ TEST(SlotReader, ReadsByPositionPerTemplateAndFollowsLayoutChanges) {
     EXPECT_EQ(reader.Read(*fp, hold, found)->AsInteger(), 2);
     EXPECT_EQ(reader.Read(*fq, hold, found)->AsInteger(), 3);
     EXPECT_EQ(reader.Read(*fp, hold, found)->AsInteger(), 2);
+    fq->SetSlotValue("x", Int(7));
+    EXPECT_EQ(reader.Read(*fq, hold, found)->AsInteger(), 7);
+    EXPECT_EQ(reader.Read(*fq, hold, found)->AsInteger(), 7); // by the position it resolved
     // A slot inserted before x moves it; the reader looks it up again.
     other->DeleteSlot("x");
     other->AddSlot("b", Int(4));
     other->AddSlot("x", Int(5));
     auto fq2 = other->NewFact();
     EXPECT_EQ(reader.Read(*fq2, hold, found)->AsInteger(), 5);
+    // A fact of the earlier layout is read as its name lookup reads it, not at the old position.
+    EXPECT_TRUE(reader.Read(*fq, hold, found)->Equals(fq->GetSlotValue("x").get()));
     TSlotReader missing("nope");
     EXPECT_EQ(missing.Read(*fp, hold, found), nullptr);
     EXPECT_FALSE(found);
