@@ -57,7 +57,7 @@ TEST(FactTemplate, SlotNamesAreCheckedAndRenamesKeepEverySlot) {
 TEST(FactTemplate, SlotPositionsHoldPastEightSlotsThroughRenamesAndDeletions) {
     auto t = TFactTemplate::CreateNamed(nullptr, "wide");
     for (int i = 0; i < 12; ++i)
-        t->AddSlot("s" + std::to_string(i), Int(i));
+        t->AddSlot(std::string(1, 's').append(std::to_string(i)), Int(i));
     t->SlotByName("s3")->SetName("t3");
     t->DeleteSlot("s0");
     t->DeleteSlot("s1");
