@@ -474,7 +474,8 @@ TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t k
         return e;
     }
     // A held token's first memory takes the room the token keeps for it, if it has some.
-    if (void* slot = held ? token->TakeEntrySlot(FChained) : nullptr) {
+    const TIEToken::TEntrySlot kind = FChained ? TIEToken::esChained : TIEToken::esPlain;
+    if (void* slot = held ? token->TakeEntrySlot(kind) : nullptr) {
         if (FChained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
         return ::new (slot) TEntry(this, token, key, probeKey);
     }
@@ -570,7 +571,7 @@ TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token) const {
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key, int32_t probeKey,
                                            bool held, uint64_t seen) {
-    if (FChained && !FBuckets.empty()) __builtin_prefetch(&FBuckets[SlotOf(probeKey)]);
+    if (FChained && !FSplit) FChains.Prefetch(probeKey);
     TEntry* e;
     if (held) {
         e = NewEntry(token, key, probeKey, true, seen);
@@ -591,7 +592,18 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     e->Prev = FLast;
     (FLast ? FLast->Next : FFirst) = e;
     FLast = e;
-    if (FChained) ChainAppend(static_cast<TChainedEntry&>(*e));
+    if (FSplit) {
+        // Chained by Settle once its join knows whether it is blocked.
+        if (++FNextSeq == 0) {
+            // Numbers run out after 2^32 entries: the live ones are numbered afresh.
+            for (TEntry* k = FFirst; k; k = k->Next)
+                k->Seq = ++FNextSeq;
+        } else {
+            e->Seq = FNextSeq;
+        }
+    } else if (FChained) {
+        FChains.Append(static_cast<TChainedEntry&>(*e));
+    }
     // Every stored entry's bucket is marked.
     MarkBucket(key);
     FEmpty = false;
@@ -599,21 +611,21 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     return e;
 }
 
-const TChainedEntry* TIETokenTree::Head(int32_t key) const noexcept {
-    if (FBuckets.empty()) return nullptr;
-    for (const TChainedEntry* h = FBuckets[SlotOf(key)]; h; h = h->KeyPrev->KeyNext)
+const TChainedEntry* TIETokenTree::TChains::Head(int32_t key) const noexcept {
+    if (Buckets.empty()) return nullptr;
+    for (const TChainedEntry* h = Buckets[SlotOf(key)]; h; h = h->KeyPrev->KeyNext)
         if (h->ProbeKey == key) return h;
     return nullptr;
 }
 
-TChainedEntry*& TIETokenTree::LinkTo(const TChainedEntry& first) noexcept {
-    TChainedEntry** link = &FBuckets[SlotOf(first.ProbeKey)];
+TChainedEntry*& TIETokenTree::TChains::LinkTo(const TChainedEntry& first) noexcept {
+    TChainedEntry** link = &Buckets[SlotOf(first.ProbeKey)];
     while (*link != &first)
         link = &(*link)->KeyPrev->KeyNext;
     return *link;
 }
 
-void TIETokenTree::ChainAppend(TChainedEntry& e) {
+void TIETokenTree::TChains::Append(TChainedEntry& e) {
     if (TChainedEntry* first = const_cast<TChainedEntry*>(Head(e.ProbeKey))) {
         TChainedEntry* last = first->KeyPrev;
         e.KeyNext = last->KeyNext;
@@ -622,15 +634,53 @@ void TIETokenTree::ChainAppend(TChainedEntry& e) {
         first->KeyPrev = &e;
         return;
     }
-    if (FKeys >= FBuckets.size()) Rehash(FBuckets.empty() ? 8 : 2 * FBuckets.size());
-    TChainedEntry*& slot = FBuckets[SlotOf(e.ProbeKey)];
+    if (Keys >= Buckets.size()) Rehash(Buckets.empty() ? 8 : 2 * Buckets.size());
+    TChainedEntry*& slot = Buckets[SlotOf(e.ProbeKey)];
     e.KeyNext = slot;
     e.KeyPrev = &e;
     slot = &e;
-    ++FKeys;
+    ++Keys;
 }
 
-void TIETokenTree::ChainUnlink(TChainedEntry& e) noexcept {
+void TIETokenTree::TChains::Place(TChainedEntry& e, const TEntry* hint) {
+    auto seq = [](const TChainedEntry* k) { return k->Seq; };
+    auto* first = const_cast<TChainedEntry*>(hint ? nullptr : Head(e.ProbeKey));
+    if (!hint && (!first || seq(first->KeyPrev) < e.Seq)) return Append(e);
+    TChainedEntry* after;
+    if (hint) {
+        // A walk moves its entries oldest first: the place is at or after the last one's.
+        after = const_cast<TChainedEntry*>(static_cast<const TChainedEntry*>(hint));
+        for (TChainedEntry* n = after->KeyNext; n && n->ProbeKey == e.ProbeKey && seq(n) < e.Seq;
+             n = n->KeyNext)
+            after = n;
+    } else {
+        // Newer entries are passed from the chain's last backwards.
+        after = first->KeyPrev;
+        while (after != first && seq(after) > e.Seq)
+            after = after->KeyPrev;
+        if (seq(after) > e.Seq) {
+            // The chain's new first.
+            TChainedEntry*& link = LinkTo(*first);
+            e.KeyNext = first;
+            e.KeyPrev = first->KeyPrev;
+            first->KeyPrev = &e;
+            link = &e;
+            return;
+        }
+    }
+    TChainedEntry* next = after->KeyNext;
+    const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
+    e.KeyNext = next;
+    e.KeyPrev = after;
+    after->KeyNext = &e;
+    if (nextInChain)
+        next->KeyPrev = &e;
+    else // the chain's new last
+        const_cast<TChainedEntry*>(Head(e.ProbeKey))->KeyPrev = &e;
+}
+
+void TIETokenTree::TChains::Unlink(TChainedEntry& e) noexcept {
+    if (!e.KeyPrev) return;
     TChainedEntry* next = e.KeyNext;
     const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
     if (!ChainFirst(e)) {
@@ -646,32 +696,61 @@ void TIETokenTree::ChainUnlink(TChainedEntry& e) noexcept {
         LinkTo(e) = next;
     } else {
         LinkTo(e) = next; // the chain goes
-        --FKeys;
+        --Keys;
     }
     e.KeyPrev = e.KeyNext = nullptr;
 }
 
-void TIETokenTree::Rehash(size_t buckets) {
+void TIETokenTree::TChains::Rehash(size_t buckets) {
     std::vector<TChainedEntry*> old(buckets, nullptr);
-    old.swap(FBuckets);
-    FBucketShift = 32;
+    old.swap(Buckets);
+    Shift = 32;
     for (size_t n = buckets; n > 1; n >>= 1)
-        --FBucketShift;
+        --Shift;
     // Whole chains move, each keeping its order.
     for (TChainedEntry* first : old)
         while (first) {
             TChainedEntry* last = first->KeyPrev;
             TChainedEntry* following = last->KeyNext;
-            TChainedEntry*& slot = FBuckets[SlotOf(first->ProbeKey)];
+            TChainedEntry*& slot = Buckets[SlotOf(first->ProbeKey)];
             last->KeyNext = slot;
             slot = first;
             first = following;
         }
 }
 
+void TIETokenTree::Settle(TEntry& e) {
+    if (FSplit) ChainsOf(e).Append(static_cast<TChainedEntry&>(e));
+    DebugCheck();
+}
+
+void TIETokenTree::Block(TEntry& e, uint32_t mark, TEntry*& hint) {
+    if (!FSplit || e.Mark != 0) {
+        e.Mark = mark;
+        return;
+    }
+    auto& s = static_cast<TChainedEntry&>(e);
+    FChains.Unlink(s);
+    e.Mark = mark;
+    FBlockedChains.Place(s, hint);
+    hint = &e;
+}
+
+void TIETokenTree::Unblock(TEntry& e, TEntry*& hint) {
+    if (!FSplit || e.Mark == 0) {
+        e.Mark = 0;
+        return;
+    }
+    auto& s = static_cast<TChainedEntry&>(e);
+    FBlockedChains.Unlink(s);
+    e.Mark = 0;
+    FChains.Place(s, hint);
+    hint = &e;
+}
+
 void TIETokenTree::PrefetchErase(const TEntry& e) const noexcept {
-    if (FChained && !FBuckets.empty()) {
-        __builtin_prefetch(&FBuckets[SlotOf(e.ProbeKey)]);
+    if (FChained) {
+        ChainsOf(e).Prefetch(e.ProbeKey);
         if (TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext)
             __builtin_prefetch(next);
     }
@@ -690,7 +769,7 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
     --FCount;
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
-    if (FChained) ChainUnlink(static_cast<TChainedEntry&>(*e));
+    if (FChained) ChainsOf(*e).Unlink(static_cast<TChainedEntry&>(*e));
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
@@ -732,8 +811,9 @@ void TIETokenTree::Clear() {
     FIdentity.clear();
     FCount = 0;
     FIndexedCount = 0;
-    std::fill(FBuckets.begin(), FBuckets.end(), nullptr);
-    FKeys = 0;
+    FChains.Clear();
+    FBlockedChains.Clear();
+    FNextSeq = 0;
     FNextMark = 0;
     FEmpty = true;
 }
@@ -743,12 +823,13 @@ void TIETokenTree::CheckInvariants() const {
         throw std::logic_error(std::string("token memory: ") + what);
     };
     int32_t count = 0, indexed = 0;
+    size_t unsettled = 0;
     std::unordered_set<const TEntry*> seen;
     for (const TEntry* e = FFirst; e; e = e->Next) {
         if ((e->Prev ? e->Prev->Next : FFirst) != e) fail("arrival list broken");
         if (e->Tree != this) fail("entry of another memory");
         if (!e->Token) fail("entry without token");
-        if (e->Fact != e->Token->LastFact()) fail("entry's fact is not its token's");
+        if (!FSplit && e->Fact != e->Token->LastFact()) fail("entry's fact is not its token's");
         if (FSharing) {
             const uint64_t by = static_cast<const TSharedEntry*>(e)->Seen;
             if (!by) fail("shared entry no sharer has");
@@ -769,7 +850,14 @@ void TIETokenTree::CheckInvariants() const {
             if (!listed) fail("held entry missing from its token's holders");
         }
         bool inChain = !FChained;
-        for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain; k = NextWithKey(*k))
+        // A split memory's newest entry waits for Settle outside the chains.
+        if (FSplit && !static_cast<const TChainedEntry*>(e)->KeyPrev) {
+            if (e != FLast) fail("entry left out of the chains");
+            inChain = true;
+            ++unsettled;
+        }
+        if (FSplit && e->Prev && e->Prev->Seq >= e->Seq) fail("arrival numbers out of order");
+        for (const TEntry* k = ChainsOf(*e).Head(e->ProbeKey); k && !inChain; k = NextWithKey(*k))
             inChain = k == e;
         if (!inChain) fail("entry missing from the chain of its probe key");
         for (const TIEToken* c = e->FirstChild; c;
@@ -779,23 +867,9 @@ void TIETokenTree::CheckInvariants() const {
     }
     if (FLast != (count ? FLast : nullptr) || (count && FLast->Next)) fail("arrival list end");
     if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");
-    size_t chained = 0, keys = 0;
-    for (const TChainedEntry* first : FBuckets)
-        for (const TChainedEntry* k = first; k;) {
-            if (!ChainFirst(*k)) fail("chain's first entry lost its last");
-            ++keys;
-            const TChainedEntry* last = k;
-            for (; k && k->ProbeKey == first->ProbeKey && (k == first || !ChainFirst(*k));
-                 k = k->KeyNext) {
-                if (!seen.count(k)) fail("chain holds a foreign entry");
-                if (SlotOf(k->ProbeKey) != SlotOf(first->ProbeKey)) fail("entry in another bucket");
-                ++chained;
-                last = k;
-            }
-            if (first->KeyPrev != last) fail("chain's first entry lost its last");
-            first = k;
-        }
-    if (keys != FKeys) fail("key count differs from the chains");
+    size_t chained = unsettled;
+    CheckChains(FChains, false, &seen, chained);
+    CheckChains(FBlockedChains, true, &seen, chained);
     if (chained != (FChained ? static_cast<size_t>(count) : 0))
         fail("chains and arrival list differ");
     // No two stored tokens are equal; held tokens are told apart by their makers, so the check
@@ -807,6 +881,36 @@ void TIETokenTree::CheckInvariants() const {
             if (t->Equals(*e->Token)) fail("two equal tokens stored");
         same.push_back(e->Token.get());
     }
+}
+
+void TIETokenTree::CheckChains(const TChains& chains, bool blocked, const void* seenSet,
+                               size_t& chained) const {
+    auto fail = [](const char* what) {
+        throw std::logic_error(std::string("token memory: ") + what);
+    };
+    const auto& seen = *static_cast<const std::unordered_set<const TEntry*>*>(seenSet);
+    size_t keys = 0;
+    for (const TChainedEntry* first : chains.Buckets)
+        for (const TChainedEntry* k = first; k;) {
+            if (!ChainFirst(*k)) fail("chain's first entry lost its last");
+            ++keys;
+            const TChainedEntry* last = k;
+            for (; k && k->ProbeKey == first->ProbeKey && (k == first || !ChainFirst(*k));
+                 k = k->KeyNext) {
+                if (!seen.count(k)) fail("chain holds a foreign entry");
+                if (chains.SlotOf(k->ProbeKey) != chains.SlotOf(first->ProbeKey))
+                    fail("entry in another bucket");
+                if (FSplit && (k->Mark != 0) != blocked)
+                    fail("entry in the chains of the other kind");
+                if (FSplit && k != first && k->KeyPrev->Seq >= k->Seq)
+                    fail("chain out of arrival order");
+                ++chained;
+                last = k;
+            }
+            if (first->KeyPrev != last) fail("chain's first entry lost its last");
+            first = k;
+        }
+    if (keys != chains.Keys) fail("key count differs from the chains");
 }
 
 // The full check costs O(n); a debug build runs it while the memory is small and then at every

@@ -818,6 +818,8 @@ void TJoinNode::AdoptMemories() {
     // Without a hashed equality both memories are walked whole: no probe chains.
     FLeft->SetChained(FHashed);
     FRight->SetChained(FHashed);
+    // A negated join keeps its blocked left entries apart (see TIETokenTree::SetSplit).
+    FLeft->SetSplit(FNegation != jnNone);
 }
 
 TJoinNode::~TJoinNode() {
@@ -1047,23 +1049,28 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             EraseRight(right);
             return;
         }
+        TIETokenTree::TEntry* hint = nullptr;
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
-            l.Mark = 0;
+            uint32_t blocker = 0;
             ForEachRight(l, [&](TIETokenTree::TEntry& r) {
                 if (&r == &right || !TestsPass(r.Fact, l.Token)) return true;
-                l.Mark = r.Mark;
+                blocker = r.Mark;
                 CountBlock(r);
                 return false;
             });
-            if (l.Mark != 0) return;
+            if (blocker != 0) {
+                l.Mark = blocker;
+                return;
+            }
+            FLeft->Unblock(l, hint);
             if (FNegation == jnNot)
                 EmitChild(l, nullptr, taAdd, l.Token->Strength());
             else
                 while (TIEToken* child = l.FirstChild)
                     DropChild(*child);
         };
-        ForEachLeft(probe, unblock);
+        ForEachLeft(probe, unblock, true);
         EraseRight(right);
         return;
     }
@@ -1212,10 +1219,14 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 }
 
 // Visits the left entries that can match a right token of the probe key (every one when the
-// join is not hashed); a visit may remove the entry it is given.
-template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
+// join is not hashed); a visit may remove the entry it is given. A negated join's hashed walk
+// visits the unblocked entries only, or with `blocked` the blocked ones only.
+template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool blocked) {
     if (FHashed) {
-        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
+        for (TIETokenTree::TEntry* l = blocked && FLeft->Split()
+                                           ? FLeft->FirstBlockedWithKey(probeKey)
+                                           : FLeft->FirstWithKey(probeKey);
+             l;) {
             TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*l);
             visit(*l);
             l = next;
@@ -1266,13 +1277,19 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     if (FNegation != jnNone) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;
-        ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
-            blocker = r.Mark;
-            CountBlock(r);
-            return false;
-        });
+        try {
+            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+                if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
+                blocker = r.Mark;
+                CountBlock(r);
+                return false;
+            });
+        } catch (...) {
+            FLeft->Settle(entry);
+            throw;
+        }
         entry.Mark = blocker;
+        FLeft->Settle(entry);
         if (FNegation == jnNot ? blocker == 0 : blocker != 0) {
             EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
@@ -1303,6 +1320,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
     IFact* fact = right->LastFact();
     TFixedSides fixed(FJoinTests.size());
     TIEJoinTest::TSide* sides = fixed.Data();
+    TIETokenTree::TEntry* hint = nullptr;
     auto join_one = [&](TIETokenTree::TEntry& l) {
         // A left token blocked already stays so whatever the new right token says.
         if (FNegation != jnNone && l.Mark != 0) return;
@@ -1311,7 +1329,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
             return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
-        l.Mark = rightEntry->Mark;
+        FLeft->Block(l, rightEntry->Mark, hint);
         CountBlock(*rightEntry);
         if (FNegation == jnExists)
             EmitChild(l, nullptr, taAdd, l.Token->Strength());
