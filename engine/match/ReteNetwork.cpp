@@ -956,9 +956,11 @@ TIEToken::TEntrySlot TJoinNode::ChildSlot() {
         return nullptr;
     };
     const TJoinNode* next = first(*this, 0, first);
-    FChildSlot = !next                          ? TIEToken::esNone
-                 : next->LeftMemory().Chained() ? TIEToken::esChained
-                                                : TIEToken::esPlain;
+    // A split memory's entries are of the unchained size (see TIETokenTree::SetSplit).
+    const TIETokenTree* memory = next ? &next->LeftMemory() : nullptr;
+    FChildSlot = !memory                                 ? TIEToken::esNone
+                 : memory->Chained() && !memory->Split() ? TIEToken::esChained
+                                                         : TIEToken::esPlain;
     FStoredVersion = FEdgeVersion;
     return FChildSlot;
 }
@@ -1222,11 +1224,18 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 // join is not hashed); a visit may remove the entry it is given. A negated join's hashed walk
 // visits the unblocked entries only, or with `blocked` the blocked ones only.
 template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool blocked) {
-    if (FHashed) {
-        for (TIETokenTree::TEntry* l = blocked && FLeft->Split()
-                                           ? FLeft->FirstBlockedWithKey(probeKey)
-                                           : FLeft->FirstWithKey(probeKey);
+    if (FLeft->Split()) {
+        for (TIETokenTree::TEntry* l = blocked ? FLeft->FirstBlockedWithKey(probeKey)
+                                               : FLeft->FirstOpenWithKey(probeKey);
              l;) {
+            TIETokenTree::TEntry* next = TIETokenTree::NextSplitWithKey(*l);
+            visit(*l);
+            l = next;
+        }
+        return;
+    }
+    if (FHashed) {
+        for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
             TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*l);
             visit(*l);
             l = next;
@@ -1277,19 +1286,21 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     if (FNegation != jnNone) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;
-        try {
+        {
+            // The entry is filed by what it found, unblocked should a test raise.
+            struct TSettle {
+                TIETokenTree& Memory;
+                TIETokenTree::TEntry& Entry;
+                ~TSettle() { Memory.Settle(Entry); }
+            } settle{*FLeft, entry};
             ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
                 if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
                 blocker = r.Mark;
                 CountBlock(r);
                 return false;
             });
-        } catch (...) {
-            FLeft->Settle(entry);
-            throw;
+            entry.Mark = blocker;
         }
-        entry.Mark = blocker;
-        FLeft->Settle(entry);
         if (FNegation == jnNot ? blocker == 0 : blocker != 0) {
             EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
@@ -1403,7 +1414,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
     // places, so that both child lists stay in the order a join makes them (a left entry's
     // children in right memory order, a right entry's in left memory order).
     std::unordered_map<const TTokenEntry*, TIEToken*> lastOfRight;
-    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
+    for (TIETokenTree::TEntry* l : FLeft->Entries()) {
         if (FNegation != jnNone) {
             if (FNegation == jnNot ? l->Mark != 0 : l->Mark == 0) continue;
             if (!l->FirstChild)
