@@ -511,6 +511,10 @@ TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t k
         return ::new (slot) TEntry(this, token, key, probeKey);
     }
     if (chained) return new TChainedEntry(this, token, key, probeKey);
+    // A split memory's entry of its own takes a block of a chained one: the memories around it
+    // make and drop those by the thousand, and one pool for both reuses what either frees.
+    if (FSplit)
+        return ::new (TBlockPool<sizeof(TChainedEntry)>::Get()) TEntry(this, token, key, probeKey);
     return new TEntry(this, token, key, probeKey);
 }
 
@@ -526,9 +530,12 @@ void TIETokenTree::Free(TEntry* e) noexcept {
         token->Release();
         return;
     }
-    if (FSharing)
+    if (FSplit) {
+        e->~TEntry();
+        TBlockPool<sizeof(TChainedEntry)>::Put(e);
+    } else if (FSharing)
         delete static_cast<TSharedEntry*>(e);
-    else if (FChained && !FSplit)
+    else if (FChained)
         delete static_cast<TChainedEntry*>(e);
     else
         delete e;
