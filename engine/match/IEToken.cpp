@@ -456,11 +456,40 @@ TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexc
 }
 
 TIETokenTree::~TIETokenTree() {
+    FreeAll();
+}
+
+void TIETokenTree::FreeAll() noexcept {
+    if (FSplit) {
+        // (The order does not matter: nothing is told.)
+        FOpen.ForEach([this](TEntry& e) { Free(&e); });
+        FBlocked.ForEach([this](TEntry& e) { Free(&e); });
+        if (FUnsettled) Free(FUnsettled);
+        FUnsettled = nullptr;
+        return;
+    }
     for (TEntry* e = FFirst; e;) {
         TEntry* next = e->Next;
         Free(e);
         e = next;
     }
+}
+
+std::vector<TIETokenTree::TEntry*> TIETokenTree::Entries() const {
+    std::vector<TEntry*> all;
+    all.reserve(static_cast<size_t>(FCount));
+    if (!FSplit) {
+        for (TEntry* e = FFirst; e; e = e->Next)
+            all.push_back(e);
+        return all;
+    }
+    FOpen.ForEach([&all](TEntry& e) { all.push_back(&e); });
+    FBlocked.ForEach([&all](TEntry& e) { all.push_back(&e); });
+    std::sort(all.begin(), all.end(),
+              [](const TEntry* a, const TEntry* b) { return a->Seq < b->Seq; });
+    // The newest, not filed yet.
+    if (FUnsettled) all.push_back(FUnsettled);
+    return all;
 }
 
 TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
@@ -474,11 +503,18 @@ TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t k
         return e;
     }
     // A held token's first memory takes the room the token keeps for it, if it has some.
-    if (void* slot = held ? token->TakeEntrySlot(FChained) : nullptr) {
-        if (FChained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
+    // A split memory's entries chain through their arrival links (see SetSplit).
+    const bool chained = FChained && !FSplit;
+    const TIEToken::TEntrySlot kind = chained ? TIEToken::esChained : TIEToken::esPlain;
+    if (void* slot = held ? token->TakeEntrySlot(kind) : nullptr) {
+        if (chained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
         return ::new (slot) TEntry(this, token, key, probeKey);
     }
-    if (FChained) return new TChainedEntry(this, token, key, probeKey);
+    if (chained) return new TChainedEntry(this, token, key, probeKey);
+    // A split memory's entry of its own takes a block of a chained one: the memories around it
+    // make and drop those by the thousand, and one pool for both reuses what either frees.
+    if (FSplit)
+        return ::new (TBlockPool<sizeof(TChainedEntry)>::Get()) TEntry(this, token, key, probeKey);
     return new TEntry(this, token, key, probeKey);
 }
 
@@ -486,7 +522,7 @@ void TIETokenTree::Free(TEntry* e) noexcept {
     if (e->InTokenSlot()) {
         // The entry leaves its count of the token to this release (see ~TTokenEntry).
         TIEToken* token = e->Token.get();
-        if (FChained)
+        if (FChained && !FSplit)
             static_cast<TChainedEntry*>(e)->~TChainedEntry();
         else
             e->~TEntry();
@@ -494,7 +530,10 @@ void TIETokenTree::Free(TEntry* e) noexcept {
         token->Release();
         return;
     }
-    if (FSharing)
+    if (FSplit) {
+        e->~TEntry();
+        TBlockPool<sizeof(TChainedEntry)>::Put(e);
+    } else if (FSharing)
         delete static_cast<TSharedEntry*>(e);
     else if (FChained)
         delete static_cast<TChainedEntry*>(e);
@@ -570,7 +609,7 @@ TIETokenTree::TEntry* TIETokenTree::Lookup(const TIEToken& token) const {
 
 TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key, int32_t probeKey,
                                            bool held, uint64_t seen) {
-    if (FChained && !FBuckets.empty()) __builtin_prefetch(&FBuckets[SlotOf(probeKey)]);
+    if (FChained && !FSplit) FChains.Prefetch(probeKey);
     TEntry* e;
     if (held) {
         e = NewEntry(token, key, probeKey, true, seen);
@@ -588,10 +627,25 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
         ++FIndexedCount;
     }
     ++FCount;
-    e->Prev = FLast;
-    (FLast ? FLast->Next : FFirst) = e;
-    FLast = e;
-    if (FChained) ChainAppend(static_cast<TChainedEntry&>(*e));
+    if (FSplit) {
+        // Chained by Settle once its join knows whether it is blocked.
+        if (++FNextSeq == 0) {
+            // Numbers run out after 2^32 entries: the live ones are numbered afresh.
+            for (TEntry* k : Entries())
+                k->Seq = ++FNextSeq;
+            ++FNextSeq;
+        }
+        e->Seq = FNextSeq;
+        // A new entry before the last one settled: the last one waits no more (its join
+        // failed).
+        if (FUnsettled) SplitChainsOf(*FUnsettled).Append(*FUnsettled);
+        FUnsettled = e;
+    } else {
+        e->Prev = FLast;
+        (FLast ? FLast->Next : FFirst) = e;
+        FLast = e;
+        if (FChained) FChains.Append(static_cast<TChainedEntry&>(*e));
+    }
     // Every stored entry's bucket is marked.
     MarkBucket(key);
     FEmpty = false;
@@ -599,79 +653,173 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     return e;
 }
 
-const TChainedEntry* TIETokenTree::Head(int32_t key) const noexcept {
-    if (FBuckets.empty()) return nullptr;
-    for (const TChainedEntry* h = FBuckets[SlotOf(key)]; h; h = h->KeyPrev->KeyNext)
-        if (h->ProbeKey == key) return h;
-    return nullptr;
-}
-
-TChainedEntry*& TIETokenTree::LinkTo(const TChainedEntry& first) noexcept {
-    TChainedEntry** link = &FBuckets[SlotOf(first.ProbeKey)];
+template <class L> typename L::E*& TIETokenTree::TChains<L>::LinkTo(const E& first) noexcept {
+    E** link = &Buckets[SlotOf(first.ProbeKey)];
     while (*link != &first)
-        link = &(*link)->KeyPrev->KeyNext;
+        link = &L::Next(*L::Prev(**link));
     return *link;
 }
 
-void TIETokenTree::ChainAppend(TChainedEntry& e) {
-    if (TChainedEntry* first = const_cast<TChainedEntry*>(Head(e.ProbeKey))) {
-        TChainedEntry* last = first->KeyPrev;
-        e.KeyNext = last->KeyNext;
-        e.KeyPrev = last;
-        last->KeyNext = &e;
-        first->KeyPrev = &e;
+template <class L> void TIETokenTree::TChains<L>::Append(E& e) {
+    if (E* first = const_cast<E*>(Head(e.ProbeKey))) {
+        E* last = L::Prev(*first);
+        L::Next(e) = L::Next(*last);
+        L::Prev(e) = last;
+        L::Next(*last) = &e;
+        L::Prev(*first) = &e;
         return;
     }
-    if (FKeys >= FBuckets.size()) Rehash(FBuckets.empty() ? 8 : 2 * FBuckets.size());
-    TChainedEntry*& slot = FBuckets[SlotOf(e.ProbeKey)];
-    e.KeyNext = slot;
-    e.KeyPrev = &e;
+    if (Keys >= Buckets.size()) Rehash(Buckets.empty() ? 8 : 2 * Buckets.size());
+    E*& slot = Buckets[SlotOf(e.ProbeKey)];
+    L::Next(e) = slot;
+    L::Prev(e) = &e;
     slot = &e;
-    ++FKeys;
+    ++Keys;
 }
 
-void TIETokenTree::ChainUnlink(TChainedEntry& e) noexcept {
-    TChainedEntry* next = e.KeyNext;
+template <class L> void TIETokenTree::TChains<L>::Place(E& e, const TEntry* hint) {
+    E* first = hint ? nullptr : const_cast<E*>(Head(e.ProbeKey));
+    if (!hint && (!first || L::Prev(*first)->Seq < e.Seq)) return Append(e);
+    E* after;
+    if (hint) {
+        // A walk moves its entries oldest first: the place is at or after the last one's.
+        after = static_cast<E*>(const_cast<TEntry*>(hint));
+        for (E* n = L::Next(*after); n && n->ProbeKey == e.ProbeKey && n->Seq < e.Seq;
+             n = L::Next(*n))
+            after = n;
+    } else {
+        // Newer entries are passed from the chain's last backwards.
+        after = L::Prev(*first);
+        while (after != first && after->Seq > e.Seq)
+            after = L::Prev(*after);
+        if (after->Seq > e.Seq) {
+            // The chain's new first.
+            E*& link = LinkTo(*first);
+            L::Next(e) = first;
+            L::Prev(e) = L::Prev(*first);
+            L::Prev(*first) = &e;
+            link = &e;
+            return;
+        }
+    }
+    E* next = L::Next(*after);
     const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
-    if (!ChainFirst(e)) {
-        TChainedEntry* prev = e.KeyPrev;
-        prev->KeyNext = next;
+    L::Next(e) = next;
+    L::Prev(e) = after;
+    L::Next(*after) = &e;
+    if (nextInChain)
+        L::Prev(*next) = &e;
+    else // the chain's new last
+        L::Prev(*const_cast<E*>(Head(e.ProbeKey))) = &e;
+}
+
+template <class L> void TIETokenTree::TChains<L>::Unlink(E& e) noexcept {
+    if (!L::Prev(e)) return;
+    E* next = L::Next(e);
+    const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
+    if (!First(e)) {
+        E* prev = L::Prev(e);
+        L::Next(*prev) = next;
         if (nextInChain)
-            next->KeyPrev = prev;
+            L::Prev(*next) = prev;
         else // the chain's last: its first keeps the new last
-            const_cast<TChainedEntry*>(Head(e.ProbeKey))->KeyPrev = prev;
+            L::Prev(*const_cast<E*>(Head(e.ProbeKey))) = prev;
     } else if (nextInChain) {
         // The next entry leads the chain now.
-        next->KeyPrev = e.KeyPrev;
+        L::Prev(*next) = L::Prev(e);
         LinkTo(e) = next;
     } else {
         LinkTo(e) = next; // the chain goes
-        --FKeys;
+        --Keys;
     }
-    e.KeyPrev = e.KeyNext = nullptr;
+    L::Prev(e) = L::Next(e) = nullptr;
 }
 
-void TIETokenTree::Rehash(size_t buckets) {
-    std::vector<TChainedEntry*> old(buckets, nullptr);
-    old.swap(FBuckets);
-    FBucketShift = 32;
+template <class L> void TIETokenTree::TChains<L>::Rehash(size_t buckets) {
+    std::vector<E*> old(buckets, nullptr);
+    old.swap(Buckets);
+    Shift = 32;
     for (size_t n = buckets; n > 1; n >>= 1)
-        --FBucketShift;
+        --Shift;
     // Whole chains move, each keeping its order.
-    for (TChainedEntry* first : old)
+    for (E* first : old)
         while (first) {
-            TChainedEntry* last = first->KeyPrev;
-            TChainedEntry* following = last->KeyNext;
-            TChainedEntry*& slot = FBuckets[SlotOf(first->ProbeKey)];
-            last->KeyNext = slot;
+            E* last = L::Prev(*first);
+            E* following = L::Next(*last);
+            E*& slot = Buckets[SlotOf(first->ProbeKey)];
+            L::Next(*last) = slot;
             slot = first;
             first = following;
         }
 }
 
+template <class L>
+void TIETokenTree::TChains<L>::Check(bool split, bool blocked,
+                                     const std::unordered_set<const TTokenEntry*>& seen,
+                                     size_t& chained) const {
+    auto fail = [](const char* what) {
+        throw std::logic_error(std::string("token memory: ") + what);
+    };
+    size_t keys = 0;
+    for (const E* first : Buckets)
+        for (const E* k = first; k;) {
+            if (!First(*k)) fail("chain's first entry lost its last");
+            ++keys;
+            const E* last = k;
+            for (; k && k->ProbeKey == first->ProbeKey && (k == first || !First(*k));
+                 k = L::Next(*k)) {
+                if (!seen.count(k)) fail("chain holds a foreign entry");
+                if (SlotOf(k->ProbeKey) != SlotOf(first->ProbeKey)) fail("entry in another bucket");
+                if (split && (k->Mark != 0) != blocked)
+                    fail("entry in the chains of the other kind");
+                if (split && k != first && L::Prev(*k)->Seq >= k->Seq)
+                    fail("chain out of arrival order");
+                ++chained;
+                last = k;
+            }
+            if (L::Prev(*first) != last) fail("chain's first entry lost its last");
+            first = k;
+        }
+    if (keys != Keys) fail("key count differs from the chains");
+}
+
+template struct TIETokenTree::TChains<TIETokenTree::TKeyLinks>;
+template struct TIETokenTree::TChains<TIETokenTree::TArrivalLinks>;
+
+void TIETokenTree::FileUnsettled() {
+    TEntry& e = *FUnsettled;
+    FUnsettled = nullptr;
+    SplitChainsOf(e).Append(e);
+    DebugCheck();
+}
+
+void TIETokenTree::Block(TEntry& e, uint32_t mark, TEntry*& hint) {
+    if (!FSplit || e.Mark != 0) {
+        e.Mark = mark;
+        return;
+    }
+    FOpen.Unlink(e);
+    e.Mark = mark;
+    FBlocked.Place(e, hint);
+    hint = &e;
+}
+
+void TIETokenTree::Unblock(TEntry& e, TEntry*& hint) {
+    if (!FSplit || e.Mark == 0) {
+        e.Mark = 0;
+        return;
+    }
+    FBlocked.Unlink(e);
+    e.Mark = 0;
+    FOpen.Place(e, hint);
+    hint = &e;
+}
+
 void TIETokenTree::PrefetchErase(const TEntry& e) const noexcept {
-    if (FChained && !FBuckets.empty()) {
-        __builtin_prefetch(&FBuckets[SlotOf(e.ProbeKey)]);
+    if (FSplit) {
+        (e.Mark != 0 ? FBlocked : FOpen).Prefetch(e.ProbeKey);
+    } else if (FChained) {
+        FChains.Prefetch(e.ProbeKey);
         if (TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext)
             __builtin_prefetch(next);
     }
@@ -688,9 +836,16 @@ void TIETokenTree::Unlink(TEntry* e) noexcept {
         --FIndexedCount;
     }
     --FCount;
+    if (FSplit) {
+        if (e == FUnsettled)
+            FUnsettled = nullptr;
+        else
+            SplitChainsOf(*e).Unlink(*e);
+        return;
+    }
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
     (e->Next ? e->Next->Prev : FLast) = e->Prev;
-    if (FChained) ChainUnlink(static_cast<TChainedEntry&>(*e));
+    if (FChained) FChains.Unlink(static_cast<TChainedEntry&>(*e));
 }
 
 TIETokenTree::TEntry* TIETokenTree::FindEntry(const TIEToken& token) const {
@@ -723,17 +878,15 @@ TIEToken* TIETokenTree::Find(const TIEToken& token) const {
 
 void TIETokenTree::Clear() {
     if (FEmpty) return;
-    for (TEntry* e = FFirst; e;) {
-        TEntry* next = e->Next;
-        Free(e);
-        e = next;
-    }
+    FreeAll();
     FFirst = FLast = nullptr;
     FIdentity.clear();
     FCount = 0;
     FIndexedCount = 0;
-    std::fill(FBuckets.begin(), FBuckets.end(), nullptr);
-    FKeys = 0;
+    FChains.Clear();
+    FOpen.Clear();
+    FBlocked.Clear();
+    FNextSeq = 0;
     FNextMark = 0;
     FEmpty = true;
 }
@@ -744,11 +897,20 @@ void TIETokenTree::CheckInvariants() const {
     };
     int32_t count = 0, indexed = 0;
     std::unordered_set<const TEntry*> seen;
-    for (const TEntry* e = FFirst; e; e = e->Next) {
-        if ((e->Prev ? e->Prev->Next : FFirst) != e) fail("arrival list broken");
+    if (FSplit && (FFirst || FLast)) fail("split memory with an arrival list");
+    if (FSplit && FUnsettled && FUnsettled->Seq != FNextSeq) fail("an older entry left unfiled");
+    const std::vector<TEntry*> entries = Entries();
+    const TEntry* before = nullptr;
+    for (const TEntry* e : entries) {
+        if (FSplit) {
+            if (before && before->Seq >= e->Seq) fail("arrival numbers out of order");
+        } else if (e->Prev != before) {
+            fail("arrival list broken");
+        }
+        before = e;
         if (e->Tree != this) fail("entry of another memory");
         if (!e->Token) fail("entry without token");
-        if (e->Fact != e->Token->LastFact()) fail("entry's fact is not its token's");
+        if (!FSplit && e->Fact != e->Token->LastFact()) fail("entry's fact is not its token's");
         if (FSharing) {
             const uint64_t by = static_cast<const TSharedEntry*>(e)->Seen;
             if (!by) fail("shared entry no sharer has");
@@ -768,40 +930,34 @@ void TIETokenTree::CheckInvariants() const {
                 listed = h == e;
             if (!listed) fail("held entry missing from its token's holders");
         }
-        bool inChain = !FChained;
-        for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain; k = NextWithKey(*k))
-            inChain = k == e;
+        // A split memory's newest entry waits for Settle outside the chains.
+        bool inChain = !FChained || e == FUnsettled;
+        if (FSplit) {
+            for (const TEntry* k = SplitChainsOf(*e).Head(e->ProbeKey); k && !inChain;
+                 k = NextSplitWithKey(*k))
+                inChain = k == e;
+        } else {
+            for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain; k = NextWithKey(*k))
+                inChain = k == e;
+        }
         if (!inChain) fail("entry missing from the chain of its probe key");
         for (const TIEToken* c = e->FirstChild; c;
              c = RightSide() ? c->NextOfRight() : c->NextOfLeft())
             if ((RightSide() ? c->RightOwner() : c->LeftOwner()) != e)
                 fail("child of another entry");
     }
-    if (FLast != (count ? FLast : nullptr) || (count && FLast->Next)) fail("arrival list end");
+    if (!FSplit && (FLast != before || (FLast && FLast->Next))) fail("arrival list end");
     if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");
-    size_t chained = 0, keys = 0;
-    for (const TChainedEntry* first : FBuckets)
-        for (const TChainedEntry* k = first; k;) {
-            if (!ChainFirst(*k)) fail("chain's first entry lost its last");
-            ++keys;
-            const TChainedEntry* last = k;
-            for (; k && k->ProbeKey == first->ProbeKey && (k == first || !ChainFirst(*k));
-                 k = k->KeyNext) {
-                if (!seen.count(k)) fail("chain holds a foreign entry");
-                if (SlotOf(k->ProbeKey) != SlotOf(first->ProbeKey)) fail("entry in another bucket");
-                ++chained;
-                last = k;
-            }
-            if (first->KeyPrev != last) fail("chain's first entry lost its last");
-            first = k;
-        }
-    if (keys != FKeys) fail("key count differs from the chains");
+    size_t chained = FUnsettled ? 1 : 0;
+    FChains.Check(false, false, seen, chained);
+    FOpen.Check(true, false, seen, chained);
+    FBlocked.Check(true, true, seen, chained);
     if (chained != (FChained ? static_cast<size_t>(count) : 0))
         fail("chains and arrival list differ");
     // No two stored tokens are equal; held tokens are told apart by their makers, so the check
     // compares them by hash first.
     std::unordered_map<int32_t, std::vector<const TIEToken*>> byHash;
-    for (const TEntry* e = FFirst; e; e = e->Next) {
+    for (const TEntry* e : entries) {
         auto& same = byHash[e->Token->HashCode()];
         for (const TIEToken* t : same)
             if (t->Equals(*e->Token)) fail("two equal tokens stored");
@@ -820,7 +976,7 @@ void TIETokenTree::DebugCheck() const {
 
 std::vector<std::vector<const TIEToken*>> TIETokenTree::Buckets(uint64_t visible) const {
     std::vector<std::vector<const TIEToken*>> buckets(FBucketUsed.size());
-    for (const TEntry* e = FFirst; e; e = e->Next)
+    for (const TEntry* e : Entries())
         if (!FSharing || Sees(*e, visible))
             buckets[static_cast<size_t>(BucketOf(e->Key))].push_back(e->Token.get());
     return buckets;

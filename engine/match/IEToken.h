@@ -32,6 +32,7 @@
 // The historical bucket count only groups the tokens in the memory's text.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #if __has_include(<sys/mman.h>)
@@ -507,11 +509,11 @@ public:
     TIEToken* NextOfRight() const noexcept { return FRightNext; }
 
     // The room behind a token made with an entry slot, free for the entry of the first memory
-    // that holds it (null when there is none, it is taken or too small for a `chained` entry);
+    // that holds it (null when there is none, it is taken or too small for an entry of `kind`);
     // the memory gives it back with FreeEntrySlot when it frees that entry, which holds a count
     // of the token meanwhile.
-    void* TakeEntrySlot(bool chained) noexcept {
-        if (FSlot == esNone || FSlotUsed || (chained && FSlot != esChained)) return nullptr;
+    void* TakeEntrySlot(TEntrySlot kind) noexcept {
+        if (FSlot == esNone || FSlotUsed || FSlot < kind) return nullptr;
         FSlotUsed = 1;
         return EntrySlot();
     }
@@ -626,8 +628,15 @@ struct TTokenEntry : TTokenHolder {
     // A negated join's mark: a right entry's own number, and in a left entry the number of the
     // right entry that blocks it (one that matches it; 0 while none does).
     uint32_t Mark = 0;
-    // The token's last fact (Token keeps it alive).
-    IFact* Fact;
+    union {
+        // The token's last fact (Token keeps it alive), which a join's walk over its right
+        // memory reads.
+        IFact* Fact;
+        // Instead in a negated join's left memory (see TIETokenTree::SetSplit), whose entries
+        // no walk reads the fact of: the entry's number in the memory's arrival order, by which
+        // an entry that changes chains takes its place in the other.
+        uint32_t Seq;
+    };
     TTokenEntry* Next = nullptr;
 
     // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
@@ -832,21 +841,43 @@ public:
     int32_t BucketOf(int32_t key) const noexcept;
 
     // Walking: every token oldest first, or the tokens of one probe key oldest first.
-    // Entries link onwards through Next (arrival order) and NextWithKey (the same probe key).
+    // Entries link onwards through Next (arrival order) and NextWithKey (the same probe key);
+    // a split memory's through NextSplitWithKey, and they keep no arrival list (First is null:
+    // Entries lists them).
     TEntry* First() const noexcept { return FFirst; }
-    // (Null in a memory kept without chains.)
+    // Every entry, oldest first (a split memory's sorted by their arrival numbers).
+    std::vector<TEntry*> Entries() const;
+    // (Null in a memory kept without chains, and in a split one: see FirstOpenWithKey.)
     TEntry* FirstWithKey(int32_t key) const noexcept {
-        const TEntry* head = FChained ? Head(key) : nullptr;
+        const TEntry* head = FChained ? FChains.Head(key) : nullptr;
         return const_cast<TEntry*>(head);
+    }
+    // A split memory's (see SetSplit) unblocked entries of a key and its blocked ones, each
+    // oldest first.
+    TEntry* FirstOpenWithKey(int32_t key) const noexcept {
+        return const_cast<TEntry*>(FOpen.Head(key));
+    }
+    TEntry* FirstBlockedWithKey(int32_t key) const noexcept {
+        return const_cast<TEntry*>(FBlocked.Head(key));
     }
     // The next entry of the same probe key (its chain runs on into the next key's in the
     // bucket).
-    // (Only for an entry of a chained memory.)
+    // (Only for an entry of a chained memory that is not split.)
     static TEntry* NextWithKey(const TEntry& e) noexcept {
         TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext;
         return next && next->ProbeKey == e.ProbeKey ? next : nullptr;
     }
+    // The same for an entry of a split memory.
+    static TEntry* NextSplitWithKey(const TEntry& e) noexcept {
+        TEntry* next = e.Next;
+        return next && next->ProbeKey == e.ProbeKey ? next : nullptr;
+    }
     template <class F> void ForEach(F&& f) const {
+        if (FSplit) {
+            for (const TEntry* e : Entries())
+                f(*e->Token);
+            return;
+        }
         for (const TEntry* e = FFirst; e;) {
             const TEntry* next = e->Next;
             f(*e->Token);
@@ -854,6 +885,11 @@ public:
         }
     }
     template <class F> void ForEachWithKey(int32_t key, F&& f) const {
+        if (FSplit) {
+            for (const TEntry* e : Entries())
+                if (e->ProbeKey == key) f(*e->Token);
+            return;
+        }
         for (const TEntry* e = FirstWithKey(key); e;) {
             const TEntry* next = NextWithKey(*e);
             f(*e->Token);
@@ -885,6 +921,24 @@ public:
     // slot), so that their misses overlap the work done before.
     void PrefetchErase(const TEntry& e) const noexcept;
     void SetChained(bool chained) noexcept { FChained = chained; }
+    // A negated join's left memory, chained, keeps its blocked entries (Mark other than 0) in
+    // chains apart from the unblocked ones: a new right token walks only the entries it may
+    // block, a removed one only the blocked ones. Both kinds of chain keep the arrival order,
+    // and run through the entries' arrival links (Prev, Next): the memory keeps no arrival list
+    // of its own, and its entries are of the size of an unchained memory's. A new entry stays
+    // out of the chains until its join has looked for its blocker and calls Settle. Set while
+    // the memory is empty.
+    bool Split() const noexcept { return FSplit; }
+    void SetSplit(bool split) noexcept { FSplit = split && FChained; }
+    // Files a split memory's new entry in the chain its Mark says.
+    void Settle(TEntry& e) {
+        if (FUnsettled == &e) FileUnsettled();
+    }
+    // Sets a left entry's Mark to a blocker (Block) or to 0 (Unblock), moving a split memory's
+    // entry to the other kind of chain of its key. `hint`: the entry a walk over one key's
+    // entries moved last (null at first), at or after which the next one's place is sought.
+    void Block(TEntry& e, uint32_t mark, TEntry*& hint);
+    void Unblock(TEntry& e, TEntry*& hint);
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
     void CheckInvariants() const;
@@ -927,22 +981,82 @@ private:
     // entry is its chain's first exactly when its KeyPrev does not link on to it. Against a map
     // from key to chain this saves the map's slot and group metadata (a cache miss each on
     // every insert and erase) and most of its memory.
-    size_t SlotOf(int32_t key) const noexcept {
-        return static_cast<size_t>((static_cast<uint32_t>(key) * 0x9E3779B1u) >> FBucketShift);
+    // The links a chain runs through: a chained entry's own, or a split memory's arrival links
+    // (see SetSplit).
+    struct TKeyLinks {
+        using E = TChainedEntry;
+        static E*& Next(E& e) noexcept { return e.KeyNext; }
+        static E*& Prev(E& e) noexcept { return e.KeyPrev; }
+        static E* Next(const E& e) noexcept { return e.KeyNext; }
+        static E* Prev(const E& e) noexcept { return e.KeyPrev; }
+    };
+    struct TArrivalLinks {
+        using E = TTokenEntry;
+        static E*& Next(E& e) noexcept { return e.Next; }
+        static E*& Prev(E& e) noexcept { return e.Prev; }
+        static E* Next(const E& e) noexcept { return e.Next; }
+        static E* Prev(const E& e) noexcept { return e.Prev; }
+    };
+    template <class L> struct TChains {
+        using E = typename L::E;
+        // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
+        std::vector<E*> Buckets;
+        uint32_t Shift = 32;
+        size_t Keys = 0;
+        static bool First(const E& e) noexcept { return L::Next(*L::Prev(e)) != &e; }
+        size_t SlotOf(int32_t key) const noexcept {
+            return static_cast<size_t>((static_cast<uint32_t>(key) * 0x9E3779B1u) >> Shift);
+        }
+        // The first entry of the chain of `key`, null when none.
+        const E* Head(int32_t key) const noexcept {
+            if (Buckets.empty()) return nullptr;
+            for (const E* h = Buckets[SlotOf(key)]; h; h = L::Next(*L::Prev(*h)))
+                if (h->ProbeKey == key) return h;
+            return nullptr;
+        }
+        // The link that leads to the chain `first` begins (a bucket's slot or the last entry of
+        // the chain before it in the bucket).
+        E*& LinkTo(const E& first) noexcept;
+        void Append(E& e);
+        // Links a split memory's entry in its place by arrival (see Block).
+        void Place(E& e, const TEntry* hint);
+        // (An entry out of every chain, a split memory's new one, is left as it is.)
+        void Unlink(E& e) noexcept;
+        void Rehash(size_t buckets);
+        void Clear() noexcept {
+            std::fill(Buckets.begin(), Buckets.end(), nullptr);
+            Keys = 0;
+        }
+        void Prefetch(int32_t key) const noexcept {
+            if (!Buckets.empty()) __builtin_prefetch(&Buckets[SlotOf(key)]);
+        }
+        // Visits every entry (by bucket); the visit may free the entry.
+        template <class F> void ForEach(F&& f) const {
+            for (E* first : Buckets)
+                for (E* k = first; k;) {
+                    E* next = L::Next(*k);
+                    f(*k);
+                    k = next;
+                }
+        }
+        // Raises a logic error where the chains are broken; counts their entries in `chained`.
+        void Check(bool split, bool blocked, const std::unordered_set<const TTokenEntry*>& seen,
+                   size_t& chained) const;
+    };
+    using TKeyChains = TChains<TKeyLinks>;
+    using TSplitChains = TChains<TArrivalLinks>;
+    static bool ChainFirst(const TChainedEntry& e) noexcept { return TKeyChains::First(e); }
+    // The chains a split memory's entry is in.
+    TSplitChains& SplitChainsOf(const TEntry& e) noexcept { return e.Mark != 0 ? FBlocked : FOpen; }
+    const TSplitChains& SplitChainsOf(const TEntry& e) const noexcept {
+        return e.Mark != 0 ? FBlocked : FOpen;
     }
-    static bool ChainFirst(const TChainedEntry& e) noexcept { return e.KeyPrev->KeyNext != &e; }
-    // The first entry of the chain of `key`, null when none.
-    const TChainedEntry* Head(int32_t key) const noexcept;
-    // The link that leads to the chain `first` begins (a bucket's slot or the last entry of the
-    // chain before it in the bucket).
-    TChainedEntry*& LinkTo(const TChainedEntry& first) noexcept;
-    void ChainAppend(TChainedEntry& e);
-    void ChainUnlink(TChainedEntry& e) noexcept;
     // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
     TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held,
                      uint64_t seen);
     void Free(TEntry* e) noexcept;
-    void Rehash(size_t buckets);
+    void FreeAll() noexcept;
+    void FileUnsettled();
     // The identity index is a set of entries looked up by token: no two stored tokens are
     // equal, so a token finds at most one entry; one pointer a stored token.
     struct TIdHash {
@@ -985,10 +1099,17 @@ private:
     boost::unordered_flat_set<TEntry*, TIdHash, TIdEqual> FIdentity;
     int32_t FCount = 0;
     int32_t FIndexedCount = 0;
-    // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
-    std::vector<TChainedEntry*> FBuckets;
-    uint32_t FBucketShift = 32;
-    size_t FKeys = 0;
+    // The entries by probe key (a memory that is not split).
+    TKeyChains FChains;
+    // A split memory's unblocked and blocked entries by probe key.
+    TSplitChains FOpen;
+    TSplitChains FBlocked;
+    bool FSplit = false;
+    // A split memory's newest entry while it waits for Settle.
+    TEntry* FUnsettled = nullptr;
+    // The arrival number of a split memory's newest entry.
+    uint32_t FNextSeq = 0;
+
     // Buckets used since the memory was made (their lines stay in the text after Clear).
     std::vector<bool> FBucketUsed;
     bool FSharing = false;

@@ -856,6 +856,8 @@ void TJoinNode::AdoptMemories() {
     // Without a hashed equality both memories are walked whole: no probe chains.
     FLeft->SetChained(FHashed);
     FRight->SetChained(FHashed);
+    // A negated join keeps its blocked left entries apart (see TIETokenTree::SetSplit).
+    FLeft->SetSplit(FNegation != jnNone);
 }
 
 TJoinNode::~TJoinNode() {
@@ -991,9 +993,11 @@ TIEToken::TEntrySlot TJoinNode::FindChildSlot() {
         return nullptr;
     };
     const TJoinNode* next = first(*this, 0, first);
-    FChildSlot = !next                          ? TIEToken::esNone
-                 : next->LeftMemory().Chained() ? TIEToken::esChained
-                                                : TIEToken::esPlain;
+    // A split memory's entries are of the unchained size (see TIETokenTree::SetSplit).
+    const TIETokenTree* memory = next ? &next->LeftMemory() : nullptr;
+    FChildSlot = !memory                                 ? TIEToken::esNone
+                 : memory->Chained() && !memory->Split() ? TIEToken::esChained
+                                                         : TIEToken::esPlain;
     FStoredVersion = FEdgeVersion;
     return FChildSlot;
 }
@@ -1084,23 +1088,28 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             EraseRight(right);
             return;
         }
+        TIETokenTree::TEntry* hint = nullptr;
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
-            l.Mark = 0;
+            uint32_t blocker = 0;
             ForEachRight(l, [&](TIETokenTree::TEntry& r) {
                 if (&r == &right || !TestsPass(r.Fact, l.Token)) return true;
-                l.Mark = r.Mark;
+                blocker = r.Mark;
                 CountBlock(r);
                 return false;
             });
-            if (l.Mark != 0) return;
+            if (blocker != 0) {
+                l.Mark = blocker;
+                return;
+            }
+            FLeft->Unblock(l, hint);
             if (FNegation == jnNot)
                 EmitChild(l, nullptr, taAdd, l.Token->Strength());
             else
                 while (TIEToken* child = l.FirstChild)
                     DropChild(*child);
         };
-        ForEachLeft(probe, unblock);
+        ForEachLeft(probe, unblock, true);
         EraseRight(right);
         return;
     }
@@ -1249,8 +1258,19 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 }
 
 // Visits the left entries that can match a right token of the probe key (every one when the
-// join is not hashed); a visit may remove the entry it is given.
-template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
+// join is not hashed); a visit may remove the entry it is given. A negated join's hashed walk
+// visits the unblocked entries only, or with `blocked` the blocked ones only.
+template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool blocked) {
+    if (FLeft->Split()) {
+        for (TIETokenTree::TEntry* l = blocked ? FLeft->FirstBlockedWithKey(probeKey)
+                                               : FLeft->FirstOpenWithKey(probeKey);
+             l;) {
+            TIETokenTree::TEntry* next = TIETokenTree::NextSplitWithKey(*l);
+            visit(*l);
+            l = next;
+        }
+        return;
+    }
     if (FHashed) {
         for (TIETokenTree::TEntry* l = FLeft->FirstWithKey(probeKey); l;) {
             TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*l);
@@ -1303,13 +1323,21 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     if (FNegation != jnNone) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;
-        ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
-            blocker = r.Mark;
-            CountBlock(r);
-            return false;
-        });
-        entry.Mark = blocker;
+        {
+            // The entry is filed by what it found, unblocked should a test raise.
+            struct TSettle {
+                TIETokenTree& Memory;
+                TIETokenTree::TEntry& Entry;
+                ~TSettle() { Memory.Settle(Entry); }
+            } settle{*FLeft, entry};
+            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+                if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
+                blocker = r.Mark;
+                CountBlock(r);
+                return false;
+            });
+            entry.Mark = blocker;
+        }
         if (FNegation == jnNot ? blocker == 0 : blocker != 0) {
             EmitChild(entry, nullptr, action, left->Strength());
             ++FPassed;
@@ -1340,6 +1368,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
     IFact* fact = right->LastFact();
     TFixedSides fixed(FJoinTests.size());
     TIEJoinTest::TSide* sides = fixed.Data();
+    TIETokenTree::TEntry* hint = nullptr;
     auto join_one = [&](TIETokenTree::TEntry& l) {
         // A left token blocked already stays so whatever the new right token says.
         if (FNegation != jnNone && l.Mark != 0) return;
@@ -1348,7 +1377,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
             return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
-        l.Mark = rightEntry->Mark;
+        FLeft->Block(l, rightEntry->Mark, hint);
         CountBlock(*rightEntry);
         if (FNegation == jnExists)
             EmitChild(l, nullptr, taAdd, l.Token->Strength());
@@ -1422,7 +1451,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
     // places, so that both child lists stay in the order a join makes them (a left entry's
     // children in right memory order, a right entry's in left memory order).
     std::unordered_map<const TTokenEntry*, TIEToken*> lastOfRight;
-    for (TIETokenTree::TEntry* l = FLeft->First(); l; l = l->Next) {
+    for (TIETokenTree::TEntry* l : FLeft->Entries()) {
         if (FNegation != jnNone) {
             if (FNegation == jnNot ? l->Mark != 0 : l->Mark == 0) continue;
             if (!l->FirstChild)

@@ -307,7 +307,7 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
         }
         std::unordered_map<const TTokenEntry*, uint32_t> blocked;
         int32_t size = -1;
-        for (const TTokenEntry* e = left.First(); e; e = e->Next) {
+        for (const TTokenEntry* e : left.Entries()) {
             const TIETokenTree* maker =
                 e->Token->LeftOwner() ? e->Token->LeftOwner()->Tree : nullptr;
             if (maker != made) Fail("left memory holds a token of another join");

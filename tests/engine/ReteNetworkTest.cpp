@@ -971,7 +971,7 @@ TEST_F(ReteTest, RetractingAFactJoinedManyTimesWithdrawsEveryTokenBelowIt) {
     // A token the first join made shares its block with its entry in the second join's left
     // memory; a fact's own token (one for every memory that holds it) has no such room.
     size_t inSlot = 0;
-    for (const TTokenEntry* e = joins[1]->LeftMemory().First(); e; e = e->Next)
+    for (const TTokenEntry* e : joins[1]->LeftMemory().Entries())
         inSlot += e->InTokenSlot();
     EXPECT_EQ(inSlot, 300u);
     EXPECT_FALSE(joins[0]->LeftMemory().First()->InTokenSlot());
@@ -985,7 +985,7 @@ TEST_F(ReteTest, RetractingAFactJoinedManyTimesWithdrawsEveryTokenBelowIt) {
     EXPECT_THROW(Fx.Net.CheckInvariants(), std::logic_error);
     --joins[0]->RuleUseCount;
     auto& right = const_cast<TIETokenTree&>(joins[0]->RightMemory());
-    TIETokenTree::TEntry* stray = right.Insert(joins[1]->LeftMemory().First()->Token, 0, 0);
+    TIETokenTree::TEntry* stray = right.Insert(joins[1]->LeftMemory().Entries()[0]->Token, 0, 0);
     ASSERT_NE(stray, nullptr);
     EXPECT_THROW(Fx.Net.CheckInvariants(), std::logic_error);
     right.Erase(stray);
