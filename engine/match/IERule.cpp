@@ -4,7 +4,7 @@
 // Invariant: the match binds its variables in the firing context itself, shadowing and never
 // overwriting a name bound higher up; variables of not and exists elements stay their elements'
 // own. Firing is the hot path, so the load plan (which token level and slot feeds each variable)
-// is worked out once per rule and the firing context is reused while its parent is the root.
+// is worked out once per rule and firing contexts are reused from the thread's spare contexts.
 #include "engine/match/IERule.h"
 
 #include <unordered_map>
@@ -45,7 +45,7 @@ void BindLocally(TIEContext& context, std::string_view name, TRefPtr<IIEValue> v
 } // namespace
 
 TRule::TRule(TComponent* owner, IRuleEngine* engine)
-    : TComponent(owner), FSalienceExpression(TIEValue::CreateInteger(dtInteger, 0)) {
+    : TComponent(owner) {
     if (!engine) engine = dynamic_cast<IRuleEngine*>(owner);
     if (engine) {
         FEngine = engine;
@@ -417,29 +417,11 @@ void TRule::PlanLoad() {
     FLoadPlanned = true;
 }
 
-void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable) {
+void TRule::LoadBindings(const IReteToken& token, TIEContext& context) {
     if (!FLoadPlanned) PlanLoad();
     const IFact* notOrTest = FEngine->NotOrTestFact().get();
-    TBindings& bindings = context.Bindings();
-    // A fresh context takes the names in order without searching for them first.
-    const bool append = FLoadNamesUnique && context.BindingCount() == reusable;
-    // The names the last firing left are taken in order while they are this load's names;
-    // from the first that is not, the rest are dropped and bound anew.
-    int32_t made = 0;
-    const auto bind = [&](std::string_view name, TRefPtr<IIEValue> value) {
-        if (made < reusable) {
-            TBinding& kept = *bindings.Item(made);
-            if (kept.Name == name) {
-                kept.Value = std::move(value);
-                ++made;
-                return;
-            }
-            bindings.Truncate(made);
-            reusable = made;
-        }
-        BindLocally(context, name, std::move(value), append);
-        ++made;
-    };
+    // A context without bindings takes the names in order without searching for them first.
+    const bool append = FLoadNamesUnique && context.BindingCount() == 0;
     const int32_t factCount = token.FactCount();
     for (TLoadStep& step : FLoadPlan) {
         const int32_t at = step.TokenIndex;
@@ -483,48 +465,31 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
                     list && b.SubIndex < list->Count() ? list->GetItem(b.SubIndex) : IEEmptyAtom();
             }
         }
-        bind(b.Name, std::move(value));
+        BindLocally(context, b.Name, std::move(value), append);
     }
     if (!FRuleNameValue) FRuleNameValue = TIEValue::CreateText(dtString, FRuleName);
-    bind(RuleVariableName, FRuleNameValue);
-    if (made < reusable) bindings.Truncate(made); // names this match leaves unbound
-}
-
-std::unique_ptr<TIEContext> TRule::TakeFiringContext() {
-    TIEContext* root = FEngine->RootContext();
-    if (FSpareContext && FSpareContext->Parent() == root) return std::move(FSpareContext);
-    FSpareContext = nullptr;
-    return root->CreateChild();
+    BindLocally(context, RuleVariableName, FRuleNameValue, append);
 }
 
 void TRule::Fire(const TRefPtr<IReteToken>& token) {
     if (!FEngine) RaiseIE(imUnknownEngine);
-    std::unique_ptr<TIEContext> context = TakeFiringContext();
-    // The names the last firing in this context loaded, without their values.
-    const int32_t kept = context->BindingCount();
-    // However the firing ends, the context lets go of the match and the values and waits for
-    // the next firing (a firing nested in this one makes its own), keeping the loaded names.
-    struct TRecycle {
-        TRule& Rule;
-        std::unique_ptr<TIEContext>& Context;
-        int32_t Loaded = 0;
-        ~TRecycle() {
-            Context->Recycle(Loaded);
-            if (!Rule.FSpareContext) Rule.FSpareContext = std::move(Context);
-        }
-    } recycle{*this, context};
+    // The firing context comes from the contexts the thread keeps for reuse and goes back there
+    // however the firing ends (a firing nested in this one takes another): one kept per rule
+    // would cost a program of many rules a context and its bindings for each rule that fired.
+    struct TGiveBack {
+        std::unique_ptr<TIEContext> Context;
+        ~TGiveBack() { TIEContext::GiveBack(std::move(Context)); }
+    } firing{FEngine->RootContext()->TakeChild()};
+    TIEContext* context = firing.Context.get();
     if (token) {
         context->SetToken(token);
-        LoadBindings(*token, *context, kept);
-        recycle.Loaded = context->BindingCount();
-    } else if (kept > 0) {
-        context->Bindings().Truncate(0);
+        LoadBindings(*token, *context);
     }
     FFired = true;
-    if (OnFire) OnFire(this, context.get());
+    if (OnFire) OnFire(this, context);
     if (context->ReturnFlag()) return;
     for (const auto& action : FActions) {
-        if (action) action->Evaluate(context.get());
+        if (action) action->Evaluate(context);
         if (context->ReturnFlag()) break;
     }
 }

@@ -129,9 +129,7 @@ public:
     std::string FirstUnboundActionVariable() const;
 
     void EvaluateSalience();
-    void LoadBindings(const IReteToken& token, TIEContext& context) {
-        LoadBindings(token, context, 0);
-    }
+    void LoadBindings(const IReteToken& token, TIEContext& context);
     void Fire(const TRefPtr<IReteToken>& token);
     void Reset() noexcept { FFired = false; }
 
@@ -139,6 +137,7 @@ public:
     int32_t RuleNumber() const noexcept { return FRuleNumber; }
     int32_t Salience() const noexcept { return FSalience; }
     void SetSalience(int32_t value);
+    // Null when the rule declares none (the salience is then 0, or what SetSalience set).
     const TRefPtr<IIEValue>& SalienceExpression() const noexcept { return FSalienceExpression; }
     void SetSalienceExpression(TRefPtr<IIEValue> value);
     const std::string& Comment() const noexcept { return FComment; }
@@ -183,16 +182,12 @@ private:
     // Forgets the load plan; the next firing makes it again from the bindings and patterns.
     void BindingsChanged() noexcept { FLoadPlanned = false; }
     void PlanLoad();
-    // A child of the engine's root context to fire in: the one the last firing left, if any.
-    std::unique_ptr<TIEContext> TakeFiringContext();
-    // `reusable`: the context's bindings are that many names an earlier load made, without
-    // values (TIEContext::Recycle keeping names); they take this match's values in place.
-    void LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable);
 
     int32_t FRuleNumber = 0;
     int32_t FSalience = 0;
     std::string FComment;
     std::string FRuleName;
+    // None for a rule that declares no salience (most): FSalience holds its 0.
     TRefPtr<IIEValue> FSalienceExpression;
     std::vector<TRefPtr<IFunCall>> FActions;
     std::vector<std::unique_ptr<TIEPattern>> FPatterns;
@@ -209,8 +204,6 @@ private:
     std::vector<TLoadStep> FLoadPlan;
     bool FLoadPlanned = false;
     bool FLoadNamesUnique = false; // no two steps bind one name
-    // A firing context kept for the next firing, so that binding costs no allocation.
-    std::unique_ptr<TIEContext> FSpareContext;
     // The value of the rule variable, made once per name.
     TRefPtr<IIEValue> FRuleNameValue;
 };
