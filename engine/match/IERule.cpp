@@ -537,9 +537,13 @@ std::unique_ptr<TIEContext> TRule::TakeFiringContext() {
 
 void TRule::KeepFiringContext(std::unique_ptr<TIEContext> context) noexcept {
     if (!FSpareContext) {
-        if (!FOwnsSpare && RuleSpares.load(std::memory_order_relaxed) < MaxRuleSpares) {
-            RuleSpares.fetch_add(1, std::memory_order_relaxed);
-            FOwnsSpare = true;
+        if (!FOwnsSpare && !FNoSpareSlot) {
+            if (RuleSpares.load(std::memory_order_relaxed) < MaxRuleSpares) {
+                RuleSpares.fetch_add(1, std::memory_order_relaxed);
+                FOwnsSpare = true;
+            } else {
+                FNoSpareSlot = true;
+            }
         }
         if (FOwnsSpare) {
             FSpareContext = std::move(context);
@@ -558,7 +562,11 @@ void TRule::KeepFiringContext(std::unique_ptr<TIEContext> context) noexcept {
 
 void TRule::Fire(const TRefPtr<IReteToken>& token) {
     if (!FEngine) RaiseIE(imUnknownEngine);
-    std::unique_ptr<TIEContext> context = TakeFiringContext();
+    // The rule's own spare, the common case, without a call.
+    std::unique_ptr<TIEContext> context =
+        FSpareContext && FSpareContext->Parent() == FEngine->RootContext()
+            ? std::move(FSpareContext)
+            : TakeFiringContext();
     // The names the last firing in this context loaded, without their values.
     const int32_t kept = context->BindingCount();
     // However the firing ends, the context lets go of the match and the values and waits for
@@ -569,7 +577,10 @@ void TRule::Fire(const TRefPtr<IReteToken>& token) {
         int32_t Loaded = 0;
         ~TRecycle() {
             Context->Recycle(Loaded);
-            Rule.KeepFiringContext(std::move(Context));
+            if (Rule.FOwnsSpare && !Rule.FSpareContext)
+                Rule.FSpareContext = std::move(Context);
+            else
+                Rule.KeepFiringContext(std::move(Context));
         }
     } recycle{*this, context};
     if (token) {

@@ -221,6 +221,7 @@ private:
     // TakeFiringContext): the others share the thread's few spare contexts.
     std::unique_ptr<TIEContext> FSpareContext;
     bool FOwnsSpare = false;
+    bool FNoSpareSlot = false; // the slots were all taken when the rule first kept a context
     // The value of the rule variable, made once per name.
     TRefPtr<IIEValue> FRuleNameValue;
 };
