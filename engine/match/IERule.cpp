@@ -4,9 +4,10 @@
 // Invariant: the match binds its variables in the firing context itself, shadowing and never
 // overwriting a name bound higher up; variables of not and exists elements stay their elements'
 // own. Firing is the hot path, so the load plan (which token level and slot feeds each variable)
-// is worked out once per rule and the firing context is reused while its parent is the root.
+// is worked out once per rule and firing contexts are reused, with the names they bound.
 #include "engine/match/IERule.h"
 
+#include <atomic>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -44,8 +45,7 @@ void BindLocally(TIEContext& context, std::string_view name, TRefPtr<IIEValue> v
 
 } // namespace
 
-TRule::TRule(TComponent* owner, IRuleEngine* engine)
-    : TComponent(owner), FSalienceExpression(TIEValue::CreateInteger(dtInteger, 0)) {
+TRule::TRule(TComponent* owner, IRuleEngine* engine) : TComponent(owner) {
     if (!engine) engine = dynamic_cast<IRuleEngine*>(owner);
     if (engine) {
         FEngine = engine;
@@ -55,6 +55,7 @@ TRule::TRule(TComponent* owner, IRuleEngine* engine)
 }
 
 TRule::~TRule() {
+    if (FOwnsSpare) ReleaseSpareSlot();
     OnFire = nullptr;
     OnChange = nullptr;
     FUpdateCount = 1; // no change notifications while the parts go
@@ -95,7 +96,7 @@ void TRule::SetSalience(int32_t value) {
 
 void TRule::SetSalienceExpression(TRefPtr<IIEValue> value) {
     FSalienceExpression = std::move(value);
-    FSalienceFixed = false;
+    FSalienceFixed = !FSalienceExpression;
     EvaluateSalience();
 }
 
@@ -490,27 +491,96 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
     if (made < reusable) bindings.Truncate(made); // names this match leaves unbound
 }
 
+namespace {
+
+// Firing contexts between firings, kept for the next firing with the names their last load
+// bound (without values), which a load of the same names in the same order sets in place. The
+// first rules to fire keep one each, up to MaxRuleSpares in the process (one per rule would
+// cost a program of many rules a context and its bindings for every rule that fired); the other
+// rules take theirs from the few this thread keeps, where the names are often the same too
+// (the fact, the rule variable).
+constexpr int32_t MaxRuleSpares = 64;
+std::atomic<int32_t> RuleSpares{0};
+
+struct TFiringSpares {
+    static constexpr size_t MaxSpare = 8;
+    static inline thread_local bool Gone = false;
+    std::vector<std::unique_ptr<TIEContext>> Spare;
+    ~TFiringSpares() { Gone = true; }
+    static TFiringSpares* Get() noexcept {
+        static thread_local TFiringSpares spares;
+        return Gone ? nullptr : &spares;
+    }
+};
+
+} // namespace
+
+void TRule::ReleaseSpareSlot() noexcept {
+    FOwnsSpare = false;
+    RuleSpares.fetch_sub(1, std::memory_order_relaxed);
+}
+
 std::unique_ptr<TIEContext> TRule::TakeFiringContext() {
     TIEContext* root = FEngine->RootContext();
-    if (FSpareContext && FSpareContext->Parent() == root) return std::move(FSpareContext);
-    FSpareContext = nullptr;
+    if (FSpareContext) {
+        if (FSpareContext->Parent() == root) return std::move(FSpareContext);
+        FSpareContext = nullptr;
+    }
+    if (TFiringSpares* spares = TFiringSpares::Get(); spares && !spares->Spare.empty()) {
+        std::unique_ptr<TIEContext> context = std::move(spares->Spare.back());
+        spares->Spare.pop_back();
+        // One left by another engine's firing is of no use here.
+        if (context->Parent() == root && context->Engine() == root->Engine()) return context;
+    }
     return root->CreateChild();
+}
+
+void TRule::KeepFiringContext(std::unique_ptr<TIEContext> context) noexcept {
+    if (!FSpareContext) {
+        if (!FOwnsSpare && !FNoSpareSlot) {
+            if (RuleSpares.load(std::memory_order_relaxed) < MaxRuleSpares) {
+                RuleSpares.fetch_add(1, std::memory_order_relaxed);
+                FOwnsSpare = true;
+            } else {
+                FNoSpareSlot = true;
+            }
+        }
+        if (FOwnsSpare) {
+            FSpareContext = std::move(context);
+            return;
+        }
+    }
+    // A rule without a slot of its own, or a nested firing's context.
+    TFiringSpares* spares = TFiringSpares::Get();
+    if (!spares || spares->Spare.size() >= TFiringSpares::MaxSpare) return;
+    try {
+        spares->Spare.push_back(std::move(context));
+    } catch (...) {
+        // The context is freed instead.
+    }
 }
 
 void TRule::Fire(const TRefPtr<IReteToken>& token) {
     if (!FEngine) RaiseIE(imUnknownEngine);
-    std::unique_ptr<TIEContext> context = TakeFiringContext();
+    // The rule's own spare, the common case, without a call.
+    std::unique_ptr<TIEContext> context =
+        FSpareContext && FSpareContext->Parent() == FEngine->RootContext()
+            ? std::move(FSpareContext)
+            : TakeFiringContext();
     // The names the last firing in this context loaded, without their values.
     const int32_t kept = context->BindingCount();
     // However the firing ends, the context lets go of the match and the values and waits for
-    // the next firing (a firing nested in this one makes its own), keeping the loaded names.
+    // the next firing (a firing nested in this one takes another), keeping the loaded names.
     struct TRecycle {
         TRule& Rule;
         std::unique_ptr<TIEContext>& Context;
         int32_t Loaded = 0;
         ~TRecycle() {
             Context->Recycle(Loaded);
-            if (!Rule.FSpareContext) Rule.FSpareContext = std::move(Context);
+            if (Rule.FOwnsSpare && !Rule.FSpareContext)
+                Rule.FSpareContext = std::move(Context);
+            else
+                Rule.KeepFiringContext(std::move(Context));
         }
     } recycle{*this, context};
     if (token) {

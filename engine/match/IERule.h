@@ -139,6 +139,7 @@ public:
     int32_t RuleNumber() const noexcept { return FRuleNumber; }
     int32_t Salience() const noexcept { return FSalience; }
     void SetSalience(int32_t value);
+    // Null when the rule declares none (the salience is then 0, or what SetSalience set).
     const TRefPtr<IIEValue>& SalienceExpression() const noexcept { return FSalienceExpression; }
     void SetSalienceExpression(TRefPtr<IIEValue> value);
     const std::string& Comment() const noexcept { return FComment; }
@@ -183,8 +184,13 @@ private:
     // Forgets the load plan; the next firing makes it again from the bindings and patterns.
     void BindingsChanged() noexcept { FLoadPlanned = false; }
     void PlanLoad();
-    // A child of the engine's root context to fire in: the one the last firing left, if any.
+    // A child of the engine's root context to fire in, with the names a firing before left in it:
+    // the rule's own spare, one of the thread's, or a new one.
     std::unique_ptr<TIEContext> TakeFiringContext();
+    // Keeps the recycled context for a later firing: as the rule's own spare while the rule has
+    // (or can get) one of the process's slots, else among the thread's spares, else frees it.
+    void KeepFiringContext(std::unique_ptr<TIEContext> context) noexcept;
+    void ReleaseSpareSlot() noexcept;
     // `reusable`: the context's bindings are that many names an earlier load made, without
     // values (TIEContext::Recycle keeping names); they take this match's values in place.
     void LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable);
@@ -193,6 +199,7 @@ private:
     int32_t FSalience = 0;
     std::string FComment;
     std::string FRuleName;
+    // None for a rule that declares no salience (most): FSalience holds its 0.
     TRefPtr<IIEValue> FSalienceExpression;
     std::vector<TRefPtr<IFunCall>> FActions;
     std::vector<std::unique_ptr<TIEPattern>> FPatterns;
@@ -204,13 +211,17 @@ private:
     bool FEnabled = true;
     // The salience expression is a number that FSalience holds already: the agenda asks for the
     // salience at every activation, and only a dynamic salience needs evaluating.
-    bool FSalienceFixed = false;
+    bool FSalienceFixed = true; // no expression: FSalience is the salience
     // Compiled from the bindings before a firing needs it: every variable in binding order.
     std::vector<TLoadStep> FLoadPlan;
     bool FLoadPlanned = false;
     bool FLoadNamesUnique = false; // no two steps bind one name
-    // A firing context kept for the next firing, so that binding costs no allocation.
+    // A firing context this rule keeps for its next firing, so that binding costs no allocation
+    // and its names stay in place. Only the first rules to fire keep one each (FOwnsSpare; see
+    // TakeFiringContext): the others share the thread's few spare contexts.
     std::unique_ptr<TIEContext> FSpareContext;
+    bool FOwnsSpare = false;
+    bool FNoSpareSlot = false; // the slots were all taken when the rule first kept a context
     // The value of the rule variable, made once per name.
     TRefPtr<IIEValue> FRuleNameValue;
 };

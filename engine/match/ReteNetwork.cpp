@@ -138,12 +138,11 @@ TPatternMatchNode::TPatternMatchNode(TReteNetwork* rete, TPatternMatchTest kind,
     : TReteNode(rete), FKind(kind), FValue(std::move(value)), FArgs(std::move(args)) {
     auto text = [&](size_t i) { return i < FArgs.size() ? FArgs[i]->AsAtom() : std::string(); };
     auto num = [&](size_t i) { return i < FArgs.size() ? FArgs[i]->AsInteger() : -1; };
-    FSlot = text(0);
+    FReader = TSlotReader(text(0));
     FSub = num(1);
-    FSlot2 = text(2);
+    FReader2 = TSlotReader(text(2));
     FSub2 = num(3);
-    FReader = TSlotReader(FSlot);
-    FReader2 = TSlotReader(FSlot2);
+    if (kind == pmtTestMultiSlotMultiField) FSplit = std::make_unique<TSplitPlan>();
     if (kind == pmtTestClassType && FValue)
         if (auto* v = dynamic_cast<const TIEValue*>(FValue.get())) FClassName = v->TextBlock();
 }
@@ -184,8 +183,8 @@ void TPatternMatchNode::Receive(const TIETokenRef& token, TCallType) {
 }
 
 void TPatternMatchNode::Prepare(const IFactTemplate* factTemplate) {
-    if (!FSlot.empty()) FReader.Prepare(factTemplate);
-    if (!FSlot2.empty()) FReader2.Prepare(factTemplate);
+    if (!FReader.Name().empty()) FReader.Prepare(factTemplate);
+    if (!FReader2.Name().empty()) FReader2.Prepare(factTemplate);
 }
 
 void TPatternMatchNode::Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
@@ -219,7 +218,7 @@ void TPatternMatchNode::RebuildIndex() {
         if (!MakeConstantKey(child->FValue.get(), key)) continue;
         auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
             const TPatternMatchNode& first = *g.front().Child.Node;
-            return first.FSlot == child->FSlot && subOf(first) == subOf(*child);
+            return first.FReader.Name() == child->FReader.Name() && subOf(first) == subOf(*child);
         });
         if (group == groups.end()) group = groups.insert(groups.end(), std::vector<TCandidate>());
         group->push_back({{child, i, -1}, key});
@@ -227,7 +226,7 @@ void TPatternMatchNode::RebuildIndex() {
     for (const auto& g : groups) {
         if (g.size() < MinIndexed) continue;
         TChildIndex& index = FIndexes.emplace_back();
-        index.Slot = TSlotReader(g.front().Child.Node->FSlot);
+        index.Slot = TSlotReader(g.front().Child.Node->FReader.Name());
         index.Sub = subOf(*g.front().Child.Node);
         index.Children.reserve(g.size());
         for (const TCandidate& c : g) {
@@ -246,17 +245,19 @@ void TPatternMatchNode::RebuildIndex() {
     }
     for (uint32_t i = 0; i < FOutgoing.size(); ++i)
         if (!grouped[i]) FPlain.push_back(i);
-    FCutChildren.clear();
-    if (FKind == pmtTestMultiSlotMultiField && FIndexes.empty()) {
+    if (!FSplit) return;
+    std::vector<TCutChild>& cutChildren = FSplit->CutChildren;
+    cutChildren.clear();
+    if (FIndexes.empty()) {
         for (const TReteEdge& e : FOutgoing) {
             auto* child =
                 e.CallType == ctSingle ? dynamic_cast<TPatternMatchNode*>(e.Node) : nullptr;
             if (!child) {
-                FCutChildren.clear();
+                cutChildren.clear();
                 break;
             }
-            FCutChildren.push_back(
-                {child, child->FKind == pmtTestMultiSlotLength && child->FSlot == FSlot});
+            cutChildren.push_back({child, child->FKind == pmtTestMultiSlotLength &&
+                                              child->FReader.Name() == FReader.Name()});
         }
     }
 }
@@ -471,9 +472,9 @@ void TPatternMatchNode::CutLengths(const TReteNode& node, const std::string& slo
         auto* next = dynamic_cast<const TPatternMatchNode*>(edge.Node);
         if (!next) {
             any = true;
-        } else if (next->FKind == pmtTestMultiSlotLength && next->FSlot == slot) {
+        } else if (next->FKind == pmtTestMultiSlotLength && next->FReader.Name() == slot) {
             lengths.push_back(next->FSub);
-        } else if (next->FSlot == slot || next->FSlot2 == slot) {
+        } else if (next->FReader.Name() == slot || next->FReader2.Name() == slot) {
             any = true;
         } else {
             CutLengths(*next, slot, lengths, any);
@@ -512,7 +513,7 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
         bool found;
         value = FReader.Read(fact, valueHold, found);
     } else {
-        valueHold = SlotOf(fact, FSlot, FPosition);
+        valueHold = SlotOf(fact, FReader.Name(), FPosition);
         value = valueHold.get();
     }
     if (!value || value->GetDType() != dtList) return;
@@ -535,18 +536,19 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
     // paths below want are found again only when the network's edges changed.
     boost::container::small_vector<int32_t, 4> wanted;
     if (!any) {
-        if (FCutVersion != FRete->EdgeChanges()) {
-            FCutLengths.clear();
-            FCutAny = false;
-            CutLengths(*this, FSlot, FCutLengths, FCutAny);
-            std::sort(FCutLengths.begin(), FCutLengths.end());
-            FCutLengths.erase(std::unique(FCutLengths.begin(), FCutLengths.end()),
-                              FCutLengths.end());
-            FCutVersion = FRete->EdgeChanges();
+        TSplitPlan& plan = *FSplit;
+        if (plan.CutVersion != FRete->EdgeChanges()) {
+            plan.CutLengths.clear();
+            plan.CutAny = false;
+            CutLengths(*this, FReader.Name(), plan.CutLengths, plan.CutAny);
+            std::sort(plan.CutLengths.begin(), plan.CutLengths.end());
+            plan.CutLengths.erase(std::unique(plan.CutLengths.begin(), plan.CutLengths.end()),
+                                  plan.CutLengths.end());
+            plan.CutVersion = FRete->EdgeChanges();
         }
-        any = FCutAny;
+        any = plan.CutAny;
         if (!any)
-            for (const int32_t length : FCutLengths)
+            for (const int32_t length : plan.CutLengths)
                 if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
     }
     const int32_t cutCount = any ? n - p + 1 : static_cast<int32_t>(wanted.size());
@@ -554,7 +556,7 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
     bool tokenless = false;
     if (positions && !out) {
         if (FIndexVersion != FEdgeVersion) RebuildIndex();
-        tokenless = !FCutChildren.empty();
+        tokenless = !FSplit->CutChildren.empty();
     }
     for (int32_t c = 0; c < cutCount; ++c) {
         const int32_t i = any ? c : wanted[static_cast<size_t>(c)];
@@ -587,7 +589,7 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
         } else {
             copy = RefCast<IFact>(fact.Clone());
             if (!copy) return;
-            copy->SetSlotValue(FSlot, std::move(rebuilt));
+            copy->SetSlotValue(FReader.Name(), std::move(rebuilt));
         }
         if (copy->GetFactId() != fact.GetFactId()) copy->SetFactId(fact.GetFactId());
         Pass(CutToken(TIEToken::CreateFirst(from.Tag, std::move(copy)), cutKey, from.Tag,
@@ -607,7 +609,7 @@ void TPatternMatchNode::PassCut(const TSplitSource& cut, int32_t count) {
         }
         return token;
     };
-    for (const TCutChild& c : FCutChildren) {
+    for (const TCutChild& c : FSplit->CutChildren) {
         TPatternMatchNode* child = c.Node;
         if (child->FKind == pmtTestMultiSlotMultiField)
             child->SplitCuts(cut, nullptr);

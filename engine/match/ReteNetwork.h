@@ -187,9 +187,8 @@ private:
         float Strength;
     };
     void SplitCuts(const TSplitSource& from, std::vector<TIETokenRef>* out);
-    // Sends one cut to the children (FCutChildren), making its token only for those that keep
-    // or test more than the cuts.
-    // `count`: the length of the node's slot as the cuts leave it.
+    // Sends one cut to the children (TSplitPlan::CutChildren), making its token only for those that
+    // keep or test more than the cuts. `count`: the length of the node's slot as the cuts leave it.
     void PassCut(const TSplitSource& cut, int32_t count);
     // Whether the slot, read through the cuts, has the length the node wants.
     bool LengthPasses(const IFact& fact, const TMatchCut* cut) const;
@@ -206,22 +205,26 @@ private:
         TPatternMatchNode* Node;
         bool SameSlot; // a length test of this node's slot
     };
-    std::vector<TCutChild> FCutChildren;
+    // What a split (pmtTestMultiSlotMultiField) keeps of the paths below it; the other kinds,
+    // most nodes, have none.
+    struct TSplitPlan {
+        std::vector<TCutChild> CutChildren;
+        // The CutLengths found when the network's edges were as EdgeChanges says CutVersion.
+        uint64_t CutVersion = ~uint64_t{0};
+        std::vector<int32_t> CutLengths; // sorted, each once
+        bool CutAny = false;
+    };
+    std::unique_ptr<TSplitPlan> FSplit;
     std::vector<TChildIndex> FIndexes;
     TPatternMatchTest FKind;
     TRefPtr<IIEValue> FValue;
     std::vector<TRefPtr<IIEValue>> FArgs;
-    // Decoded arguments.
-    std::string FSlot, FSlot2;
+    // Decoded arguments: the slots (each reader keeps its slot's name), the elements.
+    TSlotReader FReader, FReader2;
     int32_t FSub = -1, FSub2 = -1;
-    TSlotPosition FPosition, FPosition2; // where FSlot and FSlot2 were last found
-    TSlotReader FReader, FReader2;       // FSlot and FSlot2
+    TSlotPosition FPosition; // where FReader's slot was last found in a fact of another kind
     const TIEText* FClassName = nullptr;
     std::vector<uint32_t> FPlain; // edge positions outside every index
-    // A split's CutLengths, found when the network's edges were as EdgeChanges says FCutVersion.
-    uint64_t FCutVersion = ~uint64_t{0};
-    std::vector<int32_t> FCutLengths; // sorted, each once
-    bool FCutAny = false;
 };
 
 // A node that passes tokens whose tests (predicates and join tests) hold.
