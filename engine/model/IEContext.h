@@ -282,16 +282,14 @@ public:
     // FindBinding must look.
     TBinding* NearestBindingAt(uint16_t hint, std::string_view name,
                                const TIEContext*& owner) const noexcept {
-        if (hint & RootHint) return RootBindingAt(hint, name, owner);
-        if (!FBindings.FItems.empty()) [[likely]] {
-            owner = this;
-            return BindingAt(hint, name);
-        }
         const TIEContext* c = this;
-        while (c->FBindings.FItems.empty() && c->FParent)
-            c = c->FParent;
+        if (c->FBindings.FItems.empty()) [[unlikely]]
+            while (c->FBindings.FItems.empty() && c->FParent)
+                c = c->FParent;
         owner = c;
-        return c->BindingAt(hint, name);
+        if (TBinding* b = c->BindingAt(hint, name)) [[likely]]
+            return b;
+        return hint & RootHint ? c->RootBindingAt(hint, name, owner) : nullptr;
     }
     // The same, a frame slot without a value included.
     TBinding* SlotAt(uint16_t hint, std::string_view name) const noexcept {
