@@ -421,8 +421,8 @@ TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owne
 TBinding* TIEContext::OwnSlot(std::string_view name, uint16_t& hint) const noexcept {
     const auto& items = FBindings.FItems;
     const size_t count = items.size();
-    if (hint < count) {
-        TBinding* b = items[hint].get();
+    if (const size_t at = hint & ~RootHint; at < count) {
+        TBinding* b = items[at].get();
         if (SameName(b->Name, name)) return b;
     }
     if (!FBindings.MayHold(name)) return nullptr;
@@ -440,17 +440,25 @@ TBinding* TIEContext::OwnSlot(std::string_view name, uint16_t& hint) const noexc
 
 TBinding* TIEContext::FindBinding(std::string_view name, const TIEContext*& owner,
                                   uint16_t& hint) const noexcept {
-    if (TBinding* b = OwnSlot(name, hint); b && TBindings::Visible(*b)) {
-        owner = this;
-        return b;
-    }
-    if (!FParent) {
-        owner = nullptr;
-        return nullptr;
-    }
     // The hint serves the context that holds the name, so that a global read in a rule or a
     // deffunction finds its binding in the root at once too.
-    return FParent->FindBinding(name, owner, hint);
+    for (const TIEContext* c = this; c; c = c->FParent)
+        if (TBinding* b = c->OwnSlot(name, hint); b && TBindings::Visible(*b)) {
+            owner = c;
+            if (!c->FParent) hint |= RootHint;
+            return b;
+        }
+    owner = nullptr;
+    return nullptr;
+}
+
+TBinding* TIEContext::RootBindingAt(uint16_t hint, std::string_view name,
+                                    const TIEContext*& owner) const noexcept {
+    const TIEContext* c = this;
+    for (; c->FParent; c = c->FParent)
+        if (c->FBindings.MayHold(name)) return nullptr;
+    owner = c;
+    return c->BindingAt(hint, name);
 }
 
 TBinding* TIEContext::FindGlobalBinding(std::string_view name) const noexcept {

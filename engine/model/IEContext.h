@@ -261,6 +261,10 @@ public:
     TBinding* FindBinding(std::string_view name) const noexcept;
     // The same; `owner` receives the context whose table holds the binding.
     TBinding* FindBinding(std::string_view name, const TIEContext*& owner) const noexcept;
+    // A hint with this bit set remembers a position in the root: the name was last found there
+    // (a global read in a rule or a deffunction), so the next read looks there at once when no
+    // context on the way may hold the name. Positions learnt by a hint are far below it.
+    static constexpr uint16_t RootHint = 0x8000;
     // FindBinding for a reader that remembers where it found the name among this context's own
     // bindings: the binding at `hint` when it has the name, else as FindBinding, and `hint`
     // learns the new position.
@@ -274,24 +278,25 @@ public:
     }
     // BindingAt in the nearest context up the chain that holds bindings of its own (`owner`
     // receives it): a test's context holds none, so a global read in a test is found in the root
-    // at once. Null where FindBinding must look.
+    // at once; a hint that remembers the root reads there (RootBindingAt). Null where
+    // FindBinding must look.
     TBinding* NearestBindingAt(uint16_t hint, std::string_view name,
                                const TIEContext*& owner) const noexcept {
-        if (!FBindings.FItems.empty()) [[likely]] {
-            owner = this;
-            return BindingAt(hint, name);
-        }
         const TIEContext* c = this;
-        while (c->FBindings.FItems.empty() && c->FParent)
-            c = c->FParent;
+        if (c->FBindings.FItems.empty()) [[unlikely]]
+            while (c->FBindings.FItems.empty() && c->FParent)
+                c = c->FParent;
         owner = c;
-        return c->BindingAt(hint, name);
+        if (TBinding* b = c->BindingAt(hint, name)) [[likely]]
+            return b;
+        return hint & RootHint ? c->RootBindingAt(hint, name, owner) : nullptr;
     }
     // The same, a frame slot without a value included.
     TBinding* SlotAt(uint16_t hint, std::string_view name) const noexcept {
         const auto& items = FBindings.FItems;
-        if (hint >= items.size()) return nullptr;
-        TBinding* b = items[hint].get();
+        const size_t at = hint & ~RootHint;
+        if (at >= items.size()) return nullptr;
+        TBinding* b = items[at].get();
         return SameName(b->Name, name) ? b : nullptr;
     }
     // Looks only in the root context.
@@ -307,6 +312,12 @@ public:
     // The same for a writer that remembers where it found the name among this context's own
     // bindings (as the FindBinding with a hint).
     TBinding* SetBinding(std::string_view name, TRefPtr<IIEValue> value, uint16_t& hint) {
+        if (hint & RootHint)
+            if (const TIEContext* owner = nullptr;
+                TBinding* up = RootBindingAt(hint, name, owner)) {
+                up->Value = std::move(value);
+                return up;
+            }
         TBinding* b = SlotAt(hint, name);
         if (b && TBindings::Visible(*b)) {
             b->Value = std::move(value);
@@ -342,6 +353,11 @@ private:
     // This context's own binding of the name, a frame slot without a value included, found
     // first at `hint` (which learns the position); null when the table does not hold the name.
     TBinding* OwnSlot(std::string_view name, uint16_t& hint) const noexcept;
+    // The root's binding of the name at a hint that remembers the root (`owner` receives the
+    // root), when no context on the way may hold the name, so that none holds a nearer binding
+    // of it; else null.
+    TBinding* RootBindingAt(uint16_t hint, std::string_view name,
+                            const TIEContext*& owner) const noexcept;
     void SpliceInto(const IIEValue* value, TValueVector& values, int depth);
 
     bool FReturnFlag = false;

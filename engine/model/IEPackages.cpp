@@ -207,7 +207,7 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
         arguments.push_back(a ? a->CloneValue() : nullptr);
     }
     FFunctionName = src->GetFunctionName();
-    FComment = src->GetComment();
+    SetComment(src->GetComment());
     FTag = src->GetTag();
     FArguments = std::move(arguments);
     FFormMark = -1;
@@ -266,6 +266,20 @@ void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     CheckIndex(index, FArguments.size());
     FArguments[static_cast<size_t>(index)] = std::move(value);
     FFormMark = -1;
+}
+
+void TFunctionCall::SetComment(std::string_view comment) {
+    if (comment.empty())
+        FComment.reset();
+    else if (FComment)
+        FComment->assign(comment);
+    else
+        FComment = std::make_unique<std::string>(comment);
+}
+
+const std::string& TFunctionCall::NoComment() noexcept {
+    static const std::string none;
+    return none;
 }
 
 const TRefPtr<IUserFunction>& TFunctionCall::BindByName() {
@@ -432,12 +446,6 @@ bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& conte
     }
     holds = true;
     return true;
-}
-
-TFunctionCall* AsFunctionCall(const TIEValue& value) {
-    IFunCall* call = value.CallPayload();
-    return call && typeid(*call) == typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call)
-                                                          : nullptr;
 }
 
 bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -213,9 +214,11 @@ public:
     int32_t GetHashCode() const override;
     IReasoner* GetReasoner() const noexcept override { return FReasoner; }
     const std::string& GetFunctionName() const noexcept override { return FFunctionName; }
-    const std::string& GetComment() const noexcept override { return FComment; }
+    const std::string& GetComment() const noexcept override {
+        return FComment ? *FComment : NoComment();
+    }
     void SetFunction(TRefPtr<IUserFunction> function) override;
-    void SetComment(std::string_view comment) override { FComment = comment; }
+    void SetComment(std::string_view comment) override;
 
     // Typed adders: the value is made in the requested kind; a kind that does not fit raises
     // "Not a %s type.  Value (%s) is a %s type".
@@ -246,6 +249,7 @@ private:
     // EvaluateTest for a comparison of numbers whose arguments all read as numbers without
     // evaluating anything (see ReadPlainNumber): false, with nothing run, when one does not.
     bool TestNumbersInPlace(TNumberTest test, const TIEContext& context, bool& holds) const;
+    static const std::string& NoComment() noexcept;
 
     IReasoner* FReasoner;
     std::vector<TRefPtr<IIEValue>> FArguments;
@@ -253,7 +257,8 @@ private:
     // FFunction as the framework's class when it is one (spares a cast per numeric call).
     TIEUserFunction* FNative = nullptr;
     std::string FFunctionName;
-    std::string FComment;
+    // Few calls carry a comment: held apart, null when empty, so a call is smaller.
+    std::unique_ptr<std::string> FComment;
     intptr_t FTag = 0;
     int32_t FFormMark = -1;
 };
@@ -270,8 +275,14 @@ inline const TRefPtr<IIEValue>& ArgumentOf(const IFunCall* call, int32_t index) 
 // a comparison answers without handing its TRUE or FALSE over.
 bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context);
 
-// The framework's call a call value holds, nullptr for any other value or call.
-TFunctionCall* AsFunctionCall(const TIEValue& value);
+// The framework's call a call value holds, nullptr for any other value or call. Every numeric
+// argument that is a call passes here, so it is in line and tells the class by the address of
+// its type information (a class that address does not tell takes the general path).
+inline TFunctionCall* AsFunctionCall(const TIEValue& value) {
+    IFunCall* call = value.CallPayload();
+    return call && &typeid(*call) == &typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call)
+                                                            : nullptr;
+}
 
 // The text of a call as the engine's writer renders it when the call has no engine: comment
 // lines first ("; " before each), then "(" name, the arguments, ")"; "modify" and "duplicate"
