@@ -1063,6 +1063,13 @@ TRefPtr<TFact> TFact::Copy() const {
     return fact;
 }
 
+TRefPtr<TFact> TFact::BlankCopy() const {
+    TRefPtr<TFact> fact = Create(GetTemplate());
+    fact->FID = FID;
+    fact->SetTag(GetTag());
+    return fact;
+}
+
 bool TFact::Equals(const IInterface* other) const {
     auto* f = dynamic_cast<const IFact*>(other);
     return f && Equals(f);
@@ -1132,7 +1139,18 @@ uint64_t MixValueHash(uint64_t h, const IIEValue* v) {
     // The engine's own value of a single field (nearly every slot value): no virtual call.
     if (v && typeid(*v) == typeid(TIEValue)) {
         const auto* own = static_cast<const TIEValue*>(v);
-        if (own->DType() != dtList) return MixHash(h, static_cast<uint32_t>(own->GetHashCode()));
+        if (own->DType() != dtList)
+            return MixHash(h, static_cast<uint32_t>(own->TIEValue::GetHashCode()));
+        // The engine's own list is read in place: AsList would count a reference (and copy a
+        // list that another value shares) and GetItem is a call per element.
+        const IValueVector* list = own->ListPayload();
+        if (list && typeid(*list) == typeid(TValueVector)) {
+            const auto* items = static_cast<const TValueVector*>(list);
+            h = MixHash(h, static_cast<uint32_t>(items->Count()));
+            for (const TRefPtr<IIEValue>& item : *items)
+                h = MixValueHash(h, item.get());
+            return h;
+        }
     }
     if (v && v->GetDType() == dtList) {
         if (const TRefPtr<IValueVector> list = v->AsList()) {
