@@ -1026,6 +1026,52 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
     }
 }
 
+// The fact an assertion of the fact literal files: the literal's template, identifier and tag,
+// and its slot values evaluated as EvaluateFactSlots evaluates them. A value to be evaluated (a
+// multifield, a call, a variable) is read from the literal itself: a copy of it would only be
+// evaluated into another value and freed. What stays as it is (a constant, or a value that
+// evaluates to itself) is copied, as CloneFact copies it. Null when the literal is not of that
+// plain kind (no TFact, fuzzy slots, dynamic type checks): it is cloned and evaluated then.
+TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context) {
+    if (typeid(literal) != typeid(TFact)) return nullptr;
+    const auto& source = static_cast<const TFact&>(literal);
+    TFactTemplate* t = source.Template();
+    if (!t || t->TFactTemplate::IsFuzzy() || t->DynamicTypeChecks()) return nullptr;
+    TRefPtr<TFact> fact = source.BlankCopy();
+    for (int32_t i = 0; i < t->SlotCount(); ++i) {
+        const IIEValue* stored = source.PeekValue(i);
+        const IFactSlot& slot = *t->Slot(i);
+        if (!stored || (!slot.IsMultiSlot() && IsSettledValue(stored))) {
+            // Copied; an unset slot without a default gets the fact's own default first.
+            if (stored) fact->SetValueAt(i, stored->CloneValue());
+            EvaluateSlotAt(*fact, slot, i, context);
+            continue;
+        }
+        TRefPtr<IIEValue> value =
+            Evaluated(TRefPtr<IIEValue>(const_cast<IIEValue*>(stored)), context);
+        if (value->GetDType() == dtList) {
+            // The list read in place (AsList would copy a list another value shares).
+            const IValueVector* items = typeid(*value) == typeid(TIEValue)
+                                            ? static_cast<const TIEValue&>(*value).ListPayload()
+                                            : nullptr;
+            TRefPtr<IValueVector> held;
+            if (!items) {
+                held = value->AsList();
+                items = held.get();
+            }
+            value = TIEValue::CreateList(context->EvaluateArguments(*items));
+        } else if (slot.IsMultiSlot()) {
+            auto list = TValueVector::Create();
+            list->Add(value.get() == stored ? stored->CloneValue() : value);
+            value = TIEValue::CreateList(std::move(list));
+        } else if (value.get() == stored) {
+            value = stored->CloneValue();
+        }
+        fact->SetValueAt(i, std::move(value));
+    }
+    return fact;
+}
+
 // One new slot value of a modify or duplicate: the slot's position in the template (whose slot
 // layout was `Layout` then) and its name: the interned text of the atom the call holds, or
 // (Text null) the evaluated name kept at NameAt in TSlotChanges::Names.
@@ -1163,8 +1209,11 @@ TRefPtr<IIEValue> TAssertFunction::Execute(IFunCall* call, TIEContext* context) 
     int32_t id = -1;
     for (int32_t i = 0; i < n; ++i) {
         const TRefPtr<IFact> fact = EvalArg(call, i, context)->AsFact();
-        TRefPtr<IFact> copy = CloneFact(*fact);
-        EvaluateFactSlots(*copy, context);
+        TRefPtr<IFact> copy = EvaluatedLiteral(*fact, context);
+        if (!copy) {
+            copy = CloneFact(*fact);
+            EvaluateFactSlots(*copy, context);
+        }
         id = engine.AssertFact(copy);
     }
     return id == -1 ? IEFalseValue() : NewFactId(id);

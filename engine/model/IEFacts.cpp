@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <typeinfo>
@@ -1063,6 +1064,13 @@ TRefPtr<TFact> TFact::Copy() const {
     return fact;
 }
 
+TRefPtr<TFact> TFact::BlankCopy() const {
+    TRefPtr<TFact> fact = Create(GetTemplate());
+    fact->FID = FID;
+    fact->SetTag(GetTag());
+    return fact;
+}
+
 bool TFact::Equals(const IInterface* other) const {
     auto* f = dynamic_cast<const IFact*>(other);
     return f && Equals(f);
@@ -1128,11 +1136,41 @@ namespace {
 // A value's share of a fact's identity hash: a multifield contributes each of its elements in
 // order (its own hash code is their plain sum, under which (path 1 2) and (path 2 1) collide).
 // Only a multifield equals a multifield, so equal values still hash alike.
+// GetHashCode of a single field of the engine's own class; texts and integers (the elements of
+// nearly every multifield) without a call.
+uint32_t OwnFieldHash(const TIEValue& v) {
+    if (const TIEText* text = v.TextBlock()) return static_cast<uint32_t>(text->Hash());
+    if (v.DType() == dtInteger) {
+        // An integer of 32 bits is its own hash (the payload read as a double tells whether it
+        // fits).
+        const double d = v.NumberPayload();
+        if (d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max())
+            return static_cast<uint32_t>(v.IntPayload());
+    }
+    return static_cast<uint32_t>(v.TIEValue::GetHashCode());
+}
+
 uint64_t MixValueHash(uint64_t h, const IIEValue* v) {
     // The engine's own value of a single field (nearly every slot value): no virtual call.
     if (v && typeid(*v) == typeid(TIEValue)) {
         const auto* own = static_cast<const TIEValue*>(v);
-        if (own->DType() != dtList) return MixHash(h, static_cast<uint32_t>(own->GetHashCode()));
+        if (own->DType() != dtList) return MixHash(h, OwnFieldHash(*own));
+        // The engine's own list is read in place: AsList would count a reference (and copy a
+        // list that another value shares) and GetItem is a call per element.
+        const IValueVector* list = own->ListPayload();
+        if (list && typeid(*list) == typeid(TValueVector)) {
+            const auto* items = static_cast<const TValueVector*>(list);
+            h = MixHash(h, static_cast<uint32_t>(items->Count()));
+            for (const TRefPtr<IIEValue>& item : *items) {
+                const IIEValue* e = item.get();
+                if (e && typeid(*e) == typeid(TIEValue) &&
+                    static_cast<const TIEValue*>(e)->DType() != dtList)
+                    h = MixHash(h, OwnFieldHash(*static_cast<const TIEValue*>(e)));
+                else
+                    h = MixValueHash(h, e);
+            }
+            return h;
+        }
     }
     if (v && v->GetDType() == dtList) {
         if (const TRefPtr<IValueVector> list = v->AsList()) {

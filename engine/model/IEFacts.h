@@ -375,6 +375,9 @@ public:
     TRefPtr<ICloneable> Clone() const override;
     // Clone as a fact: the template, copies of the values, the identifier and the tag.
     TRefPtr<TFact> Copy() const;
+    // The template, the identifier and the tag, every slot unset (for a copy whose values are
+    // made anew rather than copied).
+    TRefPtr<TFact> BlankCopy() const;
     bool Equals(const IInterface* other) const override;
     intptr_t GetTag() const override { return FHasTag ? SideTag(this) : 0; }
     void SetTag(intptr_t tag) override;
