@@ -152,6 +152,8 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValuePair() {
 }
 
 TRefPtr<IIEValue> TIEClipsParser::ParseFactArgument() {
+    // A dynamic default is evaluated by each assertion of the literal, not once when it is read.
+    TDeferDynamicDefaults deferred(*this);
     return TIEValue::CreateFact(ParseFact());
 }
 

@@ -45,3 +45,10 @@
 (reset)
 (run)
 (printout t "slips " ?*slips* crlf)
+; A dynamic default is evaluated by every assertion of a literal that leaves its slot out.
+(defglobal ?*tickets* = 0)
+(deftemplate ticket (slot n (default-dynamic (bind ?*tickets* (+ ?*tickets* 1)))) (slot for))
+(defrule issue (step ?x ?) => (assert (ticket (for ?x))))
+(defrule shown (ticket (n ?n) (for ?x)) => (printout t "ticket " ?n " " ?x crlf))
+(run)
+(printout t "tickets " ?*tickets* crlf)
