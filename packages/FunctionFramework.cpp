@@ -84,6 +84,14 @@ TRefPtr<IIEValue> NumberValue(const TIENumber& number) {
 
 namespace {
 
+// `value` as a number of the engine's own class (told by the address of its type information),
+// null for anything else: such a number is read as a literal would be.
+[[gnu::always_inline]] inline const TIEValue* OwnNumber(const IIEValue* value) {
+    if (!value || &typeid(*value) != &typeid(TIEValue)) return nullptr;
+    const auto* number = static_cast<const TIEValue*>(value);
+    return number->DType() == dtInteger || number->DType() == dtFloat ? number : nullptr;
+}
+
 // ReadArgument for a variable or a position (`value`, the TIEValue of `expression`), apart from
 // the in-place read so that the common path holds nothing: the value where it is bound (a
 // pattern variable in the matched fact), else the evaluated expression.
@@ -101,12 +109,7 @@ template <class Read>
         bound = value.BorrowVariable(context, hold);
     }
     if (bound) {
-        // A bound number of the engine's own class reads as a literal would.
-        if (typeid(*bound) == typeid(TIEValue)) {
-            const auto* number = static_cast<const TIEValue*>(bound);
-            if (number->DType() == dtInteger || number->DType() == dtFloat)
-                return read.Literal(*number);
-        }
+        if (const TIEValue* number = OwnNumber(bound)) return read.Literal(*number);
         return read.Value(*bound);
     }
     return read.Value(*Evaluated(expression, context));
@@ -148,13 +151,9 @@ auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read
             // is read in place, with nothing to hold (the other cases read it as below).
             if (const TObject* position = value->OwnedObjectPayload();
                 position && context && &typeid(*position) == &typeid(TBinding))
-                if (const IIEValue* bound =
-                        ReadMatchedSlot(static_cast<const TBinding&>(*position), *context);
-                    bound && &typeid(*bound) == &typeid(TIEValue)) {
-                    const auto* number = static_cast<const TIEValue*>(bound);
-                    if (number->DType() == dtInteger || number->DType() == dtFloat)
-                        return read.Literal(*number);
-                }
+                if (const TIEValue* number = OwnNumber(
+                        ReadMatchedSlot(static_cast<const TBinding&>(*position), *context)))
+                    return read.Literal(*number);
             return ReadVariable(*value, expression, context, read);
         case dtVariable:
         case dtMultiVariable:
@@ -162,12 +161,8 @@ auto ReadArgument(const TRefPtr<IIEValue>& expression, TIEContext* context, Read
             if (context)
                 if (const TBinding* b = NearestSlotBinding(*context, value->BindingHint(),
                                                            value->TextBlock()->Text()))
-                    if (const IIEValue* bound = b->Value.get();
-                        bound && &typeid(*bound) == &typeid(TIEValue)) {
-                        const auto* number = static_cast<const TIEValue*>(bound);
-                        if (number->DType() == dtInteger || number->DType() == dtFloat)
-                            return read.Literal(*number);
-                    }
+                    if (const TIEValue* number = OwnNumber(b->Value.get()))
+                        return read.Literal(*number);
             return ReadVariable(*value, expression, context, read);
         default:
             break;

@@ -550,29 +550,23 @@ void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int dep
         else
             list = value->AsList();
         if (!list) return;
-        if (typeid(*list) == typeid(TValueVector)) {
-            // Elements are nearly always literals, their own values: taken as they stand.
-            // (No room is reserved ahead: the list grows as it did, since it may become a
-            // fact's slot, whose spare room would stay for the fact's life.)
-            const auto& items = static_cast<const TValueVector&>(*list);
-            for (int32_t i = 0; i < items.Count(); ++i) {
-                const TRefPtr<IIEValue>& element = items.begin()[i];
-                const IIEValue* e = element.get();
-                if (!e) continue; // an empty element contributes nothing
-                if (typeid(*e) == typeid(TIEValue)) {
-                    const auto* literal = static_cast<const TIEValue*>(e);
-                    if (literal->DType() != dtList && literal->EvaluatesToItself()) {
-                        values.Add(element);
-                        continue;
-                    }
+        // Elements are nearly always literals, their own values: taken as they stand, read in
+        // place from the engine's own list. (No room is reserved ahead: the list grows as it
+        // did, since it may become a fact's slot, whose spare room would stay for its life.)
+        const auto* items = typeid(*list) == typeid(TValueVector)
+                                ? static_cast<const TValueVector*>(list.get())
+                                : nullptr;
+        for (int32_t i = 0; i < (items ? items->Count() : list->Count()); ++i) {
+            const TRefPtr<IIEValue>& element = items ? items->begin()[i] : list->GetItem(i);
+            const IIEValue* e = element.get();
+            if (!e) continue; // an empty element contributes nothing
+            if (typeid(*e) == typeid(TIEValue)) {
+                const auto* literal = static_cast<const TIEValue*>(e);
+                if (literal->DType() != dtList && literal->EvaluatesToItself()) {
+                    values.Add(element);
+                    continue;
                 }
-                SpliceInto(element->Evaluate(this).get(), values, depth + 1);
             }
-            return;
-        }
-        for (int32_t i = 0; i < list->Count(); ++i) {
-            const TRefPtr<IIEValue>& element = list->GetItem(i);
-            if (!element) continue; // an empty element contributes nothing
             SpliceInto(element->Evaluate(this).get(), values, depth + 1);
         }
         return;
@@ -738,11 +732,6 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
     if (!slotValue || typeid(*slotValue) != typeid(TIEValue)) return nullptr;
     const IValueVector* list = static_cast<const TIEValue*>(slotValue)->ListPayload();
     if (!list) return nullptr;
-    // An ordered fact's field: an element of a list that no cut moved, read in place.
-    if (!cut && typeid(*list) == typeid(TValueVector)) {
-        const auto& items = static_cast<const TValueVector&>(*list);
-        return sub < items.Count() ? items.begin()[sub].get() : nullptr;
-    }
     // As TMatchCut::Element counts: from the newest cut back, an element after a run moves by
     // the run's length less one.
     int32_t k = sub;
