@@ -81,8 +81,12 @@ TIENumber Combined(IFunCall* call, int32_t from, TIEContext* context, double tot
         CheckFloat(total);
     if (isFloat) return {total, true};
     // RoundedInteger without its CheckFloat; through the integer, so a zero product of a
-    // negative is 0, not -0.
-    const double r = std::nearbyint(total);
+    // negative is 0, not -0. Integers combine into an integral total: rounded only when it is
+    // not one (nearbyint is a call).
+    double r = total;
+    if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max() &&
+          static_cast<double>(static_cast<int32_t>(r)) == r))
+        r = std::nearbyint(total);
     if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max()))
         throw EIntOverflow();
     return {static_cast<double>(static_cast<int32_t>(r)), false};
@@ -97,7 +101,9 @@ TPlusFunction::TPlusFunction()
     : TNumericFunction("+",
                        "Returns the sum of its arguments; an integer unless one of them is a "
                        "float",
-                       NumericArguments) {}
+                       NumericArguments) {
+    SetNumberOp(noPlus);
+}
 
 TIENumber TPlusFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     return Combined<std::plus<double>>(call, 0, context, 0.0, false);
@@ -107,7 +113,9 @@ TTimesFunction::TTimesFunction()
     : TNumericFunction("*",
                        "Returns the product of its arguments; an integer unless one of them is a "
                        "float",
-                       NumericArguments) {}
+                       NumericArguments) {
+    SetNumberOp(noTimes);
+}
 
 TIENumber TTimesFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     return Combined<std::multiplies<double>>(call, 0, context, 1.0, false);
@@ -117,7 +125,9 @@ TMinusFunction::TMinusFunction()
     : TNumericFunction("-",
                        "Returns the first argument minus all the following arguments; an "
                        "integer unless one of them is a float",
-                       NumericArguments, 1) {}
+                       NumericArguments, 1) {
+    SetNumberOp(noMinus);
+}
 
 TIENumber TMinusFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     const TIENumber first = EvalNumber(ArgumentOf(call, 0), context);

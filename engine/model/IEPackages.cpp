@@ -347,6 +347,14 @@ TRefPtr<IIEValue> TFunctionCall::Evaluate(TIEContext* context) {
 bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
     Bound();
     if (!FNative) return false;
+    // Arithmetic on pattern variables and numbers (the sums of a test) is computed here: reading
+    // its arguments has no effect, so when one does not read as a plain number the function runs
+    // as always and reads them again. Only in a match: the variables of actions and deffunctions
+    // mostly read otherwise, and the second read would cost them more than the first saves.
+    if (const TNumberOp op = FNative->NumberOp(); op != noNone && context &&
+                                                  (context->MatchToken() || context->MatchFact()) &&
+                                                  FNative->CountFits(ArgumentCount()))
+        if (ComputeInPlace(op, *context, result)) return true;
     const TRunningCall running;
     return FNative->CallNumber(this, context, result);
 }
@@ -364,23 +372,31 @@ bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
     return FNative->CallTest(this, context, holds);
 }
 
-namespace {
-
 // The number an argument reads as without evaluating anything, as the numeric argument readers
 // read it: a number literal, a test's pattern variable that the common read finds bound to a
 // number (ReadMatchedSlot), a variable whose binding stands where it last found it and holds a
-// number. False for every other argument.
+// number, a bound call of an arithmetic function whose arguments read so (computed in place).
+// False for every other argument.
 // The addresses of the type information tell the classes here: a class they do not tell reads
 // as no plain number, and the function reads it as always.
-bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double& number) {
+bool TFunctionCall::ReadPlainNumber(const IIEValue* argument, const TIEContext& context,
+                                    TIENumber& number) {
     if (!argument || &typeid(*argument) != &typeid(TIEValue)) return false;
     const auto* value = static_cast<const TIEValue*>(argument);
     const IIEValue* bound = nullptr;
     switch (value->DType()) {
     case dtInteger:
     case dtFloat:
-        number = value->NumberPayload();
+        number = {value->NumberPayload(), value->DType() == dtFloat};
         return true;
+    case dtFunCall: {
+        // Only a call bound before: binding by name is the function's first run's business.
+        const TFunctionCall* call = AsFunctionCall(*value);
+        if (!call || !call->FNative) return false;
+        const TNumberOp op = call->FNative->NumberOp();
+        return op != noNone && call->FNative->CountFits(call->ArgumentCount()) &&
+               call->ComputeInPlace(op, context, number);
+    }
     case dtObject: {
         const TObject* position = value->OwnedObjectPayload();
         if (!position || &typeid(*position) != &typeid(TBinding)) return false;
@@ -400,9 +416,49 @@ bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context, double
     if (!bound || &typeid(*bound) != &typeid(TIEValue)) return false;
     const auto* n = static_cast<const TIEValue*>(bound);
     if (n->DType() != dtInteger && n->DType() != dtFloat) return false;
-    number = n->NumberPayload();
+    number = {n->NumberPayload(), n->DType() == dtFloat};
     return true;
 }
+
+bool TFunctionCall::ComputeInPlace(TNumberOp op, const TIEContext& context,
+                                   TIENumber& result) const {
+    // As +, - and * compute: each argument in turn combined into the total, a float when a
+    // float took part, else the integer the total rounds to. A step that leaves the finite
+    // numbers or an integer outside 32 bits raises there, so it is left to them.
+    const size_t n = FArguments.size();
+    size_t i = 0;
+    double total = op == noTimes ? 1.0 : 0.0;
+    bool isFloat = false;
+    if (op == noMinus) {
+        TIENumber first;
+        if (n == 0 || !ReadPlainNumber(FArguments[0].get(), context, first)) return false;
+        total = first.Value;
+        isFloat = first.IsFloat;
+        i = 1;
+    }
+    for (; i < n; ++i) {
+        TIENumber v;
+        if (!ReadPlainNumber(FArguments[i].get(), context, v)) return false;
+        total = op == noPlus ? total + v.Value : op == noMinus ? total - v.Value : total * v.Value;
+        isFloat = isFloat || v.IsFloat;
+    }
+    if (!std::isfinite(total)) return false;
+    if (isFloat) {
+        result = {total, true};
+        return true;
+    }
+    // Integers combine into an integral total: no rounding unless it is not one.
+    double r = total;
+    if (!(r >= -2147483648.0 && r <= 2147483647.0 &&
+          static_cast<double>(static_cast<int32_t>(r)) == r))
+        r = std::nearbyint(total);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) return false;
+    // Through the integer, so a zero product of a negative is 0, not -0.
+    result = {static_cast<double>(static_cast<int32_t>(r)), false};
+    return true;
+}
+
+namespace {
 
 bool NumbersHold(TNumberTest test, double a, double b) noexcept {
     switch (test) {
@@ -428,16 +484,17 @@ bool NumbersHold(TNumberTest test, double a, double b) noexcept {
 bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& context,
                                        bool& holds) const {
     const size_t n = FArguments.size();
-    double first = 0.0;
-    if (n == 0 || !ReadPlainNumber(FArguments[0].get(), context, first)) return false;
+    TIENumber read;
+    if (n == 0 || !ReadPlainNumber(FArguments[0].get(), context, read)) return false;
+    const double first = read.Value;
     // =, <> compare the first with each other; the others each pair of neighbours. The first
     // pair that fails decides, and the arguments after it are not read (nor are they when the
     // function runs).
     const bool chain = test != ntEqual && test != ntNotEqual;
     double previous = first;
     for (size_t i = 1; i < n; ++i) {
-        double current;
-        if (!ReadPlainNumber(FArguments[i].get(), context, current)) return false;
+        if (!ReadPlainNumber(FArguments[i].get(), context, read)) return false;
+        const double current = read.Value;
         if (!NumbersHold(test, chain ? previous : first, current)) {
             holds = false;
             return true;

@@ -64,6 +64,11 @@ enum TNumberTest : uint8_t {
     ntNotEqual
 };
 
+// How an arithmetic function combines numbers (+, - and * of integers and floats), so that a
+// call whose arguments are plain numbers is computed in place (TFunctionCall::EvaluateNumber);
+// noNone for every other function.
+enum TNumberOp : uint8_t { noNone, noPlus, noMinus, noTimes };
+
 // What a reasoner list tells its owner.
 enum TReasonerAction : uint8_t { raAdded = 0, raExtracted = 1, raDeleted = 2 };
 
@@ -110,6 +115,9 @@ public:
     // The comparison this function makes of numbers, ntNone when it is no such comparison; its
     // CallTest must answer as the comparison does for arguments that read as numbers.
     TNumberTest NumberTest() const noexcept { return FNumberTest; }
+    // The arithmetic this function makes of numbers, noNone when it is no such function; its
+    // CallNumber must compute as the operation does for arguments that read as numbers.
+    TNumberOp NumberOp() const noexcept { return FNumberOp; }
     // Whether a call of `count` arguments passes the count check of Call.
     bool CountFits(int32_t count) const noexcept {
         return count >= FMinArgumentCount && count <= FMaxArgumentCount;
@@ -143,6 +151,7 @@ protected:
             RaiseBadCall(n);
     }
     void SetNumberTest(TNumberTest test) noexcept { FNumberTest = test; }
+    void SetNumberOp(TNumberOp op) noexcept { FNumberOp = op; }
     // Told when an engine enters (raAdded) or leaves the reasoner list.
     virtual void ReasonerNotify(IReasoner* reasoner, TReasonerAction action);
     // Told when the last engine has left the reasoner list.
@@ -157,6 +166,7 @@ private:
     int32_t FMinArgumentCount = 0;
     int32_t FMaxArgumentCount = 2147483647;
     TNumberTest FNumberTest = ntNone;
+    TNumberOp FNumberOp = noNone;
     std::string FComment;
     std::vector<IReasoner*> FReasoners;
     std::string FFunctionName;
@@ -249,6 +259,13 @@ private:
     // EvaluateTest for a comparison of numbers whose arguments all read as numbers without
     // evaluating anything (see ReadPlainNumber): false, with nothing run, when one does not.
     bool TestNumbersInPlace(TNumberTest test, const TIEContext& context, bool& holds) const;
+    // EvaluateNumber for an arithmetic call whose arguments all read as numbers without
+    // evaluating anything and whose steps stay finite and, for integers, within 32 bits: false,
+    // with nothing run, otherwise (the function then runs and raises what it raises).
+    bool ComputeInPlace(TNumberOp op, const TIEContext& context, TIENumber& result) const;
+    // The number an argument reads as without evaluating anything (see the definition).
+    static bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context,
+                                TIENumber& number);
     static const std::string& NoComment() noexcept;
 
     IReasoner* FReasoner;

@@ -36,3 +36,18 @@
 (fill count 0 35)
 (fill side 1 30)
 (run)
+; Sums and products of pattern variables in tests: an integer unless a float takes part, an
+; integer product that leaves 32 bits raises.
+(deftemplate pair (slot x) (slot y))
+(defrule mixed
+    (pair (x ?x) (y ?y&:(> (+ ?x (* ?y 0.5)) (- ?x))))
+    =>
+    (printout t "mixed " (+ ?x (* ?y 0.5)) " " (- ?x) " " (* ?y -1 0) " " (- ?x ?y 1) crlf))
+(defrule product
+    (pair (x ?x) (y ?y&:(< (* ?x ?y ?y) 0)))
+    =>
+    (printout t "negative " ?x " " (- (* ?x ?y ?y)) crlf))
+(assert (pair (x 3) (y -4)) (pair (x 2.5) (y 1)) (pair (x -1) (y 2)))
+(run)
+(assert (pair (x 100000) (y 100000)))
+(run)
