@@ -354,7 +354,10 @@ bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
     if (const TNumberOp op = FNative->NumberOp(); op != noNone && context &&
                                                   (context->MatchToken() || context->MatchFact()) &&
                                                   FNative->CountFits(ArgumentCount()))
-        if (ComputeInPlace(op, *context, result)) return true;
+        if (const TPlainNumber number = ComputeInPlace(op, *context); number.State != psNone) {
+            result = {number.Value, number.State == psFloat};
+            return true;
+        }
     const TRunningCall running;
     return FNative->CallNumber(this, context, result);
 }
@@ -379,27 +382,21 @@ bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
 // False for every other argument.
 // The addresses of the type information tell the classes here: a class they do not tell reads
 // as no plain number, and the function reads it as always.
-bool TFunctionCall::ReadPlainNumber(const IIEValue* argument, const TIEContext& context,
-                                    TIENumber& number) {
-    if (!argument || &typeid(*argument) != &typeid(TIEValue)) return false;
+TFunctionCall::TPlainNumber TFunctionCall::ReadPlainNumber(const IIEValue* argument,
+                                                           const TIEContext& context) {
+    if (!argument || &typeid(*argument) != &typeid(TIEValue)) return {0.0, psNone};
     const auto* value = static_cast<const TIEValue*>(argument);
     const IIEValue* bound = nullptr;
     switch (value->DType()) {
     case dtInteger:
+        return {value->NumberPayload(), psInteger};
     case dtFloat:
-        number = {value->NumberPayload(), value->DType() == dtFloat};
-        return true;
-    case dtFunCall: {
-        // Only a call bound before: binding by name is the function's first run's business.
-        const TFunctionCall* call = AsFunctionCall(*value);
-        if (!call || !call->FNative) return false;
-        const TNumberOp op = call->FNative->NumberOp();
-        return op != noNone && call->FNative->CountFits(call->ArgumentCount()) &&
-               call->ComputeInPlace(op, context, number);
-    }
+        return {value->NumberPayload(), psFloat};
+    case dtFunCall:
+        return ReadPlainCall(*value, context);
     case dtObject: {
         const TObject* position = value->OwnedObjectPayload();
-        if (!position || &typeid(*position) != &typeid(TBinding)) return false;
+        if (!position || &typeid(*position) != &typeid(TBinding)) return {0.0, psNone};
         bound = ReadMatchedSlot(static_cast<const TBinding&>(*position), context);
         break;
     }
@@ -411,51 +408,58 @@ bool TFunctionCall::ReadPlainNumber(const IIEValue* argument, const TIEContext& 
             bound = b->Value.get();
         break;
     default:
-        return false;
+        return {0.0, psNone};
     }
-    if (!bound || &typeid(*bound) != &typeid(TIEValue)) return false;
+    if (!bound || &typeid(*bound) != &typeid(TIEValue)) return {0.0, psNone};
     const auto* n = static_cast<const TIEValue*>(bound);
-    if (n->DType() != dtInteger && n->DType() != dtFloat) return false;
-    number = {n->NumberPayload(), n->DType() == dtFloat};
-    return true;
+    if (n->DType() == dtInteger) return {n->NumberPayload(), psInteger};
+    if (n->DType() == dtFloat) return {n->NumberPayload(), psFloat};
+    return {0.0, psNone};
 }
 
-bool TFunctionCall::ComputeInPlace(TNumberOp op, const TIEContext& context,
-                                   TIENumber& result) const {
+TFunctionCall::TPlainNumber TFunctionCall::ReadPlainCall(const TIEValue& value,
+                                                         const TIEContext& context) {
+    // Only a call bound before: binding by name is the function's first run's business.
+    const TFunctionCall* call = AsFunctionCall(value);
+    if (!call || !call->FNative) return {0.0, psNone};
+    const TNumberOp op = call->FNative->NumberOp();
+    if (op == noNone || !call->FNative->CountFits(call->ArgumentCount())) return {0.0, psNone};
+    return call->ComputeInPlace(op, context);
+}
+
+TFunctionCall::TPlainNumber TFunctionCall::ComputeInPlace(TNumberOp op,
+                                                          const TIEContext& context) const {
     // As +, - and * compute: each argument in turn combined into the total, a float when a
     // float took part, else the integer the total rounds to. A step that leaves the finite
     // numbers or an integer outside 32 bits raises there, so it is left to them.
     const size_t n = FArguments.size();
     size_t i = 0;
     double total = op == noTimes ? 1.0 : 0.0;
-    bool isFloat = false;
+    int32_t isFloat = 0;
     if (op == noMinus) {
-        TIENumber first;
-        if (n == 0 || !ReadPlainNumber(FArguments[0].get(), context, first)) return false;
+        if (n == 0) return {0.0, psNone};
+        const TPlainNumber first = ReadPlainNumber(FArguments[0].get(), context);
+        if (first.State == psNone) return first;
         total = first.Value;
-        isFloat = first.IsFloat;
+        isFloat = first.State;
         i = 1;
     }
     for (; i < n; ++i) {
-        TIENumber v;
-        if (!ReadPlainNumber(FArguments[i].get(), context, v)) return false;
+        const TPlainNumber v = ReadPlainNumber(FArguments[i].get(), context);
+        if (v.State == psNone) return v;
         total = op == noPlus ? total + v.Value : op == noMinus ? total - v.Value : total * v.Value;
-        isFloat = isFloat || v.IsFloat;
+        isFloat |= v.State;
     }
-    if (!std::isfinite(total)) return false;
-    if (isFloat) {
-        result = {total, true};
-        return true;
-    }
+    if (!std::isfinite(total)) return {0.0, psNone};
+    if (isFloat) return {total, psFloat};
     // Integers combine into an integral total: no rounding unless it is not one.
     double r = total;
     if (!(r >= -2147483648.0 && r <= 2147483647.0 &&
           static_cast<double>(static_cast<int32_t>(r)) == r))
         r = std::nearbyint(total);
-    if (!(r >= -2147483648.0 && r <= 2147483647.0)) return false;
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) return {0.0, psNone};
     // Through the integer, so a zero product of a negative is 0, not -0.
-    result = {static_cast<double>(static_cast<int32_t>(r)), false};
-    return true;
+    return {static_cast<double>(static_cast<int32_t>(r)), psInteger};
 }
 
 namespace {
@@ -484,8 +488,9 @@ bool NumbersHold(TNumberTest test, double a, double b) noexcept {
 bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& context,
                                        bool& holds) const {
     const size_t n = FArguments.size();
-    TIENumber read;
-    if (n == 0 || !ReadPlainNumber(FArguments[0].get(), context, read)) return false;
+    if (n == 0) return false;
+    const TPlainNumber read = ReadPlainNumber(FArguments[0].get(), context);
+    if (read.State == psNone) return false;
     const double first = read.Value;
     // =, <> compare the first with each other; the others each pair of neighbours. The first
     // pair that fails decides, and the arguments after it are not read (nor are they when the
@@ -493,8 +498,9 @@ bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& conte
     const bool chain = test != ntEqual && test != ntNotEqual;
     double previous = first;
     for (size_t i = 1; i < n; ++i) {
-        if (!ReadPlainNumber(FArguments[i].get(), context, read)) return false;
-        const double current = read.Value;
+        const TPlainNumber next = ReadPlainNumber(FArguments[i].get(), context);
+        if (next.State == psNone) return false;
+        const double current = next.Value;
         if (!NumbersHold(test, chain ? previous : first, current)) {
             holds = false;
             return true;

@@ -259,13 +259,23 @@ private:
     // EvaluateTest for a comparison of numbers whose arguments all read as numbers without
     // evaluating anything (see ReadPlainNumber): false, with nothing run, when one does not.
     bool TestNumbersInPlace(TNumberTest test, const TIEContext& context, bool& holds) const;
+    // A number read or computed in place, returned in registers: State is psInteger or psFloat
+    // for a number, psNone when the argument does not read as a plain number.
+    enum TPlainState : int32_t { psNone = -1, psInteger = 0, psFloat = 1 };
+    struct TPlainNumber {
+        double Value;
+        TPlainState State;
+    };
     // EvaluateNumber for an arithmetic call whose arguments all read as numbers without
-    // evaluating anything and whose steps stay finite and, for integers, within 32 bits: false,
+    // evaluating anything and whose steps stay finite and, for integers, within 32 bits: psNone,
     // with nothing run, otherwise (the function then runs and raises what it raises).
-    bool ComputeInPlace(TNumberOp op, const TIEContext& context, TIENumber& result) const;
+    TPlainNumber ComputeInPlace(TNumberOp op, const TIEContext& context) const;
     // The number an argument reads as without evaluating anything (see the definition).
-    static bool ReadPlainNumber(const IIEValue* argument, const TIEContext& context,
-                                TIENumber& number);
+    static TPlainNumber ReadPlainNumber(const IIEValue* argument, const TIEContext& context);
+    // ReadPlainNumber for a call value: a bound call of an arithmetic function computed in place
+    // (out of line, so that the reads of the other kinds keep their short entry).
+    [[gnu::noinline]] static TPlainNumber ReadPlainCall(const TIEValue& value,
+                                                        const TIEContext& context);
     static const std::string& NoComment() noexcept;
 
     IReasoner* FReasoner;
