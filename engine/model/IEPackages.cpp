@@ -362,15 +362,9 @@ bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
     return FNative->CallNumber(this, context, result);
 }
 
-bool TFunctionCall::EvaluateTest(TIEContext* context, bool& holds) {
+bool TFunctionCall::EvaluateTestApart(TIEContext* context, bool& holds) {
     Bound();
     if (!FNative) return false;
-    // A comparison of pattern variables and numbers, the most common test of a join, is
-    // answered here: reading its arguments has no effect, so when one does not read as a plain
-    // number the function runs as always and reads them again.
-    if (const TNumberTest test = FNative->NumberTest();
-        test != ntNone && context && FNative->CountFits(ArgumentCount()))
-        if (TestNumbersInPlace(test, *context, holds)) return true;
     const TRunningCall running;
     return FNative->CallTest(this, context, holds);
 }
@@ -511,10 +505,7 @@ bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& conte
     return true;
 }
 
-bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context) {
-    if (const IIEValue* e = expression.get(); e && typeid(*e) == typeid(TIEValue))
-        if (TFunctionCall* call = AsFunctionCall(*static_cast<const TIEValue*>(e)))
-            if (bool holds; call->EvaluateTest(context, holds)) return holds;
+bool EvalConditionValue(const TRefPtr<IIEValue>& expression, TIEContext* context) {
     const TRefPtr<IIEValue> value = expression ? expression->Evaluate(context) : nullptr;
     return !IsFalseValue(value.get());
 }

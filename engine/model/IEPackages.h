@@ -219,7 +219,17 @@ public:
     // Binds the function as Evaluate does.
     bool EvaluateNumber(TIEContext* context, TIENumber& result);
     // The same for a call whose function answers TRUE or FALSE (TIEUserFunction::CallTest).
-    bool EvaluateTest(TIEContext* context, bool& holds);
+    // A comparison of pattern variables and numbers, the most common test of a join, is
+    // answered in line: reading its arguments has no effect, so when one does not read as a
+    // plain number the function runs as always and reads them again. (A call with its function
+    // as the framework's class is bound: nothing to bind first.)
+    bool EvaluateTest(TIEContext* context, bool& holds) {
+        if (FNative) [[likely]]
+            if (const TNumberTest test = FNative->NumberTest();
+                test != ntNone && context && FNative->CountFits(ArgumentCount()))
+                if (TestNumbersInPlace(test, *context, holds)) return true;
+        return EvaluateTestApart(context, holds);
+    }
     std::string GetText() const override;
     int32_t GetHashCode() const override;
     IReasoner* GetReasoner() const noexcept override { return FReasoner; }
@@ -253,6 +263,8 @@ private:
         return BindByName();
     }
     const TRefPtr<IUserFunction>& BindByName();
+    // EvaluateTest past the comparison in line.
+    bool EvaluateTestApart(TIEContext* context, bool& holds);
     // Lets go of the bound function; while any call runs on this thread the reference is kept
     // until the outermost call returns, since the function may be the one running.
     void ReleaseFunction() noexcept;
@@ -298,10 +310,6 @@ inline const TRefPtr<IIEValue>& ArgumentOf(const IFunCall* call, int32_t index) 
     return call->GetArgument(index);
 }
 
-// Whether the expression's value is anything but FALSE, as conditions and predicates read it;
-// a comparison answers without handing its TRUE or FALSE over.
-bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context);
-
 // The framework's call a call value holds, nullptr for any other value or call. Every numeric
 // argument that is a call passes here, so it is in line and tells the class by the address of
 // its type information (a class that address does not tell takes the general path).
@@ -309,6 +317,20 @@ inline TFunctionCall* AsFunctionCall(const TIEValue& value) {
     IFunCall* call = value.CallPayload();
     return call && &typeid(*call) == &typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call)
                                                             : nullptr;
+}
+
+// EvalCondition for an expression that is no call answering TRUE or FALSE itself: its value.
+bool EvalConditionValue(const TRefPtr<IIEValue>& expression, TIEContext* context);
+
+// Whether the expression's value is anything but FALSE, as conditions and predicates read it;
+// a comparison answers without handing its TRUE or FALSE over. In line: every predicate of a
+// join passes here. (A value or call class that the addresses of the type information do not
+// tell is evaluated.)
+inline bool EvalCondition(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    if (const IIEValue* e = expression.get(); e && &typeid(*e) == &typeid(TIEValue))
+        if (TFunctionCall* call = AsFunctionCall(*static_cast<const TIEValue*>(e)))
+            if (bool holds; call->EvaluateTest(context, holds)) return holds;
+    return EvalConditionValue(expression, context);
 }
 
 // The text of a call as the engine's writer renders it when the call has no engine: comment
