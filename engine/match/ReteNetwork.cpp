@@ -762,8 +762,15 @@ inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left
     if (FPredicates.empty()) return true;
     TIEContext& context = Context();
     TContextBinding bound(context, left.get(), fact);
-    for (const TIEPatternMatchTest* predicate : FPredicates)
-        if (!predicate->Evaluate(&context)) return false;
+    // TIEPatternMatchTest::Evaluate in line: the condition reader answers a comparison in line.
+    for (const TIEPatternMatchTest* predicate : FPredicates) {
+        const bool equals = predicate->SlotTestType() == sttEquals;
+        if (const TRefPtr<IIEValue>& value = predicate->SlotValue()) {
+            if (EvalCondition(value, &context) != equals) return false;
+        } else if (!equals) {
+            return false;
+        }
+    }
     return true;
 }
 
