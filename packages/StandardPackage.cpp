@@ -156,13 +156,22 @@ bool TAndFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
 }
 
 TOrFunction::TOrFunction()
-    : TBuiltInFunction("or", "Returns TRUE if any argument evaluates to TRUE, else FALSE",
-                       " <expression>*") {}
+    : TTestFunction("or", "Returns TRUE if any argument evaluates to TRUE, else FALSE",
+                    " <expression>*") {}
 
-TRefPtr<IIEValue> TOrFunction::Execute(IFunCall* call, TIEContext* context) {
-    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
-        if (EvalArg(call, i, context)->Equals(IETrueValue().get())) return IETrueValue();
-    return IEFalseValue();
+bool TOrFunction::ExecuteTest(IFunCall* call, TIEContext* context) {
+    for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
+        // A call that answers TRUE or FALSE (the tests of a "|" run) hands no value over.
+        const TRefPtr<IIEValue>& argument = ArgumentOf(call, i);
+        if (const IIEValue* e = argument.get(); e && &typeid(*e) == &typeid(TIEValue))
+            if (TFunctionCall* test = AsFunctionCall(*static_cast<const TIEValue*>(e)))
+                if (bool holds; test->EvaluateTest(context, holds)) {
+                    if (holds) return true;
+                    continue;
+                }
+        if (Evaluated(argument, context)->Equals(IETrueValue().get())) return true;
+    }
+    return false;
 }
 
 TNotFunction::TNotFunction()

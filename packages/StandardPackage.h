@@ -43,7 +43,7 @@ IE_BUILT_IN_FUNCTION(TVersionFunction);
 
 // Control forms, comparisons and variables
 IE_TEST_FUNCTION(TAndFunction);
-IE_BUILT_IN_FUNCTION(TOrFunction);
+IE_TEST_FUNCTION(TOrFunction);
 IE_TEST_FUNCTION(TNotFunction);
 IE_TEST_FUNCTION(TEqFunction);
 IE_TEST_FUNCTION(TEqStarFunction);
