@@ -431,12 +431,13 @@ public:
     // cut for the tokens a multifield split makes of one fact (all of one hash code), so that
     // the n + 1 cuts of a slot of n elements do not share one chain.
     int32_t IdentityHash() const noexcept {
-        return static_cast<int32_t>(static_cast<uint32_t>(FHashCode) ^ (FCut * 0x9E3779B1u));
+        return static_cast<int32_t>(static_cast<uint32_t>(FHashCode) ^ (Cut() * 0x9E3779B1u));
     }
-    uint32_t Cut() const noexcept { return FCut; }
+    uint32_t Cut() const noexcept { return FHasCut ? FCut : 0; }
     // Marks a split's token with its cut (the position and length of the run it gave the
-    // variable, mixed into the cut of the token it was split from).
-    void SetCut(uint32_t cut) noexcept { FCut = cut; }
+    // variable, mixed into the cut of the token it was split from). Only a first-level token,
+    // never a join's child, is cut (see FCut).
+    void SetCut(uint32_t cut) noexcept;
     // The positions of the cuts a split made of this level's fact (null: none): the fact is the
     // one matched, not a copy, and its cut slots are read through them.
     const TMatchCut* MatchCut() const noexcept { return FMatchCut.get(); }
@@ -453,13 +454,13 @@ public:
         return t;
     }
     TTokenAction Tag() const noexcept { return static_cast<TTokenAction>(FTag); }
-    float Strength() const noexcept { return FStrength; }
+    float Strength() const noexcept { return FStrengthKept ? KeptStrength() : 1.0f; }
     int32_t NegatedCount() const noexcept { return FCounted ? StoredNegatedCount() : 0; }
 
     // A negative count is stored as 0.
     void SetNegatedCount(int32_t count);
     // A changed strength below 0 (or not a number) is stored as 0.
-    void SetStrength(float strength) noexcept;
+    void SetStrength(float strength);
     // An action other than taClear on a token without fact is a fault (IE_ASSERT).
     void SetTag(TTokenAction action);
 
@@ -488,7 +489,7 @@ public:
     TRefPtr<IReteToken> GetParent() const override { return FParent; }
     int32_t GetHashCode() const override { return FHashCode; }
     TTokenAction GetTag() const noexcept override { return Tag(); }
-    float GetStrength() const noexcept override { return FStrength; }
+    float GetStrength() const noexcept override { return Strength(); }
     int32_t GetNegatedCount() const noexcept override { return NegatedCount(); }
     bool Equals(const IReteToken* other) const override;
     // The action's name, " cnt=" size, " negcnt=" negated count, then CR LF and the text of
@@ -531,21 +532,26 @@ private:
     // The network never counts negations on a token: a count other than 0 is kept aside, by
     // the token's address, so that it costs the tokens of a match nothing.
     int32_t StoredNegatedCount() const noexcept;
+    // The same for a strength other than 1.0 (a fuzzy match's): a match of crisp facts, nearly
+    // every one, keeps none.
+    float KeptStrength() const noexcept;
+    // Stores a strength already made valid (not negative, a number).
+    void KeepStrength(float strength);
     void* EntrySlot() const noexcept {
         return const_cast<char*>(reinterpret_cast<const char*>(this)) + sizeof(TIEToken);
     }
 
     // The size and the small fields share one word (a token of 2^23 levels would take a rule
     // of as many patterns and a gigabyte of its tokens), so that a token with its virtual base
-    // is 120 bytes.
+    // is 112 bytes.
     int32_t FSize : 24 = 0;
     uint32_t FTag : 2 = taAdd;
-    uint32_t FSlot : 2 = esNone; // the room for an entry it was made with
-    uint32_t FSlotUsed : 1 = 0;  // an entry lives in it
-    uint32_t FCounted : 1 = 0;   // a negated count other than 0 is kept aside
-    float FStrength = 1.0f;
+    uint32_t FSlot : 2 = esNone;     // the room for an entry it was made with
+    uint32_t FSlotUsed : 1 = 0;      // an entry lives in it
+    uint32_t FCounted : 1 = 0;       // a negated count other than 0 is kept aside
+    uint32_t FStrengthKept : 1 = 0;  // a strength other than 1.0 is kept aside
+    uint32_t FHasCut : 1 = 0;        // FCut holds the cut
     int32_t FHashCode = 0;
-    uint32_t FCut = 0;
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
     TRefPtr<TMatchCut> FMatchCut;
@@ -556,13 +562,18 @@ private:
     TTokenEntry* FRightOwner = nullptr;
     TIEToken* FLeftPrev = nullptr;
     TIEToken* FLeftNext = nullptr;
-    TIEToken* FRightPrev = nullptr;
+    union {
+        TIEToken* FRightPrev = nullptr;
+        // A split's first-level token is no join's child: its cut takes the room of a child's
+        // link (FHasCut tells which the field holds).
+        uint32_t FCut;
+    };
     TIEToken* FRightNext = nullptr;
 };
 
 // Under two cache lines (the cuts of a split took 8 bytes of them). The entry room behind a
 // token is sized by it.
-static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 120, "a token grew");
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 112, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
