@@ -369,7 +369,7 @@ public:
     TIEToken& operator=(const TIEToken&) = delete;
 
     // Tokens come from the block pool in three sizes: a join whose children go on to the left
-    // memory of another join makes them with room for that memory's entry behind the token
+    // memory of another join makes them with room for that memory's entry in front of the token
     // (see EntrySlot), so that a partial match is one block: one allocation and one cache miss
     // less for each, made and withdrawn. The block goes back to its pool by the size it has.
     // The room a token keeps for an entry: none, an entry of a memory without probe-key
@@ -509,7 +509,7 @@ public:
     TIEToken* NextOfLeft() const noexcept { return FLeftNext; }
     TIEToken* NextOfRight() const noexcept { return FRightNext; }
 
-    // The room behind a token made with an entry slot, free for the entry of the first memory
+    // The room in front of a token made with an entry slot, free for the entry of the first memory
     // that holds it (null when there is none, it is taken or too small for an entry of `kind`);
     // the memory gives it back with FreeEntrySlot when it frees that entry, which holds a count
     // of the token meanwhile.
@@ -522,6 +522,8 @@ public:
     bool InEntrySlot(const void* entry) const noexcept {
         return FSlot != esNone && entry == EntrySlot();
     }
+    // The bytes of the room for an entry of `slot`, in front of the token.
+    static constexpr size_t EntrySlotBytes(TEntrySlot slot) noexcept;
 
 private:
     friend struct TTokenEntry;
@@ -537,8 +539,12 @@ private:
     float KeptStrength() const noexcept;
     // Stores a strength already made valid (not negative, a number).
     void KeepStrength(float strength);
+    // The room lies in front of the token, so that the fields a walk over a memory reads (the
+    // entry's links, key and mark at its end) share a cache line with the token's first ones
+    // (its fact and parent, which the join's tests read next).
     void* EntrySlot() const noexcept {
-        return const_cast<char*>(reinterpret_cast<const char*>(this)) + sizeof(TIEToken);
+        return const_cast<char*>(reinterpret_cast<const char*>(this)) -
+               EntrySlotBytes(static_cast<TEntrySlot>(FSlot));
     }
 
     // The size and the small fields share one word (a token of 2^23 levels would take a rule
@@ -571,7 +577,7 @@ private:
     TIEToken* FRightNext = nullptr;
 };
 
-// Under two cache lines (the cuts of a split took 8 bytes of them). The entry room behind a
+// Under two cache lines (the cuts of a split took 8 bytes of them). The entry room in front of a
 // token is sized by it.
 static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 112, "a token grew");
 
@@ -701,6 +707,10 @@ static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 104, "a shared entry
 inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);
 inline constexpr size_t ChainedSlotTokenBytes = sizeof(TIEToken) + sizeof(TChainedEntry);
 
+constexpr size_t TIEToken::EntrySlotBytes(TEntrySlot slot) noexcept {
+    return slot == esPlain ? sizeof(TTokenEntry) : slot == esChained ? sizeof(TChainedEntry) : 0;
+}
+
 // (The class is final: `size` is always its own.)
 inline void* TIEToken::operator new(size_t) {
     return TBlockPool<sizeof(TIEToken)>::Get();
@@ -708,9 +718,10 @@ inline void* TIEToken::operator new(size_t) {
 inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
     switch (slot.Slot) {
     case esPlain:
-        return TBlockPool<PlainSlotTokenBytes>::Get();
+        return static_cast<char*>(TBlockPool<PlainSlotTokenBytes>::Get()) + sizeof(TTokenEntry);
     case esChained:
-        return TBlockPool<ChainedSlotTokenBytes>::Get();
+        return static_cast<char*>(TBlockPool<ChainedSlotTokenBytes>::Get()) +
+               sizeof(TChainedEntry);
     default:
         return TBlockPool<sizeof(TIEToken)>::Get();
     }
@@ -718,9 +729,10 @@ inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
 inline void TIEToken::operator delete(void* p, TWithEntrySlot slot) noexcept {
     switch (slot.Slot) {
     case esPlain:
-        return TBlockPool<PlainSlotTokenBytes>::Put(p);
+        return TBlockPool<PlainSlotTokenBytes>::Put(static_cast<char*>(p) - sizeof(TTokenEntry));
     case esChained:
-        return TBlockPool<ChainedSlotTokenBytes>::Put(p);
+        return TBlockPool<ChainedSlotTokenBytes>::Put(static_cast<char*>(p) -
+                                                      sizeof(TChainedEntry));
     default:
         return TBlockPool<sizeof(TIEToken)>::Put(p);
     }
