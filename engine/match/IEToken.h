@@ -542,10 +542,8 @@ private:
     // The room lies in front of the token, so that the fields a walk over a memory reads (the
     // entry's links, key and mark at its end) share a cache line with the token's first ones
     // (its fact and parent, which the join's tests read next).
-    void* EntrySlot() const noexcept {
-        return const_cast<char*>(reinterpret_cast<const char*>(this)) -
-               EntrySlotBytes(static_cast<TEntrySlot>(FSlot));
-    }
+    // (Only for a token with room.)
+    void* EntrySlot() const noexcept;
 
     // The size and the small fields share one word (a token of 2^23 levels would take a rule
     // of as many patterns and a gigabyte of its tokens), so that a token with its virtual base
@@ -707,8 +705,17 @@ static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 104, "a shared entry
 inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);
 inline constexpr size_t ChainedSlotTokenBytes = sizeof(TIEToken) + sizeof(TChainedEntry);
 
+// (Arithmetic rather than a choice: the room is found on every erase of an entry.)
 constexpr size_t TIEToken::EntrySlotBytes(TEntrySlot slot) noexcept {
-    return slot == esPlain ? sizeof(TTokenEntry) : slot == esChained ? sizeof(TChainedEntry) : 0;
+    constexpr size_t step = sizeof(TChainedEntry) - sizeof(TTokenEntry);
+    return slot == esNone ? 0 : sizeof(TTokenEntry) - step + step * static_cast<size_t>(slot);
+}
+static_assert(TIEToken::EntrySlotBytes(TIEToken::esPlain) == sizeof(TTokenEntry) &&
+              TIEToken::EntrySlotBytes(TIEToken::esChained) == sizeof(TChainedEntry));
+inline void* TIEToken::EntrySlot() const noexcept {
+    constexpr size_t step = sizeof(TChainedEntry) - sizeof(TTokenEntry);
+    return const_cast<char*>(reinterpret_cast<const char*>(this)) - (sizeof(TTokenEntry) - step) -
+           step * FSlot;
 }
 
 // (The class is final: `size` is always its own.)
