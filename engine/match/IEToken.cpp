@@ -557,8 +557,10 @@ TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t k
     const bool chained = FChained && !FSplit;
     const TIEToken::TEntrySlot kind = chained ? TIEToken::esChained : TIEToken::esPlain;
     if (void* slot = held ? token->TakeEntrySlot(kind) : nullptr) {
-        if (chained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
-        return ::new (slot) TEntry(this, token, key, probeKey);
+        TEntry* e = chained ? ::new (slot) TChainedEntry(this, token, key, probeKey)
+                            : ::new (slot) TEntry(this, token, key, probeKey);
+        e->InSlot = true;
+        return e;
     }
     if (chained) return new TChainedEntry(this, token, key, probeKey);
     // A split memory's entry of its own takes a block of a chained one: the memories around it

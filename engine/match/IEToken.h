@@ -614,7 +614,7 @@ struct TTokenEntry : TTokenHolder {
     // token's slot leaves the count it holds to its memory, which releases the token after
     // freeing the slot.
     ~TTokenEntry();
-    bool InTokenSlot() const noexcept { return Token && Token->InEntrySlot(this); }
+    bool InTokenSlot() const noexcept { return InSlot; }
 
     // Blocks of the two entry sizes from their pools (see TChainedEntry).
     static void* operator new(size_t size);
@@ -624,7 +624,8 @@ struct TTokenEntry : TTokenHolder {
     // Mark, Fact and the link it follows (Next, or a chained entry's KeyNext), which sit
     // together at the end so that a visit costs the entry's one cache line and not the token's
     // too.
-    bool Indexed = false;
+    bool Indexed : 1 = false;
+    bool InSlot : 1 = false; // lives in the room its token keeps for an entry
     // A negated join's right entry has no children (the placeholders it decides on have no
     // right partner); it counts instead the left entries it was made the blocker of, so that
     // its removal looks for them only when there may be some. Left entries that go while
