@@ -286,8 +286,7 @@ bool TIEToken::Equals(const TIEToken& other) const {
         if (a == b) return true;
         const IFact* fa = a->FFact.get();
         const IFact* fb = b->FFact.get();
-        if (a->FHashCode != b->FHashCode || a->Cut() != b->Cut() ||
-            a->Strength() != b->Strength())
+        if (a->FHashCode != b->FHashCode || a->Cut() != b->Cut() || a->Strength() != b->Strength())
             return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;

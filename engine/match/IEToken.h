@@ -550,11 +550,11 @@ private:
     // is 112 bytes.
     int32_t FSize : 24 = 0;
     uint32_t FTag : 2 = taAdd;
-    uint32_t FSlot : 2 = esNone;     // the room for an entry it was made with
-    uint32_t FSlotUsed : 1 = 0;      // an entry lives in it
-    uint32_t FCounted : 1 = 0;       // a negated count other than 0 is kept aside
-    uint32_t FStrengthKept : 1 = 0;  // a strength other than 1.0 is kept aside
-    uint32_t FHasCut : 1 = 0;        // FCut holds the cut
+    uint32_t FSlot : 2 = esNone;    // the room for an entry it was made with
+    uint32_t FSlotUsed : 1 = 0;     // an entry lives in it
+    uint32_t FCounted : 1 = 0;      // a negated count other than 0 is kept aside
+    uint32_t FStrengthKept : 1 = 0; // a strength other than 1.0 is kept aside
+    uint32_t FHasCut : 1 = 0;       // FCut holds the cut
     int32_t FHashCode = 0;
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
@@ -728,8 +728,7 @@ inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
     case esPlain:
         return static_cast<char*>(TBlockPool<PlainSlotTokenBytes>::Get()) + sizeof(TTokenEntry);
     case esChained:
-        return static_cast<char*>(TBlockPool<ChainedSlotTokenBytes>::Get()) +
-               sizeof(TChainedEntry);
+        return static_cast<char*>(TBlockPool<ChainedSlotTokenBytes>::Get()) + sizeof(TChainedEntry);
     default:
         return TBlockPool<sizeof(TIEToken)>::Get();
     }
