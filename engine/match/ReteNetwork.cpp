@@ -1349,7 +1349,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // Without fuzzy tests the strength is the smaller of the two, needed only for a match: the
     // right token is not read for the partners that fail.
     const bool fuzzy = !FFuzzyTests.empty();
-    ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+    ForEachRight(entry, [&](TIETokenTree::TEntry& r) __attribute__((always_inline)) {
         float strength = 0.0f;
         if (fuzzy) {
             strength = std::min(left->Strength(), r.Token->Strength());
