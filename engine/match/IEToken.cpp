@@ -88,10 +88,51 @@ TNegatedCounts& NegatedCounts() {
     return *counts;
 }
 
+// The strengths other than 1.0 that tokens were given (see KeptStrength); never freed, like the
+// negated counts.
+struct TKeptStrengths {
+    std::mutex Lock;
+    std::unordered_map<const TIEToken*, float> Strengths;
+};
+TKeptStrengths& KeptStrengths() {
+    static auto* strengths = new TKeptStrengths;
+    return *strengths;
+}
+
+float ValidStrength(float strength) noexcept {
+    return strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
+}
+
 } // namespace
 
 TIEToken::~TIEToken() {
     if (FCounted) SetNegatedCount(0);
+    if (FStrengthKept) KeepStrength(1.0f);
+}
+
+float TIEToken::KeptStrength() const noexcept {
+    TKeptStrengths& ks = KeptStrengths();
+    const std::lock_guard lock(ks.Lock);
+    const auto it = ks.Strengths.find(this);
+    return it == ks.Strengths.end() ? 1.0f : it->second;
+}
+
+void TIEToken::KeepStrength(float strength) {
+    if (strength == 1.0f && !FStrengthKept) return;
+    TKeptStrengths& ks = KeptStrengths();
+    const std::lock_guard lock(ks.Lock);
+    if (strength != 1.0f)
+        ks.Strengths[this] = strength;
+    else
+        ks.Strengths.erase(this);
+    FStrengthKept = strength != 1.0f;
+}
+
+void TIEToken::SetCut(uint32_t cut) noexcept {
+    // A child's right links share the field.
+    IE_ASSERT(!FLeftOwner && !FRightOwner);
+    FCut = cut;
+    FHasCut = 1;
 }
 
 int32_t TIEToken::StoredNegatedCount() const noexcept {
@@ -171,8 +212,13 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     t->SetFirstRef();
     t->FFact = std::move(fact);
     t->FParent = std::move(counted);
-    t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
     t->FHashCode = ChildHash(parentHash, id);
+    if (strength != 1.0f) {
+        // The new token is not yet the caller's: it goes should keeping its strength fail.
+        TRefPtr<TIEToken> made = TRefPtr<TIEToken>::Adopt(t);
+        t->KeepStrength(ValidStrength(strength));
+        return made;
+    }
     return TRefPtr<TIEToken>::Adopt(t);
 }
 
@@ -186,7 +232,7 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, const T
 TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token, TTokenAction tag, float strength) {
     TRefPtr<TIEToken> t = CreateCopy(token);
     t->FTag = tag;
-    t->FStrength = strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
+    t->KeepStrength(ValidStrength(strength));
     return t;
 }
 
@@ -198,7 +244,7 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     t->FParent = parent;
     if (parent) {
         t->FTag = parent->FTag;
-        t->FStrength = parent->FStrength;
+        if (parent->FStrengthKept) t->KeepStrength(parent->KeptStrength());
     }
     const int32_t id = t->FFact ? t->FFact->GetFactId() : 0;
     t->FHashCode = ChildHash(parentHash, id);
@@ -213,14 +259,17 @@ void TIEToken::Assign(const TIEToken& source) {
     FParent = source.FParent;
     FHashCode = source.FHashCode;
     FTag = source.FTag;
-    FStrength = source.FStrength;
-    FCut = source.FCut;
+    KeepStrength(source.Strength());
+    if (source.FHasCut)
+        SetCut(source.FCut);
+    else if (FHasCut)
+        FHasCut = 0, FCut = 0;
     FMatchCut = source.FMatchCut;
 }
 
-void TIEToken::SetStrength(float strength) noexcept {
-    if (strength == FStrength) return;
-    FStrength = (strength < 0.0f || std::isnan(strength)) ? 0.0f : strength;
+void TIEToken::SetStrength(float strength) {
+    if (strength == Strength()) return;
+    KeepStrength(ValidStrength(strength));
 }
 
 void TIEToken::SetTag(TTokenAction action) {
@@ -237,7 +286,7 @@ bool TIEToken::Equals(const TIEToken& other) const {
         if (a == b) return true;
         const IFact* fa = a->FFact.get();
         const IFact* fb = b->FFact.get();
-        if (a->FHashCode != b->FHashCode || a->FStrength != b->FStrength || a->FCut != b->FCut)
+        if (a->FHashCode != b->FHashCode || a->Cut() != b->Cut() || a->Strength() != b->Strength())
             return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
@@ -507,8 +556,10 @@ TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t k
     const bool chained = FChained && !FSplit;
     const TIEToken::TEntrySlot kind = chained ? TIEToken::esChained : TIEToken::esPlain;
     if (void* slot = held ? token->TakeEntrySlot(kind) : nullptr) {
-        if (chained) return ::new (slot) TChainedEntry(this, token, key, probeKey);
-        return ::new (slot) TEntry(this, token, key, probeKey);
+        TEntry* e = chained ? ::new (slot) TChainedEntry(this, token, key, probeKey)
+                            : ::new (slot) TEntry(this, token, key, probeKey);
+        e->InSlot = true;
+        return e;
     }
     if (chained) return new TChainedEntry(this, token, key, probeKey);
     // A split memory's entry of its own takes a block of a chained one: the memories around it

@@ -369,7 +369,7 @@ public:
     TIEToken& operator=(const TIEToken&) = delete;
 
     // Tokens come from the block pool in three sizes: a join whose children go on to the left
-    // memory of another join makes them with room for that memory's entry behind the token
+    // memory of another join makes them with room for that memory's entry in front of the token
     // (see EntrySlot), so that a partial match is one block: one allocation and one cache miss
     // less for each, made and withdrawn. The block goes back to its pool by the size it has.
     // The room a token keeps for an entry: none, an entry of a memory without probe-key
@@ -431,12 +431,13 @@ public:
     // cut for the tokens a multifield split makes of one fact (all of one hash code), so that
     // the n + 1 cuts of a slot of n elements do not share one chain.
     int32_t IdentityHash() const noexcept {
-        return static_cast<int32_t>(static_cast<uint32_t>(FHashCode) ^ (FCut * 0x9E3779B1u));
+        return static_cast<int32_t>(static_cast<uint32_t>(FHashCode) ^ (Cut() * 0x9E3779B1u));
     }
-    uint32_t Cut() const noexcept { return FCut; }
+    uint32_t Cut() const noexcept { return FHasCut ? FCut : 0; }
     // Marks a split's token with its cut (the position and length of the run it gave the
-    // variable, mixed into the cut of the token it was split from).
-    void SetCut(uint32_t cut) noexcept { FCut = cut; }
+    // variable, mixed into the cut of the token it was split from). Only a first-level token,
+    // never a join's child, is cut (see FCut).
+    void SetCut(uint32_t cut) noexcept;
     // The positions of the cuts a split made of this level's fact (null: none): the fact is the
     // one matched, not a copy, and its cut slots are read through them.
     const TMatchCut* MatchCut() const noexcept { return FMatchCut.get(); }
@@ -453,13 +454,13 @@ public:
         return t;
     }
     TTokenAction Tag() const noexcept { return static_cast<TTokenAction>(FTag); }
-    float Strength() const noexcept { return FStrength; }
+    float Strength() const noexcept { return FStrengthKept ? KeptStrength() : 1.0f; }
     int32_t NegatedCount() const noexcept { return FCounted ? StoredNegatedCount() : 0; }
 
     // A negative count is stored as 0.
     void SetNegatedCount(int32_t count);
     // A changed strength below 0 (or not a number) is stored as 0.
-    void SetStrength(float strength) noexcept;
+    void SetStrength(float strength);
     // An action other than taClear on a token without fact is a fault (IE_ASSERT).
     void SetTag(TTokenAction action);
 
@@ -488,7 +489,7 @@ public:
     TRefPtr<IReteToken> GetParent() const override { return FParent; }
     int32_t GetHashCode() const override { return FHashCode; }
     TTokenAction GetTag() const noexcept override { return Tag(); }
-    float GetStrength() const noexcept override { return FStrength; }
+    float GetStrength() const noexcept override { return Strength(); }
     int32_t GetNegatedCount() const noexcept override { return NegatedCount(); }
     bool Equals(const IReteToken* other) const override;
     // The action's name, " cnt=" size, " negcnt=" negated count, then CR LF and the text of
@@ -508,7 +509,7 @@ public:
     TIEToken* NextOfLeft() const noexcept { return FLeftNext; }
     TIEToken* NextOfRight() const noexcept { return FRightNext; }
 
-    // The room behind a token made with an entry slot, free for the entry of the first memory
+    // The room in front of a token made with an entry slot, free for the entry of the first memory
     // that holds it (null when there is none, it is taken or too small for an entry of `kind`);
     // the memory gives it back with FreeEntrySlot when it frees that entry, which holds a count
     // of the token meanwhile.
@@ -521,6 +522,8 @@ public:
     bool InEntrySlot(const void* entry) const noexcept {
         return FSlot != esNone && entry == EntrySlot();
     }
+    // The bytes of the room for an entry of `slot`, in front of the token.
+    static constexpr size_t EntrySlotBytes(TEntrySlot slot) noexcept;
 
 private:
     friend struct TTokenEntry;
@@ -531,21 +534,28 @@ private:
     // The network never counts negations on a token: a count other than 0 is kept aside, by
     // the token's address, so that it costs the tokens of a match nothing.
     int32_t StoredNegatedCount() const noexcept;
-    void* EntrySlot() const noexcept {
-        return const_cast<char*>(reinterpret_cast<const char*>(this)) + sizeof(TIEToken);
-    }
+    // The same for a strength other than 1.0 (a fuzzy match's): a match of crisp facts, nearly
+    // every one, keeps none.
+    float KeptStrength() const noexcept;
+    // Stores a strength already made valid (not negative, a number).
+    void KeepStrength(float strength);
+    // The room lies in front of the token, so that the fields a walk over a memory reads (the
+    // entry's links, key and mark at its end) share a cache line with the token's first ones
+    // (its fact and parent, which the join's tests read next).
+    // (Only for a token with room.)
+    void* EntrySlot() const noexcept;
 
     // The size and the small fields share one word (a token of 2^23 levels would take a rule
     // of as many patterns and a gigabyte of its tokens), so that a token with its virtual base
-    // is 120 bytes.
+    // is 112 bytes.
     int32_t FSize : 24 = 0;
     uint32_t FTag : 2 = taAdd;
-    uint32_t FSlot : 2 = esNone; // the room for an entry it was made with
-    uint32_t FSlotUsed : 1 = 0;  // an entry lives in it
-    uint32_t FCounted : 1 = 0;   // a negated count other than 0 is kept aside
-    float FStrength = 1.0f;
+    uint32_t FSlot : 2 = esNone;    // the room for an entry it was made with
+    uint32_t FSlotUsed : 1 = 0;     // an entry lives in it
+    uint32_t FCounted : 1 = 0;      // a negated count other than 0 is kept aside
+    uint32_t FStrengthKept : 1 = 0; // a strength other than 1.0 is kept aside
+    uint32_t FHasCut : 1 = 0;       // FCut holds the cut
     int32_t FHashCode = 0;
-    uint32_t FCut = 0;
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
     TRefPtr<TMatchCut> FMatchCut;
@@ -556,13 +566,18 @@ private:
     TTokenEntry* FRightOwner = nullptr;
     TIEToken* FLeftPrev = nullptr;
     TIEToken* FLeftNext = nullptr;
-    TIEToken* FRightPrev = nullptr;
+    union {
+        TIEToken* FRightPrev = nullptr;
+        // A split's first-level token is no join's child: its cut takes the room of a child's
+        // link (FHasCut tells which the field holds).
+        uint32_t FCut;
+    };
     TIEToken* FRightNext = nullptr;
 };
 
-// Under two cache lines (the cuts of a split took 8 bytes of them). The entry room behind a
+// Under two cache lines (the cuts of a split took 8 bytes of them). The entry room in front of a
 // token is sized by it.
-static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 120, "a token grew");
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 112, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
@@ -599,7 +614,7 @@ struct TTokenEntry : TTokenHolder {
     // token's slot leaves the count it holds to its memory, which releases the token after
     // freeing the slot.
     ~TTokenEntry();
-    bool InTokenSlot() const noexcept { return Token && Token->InEntrySlot(this); }
+    bool InTokenSlot() const noexcept { return InSlot; }
 
     // Blocks of the two entry sizes from their pools (see TChainedEntry).
     static void* operator new(size_t size);
@@ -609,7 +624,8 @@ struct TTokenEntry : TTokenHolder {
     // Mark, Fact and the link it follows (Next, or a chained entry's KeyNext), which sit
     // together at the end so that a visit costs the entry's one cache line and not the token's
     // too.
-    bool Indexed = false;
+    bool Indexed : 1 = false;
+    bool InSlot : 1 = false; // lives in the room its token keeps for an entry
     // A negated join's right entry has no children (the placeholders it decides on have no
     // right partner); it counts instead the left entries it was made the blocker of, so that
     // its removal looks for them only when there may be some. Left entries that go while
@@ -690,6 +706,19 @@ static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 104, "a shared entry
 inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);
 inline constexpr size_t ChainedSlotTokenBytes = sizeof(TIEToken) + sizeof(TChainedEntry);
 
+// (Arithmetic rather than a choice: the room is found on every erase of an entry.)
+constexpr size_t TIEToken::EntrySlotBytes(TEntrySlot slot) noexcept {
+    constexpr size_t step = sizeof(TChainedEntry) - sizeof(TTokenEntry);
+    return slot == esNone ? 0 : sizeof(TTokenEntry) - step + step * static_cast<size_t>(slot);
+}
+static_assert(TIEToken::EntrySlotBytes(TIEToken::esPlain) == sizeof(TTokenEntry) &&
+              TIEToken::EntrySlotBytes(TIEToken::esChained) == sizeof(TChainedEntry));
+inline void* TIEToken::EntrySlot() const noexcept {
+    constexpr size_t step = sizeof(TChainedEntry) - sizeof(TTokenEntry);
+    return const_cast<char*>(reinterpret_cast<const char*>(this)) - (sizeof(TTokenEntry) - step) -
+           step * FSlot;
+}
+
 // (The class is final: `size` is always its own.)
 inline void* TIEToken::operator new(size_t) {
     return TBlockPool<sizeof(TIEToken)>::Get();
@@ -697,9 +726,9 @@ inline void* TIEToken::operator new(size_t) {
 inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
     switch (slot.Slot) {
     case esPlain:
-        return TBlockPool<PlainSlotTokenBytes>::Get();
+        return static_cast<char*>(TBlockPool<PlainSlotTokenBytes>::Get()) + sizeof(TTokenEntry);
     case esChained:
-        return TBlockPool<ChainedSlotTokenBytes>::Get();
+        return static_cast<char*>(TBlockPool<ChainedSlotTokenBytes>::Get()) + sizeof(TChainedEntry);
     default:
         return TBlockPool<sizeof(TIEToken)>::Get();
     }
@@ -707,9 +736,10 @@ inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
 inline void TIEToken::operator delete(void* p, TWithEntrySlot slot) noexcept {
     switch (slot.Slot) {
     case esPlain:
-        return TBlockPool<PlainSlotTokenBytes>::Put(p);
+        return TBlockPool<PlainSlotTokenBytes>::Put(static_cast<char*>(p) - sizeof(TTokenEntry));
     case esChained:
-        return TBlockPool<ChainedSlotTokenBytes>::Put(p);
+        return TBlockPool<ChainedSlotTokenBytes>::Put(static_cast<char*>(p) -
+                                                      sizeof(TChainedEntry));
     default:
         return TBlockPool<sizeof(TIEToken)>::Put(p);
     }

@@ -73,6 +73,17 @@ TEST(IEToken, HashCodesGrowByEightPerLevelAndFactsAreReachedByIndex) {
         EXPECT_EQ(child->RefCount(), parentCount + 1);
         EXPECT_EQ(joined->HashCode(), 43 * 8 + 7);
         EXPECT_EQ(joined->Strength(), 0.0f);
+        // A strength other than 1.0 belongs to its token alone: its children take it over, and
+        // a token made where it died starts at 1.0.
+        auto fuzzy = TIEToken::CreateChild(child, f.Fact(8), taAdd, 0.25f, TIEToken::esChained);
+        EXPECT_EQ(TIEToken::CreateChild(fuzzy, f.Fact(9))->Strength(), 0.25f);
+        EXPECT_FALSE(fuzzy->Equals(*TIEToken::CreateChild(child, f.Fact(8), taAdd, 1.0f)));
+        const void* fuzzyPlace = fuzzy.get();
+        fuzzy = nullptr;
+        auto crisp = TIEToken::CreateChild(child, f.Fact(8), taAdd, 1.0f, TIEToken::esChained);
+        if (crisp.get() == fuzzyPlace) {
+            EXPECT_EQ(crisp->Strength(), 1.0f);
+        }
     }
     EXPECT_EQ(child->RefCount(), parentCount);
     // Assign takes the count over; a token made where a counted one died starts at 0.
@@ -124,6 +135,14 @@ TEST(IEToken, CopiesOfOneFactAreOneFactOnlyWithEqualValues) {
     auto split2 = TIEToken::CreateFirst(taAdd, f.Fact(7, 2));
     EXPECT_FALSE(split1->Equals(*split2));
     EXPECT_TRUE(split1->Equals(*TIEToken::CreateFirst(taRemove, f.Fact(7, 1))));
+    // Two cuts of one fact are two tokens; a copy keeps its cut.
+    auto cut = TIEToken::CreateFirst(taAdd, f.Fact(7, 1));
+    cut->SetCut(5);
+    EXPECT_FALSE(cut->Equals(*split1));
+    EXPECT_NE(cut->IdentityHash(), split1->IdentityHash());
+    auto cutCopy = TIEToken::CreateCopy(*cut);
+    EXPECT_EQ(cutCopy->Cut(), 5u);
+    EXPECT_TRUE(cutCopy->Equals(*cut));
     TIETokenTree tree(101, true, "", -1, 0);
     EXPECT_TRUE(tree.Add(split1));
     EXPECT_TRUE(tree.Add(split2));
