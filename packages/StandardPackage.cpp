@@ -651,8 +651,21 @@ TLengthMFFunction::TLengthMFFunction()
                        " <multifield-expression> ", 1, 1) {}
 
 // A number, so that a test such as (< (length$ ?a) ?n) reads the length without making a value.
+// A variable is read where it is bound, and a `$?` variable that a multifield split cut from its
+// slot gives the run's length without its list being made.
 TIENumber TLengthMFFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     TRefPtr<IValueVector> hold;
+    if (const IIEValue* a = ArgumentOf(call, 0).get(); a && typeid(*a) == typeid(TIEValue)) {
+        const auto* v = static_cast<const TIEValue*>(a);
+        const TIEType kind = v->DType();
+        if (kind == dtVariable || kind == dtMultiVariable || kind == dtObject) {
+            TRefPtr<IIEValue> valueHold;
+            int32_t run = -1;
+            if (const IIEValue* bound = v->BorrowVariableOrRun(context, valueHold, run))
+                return {static_cast<double>(ListToRead(*bound, hold)->Count()), false};
+            if (run >= 0) return {static_cast<double>(run), false};
+        }
+    }
     return {static_cast<double>(ListToRead(*EvalArg(call, 0, context), hold)->Count()), false};
 }
 

@@ -725,9 +725,11 @@ namespace {
 // Element `sub` of the slot at `slot` (whose value is `slotValue`) as the cut chain makes it
 // (the whole slot for a negative `sub`) where the slot holds it already: an element of the slot's
 // list, or the run of a `$?` variable that spans the whole list alone. Null for what
-// TMatchCut::Element would have to make or fails to find.
+// TMatchCut::Element would have to make or fails to find; for a run it would have to make, the
+// run's length goes to `run` when asked for.
+template <bool Run>
 const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, int32_t slot,
-                               int32_t sub) {
+                               int32_t sub, [[maybe_unused]] int32_t* run) {
     if (sub < 0) return sub == -1 && !TMatchCut::CutsSlot(cut, slot) ? slotValue : nullptr;
     if (!slotValue || typeid(*slotValue) != typeid(TIEValue)) return nullptr;
     const IValueVector* list = static_cast<const TIEValue*>(slotValue)->ListPayload();
@@ -739,8 +741,10 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
         if (cut->Slot != slot || k < cut->Start) continue;
         if (k == cut->Start) {
             if (cut->Start != 0 || cut->Length != list->Count() ||
-                TMatchCut::CutsSlot(cut->Outer.get(), slot))
+                TMatchCut::CutsSlot(cut->Outer.get(), slot)) {
+                if constexpr (Run) *run = cut->Length;
                 return nullptr;
+            }
             return slotValue;
         }
         k += cut->Length - 1;
@@ -748,7 +752,9 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
     return k < list->Count() ? list->GetItem(k).get() : nullptr;
 }
 
-inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context) {
+template <bool Run = false>
+inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context,
+                                       int32_t* run = nullptr) {
     const IFact* fact = context.MatchFact();
     const TMatchCut* cut = nullptr;
     if (const IReteToken* token = context.MatchToken()) {
@@ -778,13 +784,18 @@ inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContex
                 if (info.SubIndex < items.Count()) return items.begin()[info.SubIndex].get();
             }
     }
-    return ReadCutInPlace(cut, value, at.Index, info.SubIndex);
+    return ReadCutInPlace<Run>(cut, value, at.Index, info.SubIndex, run);
 }
 
 } // namespace
 
 const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
     return ReadSlotInPlace(info, context);
+}
+
+const IIEValue* ReadMatchedSlotOrRun(const TBindingInfo& info, const TIEContext& context,
+                                     int32_t& runLength) {
+    return ReadSlotInPlace<true>(info, context, &runLength);
 }
 
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,

@@ -401,6 +401,11 @@ const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& cont
 // context) included, which BorrowBindingInfo tries first in line.
 const IIEValue* BorrowBindingInfoApart(const TBindingInfo& info, const TIEContext& context,
                                        std::string_view variableName, TRefPtr<IIEValue>& hold);
+// ReadMatchedSlot for a reader that wants only a list's length: where the record names the run
+// of a multifield split's cut that the slot does not hold as it is (a `$?` variable sharing its
+// slot), null with the run's length in `runLength` (no list is made for it).
+const IIEValue* ReadMatchedSlotOrRun(const TBindingInfo& info, const TIEContext& context,
+                                     int32_t& runLength);
 // One cut of a multifield split as a match holds it: instead of a copy of the fact whose slot
 // holds the cut list, the match keeps the fact and these positions. The run of a `$?` variable
 // in the slot at position Slot of the fact starts at element Start of the slot as the earlier
