@@ -540,22 +540,29 @@ TBinding* TIEContext::SetGlobalBinding(std::string_view name, TRefPtr<IIEValue> 
     return root->AddBinding(name, std::move(value));
 }
 
-void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int depth) {
+void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int depth,
+                            int32_t after) {
     if (value && value->GetDType() == dtList) {
-        // Read in place: the list is only read here, so a shared one is not copied (AsList).
-        TRefPtr<IValueVector> list;
-        if (typeid(*value) == typeid(TIEValue))
-            list = TRefPtr<IValueVector>(
-                const_cast<IValueVector*>(static_cast<const TIEValue*>(value)->ListPayload()));
-        else
-            list = value->AsList();
+        // Read in place: the list is only read here, so a shared one is not copied (AsList). It
+        // is held only before an element is evaluated (which may rebind the variable it came
+        // from) or when it had to be made.
+        TRefPtr<IValueVector> hold;
+        const IValueVector* list;
+        if (typeid(*value) == typeid(TIEValue)) {
+            list = static_cast<const TIEValue*>(value)->ListPayload();
+        } else {
+            hold = value->AsList();
+            list = hold.get();
+        }
         if (!list) return;
         // Elements are nearly always literals, their own values: taken as they stand, read in
-        // place from the engine's own list. (No room is reserved ahead: the list grows as it
-        // did, since it may become a fact's slot, whose spare room would stay for its life.)
-        const auto* items = typeid(*list) == typeid(TValueVector)
-                                ? static_cast<const TValueVector*>(list.get())
-                                : nullptr;
+        // place from the engine's own list.
+        const auto* items =
+            typeid(*list) == typeid(TValueVector) ? static_cast<const TValueVector*>(list) : nullptr;
+        // The list may become a fact's slot, where spare room would stay for the fact's life:
+        // room for this list's elements and one for each argument still to come, no more (a
+        // list of the elements' own lists or a later list argument grows it as it comes).
+        if (depth == 0) values.Reserve(values.Count() + list->Count() + after);
         for (int32_t i = 0; i < (items ? items->Count() : list->Count()); ++i) {
             const TRefPtr<IIEValue>& element = items ? items->begin()[i] : list->GetItem(i);
             const IIEValue* e = element.get();
@@ -567,14 +574,16 @@ void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int dep
                     continue;
                 }
             }
-            SpliceInto(element->Evaluate(this).get(), values, depth + 1);
+            if (!hold) hold = TRefPtr<IValueVector>(const_cast<IValueVector*>(list));
+            SpliceInto(element->Evaluate(this).get(), values, depth + 1, 0);
         }
         return;
     }
     values.Add(TRefPtr<IIEValue>(const_cast<IIEValue*>(value)));
 }
 
-void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values) {
+void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values,
+                                      int32_t after) {
     if (!argument) return;
     if (typeid(*argument) == typeid(TIEValue)) {
         const auto* v = static_cast<const TIEValue*>(argument.get());
@@ -589,18 +598,18 @@ void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueV
             TRefPtr<IIEValue> hold;
             const IIEValue* bound = v->BorrowVariable(this, hold);
             // An object that is no position stands for itself, as Evaluate gives it.
-            SpliceInto(bound ? bound : v, values, 0);
+            SpliceInto(bound ? bound : v, values, 0, after);
             return;
         }
     }
-    SpliceInto(argument->Evaluate(this).get(), values, 0);
+    SpliceInto(argument->Evaluate(this).get(), values, 0, after);
 }
 
 TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& arguments) {
     auto values = MakeRef<TValueVector>();
     values->Reserve(arguments.Count());
     for (int32_t i = 0; i < arguments.Count(); ++i)
-        EvaluateArgumentInto(arguments.GetItem(i), *values);
+        EvaluateArgumentInto(arguments.GetItem(i), *values, arguments.Count() - i - 1);
     return values;
 }
 

@@ -333,8 +333,10 @@ public:
     // Evaluates each argument in this context; list results are spliced flat into the result,
     // at every depth.
     TRefPtr<TValueVector> EvaluateArguments(const IValueVector& arguments);
-    // Appends the evaluation of one argument to `values`, splicing lists.
-    void EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values);
+    // Appends the evaluation of one argument to `values`, splicing lists; `after`: the number of
+    // arguments still to come, for which a spliced list leaves room.
+    void EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values,
+                              int32_t after = 0);
 
     // Copies the return flag and a clone of the return value.
     void Assign(const TIEContext& source);
@@ -358,7 +360,7 @@ private:
     // of it; else null.
     TBinding* RootBindingAt(uint16_t hint, std::string_view name,
                             const TIEContext*& owner) const noexcept;
-    void SpliceInto(const IIEValue* value, TValueVector& values, int depth);
+    void SpliceInto(const IIEValue* value, TValueVector& values, int depth, int32_t after);
 
     bool FReturnFlag = false;
     TRefPtr<IIEValue> FReturnValue;
