@@ -749,7 +749,11 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
     for (; cut; cut = cut->Outer.get()) {
         if (cut->Slot != slot || k < cut->Start) continue;
         if (k == cut->Start) {
-            if (cut->Start != 0 || cut->Length != list->Count() ||
+            // (The engine's own list is counted without a virtual call.)
+            const int32_t count = &typeid(*list) == &typeid(TValueVector)
+                                      ? static_cast<const TValueVector*>(list)->Count()
+                                      : list->Count();
+            if (cut->Start != 0 || cut->Length != count ||
                 TMatchCut::CutsSlot(cut->Outer.get(), slot)) {
                 if constexpr (Run) *run = cut->Length;
                 return nullptr;
