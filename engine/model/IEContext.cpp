@@ -540,8 +540,7 @@ TBinding* TIEContext::SetGlobalBinding(std::string_view name, TRefPtr<IIEValue> 
     return root->AddBinding(name, std::move(value));
 }
 
-void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int depth,
-                            int32_t after) {
+void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int depth, int32_t after) {
     if (value && value->GetDType() == dtList) {
         // Read in place: the list is only read here, so a shared one is not copied (AsList). It
         // is held only before an element is evaluated (which may rebind the variable it came
@@ -557,8 +556,9 @@ void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int dep
         if (!list) return;
         // Elements are nearly always literals, their own values: taken as they stand, read in
         // place from the engine's own list.
-        const auto* items =
-            typeid(*list) == typeid(TValueVector) ? static_cast<const TValueVector*>(list) : nullptr;
+        const auto* items = typeid(*list) == typeid(TValueVector)
+                                ? static_cast<const TValueVector*>(list)
+                                : nullptr;
         // The list may become a fact's slot, where spare room would stay for the fact's life:
         // room for this list's elements and one for each argument still to come, no more (a
         // list of the elements' own lists or a later list argument grows it as it comes).
