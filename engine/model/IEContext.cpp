@@ -608,6 +608,24 @@ void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueV
 TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& arguments) {
     auto values = MakeRef<TValueVector>();
     values->Reserve(arguments.Count());
+    // The engine's own list is read in place, and a literal (nearly every element of a list
+    // evaluated again, such as a slot's) is taken as it stands, in line.
+    if (&typeid(arguments) == &typeid(TValueVector)) {
+        const auto& items = static_cast<const TValueVector&>(arguments);
+        for (int32_t i = 0; i < items.Count(); ++i) {
+            const TRefPtr<IIEValue>& argument = items.begin()[i];
+            const IIEValue* a = argument.get();
+            if (a && &typeid(*a) == &typeid(TIEValue)) {
+                const auto* v = static_cast<const TIEValue*>(a);
+                if (v->DType() != dtList && v->EvaluatesToItself()) {
+                    values->Add(argument);
+                    continue;
+                }
+            }
+            EvaluateArgumentInto(argument, *values, items.Count() - i - 1);
+        }
+        return values;
+    }
     for (int32_t i = 0; i < arguments.Count(); ++i)
         EvaluateArgumentInto(arguments.GetItem(i), *values, arguments.Count() - i - 1);
     return values;
