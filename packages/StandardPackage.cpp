@@ -646,11 +646,20 @@ namespace {
 // The list of a value that is only read: borrowed from the value rather than copied out of it
 // (AsList hands out a copy of a list that other values share). AsList raises for anything but a
 // list.
-const IValueVector* ListToRead(const IIEValue& value, TRefPtr<IValueVector>& hold) {
+const IValueVector* ListToReadApart(const IIEValue& value, TRefPtr<IValueVector>& hold) {
     const IValueVector* list = value.GetDType() == dtList ? BorrowList(value, hold) : nullptr;
     if (list) return list;
     hold = value.AsList();
     return hold.get();
+}
+
+// The engine's own list value in line (its class told by the address of its type information),
+// the rest apart.
+inline const IValueVector* ListToRead(const IIEValue& value, TRefPtr<IValueVector>& hold) {
+    if (&typeid(value) == &typeid(TIEValue))
+        if (const IValueVector* list = static_cast<const TIEValue&>(value).ListPayload())
+            return list;
+    return ListToReadApart(value, hold);
 }
 
 } // namespace
@@ -660,8 +669,21 @@ TLengthMFFunction::TLengthMFFunction()
                        " <multifield-expression> ", 1, 1) {}
 
 // A number, so that a test such as (< (length$ ?a) ?n) reads the length without making a value.
+// A variable is read where it is bound, and a `$?` variable that a multifield split cut from its
+// slot gives the run's length without its list being made.
 TIENumber TLengthMFFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
     TRefPtr<IValueVector> hold;
+    if (const IIEValue* a = ArgumentOf(call, 0).get(); a && typeid(*a) == typeid(TIEValue)) {
+        const auto* v = static_cast<const TIEValue*>(a);
+        const TIEType kind = v->DType();
+        if (kind == dtVariable || kind == dtMultiVariable || kind == dtObject) {
+            TRefPtr<IIEValue> valueHold;
+            int32_t run = -1;
+            if (const IIEValue* bound = v->BorrowVariableOrRun(context, valueHold, run))
+                return {static_cast<double>(ListToRead(*bound, hold)->Count()), false};
+            if (run >= 0) return {static_cast<double>(run), false};
+        }
+    }
     return {static_cast<double>(ListToRead(*EvalArg(call, 0, context), hold)->Count()), false};
 }
 
@@ -706,13 +728,15 @@ template <class Same, class Wanted, class Keep>
 int32_t IndexOfElement(const IValueVector& list, Same same, Wanted wanted, TIEContext* context,
                        Keep keep) {
     // In place; an element whose evaluation shrank the list reads as GetItem reads it.
+    // (The classes are told by the addresses of their type information: a miss reads the
+    // general way.)
     const auto* items =
-        typeid(list) == typeid(TValueVector) ? static_cast<const TValueVector*>(&list) : nullptr;
-    for (int32_t i = 0, n = list.Count(); i < n; ++i) {
+        &typeid(list) == &typeid(TValueVector) ? static_cast<const TValueVector*>(&list) : nullptr;
+    for (int32_t i = 0, n = items ? items->Count() : list.Count(); i < n; ++i) {
         const TRefPtr<IIEValue>& item =
             items && i < items->Count() ? items->begin()[i] : list.GetItem(i);
         const IIEValue* e = item.get();
-        if (e && typeid(*e) == typeid(TIEValue) &&
+        if (e && &typeid(*e) == &typeid(TIEValue) &&
             static_cast<const TIEValue*>(e)->EvaluatesToItself()) {
             if (same(*static_cast<const TIEValue*>(e))) return i;
             continue;

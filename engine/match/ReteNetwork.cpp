@@ -263,7 +263,8 @@ void TPatternMatchNode::RebuildIndex() {
                 cutChildren.clear();
                 break;
             }
-            cutChildren.push_back({child, child->FKind == pmtTestMultiSlotLength &&
+            cutChildren.push_back({child, (child->FKind == pmtTestMultiSlotLength ||
+                                           child->FKind == pmtTestMultiSlotMultiField) &&
                                               child->FReader.Name() == FReader.Name()});
         }
     }
@@ -512,26 +513,37 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
     // the splits above made (a fact of another class than the engine's own: a copy of the fact
     // whose slot holds the cut list). A join that reads the incoming fact gets a copy (CutCopy).
     // The engine's own facts are read by the slot's position, without taking the value.
-    const bool own =
-        typeid(fact) == typeid(TFact) && static_cast<const TFact&>(fact).Template() != nullptr;
     TRefPtr<IIEValue> valueHold;
-    const IIEValue* value;
-    if (own) {
-        bool found;
-        value = FReader.Read(fact, valueHold, found);
-    } else {
-        valueHold = SlotOf(fact, FReader.Name(), FPosition);
-        value = valueHold.get();
-    }
-    if (!value || value->GetDType() != dtList) return;
-    // Read, not taken: asking the slot's value for its list would copy a list it shares.
     TRefPtr<IValueVector> hold;
-    const IValueVector* list = BorrowList(*value, hold);
-    if (!list) return;
-    const int32_t slot = FReader.Index();
-    const bool positions = own && slot >= 0;
-    const int32_t n =
-        positions ? TMatchCut::CutCount(from.Cuts.get(), slot, list->Count()) : list->Count();
+    const IValueVector* list;
+    int32_t slot, n;
+    bool positions;
+    if (from.List) {
+        // The split above cut the same slot of the fact and read it already.
+        list = from.List;
+        slot = from.Slot;
+        n = from.Count;
+        positions = true;
+    } else {
+        // (The type object's address tells the engine's own class: a miss takes the general way.)
+        const bool own = &typeid(fact) == &typeid(TFact) &&
+                         static_cast<const TFact&>(fact).Template() != nullptr;
+        const IIEValue* value;
+        if (own) {
+            bool found;
+            value = FReader.Read(fact, valueHold, found);
+        } else {
+            valueHold = SlotOf(fact, FReader.Name(), FPosition);
+            value = valueHold.get();
+        }
+        if (!value || value->GetDType() != dtList) return;
+        // Read, not taken: asking the slot's value for its list would copy a list it shares.
+        list = BorrowList(*value, hold);
+        if (!list) return;
+        slot = FReader.Index();
+        positions = own && slot >= 0;
+        n = positions ? TMatchCut::CutCount(from.Cuts.get(), slot, list->Count()) : list->Count();
+    }
     const int32_t p = FSub < 0 ? 0 : FSub;
     if (n < p) return;
     // Every way of cutting the run of the variable is a distinct match, from the longest run
@@ -539,9 +551,11 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
     // that every path below refuses by the slot's length is not made at all (when propagating;
     // a caller collecting this node's own results gets every cut).
     bool any = out != nullptr;
-    // The cuts wanted by length tests, longest run first; every cut when `any`. The lengths the
-    // paths below want are found again only when the network's edges changed.
-    boost::container::small_vector<int32_t, 4> wanted;
+    // The cuts wanted by length tests, longest run first (the lengths in ascending order, each
+    // once); every cut when `any`. The lengths the paths below want are found again only when
+    // the network's edges changed (never while a fact goes down the network).
+    const int32_t* lengths = nullptr;
+    int32_t lengthCount = 0;
     if (!any) {
         TSplitPlan& plan = *FSplit;
         if (plan.CutVersion != FRete->EdgeChanges()) {
@@ -554,26 +568,28 @@ void TPatternMatchNode::SplitCuts(const TSplitSource& from, std::vector<TIEToken
             plan.CutVersion = FRete->EdgeChanges();
         }
         any = plan.CutAny;
-        if (!any)
-            for (const int32_t length : plan.CutLengths)
-                if (const int32_t i = length - p - 1; i >= 0 && i <= n - p) wanted.push_back(i);
+        lengths = plan.CutLengths.data();
+        lengthCount = static_cast<int32_t>(plan.CutLengths.size());
     }
-    const int32_t cutCount = any ? n - p + 1 : static_cast<int32_t>(wanted.size());
+    const int32_t cutCount = any ? n - p + 1 : lengthCount;
     // Children that split again or test the slot's length take the cuts without a token.
     bool tokenless = false;
     if (positions && !out) {
         if (FIndexVersion != FEdgeVersion) RebuildIndex();
         tokenless = !FSplit->CutChildren.empty();
     }
+    const uint32_t keyBase = (from.Cut * 31u + static_cast<uint32_t>(p)) * 65599u + 1u;
     for (int32_t c = 0; c < cutCount; ++c) {
-        const int32_t i = any ? c : wanted[static_cast<size_t>(c)];
+        const int32_t i = any ? c : lengths[c] - p - 1;
+        if (i < 0 || i > n - p) continue; // a length this fact cannot be cut to
         const int32_t runLength = n - p - i;
-        const uint32_t cutKey = (from.Cut * 31u + static_cast<uint32_t>(p)) * 65599u +
-                                static_cast<uint32_t>(runLength) + 1u;
+        const uint32_t cutKey = keyBase + static_cast<uint32_t>(runLength);
         if (positions) {
             TRefPtr<TMatchCut> cuts(new TMatchCut(from.Cuts, slot, p, runLength));
             if (tokenless) {
-                PassCut({from.Tag, from.Fact, cuts, cutKey, from.Strength}, n - runLength + 1);
+                PassCut({from.Tag, from.Fact, cuts, cutKey, from.Strength, list, slot,
+                         n - runLength + 1},
+                        n - runLength + 1);
                 continue;
             }
             TIETokenRef split = TIEToken::CreateFirst(from.Tag, from.Fact);
@@ -618,9 +634,13 @@ void TPatternMatchNode::PassCut(const TSplitSource& cut, int32_t count) {
     };
     for (const TCutChild& c : FSplit->CutChildren) {
         TPatternMatchNode* child = c.Node;
-        if (child->FKind == pmtTestMultiSlotMultiField)
-            child->SplitCuts(cut, nullptr);
-        else if (child->FKind != pmtTestMultiSlotLength)
+        if (child->FKind == pmtTestMultiSlotMultiField) {
+            // A split of another slot reads its slot itself.
+            if (c.SameSlot)
+                child->SplitCuts(cut, nullptr);
+            else
+                child->SplitCuts({cut.Tag, cut.Fact, cut.Cuts, cut.Cut, cut.Strength}, nullptr);
+        } else if (child->FKind != pmtTestMultiSlotLength)
             child->Receive(made(), ctSingle);
         else if (c.SameSlot ? count == child->FSub : child->LengthPasses(*cut.Fact, cut.Cuts.get()))
             child->Emit(made());

@@ -185,6 +185,11 @@ private:
         const TRefPtr<TMatchCut>& Cuts;
         uint32_t Cut;
         float Strength;
+        // For a child split of the same slot: the slot's list (at position Slot of the engine's
+        // own fact) and its length as the cuts leave it; null when the child reads the slot.
+        const IValueVector* List = nullptr;
+        int32_t Slot = -1;
+        int32_t Count = 0;
     };
     void SplitCuts(const TSplitSource& from, std::vector<TIETokenRef>* out);
     // Sends one cut to the children (TSplitPlan::CutChildren), making its token only for those that
@@ -203,7 +208,7 @@ private:
     // a split hands its cuts to those that split again or test the length without a token.
     struct TCutChild {
         TPatternMatchNode* Node;
-        bool SameSlot; // a length test of this node's slot
+        bool SameSlot; // a length test or a split of this node's slot
     };
     // What a split (pmtTestMultiSlotMultiField) keeps of the paths below it; the other kinds,
     // most nodes, have none.

@@ -540,22 +540,29 @@ TBinding* TIEContext::SetGlobalBinding(std::string_view name, TRefPtr<IIEValue> 
     return root->AddBinding(name, std::move(value));
 }
 
-void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int depth) {
+void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int depth, int32_t after) {
     if (value && value->GetDType() == dtList) {
-        // Read in place: the list is only read here, so a shared one is not copied (AsList).
-        TRefPtr<IValueVector> list;
-        if (typeid(*value) == typeid(TIEValue))
-            list = TRefPtr<IValueVector>(
-                const_cast<IValueVector*>(static_cast<const TIEValue*>(value)->ListPayload()));
-        else
-            list = value->AsList();
+        // Read in place: the list is only read here, so a shared one is not copied (AsList). It
+        // is held only before an element is evaluated (which may rebind the variable it came
+        // from) or when it had to be made.
+        TRefPtr<IValueVector> hold;
+        const IValueVector* list;
+        if (typeid(*value) == typeid(TIEValue)) {
+            list = static_cast<const TIEValue*>(value)->ListPayload();
+        } else {
+            hold = value->AsList();
+            list = hold.get();
+        }
         if (!list) return;
         // Elements are nearly always literals, their own values: taken as they stand, read in
-        // place from the engine's own list. (No room is reserved ahead: the list grows as it
-        // did, since it may become a fact's slot, whose spare room would stay for its life.)
+        // place from the engine's own list.
         const auto* items = typeid(*list) == typeid(TValueVector)
-                                ? static_cast<const TValueVector*>(list.get())
+                                ? static_cast<const TValueVector*>(list)
                                 : nullptr;
+        // The list may become a fact's slot, where spare room would stay for the fact's life:
+        // room for this list's elements and one for each argument still to come, no more (a
+        // list of the elements' own lists or a later list argument grows it as it comes).
+        if (depth == 0) values.Reserve(values.Count() + list->Count() + after);
         for (int32_t i = 0; i < (items ? items->Count() : list->Count()); ++i) {
             const TRefPtr<IIEValue>& element = items ? items->begin()[i] : list->GetItem(i);
             const IIEValue* e = element.get();
@@ -567,14 +574,16 @@ void TIEContext::SpliceInto(const IIEValue* value, TValueVector& values, int dep
                     continue;
                 }
             }
-            SpliceInto(element->Evaluate(this).get(), values, depth + 1);
+            if (!hold) hold = TRefPtr<IValueVector>(const_cast<IValueVector*>(list));
+            SpliceInto(element->Evaluate(this).get(), values, depth + 1, 0);
         }
         return;
     }
     values.Add(TRefPtr<IIEValue>(const_cast<IIEValue*>(value)));
 }
 
-void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values) {
+void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values,
+                                      int32_t after) {
     if (!argument) return;
     if (typeid(*argument) == typeid(TIEValue)) {
         const auto* v = static_cast<const TIEValue*>(argument.get());
@@ -589,18 +598,36 @@ void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueV
             TRefPtr<IIEValue> hold;
             const IIEValue* bound = v->BorrowVariable(this, hold);
             // An object that is no position stands for itself, as Evaluate gives it.
-            SpliceInto(bound ? bound : v, values, 0);
+            SpliceInto(bound ? bound : v, values, 0, after);
             return;
         }
     }
-    SpliceInto(argument->Evaluate(this).get(), values, 0);
+    SpliceInto(argument->Evaluate(this).get(), values, 0, after);
 }
 
 TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& arguments) {
     auto values = MakeRef<TValueVector>();
     values->Reserve(arguments.Count());
+    // The engine's own list is read in place, and a literal (nearly every element of a list
+    // evaluated again, such as a slot's) is taken as it stands, in line.
+    if (&typeid(arguments) == &typeid(TValueVector)) {
+        const auto& items = static_cast<const TValueVector&>(arguments);
+        for (int32_t i = 0; i < items.Count(); ++i) {
+            const TRefPtr<IIEValue>& argument = items.begin()[i];
+            const IIEValue* a = argument.get();
+            if (a && &typeid(*a) == &typeid(TIEValue)) {
+                const auto* v = static_cast<const TIEValue*>(a);
+                if (v->DType() != dtList && v->EvaluatesToItself()) {
+                    values->Add(argument);
+                    continue;
+                }
+            }
+            EvaluateArgumentInto(argument, *values, items.Count() - i - 1);
+        }
+        return values;
+    }
     for (int32_t i = 0; i < arguments.Count(); ++i)
-        EvaluateArgumentInto(arguments.GetItem(i), *values);
+        EvaluateArgumentInto(arguments.GetItem(i), *values, arguments.Count() - i - 1);
     return values;
 }
 
@@ -725,9 +752,11 @@ namespace {
 // Element `sub` of the slot at `slot` (whose value is `slotValue`) as the cut chain makes it
 // (the whole slot for a negative `sub`) where the slot holds it already: an element of the slot's
 // list, or the run of a `$?` variable that spans the whole list alone. Null for what
-// TMatchCut::Element would have to make or fails to find.
+// TMatchCut::Element would have to make or fails to find; for a run it would have to make, the
+// run's length goes to `run` when asked for.
+template <bool Run>
 const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, int32_t slot,
-                               int32_t sub) {
+                               int32_t sub, [[maybe_unused]] int32_t* run) {
     if (sub < 0) return sub == -1 && !TMatchCut::CutsSlot(cut, slot) ? slotValue : nullptr;
     if (!slotValue || typeid(*slotValue) != typeid(TIEValue)) return nullptr;
     const IValueVector* list = static_cast<const TIEValue*>(slotValue)->ListPayload();
@@ -738,9 +767,15 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
     for (; cut; cut = cut->Outer.get()) {
         if (cut->Slot != slot || k < cut->Start) continue;
         if (k == cut->Start) {
-            if (cut->Start != 0 || cut->Length != list->Count() ||
-                TMatchCut::CutsSlot(cut->Outer.get(), slot))
+            // (The engine's own list is counted without a virtual call.)
+            const int32_t count = &typeid(*list) == &typeid(TValueVector)
+                                      ? static_cast<const TValueVector*>(list)->Count()
+                                      : list->Count();
+            if (cut->Start != 0 || cut->Length != count ||
+                TMatchCut::CutsSlot(cut->Outer.get(), slot)) {
+                if constexpr (Run) *run = cut->Length;
                 return nullptr;
+            }
             return slotValue;
         }
         k += cut->Length - 1;
@@ -748,7 +783,9 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
     return k < list->Count() ? list->GetItem(k).get() : nullptr;
 }
 
-inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context) {
+template <bool Run = false>
+inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context,
+                                       int32_t* run = nullptr) {
     const IFact* fact = context.MatchFact();
     const TMatchCut* cut = nullptr;
     if (const IReteToken* token = context.MatchToken()) {
@@ -778,13 +815,18 @@ inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContex
                 if (info.SubIndex < items.Count()) return items.begin()[info.SubIndex].get();
             }
     }
-    return ReadCutInPlace(cut, value, at.Index, info.SubIndex);
+    return ReadCutInPlace<Run>(cut, value, at.Index, info.SubIndex, run);
 }
 
 } // namespace
 
 const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
     return ReadSlotInPlace(info, context);
+}
+
+const IIEValue* ReadMatchedSlotOrRun(const TBindingInfo& info, const TIEContext& context,
+                                     int32_t& runLength) {
+    return ReadSlotInPlace<true>(info, context, &runLength);
 }
 
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,

@@ -333,8 +333,10 @@ public:
     // Evaluates each argument in this context; list results are spliced flat into the result,
     // at every depth.
     TRefPtr<TValueVector> EvaluateArguments(const IValueVector& arguments);
-    // Appends the evaluation of one argument to `values`, splicing lists.
-    void EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values);
+    // Appends the evaluation of one argument to `values`, splicing lists; `after`: the number of
+    // arguments still to come, for which a spliced list leaves room.
+    void EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueVector& values,
+                              int32_t after = 0);
 
     // Copies the return flag and a clone of the return value.
     void Assign(const TIEContext& source);
@@ -358,7 +360,7 @@ private:
     // of it; else null.
     TBinding* RootBindingAt(uint16_t hint, std::string_view name,
                             const TIEContext*& owner) const noexcept;
-    void SpliceInto(const IIEValue* value, TValueVector& values, int depth);
+    void SpliceInto(const IIEValue* value, TValueVector& values, int depth, int32_t after);
 
     bool FReturnFlag = false;
     TRefPtr<IIEValue> FReturnValue;
@@ -401,6 +403,11 @@ const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& cont
 // context) included, which BorrowBindingInfo tries first in line.
 const IIEValue* BorrowBindingInfoApart(const TBindingInfo& info, const TIEContext& context,
                                        std::string_view variableName, TRefPtr<IIEValue>& hold);
+// ReadMatchedSlot for a reader that wants only a list's length: where the record names the run
+// of a multifield split's cut that the slot does not hold as it is (a `$?` variable sharing its
+// slot), null with the run's length in `runLength` (no list is made for it).
+const IIEValue* ReadMatchedSlotOrRun(const TBindingInfo& info, const TIEContext& context,
+                                     int32_t& runLength);
 // One cut of a multifield split as a match holds it: instead of a copy of the fact whose slot
 // holds the cut list, the match keeps the fact and these positions. The run of a `$?` variable
 // in the slot at position Slot of the fact starts at element Start of the slot as the earlier

@@ -1251,6 +1251,42 @@ const IIEValue* TIEValue::BorrowVariable(TIEContext* context, TRefPtr<IIEValue>&
     }
 }
 
+const IIEValue* TIEValue::BorrowVariableOrRun(TIEContext* context, TRefPtr<IIEValue>& hold,
+                                              int32_t& runLength) const {
+    // The position record found as BorrowVariable finds it (a variable's binding, or a record
+    // the network compiled into the expression), read as BorrowBindingInfo reads it, but for a
+    // run of a cut, which gives its length.
+    const TBindingInfo* info = nullptr;
+    const TIEContext* owner = context;
+    std::string_view name;
+    if (FType == dtVariable || FType == dtMultiVariable) {
+        if (!context) RaiseIE(imNoContext, IETypeName(FType));
+        TBinding* binding = context->NearestBindingAt(FBindingHint, FTextBlock->Text(), owner);
+        if (!binding) binding = context->FindBinding(FTextBlock->Text(), owner, FBindingHint);
+        if (!binding || !binding->Value) RaiseIE(imCorruptedBinding, FTextBlock->Text());
+        const IIEValue* bound = binding->Value.get();
+        if (bound->GetDType() != dtObject) return bound;
+        info = AsBindingInfo(bound->AsObject());
+        if (!info) return bound;
+        name = FTextBlock->Text();
+    } else if (FType == dtObject && FOwnsObject && FObject && !ObjectFreed() &&
+               &typeid(*FObject) == &typeid(TBinding)) {
+        // (Told by the address of the type information: BorrowVariable reads any other.)
+        if (!context) RaiseIE(imNoContext, IETypeName(FType));
+        info = static_cast<const TBinding*>(FObject);
+        name = static_cast<const TBinding*>(FObject)->Name;
+    } else {
+        return BorrowVariable(context, hold);
+    }
+    int32_t n = -1;
+    if (const IIEValue* value = ReadMatchedSlotOrRun(*info, *owner, n)) return value;
+    if (n >= 0) {
+        runLength = n;
+        return nullptr;
+    }
+    return BorrowBindingInfoApart(*info, *owner, name, hold);
+}
+
 TRefPtr<IIEValue> TIEValue::Evaluate(TIEContext* context) {
     switch (FType) {
     case dtVariable:

@@ -227,6 +227,11 @@ public:
     // ends; `hold` keeps a value made for the read (a fact identifier). Null for other kinds.
     // Raises as Evaluate does.
     const IIEValue* BorrowVariable(TIEContext* context, TRefPtr<IIEValue>& hold) const;
+    // BorrowVariable for a reader that wants only a list's length: a pattern variable that names
+    // the run of a multifield split's cut gives the run's length in `runLength` and null (no list
+    // is made for it); anything else as BorrowVariable, `runLength` left as it was.
+    const IIEValue* BorrowVariableOrRun(TIEContext* context, TRefPtr<IIEValue>& hold,
+                                        int32_t& runLength) const;
     // A variable's position among the bindings of the context that last read or bound it,
     // checked by name before it is used (a deffunction's compiler sets it to the variable's
     // frame slot).

@@ -115,3 +115,13 @@
     (printout t "before x " ?a crlf))
 (assert (m (v 2 3 x)))
 (run)
+; Three runs of one slot and a run of another, their lengths read by a test and by the action.
+(clear)
+(deftemplate p (multislot a) (multislot b))
+(defrule runs
+    (p (a $?x $?y $?z) (b ?h $?t))
+    (test (= (length$ ?y) (+ (length$ ?x) (length$ ?t))))
+    =>
+    (printout t ?x "|" ?y "|" ?z " " ?h " " ?t " " (length$ ?x) (length$ ?y) (length$ ?z) crlf))
+(assert (p (a 1 2 3 4) (b h 5)))
+(run)
