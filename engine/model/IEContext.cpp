@@ -226,7 +226,7 @@ void TBindings::Recycle(int32_t keep) {
             Blank(b);
         }
     FFrameSlots = 0;
-    Truncate(static_cast<int32_t>(kept));
+    if (kept < FItems.size()) Truncate(static_cast<int32_t>(kept));
     if (FOwner) FOwner->BindingsCleared();
 }
 
@@ -600,6 +600,14 @@ void TIEContext::EvaluateArgumentInto(const TRefPtr<IIEValue>& argument, TValueV
 TRefPtr<TValueVector> TIEContext::EvaluateArguments(const IValueVector& arguments) {
     auto values = MakeRef<TValueVector>();
     values->Reserve(arguments.Count());
+    // The engine's own list is read in place (its count asked again after each argument, as
+    // GetItem would check it).
+    if (typeid(arguments) == typeid(TValueVector)) {
+        const auto& own = static_cast<const TValueVector&>(arguments);
+        for (int32_t i = 0; i < own.Count(); ++i)
+            EvaluateArgumentInto(own.begin()[i], *values);
+        return values;
+    }
     for (int32_t i = 0; i < arguments.Count(); ++i)
         EvaluateArgumentInto(arguments.GetItem(i), *values);
     return values;
@@ -714,6 +722,8 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
             TSlotPosition& at = info.Position;
             if (at.Template != t || at.Layout != t->Layout())
                 at = {t, t->Layout(), t->IndexOfSlot(info.SlotName)};
+            // Stored in the layout the position was found in: read without a call.
+            if (const IIEValue* stored = f.StoredValueAt(at.Index, at.Layout)) return stored;
             if (at.Index >= 0) return f.ValueAt(at.Index).get();
         }
     }
