@@ -368,7 +368,6 @@ void TIEContext::GiveBackFrame(std::unique_ptr<TIEContext> frame) noexcept {
         frame->FFact = nullptr;
         frame->FMatchToken = nullptr;
         frame->FMatchFact = nullptr;
-        frame->FMatchCount = -1;
         frame->ClearReturn();
         TSpareFrames* spare = TSpareFrames::Get();
         if (!spare || spare->Spare.size() >= TSpareFrames::MaxSpare) return;
@@ -619,7 +618,6 @@ void TIEContext::Recycle(int32_t keepNames) {
     FFact = nullptr;
     FMatchToken = nullptr;
     FMatchFact = nullptr;
-    FMatchCount = -1;
     ClearReturn();
 }
 
@@ -760,18 +758,24 @@ const IIEValue* ReadCutInPlace(const TMatchCut* cut, const IIEValue* slotValue, 
     return k < list->Count() ? list->GetItem(k).get() : nullptr;
 }
 
-// The slot `info` names in `fact` (cut by `cut`, null when not), where the fact holds it; null
-// for what the general read has to make or find.
-inline const IIEValue* ReadFactInPlace(const IFact* fact, const TMatchCut* cut,
-                                       const TBindingInfo& info) {
+inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context) {
+    const IFact* fact = context.MatchFact();
+    const TMatchCut* cut = nullptr;
+    if (const IReteToken* token = context.MatchToken()) {
+        const int32_t n = token->FactCount();
+        if (info.FactIndex != n || !fact) {
+            if (info.FactIndex < 0 || info.FactIndex >= n) return nullptr;
+            fact = token->BorrowFactCut(info.FactIndex, cut);
+        }
+    } else if (info.FactIndex != 0) {
+        return nullptr;
+    }
     if (!fact || typeid(*fact) != typeid(TFact)) return nullptr;
     const TFact& f = static_cast<const TFact&>(*fact);
     const TFactTemplate* t = f.Template();
     const TSlotPosition& at = info.Position;
     if (!t || at.Template != t || at.Layout != t->Layout() || at.Index < 0) return nullptr;
-    // Stored in the layout the position was found in: read without a call.
-    const IIEValue* value = f.StoredValueAt(at.Index, at.Layout);
-    if (!value) value = f.ValueAt(at.Index).get();
+    const IIEValue* value = f.ValueAt(at.Index).get();
     if (!cut) {
         if (info.SubIndex == -1) [[likely]]
             return value;
@@ -787,43 +791,10 @@ inline const IIEValue* ReadFactInPlace(const IFact* fact, const TMatchCut* cut,
     return ReadCutInPlace(cut, value, at.Index, info.SubIndex);
 }
 
-inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContext& context) {
-    const IFact* fact = context.MatchFact();
-    const TMatchCut* cut = nullptr;
-    if (const IReteToken* token = context.MatchToken()) {
-        const int32_t n = context.MatchFactCount();
-        if (info.FactIndex != n || !fact) {
-            if (info.FactIndex < 0 || info.FactIndex >= n) return nullptr;
-            fact = token->BorrowFactCut(info.FactIndex, cut);
-        }
-    } else if (info.FactIndex != 0) {
-        return nullptr;
-    }
-    return ReadFactInPlace(fact, cut, info);
-}
-
-[[gnu::noinline]] const IIEValue* ReadSlotApart(const TBindingInfo& info,
-                                                const TIEContext& context) {
-    return ReadSlotInPlace(info, context);
-}
-
 } // namespace
 
 const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
-    // A whole slot of the fact being matched, stored where the position was found: read here
-    // without a call (join tests read their variables through this); the rest apart.
-    const bool matched = context.MatchToken() ? info.FactIndex == context.KnownMatchFactCount() &&
-                                                    info.FactIndex >= 0
-                                              : info.FactIndex == 0;
-    const IFact* fact = context.MatchFact();
-    if (matched && info.SubIndex == -1 && fact && &typeid(*fact) == &typeid(TFact)) {
-        const TFact& f = static_cast<const TFact&>(*fact);
-        const TFactTemplate* t = f.Template();
-        const TSlotPosition& at = info.Position;
-        if (t && at.Template == t && at.Layout == t->Layout())
-            if (const IIEValue* value = f.StoredValueAt(at.Index, at.Layout)) return value;
-    }
-    return ReadSlotApart(info, context);
+    return ReadSlotInPlace(info, context);
 }
 
 const IIEValue* BorrowBindingInfo(const TBindingInfo& info, const TIEContext& context,

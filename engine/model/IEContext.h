@@ -234,7 +234,6 @@ public:
     void SetToken(TRefPtr<IReteToken> token) {
         FToken = std::move(token);
         FMatchToken = FToken.get();
-        FMatchCount = -1;
     }
     // The match that pattern variables read: the token and the fact joining it. SetToken and
     // SetFact set it too; the network lends a match for the length of a test through SetMatch,
@@ -244,16 +243,7 @@ public:
     void SetMatch(const IReteToken* token, const IFact* fact) noexcept {
         FMatchToken = token;
         FMatchFact = fact;
-        FMatchCount = -1;
     }
-    // The match token's fact count (0 without a token), asked of the token once per match: a
-    // test reads several variables of one match.
-    int32_t MatchFactCount() const noexcept {
-        if (FMatchCount < 0) FMatchCount = FMatchToken ? FMatchToken->FactCount() : 0;
-        return FMatchCount;
-    }
-    // The count MatchFactCount found for this match, -1 when not asked yet.
-    int32_t KnownMatchFactCount() const noexcept { return FMatchCount; }
 
     // Return state
     bool ReturnFlag() const noexcept { return FReturnFlag; }
@@ -381,7 +371,6 @@ private:
     TRefPtr<IReteToken> FToken;
     const IReteToken* FMatchToken = nullptr;
     const IFact* FMatchFact = nullptr;
-    mutable int32_t FMatchCount = -1; // MatchFactCount, -1 until asked
 };
 
 // The value of the slot that `info` names in `fact`, without taking a reference where the fact
