@@ -438,7 +438,7 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
     const auto bind = [&](std::string_view name, TRefPtr<IIEValue> value) {
         if (made < reusable) {
             TBinding& kept = *bindings.Item(made);
-            if (kept.Name == name) {
+            if (SameName(kept.Name, name)) {
                 kept.Value = std::move(value);
                 ++made;
                 return;
