@@ -43,6 +43,14 @@ void BindLocally(TIEContext& context, std::string_view name, TRefPtr<IIEValue> v
     context.Bindings().Append(name, std::move(value));
 }
 
+// The engine's own list that a value of the engine's own kind holds, read without a call (the
+// addresses of the type information tell the classes); null for anything else.
+const IValueVector* OwnList(const IIEValue* value) noexcept {
+    if (!value || &typeid(*value) != &typeid(TIEValue)) return nullptr;
+    const IValueVector* list = static_cast<const TIEValue*>(value)->ListPayload();
+    return list && &typeid(*list) == &typeid(TValueVector) ? list : nullptr;
+}
+
 } // namespace
 
 TRule::TRule(TComponent* owner, IRuleEngine* engine) : TComponent(owner) {
@@ -430,7 +438,7 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
     const auto bind = [&](std::string_view name, TRefPtr<IIEValue> value) {
         if (made < reusable) {
             TBinding& kept = *bindings.Item(made);
-            if (kept.Name == name) {
+            if (SameName(kept.Name, name)) {
                 kept.Value = std::move(value);
                 ++made;
                 return;
@@ -473,6 +481,10 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
                 value = element ? TRefPtr<IIEValue>(const_cast<IIEValue*>(element)) : IEEmptyAtom();
             } else if (b.SubIndex == -1) {
                 value = TRefPtr<IIEValue>(const_cast<IIEValue*>(slotValue));
+            } else if (const IValueVector* own = OwnList(slotValue);
+                       own && b.SubIndex >= 0 && b.SubIndex < own->Count()) {
+                // An ordered fact's field, read in the engine's own list.
+                value = static_cast<const TValueVector*>(own)->begin()[b.SubIndex];
             } else {
                 TRefPtr<IValueVector> listHold;
                 const IValueVector* list = nullptr;

@@ -226,7 +226,7 @@ void TBindings::Recycle(int32_t keep) {
             Blank(b);
         }
     FFrameSlots = 0;
-    Truncate(static_cast<int32_t>(kept));
+    if (kept < FItems.size()) Truncate(static_cast<int32_t>(kept));
     if (FOwner) FOwner->BindingsCleared();
 }
 
@@ -739,6 +739,8 @@ const IIEValue* BorrowSlotValue(const IFact& fact, const TBindingInfo& info,
             TSlotPosition& at = info.Position;
             if (at.Template != t || at.Layout != t->Layout())
                 at = {t, t->Layout(), t->IndexOfSlot(info.SlotName)};
+            // Stored in the layout the position was found in: read without a call.
+            if (const IIEValue* stored = f.StoredValueAt(at.Index, at.Layout)) return stored;
             if (at.Index >= 0) return f.ValueAt(at.Index).get();
         }
     }
