@@ -79,7 +79,9 @@ TRefPtr<IIEValue> TTestFunction::Execute(IFunCall* call, TIEContext* context) {
 
 TRefPtr<IIEValue> NumberValue(const TIENumber& number) {
     if (number.IsFloat) return TIEValue::CreateFloat(number.Value);
-    return TIEValue::CreateInteger(dtInteger, static_cast<int32_t>(number.Value));
+    const auto integer = static_cast<int32_t>(number.Value);
+    if (TRefPtr<IIEValue> shared = TIEValue::SharedInteger(integer)) return shared;
+    return TIEValue::CreateInteger(dtInteger, integer);
 }
 
 namespace {

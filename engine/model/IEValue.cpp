@@ -378,6 +378,33 @@ TRefPtr<TIEValue> TIEValue::CreateInteger(TIEType kind, int32_t value) {
     return v;
 }
 
+namespace {
+
+// The shared values of the small integers, made on first use and never freed (a value may be
+// released on any thread, up to the very end).
+constexpr int32_t SharedIntegerLow = -256;
+constexpr int32_t SharedIntegerHigh = 1024;
+constinit std::atomic<TIEValue*> SharedIntegers[SharedIntegerHigh - SharedIntegerLow] = {};
+
+} // namespace
+
+TRefPtr<IIEValue> TIEValue::SharedInteger(int32_t value) {
+    if (value < SharedIntegerLow || value >= SharedIntegerHigh) return nullptr;
+    std::atomic<TIEValue*>& slot = SharedIntegers[value - SharedIntegerLow];
+    TIEValue* shared = slot.load(std::memory_order_acquire);
+    if (!shared) [[unlikely]] {
+        TRefPtr<TIEValue> made = CreateInteger(dtInteger, value);
+        made->MakeConstant();
+        shared = made.get();
+        TIEValue* expected = nullptr;
+        if (slot.compare_exchange_strong(expected, shared, std::memory_order_acq_rel))
+            (void)made.detach(); // the table's count
+        else
+            shared = expected; // another thread made it first; `made` goes
+    }
+    return TRefPtr<IIEValue>(shared);
+}
+
 TRefPtr<TIEValue> TIEValue::CreateText(TIEType kind, std::string_view text) {
     if (!IsTextType(kind)) RaiseIE(imValueTypeMismatch);
     TRefPtr<TIEValue> v(new TIEValue());

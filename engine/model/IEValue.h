@@ -90,6 +90,10 @@ public:
     static TRefPtr<TIEValue> CreateFunCall(TRefPtr<IFunCall> call);
     static TRefPtr<TIEValue> CreateSingletons(TRefPtr<ISingletonsVector> singletons);
     static TRefPtr<TIEValue> CreateExternalAddress(intptr_t value);
+    // The one shared, constant value of a small integer (null for a number out of that range):
+    // what arithmetic gives, so that the numbers a program computes and keeps (counters,
+    // positions, offsets in facts' slots) are not a 40-byte block each, nor an allocation each.
+    static TRefPtr<IIEValue> SharedInteger(int32_t value);
 
     // Values are allocated on every call and comparison (AllocateBlock).
     static void* operator new(size_t size);

@@ -427,6 +427,22 @@ TEST(IEValueConstants, NothingChangesAConstantInPlace) {
     EXPECT_EQ(IETrueValue()->GetText(), "TRUE");
 }
 
+TEST(IEValueConstants, SmallIntegersAreSharedConstants) {
+    const auto seven = TIEValue::SharedInteger(7);
+    ASSERT_TRUE(seven);
+    EXPECT_EQ(seven.get(), TIEValue::SharedInteger(7).get());
+    EXPECT_EQ(TIEValue::SharedInteger(-7)->AsInteger(), -7);
+    EXPECT_TRUE(seven->IsConstant());
+    EXPECT_THROW(seven->SetAsInteger(8), EIEException);
+    EXPECT_EQ(seven->AsInteger(), 7);
+    // A copy may be changed; a large number is nobody's to share.
+    auto copy = seven->CloneValue();
+    copy->SetAsInteger(8);
+    EXPECT_EQ(seven->AsInteger(), 7);
+    EXPECT_FALSE(TIEValue::SharedInteger(1 << 20));
+    EXPECT_FALSE(TIEValue::SharedInteger(-100000));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Multifields and singletons
 
