@@ -77,27 +77,33 @@ TIEToken::TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept
 
 namespace {
 
-// The negated counts other than 0 that tokens were given (see StoredNegatedCount); never freed,
-// so that a token that dies during the program's exit still finds it.
-struct TNegatedCounts {
-    std::mutex Lock;
-    std::unordered_map<const TIEToken*, int32_t> Counts;
-};
-TNegatedCounts& NegatedCounts() {
-    static auto* counts = new TNegatedCounts;
-    return *counts;
-}
+// What a few tokens carry beside their usual value (a negated count other than 0, a strength
+// other than 1.0), kept by token in a table of its own, so that no token pays a field for it.
+// Never freed, so that a token that dies during the program's exit still finds it.
+template <class T> class TSideTable {
+public:
+    static TSideTable& Instance() {
+        static auto* table = new TSideTable;
+        return *table;
+    }
+    T Find(const TIEToken* token, T usual) {
+        const std::lock_guard lock(FLock);
+        const auto it = FValues.find(token);
+        return it == FValues.end() ? usual : it->second;
+    }
+    // Keeps the value, or forgets the token's when it is the usual one.
+    void Keep(const TIEToken* token, T value, T usual) {
+        const std::lock_guard lock(FLock);
+        if (value != usual)
+            FValues[token] = value;
+        else
+            FValues.erase(token);
+    }
 
-// The strengths other than 1.0 that tokens were given (see KeptStrength); never freed, like the
-// negated counts.
-struct TKeptStrengths {
-    std::mutex Lock;
-    std::unordered_map<const TIEToken*, float> Strengths;
+private:
+    std::mutex FLock;
+    std::unordered_map<const TIEToken*, T> FValues;
 };
-TKeptStrengths& KeptStrengths() {
-    static auto* strengths = new TKeptStrengths;
-    return *strengths;
-}
 
 float ValidStrength(float strength) noexcept {
     return strength < 0.0f || std::isnan(strength) ? 0.0f : strength;
@@ -111,20 +117,12 @@ TIEToken::~TIEToken() {
 }
 
 float TIEToken::KeptStrength() const noexcept {
-    TKeptStrengths& ks = KeptStrengths();
-    const std::lock_guard lock(ks.Lock);
-    const auto it = ks.Strengths.find(this);
-    return it == ks.Strengths.end() ? 1.0f : it->second;
+    return TSideTable<float>::Instance().Find(this, 1.0f);
 }
 
 void TIEToken::KeepStrength(float strength) {
     if (strength == 1.0f && !FStrengthKept) return;
-    TKeptStrengths& ks = KeptStrengths();
-    const std::lock_guard lock(ks.Lock);
-    if (strength != 1.0f)
-        ks.Strengths[this] = strength;
-    else
-        ks.Strengths.erase(this);
+    TSideTable<float>::Instance().Keep(this, strength, 1.0f);
     FStrengthKept = strength != 1.0f;
 }
 
@@ -136,20 +134,12 @@ void TIEToken::SetCut(uint32_t cut) noexcept {
 }
 
 int32_t TIEToken::StoredNegatedCount() const noexcept {
-    TNegatedCounts& nc = NegatedCounts();
-    const std::lock_guard lock(nc.Lock);
-    const auto it = nc.Counts.find(this);
-    return it == nc.Counts.end() ? 0 : it->second;
+    return TSideTable<int32_t>::Instance().Find(this, 0);
 }
 
 void TIEToken::SetNegatedCount(int32_t count) {
     if (count <= 0 && !FCounted) return;
-    TNegatedCounts& nc = NegatedCounts();
-    const std::lock_guard lock(nc.Lock);
-    if (count > 0)
-        nc.Counts[this] = count;
-    else
-        nc.Counts.erase(this);
+    TSideTable<int32_t>::Instance().Keep(this, count > 0 ? count : 0, 0);
     FCounted = count > 0;
 }
 
