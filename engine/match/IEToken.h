@@ -1013,20 +1013,15 @@ private:
     // every insert and erase) and most of its memory.
     // The links a chain runs through: a chained entry's own, or a split memory's arrival links
     // (see SetSplit).
-    struct TKeyLinks {
-        using E = TChainedEntry;
-        static E*& Next(E& e) noexcept { return e.KeyNext; }
-        static E*& Prev(E& e) noexcept { return e.KeyPrev; }
-        static E* Next(const E& e) noexcept { return e.KeyNext; }
-        static E* Prev(const E& e) noexcept { return e.KeyPrev; }
+    template <class Entry, Entry* Entry::*NextLink, Entry* Entry::*PrevLink> struct TLinks {
+        using E = Entry;
+        static E*& Next(E& e) noexcept { return e.*NextLink; }
+        static E*& Prev(E& e) noexcept { return e.*PrevLink; }
+        static E* Next(const E& e) noexcept { return e.*NextLink; }
+        static E* Prev(const E& e) noexcept { return e.*PrevLink; }
     };
-    struct TArrivalLinks {
-        using E = TTokenEntry;
-        static E*& Next(E& e) noexcept { return e.Next; }
-        static E*& Prev(E& e) noexcept { return e.Prev; }
-        static E* Next(const E& e) noexcept { return e.Next; }
-        static E* Prev(const E& e) noexcept { return e.Prev; }
-    };
+    using TKeyLinks = TLinks<TChainedEntry, &TChainedEntry::KeyNext, &TChainedEntry::KeyPrev>;
+    using TArrivalLinks = TLinks<TTokenEntry, &TTokenEntry::Next, &TTokenEntry::Prev>;
     template <class L> struct TChains {
         using E = typename L::E;
         // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
