@@ -80,16 +80,10 @@ TIENumber Combined(IFunCall* call, int32_t from, TIEContext* context, double tot
     if (!std::isfinite(total)) [[unlikely]]
         CheckFloat(total);
     if (isFloat) return {total, true};
-    // RoundedInteger without its CheckFloat; through the integer, so a zero product of a
-    // negative is 0, not -0. Integers combine into an integral total: rounded only when it is
-    // not one (nearbyint is a call).
-    double r = total;
-    if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max() &&
-          static_cast<double>(static_cast<int32_t>(r)) == r))
-        r = std::nearbyint(total);
-    if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max()))
-        throw EIntOverflow();
-    return {static_cast<double>(static_cast<int32_t>(r)), false};
+    // RoundedInteger without its CheckFloat.
+    const std::optional<int32_t> integer = IntegralTotal(total);
+    if (!integer) throw EIntOverflow();
+    return {static_cast<double>(*integer), false};
 }
 
 } // namespace

@@ -446,14 +446,9 @@ TFunctionCall::TPlainNumber TFunctionCall::ComputeInPlace(TNumberOp op,
     }
     if (!std::isfinite(total)) return {0.0, psNone};
     if (isFloat) return {total, psFloat};
-    // Integers combine into an integral total: no rounding unless it is not one.
-    double r = total;
-    if (!(r >= -2147483648.0 && r <= 2147483647.0 &&
-          static_cast<double>(static_cast<int32_t>(r)) == r))
-        r = std::nearbyint(total);
-    if (!(r >= -2147483648.0 && r <= 2147483647.0)) return {0.0, psNone};
-    // Through the integer, so a zero product of a negative is 0, not -0.
-    return {static_cast<double>(static_cast<int32_t>(r)), psInteger};
+    const std::optional<int32_t> integer = IntegralTotal(total);
+    if (!integer) return {0.0, psNone};
+    return {static_cast<double>(*integer), psInteger};
 }
 
 namespace {

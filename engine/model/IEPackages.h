@@ -11,9 +11,11 @@
 // every function registered with every engine of the package.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +70,18 @@ enum TNumberTest : uint8_t {
 // call whose arguments are plain numbers is computed in place (TFunctionCall::EvaluateNumber);
 // noNone for every other function.
 enum TNumberOp : uint8_t { noNone, noPlus, noMinus, noTimes };
+
+// The integer a total of integers comes to (+, - and * of integers): an integral total as it
+// is, any other rounded to the nearest (nearbyint is a call); nothing when it lies outside 32
+// bits. Through the integer, so a zero product of a negative is 0, not -0.
+inline std::optional<int32_t> IntegralTotal(double total) noexcept {
+    double r = total;
+    if (!(r >= -2147483648.0 && r <= 2147483647.0 &&
+          static_cast<double>(static_cast<int32_t>(r)) == r))
+        r = std::nearbyint(total);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) return std::nullopt;
+    return static_cast<int32_t>(r);
+}
 
 // What a reasoner list tells its owner.
 enum TReasonerAction : uint8_t { raAdded = 0, raExtracted = 1, raDeleted = 2 };
