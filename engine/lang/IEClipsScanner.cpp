@@ -8,18 +8,19 @@
 #include "engine/lang/IEClipsScanner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
+#include <typeinfo>
 
 #include "engine/model/IEValue.h"
-#include "platform/Restore.h"
 
 namespace ie {
 
 namespace {
 
 // Characters that end a word and begin the next token.
-bool EndsWord(int c) {
+constexpr bool EndsWord(int c) {
     switch (c) {
     case '(':
     case ')':
@@ -43,6 +44,28 @@ bool IsPlainWordChar(char ch) {
     const auto c = static_cast<unsigned char>(ch);
     return c > ' ' && c != '\\' && !EndsWord(c);
 }
+
+namespace {
+
+// The plain word characters by byte value, for the runs of word characters.
+struct TPlainWordChars {
+    bool Plain[256] = {};
+    constexpr TPlainWordChars() {
+        for (int c = 0; c < 256; ++c)
+            Plain[c] = c > ' ' && c != '\\' && !EndsWord(c);
+    }
+};
+constexpr TPlainWordChars PlainWordChars;
+
+// The number of plain word characters at the front of `text`.
+inline size_t PlainRun(std::string_view text) {
+    size_t run = 0;
+    while (run < text.size() && PlainWordChars.Plain[static_cast<unsigned char>(text[run])])
+        ++run;
+    return run;
+}
+
+} // namespace
 
 namespace {
 
@@ -186,6 +209,74 @@ bool SymbolWord(std::string_view text, std::string& word) {
     return true;
 }
 
+// The scanner's stream as a byte source for Lex.
+struct TIEClipsStream::TStreamIn {
+    TIEClipsStream& S;
+    int Get() { return S.GetByte(); }
+    void Unget(int c) { S.UngetByte(c); }
+    int32_t Line() const { return S.FCurrentLine; }
+    std::string_view Ahead() const { return S.BufferedBytes(); }
+    // Consumes `count` bytes of Ahead, none of them a line end.
+    void Skip(size_t count) {
+        S.SkipBuffered(count);
+        S.FAfterCR = false;
+        S.FLastCounted = false;
+    }
+    std::string BlankName(std::string_view prefix) { return S.GenerateName(prefix); }
+};
+
+// A form's text read ahead as a byte source for Lex, counting lines as the stream did.
+struct TIEClipsStream::TTextIn {
+    const char* P;
+    const char* End;
+    int32_t LineNumber;
+    bool AfterCR;
+    const std::vector<std::string>* Names;
+    size_t NextName;
+    bool PrevAfterCR = false;
+    bool LastCounted = false;
+
+    int Get() {
+        PrevAfterCR = AfterCR;
+        if (P == End) {
+            LastCounted = false;
+            return EndOfData;
+        }
+        const auto c = static_cast<unsigned char>(*P++);
+        LastCounted = c == '\r' || (c == '\n' && !AfterCR);
+        if (LastCounted) ++LineNumber;
+        AfterCR = c == '\r';
+        return c;
+    }
+    void Unget(int c) {
+        if (c == EndOfData) return;
+        --P;
+        if (LastCounted) --LineNumber;
+        LastCounted = false;
+        AfterCR = PrevAfterCR;
+    }
+    int32_t Line() const { return LineNumber; }
+    std::string_view Ahead() const { return {P, static_cast<size_t>(End - P)}; }
+    void Skip(size_t count) {
+        P += count;
+        AfterCR = false;
+        LastCounted = false;
+    }
+    // The names were given while the form was read ahead, in the order of its words.
+    std::string BlankName(std::string_view prefix) {
+        if (NextName < Names->size()) return (*Names)[NextName++];
+        return std::string(prefix);
+    }
+};
+
+namespace {
+
+// Numbers of the forms read ahead, unique among all scanners, so that a token of another form
+// or another scanner is never taken for one of the current form.
+std::atomic<uint64_t> FormSerials{0};
+
+} // namespace
+
 TIEClipsStream::TIEClipsStream(TStream* stream) : TIETokenizerStream(stream) {}
 
 void TIEClipsStream::Rebind(TStream* stream) {
@@ -195,7 +286,12 @@ void TIEClipsStream::Rebind(TStream* stream) {
     if (stream) Seek(0, soFromBeginning);
     FPushBack.clear();
     FLastToken = nullptr;
-    RecycleFormTokens();
+    FHistory.clear();
+    FFormText.clear();
+    FFormNames.clear();
+    FFormWhiteSpace.clear();
+    FFormSerial = 0;
+    FFormLeft = 0;
     FLexeme.clear();
     FSource.clear();
     FPendingWhiteSpace.clear();
@@ -289,27 +385,18 @@ std::string TIEClipsStream::GenerateName(std::string_view prefix) {
     return name;
 }
 
-TRefPtr<TIEStreamToken> TIEClipsStream::NewToken(int32_t dataType, int32_t line) {
-    TRefPtr<TIEStreamToken> token;
-    if (FSpareTokens.empty()) {
-        token = MakeRef<TIEStreamToken>(dataType, line);
-    } else {
-        token = std::move(FSpareTokens.back());
-        FSpareTokens.pop_back();
-        token->Reuse(dataType, line);
-    }
-    token->SwapWhiteSpace(FPendingWhiteSpace);
-    FPendingWhiteSpace.clear();
-    if (FMadeTokens.size() < MaxSpareTokens) FMadeTokens.push_back(token);
-    return token;
-}
-
-void TIEClipsStream::RecycleFormTokens() {
-    FFormTokens.clear();
+TRefPtr<TIEStreamToken> TIEClipsStream::NewToken(int32_t line, std::string& whiteSpace) {
+    TRefPtr<TIEStreamToken>& made = FMadeTokens[FMadeNext];
+    FMadeNext = (FMadeNext + 1) % MadeTokenRing;
     // A token still held elsewhere (by a parser, a value, or as the last token) stays as it is.
-    for (TRefPtr<TIEStreamToken>& made : FMadeTokens)
-        if (made->RefCount() == 1) FSpareTokens.push_back(std::move(made));
-    FMadeTokens.clear();
+    if (made && made->RefCount() == 1) {
+        made->Reuse(tkEndOfInput, line);
+    } else {
+        made = MakeRef<TIEStreamToken>(tkEndOfInput, line);
+    }
+    made->SwapWhiteSpace(whiteSpace);
+    whiteSpace.clear();
+    return made;
 }
 
 TRefPtr<TIEText> TIEClipsStream::SharedAtomText(std::string_view text) {
@@ -320,75 +407,109 @@ TRefPtr<TIEText> TIEClipsStream::SharedAtomText(std::string_view text) {
     return block;
 }
 
-TRefPtr<TIEStreamToken> TIEClipsStream::MakeWordToken(int32_t line) {
-    const std::string_view w = FLexeme;
-    TRefPtr<TIEStreamToken> token;
+template <class TIn>
+bool TIEClipsStream::FillToken(TIEStreamToken& token, int hint, std::string& lexeme,
+                               std::string& source, TIn& in) {
+    if (hint == EndOfData) {
+        token.SetText(std::string(EndOfInputText));
+        return false;
+    }
+    if (hint == '"') {
+        token.SetDataType(dtString);
+        token.SetText(std::move(lexeme));
+        lexeme.clear();
+        token.SetSourceText(std::move(source));
+        source.clear();
+        return false;
+    }
+    if (hint != 0) {
+        token.SetDataType(hint);
+        token.SetText(std::string(1, static_cast<char>(hint)));
+        return false;
+    }
+    const std::string_view w = lexeme;
+    bool shared = false;
     if (w[0] == '?') {
-        token = NewToken(dtVariable, line);
-        token->SetText(w.size() == 1 ? GenerateName(BlankVariableName) : std::string(w.substr(1)));
+        token.SetDataType(dtVariable);
+        token.SetText(w.size() == 1 ? in.BlankName(BlankVariableName) : std::string(w.substr(1)));
     } else if (w.size() >= 2 && w[0] == '$' && w[1] == '?') {
-        token = NewToken(dtMultiVariable, line);
-        token->SetText(w.size() == 2 ? GenerateName(BlankMultiVariableName)
-                                     : std::string(w.substr(2)));
+        token.SetDataType(dtMultiVariable);
+        token.SetText(w.size() == 2 ? in.BlankName(BlankMultiVariableName)
+                                    : std::string(w.substr(2)));
     } else if (w.size() > 1 && (IsDigit(w[0]) || w[0] == '+' || w[0] == '-' || w[0] == '.')) {
         int32_t i = 0;
         double f = 0.0;
         if (ReadInteger(w, i)) {
-            token = NewToken(dtInteger, line);
-            token->SetNumber(i);
+            token.SetDataType(dtInteger);
+            token.SetNumber(i);
         } else if (ReadFloat(w, f)) {
-            token = NewToken(dtFloat, line);
-            token->SetNumber(f);
+            token.SetDataType(dtFloat);
+            token.SetNumber(f);
         } else {
-            token = NewToken(dtAtom, line);
-            token->SetText(FLexeme);
+            token.SetDataType(dtAtom);
+            token.SetText(lexeme);
         }
         // A number's display text is its value; error messages show it as written.
-        if (token->GetDataType() != dtAtom) token->SetSourceText(FLexeme);
+        if (token.GetDataType() != dtAtom) token.SetSourceText(lexeme);
     } else if (IsDigit(w[0])) {
-        token = NewToken(dtInteger, line);
-        token->SetNumber(w[0] - '0');
-        token->SetSourceText(FLexeme);
+        token.SetDataType(dtInteger);
+        token.SetNumber(w[0] - '0');
+        token.SetSourceText(lexeme);
     } else {
-        token = NewToken(dtAtom, line);
-        token->SetText(FLexeme);
-        token->SetTextBlock(SharedAtomText(FLexeme));
+        token.SetDataType(dtAtom);
+        token.SetText(lexeme);
+        shared = true;
     }
-    if (!FSource.empty()) token->SetSourceText(std::move(FSource));
-    FSource.clear();
+    if (!source.empty()) token.SetSourceText(std::move(source));
+    source.clear();
+    return shared;
+}
+
+template <class TIn>
+TRefPtr<TIEStreamToken> TIEClipsStream::MakeToken(TIn& in, std::string& whiteSpace) {
+    int32_t line = 0;
+    const int hint = Lex(in, whiteSpace, FLexeme, FSource, line);
+    TRefPtr<TIEStreamToken> token = NewToken(line, whiteSpace);
+    if (FillToken(*token, hint, FLexeme, FSource, in)) token->SetTextBlock(SharedAtomText(FLexeme));
     return token;
 }
 
-TStreamTokenRef TIEClipsStream::ReadToken() {
-    FLexeme.clear();
-    FSource.clear();
+template <class TIn>
+int TIEClipsStream::Lex(TIn& in, std::string& whiteSpace, std::string& lexeme, std::string& source,
+                        int32_t& line) {
+    lexeme.clear();
+    source.clear();
     for (;;) {
-        int c = GetByte();
+        int c = in.Get();
         while (c != EndOfData && c <= ' ') {
-            FPendingWhiteSpace += static_cast<char>(c);
-            c = GetByte();
+            whiteSpace += static_cast<char>(c);
+            c = in.Get();
         }
-        if (c == EndOfData) {
-            auto token = NewToken(tkEndOfInput, FCurrentLine);
-            token->SetText(std::string(EndOfInputText));
-            return token;
-        }
-        if (IsPunctuation(c)) {
-            auto token = NewToken(c, FCurrentLine);
-            token->SetText(std::string(1, static_cast<char>(c)));
-            return token;
+        if (c == EndOfData || IsPunctuation(c)) {
+            line = in.Line();
+            return c;
         }
         if (c == ';') {
-            FPendingWhiteSpace += ';';
-            std::string line;
-            ReadLn(line);
+            // A comment joins the white space with the rest of its line and one line end.
+            whiteSpace += ';';
+            for (;;) {
+                c = in.Get();
+                if (c == EndOfData || c == '\n') break;
+                if (c == '\r') {
+                    const int next = in.Get();
+                    if (next != '\n') in.Unget(next);
+                    break;
+                }
+                whiteSpace += static_cast<char>(c);
+            }
+            whiteSpace += IELineEnd;
             continue;
         }
         if (c == '"') {
-            const int32_t startLine = FCurrentLine;
-            std::string source(1, '"');
+            const int32_t startLine = in.Line();
+            source = '"';
             for (;;) {
-                c = GetByte();
+                c = in.Get();
                 if (c == EndOfData) {
                     throw EIEParseException(std::string(IEMessage(imUnterminatedString)),
                                             startLine);
@@ -396,109 +517,309 @@ TStreamTokenRef TIEClipsStream::ReadToken() {
                 source += static_cast<char>(c);
                 if (c == '"') break;
                 if (c == '\\') {
-                    c = GetByte();
+                    c = in.Get();
                     if (c == EndOfData) {
                         throw EIEParseException(std::string(IEMessage(imUnterminatedString)),
                                                 startLine);
                     }
                     source += static_cast<char>(c);
                 }
-                FLexeme += static_cast<char>(c);
+                lexeme += static_cast<char>(c);
             }
-            auto token = NewToken(dtString, FCurrentLine);
-            token->SetText(std::move(FLexeme));
-            FLexeme.clear();
-            token->SetSourceText(std::move(source));
-            return token;
+            line = in.Line();
+            return '"';
         }
         // A word: everything up to a blank, the end of data or a character that begins a token.
-        FLexeme += static_cast<char>(c);
+        lexeme += static_cast<char>(c);
         for (;;) {
-            // The plain characters that follow are taken from the read-ahead in one run; none of
-            // them is a line end, so the line bookkeeping is that of any such character.
-            const std::string_view ahead = BufferedBytes();
-            size_t run = 0;
-            while (run < ahead.size() && IsPlainWordChar(ahead[run]))
-                ++run;
+            // The plain characters that follow are taken in one run; none of them is a line end,
+            // so the line bookkeeping is that of any such character.
+            const std::string_view ahead = in.Ahead();
+            const size_t run = PlainRun(ahead);
             if (run > 0) {
-                FLexeme.append(ahead.data(), run);
-                if (!FSource.empty()) FSource.append(ahead.data(), run);
-                SkipBuffered(run);
-                FAfterCR = false;
-                FLastCounted = false;
+                lexeme.append(ahead.data(), run);
+                if (!source.empty()) source.append(ahead.data(), run);
+                in.Skip(run);
             }
-            const int32_t line = FCurrentLine;
-            c = GetByte();
-            if (c == EndOfData) return MakeWordToken(line);
+            line = in.Line();
+            c = in.Get();
+            if (c == EndOfData) return 0;
             if (c == '\n' || c == '\r') {
                 // A line end stays in the stream: a reader that takes one token and then the
                 // rest of its line must not lose the next line.
-                UngetByte(c);
-                return MakeWordToken(line);
+                in.Unget(c);
+                return 0;
             }
             if (c <= ' ') {
                 // The blank ends up in this token's white space.
-                FPendingWhiteSpace += static_cast<char>(c);
-                return MakeWordToken(line);
+                whiteSpace += static_cast<char>(c);
+                return 0;
             }
             if (EndsWord(c)) {
-                UngetByte(c);
-                return MakeWordToken(line);
+                in.Unget(c);
+                return 0;
             }
             if (c == '\\') {
-                if (FSource.empty()) FSource = FLexeme;
-                FSource += '\\';
-                c = GetByte();
-                if (c == EndOfData) return MakeWordToken(line);
-                FSource += static_cast<char>(c);
-                FLexeme += static_cast<char>(c);
+                if (source.empty()) source = lexeme;
+                source += '\\';
+                c = in.Get();
+                if (c == EndOfData) return 0;
+                source += static_cast<char>(c);
+                lexeme += static_cast<char>(c);
                 continue;
             }
-            if (!FSource.empty()) FSource += static_cast<char>(c);
-            FLexeme += static_cast<char>(c);
+            if (!source.empty()) source += static_cast<char>(c);
+            lexeme += static_cast<char>(c);
         }
     }
 }
 
-void TIEClipsStream::ReadAhead() {
-    RecycleFormTokens();
-    FDepth = 0;
-    int32_t count = 0;
-    {
-        // When the form cannot be completed, what was read of it stays as the history of the
-        // error, and nothing of it is handed out.
-        const TOnFailure keepHistory([this] {
-            FFormTokens = std::move(FPushBack);
-            FPushBack.clear();
-            if (!FFormTokens.empty()) FLastToken = FFormTokens.back();
-        });
-        do {
-            TStreamTokenRef token = ReadToken();
-            const bool end = token->IsEndOfInput();
-            if (token->Is('(')) ++count;
-            if (token->Is(')')) --count;
-            FPushBack.push_back(std::move(token));
-            if (end) break;
-        } while (count > 0);
+TStreamTokenRef TIEClipsStream::ReadToken() {
+    TStreamIn in{*this};
+    return MakeToken(in, FPendingWhiteSpace);
+}
+
+inline int TIEClipsStream::TakeByte() {
+    const int c = GetByte();
+    if (c != EndOfData) FFormText += static_cast<char>(c);
+    return c;
+}
+
+inline void TIEClipsStream::UntakeByte(int c) {
+    if (c == EndOfData) return;
+    UngetByte(c);
+    FFormText.pop_back();
+}
+
+void TIEClipsStream::TakeWord(int first) {
+    // Only whether the word is a lone "?" or "$?" matters here: those get their names now, as
+    // the form is read.
+    size_t length = 1;
+    int second = 0;
+    for (;;) {
+        const std::string_view ahead = BufferedBytes();
+        const size_t run = PlainRun(ahead);
+        if (run > 0) {
+            if (length == 1) second = static_cast<unsigned char>(ahead[0]);
+            length += run;
+            FFormText.append(ahead.data(), run);
+            SkipBuffered(run);
+            FAfterCR = false;
+            FLastCounted = false;
+        }
+        int c = GetByte();
+        if (c == EndOfData) break;
+        if (c == '\n' || c == '\r' || EndsWord(c)) {
+            UngetByte(c);
+            break;
+        }
+        FFormText += static_cast<char>(c);
+        if (c <= ' ') break;
+        if (c == '\\') {
+            c = TakeByte();
+            if (c == EndOfData) break;
+        }
+        if (length == 1) second = c;
+        ++length;
     }
-    std::reverse(FPushBack.begin(), FPushBack.end());
+    if (length == 1 && first == '?') {
+        FFormNames.push_back(GenerateName(BlankVariableName));
+    } else if (length == 2 && first == '$' && second == '?') {
+        FFormNames.push_back(GenerateName(BlankMultiVariableName));
+    }
+}
+
+void TIEClipsStream::TakeBlanks() {
+    const std::string_view ahead = BufferedBytes();
+    size_t run = 0;
+    while (run < ahead.size() && static_cast<unsigned char>(ahead[run]) <= ' ') {
+        // The line bookkeeping of GetByte, byte by byte.
+        const char c = ahead[run++];
+        FPrevAfterCR = FAfterCR;
+        FLastCounted = c == '\r' || (c == '\n' && !FAfterCR);
+        if (FLastCounted) ++FCurrentLine;
+        FAfterCR = c == '\r';
+    }
+    FFormText.append(ahead.data(), run);
+    SkipBuffered(run);
+}
+
+void TIEClipsStream::ReadFormText(uint32_t& complete) {
+    int32_t count = 0;
+    for (;;) {
+        int c = 0;
+        do {
+            TakeBlanks();
+            c = TakeByte();
+        } while (c != EndOfData && c <= ' ');
+        if (c == EndOfData) {
+            ++complete; // the end-of-input token ends any form
+            return;
+        }
+        if (c == ';') {
+            for (;;) {
+                c = TakeByte();
+                if (c == EndOfData || c == '\n') break;
+                if (c == '\r') {
+                    const int next = TakeByte();
+                    if (next != '\n') UntakeByte(next);
+                    break;
+                }
+            }
+            continue;
+        }
+        if (c == '"') {
+            const int32_t startLine = FCurrentLine;
+            for (;;) {
+                c = TakeByte();
+                if (c == '"') break;
+                if (c == '\\') c = TakeByte();
+                if (c == EndOfData) {
+                    throw EIEParseException(std::string(IEMessage(imUnterminatedString)),
+                                            startLine);
+                }
+            }
+        } else if (c == '(') {
+            ++count;
+        } else if (c == ')') {
+            --count;
+        } else if (!IsPunctuation(c)) {
+            TakeWord(c);
+        }
+        ++complete;
+        if (count <= 0) return;
+    }
+}
+
+TIEClipsStream::TTextIn TIEClipsStream::FormStart() const {
+    return TTextIn{FFormText.data(), FFormText.data() + FFormText.size(),
+                   FFormStartLine,   FFormStartAfterCR,
+                   &FFormNames,      0};
+}
+
+void TIEClipsStream::ReadAhead() {
+    FHistory.clear();
+    FDepth = 0;
+    FFormSerial = FormSerials.fetch_add(1, std::memory_order_relaxed) + 1;
+    // The text of a long form is not kept for the short ones that follow.
+    if (FFormText.capacity() > 65536) {
+        std::string().swap(FFormText);
+    } else {
+        FFormText.clear();
+    }
+    FFormNames.clear();
+    FFormStartLine = FCurrentLine;
+    FFormStartAfterCR = FAfterCR;
+    FFormWhiteSpace.swap(FPendingWhiteSpace);
+    FPendingWhiteSpace.clear();
+    FFormNext = 0;
+    FFormLeft = 0;
+    uint32_t complete = 0;
+    try {
+        ReadFormText(complete);
+    } catch (...) {
+        // When the form cannot be completed, what was read of it stays as the history of the
+        // error, and nothing of it is handed out; the white space before the broken token
+        // waits for the next one.
+        TTextIn in = FormStart();
+        for (uint32_t i = 0; i < complete; ++i) {
+            TRefPtr<TIEStreamToken> token = MakeToken(in, FFormWhiteSpace);
+            token->SetFormPlace(FFormSerial, i);
+            THistoryPart& last = FHistory.empty() ? FHistory.emplace_back() : FHistory.back();
+            ++last.Count;
+            FLastToken = std::move(token);
+        }
+        try {
+            FPendingWhiteSpace = MakeToken(in, FFormWhiteSpace)->GetWhiteSpace();
+        } catch (...) {
+            FPendingWhiteSpace.swap(FFormWhiteSpace);
+        }
+        FFormWhiteSpace.clear();
+        throw;
+    }
+    FFormPos = 0;
+    FFormLine = FFormStartLine;
+    FFormAfterCR = FFormStartAfterCR;
+    FFormNextName = 0;
+    FFormLeft = complete;
+}
+
+TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
+    TTextIn in{FFormText.data() + FFormPos,
+               FFormText.data() + FFormText.size(),
+               FFormLine,
+               FFormAfterCR,
+               &FFormNames,
+               FFormNextName};
+    TRefPtr<TIEStreamToken> token = MakeToken(in, FFormWhiteSpace);
+    FFormPos = static_cast<size_t>(in.P - FFormText.data());
+    FFormLine = in.LineNumber;
+    FFormAfterCR = in.AfterCR;
+    FFormNextName = in.NextName;
+    token->SetFormPlace(FFormSerial, FFormNext++);
+    --FFormLeft;
+    return token;
+}
+
+inline bool TIEClipsStream::IsOfForm(const IStreamToken& token, uint32_t& index) const {
+    // The token class is final: comparing the type is enough, and cheaper than a cast search.
+    if (typeid(token) != typeid(TIEStreamToken)) return false;
+    const auto& own = static_cast<const TIEStreamToken&>(token);
+    if (own.Form() == 0 || own.Form() != FFormSerial) return false;
+    index = own.FormIndex();
+    return true;
+}
+
+inline void TIEClipsStream::AppendFormHistory(uint32_t index) {
+    if (!FHistory.empty()) {
+        THistoryPart& last = FHistory.back();
+        if (!last.Other && last.First + last.Count == index) {
+            ++last.Count;
+            return;
+        }
+    }
+    FHistory.push_back(THistoryPart{index, 1, nullptr});
 }
 
 TStreamTokenRef TIEClipsStream::NextToken() {
-    if (FPushBack.empty()) ReadAhead();
-    TStreamTokenRef token = std::move(FPushBack.back());
+    TStreamTokenRef token;
+    if (FPushBack.empty()) {
+        if (FFormLeft == 0) ReadAhead();
+        TRefPtr<TIEStreamToken> made = NextFormToken();
+        const int32_t kind = made->GetDataType();
+        if (kind != tkEndOfInput) AppendFormHistory(made->FormIndex());
+        if (kind == tkOpenParen) ++FDepth;
+        if (kind == tkCloseParen) --FDepth;
+        FLastToken = made;
+        return made;
+    }
+    token = std::move(FPushBack.back());
     FPushBack.pop_back();
-    if (!token->IsEndOfInput()) FFormTokens.push_back(token);
+    if (!token->IsEndOfInput()) {
+        uint32_t index = 0;
+        if (IsOfForm(*token, index)) {
+            AppendFormHistory(index);
+        } else {
+            FHistory.push_back(THistoryPart{0, 1, token});
+        }
+    }
     FLastToken = token;
     if (token->Is('(')) ++FDepth;
     if (token->Is(')')) --FDepth;
     return token;
 }
-
 void TIEClipsStream::PushBack(const TStreamTokenRef& token) {
     FPushBack.push_back(token);
     FLastToken = token;
-    if (!FFormTokens.empty() && FFormTokens.back() == token) FFormTokens.pop_back();
+    // The token handed out last leaves the history again.
+    if (!FHistory.empty()) {
+        THistoryPart& last = FHistory.back();
+        uint32_t index = 0;
+        if (last.Other ? last.Other == token
+                       : IsOfForm(*token, index) && index == last.First + last.Count - 1) {
+            if (--last.Count == 0) FHistory.pop_back();
+        }
+    }
     if (token->Is('(')) --FDepth;
     if (token->Is(')')) ++FDepth;
 }
@@ -535,7 +856,9 @@ void TIEClipsStream::SkipToBalance() {
 
 void TIEClipsStream::Reset() {
     FPushBack.clear();
-    FFormTokens.clear();
+    FFormLeft = 0;
+    FFormWhiteSpace.clear();
+    FHistory.clear();
 }
 
 TStreamTokenRef TIEClipsStream::CurrentToken() {
@@ -549,12 +872,40 @@ std::string TIEClipsStream::History() const {
     std::string text;
     int32_t lastLine = 0;
     bool first = true;
-    for (const TStreamTokenRef& token : FFormTokens) {
-        if (!first && lastLine < token->GetLineNumber()) text += IELineEnd;
-        text += token->SourceText();
+    auto add = [&](const IStreamToken& token) {
+        if (!first && lastLine < token.GetLineNumber()) text += IELineEnd;
+        text += token.SourceText();
         text += ' ';
-        lastLine = token->GetLineNumber();
+        lastLine = token.GetLineNumber();
         first = false;
+    };
+    // The form's tokens are made again from its text, in a token of this call's own.
+    TTextIn in = FormStart();
+    uint32_t made = 0;
+    TIEStreamToken token;
+    std::string whiteSpace;
+    std::string lexeme;
+    std::string source;
+    for (const THistoryPart& part : FHistory) {
+        if (part.Other) {
+            add(*part.Other);
+            continue;
+        }
+        for (uint32_t i = part.First; i < part.First + part.Count; ++i) {
+            if (i + 1 < made || made == 0) {
+                in = FormStart();
+                made = 0;
+            }
+            while (made <= i) {
+                int32_t line = 0;
+                const int hint = Lex(in, whiteSpace, lexeme, source, line);
+                whiteSpace.clear();
+                token.Reuse(tkEndOfInput, line);
+                FillToken(token, hint, lexeme, source, in);
+                ++made;
+            }
+            add(token);
+        }
     }
     return text;
 }

@@ -1,10 +1,12 @@
 // The rule-language scanner (TIEClipsStream), the engine's default stream class: characters in,
 // tokens out.
 //
-// The tokens of one top-level form are read ahead onto the push-back stack (first token on top),
-// so the parser can put back any number of them; every line end (CR LF, LF or a lone CR) counts
-// one line, wherever it stands; the blanks and comments before a token are kept on it. A form
-// that starts with ")" is that one token, so a stray ")" never swallows the next form.
+// One top-level form is read ahead as text (first token on top of what is to come), and its
+// tokens are made from that text as the parser asks for them, so a long form costs memory in
+// proportion to its text; the parser can put back any number of tokens; every line end (CR LF,
+// LF or a lone CR) counts one line, wherever it stands; the blanks and comments before a token
+// are kept on it. A form that starts with ")" is that one token, so a stray ")" never swallows
+// the next form.
 #pragma once
 
 #include <cstdint>
@@ -49,30 +51,74 @@ public:
 
 private:
     static constexpr int EndOfData = -1;
+    struct TStreamIn;
+    struct TTextIn;
+    // A run of the history: tokens of the current form by their places, or one token that was
+    // not read from the form's text (handed back to the scanner from elsewhere).
+    struct THistoryPart {
+        uint32_t First = 0;
+        uint32_t Count = 0;
+        TStreamTokenRef Other;
+    };
 
     int GetByte();
     void UngetByte(int c);
     void ReadRestOfLine(std::string& line);
+    // Reads the text of the next form from the stream, counting its parentheses as the tokens
+    // will; `complete` counts the tokens read whole (the end of input included).
     void ReadAhead();
-    TRefPtr<TIEStreamToken> MakeWordToken(int32_t line);
-    TRefPtr<TIEStreamToken> NewToken(int32_t dataType, int32_t line);
-    // Ends the finished form's history and keeps for reuse its tokens nobody holds any more.
-    void RecycleFormTokens();
+    void ReadFormText(uint32_t& complete);
+    int TakeByte();
+    void UntakeByte(int c);
+    void TakeWord(int first);
+    // Takes the blanks at the front of the read-ahead buffer (and the lines they end).
+    void TakeBlanks();
+    // The bytes of one token from a source: its kind hint (EndOfData, 0 for a word, '"' for a
+    // string, or the punctuation), the line it is given, the word or string contents in
+    // `lexeme` and the text as written in `source` when it differs; blanks and comments before
+    // it are appended to `whiteSpace`.
+    template <class TIn>
+    static int Lex(TIn& in, std::string& whiteSpace, std::string& lexeme, std::string& source,
+                   int32_t& line);
+    // Gives `token` the kind and payload of what Lex read; true for an atom whose text may be
+    // shared with the atoms read before.
+    template <class TIn>
+    static bool FillToken(TIEStreamToken& token, int hint, std::string& lexeme, std::string& source,
+                          TIn& in);
+    template <class TIn> TRefPtr<TIEStreamToken> MakeToken(TIn& in, std::string& whiteSpace);
+    TRefPtr<TIEStreamToken> NextFormToken();
+    TTextIn FormStart() const;
+    TRefPtr<TIEStreamToken> NewToken(int32_t line, std::string& whiteSpace);
+    bool IsOfForm(const IStreamToken& token, uint32_t& index) const;
+    void AppendFormHistory(uint32_t index);
     std::string GenerateName(std::string_view prefix);
     // The text block of an atom read before, or a new one remembered for the atoms to come.
     TRefPtr<TIEText> SharedAtomText(std::string_view text);
 
-    std::vector<TStreamTokenRef> FPushBack;   // the top (back) is the next token
-    std::vector<TStreamTokenRef> FFormTokens; // handed out in the current form, in order
+    std::vector<TStreamTokenRef> FPushBack; // handed back; the top (back) is the next token
     TStreamTokenRef FLastToken;
-    // The tokens made since the last form began (up to MaxSpareTokens), and those of them that
-    // nobody held any more when the next began: NewToken hands these out again, so reading a
-    // form allocates no token objects once the scanner has read a form as long before.
-    static constexpr size_t MaxSpareTokens = 1024;
-    std::vector<TRefPtr<TIEStreamToken>> FMadeTokens;
-    std::vector<TRefPtr<TIEStreamToken>> FSpareTokens;
+    // The current form: its text, where its tokens are made from and how many are still to
+    // come, the names given to its lone "?" and "$?" while it was read, and its number.
+    std::string FFormText;
+    size_t FFormPos = 0;
+    int32_t FFormLine = 1;
+    bool FFormAfterCR = false;
+    uint32_t FFormNext = 0; // the place of the next token made from the text
+    uint32_t FFormLeft = 0;
+    size_t FFormNextName = 0;
+    int32_t FFormStartLine = 1;
+    bool FFormStartAfterCR = false;
+    uint64_t FFormSerial = 0;
+    std::vector<std::string> FFormNames;
+    std::string FFormWhiteSpace;        // before the next token made from the text
+    std::vector<THistoryPart> FHistory; // the tokens handed out in the current form, in order
+    // The tokens made last, in turn: one that nobody else holds any more is made again from
+    // the text instead of a new one, so reading allocates hardly any token objects.
+    static constexpr size_t MadeTokenRing = 64;
+    TRefPtr<TIEStreamToken> FMadeTokens[MadeTokenRing];
+    size_t FMadeNext = 0;
     std::string FLexeme;
-    std::string FSource; // the word as written, kept only when it held an escape
+    std::string FSource; // the token as written, kept only where it differs from its display
     std::string FPendingWhiteSpace;
     // Atom texts read, so that the facts of a long read share them (a few bytes per value
     // instead of a block each). Bounded: when full it starts over.

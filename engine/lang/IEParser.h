@@ -148,9 +148,19 @@ public:
         FWhiteSpace.clear();
         FSource.clear();
         FTextBlock = nullptr;
+        FForm = 0;
     }
     // Exchanges the white space with `text` (both keep their memory).
     void SwapWhiteSpace(std::string& text) noexcept { FWhiteSpace.swap(text); }
+    // Where a scanner read the token: the number of the form (0 for a token made otherwise)
+    // and the token's place in it, so that the scanner knows a token handed back to it without
+    // holding every token it handed out. Copies and clones are made otherwise.
+    void SetFormPlace(uint64_t form, uint32_t index) noexcept {
+        FForm = form;
+        FFormIndex = index;
+    }
+    uint64_t Form() const noexcept { return FForm; }
+    uint32_t FormIndex() const noexcept { return FFormIndex; }
 
 private:
     int32_t FDataType = tkEndOfInput;
@@ -161,6 +171,8 @@ private:
     std::string FWhiteSpace;
     std::string FSource;
     TRefPtr<TIEText> FTextBlock; // null, or FText's text
+    uint64_t FForm = 0;
+    uint32_t FFormIndex = 0;
 };
 
 using TStreamTokenRef = TRefPtr<IStreamToken>;

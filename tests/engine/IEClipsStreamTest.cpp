@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <random>
+#include <set>
 
 #include "engine/model/IEValue.h"
 #include "platform/Streams.h"
@@ -439,6 +440,31 @@ TEST(IEClipsStreamTest, TokensKeptPastTheirFormStayAsTheyWere) {
     EXPECT_EQ(t->GetText(), "z");
     EXPECT_EQ(t->GetNumber(), 0.0);
     EXPECT_EQ(r.Stream->History(), "( z ");
+}
+
+TEST(IEClipsStreamTest, ALongFormIsMadeIntoTokensAsItIsRead) {
+    // The objects of the tokens let go of are made again, so a long form needs few of them; the
+    // history is still the whole form, with the tokens handed back taken out of it.
+    std::string text = "(f";
+    std::string history = "( f ";
+    for (int i = 0; i < 3000; ++i) {
+        text += ' ';
+        text += Word(i);
+        history += Word(i);
+        history += ' ';
+    }
+    Scanner s(text + ")");
+    std::set<const IStreamToken*> objects;
+    for (int i = 0; i < 3002; ++i)
+        objects.insert(s.Next().get());
+    EXPECT_LT(objects.size(), 100u);
+    auto close = s.Next();
+    auto last = s.Stream->CurrentToken();
+    s.Stream->PushBack(close);
+    EXPECT_EQ(s.Stream->History(), history);
+    EXPECT_EQ(s.Next(), close);
+    EXPECT_EQ(s.Stream->History(), history + ") ");
+    EXPECT_EQ(last, close);
 }
 
 TEST(IEClipsStreamTest, LongWordsAcrossTheReadBuffer) {
