@@ -640,6 +640,7 @@ void TIEClipsStream::TakeBlanks() {
         if (FLastCounted) ++FCurrentLine;
         FAfterCR = c == '\r';
     }
+    if (run == 0) return;
     FFormText.append(ahead.data(), run);
     SkipBuffered(run);
 }

@@ -192,7 +192,7 @@ protected:
 };
 
 // A text stream that hands out tokens. It reads one top-level form ahead, takes any number of
-// tokens back, and keeps the tokens of the current form for error messages.
+// tokens back, and gives the text of the current form's tokens for error messages.
 class TIETokenizerStream : public TGTextStream {
 public:
     using TGTextStream::TGTextStream;
