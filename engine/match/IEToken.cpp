@@ -73,7 +73,7 @@ int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
 TIEToken::TIEToken() noexcept = default;
 
 TIEToken::TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept
-    : FSize(size), FTag(tag), FSlot(slot) {}
+    : FSize(size), FTag(tag), FSlot(slot), FJoinChild(1) {}
 
 namespace {
 
@@ -114,6 +114,23 @@ float ValidStrength(float strength) noexcept {
 TIEToken::~TIEToken() {
     if (FCounted) SetNegatedCount(0);
     if (FStrengthKept) KeepStrength(1.0f);
+    if (FHasMatchCut) SetMatchCut(nullptr);
+}
+
+const TMatchCut* TIEToken::KeptMatchCut() const noexcept {
+    return TSideTable<const TMatchCut*>::Instance().Find(this, nullptr);
+}
+
+void TIEToken::SetMatchCut(TRefPtr<TMatchCut> cut) {
+    const TMatchCut* old = MatchCut();
+    if (cut.get() == old) return;
+    if (FJoinChild)
+        TSideTable<const TMatchCut*>::Instance().Keep(this, cut.get(), nullptr);
+    else
+        FOwnMatchCut = cut.get();
+    // The token holds the count the reference held.
+    FHasMatchCut = cut.detach() != nullptr;
+    if (old) old->Release();
 }
 
 float TIEToken::KeptStrength() const noexcept {
@@ -215,7 +232,7 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
 TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, const TIEToken& right,
                                         TTokenAction tag, float strength, TEntrySlot entrySlot) {
     TRefPtr<TIEToken> t = CreateChild(parent, right.FFact, tag, strength, entrySlot);
-    t->FMatchCut = right.FMatchCut;
+    if (right.FHasMatchCut) t->SetMatchCut(right.MatchCutRef());
     return t;
 }
 
@@ -254,7 +271,7 @@ void TIEToken::Assign(const TIEToken& source) {
         SetCut(source.FCut);
     else if (FHasCut)
         FHasCut = 0, FCut = 0;
-    FMatchCut = source.FMatchCut;
+    SetMatchCut(source.MatchCutRef());
 }
 
 void TIEToken::SetStrength(float strength) {
@@ -280,7 +297,7 @@ bool TIEToken::Equals(const TIEToken& other) const {
             return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
-        if (!TMatchCut::SameCuts(a->FMatchCut.get(), b->FMatchCut.get())) return false;
+        if (!TMatchCut::SameCuts(a->MatchCut(), b->MatchCut())) return false;
         if (!a->FParent || a->FParent == b->FParent) return true;
         if (!b->FParent) return false;
         a = a->FParent.get();

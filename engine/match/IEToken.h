@@ -4,10 +4,10 @@
 // a fuzzy strength and a hash code. It is the one token class of the engine: the Rete network
 // makes, stores and passes nothing else. A token holds its own fact and its parent; the fact of
 // an earlier level is its ancestor's, a few steps up a chain of tokens that the join tests of one
-// rule keep in cache. A token is kept small (two cache lines with its links): making and dropping
-// tokens is most of the work of a rule program whose facts change often. A token a join makes
-// for the left memory of another join carries the room for its entry there (TakeEntrySlot): the
-// partial match is one block.
+// rule keep in cache. A token is kept small (a cache line and a half with its links): making and
+// dropping tokens is most of the work of a rule program whose facts change often. A token a join
+// makes for the left memory of another join carries the room for its entry there (TakeEntrySlot):
+// the partial match is one block.
 //
 // A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
 // their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
@@ -440,9 +440,13 @@ public:
     void SetCut(uint32_t cut) noexcept;
     // The positions of the cuts a split made of this level's fact (null: none): the fact is the
     // one matched, not a copy, and its cut slots are read through them.
-    const TMatchCut* MatchCut() const noexcept { return FMatchCut.get(); }
-    const TRefPtr<TMatchCut>& MatchCutRef() const noexcept { return FMatchCut; }
-    void SetMatchCut(TRefPtr<TMatchCut> cut) noexcept { FMatchCut = std::move(cut); }
+    const TMatchCut* MatchCut() const noexcept {
+        return FHasMatchCut ? (FJoinChild ? KeptMatchCut() : FOwnMatchCut) : nullptr;
+    }
+    TRefPtr<TMatchCut> MatchCutRef() const noexcept {
+        return TRefPtr<TMatchCut>(const_cast<TMatchCut*>(MatchCut()));
+    }
+    void SetMatchCut(TRefPtr<TMatchCut> cut);
     // The token of the level at `index` (the one FactPtr takes the fact of).
     const TIEToken* LevelPtr(int32_t index) const noexcept {
         if (index < 0 || FSize == 0) return nullptr;
@@ -478,11 +482,11 @@ public:
     const IFact* BorrowFact(int32_t index) const noexcept override { return FactPtr(index); }
     const TMatchCut* CutAt(int32_t index) const noexcept override {
         const TIEToken* t = LevelPtr(index);
-        return t ? t->FMatchCut.get() : nullptr;
+        return t ? t->MatchCut() : nullptr;
     }
     const IFact* BorrowFactCut(int32_t index, const TMatchCut*& cut) const noexcept override {
         const TIEToken* t = LevelPtr(index);
-        cut = t ? t->FMatchCut.get() : nullptr;
+        cut = t ? t->MatchCut() : nullptr;
         return t ? t->FFact.get() : nullptr;
     }
     TRefPtr<IFact> FactAt(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
@@ -539,32 +543,41 @@ private:
     float KeptStrength() const noexcept;
     // Stores a strength already made valid (not negative, a number).
     void KeepStrength(float strength);
+    // A join's child's match cut (the one of the right token it was made with), kept aside: only
+    // a rule whose split pattern is not its first makes such children.
+    const TMatchCut* KeptMatchCut() const noexcept;
     // The room lies in front of the token, so that the fields a walk over a memory reads (the
     // entry's links, key and mark at its end) share a cache line with the token's first ones
     // (its fact and parent, which the join's tests read next).
     // (Only for a token with room.)
     void* EntrySlot() const noexcept;
 
-    // The size and the small fields share one word (a token of 2^23 levels would take a rule
-    // of as many patterns and a gigabyte of its tokens), so that a token with its virtual base
-    // is 112 bytes.
-    int32_t FSize : 24 = 0;
+    // The size and the small fields share one word (a token of 2^21 levels would take a rule
+    // of as many patterns and hundreds of megabytes of its tokens), which fills the tail of the
+    // count's base, so that a token is 96 bytes.
+    int32_t FSize : 22 = 0;
     uint32_t FTag : 2 = taAdd;
     uint32_t FSlot : 2 = esNone;    // the room for an entry it was made with
     uint32_t FSlotUsed : 1 = 0;     // an entry lives in it
     uint32_t FCounted : 1 = 0;      // a negated count other than 0 is kept aside
     uint32_t FStrengthKept : 1 = 0; // a strength other than 1.0 is kept aside
     uint32_t FHasCut : 1 = 0;       // FCut holds the cut
+    uint32_t FHasMatchCut : 1 = 0;  // MatchCut is not null
+    uint32_t FJoinChild : 1 = 0;    // made by a join: its links are in use, a match cut is aside
     int32_t FHashCode = 0;
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
-    TRefPtr<TMatchCut> FMatchCut;
     // The links of a child (see the unit's header comment).
     // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
     TTokenHolder* FHolders = nullptr;
     TTokenEntry* FLeftOwner = nullptr;
     TTokenEntry* FRightOwner = nullptr;
-    TIEToken* FLeftPrev = nullptr;
+    union {
+        TIEToken* FLeftPrev = nullptr;
+        // A token no join made is no join's child: its match cut, counted, takes the room of a
+        // child's link (see MatchCut).
+        TMatchCut* FOwnMatchCut;
+    };
     TIEToken* FLeftNext = nullptr;
     union {
         TIEToken* FRightPrev = nullptr;
@@ -575,9 +588,8 @@ private:
     TIEToken* FRightNext = nullptr;
 };
 
-// Under two cache lines (the cuts of a split took 8 bytes of them). The entry room in front of a
-// token is sized by it.
-static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 112, "a token grew");
+// A cache line and a half. The entry room in front of a token is sized by it.
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 96, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
