@@ -371,18 +371,24 @@ public:
     // Tokens come from the block pool in three sizes: a join whose children go on to the left
     // memory of another join makes them with room for that memory's entry in front of the token
     // (see EntrySlot), so that a partial match is one block: one allocation and one cache miss
-    // less for each, made and withdrawn. The block goes back to its pool by the size it has.
+    // less for each, made and withdrawn. (A join's child made with a match cut takes a block a
+    // word larger of each size: see TrailingCut.) The block goes back to its pool by the size it
+    // has, which its bits tell.
     // The room a token keeps for an entry: none, an entry of a memory without probe-key
     // chains, or a chained one (which the other kind fits in too).
     enum TEntrySlot : uint8_t { esNone, esPlain, esChained };
     struct TWithEntrySlot {
         TEntrySlot Slot;
+        bool CutRoom = false; // a word for a match cut behind the token
     };
     static void* operator new(size_t size);
     static void* operator new(size_t size, TWithEntrySlot slot);
     static void operator delete(void* p) noexcept;
     static void operator delete(void* p, TWithEntrySlot slot) noexcept;
     static void operator delete(TIEToken* p, std::destroying_delete_t) noexcept;
+    // The block of a token with a word of room for its cut behind it, and back.
+    static void* NewWithCutRoom(TEntrySlot slot);
+    static void DeleteWithCutRoom(void* p, TEntrySlot slot) noexcept;
 
     static TRefPtr<TIEToken> Create() { return TRefPtr<TIEToken>(new TIEToken()); }
     // A first-level token: size 1, the fact, the action, hash code = the fact's identifier.
@@ -440,12 +446,13 @@ public:
     void SetCut(uint32_t cut) noexcept;
     // The positions of the cuts a split made of this level's fact (null: none): the fact is the
     // one matched, not a copy, and its cut slots are read through them.
-    const TMatchCut* MatchCut() const noexcept {
-        return FHasMatchCut ? (FJoinChild ? KeptMatchCut() : FOwnMatchCut) : nullptr;
-    }
+    // (In line the one bit of the usual case only: the joins' readers of keys and tests inline
+    // it everywhere.)
+    const TMatchCut* MatchCut() const noexcept { return FHasMatchCut ? HeldMatchCut() : nullptr; }
     TRefPtr<TMatchCut> MatchCutRef() const noexcept {
         return TRefPtr<TMatchCut>(const_cast<TMatchCut*>(MatchCut()));
     }
+    // (Not for a join's child: it has its cut from its making.)
     void SetMatchCut(TRefPtr<TMatchCut> cut);
     // The token of the level at `index` (the one FactPtr takes the fact of).
     const TIEToken* LevelPtr(int32_t index) const noexcept {
@@ -534,6 +541,10 @@ private:
 
     // A join's child: the word of the small fields written once.
     TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept;
+    // The join's children of both kinds (`cut`: the right token's, null when none).
+    static TRefPtr<TIEToken> MakeChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
+                                       TTokenAction tag, float strength, TEntrySlot entrySlot,
+                                       const TMatchCut* cut);
 
     // The network never counts negations on a token: a count other than 0 is kept aside, by
     // the token's address, so that it costs the tokens of a match nothing.
@@ -543,9 +554,14 @@ private:
     float KeptStrength() const noexcept;
     // Stores a strength already made valid (not negative, a number).
     void KeepStrength(float strength);
-    // A join's child's match cut (the one of the right token it was made with), kept aside: only
-    // a rule whose split pattern is not its first makes such children.
-    const TMatchCut* KeptMatchCut() const noexcept;
+    // A join's child made with a cut (that of the right token, which only a rule whose split
+    // pattern is not its first has) keeps it in a word of room behind it (see TWithEntrySlot).
+    TMatchCut* const* TrailingCut() const noexcept {
+        return reinterpret_cast<TMatchCut* const*>(this + 1);
+    }
+    [[gnu::cold]] const TMatchCut* HeldMatchCut() const noexcept {
+        return *(FJoinChild ? TrailingCut() : &FOwnMatchCut);
+    }
     // The room lies in front of the token, so that the fields a walk over a memory reads (the
     // entry's links, key and mark at its end) share a cache line with the token's first ones
     // (its fact and parent, which the join's tests read next).
@@ -563,7 +579,7 @@ private:
     uint32_t FStrengthKept : 1 = 0; // a strength other than 1.0 is kept aside
     uint32_t FHasCut : 1 = 0;       // FCut holds the cut
     uint32_t FHasMatchCut : 1 = 0;  // MatchCut is not null
-    uint32_t FJoinChild : 1 = 0;    // made by a join: its links are in use, a match cut is aside
+    uint32_t FJoinChild : 1 = 0;    // made by a join: its links are in use (see TrailingCut)
     int32_t FHashCode = 0;
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
@@ -736,6 +752,8 @@ inline void* TIEToken::operator new(size_t) {
     return TBlockPool<sizeof(TIEToken)>::Get();
 }
 inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
+    if (slot.CutRoom) [[unlikely]]
+        return NewWithCutRoom(slot.Slot);
     switch (slot.Slot) {
     case esPlain:
         return static_cast<char*>(TBlockPool<PlainSlotTokenBytes>::Get()) + sizeof(TTokenEntry);
@@ -746,6 +764,8 @@ inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
     }
 }
 inline void TIEToken::operator delete(void* p, TWithEntrySlot slot) noexcept {
+    if (slot.CutRoom) [[unlikely]]
+        return DeleteWithCutRoom(p, slot.Slot);
     switch (slot.Slot) {
     case esPlain:
         return TBlockPool<PlainSlotTokenBytes>::Put(static_cast<char*>(p) - sizeof(TTokenEntry));
@@ -759,11 +779,6 @@ inline void TIEToken::operator delete(void* p, TWithEntrySlot slot) noexcept {
 // Only for a constructor that throws (none does).
 inline void TIEToken::operator delete(void* p) noexcept {
     TBlockPool<sizeof(TIEToken)>::Put(p);
-}
-inline void TIEToken::operator delete(TIEToken* p, std::destroying_delete_t) noexcept {
-    const TWithEntrySlot slot{static_cast<TEntrySlot>(p->FSlot)};
-    p->~TIEToken();
-    operator delete(static_cast<void*>(p), slot);
 }
 
 inline void* TTokenEntry::operator new(size_t size) {
