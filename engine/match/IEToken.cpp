@@ -73,7 +73,7 @@ int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
 TIEToken::TIEToken() noexcept = default;
 
 TIEToken::TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept
-    : FSize(size), FTag(tag), FSlot(slot) {}
+    : FSize(size), FTag(tag), FSlot(slot), FJoinChild(1) {}
 
 namespace {
 
@@ -114,6 +114,56 @@ float ValidStrength(float strength) noexcept {
 TIEToken::~TIEToken() {
     if (FCounted) SetNegatedCount(0);
     if (FStrengthKept) KeepStrength(1.0f);
+    // (The bit stays: the block's size is told by it.)
+    if (FHasMatchCut) MatchCut()->Release();
+}
+
+// Out of line: the network releases tokens in many places.
+void TIEToken::operator delete(TIEToken* p, std::destroying_delete_t) noexcept {
+    const TWithEntrySlot slot{static_cast<TEntrySlot>(p->FSlot), p->FJoinChild && p->FHasMatchCut};
+    p->~TIEToken();
+    operator delete(static_cast<void*>(p), slot);
+}
+
+void TIEToken::SetMatchCut(TRefPtr<TMatchCut> cut) {
+    IE_ASSERT(!FJoinChild);
+    const TMatchCut* old = MatchCut();
+    // The token holds the count the reference held.
+    FOwnMatchCut = cut.detach();
+    FHasMatchCut = FOwnMatchCut != nullptr;
+    if (old) old->Release();
+}
+
+namespace {
+
+// The size of a token's block with room for an entry of `slot` in front and a cut behind.
+template <TIEToken::TEntrySlot Slot>
+constexpr size_t CutRoomBytes = TIEToken::EntrySlotBytes(Slot) + sizeof(TIEToken) + sizeof(void*);
+
+} // namespace
+
+void* TIEToken::NewWithCutRoom(TEntrySlot slot) {
+    switch (slot) {
+    case esPlain:
+        return static_cast<char*>(TBlockPool<CutRoomBytes<esPlain>>::Get()) + sizeof(TTokenEntry);
+    case esChained:
+        return static_cast<char*>(TBlockPool<CutRoomBytes<esChained>>::Get()) +
+               sizeof(TChainedEntry);
+    default:
+        return TBlockPool<CutRoomBytes<esNone>>::Get();
+    }
+}
+
+void TIEToken::DeleteWithCutRoom(void* p, TEntrySlot slot) noexcept {
+    switch (slot) {
+    case esPlain:
+        return TBlockPool<CutRoomBytes<esPlain>>::Put(static_cast<char*>(p) - sizeof(TTokenEntry));
+    case esChained:
+        return TBlockPool<CutRoomBytes<esChained>>::Put(static_cast<char*>(p) -
+                                                        sizeof(TChainedEntry));
+    default:
+        return TBlockPool<CutRoomBytes<esNone>>::Put(p);
+    }
 }
 
 float TIEToken::KeptStrength() const noexcept {
@@ -189,6 +239,12 @@ TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token) {
 
 TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
                                         TTokenAction tag, float strength, TEntrySlot entrySlot) {
+    return MakeChild(parent, std::move(fact), tag, strength, entrySlot, nullptr);
+}
+
+[[gnu::always_inline]] inline TRefPtr<TIEToken>
+TIEToken::MakeChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact, TTokenAction tag,
+                    float strength, TEntrySlot entrySlot, const TMatchCut* cut) {
     // The parent is counted before the new block is written, and the new token gets its first
     // count by a plain store: a locked add waits for every store before it, and the stores to a
     // block fresh from the pool may wait for its cache line.
@@ -196,9 +252,16 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
     const int32_t parentHash = parent ? parent->FHashCode : 0;
     const int32_t size = (parent ? parent->FSize : 0) + 1;
     const int32_t id = fact ? fact->GetFactId() : 0;
-    TIEToken* t = entrySlot != esNone ? new (TWithEntrySlot{entrySlot})
-                                            TIEToken(size, tag, entrySlot)
-                                      : new TIEToken(size, tag, esNone);
+    TIEToken* t;
+    if (cut) [[unlikely]] {
+        t = new (TWithEntrySlot{entrySlot, true}) TIEToken(size, tag, entrySlot);
+        cut->AddRef();
+        *const_cast<TMatchCut**>(t->TrailingCut()) = const_cast<TMatchCut*>(cut);
+        t->FHasMatchCut = 1;
+    } else {
+        t = entrySlot != esNone ? new (TWithEntrySlot{entrySlot}) TIEToken(size, tag, entrySlot)
+                                : new TIEToken(size, tag, esNone);
+    }
     t->SetFirstRef();
     t->FFact = std::move(fact);
     t->FParent = std::move(counted);
@@ -214,9 +277,7 @@ TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, TRefPtr
 
 TRefPtr<TIEToken> TIEToken::CreateChild(const TRefPtr<TIEToken>& parent, const TIEToken& right,
                                         TTokenAction tag, float strength, TEntrySlot entrySlot) {
-    TRefPtr<TIEToken> t = CreateChild(parent, right.FFact, tag, strength, entrySlot);
-    t->FMatchCut = right.FMatchCut;
-    return t;
+    return MakeChild(parent, right.FFact, tag, strength, entrySlot, right.MatchCut());
 }
 
 TRefPtr<TIEToken> TIEToken::CreateCopy(const TIEToken& token, TTokenAction tag, float strength) {
@@ -254,7 +315,7 @@ void TIEToken::Assign(const TIEToken& source) {
         SetCut(source.FCut);
     else if (FHasCut)
         FHasCut = 0, FCut = 0;
-    FMatchCut = source.FMatchCut;
+    SetMatchCut(source.MatchCutRef());
 }
 
 void TIEToken::SetStrength(float strength) {
@@ -280,7 +341,7 @@ bool TIEToken::Equals(const TIEToken& other) const {
             return false;
         if (fa != fb && (FactIdOf(fa) != FactIdOf(fb) || !fa || !fb || !fa->Equals(fb)))
             return false;
-        if (!TMatchCut::SameCuts(a->FMatchCut.get(), b->FMatchCut.get())) return false;
+        if (!TMatchCut::SameCuts(a->MatchCut(), b->MatchCut())) return false;
         if (!a->FParent || a->FParent == b->FParent) return true;
         if (!b->FParent) return false;
         a = a->FParent.get();

@@ -4,10 +4,10 @@
 // a fuzzy strength and a hash code. It is the one token class of the engine: the Rete network
 // makes, stores and passes nothing else. A token holds its own fact and its parent; the fact of
 // an earlier level is its ancestor's, a few steps up a chain of tokens that the join tests of one
-// rule keep in cache. A token is kept small (two cache lines with its links): making and dropping
-// tokens is most of the work of a rule program whose facts change often. A token a join makes
-// for the left memory of another join carries the room for its entry there (TakeEntrySlot): the
-// partial match is one block.
+// rule keep in cache. A token is kept small (a cache line and a half with its links): making and
+// dropping tokens is most of the work of a rule program whose facts change often. A token a join
+// makes for the left memory of another join carries the room for its entry there (TakeEntrySlot):
+// the partial match is one block.
 //
 // A token memory (TIETokenTree) holds the tokens of one join input; the network's joins file
 // their tokens under keys they compute themselves (Insert) and keep a negation count per entry.
@@ -371,18 +371,24 @@ public:
     // Tokens come from the block pool in three sizes: a join whose children go on to the left
     // memory of another join makes them with room for that memory's entry in front of the token
     // (see EntrySlot), so that a partial match is one block: one allocation and one cache miss
-    // less for each, made and withdrawn. The block goes back to its pool by the size it has.
+    // less for each, made and withdrawn. (A join's child made with a match cut takes a block a
+    // word larger of each size: see TrailingCut.) The block goes back to its pool by the size it
+    // has, which its bits tell.
     // The room a token keeps for an entry: none, an entry of a memory without probe-key
     // chains, or a chained one (which the other kind fits in too).
     enum TEntrySlot : uint8_t { esNone, esPlain, esChained };
     struct TWithEntrySlot {
         TEntrySlot Slot;
+        bool CutRoom = false; // a word for a match cut behind the token
     };
     static void* operator new(size_t size);
     static void* operator new(size_t size, TWithEntrySlot slot);
     static void operator delete(void* p) noexcept;
     static void operator delete(void* p, TWithEntrySlot slot) noexcept;
     static void operator delete(TIEToken* p, std::destroying_delete_t) noexcept;
+    // The block of a token with a word of room for its cut behind it, and back.
+    static void* NewWithCutRoom(TEntrySlot slot);
+    static void DeleteWithCutRoom(void* p, TEntrySlot slot) noexcept;
 
     static TRefPtr<TIEToken> Create() { return TRefPtr<TIEToken>(new TIEToken()); }
     // A first-level token: size 1, the fact, the action, hash code = the fact's identifier.
@@ -440,9 +446,14 @@ public:
     void SetCut(uint32_t cut) noexcept;
     // The positions of the cuts a split made of this level's fact (null: none): the fact is the
     // one matched, not a copy, and its cut slots are read through them.
-    const TMatchCut* MatchCut() const noexcept { return FMatchCut.get(); }
-    const TRefPtr<TMatchCut>& MatchCutRef() const noexcept { return FMatchCut; }
-    void SetMatchCut(TRefPtr<TMatchCut> cut) noexcept { FMatchCut = std::move(cut); }
+    // (In line the one bit of the usual case only: the joins' readers of keys and tests inline
+    // it everywhere.)
+    const TMatchCut* MatchCut() const noexcept { return FHasMatchCut ? HeldMatchCut() : nullptr; }
+    TRefPtr<TMatchCut> MatchCutRef() const noexcept {
+        return TRefPtr<TMatchCut>(const_cast<TMatchCut*>(MatchCut()));
+    }
+    // (Not for a join's child: it has its cut from its making.)
+    void SetMatchCut(TRefPtr<TMatchCut> cut);
     // The token of the level at `index` (the one FactPtr takes the fact of).
     const TIEToken* LevelPtr(int32_t index) const noexcept {
         if (index < 0 || FSize == 0) return nullptr;
@@ -478,11 +489,11 @@ public:
     const IFact* BorrowFact(int32_t index) const noexcept override { return FactPtr(index); }
     const TMatchCut* CutAt(int32_t index) const noexcept override {
         const TIEToken* t = LevelPtr(index);
-        return t ? t->FMatchCut.get() : nullptr;
+        return t ? t->MatchCut() : nullptr;
     }
     const IFact* BorrowFactCut(int32_t index, const TMatchCut*& cut) const noexcept override {
         const TIEToken* t = LevelPtr(index);
-        cut = t ? t->FMatchCut.get() : nullptr;
+        cut = t ? t->MatchCut() : nullptr;
         return t ? t->FFact.get() : nullptr;
     }
     TRefPtr<IFact> FactAt(int32_t index) const override { return TRefPtr<IFact>(FactPtr(index)); }
@@ -530,6 +541,10 @@ private:
 
     // A join's child: the word of the small fields written once.
     TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept;
+    // The join's children of both kinds (`cut`: the right token's, null when none).
+    static TRefPtr<TIEToken> MakeChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
+                                       TTokenAction tag, float strength, TEntrySlot entrySlot,
+                                       const TMatchCut* cut);
 
     // The network never counts negations on a token: a count other than 0 is kept aside, by
     // the token's address, so that it costs the tokens of a match nothing.
@@ -539,32 +554,46 @@ private:
     float KeptStrength() const noexcept;
     // Stores a strength already made valid (not negative, a number).
     void KeepStrength(float strength);
+    // A join's child made with a cut (that of the right token, which only a rule whose split
+    // pattern is not its first has) keeps it in a word of room behind it (see TWithEntrySlot).
+    TMatchCut* const* TrailingCut() const noexcept {
+        return reinterpret_cast<TMatchCut* const*>(this + 1);
+    }
+    [[gnu::cold]] const TMatchCut* HeldMatchCut() const noexcept {
+        return *(FJoinChild ? TrailingCut() : &FOwnMatchCut);
+    }
     // The room lies in front of the token, so that the fields a walk over a memory reads (the
     // entry's links, key and mark at its end) share a cache line with the token's first ones
     // (its fact and parent, which the join's tests read next).
     // (Only for a token with room.)
     void* EntrySlot() const noexcept;
 
-    // The size and the small fields share one word (a token of 2^23 levels would take a rule
-    // of as many patterns and a gigabyte of its tokens), so that a token with its virtual base
-    // is 112 bytes.
-    int32_t FSize : 24 = 0;
+    // The size and the small fields share one word (a token of 2^21 levels would take a rule
+    // of as many patterns and hundreds of megabytes of its tokens), which fills the tail of the
+    // count's base, so that a token is 96 bytes.
+    int32_t FSize : 22 = 0;
     uint32_t FTag : 2 = taAdd;
     uint32_t FSlot : 2 = esNone;    // the room for an entry it was made with
     uint32_t FSlotUsed : 1 = 0;     // an entry lives in it
     uint32_t FCounted : 1 = 0;      // a negated count other than 0 is kept aside
     uint32_t FStrengthKept : 1 = 0; // a strength other than 1.0 is kept aside
     uint32_t FHasCut : 1 = 0;       // FCut holds the cut
+    uint32_t FHasMatchCut : 1 = 0;  // MatchCut is not null
+    uint32_t FJoinChild : 1 = 0;    // made by a join: its links are in use (see TrailingCut)
     int32_t FHashCode = 0;
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
-    TRefPtr<TMatchCut> FMatchCut;
     // The links of a child (see the unit's header comment).
     // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
     TTokenHolder* FHolders = nullptr;
     TTokenEntry* FLeftOwner = nullptr;
     TTokenEntry* FRightOwner = nullptr;
-    TIEToken* FLeftPrev = nullptr;
+    union {
+        TIEToken* FLeftPrev = nullptr;
+        // A token no join made is no join's child: its match cut, counted, takes the room of a
+        // child's link (see MatchCut).
+        TMatchCut* FOwnMatchCut;
+    };
     TIEToken* FLeftNext = nullptr;
     union {
         TIEToken* FRightPrev = nullptr;
@@ -575,9 +604,8 @@ private:
     TIEToken* FRightNext = nullptr;
 };
 
-// Under two cache lines (the cuts of a split took 8 bytes of them). The entry room in front of a
-// token is sized by it.
-static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 112, "a token grew");
+// A cache line and a half. The entry room in front of a token is sized by it.
+static_assert(sizeof(void*) != 8 || sizeof(TIEToken) <= 96, "a token grew");
 
 using TIETokenRef = TRefPtr<TIEToken>;
 
@@ -724,6 +752,8 @@ inline void* TIEToken::operator new(size_t) {
     return TBlockPool<sizeof(TIEToken)>::Get();
 }
 inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
+    if (slot.CutRoom) [[unlikely]]
+        return NewWithCutRoom(slot.Slot);
     switch (slot.Slot) {
     case esPlain:
         return static_cast<char*>(TBlockPool<PlainSlotTokenBytes>::Get()) + sizeof(TTokenEntry);
@@ -734,6 +764,8 @@ inline void* TIEToken::operator new(size_t, TWithEntrySlot slot) {
     }
 }
 inline void TIEToken::operator delete(void* p, TWithEntrySlot slot) noexcept {
+    if (slot.CutRoom) [[unlikely]]
+        return DeleteWithCutRoom(p, slot.Slot);
     switch (slot.Slot) {
     case esPlain:
         return TBlockPool<PlainSlotTokenBytes>::Put(static_cast<char*>(p) - sizeof(TTokenEntry));
@@ -747,11 +779,6 @@ inline void TIEToken::operator delete(void* p, TWithEntrySlot slot) noexcept {
 // Only for a constructor that throws (none does).
 inline void TIEToken::operator delete(void* p) noexcept {
     TBlockPool<sizeof(TIEToken)>::Put(p);
-}
-inline void TIEToken::operator delete(TIEToken* p, std::destroying_delete_t) noexcept {
-    const TWithEntrySlot slot{static_cast<TEntrySlot>(p->FSlot)};
-    p->~TIEToken();
-    operator delete(static_cast<void*>(p), slot);
 }
 
 inline void* TTokenEntry::operator new(size_t size) {

@@ -125,3 +125,15 @@
     (printout t ?x "|" ?y "|" ?z " " ?h " " ?t " " (length$ ?x) (length$ ?y) (length$ ?z) crlf))
 (assert (p (a 1 2 3 4) (b h 5)))
 (run)
+; A split pattern after the first, with no test between them: the join's matches keep the cuts of
+; the split fact, and the action and a later join read the pieces through them.
+(clear)
+(deftemplate t1 (multislot m))
+(defrule pieces-after-a-join
+    (a ?n)
+    (t1 (m $?x $?y))
+    (a ?k&:(< ?k ?n))
+    =>
+    (printout t ?n " " ?k ": " ?x " | " ?y " " (length$ ?y) crlf))
+(assert (a 1) (a 2) (t1 (m 1 2 3)))
+(run)
