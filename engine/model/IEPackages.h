@@ -355,7 +355,8 @@ private:
 
 // call->GetArgument(index), without a virtual call for the framework's own call class (told by
 // the address of its type information; a class that it does not tell reads as it always does).
-inline const TRefPtr<IIEValue>& ArgumentOf(const IFunCall* call, int32_t index) {
+[[gnu::always_inline]] inline const TRefPtr<IIEValue>& ArgumentOf(const IFunCall* call,
+                                                                  int32_t index) {
     if (&typeid(*call) == &typeid(TFunctionCall))
         return static_cast<const TFunctionCall*>(call)->ArgumentAt(index);
     return call->GetArgument(index);
