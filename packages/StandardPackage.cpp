@@ -719,20 +719,21 @@ bool TMemberMFFunction::CallTest(IFunCall* call, TIEContext* context, bool& hold
 
 namespace {
 
-// The position of the first element of `list` equal to the wanted value, -1 when none is.
+// The position of the first element of `list` from `from` on equal to the wanted value, -1 when
+// none is.
 // Elements are nearly always literals, which are their own value: `same` compares those without
 // a virtual call. Any other element is evaluated and compared with `wanted()`, the wanted value.
 // `keep`: called before an element is evaluated (which may run code that rebinds the variable
 // the list or the wanted value was read from), to hold both.
 template <class Same, class Wanted, class Keep>
-int32_t IndexOfElement(const IValueVector& list, Same same, Wanted wanted, TIEContext* context,
-                       Keep keep) {
+int32_t IndexOfElement(const IValueVector& list, int32_t from, Same same, Wanted wanted,
+                       TIEContext* context, Keep keep) {
     // In place; an element whose evaluation shrank the list reads as GetItem reads it.
     // (The classes are told by the addresses of their type information: a miss reads the
     // general way.)
     const auto* items =
         &typeid(list) == &typeid(TValueVector) ? static_cast<const TValueVector*>(&list) : nullptr;
-    for (int32_t i = 0, n = items ? items->Count() : list.Count(); i < n; ++i) {
+    for (int32_t i = from, n = items ? items->Count() : list.Count(); i < n; ++i) {
         const TRefPtr<IIEValue>& item =
             items && i < items->Count() ? items->begin()[i] : list.GetItem(i);
         const IIEValue* e = item.get();
@@ -804,6 +805,26 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
     if (isNumber) {
         const TIEType kind = number.IsFloat ? dtFloat : dtInteger;
         const int32_t whole = number.IsFloat ? 0 : static_cast<int32_t>(number.Value);
+        // An integer among literal elements of the engine's own list (the common search: a
+        // column among those taken) in one tight pass; the first element that is no literal of
+        // the engine's value class, or a fuzzy value, leaves the rest to the general pass.
+        int32_t from = 0;
+        if (!number.IsFloat && &typeid(*list) == &typeid(TValueVector)) {
+            const auto& items = static_cast<const TValueVector&>(*list);
+            const int32_t n = items.Count();
+            const auto at = items.begin();
+            for (; from < n; ++from) {
+                const IIEValue* e = at[from].get();
+                if (!e || &typeid(*e) != &typeid(TIEValue)) break;
+                const auto& v = static_cast<const TIEValue&>(*e);
+                if (v.DType() == dtInteger) {
+                    if (v.IntPayload() == whole) return from;
+                } else if (v.DType() == dtFuzzy || !v.EvaluatesToItself()) {
+                    break;
+                }
+            }
+            if (from == n) return -1;
+        }
         auto asValue = [&]() -> const IIEValue* {
             if (!wanted) {
                 wantedHold = NumberValue(number);
@@ -812,7 +833,7 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
             return wanted;
         };
         return IndexOfElement(
-            *list,
+            *list, from,
             [&](const TIEValue& e) {
                 // Values of other kinds never equal a number; a fuzzy value decides itself.
                 if (e.DType() == kind)
@@ -823,8 +844,8 @@ int32_t TMemberMFFunction::IndexOfWanted(IFunCall* call, TIEContext* context) {
             asValue, context, keep);
     }
     return IndexOfElement(
-        *list, [&](const TIEValue& e) { return ValuesEqual(wanted, &e); }, [&] { return wanted; },
-        context, keep);
+        *list, 0, [&](const TIEValue& e) { return ValuesEqual(wanted, &e); },
+        [&] { return wanted; }, context, keep);
 }
 
 TNthMFFunction::TNthMFFunction()

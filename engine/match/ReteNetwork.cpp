@@ -1356,6 +1356,10 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     const TIETokenRef& left = entry.Token;
     TFixedSides fixed(FJoinTests.size());
     TIEJoinTest::TSide* sides = fixed.Data();
+    // The predicates may keep what they read of the left token for the walk over a right memory
+    // that is not narrowed by a key (a key's partners are few) and holds more than one partner.
+    TFixedLeft fixedLeft;
+    if (!FHashed && !FPredicates.empty() && FRight->Count() > 1) fixedLeft.Mark(Context(), *left);
     if (FNegation != jnNone) {
         // The first right token that matches blocks the left one; the others are not tried.
         uint32_t blocker = 0;

@@ -96,6 +96,7 @@ void TBindingInfo::Assign(const TPersistent* source) {
         FactIndex = info->FactIndex;
         SubIndex = info->SubIndex;
         SlotName = info->SlotName;
+        FixedSerial = 0;
         return;
     }
     TPersistent::Assign(source);
@@ -821,6 +822,22 @@ inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContex
 }
 
 } // namespace
+
+void TFixedLeft::Mark(TIEContext& context, const IReteToken& token) noexcept {
+    FContext = &context;
+    FToken = context.FFixedToken;
+    FFacts = context.FFixedFacts;
+    FSerial = context.FFixedSerial;
+    // Serials are drawn per thread from blocks of 2^32 that no other thread draws from, so that
+    // marking a stretch takes no lock and no serial is given twice.
+    static std::atomic<uint64_t> blocks{0};
+    thread_local uint64_t next = 0;
+    if (next == 0 || static_cast<uint32_t>(next + 1) == 0)
+        next = (blocks.fetch_add(1, std::memory_order_relaxed) + 1) << 32;
+    FContext->FFixedToken = &token;
+    FContext->FFixedFacts = static_cast<uint32_t>(token.FactCount());
+    FContext->FFixedSerial = ++next;
+}
 
 const IIEValue* ReadMatchedSlot(const TBindingInfo& info, const TIEContext& context) {
     return ReadSlotInPlace(info, context);

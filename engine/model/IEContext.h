@@ -48,6 +48,12 @@ public:
     std::string SlotName;
     // Where SlotName was last found, so that resolving skips the name lookup.
     mutable TSlotPosition Position;
+    // The number read here in a match whose token a join holds fixed (see TFixedLeft), kept for
+    // the stretch FixedSerial names (0: nothing kept), so that the walk over the join's other
+    // side reads it once.
+    mutable uint64_t FixedSerial = 0;
+    mutable double FixedNumber = 0.0;
+    mutable bool FixedIsFloat = false;
 };
 
 // A named binding: a value, or a position in the matched facts.
@@ -173,6 +179,7 @@ private:
         b.SubIndex = -1;
         b.SlotName.clear();
         b.Position = {};
+        b.FixedSerial = 0;
         b.FrameLocal = false;
         b.AbsentAbove = 0;
     }
@@ -244,6 +251,16 @@ public:
         FMatchToken = token;
         FMatchFact = fact;
     }
+    // While a join holds its left token fixed and tries its partners (TFixedLeft) and the match
+    // reads that token: a number that names the stretch, never given twice in the process; 0
+    // otherwise. What a test reads of the token's facts stays the same for the whole stretch.
+    uint64_t FixedSerial() const noexcept {
+        return FFixedSerial != 0 && FMatchToken == FFixedToken ? FFixedSerial : 0;
+    }
+    // Whether the fact at `factIndex` of the match is one of the token held fixed.
+    bool ReadsFixed(int32_t factIndex) const noexcept {
+        return FixedSerial() != 0 && static_cast<uint32_t>(factIndex) < FFixedFacts;
+    }
 
     // Return state
     bool ReturnFlag() const noexcept { return FReturnFlag; }
@@ -280,8 +297,8 @@ public:
     // receives it): a test's context holds none, so a global read in a test is found in the root
     // at once; a hint that remembers the root reads there (RootBindingAt). Null where
     // FindBinding must look.
-    TBinding* NearestBindingAt(uint16_t hint, std::string_view name,
-                               const TIEContext*& owner) const noexcept {
+    [[gnu::always_inline]] TBinding* NearestBindingAt(uint16_t hint, std::string_view name,
+                                                      const TIEContext*& owner) const noexcept {
         const TIEContext* c = this;
         if (c->FBindings.FItems.empty()) [[unlikely]]
             while (c->FBindings.FItems.empty() && c->FParent)
@@ -373,6 +390,37 @@ private:
     TRefPtr<IReteToken> FToken;
     const IReteToken* FMatchToken = nullptr;
     const IFact* FMatchFact = nullptr;
+    // The stretch TFixedLeft marks: its token, the token's fact count and the serial.
+    friend class TFixedLeft;
+    const IReteToken* FFixedToken = nullptr;
+    uint32_t FFixedFacts = 0;
+    uint64_t FFixedSerial = 0;
+};
+
+// Marks, from Mark to its end, the stretch in which a join holds `token` fixed on its left and
+// tries the partners of its right memory: the token and its facts stay as they are meanwhile,
+// so the predicates may keep what they read of them (TFunctionCall's in-place numbers). The
+// stretch the context had before is restored at the end. Unmarked it costs one store and one
+// test (most joins never mark).
+class TFixedLeft {
+public:
+    TFixedLeft() noexcept = default;
+    ~TFixedLeft() {
+        if (!FContext) return;
+        FContext->FFixedToken = FToken;
+        FContext->FFixedFacts = FFacts;
+        FContext->FFixedSerial = FSerial;
+    }
+    TFixedLeft(const TFixedLeft&) = delete;
+    TFixedLeft& operator=(const TFixedLeft&) = delete;
+    // Once only.
+    void Mark(TIEContext& context, const IReteToken& token) noexcept;
+
+private:
+    TIEContext* FContext = nullptr;
+    const IReteToken* FToken;
+    uint32_t FFacts;
+    uint64_t FSerial;
 };
 
 // The value of the slot that `info` names in `fact`, without taking a reference where the fact

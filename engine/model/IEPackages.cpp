@@ -211,6 +211,7 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
     FTag = src->GetTag();
     FArguments = std::move(arguments);
     FFormMark = -1;
+    FFixedSerial = 0;
 }
 
 TRefPtr<ICloneable> TFunctionCall::Clone() const {
@@ -227,17 +228,20 @@ bool TFunctionCall::Equals(const IInterface* other) const {
 void TFunctionCall::AddArgument(TRefPtr<IIEValue> value) {
     FArguments.push_back(std::move(value));
     FFormMark = -1;
+    FFixedSerial = 0;
 }
 
 void TFunctionCall::ClearArguments() {
     FArguments.clear();
     FFormMark = -1;
+    FFixedSerial = 0;
 }
 
 void TFunctionCall::DeleteArgument(int32_t index) {
     CheckIndex(index, FArguments.size());
     FArguments.erase(FArguments.begin() + index);
     FFormMark = -1;
+    FFixedSerial = 0;
 }
 
 bool TFunctionCall::SameCall(const IFunCall* other) const {
@@ -266,6 +270,7 @@ void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     CheckIndex(index, FArguments.size());
     FArguments[static_cast<size_t>(index)] = std::move(value);
     FFormMark = -1;
+    FFixedSerial = 0;
 }
 
 void TFunctionCall::SetComment(std::string_view comment) {
@@ -287,6 +292,7 @@ const TRefPtr<IUserFunction>& TFunctionCall::BindByName() {
         FFunction = FReasoner->FindUserFunction(FFunctionName);
         FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
         FFormMark = -1;
+        FFixedSerial = 0;
     }
     if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
     return FFunction;
@@ -325,6 +331,7 @@ TFunctionCall::~TFunctionCall() {
 void TFunctionCall::ReleaseFunction() noexcept {
     FNative = nullptr;
     FFormMark = -1;
+    FFixedSerial = 0;
     if (!FFunction) return;
     if (RunningCalls > 0) {
         try {
@@ -355,7 +362,7 @@ bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
                                                   (context->MatchToken() || context->MatchFact()) &&
                                                   FNative->CountFits(ArgumentCount()))
         if (const TPlainNumber number = ComputeInPlace(op, *context); number.State != psNone) {
-            result = {number.Value, number.State == psFloat};
+            result = {number.Value, (number.State & psFloat) != 0};
             return true;
         }
     const TRunningCall running;
@@ -376,22 +383,30 @@ bool TFunctionCall::EvaluateTestApart(TIEContext* context, bool& holds) {
 // False for every other argument.
 // The addresses of the type information tell the classes here: a class they do not tell reads
 // as no plain number, and the function reads it as always.
+// `Track` (only while a join holds its left token fixed, see TFixedLeft): a pattern variable of
+// the fixed token is read once in the stretch, and the result tells whether it reads only what
+// stays fixed.
+template <bool Track>
 TFunctionCall::TPlainNumber TFunctionCall::ReadPlainNumber(const IIEValue* argument,
                                                            const TIEContext& context) {
     if (!argument || &typeid(*argument) != &typeid(TIEValue)) return {0.0, psNone};
     const auto* value = static_cast<const TIEValue*>(argument);
     const IIEValue* bound = nullptr;
+    constexpr int32_t fixed = Track ? psFixed : 0;
     switch (value->DType()) {
     case dtInteger:
-        return {value->NumberPayload(), psInteger};
+        return {value->NumberPayload(), psInteger | fixed};
     case dtFloat:
-        return {value->NumberPayload(), psFloat};
+        return {value->NumberPayload(), psFloat | fixed};
     case dtFunCall:
-        return ReadPlainCall(*value, context);
+        return ReadPlainCall<Track>(*value, context);
     case dtObject: {
         const TObject* position = value->OwnedObjectPayload();
         if (!position || &typeid(*position) != &typeid(TBinding)) return {0.0, psNone};
-        bound = ReadMatchedSlot(static_cast<const TBinding&>(*position), context);
+        const auto& info = static_cast<const TBinding&>(*position);
+        if constexpr (Track)
+            if (context.ReadsFixed(info.FactIndex)) return ReadFixedNumber(info, context);
+        bound = ReadMatchedSlot(info, context);
         break;
     }
     case dtVariable:
@@ -404,13 +419,25 @@ TFunctionCall::TPlainNumber TFunctionCall::ReadPlainNumber(const IIEValue* argum
     default:
         return {0.0, psNone};
     }
-    if (!bound || &typeid(*bound) != &typeid(TIEValue)) return {0.0, psNone};
-    const auto* n = static_cast<const TIEValue*>(bound);
-    if (n->DType() == dtInteger) return {n->NumberPayload(), psInteger};
-    if (n->DType() == dtFloat) return {n->NumberPayload(), psFloat};
-    return {0.0, psNone};
+    return PlainNumberOf(bound);
 }
 
+TFunctionCall::TPlainNumber TFunctionCall::ReadFixedNumber(const TBindingInfo& info,
+                                                           const TIEContext& context) {
+    const uint64_t serial = context.FixedSerial();
+    if (info.FixedSerial == serial)
+        return {info.FixedNumber, (info.FixedIsFloat ? psFloat : psInteger) | psFixed};
+    TPlainNumber read = PlainNumberOf(ReadMatchedSlot(info, context));
+    if (read.State != psNone) {
+        info.FixedSerial = serial;
+        info.FixedNumber = read.Value;
+        info.FixedIsFloat = read.State == psFloat;
+        read.State |= psFixed;
+    }
+    return read;
+}
+
+template <bool Track>
 TFunctionCall::TPlainNumber TFunctionCall::ReadPlainCall(const TIEValue& value,
                                                          const TIEContext& context) {
     // Only a call bound before: binding by name is the function's first run's business.
@@ -418,37 +445,75 @@ TFunctionCall::TPlainNumber TFunctionCall::ReadPlainCall(const TIEValue& value,
     if (!call || !call->FNative) return {0.0, psNone};
     const TNumberOp op = call->FNative->NumberOp();
     if (op == noNone || !call->FNative->CountFits(call->ArgumentCount())) return {0.0, psNone};
-    return call->ComputeInPlace(op, context);
+    if constexpr (Track)
+        return call->ComputeKept(op, context, context.FixedSerial());
+    else
+        return call->ComputeTotal<false>(op, context);
 }
 
 TFunctionCall::TPlainNumber TFunctionCall::ComputeInPlace(TNumberOp op,
                                                           const TIEContext& context) const {
+    if (const uint64_t serial = context.FixedSerial(); serial != 0) [[unlikely]]
+        return ComputeKept(op, context, serial);
+    return ComputeTotal<false>(op, context);
+}
+
+TFunctionCall::TPlainNumber TFunctionCall::ComputeKept(TNumberOp op, const TIEContext& context,
+                                                       uint64_t serial) const {
+    // Where the total reads only numbers and the token a join holds fixed, it is kept for the
+    // rest of the join's walk.
+    if (FFixedSerial == serial) return {FFixedValue, FFixedState};
+    const TPlainNumber result = ComputeTotal<true>(op, context);
+    if (IsFixed(result)) {
+        FFixedSerial = serial;
+        FFixedValue = result.Value;
+        FFixedState = result.State;
+    }
+    return result;
+}
+
+template <bool Track>
+TFunctionCall::TPlainNumber TFunctionCall::ComputeTotal(TNumberOp op,
+                                                        const TIEContext& context) const {
     // As +, - and * compute: each argument in turn combined into the total, a float when a
     // float took part, else the integer the total rounds to. A step that leaves the finite
     // numbers or an integer outside 32 bits raises there, so it is left to them.
     const size_t n = FArguments.size();
     size_t i = 0;
     double total = op == noTimes ? 1.0 : 0.0;
+    // Tracked, the states' psFixed flags are and-ed in `fixed`.
     int32_t isFloat = 0;
+    int32_t fixed = psFixed;
     if (op == noMinus) {
         if (n == 0) return {0.0, psNone};
-        const TPlainNumber first = ReadPlainNumber(FArguments[0].get(), context);
+        const TPlainNumber first = ReadPlainNumber<Track>(FArguments[0].get(), context);
         if (first.State == psNone) return first;
         total = first.Value;
-        isFloat = first.State;
+        if constexpr (Track) {
+            isFloat = first.State & psFloat;
+            fixed &= first.State;
+        } else {
+            isFloat = first.State;
+        }
         i = 1;
     }
     for (; i < n; ++i) {
-        const TPlainNumber v = ReadPlainNumber(FArguments[i].get(), context);
+        const TPlainNumber v = ReadPlainNumber<Track>(FArguments[i].get(), context);
         if (v.State == psNone) return v;
         total = op == noPlus ? total + v.Value : op == noMinus ? total - v.Value : total * v.Value;
-        isFloat |= v.State;
+        if constexpr (Track) {
+            isFloat |= v.State & psFloat;
+            fixed &= v.State;
+        } else {
+            isFloat |= v.State;
+        }
     }
+    const int32_t kept = Track ? fixed : 0;
     if (!std::isfinite(total)) return {0.0, psNone};
-    if (isFloat) return {total, psFloat};
+    if (isFloat) return {total, psFloat | kept};
     const std::optional<int32_t> integer = IntegralTotal(total);
     if (!integer) return {0.0, psNone};
-    return {static_cast<double>(*integer), psInteger};
+    return {static_cast<double>(*integer), psInteger | kept};
 }
 
 namespace {
@@ -476,9 +541,22 @@ bool NumbersHold(TNumberTest test, double a, double b) noexcept {
 
 bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& context,
                                        bool& holds) const {
+    if (context.FixedSerial() != 0) [[unlikely]]
+        return TestNumbersKept(test, context, holds);
+    return TestNumbers<false>(test, context, holds);
+}
+
+bool TFunctionCall::TestNumbersKept(TNumberTest test, const TIEContext& context,
+                                    bool& holds) const {
+    return TestNumbers<true>(test, context, holds);
+}
+
+template <bool Track>
+inline bool TFunctionCall::TestNumbers(TNumberTest test, const TIEContext& context,
+                                       bool& holds) const {
     const size_t n = FArguments.size();
     if (n == 0) return false;
-    const TPlainNumber read = ReadPlainNumber(FArguments[0].get(), context);
+    const TPlainNumber read = ReadPlainNumber<Track>(FArguments[0].get(), context);
     if (read.State == psNone) return false;
     const double first = read.Value;
     // =, <> compare the first with each other; the others each pair of neighbours. The first
@@ -487,7 +565,7 @@ bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& conte
     const bool chain = test != ntEqual && test != ntNotEqual;
     double previous = first;
     for (size_t i = 1; i < n; ++i) {
-        const TPlainNumber next = ReadPlainNumber(FArguments[i].get(), context);
+        const TPlainNumber next = ReadPlainNumber<Track>(FArguments[i].get(), context);
         if (next.State == psNone) return false;
         const double current = next.Value;
         if (!NumbersHold(test, chain ? previous : first, current)) {

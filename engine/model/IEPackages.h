@@ -285,21 +285,54 @@ private:
     // EvaluateTest for a comparison of numbers whose arguments all read as numbers without
     // evaluating anything (see ReadPlainNumber): false, with nothing run, when one does not.
     bool TestNumbersInPlace(TNumberTest test, const TIEContext& context, bool& holds) const;
+    // TestNumbersInPlace; `Track`: while a join holds its left token fixed (see ReadPlainNumber).
+    template <bool Track>
+    [[gnu::always_inline]] bool TestNumbers(TNumberTest test, const TIEContext& context,
+                                            bool& holds) const;
+    // TestNumbersInPlace in a stretch of a fixed left token (tracked, see ReadPlainNumber).
+    [[gnu::noinline]] bool TestNumbersKept(TNumberTest test, const TIEContext& context,
+                                           bool& holds) const;
     // A number read or computed in place, returned in registers: State is psInteger or psFloat
-    // for a number, psNone when the argument does not read as a plain number.
-    enum TPlainState : int32_t { psNone = -1, psInteger = 0, psFloat = 1 };
+    // for a number, psNone when the argument does not read as a plain number. Where tracked (see
+    // ReadPlainNumber) a number's State carries psFixed besides when it reads only literals and
+    // the token a join holds fixed (see TFixedLeft), so that it stays the same for the rest of
+    // the join's walk (a flag in the state, not a field apart: the untracked reads return as
+    // they always did).
+    enum TPlainState : int32_t { psNone = -1, psInteger = 0, psFloat = 1, psFixed = 2 };
     struct TPlainNumber {
         double Value;
-        TPlainState State;
+        int32_t State;
     };
+    static bool IsFixed(const TPlainNumber& n) noexcept {
+        return n.State != psNone && (n.State & psFixed) != 0;
+    }
     // EvaluateNumber for an arithmetic call whose arguments all read as numbers without
     // evaluating anything and whose steps stay finite and, for integers, within 32 bits: psNone,
     // with nothing run, otherwise (the function then runs and raises what it raises).
     TPlainNumber ComputeInPlace(TNumberOp op, const TIEContext& context) const;
+    // ComputeInPlace while a join holds its left token fixed in the stretch `serial`: a total
+    // that reads only what stays fixed is kept for the stretch.
+    [[gnu::noinline]] TPlainNumber ComputeKept(TNumberOp op, const TIEContext& context,
+                                               uint64_t serial) const;
+    // ComputeInPlace's total, tracked or not (see ReadPlainNumber).
+    template <bool Track> TPlainNumber ComputeTotal(TNumberOp op, const TIEContext& context) const;
     // The number an argument reads as without evaluating anything (see the definition).
+    template <bool Track>
     static TPlainNumber ReadPlainNumber(const IIEValue* argument, const TIEContext& context);
+    // The number a value holds, psNone for anything but the engine's own integers and floats.
+    static TPlainNumber PlainNumberOf(const IIEValue* bound) noexcept {
+        if (!bound || &typeid(*bound) != &typeid(TIEValue)) return {0.0, psNone};
+        const auto* n = static_cast<const TIEValue*>(bound);
+        if (n->DType() == dtInteger) return {n->NumberPayload(), psInteger};
+        if (n->DType() == dtFloat) return {n->NumberPayload(), psFloat};
+        return {0.0, psNone};
+    }
+    // ReadPlainNumber for a position in the token a join holds fixed: read once per stretch.
+    [[gnu::noinline]] static TPlainNumber ReadFixedNumber(const TBindingInfo& info,
+                                                          const TIEContext& context);
     // ReadPlainNumber for a call value: a bound call of an arithmetic function computed in place
     // (out of line, so that the reads of the other kinds keep their short entry).
+    template <bool Track>
     [[gnu::noinline]] static TPlainNumber ReadPlainCall(const TIEValue& value,
                                                         const TIEContext& context);
     static const std::string& NoComment() noexcept;
@@ -314,11 +347,16 @@ private:
     std::unique_ptr<std::string> FComment;
     intptr_t FTag = 0;
     int32_t FFormMark = -1;
+    // ComputeInPlace's number in the stretch FFixedSerial names (see TFixedLeft); 0: none kept.
+    mutable int32_t FFixedState = psNone;
+    mutable uint64_t FFixedSerial = 0;
+    mutable double FFixedValue = 0.0;
 };
 
 // call->GetArgument(index), without a virtual call for the framework's own call class (told by
 // the address of its type information; a class that it does not tell reads as it always does).
-inline const TRefPtr<IIEValue>& ArgumentOf(const IFunCall* call, int32_t index) {
+[[gnu::always_inline]] inline const TRefPtr<IIEValue>& ArgumentOf(const IFunCall* call,
+                                                                  int32_t index) {
     if (&typeid(*call) == &typeid(TFunctionCall))
         return static_cast<const TFunctionCall*>(call)->ArgumentAt(index);
     return call->GetArgument(index);

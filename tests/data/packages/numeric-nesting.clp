@@ -50,3 +50,18 @@
 (try (+ 1 (/)) catch (printout t ?__ERROR crlf))
 (try (+ 1 (mod 1 2 3)) catch (printout t ?__ERROR crlf))
 (try (> 1 (undefined-function 2)) catch (printout t ?__ERROR crlf))
+
+; A join's predicate whose arithmetic reads only the left token is worked out again for every new
+; left token (each modify of the tick replaces it), integers and floats alike, and for a new
+; right fact.
+(deftemplate tick (slot n))
+(deftemplate mark (slot id))
+(defrule older (window ?w) (tick (n ?n)) (mark (id ?id&:(<= ?id (- ?n ?w))))
+    => (printout t "older " ?n " " ?id crlf))
+(defrule half (tick (n ?n)) (mark (id ?id&:(= ?id (* ?n 0.5))))
+    => (printout t "half " ?n " " ?id crlf))
+(defrule step (declare (salience -1)) ?t <- (tick (n ?n&:(< ?n 4))) => (modify ?t (n (+ ?n 1))))
+(assert (window 2) (mark (id 0)) (mark (id 1)) (mark (id 2)) (tick (n 0)))
+(run)
+(assert (mark (id -1)) (mark (id 2.0)))
+(run)
