@@ -842,6 +842,7 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
             break;
         }
     FHashParts.clear();
+    FHashWalk.clear();
     if (chosen < 0) {
         FHashed = false;
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
@@ -868,6 +869,18 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
     std::stable_partition(FJoinTests.begin(), FJoinTests.end(),
                           [&](const TIEJoinTest* j) { return !hashable(j); });
     Regroup();
+    // The order LeftKey reads the parts in when there are several, on levels it meets one after
+    // the other (never a negative index: a hash test reads a fact the token holds).
+    const bool walkable = FHashParts.size() > 1 && FHashParts.size() <= kWalkedParts &&
+                          std::all_of(FHashParts.begin(), FHashParts.end(),
+                                      [](const THashPart& p) { return p.TokenIndex >= 0; });
+    if (walkable) {
+        for (size_t k = 0; k < FHashParts.size(); ++k)
+            FHashWalk.push_back(static_cast<uint8_t>(k));
+        std::stable_sort(FHashWalk.begin(), FHashWalk.end(), [&](uint8_t a, uint8_t b) {
+            return FHashParts[a].TokenIndex > FHashParts[b].TokenIndex;
+        });
+    }
     const THashPart& shown = FHashParts.front();
     FHashed = true;
     // The memories show their tokens grouped by the value that the chosen test compares.
@@ -978,6 +991,32 @@ int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
 int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
     if (!FHashed) return shown = token.HashCode();
     const int32_t size = token.Size();
+    if (!FHashWalk.empty()) {
+        // The parts read from the last level up, in one walk along the parents, and mixed in
+        // their own order.
+        int32_t keys[kWalkedParts];
+        const TIEToken* at = &token;
+        int32_t atIndex = size - 1;
+        for (const uint8_t k : FHashWalk) {
+            const THashPart& p = FHashParts[k];
+            if (p.TokenIndex >= size) {
+                keys[k] = 0;
+                continue;
+            }
+            for (; atIndex > p.TokenIndex && at; --atIndex)
+                at = at->Parent().get();
+            TRefPtr<IIEValue> hold;
+            bool found;
+            const IIEValue* v =
+                p.Left.ReadElement(*at->Fact(), at->MatchCut(), p.LeftSub, hold, found);
+            keys[k] = v ? ValueHashCode(v) : 0;
+        }
+        shown = keys[0];
+        uint32_t probe = static_cast<uint32_t>(shown);
+        for (size_t k = 1; k < FHashWalk.size(); ++k)
+            probe = MixKey(probe, keys[k]);
+        return static_cast<int32_t>(probe);
+    }
     // The level read last: a part on the same level or an earlier one walks on from it.
     const TIEToken* at = &token;
     int32_t atIndex = size - 1;
@@ -1070,6 +1109,30 @@ void DropChild(TIEToken& child) {
     WithdrawHolders(child);
 }
 
+// The fixed side's values of a join's tests while it runs (see TTestNode::TestsPassFixed).
+// Made for every activation of a join, so a join without join tests pays nothing for it.
+class TFixedSides {
+public:
+    using TSide = TIEJoinTest::TSide;
+    explicit TFixedSides(size_t count) : FCount(count) {
+        if (count > kInline) FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
+        std::uninitialized_value_construct_n(FData, count);
+    }
+    ~TFixedSides() {
+        std::destroy_n(FData, FCount);
+        if (FCount > kInline) ::operator delete(FData);
+    }
+    TFixedSides(const TFixedSides&) = delete;
+    TFixedSides& operator=(const TFixedSides&) = delete;
+    TSide* Data() noexcept { return FData; }
+
+private:
+    static constexpr size_t kInline = 4;
+    size_t FCount;
+    alignas(TSide) unsigned char FInline[kInline * sizeof(TSide)];
+    TSide* FData = reinterpret_cast<TSide*>(FInline);
+};
+
 // Counts one more left entry blocked by a negated join's right entry (saturating: the count
 // may only be too high).
 void CountBlock(TTokenEntry& right) noexcept {
@@ -1128,8 +1191,11 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
             uint32_t blocker = 0;
+            // The left token's side of each test is read once for all the partners it tries.
+            TFixedSides fixed(FJoinTests.size());
+            TIEJoinTest::TSide* sides = fixed.Data();
             ForEachRight(l, [&](TIETokenTree::TEntry& r) {
-                if (&r == &right || !TestsPass(r.Fact, l.Token)) return true;
+                if (&r == &right || !TestsPassFixed(r.Fact, l.Token, sides, true)) return true;
                 blocker = r.Mark;
                 CountBlock(r);
                 return false;
@@ -1321,34 +1387,6 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool
         l = next;
     }
 }
-
-namespace {
-
-// The fixed side's values of a join's tests while it runs (see TTestNode::TestsPassFixed).
-// Made for every activation of a join, so a join without join tests pays nothing for it.
-class TFixedSides {
-public:
-    using TSide = TIEJoinTest::TSide;
-    explicit TFixedSides(size_t count) : FCount(count) {
-        if (count > kInline) FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
-        std::uninitialized_value_construct_n(FData, count);
-    }
-    ~TFixedSides() {
-        std::destroy_n(FData, FCount);
-        if (FCount > kInline) ::operator delete(FData);
-    }
-    TFixedSides(const TFixedSides&) = delete;
-    TFixedSides& operator=(const TFixedSides&) = delete;
-    TSide* Data() noexcept { return FData; }
-
-private:
-    static constexpr size_t kInline = 4;
-    size_t FCount;
-    alignas(TSide) unsigned char FInline[kInline * sizeof(TSide)];
-    TSide* FData = reinterpret_cast<TSide*>(FInline);
-};
-
-} // namespace
 
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile), and so do

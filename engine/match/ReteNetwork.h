@@ -400,6 +400,10 @@ private:
     uint32_t FNextMark = 0;
     // The hash tests, the displayed one first.
     std::vector<THashPart> FHashParts;
+    // With several hash tests (at most kWalkedParts), their indexes in FHashParts from the last
+    // token level they read to the first (see LeftKey); empty otherwise.
+    static constexpr size_t kWalkedParts = 8;
+    std::vector<uint8_t> FHashWalk;
     // ChildSlot's answer and the edge version it was found at.
     TIEToken::TEntrySlot FChildSlot = TIEToken::esNone;
     uint32_t FStoredVersion = UINT32_MAX;
