@@ -974,6 +974,17 @@ uint32_t MixKey(uint32_t key, int32_t part) noexcept {
     return key;
 }
 
+// The value a hash test reads on a token level (null when there is none): a whole slot of a
+// fact that no split cut is read in line.
+inline const IIEValue* ReadKeyValue(const TSlotReader& reader, const TIEToken& level, int32_t sub,
+                                    TRefPtr<IIEValue>& hold) {
+    bool found;
+    const TMatchCut* cut = level.MatchCut();
+    if (sub < 0 && !cut) [[likely]]
+        return reader.Read(*level.Fact(), hold, found);
+    return reader.ReadElement(*level.Fact(), cut, sub, hold, found);
+}
+
 // A join's probe key: the first part's hash (the one shown in texts) with the others mixed in.
 template <class TPart, class F>
 int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
@@ -1006,9 +1017,7 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
             for (; atIndex > p.TokenIndex && at; --atIndex)
                 at = at->Parent().get();
             TRefPtr<IIEValue> hold;
-            bool found;
-            const IIEValue* v =
-                p.Left.ReadElement(*at->Fact(), at->MatchCut(), p.LeftSub, hold, found);
+            const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
             keys[k] = v ? ValueHashCode(v) : 0;
         }
         shown = keys[0];
@@ -1030,9 +1039,7 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
             at = at->Parent().get();
         const TIEToken* level = p.TokenIndex < 0 ? nullptr : at;
         TRefPtr<IIEValue> hold;
-        bool found;
-        const IIEValue* v =
-            p.Left.ReadElement(*level->Fact(), level->MatchCut(), p.LeftSub, hold, found);
+        const IIEValue* v = ReadKeyValue(p.Left, *level, p.LeftSub, hold);
         return v ? ValueHashCode(v) : 0;
     };
     return ProbeKey(FHashParts, key, shown);
