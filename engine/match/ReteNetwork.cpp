@@ -1122,7 +1122,13 @@ class TFixedSides {
 public:
     using TSide = TIEJoinTest::TSide;
     explicit TFixedSides(size_t count) : FCount(count) {
-        if (count > kInline) FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
+        if (count <= kInline) {
+            // All the inline ones, a fixed number of stores without a loop (those past `count`
+            // stay unread and hold nothing: nothing to destroy).
+            std::uninitialized_value_construct_n(FData, kInline);
+            return;
+        }
+        FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
         std::uninitialized_value_construct_n(FData, count);
     }
     ~TFixedSides() {
