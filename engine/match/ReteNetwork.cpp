@@ -751,22 +751,23 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     return OtherTestsPass(fact, left, strength);
 }
 
+template <bool LeftFixed>
 bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
-                               TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
+                               TIEJoinTest::TSide* sides, float* strength) {
     using TSide = TIEJoinTest::TSide;
     // Most joins have no other tests: no call for them.
     if (FJoinTests.empty()) return !HasOtherTests() || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
-    TSide right;
-    uint32_t rightGroup = UINT32_MAX;
+    [[maybe_unused]] TSide right;
+    [[maybe_unused]] uint32_t rightGroup = UINT32_MAX;
     for (size_t i = 0; i < FJoinTests.size(); ++i) {
         const TIEJoinTest& join = *FJoinTests[i];
         TSide& fixed = sides[i];
         // The reads come in Test's order: the left side first, the right one only when the
         // left has a value.
-        if (leftFixed) {
+        if constexpr (LeftFixed) {
             if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
             if (fixed.State == TSide::stValue && FRightGroup[i] != rightGroup) {
                 join.ReadRight(*fact, right);
@@ -783,6 +784,11 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
     }
     return !HasOtherTests() || OtherTestsPass(fact, left, strength);
 }
+
+template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&,
+                                              TIEJoinTest::TSide*, float*);
+template bool TTestNode::TestsPassSides<false>(const IFact*, const TIETokenRef&,
+                                               TIEJoinTest::TSide*, float*);
 
 inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;

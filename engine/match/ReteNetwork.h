@@ -259,7 +259,8 @@ public:
         // Many joins test nothing (a pattern that shares no variable with those before it):
         // they pass every partner without a call.
         if (FJoinTests.empty() && !HasOtherTests()) return true;
-        return TestsPassSides(fact, left, sides, leftFixed, strength);
+        return leftFixed ? TestsPassSides<true>(fact, left, sides, strength)
+                         : TestsPassSides<false>(fact, left, sides, strength);
     }
 
 protected:
@@ -279,8 +280,10 @@ protected:
 
 private:
     // TestsPassFixed for a join with tests.
+    // (One for each side held fixed, so that the loop asks nothing per test about it.)
+    template <bool LeftFixed>
     bool TestsPassSides(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
-                        bool leftFixed, float* strength);
+                        float* strength);
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
