@@ -785,8 +785,8 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
     return !HasOtherTests() || OtherTestsPass(fact, left, strength);
 }
 
-template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&,
-                                              TIEJoinTest::TSide*, float*);
+template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&, TIEJoinTest::TSide*,
+                                              float*);
 template bool TTestNode::TestsPassSides<false>(const IFact*, const TIETokenRef&,
                                                TIEJoinTest::TSide*, float*);
 
@@ -1128,6 +1128,10 @@ class TFixedSides {
 public:
     using TSide = TIEJoinTest::TSide;
     explicit TFixedSides(size_t count) : FCount(count) {
+        if (count <= 1) {
+            if (count) ::new (static_cast<void*>(FData)) TSide();
+            return;
+        }
         if (count <= kInline) {
             // All the inline ones, a fixed number of stores without a loop (those past `count`
             // stay unread and hold nothing: nothing to destroy).
