@@ -980,14 +980,14 @@ uint32_t MixKey(uint32_t key, int32_t part) noexcept {
     return key;
 }
 
-// The value a hash test reads on a token level (null when there is none): a whole slot of a
-// fact that no split cut is read in line.
+// The value a hash test reads on a token level (null when there is none): a fact that no split
+// cut is read in line.
 inline const IIEValue* ReadKeyValue(const TSlotReader& reader, const TIEToken& level, int32_t sub,
                                     TRefPtr<IIEValue>& hold) {
     bool found;
     const TMatchCut* cut = level.MatchCut();
-    if (sub < 0 && !cut) [[likely]]
-        return reader.Read(*level.Fact(), hold, found);
+    if (!cut) [[likely]]
+        return ElementOf(reader.Read(*level.Fact(), hold, found), sub);
     return reader.ReadElement(*level.Fact(), cut, sub, hold, found);
 }
 
