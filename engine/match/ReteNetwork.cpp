@@ -1267,8 +1267,9 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             if (TIETokenTree::TEntry* e = FindStored(*FLeft, token)) RemoveLeft(*e);
             return;
         }
-        int32_t shown;
-        const int32_t probe = LeftKey(*token, shown);
+        // (The key of a join without hash tests in line: the call is for the hashed ones.)
+        int32_t shown = token->HashCode();
+        const int32_t probe = FHashed ? LeftKey(*token, shown) : shown;
         if (TIETokenTree::TEntry* e = Store(*FLeft, token, shown, probe)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
