@@ -1064,7 +1064,15 @@ int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
 
 TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action,
                                         TIEToken::TEntrySlot entrySlot) {
-    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(), entrySlot);
+    // The engine's fact stays where it is while the engine lives (it is set again in place):
+    // where it is kept is asked once, not for every placeholder.
+    if (!FNotOrTestFact) [[unlikely]] {
+        if (!FRete->Engine())
+            return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(),
+                                         entrySlot);
+        FNotOrTestFact = &FRete->NotOrTestFact();
+    }
+    return TIEToken::CreateChild(left, *FNotOrTestFact, action, left->Strength(), entrySlot);
 }
 
 TIEToken::TEntrySlot TJoinNode::FindChildSlot() {

@@ -410,6 +410,9 @@ private:
     // ChildSlot's answer and the edge version it was found at.
     TIEToken::TEntrySlot FChildSlot = TIEToken::esNone;
     uint32_t FStoredVersion = UINT32_MAX;
+    // Where the engine keeps the fact of the placeholders (see PlaceholderChild); null until the
+    // first one.
+    const TRefPtr<IFact>* FNotOrTestFact = nullptr;
 };
 
 // One per rule: turns complete tokens into activations. The agenda owns the activations; the
