@@ -751,22 +751,23 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
     return OtherTestsPass(fact, left, strength);
 }
 
+template <bool LeftFixed>
 bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
-                               TIEJoinTest::TSide* sides, bool leftFixed, float* strength) {
+                               TIEJoinTest::TSide* sides, float* strength) {
     using TSide = TIEJoinTest::TSide;
     // Most joins have no other tests: no call for them.
     if (FJoinTests.empty()) return !HasOtherTests() || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
     // With the left side fixed, the incoming fact's side as read last, for the tests of its
     // group (a missing slot raises, so what is kept is always a value).
-    TSide right;
-    uint32_t rightGroup = UINT32_MAX;
+    [[maybe_unused]] TSide right;
+    [[maybe_unused]] uint32_t rightGroup = UINT32_MAX;
     for (size_t i = 0; i < FJoinTests.size(); ++i) {
         const TIEJoinTest& join = *FJoinTests[i];
         TSide& fixed = sides[i];
         // The reads come in Test's order: the left side first, the right one only when the
         // left has a value.
-        if (leftFixed) {
+        if constexpr (LeftFixed) {
             if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
             if (fixed.State == TSide::stValue && FRightGroup[i] != rightGroup) {
                 join.ReadRight(*fact, right);
@@ -783,6 +784,11 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
     }
     return !HasOtherTests() || OtherTestsPass(fact, left, strength);
 }
+
+template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&, TIEJoinTest::TSide*,
+                                              float*);
+template bool TTestNode::TestsPassSides<false>(const IFact*, const TIETokenRef&,
+                                               TIEJoinTest::TSide*, float*);
 
 inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
@@ -842,6 +848,7 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
             break;
         }
     FHashParts.clear();
+    FHashWalk.clear();
     if (chosen < 0) {
         FHashed = false;
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
@@ -868,6 +875,18 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
     std::stable_partition(FJoinTests.begin(), FJoinTests.end(),
                           [&](const TIEJoinTest* j) { return !hashable(j); });
     Regroup();
+    // The order LeftKey reads the parts in when there are several, on levels it meets one after
+    // the other (never a negative index: a hash test reads a fact the token holds).
+    const bool walkable = FHashParts.size() > 1 && FHashParts.size() <= kWalkedParts &&
+                          std::all_of(FHashParts.begin(), FHashParts.end(),
+                                      [](const THashPart& p) { return p.TokenIndex >= 0; });
+    if (walkable) {
+        for (size_t k = 0; k < FHashParts.size(); ++k)
+            FHashWalk.push_back(static_cast<uint8_t>(k));
+        std::stable_sort(FHashWalk.begin(), FHashWalk.end(), [&](uint8_t a, uint8_t b) {
+            return FHashParts[a].TokenIndex > FHashParts[b].TokenIndex;
+        });
+    }
     const THashPart& shown = FHashParts.front();
     FHashed = true;
     // The memories show their tokens grouped by the value that the chosen test compares.
@@ -961,6 +980,17 @@ uint32_t MixKey(uint32_t key, int32_t part) noexcept {
     return key;
 }
 
+// The value a hash test reads on a token level (null when there is none): a fact that no split
+// cut is read in line.
+inline const IIEValue* ReadKeyValue(const TSlotReader& reader, const TIEToken& level, int32_t sub,
+                                    TRefPtr<IIEValue>& hold) {
+    bool found;
+    const TMatchCut* cut = level.MatchCut();
+    if (!cut) [[likely]]
+        return ElementOf(reader.Read(*level.Fact(), hold, found), sub);
+    return reader.ReadElement(*level.Fact(), cut, sub, hold, found);
+}
+
 // A join's probe key: the first part's hash (the one shown in texts) with the others mixed in.
 template <class TPart, class F>
 int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
@@ -978,6 +1008,30 @@ int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
 int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
     if (!FHashed) return shown = token.HashCode();
     const int32_t size = token.Size();
+    if (!FHashWalk.empty()) {
+        // The parts read from the last level up, in one walk along the parents, and mixed in
+        // their own order.
+        int32_t keys[kWalkedParts];
+        const TIEToken* at = &token;
+        int32_t atIndex = size - 1;
+        for (const uint8_t k : FHashWalk) {
+            const THashPart& p = FHashParts[k];
+            if (p.TokenIndex >= size) {
+                keys[k] = 0;
+                continue;
+            }
+            for (; atIndex > p.TokenIndex && at; --atIndex)
+                at = at->Parent().get();
+            TRefPtr<IIEValue> hold;
+            const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
+            keys[k] = v ? ValueHashCode(v) : 0;
+        }
+        shown = keys[0];
+        uint32_t probe = static_cast<uint32_t>(shown);
+        for (size_t k = 1; k < FHashWalk.size(); ++k)
+            probe = MixKey(probe, keys[k]);
+        return static_cast<int32_t>(probe);
+    }
     // The level read last: a part on the same level or an earlier one walks on from it.
     const TIEToken* at = &token;
     int32_t atIndex = size - 1;
@@ -991,9 +1045,7 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
             at = at->Parent().get();
         const TIEToken* level = p.TokenIndex < 0 ? nullptr : at;
         TRefPtr<IIEValue> hold;
-        bool found;
-        const IIEValue* v =
-            p.Left.ReadElement(*level->Fact(), level->MatchCut(), p.LeftSub, hold, found);
+        const IIEValue* v = ReadKeyValue(p.Left, *level, p.LeftSub, hold);
         return v ? ValueHashCode(v) : 0;
     };
     return ProbeKey(FHashParts, key, shown);
@@ -1012,7 +1064,15 @@ int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
 
 TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action,
                                         TIEToken::TEntrySlot entrySlot) {
-    return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(), entrySlot);
+    // The engine's fact stays where it is while the engine lives (it is set again in place):
+    // where it is kept is asked once, not for every placeholder.
+    if (!FNotOrTestFact) [[unlikely]] {
+        if (!FRete->Engine())
+            return TIEToken::CreateChild(left, FRete->NotOrTestFact(), action, left->Strength(),
+                                         entrySlot);
+        FNotOrTestFact = &FRete->NotOrTestFact();
+    }
+    return TIEToken::CreateChild(left, *FNotOrTestFact, action, left->Strength(), entrySlot);
 }
 
 TIEToken::TEntrySlot TJoinNode::FindChildSlot() {
@@ -1069,6 +1129,40 @@ void DropChild(TIEToken& child) {
     } drop{child, held};
     WithdrawHolders(child);
 }
+
+// The fixed side's values of a join's tests while it runs (see TTestNode::TestsPassFixed).
+// Made for every activation of a join, so a join without join tests pays nothing for it.
+class TFixedSides {
+public:
+    using TSide = TIEJoinTest::TSide;
+    explicit TFixedSides(size_t count) : FCount(count) {
+        if (count <= 1) {
+            if (count) ::new (static_cast<void*>(FData)) TSide();
+            return;
+        }
+        if (count <= kInline) {
+            // All the inline ones, a fixed number of stores without a loop (those past `count`
+            // stay unread and hold nothing: nothing to destroy).
+            std::uninitialized_value_construct_n(FData, kInline);
+            return;
+        }
+        FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
+        std::uninitialized_value_construct_n(FData, count);
+    }
+    ~TFixedSides() {
+        std::destroy_n(FData, FCount);
+        if (FCount > kInline) ::operator delete(FData);
+    }
+    TFixedSides(const TFixedSides&) = delete;
+    TFixedSides& operator=(const TFixedSides&) = delete;
+    TSide* Data() noexcept { return FData; }
+
+private:
+    static constexpr size_t kInline = 4;
+    size_t FCount;
+    alignas(TSide) unsigned char FInline[kInline * sizeof(TSide)];
+    TSide* FData = reinterpret_cast<TSide*>(FInline);
+};
 
 // Counts one more left entry blocked by a negated join's right entry (saturating: the count
 // may only be too high).
@@ -1128,8 +1222,11 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
             uint32_t blocker = 0;
+            // The left token's side of each test is read once for all the partners it tries.
+            TFixedSides fixed(FJoinTests.size());
+            TIEJoinTest::TSide* sides = fixed.Data();
             ForEachRight(l, [&](TIETokenTree::TEntry& r) {
-                if (&r == &right || !TestsPass(r.Fact, l.Token)) return true;
+                if (&r == &right || !TestsPassFixed(r.Fact, l.Token, sides, true)) return true;
                 blocker = r.Mark;
                 CountBlock(r);
                 return false;
@@ -1178,8 +1275,9 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             if (TIETokenTree::TEntry* e = FindStored(*FLeft, token)) RemoveLeft(*e);
             return;
         }
-        int32_t shown;
-        const int32_t probe = LeftKey(*token, shown);
+        // (The key of a join without hash tests in line: the call is for the hashed ones.)
+        int32_t shown = token->HashCode();
+        const int32_t probe = FHashed ? LeftKey(*token, shown) : shown;
         if (TIETokenTree::TEntry* e = Store(*FLeft, token, shown, probe)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
@@ -1321,34 +1419,6 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool
         l = next;
     }
 }
-
-namespace {
-
-// The fixed side's values of a join's tests while it runs (see TTestNode::TestsPassFixed).
-// Made for every activation of a join, so a join without join tests pays nothing for it.
-class TFixedSides {
-public:
-    using TSide = TIEJoinTest::TSide;
-    explicit TFixedSides(size_t count) : FCount(count) {
-        if (count > kInline) FData = static_cast<TSide*>(::operator new(count * sizeof(TSide)));
-        std::uninitialized_value_construct_n(FData, count);
-    }
-    ~TFixedSides() {
-        std::destroy_n(FData, FCount);
-        if (FCount > kInline) ::operator delete(FData);
-    }
-    TFixedSides(const TFixedSides&) = delete;
-    TFixedSides& operator=(const TFixedSides&) = delete;
-    TSide* Data() noexcept { return FData; }
-
-private:
-    static constexpr size_t kInline = 4;
-    size_t FCount;
-    alignas(TSide) unsigned char FInline[kInline * sizeof(TSide)];
-    TSide* FData = reinterpret_cast<TSide*>(FInline);
-};
-
-} // namespace
 
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile), and so do

@@ -259,7 +259,8 @@ public:
         // Many joins test nothing (a pattern that shares no variable with those before it):
         // they pass every partner without a call.
         if (FJoinTests.empty() && !HasOtherTests()) return true;
-        return TestsPassSides(fact, left, sides, leftFixed, strength);
+        return leftFixed ? TestsPassSides<true>(fact, left, sides, strength)
+                         : TestsPassSides<false>(fact, left, sides, strength);
     }
 
 protected:
@@ -279,8 +280,10 @@ protected:
 
 private:
     // TestsPassFixed for a join with tests.
+    // (One for each side held fixed, so that the loop asks nothing per test about it.)
+    template <bool LeftFixed>
     bool TestsPassSides(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
-                        bool leftFixed, float* strength);
+                        float* strength);
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
@@ -400,9 +403,16 @@ private:
     uint32_t FNextMark = 0;
     // The hash tests, the displayed one first.
     std::vector<THashPart> FHashParts;
+    // With several hash tests (at most kWalkedParts), their indexes in FHashParts from the last
+    // token level they read to the first (see LeftKey); empty otherwise.
+    static constexpr size_t kWalkedParts = 8;
+    std::vector<uint8_t> FHashWalk;
     // ChildSlot's answer and the edge version it was found at.
     TIEToken::TEntrySlot FChildSlot = TIEToken::esNone;
     uint32_t FStoredVersion = UINT32_MAX;
+    // Where the engine keeps the fact of the placeholders (see PlaceholderChild); null until the
+    // first one.
+    const TRefPtr<IFact>* FNotOrTestFact = nullptr;
 };
 
 // One per rule: turns complete tokens into activations. The agenda owns the activations; the
