@@ -1065,21 +1065,17 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
 // evaluated into another value and freed. What stays as it is (a constant, or a value that
 // evaluates to itself) is copied, as CloneFact copies it. Null when the literal is not of that
 // plain kind (no TFact, fuzzy slots, dynamic type checks): it is cloned and evaluated then.
-TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context) {
+// Null with `refused` set when the working memory would refuse the copy as a duplicate.
+TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context, TWorkingMemory& memory,
+                                bool& refused) {
+    refused = false;
     if (typeid(literal) != typeid(TFact)) return nullptr;
     const auto& source = static_cast<const TFact&>(literal);
     TFactTemplate* t = source.Template();
     if (!t || t->TFactTemplate::IsFuzzy() || t->DynamicTypeChecks()) return nullptr;
-    TRefPtr<TFact> fact = source.BlankCopy();
-    for (int32_t i = 0; i < t->SlotCount(); ++i) {
-        const IIEValue* stored = source.PeekValue(i);
-        const IFactSlot& slot = *t->Slot(i);
-        if (!stored || (!slot.IsMultiSlot() && IsSettledValue(stored))) {
-            // Copied; an unset slot without a default gets the fact's own default first.
-            if (stored) fact->SetValueAt(i, stored->CloneValue());
-            EvaluateSlotAt(*fact, slot, i, context);
-            continue;
-        }
+    const int32_t n = t->SlotCount();
+    // A value to be evaluated, as the copy gets it (stored itself when it evaluates to itself).
+    auto evaluate = [&](const IIEValue* stored, const IFactSlot& slot) -> TRefPtr<IIEValue> {
         TRefPtr<IIEValue> value =
             Evaluated(TRefPtr<IIEValue>(const_cast<IIEValue*>(stored)), context);
         if (value->GetDType() == dtList) {
@@ -1092,15 +1088,63 @@ TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context) {
                 held = value->AsList();
                 items = held.get();
             }
-            value = TIEValue::CreateList(context->EvaluateArguments(*items));
-        } else if (slot.IsMultiSlot()) {
+            return TIEValue::CreateList(context->EvaluateArguments(*items));
+        }
+        if (slot.IsMultiSlot()) {
             auto list = TValueVector::Create();
             list->Add(value.get() == stored ? stored->CloneValue() : value);
-            value = TIEValue::CreateList(std::move(list));
-        } else if (value.get() == stored) {
-            value = stored->CloneValue();
+            return TIEValue::CreateList(std::move(list));
         }
-        fact->SetValueAt(i, std::move(value));
+        return value;
+    };
+    bool everySet = true;
+    for (int32_t i = 0; everySet && i < n; ++i)
+        everySet = source.PeekValue(i) != nullptr;
+    if (everySet) {
+        // Every slot written: the values are evaluated first and the duplicate test asked of
+        // them, so that a fact the working memory would refuse is never made (a program that
+        // derives what it knows already asserts many of them).
+        boost::container::small_vector<TRefPtr<IIEValue>, 8> values(static_cast<size_t>(n));
+        boost::container::small_vector<const IIEValue*, 8> read(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) {
+            const IIEValue* stored = source.PeekValue(i);
+            const IFactSlot& slot = *t->Slot(i);
+            // What stays as it is is copied into the fact only when the fact is made.
+            if (!slot.IsMultiSlot() && IsSettledValue(stored)) {
+                read[static_cast<size_t>(i)] = stored;
+                continue;
+            }
+            values[static_cast<size_t>(i)] = evaluate(stored, slot);
+            read[static_cast<size_t>(i)] = values[static_cast<size_t>(i)].get();
+        }
+        size_t hash = 0;
+        const TWorkingMemory::TDuplicateAnswer answer = memory.AskDuplicate(*t, read, hash);
+        if (answer == TWorkingMemory::dupRefused) {
+            refused = true;
+            return nullptr;
+        }
+        TRefPtr<TFact> fact = source.BlankCopy();
+        for (int32_t i = 0; i < n; ++i) {
+            TRefPtr<IIEValue>& value = values[static_cast<size_t>(i)];
+            const IIEValue* stored = source.PeekValue(i);
+            fact->SetValueAt(i, value && value.get() != stored ? std::move(value)
+                                                               : stored->CloneValue());
+        }
+        if (answer == TWorkingMemory::dupNew) memory.NoteNewFact(fact, hash);
+        return fact;
+    }
+    TRefPtr<TFact> fact = source.BlankCopy();
+    for (int32_t i = 0; i < n; ++i) {
+        const IIEValue* stored = source.PeekValue(i);
+        const IFactSlot& slot = *t->Slot(i);
+        if (!stored || (!slot.IsMultiSlot() && IsSettledValue(stored))) {
+            // Copied; an unset slot without a default gets the fact's own default first.
+            if (stored) fact->SetValueAt(i, stored->CloneValue());
+            EvaluateSlotAt(*fact, slot, i, context);
+            continue;
+        }
+        TRefPtr<IIEValue> value = evaluate(stored, slot);
+        fact->SetValueAt(i, value.get() == stored ? stored->CloneValue() : std::move(value));
     }
     return fact;
 }
@@ -1242,7 +1286,12 @@ TRefPtr<IIEValue> TAssertFunction::Execute(IFunCall* call, TIEContext* context) 
     int32_t id = -1;
     for (int32_t i = 0; i < n; ++i) {
         const TRefPtr<IFact> fact = EvalArg(call, i, context)->AsFact();
-        TRefPtr<IFact> copy = EvaluatedLiteral(*fact, context);
+        bool refused;
+        TRefPtr<IFact> copy = EvaluatedLiteral(*fact, context, engine.WorkingMemory(), refused);
+        if (refused) {
+            id = -1;
+            continue;
+        }
         if (!copy) {
             copy = CloneFact(*fact);
             EvaluateFactSlots(*copy, context);
