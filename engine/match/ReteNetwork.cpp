@@ -1540,7 +1540,8 @@ TPatternMatchTerminalNode::TPatternMatchTerminalNode(TReteNetwork* rete, TRule* 
 
 TPatternMatchTerminalNode::~TPatternMatchTerminalNode() {
     // An activation that outlives the node (one that is firing) must not call back into it.
-    for (TActivation* firing : FFiringNow)
+    if (FFiringNow) FFiringNow->DetachNode();
+    for (TActivation* firing : FFiringNested)
         firing->DetachNode();
     while (TActivation* last = FLast) {
         Unlist(last);
@@ -1670,17 +1671,31 @@ int32_t TPatternMatchTerminalNode::ActivationSalience() {
 void TPatternMatchTerminalNode::FireActivation(TActivation& activation) {
     // The actions may remove the rule, and this node with it; the node then detaches the
     // activation, and nothing of the node may be touched afterwards.
-    FFiringNow.push_back(&activation);
+    FiringStarts(activation);
     try {
         if (FRule) FRule->Fire(activation.Token());
     } catch (...) {
-        if (activation.Node() == this) std::erase(FFiringNow, &activation);
+        if (activation.Node() == this) FiringEnds(activation);
         throw;
     }
     if (activation.Node() != this) return;
-    std::erase(FFiringNow, &activation);
+    FiringEnds(activation);
     Unlist(&activation);
     FRete->ActivationFired(&activation);
+}
+
+void TPatternMatchTerminalNode::FiringStarts(TActivation& activation) {
+    if (!FFiringNow)
+        FFiringNow = &activation;
+    else
+        FFiringNested.push_back(&activation);
+}
+
+void TPatternMatchTerminalNode::FiringEnds(TActivation& activation) noexcept {
+    if (FFiringNow == &activation)
+        FFiringNow = nullptr;
+    else
+        std::erase(FFiringNested, &activation);
 }
 
 void TPatternMatchTerminalNode::ActivationDestroyed(TActivation& activation) noexcept {

@@ -447,23 +447,29 @@ private:
         static TActivation*& Next(TActivation& a) noexcept { return a.NodeLinks.HashNext; }
     };
 
+    // The fields an activation's making and withdrawal read come first and together (a program
+    // of many rules finds few terminal nodes in the cache).
     bool FInitialized = false;
+    // Most rules list a few activations at a time, and a retraction finds the one of its token
+    // sooner in the short list than a hash table files and drops it: the chains are built only
+    // once the node lists more than IndexFrom activations, and kept until it lists none.
+    static constexpr int32_t IndexFrom = 8;
+    bool FHashing = false;
+    int32_t FCount = 0;
     TRule* FRule;
     // The listed activations in making order (for RemoveAll), linked through their NodeLinks,
     // and the identity index of those with first-level tokens: chains by token hash code,
     // oldest first (for "the first equal token").
     TActivation* FFirst = nullptr;
     TActivation* FLast = nullptr;
-    // The activations whose firing is in progress (more than one when runs nest): the rule's
-    // actions may remove the rule and this node, and the node then detaches them.
-    std::vector<TActivation*> FFiringNow;
-    int32_t FCount = 0;
+    // The activation whose firing is in progress, and those of nested runs beyond it: the
+    // rule's actions may remove the rule and this node, and the node then detaches them. The
+    // first is kept in the node itself, so that a firing writes no block of its own.
+    TActivation* FFiringNow = nullptr;
     TKeyChains<TActivation, TIndexLinks> FIndex;
-    // Most rules list a few activations at a time, and a retraction finds the one of its token
-    // sooner in the short list than a hash table files and drops it: the chains are built only
-    // once the node lists more than IndexFrom activations, and kept until it lists none.
-    static constexpr int32_t IndexFrom = 8;
-    bool FHashing = false;
+    std::vector<TActivation*> FFiringNested;
+    void FiringStarts(TActivation& activation);
+    void FiringEnds(TActivation& activation) noexcept;
     // Chains the list's last activation, the list's indexed activations in order (oldest
     // first) when there are no chains yet.
     void Chain(TActivation& last);
