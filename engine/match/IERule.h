@@ -91,13 +91,19 @@ class TRule : public TComponent {
     // these fields then cost two or three cache lines instead of five or six.
 
     // How a firing binds one variable: the rule's binding and where its fact lies in the token.
+    // What a firing reads of the binding is copied into the step (the name, the sub-index and
+    // where the slot was last found), so that the binding itself is read only when its slot is
+    // looked for again.
     struct TLoadStep {
         TBinding* Binding;
         int32_t TokenIndex;
+        int32_t SubIndex;
         bool WholeFact;
         // The fact identifier value the step made last (WholeFact): when the firing that took
         // it is over and nothing else holds it, the next firing sets it instead of making one.
         TRefPtr<TIEValue> Spare;
+        TSlotPosition Position;
+        std::string Name;
     };
     IRuleEngine* FEngine = nullptr;
     std::vector<TRefPtr<IFunCall>> FActions;
