@@ -485,8 +485,7 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
                 step.Position = b.Position;
             }
             const int32_t sub = step.SubIndex;
-            if (cut && step.Position.Index >= 0 &&
-                TMatchCut::CutsSlot(cut, step.Position.Index)) {
+            if (cut && step.Position.Index >= 0 && TMatchCut::CutsSlot(cut, step.Position.Index)) {
                 // A slot a split cut: the element of the cut list, made of the fact's own list.
                 TRefPtr<IIEValue> cutHold;
                 const IIEValue* element =
