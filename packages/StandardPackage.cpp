@@ -1073,11 +1073,36 @@ TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context, TWork
     const auto& source = static_cast<const TFact&>(literal);
     TFactTemplate* t = source.Template();
     if (!t || t->TFactTemplate::IsFuzzy() || t->DynamicTypeChecks()) return nullptr;
-    const int32_t n = t->SlotCount();
-    // A value to be evaluated, as the copy gets it (stored itself when it evaluates to itself).
-    auto evaluate = [&](const IIEValue* stored, const IFactSlot& slot) -> TRefPtr<IIEValue> {
+    const auto n = static_cast<size_t>(t->SlotCount());
+    boost::container::small_vector<const IIEValue*, 8> stored(n);
+    // Where facts of the template were refused lately and every slot is written, the values are
+    // evaluated first and the duplicate test asked of them, so that a fact the working memory
+    // would refuse is never made (a program that derives what it knows already asserts many of
+    // them). What stays as it is is copied into the fact only when the fact is made.
+    bool everySet = t->DuplicatesLikely();
+    for (size_t i = 0; i < n; ++i) {
+        stored[i] = source.PeekValue(static_cast<int32_t>(i));
+        everySet = everySet && stored[i];
+    }
+    boost::container::small_vector<TRefPtr<IIEValue>, 8> values(everySet ? n : 0);
+    boost::container::small_vector<const IIEValue*, 8> read(everySet ? n : 0);
+    TRefPtr<TFact> fact = everySet ? nullptr : source.BlankCopy();
+    for (size_t i = 0; i < n; ++i) {
+        const IIEValue* const literalValue = stored[i];
+        const auto at = static_cast<int32_t>(i);
+        const IFactSlot& slot = *t->Slot(at);
+        if (!literalValue || (!slot.IsMultiSlot() && IsSettledValue(literalValue))) {
+            if (!fact) {
+                read[i] = literalValue;
+                continue;
+            }
+            // Copied; an unset slot without a default gets the fact's own default first.
+            if (literalValue) fact->SetValueAt(at, literalValue->CloneValue());
+            EvaluateSlotAt(*fact, slot, at, context);
+            continue;
+        }
         TRefPtr<IIEValue> value =
-            Evaluated(TRefPtr<IIEValue>(const_cast<IIEValue*>(stored)), context);
+            Evaluated(TRefPtr<IIEValue>(const_cast<IIEValue*>(literalValue)), context);
         if (value->GetDType() == dtList) {
             // The list read in place (AsList would copy a list another value shares).
             const IValueVector* items = typeid(*value) == typeid(TIEValue)
@@ -1088,64 +1113,35 @@ TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context, TWork
                 held = value->AsList();
                 items = held.get();
             }
-            return TIEValue::CreateList(context->EvaluateArguments(*items));
-        }
-        if (slot.IsMultiSlot()) {
+            value = TIEValue::CreateList(context->EvaluateArguments(*items));
+        } else if (slot.IsMultiSlot()) {
             auto list = TValueVector::Create();
-            list->Add(value.get() == stored ? stored->CloneValue() : value);
-            return TIEValue::CreateList(std::move(list));
+            list->Add(value.get() == literalValue ? literalValue->CloneValue() : value);
+            value = TIEValue::CreateList(std::move(list));
         }
-        return value;
-    };
-    bool everySet = true;
-    for (int32_t i = 0; everySet && i < n; ++i)
-        everySet = source.PeekValue(i) != nullptr;
-    if (everySet) {
-        // Every slot written: the values are evaluated first and the duplicate test asked of
-        // them, so that a fact the working memory would refuse is never made (a program that
-        // derives what it knows already asserts many of them).
-        boost::container::small_vector<TRefPtr<IIEValue>, 8> values(static_cast<size_t>(n));
-        boost::container::small_vector<const IIEValue*, 8> read(static_cast<size_t>(n));
-        for (int32_t i = 0; i < n; ++i) {
-            const IIEValue* stored = source.PeekValue(i);
-            const IFactSlot& slot = *t->Slot(i);
-            // What stays as it is is copied into the fact only when the fact is made.
-            if (!slot.IsMultiSlot() && IsSettledValue(stored)) {
-                read[static_cast<size_t>(i)] = stored;
-                continue;
-            }
-            values[static_cast<size_t>(i)] = evaluate(stored, slot);
-            read[static_cast<size_t>(i)] = values[static_cast<size_t>(i)].get();
+        if (fact) {
+            fact->SetValueAt(at, value.get() == literalValue ? literalValue->CloneValue()
+                                                             : std::move(value));
+        } else {
+            read[i] = value.get();
+            values[i] = std::move(value);
         }
-        size_t hash = 0;
-        const TWorkingMemory::TDuplicateAnswer answer = memory.AskDuplicate(*t, read, hash);
-        if (answer == TWorkingMemory::dupRefused) {
-            refused = true;
-            return nullptr;
-        }
-        TRefPtr<TFact> fact = source.BlankCopy();
-        for (int32_t i = 0; i < n; ++i) {
-            TRefPtr<IIEValue>& value = values[static_cast<size_t>(i)];
-            const IIEValue* stored = source.PeekValue(i);
-            fact->SetValueAt(i, value && value.get() != stored ? std::move(value)
-                                                               : stored->CloneValue());
-        }
-        if (answer == TWorkingMemory::dupNew) memory.NoteNewFact(fact, hash);
-        return fact;
     }
-    TRefPtr<TFact> fact = source.BlankCopy();
-    for (int32_t i = 0; i < n; ++i) {
-        const IIEValue* stored = source.PeekValue(i);
-        const IFactSlot& slot = *t->Slot(i);
-        if (!stored || (!slot.IsMultiSlot() && IsSettledValue(stored))) {
-            // Copied; an unset slot without a default gets the fact's own default first.
-            if (stored) fact->SetValueAt(i, stored->CloneValue());
-            EvaluateSlotAt(*fact, slot, i, context);
-            continue;
-        }
-        TRefPtr<IIEValue> value = evaluate(stored, slot);
-        fact->SetValueAt(i, value.get() == stored ? stored->CloneValue() : std::move(value));
+    if (fact) return fact;
+    size_t hash = 0;
+    const TWorkingMemory::TDuplicateAnswer answer = memory.AskDuplicate(*t, read, hash);
+    if (answer == TWorkingMemory::dupRefused) {
+        refused = true;
+        return nullptr;
     }
+    fact = source.BlankCopy();
+    for (size_t i = 0; i < n; ++i) {
+        const auto at = static_cast<int32_t>(i);
+        TRefPtr<IIEValue>& value = values[i];
+        fact->SetValueAt(at, value && value.get() != stored[i] ? std::move(value)
+                                                               : stored[i]->CloneValue());
+    }
+    if (answer == TWorkingMemory::dupNew) memory.NoteNewFact(fact, hash);
     return fact;
 }
 
@@ -1290,13 +1286,18 @@ TRefPtr<IIEValue> TAssertFunction::Execute(IFunCall* call, TIEContext* context) 
         TRefPtr<IFact> copy = EvaluatedLiteral(*fact, context, engine.WorkingMemory(), refused);
         if (refused) {
             id = -1;
-            continue;
+        } else {
+            if (!copy) {
+                copy = CloneFact(*fact);
+                EvaluateFactSlots(*copy, context);
+            }
+            id = engine.AssertFact(copy);
+            refused = id == -1;
         }
-        if (!copy) {
-            copy = CloneFact(*fact);
-            EvaluateFactSlots(*copy, context);
-        }
-        id = engine.AssertFact(copy);
+        // Which templates' facts are refused, for EvaluatedLiteral to ask early or not.
+        if (typeid(*fact) == typeid(TFact))
+            if (const TFactTemplate* t = static_cast<const TFact&>(*fact).Template())
+                t->NoteAssertion(refused);
     }
     return id == -1 ? IEFalseValue() : NewFactId(id);
 }

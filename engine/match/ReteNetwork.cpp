@@ -205,6 +205,7 @@ void TPatternMatchNode::RebuildIndex() {
     FIndexes.clear();
     FPlain.clear();
     FIndexVersion = FEdgeVersion;
+    FIndexEdgeChanges = FRete->EdgeChanges();
     FOnlyEdge = FOutgoing.size() == 1 ? FOutgoing.front() : TReteEdge{nullptr, ctSingle};
     // Below this many children of one slot, trying each test costs no more than a lookup.
     constexpr size_t MinIndexed = 3;
@@ -228,7 +229,9 @@ void TPatternMatchNode::RebuildIndex() {
             return first.FReader.Name() == child->FReader.Name() && subOf(first) == subOf(*child);
         });
         if (group == groups.end()) group = groups.insert(groups.end(), std::vector<TCandidate>());
-        group->push_back({{child, i, -1}, key});
+        const TReteEdge only =
+            child->FOutgoing.size() == 1 ? child->FOutgoing.front() : TReteEdge{nullptr, ctSingle};
+        group->push_back({{child, i, -1, only}, key});
     }
     for (const auto& g : groups) {
         if (g.size() < MinIndexed) continue;
@@ -278,12 +281,16 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
     // The common shape: one index and nothing else below, the fact's value naming one child or
     // none. Anything else takes the general walk.
     if (FIndexes.size() == 1 && FPlain.empty()) {
-        TPatternMatchNode* child = nullptr;
+        const TIndexedChild* child = nullptr;
         switch (OnlyIndexedChild(token, child)) {
         case pkNone:
             return;
         case pkOne:
-            return child->Emit(token);
+            // Past the child, to its one edge, while no edge has changed since the index was
+            // built (the child's Emit would pass the token there unread).
+            if (child->Only.Node && FIndexEdgeChanges == FRete->EdgeChanges())
+                return child->Only.Node->Receive(token, child->Only.CallType);
+            return child->Node->Emit(token);
         case pkAny:
             break;
         }
@@ -291,8 +298,8 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
     EmitPicked(token);
 }
 
-TPatternMatchNode::TPickKind TPatternMatchNode::OnlyIndexedChild(const TIETokenRef& token,
-                                                                 TPatternMatchNode*& child) const {
+TPatternMatchNode::TPickKind
+TPatternMatchNode::OnlyIndexedChild(const TIETokenRef& token, const TIndexedChild*& child) const {
     const TChildIndex& index = FIndexes.front();
     // The token holds the fact while the children run.
     const IFact& fact = *token->FactPtr(0);
@@ -308,7 +315,7 @@ TPatternMatchNode::TPickKind TPatternMatchNode::OnlyIndexedChild(const TIETokenR
     auto it = index.Children.find(key);
     if (it == index.Children.end()) return pkNone;
     if (it->second.Next >= 0) return pkAny;
-    child = it->second.Node;
+    child = &it->second;
     return pkOne;
 }
 

@@ -149,6 +149,11 @@ private:
         TPatternMatchNode* Node;
         uint32_t Position;
         int32_t Next; // the next child with an equal key in TChildIndex::Equal, or -1
+        // The child's one outgoing edge when the index was built, if it had one: while no edge
+        // of the network changes, a fact the child's key names goes there straight (the child,
+        // whose test holds, would only pass it on; a program of many rules seldom finds the
+        // child in the cache).
+        TReteEdge Only{nullptr, ctSingle};
     };
     // The children that compare one slot, or one element of a multislot, with a constant for
     // equality, by the key of the constant: a fact visits only the child its value names, whose
@@ -170,7 +175,7 @@ private:
     // For a node with one index and no plain child: the one child the fact's value names (pkOne),
     // none (pkNone), or pkAny when the general walk must decide.
     enum TPickKind : uint8_t { pkNone, pkOne, pkAny };
-    TPickKind OnlyIndexedChild(const TIETokenRef& token, TPatternMatchNode*& child) const;
+    TPickKind OnlyIndexedChild(const TIETokenRef& token, const TIndexedChild*& child) const;
     void RebuildIndex();
     void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
@@ -204,6 +209,7 @@ private:
     uint32_t FIndexVersion = ~0u; // the FEdgeVersion the index was built for
     // The one outgoing edge of a node that has one (most have), read without the edge list.
     TReteEdge FOnlyEdge{nullptr, ctSingle};
+    uint64_t FIndexEdgeChanges = 0; // the network's EdgeChanges when the index was built
     // The children in edge order when each is a pattern node and none is indexed (else empty):
     // a split hands its cuts to those that split again or test the length without a token.
     struct TCutChild {

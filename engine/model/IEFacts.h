@@ -233,6 +233,15 @@ public:
         if (FFuzzyChanged) RefreshKinds();
         return FPlain;
     }
+    // Whether assertions of facts of this template were refused as duplicates lately (a few
+    // refusals outweigh many admissions): worth asking the duplicate index before a fact is made.
+    bool DuplicatesLikely() const noexcept { return FRefusals > 0; }
+    void NoteAssertion(bool refused) const noexcept {
+        if (refused)
+            FRefusals = FRefusals > 60 ? 64 : FRefusals + 4;
+        else if (FRefusals > 0)
+            --FRefusals;
+    }
     // Counts every change of the slot set (facts re-arrange their values when it moves).
     uint32_t Layout() const noexcept { return FLayout; }
     // The slots in the order of the given layout number: the current slots for the current
@@ -301,6 +310,7 @@ private:
     mutable bool FFuzzyChanged = true;
     mutable bool FFuzzy = false;
     mutable bool FPlain = true;
+    mutable uint8_t FRefusals = 0; // see DuplicatesLikely
     void RefreshKinds() const;
     mutable bool FHashChanged = true;
     mutable int32_t FHash = 0;
