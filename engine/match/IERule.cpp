@@ -8,6 +8,7 @@
 #include "engine/match/IERule.h"
 
 #include <atomic>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -420,8 +421,17 @@ void TRule::PlanLoad() {
         if (b->Name == RuleVariableName) FLoadNamesUnique = false;
         for (const TLoadStep& step : FLoadPlan)
             if (step.Binding->Name == b->Name) FLoadNamesUnique = false;
-        FLoadPlan.push_back({b.get(), TokenIndexOf(b->FactIndex), b->SubIndex,
-                             b->SlotName == PatternSlotName, nullptr, b->Position, b->Name});
+        TLoadStep& step = FLoadPlan.emplace_back();
+        step.Binding = b.get();
+        step.Position = b->Position;
+        step.TokenIndex = TokenIndexOf(b->FactIndex);
+        step.SubIndex = b->SubIndex;
+        step.WholeFact = b->SlotName == PatternSlotName;
+        step.NameSize = TLoadStep::LongName;
+        if (b->Name.size() <= sizeof step.Name) {
+            step.NameSize = static_cast<uint8_t>(b->Name.size());
+            std::memcpy(step.Name, b->Name.data(), b->Name.size());
+        }
     }
     FLoadPlanned = true;
 }
@@ -507,7 +517,7 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
                 value = list && sub < list->Count() ? list->GetItem(sub) : IEEmptyAtom();
             }
         }
-        bind(step.Name, std::move(value));
+        bind(step.StepName(), std::move(value));
     }
     if (!FRuleNameValue) FRuleNameValue = TIEValue::CreateText(dtString, FRuleName);
     bind(RuleVariableName, FRuleNameValue);

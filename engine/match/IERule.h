@@ -96,14 +96,21 @@ class TRule : public TComponent {
     // looked for again.
     struct TLoadStep {
         TBinding* Binding;
-        int32_t TokenIndex;
-        int32_t SubIndex;
-        bool WholeFact;
         // The fact identifier value the step made last (WholeFact): when the firing that took
         // it is over and nothing else holds it, the next firing sets it instead of making one.
         TRefPtr<TIEValue> Spare;
         TSlotPosition Position;
-        std::string Name;
+        int32_t TokenIndex;
+        int32_t SubIndex;
+        bool WholeFact;
+        // A short name (most are) is kept here; a longer one is read in the binding.
+        static constexpr uint8_t LongName = 0xFF;
+        uint8_t NameSize;
+        char Name[6];
+        std::string_view StepName() const noexcept {
+            return NameSize == LongName ? std::string_view(Binding->Name)
+                                        : std::string_view(Name, NameSize);
+        }
     };
     IRuleEngine* FEngine = nullptr;
     std::vector<TRefPtr<IFunCall>> FActions;

@@ -229,8 +229,9 @@ void TPatternMatchNode::RebuildIndex() {
             return first.FReader.Name() == child->FReader.Name() && subOf(first) == subOf(*child);
         });
         if (group == groups.end()) group = groups.insert(groups.end(), std::vector<TCandidate>());
-        const TReteEdge only =
-            child->FOutgoing.size() == 1 ? child->FOutgoing.front() : TReteEdge{nullptr, ctSingle};
+        TReteNode* only = child->FOutgoing.size() == 1 && child->FOutgoing[0].CallType == ctSingle
+                              ? child->FOutgoing[0].Node
+                              : nullptr;
         group->push_back({{child, i, -1, only}, key});
     }
     for (const auto& g : groups) {
@@ -288,8 +289,8 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
         case pkOne:
             // Past the child, to its one edge, while no edge has changed since the index was
             // built (the child's Emit would pass the token there unread).
-            if (child->Only.Node && FIndexEdgeChanges == FRete->EdgeChanges())
-                return child->Only.Node->Receive(token, child->Only.CallType);
+            if (child->Only && FIndexEdgeChanges == FRete->EdgeChanges())
+                return child->Only->Receive(token, ctSingle);
             return child->Node->Emit(token);
         case pkAny:
             break;

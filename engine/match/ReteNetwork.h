@@ -149,11 +149,11 @@ private:
         TPatternMatchNode* Node;
         uint32_t Position;
         int32_t Next; // the next child with an equal key in TChildIndex::Equal, or -1
-        // The child's one outgoing edge when the index was built, if it had one: while no edge
-        // of the network changes, a fact the child's key names goes there straight (the child,
-        // whose test holds, would only pass it on; a program of many rules seldom finds the
-        // child in the cache).
-        TReteEdge Only{nullptr, ctSingle};
+        // The child's one outgoing edge when the index was built, if it had one (of the single
+        // kind): while no edge of the network changes, a fact the child's key names goes there
+        // straight (the child, whose test holds, would only pass it on; a program of many rules
+        // seldom finds the child in the cache).
+        TReteNode* Only = nullptr;
     };
     // The children that compare one slot, or one element of a multislot, with a constant for
     // equality, by the key of the constant: a fact visits only the child its value names, whose
