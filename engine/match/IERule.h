@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "engine/match/IESlotTest.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
@@ -113,9 +115,10 @@ class TRule : public TComponent {
         }
     };
     IRuleEngine* FEngine = nullptr;
-    std::vector<TRefPtr<IFunCall>> FActions;
+    // A rule has a few actions and binds a few variables: the first ones are kept in place.
+    boost::container::small_vector<TRefPtr<IFunCall>, 2> FActions;
     // Compiled from the bindings before a firing needs it: every variable in binding order.
-    std::vector<TLoadStep> FLoadPlan;
+    boost::container::small_vector<TLoadStep, 2> FLoadPlan;
     // A firing context this rule keeps for its next firing, so that binding costs no allocation
     // and its names stay in place. Only the first rules to fire keep one each (FOwnsSpare; see
     // TakeFiringContext): the others share the thread's few spare contexts.
