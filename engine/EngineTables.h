@@ -243,6 +243,7 @@ public:
     // A stored fact equal to `fact`, null when none (the duplicate test without counting out a
     // position).
     const IFact* FindEqual(const IFact* fact) const;
+    const TFactIndex& DuplicateIndex() const noexcept { return FIndex; }
     // Position of the fact with this identifier, -1 when absent.
     int32_t IndexOfID(int32_t id) const;
     // The fact with this identifier, nullptr when absent (no position is counted out).

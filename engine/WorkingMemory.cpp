@@ -88,6 +88,25 @@ int32_t TWorkingMemory::Assert(const TRefPtr<IFact>& fact, bool flag) {
     return id;
 }
 
+TWorkingMemory::TDuplicateAnswer
+TWorkingMemory::AskDuplicate(const TFactTemplate& factTemplate,
+                             std::span<const IIEValue* const> values, size_t& hash) const {
+    // Assert's duplicate test: not while a token propagates (the fact waits in the queue and is
+    // tested when its turn comes), and only through the index of facts of the engine's class.
+    if (FFactDuplication || FPropagating > 0 || !FFacts || !FFacts->Indexed() ||
+        factTemplate.TFactTemplate::IsFuzzy() ||
+        static_cast<int32_t>(values.size()) != factTemplate.SlotCount())
+        return dupUnknown;
+    bool unsure = false;
+    if (FFacts->DuplicateIndex().FindEqualValues(factTemplate, values, hash, unsure))
+        return dupRefused;
+    return unsure ? dupUnknown : dupNew;
+}
+
+void TWorkingMemory::NoteNewFact(const TRefPtr<IFact>& fact, size_t hash) const noexcept {
+    if (FFacts) FFacts->DuplicateIndex().NoteMadeOfValues(fact, hash);
+}
+
 int32_t TWorkingMemory::AssertKeepingId(const TRefPtr<IFact>& fact, int32_t id) {
     const int32_t next = FNextFactId;
     FNextFactId = id;

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <span>
 
 #include "engine/EngineTables.h"
 #include "engine/model/IEConsts.h"
@@ -51,6 +52,16 @@ public:
     // evaluates user code on the network's behalf (a rule being compiled) counts itself in.
     int32_t Propagating() const noexcept { return FPropagating; }
     int32_t& PropagationDepth() noexcept { return FPropagating; }
+
+    // Whether asserting a fact of the template whose slots hold `values` (one per slot, in
+    // order) would be refused now as a duplicate, asked before the fact is made: dupRefused,
+    // dupNew (with `hash` for NoteNewFact), or dupUnknown when only the fact itself can tell.
+    enum TDuplicateAnswer { dupUnknown, dupRefused, dupNew };
+    TDuplicateAnswer AskDuplicate(const TFactTemplate& factTemplate,
+                                  std::span<const IIEValue* const> values, size_t& hash) const;
+    // The fact made of values AskDuplicate answered dupNew for, right after (nothing else run in
+    // between): its assertion skips the duplicate lookup.
+    void NoteNewFact(const TRefPtr<IFact>& fact, size_t hash) const noexcept;
 
     // --- Changes ---
     // The identifier, or -1 when refused as a duplicate or queued.

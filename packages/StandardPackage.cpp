@@ -1086,23 +1086,44 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
 // evaluated into another value and freed. What stays as it is (a constant, or a value that
 // evaluates to itself) is copied, as CloneFact copies it. Null when the literal is not of that
 // plain kind (no TFact, fuzzy slots, dynamic type checks): it is cloned and evaluated then.
-TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context) {
+// Null with `refused` set when the working memory would refuse the copy as a duplicate.
+TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context, TWorkingMemory& memory,
+                                bool& refused) {
+    refused = false;
     if (typeid(literal) != typeid(TFact)) return nullptr;
     const auto& source = static_cast<const TFact&>(literal);
     TFactTemplate* t = source.Template();
     if (!t || t->TFactTemplate::IsFuzzy() || t->DynamicTypeChecks()) return nullptr;
-    TRefPtr<TFact> fact = source.BlankCopy();
-    for (int32_t i = 0; i < t->SlotCount(); ++i) {
-        const IIEValue* stored = source.PeekValue(i);
-        const IFactSlot& slot = *t->Slot(i);
-        if (!stored || (!slot.IsMultiSlot() && IsSettledValue(stored))) {
+    const auto n = static_cast<size_t>(t->SlotCount());
+    boost::container::small_vector<const IIEValue*, 8> stored(n);
+    // Where facts of the template were refused lately and every slot is written, the values are
+    // evaluated first and the duplicate test asked of them, so that a fact the working memory
+    // would refuse is never made (a program that derives what it knows already asserts many of
+    // them). What stays as it is is copied into the fact only when the fact is made.
+    bool everySet = t->DuplicatesLikely();
+    for (size_t i = 0; i < n; ++i) {
+        stored[i] = source.PeekValue(static_cast<int32_t>(i));
+        everySet = everySet && stored[i];
+    }
+    boost::container::small_vector<TRefPtr<IIEValue>, 8> values(everySet ? n : 0);
+    boost::container::small_vector<const IIEValue*, 8> read(everySet ? n : 0);
+    TRefPtr<TFact> fact = everySet ? nullptr : source.BlankCopy();
+    for (size_t i = 0; i < n; ++i) {
+        const IIEValue* const literalValue = stored[i];
+        const auto at = static_cast<int32_t>(i);
+        const IFactSlot& slot = *t->Slot(at);
+        if (!literalValue || (!slot.IsMultiSlot() && IsSettledValue(literalValue))) {
+            if (!fact) {
+                read[i] = literalValue;
+                continue;
+            }
             // Copied; an unset slot without a default gets the fact's own default first.
-            if (stored) fact->SetValueAt(i, stored->CloneValue());
-            EvaluateSlotAt(*fact, slot, i, context);
+            if (literalValue) fact->SetValueAt(at, literalValue->CloneValue());
+            EvaluateSlotAt(*fact, slot, at, context);
             continue;
         }
         TRefPtr<IIEValue> value =
-            Evaluated(TRefPtr<IIEValue>(const_cast<IIEValue*>(stored)), context);
+            Evaluated(TRefPtr<IIEValue>(const_cast<IIEValue*>(literalValue)), context);
         if (value->GetDType() == dtList) {
             // The list read in place (AsList would copy a list another value shares).
             const IValueVector* items = typeid(*value) == typeid(TIEValue)
@@ -1116,13 +1137,32 @@ TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context) {
             value = TIEValue::CreateList(context->EvaluateArguments(*items));
         } else if (slot.IsMultiSlot()) {
             auto list = TValueVector::Create();
-            list->Add(value.get() == stored ? stored->CloneValue() : value);
+            list->Add(value.get() == literalValue ? literalValue->CloneValue() : value);
             value = TIEValue::CreateList(std::move(list));
-        } else if (value.get() == stored) {
-            value = stored->CloneValue();
         }
-        fact->SetValueAt(i, std::move(value));
+        if (fact) {
+            fact->SetValueAt(at, value.get() == literalValue ? literalValue->CloneValue()
+                                                             : std::move(value));
+        } else {
+            read[i] = value.get();
+            values[i] = std::move(value);
+        }
     }
+    if (fact) return fact;
+    size_t hash = 0;
+    const TWorkingMemory::TDuplicateAnswer answer = memory.AskDuplicate(*t, read, hash);
+    if (answer == TWorkingMemory::dupRefused) {
+        refused = true;
+        return nullptr;
+    }
+    fact = source.BlankCopy();
+    for (size_t i = 0; i < n; ++i) {
+        const auto at = static_cast<int32_t>(i);
+        TRefPtr<IIEValue>& value = values[i];
+        fact->SetValueAt(at, value && value.get() != stored[i] ? std::move(value)
+                                                               : stored[i]->CloneValue());
+    }
+    if (answer == TWorkingMemory::dupNew) memory.NoteNewFact(fact, hash);
     return fact;
 }
 
@@ -1263,12 +1303,22 @@ TRefPtr<IIEValue> TAssertFunction::Execute(IFunCall* call, TIEContext* context) 
     int32_t id = -1;
     for (int32_t i = 0; i < n; ++i) {
         const TRefPtr<IFact> fact = EvalArg(call, i, context)->AsFact();
-        TRefPtr<IFact> copy = EvaluatedLiteral(*fact, context);
-        if (!copy) {
-            copy = CloneFact(*fact);
-            EvaluateFactSlots(*copy, context);
+        bool refused;
+        TRefPtr<IFact> copy = EvaluatedLiteral(*fact, context, engine.WorkingMemory(), refused);
+        if (refused) {
+            id = -1;
+        } else {
+            if (!copy) {
+                copy = CloneFact(*fact);
+                EvaluateFactSlots(*copy, context);
+            }
+            id = engine.AssertFact(copy);
+            refused = id == -1;
         }
-        id = engine.AssertFact(copy);
+        // Which templates' facts are refused, for EvaluatedLiteral to ask early or not.
+        if (typeid(*fact) == typeid(TFact))
+            if (const TFactTemplate* t = static_cast<const TFact&>(*fact).Template())
+                t->NoteAssertion(refused);
     }
     return id == -1 ? IEFalseValue() : NewFactId(id);
 }

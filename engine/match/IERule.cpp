@@ -8,6 +8,7 @@
 #include "engine/match/IERule.h"
 
 #include <atomic>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -420,8 +421,17 @@ void TRule::PlanLoad() {
         if (b->Name == RuleVariableName) FLoadNamesUnique = false;
         for (const TLoadStep& step : FLoadPlan)
             if (step.Binding->Name == b->Name) FLoadNamesUnique = false;
-        FLoadPlan.push_back(
-            {b.get(), TokenIndexOf(b->FactIndex), b->SlotName == PatternSlotName, nullptr});
+        TLoadStep& step = FLoadPlan.emplace_back();
+        step.Binding = b.get();
+        step.Position = b->Position;
+        step.TokenIndex = TokenIndexOf(b->FactIndex);
+        step.SubIndex = b->SubIndex;
+        step.WholeFact = b->SlotName == PatternSlotName;
+        step.NameSize = TLoadStep::LongName;
+        if (b->Name.size() <= sizeof step.Name) {
+            step.NameSize = static_cast<uint8_t>(b->Name.size());
+            std::memcpy(step.Name, b->Name.data(), b->Name.size());
+        }
     }
     FLoadPlanned = true;
 }
@@ -461,7 +471,6 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
             fact = factHold.get();
         }
         if (!fact || fact == notOrTest) continue;
-        TBinding& b = *step.Binding;
         TRefPtr<IIEValue> value;
         if (step.WholeFact) {
             TIEValue* spare = step.Spare.get();
@@ -472,19 +481,32 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
             value = step.Spare;
         } else {
             TRefPtr<IIEValue> hold;
-            const IIEValue* slotValue = BorrowSlotValue(*fact, b, hold);
-            if (cut && b.Position.Index >= 0 && TMatchCut::CutsSlot(cut, b.Position.Index)) {
+            // The value stored where the step found the slot last, else the binding looks.
+            const IIEValue* slotValue = nullptr;
+            if (typeid(*fact) == typeid(TFact)) {
+                const auto& f = static_cast<const TFact&>(*fact);
+                const TFactTemplate* t = f.Template();
+                if (t && step.Position.Template == t && step.Position.Layout == t->Layout())
+                    slotValue = f.StoredValueAt(step.Position.Index, step.Position.Layout);
+            }
+            if (!slotValue) {
+                TBinding& b = *step.Binding;
+                slotValue = BorrowSlotValue(*fact, b, hold);
+                step.Position = b.Position;
+            }
+            const int32_t sub = step.SubIndex;
+            if (cut && step.Position.Index >= 0 && TMatchCut::CutsSlot(cut, step.Position.Index)) {
                 // A slot a split cut: the element of the cut list, made of the fact's own list.
                 TRefPtr<IIEValue> cutHold;
                 const IIEValue* element =
-                    TMatchCut::Element(cut, slotValue, b.Position.Index, b.SubIndex, cutHold);
+                    TMatchCut::Element(cut, slotValue, step.Position.Index, sub, cutHold);
                 value = element ? TRefPtr<IIEValue>(const_cast<IIEValue*>(element)) : IEEmptyAtom();
-            } else if (b.SubIndex == -1) {
+            } else if (sub == -1) {
                 value = TRefPtr<IIEValue>(const_cast<IIEValue*>(slotValue));
             } else if (const IValueVector* own = OwnList(slotValue);
-                       own && b.SubIndex >= 0 && b.SubIndex < own->Count()) {
+                       own && sub >= 0 && sub < own->Count()) {
                 // An ordered fact's field, read in the engine's own list.
-                value = static_cast<const TValueVector*>(own)->begin()[b.SubIndex];
+                value = static_cast<const TValueVector*>(own)->begin()[sub];
             } else {
                 TRefPtr<IValueVector> listHold;
                 const IValueVector* list = nullptr;
@@ -492,11 +514,10 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
                     list = BorrowList(*slotValue, listHold);
                 else if (slotValue)
                     list = (listHold = slotValue->AsList()).get();
-                value =
-                    list && b.SubIndex < list->Count() ? list->GetItem(b.SubIndex) : IEEmptyAtom();
+                value = list && sub < list->Count() ? list->GetItem(sub) : IEEmptyAtom();
             }
         }
-        bind(b.Name, std::move(value));
+        bind(step.StepName(), std::move(value));
     }
     if (!FRuleNameValue) FRuleNameValue = TIEValue::CreateText(dtString, FRuleName);
     bind(RuleVariableName, FRuleNameValue);

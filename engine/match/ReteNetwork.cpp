@@ -205,6 +205,7 @@ void TPatternMatchNode::RebuildIndex() {
     FIndexes.clear();
     FPlain.clear();
     FIndexVersion = FEdgeVersion;
+    FIndexEdgeChanges = FRete->EdgeChanges();
     FOnlyEdge = FOutgoing.size() == 1 ? FOutgoing.front() : TReteEdge{nullptr, ctSingle};
     // Below this many children of one slot, trying each test costs no more than a lookup.
     constexpr size_t MinIndexed = 3;
@@ -228,7 +229,10 @@ void TPatternMatchNode::RebuildIndex() {
             return first.FReader.Name() == child->FReader.Name() && subOf(first) == subOf(*child);
         });
         if (group == groups.end()) group = groups.insert(groups.end(), std::vector<TCandidate>());
-        group->push_back({{child, i, -1}, key});
+        TReteNode* only = child->FOutgoing.size() == 1 && child->FOutgoing[0].CallType == ctSingle
+                              ? child->FOutgoing[0].Node
+                              : nullptr;
+        group->push_back({{child, i, -1, only}, key});
     }
     for (const auto& g : groups) {
         if (g.size() < MinIndexed) continue;
@@ -278,12 +282,16 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
     // The common shape: one index and nothing else below, the fact's value naming one child or
     // none. Anything else takes the general walk.
     if (FIndexes.size() == 1 && FPlain.empty()) {
-        TPatternMatchNode* child = nullptr;
+        const TIndexedChild* child = nullptr;
         switch (OnlyIndexedChild(token, child)) {
         case pkNone:
             return;
         case pkOne:
-            return child->Emit(token);
+            // Past the child, to its one edge, while no edge has changed since the index was
+            // built (the child's Emit would pass the token there unread).
+            if (child->Only && FIndexEdgeChanges == FRete->EdgeChanges())
+                return child->Only->Receive(token, ctSingle);
+            return child->Node->Emit(token);
         case pkAny:
             break;
         }
@@ -291,8 +299,8 @@ void TPatternMatchNode::Emit(const TIETokenRef& token) {
     EmitPicked(token);
 }
 
-TPatternMatchNode::TPickKind TPatternMatchNode::OnlyIndexedChild(const TIETokenRef& token,
-                                                                 TPatternMatchNode*& child) const {
+TPatternMatchNode::TPickKind
+TPatternMatchNode::OnlyIndexedChild(const TIETokenRef& token, const TIndexedChild*& child) const {
     const TChildIndex& index = FIndexes.front();
     // The token holds the fact while the children run.
     const IFact& fact = *token->FactPtr(0);
@@ -308,7 +316,7 @@ TPatternMatchNode::TPickKind TPatternMatchNode::OnlyIndexedChild(const TIETokenR
     auto it = index.Children.find(key);
     if (it == index.Children.end()) return pkNone;
     if (it->second.Next >= 0) return pkAny;
-    child = it->second.Node;
+    child = &it->second;
     return pkOne;
 }
 
@@ -1614,7 +1622,8 @@ TPatternMatchTerminalNode::TPatternMatchTerminalNode(TReteNetwork* rete, TRule* 
 
 TPatternMatchTerminalNode::~TPatternMatchTerminalNode() {
     // An activation that outlives the node (one that is firing) must not call back into it.
-    for (TActivation* firing : FFiringNow)
+    if (FFiringNow) FFiringNow->DetachNode();
+    for (TActivation* firing : FFiringNested)
         firing->DetachNode();
     while (TActivation* last = FLast) {
         Unlist(last);
@@ -1744,17 +1753,31 @@ int32_t TPatternMatchTerminalNode::ActivationSalience() {
 void TPatternMatchTerminalNode::FireActivation(TActivation& activation) {
     // The actions may remove the rule, and this node with it; the node then detaches the
     // activation, and nothing of the node may be touched afterwards.
-    FFiringNow.push_back(&activation);
+    FiringStarts(activation);
     try {
         if (FRule) FRule->Fire(activation.Token());
     } catch (...) {
-        if (activation.Node() == this) std::erase(FFiringNow, &activation);
+        if (activation.Node() == this) FiringEnds(activation);
         throw;
     }
     if (activation.Node() != this) return;
-    std::erase(FFiringNow, &activation);
+    FiringEnds(activation);
     Unlist(&activation);
     FRete->ActivationFired(&activation);
+}
+
+void TPatternMatchTerminalNode::FiringStarts(TActivation& activation) {
+    if (!FFiringNow)
+        FFiringNow = &activation;
+    else
+        FFiringNested.push_back(&activation);
+}
+
+void TPatternMatchTerminalNode::FiringEnds(TActivation& activation) noexcept {
+    if (FFiringNow == &activation)
+        FFiringNow = nullptr;
+    else
+        std::erase(FFiringNested, &activation);
 }
 
 void TPatternMatchTerminalNode::ActivationDestroyed(TActivation& activation) noexcept {

@@ -149,6 +149,11 @@ private:
         TPatternMatchNode* Node;
         uint32_t Position;
         int32_t Next; // the next child with an equal key in TChildIndex::Equal, or -1
+        // The child's one outgoing edge when the index was built, if it had one (of the single
+        // kind): while no edge of the network changes, a fact the child's key names goes there
+        // straight (the child, whose test holds, would only pass it on; a program of many rules
+        // seldom finds the child in the cache).
+        TReteNode* Only = nullptr;
     };
     // The children that compare one slot, or one element of a multislot, with a constant for
     // equality, by the key of the constant: a fact visits only the child its value names, whose
@@ -170,7 +175,7 @@ private:
     // For a node with one index and no plain child: the one child the fact's value names (pkOne),
     // none (pkNone), or pkAny when the general walk must decide.
     enum TPickKind : uint8_t { pkNone, pkOne, pkAny };
-    TPickKind OnlyIndexedChild(const TIETokenRef& token, TPatternMatchNode*& child) const;
+    TPickKind OnlyIndexedChild(const TIETokenRef& token, const TIndexedChild*& child) const;
     void RebuildIndex();
     void Pass(const TIETokenRef& token, std::vector<TIETokenRef>* out);
     void TestValue(const TIETokenRef& token, const IIEValue* a, bool notEqual, const IIEValue* b,
@@ -204,6 +209,7 @@ private:
     uint32_t FIndexVersion = ~0u; // the FEdgeVersion the index was built for
     // The one outgoing edge of a node that has one (most have), read without the edge list.
     TReteEdge FOnlyEdge{nullptr, ctSingle};
+    uint64_t FIndexEdgeChanges = 0; // the network's EdgeChanges when the index was built
     // The children in edge order when each is a pattern node and none is indexed (else empty):
     // a split hands its cuts to those that split again or test the length without a token.
     struct TCutChild {
@@ -457,23 +463,29 @@ private:
         static TActivation*& Next(TActivation& a) noexcept { return a.NodeLinks.HashNext; }
     };
 
+    // The fields an activation's making and withdrawal read come first and together (a program
+    // of many rules finds few terminal nodes in the cache).
     bool FInitialized = false;
+    // Most rules list a few activations at a time, and a retraction finds the one of its token
+    // sooner in the short list than a hash table files and drops it: the chains are built only
+    // once the node lists more than IndexFrom activations, and kept until it lists none.
+    static constexpr int32_t IndexFrom = 8;
+    bool FHashing = false;
+    int32_t FCount = 0;
     TRule* FRule;
     // The listed activations in making order (for RemoveAll), linked through their NodeLinks,
     // and the identity index of those with first-level tokens: chains by token hash code,
     // oldest first (for "the first equal token").
     TActivation* FFirst = nullptr;
     TActivation* FLast = nullptr;
-    // The activations whose firing is in progress (more than one when runs nest): the rule's
-    // actions may remove the rule and this node, and the node then detaches them.
-    std::vector<TActivation*> FFiringNow;
-    int32_t FCount = 0;
+    // The activation whose firing is in progress, and those of nested runs beyond it: the
+    // rule's actions may remove the rule and this node, and the node then detaches them. The
+    // first is kept in the node itself, so that a firing writes no block of its own.
+    TActivation* FFiringNow = nullptr;
     TKeyChains<TActivation, TIndexLinks> FIndex;
-    // Most rules list a few activations at a time, and a retraction finds the one of its token
-    // sooner in the short list than a hash table files and drops it: the chains are built only
-    // once the node lists more than IndexFrom activations, and kept until it lists none.
-    static constexpr int32_t IndexFrom = 8;
-    bool FHashing = false;
+    std::vector<TActivation*> FFiringNested;
+    void FiringStarts(TActivation& activation);
+    void FiringEnds(TActivation& activation) noexcept;
     // Chains the list's last activation, the list's indexed activations in order (oldest
     // first) when there are no chains yet.
     void Chain(TActivation& last);

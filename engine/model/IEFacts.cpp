@@ -1102,6 +1102,50 @@ bool TFact::Equals(const IFact* other) const {
     return true;
 }
 
+namespace {
+// mine->Equals(theirs) for two slot values, with two lists of the engine's own classes compared
+// element by element in place (the general path asks each list for its items through calls).
+bool SlotValuesEqual(const IIEValue* mine, const IIEValue* theirs) {
+    if (typeid(*mine) == typeid(TIEValue) && typeid(*theirs) == typeid(TIEValue)) {
+        const auto& a = static_cast<const TIEValue&>(*mine);
+        const auto& b = static_cast<const TIEValue&>(*theirs);
+        if (a.DType() == dtList && b.DType() == dtList) {
+            const IValueVector* la = a.ListPayload();
+            const IValueVector* lb = b.ListPayload();
+            if (la == lb) return true;
+            if (!la || !lb) return false;
+            if (typeid(*la) == typeid(TValueVector) && typeid(*lb) == typeid(TValueVector)) {
+                const auto& va = static_cast<const TValueVector&>(*la);
+                const auto& vb = static_cast<const TValueVector&>(*lb);
+                const int32_t n = va.Count();
+                if (n != vb.Count()) return false;
+                for (int32_t i = 0; i < n; ++i) {
+                    const IIEValue* x = va.begin()[i].get();
+                    const IIEValue* y = vb.begin()[i].get();
+                    if (!x || !y) {
+                        if (x || y) return false;
+                        continue;
+                    }
+                    if (typeid(*x) == typeid(TIEValue) && typeid(*y) == typeid(TIEValue)) {
+                        if (x == y) continue;
+                        bool decided;
+                        const bool equal = static_cast<const TIEValue*>(x)->SameKindEquals(
+                            *static_cast<const TIEValue*>(y), decided);
+                        if (decided) {
+                            if (!equal) return false;
+                            continue;
+                        }
+                    }
+                    if (!x->Equals(y)) return false;
+                }
+                return true;
+            }
+        }
+    }
+    return mine->Equals(theirs);
+}
+} // namespace
+
 bool TFact::EqualsFact(const TFact& other) const {
     // The duplicate test of every assertion: the slot arrays side by side, no counted
     // references, no name lookups; the fuzzy slots are looked for only in a fuzzy template.
@@ -1117,7 +1161,7 @@ bool TFact::EqualsFact(const TFact& other) const {
         if (!mine) mine = PeekValue(static_cast<int32_t>(i));
         if (!theirs) theirs = other.PeekValue(static_cast<int32_t>(i));
         if (mine == theirs) continue;
-        if (!mine || !theirs || !mine->Equals(theirs)) return false;
+        if (!mine || !theirs || !SlotValuesEqual(mine, theirs)) return false;
     }
     return true;
 }
@@ -1196,6 +1240,40 @@ size_t TFact::IdentityHash() const {
         h = MixValueHash(h, v ? v : PeekValue(static_cast<int32_t>(i)));
     }
     return h;
+}
+
+size_t TFact::IdentityHashOf(const TFactTemplate& factTemplate,
+                             std::span<const IIEValue* const> values) {
+    // As IdentityHash hashes a fact of the template: its interface, then the values in order.
+    const IFactTemplate* intf = &factTemplate;
+    size_t h = std::hash<const void*>()(intf);
+    for (const IIEValue* v : values)
+        h = MixValueHash(h, v);
+    return h;
+}
+
+bool TFact::EqualsValues(const TFactTemplate& factTemplate, std::span<const IIEValue* const> values,
+                         bool& unsure) const {
+    // EqualsFact with the values in the place of the other fact's, which asks them.
+    if (FTemplateObj.get() != &factTemplate) return false;
+    Sync();
+    if (factTemplate.TFactTemplate::IsFuzzy() || FValueCount != values.size()) {
+        unsure = true;
+        return false;
+    }
+    for (size_t i = 0, n = FValueCount; i < n; ++i) {
+        const IIEValue* mine = values[i];
+        const IIEValue* theirs = FValues[i].Value.get();
+        if (!mine) {
+            unsure = true;
+            return false;
+        }
+        if (mine == theirs) continue;
+        if (!theirs) theirs = PeekValue(static_cast<int32_t>(i));
+        if (mine == theirs) continue;
+        if (!theirs || !SlotValuesEqual(mine, theirs)) return false;
+    }
+    return true;
 }
 
 std::string TFact::GetText() const {
@@ -1302,13 +1380,46 @@ bool TFactIndex::Remove(const IFact& fact, size_t hash) {
 
 IFact* TFactIndex::FindEqual(const IFact& fact) const {
     if (FCount == 0) return nullptr;
+    const uint64_t stamp = GFactChanges.load(std::memory_order_relaxed);
+    if (FHashedAbsent && FHashed.get() == &fact && FHashedStamp == stamp) return nullptr;
     const size_t hash = HashOf(fact);
     // Held, so that its address is not another fact's when Add asks.
     FHashed = TRefPtr<IFact>(const_cast<IFact*>(&fact));
     FHashedHash = hash;
-    FHashedStamp = GFactChanges.load(std::memory_order_relaxed);
+    FHashedStamp = stamp;
+    FHashedAbsent = false;
     const auto it = FFacts.find(TKey{hash, &fact});
     return it == FFacts.end() ? nullptr : const_cast<IFact*>(it->Fact);
+}
+
+bool TFactIndex::TKeyEqual::operator()(const TValuesKey& a, const TKey& b) const {
+    // Only a stored fact of the engine's own class is compared here; any other is left to
+    // FindEqual with the fact made.
+    if (a.Hash != b.Hash) return false;
+    if (typeid(*b.Fact) != typeid(TFact)) {
+        *a.Unsure = true;
+        return false;
+    }
+    return static_cast<const TFact*>(b.Fact)->EqualsValues(*a.Template, a.Values, *a.Unsure);
+}
+
+IFact* TFactIndex::FindEqualValues(const TFactTemplate& factTemplate,
+                                   std::span<const IIEValue* const> values, size_t& hash,
+                                   bool& unsure) const {
+    hash = TFact::IdentityHashOf(factTemplate, values);
+    // A hash of the index's own (FHash) is not the one computed here.
+    unsure = FHash != nullptr;
+    if (FCount == 0 || unsure) return nullptr;
+    const auto it = FFacts.find(TValuesKey{hash, &factTemplate, values, &unsure});
+    return it == FFacts.end() ? nullptr : const_cast<IFact*>(it->Fact);
+}
+
+void TFactIndex::NoteMadeOfValues(const TRefPtr<IFact>& fact, size_t hash) const noexcept {
+    if (!fact || FHash) return;
+    FHashed = fact;
+    FHashedHash = hash;
+    FHashedStamp = GFactChanges.load(std::memory_order_relaxed);
+    FHashedAbsent = true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -232,6 +233,15 @@ public:
         if (FFuzzyChanged) RefreshKinds();
         return FPlain;
     }
+    // Whether assertions of facts of this template were refused as duplicates lately (a few
+    // refusals outweigh many admissions): worth asking the duplicate index before a fact is made.
+    bool DuplicatesLikely() const noexcept { return FRefusals > 0; }
+    void NoteAssertion(bool refused) const noexcept {
+        if (refused)
+            FRefusals = FRefusals > 60 ? 64 : FRefusals + 4;
+        else if (FRefusals > 0)
+            --FRefusals;
+    }
     // Counts every change of the slot set (facts re-arrange their values when it moves).
     uint32_t Layout() const noexcept { return FLayout; }
     // The slots in the order of the given layout number: the current slots for the current
@@ -300,6 +310,7 @@ private:
     mutable bool FFuzzyChanged = true;
     mutable bool FFuzzy = false;
     mutable bool FPlain = true;
+    mutable uint8_t FRefusals = 0; // see DuplicatesLikely
     void RefreshKinds() const;
     mutable bool FHashChanged = true;
     mutable int32_t FHash = 0;
@@ -431,6 +442,13 @@ public:
     // A hash that equal facts share (template identity and the non-fuzzy values' hashes);
     // cheaper than GetHashCode, which formats every value.
     size_t IdentityHash() const;
+    // IdentityHash of a fact of the template (not fuzzy) whose slots hold `values` in order.
+    static size_t IdentityHashOf(const TFactTemplate& factTemplate,
+                                 std::span<const IIEValue* const> values);
+    // Whether a fact of the template (not fuzzy) holding `values` would equal this fact, asked
+    // as that fact's Equals asks; false with `unsure` set when that cannot be told without it.
+    bool EqualsValues(const TFactTemplate& factTemplate, std::span<const IIEValue* const> values,
+                      bool& unsure) const;
 
 private:
     // Takes the template's current slot layout (after slots were added, removed or renamed).
@@ -497,6 +515,17 @@ public:
     bool Remove(const IFact& fact, size_t hash);
     // An indexed fact equal to `fact` (the earliest indexed of them), null when none.
     IFact* FindEqual(const IFact& fact) const;
+    // The indexed fact FindEqual would find for a fact of the template (not fuzzy) whose slots
+    // hold `values`, without the fact being made; null when none or when only the fact itself
+    // could tell (FindEqual decides then).
+    // `hash` is set to the hash of such a fact, `unsure` when null does not mean none.
+    IFact* FindEqualValues(const TFactTemplate& factTemplate,
+                           std::span<const IIEValue* const> values, size_t& hash,
+                           bool& unsure) const;
+    // Tells the index that `fact` was just made of values for which FindEqualValues found no
+    // equal fact and gave `hash`, nothing having run in between but the making: FindEqual then
+    // answers for it at once while no fact changes, and Add takes the hash.
+    void NoteMadeOfValues(const TRefPtr<IFact>& fact, size_t hash) const noexcept;
     void Clear();
     int32_t Count() const noexcept { return FCount; }
     // Verifies that every fact is indexed once, under the hash it has now, a later equal fact
@@ -509,15 +538,28 @@ private:
         size_t Hash;
         const IFact* Fact;
     };
+    // A fact yet to be made: its template and slot values; Unsure is set when a fact of the
+    // same hash could not be compared with them.
+    struct TValuesKey {
+        size_t Hash;
+        const TFactTemplate* Template;
+        std::span<const IIEValue* const> Values;
+        bool* Unsure;
+    };
     struct TKeyHash {
+        using is_transparent = void;
         // The table mixes the hash further (identity hashes of small integers differ in few
         // bits).
         size_t operator()(const TKey& key) const noexcept { return key.Hash; }
+        size_t operator()(const TValuesKey& key) const noexcept { return key.Hash; }
     };
     struct TKeyEqual {
+        using is_transparent = void;
         bool operator()(const TKey& a, const TKey& b) const {
             return a.Hash == b.Hash && (a.Fact == b.Fact || a.Fact->Equals(b.Fact));
         }
+        bool operator()(const TValuesKey& a, const TKey& b) const;
+        bool operator()(const TKey& a, const TValuesKey& b) const { return (*this)(b, a); }
     };
     size_t HashOf(const IFact& fact) const;
     size_t HashForAdd(const IFact& fact);
@@ -531,6 +573,8 @@ private:
     mutable TRefPtr<IFact> FHashed;
     mutable size_t FHashedHash = 0;
     mutable uint64_t FHashedStamp = 0;
+    // FHashed is known to have no equal fact indexed (see NoteMadeOfValues).
+    mutable bool FHashedAbsent = false;
 };
 
 // Replaces every call among the fact's slot values, also inside a multifield, by its value in

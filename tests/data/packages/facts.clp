@@ -61,3 +61,25 @@
 (retract ?d)
 (try (modify ?d (s1 c)) catch (printout t ?__ERROR crlf))
 (facts 7)
+; Duplicates asked before the fact is made: refused whether a slot is written as a constant or
+; computed, in a rule's actions too; a fact that differs in one element or in a number's kind
+; is new, and so is an equal one after its twin was retracted.
+(clear)
+(deftemplate pt (slot kind) (slot n) (multislot path))
+(defglobal ?*g* = 5)
+(defrule again
+  (pt (kind k) (n ?n) (path $?p))
+  =>
+  (printout t "again " ?n " " (assert (pt (kind k) (n ?n) (path $?p))) crlf))
+(reset)
+(bind ?p (assert (pt (kind k) (n ?*g*) (path a ?*g*))))
+(assert (pt (kind k) (n ?*g*) (path a ?*g*)))
+(assert (pt (kind k) (n 5) (path a 5)))
+(assert (pt (kind k) (n 5.0) (path a 5)))
+(assert (pt (kind k) (n 5) (path a 5.0)))
+(assert (pt (kind k) (n 5) (path a 5 b)) (pt (kind k) (n 5) (path a 5)))
+(run)
+(retract ?p)
+(assert (pt (kind k) (n 5) (path a 5)))
+(run)
+(facts 0)
