@@ -570,8 +570,8 @@ std::vector<TIETokenTree::TEntry*> TIETokenTree::Entries() const {
     return all;
 }
 
-TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
-                                             int32_t probeKey, bool held, uint64_t seen) {
+inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
+                                                    int32_t probeKey, bool held, uint64_t seen) {
     if (FSharing) {
         auto* e = new TSharedEntry(this, token, key, probeKey);
         e->Seen = seen;

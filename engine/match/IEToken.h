@@ -1150,8 +1150,9 @@ private:
         return e.Mark != 0 ? FBlocked : FOpen;
     }
     // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
-    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held,
-                     uint64_t seen);
+    // (In line in Insert, each call with its own `held`.)
+    [[gnu::always_inline]] inline TEntry* NewEntry(const TIETokenRef& token, int32_t key,
+                                                   int32_t probeKey, bool held, uint64_t seen);
     // (In line in Erase, as Unlink: the joins erase entries by the million.)
     [[gnu::always_inline]] inline void Free(TEntry* e) noexcept;
     void FreeAll() noexcept;
