@@ -72,8 +72,10 @@ int32_t ChildHash(int32_t parentHash, int32_t id) noexcept {
 
 TIEToken::TIEToken() noexcept = default;
 
-TIEToken::TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept
-    : FSize(size), FTag(tag), FSlot(slot), FJoinChild(1) {}
+TIEToken::TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot, int32_t hashCode,
+                   TRefPtr<IFact>&& fact, TRefPtr<TIEToken>&& parent) noexcept
+    : FSize(size), FTag(tag), FSlot(slot), FJoinChild(1), FHashCode(hashCode),
+      FFact(std::move(fact)), FParent(std::move(parent)) {}
 
 namespace {
 
@@ -252,20 +254,21 @@ TIEToken::MakeChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact, TToken
     const int32_t parentHash = parent ? parent->FHashCode : 0;
     const int32_t size = (parent ? parent->FSize : 0) + 1;
     const int32_t id = fact ? fact->GetFactId() : 0;
+    const int32_t hash = ChildHash(parentHash, id);
     TIEToken* t;
     if (cut) [[unlikely]] {
-        t = new (TWithEntrySlot{entrySlot, true}) TIEToken(size, tag, entrySlot);
+        t = new (TWithEntrySlot{entrySlot, true})
+            TIEToken(size, tag, entrySlot, hash, std::move(fact), std::move(counted));
         cut->AddRef();
         *const_cast<TMatchCut**>(t->TrailingCut()) = const_cast<TMatchCut*>(cut);
         t->FHasMatchCut = 1;
     } else {
-        t = entrySlot != esNone ? new (TWithEntrySlot{entrySlot}) TIEToken(size, tag, entrySlot)
-                                : new TIEToken(size, tag, esNone);
+        t = entrySlot != esNone
+                ? new (TWithEntrySlot{entrySlot})
+                      TIEToken(size, tag, entrySlot, hash, std::move(fact), std::move(counted))
+                : new TIEToken(size, tag, esNone, hash, std::move(fact), std::move(counted));
     }
     t->SetFirstRef();
-    t->FFact = std::move(fact);
-    t->FParent = std::move(counted);
-    t->FHashCode = ChildHash(parentHash, id);
     if (strength != 1.0f) {
         // The new token is not yet the caller's: it goes should keeping its strength fail.
         TRefPtr<TIEToken> made = TRefPtr<TIEToken>::Adopt(t);
@@ -419,19 +422,6 @@ void LinkChildAfter(TIEToken*& head, TIEToken* prev, TIEToken& child) noexcept {
     (child.*Next ? child.*Next : head)->*Prev = &child;
 }
 
-template <TIEToken* TIEToken::*Prev, TIEToken* TIEToken::*Next>
-void UnlinkChild(TIEToken*& head, TIEToken& child) noexcept {
-    TIEToken* next = child.*Next;
-    if (head == &child) {
-        if (next) next->*Prev = child.*Prev; // the last child
-        head = next;
-    } else {
-        (child.*Prev)->*Next = next;
-        (next ? next : head)->*Prev = child.*Prev;
-    }
-    child.*Prev = child.*Next = nullptr;
-}
-
 } // namespace
 
 void TTokenEntry::AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenEntry* right,
@@ -443,18 +433,6 @@ void TTokenEntry::AdoptChildAfter(TTokenEntry& left, TIEToken* leftPrev, TTokenE
     if (!right) return;
     LinkChildAfter<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, rightPrev,
                                                                  child);
-}
-
-bool TTokenEntry::ReleaseChild(TIEToken& child) noexcept {
-    if (TTokenEntry* right = child.FRightOwner) {
-        UnlinkChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, child);
-        child.FRightOwner = nullptr;
-    }
-    TTokenEntry* left = child.FLeftOwner;
-    if (!left) return false;
-    UnlinkChild<&TIEToken::FLeftPrev, &TIEToken::FLeftNext>(left->FirstChild, child);
-    child.FLeftOwner = nullptr;
-    return true;
 }
 
 TIEToken* TTokenEntry::DetachRightChildren() noexcept {
@@ -592,8 +570,8 @@ std::vector<TIETokenTree::TEntry*> TIETokenTree::Entries() const {
     return all;
 }
 
-TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
-                                             int32_t probeKey, bool held, uint64_t seen) {
+inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
+                                                    int32_t probeKey, bool held, uint64_t seen) {
     if (FSharing) {
         auto* e = new TSharedEntry(this, token, key, probeKey);
         e->Seen = seen;
@@ -620,7 +598,7 @@ TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t k
     return new TEntry(this, token, key, probeKey);
 }
 
-void TIETokenTree::Free(TEntry* e) noexcept {
+inline void TIETokenTree::Free(TEntry* e) noexcept {
     if (e->InTokenSlot()) {
         // The entry leaves its count of the token to this release (see ~TTokenEntry).
         TIEToken* token = e->Token.get();
@@ -691,11 +669,6 @@ int32_t TIETokenTree::BucketOf(int32_t key) const noexcept {
     const uint32_t magnitude =
         key < 0 ? 0u - static_cast<uint32_t>(key) : static_cast<uint32_t>(key);
     return static_cast<int32_t>(magnitude % static_cast<uint32_t>(FBucketCount));
-}
-
-void TIETokenTree::MarkBucket(int32_t key) {
-    if (FBucketUsed.empty()) FBucketUsed.resize(static_cast<size_t>(FBucketCount), false);
-    FBucketUsed[static_cast<size_t>(BucketOf(key))] = true;
 }
 
 bool TIETokenTree::Add(const TIETokenRef& token) {
@@ -929,7 +902,7 @@ void TIETokenTree::PrefetchErase(const TEntry& e) const noexcept {
     if (e.Next) __builtin_prefetch(e.Next, 1);
 }
 
-void TIETokenTree::Unlink(TEntry* e) noexcept {
+inline void TIETokenTree::Unlink(TEntry* e) noexcept {
     // The places the unlinking writes are scattered over the heap: asking for them together
     // lets their cache misses overlap instead of following one another.
     PrefetchErase(*e);

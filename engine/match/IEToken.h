@@ -539,8 +539,10 @@ public:
 private:
     friend struct TTokenEntry;
 
-    // A join's child: the word of the small fields written once.
-    TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot) noexcept;
+    // A join's child: the word of the small fields written once, the fact, parent and hash
+    // code stored in place (the references taken over).
+    TIEToken(int32_t size, TTokenAction tag, TEntrySlot slot, int32_t hashCode,
+             TRefPtr<IFact>&& fact, TRefPtr<TIEToken>&& parent) noexcept;
     // The join's children of both kinds (`cut`: the right token's, null when none).
     static TRefPtr<TIEToken> MakeChild(const TRefPtr<TIEToken>& parent, TRefPtr<IFact> fact,
                                        TTokenAction tag, float strength, TEntrySlot entrySlot,
@@ -685,10 +687,14 @@ struct TTokenEntry : TTokenHolder {
 
     // Links `child` below `left` and `right` (null for a negated join's placeholder); the left
     // entry holds it.
+    // (In line, appending directly: every join's child is adopted so, once.)
     static void AdoptChild(TTokenEntry& left, TTokenEntry* right, TIEToken& child) noexcept {
-        TIEToken* leftLast = left.FirstChild ? left.FirstChild->FLeftPrev : nullptr;
-        TIEToken* rightLast = right && right->FirstChild ? right->FirstChild->FRightPrev : nullptr;
-        AdoptChildAfter(left, leftLast, right, rightLast, child);
+        child.AddRef();
+        child.FLeftOwner = &left;
+        AppendChild<&TIEToken::FLeftPrev, &TIEToken::FLeftNext>(left.FirstChild, child);
+        child.FRightOwner = right;
+        if (right)
+            AppendChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, child);
     }
     // The same, placing the child after `leftPrev` in the left entry's list and after
     // `rightPrev` in the right one's (null: first).
@@ -696,7 +702,18 @@ struct TTokenEntry : TTokenHolder {
                                 TIEToken* rightPrev, TIEToken& child) noexcept;
     // Unlinks `child` from the entries it was made from; true when a left entry held it, whose
     // count the caller then owns (and must Release).
-    [[nodiscard]] static bool ReleaseChild(TIEToken& child) noexcept;
+    // (In line: the joins drop children by the million.)
+    [[nodiscard]] static bool ReleaseChild(TIEToken& child) noexcept {
+        if (TTokenEntry* right = child.FRightOwner) {
+            UnlinkChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(right->FirstChild, child);
+            child.FRightOwner = nullptr;
+        }
+        TTokenEntry* left = child.FLeftOwner;
+        if (!left) return false;
+        UnlinkChild<&TIEToken::FLeftPrev, &TIEToken::FLeftNext>(left->FirstChild, child);
+        child.FLeftOwner = nullptr;
+        return true;
+    }
     // Cuts this right entry's child list loose, leaving its children with their left entries;
     // returns the first of them, chained through NextOfRight. The children keep their links to
     // this entry until each is passed to TakeNextDetached (so the list costs no walk of its
@@ -708,6 +725,35 @@ struct TTokenEntry : TTokenHolder {
     // The next of the detached children, cutting `child`'s right links.
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;
+
+private:
+    // Appends `child` to the child list `head` leads (see AdoptChildAfter for its links).
+    template <TIEToken* TIEToken::*Prev, TIEToken* TIEToken::*Next>
+    static void AppendChild(TIEToken*& head, TIEToken& child) noexcept {
+        child.*Next = nullptr;
+        if (!head) {
+            child.*Prev = &child;
+            head = &child;
+            return;
+        }
+        TIEToken* last = head->*Prev;
+        child.*Prev = last;
+        last->*Next = &child;
+        head->*Prev = &child;
+    }
+    // Takes `child` out of the child list `head` leads.
+    template <TIEToken* TIEToken::*Prev, TIEToken* TIEToken::*Next>
+    static void UnlinkChild(TIEToken*& head, TIEToken& child) noexcept {
+        TIEToken* next = child.*Next;
+        if (head == &child) {
+            if (next) next->*Prev = child.*Prev; // the last child
+            head = next;
+        } else {
+            (child.*Prev)->*Next = next;
+            (next ? next : head)->*Prev = child.*Prev;
+        }
+        child.*Prev = child.*Next = nullptr;
+    }
 };
 static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 80, "a memory entry grew");
 
@@ -1104,9 +1150,11 @@ private:
         return e.Mark != 0 ? FBlocked : FOpen;
     }
     // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
-    TEntry* NewEntry(const TIETokenRef& token, int32_t key, int32_t probeKey, bool held,
-                     uint64_t seen);
-    void Free(TEntry* e) noexcept;
+    // (In line in Insert, each call with its own `held`.)
+    [[gnu::always_inline]] inline TEntry* NewEntry(const TIETokenRef& token, int32_t key,
+                                                   int32_t probeKey, bool held, uint64_t seen);
+    // (In line in Erase, as Unlink: the joins erase entries by the million.)
+    [[gnu::always_inline]] inline void Free(TEntry* e) noexcept;
     void FreeAll() noexcept;
     void FileUnsettled();
     // The identity index is a set of entries looked up by token: no two stored tokens are
@@ -1127,8 +1175,15 @@ private:
     };
     // The stored entry equal to a token.
     TEntry* Lookup(const TIEToken& token) const;
-    void MarkBucket(int32_t key);
-    void Unlink(TEntry* e) noexcept;
+    void MarkBucket(int32_t key) {
+        if (FBucketUsed.empty()) [[unlikely]]
+            FBucketUsed.resize(static_cast<size_t>(FBucketCount), false);
+        // BucketOf, kept unsigned: the index needs no sign.
+        const uint32_t magnitude =
+            key < 0 ? 0u - static_cast<uint32_t>(key) : static_cast<uint32_t>(key);
+        FBucketUsed[magnitude % static_cast<uint32_t>(FBucketCount)] = true;
+    }
+    [[gnu::always_inline]] inline void Unlink(TEntry* e) noexcept;
     // The stored tokens grouped by bucket (bucket order, then arrival order).
     std::vector<std::vector<const TIEToken*>> Buckets(uint64_t visible = 0) const;
 
