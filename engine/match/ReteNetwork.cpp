@@ -820,6 +820,10 @@ inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left
     return true;
 }
 
+bool TTestNode::OtherTestsApart(const IFact* fact, const TIETokenRef& left, float* strength) {
+    return OtherTestsPass(fact, left, strength);
+}
+
 void TTestNode::Receive(const TIETokenRef& token, TCallType) {
     if (token->GetTag() == taClear || TestsPass(nullptr, token)) Propagate(token);
 }
