@@ -250,7 +250,7 @@ const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
     return list->GetItem(subIndex).get();
 }
 
-void TIEJoinTest::ReadLeft(const TIEToken* token, TSide& side) const {
+void TIEJoinTest::ReadLeftApart(const TIEToken* token, TSide& side) const {
     bool found;
     if (JoinTestType == tstSlot) {
         const TIEToken* level = token ? token->LevelPtr(TokenIndex) : nullptr;

@@ -285,7 +285,23 @@ public:
         TRefPtr<IIEValue> Hold;          // keeps a value read by name alive
         TState State = stUnread;
     };
-    void ReadLeft(const TIEToken* token, TSide& side) const;
+    // Inline for a slot of a fact no split cut, the usual case: a join reads the left side of
+    // each test once per left token it tries, and most of those tokens try one or two partners.
+    void ReadLeft(const TIEToken* token, TSide& side) const {
+        if (JoinTestType == tstSlot && token) [[likely]] {
+            const TIEToken* level = token->LevelPtr(TokenIndex);
+            const IFact* left = level ? level->Fact() : nullptr;
+            if (left && !level->MatchCut()) [[likely]] {
+                bool found;
+                side.Value = FLeftReader.Read(*left, side.Hold, found);
+                side.State = found ? TSide::stValue : TSide::stMissing;
+                return;
+            }
+        }
+        ReadLeftApart(token, side);
+    }
+    // ReadLeft for the rest: elements of lists, cut facts, missing levels.
+    [[gnu::noinline]] void ReadLeftApart(const TIEToken* token, TSide& side) const;
     // Inline: a join reads the incoming fact's side once per partner it tries.
     void ReadRight(const IFact& fact, TSide& side) const {
         bool found;

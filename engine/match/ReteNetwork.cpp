@@ -770,16 +770,21 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
     // group (a missing slot raises, so what is kept is always a value).
     [[maybe_unused]] TSide right;
     [[maybe_unused]] uint32_t rightGroup = UINT32_MAX;
-    for (size_t i = 0; i < FJoinTests.size(); ++i) {
-        const TIEJoinTest& join = *FJoinTests[i];
+    // The tests and groups held in locals: the reads in the loop could change the vectors as
+    // far as the compiler knows, so it would load them again on every pass.
+    const TIEJoinTest* const* tests = FJoinTests.data();
+    [[maybe_unused]] const uint32_t* groups = FRightGroup.data();
+    const size_t count = FJoinTests.size();
+    for (size_t i = 0; i < count; ++i) {
+        const TIEJoinTest& join = *tests[i];
         TSide& fixed = sides[i];
         // The reads come in Test's order: the left side first, the right one only when the
         // left has a value.
         if constexpr (LeftFixed) {
             if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
-            if (fixed.State == TSide::stValue && FRightGroup[i] != rightGroup) {
+            if (fixed.State == TSide::stValue && groups[i] != rightGroup) {
                 join.ReadRight(*fact, right);
-                rightGroup = FRightGroup[i];
+                rightGroup = groups[i];
             }
             if (!join.Compare(fixed, right)) return false;
         } else {
@@ -813,6 +818,10 @@ inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left
         }
     }
     return true;
+}
+
+bool TTestNode::OtherTestsApart(const IFact* fact, const TIETokenRef& left, float* strength) {
+    return OtherTestsPass(fact, left, strength);
 }
 
 void TTestNode::Receive(const TIETokenRef& token, TCallType) {

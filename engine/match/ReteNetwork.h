@@ -265,6 +265,9 @@ public:
         // Many joins test nothing (a pattern that shares no variable with those before it):
         // they pass every partner without a call.
         if (FJoinTests.empty() && !HasOtherTests()) return true;
+        // Joins with predicates only (a window on a clock) run them without the join tests'
+        // frame.
+        if (FJoinTests.empty()) return OtherTestsApart(fact, left, strength);
         return leftFixed ? TestsPassSides<true>(fact, left, sides, strength)
                          : TestsPassSides<false>(fact, left, sides, strength);
     }
@@ -295,6 +298,9 @@ private:
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
     // The fuzzy join tests and the predicates, which follow the join tests.
     bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
+    // OtherTestsPass out of line, for a join with no join tests.
+    [[gnu::noinline]] bool OtherTestsApart(const IFact* fact, const TIETokenRef& left,
+                                           float* strength);
 };
 
 // How a join treats the matches of its right input.
