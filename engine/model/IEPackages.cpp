@@ -810,8 +810,7 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
             bindings.Item(i)->Value = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
         }
         if (FLayout.Id == layout) [[likely]] {
-            for (int32_t i = argCount, n = static_cast<int32_t>(FParameterNames.size()); i < n;
-                 ++i)
+            for (int32_t i = argCount, n = static_cast<int32_t>(FParameterNames.size()); i < n; ++i)
                 bindings.Item(i)->Value = IEEmptyAtom();
             return RunBody(child);
         }
