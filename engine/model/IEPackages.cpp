@@ -713,14 +713,17 @@ void TInterpretedFunction::ParametersChanged() {
     FLayout.Id = 0;
     FParameterNames.clear();
     FDistinctParameters = true;
+    bool wildcard = false;
     for (const auto& p : *FParameters) {
         std::string name = p->AsString();
         const TIEType kind = p->GetDType();
         if (kind != dtVariable && kind != dtMultiVariable) FDistinctParameters = false;
+        if (kind == dtMultiVariable) wildcard = true;
         for (const auto& other : FParameterNames)
             if (other.first == name) FDistinctParameters = false;
         FParameterNames.emplace_back(std::move(name), kind);
     }
+    FPlainParameters = FDistinctParameters && !wildcard;
     UpdateArgumentCounts();
 }
 
@@ -784,18 +787,44 @@ struct TDeffunctionDepth {
 TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* context) {
     const TDeffunctionDepth depth(GetFunctionName());
     const int32_t argCount = call ? call->ArgumentCount() : 0;
+    // The body binds in a context of its own under the root (where the globals live): what
+    // it binds never reaches the caller's variables, and the caller's are not its own.
+    TIEContext* root = context->Root();
     // Every argument is evaluated in the caller's context before any parameter is bound: a
     // parameter must not shadow the caller's variable of the same name in a later argument.
     // Calls of a few arguments, the usual case, keep them on the stack.
     boost::container::small_vector<TRefPtr<IIEValue>, 8> arguments;
-    arguments.reserve(static_cast<size_t>(argCount));
-    for (int32_t i = 0; i < argCount; ++i) {
-        const TRefPtr<IIEValue>& a = call->GetArgument(i);
-        arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
+    if (FPlainParameters && argCount <= static_cast<int32_t>(FParameterNames.size())) {
+        // One argument per parameter: each is evaluated straight into its slot of the frame,
+        // which no context the arguments are evaluated in can see.
+        if (FLayout.Id == 0) CompileFrame();
+        const uint64_t layout = FLayout.Id;
+        struct TFrameScope {
+            std::unique_ptr<TIEContext> Context;
+            ~TFrameScope() { TIEContext::GiveBackFrame(std::move(Context)); }
+        } scope{TIEContext::TakeFrame(root, FLayout)};
+        TIEContext* child = scope.Context.get();
+        TBindings& bindings = child->Bindings();
+        for (int32_t i = 0; i < argCount; ++i) {
+            const TRefPtr<IIEValue>& a = call->GetArgument(i);
+            bindings.Item(i)->Value = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
+        }
+        if (FLayout.Id == layout) [[likely]] {
+            for (int32_t i = argCount, n = static_cast<int32_t>(FParameterNames.size()); i < n; ++i)
+                bindings.Item(i)->Value = IEEmptyAtom();
+            return RunBody(child);
+        }
+        // An argument changed the function: the values are bound as the function is now.
+        arguments.reserve(static_cast<size_t>(argCount));
+        for (int32_t i = 0; i < argCount; ++i)
+            arguments.push_back(std::move(bindings.Item(i)->Value));
+    } else {
+        arguments.reserve(static_cast<size_t>(argCount));
+        for (int32_t i = 0; i < argCount; ++i) {
+            const TRefPtr<IIEValue>& a = call->GetArgument(i);
+            arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
+        }
     }
-    // The body binds in a context of its own under the root (where the globals live): what
-    // it binds never reaches the caller's variables, and the caller's are not its own.
-    TIEContext* root = context->Root();
     const int32_t parameterCount = static_cast<int32_t>(FParameterNames.size());
     auto parameterValue = [&](int32_t i, TIEType kind) -> TRefPtr<IIEValue> {
         if (kind == dtMultiVariable) {
@@ -855,6 +884,18 @@ TRefPtr<IIEValue> TInterpretedFunction::RunBody(TIEContext* child) {
             break;
         }
     }
+    // A number, atom or string stands for itself: only what may name or compute something else
+    // is evaluated again.
+    if (const IIEValue* r = result.get(); r && &typeid(*r) == &typeid(TIEValue))
+        switch (static_cast<const TIEValue*>(r)->DType()) {
+        case dtInteger:
+        case dtFloat:
+        case dtAtom:
+        case dtString:
+            return result;
+        default:
+            break;
+        }
     if (result) result = result->Evaluate(child);
     return result;
 }

@@ -416,7 +416,7 @@ protected:
 
 private:
     void UpdateArgumentCounts();
-    // Rebuilds FParameterNames and FDistinctParameters from the parameter list.
+    // Rebuilds FParameterNames, FDistinctParameters and FPlainParameters from the parameter list.
     void ParametersChanged();
     // Lays out the frame of a call (FLayout) and sets each variable of the body to look first
     // at its slot.
@@ -431,6 +431,8 @@ private:
     // Every parameter a variable or wildcard of a name no other parameter has: a call then
     // binds in a frame (FLayout) by position.
     bool FDistinctParameters = true;
+    // The same, and no wildcard among them: a call evaluates each argument into its slot.
+    bool FPlainParameters = true;
     // The frame of a call, compiled on the first call after the parameters or the actions
     // changed (Id 0 until then).
     TFrameLayout FLayout;

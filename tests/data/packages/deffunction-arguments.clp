@@ -6,6 +6,8 @@
 (deffunction inner (?a ?b) (- ?b ?a))
 (deffunction outer (?x ?a) (inner ?x ?a))
 (outer 1 10)
+; Calls of the function inside its own arguments, each with a frame of its own.
+(inner (inner 1 50) (inner 2 (inner 3 13)))
 (deffunction rotate (?a ?b ?c) (create$ ?a ?b ?c))
 (deffunction rotate-left (?a ?b ?c) (rotate ?b ?c ?a))
 (rotate-left 1 2 3)
