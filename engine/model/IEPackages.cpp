@@ -782,6 +782,12 @@ struct TDeffunctionDepth {
     TDeffunctionDepth(const TDeffunctionDepth&) = delete;
     TDeffunctionDepth& operator=(const TDeffunctionDepth&) = delete;
 };
+// A deffunction call's frame, given back to the frames of its layout however the call ends.
+struct TFrameScope {
+    std::unique_ptr<TIEContext> Context;
+    ~TFrameScope() { TIEContext::GiveBackFrame(std::move(Context)); }
+};
+
 } // namespace
 
 TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* context) {
@@ -799,10 +805,7 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
         // which no context the arguments are evaluated in can see.
         if (FLayout.Id == 0) CompileFrame();
         const uint64_t layout = FLayout.Id;
-        struct TFrameScope {
-            std::unique_ptr<TIEContext> Context;
-            ~TFrameScope() { TIEContext::GiveBackFrame(std::move(Context)); }
-        } scope{TIEContext::TakeFrame(root, FLayout)};
+        const TFrameScope scope{TIEContext::TakeFrame(root, FLayout)};
         TIEContext* child = scope.Context.get();
         TBindings& bindings = child->Bindings();
         for (int32_t i = 0; i < argCount; ++i) {
@@ -858,10 +861,7 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
     // per variable the body binds already in place: the parameters are set by position, and a
     // call allocates nothing for its context.
     if (FLayout.Id == 0) CompileFrame();
-    struct TFrameScope {
-        std::unique_ptr<TIEContext> Context;
-        ~TFrameScope() { TIEContext::GiveBackFrame(std::move(Context)); }
-    } scope{TIEContext::TakeFrame(root, FLayout)};
+    const TFrameScope scope{TIEContext::TakeFrame(root, FLayout)};
     TIEContext* child = scope.Context.get();
     TBindings& bindings = child->Bindings();
     for (int32_t i = 0; i < parameterCount; ++i)
