@@ -988,21 +988,6 @@ TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
     return TRefPtr<IFact>(const_cast<IFact*>(fact));
 }
 
-// A stored value that evaluates to itself and stays as it is in a single-field slot: setting it
-// again changes nothing but what the dynamic type check would say.
-bool IsSettledValue(const IIEValue* value) {
-    if (!value || typeid(*value) != typeid(TIEValue)) return false;
-    switch (static_cast<const TIEValue*>(value)->DType()) {
-    case dtAtom:
-    case dtString:
-    case dtInteger:
-    case dtFloat:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // EvaluateFactSlots's step for the slot at the position of a fact of the class TFact.
 void EvaluateSlotAt(TFact& fact, const IFactSlot& slot, int32_t i, TIEContext* context) {
     TInferenceEngine* engine = slot.IsFuzzy() ? ContextEngine(context) : nullptr;
@@ -1011,7 +996,7 @@ void EvaluateSlotAt(TFact& fact, const IFactSlot& slot, int32_t i, TIEContext* c
         return;
     }
     const TRefPtr<IIEValue>& stored = fact.ValueAt(i);
-    if (!slot.IsMultiSlot() && IsSettledValue(stored.get())) {
+    if (!slot.IsMultiSlot() && IsPlainScalar(stored.get())) {
         if (fact.Template()->DynamicTypeChecks()) fact.SetSlotValueAt(i, TRefPtr<IIEValue>(stored));
         return;
     }
@@ -1038,7 +1023,7 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
             // Single-field slots whose values are settled already (a modify's new values and
             // the fact's others) are left as they are.
             const int32_t n = t->SlotCount();
-            while (i < n && IsSettledValue(f.ValueAt(i).get()))
+            while (i < n && IsPlainScalar(f.ValueAt(i).get()))
                 ++i;
             if (i == n) return;
         }
@@ -1046,7 +1031,7 @@ void EvaluateFactSlots(IFact& fact, TIEContext* context) {
             // A settled value (most are, a modify's new values among them) is passed by without
             // a counted reference to its slot.
             const IFactSlot& plain = *f.Template()->Slot(i);
-            if (!plain.IsFuzzy() && !plain.IsMultiSlot() && IsSettledValue(f.ValueAt(i).get())) {
+            if (!plain.IsFuzzy() && !plain.IsMultiSlot() && IsPlainScalar(f.ValueAt(i).get())) {
                 if (f.Template()->DynamicTypeChecks())
                     f.SetSlotValueAt(i, TRefPtr<IIEValue>(f.ValueAt(i)));
                 continue;
@@ -1112,7 +1097,7 @@ TRefPtr<IFact> EvaluatedLiteral(const IFact& literal, TIEContext* context, TWork
         const IIEValue* const literalValue = stored[i];
         const auto at = static_cast<int32_t>(i);
         const IFactSlot& slot = *t->Slot(at);
-        if (!literalValue || (!slot.IsMultiSlot() && IsSettledValue(literalValue))) {
+        if (!literalValue || (!slot.IsMultiSlot() && IsPlainScalar(literalValue))) {
             if (!fact) {
                 read[i] = literalValue;
                 continue;

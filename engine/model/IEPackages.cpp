@@ -886,17 +886,7 @@ TRefPtr<IIEValue> TInterpretedFunction::RunBody(TIEContext* child) {
     }
     // A number, atom or string stands for itself: only what may name or compute something else
     // is evaluated again.
-    if (const IIEValue* r = result.get(); r && &typeid(*r) == &typeid(TIEValue))
-        switch (static_cast<const TIEValue*>(r)->DType()) {
-        case dtInteger:
-        case dtFloat:
-        case dtAtom:
-        case dtString:
-            return result;
-        default:
-            break;
-        }
-    if (result) result = result->Evaluate(child);
+    if (result && !IsPlainScalar(result.get())) result = result->Evaluate(child);
     return result;
 }
 

@@ -356,6 +356,21 @@ inline int32_t ValueHashCode(const IIEValue* value) {
     return value->GetHashCode();
 }
 
+// True for a number, atom or string of the engine's own value class: it stands for itself, so
+// evaluating it again, or setting it again in a single-field slot, changes nothing.
+inline bool IsPlainScalar(const IIEValue* value) {
+    if (!value || &typeid(*value) != &typeid(TIEValue)) return false;
+    switch (static_cast<const TIEValue*>(value)->DType()) {
+    case dtAtom:
+    case dtString:
+    case dtInteger:
+    case dtFloat:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Multifields
 
