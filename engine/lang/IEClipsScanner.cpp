@@ -269,6 +269,23 @@ struct TIEClipsStream::TTextIn {
     }
 };
 
+// The stream's buffer as a byte source for Lex while a form is read: its end is no end of data,
+// only the end of what is known, so a token that reaches it is made again later from the text;
+// the name of a lone "?" or "$?" is given only once its token is known whole.
+struct TIEClipsStream::TBufferIn : TTextIn {
+    bool HitEnd = false;
+    std::string_view PendingName;
+
+    int Get() {
+        if (P == End) HitEnd = true;
+        return TTextIn::Get();
+    }
+    std::string BlankName(std::string_view prefix) {
+        PendingName = prefix;
+        return std::string(prefix);
+    }
+};
+
 namespace {
 
 // Numbers of the forms read ahead, unique among all scanners, so that a token of another form
@@ -287,6 +304,7 @@ void TIEClipsStream::Rebind(TStream* stream) {
     FPushBack.clear();
     FLastToken = nullptr;
     FHistory.clear();
+    FFormTokens.clear();
     FFormText.clear();
     FFormNames.clear();
     FFormWhiteSpace.clear();
@@ -579,116 +597,161 @@ TStreamTokenRef TIEClipsStream::ReadToken() {
     return MakeToken(in, FPendingWhiteSpace);
 }
 
-inline int TIEClipsStream::TakeByte() {
-    const int c = GetByte();
-    if (c != EndOfData) FFormText += static_cast<char>(c);
-    return c;
-}
-
-inline void TIEClipsStream::UntakeByte(int c) {
-    if (c == EndOfData) return;
-    UngetByte(c);
-    FFormText.pop_back();
-}
-
-void TIEClipsStream::TakeWord(int first) {
-    // Only whether the word is a lone "?" or "$?" matters here: those get their names now, as
-    // the form is read.
-    size_t length = 1;
+void TIEClipsStream::ReadFormText(uint32_t& complete, int32_t depth) {
+    // The text is taken from the read-ahead buffer a run at a time: the bytes are classified in
+    // place and copied once per fill, which costs a form a small part of what reading its
+    // tokens costs. What the tokens need later (their ends, the names of the lone "?" and "$?",
+    // the line count) follows the rules of Lex exactly.
+    enum TState : uint8_t { Between, Word, WordEscape, String, StringEscape, Comment };
+    TState state = Between;
+    int32_t count = depth;
+    int32_t stringLine = 0;
+    int first = 0;
     int second = 0;
+    size_t length = 0;
+    // A word's end: its name when it is a lone "?" or "$?", and whether the form is complete.
+    const auto endWord = [&] {
+        if (length == 1 && first == '?') {
+            FFormNames.push_back(GenerateName(BlankVariableName));
+        } else if (length == 2 && first == '$' && second == '?') {
+            FFormNames.push_back(GenerateName(BlankMultiVariableName));
+        }
+        state = Between;
+        ++complete;
+        return count <= 0;
+    };
     for (;;) {
-        const std::string_view ahead = BufferedBytes();
-        const size_t run = PlainRun(ahead);
-        if (run > 0) {
-            if (length == 1) second = static_cast<unsigned char>(ahead[0]);
-            length += run;
-            FFormText.append(ahead.data(), run);
-            SkipBuffered(run);
-            FAfterCR = false;
-            FLastCounted = false;
-        }
-        int c = GetByte();
-        if (c == EndOfData) break;
-        if (c == '\n' || c == '\r' || EndsWord(c)) {
-            UngetByte(c);
-            break;
-        }
-        FFormText += static_cast<char>(c);
-        if (c <= ' ') break;
-        if (c == '\\') {
-            c = TakeByte();
-            if (c == EndOfData) break;
-        }
-        if (length == 1) second = c;
-        ++length;
-    }
-    if (length == 1 && first == '?') {
-        FFormNames.push_back(GenerateName(BlankVariableName));
-    } else if (length == 2 && first == '$' && second == '?') {
-        FFormNames.push_back(GenerateName(BlankMultiVariableName));
-    }
-}
-
-void TIEClipsStream::TakeBlanks() {
-    const std::string_view ahead = BufferedBytes();
-    size_t run = 0;
-    while (run < ahead.size() && static_cast<unsigned char>(ahead[run]) <= ' ') {
-        // The line bookkeeping of GetByte, byte by byte.
-        const char c = ahead[run++];
-        FPrevAfterCR = FAfterCR;
-        FLastCounted = c == '\r' || (c == '\n' && !FAfterCR);
-        if (FLastCounted) ++FCurrentLine;
-        FAfterCR = c == '\r';
-    }
-    if (run == 0) return;
-    FFormText.append(ahead.data(), run);
-    SkipBuffered(run);
-}
-
-void TIEClipsStream::ReadFormText(uint32_t& complete) {
-    int32_t count = 0;
-    for (;;) {
-        int c = 0;
-        do {
-            TakeBlanks();
-            c = TakeByte();
-        } while (c != EndOfData && c <= ' ');
-        if (c == EndOfData) {
-            ++complete; // the end-of-input token ends any form
-            return;
-        }
-        if (c == ';') {
-            for (;;) {
-                c = TakeByte();
-                if (c == EndOfData || c == '\n') break;
-                if (c == '\r') {
-                    const int next = TakeByte();
-                    if (next != '\n') UntakeByte(next);
+        std::string_view view = BufferedBytes();
+        if (view.empty()) {
+            const int c = GetByte();
+            if (c == EndOfData) {
+                switch (state) {
+                case String:
+                case StringEscape:
+                    throw EIEParseException(std::string(IEMessage(imUnterminatedString)),
+                                            stringLine);
+                case Word:
+                case WordEscape:
+                    if (endWord()) return;
+                    break;
+                default:
                     break;
                 }
+                ++complete; // the end-of-input token ends any form
+                return;
             }
-            continue;
+            UngetByte(c);
+            view = BufferedBytes();
         }
-        if (c == '"') {
-            const int32_t startLine = FCurrentLine;
-            for (;;) {
-                c = TakeByte();
-                if (c == '"') break;
-                if (c == '\\') c = TakeByte();
-                if (c == EndOfData) {
-                    throw EIEParseException(std::string(IEMessage(imUnterminatedString)),
-                                            startLine);
+        const char* const start = view.data();
+        const char* const end = start + view.size();
+        const char* p = start;
+        const bool startAfterCR = FAfterCR;
+        int32_t line = FCurrentLine;
+        // Counts the line end at `at` as GetByte would: an LF right after a CR is not one.
+        const auto countLineEnd = [&](const char* at) {
+            if (*at == '\r') {
+                ++line;
+            } else if (*at == '\n' && !(at == start ? startAfterCR : at[-1] == '\r')) {
+                ++line;
+            }
+        };
+        bool done = false;
+        while (p < end && !done) {
+            switch (state) {
+            case Between: {
+                const auto c = static_cast<unsigned char>(*p);
+                if (c <= ' ') {
+                    countLineEnd(p++);
+                } else if (c == ';') {
+                    state = Comment;
+                    ++p;
+                } else if (c == '"') {
+                    state = String;
+                    stringLine = line;
+                    ++p;
+                } else {
+                    ++p;
+                    if (c == '(') {
+                        ++count;
+                    } else if (c == ')') {
+                        --count;
+                    } else if (!IsPunctuation(c)) {
+                        state = Word;
+                        first = c;
+                        second = 0;
+                        length = 1;
+                        break;
+                    }
+                    ++complete;
+                    done = count <= 0;
                 }
+                break;
             }
-        } else if (c == '(') {
-            ++count;
-        } else if (c == ')') {
-            --count;
-        } else if (!IsPunctuation(c)) {
-            TakeWord(c);
+            case Word: {
+                const size_t run = PlainRun({p, static_cast<size_t>(end - p)});
+                if (run > 0) {
+                    if (length == 1) second = static_cast<unsigned char>(*p);
+                    length += run;
+                    p += run;
+                    if (p == end) break;
+                }
+                const char c = *p;
+                if (c == '\\') {
+                    state = WordEscape;
+                    ++p;
+                } else {
+                    // A blank ends the word and is taken (here it would be anyway); a line end
+                    // or a character that begins a token stays for what follows.
+                    if (c != '\n' && c != '\r' && !EndsWord(static_cast<unsigned char>(c))) ++p;
+                    done = endWord();
+                }
+                break;
+            }
+            case WordEscape:
+                countLineEnd(p);
+                if (length == 1) second = static_cast<unsigned char>(*p);
+                ++length;
+                ++p;
+                state = Word;
+                break;
+            case String: {
+                const char c = *p;
+                if (c == '"') {
+                    ++p;
+                    state = Between;
+                    ++complete;
+                    done = count <= 0;
+                } else if (c == '\\') {
+                    ++p;
+                    state = StringEscape;
+                } else {
+                    countLineEnd(p++);
+                }
+                break;
+            }
+            case StringEscape:
+                countLineEnd(p++);
+                state = String;
+                break;
+            case Comment:
+                // The line end that ends a comment is read as a blank.
+                if (*p == '\n' || *p == '\r') {
+                    state = Between;
+                } else {
+                    ++p;
+                }
+                break;
+            }
         }
-        ++complete;
-        if (count <= 0) return;
+        const auto taken = static_cast<size_t>(p - start);
+        FFormText.append(start, taken);
+        SkipBuffered(taken);
+        FCurrentLine = line;
+        if (taken > 0) FAfterCR = p[-1] == '\r';
+        FPrevAfterCR = FAfterCR;
+        FLastCounted = false;
+        if (done) return;
     }
 }
 
@@ -698,10 +761,83 @@ TIEClipsStream::TTextIn TIEClipsStream::FormStart() const {
                    &FFormNames,      0};
 }
 
+bool TIEClipsStream::MakeTokensAhead(uint32_t& complete, int32_t& depth) {
+    // Where the tokens not made here will be made from the text.
+    FFormPos = FFormText.size();
+    FFormLine = FCurrentLine;
+    FFormAfterCR = FAfterCR;
+    FFormNextName = FFormNames.size();
+    std::string_view view = BufferedBytes();
+    if (view.empty()) {
+        const int c = GetByte();
+        if (c == EndOfData) return false;
+        UngetByte(c);
+        view = BufferedBytes();
+    }
+    TBufferIn in;
+    in.P = view.data();
+    in.End = view.data() + view.size();
+    in.LineNumber = FCurrentLine;
+    in.AfterCR = FAfterCR;
+    in.Names = &FFormNames;
+    in.NextName = FFormNames.size();
+    bool ended = false;
+    while (FFormTokens.size() < MaxMadeAhead) {
+        const char* const tokenStart = in.P;
+        const int32_t tokenLine = in.LineNumber;
+        const bool tokenAfterCR = in.AfterCR;
+        const size_t whiteSpace = FFormWhiteSpace.size();
+        int32_t line = 0;
+        int hint = EndOfData;
+        try {
+            hint = Lex(in, FFormWhiteSpace, FLexeme, FSource, line);
+        } catch (const EIEParseException&) {
+            // A string that runs past the buffer: the text reader decides whether it ends.
+            if (!in.HitEnd) throw;
+        }
+        if (in.HitEnd) {
+            in.P = tokenStart;
+            in.LineNumber = tokenLine;
+            in.AfterCR = tokenAfterCR;
+            FFormWhiteSpace.resize(whiteSpace);
+            break;
+        }
+        TRefPtr<TIEStreamToken> token = NewToken(line, FFormWhiteSpace);
+        if (FillToken(*token, hint, FLexeme, FSource, in)) {
+            token->SetTextBlock(SharedAtomText(FLexeme));
+        } else if (!in.PendingName.empty()) {
+            FFormNames.push_back(GenerateName(in.PendingName));
+            token->SetText(FFormNames.back());
+            in.PendingName = {};
+        }
+        token->SetFormPlace(FFormSerial, complete++);
+        if (hint == '(') ++depth;
+        if (hint == ')') --depth;
+        FFormTokens.push_back(std::move(token));
+        if (depth <= 0) {
+            ended = true;
+            break;
+        }
+    }
+    const auto taken = static_cast<size_t>(in.P - view.data());
+    FFormText.append(view.data(), taken);
+    SkipBuffered(taken);
+    FCurrentLine = in.LineNumber;
+    FAfterCR = in.AfterCR;
+    FPrevAfterCR = FAfterCR;
+    FLastCounted = false;
+    FFormPos = FFormText.size();
+    FFormLine = FCurrentLine;
+    FFormAfterCR = FAfterCR;
+    FFormNextName = FFormNames.size();
+    return ended;
+}
+
 void TIEClipsStream::ReadAhead() {
     FHistory.clear();
     FDepth = 0;
     FFormSerial = FormSerials.fetch_add(1, std::memory_order_relaxed) + 1;
+    FFormTokens.clear();
     // The text of a long form is not kept for the short ones that follow.
     if (FFormText.capacity() > 65536) {
         std::string().swap(FFormText);
@@ -715,37 +851,48 @@ void TIEClipsStream::ReadAhead() {
     FPendingWhiteSpace.clear();
     FFormNext = 0;
     FFormLeft = 0;
+    FFormPos = 0;
+    FFormLine = FFormStartLine;
+    FFormAfterCR = FFormStartAfterCR;
+    FFormNextName = 0;
     uint32_t complete = 0;
     try {
-        ReadFormText(complete);
+        int32_t depth = 0;
+        if (!MakeTokensAhead(complete, depth)) ReadFormText(complete, depth);
     } catch (...) {
         // When the form cannot be completed, what was read of it stays as the history of the
         // error, and nothing of it is handed out; the white space before the broken token
         // waits for the next one.
-        TTextIn in = FormStart();
-        for (uint32_t i = 0; i < complete; ++i) {
+        uint32_t i = 0;
+        for (; i < complete && i < FFormTokens.size(); ++i)
+            FLastToken = FFormTokens[i];
+        TTextIn in{FFormText.data() + FFormPos,
+                   FFormText.data() + FFormText.size(),
+                   FFormLine,
+                   FFormAfterCR,
+                   &FFormNames,
+                   FFormNextName};
+        for (; i < complete; ++i) {
             TRefPtr<TIEStreamToken> token = MakeToken(in, FFormWhiteSpace);
             token->SetFormPlace(FFormSerial, i);
-            THistoryPart& last = FHistory.empty() ? FHistory.emplace_back() : FHistory.back();
-            ++last.Count;
             FLastToken = std::move(token);
         }
+        if (complete > 0) FHistory.push_back(THistoryPart{0, complete, nullptr});
         try {
             FPendingWhiteSpace = MakeToken(in, FFormWhiteSpace)->GetWhiteSpace();
         } catch (...) {
             FPendingWhiteSpace.swap(FFormWhiteSpace);
         }
         FFormWhiteSpace.clear();
+        FFormTokens.clear();
         throw;
     }
-    FFormPos = 0;
-    FFormLine = FFormStartLine;
-    FFormAfterCR = FFormStartAfterCR;
-    FFormNextName = 0;
     FFormLeft = complete;
 }
 
 TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
+    --FFormLeft;
+    if (FFormNext < FFormTokens.size()) return FFormTokens[FFormNext++];
     TTextIn in{FFormText.data() + FFormPos,
                FFormText.data() + FFormText.size(),
                FFormLine,
@@ -758,7 +905,6 @@ TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
     FFormAfterCR = in.AfterCR;
     FFormNextName = in.NextName;
     token->SetFormPlace(FFormSerial, FFormNext++);
-    --FFormLeft;
     return token;
 }
 

@@ -1,9 +1,10 @@
 // The rule-language scanner (TIEClipsStream), the engine's default stream class: characters in,
 // tokens out.
 //
-// One top-level form is read ahead as text (first token on top of what is to come), and its
-// tokens are made from that text as the parser asks for them, so a long form costs memory in
-// proportion to its text; the parser can put back any number of tokens; every line end (CR LF,
+// One top-level form is read ahead as text (first token on top of what is to come). The tokens
+// of its front that lie whole in the stream's buffer are made as it is read (a short form is
+// read once); the rest are made from the text as the parser asks for them, so a long form costs
+// memory in proportion to its text; the parser can put back any number of tokens; every line end (CR LF,
 // LF or a lone CR) counts one line, wherever it stands; the blanks and comments before a token
 // are kept on it. A form that starts with ")" is that one token, so a stray ")" never swallows
 // the next form.
@@ -53,6 +54,7 @@ private:
     static constexpr int EndOfData = -1;
     struct TStreamIn;
     struct TTextIn;
+    struct TBufferIn;
     // A run of the history: tokens of the current form by their places, or one token that was
     // not read from the form's text (handed back to the scanner from elsewhere).
     struct THistoryPart {
@@ -65,14 +67,13 @@ private:
     void UngetByte(int c);
     void ReadRestOfLine(std::string& line);
     // Reads the text of the next form from the stream, counting its parentheses as the tokens
-    // will; `complete` counts the tokens read whole (the end of input included).
+    // will; `complete` counts the tokens read whole (the end of input included), `depth` the
+    // parentheses open.
     void ReadAhead();
-    void ReadFormText(uint32_t& complete);
-    int TakeByte();
-    void UntakeByte(int c);
-    void TakeWord(int first);
-    // Takes the blanks at the front of the read-ahead buffer (and the lines they end).
-    void TakeBlanks();
+    void ReadFormText(uint32_t& complete, int32_t depth);
+    // Makes the form's first tokens from the stream's buffer, as many as lie whole in it (at
+    // most MaxMadeAhead) and keeps their text; true when the form ended among them.
+    bool MakeTokensAhead(uint32_t& complete, int32_t& depth);
     // The bytes of one token from a source: its kind hint (EndOfData, 0 for a word, '"' for a
     // string, or the punctuation), the line it is given, the word or string contents in
     // `lexeme` and the text as written in `source` when it differs; blanks and comments before
@@ -97,13 +98,16 @@ private:
 
     std::vector<TStreamTokenRef> FPushBack; // handed back; the top (back) is the next token
     TStreamTokenRef FLastToken;
-    // The current form: its text, where its tokens are made from and how many are still to
-    // come, the names given to its lone "?" and "$?" while it was read, and its number.
+    // The current form: its text, its tokens made as it was read, where the others are made
+    // from and how many are still to come, the names given to its lone "?" and "$?" while it
+    // was read, and its number.
+    static constexpr size_t MaxMadeAhead = 32;
+    std::vector<TRefPtr<TIEStreamToken>> FFormTokens;
     std::string FFormText;
     size_t FFormPos = 0;
     int32_t FFormLine = 1;
     bool FFormAfterCR = false;
-    uint32_t FFormNext = 0; // the place of the next token made from the text
+    uint32_t FFormNext = 0; // the place of the next token handed out
     uint32_t FFormLeft = 0;
     size_t FFormNextName = 0;
     int32_t FFormStartLine = 1;
