@@ -136,16 +136,18 @@ bool ReadFloat(std::string_view w, double& value) {
     if (i < w.size() && (w[i] == '+' || w[i] == '-')) negative = w[i++] == '-';
     const size_t start = i;
     size_t digits = 0;
+    size_t fraction = 0;
     while (i < w.size() && IsDigit(w[i]))
         ++i, ++digits;
     if (i < w.size() && w[i] == '.') {
         ++i;
         while (i < w.size() && IsDigit(w[i]))
-            ++i, ++digits;
+            ++i, ++digits, ++fraction;
     }
     if (digits == 0) return false;
     bool negativeExponent = false;
-    if (i < w.size() && (w[i] == 'e' || w[i] == 'E')) {
+    const bool exponent = i < w.size() && (w[i] == 'e' || w[i] == 'E');
+    if (exponent) {
         ++i;
         if (i < w.size() && (w[i] == '+' || w[i] == '-')) negativeExponent = w[i++] == '-';
         size_t expDigits = 0;
@@ -154,6 +156,18 @@ bool ReadFloat(std::string_view w, double& value) {
         if (expDigits == 0) return false;
     }
     if (i != w.size()) return false;
+    if (!exponent && digits <= 15) {
+        // Few digits and no exponent: the digits make an integer below 2^53 and the fraction's
+        // power of ten is exact, so one division rounds as the full conversion would.
+        static constexpr double PowersOfTen[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        int64_t mantissa = 0;
+        for (size_t k = start; k < w.size(); ++k)
+            if (w[k] != '.') mantissa = mantissa * 10 + (w[k] - '0');
+        const double v = static_cast<double>(mantissa) / PowersOfTen[fraction];
+        value = negative ? -v : v;
+        return true;
+    }
     // from_chars takes neither a leading "+" nor a mantissa that begins with "."; the sign is
     // applied here, and a bare fraction gets its "0" in a small copy.
     std::string_view digitsText = w.substr(start);
@@ -403,7 +417,7 @@ std::string TIEClipsStream::GenerateName(std::string_view prefix) {
     return name;
 }
 
-TRefPtr<TIEStreamToken> TIEClipsStream::NewToken(int32_t line, std::string& whiteSpace) {
+inline TRefPtr<TIEStreamToken> TIEClipsStream::NewToken(int32_t line, std::string& whiteSpace) {
     TRefPtr<TIEStreamToken>& made = FMadeTokens[FMadeNext];
     FMadeNext = (FMadeNext + 1) % MadeTokenRing;
     // A token still held elsewhere (by a parser, a value, or as the last token) stays as it is.
@@ -465,19 +479,20 @@ bool TIEClipsStream::FillToken(TIEStreamToken& token, int hint, std::string& lex
             token.SetNumber(f);
         } else {
             token.SetDataType(dtAtom);
-            token.SetText(lexeme);
+            token.SetText(std::move(lexeme));
         }
         // A number's display text is its value; error messages show it as written.
-        if (token.GetDataType() != dtAtom) token.SetSourceText(lexeme);
+        if (token.GetDataType() != dtAtom) token.SetSourceText(std::move(lexeme));
     } else if (IsDigit(w[0])) {
         token.SetDataType(dtInteger);
         token.SetNumber(w[0] - '0');
-        token.SetSourceText(lexeme);
+        token.SetSourceText(std::move(lexeme));
     } else {
         token.SetDataType(dtAtom);
-        token.SetText(lexeme);
+        token.SetText(std::move(lexeme));
         shared = true;
     }
+    lexeme.clear();
     if (!source.empty()) token.SetSourceText(std::move(source));
     source.clear();
     return shared;
@@ -488,7 +503,8 @@ TRefPtr<TIEStreamToken> TIEClipsStream::MakeToken(TIn& in, std::string& whiteSpa
     int32_t line = 0;
     const int hint = Lex(in, whiteSpace, FLexeme, FSource, line);
     TRefPtr<TIEStreamToken> token = NewToken(line, whiteSpace);
-    if (FillToken(*token, hint, FLexeme, FSource, in)) token->SetTextBlock(SharedAtomText(FLexeme));
+    if (FillToken(*token, hint, FLexeme, FSource, in))
+        token->SetTextBlock(SharedAtomText(token->GetText()));
     return token;
 }
 
@@ -789,11 +805,17 @@ bool TIEClipsStream::MakeTokensAhead(uint32_t& complete, int32_t& depth) {
         const size_t whiteSpace = FFormWhiteSpace.size();
         int32_t line = 0;
         int hint = EndOfData;
-        try {
-            hint = Lex(in, FFormWhiteSpace, FLexeme, FSource, line);
-        } catch (const EIEParseException&) {
-            // A string that runs past the buffer: the text reader decides whether it ends.
-            if (!in.HitEnd) throw;
+        if (in.P != in.End && IsPunctuation(static_cast<unsigned char>(*in.P))) {
+            // Lex's way with punctuation right at hand, without the call.
+            hint = in.Get();
+            line = in.LineNumber;
+        } else {
+            try {
+                hint = Lex(in, FFormWhiteSpace, FLexeme, FSource, line);
+            } catch (const EIEParseException&) {
+                // A string that runs past the buffer: the text reader decides whether it ends.
+                if (!in.HitEnd) throw;
+            }
         }
         if (in.HitEnd) {
             in.P = tokenStart;
@@ -804,7 +826,7 @@ bool TIEClipsStream::MakeTokensAhead(uint32_t& complete, int32_t& depth) {
         }
         TRefPtr<TIEStreamToken> token = NewToken(line, FFormWhiteSpace);
         if (FillToken(*token, hint, FLexeme, FSource, in)) {
-            token->SetTextBlock(SharedAtomText(FLexeme));
+            token->SetTextBlock(SharedAtomText(token->GetText()));
         } else if (!in.PendingName.empty()) {
             FFormNames.push_back(GenerateName(in.PendingName));
             token->SetText(FFormNames.back());
@@ -890,9 +912,13 @@ void TIEClipsStream::ReadAhead() {
     FFormLeft = complete;
 }
 
-TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
+inline TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
     --FFormLeft;
     if (FFormNext < FFormTokens.size()) return FFormTokens[FFormNext++];
+    return NextTextToken();
+}
+
+TRefPtr<TIEStreamToken> TIEClipsStream::NextTextToken() {
     TTextIn in{FFormText.data() + FFormPos,
                FFormText.data() + FFormText.size(),
                FFormLine,

@@ -4,13 +4,14 @@
 // One top-level form is read ahead as text (first token on top of what is to come). The tokens
 // of its front that lie whole in the stream's buffer are made as it is read (a short form is
 // read once); the rest are made from the text as the parser asks for them, so a long form costs
-// memory in proportion to its text; the parser can put back any number of tokens; every line end (CR LF,
-// LF or a lone CR) counts one line, wherever it stands; the blanks and comments before a token
-// are kept on it. A form that starts with ")" is that one token, so a stray ")" never swallows
-// the next form.
+// memory in proportion to its text; the parser can put back any number of tokens; every line end
+// (CR LF, LF or a lone CR) counts one line, wherever it stands; the blanks and comments before a
+// token are kept on it. A form that starts with ")" is that one token, so a stray ")" never
+// swallows the next form.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,13 +82,14 @@ private:
     template <class TIn>
     static int Lex(TIn& in, std::string& whiteSpace, std::string& lexeme, std::string& source,
                    int32_t& line);
-    // Gives `token` the kind and payload of what Lex read; true for an atom whose text may be
-    // shared with the atoms read before.
+    // Gives `token` the kind and payload of what Lex read (`lexeme` and `source` are moved into
+    // it); true for an atom whose text may be shared with the atoms read before.
     template <class TIn>
     static bool FillToken(TIEStreamToken& token, int hint, std::string& lexeme, std::string& source,
                           TIn& in);
     template <class TIn> TRefPtr<TIEStreamToken> MakeToken(TIn& in, std::string& whiteSpace);
     TRefPtr<TIEStreamToken> NextFormToken();
+    TRefPtr<TIEStreamToken> NextTextToken();
     TTextIn FormStart() const;
     TRefPtr<TIEStreamToken> NewToken(int32_t line, std::string& whiteSpace);
     bool IsOfForm(const IStreamToken& token, uint32_t& index) const;
@@ -129,8 +131,25 @@ private:
     static constexpr size_t MaxSharedAtomTexts = 4096;
     struct TTextHash {
         using is_transparent = void;
+        // Atoms are short: eight bytes a step, each folded in by one multiplication (the map
+        // mixes the result further).
         size_t operator()(std::string_view s) const noexcept {
-            return std::hash<std::string_view>()(s);
+            uint64_t h = s.size();
+            const char* p = s.data();
+            size_t n = s.size();
+            for (; n >= 8; p += 8, n -= 8) {
+                uint64_t w = 0;
+                std::memcpy(&w, p, 8);
+                h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+                h ^= h >> 29;
+            }
+            if (n > 0) {
+                uint64_t w = 0;
+                std::memcpy(&w, p, n);
+                h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+                h ^= h >> 29;
+            }
+            return static_cast<size_t>(h);
         }
     };
     boost::unordered_flat_map<std::string, TRefPtr<TIEText>, TTextHash, std::equal_to<>> FAtomTexts;

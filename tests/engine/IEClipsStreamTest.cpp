@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <set>
@@ -156,6 +158,24 @@ TEST(IEClipsStreamTest, Numbers) {
         EXPECT_EQ(t[0]->GetDataType(), c.kind) << c.text;
         EXPECT_EQ(t[0]->GetNumber(), c.number) << c.text;
         EXPECT_EQ(t[0]->GetText(), "") << c.text;
+    }
+    // Decimals of up to 18 digits, the point anywhere, read exactly as the C library reads
+    // them (the same double, bit for bit).
+    std::mt19937 random(7);
+    for (int i = 0; i < 3000; ++i) {
+        const size_t digits = 1 + random() % 18;
+        const size_t point = random() % (digits + 1);
+        std::string text = random() % 3 == 0 ? "-" : "";
+        for (size_t k = 0; k <= digits; ++k) {
+            if (k == point) text += '.';
+            if (k < digits) text += static_cast<char>('0' + random() % 10);
+        }
+        auto t = Tokens(text);
+        ASSERT_EQ(t.size(), 1u) << text;
+        ASSERT_EQ(t[0]->GetDataType(), dtFloat) << text;
+        const double expected = std::strtod(text.c_str(), nullptr);
+        const double number = t[0]->GetNumber();
+        ASSERT_EQ(std::memcmp(&number, &expected, sizeof number), 0) << text;
     }
     for (const char* atom :
          {"-", "+", ".", "-x", "1abc", "1e", "1e+", "0x", "0xG", "1e999", "--1", "1.2.3", "+-"}) {
@@ -484,4 +504,70 @@ TEST(IEClipsStreamTest, LongWordsAcrossTheReadBuffer) {
     EXPECT_EQ(t[3]->GetLineNumber(), 2);
     for (int i = 0; i < 3000; ++i)
         ASSERT_EQ(t[5 + static_cast<size_t>(i)]->GetText(), Word(i));
+}
+
+TEST(IEClipsStreamTest, FormsAcrossTheReadBufferReadAsAnywhere) {
+    // A form's tokens are made as it is read while they lie whole in the read buffer, and from
+    // its text after that. Wherever a refill of the buffer falls in the form, its tokens (kind,
+    // text, source, line, white space, generated names), its history and an unterminated
+    // string's error are those of reading it token by token, with LF and CR LF line ends.
+    // (Texts are built by appending: gcc 12 takes some concatenations for overlapping copies.)
+    const auto describe = [](const IStreamToken& t) {
+        std::string d = std::to_string(t.GetDataType());
+        for (const std::string& part :
+             {t.GetText(), t.SourceText(), std::to_string(t.GetLineNumber()), t.GetWhiteSpace()}) {
+            d += '|';
+            d += part;
+        }
+        return d;
+    };
+    for (const char* lineEnd : {"\n", "\r\n"}) {
+        std::string form = "(f ?x $? ? \"s \\\" t\" ;note";
+        form += lineEnd;
+        form += " a\\ b 1.5 -3\r0x1F (g \"two";
+        form += lineEnd;
+        form += "lines\")";
+        for (int i = 0; i < 40; ++i) {
+            form += ' ';
+            form += Word(i);
+        }
+        form += lineEnd;
+        form += ")";
+        for (size_t pad = 8190 - form.size(); pad <= 8192; ++pad) {
+            std::string front = ";";
+            front.append(pad - 2, 'p');
+            front += '\n';
+            Scanner plain(front + form + " (next)");
+            Scanner ahead(front + form + " (next)");
+            std::string history;
+            int32_t lastLine = 0;
+            for (int i = 0;; ++i) {
+                const auto p = plain.Stream->ReadToken();
+                const auto a = ahead.Next();
+                ASSERT_EQ(describe(*a), describe(*p)) << pad << " token " << i;
+                if (i > 0 && lastLine < p->GetLineNumber()) history += IELineEnd;
+                history += p->SourceText();
+                history += ' ';
+                lastLine = p->GetLineNumber();
+                if (ahead.Stream->Depth() == 0) break;
+            }
+            EXPECT_EQ(ahead.Stream->History(), history) << pad;
+            EXPECT_EQ(describe(*ahead.Next()), describe(*plain.Stream->ReadToken())) << pad;
+
+            std::string never = front;
+            never += "(a b";
+            never += lineEnd;
+            never += "\"never)";
+            Scanner broken(never);
+            try {
+                for (int i = 0; i < 5; ++i)
+                    broken.Next();
+                ADD_FAILURE() << pad;
+            } catch (const EIEParseException& e) {
+                EXPECT_STREQ(e.what(), "Invalid string value, string was not terminated");
+                EXPECT_EQ(e.LineNumber(), 3) << pad;
+                EXPECT_EQ(broken.Stream->History(), "( a b ") << pad;
+            }
+        }
+    }
 }
