@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
+#include <type_traits>
 #include <typeinfo>
 
 #include "engine/model/IEValue.h"
@@ -564,7 +565,14 @@ int TIEClipsStream::Lex(TIn& in, std::string& whiteSpace, std::string& lexeme, s
             return '"';
         }
         // A word: everything up to a blank, the end of data or a character that begins a token.
-        lexeme += static_cast<char>(c);
+        if constexpr (std::is_base_of_v<TTextIn, TIn>) {
+            // In a text the first character and the run of plain ones after it are one piece.
+            const size_t run = PlainRun(in.Ahead());
+            lexeme.assign(in.P - 1, run + 1);
+            in.Skip(run);
+        } else {
+            lexeme += static_cast<char>(c);
+        }
         for (;;) {
             // The plain characters that follow are taken in one run; none of them is a line end,
             // so the line bookkeeping is that of any such character.
@@ -914,7 +922,9 @@ void TIEClipsStream::ReadAhead() {
 
 inline TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
     --FFormLeft;
-    if (FFormNext < FFormTokens.size()) return FFormTokens[FFormNext++];
+    // A token made ahead is handed over: the scanner keeps no count on it, so that it is made
+    // again as soon as its taker lets go of it.
+    if (FFormNext < FFormTokens.size()) return std::move(FFormTokens[FFormNext++]);
     return NextTextToken();
 }
 
