@@ -427,8 +427,11 @@ inline TRefPtr<TIEStreamToken> TIEClipsStream::NewToken(int32_t line, std::strin
     } else {
         made = MakeRef<TIEStreamToken>(tkEndOfInput, line);
     }
-    made->SwapWhiteSpace(whiteSpace);
-    whiteSpace.clear();
+    // Most tokens have none or one blank before them: a token made new or again has none.
+    if (!whiteSpace.empty()) {
+        made->SwapWhiteSpace(whiteSpace);
+        whiteSpace.clear();
+    }
     return made;
 }
 
@@ -568,7 +571,7 @@ int TIEClipsStream::Lex(TIn& in, std::string& whiteSpace, std::string& lexeme, s
         if constexpr (std::is_base_of_v<TTextIn, TIn>) {
             // In a text the first character and the run of plain ones after it are one piece.
             const size_t run = PlainRun(in.Ahead());
-            lexeme.assign(in.P - 1, run + 1);
+            lexeme.append(in.P - 1, run + 1);
             in.Skip(run);
         } else {
             lexeme += static_cast<char>(c);
