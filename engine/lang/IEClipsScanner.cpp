@@ -137,18 +137,16 @@ bool ReadFloat(std::string_view w, double& value) {
     if (i < w.size() && (w[i] == '+' || w[i] == '-')) negative = w[i++] == '-';
     const size_t start = i;
     size_t digits = 0;
-    size_t fraction = 0;
     while (i < w.size() && IsDigit(w[i]))
         ++i, ++digits;
     if (i < w.size() && w[i] == '.') {
         ++i;
         while (i < w.size() && IsDigit(w[i]))
-            ++i, ++digits, ++fraction;
+            ++i, ++digits;
     }
     if (digits == 0) return false;
     bool negativeExponent = false;
-    const bool exponent = i < w.size() && (w[i] == 'e' || w[i] == 'E');
-    if (exponent) {
+    if (i < w.size() && (w[i] == 'e' || w[i] == 'E')) {
         ++i;
         if (i < w.size() && (w[i] == '+' || w[i] == '-')) negativeExponent = w[i++] == '-';
         size_t expDigits = 0;
@@ -157,18 +155,6 @@ bool ReadFloat(std::string_view w, double& value) {
         if (expDigits == 0) return false;
     }
     if (i != w.size()) return false;
-    if (!exponent && digits <= 15) {
-        // Few digits and no exponent: the digits make an integer below 2^53 and the fraction's
-        // power of ten is exact, so one division rounds as the full conversion would.
-        static constexpr double PowersOfTen[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        int64_t mantissa = 0;
-        for (size_t k = start; k < w.size(); ++k)
-            if (w[k] != '.') mantissa = mantissa * 10 + (w[k] - '0');
-        const double v = static_cast<double>(mantissa) / PowersOfTen[fraction];
-        value = negative ? -v : v;
-        return true;
-    }
     // from_chars takes neither a leading "+" nor a mantissa that begins with "."; the sign is
     // applied here, and a bare fraction gets its "0" in a small copy.
     std::string_view digitsText = w.substr(start);
@@ -190,6 +176,43 @@ bool ReadFloat(std::string_view w, double& value) {
     }
     value = negative ? -v : v;
     return true;
+}
+
+// A word that may be a number (longer than one character, starting with a digit, a sign or a
+// point): dtInteger with `integer`, dtFloat with `real`, or dtAtom when it is neither.
+int ReadNumber(std::string_view w, int32_t& integer, double& real) {
+    // The common shapes in one pass: a sign, up to 15 digits and at most one point. Nine
+    // digits always fit an integer; for a decimal the digits make an integer below 2^53 and
+    // the fraction's power of ten is exact, so one division rounds as the full conversion does.
+    static constexpr double PowersOfTen[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    size_t k = 0;
+    bool negative = false;
+    if (w[0] == '+' || w[0] == '-') negative = w[k++] == '-';
+    const size_t start = k;
+    uint64_t mantissa = 0; // wraps past 19 digits, where it is not used
+    while (k < w.size() && IsDigit(w[k]))
+        mantissa = mantissa * 10 + static_cast<uint64_t>(w[k++] - '0');
+    if (k == w.size()) {
+        if (k > start && k - start <= 9) {
+            const auto v = static_cast<int32_t>(mantissa);
+            integer = negative ? -v : v;
+            return dtInteger;
+        }
+    } else if (w[k] == '.') {
+        const size_t point = k++;
+        while (k < w.size() && IsDigit(w[k]))
+            mantissa = mantissa * 10 + static_cast<uint64_t>(w[k++] - '0');
+        const size_t digits = k - start - 1;
+        if (k == w.size() && digits > 0 && digits <= 15) {
+            const double v = static_cast<double>(mantissa) / PowersOfTen[k - point - 1];
+            real = negative ? -v : v;
+            return dtFloat;
+        }
+    }
+    if (ReadInteger(w, integer)) return dtInteger;
+    if (ReadFloat(w, real)) return dtFloat;
+    return dtAtom;
 }
 
 } // namespace
@@ -475,10 +498,11 @@ bool TIEClipsStream::FillToken(TIEStreamToken& token, int hint, std::string& lex
     } else if (w.size() > 1 && (IsDigit(w[0]) || w[0] == '+' || w[0] == '-' || w[0] == '.')) {
         int32_t i = 0;
         double f = 0.0;
-        if (ReadInteger(w, i)) {
+        const int kind = ReadNumber(w, i, f);
+        if (kind == dtInteger) {
             token.SetDataType(dtInteger);
             token.SetNumber(i);
-        } else if (ReadFloat(w, f)) {
+        } else if (kind == dtFloat) {
             token.SetDataType(dtFloat);
             token.SetNumber(f);
         } else {

@@ -137,6 +137,10 @@ TEST(IEClipsStreamTest, Numbers) {
     };
     const Case cases[] = {
         {"12", dtInteger, 12},
+        {"007", dtInteger, 7},
+        {"-0", dtInteger, 0},
+        {"999999999", dtInteger, 999999999},
+        {"+.5", dtFloat, 0.5},
         {"0x1F", dtInteger, 31},
         {"-7", dtInteger, -7},
         {"+7", dtInteger, 7},
@@ -159,19 +163,28 @@ TEST(IEClipsStreamTest, Numbers) {
         EXPECT_EQ(t[0]->GetNumber(), c.number) << c.text;
         EXPECT_EQ(t[0]->GetText(), "") << c.text;
     }
-    // Decimals of up to 18 digits, the point anywhere, read exactly as the C library reads
-    // them (the same double, bit for bit).
+    // Digits and decimals of up to 18 digits, the point anywhere or nowhere, read exactly as
+    // the C library reads them (an integer when it fits 32 bits, else the same double, bit for
+    // bit).
     std::mt19937 random(7);
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 4000; ++i) {
         const size_t digits = 1 + random() % 18;
-        const size_t point = random() % (digits + 1);
+        const size_t point = random() % (digits + 2); // digits + 1: none
         std::string text = random() % 3 == 0 ? "-" : "";
         for (size_t k = 0; k <= digits; ++k) {
             if (k == point) text += '.';
-            if (k < digits) text += static_cast<char>('0' + random() % 10);
+            if (k < digits)
+                text +=
+                    static_cast<char>('0' + (k == 0 && i % 2 == 0 ? random() % 2 : random() % 10));
         }
         auto t = Tokens(text);
         ASSERT_EQ(t.size(), 1u) << text;
+        const long long whole = std::strtoll(text.c_str(), nullptr, 10);
+        if (point > digits && whole >= INT32_MIN && whole <= INT32_MAX) {
+            ASSERT_EQ(t[0]->GetDataType(), dtInteger) << text;
+            ASSERT_EQ(t[0]->GetNumber(), static_cast<double>(whole)) << text;
+            continue;
+        }
         ASSERT_EQ(t[0]->GetDataType(), dtFloat) << text;
         const double expected = std::strtod(text.c_str(), nullptr);
         const double number = t[0]->GetNumber();
