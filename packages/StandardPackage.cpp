@@ -1185,10 +1185,9 @@ struct TSlotChanges {
 // Where the groups of a modify or duplicate call find their slots in a template's slot layout
 // (layout numbers are unique over all templates): worked out on the call's first run and again
 // when the fact's template or its slots differ, so that a rule's modify, run over and over, looks
-// up no name and reads no slot. A call finds its entry by its form mark; the entry names the call
-// and each group's list, which are compared before a position is used (a call whose arguments
-// changed forgets its mark).
-struct TSlotPlan {
+// up no name and reads no slot. Kept with the call under its form mark (which a change of the
+// arguments forgets); each group's list is compared again before its position is used.
+struct TSlotPlan : TFunctionCall::TFormData {
     struct TGroup {
         const TValueVector* Group;
         const TIEText* Name;
@@ -1198,17 +1197,12 @@ struct TSlotPlan {
         // The group is the slot name and one list written as such.
         bool OneList;
     };
-    const IFunCall* Call = nullptr;
     uint32_t Layout = 0;
     // Some group is not a list of an atom and values, or names no slot: no plan.
     bool Planned = false;
     boost::container::small_vector<TGroup, 4> Groups;
 };
-
-// Per thread: engines on different threads never share an entry. The table is emptied when it
-// grows large (calls of freed rules leave their entries behind); a call then plans again.
-thread_local std::vector<TSlotPlan> SlotPlans;
-constexpr size_t kMaxSlotPlans = 4096;
+constexpr int32_t kSlotPlanMark = 1;
 
 // The list a group written as a list holds (the engine's own), null otherwise.
 const TValueVector* WrittenGroup(const IIEValue* written) {
@@ -1223,21 +1217,17 @@ const TSlotPlan* SlotPlanOf(IFunCall* call, const TFactTemplate& factTemplate) {
     if (typeid(*call) != typeid(TFunctionCall)) return nullptr;
     auto& own = static_cast<TFunctionCall&>(*call);
     const uint32_t layout = factTemplate.Layout();
-    auto mark = static_cast<size_t>(own.FormMark());
-    if (own.FormMark() >= 0 && mark < SlotPlans.size() && SlotPlans[mark].Call == call) {
-        const TSlotPlan& plan = SlotPlans[mark];
-        if (plan.Layout == layout) return plan.Planned ? &plan : nullptr;
-    } else {
-        if (SlotPlans.size() >= kMaxSlotPlans) SlotPlans.clear();
-        mark = SlotPlans.size();
-        SlotPlans.emplace_back();
-        own.SetFormMark(static_cast<int32_t>(mark));
+    auto* plan =
+        own.FormMark() == kSlotPlanMark ? static_cast<TSlotPlan*>(own.FormData()) : nullptr;
+    if (plan && plan->Layout == layout) return plan->Planned ? plan : nullptr;
+    if (!plan) {
+        own.SetFormData(std::make_unique<TSlotPlan>());
+        own.SetFormMark(kSlotPlanMark);
+        plan = static_cast<TSlotPlan*>(own.FormData());
     }
-    TSlotPlan& plan = SlotPlans[mark];
-    plan.Call = call;
-    plan.Layout = layout;
-    plan.Planned = false;
-    plan.Groups.clear();
+    plan->Layout = layout;
+    plan->Planned = false;
+    plan->Groups.clear();
     for (int32_t i = 1, n = own.ArgumentCount(); i < n; ++i) {
         const TValueVector* group = WrittenGroup(own.ArgumentAt(i).get());
         if (!group || group->Count() < 2) return nullptr;
@@ -1249,12 +1239,12 @@ const TSlotPlan* SlotPlanOf(IFunCall* call, const TFactTemplate& factTemplate) {
             factTemplate.IndexOfSlotText(*static_cast<const TIEValue*>(first)->TextBlock());
         if (index < 0) return nullptr;
         const IIEValue* second = group->begin()[1].get();
-        plan.Groups.push_back({group, static_cast<const TIEValue*>(first)->TextBlock(), index,
-                               group->Count(), factTemplate.Slot(index)->IsMultiSlot(),
-                               group->Count() == 2 && second && second->GetDType() == dtList});
+        plan->Groups.push_back({group, static_cast<const TIEValue*>(first)->TextBlock(), index,
+                                group->Count(), factTemplate.Slot(index)->IsMultiSlot(),
+                                group->Count() == 2 && second && second->GetDType() == dtList});
     }
-    plan.Planned = true;
-    return &plan;
+    plan->Planned = true;
+    return plan;
 }
 
 // The new slot values of a modify or duplicate: each (slot value...) group evaluated. All are
