@@ -724,16 +724,27 @@ size_t TFacts::FindSlotOfId(int32_t id) const {
         auto it = FSlotById.find(id);
         return it == FSlotById.end() ? std::string::npos : it->second;
     }
-    // The newest facts are the ones most often modified or retracted (a firing works on what
-    // the last one made): the range is narrowed from the end by doubling steps first.
     const size_t n = FIds.size();
+    if (n == 0 || id > FIds.back()) return std::string::npos;
+    // The identifiers ascend by at least one per slot, so the slot of `id` lies no further from
+    // the end than `id` from the last identifier. They are dense at the end (a removed fact keeps
+    // its tombstone until the list is compacted), where the facts most often modified or
+    // retracted are (a firing works on what the last ones made): that slot is tried first.
+    const auto back = static_cast<size_t>(static_cast<int64_t>(FIds.back()) - id);
+    size_t low = 0;
+    if (back < n) {
+        const size_t guess = n - 1 - back;
+        if (FIds[guess] == id) return FSlots[guess] ? guess : std::string::npos;
+        low = guess + 1;
+    }
+    // Otherwise the range is narrowed from the end by doubling steps first.
     size_t high = n;
     size_t step = 1;
-    while (step <= n && FIds[n - step] > id) {
+    while (step <= n - low && FIds[n - step] > id) {
         high = n - step;
         step *= 2;
     }
-    const size_t low = step <= n ? n - step : 0;
+    if (step <= n - low) low = n - step;
     auto it = std::lower_bound(FIds.begin() + static_cast<ptrdiff_t>(low),
                                FIds.begin() + static_cast<ptrdiff_t>(high), id);
     if (it == FIds.end() || *it != id) return std::string::npos;

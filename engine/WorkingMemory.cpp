@@ -52,14 +52,34 @@ int32_t TWorkingMemory::AssertWithInference(const TRefPtr<IFact>& fact,
     return Assert(fact, flag);
 }
 
+namespace {
+
+// Whether the fact has a template, and whether that is fuzzy; the engine's own fact class is
+// asked without a counted reference to its template (every assertion asks).
+bool FactTemplateKind(const IFact* fact, bool& fuzzy) {
+    if (!fact) return false;
+    if (typeid(*fact) == typeid(TFact)) {
+        const TFactTemplate* t = static_cast<const TFact*>(fact)->Template();
+        if (t && typeid(*t) == typeid(TFactTemplate)) {
+            fuzzy = t->TFactTemplate::IsFuzzy();
+            return true;
+        }
+    }
+    const TRefPtr<IFactTemplate> t = fact->GetTemplate();
+    if (t) fuzzy = t->IsFuzzy();
+    return t != nullptr;
+}
+
+} // namespace
+
 int32_t TWorkingMemory::Assert(const TRefPtr<IFact>& fact, bool flag) {
-    if (!fact || !fact->GetTemplate()) RaiseIE(imFactTemplateMissing);
+    bool fuzzy = false;
+    if (!FactTemplateKind(fact.get(), fuzzy)) RaiseIE(imFactTemplateMissing);
     // Requested while a token propagates: carried out right after that propagation.
     if (FPropagating > 0) {
         Queue(fact, true);
         return -1;
     }
-    const bool fuzzy = fact->GetTemplate()->IsFuzzy();
     if (fuzzy) {
         // Concluded by a rule: only as strong as the activation that concluded it.
         if (TActivation* firing = FEngine.FiringActivation())

@@ -982,6 +982,16 @@ TRefPtr<IFact> CloneFact(const IFact& fact) {
 }
 
 // The fact of that identifier in working memory (found by identity), or the engine's error.
+// The fact's template: a TFact's own without a counted reference, any other fact's held in
+// `hold`. A fact without one raises.
+const IFactTemplate& TemplateOf(const IFact& fact, TRefPtr<IFactTemplate>& hold) {
+    if (typeid(fact) == typeid(TFact))
+        if (const TFactTemplate* t = static_cast<const TFact&>(fact).Template()) return *t;
+    hold = fact.GetTemplate();
+    if (!hold) RaiseIE(imFactTemplateMissing);
+    return *hold;
+}
+
 TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
     const IFact* fact = engine.Facts().FindID(id);
     if (!fact) RaiseIE(imNoSuchFact, IntToStr(id));
@@ -1172,6 +1182,71 @@ struct TSlotChanges {
     }
 };
 
+// Where the groups of a modify or duplicate call find their slots in a template's slot layout
+// (layout numbers are unique over all templates): worked out on the call's first run and again
+// when the fact's template or its slots differ, so that a rule's modify, run over and over, looks
+// up no name and reads no slot. Kept with the call under its form mark (which a change of the
+// arguments forgets); each group's list is compared again before its position is used.
+struct TSlotPlan : TFunctionCall::TFormData {
+    struct TGroup {
+        const TValueVector* Group;
+        const TIEText* Name;
+        int32_t Index;
+        int32_t Count;
+        bool Multi;
+        // The group is the slot name and one list written as such.
+        bool OneList;
+    };
+    uint32_t Layout = 0;
+    // Some group is not a list of an atom and values, or names no slot: no plan.
+    bool Planned = false;
+    boost::container::small_vector<TGroup, 4> Groups;
+};
+constexpr int32_t kSlotPlanMark = 1;
+
+// The list a group written as a list holds (the engine's own), null otherwise.
+const TValueVector* WrittenGroup(const IIEValue* written) {
+    if (!written || typeid(*written) != typeid(TIEValue)) return nullptr;
+    const IValueVector* group = static_cast<const TIEValue*>(written)->ListPayload();
+    return group && typeid(*group) == typeid(TValueVector) ? static_cast<const TValueVector*>(group)
+                                                           : nullptr;
+}
+
+// The call's plan for the template's current layout, null when the call has none.
+const TSlotPlan* SlotPlanOf(IFunCall* call, const TFactTemplate& factTemplate) {
+    if (typeid(*call) != typeid(TFunctionCall)) return nullptr;
+    auto& own = static_cast<TFunctionCall&>(*call);
+    const uint32_t layout = factTemplate.Layout();
+    auto* plan =
+        own.FormMark() == kSlotPlanMark ? static_cast<TSlotPlan*>(own.FormData()) : nullptr;
+    if (plan && plan->Layout == layout) return plan->Planned ? plan : nullptr;
+    if (!plan) {
+        own.SetFormData(std::make_unique<TSlotPlan>());
+        own.SetFormMark(kSlotPlanMark);
+        plan = static_cast<TSlotPlan*>(own.FormData());
+    }
+    plan->Layout = layout;
+    plan->Planned = false;
+    plan->Groups.clear();
+    for (int32_t i = 1, n = own.ArgumentCount(); i < n; ++i) {
+        const TValueVector* group = WrittenGroup(own.ArgumentAt(i).get());
+        if (!group || group->Count() < 2) return nullptr;
+        const IIEValue* first = group->begin()[0].get();
+        if (!first || typeid(*first) != typeid(TIEValue) ||
+            static_cast<const TIEValue*>(first)->DType() != dtAtom)
+            return nullptr;
+        const int32_t index =
+            factTemplate.IndexOfSlotText(*static_cast<const TIEValue*>(first)->TextBlock());
+        if (index < 0) return nullptr;
+        const IIEValue* second = group->begin()[1].get();
+        plan->Groups.push_back({group, static_cast<const TIEValue*>(first)->TextBlock(), index,
+                                group->Count(), factTemplate.Slot(index)->IsMultiSlot(),
+                                group->Count() == 2 && second && second->GetDType() == dtList});
+    }
+    plan->Planned = true;
+    return plan;
+}
+
 // The new slot values of a modify or duplicate: each (slot value...) group evaluated. All are
 // read before the fact is touched, so a bad group changes nothing. A group written as a list
 // and a slot name written as an atom are read where they stand (they evaluate to themselves).
@@ -1180,7 +1255,35 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
     const TFactTemplate* ownTemplate = typeid(factTemplate) == typeid(TFactTemplate)
                                            ? static_cast<const TFactTemplate*>(&factTemplate)
                                            : nullptr;
-    for (int32_t i = 1, n = call->ArgumentCount(); i < n; ++i) {
+    int32_t i = 1;
+    const int32_t n = call->ArgumentCount();
+    if (const TSlotPlan* plan = ownTemplate ? SlotPlanOf(call, *ownTemplate) : nullptr) {
+        // The planned groups, while the same lists stand in the call and the values evaluated
+        // so far left the template's slots as they were; the rest as below.
+        const auto& own = static_cast<const TFunctionCall&>(*call);
+        for (const TSlotPlan::TGroup& planned : plan->Groups) {
+            if (ownTemplate->Layout() != plan->Layout || i >= n) break;
+            // Held while the values are evaluated: they are read from it.
+            TRefPtr<IIEValue> written = own.ArgumentAt(i);
+            const TValueVector* group = WrittenGroup(written.get());
+            if (group != planned.Group || group->Count() != planned.Count) break;
+            const auto items = group->begin();
+            TRefPtr<IIEValue> value;
+            if (planned.Multi && !planned.OneList) {
+                auto list = TValueVector::Create();
+                for (int32_t j = 1; j < planned.Count; ++j)
+                    list->Add(Evaluated(items[j], context));
+                value = TIEValue::CreateList(std::move(list));
+            } else {
+                value = Evaluated(items[1], context);
+                if (planned.OneList)
+                    value = TIEValue::CreateList(context->EvaluateArguments(*value->AsList()));
+            }
+            changes.Items.push_back({planned.Index, -1, planned.Name, std::move(value)});
+            ++i;
+        }
+    }
+    for (; i < n; ++i) {
         // Held while the values are evaluated: they are read from it.
         TRefPtr<IIEValue> written = call->GetArgument(i);
         TRefPtr<IValueVector> groupHold;
@@ -1245,14 +1348,20 @@ TSlotChanges SlotChanges(IFunCall* call, const IFactTemplate& factTemplate, TIEC
     return changes;
 }
 
-// Sets the changed slots: by position when the fact is a TFact of the template whose layout the
-// positions were found in, by name otherwise.
-void ApplySlotChanges(IFact& fact, const TSlotChanges& changes) {
+// Sets the changed slots (their values move into the fact): by position when the fact is a TFact
+// of the template whose layout the positions were found in, by name otherwise.
+void ApplySlotChanges(IFact& fact, TSlotChanges& changes) {
     if (typeid(fact) == typeid(TFact)) {
         auto& f = static_cast<TFact&>(fact);
-        if (f.Template() && f.Template()->Layout() == changes.Layout) {
-            for (const TSlotChange& change : changes.Items)
-                f.SetSlotValueAt(change.Index, change.Value);
+        if (const TFactTemplate* t = f.Template(); t && t->Layout() == changes.Layout) {
+            // Without type checks a value is stored as it is (SetSlotValueAt's checks pass).
+            const bool checked = t->DynamicTypeChecks();
+            for (TSlotChange& change : changes.Items) {
+                if (checked || !change.Value)
+                    f.SetSlotValueAt(change.Index, change.Value);
+                else
+                    f.SetValueAt(change.Index, std::move(change.Value));
+            }
             return;
         }
     }
@@ -1364,7 +1473,8 @@ TModifyFunction::TModifyFunction()
 TRefPtr<IIEValue> TModifyFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     const TRefPtr<IFact> fact = FactById(engine, EvalArg(call, 0, context)->AsFactId());
-    const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
+    TRefPtr<IFactTemplate> hold;
+    auto changes = SlotChanges(call, TemplateOf(*fact, hold), context);
     engine.BeginModify(fact.get());
     ApplySlotChanges(*fact, changes);
     EvaluateFactSlots(*fact, context);
@@ -1379,7 +1489,8 @@ TDuplicateFunction::TDuplicateFunction()
 TRefPtr<IIEValue> TDuplicateFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
     const TRefPtr<IFact> fact = FactById(engine, EvalArg(call, 0, context)->AsFactId());
-    const auto changes = SlotChanges(call, *fact->GetTemplate(), context);
+    TRefPtr<IFactTemplate> hold;
+    auto changes = SlotChanges(call, TemplateOf(*fact, hold), context);
     TRefPtr<IFact> copy = CloneFact(*fact);
     copy->SetFactId(-1);
     ApplySlotChanges(*copy, changes);

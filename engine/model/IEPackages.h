@@ -268,6 +268,13 @@ public:
     // arguments or the function change.
     int32_t FormMark() const noexcept { return FFormMark; }
     void SetFormMark(int32_t mark) noexcept { FFormMark = mark; }
+    // More that the bound function worked out (a modify's slot positions), freed with the call;
+    // it stands only while the form mark the function set with it does.
+    struct TFormData {
+        virtual ~TFormData() = default;
+    };
+    TFormData* FormData() const noexcept { return FFormData.get(); }
+    void SetFormData(std::unique_ptr<TFormData> data) noexcept { FFormData = std::move(data); }
 
 private:
     // The bound function, found by name on first use (BindByName).
@@ -347,6 +354,7 @@ private:
     std::unique_ptr<std::string> FComment;
     intptr_t FTag = 0;
     int32_t FFormMark = -1;
+    std::unique_ptr<TFormData> FFormData;
     // ComputeInPlace's number in the stretch FFixedSerial names (see TFixedLeft); 0: none kept.
     mutable int32_t FFixedState = psNone;
     mutable uint64_t FFixedSerial = 0;
