@@ -195,23 +195,22 @@ void TIEToken::SetNegatedCount(int32_t count) {
     FCounted = count > 0;
 }
 
-void TIEToken::AddHolder(TTokenHolder& holder) noexcept {
+void TIEToken::AddHolder(THolderLinks& holder) noexcept {
     holder.HolderNext = nullptr;
-    holder.Holding = true;
     if (!FHolders) {
         FHolders = &holder;
         holder.HolderPrev = &holder;
         return;
     }
-    TTokenHolder* last = FHolders->HolderPrev;
+    THolderLinks* last = FHolders->HolderPrev;
     last->HolderNext = &holder;
     holder.HolderPrev = last;
     FHolders->HolderPrev = &holder;
 }
 
-void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
-    if (!holder.Holding) return;
-    TTokenHolder* next = holder.HolderNext;
+void TIEToken::RemoveHolder(THolderLinks& holder) noexcept {
+    if (!holder.HolderPrev) return;
+    THolderLinks* next = holder.HolderNext;
     if (&holder == FHolders) {
         if (next) next->HolderPrev = holder.HolderPrev; // the last
         FHolders = next;
@@ -220,7 +219,6 @@ void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
         (next ? next->HolderPrev : FHolders->HolderPrev) = holder.HolderPrev;
     }
     holder.HolderPrev = holder.HolderNext = nullptr;
-    holder.Holding = false;
 }
 
 TRefPtr<TIEToken> TIEToken::CreateFirst(TTokenAction tag, TRefPtr<IFact> fact) {
@@ -471,10 +469,13 @@ TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
 }
 
 TTokenEntry::~TTokenEntry() {
-    if (Holding) {
-        Token->RemoveHolder(*this);
+    if (Holding()) {
+        if (InSlot)
+            SlotHeld = false;
+        else
+            Token->RemoveHolder(Links());
         if (TFactTokens* shared = Tree ? Tree->Shared() : nullptr)
-            if (!Token->FirstHolder() && !Token->Parent()) shared->Forget(*Token);
+            if (!Token->Held() && !Token->Parent()) shared->Forget(*Token);
     }
     if (RightSide()) {
         // The children stay with their left entries, which hold them.
@@ -527,9 +528,10 @@ void TFactTokens::Forget(const TIEToken& token) noexcept {
 // TIETokenTree
 
 TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexcept {
-    for (TTokenHolder* h = token.FirstHolder(); h; h = h->HolderNext)
-        if (h->HolderKind == TTokenHolder::hkEntry && static_cast<TEntry*>(h)->Tree == this)
-            return static_cast<TEntry*>(h);
+    if (TEntry* e = token.SlotHolder(); e && e->Tree == this) return e;
+    for (THolderLinks* h = token.FirstHolder(); h; h = h->HolderNext)
+        if (TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry && TEntry::OfLinks(*h).Tree == this)
+            return &TEntry::OfLinks(*h);
     return nullptr;
 }
 
@@ -570,10 +572,64 @@ std::vector<TIETokenTree::TEntry*> TIETokenTree::Entries() const {
     return all;
 }
 
+namespace {
+
+// The pools of the blocks of entries of their own, by size (some of the sizes coincide: the first
+// one that fits serves).
+template <size_t... Sizes> struct TEntryPools {
+    static void* Get(size_t bytes) {
+        void* p = nullptr;
+        (void)((bytes == Sizes && (p = TBlockPool<Sizes>::Get())) || ...);
+        return p;
+    }
+    static void Put(void* p, size_t bytes) noexcept {
+        (void)((bytes == Sizes && (TBlockPool<Sizes>::Put(p), true)) || ...);
+    }
+};
+using TEntryBlocks =
+    TEntryPools<sizeof(TTokenEntry), sizeof(TChainedEntry), sizeof(TSharedEntry),
+                sizeof(THolderLinks) + sizeof(TTokenEntry),
+                sizeof(THolderLinks) + sizeof(TChainedEntry),
+                sizeof(THolderLinks) + sizeof(TSharedEntry)>;
+
+// An entry of its own block: the holder links in front of a held one (see TTokenEntry::Links).
+template <class E>
+E* NewOwnEntry(bool held, size_t bytes, TIETokenTree* tree, const TIETokenRef& token, int32_t key,
+               int32_t probeKey) {
+    char* at = static_cast<char*>(TEntryBlocks::Get(bytes));
+    if (held) {
+        ::new (at) THolderLinks;
+        at += sizeof(THolderLinks);
+    }
+    E* e = ::new (at) E(tree, token, key, probeKey);
+    e->Linked = held;
+    return e;
+}
+
+// Destroys an entry NewOwnEntry made as an `E` and gives back its block.
+template <class E> void FreeOwnEntry(TTokenEntry* e, size_t bytes) noexcept {
+    char* block = reinterpret_cast<char*>(e) - (e->Linked ? sizeof(THolderLinks) : 0);
+    static_cast<E*>(e)->~E();
+    TEntryBlocks::Put(block, bytes);
+}
+
+} // namespace
+
+// The bytes of the block of an entry of its own (not in its token's room) of this memory.
+inline size_t TIETokenTree::OwnEntryBytes(bool held) const noexcept {
+    // A split memory's entry of its own takes a block of a chained one: the memories around it
+    // make and drop those by the thousand, and one pool for both reuses what either frees.
+    const size_t bytes = FSharing                ? sizeof(TSharedEntry)
+                         : FChained || FSplit ? sizeof(TChainedEntry)
+                                              : sizeof(TTokenEntry);
+    return bytes + (held ? sizeof(THolderLinks) : 0);
+}
+
 inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
                                                     int32_t probeKey, bool held, uint64_t seen) {
+    const size_t bytes = OwnEntryBytes(held);
     if (FSharing) {
-        auto* e = new TSharedEntry(this, token, key, probeKey);
+        auto* e = NewOwnEntry<TSharedEntry>(held, bytes, this, token, key, probeKey);
         e->Seen = seen;
         // Never 0 (no blocker); numbers are reused only after 2^32 entries.
         if (++FNextMark == 0) ++FNextMark;
@@ -590,12 +646,8 @@ inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, in
         e->InSlot = true;
         return e;
     }
-    if (chained) return new TChainedEntry(this, token, key, probeKey);
-    // A split memory's entry of its own takes a block of a chained one: the memories around it
-    // make and drop those by the thousand, and one pool for both reuses what either frees.
-    if (FSplit)
-        return ::new (TBlockPool<sizeof(TChainedEntry)>::Get()) TEntry(this, token, key, probeKey);
-    return new TEntry(this, token, key, probeKey);
+    if (chained) return NewOwnEntry<TChainedEntry>(held, bytes, this, token, key, probeKey);
+    return NewOwnEntry<TEntry>(held, bytes, this, token, key, probeKey);
 }
 
 inline void TIETokenTree::Free(TEntry* e) noexcept {
@@ -610,15 +662,13 @@ inline void TIETokenTree::Free(TEntry* e) noexcept {
         token->Release();
         return;
     }
-    if (FSplit) {
-        e->~TEntry();
-        TBlockPool<sizeof(TChainedEntry)>::Put(e);
-    } else if (FSharing)
-        delete static_cast<TSharedEntry*>(e);
-    else if (FChained)
-        delete static_cast<TChainedEntry*>(e);
+    const size_t bytes = OwnEntryBytes(e->Linked);
+    if (FSharing)
+        FreeOwnEntry<TSharedEntry>(e, bytes);
+    else if (FChained && !FSplit)
+        FreeOwnEntry<TChainedEntry>(e, bytes);
     else
-        delete e;
+        FreeOwnEntry<TEntry>(e, bytes);
 }
 
 uint64_t TIETokenTree::TakeSharer() {
@@ -688,7 +738,10 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     TEntry* e;
     if (held) {
         e = NewEntry(token, key, probeKey, true, seen);
-        token->AddHolder(*e);
+        if (e->InSlot)
+            e->SlotHeld = true;
+        else
+            token->AddHolder(e->Links());
     } else {
         if (Lookup(*token)) {
             MarkBucket(key);
@@ -996,13 +1049,13 @@ void TIETokenTree::CheckInvariants() const {
         ++count;
         if (e->Indexed) {
             ++indexed;
-            if (e->Holding) fail("indexed entry in a holder list");
+            if (e->Holding() || e->Linked) fail("indexed entry in a holder list");
             if (Lookup(*e->Token) != e)
                 fail("indexed token not found, or an equal one found first");
         } else {
-            bool listed = false;
-            for (const TTokenHolder* h = e->Token->FirstHolder(); h && !listed; h = h->HolderNext)
-                listed = h == e;
+            bool listed = e->InSlot && e->Token->SlotHolder() == e;
+            for (const THolderLinks* h = e->Token->FirstHolder(); h && !listed; h = h->HolderNext)
+                listed = TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry && &TEntry::OfLinks(*h) == e;
             if (!listed) fail("held entry missing from its token's holders");
         }
         // A split memory's newest entry waits for Settle outside the chains.
