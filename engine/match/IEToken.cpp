@@ -469,11 +469,9 @@ TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
 }
 
 TTokenEntry::~TTokenEntry() {
-    if (Holding()) {
-        if (InSlot)
-            SlotHeld = false;
-        else
-            Token->RemoveHolder(Links());
+    // (The entry in its token's room holds it until the memory frees the room.)
+    if (Linked && Links().HolderPrev) {
+        Token->RemoveHolder(Links());
         if (TFactTokens* shared = Tree ? Tree->Shared() : nullptr)
             if (!Token->Held() && !Token->Parent()) shared->Forget(*Token);
     }
@@ -574,62 +572,41 @@ std::vector<TIETokenTree::TEntry*> TIETokenTree::Entries() const {
 
 namespace {
 
-// The pools of the blocks of entries of their own, by size (some of the sizes coincide: the first
-// one that fits serves).
-template <size_t... Sizes> struct TEntryPools {
-    static void* Get(size_t bytes) {
-        void* p = nullptr;
-        (void)((bytes == Sizes && (p = TBlockPool<Sizes>::Get())) || ...);
-        return p;
-    }
-    static void Put(void* p, size_t bytes) noexcept {
-        (void)((bytes == Sizes && (TBlockPool<Sizes>::Put(p), true)) || ...);
-    }
-};
-using TEntryBlocks =
-    TEntryPools<sizeof(TTokenEntry), sizeof(TChainedEntry), sizeof(TSharedEntry),
-                sizeof(THolderLinks) + sizeof(TTokenEntry),
-                sizeof(THolderLinks) + sizeof(TChainedEntry),
-                sizeof(THolderLinks) + sizeof(TSharedEntry)>;
-
-// An entry of its own block: the holder links in front of a held one (see TTokenEntry::Links).
-template <class E>
-E* NewOwnEntry(bool held, size_t bytes, TIETokenTree* tree, const TIETokenRef& token, int32_t key,
+// An entry of its own block, one of an entry of `Room`: the holder links in front of a held one
+// (see TTokenEntry::Links).
+template <class E, class Room = E>
+E* NewOwnEntry(bool held, TIETokenTree* tree, const TIETokenRef& token, int32_t key,
                int32_t probeKey) {
-    char* at = static_cast<char*>(TEntryBlocks::Get(bytes));
+    char* at;
     if (held) {
+        at = static_cast<char*>(TBlockPool<sizeof(THolderLinks) + sizeof(Room)>::Get());
         ::new (at) THolderLinks;
         at += sizeof(THolderLinks);
+    } else {
+        at = static_cast<char*>(TBlockPool<sizeof(Room)>::Get());
     }
     E* e = ::new (at) E(tree, token, key, probeKey);
     e->Linked = held;
     return e;
 }
 
-// Destroys an entry NewOwnEntry made as an `E` and gives back its block.
-template <class E> void FreeOwnEntry(TTokenEntry* e, size_t bytes) noexcept {
-    char* block = reinterpret_cast<char*>(e) - (e->Linked ? sizeof(THolderLinks) : 0);
+// Destroys an entry NewOwnEntry made and gives back its block.
+template <class E, class Room = E> void FreeOwnEntry(TTokenEntry* e) noexcept {
+    const bool linked = e->Linked;
+    char* block = reinterpret_cast<char*>(e) - (linked ? sizeof(THolderLinks) : 0);
     static_cast<E*>(e)->~E();
-    TEntryBlocks::Put(block, bytes);
+    if (linked)
+        TBlockPool<sizeof(THolderLinks) + sizeof(Room)>::Put(block);
+    else
+        TBlockPool<sizeof(Room)>::Put(block);
 }
 
 } // namespace
 
-// The bytes of the block of an entry of its own (not in its token's room) of this memory.
-inline size_t TIETokenTree::OwnEntryBytes(bool held) const noexcept {
-    // A split memory's entry of its own takes a block of a chained one: the memories around it
-    // make and drop those by the thousand, and one pool for both reuses what either frees.
-    const size_t bytes = FSharing                ? sizeof(TSharedEntry)
-                         : FChained || FSplit ? sizeof(TChainedEntry)
-                                              : sizeof(TTokenEntry);
-    return bytes + (held ? sizeof(THolderLinks) : 0);
-}
-
 inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
                                                     int32_t probeKey, bool held, uint64_t seen) {
-    const size_t bytes = OwnEntryBytes(held);
     if (FSharing) {
-        auto* e = NewOwnEntry<TSharedEntry>(held, bytes, this, token, key, probeKey);
+        auto* e = NewOwnEntry<TSharedEntry>(held, this, token, key, probeKey);
         e->Seen = seen;
         // Never 0 (no blocker); numbers are reused only after 2^32 entries.
         if (++FNextMark == 0) ++FNextMark;
@@ -646,8 +623,11 @@ inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, in
         e->InSlot = true;
         return e;
     }
-    if (chained) return NewOwnEntry<TChainedEntry>(held, bytes, this, token, key, probeKey);
-    return NewOwnEntry<TEntry>(held, bytes, this, token, key, probeKey);
+    if (chained) return NewOwnEntry<TChainedEntry>(held, this, token, key, probeKey);
+    // A split memory's entry of its own takes a block of a chained one: the memories around it
+    // make and drop those by the thousand, and one pool for both reuses what either frees.
+    if (FSplit) return NewOwnEntry<TEntry, TChainedEntry>(held, this, token, key, probeKey);
+    return NewOwnEntry<TEntry>(held, this, token, key, probeKey);
 }
 
 inline void TIETokenTree::Free(TEntry* e) noexcept {
@@ -662,13 +642,14 @@ inline void TIETokenTree::Free(TEntry* e) noexcept {
         token->Release();
         return;
     }
-    const size_t bytes = OwnEntryBytes(e->Linked);
     if (FSharing)
-        FreeOwnEntry<TSharedEntry>(e, bytes);
-    else if (FChained && !FSplit)
-        FreeOwnEntry<TChainedEntry>(e, bytes);
+        FreeOwnEntry<TSharedEntry>(e);
+    else if (FSplit)
+        FreeOwnEntry<TEntry, TChainedEntry>(e);
+    else if (FChained)
+        FreeOwnEntry<TChainedEntry>(e);
     else
-        FreeOwnEntry<TEntry>(e, bytes);
+        FreeOwnEntry<TEntry>(e);
 }
 
 uint64_t TIETokenTree::TakeSharer() {
@@ -738,10 +719,8 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     TEntry* e;
     if (held) {
         e = NewEntry(token, key, probeKey, true, seen);
-        if (e->InSlot)
-            e->SlotHeld = true;
-        else
-            token->AddHolder(e->Links());
+        // (The entry in the token's room is its oldest holder by being there.)
+        if (!e->InSlot) token->AddHolder(e->Links());
     } else {
         if (Lookup(*token)) {
             MarkBucket(key);

@@ -537,7 +537,7 @@ public:
     // those of the list FirstHolder leads.
     TTokenEntry* SlotHolder() const noexcept;
     THolderLinks* FirstHolder() const noexcept { return FHolders; }
-    bool Held() const noexcept { return FHolders || SlotHolder(); }
+    bool Held() const noexcept { return FHolders || FSlotUsed; }
     void AddHolder(THolderLinks& holder) noexcept;
     void RemoveHolder(THolderLinks& holder) noexcept;
     void AddHolder(TTokenHolder& holder) noexcept { AddHolder(holder.Links); }
@@ -695,10 +695,10 @@ struct TTokenEntry {
     static const TTokenEntry& OfLinks(const THolderLinks& links) noexcept {
         return OfLinks(const_cast<THolderLinks&>(links));
     }
-    // Whether the entry holds its token (see TIEToken::SlotHolder and FirstHolder).
+    // Whether the entry holds its token (see TIEToken::SlotHolder and FirstHolder): the entry
+    // in its token's room does as long as it lives.
     bool Holding() const noexcept {
-        return InSlot ? SlotHeld
-                      : Linked && const_cast<TTokenEntry*>(this)->Links().HolderPrev != nullptr;
+        return InSlot || (Linked && const_cast<TTokenEntry*>(this)->Links().HolderPrev);
     }
     // The entry after this one among its token's holders, null when the next holder is no entry
     // or there is none.
@@ -711,7 +711,6 @@ struct TTokenEntry {
     TTokenHolder::TKind HolderKind = TTokenHolder::hkEntry;
     bool Indexed : 1 = false;
     bool InSlot : 1 = false;   // lives in the room its token keeps for an entry
-    bool SlotHeld : 1 = false; // in its token's room and holding it
     bool Linked : 1 = false;   // has holder links in front of it
     // A negated join's right entry has no children (the placeholders it decides on have no
     // right partner); it counts instead the left entries it was made the blocker of, so that
@@ -886,9 +885,7 @@ inline void TIEToken::operator delete(void* p) noexcept {
 }
 
 inline TTokenEntry* TIEToken::SlotHolder() const noexcept {
-    if (!FSlotUsed) return nullptr;
-    auto* e = static_cast<TTokenEntry*>(EntrySlot());
-    return e->SlotHeld ? e : nullptr;
+    return FSlotUsed ? static_cast<TTokenEntry*>(EntrySlot()) : nullptr;
 }
 
 inline TTokenEntry* TTokenEntry::NextHeldEntry() const noexcept {
@@ -1210,8 +1207,6 @@ private:
                                                    int32_t probeKey, bool held, uint64_t seen);
     // (In line in Erase, as Unlink: the joins erase entries by the million.)
     [[gnu::always_inline]] inline void Free(TEntry* e) noexcept;
-    // The bytes of the block of an entry of this memory that is not in its token's room.
-    size_t OwnEntryBytes(bool held) const noexcept;
     void FreeAll() noexcept;
     void FileUnsettled();
     // The identity index is a set of entries looked up by token: no two stored tokens are

@@ -1120,11 +1120,8 @@ namespace {
 // Removes every holder of a withdrawn token, oldest first: the order in which its propagation
 // reached them.
 void WithdrawHolders(TIEToken& token) {
-    if (TTokenEntry* entry = token.SlotHolder()) {
+    if (TTokenEntry* entry = token.SlotHolder())
         if (ITokenMemoryOwner* owner = entry->Tree->Owner()) owner->WithdrawEntry(*entry);
-        // A holder nobody withdraws (none should be) must not stop the walk.
-        if (token.SlotHolder() == entry) entry->SlotHeld = false;
-    }
     while (THolderLinks* h = token.FirstHolder()) {
         if (TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry) {
             auto& entry = TTokenEntry::OfLinks(*h);
@@ -1133,6 +1130,7 @@ void WithdrawHolders(TIEToken& token) {
             auto& activation = static_cast<TActivation&>(TTokenHolder::OfLinks(*h));
             if (IActivationNode* node = activation.Node()) node->WithdrawActivation(activation);
         }
+        // A holder nobody withdraws (none should be) must not stop the walk.
         if (token.FirstHolder() == h) token.RemoveHolder(*h);
     }
 }
