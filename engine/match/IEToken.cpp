@@ -526,11 +526,14 @@ void TFactTokens::Forget(const TIEToken& token) noexcept {
 // TIETokenTree
 
 TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexcept {
-    if (TEntry* e = token.SlotHolder(); e && e->Tree == this) return e;
-    for (THolderLinks* h = token.FirstHolder(); h; h = h->HolderNext)
-        if (TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry && TEntry::OfLinks(*h).Tree == this)
-            return &TEntry::OfLinks(*h);
-    return nullptr;
+    // (A token has one entry in a memory at most: the order of the looks does not matter.)
+    THolderLinks* h = token.FirstHolder();
+    while (h && (TTokenHolder::KindOf(*h) != TTokenHolder::hkEntry ||
+                 TEntry::OfLinks(*h).Tree != this))
+        h = h->HolderNext;
+    if (h) return &TEntry::OfLinks(*h);
+    TEntry* e = token.SlotHolder();
+    return e && e->Tree == this ? e : nullptr;
 }
 
 TIETokenTree::~TIETokenTree() {
@@ -575,8 +578,9 @@ namespace {
 // An entry of its own block, one of an entry of `Room`: the holder links in front of a held one
 // (see TTokenEntry::Links).
 template <class E, class Room = E>
-E* NewOwnEntry(bool held, TIETokenTree* tree, const TIETokenRef& token, int32_t key,
-               int32_t probeKey) {
+[[gnu::always_inline]] inline E* NewOwnEntry(bool held, TIETokenTree* tree,
+                                             const TIETokenRef& token, int32_t key,
+                                             int32_t probeKey) {
     char* at;
     if (held) {
         at = static_cast<char*>(TBlockPool<sizeof(THolderLinks) + sizeof(Room)>::Get());
@@ -585,13 +589,12 @@ E* NewOwnEntry(bool held, TIETokenTree* tree, const TIETokenRef& token, int32_t 
     } else {
         at = static_cast<char*>(TBlockPool<sizeof(Room)>::Get());
     }
-    E* e = ::new (at) E(tree, token, key, probeKey);
-    e->Linked = held;
-    return e;
+    return ::new (at) E(tree, token, key, probeKey, held);
 }
 
 // Destroys an entry NewOwnEntry made and gives back its block.
-template <class E, class Room = E> void FreeOwnEntry(TTokenEntry* e) noexcept {
+template <class E, class Room = E>
+[[gnu::always_inline]] inline void FreeOwnEntry(TTokenEntry* e) noexcept {
     const bool linked = e->Linked;
     char* block = reinterpret_cast<char*>(e) - (linked ? sizeof(THolderLinks) : 0);
     static_cast<E*>(e)->~E();

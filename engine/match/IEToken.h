@@ -671,8 +671,9 @@ protected:
 // lives in its own block has its holder links in front of it (16 bytes more, see Links); the
 // entry in its token's room needs none: the token knows it as its oldest holder (SlotHolder).
 struct TTokenEntry {
-    TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
-        : Key(key), Token(std::move(token)), Tree(tree), ProbeKey(probeKey),
+    TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey,
+                bool linked = false) noexcept
+        : Linked(linked), Key(key), Token(std::move(token)), Tree(tree), ProbeKey(probeKey),
           Fact(Token->LastFact()) {}
     // Unlinks the entry from its token's holders and lets its children go. An entry in its
     // token's slot leaves the count it holds to its memory, which releases the token after
@@ -889,8 +890,8 @@ inline TTokenEntry* TIEToken::SlotHolder() const noexcept {
 }
 
 inline TTokenEntry* TTokenEntry::NextHeldEntry() const noexcept {
-    const THolderLinks* next = InSlot ? Token->FirstHolder()
-                               : Linked ? const_cast<TTokenEntry*>(this)->Links().HolderNext
+    const THolderLinks* next = Linked   ? const_cast<TTokenEntry*>(this)->Links().HolderNext
+                               : InSlot ? Token->FirstHolder()
                                         : nullptr;
     if (!next || TTokenHolder::KindOf(*next) != TTokenHolder::hkEntry) return nullptr;
     return &OfLinks(const_cast<THolderLinks&>(*next));
