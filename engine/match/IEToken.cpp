@@ -528,8 +528,8 @@ void TFactTokens::Forget(const TIEToken& token) noexcept {
 TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexcept {
     // (A token has one entry in a memory at most: the order of the looks does not matter.)
     THolderLinks* h = token.FirstHolder();
-    while (h && (TTokenHolder::KindOf(*h) != TTokenHolder::hkEntry ||
-                 TEntry::OfLinks(*h).Tree != this))
+    while (h &&
+           (TTokenHolder::KindOf(*h) != TTokenHolder::hkEntry || TEntry::OfLinks(*h).Tree != this))
         h = h->HolderNext;
     if (h) return &TEntry::OfLinks(*h);
     TEntry* e = token.SlotHolder();
@@ -1037,7 +1037,8 @@ void TIETokenTree::CheckInvariants() const {
         } else {
             bool listed = e->InSlot && e->Token->SlotHolder() == e;
             for (const THolderLinks* h = e->Token->FirstHolder(); h && !listed; h = h->HolderNext)
-                listed = TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry && &TEntry::OfLinks(*h) == e;
+                listed =
+                    TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry && &TEntry::OfLinks(*h) == e;
             if (!listed) fail("held entry missing from its token's holders");
         }
         // A split memory's newest entry waits for Settle outside the chains.

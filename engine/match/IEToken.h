@@ -711,8 +711,8 @@ struct TTokenEntry {
     // token's too.
     TTokenHolder::TKind HolderKind = TTokenHolder::hkEntry;
     bool Indexed : 1 = false;
-    bool InSlot : 1 = false;   // lives in the room its token keeps for an entry
-    bool Linked : 1 = false;   // has holder links in front of it
+    bool InSlot : 1 = false; // lives in the room its token keeps for an entry
+    bool Linked : 1 = false; // has holder links in front of it
     // A negated join's right entry has no children (the placeholders it decides on have no
     // right partner); it counts instead the left entries it was made the blocker of, so that
     // its removal looks for them only when there may be some. Left entries that go while

@@ -250,7 +250,7 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
         if (const TTokenEntry* slot = child.SlotHolder()) check(slot, nullptr);
         for (const THolderLinks* h = child.FirstHolder(); h; h = h->HolderNext)
             check(TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry ? &TTokenEntry::OfLinks(*h)
-                                                                   : nullptr,
+                                                                    : nullptr,
                   h);
     };
 
