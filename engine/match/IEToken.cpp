@@ -531,7 +531,14 @@ TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexc
     while (h &&
            (TTokenHolder::KindOf(*h) != TTokenHolder::hkEntry || TEntry::OfLinks(*h).Tree != this))
         h = h->HolderNext;
-    if (h) return &TEntry::OfLinks(*h);
+    if (h) {
+        // The entry's address is made once found, not at every holder passed (the compiler
+        // would make it ahead of each comparison).
+#if defined(__GNUC__)
+        asm("" : "+r"(h));
+#endif
+        return &TEntry::OfLinks(*h);
+    }
     TEntry* e = token.SlotHolder();
     return e && e->Tree == this ? e : nullptr;
 }
