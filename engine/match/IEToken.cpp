@@ -195,23 +195,22 @@ void TIEToken::SetNegatedCount(int32_t count) {
     FCounted = count > 0;
 }
 
-void TIEToken::AddHolder(TTokenHolder& holder) noexcept {
+void TIEToken::AddHolder(THolderLinks& holder) noexcept {
     holder.HolderNext = nullptr;
-    holder.Holding = true;
     if (!FHolders) {
         FHolders = &holder;
         holder.HolderPrev = &holder;
         return;
     }
-    TTokenHolder* last = FHolders->HolderPrev;
+    THolderLinks* last = FHolders->HolderPrev;
     last->HolderNext = &holder;
     holder.HolderPrev = last;
     FHolders->HolderPrev = &holder;
 }
 
-void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
-    if (!holder.Holding) return;
-    TTokenHolder* next = holder.HolderNext;
+void TIEToken::RemoveHolder(THolderLinks& holder) noexcept {
+    if (!holder.HolderPrev) return;
+    THolderLinks* next = holder.HolderNext;
     if (&holder == FHolders) {
         if (next) next->HolderPrev = holder.HolderPrev; // the last
         FHolders = next;
@@ -220,7 +219,6 @@ void TIEToken::RemoveHolder(TTokenHolder& holder) noexcept {
         (next ? next->HolderPrev : FHolders->HolderPrev) = holder.HolderPrev;
     }
     holder.HolderPrev = holder.HolderNext = nullptr;
-    holder.Holding = false;
 }
 
 TRefPtr<TIEToken> TIEToken::CreateFirst(TTokenAction tag, TRefPtr<IFact> fact) {
@@ -471,10 +469,11 @@ TIEToken* TTokenEntry::TakeNextDetached(TIEToken& child) noexcept {
 }
 
 TTokenEntry::~TTokenEntry() {
-    if (Holding) {
-        Token->RemoveHolder(*this);
+    // (The entry in its token's room holds it until the memory frees the room.)
+    if (Linked && Links().HolderPrev) {
+        Token->RemoveHolder(Links());
         if (TFactTokens* shared = Tree ? Tree->Shared() : nullptr)
-            if (!Token->FirstHolder() && !Token->Parent()) shared->Forget(*Token);
+            if (!Token->Held() && !Token->Parent()) shared->Forget(*Token);
     }
     if (RightSide()) {
         // The children stay with their left entries, which hold them.
@@ -527,10 +526,21 @@ void TFactTokens::Forget(const TIEToken& token) noexcept {
 // TIETokenTree
 
 TIETokenTree::TEntry* TIETokenTree::HeldEntry(const TIEToken& token) const noexcept {
-    for (TTokenHolder* h = token.FirstHolder(); h; h = h->HolderNext)
-        if (h->HolderKind == TTokenHolder::hkEntry && static_cast<TEntry*>(h)->Tree == this)
-            return static_cast<TEntry*>(h);
-    return nullptr;
+    // (A token has one entry in a memory at most: the order of the looks does not matter.)
+    THolderLinks* h = token.FirstHolder();
+    while (h &&
+           (TTokenHolder::KindOf(*h) != TTokenHolder::hkEntry || TEntry::OfLinks(*h).Tree != this))
+        h = h->HolderNext;
+    if (h) {
+        // The entry's address is made once found, not at every holder passed (the compiler
+        // would make it ahead of each comparison).
+#if defined(__GNUC__)
+        asm("" : "+r"(h));
+#endif
+        return &TEntry::OfLinks(*h);
+    }
+    TEntry* e = token.SlotHolder();
+    return e && e->Tree == this ? e : nullptr;
 }
 
 TIETokenTree::~TIETokenTree() {
@@ -570,10 +580,43 @@ std::vector<TIETokenTree::TEntry*> TIETokenTree::Entries() const {
     return all;
 }
 
+namespace {
+
+// An entry of its own block, one of an entry of `Room`: the holder links in front of a held one
+// (see TTokenEntry::Links).
+template <class E, class Room = E>
+[[gnu::always_inline]] inline E* NewOwnEntry(bool held, TIETokenTree* tree,
+                                             const TIETokenRef& token, int32_t key,
+                                             int32_t probeKey) {
+    char* at;
+    if (held) {
+        at = static_cast<char*>(TBlockPool<sizeof(THolderLinks) + sizeof(Room)>::Get());
+        ::new (at) THolderLinks;
+        at += sizeof(THolderLinks);
+    } else {
+        at = static_cast<char*>(TBlockPool<sizeof(Room)>::Get());
+    }
+    return ::new (at) E(tree, token, key, probeKey, held);
+}
+
+// Destroys an entry NewOwnEntry made and gives back its block.
+template <class E, class Room = E>
+[[gnu::always_inline]] inline void FreeOwnEntry(TTokenEntry* e) noexcept {
+    const bool linked = e->Linked;
+    char* block = reinterpret_cast<char*>(e) - (linked ? sizeof(THolderLinks) : 0);
+    static_cast<E*>(e)->~E();
+    if (linked)
+        TBlockPool<sizeof(THolderLinks) + sizeof(Room)>::Put(block);
+    else
+        TBlockPool<sizeof(Room)>::Put(block);
+}
+
+} // namespace
+
 inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, int32_t key,
                                                     int32_t probeKey, bool held, uint64_t seen) {
     if (FSharing) {
-        auto* e = new TSharedEntry(this, token, key, probeKey);
+        auto* e = NewOwnEntry<TSharedEntry>(held, this, token, key, probeKey);
         e->Seen = seen;
         // Never 0 (no blocker); numbers are reused only after 2^32 entries.
         if (++FNextMark == 0) ++FNextMark;
@@ -590,12 +633,11 @@ inline TIETokenTree::TEntry* TIETokenTree::NewEntry(const TIETokenRef& token, in
         e->InSlot = true;
         return e;
     }
-    if (chained) return new TChainedEntry(this, token, key, probeKey);
+    if (chained) return NewOwnEntry<TChainedEntry>(held, this, token, key, probeKey);
     // A split memory's entry of its own takes a block of a chained one: the memories around it
     // make and drop those by the thousand, and one pool for both reuses what either frees.
-    if (FSplit)
-        return ::new (TBlockPool<sizeof(TChainedEntry)>::Get()) TEntry(this, token, key, probeKey);
-    return new TEntry(this, token, key, probeKey);
+    if (FSplit) return NewOwnEntry<TEntry, TChainedEntry>(held, this, token, key, probeKey);
+    return NewOwnEntry<TEntry>(held, this, token, key, probeKey);
 }
 
 inline void TIETokenTree::Free(TEntry* e) noexcept {
@@ -610,15 +652,14 @@ inline void TIETokenTree::Free(TEntry* e) noexcept {
         token->Release();
         return;
     }
-    if (FSplit) {
-        e->~TEntry();
-        TBlockPool<sizeof(TChainedEntry)>::Put(e);
-    } else if (FSharing)
-        delete static_cast<TSharedEntry*>(e);
+    if (FSharing)
+        FreeOwnEntry<TSharedEntry>(e);
+    else if (FSplit)
+        FreeOwnEntry<TEntry, TChainedEntry>(e);
     else if (FChained)
-        delete static_cast<TChainedEntry*>(e);
+        FreeOwnEntry<TChainedEntry>(e);
     else
-        delete e;
+        FreeOwnEntry<TEntry>(e);
 }
 
 uint64_t TIETokenTree::TakeSharer() {
@@ -688,7 +729,8 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     TEntry* e;
     if (held) {
         e = NewEntry(token, key, probeKey, true, seen);
-        token->AddHolder(*e);
+        // (The entry in the token's room is its oldest holder by being there.)
+        if (!e->InSlot) token->AddHolder(e->Links());
     } else {
         if (Lookup(*token)) {
             MarkBucket(key);
@@ -996,13 +1038,14 @@ void TIETokenTree::CheckInvariants() const {
         ++count;
         if (e->Indexed) {
             ++indexed;
-            if (e->Holding) fail("indexed entry in a holder list");
+            if (e->Holding() || e->Linked) fail("indexed entry in a holder list");
             if (Lookup(*e->Token) != e)
                 fail("indexed token not found, or an equal one found first");
         } else {
-            bool listed = false;
-            for (const TTokenHolder* h = e->Token->FirstHolder(); h && !listed; h = h->HolderNext)
-                listed = h == e;
+            bool listed = e->InSlot && e->Token->SlotHolder() == e;
+            for (const THolderLinks* h = e->Token->FirstHolder(); h && !listed; h = h->HolderNext)
+                listed =
+                    TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry && &TEntry::OfLinks(*h) == e;
             if (!listed) fail("held entry missing from its token's holders");
         }
         // A split memory's newest entry waits for Settle outside the chains.

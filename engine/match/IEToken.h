@@ -35,10 +35,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -345,20 +347,42 @@ class TIEToken;
 struct TTokenEntry;
 class TIETokenTree;
 
+// The two links of a place downstream that keeps a token made by a join (see TTokenHolder),
+// in its token's holder list.
+struct THolderLinks {
+    // Null while the holder is out of every list; a list's first holder's is its last one.
+    THolderLinks* HolderPrev = nullptr;
+    THolderLinks* HolderNext = nullptr;
+};
+
 // A place downstream that keeps a token made by a join: an entry of a join memory or an
-// activation. The token lists its holders (newest last) so that withdrawing it reaches each.
-// A memory entry that is not held (an indexed one) leaves the two links unused.
+// activation. The token lists its holders (newest last) so that withdrawing it reaches each. The
+// kind of a holder follows its links: an activation keeps both here, a memory entry keeps its
+// links in front of itself and its kind as its first field (see TTokenEntry), so that an entry
+// which needs no links (one in its token's room, an indexed one) has none.
 struct TTokenHolder {
     enum TKind : uint8_t { hkEntry, hkActivation };
     explicit TTokenHolder(TKind kind) noexcept : HolderKind(kind) {}
     TTokenHolder(const TTokenHolder&) = delete;
     TTokenHolder& operator=(const TTokenHolder&) = delete;
 
-    TTokenHolder* HolderPrev = nullptr;
-    TTokenHolder* HolderNext = nullptr;
+    THolderLinks Links;
     TKind HolderKind;
-    bool Holding = false; // linked into its token's holder list
+
+    // The kind of the holder whose links these are.
+    static TKind KindOf(const THolderLinks& links) noexcept {
+        TKind kind;
+        std::memcpy(&kind, reinterpret_cast<const char*>(&links) + sizeof(THolderLinks),
+                    sizeof kind);
+        return kind;
+    }
+    // The holder of an activation's links.
+    static TTokenHolder& OfLinks(THolderLinks& links) noexcept {
+        return *reinterpret_cast<TTokenHolder*>(&links);
+    }
 };
+static_assert(std::is_standard_layout_v<TTokenHolder> &&
+              offsetof(TTokenHolder, HolderKind) == sizeof(THolderLinks));
 
 class TIEToken final : public IReteToken {
 public:
@@ -508,10 +532,16 @@ public:
     std::string GetText() const override;
     std::string FactIdList() const override;
 
-    // The holders of a token made by a join (see TTokenHolder), oldest first.
-    TTokenHolder* FirstHolder() const noexcept { return FHolders; }
-    void AddHolder(TTokenHolder& holder) noexcept;
-    void RemoveHolder(TTokenHolder& holder) noexcept;
+    // The holders of a token made by a join (see TTokenHolder), oldest first: the entry in the
+    // token's room while it holds the token (SlotHolder: the oldest, when there is one), then
+    // those of the list FirstHolder leads.
+    TTokenEntry* SlotHolder() const noexcept;
+    THolderLinks* FirstHolder() const noexcept { return FHolders; }
+    bool Held() const noexcept { return FHolders || FSlotUsed; }
+    void AddHolder(THolderLinks& holder) noexcept;
+    void RemoveHolder(THolderLinks& holder) noexcept;
+    void AddHolder(TTokenHolder& holder) noexcept { AddHolder(holder.Links); }
+    void RemoveHolder(TTokenHolder& holder) noexcept { RemoveHolder(holder.Links); }
     // The entries this token was made from (null when it was made by no join, or once they
     // dropped it); the right one is null for a negated join's placeholder.
     TTokenEntry* LeftOwner() const noexcept { return FLeftOwner; }
@@ -521,11 +551,12 @@ public:
     TIEToken* NextOfRight() const noexcept { return FRightNext; }
 
     // The room in front of a token made with an entry slot, free for the entry of the first memory
-    // that holds it (null when there is none, it is taken or too small for an entry of `kind`);
+    // that holds it (null when there is none, it is taken, too small for an entry of `kind`, or
+    // the token has holders already: the entry in the room is its oldest holder);
     // the memory gives it back with FreeEntrySlot when it frees that entry, which holds a count
     // of the token meanwhile.
     void* TakeEntrySlot(TEntrySlot kind) noexcept {
-        if (FSlot == esNone || FSlotUsed || FSlot < kind) return nullptr;
+        if (FSlot == esNone || FSlotUsed || FSlot < kind || FHolders) return nullptr;
         FSlotUsed = 1;
         return EntrySlot();
     }
@@ -586,8 +617,9 @@ private:
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
     // The links of a child (see the unit's header comment).
-    // The first holder; its HolderPrev is the last (so that appending needs no second pointer).
-    TTokenHolder* FHolders = nullptr;
+    // The first listed holder; its HolderPrev is the last (so that appending needs no second
+    // pointer).
+    THolderLinks* FHolders = nullptr;
     TTokenEntry* FLeftOwner = nullptr;
     TTokenEntry* FRightOwner = nullptr;
     union {
@@ -634,28 +666,53 @@ protected:
 // One stored token of a memory with its links in the arrival list, in its key chain and in the
 // identity index (an indexed entry) or its token's holder list (a held entry), the mark of a
 // negated join (which right entry blocks a left one), and the children the join made with it.
-// An entry of a memory kept without probe-key chains is just this (80 bytes); a chained memory's
-// entry is a TChainedEntry, which adds the chain links at the end (96 bytes).
-struct TTokenEntry : TTokenHolder {
-    TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey) noexcept
-        : TTokenHolder(hkEntry), Key(key), Token(std::move(token)), Tree(tree), ProbeKey(probeKey),
+// An entry of a memory kept without probe-key chains is just this (64 bytes); a chained memory's
+// entry is a TChainedEntry, which adds the chain links at the end (80 bytes). A held entry that
+// lives in its own block has its holder links in front of it (16 bytes more, see Links); the
+// entry in its token's room needs none: the token knows it as its oldest holder (SlotHolder).
+struct TTokenEntry {
+    TTokenEntry(TIETokenTree* tree, TIETokenRef token, int32_t key, int32_t probeKey,
+                bool linked = false) noexcept
+        : Linked(linked), Key(key), Token(std::move(token)), Tree(tree), ProbeKey(probeKey),
           Fact(Token->LastFact()) {}
     // Unlinks the entry from its token's holders and lets its children go. An entry in its
     // token's slot leaves the count it holds to its memory, which releases the token after
     // freeing the slot.
     ~TTokenEntry();
+    TTokenEntry(const TTokenEntry&) = delete;
+    TTokenEntry& operator=(const TTokenEntry&) = delete;
     bool InTokenSlot() const noexcept { return InSlot; }
 
-    // Blocks of the two entry sizes from their pools (see TChainedEntry).
-    static void* operator new(size_t size);
-    static void operator delete(void* p, size_t size) noexcept;
+    // The holder links of an entry with links (held, not in its token's room), and the entry of
+    // such links.
+    THolderLinks& Links() noexcept {
+        return *reinterpret_cast<THolderLinks*>(reinterpret_cast<char*>(this) -
+                                                sizeof(THolderLinks));
+    }
+    static TTokenEntry& OfLinks(THolderLinks& links) noexcept {
+        return *std::launder(
+            reinterpret_cast<TTokenEntry*>(reinterpret_cast<char*>(&links) + sizeof(THolderLinks)));
+    }
+    static const TTokenEntry& OfLinks(const THolderLinks& links) noexcept {
+        return OfLinks(const_cast<THolderLinks&>(links));
+    }
+    // Whether the entry holds its token (see TIEToken::SlotHolder and FirstHolder): the entry
+    // in its token's room does as long as it lives.
+    bool Holding() const noexcept {
+        return InSlot || (Linked && const_cast<TTokenEntry*>(this)->Links().HolderPrev);
+    }
+    // The entry after this one among its token's holders, null when the next holder is no entry
+    // or there is none.
+    TTokenEntry* NextHeldEntry() const noexcept;
 
-    // The small fields first: they fill the holder's tail. A join's walk over a memory reads
-    // Mark, Fact and the link it follows (Next, or a chained entry's KeyNext), which sit
-    // together at the end so that a visit costs the entry's one cache line and not the token's
-    // too.
+    // The small fields first, the kind of holder leading (see TTokenHolder). A join's walk over
+    // a memory reads Mark, Fact and the link it follows (Next, or a chained entry's KeyNext),
+    // which sit together at the end so that a visit costs the entry's one cache line and not the
+    // token's too.
+    TTokenHolder::TKind HolderKind = TTokenHolder::hkEntry;
     bool Indexed : 1 = false;
     bool InSlot : 1 = false; // lives in the room its token keeps for an entry
+    bool Linked : 1 = false; // has holder links in front of it
     // A negated join's right entry has no children (the placeholders it decides on have no
     // right partner); it counts instead the left entries it was made the blocker of, so that
     // its removal looks for them only when there may be some. Left entries that go while
@@ -755,7 +812,8 @@ private:
         child.*Prev = child.*Next = nullptr;
     }
 };
-static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 80, "a memory entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TTokenEntry) <= 64, "a memory entry grew");
+static_assert(std::is_standard_layout_v<TTokenEntry> && offsetof(TTokenEntry, HolderKind) == 0);
 
 // The entry of a memory that keeps probe-key chains: the chain links follow the fields a walk
 // reads (see TIETokenTree's chain table).
@@ -764,7 +822,7 @@ struct TChainedEntry : TTokenEntry {
     TChainedEntry* KeyNext = nullptr;
     TChainedEntry* KeyPrev = nullptr;
 };
-static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 96, "a chained entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 80, "a chained entry grew");
 
 // The entry of a right memory that several joins share (see TIETokenTree::TakeSharer): one per
 // fact for all of them, with the sharers that have taken the fact in. A join sees the entry only
@@ -774,7 +832,7 @@ struct TSharedEntry final : TChainedEntry {
     using TChainedEntry::TChainedEntry;
     uint64_t Seen = 0;
 };
-static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 104, "a shared entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 88, "a shared entry grew");
 
 // The block sizes of tokens with room for an entry.
 inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);
@@ -827,21 +885,16 @@ inline void TIEToken::operator delete(void* p) noexcept {
     TBlockPool<sizeof(TIEToken)>::Put(p);
 }
 
-inline void* TTokenEntry::operator new(size_t size) {
-    if (size == sizeof(TSharedEntry)) return TBlockPool<sizeof(TSharedEntry)>::Get();
-    if (size == sizeof(TChainedEntry)) return TBlockPool<sizeof(TChainedEntry)>::Get();
-    if (size == sizeof(TTokenEntry)) return TBlockPool<sizeof(TTokenEntry)>::Get();
-    return ::operator new(size);
+inline TTokenEntry* TIEToken::SlotHolder() const noexcept {
+    return FSlotUsed ? static_cast<TTokenEntry*>(EntrySlot()) : nullptr;
 }
-inline void TTokenEntry::operator delete(void* p, size_t size) noexcept {
-    if (size == sizeof(TSharedEntry))
-        TBlockPool<sizeof(TSharedEntry)>::Put(p);
-    else if (size == sizeof(TChainedEntry))
-        TBlockPool<sizeof(TChainedEntry)>::Put(p);
-    else if (size == sizeof(TTokenEntry))
-        TBlockPool<sizeof(TTokenEntry)>::Put(p);
-    else
-        ::operator delete(p);
+
+inline TTokenEntry* TTokenEntry::NextHeldEntry() const noexcept {
+    const THolderLinks* next = Linked   ? const_cast<TTokenEntry*>(this)->Links().HolderNext
+                               : InSlot ? Token->FirstHolder()
+                                        : nullptr;
+    if (!next || TTokenHolder::KindOf(*next) != TTokenHolder::hkEntry) return nullptr;
+    return &OfLinks(const_cast<THolderLinks&>(*next));
 }
 
 // The tokens of single facts that the join memories hold, one object per token identity

@@ -1120,12 +1120,14 @@ namespace {
 // Removes every holder of a withdrawn token, oldest first: the order in which its propagation
 // reached them.
 void WithdrawHolders(TIEToken& token) {
-    while (TTokenHolder* h = token.FirstHolder()) {
-        if (h->HolderKind == TTokenHolder::hkEntry) {
-            auto& entry = static_cast<TTokenEntry&>(*h);
+    if (TTokenEntry* entry = token.SlotHolder())
+        if (ITokenMemoryOwner* owner = entry->Tree->Owner()) owner->WithdrawEntry(*entry);
+    while (THolderLinks* h = token.FirstHolder()) {
+        if (TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry) {
+            auto& entry = TTokenEntry::OfLinks(*h);
             if (ITokenMemoryOwner* owner = entry.Tree->Owner()) owner->WithdrawEntry(entry);
         } else {
-            auto& activation = static_cast<TActivation&>(*h);
+            auto& activation = static_cast<TActivation&>(TTokenHolder::OfLinks(*h));
             if (IActivationNode* node = activation.Node()) node->WithdrawActivation(activation);
         }
         // A holder nobody withdraws (none should be) must not stop the walk.
@@ -1200,7 +1202,7 @@ void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* righ
     // A child nothing below keeps (a test refused it, its rule is off) has nothing to withdraw
     // later: letting it go now keeps the memory to the tokens that matter. CollectOutputs makes
     // it again should a new rule want it.
-    if (!child->FirstHolder() && child->LeftOwner() == &left && TTokenEntry::ReleaseChild(*child))
+    if (!child->Held() && child->LeftOwner() == &left && TTokenEntry::ReleaseChild(*child))
         child->Release();
 }
 
@@ -1309,10 +1311,7 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             if (!e || !TIETokenTree::Sees(*e, FRightBit)) return;
             // The fact's entry in the next join its removal reaches is erased next: asking now
             // for what that erasing writes lets the misses overlap this join's work.
-            if (TTokenHolder* h = e->HolderNext; h && h->HolderKind == TTokenHolder::hkEntry) {
-                const auto& next = static_cast<const TTokenEntry&>(*h);
-                next.Tree->PrefetchErase(next);
-            }
+            if (const TTokenEntry* next = e->NextHeldEntry()) next->Tree->PrefetchErase(*next);
             RemoveRight(*e);
             return;
         }
@@ -1370,7 +1369,7 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
     try {
         return memory.Insert(TIETokenRef(&s), shown, probe, true, bit);
     } catch (...) {
-        if (!s.FirstHolder()) shared.Forget(s);
+        if (!s.Held()) shared.Forget(s);
         throw;
     }
 }

@@ -100,8 +100,8 @@ namespace {
 }
 
 bool ListsHolder(const TIEToken& token, const TTokenHolder& holder) {
-    for (const TTokenHolder* h = token.FirstHolder(); h; h = h->HolderNext)
-        if (h == &holder) return true;
+    for (const THolderLinks* h = token.FirstHolder(); h; h = h->HolderNext)
+        if (h == &holder.Links) return true;
     return false;
 }
 
@@ -231,21 +231,27 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
     }
     // A holder of a token `maker` made: a left entry or an activation of a node it feeds.
     auto checkHolders = [&](const TIEToken& child, const TJoinNode* maker) {
-        for (const TTokenHolder* h = child.FirstHolder(); h; h = h->HolderNext) {
+        auto check = [&](const TTokenEntry* entry, const THolderLinks* links) {
             const TReteNode* holder = nullptr;
-            if (h->HolderKind == TTokenHolder::hkEntry) {
-                const auto it = leftOf.find(static_cast<const TTokenEntry*>(h)->Tree);
+            if (entry) {
+                const auto it = leftOf.find(entry->Tree);
                 if (it == leftOf.end()) Fail("a token held by an entry of no left memory");
                 holder = it->second;
             } else {
-                holder = dynamic_cast<const TPatternMatchTerminalNode*>(
-                    static_cast<const TActivation*>(h)->Node());
-                if (!holder) continue; // a firing activation whose node has gone
+                const auto& activation = static_cast<const TActivation&>(
+                    TTokenHolder::OfLinks(const_cast<THolderLinks&>(*links)));
+                holder = dynamic_cast<const TPatternMatchTerminalNode*>(activation.Node());
+                if (!holder) return; // a firing activation whose node has gone
             }
             const auto up = upstream.find(holder);
             if (up == upstream.end() || up->second != maker)
                 Fail("a token held by a node its join does not feed");
-        }
+        };
+        if (const TTokenEntry* slot = child.SlotHolder()) check(slot, nullptr);
+        for (const THolderLinks* h = child.FirstHolder(); h; h = h->HolderNext)
+            check(TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry ? &TTokenEntry::OfLinks(*h)
+                                                                    : nullptr,
+                  h);
     };
 
     // The memories.

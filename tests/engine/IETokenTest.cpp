@@ -339,7 +339,7 @@ TEST(IETokenTree, UnchainedMemoryStillFindsAddsAndRemovesInOrder) {
     auto child = TIEToken::CreateChild(parent, f.Fact(51));
     TIETokenTree::TEntry* held = tree.Insert(child, child->HashCode(), child->HashCode(), true);
     ASSERT_NE(held, nullptr);
-    EXPECT_EQ(child->FirstHolder(), held);
+    EXPECT_EQ(child->FirstHolder(), &held->Links());
     EXPECT_NO_THROW(tree.CheckInvariants());
     EXPECT_EQ(tree.FirstWithKey(tokens[0]->HashCode()), nullptr);
     EXPECT_EQ(tree.Insert(TIEToken::CreateFirst(taAdd, f.Fact(1, 4)), 1), nullptr); // equal
@@ -347,7 +347,7 @@ TEST(IETokenTree, UnchainedMemoryStillFindsAddsAndRemovesInOrder) {
         EXPECT_TRUE(tree.Remove(*tokens[i]));
     EXPECT_FALSE(tree.Remove(*tokens[4]));
     tree.Erase(held);
-    EXPECT_EQ(child->FirstHolder(), nullptr);
+    EXPECT_FALSE(child->Held());
     EXPECT_NO_THROW(tree.CheckInvariants());
     std::vector<int32_t> values;
     tree.ForEach(
@@ -356,6 +356,42 @@ TEST(IETokenTree, UnchainedMemoryStillFindsAddsAndRemovesInOrder) {
     for (size_t i : {1u, 2u, 3u, 6u, 7u, 8u, 9u, 10u})
         EXPECT_EQ(tree.Find(*tokens[i]), tokens[i].get());
     EXPECT_EQ(tree.Count(), 8);
+}
+
+TEST(IETokenTree, TheEntryInATokensRoomIsItsOldestHolder) {
+    // The first memory to hold a token made with room for an entry puts its entry there, and
+    // the token counts it as its oldest holder without listing it; a later memory's entry is
+    // listed behind it. A token that is held already gives its room to no one, so that the
+    // entry in the room is always the oldest.
+    TFactMaker f;
+    TIETokenTree plain(101, true, "", -1, 0), other(101, true, "", -1, 0);
+    plain.SetChained(false);
+    auto parent = TIEToken::CreateFirst(taAdd, f.Fact(1));
+    auto child = TIEToken::CreateChild(parent, f.Fact(2), taAdd, 1.0f, TIEToken::esPlain);
+    TIETokenTree::TEntry* first = plain.Insert(child, child->HashCode(), child->HashCode(), true);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->InTokenSlot());
+    EXPECT_EQ(child->SlotHolder(), first);
+    EXPECT_EQ(child->FirstHolder(), nullptr);
+    TIETokenTree::TEntry* second = other.Insert(child, child->HashCode(), child->HashCode(), true);
+    EXPECT_FALSE(second->InTokenSlot());
+    EXPECT_EQ(child->FirstHolder(), &second->Links());
+    EXPECT_EQ(first->NextHeldEntry(), second);
+    EXPECT_EQ(plain.HeldEntry(*child), first);
+    EXPECT_EQ(other.HeldEntry(*child), second);
+    EXPECT_NO_THROW(plain.CheckInvariants());
+    EXPECT_NO_THROW(other.CheckInvariants());
+    plain.Erase(first);
+    EXPECT_EQ(child->SlotHolder(), nullptr);
+    EXPECT_TRUE(child->Held());
+    // The room is free again, but the token is held: a new entry takes a block of its own.
+    TIETokenTree::TEntry* third = plain.Insert(child, child->HashCode(), child->HashCode(), true);
+    EXPECT_FALSE(third->InTokenSlot());
+    EXPECT_EQ(second->NextHeldEntry(), third);
+    other.Erase(second);
+    plain.Erase(third);
+    EXPECT_FALSE(child->Held());
+    EXPECT_EQ(child->RefCount(), 1);
 }
 
 TEST(IETokenTree, InvariantCheckFindsTwoEqualTokens) {
