@@ -22,6 +22,7 @@
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEInterfaces.h"
+#include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "platform/Component.h"
 
@@ -159,6 +160,18 @@ public:
                 }
         }
         return ReadResolving(fact, hold, found);
+    }
+    // The value Read gives when it needs no call (a value set in a fact of the engine's own
+    // class), else null. Resolves the position again for a fact of another template or layout;
+    // raises nothing and looks nothing up by name for the template it knows.
+    const IIEValue* Peek(const IFact& fact) const {
+        if (&typeid(fact) != &typeid(TFact)) return nullptr;
+        const TFact& f = static_cast<const TFact&>(fact);
+        const TFactTemplate* t = f.Template();
+        if (!t) return nullptr;
+        if (t != FTemplate || t->Layout() != FLayout) [[unlikely]]
+            Resolve(t);
+        return f.StoredValueAt(FIndex, FLayout);
     }
     // Element `sub` (-1: the whole value) of the slot as the cuts of a multifield split leave
     // it (`cut`: the cuts the token's level holds of the fact; null: none), or null.
@@ -363,6 +376,131 @@ private:
     TSlotReader FRightReader;
     TSlotReader FLeftReader;
 };
+
+// A predicate of a join or test element answered without its call: a comparison of numbers
+// (>, >=, <, <=, =, <>) of pattern variables and number literals, or an `and` or `or` of such.
+// It is compiled from the predicate's call once the call is bound to its functions (a call of
+// the network's keeps the function it is bound to). It answers only where the call would
+// compare plain numbers (every value read is an integer or float of the engine's own class,
+// set in a fact of the engine's own class), and as the call's functions compare them; anything
+// else it leaves undecided, and the call then runs from the start (the reads have no effects)
+// and answers or raises as it always does.
+class TNumberPredicate {
+public:
+    enum TAnswer : int8_t { naUndecided = -1, naFalse = 0, naTrue = 1 };
+    enum TState : uint8_t { nsUntried, nsCompiled, nsNone };
+
+    explicit TNumberPredicate(bool equals) : FEquals(equals) {}
+    // Compiles the predicate's value while untried; it stays untried while a call it holds is
+    // not bound to its function yet.
+    void Compile(const IIEValue* value);
+    TState State() const noexcept { return FState; }
+    // Whether the test passes (the value is not FALSE for an equality test, FALSE for an
+    // inequality test), reading the left token and the incoming fact (null in a test element);
+    // naUndecided when the call must answer.
+    TAnswer Passes(const TIEToken* left, const IFact* fact) const {
+        if (FState != nsCompiled) return naUndecided;
+        const TAnswer a = NodeHolds(FNodes[0], left, fact);
+        if (a == naUndecided) return a;
+        return (a == naTrue) == FEquals ? naTrue : naFalse;
+    }
+
+private:
+    // A number literal (FactIndex -1) or a slot of a matched fact: the fact at FactIndex of the
+    // left token, or the incoming fact when FactIndex is the token's length.
+    struct TArgument {
+        int32_t FactIndex = -1;
+        double Literal = 0.0;
+        TSlotReader Reader;
+    };
+    // A comparison of the arguments First.. (Count of them), or an `and` or `or` (Test ntNone)
+    // of the nodes that FItems lists from First.
+    struct TNode {
+        TNumberTest Test;
+        bool Or;
+        uint32_t First;
+        uint32_t Count;
+    };
+    // The node's position, -1 when the value has no shape compiled (-2: a call not yet bound).
+    int32_t CompileNode(const IIEValue* value);
+    TAnswer NodeHolds(const TNode& node, const TIEToken* left, const IFact* fact) const;
+    // NodeHolds for an `and` or `or` (out of line: most predicates compare only).
+    [[gnu::noinline]] TAnswer LogicHolds(const TNode& node, const TIEToken* left,
+                                         const IFact* fact) const;
+    // The number an argument reads as; false when it reads as no plain number.
+    static bool ReadNumber(const TArgument& a, const TIEToken* left, const IFact* fact,
+                           double& number) {
+        if (a.FactIndex < 0) {
+            number = a.Literal;
+            return true;
+        }
+        const IFact* f;
+        const int32_t n = left ? left->Size() : 0;
+        if (a.FactIndex == n && fact) {
+            f = fact;
+        } else {
+            if (a.FactIndex >= n) return false;
+            const TIEToken* level = left->LevelPtr(a.FactIndex);
+            if (!level || level->MatchCut()) return false;
+            f = level->Fact();
+            if (!f) return false;
+        }
+        const IIEValue* v = a.Reader.Peek(*f);
+        if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
+        const auto* value = static_cast<const TIEValue*>(v);
+        if (value->DType() != dtInteger && value->DType() != dtFloat) return false;
+        number = value->NumberPayload();
+        return true;
+    }
+
+    std::vector<TNode> FNodes; // the root first
+    std::vector<TArgument> FArguments;
+    std::vector<uint32_t> FItems;
+    bool FEquals;
+    TState FState = nsUntried;
+    uint8_t FTries = 0;
+};
+
+inline TNumberPredicate::TAnswer
+TNumberPredicate::NodeHolds(const TNode& node, const TIEToken* left, const IFact* fact) const {
+    if (node.Test == ntNone) return LogicHolds(node, left, fact);
+    // As the call's comparison in place: =, <> compare the first with each other, the others
+    // each pair of neighbours; the first pair that fails decides, the later ones unread.
+    const TArgument* arguments = FArguments.data() + node.First;
+    double first;
+    if (!ReadNumber(arguments[0], left, fact, first)) return naUndecided;
+    const bool chain = node.Test != ntEqual && node.Test != ntNotEqual;
+    double previous = first;
+    for (uint32_t i = 1; i < node.Count; ++i) {
+        double current;
+        if (!ReadNumber(arguments[i], left, fact, current)) return naUndecided;
+        const double a = chain ? previous : first;
+        bool holds;
+        switch (node.Test) {
+        case ntGreater:
+            holds = a > current;
+            break;
+        case ntGreaterOrEqual:
+            holds = a >= current;
+            break;
+        case ntLess:
+            holds = a < current;
+            break;
+        case ntLessOrEqual:
+            holds = a <= current;
+            break;
+        case ntEqual:
+            holds = a == current;
+            break;
+        default:
+            holds = a != current;
+            break;
+        }
+        if (!holds) return naFalse;
+        previous = current;
+    }
+    return naTrue;
+}
 
 // A fuzzy slot of the incoming fact compared with a linguistic expression that reads variables
 // bound by earlier patterns, such as (t very ?x): the expression can only be completed once the

@@ -285,6 +285,8 @@ protected:
     // the tests of one join that compare one slot with several share its read (see Regroup).
     std::vector<uint32_t> FRightGroup;
     std::vector<const TIEPatternMatchTest*> FPredicates;
+    // Per predicate, its comparison of numbers answered without the call (see TNumberPredicate).
+    std::vector<TNumberPredicate> FQuick;
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
 
 private:
@@ -298,6 +300,8 @@ private:
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
     // The fuzzy join tests and the predicates, which follow the join tests.
     bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
+    // The predicates from `from` on through their calls.
+    [[gnu::noinline]] bool PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left);
     // OtherTestsPass out of line, for a join with no join tests.
     [[gnu::noinline]] bool OtherTestsApart(const IFact* fact, const TIETokenRef& left,
                                            float* strength);
