@@ -299,7 +299,8 @@ private:
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
     // The fuzzy join tests and the predicates, which follow the join tests.
-    bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
+    [[gnu::always_inline]] inline bool OtherTestsPass(const IFact* fact, const TIETokenRef& left,
+                                                      float* strength);
     // The predicates from `from` on through their calls.
     [[gnu::noinline]] bool PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left);
     // OtherTestsPass out of line, for a join with no join tests.
