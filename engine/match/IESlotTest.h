@@ -150,11 +150,12 @@ public:
         // call costs the fast path more than the read. A miss only takes the slow path.
         if (&typeid(fact) == &typeid(TFact)) {
             const TFact& f = static_cast<const TFact&>(fact);
-            const TFactTemplate* t = f.Template();
-            // A value set in a fact of the template as the reader resolved it: read without a
-            // call (the rest, defaults and missing slots included, read out of line).
-            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]]
-                if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]] {
+            // A value set in a fact of the template and layout the reader resolved, while the
+            // template keeps that layout: read without a call (the rest, defaults and missing
+            // slots included, read out of line). A layout number belongs to one template only,
+            // so a fact in the reader's layout has the reader's template (and has one).
+            if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]]
+                if (f.Template()->Layout() == FLayout) [[likely]] {
                     found = true;
                     return v;
                 }
@@ -167,10 +168,13 @@ public:
     const IIEValue* Peek(const IFact& fact) const {
         if (&typeid(fact) != &typeid(TFact)) return nullptr;
         const TFact& f = static_cast<const TFact&>(fact);
+        // (As Read: the layout tells the template.)
+        if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]]
+            if (f.Template()->Layout() == FLayout) [[likely]]
+                return v;
         const TFactTemplate* t = f.Template();
         if (!t) return nullptr;
-        if (t != FTemplate || t->Layout() != FLayout) [[unlikely]]
-            Resolve(t);
+        if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
         return f.StoredValueAt(FIndex, FLayout);
     }
     // Element `sub` (-1: the whole value) of the slot as the cuts of a multifield split leave
