@@ -294,13 +294,15 @@ int32_t TNumberPredicate::CompileNode(const IIEValue* value) {
         if (v->DType() == dtInteger || v->DType() == dtFloat) {
             a.Literal = v->NumberPayload();
         } else if (v->DType() == dtObject) {
-            // A pattern variable bound to a whole slot value (the network's position record).
+            // A pattern variable bound to a slot value or an element of it (the network's
+            // position record).
             const TObject* position = v->OwnedObjectPayload();
             if (!position || &typeid(*position) != &typeid(TBinding)) return -1;
             const auto& binding = static_cast<const TBinding&>(*position);
-            if (binding.FactIndex < 0 || binding.SubIndex != -1 || binding.SlotName.empty())
+            if (binding.FactIndex < 0 || binding.SubIndex < -1 || binding.SlotName.empty())
                 return -1;
-            a.FactIndex = binding.FactIndex;
+            a.FactIndex = binding.SubIndex < 0 ? binding.FactIndex : -2 - binding.FactIndex;
+            a.SubIndex = binding.SubIndex;
             a.Reader = TSlotReader(binding.SlotName);
         } else {
             return -1;
@@ -308,6 +310,23 @@ int32_t TNumberPredicate::CompileNode(const IIEValue* value) {
         FArguments.push_back(std::move(a));
     }
     return at;
+}
+
+bool TNumberPredicate::ReadElementNumber(const TArgument& a, const TIEToken* left,
+                                         const IFact* fact, double& number) {
+    const IIEValue* v = ReadSlot(a, -2 - a.FactIndex, left, fact);
+    if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
+    // An element of a list of the engine's own classes (else the call reads it).
+    const IValueVector* list = static_cast<const TIEValue*>(v)->ListPayload();
+    if (!list || &typeid(*list) != &typeid(TValueVector)) return false;
+    const auto& items = static_cast<const TValueVector&>(*list);
+    if (a.SubIndex >= items.Count()) return false;
+    v = items.begin()[a.SubIndex].get();
+    if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
+    const auto* value = static_cast<const TIEValue*>(v);
+    if (value->DType() != dtInteger && value->DType() != dtFloat) return false;
+    number = value->NumberPayload();
+    return true;
 }
 
 TNumberPredicate::TAnswer TNumberPredicate::LogicHolds(const TNode& node, const TIEToken* left,

@@ -402,7 +402,7 @@ public:
     // Whether the test passes (the value is not FALSE for an equality test, FALSE for an
     // inequality test), reading the left token and the incoming fact (null in a test element);
     // naUndecided when the call must answer.
-    TAnswer Passes(const TIEToken* left, const IFact* fact) const {
+    [[gnu::always_inline]] TAnswer Passes(const TIEToken* left, const IFact* fact) const {
         if (FState != nsCompiled) return naUndecided;
         const TAnswer a = NodeHolds(FNodes[0], left, fact);
         if (a == naUndecided) return a;
@@ -410,10 +410,12 @@ public:
     }
 
 private:
-    // A number literal (FactIndex -1) or a slot of a matched fact: the fact at FactIndex of the
-    // left token, or the incoming fact when FactIndex is the token's length.
+    // A number literal (FactIndex -1, SubIndex -1), a slot of a matched fact (the fact at
+    // FactIndex of the left token, or the incoming fact when FactIndex is the token's length)
+    // or the element SubIndex of such a slot's list (FactIndex -2 - the fact's index).
     struct TArgument {
         int32_t FactIndex = -1;
+        int32_t SubIndex = -1;
         double Literal = 0.0;
         TSlotReader Reader;
     };
@@ -427,35 +429,48 @@ private:
     };
     // The node's position, -1 when the value has no shape compiled (-2: a call not yet bound).
     int32_t CompileNode(const IIEValue* value);
-    TAnswer NodeHolds(const TNode& node, const TIEToken* left, const IFact* fact) const;
+    [[gnu::always_inline]] inline TAnswer NodeHolds(const TNode& node, const TIEToken* left,
+                                                    const IFact* fact) const;
     // NodeHolds for an `and` or `or` (out of line: most predicates compare only).
     [[gnu::noinline]] TAnswer LogicHolds(const TNode& node, const TIEToken* left,
                                          const IFact* fact) const;
     // The number an argument reads as; false when it reads as no plain number.
-    static bool ReadNumber(const TArgument& a, const TIEToken* left, const IFact* fact,
-                           double& number) {
-        if (a.FactIndex < 0) {
-            number = a.Literal;
-            return true;
+    [[gnu::always_inline]] static bool ReadNumber(const TArgument& a, const TIEToken* left,
+                                                  const IFact* fact, double& number) {
+        // A literal or an element (FactIndex below 0) out of the way of a whole slot's read.
+        if (a.FactIndex < 0) [[unlikely]] {
+            if (a.SubIndex < 0) {
+                number = a.Literal;
+                return true;
+            }
+            return ReadElementNumber(a, left, fact, number);
         }
-        const IFact* f;
-        const int32_t n = left ? left->Size() : 0;
-        if (a.FactIndex == n && fact) {
-            f = fact;
-        } else {
-            if (a.FactIndex >= n) return false;
-            const TIEToken* level = left->LevelPtr(a.FactIndex);
-            if (!level || level->MatchCut()) return false;
-            f = level->Fact();
-            if (!f) return false;
-        }
-        const IIEValue* v = a.Reader.Peek(*f);
+        const IIEValue* v = ReadSlot(a, a.FactIndex, left, fact);
         if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
         const auto* value = static_cast<const TIEValue*>(v);
         if (value->DType() != dtInteger && value->DType() != dtFloat) return false;
         number = value->NumberPayload();
         return true;
     }
+    // The slot value the argument reads in the fact at `factIndex`, null where the call reads.
+    [[gnu::always_inline]] static const IIEValue*
+    ReadSlot(const TArgument& a, int32_t factIndex, const TIEToken* left, const IFact* fact) {
+        const IFact* f;
+        const int32_t n = left ? left->Size() : 0;
+        if (factIndex == n && fact) {
+            f = fact;
+        } else {
+            if (factIndex >= n) return nullptr;
+            const TIEToken* level = left->LevelPtr(factIndex);
+            if (!level || level->MatchCut()) return nullptr;
+            f = level->Fact();
+            if (!f) return nullptr;
+        }
+        return a.Reader.Peek(*f);
+    }
+    // ReadNumber for an element of a slot's list.
+    [[gnu::noinline]] static bool ReadElementNumber(const TArgument& a, const TIEToken* left,
+                                                    const IFact* fact, double& number);
 
     std::vector<TNode> FNodes; // the root first
     std::vector<TArgument> FArguments;

@@ -805,24 +805,7 @@ template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&, 
 template bool TTestNode::TestsPassSides<false>(const IFact*, const TIETokenRef&,
                                                TIEJoinTest::TSide*, float*);
 
-inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
-    if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
-    if (FPredicates.empty()) return true;
-    // The comparisons of numbers answer without their calls; the first that cannot hands the
-    // rest to the calls.
-    const size_t count = FPredicates.size();
-    TNumberPredicate* quick = FQuick.data();
-    for (size_t i = 0; i < count; ++i) {
-        if (quick[i].State() == TNumberPredicate::nsUntried) [[unlikely]]
-            quick[i].Compile(FPredicates[i]->SlotValue().get());
-        const TNumberPredicate::TAnswer a = quick[i].Passes(left.get(), fact);
-        if (a == TNumberPredicate::naFalse) return false;
-        if (a == TNumberPredicate::naUndecided) return PredicatesPass(i, fact, left);
-    }
-    return true;
-}
-
-bool TTestNode::PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left) {
+inline bool TTestNode::CallsPass(size_t from, const IFact* fact, const TIETokenRef& left) {
     TIEContext& context = Context();
     TContextBinding bound(context, left.get(), fact);
     // TIEPatternMatchTest::Evaluate in line: the condition reader answers a comparison in line.
@@ -838,12 +821,40 @@ bool TTestNode::PredicatesPass(size_t from, const IFact* fact, const TIETokenRef
     return true;
 }
 
+bool TTestNode::PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left) {
+    return CallsPass(from, fact, left);
+}
+
+inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
+    if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
+    if (FPredicates.empty()) return true;
+    // The comparisons of numbers answer without their calls; the first that cannot hands the
+    // rest to the calls.
+    const size_t count = FPredicates.size();
+    TNumberPredicate* quick = FQuick.data();
+    for (size_t i = 0; i < count; ++i) {
+        if (quick[i].State() == TNumberPredicate::nsUntried) [[unlikely]] {
+            quick[i].Compile(FPredicates[i]->SlotValue().get());
+            FCallsFirst = quick[0].State() == TNumberPredicate::nsNone;
+        }
+        const TNumberPredicate::TAnswer a = quick[i].Passes(left.get(), fact);
+        if (a == TNumberPredicate::naFalse) return false;
+        if (a == TNumberPredicate::naUndecided) return PredicatesPass(i, fact, left);
+    }
+    return true;
+}
+
 bool TTestNode::OtherTestsApart(const IFact* fact, const TIETokenRef& left, float* strength) {
     return OtherTestsPass(fact, left, strength);
 }
 
 void TTestNode::Receive(const TIETokenRef& token, TCallType) {
-    if (token->GetTag() == taClear || TestsPass(nullptr, token)) Propagate(token);
+    // TestsPass without a fact, in line: a test element has predicates only (and those that
+    // compare no numbers in place run their calls in line, as in TestsPass).
+    if (token->GetTag() == taClear ||
+        (FJoinTests.empty() && FFuzzyTests.empty() &&
+         (FCallsFirst ? CallsPass(0, nullptr, token) : OtherTestsPass(nullptr, token, nullptr))))
+        Propagate(token);
 }
 
 std::string TTestNode::GetText() const {

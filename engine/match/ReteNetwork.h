@@ -287,6 +287,8 @@ protected:
     std::vector<const TIEPatternMatchTest*> FPredicates;
     // Per predicate, its comparison of numbers answered without the call (see TNumberPredicate).
     std::vector<TNumberPredicate> FQuick;
+    // Whether the first predicate has been found to need its call (no comparison in place).
+    bool FCallsFirst = false;
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
 
 private:
@@ -303,6 +305,9 @@ private:
                                                       float* strength);
     // The predicates from `from` on through their calls.
     [[gnu::noinline]] bool PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left);
+    // PredicatesPass in line.
+    [[gnu::always_inline]] inline bool CallsPass(size_t from, const IFact* fact,
+                                                 const TIETokenRef& left);
     // OtherTestsPass out of line, for a join with no join tests.
     [[gnu::noinline]] bool OtherTestsApart(const IFact* fact, const TIETokenRef& left,
                                            float* strength);
