@@ -240,6 +240,105 @@ const IIEValue* TSlotReader::ElementRead(const IFact& fact, const TMatchCut* cut
     return ElementOf(value, sub);
 }
 
+void TNumberPredicate::Compile(const IIEValue* value) {
+    if (FState != nsUntried) return;
+    FNodes.clear();
+    FArguments.clear();
+    FItems.clear();
+    const int32_t root = CompileNode(value);
+    // A call not bound yet (one that has never run: a later argument of an `and` or `or`) is
+    // tried again, a few times: each try makes the nodes anew.
+    if (root == -2 && ++FTries < 64) return;
+    FState = root == 0 ? nsCompiled : nsNone;
+    if (FState != nsCompiled) {
+        FNodes.clear();
+        FArguments.clear();
+        FItems.clear();
+    }
+}
+
+int32_t TNumberPredicate::CompileNode(const IIEValue* value) {
+    if (!value || &typeid(*value) != &typeid(TIEValue)) return -1;
+    const TFunctionCall* call = AsFunctionCall(*static_cast<const TIEValue*>(value));
+    if (!call) return -1;
+    // (The call keeps the function it is bound to, so the compiled form does not hold it.)
+    const TRefPtr<IUserFunction> bound = call->GetFunction();
+    if (!bound) return -2;
+    const auto* function = dynamic_cast<const TIEUserFunction*>(bound.get());
+    if (!function) return -1;
+    const int32_t count = call->ArgumentCount();
+    if (count < 1 || !function->CountFits(count)) return -1;
+    const TNumberTest test = function->NumberTest();
+    const std::string_view kind = function->ClassName();
+    const bool isOr = kind == "TOrFunction";
+    if (test == ntNone && !isOr && kind != "TAndFunction") return -1;
+    const auto at = static_cast<int32_t>(FNodes.size());
+    FNodes.push_back(TNode{test, isOr, 0, static_cast<uint32_t>(count)});
+    if (test == ntNone) {
+        std::vector<uint32_t> items;
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t node = CompileNode(call->ArgumentAt(i).get());
+            if (node < 0) return node;
+            items.push_back(static_cast<uint32_t>(node));
+        }
+        FNodes[static_cast<size_t>(at)].First = static_cast<uint32_t>(FItems.size());
+        FItems.insert(FItems.end(), items.begin(), items.end());
+        return at;
+    }
+    FNodes[static_cast<size_t>(at)].First = static_cast<uint32_t>(FArguments.size());
+    for (int32_t i = 0; i < count; ++i) {
+        const IIEValue* argument = call->ArgumentAt(i).get();
+        if (!argument || &typeid(*argument) != &typeid(TIEValue)) return -1;
+        const auto* v = static_cast<const TIEValue*>(argument);
+        TArgument a;
+        if (v->DType() == dtInteger || v->DType() == dtFloat) {
+            a.Literal = v->NumberPayload();
+        } else if (v->DType() == dtObject) {
+            // A pattern variable bound to a slot value or an element of it (the network's
+            // position record).
+            const TObject* position = v->OwnedObjectPayload();
+            if (!position || &typeid(*position) != &typeid(TBinding)) return -1;
+            const auto& binding = static_cast<const TBinding&>(*position);
+            if (binding.FactIndex < 0 || binding.SubIndex < -1 || binding.SlotName.empty())
+                return -1;
+            a.FactIndex = binding.SubIndex < 0 ? binding.FactIndex : -2 - binding.FactIndex;
+            a.SubIndex = binding.SubIndex;
+            a.Reader = TSlotReader(binding.SlotName);
+        } else {
+            return -1;
+        }
+        FArguments.push_back(std::move(a));
+    }
+    return at;
+}
+
+bool TNumberPredicate::ReadElementNumber(const TArgument& a, const TIEToken* left,
+                                         const IFact* fact, double& number) {
+    const IIEValue* v = ReadSlot(a, -2 - a.FactIndex, left, fact);
+    if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
+    // An element of a list of the engine's own classes (else the call reads it).
+    const IValueVector* list = static_cast<const TIEValue*>(v)->ListPayload();
+    if (!list || &typeid(*list) != &typeid(TValueVector)) return false;
+    const auto& items = static_cast<const TValueVector&>(*list);
+    if (a.SubIndex >= items.Count()) return false;
+    v = items.begin()[a.SubIndex].get();
+    if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
+    const auto* value = static_cast<const TIEValue*>(v);
+    if (value->DType() != dtInteger && value->DType() != dtFloat) return false;
+    number = value->NumberPayload();
+    return true;
+}
+
+TNumberPredicate::TAnswer TNumberPredicate::LogicHolds(const TNode& node, const TIEToken* left,
+                                                       const IFact* fact) const {
+    // As `and` and `or` evaluate: in order, up to the first argument that decides.
+    for (uint32_t i = 0; i < node.Count; ++i) {
+        const TAnswer a = NodeHolds(FNodes[FItems[node.First + i]], left, fact);
+        if (a == naUndecided || a == (node.Or ? naTrue : naFalse)) return a;
+    }
+    return node.Or ? naFalse : naTrue;
+}
+
 const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
     if (subIndex < 0 || !value) return value;
     if (value->GetDType() != dtList) return nullptr;

@@ -22,6 +22,7 @@
 #include "engine/model/IEContext.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEInterfaces.h"
+#include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "platform/Component.h"
 
@@ -149,16 +150,32 @@ public:
         // call costs the fast path more than the read. A miss only takes the slow path.
         if (&typeid(fact) == &typeid(TFact)) {
             const TFact& f = static_cast<const TFact&>(fact);
-            const TFactTemplate* t = f.Template();
-            // A value set in a fact of the template as the reader resolved it: read without a
-            // call (the rest, defaults and missing slots included, read out of line).
-            if (t && t == FTemplate && t->Layout() == FLayout) [[likely]]
-                if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]] {
+            // A value set in a fact of the template and layout the reader resolved, while the
+            // template keeps that layout: read without a call (the rest, defaults and missing
+            // slots included, read out of line). A layout number belongs to one template only,
+            // so a fact in the reader's layout has the reader's template (and has one).
+            if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]]
+                if (f.Template()->Layout() == FLayout) [[likely]] {
                     found = true;
                     return v;
                 }
         }
         return ReadResolving(fact, hold, found);
+    }
+    // The value Read gives when it needs no call (a value set in a fact of the engine's own
+    // class), else null. Resolves the position again for a fact of another template or layout;
+    // raises nothing and looks nothing up by name for the template it knows.
+    const IIEValue* Peek(const IFact& fact) const {
+        if (&typeid(fact) != &typeid(TFact)) return nullptr;
+        const TFact& f = static_cast<const TFact&>(fact);
+        // (As Read: the layout tells the template.)
+        if (const IIEValue* v = f.StoredValueAt(FIndex, FLayout)) [[likely]]
+            if (f.Template()->Layout() == FLayout) [[likely]]
+                return v;
+        const TFactTemplate* t = f.Template();
+        if (!t) return nullptr;
+        if (t != FTemplate || t->Layout() != FLayout) Resolve(t);
+        return f.StoredValueAt(FIndex, FLayout);
     }
     // Element `sub` (-1: the whole value) of the slot as the cuts of a multifield split leave
     // it (`cut`: the cuts the token's level holds of the fact; null: none), or null.
@@ -363,6 +380,146 @@ private:
     TSlotReader FRightReader;
     TSlotReader FLeftReader;
 };
+
+// A predicate of a join or test element answered without its call: a comparison of numbers
+// (>, >=, <, <=, =, <>) of pattern variables and number literals, or an `and` or `or` of such.
+// It is compiled from the predicate's call once the call is bound to its functions (a call of
+// the network's keeps the function it is bound to). It answers only where the call would
+// compare plain numbers (every value read is an integer or float of the engine's own class,
+// set in a fact of the engine's own class), and as the call's functions compare them; anything
+// else it leaves undecided, and the call then runs from the start (the reads have no effects)
+// and answers or raises as it always does.
+class TNumberPredicate {
+public:
+    enum TAnswer : int8_t { naUndecided = -1, naFalse = 0, naTrue = 1 };
+    enum TState : uint8_t { nsUntried, nsCompiled, nsNone };
+
+    explicit TNumberPredicate(bool equals) : FEquals(equals) {}
+    // Compiles the predicate's value while untried; it stays untried while a call it holds is
+    // not bound to its function yet.
+    void Compile(const IIEValue* value);
+    TState State() const noexcept { return FState; }
+    // Whether the test passes (the value is not FALSE for an equality test, FALSE for an
+    // inequality test), reading the left token and the incoming fact (null in a test element);
+    // naUndecided when the call must answer.
+    [[gnu::always_inline]] TAnswer Passes(const TIEToken* left, const IFact* fact) const {
+        if (FState != nsCompiled) return naUndecided;
+        const TAnswer a = NodeHolds(FNodes[0], left, fact);
+        if (a == naUndecided) return a;
+        return (a == naTrue) == FEquals ? naTrue : naFalse;
+    }
+
+private:
+    // A number literal (FactIndex -1, SubIndex -1), a slot of a matched fact (the fact at
+    // FactIndex of the left token, or the incoming fact when FactIndex is the token's length)
+    // or the element SubIndex of such a slot's list (FactIndex -2 - the fact's index).
+    struct TArgument {
+        int32_t FactIndex = -1;
+        int32_t SubIndex = -1;
+        double Literal = 0.0;
+        TSlotReader Reader;
+    };
+    // A comparison of the arguments First.. (Count of them), or an `and` or `or` (Test ntNone)
+    // of the nodes that FItems lists from First.
+    struct TNode {
+        TNumberTest Test;
+        bool Or;
+        uint32_t First;
+        uint32_t Count;
+    };
+    // The node's position, -1 when the value has no shape compiled (-2: a call not yet bound).
+    int32_t CompileNode(const IIEValue* value);
+    [[gnu::always_inline]] inline TAnswer NodeHolds(const TNode& node, const TIEToken* left,
+                                                    const IFact* fact) const;
+    // NodeHolds for an `and` or `or` (out of line: most predicates compare only).
+    [[gnu::noinline]] TAnswer LogicHolds(const TNode& node, const TIEToken* left,
+                                         const IFact* fact) const;
+    // The number an argument reads as; false when it reads as no plain number.
+    [[gnu::always_inline]] static bool ReadNumber(const TArgument& a, const TIEToken* left,
+                                                  const IFact* fact, double& number) {
+        // A literal or an element (FactIndex below 0) out of the way of a whole slot's read.
+        if (a.FactIndex < 0) [[unlikely]] {
+            if (a.SubIndex < 0) {
+                number = a.Literal;
+                return true;
+            }
+            return ReadElementNumber(a, left, fact, number);
+        }
+        const IIEValue* v = ReadSlot(a, a.FactIndex, left, fact);
+        if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
+        const auto* value = static_cast<const TIEValue*>(v);
+        if (value->DType() != dtInteger && value->DType() != dtFloat) return false;
+        number = value->NumberPayload();
+        return true;
+    }
+    // The slot value the argument reads in the fact at `factIndex`, null where the call reads.
+    [[gnu::always_inline]] static const IIEValue*
+    ReadSlot(const TArgument& a, int32_t factIndex, const TIEToken* left, const IFact* fact) {
+        const IFact* f;
+        const int32_t n = left ? left->Size() : 0;
+        if (factIndex == n && fact) {
+            f = fact;
+        } else {
+            if (factIndex >= n) return nullptr;
+            const TIEToken* level = left->LevelPtr(factIndex);
+            if (!level || level->MatchCut()) return nullptr;
+            f = level->Fact();
+            if (!f) return nullptr;
+        }
+        return a.Reader.Peek(*f);
+    }
+    // ReadNumber for an element of a slot's list.
+    [[gnu::noinline]] static bool ReadElementNumber(const TArgument& a, const TIEToken* left,
+                                                    const IFact* fact, double& number);
+
+    std::vector<TNode> FNodes; // the root first
+    std::vector<TArgument> FArguments;
+    std::vector<uint32_t> FItems;
+    bool FEquals;
+    TState FState = nsUntried;
+    uint8_t FTries = 0;
+};
+
+inline TNumberPredicate::TAnswer
+TNumberPredicate::NodeHolds(const TNode& node, const TIEToken* left, const IFact* fact) const {
+    if (node.Test == ntNone) return LogicHolds(node, left, fact);
+    // As the call's comparison in place: =, <> compare the first with each other, the others
+    // each pair of neighbours; the first pair that fails decides, the later ones unread.
+    const TArgument* arguments = FArguments.data() + node.First;
+    double first;
+    if (!ReadNumber(arguments[0], left, fact, first)) return naUndecided;
+    const bool chain = node.Test != ntEqual && node.Test != ntNotEqual;
+    double previous = first;
+    for (uint32_t i = 1; i < node.Count; ++i) {
+        double current;
+        if (!ReadNumber(arguments[i], left, fact, current)) return naUndecided;
+        const double a = chain ? previous : first;
+        bool holds;
+        switch (node.Test) {
+        case ntGreater:
+            holds = a > current;
+            break;
+        case ntGreaterOrEqual:
+            holds = a >= current;
+            break;
+        case ntLess:
+            holds = a < current;
+            break;
+        case ntLessOrEqual:
+            holds = a <= current;
+            break;
+        case ntEqual:
+            holds = a == current;
+            break;
+        default:
+            holds = a != current;
+            break;
+        }
+        if (!holds) return naFalse;
+        previous = current;
+    }
+    return naTrue;
+}
 
 // A fuzzy slot of the incoming fact compared with a linguistic expression that reads variables
 // bound by earlier patterns, such as (t very ?x): the expression can only be completed once the

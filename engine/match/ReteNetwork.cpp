@@ -691,8 +691,10 @@ void TTestNode::Classify(const TIESlotTest* test) {
         Regroup();
     } else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
         FFuzzyTests.push_back(fuzzy);
-    else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test))
+    else if (auto* predicate = dynamic_cast<const TIEPatternMatchTest*>(test)) {
         FPredicates.push_back(predicate);
+        FQuick.emplace_back(predicate->SlotTestType() == sttEquals);
+    }
 }
 
 void TTestNode::AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex) {
@@ -803,13 +805,12 @@ template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&, 
 template bool TTestNode::TestsPassSides<false>(const IFact*, const TIETokenRef&,
                                                TIEJoinTest::TSide*, float*);
 
-inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
-    if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
-    if (FPredicates.empty()) return true;
+inline bool TTestNode::CallsPass(size_t from, const IFact* fact, const TIETokenRef& left) {
     TIEContext& context = Context();
     TContextBinding bound(context, left.get(), fact);
     // TIEPatternMatchTest::Evaluate in line: the condition reader answers a comparison in line.
-    for (const TIEPatternMatchTest* predicate : FPredicates) {
+    for (size_t i = from; i < FPredicates.size(); ++i) {
+        const TIEPatternMatchTest* predicate = FPredicates[i];
         const bool equals = predicate->SlotTestType() == sttEquals;
         if (const TRefPtr<IIEValue>& value = predicate->SlotValue()) {
             if (EvalCondition(value, &context) != equals) return false;
@@ -820,12 +821,40 @@ inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left
     return true;
 }
 
+bool TTestNode::PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left) {
+    return CallsPass(from, fact, left);
+}
+
+inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
+    if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
+    if (FPredicates.empty()) return true;
+    // The comparisons of numbers answer without their calls; the first that cannot hands the
+    // rest to the calls.
+    const size_t count = FPredicates.size();
+    TNumberPredicate* quick = FQuick.data();
+    for (size_t i = 0; i < count; ++i) {
+        if (quick[i].State() == TNumberPredicate::nsUntried) [[unlikely]] {
+            quick[i].Compile(FPredicates[i]->SlotValue().get());
+            FCallsFirst = quick[0].State() == TNumberPredicate::nsNone;
+        }
+        const TNumberPredicate::TAnswer a = quick[i].Passes(left.get(), fact);
+        if (a == TNumberPredicate::naFalse) return false;
+        if (a == TNumberPredicate::naUndecided) return PredicatesPass(i, fact, left);
+    }
+    return true;
+}
+
 bool TTestNode::OtherTestsApart(const IFact* fact, const TIETokenRef& left, float* strength) {
     return OtherTestsPass(fact, left, strength);
 }
 
 void TTestNode::Receive(const TIETokenRef& token, TCallType) {
-    if (token->GetTag() == taClear || TestsPass(nullptr, token)) Propagate(token);
+    // TestsPass without a fact, in line: a test element has predicates only (and those that
+    // compare no numbers in place run their calls in line, as in TestsPass).
+    if (token->GetTag() == taClear ||
+        (FJoinTests.empty() && FFuzzyTests.empty() &&
+         (FCallsFirst ? CallsPass(0, nullptr, token) : OtherTestsPass(nullptr, token, nullptr))))
+        Propagate(token);
 }
 
 std::string TTestNode::GetText() const {

@@ -285,6 +285,10 @@ protected:
     // the tests of one join that compare one slot with several share its read (see Regroup).
     std::vector<uint32_t> FRightGroup;
     std::vector<const TIEPatternMatchTest*> FPredicates;
+    // Per predicate, its comparison of numbers answered without the call (see TNumberPredicate).
+    std::vector<TNumberPredicate> FQuick;
+    // Whether the first predicate has been found to need its call (no comparison in place).
+    bool FCallsFirst = false;
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
 
 private:
@@ -297,7 +301,13 @@ private:
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
     // The fuzzy join tests and the predicates, which follow the join tests.
-    bool OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength);
+    [[gnu::always_inline]] inline bool OtherTestsPass(const IFact* fact, const TIETokenRef& left,
+                                                      float* strength);
+    // The predicates from `from` on through their calls.
+    [[gnu::noinline]] bool PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left);
+    // PredicatesPass in line.
+    [[gnu::always_inline]] inline bool CallsPass(size_t from, const IFact* fact,
+                                                 const TIETokenRef& left);
     // OtherTestsPass out of line, for a join with no join tests.
     [[gnu::noinline]] bool OtherTestsApart(const IFact* fact, const TIETokenRef& left,
                                            float* strength);

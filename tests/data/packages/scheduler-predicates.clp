@@ -47,3 +47,35 @@
     (task (id 7) (machine drill) (start 2) (end 3)))
 (reset)
 (run)
+(clear)
+; Comparisons of numbers in join predicates and test elements answered in place: integers and
+; floats mixed, literals, chains, and a value that is no number (the comparison's error).
+(deftemplate m (slot id) (slot v) (slot w))
+(defrule above
+    (m (id ?a) (v ?x))
+    (m (id ?b) (v ?y&:(> ?y ?x 0)))
+    =>
+    (printout t "above " ?a " " ?b crlf))
+(defrule same
+    (m (id ?a) (v ?x))
+    (m (id ?b&:(> ?b ?a)) (v ?y&:(= ?y ?x)))
+    =>
+    (printout t "same " ?a " " ?b crlf))
+(defrule apart
+    (m (id ?a) (v ?x) (w ?p))
+    (m (id ?b&:(< ?a ?b)) (v ?y) (w ?q))
+    (test (and (or (<> ?x ?y 2) (>= ?p ?q)) (> ?x 1.5)))
+    =>
+    (printout t "apart " ?a " " ?b crlf))
+(deffacts data
+    (m (id 1) (v 1) (w 2.5))
+    (m (id 2) (v 1.0) (w 3))
+    (m (id 3) (v 2) (w 3.0))
+    (m (id 4) (v 2.5) (w -1))
+    (m (id 5) (v -0.0) (w 0)))
+(reset)
+(run)
+(assert (m (id 6) (v high) (w 1)))
+(run)
+(assert (m (id 7) (v 3) (w 1)))
+(run)
