@@ -812,8 +812,8 @@ inline TRefPtr<IIEValue> ArgumentValue(const TRefPtr<IIEValue>& argument, TIECon
         case dtVariable:
         case dtMultiVariable:
             if (const TIEContext* owner = nullptr;
-                const TBinding* b = context->NearestBindingAt(
-                    value->BindingHint(), value->TextBlock()->Text(), owner))
+                const TBinding* b = context->NearestBindingAt(value->BindingHint(),
+                                                              value->TextBlock()->Text(), owner))
                 if (const IIEValue* bound = b->Value.get();
                     bound && &typeid(*bound) == &typeid(TIEValue) &&
                     static_cast<const TIEValue*>(bound)->DType() != dtObject)
