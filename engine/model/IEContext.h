@@ -341,7 +341,11 @@ public:
                 return up;
             }
         TBinding* b = SlotAt(hint, name);
-        if (b && TBindings::Visible(*b)) {
+        // A frame slot without a value takes it at once where the root still lacks the name as
+        // it did when last looked (a stamp of 0 is none: the root's names changed since).
+        if (b && (TBindings::Visible(*b) ||
+                  (b->AbsentAbove != 0 && FParent && !FParent->FParent &&
+                   b->AbsentAbove == FParent->FBindings.FStamp))) {
             b->Value = std::move(value);
             return b;
         }

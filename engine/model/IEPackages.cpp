@@ -544,10 +544,8 @@ bool NumbersHold(TNumberTest test, double a, double b) noexcept {
 
 } // namespace
 
-bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& context,
-                                       bool& holds) const {
-    if (context.FixedSerial() != 0) [[unlikely]]
-        return TestNumbersKept(test, context, holds);
+bool TFunctionCall::TestNumbersLoose(TNumberTest test, const TIEContext& context,
+                                     bool& holds) const {
     return TestNumbers<false>(test, context, holds);
 }
 
@@ -820,7 +818,8 @@ inline TRefPtr<IIEValue> ArgumentValue(const TRefPtr<IIEValue>& argument, TIECon
                     return b->Value;
             break;
         case dtFunCall:
-            if (IFunCall* call = value->CallPayload()) return call->Evaluate(context);
+            if (TFunctionCall* call = AsFunctionCall(*value))
+                return call->TFunctionCall::Evaluate(context);
             break;
         default:
             break;
@@ -920,7 +919,7 @@ TRefPtr<IIEValue> TInterpretedFunction::RunBody(TIEContext* child) {
     const TValueVector& body = *actions;
     for (size_t i = 0; i < static_cast<size_t>(body.end() - body.begin()); ++i) {
         const TRefPtr<IIEValue>& action = body.begin()[static_cast<ptrdiff_t>(i)];
-        result = action ? action->Evaluate(child) : nullptr;
+        result = action ? EvaluateExpression(action, child) : nullptr;
         if (child->ReturnFlag()) {
             result = child->ReturnValue();
             child->ClearReturn();
