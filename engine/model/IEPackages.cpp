@@ -306,18 +306,23 @@ namespace {
 thread_local int32_t RunningCalls = 0;
 thread_local std::vector<TRefPtr<IUserFunction>> ParkedFunctions;
 
+// Frees what calls parked, once the outermost call returned. Out of line: every call passes the
+// test for it, and the loop in line would cost each of them saved registers.
+[[gnu::noinline]] void FreeParkedFunctions() {
+    // Freeing a function may free calls that park again: drain until nothing is left.
+    ++RunningCalls;
+    while (!ParkedFunctions.empty()) {
+        std::vector<TRefPtr<IUserFunction>> parked;
+        parked.swap(ParkedFunctions);
+    }
+    --RunningCalls;
+}
+
 struct TRunningCall {
     TRunningCall() noexcept { ++RunningCalls; }
     ~TRunningCall() {
-        if (--RunningCalls == 0 && !ParkedFunctions.empty()) {
-            // Freeing a function may free calls that park again: drain until nothing is left.
-            ++RunningCalls;
-            while (!ParkedFunctions.empty()) {
-                std::vector<TRefPtr<IUserFunction>> parked;
-                parked.swap(ParkedFunctions);
-            }
-            --RunningCalls;
-        }
+        if (--RunningCalls == 0 && !ParkedFunctions.empty()) [[unlikely]]
+            FreeParkedFunctions();
     }
     TRunningCall(const TRunningCall&) = delete;
     TRunningCall& operator=(const TRunningCall&) = delete;
