@@ -343,9 +343,8 @@ public:
         TBinding* b = SlotAt(hint, name);
         // A frame slot without a value takes it at once where the root still lacks the name as
         // it did when last looked (a stamp of 0 is none: the root's names changed since).
-        if (b && (TBindings::Visible(*b) ||
-                  (b->AbsentAbove != 0 && FParent && !FParent->FParent &&
-                   b->AbsentAbove == FParent->FBindings.FStamp))) {
+        if (b && (TBindings::Visible(*b) || (b->AbsentAbove != 0 && FParent && !FParent->FParent &&
+                                             b->AbsentAbove == FParent->FBindings.FStamp))) {
             b->Value = std::move(value);
             return b;
         }

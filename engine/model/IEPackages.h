@@ -382,8 +382,8 @@ inline TFunctionCall* AsFunctionCall(const TIEValue& value) {
 // number, atom or string stands for itself, and a call of the framework's own class runs without
 // passing through the value's dispatch (a class the addresses of the type information do not
 // tell is evaluated as always).
-[[gnu::always_inline]] inline TRefPtr<IIEValue> EvaluateExpression(
-    const TRefPtr<IIEValue>& expression, TIEContext* context) {
+[[gnu::always_inline]] inline TRefPtr<IIEValue>
+EvaluateExpression(const TRefPtr<IIEValue>& expression, TIEContext* context) {
     IIEValue* e = expression.get();
     if (&typeid(*e) == &typeid(TIEValue)) {
         const auto* value = static_cast<const TIEValue*>(e);
