@@ -181,9 +181,12 @@ struct TReadNumber {
 
 struct TReadInteger {
     int32_t Literal(const TIEValue& v) const { return v.AsInteger(); }
-    // A float is read as the value the call would have given.
+    // A float is read as the value the call would have given reads: truncated where it fits 32
+    // bits (the bounds of AsInteger), else through that value, which raises.
     int32_t Number(const TIENumber& n) const {
-        return n.IsFloat ? NumberValue(n)->AsInteger() : static_cast<int32_t>(n.Value);
+        if (!n.IsFloat) return static_cast<int32_t>(n.Value);
+        if (n.Value > -2147483649.0 && n.Value < 2147483648.0) return static_cast<int32_t>(n.Value);
+        return NumberValue(n)->AsInteger();
     }
     int32_t Value(const IIEValue& v) const { return v.AsInteger(); }
 };

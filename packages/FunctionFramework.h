@@ -169,7 +169,7 @@ void PublishVariantSelector(TPropertyTable& table, std::string_view selector,
 // reads as the empty atom, so no function body ever dereferences nothing.
 inline TRefPtr<IIEValue> Evaluated(const TRefPtr<IIEValue>& expression, TIEContext* context) {
     if (!expression) return IEEmptyAtom();
-    TRefPtr<IIEValue> value = expression->Evaluate(context);
+    TRefPtr<IIEValue> value = EvaluateExpression(expression, context);
     if (!value) return IEEmptyAtom();
     return value; // moved, not copied: no second count
 }

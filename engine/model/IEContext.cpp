@@ -792,7 +792,8 @@ inline const IIEValue* ReadSlotInPlace(const TBindingInfo& info, const TIEContex
     const IFact* fact = context.MatchFact();
     const TMatchCut* cut = nullptr;
     if (const IReteToken* token = context.MatchToken()) {
-        const int32_t n = token->FactCount();
+        const int32_t fixed = context.FixedTokenFacts();
+        const int32_t n = fixed >= 0 ? fixed : token->FactCount();
         if (info.FactIndex != n || !fact) {
             if (info.FactIndex < 0 || info.FactIndex >= n) return nullptr;
             fact = token->BorrowFactCut(info.FactIndex, cut);

@@ -257,6 +257,11 @@ public:
     uint64_t FixedSerial() const noexcept {
         return FFixedSerial != 0 && FMatchToken == FFixedToken ? FFixedSerial : 0;
     }
+    // The fact count of the match's token where a join holds it fixed (known without asking
+    // the token), else -1.
+    int32_t FixedTokenFacts() const noexcept {
+        return FixedSerial() != 0 ? static_cast<int32_t>(FFixedFacts) : -1;
+    }
     // Whether the fact at `factIndex` of the match is one of the token held fixed.
     bool ReadsFixed(int32_t factIndex) const noexcept {
         return FixedSerial() != 0 && static_cast<uint32_t>(factIndex) < FFixedFacts;
@@ -336,7 +341,10 @@ public:
                 return up;
             }
         TBinding* b = SlotAt(hint, name);
-        if (b && TBindings::Visible(*b)) {
+        // A frame slot without a value takes it at once where the root still lacks the name as
+        // it did when last looked (a stamp of 0 is none: the root's names changed since).
+        if (b && (TBindings::Visible(*b) || (b->AbsentAbove != 0 && FParent && !FParent->FParent &&
+                                             b->AbsentAbove == FParent->FBindings.FStamp))) {
             b->Value = std::move(value);
             return b;
         }

@@ -306,18 +306,23 @@ namespace {
 thread_local int32_t RunningCalls = 0;
 thread_local std::vector<TRefPtr<IUserFunction>> ParkedFunctions;
 
+// Frees what calls parked, once the outermost call returned. Out of line: every call passes the
+// test for it, and the loop in line would cost each of them saved registers.
+[[gnu::noinline]] void FreeParkedFunctions() {
+    // Freeing a function may free calls that park again: drain until nothing is left.
+    ++RunningCalls;
+    while (!ParkedFunctions.empty()) {
+        std::vector<TRefPtr<IUserFunction>> parked;
+        parked.swap(ParkedFunctions);
+    }
+    --RunningCalls;
+}
+
 struct TRunningCall {
     TRunningCall() noexcept { ++RunningCalls; }
     ~TRunningCall() {
-        if (--RunningCalls == 0 && !ParkedFunctions.empty()) {
-            // Freeing a function may free calls that park again: drain until nothing is left.
-            ++RunningCalls;
-            while (!ParkedFunctions.empty()) {
-                std::vector<TRefPtr<IUserFunction>> parked;
-                parked.swap(ParkedFunctions);
-            }
-            --RunningCalls;
-        }
+        if (--RunningCalls == 0 && !ParkedFunctions.empty()) [[unlikely]]
+            FreeParkedFunctions();
     }
     TRunningCall(const TRunningCall&) = delete;
     TRunningCall& operator=(const TRunningCall&) = delete;
@@ -405,7 +410,12 @@ TFunctionCall::TPlainNumber TFunctionCall::ReadPlainNumber(const IIEValue* argum
         if (!position || &typeid(*position) != &typeid(TBinding)) return {0.0, psNone};
         const auto& info = static_cast<const TBinding&>(*position);
         if constexpr (Track)
-            if (context.ReadsFixed(info.FactIndex)) return ReadFixedNumber(info, context);
+            if (context.ReadsFixed(info.FactIndex)) {
+                // Read before in this stretch: the number kept then, without a call.
+                if (info.FixedSerial == context.FixedSerial())
+                    return {info.FixedNumber, (info.FixedIsFloat ? psFloat : psInteger) | psFixed};
+                return ReadFixedNumber(info, context);
+            }
         bound = ReadMatchedSlot(info, context);
         break;
     }
@@ -539,10 +549,8 @@ bool NumbersHold(TNumberTest test, double a, double b) noexcept {
 
 } // namespace
 
-bool TFunctionCall::TestNumbersInPlace(TNumberTest test, const TIEContext& context,
-                                       bool& holds) const {
-    if (context.FixedSerial() != 0) [[unlikely]]
-        return TestNumbersKept(test, context, holds);
+bool TFunctionCall::TestNumbersLoose(TNumberTest test, const TIEContext& context,
+                                     bool& holds) const {
     return TestNumbers<false>(test, context, holds);
 }
 
@@ -782,6 +790,49 @@ struct TDeffunctionDepth {
     TDeffunctionDepth(const TDeffunctionDepth&) = delete;
     TDeffunctionDepth& operator=(const TDeffunctionDepth&) = delete;
 };
+// A deffunction argument's value as Evaluate gives it, read in place for the common kinds: a
+// number, atom or string stands for itself, a test's pattern variable is read where the match
+// holds it, a variable where its binding stands (when that holds no position), a call is run.
+// Anything else, and any read that does not apply, is evaluated.
+inline TRefPtr<IIEValue> ArgumentValue(const TRefPtr<IIEValue>& argument, TIEContext* context) {
+    const IIEValue* e = argument.get();
+    if (!e) return IEEmptyAtom();
+    if (&typeid(*e) == &typeid(TIEValue)) {
+        const auto* value = static_cast<const TIEValue*>(e);
+        switch (value->DType()) {
+        case dtAtom:
+        case dtString:
+        case dtInteger:
+        case dtFloat:
+            return argument;
+        case dtObject:
+            if (const TObject* position = value->OwnedObjectPayload();
+                position && &typeid(*position) == &typeid(TBinding))
+                if (const IIEValue* read =
+                        ReadMatchedSlot(static_cast<const TBinding&>(*position), *context))
+                    return TRefPtr<IIEValue>(const_cast<IIEValue*>(read));
+            break;
+        case dtVariable:
+        case dtMultiVariable:
+            if (const TIEContext* owner = nullptr;
+                const TBinding* b = context->NearestBindingAt(value->BindingHint(),
+                                                              value->TextBlock()->Text(), owner))
+                if (const IIEValue* bound = b->Value.get();
+                    bound && &typeid(*bound) == &typeid(TIEValue) &&
+                    static_cast<const TIEValue*>(bound)->DType() != dtObject)
+                    return b->Value;
+            break;
+        case dtFunCall:
+            if (TFunctionCall* call = AsFunctionCall(*value))
+                return call->TFunctionCall::Evaluate(context);
+            break;
+        default:
+            break;
+        }
+    }
+    return argument->Evaluate(context);
+}
+
 // A deffunction call's frame, given back to the frames of its layout however the call ends.
 struct TFrameScope {
     std::unique_ptr<TIEContext> Context;
@@ -808,10 +859,8 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
         const TFrameScope scope{TIEContext::TakeFrame(root, FLayout)};
         TIEContext* child = scope.Context.get();
         TBindings& bindings = child->Bindings();
-        for (int32_t i = 0; i < argCount; ++i) {
-            const TRefPtr<IIEValue>& a = call->GetArgument(i);
-            bindings.Item(i)->Value = a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom());
-        }
+        for (int32_t i = 0; i < argCount; ++i)
+            bindings.Item(i)->Value = ArgumentValue(ArgumentOf(call, i), context);
         if (FLayout.Id == layout) [[likely]] {
             for (int32_t i = argCount, n = static_cast<int32_t>(FParameterNames.size()); i < n; ++i)
                 bindings.Item(i)->Value = IEEmptyAtom();
@@ -823,10 +872,8 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
             arguments.push_back(std::move(bindings.Item(i)->Value));
     } else {
         arguments.reserve(static_cast<size_t>(argCount));
-        for (int32_t i = 0; i < argCount; ++i) {
-            const TRefPtr<IIEValue>& a = call->GetArgument(i);
-            arguments.push_back(a ? a->Evaluate(context) : TRefPtr<IIEValue>(IEEmptyAtom()));
-        }
+        for (int32_t i = 0; i < argCount; ++i)
+            arguments.push_back(ArgumentValue(ArgumentOf(call, i), context));
     }
     const int32_t parameterCount = static_cast<int32_t>(FParameterNames.size());
     auto parameterValue = [&](int32_t i, TIEType kind) -> TRefPtr<IIEValue> {
@@ -877,7 +924,7 @@ TRefPtr<IIEValue> TInterpretedFunction::RunBody(TIEContext* child) {
     const TValueVector& body = *actions;
     for (size_t i = 0; i < static_cast<size_t>(body.end() - body.begin()); ++i) {
         const TRefPtr<IIEValue>& action = body.begin()[static_cast<ptrdiff_t>(i)];
-        result = action ? action->Evaluate(child) : nullptr;
+        result = action ? EvaluateExpression(action, child) : nullptr;
         if (child->ReturnFlag()) {
             result = child->ReturnValue();
             child->ClearReturn();

@@ -291,7 +291,14 @@ private:
     void ReleaseFunction() noexcept;
     // EvaluateTest for a comparison of numbers whose arguments all read as numbers without
     // evaluating anything (see ReadPlainNumber): false, with nothing run, when one does not.
-    bool TestNumbersInPlace(TNumberTest test, const TIEContext& context, bool& holds) const;
+    // In line, so that each of its paths is a plain call (a stretch of a fixed left token is as
+    // common in some joins as its absence in others).
+    bool TestNumbersInPlace(TNumberTest test, const TIEContext& context, bool& holds) const {
+        if (context.FixedSerial() != 0) return TestNumbersKept(test, context, holds);
+        return TestNumbersLoose(test, context, holds);
+    }
+    // TestNumbersInPlace outside such a stretch (untracked, see ReadPlainNumber).
+    bool TestNumbersLoose(TNumberTest test, const TIEContext& context, bool& holds) const;
     // TestNumbersInPlace; `Track`: while a join holds its left token fixed (see ReadPlainNumber).
     template <bool Track>
     [[gnu::always_inline]] bool TestNumbers(TNumberTest test, const TIEContext& context,
@@ -377,6 +384,32 @@ inline TFunctionCall* AsFunctionCall(const TIEValue& value) {
     IFunCall* call = value.CallPayload();
     return call && &typeid(*call) == &typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call)
                                                             : nullptr;
+}
+
+// The value of a (non-null) expression as its Evaluate gives it, the common kinds in line: a
+// number, atom or string stands for itself, and a call of the framework's own class runs without
+// passing through the value's dispatch (a class the addresses of the type information do not
+// tell is evaluated as always).
+[[gnu::always_inline]] inline TRefPtr<IIEValue>
+EvaluateExpression(const TRefPtr<IIEValue>& expression, TIEContext* context) {
+    IIEValue* e = expression.get();
+    if (&typeid(*e) == &typeid(TIEValue)) {
+        const auto* value = static_cast<const TIEValue*>(e);
+        switch (value->DType()) {
+        case dtAtom:
+        case dtString:
+        case dtInteger:
+        case dtFloat:
+            return expression;
+        case dtFunCall:
+            if (TFunctionCall* call = AsFunctionCall(*value))
+                return call->TFunctionCall::Evaluate(context);
+            break;
+        default:
+            break;
+        }
+    }
+    return e->Evaluate(context);
 }
 
 // EvalCondition for an expression that is no call answering TRUE or FALSE itself: its value.
