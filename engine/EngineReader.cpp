@@ -7,6 +7,11 @@
 // has its former stream back after every reading.
 #include "engine/EngineReader.h"
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <typeinfo>
+
 #include "engine/InferenceEngine.h"
 #include "engine/lang/IEClipsParser.h"
 #include "engine/model/IEFacts.h"
@@ -22,6 +27,49 @@ TIEClipsParser& ClipsParser(TIEParser& parser, std::string_view what) {
     if (!clips) RaiseIE(imUnableToParseStrings, what);
     return *clips;
 }
+
+// A read-only stream over a text the caller keeps alive while the stream is read: a reading
+// of a short text need not copy it onto the heap first.
+class TTextViewStream final : public TStream {
+public:
+    explicit TTextViewStream(std::string_view text) noexcept : FText(text) {}
+    std::string_view ClassName() const override { return "TTextViewStream"; }
+
+    int64_t Read(void* buffer, int64_t count) override {
+        const auto size = static_cast<int64_t>(FText.size());
+        if (count <= 0 || FPosition >= size) return 0;
+        const int64_t n = std::min(count, size - FPosition);
+        std::memcpy(buffer, FText.data() + FPosition, static_cast<size_t>(n));
+        FPosition += n;
+        return n;
+    }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t offset, int32_t origin) override {
+        int64_t target;
+        switch (origin) {
+        case soFromBeginning:
+            target = offset;
+            break;
+        case soFromCurrent:
+            target = FPosition + offset;
+            break;
+        case soFromEnd:
+            target = static_cast<int64_t>(FText.size()) + offset;
+            break;
+        default:
+            InvalidOrigin(origin);
+        }
+        if (target < 0) throw EStreamError("Stream position cannot be negative");
+        FPosition = target;
+        return FPosition;
+    }
+    int64_t Size() override { return static_cast<int64_t>(FText.size()); }
+
+private:
+    std::string_view FText;
+    int64_t FPosition = 0;
+};
+
 } // namespace
 
 TEngineReader::TEngineReader(TInferenceEngine& engine) noexcept : FEngine(engine) {}
@@ -30,8 +78,12 @@ TEngineReader::~TEngineReader() = default;
 
 template <class F> auto TEngineReader::ReadFrom(std::string_view text, F&& read) {
     // The parser reads the text through a stream of its own and gets its former stream back,
-    // however the reading ends.
-    TStringStream source(text);
+    // however the reading ends. The engine's own scanner only reads and seeks its source, so it
+    // reads the caller's text in place; a host's stream gets a copy of the text it may keep.
+    TTextViewStream view(text);
+    std::optional<TStringStream> copy;
+    TStream* source = &view;
+    if (!FEngine.FDefaultStreamFactory) source = &copy.emplace(text);
     std::unique_ptr<TIETokenizerStream> own;
     TIEClipsStream* shared = nullptr;
     TIETokenizerStream* stream;
@@ -41,11 +93,11 @@ template <class F> auto TEngineReader::ReadFrom(std::string_view text, F&& read)
             FReadStream->SetEngine(&FEngine);
         }
         shared = FReadStream.get();
-        shared->Rebind(&source);
+        shared->Rebind(source);
         FReadStreamBusy = true;
         stream = shared;
     } else {
-        own = FEngine.CreateStream(&source);
+        own = FEngine.CreateStream(source);
         stream = own.get();
     }
     const TOnExit release([this, shared] {
@@ -62,7 +114,11 @@ TRefPtr<IFact> TEngineReader::ParseFact(std::string_view text) {
     TRefPtr<IFact> fact = ReadFrom(text, [](TIEParser& p) { return p.ParseFact(); });
     if (!fact) return fact;
     // The slot expressions are evaluated in the root context, also inside a multifield.
-    if (auto* f = dynamic_cast<TFact*>(fact.get())) EvaluateSlotCalls(*f, FEngine.RootContext());
+    // Nearly every fact is a plain TFact: its exact type is checked before the general cast.
+    IFact* read = fact.get();
+    auto* f =
+        typeid(*read) == typeid(TFact) ? static_cast<TFact*>(read) : dynamic_cast<TFact*>(read);
+    if (f) EvaluateSlotCalls(*f, FEngine.RootContext());
     return fact;
 }
 

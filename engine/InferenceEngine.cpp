@@ -77,7 +77,23 @@ public:
     TRule* NewRule() override { return new TRule(&FEngine, &FEngine); }
 
     TRefPtr<IFactTemplate> FindFactTemplate(std::string_view name) override {
-        return FEngine.FactTemplates().Find(name);
+        // Facts read one after another mostly name one template. The table is asked every
+        // time (a template may have been redefined or removed since), but while its entry
+        // holds the template found last, the cast from the stored interface is skipped. The
+        // cache holds a reference, so the entry's object cannot be another one at the same
+        // address.
+        IInterface* stored = FEngine.FactTemplates().FindPtr(name);
+        if (!stored) return nullptr;
+        if (stored == FLastStored) return FLastTemplate;
+        TRefPtr<IFactTemplate> found(dynamic_cast<IFactTemplate*>(stored));
+        FLastTemplate = found;
+        FLastStored = found ? stored : nullptr;
+        return found;
+    }
+    // Lets go of the template found last, so that a template the table drops is freed now.
+    void ForgetLastTemplate() noexcept {
+        FLastTemplate = nullptr;
+        FLastStored = nullptr;
     }
     TRefPtr<IFactTemplate> ImpliedTemplate(std::string_view name) override {
         return FEngine.ImpliedTemplate(name);
@@ -110,6 +126,8 @@ public:
 
 private:
     TInferenceEngine& FEngine;
+    TRefPtr<IFactTemplate> FLastTemplate;
+    IInterface* FLastStored = nullptr;
 };
 
 TInferenceEngine::TInferenceEngine(TComponent* owner)
@@ -145,6 +163,7 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
 TInferenceEngine::~TInferenceEngine() {
     // No event reaches the host while the engine goes.
     ClearEventHandlers();
+    FConstructSink->ForgetLastTemplate();
     FActivity = eaIdle;
     FRun->ForgetFiring();
     try {
@@ -422,6 +441,7 @@ void TInferenceEngine::RemoveRule(TRule* rule) {
 }
 
 void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
+    FConstructSink->ForgetLastTemplate();
     TConstructCascades(*this).RemoveTemplateDependants(factTemplate);
 }
 
@@ -431,6 +451,7 @@ void TInferenceEngine::RemoveTemplatesUsingType(IIEDefinedType* type) {
 
 void TInferenceEngine::RebuildTemplateDependants(IFactTemplate* oldTemplate,
                                                  IFactTemplate* newTemplate) {
+    FConstructSink->ForgetLastTemplate();
     TConstructCascades(*this).RebuildTemplateDependants(oldTemplate, newTemplate);
 }
 
@@ -476,6 +497,7 @@ void TInferenceEngine::AssertInitialFact() {
 }
 
 void TInferenceEngine::ClearQueuesNetworkFactsRules() {
+    FConstructSink->ForgetLastTemplate();
     FMemory->ClearQueues();
     if (FNetwork) FNetwork->Clear();
     if (!FMemory->Released()) FMemory->Facts().Clear();

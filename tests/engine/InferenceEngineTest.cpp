@@ -704,6 +704,14 @@ TEST(EngineFacts, AssertStringReadsEvaluatesAndRetractStringFindsTheFact) {
     EXPECT_EQ(e.RetractString("(b x 1)"), 1);
     EXPECT_EQ(e.RetractString("(b x 1)"), -1);
     EXPECT_EQ(e.Facts().Count(), 2);
+    // A template redefined or removed between two readings is the one the next reading finds.
+    e.ExecuteCommand("(deftemplate b (slot s))", true);
+    const int32_t id = e.AssertString("(b (s 4))");
+    EXPECT_EQ(e.Facts().Item(e.Facts().IndexOfID(id))->GetText(), "(b (s 4))");
+    EXPECT_THROW(e.AssertString("(b x 1)"), EException);
+    e.FactTemplates().RemoveTemplate("b");
+    const int32_t again = e.AssertString("(b x 1)");
+    EXPECT_EQ(e.Facts().Item(e.Facts().IndexOfID(again))->GetText(), "(b x 1 )");
 }
 
 // Asserts another fact while the fact that calls it is being read.
