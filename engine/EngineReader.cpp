@@ -45,22 +45,7 @@ public:
     }
     int64_t Write(const void*, int64_t) override { return 0; }
     int64_t Seek(int64_t offset, int32_t origin) override {
-        int64_t target;
-        switch (origin) {
-        case soFromBeginning:
-            target = offset;
-            break;
-        case soFromCurrent:
-            target = FPosition + offset;
-            break;
-        case soFromEnd:
-            target = static_cast<int64_t>(FText.size()) + offset;
-            break;
-        default:
-            InvalidOrigin(origin);
-        }
-        if (target < 0) throw EStreamError("Stream position cannot be negative");
-        FPosition = target;
+        FPosition = SeekTarget(offset, origin, FPosition, static_cast<int64_t>(FText.size()));
         return FPosition;
     }
     int64_t Size() override { return static_cast<int64_t>(FText.size()); }

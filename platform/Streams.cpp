@@ -175,23 +175,27 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
     return count;
 }
 
-int64_t TMemoryStream::Seek(int64_t offset, int32_t origin) {
+int64_t TStream::SeekTarget(int64_t offset, int32_t origin, int64_t position, int64_t size) {
     int64_t target;
     switch (origin) {
     case soFromBeginning:
         target = offset;
         break;
     case soFromCurrent:
-        target = FPosition + offset;
+        target = position + offset;
         break;
     case soFromEnd:
-        target = Size() + offset;
+        target = size + offset;
         break;
     default:
         InvalidOrigin(origin);
     }
     if (target < 0) throw EStreamError("Stream position cannot be negative");
-    FPosition = target;
+    return target;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, int32_t origin) {
+    FPosition = SeekTarget(offset, origin, FPosition, Size());
     return FPosition;
 }
 

@@ -73,6 +73,9 @@ public:
 
 protected:
     [[noreturn]] static void InvalidOrigin(int32_t origin);
+    // Where a seek of a stream held in memory lands: `offset` from the origin, given the
+    // stream's position and size; a target before the start raises EStreamError.
+    static int64_t SeekTarget(int64_t offset, int32_t origin, int64_t position, int64_t size);
 };
 
 class TFileStream : public TStream {

@@ -923,12 +923,7 @@ void TIEClipsStream::ReadAhead() {
         uint32_t i = 0;
         for (; i < complete && i < FFormTokens.size(); ++i)
             FLastToken = FFormTokens[i];
-        TTextIn in{FFormText.data() + FFormPos,
-                   FFormText.data() + FFormText.size(),
-                   FFormLine,
-                   FFormAfterCR,
-                   &FFormNames,
-                   FFormNextName};
+        TTextIn in = FormTextIn();
         for (; i < complete; ++i) {
             TRefPtr<TIEStreamToken> token = MakeToken(in, FFormWhiteSpace);
             token->SetFormPlace(FFormSerial, i);
@@ -947,6 +942,16 @@ void TIEClipsStream::ReadAhead() {
     FFormLeft = complete;
 }
 
+// The rest of the form's text, from where its tokens were last made.
+inline TIEClipsStream::TTextIn TIEClipsStream::FormTextIn() const {
+    return TTextIn{FFormText.data() + FFormPos,
+                   FFormText.data() + FFormText.size(),
+                   FFormLine,
+                   FFormAfterCR,
+                   &FFormNames,
+                   FFormNextName};
+}
+
 inline TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
     --FFormLeft;
     // A token made ahead is handed over: the scanner keeps no count on it, so that it is made
@@ -956,12 +961,7 @@ inline TRefPtr<TIEStreamToken> TIEClipsStream::NextFormToken() {
 }
 
 TRefPtr<TIEStreamToken> TIEClipsStream::NextTextToken() {
-    TTextIn in{FFormText.data() + FFormPos,
-               FFormText.data() + FFormText.size(),
-               FFormLine,
-               FFormAfterCR,
-               &FFormNames,
-               FFormNextName};
+    TTextIn in = FormTextIn();
     TRefPtr<TIEStreamToken> token = MakeToken(in, FFormWhiteSpace);
     FFormPos = static_cast<size_t>(in.P - FFormText.data());
     FFormLine = in.LineNumber;

@@ -56,6 +56,7 @@ private:
     struct TStreamIn;
     struct TTextIn;
     struct TBufferIn;
+    TTextIn FormTextIn() const;
     // A run of the history: tokens of the current form by their places, or one token that was
     // not read from the form's text (handed back to the scanner from elsewhere).
     struct THistoryPart {
