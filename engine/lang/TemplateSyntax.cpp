@@ -6,6 +6,8 @@
 // (they are evaluated at each reset), and a half-read fact set is freed.
 #include "engine/lang/IEClipsParser.h"
 
+#include <typeinfo>
+
 #include "engine/lang/SyntaxText.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
@@ -170,9 +172,14 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
     TStreamTokenRef nameToken = Next();
     if (nameToken->GetDataType() != dtAtom)
         ParseError("ParseFactSlot", imBadSlotName, nameToken->AsString());
-    TRefPtr<IFactTemplate> factTemplate = fact.GetTemplate();
-    TRefPtr<IFactSlot> slot;
-    if (!factTemplate || !factTemplate->FindSlot(nameToken->GetText(), slot) || !slot) {
+    // A plain fact's slot is looked up once, its value then stored by position.
+    auto* plain = typeid(fact) == typeid(TFact) ? static_cast<TFact*>(&fact) : nullptr;
+    const TFactTemplate* plainTemplate = plain ? plain->Template() : nullptr;
+    const int32_t at = plainTemplate ? plainTemplate->IndexOfSlot(nameToken->GetText()) : -1;
+    TRefPtr<IFactSlot> slot = at >= 0 ? plainTemplate->Slot(at) : nullptr;
+    if (TRefPtr<IFactTemplate> factTemplate = slot ? nullptr : fact.GetTemplate();
+        !slot &&
+        (!factTemplate || !factTemplate->FindSlot(nameToken->GetText(), slot) || !slot)) {
         try {
             if (factTemplate) factTemplate->SlotByName(nameToken->GetText());
         } catch (const std::exception& e) {
@@ -190,7 +197,10 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
     }
     ExpectClose("ParseFactSlot");
     try {
-        fact.SetSlotValue(nameToken->GetText(), value);
+        if (at >= 0)
+            plain->SetSlotValueAt(at, value);
+        else
+            fact.SetSlotValue(nameToken->GetText(), value);
     } catch (const EIEParseException&) {
         throw;
     } catch (const std::exception& e) {
@@ -442,13 +452,35 @@ std::string TIEParser::FormatFact(const IFact& fact) {
         if (!text.empty()) r += " " + text;
         return r + ")";
     }
+    // A plain fact is read by position: the template's slot i is the fact's value i.
+    const auto* plain = typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
     for (int32_t i = 0; i < t->SlotCount(); ++i) {
         TRefPtr<IFactSlot> slot = t->SlotAt(i);
-        TRefPtr<IIEValue> value = fact.GetSlotValue(slot->GetName());
-        const std::string text = FormatFactSlotValue(fact, slot->GetName(), value.get());
-        if (!text.empty()) r += " " + text;
+        const std::string& name = slot->GetName();
+        TRefPtr<IIEValue> held;
+        const IIEValue* value;
+        if (plain) {
+            value = plain->ValueAt(i).get();
+        } else {
+            held = fact.GetSlotValue(name);
+            value = held.get();
+        }
+        bool whole = false;
+        const std::string text = SlotValueText(slot.get(), name, value, whole);
+        if (text.empty()) continue;
+        r += ' ';
+        if (whole) {
+            r += text;
+        } else {
+            r += '(';
+            r += name;
+            r += ' ';
+            r += text;
+            r += ')';
+        }
     }
-    return r + ")";
+    r += ')';
+    return r;
 }
 
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName) {
@@ -458,24 +490,34 @@ std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view s
 
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName,
                                            const IIEValue* value) {
-    std::string text = FactValueText(value);
     // Whether a value may be left out, or must be spelled, depends on the declared slot's
     // default; an implied template has none.
     TRefPtr<IFactSlot> slot;
     if (TRefPtr<IFactTemplate> t = fact.GetTemplate(); t && !t->GetImplied())
         t->FindSlot(slotName, slot);
+    bool whole = false;
+    std::string text = SlotValueText(slot.get(), slotName, value, whole);
+    if (whole) return text;
+    return FormatFactSlotValueText(fact, slotName, text);
+}
+
+std::string TIEParser::SlotValueText(const IFactSlot* slot, std::string_view slotName,
+                                     const IIEValue* value, bool& whole) {
+    whole = false;
+    std::string text = FactValueText(value);
     const TRefPtr<IIEValue> def = slot ? slot->GetSlotDefault() : nullptr;
     // A fact of a fact set holds a dynamic default as written, to be evaluated at each reset;
     // left out, it reads back as that default.
     if (!text.empty() && slot && slot->GetDefaultDynamic() && def &&
         FactValueText(def.get()) == text)
         return {};
+    whole = true;
     if (value && value->Equals(IEEmptyAtom().get())) {
         // A nil slot is left out, as the default gives it back; in a slot whose default is
         // something else it must be written.
         if (slot && !slot->IsMultiSlot() && def && !def->Equals(IEEmptyAtom().get()))
             return "(" + std::string(slotName) + " " + text + ")";
-        text.clear();
+        return {};
     } else if (text.empty() && value && value->GetDType() == dtFuzzy) {
         // The empty fuzzy value writes as nothing; in a slot whose default is another value it
         // is written by the name that reads back as the empty term.
@@ -488,7 +530,8 @@ std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view s
             !FormatValue(def.get()).empty())
             return "(" + std::string(slotName) + ")";
     }
-    return FormatFactSlotValueText(fact, slotName, text);
+    whole = false;
+    return text;
 }
 
 std::string TIEParser::FormatFactSlotValueText(const IFact& fact, std::string_view slotName,
