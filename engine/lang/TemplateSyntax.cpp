@@ -7,6 +7,7 @@
 #include "engine/lang/IEClipsParser.h"
 
 #include <typeinfo>
+#include <utility>
 
 #include "engine/lang/SyntaxText.h"
 #include "engine/model/IEDefinedType.h"
@@ -50,9 +51,16 @@ bool IsEmptyDefault(const IIEValue* value) {
 // --- Values typed by a slot ---
 
 TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDefinedType* type) {
+    return ParseValueForTypesFrom(nullptr, types, type);
+}
+
+TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypesFrom(TStreamTokenRef first, TIETypes types,
+                                                         const IIEDefinedType* type) {
     constexpr std::string_view routine = "ParseValue(SlotTypes)";
     TRefPtr<IIEValue> value;
     const bool fuzzy = types.Contains(dtFuzzy);
+    // Only a single value starts from the token read already; the others read it again.
+    if (first && (fuzzy || types.Contains(dtMultiSlot))) PushBack(std::exchange(first, nullptr));
     if (types.Contains(dtMultiSlot)) {
         value = ParseList();
         if (StaticTypeCheck && fuzzy) {
@@ -77,7 +85,7 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDe
             ParseError(routine, imInvalidFuzzyExpression, value->GetText());
         return result;
     } else {
-        TStreamTokenRef token = Next();
+        TStreamTokenRef token = first ? std::move(first) : Next();
         if (IsPlainValue(*token)) {
             value = token->ToValue();
         } else if (token->Is('(')) {
@@ -115,8 +123,13 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDe
 }
 
 TRefPtr<IIEValue> TIEClipsParser::ParseValueForSlot(const IFactSlot& slot) {
-    TRefPtr<IIEValue> value =
-        ParseValueForTypes(slot.GetSlotType(), slot.GetExtendedTypeInfo().get());
+    return ParseValueForSlotFrom(nullptr, slot);
+}
+
+TRefPtr<IIEValue> TIEClipsParser::ParseValueForSlotFrom(TStreamTokenRef first,
+                                                        const IFactSlot& slot) {
+    TRefPtr<IIEValue> value = ParseValueForTypesFrom(std::move(first), slot.GetSlotType(),
+                                                     slot.GetExtendedTypeInfo().get());
     if (!StaticTypeCheck || !value) return value;
     const TIEType kind = value->GetDType();
     if (kind == dtVariable || kind == dtFunCall || kind == dtMultiVariable) return value;
@@ -153,15 +166,23 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
     if (factTemplate->GetImplied()) {
         TRefPtr<IIEValue> data = ParseList();
         fact->SetSlotValue(DataSlotName, data);
+        if (!Next()->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
     } else {
-        for (;;) {
-            TStreamTokenRef token = Next();
-            PushBack(token);
-            if (!token->Is('(')) break;
-            ParseFactSlot(*fact);
+        // Each slot's "(" is read once, not put back for the slot to read it again.
+        TStreamTokenRef token = Next();
+        while (token->Is('(')) {
+            if (FNesting >= MaxNesting) {
+                // Refused as ParseFactSlot refuses it, before its "(" is read.
+                PushBack(token);
+                ParseFactSlot(*fact);
+            } else {
+                TNesting nesting(*this, "ParseFactSlot");
+                ReadFactSlot(*fact);
+            }
+            token = Next();
         }
+        if (!token->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
     }
-    if (!Next()->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
     if (OnParseFact) OnParseFact(this, fact.get());
     return fact;
 }
@@ -169,6 +190,10 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
 void TIEClipsParser::ParseFactSlot(IFact& fact) {
     TNesting nesting(*this, "ParseFactSlot");
     ExpectOpen("ParseFactSlot");
+    ReadFactSlot(fact);
+}
+
+void TIEClipsParser::ReadFactSlot(IFact& fact) {
     TStreamTokenRef nameToken = Next();
     if (nameToken->GetDataType() != dtAtom)
         ParseError("ParseFactSlot", imBadSlotName, nameToken->AsString());
@@ -189,13 +214,13 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
     }
     TRefPtr<IIEValue> value;
     TStreamTokenRef next = Next();
-    PushBack(next);
     if (next->Is(')') && slot->IsMultiSlot()) {
+        // The ")" just read closes the slot.
         value = TIEValue::CreateList(TValueVector::Create());
     } else {
-        value = ParseValueForSlot(*slot);
+        value = ParseValueForSlotFrom(std::move(next), *slot);
+        ExpectClose("ParseFactSlot");
     }
-    ExpectClose("ParseFactSlot");
     try {
         if (at >= 0)
             plain->SetSlotValueAt(at, value);
