@@ -192,6 +192,11 @@ private:
 
     std::vector<TSlotFunction> FSlotFunctions;
     int32_t FNesting = 0;
+    // While a fact set is read: the template its last fact named, and that name (its facts
+    // mostly come in runs of one template).
+    bool FInFactSet = false;
+    std::string FSetTemplateName;
+    TRefPtr<IFactTemplate> FSetTemplate;
 };
 
 } // namespace ie

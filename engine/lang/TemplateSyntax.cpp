@@ -148,7 +148,8 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
     if (nameToken->GetDataType() != dtAtom) ParseError("ParseFact", imExpectedAtom);
     IConstructSink& engine = ConstructSink("ParseFact");
     const std::string& name = nameToken->GetText();
-    TRefPtr<IFactTemplate> factTemplate = engine.FindFactTemplate(name);
+    const bool again = FInFactSet && FSetTemplate && FSetTemplateName == name;
+    TRefPtr<IFactTemplate> factTemplate = again ? FSetTemplate : engine.FindFactTemplate(name);
     if (!factTemplate) {
         if (TemplatesMustExist) ParseError("ParseFact", imUnknownFactTemplate, name);
         try {
@@ -158,6 +159,10 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
         } catch (const std::exception& e) {
             ParseError("ParseFact", e.what());
         }
+    }
+    if (FInFactSet && !again) {
+        FSetTemplateName = name;
+        FSetTemplate = factTemplate;
     }
     // A new fact reads as its defaults the slots the text leaves out; a fact whose dynamic
     // defaults wait for its assertion is one with no value stored yet.
@@ -437,6 +442,11 @@ TFactSet* TIEClipsParser::ParseFactSet() {
     std::vector<TRefPtr<IFact>> facts;
     {
         TDeferDynamicDefaults deferred(*this);
+        const TOnExit forget([this] {
+            FInFactSet = false;
+            FSetTemplate = nullptr;
+        });
+        FInFactSet = true;
         while (token->Is('(')) {
             PushBack(token);
             facts.push_back(ParseFact());
@@ -477,6 +487,7 @@ std::string TIEParser::FormatFact(const IFact& fact) {
         if (!text.empty()) r += " " + text;
         return r + ")";
     }
+    r.reserve(16 * static_cast<size_t>(t->SlotCount()) + r.size() + 2);
     // A plain fact is read by position: the template's slot i is the fact's value i.
     const auto* plain = typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
     for (int32_t i = 0; i < t->SlotCount(); ++i) {
