@@ -208,8 +208,7 @@ void TIEClipsParser::ReadFactSlot(IFact& fact) {
     const int32_t at = plainTemplate ? plainTemplate->IndexOfSlot(nameToken->GetText()) : -1;
     TRefPtr<IFactSlot> slot = at >= 0 ? plainTemplate->Slot(at) : nullptr;
     if (TRefPtr<IFactTemplate> factTemplate = slot ? nullptr : fact.GetTemplate();
-        !slot &&
-        (!factTemplate || !factTemplate->FindSlot(nameToken->GetText(), slot) || !slot)) {
+        !slot && (!factTemplate || !factTemplate->FindSlot(nameToken->GetText(), slot) || !slot)) {
         try {
             if (factTemplate) factTemplate->SlotByName(nameToken->GetText());
         } catch (const std::exception& e) {
