@@ -150,6 +150,12 @@ protected:
 
 private:
     IConstructSink& ConstructSink(std::string_view routineName);
+    // ParseFactSlot after its "(".
+    void ReadFactSlot(IFact& fact);
+    // ParseValueForTypes and ParseValueForSlot whose first token (when not null) was read.
+    TRefPtr<IIEValue> ParseValueForTypesFrom(TStreamTokenRef first, TIETypes types,
+                                             const IIEDefinedType* type);
+    TRefPtr<IIEValue> ParseValueForSlotFrom(TStreamTokenRef first, const IFactSlot& slot);
     // "range"/"cardinality" bounds after the keyword; `fuzzy` receives a range instead of
     // `type` when given.
     void ParseRangeClause(IIEDefinedType* type, IFuzzyVariable* fuzzy, bool isCardinality,
@@ -186,6 +192,11 @@ private:
 
     std::vector<TSlotFunction> FSlotFunctions;
     int32_t FNesting = 0;
+    // While a fact set is read: the template its last fact named, and that name (its facts
+    // mostly come in runs of one template).
+    bool FInFactSet = false;
+    std::string FSetTemplateName;
+    TRefPtr<IFactTemplate> FSetTemplate;
 };
 
 } // namespace ie

@@ -456,6 +456,10 @@ private:
     };
     // The constraints of one slot, or (writtenRun) one "|" run joined by its own connectives.
     std::string FormatConstraints(const std::vector<TConstraintItem>& items, bool writtenRun);
+    // FormatFactSlotValue with the declared slot already found (null: none): the value's text,
+    // empty when it is left out, or (`whole` set) the whole slot's text.
+    std::string SlotValueText(const IFactSlot* slot, std::string_view slotName,
+                              const IIEValue* value, bool& whole);
 
     int64_t FOwnSymbolCounter = 0;
 };

@@ -6,6 +6,9 @@
 // (they are evaluated at each reset), and a half-read fact set is freed.
 #include "engine/lang/IEClipsParser.h"
 
+#include <typeinfo>
+#include <utility>
+
 #include "engine/lang/SyntaxText.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
@@ -48,9 +51,16 @@ bool IsEmptyDefault(const IIEValue* value) {
 // --- Values typed by a slot ---
 
 TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDefinedType* type) {
+    return ParseValueForTypesFrom(nullptr, types, type);
+}
+
+TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypesFrom(TStreamTokenRef first, TIETypes types,
+                                                         const IIEDefinedType* type) {
     constexpr std::string_view routine = "ParseValue(SlotTypes)";
     TRefPtr<IIEValue> value;
     const bool fuzzy = types.Contains(dtFuzzy);
+    // Only a single value starts from the token read already; the others read it again.
+    if (first && (fuzzy || types.Contains(dtMultiSlot))) PushBack(std::exchange(first, nullptr));
     if (types.Contains(dtMultiSlot)) {
         value = ParseList();
         if (StaticTypeCheck && fuzzy) {
@@ -75,7 +85,7 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDe
             ParseError(routine, imInvalidFuzzyExpression, value->GetText());
         return result;
     } else {
-        TStreamTokenRef token = Next();
+        TStreamTokenRef token = first ? std::move(first) : Next();
         if (IsPlainValue(*token)) {
             value = token->ToValue();
         } else if (token->Is('(')) {
@@ -113,8 +123,13 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValueForTypes(TIETypes types, const IIEDe
 }
 
 TRefPtr<IIEValue> TIEClipsParser::ParseValueForSlot(const IFactSlot& slot) {
-    TRefPtr<IIEValue> value =
-        ParseValueForTypes(slot.GetSlotType(), slot.GetExtendedTypeInfo().get());
+    return ParseValueForSlotFrom(nullptr, slot);
+}
+
+TRefPtr<IIEValue> TIEClipsParser::ParseValueForSlotFrom(TStreamTokenRef first,
+                                                        const IFactSlot& slot) {
+    TRefPtr<IIEValue> value = ParseValueForTypesFrom(std::move(first), slot.GetSlotType(),
+                                                     slot.GetExtendedTypeInfo().get());
     if (!StaticTypeCheck || !value) return value;
     const TIEType kind = value->GetDType();
     if (kind == dtVariable || kind == dtFunCall || kind == dtMultiVariable) return value;
@@ -133,7 +148,8 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
     if (nameToken->GetDataType() != dtAtom) ParseError("ParseFact", imExpectedAtom);
     IConstructSink& engine = ConstructSink("ParseFact");
     const std::string& name = nameToken->GetText();
-    TRefPtr<IFactTemplate> factTemplate = engine.FindFactTemplate(name);
+    const bool again = FInFactSet && FSetTemplate && FSetTemplateName == name;
+    TRefPtr<IFactTemplate> factTemplate = again ? FSetTemplate : engine.FindFactTemplate(name);
     if (!factTemplate) {
         if (TemplatesMustExist) ParseError("ParseFact", imUnknownFactTemplate, name);
         try {
@@ -144,6 +160,10 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
             ParseError("ParseFact", e.what());
         }
     }
+    if (FInFactSet && !again) {
+        FSetTemplateName = name;
+        FSetTemplate = factTemplate;
+    }
     // A new fact reads as its defaults the slots the text leaves out; a fact whose dynamic
     // defaults wait for its assertion is one with no value stored yet.
     TRefPtr<IFact> fact = DeferDynamicDefaults ? TRefPtr<IFact>(TFact::Create(factTemplate))
@@ -151,15 +171,23 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
     if (factTemplate->GetImplied()) {
         TRefPtr<IIEValue> data = ParseList();
         fact->SetSlotValue(DataSlotName, data);
+        if (!Next()->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
     } else {
-        for (;;) {
-            TStreamTokenRef token = Next();
-            PushBack(token);
-            if (!token->Is('(')) break;
-            ParseFactSlot(*fact);
+        // Each slot's "(" is read once, not put back for the slot to read it again.
+        TStreamTokenRef token = Next();
+        while (token->Is('(')) {
+            if (FNesting >= MaxNesting) {
+                // Refused as ParseFactSlot refuses it, before its "(" is read.
+                PushBack(token);
+                ParseFactSlot(*fact);
+            } else {
+                TNesting nesting(*this, "ParseFactSlot");
+                ReadFactSlot(*fact);
+            }
+            token = Next();
         }
+        if (!token->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
     }
-    if (!Next()->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
     if (OnParseFact) OnParseFact(this, fact.get());
     return fact;
 }
@@ -167,12 +195,20 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
 void TIEClipsParser::ParseFactSlot(IFact& fact) {
     TNesting nesting(*this, "ParseFactSlot");
     ExpectOpen("ParseFactSlot");
+    ReadFactSlot(fact);
+}
+
+void TIEClipsParser::ReadFactSlot(IFact& fact) {
     TStreamTokenRef nameToken = Next();
     if (nameToken->GetDataType() != dtAtom)
         ParseError("ParseFactSlot", imBadSlotName, nameToken->AsString());
-    TRefPtr<IFactTemplate> factTemplate = fact.GetTemplate();
-    TRefPtr<IFactSlot> slot;
-    if (!factTemplate || !factTemplate->FindSlot(nameToken->GetText(), slot) || !slot) {
+    // A plain fact's slot is looked up once, its value then stored by position.
+    auto* plain = typeid(fact) == typeid(TFact) ? static_cast<TFact*>(&fact) : nullptr;
+    const TFactTemplate* plainTemplate = plain ? plain->Template() : nullptr;
+    const int32_t at = plainTemplate ? plainTemplate->IndexOfSlot(nameToken->GetText()) : -1;
+    TRefPtr<IFactSlot> slot = at >= 0 ? plainTemplate->Slot(at) : nullptr;
+    if (TRefPtr<IFactTemplate> factTemplate = slot ? nullptr : fact.GetTemplate();
+        !slot && (!factTemplate || !factTemplate->FindSlot(nameToken->GetText(), slot) || !slot)) {
         try {
             if (factTemplate) factTemplate->SlotByName(nameToken->GetText());
         } catch (const std::exception& e) {
@@ -182,15 +218,18 @@ void TIEClipsParser::ParseFactSlot(IFact& fact) {
     }
     TRefPtr<IIEValue> value;
     TStreamTokenRef next = Next();
-    PushBack(next);
     if (next->Is(')') && slot->IsMultiSlot()) {
+        // The ")" just read closes the slot.
         value = TIEValue::CreateList(TValueVector::Create());
     } else {
-        value = ParseValueForSlot(*slot);
+        value = ParseValueForSlotFrom(std::move(next), *slot);
+        ExpectClose("ParseFactSlot");
     }
-    ExpectClose("ParseFactSlot");
     try {
-        fact.SetSlotValue(nameToken->GetText(), value);
+        if (at >= 0)
+            plain->SetSlotValueAt(at, value);
+        else
+            fact.SetSlotValue(nameToken->GetText(), value);
     } catch (const EIEParseException&) {
         throw;
     } catch (const std::exception& e) {
@@ -402,6 +441,11 @@ TFactSet* TIEClipsParser::ParseFactSet() {
     std::vector<TRefPtr<IFact>> facts;
     {
         TDeferDynamicDefaults deferred(*this);
+        const TOnExit forget([this] {
+            FInFactSet = false;
+            FSetTemplate = nullptr;
+        });
+        FInFactSet = true;
         while (token->Is('(')) {
             PushBack(token);
             facts.push_back(ParseFact());
@@ -442,13 +486,36 @@ std::string TIEParser::FormatFact(const IFact& fact) {
         if (!text.empty()) r += " " + text;
         return r + ")";
     }
+    r.reserve(16 * static_cast<size_t>(t->SlotCount()) + r.size() + 2);
+    // A plain fact is read by position: the template's slot i is the fact's value i.
+    const auto* plain = typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
     for (int32_t i = 0; i < t->SlotCount(); ++i) {
         TRefPtr<IFactSlot> slot = t->SlotAt(i);
-        TRefPtr<IIEValue> value = fact.GetSlotValue(slot->GetName());
-        const std::string text = FormatFactSlotValue(fact, slot->GetName(), value.get());
-        if (!text.empty()) r += " " + text;
+        const std::string& name = slot->GetName();
+        TRefPtr<IIEValue> held;
+        const IIEValue* value;
+        if (plain) {
+            value = plain->ValueAt(i).get();
+        } else {
+            held = fact.GetSlotValue(name);
+            value = held.get();
+        }
+        bool whole = false;
+        const std::string text = SlotValueText(slot.get(), name, value, whole);
+        if (text.empty()) continue;
+        r += ' ';
+        if (whole) {
+            r += text;
+        } else {
+            r += '(';
+            r += name;
+            r += ' ';
+            r += text;
+            r += ')';
+        }
     }
-    return r + ")";
+    r += ')';
+    return r;
 }
 
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName) {
@@ -458,24 +525,34 @@ std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view s
 
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName,
                                            const IIEValue* value) {
-    std::string text = FactValueText(value);
     // Whether a value may be left out, or must be spelled, depends on the declared slot's
     // default; an implied template has none.
     TRefPtr<IFactSlot> slot;
     if (TRefPtr<IFactTemplate> t = fact.GetTemplate(); t && !t->GetImplied())
         t->FindSlot(slotName, slot);
+    bool whole = false;
+    std::string text = SlotValueText(slot.get(), slotName, value, whole);
+    if (whole) return text;
+    return FormatFactSlotValueText(fact, slotName, text);
+}
+
+std::string TIEParser::SlotValueText(const IFactSlot* slot, std::string_view slotName,
+                                     const IIEValue* value, bool& whole) {
+    whole = false;
+    std::string text = FactValueText(value);
     const TRefPtr<IIEValue> def = slot ? slot->GetSlotDefault() : nullptr;
     // A fact of a fact set holds a dynamic default as written, to be evaluated at each reset;
     // left out, it reads back as that default.
     if (!text.empty() && slot && slot->GetDefaultDynamic() && def &&
         FactValueText(def.get()) == text)
         return {};
+    whole = true;
     if (value && value->Equals(IEEmptyAtom().get())) {
         // A nil slot is left out, as the default gives it back; in a slot whose default is
         // something else it must be written.
         if (slot && !slot->IsMultiSlot() && def && !def->Equals(IEEmptyAtom().get()))
             return "(" + std::string(slotName) + " " + text + ")";
-        text.clear();
+        return {};
     } else if (text.empty() && value && value->GetDType() == dtFuzzy) {
         // The empty fuzzy value writes as nothing; in a slot whose default is another value it
         // is written by the name that reads back as the empty term.
@@ -488,7 +565,8 @@ std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view s
             !FormatValue(def.get()).empty())
             return "(" + std::string(slotName) + ")";
     }
-    return FormatFactSlotValueText(fact, slotName, text);
+    whole = false;
+    return text;
 }
 
 std::string TIEParser::FormatFactSlotValueText(const IFact& fact, std::string_view slotName,
