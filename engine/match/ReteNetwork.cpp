@@ -1324,9 +1324,11 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             return;
         }
         // (The key of a join without hash tests in line: the call is for the hashed ones.)
-        int32_t shown = token->HashCode();
-        const int32_t probe = FHashed ? LeftKey(*token, shown) : shown;
-        if (TIETokenTree::TEntry* e = Store(*FLeft, token, shown, probe)) {
+        auto keys = [&](int32_t& shown, int32_t& probe) {
+            shown = token->HashCode();
+            probe = FHashed ? LeftKey(*token, shown) : shown;
+        };
+        if (TIETokenTree::TEntry* e = Store(*FLeft, token, keys)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
         }
@@ -1344,9 +1346,11 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             RemoveRight(*e);
             return;
         }
-        int32_t shown = token->HashCode();
-        const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        if (TIETokenTree::TEntry* e = Store(*FRight, token, shown, probe)) {
+        auto keys = [&](int32_t& shown, int32_t& probe) {
+            shown = token->HashCode();
+            probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
+        };
+        if (TIETokenTree::TEntry* e = Store(*FRight, token, keys)) {
             // A shared memory numbers its entries itself, once for all sharers.
             if (FNegation != jnNone && !FRightBit) {
                 // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
@@ -1354,7 +1358,7 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
                 e->Mark = FNextMark;
                 e->Blocked = 0;
             }
-            JoinRight(e->Token, e, probe, tag);
+            JoinRight(e->Token, e, e->ProbeKey, tag);
         }
         return;
     }
@@ -1373,10 +1377,15 @@ bool SingleFactToken(const TIEToken& token) noexcept {
 
 // A fact's own token is held by the network's one token of its identity, which finds the entry
 // (see TFactTokens); a token a join made is held by its maker's child.
+template <class FKeys>
 TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& token,
-                                       int32_t shown, int32_t probe) {
-    if (!SingleFactToken(*token))
+                                       FKeys&& keys) {
+    int32_t shown;
+    int32_t probe;
+    if (!SingleFactToken(*token)) {
+        keys(shown, probe);
         return memory.Insert(token, shown, probe, token->LeftOwner() != nullptr);
+    }
     TFactTokens& shared = FRete->FactTokens();
     bool fresh;
     TIEToken& s = shared.Canonical(token, fresh);
@@ -1396,6 +1405,7 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
         return nullptr;
     }
     try {
+        keys(shown, probe);
         return memory.Insert(TIETokenRef(&s), shown, probe, true, bit);
     } catch (...) {
         if (!s.Held()) shared.Forget(s);

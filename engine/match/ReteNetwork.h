@@ -377,9 +377,10 @@ private:
     int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
     int32_t RightKey(const IFact& fact, int32_t& shown) const;
     // Stores a token in one of the memories (null when an equal one is stored); finds the entry
-    // of a stored one equal to `token`.
-    TIETokenTree::TEntry* Store(TIETokenTree& memory, const TIETokenRef& token, int32_t shown,
-                                int32_t probe);
+    // of a stored one equal to `token`. `keys(shown, probe)` gives the keys of a token to insert:
+    // a sharer taking in the entry another sharer stored finds them in the entry.
+    template <class FKeys>
+    TIETokenTree::TEntry* Store(TIETokenTree& memory, const TIETokenRef& token, FKeys&& keys);
     TIETokenTree::TEntry* FindStored(const TIETokenTree& memory, const TIETokenRef& token);
     // Joins a new left entry with the right memory.
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
