@@ -895,6 +895,9 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
         }
     FHashParts.clear();
     FHashWalk.clear();
+    static std::atomic<uint64_t> stamps{0};
+    FKeyStamp = ++stamps;
+    FKeyFrom = {};
     if (chosen < 0) {
         FHashed = false;
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
@@ -1050,10 +1053,67 @@ int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
 
 } // namespace
 
+void TJoinNode::FindKeyFrom(const TTokenEntry& maker) const {
+    FKeyFrom = {};
+    FKeyFrom.Tree = maker.Tree;
+    // Only joins own left memories.
+    const auto* join = static_cast<const TJoinNode*>(maker.Tree->Owner());
+    if (!join || !join->FHashed || join->FLeft.get() != maker.Tree ||
+        join->FHashParts.size() > FHashParts.size())
+        return;
+    int32_t maxIndex = 0;
+    for (size_t k = 0; k < join->FHashParts.size(); ++k) {
+        const THashPart& a = join->FHashParts[k];
+        const THashPart& b = FHashParts[k];
+        if (a.TokenIndex < 0 || a.TokenIndex != b.TokenIndex || a.LeftSub != b.LeftSub ||
+            a.Left.Name() != b.Left.Name())
+            return;
+        maxIndex = std::max(maxIndex, a.TokenIndex);
+    }
+    for (size_t k = join->FHashParts.size(); k < FHashParts.size(); ++k)
+        if (FHashParts[k].TokenIndex < 0) return;
+    FKeyFrom.Join = join;
+    FKeyFrom.Stamp = join->FKeyStamp;
+    FKeyFrom.Parts = join->FHashParts.size();
+    FKeyFrom.MaxIndex = maxIndex;
+}
+
 // The shown keys are what the memories' KeyOf computes, read by slot position.
 int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
     if (!FHashed) return shown = token.HashCode();
     const int32_t size = token.Size();
+    // A token a join made, whose maker's hash tests are this join's first ones: their keys are
+    // those of the maker's entry (its token is this one's parent, so it has the same levels up to
+    // the ones they read), and only the others are read.
+    if (const TTokenEntry* maker = token.LeftOwner()) {
+        if (maker->Tree != FKeyFrom.Tree ||
+            (FKeyFrom.Parts && (maker->Tree->Owner() != FKeyFrom.Join ||
+                                FKeyFrom.Join->FKeyStamp != FKeyFrom.Stamp)))
+            FindKeyFrom(*maker);
+        if (FKeyFrom.Parts && FKeyFrom.MaxIndex < size - 1) {
+            shown = maker->Key;
+            uint32_t probe = static_cast<uint32_t>(maker->ProbeKey);
+            const TIEToken* at = &token;
+            int32_t atIndex = size - 1;
+            for (size_t k = FKeyFrom.Parts; k < FHashParts.size(); ++k) {
+                const THashPart& p = FHashParts[k];
+                int32_t key = 0;
+                if (p.TokenIndex < size) {
+                    if (p.TokenIndex > atIndex) {
+                        at = &token;
+                        atIndex = size - 1;
+                    }
+                    for (; atIndex > p.TokenIndex && at; --atIndex)
+                        at = at->Parent().get();
+                    TRefPtr<IIEValue> hold;
+                    const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
+                    key = v ? ValueHashCode(v) : 0;
+                }
+                probe = MixKey(probe, key);
+            }
+            return static_cast<int32_t>(probe);
+        }
+    }
     if (!FHashWalk.empty()) {
         // The parts read from the last level up, in one walk along the parents, and mixed in
         // their own order.

@@ -430,6 +430,21 @@ private:
     // token level they read to the first (see LeftKey); empty otherwise.
     static constexpr size_t kWalkedParts = 8;
     std::vector<uint8_t> FHashWalk;
+    // Drawn anew whenever the hash tests are chosen: a join that reads a token's keys from its
+    // maker's entry knows by it that the maker's tests are still those it compared.
+    uint64_t FKeyStamp = 0;
+    // The maker of the left tokens last seen (the memory holding their left entries) and how
+    // many of this join's hash tests, in order, are the maker's (0: none or unknown): their keys
+    // are the maker's entry's, read from the levels up to MaxIndex.
+    struct TKeyFrom {
+        const TIETokenTree* Tree = nullptr;
+        const TJoinNode* Join = nullptr;
+        uint64_t Stamp = 0;
+        size_t Parts = 0;
+        int32_t MaxIndex = 0;
+    };
+    mutable TKeyFrom FKeyFrom;
+    void FindKeyFrom(const TTokenEntry& maker) const;
     // ChildSlot's answer and the edge version it was found at.
     TIEToken::TEntrySlot FChildSlot = TIEToken::esNone;
     uint32_t FStoredVersion = UINT32_MAX;
