@@ -1087,8 +1087,8 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
     // the ones they read), and only the others are read.
     if (const TTokenEntry* maker = token.LeftOwner()) {
         if (maker->Tree != FKeyFrom.Tree ||
-            (FKeyFrom.Parts && (maker->Tree->Owner() != FKeyFrom.Join ||
-                                FKeyFrom.Join->FKeyStamp != FKeyFrom.Stamp)))
+            (FKeyFrom.Parts &&
+             (maker->Tree->Owner() != FKeyFrom.Join || FKeyFrom.Join->FKeyStamp != FKeyFrom.Stamp)))
             FindKeyFrom(*maker);
         if (FKeyFrom.Parts && FKeyFrom.MaxIndex < size - 1) {
             shown = maker->Key;
@@ -1333,12 +1333,13 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             // The left token's side of each test is read once for all the partners it tries.
             TFixedSides fixed(FJoinTests.size());
             TIEJoinTest::TSide* sides = fixed.Data();
-            ForEachRight(l, [&](TIETokenTree::TEntry& r) {
-                if (&r == &right || !TestsPassFixed(r.Fact, l.Token, sides, true)) return true;
-                blocker = r.Mark;
-                CountBlock(r);
-                return false;
-            });
+            if (!FJoinTests.empty() || !BlockerByNumbers(l, &right, blocker))
+                ForEachRight(l, [&](TIETokenTree::TEntry& r) {
+                    if (&r == &right || !TestsPassFixed(r.Fact, l.Token, sides, true)) return true;
+                    blocker = r.Mark;
+                    CountBlock(r);
+                    return false;
+                });
             if (blocker != 0) {
                 l.Mark = blocker;
                 return;
@@ -1535,6 +1536,19 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool
     }
 }
 
+bool TJoinNode::BlockerByNumbers(TIETokenTree::TEntry& left, const TIETokenTree::TEntry* skip,
+                                 uint32_t& blocker) {
+    TNumberPredicate::TFixed numbers;
+    if (!FixLeftNumbers(*left.Token, numbers)) return false;
+    ForEachRight(left, [&](TIETokenTree::TEntry& r) {
+        if (&r == skip || !FixedNumbersPass(r.Fact, left.Token, numbers)) return true;
+        blocker = r.Mark;
+        CountBlock(r);
+        return false;
+    });
+    return true;
+}
+
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile), and so do
     // the values of its facts that the tests read.
@@ -1555,12 +1569,13 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
                 TIETokenTree::TEntry& Entry;
                 ~TSettle() { Memory.Settle(Entry); }
             } settle{*FLeft, entry};
-            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-                if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
-                blocker = r.Mark;
-                CountBlock(r);
-                return false;
-            });
+            if (!FJoinTests.empty() || !BlockerByNumbers(entry, nullptr, blocker))
+                ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+                    if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
+                    blocker = r.Mark;
+                    CountBlock(r);
+                    return false;
+                });
             entry.Mark = blocker;
         }
         if (FNegation == jnNot ? blocker == 0 : blocker != 0) {

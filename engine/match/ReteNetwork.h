@@ -271,6 +271,19 @@ public:
         return leftFixed ? TestsPassSides<true>(fact, left, sides, strength)
                          : TestsPassSides<false>(fact, left, sides, strength);
     }
+    // For a join whose one test is a comparison of numbers, reads the left token's numbers once
+    // for all the partners it tries (see TNumberPredicate::FixLeft); false: TestsPassFixed tests.
+    bool FixLeftNumbers(const TIEToken& left, TNumberPredicate::TFixed& fixed) const {
+        return FJoinTests.empty() && FFuzzyTests.empty() && FQuick.size() == 1 &&
+               FQuick[0].FixLeft(&left, fixed);
+    }
+    // TestsPassFixed with the numbers FixLeftNumbers read.
+    bool FixedNumbersPass(const IFact* fact, const TIETokenRef& left,
+                          const TNumberPredicate::TFixed& fixed) {
+        const TNumberPredicate::TAnswer a = FQuick[0].PassesFixed(left.get(), fact, fixed);
+        if (a != TNumberPredicate::naUndecided) return a == TNumberPredicate::naTrue;
+        return PredicatesPass(0, fact, left);
+    }
 
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
@@ -384,6 +397,12 @@ private:
     TIETokenTree::TEntry* FindStored(const TIETokenTree& memory, const TIETokenRef& token);
     // Joins a new left entry with the right memory.
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
+    // When a negated join's one test is a comparison of numbers, which reads the left token's
+    // numbers once for all partners (see FixLeftNumbers): sets `blocker` to the mark of the first
+    // right entry (not `skip`) that blocks the left one, counted as its blocker (unchanged when
+    // none does). False when the test is not such a comparison (nothing done).
+    [[gnu::noinline]] bool BlockerByNumbers(TIETokenTree::TEntry& left,
+                                            const TIETokenTree::TEntry* skip, uint32_t& blocker);
     // Joins a new right token with the left memory.
     void JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightEntry, int32_t probeKey,
                    TTokenAction action);
