@@ -329,6 +329,30 @@ bool TNumberPredicate::ReadElementNumber(const TArgument& a, const TIEToken* lef
     return true;
 }
 
+bool TNumberPredicate::FixLeft(const TIEToken* left, TFixed& fixed) const {
+    fixed.Mask = 0;
+    if (FState != nsCompiled || !left) return false;
+    const TNode& node = FNodes[0];
+    if (node.Test == ntNone || node.Count > TFixed::kArguments) return false;
+    const int32_t size = left->Size();
+    for (uint32_t i = 0; i < node.Count; ++i) {
+        const TArgument& a = FArguments[node.First + i];
+        const bool element = a.FactIndex < 0;
+        // A literal is at hand already.
+        if (element && a.SubIndex < 0) continue;
+        const int32_t index = element ? -2 - a.FactIndex : a.FactIndex;
+        if (index >= size) continue;
+        const bool read = element ? ReadElementNumber(a, left, nullptr, fixed.Number[i])
+                                  : ReadNumber(a, left, nullptr, fixed.Number[i]);
+        if (!read) {
+            fixed.Mask = 0;
+            return false;
+        }
+        fixed.Mask |= 1u << i;
+    }
+    return fixed.Mask != 0;
+}
+
 TNumberPredicate::TAnswer TNumberPredicate::LogicHolds(const TNode& node, const TIEToken* left,
                                                        const IFact* fact) const {
     // As `and` and `or` evaluate: in order, up to the first argument that decides.

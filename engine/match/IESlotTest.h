@@ -393,6 +393,13 @@ class TNumberPredicate {
 public:
     enum TAnswer : int8_t { naUndecided = -1, naFalse = 0, naTrue = 1 };
     enum TState : uint8_t { nsUntried, nsCompiled, nsNone };
+    // The numbers a comparison reads of a left token held fixed while a join tries the partners
+    // of a memory, read once for all of them.
+    struct TFixed {
+        static constexpr uint32_t kArguments = 4;
+        double Number[kArguments];
+        uint32_t Mask = 0; // bit i: argument i reads the left token, its number in Number[i]
+    };
 
     explicit TNumberPredicate(bool equals) : FEquals(equals) {}
     // Compiles the predicate's value while untried; it stays untried while a call it holds is
@@ -405,6 +412,16 @@ public:
     [[gnu::always_inline]] TAnswer Passes(const TIEToken* left, const IFact* fact) const {
         if (FState != nsCompiled) return naUndecided;
         const TAnswer a = NodeHolds(FNodes[0], left, fact);
+        if (a == naUndecided) return a;
+        return (a == naTrue) == FEquals ? naTrue : naFalse;
+    }
+    // Reads into `fixed` the numbers of a compiled comparison (no `and`/`or`) that `left` gives;
+    // false when there are none or one is no plain number (Passes answers then).
+    bool FixLeft(const TIEToken* left, TFixed& fixed) const;
+    // Passes for the left token that FixLeft read.
+    [[gnu::always_inline]] TAnswer PassesFixed(const TIEToken* left, const IFact* fact,
+                                               const TFixed& fixed) const {
+        const TAnswer a = CompareHolds<true>(FNodes[0], left, fact, &fixed);
         if (a == naUndecided) return a;
         return (a == naTrue) == FEquals ? naTrue : naFalse;
     }
@@ -431,6 +448,11 @@ private:
     int32_t CompileNode(const IIEValue* value);
     [[gnu::always_inline]] inline TAnswer NodeHolds(const TNode& node, const TIEToken* left,
                                                     const IFact* fact) const;
+    // NodeHolds for a comparison; with Fixed the arguments `fixed` holds are not read.
+    template <bool Fixed>
+    [[gnu::always_inline]] inline TAnswer CompareHolds(const TNode& node, const TIEToken* left,
+                                                       const IFact* fact,
+                                                       const TFixed* fixed) const;
     // NodeHolds for an `and` or `or` (out of line: most predicates compare only).
     [[gnu::noinline]] TAnswer LogicHolds(const TNode& node, const TIEToken* left,
                                          const IFact* fact) const;
@@ -483,16 +505,32 @@ private:
 inline TNumberPredicate::TAnswer
 TNumberPredicate::NodeHolds(const TNode& node, const TIEToken* left, const IFact* fact) const {
     if (node.Test == ntNone) return LogicHolds(node, left, fact);
+    return CompareHolds<false>(node, left, fact, nullptr);
+}
+
+template <bool Fixed>
+inline TNumberPredicate::TAnswer
+TNumberPredicate::CompareHolds(const TNode& node, const TIEToken* left, const IFact* fact,
+                               const TFixed* fixed) const {
     // As the call's comparison in place: =, <> compare the first with each other, the others
     // each pair of neighbours; the first pair that fails decides, the later ones unread.
     const TArgument* arguments = FArguments.data() + node.First;
+    auto read = [&](uint32_t i, double& number) {
+        if constexpr (Fixed) {
+            if (fixed->Mask & (1u << i)) {
+                number = fixed->Number[i];
+                return true;
+            }
+        }
+        return ReadNumber(arguments[i], left, fact, number);
+    };
     double first;
-    if (!ReadNumber(arguments[0], left, fact, first)) return naUndecided;
+    if (!read(0, first)) return naUndecided;
     const bool chain = node.Test != ntEqual && node.Test != ntNotEqual;
     double previous = first;
     for (uint32_t i = 1; i < node.Count; ++i) {
         double current;
-        if (!ReadNumber(arguments[i], left, fact, current)) return naUndecided;
+        if (!read(i, current)) return naUndecided;
         const double a = chain ? previous : first;
         bool holds;
         switch (node.Test) {

@@ -895,6 +895,9 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
         }
     FHashParts.clear();
     FHashWalk.clear();
+    static std::atomic<uint64_t> stamps{0};
+    FKeyStamp = ++stamps;
+    FKeyFrom = {};
     if (chosen < 0) {
         FHashed = false;
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
@@ -1050,10 +1053,67 @@ int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
 
 } // namespace
 
+void TJoinNode::FindKeyFrom(const TTokenEntry& maker) const {
+    FKeyFrom = {};
+    FKeyFrom.Tree = maker.Tree;
+    // Only joins own left memories.
+    const auto* join = static_cast<const TJoinNode*>(maker.Tree->Owner());
+    if (!join || !join->FHashed || join->FLeft.get() != maker.Tree ||
+        join->FHashParts.size() > FHashParts.size())
+        return;
+    int32_t maxIndex = 0;
+    for (size_t k = 0; k < join->FHashParts.size(); ++k) {
+        const THashPart& a = join->FHashParts[k];
+        const THashPart& b = FHashParts[k];
+        if (a.TokenIndex < 0 || a.TokenIndex != b.TokenIndex || a.LeftSub != b.LeftSub ||
+            a.Left.Name() != b.Left.Name())
+            return;
+        maxIndex = std::max(maxIndex, a.TokenIndex);
+    }
+    for (size_t k = join->FHashParts.size(); k < FHashParts.size(); ++k)
+        if (FHashParts[k].TokenIndex < 0) return;
+    FKeyFrom.Join = join;
+    FKeyFrom.Stamp = join->FKeyStamp;
+    FKeyFrom.Parts = join->FHashParts.size();
+    FKeyFrom.MaxIndex = maxIndex;
+}
+
 // The shown keys are what the memories' KeyOf computes, read by slot position.
 int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
     if (!FHashed) return shown = token.HashCode();
     const int32_t size = token.Size();
+    // A token a join made, whose maker's hash tests are this join's first ones: their keys are
+    // those of the maker's entry (its token is this one's parent, so it has the same levels up to
+    // the ones they read), and only the others are read.
+    if (const TTokenEntry* maker = token.LeftOwner()) {
+        if (maker->Tree != FKeyFrom.Tree ||
+            (FKeyFrom.Parts &&
+             (maker->Tree->Owner() != FKeyFrom.Join || FKeyFrom.Join->FKeyStamp != FKeyFrom.Stamp)))
+            FindKeyFrom(*maker);
+        if (FKeyFrom.Parts && FKeyFrom.MaxIndex < size - 1) {
+            shown = maker->Key;
+            uint32_t probe = static_cast<uint32_t>(maker->ProbeKey);
+            const TIEToken* at = &token;
+            int32_t atIndex = size - 1;
+            for (size_t k = FKeyFrom.Parts; k < FHashParts.size(); ++k) {
+                const THashPart& p = FHashParts[k];
+                int32_t key = 0;
+                if (p.TokenIndex < size) {
+                    if (p.TokenIndex > atIndex) {
+                        at = &token;
+                        atIndex = size - 1;
+                    }
+                    for (; atIndex > p.TokenIndex && at; --atIndex)
+                        at = at->Parent().get();
+                    TRefPtr<IIEValue> hold;
+                    const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
+                    key = v ? ValueHashCode(v) : 0;
+                }
+                probe = MixKey(probe, key);
+            }
+            return static_cast<int32_t>(probe);
+        }
+    }
     if (!FHashWalk.empty()) {
         // The parts read from the last level up, in one walk along the parents, and mixed in
         // their own order.
@@ -1273,12 +1333,13 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             // The left token's side of each test is read once for all the partners it tries.
             TFixedSides fixed(FJoinTests.size());
             TIEJoinTest::TSide* sides = fixed.Data();
-            ForEachRight(l, [&](TIETokenTree::TEntry& r) {
-                if (&r == &right || !TestsPassFixed(r.Fact, l.Token, sides, true)) return true;
-                blocker = r.Mark;
-                CountBlock(r);
-                return false;
-            });
+            if (!FJoinTests.empty() || !BlockerByNumbers(l, &right, blocker))
+                ForEachRight(l, [&](TIETokenTree::TEntry& r) {
+                    if (&r == &right || !TestsPassFixed(r.Fact, l.Token, sides, true)) return true;
+                    blocker = r.Mark;
+                    CountBlock(r);
+                    return false;
+                });
             if (blocker != 0) {
                 l.Mark = blocker;
                 return;
@@ -1324,9 +1385,11 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             return;
         }
         // (The key of a join without hash tests in line: the call is for the hashed ones.)
-        int32_t shown = token->HashCode();
-        const int32_t probe = FHashed ? LeftKey(*token, shown) : shown;
-        if (TIETokenTree::TEntry* e = Store(*FLeft, token, shown, probe)) {
+        auto keys = [&](int32_t& shown, int32_t& probe) {
+            shown = token->HashCode();
+            probe = FHashed ? LeftKey(*token, shown) : shown;
+        };
+        if (TIETokenTree::TEntry* e = Store(*FLeft, token, keys)) {
             JoinLeft(*e, tag);
             if (FGoalPattern) AssertGoal(*e->Token);
         }
@@ -1344,9 +1407,11 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             RemoveRight(*e);
             return;
         }
-        int32_t shown = token->HashCode();
-        const int32_t probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
-        if (TIETokenTree::TEntry* e = Store(*FRight, token, shown, probe)) {
+        auto keys = [&](int32_t& shown, int32_t& probe) {
+            shown = token->HashCode();
+            probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
+        };
+        if (TIETokenTree::TEntry* e = Store(*FRight, token, keys)) {
             // A shared memory numbers its entries itself, once for all sharers.
             if (FNegation != jnNone && !FRightBit) {
                 // Never 0 (no blocker); numbers are reused only after 2^32 right tokens.
@@ -1354,7 +1419,7 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
                 e->Mark = FNextMark;
                 e->Blocked = 0;
             }
-            JoinRight(e->Token, e, probe, tag);
+            JoinRight(e->Token, e, e->ProbeKey, tag);
         }
         return;
     }
@@ -1373,10 +1438,15 @@ bool SingleFactToken(const TIEToken& token) noexcept {
 
 // A fact's own token is held by the network's one token of its identity, which finds the entry
 // (see TFactTokens); a token a join made is held by its maker's child.
+template <class FKeys>
 TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& token,
-                                       int32_t shown, int32_t probe) {
-    if (!SingleFactToken(*token))
+                                       FKeys&& keys) {
+    int32_t shown;
+    int32_t probe;
+    if (!SingleFactToken(*token)) {
+        keys(shown, probe);
         return memory.Insert(token, shown, probe, token->LeftOwner() != nullptr);
+    }
     TFactTokens& shared = FRete->FactTokens();
     bool fresh;
     TIEToken& s = shared.Canonical(token, fresh);
@@ -1396,6 +1466,7 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
         return nullptr;
     }
     try {
+        keys(shown, probe);
         return memory.Insert(TIETokenRef(&s), shown, probe, true, bit);
     } catch (...) {
         if (!s.Held()) shared.Forget(s);
@@ -1465,6 +1536,19 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool
     }
 }
 
+bool TJoinNode::BlockerByNumbers(TIETokenTree::TEntry& left, const TIETokenTree::TEntry* skip,
+                                 uint32_t& blocker) {
+    TNumberPredicate::TFixed numbers;
+    if (!FixLeftNumbers(*left.Token, numbers)) return false;
+    ForEachRight(left, [&](TIETokenTree::TEntry& r) {
+        if (&r == skip || !FixedNumbersPass(r.Fact, left.Token, numbers)) return true;
+        blocker = r.Mark;
+        CountBlock(r);
+        return false;
+    });
+    return true;
+}
+
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile), and so do
     // the values of its facts that the tests read.
@@ -1485,12 +1569,13 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
                 TIETokenTree::TEntry& Entry;
                 ~TSettle() { Memory.Settle(Entry); }
             } settle{*FLeft, entry};
-            ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-                if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
-                blocker = r.Mark;
-                CountBlock(r);
-                return false;
-            });
+            if (!FJoinTests.empty() || !BlockerByNumbers(entry, nullptr, blocker))
+                ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
+                    if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
+                    blocker = r.Mark;
+                    CountBlock(r);
+                    return false;
+                });
             entry.Mark = blocker;
         }
         if (FNegation == jnNot ? blocker == 0 : blocker != 0) {

@@ -271,6 +271,19 @@ public:
         return leftFixed ? TestsPassSides<true>(fact, left, sides, strength)
                          : TestsPassSides<false>(fact, left, sides, strength);
     }
+    // For a join whose one test is a comparison of numbers, reads the left token's numbers once
+    // for all the partners it tries (see TNumberPredicate::FixLeft); false: TestsPassFixed tests.
+    bool FixLeftNumbers(const TIEToken& left, TNumberPredicate::TFixed& fixed) const {
+        return FJoinTests.empty() && FFuzzyTests.empty() && FQuick.size() == 1 &&
+               FQuick[0].FixLeft(&left, fixed);
+    }
+    // TestsPassFixed with the numbers FixLeftNumbers read.
+    bool FixedNumbersPass(const IFact* fact, const TIETokenRef& left,
+                          const TNumberPredicate::TFixed& fixed) {
+        const TNumberPredicate::TAnswer a = FQuick[0].PassesFixed(left.get(), fact, fixed);
+        if (a != TNumberPredicate::naUndecided) return a == TNumberPredicate::naTrue;
+        return PredicatesPass(0, fact, left);
+    }
 
 protected:
     // Files the test's typed view (join tests first, then predicates, as they were added).
@@ -377,12 +390,19 @@ private:
     int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
     int32_t RightKey(const IFact& fact, int32_t& shown) const;
     // Stores a token in one of the memories (null when an equal one is stored); finds the entry
-    // of a stored one equal to `token`.
-    TIETokenTree::TEntry* Store(TIETokenTree& memory, const TIETokenRef& token, int32_t shown,
-                                int32_t probe);
+    // of a stored one equal to `token`. `keys(shown, probe)` gives the keys of a token to insert:
+    // a sharer taking in the entry another sharer stored finds them in the entry.
+    template <class FKeys>
+    TIETokenTree::TEntry* Store(TIETokenTree& memory, const TIETokenRef& token, FKeys&& keys);
     TIETokenTree::TEntry* FindStored(const TIETokenTree& memory, const TIETokenRef& token);
     // Joins a new left entry with the right memory.
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
+    // When a negated join's one test is a comparison of numbers, which reads the left token's
+    // numbers once for all partners (see FixLeftNumbers): sets `blocker` to the mark of the first
+    // right entry (not `skip`) that blocks the left one, counted as its blocker (unchanged when
+    // none does). False when the test is not such a comparison (nothing done).
+    [[gnu::noinline]] bool BlockerByNumbers(TIETokenTree::TEntry& left,
+                                            const TIETokenTree::TEntry* skip, uint32_t& blocker);
     // Joins a new right token with the left memory.
     void JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightEntry, int32_t probeKey,
                    TTokenAction action);
@@ -429,6 +449,21 @@ private:
     // token level they read to the first (see LeftKey); empty otherwise.
     static constexpr size_t kWalkedParts = 8;
     std::vector<uint8_t> FHashWalk;
+    // Drawn anew whenever the hash tests are chosen: a join that reads a token's keys from its
+    // maker's entry knows by it that the maker's tests are still those it compared.
+    uint64_t FKeyStamp = 0;
+    // The maker of the left tokens last seen (the memory holding their left entries) and how
+    // many of this join's hash tests, in order, are the maker's (0: none or unknown): their keys
+    // are the maker's entry's, read from the levels up to MaxIndex.
+    struct TKeyFrom {
+        const TIETokenTree* Tree = nullptr;
+        const TJoinNode* Join = nullptr;
+        uint64_t Stamp = 0;
+        size_t Parts = 0;
+        int32_t MaxIndex = 0;
+    };
+    mutable TKeyFrom FKeyFrom;
+    void FindKeyFrom(const TTokenEntry& maker) const;
     // ChildSlot's answer and the edge version it was found at.
     TIEToken::TEntrySlot FChildSlot = TIEToken::esNone;
     uint32_t FStoredVersion = UINT32_MAX;

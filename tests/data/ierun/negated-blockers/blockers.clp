@@ -87,3 +87,18 @@
 (assert (w (k 1) (n 100)))
 (unwatch activations)
 (run)
+; A not and an exists whose one test compares numbers of the left token and the fact: each left
+; token tries the facts in turn, integers and floats mixed, a literal in the chain.
+(deftemplate p (slot n))
+(deftemplate q (slot n))
+(defrule p-top (p (n ?n)) (not (q (n ?m&:(> ?m ?n 0.5)))) => (printout t "p-top " ?n crlf))
+(defrule p-under (p (n ?n)) (exists (q (n ?m&:(< ?m ?n)))) => (printout t "p-under " ?n crlf))
+(bind ?q1 (assert (q (n 1))))
+(bind ?q2 (assert (q (n 2.5))))
+(assert (p (n 0)) (p (n 3)) (p (n 4.5)) (p (n 2)) (p (n 2.5)))
+(run)
+(retract ?q2)
+(run)
+(assert (q (n 5)))
+(retract ?q1)
+(run)
