@@ -495,12 +495,16 @@ TBindFunction::TBindFunction()
                        " <variable> <expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
-    TRefPtr<IIEValue> value = EvalArg(call, 1, context);
-    const IIEValue* name = Written(call, 0).get();
+    // Both arguments read in line: a bind is the most common action of a deffunction's body.
+    const TRefPtr<IIEValue>& expression = ArgumentOf(call, 1);
+    TRefPtr<IIEValue> value = expression ? EvaluateExpression(expression, context) : nullptr;
+    if (!value) value = IEEmptyAtom();
+    const IIEValue* name = ArgumentOf(call, 0).get();
+    if (!name) name = IEEmptyAtom().get();
     // The name is read in place where the variable holds it as text, and the binding looked
     // for first where the variable last found it.
     const TIEValue* variable =
-        typeid(*name) == typeid(TIEValue) ? static_cast<const TIEValue*>(name) : nullptr;
+        &typeid(*name) == &typeid(TIEValue) ? static_cast<const TIEValue*>(name) : nullptr;
     if (const TIEText* text = variable ? variable->TextBlock() : nullptr)
         context->SetBinding(text->Text(), value, variable->BindingHint());
     else
