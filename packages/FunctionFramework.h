@@ -85,10 +85,14 @@ public:
     bool CallNumber(IFunCall* call, TIEContext* context, TIENumber& result) final;
 
 protected:
-    using TBuiltInFunction::TBuiltInFunction;
+    TNumericFunction(std::string_view name, std::string_view help, std::string_view arguments,
+                     int32_t minCount = 0, int32_t maxCount = AnyArgumentCount)
+        : TBuiltInFunction(name, help, arguments, minCount, maxCount) {
+        SetComputesNumber();
+    }
     TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) final;
     // The number of the call's value: a finite float, or an integer within 32 bits.
-    virtual TIENumber ExecuteNumber(IFunCall* call, TIEContext* context) = 0;
+    TIENumber ExecuteNumber(IFunCall* call, TIEContext* context) override = 0;
 };
 
 // Base of the functions whose value is TRUE or FALSE (the comparisons, and, not). The body is

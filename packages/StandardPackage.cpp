@@ -314,51 +314,59 @@ TIfFunction::TIfFunction()
 
 namespace {
 
-// What an if call keeps of its written parts (TFunctionCall::FormMark): nothing yet, that "then"
-// follows the condition, or (from 0 on) where the else keyword stands, the argument count when it
-// has none. An if inside a rule or a deffunction runs with the same written parts each time, so
-// the checks and the search are made once, each when a run first needs it.
+// What an if call keeps of its written parts (TFunctionCall::FormMark): nothing yet, or (from 0
+// on) where the else keyword stands, the argument count when it has none. An if inside a rule or
+// a deffunction runs with the same written parts each time, so the check of "then" and the search
+// for else are made once, on its first run.
 constexpr int32_t IfNotChecked = -1;
-constexpr int32_t IfThenChecked = -2;
 
 TFunctionCall* OwnCall(IFunCall* call) {
     return typeid(*call) == typeid(TFunctionCall) ? static_cast<TFunctionCall*>(call) : nullptr;
+}
+
+// Whether an action's value is the else keyword (which ends the then branch as the written one
+// does). A number, the common value, is told apart without a call.
+bool IsElseValue(const IIEValue* value, const IIEValue* elseAtom) {
+    if (value == elseAtom) return true;
+    if (&typeid(*value) == &typeid(TIEValue)) {
+        const TIEType kind = static_cast<const TIEValue*>(value)->DType();
+        if (kind == dtInteger || kind == dtFloat) return false;
+    }
+    return value->Equals(elseAtom);
 }
 
 } // namespace
 
 TRefPtr<IIEValue> TIfFunction::Execute(IFunCall* call, TIEContext* context) {
     TFunctionCall* own = OwnCall(call);
+    const int32_t n = call->ArgumentCount();
     int32_t mark = own ? own->FormMark() : IfNotChecked;
-    if (mark == IfNotChecked) {
+    if (mark < 0) {
         if (!IsKeyword(Written(call, 1), IEThenAtom()))
             RaiseIE(imSyntaxError, IEMessage(imMissingThen));
-        mark = IfThenChecked;
-        if (own) own->SetFormMark(mark);
-    }
-    TControlFormScope scope(context);
-    const int32_t n = call->ArgumentCount();
-    const bool condition = EvalCondition(ArgumentOf(call, 0), context);
-    TRefPtr<IIEValue> result = IEFalseValue();
-    if (condition) {
-        // An action whose value is the else keyword ends the branch as the written one does.
-        const IIEValue* elseAtom = IEElseAtom().get();
-        for (int32_t i = 2; i < n; ++i) {
-            TRefPtr<IIEValue> value = EvalArg(call, i, context);
-            if (value->Equals(elseAtom)) break;
-            if (context->ReturnFlag()) return scope.TakeReturn();
-            result = std::move(value);
-        }
-        return result;
-    }
-    if (mark < 0) {
         const IIEValue* elseAtom = IEElseAtom().get();
         mark = n;
         for (int32_t i = 3; i < n && mark == n; ++i)
             if (Written(call, i)->Equals(elseAtom)) mark = i;
         if (own) own->SetFormMark(mark);
     }
-    if (mark < n && RunActions(call, mark + 1, n, context, result)) return scope.TakeReturn();
+    TControlFormScope scope(context);
+    // No value yet reads as FALSE (the value of a branch that runs no action).
+    TRefPtr<IIEValue> result;
+    if (EvalCondition(ArgumentOf(call, 0), context)) {
+        // The written else ends the branch; an action whose value is the else keyword ends it
+        // as well.
+        const IIEValue* elseAtom = IEElseAtom().get();
+        for (int32_t i = 2; i < mark; ++i) {
+            TRefPtr<IIEValue> value = EvalArg(call, i, context);
+            if (IsElseValue(value.get(), elseAtom)) break;
+            if (context->ReturnFlag()) return scope.TakeReturn();
+            result = std::move(value);
+        }
+    } else if (mark < n && RunActions(call, mark + 1, n, context, result)) {
+        return scope.TakeReturn();
+    }
+    if (!result) return IEFalseValue();
     return result;
 }
 
@@ -487,12 +495,16 @@ TBindFunction::TBindFunction()
                        " <variable> <expression>", 2, 2) {}
 
 TRefPtr<IIEValue> TBindFunction::Execute(IFunCall* call, TIEContext* context) {
-    TRefPtr<IIEValue> value = EvalArg(call, 1, context);
-    const IIEValue* name = Written(call, 0).get();
+    // Both arguments read in line: a bind is the most common action of a deffunction's body.
+    const TRefPtr<IIEValue>& expression = ArgumentOf(call, 1);
+    TRefPtr<IIEValue> value = expression ? EvaluateExpression(expression, context) : nullptr;
+    if (!value) value = IEEmptyAtom();
+    const IIEValue* name = ArgumentOf(call, 0).get();
+    if (!name) name = IEEmptyAtom().get();
     // The name is read in place where the variable holds it as text, and the binding looked
     // for first where the variable last found it.
     const TIEValue* variable =
-        typeid(*name) == typeid(TIEValue) ? static_cast<const TIEValue*>(name) : nullptr;
+        &typeid(*name) == &typeid(TIEValue) ? static_cast<const TIEValue*>(name) : nullptr;
     if (const TIEText* text = variable ? variable->TextBlock() : nullptr)
         context->SetBinding(text->Text(), value, variable->BindingHint());
     else

@@ -110,6 +110,11 @@ TRefPtr<IIEValue> TIEUserFunction::Execute(IFunCall* call, TIEContext* context) 
     return nullptr;
 }
 
+TIENumber TIEUserFunction::ExecuteNumber(IFunCall* call, TIEContext* context) {
+    (void)call, (void)context;
+    return {};
+}
+
 void TIEUserFunction::ReasonerNotify(IReasoner* reasoner, TReasonerAction action) {
     if (!reasoner) return;
     TRefPtr<IUserFunction> self(this);
@@ -371,6 +376,11 @@ bool TFunctionCall::EvaluateNumber(TIEContext* context, TIENumber& result) {
             return true;
         }
     const TRunningCall running;
+    if (FNative->ComputesNumber()) {
+        CheckNativeCall(context);
+        result = FNative->ExecuteNumber(this, context);
+        return true;
+    }
     return FNative->CallNumber(this, context, result);
 }
 

@@ -136,6 +136,10 @@ public:
     bool CountFits(int32_t count) const noexcept {
         return count >= FMinArgumentCount && count <= FMaxArgumentCount;
     }
+    // Whether the function computes numbers through ExecuteNumber: its Call is the checks of
+    // Call, then the value of the number ExecuteNumber gives (NumberValue), and its CallNumber
+    // the checks, then that number. A call that wants its number reaches ExecuteNumber at once.
+    bool ComputesNumber() const noexcept { return FComputesNumber; }
 
     int32_t AddReasoner(IReasoner* reasoner) override;
     void RemoveAllReasoners() override;
@@ -166,6 +170,10 @@ protected:
     }
     void SetNumberTest(TNumberTest test) noexcept { FNumberTest = test; }
     void SetNumberOp(TNumberOp op) noexcept { FNumberOp = op; }
+    void SetComputesNumber() noexcept { FComputesNumber = true; }
+    // The body of a function that computes numbers (ComputesNumber): the number of the call's
+    // value. The base computes none (0).
+    virtual TIENumber ExecuteNumber(IFunCall* call, TIEContext* context);
     // Told when an engine enters (raAdded) or leaves the reasoner list.
     virtual void ReasonerNotify(IReasoner* reasoner, TReasonerAction action);
     // Told when the last engine has left the reasoner list.
@@ -174,6 +182,8 @@ protected:
     virtual TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context);
 
 private:
+    // A call of a function that computes numbers runs its checks and body directly.
+    friend class TFunctionCall;
     // The error of a call that CheckCall refuses.
     [[noreturn]] void RaiseBadCall(int32_t count) const;
 
@@ -181,6 +191,7 @@ private:
     int32_t FMaxArgumentCount = 2147483647;
     TNumberTest FNumberTest = ntNone;
     TNumberOp FNumberOp = noNone;
+    bool FComputesNumber = false;
     std::string FComment;
     std::vector<IReasoner*> FReasoners;
     std::string FFunctionName;
@@ -284,6 +295,12 @@ private:
         return BindByName();
     }
     const TRefPtr<IUserFunction>& BindByName();
+    // FNative's CheckCall for this call, reading the count without a call through the table.
+    void CheckNativeCall(const TIEContext* context) const {
+        const auto n = static_cast<int32_t>(FArguments.size());
+        if (!FNative->CountFits(n) || !context) [[unlikely]]
+            FNative->RaiseBadCall(n);
+    }
     // EvaluateTest past the comparison in line.
     bool EvaluateTestApart(TIEContext* context, bool& holds);
     // Lets go of the bound function; while any call runs on this thread the reference is kept

@@ -42,3 +42,9 @@
 (deffunction later () (parse "(defglobal ?*later* = 2)") (bind ?*later* (+ ?*later* 5)) ?*later*)
 (later)
 ?*later*
+(deffunction pick (?c ?k) (if ?c then 1 ?k 2.5 else (bind ?r no) ?r))
+(pick TRUE else)
+(pick TRUE x)
+(pick FALSE x)
+(pick TRUE else)
+(pick TRUE (sym-cat el se))
