@@ -801,20 +801,14 @@ struct TDeffunctionDepth {
     TDeffunctionDepth& operator=(const TDeffunctionDepth&) = delete;
 };
 // A deffunction argument's value as Evaluate gives it, read in place for the common kinds: a
-// number, atom or string stands for itself, a test's pattern variable is read where the match
-// holds it, a variable where its binding stands (when that holds no position), a call is run.
-// Anything else, and any read that does not apply, is evaluated.
+// test's pattern variable is read where the match holds it, a variable where its binding stands
+// (when that holds no position); the rest as EvaluateExpression reads it.
 inline TRefPtr<IIEValue> ArgumentValue(const TRefPtr<IIEValue>& argument, TIEContext* context) {
     const IIEValue* e = argument.get();
     if (!e) return IEEmptyAtom();
     if (&typeid(*e) == &typeid(TIEValue)) {
         const auto* value = static_cast<const TIEValue*>(e);
         switch (value->DType()) {
-        case dtAtom:
-        case dtString:
-        case dtInteger:
-        case dtFloat:
-            return argument;
         case dtObject:
             if (const TObject* position = value->OwnedObjectPayload();
                 position && &typeid(*position) == &typeid(TBinding))
@@ -832,15 +826,11 @@ inline TRefPtr<IIEValue> ArgumentValue(const TRefPtr<IIEValue>& argument, TIECon
                     static_cast<const TIEValue*>(bound)->DType() != dtObject)
                     return b->Value;
             break;
-        case dtFunCall:
-            if (TFunctionCall* call = AsFunctionCall(*value))
-                return call->TFunctionCall::Evaluate(context);
-            break;
         default:
             break;
         }
     }
-    return argument->Evaluate(context);
+    return EvaluateExpression(argument, context);
 }
 
 // A deffunction call's frame, given back to the frames of its layout however the call ends.
