@@ -993,7 +993,6 @@ TRefPtr<IFact> CloneFact(const IFact& fact) {
     return TRefPtr<IFact>(dynamic_cast<IFact*>(copy.get()));
 }
 
-// The fact of that identifier in working memory (found by identity), or the engine's error.
 // The fact's template: a TFact's own without a counted reference, any other fact's held in
 // `hold`. A fact without one raises.
 const IFactTemplate& TemplateOf(const IFact& fact, TRefPtr<IFactTemplate>& hold) {
@@ -1004,6 +1003,7 @@ const IFactTemplate& TemplateOf(const IFact& fact, TRefPtr<IFactTemplate>& hold)
     return *hold;
 }
 
+// The fact of that identifier in working memory (found by identity), or the engine's error.
 TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
     const IFact* fact = engine.Facts().FindID(id);
     if (!fact) RaiseIE(imNoSuchFact, IntToStr(id));

@@ -813,11 +813,7 @@ TIEClipsStream::TTextIn TIEClipsStream::FormStart() const {
 }
 
 bool TIEClipsStream::MakeTokensAhead(uint32_t& complete, int32_t& depth) {
-    // Where the tokens not made here will be made from the text.
-    FFormPos = FFormText.size();
-    FFormLine = FCurrentLine;
-    FFormAfterCR = FAfterCR;
-    FFormNextName = FFormNames.size();
+    // (ReadAhead has set where the tokens not made here will be made from the text: its start.)
     std::string_view view = BufferedBytes();
     if (view.empty()) {
         const int c = GetByte();

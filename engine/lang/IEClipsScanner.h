@@ -1,7 +1,7 @@
 // The rule-language scanner (TIEClipsStream), the engine's default stream class: characters in,
 // tokens out.
 //
-// One top-level form is read ahead as text (first token on top of what is to come). The tokens
+// One top-level form is read ahead as text. The tokens
 // of its front that lie whole in the stream's buffer are made as it is read (a short form is
 // read once); the rest are made from the text as the parser asks for them, so a long form costs
 // memory in proportion to its text; the parser can put back any number of tokens; every line end
@@ -68,10 +68,11 @@ private:
     int GetByte();
     void UngetByte(int c);
     void ReadRestOfLine(std::string& line);
-    // Reads the text of the next form from the stream, counting its parentheses as the tokens
-    // will; `complete` counts the tokens read whole (the end of input included), `depth` the
-    // parentheses open.
+    // Starts the next form: makes its first tokens, reads the rest as text.
     void ReadAhead();
+    // Reads the text of the rest of the form from the stream, counting its parentheses as the
+    // tokens will; `complete` counts the tokens read whole (the end of input included), `depth`
+    // the parentheses open.
     void ReadFormText(uint32_t& complete, int32_t depth);
     // Makes the form's first tokens from the stream's buffer, as many as lie whole in it (at
     // most MaxMadeAhead) and keeps their text; true when the form ended among them.

@@ -176,14 +176,11 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
         // Each slot's "(" is read once, not put back for the slot to read it again.
         TStreamTokenRef token = Next();
         while (token->Is('(')) {
-            if (FNesting >= MaxNesting) {
-                // Refused as ParseFactSlot refuses it, before its "(" is read.
-                PushBack(token);
-                ParseFactSlot(*fact);
-            } else {
-                TNesting nesting(*this, "ParseFactSlot");
-                ReadFactSlot(*fact);
-            }
+            // Past the nesting limit the slot is refused as ParseFactSlot refuses it, with its
+            // "(" unread.
+            if (FNesting >= MaxNesting) PushBack(token);
+            TNesting nesting(*this, "ParseFactSlot");
+            ReadFactSlot(*fact);
             token = Next();
         }
         if (!token->Is(')')) ParseError("ParseFact", imExpectedCloseParen);

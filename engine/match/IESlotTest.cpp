@@ -321,12 +321,7 @@ bool TNumberPredicate::ReadElementNumber(const TArgument& a, const TIEToken* lef
     if (!list || &typeid(*list) != &typeid(TValueVector)) return false;
     const auto& items = static_cast<const TValueVector&>(*list);
     if (a.SubIndex >= items.Count()) return false;
-    v = items.begin()[a.SubIndex].get();
-    if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
-    const auto* value = static_cast<const TIEValue*>(v);
-    if (value->DType() != dtInteger && value->DType() != dtFloat) return false;
-    number = value->NumberPayload();
-    return true;
+    return PlainNumberIn(items.begin()[a.SubIndex].get(), number);
 }
 
 bool TNumberPredicate::FixLeft(const TIEToken* left, TFixed& fixed) const {
@@ -382,11 +377,8 @@ void TIEJoinTest::ReadLeftApart(const TIEToken* token, TSide& side) const {
             side.State = TSide::stMissing;
             return;
         }
-        if (level->MatchCut()) [[unlikely]]
-            return ReadLeftCut(*level, side);
-        side.Value = FLeftReader.Read(*left, side.Hold, found);
-        side.State = found ? TSide::stValue : TSide::stMissing;
-        return;
+        // ReadLeft read the uncut ones.
+        return ReadLeftCut(*level, side);
     }
     // A test on a fact the token does not hold yet is satisfied whatever its type.
     if (!token || TokenIndex >= token->Size()) {

@@ -467,12 +467,7 @@ private:
             }
             return ReadElementNumber(a, left, fact, number);
         }
-        const IIEValue* v = ReadSlot(a, a.FactIndex, left, fact);
-        if (!v || &typeid(*v) != &typeid(TIEValue)) return false;
-        const auto* value = static_cast<const TIEValue*>(v);
-        if (value->DType() != dtInteger && value->DType() != dtFloat) return false;
-        number = value->NumberPayload();
-        return true;
+        return PlainNumberIn(ReadSlot(a, a.FactIndex, left, fact), number);
     }
     // The slot value the argument reads in the fact at `factIndex`, null where the call reads.
     [[gnu::always_inline]] static const IIEValue*
@@ -531,29 +526,7 @@ TNumberPredicate::CompareHolds(const TNode& node, const TIEToken* left, const IF
     for (uint32_t i = 1; i < node.Count; ++i) {
         double current;
         if (!read(i, current)) return naUndecided;
-        const double a = chain ? previous : first;
-        bool holds;
-        switch (node.Test) {
-        case ntGreater:
-            holds = a > current;
-            break;
-        case ntGreaterOrEqual:
-            holds = a >= current;
-            break;
-        case ntLess:
-            holds = a < current;
-            break;
-        case ntLessOrEqual:
-            holds = a <= current;
-            break;
-        case ntEqual:
-            holds = a == current;
-            break;
-        default:
-            holds = a != current;
-            break;
-        }
-        if (!holds) return naFalse;
+        if (!NumbersHold(node.Test, chain ? previous : first, current)) return naFalse;
         previous = current;
     }
     return naTrue;

@@ -1038,7 +1038,7 @@ void TIETokenTree::CheckInvariants() const {
         ++count;
         if (e->Indexed) {
             ++indexed;
-            if (e->Holding() || e->Linked) fail("indexed entry in a holder list");
+            if (e->InSlot || e->Linked) fail("indexed entry in a holder list");
             if (Lookup(*e->Token) != e)
                 fail("indexed token not found, or an equal one found first");
         } else {

@@ -696,11 +696,6 @@ struct TTokenEntry {
     static const TTokenEntry& OfLinks(const THolderLinks& links) noexcept {
         return OfLinks(const_cast<THolderLinks&>(links));
     }
-    // Whether the entry holds its token (see TIEToken::SlotHolder and FirstHolder): the entry
-    // in its token's room does as long as it lives.
-    bool Holding() const noexcept {
-        return InSlot || (Linked && const_cast<TTokenEntry*>(this)->Links().HolderPrev);
-    }
     // The entry after this one among its token's holders, null when the next holder is no entry
     // or there is none.
     TTokenEntry* NextHeldEntry() const noexcept;

@@ -909,8 +909,12 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
         return;
     }
     std::rotate(FTests.begin(), FTests.begin() + chosen, FTests.begin() + chosen + 1);
+    // Every typed view is filed again, so none keeps the entries of the old order twice.
     FJoinTests.clear();
     FPredicates.clear();
+    FQuick.clear();
+    FCallsFirst = false;
+    FFuzzyTests.clear();
     for (const auto& t : FTests)
         Classify(t.get());
     // The chosen test first, then every other hashable test in test order.

@@ -215,8 +215,7 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
     SetComment(src->GetComment());
     FTag = src->GetTag();
     FArguments = std::move(arguments);
-    FFormMark = -1;
-    FFixedSerial = 0;
+    FormChanged();
 }
 
 TRefPtr<ICloneable> TFunctionCall::Clone() const {
@@ -232,21 +231,18 @@ bool TFunctionCall::Equals(const IInterface* other) const {
 
 void TFunctionCall::AddArgument(TRefPtr<IIEValue> value) {
     FArguments.push_back(std::move(value));
-    FFormMark = -1;
-    FFixedSerial = 0;
+    FormChanged();
 }
 
 void TFunctionCall::ClearArguments() {
     FArguments.clear();
-    FFormMark = -1;
-    FFixedSerial = 0;
+    FormChanged();
 }
 
 void TFunctionCall::DeleteArgument(int32_t index) {
     CheckIndex(index, FArguments.size());
     FArguments.erase(FArguments.begin() + index);
-    FFormMark = -1;
-    FFixedSerial = 0;
+    FormChanged();
 }
 
 bool TFunctionCall::SameCall(const IFunCall* other) const {
@@ -274,8 +270,7 @@ const TRefPtr<IIEValue>& TFunctionCall::GetArgument(int32_t index) const {
 void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     CheckIndex(index, FArguments.size());
     FArguments[static_cast<size_t>(index)] = std::move(value);
-    FFormMark = -1;
-    FFixedSerial = 0;
+    FormChanged();
 }
 
 void TFunctionCall::SetComment(std::string_view comment) {
@@ -296,8 +291,7 @@ const TRefPtr<IUserFunction>& TFunctionCall::BindByName() {
     if (FReasoner) {
         FFunction = FReasoner->FindUserFunction(FFunctionName);
         FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
-        FFormMark = -1;
-        FFixedSerial = 0;
+        FormChanged();
     }
     if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
     return FFunction;
@@ -340,8 +334,7 @@ TFunctionCall::~TFunctionCall() {
 
 void TFunctionCall::ReleaseFunction() noexcept {
     FNative = nullptr;
-    FFormMark = -1;
-    FFixedSerial = 0;
+    FormChanged();
     if (!FFunction) return;
     if (RunningCalls > 0) {
         try {
@@ -444,9 +437,8 @@ TFunctionCall::TPlainNumber TFunctionCall::ReadPlainNumber(const IIEValue* argum
 
 TFunctionCall::TPlainNumber TFunctionCall::ReadFixedNumber(const TBindingInfo& info,
                                                            const TIEContext& context) {
+    // (The caller found no number kept in this stretch.)
     const uint64_t serial = context.FixedSerial();
-    if (info.FixedSerial == serial)
-        return {info.FixedNumber, (info.FixedIsFloat ? psFloat : psInteger) | psFixed};
     TPlainNumber read = PlainNumberOf(ReadMatchedSlot(info, context));
     if (read.State != psNone) {
         info.FixedSerial = serial;
@@ -535,29 +527,6 @@ TFunctionCall::TPlainNumber TFunctionCall::ComputeTotal(TNumberOp op,
     if (!integer) return {0.0, psNone};
     return {static_cast<double>(*integer), psInteger | kept};
 }
-
-namespace {
-
-bool NumbersHold(TNumberTest test, double a, double b) noexcept {
-    switch (test) {
-    case ntGreater:
-        return a > b;
-    case ntGreaterOrEqual:
-        return a >= b;
-    case ntLess:
-        return a < b;
-    case ntLessOrEqual:
-        return a <= b;
-    case ntEqual:
-        return a == b;
-    case ntNotEqual:
-        return a != b;
-    default:
-        return false;
-    }
-}
-
-} // namespace
 
 bool TFunctionCall::TestNumbersLoose(TNumberTest test, const TIEContext& context,
                                      bool& holds) const {

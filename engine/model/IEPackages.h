@@ -71,6 +71,26 @@ enum TNumberTest : uint8_t {
 // noNone for every other function.
 enum TNumberOp : uint8_t { noNone, noPlus, noMinus, noTimes };
 
+// Whether `a` relates to `b` as the comparison says (false for ntNone).
+[[gnu::always_inline]] inline bool NumbersHold(TNumberTest test, double a, double b) noexcept {
+    switch (test) {
+    case ntGreater:
+        return a > b;
+    case ntGreaterOrEqual:
+        return a >= b;
+    case ntLess:
+        return a < b;
+    case ntLessOrEqual:
+        return a <= b;
+    case ntEqual:
+        return a == b;
+    case ntNotEqual:
+        return a != b;
+    default:
+        return false;
+    }
+}
+
 // The integer a total of integers comes to (+, - and * of integers): an integral total as it
 // is, any other rounded to the nearest (nearbyint is a call); nothing when it lies outside 32
 // bits. Through the integer, so a zero product of a negative is 0, not -0.
@@ -164,8 +184,10 @@ protected:
     // The checks of Call: the argument count against the limits, then the context. Every call of
     // every function passes here, so the passing case is inline.
     void CheckCall(const IFunCall* call, const TIEContext* context) const {
-        const int32_t n = call ? call->ArgumentCount() : 0;
-        if (n < FMinArgumentCount || n > FMaxArgumentCount || !context) [[unlikely]]
+        CheckCount(call ? call->ArgumentCount() : 0, context);
+    }
+    void CheckCount(int32_t n, const TIEContext* context) const {
+        if (!CountFits(n) || !context) [[unlikely]]
             RaiseBadCall(n);
     }
     void SetNumberTest(TNumberTest test) noexcept { FNumberTest = test; }
@@ -297,9 +319,7 @@ private:
     const TRefPtr<IUserFunction>& BindByName();
     // FNative's CheckCall for this call, reading the count without a call through the table.
     void CheckNativeCall(const TIEContext* context) const {
-        const auto n = static_cast<int32_t>(FArguments.size());
-        if (!FNative->CountFits(n) || !context) [[unlikely]]
-            FNative->RaiseBadCall(n);
+        FNative->CheckCount(static_cast<int32_t>(FArguments.size()), context);
     }
     // EvaluateTest past the comparison in line.
     bool EvaluateTestApart(TIEContext* context, bool& holds);
@@ -377,6 +397,11 @@ private:
     // Few calls carry a comment: held apart, null when empty, so a call is smaller.
     std::unique_ptr<std::string> FComment;
     intptr_t FTag = 0;
+    // What was worked out for the call's form (its mark, the number kept) no longer holds.
+    void FormChanged() noexcept {
+        FFormMark = -1;
+        FFixedSerial = 0;
+    }
     int32_t FFormMark = -1;
     std::unique_ptr<TFormData> FFormData;
     // ComputeInPlace's number in the stretch FFixedSerial names (see TFixedLeft); 0: none kept.

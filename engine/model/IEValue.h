@@ -371,6 +371,16 @@ inline bool IsPlainScalar(const IIEValue* value) {
     }
 }
 
+// The number an integer or float of the engine's own value class holds; false for anything else
+// (which a comparison or sum in place leaves to the function's call).
+inline bool PlainNumberIn(const IIEValue* value, double& number) noexcept {
+    if (!value || &typeid(*value) != &typeid(TIEValue)) return false;
+    const auto* v = static_cast<const TIEValue*>(value);
+    if (v->DType() != dtInteger && v->DType() != dtFloat) return false;
+    number = v->NumberPayload();
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Multifields
 
