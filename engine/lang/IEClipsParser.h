@@ -57,6 +57,9 @@ public:
     virtual TRefPtr<IIEValue> ParseFactArgument();
 
     // --- Facts and values typed by a slot ---
+    // A subclass's fact is read slot by slot through ParseFactSlot, ParseValueForSlot and
+    // ParseValueForTypes, so that it may override any of them; this class reads its own facts
+    // past those calls.
     TRefPtr<IFact> ParseFact() override;
     // "(" slot-name values ")" of a fact of a template with named slots.
     virtual void ParseFactSlot(IFact& fact);
@@ -150,9 +153,10 @@ protected:
 
 private:
     IConstructSink& ConstructSink(std::string_view routineName);
-    // ParseFactSlot after its "(".
+    // ParseFactSlot after its "(". A subclass's value is read through its ParseValueForSlot.
     void ReadFactSlot(IFact& fact);
-    // ParseValueForTypes and ParseValueForSlot whose first token (when not null) was read.
+    // ParseValueForTypes and ParseValueForSlot whose first token (when not null) was read; with
+    // none, ParseValueForSlotFrom reads through ParseValueForTypes.
     TRefPtr<IIEValue> ParseValueForTypesFrom(TStreamTokenRef first, TIETypes types,
                                              const IIEDefinedType* type);
     TRefPtr<IIEValue> ParseValueForSlotFrom(TStreamTokenRef first, const IFactSlot& slot);

@@ -43,6 +43,29 @@ bool IsEmptyDefault(const IIEValue* value) {
     return false;
 }
 
+// Whether the operations that a host's parser may override to read or write a fact's slots
+// (ParseFactSlot, ParseValueForSlot, ParseValueForTypes, the FormatFactSlotValue writers) are
+// this project's own: only then are a fact's slots read and written past them, their work done
+// in place. A subclass may override any of them, so it is served through all of them. The
+// check compares the class's type record by address, a few instructions per fact.
+bool OwnFactOperations(const TIEParser& parser) {
+    return typeid(parser) == typeid(TIEClipsParser);
+}
+
+// The rest of a fact's text after "(" and the template name, each slot written by the
+// parser's FormatFactSlotValue. Kept out of line: FormatFact's own loop stays as lean as it was.
+[[gnu::noinline]] std::string SlotsThroughWriter(TIEParser& parser, const IFact& fact,
+                                                 const IFactTemplate& factTemplate,
+                                                 std::string text) {
+    for (int32_t i = 0; i < factTemplate.SlotCount(); ++i) {
+        TRefPtr<IFactSlot> slot = factTemplate.SlotAt(i);
+        TRefPtr<IIEValue> value = fact.GetSlotValue(slot->GetName());
+        const std::string slotText = parser.FormatFactSlotValue(fact, slot->GetName(), value.get());
+        if (!slotText.empty()) text += " " + slotText;
+    }
+    return text + ")";
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -128,8 +151,12 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValueForSlot(const IFactSlot& slot) {
 
 TRefPtr<IIEValue> TIEClipsParser::ParseValueForSlotFrom(TStreamTokenRef first,
                                                         const IFactSlot& slot) {
-    TRefPtr<IIEValue> value = ParseValueForTypesFrom(std::move(first), slot.GetSlotType(),
-                                                     slot.GetExtendedTypeInfo().get());
+    // Without a token read already, the value is read through ParseValueForTypes, which a
+    // subclass may override.
+    TRefPtr<IIEValue> value =
+        first ? ParseValueForTypesFrom(std::move(first), slot.GetSlotType(),
+                                       slot.GetExtendedTypeInfo().get())
+              : ParseValueForTypes(slot.GetSlotType(), slot.GetExtendedTypeInfo().get());
     if (!StaticTypeCheck || !value) return value;
     const TIEType kind = value->GetDType();
     if (kind == dtVariable || kind == dtFunCall || kind == dtMultiVariable) return value;
@@ -173,14 +200,21 @@ TRefPtr<IFact> TIEClipsParser::ParseFact() {
         fact->SetSlotValue(DataSlotName, data);
         if (!Next()->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
     } else {
-        // Each slot's "(" is read once, not put back for the slot to read it again.
+        // Each slot's "(" is read once, not put back for the slot to read it again, unless a
+        // subclass's ParseFactSlot is to read the slot.
+        const bool own = OwnFactOperations(*this);
         TStreamTokenRef token = Next();
         while (token->Is('(')) {
-            // Past the nesting limit the slot is refused as ParseFactSlot refuses it, with its
-            // "(" unread.
-            if (FNesting >= MaxNesting) PushBack(token);
-            TNesting nesting(*this, "ParseFactSlot");
-            ReadFactSlot(*fact);
+            if (!own) [[unlikely]] {
+                PushBack(token);
+                ParseFactSlot(*fact);
+            } else {
+                // Past the nesting limit the slot is refused as ParseFactSlot refuses it, with
+                // its "(" unread.
+                if (FNesting >= MaxNesting) PushBack(token);
+                TNesting nesting(*this, "ParseFactSlot");
+                ReadFactSlot(*fact);
+            }
             token = Next();
         }
         if (!token->Is(')')) ParseError("ParseFact", imExpectedCloseParen);
@@ -219,7 +253,13 @@ void TIEClipsParser::ReadFactSlot(IFact& fact) {
         // The ")" just read closes the slot.
         value = TIEValue::CreateList(TValueVector::Create());
     } else {
-        value = ParseValueForSlotFrom(std::move(next), *slot);
+        if (OwnFactOperations(*this)) [[likely]] {
+            value = ParseValueForSlotFrom(std::move(next), *slot);
+        } else {
+            // A subclass's ParseValueForSlot reads the value from its first token.
+            PushBack(next);
+            value = ParseValueForSlot(*slot);
+        }
         ExpectClose("ParseFactSlot");
     }
     try {
@@ -483,6 +523,8 @@ std::string TIEParser::FormatFact(const IFact& fact) {
         if (!text.empty()) r += " " + text;
         return r + ")";
     }
+    if (!OwnFactOperations(*this)) [[unlikely]]
+        return SlotsThroughWriter(*this, fact, *t, std::move(r));
     r.reserve(16 * static_cast<size_t>(t->SlotCount()) + r.size() + 2);
     // A plain fact is read by position: the template's slot i is the fact's value i.
     const auto* plain = typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;

@@ -518,6 +518,59 @@ TEST(ConstructReading, FunctionsGlobalsAndFacts) {
     EXPECT_EQ(foo->GetSlotValue(DataSlotName)->AsList()->Count(), 3);
 }
 
+// A host's parser that overrides the fact slot operations: it counts the slots it reads,
+// doubles the integers read for a slot, and writes each slot as <name=value>.
+class TDoublingParser final : public TIEClipsParser {
+public:
+    using TIEClipsParser::FormatFactSlotValue;
+    using TIEClipsParser::TIEClipsParser;
+
+    void ParseFactSlot(IFact& fact) override {
+        ++SlotsRead;
+        TIEClipsParser::ParseFactSlot(fact);
+    }
+    TRefPtr<IIEValue> ParseValueForSlot(const IFactSlot& slot) override {
+        TRefPtr<IIEValue> value = TIEClipsParser::ParseValueForSlot(slot);
+        if (value->GetDType() != dtInteger) return value;
+        return TIEValue::CreateInteger(dtInteger, 2 * value->AsInteger());
+    }
+    std::string FormatFactSlotValue(const IFact&, std::string_view slotName,
+                                    const IIEValue* value) override {
+        return "<" + std::string(slotName) + "=" + FactValueText(value) + ">";
+    }
+
+    int SlotsRead = 0;
+};
+
+TEST(ConstructReading, FactsAreReadAndWrittenThroughTheSlotOperationsOfASubclass) {
+    constexpr std::string_view program =
+        "(deftemplate p (slot x (type INTEGER)) (slot y) (multislot m))"
+        "(deffacts d (p (x 2) (y a) (m 1 b)) (p (m)) (q 1 2))";
+    TEngine plain;
+    plain.ExecuteCommand(program);
+    TEngine e;
+    e.SetParserFactory([](TInferenceEngine* engine) -> std::unique_ptr<TIEParser> {
+        return std::make_unique<TDoublingParser>(engine, nullptr);
+    });
+    e.ExecuteCommand(program);
+    auto& parser = dynamic_cast<TDoublingParser&>(*e.Parser());
+    EXPECT_EQ(parser.SlotsRead, 4);
+    TFactSet& facts = *e.FactSets().Item(0);
+    EXPECT_EQ(facts.GetFact(0)->GetSlotValue("x")->AsInteger(), 4);
+    EXPECT_EQ(parser.FormatFactSet(facts), "(deffacts d\r\n    (p <x=4> <y=a> <m=1 b >)\r\n"
+                                           "    (p <x=0> <y=nil> <m=>)\r\n    (q 1 2 )\r\n)");
+    EXPECT_EQ(plain.Parser()->FormatFactSet(*plain.FactSets().Item(0)),
+              "(deffacts d\r\n    (p (x 2) (y a) (m 1 b ))\r\n    (p (x 0))\r\n    (q 1 2 )\r\n)");
+    TRefPtr<IFact> read = e.ParseFact("(p (x 5))");
+    EXPECT_EQ(read->GetSlotValue("x")->AsInteger(), 10);
+    EXPECT_EQ(parser.SlotsRead, 5);
+    // Read through the overrides, a wrong fact fails as the project's own parser fails it.
+    for (std::string_view bad : {"(p (x a))", "(p (z 1))", "(p (x 1) y)", "(p (x 1 2))"})
+        EXPECT_EQ(RaisedMessage([&] { e.ParseFact(bad); }),
+                  RaisedMessage([&] { plain.ParseFact(bad); }))
+            << bad;
+}
+
 TEST(ConstructRoundTrip, RuleFileWithEveryConstructReadsBackToTheSameText) {
     std::ifstream file(std::string(IE_TEST_DATA_DIR) + "/roundtrip_corpus.clp", std::ios::binary);
     ASSERT_TRUE(file) << "roundtrip_corpus.clp";
