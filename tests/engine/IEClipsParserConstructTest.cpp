@@ -518,6 +518,8 @@ TEST(ConstructReading, FunctionsGlobalsAndFacts) {
     EXPECT_EQ(foo->GetSlotValue(DataSlotName)->AsList()->Count(), 3);
 }
 
+namespace {
+
 // A host's parser that overrides the fact slot operations: it counts the slots it reads,
 // doubles the integers read for a slot, and writes each slot as <name=value>.
 class TDoublingParser final : public TIEClipsParser {
@@ -542,6 +544,8 @@ public:
     int SlotsRead = 0;
 };
 
+} // namespace
+
 TEST(ConstructReading, FactsAreReadAndWrittenThroughTheSlotOperationsOfASubclass) {
     constexpr std::string_view program =
         "(deftemplate p (slot x (type INTEGER)) (slot y) (multislot m))"
@@ -565,10 +569,11 @@ TEST(ConstructReading, FactsAreReadAndWrittenThroughTheSlotOperationsOfASubclass
     EXPECT_EQ(read->GetSlotValue("x")->AsInteger(), 10);
     EXPECT_EQ(parser.SlotsRead, 5);
     // Read through the overrides, a wrong fact fails as the project's own parser fails it.
-    for (std::string_view bad : {"(p (x a))", "(p (z 1))", "(p (x 1) y)", "(p (x 1 2))"})
-        EXPECT_EQ(RaisedMessage([&] { e.ParseFact(bad); }),
-                  RaisedMessage([&] { plain.ParseFact(bad); }))
-            << bad;
+    for (std::string_view bad : {"(p (x a))", "(p (z 1))", "(p (x 1) y)", "(p (x 1 2))"}) {
+        const std::string message = RaisedMessage([&] { plain.ParseFact(bad); });
+        EXPECT_NE(message, "(nothing raised)") << bad;
+        EXPECT_EQ(RaisedMessage([&] { e.ParseFact(bad); }), message) << bad;
+    }
 }
 
 TEST(ConstructRoundTrip, RuleFileWithEveryConstructReadsBackToTheSameText) {
