@@ -215,7 +215,9 @@ private:
         TSlab* Next;
         const TList* Owner;
     };
-    static constexpr size_t HeaderBytes = 16; // keeps the blocks 16-byte aligned
+    // A cache line: the blocks start where a line does, so that a block of a multiple of half a
+    // line (a token, a token with its entry) spans no more lines than its size needs.
+    static constexpr size_t HeaderBytes = 64;
     static_assert(sizeof(TSlab) <= HeaderBytes);
     // Trivially destructible, so it stays usable while the thread's other objects die.
     struct TList {
