@@ -755,7 +755,7 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
         e->Seq = FNextSeq;
         // A new entry before the last one settled: the last one waits no more (its join
         // failed).
-        if (FUnsettled) SplitChainsOf(*FUnsettled).Append(*FUnsettled);
+        if (FUnsettled) OnSplitChainsOf(*FUnsettled, [&](auto& c) { c.Append(*FUnsettled); });
         FUnsettled = e;
     } else {
         e->Prev = FLast;
@@ -770,15 +770,16 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     return e;
 }
 
-template <class L> typename L::E*& TIETokenTree::TChains<L>::LinkTo(const E& first) noexcept {
-    E** link = &Buckets[SlotOf(first.ProbeKey)];
+template <class L, bool M>
+typename L::E*& TIETokenTree::TChains<L, M>::LinkTo(const E& first) noexcept {
+    E** link = &Buckets[SlotOf(first)];
     while (*link != &first)
         link = &L::Next(*L::Prev(**link));
     return *link;
 }
 
-template <class L> void TIETokenTree::TChains<L>::Append(E& e) {
-    if (E* first = const_cast<E*>(Head(e.ProbeKey))) {
+template <class L, bool M> void TIETokenTree::TChains<L, M>::Append(E& e) {
+    if (E* first = const_cast<E*>(HeadOf(e))) {
         E* last = L::Prev(*first);
         L::Next(e) = L::Next(*last);
         L::Prev(e) = last;
@@ -787,22 +788,21 @@ template <class L> void TIETokenTree::TChains<L>::Append(E& e) {
         return;
     }
     if (Keys >= Buckets.size()) Rehash(Buckets.empty() ? 8 : 2 * Buckets.size());
-    E*& slot = Buckets[SlotOf(e.ProbeKey)];
+    E*& slot = Buckets[SlotOf(e)];
     L::Next(e) = slot;
     L::Prev(e) = &e;
     slot = &e;
     ++Keys;
 }
 
-template <class L> void TIETokenTree::TChains<L>::Place(E& e, const TEntry* hint) {
-    E* first = hint ? nullptr : const_cast<E*>(Head(e.ProbeKey));
+template <class L, bool M> void TIETokenTree::TChains<L, M>::Place(E& e, const TEntry* hint) {
+    E* first = hint ? nullptr : const_cast<E*>(HeadOf(e));
     if (!hint && (!first || L::Prev(*first)->Seq < e.Seq)) return Append(e);
     E* after;
     if (hint) {
         // A walk moves its entries oldest first: the place is at or after the last one's.
         after = static_cast<E*>(const_cast<TEntry*>(hint));
-        for (E* n = L::Next(*after); n && n->ProbeKey == e.ProbeKey && n->Seq < e.Seq;
-             n = L::Next(*n))
+        for (E* n = L::Next(*after); n && Same(*n, e) && n->Seq < e.Seq; n = L::Next(*n))
             after = n;
     } else {
         // Newer entries are passed from the chain's last backwards.
@@ -820,27 +820,27 @@ template <class L> void TIETokenTree::TChains<L>::Place(E& e, const TEntry* hint
         }
     }
     E* next = L::Next(*after);
-    const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
+    const bool nextInChain = next && Same(*next, e);
     L::Next(e) = next;
     L::Prev(e) = after;
     L::Next(*after) = &e;
     if (nextInChain)
         L::Prev(*next) = &e;
     else // the chain's new last
-        L::Prev(*const_cast<E*>(Head(e.ProbeKey))) = &e;
+        L::Prev(*const_cast<E*>(HeadOf(e))) = &e;
 }
 
-template <class L> void TIETokenTree::TChains<L>::Unlink(E& e) noexcept {
+template <class L, bool M> void TIETokenTree::TChains<L, M>::Unlink(E& e) noexcept {
     if (!L::Prev(e)) return;
     E* next = L::Next(e);
-    const bool nextInChain = next && next->ProbeKey == e.ProbeKey;
+    const bool nextInChain = next && Same(*next, e);
     if (!First(e)) {
         E* prev = L::Prev(e);
         L::Next(*prev) = next;
         if (nextInChain)
             L::Prev(*next) = prev;
         else // the chain's last: its first keeps the new last
-            L::Prev(*const_cast<E*>(Head(e.ProbeKey))) = prev;
+            L::Prev(*const_cast<E*>(HeadOf(e))) = prev;
     } else if (nextInChain) {
         // The next entry leads the chain now.
         L::Prev(*next) = L::Prev(e);
@@ -852,7 +852,18 @@ template <class L> void TIETokenTree::TChains<L>::Unlink(E& e) noexcept {
     L::Prev(e) = L::Next(e) = nullptr;
 }
 
-template <class L> void TIETokenTree::TChains<L>::Rehash(size_t buckets) {
+template <class L, bool M>
+typename L::E* TIETokenTree::TChains<L, M>::Cut(int32_t key, uint32_t mark) noexcept {
+    E* first = const_cast<E*>(Head(key, mark));
+    if (!first) return nullptr;
+    E* last = L::Prev(*first);
+    LinkTo(*first) = L::Next(*last);
+    L::Next(*last) = nullptr;
+    --Keys;
+    return first;
+}
+
+template <class L, bool M> void TIETokenTree::TChains<L, M>::Rehash(size_t buckets) {
     std::vector<E*> old(buckets, nullptr);
     old.swap(Buckets);
     Shift = 32;
@@ -863,17 +874,17 @@ template <class L> void TIETokenTree::TChains<L>::Rehash(size_t buckets) {
         while (first) {
             E* last = L::Prev(*first);
             E* following = L::Next(*last);
-            E*& slot = Buckets[SlotOf(first->ProbeKey)];
+            E*& slot = Buckets[SlotOf(*first)];
             L::Next(*last) = slot;
             slot = first;
             first = following;
         }
 }
 
-template <class L>
-void TIETokenTree::TChains<L>::Check(bool split, bool blocked,
-                                     const std::unordered_set<const TTokenEntry*>& seen,
-                                     size_t& chained) const {
+template <class L, bool M>
+void TIETokenTree::TChains<L, M>::Check(bool split, bool blocked,
+                                        const std::unordered_set<const TTokenEntry*>& seen,
+                                        size_t& chained) const {
     auto fail = [](const char* what) {
         throw std::logic_error(std::string("token memory: ") + what);
     };
@@ -883,13 +894,13 @@ void TIETokenTree::TChains<L>::Check(bool split, bool blocked,
             if (!First(*k)) fail("chain's first entry lost its last");
             ++keys;
             const E* last = k;
-            for (; k && k->ProbeKey == first->ProbeKey && (k == first || !First(*k));
-                 k = L::Next(*k)) {
+            for (; k && Same(*k, *first) && (k == first || !First(*k)); k = L::Next(*k)) {
                 if (!seen.count(k)) fail("chain holds a foreign entry");
-                if (SlotOf(k->ProbeKey) != SlotOf(first->ProbeKey)) fail("entry in another bucket");
+                if (SlotOf(*k) != SlotOf(*first)) fail("entry in another bucket");
                 if (split && (k->Mark != 0) != blocked)
                     fail("entry in the chains of the other kind");
-                if (split && k != first && L::Prev(*k)->Seq >= k->Seq)
+                // (A blocker's chain keeps no order.)
+                if (split && !blocked && k != first && L::Prev(*k)->Seq >= k->Seq)
                     fail("chain out of arrival order");
                 ++chained;
                 last = k;
@@ -902,23 +913,36 @@ void TIETokenTree::TChains<L>::Check(bool split, bool blocked,
 
 template struct TIETokenTree::TChains<TIETokenTree::TKeyLinks>;
 template struct TIETokenTree::TChains<TIETokenTree::TArrivalLinks>;
+template struct TIETokenTree::TChains<TIETokenTree::TArrivalLinks, true>;
 
 void TIETokenTree::FileUnsettled() {
     TEntry& e = *FUnsettled;
     FUnsettled = nullptr;
-    SplitChainsOf(e).Append(e);
+    OnSplitChainsOf(e, [&](auto& c) { c.Append(e); });
     DebugCheck();
 }
 
 void TIETokenTree::Block(TEntry& e, uint32_t mark, TEntry*& hint) {
-    if (!FSplit || e.Mark != 0) {
+    if (!FSplit || e.Mark != 0 || &e == FUnsettled) return Reblock(e, mark);
+    FOpen.Unlink(e);
+    e.Mark = mark;
+    FBlocked.Append(e);
+    hint = &e;
+}
+
+void TIETokenTree::Reblock(TEntry& e, uint32_t mark) {
+    if (mark == 0) {
+        TEntry* hint = nullptr;
+        return Unblock(e, hint);
+    }
+    // (An entry waiting for Settle is in no chain yet.)
+    if (!FSplit || e.Mark == 0 || e.Mark == mark || &e == FUnsettled) {
         e.Mark = mark;
         return;
     }
-    FOpen.Unlink(e);
+    FBlocked.Unlink(e);
     e.Mark = mark;
-    FBlocked.Place(e, hint);
-    hint = &e;
+    FBlocked.Append(e);
 }
 
 void TIETokenTree::Unblock(TEntry& e, TEntry*& hint) {
@@ -934,7 +958,7 @@ void TIETokenTree::Unblock(TEntry& e, TEntry*& hint) {
 
 void TIETokenTree::PrefetchErase(const TEntry& e) const noexcept {
     if (FSplit) {
-        (e.Mark != 0 ? FBlocked : FOpen).Prefetch(e.ProbeKey);
+        OnSplitChainsOf(e, [&](auto& c) { c.Prefetch(e.ProbeKey, e.Mark); });
     } else if (FChained) {
         FChains.Prefetch(e.ProbeKey);
         if (TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext)
@@ -957,7 +981,7 @@ inline void TIETokenTree::Unlink(TEntry* e) noexcept {
         if (e == FUnsettled)
             FUnsettled = nullptr;
         else
-            SplitChainsOf(*e).Unlink(*e);
+            OnSplitChainsOf(*e, [&](auto& c) { c.Unlink(*e); });
         return;
     }
     (e->Prev ? e->Prev->Next : FFirst) = e->Next;
@@ -1051,8 +1075,9 @@ void TIETokenTree::CheckInvariants() const {
         // A split memory's newest entry waits for Settle outside the chains.
         bool inChain = !FChained || e == FUnsettled;
         if (FSplit) {
-            for (const TEntry* k = SplitChainsOf(*e).Head(e->ProbeKey); k && !inChain;
-                 k = NextSplitWithKey(*k))
+            const TEntry* k = nullptr;
+            OnSplitChainsOf(*e, [&](auto& c) { k = c.HeadOf(*e); });
+            for (; k && !inChain; k = NextSplitWithKey(*k))
                 inChain = k == e;
         } else {
             for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain; k = NextWithKey(*k))

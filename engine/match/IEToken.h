@@ -215,7 +215,9 @@ private:
         TSlab* Next;
         const TList* Owner;
     };
-    static constexpr size_t HeaderBytes = 16; // keeps the blocks 16-byte aligned
+    // A cache line: the blocks start where a line does, so that a block of a multiple of half a
+    // line (a token, a token with its entry) spans no more lines than its size needs.
+    static constexpr size_t HeaderBytes = 64;
     static_assert(sizeof(TSlab) <= HeaderBytes);
     // Trivially destructible, so it stays usable while the thread's other objects die.
     struct TList {
@@ -1003,13 +1005,10 @@ public:
         const TEntry* head = FChained ? FChains.Head(key) : nullptr;
         return const_cast<TEntry*>(head);
     }
-    // A split memory's (see SetSplit) unblocked entries of a key and its blocked ones, each
-    // oldest first.
+    // A split memory's (see SetSplit) unblocked entries of a key, oldest first (its blocked
+    // ones: see TakeBlockedBy).
     TEntry* FirstOpenWithKey(int32_t key) const noexcept {
         return const_cast<TEntry*>(FOpen.Head(key));
-    }
-    TEntry* FirstBlockedWithKey(int32_t key) const noexcept {
-        return const_cast<TEntry*>(FBlocked.Head(key));
     }
     // The next entry of the same probe key (its chain runs on into the next key's in the
     // bucket).
@@ -1018,10 +1017,11 @@ public:
         TChainedEntry* next = static_cast<const TChainedEntry&>(e).KeyNext;
         return next && next->ProbeKey == e.ProbeKey ? next : nullptr;
     }
-    // The same for an entry of a split memory.
+    // The same for an entry of a split memory (the next one of the same blocker, for a blocked
+    // one).
     static TEntry* NextSplitWithKey(const TEntry& e) noexcept {
         TEntry* next = e.Next;
-        return next && next->ProbeKey == e.ProbeKey ? next : nullptr;
+        return next && next->ProbeKey == e.ProbeKey && next->Mark == e.Mark ? next : nullptr;
     }
     template <class F> void ForEach(F&& f) const {
         if (FSplit) {
@@ -1074,22 +1074,41 @@ public:
     void SetChained(bool chained) noexcept { FChained = chained; }
     // A negated join's left memory, chained, keeps its blocked entries (Mark other than 0) in
     // chains apart from the unblocked ones: a new right token walks only the entries it may
-    // block, a removed one only the blocked ones. Both kinds of chain keep the arrival order,
-    // and run through the entries' arrival links (Prev, Next): the memory keeps no arrival list
-    // of its own, and its entries are of the size of an unchained memory's. A new entry stays
-    // out of the chains until its join has looked for its blocker and calls Settle. Set while
-    // the memory is empty.
+    // block, a removed one only those it blocks. The unblocked entries are chained by probe key
+    // in arrival order, the blocked ones by probe key and blocker in no set order (a removed
+    // blocker sorts its few by their arrival numbers). The chains run through the entries'
+    // arrival links (Prev, Next): the memory keeps no arrival list of its own, and its entries
+    // are of the size of an unchained memory's. A new entry stays out of the chains until its
+    // join has looked for its blocker and calls Settle. Set while the memory is empty.
     bool Split() const noexcept { return FSplit; }
     void SetSplit(bool split) noexcept { FSplit = split && FChained; }
     // Files a split memory's new entry in the chain its Mark says.
     void Settle(TEntry& e) {
         if (FUnsettled == &e) FileUnsettled();
     }
-    // Sets a left entry's Mark to a blocker (Block) or to 0 (Unblock), moving a split memory's
-    // entry to the other kind of chain of its key. `hint`: the entry a walk over one key's
-    // entries moved last (null at first), at or after which the next one's place is sought.
+    // Sets a left entry's Mark to a blocker (Block, or Reblock for one blocked already) or to 0
+    // (Unblock), moving a split memory's entry to the chain that says so. `hint`: the entry a
+    // walk over one key's entries moved last (null at first), at or after which the next
+    // unblocked one's place is sought.
     void Block(TEntry& e, uint32_t mark, TEntry*& hint);
+    void Reblock(TEntry& e, uint32_t mark);
     void Unblock(TEntry& e, TEntry*& hint);
+    // Takes the entries of a split memory's key that the right entry numbered `mark` blocks
+    // out of their chain, all at once (their blocker goes), into `out`; each is then filed
+    // again by Reblock, Unblock or Refile.
+    template <class V> void TakeBlockedBy(int32_t key, uint32_t mark, V& out) {
+        for (TEntry* e = FBlocked.Cut(key, mark); e;) {
+            TEntry* next = e->Next;
+            e->Prev = e->Next = nullptr;
+            out.push_back(e);
+            e = next;
+        }
+    }
+    // Files an entry TakeBlockedBy took in the chain its Mark says (when nothing else did).
+    void Refile(TEntry& e) {
+        if (FSplit && !e.Prev && &e != FUnsettled)
+            OnSplitChainsOf(e, [&](auto& c) { c.Append(e); });
+    }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
     void CheckInvariants() const;
@@ -1143,23 +1162,32 @@ private:
     };
     using TKeyLinks = TLinks<TChainedEntry, &TChainedEntry::KeyNext, &TChainedEntry::KeyPrev>;
     using TArrivalLinks = TLinks<TTokenEntry, &TTokenEntry::Next, &TTokenEntry::Prev>;
-    template <class L> struct TChains {
+    // `ByMark`: a chain holds the entries of one probe key and one Mark (a split memory's
+    // blocked entries: those of one blocker), not those of one probe key.
+    template <class L, bool ByMark = false> struct TChains {
         using E = typename L::E;
         // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
         std::vector<E*> Buckets;
         uint32_t Shift = 32;
         size_t Keys = 0;
         static bool First(const E& e) noexcept { return L::Next(*L::Prev(e)) != &e; }
-        size_t SlotOf(int32_t key) const noexcept {
-            return static_cast<size_t>((static_cast<uint32_t>(key) * 0x9E3779B1u) >> Shift);
+        size_t SlotOf(int32_t key, uint32_t mark) const noexcept {
+            const uint32_t k = static_cast<uint32_t>(key) ^ (ByMark ? mark * 0x85EBCA77u : 0u);
+            return static_cast<size_t>((k * 0x9E3779B1u) >> Shift);
         }
-        // The first entry of the chain of `key`, null when none.
-        const E* Head(int32_t key) const noexcept {
+        size_t SlotOf(const E& e) const noexcept { return SlotOf(e.ProbeKey, e.Mark); }
+        // Whether two entries belong in one chain.
+        bool Same(const E& a, const E& b) const noexcept {
+            return a.ProbeKey == b.ProbeKey && (!ByMark || a.Mark == b.Mark);
+        }
+        // The first entry of the chain of `key` (and `mark`), null when none.
+        const E* Head(int32_t key, uint32_t mark = 0) const noexcept {
             if (Buckets.empty()) return nullptr;
-            for (const E* h = Buckets[SlotOf(key)]; h; h = L::Next(*L::Prev(*h)))
-                if (h->ProbeKey == key) return h;
+            for (const E* h = Buckets[SlotOf(key, mark)]; h; h = L::Next(*L::Prev(*h)))
+                if (h->ProbeKey == key && (!ByMark || h->Mark == mark)) return h;
             return nullptr;
         }
+        const E* HeadOf(const E& e) const noexcept { return Head(e.ProbeKey, e.Mark); }
         // The link that leads to the chain `first` begins (a bucket's slot or the last entry of
         // the chain before it in the bucket).
         E*& LinkTo(const E& first) noexcept;
@@ -1168,13 +1196,16 @@ private:
         void Place(E& e, const TEntry* hint);
         // (An entry out of every chain, a split memory's new one, is left as it is.)
         void Unlink(E& e) noexcept;
+        // Unlinks the chain of `key` and `mark` whole; returns its first entry, the chain running
+        // on through Next to a null (the entries' links are left as they are otherwise).
+        E* Cut(int32_t key, uint32_t mark) noexcept;
         void Rehash(size_t buckets);
         void Clear() noexcept {
             std::fill(Buckets.begin(), Buckets.end(), nullptr);
             Keys = 0;
         }
-        void Prefetch(int32_t key) const noexcept {
-            if (!Buckets.empty()) __builtin_prefetch(&Buckets[SlotOf(key)]);
+        void Prefetch(int32_t key, uint32_t mark = 0) const noexcept {
+            if (!Buckets.empty()) __builtin_prefetch(&Buckets[SlotOf(key, mark)]);
         }
         // Visits every entry (by bucket); the visit may free the entry.
         template <class F> void ForEach(F&& f) const {
@@ -1190,12 +1221,21 @@ private:
                    size_t& chained) const;
     };
     using TKeyChains = TChains<TKeyLinks>;
-    using TSplitChains = TChains<TArrivalLinks>;
+    using TOpenChains = TChains<TArrivalLinks>;
+    using TBlockedChains = TChains<TArrivalLinks, true>;
     static bool ChainFirst(const TChainedEntry& e) noexcept { return TKeyChains::First(e); }
-    // The chains a split memory's entry is in.
-    TSplitChains& SplitChainsOf(const TEntry& e) noexcept { return e.Mark != 0 ? FBlocked : FOpen; }
-    const TSplitChains& SplitChainsOf(const TEntry& e) const noexcept {
-        return e.Mark != 0 ? FBlocked : FOpen;
+    // Calls `f` with the chains a split memory's entry is in (those of its kind).
+    template <class F> void OnSplitChainsOf(const TEntry& e, F&& f) {
+        if (e.Mark != 0)
+            f(FBlocked);
+        else
+            f(FOpen);
+    }
+    template <class F> void OnSplitChainsOf(const TEntry& e, F&& f) const {
+        if (e.Mark != 0)
+            f(FBlocked);
+        else
+            f(FOpen);
     }
     // A new entry of the size the memory keeps (chained or not); Free deletes one as such.
     // (In line in Insert, each call with its own `held`.)
@@ -1257,8 +1297,8 @@ private:
     // The entries by probe key (a memory that is not split).
     TKeyChains FChains;
     // A split memory's unblocked and blocked entries by probe key.
-    TSplitChains FOpen;
-    TSplitChains FBlocked;
+    TOpenChains FOpen;
+    TBlockedChains FBlocked;
     bool FSplit = false;
     // A split memory's newest entry while it waits for Settle.
     TEntry* FUnsettled = nullptr;

@@ -1348,7 +1348,7 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
                     return false;
                 });
             if (blocker != 0) {
-                l.Mark = blocker;
+                FLeft->Reblock(l, blocker);
                 return;
             }
             FLeft->Unblock(l, hint);
@@ -1358,7 +1358,31 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
                 while (TIEToken* child = l.FirstChild)
                     DropChild(*child);
         };
-        ForEachLeft(probe, unblock, true);
+        if (FLeft->Split()) {
+            // A split memory chains the entries it blocks apart, and they all leave that chain:
+            // they are taken out at once and looked at in the memory's order, which their
+            // chain does not keep. Those a raising test leaves unvisited go back.
+            boost::container::small_vector<TIETokenTree::TEntry*, 32> blocked;
+            FLeft->TakeBlockedBy(probe, mark, blocked);
+            auto arrival = [](const TIETokenTree::TEntry* a, const TIETokenTree::TEntry* b) {
+                return a->Seq < b->Seq;
+            };
+            if (!std::is_sorted(blocked.begin(), blocked.end(), arrival))
+                std::sort(blocked.begin(), blocked.end(), arrival);
+            struct TRefile {
+                TIETokenTree& Memory;
+                TIETokenTree::TEntry* const* Next;
+                TIETokenTree::TEntry* const* End;
+                ~TRefile() {
+                    for (; Next != End; ++Next)
+                        Memory.Refile(**Next);
+                }
+            } rest{*FLeft, blocked.data(), blocked.data() + blocked.size()};
+            for (; rest.Next != rest.End; ++rest.Next)
+                unblock(**rest.Next);
+        } else {
+            ForEachLeft(probe, unblock);
+        }
         EraseRight(right);
         return;
     }
@@ -1516,12 +1540,10 @@ template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left
 
 // Visits the left entries that can match a right token of the probe key (every one when the
 // join is not hashed); a visit may remove the entry it is given. A negated join's hashed walk
-// visits the unblocked entries only, or with `blocked` the blocked ones only.
-template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit, bool blocked) {
+// visits the unblocked entries only.
+template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
     if (FLeft->Split()) {
-        for (TIETokenTree::TEntry* l = blocked ? FLeft->FirstBlockedWithKey(probeKey)
-                                               : FLeft->FirstOpenWithKey(probeKey);
-             l;) {
+        for (TIETokenTree::TEntry* l = FLeft->FirstOpenWithKey(probeKey); l;) {
             TIETokenTree::TEntry* next = TIETokenTree::NextSplitWithKey(*l);
             visit(*l);
             l = next;

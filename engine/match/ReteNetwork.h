@@ -420,7 +420,7 @@ private:
                    float strength);
     void AdoptMemories();
     template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
-    template <class F> void ForEachLeft(int32_t probeKey, F&& visit, bool blocked = false);
+    template <class F> void ForEachLeft(int32_t probeKey, F&& visit);
     void AssertGoal(const TIEToken& left);
     TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action,
                                  TIEToken::TEntrySlot entrySlot = TIEToken::esNone);

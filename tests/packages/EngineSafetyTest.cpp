@@ -90,6 +90,21 @@ TEST_F(TEngineSafety, ARuleThatRemovesItsTemplateFinishesOnAConsistentEngine) {
     EXPECT_EQ(Run("(deftemplate t (slot s)) (assert (t (s 3))) (run)"), "<Fact-3>\r\n0\r\n");
 }
 
+// A test that raises while a removed blocker's left tokens look for other blockers stops the
+// removal: the tokens not reached stay blocked as they were, filed in their memory as before.
+TEST_F(TEngineSafety, ABlockersRemovalStoppedByARaisingTestLeavesItsTokensFiled) {
+    EXPECT_EQ(Run("(deftemplate a (slot k) (slot n)) (deftemplate b (slot k) (slot d))"
+                  "(defrule r (a (k ?k) (n ?n)) (not (b (k ?k) (d ?d&:(> (div ?n ?d) 1))))"
+                  "  => (printout t free \" \" ?n crlf))"
+                  "(reset) (assert (b (k 1) (d 1)) (a (k 1) (n 5)) (a (k 1) (n 6))"
+                  "  (b (k 1) (d 0))) (run)"),
+              "TRUE\r\n<Fact-4>\r\n0\r\n");
+    EXPECT_EQ(Run("(retract 1)"), "ERROR: Division by zero\r\n");
+    EXPECT_EQ(Run("(retract 4) (run)"), "TRUE\r\n0\r\n");
+    // The memory takes a new token of the key (a debug build checks it whole).
+    EXPECT_EQ(Run("(assert (a (k 1) (n 7)) (b (k 1) (d 7))) (run)"), "<Fact-6>\r\n0\r\n");
+}
+
 TEST_F(TEngineSafety, ARuleThatRemovesTheTypeItUsesFinishesItsActions) {
     EXPECT_EQ(Run("(deftype small extends (type INTEGER) (range 0 10))"
                   "(deftemplate box (slot size (type small)))"
