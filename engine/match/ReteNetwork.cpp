@@ -948,6 +948,8 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
     FKeyFrom = {};
     if (chosen < 0) {
         FHashed = false;
+        FHashedTests = 0;
+        UpdateAhead();
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
         FRight = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
         AdoptMemories();
