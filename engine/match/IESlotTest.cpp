@@ -157,14 +157,14 @@ TRefPtr<IFunCall> TIEPatternMatchTest::BuildFunCall(IReasoner* reasoner,
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          std::string_view leftSlot)
-    : TIESlotTest(type), RightSlot(rightSlot), LeftSlot(leftSlot), TokenIndex(tokenIndex),
-      FRightReader(rightSlot), FLeftReader(leftSlot) {}
+    : TIESlotTest(type), TokenIndex(tokenIndex), FRightReader(rightSlot), FLeftReader(leftSlot),
+      RightSlot(rightSlot), LeftSlot(leftSlot) {}
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          int32_t rightSubIndex, std::string_view leftSlot, int32_t leftSubIndex)
-    : TIESlotTest(type), RightSubIndex(rightSubIndex), RightSlot(rightSlot), LeftSlot(leftSlot),
-      TokenIndex(tokenIndex), LeftSubIndex(leftSubIndex), JoinTestType(tstMultiSlot),
-      FRightReader(rightSlot), FLeftReader(leftSlot) {}
+    : TIESlotTest(type), RightSubIndex(rightSubIndex), TokenIndex(tokenIndex),
+      LeftSubIndex(leftSubIndex), JoinTestType(tstMultiSlot), FRightReader(rightSlot),
+      FLeftReader(leftSlot), RightSlot(rightSlot), LeftSlot(leftSlot) {}
 
 void TIEJoinTest::Assign(const TPersistent* source) {
     auto* test = dynamic_cast<const TIEJoinTest*>(source);

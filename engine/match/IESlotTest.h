@@ -192,11 +192,12 @@ private:
     // Read for a fact of another template than the last one read (or of none).
     const IIEValue* ReadResolving(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const;
 
-    std::string FName;
-    mutable const TFactTemplate* FTemplate = nullptr;
-    mutable TRefPtr<IFactTemplate> FHold;
+    // What a read asks first, the name last: a join's tests read their slots by the million.
     mutable uint32_t FLayout = 0;
     mutable int32_t FIndex = -1;
+    mutable const TFactTemplate* FTemplate = nullptr;
+    mutable TRefPtr<IFactTemplate> FHold;
+    std::string FName;
 };
 
 // The identity of a number or text for finding, by the value a fact holds, the alpha tests that
@@ -330,6 +331,9 @@ public:
         if (JoinTestType != tstSlot) side.Value = ElementOf(side.Value, RightSubIndex);
         side.State = TSide::stValue;
     }
+    // Whether ReadRight finds a value set in the fact without a call (so Compare cannot raise on
+    // its side); false says nothing.
+    bool RightSet(const IFact& fact) const { return FRightReader.Peek(fact) != nullptr; }
     // ReadLeft for a level whose fact a split cut (read through the cuts).
     [[gnu::noinline]] void ReadLeftCut(const TIEToken& level, TSide& side) const;
     // Whether ReadRight gives the same as the other test's for every fact.
@@ -361,13 +365,21 @@ public:
         return FSlotTestType == sttEquals ? equal : !equal;
     }
 
+    // What a test reads as it runs comes first, beside its type (in the base) and before the
+    // readers, so that a test costs a join's walk few cache lines; the names come last.
     int32_t RightSubIndex = -1;
-    // The slot names are set by the constructors and Assign, which also prepare their readers.
-    std::string RightSlot;
-    std::string LeftSlot;
     int32_t TokenIndex = 0;
     int32_t LeftSubIndex = -1;
     TJoinTestType JoinTestType = tstSlot;
+
+private:
+    TSlotReader FRightReader;
+    TSlotReader FLeftReader;
+
+public:
+    // The slot names are set by the constructors and Assign, which also prepare their readers.
+    std::string RightSlot;
+    std::string LeftSlot;
 
 private:
     // Compare when a side has no value: passes or raises.
@@ -376,9 +388,6 @@ private:
         if (left.State == TSide::stPass) return true;
         RaiseMissing(left);
     }
-
-    TSlotReader FRightReader;
-    TSlotReader FLeftReader;
 };
 
 // A predicate of a join or test element answered without its call: a comparison of numbers

@@ -688,6 +688,7 @@ void TTestNode::AddTest(std::unique_ptr<TIESlotTest> test) {
 void TTestNode::Classify(const TIESlotTest* test) {
     if (auto* join = dynamic_cast<const TIEJoinTest*>(test)) {
         FJoinTests.push_back(join);
+        FHashedTests = 0;
         Regroup();
     } else if (auto* fuzzy = dynamic_cast<const TIEFuzzyJoinTest*>(test))
         FFuzzyTests.push_back(fuzzy);
@@ -695,6 +696,11 @@ void TTestNode::Classify(const TIESlotTest* test) {
         FPredicates.push_back(predicate);
         FQuick.emplace_back(predicate->SlotTestType() == sttEquals);
     }
+    UpdateAhead();
+}
+
+void TTestNode::UpdateAhead() noexcept {
+    FAhead = FHashedTests > 0 && !FPredicates.empty() && FFuzzyTests.empty();
 }
 
 void TTestNode::AddPredicate(TSlotTestType type, TRefPtr<IIEValue> value, int32_t subIndex) {
@@ -762,22 +768,15 @@ bool TTestNode::TestsPass(const IFact* fact, const TIETokenRef& left, float* str
 }
 
 template <bool LeftFixed>
-bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
-                               TIEJoinTest::TSide* sides, float* strength) {
+inline bool TTestNode::JoinTestsPass(size_t from, size_t to, const IFact& fact,
+                                     const TIETokenRef& left, TIEJoinTest::TSide* sides,
+                                     TIEJoinTest::TSide& right, uint32_t& rightGroup) {
     using TSide = TIEJoinTest::TSide;
-    // Most joins have no other tests: no call for them.
-    if (FJoinTests.empty()) return !HasOtherTests() || OtherTestsPass(fact, left, strength);
-    if (!fact) return false;
-    // With the left side fixed, the incoming fact's side as read last, for the tests of its
-    // group (a missing slot raises, so what is kept is always a value).
-    [[maybe_unused]] TSide right;
-    [[maybe_unused]] uint32_t rightGroup = UINT32_MAX;
     // The tests and groups held in locals: the reads in the loop could change the vectors as
     // far as the compiler knows, so it would load them again on every pass.
     const TIEJoinTest* const* tests = FJoinTests.data();
     [[maybe_unused]] const uint32_t* groups = FRightGroup.data();
-    const size_t count = FJoinTests.size();
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = from; i < to; ++i) {
         const TIEJoinTest& join = *tests[i];
         TSide& fixed = sides[i];
         // The reads come in Test's order: the left side first, the right one only when the
@@ -785,7 +784,7 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
         if constexpr (LeftFixed) {
             if (fixed.State == TSide::stUnread) join.ReadLeft(left.get(), fixed);
             if (fixed.State == TSide::stValue && groups[i] != rightGroup) {
-                join.ReadRight(*fact, right);
+                join.ReadRight(fact, right);
                 rightGroup = groups[i];
             }
             if (!join.Compare(fixed, right)) return false;
@@ -793,11 +792,57 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
             TSide other;
             join.ReadLeft(left.get(), other);
             if (other.State == TSide::stValue && fixed.State == TSide::stUnread)
-                join.ReadRight(*fact, fixed);
+                join.ReadRight(fact, fixed);
             if (!join.Compare(other, fixed)) return false;
         }
     }
+    return true;
+}
+
+template <bool LeftFixed>
+bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
+                               TIEJoinTest::TSide* sides, float* strength) {
+    // Most joins have no other tests: no call for them.
+    if (FJoinTests.empty()) return !HasOtherTests() || OtherTestsPass(fact, left, strength);
+    if (!fact) return false;
+    // With the left side fixed, the incoming fact's side as read last, for the tests of its
+    // group (a missing slot raises, so what is kept is always a value).
+    [[maybe_unused]] TIEJoinTest::TSide right;
+    [[maybe_unused]] uint32_t rightGroup = UINT32_MAX;
+    if (!JoinTestsPass<LeftFixed>(0, FJoinTests.size(), *fact, left, sides, right, rightGroup))
+        return false;
     return !HasOtherTests() || OtherTestsPass(fact, left, strength);
+}
+
+bool TTestNode::TestsPassAhead(const IFact* fact, const TIETokenRef& left,
+                               TIEJoinTest::TSide* sides, float* strength) {
+    if (!fact) return false;
+    TIEJoinTest::TSide right;
+    uint32_t rightGroup = UINT32_MAX;
+    const size_t count = FJoinTests.size();
+    const size_t unhashed = count - FHashedTests;
+    if (!JoinTestsPass<true>(0, unhashed, *fact, left, sides, right, rightGroup)) return false;
+    const TNumberPredicate::TAnswer a = PredicateBefore(fact, left, sides, unhashed);
+    if (a == TNumberPredicate::naFalse) return false;
+    if (!JoinTestsPass<true>(unhashed, count, *fact, left, sides, right, rightGroup)) return false;
+    // (Asked once when it answered and is the only one.)
+    if (a == TNumberPredicate::naTrue && FPredicates.size() == 1) return true;
+    return OtherTestsPass(fact, left, strength);
+}
+
+TNumberPredicate::TAnswer TTestNode::PredicateBefore(const IFact* fact, const TIETokenRef& left,
+                                                     const TIEJoinTest::TSide* sides,
+                                                     size_t from) const {
+    using TSide = TIEJoinTest::TSide;
+    const TNumberPredicate& quick = FQuick[0];
+    if (quick.State() != TNumberPredicate::nsCompiled) return TNumberPredicate::naUndecided;
+    // Only where the tests it goes before can neither raise nor read anything first: their left
+    // values are read (by the partners before) and the fact sets their right slots.
+    const size_t count = FJoinTests.size();
+    for (size_t i = from; i < count; ++i)
+        if (sides[i].State != TSide::stValue || !FJoinTests[i]->RightSet(*fact))
+            return TNumberPredicate::naUndecided;
+    return quick.Passes(left.get(), fact);
 }
 
 template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&, TIEJoinTest::TSide*,
@@ -903,6 +948,8 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
     FKeyFrom = {};
     if (chosen < 0) {
         FHashed = false;
+        FHashedTests = 0;
+        UpdateAhead();
         FLeft = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
         FRight = std::make_unique<TIETokenTree>(FRete->HashKey, true, "", -1, 0);
         AdoptMemories();
@@ -930,6 +977,8 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
     // tests are the likelier to fail: they run first.
     std::stable_partition(FJoinTests.begin(), FJoinTests.end(),
                           [&](const TIEJoinTest* j) { return !hashable(j); });
+    FHashedTests = FHashParts.size();
+    UpdateAhead();
     Regroup();
     // The order LeftKey reads the parts in when there are several, on levels it meets one after
     // the other (never a negative index: a hash test reads a fact the token holds).
@@ -1085,10 +1134,31 @@ void TJoinNode::FindKeyFrom(const TTokenEntry& maker) const {
     FKeyFrom.MaxIndex = maxIndex;
 }
 
+// The hash of a part's value in `token` (of `size` levels). `at` is the level read last (at
+// index `atIndex`): a part on it or an earlier one walks on from it, a later one (unless the
+// parts come `Sorted` from the last level up) from the token again.
+template <bool Sorted>
+inline int32_t TJoinNode::PartKey(const THashPart& p, const TIEToken& token, int32_t size,
+                                  const TIEToken*& at, int32_t& atIndex) {
+    // (A hash test reads a fact the token holds: never a negative index.)
+    if (p.TokenIndex >= size) return 0;
+    if (!Sorted && p.TokenIndex > atIndex) {
+        at = &token;
+        atIndex = size - 1;
+    }
+    for (; atIndex > p.TokenIndex && at; --atIndex)
+        at = at->Parent().get();
+    TRefPtr<IIEValue> hold;
+    const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
+    return v ? ValueHashCode(v) : 0;
+}
+
 // The shown keys are what the memories' KeyOf computes, read by slot position.
 int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
     if (!FHashed) return shown = token.HashCode();
     const int32_t size = token.Size();
+    const TIEToken* at = &token;
+    int32_t atIndex = size - 1;
     // A token a join made, whose maker's hash tests are this join's first ones: their keys are
     // those of the maker's entry (its token is this one's parent, so it has the same levels up to
     // the ones they read), and only the others are read.
@@ -1100,24 +1170,8 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
         if (FKeyFrom.Parts && FKeyFrom.MaxIndex < size - 1) {
             shown = maker->Key;
             uint32_t probe = static_cast<uint32_t>(maker->ProbeKey);
-            const TIEToken* at = &token;
-            int32_t atIndex = size - 1;
-            for (size_t k = FKeyFrom.Parts; k < FHashParts.size(); ++k) {
-                const THashPart& p = FHashParts[k];
-                int32_t key = 0;
-                if (p.TokenIndex < size) {
-                    if (p.TokenIndex > atIndex) {
-                        at = &token;
-                        atIndex = size - 1;
-                    }
-                    for (; atIndex > p.TokenIndex && at; --atIndex)
-                        at = at->Parent().get();
-                    TRefPtr<IIEValue> hold;
-                    const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
-                    key = v ? ValueHashCode(v) : 0;
-                }
-                probe = MixKey(probe, key);
-            }
+            for (size_t k = FKeyFrom.Parts; k < FHashParts.size(); ++k)
+                probe = MixKey(probe, PartKey<false>(FHashParts[k], token, size, at, atIndex));
             return static_cast<int32_t>(probe);
         }
     }
@@ -1125,43 +1179,17 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
         // The parts read from the last level up, in one walk along the parents, and mixed in
         // their own order.
         int32_t keys[kWalkedParts];
-        const TIEToken* at = &token;
-        int32_t atIndex = size - 1;
-        for (const uint8_t k : FHashWalk) {
-            const THashPart& p = FHashParts[k];
-            if (p.TokenIndex >= size) {
-                keys[k] = 0;
-                continue;
-            }
-            for (; atIndex > p.TokenIndex && at; --atIndex)
-                at = at->Parent().get();
-            TRefPtr<IIEValue> hold;
-            const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
-            keys[k] = v ? ValueHashCode(v) : 0;
-        }
+        for (const uint8_t k : FHashWalk)
+            keys[k] = PartKey<true>(FHashParts[k], token, size, at, atIndex);
         shown = keys[0];
         uint32_t probe = static_cast<uint32_t>(shown);
         for (size_t k = 1; k < FHashWalk.size(); ++k)
             probe = MixKey(probe, keys[k]);
         return static_cast<int32_t>(probe);
     }
-    // The level read last: a part on the same level or an earlier one walks on from it.
-    const TIEToken* at = &token;
-    int32_t atIndex = size - 1;
-    auto key = [&](const THashPart& p) -> int32_t {
-        if (p.TokenIndex >= size) return 0;
-        if (p.TokenIndex > atIndex || p.TokenIndex < 0) {
-            at = &token;
-            atIndex = size - 1;
-        }
-        for (; atIndex > p.TokenIndex && at; --atIndex)
-            at = at->Parent().get();
-        const TIEToken* level = p.TokenIndex < 0 ? nullptr : at;
-        TRefPtr<IIEValue> hold;
-        const IIEValue* v = ReadKeyValue(p.Left, *level, p.LeftSub, hold);
-        return v ? ValueHashCode(v) : 0;
-    };
-    return ProbeKey(FHashParts, key, shown);
+    return ProbeKey(
+        FHashParts, [&](const THashPart& p) { return PartKey<false>(p, token, size, at, atIndex); },
+        shown);
 }
 
 int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
@@ -1320,6 +1348,40 @@ void TJoinNode::EraseRight(TIETokenTree::TEntry& right) {
     FRight->Erase(&right);
 }
 
+template <class F>
+inline uint32_t TJoinNode::FirstBlocker(TIETokenTree::TEntry& left,
+                                        const TIETokenTree::TEntry* skip, F&& blocks) {
+    uint32_t blocker = 0;
+    ForEachRight<true>(left, [&](TIETokenTree::TEntry& r) {
+        if (&r == skip || !blocks(r)) return true;
+        blocker = r.Mark;
+        CountBlock(r);
+        return false;
+    });
+    return blocker;
+}
+
+uint32_t TJoinNode::BlockerByNumbers(TIETokenTree::TEntry& left, const TIETokenTree::TEntry* skip,
+                                     const TNumberPredicate::TFixed& numbers) {
+    return FirstBlocker(left, skip, [&](TIETokenTree::TEntry& r) {
+        return FixedNumbersPass(r.Fact, left.Token, numbers);
+    });
+}
+
+inline uint32_t TJoinNode::FindBlocker(TIETokenTree::TEntry& left,
+                                       const TIETokenTree::TEntry* skip) {
+    if (FJoinTests.empty()) {
+        TNumberPredicate::TFixed numbers;
+        if (FixLeftNumbers(*left.Token, numbers)) return BlockerByNumbers(left, skip, numbers);
+    }
+    // The left token's side of each test is read once for all the partners it tries.
+    TFixedSides fixed(FJoinTests.size());
+    TIEJoinTest::TSide* sides = fixed.Data();
+    return FirstBlocker(left, skip, [&](TIETokenTree::TEntry& r) {
+        return TestsPassFixed(r.Fact, left.Token, sides, true);
+    });
+}
+
 void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
     const int32_t probe = right.ProbeKey;
     // This join sees a shared entry no more; the sharers that have not had the removal yet still
@@ -1336,18 +1398,7 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         TIETokenTree::TEntry* hint = nullptr;
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
-            uint32_t blocker = 0;
-            // The left token's side of each test is read once for all the partners it tries.
-            TFixedSides fixed(FJoinTests.size());
-            TIEJoinTest::TSide* sides = fixed.Data();
-            if (!FJoinTests.empty() || !BlockerByNumbers(l, &right, blocker))
-                ForEachRight(l, [&](TIETokenTree::TEntry& r) {
-                    if (&r == &right || !TestsPassFixed(r.Fact, l.Token, sides, true)) return true;
-                    blocker = r.Mark;
-                    CountBlock(r);
-                    return false;
-                });
-            if (blocker != 0) {
+            if (const uint32_t blocker = FindBlocker(l, &right)) {
                 FLeft->Reblock(l, blocker);
                 return;
             }
@@ -1513,14 +1564,22 @@ TIETokenTree::TEntry* TJoinNode::FindStored(const TIETokenTree& memory, const TI
 
 // Visits the right entries that can match the left token (those of its key when hashed) until
 // the visitor returns false.
-template <class F> void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
+template <bool FindsOne, class F>
+inline void TJoinNode::ForEachRight(const TIETokenTree::TEntry& left, F&& visit) {
     if (FHashed) {
         // An own memory's walk asks nothing of each entry.
         if (!FRightBit) {
             for (TIETokenTree::TEntry* r = FRight->FirstWithKey(left.ProbeKey); r;) {
-                TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
-                if (!visit(*r)) return;
-                r = next;
+                // A search that mostly ends at its first partner reads the next one's link (a
+                // miss) only when it goes on; a full walk reads it ahead, overlapping the visit.
+                if constexpr (FindsOne) {
+                    if (!visit(*r)) return;
+                    r = TIETokenTree::NextWithKey(*r);
+                } else {
+                    TIETokenTree::TEntry* next = TIETokenTree::NextWithKey(*r);
+                    if (!visit(*r)) return;
+                    r = next;
+                }
             }
             return;
         }
@@ -1565,25 +1624,10 @@ template <class F> void TJoinNode::ForEachLeft(int32_t probeKey, F&& visit) {
     }
 }
 
-bool TJoinNode::BlockerByNumbers(TIETokenTree::TEntry& left, const TIETokenTree::TEntry* skip,
-                                 uint32_t& blocker) {
-    TNumberPredicate::TFixed numbers;
-    if (!FixLeftNumbers(*left.Token, numbers)) return false;
-    ForEachRight(left, [&](TIETokenTree::TEntry& r) {
-        if (&r == skip || !FixedNumbersPass(r.Fact, left.Token, numbers)) return true;
-        blocker = r.Mark;
-        CountBlock(r);
-        return false;
-    });
-    return true;
-}
-
 void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // The entry stays while its join runs (no token enters the network meanwhile), and so do
     // the values of its facts that the tests read.
     const TIETokenRef& left = entry.Token;
-    TFixedSides fixed(FJoinTests.size());
-    TIEJoinTest::TSide* sides = fixed.Data();
     // The predicates may keep what they read of the left token for the walk over a right memory
     // that is not narrowed by a key (a key's partners are few) and holds more than one partner.
     TFixedLeft fixedLeft;
@@ -1598,13 +1642,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
                 TIETokenTree::TEntry& Entry;
                 ~TSettle() { Memory.Settle(Entry); }
             } settle{*FLeft, entry};
-            if (!FJoinTests.empty() || !BlockerByNumbers(entry, nullptr, blocker))
-                ForEachRight(entry, [&](TIETokenTree::TEntry& r) {
-                    if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
-                    blocker = r.Mark;
-                    CountBlock(r);
-                    return false;
-                });
+            blocker = FindBlocker(entry, nullptr);
             entry.Mark = blocker;
         }
         if (FNegation == jnNot ? blocker == 0 : blocker != 0) {
@@ -1613,6 +1651,9 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         }
         return;
     }
+    // The left token's side of each test is read once for all the partners it tries.
+    TFixedSides fixed(FJoinTests.size());
+    TIEJoinTest::TSide* sides = fixed.Data();
     // Without fuzzy tests the strength is the smaller of the two, needed only for a match: the
     // right token is not read for the partners that fail.
     const bool fuzzy = !FFuzzyTests.empty();

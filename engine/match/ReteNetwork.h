@@ -268,8 +268,9 @@ public:
         // Joins with predicates only (a window on a clock) run them without the join tests'
         // frame.
         if (FJoinTests.empty()) return OtherTestsApart(fact, left, strength);
-        return leftFixed ? TestsPassSides<true>(fact, left, sides, strength)
-                         : TestsPassSides<false>(fact, left, sides, strength);
+        if (!leftFixed) return TestsPassSides<false>(fact, left, sides, strength);
+        return FAhead ? TestsPassAhead(fact, left, sides, strength)
+                      : TestsPassSides<true>(fact, left, sides, strength);
     }
     // For a join whose one test is a comparison of numbers, reads the left token's numbers once
     // for all the partners it tries (see TNumberPredicate::FixLeft); false: TestsPassFixed tests.
@@ -303,8 +304,32 @@ protected:
     // Whether the first predicate has been found to need its call (no comparison in place).
     bool FCallsFirst = false;
     std::vector<const TIEFuzzyJoinTest*> FFuzzyTests;
+    // How many of FJoinTests, at their end, a hashed join's probe key covers (0 for the rest).
+    size_t FHashedTests = 0;
+    // Whether TestsPassFixed with the left side fixed asks the first predicate's comparison of
+    // numbers before the hashed tests (see TestsPassAhead).
+    bool FAhead = false;
+    void UpdateAhead() noexcept;
 
 private:
+    // The join tests from `from` to `to`, one side fixed (see TestsPassFixed). With the left
+    // side fixed, `right` is the incoming fact's side as read last, for the tests of the group
+    // `rightGroup` (see FRightGroup).
+    template <bool LeftFixed>
+    [[gnu::always_inline]] inline bool
+    JoinTestsPass(size_t from, size_t to, const IFact& fact, const TIETokenRef& left,
+                  TIEJoinTest::TSide* sides, TIEJoinTest::TSide& right, uint32_t& rightGroup);
+    // TestsPassSides<true> for a hashed join with predicates: the hashed tests come last and
+    // nearly always hold (the probe found the partner by their values), so a comparison of
+    // numbers, which fails more often, is asked before them where that changes nothing but the
+    // work (see PredicateBefore).
+    [[gnu::noinline]] bool TestsPassAhead(const IFact* fact, const TIETokenRef& left,
+                                          TIEJoinTest::TSide* sides, float* strength);
+    // The first predicate's comparison of numbers, asked before the join tests from `from` on
+    // (the hashed ones) where that changes nothing but the work: naUndecided when it cannot
+    // answer or the tests must come first.
+    TNumberPredicate::TAnswer PredicateBefore(const IFact* fact, const TIETokenRef& left,
+                                              const TIEJoinTest::TSide* sides, size_t from) const;
     // TestsPassFixed for a join with tests.
     // (One for each side held fixed, so that the loop asks nothing per test about it.)
     template <bool LeftFixed>
@@ -388,6 +413,10 @@ private:
     // The keys of a token or fact: `shown` is the key of the first hash test (what the
     // memory's text groups by), the result the key of all of them (what a probe looks for).
     int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
+    // LeftKey's read of one part (see there).
+    template <bool Sorted>
+    static int32_t PartKey(const THashPart& p, const TIEToken& token, int32_t size,
+                           const TIEToken*& at, int32_t& atIndex);
     int32_t RightKey(const IFact& fact, int32_t& shown) const;
     // Stores a token in one of the memories (null when an equal one is stored); finds the entry
     // of a stored one equal to `token`. `keys(shown, probe)` gives the keys of a token to insert:
@@ -397,12 +426,20 @@ private:
     TIETokenTree::TEntry* FindStored(const TIETokenTree& memory, const TIETokenRef& token);
     // Joins a new left entry with the right memory.
     void JoinLeft(TIETokenTree::TEntry& left, TTokenAction action);
-    // When a negated join's one test is a comparison of numbers, which reads the left token's
-    // numbers once for all partners (see FixLeftNumbers): sets `blocker` to the mark of the first
-    // right entry (not `skip`) that blocks the left one, counted as its blocker (unchanged when
-    // none does). False when the test is not such a comparison (nothing done).
-    [[gnu::noinline]] bool BlockerByNumbers(TIETokenTree::TEntry& left,
-                                            const TIETokenTree::TEntry* skip, uint32_t& blocker);
+    // A negated join's search for a left entry's blocker: the mark of the first right entry
+    // (not `skip`) that matches it, counted as its blocker; 0 when none does.
+    // (In line in its two callers, as the walks it replaced were.)
+    [[gnu::always_inline]] inline uint32_t FindBlocker(TIETokenTree::TEntry& left,
+                                                       const TIETokenTree::TEntry* skip);
+    // FindBlocker's walk, with `blocks(right)` telling a match.
+    template <class F>
+    [[gnu::always_inline]] inline uint32_t
+    FirstBlocker(TIETokenTree::TEntry& left, const TIETokenTree::TEntry* skip, F&& blocks);
+    // FindBlocker when the one test is a comparison of numbers, with the left token's numbers
+    // read once for all partners (see FixLeftNumbers).
+    [[gnu::noinline]] uint32_t BlockerByNumbers(TIETokenTree::TEntry& left,
+                                                const TIETokenTree::TEntry* skip,
+                                                const TNumberPredicate::TFixed& numbers);
     // Joins a new right token with the left memory.
     void JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightEntry, int32_t probeKey,
                    TTokenAction action);
@@ -419,7 +456,9 @@ private:
     void EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right, TTokenAction action,
                    float strength);
     void AdoptMemories();
-    template <class F> void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
+    // (`FindsOne`: a search that mostly stops at its first partner.)
+    template <bool FindsOne = false, class F>
+    [[gnu::always_inline]] inline void ForEachRight(const TIETokenTree::TEntry& left, F&& visit);
     template <class F> void ForEachLeft(int32_t probeKey, F&& visit);
     void AssertGoal(const TIEToken& left);
     TIETokenRef PlaceholderChild(const TIETokenRef& left, TTokenAction action,

@@ -118,3 +118,22 @@
 (retract ?y3)
 (unwatch activations)
 (run)
+; Pairs of one key, the second value the greater (integers and floats), and a not element that
+; wants no third value of the key: partners come in both orders, and blockers go and come back.
+(deftemplate p (slot k) (slot v))
+(defrule pair
+    (p (k ?k) (v ?a))
+    (p (k ?k) (v ?b&:(> ?b ?a)))
+    (not (p (k ?k) (v ~?a&~?b)))
+    =>
+    (printout t "pair " ?k " " ?a " " ?b crlf))
+(bind ?p1 (assert (p (k 1) (v 2))))
+(assert (p (k 1) (v 1.5)) (p (k 2) (v 3)))
+(bind ?p3 (assert (p (k 1) (v 2.5))))
+(assert (p (k 2) (v 1)) (p (k 3) (v 4)) (p (k 3) (v 4.0)))
+(run)
+(retract ?p1)
+(run)
+(retract ?p3)
+(assert (p (k 1) (v 0)))
+(run)
