@@ -85,7 +85,7 @@ private:
     TEngineActivity FFormer;
 };
 
-using TRuleFireEvent = std::function<void(TRule* sender, TIEContext* context)>;
+using TRuleFireEvent = TRareEvent<void(TRule* sender, TIEContext* context)>;
 
 class TRule : public TComponent {
     // What an activation and a firing read of the rule comes first and together, beside the
@@ -215,7 +215,7 @@ public:
     const TRefPtr<IFunCall>& GetAction(int32_t i) const { return FActions.at(i); }
 
     TRuleFireEvent OnFire;
-    TNotifyEvent OnChange;
+    TRareEvent<void(TObject* sender)> OnChange;
     // The network's compilation trace of this rule ("name: +1+1+2+t").
     std::string CompilationTrace;
 
@@ -236,13 +236,13 @@ private:
     // values (TIEContext::Recycle keeping names); they take this match's values in place.
     void LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable);
 
-    int32_t FRuleNumber = 0;
     std::string FComment;
     std::string FRuleName;
     // None for a rule that declares no salience (most): FSalience holds its 0.
     TRefPtr<IIEValue> FSalienceExpression;
     std::vector<std::unique_ptr<TIEPattern>> FPatterns;
     std::vector<std::unique_ptr<TBinding>> FBindings;
+    int32_t FRuleNumber = 0;
     int32_t FUpdateCount = 0;
 };
 

@@ -125,7 +125,7 @@ private:
 class TSlotReader {
 public:
     TSlotReader() = default;
-    explicit TSlotReader(std::string_view name) : FName(name) {}
+    explicit TSlotReader(std::string_view name) : FName(TIEText::Make(name)) {}
     TSlotReader(const TSlotReader& other) : FName(other.FName) {}
     TSlotReader& operator=(const TSlotReader& other) {
         if (this != &other) {
@@ -136,7 +136,9 @@ public:
         return *this;
     }
 
-    const std::string& Name() const noexcept { return FName; }
+    const std::string& Name() const noexcept {
+        return FName ? FName->Text() : TIEText::Empty()->Text();
+    }
     // Resolves the position for facts of `factTemplate` now (a rule's compilation knows the
     // template its pattern reads), so that the first fact read needs no name lookup.
     void Prepare(const IFactTemplate* factTemplate) const {
@@ -192,7 +194,8 @@ private:
     // Read for a fact of another template than the last one read (or of none).
     const IIEValue* ReadResolving(const IFact& fact, TRefPtr<IIEValue>& hold, bool& found) const;
 
-    std::string FName;
+    // Interned: the readers of a program name few slots, and a reader is then 32 bytes, not 56.
+    TRefPtr<TIEText> FName;
     mutable const TFactTemplate* FTemplate = nullptr;
     mutable TRefPtr<IFactTemplate> FHold;
     mutable uint32_t FLayout = 0;
@@ -583,12 +586,14 @@ using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>>;
 
 // The tests of one slot of a pattern.
 struct TPatternSlot {
-    std::string Name;
+    // The slot's name, interned: every pattern on a template names the same few slots.
+    TRefPtr<TIEText> NameText;
     int32_t MultiSlotLength = -1;
     TSlotTests Tests;
+    const std::string& Name() const noexcept { return NameText->Text(); }
 };
 
-using TPatternChangeEvent = std::function<void(TIEPattern* sender)>;
+using TPatternChangeEvent = TRareEvent<void(TIEPattern* sender)>;
 
 class TIEPattern : public TPersistent {
 public:
@@ -637,8 +642,8 @@ public:
     void SetName(std::string_view name);
     TRule* Rule() const noexcept { return FRule; }
     void SetRule(TRule* rule);
-    const std::string& Comment() const noexcept { return FComment; }
-    void SetComment(std::string_view comment) { FComment = comment; }
+    const std::string& Comment() const noexcept;
+    void SetComment(std::string_view comment);
     bool IsTest() const noexcept { return FName == TestCEName; }
     bool IsGoal() const noexcept { return FName.starts_with(GoalFactPrefix); }
 
@@ -646,7 +651,7 @@ public:
 
     // Slots
     int32_t SlotCount() const noexcept { return static_cast<int32_t>(FSlots.size()); }
-    const std::string& GetSlotName(int32_t i) const { return FSlots.at(i).Name; }
+    const std::string& GetSlotName(int32_t i) const { return FSlots.at(i).Name(); }
     int32_t GetMultiSlotLength(int32_t i) const { return FSlots.at(i).MultiSlotLength; }
     void SetMultiSlotLength(int32_t i, int32_t length);
     const TSlotTests& GetSlotTests(int32_t i) const { return FSlots.at(i).Tests; }
@@ -671,16 +676,18 @@ private:
     int32_t EnsureSlot(std::string_view name);
     void Recount() noexcept;
 
+    // Laid out without holes: a program of many rules holds one pattern or more per rule.
     bool FUnique = false;
     bool FExplicit = false;
-    TRefPtr<IFactTemplate> FFactTemplate;
     int32_t FNegatedCount = 0;
+    TRefPtr<IFactTemplate> FFactTemplate;
     std::string FBoundName;
     std::string FName;
-    std::string FComment;
+    // Few patterns carry a comment: held apart, null when empty.
+    std::unique_ptr<std::string> FComment;
     std::vector<TPatternSlot> FSlots;
-    int32_t FUpdateCount = 0;
     TRule* FRule = nullptr;
+    int32_t FUpdateCount = 0;
     int32_t FTestCount = 0;
     int32_t FDisjunctionCount = 0;
 };

@@ -225,7 +225,7 @@ private:
 class TFunctionCall : public TPersistent, public IFunCall {
 public:
     TFunctionCall(IReasoner* reasoner, std::string_view name)
-        : FReasoner(reasoner), FFunctionName(name) {}
+        : FReasoner(reasoner), FFunctionName(TIEText::Make(name)) {}
     ~TFunctionCall() override;
 
     static TRefPtr<TFunctionCall> Create(IReasoner* reasoner, std::string_view name) {
@@ -280,7 +280,7 @@ public:
     std::string GetText() const override;
     int32_t GetHashCode() const override;
     IReasoner* GetReasoner() const noexcept override { return FReasoner; }
-    const std::string& GetFunctionName() const noexcept override { return FFunctionName; }
+    const std::string& GetFunctionName() const noexcept override { return FFunctionName->Text(); }
     const std::string& GetComment() const noexcept override {
         return FComment ? *FComment : NoComment();
     }
@@ -393,7 +393,8 @@ private:
     TRefPtr<IUserFunction> FFunction;
     // FFunction as the framework's class when it is one (spares a cast per numeric call).
     TIEUserFunction* FNative = nullptr;
-    std::string FFunctionName;
+    // Interned (never null): a program's calls name few functions, and a call is the smaller.
+    TRefPtr<TIEText> FFunctionName;
     // Few calls carry a comment: held apart, null when empty, so a call is smaller.
     std::unique_ptr<std::string> FComment;
     intptr_t FTag = 0;
@@ -403,9 +404,10 @@ private:
         FFixedSerial = 0;
     }
     int32_t FFormMark = -1;
-    std::unique_ptr<TFormData> FFormData;
     // ComputeInPlace's number in the stretch FFixedSerial names (see TFixedLeft); 0: none kept.
+    // (Beside the mark: two 4-byte fields together leave no holes in a call.)
     mutable int32_t FFixedState = psNone;
+    std::unique_ptr<TFormData> FFormData;
     mutable uint64_t FFixedSerial = 0;
     mutable double FFixedValue = 0.0;
 };
