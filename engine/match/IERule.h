@@ -240,8 +240,10 @@ private:
     std::string FRuleName;
     // None for a rule that declares no salience (most): FSalience holds its 0.
     TRefPtr<IIEValue> FSalienceExpression;
-    std::vector<std::unique_ptr<TIEPattern>> FPatterns;
-    std::vector<std::unique_ptr<TBinding>> FBindings;
+    // Short arrays of the engine's pool, as every rule has them.
+    std::vector<std::unique_ptr<TIEPattern>, TBlockAllocator<std::unique_ptr<TIEPattern>>>
+        FPatterns;
+    std::vector<std::unique_ptr<TBinding>, TBlockAllocator<std::unique_ptr<TBinding>>> FBindings;
     int32_t FRuleNumber = 0;
     int32_t FUpdateCount = 0;
 };

@@ -43,6 +43,11 @@ class TIESlotTest : public TPersistent {
 public:
     explicit TIESlotTest(TSlotTestType type = sttEquals) : FSlotTestType(type) {}
 
+    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
+    // without the general allocator's header and rounding.
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+
     std::string_view ClassName() const override { return "TIESlotTest"; }
     void Assign(const TPersistent* source) override;
     // "=" or "<>".
@@ -582,7 +587,9 @@ private:
     std::vector<TVariableRef> FVariables;
 };
 
-using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>>;
+// Short arrays of the engine's pool: a rule's patterns hold a few tests per slot.
+using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>,
+                               TBlockAllocator<std::unique_ptr<TIEPatternMatchTest>>>;
 
 // The tests of one slot of a pattern.
 struct TPatternSlot {
@@ -606,6 +613,11 @@ public:
     TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name, int32_t negatedCount,
                TRefPtr<IFactTemplate> factTemplate = nullptr);
     ~TIEPattern() override;
+
+    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
+    // without the general allocator's header and rounding.
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     std::string_view ClassName() const override { return "TIEPattern"; }
     void Assign(const TPersistent* source) override;
@@ -685,7 +697,7 @@ private:
     std::string FName;
     // Few patterns carry a comment: held apart, null when empty.
     std::unique_ptr<std::string> FComment;
-    std::vector<TPatternSlot> FSlots;
+    std::vector<TPatternSlot, TBlockAllocator<TPatternSlot>> FSlots;
     TRule* FRule = nullptr;
     int32_t FUpdateCount = 0;
     int32_t FTestCount = 0;

@@ -205,7 +205,7 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
     const auto* src = dynamic_cast<const IFunCall*>(source);
     if (!src || src == this) return;
     // Clone first: the source may be an argument of this very call.
-    std::vector<TRefPtr<IIEValue>> arguments;
+    decltype(FArguments) arguments;
     arguments.reserve(static_cast<size_t>(src->ArgumentCount()));
     for (int32_t i = 0; i < src->ArgumentCount(); ++i) {
         const TRefPtr<IIEValue>& a = src->GetArgument(i);

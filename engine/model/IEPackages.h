@@ -228,6 +228,11 @@ public:
         : FReasoner(reasoner), FFunctionName(TIEText::Make(name)) {}
     ~TFunctionCall() override;
 
+    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
+    // without the general allocator's header and rounding.
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+
     static TRefPtr<TFunctionCall> Create(IReasoner* reasoner, std::string_view name) {
         return MakeRef<TFunctionCall>(reasoner, name);
     }
@@ -389,7 +394,8 @@ private:
     static const std::string& NoComment() noexcept;
 
     IReasoner* FReasoner;
-    std::vector<TRefPtr<IIEValue>> FArguments;
+    // A call has a few arguments: a short array of the engine's pool.
+    std::vector<TRefPtr<IIEValue>, TBlockAllocator<TRefPtr<IIEValue>>> FArguments;
     TRefPtr<IUserFunction> FFunction;
     // FFunction as the framework's class when it is one (spares a cast per numeric call).
     TIEUserFunction* FNative = nullptr;
