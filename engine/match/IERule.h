@@ -195,7 +195,7 @@ public:
     void SetSalienceExpression(TRefPtr<IIEValue> value);
     const std::string& Comment() const noexcept { return FComment; }
     void SetComment(std::string_view comment) { FComment = comment; }
-    const std::string& RuleName() const noexcept { return FRuleName; }
+    const std::string& RuleName() const noexcept { return FRuleName->Text(); }
     void SetRuleName(std::string_view name);
     IRuleEngine* Engine() const noexcept { return FEngine; }
     void SetEngine(IRuleEngine* engine);
@@ -237,7 +237,8 @@ private:
     void LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable);
 
     std::string FComment;
-    std::string FRuleName;
+    // Interned (never null): the rule variable's value shares it, and the rule is the smaller.
+    TRefPtr<TIEText> FRuleName = TIEText::Empty();
     // None for a rule that declares no salience (most): FSalience holds its 0.
     TRefPtr<IIEValue> FSalienceExpression;
     // Short arrays of the engine's pool, as every rule has them.
