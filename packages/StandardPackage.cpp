@@ -1212,7 +1212,9 @@ struct TSlotPlan : TFunctionCall::TFormData {
     uint32_t Layout = 0;
     // Some group is not a list of an atom and values, or names no slot: no plan.
     bool Planned = false;
-    boost::container::small_vector<TGroup, 4> Groups;
+    // Most modifies change one slot. Every rule that modifies keeps a plan, so room in place
+    // for more groups would be memory that a program of many rules holds and never uses.
+    boost::container::small_vector<TGroup, 1> Groups;
 };
 constexpr int32_t kSlotPlanMark = 1;
 

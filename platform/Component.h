@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,34 @@ TRefPtr<TObjectLife> FindObjectLife(const TObject* object);
 
 // Sender-only event.
 using TNotifyEvent = std::function<void(TObject* sender)>;
+
+// An event handler held apart: one pointer in the object instead of a whole std::function, for
+// objects of which a program makes thousands and hardly any gets a handler (rules, patterns).
+// Set, cleared, tested and called as the std::function it holds.
+template <typename Signature> class TRareEvent {
+public:
+    using THandler = std::function<Signature>;
+
+    TRareEvent() = default;
+    TRareEvent& operator=(std::nullptr_t) noexcept {
+        FHandler.reset();
+        return *this;
+    }
+    TRareEvent& operator=(THandler handler) {
+        if (handler)
+            FHandler = std::make_unique<THandler>(std::move(handler));
+        else
+            FHandler.reset();
+        return *this;
+    }
+    explicit operator bool() const noexcept { return FHandler != nullptr; }
+    template <typename... TArgs> auto operator()(TArgs&&... args) const {
+        return (*FHandler)(std::forward<TArgs>(args)...);
+    }
+
+private:
+    std::unique_ptr<THandler> FHandler;
+};
 
 class TPersistent : public TObject {
 public:

@@ -59,7 +59,7 @@ TRule::TRule(TComponent* owner, IRuleEngine* engine) : TComponent(owner) {
     if (engine) {
         FEngine = engine;
         FRuleNumber = engine->NextRuleIndex();
-        FRuleName = "Rule_" + std::to_string(FRuleNumber);
+        FRuleName = TIEText::Make("Rule_" + std::to_string(FRuleNumber));
     }
 }
 
@@ -87,10 +87,10 @@ void TRule::CheckName(std::string_view name) const {
 }
 
 void TRule::SetRuleName(std::string_view name) {
-    if (name == FRuleName) return;
+    if (name == RuleName()) return;
     CheckName(name);
-    std::string old = std::move(FRuleName);
-    FRuleName = name;
+    std::string old = RuleName();
+    FRuleName = TIEText::Make(name);
     FRuleNameValue = nullptr;
     if (FEngine) FEngine->RuleRenamed(*this, old);
 }

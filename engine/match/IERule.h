@@ -85,7 +85,7 @@ private:
     TEngineActivity FFormer;
 };
 
-using TRuleFireEvent = std::function<void(TRule* sender, TIEContext* context)>;
+using TRuleFireEvent = TRareEvent<void(TRule* sender, TIEContext* context)>;
 
 class TRule : public TComponent {
     // What an activation and a firing read of the rule comes first and together, beside the
@@ -195,7 +195,7 @@ public:
     void SetSalienceExpression(TRefPtr<IIEValue> value);
     const std::string& Comment() const noexcept { return FComment; }
     void SetComment(std::string_view comment) { FComment = comment; }
-    const std::string& RuleName() const noexcept { return FRuleName; }
+    const std::string& RuleName() const noexcept { return FRuleName->Text(); }
     void SetRuleName(std::string_view name);
     IRuleEngine* Engine() const noexcept { return FEngine; }
     void SetEngine(IRuleEngine* engine);
@@ -215,7 +215,7 @@ public:
     const TRefPtr<IFunCall>& GetAction(int32_t i) const { return FActions.at(i); }
 
     TRuleFireEvent OnFire;
-    TNotifyEvent OnChange;
+    TRareEvent<void(TObject* sender)> OnChange;
     // The network's compilation trace of this rule ("name: +1+1+2+t").
     std::string CompilationTrace;
 
@@ -236,13 +236,16 @@ private:
     // values (TIEContext::Recycle keeping names); they take this match's values in place.
     void LoadBindings(const IReteToken& token, TIEContext& context, int32_t reusable);
 
-    int32_t FRuleNumber = 0;
     std::string FComment;
-    std::string FRuleName;
+    // Interned (never null): the rule variable's value shares it, and the rule is the smaller.
+    TRefPtr<TIEText> FRuleName = TIEText::Empty();
     // None for a rule that declares no salience (most): FSalience holds its 0.
     TRefPtr<IIEValue> FSalienceExpression;
-    std::vector<std::unique_ptr<TIEPattern>> FPatterns;
-    std::vector<std::unique_ptr<TBinding>> FBindings;
+    // Short arrays of the engine's pool, as every rule has them.
+    std::vector<std::unique_ptr<TIEPattern>, TBlockAllocator<std::unique_ptr<TIEPattern>>>
+        FPatterns;
+    std::vector<std::unique_ptr<TBinding>, TBlockAllocator<std::unique_ptr<TBinding>>> FBindings;
+    int32_t FRuleNumber = 0;
     int32_t FUpdateCount = 0;
 };
 

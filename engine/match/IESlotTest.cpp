@@ -215,7 +215,7 @@ void TSlotReader::Resolve(const TFactTemplate* t) const {
     FHold = TRefPtr<IFactTemplate>(const_cast<TFactTemplate*>(t));
     FTemplate = t;
     FLayout = t->Layout();
-    FIndex = t->IndexOfSlot(FName);
+    FIndex = t->IndexOfSlot(Name());
 }
 
 const IIEValue* TSlotReader::ReadResolving(const IFact& fact, TRefPtr<IIEValue>& hold,
@@ -228,7 +228,7 @@ const IIEValue* TSlotReader::ReadResolving(const IFact& fact, TRefPtr<IIEValue>&
             return found ? f.ValueAt(FIndex).get() : nullptr;
         }
     }
-    found = fact.FindSlotValue(FName, hold);
+    found = fact.FindSlotValue(Name(), hold);
     return hold.get();
 }
 
@@ -423,7 +423,7 @@ bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {
 
 TIEPattern::TIEPattern(TRule* rule, std::string_view name, TRefPtr<IFactTemplate> factTemplate,
                        int32_t negatedCount)
-    : FFactTemplate(std::move(factTemplate)), FNegatedCount(negatedCount), FName(name),
+    : FNegatedCount(negatedCount), FFactTemplate(std::move(factTemplate)), FName(name),
       FRule(rule) {
     InitSlots();
 }
@@ -435,7 +435,7 @@ TIEPattern::TIEPattern(TRule* rule, const TIEPattern& source, std::string_view n
     BeginUpdate();
     IRuleEngine* engine = Engine();
     for (const TPatternSlot& slot : source.FSlots) {
-        int32_t index = EnsureSlot(slot.Name);
+        int32_t index = EnsureSlot(slot.Name());
         FSlots[index].MultiSlotLength = slot.MultiSlotLength;
         for (const auto& test : slot.Tests) {
             auto copy = std::unique_ptr<TIEPatternMatchTest>(
@@ -466,19 +466,19 @@ void TIEPattern::InitSlots() {
     const int32_t n = FFactTemplate->SlotCount();
     FSlots.reserve(n);
     for (int32_t i = 0; i < n; ++i)
-        FSlots.push_back(TPatternSlot{FFactTemplate->SlotAt(i)->GetName(), -1, {}});
+        FSlots.push_back(TPatternSlot{TIEText::Make(FFactTemplate->SlotAt(i)->GetName()), -1, {}});
 }
 
 int32_t TIEPattern::IndexOfSlot(std::string_view name) const noexcept {
     for (size_t i = 0; i < FSlots.size(); ++i)
-        if (FSlots[i].Name == name) return static_cast<int32_t>(i);
+        if (FSlots[i].Name() == name) return static_cast<int32_t>(i);
     return -1;
 }
 
 int32_t TIEPattern::EnsureSlot(std::string_view name) {
     int32_t index = IndexOfSlot(name);
     if (index >= 0) return index;
-    FSlots.push_back(TPatternSlot{std::string(name), -1, {}});
+    FSlots.push_back(TPatternSlot{TIEText::Make(name), -1, {}});
     return static_cast<int32_t>(FSlots.size()) - 1;
 }
 
@@ -490,6 +490,18 @@ void TIEPattern::Recount() noexcept {
             ++FTestCount;
             if (!test->FConjunction) ++FDisjunctionCount;
         }
+}
+
+const std::string& TIEPattern::Comment() const noexcept {
+    static const std::string none;
+    return FComment ? *FComment : none;
+}
+
+void TIEPattern::SetComment(std::string_view comment) {
+    if (comment.empty())
+        FComment.reset();
+    else
+        FComment = std::make_unique<std::string>(comment);
 }
 
 void TIEPattern::Changed() {
@@ -508,7 +520,7 @@ void TIEPattern::Assign(const TPersistent* source) {
     if (!src) return TPersistent::Assign(source);
     if (src == this) return;
     BeginUpdate();
-    FComment = src->FComment;
+    SetComment(src->Comment());
     FName = src->FName;
     FUnique = src->FUnique;
     FExplicit = src->FExplicit;
@@ -517,7 +529,7 @@ void TIEPattern::Assign(const TPersistent* source) {
     FNegatedCount = src->FNegatedCount;
     FSlots.clear();
     for (const TPatternSlot& slot : src->FSlots) {
-        int32_t index = EnsureSlot(slot.Name);
+        int32_t index = EnsureSlot(slot.Name());
         FSlots[index].MultiSlotLength = slot.MultiSlotLength;
         for (const auto& test : slot.Tests) {
             auto copy = std::unique_ptr<TIEPatternMatchTest>(
@@ -612,7 +624,7 @@ std::unique_ptr<TIEPattern> TIEPattern::CopyForRule(TRule* rule) const {
     copy->FUnique = FUnique;
     copy->FExplicit = FExplicit;
     copy->FBoundName = FBoundName;
-    copy->FComment = FComment;
+    copy->SetComment(Comment());
     return copy;
 }
 
@@ -657,7 +669,7 @@ void TIEPattern::CompileConnectives() {
                 // Bound in this very pattern: its own position once it is in the rule's list
                 // (a pattern's connectives are compiled after it has been appended).
                 const int32_t at = FRule->IndexOfPattern(this);
-                FRule->AddBinding(name, at >= 0 ? at : FRule->PatternCount(), slot.Name, sub);
+                FRule->AddBinding(name, at >= 0 ? at : FRule->PatternCount(), slot.Name(), sub);
                 rebuilt.push_back(
                     std::make_unique<TIEPatternMatchTest>(this, sttEquals, variable, sub));
             }
@@ -703,7 +715,7 @@ std::string TIEPattern::GetText() const {
     std::string text = "(" + FName;
     for (const TPatternSlot& slot : FSlots) {
         if (slot.Tests.empty()) continue;
-        text += " (" + slot.Name;
+        text += " (" + slot.Name();
         for (const auto& test : slot.Tests) {
             text += " ";
             if (test->SlotTestType() == sttNotEquals) text += "~";

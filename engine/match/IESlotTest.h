@@ -43,6 +43,11 @@ class TIESlotTest : public TPersistent {
 public:
     explicit TIESlotTest(TSlotTestType type = sttEquals) : FSlotTestType(type) {}
 
+    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
+    // without the general allocator's header and rounding.
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+
     std::string_view ClassName() const override { return "TIESlotTest"; }
     void Assign(const TPersistent* source) override;
     // "=" or "<>".
@@ -125,7 +130,7 @@ private:
 class TSlotReader {
 public:
     TSlotReader() = default;
-    explicit TSlotReader(std::string_view name) : FName(name) {}
+    explicit TSlotReader(std::string_view name) : FName(TIEText::Make(name)) {}
     TSlotReader(const TSlotReader& other) : FName(other.FName) {}
     TSlotReader& operator=(const TSlotReader& other) {
         if (this != &other) {
@@ -136,7 +141,9 @@ public:
         return *this;
     }
 
-    const std::string& Name() const noexcept { return FName; }
+    const std::string& Name() const noexcept {
+        return FName ? FName->Text() : TIEText::Empty()->Text();
+    }
     // Resolves the position for facts of `factTemplate` now (a rule's compilation knows the
     // template its pattern reads), so that the first fact read needs no name lookup.
     void Prepare(const IFactTemplate* factTemplate) const {
@@ -197,7 +204,8 @@ private:
     mutable int32_t FIndex = -1;
     mutable const TFactTemplate* FTemplate = nullptr;
     mutable TRefPtr<IFactTemplate> FHold;
-    std::string FName;
+    // Interned: the readers of a program name few slots, and a reader is then 32 bytes, not 56.
+    TRefPtr<TIEText> FName;
 };
 
 // The identity of a number or text for finding, by the value a fact holds, the alpha tests that
@@ -588,16 +596,20 @@ private:
     std::vector<TVariableRef> FVariables;
 };
 
-using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>>;
+// Short arrays of the engine's pool: a rule's patterns hold a few tests per slot.
+using TSlotTests = std::vector<std::unique_ptr<TIEPatternMatchTest>,
+                               TBlockAllocator<std::unique_ptr<TIEPatternMatchTest>>>;
 
 // The tests of one slot of a pattern.
 struct TPatternSlot {
-    std::string Name;
+    // The slot's name, interned: every pattern on a template names the same few slots.
+    TRefPtr<TIEText> NameText;
     int32_t MultiSlotLength = -1;
     TSlotTests Tests;
+    const std::string& Name() const noexcept { return NameText->Text(); }
 };
 
-using TPatternChangeEvent = std::function<void(TIEPattern* sender)>;
+using TPatternChangeEvent = TRareEvent<void(TIEPattern* sender)>;
 
 class TIEPattern : public TPersistent {
 public:
@@ -610,6 +622,11 @@ public:
     TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name, int32_t negatedCount,
                TRefPtr<IFactTemplate> factTemplate = nullptr);
     ~TIEPattern() override;
+
+    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
+    // without the general allocator's header and rounding.
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     std::string_view ClassName() const override { return "TIEPattern"; }
     void Assign(const TPersistent* source) override;
@@ -646,8 +663,8 @@ public:
     void SetName(std::string_view name);
     TRule* Rule() const noexcept { return FRule; }
     void SetRule(TRule* rule);
-    const std::string& Comment() const noexcept { return FComment; }
-    void SetComment(std::string_view comment) { FComment = comment; }
+    const std::string& Comment() const noexcept;
+    void SetComment(std::string_view comment);
     bool IsTest() const noexcept { return FName == TestCEName; }
     bool IsGoal() const noexcept { return FName.starts_with(GoalFactPrefix); }
 
@@ -655,7 +672,7 @@ public:
 
     // Slots
     int32_t SlotCount() const noexcept { return static_cast<int32_t>(FSlots.size()); }
-    const std::string& GetSlotName(int32_t i) const { return FSlots.at(i).Name; }
+    const std::string& GetSlotName(int32_t i) const { return FSlots.at(i).Name(); }
     int32_t GetMultiSlotLength(int32_t i) const { return FSlots.at(i).MultiSlotLength; }
     void SetMultiSlotLength(int32_t i, int32_t length);
     const TSlotTests& GetSlotTests(int32_t i) const { return FSlots.at(i).Tests; }
@@ -680,16 +697,18 @@ private:
     int32_t EnsureSlot(std::string_view name);
     void Recount() noexcept;
 
+    // Laid out without holes: a program of many rules holds one pattern or more per rule.
     bool FUnique = false;
     bool FExplicit = false;
-    TRefPtr<IFactTemplate> FFactTemplate;
     int32_t FNegatedCount = 0;
+    TRefPtr<IFactTemplate> FFactTemplate;
     std::string FBoundName;
     std::string FName;
-    std::string FComment;
-    std::vector<TPatternSlot> FSlots;
-    int32_t FUpdateCount = 0;
+    // Few patterns carry a comment: held apart, null when empty.
+    std::unique_ptr<std::string> FComment;
+    std::vector<TPatternSlot, TBlockAllocator<TPatternSlot>> FSlots;
     TRule* FRule = nullptr;
+    int32_t FUpdateCount = 0;
     int32_t FTestCount = 0;
     int32_t FDisjunctionCount = 0;
 };

@@ -62,7 +62,10 @@ TRefPtr<IIEValue> Atom(std::string_view text) {
     return TIEValue::CreateText(dtAtom, text);
 }
 
+// The arguments of an alpha node only ever get read: the shared constant of a small number
+// spares every node of a program of many rules a value of its own.
 TRefPtr<IIEValue> Int(int32_t n) {
+    if (TRefPtr<IIEValue> shared = TIEValue::SharedInteger(n)) return shared;
     return TIEValue::CreateInteger(dtInteger, n);
 }
 

@@ -692,7 +692,9 @@ private:
     bool FRootIndexUsable = false;
     // Before the nodes, whose memories unlist their tokens as they go.
     TFactTokens FFactTokens;
-    std::unordered_map<TReteNode*, std::unique_ptr<TReteNode>> FNodes;
+    // Flat: a program of many rules owns thousands of nodes, and a chained table would spend a
+    // heap block and a bucket on each.
+    boost::unordered_flat_map<TReteNode*, std::unique_ptr<TReteNode>> FNodes;
     std::unordered_map<const TRule*, std::vector<TReteNode*>> FRules;
     float FMinActivationStrength = 0.0f;
     bool FEnabled = true;

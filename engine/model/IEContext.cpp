@@ -27,9 +27,10 @@ constexpr bool ReuseBlocks = false; // let the sanitizer see every object's life
 constexpr bool ReuseBlocks = true;
 #endif
 
-// Per-thread free list of blocks of one size. Objects freed after the list is gone (at the end
-// of the thread) go to the general allocator: the flag is trivially destructible, so it stays
-// readable until the very end.
+// Per-thread free list of blocks of one size, over the engine's block pool (a rule's bindings
+// are blocks without the general allocator's header). Objects freed after the list is gone (at
+// the end of the thread) go straight to the pool: the flag is trivially destructible, so it
+// stays readable until the very end.
 template <size_t Size> struct TFreeBlocks {
     static constexpr size_t MaxFree = 1024;
     static inline thread_local bool Gone = false;
@@ -37,7 +38,7 @@ template <size_t Size> struct TFreeBlocks {
     ~TFreeBlocks() {
         Gone = true;
         for (void* p : Free)
-            ::operator delete(p);
+            FreeBlock(p, Size);
     }
     static TFreeBlocks* Get() noexcept {
         static thread_local TFreeBlocks blocks;
@@ -52,7 +53,7 @@ template <size_t Size> struct TFreeBlocks {
                 return p;
             }
         }
-        return ::operator new(size);
+        return AllocateBlock(size);
     }
     static void Give(void* p, size_t size) noexcept {
         if constexpr (ReuseBlocks) {
@@ -65,7 +66,7 @@ template <size_t Size> struct TFreeBlocks {
                 }
             }
         }
-        ::operator delete(p);
+        FreeBlock(p, size);
     }
 };
 

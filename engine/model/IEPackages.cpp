@@ -205,13 +205,13 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
     const auto* src = dynamic_cast<const IFunCall*>(source);
     if (!src || src == this) return;
     // Clone first: the source may be an argument of this very call.
-    std::vector<TRefPtr<IIEValue>> arguments;
+    decltype(FArguments) arguments;
     arguments.reserve(static_cast<size_t>(src->ArgumentCount()));
     for (int32_t i = 0; i < src->ArgumentCount(); ++i) {
         const TRefPtr<IIEValue>& a = src->GetArgument(i);
         arguments.push_back(a ? a->CloneValue() : nullptr);
     }
-    FFunctionName = src->GetFunctionName();
+    FFunctionName = TIEText::Make(src->GetFunctionName());
     SetComment(src->GetComment());
     FTag = src->GetTag();
     FArguments = std::move(arguments);
@@ -219,7 +219,7 @@ void TFunctionCall::AssignFrom(const IInterface* source) {
 }
 
 TRefPtr<ICloneable> TFunctionCall::Clone() const {
-    auto copy = Create(FReasoner, FFunctionName);
+    auto copy = Create(FReasoner, GetFunctionName());
     copy->AssignFrom(this);
     return copy;
 }
@@ -248,7 +248,7 @@ void TFunctionCall::DeleteArgument(int32_t index) {
 bool TFunctionCall::SameCall(const IFunCall* other) const {
     if (!other) return false;
     if (other == this) return true;
-    if (FFunctionName != other->GetFunctionName() || ArgumentCount() != other->ArgumentCount())
+    if (GetFunctionName() != other->GetFunctionName() || ArgumentCount() != other->ArgumentCount())
         return false;
     for (int32_t i = 0; i < ArgumentCount(); ++i) {
         const IIEValue* a = FArguments[static_cast<size_t>(i)].get();
@@ -289,11 +289,11 @@ const std::string& TFunctionCall::NoComment() noexcept {
 
 const TRefPtr<IUserFunction>& TFunctionCall::BindByName() {
     if (FReasoner) {
-        FFunction = FReasoner->FindUserFunction(FFunctionName);
+        FFunction = FReasoner->FindUserFunction(GetFunctionName());
         FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
         FormChanged();
     }
-    if (!FFunction) RaiseIE(imFunctionUnimplemented, FFunctionName);
+    if (!FFunction) RaiseIE(imFunctionUnimplemented, GetFunctionName());
     return FFunction;
 }
 
@@ -576,7 +576,7 @@ std::string TFunctionCall::GetText() const {
 }
 
 int32_t TFunctionCall::GetHashCode() const {
-    uint32_t h = static_cast<uint32_t>(HashString(FFunctionName));
+    uint32_t h = static_cast<uint32_t>(HashString(GetFunctionName()));
     for (const auto& a : FArguments)
         if (a) h += static_cast<uint32_t>(a->GetHashCode());
     return static_cast<int32_t>(h);
@@ -586,7 +586,7 @@ void TFunctionCall::SetFunction(TRefPtr<IUserFunction> function) {
     ReleaseFunction();
     FFunction = std::move(function);
     FNative = dynamic_cast<TIEUserFunction*>(FFunction.get());
-    if (FFunction) FFunctionName = FFunction->GetFunctionName();
+    if (FFunction) FFunctionName = TIEText::Make(FFunction->GetFunctionName());
 }
 
 void TFunctionCall::AddString(std::string_view text, TIEType kind) {

@@ -225,8 +225,13 @@ private:
 class TFunctionCall : public TPersistent, public IFunCall {
 public:
     TFunctionCall(IReasoner* reasoner, std::string_view name)
-        : FReasoner(reasoner), FFunctionName(name) {}
+        : FReasoner(reasoner), FFunctionName(TIEText::Make(name)) {}
     ~TFunctionCall() override;
+
+    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
+    // without the general allocator's header and rounding.
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     static TRefPtr<TFunctionCall> Create(IReasoner* reasoner, std::string_view name) {
         return MakeRef<TFunctionCall>(reasoner, name);
@@ -280,7 +285,7 @@ public:
     std::string GetText() const override;
     int32_t GetHashCode() const override;
     IReasoner* GetReasoner() const noexcept override { return FReasoner; }
-    const std::string& GetFunctionName() const noexcept override { return FFunctionName; }
+    const std::string& GetFunctionName() const noexcept override { return FFunctionName->Text(); }
     const std::string& GetComment() const noexcept override {
         return FComment ? *FComment : NoComment();
     }
@@ -389,11 +394,13 @@ private:
     static const std::string& NoComment() noexcept;
 
     IReasoner* FReasoner;
-    std::vector<TRefPtr<IIEValue>> FArguments;
+    // A call has a few arguments: a short array of the engine's pool.
+    std::vector<TRefPtr<IIEValue>, TBlockAllocator<TRefPtr<IIEValue>>> FArguments;
     TRefPtr<IUserFunction> FFunction;
     // FFunction as the framework's class when it is one (spares a cast per numeric call).
     TIEUserFunction* FNative = nullptr;
-    std::string FFunctionName;
+    // Interned (never null): a program's calls name few functions, and a call is the smaller.
+    TRefPtr<TIEText> FFunctionName;
     // Few calls carry a comment: held apart, null when empty, so a call is smaller.
     std::unique_ptr<std::string> FComment;
     intptr_t FTag = 0;
@@ -403,9 +410,10 @@ private:
         FFixedSerial = 0;
     }
     int32_t FFormMark = -1;
-    std::unique_ptr<TFormData> FFormData;
     // ComputeInPlace's number in the stretch FFixedSerial names (see TFixedLeft); 0: none kept.
+    // (Beside the mark: two 4-byte fields together leave no holes in a call.)
     mutable int32_t FFixedState = psNone;
+    std::unique_ptr<TFormData> FFormData;
     mutable uint64_t FFixedSerial = 0;
     mutable double FFixedValue = 0.0;
 };
