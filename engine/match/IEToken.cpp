@@ -936,10 +936,13 @@ void TIETokenTree::Reblock(TEntry& e, uint32_t mark) {
         return Unblock(e, hint);
     }
     // (An entry waiting for Settle is in no chain yet.)
-    if (!FSplit || e.Mark == 0 || e.Mark == mark || &e == FUnsettled) {
+    if (!FSplit || e.Mark == 0 || &e == FUnsettled) {
         e.Mark = mark;
         return;
     }
+    // One TakeBlockedBy took is in no chain either, and is filed even when its new blocker
+    // bears its old one's number (numbers come round again after 2^32 right tokens).
+    if (e.Mark == mark && e.Prev) return;
     FBlocked.Unlink(e);
     e.Mark = mark;
     FBlocked.Append(e);

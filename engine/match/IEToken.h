@@ -1112,6 +1112,9 @@ public:
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
     void CheckInvariants() const;
+    // CheckInvariants where debug builds run it (a small memory, or one whose size is a power of
+    // two), for changes made by parts, as a blocker's removal files its entries again.
+    void DebugCheck() const;
     // True after Clear until the next Add.
     bool Empty() const noexcept { return FEmpty; }
     bool UseTokenHash() const noexcept { return FUseTokenHash; }
@@ -1274,8 +1277,6 @@ private:
     [[gnu::always_inline]] inline void Unlink(TEntry* e) noexcept;
     // The stored tokens grouped by bucket (bucket order, then arrival order).
     std::vector<std::vector<const TIEToken*>> Buckets(uint64_t visible = 0) const;
-
-    void DebugCheck() const;
 
     ITokenMemoryOwner* FOwner = nullptr;
     TFactTokens* FShared = nullptr;

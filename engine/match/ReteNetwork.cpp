@@ -1434,6 +1434,9 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             } rest{*FLeft, blocked.data(), blocked.data() + blocked.size()};
             for (; rest.Next != rest.End; ++rest.Next)
                 unblock(**rest.Next);
+#if defined(IE_CHECK_TOKEN_TREE)
+            FLeft->DebugCheck();
+#endif
         } else {
             ForEachLeft(probe, unblock);
         }

@@ -430,5 +430,44 @@ TEST(IETokenTree, TextGroupsByTheShownKeyWhateverTheProbeKey) {
     EXPECT_EQ(Ids(probed, 1003, true), (std::vector<int32_t>{3}));
 }
 
+TEST(IETokenTree, BlockedEntriesTakenFromTheirBlockerAreFiledAgainWhateverTheNewNumber) {
+    // A split memory: three entries of one key blocked by the right entry numbered 7. Its
+    // removal takes them; the first is blocked again by an entry that bears the same number
+    // (numbers come round again), the second by another, the third by none.
+    TFactMaker f;
+    TIETokenTree tree(101, true, "", -1, 0);
+    tree.SetSplit(true);
+    ASSERT_TRUE(tree.Split());
+    std::vector<TIETokenTree::TEntry*> entries;
+    for (int32_t id = 1; id <= 3; ++id) {
+        TIETokenTree::TEntry* e = tree.Insert(TIEToken::CreateFirst(taAdd, f.Fact(id)), 5, 5);
+        ASSERT_NE(e, nullptr);
+        tree.Settle(*e);
+        TIETokenTree::TEntry* hint = nullptr;
+        tree.Block(*e, 7, hint);
+        entries.push_back(e);
+    }
+    EXPECT_NO_THROW(tree.CheckInvariants());
+    std::vector<TIETokenTree::TEntry*> taken;
+    tree.TakeBlockedBy(5, 7, taken);
+    ASSERT_EQ(taken.size(), 3u);
+    std::sort(taken.begin(), taken.end(), [](auto* a, auto* b) { return a->Seq < b->Seq; });
+    EXPECT_EQ(taken, entries);
+    tree.Reblock(*taken[0], 7);
+    tree.Reblock(*taken[1], 9);
+    TIETokenTree::TEntry* hint = nullptr;
+    tree.Unblock(*taken[2], hint);
+    EXPECT_NO_THROW(tree.CheckInvariants());
+    EXPECT_EQ(tree.FirstOpenWithKey(5), entries[2]);
+    for (uint32_t mark : {7u, 9u}) {
+        std::vector<TIETokenTree::TEntry*> again;
+        tree.TakeBlockedBy(5, mark, again);
+        EXPECT_EQ(again, std::vector<TIETokenTree::TEntry*>{entries[mark == 7 ? 0 : 1]});
+        tree.Refile(*again[0]);
+    }
+    EXPECT_NO_THROW(tree.CheckInvariants());
+    EXPECT_EQ(tree.Count(), 3);
+}
+
 } // namespace
 } // namespace ie
