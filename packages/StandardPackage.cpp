@@ -1454,6 +1454,15 @@ TRefPtr<IIEValue> TRetractFunction::Execute(IFunCall* call, TIEContext* context)
     TInferenceEngine& engine = EngineOf(context);
     TRefPtr<IIEValue> value = EvalArg(call, 0, context);
     if (value->GetDType() == dtAtom && value->AsString() == "*") {
+        if (engine.WorkingMemory().Propagating() > 0) {
+            // Asked by a predicate while a token is in flight: a clear token would empty the
+            // memories the join in progress walks. Each fact's retraction waits for the token,
+            // as any retraction asked then does.
+            const std::vector<TRefPtr<IFact>> all = engine.Facts().Items();
+            for (const TRefPtr<IFact>& fact : all)
+                if (fact) engine.RetractFactByID(fact.get());
+            return IETrueValue();
+        }
         engine.Facts().Clear(); // sends the clear token through the network
         return IETrueValue();
     }

@@ -137,3 +137,16 @@
 (retract ?p3)
 (assert (p (k 1) (v 0)))
 (run)
+; A predicate that retracts every fact while a blocker's removal walks the tokens it held: the
+; retractions wait until that removal is through.
+(deftemplate za (slot n))
+(deftemplate zb (slot n))
+(defglobal ?*armed* = FALSE)
+(deffunction zap (?m ?n) (if ?*armed* then (bind ?*armed* FALSE) (retract *)) (> ?m ?n))
+(defrule z-free (za (n ?n)) (not (zb (n ?m&:(zap ?m ?n)))) => (printout t "z-free " ?n crlf))
+(bind ?zb1 (assert (zb (n 5))))
+(assert (zb (n 6)) (za (n 1)) (za (n 2)) (za (n 3)))
+(bind ?*armed* TRUE)
+(retract ?zb1)
+(run)
+(facts)
