@@ -2602,7 +2602,18 @@ void TReteNetwork::RemoveRule(TRule& rule) {
                 failure = std::current_exception();
             }
         }
-        if ((*n)->RuleUseCount <= 0) DestroyNode(*n);
+        if ((*n)->RuleUseCount <= 0) {
+            // The rule's activations go while it still stands, so that their removal is
+            // reported under its name (the node's destructor can only report them nameless).
+            if (auto* terminal = dynamic_cast<TPatternMatchTerminalNode*>(*n)) {
+                try {
+                    terminal->RemoveAllActivations();
+                } catch (...) {
+                    if (!failure) failure = std::current_exception();
+                }
+            }
+            DestroyNode(*n);
+        }
     }
     if (failure) std::rethrow_exception(failure);
 }
