@@ -66,10 +66,16 @@ TRefPtr<IIEValue> TIEClipsParser::SharedConstant(TRefPtr<IIEValue> value) {
     case dtInteger:
         if (TRefPtr<IIEValue> shared = TIEValue::SharedInteger(value->AsInteger())) return shared;
         break;
-    case dtAtom: {
+    case dtAtom:
+    case dtVariable:
+    case dtMultiVariable: {
+        // A variable's value is only its name: it is read through the firing's bindings, and
+        // the network replaces it by a position record in the call rather than changing it.
         auto* made = dynamic_cast<TIEValue*>(value.get());
-        if (!made) break;
-        auto [at, added] = FSharedAtoms.try_emplace(made->AsAtom());
+        if (!made || !made->TextBlock()) break;
+        std::string key(1, static_cast<char>(made->DType()));
+        key += made->TextBlock()->Text();
+        auto [at, added] = FSharedAtoms.try_emplace(std::move(key));
         if (added) {
             made->MakeConstant();
             at->second = std::move(value);
