@@ -191,6 +191,14 @@ private:
     // One element that starts with "(" (still unread): a point list or a call.
     TRefPtr<IIEValue> ReadParenthesisedValue();
     bool ReadListItem(const TStreamTokenRef& token, TRefPtr<IIEValue>& item);
+    // The value of a constant written in a call, a pattern or a slot-value pair, which nothing
+    // changes in place: a small integer, an atom or a variable's name is one shared, constant
+    // value for all the places that write it, not a block of its own per place (a program of a
+    // thousand rules writes the same few constants thousands of times).
+    TRefPtr<IIEValue> ConstantValue(const TStreamTokenRef& token) {
+        return SharedConstant(token->ToValue());
+    }
+    TRefPtr<IIEValue> SharedConstant(TRefPtr<IIEValue> value);
     TRefPtr<IIEValue> ReadCallValue();
     TRefPtr<IIEValue> ReadPointCoordinate();
 
@@ -201,6 +209,9 @@ private:
     bool FInFactSet = false;
     std::string FSetTemplateName;
     TRefPtr<IFactTemplate> FSetTemplate;
+    // The shared values of the atoms and variables written as constants, by their kind and
+    // text (SharedConstant).
+    std::unordered_map<std::string, TRefPtr<IIEValue>> FSharedAtoms;
 };
 
 } // namespace ie

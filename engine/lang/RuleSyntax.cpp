@@ -284,7 +284,7 @@ TRefPtr<IIEValue> TIEClipsParser::ParseConstraintValue(TIEPattern& pattern, cons
         if (!value || value.get() == IEEmptyAtom().get())
             ParseError(routine, imInvalidFuzzyExpression, token->AsString());
     } else if (kind == dtAtom || kind == dtString || kind == dtInteger || kind == dtFloat) {
-        value = token->ToValue();
+        value = ConstantValue(token);
     } else {
         ParseError(routine, imBadSlotValue, token->AsString());
     }

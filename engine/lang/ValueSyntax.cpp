@@ -60,6 +60,34 @@ TRefPtr<IIEValue> TIEClipsParser::ReadParenthesisedValue() {
     return ReadCallValue();
 }
 
+TRefPtr<IIEValue> TIEClipsParser::SharedConstant(TRefPtr<IIEValue> value) {
+    if (!value || value->IsConstant()) return value;
+    switch (value->GetDType()) {
+    case dtInteger:
+        if (TRefPtr<IIEValue> shared = TIEValue::SharedInteger(value->AsInteger())) return shared;
+        break;
+    case dtAtom:
+    case dtVariable:
+    case dtMultiVariable: {
+        // A variable's value is only its name: it is read through the firing's bindings, and
+        // the network replaces it by a position record in the call rather than changing it.
+        auto* made = dynamic_cast<TIEValue*>(value.get());
+        if (!made || !made->TextBlock()) break;
+        std::string key(1, static_cast<char>(made->DType()));
+        key += made->TextBlock()->Text();
+        auto [at, added] = FSharedAtoms.try_emplace(std::move(key));
+        if (added) {
+            made->MakeConstant();
+            at->second = std::move(value);
+        }
+        return at->second;
+    }
+    default:
+        break;
+    }
+    return value;
+}
+
 // Reads into `item` the element of a written list that starts with `token`: a plain value, a
 // bracket (an atom of its own) or a parenthesised value. False for any other token, which the
 // caller decides on.
@@ -143,10 +171,10 @@ TRefPtr<IIEValue> TIEClipsParser::ParseValuePair() {
     token = Next();
     if (token->GetDataType() != dtAtom) ParseError("ParseValuePair", imExpectedAtom);
     auto pair = TValueVector::Create();
-    pair->Add(token->ToValue());
+    pair->Add(ConstantValue(token));
     // A slot written without a value is an empty multislot value: the pair holds the name
     // alone, and the function refuses it for a single slot once the fact's template is known.
-    if (TRefPtr<IIEValue> value = ParseValue()) pair->Add(std::move(value));
+    if (TRefPtr<IIEValue> value = ParseValue()) pair->Add(SharedConstant(std::move(value)));
     if (!Next()->Is(')')) ParseError("ParseValuePair", imExpectedCloseParen);
     return TIEValue::CreateList(pair);
 }
@@ -197,7 +225,7 @@ TRefPtr<IFunCall> TIEClipsParser::ParseFunCall() {
                 call->AddArgument(ReadParenthesisedValue());
             }
         } else if (IsPlainValue(*token)) {
-            call->AddArgument(token->ToValue());
+            call->AddArgument(ConstantValue(token));
         } else {
             // Any other punctuation stands for itself, as a one-character string.
             call->AddArgument(TIEValue::CreateText(dtString, token->GetText()));

@@ -2567,19 +2567,12 @@ void TReteNetwork::Prime(TBuild& b) {
 
 void TReteNetwork::DestroyNode(TReteNode* node) {
     for (const TReteEdge& in : node->FIncoming) {
-        auto& out = in.Node->FOutgoing;
         ++in.Node->FEdgeVersion;
         ++FEdgeChanges;
-        out.erase(std::remove_if(out.begin(), out.end(),
-                                 [&](const TReteEdge& e) { return e.Node == node; }),
-                  out.end());
+        in.Node->FOutgoing.RemoveNode(node);
     }
-    for (const TReteEdge& o : node->FOutgoing) {
-        auto& in = o.Node->FIncoming;
-        in.erase(std::remove_if(in.begin(), in.end(),
-                                [&](const TReteEdge& e) { return e.Node == node; }),
-                 in.end());
-    }
+    for (const TReteEdge& o : node->FOutgoing)
+        o.Node->FIncoming.RemoveNode(node);
     FRoots.erase(std::remove(FRoots.begin(), FRoots.end(), node), FRoots.end());
     RootsChanged();
     FNodes.erase(node);

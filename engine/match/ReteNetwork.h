@@ -22,6 +22,7 @@
 // changes requested during a propagation, so no token enters while another is in flight.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -86,6 +87,54 @@ struct TReteEdge {
     TCallType CallType;
 };
 
+// A node's edges in one direction. Most nodes have one edge each way, so the first is kept in
+// the list itself: a loaded rule's nodes then hold no edge arrays at all (each was a 16-byte
+// entry in a 32-byte heap block). More edges move to an array of their own.
+class TReteEdges {
+public:
+    TReteEdges() noexcept : FOne{nullptr, ctSingle} {}
+    TReteEdges(const TReteEdges&) = delete;
+    TReteEdges& operator=(const TReteEdges&) = delete;
+    ~TReteEdges() {
+        if (FCapacity > 1) delete[] FMany;
+    }
+
+    const TReteEdge* begin() const noexcept { return FCapacity > 1 ? FMany : &FOne; }
+    const TReteEdge* end() const noexcept { return begin() + FSize; }
+    TReteEdge* begin() noexcept { return FCapacity > 1 ? FMany : &FOne; }
+    TReteEdge* end() noexcept { return begin() + FSize; }
+    uint32_t size() const noexcept { return FSize; }
+    bool empty() const noexcept { return FSize == 0; }
+    const TReteEdge& front() const noexcept { return *begin(); }
+    const TReteEdge& operator[](size_t i) const noexcept { return begin()[i]; }
+
+    void push_back(const TReteEdge& edge) {
+        if (FSize == FCapacity) {
+            const uint32_t capacity = FCapacity * 2;
+            auto* many = new TReteEdge[capacity];
+            std::copy(begin(), end(), many);
+            if (FCapacity > 1) delete[] FMany;
+            FMany = many;
+            FCapacity = capacity;
+        }
+        begin()[FSize++] = edge;
+    }
+    // Removes the edges of `node`, keeping the order of the others.
+    void RemoveNode(const TReteNode* node) noexcept {
+        TReteEdge* last =
+            std::remove_if(begin(), end(), [node](const TReteEdge& e) { return e.Node == node; });
+        FSize = static_cast<uint32_t>(last - begin());
+    }
+
+private:
+    union {
+        TReteEdge FOne;   // while FCapacity is 1
+        TReteEdge* FMany; // after
+    };
+    uint32_t FSize = 0;
+    uint32_t FCapacity = 1;
+};
+
 class TReteNode {
 public:
     explicit TReteNode(TReteNetwork* rete);
@@ -101,8 +150,8 @@ public:
 
     int32_t RuleUseCount = 1;
     TReteNetwork* Rete() const noexcept { return FRete; }
-    const std::vector<TReteEdge>& Outgoing() const noexcept { return FOutgoing; }
-    const std::vector<TReteEdge>& Incoming() const noexcept { return FIncoming; }
+    const TReteEdges& Outgoing() const noexcept { return FOutgoing; }
+    const TReteEdges& Incoming() const noexcept { return FIncoming; }
     // Creation order, for stable priming.
     uint64_t Serial() const noexcept { return FSerial; }
 
@@ -112,12 +161,12 @@ protected:
     TIEContext& Context();
 
     TReteNetwork* FRete;
-    std::vector<TReteEdge> FIncoming;
+    TReteEdges FIncoming;
     std::unique_ptr<TIEContext> FContext;
     uint64_t FSerial = 0;
     // Last, so that what a passing token reads of a node and its subclass's first fields share
     // a cache line.
-    std::vector<TReteEdge> FOutgoing;
+    TReteEdges FOutgoing;
     // Changes whenever FOutgoing does (see TPatternMatchNode's child index).
     uint32_t FEdgeVersion = 0;
 };

@@ -180,7 +180,7 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
                 Fail("a rule lists a node the network does not own");
             ++uses[n];
         }
-    auto count = [](const std::vector<TReteEdge>& edges, const TReteNode* node, TCallType type) {
+    auto count = [](const TReteEdges& edges, const TReteNode* node, TCallType type) {
         int32_t n = 0;
         for (const TReteEdge& e : edges)
             n += e.Node == node && e.CallType == type;
