@@ -157,24 +157,21 @@ TRefPtr<IFunCall> TIEPatternMatchTest::BuildFunCall(IReasoner* reasoner,
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          std::string_view leftSlot)
-    : TIESlotTest(type), TokenIndex(tokenIndex), FRightReader(rightSlot), FLeftReader(leftSlot),
-      RightSlot(rightSlot), LeftSlot(leftSlot) {}
+    : TIESlotTest(type), TokenIndex(tokenIndex), FRightReader(rightSlot), FLeftReader(leftSlot) {}
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          int32_t rightSubIndex, std::string_view leftSlot, int32_t leftSubIndex)
     : TIESlotTest(type), RightSubIndex(rightSubIndex), TokenIndex(tokenIndex),
       LeftSubIndex(leftSubIndex), JoinTestType(tstMultiSlot), FRightReader(rightSlot),
-      FLeftReader(leftSlot), RightSlot(rightSlot), LeftSlot(leftSlot) {}
+      FLeftReader(leftSlot) {}
 
 void TIEJoinTest::Assign(const TPersistent* source) {
     auto* test = dynamic_cast<const TIEJoinTest*>(source);
     if (!test) return TIESlotTest::Assign(source);
     FSlotTestType = test->FSlotTestType;
     RightSubIndex = test->RightSubIndex;
-    RightSlot = test->RightSlot;
-    LeftSlot = test->LeftSlot;
-    FRightReader = TSlotReader(RightSlot);
-    FLeftReader = TSlotReader(LeftSlot);
+    FRightReader = test->FRightReader;
+    FLeftReader = test->FLeftReader;
     TokenIndex = test->TokenIndex;
     LeftSubIndex = test->LeftSubIndex;
     JoinTestType = test->JoinTestType;
@@ -182,14 +179,14 @@ void TIEJoinTest::Assign(const TPersistent* source) {
 
 std::string TIEJoinTest::GetText() const {
     std::string text = TIESlotTest::GetText() + " " + std::string(JoinTestTypeName(JoinTestType)) +
-                       " TokenIdx: " + IntText(TokenIndex) + " Left: " + LeftSlot;
+                       " TokenIdx: " + IntText(TokenIndex) + " Left: " + LeftSlot();
     // Appended piece by piece: gcc 12 misreads `" " + text` as an overlapping copy at -O2.
     if (JoinTestType == tstMultiSlot) {
         text += ' ';
         text += IntText(LeftSubIndex);
     }
     text += " Right: ";
-    text += RightSlot;
+    text += RightSlot();
     if (JoinTestType == tstMultiSlot) {
         text += ' ';
         text += IntText(RightSubIndex);
@@ -198,7 +195,7 @@ std::string TIEJoinTest::GetText() const {
 }
 
 std::unique_ptr<TIESlotTest> TIEJoinTest::Clone() const {
-    auto copy = std::make_unique<TIEJoinTest>(FSlotTestType, TokenIndex, RightSlot, LeftSlot);
+    auto copy = std::make_unique<TIEJoinTest>(FSlotTestType, TokenIndex, RightSlot(), LeftSlot());
     copy->Assign(this);
     return copy;
 }
@@ -206,9 +203,9 @@ std::unique_ptr<TIESlotTest> TIEJoinTest::Clone() const {
 bool TIEJoinTest::Equals(const TIESlotTest& other) const {
     if (!TIESlotTest::Equals(other)) return false;
     auto& o = static_cast<const TIEJoinTest&>(other);
-    return RightSubIndex == o.RightSubIndex && RightSlot == o.RightSlot && LeftSlot == o.LeftSlot &&
-           TokenIndex == o.TokenIndex && LeftSubIndex == o.LeftSubIndex &&
-           JoinTestType == o.JoinTestType;
+    return RightSubIndex == o.RightSubIndex && RightSlot() == o.RightSlot() &&
+           LeftSlot() == o.LeftSlot() && TokenIndex == o.TokenIndex &&
+           LeftSubIndex == o.LeftSubIndex && JoinTestType == o.JoinTestType;
 }
 
 void TSlotReader::Resolve(const TFactTemplate* t) const {
@@ -407,7 +404,7 @@ void TIEJoinTest::ReadLeftCut(const TIEToken& level, TSide& side) const {
 
 void TIEJoinTest::RaiseMissing(const TSide& left) const {
     // The left side is read first: when it has a value, the right slot is the missing one.
-    RaiseIE(imNoSuchSlot, left.State == TSide::stMissing ? LeftSlot : RightSlot);
+    RaiseIE(imNoSuchSlot, left.State == TSide::stMissing ? LeftSlot() : RightSlot());
 }
 
 bool TIEJoinTest::Test(const IFact& fact, const TIEToken* token) const {

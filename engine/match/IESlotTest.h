@@ -141,9 +141,7 @@ public:
         return *this;
     }
 
-    const std::string& Name() const noexcept {
-        return FName ? FName->Text() : TIEText::Empty()->Text();
-    }
+    const std::string& Name() const noexcept { return FName->Text(); }
     // Resolves the position for facts of `factTemplate` now (a rule's compilation knows the
     // template its pattern reads), so that the first fact read needs no name lookup.
     void Prepare(const IFactTemplate* factTemplate) const {
@@ -204,8 +202,9 @@ private:
     mutable int32_t FIndex = -1;
     mutable const TFactTemplate* FTemplate = nullptr;
     mutable TRefPtr<IFactTemplate> FHold;
-    // Interned: the readers of a program name few slots, and a reader is then 32 bytes, not 56.
-    TRefPtr<TIEText> FName;
+    // Interned (never null): the readers of a program name few slots, and a reader is then 32
+    // bytes, not 56.
+    TRefPtr<TIEText> FName = TIEText::Empty();
 };
 
 // The identity of a number or text for finding, by the value a fact holds, the alpha tests that
@@ -348,7 +347,7 @@ public:
     bool SameRight(const TIEJoinTest& other) const noexcept {
         return (JoinTestType == tstSlot) == (other.JoinTestType == tstSlot) &&
                (JoinTestType == tstSlot || RightSubIndex == other.RightSubIndex) &&
-               RightSlot == other.RightSlot;
+               RightSlot() == other.RightSlot();
     }
     bool Compare(const TSide& left, const TSide& right) const {
         if (left.State != TSide::stValue || right.State != TSide::stValue) [[unlikely]]
@@ -380,16 +379,14 @@ public:
     int32_t LeftSubIndex = -1;
     TJoinTestType JoinTestType = tstSlot;
 
+    // The slot names, which the readers keep (set by the constructors and Assign).
+    const std::string& RightSlot() const noexcept { return FRightReader.Name(); }
+    const std::string& LeftSlot() const noexcept { return FLeftReader.Name(); }
+
 private:
     TSlotReader FRightReader;
     TSlotReader FLeftReader;
 
-public:
-    // The slot names are set by the constructors and Assign, which also prepare their readers.
-    std::string RightSlot;
-    std::string LeftSlot;
-
-private:
     // Compare when a side has no value: passes or raises.
     [[noreturn]] void RaiseMissing(const TSide& left) const;
     bool CompareUnread(const TSide& left) const {

@@ -922,28 +922,16 @@ void TIETokenTree::FileUnsettled() {
     DebugCheck();
 }
 
-void TIETokenTree::Block(TEntry& e, uint32_t mark, TEntry*& hint) {
-    if (!FSplit || e.Mark != 0 || &e == FUnsettled) return Reblock(e, mark);
-    FOpen.Unlink(e);
-    e.Mark = mark;
-    FBlocked.Append(e);
-    hint = &e;
-}
-
-void TIETokenTree::Reblock(TEntry& e, uint32_t mark) {
-    if (mark == 0) {
-        TEntry* hint = nullptr;
-        return Unblock(e, hint);
-    }
+void TIETokenTree::Block(TEntry& e, uint32_t mark) {
     // (An entry waiting for Settle is in no chain yet.)
-    if (!FSplit || e.Mark == 0 || &e == FUnsettled) {
+    if (!FSplit || &e == FUnsettled) {
         e.Mark = mark;
         return;
     }
     // One TakeBlockedBy took is in no chain either, and is filed even when its new blocker
     // bears its old one's number (numbers come round again after 2^32 right tokens).
     if (e.Mark == mark && e.Prev) return;
-    FBlocked.Unlink(e);
+    OnSplitChainsOf(e, [&](auto& c) { c.Unlink(e); });
     e.Mark = mark;
     FBlocked.Append(e);
 }

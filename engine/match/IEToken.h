@@ -1086,16 +1086,15 @@ public:
     void Settle(TEntry& e) {
         if (FUnsettled == &e) FileUnsettled();
     }
-    // Sets a left entry's Mark to a blocker (Block, or Reblock for one blocked already) or to 0
-    // (Unblock), moving a split memory's entry to the chain that says so. `hint`: the entry a
-    // walk over one key's entries moved last (null at first), at or after which the next
-    // unblocked one's place is sought.
-    void Block(TEntry& e, uint32_t mark, TEntry*& hint);
-    void Reblock(TEntry& e, uint32_t mark);
+    // Sets a left entry's Mark to a blocker (not 0: Block, whether it was blocked, unblocked or
+    // taken) or to 0 (Unblock), moving a split memory's entry to the chain that says so.
+    // `hint`: the entry a walk over one key's entries unblocked last (null at first), at or
+    // after which the next one's place is sought.
+    void Block(TEntry& e, uint32_t mark);
     void Unblock(TEntry& e, TEntry*& hint);
     // Takes the entries of a split memory's key that the right entry numbered `mark` blocks
     // out of their chain, all at once (their blocker goes), into `out`; each is then filed
-    // again by Reblock, Unblock or Refile.
+    // again by Block, Unblock or Refile.
     template <class V> void TakeBlockedBy(int32_t key, uint32_t mark, V& out) {
         for (TEntry* e = FBlocked.Cut(key, mark); e;) {
             TEntry* next = e->Next;

@@ -973,8 +973,8 @@ void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& is
         if (!hashable(j)) continue;
         const bool multi = j->JoinTestType == tstMultiSlot;
         FHashParts.push_back({j->TokenIndex, multi ? j->LeftSubIndex : -1,
-                              multi ? j->RightSubIndex : -1, TSlotReader(j->LeftSlot),
-                              TSlotReader(j->RightSlot)});
+                              multi ? j->RightSubIndex : -1, TSlotReader(j->LeftSlot()),
+                              TSlotReader(j->RightSlot())});
     }
     // The probe already sorted out partners that differ in a hashed value, so the other join
     // tests are the likelier to fail: they run first.
@@ -1402,7 +1402,7 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         auto unblock = [&](TIETokenTree::TEntry& l) {
             if (l.Mark != mark) return;
             if (const uint32_t blocker = FindBlocker(l, &right)) {
-                FLeft->Reblock(l, blocker);
+                FLeft->Block(l, blocker);
                 return;
             }
             FLeft->Unblock(l, hint);
@@ -1686,7 +1686,6 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
     IFact* fact = right->LastFact();
     TFixedSides fixed(FJoinTests.size());
     TIEJoinTest::TSide* sides = fixed.Data();
-    TIETokenTree::TEntry* hint = nullptr;
     auto join_one = [&](TIETokenTree::TEntry& l) {
         // A left token blocked already stays so whatever the new right token says.
         if (FNegation != jnNone && l.Mark != 0) return;
@@ -1695,7 +1694,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
             return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.
-        FLeft->Block(l, rightEntry->Mark, hint);
+        FLeft->Block(l, rightEntry->Mark);
         CountBlock(*rightEntry);
         if (FNegation == jnExists)
             EmitChild(l, nullptr, taAdd, l.Token->Strength());
@@ -2394,10 +2393,10 @@ void TReteNetwork::BuildJoinNodes(TBuild& b) {
                 return q && q->FactTemplate() && q->FactTemplate()->FindSlot(slot, fs) && fs &&
                        fs->IsFuzzy();
             };
-            if (fuzzySlot(p, t.RightSlot)) return true;
+            if (fuzzySlot(p, t.RightSlot())) return true;
             for (int32_t k = 0; k < i; ++k)
                 if (!rule.GetPattern(k)->IsTest() && rule.TokenIndexOf(k) == t.TokenIndex)
-                    return fuzzySlot(rule.GetPattern(k), t.LeftSlot);
+                    return fuzzySlot(rule.GetPattern(k), t.LeftSlot());
             return false;
         };
         join->ChooseHashTest(isFuzzy);

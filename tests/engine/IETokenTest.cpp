@@ -443,8 +443,7 @@ TEST(IETokenTree, BlockedEntriesTakenFromTheirBlockerAreFiledAgainWhateverTheNew
         TIETokenTree::TEntry* e = tree.Insert(TIEToken::CreateFirst(taAdd, f.Fact(id)), 5, 5);
         ASSERT_NE(e, nullptr);
         tree.Settle(*e);
-        TIETokenTree::TEntry* hint = nullptr;
-        tree.Block(*e, 7, hint);
+        tree.Block(*e, 7);
         entries.push_back(e);
     }
     EXPECT_NO_THROW(tree.CheckInvariants());
@@ -453,8 +452,8 @@ TEST(IETokenTree, BlockedEntriesTakenFromTheirBlockerAreFiledAgainWhateverTheNew
     ASSERT_EQ(taken.size(), 3u);
     std::sort(taken.begin(), taken.end(), [](auto* a, auto* b) { return a->Seq < b->Seq; });
     EXPECT_EQ(taken, entries);
-    tree.Reblock(*taken[0], 7);
-    tree.Reblock(*taken[1], 9);
+    tree.Block(*taken[0], 7);
+    tree.Block(*taken[1], 9);
     TIETokenTree::TEntry* hint = nullptr;
     tree.Unblock(*taken[2], hint);
     EXPECT_NO_THROW(tree.CheckInvariants());
