@@ -37,6 +37,28 @@ private:
     mutable std::atomic<int32_t> FRefCount{0};
 };
 
+// The same count for objects of the engine's own making that never leave the engine's one thread
+// while counted (tokens): a plain integer, since a locked instruction waits for every store before
+// it, and a join makes and drops its tokens by the million right after writing them.
+class TPlainRefCounted {
+public:
+    void AddRef() const noexcept { ++FRefCount; }
+    void Release() const noexcept {
+        if (--FRefCount == 0) delete this;
+    }
+    int32_t RefCount() const noexcept { return FRefCount; }
+
+protected:
+    TPlainRefCounted() noexcept = default;
+    TPlainRefCounted(const TPlainRefCounted&) noexcept {}
+    TPlainRefCounted& operator=(const TPlainRefCounted&) noexcept { return *this; }
+    virtual ~TPlainRefCounted() = default;
+    void SetFirstRef() const noexcept { FRefCount = 1; }
+
+private:
+    mutable int32_t FRefCount = 0;
+};
+
 // A U* converts to a T* (U is T or derives from it): the pointers that may share T's count.
 template <class U, class T>
 concept PointeeOf = std::is_convertible_v<U*, T*>;

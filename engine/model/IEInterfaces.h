@@ -463,7 +463,7 @@ struct TSlotPosition {
 // A chain of matched facts, one per level of a rule's patterns. No object is a token and another
 // counted interface at once: the count is a plain base (a virtual one costs every token of the
 // network a second table pointer).
-class IReteToken : public TRefCounted {
+class IReteToken : public TPlainRefCounted {
 public:
     virtual int32_t FactCount() const noexcept = 0;
     virtual TRefPtr<IFact> GetFact(int32_t index) const = 0;
