@@ -104,6 +104,13 @@ public:
         }
         void* slab = st.Next;
         st.Next += SlabBytes;
+#ifdef MADV_POPULATE_WRITE
+        // A slab is filled block after block from its first use on: its pages are backed in
+        // one call instead of one fault each (a tenth of the run time of a program that builds
+        // tens of megabytes of matches went to the faults). An older kernel refuses the advice,
+        // and the pages fault in as before.
+        madvise(slab, SlabBytes, MADV_POPULATE_WRITE);
+#endif
         return slab;
 #else
         return ::operator new (SlabBytes, std::align_val_t{SlabBytes});
