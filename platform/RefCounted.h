@@ -1,4 +1,5 @@
-// Intrusive, atomically counted reference counting: the one smart pointer of the system.
+// Intrusive reference counting: the one smart pointer of the system, for objects counted atomically
+// (TRefCounted, every shared interface) or plainly (TPlainRefCounted, the network's tokens).
 //
 // Every reference-counted interface derives *virtually* from TRefCounted, so an object that
 // implements several interfaces still has exactly one counter. TRefPtr<T> holds one count for
