@@ -98,6 +98,28 @@ private:
     std::unique_ptr<THandler> FHandler;
 };
 
+// A text held apart, for objects of which a program makes thousands and hardly any has the text
+// (the comments of calls and patterns): one pointer, read as empty while none is set.
+class TRareText {
+public:
+    const std::string& Get() const noexcept { return FText ? *FText : Empty(); }
+    void Set(std::string_view text) {
+        if (text.empty())
+            FText.reset();
+        else if (FText)
+            FText->assign(text);
+        else
+            FText = std::make_unique<std::string>(text);
+    }
+
+private:
+    static const std::string& Empty() noexcept {
+        static const std::string none;
+        return none;
+    }
+    std::unique_ptr<std::string> FText;
+};
+
 class TPersistent : public TObject {
 public:
     std::string_view ClassName() const override { return "TPersistent"; }

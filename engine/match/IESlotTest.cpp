@@ -489,18 +489,6 @@ void TIEPattern::Recount() noexcept {
         }
 }
 
-const std::string& TIEPattern::Comment() const noexcept {
-    static const std::string none;
-    return FComment ? *FComment : none;
-}
-
-void TIEPattern::SetComment(std::string_view comment) {
-    if (comment.empty())
-        FComment.reset();
-    else
-        FComment = std::make_unique<std::string>(comment);
-}
-
 void TIEPattern::Changed() {
     if (FUpdateCount > 0) return;
     if (FRule) FRule->Changed();

@@ -39,14 +39,10 @@ std::string_view SlotTestTypeName(TSlotTestType t) noexcept;
 std::string_view JoinTestTypeName(TJoinTestType t) noexcept;
 
 // The common part of pattern and join tests: whether the test asks for equality or inequality.
-class TIESlotTest : public TPersistent {
+// A program holds thousands of tests (one or more per rule): TBlockAllocated.
+class TIESlotTest : public TPersistent, public TBlockAllocated {
 public:
     explicit TIESlotTest(TSlotTestType type = sttEquals) : FSlotTestType(type) {}
-
-    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
-    // without the general allocator's header and rounding.
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     std::string_view ClassName() const override { return "TIESlotTest"; }
     void Assign(const TPersistent* source) override;
@@ -608,7 +604,8 @@ struct TPatternSlot {
 
 using TPatternChangeEvent = TRareEvent<void(TIEPattern* sender)>;
 
-class TIEPattern : public TPersistent {
+// A program holds thousands of patterns (one or more per rule): TBlockAllocated.
+class TIEPattern : public TPersistent, public TBlockAllocated {
 public:
     // A pattern of `rule` on `factTemplate`, with one empty test list per template slot.
     TIEPattern(TRule* rule, std::string_view name, TRefPtr<IFactTemplate> factTemplate,
@@ -619,11 +616,6 @@ public:
     TIEPattern(TRule* rule, const TIEPattern& source, std::string_view name, int32_t negatedCount,
                TRefPtr<IFactTemplate> factTemplate = nullptr);
     ~TIEPattern() override;
-
-    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
-    // without the general allocator's header and rounding.
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     std::string_view ClassName() const override { return "TIEPattern"; }
     void Assign(const TPersistent* source) override;
@@ -660,8 +652,8 @@ public:
     void SetName(std::string_view name);
     TRule* Rule() const noexcept { return FRule; }
     void SetRule(TRule* rule);
-    const std::string& Comment() const noexcept;
-    void SetComment(std::string_view comment);
+    const std::string& Comment() const noexcept { return FComment.Get(); }
+    void SetComment(std::string_view comment) { FComment.Set(comment); }
     bool IsTest() const noexcept { return FName == TestCEName; }
     bool IsGoal() const noexcept { return FName.starts_with(GoalFactPrefix); }
 
@@ -702,7 +694,7 @@ private:
     std::string FBoundName;
     std::string FName;
     // Few patterns carry a comment: held apart, null when empty.
-    std::unique_ptr<std::string> FComment;
+    TRareText FComment;
     std::vector<TPatternSlot, TBlockAllocator<TPatternSlot>> FSlots;
     TRule* FRule = nullptr;
     int32_t FUpdateCount = 0;

@@ -828,9 +828,8 @@ bool TTestNode::TestsPassAhead(const IFact* fact, const TIETokenRef& left,
     const TNumberPredicate::TAnswer a = PredicateBefore(fact, left, sides, unhashed);
     if (a == TNumberPredicate::naFalse) return false;
     if (!JoinTestsPass<true>(unhashed, count, *fact, left, sides, right, rightGroup)) return false;
-    // (Asked once when it answered and is the only one.)
-    if (a == TNumberPredicate::naTrue && FPredicates.size() == 1) return true;
-    return OtherTestsPass(fact, left, strength);
+    // A first predicate that answered is not asked again.
+    return OtherTestsPass(fact, left, strength, a == TNumberPredicate::naTrue ? 1 : 0);
 }
 
 TNumberPredicate::TAnswer TTestNode::PredicateBefore(const IFact* fact, const TIETokenRef& left,
@@ -873,14 +872,14 @@ bool TTestNode::PredicatesPass(size_t from, const IFact* fact, const TIETokenRef
     return CallsPass(from, fact, left);
 }
 
-inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength) {
+inline bool TTestNode::OtherTestsPass(const IFact* fact, const TIETokenRef& left, float* strength,
+                                      size_t from) {
     if (!FFuzzyTests.empty() && (!fact || !FuzzyTestsPass(*fact, left, strength))) return false;
-    if (FPredicates.empty()) return true;
     // The comparisons of numbers answer without their calls; the first that cannot hands the
     // rest to the calls.
     const size_t count = FPredicates.size();
     TNumberPredicate* quick = FQuick.data();
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = from; i < count; ++i) {
         if (quick[i].State() == TNumberPredicate::nsUntried) [[unlikely]] {
             quick[i].Compile(FPredicates[i]->SlotValue().get());
             FCallsFirst = quick[0].State() == TNumberPredicate::nsNone;

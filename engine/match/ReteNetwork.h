@@ -388,8 +388,9 @@ private:
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
     // The fuzzy join tests and the predicates, which follow the join tests.
+    // `from`: the first predicate to ask (those before answered true).
     [[gnu::always_inline]] inline bool OtherTestsPass(const IFact* fact, const TIETokenRef& left,
-                                                      float* strength);
+                                                      float* strength, size_t from = 0);
     // The predicates from `from` on through their calls.
     [[gnu::noinline]] bool PredicatesPass(size_t from, const IFact* fact, const TIETokenRef& left);
     // PredicatesPass in line.

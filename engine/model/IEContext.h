@@ -470,7 +470,7 @@ const IIEValue* ReadMatchedSlotOrRun(const TBindingInfo& info, const TIEContext&
 // cuts left it and is Length elements long; the cut list has the run as one element (a list) in
 // its place. Outer is the cut made before this one in the same match (another split of the
 // pattern), or null. The run's list value is made for each read, held by the reader.
-class TMatchCut {
+class TMatchCut : public TBlockAllocated {
 public:
     TMatchCut(TRefPtr<TMatchCut> outer, int32_t slot, int32_t start, int32_t length) noexcept
         : Outer(std::move(outer)), Slot(slot), Start(start), Length(length) {}
@@ -482,9 +482,6 @@ public:
     void Release() const noexcept {
         if (--FRefs == 0) delete this;
     }
-    // Made per cut (AllocateBlock).
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     // Whether a cut of the chain cuts the slot at `slot`.
     static bool CutsSlot(const TMatchCut* cut, int32_t slot) noexcept {

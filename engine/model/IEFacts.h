@@ -360,7 +360,8 @@ private:
     size_t FSize = 0;
 };
 
-class TFact : public TPersistent, public IFact {
+// Facts are made per assertion and per cut of a multifield split (TBlockAllocated).
+class TFact : public TPersistent, public IFact, public TBlockAllocated {
 public:
     // A fact of the template (may be null), assigned from `source` when given.
     explicit TFact(TRefPtr<IFactTemplate> factTemplate = nullptr, const IFact* source = nullptr);
@@ -374,9 +375,6 @@ public:
     static TRefPtr<TFact> CreateFromIntf(const TRefPtr<IInterface>& factTemplate);
 
     std::string_view ClassName() const override { return "TFact"; }
-    // Facts are made per assertion and per cut of a multifield split (AllocateBlock).
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
     // From another TFact; see AssignFrom.
     void Assign(const TPersistent* source) override;
 

@@ -273,20 +273,6 @@ void TFunctionCall::SetArgument(int32_t index, TRefPtr<IIEValue> value) {
     FormChanged();
 }
 
-void TFunctionCall::SetComment(std::string_view comment) {
-    if (comment.empty())
-        FComment.reset();
-    else if (FComment)
-        FComment->assign(comment);
-    else
-        FComment = std::make_unique<std::string>(comment);
-}
-
-const std::string& TFunctionCall::NoComment() noexcept {
-    static const std::string none;
-    return none;
-}
-
 const TRefPtr<IUserFunction>& TFunctionCall::BindByName() {
     if (FReasoner) {
         FFunction = FReasoner->FindUserFunction(GetFunctionName());

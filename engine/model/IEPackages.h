@@ -222,16 +222,12 @@ private:
 
 // A call expression: the function name, the unevaluated arguments and the function, bound by
 // name on the first evaluation.
-class TFunctionCall : public TPersistent, public IFunCall {
+// A program holds thousands of calls (one or more per rule): TBlockAllocated.
+class TFunctionCall : public TPersistent, public IFunCall, public TBlockAllocated {
 public:
     TFunctionCall(IReasoner* reasoner, std::string_view name)
         : FReasoner(reasoner), FFunctionName(TIEText::Make(name)) {}
     ~TFunctionCall() override;
-
-    // A program holds thousands of these (one or more per rule): blocks of the engine's pool,
-    // without the general allocator's header and rounding.
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     static TRefPtr<TFunctionCall> Create(IReasoner* reasoner, std::string_view name) {
         return MakeRef<TFunctionCall>(reasoner, name);
@@ -286,11 +282,9 @@ public:
     int32_t GetHashCode() const override;
     IReasoner* GetReasoner() const noexcept override { return FReasoner; }
     const std::string& GetFunctionName() const noexcept override { return FFunctionName->Text(); }
-    const std::string& GetComment() const noexcept override {
-        return FComment ? *FComment : NoComment();
-    }
+    const std::string& GetComment() const noexcept override { return FComment.Get(); }
     void SetFunction(TRefPtr<IUserFunction> function) override;
-    void SetComment(std::string_view comment) override;
+    void SetComment(std::string_view comment) override { FComment.Set(comment); }
 
     // Typed adders: the value is made in the requested kind; a kind that does not fit raises
     // "Not a %s type.  Value (%s) is a %s type".
@@ -391,7 +385,6 @@ private:
     template <bool Track>
     [[gnu::noinline]] static TPlainNumber ReadPlainCall(const TIEValue& value,
                                                         const TIEContext& context);
-    static const std::string& NoComment() noexcept;
 
     IReasoner* FReasoner;
     // A call has a few arguments: a short array of the engine's pool.
@@ -402,7 +395,7 @@ private:
     // Interned (never null): a program's calls name few functions, and a call is the smaller.
     TRefPtr<TIEText> FFunctionName;
     // Few calls carry a comment: held apart, null when empty, so a call is smaller.
-    std::unique_ptr<std::string> FComment;
+    TRareText FComment;
     intptr_t FTag = 0;
     // What was worked out for the call's form (its mark, the number kept) no longer holds.
     void FormChanged() noexcept {

@@ -63,6 +63,13 @@ template <class T> struct TBlockAllocator {
     template <class U> bool operator==(const TBlockAllocator<U>&) const noexcept { return true; }
 };
 
+// Gives a class and its subclasses AllocateBlock's blocks: for objects a program makes by the
+// thousand, without the general allocator's header and rounding.
+struct TBlockAllocated {
+    static void* operator new(size_t size) { return AllocateBlock(size); }
+    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
+};
+
 // Tags of the objects made in great numbers (facts, lists) kept beside them, so that the many
 // objects that never get one carry only a flag: the tag of `owner` (0 when it has none), and a
 // new tag for it (0 removes it). The owner clears its tag before it is freed.
@@ -384,7 +391,8 @@ inline bool PlainNumberIn(const IIEValue* value, double& number) noexcept {
 // ---------------------------------------------------------------------------------------------
 // Multifields
 
-class TValueVector final : public IValueVector {
+// Lists are made per call and per multifield slot (TBlockAllocated).
+class TValueVector final : public IValueVector, public TBlockAllocated {
 public:
     TValueVector() = default;
     ~TValueVector() override;
@@ -423,10 +431,6 @@ public:
     int32_t GetHashCode() const override;
     TRefPtr<IValueVector> CloneVector() const override;
 
-    // Lists are made per call and per multifield slot (AllocateBlock).
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
-
     void Reserve(int32_t count) { FItems.reserve(static_cast<size_t>(count)); }
     auto begin() const noexcept { return FItems.begin(); }
     auto end() const noexcept { return FItems.end(); }
@@ -456,7 +460,8 @@ private:
 // slot's length; the elements are the base list's own. The first change makes the view a list of
 // its own (the base list is never changed through it). The base list must not change while a
 // view reads it: the views are made over the lists of asserted facts, which stay as they are.
-class TListView final : public IValueVector {
+// Views are made per cut of a multifield split (TBlockAllocated).
+class TListView final : public IValueVector, public TBlockAllocated {
 public:
     static TRefPtr<TListView> Slice(TRefPtr<IValueVector> base, int32_t start, int32_t count);
     static TRefPtr<TListView> Splice(TRefPtr<IValueVector> base, int32_t start, int32_t count,
@@ -492,10 +497,6 @@ public:
     std::string GetText() const override;
     int32_t GetHashCode() const override;
     TRefPtr<IValueVector> CloneVector() const override;
-
-    // Views are made per cut of a multifield split (AllocateBlock).
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 
     // Whether two views cut the same lists at the same places (then their elements are equal
     // without reading them): how the tokens of one split, made again for a removal, are found.
