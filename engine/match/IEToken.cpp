@@ -787,7 +787,7 @@ template <class L, bool M> void TIETokenTree::TChains<L, M>::Append(E& e) {
         L::Prev(*first) = &e;
         return;
     }
-    if (Keys >= Buckets.size()) Rehash(Buckets.empty() ? 8 : 2 * Buckets.size());
+    if (2 * Keys >= Buckets.size()) Rehash(Buckets.empty() ? 8 : 2 * Buckets.size());
     E*& slot = Buckets[SlotOf(e)];
     L::Next(e) = slot;
     L::Prev(e) = &e;

@@ -1337,9 +1337,17 @@ void TJoinNode::WithdrawEntry(TTokenEntry& entry) {
 }
 
 void TJoinNode::RemoveLeft(TIETokenTree::TEntry& left) {
+    // Two children ahead: the one after next is asked for, and the next one (asked for a step
+    // ago) asks for what its withdrawal reaches first (its entry's neighbours, its own first
+    // child), so that the misses of a list of scattered children overlap this one's withdrawal.
     while (TIEToken* child = left.FirstChild) {
-        // The next child's miss overlaps this one's withdrawal.
-        if (TIEToken* next = child->NextOfLeft()) PrefetchToken(next);
+        if (TIEToken* next = child->NextOfLeft()) {
+            if (TIEToken* after = next->NextOfLeft()) PrefetchTokenWithRoom(after);
+            if (const TTokenEntry* e = next->SlotHolder()) {
+                e->Tree->PrefetchErase(*e);
+                if (e->FirstChild) PrefetchTokenWithRoom(e->FirstChild);
+            }
+        }
         DropChild(*child);
     }
     FLeft->Erase(&left);
