@@ -745,7 +745,9 @@ TIETokenTree::TEntry* TIETokenTree::Insert(const TIETokenRef& token, int32_t key
     }
     ++FCount;
     if (FSplit) {
-        // Chained by Settle once its join knows whether it is blocked.
+        // Chained by Settle once its join knows whether it is blocked, most often as unblocked:
+        // the miss on that chain's bucket overlaps the search.
+        FOpen.Prefetch(probeKey);
         if (++FNextSeq == 0) {
             // Numbers run out after 2^32 entries: the live ones are numbered afresh.
             for (TEntry* k : Entries())
