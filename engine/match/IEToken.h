@@ -1183,7 +1183,8 @@ private:
     // blocked entries: those of one blocker), not those of one probe key.
     template <class L, bool ByMark = false> struct TChains {
         using E = typename L::E;
-        // The entries by probe key (see SlotOf): a power of two of buckets, at least one per key.
+        // The entries by probe key (see SlotOf): a power of two of buckets, at least two per key
+        // (a lookup that lands on another key's chain follows two links to pass it).
         std::vector<E*> Buckets;
         uint32_t Shift = 32;
         size_t Keys = 0;
