@@ -661,14 +661,6 @@ inline void PrefetchToken(const TIEToken* token) noexcept {
     __builtin_prefetch(p + 64, 1);
     __builtin_prefetch(p + sizeof(TIEToken) - 1, 1);
 }
-// The same with the room for an entry in front of it (when it has one; the lines are asked for
-// either way, as reading whether it has would wait for them).
-inline void PrefetchTokenWithRoom(const TIEToken* token) noexcept {
-    const char* p = reinterpret_cast<const char*>(token);
-    __builtin_prefetch(p - 80, 1);
-    __builtin_prefetch(p - 16, 1);
-    PrefetchToken(token);
-}
 
 // What a memory's owner does when a held entry's token is withdrawn upstream: withdraw what the
 // entry supports and erase it (a join removing one of its left tokens).
@@ -849,6 +841,15 @@ static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 88, "a shared entry 
 // The block sizes of tokens with room for an entry.
 inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);
 inline constexpr size_t ChainedSlotTokenBytes = sizeof(TIEToken) + sizeof(TChainedEntry);
+
+// PrefetchToken with the room for an entry in front of the token, the largest room's two lines
+// (asked for whether or not the token has room: reading whether it has would wait for them).
+inline void PrefetchTokenWithRoom(const TIEToken* token) noexcept {
+    const char* p = reinterpret_cast<const char*>(token);
+    __builtin_prefetch(p - sizeof(TChainedEntry), 1);
+    __builtin_prefetch(p - 1, 1);
+    PrefetchToken(token);
+}
 
 // (Arithmetic rather than a choice: the room is found on every erase of an entry.)
 constexpr size_t TIEToken::EntrySlotBytes(TEntrySlot slot) noexcept {
