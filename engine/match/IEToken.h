@@ -717,6 +717,9 @@ struct TTokenEntry {
     bool Indexed : 1 = false;
     bool InSlot : 1 = false; // lives in the room its token keeps for an entry
     bool Linked : 1 = false; // has holder links in front of it
+    // The probe key tells the values of its join's hash tests apart (integers packed whole): two
+    // such entries of one probe key pass those tests, which their join then does not run.
+    bool ExactKey : 1 = false;
     // A negated join's right entry has no children (the placeholders it decides on have no
     // right partner); it counts instead the left entries it was made the blocker of, so that
     // its removal looks for them only when there may be some. Left entries that go while

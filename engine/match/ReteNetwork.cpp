@@ -804,7 +804,7 @@ inline bool TTestNode::JoinTestsPass(size_t from, size_t to, const IFact& fact,
 
 template <bool LeftFixed>
 bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
-                               TIEJoinTest::TSide* sides, float* strength) {
+                               TIEJoinTest::TSide* sides, float* strength, size_t tests) {
     // Most joins have no other tests: no call for them.
     if (FJoinTests.empty()) return !HasOtherTests() || OtherTestsPass(fact, left, strength);
     if (!fact) return false;
@@ -812,8 +812,7 @@ bool TTestNode::TestsPassSides(const IFact* fact, const TIETokenRef& left,
     // group (a missing slot raises, so what is kept is always a value).
     [[maybe_unused]] TIEJoinTest::TSide right;
     [[maybe_unused]] uint32_t rightGroup = UINT32_MAX;
-    if (!JoinTestsPass<LeftFixed>(0, FJoinTests.size(), *fact, left, sides, right, rightGroup))
-        return false;
+    if (!JoinTestsPass<LeftFixed>(0, tests, *fact, left, sides, right, rightGroup)) return false;
     return !HasOtherTests() || OtherTestsPass(fact, left, strength);
 }
 
@@ -848,9 +847,9 @@ TNumberPredicate::TAnswer TTestNode::PredicateBefore(const IFact* fact, const TI
 }
 
 template bool TTestNode::TestsPassSides<true>(const IFact*, const TIETokenRef&, TIEJoinTest::TSide*,
-                                              float*);
+                                              float*, size_t);
 template bool TTestNode::TestsPassSides<false>(const IFact*, const TIETokenRef&,
-                                               TIEJoinTest::TSide*, float*);
+                                               TIEJoinTest::TSide*, float*, size_t);
 
 inline bool TTestNode::CallsPass(size_t from, const IFact* fact, const TIETokenRef& left) {
     TIEContext& context = Context();
@@ -1080,10 +1079,43 @@ void TJoinNode::SetBackwardChainPattern(TIEPattern* pattern, TRule* rule) {
 
 namespace {
 
-// Folds the key of one more hash test into a probe key. Any mix works (a probe re-runs every
-// test on what it finds); this one keeps keys that differ in any part apart.
-uint32_t MixKey(uint32_t key, int32_t part) noexcept {
-    key ^= static_cast<uint32_t>(part) + 0x9E3779B9u + (key << 6) + (key >> 2);
+// A hashed join's probe key folds the keys of its hash tests in order. Keys that are small
+// (under kPackedPart) are packed side by side while the probe stays under 2^22, so that no two
+// packed probes of one join's parts are equal unless the parts are; the rest are mixed. Any fold
+// works for finding partners (a probe re-runs the tests on what it finds); the packing lets a
+// join skip its hash tests on a pair whose parts are all exact (see TKeyFold).
+constexpr uint32_t kPackedPart = 1024;
+constexpr uint32_t kPackedProbe = 1u << 22;
+
+// A probe key as it is folded, and whether it is exact: every part an integer that is its own
+// key (see PartValueKey), folded by packing. Two exact probes of one join are equal exactly when
+// the integers are, which is what its hash tests would find.
+struct TKeyFold {
+    uint32_t Probe;
+    bool Exact;
+    TKeyFold(int32_t first, bool exact) noexcept
+        : Probe(static_cast<uint32_t>(first)), Exact(exact) {}
+    void Add(int32_t key, bool exact) noexcept {
+        const uint32_t part = static_cast<uint32_t>(key);
+        if (Probe < kPackedProbe && part < kPackedPart) {
+            Probe = Probe * kPackedPart + part;
+            Exact = Exact && exact;
+            return;
+        }
+        Probe ^= part + 0x9E3779B9u + (Probe << 6) + (Probe >> 2);
+        Exact = false;
+    }
+};
+
+// The key of a hash test's value (0 without one), and whether it is exact: an integer of the
+// engine's own class whose key is the number its equality compares.
+inline int32_t PartValueKey(const IIEValue* v, bool& exact) {
+    exact = false;
+    if (!v) return 0;
+    if (&typeid(*v) != &typeid(TIEValue)) return v->GetHashCode();
+    const auto& value = static_cast<const TIEValue&>(*v);
+    const int32_t key = value.HashCode();
+    exact = value.DType() == dtInteger && key == value.IntPayload();
     return key;
 }
 
@@ -1098,15 +1130,20 @@ inline const IIEValue* ReadKeyValue(const TSlotReader& reader, const TIEToken& l
     return reader.ReadElement(*level.Fact(), cut, sub, hold, found);
 }
 
-// A join's probe key: the first part's hash (the one shown in texts) with the others mixed in.
+// A join's probe key: the first part's key (the one shown in texts) with the others folded in.
+// `key` gives a part's key and whether it is exact.
 template <class TPart, class F>
-int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown) {
+int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown, bool& exact) {
     auto p = parts.begin();
-    shown = key(*p);
-    uint32_t probe = static_cast<uint32_t>(shown);
-    while (++p != parts.end())
-        probe = MixKey(probe, key(*p));
-    return static_cast<int32_t>(probe);
+    bool partExact;
+    shown = key(*p, partExact);
+    TKeyFold fold(shown, partExact);
+    while (++p != parts.end()) {
+        const int32_t k = key(*p, partExact);
+        fold.Add(k, partExact);
+    }
+    exact = fold.Exact;
+    return static_cast<int32_t>(fold.Probe);
 }
 
 } // namespace
@@ -1141,7 +1178,8 @@ void TJoinNode::FindKeyFrom(const TTokenEntry& maker) const {
 // parts come `Sorted` from the last level up) from the token again.
 template <bool Sorted>
 inline int32_t TJoinNode::PartKey(const THashPart& p, const TIEToken& token, int32_t size,
-                                  const TIEToken*& at, int32_t& atIndex) {
+                                  const TIEToken*& at, int32_t& atIndex, bool& exact) {
+    exact = false;
     // (A hash test reads a fact the token holds: never a negative index.)
     if (p.TokenIndex >= size) return 0;
     if (!Sorted && p.TokenIndex > atIndex) {
@@ -1151,16 +1189,17 @@ inline int32_t TJoinNode::PartKey(const THashPart& p, const TIEToken& token, int
     for (; atIndex > p.TokenIndex && at; --atIndex)
         at = at->Parent().get();
     TRefPtr<IIEValue> hold;
-    const IIEValue* v = ReadKeyValue(p.Left, *at, p.LeftSub, hold);
-    return v ? ValueHashCode(v) : 0;
+    return PartValueKey(ReadKeyValue(p.Left, *at, p.LeftSub, hold), exact);
 }
 
 // The shown keys are what the memories' KeyOf computes, read by slot position.
-int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
+int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown, bool& exact) const {
+    exact = false;
     if (!FHashed) return shown = token.HashCode();
     const int32_t size = token.Size();
     const TIEToken* at = &token;
     int32_t atIndex = size - 1;
+    bool partExact;
     // A token a join made, whose maker's hash tests are this join's first ones: their keys are
     // those of the maker's entry (its token is this one's parent, so it has the same levels up to
     // the ones they read), and only the others are read.
@@ -1171,38 +1210,45 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown) const {
             FindKeyFrom(*maker);
         if (FKeyFrom.Parts && FKeyFrom.MaxIndex < size - 1) {
             shown = maker->Key;
-            uint32_t probe = static_cast<uint32_t>(maker->ProbeKey);
-            for (size_t k = FKeyFrom.Parts; k < FHashParts.size(); ++k)
-                probe = MixKey(probe, PartKey<false>(FHashParts[k], token, size, at, atIndex));
-            return static_cast<int32_t>(probe);
+            TKeyFold fold(maker->ProbeKey, maker->ExactKey);
+            for (size_t k = FKeyFrom.Parts; k < FHashParts.size(); ++k) {
+                const int32_t key =
+                    PartKey<false>(FHashParts[k], token, size, at, atIndex, partExact);
+                fold.Add(key, partExact);
+            }
+            exact = fold.Exact;
+            return static_cast<int32_t>(fold.Probe);
         }
     }
     if (!FHashWalk.empty()) {
-        // The parts read from the last level up, in one walk along the parents, and mixed in
+        // The parts read from the last level up, in one walk along the parents, and folded in
         // their own order.
         int32_t keys[kWalkedParts];
+        bool exacts[kWalkedParts];
         for (const uint8_t k : FHashWalk)
-            keys[k] = PartKey<true>(FHashParts[k], token, size, at, atIndex);
+            keys[k] = PartKey<true>(FHashParts[k], token, size, at, atIndex, exacts[k]);
         shown = keys[0];
-        uint32_t probe = static_cast<uint32_t>(shown);
+        TKeyFold fold(shown, exacts[0]);
         for (size_t k = 1; k < FHashWalk.size(); ++k)
-            probe = MixKey(probe, keys[k]);
-        return static_cast<int32_t>(probe);
+            fold.Add(keys[k], exacts[k]);
+        exact = fold.Exact;
+        return static_cast<int32_t>(fold.Probe);
     }
     return ProbeKey(
-        FHashParts, [&](const THashPart& p) { return PartKey<false>(p, token, size, at, atIndex); },
-        shown);
+        FHashParts,
+        [&](const THashPart& p, bool& e) { return PartKey<false>(p, token, size, at, atIndex, e); },
+        shown, exact);
 }
 
-int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown) const {
-    auto key = [&](const THashPart& p) -> int32_t {
+int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown, bool& exact) const {
+    auto key = [&](const THashPart& p, bool& e) -> int32_t {
         TRefPtr<IIEValue> hold;
         bool found;
         const IIEValue* v = p.Right.Read(fact, hold, found);
         if (p.RightSub >= 0) v = ElementOf(v, p.RightSub);
-        return v ? ValueHashCode(v) : 0;
+        return PartValueKey(v, e);
     };
-    return ProbeKey(FHashParts, key, shown);
+    return ProbeKey(FHashParts, key, shown, exact);
 }
 
 TIETokenRef TJoinNode::PlaceholderChild(const TIETokenRef& left, TTokenAction action,
@@ -1388,7 +1434,8 @@ inline uint32_t TJoinNode::FindBlocker(TIETokenTree::TEntry& left,
     TFixedSides fixed(FJoinTests.size());
     TIEJoinTest::TSide* sides = fixed.Data();
     return FirstBlocker(left, skip, [&](TIETokenTree::TEntry& r) {
-        return TestsPassFixed(r.Fact, left.Token, sides, true);
+        return TestsPassFixed(r.Fact, left.Token, sides, true, nullptr,
+                              left.ExactKey && r.ExactKey);
     });
 }
 
@@ -1480,9 +1527,10 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             return;
         }
         // (The key of a join without hash tests in line: the call is for the hashed ones.)
-        auto keys = [&](int32_t& shown, int32_t& probe) {
+        auto keys = [&](int32_t& shown, int32_t& probe, bool& exact) {
             shown = token->HashCode();
-            probe = FHashed ? LeftKey(*token, shown) : shown;
+            exact = false;
+            probe = FHashed ? LeftKey(*token, shown, exact) : shown;
         };
         if (TIETokenTree::TEntry* e = Store(*FLeft, token, keys)) {
             JoinLeft(*e, tag);
@@ -1502,9 +1550,10 @@ void TJoinNode::Receive(const TIETokenRef& token, TCallType callType) {
             RemoveRight(*e);
             return;
         }
-        auto keys = [&](int32_t& shown, int32_t& probe) {
+        auto keys = [&](int32_t& shown, int32_t& probe, bool& exact) {
             shown = token->HashCode();
-            probe = FHashed ? RightKey(*token->LastFact(), shown) : shown;
+            exact = false;
+            probe = FHashed ? RightKey(*token->LastFact(), shown, exact) : shown;
         };
         if (TIETokenTree::TEntry* e = Store(*FRight, token, keys)) {
             // A shared memory numbers its entries itself, once for all sharers.
@@ -1538,9 +1587,12 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
                                        FKeys&& keys) {
     int32_t shown;
     int32_t probe;
+    bool exact;
     if (!SingleFactToken(*token)) {
-        keys(shown, probe);
-        return memory.Insert(token, shown, probe, token->LeftOwner() != nullptr);
+        keys(shown, probe, exact);
+        TIETokenTree::TEntry* e = memory.Insert(token, shown, probe, token->LeftOwner() != nullptr);
+        if (e) e->ExactKey = exact;
+        return e;
     }
     TFactTokens& shared = FRete->FactTokens();
     bool fresh;
@@ -1561,8 +1613,10 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
         return nullptr;
     }
     try {
-        keys(shown, probe);
-        return memory.Insert(TIETokenRef(&s), shown, probe, true, bit);
+        keys(shown, probe, exact);
+        TIETokenTree::TEntry* e = memory.Insert(TIETokenRef(&s), shown, probe, true, bit);
+        if (e) e->ExactKey = exact;
+        return e;
     } catch (...) {
         if (!s.Held()) shared.Forget(s);
         throw;
@@ -1673,11 +1727,12 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // (Kept in line in each of the walk's loops: the visit is most of a join's work.)
     auto visit = [&](TIETokenTree::TEntry& r) IE_ALWAYS_INLINE {
         float strength = 0.0f;
+        const bool keysEqual = entry.ExactKey && r.ExactKey;
         if (fuzzy) {
             strength = std::min(left->Strength(), r.Token->Strength());
-            if (!TestsPassFixed(r.Fact, left, sides, true, &strength)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true, &strength, keysEqual)) return true;
         } else {
-            if (!TestsPassFixed(r.Fact, left, sides, true)) return true;
+            if (!TestsPassFixed(r.Fact, left, sides, true, nullptr, keysEqual)) return true;
             strength = std::min(left->Strength(), r.Token->Strength());
         }
         EmitChild(entry, &r, action, strength);
@@ -1697,7 +1752,8 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
         // A left token blocked already stays so whatever the new right token says.
         if (FNegation != jnNone && l.Mark != 0) return;
         float strength = std::min(l.Token->Strength(), right->Strength());
-        if (!TestsPassFixed(fact, l.Token, sides, false, FNegation == jnNone ? &strength : nullptr))
+        if (!TestsPassFixed(fact, l.Token, sides, false, FNegation == jnNone ? &strength : nullptr,
+                            l.ExactKey && rightEntry->ExactKey))
             return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.

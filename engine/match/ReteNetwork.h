@@ -309,17 +309,21 @@ public:
     // TestsPass for a join that holds one side fixed while it tries the partners of the other:
     // `sides` (one per join test, unread at first) keeps the fixed side's values once read, the
     // left token's when `leftFixed`, else the fact's.
+    // `keysEqual`: the probe keys of the two sides are exact and equal, so the hash tests hold
+    // and are not run.
     bool TestsPassFixed(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
-                        bool leftFixed, float* strength = nullptr) {
+                        bool leftFixed, float* strength = nullptr, bool keysEqual = false) {
         // Many joins test nothing (a pattern that shares no variable with those before it):
         // they pass every partner without a call.
         if (FJoinTests.empty() && !HasOtherTests()) return true;
         // Joins with predicates only (a window on a clock) run them without the join tests'
         // frame.
         if (FJoinTests.empty()) return OtherTestsApart(fact, left, strength);
-        if (!leftFixed) return TestsPassSides<false>(fact, left, sides, strength);
-        return FAhead ? TestsPassAhead(fact, left, sides, strength)
-                      : TestsPassSides<true>(fact, left, sides, strength);
+        const size_t tests = FJoinTests.size() - (keysEqual ? FHashedTests : 0);
+        if (!leftFixed) return TestsPassSides<false>(fact, left, sides, strength, tests);
+        return FAhead && tests == FJoinTests.size()
+                   ? TestsPassAhead(fact, left, sides, strength)
+                   : TestsPassSides<true>(fact, left, sides, strength, tests);
     }
     // For a join whose one test is a comparison of numbers, reads the left token's numbers once
     // for all the partners it tries (see TNumberPredicate::FixLeft); false: TestsPassFixed tests.
@@ -381,9 +385,10 @@ private:
                                               const TIEJoinTest::TSide* sides, size_t from) const;
     // TestsPassFixed for a join with tests.
     // (One for each side held fixed, so that the loop asks nothing per test about it.)
+    // `tests`: how many of the join tests to run (the hash tests at their end may be left out).
     template <bool LeftFixed>
     bool TestsPassSides(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
-                        float* strength);
+                        float* strength, size_t tests);
     bool FuzzyTestsPass(const IFact& fact, const TIETokenRef& left, float* strength);
     // Whether there are fuzzy join tests or predicates (most joins have neither: no call).
     bool HasOtherTests() const noexcept { return !FFuzzyTests.empty() || !FPredicates.empty(); }
@@ -462,12 +467,13 @@ private:
     };
     // The keys of a token or fact: `shown` is the key of the first hash test (what the
     // memory's text groups by), the result the key of all of them (what a probe looks for).
-    int32_t LeftKey(const TIEToken& token, int32_t& shown) const;
+    // `exact`: the probe key tells the hashed values apart (see TTokenEntry::ExactKey).
+    int32_t LeftKey(const TIEToken& token, int32_t& shown, bool& exact) const;
     // LeftKey's read of one part (see there).
     template <bool Sorted>
     static int32_t PartKey(const THashPart& p, const TIEToken& token, int32_t size,
-                           const TIEToken*& at, int32_t& atIndex);
-    int32_t RightKey(const IFact& fact, int32_t& shown) const;
+                           const TIEToken*& at, int32_t& atIndex, bool& exact);
+    int32_t RightKey(const IFact& fact, int32_t& shown, bool& exact) const;
     // Stores a token in one of the memories (null when an equal one is stored); finds the entry
     // of a stored one equal to `token`. `keys(shown, probe)` gives the keys of a token to insert:
     // a sharer taking in the entry another sharer stored finds them in the entry.

@@ -1,0 +1,23 @@
+; Joins on integer slots: values that pack alike into a probe key without being equal (past
+; the packing, negative, a float of the same number, a symbol) never pass for each other, and
+; equal ones always do, at two and three hash tests and through a maker's key.
+(clear)
+(deftemplate p (slot x) (slot y))
+(deftemplate q (slot x) (slot y) (slot z))
+(deftemplate r (slot x) (slot y) (slot z))
+(defrule pq (p (x ?x) (y ?y)) (q (x ?x) (y ?y)) => (printout t "pq " ?x " " ?y crlf))
+(defrule p-alone (p (x ?x) (y ?y)) (not (q (x ?x) (y ?y)))
+    => (printout t "p-alone " ?x " " ?y crlf))
+(defrule pqr (p (x ?x) (y ?y)) (q (x ?x) (y ?y) (z ?z)) (r (x ?x) (y ?y) (z ?z))
+    => (printout t "pqr " ?x " " ?y " " ?z crlf))
+(defrule r-alone (r (x ?x) (y ?y) (z ?z)) (not (q (x ?x) (y ?y) (z ?z)))
+    => (printout t "r-alone " ?x " " ?y " " ?z crlf))
+(assert (p (x 1) (y 1024)) (q (x 2) (y 0)))
+(assert (p (x 3) (y 5)) (q (x 3) (y 5.0)))
+(assert (p (x 6) (y -1)) (q (x 6) (y -1)))
+(assert (p (x 0) (y 1023)) (q (x 0) (y 1023)))
+(assert (p (x 7) (y a)) (q (x 7) (y 97)))
+(assert (p (x 1) (y 2)) (q (x 1) (y 2) (z 3)) (r (x 1) (y 2) (z 3)))
+(assert (q (x 1) (y 3) (z 3)) (r (x 1) (y 2) (z 1027)) (r (x 1) (y 3) (z 3)))
+(assert (r (x 4194304) (y 0) (z 0)) (q (x 4194304) (y 0) (z 0)) (p (x 4194304) (y 0)))
+(run)
