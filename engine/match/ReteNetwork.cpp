@@ -1139,6 +1139,7 @@ int32_t ProbeKey(const std::vector<TPart>& parts, F&& key, int32_t& shown, bool&
     shown = key(*p, partExact);
     TKeyFold fold(shown, partExact);
     while (++p != parts.end()) {
+        // (Two steps: the call sets partExact, which Add reads.)
         const int32_t k = key(*p, partExact);
         fold.Add(k, partExact);
     }
@@ -1434,8 +1435,7 @@ inline uint32_t TJoinNode::FindBlocker(TIETokenTree::TEntry& left,
     TFixedSides fixed(FJoinTests.size());
     TIEJoinTest::TSide* sides = fixed.Data();
     return FirstBlocker(left, skip, [&](TIETokenTree::TEntry& r) {
-        return TestsPassFixed(r.Fact, left.Token, sides, true, nullptr,
-                              left.ExactKey && r.ExactKey);
+        return TestsPassFixed(r.Fact, left.Token, sides, true, nullptr, left.ExactKeyEquals(r));
     });
 }
 
@@ -1585,15 +1585,16 @@ bool SingleFactToken(const TIEToken& token) noexcept {
 template <class FKeys>
 TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& token,
                                        FKeys&& keys) {
-    int32_t shown;
-    int32_t probe;
-    bool exact;
-    if (!SingleFactToken(*token)) {
+    auto insert = [&](const TIETokenRef& stored, bool held, uint64_t seen) {
+        int32_t shown;
+        int32_t probe;
+        bool exact;
         keys(shown, probe, exact);
-        TIETokenTree::TEntry* e = memory.Insert(token, shown, probe, token->LeftOwner() != nullptr);
+        TIETokenTree::TEntry* e = memory.Insert(stored, shown, probe, held, seen);
         if (e) e->ExactKey = exact;
         return e;
-    }
+    };
+    if (!SingleFactToken(*token)) return insert(token, token->LeftOwner() != nullptr, 0);
     TFactTokens& shared = FRete->FactTokens();
     bool fresh;
     TIEToken& s = shared.Canonical(token, fresh);
@@ -1613,10 +1614,7 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
         return nullptr;
     }
     try {
-        keys(shown, probe, exact);
-        TIETokenTree::TEntry* e = memory.Insert(TIETokenRef(&s), shown, probe, true, bit);
-        if (e) e->ExactKey = exact;
-        return e;
+        return insert(TIETokenRef(&s), true, bit);
     } catch (...) {
         if (!s.Held()) shared.Forget(s);
         throw;
@@ -1727,7 +1725,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
     // (Kept in line in each of the walk's loops: the visit is most of a join's work.)
     auto visit = [&](TIETokenTree::TEntry& r) IE_ALWAYS_INLINE {
         float strength = 0.0f;
-        const bool keysEqual = entry.ExactKey && r.ExactKey;
+        const bool keysEqual = entry.ExactKeyEquals(r);
         if (fuzzy) {
             strength = std::min(left->Strength(), r.Token->Strength());
             if (!TestsPassFixed(r.Fact, left, sides, true, &strength, keysEqual)) return true;
@@ -1753,7 +1751,7 @@ void TJoinNode::JoinRight(const TIETokenRef& right, TIETokenTree::TEntry* rightE
         if (FNegation != jnNone && l.Mark != 0) return;
         float strength = std::min(l.Token->Strength(), right->Strength());
         if (!TestsPassFixed(fact, l.Token, sides, false, FNegation == jnNone ? &strength : nullptr,
-                            l.ExactKey && rightEntry->ExactKey))
+                            l.ExactKeyEquals(*rightEntry)))
             return;
         if (FNegation == jnNone) return EmitChild(l, rightEntry, action, strength);
         // Newly blocked: an exists placeholder comes, a not placeholder goes.

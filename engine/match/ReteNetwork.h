@@ -475,8 +475,8 @@ private:
                            const TIEToken*& at, int32_t& atIndex, bool& exact);
     int32_t RightKey(const IFact& fact, int32_t& shown, bool& exact) const;
     // Stores a token in one of the memories (null when an equal one is stored); finds the entry
-    // of a stored one equal to `token`. `keys(shown, probe)` gives the keys of a token to insert:
-    // a sharer taking in the entry another sharer stored finds them in the entry.
+    // of a stored one equal to `token`. `keys(shown, probe, exact)` gives the keys of a token to
+    // insert: a sharer taking in the entry another sharer stored finds them in the entry.
     template <class FKeys>
     TIETokenTree::TEntry* Store(TIETokenTree& memory, const TIETokenRef& token, FKeys&& keys);
     TIETokenTree::TEntry* FindStored(const TIETokenTree& memory, const TIETokenRef& token);

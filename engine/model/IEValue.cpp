@@ -147,18 +147,6 @@ size_t ClassSize(size_t c) noexcept {
     return (c + 1) * TBlockPool::Step;
 }
 
-// Backs the whole pages of a new slab in one call: its blocks are cut one after another from
-// now on, and a fault per page costs more than the call (a kernel without the advice refuses
-// it, and the pages fault in as before).
-void PopulatePages([[maybe_unused]] char* begin, [[maybe_unused]] char* end) noexcept {
-#ifdef MADV_POPULATE_WRITE
-    constexpr uintptr_t page = 4096;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1);
-    const uintptr_t to = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-#endif
-}
-
 // A new block of the class: from the stash, else cut from the slab.
 void* NewPoolBlock(TBlockPool& pool, size_t c) {
     if (TBlockPool::TFree* taken = TakeStashed(c)) {
@@ -181,6 +169,15 @@ void* NewPoolBlock(TBlockPool& pool, size_t c) {
 }
 
 } // namespace
+
+void PopulatePages([[maybe_unused]] void* begin, [[maybe_unused]] void* end) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    constexpr uintptr_t page = 4096;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#endif
+}
 
 // ---------------------------------------------------------------------------------------------
 // TIEText
