@@ -837,8 +837,12 @@ static_assert(sizeof(void*) != 8 || sizeof(TChainedEntry) <= 80, "a chained entr
 struct TSharedEntry final : TChainedEntry {
     using TChainedEntry::TChainedEntry;
     uint64_t Seen = 0;
+    // The sharers that have made children with the entry (a bit stays when its children go
+    // another way, never the other way round), so that a sharer's removal walks the child list
+    // only when it holds children of another sharer too.
+    uint64_t Parents = 0;
 };
-static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 88, "a shared entry grew");
+static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 96, "a shared entry grew");
 
 // The block sizes of tokens with room for an entry.
 inline constexpr size_t PlainSlotTokenBytes = sizeof(TIEToken) + sizeof(TTokenEntry);

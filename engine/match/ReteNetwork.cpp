@@ -1371,6 +1371,7 @@ void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* righ
         right ? TIEToken::CreateChild(left.Token, *right->Token, action, strength, slot)
               : PlaceholderChild(left.Token, action, slot);
     TTokenEntry::AdoptChild(left, right, *child);
+    if (FRightBit && right) static_cast<TSharedEntry*>(right)->Parents |= FRightBit;
     Propagate(child);
     // A child nothing below keeps (a test refused it, its rule is off) has nothing to withdraw
     // later: letting it go now keeps the memory to the tokens that matter. CollectOutputs makes
@@ -1498,11 +1499,20 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         return;
     }
     // Out of the memory first, then what it supported, in the order it was made (the left
-    // memory's order). A shared entry lists the children of every sharer: this join's go.
-    // The last sharer to have the removal finds only its own.
-    TIEToken* child = FRightBit && static_cast<const TSharedEntry&>(right).Seen
-                          ? right.DetachRightChildrenOf(FLeft.get())
-                          : right.DetachRightChildren();
+    // memory's order). A shared entry lists the children of every sharer: this join's go,
+    // picked out of the list only while another sharer may have some there too. The last
+    // sharer to have the removal finds only its own.
+    TIEToken* child = nullptr;
+    if (FRightBit && static_cast<const TSharedEntry&>(right).Seen) {
+        auto& shared = static_cast<TSharedEntry&>(right);
+        const uint64_t parents = shared.Parents;
+        shared.Parents = parents & ~FRightBit;
+        if (parents & FRightBit)
+            child = parents & ~FRightBit ? right.DetachRightChildrenOf(FLeft.get())
+                                         : right.DetachRightChildren();
+    } else {
+        child = right.DetachRightChildren();
+    }
     EraseRight(right);
     while (child) {
         TIEToken* next = TTokenEntry::TakeNextDetached(*child);
@@ -1855,6 +1865,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
             if (!TestsPass(r.Fact, l->Token, &strength)) return true;
             const TIETokenRef child = TIEToken::CreateChild(l->Token, *r.Token, taAdd, strength);
             TTokenEntry::AdoptChildAfter(*l, prev, &r, rightPrev, *child);
+            if (FRightBit) static_cast<TSharedEntry&>(r).Parents |= FRightBit;
             out.push_back(child);
             rightPrev = prev = child.get();
             given = Unique;
