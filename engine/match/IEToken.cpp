@@ -439,14 +439,14 @@ TIEToken* TTokenEntry::DetachRightChildren() noexcept {
     return first;
 }
 
-TIEToken* TTokenEntry::DetachRightChildrenOf(const TIETokenTree* left) noexcept {
+TIEToken* TTokenEntry::DetachRightChildrenOf(uint8_t sharer) noexcept {
     TIEToken* first = nullptr;
     TIEToken* last = nullptr;
     for (TIEToken* c = FirstChild; c;) {
         TIEToken* next = c->FRightNext;
-        // Each child has long left the cache, and so has its left entry.
+        // Each child has long left the cache.
         if (next) __builtin_prefetch(next);
-        if (c->FLeftOwner && c->FLeftOwner->Tree == left) {
+        if (c->FSharer == sharer) {
             UnlinkChild<&TIEToken::FRightPrev, &TIEToken::FRightNext>(FirstChild, *c);
             // Chained on through FRightNext as DetachRightChildren leaves them (its owner stays
             // until TakeNextDetached).

@@ -617,6 +617,9 @@ private:
     uint32_t FHasMatchCut : 1 = 0;  // MatchCut is not null
     uint32_t FJoinChild : 1 = 0;    // made by a join: its links are in use (see TrailingCut)
     int32_t FHashCode = 0;
+    // The sharer number of the join that made it, when its right entry is one of a shared
+    // memory (see TSharedEntry): the entry's child list tells its sharers' children apart by it.
+    uint8_t FSharer = 0;
     TRefPtr<IFact> FFact;
     TRefPtr<TIEToken> FParent;
     // The links of a child (see the unit's header comment).
@@ -782,9 +785,11 @@ struct TTokenEntry {
     // this entry until each is passed to TakeNextDetached (so the list costs no walk of its
     // own): the entry may go first, as long as nothing reads a child's right links before then.
     TIEToken* DetachRightChildren() noexcept;
-    // The same for the children a right entry of a shared memory has with the left entries of
-    // `left` only (the memory of one of its joins), in their order; the others stay.
-    TIEToken* DetachRightChildrenOf(const TIETokenTree* left) noexcept;
+    // The same for the children a right entry of a shared memory has with the join of sharer
+    // number `sharer` only, in their order; the others stay.
+    TIEToken* DetachRightChildrenOf(uint8_t sharer) noexcept;
+    // Marks `child` as made by the join of sharer number `sharer` (see TIEToken::FSharer).
+    static void NoteSharer(TIEToken& child, uint8_t sharer) noexcept { child.FSharer = sharer; }
     // The next of the detached children, cutting `child`'s right links.
     static TIEToken* TakeNextDetached(TIEToken& child) noexcept;
     bool RightSide() const noexcept;

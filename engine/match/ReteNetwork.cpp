@@ -1371,7 +1371,7 @@ void TJoinNode::EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* righ
         right ? TIEToken::CreateChild(left.Token, *right->Token, action, strength, slot)
               : PlaceholderChild(left.Token, action, slot);
     TTokenEntry::AdoptChild(left, right, *child);
-    if (FRightBit && right) static_cast<TSharedEntry*>(right)->Parents |= FRightBit;
+    if (FRightBit && right) NoteSharer(*right, *child);
     Propagate(child);
     // A child nothing below keeps (a test refused it, its rule is off) has nothing to withdraw
     // later: letting it go now keeps the memory to the tokens that matter. CollectOutputs makes
@@ -1508,7 +1508,7 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
         const uint64_t parents = shared.Parents;
         shared.Parents = parents & ~FRightBit;
         if (parents & FRightBit)
-            child = parents & ~FRightBit ? right.DetachRightChildrenOf(FLeft.get())
+            child = parents & ~FRightBit ? right.DetachRightChildrenOf(SharerNumber())
                                          : right.DetachRightChildren();
     } else {
         child = right.DetachRightChildren();
@@ -1865,7 +1865,7 @@ void TJoinNode::CollectOutputs(std::vector<TIETokenRef>& out) {
             if (!TestsPass(r.Fact, l->Token, &strength)) return true;
             const TIETokenRef child = TIEToken::CreateChild(l->Token, *r.Token, taAdd, strength);
             TTokenEntry::AdoptChildAfter(*l, prev, &r, rightPrev, *child);
-            if (FRightBit) static_cast<TSharedEntry&>(r).Parents |= FRightBit;
+            if (FRightBit) NoteSharer(r, *child);
             out.push_back(child);
             rightPrev = prev = child.get();
             given = Unique;

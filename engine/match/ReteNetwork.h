@@ -23,6 +23,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -507,6 +508,16 @@ private:
     void EraseRight(TIETokenTree::TEntry& right);
     // Right memories that can be shared: the same input read by the same keys.
     bool SameRightKeys(const TJoinNode& other) const;
+    // The sharer number of a join of a shared right memory (the place of its bit).
+    uint8_t SharerNumber() const noexcept {
+        return static_cast<uint8_t>(std::countr_zero(FRightBit));
+    }
+    // Marks a child made with an entry of the shared right memory as this join's, in the child
+    // and in the entry.
+    void NoteSharer(TIETokenTree::TEntry& right, TIEToken& child) const noexcept {
+        TTokenEntry::NoteSharer(child, SharerNumber());
+        static_cast<TSharedEntry&>(right).Parents |= FRightBit;
+    }
     // Makes a child of `left` (with the fact of `right`, or the not-or-test fact for a negated
     // join's placeholder), links it to both and propagates it.
     void EmitChild(TIETokenTree::TEntry& left, TIETokenTree::TEntry* right, TTokenAction action,
