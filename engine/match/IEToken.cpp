@@ -678,6 +678,8 @@ void TIETokenTree::ReleaseSharer(uint64_t bit) {
         TEntry* next = e->Next;
         auto& shared = static_cast<TSharedEntry&>(*e);
         shared.Seen &= ~bit;
+        // Its children go with its left memory; the bit may go to a new sharer.
+        shared.Parents &= ~bit;
         if (!shared.Seen) Erase(e);
         e = next;
     }
