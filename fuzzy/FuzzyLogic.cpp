@@ -1013,30 +1013,19 @@ TFuzzySet& TFuzzySet::Correlate(bool product, TFzyFloat strength) {
     if (product) return ApplyArithmetic(faoMultiply, true, strength);
     // Clipping at the strength is min(grade, strength) everywhere. Lowering only the points
     // above it would slope the set from its last point below the strength to the lowered one;
-    // the points where the set crosses the strength are added instead.
+    // the points where the set crosses the strength are added instead. Every point of the set
+    // stays, even one that now lies on a line between its neighbours: a rule's conclusion keeps
+    // the points its term has, and the point-based mean of maxima counts each of them.
     CheckFuzzyFloat(strength);
     const std::string oldName = FName, oldExpression = FExpression;
     TPoints points;
     if (!FPoints.empty()) {
         const TFuzzySetValue flat[1] = {{FPoints.front().X, strength}};
-        std::vector<bool> cut; // the point was above the strength
         points.reserve(FPoints.size() * 2);
         WalkPointLists(FPoints, flat, [&](TFzyFloat x, TFzyFloat y1, TFzyFloat y2) {
             points.push_back({x, std::min(y1, y2)});
-            cut.push_back(y1 > y2);
             return false;
         });
-        // A cut point between two points at the strength lies on their line: the plateau keeps
-        // only its ends.
-        TPoints kept;
-        kept.reserve(points.size());
-        for (size_t i = 0; i < points.size(); ++i) {
-            const bool inner = i > 0 && i + 1 < points.size() && cut[i] &&
-                               SameFuzzyValue(kept.back().Y, strength) &&
-                               SameFuzzyValue(points[i + 1].Y, strength);
-            if (!inner) kept.push_back(points[i]);
-        }
-        points = std::move(kept);
     }
     ReplacePoints(std::move(points));
     StoreName(FuzzyArithValueText(oldName, FuzzyArithOperators[size_t(faoLowerAbove)], strength));

@@ -139,7 +139,12 @@ void TIEClipsParser::ParseRulePatterns(TRule& rule, TRuleBindings& bindings) {
             return;
         }
         PushBack(token);
+        const TRuleBindings before = bindings;
         std::unique_ptr<TIEPattern> pattern = ParsePattern(rule, 0, bindings);
+        // A variable first written inside not or exists is that element's own: the same name
+        // later is a new variable, of the kind its own first use gives it.
+        if (pattern->NegatedCount() > 0 && bindings.size() != before.size())
+            std::erase_if(bindings, [&](const auto& b) { return !before.contains(b.first); });
         if (!boundName.empty()) {
             if (pattern->IsNegated() || pattern->IsTest())
                 ParseError(routine, imNotAndTestCannotBind);

@@ -487,42 +487,33 @@ TBinding* TIEContext::AddPatternBinding(std::string_view name, int32_t factIndex
 }
 
 TBinding* TIEContext::SetBinding(std::string_view name, TRefPtr<IIEValue> value) {
+    // A frame slot takes the value even without one: what a deffunction binds is its own.
+    if (TBinding* own = FBindings.FindSlot(name); own && own->FrameLocal) {
+        own->Value = std::move(value);
+        return own;
+    }
     if (TBinding* b = FindBinding(name)) {
         b->Value = std::move(value);
         return b;
     }
-    // The search began in this context, so it holds no binding of the name, unless a frame
-    // slot waits for it.
-    if (FBindings.FFrameSlots > 0)
-        if (TBinding* slot = FBindings.FindSlot(name)) {
-            slot->Value = std::move(value);
-            return slot;
-        }
     return FBindings.Append(name, std::move(value));
 }
 
 TBinding* TIEContext::SetBindingApart(std::string_view name, TRefPtr<IIEValue> value,
                                       uint16_t& hint, TBinding* own) {
     if (!own) own = OwnSlot(name, hint);
-    if (!own || !TBindings::Visible(*own)) {
-        // Not bound here: a binding up the chain takes the value, else this context binds it. A
-        // frame slot remembers that the root lacked the name, until the root's names change.
-        const bool rootAbove = FParent && !FParent->FParent;
-        if (own && rootAbove && own->AbsentAbove == FParent->FBindings.Stamp()) {
-            own->Value = std::move(value);
-            return own;
-        }
-        const TIEContext* holder = nullptr;
-        if (FParent)
-            if (TBinding* up = FParent->FindBinding(name, holder, hint)) {
-                up->Value = std::move(value);
-                return up;
-            }
-        if (!own) return FBindings.Append(name, std::move(value));
-        if (rootAbove) own->AbsentAbove = FParent->FBindings.Stamp();
+    if (own && (own->FrameLocal || TBindings::Visible(*own))) {
+        own->Value = std::move(value);
+        return own;
     }
-    own->Value = std::move(value);
-    return own;
+    // Not bound here: a binding up the chain takes the value, else this context binds it.
+    const TIEContext* holder = nullptr;
+    if (FParent)
+        if (TBinding* up = FParent->FindBinding(name, holder, hint)) {
+            up->Value = std::move(value);
+            return up;
+        }
+    return FBindings.Append(name, std::move(value));
 }
 
 TBinding* TIEContext::SetLocalBinding(std::string_view name, TRefPtr<IIEValue> value) {

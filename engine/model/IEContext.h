@@ -77,11 +77,9 @@ public:
     TRefPtr<IIEValue> Value;
     std::string Name;
     // A slot of a deffunction's frame for a variable its body binds: while it has no value the
-    // name is not bound in its context, and lookups pass it by (see TIEContext::TakeFrame).
+    // name is not bound in its context, and reads pass it by to the caller's variables (see
+    // TIEContext::TakeFrame); a bind always sets the slot, so that no caller sees it.
     bool FrameLocal = false;
-    // For a frame slot: the stamp (TBindings::Stamp) of the root's names when the root was last
-    // found to lack this name, 0 when unknown.
-    uint64_t AbsentAbove = 0;
 };
 
 class TIEContext;
@@ -181,7 +179,6 @@ private:
         b.Position = {};
         b.FixedSerial = 0;
         b.FrameLocal = false;
-        b.AbsentAbove = 0;
     }
     // Lays the table out as the frame's slots, without values.
     void Shape(const TFrameLayout& layout);
@@ -341,10 +338,8 @@ public:
                 return up;
             }
         TBinding* b = SlotAt(hint, name);
-        // A frame slot without a value takes it at once where the root still lacks the name as
-        // it did when last looked (a stamp of 0 is none: the root's names changed since).
-        if (b && (TBindings::Visible(*b) || (b->AbsentAbove != 0 && FParent && !FParent->FParent &&
-                                             b->AbsentAbove == FParent->FBindings.FStamp))) {
+        // A frame slot takes the value even without one: what a deffunction binds is its own.
+        if (b && (b->FrameLocal || TBindings::Visible(*b))) {
             b->Value = std::move(value);
             return b;
         }

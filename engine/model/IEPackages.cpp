@@ -857,6 +857,12 @@ TRefPtr<IIEValue> TInterpretedFunction::Execute(IFunCall* call, TIEContext* cont
             else
                 child->SetLocalBinding(name, IEEmptyAtom());
         }
+        // What the body binds stays in its context here too (see CompileFrame).
+        if (FLayout.Id == 0) CompileFrame();
+        TBindings& bindings = child->Bindings();
+        for (size_t i = static_cast<size_t>(FLayout.ParameterCount); i < FLayout.Names.size(); ++i)
+            if (!bindings.FindSlot(FLayout.Names[i]))
+                bindings.Append(FLayout.Names[i], nullptr)->FrameLocal = true;
         return RunBody(child);
     }
     // The context is a frame a call before this one gave back, with a binding per parameter and
@@ -893,6 +899,11 @@ TRefPtr<IIEValue> TInterpretedFunction::RunBody(TIEContext* child) {
 }
 
 namespace {
+
+// Whether a variable's name is written as a global's (?*name*).
+bool IsGlobalVariableName(std::string_view name) {
+    return name.size() >= 2 && name.front() == '*' && name.back() == '*';
+}
 
 // The variable a value names, null for any other value.
 const TIEText* VariableText(const IIEValue* value) {
@@ -937,8 +948,10 @@ void TInterpretedFunction::CompileFrame() {
                                    ? static_cast<const TIEValue&>(value).CallPayload()
                                    : nullptr;
         if (!call || call->ArgumentCount() < 1 || call->GetFunctionName() != "bind") return;
+        // A global variable (?*name*) is the engine's, not the call's: it gets no slot.
         if (const TIEText* name = VariableText(call->GetArgument(0).get()))
-            if (slotOf(name->Text()) < 0) layout.Names.emplace_back(name->Text());
+            if (!IsGlobalVariableName(name->Text()) && slotOf(name->Text()) < 0)
+                layout.Names.emplace_back(name->Text());
     };
     for (const auto& action : *FActions)
         VisitExpression(action.get(), collect);
