@@ -412,6 +412,19 @@ std::string TRule::FirstUnboundActionVariable() const {
     return scan.Result();
 }
 
+std::string TRule::FirstFieldBeforeAddress(int32_t& patternIndex) const {
+    for (const auto& address : FBindings) {
+        if (address->SlotName != PatternSlotName) continue;
+        for (const auto& field : FBindings)
+            if (field->Name == address->Name && field->SlotName != PatternSlotName &&
+                field->FactIndex < address->FactIndex && !IsNegatedBinding(*field)) {
+                patternIndex = field->FactIndex;
+                return field->Name;
+            }
+    }
+    return {};
+}
+
 void TRule::PlanLoad() {
     FLoadPlan.clear();
     FLoadNamesUnique = true;

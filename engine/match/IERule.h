@@ -178,6 +178,10 @@ public:
     // of the top level or global. Empty when there is none, or when an action names the
     // variable it binds through an expression (which only the firing knows).
     std::string FirstUnboundActionVariable() const;
+    // The first variable written as a field value in an element (outside not and exists) before
+    // the later element that binds it to its matched fact; `patternIndex` receives the earlier
+    // element. Empty when there is none.
+    std::string FirstFieldBeforeAddress(int32_t& patternIndex) const;
 
     void EvaluateSalience();
     void LoadBindings(const IReteToken& token, TIEContext& context) {

@@ -157,13 +157,14 @@ TRefPtr<IFunCall> TIEPatternMatchTest::BuildFunCall(IReasoner* reasoner,
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          std::string_view leftSlot)
-    : TIESlotTest(type), TokenIndex(tokenIndex), FRightReader(rightSlot), FLeftReader(leftSlot) {}
+    : TIESlotTest(type), TokenIndex(tokenIndex), FLeftIsFact(leftSlot == PatternSlotName),
+      FRightReader(rightSlot), FLeftReader(leftSlot) {}
 
 TIEJoinTest::TIEJoinTest(TSlotTestType type, int32_t tokenIndex, std::string_view rightSlot,
                          int32_t rightSubIndex, std::string_view leftSlot, int32_t leftSubIndex)
     : TIESlotTest(type), RightSubIndex(rightSubIndex), TokenIndex(tokenIndex),
-      LeftSubIndex(leftSubIndex), JoinTestType(tstMultiSlot), FRightReader(rightSlot),
-      FLeftReader(leftSlot) {}
+      LeftSubIndex(leftSubIndex), JoinTestType(tstMultiSlot),
+      FLeftIsFact(leftSlot == PatternSlotName), FRightReader(rightSlot), FLeftReader(leftSlot) {}
 
 void TIEJoinTest::Assign(const TPersistent* source) {
     auto* test = dynamic_cast<const TIEJoinTest*>(source);
@@ -175,6 +176,7 @@ void TIEJoinTest::Assign(const TPersistent* source) {
     TokenIndex = test->TokenIndex;
     LeftSubIndex = test->LeftSubIndex;
     JoinTestType = test->JoinTestType;
+    FLeftIsFact = test->FLeftIsFact;
 }
 
 std::string TIEJoinTest::GetText() const {
@@ -367,6 +369,23 @@ const IIEValue* ElementOfAny(const IIEValue* value, int32_t subIndex) {
 
 void TIEJoinTest::ReadLeftApart(const TIEToken* token, TSide& side) const {
     bool found;
+    if (LeftIsFact()) {
+        // A test on a fact the token does not hold yet is satisfied whatever its type.
+        if (JoinTestType == tstMultiSlot && (!token || TokenIndex >= token->Size())) {
+            side.State = TSide::stPass;
+            return;
+        }
+        const TIEToken* level = token ? token->LevelPtr(TokenIndex) : nullptr;
+        const IFact* left = level ? level->Fact() : nullptr;
+        if (!left) {
+            side.State = TSide::stMissing;
+            return;
+        }
+        side.Hold = TIEValue::CreateInteger(dtFactId, left->GetFactId());
+        side.Value = side.Hold.get();
+        side.State = TSide::stValue;
+        return;
+    }
     if (JoinTestType == tstSlot) {
         const TIEToken* level = token ? token->LevelPtr(TokenIndex) : nullptr;
         const IFact* left = level ? level->Fact() : nullptr;

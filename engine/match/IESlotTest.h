@@ -309,7 +309,7 @@ public:
     // Inline for a slot of a fact no split cut, the usual case: a join reads the left side of
     // each test once per left token it tries, and most of those tokens try one or two partners.
     void ReadLeft(const TIEToken* token, TSide& side) const {
-        if (JoinTestType == tstSlot && token) [[likely]] {
+        if (JoinTestType == tstSlot && token && !LeftIsFact()) [[likely]] {
             const TIEToken* level = token->LevelPtr(TokenIndex);
             const IFact* left = level ? level->Fact() : nullptr;
             if (left && !level->MatchCut()) [[likely]] {
@@ -378,8 +378,13 @@ public:
     // The slot names, which the readers keep (set by the constructors and Assign).
     const std::string& RightSlot() const noexcept { return FRightReader.Name(); }
     const std::string& LeftSlot() const noexcept { return FLeftReader.Name(); }
+    // Whether the left side is the token's fact itself (the left slot is the pattern's own
+    // binding, a variable bound to the matched fact): the right slot is compared with that
+    // fact's address. No memory is hashed on such a test.
+    bool LeftIsFact() const noexcept { return FLeftIsFact; }
 
 private:
+    bool FLeftIsFact = false; // see LeftIsFact
     TSlotReader FRightReader;
     TSlotReader FLeftReader;
 

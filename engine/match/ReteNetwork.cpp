@@ -37,6 +37,8 @@ namespace {
 // Where a rule's compilation failed, after the failure's own message.
 constexpr std::string_view ElementErrorMessage = "%s, in CE %s (%s) of rule %s";
 constexpr std::string_view ActionErrorMessage = "%s, in the actions of rule %s";
+constexpr std::string_view FieldBeforeAddressMessage =
+    "Variable ?%s is used before the element that binds it to a fact";
 
 std::string IntText(int64_t n) {
     return std::to_string(n);
@@ -930,7 +932,7 @@ void TJoinNode::AddMultiSlotJoinTest(TSlotTestType type, int32_t tokenIndex,
 
 void TJoinNode::ChooseHashTest(const std::function<bool(const TIEJoinTest&)>& isFuzzy) {
     auto hashable = [&](const TIEJoinTest* j) {
-        return j && j->SlotTestType() == sttEquals &&
+        return j && j->SlotTestType() == sttEquals && !j->LeftIsFact() &&
                (j->JoinTestType == tstSlot || j->JoinTestType == tstMultiSlot) &&
                !(isFuzzy && isFuzzy(*j));
     };
@@ -2389,9 +2391,10 @@ void TReteNetwork::BuildJoinNodes(TBuild& b) {
                 std::string name = VariableName(*test->SlotValue());
                 TBinding* binding = rule.FindBinding(name, i);
                 if (!binding) RaiseIE(imCorruptedBinding, name);
-                if (binding->FactIndex >= i || binding->SlotName == PatternSlotName) continue;
+                if (binding->FactIndex >= i) continue;
                 const int32_t at = rule.TokenIndexOf(binding->FactIndex);
                 const int32_t sub = test->MultiSlotSubIndex();
+                // A variable bound to a matched fact is compared with that fact itself.
                 if (sub == -1 && binding->SubIndex == -1)
                     join->AddJoinTest(test->SlotTestType(), at, p->GetSlotName(s),
                                       binding->SlotName);
@@ -2517,6 +2520,10 @@ void TReteNetwork::AddRule(TRule& rule) {
         throw EIEException(Format(ActionErrorMessage, Format(IEMessage(imUnknownVariable), name),
                                   rule.RuleName()));
     try {
+        // A field compared with a fact that only a later element matches would compare with
+        // nothing: the earlier element is refused.
+        if (const std::string name = rule.FirstFieldBeforeAddress(b.Pattern); !name.empty())
+            throw EIEException(Format(FieldBeforeAddressMessage, name));
         BuildAlphaNodes(b);
         BuildIntraPatternTests(b);
         BuildJoinNodes(b);
