@@ -412,6 +412,104 @@ std::string TRule::FirstUnboundActionVariable() const {
     return scan.Result();
 }
 
+namespace {
+
+// Walks the actions for a form that fails whatever the facts are: an if without its then, a
+// modify or duplicate of a pattern's fact that names a slot the pattern's template lacks.
+class TActionFormScan {
+public:
+    explicit TActionFormScan(const TRule& rule) : FRule(rule) {}
+
+    // A variable an action binds may hold another fact by the time a modify reads it: every
+    // action is collected before any is checked.
+    void CollectBinds(const IFunCall& call) {
+        const int32_t n = call.ArgumentCount();
+        const std::string& name = call.GetFunctionName();
+        if ((name == "bind" || name == "foreach") && n >= 1)
+            if (const IIEValue* target = call.GetArgument(0).get())
+                FRebound.insert(target->GetDType() == dtVariable ||
+                                        target->GetDType() == dtMultiVariable
+                                    ? VariableName(*target)
+                                    : target->AsString());
+        for (int32_t i = 0; i < n; ++i)
+            if (const IIEValue* argument = call.GetArgument(i).get())
+                if (argument->GetDType() == dtFunCall)
+                    if (TRefPtr<IFunCall> inner = argument->AsFunCall()) CollectBinds(*inner);
+    }
+
+    std::string Fault() const { return FFault; }
+
+    void Value(const IIEValue* value) {
+        if (!value || !FFault.empty()) return;
+        if (value->GetDType() == dtFunCall) {
+            if (TRefPtr<IFunCall> call = value->AsFunCall()) Call(*call);
+        } else if (value->GetDType() == dtList) {
+            if (TRefPtr<IValueVector> items = value->AsList())
+                for (int32_t i = 0; i < items->Count(); ++i)
+                    Value(items->GetItem(i).get());
+        }
+    }
+
+    void Call(const IFunCall& call) {
+        const std::string& name = call.GetFunctionName();
+        const int32_t n = call.ArgumentCount();
+        if (name == "if" && n >= 2 && !IsAtom(call.GetArgument(1).get(), "then")) {
+            FFault = Format(IEMessage(imSyntaxError), IEMessage(imMissingThen));
+            return;
+        }
+        if ((name == "modify" || name == "duplicate") && n >= 1)
+            if (const IFactTemplate* t = BoundTemplate(call.GetArgument(0).get()))
+                for (int32_t i = 1; i < n && FFault.empty(); ++i)
+                    CheckSlot(*t, call.GetArgument(i).get());
+        for (int32_t i = 0; i < n && FFault.empty(); ++i)
+            Value(call.GetArgument(i).get());
+    }
+
+private:
+    static bool IsAtom(const IIEValue* value, std::string_view text) {
+        return value && value->GetDType() == dtAtom && value->AsString() == text;
+    }
+
+    // The template of the pattern whose fact the variable is bound to; null when the value is
+    // no such variable, or an action binds it anew.
+    const IFactTemplate* BoundTemplate(const IIEValue* value) const {
+        if (!value || value->GetDType() != dtVariable) return nullptr;
+        const std::string name = VariableName(*value);
+        if (FRebound.count(name)) return nullptr;
+        const TBinding* b = FRule.FindBinding(name, FRule.PatternCount());
+        if (!b || b->SlotName != PatternSlotName || b->FactIndex < 0 ||
+            b->FactIndex >= FRule.PatternCount())
+            return nullptr;
+        return FRule.GetPattern(b->FactIndex)->FactTemplate().get();
+    }
+
+    // A slot change written as (slot value...) whose slot the template lacks.
+    void CheckSlot(const IFactTemplate& t, const IIEValue* change) {
+        if (!change || change->GetDType() != dtList) return;
+        TRefPtr<IValueVector> group = change->AsList();
+        if (!group || group->Count() == 0) return;
+        const IIEValue* slot = group->GetItem(0).get();
+        if (!slot || slot->GetDType() != dtAtom) return;
+        const std::string slotName = slot->AsString();
+        if (t.IndexOfSlot(slotName) < 0) FFault = Format(IEMessage(imNoSuchSlot), slotName);
+    }
+
+    const TRule& FRule;
+    std::unordered_set<std::string> FRebound;
+    std::string FFault;
+};
+
+} // namespace
+
+std::string TRule::FirstActionFault() const {
+    TActionFormScan scan(*this);
+    for (const auto& action : FActions)
+        if (action) scan.CollectBinds(*action);
+    for (const auto& action : FActions)
+        if (action) scan.Call(*action);
+    return scan.Fault();
+}
+
 std::string TRule::FirstFieldBeforeAddress(int32_t& patternIndex) const {
     for (const auto& address : FBindings) {
         if (address->SlotName != PatternSlotName) continue;

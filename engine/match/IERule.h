@@ -182,6 +182,10 @@ public:
     // the later element that binds it to its matched fact; `patternIndex` receives the earlier
     // element. Empty when there is none.
     std::string FirstFieldBeforeAddress(int32_t& patternIndex) const;
+    // The message of the first action that fails whatever the facts are (an if without then,
+    // a modify or duplicate of a pattern's fact naming a slot its template lacks); empty when
+    // there is none.
+    std::string FirstActionFault() const;
 
     void EvaluateSalience();
     void LoadBindings(const IReteToken& token, TIEContext& context) {

@@ -2519,6 +2519,8 @@ void TReteNetwork::AddRule(TRule& rule) {
     if (const std::string name = rule.FirstUnboundActionVariable(); !name.empty())
         throw EIEException(Format(ActionErrorMessage, Format(IEMessage(imUnknownVariable), name),
                                   rule.RuleName()));
+    if (const std::string fault = rule.FirstActionFault(); !fault.empty())
+        throw EIEException(Format(ActionErrorMessage, fault, rule.RuleName()));
     try {
         // A field compared with a fact that only a later element matches would compare with
         // nothing: the earlier element is refused.
