@@ -44,9 +44,15 @@ public:
     TFuzzyInferenceMethod FuzzyInferenceMethod() const noexcept { return FInference; }
     void SetFuzzyInferenceMethod(TFuzzyInferenceMethod v) noexcept { FInference = v; }
 
-    // The identifier the next asserted fact gets; a reset or clear numbers from 0 again.
+    // The identifier the next asserted fact gets; a reset or clear numbers from 0 again, in a
+    // new round, so that a fact address of an earlier round names no fact of this one.
     int32_t NextFactId() const noexcept { return FNextFactId; }
-    void RestartNumbering() noexcept { FNextFactId = 0; }
+    void RestartNumbering() noexcept {
+        FNextFactId = 0;
+        ++FNumberingRound;
+    }
+    // The round of the numbering, from 1 (see TIEValue::CreateFactAddress).
+    uint32_t NumberingRound() const noexcept { return FNumberingRound; }
 
     // How many tokens are in flight (changes requested meanwhile are queued). A scope that
     // evaluates user code on the network's behalf (a rule being compiled) counts itself in.
@@ -109,6 +115,7 @@ private:
     std::deque<TRefPtr<IFact>> FPendingAssertions;
     std::deque<TRefPtr<IFact>> FPendingRetractions;
     int32_t FNextFactId = 0;
+    uint32_t FNumberingRound = 1;
     int32_t FPropagating = 0;
     bool FFactDuplication = false;
     TFuzzyCorrelationMethod FCorrelation = fcmMinimum;

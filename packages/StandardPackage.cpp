@@ -983,8 +983,10 @@ TRefPtr<IIEValue> TRenameFunction::Execute(IFunCall* call, TIEContext* context) 
 
 namespace {
 
-TRefPtr<IIEValue> NewFactId(int32_t id) {
-    return TIEValue::CreateInteger(dtFactId, id);
+// The address of the fact just given the identifier: it names that fact only, whatever a reset
+// numbers later.
+TRefPtr<IIEValue> NewFactId(const TInferenceEngine& engine, int32_t id) {
+    return TIEValue::CreateFactAddress(id, engine.NumberingRound());
 }
 
 TRefPtr<IFact> CloneFact(const IFact& fact) {
@@ -1003,10 +1005,21 @@ const IFactTemplate& TemplateOf(const IFact& fact, TRefPtr<IFactTemplate>& hold)
     return *hold;
 }
 
-// The fact of that identifier in working memory (found by identity), or the engine's error.
-TRefPtr<IFact> FactById(TInferenceEngine& engine, int32_t id) {
-    const IFact* fact = engine.Facts().FindID(id);
-    if (!fact) RaiseIE(imNoSuchFact, IntToStr(id));
+// The fact that a fact identifier or address names in working memory (found by identifier),
+// null when there is none: an address made before a reset or clear names no fact after it,
+// as the address of a retracted fact names none.
+const IFact* AddressedFact(TInferenceEngine& engine, const IIEValue& value) {
+    if (&typeid(value) == &typeid(TIEValue))
+        if (const uint32_t round = static_cast<const TIEValue&>(value).FactRound();
+            round != 0 && round != engine.NumberingRound())
+            return nullptr;
+    return engine.Facts().FindID(value.AsFactId());
+}
+
+// The fact that the value names, or the engine's error.
+TRefPtr<IFact> FactById(TInferenceEngine& engine, const IIEValue& value) {
+    const IFact* fact = AddressedFact(engine, value);
+    if (!fact) RaiseIE(imNoSuchFact, IntToStr(value.AsFactId()));
     return TRefPtr<IFact>(const_cast<IFact*>(fact));
 }
 
@@ -1428,7 +1441,7 @@ TRefPtr<IIEValue> TAssertFunction::Execute(IFunCall* call, TIEContext* context) 
             if (const TFactTemplate* t = static_cast<const TFact&>(*fact).Template())
                 t->NoteAssertion(refused);
     }
-    return id == -1 ? IEFalseValue() : NewFactId(id);
+    return id == -1 ? IEFalseValue() : NewFactId(engine, id);
 }
 
 TAssertStringFunction::TAssertStringFunction()
@@ -1442,7 +1455,7 @@ TRefPtr<IIEValue> TAssertStringFunction::Execute(IFunCall* call, TIEContext* con
     int32_t id = -1;
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i)
         id = engine.AssertString(EvalArg(call, i, context)->AsString());
-    return NewFactId(id);
+    return NewFactId(engine, id);
 }
 
 TRetractFunction::TRetractFunction()
@@ -1469,7 +1482,7 @@ TRefPtr<IIEValue> TRetractFunction::Execute(IFunCall* call, TIEContext* context)
     for (int32_t i = 0, n = call->ArgumentCount(); i < n; ++i) {
         if (i > 0) value = EvalArg(call, i, context);
         // Found by identifier alone: no position is counted out.
-        if (const IFact* found = engine.Facts().FindID(value->AsFactId())) {
+        if (const IFact* found = AddressedFact(engine, *value)) {
             const TRefPtr<IFact> fact(const_cast<IFact*>(found));
             engine.RetractFactByID(fact.get());
         }
@@ -1495,13 +1508,13 @@ TModifyFunction::TModifyFunction()
 
 TRefPtr<IIEValue> TModifyFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const TRefPtr<IFact> fact = FactById(engine, EvalArg(call, 0, context)->AsFactId());
+    const TRefPtr<IFact> fact = FactById(engine, *EvalArg(call, 0, context));
     TRefPtr<IFactTemplate> hold;
     auto changes = SlotChanges(call, TemplateOf(*fact, hold), context);
     engine.BeginModify(fact.get());
     ApplySlotChanges(*fact, changes);
     EvaluateFactSlots(*fact, context);
-    return NewFactId(engine.EndModify(fact));
+    return NewFactId(engine, engine.EndModify(fact));
 }
 
 TDuplicateFunction::TDuplicateFunction()
@@ -1511,13 +1524,13 @@ TDuplicateFunction::TDuplicateFunction()
 
 TRefPtr<IIEValue> TDuplicateFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
-    const TRefPtr<IFact> fact = FactById(engine, EvalArg(call, 0, context)->AsFactId());
+    const TRefPtr<IFact> fact = FactById(engine, *EvalArg(call, 0, context));
     TRefPtr<IFactTemplate> hold;
     auto changes = SlotChanges(call, TemplateOf(*fact, hold), context);
     TRefPtr<IFact> copy = CloneFact(*fact);
     copy->SetFactId(-1);
     ApplySlotChanges(*copy, changes);
-    return NewFactId(engine.AssertFact(copy));
+    return NewFactId(engine, engine.AssertFact(copy));
 }
 
 TGetSlotValueFunction::TGetSlotValueFunction()
@@ -1530,10 +1543,9 @@ TRefPtr<IIEValue> TGetSlotValueFunction::Execute(IFunCall* call, TIEContext* con
     switch (value->GetDType()) {
     case dtInteger:
     case dtFactId: {
-        TInferenceEngine& engine = EngineOf(context);
-        const int32_t index = engine.Facts().IndexOfID(value->AsFactId());
-        if (index < 0) RaiseIE(imNoSuchFact, value->GetText());
-        fact = engine.Facts().Item(index);
+        const IFact* found = AddressedFact(EngineOf(context), *value);
+        if (!found) RaiseIE(imNoSuchFact, value->GetText());
+        fact = TRefPtr<IFact>(const_cast<IFact*>(found));
         break;
     }
     case dtFact:

@@ -585,10 +585,12 @@ void TRule::LoadBindings(const IReteToken& token, TIEContext& context, int32_t r
         TRefPtr<IIEValue> value;
         if (step.WholeFact) {
             TIEValue* spare = step.Spare.get();
+            // The address names this fact only, whatever a reset numbers later.
+            const uint32_t round = FEngine->NumberingRound();
             if (spare && spare->RefCount() == 1 && !spare->IsConstant() && !spare->GetOnChange())
-                spare->SetAsFactId(fact->GetFactId());
+                spare->SetAsFactAddress(fact->GetFactId(), round);
             else
-                step.Spare = TIEValue::CreateInteger(dtFactId, fact->GetFactId());
+                step.Spare = TIEValue::CreateFactAddress(fact->GetFactId(), round);
             value = step.Spare;
         } else {
             TRefPtr<IIEValue> hold;

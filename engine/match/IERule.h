@@ -49,6 +49,9 @@ public:
     virtual void AssertGoalFact(const TRefPtr<IFact>& fact) = 0;
     // True when the name is a global variable of the engine.
     virtual bool IsGlobalVariable(std::string_view name) = 0;
+    // The round of the fact numbering that the addresses of matched facts carry; 0 makes
+    // addresses that name whatever fact has their identifier.
+    virtual uint32_t NumberingRound() const noexcept { return 0; }
     // Calls `visit` for every fact of the fact list, in list order (priming a new rule).
     virtual void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) = 0;
     // What renders the fuzzy sets that fuzzy joins make (the engine); none leaves them without.

@@ -393,6 +393,23 @@ TRefPtr<TIEValue> TIEValue::CreateInteger(TIEType kind, int32_t value) {
 }
 
 namespace {
+int64_t PackFactAddress(int32_t id, uint32_t round) noexcept {
+    return static_cast<int64_t>((uint64_t{round} << 32) | static_cast<uint32_t>(id));
+}
+} // namespace
+
+TRefPtr<TIEValue> TIEValue::CreateFactAddress(int32_t id, uint32_t round) {
+    TRefPtr<TIEValue> v(new TIEValue());
+    v->FType = dtFactId;
+    v->FInt = PackFactAddress(id, round);
+    return v;
+}
+
+void TIEValue::SetAsFactAddress(int32_t id, uint32_t round) {
+    SetNumber(dtFactId, PackFactAddress(id, round));
+}
+
+namespace {
 
 // The shared values of the small integers, made on first use and never freed (a value may be
 // released on any thread, up to the very end).
@@ -758,7 +775,7 @@ double TIEValue::AsFloat() const {
     case dtInteger:
     case dtFactId:
     case dtDescriptor:
-        return static_cast<double>(FInt);
+        return static_cast<double>(static_cast<int32_t>(FInt));
     case dtFloat:
         return FFloat;
     case dtFuzzy:
@@ -891,7 +908,7 @@ std::string TIEValue::GetText() const {
     case dtMultiVariable:
         return "$?" + FTextBlock->Text();
     case dtFactId:
-        return "<Fact-" + IntText(FInt) + ">";
+        return "<Fact-" + IntText(static_cast<int32_t>(FInt)) + ">";
     case dtFunCall:
         return FCall ? FCall->GetText() : std::string();
     case dtFact:
@@ -921,8 +938,9 @@ std::string TIEValue::GetText() const {
 int32_t TIEValue::GetHashCode() const {
     if (IsTextType(FType)) return FTextBlock->Hash();
     switch (FType) {
+    case dtFactId: // the round takes no part
+        return static_cast<int32_t>(FInt);
     case dtInteger:
-    case dtFactId:
     case dtDescriptor:
     case dtExternalAddress:
         return FoldHash(FInt);

@@ -92,6 +92,16 @@ public:
     // Constructors by kind; a kind that does not fit raises "Value and type mismatch".
     static TRefPtr<TIEValue> Create();
     static TRefPtr<TIEValue> CreateInteger(TIEType kind, int32_t value);
+    // A fact address: the fact's identifier and the round of the numbering it was given in
+    // (kept above the identifier's 32 bits). Reset and clear number from 0 again in a new round,
+    // so an address of a fact they removed names no fact that comes after; round 0 names
+    // whatever fact has the identifier. The round takes no part in comparisons or texts.
+    static TRefPtr<TIEValue> CreateFactAddress(int32_t id, uint32_t round);
+    void SetAsFactAddress(int32_t id, uint32_t round);
+    // The round of a fact address, 0 for any other value.
+    uint32_t FactRound() const noexcept {
+        return FType == dtFactId ? static_cast<uint32_t>(static_cast<uint64_t>(FInt) >> 32) : 0;
+    }
     static TRefPtr<TIEValue> CreateText(TIEType kind, std::string_view text);
     // Shares an existing text block (no copy of the characters).
     static TRefPtr<TIEValue> CreateText(TIEType kind, TRefPtr<TIEText> text);
@@ -118,7 +128,7 @@ public:
     // The number of an integer, fact-identifier, descriptor or float value as AsFloat reads it;
     // only for those kinds.
     double NumberPayload() const noexcept {
-        return FType == dtFloat ? FFloat : static_cast<double>(FInt);
+        return FType == dtFloat ? FFloat : static_cast<double>(static_cast<int32_t>(FInt));
     }
     // The 32-bit number of an integer, fact-identifier or descriptor value, as SameKindEquals
     // compares it; only for those kinds.
