@@ -348,22 +348,26 @@ TEST(IEContextBindings, FrameSlotsAreBoundOnlyWhileTheyHaveValues) {
     uint16_t hint = 1;
     frame->SetBinding("x", Int(2), hint);
     EXPECT_EQ(frame->FindBinding("x")->Value->AsInteger(), 2);
-    // A name the root holds is the root's: the slot stays unbound.
+    // A name the root holds too is the call's own once the body binds it: the root keeps its
+    // value, and reads the slot without a value passes by go to the root.
+    EXPECT_EQ(frame->FindBinding("g")->Value->AsInteger(), 1);
     uint16_t global = 2;
     frame->SetBinding("g", Int(3), global);
-    EXPECT_EQ(root.FindBinding("g")->Value->AsInteger(), 3);
-    EXPECT_EQ(frame->Bindings().Item(2)->Value, nullptr);
-    // Also when the root gains the name after the slot found it absent there.
+    EXPECT_EQ(root.FindBinding("g")->Value->AsInteger(), 1);
+    EXPECT_EQ(frame->FindBinding("g")->Value->AsInteger(), 3);
+    // Also when the root gains the name after the slot was bound, and through the setter that
+    // takes no hint.
     uint16_t late = 3;
     frame->SetBinding("late", Int(4), late);
     frame->Bindings().Item(3)->Value = nullptr;
-    frame->SetBinding("late", Int(5), late);
-    EXPECT_EQ(frame->Bindings().Item(3)->Value->AsInteger(), 5);
-    frame->Bindings().Item(3)->Value = nullptr;
     root.AddBinding("late", Int(6));
     frame->SetBinding("late", Int(8), late);
-    EXPECT_EQ(root.FindBinding("late")->Value->AsInteger(), 8);
-    EXPECT_EQ(frame->Bindings().Item(3)->Value, nullptr);
+    EXPECT_EQ(root.FindBinding("late")->Value->AsInteger(), 6);
+    EXPECT_EQ(frame->Bindings().Item(3)->Value->AsInteger(), 8);
+    frame->Bindings().Item(3)->Value = nullptr;
+    frame->SetBinding("late", Int(9));
+    EXPECT_EQ(root.FindBinding("late")->Value->AsInteger(), 6);
+    EXPECT_EQ(frame->Bindings().Item(3)->Value->AsInteger(), 9);
 
     // Given back, it comes again for its layout, in place and without values.
     TIEContext::GiveBackFrame(std::move(frame));

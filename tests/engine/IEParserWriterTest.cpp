@@ -51,6 +51,7 @@ TEST(ConstructWriter, RuleDeclareLineOnlyWhenNeeded) {
 
 TEST(ConstructWriter, CallsWithSlotPairsFactsAndComments) {
     TEngine e;
+    e.ExecuteCommand("(deftemplate a (slot x) (multislot y))");
     e.ExecuteCommand("(defrule r ?f <- (a) => (modify ?f (x 3) (y a b)) (assert (p 1) (q))\r\n"
                      "    ; note\r\n    (g))");
     TRule* r = e.Rules().Find("r");

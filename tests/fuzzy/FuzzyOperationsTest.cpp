@@ -151,10 +151,12 @@ TEST(FuzzyDefuzzify, CorrelateClipsOrScales) {
     auto s = MakeSet("s", {{0, 0}, {1, 1}, {2, 0}});
     s->Correlate(true, 0.5);
     EXPECT_EQ(Text(*s), "((0.0000 0.0000) (1.0000 0.5000) (2.0000 0.0000) )");
-    // Clipping adds the points where the set crosses the strength: a plateau, not a peak.
+    // Clipping adds the points where the set crosses the strength: a plateau, not a peak. The
+    // peak's point stays, lowered to the strength.
     auto t = MakeSet("t", {{0, 0}, {1, 1}, {2, 0}});
     t->Correlate(false, 0.5);
-    EXPECT_EQ(Text(*t), "((0.0000 0.0000) (0.5000 0.5000) (1.5000 0.5000) (2.0000 0.0000) )");
+    EXPECT_EQ(Text(*t), "((0.0000 0.0000) (0.5000 0.5000) (1.0000 0.5000) (1.5000 0.5000) "
+                        "(2.0000 0.0000) )");
     EXPECT_DOUBLE_EQ(t->MaxY(), 0.5);
 }
 

@@ -127,7 +127,7 @@ TEST(FuzzyVariable, InferFiresAtTheThreshold) {
     ASSERT_TRUE(r);
     // The conclusion is clipped at the degree.
     EXPECT_EQ(r->ValuesAsString(),
-              "((2.0000 0.0000) (2.5000 0.5000) (3.5000 0.5000) (4.0000 0.0000) )");
+              "((2.0000 0.0000) (2.5000 0.5000) (3.0000 0.5000) (3.5000 0.5000) (4.0000 0.0000) )");
     EXPECT_EQ(b->ValuesAsString(), "((2.0000 0.0000) (3.0000 1.0000) (4.0000 0.0000) )");
     v->SetThreshold(0.5001);
     EXPECT_FALSE(v->Infer(*a, *b, *x, nullptr));
