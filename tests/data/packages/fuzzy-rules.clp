@@ -40,8 +40,9 @@
 (facts)
 ; Correlation of a conclusion with a strength of 0.24 (a reading at 62 on a rising term):
 ; minimum correlation clips each conclusion at 0.24, adding the points where it crosses that
-; grade (rising: (62 0.24), falling: (38 0.24), triangle: (31 0.24) and (69 0.24)); product
-; correlation scales every grade by 0.24.
+; grade (rising: (62 0.24), falling: (38 0.24), triangle: (31 0.24) and (69 0.24)) and keeping
+; every point of the term (the triangle's peak lowered to (50 0.24)); product correlation scales
+; every grade by 0.24.
 (clear)
 (deftype level extends (type FUZZY) (range 0 100)
     (values (term rising ((50 0) (100 1))) (term falling ((0 1) (50 0)))
