@@ -37,3 +37,12 @@
 (deffunction one (?a) ?a)
 (deffunction swap (?b ?a) (str-cat ?a ?b))
 (printout t (pick x y z) " " (one q) " " (swap 1 2) " " (pick (one u) (swap v w) (one t)) crlf)
+; Nothing a deffunction binds is seen by its caller, at the top level too; a variable of the
+; caller that the body does not bind is still read through. Expected: 3 99 3, then 13 3.
+(deffunction h () (bind ?u 99) ?u)
+(bind ?u 3)
+(h)
+?u
+(deffunction reads () (bind ?w (+ ?u 10)) ?w)
+(reads)
+?u
