@@ -382,6 +382,18 @@ bool TInferenceEngine::IsGlobalVariable(std::string_view name) {
     return FGlobalVariables->ContainsKey(name);
 }
 
+bool TInferenceEngine::SlotInTemplateOrHeir(const IFactTemplate& factTemplate,
+                                            std::string_view slot) {
+    if (factTemplate.IndexOfSlot(slot) >= 0) return true;
+    for (IFactTemplate* heir : FFactTemplates->ParentsFirstOrder())
+        for (TRefPtr<IFactTemplate> up = heir->GetParent(); up; up = up->GetParent())
+            if (up.get() == &factTemplate) {
+                if (heir->IndexOfSlot(slot) >= 0) return true;
+                break;
+            }
+    return false;
+}
+
 void TInferenceEngine::RuleEngineAttached(TRule& rule) {
     FRules->PutRule(rule.RuleName(), &rule);
 }

@@ -207,6 +207,7 @@ public:
     // The numbering of facts and rules.
     int32_t NextFactId() const noexcept override { return FMemory->NextFactId(); }
     uint32_t NumberingRound() const noexcept override { return FMemory->NumberingRound(); }
+    bool SlotInTemplateOrHeir(const IFactTemplate& factTemplate, std::string_view slot) override;
     // The next rule number, counted up (each new rule draws one).
     int32_t NextRuleIndex() override { return FNextRuleIndex++; }
     // The next new rule is number 0 again.

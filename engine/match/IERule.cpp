@@ -491,7 +491,9 @@ private:
         const IIEValue* slot = group->GetItem(0).get();
         if (!slot || slot->GetDType() != dtAtom) return;
         const std::string slotName = slot->AsString();
-        if (t.IndexOfSlot(slotName) < 0) FFault = Format(IEMessage(imNoSuchSlot), slotName);
+        IRuleEngine* engine = FRule.Engine();
+        if (engine && !engine->SlotInTemplateOrHeir(t, slotName))
+            FFault = Format(IEMessage(imNoSuchSlot), slotName);
     }
 
     const TRule& FRule;

@@ -52,6 +52,11 @@ public:
     // The round of the fact numbering that the addresses of matched facts carry; 0 makes
     // addresses that name whatever fact has their identifier.
     virtual uint32_t NumberingRound() const noexcept { return 0; }
+    // Whether a fact that a pattern on the template matches may have the slot: the template or
+    // one that extends it (whose facts the pattern matches too) has it.
+    virtual bool SlotInTemplateOrHeir(const IFactTemplate& factTemplate, std::string_view slot) {
+        return factTemplate.IndexOfSlot(slot) >= 0;
+    }
     // Calls `visit` for every fact of the fact list, in list order (priming a new rule).
     virtual void ForEachFact(const std::function<void(const TRefPtr<IFact>&)>& visit) = 0;
     // What renders the fuzzy sets that fuzzy joins make (the engine); none leaves them without.
