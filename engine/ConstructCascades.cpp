@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/EngineTables.h"
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
 
 namespace ie {
 
@@ -63,6 +65,29 @@ bool TemplateUsesType(IFactTemplate& factTemplate, const IIEDefinedType* type) {
     return false;
 }
 
+bool FunctionUsesTemplate(const TInterpretedFunction& function, const IFactTemplate* factTemplate) {
+    for (const auto& action : function.Actions())
+        if (MentionsTemplate(action.get(), factTemplate)) return true;
+    return false;
+}
+
+// The deffunctions whose bodies hold facts of the template, by name.
+std::vector<TInterpretedFunction*> FunctionsUsing(TUserFunctions& functions,
+                                                  const IFactTemplate* factTemplate) {
+    std::vector<TInterpretedFunction*> users;
+    if (functions.DeffunctionCount() == 0) return users;
+    for (const auto& entry : functions)
+        if (auto* f = dynamic_cast<TInterpretedFunction*>(entry.Intf().get()))
+            if (FunctionUsesTemplate(*f, factTemplate)) users.push_back(f);
+    return users;
+}
+
+bool HasFactsOf(TInferenceEngine& engine, const IFactTemplate* factTemplate) {
+    for (const auto& fact : engine.Facts().Items())
+        if (fact && fact->GetTemplate().get() == factTemplate) return true;
+    return false;
+}
+
 void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate) {
     for (TFactSet* set : sets.Items()) {
         TFactSetFacts& facts = set->Facts();
@@ -75,15 +100,44 @@ void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate) {
 
 } // namespace
 
+void TConstructCascades::CheckTemplateRemovable(IFactTemplate* factTemplate) {
+    if (!factTemplate) return;
+    // Rules and facts go with the template; a deffunction or a global is the user's own code,
+    // which would no longer read back once the template is gone: the removal is refused.
+    std::string users;
+    for (const TInterpretedFunction* f : FunctionsUsing(FEngine.UserFunctions(), factTemplate))
+        users += (users.empty() ? "deffunction " : ", deffunction ") + f->GetFunctionName();
+    for (const auto& entry : FEngine.GlobalVariables())
+        if (MentionsTemplate(dynamic_cast<IIEValue*>(entry.Intf().get()), factTemplate))
+            users += (users.empty() ? "global ?*" : ", global ?*") + entry.Key() + "*";
+    if (!users.empty())
+        throw EIEException(Format("Cannot remove the fact template %s: %s use it",
+                                  factTemplate->GetName(), users));
+}
+
+void TConstructCascades::CheckTemplateReplaceable(IFactTemplate* factTemplate) {
+    if (!factTemplate || !FEngine.FiringActivation()) return;
+    bool used = HasFactsOf(FEngine, factTemplate);
+    for (const auto& entry : FEngine.Rules()) {
+        if (used) break;
+        used = RuleUsesTemplate(*static_cast<TRule*>(entry.Value()), factTemplate);
+    }
+    if (used)
+        throw EIEException(Format("Redefining the fact template %s is not allowed while rules "
+                                  "fire: rules or facts use it",
+                                  factTemplate->GetName()));
+}
+
 void TConstructCascades::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     if (!factTemplate) return;
     FEngine.WorkingMemory().RetractFactsOf(factTemplate);
     ClearFactSetFactsOf(FEngine.FactSets(), factTemplate);
-    // Every rule with a pattern on the template goes.
+    // Every rule that uses the template goes: one with a pattern on it, and one whose actions
+    // assert or hold its facts, which could only fail from now on and would not read back.
     TRules& rules = FEngine.Rules();
     std::vector<std::string> names;
     for (const auto& entry : rules)
-        if (RuleHasPatternOn(*static_cast<TRule*>(entry.Value()), factTemplate))
+        if (RuleUsesTemplate(*static_cast<TRule*>(entry.Value()), factTemplate))
             names.push_back(entry.Key());
     for (const auto& name : names)
         rules.RemoveRule(name);
@@ -114,6 +168,16 @@ void TConstructCascades::RebuildTemplateDependants(IFactTemplate* oldTemplate,
         lines.push_back({FEngine.FormatFact(*fact), true});
     });
     ClearFactSetFactsOf(FEngine.FactSets(), oldTemplate);
+    // Deffunctions whose bodies hold facts of the template are read again too (before the
+    // rules, which may call them).
+    TUserFunctions& functions = FEngine.UserFunctions();
+    std::vector<std::string> functionNames;
+    for (TInterpretedFunction* f : FunctionsUsing(functions, oldTemplate)) {
+        functionNames.push_back(f->GetFunctionName());
+        lines.push_back({FEngine.FormatDeffunction(*f), false});
+    }
+    for (const auto& name : functionNames)
+        functions.RemoveFunction(name);
     TRules& rules = FEngine.Rules();
     std::vector<std::string> names;
     for (const auto& entry : rules) {

@@ -440,6 +440,14 @@ void TInferenceEngine::RemoveRule(TRule* rule) {
     if (!FRun->RetireWhileFiring(rule)) rule->Free();
 }
 
+void TInferenceEngine::CheckTemplateRemovable(IFactTemplate* factTemplate) {
+    TConstructCascades(*this).CheckTemplateRemovable(factTemplate);
+}
+
+void TInferenceEngine::CheckTemplateReplaceable(IFactTemplate* factTemplate) {
+    TConstructCascades(*this).CheckTemplateReplaceable(factTemplate);
+}
+
 void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     FConstructSink->ForgetLastTemplate();
     TConstructCascades(*this).RemoveTemplateDependants(factTemplate);
