@@ -88,13 +88,42 @@ bool HasFactsOf(TInferenceEngine& engine, const IFactTemplate* factTemplate) {
     return false;
 }
 
-void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate) {
+// Whether a fact-set line not parsed (yet, or again) names the template first.
+bool LineNamesTemplate(const std::string& line, const IFactTemplate* factTemplate) {
+    const size_t start = line.find_first_not_of(" \t\r\n(");
+    if (start == std::string::npos || line.find('(') > start) return false;
+    const size_t end = line.find_first_of(" \t\r\n()", start);
+    return line.compare(start, end == std::string::npos ? std::string::npos : end - start,
+                        factTemplate->GetName()) == 0;
+}
+
+// The fact-set facts of the template: read again from their lines, or, with `remove`, gone
+// with the template (a reset would read them against no template, and a saved deffacts would
+// not load).
+void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate, bool remove) {
     for (TFactSet* set : sets.Items()) {
         TFactSetFacts& facts = set->Facts();
-        for (int32_t i = 0; i < facts.Count(); ++i) {
+        for (int32_t i = facts.Count() - 1; i >= 0; --i) {
             auto fact = facts.GetInterfaceAs<IFact>(i);
-            if (fact && fact->GetTemplate().get() == factTemplate) facts.PutInterface(i, nullptr);
+            const bool of = fact ? fact->GetTemplate().get() == factTemplate
+                                 : remove && LineNamesTemplate(facts.Get(i), factTemplate);
+            if (!of) continue;
+            if (remove)
+                facts.Delete(i);
+            else
+                facts.PutInterface(i, nullptr);
         }
+    }
+}
+
+// The templates that extend the old one extend the new one instead (none, when it is removed:
+// they keep the slots they took over, and what is saved of them reads back).
+void ReparentChildrenOf(TFactTemplates& templates, const IFactTemplate* oldTemplate,
+                        IFactTemplate* newTemplate) {
+    for (const auto& entry : templates) {
+        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        if (t && t != oldTemplate && t->GetParent().get() == oldTemplate)
+            t->SetParent(TRefPtr<IFactTemplate>(newTemplate));
     }
 }
 
@@ -131,7 +160,8 @@ void TConstructCascades::CheckTemplateReplaceable(IFactTemplate* factTemplate) {
 void TConstructCascades::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     if (!factTemplate) return;
     FEngine.WorkingMemory().RetractFactsOf(factTemplate);
-    ClearFactSetFactsOf(FEngine.FactSets(), factTemplate);
+    ClearFactSetFactsOf(FEngine.FactSets(), factTemplate, true);
+    ReparentChildrenOf(FEngine.FactTemplates(), factTemplate, nullptr);
     // Every rule that uses the template goes: one with a pattern on it, and one whose actions
     // assert or hold its facts, which could only fail from now on and would not read back.
     TRules& rules = FEngine.Rules();
@@ -167,7 +197,8 @@ void TConstructCascades::RebuildTemplateDependants(IFactTemplate* oldTemplate,
     FEngine.WorkingMemory().RetractFactsOf(oldTemplate, [&](const TRefPtr<IFact>& fact) {
         lines.push_back({FEngine.FormatFact(*fact), true});
     });
-    ClearFactSetFactsOf(FEngine.FactSets(), oldTemplate);
+    ClearFactSetFactsOf(FEngine.FactSets(), oldTemplate, false);
+    ReparentChildrenOf(FEngine.FactTemplates(), oldTemplate, newTemplate);
     // Deffunctions whose bodies hold facts of the template are read again too (before the
     // rules, which may call them).
     TUserFunctions& functions = FEngine.UserFunctions();
