@@ -157,6 +157,21 @@ void TConstructCascades::CheckTemplateReplaceable(IFactTemplate* factTemplate) {
                                   factTemplate->GetName()));
 }
 
+void TConstructCascades::CheckTypeChange(IIEDefinedType* type, bool replacing) {
+    if (!type) return;
+    std::vector<TRefPtr<IFactTemplate>> users;
+    for (const auto& entry : FEngine.FactTemplates()) {
+        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        if (t && TemplateUsesType(*t, type)) users.emplace_back(t);
+    }
+    for (const auto& t : users) {
+        if (replacing)
+            CheckTemplateReplaceable(t.get());
+        else
+            CheckTemplateRemovable(t.get());
+    }
+}
+
 void TConstructCascades::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     if (!factTemplate) return;
     FEngine.WorkingMemory().RetractFactsOf(factTemplate);

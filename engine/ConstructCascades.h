@@ -23,6 +23,8 @@ public:
     void CheckTemplateRemovable(IFactTemplate* factTemplate);
     // Raises while rules fire when rules or facts use the template.
     void CheckTemplateReplaceable(IFactTemplate* factTemplate);
+    // Those checks for every template with a slot of the type.
+    void CheckTypeChange(IIEDefinedType* type, bool replacing);
     // Retracts the template's facts, drops them from the fact sets and removes every rule with
     // a pattern on it or an action that holds its facts.
     void RemoveTemplateDependants(IFactTemplate* factTemplate);

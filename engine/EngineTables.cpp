@@ -58,8 +58,9 @@ void TFactTemplates::PutTemplate(std::string_view name, const TRefPtr<IFactTempl
     if (old) {
         if (!AllowReplace(imFactTemplateExists, name)) return;
         // A definition written word for word as the one here changes nothing: the facts,
-        // rules and actions that stand on the template keep it.
-        if (item && FEngine && old->Equals(item.get()) && item->Equals(old.get()) &&
+        // rules and actions that stand on the template keep it. (Told by the written text:
+        // the writer writes all of a template, so that it reads back.)
+        if (item && FEngine &&
             FEngine->FormatFactTemplate(*old) == FEngine->FormatFactTemplate(*item))
             return;
         CheckChangeAllowed("Redefining a fact template");
@@ -303,6 +304,7 @@ void TIEDefinedTypes::PutType(std::string_view name, const TRefPtr<IIEDefinedTyp
     if (old) {
         if (!AllowReplace(imDefinedTypeExists, name)) return;
         CheckChangeAllowed("Redefining a type");
+        if (FEngine) FEngine->CheckTypeChange(old.get(), true);
         ReplaceType(old, type);
         return;
     }
@@ -345,6 +347,7 @@ void TIEDefinedTypes::RemoveType(std::string_view name) {
     TRefPtr<IIEDefinedType> type = Find(name);
     if (!type) return;
     CheckChangeAllowed("Removing a type");
+    if (FEngine) FEngine->CheckTypeChange(type.get(), false);
     type->SetOwner(nullptr);
     if (FEngine && FEngine->OnRemoveDefinedType) FEngine->OnRemoveDefinedType(FEngine, type);
     if (FEngine) FEngine->RemoveTemplatesUsingType(type.get());

@@ -448,6 +448,10 @@ void TInferenceEngine::CheckTemplateReplaceable(IFactTemplate* factTemplate) {
     TConstructCascades(*this).CheckTemplateReplaceable(factTemplate);
 }
 
+void TInferenceEngine::CheckTypeChange(IIEDefinedType* type, bool replacing) {
+    TConstructCascades(*this).CheckTypeChange(type, replacing);
+}
+
 void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     FConstructSink->ForgetLastTemplate();
     TConstructCascades(*this).RemoveTemplateDependants(factTemplate);

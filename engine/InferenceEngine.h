@@ -432,6 +432,9 @@ public:
     // Refuses the replacement of a template that rules or facts use while rules fire: the
     // firing rule's actions hold the template, and would fire again on the facts re-asserted.
     void CheckTemplateReplaceable(IFactTemplate* factTemplate);
+    // The same checks for each template that uses the type, before the type is replaced
+    // (`replacing`) or removed.
+    void CheckTypeChange(IIEDefinedType* type, bool replacing);
     virtual void RemoveTemplateDependants(IFactTemplate* factTemplate);
     virtual void RemoveTemplatesUsingType(IIEDefinedType* type);
     // Drops the queued facts, then clears the network, facts and rules.

@@ -201,6 +201,14 @@ TEST_F(TEngineSafety, ATemplateRedefinedByTheRuleThatUsesItIsKeptOrRefused) {
     EXPECT_EQ(E.FactTemplates().Find("extra")->SlotCount(), 1);
     // Read again with the first definition, word for word the file's: the next load keeps it.
     EXPECT_EQ(Run("(mk) (mk-loading)"), "FALSE\r\n<Fact-7>\r\n");
+    // A type redefined while rules fire would replace the templates on it: refused the same.
+    EXPECT_EQ(Run("(undefrule seen) (deftype small extends (type INTEGER) (range 0 10))"
+                  "(deftemplate box (slot size (type small)))"
+                  "(defrule grow (box (size ?s)) => (printout t"
+                  "  (parse \"(deftype small extends (type INTEGER) (range 0 20))\") crlf))"
+                  "(assert (box (size 4))) (run)"),
+              "TRUE\r\n<Fact-8>\r\nFALSE\r\n1\r\n");
+    EXPECT_EQ(Run("(assert (box (size 15)))").find("ERROR"), 0u);
 }
 
 // undeftemplate takes the rules that assert its facts along with those that match them, so
