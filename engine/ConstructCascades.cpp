@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/EngineTables.h"
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
+#include "engine/model/IEPackages.h"
 
 namespace ie {
 
@@ -63,27 +65,124 @@ bool TemplateUsesType(IFactTemplate& factTemplate, const IIEDefinedType* type) {
     return false;
 }
 
-void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate) {
+bool FunctionUsesTemplate(const TInterpretedFunction& function, const IFactTemplate* factTemplate) {
+    for (const auto& action : function.Actions())
+        if (MentionsTemplate(action.get(), factTemplate)) return true;
+    return false;
+}
+
+// The deffunctions whose bodies hold facts of the template, by name.
+std::vector<TInterpretedFunction*> FunctionsUsing(TUserFunctions& functions,
+                                                  const IFactTemplate* factTemplate) {
+    std::vector<TInterpretedFunction*> users;
+    if (functions.DeffunctionCount() == 0) return users;
+    for (const auto& entry : functions)
+        if (auto* f = dynamic_cast<TInterpretedFunction*>(entry.Intf().get()))
+            if (FunctionUsesTemplate(*f, factTemplate)) users.push_back(f);
+    return users;
+}
+
+bool HasFactsOf(TInferenceEngine& engine, const IFactTemplate* factTemplate) {
+    for (const auto& fact : engine.Facts().Items())
+        if (fact && fact->GetTemplate().get() == factTemplate) return true;
+    return false;
+}
+
+// Whether a fact-set line not parsed (yet, or again) names the template first.
+bool LineNamesTemplate(const std::string& line, const IFactTemplate* factTemplate) {
+    const size_t start = line.find_first_not_of(" \t\r\n(");
+    if (start == std::string::npos || line.find('(') > start) return false;
+    const size_t end = line.find_first_of(" \t\r\n()", start);
+    return line.compare(start, end == std::string::npos ? std::string::npos : end - start,
+                        factTemplate->GetName()) == 0;
+}
+
+// The fact-set facts of the template: read again from their lines, or, with `remove`, gone
+// with the template (a reset would read them against no template, and a saved deffacts would
+// not load).
+void ClearFactSetFactsOf(TFactSets& sets, const IFactTemplate* factTemplate, bool remove) {
     for (TFactSet* set : sets.Items()) {
         TFactSetFacts& facts = set->Facts();
-        for (int32_t i = 0; i < facts.Count(); ++i) {
+        for (int32_t i = facts.Count() - 1; i >= 0; --i) {
             auto fact = facts.GetInterfaceAs<IFact>(i);
-            if (fact && fact->GetTemplate().get() == factTemplate) facts.PutInterface(i, nullptr);
+            const bool of = fact ? fact->GetTemplate().get() == factTemplate
+                                 : remove && LineNamesTemplate(facts.Get(i), factTemplate);
+            if (!of) continue;
+            if (remove)
+                facts.Delete(i);
+            else
+                facts.PutInterface(i, nullptr);
         }
+    }
+}
+
+// The templates that extend the old one extend the new one instead (none, when it is removed:
+// they keep the slots they took over, and what is saved of them reads back).
+void ReparentChildrenOf(TFactTemplates& templates, const IFactTemplate* oldTemplate,
+                        IFactTemplate* newTemplate) {
+    for (const auto& entry : templates) {
+        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        if (t && t != oldTemplate && t->GetParent().get() == oldTemplate)
+            t->SetParent(TRefPtr<IFactTemplate>(newTemplate));
     }
 }
 
 } // namespace
 
+void TConstructCascades::CheckTemplateRemovable(IFactTemplate* factTemplate) {
+    if (!factTemplate) return;
+    // Rules and facts go with the template; a deffunction or a global is the user's own code,
+    // which would no longer read back once the template is gone: the removal is refused.
+    std::string users;
+    for (const TInterpretedFunction* f : FunctionsUsing(FEngine.UserFunctions(), factTemplate))
+        users += (users.empty() ? "deffunction " : ", deffunction ") + f->GetFunctionName();
+    for (const auto& entry : FEngine.GlobalVariables())
+        if (MentionsTemplate(dynamic_cast<IIEValue*>(entry.Intf().get()), factTemplate))
+            users += (users.empty() ? "global ?*" : ", global ?*") + entry.Key() + "*";
+    if (!users.empty())
+        throw EIEException(Format("Cannot remove the fact template %s: %s use it",
+                                  factTemplate->GetName(), users));
+}
+
+void TConstructCascades::CheckTemplateReplaceable(IFactTemplate* factTemplate) {
+    if (!factTemplate || !FEngine.FiringActivation()) return;
+    bool used = HasFactsOf(FEngine, factTemplate);
+    for (const auto& entry : FEngine.Rules()) {
+        if (used) break;
+        used = RuleUsesTemplate(*static_cast<TRule*>(entry.Value()), factTemplate);
+    }
+    if (used)
+        throw EIEException(Format("Redefining the fact template %s is not allowed while rules "
+                                  "fire: rules or facts use it",
+                                  factTemplate->GetName()));
+}
+
+void TConstructCascades::CheckTypeChange(IIEDefinedType* type, bool replacing) {
+    if (!type) return;
+    std::vector<TRefPtr<IFactTemplate>> users;
+    for (const auto& entry : FEngine.FactTemplates()) {
+        auto* t = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        if (t && TemplateUsesType(*t, type)) users.emplace_back(t);
+    }
+    for (const auto& t : users) {
+        if (replacing)
+            CheckTemplateReplaceable(t.get());
+        else
+            CheckTemplateRemovable(t.get());
+    }
+}
+
 void TConstructCascades::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     if (!factTemplate) return;
     FEngine.WorkingMemory().RetractFactsOf(factTemplate);
-    ClearFactSetFactsOf(FEngine.FactSets(), factTemplate);
-    // Every rule with a pattern on the template goes.
+    ClearFactSetFactsOf(FEngine.FactSets(), factTemplate, true);
+    ReparentChildrenOf(FEngine.FactTemplates(), factTemplate, nullptr);
+    // Every rule that uses the template goes: one with a pattern on it, and one whose actions
+    // assert or hold its facts, which could only fail from now on and would not read back.
     TRules& rules = FEngine.Rules();
     std::vector<std::string> names;
     for (const auto& entry : rules)
-        if (RuleHasPatternOn(*static_cast<TRule*>(entry.Value()), factTemplate))
+        if (RuleUsesTemplate(*static_cast<TRule*>(entry.Value()), factTemplate))
             names.push_back(entry.Key());
     for (const auto& name : names)
         rules.RemoveRule(name);
@@ -113,7 +212,18 @@ void TConstructCascades::RebuildTemplateDependants(IFactTemplate* oldTemplate,
     FEngine.WorkingMemory().RetractFactsOf(oldTemplate, [&](const TRefPtr<IFact>& fact) {
         lines.push_back({FEngine.FormatFact(*fact), true});
     });
-    ClearFactSetFactsOf(FEngine.FactSets(), oldTemplate);
+    ClearFactSetFactsOf(FEngine.FactSets(), oldTemplate, false);
+    ReparentChildrenOf(FEngine.FactTemplates(), oldTemplate, newTemplate);
+    // Deffunctions whose bodies hold facts of the template are read again too (before the
+    // rules, which may call them).
+    TUserFunctions& functions = FEngine.UserFunctions();
+    std::vector<std::string> functionNames;
+    for (TInterpretedFunction* f : FunctionsUsing(functions, oldTemplate)) {
+        functionNames.push_back(f->GetFunctionName());
+        lines.push_back({FEngine.FormatDeffunction(*f), false});
+    }
+    for (const auto& name : functionNames)
+        functions.RemoveFunction(name);
     TRules& rules = FEngine.Rules();
     std::vector<std::string> names;
     for (const auto& entry : rules) {

@@ -41,6 +41,13 @@ void TEngineTable::CheckChangeAllowed(std::string_view what) const {
 TFactTemplates::TFactTemplates(TInferenceEngine* engine)
     : TIStringHashTable(101, 0.75f), TEngineTable(engine) {}
 
+namespace {
+// A template leaves the table, or comes (back) into it: see TFactTemplate::Withdrawn.
+void MarkWithdrawn(IFactTemplate* factTemplate, bool withdrawn) {
+    if (auto* t = dynamic_cast<TFactTemplate*>(factTemplate)) t->SetWithdrawn(withdrawn);
+}
+} // namespace
+
 void TFactTemplates::PutTemplate(std::string_view name, const TRefPtr<IFactTemplate>& item) {
     TRefPtr<IFactTemplate> old = Find(name);
     if (old == item && old) return;
@@ -50,11 +57,19 @@ void TFactTemplates::PutTemplate(std::string_view name, const TRefPtr<IFactTempl
     if (old && item && old->GetImplied() && item->GetImplied() && old->Equals(item.get())) return;
     if (old) {
         if (!AllowReplace(imFactTemplateExists, name)) return;
+        // A definition written word for word as the one here changes nothing: the facts,
+        // rules and actions that stand on the template keep it. (Told by the written text:
+        // the writer writes all of a template, so that it reads back.)
+        if (item && FEngine &&
+            FEngine->FormatFactTemplate(*old) == FEngine->FormatFactTemplate(*item))
+            return;
         CheckChangeAllowed("Redefining a fact template");
+        if (FEngine) FEngine->CheckTemplateReplaceable(old.get());
         ReplaceTemplate(old, item);
         return;
     }
     PutEntry(name, item);
+    MarkWithdrawn(item.get(), false);
     if (FEngine && FEngine->OnNewFactTemplate) FEngine->OnNewFactTemplate(FEngine, item.get());
 }
 
@@ -63,7 +78,9 @@ void TFactTemplates::ReplaceTemplate(const TRefPtr<IFactTemplate>& oldTemplate,
     if (FEngine && FEngine->OnRemoveFactTemplate)
         FEngine->OnRemoveFactTemplate(FEngine, oldTemplate.get());
     Remove(oldTemplate->GetName());
+    MarkWithdrawn(oldTemplate.get(), true);
     PutEntry(newTemplate->GetName(), newTemplate);
+    MarkWithdrawn(newTemplate.get(), false);
     // The facts and rules of the old template are made again against the new one.
     if (FEngine) FEngine->RebuildTemplateDependants(oldTemplate.get(), newTemplate.get());
 }
@@ -72,13 +89,19 @@ void TFactTemplates::RemoveTemplate(std::string_view name) {
     TRefPtr<IFactTemplate> t = Find(name);
     if (!t) return;
     CheckChangeAllowed("Removing a fact template");
+    if (FEngine) FEngine->CheckTemplateRemovable(t.get());
     if (FEngine && FEngine->OnRemoveFactTemplate) FEngine->OnRemoveFactTemplate(FEngine, t.get());
     if (FEngine) FEngine->RemoveTemplateDependants(t.get());
-    if (ContainsKey(name)) Remove(name);
+    if (ContainsKey(name)) {
+        Remove(name);
+        MarkWithdrawn(t.get(), true);
+    }
 }
 
 void TFactTemplates::Clear() {
     if (FEngine) FEngine->ClearQueuesNetworkFactsRules();
+    for (const auto& entry : *this)
+        MarkWithdrawn(dynamic_cast<IFactTemplate*>(entry.Intf().get()), true);
     TIStringHashTable::Clear();
     if (FEngine && FEngine->OnClearFactTemplates) FEngine->OnClearFactTemplates(FEngine);
 }
@@ -281,6 +304,7 @@ void TIEDefinedTypes::PutType(std::string_view name, const TRefPtr<IIEDefinedTyp
     if (old) {
         if (!AllowReplace(imDefinedTypeExists, name)) return;
         CheckChangeAllowed("Redefining a type");
+        if (FEngine) FEngine->CheckTypeChange(old.get(), true);
         ReplaceType(old, type);
         return;
     }
@@ -323,6 +347,7 @@ void TIEDefinedTypes::RemoveType(std::string_view name) {
     TRefPtr<IIEDefinedType> type = Find(name);
     if (!type) return;
     CheckChangeAllowed("Removing a type");
+    if (FEngine) FEngine->CheckTypeChange(type.get(), false);
     type->SetOwner(nullptr);
     if (FEngine && FEngine->OnRemoveDefinedType) FEngine->OnRemoveDefinedType(FEngine, type);
     if (FEngine) FEngine->RemoveTemplatesUsingType(type.get());
@@ -526,22 +551,25 @@ std::string TEngineVariables::GetText() const {
     return text;
 }
 
+TRefPtr<IIEValue> TGlobalVariables::BoundValue(const TRefPtr<IIEValue>& value) const {
+    if (!value || value->GetDType() != dtFunCall) return value;
+    std::unique_ptr<TIEContext> child = FEngine->RootContext()->CreateChild();
+    return value->Evaluate(child.get());
+}
+
 void TGlobalVariables::Bind(std::string_view name, const TRefPtr<IIEValue>& value) {
     if (!FEngine) return;
-    TIEContext* root = FEngine->RootContext();
-    TRefPtr<IIEValue> bound = value;
-    if (value && value->GetDType() == dtFunCall) {
-        std::unique_ptr<TIEContext> child = root->CreateChild();
-        bound = value->Evaluate(child.get());
-    }
-    root->SetGlobalBinding(name, bound);
+    FEngine->RootContext()->SetGlobalBinding(name, BoundValue(value));
 }
 
 void TGlobalVariables::PutGlobal(std::string_view name, const TRefPtr<IIEValue>& value) {
     CheckChangeAllowed("Defining a global variable");
+    // The value is worked out before the global is stored: one whose value fails is refused
+    // whole, so that no later reset or saved text meets it again.
+    TRefPtr<IIEValue> bound = FEngine ? BoundValue(value) : value;
     TRefPtr<IIEValue> old;
     Put(name, value, old);
-    Bind(name, value);
+    if (FEngine) FEngine->RootContext()->SetGlobalBinding(name, bound);
 }
 
 void TGlobalVariables::BindAll() {

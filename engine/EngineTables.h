@@ -174,7 +174,7 @@ class TGlobalVariables : public TEngineVariables {
 public:
     using TEngineVariables::TEngineVariables;
     // Stores the defined value and binds the variable in the root context (a call is evaluated
-    // in a fresh child of the root context first).
+    // in a fresh child of the root context first; when that fails nothing is stored).
     void PutGlobal(std::string_view name, const TRefPtr<IIEValue>& value);
     // Binds every global again to its defined value.
     void BindAll();
@@ -185,6 +185,8 @@ public:
 
 private:
     void Bind(std::string_view name, const TRefPtr<IIEValue>& value);
+    // The value a global is bound to: a call's result, anything else as it stands.
+    TRefPtr<IIEValue> BoundValue(const TRefPtr<IIEValue>& value) const;
 };
 
 // The fact sets registered with the engine (not owned), in registration order.

@@ -452,6 +452,18 @@ void TInferenceEngine::RemoveRule(TRule* rule) {
     if (!FRun->RetireWhileFiring(rule)) rule->Free();
 }
 
+void TInferenceEngine::CheckTemplateRemovable(IFactTemplate* factTemplate) {
+    TConstructCascades(*this).CheckTemplateRemovable(factTemplate);
+}
+
+void TInferenceEngine::CheckTemplateReplaceable(IFactTemplate* factTemplate) {
+    TConstructCascades(*this).CheckTemplateReplaceable(factTemplate);
+}
+
+void TInferenceEngine::CheckTypeChange(IIEDefinedType* type, bool replacing) {
+    TConstructCascades(*this).CheckTypeChange(type, replacing);
+}
+
 void TInferenceEngine::RemoveTemplateDependants(IFactTemplate* factTemplate) {
     FConstructSink->ForgetLastTemplate();
     TConstructCascades(*this).RemoveTemplateDependants(factTemplate);

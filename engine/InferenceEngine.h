@@ -428,6 +428,15 @@ public:
     void Notification(TComponent* component, TOperation operation) override;
 
     // --- Cascades used by the tables ---
+    // Refuses, naming them, the removal of a template that deffunctions or globals use (the
+    // cascade does not take them along).
+    void CheckTemplateRemovable(IFactTemplate* factTemplate);
+    // Refuses the replacement of a template that rules or facts use while rules fire: the
+    // firing rule's actions hold the template, and would fire again on the facts re-asserted.
+    void CheckTemplateReplaceable(IFactTemplate* factTemplate);
+    // The same checks for each template that uses the type, before the type is replaced
+    // (`replacing`) or removed.
+    void CheckTypeChange(IIEDefinedType* type, bool replacing);
     virtual void RemoveTemplateDependants(IFactTemplate* factTemplate);
     virtual void RemoveTemplatesUsingType(IIEDefinedType* type);
     // Drops the queued facts, then clears the network, facts and rules.

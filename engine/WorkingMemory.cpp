@@ -54,13 +54,21 @@ int32_t TWorkingMemory::AssertWithInference(const TRefPtr<IFact>& fact,
 
 namespace {
 
+[[noreturn, gnu::noinline]] void RaiseWithdrawn(const TFactTemplate& factTemplate) {
+    throw EIEException(Format("Fact template %s is no longer defined: its facts cannot be asserted",
+                              factTemplate.GetName()));
+}
+
 // Whether the fact has a template, and whether that is fuzzy; the engine's own fact class is
-// asked without a counted reference to its template (every assertion asks).
+// asked without a counted reference to its template (every assertion asks), and one of a
+// template the engine removed is refused.
 bool FactTemplateKind(const IFact* fact, bool& fuzzy) {
     if (!fact) return false;
     if (typeid(*fact) == typeid(TFact)) {
         const TFactTemplate* t = static_cast<const TFact*>(fact)->Template();
         if (t && typeid(*t) == typeid(TFactTemplate)) {
+            if (t->Withdrawn()) [[unlikely]]
+                RaiseWithdrawn(*t);
             fuzzy = t->TFactTemplate::IsFuzzy();
             return true;
         }

@@ -1508,6 +1508,9 @@ TModifyFunction::TModifyFunction()
 
 TRefPtr<IIEValue> TModifyFunction::Execute(IFunCall* call, TIEContext* context) {
     TInferenceEngine& engine = EngineOf(context);
+    // The fact changes in place: asked by a predicate while a token is in flight, the matches
+    // of its old contents would stay where the network holds them.
+    engine.CheckChangeAllowed("Modifying a fact");
     const TRefPtr<IFact> fact = FactById(engine, *EvalArg(call, 0, context));
     TRefPtr<IFactTemplate> hold;
     auto changes = SlotChanges(call, TemplateOf(*fact, hold), context);

@@ -270,6 +270,10 @@ public:
     void RenameSlot(IFactSlot& slot, const std::string& oldName, const std::string& newName);
     // The slot's kinds, default or type changed: the fuzzy and hash caches are stale.
     void MarkChanged() noexcept;
+    // The engine removed or replaced the template: what still holds it (a rule's or a
+    // deffunction's action that is running) can no longer assert its facts.
+    bool Withdrawn() const noexcept { return FWithdrawn; }
+    void SetWithdrawn(bool withdrawn) noexcept { FWithdrawn = withdrawn; }
 
 private:
     friend class TFact;
@@ -304,6 +308,7 @@ private:
     TSlotNameIndex FIndex;
     std::string FName;
     bool FImplied = false;
+    bool FWithdrawn = false;
     TComponent* FOwner;
     IFactServices* FServices;
     intptr_t FTag = 0;

@@ -736,6 +736,29 @@ void TInterpretedFunction::LastReasonerLeft() noexcept {
     // can be freed.
     FActions = TValueVector::Create();
     FLayout.Id = 0;
+    FLeft = true;
+}
+
+void TInterpretedFunction::ReasonerNotify(IReasoner* reasoner, TReasonerAction action) {
+    if (action == raAdded) FLeft = false;
+    TIEUserFunction::ReasonerNotify(reasoner, action);
+}
+
+TRefPtr<IIEValue> TInterpretedFunction::CallCurrent(IFunCall* call, TIEContext* context) {
+    // The call may let go of this function below while it is the only holder.
+    const TRefPtr<IUserFunction> self(this);
+    IReasoner* engine = call ? call->GetReasoner() : nullptr;
+    if (!engine && context) engine = context->Engine();
+    TRefPtr<IUserFunction> current = engine ? engine->FindUserFunction(GetFunctionName()) : nullptr;
+    if (!current) RaiseIE(imFunctionUnimplemented, GetFunctionName());
+    if (current.get() == this) {
+        // Taken back by its engine (a rename passes through leaving it) without being told.
+        FLeft = false;
+        CheckCall(call, context);
+        return Execute(call, context);
+    }
+    if (call) call->SetFunction(current);
+    return current->Call(call, context);
 }
 
 namespace {

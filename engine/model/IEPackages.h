@@ -494,11 +494,23 @@ public:
     void ClearParameters();
     void ClearActions();
 
+    // A call of a function that no engine holds any more (removed, or replaced by a definition
+    // of the same name) runs the engine's current function of that name, which the call holds
+    // from then on; with none there it is the error of an unknown function.
+    TRefPtr<IIEValue> Call(IFunCall* call, TIEContext* context) override {
+        if (FLeft) [[unlikely]]
+            return CallCurrent(call, context);
+        CheckCall(call, context);
+        return Execute(call, context);
+    }
+
 protected:
     TRefPtr<IIEValue> Execute(IFunCall* call, TIEContext* context) override;
     void LastReasonerLeft() noexcept override;
+    void ReasonerNotify(IReasoner* reasoner, TReasonerAction action) override;
 
 private:
+    [[gnu::noinline]] TRefPtr<IIEValue> CallCurrent(IFunCall* call, TIEContext* context);
     void UpdateArgumentCounts();
     // Rebuilds FParameterNames, FDistinctParameters and FPlainParameters from the parameter list.
     void ParametersChanged();
@@ -520,6 +532,8 @@ private:
     // The frame of a call, compiled on the first call after the parameters or the actions
     // changed (Id 0 until then).
     TFrameLayout FLayout;
+    // The last engine let go of the function (its body went with it): see Call.
+    bool FLeft = false;
 };
 
 class TCustomUserFunction;

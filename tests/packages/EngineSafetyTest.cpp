@@ -128,16 +128,21 @@ TEST_F(TEngineSafety, ARuleThatRedefinesItselfRunsItsOldActionsToTheEnd) {
     EXPECT_EQ(E.Rules().Count(), 1);
 }
 
-TEST_F(TEngineSafety, ARuleThatRedefinesItsTemplateIsRebuiltAgainstTheNewOne) {
-    // The rule is made again from its text against the new template, and the facts of the
-    // template are asserted again, which would start it again but for (done).
+// While the rule fires, a new definition of the template it uses is refused (the actions that
+// run hold the template); outside a firing the rule is made again from its text against the
+// new template, and the facts of the template are asserted again, which would start it again
+// but for (done).
+TEST_F(TEngineSafety, ARuleThatRedefinesItsTemplateIsRefusedAndRebuiltOutsideAFiring) {
     EXPECT_EQ(Run("(deftemplate t (slot s))"
                   "(defrule r (t (s ?v)) (not (done)) => (assert (done))"
-                  "  (parse \"(deftemplate t (slot s) (slot extra (default 9)))\")"
+                  "  (printout t (parse \"(deftemplate t (slot s) (slot extra (default 9)))\")"
+                  "    crlf)"
                   "  (printout t v \" \" ?v crlf))"
                   "(reset) (assert (t (s 1))) (run)"),
-              "TRUE\r\n<Fact-1>\r\nv 1\r\n1\r\n");
+              "TRUE\r\n<Fact-1>\r\nFALSE\r\nv 1\r\n1\r\n");
     ASSERT_NE(E.FactTemplates().Find("t"), nullptr);
+    EXPECT_EQ(E.FactTemplates().Find("t")->SlotCount(), 1);
+    EXPECT_EQ(Run("(deftemplate t (slot s) (slot extra (default 9)))"), "");
     EXPECT_EQ(E.FactTemplates().Find("t")->SlotCount(), 2);
     EXPECT_EQ(E.Rules().Count(), 1);
     EXPECT_EQ(Run("(retract 2) (assert (t (s 2))) (run)").find("v 2\r\n") != std::string::npos,
@@ -151,6 +156,126 @@ TEST_F(TEngineSafety, ARuleRemovedByANestedRunFinishesItsOuterFiring) {
               "TRUE\r\n<Fact-1>\r\ninner\r\nouter-done\r\n1\r\n");
     EXPECT_EQ(E.Rules().Find("outer"), nullptr);
     EXPECT_NE(E.Rules().Find("inner"), nullptr);
+}
+
+// A rule action loads a file that defines, word for word, the template its next assert uses:
+// nothing changes, the rule fires once and the fact is asserted once. A different definition
+// of a template that rules or facts use is refused while rules fire, naming the template.
+TEST_F(TEngineSafety, ATemplateRedefinedByTheRuleThatUsesItIsKeptOrRefused) {
+    const std::string same = File("same.clp", "(deftemplate extra (slot k))");
+    const std::string other = File("other.clp", "(deftemplate extra (slot k) (slot w))");
+    EXPECT_EQ(Run("(deftemplate extra (slot k)) (deftemplate go (slot n))"
+                  "(defrule r (go (n ?n)) => (load \"" +
+                  same +
+                  "\") (assert (extra (k 1))))"
+                  "(defrule seen (extra (k ?k)) => (printout t seen \" \" ?k crlf))"
+                  "(assert (go (n 1))) (run 20) (facts)"),
+              "<Fact-1>\r\nseen 1\r\n2\r\n(extra (k 1))\r\n(go (n 1))\r\n(Initial-Fact)\r\n"
+              "For a total of 3 facts.TRUE\r\n");
+    ASSERT_NE(E.Rules().Find("r"), nullptr);
+    EXPECT_EQ(Run("(defrule s (go (n ?n)) => (load \"" + other +
+                  "\") (assert (extra (k 2))))"
+                  "(run)"),
+              "ERROR: Redefining the fact template extra is not allowed while rules fire: rules "
+              "or facts use it (in rule s)\r\n");
+    ASSERT_NE(E.FactTemplates().Find("extra"), nullptr);
+    EXPECT_EQ(E.FactTemplates().Find("extra")->SlotCount(), 1);
+    // Outside a firing the same file replaces it; a deffunction that asserts its facts is read
+    // again against the new template, and its old body, still running, can no longer assert.
+    // Outside a firing a different definition replaces it: the rules that use it are made
+    // again (and meet (go (n 1)) again), and so is a deffunction that asserts its facts.
+    EXPECT_EQ(Run("(deffunction mk () (assert (extra (k 3))))"
+                  "(deffunction mk-loading () (load \"" +
+                  same +
+                  "\") (assert (extra (k 4))))"
+                  "(undefrule s) (undefrule r) (load \"" +
+                  other + "\") (mk) (run) (facts)"),
+              "TRUE\r\nTRUE\r\nTRUE\r\n<Fact-4>\r\nseen 3\r\nseen 1\r\n2\r\n"
+              "(extra (k 1))\r\n(extra (k 3))\r\n(go (n 1))\r\n"
+              "(Initial-Fact)\r\nFor a total of 4 facts.TRUE\r\n");
+    EXPECT_EQ(E.FactTemplates().Find("extra")->SlotCount(), 2);
+    // A running body whose template is replaced under it cannot assert against the old one.
+    EXPECT_EQ(Run("(mk-loading)"), "ERROR: Fact template extra is no longer defined: its facts "
+                                   "cannot be asserted\r\n");
+    ASSERT_NE(E.FactTemplates().Find("extra"), nullptr);
+    EXPECT_EQ(E.FactTemplates().Find("extra")->SlotCount(), 1);
+    // Read again with the first definition, word for word the file's: the next load keeps it.
+    EXPECT_EQ(Run("(mk) (mk-loading)"), "FALSE\r\n<Fact-7>\r\n");
+    // A type redefined while rules fire would replace the templates on it: refused the same.
+    EXPECT_EQ(Run("(undefrule seen) (deftype small extends (type INTEGER) (range 0 10))"
+                  "(deftemplate box (slot size (type small)))"
+                  "(defrule grow (box (size ?s)) => (printout t"
+                  "  (parse \"(deftype small extends (type INTEGER) (range 0 20))\") crlf))"
+                  "(assert (box (size 4))) (run)"),
+              "TRUE\r\n<Fact-8>\r\nFALSE\r\n1\r\n");
+    EXPECT_EQ(Run("(assert (box (size 15)))").find("ERROR"), 0u);
+}
+
+// undeftemplate takes the rules that assert its facts along with those that match them, so
+// nothing goes on asserting facts of a template that is gone and whatever save writes loads
+// back; a deffunction (or a global) that holds its facts refuses the removal, naming them.
+TEST_F(TEngineSafety, UndeftemplateTakesEveryRuleThatUsesItAndWhatSaveWritesLoads) {
+    EXPECT_EQ(Run("(deftemplate victim (slot k) (slot w)) (deftemplate trig (slot n))"
+                  "(defrule maker (trig (n ?n)) => (assert (victim (k 1) (w 5))))"
+                  "(defrule watcher (victim (k ?k)) => (printout t saw \" \" ?k crlf))"
+                  "(defrule keep (trig (n ?n)) => (printout t trig \" \" ?n crlf))"
+                  "(deffunction make-victim () (assert (victim (k 2))))"
+                  "(undeftemplate victim)"),
+              "ERROR: Cannot remove the fact template victim: deffunction make-victim use it\r\n");
+    EXPECT_NE(E.FactTemplates().Find("victim"), nullptr);
+    EXPECT_EQ(E.Rules().Count(), 3);
+    EXPECT_EQ(Run("(undeffunction make-victim) (undeftemplate victim)"
+                  "(rules) (assert (trig (n 1))) (run)"),
+              "TRUE\r\nTRUE\r\n(defrule keep\r\n    (trig (n ?n) )\r\n    =>\r\n"
+              "    (printout t trig \" \" ?n crlf))For a total of 1 rules.TRUE\r\n"
+              "<Fact-1>\r\ntrig 1\r\n1\r\n");
+    const std::string saved = File("saved.clp", "");
+    EXPECT_EQ(Run("(save \"" + saved + "\") (clear) (load \"" + saved + "\") (facts)"),
+              "TRUE\r\nTRUE\r\nTRUE\r\n<Fact-1>\r\nTRUE\r\n(Initial-Fact)\r\n(trig (n 1))\r\n"
+              "For a total of 2 facts.TRUE\r\n");
+}
+
+// A caller of a deffunction that is redefined uses the current definition; one of a removed
+// deffunction gets the error of an unknown function; never an empty value.
+TEST_F(TEngineSafety, DeffunctionsRedefinedOrRemovedWhileCallersHoldThem) {
+    EXPECT_EQ(Run("(deffunction g (?x) (+ ?x 5)) (deftemplate n (slot v))"
+                  "(defrule caller (n (v ?v)) => (printout t g= (g ?v) crlf))"
+                  "(assert (n (v 1))) (run)"
+                  "(deffunction g (?x) (+ ?x 7)) (assert (n (v 100))) (run)"),
+              "<Fact-1>\r\ng=6\r\n1\r\n<Fact-2>\r\ng=107\r\n1\r\n");
+    // The test is bound to the first body when the rule is compiled against the facts there
+    // are; 50 passes neither body.
+    EXPECT_EQ(Run("(deffunction small (?x) (< ?x 10))"
+                  "(defrule t (n (v ?x)) (test (small ?x)) => (printout t small \" \" ?x crlf))"
+                  "(deffunction small (?x) (< ?x 20)) (assert (n (v 50)) (n (v 15))) (run)"),
+              "<Fact-4>\r\nsmall 15\r\ng=22\r\ng=57\r\nsmall 1\r\n4\r\n");
+    EXPECT_EQ(Run("(undeffunction g) (assert (n (v 7))) (run)"),
+              "TRUE\r\n<Fact-5>\r\nsmall 7\r\n"
+              "ERROR: Function is unimplemented or unassigned: g (in rule caller)\r\n");
+    // A recursive deffunction that removes itself at depth 3: the next call down fails.
+    EXPECT_EQ(Run("(deffunction rec (?n) (if (= ?n 3) then (undeffunction rec))"
+                  "  (if (<= ?n 1) then 1 else (+ 1 (rec (- ?n 1)))))"
+                  "(rec 6)"),
+              "ERROR: Function is unimplemented or unassigned: rec\r\n");
+    EXPECT_EQ(Run("(deffunction rec (?n) (if (<= ?n 1) then 1 else (+ 1 (rec (- ?n 1)))))"
+                  "(rec 6)"),
+              "6\r\n");
+}
+
+// A global whose value fails is refused and leaves nothing behind: reset works and what save
+// writes loads back.
+TEST_F(TEngineSafety, AGlobalWhoseValueFailsLeavesNothingBehind) {
+    EXPECT_EQ(Run("(defglobal ?*bad* = (/ 1 0))").find("division by zero") != std::string::npos,
+              true);
+    EXPECT_NE(Run("(defglobal ?*worse* = (no-such-function 3))").find("no-such-function"),
+              std::string::npos);
+    EXPECT_EQ(Run("(defglobal ?*kept* = 1) (defglobal ?*kept* = (/ 1 0))").find("ERROR"), 0u);
+    EXPECT_EQ(E.GlobalVariables().Count(), 1);
+    const std::string saved = File("globals.clp", "");
+    EXPECT_EQ(Run("(reset) (save \"" + saved + "\") (clear) (load \"" + saved + "\") ?*kept*"),
+              "TRUE\r\nTRUE\r\nTRUE\r\nTRUE\r\n<Fact-0>\r\nTRUE\r\n1\r\n");
+    EXPECT_EQ(Run("?*bad*").find("ERROR"), 0u);
+    EXPECT_EQ(Run("(reset) ?*kept*"), "TRUE\r\n1\r\n");
 }
 
 // --- Nesting limits ----------------------------------------------------------------------
@@ -319,6 +444,14 @@ TEST_F(TEngineSafety, ChangesFromPatternAndJoinTestsAreRefused) {
     // A new rule meets the facts there are while it is compiled.
     EXPECT_EQ(Run("(defrule late (p ?x&:(reset)) => )"),
               "ERROR: Reset is not allowed while the engine matches facts\r\n");
+    // A modify in a test changes in place the fact whose token is in flight.
+    EXPECT_EQ(Run("(deftemplate item (slot v))"
+                  "(defrule need2 (item (v 2)) => (printout t need2 crlf))"
+                  "(defrule mod ?f <- (item (v ?v)) (test (and (modify ?f (v 3)) TRUE)) => )"
+                  "(assert (item (v 2)))"),
+              "ERROR: Modifying a fact is not allowed while the engine matches facts\r\n");
+    EXPECT_EQ(Run("(undefrule mod) (run)"), "TRUE\r\nneed2\r\n1\r\n");
+    EXPECT_EQ(Run("(undefrule need2) (undeftemplate item)"), "TRUE\r\nTRUE\r\n");
     EXPECT_EQ(E.Rules().Find("late"), nullptr);
     // The engine goes on with everything that was refused still in place.
     EXPECT_EQ(Run("(facts)"), "(Initial-Fact)\r\n(m 2 )\r\n(p 1 )\r\n(q 1 )\r\n(t (v 1))\r\n"
@@ -352,7 +485,8 @@ TEST_F(TEngineSafety, ChangesAndNestedResetsFromWhatResetEvaluatesAreRefused) {
               "TRUE\r\nERROR: Reset is not allowed while the engine resets\r\n");
     EXPECT_EQ(Run("(undeffacts g) (defglobal ?*h* = (run)) (defrule r => (reset)) (reset)"),
               "TRUE\r\nERROR: Run is not allowed while the engine resets\r\n");
-    EXPECT_NE(Run("(clear) (defglobal ?*g* = 1) (defglobal ?*k* = (reset))")
+    // (The value is worked out once when the global is defined, at the top level.)
+    EXPECT_NE(Run("(clear) (defglobal ?*g* = 1) (defglobal ?*k* = (reset)) (reset)")
                   .find("Reset is not allowed while the engine resets"),
               std::string::npos);
     // With the offending constructs gone, reset works again.
