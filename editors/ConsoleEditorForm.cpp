@@ -280,7 +280,7 @@ void TIEConsoleDlg::BuildWindow() {
 
     connect(FSubmit, &QPushButton::clicked, this, [this] { Submit(); });
     connect(FOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(FCancel, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    connect(FCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(clearWindow, &QAction::triggered, this, [this] { FConsole->ClearOutput(); });
     connect(FActions[caFileNew], &QAction::triggered, this,
             [this] { Guard([this] { FConsole->FileNew(); }); });

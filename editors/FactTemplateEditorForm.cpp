@@ -163,7 +163,9 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     });
     connect(FDynamic, &QCheckBox::toggled, this, [this](bool on) { FMulti->setEnabled(!on); });
     connect(FFrame, &TIETypeEditorFrame::Changed, this, [this] {
-        if (!FLoading) ApplySlot();
+        if (FLoading) return;
+        FTypeEdited = true;
+        ApplySlot();
     });
     TInferenceEngine& e = PrivateEngine();
     auto refresh = [this](auto&&...) { FFrame->RefreshNames(); };
@@ -322,6 +324,8 @@ void TFactTemplatesEditDlg::Selected() {
         FDynamic->setChecked(TFactTemplateEditor::DefaultDynamicChecked(*slot));
         FMulti->setChecked(TFactTemplateEditor::MultiSlotChecked(*slot));
         FFrame->ShowSlotType(*slot);
+        FShownSlot = ShownSlotEdit();
+        FTypeEdited = false;
         FSlotName->setFocus();
     } else {
         FSlotPanel->setVisible(false);
@@ -353,8 +357,10 @@ bool TFactTemplatesEditDlg::ApplySlot() {
     // complaint at a time.
     if (FApplying) return false;
     const TRestore<bool> applying(FApplying, true);
-    TSlotEdit edit{FSlotName->text().toStdString(), FDefault->text().toStdString(),
-                   FMulti->isChecked(), FDynamic->isChecked(), FFrame->CType()};
+    const TSlotEdit edit = ShownSlotEdit();
+    // Passing through a field without changing it applies nothing: applying would give the
+    // slot the frame's own copy of its type, a change the user did not make.
+    if (!FTypeEdited && edit.SameFields(FShownSlot)) return true;
     // The same refused edit finished again (the field regains the focus after the box): the
     // field still shows it marked, the status bar still says why; no second box.
     const std::string attempt = FSlot + '\n' + edit.Name + '\n' + edit.DefaultText + '\n' +
@@ -388,6 +394,11 @@ bool TFactTemplatesEditDlg::ApplySlot() {
     FSlot = slot->GetName();
     Rebuild();
     return true;
+}
+
+TSlotEdit TFactTemplatesEditDlg::ShownSlotEdit() const {
+    return {FSlotName->text().toStdString(), FDefault->text().toStdString(), FMulti->isChecked(),
+            FDynamic->isChecked(), FFrame->CType()};
 }
 
 void TFactTemplatesEditDlg::MarkFault(QLineEdit* fault) {

@@ -132,6 +132,12 @@ public:
     TRule* Replace(const std::string& selectedName);
     void Delete(const std::string& name);
 
+    // Whether the fields differ from what Edit or NewRule put in them.
+    bool FieldsChanged() const;
+    // Keeps what the fields show: replaces the rule they were filled from while the engine has
+    // it, else adds; the kept rule is edited again. Raises as Add and Replace do.
+    TRule* KeepFields();
+
     // A rule's root line in the rules tree, and its child lines: the rule's text without its
     // first and last line, trimmed.
     static std::string RootText(const TRule& rule);
@@ -170,10 +176,15 @@ public:
 
 private:
     void SetEdited(TRule* rule);
+    std::string FieldsText() const;
+    void RememberFields(const std::string& ruleName);
     std::string NewVariable(std::string_view prefix);
 
     TInferenceEngine& FEngine;
     TRule* FEdited = nullptr;
+    // The fields as Edit or NewRule filled them, and the rule they came from (empty: new).
+    std::string FShownFields;
+    std::string FShownName;
 };
 
 } // namespace ie

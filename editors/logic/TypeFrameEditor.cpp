@@ -10,6 +10,7 @@
 #include "editors/logic/EngineReading.h"
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
 #include "platform/Format.h"
 
@@ -57,6 +58,34 @@ std::string BaseKindName(TIEType kind) {
     std::string_view name = IETypeName(kind);
     if (name.starts_with("dt")) name.remove_prefix(2);
     return std::string(name);
+}
+
+std::string TypeKeepComplaint(const IIEDefinedType& type) {
+    if (!type.GetBaseTypes().Contains(dtFuzzy)) return {};
+    const TRefPtr<IFuzzyVariable> variable = type.GetFuzzyVariable();
+    for (int i = 0; variable && i < variable->Count(); ++i) {
+        const TRefPtr<IFuzzySet> term = variable->GetSet(i);
+        if (term && term->Count() == 0)
+            return Format(EmptyFuzzyTermMessage, term->GetName(), type.GetName());
+    }
+    return {};
+}
+
+std::string EngineTypesKeepComplaint(TInferenceEngine& engine) {
+    for (const auto& entry : engine.DefinedTypes())
+        if (const auto* type = dynamic_cast<const IIEDefinedType*>(entry.Intf().get()))
+            if (std::string complaint = TypeKeepComplaint(*type); !complaint.empty())
+                return complaint;
+    auto names = engine.FactTemplates().Keys();
+    while (names->HasNext()) {
+        const TRefPtr<IFactTemplate> t = engine.FactTemplates().Find(names->NextString());
+        for (int32_t i = 0; t && i < t->SlotCount(); ++i)
+            if (const TRefPtr<IIEDefinedType> type = t->SlotAt(i)->GetExtendedTypeInfo())
+                if (std::string complaint = TypeKeepComplaint(*type); !complaint.empty())
+                    return "Slot " + t->GetName() + "." + t->SlotAt(i)->GetName() + ": " +
+                           complaint;
+    }
+    return {};
 }
 
 // ---------------------------------------------------------------------------------------------

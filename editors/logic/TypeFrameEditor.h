@@ -25,6 +25,16 @@ std::string BaseKindName(TIEType kind);
 // The characters a fuzzy term name refuses.
 inline constexpr std::string_view TermFilterChars = " ~`!@#$%^&()={}|\\;:'\",?";
 
+inline constexpr const char* EmptyFuzzyTermMessage =
+    "Fuzzy term \"%s\" of type \"%s\" has no points: give it an expression or delete it";
+
+// Why a type cannot be kept as it stands, empty when it can: a fuzzy term without points
+// (made by New and never given an expression) would not read back, so writing the types back
+// would fail half-way. The complaint names the type and the term.
+std::string TypeKeepComplaint(const IIEDefinedType& type);
+// The first such complaint among an engine's defined types and its templates' slot types.
+std::string EngineTypesKeepComplaint(TInferenceEngine& engine);
+
 // The tabs of the Allowed Values page.
 enum TAllowedTab : uint8_t { atAny, atSymbols, atStrings, atIntegers, atFloats };
 

@@ -46,7 +46,42 @@ TEST_F(FactEditorTest, NewFactShowsMinusOneThenItsIdentifierOnceAdded) {
     ASSERT_GE(id, 0);
     EXPECT_EQ(editor.Grid()[0].Value, std::to_string(id));
     EXPECT_EQ(editor.Grid()[1].Value, "42");
-    EXPECT_EQ(editor.Add(), -1) << "an equal fact is refused and adds nothing";
+    // An equal fact is refused, adds nothing and says so.
+    const int32_t count = E().Facts().Count();
+    try {
+        editor.Add();
+        ADD_FAILURE() << "an equal fact was taken";
+    } catch (const EIEException& e) {
+        EXPECT_EQ(std::string(e.what()), "Fact already exists: " + editor.CurrentText());
+    }
+    EXPECT_EQ(E().Facts().Count(), count);
+}
+
+// Replace onto a fact that is there already keeps the replaced fact; the editor tells what it
+// holds that no Add or Replace took.
+TEST_F(FactEditorTest, ReplaceRefusedKeepsTheFactAndPendingEditsAreSeen) {
+    Run("(deftemplate point (slot x (default 0)))");
+    const int32_t one = E().AssertString("(point (x 1))");
+    E().AssertString("(point (x 2))");
+    TFactEditor editor(E());
+    ASSERT_TRUE(editor.SelectFact(one));
+    EXPECT_FALSE(editor.HasPendingEdit());
+    editor.SetGridValue(1, "2");
+    EXPECT_TRUE(editor.HasPendingEdit()) << "typed, not applied";
+    editor.ApplyGrid();
+    EXPECT_TRUE(editor.HasPendingEdit()) << "applied, not replaced";
+    EXPECT_THROW(editor.Replace(one), EIEException);
+    EXPECT_GE(E().Facts().IndexOfID(one), 0) << "the replaced fact stays";
+    EXPECT_EQ(E().Facts().Count(), 3);
+    editor.SetGridValue(1, "7");
+    editor.ApplyGrid();
+    const int32_t kept = editor.KeepCurrent();
+    EXPECT_EQ(kept, editor.Current()->GetFactId());
+    EXPECT_EQ(editor.CurrentText(), "(point (x 7))");
+    EXPECT_LT(E().Facts().IndexOfID(one), 0) << "kept in place of the fact it was made from";
+    EXPECT_FALSE(editor.HasPendingEdit());
+    ASSERT_TRUE(editor.NewFact("point"));
+    EXPECT_FALSE(editor.HasPendingEdit()) << "a new fact untouched";
 }
 
 // Add asserts the fact's text, so the fact takes the template as the engine holds it when it
@@ -312,6 +347,35 @@ TEST_F(RuleEditorTest, ReplaceKeepsTheNameAndPutsTheNewPartsInPlace) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "(c)"), lines.end());
 }
 
+// The fields tell whether they differ from what Edit put in them, and keeping them replaces
+// the rule they came from (a new rule is added); renamed onto another rule, nothing goes.
+TEST_F(RuleEditorTest, FieldsChangedAndKeptReplaceTheirRule) {
+    Compose("r5", "(a)", "(assert (b))");
+    Editor.Add();
+    Compose("r6", "(c)", "(assert (d))");
+    Editor.Add();
+    Editor.Edit(E().Rules().Find("r5"));
+    EXPECT_FALSE(Editor.FieldsChanged());
+    Editor.SalienceText = "0 ";
+    EXPECT_FALSE(Editor.FieldsChanged()) << "the same salience";
+    Editor.SalienceText = "7";
+    EXPECT_TRUE(Editor.FieldsChanged());
+    ASSERT_TRUE(Editor.KeepFields());
+    EXPECT_EQ(E().Rules().Find("r5")->Salience(), 7);
+    EXPECT_EQ(E().Rules().Count(), 2);
+    EXPECT_FALSE(Editor.FieldsChanged());
+    Editor.Name = "r6";
+    EXPECT_EQ(RaisedMessage([&] { Editor.KeepFields(); }),
+              "Duplicate Rules defined with same name: \"r6\"");
+    EXPECT_TRUE(E().Rules().Find("r5")) << "a refused rename deletes nothing";
+    Editor.NewRule();
+    EXPECT_FALSE(Editor.FieldsChanged());
+    Compose("r7", "(e)", "(assert (f))");
+    EXPECT_TRUE(Editor.FieldsChanged());
+    ASSERT_TRUE(Editor.KeepFields());
+    EXPECT_EQ(E().Rules().Count(), 3);
+}
+
 TEST_F(RuleEditorTest, TextThatDoesNotReadLeavesTheEditedRuleAndTheTable) {
     Compose("r4", "(a)", "(assert (b))");
     TRule* first = Editor.Apply();
@@ -439,6 +503,23 @@ TEST_F(TypeFrameTest, EditingANamedTypeMakesAnImplicitCopyAndLeavesTheNamedOne) 
     EXPECT_EQ(frame.Type()->GetUnits(), "km/h");
     EXPECT_EQ(E().DefinedTypes().Find("speed")->GetUnits(), "");
     EXPECT_EQ(changes, 1);
+}
+
+// A fuzzy term made by New and given no expression cannot be written back: the complaint names
+// the term and the type, for the types table and for a template slot's own type.
+TEST_F(TypeFrameTest, AnEmptyFuzzyTermIsNamedBeforeTheTypesAreWrittenBack) {
+    Run("(deftype level extends (type FUZZY) (range 0 10)"
+        " (values (term low ((0 1) (5 0)))))");
+    EXPECT_EQ(EngineTypesKeepComplaint(E()), "");
+    TTypeFrameEditor frame(&E());
+    frame.SetType(E().DefinedTypes().Find("level"));
+    frame.NewTerm();
+    EXPECT_EQ(TypeKeepComplaint(*frame.Type()),
+              "Fuzzy term \"Term1\" of type \"level\" has no points: give it an expression or "
+              "delete it");
+    EXPECT_EQ(EngineTypesKeepComplaint(E()), TypeKeepComplaint(*frame.Type()));
+    frame.SetTermExpression("Term1", "((2 0) (3 1))", true);
+    EXPECT_EQ(EngineTypesKeepComplaint(E()), "");
 }
 
 TEST_F(TypeFrameTest, FuzzyReplacesTheKindsAndUncheckingRestoresTheCheckedOnes) {
