@@ -606,8 +606,9 @@ bool TTypeFrameEditor::SetTermExpression(const std::string& name, const std::str
     try {
         result = Evaluate(text);
         if (!result) RaiseIE(imNotAType, "Fuzzy", text, IETypeName(dtNone));
-    } catch (const EException&) {
-        if (raise) throw;
+    } catch (const EException& e) {
+        // The reader's own words name what it missed, not how a set is written.
+        if (raise) throw EIEException(e.what() + std::string(FuzzyExpressionHint));
         return false;
     }
     Editable();

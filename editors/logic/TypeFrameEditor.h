@@ -28,6 +28,11 @@ inline constexpr std::string_view TermFilterChars = " ~`!@#$%^&()={}|\\;:'\",?";
 inline constexpr const char* EmptyFuzzyTermMessage =
     "Fuzzy term \"%s\" of type \"%s\" has no points: give it an expression or delete it";
 
+// Follows the reader's complaint about a term's expression.
+inline constexpr std::string_view FuzzyExpressionHint =
+    "\r\nA fuzzy set is written as one list of points, such as ((20 0) (30 1)), or as a shape, "
+    "such as (tri 10 20 30).";
+
 // Why a type cannot be kept as it stands, empty when it can: a fuzzy term without points
 // (made by New and never given an expression) would not read back, so writing the types back
 // would fail half-way. The complaint names the type and the term.

@@ -522,6 +522,20 @@ TEST_F(TypeFrameTest, AnEmptyFuzzyTermIsNamedBeforeTheTypesAreWrittenBack) {
     EXPECT_EQ(EngineTypesKeepComplaint(E()), "");
 }
 
+// Points typed without the list around them are refused with the reader's complaint and the
+// way a set is written.
+TEST_F(TypeFrameTest, PointsWithoutTheirListAreRefusedWithTheSyntax) {
+    Run("(deftype level extends (type FUZZY) (range 0 100))");
+    TTypeFrameEditor frame(&E());
+    frame.SetType(E().DefinedTypes().Find("level"));
+    const std::string term = frame.NewTerm();
+    const std::string message =
+        RaisedMessage([&] { frame.SetTermExpression(term, "(20 0) (30 1)", true); });
+    EXPECT_NE(message.find("((20 0) (30 1))"), std::string::npos) << message;
+    EXPECT_NE(message.find("(tri 10 20 30)"), std::string::npos) << message;
+    EXPECT_TRUE(frame.SetTermExpression(term, "((20 0) (30 1))", true));
+}
+
 TEST_F(TypeFrameTest, FuzzyReplacesTheKindsAndUncheckingRestoresTheCheckedOnes) {
     TTypeFrameEditor frame(&E());
     frame.SetType(nullptr);

@@ -1102,6 +1102,39 @@ TEST_F(TFormsFixture, TypesEditorRefusesOkWithAnEmptyFuzzyTermAndKeepsTheTypes) 
     EXPECT_TRUE(Host->DefinedTypes().Find("count")) << "the type added beside it is kept too";
 }
 
+// The box a piece of work shows, empty when none.
+QString BoxShownBy(const std::function<void()>& work) {
+    QString text;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            box->accept();
+        }
+    });
+    closer.start();
+    work();
+    closer.stop();
+    return text;
+}
+
+// Add that adds nothing says why: a type without a name, a fact that is there already.
+TEST_F(TFormsFixture, AddThatAddsNothingSaysWhy) {
+    TIETypesEditDlg types;
+    types.Rebuild();
+    EXPECT_EQ(BoxShownBy([&] { types.AddType(); }), TypeNameMissingMessage);
+    EXPECT_EQ(types.FormEngine().DefinedTypes().Count(), 0);
+    TFactsEditDlg facts;
+    const int32_t id = facts.FormEngine().AssertString("(kept 1)");
+    facts.Prepare();
+    facts.FactList()->setCurrentRow(facts.FactList()->IndexOfKey(id));
+    const int before = facts.FactList()->count();
+    const QString refused = BoxShownBy([&] { facts.AddFact(); });
+    EXPECT_TRUE(refused.startsWith("Fact already exists: (kept 1")) << refused.toStdString();
+    EXPECT_EQ(facts.FactList()->count(), before);
+}
+
 // A host with something of every kind an editor shows.
 void FillHost(TInferenceEngine& host) {
     host.ExecuteCommand("(deftype level extends (type FUZZY) (range 0 10)"
