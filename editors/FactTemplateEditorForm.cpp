@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
@@ -392,7 +393,11 @@ bool TFactTemplatesEditDlg::ApplySlot() {
     InfoPanel()->clear();
     if (edit.Name.empty() || !slot) return true;
     FSlot = slot->GetName();
+    // Tab out of a field applies it: the focus stays where Tab took it (Min to Max), not on
+    // the slot name that showing the slot again would focus.
+    const QPointer<QWidget> focus = QApplication::focusWidget();
     Rebuild();
+    if (focus && focus->isVisible() && isAncestorOf(focus)) focus->setFocus();
     return true;
 }
 

@@ -497,9 +497,15 @@ std::vector<std::string> TRuleEditor::FunctionNames() const {
     std::vector<std::string> names;
     auto it = FEngine.UserFunctions().Keys();
     while (it->HasNext())
-        names.push_back(it->NextString());
+        if (std::string name = it->NextString(); !IsInternalFunctionName(name))
+            names.push_back(std::move(name));
     std::sort(names.begin(), names.end(), LessText);
     return names;
+}
+
+bool TRuleEditor::IsInternalFunctionName(std::string_view name) {
+    // The reader's own helpers (such as "__get-var") are no functions a rule is written with.
+    return name.starts_with("__");
 }
 
 int32_t TRuleEditor::SearchFunction(const std::vector<std::string>& names,
@@ -509,6 +515,7 @@ int32_t TRuleEditor::SearchFunction(const std::vector<std::string>& names,
 }
 
 int32_t TRuleEditor::InsertFunctionName(std::vector<std::string>& names, const std::string& name) {
+    if (IsInternalFunctionName(name)) return -1;
     const auto at = std::lower_bound(names.begin(), names.end(), name, LessText);
     if (at != names.end() && *at == name) return -1;
     return static_cast<int32_t>(names.insert(at, name) - names.begin());

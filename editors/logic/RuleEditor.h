@@ -167,6 +167,8 @@ public:
     // The functions page: the names sorted without regard to letter case, the first name not
     // less than a search text (-1 when none), and a function's call form and help text.
     std::vector<std::string> FunctionNames() const;
+    // The engine's internal functions, left out of the list.
+    static bool IsInternalFunctionName(std::string_view name);
     static int32_t SearchFunction(const std::vector<std::string>& names, const std::string& text);
     // A function the engine gained or lost, in the sorted list of names: the position where
     // the name went in or came out, -1 when there was nothing to do.

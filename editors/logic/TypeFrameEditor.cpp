@@ -281,15 +281,18 @@ bool TTypeFrameEditor::StoreMinCardinality(const std::string& text) {
 }
 
 bool TTypeFrameEditor::StoreMaxCardinality(const std::string& text) {
-    return StoreParsed<int32_t>(text, &IIEDefinedType::SetMaxCardinality);
+    return StoreParsed<int32_t>(Trimmed(text).empty() ? std::to_string(UnlimitedCardinality) : text,
+                                &IIEDefinedType::SetMaxCardinality);
 }
 
 bool TTypeFrameEditor::StoreMinRange(const std::string& text) {
-    return StoreRange(text, &IIEDefinedType::SetMinRange);
+    return StoreRange(Trimmed(text).empty() ? Format("%.1f", UnlimitedRangeMin) : text,
+                      &IIEDefinedType::SetMinRange);
 }
 
 bool TTypeFrameEditor::StoreMaxRange(const std::string& text) {
-    return StoreRange(text, &IIEDefinedType::SetMaxRange);
+    return StoreRange(Trimmed(text).empty() ? Format("%.1f", UnlimitedRangeMax) : text,
+                      &IIEDefinedType::SetMaxRange);
 }
 
 bool TTypeFrameEditor::StoreRange(const std::string& text, void (IIEDefinedType::*setter)(double)) {
@@ -320,7 +323,13 @@ void TTypeFrameEditor::ReevaluateTerms() {
 }
 
 std::string TTypeFrameEditor::RangeText(double value) {
+    // The type's bounds when no range was given stand for "no limit", not for numbers.
+    if (value <= UnlimitedRangeMin || value >= UnlimitedRangeMax) return {};
     return Format("%.4f", value);
+}
+
+std::string TTypeFrameEditor::MaxCardinalityText(int32_t value) {
+    return value == UnlimitedCardinality ? std::string() : std::to_string(value);
 }
 
 bool TTypeFrameEditor::RangePageShown() const {

@@ -117,9 +117,15 @@ public:
     // the edited type's own name or an unknown name.
     bool ChooseAncestor(const std::string& name);
 
-    // Cardinality and range: texts are validated while typed and stored on leaving.
+    // Cardinality and range: texts are validated while typed and stored on leaving. An empty
+    // maximum cardinality or range bound is no limit: it is shown empty and stored as the
+    // type's unlimited bound.
+    static constexpr int32_t UnlimitedCardinality = 2147483647;
+    static constexpr double UnlimitedRangeMin = -2147483648.0;
+    static constexpr double UnlimitedRangeMax = 2147483647.0;
     static bool IsIntegerText(const std::string& text);
     static bool IsNumberText(const std::string& text);
+    static std::string MaxCardinalityText(int32_t value);
     void SetCardinalityLimited(bool value);
     void SetRangeLimited(bool value);
     bool StoreMinCardinality(const std::string& text);

@@ -401,6 +401,10 @@ TEST_F(RuleEditorTest, DroppedTextsAndFunctionSearch) {
               "Trouble finding no-such-function");
     const auto names = Editor.FunctionNames();
     ASSERT_FALSE(names.empty());
+    ASSERT_TRUE(E().UserFunctions().Find("__get-var")) << "an internal function to leave out";
+    EXPECT_EQ(std::find(names.begin(), names.end(), "__get-var"), names.end());
+    std::vector<std::string> growing = names;
+    EXPECT_EQ(TRuleEditor::InsertFunctionName(growing, "__get-var"), -1);
     const int32_t at = TRuleEditor::SearchFunction(names, "asser");
     ASSERT_GE(at, 0);
     EXPECT_EQ(names[static_cast<size_t>(at)], "assert");
@@ -582,6 +586,15 @@ TEST_F(TypeFrameTest, MinAndMaxTextsAreStoredOnlyWhenTheyConvert) {
     EXPECT_TRUE(frame.StoreMinRange("-2.5"));
     EXPECT_DOUBLE_EQ(frame.Type()->GetMinRange(), -2.5);
     EXPECT_EQ(TTypeFrameEditor::RangeText(-2.5), "-2.5000");
+    // No limit is shown empty, and an emptied bound is no limit again.
+    EXPECT_EQ(TTypeFrameEditor::RangeText(-2147483648.0), "");
+    EXPECT_EQ(TTypeFrameEditor::RangeText(2147483647.0), "");
+    EXPECT_EQ(TTypeFrameEditor::MaxCardinalityText(2147483647), "");
+    EXPECT_EQ(TTypeFrameEditor::MaxCardinalityText(7), "7");
+    EXPECT_TRUE(frame.StoreMinRange(" "));
+    EXPECT_DOUBLE_EQ(frame.Type()->GetMinRange(), -2147483648.0);
+    EXPECT_TRUE(frame.StoreMaxCardinality(""));
+    EXPECT_EQ(frame.Type()->GetMaxCardinality(), 2147483647);
     EXPECT_TRUE(TTypeFrameEditor::IsIntegerText("12"));
     EXPECT_FALSE(TTypeFrameEditor::IsIntegerText("12x"));
 }

@@ -32,6 +32,7 @@
 #endif
 
 #include <cstdlib>
+#include <tuple>
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
@@ -279,10 +280,7 @@ TEST_F(TFormsFixture, TemplateEditorMarksTheDefaultThatARangeChangeRefuses) {
     closer.start();
     for (QCheckBox* check : templates.findChildren<QCheckBox*>())
         if (check->text() == "Limit Range") check->click();
-    QLineEdit* max = nullptr;
-    for (QLineEdit* edit : templates.findChildren<QLineEdit*>())
-        if (edit->text() == "2147483647.0000") max = edit;
-    ASSERT_NE(max, nullptr);
+    QLineEdit* max = templates.Frame()->RangeMax();
     max->setText("3");
     emit max->textEdited("3");
     emit max->editingFinished();
@@ -1133,6 +1131,31 @@ TEST_F(TFormsFixture, AddThatAddsNothingSaysWhy) {
     const QString refused = BoxShownBy([&] { facts.AddFact(); });
     EXPECT_TRUE(refused.startsWith("Fact already exists: (kept 1")) << refused.toStdString();
     EXPECT_EQ(facts.FactList()->count(), before);
+}
+
+// Tab from a Min field reaches its Max: applying the field does not move the focus elsewhere;
+// unlimited bounds are shown empty, not as the largest integers.
+TEST_F(TFormsFixture, TemplateEditorTabFromMinReachesMax) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    TIETypeEditorFrame* frame = templates.Frame();
+    EXPECT_EQ(frame->RangeMin()->text(), "");
+    EXPECT_EQ(frame->RangeMax()->text(), "");
+    EXPECT_EQ(frame->CardinalityMax()->text(), "");
+    ShowActive(templates);
+    for (auto [page, min, max] :
+         {std::tuple{2, frame->RangeMin(), frame->RangeMax()},
+          std::tuple{1, frame->CardinalityMin(), frame->CardinalityMax()}}) {
+        frame->Pages()->setCurrentIndex(page);
+        min->setFocus();
+        QTest::keyClicks(min, "1");
+        QTest::keyClick(min, Qt::Key_Tab);
+        QApplication::processEvents();
+        EXPECT_EQ(QApplication::focusWidget(), max) << page;
+    }
+    templates.hide();
 }
 
 // A host with something of every kind an editor shows.
