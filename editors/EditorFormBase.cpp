@@ -79,6 +79,9 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     FHintPanel = new QLabel(this);
     FHintPanel->setMinimumWidth(300);
     FInfoPanel = new QLabel(this);
+    // A long complaint wraps inside the panel; it never widens the form.
+    FInfoPanel->setWordWrap(true);
+    FInfoPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     FStatus->addWidget(FHintPanel, 4);
     FStatus->addWidget(FInfoPanel, 5);
     top->addWidget(FStatus);

@@ -1158,6 +1158,24 @@ TEST_F(TFormsFixture, TemplateEditorTabFromMinReachesMax) {
     templates.hide();
 }
 
+// A long complaint in the status bar wraps: the template editor does not grow wider for it.
+TEST_F(TFormsFixture, LongComplaintsWrapInsteadOfWideningTheForm) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.show();
+    QApplication::processEvents();
+    const int width = templates.width();
+    const int least = templates.minimumSizeHint().width();
+    templates.InfoPanel()->setText(QString("Invalid default slot value: ") +
+                                   QString("a-very-long-value ").repeated(40));
+    QApplication::processEvents();
+    EXPECT_EQ(templates.width(), width);
+    EXPECT_LE(templates.minimumSizeHint().width(), least);
+    templates.hide();
+}
+
 // A host with something of every kind an editor shows.
 void FillHost(TInferenceEngine& host) {
     host.ExecuteCommand("(deftype level extends (type FUZZY) (range 0 10)"
