@@ -290,7 +290,11 @@ void TIEConsoleDlg::BuildWindow() {
             ExecuteFileDialog(this, false, "Open", ConsoleFileFilter, "*.ie", FFileName);
         if (name.isEmpty()) return;
         FFileName = name;
-        Guard([&] { FConsole->FileOpen(name.toStdString()); });
+        Guard([&] {
+            // Gone before an error box shows.
+            const TBusyCursor busy;
+            FConsole->FileOpen(name.toStdString());
+        });
     });
     auto save = [this](TConsoleAction id) {
         if (!FConsole->Allowed(id)) return;

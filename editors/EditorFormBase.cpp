@@ -97,6 +97,14 @@ bool TEditorFormBase::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+TBusyCursor::TBusyCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TBusyCursor::~TBusyCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
 void DropDefaultButtons(QWidget* widget) {
     // Enter finishes the field it is typed in; only a click (or Space on the focused button)
     // presses a button. A default button would take every Enter: "Clear" emptying the rule

@@ -103,6 +103,16 @@ private:
 // stays open (Cancel): Qt's usual buttons.
 QMessageBox::StandardButton AskDiscardChanges(QWidget* parent);
 
+// The busy cursor for as long as it lives: a long load (a rule file of megabytes) shows that the
+// window is at work.
+class TBusyCursor {
+public:
+    TBusyCursor();
+    ~TBusyCursor();
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
 // Takes the default-button role from every push button in the widget: Enter in a field of it
 // then presses no button.
 void DropDefaultButtons(QWidget* widget);

@@ -32,6 +32,7 @@
 #endif
 
 #include <cstdlib>
+#include <fstream>
 #include <tuple>
 
 #include "editors/GEdit.h"
@@ -316,8 +317,9 @@ TEST_F(TFormsFixture, ConsoleEnterSubmitsAndShiftEnterBreaksTheLine) {
 
 TEST_F(TFormsFixture, ConsoleFileDialogsListEveryFilterWithTheDefaultExtension) {
     TIEConsoleDlg dlg(true, *Host);
-    const QStringList expected{"All Files (*.ie *.clp)", "Inference Engine Files (*.ie)",
-                               "CLIPS Files (*.clp)", "All Files (*)"};
+    const QStringList expected{"Inference Engine and CLIPS Files (*.ie *.clp)",
+                               "Inference Engine Files (*.ie)", "CLIPS Files (*.clp)",
+                               "All Files (*)"};
     const TShownFileDialog open = InspectFileDialog([&] { dlg.Action(caFileOpen)->trigger(); });
     ASSERT_TRUE(open.Seen);
     EXPECT_EQ(open.Filters, expected);
@@ -1174,6 +1176,35 @@ TEST_F(TFormsFixture, LongComplaintsWrapInsteadOfWideningTheForm) {
     EXPECT_EQ(templates.width(), width);
     EXPECT_LE(templates.minimumSizeHint().width(), least);
     templates.hide();
+}
+
+// Loading a rule file in the console shows the busy cursor while it reads, and only then.
+TEST_F(TFormsFixture, ConsoleLoadShowsTheBusyCursor) {
+    const std::string path = ::testing::TempDir() + "console-busy.clp";
+    {
+        std::ofstream out(path);
+        out << "(deftemplate point (slot x))\n";
+    }
+    TIEConsoleDlg dlg(true, *Host);
+    TInferenceEngine& engine = dlg.Console().Engine();
+    bool busyWhileReading = false;
+    auto shown = engine.OnNewFactTemplate;
+    engine.OnNewFactTemplate = [&](TInferenceEngine* sender, IFactTemplate* t) {
+        const QCursor* cursor = QApplication::overrideCursor();
+        busyWhileReading = busyWhileReading || (cursor && cursor->shape() == Qt::WaitCursor);
+        if (shown) shown(sender, t);
+    };
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->selectFile(QString::fromStdString(path));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    dlg.Action(caFileOpen)->trigger();
+    EXPECT_TRUE(engine.FactTemplates().Find("point"));
+    EXPECT_TRUE(busyWhileReading);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "restored after the load";
+    engine.OnNewFactTemplate = shown;
 }
 
 // A host with something of every kind an editor shows.
