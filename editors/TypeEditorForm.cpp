@@ -214,7 +214,11 @@ void TIETypesEditDlg::TreeSelected(QTreeWidgetItem* item) {
 
 void TIETypesEditDlg::NewType() {
     FFrame->SetCType(TIEDefinedType::Create(&PrivateEngine()));
-    if (QLineEdit* name = FFrame->NameEdit()) name->setFocus();
+    // The name a new type is shown with is typed over, not typed onto.
+    if (QLineEdit* name = FFrame->NameEdit()) {
+        name->setFocus();
+        name->selectAll();
+    }
 }
 
 void TIETypesEditDlg::AddType() {
