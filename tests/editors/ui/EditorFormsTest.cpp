@@ -138,6 +138,23 @@ void AnswerDiscardBox(QMessageBox::StandardButton answer) {
     });
 }
 
+// The box a piece of work shows, empty when none.
+QString BoxShownBy(const std::function<void()>& work) {
+    QString text;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            box->accept();
+        }
+    });
+    closer.start();
+    work();
+    closer.stop();
+    return text;
+}
+
 // Escape on a console whose private copy changed asks first; Cancel keeps it open, Discard
 // closes it. Unchanged, it closes at once.
 TEST_F(TFormsFixture, ConsoleAsksBeforeEscapeDiscardsAChangedCopy) {
@@ -269,24 +286,15 @@ TEST_F(TFormsFixture, TemplateEditorMarksTheDefaultThatARangeChangeRefuses) {
     templates.DefaultEdit()->setText("5");
     ASSERT_TRUE(templates.ApplySlot());
     templates.show();
-    QString refused;
-    QTimer closer;
-    closer.setInterval(10);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            refused = box->text();
-            box->accept();
-        }
-    });
-    closer.start();
-    for (QCheckBox* check : templates.findChildren<QCheckBox*>())
-        if (check->text() == "Limit Range") check->click();
     QLineEdit* max = templates.Frame()->RangeMax();
-    max->setText("3");
-    emit max->textEdited("3");
-    emit max->editingFinished();
-    QApplication::processEvents();
-    closer.stop();
+    const QString refused = BoxShownBy([&] {
+        for (QCheckBox* check : templates.findChildren<QCheckBox*>())
+            if (check->text() == "Limit Range") check->click();
+        max->setText("3");
+        emit max->textEdited("3");
+        emit max->editingFinished();
+        QApplication::processEvents();
+    });
     EXPECT_TRUE(refused.startsWith("Invalid default slot value: 5 (")) << refused.toStdString();
     EXPECT_TRUE(refused.contains("3.0000")) << refused.toStdString();
     const auto red = [](const QLineEdit* edit) {
@@ -915,29 +923,20 @@ TEST_F(TFormsFixture, EnterInTheTemplateEditorDeletesNothing) {
     templates.FormEngine().ExecuteCommand("(deftemplate mnem-metadata (slot name) (slot system))",
                                           true);
     templates.Rebuild();
-    QString error;
-    QTimer closer;
-    closer.setInterval(10);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            if (error.isEmpty()) error = box->text();
-            box->accept();
-        }
-    });
-    closer.start();
     // Shown as the console shows it, nothing selected yet; then the user picks the template.
     ShowActive(templates);
     templates.SelectItem("mnem-metadata");
     templates.NameEdit()->setFocus();
-    QTest::keyClick(templates.NameEdit(), Qt::Key_Return);
+    EXPECT_EQ(BoxShownBy([&] { QTest::keyClick(templates.NameEdit(), Qt::Key_Return); }), "");
     TRefPtr<IFactTemplate> t = templates.FormEngine().FactTemplates().Find("mnem-metadata");
     ASSERT_TRUE(t) << "Enter in Name removed the template";
     templates.SelectItem("mnem-metadata", "system");
     templates.SlotNameEdit()->setFocus();
     templates.SlotNameEdit()->setText("name");
-    QTest::keyClick(templates.SlotNameEdit(), Qt::Key_Return);
-    QApplication::processEvents();
-    closer.stop();
+    const QString error = BoxShownBy([&] {
+        QTest::keyClick(templates.SlotNameEdit(), Qt::Key_Return);
+        QApplication::processEvents();
+    });
     EXPECT_FALSE(error.isEmpty()) << "the taken name is refused";
     EXPECT_TRUE(t->SlotByName("system")) << "the renamed slot is still there";
     EXPECT_TRUE(t->SlotByName("name"));
@@ -1072,17 +1071,7 @@ TEST_F(TFormsFixture, TypesEditorRefusesOkWithAnEmptyFuzzyTermAndKeepsTheTypes) 
         form->AddType();
         enter("count");
         form->AddType();
-        QTimer closer;
-        closer.setInterval(10);
-        QObject::connect(&closer, &QTimer::timeout, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                refused = box->text();
-                box->accept();
-            }
-        });
-        closer.start();
-        form->accept();
-        closer.stop();
+        refused = BoxShownBy([&] { form->accept(); });
         openAfterOk = form->isVisible();
         kept = form->FormEngine().DefinedTypes().Count();
         TRefPtr<IIEDefinedType> speed = form->FormEngine().DefinedTypes().Find("speed");
@@ -1100,23 +1089,6 @@ TEST_F(TFormsFixture, TypesEditorRefusesOkWithAnEmptyFuzzyTermAndKeepsTheTypes) 
     EXPECT_EQ(kept, 2);
     EXPECT_TRUE(Host->DefinedTypes().Find("speed"));
     EXPECT_TRUE(Host->DefinedTypes().Find("count")) << "the type added beside it is kept too";
-}
-
-// The box a piece of work shows, empty when none.
-QString BoxShownBy(const std::function<void()>& work) {
-    QString text;
-    QTimer closer;
-    closer.setInterval(10);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->text();
-            box->accept();
-        }
-    });
-    closer.start();
-    work();
-    closer.stop();
-    return text;
 }
 
 // Add that adds nothing says why: a type without a name, a fact that is there already.
