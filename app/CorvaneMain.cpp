@@ -54,6 +54,22 @@ QString ToQString(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// A button of the Step, Pause and Play group that Tab stops at. Qt makes a button group one Tab
+// stop (only the button focused last keeps tab focus, arrows move within); each of these three
+// is a command of its own, so Tab reaches each.
+class TTabStopButton : public QToolButton {
+public:
+    TTabStopButton() { setFocusPolicy(Qt::StrongFocus); }
+
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QToolButton::focusInEvent(event);
+        if (QButtonGroup* buttons = group())
+            for (QAbstractButton* button : buttons->buttons())
+                button->setFocusPolicy(Qt::StrongFocus);
+    }
+};
+
 // A state shows in full yellow, red or cyan so that it stands out on the mnemonic lists and the
 // satellite panel; a neutral state keeps the widget's own colour. On the white chart walls yellow
 // is drawn a shade darker.
@@ -293,7 +309,7 @@ QWidget* TfrmCorvane::BuildSystemsGroup() {
     auto* group3 = new QButtonGroup(this);
     group3->setExclusive(true);
     const auto makeButton = [&](const char* caption, const char* hint) {
-        auto* button = new QToolButton;
+        auto* button = new TTabStopButton;
         button->setText(caption);
         button->setToolTip(hint);
         button->setCheckable(true);
@@ -426,6 +442,8 @@ void TfrmCorvane::MnemonicNotify(TMnemonic& item, TCollectionNotification action
         chart->Clipped->attachAxis(chart->AxisY);
         chart->View = new QChartView(chart->Chart, chart->Frame);
         chart->View->setRenderHint(QPainter::Antialiasing, false);
+        // A chart is looked at, not operated: Tab passes it by on its way to the controls.
+        chart->View->setFocusPolicy(Qt::NoFocus);
         frameLayout->addWidget(chart->View, 1);
 
         // Charts line up side by side, before the stretch that closes the row.

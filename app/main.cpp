@@ -8,6 +8,7 @@
 #include "app/QtDialogService.h"
 #include "app/model/CorvaneDataModule.h"
 #include "editors/ConsoleEditorForm.h"
+#include "editors/EditorFormBase.h"
 #include "editors/logic/IEDialogs.h"
 
 #include <QApplication>
@@ -44,8 +45,18 @@ int main(int argc, char* argv[]) {
     ie::TDataModule1 dataModule(window.Simulation());
     ie::TDataModule1::TOpenDialog openDialog;
     if (interactive)
-        openDialog = [&window](std::string& fileName) { return window.AskRuleFile(fileName); };
-    dataModule.DataModuleCreate(openDialog);
+        openDialog = [&window](std::string& fileName) {
+            // The user picks the file under the usual cursor; reading it is the busy part.
+            QApplication::restoreOverrideCursor();
+            const bool chosen = window.AskRuleFile(fileName);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            return chosen;
+        };
+    {
+        // A rule file of megabytes takes seconds to read: the cursor says the program works.
+        const ie::TBusyCursor busy;
+        dataModule.DataModuleCreate(openDialog);
+    }
 
     // The console opens modal on a copy of the data module's engine; OK hands the copy back.
     ie::InstallQtEditorForms();

@@ -280,7 +280,7 @@ void TIEConsoleDlg::BuildWindow() {
 
     connect(FSubmit, &QPushButton::clicked, this, [this] { Submit(); });
     connect(FOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(FCancel, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    connect(FCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(clearWindow, &QAction::triggered, this, [this] { FConsole->ClearOutput(); });
     connect(FActions[caFileNew], &QAction::triggered, this,
             [this] { Guard([this] { FConsole->FileNew(); }); });
@@ -290,7 +290,11 @@ void TIEConsoleDlg::BuildWindow() {
             ExecuteFileDialog(this, false, "Open", ConsoleFileFilter, "*.ie", FFileName);
         if (name.isEmpty()) return;
         FFileName = name;
-        Guard([&] { FConsole->FileOpen(name.toStdString()); });
+        Guard([&] {
+            // Gone before an error box shows.
+            const TBusyCursor busy;
+            FConsole->FileOpen(name.toStdString());
+        });
     });
     auto save = [this](TConsoleAction id) {
         if (!FConsole->Allowed(id)) return;

@@ -55,8 +55,8 @@ public:
     QString FindText() const { return FFindText; }
     bool FindMatchCase() const { return FFindMatchCase; }
 
-    // Escape, Exit and the close box: a changed private copy is thrown away only when the user
-    // says so. The Cancel button discards without asking.
+    // Escape, Exit, Cancel and the close box: a changed private copy is thrown away only when
+    // the user says so.
     void reject() override;
 
 protected:

@@ -1,7 +1,8 @@
 // The editor forms' common frame, file dialogs and printing. The form's private engine checks
-// types statically and dynamically; Enter never closes a form, so a refused field cannot be
-// dropped by an OK it did not mean; and Cancel on a form whose engine text differs from what it
-// was shown with asks before discarding. Printing lays out through PrintLayout on a QPainter.
+// types statically and dynamically; Enter presses no button of a form, so it can neither close
+// the form nor run a Delete or Clear; Escape, the close box and Cancel ask before discarding
+// only when the engine text or the fields differ from what the form was shown with. Printing
+// lays out through PrintLayout on a QPainter.
 #include "editors/EditorFormBase.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
@@ -26,6 +28,7 @@
 
 #include "editors/logic/FileFilter.h"
 #include "editors/logic/PrintLayout.h"
+#include "editors/logic/TypeFrameEditor.h"
 #include "engine/model/IEHelperFunctions.h"
 
 namespace ie {
@@ -68,11 +71,6 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     auto* cancel = new QPushButton("Cancel", this);
     FHelp = new QPushButton("&Help", this);
     SetHelpContext(FHelp, helpContext);
-    // Enter finishes the field it is typed in; only a click (or Space on the focused button)
-    // closes the form. Otherwise Enter after a refused field would close the form with OK and
-    // drop the field's change.
-    for (QPushButton* button : {ok, cancel, FHelp})
-        button->setAutoDefault(false);
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     buttons->addWidget(FHelp);
@@ -81,11 +79,14 @@ TEditorFormBase::TEditorFormBase(const QString& caption, int helpContext, QWidge
     FHintPanel = new QLabel(this);
     FHintPanel->setMinimumWidth(300);
     FInfoPanel = new QLabel(this);
+    // A long complaint wraps inside the panel; it never widens the form.
+    FInfoPanel->setWordWrap(true);
+    FInfoPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     FStatus->addWidget(FHintPanel, 4);
     FStatus->addWidget(FInfoPanel, 5);
     top->addWidget(FStatus);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     // The hints of the whole application while the form exists; the filter goes with the form.
     if (qApp) qApp->installEventFilter(this);
 }
@@ -96,12 +97,63 @@ bool TEditorFormBase::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+TBusyCursor::TBusyCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TBusyCursor::~TBusyCursor() {
+    QApplication::restoreOverrideCursor();
+}
+
+void DropDefaultButtons(QWidget* widget) {
+    // Enter finishes the field it is typed in; only a click (or Space on the focused button)
+    // presses a button. A default button would take every Enter: "Clear" emptying the rule
+    // being written, "Delete" removing the selected slot, OK dropping a refused field.
+    for (QPushButton* button : widget->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+}
+
+void TEditorFormBase::showEvent(QShowEvent* event) {
+    // Before QDialog picks the first auto-default button as its default.
+    DropDefaultButtons(this);
+    QDialog::showEvent(event);
+}
+
+void TEditorFormBase::AskBeforeShortcut(QAction* action, std::function<QString()> question) {
+    const QKeySequence key = action->shortcut();
+    if (key.isEmpty()) return;
+    action->setShortcut(QKeySequence());
+    action->setToolTip(action->toolTip() + " (" + key.toString(QKeySequence::NativeText) + ")");
+    auto* shortcut = new QShortcut(key, this);
+    connect(shortcut, &QShortcut::activated, this, [this, action, question] {
+        if (!action->isEnabled() || !action->isVisible()) return;
+        const QString text = question();
+        if (text.isEmpty()) return;
+        QMessageBox box(QMessageBox::Question, windowTitle(), text,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        box.setObjectName("confirmShortcut");
+        if (box.exec() == QMessageBox::Yes) action->trigger();
+    });
+}
+
 void TEditorFormBase::RememberState() {
     FShownState = FEngine->GetText();
 }
 
 bool TEditorFormBase::HasChanges() {
-    return FShownState && FEngine->GetText() != *FShownState;
+    return FShownState && (HasPendingEdit() || FEngine->GetText() != *FShownState);
+}
+
+void TEditorFormBase::accept() {
+    const std::string complaint = EngineTypesKeepComplaint(*FEngine);
+    if (!complaint.empty()) {
+        QMessageBox::critical(this, windowTitle(), QString::fromStdString(complaint));
+        return;
+    }
+    QDialog::accept();
 }
 
 void TEditorFormBase::reject() {
@@ -111,7 +163,7 @@ void TEditorFormBase::reject() {
     }
     switch (AskDiscardChanges(this)) {
     case QMessageBox::Save:
-        accept();
+        if (KeepPendingEdit()) accept();
         break;
     case QMessageBox::Discard:
         QDialog::reject();

@@ -59,12 +59,25 @@ public:
     void PrinterSetup();
 
     // Whether the private engine differs from what it held when the form was shown (never for a
-    // form that was not shown modally).
+    // form that was not shown modally), or the fields hold an edit not yet applied to it.
     virtual bool HasChanges();
+    // An edit in the fields that Add or Replace has not taken yet (a form without one: none).
+    virtual bool HasPendingEdit() { return false; }
+    // Applies that edit as Add or Replace would; false (with the reason shown) when refused.
+    virtual bool KeepPendingEdit() { return true; }
 
-    // Escape and the close box: with changes, asks whether to keep them (OK), throw them away or
-    // go on editing; without, closes at once. The Cancel button discards without asking.
+    // OK: refused, with a message and everything the user entered kept, while a type of the
+    // private engine could not be written back whole (a fuzzy term without points).
+    void accept() override;
+
+    // Escape, the close box and Cancel: with changes, asks whether to keep them (the fields as
+    // they show and then OK), throw them away or go on editing; without, closes at once.
     void reject() override;
+
+    // The action's shortcut asks first, naming what the action would change (`question`: empty
+    // when there is nothing to act on): a key pressed by mistake must not delete, replace or add
+    // unseen. A click on the action's button acts at once.
+    void AskBeforeShortcut(QAction* action, std::function<QString()> question);
 
 protected:
     // The private engine as shown: HasChanges compares with it. Called before the form runs.
@@ -72,6 +85,9 @@ protected:
     // The layout above the buttons that the form fills.
     QVBoxLayout* Body() const { return FBody; }
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // No button of an editor is a default button: Enter in a field finishes that field and
+    // never presses a Delete or Clear beside it.
+    void showEvent(QShowEvent* event) override;
 
 private:
     std::unique_ptr<TInferenceEngine, TComponentDeleter> FEngine;
@@ -86,6 +102,20 @@ private:
 // Asks whether the changes made in a form are kept (Save), thrown away (Discard) or the form
 // stays open (Cancel): Qt's usual buttons.
 QMessageBox::StandardButton AskDiscardChanges(QWidget* parent);
+
+// The busy cursor for as long as it lives: a long load (a rule file of megabytes) shows that the
+// window is at work.
+class TBusyCursor {
+public:
+    TBusyCursor();
+    ~TBusyCursor();
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+// Takes the default-button role from every push button in the widget: Enter in a field of it
+// then presses no button.
+void DropDefaultButtons(QWidget* widget);
 
 // The long part of a hint: after its "|", or the whole hint.
 QString LongHint(const QString& hint);

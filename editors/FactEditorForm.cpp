@@ -172,6 +172,14 @@ TFactsEditDlg::TFactsEditDlg(QWidget* parent)
         connect(shortcut, &QShortcut::activated, this, [this] { DeleteFact(); });
     }
     UpdateActions();
+    AskBeforeShortcut(FReplace, [this] {
+        const int32_t id = SelectedId();
+        return id < 0 ? QString() : QString("Replace fact f-%1 by the fact being edited?").arg(id);
+    });
+    AskBeforeShortcut(FDelete, [this] {
+        const int32_t id = SelectedId();
+        return id < 0 ? QString() : QString("Delete fact f-%1?").arg(id);
+    });
 
     SetHelpContext(FAdd, 150);
     SetHelpContext(FNew, 50);
@@ -352,6 +360,21 @@ void TFactsEditDlg::DeleteFact() {
     Guard([&] { FEditor.Delete(SelectedId()); });
     if (FList->count() > 0) FList->setCurrentRow(std::min(row, FList->count() - 1));
     LineClicked();
+}
+
+bool TFactsEditDlg::HasPendingEdit() {
+    if (FPages->currentIndex() == 1 && FEditor.Current() &&
+        FMemo->toPlainText().toStdString() != FEditor.CurrentText())
+        return true;
+    return FEditor.HasPendingEdit();
+}
+
+bool TFactsEditDlg::KeepPendingEdit() {
+    if (!HasPendingEdit()) return true;
+    if (!Apply()) return false;
+    const bool kept = Guard([this] { FEditor.KeepCurrent(); });
+    ShowCurrent();
+    return kept;
 }
 
 bool TFactsEditDlg::ShowModal() {

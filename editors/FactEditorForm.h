@@ -47,6 +47,10 @@ public:
     void ReplaceFact();
     // Applies the grid or the free-form page to the current fact.
     bool Apply();
+    QAction* ReplaceAction() const { return FReplace; }
+    QAction* DeleteAction() const { return FDelete; }
+    bool HasPendingEdit() override;
+    bool KeepPendingEdit() override;
 
 private:
     void AttachHandlers(bool attach);

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
@@ -163,7 +164,9 @@ TFactTemplatesEditDlg::TFactTemplatesEditDlg(QWidget* parent)
     });
     connect(FDynamic, &QCheckBox::toggled, this, [this](bool on) { FMulti->setEnabled(!on); });
     connect(FFrame, &TIETypeEditorFrame::Changed, this, [this] {
-        if (!FLoading) ApplySlot();
+        if (FLoading) return;
+        FTypeEdited = true;
+        ApplySlot();
     });
     TInferenceEngine& e = PrivateEngine();
     auto refresh = [this](auto&&...) { FFrame->RefreshNames(); };
@@ -322,6 +325,8 @@ void TFactTemplatesEditDlg::Selected() {
         FDynamic->setChecked(TFactTemplateEditor::DefaultDynamicChecked(*slot));
         FMulti->setChecked(TFactTemplateEditor::MultiSlotChecked(*slot));
         FFrame->ShowSlotType(*slot);
+        FShownSlot = ShownSlotEdit();
+        FTypeEdited = false;
         FSlotName->setFocus();
     } else {
         FSlotPanel->setVisible(false);
@@ -353,8 +358,10 @@ bool TFactTemplatesEditDlg::ApplySlot() {
     // complaint at a time.
     if (FApplying) return false;
     const TRestore<bool> applying(FApplying, true);
-    TSlotEdit edit{FSlotName->text().toStdString(), FDefault->text().toStdString(),
-                   FMulti->isChecked(), FDynamic->isChecked(), FFrame->CType()};
+    const TSlotEdit edit = ShownSlotEdit();
+    // Passing through a field without changing it applies nothing: applying would give the
+    // slot the frame's own copy of its type, a change the user did not make.
+    if (!FTypeEdited && edit.SameFields(FShownSlot)) return true;
     // The same refused edit finished again (the field regains the focus after the box): the
     // field still shows it marked, the status bar still says why; no second box.
     const std::string attempt = FSlot + '\n' + edit.Name + '\n' + edit.DefaultText + '\n' +
@@ -386,8 +393,17 @@ bool TFactTemplatesEditDlg::ApplySlot() {
     InfoPanel()->clear();
     if (edit.Name.empty() || !slot) return true;
     FSlot = slot->GetName();
+    // Tab out of a field applies it: the focus stays where Tab took it (Min to Max), not on
+    // the slot name that showing the slot again would focus.
+    const QPointer<QWidget> focus = QApplication::focusWidget();
     Rebuild();
+    if (focus && focus->isVisible() && isAncestorOf(focus)) focus->setFocus();
     return true;
+}
+
+TSlotEdit TFactTemplatesEditDlg::ShownSlotEdit() const {
+    return {FSlotName->text().toStdString(), FDefault->text().toStdString(), FMulti->isChecked(),
+            FDynamic->isChecked(), FFrame->CType()};
 }
 
 void TFactTemplatesEditDlg::MarkFault(QLineEdit* fault) {

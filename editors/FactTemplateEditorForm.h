@@ -63,6 +63,8 @@ private:
     TRefPtr<IFactTemplate> CurrentTemplate();
     void Selected();
     void Rename(const QString& text);
+    // The slot panel's fields as they stand.
+    TSlotEdit ShownSlotEdit() const;
 
     TFactTemplateEditor FEditor;
     QTreeWidget* FTree = nullptr;
@@ -85,6 +87,9 @@ private:
     bool FApplying = false;
     // The slot edit last refused, so that finishing it again does not complain twice.
     std::string FRefused;
+    // The slot panel as the selection showed it, and whether the type frame was edited since.
+    TSlotEdit FShownSlot;
+    bool FTypeEdited = false;
 };
 
 } // namespace ie

@@ -444,6 +444,19 @@ TRulesEditDlg::TRulesEditDlg(QWidget* parent)
         Guard([&] { dialog.Execute(); });
     });
     ShowEdited();
+    AskBeforeShortcut(FAdd, [this] {
+        const QString name = FName->text().trimmed();
+        return name.isEmpty() ? QString() : "Add rule \"" + name + "\"?";
+    });
+    AskBeforeShortcut(FReplace, [this] {
+        const std::string name = SelectedRuleName();
+        return name.empty() ? QString()
+                            : "Replace rule \"" + Q(name) + "\" by the rule being edited?";
+    });
+    AskBeforeShortcut(FDelete, [this] {
+        const std::string name = SelectedRuleName();
+        return name.empty() ? QString() : "Delete rule \"" + Q(name) + "\"?";
+    });
 
     SetHelpContext(newRule, 200);
     SetHelpContext(FAdd, 240);
@@ -487,6 +500,10 @@ void TRulesEditDlg::SetMultiEdit(bool value) {
     FMultiEdit = value;
     FLeft->setVisible(value);
     FTools->setVisible(value);
+    // One rule alone: the rule table is out of sight, so no key may add, replace, delete or
+    // load rules there.
+    for (QAction* action : FTools->actions())
+        if (action != FEditTemplates && action != FEditTypes) action->setVisible(value);
     SetHelpContext(this, value ? 12 : 14);
     SetHelpContext(HelpButton(), value ? 12 : 14);
 }
@@ -777,6 +794,22 @@ bool TRulesEditDlg::DropOnLineEditor(const QMimeData* data, int position) {
 void TRulesEditDlg::PreparePopup(QTreeWidget* tree) {
     FPopupTree = tree;
     FPopupDelete->setVisible(tree == FTree);
+}
+
+bool TRulesEditDlg::HasPendingEdit() {
+    FieldsToEditor();
+    return FEditor.FieldsChanged();
+}
+
+bool TRulesEditDlg::KeepPendingEdit() {
+    if (!HasPendingEdit()) return true;
+    // One rule alone: OK applies the fields into it.
+    if (!FMultiEdit) return Guard([this] { FEditor.Apply(); });
+    TRule* kept = nullptr;
+    if (!Guard([&] { kept = FEditor.KeepFields(); }) || !kept) return false;
+    SelectRule(kept->RuleName());
+    ShowEdited();
+    return true;
 }
 
 bool TRulesEditDlg::ShowModal() {

@@ -59,6 +59,11 @@ public:
     bool AddRule();
     bool ReplaceRule();
     void DeleteRule();
+    QAction* AddAction() const { return FAdd; }
+    QAction* ReplaceAction() const { return FReplace; }
+    QAction* DeleteAction() const { return FDelete; }
+    bool HasPendingEdit() override;
+    bool KeepPendingEdit() override;
     // Clicking a line of a list: the line editor edits it.
     void ChooseLine(TRuleSide side, int row);
     void TypeLine(const QString& text);

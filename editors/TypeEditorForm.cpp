@@ -110,6 +110,28 @@ TIETypesEditDlg::TIETypesEditDlg(QWidget* parent) : TEditorFormBase("Types Edito
             [this](QTreeWidgetItem* item) { TreeSelected(item); });
     AttachHandlers(true);
     UpdateActions();
+    auto selectedName = [this] {
+        QTreeWidgetItem* item = FTree->currentItem();
+        return item ? item->text(0) : QString();
+    };
+    AskBeforeShortcut(FAdd, [this] {
+        const TRefPtr<IIEDefinedType>& t = FFrame->CType();
+        // A type without a name: Add says so without asking.
+        if (!t || t->GetName().empty()) {
+            AddType();
+            return QString();
+        }
+        return "Add type \"" + QString::fromStdString(t->GetName()) + "\"?";
+    });
+    AskBeforeShortcut(FReplace, [selectedName] {
+        const QString name = selectedName();
+        return name.isEmpty() ? QString()
+                              : "Replace type \"" + name + "\" by the type being edited?";
+    });
+    AskBeforeShortcut(FDelete, [selectedName] {
+        const QString name = selectedName();
+        return name.isEmpty() ? QString() : "Delete type \"" + name + "\"?";
+    });
 
     SetHelpContext(add, 202);
     SetHelpContext(FAdd, 330);
@@ -192,15 +214,19 @@ void TIETypesEditDlg::TreeSelected(QTreeWidgetItem* item) {
 
 void TIETypesEditDlg::NewType() {
     FFrame->SetCType(TIEDefinedType::Create(&PrivateEngine()));
-    if (QLineEdit* name = FFrame->NameEdit()) name->setFocus();
+    // The name a new type is shown with is typed over, not typed onto.
+    if (QLineEdit* name = FFrame->NameEdit()) {
+        name->setFocus();
+        name->selectAll();
+    }
 }
 
 void TIETypesEditDlg::AddType() {
     TRefPtr<IIEDefinedType> t = FFrame->CType();
-    if (!t) return;
     Guard([&] {
         TIEDefinedTypes& types = PrivateEngine().DefinedTypes();
-        if (t->GetName().empty()) throw EIEException(TypeNameMissingMessage);
+        // Nothing typed yet (no type in the frame) or a type without a name: say what is missing.
+        if (!t || t->GetName().empty()) throw EIEException(TypeNameMissingMessage);
         if (types.Find(t->GetName())) RaiseIE(imDefinedTypeExists, t->GetName());
         types.PutType(t->GetName(), t);
         Select(t.get());

@@ -264,13 +264,18 @@ TIETypeEditorFrame::TIETypeEditorFrame(QWidget* parent) : QWidget(parent) {
             [this](bool on) { Guarded([&] { FEditor.SetCardinalityLimited(on); }); });
     connect(FLimitRange, &QCheckBox::clicked, this,
             [this](bool on) { Guarded([&] { FEditor.SetRangeLimited(on); }); });
-    for (QLineEdit* e : {FCardMin, FCardMax})
-        connect(e, &QLineEdit::textEdited, this, [e](const QString& t) {
-            Paint(e, TTypeFrameEditor::IsIntegerText(t.toStdString()));
-        });
+    // An empty maximum or range bound is no limit.
+    for (QLineEdit* e : {FCardMax, FRangeMin, FRangeMax})
+        e->setPlaceholderText("no limit");
+    connect(FCardMin, &QLineEdit::textEdited, this, [this](const QString& t) {
+        Paint(FCardMin, TTypeFrameEditor::IsIntegerText(t.toStdString()));
+    });
+    connect(FCardMax, &QLineEdit::textEdited, this, [this](const QString& t) {
+        Paint(FCardMax, t.trimmed().isEmpty() || TTypeFrameEditor::IsIntegerText(t.toStdString()));
+    });
     for (QLineEdit* e : {FRangeMin, FRangeMax})
         connect(e, &QLineEdit::textEdited, this, [e](const QString& t) {
-            Paint(e, TTypeFrameEditor::IsNumberText(t.toStdString()));
+            Paint(e, t.trimmed().isEmpty() || TTypeFrameEditor::IsNumberText(t.toStdString()));
         });
     connect(FCardMin, &QLineEdit::editingFinished, this, [this] {
         Guarded([&] { FEditor.StoreMinCardinality(FCardMin->text().toStdString()); });
@@ -520,7 +525,7 @@ void TIETypeEditorFrame::ShowType() {
     if (t) {
         FLimitCard->setChecked(t->GetCardinalityLimited());
         FCardMin->setText(QString::number(t->GetMinCardinality()));
-        FCardMax->setText(QString::number(t->GetMaxCardinality()));
+        FCardMax->setText(Q(TTypeFrameEditor::MaxCardinalityText(t->GetMaxCardinality())));
         FLimitRange->setChecked(t->GetRangeLimited());
         FRangeMin->setText(Q(TTypeFrameEditor::RangeText(t->GetMinRange())));
         FRangeMax->setText(Q(TTypeFrameEditor::RangeText(t->GetMaxRange())));

@@ -60,6 +60,10 @@ public:
     QLineEdit* AllowedEdit() const { return FAllowedEdit; }
     QPushButton* AllowedAdd() const { return FAdd; }
     QTabBar* AllowedTabs() const { return FTabs; }
+    QLineEdit* CardinalityMin() const { return FCardMin; }
+    QLineEdit* CardinalityMax() const { return FCardMax; }
+    QLineEdit* RangeMin() const { return FRangeMin; }
+    QLineEdit* RangeMax() const { return FRangeMax; }
     QChart* Chart() const;
     QChartView* ChartView() const;
     QLineEdit* NameEdit() const;

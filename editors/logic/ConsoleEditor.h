@@ -74,9 +74,11 @@ inline constexpr int Input = 61, Submit = 73, Output = 83, HelpButton = 16, New 
                      Reset = 221;
 } // namespace ConsoleHelp
 
+// The first entry offers both kinds of rule file; its name says so, so that the list does not
+// hold two entries called "All Files" of which only the last lists all files.
 inline constexpr std::string_view ConsoleFileFilter =
-    "All Files|*.ie;*.clp|Inference Engine Files (*.ie)|*.ie|CLIPS Files (*.clp)|*.clp|All Files "
-    "(*.*)|*.*";
+    "Inference Engine and CLIPS Files|*.ie;*.clp|Inference Engine Files (*.ie)|*.ie|CLIPS Files "
+    "(*.clp)|*.clp|All Files (*.*)|*.*";
 
 class TIEConsole {
 public:

@@ -9,6 +9,8 @@
 #include "editors/logic/EngineReading.h"
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
+#include "platform/Format.h"
+#include "platform/Restore.h"
 
 namespace ie {
 namespace {
@@ -53,6 +55,7 @@ std::vector<TFactLine> TFactEditor::Lines(TFactOrder order) const {
 bool TFactEditor::SelectFact(int32_t id) {
     const int32_t at = FEngine.Facts().IndexOfID(id);
     FCurrent = at >= 0 ? CopyOf(*FEngine.Facts().Item(at)) : nullptr;
+    FTouched = false;
     RefillGrid();
     return FCurrent != nullptr;
 }
@@ -62,6 +65,7 @@ bool TFactEditor::NewFact(const std::string& templateName) {
     if (!t) return false;
     FCurrent = t->NewFact();
     FCurrent->SetFactId(-1);
+    FTouched = false;
     RefillGrid();
     return true;
 }
@@ -85,6 +89,7 @@ void TFactEditor::ChooseTemplate(const std::string& templateName) {
             }
         }
     FCurrent = fact;
+    FTouched = true;
     RefillGrid();
 }
 
@@ -95,6 +100,11 @@ std::string TFactEditor::CurrentTemplateName() const {
 }
 
 void TFactEditor::RefillGrid() {
+    FillGrid();
+    FShownGrid = FGrid;
+}
+
+void TFactEditor::FillGrid() {
     FGrid.clear();
     if (!FCurrent) return;
     FGrid.push_back({"ID", std::to_string(FCurrent->GetFactId())});
@@ -114,6 +124,20 @@ void TFactEditor::RefillGrid() {
 
 void TFactEditor::SetGridValue(size_t row, std::string value) {
     if (row < FGrid.size()) FGrid[row].Value = std::move(value);
+}
+
+void TFactEditor::TakeCurrent(const TRefPtr<IFact>& fact) {
+    FTouched = FTouched || !FCurrent || FCurrent->GetText() != fact->GetText();
+    FCurrent = fact;
+    RefillGrid();
+}
+
+bool TFactEditor::HasPendingEdit() const {
+    if (!FCurrent) return false;
+    if (GridChanged()) return true;
+    if (const IFact* stored = FEngine.Facts().FindID(FCurrent->GetFactId()))
+        return stored->GetText() != FCurrent->GetText();
+    return FTouched;
 }
 
 void TFactEditor::ApplyGrid() {
@@ -141,16 +165,14 @@ void TFactEditor::ApplyGrid() {
             value = value->AsFunCall()->Evaluate(FEngine.RootContext());
         if (value) fact->SetSlotValue(row.Slot, value);
     }
-    FCurrent = fact;
-    RefillGrid();
+    TakeCurrent(fact);
 }
 
 void TFactEditor::ApplyText(const std::string& text) {
     TRefPtr<IFact> fact = FEngine.ParseFact(text);
     if (!fact) RaiseIE(imFactTemplateMissing);
     fact->SetFactId(FCurrent ? FCurrent->GetFactId() : -1);
-    FCurrent = fact;
-    RefillGrid();
+    TakeCurrent(fact);
 }
 
 std::string TFactEditor::CurrentText() const {
@@ -161,17 +183,37 @@ int32_t TFactEditor::Add() {
     if (!FCurrent) return -1;
     // The text, read again by the engine: the fact takes the engine's template of its name as
     // it stands now (the templates may have been edited since the fact became current).
-    const int32_t id = FEngine.AssertString(FCurrent->GetText());
-    if (id >= 0) SelectFact(id);
+    const std::string text = FCurrent->GetText();
+    const int32_t id = FEngine.AssertString(text);
+    if (id < 0) throw EIEException(Format(FactExistsMessage, text));
+    SelectFact(id);
     return id;
 }
 
 int32_t TFactEditor::Replace(int32_t selectedId) {
     if (!FCurrent) return -1;
     TRefPtr<IFact> edited = CopyOf(*FCurrent);
+    const int32_t at = FEngine.Facts().IndexOfID(selectedId);
+    TRefPtr<IFact> old = at >= 0 ? CopyOf(*FEngine.Facts().Item(at)) : nullptr;
     Delete(selectedId);
     FCurrent = edited;
-    return Add();
+    try {
+        return Add();
+    } catch (const EException&) {
+        // The edited fact equals another one: the replaced fact stays as it was.
+        if (old) {
+            const TRestore<bool> keep(FEngine.Facts().KeepIdentifiers, true);
+            FEngine.Facts().Add(old);
+        }
+        FCurrent = edited;
+        throw;
+    }
+}
+
+int32_t TFactEditor::KeepCurrent() {
+    if (!FCurrent) return -1;
+    const int32_t id = FCurrent->GetFactId();
+    return id >= 0 && FEngine.Facts().IndexOfID(id) >= 0 ? Replace(id) : Add();
 }
 
 bool TFactEditor::Delete(int32_t id) {

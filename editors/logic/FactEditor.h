@@ -24,7 +24,11 @@ struct TFactLine {
 struct TSlotRow {
     std::string Slot;
     std::string Value;
+    bool operator==(const TSlotRow&) const = default;
 };
+
+// Add of a fact the engine has already.
+inline constexpr const char* FactExistsMessage = "Fact already exists: %s";
 
 class TFactEditor {
 public:
@@ -65,18 +69,36 @@ public:
     // The current fact's text, as the free-form page shows it.
     std::string CurrentText() const;
 
+    // Whether a grid value was typed since the grid was filled.
+    bool GridChanged() const { return FGrid != FShownGrid; }
+    // Whether the editor holds an edit that Add or Replace has not taken: a grid value typed,
+    // or a current fact that differs from the engine's fact it was made from (a new fact: that
+    // was edited at all).
+    bool HasPendingEdit() const;
+
     // Asserts the current fact's text; the asserted fact (a copy) becomes current. Returns its
-    // identifier, -1 when the engine refused it as a duplicate.
+    // identifier; a fact equal to one present is refused with FactExistsMessage.
     int32_t Add();
-    // Retracts the fact `selectedId` and adds the current one in its place.
+    // Retracts the fact `selectedId` and adds the current one in its place; when that is
+    // refused the retracted fact comes back under its identifier.
     int32_t Replace(int32_t selectedId);
+    // Keeps the current fact as edited: in place of the engine's fact it was made from, or as
+    // a new fact.
+    int32_t KeepCurrent();
     // Retracts the fact with that identifier; false when there is none.
     bool Delete(int32_t id);
 
 private:
+    void FillGrid();
+    // An applied edit: the fact becomes current and the grid shows it.
+    void TakeCurrent(const TRefPtr<IFact>& fact);
+
     TInferenceEngine& FEngine;
     TRefPtr<IFact> FCurrent;
     std::vector<TSlotRow> FGrid;
+    std::vector<TSlotRow> FShownGrid;
+    // The current fact was edited since it was selected or made.
+    bool FTouched = false;
 };
 
 } // namespace ie

@@ -20,6 +20,12 @@ struct TSlotEdit {
     bool DefaultDynamic = false;
     // The type frame's type; none keeps the slot without a defined type.
     TRefPtr<IIEDefinedType> Type;
+
+    // The same fields apart from the type: a panel left as it was shown applies nothing.
+    bool SameFields(const TSlotEdit& other) const {
+        return Name == other.Name && DefaultText == other.DefaultText &&
+               MultiSlot == other.MultiSlot && DefaultDynamic == other.DefaultDynamic;
+    }
 };
 
 class TFactTemplateEditor {

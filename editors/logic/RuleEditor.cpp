@@ -226,7 +226,9 @@ bool TIEDragObject::Decode(std::string_view text, TIEDragObject& drag) {
 // ---------------------------------------------------------------------------------------------
 // TRuleEditor
 
-TRuleEditor::TRuleEditor(TInferenceEngine& engine) : FEngine(engine) {}
+TRuleEditor::TRuleEditor(TInferenceEngine& engine) : FEngine(engine) {
+    RememberFields({});
+}
 
 TRuleEditor::~TRuleEditor() {
     SetEdited(nullptr);
@@ -260,6 +262,7 @@ void TRuleEditor::Edit(const TRule* rule) {
     TIEParser* writer = FEngine.Parser();
     Lines.SetText(rsIf, writer ? writer->FormatRuleSide(*copy, 0) : std::string());
     Lines.SetText(rsThen, writer ? writer->FormatRuleSide(*copy, 1) : std::string());
+    RememberFields(copy->RuleName());
 }
 
 void TRuleEditor::NewRule() {
@@ -270,6 +273,31 @@ void TRuleEditor::NewRule() {
     Lines.SetText(rsIf, {});
     Lines.SetText(rsThen, {});
     Variables.clear();
+    RememberFields({});
+}
+
+std::string TRuleEditor::FieldsText() const {
+    // An empty salience and "0" both leave the default.
+    std::string salience = Trimmed(SalienceText);
+    if (salience.empty()) salience = "0";
+    return Name + '\n' + Comment + '\n' + salience + '\n' + (OneShot ? "1" : "0") + '\n' +
+           Lines.Text(rsIf) + '\n' + Lines.Text(rsThen);
+}
+
+void TRuleEditor::RememberFields(const std::string& ruleName) {
+    FShownFields = FieldsText();
+    FShownName = ruleName;
+}
+
+bool TRuleEditor::FieldsChanged() const {
+    return FieldsText() != FShownFields;
+}
+
+TRule* TRuleEditor::KeepFields() {
+    TRule* kept =
+        !FShownName.empty() && FEngine.Rules().Find(FShownName) ? Replace(FShownName) : Add();
+    if (kept) Edit(kept);
+    return kept;
 }
 
 TRule* TRuleEditor::Apply() {
@@ -319,6 +347,7 @@ TRule* TRuleEditor::Add() {
         rule->Free();
         throw;
     }
+    RememberFields(rule->RuleName());
     return rule;
 }
 
@@ -331,8 +360,10 @@ TRule* TRuleEditor::Replace(const std::string& selectedName) {
     reread->SetComment(edited->Comment());
     reread->SetOneShot(edited->OneShot());
     SetEdited(reread);
+    // Renamed onto another rule's name: refused before the selected rule goes.
+    if (reread->RuleName() != selectedName && FEngine.Rules().Find(reread->RuleName()))
+        RaiseIE(imDuplicateRules, reread->RuleName());
     if (FEngine.Rules().Find(selectedName)) FEngine.Rules().RemoveRule(selectedName);
-    if (FEngine.Rules().Find(reread->RuleName())) RaiseIE(imDuplicateRules, reread->RuleName());
     auto* rule = new TRule(&FEngine, &FEngine);
     try {
         rule->Assign(reread);
@@ -344,6 +375,7 @@ TRule* TRuleEditor::Replace(const std::string& selectedName) {
         rule->Free();
         throw;
     }
+    RememberFields(rule->RuleName());
     return rule;
 }
 
@@ -465,9 +497,15 @@ std::vector<std::string> TRuleEditor::FunctionNames() const {
     std::vector<std::string> names;
     auto it = FEngine.UserFunctions().Keys();
     while (it->HasNext())
-        names.push_back(it->NextString());
+        if (std::string name = it->NextString(); !IsInternalFunctionName(name))
+            names.push_back(std::move(name));
     std::sort(names.begin(), names.end(), LessText);
     return names;
+}
+
+bool TRuleEditor::IsInternalFunctionName(std::string_view name) {
+    // The reader's own helpers (such as "__get-var") are no functions a rule is written with.
+    return name.starts_with("__");
 }
 
 int32_t TRuleEditor::SearchFunction(const std::vector<std::string>& names,
@@ -477,6 +515,7 @@ int32_t TRuleEditor::SearchFunction(const std::vector<std::string>& names,
 }
 
 int32_t TRuleEditor::InsertFunctionName(std::vector<std::string>& names, const std::string& name) {
+    if (IsInternalFunctionName(name)) return -1;
     const auto at = std::lower_bound(names.begin(), names.end(), name, LessText);
     if (at != names.end() && *at == name) return -1;
     return static_cast<int32_t>(names.insert(at, name) - names.begin());

@@ -132,6 +132,12 @@ public:
     TRule* Replace(const std::string& selectedName);
     void Delete(const std::string& name);
 
+    // Whether the fields differ from what Edit or NewRule put in them.
+    bool FieldsChanged() const;
+    // Keeps what the fields show: replaces the rule they were filled from while the engine has
+    // it, else adds; the kept rule is edited again. Raises as Add and Replace do.
+    TRule* KeepFields();
+
     // A rule's root line in the rules tree, and its child lines: the rule's text without its
     // first and last line, trimmed.
     static std::string RootText(const TRule& rule);
@@ -161,6 +167,8 @@ public:
     // The functions page: the names sorted without regard to letter case, the first name not
     // less than a search text (-1 when none), and a function's call form and help text.
     std::vector<std::string> FunctionNames() const;
+    // The engine's internal functions, left out of the list.
+    static bool IsInternalFunctionName(std::string_view name);
     static int32_t SearchFunction(const std::vector<std::string>& names, const std::string& text);
     // A function the engine gained or lost, in the sorted list of names: the position where
     // the name went in or came out, -1 when there was nothing to do.
@@ -170,10 +178,15 @@ public:
 
 private:
     void SetEdited(TRule* rule);
+    std::string FieldsText() const;
+    void RememberFields(const std::string& ruleName);
     std::string NewVariable(std::string_view prefix);
 
     TInferenceEngine& FEngine;
     TRule* FEdited = nullptr;
+    // The fields as Edit or NewRule filled them, and the rule they came from (empty: new).
+    std::string FShownFields;
+    std::string FShownName;
 };
 
 } // namespace ie

@@ -10,6 +10,7 @@
 #include "editors/logic/EngineReading.h"
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEDefinedType.h"
+#include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
 #include "platform/Format.h"
 
@@ -57,6 +58,34 @@ std::string BaseKindName(TIEType kind) {
     std::string_view name = IETypeName(kind);
     if (name.starts_with("dt")) name.remove_prefix(2);
     return std::string(name);
+}
+
+std::string TypeKeepComplaint(const IIEDefinedType& type) {
+    if (!type.GetBaseTypes().Contains(dtFuzzy)) return {};
+    const TRefPtr<IFuzzyVariable> variable = type.GetFuzzyVariable();
+    for (int i = 0; variable && i < variable->Count(); ++i) {
+        const TRefPtr<IFuzzySet> term = variable->GetSet(i);
+        if (term && term->Count() == 0)
+            return Format(EmptyFuzzyTermMessage, term->GetName(), type.GetName());
+    }
+    return {};
+}
+
+std::string EngineTypesKeepComplaint(TInferenceEngine& engine) {
+    for (const auto& entry : engine.DefinedTypes())
+        if (const auto* type = dynamic_cast<const IIEDefinedType*>(entry.Intf().get()))
+            if (std::string complaint = TypeKeepComplaint(*type); !complaint.empty())
+                return complaint;
+    auto names = engine.FactTemplates().Keys();
+    while (names->HasNext()) {
+        const TRefPtr<IFactTemplate> t = engine.FactTemplates().Find(names->NextString());
+        for (int32_t i = 0; t && i < t->SlotCount(); ++i)
+            if (const TRefPtr<IIEDefinedType> type = t->SlotAt(i)->GetExtendedTypeInfo())
+                if (std::string complaint = TypeKeepComplaint(*type); !complaint.empty())
+                    return "Slot " + t->GetName() + "." + t->SlotAt(i)->GetName() + ": " +
+                           complaint;
+    }
+    return {};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -252,15 +281,18 @@ bool TTypeFrameEditor::StoreMinCardinality(const std::string& text) {
 }
 
 bool TTypeFrameEditor::StoreMaxCardinality(const std::string& text) {
-    return StoreParsed<int32_t>(text, &IIEDefinedType::SetMaxCardinality);
+    return StoreParsed<int32_t>(Trimmed(text).empty() ? std::to_string(UnlimitedCardinality) : text,
+                                &IIEDefinedType::SetMaxCardinality);
 }
 
 bool TTypeFrameEditor::StoreMinRange(const std::string& text) {
-    return StoreRange(text, &IIEDefinedType::SetMinRange);
+    return StoreRange(Trimmed(text).empty() ? Format("%.1f", UnlimitedRangeMin) : text,
+                      &IIEDefinedType::SetMinRange);
 }
 
 bool TTypeFrameEditor::StoreMaxRange(const std::string& text) {
-    return StoreRange(text, &IIEDefinedType::SetMaxRange);
+    return StoreRange(Trimmed(text).empty() ? Format("%.1f", UnlimitedRangeMax) : text,
+                      &IIEDefinedType::SetMaxRange);
 }
 
 bool TTypeFrameEditor::StoreRange(const std::string& text, void (IIEDefinedType::*setter)(double)) {
@@ -291,7 +323,13 @@ void TTypeFrameEditor::ReevaluateTerms() {
 }
 
 std::string TTypeFrameEditor::RangeText(double value) {
+    // The type's bounds when no range was given stand for "no limit", not for numbers.
+    if (value <= UnlimitedRangeMin || value >= UnlimitedRangeMax) return {};
     return Format("%.4f", value);
+}
+
+std::string TTypeFrameEditor::MaxCardinalityText(int32_t value) {
+    return value == UnlimitedCardinality ? std::string() : std::to_string(value);
 }
 
 bool TTypeFrameEditor::RangePageShown() const {
@@ -577,8 +615,9 @@ bool TTypeFrameEditor::SetTermExpression(const std::string& name, const std::str
     try {
         result = Evaluate(text);
         if (!result) RaiseIE(imNotAType, "Fuzzy", text, IETypeName(dtNone));
-    } catch (const EException&) {
-        if (raise) throw;
+    } catch (const EException& e) {
+        // The reader's own words name what it missed, not how a set is written.
+        if (raise) throw EIEException(e.what() + std::string(FuzzyExpressionHint));
         return false;
     }
     Editable();

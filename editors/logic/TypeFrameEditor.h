@@ -25,6 +25,21 @@ std::string BaseKindName(TIEType kind);
 // The characters a fuzzy term name refuses.
 inline constexpr std::string_view TermFilterChars = " ~`!@#$%^&()={}|\\;:'\",?";
 
+inline constexpr const char* EmptyFuzzyTermMessage =
+    "Fuzzy term \"%s\" of type \"%s\" has no points: give it an expression or delete it";
+
+// Follows the reader's complaint about a term's expression.
+inline constexpr std::string_view FuzzyExpressionHint =
+    "\r\nA fuzzy set is written as one list of points, such as ((20 0) (30 1)), or as a shape, "
+    "such as (tri 10 20 30).";
+
+// Why a type cannot be kept as it stands, empty when it can: a fuzzy term without points
+// (made by New and never given an expression) would not read back, so writing the types back
+// would fail half-way. The complaint names the type and the term.
+std::string TypeKeepComplaint(const IIEDefinedType& type);
+// The first such complaint among an engine's defined types and its templates' slot types.
+std::string EngineTypesKeepComplaint(TInferenceEngine& engine);
+
 // The tabs of the Allowed Values page.
 enum TAllowedTab : uint8_t { atAny, atSymbols, atStrings, atIntegers, atFloats };
 
@@ -102,9 +117,15 @@ public:
     // the edited type's own name or an unknown name.
     bool ChooseAncestor(const std::string& name);
 
-    // Cardinality and range: texts are validated while typed and stored on leaving.
+    // Cardinality and range: texts are validated while typed and stored on leaving. An empty
+    // maximum cardinality or range bound is no limit: it is shown empty and stored as the
+    // type's unlimited bound.
+    static constexpr int32_t UnlimitedCardinality = 2147483647;
+    static constexpr double UnlimitedRangeMin = -2147483648.0;
+    static constexpr double UnlimitedRangeMax = 2147483647.0;
     static bool IsIntegerText(const std::string& text);
     static bool IsNumberText(const std::string& text);
+    static std::string MaxCardinalityText(int32_t value);
     void SetCardinalityLimited(bool value);
     void SetRangeLimited(bool value);
     bool StoreMinCardinality(const std::string& text);

@@ -189,7 +189,9 @@ std::unique_ptr<TIEPattern> TIEClipsParser::ParsePattern(TRule& rule, int32_t ne
         if (name == "unique") pattern->SetUnique(true);
         if (name == "explicit") pattern->SetExplicit(true);
     } else if (name == TestCEName) {
-        TRefPtr<IFactTemplate> testTemplate = engine.ImpliedTemplate(TestCEName);
+        // A test matches no fact: it stands on the engine's own placeholder template, so that
+        // "test" never becomes a template the user sees.
+        TRefPtr<IFactTemplate> testTemplate = engine.ImpliedTemplate(NotOrTestTemplateName);
         pattern = rule.NewPattern(TestCEName, testTemplate, 0);
         TStreamTokenRef callOpen = Next();
         PushBack(callOpen);
@@ -495,7 +497,7 @@ std::string TIEParser::FormatPattern(const TIEPattern& pattern) {
                 body += FormatValue(test->SlotValue().get());
             }
         }
-        body = "(" + factTemplate->GetName() + " " + body + ")";
+        body = "(" + std::string(TestCEName) + " " + body + ")";
         if (negated) body = "(not " + body + ")";
     } else {
         std::string inner;

@@ -100,8 +100,15 @@ TEST(ListExtent, DeletingMeasuresOnlyTheGoingLine) {
 
 TEST(FileFilter, PairsBecomeTheDialogsEntriesWithEveryPattern) {
     EXPECT_EQ(DialogNameFilters(ConsoleFileFilter),
-              (std::vector<std::string>{"All Files (*.ie *.clp)", "Inference Engine Files (*.ie)",
-                                        "CLIPS Files (*.clp)", "All Files (*)"}));
+              (std::vector<std::string>{"Inference Engine and CLIPS Files (*.ie *.clp)",
+                                        "Inference Engine Files (*.ie)", "CLIPS Files (*.clp)",
+                                        "All Files (*)"}));
+    // No two entries of one name.
+    const std::vector<std::string> console = DialogNameFilters(ConsoleFileFilter);
+    for (size_t i = 0; i < console.size(); ++i)
+        for (size_t j = i + 1; j < console.size(); ++j)
+            EXPECT_NE(console[i].substr(0, console[i].find(" (")),
+                      console[j].substr(0, console[j].find(" (")));
     const std::vector<std::string> facts = DialogNameFilters(FactsFileFilter);
     ASSERT_EQ(facts.size(), 5u) << "the last entry keeps its pattern";
     EXPECT_EQ(facts.front(), "Inference Engine Facts File (*.ief)");

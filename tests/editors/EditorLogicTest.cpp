@@ -46,7 +46,42 @@ TEST_F(FactEditorTest, NewFactShowsMinusOneThenItsIdentifierOnceAdded) {
     ASSERT_GE(id, 0);
     EXPECT_EQ(editor.Grid()[0].Value, std::to_string(id));
     EXPECT_EQ(editor.Grid()[1].Value, "42");
-    EXPECT_EQ(editor.Add(), -1) << "an equal fact is refused and adds nothing";
+    // An equal fact is refused, adds nothing and says so.
+    const int32_t count = E().Facts().Count();
+    try {
+        editor.Add();
+        ADD_FAILURE() << "an equal fact was taken";
+    } catch (const EIEException& e) {
+        EXPECT_EQ(std::string(e.what()), "Fact already exists: " + editor.CurrentText());
+    }
+    EXPECT_EQ(E().Facts().Count(), count);
+}
+
+// Replace onto a fact that is there already keeps the replaced fact; the editor tells what it
+// holds that no Add or Replace took.
+TEST_F(FactEditorTest, ReplaceRefusedKeepsTheFactAndPendingEditsAreSeen) {
+    Run("(deftemplate point (slot x (default 0)))");
+    const int32_t one = E().AssertString("(point (x 1))");
+    E().AssertString("(point (x 2))");
+    TFactEditor editor(E());
+    ASSERT_TRUE(editor.SelectFact(one));
+    EXPECT_FALSE(editor.HasPendingEdit());
+    editor.SetGridValue(1, "2");
+    EXPECT_TRUE(editor.HasPendingEdit()) << "typed, not applied";
+    editor.ApplyGrid();
+    EXPECT_TRUE(editor.HasPendingEdit()) << "applied, not replaced";
+    EXPECT_THROW(editor.Replace(one), EIEException);
+    EXPECT_GE(E().Facts().IndexOfID(one), 0) << "the replaced fact stays";
+    EXPECT_EQ(E().Facts().Count(), 3);
+    editor.SetGridValue(1, "7");
+    editor.ApplyGrid();
+    const int32_t kept = editor.KeepCurrent();
+    EXPECT_EQ(kept, editor.Current()->GetFactId());
+    EXPECT_EQ(editor.CurrentText(), "(point (x 7))");
+    EXPECT_LT(E().Facts().IndexOfID(one), 0) << "kept in place of the fact it was made from";
+    EXPECT_FALSE(editor.HasPendingEdit());
+    ASSERT_TRUE(editor.NewFact("point"));
+    EXPECT_FALSE(editor.HasPendingEdit()) << "a new fact untouched";
 }
 
 // Add asserts the fact's text, so the fact takes the template as the engine holds it when it
@@ -312,6 +347,35 @@ TEST_F(RuleEditorTest, ReplaceKeepsTheNameAndPutsTheNewPartsInPlace) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "(c)"), lines.end());
 }
 
+// The fields tell whether they differ from what Edit put in them, and keeping them replaces
+// the rule they came from (a new rule is added); renamed onto another rule, nothing goes.
+TEST_F(RuleEditorTest, FieldsChangedAndKeptReplaceTheirRule) {
+    Compose("r5", "(a)", "(assert (b))");
+    Editor.Add();
+    Compose("r6", "(c)", "(assert (d))");
+    Editor.Add();
+    Editor.Edit(E().Rules().Find("r5"));
+    EXPECT_FALSE(Editor.FieldsChanged());
+    Editor.SalienceText = "0 ";
+    EXPECT_FALSE(Editor.FieldsChanged()) << "the same salience";
+    Editor.SalienceText = "7";
+    EXPECT_TRUE(Editor.FieldsChanged());
+    ASSERT_TRUE(Editor.KeepFields());
+    EXPECT_EQ(E().Rules().Find("r5")->Salience(), 7);
+    EXPECT_EQ(E().Rules().Count(), 2);
+    EXPECT_FALSE(Editor.FieldsChanged());
+    Editor.Name = "r6";
+    EXPECT_EQ(RaisedMessage([&] { Editor.KeepFields(); }),
+              "Duplicate Rules defined with same name: \"r6\"");
+    EXPECT_TRUE(E().Rules().Find("r5")) << "a refused rename deletes nothing";
+    Editor.NewRule();
+    EXPECT_FALSE(Editor.FieldsChanged());
+    Compose("r7", "(e)", "(assert (f))");
+    EXPECT_TRUE(Editor.FieldsChanged());
+    ASSERT_TRUE(Editor.KeepFields());
+    EXPECT_EQ(E().Rules().Count(), 3);
+}
+
 TEST_F(RuleEditorTest, TextThatDoesNotReadLeavesTheEditedRuleAndTheTable) {
     Compose("r4", "(a)", "(assert (b))");
     TRule* first = Editor.Apply();
@@ -337,6 +401,10 @@ TEST_F(RuleEditorTest, DroppedTextsAndFunctionSearch) {
               "Trouble finding no-such-function");
     const auto names = Editor.FunctionNames();
     ASSERT_FALSE(names.empty());
+    ASSERT_TRUE(E().UserFunctions().Find("__get-var")) << "an internal function to leave out";
+    EXPECT_EQ(std::find(names.begin(), names.end(), "__get-var"), names.end());
+    std::vector<std::string> growing = names;
+    EXPECT_EQ(TRuleEditor::InsertFunctionName(growing, "__get-var"), -1);
     const int32_t at = TRuleEditor::SearchFunction(names, "asser");
     ASSERT_GE(at, 0);
     EXPECT_EQ(names[static_cast<size_t>(at)], "assert");
@@ -441,6 +509,37 @@ TEST_F(TypeFrameTest, EditingANamedTypeMakesAnImplicitCopyAndLeavesTheNamedOne) 
     EXPECT_EQ(changes, 1);
 }
 
+// A fuzzy term made by New and given no expression cannot be written back: the complaint names
+// the term and the type, for the types table and for a template slot's own type.
+TEST_F(TypeFrameTest, AnEmptyFuzzyTermIsNamedBeforeTheTypesAreWrittenBack) {
+    Run("(deftype level extends (type FUZZY) (range 0 10)"
+        " (values (term low ((0 1) (5 0)))))");
+    EXPECT_EQ(EngineTypesKeepComplaint(E()), "");
+    TTypeFrameEditor frame(&E());
+    frame.SetType(E().DefinedTypes().Find("level"));
+    frame.NewTerm();
+    EXPECT_EQ(TypeKeepComplaint(*frame.Type()),
+              "Fuzzy term \"Term1\" of type \"level\" has no points: give it an expression or "
+              "delete it");
+    EXPECT_EQ(EngineTypesKeepComplaint(E()), TypeKeepComplaint(*frame.Type()));
+    frame.SetTermExpression("Term1", "((2 0) (3 1))", true);
+    EXPECT_EQ(EngineTypesKeepComplaint(E()), "");
+}
+
+// Points typed without the list around them are refused with the reader's complaint and the
+// way a set is written.
+TEST_F(TypeFrameTest, PointsWithoutTheirListAreRefusedWithTheSyntax) {
+    Run("(deftype level extends (type FUZZY) (range 0 100))");
+    TTypeFrameEditor frame(&E());
+    frame.SetType(E().DefinedTypes().Find("level"));
+    const std::string term = frame.NewTerm();
+    const std::string message =
+        RaisedMessage([&] { frame.SetTermExpression(term, "(20 0) (30 1)", true); });
+    EXPECT_NE(message.find("((20 0) (30 1))"), std::string::npos) << message;
+    EXPECT_NE(message.find("(tri 10 20 30)"), std::string::npos) << message;
+    EXPECT_TRUE(frame.SetTermExpression(term, "((20 0) (30 1))", true));
+}
+
 TEST_F(TypeFrameTest, FuzzyReplacesTheKindsAndUncheckingRestoresTheCheckedOnes) {
     TTypeFrameEditor frame(&E());
     frame.SetType(nullptr);
@@ -487,6 +586,15 @@ TEST_F(TypeFrameTest, MinAndMaxTextsAreStoredOnlyWhenTheyConvert) {
     EXPECT_TRUE(frame.StoreMinRange("-2.5"));
     EXPECT_DOUBLE_EQ(frame.Type()->GetMinRange(), -2.5);
     EXPECT_EQ(TTypeFrameEditor::RangeText(-2.5), "-2.5000");
+    // No limit is shown empty, and an emptied bound is no limit again.
+    EXPECT_EQ(TTypeFrameEditor::RangeText(-2147483648.0), "");
+    EXPECT_EQ(TTypeFrameEditor::RangeText(2147483647.0), "");
+    EXPECT_EQ(TTypeFrameEditor::MaxCardinalityText(2147483647), "");
+    EXPECT_EQ(TTypeFrameEditor::MaxCardinalityText(7), "7");
+    EXPECT_TRUE(frame.StoreMinRange(" "));
+    EXPECT_DOUBLE_EQ(frame.Type()->GetMinRange(), -2147483648.0);
+    EXPECT_TRUE(frame.StoreMaxCardinality(""));
+    EXPECT_EQ(frame.Type()->GetMaxCardinality(), 2147483647);
     EXPECT_TRUE(TTypeFrameEditor::IsIntegerText("12"));
     EXPECT_FALSE(TTypeFrameEditor::IsIntegerText("12x"));
 }

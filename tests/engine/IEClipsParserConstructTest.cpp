@@ -269,6 +269,18 @@ TEST(ConstructFaults, NegatedTestIsWrittenAsNotTest) {
     EXPECT_EQ(test->GetTest(test->IndexOfSlot(DataSlotName), 0)->SlotTestType(), sttNotEquals);
 }
 
+// A test CE matches no fact: reading it makes no template named "test", and the rule still
+// writes it as a test.
+TEST(ConstructFaults, TestConditionMakesNoTemplate) {
+    TEngine e;
+    const int32_t before = e.FactTemplates().Count();
+    e.ExecuteCommand("(defrule r (a ?x) (test (> ?x 1)) =>)");
+    EXPECT_EQ(e.FactTemplates().Find("test"), nullptr);
+    EXPECT_EQ(e.FactTemplates().Count(), before + 1) << "only the implied template a";
+    EXPECT_NE(WrittenRule(e, "r").find("    (test (> ?x 1))\r\n"), std::string::npos)
+        << WrittenRule(e, "r");
+}
+
 TEST(ConstructFaults, UnitsAndCommentsWithQuotesAndBackslashesReadBackUnchanged) {
     TEngine e;
     e.ExecuteCommand("(deftype u \"say \\\"a\\\\b\\\"\" extends (type FLOAT)"

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
@@ -18,6 +19,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QtCharts/QChartView>
 
 #include <algorithm>
 #include <memory>
@@ -254,6 +256,29 @@ TEST_F(CorvaneMainTest, TheWindowSaysWhetherTheRulesAreActive) {
     EXPECT_TRUE(Window->RulesStatusLabel()->isVisibleTo(Window.get()));
     EXPECT_EQ(Window->RulesStatusLabel()->text(),
               "Rules inactive: expert system could not be loaded");
+}
+
+// Tab goes round the window's controls: past no chart, and onto Step, Pause and Play.
+TEST_F(CorvaneMainTest, TabReachesPauseAndPlayAndSkipsTheCharts) {
+    Window->activateWindow();
+    QApplication::setActiveWindow(Window.get());
+    Window->StepButton()->setFocus();
+    QApplication::processEvents();
+    std::vector<QWidget*> reached;
+    for (int i = 0; i < 100; ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        if (std::find(reached.begin(), reached.end(), focus) != reached.end()) break;
+        reached.push_back(focus);
+        EXPECT_EQ(qobject_cast<QChartView*>(focus), nullptr) << "a chart takes Tab";
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(focus, &tab);
+        QApplication::processEvents();
+    }
+    EXPECT_LT(reached.size(), 30u) << "round the controls, not through thirty charts";
+    for (QWidget* button : {static_cast<QWidget*>(Window->PauseButton()),
+                            static_cast<QWidget*>(Window->PlayButton())})
+        EXPECT_NE(std::find(reached.begin(), reached.end(), button), reached.end());
 }
 
 TEST_F(CorvaneMainTest, TheRuleFileDialogOffersEveryFileToo) {

@@ -24,6 +24,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #ifdef IE_HAVE_QTTEST
@@ -31,6 +32,8 @@
 #endif
 
 #include <cstdlib>
+#include <fstream>
+#include <tuple>
 
 #include "editors/GEdit.h"
 #include "editors/TypeEditorFrame.h"
@@ -133,6 +136,23 @@ void AnswerDiscardBox(QMessageBox::StandardButton answer) {
         ++DiscardBoxesSeen;
         box->button(answer)->click();
     });
+}
+
+// The box a piece of work shows, empty when none.
+QString BoxShownBy(const std::function<void()>& work) {
+    QString text;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            box->accept();
+        }
+    });
+    closer.start();
+    work();
+    closer.stop();
+    return text;
 }
 
 // Escape on a console whose private copy changed asks first; Cancel keeps it open, Discard
@@ -266,27 +286,15 @@ TEST_F(TFormsFixture, TemplateEditorMarksTheDefaultThatARangeChangeRefuses) {
     templates.DefaultEdit()->setText("5");
     ASSERT_TRUE(templates.ApplySlot());
     templates.show();
-    QString refused;
-    QTimer closer;
-    closer.setInterval(10);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            refused = box->text();
-            box->accept();
-        }
+    QLineEdit* max = templates.Frame()->RangeMax();
+    const QString refused = BoxShownBy([&] {
+        for (QCheckBox* check : templates.findChildren<QCheckBox*>())
+            if (check->text() == "Limit Range") check->click();
+        max->setText("3");
+        emit max->textEdited("3");
+        emit max->editingFinished();
+        QApplication::processEvents();
     });
-    closer.start();
-    for (QCheckBox* check : templates.findChildren<QCheckBox*>())
-        if (check->text() == "Limit Range") check->click();
-    QLineEdit* max = nullptr;
-    for (QLineEdit* edit : templates.findChildren<QLineEdit*>())
-        if (edit->text() == "2147483647.0000") max = edit;
-    ASSERT_NE(max, nullptr);
-    max->setText("3");
-    emit max->textEdited("3");
-    emit max->editingFinished();
-    QApplication::processEvents();
-    closer.stop();
     EXPECT_TRUE(refused.startsWith("Invalid default slot value: 5 (")) << refused.toStdString();
     EXPECT_TRUE(refused.contains("3.0000")) << refused.toStdString();
     const auto red = [](const QLineEdit* edit) {
@@ -317,8 +325,9 @@ TEST_F(TFormsFixture, ConsoleEnterSubmitsAndShiftEnterBreaksTheLine) {
 
 TEST_F(TFormsFixture, ConsoleFileDialogsListEveryFilterWithTheDefaultExtension) {
     TIEConsoleDlg dlg(true, *Host);
-    const QStringList expected{"All Files (*.ie *.clp)", "Inference Engine Files (*.ie)",
-                               "CLIPS Files (*.clp)", "All Files (*)"};
+    const QStringList expected{"Inference Engine and CLIPS Files (*.ie *.clp)",
+                               "Inference Engine Files (*.ie)", "CLIPS Files (*.clp)",
+                               "All Files (*)"};
     const TShownFileDialog open = InspectFileDialog([&] { dlg.Action(caFileOpen)->trigger(); });
     ASSERT_TRUE(open.Seen);
     EXPECT_EQ(open.Filters, expected);
@@ -841,6 +850,386 @@ TEST_F(TFormsFixture, RuleFormFunctionsFollowTheEngine) {
     rules.FormEngine().ExecuteCommand("(undeffunction double-it)", true);
     EXPECT_FALSE(names().contains("double-it"));
     EXPECT_EQ(rules.Functions()->count(), before);
+}
+
+// Answers a confirmation box that a shortcut shows, once it shows; counts the boxes and keeps
+// the question.
+int ConfirmBoxesSeen = 0;
+QString ConfirmQuestion;
+void AnswerConfirmBox(QMessageBox::StandardButton answer) {
+    // Waits for the box: events run before the key that shows it is pressed.
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != "confirmShortcut") return;
+        ++ConfirmBoxesSeen;
+        ConfirmQuestion = box->text();
+        poll->stop();
+        poll->deleteLater();
+        box->button(answer)->click();
+    });
+    poll->start();
+}
+
+void ShowActive(QWidget& form) {
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+}
+
+// A control key on the form, active again after the last box closed.
+void ControlKey(QWidget& form, Qt::Key key) {
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, key, Qt::ControlModifier);
+    QApplication::processEvents();
+}
+
+// Enter in any field of the rule editor presses no button: the rule being written stays, and
+// no button of any editor is a default button.
+TEST_F(TFormsFixture, EnterInARuleEditorFieldKeepsTheRuleBeingWritten) {
+    TRulesEditDlg rules;
+    rules.Prepare();
+    ShowActive(rules);
+    for (QPushButton* button : rules.findChildren<QPushButton*>())
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
+    rules.NameEdit()->setText("keep-me");
+    rules.ChooseLine(rsIf, 0);
+    rules.TypeLine("(a)");
+    for (QWidget* field : std::initializer_list<QWidget*>{rules.NameEdit(), rules.LineEditor(),
+                                                          rules.Search(), rules.SalienceEdit()}) {
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_EQ(rules.NameEdit()->text(), "keep-me");
+        EXPECT_TRUE(rules.isVisible());
+    }
+    rules.FieldsToEditor();
+    EXPECT_EQ(rules.Editor().Lines[rsIf][0], "(a)");
+    for (QWidget* form : std::initializer_list<QWidget*>{new TFactsEditDlg, new TIETypesEditDlg,
+                                                         new TFactTemplatesEditDlg}) {
+        form->show();
+        QApplication::processEvents();
+        for (QPushButton* button : form->findChildren<QPushButton*>())
+            EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+        delete form;
+    }
+}
+
+// Enter in the template editor's Name field, or in a slot name that another slot has, removes
+// neither the template nor the slot.
+TEST_F(TFormsFixture, EnterInTheTemplateEditorDeletesNothing) {
+    TFactTemplatesEditDlg templates;
+    templates.FormEngine().ExecuteCommand("(deftemplate mnem-metadata (slot name) (slot system))",
+                                          true);
+    templates.Rebuild();
+    // Shown as the console shows it, nothing selected yet; then the user picks the template.
+    ShowActive(templates);
+    templates.SelectItem("mnem-metadata");
+    templates.NameEdit()->setFocus();
+    EXPECT_EQ(BoxShownBy([&] { QTest::keyClick(templates.NameEdit(), Qt::Key_Return); }), "");
+    TRefPtr<IFactTemplate> t = templates.FormEngine().FactTemplates().Find("mnem-metadata");
+    ASSERT_TRUE(t) << "Enter in Name removed the template";
+    templates.SelectItem("mnem-metadata", "system");
+    templates.SlotNameEdit()->setFocus();
+    templates.SlotNameEdit()->setText("name");
+    const QString error = BoxShownBy([&] {
+        QTest::keyClick(templates.SlotNameEdit(), Qt::Key_Return);
+        QApplication::processEvents();
+    });
+    EXPECT_FALSE(error.isEmpty()) << "the taken name is refused";
+    EXPECT_TRUE(t->SlotByName("system")) << "the renamed slot is still there";
+    EXPECT_TRUE(t->SlotByName("name"));
+    templates.hide();
+}
+
+// Ctrl+D, Ctrl+R and Ctrl+A ask first, naming what they would change; No changes nothing. In
+// single-rule mode, where the rule table is out of sight, they do nothing.
+TEST_F(TFormsFixture, EditorShortcutsAskBeforeDeletingReplacingOrAdding) {
+    ConfirmBoxesSeen = 0;
+    {
+        TRulesEditDlg rules;
+        rules.FormEngine().ExecuteCommand("(defrule r1 (a) => (assert (b)))", true);
+        rules.Prepare();
+        ShowActive(rules);
+        rules.Tree()->setFocus();
+        AnswerConfirmBox(QMessageBox::No);
+        ControlKey(rules, Qt::Key_D);
+        QApplication::processEvents();
+        EXPECT_EQ(ConfirmQuestion, "Delete rule \"r1\"?");
+        EXPECT_TRUE(rules.FormEngine().Rules().Find("r1"));
+        AnswerConfirmBox(QMessageBox::No);
+        ControlKey(rules, Qt::Key_R);
+        EXPECT_EQ(ConfirmQuestion, "Replace rule \"r1\" by the rule being edited?");
+        AnswerConfirmBox(QMessageBox::No);
+        rules.NameEdit()->setText("r2");
+        ControlKey(rules, Qt::Key_A);
+        EXPECT_EQ(ConfirmQuestion, "Add rule \"r2\"?");
+        EXPECT_EQ(rules.FormEngine().Rules().Count(), 1);
+        AnswerConfirmBox(QMessageBox::Yes);
+        ControlKey(rules, Qt::Key_A);
+        EXPECT_EQ(rules.FormEngine().Rules().Count(), 2) << "Yes adds";
+        EXPECT_EQ(ConfirmBoxesSeen, 4);
+        rules.hide();
+    }
+    {
+        TRulesEditDlg single;
+        single.FormEngine().ExecuteCommand("(defrule r1 (a) => (assert (b)))", true);
+        single.SetMultiEdit(false);
+        single.SetRule(single.FormEngine().Rules().Find("r1"));
+        single.Prepare();
+        ShowActive(single);
+        const int seen = ConfirmBoxesSeen;
+        for (Qt::Key key : {Qt::Key_D, Qt::Key_R, Qt::Key_A})
+            ControlKey(single, key);
+        QApplication::processEvents();
+        EXPECT_EQ(ConfirmBoxesSeen, seen);
+        EXPECT_EQ(single.FormEngine().Rules().Count(), 1);
+        single.hide();
+    }
+    {
+        TFactsEditDlg facts;
+        const int32_t id = facts.FormEngine().AssertString("(kept)");
+        facts.Prepare();
+        facts.FactList()->setCurrentRow(facts.FactList()->IndexOfKey(id));
+        ShowActive(facts);
+        AnswerConfirmBox(QMessageBox::No);
+        ControlKey(facts, Qt::Key_D);
+        EXPECT_EQ(ConfirmQuestion, QString("Delete fact f-%1?").arg(id));
+        EXPECT_GE(facts.FormEngine().Facts().IndexOfID(id), 0);
+        facts.hide();
+    }
+}
+
+// The keep-changes prompt comes for an edit still in the fields, the Cancel button asks as
+// Escape does, and Save keeps what the fields show: a fact's value typed without Replace and a
+// rule's salience reach the host.
+TEST_F(TFormsFixture, KeepChangesKeepsWhatTheFieldsShowAndCancelAsks) {
+    InstallQtEditorForms();
+    Host->ExecuteCommand("(deftemplate point (slot x (default 0)))"
+                         "(defrule r1 (point (x ?x)) => (assert (seen ?x)))",
+                         true);
+    const int32_t id = Host->AssertString("(point (x 1))");
+    DiscardBoxesSeen = 0;
+    TFactsDialog facts(nullptr);
+    facts.SetEngine(Host.get());
+    QTimer::singleShot(0, [id] {
+        auto* form = qobject_cast<TFactsEditDlg*>(QApplication::activeModalWidget());
+        if (!form) return;
+        form->FactList()->setCurrentRow(form->FactList()->IndexOfKey(id));
+        form->Grid()->item(1, 1)->setText("9");
+        AnswerDiscardBox(QMessageBox::Save);
+        for (QPushButton* button : form->findChildren<QPushButton*>())
+            if (button->text() == "Cancel") button->click();
+    });
+    EXPECT_TRUE(facts.Execute()) << "Save closes as OK does";
+    EXPECT_EQ(DiscardBoxesSeen, 1) << "Cancel asked";
+    bool nine = false, one = false;
+    for (const auto& fact : Host->Facts().Items()) {
+        nine = nine || fact->GetText() == "(point (x 9))";
+        one = one || fact->GetText() == "(point (x 1))";
+    }
+    EXPECT_TRUE(nine) << "the typed value was kept";
+    EXPECT_FALSE(one) << "in place of the fact it was typed over";
+
+    TRulesDialog rules(nullptr);
+    rules.SetEngine(Host.get());
+    QTimer::singleShot(0, [] {
+        auto* form = qobject_cast<TRulesEditDlg*>(QApplication::activeModalWidget());
+        if (!form) return;
+        form->SalienceEdit()->setText("7");
+        AnswerDiscardBox(QMessageBox::Save);
+        PressKey(form, Qt::Key_Escape);
+    });
+    EXPECT_TRUE(rules.Execute());
+    EXPECT_EQ(DiscardBoxesSeen, 2);
+    ASSERT_TRUE(Host->Rules().Find("r1"));
+    EXPECT_EQ(Host->Rules().Find("r1")->Salience(), 7);
+}
+
+// OK with a fuzzy type whose term New made and nothing filled is refused naming the type and
+// the term; every type entered stays in the editor, and once the term has points OK writes
+// them all back.
+TEST_F(TFormsFixture, TypesEditorRefusesOkWithAnEmptyFuzzyTermAndKeepsTheTypes) {
+    InstallQtEditorForms();
+    TDefinedTypesDialog types(nullptr);
+    types.SetEngine(Host.get());
+    QString refused;
+    int openAfterOk = 0, kept = 0;
+    QTimer::singleShot(0, [&] {
+        auto* form = qobject_cast<TIETypesEditDlg*>(QApplication::activeModalWidget());
+        if (!form) return;
+        auto enter = [&](const QString& name) {
+            form->NewType();
+            form->Frame()->NameEdit()->setText(name);
+            emit form->Frame()->NameEdit()->textEdited(name);
+        };
+        enter("speed");
+        form->Frame()->FuzzyCheck()->click();
+        for (QPushButton* button : form->Frame()->findChildren<QPushButton*>())
+            if (button->text() == "&New") button->click();
+        form->AddType();
+        enter("count");
+        form->AddType();
+        refused = BoxShownBy([&] { form->accept(); });
+        openAfterOk = form->isVisible();
+        kept = form->FormEngine().DefinedTypes().Count();
+        TRefPtr<IIEDefinedType> speed = form->FormEngine().DefinedTypes().Find("speed");
+        if (speed) {
+            form->Frame()->SetCType(speed);
+            form->Frame()->Editor().SetTermExpression("Term1", "((20 0) (30 1))", true);
+        }
+        form->accept();
+    });
+    EXPECT_TRUE(types.Execute());
+    EXPECT_EQ(refused.toStdString(),
+              "Fuzzy term \"Term1\" of type \"speed\" has no points: give it an expression or "
+              "delete it");
+    EXPECT_TRUE(openAfterOk);
+    EXPECT_EQ(kept, 2);
+    EXPECT_TRUE(Host->DefinedTypes().Find("speed"));
+    EXPECT_TRUE(Host->DefinedTypes().Find("count")) << "the type added beside it is kept too";
+}
+
+// Add that adds nothing says why: a type without a name, a fact that is there already.
+TEST_F(TFormsFixture, AddThatAddsNothingSaysWhy) {
+    TIETypesEditDlg types;
+    types.Rebuild();
+    EXPECT_EQ(BoxShownBy([&] { types.AddType(); }), TypeNameMissingMessage);
+    EXPECT_EQ(types.FormEngine().DefinedTypes().Count(), 0);
+    TFactsEditDlg facts;
+    const int32_t id = facts.FormEngine().AssertString("(kept 1)");
+    facts.Prepare();
+    facts.FactList()->setCurrentRow(facts.FactList()->IndexOfKey(id));
+    const int before = facts.FactList()->count();
+    const QString refused = BoxShownBy([&] { facts.AddFact(); });
+    EXPECT_TRUE(refused.startsWith("Fact already exists: (kept 1")) << refused.toStdString();
+    EXPECT_EQ(facts.FactList()->count(), before);
+}
+
+// Tab from a Min field reaches its Max: applying the field does not move the focus elsewhere;
+// unlimited bounds are shown empty, not as the largest integers.
+TEST_F(TFormsFixture, TemplateEditorTabFromMinReachesMax) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    TIETypeEditorFrame* frame = templates.Frame();
+    EXPECT_EQ(frame->RangeMin()->text(), "");
+    EXPECT_EQ(frame->RangeMax()->text(), "");
+    EXPECT_EQ(frame->CardinalityMax()->text(), "");
+    ShowActive(templates);
+    for (auto [page, min, max] :
+         {std::tuple{2, frame->RangeMin(), frame->RangeMax()},
+          std::tuple{1, frame->CardinalityMin(), frame->CardinalityMax()}}) {
+        frame->Pages()->setCurrentIndex(page);
+        min->setFocus();
+        QTest::keyClicks(min, "1");
+        QTest::keyClick(min, Qt::Key_Tab);
+        QApplication::processEvents();
+        EXPECT_EQ(QApplication::focusWidget(), max) << page;
+    }
+    templates.hide();
+}
+
+// A long complaint in the status bar wraps: the template editor does not grow wider for it.
+TEST_F(TFormsFixture, LongComplaintsWrapInsteadOfWideningTheForm) {
+    TFactTemplatesEditDlg templates;
+    templates.Rebuild();
+    templates.NewTemplate();
+    templates.NewSlot();
+    templates.show();
+    QApplication::processEvents();
+    const int width = templates.width();
+    const int least = templates.minimumSizeHint().width();
+    templates.InfoPanel()->setText(QString("Invalid default slot value: ") +
+                                   QString("a-very-long-value ").repeated(40));
+    QApplication::processEvents();
+    EXPECT_EQ(templates.width(), width);
+    EXPECT_LE(templates.minimumSizeHint().width(), least);
+    templates.hide();
+}
+
+// Loading a rule file in the console shows the busy cursor while it reads, and only then.
+TEST_F(TFormsFixture, ConsoleLoadShowsTheBusyCursor) {
+    const std::string path = ::testing::TempDir() + "console-busy.clp";
+    {
+        std::ofstream out(path);
+        out << "(deftemplate point (slot x))\n";
+    }
+    TIEConsoleDlg dlg(true, *Host);
+    TInferenceEngine& engine = dlg.Console().Engine();
+    bool busyWhileReading = false;
+    auto shown = engine.OnNewFactTemplate;
+    engine.OnNewFactTemplate = [&](TInferenceEngine* sender, IFactTemplate* t) {
+        const QCursor* cursor = QApplication::overrideCursor();
+        busyWhileReading = busyWhileReading || (cursor && cursor->shape() == Qt::WaitCursor);
+        if (shown) shown(sender, t);
+    };
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->selectFile(QString::fromStdString(path));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    dlg.Action(caFileOpen)->trigger();
+    EXPECT_TRUE(engine.FactTemplates().Find("point"));
+    EXPECT_TRUE(busyWhileReading);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "restored after the load";
+    engine.OnNewFactTemplate = shown;
+}
+
+// A host with something of every kind an editor shows.
+void FillHost(TInferenceEngine& host) {
+    host.ExecuteCommand("(deftype level extends (type FUZZY) (range 0 10)"
+                        " (values (term low ((0 1) (5 0))) (term high ((5 0) (10 1)))))"
+                        "(deftype colour extends (type SYMBOL) (allowed-symbols red green))"
+                        "(deftemplate sensor (slot name) (slot hue (type colour)) (multislot v))"
+                        "(defrule watch \"looks\" (declare (salience 5)) (sensor (name ?n))"
+                        " (test (neq ?n x)) => (assert (seen ?n)))",
+                        true);
+    host.AssertString("(sensor (name a) (hue red) (v 1 2))");
+    host.AssertString("(seen a)");
+}
+
+// Opens each editor on the host through its component and presses Escape at once: an editor
+// whose content is what it opened with closes without asking.
+TEST_F(TFormsFixture, EscapeOnAnUntouchedEditorClosesWithoutAsking) {
+    InstallQtEditorForms();
+    FillHost(*Host);
+    TFactsDialog facts(nullptr);
+    TFactTemplatesDialog templates(nullptr);
+    TRulesDialog rules(nullptr);
+    TDefinedTypesDialog types(nullptr);
+    TIEDialogComponent* components[] = {&facts, &templates, &rules, &types};
+    for (TIEDialogComponent* component : components) {
+        SCOPED_TRACE(std::string(component->ClassName()));
+        DiscardBoxesSeen = 0;
+        component->SetEngine(Host.get());
+        QTimer::singleShot(0, [] {
+            QWidget* form = QApplication::activeModalWidget();
+            if (!form) return;
+            // The user looks at every item and passes through every field without typing.
+            for (QTreeWidget* tree : form->findChildren<QTreeWidget*>()) {
+                QList<QTreeWidgetItem*> items;
+                for (QTreeWidgetItemIterator it(tree); *it; ++it)
+                    items << *it;
+                for (QTreeWidgetItem* item : items) {
+                    tree->setCurrentItem(item);
+                    for (QLineEdit* edit : form->findChildren<QLineEdit*>())
+                        if (edit->isVisible()) emit edit->editingFinished();
+                }
+            }
+            for (QListWidget* list : form->findChildren<QListWidget*>())
+                for (int row = 0; row < list->count() && list->isVisible(); ++row)
+                    list->setCurrentRow(row);
+            AnswerDiscardBox(QMessageBox::Discard);
+            PressKey(form, Qt::Key_Escape);
+        });
+        EXPECT_FALSE(component->Execute());
+        QApplication::processEvents();
+        EXPECT_EQ(DiscardBoxesSeen, 0);
+    }
 }
 
 } // namespace
