@@ -226,6 +226,23 @@ TStatusColour TSimulation::MnemonicStatus(const TMnemonic& item) {
     return TStatusColour::scNeutral;
 }
 
+void TSimulation::SetExpertSystemAvailable(bool value) {
+    FExpertSystemAvailable = value;
+    if (!value) ClearAlarms();
+}
+
+void TSimulation::ClearAlarms() {
+    bool changed = false;
+    for (TSystemPanel& panel : FSystemPanels) {
+        changed = changed || panel.Colour != TStatusColour::scNeutral;
+        panel.Colour = TStatusColour::scNeutral;
+    }
+    if (changed && FView) FView->SystemPanelsChanged();
+    if (FSatelliteState == TStatusColour::scNeutral) return;
+    FSatelliteState = TStatusColour::scNeutral;
+    if (FView) FView->SatelliteStateChanged(FSatelliteState);
+}
+
 void TSimulation::SetRulesStatus(std::string status) {
     FRulesStatus = std::move(status);
     if (FView) FView->RulesStatusChanged(FRulesStatus);

@@ -135,7 +135,9 @@ public:
     bool DebugMode() const { return FDebugMode; }
     void SetDebugMode(bool value) { FDebugMode = value; }
     bool ExpertSystemAvailable() const { return FExpertSystemAvailable; }
-    void SetExpertSystemAvailable(bool value) { FExpertSystemAvailable = value; }
+    // Rules that stop taking part take their conclusions with them: the system panels and the
+    // satellite show no alarm while no rule judges the telemetry.
+    void SetExpertSystemAvailable(bool value);
     // What the window shows of the rules: active with their file, or inactive and why. Empty
     // until the rule exchange says.
     const std::string& RulesStatus() const { return FRulesStatus; }
@@ -165,6 +167,7 @@ private:
     void MnemonicIterated(TMnemonic& item);
     void AfterIterate();
     void SetTimerEnabled(bool enabled);
+    void ClearAlarms();
     void GuardedStep();
     void Fail(const std::string& message);
     bool RulesTakePart() const { return FExpertSystemAvailable && FRules; }

@@ -549,8 +549,13 @@ TEST_F(DataModuleTest, AConsoleThatClearsTheRulesLeavesThemInactiveUntilItLoadsR
     const fs::path file = Write("mine.clp", rules);
     Create(rules);
     ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Sim.ShowAlert("Power", false);
+    Sim.SetSatelliteState(0);
     TConsoleScript console(*Module);
     console.Run([](TInferenceEngine& copy) { copy.Clear(); });
+    // The alarms of the rules that went go with them.
+    EXPECT_EQ(Panel("Power"), TStatusColour::scNeutral);
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scNeutral);
     ASSERT_EQ(Dialogs.Errors.size(), 1u);
     EXPECT_NE(Dialogs.Errors[0].find("\"mnem-metadata\""), std::string::npos) << Dialogs.Errors[0];
     EXPECT_FALSE(Sim.ExpertSystemAvailable());

@@ -330,10 +330,18 @@ TEST_F(SimulationTest, AlertsWarningsAndPanels) {
     EXPECT_EQ(View.Lines.back(), "1:04:05.250 PM Alert! control critical");
     EXPECT_EQ(colour(2), TStatusColour::scNeutral);
 
-    // Without rules an iteration leaves the panels alone.
+    // Rules that stop taking part leave no alarm behind, on the panels or the satellite, and
+    // an iteration without rules colours nothing.
+    Sim.SetSatelliteState(0);
+    const int panelChanges = View.PanelChanges;
     Sim.SetExpertSystemAvailable(false);
+    EXPECT_EQ(colour(0), TStatusColour::scNeutral);
+    EXPECT_EQ(colour(1), TStatusColour::scNeutral);
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scNeutral);
+    EXPECT_GT(View.PanelChanges, panelChanges);
     Sim.StepClick();
-    EXPECT_EQ(colour(0), TStatusColour::scRed);
+    EXPECT_EQ(colour(0), TStatusColour::scNeutral);
+    Sim.ShowAlert("Communications", false);
     // With rules the next iteration starts from neutral panels.
     TRules rules;
     rules.Simulation = &Sim;
