@@ -258,6 +258,7 @@ QWidget* TfrmCorvane::BuildSystemsGroup() {
     FmmLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     FmmLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     FmmLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    FmmLog->setMaximumBlockCount(TSimulation::DefaultLogLineLimit);
     FpcSatViews->addTab(FmmLog, "Log");
     connect(FpcSatViews, &QTabWidget::currentChanged, this, [this](int page) {
         if (FpcSatViews->widget(page) == FmmLog) FmmLog->horizontalScrollBar()->setValue(0);
@@ -518,15 +519,13 @@ void TfrmCorvane::CaptionChanged(const std::string& caption) {
 }
 
 void TfrmCorvane::LogAppended(const std::string& line) {
-    QString text = ToQString(line);
-    text.replace("\r\n", "\n");
-    text.replace('\r', '\n');
-    // A trailing line end would add an empty line after the text.
-    while (text.endsWith('\n'))
-        text.chop(1);
-    FmmLog->appendPlainText(text);
+    FmmLog->appendPlainText(ToQString(line));
     // Long lines must not carry the view away from the time stamps at their start.
     FmmLog->horizontalScrollBar()->setValue(0);
+}
+
+void TfrmCorvane::LogLimitChanged(int lines) {
+    FmmLog->setMaximumBlockCount(lines);
 }
 
 void TfrmCorvane::SystemPanelsChanged() {

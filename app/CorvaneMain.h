@@ -89,6 +89,7 @@ public:
     void TimerChanged(bool enabled, int interval) override;
     void CaptionChanged(const std::string& caption) override;
     void LogAppended(const std::string& line) override;
+    void LogLimitChanged(int lines) override;
     void SystemPanelsChanged() override;
     void SatelliteStateChanged(TStatusColour colour) override;
     void MnemonicPlotted(TMnemonic& item) override;

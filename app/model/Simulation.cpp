@@ -189,8 +189,32 @@ void TSimulation::SetPoints(int points) {
 }
 
 void TSimulation::Log(std::string_view text) {
-    const std::string line = TimeToStr(SimTime()) + " " + std::string(text);
+    std::string line = TimeToStr(SimTime()) + " ";
+    line.reserve(line.size() + text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            line += text[i];
+        } else {
+            line += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        }
+    }
+    while (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    FLoggedLines += 1 + std::count(line.begin(), line.end(), '\n');
     if (FView) FView->LogAppended(line);
+    // Said when dropping starts and again once that notice would have gone itself, so that
+    // the log always tells why its start is missing.
+    const bool dropping = FDropNoticeAt < 0 ? FLoggedLines > FLogLineLimit
+                                            : FLoggedLines - FDropNoticeAt >= FLogLineLimit;
+    if (!dropping) return;
+    FDropNoticeAt = FLoggedLines + 1;
+    Log(Format("The log keeps its last %d lines; older lines are dropped.", FLogLineLimit));
+}
+
+void TSimulation::SetLogLineLimit(int lines) {
+    FLogLineLimit = std::max(lines, 1);
+    if (FView) FView->LogLimitChanged(FLogLineLimit);
 }
 
 void TSimulation::ShowAlert(std::string_view text, bool isWarning) {

@@ -48,7 +48,10 @@ public:
     virtual void RunningChanged(bool /*running*/) {}
     virtual void TimerChanged(bool /*enabled*/, int /*interval*/) {}
     virtual void CaptionChanged(const std::string& /*caption*/) {}
+    // One log entry, its line ends already '\n'; it may take several lines.
     virtual void LogAppended(const std::string& /*line*/) {}
+    // The log keeps only its last `lines` lines from now on.
+    virtual void LogLimitChanged(int /*lines*/) {}
     virtual void SystemPanelsChanged() {}
     virtual void SatelliteStateChanged(TStatusColour /*colour*/) {}
     // The item was stepped: plot (SimTime, Value) and the four limits.
@@ -86,6 +89,9 @@ public:
     static constexpr int MaxSpeed = 1000;
     // A chart keeps the points of the last ChartPointLimit iterations.
     static constexpr int ChartPointLimit = 100;
+    // The log keeps this many of its last lines: a chatty rule at full speed would otherwise
+    // fill memory, and every step would slow down as the log grows.
+    static constexpr int DefaultLogLineLimit = 5000;
 
     explicit TSimulation(std::string captionBase = DefaultCaption);
     TSimulation(const TSimulation&) = delete;
@@ -143,8 +149,14 @@ public:
     const std::string& RulesStatus() const { return FRulesStatus; }
     void SetRulesStatus(std::string status);
 
-    // Appends "<simulated time> <text>" to the log.
+    // Appends "<simulated time> <text>" to the log, with its line ends made '\n' and trailing
+    // ones dropped. Once the log holds more than its limit, its oldest lines are dropped, and the
+    // log says so: when the first line goes and again after each further limit's worth of lines.
     void Log(std::string_view text);
+    int LogLineLimit() const { return FLogLineLimit; }
+    void SetLogLineLimit(int lines);
+    // The lines logged since the start, counting every line of a many-line entry.
+    int64_t LoggedLines() const { return FLoggedLines; }
     // Logs the alert or warning and colours the panel captioned exactly text.
     void ShowAlert(std::string_view text, bool isWarning);
     void SetSatelliteState(float value);
@@ -190,6 +202,10 @@ private:
     bool FDebugMode = false;
     bool FExpertSystemAvailable = true;
     std::string FRulesStatus;
+    int FLogLineLimit = DefaultLogLineLimit;
+    int64_t FLoggedLines = 0;
+    // Where the log said last that it drops lines (in FLoggedLines), -1 before it first did.
+    int64_t FDropNoticeAt = -1;
     std::vector<TSystemPanel> FSystemPanels;
     TStatusColour FSatelliteState = TStatusColour::scNeutral;
 };
