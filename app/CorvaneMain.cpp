@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -349,6 +350,22 @@ void TfrmCorvane::SetConsole(std::function<void()> console) {
     FButton1->setEnabled(static_cast<bool>(FConsole));
     FButton1->setToolTip(FConsole ? "Open the console of the expert system"
                                   : "No expert system is loaded");
+}
+
+void TfrmCorvane::closeEvent(QCloseEvent* event) {
+    if (FSimulation.Iterating()) {
+        // The rules fire inside this very event's dispatch: the window goes once they stopped.
+        FCloseAfterStep = true;
+        FSimulation.StopRules();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmCorvane::StepEnded() {
+    if (FCloseAfterStep) QTimer::singleShot(0, this, [this] { close(); });
+    FCloseAfterStep = false;
 }
 
 void TfrmCorvane::ConsoleClick() {

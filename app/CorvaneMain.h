@@ -96,9 +96,12 @@ public:
     void ErrorRaised(const std::string& message) override;
     void ProcessMessages() override;
     void RulesStatusChanged(const std::string& status) override;
+    void StepEnded() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Closing while a step's rules fire stops them; the window closes once the step is over.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildControls();
@@ -133,6 +136,7 @@ private:
     QTimer* FTimer1 = nullptr;
     QLabel* FRulesStatus = nullptr;
     QPointer<QMessageBox> FErrorBox;
+    bool FCloseAfterStep = false;
 };
 
 } // namespace ie

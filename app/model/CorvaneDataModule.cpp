@@ -291,14 +291,31 @@ void TDataModule1::RunInference() {
             return;
         }
     }
+    TRunWatch::TEnd end = TRunWatch::TEnd::eRunning;
+    std::string limitMessage;
+    int32_t fired = 0;
     try {
+        // The window paints and takes clicks between firings: Pause, the close box or the
+        // console end the step's rules (StopInference).
+        TRunWatch watch(*FInferenceEngine1, FiringLimit, [this] { FSimulation.ProcessMessages(); });
+        const TRestore<TRunWatch*> watching(FWatch, &watch);
         FInferenceEngine1->Run();
+        end = watch.End();
+        fired = watch.Fired();
+        if (end == TRunWatch::TEnd::eLimitReached) limitMessage = watch.LimitMessage();
     } catch (...) {
         // A failing rule must not leave this iteration's values behind for the next one.
         RetractMnemonics();
         throw;
     }
     RetractMnemonics();
+    if (end == TRunWatch::TEnd::eLimitReached) throw EIEException(limitMessage);
+    if (end == TRunWatch::TEnd::eStopped)
+        FSimulation.Log(Format("The rules of this step were stopped after %d firings.", fired));
+}
+
+void TDataModule1::StopInference() {
+    if (FWatch) FWatch->Stop();
 }
 
 void TDataModule1::RetractMnemonics() {

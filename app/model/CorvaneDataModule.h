@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/model/Simulation.h"
+#include "engine/RunWatch.h"
 
 #include <filesystem>
 #include <functional>
@@ -81,6 +82,11 @@ public:
     void ClearConclusions() override;
     void AssertMnemonic(const TMnemonic& item) override;
     void RunInference() override;
+    void StopInference() override;
+
+    // How often the rules may fire in one step: a step that fires more is halted, and the user
+    // is told which rule fired most (see TRunWatch). 0 sets no limit.
+    int32_t FiringLimit = TRunWatch::DefaultFiringLimit;
 
     // The engine's OnAssertion and OnPrintOut.
     void InferenceEngine1Assertion(TInferenceEngine* sender, IFact* fact);
@@ -113,6 +119,8 @@ private:
     // While the console writes back: the texts of the alerts, warnings and satellite states the
     // engine held before, which are not shown again.
     std::vector<std::string> FHeldConclusions;
+    // The watch over the step's rules while they run, null otherwise.
+    TRunWatch* FWatch = nullptr;
 };
 
 } // namespace ie

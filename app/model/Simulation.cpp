@@ -101,7 +101,21 @@ void TSimulation::TimerTick() {
     SetTimerEnabled(FRunning);
 }
 
+void TSimulation::PauseClick() {
+    SetRunning(false);
+    StopRules();
+}
+
+void TSimulation::StopRules() {
+    if (FIterating && FRules) FRules->StopInference();
+}
+
 void TSimulation::ExecuteConsole(const std::function<void()>& execute) {
+    if (FIterating) {
+        FPendingConsole = execute;
+        StopRules();
+        return;
+    }
     const bool wasRunning = FRunning;
     SetTimerEnabled(false);
     try {
@@ -114,8 +128,18 @@ void TSimulation::ExecuteConsole(const std::function<void()>& execute) {
 }
 
 void TSimulation::GuardedStep() {
+    if (FIterating) return;
     try {
         SimulationStep();
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    }
+    if (FView) FView->StepEnded();
+    if (!FPendingConsole) return;
+    const std::function<void()> console = std::move(FPendingConsole);
+    FPendingConsole = nullptr;
+    try {
+        ExecuteConsole(console);
     } catch (const std::exception& e) {
         Fail(e.what());
     }

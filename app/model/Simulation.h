@@ -62,6 +62,8 @@ public:
     virtual void ProcessMessages() {}
     // Whether the rules take part, and which file they came from, changed (RulesStatus).
     virtual void RulesStatusChanged(const std::string& /*status*/) {}
+    // A step (Step, or a timer tick) is over, including the rules it ran.
+    virtual void StepEnded() {}
 };
 
 // The rule file's side of an iteration (the data module). Called only while an expert system
@@ -75,6 +77,9 @@ public:
     virtual void AssertMnemonic(const TMnemonic& item) = 0;
     // After all items were stepped: run the engine, retract the value facts.
     virtual void RunInference() = 0;
+    // Asked while RunInference runs (from the window's turn between two firings): end the
+    // step's rules after the firing under way.
+    virtual void StopInference() {}
 };
 
 class TSimulation {
@@ -115,12 +120,24 @@ public:
 
     // Controls.
     void StepClick();
-    void PauseClick() { SetRunning(false); }
+    // Pauses; rules firing in the step under way stop too, so that a rule file that never
+    // stops firing cannot hold the window.
+    void PauseClick();
     void PlayClick() { SetRunning(true); }
     void SetSpeed(int interval);
     void TimerTick();
-    // Runs execute (the console) with the timer off, and restores it as it was.
+    // Runs execute (the console) with the timer off, and restores it as it was. Asked while a
+    // step runs its rules (the console works on a copy of the engine, which is not taken while
+    // rules fire), it stops the step's rules and opens the console when the step is over.
     void ExecuteConsole(const std::function<void()>& execute);
+    // Ends the rules of the step under way after the firing under way; nothing else changes.
+    void StopRules();
+    // Whether a step is under way (its rules may be firing).
+    bool Iterating() const { return FIterating; }
+    // The window's turn while a step's rules fire: pending window messages run.
+    void ProcessMessages() {
+        if (FView) FView->ProcessMessages();
+    }
 
     // One iteration: clock, steps, count. Raises what the iteration raises. While the rules
     // run, window messages are handled; a step requested then is ignored, not nested.
@@ -196,6 +213,8 @@ private:
     std::string FCaption;
     bool FRunning = false;
     bool FIterating = false;
+    // The console asked for while a step ran, opened when the step is over.
+    std::function<void()> FPendingConsole;
     bool FTimerEnabled = false;
     int FInterval = InitialSpeed;
     uint32_t FProcTime = 0;

@@ -39,8 +39,15 @@ const std::string Banner = "Demo rules: 5 mnemonics per system, 15 science mnemo
 struct TView : ISimulationView {
     std::vector<std::string> Lines;
     std::vector<std::string> Errors;
+    // The window's turns while rules fire, and what the user does in them.
+    int Turns = 0;
+    std::function<void()> OnTurn;
     void LogAppended(const std::string& line) override { Lines.push_back(line); }
     void ErrorRaised(const std::string& message) override { Errors.push_back(message); }
+    void ProcessMessages() override {
+        ++Turns;
+        if (OnTurn) OnTurn();
+    }
 };
 
 // Answers the dialogs without a person and remembers what they showed.
@@ -576,6 +583,78 @@ TEST_F(DataModuleTest, AConsoleThatClearsTheRulesLeavesThemInactiveUntilItLoadsR
     EXPECT_EQ(Sim.RulesStatus().rfind("Rules active", 0), 0u) << Sim.RulesStatus();
     EXPECT_EQ(CountFacts("mnem-metadata"), 30);
     EXPECT_EQ(Step(), std::vector<std::string>{"seen 2"});
+    EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+}
+
+// A rule that asserts without end: each counter fact makes it fire again.
+const std::string Grow = "(deftemplate counter (slot n))\n(deffacts start (counter (n 0)))\n"
+                         "(defrule grow (counter (n ?n)) => (assert (counter (n (+ ?n 1)))))\n"
+                         "(defrule once (mnemonic (name CommMnem1)) => (assert (ran)))\n";
+
+// A step whose rules never stop firing is halted at the limit; the user is told which rule
+// fired most, the simulation pauses, and the step's value facts are gone as after any step.
+TEST_F(DataModuleTest, AStepThatFiresMoreThanTheLimitIsHaltedAndNamesTheRuleThatFiredMost) {
+    Create(Templates + Grow);
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    EXPECT_EQ(Module->FiringLimit, TRunWatch::DefaultFiringLimit);
+    Module->FiringLimit = 300;
+    Sim.PlayClick();
+    Sim.TimerTick();
+    ASSERT_EQ(View.Errors.size(), 1u);
+    EXPECT_NE(View.Errors[0].find("halted after 300 firings"), std::string::npos)
+        << View.Errors[0];
+    EXPECT_NE(View.Errors[0].find("\"grow\" fired most (299 times)"), std::string::npos)
+        << View.Errors[0];
+    EXPECT_FALSE(Sim.Running());
+    EXPECT_FALSE(Sim.TimerEnabled());
+    EXPECT_EQ(CountFacts("mnemonic"), 0);
+    EXPECT_LE(CountFacts("counter"), 301);
+    // The next step starts afresh and is halted again, not before.
+    Sim.StepClick();
+    EXPECT_EQ(View.Errors.size(), 2u);
+}
+
+// While the rules fire the window has its turns; Pause in one of them ends the step's rules
+// after the firing under way, and the log says so. No limit is needed for that.
+TEST_F(DataModuleTest, PauseWhileRulesFireStopsThemAndTheWindowKeepsItsTurns) {
+    Create(Templates + Grow);
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Module->FiringLimit = 0;
+    Sim.PlayClick();
+    int turnsBeforePause = 0;
+    View.OnTurn = [&] {
+        if (++turnsBeforePause == 3) Sim.PauseClick();
+    };
+    Sim.TimerTick();
+    View.OnTurn = nullptr;
+    EXPECT_GE(turnsBeforePause, 3);
+    EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+    EXPECT_FALSE(Sim.Running());
+    EXPECT_FALSE(Sim.TimerEnabled());
+    ASSERT_FALSE(View.Lines.empty());
+    EXPECT_NE(View.Lines.back().find("The rules of this step were stopped after"),
+              std::string::npos)
+        << View.Lines.back();
+    EXPECT_EQ(CountFacts("mnemonic"), 0);
+}
+
+// The console asked for while rules fire does not copy an engine in the middle of a run: the
+// step's rules stop and the console opens once the step is over.
+TEST_F(DataModuleTest, TheConsoleAskedForWhileRulesFireOpensWhenTheStepIsOver) {
+    Create(Templates + Grow);
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Module->FiringLimit = 0;
+    bool opened = false;
+    bool openedDuringStep = false;
+    const std::function<void()> console = [&] {
+        opened = true;
+        openedDuringStep = Sim.Iterating();
+    };
+    View.OnTurn = [&] { Sim.ExecuteConsole(console); };
+    Sim.StepClick();
+    View.OnTurn = nullptr;
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(openedDuringStep);
     EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
 }
 
