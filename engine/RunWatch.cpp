@@ -10,8 +10,7 @@
 
 namespace ie {
 
-TRunWatch::TRunWatch(TInferenceEngine& engine, int32_t firingLimit,
-                     std::function<void()> between)
+TRunWatch::TRunWatch(TInferenceEngine& engine, int32_t firingLimit, std::function<void()> between)
     : FEngine(engine), FLimit(firingLimit), FBetween(std::move(between)),
       FPrevious(std::move(engine.OnRuleFired)),
       FNextTurn(std::chrono::steady_clock::now() + TurnInterval) {

@@ -601,8 +601,7 @@ TEST_F(DataModuleTest, AStepThatFiresMoreThanTheLimitIsHaltedAndNamesTheRuleThat
     Sim.PlayClick();
     Sim.TimerTick();
     ASSERT_EQ(View.Errors.size(), 1u);
-    EXPECT_NE(View.Errors[0].find("halted after 300 firings"), std::string::npos)
-        << View.Errors[0];
+    EXPECT_NE(View.Errors[0].find("halted after 300 firings"), std::string::npos) << View.Errors[0];
     EXPECT_NE(View.Errors[0].find("\"grow\" fired most (299 times)"), std::string::npos)
         << View.Errors[0];
     EXPECT_FALSE(Sim.Running());
