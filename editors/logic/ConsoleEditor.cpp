@@ -12,6 +12,7 @@
 #include "engine/match/ActivationAgenda.h"
 #include "engine/match/IERule.h"
 #include "platform/DialogService.h"
+#include "platform/Format.h"
 #include "platform/Restore.h"
 #include "platform/Streams.h"
 
@@ -375,6 +376,7 @@ void TIEConsole::SetValidActions(TValidActions value) {
     FVisible[caEditRules] = value.Contains(vaEditRules);
     FVisible[caIERun] = value.Contains(vaIERun);
     FVisible[caIEStep] = value.Contains(vaIERunOneStep);
+    FVisible[caIEStop] = value.Contains(vaIERun);
     FVisible[caIEReset] = value.Contains(vaIEReset);
     ActionsChanged();
 }
@@ -500,7 +502,29 @@ void TIEConsole::IEReset() {
 void TIEConsole::IERun() {
     if (!FEnabled[caIERun] || !Allowed(caIERun)) return;
     Changed();
-    FEngine->Run();
+    Watched([this] { FEngine->Run(); });
+}
+
+void TIEConsole::IEStop() {
+    if (FWatch) FWatch->Stop();
+}
+
+void TIEConsole::Watched(const std::function<void()>& work) {
+    TRunWatch watch(*FEngine, FiringLimit, [this] {
+        if (FView) FView->ProcessMessages();
+    });
+    {
+        FWatch = &watch;
+        ActionsChanged();
+        const TOnExit idle([this] {
+            FWatch = nullptr;
+            ActionsChanged();
+        });
+        work();
+    }
+    if (watch.End() == TRunWatch::TEnd::eLimitReached) throw EIEException(watch.LimitMessage());
+    if (watch.End() == TRunWatch::TEnd::eStopped)
+        AddOutput(Format("Stopped after %d firings.", watch.Fired()));
 }
 
 void TIEConsole::IEStep() {
@@ -509,7 +533,8 @@ void TIEConsole::IEStep() {
     FEngine->RunLimited(1);
 }
 
-void TIEConsole::Submit(std::string_view input) {
+bool TIEConsole::Submit(std::string_view input) {
+    if (FWatch) return false;
     std::vector<std::string> lines;
     size_t start = 0;
     while (start <= input.size()) {
@@ -529,7 +554,8 @@ void TIEConsole::Submit(std::string_view input) {
         command += lines[i];
     }
     Changed();
-    FEngine->ExecuteCommand(command, true);
+    Watched([&] { FEngine->ExecuteCommand(command, true); });
+    return true;
 }
 
 int64_t TIEConsole::FindText(std::string_view text, int64_t selStart, int64_t selLength,
