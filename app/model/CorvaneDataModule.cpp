@@ -101,6 +101,10 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
         }
     }
     if (!LoadRuleFile(fileName)) return;
+    StartRuleFile(fileName);
+}
+
+void TDataModule1::StartRuleFile(const std::string& fileName) {
     FRuleFileName = fileName;
     // Whatever keeps the rules from taking the exchanged facts is told as a broken file is: a
     // reset that fails half-way would leave the engine to fail again at every step.
@@ -190,10 +194,12 @@ void TDataModule1::ExecuteConsole() {
             FHeldConclusions.push_back(fact->GetText());
     }
     const TOnExit forget([this] { FHeldConclusions.clear(); });
-    if (ConsoleDialog1()) EngineWrittenBack();
+    std::string openedFile;
+    if (ConsoleDialog1(openedFile)) EngineWrittenBack(openedFile);
 }
 
-void TDataModule1::EngineWrittenBack() {
+void TDataModule1::EngineWrittenBack(const std::string& openedFile) {
+    if (!openedFile.empty()) return StartRuleFile(openedFile);
     std::string problem;
     try {
         problem = ExchangeProblem();

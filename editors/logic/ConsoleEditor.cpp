@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "containers/GHashTable.h"
+#include "editors/logic/EngineTransfer.h"
 #include "engine/lang/IEClipsParser.h"
 #include "engine/match/ActivationAgenda.h"
 #include "engine/match/IERule.h"
@@ -40,6 +41,8 @@ TIEConsole::TIEConsole(bool dialog, TInferenceEngine& engine) : FDialog(dialog) 
         // The copy raises the private engine's events, which fill the lists.
         const TRestore<bool> filling(FFilling, true);
         FEngine->Assign(&engine);
+        // The agenda shows what waits in the host's, not the matches that fired there.
+        KeepFiredAsFired(*FEngine, engine);
         return;
     }
     FEngine = &engine;
@@ -457,14 +460,17 @@ void TIEConsole::FileNew() {
     if (!Allowed(caFileNew)) return;
     Changed();
     ClearOutput();
+    FOpenedFile.clear();
     FEngine->Clear();
 }
 
 void TIEConsole::FileOpen(const std::string& fileName) {
     if (!Allowed(caFileOpen)) return;
     Changed();
+    FOpenedFile.clear();
     FEngine->Clear();
     FEngine->LoadFromFile(fileName);
+    FOpenedFile = fileName;
 }
 
 void TIEConsole::FileSave(const std::string& fileName) {

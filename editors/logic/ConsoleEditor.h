@@ -156,6 +156,8 @@ public:
     // action that works on the engine or an editor closed with OK. Dialog mode writes the engine
     // back only then, and asks before a close without OK throws such changes away.
     bool Modified() const noexcept { return FModified; }
+    // The rule file Open loaded last, empty when none did or New cleared the engine since.
+    const std::string& OpenedFile() const noexcept { return FOpenedFile; }
 
     const std::vector<TConsoleLine>& Lines(TConsoleList list) const { return FLines[list]; }
     const std::vector<std::string>& Output() const noexcept { return FOutput; }
@@ -236,6 +238,7 @@ private:
     std::array<std::vector<TConsoleLine>, 4> FLines;
     std::vector<std::string> FOutput;
     std::string FLastOutput;
+    std::string FOpenedFile;
     intptr_t FTemplateCounter = 0;
     bool FModified = false;
     // The watch over the rules firing now, null while none fire.

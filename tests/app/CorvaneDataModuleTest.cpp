@@ -405,7 +405,7 @@ TEST_F(DataModuleTest, ValueFactsLeaveAtTheEndOfTheIterationAndConclusionsAtTheN
 TEST_F(DataModuleTest, DebugModeOpensTheConsoleBeforeTheRulesRunAndPausesTheSimulation) {
     Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (assert (alert Power)))");
     int opened = 0;
-    Module->ConsoleDialog1 = [&] {
+    Module->ConsoleDialog1 = [&](std::string&) {
         ++opened;
         EXPECT_EQ(CountFacts("mnemonic"), 30);
         EXPECT_EQ(CountFacts("alert"), 0);
@@ -426,17 +426,25 @@ TEST_F(DataModuleTest, DebugModeOpensTheConsoleBeforeTheRulesRunAndPausesTheSimu
 // metadata and the rule file's deffacts), so that the simulation goes on as before.
 struct TScriptedConsoleForm : IConsoleForm {
     TScriptedConsoleForm(bool dialog, TInferenceEngine& engine,
-                         const std::function<void(TInferenceEngine&)>& work)
-        : FConsole(dialog, engine), FWork(work) {}
+                         const std::function<void(TInferenceEngine&)>& work,
+                         const std::function<void(TIEConsole&)>& consoleWork = nullptr)
+        : FConsole(dialog, engine), FWork(work), FConsoleWork(consoleWork) {}
     TIEConsole& Console() override { return FConsole; }
     void SetCaption(const std::string&) override {}
     bool ShowModal() override {
+        // Cancelled after MaxShows: a console that opens again and again is a failure of the
+        // test, not a hang.
+        if (++FShows > MaxShows) return false;
+        if (FConsoleWork) FConsoleWork(FConsole);
         if (FWork) FWork(FConsole.Engine());
         return true;
     }
+    int FShows = 0;
+    int MaxShows = 5;
     void ShowModeless() override {}
     TIEConsole FConsole;
     std::function<void(TInferenceEngine&)> FWork;
+    std::function<void(TIEConsole&)> FConsoleWork;
 };
 
 TEST_F(DataModuleTest, TheConsoleInDebugModeWorksOnACopyAndOkHandsItBack) {
@@ -464,7 +472,9 @@ TEST_F(DataModuleTest, TheConsoleInDebugModeWorksOnACopyAndOkHandsItBack) {
     {
         TConsoleDialog console(nullptr);
         console.SetEngine(&Engine());
-        Module->ConsoleDialog1 = [&] { return console.Execute() && console.WroteBack(); };
+        Module->ConsoleDialog1 = [&](std::string&) {
+            return console.Execute() && console.WroteBack();
+        };
         Sim.SetDebugMode(true);
         EXPECT_EQ(sorted(Step()),
                   (std::vector<std::string>{"Alert! Power critical", "round 2", "typed"}));
@@ -503,11 +513,20 @@ struct TConsoleScript {
     explicit TConsoleScript(TDataModule1& module) : Module(module) {
         TEditorFormFactory factory;
         factory.Console = [this](bool dialog, TInferenceEngine& engine) {
-            return std::make_unique<TScriptedConsoleForm>(dialog, engine, Work);
+            auto form = std::make_unique<TScriptedConsoleForm>(dialog, engine, Work, ConsoleWork);
+            form->MaxShows = MaxShows;
+            return form;
         };
         Previous = SetEditorFormFactory(factory);
         Dialog.SetEngine(&Module.InferenceEngine1());
-        Module.ConsoleDialog1 = [this] { return Dialog.Execute() && Dialog.WroteBack(); };
+        Module.ConsoleDialog1 = [this](std::string& openedFile) {
+            const bool wroteBack = Dialog.Execute() && Dialog.WroteBack();
+            openedFile = Dialog.OpenedFile();
+            return wroteBack;
+        };
+        Dialog.OnWriteBackFailed = [this](const std::string& m) {
+            Module.ConsoleWriteBackFailed(m);
+        };
     }
     ~TConsoleScript() {
         Module.ConsoleDialog1 = nullptr;
@@ -520,8 +539,70 @@ struct TConsoleScript {
     TDataModule1& Module;
     TConsoleDialog Dialog{nullptr};
     std::function<void(TInferenceEngine&)> Work;
+    // What the user does with the console's own actions, before Work.
+    std::function<void(TIEConsole&)> ConsoleWork;
+    // The console is cancelled when it would open once more.
+    int MaxShows = 5;
     TEditorFormFactory Previous;
 };
+
+// A rule file opened in the console (File > Open) and confirmed with OK starts as the one of
+// the start-up does: the engine is reset, so that its start-up rules fire, and the status names
+// the file.
+TEST_F(DataModuleTest, ARuleFileOpenedInTheConsoleIsResetAndNamedInTheStatus) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (printout t \"old\"))");
+    const fs::path other =
+        Write("other.clp", Templates + "(defrule hello => (printout t \"hello from other\"))\n"
+                                       "(defrule r (mnemonic (name CommMnem1)) => "
+                                       "(printout t \"new\"))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    TConsoleScript console(*Module);
+    console.ConsoleWork = [&](TIEConsole& c) { c.FileOpen(other.string()); };
+    console.Run(nullptr);
+    EXPECT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    EXPECT_EQ(Sim.RulesStatus(), "Rules active: " + other.string());
+    EXPECT_EQ(Module->RuleFileName(), other.string());
+    EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+    std::vector<std::string> lines = Step();
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"hello from other", "new"}));
+}
+
+// OK that cannot write the console's work back leaves the engine as it was, and the log says
+// what the box said.
+TEST_F(DataModuleTest, AConsoleWriteBackThatFailsIsLoggedAndTheRulesGoOn) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (printout t \"seen\"))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    TConsoleScript console(*Module);
+    int shown = 0;
+    // Opened again after the failure, the console is cancelled.
+    console.MaxShows = 1;
+    console.Run([&](TInferenceEngine& copy) {
+        ++shown;
+        copy.AssertString("(note typed)");
+        // The metadata slot "subsystem" goes while the metadata set still names it.
+        std::unique_ptr<TInferenceEngine, TComponentDeleter> edited(new TInferenceEngine(nullptr));
+        edited->Assign(&copy);
+        edited->ExecuteCommand("(undeftemplate mnem-metadata)", false);
+        edited->ExecuteCommand("(deftemplate mnem-metadata (slot name) (slot system) "
+                               "(slot yellowlow) (slot yellowhigh) (slot redlow) (slot redhigh))",
+                               false);
+        copy.FactTemplates().Assign(edited->FactTemplates());
+    });
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_NE(Dialogs.Errors[0].find("could not be written back"), std::string::npos)
+        << Dialogs.Errors[0];
+    bool logged = false;
+    for (const std::string& line : View.Lines)
+        logged = logged || line.find("could not be written back") != std::string::npos;
+    EXPECT_TRUE(logged);
+    EXPECT_TRUE(Sim.ExpertSystemAvailable());
+    EXPECT_EQ(Sim.RulesStatus().rfind("Rules active", 0), 0u) << Sim.RulesStatus();
+    EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+    EXPECT_EQ(CountFacts("note"), 0);
+    EXPECT_EQ(Step(), std::vector<std::string>{"seen"});
+}
 
 // OK without a change leaves the engine as it was: no alert logged again, no rule that fired
 // once fires again. A write-back after a change does not log the alerts the engine held.

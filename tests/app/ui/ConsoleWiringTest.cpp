@@ -54,8 +54,10 @@ TEST_F(ConsoleWiringTest, TheConsoleButtonOpensTheConsoleOnACopyAndOkHandsItBack
     TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetCaption("Console Editor");
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] {
-        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    dataModule.ConsoleDialog1 = [&consoleDialog](std::string& openedFile) {
+        const bool wroteBack = consoleDialog.Execute() && consoleDialog.WroteBack();
+        openedFile = consoleDialog.OpenedFile();
+        return wroteBack;
     };
     window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
     window.show();
@@ -111,8 +113,10 @@ TEST_F(ConsoleWiringTest, ConsoleOkWithoutAChangeLeavesTheEngineAndTheLogAlone) 
     ASSERT_TRUE(window.Simulation().ExpertSystemAvailable());
     TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] {
-        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    dataModule.ConsoleDialog1 = [&consoleDialog](std::string& openedFile) {
+        const bool wroteBack = consoleDialog.Execute() && consoleDialog.WroteBack();
+        openedFile = consoleDialog.OpenedFile();
+        return wroteBack;
     };
     window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
     window.show();
