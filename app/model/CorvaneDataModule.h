@@ -80,8 +80,10 @@ public:
     // the start-up is: the exchange handed over and the engine reset, so that its start-up rules
     // fire, and the status names it.
     void EngineWrittenBack(const std::string& openedFile = {});
-    // What keeps the engine from taking the metadata and value facts, empty when nothing does.
-    std::string ExchangeProblem();
+    // What keeps the engine from taking the metadata and value facts, empty when nothing does;
+    // in the terms of the rule file the engine was loaded from, when given (its line, template
+    // and slot, the kinds of values in words).
+    std::string ExchangeProblem(const std::string& fileName = {});
 
     // IRuleExchange: the three points of an iteration.
     void ClearConclusions() override;

@@ -161,7 +161,8 @@ TEST_F(DataModuleTest, WithoutRuleFileACancelledDialogLeavesTheSimulationWithout
         return false;
     });
     EXPECT_EQ(offered, "expert system");
-    EXPECT_EQ(Dialogs.Messages, std::vector<std::string>{"No Expert System Available"});
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages[0].rfind("No Expert System Available\r\n", 0), 0u);
     EXPECT_FALSE(Sim.ExpertSystemAvailable());
     EXPECT_EQ(Sim.RulesStatus(), "Rules inactive: no rule file");
     EXPECT_EQ(Sim.Rules(), nullptr);
@@ -320,6 +321,60 @@ TEST_F(DataModuleTest, ARuleFileThatCannotTakeTheMetadataIsReportedAndTheSimulat
     Create("(deftemplate mnemonic (slot name) (slot value))\n");
     ASSERT_EQ(Dialogs.Errors.size(), 1u);
     EXPECT_NE(Dialogs.Errors[0].find("\"mnem-metadata\""), std::string::npos) << Dialogs.Errors[0];
+}
+
+// What the user is told of a rule file that cannot be used names the user's own file, the line,
+// the template and the slot, in words rather than the reader's internal names, and says that
+// another file can be opened later from the console.
+TEST_F(DataModuleTest, MessagesOnARuleFileNameTheFileLineTemplateAndSlotInWords) {
+    const auto told = [&](const std::string& name, const std::string& text) {
+        Dialogs.Errors.clear();
+        const fs::path file = Write(name, text);
+        CreateIn(Dir, [&](std::string& fileName) {
+            fileName = file.string();
+            return true;
+        });
+        Module.reset();
+        EXPECT_EQ(Dialogs.Errors.size(), 1u);
+        const std::string message = Dialogs.Errors.empty() ? "" : Dialogs.Errors[0];
+        for (const char* internal : {"dtFloat", "dtAtom", "ATOM", "ParseValue", "INTEGER type",
+                                     "a INTEGER", "Operation aborted", "declare no template"})
+            EXPECT_EQ(message.find(internal), std::string::npos) << internal << " in " << message;
+        EXPECT_NE(message.find(file.string()), std::string::npos) << message;
+        EXPECT_NE(message.find("opened later from the console"), std::string::npos) << message;
+        return message;
+    };
+    std::string message =
+        told("symbol.clp", "(deftemplate mnemonic (slot name) (slot value))\n"
+                           "(deftemplate mnem-metadata (slot name) (slot system)\n"
+                           "    (slot subsystem) (slot yellowlow)\n"
+                           "    (slot yellowhigh (type SYMBOL)) (slot redlow) (slot redhigh))\n");
+    EXPECT_NE(message.find("line 4"), std::string::npos) << message;
+    EXPECT_NE(message.find("\"yellowhigh\""), std::string::npos) << message;
+    EXPECT_NE(message.find("\"mnem-metadata\""), std::string::npos) << message;
+    EXPECT_NE(message.find("a number"), std::string::npos) << message;
+    EXPECT_NE(message.find("a symbol"), std::string::npos) << message;
+
+    message = told("default.clp", "(deftemplate mnemonic (slot name) (slot value)\n"
+                                  "    (slot seen (type INTEGER) (default none)))\n" +
+                                      Templates.substr(Templates.find('\n') + 1));
+    EXPECT_NE(message.find("line 2"), std::string::npos) << message;
+    EXPECT_NE(message.find("\"seen\""), std::string::npos) << message;
+    EXPECT_NE(message.find("an integer"), std::string::npos) << message;
+
+    message = told("empty.clp", "; nothing yet\n");
+    EXPECT_NE(message.find("is empty"), std::string::npos) << message;
+
+    message = told("exit.clp", Templates + "(exit)\n");
+    EXPECT_NE(message.find("(exit)"), std::string::npos) << message;
+    EXPECT_NE(message.find("line 3"), std::string::npos) << message;
+
+    // Without a file at all, the start-up box says the same.
+    Dialogs.Messages.clear();
+    CreateIn(Dir, [](std::string&) { return false; });
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages[0].rfind("No Expert System Available", 0), 0u);
+    EXPECT_NE(Dialogs.Messages[0].find("opened later from the console"), std::string::npos);
 }
 
 // Loading at start-up runs the file's commands; what they echo and the facts they assert (gone
