@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -274,6 +275,7 @@ QWidget* TfrmCorvane::BuildSystemsGroup() {
     FmmLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     FmmLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     FmmLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    FmmLog->setMaximumBlockCount(TSimulation::DefaultLogLineLimit);
     FpcSatViews->addTab(FmmLog, "Log");
     connect(FpcSatViews, &QTabWidget::currentChanged, this, [this](int page) {
         if (FpcSatViews->widget(page) == FmmLog) FmmLog->horizontalScrollBar()->setValue(0);
@@ -364,6 +366,22 @@ void TfrmCorvane::SetConsole(std::function<void()> console) {
     FButton1->setEnabled(static_cast<bool>(FConsole));
     FButton1->setToolTip(FConsole ? "Open the console of the expert system"
                                   : "No expert system is loaded");
+}
+
+void TfrmCorvane::closeEvent(QCloseEvent* event) {
+    if (FSimulation.Iterating()) {
+        // The rules fire inside this very event's dispatch: the window goes once they stopped.
+        FCloseAfterStep = true;
+        FSimulation.StopRules();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmCorvane::StepEnded() {
+    if (FCloseAfterStep) QTimer::singleShot(0, this, [this] { close(); });
+    FCloseAfterStep = false;
 }
 
 void TfrmCorvane::ConsoleClick() {
@@ -536,15 +554,13 @@ void TfrmCorvane::CaptionChanged(const std::string& caption) {
 }
 
 void TfrmCorvane::LogAppended(const std::string& line) {
-    QString text = ToQString(line);
-    text.replace("\r\n", "\n");
-    text.replace('\r', '\n');
-    // A trailing line end would add an empty line after the text.
-    while (text.endsWith('\n'))
-        text.chop(1);
-    FmmLog->appendPlainText(text);
+    FmmLog->appendPlainText(ToQString(line));
     // Long lines must not carry the view away from the time stamps at their start.
     FmmLog->horizontalScrollBar()->setValue(0);
+}
+
+void TfrmCorvane::LogLimitChanged(int lines) {
+    FmmLog->setMaximumBlockCount(lines);
 }
 
 void TfrmCorvane::SystemPanelsChanged() {

@@ -89,15 +89,19 @@ public:
     void TimerChanged(bool enabled, int interval) override;
     void CaptionChanged(const std::string& caption) override;
     void LogAppended(const std::string& line) override;
+    void LogLimitChanged(int lines) override;
     void SystemPanelsChanged() override;
     void SatelliteStateChanged(TStatusColour colour) override;
     void MnemonicPlotted(TMnemonic& item) override;
     void ErrorRaised(const std::string& message) override;
     void ProcessMessages() override;
     void RulesStatusChanged(const std::string& status) override;
+    void StepEnded() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Closing while a step's rules fire stops them; the window closes once the step is over.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildControls();
@@ -132,6 +136,7 @@ private:
     QTimer* FTimer1 = nullptr;
     QLabel* FRulesStatus = nullptr;
     QPointer<QMessageBox> FErrorBox;
+    bool FCloseAfterStep = false;
 };
 
 } // namespace ie

@@ -63,8 +63,13 @@ int main(int argc, char* argv[]) {
     ie::TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetCaption("Console Editor");
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] {
-        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    dataModule.ConsoleDialog1 = [&consoleDialog](std::string& openedFile) {
+        const bool wroteBack = consoleDialog.Execute() && consoleDialog.WroteBack();
+        openedFile = consoleDialog.OpenedFile();
+        return wroteBack;
+    };
+    consoleDialog.OnWriteBackFailed = [&dataModule](const std::string& message) {
+        dataModule.ConsoleWriteBackFailed(message);
     };
     window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
     const QStringList extent = size.split('x');

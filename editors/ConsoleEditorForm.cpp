@@ -25,8 +25,10 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTextCursor>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "editors/EditorFormBase.h"
 #include "editors/FactEditorForm.h"
@@ -96,6 +98,24 @@ void TIEConsoleDlg::Guard(const std::function<void()>& work) {
     } catch (const std::exception& e) {
         QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
     }
+    RunWhenIdle();
+}
+
+bool TIEConsoleDlg::StopFirst(const std::function<void()>& then) {
+    if (!FConsole->Busy()) return false;
+    // The rules fire below this very click's dispatch: the click takes effect once they end.
+    FWhenIdle = then;
+    FConsole->IEStop();
+    return true;
+}
+
+void TIEConsoleDlg::RunWhenIdle() {
+    if (!FWhenIdle || FConsole->Busy()) return;
+    QTimer::singleShot(0, this, std::exchange(FWhenIdle, nullptr));
+}
+
+void TIEConsoleDlg::ProcessMessages() {
+    QCoreApplication::processEvents();
 }
 
 void TIEConsoleDlg::BuildWindow() {
@@ -129,6 +149,7 @@ void TIEConsoleDlg::BuildWindow() {
     MakeAction(caIERun, "&Run", K("Ctrl+R"), "Execute Inference Engine", H::Run);
     MakeAction(caIEStep, "Run One &Step", K("Ctrl+Alt+R"), "Execute Inference Engine One Step",
                H::RunOneStep);
+    MakeAction(caIEStop, "Sto&p", K("Ctrl+Alt+P"), "Stop|Stop the rules firing now", 0);
 
     // The standard clipboard actions, on whichever edit has the focus.
     enum TClip { clCut, clCopy, clPaste };
@@ -190,7 +211,7 @@ void TIEConsoleDlg::BuildWindow() {
     FEngineMenu = menus->addMenu("E&ngine");
     FEngineMenu->addAction(FActions[caIEReset]);
     FEngineMenu->addSeparator();
-    FEngineMenu->addActions({FActions[caIERun], FActions[caIEStep]});
+    FEngineMenu->addActions({FActions[caIERun], FActions[caIEStep], FActions[caIEStop]});
 
     // The tool bar shows short captions, so that all thirteen buttons fit the window's own
     // width; the menus keep the full ones.
@@ -211,7 +232,8 @@ void TIEConsoleDlg::BuildWindow() {
     tools->addActions({FActions[caEditTypes], FActions[caEditFacts], FActions[caEditFactTemplates],
                        FActions[caEditRules]});
     tools->addSeparator();
-    tools->addActions({FActions[caIERun], FActions[caIEStep], FActions[caIEReset]});
+    tools->addActions(
+        {FActions[caIERun], FActions[caIEStep], FActions[caIEStop], FActions[caIEReset]});
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     top->addWidget(split, 1);
@@ -323,6 +345,7 @@ void TIEConsoleDlg::BuildWindow() {
             [this] { Guard([this] { FConsole->IERun(); }); });
     connect(FActions[caIEStep], &QAction::triggered, this,
             [this] { Guard([this] { FConsole->IEStep(); }); });
+    connect(FActions[caIEStop], &QAction::triggered, this, [this] { FConsole->IEStop(); });
     connect(find, &QAction::triggered, this, [this, findAgain] {
         findAgain->setEnabled(true);
         if (ExecuteFindDialog()) Find(FFindText, FFindMatchCase);
@@ -370,7 +393,13 @@ void TIEConsoleDlg::ShowModeless() {
     show();
 }
 
+void TIEConsoleDlg::accept() {
+    if (StopFirst([this] { accept(); })) return;
+    QDialog::accept();
+}
+
 void TIEConsoleDlg::reject() {
+    if (StopFirst([this] { reject(); })) return;
     // A private copy that changed is only thrown away when the user says so; the live console
     // has nothing to throw away.
     if (FConsole->DialogMode() && FConsole->Modified()) {
@@ -385,6 +414,10 @@ void TIEConsoleDlg::reject() {
 }
 
 void TIEConsoleDlg::closeEvent(QCloseEvent* event) {
+    if (StopFirst([this] { close(); })) {
+        event->ignore();
+        return;
+    }
     // Live mode: the host engine gets its handlers back; the window is only hidden.
     FConsole->Close();
     QDialog::closeEvent(event);
@@ -418,12 +451,12 @@ bool TIEConsoleDlg::eventFilter(QObject* watched, QEvent* event) {
 void TIEConsoleDlg::Submit() {
     const std::string input = FInput->toPlainText().toStdString();
     try {
-        FConsole->Submit(input);
-        FInput->clear();
+        if (FConsole->Submit(input)) FInput->clear();
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
         QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
     }
+    RunWhenIdle();
 }
 
 bool TIEConsoleDlg::Find(const QString& what, bool matchCase) {
@@ -473,6 +506,7 @@ void TIEConsoleDlg::ActionsChanged() {
             FHiddenShortcuts[i]->setEnabled(!FConsole->ActionVisible(id) &&
                                             FConsole->ActionEnabled(id));
     }
+    FSubmit->setEnabled(!FConsole->Busy());
     FOk->setVisible(FConsole->ShowButtons());
     FCancel->setVisible(FConsole->ShowButtons());
     FFileMenu->menuAction()->setVisible(HasVisibleMenuItems(*FFileMenu));

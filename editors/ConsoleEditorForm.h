@@ -58,8 +58,11 @@ public:
     // Escape, Exit, Cancel and the close box: a changed private copy is thrown away only when
     // the user says so.
     void reject() override;
+    // OK while rules fire stops them and confirms once they stopped.
+    void accept() override;
 
 protected:
+    // Closing while rules fire stops them; the window closes once they stopped.
     void closeEvent(QCloseEvent* event) override;
     // The status bar shows the long hint of the control under the mouse.
     bool event(QEvent* event) override;
@@ -76,10 +79,15 @@ private:
     void ListCleared(TConsoleList list) override;
     void ActionsChanged() override;
     void ViewsChanged() override;
+    void ProcessMessages() override;
 
     QAction* MakeAction(TConsoleAction id, const QString& caption, const QKeySequence& key,
                         const QString& hint, int helpContext);
     void Guard(const std::function<void()>& work);
+    // While rules fire: asks them to stop and keeps `then` for when they have (true).
+    bool StopFirst(const std::function<void()>& then);
+    // Runs what was kept for the end of the rules' firing.
+    void RunWhenIdle();
     void BuildWindow();
 
     std::unique_ptr<TIEConsole> FConsole;
@@ -102,6 +110,7 @@ private:
     QString FFileName;
     QString FFindText;
     bool FFindMatchCase = false;
+    std::function<void()> FWhenIdle;
 };
 
 // Installs the Qt forms of the console and the editors as the dialog components' forms.

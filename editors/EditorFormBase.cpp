@@ -203,9 +203,29 @@ QAction* TEditorFormBase::MakeAction(const QString& caption, const QString& shor
     return action;
 }
 
+namespace {
+
+// The file dialog that opens a file without an extension by its name: with a default suffix the
+// dialog looks for the typed name with the suffix only, and says "File not found".
+class TFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (acceptMode() == AcceptOpen && chosen.size() == 1 && !defaultSuffix().isEmpty()) {
+            const std::string file = chosen.front().toStdString();
+            if (ExistingFileName(file, defaultSuffix().toStdString()) != file)
+                setDefaultSuffix(QString());
+        }
+        QFileDialog::accept();
+    }
+};
+
+} // namespace
+
 QString ExecuteFileDialog(QWidget* parent, bool save, const QString& title, std::string_view filter,
                           std::string_view defaultExtension, const QString& fileName) {
-    QFileDialog dialog(parent, title, fileName);
+    TFileDialog dialog(parent, title, fileName);
     // Qt's own dialog shows each entry with its patterns, so that entries of one name (the
     // console's two "All Files") are told apart; a desktop's dialog may show the names alone.
     dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -16,7 +16,11 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <regex>
+#include <utility>
 
 namespace ie {
 
@@ -52,6 +56,149 @@ std::string MetadataFactText(const TMnemonic& item) {
 std::string MnemonicFactText(const TMnemonic& item) {
     return Format("(mnemonic (name %s) (value %f))", item.Name(), item.Value());
 }
+
+// A told the user in words: "a symbol", "a number", as the rule language's manual says them.
+std::string KindWords(TIETypes types) {
+    if (types.Contains(dtInteger) && types.Contains(dtFloat)) {
+        types.Exclude(dtInteger);
+        types.Exclude(dtFloat);
+        std::string rest = KindWords(types);
+        return rest.empty() ? "a number" : "a number or " + rest;
+    }
+    static const std::pair<TIEType, const char*> words[] = {
+        {dtAtom, "a symbol"},       {dtString, "a string"},  {dtInteger, "an integer"},
+        {dtFloat, "a float"},       {dtFactId, "a fact"},    {dtList, "a multifield"},
+        {dtFuzzy, "a fuzzy value"}, {dtObject, "an object"}, {dtExternalAddress, "an address"},
+    };
+    std::string text;
+    for (const auto& [type, word] : words) {
+        if (!types.Contains(type)) continue;
+        if (!text.empty()) text += " or ";
+        text += word;
+    }
+    return text;
+}
+
+// The reader's name of a type ("INTEGER", "dtAtom") in words.
+std::string TypeNameWords(std::string_view name) {
+    static const std::pair<const char*, const char*> words[] = {
+        {"INTEGER", "an integer"},
+        {"FLOAT", "a float"},
+        {"NUMBER", "a number"},
+        {"SYMBOL", "a symbol"},
+        {"ATOM", "a symbol"},
+        {"STRING", "a string"},
+        {"LEXEME", "a symbol or a string"},
+        {"dtAtom", "a symbol"},
+        {"dtString", "a string"},
+        {"dtInteger", "an integer"},
+        {"dtFloat", "a float"},
+        {"dtList", "a multifield"},
+        {"dtFactId", "a fact"},
+        {"dtFuzzy", "a fuzzy value"},
+    };
+    for (const auto& [internal, word] : words)
+        if (name == internal) return word;
+    return std::string(name);
+}
+
+// The 1-based line of the text at a position.
+int LineAt(std::string_view text, size_t position) {
+    return 1 +
+           static_cast<int>(std::count(
+               text.begin(),
+               text.begin() + static_cast<std::ptrdiff_t>(std::min(position, text.size())), '\n'));
+}
+
+std::string FileText(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Where "(keyword name" stands in the text from `from` on, outside comments; npos when nowhere.
+size_t FindForm(std::string_view text, std::string_view keyword, std::string_view name,
+                size_t from = 0) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    bool comment = false;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == ';') comment = true;
+        if (text[at] == '\n') comment = false;
+        if (comment || at < from || text[at] != '(') continue;
+        size_t i = at + 1;
+        while (i < text.size() && blank(text[i]))
+            ++i;
+        if (text.substr(i, keyword.size()) != keyword) continue;
+        i += keyword.size();
+        const bool ends = i == text.size() || text[i] == '(' || text[i] == ')';
+        if (name.empty() && (ends || blank(text[i]))) return at;
+        if (ends || !blank(text[i])) continue;
+        while (i < text.size() && blank(text[i]))
+            ++i;
+        if (text.substr(i, name.size()) != name) continue;
+        i += name.size();
+        if (i == text.size() || blank(text[i]) || text[i] == '(' || text[i] == ')') return at;
+    }
+    return std::string_view::npos;
+}
+
+// The line of a slot's declaration in the rule file, 0 when it cannot be found.
+int SlotLine(std::string_view text, std::string_view templateName, std::string_view slotName) {
+    const size_t declared = FindForm(text, "deftemplate", templateName);
+    if (declared == std::string_view::npos) return 0;
+    for (const char* kind : {"slot", "multislot"}) {
+        const size_t slot = FindForm(text, kind, slotName, declared);
+        if (slot != std::string_view::npos) return LineAt(text, slot);
+    }
+    return LineAt(text, declared);
+}
+
+std::string LinePart(int line) {
+    return line > 0 ? Format(", line %d", line) : std::string();
+}
+
+// The reader's message with its internal type names in words: "Not a INTEGER type.  Value
+// (none) is a dtAtom type for ParseValue slot in ParseValue(SlotTypes)" says "the value (none)
+// is a symbol, where an integer is expected".
+std::string InWords(const std::string& message) {
+    static const std::regex wrongType(R"(Not a (\w+) type\.\s+Value \((.*?)\) is a (\w+) type)");
+    static const std::regex internal(R"( for \w+ slot in \w+(\(\w+\))?)");
+    std::string text = std::regex_replace(message, internal, "");
+    std::smatch match;
+    if (std::regex_search(text, match, wrongType))
+        text = match.prefix().str() +
+               Format("the value (%s) is %s, where %s is expected", match[2].str(),
+                      TypeNameWords(match[3].str()), TypeNameWords(match[1].str())) +
+               match.suffix().str();
+    return text;
+}
+
+// The template and slot declared on a line of the rule file, for a reader's message that names
+// the line only: "the slot "s" of the template "t"", or empty.
+std::string SlotOnLine(std::string_view text, int line) {
+    if (line <= 0) return {};
+    size_t start = 0;
+    for (int i = 1; i < line && start != std::string_view::npos; ++i) {
+        start = text.find('\n', start);
+        if (start != std::string_view::npos) ++start;
+    }
+    if (start == std::string_view::npos) return {};
+    const std::string lineText(text.substr(start, text.find('\n', start) - start));
+    static const std::regex slot(R"(\(\s*(multi)?slot\s+([^\s()]+))");
+    static const std::regex declared(R"(\(\s*deftemplate\s+([^\s()]+))");
+    std::smatch match;
+    if (!std::regex_search(lineText, match, slot)) return {};
+    const std::string slotName = match[2].str();
+    const std::string before(text.substr(0, start + lineText.size()));
+    std::string templateName;
+    for (std::sregex_iterator it(before.begin(), before.end(), declared), end; it != end; ++it)
+        templateName = (*it)[1].str();
+    if (templateName.empty()) return Format("the slot \"%s\"", slotName);
+    return Format("the slot \"%s\" of the template \"%s\"", slotName, templateName);
+}
+
+// Where the user can turn after a rule file that cannot be used.
+constexpr const char* OpenLaterHint = "Another rule file can be opened later from the console: "
+                                      "Console, File > Open, then OK.";
 
 } // namespace
 
@@ -96,26 +243,31 @@ void TDataModule1::DataModuleCreate(const TOpenDialog& openDialog,
     } else {
         fileName = ExpertSystemFileName;
         if (!openDialog || !openDialog(fileName)) {
-            NoExpertSystem(NoExpertSystemMessage, false, "Rules inactive: no rule file");
+            NoExpertSystem(Format("%s\r\n%s", NoExpertSystemMessage, OpenLaterHint), false,
+                           "Rules inactive: no rule file");
             return;
         }
     }
     if (!LoadRuleFile(fileName)) return;
+    StartRuleFile(fileName);
+}
+
+void TDataModule1::StartRuleFile(const std::string& fileName) {
     FRuleFileName = fileName;
     // Whatever keeps the rules from taking the exchanged facts is told as a broken file is: a
     // reset that fails half-way would leave the engine to fail again at every step.
     std::string problem;
     try {
         HandOverExchange();
-        problem = ExchangeProblem();
+        problem = ExchangeProblem(fileName);
         if (problem.empty()) FInferenceEngine1->Reset();
     } catch (const std::exception& e) {
-        problem = e.what();
+        problem = InWords(e.what());
     }
     if (!problem.empty()) {
         NoExpertSystem(Format("The rule file \"%s\" cannot be used; the simulation runs without "
-                              "rules.\r\n%s",
-                              fileName, problem),
+                              "rules.\r\n%s\r\n%s",
+                              fileName, problem, OpenLaterHint),
                        true, Format("Rules inactive: %s cannot be used", fileName));
         return;
     }
@@ -149,15 +301,62 @@ void TDataModule1::HandOverExchange() {
     }
 }
 
-std::string TDataModule1::ExchangeProblem() {
+std::string TDataModule1::ExchangeProblem(const std::string& fileName) {
+    const std::string text = fileName.empty() ? std::string() : FileText(fileName);
+    const std::string where =
+        fileName.empty() ? std::string("The rules") : Format("The rule file \"%s\"", fileName);
+    bool declaresAnything = FInferenceEngine1->Rules().Count() > 0;
+    for (auto& entry : FInferenceEngine1->FactTemplates()) {
+        const auto* declared = dynamic_cast<IFactTemplate*>(entry.Intf().get());
+        declaresAnything = declaresAnything || (declared && !declared->GetImplied() &&
+                                                declared->GetName() != InitialFactTemplate);
+    }
+    if (!declaresAnything)
+        return Format("%s is empty: it declares no template and no rule. A rule file declares "
+                      "at least the templates \"%s\" and \"%s\", as the demo rule file \"%s\" "
+                      "does.",
+                      where, MnemonicTemplate, MetadataTemplate, ExpertSystemFileName);
     // Without a declared template the reader takes "(name ...)" for a call of a function
     // "name"; say what is missing instead.
     for (const char* name : {MetadataTemplate, MnemonicTemplate}) {
         const TRefPtr<IFactTemplate> found = FInferenceEngine1->FactTemplates().Find(name);
         if (!found || found->GetImplied())
-            return Format("The rules declare no template \"%s\".", name);
+            return Format("%s declares no template \"%s\": the application asserts one such fact "
+                          "per mnemonic, as the demo rule file \"%s\" shows.",
+                          where, name, ExpertSystemFileName);
     }
-    // Each fact as the exchange writes it must read: a slot whose type the values do not fit
+    // Each slot the exchange fills must take what the exchange gives it, said in the user's
+    // terms: the file, the line of the slot, the template, the slot.
+    struct TExchangedSlot {
+        const char* Template;
+        const char* Slot;
+        TIEType Kind;
+    };
+    static const TExchangedSlot exchanged[] = {
+        {MetadataTemplate, "name", dtAtom},       {MetadataTemplate, "system", dtAtom},
+        {MetadataTemplate, "subsystem", dtAtom},  {MetadataTemplate, "yellowhigh", dtFloat},
+        {MetadataTemplate, "yellowlow", dtFloat}, {MetadataTemplate, "redhigh", dtFloat},
+        {MetadataTemplate, "redlow", dtFloat},    {MnemonicTemplate, "name", dtAtom},
+        {MnemonicTemplate, "value", dtFloat},
+    };
+    for (const TExchangedSlot& x : exchanged) {
+        const TRefPtr<IFactTemplate> owner = FInferenceEngine1->FactTemplates().Find(x.Template);
+        const TRefPtr<IFactSlot> slot =
+            owner->IndexOfSlot(x.Slot) < 0 ? nullptr : owner->SlotByName(x.Slot);
+        if (!slot)
+            return Format("%s%s: the template \"%s\" has no slot \"%s\", which the application "
+                          "fills.",
+                          where, LinePart(SlotLine(text, x.Template, x.Template)), x.Template,
+                          x.Slot);
+        const TIETypes types = slot->GetSlotType();
+        if (types.Empty() || types.Contains(x.Kind)) continue;
+        const std::string given = x.Kind == dtFloat ? "a number" : "a symbol";
+        return Format("%s%s: the slot \"%s\" of the template \"%s\" takes %s, but the "
+                      "application gives it %s. Let the slot take %s, or leave its type out.",
+                      where, LinePart(SlotLine(text, x.Template, x.Slot)), x.Slot, x.Template,
+                      KindWords(types), given, given);
+    }
+    // Each fact as the exchange writes it must read: whatever else keeps a value from its slot
     // fails here rather than at every step.
     const TMnemonics& mnemonics = FSimulation.Mnemonics();
     try {
@@ -166,7 +365,7 @@ std::string TDataModule1::ExchangeProblem() {
             FInferenceEngine1->ParseFact(MnemonicFactText(mnemonics.Items(i)));
         }
     } catch (const std::exception& e) {
-        return e.what();
+        return Format("%s cannot take the application's facts: %s", where, InWords(e.what()));
     }
     return {};
 }
@@ -190,10 +389,12 @@ void TDataModule1::ExecuteConsole() {
             FHeldConclusions.push_back(fact->GetText());
     }
     const TOnExit forget([this] { FHeldConclusions.clear(); });
-    if (ConsoleDialog1()) EngineWrittenBack();
+    std::string openedFile;
+    if (ConsoleDialog1(openedFile)) EngineWrittenBack(openedFile);
 }
 
-void TDataModule1::EngineWrittenBack() {
+void TDataModule1::EngineWrittenBack(const std::string& openedFile) {
+    if (!openedFile.empty()) return StartRuleFile(openedFile);
     std::string problem;
     try {
         problem = ExchangeProblem();
@@ -241,11 +442,30 @@ bool TDataModule1::LoadRuleFile(const std::string& fileName) {
         return true;
     } catch (const std::exception& e) {
         // A half-read rule file must not judge the telemetry: drop what it defined and run
-        // without rules. The reader's message names the line.
+        // without rules. The reader's message names the line; the template and slot there are
+        // named too.
         FInferenceEngine1->Clear();
+        const std::string text = FileText(fileName);
+        std::string problem;
+        if (dynamic_cast<const EAbort*>(&e)) {
+            const size_t exit = FindForm(text, "exit", "");
+            problem = Format("It ends the program with (exit)%s; a rule file for the application "
+                             "leaves that out.",
+                             exit == std::string::npos ? std::string()
+                                                       : Format(" at line %d", LineAt(text, exit)));
+        } else {
+            problem = InWords(e.what());
+            std::smatch line;
+            static const std::regex atLine(R"(at line (\d+))");
+            if (std::regex_search(problem, line, atLine)) {
+                const std::string slot = SlotOnLine(text, std::stoi(line[1].str()));
+                if (!slot.empty())
+                    problem = Format("Line %s, %s: %s", line[1].str(), slot, problem);
+            }
+        }
         NoExpertSystem(Format("The rule file \"%s\" could not be loaded; the simulation runs "
-                              "without rules.\r\n%s",
-                              fileName, e.what()),
+                              "without rules.\r\n%s\r\n%s",
+                              fileName, problem, OpenLaterHint),
                        true, Format("Rules inactive: %s could not be loaded", fileName));
         return false;
     }
@@ -291,14 +511,31 @@ void TDataModule1::RunInference() {
             return;
         }
     }
+    TRunWatch::TEnd end = TRunWatch::TEnd::eRunning;
+    std::string limitMessage;
+    int32_t fired = 0;
     try {
+        // The window paints and takes clicks between firings: Pause, the close box or the
+        // console end the step's rules (StopInference).
+        TRunWatch watch(*FInferenceEngine1, FiringLimit, [this] { FSimulation.ProcessMessages(); });
+        const TRestore<TRunWatch*> watching(FWatch, &watch);
         FInferenceEngine1->Run();
+        end = watch.End();
+        fired = watch.Fired();
+        if (end == TRunWatch::TEnd::eLimitReached) limitMessage = watch.LimitMessage();
     } catch (...) {
         // A failing rule must not leave this iteration's values behind for the next one.
         RetractMnemonics();
         throw;
     }
     RetractMnemonics();
+    if (end == TRunWatch::TEnd::eLimitReached) throw EIEException(limitMessage);
+    if (end == TRunWatch::TEnd::eStopped)
+        FSimulation.Log(Format("The rules of this step were stopped after %d firings.", fired));
+}
+
+void TDataModule1::StopInference() {
+    if (FWatch) FWatch->Stop();
 }
 
 void TDataModule1::RetractMnemonics() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/model/Simulation.h"
+#include "engine/RunWatch.h"
 
 #include <filesystem>
 #include <functional>
@@ -64,23 +65,35 @@ public:
     const std::string& RuleFileName() const { return FRuleFileName; }
 
     // ConsoleDialog1.Execute: the console on the engine, opened in debug mode before the engine
-    // runs (and by the window's Console button). True when OK wrote the console's engine back.
-    // Empty while the application has no console.
-    std::function<bool()> ConsoleDialog1;
+    // runs (and by the window's Console button). True when OK wrote the console's engine back,
+    // with the rule file the console opened in openedFile (empty when it opened none). Empty
+    // while the application has no console.
+    std::function<bool(std::string& openedFile)> ConsoleDialog1;
+    // OK could not write the console's engine back: the log says what the box said.
+    void ConsoleWriteBackFailed(const std::string& message) { FSimulation.Log(message); }
     // Opens the console and takes in what it wrote back: alerts the engine held before are not
     // shown again, and the rules take part exactly while the engine can take the exchanged facts.
     void ExecuteConsole();
     // The engine changed under the module (the console's OK): when it cannot take the metadata
     // and value facts the user is told once and the simulation runs without rules; when it can
-    // again, the rules take part again.
-    void EngineWrittenBack();
-    // What keeps the engine from taking the metadata and value facts, empty when nothing does.
-    std::string ExchangeProblem();
+    // again, the rules take part again. A rule file the console opened is started as the one of
+    // the start-up is: the exchange handed over and the engine reset, so that its start-up rules
+    // fire, and the status names it.
+    void EngineWrittenBack(const std::string& openedFile = {});
+    // What keeps the engine from taking the metadata and value facts, empty when nothing does;
+    // in the terms of the rule file the engine was loaded from, when given (its line, template
+    // and slot, the kinds of values in words).
+    std::string ExchangeProblem(const std::string& fileName = {});
 
     // IRuleExchange: the three points of an iteration.
     void ClearConclusions() override;
     void AssertMnemonic(const TMnemonic& item) override;
     void RunInference() override;
+    void StopInference() override;
+
+    // How often the rules may fire in one step: a step that fires more is halted, and the user
+    // is told which rule fired most (see TRunWatch). 0 sets no limit.
+    int32_t FiringLimit = TRunWatch::DefaultFiringLimit;
 
     // The engine's OnAssertion and OnPrintOut.
     void InferenceEngine1Assertion(TInferenceEngine* sender, IFact* fact);
@@ -95,6 +108,9 @@ public:
 
 private:
     bool LoadRuleFile(const std::string& fileName);
+    // The loaded rule file takes part: the exchange handed over and the engine reset, or the
+    // user told why it cannot.
+    void StartRuleFile(const std::string& fileName);
     // The globals, the metadata set on the engine and its lines.
     void HandOverExchange();
     bool RulesTakePart() const;
@@ -113,6 +129,8 @@ private:
     // While the console writes back: the texts of the alerts, warnings and satellite states the
     // engine held before, which are not shown again.
     std::vector<std::string> FHeldConclusions;
+    // The watch over the step's rules while they run, null otherwise.
+    TRunWatch* FWatch = nullptr;
 };
 
 } // namespace ie

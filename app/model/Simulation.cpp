@@ -101,7 +101,21 @@ void TSimulation::TimerTick() {
     SetTimerEnabled(FRunning);
 }
 
+void TSimulation::PauseClick() {
+    SetRunning(false);
+    StopRules();
+}
+
+void TSimulation::StopRules() {
+    if (FIterating && FRules) FRules->StopInference();
+}
+
 void TSimulation::ExecuteConsole(const std::function<void()>& execute) {
+    if (FIterating) {
+        FPendingConsole = execute;
+        StopRules();
+        return;
+    }
     const bool wasRunning = FRunning;
     SetTimerEnabled(false);
     try {
@@ -114,8 +128,18 @@ void TSimulation::ExecuteConsole(const std::function<void()>& execute) {
 }
 
 void TSimulation::GuardedStep() {
+    if (FIterating) return;
     try {
         SimulationStep();
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    }
+    if (FView) FView->StepEnded();
+    if (!FPendingConsole) return;
+    const std::function<void()> console = std::move(FPendingConsole);
+    FPendingConsole = nullptr;
+    try {
+        ExecuteConsole(console);
     } catch (const std::exception& e) {
         Fail(e.what());
     }
@@ -189,8 +213,32 @@ void TSimulation::SetPoints(int points) {
 }
 
 void TSimulation::Log(std::string_view text) {
-    const std::string line = TimeToStr(SimTime()) + " " + std::string(text);
+    std::string line = TimeToStr(SimTime()) + " ";
+    line.reserve(line.size() + text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            line += text[i];
+        } else {
+            line += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        }
+    }
+    while (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    FLoggedLines += 1 + std::count(line.begin(), line.end(), '\n');
     if (FView) FView->LogAppended(line);
+    // Said when dropping starts and again once that notice would have gone itself, so that
+    // the log always tells why its start is missing.
+    const bool dropping = FDropNoticeAt < 0 ? FLoggedLines > FLogLineLimit
+                                            : FLoggedLines - FDropNoticeAt >= FLogLineLimit;
+    if (!dropping) return;
+    FDropNoticeAt = FLoggedLines + 1;
+    Log(Format("The log keeps its last %d lines; older lines are dropped.", FLogLineLimit));
+}
+
+void TSimulation::SetLogLineLimit(int lines) {
+    FLogLineLimit = std::max(lines, 1);
+    if (FView) FView->LogLimitChanged(FLogLineLimit);
 }
 
 void TSimulation::ShowAlert(std::string_view text, bool isWarning) {
@@ -224,6 +272,23 @@ TStatusColour TSimulation::MnemonicStatus(const TMnemonic& item) {
     if (item.IsRed()) return TStatusColour::scRed;
     if (item.IsYellow()) return TStatusColour::scYellow;
     return TStatusColour::scNeutral;
+}
+
+void TSimulation::SetExpertSystemAvailable(bool value) {
+    FExpertSystemAvailable = value;
+    if (!value) ClearAlarms();
+}
+
+void TSimulation::ClearAlarms() {
+    bool changed = false;
+    for (TSystemPanel& panel : FSystemPanels) {
+        changed = changed || panel.Colour != TStatusColour::scNeutral;
+        panel.Colour = TStatusColour::scNeutral;
+    }
+    if (changed && FView) FView->SystemPanelsChanged();
+    if (FSatelliteState == TStatusColour::scNeutral) return;
+    FSatelliteState = TStatusColour::scNeutral;
+    if (FView) FView->SatelliteStateChanged(FSatelliteState);
 }
 
 void TSimulation::SetRulesStatus(std::string status) {

@@ -48,7 +48,10 @@ public:
     virtual void RunningChanged(bool /*running*/) {}
     virtual void TimerChanged(bool /*enabled*/, int /*interval*/) {}
     virtual void CaptionChanged(const std::string& /*caption*/) {}
+    // One log entry, its line ends already '\n'; it may take several lines.
     virtual void LogAppended(const std::string& /*line*/) {}
+    // The log keeps only its last `lines` lines from now on.
+    virtual void LogLimitChanged(int /*lines*/) {}
     virtual void SystemPanelsChanged() {}
     virtual void SatelliteStateChanged(TStatusColour /*colour*/) {}
     // The item was stepped: plot (SimTime, Value) and the four limits.
@@ -59,6 +62,8 @@ public:
     virtual void ProcessMessages() {}
     // Whether the rules take part, and which file they came from, changed (RulesStatus).
     virtual void RulesStatusChanged(const std::string& /*status*/) {}
+    // A step (Step, or a timer tick) is over, including the rules it ran.
+    virtual void StepEnded() {}
 };
 
 // The rule file's side of an iteration (the data module). Called only while an expert system
@@ -72,6 +77,9 @@ public:
     virtual void AssertMnemonic(const TMnemonic& item) = 0;
     // After all items were stepped: run the engine, retract the value facts.
     virtual void RunInference() = 0;
+    // Asked while RunInference runs (from the window's turn between two firings): end the
+    // step's rules after the firing under way.
+    virtual void StopInference() {}
 };
 
 class TSimulation {
@@ -86,6 +94,9 @@ public:
     static constexpr int MaxSpeed = 1000;
     // A chart keeps the points of the last ChartPointLimit iterations.
     static constexpr int ChartPointLimit = 100;
+    // The log keeps this many of its last lines: a chatty rule at full speed would otherwise
+    // fill memory, and every step would slow down as the log grows.
+    static constexpr int DefaultLogLineLimit = 5000;
 
     explicit TSimulation(std::string captionBase = DefaultCaption);
     TSimulation(const TSimulation&) = delete;
@@ -109,12 +120,24 @@ public:
 
     // Controls.
     void StepClick();
-    void PauseClick() { SetRunning(false); }
+    // Pauses; rules firing in the step under way stop too, so that a rule file that never
+    // stops firing cannot hold the window.
+    void PauseClick();
     void PlayClick() { SetRunning(true); }
     void SetSpeed(int interval);
     void TimerTick();
-    // Runs execute (the console) with the timer off, and restores it as it was.
+    // Runs execute (the console) with the timer off, and restores it as it was. Asked while a
+    // step runs its rules (the console works on a copy of the engine, which is not taken while
+    // rules fire), it stops the step's rules and opens the console when the step is over.
     void ExecuteConsole(const std::function<void()>& execute);
+    // Ends the rules of the step under way after the firing under way; nothing else changes.
+    void StopRules();
+    // Whether a step is under way (its rules may be firing).
+    bool Iterating() const { return FIterating; }
+    // The window's turn while a step's rules fire: pending window messages run.
+    void ProcessMessages() {
+        if (FView) FView->ProcessMessages();
+    }
 
     // One iteration: clock, steps, count. Raises what the iteration raises. While the rules
     // run, window messages are handled; a step requested then is ignored, not nested.
@@ -135,14 +158,22 @@ public:
     bool DebugMode() const { return FDebugMode; }
     void SetDebugMode(bool value) { FDebugMode = value; }
     bool ExpertSystemAvailable() const { return FExpertSystemAvailable; }
-    void SetExpertSystemAvailable(bool value) { FExpertSystemAvailable = value; }
+    // Rules that stop taking part take their conclusions with them: the system panels and the
+    // satellite show no alarm while no rule judges the telemetry.
+    void SetExpertSystemAvailable(bool value);
     // What the window shows of the rules: active with their file, or inactive and why. Empty
     // until the rule exchange says.
     const std::string& RulesStatus() const { return FRulesStatus; }
     void SetRulesStatus(std::string status);
 
-    // Appends "<simulated time> <text>" to the log.
+    // Appends "<simulated time> <text>" to the log, with its line ends made '\n' and trailing
+    // ones dropped. Once the log holds more than its limit, its oldest lines are dropped, and the
+    // log says so: when the first line goes and again after each further limit's worth of lines.
     void Log(std::string_view text);
+    int LogLineLimit() const { return FLogLineLimit; }
+    void SetLogLineLimit(int lines);
+    // The lines logged since the start, counting every line of a many-line entry.
+    int64_t LoggedLines() const { return FLoggedLines; }
     // Logs the alert or warning and colours the panel captioned exactly text.
     void ShowAlert(std::string_view text, bool isWarning);
     void SetSatelliteState(float value);
@@ -165,6 +196,7 @@ private:
     void MnemonicIterated(TMnemonic& item);
     void AfterIterate();
     void SetTimerEnabled(bool enabled);
+    void ClearAlarms();
     void GuardedStep();
     void Fail(const std::string& message);
     bool RulesTakePart() const { return FExpertSystemAvailable && FRules; }
@@ -181,12 +213,18 @@ private:
     std::string FCaption;
     bool FRunning = false;
     bool FIterating = false;
+    // The console asked for while a step ran, opened when the step is over.
+    std::function<void()> FPendingConsole;
     bool FTimerEnabled = false;
     int FInterval = InitialSpeed;
     uint32_t FProcTime = 0;
     bool FDebugMode = false;
     bool FExpertSystemAvailable = true;
     std::string FRulesStatus;
+    int FLogLineLimit = DefaultLogLineLimit;
+    int64_t FLoggedLines = 0;
+    // Where the log said last that it drops lines (in FLoggedLines), -1 before it first did.
+    int64_t FDropNoticeAt = -1;
     std::vector<TSystemPanel> FSystemPanels;
     TStatusColour FSatelliteState = TStatusColour::scNeutral;
 };

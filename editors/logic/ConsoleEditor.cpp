@@ -8,10 +8,12 @@
 #include <utility>
 
 #include "containers/GHashTable.h"
+#include "editors/logic/EngineTransfer.h"
 #include "engine/lang/IEClipsParser.h"
 #include "engine/match/ActivationAgenda.h"
 #include "engine/match/IERule.h"
 #include "platform/DialogService.h"
+#include "platform/Format.h"
 #include "platform/Restore.h"
 #include "platform/Streams.h"
 
@@ -39,6 +41,8 @@ TIEConsole::TIEConsole(bool dialog, TInferenceEngine& engine) : FDialog(dialog) 
         // The copy raises the private engine's events, which fill the lists.
         const TRestore<bool> filling(FFilling, true);
         FEngine->Assign(&engine);
+        // The agenda shows what waits in the host's, not the matches that fired there.
+        KeepFiredAsFired(*FEngine, engine);
         return;
     }
     FEngine = &engine;
@@ -375,6 +379,7 @@ void TIEConsole::SetValidActions(TValidActions value) {
     FVisible[caEditRules] = value.Contains(vaEditRules);
     FVisible[caIERun] = value.Contains(vaIERun);
     FVisible[caIEStep] = value.Contains(vaIERunOneStep);
+    FVisible[caIEStop] = value.Contains(vaIERun);
     FVisible[caIEReset] = value.Contains(vaIEReset);
     ActionsChanged();
 }
@@ -455,14 +460,17 @@ void TIEConsole::FileNew() {
     if (!Allowed(caFileNew)) return;
     Changed();
     ClearOutput();
+    FOpenedFile.clear();
     FEngine->Clear();
 }
 
 void TIEConsole::FileOpen(const std::string& fileName) {
     if (!Allowed(caFileOpen)) return;
     Changed();
+    FOpenedFile.clear();
     FEngine->Clear();
     FEngine->LoadFromFile(fileName);
+    FOpenedFile = fileName;
 }
 
 void TIEConsole::FileSave(const std::string& fileName) {
@@ -500,7 +508,29 @@ void TIEConsole::IEReset() {
 void TIEConsole::IERun() {
     if (!FEnabled[caIERun] || !Allowed(caIERun)) return;
     Changed();
-    FEngine->Run();
+    Watched([this] { FEngine->Run(); });
+}
+
+void TIEConsole::IEStop() {
+    if (FWatch) FWatch->Stop();
+}
+
+void TIEConsole::Watched(const std::function<void()>& work) {
+    TRunWatch watch(*FEngine, FiringLimit, [this] {
+        if (FView) FView->ProcessMessages();
+    });
+    {
+        FWatch = &watch;
+        ActionsChanged();
+        const TOnExit idle([this] {
+            FWatch = nullptr;
+            ActionsChanged();
+        });
+        work();
+    }
+    if (watch.End() == TRunWatch::TEnd::eLimitReached) throw EIEException(watch.LimitMessage());
+    if (watch.End() == TRunWatch::TEnd::eStopped)
+        AddOutput(Format("Stopped after %d firings.", watch.Fired()));
 }
 
 void TIEConsole::IEStep() {
@@ -509,7 +539,8 @@ void TIEConsole::IEStep() {
     FEngine->RunLimited(1);
 }
 
-void TIEConsole::Submit(std::string_view input) {
+bool TIEConsole::Submit(std::string_view input) {
+    if (FWatch) return false;
     std::vector<std::string> lines;
     size_t start = 0;
     while (start <= input.size()) {
@@ -529,7 +560,8 @@ void TIEConsole::Submit(std::string_view input) {
         command += lines[i];
     }
     Changed();
-    FEngine->ExecuteCommand(command, true);
+    Watched([&] { FEngine->ExecuteCommand(command, true); });
+    return true;
 }
 
 int64_t TIEConsole::FindText(std::string_view text, int64_t selStart, int64_t selLength,

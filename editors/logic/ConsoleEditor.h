@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@
 
 #include "editors/logic/IEDialogs.h"
 #include "engine/InferenceEngine.h"
+#include "engine/RunWatch.h"
 
 namespace ie {
 
@@ -38,8 +40,10 @@ enum TConsoleAction : uint8_t {
     caIEReset,
     caIERun,
     caIEStep,
+    // Ends the rules firing in a Run or a submitted command; enabled only then.
+    caIEStop,
 };
-inline constexpr int ConsoleActionCount = caIEStep + 1;
+inline constexpr int ConsoleActionCount = caIEStop + 1;
 
 struct TConsoleLine {
     std::string Text;
@@ -58,6 +62,8 @@ public:
     virtual void ActionsChanged() = 0;
     // The set of shown views changed.
     virtual void ViewsChanged() = 0;
+    // The window's turn while rules fire: pending window messages run (Stop, painting).
+    virtual void ProcessMessages() {}
 
 protected:
     ~IConsoleView() = default;
@@ -105,9 +111,20 @@ public:
     void SetShowButtons(bool value);
 
     bool ActionVisible(TConsoleAction action) const noexcept { return FVisible[action]; }
-    bool ActionEnabled(TConsoleAction action) const noexcept { return FEnabled[action]; }
-    // A guarded action does its work only when it is visible or cheats are allowed.
-    bool Allowed(TConsoleAction action) const noexcept { return FVisible[action] || AllowCheats; }
+    // While rules fire only Stop is enabled; otherwise Stop is not.
+    bool ActionEnabled(TConsoleAction action) const noexcept {
+        return FWatch ? action == caIEStop : action != caIEStop && FEnabled[action];
+    }
+    // A guarded action does its work only when it is visible or cheats are allowed, and never
+    // while rules fire (the window's turns let its controls be clicked then).
+    bool Allowed(TConsoleAction action) const noexcept {
+        return !FWatch && (FVisible[action] || AllowCheats);
+    }
+    // Whether rules fire now, in a Run or a submitted command.
+    bool Busy() const noexcept { return FWatch != nullptr; }
+    // How often the rules may fire in one Run or command before they are halted (and the
+    // rule that fired most is named); 0 sets no limit.
+    int32_t FiringLimit = TRunWatch::DefaultFiringLimit;
     bool FileMenuVisible() const noexcept;
     bool EngineMenuVisible() const noexcept;
 
@@ -121,12 +138,17 @@ public:
     void EditFactTemplates();
     void EditRules();
     void IEReset();
+    // Runs the engine; the window has its turns between firings (IConsoleView::ProcessMessages)
+    // and Stop ends the run. A run halted at the firing limit raises what the watch says.
     void IERun();
     void IEStep();
+    // Ends the rules firing now after the firing under way (the Stop action).
+    void IEStop();
     void ClearOutput();
 
     // Echoes the input (when EchoInput) and runs it as commands; raises what the commands raise.
-    void Submit(std::string_view input);
+    // The rules a command fires are watched as IERun's are. Refused (false) while rules fire.
+    bool Submit(std::string_view input);
 
     // Live mode: gives the host engine its handlers back (once); the lists stop following.
     void Close();
@@ -136,6 +158,8 @@ public:
     // action that works on the engine or an editor closed with OK. Dialog mode writes the engine
     // back only then, and asks before a close without OK throws such changes away.
     bool Modified() const noexcept { return FModified; }
+    // The rule file Open loaded last, empty when none did or New cleared the engine since.
+    const std::string& OpenedFile() const noexcept { return FOpenedFile; }
 
     const std::vector<TConsoleLine>& Lines(TConsoleList list) const { return FLines[list]; }
     const std::vector<std::string>& Output() const noexcept { return FOutput; }
@@ -190,6 +214,8 @@ private:
     void ClearList(TConsoleList list);
     void SetRunEnabled(bool value);
     void ActionsChanged();
+    // Runs work under a watch over the rules it fires (see IERun).
+    void Watched(const std::function<void()>& work);
     void ReturnHandlers();
     void CreateEditors();
     bool AgendaShown() const noexcept { return FValidViews.Contains(vvAgenda); }
@@ -214,8 +240,11 @@ private:
     std::array<std::vector<TConsoleLine>, 4> FLines;
     std::vector<std::string> FOutput;
     std::string FLastOutput;
+    std::string FOpenedFile;
     intptr_t FTemplateCounter = 0;
     bool FModified = false;
+    // The watch over the rules firing now, null while none fire.
+    TRunWatch* FWatch = nullptr;
     // While the lists are filled from the engine: the handlers' calls change nothing.
     bool FFilling = false;
 

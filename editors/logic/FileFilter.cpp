@@ -3,6 +3,8 @@
 // dialog lists exactly the converted patterns.
 #include "editors/logic/FileFilter.h"
 
+#include <filesystem>
+
 #include "editors/logic/EngineReading.h"
 
 namespace ie {
@@ -67,6 +69,15 @@ std::string DefaultSuffix(std::string_view defaultExtension) {
     if (suffix.starts_with("*")) suffix.erase(0, 1);
     if (suffix.starts_with(".")) suffix.erase(0, 1);
     return suffix;
+}
+
+std::string ExistingFileName(const std::string& chosen, std::string_view suffix) {
+    std::error_code error;
+    const std::string ending = "." + std::string(suffix);
+    if (suffix.empty() || std::filesystem::exists(chosen, error) || !chosen.ends_with(ending))
+        return chosen;
+    std::string typed = chosen.substr(0, chosen.size() - ending.size());
+    return std::filesystem::is_regular_file(typed, error) ? typed : chosen;
 }
 
 } // namespace ie

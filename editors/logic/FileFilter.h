@@ -19,6 +19,11 @@ std::vector<std::string> DialogNameFilters(std::string_view filter);
 std::string DialogFilterText(std::string_view filter);
 // The suffix a dialog appends to a name typed without one: "*.ie" and ".ie" give "ie".
 std::string DefaultSuffix(std::string_view defaultExtension);
+// The file an open dialog means by `chosen`, the typed name with the default suffix that the
+// dialog appended: `chosen` itself when it exists or does not end in the suffix; otherwise the
+// name as typed when that file exists, so that a file without an extension (the demo's "expert
+// system") opens by its name.
+std::string ExistingFileName(const std::string& chosen, std::string_view suffix);
 
 // The filters of the editors' own files: their own extension first, then ".ie", ".clp",
 // ".txt" and any file.

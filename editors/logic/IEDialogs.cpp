@@ -8,6 +8,8 @@
 #include "editors/logic/EngineTransfer.h"
 #include "engine/InferenceEngine.h"
 #include "engine/match/IERule.h"
+#include "platform/DialogService.h"
+#include "platform/Format.h"
 
 namespace ie {
 namespace {
@@ -187,6 +189,7 @@ void TConsoleDialog::CloseConsole() {
 bool TConsoleDialog::Execute() {
     TInferenceEngine& host = CheckedEngine();
     FWroteBack = false;
+    FOpenedFile.clear();
     CloseConsole();
     const auto& create = EditorFormFactory().Console;
     if (!create) throw EIEException("No editor form is installed");
@@ -204,13 +207,29 @@ bool TConsoleDialog::Execute() {
         FForm->ShowModeless();
         return true;
     }
-    if (!form->ShowModal()) return false;
-    // Writing back rebuilds the host engine: its facts are asserted again and the rules that
-    // fired on them match again. Nothing changed, nothing to rebuild.
-    if (!console.Modified()) return true;
-    host.Assign(&console.Engine());
-    FWroteBack = true;
-    return true;
+    while (form->ShowModal()) {
+        // Writing back rebuilds the host engine: its facts are asserted again and its rules
+        // match them again (what fired stays fired). Nothing changed, nothing to rebuild.
+        if (!console.Modified()) return true;
+        try {
+            WriteBackWhole(host, console.Engine());
+            FWroteBack = true;
+            FOpenedFile = console.OpenedFile();
+            return true;
+        } catch (const EAbort&) {
+            throw;
+        } catch (const std::exception& e) {
+            // The user's work is still in the console: it opens again, and nothing of it is
+            // lost because one table would not go back.
+            const std::string message =
+                Format("The console's work could not be written back, so the engine keeps what "
+                       "it had. What failed: %s\r\nThe console opens again with your work.",
+                       e.what());
+            if (OnWriteBackFailed) OnWriteBackFailed(message);
+            GetDialogService().MessageBox(message, FCaption, MB_OK | MB_ICONERROR);
+        }
+    }
+    return false;
 }
 
 } // namespace ie

@@ -161,10 +161,18 @@ public:
     // Whether the last Execute wrote the console's engine back into Engine: in dialog mode, OK
     // after a change. OK without a change leaves the host engine alone.
     bool WroteBack() const noexcept { return FWroteBack; }
+    // The rule file the console opened (File > Open) in what the last Execute wrote back,
+    // empty when it opened none.
+    const std::string& OpenedFile() const noexcept { return FOpenedFile; }
     // The console form open in live mode, or null.
     IConsoleForm* ConsoleForm() const noexcept { return FForm.get(); }
     // A live console closes before its engine goes.
     void Notification(TComponent* component, TOperation operation) override;
+
+    // Told when OK could not write the console's engine back (the host then keeps what it had,
+    // the user is told in a box and the console opens again with the work in it), with the
+    // text the box shows; for a host's log.
+    std::function<void(const std::string& message)> OnWriteBackFailed;
 
     bool AllowCheats = true;
     bool Dialog = true;
@@ -176,6 +184,7 @@ public:
 private:
     std::unique_ptr<IConsoleForm> FForm;
     bool FWroteBack = false;
+    std::string FOpenedFile;
 };
 
 } // namespace ie

@@ -218,6 +218,9 @@ public:
     bool OneShot() const noexcept { return FOneShot; }
     void SetOneShot(bool value) { FOneShot = value; }
     bool Fired() const noexcept { return FFired; }
+    // A copy of a rule that fired elsewhere counts as fired too (a one-shot rule waits for the
+    // next reset).
+    void MarkFired() noexcept { FFired = true; }
     bool Enabled() const noexcept { return FEnabled; }
     void SetEnabled(bool value) { FEnabled = value; }
 

@@ -39,8 +39,15 @@ const std::string Banner = "Demo rules: 5 mnemonics per system, 15 science mnemo
 struct TView : ISimulationView {
     std::vector<std::string> Lines;
     std::vector<std::string> Errors;
+    // The window's turns while rules fire, and what the user does in them.
+    int Turns = 0;
+    std::function<void()> OnTurn;
     void LogAppended(const std::string& line) override { Lines.push_back(line); }
     void ErrorRaised(const std::string& message) override { Errors.push_back(message); }
+    void ProcessMessages() override {
+        ++Turns;
+        if (OnTurn) OnTurn();
+    }
 };
 
 // Answers the dialogs without a person and remembers what they showed.
@@ -154,7 +161,8 @@ TEST_F(DataModuleTest, WithoutRuleFileACancelledDialogLeavesTheSimulationWithout
         return false;
     });
     EXPECT_EQ(offered, "expert system");
-    EXPECT_EQ(Dialogs.Messages, std::vector<std::string>{"No Expert System Available"});
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages[0].rfind("No Expert System Available\r\n", 0), 0u);
     EXPECT_FALSE(Sim.ExpertSystemAvailable());
     EXPECT_EQ(Sim.RulesStatus(), "Rules inactive: no rule file");
     EXPECT_EQ(Sim.Rules(), nullptr);
@@ -315,6 +323,60 @@ TEST_F(DataModuleTest, ARuleFileThatCannotTakeTheMetadataIsReportedAndTheSimulat
     EXPECT_NE(Dialogs.Errors[0].find("\"mnem-metadata\""), std::string::npos) << Dialogs.Errors[0];
 }
 
+// What the user is told of a rule file that cannot be used names the user's own file, the line,
+// the template and the slot, in words rather than the reader's internal names, and says that
+// another file can be opened later from the console.
+TEST_F(DataModuleTest, MessagesOnARuleFileNameTheFileLineTemplateAndSlotInWords) {
+    const auto told = [&](const std::string& name, const std::string& text) {
+        Dialogs.Errors.clear();
+        const fs::path file = Write(name, text);
+        CreateIn(Dir, [&](std::string& fileName) {
+            fileName = file.string();
+            return true;
+        });
+        Module.reset();
+        EXPECT_EQ(Dialogs.Errors.size(), 1u);
+        const std::string message = Dialogs.Errors.empty() ? "" : Dialogs.Errors[0];
+        for (const char* internal : {"dtFloat", "dtAtom", "ATOM", "ParseValue", "INTEGER type",
+                                     "a INTEGER", "Operation aborted", "declare no template"})
+            EXPECT_EQ(message.find(internal), std::string::npos) << internal << " in " << message;
+        EXPECT_NE(message.find(file.string()), std::string::npos) << message;
+        EXPECT_NE(message.find("opened later from the console"), std::string::npos) << message;
+        return message;
+    };
+    std::string message =
+        told("symbol.clp", "(deftemplate mnemonic (slot name) (slot value))\n"
+                           "(deftemplate mnem-metadata (slot name) (slot system)\n"
+                           "    (slot subsystem) (slot yellowlow)\n"
+                           "    (slot yellowhigh (type SYMBOL)) (slot redlow) (slot redhigh))\n");
+    EXPECT_NE(message.find("line 4"), std::string::npos) << message;
+    EXPECT_NE(message.find("\"yellowhigh\""), std::string::npos) << message;
+    EXPECT_NE(message.find("\"mnem-metadata\""), std::string::npos) << message;
+    EXPECT_NE(message.find("a number"), std::string::npos) << message;
+    EXPECT_NE(message.find("a symbol"), std::string::npos) << message;
+
+    message = told("default.clp", "(deftemplate mnemonic (slot name) (slot value)\n"
+                                  "    (slot seen (type INTEGER) (default none)))\n" +
+                                      Templates.substr(Templates.find('\n') + 1));
+    EXPECT_NE(message.find("line 2"), std::string::npos) << message;
+    EXPECT_NE(message.find("\"seen\""), std::string::npos) << message;
+    EXPECT_NE(message.find("an integer"), std::string::npos) << message;
+
+    message = told("empty.clp", "; nothing yet\n");
+    EXPECT_NE(message.find("is empty"), std::string::npos) << message;
+
+    message = told("exit.clp", Templates + "(exit)\n");
+    EXPECT_NE(message.find("(exit)"), std::string::npos) << message;
+    EXPECT_NE(message.find("line 3"), std::string::npos) << message;
+
+    // Without a file at all, the start-up box says the same.
+    Dialogs.Messages.clear();
+    CreateIn(Dir, [](std::string&) { return false; });
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(Dialogs.Messages[0].rfind("No Expert System Available", 0), 0u);
+    EXPECT_NE(Dialogs.Messages[0].find("opened later from the console"), std::string::npos);
+}
+
 // Loading at start-up runs the file's commands; what they echo and the facts they assert (gone
 // at the reset) are no news for the log. A file saved from the console has such commands.
 TEST_F(DataModuleTest, LoadingTheRuleFileSendsNoCommandEchoesOrStaleAlertsToTheLog) {
@@ -398,7 +460,7 @@ TEST_F(DataModuleTest, ValueFactsLeaveAtTheEndOfTheIterationAndConclusionsAtTheN
 TEST_F(DataModuleTest, DebugModeOpensTheConsoleBeforeTheRulesRunAndPausesTheSimulation) {
     Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (assert (alert Power)))");
     int opened = 0;
-    Module->ConsoleDialog1 = [&] {
+    Module->ConsoleDialog1 = [&](std::string&) {
         ++opened;
         EXPECT_EQ(CountFacts("mnemonic"), 30);
         EXPECT_EQ(CountFacts("alert"), 0);
@@ -419,17 +481,25 @@ TEST_F(DataModuleTest, DebugModeOpensTheConsoleBeforeTheRulesRunAndPausesTheSimu
 // metadata and the rule file's deffacts), so that the simulation goes on as before.
 struct TScriptedConsoleForm : IConsoleForm {
     TScriptedConsoleForm(bool dialog, TInferenceEngine& engine,
-                         const std::function<void(TInferenceEngine&)>& work)
-        : FConsole(dialog, engine), FWork(work) {}
+                         const std::function<void(TInferenceEngine&)>& work,
+                         const std::function<void(TIEConsole&)>& consoleWork = nullptr)
+        : FConsole(dialog, engine), FWork(work), FConsoleWork(consoleWork) {}
     TIEConsole& Console() override { return FConsole; }
     void SetCaption(const std::string&) override {}
     bool ShowModal() override {
+        // Cancelled after MaxShows: a console that opens again and again is a failure of the
+        // test, not a hang.
+        if (++FShows > MaxShows) return false;
+        if (FConsoleWork) FConsoleWork(FConsole);
         if (FWork) FWork(FConsole.Engine());
         return true;
     }
+    int FShows = 0;
+    int MaxShows = 5;
     void ShowModeless() override {}
     TIEConsole FConsole;
     std::function<void(TInferenceEngine&)> FWork;
+    std::function<void(TIEConsole&)> FConsoleWork;
 };
 
 TEST_F(DataModuleTest, TheConsoleInDebugModeWorksOnACopyAndOkHandsItBack) {
@@ -457,7 +527,9 @@ TEST_F(DataModuleTest, TheConsoleInDebugModeWorksOnACopyAndOkHandsItBack) {
     {
         TConsoleDialog console(nullptr);
         console.SetEngine(&Engine());
-        Module->ConsoleDialog1 = [&] { return console.Execute() && console.WroteBack(); };
+        Module->ConsoleDialog1 = [&](std::string&) {
+            return console.Execute() && console.WroteBack();
+        };
         Sim.SetDebugMode(true);
         EXPECT_EQ(sorted(Step()),
                   (std::vector<std::string>{"Alert! Power critical", "round 2", "typed"}));
@@ -496,11 +568,20 @@ struct TConsoleScript {
     explicit TConsoleScript(TDataModule1& module) : Module(module) {
         TEditorFormFactory factory;
         factory.Console = [this](bool dialog, TInferenceEngine& engine) {
-            return std::make_unique<TScriptedConsoleForm>(dialog, engine, Work);
+            auto form = std::make_unique<TScriptedConsoleForm>(dialog, engine, Work, ConsoleWork);
+            form->MaxShows = MaxShows;
+            return form;
         };
         Previous = SetEditorFormFactory(factory);
         Dialog.SetEngine(&Module.InferenceEngine1());
-        Module.ConsoleDialog1 = [this] { return Dialog.Execute() && Dialog.WroteBack(); };
+        Module.ConsoleDialog1 = [this](std::string& openedFile) {
+            const bool wroteBack = Dialog.Execute() && Dialog.WroteBack();
+            openedFile = Dialog.OpenedFile();
+            return wroteBack;
+        };
+        Dialog.OnWriteBackFailed = [this](const std::string& m) {
+            Module.ConsoleWriteBackFailed(m);
+        };
     }
     ~TConsoleScript() {
         Module.ConsoleDialog1 = nullptr;
@@ -513,8 +594,70 @@ struct TConsoleScript {
     TDataModule1& Module;
     TConsoleDialog Dialog{nullptr};
     std::function<void(TInferenceEngine&)> Work;
+    // What the user does with the console's own actions, before Work.
+    std::function<void(TIEConsole&)> ConsoleWork;
+    // The console is cancelled when it would open once more.
+    int MaxShows = 5;
     TEditorFormFactory Previous;
 };
+
+// A rule file opened in the console (File > Open) and confirmed with OK starts as the one of
+// the start-up does: the engine is reset, so that its start-up rules fire, and the status names
+// the file.
+TEST_F(DataModuleTest, ARuleFileOpenedInTheConsoleIsResetAndNamedInTheStatus) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (printout t \"old\"))");
+    const fs::path other =
+        Write("other.clp", Templates + "(defrule hello => (printout t \"hello from other\"))\n"
+                                       "(defrule r (mnemonic (name CommMnem1)) => "
+                                       "(printout t \"new\"))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    TConsoleScript console(*Module);
+    console.ConsoleWork = [&](TIEConsole& c) { c.FileOpen(other.string()); };
+    console.Run(nullptr);
+    EXPECT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    EXPECT_EQ(Sim.RulesStatus(), "Rules active: " + other.string());
+    EXPECT_EQ(Module->RuleFileName(), other.string());
+    EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+    std::vector<std::string> lines = Step();
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"hello from other", "new"}));
+}
+
+// OK that cannot write the console's work back leaves the engine as it was, and the log says
+// what the box said.
+TEST_F(DataModuleTest, AConsoleWriteBackThatFailsIsLoggedAndTheRulesGoOn) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (printout t \"seen\"))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    TConsoleScript console(*Module);
+    int shown = 0;
+    // Opened again after the failure, the console is cancelled.
+    console.MaxShows = 1;
+    console.Run([&](TInferenceEngine& copy) {
+        ++shown;
+        copy.AssertString("(note typed)");
+        // The metadata slot "subsystem" goes while the metadata set still names it.
+        std::unique_ptr<TInferenceEngine, TComponentDeleter> edited(new TInferenceEngine(nullptr));
+        edited->Assign(&copy);
+        edited->ExecuteCommand("(undeftemplate mnem-metadata)", false);
+        edited->ExecuteCommand("(deftemplate mnem-metadata (slot name) (slot system) "
+                               "(slot yellowlow) (slot yellowhigh) (slot redlow) (slot redhigh))",
+                               false);
+        copy.FactTemplates().Assign(edited->FactTemplates());
+    });
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(Dialogs.Errors.size(), 1u);
+    EXPECT_NE(Dialogs.Errors[0].find("could not be written back"), std::string::npos)
+        << Dialogs.Errors[0];
+    bool logged = false;
+    for (const std::string& line : View.Lines)
+        logged = logged || line.find("could not be written back") != std::string::npos;
+    EXPECT_TRUE(logged);
+    EXPECT_TRUE(Sim.ExpertSystemAvailable());
+    EXPECT_EQ(Sim.RulesStatus().rfind("Rules active", 0), 0u) << Sim.RulesStatus();
+    EXPECT_EQ(CountFacts("mnem-metadata"), 30);
+    EXPECT_EQ(CountFacts("note"), 0);
+    EXPECT_EQ(Step(), std::vector<std::string>{"seen"});
+}
 
 // OK without a change leaves the engine as it was: no alert logged again, no rule that fired
 // once fires again. A write-back after a change does not log the alerts the engine held.
@@ -549,8 +692,13 @@ TEST_F(DataModuleTest, AConsoleThatClearsTheRulesLeavesThemInactiveUntilItLoadsR
     const fs::path file = Write("mine.clp", rules);
     Create(rules);
     ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Sim.ShowAlert("Power", false);
+    Sim.SetSatelliteState(0);
     TConsoleScript console(*Module);
     console.Run([](TInferenceEngine& copy) { copy.Clear(); });
+    // The alarms of the rules that went go with them.
+    EXPECT_EQ(Panel("Power"), TStatusColour::scNeutral);
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scNeutral);
     ASSERT_EQ(Dialogs.Errors.size(), 1u);
     EXPECT_NE(Dialogs.Errors[0].find("\"mnem-metadata\""), std::string::npos) << Dialogs.Errors[0];
     EXPECT_FALSE(Sim.ExpertSystemAvailable());
@@ -571,6 +719,77 @@ TEST_F(DataModuleTest, AConsoleThatClearsTheRulesLeavesThemInactiveUntilItLoadsR
     EXPECT_EQ(Sim.RulesStatus().rfind("Rules active", 0), 0u) << Sim.RulesStatus();
     EXPECT_EQ(CountFacts("mnem-metadata"), 30);
     EXPECT_EQ(Step(), std::vector<std::string>{"seen 2"});
+    EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+}
+
+// A rule that asserts without end: each counter fact makes it fire again.
+const std::string Grow = "(deftemplate counter (slot n))\n(deffacts start (counter (n 0)))\n"
+                         "(defrule grow (counter (n ?n)) => (assert (counter (n (+ ?n 1)))))\n"
+                         "(defrule once (mnemonic (name CommMnem1)) => (assert (ran)))\n";
+
+// A step whose rules never stop firing is halted at the limit; the user is told which rule
+// fired most, the simulation pauses, and the step's value facts are gone as after any step.
+TEST_F(DataModuleTest, AStepThatFiresMoreThanTheLimitIsHaltedAndNamesTheRuleThatFiredMost) {
+    Create(Templates + Grow);
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    EXPECT_EQ(Module->FiringLimit, TRunWatch::DefaultFiringLimit);
+    Module->FiringLimit = 300;
+    Sim.PlayClick();
+    Sim.TimerTick();
+    ASSERT_EQ(View.Errors.size(), 1u);
+    EXPECT_NE(View.Errors[0].find("halted after 300 firings"), std::string::npos) << View.Errors[0];
+    EXPECT_NE(View.Errors[0].find("\"grow\" fired most (299 times)"), std::string::npos)
+        << View.Errors[0];
+    EXPECT_FALSE(Sim.Running());
+    EXPECT_FALSE(Sim.TimerEnabled());
+    EXPECT_EQ(CountFacts("mnemonic"), 0);
+    EXPECT_LE(CountFacts("counter"), 301);
+    // The next step starts afresh and is halted again, not before.
+    Sim.StepClick();
+    EXPECT_EQ(View.Errors.size(), 2u);
+}
+
+// While the rules fire the window has its turns; Pause in one of them ends the step's rules
+// after the firing under way, and the log says so. No limit is needed for that.
+TEST_F(DataModuleTest, PauseWhileRulesFireStopsThemAndTheWindowKeepsItsTurns) {
+    Create(Templates + Grow);
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Module->FiringLimit = 0;
+    Sim.PlayClick();
+    int turnsBeforePause = 0;
+    View.OnTurn = [&] {
+        if (++turnsBeforePause == 3) Sim.PauseClick();
+    };
+    Sim.TimerTick();
+    View.OnTurn = nullptr;
+    EXPECT_GE(turnsBeforePause, 3);
+    EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
+    EXPECT_FALSE(Sim.Running());
+    EXPECT_FALSE(Sim.TimerEnabled());
+    ASSERT_FALSE(View.Lines.empty());
+    EXPECT_NE(View.Lines.back().find("The rules of this step were stopped after"),
+              std::string::npos)
+        << View.Lines.back();
+    EXPECT_EQ(CountFacts("mnemonic"), 0);
+}
+
+// The console asked for while rules fire does not copy an engine in the middle of a run: the
+// step's rules stop and the console opens once the step is over.
+TEST_F(DataModuleTest, TheConsoleAskedForWhileRulesFireOpensWhenTheStepIsOver) {
+    Create(Templates + Grow);
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Module->FiringLimit = 0;
+    bool opened = false;
+    bool openedDuringStep = false;
+    const std::function<void()> console = [&] {
+        opened = true;
+        openedDuringStep = Sim.Iterating();
+    };
+    View.OnTurn = [&] { Sim.ExecuteConsole(console); };
+    Sim.StepClick();
+    View.OnTurn = nullptr;
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(openedDuringStep);
     EXPECT_TRUE(View.Errors.empty()) << View.Errors.front();
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -330,10 +331,18 @@ TEST_F(SimulationTest, AlertsWarningsAndPanels) {
     EXPECT_EQ(View.Lines.back(), "1:04:05.250 PM Alert! control critical");
     EXPECT_EQ(colour(2), TStatusColour::scNeutral);
 
-    // Without rules an iteration leaves the panels alone.
+    // Rules that stop taking part leave no alarm behind, on the panels or the satellite, and
+    // an iteration without rules colours nothing.
+    Sim.SetSatelliteState(0);
+    const int panelChanges = View.PanelChanges;
     Sim.SetExpertSystemAvailable(false);
+    EXPECT_EQ(colour(0), TStatusColour::scNeutral);
+    EXPECT_EQ(colour(1), TStatusColour::scNeutral);
+    EXPECT_EQ(Sim.SatelliteState(), TStatusColour::scNeutral);
+    EXPECT_GT(View.PanelChanges, panelChanges);
     Sim.StepClick();
-    EXPECT_EQ(colour(0), TStatusColour::scRed);
+    EXPECT_EQ(colour(0), TStatusColour::scNeutral);
+    Sim.ShowAlert("Communications", false);
     // With rules the next iteration starts from neutral panels.
     TRules rules;
     rules.Simulation = &Sim;
@@ -342,6 +351,34 @@ TEST_F(SimulationTest, AlertsWarningsAndPanels) {
     Sim.StepClick();
     EXPECT_EQ(colour(0), TStatusColour::scNeutral);
     EXPECT_EQ(colour(1), TStatusColour::scNeutral);
+}
+
+// The log keeps its last lines only, and says so when it starts dropping the oldest and again
+// before that notice itself would go.
+TEST_F(SimulationTest, TheLogIsBoundedAndSaysWhenItDropsLines) {
+    Sim.SetLogLineLimit(10);
+    EXPECT_EQ(Sim.LogLineLimit(), 10);
+    const std::string notice = "The log keeps its last 10 lines; older lines are dropped.";
+    const auto notices = [&] {
+        return std::count_if(View.Lines.begin(), View.Lines.end(), [&](const std::string& l) {
+            return l.find(notice) != std::string::npos;
+        });
+    };
+    for (int i = 0; i < 10; ++i)
+        Sim.Log("line");
+    EXPECT_EQ(notices(), 0);
+    // A many-line entry counts each of its lines; its line ends arrive as '\n' alone.
+    Sim.Log("first\r\nsecond\r\n");
+    EXPECT_EQ(View.Lines[10], "1:04:05.250 PM first\nsecond");
+    EXPECT_EQ(notices(), 1);
+    EXPECT_EQ(View.Lines.back(), "1:04:05.250 PM " + notice);
+    // The notice is line 13; nine more lines keep it among the last ten.
+    for (int i = 0; i < 9; ++i)
+        Sim.Log("line");
+    EXPECT_EQ(notices(), 1);
+    Sim.Log("line");
+    EXPECT_EQ(notices(), 2);
+    EXPECT_EQ(Sim.LoggedLines(), 24);
 }
 
 TEST_F(SimulationTest, SatelliteState) {

@@ -2,6 +2,7 @@
 // actions, valid views, live mode with forwarding, and Find.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "EditorsTestSupport.h"
@@ -107,6 +108,74 @@ TEST_F(TConsoleFixture, RunActionsFollowARealAgendaToEmpty) {
     c.IERun();
     EXPECT_FALSE(c.ActionEnabled(caIERun)) << "Run emptied the agenda";
     EXPECT_EQ(c.Lines(clAgenda).size(), 0u);
+}
+
+// A view that records the console's turns while rules fire.
+struct TTurnView : IConsoleView {
+    void OutputAdded(const std::string&) override {}
+    void OutputCleared() override {}
+    void LineInserted(TConsoleList, int32_t, const std::string&) override {}
+    void LineDeleted(TConsoleList, int32_t) override {}
+    void ListCleared(TConsoleList) override {}
+    void ActionsChanged() override {}
+    void ViewsChanged() override {}
+    void ProcessMessages() override {
+        ++Turns;
+        if (OnTurn) OnTurn();
+    }
+    int Turns = 0;
+    std::function<void()> OnTurn;
+};
+
+const char* const Grow = "(deftemplate counter (slot n))"
+                         "(defrule grow (counter (n ?n)) => (assert (counter (n (+ ?n 1)))))"
+                         "(assert (counter (n 0)))";
+
+// (run) typed in the console, or its Run, of rules that never stop: the window has its turns,
+// in which only Stop is enabled, and Stop ends the run; the console can be used again.
+TEST_F(TConsoleFixture, ARunOfRulesThatNeverStopCanBeStopped) {
+    TIEConsole c(true, *Host);
+    TTurnView view;
+    c.SetView(&view);
+    c.FiringLimit = 0;
+    c.Submit(Grow);
+    bool runEnabled = true, stopEnabled = false, allowed = true;
+    view.OnTurn = [&] {
+        EXPECT_TRUE(c.Busy());
+        runEnabled = c.ActionEnabled(caIERun);
+        stopEnabled = c.ActionEnabled(caIEStop);
+        allowed = c.Allowed(caFileNew);
+        EXPECT_FALSE(c.Submit("(facts)")) << "no second command while rules fire";
+        c.IEStop();
+    };
+    EXPECT_TRUE(c.Submit("(run)"));
+    EXPECT_EQ(view.Turns, 1);
+    EXPECT_FALSE(runEnabled);
+    EXPECT_TRUE(stopEnabled);
+    EXPECT_FALSE(allowed);
+    EXPECT_FALSE(c.Busy());
+    EXPECT_FALSE(c.ActionEnabled(caIEStop));
+    ASSERT_FALSE(c.Output().empty());
+    EXPECT_EQ(c.Output().back().rfind("Stopped after ", 0), 0u) << c.Output().back();
+    EXPECT_TRUE(c.ActionEnabled(caIERun)) << "grow is still on the agenda";
+
+    c.IERun();
+    EXPECT_EQ(view.Turns, 2);
+    EXPECT_EQ(c.Output().back().rfind("Stopped after ", 0), 0u) << c.Output().back();
+    c.SetView(nullptr);
+}
+
+// A run that fires more than the limit is halted and the message names the rule.
+TEST_F(TConsoleFixture, ARunBeyondTheFiringLimitIsHaltedAndNamesTheRule) {
+    TIEConsole c(true, *Host);
+    EXPECT_EQ(c.FiringLimit, TRunWatch::DefaultFiringLimit);
+    c.FiringLimit = 250;
+    c.Submit(Grow);
+    const std::string message = RaisedMessage([&] { c.IERun(); });
+    EXPECT_NE(message.find("halted after 250 firings"), std::string::npos) << message;
+    EXPECT_NE(message.find("\"grow\" fired most (250 times)"), std::string::npos) << message;
+    EXPECT_FALSE(c.Busy());
+    EXPECT_EQ(RaisedMessage([&] { c.Submit("(run)"); }), message);
 }
 
 TEST_F(TConsoleFixture, HiddenActionsWorkOnlyWithCheats) {

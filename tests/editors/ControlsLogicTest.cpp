@@ -5,6 +5,10 @@
 #include "editors/logic/EditFilter.h"
 #include "editors/logic/FileFilter.h"
 #include "editors/logic/ListExtent.h"
+#include "tests/support/TestSupport.h"
+
+#include <filesystem>
+#include <fstream>
 
 namespace ie {
 namespace {
@@ -127,6 +131,22 @@ TEST(FileFilter, DefaultSuffixDropsTheWildcardAndTheDot) {
     EXPECT_EQ(DefaultSuffix(".clp"), "clp");
     EXPECT_EQ(DefaultSuffix("ief"), "ief");
     EXPECT_EQ(DefaultSuffix(""), "");
+}
+
+// An open dialog with the default suffix "ie" appends it to "expert system", which does not
+// exist: the file as typed, which does, is the one meant. A name with the suffix that exists,
+// and a name that exists in neither form, stay as they are.
+TEST(FileFilter, AFileWithoutAnExtensionOpensByItsName) {
+    const std::filesystem::path dir = test::UniqueTempPath("open-dialog");
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "expert system") << "; rules";
+    std::ofstream(dir / "other.ie") << "; rules";
+    const std::string plain = (dir / "expert system").string();
+    EXPECT_EQ(ExistingFileName(plain + ".ie", "ie"), plain);
+    EXPECT_EQ(ExistingFileName((dir / "other.ie").string(), "ie"), (dir / "other.ie").string());
+    EXPECT_EQ(ExistingFileName((dir / "missing.ie").string(), "ie"), (dir / "missing.ie").string());
+    EXPECT_EQ(ExistingFileName(plain + ".ie", ""), plain + ".ie");
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

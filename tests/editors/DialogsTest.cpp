@@ -4,6 +4,7 @@
 
 #include "EditorsTestSupport.h"
 #include "engine/model/IEDefinedType.h"
+#include "platform/DialogService.h"
 
 namespace ie {
 namespace {
@@ -21,6 +22,27 @@ struct TDialogsFixture : ::testing::Test {
 
     std::unique_ptr<TInferenceEngine, TComponentDeleter> Host{new TInferenceEngine(nullptr)};
     int ClearFactsEvents = 0, Retractions = 0, FormsMade = 0;
+};
+
+// Keeps the message boxes shown, and answers each with OK.
+struct TRecordingDialogs : IDialogService {
+    TRecordingDialogs() : Previous(SetDialogService(this)) {}
+    ~TRecordingDialogs() override { SetDialogService(Previous); }
+    void ShowMessage(std::string_view text) override { Boxes.emplace_back(text); }
+    int MessageBox(std::string_view text, std::string_view, unsigned) override {
+        Boxes.emplace_back(text);
+        return mrOk;
+    }
+    TModalResult MessageDlg(std::string_view text, TMsgDlgType, TMsgDlgButtons, int) override {
+        Boxes.emplace_back(text);
+        return mrOk;
+    }
+    std::string InputBox(std::string_view, std::string_view, std::string_view d) override {
+        return std::string(d);
+    }
+    bool InputQuery(std::string_view, std::string_view, std::string&) override { return false; }
+    std::vector<std::string> Boxes;
+    IDialogService* Previous;
 };
 
 TEST_F(TDialogsFixture, NoEngineRaisesBeforeAnyFormIsMade) {
@@ -220,6 +242,101 @@ TEST_F(TDialogsFixture, ConsoleInDialogModeChangesTheHostOnlyOnOk) {
     EXPECT_TRUE(dialog.Execute());
     EXPECT_NE(HostFacts().find("(typed in"), std::string::npos);
     EXPECT_EQ(dialog.ConsoleForm(), nullptr) << "a modal console is freed after Execute";
+}
+
+// A write-back that fails half-way changes nothing: the host keeps everything it had, the box
+// and the host's log say what failed, and the console opens again with the work in it.
+TEST_F(TDialogsFixture, AConsoleWriteBackThatFailsChangesNothingAndTheConsoleOpensAgain) {
+    Host->ExecuteCommand("(deftemplate m (slot a) (slot b)) (deffacts s (m (a 1) (b 2)))", false);
+    Host->Reset();
+    Host->AssertFact(Ordered(*Host, "colour", {"green"}));
+    const std::string before = Host->GetText() + HostFacts();
+    // The slot b goes from the template while the fact set still names it: the copy's fact set
+    // cannot be read back into the host.
+    std::unique_ptr<TInferenceEngine, TComponentDeleter> edited(new TInferenceEngine(nullptr));
+    edited->ExecuteCommand("(deftemplate m (slot a))", false);
+    int shown = 0;
+    std::string workSeenAgain, hostAtRetry;
+    TEditorFormFactory factory;
+    factory.Console = [&](bool dialog, TInferenceEngine& e) -> std::unique_ptr<IConsoleForm> {
+        return std::make_unique<TScriptedConsoleForm>(dialog, e, [&](TIEConsole& c) {
+            if (++shown > 3) return false; // a loop that never ends fails, not hangs
+            if (shown == 1) {
+                c.Engine().FactTemplates().Assign(edited->FactTemplates());
+                c.Engine().AssertFact(Ordered(c.Engine(), "typed", {"in"}));
+                return true;
+            }
+            workSeenAgain = c.Engine().Facts().GetText();
+            hostAtRetry = Host->GetText() + HostFacts();
+            // The user mends it: the fact set that names the slot goes.
+            c.Engine().FactSets().Clear();
+            return true;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TRecordingDialogs dialogs;
+    TConsoleDialog dialog(nullptr);
+    std::vector<std::string> logged;
+    dialog.OnWriteBackFailed = [&](const std::string& message) { logged.push_back(message); };
+    dialog.SetEngine(Host.get());
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_EQ(shown, 2);
+    EXPECT_NE(workSeenAgain.find("(typed in"), std::string::npos) << workSeenAgain;
+    EXPECT_EQ(hostAtRetry, before) << "the host keeps what it had";
+    ASSERT_EQ(dialogs.Boxes.size(), 1u) << dialogs.Boxes.back();
+    EXPECT_NE(dialogs.Boxes[0].find("could not be written back"), std::string::npos);
+    EXPECT_NE(dialogs.Boxes[0].find("No such slot name"), std::string::npos) << dialogs.Boxes[0];
+    EXPECT_EQ(logged, dialogs.Boxes);
+    EXPECT_TRUE(dialog.WroteBack());
+    EXPECT_NE(HostFacts().find("(typed in"), std::string::npos);
+
+    // Failing every time and cancelled at last: the host is as it was before the console.
+    Host->Clear();
+    Host->ExecuteCommand("(deftemplate m (slot a) (slot b)) (deffacts s (m (a 1) (b 2)))", false);
+    Host->Reset();
+    const std::string start = Host->GetText() + HostFacts();
+    shown = 0;
+    factory.Console = [&](bool dialog, TInferenceEngine& e) -> std::unique_ptr<IConsoleForm> {
+        return std::make_unique<TScriptedConsoleForm>(dialog, e, [&](TIEConsole& c) {
+            if (++shown == 1) c.Engine().FactTemplates().Assign(edited->FactTemplates());
+            return shown < 3;
+        });
+    };
+    TFormFactoryScope again(factory);
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(shown, 3);
+    EXPECT_EQ(Host->GetText() + HostFacts(), start);
+}
+
+// Writing back, and opening the console, keep what fired as fired: a rule that fired in the host
+// is not on the console's agenda, does not fire again after OK, and a one-shot rule stays fired.
+TEST_F(TDialogsFixture, WhatFiredStaysFiredThroughTheConsole) {
+    Host->ExecuteCommand("(defrule once => (assert (said hello)))"
+                         "(defrule each (colour ?c) => (assert (seen ?c)))"
+                         "(defrule later (colour ?c) (late) => (assert (late ?c)))",
+                         false);
+    Host->Run();
+    ASSERT_EQ(Host->ActivationCount(), 0);
+    Host->AssertFact(Ordered(*Host, "late"));
+    ASSERT_EQ(Host->ActivationCount(), 2) << "later, for red and for blue";
+    int agendaInConsole = -1;
+    TEditorFormFactory factory;
+    factory.Console = [&](bool dialog, TInferenceEngine& e) -> std::unique_ptr<IConsoleForm> {
+        return std::make_unique<TScriptedConsoleForm>(dialog, e, [&](TIEConsole& c) {
+            agendaInConsole = static_cast<int>(c.Lines(clAgenda).size());
+            c.Submit("(+ 1 2)");
+            return true;
+        });
+    };
+    TFormFactoryScope scope(factory);
+    TConsoleDialog dialog(nullptr);
+    dialog.SetEngine(Host.get());
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_TRUE(dialog.WroteBack());
+    EXPECT_EQ(agendaInConsole, 2);
+    EXPECT_EQ(Host->ActivationCount(), 2);
+    EXPECT_EQ(Host->Run(), 2) << "only what waited fires";
+    EXPECT_EQ(HostFacts().find("(said hello)"), HostFacts().rfind("(said hello)"));
 }
 
 TEST_F(TDialogsFixture, LiveConsoleStaysOpenOnTheHostAndClosesWithItsEngine) {

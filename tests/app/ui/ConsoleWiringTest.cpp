@@ -15,8 +15,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "QtTestApplication.h"
@@ -54,8 +56,10 @@ TEST_F(ConsoleWiringTest, TheConsoleButtonOpensTheConsoleOnACopyAndOkHandsItBack
     TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetCaption("Console Editor");
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] {
-        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    dataModule.ConsoleDialog1 = [&consoleDialog](std::string& openedFile) {
+        const bool wroteBack = consoleDialog.Execute() && consoleDialog.WroteBack();
+        openedFile = consoleDialog.OpenedFile();
+        return wroteBack;
     };
     window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
     window.show();
@@ -111,8 +115,10 @@ TEST_F(ConsoleWiringTest, ConsoleOkWithoutAChangeLeavesTheEngineAndTheLogAlone) 
     ASSERT_TRUE(window.Simulation().ExpertSystemAvailable());
     TConsoleDialog consoleDialog(nullptr);
     consoleDialog.SetEngine(&dataModule.InferenceEngine1());
-    dataModule.ConsoleDialog1 = [&consoleDialog] {
-        return consoleDialog.Execute() && consoleDialog.WroteBack();
+    dataModule.ConsoleDialog1 = [&consoleDialog](std::string& openedFile) {
+        const bool wroteBack = consoleDialog.Execute() && consoleDialog.WroteBack();
+        openedFile = consoleDialog.OpenedFile();
+        return wroteBack;
     };
     window.SetConsole([&dataModule] { dataModule.ExecuteConsole(); });
     window.show();
@@ -141,6 +147,42 @@ TEST_F(ConsoleWiringTest, ConsoleOkWithoutAChangeLeavesTheEngineAndTheLogAlone) 
     EXPECT_EQ(window.LogText().count("Demo rules"), 1) << window.LogText().toStdString();
     dataModule.ConsoleDialog1 = nullptr;
     window.SetConsole(nullptr);
+}
+
+// Rules that never stop firing hold neither the window nor its close box: the window paints and
+// takes clicks while they fire, the close box stops them, and the window closes once the step
+// is over.
+TEST_F(ConsoleWiringTest, TheCloseBoxWorksWhileRulesFire) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "corvane-close";
+    std::filesystem::create_directories(dir);
+    {
+        std::ofstream file(dir / TDataModule1::ExpertSystemFileName);
+        file << "(deftemplate mnemonic (slot name) (slot value))\n"
+                "(deftemplate mnem-metadata (slot name) (slot system) (slot subsystem) "
+                "(slot yellowlow) (slot yellowhigh) (slot redlow) (slot redhigh))\n"
+                "(deftemplate counter (slot n))\n(deffacts start (counter (n 0)))\n"
+                "(defrule grow (counter (n ?n)) => (assert (counter (n (+ ?n 1)))))\n";
+    }
+    TfrmCorvane window(45352 + 9.5 / 24);
+    TDataModule1 dataModule(window.Simulation());
+    dataModule.DataModuleCreate(nullptr, dir);
+    ASSERT_TRUE(window.Simulation().ExpertSystemAvailable());
+    dataModule.FiringLimit = 0;
+    window.show();
+    QApplication::processEvents();
+    bool closedWhileFiring = false;
+    QTimer::singleShot(150, &window, [&] {
+        closedWhileFiring = window.Simulation().Iterating();
+        window.close();
+    });
+    window.StepButton()->click();
+    EXPECT_TRUE(closedWhileFiring);
+    EXPECT_TRUE(window.LogText().contains("The rules of this step were stopped after"))
+        << window.LogText().toStdString();
+    for (int i = 0; i < 20 && window.isVisible(); ++i)
+        QApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

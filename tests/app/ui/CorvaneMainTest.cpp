@@ -185,6 +185,18 @@ TEST_F(CorvaneMainTest, DebugCheckBoxSetsDebugMode) {
     EXPECT_FALSE(Window->Simulation().DebugMode());
 }
 
+// A chatty rule file cannot fill memory through the log: the window keeps the last lines.
+TEST_F(CorvaneMainTest, TheLogKeepsItsLastLinesAndSaysItDropsTheOldest) {
+    EXPECT_EQ(Window->LogView()->maximumBlockCount(), TSimulation::DefaultLogLineLimit);
+    Window->Simulation().SetLogLineLimit(20);
+    for (int i = 0; i < 50; ++i)
+        Window->Simulation().Log("line " + std::to_string(i) + "\r\nits second line");
+    const QStringList lines = Window->LogText().split('\n');
+    EXPECT_EQ(lines.size(), 20);
+    EXPECT_TRUE(lines.back().endsWith("its second line")) << lines.back().toStdString();
+    EXPECT_TRUE(Window->LogText().contains("older lines are dropped"));
+}
+
 TEST_F(CorvaneMainTest, TheLogOpensAtTheStartOfItsLines) {
     for (int i = 0; i < 5; ++i)
         Window->Simulation().Log("a long line " + std::string(400, 'x'));
