@@ -226,8 +226,8 @@ public:
 QString ExecuteFileDialog(QWidget* parent, bool save, const QString& title, std::string_view filter,
                           std::string_view defaultExtension, const QString& fileName) {
     TFileDialog dialog(parent, title, fileName);
-    // Qt's own dialog shows each entry with its patterns, so that entries of one name (the
-    // console's two "All Files") are told apart; a desktop's dialog may show the names alone.
+    // Qt's own dialog shows each entry with its patterns, so that entries whose names say little
+    // apart are told apart; a desktop's dialog may show the names alone.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     QStringList entries;
     for (const std::string& entry : DialogNameFilters(filter))
