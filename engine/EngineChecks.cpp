@@ -45,28 +45,25 @@ void TFacts::CheckInvariants() const {
 namespace {
 
 // A check walks every structure; after each change of a large engine that would make a long
-// run quadratic. Each change earns the visit of CheckCredit items, and a check runs once the
-// credit covers the items the last one visited: an engine of up to CheckCredit items is checked
-// after every change, a larger one at a spacing that bounds the checks' share of the work.
+// run quadratic. Each change earns the visit of CheckCredit items (see TCheckCredit): an engine
+// of up to CheckCredit items is checked after every change, a larger one at a spacing that
+// bounds the checks' share of the work.
 constexpr int64_t CheckCredit = 256;
-thread_local int64_t Credit = 0;
-thread_local int64_t LastCost = 0;
+thread_local TCheckCredit Credit;
 
 } // namespace
 
 void TInferenceEngine::CheckStructures(bool always) const {
-    Credit += CheckCredit;
-    if (!always && Credit < LastCost) return;
-    Credit = 0;
+    if (!Credit.Due(CheckCredit, always)) return;
     const TIEAgenda& agenda = FRun->Agenda();
     const TFacts& facts = FMemory->Facts();
-    LastCost = facts.Count() + agenda.Count();
+    Credit.Spent(facts.Count() + agenda.Count());
     try {
         agenda.CheckInvariants();
         facts.CheckInvariants();
         if (!FRete) return;
         int32_t listed = 0;
-        LastCost += FRete->CheckInvariants(&listed);
+        Credit.AddSpent(FRete->CheckInvariants(&listed));
         int32_t filed = 0;
         for (int32_t i = 0; i < agenda.Count(); ++i) {
             const TActivation* a = agenda.Item(i);

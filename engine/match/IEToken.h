@@ -23,7 +23,7 @@
 // found by equality: in the join network through the one token of their identity that every
 // memory's entry of the fact is held by (TFactTokens), elsewhere through a memory's identity
 // index.
-// Invariants (CheckInvariants verifies them in debug builds):
+// Invariants (CheckInvariants verifies them in checked builds):
 //   - every stored token is in the arrival list (oldest first) and in the chain of its probe key
 //     (oldest first); an indexed token is in the identity index (keyed by token equality,
 //     TIEToken::Equals), a held one in its token's holder list;
@@ -59,11 +59,6 @@
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
-
-// Debug builds check the token memories' invariants as they change (TIETokenTree::CheckInvariants).
-#if !defined(NDEBUG) && !defined(IE_CHECK_TOKEN_TREE)
-#define IE_CHECK_TOKEN_TREE 1
-#endif
 
 namespace ie {
 
@@ -320,7 +315,6 @@ public:
         Links::Next(node) = nullptr;
     }
     void Clear() noexcept { FMap.clear(); }
-    size_t KeyCount() const noexcept { return FMap.size(); }
     template <class F> void ForEachKey(F&& f) const {
         for (const auto& [key, first] : FMap)
             f(key, first);
@@ -564,9 +558,6 @@ public:
         return EntrySlot();
     }
     void FreeEntrySlot() noexcept { FSlotUsed = 0; }
-    bool InEntrySlot(const void* entry) const noexcept {
-        return FSlot != esNone && entry == EntrySlot();
-    }
     // The bytes of the room for an entry of `slot`, in front of the token.
     static constexpr size_t EntrySlotBytes(TEntrySlot slot) noexcept;
 
@@ -1136,20 +1127,18 @@ public:
             OnSplitChainsOf(e, [&](auto& c) { c.Append(e); });
     }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
-    // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
+    // first one broken. Checked builds (IE_CHECKS) run it as the memory changes (DebugCheck).
     void CheckInvariants() const;
-    // CheckInvariants where debug builds run it (a small memory, or one whose size is a power of
-    // two), for changes made by parts, as a blocker's removal files its entries again.
+    // CheckInvariants as checked builds run it after a change, spaced by a credit (see
+    // platform/Assert.h's TCheckCredit) so that the checks stay a bounded share of the work;
+    // also called for changes made by parts, as a blocker's removal files its entries again.
     void DebugCheck() const;
     // True after Clear until the next Add.
     bool Empty() const noexcept { return FEmpty; }
-    bool UseTokenHash() const noexcept { return FUseTokenHash; }
     const std::string& SlotName() const noexcept { return FSlotName; }
     int32_t SubIndex() const noexcept { return FSubIndex; }
     int32_t BucketCount() const noexcept { return FBucketCount; }
     int32_t TokenIndex() const noexcept { return FTokenIndex; }
-    bool AllowNilBucket() const noexcept { return FAllowNilBucket; }
-    void SetAllowNilBucket(bool value) noexcept { FAllowNilBucket = value; }
 
     // Sharing: the right memory of joins that read one input the same way holds each fact once
     // for all of them (see TSharedEntry). A sharer is one bit; the first taken makes the memory
@@ -1253,7 +1242,6 @@ private:
     using TKeyChains = TChains<TKeyLinks>;
     using TOpenChains = TChains<TArrivalLinks>;
     using TBlockedChains = TChains<TArrivalLinks, true>;
-    static bool ChainFirst(const TChainedEntry& e) noexcept { return TKeyChains::First(e); }
     // Calls `f` with the chains a split memory's entry is in (those of its kind).
     template <class F> void OnSplitChainsOf(const TEntry& e, F&& f) {
         if (e.Mark != 0)
@@ -1314,7 +1302,6 @@ private:
     int32_t FSubIndex;
     int32_t FBucketCount;
     int32_t FTokenIndex;
-    bool FAllowNilBucket = true;
     bool FEmpty = true;
     TEntry* FFirst = nullptr;
     TEntry* FLast = nullptr;

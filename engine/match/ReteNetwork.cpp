@@ -1489,7 +1489,7 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             } rest{*FLeft, blocked.data(), blocked.data() + blocked.size()};
             for (; rest.Next != rest.End; ++rest.Next)
                 unblock(**rest.Next);
-#if defined(IE_CHECK_TOKEN_TREE)
+#if defined(IE_CHECKS)
             FLeft->DebugCheck();
 #endif
         } else {
