@@ -3,9 +3,9 @@
 // IE_ASSERT(condition) states that the condition holds whatever the input: a state that only a
 // fault in the program can bring about. Failing, it writes the file, the line and the condition
 // to standard error and aborts. It is compiled in where the build defines IE_CHECKS (the debug,
-// asan and fuzz presets: the one switch of every check); elsewhere it compiles to nothing and the condition is not evaluated, so it
-// must have no effect the program relies on. A state that bad input can bring about is not
-// asserted: it gets the system's own error message.
+// asan and fuzz presets: the one switch of every check); elsewhere it compiles to nothing and the
+// condition is not evaluated, so it must have no effect the program relies on. A state that bad
+// input can bring about is not asserted: it gets the system's own error message.
 //
 // The whole-structure checkers (the token memories, the agenda, the fact index, the network)
 // cost a walk over the structure. With IE_CHECKS the engine runs them after every propagation
