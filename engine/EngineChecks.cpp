@@ -16,30 +16,35 @@
 namespace ie {
 
 void TFacts::CheckInvariants() const {
-    auto fail = [](const char* what) { throw std::logic_error(std::string("facts: ") + what); };
+    auto fail = [](const char* id, const char* what) {
+        throw std::logic_error(std::string("facts ") + id + ": " + what);
+    };
     int32_t live = 0, plain = 0;
     for (const auto& f : FSlots)
         if (f) {
             ++live;
             if (FIndexed && !IsFuzzy(f.get())) {
                 ++plain;
-                if (!FIndex.FindEqual(*f)) fail("a live fact missing from the duplicate index");
+                if (!FIndex.FindEqual(*f))
+                    fail("F01", "a live fact missing from the duplicate index");
             }
         }
-    if (live != FLive) fail("live count differs from the facts stored");
-    if (FHashes.size() != FSlots.size()) fail("hashes kept beside the slots differ in number");
+    if (live != FLive) fail("F02", "live count differs from the facts stored");
+    if (FHashes.size() != FSlots.size())
+        fail("F03", "hashes kept beside the slots differ in number");
     if (FTree.size() != FSlots.size() || TreePrefix(FTree.size()) != FLive)
-        fail("tree of live slots differs from the slots");
+        fail("F04", "tree of live slots differs from the slots");
     for (const auto& [id, slot] : FSlotById)
         if (slot >= FSlots.size() || !FSlots[slot] || FSlots[slot]->GetFactId() != id)
-            fail("identifier filed under a slot that does not hold it");
+            fail("F05", "identifier filed under a slot that does not hold it");
     if (!FIndexed) return;
     FIndex.CheckInvariants();
-    if (FIndex.Count() != plain) fail("duplicate index and live facts differ in number");
+    if (FIndex.Count() != plain) fail("F06", "duplicate index and live facts differ in number");
     for (const IFact* f : FFuzzyFacts)
-        if (SlotOfFact(f) == std::string::npos) fail("a fuzzy fact listed that is not stored");
+        if (SlotOfFact(f) == std::string::npos)
+            fail("F07", "a fuzzy fact listed that is not stored");
     if (static_cast<int32_t>(FFuzzyFacts.size()) != live - plain)
-        fail("fuzzy facts listed and stored differ in number");
+        fail("F08", "fuzzy facts listed and stored differ in number");
 }
 
 namespace {
@@ -70,10 +75,11 @@ void TInferenceEngine::CheckStructures(bool always) const {
             if (a->NodeLinks.Listed)
                 ++filed;
             else if (!a->Firing())
-                throw std::logic_error("agenda: an activation no node lists");
+                throw std::logic_error("agenda E01: an activation no node lists");
         }
         if (filed != listed)
-            throw std::logic_error("agenda: the terminal nodes list activations it does not hold");
+            throw std::logic_error(
+                "agenda E02: the terminal nodes list activations it does not hold");
     } catch (const std::logic_error& e) {
         InvariantBroken(e.what());
     }

@@ -546,6 +546,9 @@ public:
     // The next child of the same left or right entry.
     TIEToken* NextOfLeft() const noexcept { return FLeftNext; }
     TIEToken* NextOfRight() const noexcept { return FRightNext; }
+    // The sharer number of the join that made it (see FSharer; 0 unless its right entry is one
+    // of a shared memory).
+    uint8_t Sharer() const noexcept { return FSharer; }
 
     // The room in front of a token made with an entry slot, free for the entry of the first memory
     // that holds it (null when there is none, it is taken, too small for an entry of `kind`, or
@@ -837,6 +840,13 @@ struct TSharedEntry final : TChainedEntry {
     // another way, never the other way round), so that a sharer's removal walks the child list
     // only when it holds children of another sharer too.
     uint64_t Parents = 0;
+    // The invariant Parents keeps: the sharer of every child in the list has its bit, so that a
+    // removal that finds its bit clear leaves the list alone.
+    bool ParentsCoverChildren() const noexcept {
+        for (const TIEToken* c = FirstChild; c; c = c->NextOfRight())
+            if (!((Parents >> c->Sharer()) & 1)) return false;
+        return true;
+    }
 };
 static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 96, "a shared entry grew");
 

@@ -1241,6 +1241,16 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown, bool& exact) c
         shown, exact);
 }
 
+bool TJoinNode::KeysHold(const TTokenEntry& entry) const {
+    int32_t shown = entry.Token->HashCode();
+    bool exact = false;
+    const int32_t probe = !FHashed ? shown
+                          : entry.Tree == FLeft.get()
+                              ? LeftKey(*entry.Token, shown, exact)
+                              : RightKey(*entry.Token->LastFact(), shown, exact);
+    return probe == entry.ProbeKey && exact == entry.ExactKey;
+}
+
 int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown, bool& exact) const {
     auto key = [&](const THashPart& p, bool& e) -> int32_t {
         TRefPtr<IIEValue> hold;
@@ -1505,16 +1515,20 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
     TIEToken* child = nullptr;
     if (FRightBit && static_cast<const TSharedEntry&>(right).Seen) {
         auto& shared = static_cast<TSharedEntry&>(right);
+        IE_ASSERT(shared.ParentsCoverChildren());
         const uint64_t parents = shared.Parents;
         shared.Parents = parents & ~FRightBit;
         if (parents & FRightBit)
             child = parents & ~FRightBit ? right.DetachRightChildrenOf(SharerNumber())
                                          : right.DetachRightChildren();
+        IE_ASSERT(shared.ParentsCoverChildren());
     } else {
         child = right.DetachRightChildren();
     }
     EraseRight(right);
     while (child) {
+        // What the bits and numbers picked out is this join's alone.
+        IE_ASSERT(OwnChild(*child));
         TIEToken* next = TTokenEntry::TakeNextDetached(*child);
         DropChild(*child);
         child = next;
