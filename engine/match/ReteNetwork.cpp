@@ -1322,13 +1322,9 @@ void WithdrawHolders(TIEToken& token) {
 void DropChild(TIEToken& child) {
     // The left entry's count keeps the child alive until its holders are gone.
     const bool held = TTokenEntry::ReleaseChild(child);
-    struct TDrop {
-        TIEToken& Child;
-        bool Held;
-        ~TDrop() {
-            if (Held) Child.Release();
-        }
-    } drop{child, held};
+    const TOnExit drop([&child, held] {
+        if (held) child.Release();
+    });
     WithdrawHolders(child);
 }
 
@@ -1488,17 +1484,15 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             };
             if (!std::is_sorted(blocked.begin(), blocked.end(), arrival))
                 std::sort(blocked.begin(), blocked.end(), arrival);
-            struct TRefile {
-                TIETokenTree& Memory;
-                TIETokenTree::TEntry* const* Next;
-                TIETokenTree::TEntry* const* End;
-                ~TRefile() {
-                    for (; Next != End; ++Next)
-                        Memory.Refile(**Next);
-                }
-            } rest{*FLeft, blocked.data(), blocked.data() + blocked.size()};
-            for (; rest.Next != rest.End; ++rest.Next)
-                unblock(**rest.Next);
+            TIETokenTree::TEntry* const* next = blocked.data();
+            TIETokenTree::TEntry* const* const end = next + blocked.size();
+            // Those a raising test left are filed again as they are.
+            const TOnExit refile([&] {
+                for (; next != end; ++next)
+                    FLeft->Refile(**next);
+            });
+            for (; next != end; ++next)
+                unblock(**next);
 #if defined(IE_CHECKS)
             FLeft->DebugCheck();
 #endif
@@ -1726,11 +1720,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         uint32_t blocker = 0;
         {
             // The entry is filed by what it found, unblocked should a test raise.
-            struct TSettle {
-                TIETokenTree& Memory;
-                TIETokenTree::TEntry& Entry;
-                ~TSettle() { Memory.Settle(Entry); }
-            } settle{*FLeft, entry};
+            const TOnExit settle([&] { FLeft->Settle(entry); });
             blocker = FindBlocker(entry, nullptr);
             entry.Mark = blocker;
         }
