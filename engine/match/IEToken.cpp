@@ -17,10 +17,6 @@
 
 #include "platform/Assert.h"
 
-#if IE_SLAB_MAPPINGS && defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 namespace ie {
 
 std::string_view TokenActionName(TTokenAction action) noexcept {
@@ -36,23 +32,6 @@ std::string_view TokenActionName(TTokenAction action) noexcept {
     }
     return "<UNKNOWN>";
 }
-
-#if IE_SLAB_MAPPINGS
-void TSlabSource::TrimHeap() noexcept {
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
-    // Only when megabytes came free since the last time: trimming walks the free lists, and
-    // the pieces too small for a page stay free whatever is done.
-    static thread_local size_t kept = 0;
-    const size_t free = mallinfo2().fordblks;
-    if (free < kept + 2 * ChunkBytes) {
-        kept = std::min(kept, free);
-        return;
-    }
-    malloc_trim(0);
-    kept = mallinfo2().fordblks;
-#endif
-}
-#endif
 
 namespace {
 
