@@ -52,7 +52,8 @@ class TSlabSource {
 public:
     static constexpr size_t SlabBytes = size_t{64} << 10;
 
-    static void* Get() {
+    // `populate`: back the slab's pages at once (see PopulatePages).
+    static void* Get([[maybe_unused]] bool populate) {
 #if IE_SLAB_MAPPINGS
         TState& st = FState;
         if (st.Next == st.End) {
@@ -61,7 +62,7 @@ public:
         }
         void* slab = st.Next;
         st.Next += SlabBytes;
-        PopulatePages(slab, st.Next);
+        if (populate) PopulatePages(slab, st.Next);
         return slab;
 #else
         return ::operator new (SlabBytes, std::align_val_t{SlabBytes});
@@ -187,7 +188,10 @@ private:
         bool Foreign; // the list holds a block of another thread's slab
     };
     static void NewSlab(TList& list) {
-        auto* slab = static_cast<TSlab*>(TSlabSource::Get());
+        // A size's first slab fills page by page: most sizes of a small program never fill
+        // one (a program's sizes together would take a megabyte at once); the sizes that
+        // need more slabs are made in numbers, and theirs are backed at once.
+        auto* slab = static_cast<TSlab*>(TSlabSource::Get(list.Slabs != nullptr));
         FOwner.Touch();
         slab->Next = list.Slabs;
         slab->Owner = &list;
@@ -214,7 +218,6 @@ private:
     static inline thread_local TOwner FOwner;
 };
 
-
 // Gives a class the pool's recycling for objects of exactly its own size (a derived class of
 // another size goes to the general allocator).
 template <class T> struct TPooled {
@@ -228,7 +231,6 @@ template <class T> struct TPooled {
             ::operator delete(p);
     }
 };
-
 
 // Blocks of a size known at run time, from the pool of its size rounded up to a multiple of 8
 // (larger ones from the general allocator). FreeBlock takes the size that AllocateBlock was
