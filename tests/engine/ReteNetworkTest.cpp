@@ -224,6 +224,15 @@ protected:
             p->AddSlotTest(slot, value);
         return rule.AddPattern(std::move(p));
     }
+    // b(v) a(v) a(v), added to the network: its two joins read a by x and share a right memory.
+    std::unique_ptr<TRule> AddSharingRule(const std::string& name) {
+        auto rule = NewRule(name);
+        Add(*rule, "b", {{"x", Var("v")}});
+        Add(*rule, "a", {{"x", Var("v")}});
+        Add(*rule, "a", {{"x", Var("v")}});
+        Fx.Net.AddRule(*rule);
+        return rule;
+    }
 
     TFixture Fx;
 };
@@ -997,11 +1006,7 @@ TEST_F(ReteTest, RetractingAFactJoinedManyTimesWithdrawsEveryTokenBelowIt) {
 TEST_F(ReteTest, JoinsReadingOneInputByTheSameKeysShareOneRightMemory) {
     // r1: b(v) a(v) a(v) and r2: b(v) not a(v) a(v): four joins read a by x, all from one alpha
     // node; r3, made after facts came, keeps a memory of its own.
-    auto r1 = NewRule("r1");
-    Add(*r1, "b", {{"x", Var("v")}});
-    Add(*r1, "a", {{"x", Var("v")}});
-    Add(*r1, "a", {{"x", Var("v")}});
-    Fx.Net.AddRule(*r1);
+    auto r1 = AddSharingRule("r1");
     auto r2 = NewRule("r2");
     Add(*r2, "b", {{"x", Var("v")}});
     Add(*r2, "a", {{"x", Var("v")}}, 1);
@@ -1069,11 +1074,7 @@ std::string CheckFailure(TReteNetwork& net) {
 TEST_F(ReteTest, CheckerFindsEachBrokenShortcutOfTheJoins) {
     // r1: b(v) a(v) a(v): both joins share the right memory of a, so its one entry lists the
     // children of two sharers.
-    auto r1 = NewRule("r1");
-    Add(*r1, "b", {{"x", Var("v")}});
-    Add(*r1, "a", {{"x", Var("v")}});
-    Add(*r1, "a", {{"x", Var("v")}});
-    Fx.Net.AddRule(*r1);
+    auto r1 = AddSharingRule("r1");
     const auto joins = JoinsOf(Fx, *r1);
     ASSERT_EQ(joins.size(), 2u);
     auto b = Fx.Assert("b", "x", 1);
