@@ -1610,6 +1610,7 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
         keys(shown, probe, exact);
         TIETokenTree::TEntry* e = memory.Insert(stored, shown, probe, held, seen);
         if (e) e->ExactKey = exact;
+        IE_ASSERT(!e || KeysHold(*e));
         return e;
     };
     if (!SingleFactToken(*token)) return insert(token, token->LeftOwner() != nullptr, 0);
