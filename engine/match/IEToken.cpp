@@ -1006,11 +1006,12 @@ void TIETokenTree::Clear() {
     FEmpty = true;
 }
 
-void TIETokenTree::CheckInvariants() const {
+int64_t TIETokenTree::CheckInvariants() const {
     auto fail = [](const char* id, const char* what) {
         throw std::logic_error(std::string("token memory ") + id + ": " + what);
     };
     int32_t count = 0, indexed = 0;
+    int64_t steps = 0;
     std::unordered_set<const TEntry*> seen;
     if (FSplit && (FFirst || FLast)) fail("T08", "split memory with an arrival list");
     if (FSplit && FUnsettled && FUnsettled->Seq != FNextSeq)
@@ -1053,10 +1054,11 @@ void TIETokenTree::CheckInvariants() const {
         if (FSplit) {
             const TEntry* k = nullptr;
             OnSplitChainsOf(*e, [&](auto& c) { k = c.HeadOf(*e); });
-            for (; k && !inChain; k = NextSplitWithKey(*k))
+            for (; k && !inChain; k = NextSplitWithKey(*k), ++steps)
                 inChain = k == e;
         } else {
-            for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain; k = NextWithKey(*k))
+            for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain;
+                 k = NextWithKey(*k), ++steps)
                 inChain = k == e;
         }
         if (!inChain) fail("T21", "entry missing from the chain of its probe key");
@@ -1078,25 +1080,27 @@ void TIETokenTree::CheckInvariants() const {
     std::unordered_map<int32_t, std::vector<const TIEToken*>> byHash;
     for (const TEntry* e : entries) {
         auto& same = byHash[e->Token->HashCode()];
+        steps += static_cast<int64_t>(same.size());
         for (const TIEToken* t : same)
             if (t->Equals(*e->Token)) fail("T26", "two equal tokens stored");
         same.push_back(e->Token.get());
     }
+    return steps + count;
 }
 
-// The full check costs O(n), and its hash sets a fixed cost more; one after every change of a
-// memory would make a long run of a checked build quadratic (a program of 0.04 s took a minute
-// under the sanitizers). A change earns the visit of a few entries, and a check runs once the
-// credit covers what the last one cost: the checks of all memories together stay a bounded
-// share of the work, and a small memory is still checked every few changes.
+// The full check costs O(n) steps, more where tokens share a hash or a probe key, and its hash
+// sets a fixed cost more; one after every change of a memory would make a long run of a checked
+// build quadratic (a program of 0.04 s took a minute under the sanitizers). A change earns a few
+// steps, and a check runs once the credit covers the steps the last one took: the checks of all
+// memories together stay a bounded share of the work, and a small memory is still checked every
+// few changes.
 void TIETokenTree::DebugCheck() const {
 #if defined(IE_CHECKS)
     static thread_local TCheckCredit credit;
     constexpr int64_t PerChange = 4;
     constexpr int64_t FixedCost = 8;
     if (!credit.Due(PerChange)) return;
-    credit.Spent(FCount + FixedCost);
-    CheckInvariants();
+    credit.Spent(CheckInvariants() + FixedCost);
 #endif
 }
 

@@ -931,7 +931,8 @@ public:
     }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
     // first one broken. Checked builds (IE_CHECKS) run it as the memory changes (DebugCheck).
-    void CheckInvariants() const;
+    // Returns the steps it took (entries, chain links and token comparisons).
+    int64_t CheckInvariants() const;
     // CheckInvariants as checked builds run it after a change, spaced by a credit (see
     // platform/Assert.h's TCheckCredit) so that the checks stay a bounded share of the work;
     // also called for changes made by parts, as a blocker's removal files its entries again.

@@ -727,8 +727,8 @@ public:
     // Verifies the whole network (StructureChecks.cpp): edges, rule uses, every memory and the
     // links between the memories and activations of connected nodes; raises a logic error
     // naming the first invariant broken. `activations` receives the number of listed
-    // activations, for the engine to compare with its agenda. Returns the number of memory
-    // entries checked.
+    // activations, for the engine to compare with its agenda. Returns the steps the memories'
+    // checks took (at least the number of memory entries checked).
     int64_t CheckInvariants(int32_t* activations = nullptr) const;
 
     // Raised after the engine has the new activation; before a removed or fired one goes to the

@@ -285,12 +285,14 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
     };
 
     // A memory's own check, its failure named by the join and rule.
-    auto checkMemory = [&](const TJoinNode& join, const TIETokenTree& memory) {
+    // Returns the steps it took.
+    auto checkMemory = [&](const TJoinNode& join, const TIETokenTree& memory) -> int64_t {
         try {
-            memory.CheckInvariants();
+            return memory.CheckInvariants();
         } catch (const std::logic_error& e) {
             failAt("N51", join, e.what(), nullptr, memory);
         }
+        return 0; // (failAt throws)
     };
 
     // The memories.
@@ -318,11 +320,9 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
             Fail("N32", "a join shares a right memory that does not list it");
         if (right.Sharing() && !bit)
             Fail("N33", "a shared right memory read by a join that does not share");
-        checkMemory(*join, left);
-        entries += left.Count();
+        entries += checkMemory(*join, left);
         if (!bit || !sharers.count(&right)) {
-            checkMemory(*join, right);
-            entries += right.Count();
+            entries += checkMemory(*join, right);
         }
         if (bit) {
             if (sharers[&right] & bit) Fail("N34", "two joins share a right memory with one bit");
