@@ -11,6 +11,7 @@
 
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEPackages.h"
+#include "platform/Restore.h"
 
 namespace ie {
 
@@ -39,11 +40,7 @@ void TEngineCopy::Assign(TInferenceEngine& src) {
     AssignReader(src);
     const TTypeChecks checks = src.FTypeChecks;
     e.SetTypeChecks(TTypeChecks{});
-    struct TRestoreChecks {
-        TInferenceEngine& E;
-        TTypeChecks C;
-        ~TRestoreChecks() { E.SetTypeChecks(C); }
-    } restoreChecks{e, checks};
+    const TOnExit restoreChecks([&e, checks] { e.SetTypeChecks(checks); });
     e.FRun->AdoptStrategy(src.Strategy());
     e.SetFactDuplication(src.FactDuplication());
     e.FDuplicateConstructs = src.FDuplicateConstructs;

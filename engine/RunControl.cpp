@@ -175,17 +175,12 @@ bool TRunControl::FireOne() {
     TActivation* outer = FFiring;
     FFiring = activation;
     activation->SetFiring(true);
-    struct TEnd {
-        TRunControl& R;
-        TActivation* A;
-        TActivation* Outer;
-        ~TEnd() {
-            R.FFiring = Outer;
-            R.FAgenda->Extract(A);
-            delete A;
-            if (!Outer) R.FreeRetiredRules();
-        }
-    } end{*this, activation, outer};
+    const TOnExit end([this, activation, outer] {
+        FFiring = outer;
+        FAgenda->Extract(activation);
+        delete activation;
+        if (!outer) FreeRetiredRules();
+    });
     try {
         activation->Fire();
     } catch (EAbort&) {

@@ -18,6 +18,7 @@
 #include "platform/DateTime.h"
 #include "platform/DialogService.h"
 #include "platform/Format.h"
+#include "platform/Restore.h"
 
 namespace ie {
 
@@ -533,13 +534,10 @@ TRefPtr<IIEValue> TGuardFunction::Execute(IFunCall* call, TIEContext* context) {
     TActivation* firing = engine.FiringActivation();
     TRule* rule = firing ? firing->Rule() : nullptr;
     // Restores the rule's flag however the arguments end.
-    struct TRestoreEnabled {
-        TRule* Rule;
-        bool Enabled;
-        ~TRestoreEnabled() {
-            if (Rule) Rule->SetEnabled(Enabled);
-        }
-    } restore{rule, rule ? rule->Enabled() : true};
+    const bool enabled = rule ? rule->Enabled() : true;
+    const TOnExit restore([rule, enabled] {
+        if (rule) rule->SetEnabled(enabled);
+    });
     if (rule) rule->SetEnabled(false);
     TRefPtr<IIEValue> result;
     for (int32_t i = 0; i < call->ArgumentCount(); ++i)

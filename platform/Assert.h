@@ -2,17 +2,20 @@
 //
 // IE_ASSERT(condition) states that the condition holds whatever the input: a state that only a
 // fault in the program can bring about. Failing, it writes the file, the line and the condition
-// to standard error and aborts. It is compiled in where the build defines IE_CHECKS (the debug
-// and asan presets); elsewhere it compiles to nothing and the condition is not evaluated, so it
-// must have no effect the program relies on. A state that bad input can bring about is not
-// asserted: it gets the system's own error message.
+// to standard error and aborts. It is compiled in where the build defines IE_CHECKS (the debug,
+// asan and fuzz presets: the one switch of every check); elsewhere it compiles to nothing and the
+// condition is not evaluated, so it must have no effect the program relies on. A state that bad
+// input can bring about is not asserted: it gets the system's own error message.
 //
 // The whole-structure checkers (the token memories, the agenda, the fact index, the network)
 // cost a walk over the structure. With IE_CHECKS the engine runs them after every propagation
 // and firing while StructureChecks() is on: the environment variable IE_CHECK_STRUCTURES (read
 // once, any value but empty or "0") turns it on for a process, SetStructureChecks for a test.
-// Without IE_CHECKS StructureChecks() is a constant false and the hook is compiled out.
+// Without IE_CHECKS StructureChecks() is a constant false and the hook is compiled out. The
+// token memories check themselves as they change in every build with IE_CHECKS.
 #pragma once
+
+#include <cstdint>
 
 namespace ie {
 
@@ -35,6 +38,28 @@ inline bool SetStructureChecks(bool) noexcept {
     return false;
 }
 #endif
+
+// Spaces a whole-structure check so that its cost stays a bounded share of the work: each change
+// earns the visit of some items, and a check is due once the credit covers the items the last
+// one visited. A structure of up to one change's credit is checked after every change, a larger
+// one at a spacing that grows with it.
+class TCheckCredit {
+public:
+    // Earns `perChange` items; true when a check is due (or `always`), which then spends the
+    // credit: the caller reports the check's cost with Spent.
+    bool Due(int64_t perChange, bool always = false) noexcept {
+        FCredit += perChange;
+        if (!always && FCredit < FLastCost) return false;
+        FCredit = 0;
+        return true;
+    }
+    void Spent(int64_t items) noexcept { FLastCost = items; }
+    void AddSpent(int64_t items) noexcept { FLastCost += items; }
+
+private:
+    int64_t FCredit = 0;
+    int64_t FLastCost = 0;
+};
 
 } // namespace ie
 

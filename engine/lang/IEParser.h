@@ -383,8 +383,9 @@ public:
     // Writers: every construct as rule-language text (CR LF line ends, four-blank indentation)
     // that the reader reads back to an equal construct.
     virtual std::string FormatFactSet(const TFactSet& factSet);
-    // A subclass's fact is written slot by slot through FormatFactSlotValue (fact, slot name,
-    // value), so that it may override it; the project's own parser writes its slots in place.
+    // Through the one fact writer (WriteFact of engine/model/IEFacts): a subclass's fact is
+    // written slot by slot through FormatFactSlotValue (fact, slot name, value), so that it may
+    // override it; the project's own parser writes its slots in place.
     virtual std::string FormatFact(const IFact& fact);
     virtual std::string FormatFactSlotValue(const IFact& fact, std::string_view slotName);
     virtual std::string FormatFactSlotValue(const IFact& fact, std::string_view slotName,

@@ -52,20 +52,6 @@ bool OwnFactOperations(const TIEParser& parser) {
     return typeid(parser) == typeid(TIEClipsParser);
 }
 
-// The rest of a fact's text after "(" and the template name, each slot written by the
-// parser's FormatFactSlotValue. Kept out of line: FormatFact's own loop stays as lean as it was.
-[[gnu::noinline]] std::string SlotsThroughWriter(TIEParser& parser, const IFact& fact,
-                                                 const IFactTemplate& factTemplate,
-                                                 std::string text) {
-    for (int32_t i = 0; i < factTemplate.SlotCount(); ++i) {
-        TRefPtr<IFactSlot> slot = factTemplate.SlotAt(i);
-        TRefPtr<IIEValue> value = fact.GetSlotValue(slot->GetName());
-        const std::string slotText = parser.FormatFactSlotValue(fact, slot->GetName(), value.get());
-        if (!slotText.empty()) text += " " + slotText;
-    }
-    return text + ")";
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -514,34 +500,35 @@ std::string TIEParser::FormatFactSet(const TFactSet& factSet) {
 }
 
 std::string TIEParser::FormatFact(const IFact& fact) {
-    TRefPtr<IFactTemplate> t = fact.GetTemplate();
-    if (!t) return "()";
-    std::string r = "(" + t->GetName();
-    if (t->GetImplied()) {
-        TRefPtr<IIEValue> data = fact.GetSlotValue(DataSlotName);
-        const std::string text = FactValueText(data.get());
-        if (!text.empty()) r += " " + text;
-        return r + ")";
-    }
-    if (!OwnFactOperations(*this)) [[unlikely]]
-        return SlotsThroughWriter(*this, fact, *t, std::move(r));
-    r.reserve(16 * static_cast<size_t>(t->SlotCount()) + r.size() + 2);
+    const TRefPtr<IFactTemplate> t = fact.GetTemplate();
+    const bool implied = t && t->GetImplied();
+    // A subclass's fact is written slot by slot through FormatFactSlotValue, which it may
+    // override; this project's own parser writes the slots in place.
+    const bool own = OwnFactOperations(*this);
     // A plain fact is read by position: the template's slot i is the fact's value i.
     const auto* plain = typeid(fact) == typeid(TFact) ? static_cast<const TFact*>(&fact) : nullptr;
-    for (int32_t i = 0; i < t->SlotCount(); ++i) {
-        TRefPtr<IFactSlot> slot = t->SlotAt(i);
-        const std::string& name = slot->GetName();
-        TRefPtr<IIEValue> held;
-        const IIEValue* value;
-        if (plain) {
-            value = plain->ValueAt(i).get();
+    return WriteFact(fact, [&](std::string& r, int32_t i, const IFactSlot& slot) {
+        const std::string& name = slot.GetName();
+        std::string text;
+        bool whole = true;
+        if (implied) {
+            const TRefPtr<IIEValue> data = fact.GetSlotValue(DataSlotName);
+            text = FactValueText(data.get());
+        } else if (!own) [[unlikely]] {
+            const TRefPtr<IIEValue> value = fact.GetSlotValue(name);
+            text = FormatFactSlotValue(fact, name, value.get());
         } else {
-            held = fact.GetSlotValue(name);
-            value = held.get();
+            TRefPtr<IIEValue> held;
+            const IIEValue* value;
+            if (plain) {
+                value = plain->ValueAt(i).get();
+            } else {
+                held = fact.GetSlotValue(name);
+                value = held.get();
+            }
+            text = SlotValueText(&slot, name, value, whole);
         }
-        bool whole = false;
-        const std::string text = SlotValueText(slot.get(), name, value, whole);
-        if (text.empty()) continue;
+        if (text.empty()) return false;
         r += ' ';
         if (whole) {
             r += text;
@@ -552,9 +539,8 @@ std::string TIEParser::FormatFact(const IFact& fact) {
             r += text;
             r += ')';
         }
-    }
-    r += ')';
-    return r;
+        return true;
+    });
 }
 
 std::string TIEParser::FormatFactSlotValue(const IFact& fact, std::string_view slotName) {

@@ -13,6 +13,7 @@
 #include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyConsts.h"
 #include "platform/Format.h"
+#include "platform/Restore.h"
 
 namespace ie {
 
@@ -87,10 +88,8 @@ TRefPtr<IIEValue> TFuzzyExpressions::Evaluate(IFuzzyVariable* variable,
     if (!value) return EmptyTerm(variable);
     // A variable bound to itself (or a cycle of them) would never end.
     static thread_local int depth = 0;
-    struct TDepth {
-        TDepth() { ++depth; }
-        ~TDepth() { --depth; }
-    } guard;
+    ++depth;
+    const TOnExit guard([] { --depth; });
     if (depth > 64) RaiseIE(imInvalidFuzzyItem, value->GetText());
     TRefPtr<IIEValue> result;
     switch (value->GetDType()) {

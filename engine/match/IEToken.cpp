@@ -4,7 +4,7 @@
 // Invariant: a child token is held by its left entry only (a right entry detaches its children
 // when it goes), so each child is released exactly once; a memory keeps every token once, in
 // arrival order and in its key's chain, so retraction unlinks instead of searching and each
-// operation stays O(1) on average. CheckInvariants spells the rules out for debug builds.
+// operation stays O(1) on average. CheckInvariants spells the rules out for checked builds.
 #include "engine/match/IEToken.h"
 
 #include <algorithm>
@@ -16,10 +16,6 @@
 #include <unordered_set>
 
 #include "platform/Assert.h"
-
-#if IE_SLAB_MAPPINGS && defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace ie {
 
@@ -36,23 +32,6 @@ std::string_view TokenActionName(TTokenAction action) noexcept {
     }
     return "<UNKNOWN>";
 }
-
-#if IE_SLAB_MAPPINGS
-void TSlabSource::TrimHeap() noexcept {
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
-    // Only when megabytes came free since the last time: trimming walks the free lists, and
-    // the pieces too small for a page stay free whatever is done.
-    static thread_local size_t kept = 0;
-    const size_t free = mallinfo2().fordblks;
-    if (free < kept + 2 * ChunkBytes) {
-        kept = std::min(kept, free);
-        return;
-    }
-    malloc_trim(0);
-    kept = mallinfo2().fordblks;
-#endif
-}
-#endif
 
 namespace {
 
@@ -889,30 +868,30 @@ template <class L, bool M>
 void TIETokenTree::TChains<L, M>::Check(bool split, bool blocked,
                                         const std::unordered_set<const TTokenEntry*>& seen,
                                         size_t& chained) const {
-    auto fail = [](const char* what) {
-        throw std::logic_error(std::string("token memory: ") + what);
+    auto fail = [](const char* id, const char* what) {
+        throw std::logic_error(std::string("token memory ") + id + ": " + what);
     };
     size_t keys = 0;
     for (const E* first : Buckets)
         for (const E* k = first; k;) {
-            if (!First(*k)) fail("chain's first entry lost its last");
+            if (!First(*k)) fail("T01", "chain's first entry lost its last");
             ++keys;
             const E* last = k;
             for (; k && Same(*k, *first) && (k == first || !First(*k)); k = L::Next(*k)) {
-                if (!seen.count(k)) fail("chain holds a foreign entry");
-                if (SlotOf(*k) != SlotOf(*first)) fail("entry in another bucket");
+                if (!seen.count(k)) fail("T02", "chain holds a foreign entry");
+                if (SlotOf(*k) != SlotOf(*first)) fail("T03", "entry in another bucket");
                 if (split && (k->Mark != 0) != blocked)
-                    fail("entry in the chains of the other kind");
+                    fail("T04", "entry in the chains of the other kind");
                 // (A blocker's chain keeps no order.)
                 if (split && !blocked && k != first && L::Prev(*k)->Seq >= k->Seq)
-                    fail("chain out of arrival order");
+                    fail("T05", "chain out of arrival order");
                 ++chained;
                 last = k;
             }
-            if (L::Prev(*first) != last) fail("chain's first entry lost its last");
+            if (L::Prev(*first) != last) fail("T06", "chain's first entry lost its last");
             first = k;
         }
-    if (keys != Keys) fail("key count differs from the chains");
+    if (keys != Keys) fail("T07", "key count differs from the chains");
 }
 
 template struct TIETokenTree::TChains<TIETokenTree::TKeyLinks>;
@@ -1027,88 +1006,101 @@ void TIETokenTree::Clear() {
     FEmpty = true;
 }
 
-void TIETokenTree::CheckInvariants() const {
-    auto fail = [](const char* what) {
-        throw std::logic_error(std::string("token memory: ") + what);
+int64_t TIETokenTree::CheckInvariants() const {
+    auto fail = [](const char* id, const char* what) {
+        throw std::logic_error(std::string("token memory ") + id + ": " + what);
     };
     int32_t count = 0, indexed = 0;
+    int64_t steps = 0;
     std::unordered_set<const TEntry*> seen;
-    if (FSplit && (FFirst || FLast)) fail("split memory with an arrival list");
-    if (FSplit && FUnsettled && FUnsettled->Seq != FNextSeq) fail("an older entry left unfiled");
+    if (FSplit && (FFirst || FLast)) fail("T08", "split memory with an arrival list");
+    if (FSplit && FUnsettled && FUnsettled->Seq != FNextSeq)
+        fail("T09", "an older entry left unfiled");
     const std::vector<TEntry*> entries = Entries();
     const TEntry* before = nullptr;
     for (const TEntry* e : entries) {
         if (FSplit) {
-            if (before && before->Seq >= e->Seq) fail("arrival numbers out of order");
+            if (before && before->Seq >= e->Seq) fail("T10", "arrival numbers out of order");
         } else if (e->Prev != before) {
-            fail("arrival list broken");
+            fail("T11", "arrival list broken");
         }
         before = e;
-        if (e->Tree != this) fail("entry of another memory");
-        if (!e->Token) fail("entry without token");
-        if (!FSplit && e->Fact != e->Token->LastFact()) fail("entry's fact is not its token's");
+        if (e->Tree != this) fail("T12", "entry of another memory");
+        if (!e->Token) fail("T13", "entry without token");
+        if (!FSplit && e->Fact != e->Token->LastFact())
+            fail("T14", "entry's fact is not its token's");
         if (FSharing) {
             const uint64_t by = static_cast<const TSharedEntry*>(e)->Seen;
-            if (!by) fail("shared entry no sharer has");
-            if (by & ~FSharers) fail("shared entry seen by a join that does not share");
-            if (e->Mark == 0) fail("shared entry without its own number");
+            if (!by) fail("T15", "shared entry no sharer has");
+            if (by & ~FSharers) fail("T16", "shared entry seen by a join that does not share");
+            if (e->Mark == 0) fail("T17", "shared entry without its own number");
         }
         seen.insert(e);
         ++count;
         if (e->Indexed) {
             ++indexed;
-            if (e->InSlot || e->Linked) fail("indexed entry in a holder list");
+            if (e->InSlot || e->Linked) fail("T18", "indexed entry in a holder list");
             if (Lookup(*e->Token) != e)
-                fail("indexed token not found, or an equal one found first");
+                fail("T19", "indexed token not found, or an equal one found first");
         } else {
             bool listed = e->InSlot && e->Token->SlotHolder() == e;
             for (const THolderLinks* h = e->Token->FirstHolder(); h && !listed; h = h->HolderNext)
                 listed =
                     TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry && &TEntry::OfLinks(*h) == e;
-            if (!listed) fail("held entry missing from its token's holders");
+            if (!listed) fail("T20", "held entry missing from its token's holders");
         }
         // A split memory's newest entry waits for Settle outside the chains.
         bool inChain = !FChained || e == FUnsettled;
         if (FSplit) {
             const TEntry* k = nullptr;
             OnSplitChainsOf(*e, [&](auto& c) { k = c.HeadOf(*e); });
-            for (; k && !inChain; k = NextSplitWithKey(*k))
+            for (; k && !inChain; k = NextSplitWithKey(*k), ++steps)
                 inChain = k == e;
         } else {
-            for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain; k = NextWithKey(*k))
+            for (const TEntry* k = FirstWithKey(e->ProbeKey); k && !inChain;
+                 k = NextWithKey(*k), ++steps)
                 inChain = k == e;
         }
-        if (!inChain) fail("entry missing from the chain of its probe key");
+        if (!inChain) fail("T21", "entry missing from the chain of its probe key");
         for (const TIEToken* c = e->FirstChild; c;
              c = RightSide() ? c->NextOfRight() : c->NextOfLeft())
             if ((RightSide() ? c->RightOwner() : c->LeftOwner()) != e)
-                fail("child of another entry");
+                fail("T22", "child of another entry");
     }
-    if (!FSplit && (FLast != before || (FLast && FLast->Next))) fail("arrival list end");
-    if (count != FCount || indexed != FIndexedCount) fail("counts differ from the entries");
+    if (!FSplit && (FLast != before || (FLast && FLast->Next))) fail("T23", "arrival list end");
+    if (count != FCount || indexed != FIndexedCount) fail("T24", "counts differ from the entries");
     size_t chained = FUnsettled ? 1 : 0;
     FChains.Check(false, false, seen, chained);
     FOpen.Check(true, false, seen, chained);
     FBlocked.Check(true, true, seen, chained);
     if (chained != (FChained ? static_cast<size_t>(count) : 0))
-        fail("chains and arrival list differ");
+        fail("T25", "chains and arrival list differ");
     // No two stored tokens are equal; held tokens are told apart by their makers, so the check
     // compares them by hash first.
     std::unordered_map<int32_t, std::vector<const TIEToken*>> byHash;
     for (const TEntry* e : entries) {
         auto& same = byHash[e->Token->HashCode()];
+        steps += static_cast<int64_t>(same.size());
         for (const TIEToken* t : same)
-            if (t->Equals(*e->Token)) fail("two equal tokens stored");
+            if (t->Equals(*e->Token)) fail("T26", "two equal tokens stored");
         same.push_back(e->Token.get());
     }
+    return steps + count;
 }
 
-// The full check costs O(n); a debug build runs it while the memory is small and then at every
-// power of two of its size, so that the checks stay linear in the work done.
+// The full check costs O(n) steps, more where tokens share a hash or a probe key, and its hash
+// sets a fixed cost more; one after every change of a memory would make a long run of a checked
+// build quadratic (a program of 0.04 s took a minute under the sanitizers). A change earns a few
+// steps, and a check runs once the credit covers the steps the last one took: the checks of all
+// memories together stay a bounded share of the work, and a small memory is still checked every
+// few changes.
 void TIETokenTree::DebugCheck() const {
-#if defined(IE_CHECK_TOKEN_TREE)
-    const uint32_t n = static_cast<uint32_t>(FCount);
-    if (n <= 16 || (n & (n - 1)) == 0) CheckInvariants();
+#if defined(IE_CHECKS)
+    static thread_local TCheckCredit credit;
+    constexpr int64_t PerChange = 4;
+    constexpr int64_t FixedCost = 8;
+    if (!credit.Due(PerChange)) return;
+    credit.Spent(CheckInvariants() + FixedCost);
 #endif
 }
 

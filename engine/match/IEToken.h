@@ -23,7 +23,7 @@
 // found by equality: in the join network through the one token of their identity that every
 // memory's entry of the fact is held by (TFactTokens), elsewhere through a memory's identity
 // index.
-// Invariants (CheckInvariants verifies them in debug builds):
+// Invariants (CheckInvariants verifies them in checked builds):
 //   - every stored token is in the arrival list (oldest first) and in the chain of its probe key
 //     (oldest first); an indexed token is in the identity index (keyed by token equality,
 //     TIEToken::Equals), a held one in its token's holder list;
@@ -45,217 +45,19 @@
 #include <unordered_set>
 #include <vector>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#define IE_SLAB_MAPPINGS 1
-#else
-#define IE_SLAB_MAPPINGS 0
-#endif
-
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>
 
+#include "engine/model/BlockPool.h"
 #include "engine/model/FlatTables.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
 
-// Debug builds check the token memories' invariants as they change (TIETokenTree::CheckInvariants).
-#if !defined(NDEBUG) && !defined(IE_CHECK_TOKEN_TREE)
-#define IE_CHECK_TOKEN_TREE 1
-#endif
-
 namespace ie {
 
 // "taClear", "taAdd", "taRemove", "taUpdate".
 std::string_view TokenActionName(TTokenAction action) noexcept;
-
-// Recycles the memory of the network's small, short-lived objects of one size (tokens, memory
-// entries, activation links): a join makes and drops them by the thousand per fact change, in
-// bursts the general allocator's caches do not hold. The blocks are cut from slabs of 64 KiB
-// (aligned to their size, so a block finds its slab's header), so a block costs its size and no
-// allocator header. Each thread keeps its own slabs and free list, so nothing is shared between
-// threads; a block freed on another thread than the one that made it simply joins that thread's
-// list. When a thread ends, its slabs are freed if every block it made came back to its own list
-// and no other thread's block is in that list (the usual case: the engine is gone); otherwise
-// they stay, since a live block or another thread's list may still point into them. Under
-// AddressSanitizer the blocks go straight to the general allocator, so that a use after free is
-// still caught.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool BlockPoolEnabled = false;
-#else
-inline constexpr bool BlockPoolEnabled = true;
-#endif
-
-// Where the block pools of a thread get their 64 KiB slabs: cut from 2 MiB mappings of their
-// own. A slab aligned to its size asked of the general allocator cost it up to another slab's
-// worth of padding, most of it never reused (a tenth of the peak memory of a program of many
-// tokens); the pages of a mapping that no slab has touched take no memory.
-class TSlabSource {
-public:
-    static constexpr size_t SlabBytes = size_t{64} << 10;
-
-    static void* Get() {
-#if IE_SLAB_MAPPINGS
-        TState& st = FState;
-        if (st.Next == st.End) {
-            Map(st);
-            FOwner.Touch();
-        }
-        void* slab = st.Next;
-        st.Next += SlabBytes;
-        PopulatePages(slab, st.Next);
-        return slab;
-#else
-        return ::operator new (SlabBytes, std::align_val_t{SlabBytes});
-#endif
-    }
-    // Gives back a slab Get gave (on any thread).
-    static void Put(void* slab) noexcept {
-#if IE_SLAB_MAPPINGS
-        munmap(slab, SlabBytes);
-#else
-        ::operator delete (slab, std::align_val_t{SlabBytes});
-#endif
-    }
-
-private:
-#if IE_SLAB_MAPPINGS
-    static constexpr size_t ChunkBytes = size_t{2} << 20;
-    struct TState {
-        char* Next;
-        char* End;
-    };
-    // Gives the general allocator's free pages back before a new chunk is touched: the slabs
-    // cannot use them, and what a program's loading freed (the text read, the constructs
-    // parsed) would otherwise stay counted beside every token (a fifth of the peak memory of a
-    // program that builds its matches after loading megabytes of facts).
-    static void TrimHeap() noexcept;
-    static void Map(TState& st) {
-        TrimHeap();
-        // Twice the size, trimmed to an aligned chunk (so that a block finds its slab's header).
-        void* p = mmap(nullptr, 2 * ChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                       -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
-        const uintptr_t start = reinterpret_cast<uintptr_t>(p);
-        const uintptr_t chunk = (start + ChunkBytes - 1) & ~uintptr_t{ChunkBytes - 1};
-        if (chunk > start) munmap(p, chunk - start);
-        const uintptr_t end = start + 2 * ChunkBytes;
-        if (chunk + ChunkBytes < end)
-            munmap(reinterpret_cast<void*>(chunk + ChunkBytes), end - chunk - ChunkBytes);
-        // An aligned 2 MiB chunk is what the kernel backs with one huge page where transparent
-        // huge pages are always on: the whole chunk would count as touched at the first token,
-        // and compacting memory for it stalls. Slabs are filled one page at a time instead.
-        madvise(reinterpret_cast<void*>(chunk), ChunkBytes, MADV_NOHUGEPAGE);
-        st.Next = reinterpret_cast<char*>(chunk);
-        st.End = st.Next + ChunkBytes;
-    }
-    // Trivially destructible, so it stays usable while the thread's other objects die.
-    static inline thread_local TState FState{};
-    // Unmaps the part of the thread's last mapping no slab was cut from when the thread ends
-    // (a slab asked for later comes from a new mapping, which stays).
-    struct TOwner {
-        void Touch() noexcept {}
-        ~TOwner() {
-            TState& st = FState;
-            if (st.Next != st.End) munmap(st.Next, static_cast<size_t>(st.End - st.Next));
-            st.Next = st.End = nullptr;
-        }
-    };
-    static inline thread_local TOwner FOwner;
-#endif
-};
-
-template <size_t Size> class TBlockPool {
-public:
-    static constexpr size_t SlabBytes = TSlabSource::SlabBytes;
-
-    static void* Get() {
-        if constexpr (BlockPoolEnabled) {
-            TList& list = FList;
-            ++list.Live;
-            if (TBlock* b = list.Head) {
-                list.Head = b->Next;
-                // The next block's link is read by the next Get: a block freed a while ago has
-                // left the cache, and the read would stall the maker of the next token.
-                if (list.Head) __builtin_prefetch(list.Head, 1);
-                return b;
-            }
-            if (list.Next == list.End) NewSlab(list);
-            void* p = list.Next;
-            list.Next += Size;
-            return p;
-        } else {
-            return ::operator new(Size);
-        }
-    }
-    static void Put(void* p) noexcept {
-        if constexpr (BlockPoolEnabled) {
-            TList& list = FList;
-            const auto* slab = reinterpret_cast<const TSlab*>(reinterpret_cast<uintptr_t>(p) &
-                                                              ~uintptr_t{SlabBytes - 1});
-            if (slab->Owner == &list)
-                --list.Live;
-            else
-                list.Foreign = true;
-            auto* b = static_cast<TBlock*>(p);
-            b->Next = list.Head;
-            list.Head = b;
-        } else {
-            ::operator delete(p);
-        }
-    }
-
-private:
-    static_assert(Size >= sizeof(void*) && Size % alignof(void*) == 0);
-    struct TBlock {
-        TBlock* Next;
-    };
-    struct TList;
-    struct TSlab {
-        TSlab* Next;
-        const TList* Owner;
-    };
-    // A cache line: the blocks start where a line does, so that a block of a multiple of half a
-    // line (a token, a token with its entry) spans no more lines than its size needs.
-    static constexpr size_t HeaderBytes = 64;
-    static_assert(sizeof(TSlab) <= HeaderBytes);
-    // Trivially destructible, so it stays usable while the thread's other objects die.
-    struct TList {
-        TBlock* Head;
-        char* Next; // the unused rest of the newest slab
-        char* End;
-        TSlab* Slabs;
-        size_t Live;  // blocks cut from this thread's slabs and not back in its list
-        bool Foreign; // the list holds a block of another thread's slab
-    };
-    static void NewSlab(TList& list) {
-        auto* slab = static_cast<TSlab*>(TSlabSource::Get());
-        FOwner.Touch();
-        slab->Next = list.Slabs;
-        slab->Owner = &list;
-        list.Slabs = slab;
-        list.Next = reinterpret_cast<char*>(slab) + HeaderBytes;
-        list.End = list.Next + (SlabBytes - HeaderBytes) / Size * Size;
-    }
-    // Frees the thread's slabs when nothing can point into them any more. Blocks asked for
-    // later (by objects that die after the thread's own) come from new slabs, which stay.
-    struct TOwner {
-        void Touch() noexcept {}
-        ~TOwner() {
-            TList& list = FList;
-            if (list.Live != 0 || list.Foreign) return;
-            while (TSlab* s = list.Slabs) {
-                list.Slabs = s->Next;
-                TSlabSource::Put(s);
-            }
-            list.Head = nullptr;
-            list.Next = list.End = nullptr;
-        }
-    };
-    static inline thread_local TList FList{};
-    static inline thread_local TOwner FOwner;
-};
 
 // Chains of intrusively linked nodes by a 32-bit key, each chain in arrival order (oldest
 // first): a flat map from key to the chain's first node. It serves the terminal nodes' identity
@@ -320,7 +122,6 @@ public:
         Links::Next(node) = nullptr;
     }
     void Clear() noexcept { FMap.clear(); }
-    size_t KeyCount() const noexcept { return FMap.size(); }
     template <class F> void ForEachKey(F&& f) const {
         for (const auto& [key, first] : FMap)
             f(key, first);
@@ -330,20 +131,6 @@ private:
     // Each chain's first node; the chain runs on through Next, and the first node's Prev is the
     // last node (so that appending needs no second pointer per key).
     boost::unordered_flat_map<int32_t, TNode*> FMap;
-};
-
-// Gives a class the pool's recycling for objects of exactly its own size (a derived class of
-// another size goes to the general allocator).
-template <class T> struct TPooled {
-    static void* operator new(size_t size) {
-        return size == sizeof(T) ? TBlockPool<sizeof(T)>::Get() : ::operator new(size);
-    }
-    static void operator delete(void* p, size_t size) noexcept {
-        if (size == sizeof(T))
-            TBlockPool<sizeof(T)>::Put(p);
-        else
-            ::operator delete(p);
-    }
 };
 
 class TIEToken;
@@ -552,6 +339,9 @@ public:
     // The next child of the same left or right entry.
     TIEToken* NextOfLeft() const noexcept { return FLeftNext; }
     TIEToken* NextOfRight() const noexcept { return FRightNext; }
+    // The sharer number of the join that made it (see FSharer; 0 unless its right entry is one
+    // of a shared memory).
+    uint8_t Sharer() const noexcept { return FSharer; }
 
     // The room in front of a token made with an entry slot, free for the entry of the first memory
     // that holds it (null when there is none, it is taken, too small for an entry of `kind`, or
@@ -564,9 +354,6 @@ public:
         return EntrySlot();
     }
     void FreeEntrySlot() noexcept { FSlotUsed = 0; }
-    bool InEntrySlot(const void* entry) const noexcept {
-        return FSlot != esNone && entry == EntrySlot();
-    }
     // The bytes of the room for an entry of `slot`, in front of the token.
     static constexpr size_t EntrySlotBytes(TEntrySlot slot) noexcept;
 
@@ -846,6 +633,13 @@ struct TSharedEntry final : TChainedEntry {
     // another way, never the other way round), so that a sharer's removal walks the child list
     // only when it holds children of another sharer too.
     uint64_t Parents = 0;
+    // The invariant Parents keeps: the sharer of every child in the list has its bit, so that a
+    // removal that finds its bit clear leaves the list alone.
+    bool ParentsCoverChildren() const noexcept {
+        for (const TIEToken* c = FirstChild; c; c = c->NextOfRight())
+            if (!((Parents >> c->Sharer()) & 1)) return false;
+        return true;
+    }
 };
 static_assert(sizeof(void*) != 8 || sizeof(TSharedEntry) <= 96, "a shared entry grew");
 
@@ -1136,20 +930,19 @@ public:
             OnSplitChainsOf(e, [&](auto& c) { c.Append(e); });
     }
     // Verifies the invariants of the unit's header comment; raises a logic error naming the
-    // first one broken. Debug builds run it as the memory changes (see IE_CHECK_TOKEN_TREE).
-    void CheckInvariants() const;
-    // CheckInvariants where debug builds run it (a small memory, or one whose size is a power of
-    // two), for changes made by parts, as a blocker's removal files its entries again.
+    // first one broken. Checked builds (IE_CHECKS) run it as the memory changes (DebugCheck).
+    // Returns the steps it took (entries, chain links and token comparisons).
+    int64_t CheckInvariants() const;
+    // CheckInvariants as checked builds run it after a change, spaced by a credit (see
+    // platform/Assert.h's TCheckCredit) so that the checks stay a bounded share of the work;
+    // also called for changes made by parts, as a blocker's removal files its entries again.
     void DebugCheck() const;
     // True after Clear until the next Add.
     bool Empty() const noexcept { return FEmpty; }
-    bool UseTokenHash() const noexcept { return FUseTokenHash; }
     const std::string& SlotName() const noexcept { return FSlotName; }
     int32_t SubIndex() const noexcept { return FSubIndex; }
     int32_t BucketCount() const noexcept { return FBucketCount; }
     int32_t TokenIndex() const noexcept { return FTokenIndex; }
-    bool AllowNilBucket() const noexcept { return FAllowNilBucket; }
-    void SetAllowNilBucket(bool value) noexcept { FAllowNilBucket = value; }
 
     // Sharing: the right memory of joins that read one input the same way holds each fact once
     // for all of them (see TSharedEntry). A sharer is one bit; the first taken makes the memory
@@ -1253,7 +1046,6 @@ private:
     using TKeyChains = TChains<TKeyLinks>;
     using TOpenChains = TChains<TArrivalLinks>;
     using TBlockedChains = TChains<TArrivalLinks, true>;
-    static bool ChainFirst(const TChainedEntry& e) noexcept { return TKeyChains::First(e); }
     // Calls `f` with the chains a split memory's entry is in (those of its kind).
     template <class F> void OnSplitChainsOf(const TEntry& e, F&& f) {
         if (e.Mark != 0)
@@ -1314,7 +1106,6 @@ private:
     int32_t FSubIndex;
     int32_t FBucketCount;
     int32_t FTokenIndex;
-    bool FAllowNilBucket = true;
     bool FEmpty = true;
     TEntry* FFirst = nullptr;
     TEntry* FLast = nullptr;

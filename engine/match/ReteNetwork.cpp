@@ -1243,6 +1243,16 @@ int32_t TJoinNode::LeftKey(const TIEToken& token, int32_t& shown, bool& exact) c
         shown, exact);
 }
 
+bool TJoinNode::KeysHold(const TTokenEntry& entry) const {
+    int32_t shown = entry.Token->HashCode();
+    bool exact = false;
+    const int32_t probe = !FHashed ? shown
+                          : entry.Tree == FLeft.get()
+                              ? LeftKey(*entry.Token, shown, exact)
+                              : RightKey(*entry.Token->LastFact(), shown, exact);
+    return probe == entry.ProbeKey && exact == entry.ExactKey;
+}
+
 int32_t TJoinNode::RightKey(const IFact& fact, int32_t& shown, bool& exact) const {
     auto key = [&](const THashPart& p, bool& e) -> int32_t {
         TRefPtr<IIEValue> hold;
@@ -1314,13 +1324,9 @@ void WithdrawHolders(TIEToken& token) {
 void DropChild(TIEToken& child) {
     // The left entry's count keeps the child alive until its holders are gone.
     const bool held = TTokenEntry::ReleaseChild(child);
-    struct TDrop {
-        TIEToken& Child;
-        bool Held;
-        ~TDrop() {
-            if (Held) Child.Release();
-        }
-    } drop{child, held};
+    const TOnExit drop([&child, held] {
+        if (held) child.Release();
+    });
     WithdrawHolders(child);
 }
 
@@ -1480,18 +1486,16 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
             };
             if (!std::is_sorted(blocked.begin(), blocked.end(), arrival))
                 std::sort(blocked.begin(), blocked.end(), arrival);
-            struct TRefile {
-                TIETokenTree& Memory;
-                TIETokenTree::TEntry* const* Next;
-                TIETokenTree::TEntry* const* End;
-                ~TRefile() {
-                    for (; Next != End; ++Next)
-                        Memory.Refile(**Next);
-                }
-            } rest{*FLeft, blocked.data(), blocked.data() + blocked.size()};
-            for (; rest.Next != rest.End; ++rest.Next)
-                unblock(**rest.Next);
-#if defined(IE_CHECK_TOKEN_TREE)
+            TIETokenTree::TEntry* const* next = blocked.data();
+            TIETokenTree::TEntry* const* const end = next + blocked.size();
+            // Those a raising test left are filed again as they are.
+            const TOnExit refile([&] {
+                for (; next != end; ++next)
+                    FLeft->Refile(**next);
+            });
+            for (; next != end; ++next)
+                unblock(**next);
+#if defined(IE_CHECKS)
             FLeft->DebugCheck();
 #endif
         } else {
@@ -1507,16 +1511,20 @@ void TJoinNode::RemoveRight(TIETokenTree::TEntry& right) {
     TIEToken* child = nullptr;
     if (FRightBit && static_cast<const TSharedEntry&>(right).Seen) {
         auto& shared = static_cast<TSharedEntry&>(right);
+        IE_ASSERT(shared.ParentsCoverChildren());
         const uint64_t parents = shared.Parents;
         shared.Parents = parents & ~FRightBit;
         if (parents & FRightBit)
             child = parents & ~FRightBit ? right.DetachRightChildrenOf(SharerNumber())
                                          : right.DetachRightChildren();
+        IE_ASSERT(shared.ParentsCoverChildren());
     } else {
         child = right.DetachRightChildren();
     }
     EraseRight(right);
     while (child) {
+        // What the bits and numbers picked out is this join's alone.
+        IE_ASSERT(OwnChild(*child));
         TIEToken* next = TTokenEntry::TakeNextDetached(*child);
         DropChild(*child);
         child = next;
@@ -1604,6 +1612,7 @@ TIETokenTree::TEntry* TJoinNode::Store(TIETokenTree& memory, const TIETokenRef& 
         keys(shown, probe, exact);
         TIETokenTree::TEntry* e = memory.Insert(stored, shown, probe, held, seen);
         if (e) e->ExactKey = exact;
+        IE_ASSERT(!e || KeysHold(*e));
         return e;
     };
     if (!SingleFactToken(*token)) return insert(token, token->LeftOwner() != nullptr, 0);
@@ -1714,11 +1723,7 @@ void TJoinNode::JoinLeft(TIETokenTree::TEntry& entry, TTokenAction action) {
         uint32_t blocker = 0;
         {
             // The entry is filed by what it found, unblocked should a test raise.
-            struct TSettle {
-                TIETokenTree& Memory;
-                TIETokenTree::TEntry& Entry;
-                ~TSettle() { Memory.Settle(Entry); }
-            } settle{*FLeft, entry};
+            const TOnExit settle([&] { FLeft->Settle(entry); });
             blocker = FindBlocker(entry, nullptr);
             entry.Mark = blocker;
         }

@@ -41,6 +41,7 @@
 #include "engine/match/IEToken.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
+#include "platform/Assert.h"
 
 namespace ie {
 
@@ -314,6 +315,8 @@ public:
     // and are not run.
     bool TestsPassFixed(const IFact* fact, const TIETokenRef& left, TIEJoinTest::TSide* sides,
                         bool leftFixed, float* strength = nullptr, bool keysEqual = false) {
+        // A checked build runs the tests the exact keys skip, which must hold.
+        IE_ASSERT(!keysEqual || !fact || HashedTestsHold(*fact, *left));
         // Many joins test nothing (a pattern that shares no variable with those before it):
         // they pass every partner without a call.
         if (FJoinTests.empty() && !HasOtherTests()) return true;
@@ -325,6 +328,13 @@ public:
         return FAhead && tests == FJoinTests.size()
                    ? TestsPassAhead(fact, left, sides, strength)
                    : TestsPassSides<true>(fact, left, sides, strength, tests);
+    }
+    // The invariant of the exact-key skip: a fact and a left token whose probe keys are exact
+    // and equal pass the hash tests (the last FHashedTests join tests).
+    bool HashedTestsHold(const IFact& fact, const TIEToken& left) const {
+        for (size_t i = FJoinTests.size() - FHashedTests; i < FJoinTests.size(); ++i)
+            if (!FJoinTests[i]->Test(fact, &left)) return false;
+        return true;
     }
     // For a join whose one test is a comparison of numbers, reads the left token's numbers once
     // for all the partners it tries (see TNumberPredicate::FixLeft); false: TestsPassFixed tests.
@@ -440,6 +450,20 @@ public:
     void ShareRight(const TReteNode& source);
     // This join's sharer bit in its right memory (0 when the memory is its own).
     uint64_t RightBit() const noexcept { return FRightBit; }
+    // The invariant of a child's sharer number: a child this join made with an entry of a shared
+    // right memory carries this join's number, by which a removal picks this join's children
+    // out of the entry's list (see TTokenEntry::DetachRightChildrenOf).
+    bool SharerNumberHolds(const TIEToken& child) const noexcept {
+        return !FRightBit || !child.RightOwner() || child.Sharer() == SharerNumber();
+    }
+    // Whether `child`, found among an entry's children, is one this join made.
+    bool OwnChild(const TIEToken& child) const noexcept {
+        return child.LeftOwner() && child.LeftOwner()->Tree == FLeft.get() &&
+               SharerNumberHolds(child);
+    }
+    // The invariant the exact-key skip relies on: the entry's probe key and exact-key flag are
+    // those this join reads from its token (see TTokenEntry::ExactKey).
+    bool KeysHold(const TTokenEntry& entry) const;
     void ClearMemories();
     void SetBackwardChainPattern(TIEPattern* pattern, TRule* rule);
     // The tokens this join has produced so far, recomputed from its memories (priming).
@@ -517,6 +541,7 @@ private:
     void NoteSharer(TIETokenTree::TEntry& right, TIEToken& child) const noexcept {
         TTokenEntry::NoteSharer(child, SharerNumber());
         static_cast<TSharedEntry&>(right).Parents |= FRightBit;
+        IE_ASSERT(SharerNumberHolds(child));
     }
     // Makes a child of `left` (with the fact of `right`, or the not-or-test fact for a negated
     // join's placeholder), links it to both and propagates it.
@@ -702,8 +727,8 @@ public:
     // Verifies the whole network (StructureChecks.cpp): edges, rule uses, every memory and the
     // links between the memories and activations of connected nodes; raises a logic error
     // naming the first invariant broken. `activations` receives the number of listed
-    // activations, for the engine to compare with its agenda. Returns the number of memory
-    // entries checked.
+    // activations, for the engine to compare with its agenda. Returns the steps the memories'
+    // checks took (at least the number of memory entries checked).
     int64_t CheckInvariants(int32_t* activations = nullptr) const;
 
     // Raised after the engine has the new activation; before a removed or fired one goes to the

@@ -30,63 +30,66 @@ namespace ie {
 // The agenda
 
 void TActivationAgenda::CheckInvariants() const {
-    auto fail = [](const char* what) { throw std::logic_error(std::string("agenda: ") + what); };
+    auto fail = [](const char* id, const char* what) {
+        throw std::logic_error(std::string("agenda ") + id + ": " + what);
+    };
     // The list.
     int32_t count = 0;
     size_t group = 0;
     const TActivation* before = nullptr;
     for (const TActivation* a = FHead; a; before = a, a = a->FAgendaNext) {
-        if (++count > FCount) fail("list longer than the count");
-        if (a->FAgendaPrev != before) fail("list links differ in the two directions");
-        if (!a->FInAgenda || a->FAgenda != this) fail("activation not filed in this agenda");
+        if (++count > FCount) fail("A01", "list longer than the count");
+        if (a->FAgendaPrev != before) fail("A02", "list links differ in the two directions");
+        if (!a->FInAgenda || a->FAgenda != this) fail("A03", "activation not filed in this agenda");
         if (a->FSequence == 0 || a->FSequence > FSequence || -a->FSequence > FSequence)
-            fail("sequence number not yet drawn");
-        if (before && !(before->Key() < a->Key())) fail("activations out of order");
+            fail("A04", "sequence number not yet drawn");
+        if (before && !(before->Key() < a->Key())) fail("A05", "activations out of order");
         // Groups.
         const bool first = !before || before->FSalience != a->FSalience;
         const bool last = !a->FAgendaNext || a->FAgendaNext->FSalience != a->FSalience;
         if (first && before) ++group;
         if (group >= FGroups.size() || FGroups[group].Salience != a->FSalience)
-            fail("salience group missing");
-        if (first != (FGroups[group].First == a)) fail("group names another first activation");
-        if (last != (FGroups[group].Last == a)) fail("group names another last activation");
+            fail("A06", "salience group missing");
+        if (first != (FGroups[group].First == a))
+            fail("A07", "group names another first activation");
+        if (last != (FGroups[group].Last == a)) fail("A08", "group names another last activation");
     }
-    if (before != FTail) fail("list tail differs");
-    if (count != FCount) fail("count differs from the activations filed");
+    if (before != FTail) fail("A09", "list tail differs");
+    if (count != FCount) fail("A10", "count differs from the activations filed");
     if (FCount ? group + 1 != FGroups.size() : !FGroups.empty())
-        fail("group without activations kept");
+        fail("A11", "group without activations kept");
     // The index, stored back to front.
     if (FIndexed) {
-        if (FBlocks.size() != FSizes.size()) fail("block sizes and blocks differ in number");
+        if (FBlocks.size() != FSizes.size()) fail("A12", "block sizes and blocks differ in number");
         const TActivation* next = FHead;
         for (size_t b = FBlocks.size(); b-- > 0;) {
             const TBlock& block = FBlocks[b];
-            if (block.empty()) fail("empty block kept");
-            if (block.size() > BlockSize) fail("block larger than its bound");
+            if (block.empty()) fail("A13", "empty block kept");
+            if (block.size() > BlockSize) fail("A14", "block larger than its bound");
             if (FSizes[b] != static_cast<int32_t>(block.size()))
-                fail("recorded block size differs");
+                fail("A15", "recorded block size differs");
             for (auto slot = block.rbegin(); slot != block.rend(); ++slot) {
-                if (slot->Activation != next) fail("index and list differ");
+                if (slot->Activation != next) fail("A16", "index and list differ");
                 if (slot->Key.Salience != next->Key().Salience ||
                     slot->Key.Sequence != next->Key().Sequence)
-                    fail("slot key differs from its activation's key");
+                    fail("A17", "slot key differs from its activation's key");
                 next = next->FAgendaNext;
             }
         }
-        if (next) fail("index holds fewer activations than the list");
+        if (next) fail("A18", "index holds fewer activations than the list");
     } else if (!FBlocks.empty() || FKnownBlock != NoPlace) {
-        fail("index parts kept while it is dropped");
+        fail("A19", "index parts kept while it is dropped");
     }
     if (FKnownActivation) {
-        if (FKnownIndex < 0 || FKnownIndex >= FCount) fail("remembered index out of range");
+        if (FKnownIndex < 0 || FKnownIndex >= FCount) fail("A20", "remembered index out of range");
         const TActivation* a = FHead;
         for (int32_t i = 0; i < FKnownIndex; ++i)
             a = a->FAgendaNext;
-        if (a != FKnownActivation) fail("remembered index names another activation");
+        if (a != FKnownActivation) fail("A21", "remembered index names another activation");
         if (FKnownBlock != NoPlace &&
             (FKnownBlock >= FBlocks.size() || FKnownSlot >= FBlocks[FKnownBlock].size() ||
              FBlocks[FKnownBlock][FKnownSlot].Activation != a))
-            fail("remembered place differs from the remembered index");
+            fail("A22", "remembered place differs from the remembered index");
     }
 }
 
@@ -95,8 +98,9 @@ void TActivationAgenda::CheckInvariants() const {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) {
-    throw std::logic_error("network: " + what);
+// `id` names the failure for good (a test or a report finds it by that), whatever the words.
+[[noreturn]] void Fail(const char* id, const std::string& what) {
+    throw std::logic_error(std::string("network ") + id + ": " + what);
 }
 
 bool ListsHolder(const TIEToken& token, const TTokenHolder& holder) {
@@ -117,7 +121,8 @@ const TJoinNode* UpstreamJoin(const TReteNode& node) {
                 from = e.Node;
                 ++inputs;
             }
-        if (inputs != 1) Fail(std::string(at->NodeName()) + " without exactly one left input");
+        if (inputs != 1)
+            Fail("N01", std::string(at->NodeName()) + " without exactly one left input");
         if (auto* join = dynamic_cast<const TJoinNode*>(from)) return join;
         if (!dynamic_cast<const TTestNode*>(from)) return nullptr;
         at = from;
@@ -128,47 +133,52 @@ const TJoinNode* UpstreamJoin(const TReteNode& node) {
 
 void TPatternMatchTerminalNode::CheckInvariants(const TIETokenTree* upstream) const {
     const std::string rule = FRule ? FRule->RuleName() : std::string();
-    auto fail = [&](const char* what) { Fail("terminal node of " + rule + ": " + what); };
+    auto fail = [&](const char* id, const char* what) {
+        Fail(id, "terminal node of " + rule + ": " + what);
+    };
     int32_t count = 0, indexed = 0;
     const TActivation* last = nullptr;
     for (const TActivation* a = FFirst; a; a = a->NodeLinks.Next) {
         const TActivation::TNodeLinks& links = a->NodeLinks;
-        if ((links.Prev ? links.Prev->NodeLinks.Next : FFirst) != a) fail("activation list broken");
-        if (!links.Listed) fail("activation in the list not marked listed");
-        if (a->Node() != this || a->Rule() != FRule) fail("activation of another node");
-        if (!a->Token()) fail("activation without a token");
+        if ((links.Prev ? links.Prev->NodeLinks.Next : FFirst) != a)
+            fail("N02", "activation list broken");
+        if (!links.Listed) fail("N03", "activation in the list not marked listed");
+        if (a->Node() != this || a->Rule() != FRule) fail("N04", "activation of another node");
+        if (!a->Token()) fail("N05", "activation without a token");
         const TIEToken& token = TIEToken::Of(*a->Token());
         if (links.Indexed) {
             ++indexed;
-            if (token.LeftOwner()) fail("indexed activation of a token a join made");
-            if (links.Hash != token.IdentityHash()) fail("activation indexed under another hash");
+            if (token.LeftOwner()) fail("N06", "indexed activation of a token a join made");
+            if (links.Hash != token.IdentityHash())
+                fail("N07", "activation indexed under another hash");
             bool found = !FHashing; // below the threshold the list is the index
             for (const TActivation* k = FIndex.First(links.Hash); k && !found;
                  k = k->NodeLinks.HashNext)
                 found = k == a;
-            if (!found) fail("indexed activation missing from its chain");
+            if (!found) fail("N08", "indexed activation missing from its chain");
         } else {
-            if (!token.LeftOwner()) fail("held activation of a first-level token");
-            if (!ListsHolder(token, *a)) fail("held activation missing from its token's holders");
+            if (!token.LeftOwner()) fail("N09", "held activation of a first-level token");
+            if (!ListsHolder(token, *a))
+                fail("N10", "held activation missing from its token's holders");
         }
         const TIETokenTree* maker = token.LeftOwner() ? token.LeftOwner()->Tree : nullptr;
-        if (maker != upstream) fail("activation of a token that does not reach the node");
+        if (maker != upstream) fail("N11", "activation of a token that does not reach the node");
         last = a;
         ++count;
     }
-    if (FLast != last) fail("activation list end");
-    if (count != FCount) fail("count differs from the activations listed");
+    if (FLast != last) fail("N12", "activation list end");
+    if (count != FCount) fail("N13", "count differs from the activations listed");
     int32_t chained = 0;
     FIndex.ForEachKey([&](int32_t key, const TActivation* first) {
         for (const TActivation* k = first; k; k = k->NodeLinks.HashNext) {
             if (!k->NodeLinks.Indexed || k->NodeLinks.Hash != key)
-                fail("index holds an activation not indexed under its key");
+                fail("N14", "index holds an activation not indexed under its key");
             ++chained;
         }
     });
-    if (chained != (FHashing ? indexed : 0)) fail("index and list differ");
-    if (FHashing && FCount == 0) fail("index kept for an empty list");
-    if (!FHashing && indexed > IndexFrom) fail("long list without its index");
+    if (chained != (FHashing ? indexed : 0)) fail("N15", "index and list differ");
+    if (FHashing && FCount == 0) fail("N16", "index kept for an empty list");
+    if (!FHashing && indexed > IndexFrom) fail("N17", "long list without its index");
 }
 
 int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
@@ -177,7 +187,7 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
     for (const auto& [rule, nodes] : FRules)
         for (const TReteNode* n : nodes) {
             if (!FNodes.count(const_cast<TReteNode*>(n)))
-                Fail("a rule lists a node the network does not own");
+                Fail("N18", "a rule lists a node the network does not own");
             ++uses[n];
         }
     auto count = [](const TReteEdges& edges, const TReteNode* node, TCallType type) {
@@ -188,26 +198,27 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
     };
     for (const auto& [raw, owned] : FNodes) {
         const std::string name(raw->NodeName());
-        if (owned.get() != raw) Fail(name + " owned under another node's key");
-        if (raw->FRete != this) Fail(name + " of another network");
+        if (owned.get() != raw) Fail("N19", name + " owned under another node's key");
+        if (raw->FRete != this) Fail("N20", name + " of another network");
         if (raw->RuleUseCount != uses[raw])
-            Fail(name + ": rule use count differs from the rules' node lists");
+            Fail("N21", name + ": rule use count differs from the rules' node lists");
         for (const TReteEdge& e : raw->FOutgoing) {
-            if (!FNodes.count(e.Node)) Fail(name + ": edge to a node the network does not own");
+            if (!FNodes.count(e.Node))
+                Fail("N22", name + ": edge to a node the network does not own");
             if (count(raw->FOutgoing, e.Node, e.CallType) !=
                 count(e.Node->FIncoming, raw, e.CallType))
-                Fail(name + ": edge not recorded at both ends");
+                Fail("N23", name + ": edge not recorded at both ends");
         }
         for (const TReteEdge& e : raw->FIncoming)
             if (!FNodes.count(e.Node) || count(e.Node->FOutgoing, raw, e.CallType) !=
                                              count(raw->FIncoming, e.Node, e.CallType))
-                Fail(name + ": incoming edge not recorded at its source");
+                Fail("N24", name + ": incoming edge not recorded at its source");
     }
     std::unordered_set<const TReteNode*> reached;
     std::vector<const TReteNode*> todo;
     for (const TPatternMatchNode* root : FRoots) {
-        if (!FNodes.count(const_cast<TPatternMatchNode*>(root))) Fail("root not owned");
-        if (!root->FIncoming.empty()) Fail("root with an input");
+        if (!FNodes.count(const_cast<TPatternMatchNode*>(root))) Fail("N25", "root not owned");
+        if (!root->FIncoming.empty()) Fail("N26", "root with an input");
         if (reached.insert(root).second) todo.push_back(root);
     }
     while (!todo.empty()) {
@@ -216,7 +227,7 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
         for (const TReteEdge& e : n->FOutgoing)
             if (reached.insert(e.Node).second) todo.push_back(e.Node);
     }
-    if (reached.size() != FNodes.size()) Fail("a node not reached from a root");
+    if (reached.size() != FNodes.size()) Fail("N27", "a node not reached from a root");
 
     // Which join owns a memory, and which join's tokens reach a node.
     std::unordered_map<const TIETokenTree*, const TJoinNode*> leftOf;
@@ -235,7 +246,7 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
             const TReteNode* holder = nullptr;
             if (entry) {
                 const auto it = leftOf.find(entry->Tree);
-                if (it == leftOf.end()) Fail("a token held by an entry of no left memory");
+                if (it == leftOf.end()) Fail("N28", "a token held by an entry of no left memory");
                 holder = it->second;
             } else {
                 const auto& activation = static_cast<const TActivation&>(
@@ -245,13 +256,43 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
             }
             const auto up = upstream.find(holder);
             if (up == upstream.end() || up->second != maker)
-                Fail("a token held by a node its join does not feed");
+                Fail("N29", "a token held by a node its join does not feed");
         };
         if (const TTokenEntry* slot = child.SlotHolder()) check(slot, nullptr);
         for (const THolderLinks* h = child.FirstHolder(); h; h = h->HolderNext)
             check(TTokenHolder::KindOf(*h) == TTokenHolder::hkEntry ? &TTokenEntry::OfLinks(*h)
                                                                     : nullptr,
                   h);
+    };
+
+    // A failure at a join names it by a rule that uses it (the first by name), the facts of the
+    // token it found and the memory's tokens by their facts, as the engine writes them.
+    std::unordered_map<const TReteNode*, std::string> ruleOf;
+    for (const auto& [rule, nodes] : FRules)
+        for (const TReteNode* n : nodes) {
+            std::string& name = ruleOf[n];
+            if (name.empty() || rule->RuleName() < name) name = rule->RuleName();
+        }
+    auto failAt = [&](const char* id, const TJoinNode& join, const std::string& what,
+                      const TIEToken* token, const TIETokenTree& memory) {
+        constexpr size_t Shown = 2000;
+        std::string text = memory.GetFactIdText();
+        if (text.size() > Shown) text = text.substr(0, Shown) + "...";
+        Fail(id, std::string(join.NodeName()) + " of rule " + ruleOf[&join] + ": " + what +
+                     (token ? "; facts " + token->FactIdList() : std::string()) + "; " +
+                     (memory.RightSide() ? "right" : "left") + " memory:" + std::string(IELineEnd) +
+                     text);
+    };
+
+    // A memory's own check, its failure named by the join and rule.
+    // Returns the steps it took.
+    auto checkMemory = [&](const TJoinNode& join, const TIETokenTree& memory) -> int64_t {
+        try {
+            return memory.CheckInvariants();
+        } catch (const std::logic_error& e) {
+            failAt("N51", join, e.what(), nullptr, memory);
+        }
+        return 0; // (failAt throws)
     };
 
     // The memories.
@@ -271,22 +312,20 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
         const TIETokenTree& left = join->LeftMemory();
         const TIETokenTree& right = join->RightMemory();
         const ITokenMemoryOwner* self = join;
-        if (left.Owner() != self || left.RightSide()) Fail("left memory of another join");
+        if (left.Owner() != self || left.RightSide()) Fail("N30", "left memory of another join");
         const uint64_t bit = join->RightBit();
         if (right.Owner() != (bit ? nullptr : self) || !right.RightSide())
-            Fail("right memory of another join");
+            Fail("N31", "right memory of another join");
         if (bit != 0 && (!right.Sharing() || (bit & (bit - 1)) != 0 || !(right.Sharers() & bit)))
-            Fail("a join shares a right memory that does not list it");
+            Fail("N32", "a join shares a right memory that does not list it");
         if (right.Sharing() && !bit)
-            Fail("a shared right memory read by a join that does not share");
-        left.CheckInvariants();
-        entries += left.Count();
+            Fail("N33", "a shared right memory read by a join that does not share");
+        entries += checkMemory(*join, left);
         if (!bit || !sharers.count(&right)) {
-            right.CheckInvariants();
-            entries += right.Count();
+            entries += checkMemory(*join, right);
         }
         if (bit) {
-            if (sharers[&right] & bit) Fail("two joins share a right memory with one bit");
+            if (sharers[&right] & bit) Fail("N34", "two joins share a right memory with one bit");
             sharers[&right] |= bit;
         }
         const TJoinNode* up = upstream[raw];
@@ -294,21 +333,33 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
         const bool negated = join->Negation() != jnNone;
         std::unordered_map<uint32_t, const TTokenEntry*> marks;
         for (const TTokenEntry* e = right.First(); e; e = e->Next) {
-            if (e->Token->LeftOwner()) Fail("right memory holds a token a join made");
+            if (e->Token->LeftOwner()) Fail("N35", "right memory holds a token a join made");
             if (!TIETokenTree::Sees(*e, bit)) continue;
+            if (join->Hashed() && !join->KeysHold(*e))
+                failAt("N36", *join,
+                       "a right entry's probe key or exact-key flag is not its fact's",
+                       e->Token.get(), right);
+            if (bit && !static_cast<const TSharedEntry&>(*e).ParentsCoverChildren())
+                failAt("N37", *join,
+                       "a shared right entry lists a child whose sharer's parents bit is clear",
+                       e->Token.get(), right);
             if (negated) {
                 if (e->Mark == 0 || !marks.emplace(e->Mark, e).second)
-                    Fail("right entry of a negated join without its own number");
+                    Fail("N38", "right entry of a negated join without its own number");
                 continue;
             }
             for (const TIEToken* c = e->FirstChild; c; c = c->NextOfRight()) {
                 if (c->RightOwner() != e || !c->LeftOwner())
-                    Fail("child of a right entry not made with a left entry of its join");
+                    Fail("N39", "child of a right entry not made with a left entry of its join");
                 // A shared entry lists the children of every sharer.
                 const auto maker = leftOf.find(c->LeftOwner()->Tree);
                 if (c->LeftOwner()->Tree != &left &&
                     (!bit || maker == leftOf.end() || &maker->second->RightMemory() != &right))
-                    Fail("child of a right entry not made with a left entry of its join");
+                    Fail("N40", "child of a right entry not made with a left entry of its join");
+                if (maker != leftOf.end() && !maker->second->SharerNumberHolds(*c))
+                    failAt("N41", *join,
+                           "a child of a shared right entry carries another join's sharer number",
+                           c, right);
             }
         }
         std::unordered_map<const TTokenEntry*, uint32_t> blocked;
@@ -316,28 +367,47 @@ int64_t TReteNetwork::CheckInvariants(int32_t* activations) const {
         for (const TTokenEntry* e : left.Entries()) {
             const TIETokenTree* maker =
                 e->Token->LeftOwner() ? e->Token->LeftOwner()->Tree : nullptr;
-            if (maker != made) Fail("left memory holds a token of another join");
-            if (size >= 0 && e->Token->Size() != size) Fail("left tokens of different lengths");
+            if (maker != made) Fail("N42", "left memory holds a token of another join");
+            if (size >= 0 && e->Token->Size() != size)
+                Fail("N43", "left tokens of different lengths");
             size = e->Token->Size();
+            if (join->Hashed() && !join->KeysHold(*e))
+                failAt("N44", *join,
+                       "a left entry's probe key or exact-key flag is not its token's",
+                       e->Token.get(), left);
+            // The exact-key skip: the pairs it lets through pass the tests it skips.
+            if (join->Hashed() && e->ExactKey)
+                for (const TTokenEntry* r = right.FirstWithKey(e->ProbeKey); r;
+                     r = TIETokenTree::NextWithKey(*r)) {
+                    ++entries;
+                    if (TIETokenTree::Sees(*r, bit) && e->ExactKeyEquals(*r) &&
+                        !join->HashedTestsHold(*r->Fact, *e->Token))
+                        failAt("N45", *join,
+                               "entries of exact and equal keys fail the hash tests (right fact " +
+                                   r->Token->FactIdList() + ")",
+                               e->Token.get(), left);
+                }
             if (negated && e->Mark != 0) {
                 const auto it = marks.find(e->Mark);
-                if (it == marks.end()) Fail("left entry blocked by a right entry that has gone");
+                if (it == marks.end())
+                    Fail("N46", "left entry blocked by a right entry that has gone");
                 ++blocked[it->second];
             }
             for (const TIEToken* c = e->FirstChild; c; c = c->NextOfLeft()) {
-                if (c->LeftOwner() != e) Fail("child listed under another left entry");
+                if (c->LeftOwner() != e) Fail("N47", "child listed under another left entry");
                 if (c->RightOwner() && c->RightOwner()->Tree != &right)
-                    Fail("child made with an entry of another right memory");
+                    Fail("N48", "child made with an entry of another right memory");
                 checkHolders(*c, join);
             }
         }
         for (const auto& [entry, n] : blocked)
             // A full count stays full: it may be too high, never too low.
             if (entry->Blocked != UINT8_MAX && entry->Blocked < n)
-                Fail("right entry counts fewer left entries than it blocks");
+                Fail("N49", "right entry counts fewer left entries than it blocks");
     }
     for (const auto& [memory, bits] : sharers)
-        if (memory->Sharers() != bits) Fail("a shared right memory lists a sharer that has gone");
+        if (memory->Sharers() != bits)
+            Fail("N50", "a shared right memory lists a sharer that has gone");
     if (activations) *activations = listed;
     return entries;
 }

@@ -147,9 +147,6 @@ public:
     void Truncate(int32_t count);
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     TBinding* Item(int32_t index) const { return FItems.at(static_cast<size_t>(index)).get(); }
-    // The number of frame slots the table begins with (TIEContext::TakeFrame); 0 for a table
-    // that is no frame, or whose slots a removal or a clearing broke up.
-    int32_t FrameSlots() const noexcept { return FFrameSlots; }
     // A number that stands for the names the table holds: drawn anew (never given twice in the
     // process) after any name came or went.
     uint64_t Stamp() const noexcept;
@@ -189,6 +186,8 @@ private:
     std::vector<std::unique_ptr<TBinding>> FItems;
     std::vector<std::unique_ptr<TBinding>> FSpare;                 // kept by Recycle for Append
     boost::unordered_flat_map<std::string_view, TBinding*> FIndex; // only past IndexThreshold
+    // The number of frame slots the table begins with (TIEContext::TakeFrame); 0 for a table
+    // that is no frame, or whose slots a removal or a clearing broke up.
     int32_t FFrameSlots = 0;
     mutable uint64_t FStamp = 0; // 0: none drawn since the names last changed
     uint64_t FNameMarks = 0;     // NameMark of every name held, and maybe of some gone

@@ -1583,28 +1583,22 @@ std::string FormatFactSlotValue(const IFact& fact, std::string_view slotName,
 }
 
 std::string FormatFactText(const IFact& fact) {
-    TRefPtr<IFactTemplate> t = fact.GetTemplate();
-    std::string s = "(";
-    if (!t) return s + ")";
-    s += t->GetName();
     const auto* f = dynamic_cast<const TFact*>(&fact);
-    for (int32_t i = 0; i < t->SlotCount(); ++i) {
-        TRefPtr<IFactSlot> slot = t->SlotAt(i);
+    return WriteFact(fact, [&](std::string& s, int32_t i, const IFactSlot& slot) {
         TRefPtr<IIEValue> held;
         const IIEValue* value;
         if (f) {
             value = f->PeekValue(i);
         } else {
-            held = fact.GetSlotValue(slot->GetName());
+            held = fact.GetSlotValue(slot.GetName());
             value = held.get();
         }
-        const std::string text = FormatFactSlotValue(fact, slot->GetName(), TextOf(value));
-        if (text.empty()) continue;
+        const std::string text = FormatFactSlotValue(fact, slot.GetName(), TextOf(value));
+        if (text.empty()) return false;
         s += ' ';
         s += text;
-        if (t->GetImplied()) break;
-    }
-    return s + ")";
+        return true;
+    });
 }
 
 std::string FormatFactSlotText(const IFactSlot& slot) {

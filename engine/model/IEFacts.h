@@ -647,6 +647,22 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The default writer (objects without an engine)
 
+// The one fact writer: "(", the template's name, the text of each slot and ")". `appendSlot(text,
+// i, slot)` appends a blank and slot i's text to `text` and returns true, or leaves a slot that is
+// left out and returns false; an implied template's one slot holds an ordered fact's fields.
+// FormatFactText writes each value's print form; the reader's writer (TIEParser::FormatFact) the
+// form that reads back, with the slot's default in mind.
+template <class F> std::string WriteFact(const IFact& fact, F&& appendSlot) {
+    const TRefPtr<IFactTemplate> t = fact.GetTemplate();
+    if (!t) return "()";
+    std::string text = "(";
+    text += t->GetName();
+    text.reserve(16 * static_cast<size_t>(t->SlotCount()) + text.size() + 2);
+    for (int32_t i = 0; i < t->SlotCount(); ++i)
+        if (appendSlot(text, i, *t->SlotAt(i)) && t->GetImplied()) break;
+    text += ')';
+    return text;
+}
 std::string FormatFactText(const IFact& fact);
 // One slot of a fact from its value text: empty for an empty text, the text itself for an
 // implied template, otherwise "(" slot " " text ")".

@@ -1,4 +1,4 @@
-// Values and lists: per-thread block reuse, interned text blocks, TIEValue's construction,
+// Values and lists: interned text blocks, TIEValue's construction,
 // change, getters, print form, hash, equality, copying and evaluation, and the list classes
 // (TValueVector, TListView, TSingletonsVector), the name-to-value table and the global constants.
 //
@@ -18,10 +18,6 @@
 #include <new>
 #include <typeinfo>
 #include <utility>
-
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#endif
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>
@@ -61,123 +57,7 @@ bool FitsInt32(double d) noexcept {
     return d > -2147483649.0 && d < 2147483648.0; // after truncation toward zero
 }
 
-// Per-thread pools of small blocks by size (values, lists, facts and their slot arrays: the
-// objects the engine makes most often). Reusing blocks keeps the general allocator out of the
-// hot paths, and cutting them from slabs, in steps of 8 bytes and without a header each, keeps
-// them small: a 40-byte value takes 40 bytes, not a 48-byte chunk of the general allocator.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool UseBlockPool = false; // let the sanitizer see every object's lifetime
-#else
-constexpr bool UseBlockPool = true;
-#endif
-
-// A pool is plain thread-local data (no guard or wrapper call on each use). A freed block waits
-// on its size's free list for the next block of that size; blocks never go back to the general
-// allocator. A second thread-local object, made when a thread first keeps a block, hands the
-// thread's free blocks to a shared stash when the thread ends, where the pools of other threads
-// take them up; a block freed after that (the global constants die after it at exit) goes to the
-// stash directly.
-struct TBlockPool {
-    static constexpr size_t Step = 8;
-    static constexpr size_t Classes = 33; // blocks of 8 to 264 bytes
-    // Below the general allocator's mapping threshold, so slabs come from its heap; their pages
-    // become resident only as blocks are cut from them.
-    static constexpr size_t SlabSize = 64 * 1024 - 64;
-    struct TFree {
-        TFree* Next;
-    };
-    TFree* Head[Classes];
-    char* Rest; // the part of the current slab not cut yet
-    char* RestEnd;
-    bool Kept; // the owner below exists for this thread
-    bool Gone; // the thread's pool has been handed to the stash
-};
-thread_local constinit TBlockPool BlockPool{};
-
-struct TBlockStash {
-    std::mutex Lock;
-    TBlockPool::TFree* Head[TBlockPool::Classes] = {};
-};
-// Whether a thread has ever stashed blocks (a pool that runs dry asks before it takes the lock).
-constinit std::atomic<bool> BlocksStashed{false};
-
-TBlockStash& BlockStash() {
-    // Never destroyed: blocks may be freed until the very end.
-    static TBlockStash* stash = new TBlockStash();
-    return *stash;
-}
-
-void StashBlocks(size_t c, TBlockPool::TFree* first) noexcept {
-    if (!first) return;
-    TBlockPool::TFree* last = first;
-    while (last->Next)
-        last = last->Next;
-    TBlockStash& stash = BlockStash();
-    std::lock_guard lock(stash.Lock);
-    last->Next = stash.Head[c];
-    stash.Head[c] = first;
-    BlocksStashed.store(true, std::memory_order_relaxed);
-}
-
-// The stashed blocks of the class, all of them (null when there are none).
-TBlockPool::TFree* TakeStashed(size_t c) noexcept {
-    if (!BlocksStashed.load(std::memory_order_relaxed)) return nullptr;
-    TBlockStash& stash = BlockStash();
-    std::lock_guard lock(stash.Lock);
-    return std::exchange(stash.Head[c], nullptr);
-}
-
-struct TBlockPoolOwner {
-    bool Alive = true;
-    ~TBlockPoolOwner() {
-        BlockPool.Gone = true;
-        for (size_t c = 0; c < TBlockPool::Classes; ++c)
-            StashBlocks(c, std::exchange(BlockPool.Head[c], nullptr));
-    }
-};
-thread_local TBlockPoolOwner BlockPoolOwner;
-
-// The size class of a block, Classes when it is too large for the pools.
-size_t BlockClass(size_t size) noexcept {
-    if (size == 0) return TBlockPool::Classes;
-    return std::min<size_t>((size - 1) / TBlockPool::Step, TBlockPool::Classes);
-}
-
-size_t ClassSize(size_t c) noexcept {
-    return (c + 1) * TBlockPool::Step;
-}
-
-// A new block of the class: from the stash, else cut from the slab.
-void* NewPoolBlock(TBlockPool& pool, size_t c) {
-    if (TBlockPool::TFree* taken = TakeStashed(c)) {
-        if (pool.Gone) {
-            // No pool to keep the others: they go back.
-            StashBlocks(c, taken->Next);
-            return taken;
-        }
-        pool.Head[c] = taken->Next;
-        return taken;
-    }
-    const size_t size = ClassSize(c);
-    if (static_cast<size_t>(pool.RestEnd - pool.Rest) < size) {
-        // The end of the old slab (less than one block) stays unused.
-        pool.Rest = static_cast<char*>(::operator new(TBlockPool::SlabSize));
-        pool.RestEnd = pool.Rest + TBlockPool::SlabSize;
-        PopulatePages(pool.Rest, pool.RestEnd);
-    }
-    return std::exchange(pool.Rest, pool.Rest + size);
-}
-
 } // namespace
-
-void PopulatePages([[maybe_unused]] void* begin, [[maybe_unused]] void* end) noexcept {
-#ifdef MADV_POPULATE_WRITE
-    constexpr uintptr_t page = 4096;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1);
-    const uintptr_t to = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-#endif
-}
 
 // ---------------------------------------------------------------------------------------------
 // TIEText
@@ -258,44 +138,6 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 // TIEValue: construction
-
-void* AllocateBlock(size_t size) {
-    if constexpr (UseBlockPool) {
-        const size_t c = BlockClass(size);
-        if (c < TBlockPool::Classes) {
-            TBlockPool& pool = BlockPool;
-            if (TBlockPool::TFree* block = pool.Head[c]) {
-                pool.Head[c] = block->Next;
-                return block;
-            }
-            return NewPoolBlock(pool, c);
-        }
-    }
-    return ::operator new(size);
-}
-
-void FreeBlock(void* p, size_t size) noexcept {
-    if constexpr (UseBlockPool) {
-        const size_t c = BlockClass(size);
-        if (c < TBlockPool::Classes) {
-            auto* block = static_cast<TBlockPool::TFree*>(p);
-            TBlockPool& pool = BlockPool;
-            if (pool.Gone) {
-                block->Next = nullptr;
-                StashBlocks(c, block);
-                return;
-            }
-            if (!pool.Kept) {
-                // Makes the owner of this thread's pool, which stashes it when the thread ends.
-                pool.Kept = BlockPoolOwner.Alive;
-            }
-            block->Next = pool.Head[c];
-            pool.Head[c] = block;
-            return;
-        }
-    }
-    ::operator delete(p);
-}
 
 void* TIEValue::operator new(size_t size) {
     return AllocateBlock(size);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "containers/GHashTable.h"
+#include "engine/model/BlockPool.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEInterfaces.h"
@@ -45,34 +46,6 @@ private:
     ~TIEText() override;
     const std::string FText;
     const int32_t FHash;
-};
-
-// Blocks for the engine's small objects made in great numbers (values, list views, facts):
-// per-thread free lists by size keep the general allocator out of the hot paths. FreeBlock takes
-// the size that AllocateBlock was given; a block may be freed on another thread.
-void* AllocateBlock(size_t size);
-void FreeBlock(void* p, size_t size) noexcept;
-// Backs the whole pages of a new slab in one call: a slab's blocks are cut one after another
-// from its first use on, and a fault per page costs more than the call (a tenth of the run time
-// of a program that builds tens of megabytes of matches went to the faults). A kernel without
-// the advice refuses it, and the pages fault in as before.
-void PopulatePages(void* begin, void* end) noexcept;
-
-// A standard allocator over AllocateBlock, for the short arrays of small objects (a fact's slots).
-template <class T> struct TBlockAllocator {
-    using value_type = T;
-    TBlockAllocator() noexcept = default;
-    template <class U> TBlockAllocator(const TBlockAllocator<U>&) noexcept {}
-    T* allocate(size_t n) { return static_cast<T*>(AllocateBlock(n * sizeof(T))); }
-    void deallocate(T* p, size_t n) noexcept { FreeBlock(p, n * sizeof(T)); }
-    template <class U> bool operator==(const TBlockAllocator<U>&) const noexcept { return true; }
-};
-
-// Gives a class and its subclasses AllocateBlock's blocks: for objects a program makes by the
-// thousand, without the general allocator's header and rounding.
-struct TBlockAllocated {
-    static void* operator new(size_t size) { return AllocateBlock(size); }
-    static void operator delete(void* p, size_t size) noexcept { FreeBlock(p, size); }
 };
 
 // Tags of the objects made in great numbers (facts, lists) kept beside them, so that the many

@@ -1207,7 +1207,7 @@ TEST(EngineChecks, TheChangeAfterACorruptionAborts) {
     TRule* r = e.Rules().Find("r");
     ASSERT_NE(r, nullptr);
     ++e.ReteNetwork()->RuleNodes(*r).back()->RuleUseCount;
-    EXPECT_DEATH(e.AssertString("(a 2)"), "invariant broken: network: .*rule use count");
+    EXPECT_DEATH(e.AssertString("(a 2)"), "invariant broken: network N21: .*rule use count");
     --e.ReteNetwork()->RuleNodes(*r).back()->RuleUseCount;
 }
 

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <unordered_map>
 
 #include "engine/match/IERule.h"
@@ -221,6 +223,15 @@ protected:
         for (auto& [slot, value] : tests)
             p->AddSlotTest(slot, value);
         return rule.AddPattern(std::move(p));
+    }
+    // b(v) a(v) a(v), added to the network: its two joins read a by x and share a right memory.
+    std::unique_ptr<TRule> AddSharingRule(const std::string& name) {
+        auto rule = NewRule(name);
+        Add(*rule, "b", {{"x", Var("v")}});
+        Add(*rule, "a", {{"x", Var("v")}});
+        Add(*rule, "a", {{"x", Var("v")}});
+        Fx.Net.AddRule(*rule);
+        return rule;
     }
 
     TFixture Fx;
@@ -995,11 +1006,7 @@ TEST_F(ReteTest, RetractingAFactJoinedManyTimesWithdrawsEveryTokenBelowIt) {
 TEST_F(ReteTest, JoinsReadingOneInputByTheSameKeysShareOneRightMemory) {
     // r1: b(v) a(v) a(v) and r2: b(v) not a(v) a(v): four joins read a by x, all from one alpha
     // node; r3, made after facts came, keeps a memory of its own.
-    auto r1 = NewRule("r1");
-    Add(*r1, "b", {{"x", Var("v")}});
-    Add(*r1, "a", {{"x", Var("v")}});
-    Add(*r1, "a", {{"x", Var("v")}});
-    Fx.Net.AddRule(*r1);
+    auto r1 = AddSharingRule("r1");
     auto r2 = NewRule("r2");
     Add(*r2, "b", {{"x", Var("v")}});
     Add(*r2, "a", {{"x", Var("v")}}, 1);
@@ -1051,6 +1058,80 @@ TEST_F(ReteTest, JoinsReadingOneInputByTheSameKeysShareOneRightMemory) {
     EXPECT_EQ(shared->Count(), 0);
     Fx.Net.AssertToken(TIEToken::CreateFirst(taClear, nullptr));
     EXPECT_NO_THROW(Fx.Net.CheckInvariants());
+    (void)b;
+}
+
+// The failure the network's checker raises, empty when it passes.
+std::string CheckFailure(TReteNetwork& net) {
+    try {
+        net.CheckInvariants();
+    } catch (const std::logic_error& e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST_F(ReteTest, CheckerFindsEachBrokenShortcutOfTheJoins) {
+    // r1: b(v) a(v) a(v): both joins share the right memory of a, so its one entry lists the
+    // children of two sharers.
+    auto r1 = AddSharingRule("r1");
+    const auto joins = JoinsOf(Fx, *r1);
+    ASSERT_EQ(joins.size(), 2u);
+    auto b = Fx.Assert("b", "x", 1);
+    auto a = Fx.Assert("a", "x", 1);
+    ASSERT_EQ(Fx.Count(*r1), 1);
+    ASSERT_EQ(CheckFailure(Fx.Net), "");
+    auto& entry = const_cast<TSharedEntry&>(
+        static_cast<const TSharedEntry&>(*joins[1]->RightMemory().First()));
+    ASSERT_TRUE(entry.ParentsCoverChildren());
+    auto names = [&](const std::string& failure, const char* id) {
+        EXPECT_NE(failure.find(id), std::string::npos) << failure;
+        EXPECT_NE(failure.find("of rule r1"), std::string::npos) << failure;
+        EXPECT_NE(failure.find("right memory"), std::string::npos) << failure;
+    };
+
+    // A parents bit cleared while its sharer's children remain.
+    const uint64_t parents = entry.Parents;
+    entry.Parents &= ~joins[1]->RightBit();
+    EXPECT_FALSE(entry.ParentsCoverChildren());
+    std::string failure = CheckFailure(Fx.Net);
+    names(failure, "network N37:");
+    EXPECT_NE(failure.find("facts f-2"), std::string::npos) << failure;
+    entry.Parents = parents;
+
+    // A child carrying the other sharer's number.
+    TIEToken* child = entry.FirstChild;
+    ASSERT_NE(child, nullptr);
+    const uint8_t number = child->Sharer();
+    const TJoinNode* maker = joins[0]->OwnChild(*child) ? joins[0] : joins[1];
+    const TJoinNode* other = maker == joins[0] ? joins[1] : joins[0];
+    EXPECT_TRUE(maker->SharerNumberHolds(*child));
+    TTokenEntry::NoteSharer(*child, static_cast<uint8_t>(std::countr_zero(other->RightBit())));
+    EXPECT_FALSE(maker->SharerNumberHolds(*child));
+    failure = CheckFailure(Fx.Net);
+    names(failure, "network N41:");
+    EXPECT_NE(failure.find("facts " + child->FactIdList()), std::string::npos) << failure;
+    TTokenEntry::NoteSharer(*child, number);
+
+    // A wrong exact-key flag, on either side.
+    auto& right = const_cast<TTokenEntry&>(*joins[0]->RightMemory().First());
+    ASSERT_TRUE(joins[0]->KeysHold(right));
+    right.ExactKey = !right.ExactKey;
+    EXPECT_FALSE(joins[0]->KeysHold(right));
+    names(CheckFailure(Fx.Net), "network N36:");
+    right.ExactKey = !right.ExactKey;
+    auto& left = const_cast<TTokenEntry&>(*joins[0]->LeftMemory().First());
+    left.ExactKey = !left.ExactKey;
+    failure = CheckFailure(Fx.Net);
+    EXPECT_NE(failure.find("network N44:"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("left memory"), std::string::npos) << failure;
+    left.ExactKey = !left.ExactKey;
+    EXPECT_EQ(CheckFailure(Fx.Net), "");
+
+    // The tests the exact keys skip hold for the pair, and not for a fact of another value.
+    EXPECT_TRUE(joins[0]->HashedTestsHold(*a, *left.Token));
+    auto a2 = Fx.Assert("a", "x", 2);
+    EXPECT_FALSE(joins[0]->HashedTestsHold(*a2, *left.Token));
     (void)b;
 }
 

@@ -5,9 +5,12 @@
 #include <cstdint>
 
 #include "FuzzInputs.h"
+#include "platform/Assert.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     (void)ie::fuzz::ScratchDirectory();
+    // The fuzz preset compiles the checks in: every input runs with the structure checkers.
+    ie::SetStructureChecks(true);
     return 0;
 }
 
