@@ -4,7 +4,9 @@
 
 #include "EditorsTestSupport.h"
 #include "engine/model/IEDefinedType.h"
+#include "platform/DateTime.h"
 #include "platform/DialogService.h"
+#include "platform/Restore.h"
 
 namespace ie {
 namespace {
@@ -250,6 +252,10 @@ TEST_F(TDialogsFixture, AConsoleWriteBackThatFailsChangesNothingAndTheConsoleOpe
     Host->ExecuteCommand("(deftemplate m (slot a) (slot b)) (deffacts s (m (a 1) (b 2)))", false);
     Host->Reset();
     Host->AssertFact(Ordered(*Host, "colour", {"green"}));
+    // The engine's text carries the time it was written: the clock stands still so that the two
+    // texts differ only where the host does.
+    SetDateTimeClock([] { return 38000.75; });
+    const TOnExit systemClock([] { SetDateTimeClock(nullptr); });
     const std::string before = Host->GetText() + HostFacts();
     // The slot b goes from the template while the fact set still names it: the copy's fact set
     // cannot be read back into the host.
