@@ -59,6 +59,10 @@ public:
     // buffering bytes that the file would refuse later.
     bool ReadOnly() const { return FReadOnly; }
     void SetReadOnly(bool value) { FReadOnly = value; }
+    // A stream opened for writing only: its owner's readers refuse it rather than read what
+    // lies past the output.
+    bool WriteOnly() const { return FWriteOnly; }
+    void SetWriteOnly(bool value) { FWriteOnly = value; }
 
     TNotifyEvent OnBufferFilled;
     TNotifyEvent OnBufferFlushed;
@@ -97,6 +101,7 @@ private:
     char* FBufferEnd = nullptr;
     uint8_t FMode = 0;
     bool FReadOnly = false;
+    bool FWriteOnly = false;
 };
 
 class TGTextStream : public TGBufferStream {

@@ -114,7 +114,6 @@ void TEngineFiles::LoadFromStream(TStream& stream) {
 
 void TEngineFiles::SaveToStream(TStream& stream) {
     // Through the engine: a host's engine may write its own text.
-    const TRefuseUnreadableSymbols readable(FEngine.Parser());
     WriteText(stream, FEngine.GetText());
 }
 
@@ -136,7 +135,6 @@ void TEngineFiles::LoadFactsFromStream(TStream& stream) {
 }
 
 void TEngineFiles::SaveFactsToStream(TStream& stream) {
-    const TRefuseUnreadableSymbols readable(FEngine.Parser());
     std::string text;
     for (const auto& fact : FEngine.Facts().Items())
         text += FEngine.FormatFact(*fact) + std::string(IELineEnd);
@@ -144,7 +142,6 @@ void TEngineFiles::SaveFactsToStream(TStream& stream) {
 }
 
 void TEngineFiles::SaveTemplateFactsToStream(TStream& stream, std::string_view templateName) {
-    const TRefuseUnreadableSymbols readable(FEngine.Parser());
     std::string text;
     for (const auto& fact : FEngine.Facts().Items()) {
         TRefPtr<IFactTemplate> t = fact->GetTemplate();
@@ -170,7 +167,6 @@ void TEngineFiles::LoadRulesFromStream(TStream& stream) {
 }
 
 void TEngineFiles::SaveRulesToStream(TStream& stream) {
-    const TRefuseUnreadableSymbols readable(FEngine.Parser());
     std::string text;
     for (const auto& entry : FEngine.Rules())
         text += FEngine.FormatRule(*static_cast<TRule*>(entry.Value())) + std::string(IELineEnd);

@@ -45,22 +45,30 @@ void TIORouter::PrintOut(const std::string& name, const std::string& text) {
         if (FEngine.OnPrintOut) FEngine.OnPrintOut(&FEngine, name, text);
         return;
     }
-    if (TGTextStream* stream = FStreams->Find(name)) {
-        if (stream->ReadOnly())
-            throw EIEException(Format("Cannot write to %s: the stream is open for reading", name));
-        stream->WriteString(text);
-        return;
-    }
-    if (!FEngine.OnPrintOut) RaiseIE(imFunctionUnimplemented, "printout");
+    TGTextStream* stream = FStreams->Find(name);
+    // Text for a name that is not open would be lost: the user learns which name it was.
+    if (!stream) RaiseIE(imInvalidStreamName, name);
+    if (stream->ReadOnly())
+        throw EIEException(Format("Cannot write to %s: the stream is open for reading", name));
+    stream->WriteString(text);
+}
+
+TGTextStream* TIORouter::InputStream(const std::string& name) const {
+    TGTextStream* stream = FStreams->Find(name);
+    // Input from a name that is not open, or open for writing only, is never taken from the
+    // terminal or the batch instead: that would eat the lines the batch is to run.
+    if (!stream) RaiseIE(imInvalidStreamName, name);
+    if (stream->WriteOnly())
+        throw EIEException(Format("Cannot read from %s: the stream is open for writing", name));
+    return stream;
 }
 
 void TIORouter::ReadLine(const std::string& name, std::string& text) {
     if (!name.empty() && name != "t") {
-        if (TGTextStream* stream = FStreams->Find(name)) {
-            text.clear();
-            if (!stream->Eof()) stream->ReadLn(text);
-            return;
-        }
+        TGTextStream* stream = InputStream(name);
+        text.clear();
+        if (!stream->Eof()) stream->ReadLn(text);
+        return;
     }
     if (FBatch) {
         text.clear();
@@ -78,14 +86,17 @@ void TIORouter::ReadLine(const std::string& name, std::string& text) {
 
 void TIORouter::ReadToken(const std::string& name, TStreamTokenRef& token) {
     if (!name.empty() && name != "t") {
-        if (auto* stream = dynamic_cast<TIETokenizerStream*>(FStreams->Find(name))) {
-            token = stream->NextToken();
-            stream->SkipLine();
-            return;
-        }
+        auto* stream = dynamic_cast<TIETokenizerStream*>(InputStream(name));
+        // A host's plain text stream gives lines only.
+        if (!stream)
+            throw EIEException(
+                Format("Cannot read a value from %s: the stream gives lines only", name));
+        token = stream->NextLineToken();
+        stream->SkipLine();
+        return;
     }
     if (FBatch) {
-        token = FBatch->NextToken();
+        token = FBatch->NextLineToken();
         FBatch->SkipLine();
         // The echo shows the input as the user typed it: a number, whose token holds no text,
         // as written.

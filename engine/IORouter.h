@@ -2,7 +2,8 @@
 // by logical name. "t" (or no name) is the terminal: output goes to the dribble file while one is
 // open, else to the engine's OnPrintOut; input comes from the batch being run, else from the
 // engine's OnReadLine and OnReadToken. Any other name is one of the named streams (TIOStreams)
-// that open made.
+// that open made; a name that is not open is an error, and so is reading a stream open for
+// writing.
 //
 // TInferenceEngine owns one and forwards its input/output operations here; batches and loads
 // nest at most MaxFileNesting deep, counted here.
@@ -54,6 +55,9 @@ public:
     void Release() noexcept { FStreams.reset(); }
 
 private:
+    // The open stream of that name that input can be read from, else the error naming it.
+    TGTextStream* InputStream(const std::string& name) const;
+
     TInferenceEngine& FEngine;
     std::unique_ptr<TIOStreams> FStreams;
     std::unique_ptr<TStream> FDribble;

@@ -560,8 +560,10 @@ void TInferenceEngine::DoReset() {
         FMemory->Facts().Clear();
         FMemory->RestartNumbering();
         FRules->ResetAll();
-        AssertInitialFact();
+        // The globals take their defined values before any fact is matched: a rule whose test
+        // reads one is activated by the values of the reset state, not by those before it.
         if (FResetGlobals) FGlobalVariables->BindAll();
+        AssertInitialFact();
         FFactSets->AssertAll();
     }
     if (OnReset) OnReset(this);

@@ -930,6 +930,8 @@ TRefPtr<IIEValue> TSubSetpMFFunction::Execute(IFunCall* call, TIEContext* contex
         run = std::move(single);
     }
     const TRefPtr<IValueVector> list = EvalArg(call, 1, context)->AsList();
+    // The empty run lies inside every list, the empty one too.
+    if (run->Count() == 0) return IETrueValue();
     const int32_t n = list->Count();
     for (int32_t p = 0; p < n; ++p) {
         if (!Evaluated(run->GetItem(0), context)
@@ -1533,6 +1535,8 @@ TRefPtr<IIEValue> TDuplicateFunction::Execute(IFunCall* call, TIEContext* contex
     TRefPtr<IFact> copy = CloneFact(*fact);
     copy->SetFactId(-1);
     ApplySlotChanges(*copy, changes);
+    // As modify does: a list given to a multislot is spliced into it, never one nested field.
+    EvaluateFactSlots(*copy, context);
     return NewFactId(engine, engine.AssertFact(copy));
 }
 
@@ -1881,8 +1885,10 @@ TRefPtr<IIEValue> TOpenFunction::Execute(IFunCall* call, TIEContext* context) {
         stream = std::make_unique<TGTextStream>(fileName,
                                                 static_cast<uint16_t>(fmOpenReadWrite | fmAppend));
         stream->Seek(0, soFromEnd);
+        stream->SetWriteOnly(true);
     } else {
         stream = std::make_unique<TGTextStream>(fileName, static_cast<uint16_t>(fmCreate));
+        stream->SetWriteOnly(true);
     }
     if (!engine.IOStreams().PutStream(name, std::move(stream))) return IEFalseValue();
     return logical->CloneValue();

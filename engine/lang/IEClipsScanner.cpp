@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <charconv>
 #include <type_traits>
 #include <typeinfo>
@@ -97,29 +96,28 @@ int HexDigit(char c) {
     return -1;
 }
 
-// An optional sign, then decimal digits, or 0x / 0X and hexadecimal digits; the value must fit
-// 32 bits (hexadecimal up to 0xFFFFFFFF, read as the bit pattern).
+// True when the word, after its optional sign, is 0x or 0X and hexadecimal digits.
+bool IsHexWord(std::string_view w, size_t i) {
+    if (w.size() - i <= 2 || w[i] != '0' || (w[i + 1] != 'x' && w[i + 1] != 'X')) return false;
+    for (size_t k = i + 2; k < w.size(); ++k)
+        if (HexDigit(w[k]) < 0) return false;
+    return true;
+}
+
+// An optional sign, then decimal digits, or 0x / 0X and hexadecimal digits; the signed value
+// must fit 32 bits. A hexadecimal number is a magnitude as a decimal one is: 0x80000000 does not
+// fit (it is no bit pattern of a negative number).
 bool ReadInteger(std::string_view w, int32_t& value) {
     bool negative = false;
     size_t i = 0;
     if (i < w.size() && (w[i] == '+' || w[i] == '-')) negative = w[i++] == '-';
     if (i >= w.size()) return false;
     int64_t v = 0;
-    if (w.size() - i > 2 && w[i] == '0' && (w[i + 1] == 'x' || w[i + 1] == 'X')) {
-        i += 2;
-        for (; i < w.size(); ++i) {
-            const int d = HexDigit(w[i]);
-            if (d < 0) return false;
-            v = v * 16 + d;
-            if (v > 0xFFFFFFFFLL) return false;
-        }
-        const auto bits = static_cast<uint32_t>(v);
-        value = static_cast<int32_t>(negative ? 0u - bits : bits);
-        return true;
-    }
+    const bool hex = IsHexWord(w, i);
+    if (hex) i += 2;
     for (; i < w.size(); ++i) {
-        if (!IsDigit(w[i])) return false;
-        v = v * 10 + (w[i] - '0');
+        if (!hex && !IsDigit(w[i])) return false;
+        v = v * (hex ? 16 : 10) + (hex ? HexDigit(w[i]) : w[i] - '0');
         if (v > 2147483648LL) return false;
     }
     if (negative) v = -v;
@@ -178,6 +176,21 @@ bool ReadFloat(std::string_view w, double& value) {
     return true;
 }
 
+// A hexadecimal number beyond the 32-bit integers, as a float (as a decimal one beyond them
+// is); one beyond the double range is not a number.
+bool ReadHexFloat(std::string_view w, double& value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < w.size() && (w[i] == '+' || w[i] == '-')) negative = w[i++] == '-';
+    if (!IsHexWord(w, i)) return false;
+    double v = 0.0;
+    const char* end = w.data() + w.size();
+    const auto result = std::from_chars(w.data() + i + 2, end, v, std::chars_format::hex);
+    if (result.ec != std::errc() || result.ptr != end) return false;
+    value = negative ? -v : v;
+    return true;
+}
+
 // A word that may be a number (longer than one character, starting with a digit, a sign or a
 // point): dtInteger with `integer`, dtFloat with `real`, or dtAtom when it is neither.
 int ReadNumber(std::string_view w, int32_t& integer, double& real) {
@@ -211,8 +224,26 @@ int ReadNumber(std::string_view w, int32_t& integer, double& real) {
         }
     }
     if (ReadInteger(w, integer)) return dtInteger;
-    if (ReadFloat(w, real)) return dtFloat;
+    if (ReadFloat(w, real) || ReadHexFloat(w, real)) return dtFloat;
     return dtAtom;
+}
+
+// True when the word reads as a symbol only with its first character escaped: it would begin
+// another token, or the word would read as a number, a variable, nil or the predicate mark.
+bool NeedsFirstEscape(std::string_view text) {
+    const auto first = static_cast<unsigned char>(text[0]);
+    if (first <= ' ' || IsPunctuation(first) || first == ';' || first == '"' || first == '\\' ||
+        first == '?')
+        return true;
+    if (text.size() == 1) return IsDigit(text[0]) || text == ":";
+    if (first == '$' && text[1] == '?') return true;
+    if (IsDigit(text[0]) || first == '+' || first == '-' || first == '.') {
+        int32_t i = 0;
+        double f = 0.0;
+        if (ReadNumber(text, i, f) != dtAtom) return true;
+    }
+    return text.size() == NilWord.size() && (text[0] | 0x20) == 'n' && (text[1] | 0x20) == 'i' &&
+           (text[2] | 0x20) == 'l';
 }
 
 } // namespace
@@ -220,24 +251,8 @@ int ReadNumber(std::string_view w, int32_t& integer, double& real) {
 bool SymbolWord(std::string_view text, std::string& word) {
     word.clear();
     if (text.empty()) return false;
-    const auto first = static_cast<unsigned char>(text[0]);
-    if (first <= ' ' || IsPunctuation(first) || first == ';' || first == '"') return false;
-    // The word is classified by its whole text, escapes resolved, as the scanner does.
-    if (first == '?' || text.starts_with("$?")) return false;
-    if (IsDigit(text[0]) && text.size() == 1) return false;
-    if (text.size() > 1 &&
-        (IsDigit(text[0]) || text[0] == '+' || text[0] == '-' || text[0] == '.')) {
-        int32_t i = 0;
-        double f = 0.0;
-        if (ReadInteger(text, i) || ReadFloat(text, f)) return false;
-    }
-    if (text.size() == NilWord.size()) {
-        std::string lower(text);
-        for (char& c : lower)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == NilWord) return false;
-    }
     word.reserve(text.size() + 4);
+    if (NeedsFirstEscape(text)) word += '\\';
     word += text[0];
     for (size_t k = 1; k < text.size(); ++k) {
         const char c = text[k];
@@ -488,7 +503,12 @@ bool TIEClipsStream::FillToken(TIEStreamToken& token, int hint, std::string& lex
     }
     const std::string_view w = lexeme;
     bool shared = false;
-    if (w[0] == '?') {
+    if (!source.empty() && source[0] == '\\') {
+        // The first character was escaped: a symbol, whatever the word spells.
+        token.SetDataType(dtAtom);
+        token.SetText(std::move(lexeme));
+        shared = true;
+    } else if (w[0] == '?') {
         token.SetDataType(dtVariable);
         token.SetText(w.size() == 1 ? in.BlankName(BlankVariableName) : std::string(w.substr(1)));
     } else if (w.size() >= 2 && w[0] == '$' && w[1] == '?') {
@@ -592,7 +612,20 @@ int TIEClipsStream::Lex(TIn& in, std::string& whiteSpace, std::string& lexeme, s
             return '"';
         }
         // A word: everything up to a blank, the end of data or a character that begins a token.
-        if constexpr (std::is_base_of_v<TTextIn, TIn>) {
+        if (c == '\\') {
+            // An escaped first character makes the word a symbol whatever it spells; the
+            // written text keeps the backslash, by which the token knows. A backslash that
+            // ends the data is a word of itself.
+            c = in.Get();
+            if (c == EndOfData) {
+                lexeme += '\\';
+                line = in.Line();
+                return 0;
+            }
+            source = '\\';
+            source += static_cast<char>(c);
+            lexeme += static_cast<char>(c);
+        } else if constexpr (std::is_base_of_v<TTextIn, TIn>) {
             // In a text the first character and the run of plain ones after it are one piece.
             const size_t run = PlainRun(in.Ahead());
             lexeme.append(in.P - 1, run + 1);
@@ -727,6 +760,13 @@ void TIEClipsStream::ReadFormText(uint32_t& complete, int32_t depth) {
                         ++count;
                     } else if (c == ')') {
                         --count;
+                    } else if (c == '\\') {
+                        // An escaped first character: never a lone "?" or "$?".
+                        state = WordEscape;
+                        first = c;
+                        second = 0;
+                        length = 0;
+                        break;
                     } else if (!IsPunctuation(c)) {
                         state = Word;
                         first = c;
@@ -1014,6 +1054,15 @@ TStreamTokenRef TIEClipsStream::NextToken() {
     if (token->Is(')')) --FDepth;
     return token;
 }
+
+TStreamTokenRef TIEClipsStream::NextLineToken() {
+    // A token handed back or a form read ahead comes first; otherwise the token alone is read
+    // from the characters: reading its whole form ahead would take the lines after it.
+    if (!FPushBack.empty() || FFormLeft > 0) return NextToken();
+    FLastToken = ReadToken();
+    return FLastToken;
+}
+
 void TIEClipsStream::PushBack(const TStreamTokenRef& token) {
     FPushBack.push_back(token);
     FLastToken = token;

@@ -35,6 +35,7 @@ public:
     void SkipLine() override;
     void SkipToBalance() override;
     TStreamTokenRef NextToken() override;
+    TStreamTokenRef NextLineToken() override;
     void PushBack(const TStreamTokenRef& token) override;
     std::string PeekKeyword() override;
     TStreamTokenRef CurrentToken() override;

@@ -93,7 +93,7 @@ TRefPtr<IIEValue> TIEStreamToken::ToValue() const {
     case dtAtom:
         if (FText == "TRUE") return IETrueValue();
         if (FText == "FALSE") return IEFalseValue();
-        if (IsNilText(FText)) return IEEmptyAtom();
+        if (IsNilText(FText) && !IsEscapedWord()) return IEEmptyAtom();
         if (FTextBlock) return TIEValue::CreateText(dtAtom, FTextBlock);
         return TIEValue::CreateText(dtAtom, FText);
     case dtString:

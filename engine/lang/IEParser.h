@@ -89,6 +89,9 @@ public:
     // The token as it stood in the source (a string with its quotes and escapes, a number as
     // written); the display text for tokens made by hand.
     virtual std::string SourceText() const = 0;
+    // True for a word written with its first character escaped: a symbol of its text, never a
+    // keyword, a number, a variable or nil.
+    virtual bool IsEscapedWord() const { return false; }
     // True for a punctuation token of the given character.
     bool Is(char punctuation) const {
         return GetDataType() == static_cast<unsigned char>(punctuation);
@@ -129,6 +132,9 @@ public:
     const std::string& GetWhiteSpace() const override { return FWhiteSpace; }
     void SetWhiteSpace(std::string value) override { FWhiteSpace = std::move(value); }
     std::string SourceText() const override;
+    bool IsEscapedWord() const override {
+        return FDataType == dtAtom && !FSource.empty() && FSource[0] == '\\';
+    }
 
     // Copies kind, line, number, text and tag (not the white space, not the source text).
     void Assign(const IStreamToken& source);
@@ -205,6 +211,9 @@ public:
     // recovery after an error.
     virtual void SkipToBalance() = 0;
     virtual TStreamTokenRef NextToken() = 0;
+    // The next token for a reader that skips the rest of its line after it ("read"): read
+    // without taking any text past that token, so that the lines after it stay to be read.
+    virtual TStreamTokenRef NextLineToken() { return NextToken(); }
     // The token will be the next one handed out.
     virtual void PushBack(const TStreamTokenRef& token) = 0;
     // Called right after a "(" was pushed back: the keyword after it, without consuming it.
@@ -425,9 +434,6 @@ public:
     // Facts read while set keep a dynamic default unevaluated in every slot they leave out (the
     // facts of a fact set, whose defaults are evaluated at each reset).
     bool DeferDynamicDefaults = false;
-    // While set, the writers refuse a symbol that no written word reads back to (a text that
-    // is to be read again: a saved file), instead of writing its bare text as listings do.
-    bool RefuseUnreadableSymbols = false;
     TErrorHandling ErrorHandling = ehRaiseImmediate;
     int32_t MaxErrors = 10;
 
@@ -465,25 +471,6 @@ private:
                               const IIEValue* value, bool& whole);
 
     int64_t FOwnSymbolCounter = 0;
-};
-
-// Sets a parser's RefuseUnreadableSymbols for its lifetime.
-class TRefuseUnreadableSymbols {
-public:
-    // A null parser (an engine that writes without one) is left alone.
-    explicit TRefuseUnreadableSymbols(TIEParser* parser)
-        : FParser(parser), FOld(parser && parser->RefuseUnreadableSymbols) {
-        if (parser) parser->RefuseUnreadableSymbols = true;
-    }
-    ~TRefuseUnreadableSymbols() {
-        if (FParser) FParser->RefuseUnreadableSymbols = FOld;
-    }
-    TRefuseUnreadableSymbols(const TRefuseUnreadableSymbols&) = delete;
-    TRefuseUnreadableSymbols& operator=(const TRefuseUnreadableSymbols&) = delete;
-
-private:
-    TIEParser* FParser;
-    bool FOld;
 };
 
 // Sets a parser's DeferDynamicDefaults for its lifetime.
@@ -531,10 +518,10 @@ bool IsPlainWordChar(char ch);
 // quoted with its quotes and backslashes escaped.
 std::string WordOrQuoted(std::string_view text);
 // A symbol's text as a word that the scanner reads back to the same symbol: blanks, control
-// characters, backslashes and the characters that end a word are each preceded by a backslash.
-// False when no word reads back to it: a text that begins with a character that cannot begin a
-// word, one that reads as a number or a variable, and a spelling of nil other than the empty
-// symbol's own.
+// characters, backslashes and the characters that end a word are each preceded by a backslash,
+// and so is the first character of a text that would otherwise begin another token or read as
+// a number, a variable, nil or the predicate mark ":". False only for the empty text (the empty
+// symbol, written nil).
 bool SymbolWord(std::string_view text, std::string& word);
 
 } // namespace ie

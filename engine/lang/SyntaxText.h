@@ -79,7 +79,7 @@ std::string TypeClauses(const IIEDefinedType& type);
 // Reading
 
 inline bool IsAtom(const IStreamToken& token, std::string_view text) {
-    return token.GetDataType() == dtAtom && token.GetText() == text;
+    return token.GetDataType() == dtAtom && token.GetText() == text && !token.IsEscapedWord();
 }
 
 } // namespace ie

@@ -59,7 +59,7 @@ std::string AllowedClauseText(const IIEDefinedType& t) {
             const std::string atom = t.GetAllowedAtom(i);
             // An allowed symbol read from an escaped word is written as that word again.
             std::string word;
-            r += (atom.empty() ? std::string(NilWord) : SymbolWord(atom, word) ? word : atom) + " ";
+            r += (SymbolWord(atom, word) ? word : std::string(NilWord)) + " ";
         }
     };
     auto addStrings = [&t](std::string& r) {

@@ -3,9 +3,9 @@
 // clauses (range, units, values) of a fuzzy variable. The other families read and write their
 // values through these.
 //
-// Invariant: a value written reads back equal: a symbol as the escaped word SymbolWord gives (or
-// refused when the text is saved and no word reads back to it), a float with the digits it
-// needs, an unnamed fuzzy set as its points, a registered term as a copy that keeps its name.
+// Invariant: a value written reads back equal: a symbol as the escaped word SymbolWord gives, a
+// float with the digits it needs, an unnamed fuzzy set as its points, a registered term as a copy
+// that keeps its name.
 #include "engine/lang/IEClipsParser.h"
 
 #include <algorithm>
@@ -24,9 +24,6 @@
 namespace ie {
 
 namespace {
-
-constexpr std::string_view UnreadableSymbolMessage =
-    "Cannot save the symbol \"%s\": no written word reads back as that symbol";
 
 // The elements of a multifield value, separated by single blanks or each followed by one.
 std::string ElementsText(TIEParser& writer, const IIEValue* list, bool eachFollowedByBlank) {
@@ -378,14 +375,11 @@ std::string TIEParser::FormatValue(const IIEValue* value) {
     case dtAtom: {
         // The empty atom prints as nothing but is written as the word that reads back to it.
         if (value->Equals(IEEmptyAtom().get())) return std::string(NilWord);
-        // A symbol made by a function may hold blanks, parentheses or quotes: it is written as
-        // the escaped word that reads back to it.
-        std::string text = value->AsAtom();
+        // A symbol made by a function may hold blanks, parentheses or quotes, or spell a
+        // number, a variable or nil: it is written as the escaped word that reads back to it.
         std::string word;
-        if (SymbolWord(text, word)) return word;
-        // "[" and "]" read back as themselves in a list.
-        if (text == "[" || text == "]" || !RefuseUnreadableSymbols) return text;
-        throw EIEException(Format(UnreadableSymbolMessage, text));
+        SymbolWord(value->AsAtom(), word);
+        return word;
     }
     case dtFloat:
         return ExactFloatText(value->AsFloat());

@@ -65,9 +65,27 @@ void AppendBare(std::string& out, const IIEValue* arg) {
     }
 }
 
+// Refuses a directive whose width or precision (each run of digits in it) passes the limit.
+void CheckFieldSizes(std::string_view spec) {
+    int64_t number = 0;
+    for (const char c : spec) {
+        if (c < '0' || c > '9') {
+            number = 0;
+            continue;
+        }
+        number = number * 10 + (c - '0');
+        if (number > MaxFormatField)
+            throw EIEException(Format("The width or precision of the format directive %s is "
+                                      "beyond %d",
+                                      std::string(spec), MaxFormatField));
+    }
+}
+
 // Formats one directive (`spec` runs from the "%" to the conversion letter) with its argument.
 void AppendDirective(std::string& out, std::string_view spec, const IIEValue* arg) {
     const char letter = spec.back();
+    // Only a directive that is carried out builds its field.
+    if (std::string_view("duxefgmps").find(letter) != std::string_view::npos) CheckFieldSizes(spec);
     switch (letter) {
     case 'd':
         if (!arg) RaiseEmptyArgument("integer");

@@ -43,6 +43,9 @@ inline uint64_t MixHash(uint64_t h, uint32_t v) noexcept {
 // argument produces is never read as a directive. Arguments left over when the control text has
 // no directive left are appended after one blank each (strings bare, fact identifiers and
 // external addresses as numbers, lists in parentheses, everything else as its print form).
+// A directive whose width or precision is beyond MaxFormatField raises an error that names it:
+// one short directive must not build a text of gigabytes.
+inline constexpr int32_t MaxFormatField = 100000;
 std::string IEFormat(std::string_view format, const IValueVector& arguments);
 
 // Characters that names of slots, templates and rules may not contain.

@@ -803,16 +803,23 @@ TEST_F(DataModuleTest, AnErrorWhileARuleFiresNamesTheRule) {
     EXPECT_EQ(View.Errors[0], "Floating point division by zero (in rule divide)");
 }
 
-// Text for the terminal becomes log lines; text for a name that is no open stream is dropped by
-// the engine (its host handles the terminal only) and stops nothing.
+// Text for the terminal becomes log lines.
 TEST_F(DataModuleTest, EverythingPrintedIsLoggedWithTheSimulatedTime) {
     Create(Templates + "(defrule r (mnemonic (name CommMnem1) (value ?v)) => "
-                       "(printout t \"CommMnem1 is \" ?v) (printout other \"too\") "
-                       "(printout t \"done\"))");
+                       "(printout t \"CommMnem1 is \" ?v) (printout t \"done\"))");
     const TMnemonic& first = Sim.Mnemonics().Items(0);
     const std::vector<std::string> lines = Step();
     EXPECT_EQ(lines, (std::vector<std::string>{
                          Format("CommMnem1 is %.4f", Hundredths(first.Value())), "done"}));
+}
+
+// Text for a name that is no open stream is not lost silently: the rule's error names it.
+TEST_F(DataModuleTest, PrintingToANameNotOpenIsAnError) {
+    Create(Templates + "(defrule r (mnemonic (name CommMnem1)) => (printout other \"too\"))");
+    ASSERT_TRUE(Sim.ExpertSystemAvailable()) << FirstError();
+    Sim.StepClick();
+    ASSERT_EQ(View.Errors.size(), 1u);
+    EXPECT_EQ(View.Errors[0], "Invalid stream name: other (in rule r)");
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -129,6 +129,59 @@ TEST(IEClipsStreamTest, PunctuationAndWords) {
     EXPECT_EQ(t[0]->GetText(), "x y");
 }
 
+// A word whose first character is escaped is a symbol of its text, whatever it spells; a
+// backslash that ends the data is a word of itself.
+TEST(IEClipsStreamTest, EscapedFirstCharacterMakesASymbol) {
+    const auto t = Tokens("\\12 \\?x \\$?y \\nil \\( \\0x10 \\1.5 \\\\a \\ b \\");
+    const std::vector<std::string> texts = {"12",   "?x",  "$?y", "nil", "(",
+                                            "0x10", "1.5", "\\a", " b",  "\\"};
+    ASSERT_EQ(t.size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(t[i]->GetDataType(), dtAtom) << texts[i];
+        EXPECT_EQ(t[i]->GetText(), texts[i]);
+        const TRefPtr<IIEValue> value = t[i]->ToValue();
+        EXPECT_EQ(value->GetDType(), dtAtom) << texts[i];
+        EXPECT_EQ(value->AsAtom(), texts[i]) << "nil escaped is no empty symbol";
+        EXPECT_EQ(t[i]->IsEscapedWord(), i + 1 < texts.size()) << texts[i];
+    }
+    EXPECT_EQ(Tokens("nil")[0]->ToValue().get(), IEEmptyAtom().get());
+}
+
+// Every symbol text has a written word, and the word reads back to that symbol alone: in a form
+// whose tokens are made while it is read ahead and from its text later, and token by token as
+// read takes them.
+TEST(IEClipsStreamTest, EverySymbolWordReadsBack) {
+    std::mt19937 random(43);
+    const std::string chars = "()\"\\;?$ \t\r\n=&|~[]<>:0x1e.+-aNIl9";
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> texts;
+        std::string form = "(f";
+        for (int k = 0, n = 1 + static_cast<int>(random() % 60); k < n; ++k) {
+            std::string text;
+            for (size_t i = 0, m = 1 + random() % 5; i < m; ++i)
+                text += chars[random() % chars.size()];
+            if (random() % 8 == 0) text = random() % 2 ? "nil" : "0x80000000";
+            std::string word;
+            ASSERT_TRUE(SymbolWord(text, word)) << text;
+            texts.push_back(text);
+            form += " " + word;
+        }
+        form += ")";
+        auto t = Tokens(form);
+        ASSERT_EQ(t.size(), texts.size() + 3) << form;
+        Scanner lines(form.substr(3, form.size() - 4));
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const TRefPtr<IIEValue> value = t[i + 2]->ToValue();
+            ASSERT_EQ(value->GetDType(), dtAtom) << form << " [" << texts[i] << "]";
+            ASSERT_EQ(value->AsAtom(), texts[i]) << form;
+            const TStreamTokenRef one = lines.Stream->NextLineToken();
+            ASSERT_EQ(one->ToValue()->AsAtom(), texts[i]) << form;
+        }
+    }
+    std::string word;
+    EXPECT_FALSE(SymbolWord("", word)) << "the empty symbol is written nil";
+}
+
 TEST(IEClipsStreamTest, Numbers) {
     struct Case {
         const char* text;
@@ -142,6 +195,14 @@ TEST(IEClipsStreamTest, Numbers) {
         {"999999999", dtInteger, 999999999},
         {"+.5", dtFloat, 0.5},
         {"0x1F", dtInteger, 31},
+        {"0x7FFFFFFF", dtInteger, 2147483647.0},
+        {"-0x80000000", dtInteger, -2147483648.0},
+        // Beyond the 32-bit integers a hexadecimal number is a float, as a decimal one is: it
+        // never wraps to another sign.
+        {"0x80000000", dtFloat, 2147483648.0},
+        {"0xFFFFFFFF", dtFloat, 4294967295.0},
+        {"-0x80000001", dtFloat, -2147483649.0},
+        {"0X10000000000000001", dtFloat, 18446744073709551616.0},
         {"-7", dtInteger, -7},
         {"+7", dtInteger, 7},
         {"2147483647", dtInteger, 2147483647.0},

@@ -523,8 +523,15 @@ TEST_F(TEngineFixture, PrintOutRouting) {
     E.PrintOut("t", "a");
     E.PrintOut("", "b");
     EXPECT_EQ(Out, "ab");
-    E.PrintOut("nowhere", "c");
-    EXPECT_EQ(Out, "ab") << "an unknown name is dropped while a handler is assigned";
+    // Text for a name that is not open would be lost: an error names it, handler or not, and
+    // so does reading it.
+    EXPECT_EQ(RaisedMessage([&] { E.PrintOut("nowhere", "c"); }), "Invalid stream name: nowhere");
+    EXPECT_EQ(Out, "ab");
+    std::string line;
+    EXPECT_EQ(RaisedMessage([&] { E.ReadLine("nowhere", line); }), "Invalid stream name: nowhere");
+    TStreamTokenRef token;
+    EXPECT_EQ(RaisedMessage([&] { E.ReadToken("nowhere", token); }),
+              "Invalid stream name: nowhere");
     auto* sink = new TStringStream();
     E.SetDribbleStream(std::unique_ptr<TStream>(sink));
     E.PrintOut("t", "d");
@@ -532,8 +539,7 @@ TEST_F(TEngineFixture, PrintOutRouting) {
     EXPECT_EQ(Out, "ab");
     E.DribbleOff();
     E.OnPrintOut = nullptr;
-    EXPECT_EQ(RaisedMessage([&] { E.PrintOut("nowhere", "c"); }),
-              "Function is unimplemented or unassigned: printout");
+    EXPECT_EQ(RaisedMessage([&] { E.PrintOut("nowhere", "c"); }), "Invalid stream name: nowhere");
 }
 
 TEST_F(TEngineFixture, NamedStreamsAreClosedByClearNotReset) {

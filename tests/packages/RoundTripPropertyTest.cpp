@@ -1,9 +1,9 @@
 // Saving and loading as a property over generated rule bases: a deterministic generator writes
 // rule bases that use every construct (types with fuzzy variables, templates with every slot
 // attribute and named types, rules with every conditional element and connective,
-// deffunctions, globals, fact sets, facts), then changes some of them while rules use them; for
-// each one, save, clear, load and save again must give the same text, and the saved facts must
-// load back as the same facts.
+// deffunctions, globals, fact sets, facts, symbols that spell other tokens, lists duplicated into
+// multislots), then changes some of them while rules use them; for each one, save, clear, load
+// and save again must give the same text, and the saved facts must load back as the same facts.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -49,9 +49,23 @@ const std::vector<std::string> Strings = {
 const std::vector<std::string> Symbols = {"red", "green", "blue", "x", "y", "nil", "on"};
 // Symbols that only an escaped word spells (as sym-cat or explode$ make them): blanks, a tab,
 // quotes, parentheses, a semicolon, connective characters and backslashes inside the word.
-const std::vector<std::string> OddSymbols = {"a\\ b",    "x\\)y", "s\\;t",     "u\\&v",   "q\\\"x",
-                                             "b\\\\c",   "w\\(",  "p\\|q\\~r", "t\\\tab", "\\lead",
-                                             "e\\[z\\]", "1\\ 2", "-\\ x",     "<x"};
+const std::vector<std::string> OddSymbols = {"a\\ b", "x\\)y", "s\\;t", "u\\&v", "q\\\"x", "b\\\\c",
+                                             "w\\(", "p\\|q\\~r", "t\\\tab", "\\lead", "e\\[z\\]",
+                                             "1\\ 2", "-\\ x", "<x",
+                                             // Symbols that spell a number, a variable, nil or
+                                             // punctuation: their first character is escaped.
+                                             "\\12", "\\(", "\\nil", "\\?x", "\\[a", "\\1.5",
+                                             "\\0x10", "\\$?m", "\\=>", "\\:", "\\-5", "\\\\"};
+// The same symbols as functions make them at run time, from their plain texts.
+const std::vector<std::string> MadeSymbols = {
+    "(sym-cat 12)",          "(sym-cat \"(\")",
+    "(sym-cat \"nil\")",     "(sym-cat \"?x\")",
+    "(sym-cat \"[a\")",      "(sym-cat 1.5)",
+    "(sym-cat \"0x10\")",    "(sym-cat \"$?\")",
+    "(sym-cat \"=\" \">\")", "(sym-cat \":\")",
+    "(sym-cat \" \")",       "(sym-cat \";c\")",
+    "(sym-cat \"NiL\")",     "(explode$ \"?y 0x1F NIL )\")",
+    "(sym-cat \"\\\\\")"};
 const std::vector<std::string> Numbers = {"0",    "1",   "-7",  "42",   "2.5",
                                           "-0.0", "0.1", "1e3", "-1.25"};
 
@@ -108,6 +122,8 @@ public:
             r.push_back(TemplateFact());
         r.push_back("(ord" + std::to_string(D.Pick(3)) + " nil " + D.OneOf(Strings) + " " +
                     D.OneOf(Numbers) + " " + AnyConstant(D) + ")");
+        r.push_back("(made" + std::to_string(D.Pick(2)) + " " + D.OneOf(MadeSymbols) + " " +
+                    D.OneOf(MadeSymbols) + ")");
         if (HasSamples) r.push_back(D.Chance(50) ? "(reading -0.0 1.5)" : "(reading 0.125)");
         // A fuzzy fact asserted again is merged with the one there.
         for (const TTemplateInfo& t : Templates)
@@ -117,6 +133,36 @@ public:
                 r.push_back("(" + t.Name + " (" + t.Fuzzy + " hot))");
                 break;
             }
+        return r;
+    }
+
+    // Commands to run after the facts: duplicates that give a multislot lists, which are
+    // spliced into it (and symbols that functions made).
+    std::vector<std::string> Commands() {
+        std::vector<std::string> r;
+        for (const TTemplateInfo& t : Templates) {
+            if (t.Multi.empty() || !D.Chance(60)) continue;
+            std::string values;
+            for (int i = 0, n = D.Pick(4); i < n; ++i) {
+                switch (D.Pick(4)) {
+                case 0:
+                    values += " (create$ " + AnyConstant(D) + " " + D.OneOf(MadeSymbols) + ")";
+                    break;
+                case 1:
+                    values += " (create$)";
+                    break;
+                case 2:
+                    values += " " + D.OneOf(MadeSymbols);
+                    break;
+                default:
+                    values += " " + AnyConstant(D);
+                    break;
+                }
+            }
+            r.push_back("(bind ?original (assert (" + t.Name + " (" + t.Multi + " " +
+                        AnyConstant(D) + "))))");
+            r.push_back("(duplicate ?original (" + t.Multi + values + "))");
+        }
         return r;
     }
 
@@ -495,6 +541,30 @@ std::string FactsText(TInferenceEngine& engine) {
     return stream.DataString();
 }
 
+// A value's kind, a list's as the kinds of its elements at every depth.
+std::string Shape(const IIEValue* value) {
+    if (!value) return "-";
+    if (value->GetDType() != dtList) return std::to_string(value->GetDType());
+    std::string r = "(";
+    const TRefPtr<IValueVector> items = value->AsList();
+    for (int32_t i = 0; i < items->Count(); ++i)
+        r += Shape(items->GetItem(i).get()) + " ";
+    return r + ")";
+}
+
+// The shapes of every fact's slot values: a text that reads back the same may still stand for a
+// list nested where its fields should be.
+std::string FactShapes(TInferenceEngine& engine) {
+    std::string r;
+    for (const auto& fact : engine.Facts().Items()) {
+        const auto* f = dynamic_cast<const TFact*>(fact.get());
+        for (int32_t i = 0, n = f ? f->SlotCount() : 0; i < n; ++i)
+            r += Shape(f->ValueAt(i).get()) + " ";
+        r += "\n";
+    }
+    return r;
+}
+
 // IE_ROUND_TRIP_BASES in the environment asks for another number of bases (1000 for a long run).
 int BaseCount() {
     const char* count = std::getenv("IE_ROUND_TRIP_BASES");
@@ -539,8 +609,11 @@ TEST(RoundTripProperty, GeneratedRuleBasesSaveAndLoadToTheSameText) {
 
         for (const std::string& fact : writer.Facts())
             ASSERT_NO_THROW(engine.AssertString(fact)) << fact;
+        for (const std::string& command : writer.Commands())
+            ASSERT_NO_THROW(engine.ExecuteCommand(command)) << command;
         const std::string saved = Timeless(engine.GetText());
         const std::string facts = FactsText(engine);
+        const std::string shapes = FactShapes(engine);
 
         // Save, clear, load, save.
         ASSERT_NO_THROW(Load(engine, saved)) << saved;
@@ -552,6 +625,7 @@ TEST(RoundTripProperty, GeneratedRuleBasesSaveAndLoadToTheSameText) {
         TStringStream in(facts);
         ASSERT_NO_THROW(engine.LoadFactsFromStream(in)) << facts;
         ASSERT_EQ(FactsText(engine), facts);
+        ASSERT_EQ(FactShapes(engine), shapes);
     }
 }
 

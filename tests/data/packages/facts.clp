@@ -104,3 +104,25 @@
 (bind ?p (bump (assert (p (a 5))) 5))
 (twin ?p)
 (facts)
+; A list given to a multislot is spliced into it by duplicate as by modify and assert: a rule
+; sees separate fields, and save-facts and load-facts keep the same three fields.
+(clear)
+(deftemplate sd (slot k) (multislot d))
+(defrule fields (sd (k ?k) (d $?d)) => (printout t ?k " " (length$ $?d) " " (nth$ 0 $?d) crlf))
+(bind ?d (create$ 7 8 9))
+(bind ?f (assert (sd (k a) (d 1))))
+(duplicate ?f (k dup) (d ?d))
+(duplicate ?f (k mixed) (d 0 (create$ 5 6) ?d))
+(modify ?f (k mod) (d ?d))
+(run)
+(save-facts "facts-spliced.tmp")
+(retract *)
+(load-facts "facts-spliced.tmp")
+(remove "facts-spliced.tmp")
+(run)
+(facts)
+; A hexadecimal literal beyond the 32-bit integers reads as the decimal one does, as a float,
+; and keeps its sign.
+(printout t 0x7FFFFFFF " " 0x80000000 " " 0xFFFFFFFF " " -0x80000000 " " -0x80000001 crlf)
+(printout t (get-type 0x80000000) " " (get-type -0x80000000) " " (get-type 2147483648) crlf)
+(printout t (> 0xFFFFFFFF 0) " " (= 0x100000000 4294967296) crlf)

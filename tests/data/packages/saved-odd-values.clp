@@ -33,12 +33,16 @@
 (reset)
 (assert (b 2) (b 5) (tt (s 7) (m 3 9)))
 (run)
-; A symbol that reads as a number, a variable or punctuation has no word: saving it is refused.
+; A symbol that reads as a number, a variable, nil or punctuation is written with its first
+; character escaped, and reads back as that symbol.
+(assert (p (v (sym-cat 1 2) (sym-cat "(") (sym-cat "nil") (sym-cat "NIL") (sym-cat "?x")
+              (sym-cat "[a") (sym-cat 1.5) (sym-cat "0x10") (sym-cat "$?m") (sym-cat "=>")
+              (sym-cat ":") (sym-cat "-5") (sym-cat ";c") (sym-cat "\"q") (sym-cat "~")
+              (sym-cat "|") (sym-cat "&") (sym-cat ")") (sym-cat "]") (sym-cat " b"))))
 (save-facts "saved-odd-values.tmp")
-(assert (p (v (sym-cat 1 2))))
-(try (save-facts "saved-odd-values.tmp") catch (printout t ?__ERROR crlf))
-(try (save-facts "saved-odd-values.tmp") catch (printout t ?__ERROR crlf))
 (retract *)
 (load-facts "saved-odd-values.tmp")
 (facts)
+(defrule odd-symbols (p (v $?v)) => (foreach e ?v (printout t (get-type ?e) " [" ?e "]" crlf)))
+(run)
 (remove "saved-odd-values.tmp")

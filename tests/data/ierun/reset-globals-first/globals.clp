@@ -1,0 +1,15 @@
+; After a reset the agenda is what the reset state makes true: the globals take their defined
+; values before any fact is matched, so a test that reads one sees the value it will fire with.
+(defglobal ?*g* = 0 ?*limit* = (+ 1 2))
+(defrule tg (test (> ?*g* ?*limit*)) => (printout t "tg fires with g=" ?*g* crlf))
+(defrule tl (test (< ?*g* ?*limit*)) => (printout t "tl fires with g=" ?*g* crlf))
+(deffacts start (reading 5))
+(defrule above (reading ?r&:(> ?r ?*limit*)) => (printout t "reading " ?r " above " ?*limit* crlf))
+(bind ?*g* 7)
+(bind ?*limit* 10)
+(reset)
+(run)
+(bind ?*g* 7)
+(reset)
+(run)
+(printout t "g=" ?*g* " limit=" ?*limit* crlf)
