@@ -161,7 +161,10 @@ public:
             }
             r.push_back("(bind ?original (assert (" + t.Name + " (" + t.Multi + " " +
                         AnyConstant(D) + "))))");
-            r.push_back("(duplicate ?original (" + t.Multi + values + "))");
+            // The fact may be there already (a generated fact or a rule's): assert then answers
+            // FALSE and there is nothing to duplicate.
+            r.push_back("(if (neq ?original FALSE) then (duplicate ?original (" + t.Multi + values +
+                        ")))");
         }
         return r;
     }
