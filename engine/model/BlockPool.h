@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <new>
 
+#include "platform/Sanitizers.h"
+
 #if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
 #define IE_SLAB_MAPPINGS 1
@@ -38,7 +40,7 @@ void PopulatePages(void* begin, void* end) noexcept;
 // another thread's list may still point into them (the global constant values, which die after
 // the thread's own objects at exit, keep the main thread's). Under AddressSanitizer the blocks
 // go straight to the general allocator, so that a use after free is still caught.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(IE_ADDRESS_SANITIZER)
 inline constexpr bool BlockPoolEnabled = false;
 #else
 inline constexpr bool BlockPoolEnabled = true;

@@ -13,6 +13,7 @@
 #include <typeinfo>
 
 #include "engine/model/IEFacts.h"
+#include "platform/Sanitizers.h"
 
 namespace ie {
 
@@ -21,7 +22,7 @@ namespace ie {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(IE_ADDRESS_SANITIZER)
 constexpr bool ReuseBlocks = false; // let the sanitizer see every object's lifetime
 #else
 constexpr bool ReuseBlocks = true;

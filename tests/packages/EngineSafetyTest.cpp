@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
+#include "platform/Sanitizers.h"
+
+#if defined(IE_ADDRESS_SANITIZER)
 // The address sanitizer's own count of live heap bytes (its runtime exports it).
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #else
@@ -374,7 +376,7 @@ TEST_F(TEngineSafety, DribblingToTheFileBeingBatchedIsRefused) {
 // --- Clearing and loading many times --------------------------------------------------------
 
 size_t AllocatedBytes() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(IE_ADDRESS_SANITIZER)
     return __sanitizer_get_current_allocated_bytes();
 #else
     return mallinfo2().uordblks;
