@@ -16,6 +16,7 @@
 #include "engine/match/IERule.h"
 #include "engine/model/FlatTables.h"
 #include "engine/model/IEContext.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 
 namespace ie {

@@ -23,6 +23,7 @@
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyConsts.h"

@@ -52,6 +52,7 @@
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEInterfaces.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "platform/Component.h"
 #include "platform/Exceptions.h"
