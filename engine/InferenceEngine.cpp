@@ -42,23 +42,6 @@ constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPre
                                              pMath,         pString,        pObject,
                                              pTrigonometry, pBusiness,      pFuzzyLogic};
 
-// The Rete network as the engine's matcher.
-class TReteMatcher final : public IEngineNetwork {
-public:
-    TReteMatcher(IRuleEngine* engine, IActivationSink* sink) : FNet(engine, sink) {}
-    void AssertToken(TTokenAction action, const TRefPtr<IFact>& fact) override {
-        FNet.AssertToken(TReteToken::CreateFirst(action, fact));
-    }
-    void AddRule(TRule* rule) override { FNet.AddRule(*rule); }
-    void RemoveRule(TRule* rule) override { FNet.RemoveRule(*rule); }
-    void Clear() override { FNet.Clear(); }
-    void SetMinActivationStrength(float value) override { FNet.SetMinActivationStrength(value); }
-    TReteNetwork& Net() noexcept { return FNet; }
-
-private:
-    TReteNetwork FNet;
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
