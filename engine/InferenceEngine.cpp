@@ -118,6 +118,7 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
     : TComponent(owner), FIO(std::make_unique<TIORouter>(*this)),
       FMemory(std::make_unique<TWorkingMemory>(*this)), FRun(std::make_unique<TRunControl>(*this)),
       FConstructSink(std::make_unique<TEngineConstructSink>(*this)) {
+    FMemory->SetRunControl(*FRun);
     FReader = std::make_unique<TEngineReader>(*this);
     FParserFactory = [](TInferenceEngine* engine) -> std::unique_ptr<TIEParser> {
         return std::make_unique<TIEClipsParser>(engine, nullptr);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/InferenceEngine.h"
+#include "engine/RunControl.h"
 #include "engine/match/FuzzyExpression.h"
 #include "engine/model/FlatTables.h"
 #include "engine/model/IEContext.h"
@@ -95,8 +96,7 @@ int32_t TWorkingMemory::Assert(const TRefPtr<IFact>& fact, bool flag) {
     }
     if (fuzzy) {
         // Concluded by a rule: only as strong as the activation that concluded it.
-        if (TActivation* firing = FEngine.FiringActivation())
-            ScaleByFiringStrength(*fact, firing->Strength());
+        if (TActivation* firing = FRun->Firing()) ScaleByFiringStrength(*fact, firing->Strength());
         // An equal fuzzy fact is absorbed: the new fact takes both, the old one goes.
         const int32_t existing = FFacts->IndexOfFact(fact.get());
         if (existing >= 0) {

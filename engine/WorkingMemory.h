@@ -27,6 +27,7 @@
 namespace ie {
 
 class TInferenceEngine;
+class TRunControl;
 class TIEContext;
 
 // Working memory.
@@ -157,6 +158,9 @@ public:
     TWorkingMemory& operator=(const TWorkingMemory&) = delete;
 
     TInferenceEngine& Engine() const noexcept { return FEngine; }
+    // The run control the memory asks for the activation that is firing (a rule's fuzzy
+    // conclusion is only as strong as it); the engine sets it once both exist.
+    void SetRunControl(const TRunControl& run) noexcept { FRun = &run; }
     TFacts& Facts() noexcept { return *FFacts; }
     const TFacts& Facts() const noexcept { return *FFacts; }
 
@@ -236,6 +240,7 @@ private:
     void RetractStored(TRefPtr<IFact> fact);
 
     TInferenceEngine& FEngine;
+    const TRunControl* FRun = nullptr;
     std::unique_ptr<TFacts> FFacts;
     std::deque<TRefPtr<IFact>> FPendingAssertions;
     std::deque<TRefPtr<IFact>> FPendingRetractions;
