@@ -12,6 +12,7 @@
 #include "engine/EngineTables.h"
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 
 namespace ie {

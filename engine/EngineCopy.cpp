@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/InferenceEngine.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 #include "platform/Restore.h"
 

@@ -1,16 +1,12 @@
 // The construct tables of the inference engine: fact templates, rules, defined types, functions,
-// named streams, engine and global variables, fact sets and working memory (the fact list).
+// named streams, engine and global variables and fact sets (the fact list, TFacts, is the working
+// memory's).
 //
 // The named tables are the chained hash tables of the container library keyed by construct name
 // (case-sensitive), so their enumeration order (which shows in the engine's text) is the hash
 // order. Every Put applies the engine's duplicate-construct policy: the very same object again
 // changes nothing; dcOverwrite replaces, dcIgnore keeps the first, dcError raises the table's
 // message and leaves the table unchanged.
-//
-// Working memory (TFacts) keeps the asserted facts in ascending identifier order beside a
-// duplicate index: hash buckets of facts, where a fact counts as present only when a fact of its
-// bucket is equal to it (never by hash alone), and a list of the fuzzy facts, which are never
-// hashed.
 #pragma once
 
 #include <cstdint>
@@ -211,126 +207,6 @@ public:
 private:
     TInferenceEngine* FEngine;
     std::vector<TFactSet*> FItems;
-};
-
-// Working memory.
-//
-// The facts sit in slots in assertion order; a retracted fact leaves a tombstone that is
-// compacted away once tombstones outnumber the live facts, so removal costs O(1) amortized.
-// Positions (the index-based operations) count live facts only: a Fenwick tree over the slots
-// turns a slot into its position and back in O(log n), and is skipped entirely while there is
-// no tombstone. Identifiers are found by binary search while they ascend with the slots, through
-// a hash map once they do not.
-class TFacts {
-public:
-    // The working memory asserts and retracts what is added and removed from outside the engine.
-    explicit TFacts(TWorkingMemory* memory);
-    TFacts(const TFacts&) = delete;
-    TFacts& operator=(const TFacts&) = delete;
-
-    TInferenceEngine* Engine() const noexcept { return FEngine; }
-    int32_t Count() const noexcept { return FLive; }
-    const TRefPtr<IFact>& Item(int32_t index) const;
-    // The facts in order (compacts the tombstones first).
-    const std::vector<TRefPtr<IFact>>& Items() const;
-
-    // The duplicate index; switching it on builds it from the facts present.
-    bool Indexed() const noexcept { return FIndexed; }
-    void SetIndexed(bool value);
-    // With this flag set, Add keeps the identifier of a fact that has one not yet present.
-    bool KeepIdentifiers = false;
-
-    // Position of a fact equal to `fact` (the duplicate test), -1 when absent.
-    int32_t IndexOfFact(const IFact* fact) const;
-    // A stored fact equal to `fact`, null when none (the duplicate test without counting out a
-    // position).
-    const IFact* FindEqual(const IFact* fact) const;
-    const TFactIndex& DuplicateIndex() const noexcept { return FIndex; }
-    // Position of the fact with this identifier, -1 when absent.
-    int32_t IndexOfID(int32_t id) const;
-    // The fact with this identifier, nullptr when absent (no position is counted out).
-    const IFact* FindID(int32_t id) const;
-    // Position of this very fact object (by its identifier when it has one), -1 when absent.
-    int32_t IndexOf(const IFact* fact) const;
-
-    // Adds a fact from outside the engine (an editor, Assign): it is asserted through the
-    // working memory. The assertion's result.
-    int32_t Add(const TRefPtr<IFact>& fact);
-    // Removes the fact at `index` from outside the engine: the working memory retracts it.
-    void Delete(int32_t index);
-    // Clears, then adds a copy of every source fact (AddFrom).
-    void Assign(const TFacts& source);
-    // Adds (asserts through Add, so KeepIdentifiers applies) a copy of every source fact, in
-    // order, keeping the facts already here. On another engine each copy takes this engine's
-    // template of the same name, which must equal the source's ("Unable to assign slot values,
-    // fact templates are different: %s and %s"); an ordered fact's implied template is made
-    // here when missing.
-    void AddFrom(const TFacts& source);
-
-    // Stores and indexes an asserted fact (the engine's writing path).
-    void Append(const TRefPtr<IFact>& fact);
-    // Takes the fact at `index` out of the list and the index (the engine's writing path).
-    TRefPtr<IFact> Extract(int32_t index);
-    // Takes this very fact out (the engine's writing path); false when it is not stored.
-    bool Remove(const IFact* fact);
-    // Empties list and index; the working memory then sends its clear token (ClearFacts).
-    void Clear();
-    // Empties list and index only.
-    void ClearItems();
-    // Verifies the list's counts and identifiers and the duplicate index against the facts
-    // (EngineChecks.cpp); raises a logic error naming the first invariant broken.
-    void CheckInvariants() const;
-    // The facts' texts separated by CR LF; the labelled texts for GetLabelledText.
-    std::string GetText() const;
-    std::string GetLabelledText() const;
-
-    int32_t HighestID() const noexcept { return FHighestID; }
-
-private:
-    static bool IsFuzzy(const IFact* fact);
-    // Indexes the fact; the hash it is indexed under (0 for a fuzzy fact, which is only listed).
-    size_t IndexFact(const TRefPtr<IFact>& fact);
-    void UnindexFact(const IFact* fact, size_t hash);
-    // The slot of a position, and the position of a live slot.
-    size_t SlotOf(int32_t index) const;
-    int32_t PositionOf(size_t slot) const;
-    // The slot holding this very fact, or npos.
-    size_t SlotOfFact(const IFact* fact) const;
-    // The slot filed under the identifier, or npos. The last one found is remembered until
-    // the slots or the identifiers move (ForgetLastId).
-    size_t SlotOfId(int32_t id) const;
-    size_t FindSlotOfId(int32_t id) const;
-    void ForgetLastId() const noexcept { FLastKnown = false; }
-    // Files the identifiers in the hash table from now on (an identifier arrived out of order).
-    void FileIdsInTable() const;
-    void RemoveSlot(size_t slot);
-    void TreeAdd(size_t slot, int32_t delta);
-    void TreeAppend();
-    int32_t TreePrefix(size_t count) const;
-    void Compact() const;
-
-    TWorkingMemory* FMemory;
-    TInferenceEngine* FEngine;
-    mutable std::vector<TRefPtr<IFact>> FSlots;
-    // Beside each slot: the hash its fact was indexed under (the removal finds the index entry
-    // by it instead of hashing every value again).
-    mutable std::vector<size_t> FHashes;
-    mutable std::vector<int32_t> FTree; // Fenwick tree of live flags, 1-based
-    // The identifier each slot was filed under (a tombstone's too), while they ascend with the
-    // slots: a slot is found by binary search, 4 bytes per fact. Once a fact comes whose
-    // identifier is not above the last one (an identifier kept from elsewhere, a compaction
-    // that finds the order changed), the identifiers go to FSlotById until the list is cleared.
-    mutable std::vector<int32_t> FIds;
-    mutable bool FIdsInTable = false;
-    mutable boost::unordered_flat_map<int32_t, uint32_t> FSlotById;
-    mutable bool FLastKnown = false;
-    mutable int32_t FLastId = 0;
-    mutable size_t FLastSlot = 0;
-    int32_t FLive = 0;
-    bool FIndexed = false;
-    int32_t FHighestID = 0;
-    TFactIndex FIndex;
-    std::vector<IFact*> FFuzzyFacts;
 };
 
 } // namespace ie

@@ -23,6 +23,7 @@
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEFuzzyLogic.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "fuzzy/FuzzyConsts.h"
@@ -40,23 +41,6 @@ namespace {
 constexpr TFunctionPackage PackageOrder[] = {pStandard,     pMiscellaneous, pPredicate,
                                              pMath,         pString,        pObject,
                                              pTrigonometry, pBusiness,      pFuzzyLogic};
-
-// The Rete network as the engine's matcher.
-class TReteMatcher final : public IEngineNetwork {
-public:
-    TReteMatcher(IRuleEngine* engine, IActivationSink* sink) : FNet(engine, sink) {}
-    void AssertToken(TTokenAction action, const TRefPtr<IFact>& fact) override {
-        FNet.AssertToken(TReteToken::CreateFirst(action, fact));
-    }
-    void AddRule(TRule* rule) override { FNet.AddRule(*rule); }
-    void RemoveRule(TRule* rule) override { FNet.RemoveRule(*rule); }
-    void Clear() override { FNet.Clear(); }
-    void SetMinActivationStrength(float value) override { FNet.SetMinActivationStrength(value); }
-    TReteNetwork& Net() noexcept { return FNet; }
-
-private:
-    TReteNetwork FNet;
-};
 
 } // namespace
 
@@ -134,6 +118,7 @@ TInferenceEngine::TInferenceEngine(TComponent* owner)
     : TComponent(owner), FIO(std::make_unique<TIORouter>(*this)),
       FMemory(std::make_unique<TWorkingMemory>(*this)), FRun(std::make_unique<TRunControl>(*this)),
       FConstructSink(std::make_unique<TEngineConstructSink>(*this)) {
+    FMemory->SetRunControl(*FRun);
     FReader = std::make_unique<TEngineReader>(*this);
     FParserFactory = [](TInferenceEngine* engine) -> std::unique_ptr<TIEParser> {
         return std::make_unique<TIEClipsParser>(engine, nullptr);

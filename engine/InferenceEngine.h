@@ -46,12 +46,14 @@
 #include "engine/lang/IEParser.h"
 #include "engine/match/ActivationAgenda.h"
 #include "engine/match/IERule.h"
+#include "engine/match/ReteMatcher.h"
 #include "engine/match/ReteNetwork.h"
 #include "engine/model/IEConsts.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEInterfaces.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "fuzzy/FuzzyInterfaces.h"
 #include "platform/Component.h"
 #include "platform/Exceptions.h"
@@ -89,19 +91,6 @@ using TReadLineEvent =
 using TInferenceEvent = std::function<void(TInferenceEngine* Sender, int32_t RulesFired)>;
 
 inline constexpr TFunctionPackages AllFunctionPackages = TFunctionPackages::FromBits(511);
-
-// The engine's view of its matcher: the Rete network by default (wrapped), or what a host or a
-// test installs instead.
-class IEngineNetwork {
-public:
-    // Sends a token through the network (taAdd, taRemove with the fact; taClear without one).
-    virtual void AssertToken(TTokenAction action, const TRefPtr<IFact>& fact) = 0;
-    virtual void AddRule(TRule* rule) = 0;
-    virtual void RemoveRule(TRule* rule) = 0;
-    virtual void Clear() = 0;
-    virtual void SetMinActivationStrength(float value) = 0;
-    virtual ~IEngineNetwork() = default;
-};
 
 // Every event of the engine, in one place: the engine publishes them, and hosts such as the
 // console take all of them over at once and give them back by swapping this part.

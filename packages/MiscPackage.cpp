@@ -13,6 +13,7 @@
 #include "engine/InferenceEngine.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEValue.h"
 #include "packages/EngineAccess.h"
 #include "platform/DateTime.h"

@@ -8,6 +8,7 @@
 
 #include "engine/lang/SyntaxText.h"
 #include "engine/model/IEHelperFunctions.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 

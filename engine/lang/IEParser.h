@@ -18,6 +18,7 @@
 #include "containers/CommonInterfaces.h"
 #include "containers/GStreams.h"
 #include "engine/model/IEConsts.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEValue.h"
 #include "platform/RefCounted.h"
 

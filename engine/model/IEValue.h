@@ -1,6 +1,6 @@
-// Engine values: TIEValue (a kind and one payload), the multifield TValueVector, the fuzzy
-// singletons TSingletonsVector, the name-to-value table TValueHashTable, the text hash and the
-// global constant values.
+// Engine values: TIEValue, a kind and one payload. The header brings the units a value is made
+// with (IEText, IEValueLists, IEValueTable, IEGlobalConstants), so that a user of values needs
+// one include.
 //
 // Values are made on every slot read, comparison and call, so the common kinds stay cheap:
 // numbers live in the value itself, texts are shared immutable TIEText blocks that carry their
@@ -18,41 +18,14 @@
 #include "containers/GHashTable.h"
 #include "engine/model/BlockPool.h"
 #include "engine/model/IEConsts.h"
+#include "engine/model/IEGlobalConstants.h"
 #include "engine/model/IEHelperFunctions.h"
 #include "engine/model/IEInterfaces.h"
+#include "engine/model/IEText.h"
+#include "engine/model/IEValueLists.h"
+#include "engine/model/IEValueTable.h"
 
 namespace ie {
-
-// An immutable text shared by the values that hold it, with its HashString computed once.
-// Texts are interned: while a block of some text is alive, Make returns that block, so equal
-// atoms, strings and names hold one block and compare by address.
-class TIEText final : public TRefCounted {
-public:
-    static TRefPtr<TIEText> Make(std::string_view text);
-    // The one shared empty text.
-    static const TRefPtr<TIEText>& Empty();
-    // The number of distinct non-empty texts alive.
-    static size_t InternedCount() noexcept;
-
-    const std::string& Text() const noexcept { return FText; }
-    int32_t Hash() const noexcept { return FHash; }
-    bool SameText(const TIEText& other) const noexcept {
-        // Interning makes equal texts one block; the text comparison is only a safety net.
-        return this == &other || (FHash == other.FHash && FText == other.FText);
-    }
-
-private:
-    explicit TIEText(std::string_view text);
-    ~TIEText() override;
-    const std::string FText;
-    const int32_t FHash;
-};
-
-// Tags of the objects made in great numbers (facts, lists) kept beside them, so that the many
-// objects that never get one carry only a flag: the tag of `owner` (0 when it has none), and a
-// new tag for it (0 removes it). The owner clears its tag before it is freed.
-intptr_t SideTag(const void* owner) noexcept;
-void SetSideTag(const void* owner, intptr_t tag);
 
 // The one value class of the engine.
 class TIEValue final : public IIEValue {
@@ -375,219 +348,5 @@ inline bool PlainNumberIn(const IIEValue* value, double& number) noexcept {
     number = v->NumberPayload();
     return true;
 }
-
-// ---------------------------------------------------------------------------------------------
-// Multifields
-
-// Lists are made per call and per multifield slot (TBlockAllocated).
-class TValueVector final : public IValueVector, public TBlockAllocated {
-public:
-    TValueVector() = default;
-    ~TValueVector() override;
-
-    static TRefPtr<TValueVector> Create() { return MakeRef<TValueVector>(); }
-
-    // ICloneable
-    void AssignFrom(const IInterface* source) override;
-    TRefPtr<ICloneable> Clone() const override;
-    bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FHasTag ? SideTag(this) : 0; }
-    void SetTag(intptr_t tag) override;
-
-    // IValueVector
-    int32_t Count() const noexcept override { return static_cast<int32_t>(FItems.size()); }
-    const TRefPtr<IIEValue>& GetItem(int32_t index) const override;
-    void SetItem(int32_t index, TRefPtr<IIEValue> value) override;
-    bool Equals(const IValueVector* other) const override;
-    void Assign(const IValueVector* other) override;
-    // In line: the argument lists of calls are built by it.
-    int32_t Add(TRefPtr<IIEValue> value) override {
-        if (FConstant) [[unlikely]]
-            CheckChangeable();
-        FItems.push_back(std::move(value));
-        return Count() - 1;
-    }
-    void Clear() override;
-    const TRefPtr<IIEValue>& First() const override;
-    int32_t IndexOf(const IIEValue* value) const noexcept override;
-    void Insert(int32_t index, TRefPtr<IIEValue> value) override;
-    const TRefPtr<IIEValue>& Last() const override;
-    void Delete(int32_t index) override;
-    void AddAll(const IValueVector* other) override;
-    int32_t Remove(const IIEValue* value) override;
-    std::string GetText() const override;
-    int32_t GetHashCode() const override;
-    TRefPtr<IValueVector> CloneVector() const override;
-
-    void Reserve(int32_t count) { FItems.reserve(static_cast<size_t>(count)); }
-    auto begin() const noexcept { return FItems.begin(); }
-    auto end() const noexcept { return FItems.end(); }
-    // The list of IEEmptyList refuses every change.
-    void MakeConstant() noexcept { FConstant = true; }
-    bool IsConstant() const noexcept { return FConstant; }
-
-private:
-    friend class TIEValue;
-    void CheckChangeable() const;
-    void CheckIndex(int32_t index, int32_t limit) const;
-
-    // The elements; a short list's array is a block of its own size too (AllocateBlock).
-    using TItems = std::vector<TRefPtr<IIEValue>, TBlockAllocator<TRefPtr<IIEValue>>>;
-    TItems FItems;
-    // The number of values that share this list as copies of its holder (SharingClone): while
-    // it is above 0, a holder that asks for the list gets its own copy first.
-    int32_t FShares = 0;
-    bool FConstant = false;
-    // The tag is kept beside the list (SideTag): a list is 56 bytes, a 64-byte heap block.
-    bool FHasTag = false;
-};
-
-// A list read through another without copying it: either the run [start, start + count) of the
-// base list (a slice), or the base list with that run replaced by one element (a splice). A
-// multifield split makes one per way of cutting a slot, so that a cut costs the same whatever the
-// slot's length; the elements are the base list's own. The first change makes the view a list of
-// its own (the base list is never changed through it). The base list must not change while a
-// view reads it: the views are made over the lists of asserted facts, which stay as they are.
-// Views are made per cut of a multifield split (TBlockAllocated).
-class TListView final : public IValueVector, public TBlockAllocated {
-public:
-    static TRefPtr<TListView> Slice(TRefPtr<IValueVector> base, int32_t start, int32_t count);
-    static TRefPtr<TListView> Splice(TRefPtr<IValueVector> base, int32_t start, int32_t count,
-                                     TRefPtr<IIEValue> element);
-    // The splice whose element is the list value of the slice [start, start + count) of the
-    // base list: one cut of a multifield split. The element is made when it is first read, so a
-    // cut that nothing reads (one made again to find the matches of a retracted fact, or one a
-    // test refuses by other slots) costs one view.
-    static TRefPtr<TListView> Cut(TRefPtr<IValueVector> base, int32_t start, int32_t count);
-
-    // ICloneable
-    void AssignFrom(const IInterface* source) override;
-    TRefPtr<ICloneable> Clone() const override;
-    bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FTag; }
-    void SetTag(intptr_t tag) override { FTag = tag; }
-
-    // IValueVector
-    int32_t Count() const noexcept override;
-    const TRefPtr<IIEValue>& GetItem(int32_t index) const override;
-    void SetItem(int32_t index, TRefPtr<IIEValue> value) override;
-    bool Equals(const IValueVector* other) const override;
-    void Assign(const IValueVector* other) override;
-    int32_t Add(TRefPtr<IIEValue> value) override;
-    void Clear() override;
-    const TRefPtr<IIEValue>& First() const override;
-    int32_t IndexOf(const IIEValue* value) const noexcept override;
-    void Insert(int32_t index, TRefPtr<IIEValue> value) override;
-    const TRefPtr<IIEValue>& Last() const override;
-    void Delete(int32_t index) override;
-    void AddAll(const IValueVector* other) override;
-    int32_t Remove(const IIEValue* value) override;
-    std::string GetText() const override;
-    int32_t GetHashCode() const override;
-    TRefPtr<IValueVector> CloneVector() const override;
-
-    // Whether two views cut the same lists at the same places (then their elements are equal
-    // without reading them): how the tokens of one split, made again for a removal, are found.
-    static bool SameCut(const IValueVector* a, const IValueVector* b) noexcept;
-
-private:
-    // The list of its own that a change makes of the view.
-    TValueVector& Own();
-
-    TRefPtr<IValueVector> FBase;
-    mutable TRefPtr<IIEValue> FElement; // a splice's element; a cut's once read
-    TRefPtr<TValueVector> FOwn;
-    int32_t FStart = 0;
-    int32_t FCount = 0;
-    bool FSplice = false;
-    // A cut (see Cut): the element is the slice of the base at the spliced run.
-    bool FCut = false;
-    intptr_t FTag = 0;
-};
-
-// Fuzzy singletons: a value list and a membership list of the same length.
-class TSingletonsVector final : public ISingletonsVector {
-public:
-    explicit TSingletonsVector(ISingletonsParser* parser = nullptr) : FParser(parser) {}
-
-    // ICloneable
-    void AssignFrom(const IInterface* source) override;
-    TRefPtr<ICloneable> Clone() const override;
-    bool Equals(const IInterface* other) const override;
-    intptr_t GetTag() const override { return FTag; }
-    void SetTag(intptr_t tag) override { FTag = tag; }
-
-    // ISingletonsVector
-    int32_t Count() const noexcept override { return FValues.Count(); }
-    void Add(TRefPtr<IIEValue> value, TRefPtr<IIEValue> membership) override;
-    const TRefPtr<IIEValue>& GetValue(int32_t index) const override;
-    const TRefPtr<IIEValue>& GetMembership(int32_t index) const override;
-    void Clear() override;
-    bool Equals(const ISingletonsVector* other) const override;
-    std::string GetText() const override;
-    int32_t GetHashCode() const override;
-    ISingletonsParser* GetParser() const noexcept override { return FParser; }
-    void SetParser(ISingletonsParser* parser) override { FParser = parser; }
-    TRefPtr<ISingletonsVector> CloneSingletons() const override;
-
-private:
-    TValueVector FValues;
-    TValueVector FMemberships;
-    ISingletonsParser* FParser;
-    intptr_t FTag = 0;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Name-to-value tables (base of the engine's variable tables)
-
-class TValueHashTable : public TIStringHashTable {
-public:
-    using TIStringHashTable::TIStringHashTable;
-
-    bool Find(std::string_view key, TRefPtr<IIEValue>& value) const;
-    // Raises "No such element: %s" with the key when it is missing.
-    TRefPtr<IIEValue> Get(std::string_view key) const;
-    void Put(std::string_view key, TRefPtr<IIEValue> value, TRefPtr<IIEValue>& old);
-    void Add(std::string_view key, TRefPtr<IIEValue> value);
-    // Clears, takes the source's shape, then puts a clone of each value in key order, so that
-    // changing a value of the copy never reaches the source.
-    void Assign(const TValueHashTable& source);
-    // "key = <print form>" and CR LF for each key, in key order.
-    std::string GetText() const;
-};
-
-// Makes the fuzzy set of evaluated singletons: each (x, membership) pair, from the last to the
-// first, evaluated in the context and added as a point. Without an installed routine the
-// points make a free TIEFuzzySet (no variable yet), given the singletons' parser when it is a
-// fuzzy parser.
-using TSingletonsFuzzifier =
-    std::function<TRefPtr<IFuzzySet>(const ISingletonsVector& singletons, TIEContext* context)>;
-TSingletonsFuzzifier& SingletonsFuzzifier();
-
-// ---------------------------------------------------------------------------------------------
-// Global constant values: shared by every function, never changed.
-
-const TRefPtr<IIEValue>& IETrueValue();
-const TRefPtr<IIEValue>& IEFalseValue();
-const TRefPtr<IIEValue>& IEEmptyAtom();
-const TRefPtr<IIEValue>& IEEmptyList();
-const TRefPtr<IIEValue>& IECatchAtom();
-const TRefPtr<IIEValue>& IEExceptAtom();
-const TRefPtr<IIEValue>& IEFinallyAtom();
-const TRefPtr<IIEValue>& IEElseAtom();
-const TRefPtr<IIEValue>& IEDoAtom();
-const TRefPtr<IIEValue>& IEEOFAtom();
-const TRefPtr<IIEValue>& IEThenAtom();
-const TRefPtr<IIEValue>& IEPiValue();
-const TRefPtr<IIEValue>& IEBlankAtom(); // the second empty atom
-const TRefPtr<IIEValue>& IEZeroValue();
-inline const TRefPtr<IIEValue>& IEBoolValue(bool b) {
-    return b ? IETrueValue() : IEFalseValue();
-}
-// True when the value is one of the fourteen global constants.
-bool IsGlobalConstant(const IIEValue* value) noexcept;
-
-// A condition is false only when its value is the atom FALSE.
-bool IsFalseValue(const IIEValue* value) noexcept;
 
 } // namespace ie

@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "engine/model/IEContext.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "platform/ClassRegistry.h"

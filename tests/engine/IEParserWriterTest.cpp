@@ -11,6 +11,7 @@
 #include "engine/match/IESlotTest.h"
 #include "engine/model/IEDefinedType.h"
 #include "engine/model/IEFacts.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 

@@ -31,6 +31,7 @@
 #include "engine/lang/IEClipsParser.h"
 #include "engine/match/IERule.h"
 #include "engine/model/IEConsts.h"
+#include "engine/model/IEInterpretedFunction.h"
 #include "engine/model/IEPackages.h"
 #include "engine/model/IEValue.h"
 #include "platform/DialogService.h"
