@@ -442,7 +442,6 @@ void TPatternMatchNode::CutLengths(const TReteNode& node, const std::string& slo
     }
 }
 
-
 // A pattern's tokens are first-level ones: the fact is the token's own.
 void TPatternMatchNode::SplitMultifield(const TIETokenRef& token, std::vector<TIETokenRef>* out) {
     SplitCuts(

@@ -65,7 +65,6 @@ struct TReteNetwork::TBuild {
     const IFactTemplate* Template = nullptr;
 };
 
-
 TPatternMatchNode* TReteNetwork::AddPatternMatchNode(TBuild& b, TReteNode* parent,
                                                      TPatternMatchTest kind,
                                                      TRefPtr<IIEValue> value,
