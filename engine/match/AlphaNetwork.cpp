@@ -71,11 +71,6 @@ TIEContext& TReteNode::Context() {
     return *FContext;
 }
 
-void TReteNode::Propagate(const TIETokenRef& token) {
-    for (const TReteEdge& e : FOutgoing)
-        e.Node->Receive(token, e.CallType);
-}
-
 std::string TReteNode::GetText() const {
     return std::string(NodeName()) + " In/Out#: " + IntText(FIncoming.size()) + "/" +
            IntText(FOutgoing.size()) + " RuleUse: " + IntText(RuleUseCount);

@@ -1,8 +1,5 @@
 // The Rete network as a whole: owning and linking nodes, removing rules, clearing, and
-// propagating fact changes to the alpha roots; activation events to the sink.
-//
-// Invariant: a node's tests borrow the token and fact through the context and always restore the
-// previous match, even when a call fails.
+// propagating fact changes to the alpha roots.
 #include "engine/match/ReteNetwork.h"
 
 #include <algorithm>
@@ -192,45 +189,6 @@ bool TReteNetwork::AssertToken(const TIETokenRef& token) {
     for (TPatternMatchNode* root : roots)
         root->Receive(token, ctSingle);
     return true;
-}
-
-void TReteNetwork::ActivationAdded(TActivation* activation) {
-    if (FSink) FSink->ActivationAdded(activation);
-    if (OnActivation) [[unlikely]]
-        OnActivation(this, activation);
-}
-
-void TReteNetwork::ForwardRemoved(TActivation* activation) {
-    if (FSink)
-        FSink->ActivationRemoved(activation);
-    else
-        delete activation; // without an agenda the node is the only holder
-}
-
-void TReteNetwork::ActivationRemoved(TActivation* activation) {
-    // The activation has left its node already: a failing handler must not keep it from the
-    // engine, which alone can free it.
-    if (OnDeactivation) [[unlikely]] {
-        try {
-            OnDeactivation(this, activation);
-        } catch (...) {
-            ForwardRemoved(activation);
-            throw;
-        }
-    }
-    ForwardRemoved(activation);
-}
-
-void TReteNetwork::ActivationFired(TActivation* activation) {
-    if (OnRuleFired) [[unlikely]] {
-        try {
-            OnRuleFired(this, activation);
-        } catch (...) {
-            if (FSink) FSink->ActivationFired(activation);
-            throw;
-        }
-    }
-    if (FSink) FSink->ActivationFired(activation);
 }
 
 namespace {

@@ -149,7 +149,11 @@ public:
     virtual std::string_view NodeName() const = 0;
     // "<name> In/Out#: i/o RuleUse: n" and the node's own details.
     virtual std::string GetText() const;
-    void Propagate(const TIETokenRef& token);
+    // (In line: every join's child goes through it, from the units of all node kinds.)
+    void Propagate(const TIETokenRef& token) {
+        for (const TReteEdge& e : FOutgoing)
+            e.Node->Receive(token, e.CallType);
+    }
 
     int32_t RuleUseCount = 1;
     TReteNetwork* Rete() const noexcept { return FRete; }

@@ -1,5 +1,5 @@
 // A rule's terminal node: the activations of its complete matches, listed with the agenda and
-// withdrawn with the tokens they hold.
+// withdrawn with the tokens they hold; the network's activation events they raise.
 #include "engine/match/ReteNetwork.h"
 
 #include <algorithm>
@@ -187,6 +187,49 @@ void TPatternMatchTerminalNode::FiringEnds(TActivation& activation) noexcept {
 
 void TPatternMatchTerminalNode::ActivationDestroyed(TActivation& activation) noexcept {
     Unlist(&activation);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TReteNetwork: the terminal nodes' activation events, in the unit of the nodes that raise them
+// so that they stay in line there.
+
+void TReteNetwork::ActivationAdded(TActivation* activation) {
+    if (FSink) FSink->ActivationAdded(activation);
+    if (OnActivation) [[unlikely]]
+        OnActivation(this, activation);
+}
+
+void TReteNetwork::ForwardRemoved(TActivation* activation) {
+    if (FSink)
+        FSink->ActivationRemoved(activation);
+    else
+        delete activation; // without an agenda the node is the only holder
+}
+
+void TReteNetwork::ActivationRemoved(TActivation* activation) {
+    // The activation has left its node already: a failing handler must not keep it from the
+    // engine, which alone can free it.
+    if (OnDeactivation) [[unlikely]] {
+        try {
+            OnDeactivation(this, activation);
+        } catch (...) {
+            ForwardRemoved(activation);
+            throw;
+        }
+    }
+    ForwardRemoved(activation);
+}
+
+void TReteNetwork::ActivationFired(TActivation* activation) {
+    if (OnRuleFired) [[unlikely]] {
+        try {
+            OnRuleFired(this, activation);
+        } catch (...) {
+            if (FSink) FSink->ActivationFired(activation);
+            throw;
+        }
+    }
+    if (FSink) FSink->ActivationFired(activation);
 }
 
 } // namespace ie

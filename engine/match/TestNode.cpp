@@ -1,5 +1,8 @@
 // The tests a join or test node runs on a token and a fact: join tests with one side held fixed,
 // the comparisons of numbers answered in place, fuzzy join tests and predicates through calls.
+//
+// Invariant: a node's tests borrow the token and fact through the context and always restore the
+// previous match, even when a call fails.
 #include "engine/match/ReteNetwork.h"
 
 #include <algorithm>
