@@ -38,7 +38,8 @@
 #include "engine/match/ActivationAgenda.h"
 #include "engine/match/IERule.h"
 #include "engine/match/IESlotTest.h"
-#include "engine/match/IEToken.h"
+#include "engine/match/KeyChains.h"
+#include "engine/match/TokenMemory.h"
 #include "engine/model/IEContext.h"
 #include "engine/model/IEInterfaces.h"
 #include "platform/Assert.h"
@@ -148,7 +149,11 @@ public:
     virtual std::string_view NodeName() const = 0;
     // "<name> In/Out#: i/o RuleUse: n" and the node's own details.
     virtual std::string GetText() const;
-    void Propagate(const TIETokenRef& token);
+    // (In line: every join's child goes through it, from the units of all node kinds.)
+    void Propagate(const TIETokenRef& token) {
+        for (const TReteEdge& e : FOutgoing)
+            e.Node->Receive(token, e.CallType);
+    }
 
     int32_t RuleUseCount = 1;
     TReteNetwork* Rete() const noexcept { return FRete; }

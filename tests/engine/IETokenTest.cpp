@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/match/IESlotTest.h"
-#include "engine/match/IEToken.h"
+#include "engine/match/TokenMemory.h"
 #include "engine/model/IEFacts.h"
 #include "engine/model/IEValue.h"
 #include "platform/Assert.h"
