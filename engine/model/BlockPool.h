@@ -189,7 +189,9 @@ private:
         size_t Live;  // blocks cut from this thread's slabs and not back in its list
         bool Foreign; // the list holds a block of another thread's slab
     };
-    static void NewSlab(TList& list) {
+    // Out of line: inlined into the token makers that call the pool, the slow path crowds out
+    // their fast one.
+    [[gnu::noinline]] static void NewSlab(TList& list) {
         // A size's first slab fills page by page: most sizes of a small program never fill
         // one (a program's sizes together would take a megabyte at once); the sizes that
         // need more slabs are made in numbers, and theirs are backed at once.
