@@ -757,28 +757,30 @@ void TFacts::Clear() {
     if (FMemory) FMemory->ClearFacts();
 }
 
-std::string TFacts::GetText() const {
-    std::string text;
+namespace {
+
+// The texts of the live facts, each as `text` gives it, separated by CR LF.
+template <class TText>
+std::string JoinedFacts(const std::vector<TRefPtr<IFact>>& slots, TText text) {
+    std::string joined;
     bool first = true;
-    for (const auto& f : FSlots) {
+    for (const auto& f : slots) {
         if (!f) continue;
-        if (!first) text += IELineEnd;
+        if (!first) joined += IELineEnd;
         first = false;
-        text += f->GetText();
+        joined += text(*f);
     }
-    return text;
+    return joined;
+}
+
+} // namespace
+
+std::string TFacts::GetText() const {
+    return JoinedFacts(FSlots, [](const IFact& f) { return f.GetText(); });
 }
 
 std::string TFacts::GetLabelledText() const {
-    std::string text;
-    bool first = true;
-    for (const auto& f : FSlots) {
-        if (!f) continue;
-        if (!first) text += IELineEnd;
-        first = false;
-        text += f->GetLabel();
-    }
-    return text;
+    return JoinedFacts(FSlots, [](const IFact& f) { return f.GetLabel(); });
 }
 
 } // namespace ie
