@@ -11,3 +11,13 @@
 #define IE_ADDRESS_SANITIZER 1
 #endif
 #endif
+
+// Whether a leak checker looks at what is left at the end (AddressSanitizer's, or LeakSanitizer
+// alone): such a build must free everything it made, however long that takes.
+#if defined(IE_ADDRESS_SANITIZER) || defined(__SANITIZE_LEAK__)
+#define IE_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(leak_sanitizer)
+#define IE_LEAK_CHECKED 1
+#endif
+#endif

@@ -16,6 +16,7 @@
 
 #include "engine/InferenceEngine.h"
 #include "platform/Exceptions.h"
+#include "platform/Sanitizers.h"
 #include "platform/Streams.h"
 
 namespace {
@@ -34,15 +35,7 @@ void Write(const std::string& text) {
 // operating system, which takes it back at once, where freeing it block by block can cost a
 // fifth of the run. Debug and sanitizer builds free everything, so that LeakSanitizer still
 // finds whatever the engine itself fails to free.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
-#define IE_IERUN_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_LEAK__)
-#define IE_IERUN_SANITIZED 1
-#endif
-#if defined(NDEBUG) && !defined(IE_IERUN_SANITIZED)
+#if defined(NDEBUG) && !defined(IE_LEAK_CHECKED)
 constexpr bool kFreeEngineAtExit = false;
 #else
 constexpr bool kFreeEngineAtExit = true;

@@ -73,7 +73,8 @@ std::string DefaultSuffix(std::string_view defaultExtension) {
 
 std::string ExistingFileName(const std::string& chosen, std::string_view suffix) {
     std::error_code error;
-    const std::string ending = "." + std::string(suffix);
+    std::string ending = ".";
+    ending += suffix;
     if (suffix.empty() || std::filesystem::exists(chosen, error) || !chosen.ends_with(ending))
         return chosen;
     std::string typed = chosen.substr(0, chosen.size() - ending.size());
